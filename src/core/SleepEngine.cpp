@@ -1,0 +1,186 @@
+#include "core/SleepEngine.h"
+
+#include "platform/Platform.h"
+
+namespace orvel {
+
+// SleepEngineError ----------------------------------------------------------------------------
+
+SleepEngineError SleepEngineError::launchFailed(std::string description) {
+    return SleepEngineError{Case::launchFailed, std::move(description), 0};
+}
+
+SleepEngineError SleepEngineError::assertionFailed(std::int32_t code) {
+    return SleepEngineError{Case::assertionFailed, {}, code};
+}
+
+SleepEngineError SleepEngineError::unsupportedOption(std::string option) {
+    return SleepEngineError{Case::unsupportedOption, std::move(option), 0};
+}
+
+SleepEngineError SleepEngineError::binaryMissing() {
+    return SleepEngineError{Case::binaryMissing, {}, 0};
+}
+
+std::string SleepEngineError::localizedDescription() const {
+    switch (kind) {
+        case Case::launchFailed:
+            return "Could not launch caffeinate: " + text;
+        case Case::assertionFailed:
+            return "IOKit refused the power assertion (error " + std::to_string(code) + ").";
+        case Case::unsupportedOption:
+            return text + " is not supported by this engine.";
+        case Case::binaryMissing:
+            return std::string(kCaffeinatePath) + " is missing or not executable.";
+    }
+    return {};
+}
+
+// CaffeinateEngine ----------------------------------------------------------------------------
+
+std::shared_ptr<CaffeinateEngine> CaffeinateEngine::make() {
+    return std::shared_ptr<CaffeinateEngine>(new CaffeinateEngine());
+}
+
+CaffeinateEngine::CaffeinateEngine() : log_("caffeinate") {}
+
+// An engine never leaves its child running behind it.
+CaffeinateEngine::~CaffeinateEngine() {
+    stop();
+}
+
+Result<void, SleepEngineError> CaffeinateEngine::start(const SleepOptions& options,
+                                                       std::function<void()> onExit) {
+    stop();
+    const std::uint64_t startNumber = ++startNumber_;
+    Processes& processes = Platform::current().processes();
+    if (!processes.isExecutableFile(kCaffeinatePath)) {
+        return SleepEngineError::binaryMissing();
+    }
+
+    // The handler runs on a thread of the platform's choosing: it only hands over to the main
+    // loop, carrying the engine weakly and onExit strongly.
+    std::weak_ptr<CaffeinateEngine> weakSelf = weak_from_this();
+    auto handler = [weakSelf, onExit = std::move(onExit), startNumber](int) {
+        RunLoop::main().async([weakSelf, onExit, startNumber] {
+            if (auto self = weakSelf.lock()) {
+                // A later start has its own child; this notice is stale.
+                if (self->startNumber_ != startNumber) {
+                    return;
+                }
+                self->process_ = nullptr;
+            }
+            if (onExit) {
+                onExit();
+            }
+        });
+    };
+
+    auto launched = processes.launch(LaunchRequest{kCaffeinatePath, options.caffeinateArguments()},
+                                     std::move(handler));
+    if (!launched) {
+        return SleepEngineError::launchFailed(launched.error().message);
+    }
+    process_ = std::move(launched.value());
+    if (log_.isInfoEnabled()) {
+        log_.info("started: " + options.commandLine());
+    }
+    return {};
+}
+
+void CaffeinateEngine::stop() {
+    if (process_ && process_->isRunning()) {
+        // An end the owner asked for must never reach onExit.
+        process_->clearTerminationHandler();
+        process_->terminate();
+    }
+    process_ = nullptr;
+}
+
+// AssertionEngine -----------------------------------------------------------------------------
+
+std::shared_ptr<AssertionEngine> AssertionEngine::make() {
+    return std::shared_ptr<AssertionEngine>(new AssertionEngine());
+}
+
+// An engine never leaves its assertions held behind it.
+AssertionEngine::~AssertionEngine() {
+    stop();
+}
+
+Result<void, SleepEngineError> AssertionEngine::start(const SleepOptions& options,
+                                                      std::function<void()> onExit) {
+    if (options.watchPID) {
+        return SleepEngineError::unsupportedOption("Waiting for a process to exit (-w)");
+    }
+    stop();
+
+    std::vector<std::string_view> types;
+    if (options.preventDisplaySleep)
+        types.push_back(assertion_type::kPreventUserIdleDisplaySleep);
+    if (options.preventIdleSleep)
+        types.push_back(assertion_type::kPreventUserIdleSystemSleep);
+    if (options.preventSystemSleep)
+        types.push_back(assertion_type::kPreventSystemSleep);
+    if (options.preventDiskSleep)
+        types.push_back(assertion_type::kPreventDiskIdle);
+    if (types.empty()) {
+        types.push_back(assertion_type::kPreventUserIdleSystemSleep);
+    }
+
+    PowerAssertions& assertions = Platform::current().powerAssertions();
+    for (std::string_view type : types) {
+        const AssertionCreation created =
+            assertions.createWithName(type, kAssertionLevelOn, kAssertionName);
+        if (created.status != kIOReturnSuccess) {
+            stop();
+            return SleepEngineError::assertionFailed(created.status);
+        }
+        ids_.push_back(created.id);
+    }
+
+    std::weak_ptr<AssertionEngine> weakSelf = weak_from_this();
+    if (options.declareUserActive) {
+        AssertionID id = 0;
+        assertions.declareUserActivity(kAssertionName, kUserActiveLocal, id);
+        userActiveTimer_ = RunLoop::main().every(kUserActivityInterval, [weakSelf] {
+            if (weakSelf.lock()) {
+                AssertionID again = 0;
+                Platform::current().powerAssertions().declareUserActivity(kAssertionName,
+                                                                          kUserActiveLocal, again);
+            }
+        });
+    }
+
+    if (options.timeout > 0) {
+        // A main-queue work item, so it runs in every loop mode.
+        timeoutWork_ = RunLoop::main().after(
+            static_cast<double>(options.timeout),
+            [weakSelf, onExit = std::move(onExit)] {
+                if (auto self = weakSelf.lock()) {
+                    self->stop();
+                }
+                if (onExit) {
+                    onExit();
+                }
+            },
+            TimerMode::Common);
+    }
+    return {};
+}
+
+void AssertionEngine::stop() {
+    timeoutWork_.cancel();
+    userActiveTimer_.cancel();
+    if (!Platform::isInstalled()) {
+        ids_.clear();
+        return;
+    }
+    PowerAssertions& assertions = Platform::current().powerAssertions();
+    for (AssertionID id : ids_) {
+        assertions.release(id);
+    }
+    ids_.clear();
+}
+
+}  // namespace orvel

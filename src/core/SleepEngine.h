@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/SleepOptions.h"
+#include "foundation/Log.h"
+#include "foundation/Result.h"
+#include "foundation/RunLoop.h"
+#include "platform/PowerAssertions.h"
+#include "platform/Processes.h"
+
+namespace orvel {
+
+// Why an engine could not start; the description is the text shown to the user.
+struct SleepEngineError {
+    enum class Case { launchFailed, assertionFailed, unsupportedOption, binaryMissing };
+
+    Case kind = Case::binaryMissing;
+    std::string text;       // launchFailed: the launch error; unsupportedOption: the option
+    std::int32_t code = 0;  // assertionFailed: the platform's return code
+
+    static SleepEngineError launchFailed(std::string description);
+    static SleepEngineError assertionFailed(std::int32_t code);
+    static SleepEngineError unsupportedOption(std::string option);
+    static SleepEngineError binaryMissing();
+
+    std::string localizedDescription() const;
+    bool operator==(const SleepEngineError&) const = default;
+};
+
+// One way of keeping the machine awake. Engines are main-thread objects owned through
+// std::shared_ptr (their deferred callbacks hold them weakly). `onExit` runs on the main thread,
+// at most once per start, and only when the prevention ends by itself; stop() never calls it.
+class SleepEngine {
+  public:
+    virtual ~SleepEngine() = default;
+
+    virtual std::string name() const = 0;
+    // Replaces whatever the engine held with a new prevention, or fails.
+    virtual Result<void, SleepEngineError> start(const SleepOptions& options,
+                                                 std::function<void()> onExit) = 0;
+    // Ends the prevention at once; harmless when nothing is held.
+    virtual void stop() = 0;
+};
+
+// Runs the caffeinate program as a child process.
+class CaffeinateEngine final : public SleepEngine,
+                               public std::enable_shared_from_this<CaffeinateEngine> {
+  public:
+    static std::shared_ptr<CaffeinateEngine> make();
+    ~CaffeinateEngine() override;
+
+    std::string name() const override { return "caffeinate"; }
+    Result<void, SleepEngineError> start(const SleepOptions& options,
+                                         std::function<void()> onExit) override;
+    void stop() override;
+
+    bool hasProcess() const { return process_ != nullptr; }
+
+  private:
+    CaffeinateEngine();
+    void childExited(std::uint64_t startNumber);
+
+    std::shared_ptr<ChildProcess> process_;
+    Logger log_;
+    // Counts starts, so an exit notice of an earlier child can be told from the current one.
+    std::uint64_t startNumber_ = 0;
+};
+
+// Holds power assertions inside the application.
+class AssertionEngine final : public SleepEngine,
+                              public std::enable_shared_from_this<AssertionEngine> {
+  public:
+    static constexpr double kUserActivityInterval = 30.0;
+    static constexpr const char* kAssertionName = "Orvel";
+
+    static std::shared_ptr<AssertionEngine> make();
+    ~AssertionEngine() override;
+
+    std::string name() const override { return "IOKit power assertions"; }
+    Result<void, SleepEngineError> start(const SleepOptions& options,
+                                         std::function<void()> onExit) override;
+    void stop() override;
+
+    const std::vector<AssertionID>& ids() const { return ids_; }
+    bool hasTimeoutWork() const { return timeoutWork_.isValid(); }
+    bool hasUserActiveTimer() const { return userActiveTimer_.isValid(); }
+
+  private:
+    AssertionEngine() = default;
+
+    std::vector<AssertionID> ids_;
+    Timer timeoutWork_;
+    Timer userActiveTimer_;
+};
+
+}  // namespace orvel

@@ -1,0 +1,119 @@
+#include "foundation/Localization.h"
+
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "foundation/Json.h"
+#include "foundation/Registry.h"
+
+namespace orvel {
+
+Localization& Localization::shared() {
+    return ORVEL_SHARED_INSTANCE(Localization);
+}
+
+Result<void> Localization::loadTable(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return Error{"Could not open the string table " + path + "."};
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto parsed = parseJson(text);
+    if (!parsed) {
+        return Error{"The string table " + path + " is not valid JSON: " + parsed.error().message};
+    }
+    if (!parsed->is_object()) {
+        return Error{"The string table " + path + " is not a JSON object."};
+    }
+    std::unordered_map<std::string, std::string> table;
+    for (const auto& [key, value] : parsed->items()) {
+        if (value.is_string()) {
+            table.emplace(key, value.get<std::string>());
+        }
+    }
+    table_ = std::move(table);
+    return {};
+}
+
+void Localization::setTable(std::unordered_map<std::string, std::string> table) {
+    table_ = std::move(table);
+}
+
+std::string Localization::lookup(std::string_view key) const {
+    auto it = table_.find(std::string(key));
+    return it == table_.end() ? std::string(key) : it->second;
+}
+
+namespace {
+
+void appendArg(std::string& out, const FormatArg* arg) {
+    if (arg == nullptr) {
+        return;
+    }
+    if (const auto* text = std::get_if<std::string>(arg)) {
+        out += *text;
+    } else {
+        out += std::to_string(std::get<std::int64_t>(*arg));
+    }
+}
+
+}  // namespace
+
+std::string formatText(std::string_view format, std::initializer_list<FormatArg> args) {
+    const std::vector<FormatArg> list(args);
+    std::string out;
+    out.reserve(format.size());
+    std::size_t nextArg = 0;
+    auto argAt = [&](std::size_t index) -> const FormatArg* {
+        return index < list.size() ? &list[index] : nullptr;
+    };
+    for (std::size_t i = 0; i < format.size(); ++i) {
+        const char c = format[i];
+        if (c != '%' || i + 1 >= format.size()) {
+            out.push_back(c);
+            continue;
+        }
+        std::string_view rest = format.substr(i + 1);
+        if (rest.front() == '%') {
+            out.push_back('%');
+            ++i;
+            continue;
+        }
+        // Optional position: digits followed by '$'.
+        std::size_t digits = 0;
+        while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') {
+            ++digits;
+        }
+        std::size_t position = 0;
+        bool positional = false;
+        if (digits > 0 && digits < rest.size() && rest[digits] == '$') {
+            position = std::stoul(std::string(rest.substr(0, digits)));
+            positional = position > 0;
+            rest = rest.substr(digits + 1);
+        }
+        std::size_t length = 0;
+        if (rest.starts_with("@")) {
+            length = 1;
+        } else if (rest.starts_with("lld")) {
+            length = 3;
+        }
+        if (length == 0) {
+            out.push_back(c);  // not a placeholder we know: keep it as text
+            continue;
+        }
+        appendArg(out, argAt(positional ? position - 1 : nextArg++));
+        i += (positional ? digits + 1 : 0) + length;
+    }
+    return out;
+}
+
+std::string localized(std::string_view key) {
+    return Localization::shared().lookup(key);
+}
+
+std::string localizedFormat(std::string_view key, std::initializer_list<FormatArg> args) {
+    return formatText(Localization::shared().lookup(key), args);
+}
+
+}  // namespace orvel

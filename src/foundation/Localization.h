@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <variant>
+
+#include "foundation/Result.h"
+
+namespace orvel {
+
+// The string table. A key is the English text itself, so a missing entry shows the key.
+// Main-thread only.
+class Localization {
+  public:
+    static Localization& shared();
+
+    // Replaces the table with the string values of a JSON object file ({"key": "text", …}).
+    Result<void> loadTable(const std::string& path);
+    void setTable(std::unordered_map<std::string, std::string> table);
+
+    std::string lookup(std::string_view key) const;
+
+  private:
+    Localization() = default;
+    std::unordered_map<std::string, std::string> table_;
+};
+
+using FormatArg = std::variant<std::string, std::int64_t>;
+
+// Fills the placeholders of a format text: "%@" takes the next argument as text, "%lld" as a
+// whole number, "%1$@" and "%2$lld" take the numbered argument, and "%%" is a percent sign. A
+// placeholder without an argument is left out.
+std::string formatText(std::string_view format, std::initializer_list<FormatArg> args);
+
+// The localised text of a key, and of a format key filled with arguments.
+std::string localized(std::string_view key);
+std::string localizedFormat(std::string_view key, std::initializer_list<FormatArg> args);
+
+}  // namespace orvel

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <functional>
+#include <utility>
+
+#include "foundation/Signal.h"
+
+namespace orvel {
+
+// An object whose published properties announce every change through one signal; view hosts
+// listen to it to re-evaluate what they show.
+class ObservableObject {
+  public:
+    ObservableObject() = default;
+    ObservableObject(const ObservableObject&) = delete;
+    ObservableObject& operator=(const ObservableObject&) = delete;
+    virtual ~ObservableObject() = default;
+
+    // Sent before each assignment to any published property of the object.
+    Signal<> objectWillChange;
+};
+
+// An observable property. Every assignment notifies, whether or not the value changed: first
+// the owner's objectWillChange, then (after the value is stored) each subscriber with the new
+// value. Main-thread only.
+template <class T>
+class Published {
+  public:
+    explicit Published(ObservableObject& owner, T initial = T{})
+        : owner_(&owner), value_(std::move(initial)) {}
+    Published(const Published&) = delete;
+    Published& operator=(const Published&) = delete;
+
+    const T& get() const { return value_; }
+    const T& operator()() const { return value_; }
+
+    void set(T value) {
+        owner_->objectWillChange.send();
+        value_ = std::move(value);
+        changed_.send(value_);
+    }
+    Published& operator=(T value) {
+        set(std::move(value));
+        return *this;
+    }
+
+    // Called with each later value; the current value is not replayed.
+    Subscription subscribe(std::function<void(const T&)> handler) {
+        return changed_.subscribe(std::move(handler));
+    }
+
+  private:
+    ObservableObject* owner_;
+    T value_;
+    Signal<T> changed_;
+};
+
+}  // namespace orvel

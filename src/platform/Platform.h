@@ -1,0 +1,30 @@
+#pragma once
+
+#include <memory>
+
+#include "foundation/Log.h"
+
+// The bundle of platform capabilities, installed once at start-up. Threading: install and
+// uninstall on the main thread; each capability states its own contract.
+
+namespace orvel {
+
+class PowerAssertions;
+class Processes;
+
+class Platform {
+  public:
+    virtual ~Platform() = default;
+
+    // The installed platform. Aborts with a message when none is installed.
+    static Platform& current();
+    static bool isInstalled();
+    // Installs the platform (and its log sink) and returns the previous one.
+    static std::unique_ptr<Platform> install(std::unique_ptr<Platform> platform);
+
+    virtual PowerAssertions& powerAssertions() = 0;
+    virtual Processes& processes() = 0;
+    virtual std::shared_ptr<LogSink> logSink() = 0;
+};
+
+}  // namespace orvel

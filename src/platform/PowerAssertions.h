@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Power-management assertions: holds that keep the display or the system awake.
+// Threading: main thread only.
+
+namespace orvel {
+
+// Result codes keep the platform's signed 32-bit form; 0 is success.
+using IOReturn = std::int32_t;
+using AssertionID = std::uint32_t;
+
+inline constexpr IOReturn kIOReturnSuccess = 0;
+inline constexpr IOReturn kIOReturnError = static_cast<IOReturn>(0xE00002BC);
+inline constexpr IOReturn kIOReturnBadArgument = static_cast<IOReturn>(0xE00002C2);
+inline constexpr IOReturn kIOReturnNotPermitted = static_cast<IOReturn>(0xE00002E2);
+inline constexpr IOReturn kIOReturnUnsupported = static_cast<IOReturn>(0xE00002C7);
+inline constexpr IOReturn kIOReturnNotReady = static_cast<IOReturn>(0xE00002D8);
+
+// Assertion types, by their platform names.
+namespace assertion_type {
+inline constexpr std::string_view kPreventUserIdleDisplaySleep = "PreventUserIdleDisplaySleep";
+inline constexpr std::string_view kPreventUserIdleSystemSleep = "PreventUserIdleSystemSleep";
+inline constexpr std::string_view kPreventSystemSleep = "PreventSystemSleep";
+inline constexpr std::string_view kPreventDiskIdle = "PreventDiskIdle";
+}  // namespace assertion_type
+
+// Level of an assertion that is on.
+inline constexpr std::uint32_t kAssertionLevelOn = 255;
+// The local user, for declaring user activity.
+inline constexpr int kUserActiveLocal = 0;
+
+struct AssertionCreation {
+    IOReturn status = kIOReturnSuccess;
+    AssertionID id = 0;  // valid only when status is kIOReturnSuccess
+};
+
+class PowerAssertions {
+  public:
+    virtual ~PowerAssertions() = default;
+
+    // Takes an assertion of `type` at `level` under `name`; held until release().
+    virtual AssertionCreation createWithName(std::string_view type, std::uint32_t level,
+                                             std::string_view name) = 0;
+    virtual IOReturn release(AssertionID id) = 0;
+
+    // Declares the user active now (as if they had touched the input devices). `id` is an
+    // in-out identifier: 0 asks for a new one.
+    virtual IOReturn declareUserActivity(std::string_view name, int userType, AssertionID& id) = 0;
+
+    // The number of holders per assertion type, system-wide; nothing when it cannot be read.
+    virtual std::optional<std::map<std::string, std::int64_t>> status() = 0;
+};
+
+}  // namespace orvel

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/Result.h"
+
+// Child processes. Threading: main thread only, except that termination handlers are called on
+// a thread of the backend's choosing (never while a Processes call holds a lock they need).
+
+namespace orvel {
+
+struct LaunchRequest {
+    std::string executable;  // an absolute path
+    std::vector<std::string> arguments;
+    // Standard output and standard error go to the null device; standard input reads from it.
+};
+
+// A launched child. The handle does not own the process: dropping it neither waits for nor
+// terminates the child.
+class ChildProcess {
+  public:
+    virtual ~ChildProcess() = default;
+
+    virtual int pid() const = 0;
+    virtual bool isRunning() const = 0;
+    // Asks the child to end (SIGTERM). Does nothing once it has exited.
+    virtual void terminate() = 0;
+    // Removes the termination handler: after this returns, the handler is not called (it may
+    // still be running on its own thread if the child exited at this very moment).
+    virtual void clearTerminationHandler() = 0;
+    // The exit status (or 128 + signal number) once the child has exited; -1 before.
+    virtual int terminationStatus() const = 0;
+};
+
+// Called once, on a thread of the backend's choosing, when the child has exited.
+using TerminationHandler = std::function<void(int status)>;
+
+class Processes {
+  public:
+    virtual ~Processes() = default;
+
+    // Whether the path names a regular file that this user may execute.
+    virtual bool isExecutableFile(std::string_view path) = 0;
+
+    // Starts a child. The handler is set before the child starts, so no exit is missed. The
+    // error text is the system's own description of why the launch failed.
+    virtual Result<std::shared_ptr<ChildProcess>> launch(const LaunchRequest& request,
+                                                         TerminationHandler onTermination) = 0;
+
+    // Starts a child and forgets it: nobody waits for it, failures are dropped, and it is
+    // reaped when it exits.
+    virtual void launchDetached(const LaunchRequest& request) = 0;
+};
+
+}  // namespace orvel

@@ -1,0 +1,22 @@
+#include "platform/sim/SimPlatform.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace orvel {
+
+SimPlatform::SimPlatform() {
+    // The simulated machine ships the compatibility engine's program.
+    processes_.setExecutable("/usr/bin/caffeinate", true);
+}
+
+SimPlatform& SimPlatform::current() {
+    auto* sim = dynamic_cast<SimPlatform*>(&Platform::current());
+    if (sim == nullptr) {
+        std::fputs("SimPlatform::current() used while another platform is installed\n", stderr);
+        std::abort();
+    }
+    return *sim;
+}
+
+}  // namespace orvel

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <memory>
+
+#include "platform/Platform.h"
+#include "platform/sim/RecordingLogSink.h"
+#include "platform/sim/SimPowerAssertions.h"
+#include "platform/sim/SimProcesses.h"
+
+namespace orvel {
+
+// The simulated machine: every capability in memory, driven by tests event by event. Its
+// accessors return the control surfaces; production code sees only the interfaces.
+class SimPlatform final : public Platform {
+  public:
+    SimPlatform();
+
+    // The installed platform as the simulated machine; aborts when another is installed.
+    static SimPlatform& current();
+
+    SimPowerAssertions& powerAssertions() override { return powerAssertions_; }
+    SimProcesses& processes() override { return processes_; }
+    std::shared_ptr<LogSink> logSink() override { return log_; }
+    RecordingLogSink& log() { return *log_; }
+
+  private:
+    SimPowerAssertions powerAssertions_;
+    SimProcesses processes_;
+    std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
+};
+
+}  // namespace orvel

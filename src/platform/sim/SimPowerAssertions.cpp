@@ -1,0 +1,92 @@
+#include "platform/sim/SimPowerAssertions.h"
+
+#include <algorithm>
+
+namespace orvel {
+
+namespace {
+constexpr IOReturn kIOReturnNotFound = static_cast<IOReturn>(0xE00002F0);
+}
+
+AssertionCreation SimPowerAssertions::createWithName(std::string_view type, std::uint32_t level,
+                                                     std::string_view name) {
+    std::optional<IOReturn> refusal = refuseAll_;
+    for (auto& [countdown, code] : refusals_) {
+        if (--countdown == 0) {
+            refusal = code;
+        }
+    }
+    std::erase_if(refusals_, [](const auto& r) { return r.first <= 0; });
+    if (refusal) {
+        return AssertionCreation{*refusal, 0};
+    }
+    const AssertionID id = nextID_++;
+    held_.push_back(Held{id, std::string(type), level, std::string(name)});
+    history_.push_back(Event{EventKind::Created, std::string(type), id, std::string(name)});
+    return AssertionCreation{kIOReturnSuccess, id};
+}
+
+IOReturn SimPowerAssertions::release(AssertionID id) {
+    auto it = std::find_if(held_.begin(), held_.end(), [&](const Held& h) { return h.id == id; });
+    if (it == held_.end()) {
+        return kIOReturnNotFound;
+    }
+    held_.erase(it);
+    history_.push_back(Event{EventKind::Released, {}, id, {}});
+    return kIOReturnSuccess;
+}
+
+IOReturn SimPowerAssertions::declareUserActivity(std::string_view name, int, AssertionID& id) {
+    if (id == 0) {
+        id = nextID_++;
+    }
+    history_.push_back(Event{EventKind::DeclaredUserActivity, {}, id, std::string(name)});
+    return kIOReturnSuccess;
+}
+
+std::optional<std::map<std::string, std::int64_t>> SimPowerAssertions::status() {
+    if (statusUnreadable_) {
+        return std::nullopt;
+    }
+    std::map<std::string, std::int64_t> counts;
+    for (const auto& h : held_) {
+        ++counts[h.type];
+    }
+    return counts;
+}
+
+std::vector<std::string> SimPowerAssertions::heldTypes() const {
+    std::vector<std::string> types;
+    for (const auto& h : held_) {
+        types.push_back(h.type);
+    }
+    return types;
+}
+
+std::vector<SimPowerAssertions::Event> SimPowerAssertions::events(EventKind kind) const {
+    std::vector<Event> out;
+    std::copy_if(history_.begin(), history_.end(), std::back_inserter(out),
+                 [&](const Event& e) { return e.kind == kind; });
+    return out;
+}
+
+int SimPowerAssertions::userActivityDeclarations() const {
+    return static_cast<int>(events(EventKind::DeclaredUserActivity).size());
+}
+
+void SimPowerAssertions::refuseCreation(int nth, IOReturn code) {
+    if (nth > 0) {
+        refusals_.emplace_back(nth, code);
+    }
+}
+
+void SimPowerAssertions::refuseAll(IOReturn code) {
+    refuseAll_ = code;
+}
+
+void SimPowerAssertions::allowAll() {
+    refuseAll_.reset();
+    refusals_.clear();
+}
+
+}  // namespace orvel

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/PowerAssertions.h"
+
+namespace orvel {
+
+// Simulated power management: keeps the assertions held and a history of every effect.
+class SimPowerAssertions final : public PowerAssertions {
+  public:
+    struct Held {
+        AssertionID id;
+        std::string type;
+        std::uint32_t level;
+        std::string name;
+    };
+    enum class EventKind { Created, Released, DeclaredUserActivity };
+    struct Event {
+        EventKind kind;
+        std::string type;  // Created only
+        AssertionID id;
+        std::string name;  // Created and DeclaredUserActivity
+    };
+
+    AssertionCreation createWithName(std::string_view type, std::uint32_t level,
+                                     std::string_view name) override;
+    IOReturn release(AssertionID id) override;
+    IOReturn declareUserActivity(std::string_view name, int userType, AssertionID& id) override;
+    std::optional<std::map<std::string, std::int64_t>> status() override;
+
+    // Control surface for tests.
+    const std::vector<Held>& held() const { return held_; }
+    std::vector<std::string> heldTypes() const;
+    const std::vector<Event>& history() const { return history_; }
+    std::vector<Event> events(EventKind kind) const;
+    int userActivityDeclarations() const;
+    void clearHistory() { history_.clear(); }
+    // The nth creation from now on (1 = the next one) fails with `code`.
+    void refuseCreation(int nth, IOReturn code);
+    // Every creation fails with `code` until allowAll().
+    void refuseAll(IOReturn code);
+    void allowAll();
+    // status() fails (nothing readable) while set.
+    void setStatusUnreadable(bool unreadable) { statusUnreadable_ = unreadable; }
+
+  private:
+    std::vector<Held> held_;
+    std::vector<Event> history_;
+    std::deque<std::pair<int, IOReturn>> refusals_;  // countdowns
+    std::optional<IOReturn> refuseAll_;
+    bool statusUnreadable_ = false;
+    AssertionID nextID_ = 0x1001;
+};
+
+}  // namespace orvel

@@ -1,0 +1,70 @@
+#include "platform/sim/SimProcesses.h"
+
+namespace orvel {
+
+SimChildProcess::SimChildProcess(int pid, LaunchRequest request, TerminationHandler handler)
+    : pid_(pid), request_(std::move(request)), handler_(std::move(handler)) {}
+
+void SimChildProcess::terminate() {
+    if (!running_) {
+        return;
+    }
+    terminateRequested_ = true;
+    exit(SimProcesses::kSigTermStatus);
+}
+
+void SimChildProcess::exit(int status) {
+    if (!running_) {
+        return;
+    }
+    running_ = false;
+    status_ = status;
+    if (auto handler = std::exchange(handler_, nullptr)) {
+        handler(status);
+    }
+}
+
+bool SimProcesses::isExecutableFile(std::string_view path) {
+    return executables_.count(std::string(path)) > 0;
+}
+
+Result<std::shared_ptr<ChildProcess>> SimProcesses::launch(const LaunchRequest& request,
+                                                           TerminationHandler onTermination) {
+    if (auto failure = std::exchange(nextFailure_, std::nullopt)) {
+        return Error{*failure};
+    }
+    if (!isExecutableFile(request.executable)) {
+        return Error{"The file \u201C" + request.executable + "\u201D doesn\u2019t exist."};
+    }
+    auto child = std::make_shared<SimChildProcess>(nextPid_++, request, std::move(onTermination));
+    children_.push_back(child);
+    return std::shared_ptr<ChildProcess>(child);
+}
+
+void SimProcesses::launchDetached(const LaunchRequest& request) {
+    detached_.push_back(request);
+}
+
+void SimProcesses::setExecutable(const std::string& path, bool executable) {
+    if (executable) {
+        executables_.insert(path);
+    } else {
+        executables_.erase(path);
+    }
+}
+
+std::vector<std::shared_ptr<SimChildProcess>> SimProcesses::runningChildren() const {
+    std::vector<std::shared_ptr<SimChildProcess>> running;
+    for (const auto& child : children_) {
+        if (child->isRunning()) {
+            running.push_back(child);
+        }
+    }
+    return running;
+}
+
+std::shared_ptr<SimChildProcess> SimProcesses::lastChild() const {
+    return children_.empty() ? nullptr : children_.back();
+}
+
+}  // namespace orvel

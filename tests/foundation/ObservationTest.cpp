@@ -1,0 +1,91 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/Published.h"
+
+namespace orvel {
+namespace {
+
+class Model : public ObservableObject {
+  public:
+    Published<int> count{*this, 0};
+    Published<std::string> name{*this, "start"};
+};
+
+TEST(ObservationTest, EveryAssignmentNotifiesEvenWithTheSameValue) {
+    Model model;
+    std::vector<int> seen;
+    int willChange = 0;
+    Subscription a = model.count.subscribe([&](const int& v) { seen.push_back(v); });
+    Subscription b = model.objectWillChange.subscribe([&] { ++willChange; });
+
+    model.count = 1;
+    model.count = 1;
+    model.name = "start";
+    EXPECT_EQ(seen, (std::vector<int>{1, 1}));
+    EXPECT_EQ(willChange, 3);
+}
+
+TEST(ObservationTest, WillChangeComesBeforeTheNewValueIsStored) {
+    Model model;
+    int valueDuringWillChange = -1;
+    Subscription s =
+        model.objectWillChange.subscribe([&] { valueDuringWillChange = model.count(); });
+    model.count = 7;
+    EXPECT_EQ(valueDuringWillChange, 0);
+    EXPECT_EQ(model.count(), 7);
+}
+
+TEST(ObservationTest, CancelledSubscriptionsStopAtOnceEvenDuringASend) {
+    Model model;
+    std::vector<std::string> calls;
+    Subscription second;
+    Subscription first = model.count.subscribe([&](const int&) {
+        calls.push_back("first");
+        second.cancel();
+    });
+    second = model.count.subscribe([&](const int&) { calls.push_back("second"); });
+
+    model.count = 1;
+    EXPECT_EQ(calls, (std::vector<std::string>{"first"}));
+    first.cancel();
+    model.count = 2;
+    EXPECT_EQ(calls.size(), 1u);
+}
+
+TEST(ObservationTest, AHandlerMayCancelItselfAndSubscriptionsMayOutliveTheSignal) {
+    Subscription survivor;
+    int calls = 0;
+    {
+        Model model;
+        Subscription self;
+        self = model.count.subscribe([&](const int&) {
+            ++calls;
+            self.cancel();
+        });
+        survivor = model.name.subscribe([](const std::string&) {});
+        model.count = 1;
+        model.count = 2;
+    }
+    EXPECT_EQ(calls, 1);
+    EXPECT_TRUE(survivor.isActive());
+    survivor.cancel();  // the signal is gone; this must be harmless
+}
+
+TEST(ObservationTest, HandlersAddedDuringASendStartWithTheNextOne) {
+    Model model;
+    std::vector<Subscription> added;
+    int lateCalls = 0;
+    Subscription adder = model.count.subscribe([&](const int&) {
+        added.push_back(model.count.subscribe([&](const int&) { ++lateCalls; }));
+    });
+    model.count = 1;
+    EXPECT_EQ(lateCalls, 0);
+    model.count = 2;
+    EXPECT_EQ(lateCalls, 1);
+}
+
+}  // namespace
+}  // namespace orvel

@@ -1,0 +1,79 @@
+#include "platform/sim/SimPlatform.h"
+
+#include <gtest/gtest.h>
+
+#include "support/OrvelTest.h"
+
+namespace orvel {
+namespace {
+
+using test::OrvelTest;
+using Kind = SimPowerAssertions::EventKind;
+
+class SimPlatformTest : public OrvelTest {};
+
+TEST_F(SimPlatformTest, RefusesExactlyTheNthCreationWithItsCode) {
+    auto& assertions = sim().powerAssertions();
+    assertions.refuseCreation(2, kIOReturnNotPermitted);
+    EXPECT_EQ(assertions.createWithName("A", kAssertionLevelOn, "x").status, kIOReturnSuccess);
+    EXPECT_EQ(assertions.createWithName("B", kAssertionLevelOn, "x").status, kIOReturnNotPermitted);
+    EXPECT_EQ(assertions.createWithName("C", kAssertionLevelOn, "x").status, kIOReturnSuccess);
+    EXPECT_EQ(assertions.heldTypes(), (std::vector<std::string>{"A", "C"}));
+
+    assertions.refuseAll(kIOReturnUnsupported);
+    EXPECT_EQ(assertions.createWithName("D", kAssertionLevelOn, "x").status, kIOReturnUnsupported);
+    assertions.allowAll();
+    EXPECT_EQ(assertions.createWithName("D", kAssertionLevelOn, "x").status, kIOReturnSuccess);
+}
+
+TEST_F(SimPlatformTest, StatusCountsHoldersPerTypeAndReleaseOfUnknownIdFails) {
+    auto& assertions = sim().powerAssertions();
+    const auto a = assertions.createWithName("PreventSystemSleep", kAssertionLevelOn, "x");
+    assertions.createWithName("PreventSystemSleep", kAssertionLevelOn, "y");
+    auto status = assertions.status();
+    ASSERT_TRUE(status);
+    EXPECT_EQ((*status)["PreventSystemSleep"], 2);
+    EXPECT_EQ(assertions.release(a.id), kIOReturnSuccess);
+    EXPECT_NE(assertions.release(a.id), kIOReturnSuccess);
+    assertions.setStatusUnreadable(true);
+    EXPECT_FALSE(assertions.status());
+    EXPECT_EQ(assertions.events(Kind::Released).size(), 1u);
+}
+
+TEST_F(SimPlatformTest, ChildrenRunUntilTheyExitOrAreTerminated) {
+    auto& processes = sim().processes();
+    int exitStatus = -1;
+    auto launched =
+        processes.launch({"/usr/bin/caffeinate", {"-i"}}, [&](int status) { exitStatus = status; });
+    ASSERT_TRUE(launched.ok());
+    auto child = processes.lastChild();
+    EXPECT_TRUE(child->isRunning());
+    EXPECT_EQ(child->request().arguments, (std::vector<std::string>{"-i"}));
+    child->exit(0);
+    EXPECT_EQ(exitStatus, 0);
+    EXPECT_FALSE(launched.value()->isRunning());
+
+    exitStatus = -1;
+    auto second = processes.launch({"/usr/bin/caffeinate", {}}, [&](int s) { exitStatus = s; });
+    second.value()->clearTerminationHandler();
+    second.value()->terminate();
+    EXPECT_EQ(exitStatus, -1) << "a cleared handler is never called";
+    EXPECT_TRUE(processes.lastChild()->wasTerminated());
+    EXPECT_EQ(second.value()->terminationStatus(), SimProcesses::kSigTermStatus);
+}
+
+TEST_F(SimPlatformTest, LaunchFailuresCarryTheirDescription) {
+    auto& processes = sim().processes();
+    processes.failNextLaunch("The operation couldn’t be completed.");
+    auto failed = processes.launch({"/usr/bin/caffeinate", {}}, nullptr);
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error().message, "The operation couldn’t be completed.");
+    EXPECT_TRUE(processes.launch({"/usr/bin/caffeinate", {}}, nullptr).ok());
+
+    processes.setExecutable("/usr/bin/caffeinate", false);
+    EXPECT_FALSE(processes.isExecutableFile("/usr/bin/caffeinate"));
+    EXPECT_FALSE(processes.launch({"/usr/bin/caffeinate", {}}, nullptr).ok());
+}
+
+}  // namespace
+}  // namespace orvel

@@ -1,0 +1,135 @@
+#include "platform/linux/LinuxProcesses.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <future>
+#include <thread>
+
+namespace orvel {
+namespace {
+
+// Real children. Waits are on the child's own exit, bounded by a limit a working system never
+// comes near, never on the passing of time.
+constexpr auto kLimit = std::chrono::seconds(30);
+
+struct Exit {
+    int status;
+    std::thread::id thread;
+};
+
+class LinuxProcessesTest : public ::testing::Test {
+  protected:
+    std::pair<std::shared_ptr<ChildProcess>, std::future<Exit>> launch(
+        const std::string& executable, std::vector<std::string> arguments) {
+        auto promise = std::make_shared<std::promise<Exit>>();
+        auto future = promise->get_future();
+        auto child = processes.launch({executable, std::move(arguments)}, [promise](int status) {
+            promise->set_value(Exit{status, std::this_thread::get_id()});
+        });
+        EXPECT_TRUE(child.ok()) << (child.ok() ? "" : child.error().message);
+        return {child.ok() ? child.value() : nullptr, std::move(future)};
+    }
+
+    LinuxProcesses processes;
+};
+
+TEST_F(LinuxProcessesTest, ReportsExitStatusOnAnotherThread) {
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+    };
+    const Case cases[] = {
+        {{"-c", "exit 0"}, 0}, {{"-c", "exit 3"}, 3}, {{"-c", "kill -9 $$"}, 137}};
+    for (const auto& c : cases) {
+        auto [child, exited] = launch("/bin/sh", c.arguments);
+        ASSERT_TRUE(child);
+        ASSERT_EQ(exited.wait_for(kLimit), std::future_status::ready);
+        const Exit exit = exited.get();
+        EXPECT_EQ(exit.status, c.status);
+        EXPECT_NE(exit.thread, std::this_thread::get_id());
+        EXPECT_FALSE(child->isRunning());
+        EXPECT_EQ(child->terminationStatus(), c.status);
+    }
+}
+
+TEST_F(LinuxProcessesTest, TerminateEndsARunningChildWithSigterm) {
+    auto [child, exited] = launch("/bin/sleep", {"600"});
+    ASSERT_TRUE(child);
+    EXPECT_TRUE(child->isRunning());
+    EXPECT_GT(child->pid(), 0);
+    child->terminate();
+    ASSERT_EQ(exited.wait_for(kLimit), std::future_status::ready);
+    EXPECT_EQ(exited.get().status, 128 + SIGTERM);
+    child->terminate();  // already reaped: must not signal anything
+}
+
+TEST_F(LinuxProcessesTest, ClearedHandlerIsNotCalled) {
+    auto called = std::make_shared<std::atomic<bool>>(false);
+    auto child = processes.launch({"/bin/sleep", {"600"}}, [called](int) { *called = true; });
+    ASSERT_TRUE(child.ok());
+    child.value()->clearTerminationHandler();
+    child.value()->terminate();
+    // Wait for the exit itself (the status appears once the reaper has run).
+    const auto deadline = std::chrono::steady_clock::now() + kLimit;
+    while (child.value()->isRunning() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::yield();
+    }
+    EXPECT_FALSE(child.value()->isRunning());
+    EXPECT_FALSE(*called);
+}
+
+TEST_F(LinuxProcessesTest, ChildStandardStreamsAreTheNullDevice) {
+    auto [child, exited] = launch("/bin/sleep", {"600"});
+    ASSERT_TRUE(child);
+    for (int fd = 0; fd < 3; ++fd) {
+        const auto link = "/proc/" + std::to_string(child->pid()) + "/fd/" + std::to_string(fd);
+        char target[256] = {};
+        ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0) << link;
+        EXPECT_STREQ(target, "/dev/null") << fd;
+    }
+    child->terminate();
+    ASSERT_EQ(exited.wait_for(kLimit), std::future_status::ready);
+}
+
+TEST_F(LinuxProcessesTest, MissingOrNonExecutableFilesFailWithADescription) {
+    EXPECT_TRUE(processes.isExecutableFile("/bin/sh"));
+    const std::string plain = ::testing::TempDir() + "orvel-plain-file";
+    std::ofstream(plain) << "not a program";
+    EXPECT_FALSE(processes.isExecutableFile(plain));
+    std::remove(plain.c_str());
+    EXPECT_FALSE(processes.isExecutableFile("/bin"));
+    EXPECT_FALSE(processes.isExecutableFile("/no/such/program"));
+
+    auto missing = processes.launch({"/no/such/program", {}}, nullptr);
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().message, "No such file or directory (/no/such/program)");
+}
+
+TEST_F(LinuxProcessesTest, DetachedChildrenAreReaped) {
+    const std::string marker = ::testing::TempDir() + "orvel-detached";
+    std::remove(marker.c_str());
+    processes.launchDetached({"/bin/sh", {"-c", "echo $$ > " + marker}});
+    const auto deadline = std::chrono::steady_clock::now() + kLimit;
+    pid_t pid = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::ifstream in(marker);
+        if (in >> pid) {
+            // Gone from the process table once reaped: kill(pid, 0) fails with ESRCH.
+            if (::kill(pid, 0) != 0) {
+                break;
+            }
+        }
+        std::this_thread::yield();
+    }
+    ASSERT_GT(pid, 0);
+    EXPECT_NE(::kill(pid, 0), 0) << "a detached child must not linger as a zombie";
+    std::remove(marker.c_str());
+}
+
+}  // namespace
+}  // namespace orvel

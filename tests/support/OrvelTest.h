@@ -1,0 +1,26 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "foundation/VirtualRunLoop.h"
+#include "platform/sim/SimPlatform.h"
+
+namespace orvel::test {
+
+// Every test case starts on a fresh simulated machine: a new virtual-time main loop, a new
+// simulated platform and no shared instances. Teardown destroys the shared instances first, while
+// the platform and the loop they use still exist.
+class OrvelTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    VirtualRunLoop& loop() { return *loop_; }
+    SimPlatform& sim() { return *sim_; }
+
+  private:
+    VirtualRunLoop* loop_ = nullptr;
+    SimPlatform* sim_ = nullptr;
+};
+
+}  // namespace orvel::test
