@@ -11,6 +11,8 @@ namespace orvel {
 
 class PowerAssertions;
 class Processes;
+class SystemInfo;
+class UserDefaults;
 
 class Platform {
   public:
@@ -24,6 +26,8 @@ class Platform {
 
     virtual PowerAssertions& powerAssertions() = 0;
     virtual Processes& processes() = 0;
+    virtual UserDefaults& userDefaults() = 0;
+    virtual SystemInfo& systemInfo() = 0;
     virtual std::shared_ptr<LogSink> logSink() = 0;
 };
 

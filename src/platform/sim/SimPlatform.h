@@ -3,9 +3,11 @@
 #include <memory>
 
 #include "platform/Platform.h"
+#include "platform/UserDefaults.h"
 #include "platform/sim/RecordingLogSink.h"
 #include "platform/sim/SimPowerAssertions.h"
 #include "platform/sim/SimProcesses.h"
+#include "platform/sim/SimSystemInfo.h"
 
 namespace orvel {
 
@@ -20,12 +22,16 @@ class SimPlatform final : public Platform {
 
     SimPowerAssertions& powerAssertions() override { return powerAssertions_; }
     SimProcesses& processes() override { return processes_; }
+    MemoryUserDefaults& userDefaults() override { return defaults_; }
+    SimSystemInfo& systemInfo() override { return systemInfo_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
     RecordingLogSink& log() { return *log_; }
 
   private:
     SimPowerAssertions powerAssertions_;
     SimProcesses processes_;
+    MemoryUserDefaults defaults_;
+    SimSystemInfo systemInfo_;
     std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
 };
 

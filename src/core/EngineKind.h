@@ -1,0 +1,20 @@
+#pragma once
+
+#include <array>
+
+#include "foundation/RawEnum.h"
+
+namespace orvel {
+
+// Which sleep engine runs sessions.
+enum class EngineKind { assertions, caffeinate };
+
+template <>
+struct EnumTraits<EngineKind> {
+    static constexpr std::array<EnumCase<EngineKind>, 2> cases{{
+        {EngineKind::assertions, "assertions", "Power assertions (recommended)"},
+        {EngineKind::caffeinate, "caffeinate", "caffeinate command (compatibility mode)"},
+    }};
+};
+
+}  // namespace orvel

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/Published.h"
+#include "foundation/Signal.h"
+#include "foundation/WeakRef.h"
+
+namespace orvel {
+
+// The application's device state: applies the built-in device settings (input blocking, screen
+// saver, display and keyboard backlight holds) for the current session.
+//
+// This is its first, least form: the built-in devices cannot be silenced yet, so reconcile()
+// only announces itself (tests watch `reconciled` to see when the device state is asked to
+// apply itself). Callers already use the interface the full form keeps.
+class DeviceState final : public ObservableObject, public WeakReferenceable {
+  public:
+    static DeviceState& shared();
+
+    // Whether an external keyboard or pointing device is connected.
+    Published<bool> hasExternalInput{*this, true};
+    // Whether the watchdog released input blocking by itself.
+    Published<bool> autoReleased{*this, false};
+
+    // Applies the current device settings at once. Main thread.
+    void reconcile();
+
+    // Sent at every reconcile(), for observers that follow the device state.
+    Signal<> reconciled;
+    std::uint64_t reconcileCount() const { return reconcileCount_; }
+
+  private:
+    DeviceState() = default;
+    std::uint64_t reconcileCount_ = 0;
+};
+
+}  // namespace orvel

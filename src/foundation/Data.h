@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orvel {
+
+// Raw bytes (stored records, file contents).
+using Data = std::vector<std::uint8_t>;
+
+inline Data dataFromString(std::string_view text) {
+    return Data(text.begin(), text.end());
+}
+inline std::string stringFromData(const Data& data) {
+    return std::string(data.begin(), data.end());
+}
+
+// Standard base64 with padding; decoding ignores nothing and fails on any stray character.
+std::string base64Encode(const Data& data);
+bool base64Decode(std::string_view text, Data& out);
+
+}  // namespace orvel

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+// Facts about the machine and its operating system. Threading: main thread only.
+
+namespace orvel {
+
+class SystemInfo {
+  public:
+    virtual ~SystemInfo() = default;
+
+    // The machine's stable hardware identifier as text; nothing when it cannot be read.
+    virtual std::optional<std::string> platformUUID() = 0;
+    // The major version number of the running operating system; 0 when unknown.
+    virtual int osMajorVersion() = 0;
+};
+
+}  // namespace orvel

@@ -1,0 +1,110 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "foundation/Data.h"
+#include "foundation/Date.h"
+
+// The application's user defaults: a registered domain (defaults given at every start, never
+// stored) under a persistent domain (what the user set). Threading: main thread only.
+
+namespace orvel {
+
+struct DefaultsValue;
+using DefaultsArray = std::vector<DefaultsValue>;
+using DefaultsDictionary = std::map<std::string, DefaultsValue, std::less<>>;
+
+// A typed stored value.
+struct DefaultsValue {
+    using Storage = std::variant<bool, std::int64_t, double, std::string, Data, Date, DefaultsArray,
+                                 DefaultsDictionary>;
+    Storage storage;
+
+    DefaultsValue() : storage(false) {}
+    DefaultsValue(bool v) : storage(v) {}
+    DefaultsValue(int v) : storage(std::int64_t{v}) {}
+    DefaultsValue(std::int64_t v) : storage(v) {}
+    DefaultsValue(double v) : storage(v) {}
+    DefaultsValue(std::string v) : storage(std::move(v)) {}
+    DefaultsValue(const char* v) : storage(std::string(v)) {}
+    DefaultsValue(Data v) : storage(std::move(v)) {}
+    DefaultsValue(Date v) : storage(v) {}
+    DefaultsValue(DefaultsArray v) : storage(std::move(v)) {}
+    DefaultsValue(DefaultsDictionary v) : storage(std::move(v)) {}
+
+    template <class T>
+    const T* as() const {
+        return std::get_if<T>(&storage);
+    }
+    bool operator==(const DefaultsValue& other) const { return storage == other.storage; }
+};
+
+class UserDefaults {
+  public:
+    virtual ~UserDefaults() = default;
+
+    // Replaces the registered values of these keys for the life of the process.
+    virtual void registerDefaults(const DefaultsDictionary& defaults) = 0;
+    virtual std::optional<DefaultsValue> persistentValue(std::string_view key) const = 0;
+    virtual std::optional<DefaultsValue> registeredValue(std::string_view key) const = 0;
+    virtual void setObject(std::string_view key, DefaultsValue value) = 0;
+    virtual void removeObject(std::string_view key) = 0;
+    // Removes every stored value of the application (registered values stay).
+    virtual void removePersistentDomain() = 0;
+    virtual DefaultsDictionary persistentDomain() const = 0;
+    // Waits until every change so far is stored.
+    virtual void synchronize() {}
+
+    // The stored value, else the registered one.
+    std::optional<DefaultsValue> object(std::string_view key) const;
+
+    // Typed reads with the platform's conversions: numbers and numeric texts convert, anything
+    // else reads as false, 0, 0.0 or nothing.
+    bool boolForKey(std::string_view key) const;
+    std::int64_t integerForKey(std::string_view key) const;
+    double doubleForKey(std::string_view key) const;
+    std::optional<std::string> stringForKey(std::string_view key) const;
+    std::optional<Data> dataForKey(std::string_view key) const;
+
+    void setBool(std::string_view key, bool value) { setObject(key, DefaultsValue(value)); }
+    void setInteger(std::string_view key, std::int64_t value) {
+        setObject(key, DefaultsValue(value));
+    }
+    void setDouble(std::string_view key, double value) { setObject(key, DefaultsValue(value)); }
+    void setString(std::string_view key, std::string value) {
+        setObject(key, DefaultsValue(std::move(value)));
+    }
+    void setData(std::string_view key, Data value) {
+        setObject(key, DefaultsValue(std::move(value)));
+    }
+};
+
+// Both domains in memory: the simulated machine's defaults, and the working copy of the file
+// store.
+class MemoryUserDefaults : public UserDefaults {
+  public:
+    void registerDefaults(const DefaultsDictionary& defaults) override;
+    std::optional<DefaultsValue> persistentValue(std::string_view key) const override;
+    std::optional<DefaultsValue> registeredValue(std::string_view key) const override;
+    void setObject(std::string_view key, DefaultsValue value) override;
+    void removeObject(std::string_view key) override;
+    void removePersistentDomain() override;
+    DefaultsDictionary persistentDomain() const override { return persistent_; }
+
+    // For tests and benchmarks: how many writes (sets and removals) have been made.
+    std::uint64_t writeCount() const { return writes_; }
+    void replacePersistentDomain(DefaultsDictionary domain) { persistent_ = std::move(domain); }
+
+  private:
+    DefaultsDictionary registered_;
+    DefaultsDictionary persistent_;
+    std::uint64_t writes_ = 0;
+};
+
+}  // namespace orvel

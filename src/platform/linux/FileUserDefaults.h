@@ -1,0 +1,84 @@
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "foundation/Log.h"
+#include "platform/UserDefaults.h"
+
+namespace orvel {
+
+// User defaults kept in one JSON file, "defaults.json" in the given folder (normally
+// $XDG_CONFIG_HOME/orvel). Reads come from memory. Every change is written through to the file
+// by a writer thread, so the main thread never waits on the disk: under an exclusive lock
+// (".defaults.lock") the writer re-reads the file, applies only the keys this process changed,
+// writes a new file beside it, syncs it and renames it over the old one. The file is therefore
+// always whole, and two processes sharing it keep each other's changes.
+//
+// A file that cannot be read as settings is moved aside to "defaults.json.damaged-<UTC time>",
+// with one log line; the store then starts empty (the registered values apply).
+class FileUserDefaults final : public UserDefaults {
+  public:
+    enum class Writes { Background, Synchronous };
+
+    explicit FileUserDefaults(std::string folder, Writes writes = Writes::Background);
+    ~FileUserDefaults() override;
+
+    void registerDefaults(const DefaultsDictionary& defaults) override;
+    std::optional<DefaultsValue> persistentValue(std::string_view key) const override;
+    std::optional<DefaultsValue> registeredValue(std::string_view key) const override;
+    void setObject(std::string_view key, DefaultsValue value) override;
+    void removeObject(std::string_view key) override;
+    void removePersistentDomain() override;
+    DefaultsDictionary persistentDomain() const override { return memory_.persistentDomain(); }
+    void synchronize() override;
+
+    const std::string& path() const { return path_; }
+
+    // For tests: runs in the writer after the new file is complete and synced, just before it
+    // replaces the old one.
+    void setBeforeReplaceHook(std::function<void()> hook);
+
+    // The domain encoded as the file holds it, and decoded back; exposed for tests.
+    static std::string encode(const DefaultsDictionary& domain);
+    static std::optional<DefaultsDictionary> decode(std::string_view text, std::string* fault);
+
+  private:
+    struct Changes {
+        bool clearAll = false;
+        std::map<std::string, std::optional<DefaultsValue>, std::less<>> keys;
+        bool empty() const { return !clearAll && keys.empty(); }
+        void merge(Changes later);
+    };
+
+    void record(Changes change);
+    void writerLoop();
+    bool write(const Changes& changes);
+    void loadAtStart();
+    std::string moveAside(const std::string& reason);
+
+    std::string folder_;
+    std::string path_;
+    std::string lockPath_;
+    Writes writes_;
+    MemoryUserDefaults memory_;
+    Logger log_{"defaults"};
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable idle_;
+    Changes pending_;  // changes not yet handed to the writer
+    Changes failed_;   // changes whose write failed; retried with the next change
+    bool writing_ = false;
+    bool stopping_ = false;
+    std::function<void()> beforeReplace_;
+    std::thread writer_;
+};
+
+}  // namespace orvel

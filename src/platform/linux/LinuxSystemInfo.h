@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+#include "platform/SystemInfo.h"
+
+namespace orvel {
+
+// Reads the machine identity from files under a root folder ("/" on a real system).
+class LinuxSystemInfo final : public SystemInfo {
+  public:
+    explicit LinuxSystemInfo(std::string root = "/");
+
+    // /etc/machine-id (32 hexadecimal digits), shown in the 8-4-4-4-12 form in upper case.
+    std::optional<std::string> platformUUID() override;
+    // The major number of VERSION_ID in /etc/os-release (Debian "12" gives 12, "22.04" gives
+    // 22): the distribution's release stands for the system version.
+    int osMajorVersion() override;
+
+  private:
+    std::string root_;
+};
+
+}  // namespace orvel

@@ -1,0 +1,214 @@
+#include "platform/linux/FileUserDefaults.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "foundation/VirtualRunLoop.h"
+#include "platform/sim/RecordingLogSink.h"
+
+namespace orvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+class FileUserDefaultsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder = fs::path(::testing::TempDir()) /
+                 ("orvel-defaults-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder);
+        RunLoop::install(std::make_unique<VirtualRunLoop>());
+        previousSink = installLogSink(log);
+    }
+    void TearDown() override {
+        installLogSink(previousSink);
+        RunLoop::install(nullptr);
+        fs::remove_all(folder);
+    }
+    fs::path file() const { return folder / "defaults.json"; }
+    std::vector<fs::path> damaged() const {
+        std::vector<fs::path> found;
+        if (fs::exists(folder)) {
+            for (const auto& entry : fs::directory_iterator(folder)) {
+                if (entry.path().filename().string().find(".damaged-") != std::string::npos) {
+                    found.push_back(entry.path());
+                }
+            }
+        }
+        return found;
+    }
+
+    fs::path folder;
+    std::shared_ptr<RecordingLogSink> log = std::make_shared<RecordingLogSink>();
+    std::shared_ptr<LogSink> previousSink;
+};
+
+TEST_F(FileUserDefaultsTest, ValuesKeepTheirTypesAcrossARestart) {
+    {
+        FileUserDefaults d(folder.string());
+        d.setBool("flag", true);
+        d.setInteger("count", -42);
+        d.setDouble("scale", 1.0);
+        d.setString("name", "Café \"quoted\"");
+        d.setData("session", Data{0, 1, 254, 255});
+        d.setObject("when", Date{786297600.5});
+        d.setObject("list", DefaultsArray{1, "two", 3.5});
+        d.setObject("dict", DefaultsDictionary{{"$data", "not a tag"}, {"n", 1}});
+        d.setBool("gone", true);
+        d.removeObject("gone");
+    }
+    FileUserDefaults again(folder.string());
+    const DefaultsDictionary expected{
+        {"flag", true},
+        {"count", std::int64_t{-42}},
+        {"scale", 1.0},
+        {"name", "Café \"quoted\""},
+        {"session", Data{0, 1, 254, 255}},
+        {"when", Date{786297600.5}},
+        {"list", DefaultsArray{1, "two", 3.5}},
+        {"dict", DefaultsDictionary{{"$data", "not a tag"}, {"n", 1}}},
+    };
+    EXPECT_EQ(again.persistentDomain(), expected);
+    EXPECT_TRUE(again.persistentValue("scale")->as<double>()) << "1.0 stays a double";
+    EXPECT_EQ(fs::status(file()).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(FileUserDefaultsTest, RemovingTheDomainEmptiesTheFileButKeepsRegisteredValues) {
+    FileUserDefaults d(folder.string());
+    d.registerDefaults({{"showTimer", true}});
+    d.setBool("showTimer", false);
+    d.removePersistentDomain();
+    d.synchronize();
+    EXPECT_TRUE(d.boolForKey("showTimer"));
+    FileUserDefaults again(folder.string());
+    EXPECT_TRUE(again.persistentDomain().empty());
+    EXPECT_FALSE(again.registeredValue("showTimer")) << "registered values are never stored";
+}
+
+TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideAndTheStoreStartsEmpty) {
+    const std::string cases[] = {"{\"showTimer\": tru", "garbage\x01\x02", "[1, 2, 3]",
+                                 "{\"x\": {\"$unknown\": 1}}", ""};
+    for (const auto& content : cases) {
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        std::ofstream(file(), std::ios::binary) << content;
+        log->clear();
+
+        FileUserDefaults d(folder.string());
+        EXPECT_TRUE(d.persistentDomain().empty()) << content;
+        const auto aside = damaged();
+        ASSERT_EQ(aside.size(), 1u) << content;
+        EXPECT_EQ(readAll(aside[0]), content) << "the damaged file is kept as it was";
+        EXPECT_NE(aside[0].filename().string().find("defaults.json.damaged-20260105T090000Z"),
+                  std::string::npos)
+            << aside[0];
+        const auto lines = log->messages("defaults");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("is damaged"), std::string::npos) << lines[0];
+
+        d.setBool("showTimer", false);
+        d.synchronize();
+        EXPECT_EQ(readAll(aside[0]), content) << "never overwritten in place";
+        EXPECT_EQ(FileUserDefaults(folder.string()).persistentValue("showTimer"),
+                  DefaultsValue(false));
+    }
+}
+
+TEST_F(FileUserDefaultsTest, AKillBetweenWriteAndRenameLeavesTheOldFileWhole) {
+    {
+        FileUserDefaults d(folder.string());
+        d.setString("engine", "assertions");
+    }
+    const std::string before = readAll(file());
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        FileUserDefaults d(folder.string(), FileUserDefaults::Writes::Synchronous);
+        d.setBeforeReplaceHook([] { ::raise(SIGKILL); });
+        d.setString("engine", "caffeinate");
+        ::_exit(0);  // not reached
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    EXPECT_EQ(readAll(file()), before);
+    bool leftover = false;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        leftover |= entry.path().filename().string().find(".tmp-") != std::string::npos;
+    }
+    EXPECT_TRUE(leftover) << "the killed writer left its complete temporary file";
+
+    FileUserDefaults after(folder.string());
+    EXPECT_EQ(after.stringForKey("engine"), "assertions");
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        EXPECT_EQ(entry.path().filename().string().find(".tmp-"), std::string::npos)
+            << "stale temporary files are cleared at start";
+    }
+}
+
+TEST_F(FileUserDefaultsTest, TwoStoresOnOneFileKeepEachOthersChanges) {
+    FileUserDefaults first(folder.string());
+    FileUserDefaults second(folder.string());
+    first.setInteger("a", 1);
+    first.synchronize();
+    second.setInteger("b", 2);
+    second.synchronize();
+    first.setInteger("c", 3);
+    first.synchronize();
+    const DefaultsDictionary all{{"a", 1}, {"b", 2}, {"c", 3}};
+    EXPECT_EQ(FileUserDefaults(folder.string()).persistentDomain(), all);
+}
+
+TEST_F(FileUserDefaultsTest, ConcurrentProcessesNeitherCorruptNorLoseTheFile) {
+    fs::create_directories(folder);
+    constexpr int kProcesses = 4;
+    constexpr int kKeys = 40;
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            FileUserDefaults d(folder.string(), FileUserDefaults::Writes::Synchronous);
+            for (int k = 0; k < kKeys; ++k) {
+                d.setInteger("p" + std::to_string(p) + "k" + std::to_string(k), k);
+            }
+            ::_exit(0);
+        }
+        children.push_back(child);
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    FileUserDefaults d(folder.string());
+    EXPECT_EQ(d.persistentDomain().size(), static_cast<std::size_t>(kProcesses * kKeys));
+    EXPECT_TRUE(damaged().empty());
+}
+
+TEST_F(FileUserDefaultsTest, WritesHappenOffTheCallingThreadAndSynchronizeWaitsForThem) {
+    FileUserDefaults d(folder.string());
+    for (int i = 0; i < 500; ++i) {
+        d.setInteger("counter", i);
+    }
+    d.synchronize();
+    EXPECT_EQ(FileUserDefaults(folder.string()).integerForKey("counter"), 499);
+}
+
+}  // namespace
+}  // namespace orvel

@@ -1,0 +1,29 @@
+#include "platform/linux/LinuxSystemInfo.h"
+
+#include <gtest/gtest.h>
+
+namespace orvel {
+namespace {
+
+const std::string kData = ORVEL_TEST_DATA;
+
+TEST(LinuxSystemInfoTest, ReadsMachineIdAndReleaseMajor) {
+    struct Case {
+        const char* root;
+        std::optional<std::string> uuid;
+        int major;
+    };
+    const Case cases[] = {
+        {"/os/debian12", "3F6C1E0A-9B2D-4C5E-8F7A-6B5C4D3E2F10", 12},
+        {"/os/ubuntu2204", std::nullopt, 22},
+        {"/os/bare", std::nullopt, 0},
+    };
+    for (const auto& c : cases) {
+        LinuxSystemInfo info(kData + c.root);
+        EXPECT_EQ(info.platformUUID(), c.uuid) << c.root;
+        EXPECT_EQ(info.osMajorVersion(), c.major) << c.root;
+    }
+}
+
+}  // namespace
+}  // namespace orvel
