@@ -22,12 +22,13 @@ class ObservableObject {
 
 // An observable property. Every assignment notifies, whether or not the value changed: first
 // the owner's objectWillChange, then (after the value is stored) each subscriber with the new
-// value. Main-thread only.
+// value, and last the owner's own didSet action, if it has one. Main-thread only.
 template <class T>
 class Published {
   public:
-    explicit Published(ObservableObject& owner, T initial = T{})
-        : owner_(&owner), value_(std::move(initial)) {}
+    explicit Published(ObservableObject& owner, T initial = T{},
+                       std::function<void()> didSet = nullptr)
+        : owner_(&owner), value_(std::move(initial)), didSet_(std::move(didSet)) {}
     Published(const Published&) = delete;
     Published& operator=(const Published&) = delete;
 
@@ -38,6 +39,9 @@ class Published {
         owner_->objectWillChange.send();
         value_ = std::move(value);
         changed_.send(value_);
+        if (didSet_) {
+            didSet_();
+        }
     }
     Published& operator=(T value) {
         set(std::move(value));
@@ -53,6 +57,7 @@ class Published {
     ObservableObject* owner_;
     T value_;
     Signal<T> changed_;
+    std::function<void()> didSet_;
 };
 
 }  // namespace orvel

@@ -9,10 +9,13 @@
 
 namespace orvel {
 
+class Notifications;
 class PowerAssertions;
+class PowerSources;
 class Processes;
 class SystemInfo;
 class UserDefaults;
+class Workspace;
 
 class Platform {
   public:
@@ -28,6 +31,9 @@ class Platform {
     virtual Processes& processes() = 0;
     virtual UserDefaults& userDefaults() = 0;
     virtual SystemInfo& systemInfo() = 0;
+    virtual Workspace& workspace() = 0;
+    virtual PowerSources& powerSources() = 0;
+    virtual Notifications& notifications() = 0;
     virtual std::shared_ptr<LogSink> logSink() = 0;
 };
 

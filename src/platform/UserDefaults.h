@@ -8,42 +8,16 @@
 #include <variant>
 #include <vector>
 
-#include "foundation/Data.h"
-#include "foundation/Date.h"
+#include "foundation/PropertyList.h"
 
 // The application's user defaults: a registered domain (defaults given at every start, never
 // stored) under a persistent domain (what the user set). Threading: main thread only.
 
 namespace orvel {
 
-struct DefaultsValue;
-using DefaultsArray = std::vector<DefaultsValue>;
-using DefaultsDictionary = std::map<std::string, DefaultsValue, std::less<>>;
-
-// A typed stored value.
-struct DefaultsValue {
-    using Storage = std::variant<bool, std::int64_t, double, std::string, Data, Date, DefaultsArray,
-                                 DefaultsDictionary>;
-    Storage storage;
-
-    DefaultsValue() : storage(false) {}
-    DefaultsValue(bool v) : storage(v) {}
-    DefaultsValue(int v) : storage(std::int64_t{v}) {}
-    DefaultsValue(std::int64_t v) : storage(v) {}
-    DefaultsValue(double v) : storage(v) {}
-    DefaultsValue(std::string v) : storage(std::move(v)) {}
-    DefaultsValue(const char* v) : storage(std::string(v)) {}
-    DefaultsValue(Data v) : storage(std::move(v)) {}
-    DefaultsValue(Date v) : storage(v) {}
-    DefaultsValue(DefaultsArray v) : storage(std::move(v)) {}
-    DefaultsValue(DefaultsDictionary v) : storage(std::move(v)) {}
-
-    template <class T>
-    const T* as() const {
-        return std::get_if<T>(&storage);
-    }
-    bool operator==(const DefaultsValue& other) const { return storage == other.storage; }
-};
+using DefaultsValue = PropertyValue;
+using DefaultsArray = PropertyArray;
+using DefaultsDictionary = PropertyDictionary;
 
 class UserDefaults {
   public:

@@ -2,9 +2,15 @@
 
 #include "foundation/Registry.h"
 
+#include <cstdlib>
+#include <ctime>
+
 namespace orvel::test {
 
 void OrvelTest::SetUp() {
+    // Times of day print the same everywhere.
+    setenv("TZ", "UTC", 1);
+    tzset();
     Registry::reset();
     auto loop = std::make_unique<VirtualRunLoop>();
     loop_ = loop.get();

@@ -5,9 +5,12 @@
 #include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 #include "platform/sim/RecordingLogSink.h"
+#include "platform/sim/SimNotifications.h"
 #include "platform/sim/SimPowerAssertions.h"
+#include "platform/sim/SimPowerSources.h"
 #include "platform/sim/SimProcesses.h"
 #include "platform/sim/SimSystemInfo.h"
+#include "platform/sim/SimWorkspace.h"
 
 namespace orvel {
 
@@ -24,6 +27,9 @@ class SimPlatform final : public Platform {
     SimProcesses& processes() override { return processes_; }
     MemoryUserDefaults& userDefaults() override { return defaults_; }
     SimSystemInfo& systemInfo() override { return systemInfo_; }
+    SimWorkspace& workspace() override { return workspace_; }
+    SimPowerSources& powerSources() override { return powerSources_; }
+    SimNotifications& notifications() override { return notifications_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
     RecordingLogSink& log() { return *log_; }
 
@@ -32,6 +38,9 @@ class SimPlatform final : public Platform {
     SimProcesses processes_;
     MemoryUserDefaults defaults_;
     SimSystemInfo systemInfo_;
+    SimWorkspace workspace_;
+    SimPowerSources powerSources_;
+    SimNotifications notifications_;
     std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
 };
 

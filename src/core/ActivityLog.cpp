@@ -1,0 +1,136 @@
+#include "core/ActivityLog.h"
+
+#include "foundation/Calendar.h"
+#include "foundation/Registry.h"
+#include "foundation/RunLoop.h"
+#include "platform/Platform.h"
+#include "platform/UserDefaults.h"
+#include "triggers/RedactedIdentifier.h"
+
+namespace orvel {
+
+// ActivityEntry --------------------------------------------------------------------------------
+
+ActivityEntry ActivityEntry::make(Kind kind, std::string title, std::string detail) {
+    return ActivityEntry{UUID::random(), RunLoop::main().now(), kind, std::move(title),
+                         std::move(detail)};
+}
+
+Json ActivityEntry::toJson() const {
+    Json json = Json::object();
+    json["id"] = id.uuidString();
+    json["date"] = date.secondsSinceReferenceDate;
+    json["kind"] = enumToJson(kind);
+    json["title"] = title;
+    json["detail"] = detail;
+    return json;
+}
+
+Result<ActivityEntry> ActivityEntry::fromJson(const Json& json) {
+    JsonReader reader(json, "activity entry");
+    ActivityEntry entry;
+    entry.id = reader.uuid("id");
+    entry.date = reader.date("date");
+    if (const Json* kind = reader.required("kind")) {
+        auto decoded = enumFromJson<Kind>(*kind, "kind");
+        if (decoded) {
+            entry.kind = decoded.value();
+        } else {
+            reader.fail(decoded.error().message);
+        }
+    }
+    entry.title = reader.string("title");
+    entry.detail = reader.string("detail");
+    return reader.finish(entry);
+}
+
+// ActivityLog ----------------------------------------------------------------------------------
+
+namespace {
+
+std::vector<ActivityEntry> decodeAll(const Json& stored, std::size_t* skipped) {
+    std::vector<ActivityEntry> decoded;
+    *skipped = 0;
+    for (const auto& element : stored) {
+        auto entry = ActivityEntry::fromJson(element);
+        if (entry) {
+            decoded.push_back(std::move(entry.value()));
+        } else {
+            ++*skipped;
+        }
+    }
+    return decoded;
+}
+
+}  // namespace
+
+ActivityLog& ActivityLog::shared() {
+    return ORVEL_SHARED_INSTANCE(ActivityLog);
+}
+
+ActivityLog::ActivityLog() {
+    UserDefaults& d = Platform::current().userDefaults();
+    const auto data = d.dataForKey(kDefaultsKey);
+    if (!data) {
+        return;
+    }
+    auto json = parseJson(stringFromData(*data));
+    if (!json || !json->is_array()) {
+        log_.error("The stored activity log could not be read; starting with an empty log.");
+        return;
+    }
+    stored_ = std::move(json.value());
+    std::size_t skipped = 0;
+    entries = decodeAll(stored_, &skipped);
+    if (skipped > 0) {
+        log_.error("Skipped " + std::to_string(skipped) +
+                   " unreadable entries of the stored activity log; they are kept as stored.");
+    }
+}
+
+void ActivityLog::add(ActivityEntry entry) {
+    RunLoop::main().async(
+        [entry = std::move(entry)]() mutable { ActivityLog::shared().append(std::move(entry)); });
+}
+
+void ActivityLog::append(ActivityEntry entry) {
+    stored_.insert(stored_.begin(), entry.toJson());
+    if (stored_.size() > kCapacity) {
+        stored_.erase(stored_.begin() + static_cast<std::ptrdiff_t>(kCapacity), stored_.end());
+    }
+    std::size_t skipped = 0;
+    entries = decodeAll(stored_, &skipped);
+    Platform::current().userDefaults().setData(kDefaultsKey, dataFromString(dumpJson(stored_)));
+}
+
+void ActivityLog::clear() {
+    stored_ = Json::array();
+    entries = {};
+    Platform::current().userDefaults().removeObject(kDefaultsKey);
+}
+
+std::string ActivityLog::exportText(bool redact) const {
+    const auto& list = entries();
+    std::string text = "\u2500\u2500 TRIGGER ACTIVITY (last " + std::to_string(list.size()) + ") ";
+    for (int i = 0; i < 22; ++i) {
+        text += "\u2500";
+    }
+    if (list.empty()) {
+        return text + "\n  (empty)";
+    }
+    for (const auto& entry : list) {
+        text +=
+            "\n  " + timeOfDayText(entry.date) + "  [" + std::string(rawValue(entry.kind)) + "]  ";
+        if (redact) {
+            text += redactedIdentifier(entry.title);
+        } else {
+            text += entry.title;
+            if (!entry.detail.empty()) {
+                text += " \u2014 " + entry.detail;
+            }
+        }
+    }
+    return text;
+}
+
+}  // namespace orvel

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+
+#include "foundation/Date.h"
+
+namespace orvel {
+
+// A date broken down in the user's time zone (the process's TZ).
+struct LocalTime {
+    int year = 0;
+    int month = 0;    // 1…12
+    int day = 0;      // 1…31
+    int hour = 0;     // 0…23
+    int minute = 0;   // 0…59
+    int second = 0;   // 0…60
+    int weekday = 0;  // 1 = Sunday … 7 = Saturday
+};
+
+LocalTime localTime(Date date);
+
+// The time of day as "HH:mm:ss" (24-hour) in the user's time zone.
+std::string timeOfDayText(Date date);
+
+}  // namespace orvel

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "foundation/Signal.h"
+
+// Running applications and the system's sleep and wake. Threading: main thread only; the
+// signals are sent on the main thread.
+
+namespace orvel {
+
+enum class ActivationPolicy { regular, accessory, prohibited };
+
+struct RunningApplication {
+    std::int32_t processIdentifier = 0;
+    std::optional<std::string> bundleIdentifier;
+    std::optional<std::string> localizedName;
+    // regular: shows a window or a Dock icon; the others run in the background.
+    ActivationPolicy activationPolicy = ActivationPolicy::regular;
+
+    bool operator==(const RunningApplication&) const = default;
+};
+
+class Workspace {
+  public:
+    virtual ~Workspace() = default;
+
+    // The running applications, in the system's order.
+    virtual std::vector<RunningApplication> runningApplications() = 0;
+
+    // The machine is about to sleep. Handlers finish their work before the machine sleeps.
+    Signal<> willSleep;
+    // The machine has woken.
+    Signal<> didWake;
+    // An application has launched or terminated.
+    Signal<RunningApplication> didLaunchApplication;
+    Signal<RunningApplication> didTerminateApplication;
+};
+
+}  // namespace orvel

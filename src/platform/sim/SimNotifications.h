@@ -1,0 +1,32 @@
+#pragma once
+
+#include <mutex>
+#include <vector>
+
+#include "platform/Notifications.h"
+
+namespace orvel {
+
+// Simulated notification centre: records what is posted. The authorization completion runs on a
+// thread of its own (joined before requestAuthorization returns), as a real one may.
+class SimNotifications final : public Notifications {
+  public:
+    void requestAuthorization(unsigned options,
+                              std::function<void(bool granted)> completion) override;
+    void add(const NotificationRequest& request) override;
+
+    // Control surface for tests.
+    void setAuthorized(bool granted);
+    std::vector<NotificationRequest> posted() const;
+    std::size_t authorizationRequests() const;
+    unsigned lastRequestedOptions() const;
+
+  private:
+    mutable std::mutex mutex_;
+    bool granted_ = true;
+    std::vector<NotificationRequest> posted_;
+    std::size_t requests_ = 0;
+    unsigned lastOptions_ = 0;
+};
+
+}  // namespace orvel

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "foundation/Signal.h"
+
+namespace orvel {
+
+// Watches applications for app rules and for the one-off watch of an until-app-quits session.
+//
+// This is its first, least form: it keeps the one-off watch only, ending the session through
+// OrvelController::endIfUntilAppQuits when the watched application quits. Callers already use
+// the interface the full form keeps.
+class AppTriggerSource {
+  public:
+    static AppTriggerSource& shared();
+
+    // The one-off watch of an until-app-quits session.
+    std::optional<std::string> oneOffBundleID;
+    bool oneOffIsBackground = false;
+
+    // Starts the one-off watch for the application with this bundle identifier.
+    void watchOneOff(const std::string& bundleID);
+    // Runs the poll while a rule or the one-off watch needs it.
+    void updatePolling();
+    // Without rules and without a one-off watch, stops observing.
+    void stopIfIdle();
+    // Whether the application runs in the background (no window or Dock icon).
+    static bool isBackgroundApp(const std::string& bundleID);
+
+    bool isObserving() const { return termination_.isActive(); }
+
+  private:
+    AppTriggerSource() = default;
+
+    Subscription termination_;
+};
+
+}  // namespace orvel

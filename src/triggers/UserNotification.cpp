@@ -1,0 +1,17 @@
+#include "triggers/UserNotification.h"
+
+#include "foundation/UUID.h"
+#include "platform/Notifications.h"
+#include "platform/Platform.h"
+
+namespace orvel {
+
+void postUserNotification(bool granted, const std::string& title, const std::string& body) {
+    if (!granted) {
+        return;
+    }
+    Platform::current().notifications().add(
+        NotificationRequest{UUID::random().uuidString(), title, body});
+}
+
+}  // namespace orvel

@@ -1,0 +1,349 @@
+#include "core/OrvelController.h"
+
+#include <gtest/gtest.h>
+
+#include "devices/DeviceState.h"
+#include "drives/DriveKeepAlive.h"
+#include "platform/Workspace.h"
+#include "support/SessionJournal.h"
+#include "support/SessionTest.h"
+#include "triggers/AppTriggerSource.h"
+#include "triggers/PowerTriggerCenter.h"
+
+namespace orvel {
+namespace {
+
+using Kind = SimPowerAssertions::EventKind;
+
+class OrvelControllerTest : public test::SessionTest {};
+
+// Creation and engine choice --------------------------------------------------------------------
+
+TEST_F(OrvelControllerTest, StartsIdleWithTheDefaultPresetAndTheAssertionEngine) {
+    prefs().defaultPreset = DurationPreset::h2;
+    OrvelController& c = controller();
+    EXPECT_FALSE(c.isActive());
+    EXPECT_EQ(c.preset(), DurationPreset::h2);
+    EXPECT_EQ(c.engineName(), "IOKit power assertions");
+    EXPECT_TRUE(c.isOnAC());
+    EXPECT_EQ(c.options(), SleepOptions{});
+    EXPECT_EQ(c.formatRemaining(), "");
+}
+
+TEST_F(OrvelControllerTest, CaffeinateIsChosenOnlyWhenItsProgramIsExecutable) {
+    prefs().engine = EngineKind::caffeinate;
+    EXPECT_EQ(controller().engineName(), "caffeinate");
+    sim().processes().setExecutable("/usr/bin/caffeinate", false);
+    controller().configureEngine(std::nullopt);
+    EXPECT_EQ(controller().engineName(), "IOKit power assertions");
+    EXPECT_EQ(controller().lastError(), std::nullopt) << "a missing program is silent here";
+}
+
+// Starting and stopping ------------------------------------------------------------------------
+
+TEST_F(OrvelControllerTest, StartWithNoSwitchPreventsIdleSleepAndStopReleasesIt) {
+    OrvelController& c = controller();
+    ASSERT_TRUE(c.start());
+    EXPECT_TRUE(c.isActive());
+    EXPECT_EQ(held(), (std::vector<std::string>{"PreventUserIdleSystemSleep"}));
+    EXPECT_EQ(c.statusText(), "Idle sleep prevented");
+    EXPECT_EQ(c.formatRemaining(), "\u221E");
+    EXPECT_TRUE(DriveKeepAlive::shared().sessionActive());
+    auto saved = prefs().loadSession();
+    ASSERT_TRUE(saved);
+    EXPECT_TRUE(saved->wasActive);
+
+    c.stop(true);
+    EXPECT_FALSE(c.isActive());
+    EXPECT_TRUE(held().empty());
+    EXPECT_FALSE(DriveKeepAlive::shared().sessionActive());
+    EXPECT_FALSE(prefs().loadSession()->wasActive);
+}
+
+TEST_F(OrvelControllerTest, NeighboursAreToldInOrderAfterStartAndStop) {
+    OrvelController& c = controller();
+    loop().drain();
+    test::SessionJournal journal;
+    c.start();
+    EXPECT_EQ(journal.take(),
+              (std::vector<std::string>{"drives on", "devices", "status", "power notice"}));
+    c.stop(true);
+    EXPECT_EQ(journal.take(),
+              (std::vector<std::string>{"devices", "drives off", "status",
+                                        "triggers unowned manual", "power notice"}));
+}
+
+TEST_F(OrvelControllerTest, StopTellsTheTriggerEngineTheOwnerAndWhetherTheEndWasManual) {
+    OrvelController& c = controller();
+    loop().drain();
+    test::SessionJournal journal;
+    c.startFromTrigger("Office WiFi", UUID::random(), 0);
+    EXPECT_EQ(c.startedByRuleName(), "Office WiFi");
+    journal.take();
+    c.stop(true);
+    EXPECT_EQ(journal.take()[3], "triggers owned manual");
+
+    c.startFromTrigger("Office WiFi", UUID::random(), 60);
+    journal.take();
+    loop().advance(60);
+    const auto lines = journal.take();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "triggers owned natural"), lines.end());
+}
+
+TEST_F(OrvelControllerTest, SystemSleepIsPreventedOnlyOnAC) {
+    OrvelController& c = controller();
+    SleepOptions o;
+    o.preventDisplaySleep = true;
+    o.preventSystemSleep = true;
+    c.options = o;
+    c.start();
+    EXPECT_EQ(held(),
+              (std::vector<std::string>{"PreventUserIdleDisplaySleep", "PreventSystemSleep"}));
+    EXPECT_EQ(c.statusText(), "display sleep, system sleep prevented");
+
+    sim().powerSources().setOnAC(false);
+    loop().advance(5);  // the power tick notices and re-applies
+    EXPECT_FALSE(c.isOnAC());
+    EXPECT_FALSE(c.effectiveOptions().preventSystemSleep);
+    EXPECT_TRUE(c.options().preventSystemSleep) << "the user's choice stays";
+    EXPECT_EQ(held(), (std::vector<std::string>{"PreventUserIdleDisplaySleep"}));
+    EXPECT_EQ(c.statusText(), "display sleep prevented");
+}
+
+TEST_F(OrvelControllerTest, ChangingOptionsDuringASessionSavesAndReapplies) {
+    OrvelController& c = controller();
+    c.start();
+    SleepOptions o;
+    o.preventDiskSleep = true;
+    c.options = o;
+    EXPECT_EQ(held(), (std::vector<std::string>{"PreventDiskIdle"}));
+    EXPECT_TRUE(prefs().loadSession()->options.preventDiskSleep);
+}
+
+// Presets and deadlines ------------------------------------------------------------------------
+
+TEST_F(OrvelControllerTest, APresetChosenWhileIdleCountsFromTheStart) {
+    OrvelController& c = controller();
+    c.selectPreset(DurationPreset::h1);
+    EXPECT_FALSE(c.deadline);
+    loop().advance(600);
+    c.start();
+    ASSERT_TRUE(c.deadline);
+    EXPECT_DOUBLE_EQ(c.deadline->timeIntervalSince(now()), 3600);
+    EXPECT_EQ(c.secondsRemaining(), 3600);
+    EXPECT_EQ(c.effectiveOptions().timeout, 3600);
+    EXPECT_EQ(c.formatRemaining(), "1:00:00");
+}
+
+TEST_F(OrvelControllerTest, APresetChosenDuringASessionCountsFromTheChoice) {
+    OrvelController& c = controller();
+    c.start();
+    loop().advance(600);
+    c.selectPreset(DurationPreset::h1);
+    EXPECT_DOUBLE_EQ(c.deadline->timeIntervalSince(now()), 3600);
+    EXPECT_TRUE(c.hasTicker());
+    loop().advance(1);
+    EXPECT_EQ(c.formatRemaining(), "59:59");
+    EXPECT_EQ(prefs().loadSession()->preset, DurationPreset::h1);
+}
+
+TEST_F(OrvelControllerTest, CustomPresetUsesCustomSecondsOrRunsWithoutEnd) {
+    OrvelController& c = controller();
+    prefs().customSeconds = 90;
+    EXPECT_DOUBLE_EQ(c.deadlineForPreset(DurationPreset::custom)->timeIntervalSince(now()), 90);
+    prefs().customSeconds = 0;
+    EXPECT_FALSE(c.deadlineForPreset(DurationPreset::custom));
+    EXPECT_FALSE(c.deadlineForPreset(DurationPreset::indefinite));
+    EXPECT_FALSE(c.deadlineForPreset(DurationPreset::untilAppQuits));
+    EXPECT_DOUBLE_EQ(c.deadlineForPreset(DurationPreset::h5)->timeIntervalSince(now()), 18000);
+}
+
+TEST_F(OrvelControllerTest, ATriggerStartWithoutSecondsRunsWithoutEndWhateverThePreset) {
+    OrvelController& c = controller();
+    c.selectPreset(DurationPreset::m15);
+    c.startFromTrigger("Rule", UUID::random(), 0);
+    EXPECT_FALSE(c.deadline);
+    EXPECT_FALSE(c.hasTicker());
+    EXPECT_FALSE(prefs().loadSession()->wasActive) << "a rule's session is saved as not active";
+}
+
+TEST_F(OrvelControllerTest, FormatsTheRemainingTime) {
+    OrvelController& c = controller();
+    c.start();
+    struct Case {
+        std::int64_t seconds;
+        const char* text;
+    };
+    for (const auto& [seconds, text] :
+         {Case{0, "\u221E"}, Case{5, "00:05"}, Case{3599, "59:59"}, Case{3600, "1:00:00"},
+          Case{5399, "1:29:59"}, Case{360000, "100:00:00"}}) {
+        c.secondsRemaining = seconds;
+        EXPECT_EQ(c.formatRemaining(), text) << seconds;
+    }
+}
+
+TEST_F(OrvelControllerTest, IdleStatusTextNamesThePresetOrTheBlock) {
+    OrvelController& c = controller();
+    EXPECT_EQ(c.statusText(), "Your Mac will sleep on its normal schedule.");
+    c.selectPreset(DurationPreset::h2);
+    EXPECT_EQ(c.statusText(),
+              "Your Mac will sleep on its normal schedule. \u00B7 2 hours when started");
+    c.powerBlockReason = std::string(PowerTriggerCenter::kLowPowerModeReason);
+    EXPECT_EQ(c.statusText(), PowerTriggerCenter::kLowPowerModeReason);
+}
+
+// Engine fallback -------------------------------------------------------------------------------
+
+TEST_F(OrvelControllerTest, AFailingCaffeinateFallsBackToAssertions) {
+    prefs().engine = EngineKind::caffeinate;
+    OrvelController& c = controller();
+    sim().processes().failNextLaunch("Resource temporarily unavailable");
+    ASSERT_TRUE(c.start());
+    EXPECT_EQ(c.engineName(), "IOKit power assertions");
+    EXPECT_EQ(c.lastError(),
+              "Switched to IOKit power assertions: Could not launch caffeinate: "
+              "Resource temporarily unavailable");
+    EXPECT_EQ(held(), (std::vector<std::string>{"PreventUserIdleSystemSleep"}));
+    EXPECT_EQ(prefs().engine(), EngineKind::caffeinate) << "the preference is not changed";
+    c.stop(true);
+    c.start();
+    EXPECT_EQ(c.lastError(), std::nullopt) << "cleared by the next start";
+}
+
+TEST_F(OrvelControllerTest, FailingAssertionsFallBackToCaffeinate) {
+    OrvelController& c = controller();
+    sim().powerAssertions().refuseAll(kIOReturnNotPermitted);
+    ASSERT_TRUE(c.start());
+    EXPECT_EQ(c.engineName(), "caffeinate");
+    EXPECT_EQ(c.lastError(),
+              "Switched to caffeinate: IOKit refused the power assertion (error -536870174).");
+    EXPECT_EQ(sim().processes().runningChildren().size(), 1u);
+}
+
+TEST_F(OrvelControllerTest, WhenBothEnginesFailNothingRunsAndTheOldEngineStays) {
+    OrvelController& c = controller();
+    sim().powerAssertions().refuseAll(kIOReturnNotPermitted);
+    sim().processes().setExecutable("/usr/bin/caffeinate", false);
+    EXPECT_FALSE(c.start());
+    EXPECT_FALSE(c.isActive());
+    EXPECT_EQ(c.lastError(), "/usr/bin/caffeinate is missing or not executable.");
+    EXPECT_EQ(c.engineName(), "IOKit power assertions");
+}
+
+TEST_F(OrvelControllerTest, EnginePreferenceChangeRestartsTheSessionWithoutTouchingTheSave) {
+    OrvelController& c = controller();
+    c.selectPreset(DurationPreset::h1);
+    c.start();
+    loop().advance(100);
+    test::SessionJournal journal;
+    const auto writes = sim().userDefaults().writeCount();
+
+    prefs().engine = EngineKind::caffeinate;
+    EXPECT_EQ(sim().userDefaults().writeCount() - writes, 2u)
+        << "the engine key and the restart's save; the stop in between saves nothing";
+    EXPECT_TRUE(c.isActive());
+    EXPECT_EQ(c.engineName(), "caffeinate");
+    EXPECT_TRUE(held().empty());
+    ASSERT_EQ(sim().processes().runningChildren().size(), 1u);
+    EXPECT_EQ(sim().processes().lastChild()->request().arguments,
+              (std::vector<std::string>{"-t", "3600"}))
+        << "a fresh deadline from the preset";
+    const auto lines = journal.take();
+    EXPECT_EQ(lines[3], "triggers unowned manual");
+
+    c.stop(true);
+    prefs().engine = EngineKind::assertions;  // idle: only the engine changes
+    EXPECT_FALSE(c.isActive());
+    EXPECT_EQ(c.engineName(), "IOKit power assertions");
+}
+
+// Until an application quits -------------------------------------------------------------------
+
+TEST_F(OrvelControllerTest, WatchingAnAppPassesItsProcessToCaffeinateOnly) {
+    auto app = sim().workspace().launch("org.example.Render", "Render");
+    prefs().engine = EngineKind::caffeinate;
+    OrvelController& c = controller();
+    c.watchApp(app);
+    EXPECT_EQ(c.statusText(), "Until Render quits");
+    EXPECT_EQ(sim().processes().lastChild()->request().arguments,
+              (std::vector<std::string>{"-w", std::to_string(app.processIdentifier)}));
+    EXPECT_EQ(AppTriggerSource::shared().oneOffBundleID, "org.example.Render");
+
+    prefs().engine = EngineKind::assertions;
+    EXPECT_EQ(c.effectiveOptions().watchPID, std::nullopt);
+}
+
+TEST_F(OrvelControllerTest, QuittingTheWatchedAppEndsTheSessionWithANotification) {
+    auto app = sim().workspace().launch("org.example.Render", "Render");
+    OrvelController& c = controller();
+    c.watchApp(app);
+    ASSERT_TRUE(c.isActive());
+    sim().workspace().quit(app.processIdentifier);
+    EXPECT_FALSE(c.isActive());
+    EXPECT_EQ(notificationTitles(), (std::vector<std::string>{"Orvel finished"}));
+    EXPECT_FALSE(AppTriggerSource::shared().oneOffBundleID);
+}
+
+TEST_F(OrvelControllerTest, AnAppWithoutBundleIdentifierMatchesOnlyByProcess) {
+    auto watched = sim().workspace().launch(std::nullopt, "script");
+    auto other = sim().workspace().launch(std::nullopt, "other script");
+    OrvelController& c = controller();
+    c.watchApp(watched);
+    sim().workspace().quit(other.processIdentifier);
+    EXPECT_TRUE(c.isActive()) << "two absent identifiers are no match";
+    sim().workspace().quit(watched.processIdentifier);
+    EXPECT_FALSE(c.isActive());
+}
+
+// Refused starts leave nothing behind ----------------------------------------------------------
+
+TEST_F(OrvelControllerTest, LowPowerModeBlocksStartsAndARefusedStartClearsItsCallersFields) {
+    prefs().lpmEnd = true;
+    sim().powerSources().setLowPowerMode(true);
+    PowerTriggerCenter::shared().lpmOn = true;
+    OrvelController& c = controller();
+
+    c.startFromTrigger("Office", UUID::random(), 600);
+    EXPECT_FALSE(c.isActive());
+    EXPECT_EQ(c.lastError(), PowerTriggerCenter::kLowPowerModeReason);
+    EXPECT_FALSE(c.triggerOwnedRuleID);
+    EXPECT_FALSE(c.startedByRuleName());
+    EXPECT_FALSE(c.deadline);
+
+    auto app = sim().workspace().launch("org.example.App", "App");
+    c.watchApp(app);
+    EXPECT_FALSE(c.watchedPID);
+    EXPECT_FALSE(c.watchedAppName());
+    EXPECT_FALSE(AppTriggerSource::shared().oneOffBundleID);
+
+    PowerTriggerCenter::shared().lpmOn = false;
+    c.selectPreset(DurationPreset::m15);
+    ASSERT_TRUE(c.start());
+    EXPECT_FALSE(c.triggerOwnedRuleID) << "the manual start inherits no rule";
+    EXPECT_DOUBLE_EQ(c.deadline->timeIntervalSince(now()), 900) << "and no rule's deadline";
+}
+
+TEST_F(OrvelControllerTest, ANegativeOrZeroResumeStartsNothing) {
+    OrvelController& c = controller();
+    c.startForSeconds(-30);
+    EXPECT_FALSE(c.isActive());
+    c.startForSeconds(0);
+    EXPECT_FALSE(c.isActive());
+    c.startForSeconds(120);
+    EXPECT_TRUE(c.isActive());
+    EXPECT_EQ(c.secondsRemaining(), 120);
+    c.stop(true);
+    c.selectPreset(DurationPreset::h1);
+    c.startForSeconds(std::nullopt);
+    EXPECT_FALSE(c.deadline) << "no preset deadline for a resume without end";
+}
+
+TEST_F(OrvelControllerTest, EndFromTriggerLeavesAManualSessionAlone) {
+    OrvelController& c = controller();
+    c.start();
+    c.endFromTrigger();
+    EXPECT_TRUE(c.isActive());
+}
+
+}  // namespace
+}  // namespace orvel

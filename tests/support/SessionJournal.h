@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "foundation/Signal.h"
+
+namespace orvel::test {
+
+// Records, in order, what the session controller tells its neighbours: the drive keep-alive,
+// the device state, the status item, the trigger engine and the power centre.
+class SessionJournal {
+  public:
+    SessionJournal();
+    std::vector<std::string> take();
+
+  private:
+    std::vector<std::string> lines_;
+    std::vector<Subscription> subscriptions_;
+};
+
+}  // namespace orvel::test

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/OrvelController.h"
+#include "core/Preferences.h"
+#include "menubar/StatusItemController.h"
+#include "support/OrvelTest.h"
+
+namespace orvel::test {
+
+// A simulated machine with a status item, for tests of the session controller. The controller
+// is created on first use, as in the application.
+class SessionTest : public OrvelTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    OrvelController& controller() { return OrvelController::shared(); }
+    Preferences& prefs() { return Preferences::shared(); }
+    StatusItemController& statusItem() { return *statusItem_; }
+    // The assertion types held now.
+    std::vector<std::string> held() { return sim().powerAssertions().heldTypes(); }
+    // Titles of the notifications posted so far.
+    std::vector<std::string> notificationTitles();
+
+  private:
+    std::unique_ptr<StatusItemController> statusItem_;
+};
+
+}  // namespace orvel::test
