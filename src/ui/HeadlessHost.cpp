@@ -1,0 +1,314 @@
+#include "ui/HeadlessHost.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "foundation/RunLoop.h"
+
+namespace orvel::ui {
+
+namespace {
+
+template <class T>
+void forget(std::vector<T*>& list, T* item) {
+    std::erase(list, item);
+}
+
+}  // namespace
+
+// Window -----------------------------------------------------------------------------------------
+
+HeadlessWindow::HeadlessWindow(HeadlessHost& host) : host_(host) {
+    host_.windows_.push_back(this);
+}
+
+HeadlessWindow::~HeadlessWindow() {
+    forget(host_.windows_, this);
+    if (host_.key_ == this) {
+        host_.key_ = nullptr;
+    }
+}
+
+void HeadlessWindow::setContent(std::shared_ptr<ViewComponent> content) {
+    view_ = content ? std::make_unique<ViewHost>(std::move(content)) : nullptr;
+    if (view_ && visible_) {
+        view_->setShown(true);
+    }
+}
+
+std::shared_ptr<ViewComponent> HeadlessWindow::content() const {
+    return view_ ? view_->root() : nullptr;
+}
+
+void HeadlessWindow::makeKeyAndOrderFront() {
+    visible_ = true;
+    host_.key_ = this;
+    if (view_) {
+        view_->setShown(true);
+    }
+}
+
+void HeadlessWindow::close() {
+    if (!visible_) {
+        return;
+    }
+    visible_ = false;
+    if (host_.key_ == this) {
+        host_.key_ = nullptr;
+    }
+    if (view_) {
+        view_->setShown(false);
+    }
+    if (onClose) {
+        auto handler = onClose;
+        handler();
+    }
+}
+
+bool HeadlessWindow::isKey() const {
+    return host_.key_ == this;
+}
+
+Inspector HeadlessWindow::inspect() const {
+    if (!view_) {
+        std::fputs("HeadlessWindow::inspect() on a window without content\n", stderr);
+        std::abort();
+    }
+    return Inspector(*view_);
+}
+
+// Status item and popover ----------------------------------------------------------------------
+
+HeadlessStatusItem::HeadlessStatusItem(HeadlessHost& host) : host_(host) {
+    host_.statusItems_.push_back(this);
+}
+
+HeadlessStatusItem::~HeadlessStatusItem() {
+    forget(host_.statusItems_, this);
+}
+
+void HeadlessStatusItem::click(std::optional<StatusItemClick> click) {
+    if (onClick) {
+        auto handler = onClick;
+        handler(click);
+    }
+}
+
+HeadlessPopover::HeadlessPopover(HeadlessHost& host) : host_(host) {
+    host_.popovers_.push_back(this);
+}
+
+HeadlessPopover::~HeadlessPopover() {
+    forget(host_.popovers_, this);
+}
+
+void HeadlessPopover::setContent(std::shared_ptr<ViewComponent> content) {
+    ++installs_;
+    view_ = content ? std::make_unique<ViewHost>(std::move(content)) : nullptr;
+    if (view_ && shown_) {
+        view_->setShown(true);
+    }
+}
+
+void HeadlessPopover::show(StatusItem&) {
+    shown_ = true;
+    if (view_) {
+        view_->setShown(true);
+    }
+}
+
+void HeadlessPopover::close() {
+    shown_ = false;
+    if (view_) {
+        view_->setShown(false);
+    }
+}
+
+Inspector HeadlessPopover::inspect() const {
+    if (!view_) {
+        std::fputs("HeadlessPopover::inspect() on a popover without content\n", stderr);
+        std::abort();
+    }
+    return Inspector(*view_);
+}
+
+// Alerts -----------------------------------------------------------------------------------------
+
+int HeadlessAlert::runModal() {
+    host_.alerts_.push_back(shared_from_this());
+    checkbox_ = spec_.checkbox ? spec_.checkbox->second : false;
+    if (host_.alertScripts_.empty()) {
+        ++host_.unscripted_;
+        std::fprintf(stderr, "headless host: no script answers the alert \"%s\"\n",
+                     spec_.messageText.c_str());
+        response_ = kModalResponseAbort;
+        return *response_;
+    }
+    AlertScript script = std::move(host_.alertScripts_.front());
+    host_.alertScripts_.pop_front();
+    running_ = true;
+    // Keep this alert alive while its loop runs, whatever the code that showed it does.
+    auto self = shared_from_this();
+    const bool answered = RunLoop::main().runModal([&] {
+        if (response_) {
+            return true;
+        }
+        if (auto decided = script(*this)) {
+            response_ = decided;
+            return true;
+        }
+        return false;
+    });
+    running_ = false;
+    if (!answered || !response_) {
+        ++host_.unscripted_;
+        response_ = kModalResponseAbort;
+    }
+    return *response_;
+}
+
+void HeadlessAlert::setButtonTitle(std::size_t index, std::string title) {
+    if (running_ && index < spec_.buttons.size()) {
+        spec_.buttons[index] = std::move(title);
+    }
+}
+
+void HeadlessAlert::stopModal(int response) {
+    if (running_ && !response_) {
+        response_ = response;
+    }
+}
+
+void HeadlessApplication::terminate() {
+    if (terminated_) {
+        return;
+    }
+    terminated_ = true;
+    host_.willTerminate.send();
+    if (RunLoop::hasMain()) {
+        RunLoop::main().quit();
+    }
+}
+
+// Host -------------------------------------------------------------------------------------------
+
+HeadlessHost::HeadlessHost() = default;
+HeadlessHost::~HeadlessHost() = default;
+
+HeadlessHost& HeadlessHost::current() {
+    auto* host = dynamic_cast<HeadlessHost*>(&UiHost::current());
+    if (host == nullptr) {
+        std::fputs("HeadlessHost::current() used while another host is installed\n", stderr);
+        std::abort();
+    }
+    return *host;
+}
+
+std::unique_ptr<Window> HeadlessHost::makeWindow() {
+    return std::make_unique<HeadlessWindow>(*this);
+}
+
+std::unique_ptr<StatusItem> HeadlessHost::makeStatusItem() {
+    return std::make_unique<HeadlessStatusItem>(*this);
+}
+
+std::unique_ptr<Popover> HeadlessHost::makePopover() {
+    return std::make_unique<HeadlessPopover>(*this);
+}
+
+std::shared_ptr<Alert> HeadlessHost::makeAlert(AlertSpec spec) {
+    return std::make_shared<HeadlessAlert>(*this, std::move(spec));
+}
+
+AlertScript HeadlessHost::answer(int response) {
+    return [response](HeadlessAlert&) { return std::optional<int>(response); };
+}
+
+AlertScript HeadlessHost::answerAfter(double seconds, int response) {
+    // The clock starts when the script is first asked, that is when the alert is up.
+    auto due = std::make_shared<std::optional<double>>();
+    auto timer = std::make_shared<Timer>();
+    return [=](HeadlessAlert&) -> std::optional<int> {
+        if (!*due) {
+            *due = RunLoop::main().uptime() + seconds;
+            // Something to wake the modal loop at the due time.
+            *timer = RunLoop::main().after(
+                seconds, [] {}, TimerMode::Common);
+        }
+        if (RunLoop::main().uptime() >= **due) {
+            return response;
+        }
+        return std::nullopt;
+    };
+}
+
+AlertScript HeadlessHost::answerWhen(std::function<bool(HeadlessAlert&)> condition, int response) {
+    return
+        [condition = std::move(condition), response](HeadlessAlert& alert) -> std::optional<int> {
+            if (condition(alert)) {
+                return response;
+            }
+            return std::nullopt;
+        };
+}
+
+AlertScript HeadlessHost::leaveUp() {
+    return [](HeadlessAlert&) { return std::optional<int>(); };
+}
+
+std::optional<std::string> HeadlessHost::runSavePanel(const SavePanelSpec& spec) {
+    savePanelSpecs_.push_back(spec);
+    if (savePanels_.empty()) {
+        return std::nullopt;
+    }
+    auto answer = std::move(savePanels_.front());
+    savePanels_.pop_front();
+    return answer;
+}
+
+std::optional<std::vector<std::string>> HeadlessHost::runOpenPanel(const OpenPanelSpec& spec) {
+    openPanelSpecs_.push_back(spec);
+    if (openPanels_.empty()) {
+        return std::nullopt;
+    }
+    auto answer = std::move(openPanels_.front());
+    openPanels_.pop_front();
+    return answer;
+}
+
+void HeadlessHost::setMainMenu(std::vector<MenuBarItem> menus) {
+    menus_ = std::move(menus);
+    ++menuInstalls_;
+}
+
+bool HeadlessHost::performMenuItem(const std::vector<std::string>& path) {
+    const std::vector<MenuBarItem>* level = &menus_;
+    const MenuBarItem* item = nullptr;
+    for (const auto& title : path) {
+        auto it = std::find_if(level->begin(), level->end(),
+                               [&](const MenuBarItem& m) { return m.title == title; });
+        if (it == level->end()) {
+            return false;
+        }
+        item = &*it;
+        level = &it->submenu;
+    }
+    if (item == nullptr || !item->enabled || !item->action) {
+        return false;
+    }
+    auto action = item->action;
+    action();
+    return true;
+}
+
+HeadlessWindow* HeadlessHost::window(std::string_view title) const {
+    for (HeadlessWindow* w : windows_) {
+        if (w->title() == title) {
+            return w;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace orvel::ui

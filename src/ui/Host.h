@@ -1,0 +1,248 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "foundation/Signal.h"
+#include "platform/Workspace.h"
+#include "ui/Types.h"
+#include "ui/ViewComponent.h"
+
+// The windowing services a desktop application needs: the application object, windows, the
+// status item and its popover, alerts, file panels, the main menu and the pasteboard. Two hosts
+// implement them: a headless one that records everything for tests, and the Qt one that draws.
+// Threading: main thread only.
+
+namespace orvel::ui {
+
+struct Rect {
+    double x = 0, y = 0, width = 0, height = 0;
+    bool operator==(const Rect&) const = default;
+};
+
+class Application {
+  public:
+    virtual ~Application() = default;
+    // Regular: a window-owning application; accessory: tray only.
+    virtual void setActivationPolicy(ActivationPolicy policy) = 0;
+    virtual ActivationPolicy activationPolicy() const = 0;
+    virtual void activate(bool ignoringOtherApps) = 0;
+    // Quits: sends UiHost::willTerminate, then ends the main loop.
+    virtual void terminate() = 0;
+};
+
+enum WindowStyle : unsigned {
+    kWindowTitled = 1,
+    kWindowClosable = 2,
+    kWindowMiniaturizable = 4,
+    kWindowResizable = 8,
+};
+
+enum class WindowLevel { normal, floating };
+
+class Window {
+  public:
+    virtual ~Window() = default;
+
+    virtual void setTitle(std::string title) = 0;
+    virtual std::string title() const = 0;
+    virtual void setStyle(unsigned style) = 0;
+    virtual void setContent(std::shared_ptr<ViewComponent> content) = 0;
+    virtual std::shared_ptr<ViewComponent> content() const = 0;
+    virtual void setContentSize(double width, double height) = 0;
+    virtual void setContentMinSize(double width, double height) = 0;
+    virtual void setContentMaxSize(double width, double height) = 0;
+    virtual void setLevel(WindowLevel level) = 0;
+    virtual void center() = 0;
+    // Restores the frame saved under this name, and saves the frame there whenever it changes.
+    virtual void setFrameAutosaveName(std::string name) = 0;
+    virtual void makeKeyAndOrderFront() = 0;
+    // Hides the window; it stays available for reuse.
+    virtual void close() = 0;
+    virtual bool isVisible() const = 0;
+    virtual bool isKey() const = 0;
+
+    // Called when the window closes by any road (close(), the close button, Escape in a
+    // window that handles it); not called for closes the owner makes while tearing down.
+    std::function<void()> onClose;
+};
+
+// A click on the status item.
+struct StatusItemClick {
+    bool rightButton = false;
+    unsigned modifiers = 0;  // Modifier flags
+};
+
+struct AccessibilityAction {
+    std::string name;
+    std::function<bool()> handler;
+};
+
+// What the status item shows.
+struct StatusItemLook {
+    std::string symbol;
+    std::string symbolDescription;
+    bool templateImage = true;
+    double symbolPointSize = 15;
+    std::optional<RGBA> tint;
+    std::string title;
+    Font font = Font::system(11).withMonospacedDigits();
+    std::string toolTip;
+    std::string accessibilityLabel;
+    std::string accessibilityValue;
+    std::vector<AccessibilityAction> accessibilityActions;
+};
+
+class StatusItem {
+  public:
+    virtual ~StatusItem() = default;
+    // False when the system gives the item no button (no tray): looks and panels do nothing.
+    virtual bool hasButton() const = 0;
+    virtual void setLook(StatusItemLook look) = 0;
+    virtual const StatusItemLook& look() const = 0;
+    // The button's place on screen, for anchoring the popover.
+    virtual Rect anchorRect() const = 0;
+
+    // A click released on the button; without an event (an action sent by program) the click
+    // is given as none.
+    std::function<void(std::optional<StatusItemClick>)> onClick;
+};
+
+class Popover {
+  public:
+    virtual ~Popover() = default;
+    virtual void setContent(std::shared_ptr<ViewComponent> content) = 0;
+    virtual bool hasContent() const = 0;
+    virtual void setContentSize(double width, double height) = 0;
+    // Closes by itself when the user clicks elsewhere.
+    virtual void setTransient(bool transient) = 0;
+    virtual void show(StatusItem& anchor) = 0;
+    virtual void close() = 0;
+    virtual bool isShown() const = 0;
+    // Makes the popover's window the key window.
+    virtual void makeKey() = 0;
+};
+
+// Alerts
+// --------------------------------------------------------------------------------------------
+
+enum class AlertStyle { informational, warning, critical };
+
+inline constexpr int kAlertFirstButtonReturn = 1000;
+inline constexpr int kAlertSecondButtonReturn = 1001;
+inline constexpr int kAlertThirdButtonReturn = 1002;
+inline constexpr int kModalResponseStop = -1000;
+inline constexpr int kModalResponseAbort = -1001;
+
+struct AlertSpec {
+    AlertStyle style = AlertStyle::warning;
+    std::string messageText;
+    std::string informativeText;
+    std::vector<std::string> buttons;  // first is the default; responses 1000, 1001, …
+    // An accessory: a checkbox with its title, or a secure text field with its placeholder.
+    std::optional<std::pair<std::string, bool>> checkbox;
+    std::optional<std::string> secureFieldPlaceholder;
+    bool floating = false;  // above other applications' windows
+};
+
+// An alert while it runs. Its methods may be called from timers during runModal(); after the
+// alert has ended they do nothing.
+class Alert {
+  public:
+    virtual ~Alert() = default;
+    virtual const AlertSpec& spec() const = 0;
+    // Shows the alert and waits (in a modal loop) for an answer: 1000 + the button's index, or
+    // the response given to stopModal().
+    virtual int runModal() = 0;
+    virtual bool isRunning() const = 0;
+    virtual void setButtonTitle(std::size_t index, std::string title) = 0;
+    virtual void stopModal(int response) = 0;
+    virtual bool checkboxState() const = 0;
+    virtual std::string secureText() const = 0;
+};
+
+// File panels
+// ---------------------------------------------------------------------------------------
+
+struct SavePanelSpec {
+    std::string title;
+    std::string prompt;
+    std::string message;
+    std::string nameFieldValue;
+    std::vector<std::string> allowedExtensions;
+    std::string directory;
+    std::shared_ptr<ViewComponent> accessory;
+};
+
+struct OpenPanelSpec {
+    std::string title;
+    std::string prompt;
+    std::string message;
+    std::vector<std::string> allowedExtensions;
+    std::string directory;
+    bool canChooseFiles = true;
+    bool canChooseDirectories = false;
+    bool allowsMultipleSelection = false;
+    std::shared_ptr<ViewComponent> accessory;
+};
+
+// The main menu
+// ------------------------------------------------------------------------------------
+
+struct MenuBarItem {
+    std::string title;
+    std::optional<KeyboardShortcut> keyEquivalent;
+    std::function<void()> action;
+    bool enabled = true;
+    bool separator = false;
+    std::vector<MenuBarItem> submenu;
+
+    static MenuBarItem divider() {
+        MenuBarItem item;
+        item.separator = true;
+        return item;
+    }
+};
+
+class Pasteboard {
+  public:
+    virtual ~Pasteboard() = default;
+    virtual void setString(const std::string& text) = 0;
+    virtual std::optional<std::string> string() const = 0;
+};
+
+// The host
+// ------------------------------------------------------------------------------------------
+
+class UiHost {
+  public:
+    virtual ~UiHost() = default;
+
+    static UiHost& current();
+    static bool isInstalled();
+    static std::unique_ptr<UiHost> install(std::unique_ptr<UiHost> host);
+
+    virtual Application& application() = 0;
+    virtual std::unique_ptr<Window> makeWindow() = 0;
+    virtual std::unique_ptr<StatusItem> makeStatusItem() = 0;
+    virtual std::unique_ptr<Popover> makePopover() = 0;
+    virtual std::shared_ptr<Alert> makeAlert(AlertSpec spec) = 0;
+    // The chosen path, or nothing when cancelled.
+    virtual std::optional<std::string> runSavePanel(const SavePanelSpec& spec) = 0;
+    virtual std::optional<std::vector<std::string>> runOpenPanel(const OpenPanelSpec& spec) = 0;
+    virtual void setMainMenu(std::vector<MenuBarItem> menus) = 0;
+    virtual Pasteboard& pasteboard() = 0;
+    // The usable area of the main screen, or nothing without a screen.
+    virtual std::optional<Rect> mainScreenVisibleFrame() const = 0;
+    // Whether windows are drawn in the dark appearance.
+    virtual bool isDarkAppearance() const = 0;
+
+    // Sent by Application::terminate() before the main loop ends.
+    Signal<> willTerminate;
+};
+
+}  // namespace orvel::ui

@@ -1,0 +1,303 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "foundation/Date.h"
+#include "ui/Types.h"
+
+// The declarative view tree. A view's body() builds a tree of nodes from its state and the
+// services it observes; hosts turn trees into something to see (widgets) or to inspect (tests).
+// Trees are values: building one has no side effects. Main thread only.
+
+namespace orvel::ui {
+
+class ViewComponent;
+
+enum class NodeKind {
+    empty,
+    group,  // children without a layout of their own (conditional content, lists of rows)
+    vstack,
+    hstack,
+    zstack,
+    scroll,
+    form,
+    section,
+    tabView,
+    list,
+    divider,
+    spacer,
+    text,
+    label,  // a title with a symbol
+    image,
+    shape,
+    button,
+    toggle,
+    picker,
+    menu,
+    textField,
+    stepper,
+    datePicker,
+    labeledContent,
+    progress,
+    component,  // an embedded view object with its own state
+    // Layout wrappers, outermost last, as the modifiers were applied.
+    padding,
+    frame,
+    fixedSize,
+    background,
+    overlay,
+};
+
+const char* nodeKindName(NodeKind kind);
+
+// One entry of a pull-down menu.
+struct MenuItem {
+    std::string title;  // localisation key
+    std::function<void()> action;
+    ButtonRole role = ButtonRole::none;
+    bool disabled = false;
+    bool separator = false;
+
+    static MenuItem divider() {
+        MenuItem item;
+        item.separator = true;
+        return item;
+    }
+};
+
+// One page of a tab view.
+struct TabItem {
+    std::string tag;
+    std::string title;  // localisation key
+    std::string systemImage;
+};
+
+enum DateComponents : unsigned { kDateComponentDate = 1, kDateComponentHourMinute = 2 };
+
+struct Node;
+using NodePtr = std::shared_ptr<const Node>;
+
+// A view value. Modifiers return a changed copy (nodes are shared until changed).
+class View {
+  public:
+    View();
+    explicit View(std::shared_ptr<Node> node) : node_(std::move(node)) {}
+
+    const Node& node() const { return *node_; }
+    NodePtr shared() const { return node_; }
+
+    // Environment and behaviour (on this node; inherited ones apply to its descendants too).
+    View font(Font font) const;
+    View fontWeight(FontWeight weight) const;  // imposed on every text inside
+    View foregroundStyle(ForegroundStyle style) const;
+    View opacity(double value) const;
+    View disabled(bool disabled = true) const;
+    View help(std::string text) const;  // the tooltip, a localisation key
+    View accessibilityLabel(std::string text) const;
+    View accessibilityHint(std::string text) const;
+    View accessibilityValue(std::string text) const;
+    View onTapGesture(std::function<void()> action) const;
+    View onAppear(std::function<void()> action) const;
+    View onDisappear(std::function<void()> action) const;
+    // Calls `action` every `interval` seconds while the view is shown.
+    View onTimer(double interval, std::function<void()> action) const;
+    View labelsHidden(bool hidden = true) const;
+    View textSelection(bool enabled = true) const;
+    View multilineTextAlignment(TextAlignment alignment) const;
+    View lineLimit(int lines) const;
+    View buttonStyle(ButtonStyle style) const;
+    View toggleStyle(ToggleStyle style) const;
+    View pickerStyle(PickerStyle style) const;
+    View controlSize(ControlSize size) const;
+    View keyboardShortcut(KeyboardShortcut shortcut) const;
+    View menuIndicatorHidden(bool hidden = true) const;
+    // Stable identity among siblings, so hosts keep a row's state when rows move.
+    View id(std::string key) const;
+    // The value a picker option stands for.
+    View tag(std::string value) const;
+    // Called when a scroll view has been scrolled to its end.
+    View onScrolledToEnd(std::function<void()> action) const;
+
+    // Layout wrappers: each wraps the view so far, in order, as in a declarative toolkit.
+    View padding(double amount = 8) const;
+    View padding(unsigned edges, double amount) const;
+    View padding(EdgeInsets insets) const;
+    View frame(Frame frame) const;
+    View frame(std::optional<double> width, std::optional<double> height = std::nullopt,
+               Alignment alignment = {}) const;
+    View fixedSize(bool horizontal = true, bool vertical = true) const;
+    View background(Background background) const;
+    View background(Color color, Shape shape = Shape::rectangle()) const;
+    View overlay(Stroke stroke) const;
+
+  private:
+    Node& mutableNode();
+    View wrapped(NodeKind kind) const;
+    std::shared_ptr<Node> node_;
+};
+
+// Everything one node can carry. Fields that do not belong to the node's kind stay empty.
+struct Node {
+    NodeKind kind = NodeKind::empty;
+    std::vector<View> children;
+
+    // Identity and environment.
+    std::optional<std::string> id;
+    std::optional<std::string> tag;
+    std::optional<Font> font;
+    std::optional<FontWeight> fontWeight;
+    std::optional<ForegroundStyle> foreground;
+    std::optional<ButtonStyle> buttonStyle;
+    std::optional<ToggleStyle> toggleStyle;
+    std::optional<PickerStyle> pickerStyle;
+    std::optional<ControlSize> controlSize;
+    std::optional<bool> labelsHidden;
+    std::optional<TextAlignment> multilineAlignment;
+    double opacity = 1.0;
+    bool disabled = false;
+    bool textSelection = false;
+    std::optional<int> lineLimit;
+    std::optional<std::string> help;
+    std::optional<std::string> accessibilityLabel;
+    std::optional<std::string> accessibilityHint;
+    std::optional<std::string> accessibilityValue;
+    std::function<void()> onTap;
+    std::function<void()> onAppear;
+    std::function<void()> onDisappear;
+    double timerInterval = 0;
+    std::function<void()> onTimer;
+
+    // Stacks.
+    HAlign hAlign = HAlign::center;
+    VAlign vAlign = VAlign::center;
+    Alignment alignment;  // zstack
+    std::optional<double> spacing;
+
+    // Text, label, image, menus and fields.
+    std::string text;       // text content, label title, menu title, field placeholder
+    bool verbatim = false;  // shown as is, not looked up as a localisation key
+    std::string systemImage;
+    double rotationDegrees = 0;
+
+    // Shapes.
+    Shape shape;
+    std::optional<Color> fill;
+    std::optional<Stroke> stroke;
+
+    // Controls.
+    std::function<void()> action;
+    ButtonRole role = ButtonRole::none;
+    std::optional<KeyboardShortcut> shortcut;
+    Binding<bool> boolBinding;
+    Binding<std::string> textBinding;  // text fields, picker and tab selections
+    Binding<std::int64_t> integerBinding;
+    bool isInteger = false;  // an integer field: edits are committed, not per keystroke
+    bool secure = false;
+    std::function<void()> onSubmit;
+    Binding<double> numberBinding;  // steppers
+    double minimum = 0, maximum = 0, step = 1;
+    Binding<Date> dateBinding;
+    unsigned dateComponents = kDateComponentDate;
+    std::vector<MenuItem> menuItems;
+    bool menuIndicatorHidden = false;
+    std::vector<TabItem> tabs;
+    std::optional<double> progress;  // nothing: indeterminate
+
+    // Scroll views.
+    bool horizontalScroll = false;
+    bool showsIndicators = true;
+    std::function<void()> onScrolledToEnd;
+
+    // Wrappers.
+    EdgeInsets insets;
+    Frame frameSpec;
+    bool fixedHorizontal = false, fixedVertical = false;
+    Background backgroundSpec;
+    Stroke overlaySpec;
+
+    // Components.
+    std::shared_ptr<ViewComponent> component;
+
+    // Sections: header and footer views.
+    std::optional<View> header;
+    std::optional<View> footer;
+};
+
+// Builders
+// -----------------------------------------------------------------------------------------
+
+View EmptyView();
+View Group(std::vector<View> children);
+// The view when `condition` holds, else nothing.
+View If(bool condition, const std::function<View()>& make);
+
+View VStack(HAlign alignment, std::optional<double> spacing, std::vector<View> children);
+View VStack(std::vector<View> children);
+View HStack(VAlign alignment, std::optional<double> spacing, std::vector<View> children);
+View HStack(std::vector<View> children);
+View ZStack(Alignment alignment, std::vector<View> children);
+
+View ScrollView(View content, bool horizontal = false, bool showsIndicators = true);
+View Form(std::vector<View> children);
+View Section(std::optional<View> header, std::vector<View> children,
+             std::optional<View> footer = std::nullopt);
+View TabView(Binding<std::string> selection, std::vector<TabItem> tabs, std::vector<View> pages);
+View List(std::vector<View> rows);
+
+// One view per element, each identified by idOf(element).
+template <class T>
+View ForEach(const std::vector<T>& items, const std::function<std::string(const T&)>& idOf,
+             const std::function<View(const T&)>& make) {
+    std::vector<View> rows;
+    rows.reserve(items.size());
+    for (const auto& item : items) {
+        rows.push_back(make(item).id(idOf(item)));
+    }
+    return Group(std::move(rows));
+}
+
+View Divider();
+View Spacer(std::optional<double> minLength = std::nullopt);
+
+// A localisation key, shown in the current language; inline Markdown (**bold**, *italic*,
+// `code`, [link](url)) is drawn.
+View Text(std::string key);
+// Text shown exactly as given (data: names, command lines, error texts).
+View TextVerbatim(std::string text);
+View Label(std::string titleKey, std::string systemImage);
+View Image(std::string systemName, double rotationDegrees = 0);
+View ShapeFill(Shape shape, Color color);
+View ShapeStroke(Shape shape, Color color, double lineWidth = 1);
+
+View Button(std::string titleKey, std::function<void()> action, ButtonRole role = ButtonRole::none);
+View Button(View label, std::function<void()> action, ButtonRole role = ButtonRole::none);
+View Toggle(std::string titleKey, Binding<bool> isOn);
+View Toggle(View label, Binding<bool> isOn);
+// Options are views tagged with .tag(value); a selection that matches no tag selects none.
+View Picker(std::string titleKey, Binding<std::string> selection, std::vector<View> options);
+View Menu(std::string titleKey, std::vector<MenuItem> items);
+View Menu(View label, std::vector<MenuItem> items);
+View TextField(std::string placeholderKey, Binding<std::string> text,
+               std::function<void()> onSubmit = nullptr);
+// An integer field: typing edits the text; the value is committed on Return or when the field
+// loses focus, and text that is not a whole number is discarded.
+View IntegerField(std::string placeholderKey, Binding<std::int64_t> value);
+View SecureField(std::string placeholderKey, Binding<std::string> text,
+                 std::function<void()> onSubmit = nullptr);
+View Stepper(View label, Binding<double> value, double minimum, double maximum, double step = 1);
+View DatePicker(std::string titleKey, Binding<Date> selection, unsigned components);
+View LabeledContent(std::string labelKey, View value);
+View ProgressView(std::optional<double> fraction = std::nullopt);
+// Embeds a view object that keeps its own state; the same object keeps it across evaluations.
+View Embed(std::shared_ptr<ViewComponent> component);
+
+// Bindings to the text tags of pickers and tab views.
+Binding<std::string> intTagBinding(Binding<std::int64_t> value);
+Binding<std::string> boolTagBinding(Binding<bool> value);
+
+}  // namespace orvel::ui
