@@ -11,6 +11,7 @@
 #include "foundation/VirtualRunLoop.h"
 #include "menubar/StatusItemController.h"
 #include "platform/sim/SimPlatform.h"
+#include "ui/HeadlessHost.h"
 
 using namespace orvel;
 
@@ -22,10 +23,11 @@ int main() {
     SimPlatform& sim = *ownedSim;
     Platform::install(std::move(ownedSim));
     sim.log().setMinimumLevel(LogLevel::Error);
+    ui::UiHost::install(std::make_unique<ui::HeadlessHost>());
 
     const auto wallStart = std::chrono::steady_clock::now();
     {
-        StatusItemController statusItem;
+        StatusItemController& statusItem = *StatusItemController::make();
         Preferences& prefs = Preferences::shared();
         prefs.deactivateOnBattery = true;
         prefs.batteryOffAfterEnabled = true;
@@ -92,6 +94,7 @@ int main() {
         std::printf("wall time:        %8.1f ms\n", wallMs);
         Registry::reset();
     }
+    ui::UiHost::install(nullptr);
     Platform::install(nullptr);
     RunLoop::install(nullptr);
     return 0;

@@ -7,4 +7,8 @@ namespace orvel {
 inline constexpr const char* kBundleIdentifier = "org.orvel.Orvel";
 inline constexpr const char* kAppName = "Orvel";
 
+// The version and build number the program was built as (the build system sets both).
+const char* appVersion();
+const char* appBuild();
+
 }  // namespace orvel

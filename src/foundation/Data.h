@@ -17,6 +17,9 @@ inline std::string stringFromData(const Data& data) {
     return std::string(data.begin(), data.end());
 }
 
+// Whether the text is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool isValidUTF8(std::string_view text);
+
 // Standard base64 with padding; decoding ignores nothing and fails on any stray character.
 std::string base64Encode(const Data& data);
 bool base64Decode(std::string_view text, Data& out);

@@ -1,31 +1,137 @@
 #include "menubar/StatusItemController.h"
 
+#include "core/OrvelController.h"
+#include "core/Preferences.h"
+#include "foundation/Registry.h"
+#include "foundation/RunLoop.h"
+#include "menubar/MenuView.h"
+
 namespace orvel {
 
 namespace {
-StatusItemController*& currentItem() {
-    static StatusItemController* item = nullptr;
-    return item;
-}
+
+// Keeps the current status item alive and is reset with the other shared instances.
+struct CurrentStatusItem {
+    static CurrentStatusItem& shared() { return ORVEL_SHARED_INSTANCE(CurrentStatusItem); }
+    std::shared_ptr<StatusItemController> item;
+};
+
 }  // namespace
 
-StatusItemController::StatusItemController() {
-    currentItem() = this;
+std::shared_ptr<StatusItemController> StatusItemController::make() {
+    std::shared_ptr<StatusItemController> made(new StatusItemController());
+    made->refresh();
+    CurrentStatusItem::shared().item = made;
+    return made;
 }
 
-StatusItemController::~StatusItemController() {
-    if (currentItem() == this) {
-        currentItem() = nullptr;
-    }
+StatusItemController::StatusItemController()
+    : popover_(ui::UiHost::current().makePopover()),
+      controller_(OrvelController::shared()),
+      prefs_(Preferences::shared()),
+      item_(ui::UiHost::current().makeStatusItem()) {
+    popover_->setTransient(true);
+    popover_->setContentSize(320, 520);
+    item_->onClick = [weakSelf = weakRef(*this)](std::optional<ui::StatusItemClick> click) {
+        if (auto* self = weakSelf.get()) {
+            self->handleClick(click);
+        }
+    };
 }
+
+StatusItemController::~StatusItemController() = default;
 
 StatusItemController* StatusItemController::current() {
-    return currentItem();
+    auto* holder = Registry::existing<CurrentStatusItem>();
+    return holder != nullptr ? holder->item.get() : nullptr;
 }
 
 void StatusItemController::refresh() {
     ++refreshCount_;
+    if (!item_->hasButton()) {
+        refreshed.send();
+        return;
+    }
+    const bool active = controller_.isActive();
+    ui::StatusItemLook look;
+    look.symbol = active ? "cup.and.saucer.fill" : "cup.and.saucer";
+    look.symbolDescription = "Orvel";
+    look.symbolPointSize = 15;
+    look.templateImage = true;
+    if (controller_.startedByRuleName()) {
+        look.tint = kRuleTint;
+    }
+    look.title = prefs_.showTimer() && active ? " " + controller_.formatRemaining() : "";
+    look.font = ui::Font::system(11, ui::FontWeight::regular).withMonospacedDigits();
+    look.toolTip = active ? controller_.effectiveOptions().commandLine()
+                          : std::string("Orvel \u2014 sleep allowed");
+    look.accessibilityLabel = "Orvel";
+    if (!active) {
+        look.accessibilityValue = "Inactive";
+    } else if (controller_.startedByRuleName()) {
+        look.accessibilityValue = "Active \u2014 started by " + *controller_.startedByRuleName();
+    } else {
+        look.accessibilityValue = "Active";
+    }
+    WeakRef<StatusItemController> weakSelf = weakRef(*this);
+    ui::AccessibilityAction toggle{"Toggle Orvel", [weakSelf] {
+                                       if (auto* self = weakSelf.get()) {
+                                           self->toggleSession();
+                                       }
+                                       return true;
+                                   }};
+    ui::AccessibilityAction open{"Open Menu", [weakSelf] {
+                                     if (auto* self = weakSelf.get()) {
+                                         self->showPopover();
+                                     }
+                                     return true;
+                                 }};
+    // The first action is always what a plain left click does.
+    if (prefs_.swapMenuButtons()) {
+        look.accessibilityActions = {open, toggle};
+    } else {
+        look.accessibilityActions = {toggle, open};
+    }
+    item_->setLook(std::move(look));
     refreshed.send();
+}
+
+void StatusItemController::toggleSession() {
+    if (controller_.isActive()) {
+        controller_.stop(true);
+    } else {
+        controller_.start();
+    }
+    refresh();
+}
+
+void StatusItemController::handleClick(std::optional<ui::StatusItemClick> click) {
+    const bool secondary =
+        click && (click->rightButton || (click->modifiers & ui::kModifierControl) != 0);
+    if (secondary == Preferences::shared().swapMenuButtons()) {
+        toggleSession();
+        return;
+    }
+    if (popover_->isShown()) {
+        popover_->close();
+    } else {
+        showPopover();
+    }
+}
+
+void StatusItemController::showPopover() {
+    if (!item_->hasButton()) {
+        return;
+    }
+    if (!popover_->hasContent()) {
+        popover_->setContent(std::make_shared<MenuView>());
+    }
+    popover_->show(*item_);
+    RunLoop::main().async([weakSelf = weakRef(*this)] {
+        if (auto* self = weakSelf.get(); self && self->popover_->hasContent()) {
+            self->popover_->makeKey();
+        }
+    });
 }
 
 }  // namespace orvel

@@ -1,32 +1,55 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 
 #include "foundation/Signal.h"
+#include "foundation/WeakRef.h"
+#include "ui/Host.h"
 
 namespace orvel {
 
-// The menu-bar item. Everything that changes what it shows tells it through current().
-//
-// This is its first, least form: it records that it was told to refresh. The application shell
-// gives it its looks and its panel; callers already use the interface the full form keeps.
-class StatusItemController {
+class OrvelController;
+class Preferences;
+
+// The tray item: its symbol, title, tooltip and accessibility follow the session; a click
+// toggles the session or opens the panel. Everything that changes what it shows tells it
+// through current(). Main thread only.
+class StatusItemController final : public WeakReferenceable {
   public:
-    StatusItemController();
+    // Builds the item and its panel and makes it current().
+    static std::shared_ptr<StatusItemController> make();
     ~StatusItemController();
     StatusItemController(const StatusItemController&) = delete;
     StatusItemController& operator=(const StatusItemController&) = delete;
 
-    // The status item that exists now, if any; callers do nothing without one.
+    // The most recently made status item, if any; callers do nothing without one.
     static StatusItemController* current();
 
-    // Redraws the item from the current session and trigger state.
+    // Redraws the item from the current session state.
     void refresh();
+    // A click on the item; none for an action sent by program (it counts as primary).
+    void handleClick(std::optional<ui::StatusItemClick> click);
+    // Shows the panel under the item, building its content the first time.
+    void showPopover();
+
+    ui::StatusItem& item() { return *item_; }
+    ui::Popover& popover() { return *popover_; }
 
     Signal<> refreshed;
     std::uint64_t refreshCount() const { return refreshCount_; }
 
+    static constexpr ui::RGBA kRuleTint{0.69, 0.486, 0.31, 1.0};
+
   private:
+    StatusItemController();
+    void toggleSession();
+
+    std::unique_ptr<ui::Popover> popover_;
+    OrvelController& controller_;
+    Preferences& prefs_;
+    std::unique_ptr<ui::StatusItem> item_;
     std::uint64_t refreshCount_ = 0;
 };
 

@@ -197,6 +197,7 @@ class HeadlessHost final : public UiHost {
     HeadlessPasteboard& pasteboard() override { return pasteboard_; }
     std::optional<Rect> mainScreenVisibleFrame() const override { return screen_; }
     bool isDarkAppearance() const override { return dark_; }
+    void announce(const std::string& text) override { announcements_.push_back(text); }
 
     static HeadlessHost& current();
 
@@ -232,6 +233,7 @@ class HeadlessHost final : public UiHost {
     // Runs the action of the main-menu item at this path of titles.
     bool performMenuItem(const std::vector<std::string>& path);
 
+    const std::vector<std::string>& announcements() const { return announcements_; }
     void setMainScreenVisibleFrame(std::optional<Rect> frame) { screen_ = frame; }
     void setDarkAppearance(bool dark) { dark_ = dark; }
 
@@ -259,6 +261,7 @@ class HeadlessHost final : public UiHost {
     int menuInstalls_ = 0;
     std::optional<Rect> screen_ = Rect{0, 0, 1440, 875};
     bool dark_ = false;
+    std::vector<std::string> announcements_;
 };
 
 }  // namespace orvel::ui

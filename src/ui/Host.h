@@ -240,6 +240,8 @@ class UiHost {
     virtual std::optional<Rect> mainScreenVisibleFrame() const = 0;
     // Whether windows are drawn in the dark appearance.
     virtual bool isDarkAppearance() const = 0;
+    // Asks assistive technology to read a text out now, with high priority.
+    virtual void announce(const std::string& text) { (void)text; }
 
     // Sent by Application::terminate() before the main loop ends.
     Signal<> willTerminate;

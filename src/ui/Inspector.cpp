@@ -186,7 +186,7 @@ bool Inspector::fail(std::string why) {
 std::optional<Found> Inspector::find(std::string_view text) const {
     std::optional<Found> result;
     std::vector<const Node*> ancestors;
-    walk(host_.tree(), ancestors, [&](const Node& node, const auto& path) {
+    walk(host_->tree(), ancestors, [&](const Node& node, const auto& path) {
         auto own = ownText(node);
         const bool byLabel = node.accessibilityLabel && localized(*node.accessibilityLabel) == text;
         if ((own && *own == text) || byLabel) {
@@ -201,7 +201,7 @@ std::optional<Found> Inspector::find(std::string_view text) const {
 std::optional<Found> Inspector::control(std::string_view text) const {
     std::optional<Found> result;
     std::vector<const Node*> ancestors;
-    walk(host_.tree(), ancestors, [&](const Node& node, const auto& path) {
+    walk(host_->tree(), ancestors, [&](const Node& node, const auto& path) {
         if (isControl(node) && controlMatches(node, text)) {
             result = Found{&node, path};
             return true;
@@ -214,7 +214,7 @@ std::optional<Found> Inspector::control(std::string_view text) const {
 std::vector<std::string> Inspector::texts() const {
     std::vector<std::string> out;
     std::vector<const Node*> ancestors;
-    walk(host_.tree(), ancestors, [&](const Node& node, const auto&) {
+    walk(host_->tree(), ancestors, [&](const Node& node, const auto&) {
         if (node.kind == NodeKind::text || node.kind == NodeKind::label ||
             node.kind == NodeKind::labeledContent) {
             out.push_back(shownText(node));
@@ -400,7 +400,7 @@ bool Inspector::scrollToEnd(std::string_view text) {
     std::function<void()> action;
     bool matched = text.empty();
     std::vector<const Node*> ancestors;
-    walk(host_.tree(), ancestors, [&](const Node& node, const auto&) {
+    walk(host_->tree(), ancestors, [&](const Node& node, const auto&) {
         if (node.kind == NodeKind::scroll) {
             if (!matched) {
                 const std::string inner = textsOf(node);
@@ -548,7 +548,7 @@ std::string Inspector::dump() const {
         if (n.footer)
             line(*n.footer, depth + 1);
     };
-    line(host_.tree(), 0);
+    line(host_->tree(), 0);
     return out.str();
 }
 

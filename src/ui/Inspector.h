@@ -20,7 +20,7 @@ class Inspector {
         std::vector<const Node*> ancestors;  // root first
     };
 
-    explicit Inspector(const ViewHost& host) : host_(host) {}
+    explicit Inspector(const ViewHost& host) : host_(&host) {}
 
     // The first shown node whose own text (or accessibility label) is `text`.
     std::optional<Found> find(std::string_view text) const;
@@ -59,7 +59,7 @@ class Inspector {
     bool fail(std::string why);
     std::optional<Found> enabledControl(std::string_view text, NodeKind kind);
 
-    const ViewHost& host_;
+    const ViewHost* host_;
     std::string failure_;
 };
 

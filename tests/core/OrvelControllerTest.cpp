@@ -4,6 +4,7 @@
 
 #include "devices/DeviceState.h"
 #include "drives/DriveKeepAlive.h"
+#include "foundation/Registry.h"
 #include "platform/Workspace.h"
 #include "support/SessionJournal.h"
 #include "support/SessionTest.h"
@@ -21,6 +22,7 @@ class OrvelControllerTest : public test::SessionTest {};
 
 TEST_F(OrvelControllerTest, StartsIdleWithTheDefaultPresetAndTheAssertionEngine) {
     prefs().defaultPreset = DurationPreset::h2;
+    Registry::reset();  // a new process reads the stored default
     OrvelController& c = controller();
     EXPECT_FALSE(c.isActive());
     EXPECT_EQ(c.preset(), DurationPreset::h2);

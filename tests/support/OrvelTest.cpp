@@ -2,8 +2,11 @@
 
 #include "foundation/Registry.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 
 namespace orvel::test {
 
@@ -18,6 +21,13 @@ void OrvelTest::SetUp() {
     auto sim = std::make_unique<SimPlatform>();
     sim_ = sim.get();
     Platform::install(std::move(sim));
+
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    scratch_ = ::testing::TempDir() + "orvel-" + std::to_string(::getpid()) + "-" +
+               info->test_suite_name() + "-" + info->name();
+    std::filesystem::remove_all(scratch_);
+    std::filesystem::create_directories(scratch_);
+    sim_->paths().setRoot(scratch_);
 }
 
 void OrvelTest::TearDown() {
@@ -26,6 +36,8 @@ void OrvelTest::TearDown() {
     RunLoop::install(nullptr);
     sim_ = nullptr;
     loop_ = nullptr;
+    std::error_code ignored;
+    std::filesystem::remove_all(scratch_, ignored);
 }
 
 }  // namespace orvel::test

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "foundation/VirtualRunLoop.h"
 #include "platform/sim/SimPlatform.h"
 
@@ -17,8 +19,11 @@ class OrvelTest : public ::testing::Test {
 
     VirtualRunLoop& loop() { return *loop_; }
     SimPlatform& sim() { return *sim_; }
+    // A fresh folder for this test case; the simulated machine's folders live under it.
+    const std::string& scratch() const { return scratch_; }
 
   private:
+    std::string scratch_;
     VirtualRunLoop* loop_ = nullptr;
     SimPlatform* sim_ = nullptr;
 };

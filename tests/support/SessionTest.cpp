@@ -3,13 +3,13 @@
 namespace orvel::test {
 
 void SessionTest::SetUp() {
-    OrvelTest::SetUp();
-    statusItem_ = std::make_unique<StatusItemController>();
+    UiTest::SetUp();
+    statusItem_ = StatusItemController::make();
 }
 
 void SessionTest::TearDown() {
     statusItem_.reset();
-    OrvelTest::TearDown();
+    UiTest::TearDown();
 }
 
 std::vector<std::string> SessionTest::notificationTitles() {

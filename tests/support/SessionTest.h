@@ -7,13 +7,13 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "menubar/StatusItemController.h"
-#include "support/OrvelTest.h"
+#include "support/UiTest.h"
 
 namespace orvel::test {
 
-// A simulated machine with a status item, for tests of the session controller. The controller
-// is created on first use, as in the application.
-class SessionTest : public OrvelTest {
+// A simulated machine with the headless host and a status item, for tests of the session
+// controller. The controller is created on first use, as in the application.
+class SessionTest : public UiTest {
   protected:
     void SetUp() override;
     void TearDown() override;
@@ -27,7 +27,7 @@ class SessionTest : public OrvelTest {
     std::vector<std::string> notificationTitles();
 
   private:
-    std::unique_ptr<StatusItemController> statusItem_;
+    std::shared_ptr<StatusItemController> statusItem_;
 };
 
 }  // namespace orvel::test

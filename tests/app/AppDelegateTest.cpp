@@ -1,0 +1,189 @@
+#include "app/AppDelegate.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/TerminationSignals.h"
+#include "core/OrvelController.h"
+#include "core/Preferences.h"
+#include "devices/InputBlocker.h"
+#include "foundation/Registry.h"
+#include "help/EULAGate.h"
+#include "menubar/StatusItemController.h"
+#include "support/UiTest.h"
+#include "triggers/PowerTriggerCenter.h"
+#include "triggers/TriggerEngine.h"
+
+namespace orvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class AppDelegateTest : public test::UiTest {
+  protected:
+    void SetUp() override {
+        UiTest::SetUp();
+        fs::create_directories(sim().paths().resourcesDirectory());
+        fs::copy_file(std::string(ORVEL_RESOURCES) + "/eula-1.0-draft.md",
+                      sim().paths().resourcesDirectory() + "/eula-1.0-draft.md");
+    }
+    void TearDown() override {
+        delegate.reset();
+        UiTest::TearDown();
+    }
+    void assentGiven() {
+        const std::string folder = sim().paths().applicationSupportDirectory();
+        fs::create_directories(folder);
+        std::ofstream(folder + "/eula-assent.json")
+            << R"({"version":"1.0-draft","sha256":"x","timestamp":1,"appVersion":"0.1.0",)"
+               R"("build":"1","scrolledToEnd":true})";
+    }
+    void launch() {
+        delegate = std::make_unique<AppDelegate>();
+        delegate->applicationDidFinishLaunching();
+        loop().drain();
+    }
+    ui::HeadlessWindow* agreementWindow() { return host().window("Orvel"); }
+
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+TEST_F(AppDelegateTest, WithoutAssentOnlyTheAgreementWindowRuns) {
+    launch();
+    ASSERT_NE(agreementWindow(), nullptr);
+    EXPECT_TRUE(agreementWindow()->isVisible());
+    EXPECT_EQ(StatusItemController::current(), nullptr);
+    EXPECT_EQ(Registry::existing<OrvelController>(), nullptr);
+    EXPECT_EQ(Registry::existing<TriggerEngine>(), nullptr);
+    EXPECT_EQ(Registry::existing<PowerTriggerCenter>(), nullptr);
+    EXPECT_FALSE(delegate->hotKey);
+    EXPECT_EQ(AppDelegate::shared(), delegate.get());
+}
+
+TEST_F(AppDelegateTest, AgreeingStartsEverythingOnce) {
+    Preferences::shared().hotKeyStyle = HotKeyStyle::carbon;
+    launch();
+    ui::HeadlessWindow* window = agreementWindow();
+    ASSERT_TRUE(window->inspect().scrollToEnd());
+    loop().drain();
+    ASSERT_TRUE(window->inspect().click("Agree"));
+    loop().drain();
+    EXPECT_TRUE(delegate->hasFinishedLaunching());
+    ASSERT_NE(StatusItemController::current(), nullptr);
+    EXPECT_TRUE(TriggerEngine::shared().isStarted());
+    EXPECT_TRUE(PowerTriggerCenter::shared().isStarted());
+    auto* hotKey = dynamic_cast<CarbonHotKey*>(delegate->hotKey.get());
+    ASSERT_NE(hotKey, nullptr);
+    EXPECT_EQ(hotKey->keyCode(), 8u);
+    EXPECT_EQ(hotKey->modifiers(), 0x1900u);
+    EXPECT_TRUE(EULAGate::hasCurrentAssent());
+
+    delegate->finishLaunching();
+    EXPECT_EQ(host().statusItems().size(), 1u) << "start-up runs once";
+}
+
+TEST_F(AppDelegateTest, WithAssentStartUpContinuesAtOnceInOrder) {
+    assentGiven();
+    launch();
+    EXPECT_EQ(agreementWindow(), nullptr);
+    EXPECT_NE(StatusItemController::current(), nullptr);
+    EXPECT_FALSE(delegate->hotKey) << "the default style registers no shortcut";
+    EXPECT_EQ(host().application().activationPolicy(), ActivationPolicy::accessory);
+    EXPECT_EQ(host().application().activations(), 0) << "menu bar only: no activation";
+    EXPECT_EQ(host().mainMenuInstalls(), 1) << "installed on the next loop turn";
+}
+
+TEST_F(AppDelegateTest, ShowInDockMakesARegularApplicationThatActivates) {
+    assentGiven();
+    Preferences::shared().showInDock = true;
+    delegate = std::make_unique<AppDelegate>();
+    delegate->applicationDidFinishLaunching();
+    EXPECT_EQ(host().mainMenuInstalls(), 0);
+    loop().drain();
+    EXPECT_EQ(host().application().activationPolicy(), ActivationPolicy::regular);
+    EXPECT_EQ(host().application().activations(), 1);
+    EXPECT_EQ(host().mainMenuInstalls(), 1);
+}
+
+TEST_F(AppDelegateTest, TheHotKeyTogglesTheSession) {
+    assentGiven();
+    Preferences::shared().hotKeyStyle = HotKeyStyle::carbon;
+    launch();
+    auto* hotKey = dynamic_cast<CarbonHotKey*>(delegate->hotKey.get());
+    ASSERT_NE(hotKey, nullptr);
+    hotKey->press();
+    EXPECT_TRUE(OrvelController::shared().isActive());
+    hotKey->press();
+    EXPECT_FALSE(OrvelController::shared().isActive());
+    EXPECT_FALSE(Preferences::shared().loadSession()->wasActive) << "the stop was saved";
+}
+
+TEST_F(AppDelegateTest, QuittingAtTheAgreementCreatesNothingAndKeepsTheSavedSession) {
+    SavedSession saved;
+    saved.wasActive = true;
+    saved.preset = DurationPreset::h2;
+    sim().userDefaults().setData("session", dataFromString(dumpJson(saved.toJson())));
+    const auto before = sim().userDefaults().persistentValue("session");
+    launch();
+    ASSERT_TRUE(agreementWindow()->inspect().click("Quit"));
+    EXPECT_TRUE(host().application().terminated());
+    EXPECT_EQ(Registry::existing<OrvelController>(), nullptr);
+    EXPECT_EQ(Registry::existing<Preferences>(), nullptr);
+    EXPECT_EQ(Registry::existing<InputBlocker>(), nullptr);
+    EXPECT_EQ(sim().userDefaults().persistentValue("session"), before);
+}
+
+TEST_F(AppDelegateTest, ShutdownStopsTheSessionAndUndoesWhatItChanged) {
+    assentGiven();
+    launch();
+    OrvelController::shared().start();
+    InputBlocker::shared();
+    KeyboardBacklight::shared().setOff(true);
+    ASSERT_FALSE(sim().powerAssertions().held().empty());
+    host().application().terminate();
+    EXPECT_TRUE(sim().powerAssertions().held().empty());
+    EXPECT_FALSE(Preferences::shared().loadSession()->wasActive);
+    EXPECT_EQ(InputBlocker::shared().stopCount(), 1u);
+    EXPECT_FALSE(KeyboardBacklight::shared().isOff());
+}
+
+TEST_F(AppDelegateTest, ATerminationSignalRunsTheSameShutdown) {
+    assentGiven();
+    launch();
+    std::vector<int> received;
+    TerminationSignals signals([&](int signal) {
+        received.push_back(signal);
+        host().application().terminate();
+    });
+    OrvelController::shared().start();
+    ASSERT_FALSE(sim().powerAssertions().held().empty());
+    ASSERT_EQ(::raise(SIGTERM), 0);
+    EXPECT_FALSE(sim().powerAssertions().held().empty()) << "nothing runs inside the handler";
+    loop().drain();
+    EXPECT_EQ(received, (std::vector<int>{SIGTERM}));
+    EXPECT_TRUE(sim().powerAssertions().held().empty());
+    EXPECT_FALSE(Preferences::shared().loadSession()->wasActive);
+    ASSERT_EQ(::raise(SIGINT), 0);
+    ASSERT_EQ(::raise(SIGHUP), 0);
+    loop().drain();
+    EXPECT_EQ(received, (std::vector<int>{SIGTERM, SIGINT, SIGHUP}));
+}
+
+TEST_F(AppDelegateTest, AFailedLoginItemChangeIsLoggedInOneLine) {
+    assentGiven();
+    launch();
+    sim().loginItems().failNext("The autostart folder is read-only.");
+    delegate->setLaunchAtLogin(true);
+    const auto lines = sim().log().messages("app");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0],
+              "Orvel: login item change failed \u2014 The autostart folder is read-only.");
+    delegate->setLaunchAtLogin(true);
+    EXPECT_EQ(sim().loginItems().status(), login_item_status::kEnabled);
+}
+
+}  // namespace
+}  // namespace orvel

@@ -1,0 +1,150 @@
+#include "menubar/StatusItemController.h"
+
+#include <gtest/gtest.h>
+
+#include "core/OrvelController.h"
+#include "core/Preferences.h"
+#include "support/SessionTest.h"
+
+namespace orvel {
+namespace {
+
+class StatusItemControllerTest : public test::SessionTest {
+  protected:
+    ui::HeadlessStatusItem& item() {
+        return static_cast<ui::HeadlessStatusItem&>(statusItem().item());
+    }
+    ui::HeadlessPopover& popover() {
+        return static_cast<ui::HeadlessPopover&>(statusItem().popover());
+    }
+    std::vector<std::string> actionNames() {
+        std::vector<std::string> names;
+        for (const auto& action : item().look().accessibilityActions) {
+            names.push_back(action.name);
+        }
+        return names;
+    }
+};
+
+TEST_F(StatusItemControllerTest, LooksFollowTheSession) {
+    const auto& look = item().look();
+    EXPECT_EQ(look.symbol, "cup.and.saucer");
+    EXPECT_EQ(look.title, "");
+    EXPECT_EQ(look.toolTip, "Orvel \u2014 sleep allowed");
+    EXPECT_EQ(look.accessibilityLabel, "Orvel");
+    EXPECT_EQ(look.accessibilityValue, "Inactive");
+    EXPECT_FALSE(look.tint);
+    EXPECT_TRUE(look.templateImage);
+    EXPECT_TRUE(look.font.monospacedDigits);
+    EXPECT_DOUBLE_EQ(look.font.size, 11);
+
+    controller().start();
+    EXPECT_EQ(item().look().symbol, "cup.and.saucer.fill");
+    EXPECT_EQ(item().look().title, " \u221E");
+    EXPECT_EQ(item().look().toolTip, "/usr/bin/caffeinate");
+    EXPECT_EQ(item().look().accessibilityValue, "Active");
+    controller().stop(true);
+
+    controller().startForSeconds(5399);
+    EXPECT_EQ(item().look().title, " 1:29:59");
+    EXPECT_EQ(item().look().toolTip, "/usr/bin/caffeinate -t 5399");
+    loop().advance(1);
+    EXPECT_EQ(item().look().title, " 1:29:58") << "every tick redraws";
+    EXPECT_EQ(item().look().toolTip, "/usr/bin/caffeinate -t 5398");
+    controller().stop(true);
+
+    controller().startForSeconds(3599);
+    EXPECT_EQ(item().look().title, " 59:59");
+    prefs().showTimer = false;
+    statusItem().refresh();
+    EXPECT_EQ(item().look().title, "");
+}
+
+TEST_F(StatusItemControllerTest, ARulesSessionIsTintedAndNamed) {
+    controller().startFromTrigger("Office WiFi", UUID::random(), 0);
+    EXPECT_EQ(item().look().tint, StatusItemController::kRuleTint);
+    EXPECT_EQ(item().look().accessibilityValue, "Active \u2014 started by Office WiFi");
+    controller().stop(true);
+    EXPECT_FALSE(item().look().tint);
+}
+
+TEST_F(StatusItemControllerTest, ClicksFollowTheSwapSetting) {
+    using Click = ui::StatusItemClick;
+    struct Case {
+        bool swap;
+        std::optional<Click> click;
+        bool toggles;
+    };
+    const Case cases[] = {
+        {false, Click{false, 0}, true},
+        {false, Click{true, 0}, false},
+        {false, Click{false, ui::kModifierControl}, false},
+        {false, std::nullopt, true},  // an action sent by program counts as primary
+        {true, Click{false, 0}, false},
+        {true, Click{true, 0}, true},
+        {true, Click{false, ui::kModifierControl}, true},
+        {true, std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        prefs().swapMenuButtons = c.swap;
+        popover().close();
+        controller().stop(true);
+        item().click(c.click);
+        EXPECT_EQ(controller().isActive(), c.toggles) << "swap " << c.swap;
+        EXPECT_EQ(popover().isShown(), !c.toggles) << "swap " << c.swap;
+    }
+    prefs().swapMenuButtons = false;
+    popover().close();
+    item().click(Click{true, 0});
+    EXPECT_TRUE(popover().isShown());
+    item().click(Click{true, 0});
+    EXPECT_FALSE(popover().isShown()) << "a second secondary click closes the panel";
+}
+
+TEST_F(StatusItemControllerTest, AccessibilityActionsPutThePlainClickFirst) {
+    EXPECT_EQ(actionNames(), (std::vector<std::string>{"Toggle Orvel", "Open Menu"}));
+    prefs().swapMenuButtons = true;
+    EXPECT_EQ(actionNames(), (std::vector<std::string>{"Toggle Orvel", "Open Menu"}))
+        << "reordered only at the next refresh";
+    statusItem().refresh();
+    EXPECT_EQ(actionNames(), (std::vector<std::string>{"Open Menu", "Toggle Orvel"}));
+    EXPECT_TRUE(item().look().accessibilityActions[1].handler());
+    EXPECT_TRUE(controller().isActive());
+}
+
+TEST_F(StatusItemControllerTest, ThePanelIsBuiltOnceAndMadeKeyOnTheNextTurn) {
+    statusItem().showPopover();
+    EXPECT_EQ(popover().madeKeyCount(), 0);
+    loop().drain();
+    EXPECT_EQ(popover().madeKeyCount(), 1);
+    popover().close();
+    statusItem().showPopover();
+    EXPECT_EQ(popover().contentInstallCount(), 1);
+    EXPECT_TRUE(popover().isTransient());
+    EXPECT_EQ(popover().contentSize().width, 320);
+    EXPECT_EQ(popover().contentSize().height, 520);
+    EXPECT_TRUE(popover().inspect().contains("Orvel"));
+}
+
+TEST_F(StatusItemControllerTest, WithoutAButtonNothingIsDrawnOrShown) {
+    item().setHasButton(false);
+    const int changes = item().lookChanges();
+    statusItem().refresh();
+    statusItem().showPopover();
+    EXPECT_EQ(item().lookChanges(), changes);
+    EXPECT_FALSE(popover().isShown());
+}
+
+TEST_F(StatusItemControllerTest, ThePanelsSwitchStartsAndStopsTheSession) {
+    statusItem().showPopover();
+    ui::Inspector panel = popover().inspect();
+    ASSERT_TRUE(panel.setToggle("Orvel session", true)) << panel.lastFailure();
+    EXPECT_TRUE(controller().isActive());
+    loop().drain();
+    EXPECT_TRUE(popover().inspect().contains("Idle sleep prevented"));
+    ASSERT_TRUE(popover().inspect().setToggle("Orvel session", false));
+    EXPECT_FALSE(controller().isActive());
+}
+
+}  // namespace
+}  // namespace orvel
