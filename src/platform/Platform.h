@@ -9,7 +9,9 @@
 
 namespace orvel {
 
+class LoginItems;
 class Notifications;
+class Paths;
 class PowerAssertions;
 class PowerSources;
 class Processes;
@@ -34,6 +36,8 @@ class Platform {
     virtual Workspace& workspace() = 0;
     virtual PowerSources& powerSources() = 0;
     virtual Notifications& notifications() = 0;
+    virtual LoginItems& loginItems() = 0;
+    virtual Paths& paths() = 0;
     virtual std::shared_ptr<LogSink> logSink() = 0;
 };
 

@@ -6,8 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "foundation/Signal.h"
+
 // Power-management assertions: holds that keep the display or the system awake.
-// Threading: main thread only.
+// Threading: main thread only; the signal is sent on the main thread.
 
 namespace orvel {
 
@@ -21,6 +23,7 @@ inline constexpr IOReturn kIOReturnBadArgument = static_cast<IOReturn>(0xE00002C
 inline constexpr IOReturn kIOReturnNotPermitted = static_cast<IOReturn>(0xE00002E2);
 inline constexpr IOReturn kIOReturnUnsupported = static_cast<IOReturn>(0xE00002C7);
 inline constexpr IOReturn kIOReturnNotReady = static_cast<IOReturn>(0xE00002D8);
+inline constexpr IOReturn kIOReturnNotFound = static_cast<IOReturn>(0xE00002F0);
 
 // Assertion types, by their platform names.
 namespace assertion_type {
@@ -55,6 +58,11 @@ class PowerAssertions {
 
     // The number of holders per assertion type, system-wide; nothing when it cannot be read.
     virtual std::optional<std::map<std::string, std::int64_t>> status() = 0;
+
+    // The system took back, or never granted, an assertion that createWithName() reported as
+    // created (a backend whose requests complete later learns of a refusal only then). The
+    // assertion holds nothing from then on; its owner still releases it.
+    Signal<AssertionID, IOReturn> assertionRefused;
 };
 
 }  // namespace orvel

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "foundation/Result.h"
 #include "foundation/Signal.h"
 
 // Running applications and the system's sleep and wake. Threading: main thread only; the
@@ -30,6 +32,10 @@ class Workspace {
 
     // The running applications, in the system's order.
     virtual std::vector<RunningApplication> runningApplications() = 0;
+
+    // Opens a web address (or any URL) in the user's preferred application. Success means the
+    // request was handed over, not that an application showed it.
+    virtual Result<void> openURL(std::string_view url) = 0;
 
     // The machine is about to sleep. Handlers finish their work before the machine sleeps.
     Signal<> willSleep;

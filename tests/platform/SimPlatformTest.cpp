@@ -75,5 +75,63 @@ TEST_F(SimPlatformTest, LaunchFailuresCarryTheirDescription) {
     EXPECT_FALSE(processes.launch({"/usr/bin/caffeinate", {}}, nullptr).ok());
 }
 
+TEST_F(SimPlatformTest, RefusingAHeldAssertionTellsSubscribersAndStillLetsItBeReleased) {
+    auto& assertions = sim().powerAssertions();
+    std::vector<std::pair<AssertionID, IOReturn>> refused;
+    Subscription subscription = assertions.assertionRefused.subscribe(
+        [&](AssertionID id, IOReturn code) { refused.emplace_back(id, code); });
+    const auto kept = assertions.createWithName("PreventSystemSleep", kAssertionLevelOn, "x");
+    const auto lost =
+        assertions.createWithName("PreventUserIdleSystemSleep", kAssertionLevelOn, "x");
+
+    EXPECT_TRUE(assertions.refuseHeld(lost.id, kIOReturnNotPermitted));
+    EXPECT_EQ(refused,
+              (std::vector<std::pair<AssertionID, IOReturn>>{{lost.id, kIOReturnNotPermitted}}));
+    EXPECT_EQ(assertions.heldTypes(), (std::vector<std::string>{"PreventSystemSleep"}));
+    EXPECT_EQ(assertions.release(lost.id), kIOReturnSuccess);
+    EXPECT_EQ(assertions.release(lost.id), kIOReturnNotFound);
+    EXPECT_FALSE(assertions.refuseHeld(lost.id, kIOReturnError));
+    EXPECT_EQ(refused.size(), 1u);
+    EXPECT_EQ(assertions.release(kept.id), kIOReturnSuccess);
+}
+
+TEST_F(SimPlatformTest, OpenedURLsAreRecordedUnlessTheOpenFails) {
+    auto& workspace = sim().workspace();
+    workspace.failNextOpen("No application can open this address.");
+    auto failed = workspace.openURL("https://example.org/a");
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error().message, "No application can open this address.");
+    EXPECT_TRUE(workspace.openURL("https://example.org/b").ok());
+    EXPECT_EQ(workspace.openedURLs(), (std::vector<std::string>{"https://example.org/b"}));
+}
+
+TEST_F(SimPlatformTest, LoginItemsFollowRegistrationAndReportInjectedFailures) {
+    auto& items = sim().loginItems();
+    EXPECT_EQ(items.status(), login_item_status::kNotRegistered);
+    EXPECT_TRUE(items.registerItem().ok());
+    EXPECT_EQ(items.status(), login_item_status::kEnabled);
+
+    items.failNext("The login items could not be changed.");
+    auto failed = items.unregisterItem();
+    ASSERT_FALSE(failed.ok());
+    EXPECT_EQ(failed.error().message, "The login items could not be changed.");
+    EXPECT_EQ(items.status(), login_item_status::kEnabled);
+    EXPECT_TRUE(items.unregisterItem().ok());
+    EXPECT_EQ(items.status(), login_item_status::kNotRegistered);
+
+    items.setStatus(login_item_status::kRequiresApproval);
+    EXPECT_EQ(items.status(), login_item_status::kRequiresApproval);
+}
+
+TEST_F(SimPlatformTest, PathsLieUnderTheRootTheFixtureChooses) {
+    auto& paths = sim().paths();
+    paths.setRoot("/tmp/case-1");
+    for (const std::string& folder : {paths.applicationSupportDirectory(), paths.configDirectory(),
+                                      paths.resourcesDirectory()}) {
+        EXPECT_EQ(folder.rfind("/tmp/case-1/", 0), 0u) << folder;
+    }
+    EXPECT_NE(paths.applicationSupportDirectory(), paths.configDirectory());
+}
+
 }  // namespace
 }  // namespace orvel

@@ -5,7 +5,9 @@
 #include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 #include "platform/sim/RecordingLogSink.h"
+#include "platform/sim/SimLoginItems.h"
 #include "platform/sim/SimNotifications.h"
+#include "platform/sim/SimPaths.h"
 #include "platform/sim/SimPowerAssertions.h"
 #include "platform/sim/SimPowerSources.h"
 #include "platform/sim/SimProcesses.h"
@@ -30,6 +32,8 @@ class SimPlatform final : public Platform {
     SimWorkspace& workspace() override { return workspace_; }
     SimPowerSources& powerSources() override { return powerSources_; }
     SimNotifications& notifications() override { return notifications_; }
+    SimLoginItems& loginItems() override { return loginItems_; }
+    SimPaths& paths() override { return paths_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
     RecordingLogSink& log() { return *log_; }
 
@@ -41,6 +45,8 @@ class SimPlatform final : public Platform {
     SimWorkspace workspace_;
     SimPowerSources powerSources_;
     SimNotifications notifications_;
+    SimLoginItems loginItems_;
+    SimPaths paths_;
     std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
 };
 

@@ -4,10 +4,6 @@
 
 namespace orvel {
 
-namespace {
-constexpr IOReturn kIOReturnNotFound = static_cast<IOReturn>(0xE00002F0);
-}
-
 AssertionCreation SimPowerAssertions::createWithName(std::string_view type, std::uint32_t level,
                                                      std::string_view name) {
     std::optional<IOReturn> refusal = refuseAll_;
@@ -29,7 +25,7 @@ AssertionCreation SimPowerAssertions::createWithName(std::string_view type, std:
 IOReturn SimPowerAssertions::release(AssertionID id) {
     auto it = std::find_if(held_.begin(), held_.end(), [&](const Held& h) { return h.id == id; });
     if (it == held_.end()) {
-        return kIOReturnNotFound;
+        return std::erase(refused_, id) > 0 ? kIOReturnSuccess : kIOReturnNotFound;
     }
     held_.erase(it);
     history_.push_back(Event{EventKind::Released, {}, id, {}});
@@ -72,6 +68,18 @@ std::vector<SimPowerAssertions::Event> SimPowerAssertions::events(EventKind kind
 
 int SimPowerAssertions::userActivityDeclarations() const {
     return static_cast<int>(events(EventKind::DeclaredUserActivity).size());
+}
+
+bool SimPowerAssertions::refuseHeld(AssertionID id, IOReturn code) {
+    auto it = std::find_if(held_.begin(), held_.end(), [&](const Held& h) { return h.id == id; });
+    if (it == held_.end()) {
+        return false;
+    }
+    history_.push_back(Event{EventKind::Refused, it->type, id, it->name, code});
+    held_.erase(it);
+    refused_.push_back(id);
+    assertionRefused.send(id, code);
+    return true;
 }
 
 void SimPowerAssertions::refuseCreation(int nth, IOReturn code) {

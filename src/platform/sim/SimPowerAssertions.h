@@ -17,12 +17,13 @@ class SimPowerAssertions final : public PowerAssertions {
         std::uint32_t level;
         std::string name;
     };
-    enum class EventKind { Created, Released, DeclaredUserActivity };
+    enum class EventKind { Created, Released, DeclaredUserActivity, Refused };
     struct Event {
         EventKind kind;
         std::string type;  // Created only
         AssertionID id;
-        std::string name;  // Created and DeclaredUserActivity
+        std::string name;                  // Created and DeclaredUserActivity
+        IOReturn code = kIOReturnSuccess;  // Refused only
     };
 
     AssertionCreation createWithName(std::string_view type, std::uint32_t level,
@@ -43,11 +44,15 @@ class SimPowerAssertions final : public PowerAssertions {
     // Every creation fails with `code` until allowAll().
     void refuseAll(IOReturn code);
     void allowAll();
+    // The system takes back a held assertion: it stops counting as held (its release still
+    // succeeds) and assertionRefused is sent. False when no assertion has this id.
+    bool refuseHeld(AssertionID id, IOReturn code);
     // status() fails (nothing readable) while set.
     void setStatusUnreadable(bool unreadable) { statusUnreadable_ = unreadable; }
 
   private:
     std::vector<Held> held_;
+    std::vector<AssertionID> refused_;  // refused by the system, not yet released by the owner
     std::vector<Event> history_;
     std::deque<std::pair<int, IOReturn>> refusals_;  // countdowns
     std::optional<IOReturn> refuseAll_;

@@ -29,6 +29,16 @@ bool SimWorkspace::quit(std::int32_t processIdentifier) {
     return true;
 }
 
+Result<void> SimWorkspace::openURL(std::string_view url) {
+    if (nextOpenFailure_) {
+        Error error{*nextOpenFailure_};
+        nextOpenFailure_.reset();
+        return error;
+    }
+    openedURLs_.emplace_back(url);
+    return {};
+}
+
 void SimWorkspace::sleepFor(double seconds) {
     willSleep.send();
     if (auto* loop = dynamic_cast<VirtualRunLoop*>(&RunLoop::main())) {

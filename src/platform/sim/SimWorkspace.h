@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "platform/Workspace.h"
@@ -11,6 +12,7 @@ namespace orvel {
 class SimWorkspace final : public Workspace {
   public:
     std::vector<RunningApplication> runningApplications() override { return apps_; }
+    Result<void> openURL(std::string_view url) override;
 
     // Control surface for tests.
     RunningApplication launch(std::optional<std::string> bundleIdentifier,
@@ -21,9 +23,15 @@ class SimWorkspace final : public Workspace {
     // Sends will-sleep, lets `seconds` of wall time pass with the timers standing still, then
     // sends did-wake.
     void sleepFor(double seconds);
+    // The URLs opened so far, in order.
+    const std::vector<std::string>& openedURLs() const { return openedURLs_; }
+    // The next openURL() fails with this message.
+    void failNextOpen(std::string message) { nextOpenFailure_ = std::move(message); }
 
   private:
     std::vector<RunningApplication> apps_;
+    std::vector<std::string> openedURLs_;
+    std::optional<std::string> nextOpenFailure_;
     std::int32_t nextPid_ = 501;
 };
 
