@@ -139,10 +139,19 @@ std::uint32_t BusTest::inhibitCalls(const std::string& service) {
     return count;
 }
 
-bool BusTest::waitUntilNothingHeld() {
+bool BusTest::eventually(const std::function<bool()>& probeHolds) {
     // Each probe is a round trip that gives the mocks a turn; the limit bounds the whole wait.
     const double deadline = loop().uptime() + kLimit;
     while (loop().uptime() < deadline) {
+        if (probeHolds()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool BusTest::waitUntilNothingHeld() {
+    return eventually([&] {
         bool empty = true;
         if (services_.count("logind")) {
             empty = empty && logindInhibitors().empty();
@@ -153,11 +162,13 @@ bool BusTest::waitUntilNothingHeld() {
         if (services_.count("gnome_session")) {
             empty = empty && gnomeInhibitFlags().empty();
         }
-        if (empty) {
-            return true;
-        }
-    }
-    return false;
+        return empty;
+    });
+}
+
+std::vector<std::string> BusTest::busEnvironment() const {
+    return {"DBUS_SYSTEM_BUS_ADDRESS=" + bus->address(),
+            "DBUS_SESSION_BUS_ADDRESS=" + bus->address()};
 }
 
 }  // namespace orvel::test

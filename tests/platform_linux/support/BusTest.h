@@ -47,6 +47,10 @@ class BusTest : public ::testing::Test {
     std::uint32_t inhibitCalls(const std::string& service);
     // True when no mock that runs holds anything (waits for it, within the limit).
     bool waitUntilNothingHeld();
+    // Asks `probeHolds` (which queries the mocks) until it is true or the limit has passed.
+    bool eventually(const std::function<bool()>& probeHolds);
+    // The environment that puts a child program on this bus.
+    std::vector<std::string> busEnvironment() const;
 
     std::unique_ptr<PrivateBus> bus;
     std::shared_ptr<DBusConnection> system;   // the backends' "system bus"
