@@ -96,9 +96,12 @@ TEST_F(LinuxPowerSourcesBusTest, LowPowerModeFollowsThePowerSaverProfile) {
         int changes;
     };
     const Step steps[] = {
-        {"power-saver", true, 1},  {"power-saver", true, 1},  // the same profile again changes
-                                                              // nothing
-        {"performance", false, 2}, {"balanced", false, 2},   {"power-saver", true, 3},
+        {"power-saver", true, 1},
+        {"power-saver", true, 1},  // the same profile again changes
+                                   // nothing
+        {"performance", false, 2},
+        {"balanced", false, 2},
+        {"power-saver", true, 3},
     };
     for (const auto& step : steps) {
         SCOPED_TRACE(step.profile);
