@@ -56,31 +56,7 @@ std::vector<std::string> splitNul(const std::string& text) {
 
 // The program an Exec line runs: its first word, past "env" and its assignments.
 std::string execProgram(const std::string& exec) {
-    std::vector<std::string> words;
-    std::string word;
-    bool quoted = false;
-    bool inWord = false;
-    for (std::size_t i = 0; i < exec.size(); ++i) {
-        const char c = exec[i];
-        if (c == '"') {
-            quoted = !quoted;
-            inWord = true;
-        } else if (c == '\\' && quoted && i + 1 < exec.size()) {
-            word += exec[++i];
-        } else if (c == ' ' && !quoted) {
-            if (inWord) {
-                words.push_back(word);
-            }
-            word.clear();
-            inWord = false;
-        } else {
-            word += c;
-            inWord = true;
-        }
-    }
-    if (inWord) {
-        words.push_back(word);
-    }
+    const std::vector<std::string> words = xdg::execWords(exec);
     std::size_t i = 0;
     if (i < words.size() && baseName(words[i]) == "env") {
         ++i;

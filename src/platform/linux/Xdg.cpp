@@ -66,4 +66,84 @@ std::vector<std::string> dataFolders(const Environment& env) {
     return folders;
 }
 
+std::vector<std::string> execWords(const std::string& value) {
+    // Desktop entry string escapes first.
+    std::string text;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            const char next = value[++i];
+            switch (next) {
+                case 's':
+                    text += ' ';
+                    break;
+                case 'n':
+                    text += '\n';
+                    break;
+                case 't':
+                    text += '\t';
+                    break;
+                case 'r':
+                    text += '\r';
+                    break;
+                default:
+                    text += next;  // "\\" and the quoting layer's escapes
+                    if (next != '\\') {
+                        text.insert(text.size() - 1, 1, '\\');
+                    }
+            }
+        } else {
+            text += value[i];
+        }
+    }
+    std::vector<std::string> words;
+    std::string word;
+    bool quoted = false;
+    bool inWord = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            quoted = !quoted;
+            inWord = true;
+        } else if (c == '\\' && quoted && i + 1 < text.size()) {
+            word += text[++i];
+        } else if ((c == ' ' || c == '\t') && !quoted) {
+            if (inWord) {
+                words.push_back(word);
+            }
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord) {
+        words.push_back(word);
+    }
+    for (auto& w : words) {
+        for (auto at = w.find("%%"); at != std::string::npos; at = w.find("%%", at + 1)) {
+            w.erase(at, 1);
+        }
+    }
+    return words;
+}
+
+std::string execValue(const std::string& program) {
+    const bool plain = program.find_first_of(" \t\n\"'\\><~|&;$*?#()`%") == std::string::npos;
+    if (plain) {
+        return program;
+    }
+    std::string quoted = "\"";
+    for (const char c : program) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') {
+            quoted += "\\\\";  // the quoting layer's backslash, escaped for the string layer
+        }
+        if (c == '%') {
+            quoted += '%';  // a literal percent sign is doubled
+        }
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
 }  // namespace orvel::xdg

@@ -25,4 +25,10 @@ std::string configHome(const Environment& env);
 // /usr/share), in order of preference.
 std::vector<std::string> dataFolders(const Environment& env);
 
+// The words of a desktop entry's Exec value: string escapes undone, then quoting ("…" with
+// backslash escapes) applied. Field codes (%u, %F…) stay as words.
+std::vector<std::string> execWords(const std::string& value);
+// An Exec value that runs `program` (quoted and escaped when it needs to be).
+std::string execValue(const std::string& program);
+
 }  // namespace orvel::xdg
