@@ -37,7 +37,7 @@ class BusTest : public ::testing::Test {
     pid_t startService(const std::string& name, const std::string& parametersJson = "");
     void stopService(const std::string& name);
 
-    // What the mocks hold now.
+    // What the mocks hold now (nothing, for a mock that is not running).
     std::vector<LogindInhibitor> logindInhibitors();
     // Cookies held by the screen saver: (application, reason) each.
     std::vector<std::pair<std::string, std::string>> screenSaverInhibitors();
