@@ -165,19 +165,5 @@ TEST_F(LinuxPlatformTest, WithoutBusesOnlyWhatNeedsThemIsUnavailable) {
     EXPECT_EQ(platform.loginItems().status(), login_item_status::kEnabled);
 }
 
-TEST_F(LinuxPlatformTest, AssertionsAreNotReadyUntilTheBusesHaveAnswered) {
-    startService("logind");
-    auto& platform = install();
-    EXPECT_EQ(platform.powerAssertions()
-                  .createWithName(assertion_type::kPreventSystemSleep, kAssertionLevelOn, "Orvel")
-                  .status,
-              kIOReturnNotReady);
-    ASSERT_TRUE(platform.waitForServices(test::kLimit));
-    EXPECT_EQ(platform.powerAssertions()
-                  .createWithName(assertion_type::kPreventSystemSleep, kAssertionLevelOn, "Orvel")
-                  .status,
-              kIOReturnSuccess);
-}
-
 }  // namespace
 }  // namespace orvel

@@ -83,9 +83,15 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     }
     envp.push_back(nullptr);
 
+    // Closed by a successful exec: once it reads as closed, the child runs the program.
+    int execCheck[2];
+    if (::pipe2(execCheck, O_CLOEXEC) != 0) {
+        return -1;
+    }
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid == 0) {
+        ::close(execCheck[0]);
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent) {
             ::_exit(127);
@@ -98,7 +104,17 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
             }
         }
         ::execve(args[0], args.data(), envp.data());
+        const int error = errno;
+        [[maybe_unused]] auto n = ::write(execCheck[1], &error, sizeof error);
         ::_exit(127);
+    }
+    ::close(execCheck[1]);
+    int error = 0;
+    const ssize_t n = pid > 0 ? ::read(execCheck[0], &error, sizeof error) : 0;
+    ::close(execCheck[0]);
+    if (n > 0) {
+        ::waitpid(pid, nullptr, 0);
+        return -1;
     }
     return pid;
 }

@@ -79,7 +79,8 @@ Reply callAndWait(DBusConnection& bus, const DBusObject& object, const char* mem
 // Runs the loop until `done` or the limit.
 bool waitFor(const std::function<bool()>& done);
 
-// Spawns a program with the given extra environment; it gets SIGKILL if the test process dies.
+// Spawns a program with the given extra environment and returns once it runs that program (-1
+// when it cannot); it gets SIGKILL if the test process dies.
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,
             const std::string& logFile);
 
