@@ -101,7 +101,8 @@ std::optional<PowerSourcesSnapshot> LinuxPowerSources::snapshot() {
         return std::nullopt;
     }
     std::vector<Supply> supplies;
-    for (const auto& entry : it) {
+    for (fs::directory_iterator end; !error && it != end; it.increment(error)) {
+        const fs::directory_entry& entry = *it;
         const std::string name = entry.path().filename().string();
         if (name.empty() || name[0] == '.') {
             continue;

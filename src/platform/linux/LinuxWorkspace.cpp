@@ -1,13 +1,14 @@
 #include "platform/linux/LinuxWorkspace.h"
 
+#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "platform/linux/Inhibitor.h"
@@ -38,9 +39,21 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// Read with plain calls: a process that ends mid-read fails the read (ESRCH), which a stream
+// buffer would throw.
 std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return text;
+    }
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return n < 0 ? std::string() : text;
 }
 
 std::vector<std::string> splitNul(const std::string& text) {
@@ -180,7 +193,7 @@ void LinuxWorkspace::loadDesktopEntries() {
         std::sort(files.begin(), files.end());
         for (const auto& file : files) {
             // The id is the path below applications/, its slashes turned into dashes.
-            std::string id = fs::relative(file, folder).replace_extension().string();
+            std::string id = file.lexically_relative(folder).replace_extension().string();
             std::replace(id.begin(), id.end(), '/', '-');
             if (!ids.insert(id).second) {
                 continue;  // a more preferred folder has this id
@@ -240,7 +253,10 @@ std::vector<RunningApplication> LinuxWorkspace::scan() {
         if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) {
             continue;
         }
-        const pid_t pid = static_cast<pid_t>(std::stol(name));
+        pid_t pid = 0;
+        if (std::from_chars(name.data(), name.data() + name.size(), pid).ec != std::errc()) {
+            continue;
+        }
         if (auto info = readProcess(it->path(), pid); info && info->uid == user_) {
             processes.emplace(pid, std::move(*info));
         }
