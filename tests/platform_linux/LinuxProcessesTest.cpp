@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <future>
 #include <thread>
@@ -129,6 +130,73 @@ TEST_F(LinuxProcessesTest, DetachedChildrenAreReaped) {
     ASSERT_GT(pid, 0);
     EXPECT_NE(::kill(pid, 0), 0) << "a detached child must not linger as a zombie";
     std::remove(marker.c_str());
+}
+
+TEST(LinuxProcessesStandInTest, AMissingSystemProgramRunsOursInItsPlace) {
+    namespace fs = std::filesystem;
+    const fs::path root =
+        fs::path(::testing::TempDir()) / ("orvel-standin-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "system");
+    fs::create_directories(root / "build");
+    fs::create_directories(root / "libexec");
+    auto makeProgram = [](const fs::path& path, bool executable) {
+        std::ofstream(path) << "#!/bin/sh\nexit 7\n";
+        fs::permissions(path, executable ? fs::perms(0755) : fs::perms(0644));
+    };
+    const std::string real = (root / "system/caffeinate").string();
+    const std::string built = (root / "build/caffeinate").string();
+    const std::string installed = (root / "libexec/caffeinate").string();
+
+    struct Case {
+        bool real, built, builtExecutable, installed;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {true, true, true, true, real},        {false, true, true, true, built},
+        {false, true, false, true, installed}, {false, false, false, true, installed},
+        {false, false, false, false, real},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expected);
+        for (const auto& p : {real, built, installed}) {
+            fs::remove(p);
+        }
+        if (c.real)
+            makeProgram(real, true);
+        if (c.built)
+            makeProgram(built, c.builtExecutable);
+        if (c.installed)
+            makeProgram(installed, true);
+        LinuxProcesses processes({{real, {built, installed}}});
+        EXPECT_EQ(processes.resolve(real), c.expected);
+        EXPECT_EQ(processes.isExecutableFile(real), c.expected != real || c.real);
+        EXPECT_EQ(processes.resolve(built), built) << "only the named path has stand-ins";
+    }
+
+    // Launching the named path runs the stand-in, with the caller's arguments.
+    makeProgram(built, true);
+    LinuxProcesses processes({{real, {built}}});
+    std::promise<int> exited;
+    auto child = processes.launch({real, {"-i"}}, [&](int status) { exited.set_value(status); });
+    ASSERT_TRUE(child.ok()) << child.error().message;
+    auto future = exited.get_future();
+    ASSERT_EQ(future.wait_for(kLimit), std::future_status::ready);
+    EXPECT_EQ(future.get(), 7);
+    fs::remove_all(root);
+}
+
+TEST(LinuxProcessesStandInTest, ByDefaultCaffeinateIsLookedForBesideTheProgramThenInLibexec) {
+    const auto standIns = LinuxProcesses::defaultStandIns();
+    ASSERT_EQ(standIns.size(), 1u);
+    EXPECT_EQ(standIns[0].path, "/usr/bin/caffeinate");
+    char self[4096] = {};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    const std::string folder = std::string(self).substr(0, std::string(self).rfind('/'));
+    ASSERT_EQ(standIns[0].candidates.size(), 2u);
+    EXPECT_EQ(standIns[0].candidates[0], folder + "/caffeinate");
+    EXPECT_TRUE(standIns[0].candidates[1].ends_with("/libexec/orvel/caffeinate"))
+        << standIns[0].candidates[1];
 }
 
 }  // namespace

@@ -129,17 +129,59 @@ Result<pid_t> spawn(const LaunchRequest& request) {
     return pid;
 }
 
-}  // namespace
-
-bool LinuxProcesses::isExecutableFile(std::string_view path) {
-    const std::string p(path);
+bool isExecutable(const std::string& path) {
     struct stat info {};
-    return ::stat(p.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(p.c_str(), X_OK) == 0;
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
 }
 
-Result<std::shared_ptr<ChildProcess>> LinuxProcesses::launch(const LaunchRequest& request,
+std::string runningExecutableFolder() {
+    char target[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", target, sizeof target - 1);
+    if (n <= 0) {
+        return {};
+    }
+    std::string path(target, static_cast<std::size_t>(n));
+    return path.substr(0, path.rfind('/'));
+}
+
+}  // namespace
+
+LinuxProcesses::LinuxProcesses(std::vector<ProgramStandIn> standIns)
+    : standIns_(std::move(standIns)) {}
+
+std::vector<ProgramStandIn> LinuxProcesses::defaultStandIns() {
+    return {{"/usr/bin/caffeinate",
+             {runningExecutableFolder() + "/caffeinate", ORVEL_INSTALL_LIBEXECDIR "/caffeinate"}}};
+}
+
+std::string LinuxProcesses::resolve(std::string_view path) const {
+    std::string p(path);
+    if (isExecutable(p)) {
+        return p;
+    }
+    for (const auto& standIn : standIns_) {
+        if (standIn.path != path) {
+            continue;
+        }
+        for (const auto& candidate : standIn.candidates) {
+            if (isExecutable(candidate)) {
+                return candidate;
+            }
+        }
+    }
+    return p;
+}
+
+bool LinuxProcesses::isExecutableFile(std::string_view path) {
+    return isExecutable(resolve(path));
+}
+
+Result<std::shared_ptr<ChildProcess>> LinuxProcesses::launch(const LaunchRequest& original,
                                                              TerminationHandler onTermination) {
-    if (!isExecutableFile(request.executable)) {
+    LaunchRequest request = original;
+    request.executable = resolve(original.executable);
+    if (!isExecutable(request.executable)) {
         // posix_spawn would report a missing file only from the child's exec on some systems.
         const int error = ::access(request.executable.c_str(), F_OK) == 0 ? EACCES : ENOENT;
         return Error{std::string(std::strerror(error)) + " (" + request.executable + ")"};
@@ -155,7 +197,9 @@ Result<std::shared_ptr<ChildProcess>> LinuxProcesses::launch(const LaunchRequest
     return std::shared_ptr<ChildProcess>(std::make_shared<LinuxChildProcess>(state));
 }
 
-void LinuxProcesses::launchDetached(const LaunchRequest& request) {
+void LinuxProcesses::launchDetached(const LaunchRequest& original) {
+    LaunchRequest request = original;
+    request.executable = resolve(original.executable);
     auto pid = spawn(request);
     if (!pid) {
         return;

@@ -1,17 +1,39 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/Processes.h"
 
 namespace orvel {
 
+// A program of Orvel's own that runs where callers name a system program Linux lacks.
+struct ProgramStandIn {
+    std::string path;                     // the path callers use
+    std::vector<std::string> candidates;  // ours, in order of preference
+};
+
 // Children through posix_spawn. Each child has a reaper thread that waits for its exit and
 // then calls the termination handler on that thread; terminate() never signals a reaped pid.
+//
+// A path with a stand-in (by default "/usr/bin/caffeinate") is the real program when one is
+// installed there, else the first executable candidate: Orvel's caffeinate next to the running
+// executable (a build tree) or in <prefix>/libexec/orvel (an installation).
 class LinuxProcesses final : public Processes {
   public:
+    explicit LinuxProcesses(std::vector<ProgramStandIn> standIns = defaultStandIns());
+
+    static std::vector<ProgramStandIn> defaultStandIns();
+    // The file that runs when `path` is launched.
+    std::string resolve(std::string_view path) const;
+
     bool isExecutableFile(std::string_view path) override;
     Result<std::shared_ptr<ChildProcess>> launch(const LaunchRequest& request,
                                                  TerminationHandler onTermination) override;
     void launchDetached(const LaunchRequest& request) override;
+
+  private:
+    std::vector<ProgramStandIn> standIns_;
 };
 
 }  // namespace orvel

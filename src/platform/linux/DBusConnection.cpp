@@ -1,0 +1,422 @@
+#include "platform/linux/DBusConnection.h"
+
+#include <poll.h>
+#include <time.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace orvel {
+
+namespace {
+
+const DBusObject kBusDaemon{"org.freedesktop.DBus", "/org/freedesktop/DBus",
+                            "org.freedesktop.DBus"};
+
+struct HandlerBox {
+    DBusConnection::MessageHandler handler;
+};
+
+int dispatch(sd_bus_message* message, void* userdata, sd_bus_error*) {
+    // A copy: the handler may end its own registration, which frees the box.
+    auto handler = static_cast<HandlerBox*>(userdata)->handler;
+    if (handler) {
+        handler(message);
+    }
+    return 0;  // other matches see the message too
+}
+
+void destroyBox(void* userdata) {
+    delete static_cast<HandlerBox*>(userdata);
+}
+
+// Hands the box to the slot, which frees it when the slot goes.
+DBusSlot adopt(sd_bus_slot* slot, HandlerBox* box) {
+    sd_bus_slot_set_userdata(slot, box);
+    sd_bus_slot_set_destroy_callback(slot, destroyBox);
+    return DBusSlot(slot);
+}
+
+std::string describe(int negativeErrno) {
+    return std::strerror(-negativeErrno);
+}
+
+Result<sd_bus_message*> newCall(sd_bus* bus, const DBusObject& object, const char* member,
+                                const DBusConnection::Append& append) {
+    sd_bus_message* message = nullptr;
+    int r = sd_bus_message_new_method_call(bus, &message, object.service, object.path,
+                                           object.interface, member);
+    if (r >= 0 && append) {
+        r = append(message);
+    }
+    if (r < 0) {
+        sd_bus_message_unref(message);
+        return Error{std::string("Could not build the call ") + object.interface + "." + member +
+                     ": " + describe(r)};
+    }
+    return message;
+}
+
+}  // namespace
+
+// DBusSlot ------------------------------------------------------------------------------------
+
+DBusSlot& DBusSlot::operator=(DBusSlot&& other) noexcept {
+    if (this != &other) {
+        reset();
+        slot_ = std::exchange(other.slot_, nullptr);
+    }
+    return *this;
+}
+
+void DBusSlot::reset() {
+    if (auto* slot = std::exchange(slot_, nullptr)) {
+        sd_bus_slot_unref(slot);
+    }
+}
+
+// BusName -------------------------------------------------------------------------------------
+
+BusNameState BusName::state() const {
+    if (hasOwner_.value_or(false) || activatable_.value_or(false)) {
+        return BusNameState::present;
+    }
+    if (hasOwner_ && activatable_) {
+        return BusNameState::absent;
+    }
+    return BusNameState::unknown;
+}
+
+void BusName::update(std::optional<bool> hasOwner, std::optional<bool> activatable) {
+    const BusNameState before = state();
+    if (hasOwner) {
+        hasOwner_ = hasOwner;
+    }
+    if (activatable) {
+        activatable_ = activatable;
+    }
+    const BusNameState after = state();
+    if (after != before) {
+        changed.send(after);
+    }
+}
+
+// DBusConnection ------------------------------------------------------------------------------
+
+Result<std::shared_ptr<DBusConnection>> DBusConnection::open(Bus bus) {
+    sd_bus* raw = nullptr;
+    const int r = bus == Bus::system ? sd_bus_open_system(&raw) : sd_bus_open_user(&raw);
+    const char* name = bus == Bus::system ? "system bus" : "session bus";
+    if (r < 0) {
+        return Error{std::string("The ") + name + " is not available on this system (" +
+                     describe(r) + ")."};
+    }
+    std::shared_ptr<DBusConnection> connection(new DBusConnection(raw, name));
+    connection->attach();
+    return connection;
+}
+
+Result<std::shared_ptr<DBusConnection>> DBusConnection::openAddress(const std::string& address,
+                                                                    std::string description) {
+    sd_bus* raw = nullptr;
+    int r = sd_bus_new(&raw);
+    if (r >= 0) {
+        r = sd_bus_set_address(raw, address.c_str());
+    }
+    if (r >= 0) {
+        r = sd_bus_set_bus_client(raw, 1);
+    }
+    if (r >= 0) {
+        r = sd_bus_start(raw);
+    }
+    if (r < 0) {
+        sd_bus_unref(raw);
+        return Error{"The " + description + " is not available (" + describe(r) + ")."};
+    }
+    std::shared_ptr<DBusConnection> connection(new DBusConnection(raw, std::move(description)));
+    connection->attach();
+    return connection;
+}
+
+DBusConnection::DBusConnection(sd_bus* bus, std::string description)
+    : bus_(bus), description_(std::move(description)) {}
+
+DBusConnection::~DBusConnection() {
+    watch_.cancel();
+    timer_.cancel();
+    activatableQuery_.reset();
+    // Whatever is queued (an UnInhibit, say) still reaches the bus before the socket closes.
+    sd_bus_flush_close_unref(bus_);
+}
+
+void DBusConnection::attach() {
+    const int fd = sd_bus_get_fd(bus_);
+    if (fd < 0) {
+        closed(fd);
+        return;
+    }
+    watch_ = RunLoop::main().watchFd(fd, kFdReadable, [this](unsigned) { process(); });
+    reschedule();
+}
+
+void DBusConnection::process() {
+    if (!isOpen() || processing_) {
+        return;
+    }
+    // A handler may drop the last owner of this connection; it lives until processing ends.
+    auto self = shared_from_this();
+    processing_ = true;
+    int r = 0;
+    do {
+        r = sd_bus_process(bus_, nullptr);
+    } while (r > 0);
+    processing_ = false;
+    if (r < 0 || !sd_bus_is_open(bus_)) {
+        closed(r < 0 ? r : -ECONNRESET);
+        return;
+    }
+    reschedule();
+}
+
+void DBusConnection::reschedule() {
+    if (!isOpen()) {
+        return;
+    }
+    const int events = sd_bus_get_events(bus_);
+    if (events < 0) {
+        closed(events);
+        return;
+    }
+    unsigned wanted = 0;
+    if (events & POLLIN) {
+        wanted |= kFdReadable;
+    }
+    if (events & POLLOUT) {
+        wanted |= kFdWritable;
+    }
+    watch_.setEvents(wanted);
+
+    std::uint64_t deadline = UINT64_MAX;
+    if (sd_bus_get_timeout(bus_, &deadline) <= 0 || deadline == UINT64_MAX) {
+        timer_.cancel();
+        timerDeadline_ = 0;
+        return;
+    }
+    if (timer_.isValid() && deadline == timerDeadline_) {
+        return;
+    }
+    // sd-bus states its deadline on CLOCK_MONOTONIC; only the distance to it goes to the loop.
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    const std::uint64_t nowUsec = static_cast<std::uint64_t>(ts.tv_sec) * 1000000u +
+                                  static_cast<std::uint64_t>(ts.tv_nsec) / 1000u;
+    const double delay = deadline > nowUsec ? static_cast<double>(deadline - nowUsec) / 1e6 : 0.0;
+    timerDeadline_ = deadline;
+    timer_ = RunLoop::main().after(
+        delay, [this] { process(); }, TimerMode::Common);
+}
+
+void DBusConnection::closed(int error) {
+    if (!open_) {
+        return;
+    }
+    open_ = false;
+    watch_.cancel();
+    timer_.cancel();
+    log_.error("The " + description_ + " connection was lost (" + describe(error) + ").");
+    activatable_ = std::set<std::string>{};
+    for (auto& [_, weak] : names_) {
+        if (auto name = weak.lock()) {
+            name->update(false, false);
+        }
+    }
+}
+
+Result<DBusSlot> DBusConnection::call(const DBusObject& object, const char* member,
+                                      const Append& append, MessageHandler onReply) {
+    if (!isOpen()) {
+        return Error{"The " + description_ + " is not available."};
+    }
+    auto message = newCall(bus_, object, member, append);
+    if (!message) {
+        return message.error();
+    }
+    auto* box = new HandlerBox{std::move(onReply)};
+    sd_bus_slot* slot = nullptr;
+    const int r = sd_bus_call_async(bus_, &slot, *message, dispatch, box, 0);
+    sd_bus_message_unref(*message);
+    if (r < 0) {
+        delete box;
+        return Error{std::string("Could not call ") + object.interface + "." + member + " on the " +
+                     description_ + ": " + describe(r)};
+    }
+    DBusSlot owned = adopt(slot, box);
+    reschedule();
+    return owned;
+}
+
+Result<void> DBusConnection::send(const DBusObject& object, const char* member,
+                                  const Append& append) {
+    if (!isOpen()) {
+        return Error{"The " + description_ + " is not available."};
+    }
+    auto message = newCall(bus_, object, member, append);
+    if (!message) {
+        return message.error();
+    }
+    sd_bus_message_set_expect_reply(*message, 0);
+    const int r = sd_bus_send(bus_, *message, nullptr);
+    sd_bus_message_unref(*message);
+    if (r < 0) {
+        return Error{std::string("Could not call ") + object.interface + "." + member + " on the " +
+                     description_ + ": " + describe(r)};
+    }
+    reschedule();
+    return {};
+}
+
+Result<DBusSlot> DBusConnection::matchSignal(const char* sender, const char* path,
+                                             const char* interface, const char* member,
+                                             MessageHandler handler) {
+    if (!isOpen()) {
+        return Error{"The " + description_ + " is not available."};
+    }
+    auto* box = new HandlerBox{std::move(handler)};
+    sd_bus_slot* slot = nullptr;
+    const int r = sd_bus_match_signal_async(bus_, &slot, sender, path, interface, member, dispatch,
+                                            nullptr, box);
+    if (r < 0) {
+        delete box;
+        return Error{"Could not watch signals on the " + description_ + ": " + describe(r)};
+    }
+    DBusSlot owned = adopt(slot, box);
+    reschedule();
+    return owned;
+}
+
+std::shared_ptr<BusName> DBusConnection::watchName(const std::string& name) {
+    if (auto it = names_.find(name); it != names_.end()) {
+        if (auto existing = it->second.lock()) {
+            return existing;
+        }
+    }
+    auto watched = std::make_shared<BusName>(name);
+    names_[name] = watched;
+    if (!isOpen()) {
+        watched->update(false, false);
+        return watched;
+    }
+    startWatching(*watched);
+    return watched;
+}
+
+void DBusConnection::startWatching(BusName& name) {
+    // The match goes out before the query, so the bus reports every change after the answer.
+    BusName* target = &name;  // the slots belong to the name: they never outlive it
+    const std::string match =
+        "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
+        "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='" +
+        name.name() + "'";
+    auto* box = new HandlerBox{[target](sd_bus_message* m) {
+        const char* changedName = nullptr;
+        const char* oldOwner = nullptr;
+        const char* newOwner = nullptr;
+        if (sd_bus_message_read(m, "sss", &changedName, &oldOwner, &newOwner) >= 0) {
+            target->update(newOwner != nullptr && newOwner[0] != '\0', std::nullopt);
+        }
+    }};
+    sd_bus_slot* slot = nullptr;
+    if (sd_bus_add_match_async(bus_, &slot, match.c_str(), dispatch, nullptr, box) < 0) {
+        delete box;
+    } else {
+        name.match_ = adopt(slot, box);
+    }
+
+    auto query = call(
+        kBusDaemon, "GetNameOwner",
+        [target](sd_bus_message* m) {
+            return sd_bus_message_append(m, "s", target->name().c_str());
+        },
+        [target](sd_bus_message* reply) {
+            // Any error (NameHasNoOwner, or none at all) means nobody serves it now.
+            target->update(!sd_bus_message_is_method_error(reply, nullptr), std::nullopt);
+            target->query_.reset();
+        });
+    if (query) {
+        name.query_ = std::move(query.value());
+    } else {
+        name.update(false, std::nullopt);
+    }
+
+    if (activatable_) {
+        name.update(std::nullopt, activatable_->count(name.name()) > 0);
+    } else {
+        queryActivatable();
+    }
+}
+
+void DBusConnection::queryActivatable() {
+    if (activatableQuery_.isActive()) {
+        return;
+    }
+    auto query = call(kBusDaemon, "ListActivatableNames", nullptr, [this](sd_bus_message* reply) {
+        std::set<std::string> names;
+        char** list = nullptr;
+        if (!sd_bus_message_is_method_error(reply, nullptr) &&
+            sd_bus_message_read_strv(reply, &list) >= 0 && list != nullptr) {
+            for (char** n = list; *n != nullptr; ++n) {
+                names.insert(*n);
+                std::free(*n);
+            }
+            std::free(list);
+        }
+        activatable_ = std::move(names);
+        for (auto& [key, weak] : names_) {
+            if (auto name = weak.lock()) {
+                name->update(std::nullopt, activatable_->count(key) > 0);
+            }
+        }
+        activatableQuery_.reset();
+    });
+    if (query) {
+        activatableQuery_ = std::move(query.value());
+    } else {
+        activatable_ = std::set<std::string>{};
+    }
+}
+
+bool DBusConnection::namesKnown() const {
+    for (const auto& [_, weak] : names_) {
+        if (auto name = weak.lock(); name && name->state() == BusNameState::unknown) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void DBusConnection::flush() {
+    if (isOpen()) {
+        sd_bus_flush(bus_);
+    }
+}
+
+std::optional<std::string> DBusConnection::errorOf(sd_bus_message* reply) {
+    if (!sd_bus_message_is_method_error(reply, nullptr)) {
+        return std::nullopt;
+    }
+    const sd_bus_error* error = sd_bus_message_get_error(reply);
+    std::string text = error && error->name ? error->name : "org.freedesktop.DBus.Error.Failed";
+    if (error && error->message) {
+        text += ": ";
+        text += error->message;
+    }
+    return text;
+}
+
+std::string DBusConnection::errorName(sd_bus_message* reply) {
+    const sd_bus_error* error = sd_bus_message_get_error(reply);
+    return error && error->name ? error->name : "";
+}
+
+}  // namespace orvel

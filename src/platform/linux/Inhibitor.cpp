@@ -1,0 +1,74 @@
+#include "platform/linux/Inhibitor.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+namespace orvel {
+
+Inhibitor::Inhibitor(std::shared_ptr<DBusConnection> bus, DBusObject service,
+                     const char* releaseMember, std::uint32_t cookie)
+    : bus_(std::move(bus)), service_(service), releaseMember_(releaseMember), cookie_(cookie) {}
+
+Inhibitor::Inhibitor(Inhibitor&& other) noexcept
+    : lock_(std::move(other.lock_)),
+      bus_(std::move(other.bus_)),
+      service_(other.service_),
+      releaseMember_(other.releaseMember_),
+      cookie_(other.cookie_) {}
+
+Inhibitor& Inhibitor::operator=(Inhibitor&& other) noexcept {
+    if (this != &other) {
+        reset();
+        lock_ = std::move(other.lock_);
+        bus_ = std::move(other.bus_);
+        service_ = other.service_;
+        releaseMember_ = other.releaseMember_;
+        cookie_ = other.cookie_;
+    }
+    return *this;
+}
+
+void Inhibitor::reset() {
+    lock_.reset();
+    if (auto bus = std::move(bus_)) {
+        const std::uint32_t cookie = cookie_;
+        // Nobody waits for the answer: the cookie is gone either way.
+        (void)bus->send(service_, releaseMember_, [cookie](sd_bus_message* m) {
+            return sd_bus_message_append(m, "u", cookie);
+        });
+    }
+}
+
+Result<UniqueFd> Inhibitor::lockFromReply(sd_bus_message* reply) {
+    if (auto error = DBusConnection::errorOf(reply)) {
+        return Error{*error};
+    }
+    int fd = -1;
+    const int r = sd_bus_message_read(reply, "h", &fd);
+    if (r < 0) {
+        return Error{std::string("The inhibitor reply carries no descriptor: ") +
+                     std::strerror(-r)};
+    }
+    const int owned = fcntl(fd, F_DUPFD_CLOEXEC, 3);
+    if (owned < 0) {
+        return Error{std::string("Could not keep the inhibitor: ") + std::strerror(errno)};
+    }
+    return UniqueFd(owned);
+}
+
+Result<std::uint32_t> Inhibitor::cookieFromReply(sd_bus_message* reply) {
+    if (auto error = DBusConnection::errorOf(reply)) {
+        return Error{*error};
+    }
+    std::uint32_t cookie = 0;
+    const int r = sd_bus_message_read(reply, "u", &cookie);
+    if (r < 0) {
+        return Error{std::string("The inhibitor reply carries no cookie: ") + std::strerror(-r)};
+    }
+    return cookie;
+}
+
+}  // namespace orvel

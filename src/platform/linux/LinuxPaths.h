@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+#include "platform/Paths.h"
+#include "platform/linux/Xdg.h"
+
+namespace orvel {
+
+// XDG folders: data in $XDG_DATA_HOME/Orvel (else ~/.local/share/Orvel), settings in
+// $XDG_CONFIG_HOME/orvel (else ~/.config/orvel). Resources are in <prefix>/share/orvel once
+// installed, or in the source tree's resources/ when Orvel runs from its build tree.
+class LinuxPaths final : public Paths {
+  public:
+    explicit LinuxPaths(const xdg::Environment& env = xdg::processEnvironment(),
+                        std::string resourcesDirectory = defaultResourcesDirectory());
+
+    // The source tree's resources/ for a program in the build tree, else the installed ones.
+    static std::string defaultResourcesDirectory();
+
+    std::string applicationSupportDirectory() override { return applicationSupport_; }
+    std::string configDirectory() override { return config_; }
+    std::string resourcesDirectory() override { return resources_; }
+
+  private:
+    std::string applicationSupport_;
+    std::string config_;
+    std::string resources_;
+};
+
+}  // namespace orvel

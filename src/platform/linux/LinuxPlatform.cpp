@@ -1,0 +1,86 @@
+#include "platform/linux/LinuxPlatform.h"
+
+#include <unistd.h>
+
+#include "platform/linux/JournalLogSink.h"
+
+namespace orvel {
+
+namespace {
+
+std::shared_ptr<LogSink> defaultLogSink() {
+    if (JournalLogSink::isAvailable()) {
+        return std::make_shared<JournalLogSink>();
+    }
+    return std::make_shared<StderrLogSink>();
+}
+
+std::unique_ptr<Paths> pathsOrDefault(std::unique_ptr<Paths> paths) {
+    return paths ? std::move(paths) : std::make_unique<LinuxPaths>();
+}
+
+std::string runningExecutable() {
+    char target[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : "";
+}
+
+std::shared_ptr<DBusConnection> openOrSay(DBusConnection::Bus bus, const char* loses) {
+    auto connection = DBusConnection::open(bus);
+    if (!connection) {
+        Logger("platform").notice(connection.error().message + " " + loses);
+        return nullptr;
+    }
+    return connection.value();
+}
+
+}  // namespace
+
+LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
+    : systemBus_(std::move(config.systemBus)),
+      sessionBus_(std::move(config.sessionBus)),
+      logSink_(config.logSink ? std::move(config.logSink) : defaultLogSink()),
+      paths_(pathsOrDefault(std::move(config.paths))),
+      processes_(std::move(config.standIns)),
+      defaults_(paths_->configDirectory()),
+      systemInfo_(config.root),
+      powerAssertions_(systemBus_, sessionBus_),
+      powerSources_(config.sysRoot, systemBus_),
+      workspace_(systemBus_, processes_, std::move(config.workspace)),
+      notifications_(sessionBus_),
+      loginItems_(config.autostartFolder.empty()
+                      ? XdgLoginItems::defaultAutostartFolder(xdg::processEnvironment())
+                      : config.autostartFolder,
+                  config.program.empty() ? runningExecutable() : config.program) {}
+
+LinuxPlatform::~LinuxPlatform() = default;
+
+std::unique_ptr<LinuxPlatform> LinuxPlatform::make() {
+    LinuxPlatformConfig config;
+    config.logSink = defaultLogSink();
+    installLogSink(config.logSink);
+    config.systemBus = openOrSay(DBusConnection::Bus::system,
+                                 "Sleep prevention through logind, sleep and wake notices and "
+                                 "Low Power Mode are off.");
+    config.sessionBus = openOrSay(DBusConnection::Bus::session,
+                                  "Keeping the display awake and notifications are off.");
+    return std::make_unique<LinuxPlatform>(std::move(config));
+}
+
+bool LinuxPlatform::waitForServices(double limitSeconds) {
+    auto known = [this] {
+        return (!systemBus_ || systemBus_->namesKnown()) &&
+               (!sessionBus_ || sessionBus_->namesKnown());
+    };
+    if (known()) {
+        return true;
+    }
+    bool timedOut = false;
+    // Common mode: a modal loop holds default-mode timers back.
+    Timer limit = RunLoop::main().after(
+        limitSeconds, [&] { timedOut = true; }, TimerMode::Common);
+    RunLoop::main().runModal([&] { return known() || timedOut; });
+    return known();
+}
+
+}  // namespace orvel

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/Platform.h"
+#include "platform/linux/DBusConnection.h"
+#include "platform/linux/FileUserDefaults.h"
+#include "platform/linux/LinuxNotifications.h"
+#include "platform/linux/LinuxPaths.h"
+#include "platform/linux/LinuxPowerAssertions.h"
+#include "platform/linux/LinuxPowerSources.h"
+#include "platform/linux/LinuxProcesses.h"
+#include "platform/linux/LinuxSystemInfo.h"
+#include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/XdgLoginItems.h"
+
+namespace orvel {
+
+// What the Linux platform is built on. A missing bus (null) leaves what needs it unavailable.
+struct LinuxPlatformConfig {
+    std::shared_ptr<DBusConnection> systemBus;
+    std::shared_ptr<DBusConnection> sessionBus;
+    std::unique_ptr<Paths> paths;  // null: LinuxPaths from the environment
+    std::string root = "/";        // for /etc
+    std::string sysRoot = "/sys";
+    LinuxWorkspaceOptions workspace;
+    std::string autostartFolder;  // empty: $XDG_CONFIG_HOME/autostart
+    std::string program;          // what login starts; empty: the running executable
+    std::vector<ProgramStandIn> standIns = LinuxProcesses::defaultStandIns();
+    std::shared_ptr<LogSink> logSink;  // null: the journal when there is one, else stderr
+};
+
+// The real machine: every capability through its Linux backend. Needs the main run loop, which
+// drives both D-Bus connections. Where a service is missing (no logind, no session bus, no
+// notification daemon) the backend that needs it reports it unavailable, logs one line, and
+// everything else goes on.
+class LinuxPlatform final : public Platform {
+  public:
+    explicit LinuxPlatform(LinuxPlatformConfig config);
+    ~LinuxPlatform() override;
+
+    // The platform of this session: the system and session buses, the XDG folders and the
+    // journal (installed as the log sink at once, so start-up lines reach it).
+    static std::unique_ptr<LinuxPlatform> make();
+
+    // Runs the main loop (modally) until both buses have said which services run, for at most
+    // `limitSeconds`; true when they have. Until then assertions answer kIOReturnNotReady.
+    bool waitForServices(double limitSeconds);
+
+    LinuxPowerAssertions& powerAssertions() override { return powerAssertions_; }
+    LinuxProcesses& processes() override { return processes_; }
+    FileUserDefaults& userDefaults() override { return defaults_; }
+    LinuxSystemInfo& systemInfo() override { return systemInfo_; }
+    LinuxWorkspace& workspace() override { return workspace_; }
+    LinuxPowerSources& powerSources() override { return powerSources_; }
+    LinuxNotifications& notifications() override { return notifications_; }
+    XdgLoginItems& loginItems() override { return loginItems_; }
+    Paths& paths() override { return *paths_; }
+    std::shared_ptr<LogSink> logSink() override { return logSink_; }
+
+  private:
+    // Declared first, destroyed last: the backends hand their inhibitors back through them.
+    std::shared_ptr<DBusConnection> systemBus_;
+    std::shared_ptr<DBusConnection> sessionBus_;
+    std::shared_ptr<LogSink> logSink_;
+    std::unique_ptr<Paths> paths_;
+    LinuxProcesses processes_;
+    FileUserDefaults defaults_;
+    LinuxSystemInfo systemInfo_;
+    LinuxPowerAssertions powerAssertions_;
+    LinuxPowerSources powerSources_;
+    LinuxWorkspace workspace_;
+    LinuxNotifications notifications_;
+    XdgLoginItems loginItems_;
+};
+
+}  // namespace orvel

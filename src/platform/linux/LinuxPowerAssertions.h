@@ -1,0 +1,69 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/Log.h"
+#include "platform/PowerAssertions.h"
+#include "platform/linux/DBusConnection.h"
+#include "platform/linux/Inhibitor.h"
+
+namespace orvel {
+
+// Power assertions as the inhibitors Linux offers, each held for as long as its assertion:
+//   PreventUserIdleDisplaySleep  the screen saver's Inhibit (session bus) and GNOME's session
+//                                manager with the idle flag, where each exists (one is
+//                                needed); plus a logind "idle" block where logind runs
+//   PreventUserIdleSystemSleep   a logind "idle" block and GNOME's session manager with the
+//                                suspend and idle flags, where each exists (one is needed)
+//   PreventSystemSleep           a logind "sleep" block (needed)
+//   PreventDiskIdle              nothing: Linux has no inhibitor for disk spin-down. It is
+//                                accepted and recorded, so status() lists it.
+//
+// Requests are asynchronous. createWithName() succeeds only when a service it needs is known
+// to be on the bus, sends the requests and returns; when a request is refused later, one line
+// is logged and assertionRefused is sent once nothing that keeps the machine awake is left. A
+// reply that comes after its assertion was released is dropped at once (the descriptor closed,
+// the cookie handed back). Releasing, destroying the backend or the death of the process ends
+// every inhibitor; cookies still on their way at destruction are dropped by their service when
+// the process leaves the bus.
+class LinuxPowerAssertions final : public PowerAssertions {
+  public:
+    // Either bus may be missing (null): what needs it is then unavailable.
+    LinuxPowerAssertions(std::shared_ptr<DBusConnection> systemBus,
+                         std::shared_ptr<DBusConnection> sessionBus);
+    ~LinuxPowerAssertions() override;
+
+    AssertionCreation createWithName(std::string_view type, std::uint32_t level,
+                                     std::string_view name) override;
+    IOReturn release(AssertionID id) override;
+    IOReturn declareUserActivity(std::string_view name, int userType, AssertionID& id) override;
+    std::optional<std::map<std::string, std::int64_t>> status() override;
+
+    // Requests sent whose reply has not come yet, released assertions' included.
+    std::size_t pendingReplies() const;
+
+    struct Hold;
+    struct Assertion;
+
+  private:
+    void request(Assertion& assertion, Hold& hold);
+    void answered(Assertion& assertion, Hold& hold, sd_bus_message* reply);
+    void dropIfDone(Assertion& assertion);
+    void reportIfEmpty(Assertion& assertion, IOReturn code);
+    bool present(int service) const;
+    BusNameState stateOf(int service) const;
+
+    std::shared_ptr<DBusConnection> system_;
+    std::shared_ptr<DBusConnection> session_;
+    std::vector<std::shared_ptr<BusName>> services_;  // by the service's index
+    std::map<AssertionID, std::unique_ptr<Assertion>> live_;
+    std::vector<std::unique_ptr<Assertion>> draining_;  // released, awaiting replies
+    AssertionID nextID_ = 1;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    Logger log_{"power"};
+};
+
+}  // namespace orvel

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "foundation/Log.h"
+#include "foundation/RunLoop.h"
+#include "platform/Processes.h"
+#include "platform/Workspace.h"
+#include "platform/linux/DBusConnection.h"
+#include "platform/linux/UniqueFd.h"
+
+namespace orvel {
+
+struct LinuxWorkspaceOptions {
+    std::string procRoot = "/proc";
+    // applications/ folders, most preferred first; empty: those of the XDG data folders.
+    std::vector<std::string> applicationFolders;
+    // Whose processes count; -1: the user running Orvel.
+    long user = -1;
+    std::string opener = "/usr/bin/xdg-open";
+    // How often to look for launched applications while someone listens for launches.
+    double launchInterval = 5.0;
+};
+
+// Applications and sleep on a Linux desktop.
+//
+// Sleep and wake come from logind's PrepareForSleep. Between sleeps a logind "delay" lock is
+// held, so logind waits for Orvel: willSleep is sent, then the lock is released at once; after
+// didWake it is taken again.
+//
+// An application is a process of the user's own that either runs a program some desktop entry
+// launches (its bundle identifier is the entry's id, e.g. "org.gnome.Meld", its name the entry's
+// Name; "regular", or "accessory" for an entry with NoDisplay=true), or that runs in the
+// graphical session (DISPLAY or WAYLAND_DISPLAY set) without a controlling terminal (identifier
+// and name are the executable's name; "accessory"). A process whose parent runs the same
+// executable is a helper of that application and is left out. Programs run by an interpreter
+// (python, perl, sh…) are known by their script.
+//
+// Every application returned (by runningApplications() or the launch watch) is watched through
+// a pidfd, and its exit sends didTerminateApplication. Launches are found by comparing readings
+// every launchInterval seconds, and only while didLaunchApplication has subscribers.
+class LinuxWorkspace final : public Workspace {
+  public:
+    LinuxWorkspace(std::shared_ptr<DBusConnection> systemBus, Processes& processes,
+                   LinuxWorkspaceOptions options = {});
+    ~LinuxWorkspace() override;
+
+    std::vector<RunningApplication> runningApplications() override;
+    // Hands the URL to xdg-open.
+    Result<void> openURL(std::string_view url) override;
+
+    // Whether the delay lock is held now (it is, between sleeps, while logind runs).
+    bool holdsSleepDelay() const { return delayLock_.isValid(); }
+
+    struct DesktopEntry {
+        std::string id;
+        std::string name;
+        bool noDisplay = false;
+    };
+
+  private:
+    struct Watched;
+
+    void loadDesktopEntries();
+    std::vector<RunningApplication> scan();
+    void watchExit(const RunningApplication& app, std::uint64_t startTime);
+    void checkLaunches();
+    void followLogind();
+    void takeDelayLock();
+    void prepareForSleep(bool sleeping);
+
+    std::shared_ptr<DBusConnection> bus_;
+    Processes& processes_;
+    LinuxWorkspaceOptions options_;
+    uid_t user_;
+    std::map<std::string, DesktopEntry> entriesByProgram_;
+    std::map<pid_t, std::unique_ptr<Watched>> watched_;
+    std::set<std::pair<pid_t, std::uint64_t>> seen_;  // the launch watch's last reading
+    bool launchBaseline_ = false;
+    Timer launchTimer_;
+
+    std::shared_ptr<BusName> logind_;
+    Subscription logindWatch_;
+    DBusSlot sleepSignal_;
+    DBusSlot delayRequest_;
+    UniqueFd delayLock_;
+    bool sleeping_ = false;
+    bool logindReported_ = false;
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+    Logger log_{"workspace"};
+};
+
+}  // namespace orvel

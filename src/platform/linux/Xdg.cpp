@@ -1,0 +1,149 @@
+#include "platform/linux/Xdg.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace orvel::xdg {
+
+namespace {
+
+// The XDG rules ignore relative paths and empty values.
+std::optional<std::string> absolute(const Environment& env, const char* name) {
+    auto value = env(name);
+    if (!value || value->empty() || value->front() != '/') {
+        return std::nullopt;
+    }
+    return value;
+}
+
+}  // namespace
+
+Environment processEnvironment() {
+    return [](const char* name) -> std::optional<std::string> {
+        const char* value = std::getenv(name);
+        return value ? std::optional<std::string>(value) : std::nullopt;
+    };
+}
+
+std::string home(const Environment& env) {
+    if (auto value = absolute(env, "HOME")) {
+        return *value;
+    }
+    passwd entry{};
+    passwd* found = nullptr;
+    char buffer[4096];
+    if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr &&
+        found->pw_dir != nullptr) {
+        return found->pw_dir;
+    }
+    return "/";
+}
+
+std::string dataHome(const Environment& env) {
+    return absolute(env, "XDG_DATA_HOME").value_or(home(env) + "/.local/share");
+}
+
+std::string configHome(const Environment& env) {
+    return absolute(env, "XDG_CONFIG_HOME").value_or(home(env) + "/.config");
+}
+
+std::vector<std::string> dataFolders(const Environment& env) {
+    std::vector<std::string> folders{dataHome(env)};
+    const auto dirs = env("XDG_DATA_DIRS");
+    const std::string list = dirs && !dirs->empty() ? *dirs : "/usr/local/share:/usr/share";
+    std::size_t start = 0;
+    while (start <= list.size()) {
+        const std::size_t end = std::min(list.find(':', start), list.size());
+        const std::string folder = list.substr(start, end - start);
+        if (!folder.empty() && folder.front() == '/') {
+            folders.push_back(folder);
+        }
+        start = end + 1;
+    }
+    return folders;
+}
+
+std::vector<std::string> execWords(const std::string& value) {
+    // Desktop entry string escapes first.
+    std::string text;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) {
+            const char next = value[++i];
+            switch (next) {
+                case 's':
+                    text += ' ';
+                    break;
+                case 'n':
+                    text += '\n';
+                    break;
+                case 't':
+                    text += '\t';
+                    break;
+                case 'r':
+                    text += '\r';
+                    break;
+                default:
+                    text += next;  // "\\" and the quoting layer's escapes
+                    if (next != '\\') {
+                        text.insert(text.size() - 1, 1, '\\');
+                    }
+            }
+        } else {
+            text += value[i];
+        }
+    }
+    std::vector<std::string> words;
+    std::string word;
+    bool quoted = false;
+    bool inWord = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            quoted = !quoted;
+            inWord = true;
+        } else if (c == '\\' && quoted && i + 1 < text.size()) {
+            word += text[++i];
+        } else if ((c == ' ' || c == '\t') && !quoted) {
+            if (inWord) {
+                words.push_back(word);
+            }
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord) {
+        words.push_back(word);
+    }
+    for (auto& w : words) {
+        for (auto at = w.find("%%"); at != std::string::npos; at = w.find("%%", at + 1)) {
+            w.erase(at, 1);
+        }
+    }
+    return words;
+}
+
+std::string execValue(const std::string& program) {
+    const bool plain = program.find_first_of(" \t\n\"'\\><~|&;$*?#()`%") == std::string::npos;
+    if (plain) {
+        return program;
+    }
+    std::string quoted = "\"";
+    for (const char c : program) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') {
+            quoted += "\\\\";  // the quoting layer's backslash, escaped for the string layer
+        }
+        if (c == '%') {
+            quoted += '%';  // a literal percent sign is doubled
+        }
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+}  // namespace orvel::xdg

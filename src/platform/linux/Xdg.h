@@ -1,0 +1,34 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+// The XDG base directories, read from an environment that tests can replace.
+
+namespace orvel::xdg {
+
+// Looks up an environment variable; nothing when it is unset.
+using Environment = std::function<std::optional<std::string>(const char* name)>;
+
+// The process's own environment (getenv).
+Environment processEnvironment();
+
+// $HOME, else the home folder of the user's account.
+std::string home(const Environment& env);
+// $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
+std::string dataHome(const Environment& env);
+// $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
+std::string configHome(const Environment& env);
+// The data home, then each absolute entry of $XDG_DATA_DIRS (else /usr/local/share and
+// /usr/share), in order of preference.
+std::vector<std::string> dataFolders(const Environment& env);
+
+// The words of a desktop entry's Exec value: string escapes undone, then quoting ("…" with
+// backslash escapes) applied. Field codes (%u, %F…) stay as words.
+std::vector<std::string> execWords(const std::string& value);
+// An Exec value that runs `program` (quoted and escaped when it needs to be).
+std::string execValue(const std::string& program);
+
+}  // namespace orvel::xdg

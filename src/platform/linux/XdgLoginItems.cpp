@@ -1,0 +1,119 @@
+#include "platform/linux/XdgLoginItems.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace orvel {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kEntryName = "orvel.desktop";
+
+std::string describe(const std::error_code& error) {
+    std::string text = error.message();
+    return text;
+}
+
+}  // namespace
+
+XdgLoginItems::XdgLoginItems(std::string autostartFolder, std::string program)
+    : folder_(std::move(autostartFolder)),
+      entryPath_(folder_ + "/" + kEntryName),
+      program_(std::move(program)) {}
+
+std::string XdgLoginItems::defaultAutostartFolder(const xdg::Environment& env) {
+    return xdg::configHome(env) + "/autostart";
+}
+
+int XdgLoginItems::status() {
+    std::ifstream in(entryPath_);
+    if (!in) {
+        return login_item_status::kNotRegistered;
+    }
+    std::string line;
+    bool inMainGroup = false;
+    bool switchedOff = false;
+    std::string exec;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.front() == '[') {
+            inMainGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        const auto equals = line.find('=');
+        if (!inMainGroup || equals == std::string::npos) {
+            continue;
+        }
+        const std::string key = line.substr(0, equals);
+        const std::string value = line.substr(equals + 1);
+        if ((key == "Hidden" && value == "true") ||
+            (key == "X-GNOME-Autostart-enabled" && value == "false")) {
+            switchedOff = true;
+        } else if (key == "Exec") {
+            exec = value;
+        }
+    }
+    if (switchedOff) {
+        return login_item_status::kRequiresApproval;
+    }
+    const auto words = xdg::execWords(exec);
+    if (words.empty() || words[0].empty() || words[0].front() != '/' ||
+        ::access(words[0].c_str(), X_OK) != 0) {
+        return login_item_status::kNotFound;
+    }
+    return login_item_status::kEnabled;
+}
+
+Result<void> XdgLoginItems::registerItem() {
+    auto failed = [&](const std::string& reason) {
+        return Error{"Could not add Orvel to the programs that start at login: " + reason + " (" +
+                     entryPath_ + ")."};
+    };
+    std::error_code error;
+    fs::create_directories(folder_, error);
+    if (error) {
+        return failed(describe(error));
+    }
+    std::ostringstream entry;
+    entry << "[Desktop Entry]\n"
+          << "Type=Application\n"
+          << "Name=Orvel\n"
+          << "Comment=Keeps your computer awake\n"
+          << "Exec=" << xdg::execValue(program_) << "\n"
+          << "Icon=orvel\n"
+          << "Terminal=false\n"
+          << "X-GNOME-Autostart-enabled=true\n";
+    // Written beside the entry and renamed over it, so a desktop never reads half an entry.
+    const std::string temporary = entryPath_ + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::trunc);
+        out << entry.str();
+        out.flush();
+        if (!out) {
+            fs::remove(temporary, error);
+            return failed("the entry could not be written");
+        }
+    }
+    fs::rename(temporary, entryPath_, error);
+    if (error) {
+        fs::remove(temporary, error);
+        return failed(describe(error));
+    }
+    return {};
+}
+
+Result<void> XdgLoginItems::unregisterItem() {
+    std::error_code error;
+    fs::remove(entryPath_, error);
+    if (error) {
+        return Error{"Could not remove Orvel from the programs that start at login: " +
+                     describe(error) + " (" + entryPath_ + ")."};
+    }
+    return {};
+}
+
+}  // namespace orvel

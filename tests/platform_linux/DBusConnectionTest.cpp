@@ -1,0 +1,124 @@
+#include "platform/linux/DBusConnection.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+
+#include "support/BusTest.h"
+
+namespace orvel {
+namespace {
+
+using test::BusTest;
+using test::waitFor;
+
+const DBusObject kBusDaemon{"org.freedesktop.DBus", "/org/freedesktop/DBus",
+                            "org.freedesktop.DBus"};
+
+class DBusConnectionTest : public BusTest {};
+
+TEST(DBusConnectionOpenTest, AMissingBusIsReportedInWords) {
+    RunLoop::install(std::make_unique<PollRunLoop>());
+    auto missing = DBusConnection::openAddress("unix:path=/nonexistent/orvel/bus", "test bus");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().message,
+              "The test bus is not available (No such file or directory).");
+
+    const char* saved = getenv("DBUS_SESSION_BUS_ADDRESS");
+    const std::string previous = saved ? saved : "";
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/orvel/bus", 1);
+    auto session = DBusConnection::open(DBusConnection::Bus::session);
+    ASSERT_FALSE(session.ok());
+    EXPECT_EQ(session.error().message.rfind("The session bus is not available on this system", 0),
+              0u)
+        << session.error().message;
+    if (saved) {
+        setenv("DBUS_SESSION_BUS_ADDRESS", previous.c_str(), 1);
+    } else {
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
+    RunLoop::install(nullptr);
+}
+
+TEST_F(DBusConnectionTest, ANameIsPresentWhileAServiceOwnsIt) {
+    auto name = system->watchName("org.freedesktop.ScreenSaver");
+    EXPECT_EQ(name->state(), BusNameState::unknown);
+    EXPECT_FALSE(system->namesKnown());
+    std::vector<BusNameState> seen;
+    Subscription subscription = name->changed.subscribe([&](BusNameState s) { seen.push_back(s); });
+    ASSERT_TRUE(waitFor([&] { return system->namesKnown(); }));
+    EXPECT_EQ(name->state(), BusNameState::absent);
+
+    startService("screensaver");
+    ASSERT_TRUE(waitFor([&] { return name->isPresent(); }));
+    EXPECT_EQ(system->watchName("org.freedesktop.ScreenSaver"), name) << "one watch per name";
+    stopService("screensaver");
+    ASSERT_TRUE(waitFor([&] { return name->state() == BusNameState::absent; }));
+    EXPECT_EQ(seen, (std::vector<BusNameState>{BusNameState::absent, BusNameState::present,
+                                               BusNameState::absent}));
+}
+
+TEST_F(DBusConnectionTest, ACancelledCallNeverReachesItsHandler) {
+    bool cancelledCalled = false;
+    auto cancelled = system->call(kBusDaemon, "GetId", nullptr,
+                                  [&](sd_bus_message*) { cancelledCalled = true; });
+    ASSERT_TRUE(cancelled.ok());
+    cancelled.value().reset();
+
+    std::string id;
+    auto answered = system->call(kBusDaemon, "GetId", nullptr, [&](sd_bus_message* reply) {
+        const char* text = nullptr;
+        if (sd_bus_message_read(reply, "s", &text) > 0) {
+            id = text;
+        }
+    });
+    ASSERT_TRUE(answered.ok());
+    ASSERT_TRUE(waitFor([&] { return !id.empty(); }));
+    EXPECT_EQ(id.size(), 32u);
+    EXPECT_FALSE(cancelledCalled);
+}
+
+TEST_F(DBusConnectionTest, ErrorRepliesCarryTheirNameAndText) {
+    test::Reply reply = test::callAndWait(
+        *system,
+        DBusObject{"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus"},
+        "GetNameOwner",
+        [](sd_bus_message* m) { return sd_bus_message_append(m, "s", "org.example.None"); });
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(DBusConnection::errorName(reply.get()), "org.freedesktop.DBus.Error.NameHasNoOwner");
+    const auto text = DBusConnection::errorOf(reply.get());
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->rfind("org.freedesktop.DBus.Error.NameHasNoOwner: ", 0), 0u) << *text;
+}
+
+TEST_F(DBusConnectionTest, ALostBusMakesEveryNameAbsentAndCallsFailAtOnce) {
+    startService("logind");
+    auto name = system->watchName("org.freedesktop.login1");
+    ASSERT_TRUE(waitFor([&] { return name->isPresent(); }));
+    bool pendingAnswered = false;
+    std::string pendingError;
+    // A call still waiting when the bus goes gets an error reply, not silence.
+    auto pending =
+        system->call(test::kLogindMock, "ListInhibitors", nullptr, [&](sd_bus_message* reply) {
+            pendingAnswered = true;
+            pendingError = DBusConnection::errorName(reply);
+        });
+    bus->stopDaemon();
+    ASSERT_TRUE(waitFor([&] { return !system->isOpen(); }));
+    EXPECT_EQ(name->state(), BusNameState::absent);
+    EXPECT_TRUE(pendingAnswered);
+    auto call = system->call(kBusDaemon, "GetId", nullptr, nullptr);
+    ASSERT_FALSE(call.ok());
+    EXPECT_EQ(call.error().message, "The system bus is not available.");
+    // One line per connection (the test's own ones included).
+    const auto lines = log->messages("dbus");
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.rfind("The system bus connection was lost (", 0) == 0;
+                            }),
+              1);
+}
+
+}  // namespace
+}  // namespace orvel

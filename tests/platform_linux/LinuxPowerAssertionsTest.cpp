@@ -1,0 +1,225 @@
+#include "platform/linux/LinuxPowerAssertions.h"
+
+#include <gtest/gtest.h>
+
+#include "support/BusTest.h"
+
+namespace orvel {
+namespace {
+
+using test::BusTest;
+using test::LogindInhibitor;
+using test::waitFor;
+
+class LinuxPowerAssertionsTest : public BusTest {
+  protected:
+    void TearDown() override {
+        assertions.reset();
+        BusTest::TearDown();
+    }
+
+    // A backend on the test's buses, once it knows which services run.
+    LinuxPowerAssertions& makeAssertions() {
+        assertions = std::make_unique<LinuxPowerAssertions>(system, session);
+        EXPECT_TRUE(waitFor([&] { return system->namesKnown() && session->namesKnown(); }));
+        return *assertions;
+    }
+    bool repliesArrived() {
+        return waitFor([&] { return assertions->pendingReplies() == 0; });
+    }
+
+    std::unique_ptr<LinuxPowerAssertions> assertions;
+};
+
+TEST_F(LinuxPowerAssertionsTest, EachTypeTakesItsInhibitorsWithTheRightWhatAndMode) {
+    struct Case {
+        std::string_view type;
+        std::vector<LogindInhibitor> logind;
+        std::vector<std::pair<std::string, std::string>> screenSaver;
+        std::vector<std::uint32_t> gnomeFlags;
+    };
+    const std::string display = "Orvel session keeps the display awake";
+    const std::string idle = "Orvel session keeps the system from idle sleep";
+    const std::string sleep = "Orvel session keeps the system from sleeping";
+    const Case cases[] = {
+        {assertion_type::kPreventUserIdleDisplaySleep,
+         {{"idle", "Orvel", display, "block"}},
+         {{"Orvel", display}},
+         {8}},
+        {assertion_type::kPreventUserIdleSystemSleep, {{"idle", "Orvel", idle, "block"}}, {}, {12}},
+        {assertion_type::kPreventSystemSleep, {{"sleep", "Orvel", sleep, "block"}}, {}, {}},
+        {assertion_type::kPreventDiskIdle, {}, {}, {}},
+    };
+    startService("logind");
+    startService("screensaver");
+    startService("gnome_session");
+    auto& backend = makeAssertions();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.type));
+        const auto created = backend.createWithName(c.type, kAssertionLevelOn, "Orvel");
+        ASSERT_EQ(created.status, kIOReturnSuccess);
+        ASSERT_TRUE(repliesArrived());
+        EXPECT_EQ(logindInhibitors(), c.logind);
+        EXPECT_EQ(screenSaverInhibitors(), c.screenSaver);
+        EXPECT_EQ(gnomeInhibitFlags(), c.gnomeFlags);
+        EXPECT_EQ(backend.status(),
+                  (std::map<std::string, std::int64_t>{{std::string(c.type), 1}}));
+
+        EXPECT_EQ(backend.release(created.id), kIOReturnSuccess);
+        EXPECT_TRUE(waitUntilNothingHeld());
+        EXPECT_EQ(backend.status(), (std::map<std::string, std::int64_t>{}));
+        EXPECT_EQ(backend.release(created.id), kIOReturnNotFound);
+    }
+}
+
+TEST_F(LinuxPowerAssertionsTest, DestroyingTheBackendHandsEverythingBack) {
+    startService("logind");
+    startService("screensaver");
+    startService("gnome_session");
+    auto& backend = makeAssertions();
+    for (auto type :
+         {assertion_type::kPreventUserIdleDisplaySleep, assertion_type::kPreventUserIdleSystemSleep,
+          assertion_type::kPreventSystemSleep}) {
+        ASSERT_EQ(backend.createWithName(type, kAssertionLevelOn, "Orvel").status,
+                  kIOReturnSuccess);
+    }
+    ASSERT_TRUE(repliesArrived());
+    ASSERT_EQ(logindInhibitors().size(), 3u);
+    ASSERT_EQ(screenSaverInhibitors().size(), 1u);
+    ASSERT_EQ(gnomeInhibitFlags().size(), 2u);
+
+    assertions.reset();
+    EXPECT_TRUE(waitUntilNothingHeld());
+}
+
+TEST_F(LinuxPowerAssertionsTest, AReplyThatComesAfterTheReleaseIsHandedBackAtOnce) {
+    startService("logind");
+    startService("screensaver");
+    auto& backend = makeAssertions();
+    const auto display = backend.createWithName(assertion_type::kPreventUserIdleDisplaySleep,
+                                                kAssertionLevelOn, "Orvel");
+    const auto sleepHold =
+        backend.createWithName(assertion_type::kPreventSystemSleep, kAssertionLevelOn, "Orvel");
+    ASSERT_EQ(display.status, kIOReturnSuccess);
+    ASSERT_EQ(sleepHold.status, kIOReturnSuccess);
+    EXPECT_EQ(backend.pendingReplies(), 3u);
+    // Released before any reply could arrive.
+    EXPECT_EQ(backend.release(display.id), kIOReturnSuccess);
+    EXPECT_EQ(backend.release(sleepHold.id), kIOReturnSuccess);
+
+    ASSERT_TRUE(repliesArrived());
+    EXPECT_EQ(inhibitCalls("logind"), 2u);
+    EXPECT_EQ(inhibitCalls("screensaver"), 1u);
+    EXPECT_TRUE(waitUntilNothingHeld());
+}
+
+TEST_F(LinuxPowerAssertionsTest, UnavailableServicesFailAtOnceWithNegativeCodes) {
+    struct Case {
+        const char* services;  // which mocks run
+        std::string_view type;
+        IOReturn status;
+    };
+    const Case cases[] = {
+        {"", assertion_type::kPreventUserIdleDisplaySleep, kIOReturnUnsupported},
+        {"", assertion_type::kPreventUserIdleSystemSleep, kIOReturnUnsupported},
+        {"", assertion_type::kPreventSystemSleep, kIOReturnUnsupported},
+        {"", assertion_type::kPreventDiskIdle, kIOReturnSuccess},
+        {"", "PreventNothingInParticular", kIOReturnBadArgument},
+        // logind's idle lock alone does not keep a display lit.
+        {"logind", assertion_type::kPreventUserIdleDisplaySleep, kIOReturnUnsupported},
+        {"logind", assertion_type::kPreventUserIdleSystemSleep, kIOReturnSuccess},
+        {"screensaver", assertion_type::kPreventUserIdleDisplaySleep, kIOReturnSuccess},
+        {"screensaver", assertion_type::kPreventSystemSleep, kIOReturnUnsupported},
+        {"gnome_session", assertion_type::kPreventUserIdleSystemSleep, kIOReturnSuccess},
+    };
+    std::string running;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + " with [" + c.services + "]");
+        if (running != c.services) {
+            // A fresh backend asks the bus anew, rather than waiting for the change to come.
+            assertions.reset();
+            if (!running.empty()) {
+                stopService(running);
+            }
+            if (*c.services != '\0') {
+                startService(c.services);
+            }
+            running = c.services;
+        }
+        auto& backend = makeAssertions();
+        const auto created = backend.createWithName(c.type, kAssertionLevelOn, "Orvel");
+        EXPECT_EQ(created.status, c.status);
+        EXPECT_EQ(created.status == kIOReturnSuccess, created.id != 0);
+    }
+}
+
+TEST_F(LinuxPowerAssertionsTest, WithoutBusesOrAnswersNothingSucceedsThatWouldHoldSomething) {
+    LinuxPowerAssertions noBuses(nullptr, nullptr);
+    AssertionID id = 0;
+    EXPECT_EQ(
+        noBuses.createWithName(assertion_type::kPreventSystemSleep, kAssertionLevelOn, "Orvel")
+            .status,
+        kIOReturnUnsupported);
+    EXPECT_EQ(noBuses.declareUserActivity("Orvel", kUserActiveLocal, id), kIOReturnUnsupported);
+    EXPECT_EQ(
+        noBuses.createWithName(assertion_type::kPreventDiskIdle, kAssertionLevelOn, "Orvel").status,
+        kIOReturnSuccess);
+    EXPECT_EQ(noBuses.status(), (std::map<std::string, std::int64_t>{{"PreventDiskIdle", 1}}));
+
+    // The buses have not answered yet: not ready, rather than unsupported.
+    startService("logind");
+    LinuxPowerAssertions early(system, session);
+    EXPECT_EQ(early.createWithName(assertion_type::kPreventSystemSleep, kAssertionLevelOn, "Orvel")
+                  .status,
+              kIOReturnNotReady);
+    EXPECT_EQ(early.declareUserActivity("Orvel", kUserActiveLocal, id), kIOReturnNotReady);
+}
+
+TEST_F(LinuxPowerAssertionsTest, ARefusalThatComesLaterIsLoggedAndReported) {
+    startService("logind");
+    startService("screensaver", R"({"refuse": "org.freedesktop.DBus.Error.AccessDenied"})");
+    auto& backend = makeAssertions();
+    std::vector<std::pair<AssertionID, IOReturn>> refused;
+    Subscription subscription = backend.assertionRefused.subscribe(
+        [&](AssertionID id, IOReturn code) { refused.emplace_back(id, code); });
+
+    const auto display = backend.createWithName(assertion_type::kPreventUserIdleDisplaySleep,
+                                                kAssertionLevelOn, "Orvel");
+    const auto sleepHold =
+        backend.createWithName(assertion_type::kPreventSystemSleep, kAssertionLevelOn, "Orvel");
+    ASSERT_EQ(display.status, kIOReturnSuccess);
+    ASSERT_EQ(sleepHold.status, kIOReturnSuccess);
+    ASSERT_TRUE(waitFor([&] { return !refused.empty(); }));
+    EXPECT_EQ(refused,
+              (std::vector<std::pair<AssertionID, IOReturn>>{{display.id, kIOReturnNotPermitted}}));
+    const auto lines = log->messages("power");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("AccessDenied"), std::string::npos) << lines[0];
+    EXPECT_EQ(backend.status(), (std::map<std::string, std::int64_t>{{"PreventSystemSleep", 1}}));
+
+    // The refused assertion's extra idle lock goes with its release.
+    EXPECT_EQ(backend.release(display.id), kIOReturnSuccess);
+    EXPECT_EQ(backend.release(sleepHold.id), kIOReturnSuccess);
+    EXPECT_TRUE(waitUntilNothingHeld());
+}
+
+TEST_F(LinuxPowerAssertionsTest, DeclaredUserActivityReachesTheScreenSaver) {
+    startService("screensaver");
+    auto& backend = makeAssertions();
+    AssertionID id = 0;
+    ASSERT_EQ(backend.declareUserActivity("Orvel", kUserActiveLocal, id), kIOReturnSuccess);
+    EXPECT_NE(id, 0u);
+    const AssertionID first = id;
+    ASSERT_EQ(backend.declareUserActivity("Orvel", kUserActiveLocal, id), kIOReturnSuccess);
+    EXPECT_EQ(id, first) << "a given identifier is kept";
+
+    std::uint32_t count = 0;
+    EXPECT_TRUE(waitFor([&] {
+        test::Reply reply = test::callAndWait(*probe, test::kScreenSaverMock, "ActivityCount");
+        return reply && sd_bus_message_read(reply.get(), "u", &count) > 0 && count == 2;
+    }));
+    EXPECT_EQ(count, 2u);
+}
+
+}  // namespace
+}  // namespace orvel

@@ -1,0 +1,135 @@
+#include "platform/linux/LinuxPowerSources.h"
+
+#include <gtest/gtest.h>
+
+#include "support/BusTest.h"
+
+namespace orvel {
+namespace {
+
+using namespace power_source;
+using test::BusTest;
+using test::waitFor;
+
+const std::string kSysfs = std::string(ORVEL_TEST_DATA) + "/sysfs/";
+
+PropertyDictionary battery(const char* name, const char* state, int percent, bool charging) {
+    return {{kType, kInternalBattery},   {kName, name},       {kPowerSourceState, state},
+            {kCurrentCapacity, percent}, {kMaxCapacity, 100}, {kIsCharging, charging}};
+}
+
+TEST(LinuxPowerSourcesTest, DescribesEachMachineFromItsSupplies) {
+    struct Case {
+        const char* machine;
+        std::vector<PropertyDictionary> sources;
+        const char* providing;
+    };
+    const Case cases[] = {
+        {"laptop-on-ac", {battery("BAT0", kACPower, 57, true)}, kACPower},
+        // energy_now / energy_full; the empty second bay is left out.
+        {"laptop-on-battery", {battery("BAT0", kBatteryPower, 60, false)}, kBatteryPower},
+        // charge_now / charge_full; a USB-C charger online and a battery that is not charging.
+        {"laptop-usb-c-charger", {battery("BAT0", kACPower, 80, false)}, kACPower},
+        {"desktop", {}, kACPower},
+        // A mouse's battery running down is not the machine running on battery.
+        {"desktop-with-wireless-mouse", {}, kACPower},
+        {"ups-powering",
+         {{{kType, kUPS},
+           {kName, "ups0"},
+           {kPowerSourceState, kBatteryPower},
+           {kCurrentCapacity, 64},
+           {kMaxCapacity, 100},
+           {kIsCharging, false}}},
+         kUPSPower},
+        {"ups-on-mains",
+         {{{kType, kUPS},
+           {kName, "ups0"},
+           {kPowerSourceState, kACPower},
+           {kCurrentCapacity, 100},
+           {kMaxCapacity, 100},
+           {kIsCharging, true}}},
+         kACPower},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.machine);
+        LinuxPowerSources sources(kSysfs + c.machine);
+        const auto snapshot = sources.snapshot();
+        ASSERT_TRUE(snapshot);
+        EXPECT_EQ(snapshot->sources, c.sources);
+        EXPECT_EQ(snapshot->providingPowerSourceType, std::optional<std::string>(c.providing));
+        EXPECT_FALSE(sources.isLowPowerModeEnabled());
+    }
+}
+
+TEST(LinuxPowerSourcesTest, NothingWhenThePowerSupplyClassCannotBeRead) {
+    LinuxPowerSources sources(kSysfs + "no-such-machine");
+    EXPECT_FALSE(sources.snapshot());
+}
+
+class LinuxPowerSourcesBusTest : public BusTest {
+  protected:
+    void setProfile(const char* profile) {
+        test::Reply reply =
+            test::callAndWait(*probe,
+                              DBusObject{"net.hadess.PowerProfiles", "/net/hadess/PowerProfiles",
+                                         "org.freedesktop.DBus.Properties"},
+                              "Set", [profile](sd_bus_message* m) {
+                                  return sd_bus_message_append(m, "ssv", "net.hadess.PowerProfiles",
+                                                               "ActiveProfile", "s", profile);
+                              });
+        ASSERT_TRUE(reply);
+        EXPECT_FALSE(DBusConnection::errorOf(reply.get()));
+    }
+};
+
+TEST_F(LinuxPowerSourcesBusTest, LowPowerModeFollowsThePowerSaverProfile) {
+    startService("power_profiles_daemon");
+    LinuxPowerSources sources(kSysfs + "laptop-on-ac", system);
+    int changes = 0;
+    Subscription subscription = sources.powerStateDidChange.subscribe([&] { ++changes; });
+    ASSERT_TRUE(waitFor([&] { return system->namesKnown(); }));
+    EXPECT_FALSE(sources.isLowPowerModeEnabled());
+
+    struct Step {
+        const char* profile;
+        bool lowPower;
+        int changes;
+    };
+    const Step steps[] = {
+        {"power-saver", true, 1},
+        {"power-saver", true, 1},  // the same profile again changes
+                                   // nothing
+        {"performance", false, 2},
+        {"balanced", false, 2},
+        {"power-saver", true, 3},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.profile);
+        setProfile(step.profile);
+        // A round trip after the change, so its signal has been handled.
+        test::callAndWait(
+            *system,
+            DBusObject{"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus"},
+            "GetId");
+        EXPECT_TRUE(waitFor([&] { return changes == step.changes; }));
+        EXPECT_EQ(sources.isLowPowerModeEnabled(), step.lowPower);
+        EXPECT_EQ(changes, step.changes);
+    }
+
+    // The daemon goes away: Low Power Mode is off.
+    stopService("power_profiles_daemon");
+    EXPECT_TRUE(waitFor([&] { return changes == 4; }));
+    EXPECT_FALSE(sources.isLowPowerModeEnabled());
+}
+
+TEST_F(LinuxPowerSourcesBusTest, AProfileAlreadyInPowerSaverIsReadAtStart) {
+    startService("power_profiles_daemon", R"({"ActiveProfile": "power-saver"})");
+    LinuxPowerSources sources(kSysfs + "laptop-on-battery", system);
+    int changes = 0;
+    Subscription subscription = sources.powerStateDidChange.subscribe([&] { ++changes; });
+    EXPECT_TRUE(waitFor([&] { return sources.isLowPowerModeEnabled(); }));
+    EXPECT_EQ(changes, 1);
+}
+
+}  // namespace
+}  // namespace orvel

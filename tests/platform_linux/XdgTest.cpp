@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#include "platform/linux/LinuxPaths.h"
+#include "platform/linux/XdgLoginItems.h"
+
+namespace orvel {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace login_item_status;
+
+xdg::Environment environment(std::map<std::string, std::string> variables) {
+    return [variables](const char* name) -> std::optional<std::string> {
+        const auto it = variables.find(name);
+        return it == variables.end() ? std::nullopt : std::optional<std::string>(it->second);
+    };
+}
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+TEST(LinuxPathsTest, FoldersFollowTheXdgVariablesAndIgnoreRelativeOnes) {
+    struct Case {
+        std::map<std::string, std::string> env;
+        std::string support, config;
+    };
+    const Case cases[] = {
+        {{{"HOME", "/home/ada"}}, "/home/ada/.local/share/Orvel", "/home/ada/.config/orvel"},
+        {{{"HOME", "/home/ada"}, {"XDG_DATA_HOME", "/data"}, {"XDG_CONFIG_HOME", "/conf"}},
+         "/data/Orvel",
+         "/conf/orvel"},
+        {{{"HOME", "/home/ada"}, {"XDG_DATA_HOME", "relative"}, {"XDG_CONFIG_HOME", ""}},
+         "/home/ada/.local/share/Orvel",
+         "/home/ada/.config/orvel"},
+    };
+    for (const auto& c : cases) {
+        LinuxPaths paths(environment(c.env), "/opt/orvel/share");
+        EXPECT_EQ(paths.applicationSupportDirectory(), c.support);
+        EXPECT_EQ(paths.configDirectory(), c.config);
+        EXPECT_EQ(paths.resourcesDirectory(), "/opt/orvel/share");
+    }
+}
+
+TEST(LinuxPathsTest, ABuildTreeUsesTheSourceTreesResources) {
+    // This test runs from the build tree.
+    EXPECT_EQ(LinuxPaths::defaultResourcesDirectory(),
+              fs::path(ORVEL_TEST_DATA).parent_path().parent_path() / "resources");
+}
+
+TEST(XdgTest, ExecValuesSurviveTheRoundTripAndNameTheirWords) {
+    for (const std::string program :
+         {"/usr/bin/orvel", "/opt/Orvel Test/Orvel", "/opt/a\"b$c`d\\e/Orvel", "/opt/100%/Orvel"}) {
+        SCOPED_TRACE(program);
+        EXPECT_EQ(xdg::execWords(xdg::execValue(program)), std::vector<std::string>{program});
+    }
+    struct Case {
+        std::string value;
+        std::vector<std::string> words;
+    };
+    const Case cases[] = {
+        {"meld %F", {"meld", "%F"}},
+        {"env A=1 \"/opt/My App/run\" --x", {"env", "A=1", "/opt/My App/run", "--x"}},
+        {"sh -c \"echo \\\\\"hi\\\\\"\"", {"sh", "-c", "echo \"hi\""}},
+        {"a\\sb", {"a", "b"}},
+        {"", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.value);
+        EXPECT_EQ(xdg::execWords(c.value), c.words);
+    }
+}
+
+class XdgLoginItemsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root = fs::path(::testing::TempDir()) /
+               ("orvel-autostart-" + std::to_string(getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root);
+        fs::create_directories(root);
+    }
+    void TearDown() override { fs::remove_all(root); }
+    fs::path root;
+};
+
+TEST_F(XdgLoginItemsTest, RegisteringWritesTheAutostartEntryAndUnregisteringRemovesIt) {
+    XdgLoginItems missingProgram((root / "config/autostart").string(), "/opt/Orvel Test/bin/Orvel");
+    EXPECT_EQ(missingProgram.status(), kNotRegistered);
+    ASSERT_TRUE(missingProgram.registerItem().ok());
+    EXPECT_EQ(readAll(missingProgram.entryPath()),
+              readAll(std::string(ORVEL_TEST_DATA) + "/autostart/orvel.desktop"));
+    EXPECT_EQ(missingProgram.status(), kNotFound) << "the program it names is not there";
+
+    XdgLoginItems items((root / "config/autostart").string(), "/bin/sh");
+    ASSERT_TRUE(items.registerItem().ok());
+    EXPECT_EQ(items.status(), kEnabled);
+    EXPECT_EQ(
+        std::distance(fs::directory_iterator(root / "config/autostart"), fs::directory_iterator()),
+        1)
+        << "no temporary file is left behind";
+
+    ASSERT_TRUE(items.unregisterItem().ok());
+    EXPECT_EQ(items.status(), kNotRegistered);
+    EXPECT_TRUE(items.unregisterItem().ok()) << "unregistering twice is not an error";
+}
+
+TEST_F(XdgLoginItemsTest, AnEntryTheUserSwitchedOffNeedsApprovalUntilRegisteredAgain) {
+    XdgLoginItems items((root / "autostart").string(), "/bin/sh");
+    for (const char* switchedOff : {"Hidden=true", "X-GNOME-Autostart-enabled=false"}) {
+        SCOPED_TRACE(switchedOff);
+        ASSERT_TRUE(items.registerItem().ok());
+        std::ofstream(items.entryPath(), std::ios::app) << switchedOff << "\n";
+        EXPECT_EQ(items.status(), kRequiresApproval);
+        ASSERT_TRUE(items.registerItem().ok());
+        EXPECT_EQ(items.status(), kEnabled);
+    }
+}
+
+TEST_F(XdgLoginItemsTest, FailuresSayWhatWentWrongInWords) {
+    std::ofstream(root / "file") << "not a folder";
+    XdgLoginItems items((root / "file/autostart").string(), "/bin/sh");
+    const auto registered = items.registerItem();
+    ASSERT_FALSE(registered.ok());
+    EXPECT_EQ(registered.error().message.rfind(
+                  "Could not add Orvel to the programs that start at login: ", 0),
+              0u)
+        << registered.error().message;
+    EXPECT_NE(registered.error().message.find((root / "file/autostart/orvel.desktop").string()),
+              std::string::npos);
+
+    // A folder where the entry should be cannot be removed as an entry.
+    XdgLoginItems blocked((root / "blocked").string(), "/bin/sh");
+    fs::create_directories(root / "blocked/orvel.desktop/inside");
+    const auto removed = blocked.unregisterItem();
+    ASSERT_FALSE(removed.ok());
+    EXPECT_EQ(removed.error().message.rfind(
+                  "Could not remove Orvel from the programs that start at login: ", 0),
+              0u);
+}
+
+TEST(XdgLoginItemsFolderTest, TheAutostartFolderIsUnderTheConfigHome) {
+    EXPECT_EQ(XdgLoginItems::defaultAutostartFolder(environment({{"HOME", "/home/ada"}})),
+              "/home/ada/.config/autostart");
+    EXPECT_EQ(XdgLoginItems::defaultAutostartFolder(
+                  environment({{"HOME", "/home/ada"}, {"XDG_CONFIG_HOME", "/cfg"}})),
+              "/cfg/autostart");
+}
+
+}  // namespace
+}  // namespace orvel
