@@ -1,0 +1,53 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/Platform.h"
+#include "platform/linux/FileUserDefaults.h"
+#include "platform/linux/LinuxPaths.h"
+#include "platform/sim/SimPlatform.h"
+
+namespace orvel {
+
+// The machine `Orvel --simulate` runs on: every capability simulated (nothing on the real
+// system is held or changed), but its settings and its agreement record are kept in folders of
+// their own, so a simulation remembers its choices from run to run without touching the real
+// application's.
+class SimulatedMachine final : public Platform {
+  public:
+    SimulatedMachine();
+
+    PowerAssertions& powerAssertions() override { return sim_.powerAssertions(); }
+    Processes& processes() override { return sim_.processes(); }
+    UserDefaults& userDefaults() override { return *defaults_; }
+    SystemInfo& systemInfo() override { return sim_.systemInfo(); }
+    Workspace& workspace() override { return sim_.workspace(); }
+    PowerSources& powerSources() override { return sim_.powerSources(); }
+    Notifications& notifications() override { return sim_.notifications(); }
+    LoginItems& loginItems() override { return sim_.loginItems(); }
+    Paths& paths() override { return paths_; }
+    std::shared_ptr<LogSink> logSink() override { return log_; }
+
+  private:
+    // Real folders, with "simulation" below the application's own.
+    class SimulationPaths final : public Paths {
+      public:
+        SimulationPaths();
+        std::string applicationSupportDirectory() override { return data_; }
+        std::string configDirectory() override { return config_; }
+        std::string resourcesDirectory() override { return resources_; }
+
+      private:
+        std::string data_;
+        std::string config_;
+        std::string resources_;
+    };
+
+    SimPlatform sim_;
+    SimulationPaths paths_;
+    std::unique_ptr<FileUserDefaults> defaults_;
+    std::shared_ptr<LogSink> log_;
+};
+
+}  // namespace orvel

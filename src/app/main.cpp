@@ -1,0 +1,115 @@
+// The Orvel program: the tray application on the real machine, or on a simulated one.
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "app/AppDelegate.h"
+#include "app/SimulatedMachine.h"
+#include "app/TerminationSignals.h"
+#include "foundation/AppInfo.h"
+#include "foundation/Localization.h"
+#include "foundation/Log.h"
+#include "foundation/Registry.h"
+#include "foundation/RunLoop.h"
+#include "menubar/StatusItemController.h"
+#include "platform/Paths.h"
+#include "platform/linux/LinuxPlatform.h"
+#include "ui/qt/QtShell.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: Orvel [--simulate]\n"
+    "\n"
+    "Keeps this computer awake for as long as you ask, from an icon in the system tray.\n"
+    "\n"
+    "Options:\n"
+    "  --simulate   run on a simulated machine: every feature works, nothing on this\n"
+    "               system is held or changed; its settings are kept apart\n"
+    "  --version    print the version and exit\n"
+    "  --help       print this help and exit\n";
+
+struct Options {
+    bool simulate = false;
+};
+
+// Nothing on success; an exit status to end with otherwise.
+std::optional<int> parse(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
+        if (argument == "--version") {
+            std::printf("Orvel %s (build %s)\n", orvel::appVersion(), orvel::appBuild());
+            return 0;
+        }
+        if (argument == "--simulate") {
+            options.simulate = true;
+            continue;
+        }
+        std::fprintf(stderr, "Orvel: unknown option \"%s\" (see Orvel --help)\n", argument.c_str());
+        return 2;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace orvel;
+    Options options;
+    if (auto status = parse(argc, argv, options)) {
+        return *status;
+    }
+    if (!ui::QtShell::canShowWindows()) {
+        std::fputs(
+            "Orvel needs a display: start it in a desktop session, under a virtual display "
+            "(xvfb-run Orvel), or with QT_QPA_PLATFORM=offscreen.\n",
+            stderr);
+        return 1;
+    }
+
+    ui::QtShell shell(argc, argv);
+    const double started = RunLoop::main().uptime();
+    if (options.simulate) {
+        Platform::install(std::make_unique<SimulatedMachine>());
+    } else {
+        auto platform = LinuxPlatform::make();
+        LinuxPlatform& real = *platform;
+        Platform::install(std::move(platform));
+        real.waitForServices(2.0);
+    }
+    (void)Localization::shared().loadTable(Platform::current().paths().resourcesDirectory() +
+                                           "/strings/en.json");
+
+    Logger log("app");
+    {
+        AppDelegate delegate;
+        TerminationSignals signals(
+            [](int) { ui::UiHost::current().application().terminate(); });
+        RunLoop::main().async([&] {
+            delegate.applicationDidFinishLaunching();
+            if (StatusItemController::current() != nullptr) {
+                log.info("ready: the tray item was drawn " +
+                         std::to_string(static_cast<long>((RunLoop::main().uptime() - started) *
+                                                          1000)) +
+                         " ms after start");
+            }
+        });
+        RunLoop::main().run();
+        // Quitting by any road ends here after the delegate's shutdown has run.
+        delegate.applicationWillTerminate();
+        log.info("main loop: " + std::to_string(RunLoop::main().timersFired()) +
+                 " timer firings in " +
+                 std::to_string(static_cast<long>(RunLoop::main().uptime() - started)) + " s");
+    }
+    Registry::reset();
+    Platform::current().userDefaults().synchronize();
+    ui::UiHost::install(nullptr);
+    Platform::install(nullptr);
+    return 0;
+}
