@@ -1625,11 +1625,14 @@ struct QtRenderer::Impl {
         std::vector<Entry> entries;
         flatten(n.children, "", labelEnv, entries);
         reconcile(rn, std::move(entries), Axis::horizontal, Role::plain);
+        // A menu row's label starts at its leading inset; other labels sit in the middle.
+        const Qt::Alignment rest =
+            look == ViewButton::Look::menuRow ? Qt::AlignLeft | Qt::AlignVCenter : Qt::AlignCenter;
         std::vector<Qt::Alignment> flags;
         for (auto& child : rn.children) {
             const Flex f = flex(child->node(), Axis::horizontal);
             setPolicy(child->placedWidget(), f);
-            flags.push_back(Qt::AlignVCenter);
+            flags.push_back(f.h ? Qt::Alignment(Qt::AlignVCenter) : rest);
         }
         place(rn, static_cast<QBoxLayout*>(button->layout()), flags);
         updateShortcuts(rn, n, button);

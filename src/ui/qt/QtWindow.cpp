@@ -146,6 +146,7 @@ std::shared_ptr<ViewComponent> QtWindow::content() const {
 }
 
 void QtWindow::setContentSize(double width, double height) {
+    sized_ = true;
     const int extra =
         menuBar_ && menuBar_->isVisibleTo(frame_.get()) ? menuBar_->sizeHint().height() : 0;
     frame_->resize(static_cast<int>(width), static_cast<int>(height) + extra);
@@ -193,6 +194,7 @@ void QtWindow::setFrameAutosaveName(std::string name) {
         restoring_ = true;
         frame_->setGeometry(x, y, w, h);
         restoring_ = false;
+        sized_ = true;
     }
 }
 
@@ -211,6 +213,11 @@ void QtWindow::frameChanged() {
 
 void QtWindow::makeKeyAndOrderFront() {
     const bool wasVisible = frame_->isVisible();
+    if (!sized_) {
+        // A window nobody sized fits its content.
+        frame_->adjustSize();
+        sized_ = true;
+    }
     frame_->show();
     frame_->raise();
     frame_->activateWindow();

@@ -63,6 +63,7 @@ class QtWindow final : public Window {
     WindowLevel level_ = WindowLevel::normal;
     std::string autosaveName_;
     bool restoring_ = false;
+    bool sized_ = false;
 };
 
 }  // namespace orvel::ui
