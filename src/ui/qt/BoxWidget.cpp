@@ -50,6 +50,10 @@ void BoxWidget::setOverlay(std::optional<QColor> color, double lineWidth, Shape 
         overlay_ = nullptr;
         return;
     }
+    if (overlay_ != nullptr && overlay_->color == *color && overlay_->lineWidth == lineWidth &&
+        overlay_->shape == shape) {
+        return;
+    }
     if (overlay_ == nullptr) {
         overlay_ = new Overlay(this);
         overlay_->setGeometry(rect());

@@ -27,7 +27,6 @@
 #include <unordered_map>
 
 #include "foundation/Localization.h"
-#include "ui/Inspector.h"
 #include "ui/Markdown.h"
 #include "ui/qt/Appearance.h"
 #include "ui/qt/BoxWidget.h"
@@ -160,6 +159,29 @@ std::string shownText(const Node& n) {
     return n.verbatim ? n.text : localized(n.text);
 }
 
+// The texts inside a node as a user reads them, joined by spaces (a control's name).
+void collectText(const Node& n, std::string& out) {
+    if (n.kind == NodeKind::text || n.kind == NodeKind::label ||
+        n.kind == NodeKind::labeledContent) {
+        const std::string raw = shownText(n);
+        const std::string plain = n.verbatim ? raw : plainText(parseInlineMarkdown(raw));
+        if (!plain.empty()) {
+            if (!out.empty())
+                out += ' ';
+            out += plain;
+        }
+    }
+    for (const View& child : n.children) {
+        collectText(child.node(), out);
+    }
+}
+
+QString textOf(const Node& n) {
+    std::string out;
+    collectText(n, out);
+    return QString::fromStdString(out);
+}
+
 QString htmlOf(const std::vector<TextRun>& runs, const QFont& font, const QColor& link) {
     QString html;
     for (const TextRun& run : runs) {
@@ -277,6 +299,9 @@ struct RNode {
     bool tapInstalled = false;
     bool rowLabelled = false;
     std::function<void()> restyle;  // re-applies the look after a press
+    std::string lastRaw;            // a text's source, to skip parsing when it is unchanged
+    QColor lastLink;
+    QString lastShown;
 
     QWidget* placedWidget() const { return outer ? outer : widget; }
     const Node& node() const { return view.node(); }
@@ -292,6 +317,19 @@ struct QtRenderer::Impl {
     std::uint64_t renders = 0;
     std::weak_ptr<int> alive;
     std::shared_ptr<int> aliveOwner = std::make_shared<int>(0);
+    std::vector<std::pair<std::pair<Font, std::optional<FontWeight>>, QFont>> fonts;
+    QFont baseFont;
+
+    // Fonts are few and asked for often.
+    const QFont& fontOf(const Env& env) {
+        for (const auto& [spec, font] : fonts) {
+            if (spec.first == env.font && spec.second == env.imposedWeight)
+                return font;
+        }
+        fonts.emplace_back(std::make_pair(env.font, env.imposedWeight),
+                           Appearance::font(env.font, env.imposedWeight));
+        return fonts.back().second;
+    }
 
     Impl(ViewHost& h, QWidget& c) : host(h), container(c) {
         alive = aliveOwner;
@@ -409,6 +447,17 @@ struct QtRenderer::Impl {
 
     // Matches entries to the existing children by key; makes new ones, drops the rest.
     void reconcile(RNode& parent, std::vector<Entry> entries, Axis axis, Role role) {
+        // Most evaluations change values, not structure: the same keys in the same order.
+        bool sameKeys = entries.size() == parent.children.size();
+        for (std::size_t i = 0; sameKeys && i < entries.size(); ++i) {
+            sameKeys = parent.children[i]->key == entries[i].key;
+        }
+        if (sameKeys) {
+            for (std::size_t i = 0; i < entries.size(); ++i) {
+                update(*parent.children[i], entries[i].view, entries[i].env, axis, role);
+            }
+            return;
+        }
         std::unordered_map<std::string, std::shared_ptr<RNode>> old;
         old.reserve(parent.children.size());
         for (auto& child : parent.children) {
@@ -873,12 +922,12 @@ struct QtRenderer::Impl {
                 break;
             }
             case NodeKind::text:
-                updateText(static_cast<QLabel*>(rn.widget), n, env);
+                updateText(rn, static_cast<QLabel*>(rn.widget), n, env);
                 break;
             case NodeKind::label: {
                 auto* symbol = static_cast<SymbolWidget*>(rn.extras[0]);
                 auto* text = static_cast<QLabel*>(rn.extras[1]);
-                const QFont font = Appearance::font(env.font, env.imposedWeight);
+                const QFont font = fontOf(env);
                 symbol->setSymbol(n.systemImage, symbolSide(env), foregroundOf(env), 0, 1);
                 updateLabelText(text, qs(shownText(n)), font, foregroundOf(env), env);
                 break;
@@ -995,23 +1044,32 @@ struct QtRenderer::Impl {
 
     // Text -------------------------------------------------------------------------------------
 
-    void updateText(QLabel* label, const Node& n, const Env& env) {
+    void updateText(RNode& rn, QLabel* label, const Node& n, const Env& env) {
         std::string raw = shownText(n);
-        const QFont font = Appearance::font(env.font, env.imposedWeight);
+        const QFont font = fontOf(env);
         const QColor color = foregroundOf(env);
         QString shown;
         Qt::TextFormat format = Qt::PlainText;
-        if (n.verbatim) {
+        const QColor link = Appearance::named(NamedColor::accent, palette());
+        const std::string cacheKey =
+            raw + (n.verbatim ? "\x1fv" : "\x1fm") + std::to_string(font.pixelSize());
+        if (cacheKey == rn.lastRaw && link == rn.lastLink && !rn.lastShown.isNull()) {
+            shown = rn.lastShown;
+            format = label->textFormat();
+        } else if (n.verbatim) {
             shown = qs(raw);
         } else {
             const std::vector<TextRun> runs = parseInlineMarkdown(raw);
             if (plainRuns(runs)) {
                 shown = qs(plainText(runs));
             } else {
-                shown = htmlOf(runs, font, Appearance::named(NamedColor::accent, palette()));
+                shown = htmlOf(runs, font, link);
                 format = Qt::RichText;
             }
         }
+        rn.lastRaw = cacheKey;
+        rn.lastLink = link;
+        rn.lastShown = shown;
         if (env.uppercase) {
             shown = shown.toUpper();
         }
@@ -1733,7 +1791,7 @@ struct QtRenderer::Impl {
         if (auto* sw = dynamic_cast<SwitchWidget*>(button)) {
             sw->setControlSize(env.controlSize);
         }
-        QString name = label ? qs(Inspector::textsOf(label->node())) : QString();
+        QString name = label ? textOf(label->node()) : QString();
         if (n.accessibilityLabel)
             name = qs(localized(*n.accessibilityLabel));
         if (button->accessibleName() != name)
@@ -1744,7 +1802,7 @@ struct QtRenderer::Impl {
             const QString title = env.labelsHidden ? QString() : name;
             if (box->text() != title)
                 box->setText(title);
-            const QFont font = Appearance::font(env.font, env.imposedWeight);
+            const QFont font = fontOf(env);
             if (box->font() != font)
                 box->setFont(font);
             composeLabelled(rn, std::nullopt, button, env);
@@ -1785,7 +1843,7 @@ struct QtRenderer::Impl {
         const Qt::Alignment align = textFlag(env.multiline) | Qt::AlignVCenter;
         if (field->alignment() != align)
             field->setAlignment(align);
-        const QFont font = Appearance::font(env.font, env.imposedWeight);
+        const QFont font = fontOf(env);
         if (field->font() != font)
             field->setFont(font);
         if (field->accessibleName() != placeholder && !n.accessibilityLabel)
@@ -1819,7 +1877,7 @@ struct QtRenderer::Impl {
         std::optional<View> label =
             n.children.empty() ? std::nullopt : std::optional<View>(n.children[0]);
         if (label && arrows->accessibleName().isEmpty())
-            arrows->setAccessibleName(qs(Inspector::textsOf(label->node())));
+            arrows->setAccessibleName(textOf(label->node()));
         composeLabelled(rn, label, arrows, env);
     }
 
@@ -1920,7 +1978,7 @@ struct QtRenderer::Impl {
         for (const Entry& e : entries) {
             const Node& o = e.view.node();
             Option option;
-            option.title = qs(Inspector::textsOf(o));
+            option.title = textOf(o);
             option.tag = o.tag.value_or(option.title.toStdString());
             const Node* inner = &o;
             while ((isWrapper(inner->kind) || inner->kind == NodeKind::hstack) &&
@@ -2001,7 +2059,7 @@ struct QtRenderer::Impl {
                 rn.control = group;
             }
         }
-        const QFont font = Appearance::font(env.font, env.imposedWeight);
+        const QFont font = fontOf(env);
         if (auto* combo = qobject_cast<QComboBox*>(rn.control)) {
             if (rn.signature != signature) {
                 const QSignalBlocker block(combo);
@@ -2144,7 +2202,7 @@ struct QtRenderer::Impl {
             rn.signature = signature;
         }
         if (button->accessibleName().isEmpty() && !n.children.empty()) {
-            button->setAccessibleName(qs(Inspector::textsOf(n.children[0].node())));
+            button->setAccessibleName(textOf(n.children[0].node()));
         }
     }
 };
@@ -2164,6 +2222,10 @@ void QtRenderer::render() {
     Impl& d = *impl_;
     ++d.renders;
     d.flexCache.clear();
+    if (QApplication::font() != d.baseFont) {
+        d.baseFont = QApplication::font();
+        d.fonts.clear();
+    }
     const View tree = d.host.tree();
     std::vector<Impl::Entry> entries;
     d.flatten({tree}, "", Env{}, entries);
