@@ -1186,7 +1186,6 @@ struct QtRenderer::Impl {
             const Stroke& s = n.overlaySpec;
             box->setOverlay(Appearance::color(s.color, pal), s.lineWidth, s.shape);
         }
-        Qt::Alignment align;
         std::vector<Qt::Alignment> flags;
         for (auto& child : rn.children) {
             const Flex f = flex(child->node(), Axis::none);
