@@ -12,6 +12,8 @@ namespace orvel::ui {
 // A container that can paint a background shape under its content and a stroke over it: the
 // layout wrappers, stacks, section panels and rows are all boxes.
 class BoxWidget final : public QWidget {
+    Q_OBJECT
+
   public:
     explicit BoxWidget(QWidget* parent = nullptr);
     ~BoxWidget() override;

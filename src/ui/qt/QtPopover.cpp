@@ -65,7 +65,6 @@ QWidget* QtPopover::widget() const {
 void QtPopover::setContent(std::shared_ptr<ViewComponent> content) {
     renderer_.reset();
     view_.reset();
-    delete content_->layout();
     if (!content) {
         return;
     }

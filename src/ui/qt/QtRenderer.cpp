@@ -271,6 +271,36 @@ class TapFilter final : public QObject {
     std::function<void()> onTap_;
 };
 
+// Redraws when the desktop's palette changes (light to dark): colours are resolved when
+// rendering, so a change of appearance needs one more pass.
+class AppearanceWatcher final : public QObject {
+  public:
+    AppearanceWatcher(QObject* parent, std::function<void()> onChange)
+        : QObject(parent), onChange_(std::move(onChange)) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        // Only the container's own palette: the renderer sets its labels' palettes itself.
+        const QEvent::Type type = event->type();
+        if ((type == QEvent::ApplicationPaletteChange || type == QEvent::PaletteChange) &&
+            watched == parent() && !posted_) {
+            posted_ = true;
+            QMetaObject::invokeMethod(
+                this,
+                [this] {
+                    posted_ = false;
+                    onChange_();
+                },
+                Qt::QueuedConnection);
+        }
+        return false;
+    }
+
+  private:
+    std::function<void()> onChange_;
+    bool posted_ = false;
+};
+
 }  // namespace
 
 // One rendered node: its widgets, its rendered children, and what it last showed.
@@ -319,6 +349,7 @@ struct QtRenderer::Impl {
     std::shared_ptr<int> aliveOwner = std::make_shared<int>(0);
     std::vector<std::pair<std::pair<Font, std::optional<FontWeight>>, QFont>> fonts;
     QFont baseFont;
+    QObject* watcher = nullptr;
 
     // Fonts are few and asked for often.
     const QFont& fontOf(const Env& env) {
@@ -591,7 +622,6 @@ struct QtRenderer::Impl {
                     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
                 }
                 if (n.kind == NodeKind::list) {
-                    layout->setContentsMargins(10, 10, 10, 10);
                     auto* panel = new BoxWidget;
                     auto* rows = new QVBoxLayout(panel);
                     rows->setContentsMargins(0, 4, 0, 4);
@@ -720,7 +750,8 @@ struct QtRenderer::Impl {
             case NodeKind::menu: {
                 auto* button = new ViewButton;
                 rn.menu = new QMenu(button);
-                auto* indicator = new SymbolWidget;
+                auto* indicator = new SymbolWidget(button);
+                indicator->hide();
                 rn.extras = {indicator};
                 QObject::connect(button, &QAbstractButton::clicked, button, [button, self, guard] {
                     if (guard.expired() || self->menu == nullptr)
@@ -2209,12 +2240,20 @@ struct QtRenderer::Impl {
 QtRenderer::QtRenderer(ViewHost& host, QWidget& container)
     : impl_(std::make_unique<Impl>(host, container)) {
     impl_->evaluated = host.evaluated.subscribe([this] { render(); });
+    impl_->watcher = new AppearanceWatcher(&container, [this] { render(); });
+    container.installEventFilter(impl_->watcher);
     render();
 }
 
 QtRenderer::~QtRenderer() {
     impl_->evaluated.cancel();
     impl_->aliveOwner.reset();
+    // The container may get new content: it is left as it was found.
+    delete impl_->watcher;
+    for (auto& child : impl_->root.children) {
+        delete child->placedWidget();
+    }
+    delete impl_->container.layout();
 }
 
 void QtRenderer::render() {

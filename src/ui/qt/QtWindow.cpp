@@ -127,10 +127,6 @@ void QtWindow::applyPolicy() {
 void QtWindow::setContent(std::shared_ptr<ViewComponent> content) {
     renderer_.reset();
     view_.reset();
-    delete contentArea_->layout();
-    for (QWidget* child : contentArea_->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-        delete child;
-    }
     if (!content) {
         return;
     }

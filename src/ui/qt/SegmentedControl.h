@@ -13,6 +13,8 @@ namespace orvel::ui {
 // A row of mutually exclusive segments in one rounded frame; the chosen one is filled with the
 // accent. No segment is chosen when the selection matches none.
 class SegmentedControl final : public QWidget {
+    Q_OBJECT
+
   public:
     struct Segment {
         QString title;

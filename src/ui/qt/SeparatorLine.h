@@ -7,6 +7,8 @@ namespace orvel::ui {
 
 // A hairline across the stack it sits in: horizontal in a vertical stack, vertical in a row.
 class SeparatorLine final : public QWidget {
+    Q_OBJECT
+
   public:
     explicit SeparatorLine(Qt::Orientation orientation, QWidget* parent = nullptr);
 

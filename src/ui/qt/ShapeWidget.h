@@ -10,6 +10,8 @@ namespace orvel::ui {
 
 // A filled or stroked shape that takes the space it is given.
 class ShapeWidget final : public QWidget {
+    Q_OBJECT
+
   public:
     explicit ShapeWidget(QWidget* parent = nullptr);
 

@@ -9,6 +9,8 @@ namespace orvel::ui {
 
 // An indeterminate progress indicator: spokes fading round a circle, turning while shown.
 class Spinner final : public QWidget {
+    Q_OBJECT
+
   public:
     explicit Spinner(QWidget* parent = nullptr);
 

@@ -10,6 +10,8 @@ namespace orvel::ui {
 
 // The small up-and-down arrows of a stepper; the upper half steps up, the lower half down.
 class StepperArrows final : public QWidget {
+    Q_OBJECT
+
   public:
     explicit StepperArrows(QWidget* parent = nullptr);
 

@@ -8,6 +8,8 @@ namespace orvel::ui {
 
 // A small pill switch: the knob slides right and the track fills with the accent when on.
 class SwitchWidget final : public QAbstractButton {
+    Q_OBJECT
+
   public:
     explicit SwitchWidget(QWidget* parent = nullptr);
 

@@ -9,6 +9,8 @@ namespace orvel::ui {
 
 // One of our symbols at a text size, tinted and optionally rotated.
 class SymbolWidget final : public QWidget {
+    Q_OBJECT
+
   public:
     explicit SymbolWidget(QWidget* parent = nullptr);
 

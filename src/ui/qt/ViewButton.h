@@ -7,6 +7,8 @@ namespace orvel::ui {
 // A button whose label is any rendered view: the label's widgets sit in its layout and let the
 // mouse through, and the button paints the bezel of its style behind them.
 class ViewButton final : public QAbstractButton {
+    Q_OBJECT
+
   public:
     enum class Look { bordered, prominent, plain, borderless, link, menuRow };
 
