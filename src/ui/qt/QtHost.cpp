@@ -93,58 +93,6 @@ void addItems(Target& target, const std::vector<MenuBarItem>& items) {
 
 }  // namespace
 
-// Application ----------------------------------------------------------------------------------
-
-void QtApplication::setActivationPolicy(ActivationPolicy policy) {
-    policy_ = policy;
-    // A tray application lives on with no window open.
-    QApplication::setQuitOnLastWindowClosed(policy == ActivationPolicy::regular);
-    for (QtWindow* window : host_.windows()) {
-        window->applyPolicy();
-    }
-}
-
-void QtApplication::activate(bool) {
-    QtWindow* target = host_.keyWindow();
-    if (target == nullptr) {
-        for (QtWindow* window : host_.windows()) {
-            if (window->isVisible()) {
-                target = window;
-                break;
-            }
-        }
-    }
-    if (target != nullptr) {
-        target->widget()->raise();
-        target->widget()->activateWindow();
-    }
-}
-
-void QtApplication::terminate() {
-    if (terminating_) {
-        return;
-    }
-    terminating_ = true;
-    host_.willTerminate.send();
-    if (RunLoop::hasMain()) {
-        RunLoop::main().quit();
-    }
-}
-
-// Pasteboard -----------------------------------------------------------------------------------
-
-void QtPasteboard::setString(const std::string& text) {
-    QGuiApplication::clipboard()->setText(QString::fromStdString(text));
-}
-
-std::optional<std::string> QtPasteboard::string() const {
-    const QString text = QGuiApplication::clipboard()->text();
-    if (text.isNull()) {
-        return std::nullopt;
-    }
-    return text.toStdString();
-}
-
 // Host -----------------------------------------------------------------------------------------
 
 QtHost::QtHost() = default;

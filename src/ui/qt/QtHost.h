@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "ui/Host.h"
+#include "ui/qt/QtApplication.h"
+#include "ui/qt/QtPasteboard.h"
 
 class QMenu;
 class QMenuBar;
@@ -12,26 +14,6 @@ class QMenuBar;
 namespace orvel::ui {
 
 class QtWindow;
-
-class QtApplication final : public Application {
-  public:
-    explicit QtApplication(class QtHost& host) : host_(host) {}
-    void setActivationPolicy(ActivationPolicy policy) override;
-    ActivationPolicy activationPolicy() const override { return policy_; }
-    void activate(bool ignoringOtherApps) override;
-    void terminate() override;
-
-  private:
-    QtHost& host_;
-    ActivationPolicy policy_ = ActivationPolicy::regular;
-    bool terminating_ = false;
-};
-
-class QtPasteboard final : public Pasteboard {
-  public:
-    void setString(const std::string& text) override;
-    std::optional<std::string> string() const override;
-};
 
 // The host that draws with Qt Widgets. Needs a QApplication (and, to run, a QtRunLoop installed
 // as the main loop). Main thread only.

@@ -1031,7 +1031,7 @@ struct QtRenderer::Impl {
         if (w->accessibleDescription() != description) {
             w->setAccessibleDescription(description);
         }
-        if (w->isEnabled() == env.disabled || w->isEnabledTo(nullptr) == env.disabled) {
+        if (w->testAttribute(Qt::WA_ForceDisabled) != env.disabled) {
             w->setEnabled(!env.disabled);
         }
         if (env.inButton && !w->testAttribute(Qt::WA_TransparentForMouseEvents)) {
@@ -1336,10 +1336,10 @@ struct QtRenderer::Impl {
         }
         if (order != rn.placed) {
             clearLayout(rows);
-            for (std::size_t i = 2; i < rn.extras.size(); ++i) {
+            for (std::size_t i = 1; i < rn.extras.size(); ++i) {
                 rn.extras[i]->deleteLater();
             }
-            rn.extras.resize(2);
+            rn.extras.resize(1);
             for (std::size_t i = 0; i < order.size(); ++i) {
                 if (i > 0) {
                     auto* line = new SeparatorLine(Qt::Horizontal);
@@ -1351,7 +1351,7 @@ struct QtRenderer::Impl {
             }
             rn.placed = order;
         }
-        for (std::size_t i = 2; i < rn.extras.size(); ++i) {
+        for (std::size_t i = 1; i < rn.extras.size(); ++i) {
             static_cast<SeparatorLine*>(rn.extras[i])
                 ->setColor(Appearance::named(NamedColor::separator, pal));
         }
@@ -1837,15 +1837,11 @@ struct QtRenderer::Impl {
                 box->setFont(font);
             composeLabelled(rn, std::nullopt, button, env);
         } else if (!wantSwitch) {
+            // A toggle drawn as a button carries its label inside, like any button.
             auto* viewButton = static_cast<ViewButton*>(button);
             Env labelEnv = childEnv;
             labelEnv.inButton = true;
-            if (!rn.extras.empty() || viewButton->layout()->count() == 0) {
-                // a checkable button shows its label inside
-            }
             composeLabelled(rn, std::nullopt, button, env);
-            auto holder = std::make_shared<RNode>();
-            (void)holder;
             if (label) {
                 if (rn.inner == nullptr) {
                     rn.inner = std::make_shared<RNode>();
@@ -1855,6 +1851,7 @@ struct QtRenderer::Impl {
                 update(*rn.inner, *label, labelEnv, Axis::horizontal, Role::plain);
                 if (viewButton->layout()->indexOf(rn.inner->placedWidget()) < 0) {
                     viewButton->layout()->addWidget(rn.inner->placedWidget());
+                    rn.inner->placedWidget()->show();
                 }
             }
         } else {
@@ -2028,6 +2025,40 @@ struct QtRenderer::Impl {
         return QIcon(QPixmap::fromImage(SymbolSet::shared().image(symbol, 14, color, 2.0)));
     }
 
+    static void syncPicker(RNode& rn) {
+        const Node& n = rn.node();
+        const std::string selected = n.textBinding.get ? n.textBinding.get() : std::string();
+        int index = -1;
+        for (std::size_t i = 0; i < rn.tags.size(); ++i) {
+            if (rn.tags[i] == selected) {
+                index = static_cast<int>(i);
+                break;
+            }
+        }
+        if (auto* combo = qobject_cast<QComboBox*>(rn.control)) {
+            const QSignalBlocker block(combo);
+            combo->setCurrentIndex(index);
+        } else if (auto* segments = qobject_cast<SegmentedControl*>(rn.control)) {
+            segments->setSelectedIndex(index);
+        } else {
+            syncRadios(rn);
+        }
+    }
+
+    // Radio buttons are not exclusive by themselves: the selection alone decides which is on.
+    static void syncRadios(RNode& rn) {
+        const Node& n = rn.node();
+        const std::string selected = n.textBinding.get ? n.textBinding.get() : std::string();
+        QLayout* layout = rn.control ? rn.control->layout() : nullptr;
+        for (int i = 0; layout && i < layout->count(); ++i) {
+            auto* radio = qobject_cast<QRadioButton*>(layout->itemAt(i)->widget());
+            if (radio == nullptr || static_cast<std::size_t>(i) >= rn.tags.size())
+                continue;
+            const QSignalBlocker block(radio);
+            radio->setChecked(rn.tags[static_cast<std::size_t>(i)] == selected);
+        }
+    }
+
     void updatePicker(RNode& rn, const Node& n, const Env& env, const Env&) {
         const std::vector<Option> options = optionsOf(n);
         const std::string selected = n.textBinding.get ? n.textBinding.get() : std::string();
@@ -2058,6 +2089,8 @@ struct QtRenderer::Impl {
             auto binding = self->node().textBinding;
             if (binding.set)
                 binding.set(self->tags[static_cast<std::size_t>(i)]);
+            // Show at once what the source of truth holds now.
+            syncPicker(*self);
         };
         const QPalette pal = palette();
         const bool styleMatches =
@@ -2131,19 +2164,18 @@ struct QtRenderer::Impl {
                     radio->setAutoExclusive(false);
                     radio->setEnabled(options[i].enabled);
                     const int at = static_cast<int>(i);
-                    QObject::connect(
-                        radio, &QRadioButton::clicked, radio, [choose, at, guard, self] {
-                            choose(at);
-                            if (!guard.expired())
-                                self->signature.push_back("");  // re-sync the checks below
-                        });
+                    QObject::connect(radio, &QRadioButton::clicked, radio,
+                                     [choose, at, guard, self] {
+                                         choose(at);
+                                         if (!guard.expired())
+                                             syncRadios(*self);
+                                     });
                     layout->addWidget(radio);
                 }
             }
+            syncRadios(rn);
             for (int i = 0; i < layout->count(); ++i) {
                 auto* radio = static_cast<QRadioButton*>(layout->itemAt(i)->widget());
-                const QSignalBlocker block(radio);
-                radio->setChecked(i == index);
                 if (radio->font() != font)
                     radio->setFont(font);
             }

@@ -112,10 +112,15 @@ void QtWindow::applyFlags() {
             frame_->show();
         }
     }
-    if (!(style_ & kWindowResizable)) {
-        frame_->layout()->setSizeConstraint(QLayout::SetFixedSize);
-    } else {
-        frame_->layout()->setSizeConstraint(QLayout::SetDefaultConstraint);
+    applyResizable();
+}
+
+void QtWindow::applyResizable() {
+    if (style_ & kWindowResizable) {
+        frame_->setMinimumSize(0, 0);
+        frame_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    } else if (sized_) {
+        frame_->setFixedSize(frame_->size());
     }
 }
 
@@ -145,7 +150,12 @@ void QtWindow::setContentSize(double width, double height) {
     sized_ = true;
     const int extra =
         menuBar_ && menuBar_->isVisibleTo(frame_.get()) ? menuBar_->sizeHint().height() : 0;
+    if (!(style_ & kWindowResizable)) {
+        frame_->setMinimumSize(0, 0);
+        frame_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    }
     frame_->resize(static_cast<int>(width), static_cast<int>(height) + extra);
+    applyResizable();
 }
 
 void QtWindow::setContentMinSize(double width, double height) {
@@ -169,7 +179,11 @@ void QtWindow::center() {
     if (screen == nullptr) {
         return;
     }
-    frame_->adjustSize();
+    if (!sized_) {
+        frame_->adjustSize();
+        sized_ = true;
+        applyResizable();
+    }
     QRect geometry = frame_->frameGeometry();
     geometry.moveCenter(screen->availableGeometry().center());
     frame_->move(geometry.topLeft());
@@ -213,6 +227,7 @@ void QtWindow::makeKeyAndOrderFront() {
         // A window nobody sized fits its content.
         frame_->adjustSize();
         sized_ = true;
+        applyResizable();
     }
     frame_->show();
     frame_->raise();

@@ -52,6 +52,7 @@ class QtWindow final : public Window {
     void userClosed();
     void frameChanged();
     void applyFlags();
+    void applyResizable();
 
     QtHost& host_;
     std::unique_ptr<Frame> frame_;

@@ -3,15 +3,18 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QRadioButton>
 
 #include "QtUiTest.h"
 #include "foundation/Published.h"
 #include "ui/qt/Appearance.h"
 #include "ui/qt/QtWindow.h"
+#include "ui/qt/SegmentedControl.h"
 #include "ui/qt/SwitchWidget.h"
 #include "ui/qt/ViewButton.h"
 
@@ -135,6 +138,59 @@ TEST_F(QtRendererTest, ATogglesWidgetReadsAndWritesItsServiceInEveryStyle) {
         service.awake = true;
         turn(window);
         EXPECT_TRUE(toggle->isChecked());
+    }
+}
+
+TEST_F(QtRendererTest, APickerReadsAndWritesItsSelectionInEveryStyle) {
+    // What the picker's widget shows as chosen, and a user's choice of option `index`.
+    struct Style {
+        PickerStyle style;
+        std::function<int(QWidget&)> shown;
+        std::function<void(QWidget&, int)> choose;
+    };
+    const Style styles[] = {
+        {PickerStyle::menu, [](QWidget& w) { return w.findChild<QComboBox*>()->currentIndex(); },
+         [](QWidget& w, int i) {
+             auto* combo = w.findChild<QComboBox*>();
+             combo->setCurrentIndex(i);
+             Q_EMIT combo->activated(i);
+         }},
+        {PickerStyle::segmented,
+         [](QWidget& w) { return w.findChild<SegmentedControl*>()->selectedIndex(); },
+         [](QWidget& w, int i) {
+             auto* bar = w.findChild<SegmentedControl*>();
+             bar->onActivated(i);
+         }},
+        {PickerStyle::radioGroup,
+         [](QWidget& w) {
+             const auto radios = w.findChildren<QRadioButton*>();
+             for (int i = 0; i < radios.size(); ++i) {
+                 if (radios[i]->isChecked())
+                     return i;
+             }
+             return -1;
+         },
+         [](QWidget& w, int i) { w.findChildren<QRadioButton*>()[i]->click(); }},
+    };
+    for (const Style& style : styles) {
+        service.name = "dark";
+        QtWindow& window = show([&style](Service& s) {
+            return Picker("Flavour", bind(s.name),
+                          {Text("Light").tag("light"), Text("Dark").tag("dark"),
+                           Text("Automatic").tag("auto")})
+                .pickerStyle(style.style);
+        });
+        QWidget& root = *window.widget();
+        EXPECT_EQ(style.shown(root), 1);
+        style.choose(root, 2);
+        EXPECT_EQ(service.name(), "auto") << "the user's choice writes the service";
+        EXPECT_EQ(style.shown(root), 2);
+        service.name = "light";
+        turn(window);
+        EXPECT_EQ(style.shown(root), 0) << "the service's value is shown";
+        service.name = "purple";
+        turn(window);
+        EXPECT_EQ(style.shown(root), -1) << "a value no option stands for selects none";
     }
 }
 

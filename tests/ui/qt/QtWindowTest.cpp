@@ -81,6 +81,20 @@ TEST_F(QtWindowTest, TheWindowManagersCloseHidesTheWindowAndCallsOnCloseOnce) {
     EXPECT_TRUE(window->isVisible()) << "the window is kept for reuse";
 }
 
+TEST_F(QtWindowTest, AFixedSizeWindowKeepsItsContentSizeWhenCentred) {
+    auto window = makeWindow(plain());
+    window->setStyle(kWindowTitled | kWindowClosable);
+    window->setContentSize(360, 240);
+    window->center();
+    window->makeKeyAndOrderFront();
+    QWidget* frame = static_cast<QtWindow&>(*window).widget();
+    EXPECT_EQ(frame->size(), QSize(360, 240));
+    EXPECT_EQ(frame->minimumSize(), frame->maximumSize()) << "not resizable";
+    const auto screen = host().mainScreenVisibleFrame();
+    ASSERT_TRUE(screen);
+    EXPECT_NEAR(frame->geometry().center().x(), screen->x + screen->width / 2, 2);
+}
+
 TEST_F(QtWindowTest, StyleAndLevelBecomeWindowFlags) {
     struct Case {
         unsigned style;
