@@ -40,6 +40,7 @@
 #include "ui/qt/SwitchWidget.h"
 #include "ui/qt/SymbolSet.h"
 #include "ui/qt/SymbolWidget.h"
+#include "ui/qt/TextLabel.h"
 #include "ui/qt/ViewButton.h"
 
 namespace orvel::ui {
@@ -73,6 +74,7 @@ struct Env {
     bool disabled = false;
     bool inButton = false;   // label content of a button: lets the mouse through to it
     bool uppercase = false;  // section headers
+    bool inFormRow = false;  // a control whose label the row shows on its left
 
     Env applying(const Node& n) const {
         Env e = *this;
@@ -631,6 +633,9 @@ struct QtRenderer::Impl {
                     area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
                 }
                 area->setWidget(content);
+                // The area's own background would hide what its container paints.
+                content->setAutoFillBackground(false);
+                area->setAutoFillBackground(false);
                 auto check = [this, guard, self, area] {
                     if (!guard.expired()) {
                         checkScrolledToEnd(*self, area);
@@ -691,10 +696,8 @@ struct QtRenderer::Impl {
                 w = new QWidget;
                 break;
             case NodeKind::text: {
-                auto* label = new QLabel;
+                auto* label = new TextLabel;
                 label->setOpenExternalLinks(true);
-                // Inside a button a label would take the button's text role; it keeps its own.
-                label->setForegroundRole(QPalette::WindowText);
                 w = label;
                 break;
             }
@@ -897,6 +900,7 @@ struct QtRenderer::Impl {
         Env rowEnv = env;
         if (rowLabelled) {
             env.labelsHidden = true;
+            env.inFormRow = true;
         }
         rn.view = view;
         rn.env = env;
@@ -1861,7 +1865,8 @@ struct QtRenderer::Impl {
 
     void updateTextField(RNode& rn, const Node& n, const Env& env, const Env&) {
         auto* field = static_cast<QLineEdit*>(rn.control);
-        const QString placeholder = qs(localized(n.text));
+        const QString title = qs(localized(n.text));
+        const QString placeholder = env.inFormRow ? QString() : title;
         if (field->placeholderText() != placeholder)
             field->setPlaceholderText(placeholder);
         const QLineEdit::EchoMode echo = n.secure ? QLineEdit::Password : QLineEdit::Normal;
@@ -1873,8 +1878,8 @@ struct QtRenderer::Impl {
         const QFont font = fontOf(env);
         if (field->font() != font)
             field->setFont(font);
-        if (field->accessibleName() != placeholder && !n.accessibilityLabel)
-            field->setAccessibleName(placeholder);
+        if (field->accessibleName() != title && !n.accessibilityLabel)
+            field->setAccessibleName(title);
         // Only a value that differs from what the field shows is written, so that the caret,
         // the selection and an edit in progress stay as they are.
         QString value;
