@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontInfo>
+#include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -295,6 +297,83 @@ TEST_F(QtRendererTest, AMenuRowShowsTheAccentOnlyWhileHeldDown) {
     EXPECT_EQ(chosen, 1);
     const QImage released = savePng(*window.widget(), "menu-row-released");
     EXPECT_EQ(released.pixelColor(sample), background);
+}
+
+TEST_F(QtRendererTest, ModifiersBecomePropertiesOfTheWidgetsTheyApplyTo) {
+    struct Case {
+        const char* what;
+        std::function<View()> make;
+        std::function<void(QLabel&)> check;
+    };
+    const Case cases[] = {
+        {"one line never wraps", [] { return Text(std::string(80, 'x')).lineLimit(1); },
+         [](QLabel& l) { EXPECT_FALSE(l.wordWrap()); }},
+        {"a line limit caps the height",
+         [] { return Text(std::string(300, 'y') + " z").lineLimit(2); },
+         [](QLabel& l) {
+             EXPECT_TRUE(l.wordWrap());
+             EXPECT_LE(l.maximumHeight(), 2 * l.fontMetrics().lineSpacing() + 2);
+         }},
+        {"multiline alignment",
+         [] { return Text("Right").multilineTextAlignment(TextAlignment::trailing); },
+         [](QLabel& l) { EXPECT_TRUE(l.alignment() & Qt::AlignRight); }},
+        {"selection", [] { return Text("Pick").textSelection(); },
+         [](QLabel& l) { EXPECT_TRUE(l.textInteractionFlags() & Qt::TextSelectableByMouse); }},
+        {"no selection by default", [] { return Text("Plain"); },
+         [](QLabel& l) { EXPECT_FALSE(l.textInteractionFlags() & Qt::TextSelectableByMouse); }},
+        {"an imposed weight wins over the font's",
+         [] {
+             return VStack({Text("Heavy").font(Font::system(15, FontWeight::bold))})
+                 .fontWeight(FontWeight::light);
+         },
+         [](QLabel& l) {
+             EXPECT_EQ(l.font().weight(), QFont::Light);
+             EXPECT_EQ(l.font().pixelSize(), 15);
+         }},
+        {"the monospaced design",
+         [] { return Text("mono").font(Font::system(11).withMonospaced()); },
+         [](QLabel& l) { EXPECT_TRUE(QFontInfo(l.font()).fixedPitch()); }},
+        {"fonts are inherited", [] { return VStack({Text("Inner")}).font(Font::system(20)); },
+         [](QLabel& l) { EXPECT_EQ(l.font().pixelSize(), 20); }},
+        {"opacity multiplies", [] { return VStack({Text("Dim").opacity(0.5)}).opacity(0.5); },
+         [](QLabel& l) {
+             auto* effect = qobject_cast<QGraphicsOpacityEffect*>(l.graphicsEffect());
+             ASSERT_NE(effect, nullptr);
+             EXPECT_DOUBLE_EQ(effect->opacity(), 0.25);
+         }},
+        {"disabled is inherited", [] { return VStack({Text("Off")}).disabled(); },
+         [](QLabel& l) { EXPECT_FALSE(l.isEnabled()); }},
+        {"help is the tooltip and the accessibility label the name",
+         [] { return Text("Tip").help("More about it").accessibilityLabel("Tip label"); },
+         [](QLabel& l) {
+             EXPECT_EQ(l.toolTip(), "More about it");
+             EXPECT_EQ(l.accessibleName(), "Tip label");
+         }},
+        {"Markdown runs are drawn as rich text",
+         [] { return Text("a **b** `c` [d](https://example.org)"); },
+         [](QLabel& l) {
+             EXPECT_EQ(l.textFormat(), Qt::RichText);
+             EXPECT_TRUE(l.text().contains("<b>b</b>"));
+             EXPECT_TRUE(l.text().contains("href=\"https://example.org\""));
+         }},
+        {"verbatim text is not Markdown", [] { return TextVerbatim("a **b**"); },
+         [](QLabel& l) {
+             EXPECT_EQ(l.textFormat(), Qt::PlainText);
+             EXPECT_EQ(l.text(), "a **b**");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto make = c.make;
+        QtWindow& window = show([make](Service&) { return make(); });
+        QLabel* label = nullptr;
+        for (auto* l : window.widget()->findChildren<QLabel*>()) {
+            if (l->isVisibleTo(window.widget()))
+                label = l;
+        }
+        ASSERT_NE(label, nullptr);
+        c.check(*label);
+    }
 }
 
 TEST_F(QtRendererTest, LabelLevelsFadeAndNamedColoursFollowTheAppearance) {

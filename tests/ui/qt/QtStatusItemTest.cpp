@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QLineEdit>
 #include <QPushButton>
 
 #include "QtUiTest.h"
@@ -166,6 +167,28 @@ TEST_F(QtTrayTest, AnAlertAnswersWithItsButtonsAndCheckboxWhileDefaultTimersWait
     EXPECT_TRUE(alert->checkboxState());
     EXPECT_EQ(alert->spec().buttons[0], "Keep Disabled (2)");
     EXPECT_TRUE(waitUntil([&] { return defaultFired; }));
+}
+
+TEST_F(QtTrayTest, AnAlertsSecureFieldHandsBackWhatWasTyped) {
+    AlertSpec spec{AlertStyle::informational, "Seal the settings file", "", {"Export", "Cancel"}};
+    spec.secureFieldPlaceholder = "Passphrase";
+    auto alert = std::make_shared<QtAlert>(spec);
+    std::weak_ptr<QtAlert> weak = alert;
+    Timer answer = loop().after(
+        0,
+        [weak, this] {
+            auto a = weak.lock();
+            ASSERT_TRUE(a);
+            auto* field = a->dialog()->findChild<QLineEdit*>();
+            ASSERT_NE(field, nullptr);
+            EXPECT_EQ(field->echoMode(), QLineEdit::Password);
+            field->setText("hunter2");
+            savePng(*a->dialog(), "alert-secure-field");
+            a->button(0)->click();
+        },
+        TimerMode::Common);
+    EXPECT_EQ(alert->runModal(), kAlertFirstButtonReturn);
+    EXPECT_EQ(alert->secureText(), "hunter2");
 }
 
 TEST_F(QtTrayTest, AnAlertStoppedFromATimerReturnsTheGivenResponse) {
