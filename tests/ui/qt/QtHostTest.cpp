@@ -2,8 +2,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -12,6 +15,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
+#include <QTemporaryDir>
 
 #include "QtUiTest.h"
 #include "support/Gallery.h"
@@ -247,32 +251,65 @@ TEST_F(QtHostTest, ReturnAndEscapePressTheDefaultAndCancelButtons) {
     }
 }
 
+class Accessory final : public ViewComponent {
+  public:
+    Published<bool> seal{*this, true};
+    View body() override {
+        return Toggle("Seal with a passphrase",
+                      Binding<bool>{[this] { return seal(); }, [this](const bool& v) { seal = v; }})
+            .toggleStyle(ToggleStyle::checkbox)
+            .padding(8);
+    }
+};
+
 TEST_F(QtHostTest, ASavePanelShowsItsTitlePromptTypesAndAccessory) {
-    auto accessory = std::make_shared<Catalogue>();
+    auto accessory = std::make_shared<Accessory>();
+    // A folder of its own, so that the panel shows the same files on every machine.
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QDir(folder.path()).mkdir("Archive");
+    for (const char* name : {"Backup.orvelconfig", "Notes.txt"}) {
+        QFile file(folder.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    const QString target = folder.filePath("Orvel Settings.orvelconfig");
     std::string seenTitle, seenAccept;
     QStringList seenFilters;
+    bool accessoryShown = false;
     Timer answer = loop().after(
         0,
         [&] {
             for (QWidget* w : QApplication::topLevelWidgets()) {
-                if (auto* dialog = qobject_cast<QFileDialog*>(w); dialog && dialog->isVisible()) {
-                    seenTitle = dialog->windowTitle().toStdString();
-                    seenAccept = dialog->labelText(QFileDialog::Accept).toStdString();
-                    seenFilters = dialog->nameFilters();
-                    dialog->selectFile("/tmp/Orvel Settings.orvelconfig");
-                    QMetaObject::invokeMethod(dialog, "accept");
+                auto* dialog = qobject_cast<QFileDialog*>(w);
+                if (dialog == nullptr || !dialog->isVisible())
+                    continue;
+                seenTitle = dialog->windowTitle().toStdString();
+                seenAccept = dialog->labelText(QFileDialog::Accept).toStdString();
+                seenFilters = dialog->nameFilters();
+                for (auto* box : dialog->findChildren<QCheckBox*>()) {
+                    if (box->text() == "Seal with a passphrase" && box->isVisibleTo(dialog)) {
+                        accessoryShown = true;
+                        box->click();
+                    }
                 }
+                dialog->resize(640, 420);
+                savePng(*dialog, "save-panel");
+                dialog->selectFile(target);
+                QMetaObject::invokeMethod(dialog, "accept");
             }
         },
         TimerMode::Common);
-    SavePanelSpec spec{"Export Settings", "Export", "", "Orvel Settings.orvelconfig",
-                       {"orvelconfig"},   "/tmp"};
+    SavePanelSpec spec{
+        "Export Settings",          "Export", "", "Orvel Settings.orvelconfig", {"orvelconfig"},
+        folder.path().toStdString()};
+    spec.accessory = accessory;
     const auto path = host().runSavePanel(spec);
-    EXPECT_EQ(path, "/tmp/Orvel Settings.orvelconfig");
+    EXPECT_EQ(path, target.toStdString());
     EXPECT_EQ(seenTitle, "Export Settings");
     EXPECT_EQ(seenAccept, "Export");
     EXPECT_EQ(seenFilters, QStringList{"*.orvelconfig"});
-    (void)accessory;
+    EXPECT_TRUE(accessoryShown) << "the accessory view is drawn in the panel";
+    EXPECT_FALSE(accessory->seal()) << "and works while the panel is up";
 }
 
 }  // namespace
