@@ -109,7 +109,13 @@ void QtAlert::build() {
         button->setMinimumWidth(80);
         button->setAutoDefault(false);
         if (i == 0) {
+            // The default answer is drawn in the accent, as Return will choose it.
             button->setDefault(true);
+            QPalette accent = button->palette();
+            accent.setColor(QPalette::Button, accent.color(QPalette::Active, QPalette::Highlight));
+            accent.setColor(QPalette::ButtonText,
+                            accent.color(QPalette::Active, QPalette::HighlightedText));
+            button->setPalette(accent);
         }
         const int response = kAlertFirstButtonReturn + static_cast<int>(i);
         QObject::connect(button, &QPushButton::clicked, button, [this, response] {
