@@ -344,7 +344,8 @@ struct QtRenderer::Impl {
     QWidget& container;
     RNode root;
     Subscription evaluated;
-    std::unordered_map<const Node*, Flex> flexCache;
+    // One cache per parent axis: spacers, dividers and groups depend on it.
+    std::unordered_map<const Node*, Flex> flexCache[3];
     std::uint64_t created = 0;
     std::uint64_t renders = 0;
     std::weak_ptr<int> alive;
@@ -378,12 +379,13 @@ struct QtRenderer::Impl {
     // Flexibility ---------------------------------------------------------------------------
 
     Flex flex(const Node& n, Axis parent) {
-        auto found = flexCache.find(&n);
-        if (found != flexCache.end() && n.kind != NodeKind::spacer && n.kind != NodeKind::divider) {
+        auto& cache = flexCache[static_cast<int>(parent)];
+        auto found = cache.find(&n);
+        if (found != cache.end()) {
             return found->second;
         }
-        Flex f = computeFlex(n, parent);
-        flexCache[&n] = f;
+        const Flex f = computeFlex(n, parent);
+        cache.emplace(&n, f);
         return f;
     }
 
@@ -2296,7 +2298,9 @@ QtRenderer::~QtRenderer() {
 void QtRenderer::render() {
     Impl& d = *impl_;
     ++d.renders;
-    d.flexCache.clear();
+    for (auto& cache : d.flexCache) {
+        cache.clear();
+    }
     if (QApplication::font() != d.baseFont) {
         d.baseFont = QApplication::font();
         d.fonts.clear();
@@ -2313,7 +2317,9 @@ void QtRenderer::render() {
                         (f.v ? Qt::Alignment() : Qt::AlignTop));
     }
     d.place(d.root, static_cast<QBoxLayout*>(d.container.layout()), flags);
-    d.flexCache.clear();
+    for (auto& cache : d.flexCache) {
+        cache.clear();
+    }
 }
 
 std::uint64_t QtRenderer::widgetsCreated() const {

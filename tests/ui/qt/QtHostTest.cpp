@@ -312,5 +312,56 @@ TEST_F(QtHostTest, ASavePanelShowsItsTitlePromptTypesAndAccessory) {
     EXPECT_FALSE(accessory->seal()) << "and works while the panel is up";
 }
 
+TEST_F(QtHostTest, AnOpenPanelChoosesFilesOrFoldersAndCancelsWithNothing) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QDir(folder.path()).mkdir("Archive");
+    QFile file(folder.filePath("Backup.orvelconfig"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    struct Case {
+        bool directories;
+        QString choose;  // empty: cancel
+        QFileDialog::FileMode mode;
+    };
+    const Case cases[] = {
+        {false, folder.filePath("Backup.orvelconfig"), QFileDialog::ExistingFile},
+        {true, folder.filePath("Archive"), QFileDialog::Directory},
+        {false, QString(), QFileDialog::ExistingFile},
+    };
+    for (const Case& c : cases) {
+        QFileDialog::FileMode seenMode = QFileDialog::AnyFile;
+        Timer answer = loop().after(
+            0,
+            [&] {
+                for (QWidget* w : QApplication::topLevelWidgets()) {
+                    auto* dialog = qobject_cast<QFileDialog*>(w);
+                    if (dialog == nullptr || !dialog->isVisible())
+                        continue;
+                    seenMode = dialog->fileMode();
+                    if (c.choose.isEmpty()) {
+                        QMetaObject::invokeMethod(dialog, "reject");
+                    } else {
+                        dialog->selectFile(c.choose);
+                        QMetaObject::invokeMethod(dialog, "accept");
+                    }
+                }
+            },
+            TimerMode::Common);
+        OpenPanelSpec spec;
+        spec.title = "Import Settings";
+        spec.directory = folder.path().toStdString();
+        spec.canChooseFiles = !c.directories;
+        spec.canChooseDirectories = c.directories;
+        const auto chosen = host().runOpenPanel(spec);
+        EXPECT_EQ(seenMode, c.mode);
+        if (c.choose.isEmpty()) {
+            EXPECT_EQ(chosen, std::nullopt);
+        } else {
+            EXPECT_EQ(chosen, std::vector<std::string>{c.choose.toStdString()});
+        }
+    }
+}
+
 }  // namespace
 }  // namespace orvel::ui
