@@ -1,6 +1,5 @@
 #include "ui/qt/QtRenderer.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QCheckBox>
@@ -8,7 +7,6 @@
 #include <QDateTimeEdit>
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
-#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -20,7 +18,6 @@
 #include <QShortcut>
 #include <QStackedWidget>
 #include <QStandardItemModel>
-#include <QTimeZone>
 
 #include <cmath>
 #include <cstdlib>
@@ -235,14 +232,6 @@ Qt::Alignment textFlag(TextAlignment a) {
                                           : Qt::AlignLeft;
 }
 
-template <class T>
-void setIfChanged(T& slot, const T& value, bool& changed) {
-    if (!(slot == value)) {
-        slot = value;
-        changed = true;
-    }
-}
-
 void clearLayout(QLayout* layout) {
     while (QLayoutItem* item = layout->takeAt(0)) {
         delete item;
@@ -335,6 +324,10 @@ struct RNode {
     QColor lastLink;
     QString lastShown;
 
+    // Callbacks of widgets hold this weakly: a node that is gone may leave a widget behind
+    // until Qt deletes it, and that widget's signals must not reach the node.
+    std::shared_ptr<char> token = std::make_shared<char>();
+
     QWidget* placedWidget() const { return outer ? outer : widget; }
     const Node& node() const { return view.node(); }
 };
@@ -348,8 +341,6 @@ struct QtRenderer::Impl {
     std::unordered_map<const Node*, Flex> flexCache[3];
     std::uint64_t created = 0;
     std::uint64_t renders = 0;
-    std::weak_ptr<int> alive;
-    std::shared_ptr<int> aliveOwner = std::make_shared<int>(0);
     std::vector<std::pair<std::pair<Font, std::optional<FontWeight>>, QFont>> fonts;
     QFont baseFont;
     QObject* watcher = nullptr;
@@ -366,7 +357,6 @@ struct QtRenderer::Impl {
     }
 
     Impl(ViewHost& h, QWidget& c) : host(h), container(c) {
-        alive = aliveOwner;
         root.kind = NodeKind::vstack;
         auto* layout = new QVBoxLayout(&container);
         layout->setContentsMargins(0, 0, 0, 0);
@@ -496,7 +486,10 @@ struct QtRenderer::Impl {
         std::unordered_map<std::string, std::shared_ptr<RNode>> old;
         old.reserve(parent.children.size());
         for (auto& child : parent.children) {
-            old.emplace(child->key, std::move(child));
+            // Siblings that share an id cannot both be matched: the later one goes.
+            if (auto [at, inserted] = old.try_emplace(child->key, child); !inserted) {
+                discard(*child);
+            }
         }
         std::vector<std::shared_ptr<RNode>> next;
         next.reserve(entries.size());
@@ -522,7 +515,22 @@ struct QtRenderer::Impl {
         parent.children = std::move(next);
     }
 
+    // A node that goes stops hearing from its widgets before they are hidden: hiding a focused
+    // field finishes its edit, and that edit belongs to nothing any more.
+    static void retire(RNode& rn) {
+        rn.token.reset();
+        for (auto& child : rn.children) {
+            if (child)
+                retire(*child);
+        }
+        for (auto* extra : {&rn.rowLabel, &rn.inner}) {
+            if (*extra)
+                retire(**extra);
+        }
+    }
+
     void discard(RNode& rn) {
+        retire(rn);
         QWidget* w = rn.placedWidget();
         if (w != nullptr && w != &container) {
             w->hide();
@@ -575,7 +583,7 @@ struct QtRenderer::Impl {
     QWidget* create(RNode& rn, const Node& n, Axis axis) {
         ++created;
         QWidget* w = nullptr;
-        std::weak_ptr<int> guard = alive;
+        std::weak_ptr<char> guard = rn.token;
         RNode* self = &rn;
         switch (n.kind) {
             case NodeKind::group:
@@ -584,7 +592,7 @@ struct QtRenderer::Impl {
             case NodeKind::hstack: {
                 auto* box = new BoxWidget;
                 auto* layout = new QBoxLayout(
-                    n.kind == NodeKind::vstack ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight,
+                    n.kind == NodeKind::hstack ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom,
                     box);
                 layout->setContentsMargins(0, 0, 0, 0);
                 w = box;
@@ -679,13 +687,20 @@ struct QtRenderer::Impl {
                 layout->addWidget(panel, 1);
                 rn.control = bar;
                 rn.extras = {panel, pages};
-                bar->onActivated = [guard, self](int index) {
+                bar->onActivated = [guard, self, bar](int index) {
                     if (guard.expired())
                         return;
                     const Node& node = self->node();
-                    if (index >= 0 && static_cast<std::size_t>(index) < node.tabs.size()) {
-                        auto binding = node.textBinding;
-                        binding.set(node.tabs[static_cast<std::size_t>(index)].tag);
+                    if (index < 0 || static_cast<std::size_t>(index) >= node.tabs.size())
+                        return;
+                    auto binding = node.textBinding;
+                    binding.set(node.tabs[static_cast<std::size_t>(index)].tag);
+                    // The bar shows the page the selection holds now; the page follows on the
+                    // next evaluation.
+                    const std::string now = binding.get ? binding.get() : std::string();
+                    for (std::size_t i = 0; i < node.tabs.size(); ++i) {
+                        if (node.tabs[i].tag == now)
+                            bar->setSelectedIndex(static_cast<int>(i));
                     }
                 };
                 w = box;
@@ -789,7 +804,7 @@ struct QtRenderer::Impl {
     }
 
     void makeControl(RNode& rn, const Node& n) {
-        std::weak_ptr<int> guard = alive;
+        std::weak_ptr<char> guard = rn.token;
         RNode* self = &rn;
         switch (n.kind) {
             case NodeKind::textField: {
@@ -1060,7 +1075,7 @@ struct QtRenderer::Impl {
         }
         if (n.onTap && !rn.tapInstalled) {
             rn.tapInstalled = true;
-            std::weak_ptr<int> guard = alive;
+            std::weak_ptr<char> guard = rn.token;
             RNode* self = &rn;
             w->installEventFilter(new TapFilter(w, [guard, self] {
                 if (guard.expired())
@@ -1283,7 +1298,7 @@ struct QtRenderer::Impl {
                             (f.v ? Qt::Alignment() : Qt::AlignTop));
         }
         place(rn, layout, flags);
-        std::weak_ptr<int> guard = alive;
+        std::weak_ptr<char> guard = rn.token;
         RNode* self = &rn;
         QMetaObject::invokeMethod(
             area,
@@ -1464,7 +1479,7 @@ struct QtRenderer::Impl {
             static_cast<SeparatorLine*>(line)->setColor(
                 Appearance::named(NamedColor::separator, pal));
         }
-        std::weak_ptr<int> guard = alive;
+        std::weak_ptr<char> guard = rn.token;
         RNode* self = &rn;
         QMetaObject::invokeMethod(
             area,
@@ -1730,7 +1745,7 @@ struct QtRenderer::Impl {
         }
         place(rn, static_cast<QBoxLayout*>(button->layout()), flags);
         updateShortcuts(rn, n, button);
-        std::weak_ptr<int> guard = alive;
+        std::weak_ptr<char> guard = rn.token;
         RNode* self = &rn;
         rn.restyle = [this, guard, self] {
             if (guard.expired() || self->widget == nullptr)
@@ -1787,7 +1802,7 @@ struct QtRenderer::Impl {
                        ((wantSwitch && dynamic_cast<SwitchWidget*>(control)) ||
                         (wantCheckbox && dynamic_cast<QCheckBox*>(control)) ||
                         (!wantSwitch && !wantCheckbox && dynamic_cast<ViewButton*>(control)));
-        std::weak_ptr<int> guard = alive;
+        std::weak_ptr<char> guard = rn.token;
         RNode* self = &rn;
         if (!matches) {
             if (control) {
@@ -2088,7 +2103,7 @@ struct QtRenderer::Impl {
             style = PickerStyle::menu;
         if (style == PickerStyle::inline_)
             style = PickerStyle::radioGroup;
-        std::weak_ptr<int> guard = alive;
+        std::weak_ptr<char> guard = rn.token;
         RNode* self = &rn;
         auto choose = [guard, self](int i) {
             if (guard.expired() || i < 0 || static_cast<std::size_t>(i) >= self->tags.size())
@@ -2247,7 +2262,7 @@ struct QtRenderer::Impl {
                 }
             } else {
                 rn.menu->clear();
-                std::weak_ptr<int> guard = alive;
+                std::weak_ptr<char> guard = rn.token;
                 RNode* self = &rn;
                 for (std::size_t i = 0; i < n.menuItems.size(); ++i) {
                     const MenuItem& item = n.menuItems[i];
@@ -2286,7 +2301,6 @@ QtRenderer::QtRenderer(ViewHost& host, QWidget& container)
 
 QtRenderer::~QtRenderer() {
     impl_->evaluated.cancel();
-    impl_->aliveOwner.reset();
     // The container may get new content: it is left as it was found.
     delete impl_->watcher;
     for (auto& child : impl_->root.children) {

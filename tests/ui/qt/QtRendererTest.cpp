@@ -229,6 +229,26 @@ TEST_F(QtRendererTest, AKeyedListKeepsARowsWidgetsWhenAnEarlierRowIsRemoved) {
     EXPECT_LT(y(third), y(d));
 }
 
+TEST_F(QtRendererTest, ARowRemovedWhileItsFieldIsBeingEditedDropsTheEdit) {
+    QtWindow& window = show([](Service& s) {
+        return List({ForEach<std::string>(
+            s.rows(), [](const std::string& row) { return row; },
+            [&s](const std::string& row) {
+                return IntegerField("Minutes " + row, bind(s.minutes)).frame(Frame::fixed(60));
+            })});
+    });
+    auto* first = find<QLineEdit>(window, "Minutes a");
+    ASSERT_NE(first, nullptr);
+    first->setFocus();
+    first->selectAll();
+    type(first, "7");
+    service.rows = {"b", "c", "d"};
+    turn(window);  // the field goes while it has focus: it finishes editing on its way out
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(service.minutes(), 5) << "a row that is gone writes nothing";
+    EXPECT_EQ(find<QLineEdit>(window, "Minutes a"), nullptr);
+}
+
 TEST_F(QtRendererTest, AnIntegerFieldCommitsWholeNumbersAndDiscardsTheRest) {
     struct Case {
         const char* typed;
