@@ -748,8 +748,11 @@ struct QtRenderer::Impl {
                     }
                 });
                 auto restyle = [guard, self] {
-                    if (!guard.expired() && self->restyle)
-                        self->restyle();
+                    if (guard.expired() || !self->restyle)
+                        return;
+                    // A copy: restyling may replace the node's closure while it runs.
+                    auto fn = self->restyle;
+                    fn();
                 };
                 QObject::connect(button, &QAbstractButton::pressed, button, restyle);
                 QObject::connect(button, &QAbstractButton::released, button, restyle);
@@ -1745,19 +1748,23 @@ struct QtRenderer::Impl {
         }
         place(rn, static_cast<QBoxLayout*>(button->layout()), flags);
         updateShortcuts(rn, n, button);
+        if (rn.restyle) {
+            return;
+        }
         std::weak_ptr<char> guard = rn.token;
         RNode* self = &rn;
         rn.restyle = [this, guard, self] {
             if (guard.expired() || self->widget == nullptr)
                 return;
-            // The row's label turns white only while the row is held down.
-            if (std::holds_alternative<MenuRowStyle>(self->env.buttonStyle)) {
-                Env parentEnv = self->env;
-                const View view = self->view;
-                parentEnv.font = self->env.font;
-                updateButton(*self, view.node(), self->env, self->env);
-                self->widget->update();
-            }
+            // Only a menu row changes while held down: its label turns white.
+            if (!std::holds_alternative<MenuRowStyle>(self->env.buttonStyle))
+                return;
+            const View view = self->view;  // keeps the node while the row is redrawn
+            const Env heldEnv = self->env;
+            Env heldLabelEnv = heldEnv;
+            heldLabelEnv.opacity = 1;
+            updateButton(*self, view.node(), heldEnv, heldLabelEnv);
+            self->widget->update();
         };
     }
 
