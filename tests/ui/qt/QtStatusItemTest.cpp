@@ -3,10 +3,13 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 
 #include "QtUiTest.h"
+#include "ui/qt/Appearance.h"
 #include "ui/qt/QtAlert.h"
 #include "ui/qt/QtPopover.h"
 
@@ -123,22 +126,34 @@ class Panel final : public ViewComponent {
 };
 
 TEST_F(QtTrayTest, APopoverOpensUnderItsAnchorAndShowsItsPanel) {
+    for (const bool dark : {false, true}) {
+        Appearance::apply(dark);
+        QtPopover popover;
+        auto panel = std::make_shared<Panel>();
+        popover.setContent(panel);
+        popover.setTransient(true);
+        const Rect anchor{600, 0, 24, 24};
+        popover.showAt(anchor);
+        EXPECT_TRUE(popover.isShown());
+        EXPECT_TRUE(popover.viewHost()->isShown());
+        const QRect g = popover.widget()->geometry();
+        EXPECT_GE(g.top(), 24) << "under the icon";
+        EXPECT_LT(std::abs(g.center().x() - 612), 3) << "centred on it";
+        const QImage image = savePng(*popover.widget(), dark ? "popover-dark" : "popover-light");
+        EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0) << "rounded corners";
+        popover.close();
+        EXPECT_FALSE(popover.isShown());
+        EXPECT_FALSE(popover.viewHost()->isShown()) << "a closed panel stops its view";
+    }
+}
+
+TEST_F(QtTrayTest, APopoverOverATrayAtTheBottomOpensAboveIt) {
     QtPopover popover;
-    auto panel = std::make_shared<Panel>();
-    popover.setContent(panel);
-    popover.setTransient(true);
-    const Rect anchor{600, 0, 24, 24};
+    popover.setContent(std::make_shared<Panel>());
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const Rect anchor{600, double(screen.bottom() - 24), 24, 24};
     popover.showAt(anchor);
-    EXPECT_TRUE(popover.isShown());
-    EXPECT_TRUE(popover.viewHost()->isShown());
-    const QRect g = popover.widget()->geometry();
-    EXPECT_GE(g.top(), 24) << "under the icon";
-    EXPECT_LT(std::abs(g.center().x() - 612), 3) << "centred on it";
-    const QImage image = savePng(*popover.widget(), "popover");
-    EXPECT_EQ(image.pixelColor(0, 0).alpha(), 0) << "rounded corners";
-    popover.close();
-    EXPECT_FALSE(popover.isShown());
-    EXPECT_FALSE(popover.viewHost()->isShown()) << "a closed panel stops its view";
+    EXPECT_LE(popover.widget()->geometry().bottom(), screen.bottom() - 24);
 }
 
 TEST_F(QtTrayTest, AnAlertAnswersWithItsButtonsAndCheckboxWhileDefaultTimersWait) {
