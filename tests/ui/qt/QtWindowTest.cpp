@@ -2,11 +2,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QFile>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTemporaryDir>
 
 #include "QtUiTest.h"
 #include "platform/UserDefaults.h"
@@ -287,6 +289,23 @@ TEST_F(QtWindowTest, EverySymbolTheViewsUseHasADrawingAndUnknownOnesAPlaceholder
         logged += r.message.find("no.such.symbol") != std::string::npos ? 1 : 0;
     }
     EXPECT_EQ(logged, 1) << "an unknown name is logged once";
+}
+
+TEST_F(QtWindowTest, SymbolsAreReadFromTheFolderTheEnvironmentNames) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    QFile drawing(folder.filePath("test.only.dot.svg"));
+    ASSERT_TRUE(drawing.open(QIODevice::WriteOnly));
+    drawing.write(R"(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 24 24">)"
+                  R"(<circle cx="12" cy="12" r="6" fill="#000"/></svg>)");
+    drawing.close();
+    EXPECT_FALSE(QFile::exists(SymbolSet::directory() + "/test.only.dot.svg"));
+    qputenv("ORVEL_ICONS_DIR", folder.path().toLocal8Bit());
+    EXPECT_EQ(SymbolSet::directory(), folder.path());
+    EXPECT_TRUE(SymbolSet::shared().has("test.only.dot"));
+    qunsetenv("ORVEL_ICONS_DIR");
+    EXPECT_TRUE(QFile::exists(SymbolSet::directory() + "/gear.svg"))
+        << "without it, the build tree's own drawings";
 }
 
 }  // namespace
