@@ -194,11 +194,11 @@ QColor Appearance::material(Material material, const QPalette& p) {
     return panel;
 }
 
-QFont Appearance::font(const Font& spec, std::optional<FontWeight> imposed) {
-    QFont f = spec.monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont)
-                              : QApplication::font();
-    f.setPixelSize(std::max(1, static_cast<int>(std::lround(spec.size))));
-    const std::optional<FontWeight> weight = imposed ? imposed : spec.weight;
+QFont Appearance::font(const Font& wanted, std::optional<FontWeight> imposed) {
+    QFont f = wanted.monospaced ? QFontDatabase::systemFont(QFontDatabase::FixedFont)
+                                : QApplication::font();
+    f.setPixelSize(std::max(1, static_cast<int>(std::lround(wanted.size))));
+    const std::optional<FontWeight> weight = imposed ? imposed : wanted.weight;
     if (weight) {
         static const QFont::Weight weights[] = {
             QFont::ExtraLight, QFont::Thin, QFont::Light,     QFont::Normal, QFont::Medium,
@@ -207,7 +207,7 @@ QFont Appearance::font(const Font& spec, std::optional<FontWeight> imposed) {
     } else {
         f.setWeight(QFont::Normal);
     }
-    f.setItalic(spec.italic);
+    f.setItalic(wanted.italic);
     return f;
 }
 

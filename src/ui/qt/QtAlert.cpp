@@ -31,7 +31,7 @@ class AlertDialog final : public QDialog {
 
 }  // namespace
 
-QtAlert::QtAlert(AlertSpec spec) : spec_(std::move(spec)) {}
+QtAlert::QtAlert(AlertSpec request) : spec_(std::move(request)) {}
 
 QtAlert::~QtAlert() = default;
 

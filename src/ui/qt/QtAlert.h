@@ -18,7 +18,7 @@ namespace orvel::ui {
 // in the main loop's modal mode, so default-mode timers wait while it is up.
 class QtAlert final : public Alert {
   public:
-    explicit QtAlert(AlertSpec spec);
+    explicit QtAlert(AlertSpec request);
     ~QtAlert() override;
 
     const AlertSpec& spec() const override { return spec_; }

@@ -121,47 +121,47 @@ std::unique_ptr<Popover> QtHost::makePopover() {
     return std::make_unique<QtPopover>();
 }
 
-std::shared_ptr<Alert> QtHost::makeAlert(AlertSpec spec) {
-    return std::make_shared<QtAlert>(std::move(spec));
+std::shared_ptr<Alert> QtHost::makeAlert(AlertSpec request) {
+    return std::make_shared<QtAlert>(std::move(request));
 }
 
-std::optional<std::string> QtHost::runSavePanel(const SavePanelSpec& spec) {
+std::optional<std::string> QtHost::runSavePanel(const SavePanelSpec& request) {
     QFileDialog dialog;
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setWindowTitle(QString::fromStdString(spec.title));
-    if (!spec.prompt.empty())
-        dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(spec.prompt));
-    if (!spec.directory.empty())
-        dialog.setDirectory(QString::fromStdString(spec.directory));
-    dialog.setNameFilters(nameFilters(spec.allowedExtensions));
-    if (!spec.allowedExtensions.empty())
-        dialog.setDefaultSuffix(QString::fromStdString(spec.allowedExtensions.front()));
-    if (!spec.nameFieldValue.empty())
-        dialog.selectFile(QString::fromStdString(spec.nameFieldValue));
-    const auto files = runFileDialog(dialog, spec.accessory);
+    dialog.setWindowTitle(QString::fromStdString(request.title));
+    if (!request.prompt.empty())
+        dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(request.prompt));
+    if (!request.directory.empty())
+        dialog.setDirectory(QString::fromStdString(request.directory));
+    dialog.setNameFilters(nameFilters(request.allowedExtensions));
+    if (!request.allowedExtensions.empty())
+        dialog.setDefaultSuffix(QString::fromStdString(request.allowedExtensions.front()));
+    if (!request.nameFieldValue.empty())
+        dialog.selectFile(QString::fromStdString(request.nameFieldValue));
+    const auto files = runFileDialog(dialog, request.accessory);
     if (!files || files->isEmpty()) {
         return std::nullopt;
     }
     return files->front().toStdString();
 }
 
-std::optional<std::vector<std::string>> QtHost::runOpenPanel(const OpenPanelSpec& spec) {
+std::optional<std::vector<std::string>> QtHost::runOpenPanel(const OpenPanelSpec& request) {
     QFileDialog dialog;
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    if (spec.canChooseDirectories && !spec.canChooseFiles) {
+    if (request.canChooseDirectories && !request.canChooseFiles) {
         dialog.setFileMode(QFileDialog::Directory);
     } else {
-        dialog.setFileMode(spec.allowsMultipleSelection ? QFileDialog::ExistingFiles
-                                                        : QFileDialog::ExistingFile);
+        dialog.setFileMode(request.allowsMultipleSelection ? QFileDialog::ExistingFiles
+                                                           : QFileDialog::ExistingFile);
     }
-    dialog.setWindowTitle(QString::fromStdString(spec.title));
-    if (!spec.prompt.empty())
-        dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(spec.prompt));
-    if (!spec.directory.empty())
-        dialog.setDirectory(QString::fromStdString(spec.directory));
-    dialog.setNameFilters(nameFilters(spec.allowedExtensions));
-    const auto files = runFileDialog(dialog, spec.accessory);
+    dialog.setWindowTitle(QString::fromStdString(request.title));
+    if (!request.prompt.empty())
+        dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(request.prompt));
+    if (!request.directory.empty())
+        dialog.setDirectory(QString::fromStdString(request.directory));
+    dialog.setNameFilters(nameFilters(request.allowedExtensions));
+    const auto files = runFileDialog(dialog, request.accessory);
     if (!files) {
         return std::nullopt;
     }

@@ -347,8 +347,8 @@ struct QtRenderer::Impl {
 
     // Fonts are few and asked for often.
     const QFont& fontOf(const Env& env) {
-        for (const auto& [spec, font] : fonts) {
-            if (spec.first == env.font && spec.second == env.imposedWeight)
+        for (const auto& [key, font] : fonts) {
+            if (key.first == env.font && key.second == env.imposedWeight)
                 return font;
         }
         fonts.emplace_back(std::make_pair(env.font, env.imposedWeight),

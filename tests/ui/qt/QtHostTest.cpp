@@ -299,11 +299,11 @@ TEST_F(QtHostTest, ASavePanelShowsItsTitlePromptTypesAndAccessory) {
             }
         },
         TimerMode::Common);
-    SavePanelSpec spec{
+    SavePanelSpec request{
         "Export Settings",          "Export", "", "Orvel Settings.orvelconfig", {"orvelconfig"},
         folder.path().toStdString()};
-    spec.accessory = accessory;
-    const auto path = host().runSavePanel(spec);
+    request.accessory = accessory;
+    const auto path = host().runSavePanel(request);
     EXPECT_EQ(path, target.toStdString());
     EXPECT_EQ(seenTitle, "Export Settings");
     EXPECT_EQ(seenAccept, "Export");
@@ -348,12 +348,12 @@ TEST_F(QtHostTest, AnOpenPanelChoosesFilesOrFoldersAndCancelsWithNothing) {
                 }
             },
             TimerMode::Common);
-        OpenPanelSpec spec;
-        spec.title = "Import Settings";
-        spec.directory = folder.path().toStdString();
-        spec.canChooseFiles = !c.directories;
-        spec.canChooseDirectories = c.directories;
-        const auto chosen = host().runOpenPanel(spec);
+        OpenPanelSpec request;
+        request.title = "Import Settings";
+        request.directory = folder.path().toStdString();
+        request.canChooseFiles = !c.directories;
+        request.canChooseDirectories = c.directories;
+        const auto chosen = host().runOpenPanel(request);
         EXPECT_EQ(seenMode, c.mode);
         if (c.choose.isEmpty()) {
             EXPECT_EQ(chosen, std::nullopt);

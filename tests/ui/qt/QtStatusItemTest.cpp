@@ -157,12 +157,12 @@ TEST_F(QtTrayTest, APopoverOverATrayAtTheBottomOpensAboveIt) {
 }
 
 TEST_F(QtTrayTest, AnAlertAnswersWithItsButtonsAndCheckboxWhileDefaultTimersWait) {
-    AlertSpec spec{AlertStyle::warning,
-                   "Keep the built-in keyboard disabled?",
-                   "It comes back on by itself when the session ends.",
-                   {"Keep Disabled (3)", "Turn Back On"}};
-    spec.checkbox = std::make_pair(std::string("Don't ask again"), false);
-    auto alert = std::make_shared<QtAlert>(spec);
+    AlertSpec request{AlertStyle::warning,
+                      "Keep the built-in keyboard disabled?",
+                      "It comes back on by itself when the session ends.",
+                      {"Keep Disabled (3)", "Turn Back On"}};
+    request.checkbox = std::make_pair(std::string("Don't ask again"), false);
+    auto alert = std::make_shared<QtAlert>(request);
     bool defaultFired = false;
     Timer held = loop().after(0, [&] { defaultFired = true; });
     std::weak_ptr<QtAlert> weak = alert;
@@ -185,9 +185,10 @@ TEST_F(QtTrayTest, AnAlertAnswersWithItsButtonsAndCheckboxWhileDefaultTimersWait
 }
 
 TEST_F(QtTrayTest, AnAlertsSecureFieldHandsBackWhatWasTyped) {
-    AlertSpec spec{AlertStyle::informational, "Seal the settings file", "", {"Export", "Cancel"}};
-    spec.secureFieldPlaceholder = "Passphrase";
-    auto alert = std::make_shared<QtAlert>(spec);
+    AlertSpec request{
+        AlertStyle::informational, "Seal the settings file", "", {"Export", "Cancel"}};
+    request.secureFieldPlaceholder = "Passphrase";
+    auto alert = std::make_shared<QtAlert>(request);
     std::weak_ptr<QtAlert> weak = alert;
     Timer answer = loop().after(
         0,
