@@ -100,7 +100,7 @@ void QtPopover::show(StatusItem& anchor) {
 void QtPopover::showAt(const Rect& anchor) {
     QSize size = panel_->size();
     if (width_ <= 0 || height_ <= 0) {
-        panel_->adjustSize();
+        panel_->resize(panel_->sizeHint());
         size = panel_->size();
     }
     const QPoint centre(static_cast<int>(anchor.x + anchor.width / 2),

@@ -174,13 +174,19 @@ void QtWindow::setLevel(WindowLevel level) {
     applyFlags();
 }
 
+void QtWindow::fitToContent() {
+    // The content's own size: adjustSize() would give windows that can grow at least 200×100.
+    frame_->layout()->activate();
+    frame_->resize(frame_->sizeHint().expandedTo(frame_->minimumSizeHint()));
+}
+
 void QtWindow::center() {
     QScreen* screen = QGuiApplication::primaryScreen();
     if (screen == nullptr) {
         return;
     }
     if (!sized_) {
-        frame_->adjustSize();
+        fitToContent();
         sized_ = true;
         applyResizable();
     }
@@ -225,7 +231,7 @@ void QtWindow::makeKeyAndOrderFront() {
     const bool wasVisible = frame_->isVisible();
     if (!sized_) {
         // A window nobody sized fits its content.
-        frame_->adjustSize();
+        fitToContent();
         sized_ = true;
         applyResizable();
     }

@@ -53,6 +53,7 @@ class QtWindow final : public Window {
     void frameChanged();
     void applyFlags();
     void applyResizable();
+    void fitToContent();
 
     QtHost& host_;
     std::unique_ptr<Frame> frame_;

@@ -281,7 +281,7 @@ TEST_F(QtRendererTest, AMenuRowShowsTheAccentOnlyWhileHeldDown) {
     QtWindow& window = show([&chosen](Service&) {
         return VStack(HAlign::leading, 0,
                       {Button(HStack({Image("checkmark"), Text("Keep awake"), Spacer(),
-                                      TextVerbatim("⌘K").foregroundStyle(Hierarchy::tertiary)}),
+                                      TextVerbatim("Ctrl+K").foregroundStyle(Hierarchy::tertiary)}),
                               [&chosen] { ++chosen; })
                            .buttonStyle(MenuRowStyle{0, 1.0})})
             .padding(kEdgeVertical, 5)
