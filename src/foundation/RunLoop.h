@@ -139,7 +139,7 @@ class RunLoop {
     bool hasFdWatches() const;
     // For loops that wait in another event system: the watched descriptors with the events
     // asked for (one entry per descriptor, events merged), and the delivery of events that
-    // arrived on one of them to every watch on it.
+    // arrived on one of them (each watch on it gets what it asked for, and every hang-up).
     struct WatchedFd {
         int fd = -1;
         unsigned events = 0;
