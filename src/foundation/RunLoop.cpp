@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -209,6 +210,35 @@ class FdWatchSet {
     }
 
     bool empty() const { return records_.empty(); }
+
+    std::vector<RunLoop::WatchedFd> watched() const {
+        std::vector<RunLoop::WatchedFd> out;
+        for (const auto& r : records_) {
+            auto it = std::find_if(out.begin(), out.end(),
+                                   [&](const RunLoop::WatchedFd& w) { return w.fd == r->fd; });
+            if (it == out.end()) {
+                out.push_back(RunLoop::WatchedFd{r->fd, r->events});
+            } else {
+                it->events |= r->events;
+            }
+        }
+        return out;
+    }
+
+    void dispatch(int fd, unsigned events) {
+        const std::vector<std::shared_ptr<FdWatchRecord>> watched = records_;
+        for (const auto& r : watched) {
+            // Hang-ups go to every watch; readiness only to the watches that asked for it.
+            const unsigned relevant = events & (r->events | kFdHangUp);
+            if (r->fd != fd || !r->active || relevant == 0) {
+                continue;
+            }
+            auto fn = r->fn;
+            if (fn) {
+                fn(relevant);
+            }
+        }
+    }
 
     void poll(double timeoutSeconds, int wakeFd) {
         std::vector<pollfd> fds;
@@ -424,6 +454,14 @@ void RunLoop::pollDescriptors(double timeoutSeconds, int wakeFd) {
 
 bool RunLoop::hasFdWatches() const {
     return !fds_->empty();
+}
+
+std::vector<RunLoop::WatchedFd> RunLoop::watchedFds() const {
+    return fds_->watched();
+}
+
+void RunLoop::dispatchFd(int fd, unsigned events) {
+    fds_->dispatch(fd, events);
 }
 
 }  // namespace orvel

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "foundation/Date.h"
 
@@ -136,6 +137,16 @@ class RunLoop {
     // timeoutSeconds (0: do not wait, negative: wait indefinitely), also waking on wakeFd.
     void pollDescriptors(double timeoutSeconds, int wakeFd);
     bool hasFdWatches() const;
+    // For loops that wait in another event system: the watched descriptors with the events
+    // asked for (one entry per descriptor, events merged), and the delivery of events that
+    // arrived on one of them (each watch on it gets what it asked for, and every hang-up).
+    struct WatchedFd {
+        int fd = -1;
+        unsigned events = 0;
+        bool operator==(const WatchedFd&) const = default;
+    };
+    std::vector<WatchedFd> watchedFds() const;
+    void dispatchFd(int fd, unsigned events);
 
     // Told when a timer or descriptor watch is added, removed or changed, for loops that mirror
     // them into another event system.

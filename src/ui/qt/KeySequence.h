@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QKeySequence>
+
+#include "ui/Types.h"
+
+namespace orvel::ui {
+
+// The Qt key sequence of a key equivalent: Command is Ctrl, Option is Alt and Control is Meta
+// on this desktop. `alternate` gives the keypad Enter for "return".
+QKeySequence keySequence(const KeyboardShortcut& shortcut, bool alternate = false);
+
+}  // namespace orvel::ui

@@ -1,0 +1,203 @@
+#include "ui/qt/QtHost.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QScreen>
+
+#include "foundation/RunLoop.h"
+#include "ui/ViewHost.h"
+#include "ui/qt/Appearance.h"
+#include "ui/qt/KeySequence.h"
+#include "ui/qt/QtAlert.h"
+#include "ui/qt/QtPopover.h"
+#include "ui/qt/QtRenderer.h"
+#include "ui/qt/QtStatusItem.h"
+#include "ui/qt/QtWindow.h"
+
+namespace orvel::ui {
+
+namespace {
+
+QStringList nameFilters(const std::vector<std::string>& extensions) {
+    if (extensions.empty()) {
+        return {};
+    }
+    QStringList patterns;
+    for (const auto& extension : extensions) {
+        patterns << "*." + QString::fromStdString(extension);
+    }
+    return {patterns.join(' ')};
+}
+
+// Runs a file dialog in the main loop's modal mode, with an accessory view under its controls.
+std::optional<QStringList> runFileDialog(QFileDialog& dialog,
+                                         const std::shared_ptr<ViewComponent>& accessory) {
+    std::unique_ptr<ViewHost> view;
+    std::unique_ptr<QtRenderer> renderer;
+    if (accessory) {
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+            auto* area = new QWidget;
+            view = std::make_unique<ViewHost>(accessory);
+            renderer = std::make_unique<QtRenderer>(*view, *area);
+            grid->addWidget(area, grid->rowCount(), 0, 1, grid->columnCount());
+        }
+    }
+    std::optional<int> result;
+    QObject::connect(&dialog, &QDialog::finished, &dialog, [&result](int code) { result = code; });
+    dialog.setWindowModality(Qt::ApplicationModal);
+    dialog.show();
+    if (view)
+        view->setShown(true);
+    RunLoop::main().runModal([&result] { return result.has_value(); });
+    if (view)
+        view->setShown(false);
+    renderer.reset();
+    if (result != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles();
+}
+
+template <class Target>
+void addItems(Target& target, const std::vector<MenuBarItem>& items) {
+    for (const MenuBarItem& item : items) {
+        if (item.separator) {
+            target.addSeparator();
+            continue;
+        }
+        const QString title = QString::fromStdString(item.title);
+        if (!item.submenu.empty()) {
+            QMenu* menu = target.addMenu(title);
+            menu->setEnabled(item.enabled);
+            addItems(*menu, item.submenu);
+            continue;
+        }
+        QAction* action = target.addAction(title);
+        action->setEnabled(item.enabled && static_cast<bool>(item.action));
+        if (item.keyEquivalent) {
+            action->setShortcut(keySequence(*item.keyEquivalent));
+        }
+        auto fn = item.action;
+        QObject::connect(action, &QAction::triggered, action, [fn] {
+            if (fn)
+                fn();
+        });
+    }
+}
+
+}  // namespace
+
+// Host -----------------------------------------------------------------------------------------
+
+QtHost::QtHost() = default;
+QtHost::~QtHost() = default;
+
+void QtHost::windowCreated(QtWindow* window) {
+    windows_.push_back(window);
+}
+
+void QtHost::windowDestroyed(QtWindow* window) {
+    std::erase(windows_, window);
+    if (key_ == window) {
+        key_ = nullptr;
+    }
+}
+
+std::unique_ptr<Window> QtHost::makeWindow() {
+    return std::make_unique<QtWindow>(*this);
+}
+
+std::unique_ptr<StatusItem> QtHost::makeStatusItem() {
+    return std::make_unique<QtStatusItem>();
+}
+
+std::unique_ptr<Popover> QtHost::makePopover() {
+    return std::make_unique<QtPopover>();
+}
+
+std::shared_ptr<Alert> QtHost::makeAlert(AlertSpec request) {
+    return std::make_shared<QtAlert>(std::move(request));
+}
+
+std::optional<std::string> QtHost::runSavePanel(const SavePanelSpec& request) {
+    QFileDialog dialog;
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setWindowTitle(QString::fromStdString(request.title));
+    if (!request.prompt.empty())
+        dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(request.prompt));
+    if (!request.directory.empty())
+        dialog.setDirectory(QString::fromStdString(request.directory));
+    dialog.setNameFilters(nameFilters(request.allowedExtensions));
+    if (!request.allowedExtensions.empty())
+        dialog.setDefaultSuffix(QString::fromStdString(request.allowedExtensions.front()));
+    if (!request.nameFieldValue.empty())
+        dialog.selectFile(QString::fromStdString(request.nameFieldValue));
+    const auto files = runFileDialog(dialog, request.accessory);
+    if (!files || files->isEmpty()) {
+        return std::nullopt;
+    }
+    return files->front().toStdString();
+}
+
+std::optional<std::vector<std::string>> QtHost::runOpenPanel(const OpenPanelSpec& request) {
+    QFileDialog dialog;
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (request.canChooseDirectories && !request.canChooseFiles) {
+        dialog.setFileMode(QFileDialog::Directory);
+    } else {
+        dialog.setFileMode(request.allowsMultipleSelection ? QFileDialog::ExistingFiles
+                                                           : QFileDialog::ExistingFile);
+    }
+    dialog.setWindowTitle(QString::fromStdString(request.title));
+    if (!request.prompt.empty())
+        dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(request.prompt));
+    if (!request.directory.empty())
+        dialog.setDirectory(QString::fromStdString(request.directory));
+    dialog.setNameFilters(nameFilters(request.allowedExtensions));
+    const auto files = runFileDialog(dialog, request.accessory);
+    if (!files) {
+        return std::nullopt;
+    }
+    std::vector<std::string> paths;
+    for (const QString& file : *files) {
+        paths.push_back(file.toStdString());
+    }
+    return paths;
+}
+
+void QtHost::setMainMenu(std::vector<MenuBarItem> menus) {
+    menus_ = std::move(menus);
+    for (QtWindow* window : windows_) {
+        window->installMenuBar();
+    }
+}
+
+void QtHost::fillMenu(QMenuBar& bar, const std::vector<MenuBarItem>& items) {
+    addItems(bar, items);
+}
+
+void QtHost::fillMenu(QMenu& menu, const std::vector<MenuBarItem>& items) {
+    addItems(menu, items);
+}
+
+std::optional<Rect> QtHost::mainScreenVisibleFrame() const {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return std::nullopt;
+    }
+    const QRect g = screen->availableGeometry();
+    return Rect{double(g.x()), double(g.y()), double(g.width()), double(g.height())};
+}
+
+bool QtHost::isDarkAppearance() const {
+    return Appearance::isDark(QApplication::palette());
+}
+
+}  // namespace orvel::ui

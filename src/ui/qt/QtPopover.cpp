@@ -1,0 +1,147 @@
+#include "ui/qt/QtPopover.h"
+
+#include <QGuiApplication>
+#include <QHideEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include "ui/qt/Appearance.h"
+#include "ui/qt/QtRenderer.h"
+
+namespace orvel::ui {
+
+namespace {
+constexpr int kRadius = 10;
+constexpr int kGap = 4;
+}  // namespace
+
+class QtPopover::Panel final : public QWidget {
+  public:
+    explicit Panel(QtPopover& owner) : owner_(owner) { setAttribute(Qt::WA_TranslucentBackground); }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QPalette& pal = palette();
+        const bool dark = Appearance::isDark(pal);
+        QPainterPath outline;
+        outline.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kRadius, kRadius);
+        QColor fill = Appearance::material(Material::popover, pal);
+        fill.setAlpha(252);
+        p.fillPath(outline, fill);
+        p.strokePath(outline, QPen(dark ? QColor(255, 255, 255, 40) : QColor(0, 0, 0, 50), 1));
+    }
+    void hideEvent(QHideEvent* event) override {
+        QWidget::hideEvent(event);
+        // A popup closes by itself on a click elsewhere; the view hears of it here.
+        owner_.hidden();
+    }
+
+  private:
+    QtPopover& owner_;
+};
+
+QtPopover::QtPopover() : panel_(std::make_unique<Panel>(*this)) {
+    auto* layout = new QVBoxLayout(panel_.get());
+    layout->setContentsMargins(1, 1, 1, 1);
+    content_ = new QWidget;
+    layout->addWidget(content_);
+    setTransient(false);
+}
+
+QtPopover::~QtPopover() {
+    renderer_.reset();
+    view_.reset();
+}
+
+QWidget* QtPopover::widget() const {
+    return panel_.get();
+}
+
+void QtPopover::setContent(std::shared_ptr<ViewComponent> content) {
+    renderer_.reset();
+    view_.reset();
+    if (!content) {
+        return;
+    }
+    view_ = std::make_unique<ViewHost>(std::move(content));
+    renderer_ = std::make_unique<QtRenderer>(*view_, *content_);
+    if (panel_->isVisible()) {
+        view_->setShown(true);
+    }
+}
+
+void QtPopover::setContentSize(double width, double height) {
+    width_ = width;
+    height_ = height;
+    panel_->resize(static_cast<int>(width) + 2, static_cast<int>(height) + 2);
+}
+
+void QtPopover::setTransient(bool transient) {
+    transient_ = transient;
+    const Qt::WindowFlags flags =
+        (transient ? Qt::Popup : Qt::Tool) | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint;
+    if (panel_->windowFlags() != flags) {
+        const bool shown = panel_->isVisible();
+        panel_->setWindowFlags(flags);
+        if (shown)
+            panel_->show();
+    }
+}
+
+void QtPopover::show(StatusItem& anchor) {
+    showAt(anchor.anchorRect());
+}
+
+void QtPopover::showAt(const Rect& anchor) {
+    QSize size = panel_->size();
+    if (width_ <= 0 || height_ <= 0) {
+        panel_->resize(panel_->sizeHint());
+        size = panel_->size();
+    }
+    const QPoint centre(static_cast<int>(anchor.x + anchor.width / 2),
+                        static_cast<int>(anchor.y + anchor.height / 2));
+    QScreen* screen = QGuiApplication::screenAt(centre);
+    if (screen == nullptr)
+        screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1920, 1080);
+    int x = centre.x() - size.width() / 2;
+    // Under a tray at the top of the screen, over one at the bottom.
+    int y = static_cast<int>(anchor.y + anchor.height) + kGap;
+    if (y + size.height() > area.bottom()) {
+        y = static_cast<int>(anchor.y) - kGap - size.height();
+    }
+    x = std::clamp(x, area.left() + kGap,
+                   std::max(area.left() + kGap, area.right() - size.width() - kGap));
+    y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() - size.height()));
+    panel_->move(x, y);
+    panel_->show();
+    panel_->raise();
+    if (view_) {
+        view_->setShown(true);
+    }
+}
+
+void QtPopover::close() {
+    panel_->hide();
+}
+
+void QtPopover::hidden() {
+    if (view_) {
+        view_->setShown(false);
+    }
+}
+
+bool QtPopover::isShown() const {
+    return panel_->isVisible();
+}
+
+void QtPopover::makeKey() {
+    panel_->activateWindow();
+}
+
+}  // namespace orvel::ui

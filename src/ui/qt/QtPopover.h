@@ -1,0 +1,48 @@
+#pragma once
+
+#include <memory>
+
+#include "ui/Host.h"
+#include "ui/ViewHost.h"
+
+class QWidget;
+
+namespace orvel::ui {
+
+class QtRenderer;
+
+// A borderless panel that opens under (or over) the tray icon, or at the pointer when the tray
+// does not tell where it is. A transient one closes when the user clicks elsewhere.
+class QtPopover final : public Popover {
+  public:
+    QtPopover();
+    ~QtPopover() override;
+
+    void setContent(std::shared_ptr<ViewComponent> content) override;
+    bool hasContent() const override { return view_ != nullptr; }
+    void setContentSize(double width, double height) override;
+    void setTransient(bool transient) override;
+    void show(StatusItem& anchor) override;
+    void close() override;
+    bool isShown() const override;
+    void makeKey() override;
+
+    // Shows the panel at a place on screen (anchor rect) — what show() does with the item's.
+    void showAt(const Rect& anchor);
+    QWidget* widget() const;
+    ViewHost* viewHost() const { return view_.get(); }
+
+  private:
+    class Panel;
+    friend class Panel;
+    void hidden();
+
+    std::unique_ptr<Panel> panel_;
+    QWidget* content_ = nullptr;
+    std::unique_ptr<ViewHost> view_;
+    std::unique_ptr<QtRenderer> renderer_;
+    bool transient_ = false;
+    double width_ = 0, height_ = 0;
+};
+
+}  // namespace orvel::ui

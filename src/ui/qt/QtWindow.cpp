@@ -1,0 +1,299 @@
+#include "ui/qt/QtWindow.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QMenuBar>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWidget>
+
+#include <sstream>
+
+#include "platform/Platform.h"
+#include "platform/UserDefaults.h"
+#include "ui/qt/QtHost.h"
+#include "ui/qt/QtRenderer.h"
+
+namespace orvel::ui {
+
+namespace {
+
+std::string frameKey(const std::string& name) {
+    return "NSWindow Frame " + name;
+}
+
+}  // namespace
+
+class QtWindow::Frame final : public QWidget {
+  public:
+    explicit Frame(QtWindow& owner) : owner_(owner) {}
+
+  protected:
+    void closeEvent(QCloseEvent* event) override {
+        // The window manager's close button hides the window like close() does.
+        event->ignore();
+        owner_.userClosed();
+    }
+    void moveEvent(QMoveEvent* event) override {
+        QWidget::moveEvent(event);
+        owner_.frameChanged();
+    }
+    void resizeEvent(QResizeEvent* event) override {
+        QWidget::resizeEvent(event);
+        owner_.frameChanged();
+    }
+
+  private:
+    QtWindow& owner_;
+};
+
+QtWindow::QtWindow(QtHost& host) : host_(host), frame_(std::make_unique<Frame>(*this)) {
+    frame_->setAttribute(Qt::WA_DeleteOnClose, false);
+    frame_->setAutoFillBackground(true);
+    auto* layout = new QVBoxLayout(frame_.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    contentArea_ = new QWidget;
+    layout->addWidget(contentArea_, 1);
+    host_.windowCreated(this);
+    applyFlags();
+    installMenuBar();
+}
+
+QtWindow::~QtWindow() {
+    host_.windowDestroyed(this);
+    // The renderer goes before the view it draws, and both before the widgets.
+    renderer_.reset();
+    view_.reset();
+}
+
+QWidget* QtWindow::widget() const {
+    return frame_.get();
+}
+
+void QtWindow::setTitle(std::string title) {
+    frame_->setWindowTitle(QString::fromStdString(title));
+}
+
+std::string QtWindow::title() const {
+    return frame_->windowTitle().toStdString();
+}
+
+void QtWindow::setStyle(unsigned style) {
+    style_ = style;
+    applyFlags();
+}
+
+void QtWindow::applyFlags() {
+    const bool shown = frame_->isVisible();
+    Qt::WindowFlags flags = Qt::Window;
+    const bool accessory = host_.application().activationPolicy() != ActivationPolicy::regular;
+    if (accessory) {
+        flags = Qt::Tool;  // no task-bar entry: the tray icon is the application's face
+    }
+    if (style_ & kWindowTitled) {
+        flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint;
+        if (style_ & kWindowClosable)
+            flags |= Qt::WindowCloseButtonHint;
+        if (style_ & kWindowMiniaturizable)
+            flags |= Qt::WindowMinimizeButtonHint;
+        if (style_ & kWindowResizable)
+            flags |= Qt::WindowMaximizeButtonHint;
+    } else {
+        flags |= Qt::FramelessWindowHint;
+    }
+    if (level_ == WindowLevel::floating) {
+        flags |= Qt::WindowStaysOnTopHint;
+    }
+    if (frame_->windowFlags() != flags) {
+        frame_->setWindowFlags(flags);
+        if (shown) {
+            frame_->show();
+        }
+    }
+    applyResizable();
+}
+
+void QtWindow::applyResizable() {
+    if (style_ & kWindowResizable) {
+        frame_->setMinimumSize(0, 0);
+        frame_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    } else if (sized_) {
+        frame_->setFixedSize(frame_->size());
+    }
+}
+
+void QtWindow::applyPolicy() {
+    applyFlags();
+    installMenuBar();
+}
+
+void QtWindow::setContent(std::shared_ptr<ViewComponent> content) {
+    renderer_.reset();
+    view_.reset();
+    if (!content) {
+        return;
+    }
+    view_ = std::make_unique<ViewHost>(std::move(content));
+    renderer_ = std::make_unique<QtRenderer>(*view_, *contentArea_);
+    if (frame_->isVisible()) {
+        view_->setShown(true);
+    }
+}
+
+std::shared_ptr<ViewComponent> QtWindow::content() const {
+    return view_ ? view_->root() : nullptr;
+}
+
+void QtWindow::setContentSize(double width, double height) {
+    sized_ = true;
+    const int extra =
+        menuBar_ && menuBar_->isVisibleTo(frame_.get()) ? menuBar_->sizeHint().height() : 0;
+    if (!(style_ & kWindowResizable)) {
+        frame_->setMinimumSize(0, 0);
+        frame_->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    }
+    frame_->resize(static_cast<int>(width), static_cast<int>(height) + extra);
+    applyResizable();
+}
+
+void QtWindow::setContentMinSize(double width, double height) {
+    contentArea_->setMinimumSize(static_cast<int>(width), static_cast<int>(height));
+}
+
+void QtWindow::setContentMaxSize(double width, double height) {
+    const auto clamp = [](double v) {
+        return static_cast<int>(std::min<double>(v, QWIDGETSIZE_MAX));
+    };
+    contentArea_->setMaximumSize(clamp(width), clamp(height));
+}
+
+void QtWindow::setLevel(WindowLevel level) {
+    level_ = level;
+    applyFlags();
+}
+
+void QtWindow::fitToContent() {
+    // The content's own size: adjustSize() would give windows that can grow at least 200×100.
+    frame_->layout()->activate();
+    frame_->resize(frame_->sizeHint().expandedTo(frame_->minimumSizeHint()));
+}
+
+void QtWindow::center() {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return;
+    }
+    if (!sized_) {
+        fitToContent();
+        sized_ = true;
+        applyResizable();
+    }
+    QRect geometry = frame_->frameGeometry();
+    geometry.moveCenter(screen->availableGeometry().center());
+    frame_->move(geometry.topLeft());
+}
+
+void QtWindow::setFrameAutosaveName(std::string name) {
+    autosaveName_ = std::move(name);
+    if (autosaveName_.empty() || !Platform::isInstalled()) {
+        return;
+    }
+    const auto saved = Platform::current().userDefaults().stringForKey(frameKey(autosaveName_));
+    if (!saved) {
+        return;
+    }
+    std::istringstream in(*saved);
+    int x = 0, y = 0, w = 0, h = 0;
+    if (in >> x >> y >> w >> h && w > 0 && h > 0) {
+        restoring_ = true;
+        frame_->setGeometry(x, y, w, h);
+        restoring_ = false;
+        sized_ = true;
+    }
+}
+
+void QtWindow::frameChanged() {
+    if (autosaveName_.empty() || restoring_ || !frame_->isVisible() || !Platform::isInstalled()) {
+        return;
+    }
+    const QRect g = frame_->geometry();
+    const std::string value = std::to_string(g.x()) + " " + std::to_string(g.y()) + " " +
+                              std::to_string(g.width()) + " " + std::to_string(g.height());
+    UserDefaults& defaults = Platform::current().userDefaults();
+    if (defaults.stringForKey(frameKey(autosaveName_)) != value) {
+        defaults.setString(frameKey(autosaveName_), value);
+    }
+}
+
+void QtWindow::makeKeyAndOrderFront() {
+    const bool wasVisible = frame_->isVisible();
+    if (!sized_) {
+        // A window nobody sized fits its content.
+        fitToContent();
+        sized_ = true;
+        applyResizable();
+    }
+    frame_->show();
+    frame_->raise();
+    frame_->activateWindow();
+    host_.setKeyWindow(this);
+    if (view_) {
+        view_->setShown(true);
+    }
+    if (!wasVisible) {
+        frameChanged();
+    }
+}
+
+void QtWindow::close() {
+    if (!frame_->isVisible()) {
+        return;
+    }
+    frame_->hide();
+    if (host_.keyWindow() == this) {
+        host_.setKeyWindow(nullptr);
+    }
+    if (view_) {
+        view_->setShown(false);
+    }
+    if (onClose) {
+        auto handler = onClose;
+        handler();
+    }
+}
+
+void QtWindow::userClosed() {
+    if (style_ & kWindowClosable) {
+        close();
+    }
+}
+
+bool QtWindow::isVisible() const {
+    return frame_->isVisible();
+}
+
+bool QtWindow::isKey() const {
+    return frame_->isVisible() && (host_.keyWindow() == this || frame_->isActiveWindow());
+}
+
+void QtWindow::installMenuBar() {
+    const bool wanted = host_.application().activationPolicy() == ActivationPolicy::regular &&
+                        (style_ & kWindowTitled) && !host_.mainMenu().empty();
+    if (!wanted) {
+        if (menuBar_) {
+            menuBar_->hide();
+        }
+        return;
+    }
+    if (menuBar_ == nullptr) {
+        menuBar_ = new QMenuBar(frame_.get());
+        static_cast<QVBoxLayout*>(frame_->layout())->insertWidget(0, menuBar_);
+    }
+    menuBar_->clear();
+    QtHost::fillMenu(*menuBar_, host_.mainMenu());
+    menuBar_->show();
+}
+
+}  // namespace orvel::ui

@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "ui/Types.h"
+
+namespace orvel::ui {
+
+// A row of mutually exclusive segments in one rounded frame; the chosen one is filled with the
+// accent. No segment is chosen when the selection matches none.
+class SegmentedControl final : public QWidget {
+    Q_OBJECT
+
+  public:
+    struct Segment {
+        QString title;
+        std::string symbol;  // drawn before the title, in the title's colour
+        bool enabled = true;
+        bool operator==(const Segment&) const = default;
+    };
+
+    explicit SegmentedControl(QWidget* parent = nullptr);
+
+    void setSegments(std::vector<Segment> segments);
+    void setSelectedIndex(int index);
+    int selectedIndex() const { return selected_; }
+    void setControlSize(ControlSize size);
+    // Called when the user picks a segment.
+    std::function<void(int)> onActivated;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    int segmentAt(QPoint point) const;
+    QRectF segmentRect(int index) const;
+    int segmentWidth(int index) const;
+
+    std::vector<Segment> segments_;
+    int selected_ = -1;
+    int pressed_ = -1;
+    ControlSize size_ = ControlSize::regular;
+};
+
+}  // namespace orvel::ui

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+
+#include "ui/Types.h"
+
+namespace orvel::ui {
+
+// The small up-and-down arrows of a stepper; the upper half steps up, the lower half down.
+class StepperArrows final : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit StepperArrows(QWidget* parent = nullptr);
+
+    void setLimits(bool canStepUp, bool canStepDown);
+    void setControlSize(ControlSize size);
+    // +1 or -1.
+    std::function<void(int)> onStep;
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+  private:
+    void step(int direction);
+    bool up_ = true, down_ = true;
+    int pressed_ = 0;
+    ControlSize size_ = ControlSize::regular;
+};
+
+}  // namespace orvel::ui

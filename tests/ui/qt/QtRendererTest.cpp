@@ -1,0 +1,420 @@
+#include "ui/qt/QtRenderer.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontInfo>
+#include <QGraphicsOpacityEffect>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QRadioButton>
+
+#include "QtUiTest.h"
+#include "foundation/Published.h"
+#include "ui/qt/Appearance.h"
+#include "ui/qt/QtWindow.h"
+#include "ui/qt/SegmentedControl.h"
+#include "ui/qt/SwitchWidget.h"
+#include "ui/qt/ViewButton.h"
+
+namespace orvel::ui {
+namespace {
+
+// A service the views show and edit, as the program's own services are.
+class Service final : public ObservableObject {
+  public:
+    Published<std::string> name{*this, "Orvel"};
+    Published<bool> awake{*this, false};
+    Published<std::vector<std::string>> rows{*this, {"a", "b", "c", "d"}};
+    Published<std::int64_t> minutes{*this, 5};
+};
+
+template <class T>
+Binding<T> bind(Published<T>& value) {
+    return Binding<T>{[&value] { return value(); }, [&value](const T& v) { value = v; }};
+}
+
+class ServiceView final : public ViewComponent {
+  public:
+    ServiceView(Service& service, std::function<View(Service&)> make)
+        : service_(service), make_(std::move(make)) {}
+    View body() override { return make_(service_); }
+    std::vector<ObservableObject*> observedObjects() override { return {&service_}; }
+
+  private:
+    Service& service_;
+    std::function<View(Service&)> make_;
+};
+
+class QtRendererTest : public test::QtUiTest {
+  protected:
+    QtWindow& show(std::function<View(Service&)> make) {
+        window_ = host().makeWindow();
+        window_->setTitle("Test");
+        window_->setContent(std::make_shared<ServiceView>(service, std::move(make)));
+        window_->makeKeyAndOrderFront();
+        settle();
+        return static_cast<QtWindow&>(*window_);
+    }
+    // Waits for the re-evaluation that a change asked for, and its rendering.
+    void turn(QtWindow& window) {
+        const auto before = window.viewHost()->evaluationCount();
+        ASSERT_TRUE(waitUntil([&] { return window.viewHost()->evaluationCount() > before; }));
+        settle();
+    }
+    void TearDown() override {
+        window_.reset();
+        QtUiTest::TearDown();
+    }
+    template <class W>
+    W* find(QtWindow& window, const QString& name) {
+        // Widgets of nodes that are gone are hidden at once and deleted later.
+        for (W* w : window.widget()->findChildren<W*>()) {
+            if ((w->accessibleName() == name || w->objectName() == name) &&
+                w->isVisibleTo(window.widget()))
+                return w;
+        }
+        return nullptr;
+    }
+    static void type(QWidget* target, const QString& text) {
+        for (QChar c : text) {
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(target, &press);
+        }
+    }
+
+    Service service;
+
+  private:
+    std::unique_ptr<Window> window_;
+};
+
+TEST_F(QtRendererTest, ATextFieldKeepsItsCaretTextAndFocusWhileItsServiceRepublishes) {
+    QtWindow& window = show([](Service& s) {
+        return VStack({TextField("Name", bind(s.name)), TextVerbatim("Hello, " + s.name())});
+    });
+    auto* field = find<QLineEdit>(window, "Name");
+    ASSERT_NE(field, nullptr);
+    field->setFocus();
+    field->end(false);
+    type(field, "ix");
+    EXPECT_EQ(service.name(), "Orvelix") << "each keystroke writes through the binding";
+    turn(window);
+    field->setCursorPosition(2);
+    const std::uint64_t made = window.renderer()->widgetsCreated();
+
+    service.name = service.name();  // the same value, published again
+    turn(window);
+    EXPECT_EQ(find<QLineEdit>(window, "Name"), field) << "the same widget, updated in place";
+    EXPECT_EQ(field->text(), "Orvelix");
+    EXPECT_EQ(field->cursorPosition(), 2);
+    EXPECT_TRUE(field->hasFocus());
+    EXPECT_EQ(window.renderer()->widgetsCreated(), made) << "nothing was rebuilt";
+
+    service.name = "Other";
+    turn(window);
+    EXPECT_EQ(field->text(), "Other") << "a new value from the service is shown";
+    EXPECT_NE(window.widget()->findChild<QLabel*>(), nullptr);
+}
+
+TEST_F(QtRendererTest, ATogglesWidgetReadsAndWritesItsServiceInEveryStyle) {
+    for (const ToggleStyle style : {ToggleStyle::switchStyle, ToggleStyle::checkbox}) {
+        service.awake = false;
+        QtWindow& window = show(
+            [style](Service& s) { return Toggle("Keep awake", bind(s.awake)).toggleStyle(style); });
+        auto* toggle = find<QAbstractButton>(window, "Keep awake");
+        ASSERT_NE(toggle, nullptr);
+        EXPECT_EQ(dynamic_cast<SwitchWidget*>(toggle) != nullptr,
+                  style == ToggleStyle::switchStyle);
+        EXPECT_FALSE(toggle->isChecked());
+
+        toggle->click();
+        EXPECT_TRUE(service.awake()) << "a click writes the service";
+        service.awake = false;
+        EXPECT_TRUE(toggle->isChecked()) << "not before the loop turns";
+        turn(window);
+        EXPECT_FALSE(toggle->isChecked()) << "the widget shows what the service holds";
+        service.awake = true;
+        turn(window);
+        EXPECT_TRUE(toggle->isChecked());
+    }
+}
+
+TEST_F(QtRendererTest, APickerReadsAndWritesItsSelectionInEveryStyle) {
+    // What the picker's widget shows as chosen, and a user's choice of option `index`.
+    struct Style {
+        PickerStyle style;
+        std::function<int(QWidget&)> shown;
+        std::function<void(QWidget&, int)> choose;
+    };
+    const Style styles[] = {
+        {PickerStyle::menu, [](QWidget& w) { return w.findChild<QComboBox*>()->currentIndex(); },
+         [](QWidget& w, int i) {
+             auto* combo = w.findChild<QComboBox*>();
+             combo->setCurrentIndex(i);
+             Q_EMIT combo->activated(i);
+         }},
+        {PickerStyle::segmented,
+         [](QWidget& w) { return w.findChild<SegmentedControl*>()->selectedIndex(); },
+         [](QWidget& w, int i) {
+             auto* bar = w.findChild<SegmentedControl*>();
+             bar->onActivated(i);
+         }},
+        {PickerStyle::radioGroup,
+         [](QWidget& w) {
+             const auto radios = w.findChildren<QRadioButton*>();
+             for (int i = 0; i < radios.size(); ++i) {
+                 if (radios[i]->isChecked())
+                     return i;
+             }
+             return -1;
+         },
+         [](QWidget& w, int i) { w.findChildren<QRadioButton*>()[i]->click(); }},
+    };
+    for (const Style& style : styles) {
+        service.name = "dark";
+        QtWindow& window = show([&style](Service& s) {
+            return Picker("Flavour", bind(s.name),
+                          {Text("Light").tag("light"), Text("Dark").tag("dark"),
+                           Text("Automatic").tag("auto")})
+                .pickerStyle(style.style);
+        });
+        QWidget& root = *window.widget();
+        EXPECT_EQ(style.shown(root), 1);
+        style.choose(root, 2);
+        EXPECT_EQ(service.name(), "auto") << "the user's choice writes the service";
+        EXPECT_EQ(style.shown(root), 2);
+        service.name = "light";
+        turn(window);
+        EXPECT_EQ(style.shown(root), 0) << "the service's value is shown";
+        service.name = "purple";
+        turn(window);
+        EXPECT_EQ(style.shown(root), -1) << "a value no option stands for selects none";
+    }
+}
+
+TEST_F(QtRendererTest, AKeyedListKeepsARowsWidgetsWhenAnEarlierRowIsRemoved) {
+    QtWindow& window = show([](Service& s) {
+        return List({ForEach<std::string>(
+            s.rows(), [](const std::string& row) { return row; },
+            [&s](const std::string& row) {
+                return HStack(
+                    {TextVerbatim("Row " + row), Spacer(),
+                     IntegerField("Minutes " + row, bind(s.minutes)).frame(Frame::fixed(60))});
+            })});
+    });
+    auto* third = find<QLineEdit>(window, "Minutes c");
+    ASSERT_NE(third, nullptr);
+    third->setFocus();
+    third->selectAll();
+    type(third, "12");  // typed, not committed: the text lives only in the widget
+    EXPECT_EQ(service.minutes(), 5);
+
+    service.rows = {"b", "c", "d"};
+    turn(window);
+    EXPECT_EQ(find<QLineEdit>(window, "Minutes a"), nullptr);
+    EXPECT_EQ(find<QLineEdit>(window, "Minutes c"), third) << "the row's widget moved up";
+    EXPECT_EQ(third->text(), "12") << "and kept what was typed into it";
+    EXPECT_TRUE(third->hasFocus());
+    // On screen the rows keep their order.
+    auto* b = find<QLineEdit>(window, "Minutes b");
+    auto* d = find<QLineEdit>(window, "Minutes d");
+    ASSERT_NE(b, nullptr);
+    ASSERT_NE(d, nullptr);
+    const auto y = [&](QWidget* w) { return w->mapTo(window.widget(), QPoint(0, 0)).y(); };
+    EXPECT_LT(y(b), y(third));
+    EXPECT_LT(y(third), y(d));
+}
+
+TEST_F(QtRendererTest, ARowRemovedWhileItsFieldIsBeingEditedDropsTheEdit) {
+    QtWindow& window = show([](Service& s) {
+        return List({ForEach<std::string>(
+            s.rows(), [](const std::string& row) { return row; },
+            [&s](const std::string& row) {
+                return IntegerField("Minutes " + row, bind(s.minutes)).frame(Frame::fixed(60));
+            })});
+    });
+    auto* first = find<QLineEdit>(window, "Minutes a");
+    ASSERT_NE(first, nullptr);
+    first->setFocus();
+    first->selectAll();
+    type(first, "7");
+    service.rows = {"b", "c", "d"};
+    turn(window);  // the field goes while it has focus: it finishes editing on its way out
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(service.minutes(), 5) << "a row that is gone writes nothing";
+    EXPECT_EQ(find<QLineEdit>(window, "Minutes a"), nullptr);
+}
+
+TEST_F(QtRendererTest, AnIntegerFieldCommitsWholeNumbersAndDiscardsTheRest) {
+    struct Case {
+        const char* typed;
+        std::int64_t expected;
+        const char* shown;
+    };
+    const Case cases[] = {{"45", 45, "45"}, {"4x5", 5, "5"},  {"", 5, "5"},
+                          {" 7 ", 7, "7"},  {"-3", -3, "-3"}, {"99999999999999999999", 5, "5"}};
+    for (const Case& c : cases) {
+        service.minutes = 5;
+        QtWindow& window =
+            show([](Service& s) { return IntegerField("Minutes", bind(s.minutes)); });
+        auto* field = find<QLineEdit>(window, "Minutes");
+        ASSERT_NE(field, nullptr);
+        field->setFocus();
+        field->selectAll();
+        QKeyEvent erase(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
+        QApplication::sendEvent(field, &erase);
+        type(field, c.typed);
+        EXPECT_EQ(service.minutes(), 5) << "nothing is written while typing: " << c.typed;
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(field, &enter);
+        EXPECT_EQ(service.minutes(), c.expected) << c.typed;
+        EXPECT_EQ(field->text().toStdString(), c.shown) << c.typed;
+    }
+}
+
+TEST_F(QtRendererTest, AMenuRowShowsTheAccentOnlyWhileHeldDown) {
+    int chosen = 0;
+    QtWindow& window = show([&chosen](Service&) {
+        return VStack(HAlign::leading, 0,
+                      {Button(HStack({Image("checkmark"), Text("Keep awake"), Spacer(),
+                                      TextVerbatim("Ctrl+K").foregroundStyle(Hierarchy::tertiary)}),
+                              [&chosen] { ++chosen; })
+                           .buttonStyle(MenuRowStyle{0, 1.0})})
+            .padding(kEdgeVertical, 5)
+            .frame(Frame::fixed(260));
+    });
+    auto* row = window.widget()->findChild<ViewButton*>();
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->width(), 260) << "a menu row spans the panel";
+    const QPoint middle(row->width() / 2, row->height() / 2);
+    const QColor accent = QApplication::palette().color(QPalette::Active, QPalette::Highlight);
+    const QColor background = QApplication::palette().color(QPalette::Window);
+
+    QEnterEvent enter(middle, row->mapTo(window.widget(), middle), row->mapToGlobal(middle));
+    QApplication::sendEvent(row, &enter);
+    const QImage hovered = savePng(*window.widget(), "menu-row-hovered");
+    const QPoint sample = row->mapTo(window.widget(), QPoint(row->width() / 2, 3));
+    EXPECT_EQ(hovered.pixelColor(sample), background) << "no hover effect";
+
+    QMouseEvent press(QEvent::MouseButtonPress, middle, row->mapToGlobal(middle), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(row, &press);
+    const QImage pressed = savePng(*window.widget(), "menu-row-pressed");
+    EXPECT_EQ(pressed.pixelColor(sample), accent) << "the accent while held down";
+    auto* label = window.widget()->findChild<QLabel*>();
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->palette().color(QPalette::WindowText), QColor(Qt::white))
+        << "and its text turns white";
+    EXPECT_EQ(chosen, 0);
+
+    QMouseEvent release(QEvent::MouseButtonRelease, middle, row->mapToGlobal(middle),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(row, &release);
+    EXPECT_EQ(chosen, 1);
+    const QImage released = savePng(*window.widget(), "menu-row-released");
+    EXPECT_EQ(released.pixelColor(sample), background);
+}
+
+TEST_F(QtRendererTest, ModifiersBecomePropertiesOfTheWidgetsTheyApplyTo) {
+    struct Case {
+        const char* what;
+        std::function<View()> make;
+        std::function<void(QLabel&)> check;
+    };
+    const Case cases[] = {
+        {"one line never wraps", [] { return Text(std::string(80, 'x')).lineLimit(1); },
+         [](QLabel& l) { EXPECT_FALSE(l.wordWrap()); }},
+        {"a line limit caps the height",
+         [] { return Text(std::string(300, 'y') + " z").lineLimit(2); },
+         [](QLabel& l) {
+             EXPECT_TRUE(l.wordWrap());
+             EXPECT_LE(l.maximumHeight(), 2 * l.fontMetrics().lineSpacing() + 2);
+         }},
+        {"multiline alignment",
+         [] { return Text("Right").multilineTextAlignment(TextAlignment::trailing); },
+         [](QLabel& l) { EXPECT_TRUE(l.alignment() & Qt::AlignRight); }},
+        {"selection", [] { return Text("Pick").textSelection(); },
+         [](QLabel& l) { EXPECT_TRUE(l.textInteractionFlags() & Qt::TextSelectableByMouse); }},
+        {"no selection by default", [] { return Text("Plain"); },
+         [](QLabel& l) { EXPECT_FALSE(l.textInteractionFlags() & Qt::TextSelectableByMouse); }},
+        {"an imposed weight wins over the font's",
+         [] {
+             return VStack({Text("Heavy").font(Font::system(15, FontWeight::bold))})
+                 .fontWeight(FontWeight::light);
+         },
+         [](QLabel& l) {
+             EXPECT_EQ(l.font().weight(), QFont::Light);
+             EXPECT_EQ(l.font().pixelSize(), 15);
+         }},
+        {"the monospaced design",
+         [] { return Text("mono").font(Font::system(11).withMonospaced()); },
+         [](QLabel& l) { EXPECT_TRUE(QFontInfo(l.font()).fixedPitch()); }},
+        {"fonts are inherited", [] { return VStack({Text("Inner")}).font(Font::system(20)); },
+         [](QLabel& l) { EXPECT_EQ(l.font().pixelSize(), 20); }},
+        {"opacity multiplies", [] { return VStack({Text("Dim").opacity(0.5)}).opacity(0.5); },
+         [](QLabel& l) {
+             auto* effect = qobject_cast<QGraphicsOpacityEffect*>(l.graphicsEffect());
+             ASSERT_NE(effect, nullptr);
+             EXPECT_DOUBLE_EQ(effect->opacity(), 0.25);
+         }},
+        {"disabled is inherited", [] { return VStack({Text("Off")}).disabled(); },
+         [](QLabel& l) { EXPECT_FALSE(l.isEnabled()); }},
+        {"help is the tooltip and the accessibility label the name",
+         [] { return Text("Tip").help("More about it").accessibilityLabel("Tip label"); },
+         [](QLabel& l) {
+             EXPECT_EQ(l.toolTip(), "More about it");
+             EXPECT_EQ(l.accessibleName(), "Tip label");
+         }},
+        {"Markdown runs are drawn as rich text",
+         [] { return Text("a **b** `c` [d](https://example.org)"); },
+         [](QLabel& l) {
+             EXPECT_EQ(l.textFormat(), Qt::RichText);
+             EXPECT_TRUE(l.text().contains("<b>b</b>"));
+             EXPECT_TRUE(l.text().contains("href=\"https://example.org\""));
+         }},
+        {"verbatim text is not Markdown", [] { return TextVerbatim("a **b**"); },
+         [](QLabel& l) {
+             EXPECT_EQ(l.textFormat(), Qt::PlainText);
+             EXPECT_EQ(l.text(), "a **b**");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto make = c.make;
+        QtWindow& window = show([make](Service&) { return make(); });
+        QLabel* label = nullptr;
+        for (auto* l : window.widget()->findChildren<QLabel*>()) {
+            if (l->isVisibleTo(window.widget()))
+                label = l;
+        }
+        ASSERT_NE(label, nullptr);
+        c.check(*label);
+    }
+}
+
+TEST_F(QtRendererTest, LabelLevelsFadeAndNamedColoursFollowTheAppearance) {
+    for (const bool dark : {false, true}) {
+        Appearance::apply(dark);
+        const QPalette p = QApplication::palette();
+        const QColor window = p.color(QPalette::Window);
+        const auto contrast = [&](Hierarchy level) {
+            const QColor c = Appearance::hierarchy(level, p);
+            return std::abs(c.lightness() - window.lightness());
+        };
+        EXPECT_GT(contrast(Hierarchy::primary), contrast(Hierarchy::secondary));
+        EXPECT_GT(contrast(Hierarchy::secondary), contrast(Hierarchy::tertiary));
+        EXPECT_GT(contrast(Hierarchy::tertiary), contrast(Hierarchy::quaternary));
+        EXPECT_GT(contrast(Hierarchy::quaternary), 0);
+        EXPECT_EQ(Appearance::named(NamedColor::accent, p), p.color(QPalette::Highlight));
+        const Color dynamic = Color::dynamic({1, 0, 0, 1}, {0, 0, 1, 1});
+        EXPECT_EQ(Appearance::color(dynamic, p), dark ? QColor(Qt::blue) : QColor(Qt::red));
+        EXPECT_NEAR(Appearance::color(Color::black().withOpacity(0.5), p).alphaF(), 0.5, 0.01);
+    }
+}
+
+}  // namespace
+}  // namespace orvel::ui

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "platform/sim/SimPlatform.h"
+#include "ui/qt/QtHost.h"
+#include "ui/qt/QtRunLoop.h"
+
+namespace orvel::test {
+
+// A simulated machine with the Qt host drawing under the offscreen platform. Each case gets a
+// fresh Qt-driven main loop, a fresh simulated platform, the light appearance and no shared
+// instances.
+class QtUiTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    ui::QtRunLoop& loop() { return *loop_; }
+    SimPlatform& sim() { return *sim_; }
+    ui::QtHost& host() { return *host_; }
+
+    // Turns the loop until `done` holds; false if a generous limit passes first.
+    bool waitUntil(const std::function<bool()>& done);
+    // Lets posted layout and paint work finish, as a visible window would before being seen.
+    void settle();
+    // Renders a window's widget to ${build}/png/<name>.png and returns the image.
+    QImage savePng(QWidget& widget, const std::string& name);
+    static QImage savePng(const QImage& image, const std::string& name);
+
+    static constexpr double kLimit = 30.0;
+
+  private:
+    ui::QtRunLoop* loop_ = nullptr;
+    SimPlatform* sim_ = nullptr;
+    ui::QtHost* host_ = nullptr;
+};
+
+}  // namespace orvel::test
