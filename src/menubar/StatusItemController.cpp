@@ -48,10 +48,13 @@ StatusItemController* StatusItemController::current() {
 
 void StatusItemController::refresh() {
     ++refreshCount_;
-    if (!item_->hasButton()) {
-        refreshed.send();
-        return;
+    if (item_->hasButton()) {
+        item_->setLook(currentLook());
     }
+    refreshed.send();
+}
+
+ui::StatusItemLook StatusItemController::currentLook() {
     const bool active = controller_.isActive();
     ui::StatusItemLook look;
     look.symbol = active ? "cup.and.saucer.fill" : "cup.and.saucer";
@@ -92,8 +95,7 @@ void StatusItemController::refresh() {
     } else {
         look.accessibilityActions = {toggle, open};
     }
-    item_->setLook(std::move(look));
-    refreshed.send();
+    return look;
 }
 
 void StatusItemController::toggleSession() {

@@ -29,6 +29,8 @@ class StatusItemController final : public WeakReferenceable {
 
     // Redraws the item from the current session state.
     void refresh();
+    // What the item shows for the current session state.
+    ui::StatusItemLook currentLook();
     // A click on the item; none for an action sent by program (it counts as primary).
     void handleClick(std::optional<ui::StatusItemClick> click);
     // Shows the panel under the item, building its content the first time.

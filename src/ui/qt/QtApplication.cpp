@@ -11,8 +11,8 @@ namespace orvel::ui {
 
 void QtApplication::setActivationPolicy(ActivationPolicy policy) {
     policy_ = policy;
-    // A tray application lives on with no window open.
-    QApplication::setQuitOnLastWindowClosed(policy == ActivationPolicy::regular);
+    // Closing the last window never quits, whatever the policy: the tray item stays.
+    QApplication::setQuitOnLastWindowClosed(false);
     for (QtWindow* window : host_.windows()) {
         window->applyPolicy();
     }

@@ -898,7 +898,8 @@ struct QtRenderer::Impl {
         }
         QScrollBar* bar =
             rn.node().horizontalScroll ? area->horizontalScrollBar() : area->verticalScrollBar();
-        const bool atEnd = bar->value() >= bar->maximum();
+        // Within 6 points of the end counts as the end: the last line is fully in view.
+        const bool atEnd = bar->value() >= bar->maximum() - 6;
         if (atEnd && !rn.atEnd) {
             rn.atEnd = true;
             if (auto action = rn.node().onScrolledToEnd) {
@@ -1688,6 +1689,13 @@ struct QtRenderer::Impl {
 
     void updateButton(RNode& rn, const Node& n, const Env& env, const Env& childEnv) {
         auto* button = static_cast<ViewButton*>(rn.widget);
+        // Assistive technology reads the label's text unless the view names the button itself.
+        if (!n.accessibilityLabel && !n.children.empty()) {
+            const QString name = textOf(n.children[0].node());
+            if (button->accessibleName() != name) {
+                button->setAccessibleName(name);
+            }
+        }
         const QPalette pal = palette();
         Env labelEnv = childEnv;
         labelEnv.inButton = true;

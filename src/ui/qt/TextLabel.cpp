@@ -30,8 +30,12 @@ QSize TextLabel::minimumSizeHint() const {
     if (!wordWrap()) {
         return QLabel::minimumSizeHint();
     }
-    const int width = std::min(sizeHint().width(), fontMetrics().averageCharWidth() * 12);
-    return QSize(width, heightForWidth(width));
+    // Narrow enough to let layouts squeeze it, but as tall as at its natural width: the height a
+    // layout gives it comes from heightForWidth at the width it really gets. Taking the height at
+    // the narrow width would make every scroll view of wrapped text far too long.
+    const QSize natural = sizeHint();
+    const int width = std::min(natural.width(), fontMetrics().averageCharWidth() * 12);
+    return QSize(width, natural.height());
 }
 
 }  // namespace orvel::ui
