@@ -198,40 +198,15 @@ void LinuxWorkspace::loadDesktopEntries() {
             if (!ids.insert(id).second) {
                 continue;  // a more preferred folder has this id
             }
-            std::ifstream in(file);
-            std::string line;
-            bool inMainGroup = false;
-            DesktopEntry entry{id, {}, false};
-            std::string exec;
-            std::string type;
-            bool hidden = false;
-            while (std::getline(in, line)) {
-                if (!line.empty() && line.front() == '[') {
-                    inMainGroup = line == "[Desktop Entry]";
-                    continue;
-                }
-                const auto equals = line.find('=');
-                if (!inMainGroup || equals == std::string::npos) {
-                    continue;
-                }
-                std::string key = line.substr(0, equals);
-                std::string value = line.substr(equals + 1);
-                while (!key.empty() && key.back() == ' ') {
-                    key.pop_back();
-                }
-                value.erase(0, value.find_first_not_of(' '));
-                if (key == "Name") {
-                    entry.name = value;
-                } else if (key == "Exec") {
-                    exec = value;
-                } else if (key == "Type") {
-                    type = value;
-                } else if (key == "NoDisplay") {
-                    entry.noDisplay = value == "true";
-                } else if (key == "Hidden") {
-                    hidden = value == "true";
-                }
-            }
+            const auto keys = xdg::readDesktopEntry(file.string());
+            const auto value = [&keys](const char* key) {
+                auto it = keys.find(key);
+                return it == keys.end() ? std::string() : it->second;
+            };
+            DesktopEntry entry{id, value("Name"), value("NoDisplay") == "true"};
+            const std::string exec = value("Exec");
+            const std::string type = value("Type");
+            const bool hidden = value("Hidden") == "true";
             const std::string program = execProgram(exec);
             if (hidden || type != "Application" || program.empty() || entry.name.empty()) {
                 continue;

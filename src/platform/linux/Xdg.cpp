@@ -1,5 +1,7 @@
 #include "platform/linux/Xdg.h"
 
+#include <fstream>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -144,6 +146,31 @@ std::string execValue(const std::string& program) {
         quoted += c;
     }
     return quoted + "\"";
+}
+
+std::map<std::string, std::string> readDesktopEntry(const std::string& path) {
+    std::map<std::string, std::string> keys;
+    std::ifstream in(path);
+    std::string line;
+    bool inMainGroup = false;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.front() == '[') {
+            inMainGroup = line == "[Desktop Entry]";
+            continue;
+        }
+        const auto equals = line.find('=');
+        if (!inMainGroup || equals == std::string::npos || line.front() == '#') {
+            continue;
+        }
+        std::string key = line.substr(0, equals);
+        std::string value = line.substr(equals + 1);
+        while (!key.empty() && key.back() == ' ') {
+            key.pop_back();
+        }
+        value.erase(0, value.find_first_not_of(' '));
+        keys.emplace(std::move(key), std::move(value));
+    }
+    return keys;
 }
 
 }  // namespace orvel::xdg

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,11 @@ std::string configHome(const Environment& env);
 // The data home, then each absolute entry of $XDG_DATA_DIRS (else /usr/local/share and
 // /usr/share), in order of preference.
 std::vector<std::string> dataFolders(const Environment& env);
+
+// The keys of a desktop entry's [Desktop Entry] group and their values (other groups, comments
+// and malformed lines are passed over; blanks around '=' are trimmed). Empty when the file cannot
+// be read.
+std::map<std::string, std::string> readDesktopEntry(const std::string& path);
 
 // The words of a desktop entry's Exec value: string escapes undone, then quoting ("…" with
 // backslash escapes) applied. Field codes (%u, %F…) stay as words.

@@ -31,32 +31,17 @@ std::string XdgLoginItems::defaultAutostartFolder(const xdg::Environment& env) {
 }
 
 int XdgLoginItems::status() {
-    std::ifstream in(entryPath_);
-    if (!in) {
+    if (::access(entryPath_.c_str(), F_OK) != 0) {
         return login_item_status::kNotRegistered;
     }
-    std::string line;
-    bool inMainGroup = false;
-    bool switchedOff = false;
-    std::string exec;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line.front() == '[') {
-            inMainGroup = line == "[Desktop Entry]";
-            continue;
-        }
-        const auto equals = line.find('=');
-        if (!inMainGroup || equals == std::string::npos) {
-            continue;
-        }
-        const std::string key = line.substr(0, equals);
-        const std::string value = line.substr(equals + 1);
-        if ((key == "Hidden" && value == "true") ||
-            (key == "X-GNOME-Autostart-enabled" && value == "false")) {
-            switchedOff = true;
-        } else if (key == "Exec") {
-            exec = value;
-        }
-    }
+    const auto keys = xdg::readDesktopEntry(entryPath_);
+    const auto value = [&keys](const char* key) {
+        auto it = keys.find(key);
+        return it == keys.end() ? std::string() : it->second;
+    };
+    const bool switchedOff =
+        value("Hidden") == "true" || value("X-GNOME-Autostart-enabled") == "false";
+    const std::string exec = value("Exec");
     if (switchedOff) {
         return login_item_status::kRequiresApproval;
     }
