@@ -168,7 +168,7 @@ std::map<std::string, std::string> readDesktopEntry(const std::string& path) {
             key.pop_back();
         }
         value.erase(0, value.find_first_not_of(' '));
-        keys.emplace(std::move(key), std::move(value));
+        keys.insert_or_assign(std::move(key), std::move(value));  // a repeated key: the last wins
     }
     return keys;
 }
