@@ -137,11 +137,11 @@ Inspector HeadlessPopover::inspect() const {
 
 int HeadlessAlert::runModal() {
     host_.alerts_.push_back(shared_from_this());
-    checkbox_ = spec_.checkbox ? spec_.checkbox->second : false;
+    checkbox_ = content_.checkbox ? content_.checkbox->second : false;
     if (host_.alertScripts_.empty()) {
         ++host_.unscripted_;
         std::fprintf(stderr, "headless host: no script answers the alert \"%s\"\n",
-                     spec_.messageText.c_str());
+                     content_.messageText.c_str());
         response_ = kModalResponseAbort;
         return *response_;
     }
@@ -169,8 +169,8 @@ int HeadlessAlert::runModal() {
 }
 
 void HeadlessAlert::setButtonTitle(std::size_t index, std::string title) {
-    if (running_ && index < spec_.buttons.size()) {
-        spec_.buttons[index] = std::move(title);
+    if (running_ && index < content_.buttons.size()) {
+        content_.buttons[index] = std::move(title);
     }
 }
 
@@ -217,8 +217,8 @@ std::unique_ptr<Popover> HeadlessHost::makePopover() {
     return std::make_unique<HeadlessPopover>(*this);
 }
 
-std::shared_ptr<Alert> HeadlessHost::makeAlert(AlertSpec spec) {
-    return std::make_shared<HeadlessAlert>(*this, std::move(spec));
+std::shared_ptr<Alert> HeadlessHost::makeAlert(AlertContent content) {
+    return std::make_shared<HeadlessAlert>(*this, std::move(content));
 }
 
 AlertScript HeadlessHost::answer(int response) {
@@ -257,8 +257,8 @@ AlertScript HeadlessHost::leaveUp() {
     return [](HeadlessAlert&) { return std::optional<int>(); };
 }
 
-std::optional<std::string> HeadlessHost::runSavePanel(const SavePanelSpec& spec) {
-    savePanelSpecs_.push_back(spec);
+std::optional<std::string> HeadlessHost::runSavePanel(const SavePanelOptions& content) {
+    savePanelsShown_.push_back(content);
     if (savePanels_.empty()) {
         return std::nullopt;
     }
@@ -267,8 +267,9 @@ std::optional<std::string> HeadlessHost::runSavePanel(const SavePanelSpec& spec)
     return answer;
 }
 
-std::optional<std::vector<std::string>> HeadlessHost::runOpenPanel(const OpenPanelSpec& spec) {
-    openPanelSpecs_.push_back(spec);
+std::optional<std::vector<std::string>> HeadlessHost::runOpenPanel(
+    const OpenPanelOptions& content) {
+    openPanelsShown_.push_back(content);
     if (openPanels_.empty()) {
         return std::nullopt;
     }

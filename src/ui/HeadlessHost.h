@@ -124,9 +124,10 @@ class HeadlessPopover final : public Popover {
 
 class HeadlessAlert final : public Alert, public std::enable_shared_from_this<HeadlessAlert> {
   public:
-    HeadlessAlert(HeadlessHost& host, AlertSpec spec) : host_(host), spec_(std::move(spec)) {}
+    HeadlessAlert(HeadlessHost& host, AlertContent content)
+        : host_(host), content_(std::move(content)) {}
 
-    const AlertSpec& spec() const override { return spec_; }
+    const AlertContent& content() const override { return content_; }
     int runModal() override;
     bool isRunning() const override { return running_; }
     void setButtonTitle(std::size_t index, std::string title) override;
@@ -135,14 +136,14 @@ class HeadlessAlert final : public Alert, public std::enable_shared_from_this<He
     std::string secureText() const override { return secureText_; }
 
     // For scripts and tests.
-    const std::vector<std::string>& buttonTitles() const { return spec_.buttons; }
+    const std::vector<std::string>& buttonTitles() const { return content_.buttons; }
     void setCheckbox(bool on) { checkbox_ = on; }
     void setSecureText(std::string text) { secureText_ = std::move(text); }
     std::optional<int> response() const { return response_; }
 
   private:
     HeadlessHost& host_;
-    AlertSpec spec_;
+    AlertContent content_;
     bool running_ = false;
     bool checkbox_ = false;
     std::string secureText_;
@@ -190,9 +191,9 @@ class HeadlessHost final : public UiHost {
     std::unique_ptr<Window> makeWindow() override;
     std::unique_ptr<StatusItem> makeStatusItem() override;
     std::unique_ptr<Popover> makePopover() override;
-    std::shared_ptr<Alert> makeAlert(AlertSpec spec) override;
-    std::optional<std::string> runSavePanel(const SavePanelSpec& spec) override;
-    std::optional<std::vector<std::string>> runOpenPanel(const OpenPanelSpec& spec) override;
+    std::shared_ptr<Alert> makeAlert(AlertContent content) override;
+    std::optional<std::string> runSavePanel(const SavePanelOptions& content) override;
+    std::optional<std::vector<std::string>> runOpenPanel(const OpenPanelOptions& content) override;
     void setMainMenu(std::vector<MenuBarItem> menus) override;
     HeadlessPasteboard& pasteboard() override { return pasteboard_; }
     std::optional<Rect> mainScreenVisibleFrame() const override { return screen_; }
@@ -225,8 +226,8 @@ class HeadlessHost final : public UiHost {
     void scriptOpenPanel(std::optional<std::vector<std::string>> paths) {
         openPanels_.push_back(std::move(paths));
     }
-    const std::vector<SavePanelSpec>& savePanelsShown() const { return savePanelSpecs_; }
-    const std::vector<OpenPanelSpec>& openPanelsShown() const { return openPanelSpecs_; }
+    const std::vector<SavePanelOptions>& savePanelsShown() const { return savePanelsShown_; }
+    const std::vector<OpenPanelOptions>& openPanelsShown() const { return openPanelsShown_; }
 
     const std::vector<MenuBarItem>& mainMenu() const { return menus_; }
     int mainMenuInstalls() const { return menuInstalls_; }
@@ -255,8 +256,8 @@ class HeadlessHost final : public UiHost {
     int unscripted_ = 0;
     std::deque<std::optional<std::string>> savePanels_;
     std::deque<std::optional<std::vector<std::string>>> openPanels_;
-    std::vector<SavePanelSpec> savePanelSpecs_;
-    std::vector<OpenPanelSpec> openPanelSpecs_;
+    std::vector<SavePanelOptions> savePanelsShown_;
+    std::vector<OpenPanelOptions> openPanelsShown_;
     std::vector<MenuBarItem> menus_;
     int menuInstalls_ = 0;
     std::optional<Rect> screen_ = Rect{0, 0, 1440, 875};

@@ -138,7 +138,7 @@ inline constexpr int kAlertThirdButtonReturn = 1002;
 inline constexpr int kModalResponseStop = -1000;
 inline constexpr int kModalResponseAbort = -1001;
 
-struct AlertSpec {
+struct AlertContent {
     AlertStyle style = AlertStyle::warning;
     std::string messageText;
     std::string informativeText;
@@ -154,7 +154,7 @@ struct AlertSpec {
 class Alert {
   public:
     virtual ~Alert() = default;
-    virtual const AlertSpec& spec() const = 0;
+    virtual const AlertContent& content() const = 0;
     // Shows the alert and waits (in a modal loop) for an answer: 1000 + the button's index, or
     // the response given to stopModal().
     virtual int runModal() = 0;
@@ -168,7 +168,7 @@ class Alert {
 // File panels
 // ---------------------------------------------------------------------------------------
 
-struct SavePanelSpec {
+struct SavePanelOptions {
     std::string title;
     std::string prompt;
     std::string message;
@@ -178,7 +178,7 @@ struct SavePanelSpec {
     std::shared_ptr<ViewComponent> accessory;
 };
 
-struct OpenPanelSpec {
+struct OpenPanelOptions {
     std::string title;
     std::string prompt;
     std::string message;
@@ -230,10 +230,11 @@ class UiHost {
     virtual std::unique_ptr<Window> makeWindow() = 0;
     virtual std::unique_ptr<StatusItem> makeStatusItem() = 0;
     virtual std::unique_ptr<Popover> makePopover() = 0;
-    virtual std::shared_ptr<Alert> makeAlert(AlertSpec spec) = 0;
+    virtual std::shared_ptr<Alert> makeAlert(AlertContent content) = 0;
     // The chosen path, or nothing when cancelled.
-    virtual std::optional<std::string> runSavePanel(const SavePanelSpec& spec) = 0;
-    virtual std::optional<std::vector<std::string>> runOpenPanel(const OpenPanelSpec& spec) = 0;
+    virtual std::optional<std::string> runSavePanel(const SavePanelOptions& content) = 0;
+    virtual std::optional<std::vector<std::string>> runOpenPanel(
+        const OpenPanelOptions& content) = 0;
     virtual void setMainMenu(std::vector<MenuBarItem> menus) = 0;
     virtual Pasteboard& pasteboard() = 0;
     // The usable area of the main screen, or nothing without a screen.

@@ -454,7 +454,7 @@ std::string Inspector::dump() const {
                 << formatDouble(n.insets.bottom) << "," << formatDouble(n.insets.trailing);
         }
         if (n.kind == NodeKind::frame) {
-            const Frame& f = n.frameSpec;
+            const Frame& f = n.frameValue;
             if (f.width)
                 out << " width=" << formatDouble(*f.width);
             if (f.height)
@@ -482,17 +482,17 @@ std::string Inspector::dump() const {
         if (n.stroke)
             out << " stroke=" << colorText(n.stroke->color);
         if (n.kind == NodeKind::background) {
-            if (const auto* color = std::get_if<Color>(&n.backgroundSpec.fill)) {
+            if (const auto* color = std::get_if<Color>(&n.backgroundValue.fill)) {
                 out << " " << colorText(*color);
             } else {
                 out << " material";
             }
-            if (n.backgroundSpec.shape.kind == ShapeKind::roundedRectangle) {
-                out << " radius=" << formatDouble(n.backgroundSpec.shape.cornerRadius);
+            if (n.backgroundValue.shape.kind == ShapeKind::roundedRectangle) {
+                out << " radius=" << formatDouble(n.backgroundValue.shape.cornerRadius);
             }
         }
         if (n.kind == NodeKind::overlay)
-            out << " " << colorText(n.overlaySpec.color);
+            out << " " << colorText(n.overlayValue.color);
         if (n.kind == NodeKind::progress) {
             out << (n.progress ? " value=" + formatDouble(*n.progress) : " indeterminate");
         }

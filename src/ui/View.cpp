@@ -174,17 +174,17 @@ View View::padding(EdgeInsets insets) const {
     return wrapper;
 }
 
-View View::frame(Frame spec) const {
+View View::frame(Frame content) const {
     View wrapper = wrapped(NodeKind::frame);
-    wrapper.mutableNode().frameSpec = spec;
+    wrapper.mutableNode().frameValue = content;
     return wrapper;
 }
 
 View View::frame(std::optional<double> width, std::optional<double> height,
                  Alignment alignment) const {
-    Frame spec = Frame::fixed(width, height);
-    spec.alignment = alignment;
-    return frame(spec);
+    Frame content = Frame::fixed(width, height);
+    content.alignment = alignment;
+    return frame(content);
 }
 
 View View::fixedSize(bool horizontal, bool vertical) const {
@@ -195,9 +195,9 @@ View View::fixedSize(bool horizontal, bool vertical) const {
     return wrapper;
 }
 
-View View::background(Background spec) const {
+View View::background(Background content) const {
     View wrapper = wrapped(NodeKind::background);
-    wrapper.mutableNode().backgroundSpec = std::move(spec);
+    wrapper.mutableNode().backgroundValue = std::move(content);
     return wrapper;
 }
 
@@ -207,7 +207,7 @@ View View::background(Color color, Shape shape) const {
 
 View View::overlay(Stroke stroke) const {
     View wrapper = wrapped(NodeKind::overlay);
-    wrapper.mutableNode().overlaySpec = std::move(stroke);
+    wrapper.mutableNode().overlayValue = std::move(stroke);
     return wrapper;
 }
 

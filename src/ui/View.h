@@ -215,10 +215,10 @@ struct Node {
 
     // Wrappers.
     EdgeInsets insets;
-    Frame frameSpec;
+    Frame frameValue;
     bool fixedHorizontal = false, fixedVertical = false;
-    Background backgroundSpec;
-    Stroke overlaySpec;
+    Background backgroundValue;
+    Stroke overlayValue;
 
     // Components.
     std::shared_ptr<ViewComponent> component;

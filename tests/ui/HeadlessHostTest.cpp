@@ -140,16 +140,17 @@ TEST_F(HeadlessHostTest, ClosingCallsOnCloseOnceAndKeepsTheWindowForReuse) {
 
 TEST_F(HeadlessHostTest, AlertsAreAnsweredByTheirScriptsInOrder) {
     host().scriptAlert(HeadlessHost::answer(kAlertSecondButtonReturn));
-    auto alert = host().makeAlert(AlertSpec{AlertStyle::warning, "Quit?", "", {"Quit", "Cancel"}});
+    auto alert =
+        host().makeAlert(AlertContent{AlertStyle::warning, "Quit?", "", {"Quit", "Cancel"}});
     EXPECT_EQ(alert->runModal(), kAlertSecondButtonReturn);
-    auto unscripted = host().makeAlert(AlertSpec{AlertStyle::warning, "Again?", "", {"OK"}});
+    auto unscripted = host().makeAlert(AlertContent{AlertStyle::warning, "Again?", "", {"OK"}});
     EXPECT_EQ(unscripted->runModal(), kModalResponseAbort);
     EXPECT_EQ(host().unscriptedAlerts(), 1);
     EXPECT_EQ(host().alerts().size(), 2u);
 }
 
 TEST_F(HeadlessHostTest, AnAlertCanBeRenamedAndEndedFromATimerWhileDefaultTimersWait) {
-    auto alert = host().makeAlert(AlertSpec{
+    auto alert = host().makeAlert(AlertContent{
         AlertStyle::warning, "Keep the keyboard disabled?", "", {"Keep Disabled (3)", "Cancel"}});
     int remaining = 3;
     bool defaultTimerFired = false;
@@ -184,12 +185,12 @@ TEST_F(HeadlessHostTest, AnAlertCanBeRenamedAndEndedFromATimerWhileDefaultTimers
     loop().drain();
     EXPECT_TRUE(defaultTimerFired);
     alert->setButtonTitle(0, "after");
-    EXPECT_EQ(alert->spec().buttons[0], "Keep Disabled (1)") << "an ended alert ignores changes";
+    EXPECT_EQ(alert->content().buttons[0], "Keep Disabled (1)") << "an ended alert ignores changes";
 }
 
 TEST_F(HeadlessHostTest, AnAlertCanBeAnsweredAfterSomeTimeOrWhenItSaysSomething) {
     host().scriptAlert(HeadlessHost::answerAfter(3, kAlertFirstButtonReturn));
-    auto first = host().makeAlert(AlertSpec{AlertStyle::informational, "Wait", "", {"OK"}});
+    auto first = host().makeAlert(AlertContent{AlertStyle::informational, "Wait", "", {"OK"}});
     EXPECT_EQ(first->runModal(), kAlertFirstButtonReturn);
     EXPECT_DOUBLE_EQ(loop().uptime(), 3);
 
@@ -198,10 +199,10 @@ TEST_F(HeadlessHostTest, AnAlertCanBeAnsweredAfterSomeTimeOrWhenItSaysSomething)
         a.setSecureText("hunter2");
         return std::optional<int>(kAlertFirstButtonReturn);
     });
-    AlertSpec spec{AlertStyle::warning, "Seal", "", {"Export", "Cancel"}};
-    spec.checkbox = std::make_pair(std::string("Don't ask again"), false);
-    spec.secureFieldPlaceholder = "Passphrase";
-    auto second = host().makeAlert(spec);
+    AlertContent content{AlertStyle::warning, "Seal", "", {"Export", "Cancel"}};
+    content.checkbox = std::make_pair(std::string("Don't ask again"), false);
+    content.secureFieldPlaceholder = "Passphrase";
+    auto second = host().makeAlert(content);
     EXPECT_EQ(second->runModal(), kAlertFirstButtonReturn);
     EXPECT_TRUE(second->checkboxState());
     EXPECT_EQ(second->secureText(), "hunter2");
@@ -226,9 +227,9 @@ TEST_F(HeadlessHostTest, MenusPanelsAndTerminationAreRecordedAndWorked) {
 
     host().scriptSavePanel(std::string("/tmp/Orvel Settings.orvelconfig"));
     EXPECT_EQ(
-        host().runSavePanel(SavePanelSpec{"Export", "Export", "", "Orvel Settings.orvelconfig"}),
+        host().runSavePanel(SavePanelOptions{"Export", "Export", "", "Orvel Settings.orvelconfig"}),
         "/tmp/Orvel Settings.orvelconfig");
-    EXPECT_EQ(host().runOpenPanel(OpenPanelSpec{}), std::nullopt) << "unscripted panels cancel";
+    EXPECT_EQ(host().runOpenPanel(OpenPanelOptions{}), std::nullopt) << "unscripted panels cancel";
     EXPECT_EQ(host().savePanelsShown()[0].nameFieldValue, "Orvel Settings.orvelconfig");
 
     host().pasteboard().setString("report");

@@ -31,7 +31,7 @@ class AlertDialog final : public QDialog {
 
 }  // namespace
 
-QtAlert::QtAlert(AlertSpec request) : spec_(std::move(request)) {}
+QtAlert::QtAlert(AlertContent request) : content_(std::move(request)) {}
 
 QtAlert::~QtAlert() = default;
 
@@ -40,7 +40,7 @@ void QtAlert::build() {
     dialog->setWindowTitle(QString());
     dialog->setModal(true);
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
-    if (spec_.floating)
+    if (content_.floating)
         flags |= Qt::WindowStaysOnTopHint;
     dialog->setWindowFlags(flags);
 
@@ -50,7 +50,7 @@ void QtAlert::build() {
 
     auto* symbol = new SymbolWidget;
     const QPalette pal = dialog->palette();
-    switch (spec_.style) {
+    switch (content_.style) {
         case AlertStyle::informational:
             symbol->setSymbol("info.circle", 44, pal.color(QPalette::Highlight), 0, 1);
             break;
@@ -68,30 +68,30 @@ void QtAlert::build() {
     auto* column = new QVBoxLayout;
     column->setSpacing(8);
     outer->addLayout(column, 1);
-    auto* message = new QLabel(QString::fromStdString(spec_.messageText));
+    auto* message = new QLabel(QString::fromStdString(content_.messageText));
     QFont bold = Appearance::font(Font::system(14, FontWeight::bold));
     message->setFont(bold);
     message->setWordWrap(true);
     message->setTextInteractionFlags(Qt::TextSelectableByMouse);
     column->addWidget(message);
-    if (!spec_.informativeText.empty()) {
-        auto* info = new QLabel(QString::fromStdString(spec_.informativeText));
+    if (!content_.informativeText.empty()) {
+        auto* info = new QLabel(QString::fromStdString(content_.informativeText));
         info->setFont(Appearance::font(Font::system(12)));
         info->setWordWrap(true);
         info->setTextInteractionFlags(Qt::TextSelectableByMouse);
         column->addWidget(info);
     }
-    if (spec_.checkbox) {
-        checkbox_ = new QCheckBox(QString::fromStdString(spec_.checkbox->first));
-        checkbox_->setChecked(spec_.checkbox->second);
+    if (content_.checkbox) {
+        checkbox_ = new QCheckBox(QString::fromStdString(content_.checkbox->first));
+        checkbox_->setChecked(content_.checkbox->second);
         checkbox_->setFont(Appearance::font(Font::system(12)));
         column->addSpacing(4);
         column->addWidget(checkbox_);
     }
-    if (spec_.secureFieldPlaceholder) {
+    if (content_.secureFieldPlaceholder) {
         secure_ = new QLineEdit;
         secure_->setEchoMode(QLineEdit::Password);
-        secure_->setPlaceholderText(QString::fromStdString(*spec_.secureFieldPlaceholder));
+        secure_->setPlaceholderText(QString::fromStdString(*content_.secureFieldPlaceholder));
         secure_->setMinimumWidth(220);
         column->addWidget(secure_);
     }
@@ -99,7 +99,7 @@ void QtAlert::build() {
     auto* row = new QHBoxLayout;
     row->setSpacing(8);
     row->addStretch(1);
-    std::vector<std::string> titles = spec_.buttons;
+    std::vector<std::string> titles = content_.buttons;
     if (titles.empty())
         titles.push_back("OK");
     buttons_.assign(titles.size(), nullptr);
@@ -127,8 +127,8 @@ void QtAlert::build() {
     }
     column->addLayout(row);
     dialog->onCancel = [this] {
-        for (std::size_t i = 0; i < spec_.buttons.size(); ++i) {
-            if (spec_.buttons[i] == "Cancel") {
+        for (std::size_t i = 0; i < content_.buttons.size(); ++i) {
+            if (content_.buttons[i] == "Cancel") {
                 if (running_ && !response_)
                     response_ = kAlertFirstButtonReturn + static_cast<int>(i);
                 return;
@@ -166,10 +166,10 @@ int QtAlert::runModal() {
 }
 
 void QtAlert::setButtonTitle(std::size_t index, std::string title) {
-    if (!running_ || index >= spec_.buttons.size()) {
+    if (!running_ || index >= content_.buttons.size()) {
         return;
     }
-    spec_.buttons[index] = title;
+    content_.buttons[index] = title;
     if (QPushButton* b = button(index)) {
         b->setText(QString::fromStdString(title));
     }

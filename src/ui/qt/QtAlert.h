@@ -18,10 +18,10 @@ namespace orvel::ui {
 // in the main loop's modal mode, so default-mode timers wait while it is up.
 class QtAlert final : public Alert {
   public:
-    explicit QtAlert(AlertSpec request);
+    explicit QtAlert(AlertContent request);
     ~QtAlert() override;
 
-    const AlertSpec& spec() const override { return spec_; }
+    const AlertContent& content() const override { return content_; }
     int runModal() override;
     bool isRunning() const override { return running_; }
     void setButtonTitle(std::size_t index, std::string title) override;
@@ -37,7 +37,7 @@ class QtAlert final : public Alert {
   private:
     void build();
 
-    AlertSpec spec_;
+    AlertContent content_;
     std::unique_ptr<QDialog> dialog_;
     std::vector<QPushButton*> buttons_;
     QCheckBox* checkbox_ = nullptr;

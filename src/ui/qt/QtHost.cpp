@@ -121,11 +121,11 @@ std::unique_ptr<Popover> QtHost::makePopover() {
     return std::make_unique<QtPopover>();
 }
 
-std::shared_ptr<Alert> QtHost::makeAlert(AlertSpec request) {
+std::shared_ptr<Alert> QtHost::makeAlert(AlertContent request) {
     return std::make_shared<QtAlert>(std::move(request));
 }
 
-std::optional<std::string> QtHost::runSavePanel(const SavePanelSpec& request) {
+std::optional<std::string> QtHost::runSavePanel(const SavePanelOptions& request) {
     QFileDialog dialog;
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -146,7 +146,7 @@ std::optional<std::string> QtHost::runSavePanel(const SavePanelSpec& request) {
     return files->front().toStdString();
 }
 
-std::optional<std::vector<std::string>> QtHost::runOpenPanel(const OpenPanelSpec& request) {
+std::optional<std::vector<std::string>> QtHost::runOpenPanel(const OpenPanelOptions& request) {
     QFileDialog dialog;
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (request.canChooseDirectories && !request.canChooseFiles) {

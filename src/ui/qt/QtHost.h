@@ -26,9 +26,9 @@ class QtHost final : public UiHost {
     std::unique_ptr<Window> makeWindow() override;
     std::unique_ptr<StatusItem> makeStatusItem() override;
     std::unique_ptr<Popover> makePopover() override;
-    std::shared_ptr<Alert> makeAlert(AlertSpec request) override;
-    std::optional<std::string> runSavePanel(const SavePanelSpec& request) override;
-    std::optional<std::vector<std::string>> runOpenPanel(const OpenPanelSpec& request) override;
+    std::shared_ptr<Alert> makeAlert(AlertContent request) override;
+    std::optional<std::string> runSavePanel(const SavePanelOptions& request) override;
+    std::optional<std::vector<std::string>> runOpenPanel(const OpenPanelOptions& request) override;
     void setMainMenu(std::vector<MenuBarItem> menus) override;
     QtPasteboard& pasteboard() override { return pasteboard_; }
     std::optional<Rect> mainScreenVisibleFrame() const override;

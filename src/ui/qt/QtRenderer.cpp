@@ -425,7 +425,7 @@ struct QtRenderer::Impl {
                 return {childrenFlex(n, Axis::none).h, false};
             case NodeKind::frame: {
                 const Flex c = childrenFlex(n, Axis::none);
-                const Frame& f = n.frameSpec;
+                const Frame& f = n.frameValue;
                 Flex out;
                 out.h = f.width ? false : f.maxWidth ? std::isinf(*f.maxWidth) : c.h;
                 out.v = f.height ? false : f.maxHeight ? std::isinf(*f.maxHeight) : c.v;
@@ -1232,14 +1232,14 @@ struct QtRenderer::Impl {
         if (layout->contentsMargins() != margins)
             layout->setContentsMargins(margins);
         if (n.kind == NodeKind::background) {
-            const Background& b = n.backgroundSpec;
+            const Background& b = n.backgroundValue;
             QColor fill = std::holds_alternative<Color>(b.fill)
                               ? Appearance::color(std::get<Color>(b.fill), pal)
                               : Appearance::material(std::get<Material>(b.fill), pal);
             box->setBackground(fill, b.shape);
         }
         if (n.kind == NodeKind::overlay) {
-            const Stroke& s = n.overlaySpec;
+            const Stroke& s = n.overlayValue;
             box->setOverlay(Appearance::color(s.color, pal), s.lineWidth, s.shape);
         }
         std::vector<Qt::Alignment> flags;
@@ -1249,15 +1249,15 @@ struct QtRenderer::Impl {
             Qt::Alignment a;
             if (n.kind == NodeKind::frame) {
                 if (!f.h)
-                    a |= hFlag(n.frameSpec.alignment.horizontal);
+                    a |= hFlag(n.frameValue.alignment.horizontal);
                 if (!f.v)
-                    a |= vFlag(n.frameSpec.alignment.vertical);
+                    a |= vFlag(n.frameValue.alignment.vertical);
             }
             flags.push_back(a);
         }
         place(rn, layout, flags);
         if (n.kind == NodeKind::frame) {
-            const Frame& f = n.frameSpec;
+            const Frame& f = n.frameValue;
             const auto px = [](double v) {
                 return std::isinf(v) ? QWIDGETSIZE_MAX
                                      : static_cast<int>(std::min<double>(v, QWIDGETSIZE_MAX));

@@ -307,7 +307,7 @@ TEST_F(QtHostTest, ASavePanelShowsItsTitlePromptTypesAndAccessory) {
             }
         },
         TimerMode::Common);
-    SavePanelSpec request{
+    SavePanelOptions request{
         "Export Settings",          "Export", "", "Orvel Settings.orvelconfig", {"orvelconfig"},
         folder.path().toStdString()};
     request.accessory = accessory;
@@ -356,7 +356,7 @@ TEST_F(QtHostTest, AnOpenPanelChoosesFilesOrFoldersAndCancelsWithNothing) {
                 }
             },
             TimerMode::Common);
-        OpenPanelSpec request;
+        OpenPanelOptions request;
         request.title = "Import Settings";
         request.directory = folder.path().toStdString();
         request.canChooseFiles = !c.directories;

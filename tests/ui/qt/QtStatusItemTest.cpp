@@ -157,10 +157,10 @@ TEST_F(QtTrayTest, APopoverOverATrayAtTheBottomOpensAboveIt) {
 }
 
 TEST_F(QtTrayTest, AnAlertAnswersWithItsButtonsAndCheckboxWhileDefaultTimersWait) {
-    AlertSpec request{AlertStyle::warning,
-                      "Keep the built-in keyboard disabled?",
-                      "It comes back on by itself when the session ends.",
-                      {"Keep Disabled (3)", "Turn Back On"}};
+    AlertContent request{AlertStyle::warning,
+                         "Keep the built-in keyboard disabled?",
+                         "It comes back on by itself when the session ends.",
+                         {"Keep Disabled (3)", "Turn Back On"}};
     request.checkbox = std::make_pair(std::string("Don't ask again"), false);
     auto alert = std::make_shared<QtAlert>(request);
     bool defaultFired = false;
@@ -180,12 +180,12 @@ TEST_F(QtTrayTest, AnAlertAnswersWithItsButtonsAndCheckboxWhileDefaultTimersWait
     EXPECT_EQ(alert->runModal(), kAlertSecondButtonReturn);
     EXPECT_FALSE(defaultFired) << "default-mode timers wait while the alert is up";
     EXPECT_TRUE(alert->checkboxState());
-    EXPECT_EQ(alert->spec().buttons[0], "Keep Disabled (2)");
+    EXPECT_EQ(alert->content().buttons[0], "Keep Disabled (2)");
     EXPECT_TRUE(waitUntil([&] { return defaultFired; }));
 }
 
 TEST_F(QtTrayTest, AnAlertsSecureFieldHandsBackWhatWasTyped) {
-    AlertSpec request{
+    AlertContent request{
         AlertStyle::informational, "Seal the settings file", "", {"Export", "Cancel"}};
     request.secureFieldPlaceholder = "Passphrase";
     auto alert = std::make_shared<QtAlert>(request);
@@ -208,7 +208,7 @@ TEST_F(QtTrayTest, AnAlertsSecureFieldHandsBackWhatWasTyped) {
 }
 
 TEST_F(QtTrayTest, AnAlertStoppedFromATimerReturnsTheGivenResponse) {
-    auto alert = std::make_shared<QtAlert>(AlertSpec{AlertStyle::critical, "Stop?", "", {"OK"}});
+    auto alert = std::make_shared<QtAlert>(AlertContent{AlertStyle::critical, "Stop?", "", {"OK"}});
     std::weak_ptr<QtAlert> weak = alert;
     Timer stop = loop().after(
         0,
