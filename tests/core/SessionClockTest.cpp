@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
 #include "platform/Workspace.h"
+#include "support/SessionJournal.h"
 #include "support/SessionTest.h"
 #include "triggers/AppTriggerSource.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -96,6 +99,49 @@ TEST_F(SessionClockTest, TheEngineTimeoutAndTheClockEndTheSessionOnce) {
     sim().processes().lastChild()->exit(0);  // the child's own timeout, a moment later
     loop().drain();
     EXPECT_EQ(notificationTitles().size(), 1u);
+}
+
+TEST_F(SessionClockTest, AnExitNoticeThatArrivesAfterTheSessionEndedEndsNothingMore) {
+    auto app = sim().workspace().launch("org.example.Render", "Render");
+    prefs().engine = EngineKind::caffeinate;
+    OrvelController& c = controller();
+    loop().drain();
+    c.watchApp(app);
+    test::SessionJournal journal;
+    // The child watching the application exits with it; its notice is still on its way when
+    // the workspace reports the same quit.
+    sim().processes().lastChild()->exit(0);
+    sim().workspace().quit(app.processIdentifier);
+    EXPECT_FALSE(c.isActive());
+    loop().drain();
+    EXPECT_EQ(notificationTitles(), (std::vector<std::string>{"Orvel finished"}));
+    const auto lines = journal.take();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "triggers unowned natural"), 1)
+        << "the trigger engine hears of one end";
+}
+
+TEST_F(SessionClockTest, AnExitNoticeOfTheEngineReplacedByAnEngineChangeLeavesTheNewSession) {
+    prefs().engine = EngineKind::caffeinate;
+    OrvelController& c = controller();
+    c.start();
+    sim().processes().lastChild()->exit(0);  // its notice is queued
+    prefs().engine = EngineKind::assertions;
+    ASSERT_TRUE(c.isActive());
+    loop().drain();
+    EXPECT_TRUE(c.isActive()) << "the assertion engine now holds the session";
+    EXPECT_EQ(held(), (std::vector<std::string>{"PreventUserIdleSystemSleep"}));
+}
+
+TEST_F(SessionClockTest, AnExitNoticeOfTheFailedEngineLeavesTheFallbackSession) {
+    prefs().engine = EngineKind::caffeinate;
+    OrvelController& c = controller();
+    c.start();
+    sim().processes().lastChild()->exit(0);  // its notice is queued
+    sim().processes().failNextLaunch("Resource temporarily unavailable");
+    ASSERT_TRUE(c.start());
+    ASSERT_EQ(c.engineName(), "IOKit power assertions");
+    loop().drain();
+    EXPECT_TRUE(c.isActive());
 }
 
 // Sleep and wake -------------------------------------------------------------------------------
