@@ -206,6 +206,15 @@ TEST_F(SessionClockTest, UntimedSessionsAreReappliedAtWakeAndTimedOnesAreNot) {
     EXPECT_TRUE(sim().powerAssertions().history().empty());
 }
 
+TEST_F(SessionClockTest, ARulesUntimedSessionIsReappliedAtWakeEvenWithoutReassertOnWake) {
+    prefs().reassertOnWake = false;
+    controller().startFromTrigger("Office", UUID::random(), 0);
+    sim().powerAssertions().clearHistory();
+    sim().workspace().sleepFor(600);
+    EXPECT_EQ(sim().powerAssertions().events(Kind::Released).size(), 1u);
+    EXPECT_EQ(sim().powerAssertions().events(Kind::Created).size(), 1u);
+}
+
 TEST_F(SessionClockTest, AFailedReapplyAtWakeEndsTheSessionAndSaysWhy) {
     OrvelController& c = controller();
     c.start();
@@ -312,6 +321,52 @@ TEST_F(SessionClockTest, ReplugCancelsTheBatteryOffTimerAndAStartDoesToo) {
     EXPECT_FALSE(c.hasBatteryOffTimer());
 }
 
+TEST_F(SessionClockTest, TheBatteryOffTimerEndsNothingOnUPSOrOnceThePowerIsBack) {
+    OrvelController& c = controller();
+    prefs().deactivateOnBattery = true;
+    prefs().batteryOffAfterEnabled = true;
+    prefs().batteryOffValue = 1;
+    c.start();
+    sim().powerSources().setOnAC(false);
+    loop().advance(5);
+    ASSERT_TRUE(c.hasBatteryOffTimer());
+    PowerTriggerCenter::shared().onUPS = true;
+    loop().advance(60);
+    EXPECT_FALSE(c.hasBatteryOffTimer()) << "it fired";
+    EXPECT_TRUE(c.isActive()) << "UPS power keeps the session";
+
+    PowerTriggerCenter::shared().onUPS = false;
+    sim().powerSources().setOnAC(true);
+    loop().advance(5);
+    sim().powerSources().setOnAC(false);
+    loop().advance(5);
+    ASSERT_TRUE(c.hasBatteryOffTimer());
+    loop().advance(58);
+    // Plugged in again a moment before the timer fires, before the power tick has seen it.
+    sim().powerSources().setOnAC(true);
+    loop().advance(2);
+    EXPECT_TRUE(c.isActive());
+    EXPECT_TRUE(sim().notifications().posted().empty());
+}
+
+TEST_F(SessionClockTest, OnlyAManualEndOrAStartForgetsThePendingResume) {
+    OrvelController& c = controller();
+    PowerTriggerCenter& center = PowerTriggerCenter::shared();
+    center.pending = PowerTriggerCenter::Pending{300};
+    c.startForSeconds(10);
+    EXPECT_FALSE(center.pending) << "a start clears it";
+
+    center.pending = PowerTriggerCenter::Pending{300};
+    loop().advance(10);
+    ASSERT_FALSE(c.isActive());
+    EXPECT_EQ(center.pending, PowerTriggerCenter::Pending{300}) << "the session's own end keeps it";
+
+    c.startForSeconds(10);
+    center.pending = PowerTriggerCenter::Pending{300};
+    c.stop(true);
+    EXPECT_FALSE(center.pending) << "a manual end clears it";
+}
+
 TEST_F(SessionClockTest, ActivateOnACStartsOnPlugAndStopsOnUnplug) {
     OrvelController& c = controller();
     prefs().activateOnAC = true;
@@ -407,6 +462,14 @@ TEST_F(SessionClockTest, AnUntilAppQuitsSessionComesBackOnlyWhileItsAppRuns) {
     sim().workspace().quit(app.processIdentifier);
     EXPECT_FALSE(relaunch().isActive());
     EXPECT_FALSE(sim().userDefaults().persistentValue("session")) << "the saved session is removed";
+}
+
+TEST_F(SessionClockTest, AnUntilAppQuitsSessionWithoutBundleIdentifierIsForgottenAtRelaunch) {
+    auto app = sim().workspace().launch(std::nullopt, "script");
+    controller().watchApp(app);
+    ASSERT_TRUE(prefs().loadSession()->wasActive);
+    EXPECT_FALSE(relaunch().isActive());
+    EXPECT_FALSE(sim().userDefaults().persistentValue("session"));
 }
 
 }  // namespace
