@@ -120,8 +120,10 @@ SleepOptions OrvelController::effectiveOptions() const {
 // Starting and stopping --------------------------------------------------------------------------
 
 std::function<void()> OrvelController::exitHandler() {
-    return [weakSelf = weakRef(*this)] {
-        if (auto* self = weakSelf.get()) {
+    // A child can exit just as its session is stopped or handed to another engine; its notice
+    // then arrives late and must not end what runs now.
+    return [weakSelf = weakRef(*this), run = ++engineRun_] {
+        if (auto* self = weakSelf.get(); self != nullptr && self->engineRun_ == run) {
             self->endSession();
         }
     };
@@ -185,6 +187,7 @@ void OrvelController::stop(bool persist) {
     const std::optional<UUID> owner = triggerOwnedRuleID;
     const bool natural = endingNaturally;
     engine->stop();
+    ++engineRun_;
     isActive = false;
     deadline.reset();
     secondsRemaining = 0;

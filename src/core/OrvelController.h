@@ -103,6 +103,8 @@ class OrvelController final : public ObservableObject, public WeakReferenceable 
     CallerFields callerFields() const;
     void restoreCallerFields(const CallerFields& fields);
 
+    // An onExit for the engine start about to be made; it ends the session only while that
+    // start is still the one holding it.
     std::function<void()> exitHandler();
     // Starts `engine`, falling back once to the other engine; false when both refuse.
     bool startEngine(const SleepOptions& effective);
@@ -114,6 +116,8 @@ class OrvelController final : public ObservableObject, public WeakReferenceable 
     Timer powerTicker_;
     Timer batteryOffTimer_;
     SubscriptionBag bag_;
+    // Counts engine starts and stops, so that the exit notice of an earlier one is told apart.
+    std::uint64_t engineRun_ = 0;
 };
 
 }  // namespace orvel

@@ -38,7 +38,7 @@ class PowerTriggerCenter final : public ObservableObject, public WeakReferenceab
     };
 
     static constexpr const char* kLowPowerModeReason =
-        "Low Power Mode is on \u2014 Orvel is blocked while it\u2019s on.";
+        "Low Power Mode is on \u2014 Orvel is blocked while it's on.";
 
     static PowerTriggerCenter& shared();
 

@@ -18,6 +18,8 @@ using Kind = SimPowerAssertions::EventKind;
 
 class OrvelControllerTest : public test::SessionTest {};
 
+const std::string kLowPowerModeText = "Low Power Mode is on \u2014 Orvel is blocked while it's on.";
+
 // Creation and engine choice --------------------------------------------------------------------
 
 TEST_F(OrvelControllerTest, StartsIdleWithTheDefaultPresetAndTheAssertionEngine) {
@@ -191,7 +193,7 @@ TEST_F(OrvelControllerTest, IdleStatusTextNamesThePresetOrTheBlock) {
     EXPECT_EQ(c.statusText(),
               "Your Mac will sleep on its normal schedule. \u00B7 2 hours when started");
     c.powerBlockReason = std::string(PowerTriggerCenter::kLowPowerModeReason);
-    EXPECT_EQ(c.statusText(), PowerTriggerCenter::kLowPowerModeReason);
+    EXPECT_EQ(c.statusText(), kLowPowerModeText);
 }
 
 // Engine fallback -------------------------------------------------------------------------------
@@ -307,7 +309,7 @@ TEST_F(OrvelControllerTest, LowPowerModeBlocksStartsAndARefusedStartClearsItsCal
 
     c.startFromTrigger("Office", UUID::random(), 600);
     EXPECT_FALSE(c.isActive());
-    EXPECT_EQ(c.lastError(), PowerTriggerCenter::kLowPowerModeReason);
+    EXPECT_EQ(c.lastError(), kLowPowerModeText);
     EXPECT_FALSE(c.triggerOwnedRuleID);
     EXPECT_FALSE(c.startedByRuleName());
     EXPECT_FALSE(c.deadline);

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
 #include "platform/Workspace.h"
+#include "support/SessionJournal.h"
 #include "support/SessionTest.h"
 #include "triggers/AppTriggerSource.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -98,6 +101,49 @@ TEST_F(SessionClockTest, TheEngineTimeoutAndTheClockEndTheSessionOnce) {
     EXPECT_EQ(notificationTitles().size(), 1u);
 }
 
+TEST_F(SessionClockTest, AnExitNoticeThatArrivesAfterTheSessionEndedEndsNothingMore) {
+    auto app = sim().workspace().launch("org.example.Render", "Render");
+    prefs().engine = EngineKind::caffeinate;
+    OrvelController& c = controller();
+    loop().drain();
+    c.watchApp(app);
+    test::SessionJournal journal;
+    // The child watching the application exits with it; its notice is still on its way when
+    // the workspace reports the same quit.
+    sim().processes().lastChild()->exit(0);
+    sim().workspace().quit(app.processIdentifier);
+    EXPECT_FALSE(c.isActive());
+    loop().drain();
+    EXPECT_EQ(notificationTitles(), (std::vector<std::string>{"Orvel finished"}));
+    const auto lines = journal.take();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "triggers unowned natural"), 1)
+        << "the trigger engine hears of one end";
+}
+
+TEST_F(SessionClockTest, AnExitNoticeOfTheEngineReplacedByAnEngineChangeLeavesTheNewSession) {
+    prefs().engine = EngineKind::caffeinate;
+    OrvelController& c = controller();
+    c.start();
+    sim().processes().lastChild()->exit(0);  // its notice is queued
+    prefs().engine = EngineKind::assertions;
+    ASSERT_TRUE(c.isActive());
+    loop().drain();
+    EXPECT_TRUE(c.isActive()) << "the assertion engine now holds the session";
+    EXPECT_EQ(held(), (std::vector<std::string>{"PreventUserIdleSystemSleep"}));
+}
+
+TEST_F(SessionClockTest, AnExitNoticeOfTheFailedEngineLeavesTheFallbackSession) {
+    prefs().engine = EngineKind::caffeinate;
+    OrvelController& c = controller();
+    c.start();
+    sim().processes().lastChild()->exit(0);  // its notice is queued
+    sim().processes().failNextLaunch("Resource temporarily unavailable");
+    ASSERT_TRUE(c.start());
+    ASSERT_EQ(c.engineName(), "IOKit power assertions");
+    loop().drain();
+    EXPECT_TRUE(c.isActive());
+}
+
 // Sleep and wake -------------------------------------------------------------------------------
 
 TEST_F(SessionClockTest, AManualTimedSessionEndsAtSleep) {
@@ -158,6 +204,15 @@ TEST_F(SessionClockTest, UntimedSessionsAreReappliedAtWakeAndTimedOnesAreNot) {
     // A timed session that is still running at wake (its sleep went unannounced) is left alone.
     sim().workspace().didWake.send();
     EXPECT_TRUE(sim().powerAssertions().history().empty());
+}
+
+TEST_F(SessionClockTest, ARulesUntimedSessionIsReappliedAtWakeEvenWithoutReassertOnWake) {
+    prefs().reassertOnWake = false;
+    controller().startFromTrigger("Office", UUID::random(), 0);
+    sim().powerAssertions().clearHistory();
+    sim().workspace().sleepFor(600);
+    EXPECT_EQ(sim().powerAssertions().events(Kind::Released).size(), 1u);
+    EXPECT_EQ(sim().powerAssertions().events(Kind::Created).size(), 1u);
 }
 
 TEST_F(SessionClockTest, AFailedReapplyAtWakeEndsTheSessionAndSaysWhy) {
@@ -266,6 +321,52 @@ TEST_F(SessionClockTest, ReplugCancelsTheBatteryOffTimerAndAStartDoesToo) {
     EXPECT_FALSE(c.hasBatteryOffTimer());
 }
 
+TEST_F(SessionClockTest, TheBatteryOffTimerEndsNothingOnUPSOrOnceThePowerIsBack) {
+    OrvelController& c = controller();
+    prefs().deactivateOnBattery = true;
+    prefs().batteryOffAfterEnabled = true;
+    prefs().batteryOffValue = 1;
+    c.start();
+    sim().powerSources().setOnAC(false);
+    loop().advance(5);
+    ASSERT_TRUE(c.hasBatteryOffTimer());
+    PowerTriggerCenter::shared().onUPS = true;
+    loop().advance(60);
+    EXPECT_FALSE(c.hasBatteryOffTimer()) << "it fired";
+    EXPECT_TRUE(c.isActive()) << "UPS power keeps the session";
+
+    PowerTriggerCenter::shared().onUPS = false;
+    sim().powerSources().setOnAC(true);
+    loop().advance(5);
+    sim().powerSources().setOnAC(false);
+    loop().advance(5);
+    ASSERT_TRUE(c.hasBatteryOffTimer());
+    loop().advance(58);
+    // Plugged in again a moment before the timer fires, before the power tick has seen it.
+    sim().powerSources().setOnAC(true);
+    loop().advance(2);
+    EXPECT_TRUE(c.isActive());
+    EXPECT_TRUE(sim().notifications().posted().empty());
+}
+
+TEST_F(SessionClockTest, OnlyAManualEndOrAStartForgetsThePendingResume) {
+    OrvelController& c = controller();
+    PowerTriggerCenter& center = PowerTriggerCenter::shared();
+    center.pending = PowerTriggerCenter::Pending{300};
+    c.startForSeconds(10);
+    EXPECT_FALSE(center.pending) << "a start clears it";
+
+    center.pending = PowerTriggerCenter::Pending{300};
+    loop().advance(10);
+    ASSERT_FALSE(c.isActive());
+    EXPECT_EQ(center.pending, PowerTriggerCenter::Pending{300}) << "the session's own end keeps it";
+
+    c.startForSeconds(10);
+    center.pending = PowerTriggerCenter::Pending{300};
+    c.stop(true);
+    EXPECT_FALSE(center.pending) << "a manual end clears it";
+}
+
 TEST_F(SessionClockTest, ActivateOnACStartsOnPlugAndStopsOnUnplug) {
     OrvelController& c = controller();
     prefs().activateOnAC = true;
@@ -361,6 +462,14 @@ TEST_F(SessionClockTest, AnUntilAppQuitsSessionComesBackOnlyWhileItsAppRuns) {
     sim().workspace().quit(app.processIdentifier);
     EXPECT_FALSE(relaunch().isActive());
     EXPECT_FALSE(sim().userDefaults().persistentValue("session")) << "the saved session is removed";
+}
+
+TEST_F(SessionClockTest, AnUntilAppQuitsSessionWithoutBundleIdentifierIsForgottenAtRelaunch) {
+    auto app = sim().workspace().launch(std::nullopt, "script");
+    controller().watchApp(app);
+    ASSERT_TRUE(prefs().loadSession()->wasActive);
+    EXPECT_FALSE(relaunch().isActive());
+    EXPECT_FALSE(sim().userDefaults().persistentValue("session"));
 }
 
 }  // namespace

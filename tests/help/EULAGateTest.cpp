@@ -167,13 +167,20 @@ TEST_F(EULAGateTest, AgreeRecordsTheAssentClosesTheWindowAndRunsOnAgreeLast) {
     auto gate = shownGate();
     std::vector<std::string> order;
     gate->onAgree = [&] {
-        order.push_back(EULAGate::hasCurrentAssent() ? "agree after write" : "agree before write");
+        order.push_back(EULAGate::hasCurrentAssent() ? "after write" : "before write");
+        order.push_back(sim().userDefaults().stringForKey("eulaAcceptedVersion")
+                            ? "after version"
+                            : "before version");
+        order.push_back(gate->agreed() ? "after agreed" : "before agreed");
+        order.push_back(gate->window() == nullptr ? "after close" : "before close");
+        order.push_back(EULAGate::current() == nullptr ? "after release" : "before release");
     };
     loop().setNow(Date{786297600.25});
     window(*gate).inspect().scrollToEnd();
     loop().drain();
     ASSERT_TRUE(window(*gate).inspect().click("Agree"));
-    EXPECT_EQ(order, (std::vector<std::string>{"agree after write"}));
+    EXPECT_EQ(order, (std::vector<std::string>{"after write", "after version", "after agreed",
+                                               "after close", "after release"}));
     EXPECT_FALSE(gate->window());
     EXPECT_FALSE(EULAGate::current());
     EXPECT_FALSE(host().application().terminated()) << "the close made by Agree does not quit";

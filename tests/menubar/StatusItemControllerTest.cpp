@@ -29,6 +29,8 @@ class StatusItemControllerTest : public test::SessionTest {
 TEST_F(StatusItemControllerTest, LooksFollowTheSession) {
     const auto& look = item().look();
     EXPECT_EQ(look.symbol, "cup.and.saucer");
+    EXPECT_EQ(look.symbolDescription, "Orvel");
+    EXPECT_DOUBLE_EQ(look.symbolPointSize, 15);
     EXPECT_EQ(look.title, "");
     EXPECT_EQ(look.toolTip, "Orvel \u2014 sleep allowed");
     EXPECT_EQ(look.accessibilityLabel, "Orvel");

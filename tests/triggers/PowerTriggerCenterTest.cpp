@@ -13,6 +13,9 @@ using namespace power_source;
 
 class PowerTriggerCenterTest : public test::SessionTest {};
 
+// Character for character: an em dash, and a plain apostrophe.
+const std::string kReason = "Low Power Mode is on \u2014 Orvel is blocked while it's on.";
+
 TEST_F(PowerTriggerCenterTest, TheFirstBatteryThatReportsAStateDecides) {
     struct Case {
         const char* name;
@@ -50,17 +53,16 @@ TEST_F(PowerTriggerCenterTest, BlockReasonFollowsLowPowerModeAndTheSetting) {
     center.lpmOn = true;
     EXPECT_FALSE(center.blockReason());
     Preferences::shared().lpmEnd = true;
-    EXPECT_EQ(center.blockReason(), PowerTriggerCenter::kLowPowerModeReason);
+    EXPECT_EQ(center.blockReason(), kReason);
 
     const auto refreshes = statusItem().refreshCount();
     center.syncBlockReason();
-    EXPECT_EQ(OrvelController::shared().powerBlockReason(),
-              PowerTriggerCenter::kLowPowerModeReason);
+    EXPECT_EQ(OrvelController::shared().powerBlockReason(), kReason);
     EXPECT_EQ(statusItem().refreshCount(), refreshes + 1);
     center.syncBlockReason();
     EXPECT_EQ(statusItem().refreshCount(), refreshes + 1) << "no change, no refresh";
     center.refreshNotice();
-    EXPECT_EQ(center.notice()->text, PowerTriggerCenter::kLowPowerModeReason);
+    EXPECT_EQ(center.notice()->text, kReason);
     EXPECT_EQ(center.notice()->subTab, 3);
 }
 
