@@ -130,16 +130,23 @@ std::function<void()> OrvelController::exitHandler() {
 }
 
 bool OrvelController::startEngine(const SleepOptions& effective) {
+    watchFailures(*engine);
     auto first = engine->start(effective, exitHandler());
     if (first.ok()) {
         return true;
     }
+    return startOtherEngine(effective, first.error());
+}
+
+bool OrvelController::startOtherEngine(const SleepOptions& effective,
+                                       const SleepEngineError& firstError) {
     std::shared_ptr<SleepEngine> other;
     if (isCaffeinate(*engine)) {
         other = AssertionEngine::make();
     } else {
         other = CaffeinateEngine::make();
     }
+    watchFailures(*other);
     SleepOptions withoutWatch = effective;
     withoutWatch.watchPID.reset();
     auto second = other->start(withoutWatch, exitHandler());
@@ -149,8 +156,30 @@ bool OrvelController::startEngine(const SleepOptions& effective) {
     }
     engine = std::move(other);
     engineName = engine->name();
-    lastError = "Switched to " + engine->name() + ": " + first.error().localizedDescription();
+    lastError = "Switched to " + engine->name() + ": " + firstError.localizedDescription();
     return true;
+}
+
+void OrvelController::watchFailures(SleepEngine& watched) {
+    watched.onFailure = [weakSelf = weakRef(*this),
+                         run = engineRun_ + 1](const SleepEngineError& error) {
+        // Only a failure of the running start counts; an earlier run has been stopped already.
+        if (auto* self = weakSelf.get(); self != nullptr && self->engineRun_ == run) {
+            self->engineFailed(error);
+        }
+    };
+}
+
+// The system took back a hold of the running session: go on with the other engine, or end the
+// session and say why, rather than show a session that holds nothing.
+void OrvelController::engineFailed(const SleepEngineError& error) {
+    if (!isActive()) {
+        return;
+    }
+    if (!startOtherEngine(effectiveOptions(), error)) {
+        endNaturally();
+    }
+    refreshStatusItem();
 }
 
 bool OrvelController::start() {

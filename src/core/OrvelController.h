@@ -108,6 +108,9 @@ class OrvelController final : public ObservableObject, public WeakReferenceable 
     std::function<void()> exitHandler();
     // Starts `engine`, falling back once to the other engine; false when both refuse.
     bool startEngine(const SleepOptions& effective);
+    bool startOtherEngine(const SleepOptions& effective, const SleepEngineError& firstError);
+    void watchFailures(SleepEngine& watched);
+    void engineFailed(const SleepEngineError& error);
     // Ends the session by its own course, without the end-of-session notification.
     void endNaturally();
     void refreshStatusItem();

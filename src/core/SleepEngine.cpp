@@ -1,5 +1,7 @@
 #include "core/SleepEngine.h"
 
+#include <algorithm>
+
 #include "platform/Platform.h"
 
 namespace orvel {
@@ -140,6 +142,18 @@ Result<void, SleepEngineError> AssertionEngine::start(const SleepOptions& option
     }
 
     std::weak_ptr<AssertionEngine> weakSelf = weak_from_this();
+    // A hold the system takes back later means nothing keeps the machine awake any more.
+    refusal_ = assertions.assertionRefused.subscribe(
+        [weakSelf](const AssertionID& id, const IOReturn& code) {
+            auto self = weakSelf.lock();
+            if (!self || std::find(self->ids_.begin(), self->ids_.end(), id) == self->ids_.end()) {
+                return;
+            }
+            self->stop();
+            if (auto handler = self->onFailure) {
+                handler(SleepEngineError::assertionFailed(code));
+            }
+        });
     if (options.declareUserActive) {
         AssertionID id = 0;
         assertions.declareUserActivity(kAssertionName, kUserActiveLocal, id);
@@ -172,6 +186,7 @@ Result<void, SleepEngineError> AssertionEngine::start(const SleepOptions& option
 void AssertionEngine::stop() {
     timeoutWork_.cancel();
     userActiveTimer_.cancel();
+    refusal_.cancel();
     if (!Platform::isInstalled()) {
         ids_.clear();
         return;

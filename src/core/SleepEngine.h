@@ -45,6 +45,10 @@ class SleepEngine {
                                                  std::function<void()> onExit) = 0;
     // Ends the prevention at once; harmless when nothing is held.
     virtual void stop() = 0;
+
+    // Called on the main thread when a prevention that started fails later (the system takes
+    // back a hold it had granted); the engine has already let go of the rest of it.
+    std::function<void(const SleepEngineError&)> onFailure;
 };
 
 // Runs the caffeinate program as a child process.
@@ -96,6 +100,7 @@ class AssertionEngine final : public SleepEngine,
     std::vector<AssertionID> ids_;
     Timer timeoutWork_;
     Timer userActiveTimer_;
+    Subscription refusal_;
 };
 
 }  // namespace orvel

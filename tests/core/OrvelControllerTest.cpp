@@ -351,3 +351,58 @@ TEST_F(OrvelControllerTest, EndFromTriggerLeavesAManualSessionAlone) {
 
 }  // namespace
 }  // namespace orvel
+
+namespace orvel {
+namespace {
+
+class TakenBackHoldTest : public test::SessionTest {};
+
+TEST_F(TakenBackHoldTest, AHoldTheSystemTakesBackHandsTheSessionToTheOtherEngine) {
+    OrvelController& c = controller();
+    SleepOptions o;
+    o.preventDisplaySleep = true;
+    o.preventIdleSleep = true;
+    c.options = o;
+    ASSERT_TRUE(c.start());
+    const AssertionID first = sim().powerAssertions().held().front().id;
+    ASSERT_TRUE(sim().powerAssertions().refuseHeld(first, kIOReturnNotPermitted));
+    EXPECT_TRUE(c.isActive());
+    EXPECT_EQ(c.engineName(), "caffeinate");
+    EXPECT_EQ(c.lastError(),
+              "Switched to caffeinate: IOKit refused the power assertion (error -536870174).");
+    EXPECT_TRUE(sim().powerAssertions().held().empty()) << "the rest of the hold is let go";
+    ASSERT_EQ(sim().processes().runningChildren().size(), 1u);
+    EXPECT_EQ(sim().processes().lastChild()->request().arguments,
+              (std::vector<std::string>{"-di"}));
+}
+
+TEST_F(TakenBackHoldTest, WithoutAnotherEngineTheSessionEndsAndSaysWhy) {
+    OrvelController& c = controller();
+    sim().processes().setExecutable("/usr/bin/caffeinate", false);
+    c.selectPreset(DurationPreset::h1);
+    ASSERT_TRUE(c.start());
+    sim().powerAssertions().refuseHeld(sim().powerAssertions().held().front().id,
+                                       kIOReturnNotPermitted);
+    EXPECT_FALSE(c.isActive());
+    EXPECT_EQ(c.lastError(), "/usr/bin/caffeinate is missing or not executable.");
+    EXPECT_TRUE(sim().notifications().posted().empty()) << "not announced as a finished session";
+    EXPECT_FALSE(prefs().loadSession()->wasActive);
+}
+
+TEST_F(TakenBackHoldTest, ARefusalAfterTheSessionMovedOnChangesNothing) {
+    OrvelController& c = controller();
+    ASSERT_TRUE(c.start());
+    const AssertionID old = sim().powerAssertions().held().front().id;
+    c.stop(true);
+    ASSERT_TRUE(c.start());
+    EXPECT_FALSE(sim().powerAssertions().refuseHeld(old, kIOReturnNotPermitted));
+    // Another program's hold being refused is none of the session's business.
+    const auto foreign = sim().powerAssertions().createWithName("PreventSystemSleep", 255, "other");
+    sim().powerAssertions().refuseHeld(foreign.id, kIOReturnNotPermitted);
+    EXPECT_TRUE(c.isActive());
+    EXPECT_EQ(c.engineName(), "IOKit power assertions");
+    EXPECT_EQ(c.lastError(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace orvel
