@@ -83,10 +83,12 @@ int main(int argc, char** argv) {
         Platform::install(std::move(platform));
         real.waitForServices(2.0);
     }
-    (void)Localization::shared().loadTable(Platform::current().paths().resourcesDirectory() +
-                                           "/strings/en.json");
-
     Logger log("app");
+    const std::string table = Platform::current().paths().resourcesDirectory() + "/strings/en.json";
+    if (auto loaded = Localization::shared().loadTable(table); !loaded) {
+        // The texts are written in English in the code, so they still read right without it.
+        log.notice(loaded.error().message);
+    }
     {
         AppDelegate delegate;
         TerminationSignals signals([](int) { ui::UiHost::current().application().terminate(); });

@@ -1,6 +1,7 @@
 #include "core/ActivityLog.h"
 
 #include "foundation/Calendar.h"
+#include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "platform/Platform.h"
@@ -100,7 +101,12 @@ void ActivityLog::append(ActivityEntry entry) {
     }
     std::size_t skipped = 0;
     entries = decodeAll(stored_, &skipped);
-    Platform::current().userDefaults().setData(kDefaultsKey, dataFromString(dumpJson(stored_)));
+    auto text = dumpJson(stored_);
+    if (!text) {
+        Logger("activity").error("The activity log was not saved: " + text.error().message);
+        return;
+    }
+    Platform::current().userDefaults().setData(kDefaultsKey, dataFromString(*text));
 }
 
 void ActivityLog::clear() {

@@ -189,10 +189,15 @@ bool OrvelController::start() {
         lastError = *reason;
         return false;
     }
-    if (!deadline && !triggerOwnedRuleID && !skipPresetDeadline) {
+    const bool derivesDeadline = !deadline && !triggerOwnedRuleID && !skipPresetDeadline;
+    if (derivesDeadline) {
         deadline = deadlineForPreset(preset());
     }
     if (!startEngine(effectiveOptions())) {
+        // The preset's deadline counts from a start that holds, not from this refusal.
+        if (derivesDeadline) {
+            deadline.reset();
+        }
         // A restart that fails leaves nothing held: the session ends rather than looking active.
         if (isActive()) {
             endNaturally();

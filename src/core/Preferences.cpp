@@ -6,6 +6,8 @@
 
 #include "devices/DeviceState.h"
 #include "devices/PermissionPrimer.h"
+#include "foundation/Json.h"
+#include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "platform/Platform.h"
@@ -225,7 +227,14 @@ void Preferences::saveSession(const std::optional<SavedSession>& session) {
         d_.removeObject(kSessionKey);
         return;
     }
-    d_.setData(kSessionKey, dataFromString(dumpJson(session->toJson())));
+    auto text = dumpJson(session->toJson());
+    if (!text) {
+        // An old record would come back at the next launch as if it were this one.
+        d_.removeObject(kSessionKey);
+        Logger("preferences").error("The session was not saved: " + text.error().message);
+        return;
+    }
+    d_.setData(kSessionKey, dataFromString(*text));
 }
 
 std::optional<SavedSession> Preferences::loadSession() const {
@@ -235,10 +244,13 @@ std::optional<SavedSession> Preferences::loadSession() const {
     }
     auto json = parseJson(stringFromData(*data));
     if (!json) {
+        Logger("preferences")
+            .error("The saved session is not JSON and was ignored: " + json.error().message);
         return std::nullopt;
     }
     auto session = SavedSession::fromJson(*json);
     if (!session) {
+        Logger("preferences").error("The saved session was ignored: " + session.error().message);
         return std::nullopt;
     }
     return session.value();

@@ -12,9 +12,38 @@ Result<Json> parseJson(std::string_view text) {
     }
 }
 
-std::string dumpJson(const Json& json) {
+namespace {
+
+// The JSON pointer of the first number that is not finite, if any.
+std::optional<std::string> firstNonFinite(const Json& json, const std::string& path) {
+    if (json.is_number_float()) {
+        if (!std::isfinite(json.get<double>())) {
+            return path.empty() ? std::string("/") : path;
+        }
+    } else if (json.is_object()) {
+        for (auto it = json.begin(); it != json.end(); ++it) {
+            if (auto found = firstNonFinite(it.value(), path + "/" + it.key())) {
+                return found;
+            }
+        }
+    } else if (json.is_array()) {
+        for (std::size_t i = 0; i < json.size(); ++i) {
+            if (auto found = firstNonFinite(json[i], path + "/" + std::to_string(i))) {
+                return found;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+Result<std::string> dumpJson(const Json& json, int indent) {
+    if (auto where = firstNonFinite(json, "")) {
+        return Error{"The value at " + *where + " is not a finite number."};
+    }
     // Invalid UTF-8 in a string is replaced rather than thrown on.
-    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+    return json.dump(indent, ' ', false, Json::error_handler_t::replace);
 }
 
 JsonReader::JsonReader(const Json& json, std::string_view what) : json_(json), what_(what) {

@@ -19,8 +19,10 @@ using Json = nlohmann::ordered_json;
 
 // Parses text without throwing; the error names the position of the fault.
 Result<Json> parseJson(std::string_view text);
-// Compact text.
-std::string dumpJson(const Json& json);
+// The text of a document: compact, or indented by `indent` spaces. A number that is not finite has
+// no JSON spelling: such a document is refused (never written with null in its place), and the
+// error names where the number is.
+Result<std::string> dumpJson(const Json& json, int indent = -1);
 
 // Writes an optional value: present as its JSON form, absent as no key at all (never null).
 template <class T>

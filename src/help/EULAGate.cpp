@@ -314,7 +314,7 @@ void EULAGate::recordAssent() {
     std::shared_ptr<EULAGate> keepAlive = current();
     const AssentRecord record{currentVersion, sha_, now(), appVersion(), appBuild(), true};
     // A failed write is not retried: the gate simply shows again at the next launch.
-    (void)writeFileAtomically(assentFileURL(), dataFromString(dumpJson(record.toJson())));
+    (void)writeFileAtomically(assentFileURL(), dataFromString(dumpJson(record.toJson()).value()));
     Platform::current().userDefaults().setString("eulaAcceptedVersion", currentVersion);
     agreed_ = true;
     if (window_) {

@@ -125,7 +125,7 @@ TEST_F(AppDelegateTest, QuittingAtTheAgreementCreatesNothingAndKeepsTheSavedSess
     SavedSession saved;
     saved.wasActive = true;
     saved.preset = DurationPreset::h2;
-    sim().userDefaults().setData("session", dataFromString(dumpJson(saved.toJson())));
+    sim().userDefaults().setData("session", dataFromString(dumpJson(saved.toJson()).value()));
     const auto before = sim().userDefaults().persistentValue("session");
     launch();
     ASSERT_TRUE(agreementWindow()->inspect().click("Quit"));

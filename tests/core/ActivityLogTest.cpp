@@ -20,7 +20,7 @@ class ActivityLogTest : public test::OrvelTest {
         return data ? *parseJson(stringFromData(*data)) : Json();
     }
     void storeJson(const Json& json) {
-        sim().userDefaults().setData("trigger.log", dataFromString(dumpJson(json)));
+        sim().userDefaults().setData("trigger.log", dataFromString(dumpJson(json).value()));
     }
 };
 

@@ -234,6 +234,19 @@ TEST_F(OrvelControllerTest, WhenBothEnginesFailNothingRunsAndTheOldEngineStays) 
     EXPECT_EQ(c.engineName(), "IOKit power assertions");
 }
 
+TEST_F(OrvelControllerTest, ARefusedStartLeavesNoPresetDeadlineForTheNextStart) {
+    OrvelController& c = controller();
+    c.selectPreset(DurationPreset::h1);
+    sim().powerAssertions().refuseAll(kIOReturnNotPermitted);
+    sim().processes().setExecutable("/usr/bin/caffeinate", false);
+    EXPECT_FALSE(c.start());
+
+    loop().advance(600);
+    sim().powerAssertions().allowAll();
+    ASSERT_TRUE(c.start());
+    EXPECT_EQ(c.secondsRemaining(), 3600) << "the hour counts from the start that held";
+}
+
 TEST_F(OrvelControllerTest, EnginePreferenceChangeRestartsTheSessionWithoutTouchingTheSave) {
     OrvelController& c = controller();
     c.selectPreset(DurationPreset::h1);

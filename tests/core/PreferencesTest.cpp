@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 #include "devices/DeviceState.h"
 #include "devices/PermissionPrimer.h"
 #include "foundation/Registry.h"
@@ -375,11 +378,32 @@ TEST_F(PreferencesTest, UndecodableSavedSessionsLoadAsNoneAndStayStored) {
     Preferences& p = Preferences::shared();
     for (const auto& c : cases) {
         store("session", dataFromString(c.json));
+        sim().log().clear();
         EXPECT_EQ(p.loadSession().has_value(), c.loads) << c.json;
         EXPECT_TRUE(stored().persistentValue("session")) << "left in place";
+        EXPECT_EQ(sim().log().messages("preferences").size(), c.loads ? 0U : 1U) << c.json;
     }
     store("session", "{\"wasActive\":false}");  // a text, not data
     EXPECT_EQ(p.loadSession(), std::nullopt);
+}
+
+TEST_F(PreferencesTest, ASessionThatCannotBeEncodedRemovesTheOldRecord) {
+    Preferences& p = Preferences::shared();
+    SavedSession session;
+    session.wasActive = true;
+    p.saveSession(session);
+    ASSERT_TRUE(stored().persistentValue("session"));
+
+    for (double bad : {std::nan(""), std::numeric_limits<double>::infinity()}) {
+        p.saveSession(session);
+        sim().log().clear();
+        session.deadline = Date{bad};
+        p.saveSession(session);
+        EXPECT_FALSE(stored().persistentValue("session")) << "no old record comes back";
+        EXPECT_EQ(p.loadSession(), std::nullopt);
+        EXPECT_EQ(sim().log().messages("preferences").size(), 1U);
+        session.deadline.reset();
+    }
 }
 
 TEST_F(PreferencesTest, SavingNoneWithNothingStoredChangesNothing) {

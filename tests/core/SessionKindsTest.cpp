@@ -56,7 +56,7 @@ TEST(SessionKindsTest, RawStringsMatchExactlyOrNotAtAll) {
 TEST(SavedSessionTest, EncodesOnlyPresentOptionalKeysInOrder) {
     SavedSession session;
     EXPECT_EQ(
-        dumpJson(session.toJson()),
+        dumpJson(session.toJson()).value(),
         R"({"wasActive":false,"options":{"preventDisplaySleep":false,"preventIdleSleep":false,)"
         R"("preventDiskSleep":false,"preventSystemSleep":false,"declareUserActive":false,)"
         R"("timeout":0},"preset":"indefinite"})");
@@ -65,7 +65,7 @@ TEST(SavedSessionTest, EncodesOnlyPresentOptionalKeysInOrder) {
     const Json json = session.toJson();
     EXPECT_TRUE(json["deadline"].is_number());
     EXPECT_DOUBLE_EQ(json["deadline"].get<double>(), 100.5);
-    auto back = SavedSession::fromJson(*parseJson(dumpJson(json)));
+    auto back = SavedSession::fromJson(*parseJson(dumpJson(json).value()));
     ASSERT_TRUE(back.ok());
     EXPECT_EQ(back.value(), session);
 }

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+
 namespace orvel {
 namespace {
 
@@ -25,7 +28,27 @@ TEST(JsonTest, KeepsKeysInInsertionOrderAndLeavesAbsentOptionalsOut) {
     object["alpha"] = true;
     putOptional(object, "gone", std::optional<int>());
     putOptional(object, "here", std::optional<std::string>("x"));
-    EXPECT_EQ(dumpJson(object), R"({"zeta":1,"alpha":true,"here":"x"})");
+    EXPECT_EQ(dumpJson(object).value(), R"({"zeta":1,"alpha":true,"here":"x"})");
+}
+
+TEST(JsonTest, NumbersThatAreNotFiniteAreRefusedNotWrittenAsNull) {
+    struct Case {
+        double number;
+        const char* where;
+    };
+    for (const Case& c :
+         {Case{std::nan(""), "/a/1/b"}, Case{std::numeric_limits<double>::infinity(), "/a/1/b"},
+          Case{-std::numeric_limits<double>::infinity(), "/a/1/b"}}) {
+        Json document = Json::object();
+        document["a"] = Json::array({1.5, Json::object({{"b", c.number}})});
+        auto text = dumpJson(document);
+        ASSERT_FALSE(text.ok()) << c.number;
+        EXPECT_EQ(text.error().message,
+                  std::string("The value at ") + c.where + " is not a finite number.");
+    }
+    EXPECT_EQ(dumpJson(Json(std::nan(""))).error().message,
+              "The value at / is not a finite number.");
+    EXPECT_EQ(dumpJson(Json::array({0.25, -1e308})).value(), "[0.25,-1e+308]");
 }
 
 TEST(JsonTest, RequiredKeysNeedTheirExactType) {
