@@ -9,7 +9,6 @@
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Localization.h"
 #include "foundation/Registry.h"
-#include "menubar/StatusItemController.h"
 #include "platform/Notifications.h"
 #include "platform/Platform.h"
 #include "platform/Processes.h"
@@ -25,10 +24,6 @@ namespace {
 
 constexpr double kClockInterval = 1.0;
 constexpr double kPowerTickInterval = 5.0;
-
-bool isCaffeinate(const SleepEngine& engine) {
-    return dynamic_cast<const CaffeinateEngine*>(&engine) != nullptr;
-}
 
 // Asks for permission to post and, when granted, posts. The texts are made here, on the main
 // thread; the completion may run on another.
@@ -52,8 +47,8 @@ OrvelController::OrvelController()
                   reapplyOptions();
               }),
       preset(*this, Preferences::shared().defaultPreset(), [this] { saveSession(); }),
-      prefs(Preferences::shared()),
-      engine(AssertionEngine::make()) {
+      prefs_(Preferences::shared()),
+      engine_(AssertionEngine::make()) {
     configureEngine(std::nullopt);
 
     Workspace& workspace = Platform::current().workspace();
@@ -63,7 +58,8 @@ OrvelController::OrvelController()
         [this](const RunningApplication& app) { appTerminated(app); }));
 
     // Later values only: the current engine was just configured.
-    bag_.push_back(prefs.engine.subscribe([this](const EngineKind& kind) { engineChanged(kind); }));
+    bag_.push_back(
+        prefs_.engine.subscribe([this](const EngineKind& kind) { engineChanged(kind); }));
 
     WeakRef<OrvelController> weakSelf = weakRef(*this);
     powerTicker_ = RunLoop::main().every(kPowerTickInterval, [weakSelf] {
@@ -83,14 +79,14 @@ OrvelController::~OrvelController() = default;
 // Engine choice ---------------------------------------------------------------------------------
 
 void OrvelController::configureEngine(std::optional<EngineKind> kind) {
-    const EngineKind chosen = kind.value_or(prefs.engine());
+    const EngineKind chosen = kind.value_or(prefs_.engine());
     if (chosen == EngineKind::caffeinate &&
         Platform::current().processes().isExecutableFile(kCaffeinatePath)) {
-        engine = CaffeinateEngine::make();
+        engine_ = CaffeinateEngine::make();
     } else {
-        engine = AssertionEngine::make();
+        engine_ = AssertionEngine::make();
     }
-    engineName = engine->name();
+    engineName = engine_->name();
 }
 
 void OrvelController::engineChanged(EngineKind kind) {
@@ -100,20 +96,24 @@ void OrvelController::engineChanged(EngineKind kind) {
     if (wasActive) {
         start();
     }
-    refreshStatusItem();
 }
 
 SleepOptions OrvelController::effectiveOptions() const {
+    return effectiveOptionsFor(deadline_, watchedPID_);
+}
+
+SleepOptions OrvelController::effectiveOptionsFor(const std::optional<Date>& until,
+                                                  const std::optional<std::int32_t>& pid) const {
     SleepOptions effective = options();
     if (!isOnAC()) {
         effective.preventSystemSleep = false;  // system sleep is prevented only on AC power
     }
     effective.timeout =
-        deadline ? std::max<std::int64_t>(0, roundedSeconds(deadline->timeIntervalSince(now())))
-                 : 0;
-    effective.watchPID = isCaffeinate(*engine) && preset() == DurationPreset::untilAppQuits
-                             ? watchedPID
-                             : std::nullopt;
+        until ? std::max<std::int64_t>(0, roundedSeconds(until->timeIntervalSince(now()))) : 0;
+    effective.watchPID =
+        engine_->kind() == EngineKind::caffeinate && preset() == DurationPreset::untilAppQuits
+            ? pid
+            : std::nullopt;
     return effective;
 }
 
@@ -130,8 +130,8 @@ std::function<void()> OrvelController::exitHandler() {
 }
 
 bool OrvelController::startEngine(const SleepOptions& effective) {
-    watchFailures(*engine);
-    auto first = engine->start(effective, exitHandler());
+    watchFailures(*engine_);
+    auto first = engine_->start(effective, exitHandler());
     if (first.ok()) {
         return true;
     }
@@ -141,7 +141,7 @@ bool OrvelController::startEngine(const SleepOptions& effective) {
 bool OrvelController::startOtherEngine(const SleepOptions& effective,
                                        const SleepEngineError& firstError) {
     std::shared_ptr<SleepEngine> other;
-    if (isCaffeinate(*engine)) {
+    if (engine_->kind() == EngineKind::caffeinate) {
         other = AssertionEngine::make();
     } else {
         other = CaffeinateEngine::make();
@@ -154,9 +154,9 @@ bool OrvelController::startOtherEngine(const SleepOptions& effective,
         lastError = second.error().localizedDescription();
         return false;
     }
-    engine = std::move(other);
-    engineName = engine->name();
-    lastError = "Switched to " + engine->name() + ": " + firstError.localizedDescription();
+    engine_ = std::move(other);
+    engineName = engine_->name();
+    lastError = "Switched to " + engine_->name() + ": " + firstError.localizedDescription();
     return true;
 }
 
@@ -179,30 +179,72 @@ void OrvelController::engineFailed(const SleepEngineError& error) {
     if (!startOtherEngine(effectiveOptions(), error)) {
         endNaturally();
     }
-    refreshStatusItem();
+}
+
+SessionRequest OrvelController::currentRequest() const {
+    SessionRequest request;
+    request.ruleName = startedByRuleName();
+    request.ruleID = triggerOwnedRuleID_;
+    if (deadline_) {
+        request.end = SessionRequest::End::at;
+        request.deadline = deadline_;
+    } else if (triggerOwnedRuleID_) {
+        // A rule's session never gets the preset's deadline.
+        request.end = SessionRequest::End::never;
+    }
+    if (watchedPID_) {
+        request.watchedApp = WatchedApplication{*watchedPID_, watchedBundleID_, watchedAppName()};
+    }
+    request.oneOffBundleID = AppTriggerSource::shared().oneOffBundleID;
+    return request;
 }
 
 bool OrvelController::start() {
+    return start(currentRequest());
+}
+
+bool OrvelController::start(const SessionRequest& request) {
     lastError = std::nullopt;
     batteryOffTimer_.cancel();
     if (auto reason = PowerTriggerCenter::shared().blockReason()) {
         lastError = *reason;
         return false;
     }
-    const bool derivesDeadline = !deadline && !triggerOwnedRuleID && !skipPresetDeadline;
-    if (derivesDeadline) {
-        deadline = deadlineForPreset(preset());
+    std::optional<Date> until;
+    switch (request.end) {
+        case SessionRequest::End::preset:
+            until = deadlineForPreset(preset());
+            break;
+        case SessionRequest::End::never:
+            break;
+        case SessionRequest::End::at:
+            until = request.deadline;
+            break;
     }
-    if (!startEngine(effectiveOptions())) {
-        // The preset's deadline counts from a start that holds, not from this refusal.
-        if (derivesDeadline) {
-            deadline.reset();
-        }
+    const std::optional<std::int32_t> pid =
+        request.watchedApp ? std::optional<std::int32_t>(request.watchedApp->processIdentifier)
+                           : std::nullopt;
+    if (!startEngine(effectiveOptionsFor(until, pid))) {
         // A restart that fails leaves nothing held: the session ends rather than looking active.
         if (isActive()) {
             endNaturally();
         }
         return false;
+    }
+    // The engine holds: from here on the session is the one asked for.
+    startedByRuleName = request.ruleName;
+    triggerOwnedRuleID_ = request.ruleID;
+    deadline_ = until;
+    watchedPID_ = pid;
+    watchedBundleID_ = request.watchedApp ? request.watchedApp->bundleIdentifier : std::nullopt;
+    watchedAppName = request.watchedApp ? request.watchedApp->localizedName : std::nullopt;
+    AppTriggerSource& apps = AppTriggerSource::shared();
+    if (apps.oneOffBundleID != request.oneOffBundleID) {
+        if (request.oneOffBundleID) {
+            apps.watchOneOff(*request.oneOffBundleID);
+        } else {
+            apps.clearOneOff();
+        }
     }
     isActive = true;
     DriveKeepAlive::shared().sessionActive = true;
@@ -210,7 +252,6 @@ bool OrvelController::start() {
     startTicker();
     saveSession();
     DeviceState::shared().reconcile();
-    refreshStatusItem();
     PowerTriggerCenter& center = PowerTriggerCenter::shared();
     center.pending.reset();
     center.refreshNotice();
@@ -218,33 +259,26 @@ bool OrvelController::start() {
 }
 
 void OrvelController::stop(bool persist) {
-    const std::optional<UUID> owner = triggerOwnedRuleID;
-    const bool natural = endingNaturally;
-    engine->stop();
+    const std::optional<UUID> owner = triggerOwnedRuleID_;
+    const bool natural = endingNaturally_;
+    engine_->stop();
     ++engineRun_;
     isActive = false;
-    deadline.reset();
+    deadline_.reset();
     secondsRemaining = 0;
-    AppTriggerSource& apps = AppTriggerSource::shared();
-    if (apps.oneOffBundleID) {
-        apps.oneOffBundleID.reset();
-        apps.oneOffIsBackground = false;
-        apps.updatePolling();
-        apps.stopIfIdle();
-    }
-    watchedPID.reset();
-    watchedBundleID.reset();
+    AppTriggerSource::shared().clearOneOff();
+    watchedPID_.reset();
+    watchedBundleID_.reset();
     watchedAppName = std::nullopt;
     startedByRuleName = std::nullopt;
-    triggerOwnedRuleID.reset();
-    frozenTriggerRemaining.reset();
+    triggerOwnedRuleID_.reset();
+    frozenTriggerRemaining_.reset();
     ticker_.cancel();
     if (persist) {
         saveSession();
     }
     DeviceState::shared().reconcile();
     DriveKeepAlive::shared().sessionActive = false;
-    refreshStatusItem();
     TriggerEngine::shared().sessionEnded(owner, !natural);
     PowerTriggerCenter& center = PowerTriggerCenter::shared();
     if (!natural) {
@@ -254,58 +288,22 @@ void OrvelController::stop(bool persist) {
 }
 
 void OrvelController::endNaturally() {
-    endingNaturally = true;
+    endingNaturally_ = true;
     stop(true);
-    endingNaturally = false;
-}
-
-OrvelController::CallerFields OrvelController::callerFields() const {
-    return CallerFields{startedByRuleName(),
-                        triggerOwnedRuleID,
-                        deadline,
-                        watchedPID,
-                        watchedBundleID,
-                        watchedAppName(),
-                        AppTriggerSource::shared().oneOffBundleID};
-}
-
-// A refused start must not leave its caller's fields behind for the next manual start: an idle
-// controller clears them, a running session gets its own back.
-void OrvelController::restoreCallerFields(const CallerFields& before) {
-    const CallerFields fields = isActive() ? before : CallerFields{};
-    startedByRuleName = fields.startedByRuleName;
-    triggerOwnedRuleID = fields.triggerOwnedRuleID;
-    deadline = fields.deadline;
-    watchedPID = fields.watchedPID;
-    watchedBundleID = fields.watchedBundleID;
-    watchedAppName = fields.watchedAppName;
-    AppTriggerSource& apps = AppTriggerSource::shared();
-    if (apps.oneOffBundleID != fields.oneOffBundleID) {
-        if (fields.oneOffBundleID) {
-            apps.watchOneOff(*fields.oneOffBundleID);
-        } else {
-            apps.oneOffBundleID.reset();
-            apps.oneOffIsBackground = false;
-            apps.updatePolling();
-            apps.stopIfIdle();
-        }
-    }
+    endingNaturally_ = false;
 }
 
 void OrvelController::startFromTrigger(const std::string& ruleName, const UUID& ruleID,
                                        std::int64_t seconds) {
-    const CallerFields before = callerFields();
-    startedByRuleName = ruleName;
-    triggerOwnedRuleID = ruleID;
-    deadline =
-        seconds > 0 ? std::optional<Date>(now() + static_cast<double>(seconds)) : std::nullopt;
-    if (!start()) {
-        restoreCallerFields(before);
-    }
+    SessionRequest request = currentRequest();
+    request.ruleName = ruleName;
+    request.ruleID = ruleID;
+    request.endAfter(now(), seconds);
+    start(request);
 }
 
 void OrvelController::endFromTrigger() {
-    if (!triggerOwnedRuleID) {
+    if (!triggerOwnedRuleID_) {
         return;
     }
     endNaturally();
@@ -316,31 +314,19 @@ void OrvelController::startForSeconds(std::optional<std::int64_t> seconds) {
     if (seconds && *seconds <= 0) {
         return;
     }
-    const CallerFields before = callerFields();
-    skipPresetDeadline = true;
-    deadline = seconds ? std::optional<Date>(now() + static_cast<double>(*seconds)) : std::nullopt;
-    const bool started = start();
-    skipPresetDeadline = false;
-    if (!started) {
-        restoreCallerFields(before);
-    }
+    SessionRequest request = currentRequest();
+    request.endAfter(now(), seconds.value_or(0));
+    start(request);
 }
 
 void OrvelController::startOnAC() {
-    const CallerFields before = callerFields();
-    skipPresetDeadline = true;
-    const std::int64_t seconds = prefs.acAutoSeconds();
-    deadline =
-        seconds > 0 ? std::optional<Date>(now() + static_cast<double>(seconds)) : std::nullopt;
-    const bool started = start();
-    skipPresetDeadline = false;
-    if (!started) {
-        restoreCallerFields(before);
-    }
+    SessionRequest request = currentRequest();
+    request.endAfter(now(), prefs_.acAutoSeconds());
+    start(request);
 }
 
 void OrvelController::checkACAutoStart() {
-    if (prefs.activateOnAC() && PowerTriggerCenter::isOnACPower() && !isActive() &&
+    if (prefs_.activateOnAC() && PowerTriggerCenter::isOnACPower() && !isActive() &&
         !powerBlockReason()) {
         startOnAC();
     }
@@ -350,8 +336,8 @@ std::optional<Date> OrvelController::deadlineForPreset(DurationPreset forPreset)
     if (auto seconds = fixedSeconds(forPreset)) {
         return now() + static_cast<double>(*seconds);
     }
-    if (forPreset == DurationPreset::custom && prefs.customSeconds() > 0) {
-        return now() + static_cast<double>(prefs.customSeconds());
+    if (forPreset == DurationPreset::custom && prefs_.customSeconds() > 0) {
+        return now() + static_cast<double>(prefs_.customSeconds());
     }
     return std::nullopt;
 }
@@ -361,39 +347,35 @@ void OrvelController::selectPreset(DurationPreset newPreset) {
     if (!isActive()) {
         return;
     }
-    deadline = deadlineForPreset(newPreset);
+    deadline_ = deadlineForPreset(newPreset);
     reapplyOptions();
     updateRemaining();
     startTicker();
     saveSession();
-    refreshStatusItem();
 }
 
 void OrvelController::watchApp(const RunningApplication& app) {
-    const CallerFields before = callerFields();
     preset = DurationPreset::untilAppQuits;
-    deadline.reset();
-    watchedPID = app.processIdentifier;
-    watchedBundleID = app.bundleIdentifier;
-    watchedAppName = app.localizedName;
+    SessionRequest request = currentRequest();
+    request.end = SessionRequest::End::preset;
+    request.deadline.reset();
+    request.watchedApp =
+        WatchedApplication{app.processIdentifier, app.bundleIdentifier, app.localizedName};
     if (app.bundleIdentifier) {
-        AppTriggerSource::shared().watchOneOff(*app.bundleIdentifier);
+        request.oneOffBundleID = app.bundleIdentifier;
     }
-    if (!start()) {
-        restoreCallerFields(before);
-    }
+    start(request);
 }
 
 void OrvelController::reapplyOptions() {
     if (!isActive()) {
         return;
     }
-    engine->stop();
+    engine_->stop();
     if (!startEngine(effectiveOptions())) {
         // Nothing holds the machine awake any more: say why and end the session.
         endNaturally();
     }
-    refreshStatusItem();
 }
 
 std::string OrvelController::statusText() const {
@@ -449,22 +431,21 @@ std::string OrvelController::formatRemaining() const {
 // The clock ----------------------------------------------------------------------------------
 
 void OrvelController::updateRemaining() {
-    if (!deadline) {
+    if (!deadline_) {
         secondsRemaining = 0;
         return;
     }
-    const std::int64_t r = roundedSeconds(deadline->timeIntervalSince(now()));
+    const std::int64_t r = roundedSeconds(deadline_->timeIntervalSince(now()));
+    // The status item observes this value: each tick redraws the countdown.
     secondsRemaining = std::max<std::int64_t>(r, 0);
-    if (r > 0) {
-        refreshStatusItem();
-    } else {
+    if (r <= 0) {
         endSession();
     }
 }
 
 void OrvelController::startTicker() {
     ticker_.cancel();
-    if (!deadline) {
+    if (!deadline_) {
         return;
     }
     ticker_ = RunLoop::main().every(kClockInterval, [weakSelf = weakRef(*this)] {
@@ -475,11 +456,11 @@ void OrvelController::startTicker() {
 }
 
 void OrvelController::endSession() {
-    const bool announce = deadline.has_value() || preset() == DurationPreset::untilAppQuits;
-    const bool bySleep = endedBySleep;
-    endedBySleep = false;
+    const bool announce = deadline_.has_value() || preset() == DurationPreset::untilAppQuits;
+    const bool bySleep = endedBySleep_;
+    endedBySleep_ = false;
     endNaturally();
-    if (!announce || !prefs.notifyOnEnd()) {
+    if (!announce || !prefs_.notifyOnEnd()) {
         return;
     }
     if (bySleep) {
@@ -496,31 +477,31 @@ void OrvelController::willSleep() {
     if (!isActive()) {
         return;
     }
-    if (triggerOwnedRuleID) {
-        if (deadline) {
+    if (triggerOwnedRuleID_) {
+        if (deadline_) {
             // The rule's session keeps its remainder over sleep.
-            frozenTriggerRemaining = secondsRemaining();
-            deadline.reset();
+            frozenTriggerRemaining_ = secondsRemaining();
+            deadline_.reset();
             ticker_.cancel();
         }
         return;
     }
-    if (deadline) {
-        endedBySleep = true;
+    if (deadline_) {
+        endedBySleep_ = true;
         endSession();
     }
 }
 
 void OrvelController::didWake() {
-    if (!isActive() || deadline) {
+    if (!isActive() || deadline_) {
         return;
     }
-    if (prefs.reassertOnWake() || triggerOwnedRuleID) {
+    if (prefs_.reassertOnWake() || triggerOwnedRuleID_) {
         reapplyOptions();
     }
-    if (frozenTriggerRemaining) {
-        deadline = now() + static_cast<double>(*frozenTriggerRemaining);
-        frozenTriggerRemaining.reset();
+    if (frozenTriggerRemaining_) {
+        deadline_ = now() + static_cast<double>(*frozenTriggerRemaining_);
+        frozenTriggerRemaining_.reset();
         reapplyOptions();
         updateRemaining();
         startTicker();
@@ -531,12 +512,12 @@ void OrvelController::appTerminated(const RunningApplication& app) {
     if (!isActive() || preset() != DurationPreset::untilAppQuits) {
         return;
     }
-    if (watchedPID && *watchedPID == app.processIdentifier) {
+    if (watchedPID_ && *watchedPID_ == app.processIdentifier) {
         endSession();
         return;
     }
     // An application without a bundle identifier can only be matched by its process.
-    if (app.bundleIdentifier && watchedBundleID == app.bundleIdentifier) {
+    if (app.bundleIdentifier && watchedBundleID_ == app.bundleIdentifier) {
         endSession();
     }
 }
@@ -557,17 +538,17 @@ void OrvelController::powerTick() {
     isOnAC = onAC;
     batteryOffTimer_.cancel();
     if (onAC) {
-        if (prefs.activateOnAC()) {
+        if (prefs_.activateOnAC()) {
             startOnAC();
             return;
         }
     } else {
-        if (prefs.activateOnAC() && isActive()) {
+        if (prefs_.activateOnAC() && isActive()) {
             stop(true);
         }
-        if (prefs.deactivateOnBattery() && isActive()) {
-            const std::int64_t delay = prefs.batteryOffSeconds();
-            if (prefs.batteryOffAfterEnabled() && delay > 0) {
+        if (prefs_.deactivateOnBattery() && isActive()) {
+            const std::int64_t delay = prefs_.batteryOffSeconds();
+            if (prefs_.batteryOffAfterEnabled() && delay > 0) {
                 batteryOffTimer_ =
                     RunLoop::main().after(static_cast<double>(delay), [weakSelf = weakRef(*this)] {
                         if (auto* self = weakSelf.get()) {
@@ -593,7 +574,7 @@ void OrvelController::batteryOffFired() {
     const std::optional<std::int64_t> remaining =
         secondsRemaining() > 0 ? std::optional<std::int64_t>(secondsRemaining()) : std::nullopt;
     endNaturally();
-    if (prefs.battRecover()) {
+    if (prefs_.battRecover()) {
         center.pending = PowerTriggerCenter::Pending{remaining};
         center.addHold("mac", "Mac battery");
     }
@@ -601,7 +582,7 @@ void OrvelController::batteryOffFired() {
     notifyUser(localized("Orvel ended"), localized("Turned off \u2014 the Mac is on battery."));
     ActivityLog::add(
         ActivityEntry::make(ActivityEntry::Kind::info, "Turned off \u2014 on battery",
-                            prefs.batteryOffAfterEnabled()
+                            prefs_.batteryOffAfterEnabled()
                                 ? "Battery/Power trigger, after the configured time on battery"
                                 : "Battery/Power trigger"));
 }
@@ -609,16 +590,16 @@ void OrvelController::batteryOffFired() {
 // Saved session --------------------------------------------------------------------------------
 
 void OrvelController::saveSession() {
-    prefs.saveSession(SavedSession{isActive() && !triggerOwnedRuleID, options(), preset(), deadline,
-                                   watchedBundleID});
+    prefs_.saveSession(SavedSession{isActive() && !triggerOwnedRuleID_, options(), preset(),
+                                    deadline_, watchedBundleID_});
 }
 
 void OrvelController::restoreSession() {
     // A session started before the first loop turn is not replaced by an older one.
-    if (isActive() || !prefs.restoreSession()) {
+    if (isActive() || !prefs_.restoreSession()) {
         return;
     }
-    const std::optional<SavedSession> saved = prefs.loadSession();
+    const std::optional<SavedSession> saved = prefs_.loadSession();
     if (!saved) {
         return;
     }
@@ -628,13 +609,10 @@ void OrvelController::restoreSession() {
         return;
     }
     // The saved deadline is never used: the preset gives a fresh one from now.
-    if (saved->deadline) {
-        deadline.reset();
-    }
-    const CallerFields before = callerFields();
+    SessionRequest request;
     if (preset() == DurationPreset::untilAppQuits) {
         if (!saved->watchBundleID) {
-            prefs.saveSession(std::nullopt);
+            prefs_.saveSession(std::nullopt);
             return;
         }
         const auto apps = Platform::current().workspace().runningApplications();
@@ -642,23 +620,18 @@ void OrvelController::restoreSession() {
             return app.bundleIdentifier == saved->watchBundleID;
         });
         if (it == apps.end()) {
-            prefs.saveSession(std::nullopt);
+            prefs_.saveSession(std::nullopt);
             return;
         }
-        watchedPID = it->processIdentifier;
-        watchedBundleID = saved->watchBundleID;
-        watchedAppName = it->localizedName;
-        AppTriggerSource::shared().watchOneOff(*saved->watchBundleID);
+        request.watchedApp =
+            WatchedApplication{it->processIdentifier, saved->watchBundleID, it->localizedName};
+        request.oneOffBundleID = saved->watchBundleID;
     }
-    if (!start()) {
-        restoreCallerFields(before);
-    }
+    start(request);
 }
 
-void OrvelController::refreshStatusItem() {
-    if (StatusItemController* item = StatusItemController::current()) {
-        item->refresh();
-    }
+void OrvelController::setPowerBlockReason(std::optional<std::string> reason) {
+    powerBlockReason = std::move(reason);
 }
 
 }  // namespace orvel

@@ -7,6 +7,7 @@
 
 #include "core/DurationPreset.h"
 #include "core/EngineKind.h"
+#include "core/SessionRequest.h"
 #include "core/SleepEngine.h"
 #include "core/SleepOptions.h"
 #include "foundation/Date.h"
@@ -21,55 +22,93 @@ class Preferences;
 struct RunningApplication;
 
 // The session controller: the one object that knows whether a session runs. Every road that
-// starts or ends a session goes through it. Main thread only; failures land in `lastError`.
+// starts or ends a session goes through it; its state is read-only published values that the
+// status item, the panel and the power centre observe. Main thread only; failures land in
+// `lastError`.
 class OrvelController final : public ObservableObject, public WeakReferenceable {
   public:
     static OrvelController& shared();
     ~OrvelController() override;
 
-    Published<bool> isActive{*this, false};
-    Published<std::int64_t> secondsRemaining{*this, 0};
-    Published<std::optional<std::string>> lastError{*this, std::nullopt};
-    // Written only by the power centre.
-    Published<std::optional<std::string>> powerBlockReason{*this, std::nullopt};
-    Published<bool> isOnAC;
-    Published<std::optional<std::string>> watchedAppName{*this, std::nullopt};
-    Published<std::optional<std::string>> startedByRuleName{*this, std::nullopt};
-    std::optional<UUID> triggerOwnedRuleID;
-    std::optional<std::int64_t> frozenTriggerRemaining;
-    bool endingNaturally = false;
-    bool skipPresetDeadline = false;
+    ReadOnlyPublished<bool, OrvelController> isActive{*this, false};
+    ReadOnlyPublished<std::int64_t, OrvelController> secondsRemaining{*this, 0};
+    ReadOnlyPublished<std::optional<std::string>, OrvelController> lastError{*this, std::nullopt};
+    ReadOnlyPublished<std::optional<std::string>, OrvelController> powerBlockReason{*this,
+                                                                                    std::nullopt};
+    ReadOnlyPublished<bool, OrvelController> isOnAC;
+    ReadOnlyPublished<std::optional<std::string>, OrvelController> watchedAppName{*this,
+                                                                                  std::nullopt};
+    ReadOnlyPublished<std::optional<std::string>, OrvelController> startedByRuleName{*this,
+                                                                                     std::nullopt};
     // The user's chosen options; every assignment saves the session and re-applies them.
     Published<SleepOptions> options;
     // The chosen duration; every assignment saves the session.
     Published<DurationPreset> preset;
-    Preferences& prefs;
-    std::shared_ptr<SleepEngine> engine;
-    std::optional<Date> deadline;
-    std::optional<std::int32_t> watchedPID;
-    std::optional<std::string> watchedBundleID;
-    bool endedBySleep = false;
-    Published<std::string> engineName{*this, ""};
+    ReadOnlyPublished<std::string, OrvelController> engineName{*this, ""};
 
-    // Engine choice.
-    void configureEngine(std::optional<EngineKind> kind);
-    void engineChanged(EngineKind kind);
+    // The rule that owns the running session; none for a session the user started.
+    const std::optional<UUID>& triggerOwnedRuleID() const { return triggerOwnedRuleID_; }
+    // Seconds left of a rule's timed session while it is frozen over sleep.
+    const std::optional<std::int64_t>& frozenTriggerRemaining() const {
+        return frozenTriggerRemaining_;
+    }
+    const std::optional<Date>& deadline() const { return deadline_; }
+    const std::optional<std::int32_t>& watchedPID() const { return watchedPID_; }
+    const std::optional<std::string>& watchedBundleID() const { return watchedBundleID_; }
+    EngineKind engineKind() const { return engine_->kind(); }
+
+    // The options handed to the engine: the user's, less system sleep on battery, with the time
+    // left and the watched process.
     SleepOptions effectiveOptions() const;
 
-    // Starting and stopping. start() returns whether a session runs afterwards.
+    // Starts (or restarts) the session described by `request`; true when a session runs
+    // afterwards. A refused start changes nothing but `lastError`.
+    bool start(const SessionRequest& request);
+    // Starts (or restarts) the session with the current options, preset, deadline and owner.
     bool start();
+    // Ends the session; `persist` saves the now inactive session.
     void stop(bool persist);
     void startFromTrigger(const std::string& ruleName, const UUID& ruleID, std::int64_t seconds);
     void endFromTrigger();
+    // Resumes for an exact remainder, or without end.
     void startForSeconds(std::optional<std::int64_t> seconds);
-    void startOnAC();
     void checkACAutoStart();
     void selectPreset(DurationPreset newPreset);
     std::optional<Date> deadlineForPreset(DurationPreset forPreset) const;
     void watchApp(const RunningApplication& app);
     void reapplyOptions();
+    void endIfUntilAppQuits();
+    void saveSession();
+    // Written only by the power centre.
+    void setPowerBlockReason(std::optional<std::string> reason);
+
     std::string statusText() const;
     std::string formatRemaining() const;
+
+    bool hasTicker() const { return ticker_.isValid(); }
+    bool hasBatteryOffTimer() const { return batteryOffTimer_.isValid(); }
+
+  private:
+    OrvelController();
+
+    void configureEngine(std::optional<EngineKind> kind);
+    void engineChanged(EngineKind kind);
+    SleepOptions effectiveOptionsFor(const std::optional<Date>& until,
+                                     const std::optional<std::int32_t>& pid) const;
+    // The request that starts the running session again as it is.
+    SessionRequest currentRequest() const;
+    void startOnAC();
+
+    // An onExit for the engine start about to be made; it ends the session only while that
+    // start is still the one holding it.
+    std::function<void()> exitHandler();
+    // Starts the engine, falling back once to the other engine; false when both refuse.
+    bool startEngine(const SleepOptions& effective);
+    bool startOtherEngine(const SleepOptions& effective, const SleepEngineError& firstError);
+    void watchFailures(SleepEngine& watched);
+    void engineFailed(const SleepEngineError& error);
+    // Ends the session by its own course, without the end-of-session notification.
+    void endNaturally();
 
     // The clock, sleep and wake, power rules and restoration.
     void updateRemaining();
@@ -78,43 +117,19 @@ class OrvelController final : public ObservableObject, public WeakReferenceable 
     void willSleep();
     void didWake();
     void appTerminated(const RunningApplication& app);
-    void endIfUntilAppQuits();
     void powerTick();
     void batteryOffFired();
-    void saveSession();
     void restoreSession();
 
-    bool hasTicker() const { return ticker_.isValid(); }
-    bool hasBatteryOffTimer() const { return batteryOffTimer_.isValid(); }
-
-  private:
-    OrvelController();
-
-    // The fields a caller of start() sets just before it; put back when start() refuses.
-    struct CallerFields {
-        std::optional<std::string> startedByRuleName;
-        std::optional<UUID> triggerOwnedRuleID;
-        std::optional<Date> deadline;
-        std::optional<std::int32_t> watchedPID;
-        std::optional<std::string> watchedBundleID;
-        std::optional<std::string> watchedAppName;
-        std::optional<std::string> oneOffBundleID;
-    };
-    CallerFields callerFields() const;
-    void restoreCallerFields(const CallerFields& fields);
-
-    // An onExit for the engine start about to be made; it ends the session only while that
-    // start is still the one holding it.
-    std::function<void()> exitHandler();
-    // Starts `engine`, falling back once to the other engine; false when both refuse.
-    bool startEngine(const SleepOptions& effective);
-    bool startOtherEngine(const SleepOptions& effective, const SleepEngineError& firstError);
-    void watchFailures(SleepEngine& watched);
-    void engineFailed(const SleepEngineError& error);
-    // Ends the session by its own course, without the end-of-session notification.
-    void endNaturally();
-    void refreshStatusItem();
-
+    Preferences& prefs_;
+    std::shared_ptr<SleepEngine> engine_;
+    std::optional<UUID> triggerOwnedRuleID_;
+    std::optional<std::int64_t> frozenTriggerRemaining_;
+    std::optional<Date> deadline_;
+    std::optional<std::int32_t> watchedPID_;
+    std::optional<std::string> watchedBundleID_;
+    bool endingNaturally_ = false;
+    bool endedBySleep_ = false;
     Timer ticker_;
     Timer powerTicker_;
     Timer batteryOffTimer_;

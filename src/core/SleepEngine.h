@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/EngineKind.h"
 #include "core/SleepOptions.h"
 #include "foundation/Log.h"
 #include "foundation/Result.h"
@@ -40,6 +41,7 @@ class SleepEngine {
     virtual ~SleepEngine() = default;
 
     virtual std::string name() const = 0;
+    virtual EngineKind kind() const = 0;
     // Replaces whatever the engine held with a new prevention, or fails.
     virtual Result<void, SleepEngineError> start(const SleepOptions& options,
                                                  std::function<void()> onExit) = 0;
@@ -59,6 +61,7 @@ class CaffeinateEngine final : public SleepEngine,
     ~CaffeinateEngine() override;
 
     std::string name() const override { return "caffeinate"; }
+    EngineKind kind() const override { return EngineKind::caffeinate; }
     Result<void, SleepEngineError> start(const SleepOptions& options,
                                          std::function<void()> onExit) override;
     void stop() override;
@@ -86,6 +89,7 @@ class AssertionEngine final : public SleepEngine,
     ~AssertionEngine() override;
 
     std::string name() const override { return "IOKit power assertions"; }
+    EngineKind kind() const override { return EngineKind::assertions; }
     Result<void, SleepEngineError> start(const SleepOptions& options,
                                          std::function<void()> onExit) override;
     void stop() override;

@@ -60,4 +60,29 @@ class Published {
     std::function<void()> didSet_;
 };
 
+// A published property that only its owner assigns: everyone else reads it and subscribes to it.
+template <class T, class Owner>
+class ReadOnlyPublished {
+  public:
+    explicit ReadOnlyPublished(ObservableObject& owner, T initial = T{})
+        : value_(owner, std::move(initial)) {}
+
+    const T& get() const { return value_.get(); }
+    const T& operator()() const { return value_(); }
+
+    // Called with each later value; the current value is not replayed.
+    Subscription subscribe(std::function<void(const T&)> handler) {
+        return value_.subscribe(std::move(handler));
+    }
+
+  private:
+    friend Owner;
+    ReadOnlyPublished& operator=(T value) {
+        value_.set(std::move(value));
+        return *this;
+    }
+
+    Published<T> value_;
+};
+
 }  // namespace orvel

@@ -44,8 +44,8 @@ View MenuView::body() {
             .padding(kEdgeTop, 8),
         Divider().padding(kEdgeVertical, 6),
         VStack(HAlign::leading, 4,
-               {Text(dynamic_cast<const CaffeinateEngine*>(c.engine.get()) ? "RUNNING COMMAND"
-                                                                           : "EQUIVALENT COMMAND")
+               {Text(c.engineKind() == EngineKind::caffeinate ? "RUNNING COMMAND"
+                                                              : "EQUIVALENT COMMAND")
                     .font(Font::system(9, FontWeight::semibold))
                     .foregroundStyle(Hierarchy::secondary),
                 TextVerbatim(c.effectiveOptions().commandLine())

@@ -37,6 +37,21 @@ StatusItemController::StatusItemController()
             self->handleClick(click);
         }
     };
+    observations_.push_back(controller_.objectWillChange.subscribe([this] { scheduleRefresh(); }));
+    observations_.push_back(prefs_.objectWillChange.subscribe([this] { scheduleRefresh(); }));
+}
+
+void StatusItemController::scheduleRefresh() {
+    if (refreshScheduled_) {
+        return;
+    }
+    refreshScheduled_ = true;
+    RunLoop::main().async([weakSelf = weakRef(*this)] {
+        if (auto* self = weakSelf.get()) {
+            self->refreshScheduled_ = false;
+            self->refresh();
+        }
+    });
 }
 
 StatusItemController::~StatusItemController() = default;

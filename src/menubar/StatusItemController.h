@@ -14,8 +14,8 @@ class OrvelController;
 class Preferences;
 
 // The tray item: its symbol, title, tooltip and accessibility follow the session; a click
-// toggles the session or opens the panel. Everything that changes what it shows tells it
-// through current(). Main thread only.
+// toggles the session or opens the panel. It observes the session controller and the settings
+// and redraws once on the next loop turn after any of them changed. Main thread only.
 class StatusItemController final : public WeakReferenceable {
   public:
     // Builds the item and its panel and makes it current().
@@ -47,12 +47,16 @@ class StatusItemController final : public WeakReferenceable {
   private:
     StatusItemController();
     void toggleSession();
+    // Redraws on the next loop turn, once however many changes come before it.
+    void scheduleRefresh();
 
     std::unique_ptr<ui::Popover> popover_;
     OrvelController& controller_;
     Preferences& prefs_;
     std::unique_ptr<ui::StatusItem> item_;
     std::uint64_t refreshCount_ = 0;
+    bool refreshScheduled_ = false;
+    SubscriptionBag observations_;
 };
 
 }  // namespace orvel

@@ -26,6 +26,16 @@ void AppTriggerSource::watchOneOff(const std::string& bundleID) {
     updatePolling();
 }
 
+void AppTriggerSource::clearOneOff() {
+    if (!oneOffBundleID) {
+        return;
+    }
+    oneOffBundleID.reset();
+    oneOffIsBackground = false;
+    updatePolling();
+    stopIfIdle();
+}
+
 void AppTriggerSource::updatePolling() {
     if (!oneOffBundleID) {
         return;

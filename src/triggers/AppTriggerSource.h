@@ -22,6 +22,8 @@ class AppTriggerSource {
 
     // Starts the one-off watch for the application with this bundle identifier.
     void watchOneOff(const std::string& bundleID);
+    // Ends the one-off watch, if there is one, and stops observing when nothing else needs it.
+    void clearOneOff();
     // Runs the poll while a rule or the one-off watch needs it.
     void updatePolling();
     // Without rules and without a one-off watch, stops observing.

@@ -5,7 +5,6 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
-#include "menubar/StatusItemController.h"
 #include "platform/Platform.h"
 #include "platform/PowerSources.h"
 
@@ -61,10 +60,7 @@ void PowerTriggerCenter::syncBlockReason() {
     if (reason == controller.powerBlockReason()) {
         return;
     }
-    controller.powerBlockReason = std::move(reason);
-    if (StatusItemController* item = StatusItemController::current()) {
-        item->refresh();
-    }
+    controller.setPowerBlockReason(std::move(reason));
 }
 
 void PowerTriggerCenter::addHold(const std::string& id, const std::string& label) {

@@ -38,7 +38,7 @@ TEST_F(OrvelControllerTest, CaffeinateIsChosenOnlyWhenItsProgramIsExecutable) {
     prefs().engine = EngineKind::caffeinate;
     EXPECT_EQ(controller().engineName(), "caffeinate");
     sim().processes().setExecutable("/usr/bin/caffeinate", false);
-    controller().configureEngine(std::nullopt);
+    prefs().engine = EngineKind::caffeinate;  // chosen again, now without its program
     EXPECT_EQ(controller().engineName(), "IOKit power assertions");
     EXPECT_EQ(controller().lastError(), std::nullopt) << "a missing program is silent here";
 }
@@ -69,12 +69,16 @@ TEST_F(OrvelControllerTest, NeighboursAreToldInOrderAfterStartAndStop) {
     loop().drain();
     test::SessionJournal journal;
     c.start();
-    EXPECT_EQ(journal.take(),
-              (std::vector<std::string>{"drives on", "devices", "status", "power notice"}));
+    EXPECT_EQ(journal.take(), (std::vector<std::string>{"drives on", "devices", "power notice"}));
+    loop().drain();
+    EXPECT_EQ(journal.take(), (std::vector<std::string>{"status"}))
+        << "the status item redraws once on the next loop turn";
     c.stop(true);
     EXPECT_EQ(journal.take(),
-              (std::vector<std::string>{"devices", "drives off", "status",
-                                        "triggers unowned manual", "power notice"}));
+              (std::vector<std::string>{"devices", "drives off", "triggers unowned manual",
+                                        "power notice"}));
+    loop().drain();
+    EXPECT_EQ(journal.take(), (std::vector<std::string>{"status"}));
 }
 
 TEST_F(OrvelControllerTest, StopTellsTheTriggerEngineTheOwnerAndWhetherTheEndWasManual) {
@@ -85,7 +89,7 @@ TEST_F(OrvelControllerTest, StopTellsTheTriggerEngineTheOwnerAndWhetherTheEndWas
     EXPECT_EQ(c.startedByRuleName(), "Office WiFi");
     journal.take();
     c.stop(true);
-    EXPECT_EQ(journal.take()[3], "triggers owned manual");
+    EXPECT_EQ(journal.take()[2], "triggers owned manual");
 
     c.startFromTrigger("Office WiFi", UUID::random(), 60);
     journal.take();
@@ -129,11 +133,11 @@ TEST_F(OrvelControllerTest, ChangingOptionsDuringASessionSavesAndReapplies) {
 TEST_F(OrvelControllerTest, APresetChosenWhileIdleCountsFromTheStart) {
     OrvelController& c = controller();
     c.selectPreset(DurationPreset::h1);
-    EXPECT_FALSE(c.deadline);
+    EXPECT_FALSE(c.deadline());
     loop().advance(600);
     c.start();
-    ASSERT_TRUE(c.deadline);
-    EXPECT_DOUBLE_EQ(c.deadline->timeIntervalSince(now()), 3600);
+    ASSERT_TRUE(c.deadline());
+    EXPECT_DOUBLE_EQ(c.deadline()->timeIntervalSince(now()), 3600);
     EXPECT_EQ(c.secondsRemaining(), 3600);
     EXPECT_EQ(c.effectiveOptions().timeout, 3600);
     EXPECT_EQ(c.formatRemaining(), "1:00:00");
@@ -144,7 +148,7 @@ TEST_F(OrvelControllerTest, APresetChosenDuringASessionCountsFromTheChoice) {
     c.start();
     loop().advance(600);
     c.selectPreset(DurationPreset::h1);
-    EXPECT_DOUBLE_EQ(c.deadline->timeIntervalSince(now()), 3600);
+    EXPECT_DOUBLE_EQ(c.deadline()->timeIntervalSince(now()), 3600);
     EXPECT_TRUE(c.hasTicker());
     loop().advance(1);
     EXPECT_EQ(c.formatRemaining(), "59:59");
@@ -166,7 +170,7 @@ TEST_F(OrvelControllerTest, ATriggerStartWithoutSecondsRunsWithoutEndWhateverThe
     OrvelController& c = controller();
     c.selectPreset(DurationPreset::m15);
     c.startFromTrigger("Rule", UUID::random(), 0);
-    EXPECT_FALSE(c.deadline);
+    EXPECT_FALSE(c.deadline());
     EXPECT_FALSE(c.hasTicker());
     EXPECT_FALSE(prefs().loadSession()->wasActive) << "a rule's session is saved as not active";
 }
@@ -181,7 +185,8 @@ TEST_F(OrvelControllerTest, FormatsTheRemainingTime) {
     for (const auto& [seconds, text] :
          {Case{0, "\u221E"}, Case{5, "00:05"}, Case{3599, "59:59"}, Case{3600, "1:00:00"},
           Case{5399, "1:29:59"}, Case{360000, "100:00:00"}}) {
-        c.secondsRemaining = seconds;
+        c.stop(true);
+        c.startForSeconds(seconds > 0 ? std::optional<std::int64_t>(seconds) : std::nullopt);
         EXPECT_EQ(c.formatRemaining(), text) << seconds;
     }
 }
@@ -192,7 +197,7 @@ TEST_F(OrvelControllerTest, IdleStatusTextNamesThePresetOrTheBlock) {
     c.selectPreset(DurationPreset::h2);
     EXPECT_EQ(c.statusText(),
               "Your Mac will sleep on its normal schedule. \u00B7 2 hours when started");
-    c.powerBlockReason = std::string(PowerTriggerCenter::kLowPowerModeReason);
+    c.setPowerBlockReason(std::string(PowerTriggerCenter::kLowPowerModeReason));
     EXPECT_EQ(c.statusText(), kLowPowerModeText);
 }
 
@@ -266,7 +271,7 @@ TEST_F(OrvelControllerTest, EnginePreferenceChangeRestartsTheSessionWithoutTouch
               (std::vector<std::string>{"-t", "3600"}))
         << "a fresh deadline from the preset";
     const auto lines = journal.take();
-    EXPECT_EQ(lines[3], "triggers unowned manual");
+    EXPECT_EQ(lines[2], "triggers unowned manual");
 
     c.stop(true);
     prefs().engine = EngineKind::assertions;  // idle: only the engine changes
@@ -323,21 +328,40 @@ TEST_F(OrvelControllerTest, LowPowerModeBlocksStartsAndARefusedStartClearsItsCal
     c.startFromTrigger("Office", UUID::random(), 600);
     EXPECT_FALSE(c.isActive());
     EXPECT_EQ(c.lastError(), kLowPowerModeText);
-    EXPECT_FALSE(c.triggerOwnedRuleID);
+    EXPECT_FALSE(c.triggerOwnedRuleID());
     EXPECT_FALSE(c.startedByRuleName());
-    EXPECT_FALSE(c.deadline);
+    EXPECT_FALSE(c.deadline());
 
     auto app = sim().workspace().launch("org.example.App", "App");
     c.watchApp(app);
-    EXPECT_FALSE(c.watchedPID);
+    EXPECT_FALSE(c.watchedPID());
     EXPECT_FALSE(c.watchedAppName());
     EXPECT_FALSE(AppTriggerSource::shared().oneOffBundleID);
 
     PowerTriggerCenter::shared().lpmOn = false;
     c.selectPreset(DurationPreset::m15);
     ASSERT_TRUE(c.start());
-    EXPECT_FALSE(c.triggerOwnedRuleID) << "the manual start inherits no rule";
-    EXPECT_DOUBLE_EQ(c.deadline->timeIntervalSince(now()), 900) << "and no rule's deadline";
+    EXPECT_FALSE(c.triggerOwnedRuleID()) << "the manual start inherits no rule";
+    EXPECT_DOUBLE_EQ(c.deadline()->timeIntervalSince(now()), 900) << "and no rule's deadline";
+}
+
+TEST_F(OrvelControllerTest, ARefusedStartDuringASessionLeavesThatSessionAsItWas) {
+    OrvelController& c = controller();
+    auto app = sim().workspace().launch("org.example.App", "App");
+    c.watchApp(app);
+    ASSERT_TRUE(c.isActive());
+    prefs().lpmEnd = true;
+    PowerTriggerCenter::shared().lpmOn = true;
+
+    c.startFromTrigger("Office", UUID::random(), 600);
+    EXPECT_EQ(c.lastError(), kLowPowerModeText);
+    EXPECT_TRUE(c.isActive());
+    EXPECT_FALSE(c.triggerOwnedRuleID());
+    EXPECT_FALSE(c.startedByRuleName());
+    EXPECT_FALSE(c.deadline());
+    EXPECT_EQ(c.watchedPID(), app.processIdentifier);
+    EXPECT_EQ(c.watchedAppName(), "App");
+    EXPECT_EQ(AppTriggerSource::shared().oneOffBundleID, "org.example.App");
 }
 
 TEST_F(OrvelControllerTest, ANegativeOrZeroResumeStartsNothing) {
@@ -352,7 +376,7 @@ TEST_F(OrvelControllerTest, ANegativeOrZeroResumeStartsNothing) {
     c.stop(true);
     c.selectPreset(DurationPreset::h1);
     c.startForSeconds(std::nullopt);
-    EXPECT_FALSE(c.deadline) << "no preset deadline for a resume without end";
+    EXPECT_FALSE(c.deadline()) << "no preset deadline for a resume without end";
 }
 
 TEST_F(OrvelControllerTest, EndFromTriggerLeavesAManualSessionAlone) {

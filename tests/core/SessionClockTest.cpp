@@ -156,7 +156,6 @@ TEST_F(SessionClockTest, AManualTimedSessionEndsAtSleep) {
     EXPECT_EQ(notificationTitles(), (std::vector<std::string>{"Orvel stopped"}));
     EXPECT_EQ(bodies(),
               (std::vector<std::string>{"The timed session ended when your Mac went to sleep."}));
-    EXPECT_FALSE(c.endedBySleep);
 }
 
 TEST_F(SessionClockTest, ARulesTimedSessionIsFrozenOverSleepAndResumesWithItsRemainder) {
@@ -166,8 +165,8 @@ TEST_F(SessionClockTest, ARulesTimedSessionIsFrozenOverSleepAndResumesWithItsRem
     EXPECT_EQ(c.secondsRemaining(), 600);
 
     sim().workspace().willSleep.send();
-    EXPECT_EQ(c.frozenTriggerRemaining, 600);
-    EXPECT_FALSE(c.deadline);
+    EXPECT_EQ(c.frozenTriggerRemaining(), 600);
+    EXPECT_FALSE(c.deadline());
     EXPECT_FALSE(c.hasTicker());
     EXPECT_TRUE(c.isActive());
     EXPECT_FALSE(held().empty()) << "the engine keeps running while frozen";
@@ -176,7 +175,7 @@ TEST_F(SessionClockTest, ARulesTimedSessionIsFrozenOverSleepAndResumesWithItsRem
 
     EXPECT_TRUE(c.isActive());
     EXPECT_EQ(c.secondsRemaining(), 600);
-    EXPECT_FALSE(c.frozenTriggerRemaining);
+    EXPECT_FALSE(c.frozenTriggerRemaining());
     EXPECT_EQ(c.effectiveOptions().timeout, 600);
     loop().advance(599);
     EXPECT_TRUE(c.isActive());
@@ -389,13 +388,13 @@ TEST_F(SessionClockTest, CheckACAutoStartStartsOnlyWhenEverythingAllows) {
     c.checkACAutoStart();
     EXPECT_FALSE(c.isActive());
     prefs().activateOnAC = true;
-    c.powerBlockReason = std::string("blocked");
+    c.setPowerBlockReason(std::string("blocked"));
     c.checkACAutoStart();
     EXPECT_FALSE(c.isActive());
-    c.powerBlockReason = std::nullopt;
+    c.setPowerBlockReason(std::nullopt);
     c.checkACAutoStart();
     EXPECT_TRUE(c.isActive());
-    EXPECT_FALSE(c.deadline) << "acAutoSeconds 0: no end";
+    EXPECT_FALSE(c.deadline()) << "acAutoSeconds 0: no end";
 }
 
 TEST_F(SessionClockTest, ADesktopWithoutBatteryCountsAsOnAC) {
@@ -455,7 +454,7 @@ TEST_F(SessionClockTest, AnUntilAppQuitsSessionComesBackOnlyWhileItsAppRuns) {
     relaunch();
     EXPECT_TRUE(controller().isActive());
     EXPECT_EQ(controller().watchedAppName(), "Render");
-    EXPECT_EQ(controller().watchedPID, app.processIdentifier);
+    EXPECT_EQ(controller().watchedPID(), app.processIdentifier);
     EXPECT_EQ(AppTriggerSource::shared().oneOffBundleID, "org.example.Render");
 
     Registry::reset();

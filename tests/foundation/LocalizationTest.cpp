@@ -4,6 +4,9 @@
 
 #include <cstdio>
 #include <fstream>
+#include <string>
+
+#include <unistd.h>
 
 #include "foundation/Registry.h"
 
@@ -37,7 +40,9 @@ TEST_F(LocalizationTest, FillsPlaceholders) {
 
 TEST_F(LocalizationTest, MissingKeysShowTheKeyAndTablesAreLoadedFromJson) {
     EXPECT_EQ(localized("Quit Orvel"), "Quit Orvel");
-    const std::string path = ::testing::TempDir() + "strings.json";
+    // Named for this process: suites of other checkouts may run beside this one.
+    const std::string path =
+        ::testing::TempDir() + "orvel-strings-" + std::to_string(::getpid()) + ".json";
     std::ofstream(path)
         << R"({"Quit Orvel": "Orvel beenden", "%lld rules": "%lld Regeln", "n": 1})";
     ASSERT_TRUE(Localization::shared().loadTable(path).ok());

@@ -41,6 +41,7 @@ TEST_F(StatusItemControllerTest, LooksFollowTheSession) {
     EXPECT_DOUBLE_EQ(look.font.size, 11);
 
     controller().start();
+    loop().drain();
     EXPECT_EQ(item().look().symbol, "cup.and.saucer.fill");
     EXPECT_EQ(item().look().title, " \u221E");
     EXPECT_EQ(item().look().toolTip, "/usr/bin/caffeinate");
@@ -48,6 +49,7 @@ TEST_F(StatusItemControllerTest, LooksFollowTheSession) {
     controller().stop(true);
 
     controller().startForSeconds(5399);
+    loop().drain();
     EXPECT_EQ(item().look().title, " 1:29:59");
     EXPECT_EQ(item().look().toolTip, "/usr/bin/caffeinate -t 5399");
     loop().advance(1);
@@ -56,17 +58,36 @@ TEST_F(StatusItemControllerTest, LooksFollowTheSession) {
     controller().stop(true);
 
     controller().startForSeconds(3599);
+    loop().drain();
     EXPECT_EQ(item().look().title, " 59:59");
     prefs().showTimer = false;
-    statusItem().refresh();
-    EXPECT_EQ(item().look().title, "");
+    loop().drain();
+    EXPECT_EQ(item().look().title, "") << "a setting's change redraws too";
+}
+
+TEST_F(StatusItemControllerTest, ChangesRedrawOnceOnTheNextLoopTurn) {
+    loop().drain();
+    const auto before = statusItem().refreshCount();
+    controller().startForSeconds(600);
+    controller().stop(true);
+    controller().startFromTrigger("Office WiFi", UUID::random(), 60);
+    EXPECT_EQ(statusItem().refreshCount(), before) << "nothing drawn within the turn";
+    EXPECT_EQ(item().look().symbol, "cup.and.saucer");
+    loop().drain();
+    EXPECT_EQ(statusItem().refreshCount(), before + 1);
+    EXPECT_EQ(item().look().title, " 01:00");
+    EXPECT_EQ(item().look().accessibilityValue, "Active \u2014 started by Office WiFi");
+    loop().drain();
+    EXPECT_EQ(statusItem().refreshCount(), before + 1) << "no change, no redraw";
 }
 
 TEST_F(StatusItemControllerTest, ARulesSessionIsTintedAndNamed) {
     controller().startFromTrigger("Office WiFi", UUID::random(), 0);
+    loop().drain();
     EXPECT_EQ(item().look().tint, StatusItemController::kRuleTint);
     EXPECT_EQ(item().look().accessibilityValue, "Active \u2014 started by Office WiFi");
     controller().stop(true);
+    loop().drain();
     EXPECT_FALSE(item().look().tint);
 }
 

@@ -55,11 +55,14 @@ TEST_F(PowerTriggerCenterTest, BlockReasonFollowsLowPowerModeAndTheSetting) {
     Preferences::shared().lpmEnd = true;
     EXPECT_EQ(center.blockReason(), kReason);
 
+    loop().drain();
     const auto refreshes = statusItem().refreshCount();
     center.syncBlockReason();
     EXPECT_EQ(OrvelController::shared().powerBlockReason(), kReason);
+    loop().drain();
     EXPECT_EQ(statusItem().refreshCount(), refreshes + 1);
     center.syncBlockReason();
+    loop().drain();
     EXPECT_EQ(statusItem().refreshCount(), refreshes + 1) << "no change, no refresh";
     center.refreshNotice();
     EXPECT_EQ(center.notice()->text, kReason);
