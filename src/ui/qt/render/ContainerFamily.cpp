@@ -1,0 +1,433 @@
+#include "ui/qt/render/Families.h"
+
+#include "foundation/Localization.h"
+#include "ui/ViewHost.h"
+#include "ui/qt/Appearance.h"
+#include "ui/qt/BoxWidget.h"
+#include "ui/qt/SegmentedControl.h"
+#include "ui/qt/SeparatorLine.h"
+
+#include <QBoxLayout>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStackedWidget>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orvel::ui::render {
+
+namespace {
+
+void paintPanel(BoxWidget* panel, const PanelTone& tone) {
+    panel->setBackground(tone.fill, Shape::rounded(kPanelCornerRadius));
+    panel->setOverlay(tone.border, kPanelBorderWidth, Shape::rounded(kPanelCornerRadius));
+}
+
+void checkScrolledToEnd(RenderNode& rn, QScrollArea* area) {
+    if (rn.kind != NodeKind::scroll && rn.kind != NodeKind::list) {
+        return;
+    }
+    QScrollBar* bar =
+        rn.node().horizontalScroll ? area->horizontalScrollBar() : area->verticalScrollBar();
+    const bool atEnd = bar->value() >= bar->maximum() - kScrolledToEndTolerance;
+    if (atEnd && !rn.atEnd) {
+        rn.atEnd = true;
+        if (auto action = rn.node().onScrolledToEnd) {
+            action();
+        }
+    } else if (!atEnd) {
+        rn.atEnd = false;
+    }
+}
+
+void updateScroll(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv) {
+    auto* area = static_cast<QScrollArea*>(rn.widget);
+    const Qt::ScrollBarPolicy shown =
+        n.showsIndicators ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+    area->setVerticalScrollBarPolicy(n.horizontalScroll ? Qt::ScrollBarAlwaysOff : shown);
+    area->setHorizontalScrollBarPolicy(n.horizontalScroll ? shown : Qt::ScrollBarAlwaysOff);
+    const Axis axis = n.horizontalScroll ? Axis::horizontal : Axis::vertical;
+    std::vector<Entry> entries;
+    core.flatten(n.children, "", childEnv, entries);
+    core.reconcile(rn, std::move(entries), axis, Role::plain);
+    auto* layout = static_cast<QVBoxLayout*>(area->widget()->layout());
+    std::vector<Qt::Alignment> flags;
+    for (auto& child : rn.children) {
+        const Flex f = core.flex(child->node(), Axis::none);
+        core.setPolicy(child->placedWidget(), f);
+        flags.push_back((f.h ? Qt::Alignment() : Qt::AlignLeft) |
+                        (f.v ? Qt::Alignment() : Qt::AlignTop));
+    }
+    core.place(rn, layout, flags);
+    std::weak_ptr<char> guard = rn.token;
+    RenderNode* self = &rn;
+    QMetaObject::invokeMethod(
+        area,
+        [guard, self, area] {
+            if (!guard.expired())
+                checkScrolledToEnd(*self, area);
+        },
+        Qt::QueuedConnection);
+}
+
+void updateForm(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv) {
+    auto* area = static_cast<QScrollArea*>(rn.widget);
+    std::vector<Entry> entries;
+    core.flatten(n.children, "", childEnv, entries);
+    core.reconcile(rn, std::move(entries), Axis::vertical, Role::sectionRow);
+    auto* layout = static_cast<QVBoxLayout*>(area->widget()->layout());
+    std::vector<Qt::Alignment> flags;
+    for (auto& child : rn.children) {
+        const Flex f = core.flex(child->node(), Axis::vertical);
+        core.setPolicy(child->placedWidget(), Flex{true, f.v});
+        flags.push_back(Qt::Alignment());
+    }
+    core.place(rn, layout, flags);
+}
+
+// Section headers and footers live in two fixed slots after the rows' extras.
+std::vector<std::shared_ptr<RenderNode>>& sectionSlots(RenderNode& rn) {
+    if (!rn.inner) {
+        rn.inner = std::make_shared<RenderNode>();
+        rn.inner->children.resize(2);
+    }
+    return rn.inner->children;
+}
+
+void updateExtra(RenderCore& core, RenderNode& rn, std::size_t slot,
+                 const std::optional<View>& view, const Env& env) {
+    auto& extraSlots = sectionSlots(rn);
+    std::shared_ptr<RenderNode>& holder = extraSlots[slot];
+    if (!view || view->node().kind == NodeKind::empty) {
+        if (holder) {
+            core.discard(*holder);
+            holder.reset();
+        }
+        return;
+    }
+    const std::string key =
+        (slot == 0 ? "header:" : "footer:") + std::string(nodeKindName(view->node().kind));
+    if (holder && holder->key != key) {
+        core.discard(*holder);
+        holder.reset();
+    }
+    if (!holder) {
+        holder = std::make_shared<RenderNode>();
+        holder->key = key;
+        holder->kind = view->node().kind;
+    }
+    core.update(*holder, *view, env, Axis::vertical, Role::plain);
+}
+
+QWidget* headerWidget(RenderNode& rn) {
+    auto& extraSlots = sectionSlots(rn);
+    return extraSlots[0] ? extraSlots[0]->placedWidget() : nullptr;
+}
+
+QWidget* footerWidget(RenderNode& rn) {
+    auto& extraSlots = sectionSlots(rn);
+    return extraSlots[1] ? extraSlots[1]->placedWidget() : nullptr;
+}
+
+void clearLayoutIfDifferent(QVBoxLayout* layout, std::vector<QWidget*> widgets) {
+    std::erase(widgets, nullptr);
+    bool same = layout->count() == static_cast<int>(widgets.size());
+    for (int i = 0; same && i < layout->count(); ++i) {
+        same = layout->itemAt(i)->widget() == widgets[static_cast<std::size_t>(i)];
+    }
+    if (same) {
+        return;
+    }
+    clearLayout(layout);
+    for (QWidget* w : widgets) {
+        layout->addWidget(w);
+        w->show();
+    }
+}
+
+void updateSection(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv) {
+    auto* box = static_cast<BoxWidget*>(rn.widget);
+    auto* layout = static_cast<QVBoxLayout*>(box->layout());
+    auto* panel = static_cast<BoxWidget*>(rn.extras[0]);
+    const QPalette pal = core.palette();
+    paintPanel(panel, Appearance::isDark(pal) ? kSectionPanelDark : kSectionPanelLight);
+
+    // Rows first, then the header and footer beside them, keyed apart from the rows.
+    std::vector<Entry> entries;
+    core.flatten(n.children, "", childEnv, entries);
+    core.reconcile(rn, std::move(entries), Axis::vertical, Role::sectionRow);
+
+    Env headerEnv = childEnv;
+    headerEnv.font = Font::system(kSectionHeaderFontSize, FontWeight::semibold);
+    headerEnv.foreground = Hierarchy::secondary;
+    headerEnv.uppercase = true;
+    Env footerEnv = childEnv;
+    footerEnv.font = Font::system(kSectionFooterFontSize);
+    footerEnv.foreground = Hierarchy::secondary;
+    updateExtra(core, rn, 0, n.header, headerEnv);
+    updateExtra(core, rn, 1, n.footer, footerEnv);
+
+    auto* rows = static_cast<QVBoxLayout*>(panel->layout());
+    std::vector<QWidget*> order;
+    for (auto& child : rn.children) {
+        order.push_back(child->placedWidget());
+    }
+    if (order != rn.placed) {
+        clearLayout(rows);
+        for (std::size_t i = 1; i < rn.extras.size(); ++i) {
+            rn.extras[i]->deleteLater();
+        }
+        rn.extras.resize(1);
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            if (i > 0) {
+                auto* line = new SeparatorLine(Qt::Horizontal);
+                rows->addWidget(line);
+                rn.extras.push_back(line);
+            }
+            rows->addWidget(order[i]);
+            order[i]->show();
+        }
+        rn.placed = order;
+    }
+    for (std::size_t i = 1; i < rn.extras.size(); ++i) {
+        static_cast<SeparatorLine*>(rn.extras[i])
+            ->setColor(Appearance::named(NamedColor::separator, pal));
+    }
+    // header, panel, footer
+    clearLayoutIfDifferent(layout, {headerWidget(rn), panel, footerWidget(rn)});
+}
+
+void updateList(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv) {
+    auto* area = static_cast<QScrollArea*>(rn.widget);
+    auto* outerLayout = static_cast<QVBoxLayout*>(area->widget()->layout());
+    auto* panel = static_cast<BoxWidget*>(outerLayout->itemAt(0)->widget());
+    const QPalette pal = core.palette();
+    paintPanel(panel, {pal.color(QPalette::Base), Appearance::named(NamedColor::separator, pal)});
+    std::vector<Entry> entries;
+    core.flatten(n.children, "", childEnv, entries);
+    core.reconcile(rn, std::move(entries), Axis::vertical, Role::listRow);
+    auto* rows = static_cast<QVBoxLayout*>(panel->layout());
+    std::vector<QWidget*> order;
+    for (auto& child : rn.children) {
+        order.push_back(child->placedWidget());
+    }
+    if (order != rn.placed) {
+        // Rows keep their widgets; only the lines between them are made anew.
+        clearLayout(rows);
+        std::size_t reused = 0;
+        std::vector<QWidget*> lines;
+        for (std::size_t i = 0; i < order.size(); ++i) {
+            if (i > 0) {
+                QWidget* line = reused < rn.extras.size() ? rn.extras[reused++]
+                                                          : new SeparatorLine(Qt::Horizontal);
+                rows->addWidget(line);
+                line->show();
+                lines.push_back(line);
+            }
+            rows->addWidget(order[i]);
+            order[i]->show();
+        }
+        for (std::size_t i = reused; i < rn.extras.size(); ++i) {
+            rn.extras[i]->deleteLater();
+        }
+        rn.extras = lines;
+        rn.placed = order;
+    }
+    for (QWidget* line : rn.extras) {
+        static_cast<SeparatorLine*>(line)->setColor(Appearance::named(NamedColor::separator, pal));
+    }
+    std::weak_ptr<char> guard = rn.token;
+    RenderNode* self = &rn;
+    QMetaObject::invokeMethod(
+        area,
+        [guard, self, area] {
+            if (!guard.expired())
+                checkScrolledToEnd(*self, area);
+        },
+        Qt::QueuedConnection);
+}
+
+void updateTabs(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv) {
+    auto* bar = static_cast<SegmentedControl*>(rn.control);
+    auto* panel = static_cast<BoxWidget*>(rn.extras[0]);
+    auto* pages = static_cast<QStackedWidget*>(rn.extras[1]);
+    const QPalette pal = core.palette();
+    paintPanel(panel, Appearance::isDark(pal) ? kTabPanelDark : kTabPanelLight);
+    // Pages are matched one to one with the tabs, so they are not flattened.
+    std::vector<Entry> entries;
+    for (std::size_t i = 0; i < n.children.size(); ++i) {
+        entries.push_back(Entry{childKey(n.children[i].node(), i), n.children[i], childEnv});
+    }
+    core.reconcile(rn, std::move(entries), Axis::vertical, Role::plain);
+    std::vector<QWidget*> order;
+    for (auto& child : rn.children) {
+        core.setPolicy(child->placedWidget(), Flex{true, true});
+        order.push_back(child->placedWidget());
+    }
+    if (order != rn.placed) {
+        while (pages->count() > 0) {
+            pages->removeWidget(pages->widget(0));
+        }
+        for (QWidget* w : order) {
+            pages->addWidget(w);
+        }
+        rn.placed = order;
+    }
+    std::vector<SegmentedControl::Segment> segments;
+    const std::string selected = n.textBinding.get ? n.textBinding.get() : std::string();
+    int index = -1;
+    for (std::size_t i = 0; i < n.tabs.size(); ++i) {
+        const TabItem& tab = n.tabs[i];
+        segments.push_back({qs(localized(tab.title)), tab.systemImage, true});
+        if (tab.tag == selected)
+            index = static_cast<int>(i);
+    }
+    bar->setSegments(segments);
+    bar->setSelectedIndex(index);
+    const QFont font = Appearance::font(Font::system(kTabFontSize), std::nullopt);
+    if (bar->font() != font)
+        bar->setFont(font);
+    const int page = std::clamp(index, 0, std::max(0, pages->count() - 1));
+    if (pages->count() > 0 && pages->currentIndex() != page)
+        pages->setCurrentIndex(page);
+}
+
+QWidget* makeScrollArea(RenderNode& rn, const Node& n) {
+    std::weak_ptr<char> guard = rn.token;
+    RenderNode* self = &rn;
+    auto* area = new QScrollArea;
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->viewport()->setAutoFillBackground(false);
+    auto* content = new BoxWidget;
+    content->setAutoFillBackground(false);
+    auto* layout = new QVBoxLayout(content);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    if (n.kind == NodeKind::form) {
+        layout->setContentsMargins(kFormMargins);
+        layout->setSpacing(kFormSectionSpacing);
+        layout->setAlignment(Qt::AlignTop);
+        area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
+    if (n.kind == NodeKind::list) {
+        auto* panel = new BoxWidget;
+        auto* rows = new QVBoxLayout(panel);
+        rows->setContentsMargins(kListPanelMargins);
+        rows->setSpacing(0);
+        layout->addWidget(panel);
+        layout->addStretch(1);
+        area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    }
+    area->setWidget(content);
+    // The area's own background would hide what its container paints.
+    content->setAutoFillBackground(false);
+    area->setAutoFillBackground(false);
+    auto check = [guard, self, area] {
+        if (!guard.expired()) {
+            checkScrolledToEnd(*self, area);
+        }
+    };
+    for (QScrollBar* bar : {area->verticalScrollBar(), area->horizontalScrollBar()}) {
+        QObject::connect(bar, &QScrollBar::valueChanged, area, check);
+        QObject::connect(bar, &QScrollBar::rangeChanged, area, check);
+    }
+    return area;
+}
+
+QWidget* makeSection(RenderNode& rn) {
+    auto* box = new BoxWidget;
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(kSectionSpacing);
+    auto* panel = new BoxWidget;
+    auto* rows = new QVBoxLayout(panel);
+    rows->setContentsMargins(kSectionPanelMargins);
+    rows->setSpacing(0);
+    panel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    rn.extras.push_back(panel);
+    return box;
+}
+
+QWidget* makeTabView(RenderNode& rn) {
+    std::weak_ptr<char> guard = rn.token;
+    RenderNode* self = &rn;
+    auto* box = new BoxWidget;
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(kTabBarSpacing);
+    auto* bar = new SegmentedControl;
+    layout->addWidget(bar, 0, Qt::AlignHCenter);
+    auto* panel = new BoxWidget;
+    auto* panelLayout = new QVBoxLayout(panel);
+    panelLayout->setContentsMargins(kTabPanelMargins);
+    auto* pages = new QStackedWidget;
+    panelLayout->addWidget(pages);
+    layout->addWidget(panel, 1);
+    rn.control = bar;
+    rn.extras = {panel, pages};
+    bar->onActivated = [guard, self, bar](int index) {
+        if (guard.expired())
+            return;
+        const Node& node = self->node();
+        if (index < 0 || static_cast<std::size_t>(index) >= node.tabs.size())
+            return;
+        auto binding = node.textBinding;
+        binding.set(node.tabs[static_cast<std::size_t>(index)].tag);
+        // The bar shows the page the selection holds now; the page follows on the
+        // next evaluation.
+        const std::string now = binding.get ? binding.get() : std::string();
+        for (std::size_t i = 0; i < node.tabs.size(); ++i) {
+            if (node.tabs[i].tag == now)
+                bar->setSelectedIndex(static_cast<int>(i));
+        }
+    };
+    return box;
+}
+
+QWidget* create(RenderCore&, RenderNode& rn, const Node& n, Axis) {
+    switch (n.kind) {
+        case NodeKind::scroll:
+        case NodeKind::form:
+        case NodeKind::list:
+            return makeScrollArea(rn, n);
+        case NodeKind::section:
+            return makeSection(rn);
+        case NodeKind::tabView:
+            return makeTabView(rn);
+        default:
+            return nullptr;
+    }
+}
+
+void update(RenderCore& core, RenderNode& rn, const Node& n, const Env&, const Env& childEnv,
+            Axis) {
+    switch (n.kind) {
+        case NodeKind::scroll:
+            updateScroll(core, rn, n, childEnv);
+            break;
+        case NodeKind::form:
+            updateForm(core, rn, n, childEnv);
+            break;
+        case NodeKind::section:
+            updateSection(core, rn, n, childEnv);
+            break;
+        case NodeKind::list:
+            updateList(core, rn, n, childEnv);
+            break;
+        case NodeKind::tabView:
+            updateTabs(core, rn, n, childEnv);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+const Family kContainerFamily{create, update};
+
+}  // namespace orvel::ui::render

@@ -1,0 +1,162 @@
+#include "ui/qt/render/Families.h"
+
+#include "foundation/Localization.h"
+#include "ui/qt/BoxWidget.h"
+
+#include <QBoxLayout>
+#include <QLineEdit>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace orvel::ui::render {
+
+namespace {
+
+// An integer field writes what was typed when the edit ends, if it is a whole number.
+void commitInteger(RenderNode& rn, QLineEdit* field) {
+    const Node& node = rn.node();
+    if (!node.isInteger || !rn.dirty) {
+        return;
+    }
+    rn.dirty = false;
+    const std::string text = field->text().trimmed().toStdString();
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    auto binding = node.integerBinding;
+    if (!text.empty() && end != text.c_str() && *end == '\0' && errno == 0) {
+        binding.set(value);
+    }
+    // Whatever was typed, the field shows the value the binding holds now.
+    const QString shown = QString::number(binding.get());
+    if (field->text() != shown) {
+        field->setText(shown);
+    }
+}
+
+void updateTextField(RenderCore& core, RenderNode& rn, const Node& n, const Env& env) {
+    auto* field = static_cast<QLineEdit*>(rn.control);
+    const QString title = qs(localized(n.text));
+    const QString placeholder = env.inFormRow ? QString() : title;
+    if (field->placeholderText() != placeholder)
+        field->setPlaceholderText(placeholder);
+    const QLineEdit::EchoMode echo = n.secure ? QLineEdit::Password : QLineEdit::Normal;
+    if (field->echoMode() != echo)
+        field->setEchoMode(echo);
+    const Qt::Alignment align = textFlag(env.multiline) | Qt::AlignVCenter;
+    if (field->alignment() != align)
+        field->setAlignment(align);
+    const QFont font = core.fontOf(env);
+    if (field->font() != font)
+        field->setFont(font);
+    if (field->accessibleName() != title && !n.accessibilityLabel)
+        field->setAccessibleName(title);
+    // Only a value that differs from what the field shows is written, so that the caret,
+    // the selection and an edit in progress stay as they are.
+    QString value;
+    if (n.isInteger) {
+        if (!rn.dirty && n.integerBinding.get)
+            value = QString::number(n.integerBinding.get());
+        else
+            value = field->text();
+    } else if (n.textBinding.get) {
+        value = qs(n.textBinding.get());
+    }
+    if (field->text() != value) {
+        const int caret = field->cursorPosition();
+        field->setText(value);
+        field->setCursorPosition(std::min(caret, static_cast<int>(value.size())));
+    }
+    field->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    field->setMinimumWidth(n.isInteger ? kIntegerFieldMinWidth : kTextFieldMinWidth);
+    core.composeLabelled(rn, std::nullopt, field, env);
+}
+
+void updateLabeledContent(RenderCore& core, RenderNode& rn, const Node& n, const Env& env,
+                          const Env& childEnv) {
+    // The value is the node's only child; it sits where a control would.
+    if (rn.control == nullptr) {
+        rn.control = new BoxWidget;
+        auto* layout = new QHBoxLayout(rn.control);
+        layout->setContentsMargins(0, 0, 0, 0);
+    }
+    auto holder = rn.inner;
+    if (!holder) {
+        holder = rn.inner = std::make_shared<RenderNode>();
+        holder->kind = NodeKind::hstack;
+        holder->widget = rn.control;
+    }
+    Env valueEnv = childEnv;
+    if (n.children.empty() || !n.children[0].node().foreground)
+        valueEnv.foreground = Hierarchy::secondary;
+    std::vector<Entry> entries;
+    core.flatten(n.children, "", valueEnv, entries);
+    core.reconcile(*holder, std::move(entries), Axis::horizontal, Role::plain);
+    std::vector<Qt::Alignment> flags(holder->children.size(), Qt::AlignVCenter);
+    core.place(*holder, static_cast<QBoxLayout*>(rn.control->layout()), flags);
+    core.composeLabelled(rn, core.ownLabel(n), rn.control, env);
+}
+
+QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
+    std::weak_ptr<char> guard = rn.token;
+    RenderNode* self = &rn;
+    switch (n.kind) {
+        case NodeKind::textField: {
+            QWidget* box = core.makeLabelled();
+            auto* field = new QLineEdit;
+            QObject::connect(field, &QLineEdit::textEdited, field,
+                             [guard, self](const QString& text) {
+                                 if (guard.expired())
+                                     return;
+                                 const Node& node = self->node();
+                                 if (node.isInteger) {
+                                     self->dirty = true;
+                                 } else if (node.textBinding.set) {
+                                     auto binding = node.textBinding;
+                                     binding.set(text.toStdString());
+                                 }
+                             });
+            QObject::connect(field, &QLineEdit::editingFinished, field, [guard, self, field] {
+                if (!guard.expired())
+                    commitInteger(*self, field);
+            });
+            QObject::connect(field, &QLineEdit::returnPressed, field, [guard, self] {
+                if (guard.expired())
+                    return;
+                if (auto submit = self->node().onSubmit) {
+                    submit();
+                }
+            });
+            rn.control = field;
+            return box;
+        }
+        case NodeKind::labeledContent:
+            return core.makeLabelled();
+        default:
+            return nullptr;
+    }
+}
+
+void update(RenderCore& core, RenderNode& rn, const Node& n, const Env& env, const Env& childEnv,
+            Axis) {
+    switch (n.kind) {
+        case NodeKind::textField:
+            updateTextField(core, rn, n, env);
+            break;
+        case NodeKind::labeledContent:
+            updateLabeledContent(core, rn, n, env, childEnv);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+const Family kFieldFamily{create, update};
+
+}  // namespace orvel::ui::render

@@ -1,0 +1,164 @@
+#include "ui/qt/render/RenderNode.h"
+
+#include "foundation/Localization.h"
+#include "ui/Markdown.h"
+
+#include <QLayout>
+
+namespace orvel::ui::render {
+
+namespace {
+
+bool isLabelled(NodeKind kind) {
+    switch (kind) {
+        case NodeKind::toggle:
+        case NodeKind::picker:
+        case NodeKind::textField:
+        case NodeKind::stepper:
+        case NodeKind::datePicker:
+        case NodeKind::labeledContent:
+            return true;
+        default:
+            return false;
+    }
+}
+
+void collectText(const Node& n, std::string& out) {
+    if (n.kind == NodeKind::text || n.kind == NodeKind::label ||
+        n.kind == NodeKind::labeledContent) {
+        const std::string raw = shownText(n);
+        const std::string plain = n.verbatim ? raw : plainText(parseInlineMarkdown(raw));
+        if (!plain.empty()) {
+            if (!out.empty())
+                out += ' ';
+            out += plain;
+        }
+    }
+    for (const View& child : n.children) {
+        collectText(child.node(), out);
+    }
+}
+
+}  // namespace
+
+Env Env::applying(const Node& n) const {
+    Env e = *this;
+    if (n.font)
+        e.font = *n.font;
+    if (n.fontWeight)
+        e.imposedWeight = n.fontWeight;
+    if (n.foreground)
+        e.foreground = *n.foreground;
+    if (n.buttonStyle)
+        e.buttonStyle = *n.buttonStyle;
+    if (n.toggleStyle)
+        e.toggleStyle = *n.toggleStyle;
+    if (n.pickerStyle)
+        e.pickerStyle = *n.pickerStyle;
+    if (n.controlSize)
+        e.controlSize = *n.controlSize;
+    if (n.labelsHidden)
+        e.labelsHidden = *n.labelsHidden;
+    if (n.textSelection)
+        e.textSelection = true;
+    if (n.multilineAlignment)
+        e.multiline = *n.multilineAlignment;
+    if (n.lineLimit)
+        e.lineLimit = n.lineLimit;
+    e.opacity *= n.opacity;
+    e.disabled = e.disabled || n.disabled;
+    return e;
+}
+
+QString qs(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+std::string shownText(const Node& n) {
+    return n.verbatim ? n.text : localized(n.text);
+}
+
+QString textOf(const Node& n) {
+    std::string out;
+    collectText(n, out);
+    return QString::fromStdString(out);
+}
+
+Qt::Alignment hFlag(HAlign a) {
+    return a == HAlign::leading    ? Qt::AlignLeft
+           : a == HAlign::trailing ? Qt::AlignRight
+                                   : Qt::AlignHCenter;
+}
+
+Qt::Alignment vFlag(VAlign a) {
+    return a == VAlign::top      ? Qt::AlignTop
+           : a == VAlign::bottom ? Qt::AlignBottom
+                                 : Qt::AlignVCenter;
+}
+
+Qt::Alignment textFlag(TextAlignment a) {
+    return a == TextAlignment::center     ? Qt::AlignHCenter
+           : a == TextAlignment::trailing ? Qt::AlignRight
+                                          : Qt::AlignLeft;
+}
+
+void clearLayout(QLayout* layout) {
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        delete item;
+    }
+}
+
+bool isWrapper(NodeKind kind) {
+    switch (kind) {
+        case NodeKind::padding:
+        case NodeKind::frame:
+        case NodeKind::fixedSize:
+        case NodeKind::background:
+        case NodeKind::overlay:
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool passesOpacityDown(NodeKind kind) {
+    switch (kind) {
+        case NodeKind::vstack:
+        case NodeKind::hstack:
+        case NodeKind::zstack:
+        case NodeKind::scroll:
+        case NodeKind::form:
+        case NodeKind::section:
+        case NodeKind::list:
+        case NodeKind::tabView:
+        case NodeKind::image:
+        case NodeKind::shape:
+        case NodeKind::spacer:
+            return true;
+        default:
+            return isWrapper(kind);
+    }
+}
+
+const Node* labelledControl(const Node& n) {
+    const Node* at = &n;
+    while (isWrapper(at->kind) && !at->children.empty()) {
+        at = &at->children[0].node();
+    }
+    return isLabelled(at->kind) ? at : nullptr;
+}
+
+std::optional<View> labelViewOf(const Node& control) {
+    switch (control.kind) {
+        case NodeKind::toggle:
+        case NodeKind::stepper:
+            return control.children.empty() ? std::nullopt
+                                            : std::optional<View>(control.children[0]);
+        default:
+            if (control.text.empty())
+                return std::nullopt;
+            return Text(control.text);
+    }
+}
+
+}  // namespace orvel::ui::render

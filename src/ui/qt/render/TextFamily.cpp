@@ -1,0 +1,236 @@
+#include "ui/qt/render/Families.h"
+
+#include "ui/Markdown.h"
+#include "ui/qt/Appearance.h"
+#include "ui/qt/BoxWidget.h"
+#include "ui/qt/ShapeWidget.h"
+#include "ui/qt/Spinner.h"
+#include "ui/qt/SymbolWidget.h"
+#include "ui/qt/TextLabel.h"
+
+#include <QBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+namespace orvel::ui::render {
+
+namespace {
+
+QString htmlOf(const std::vector<TextRun>& runs, const QFont& font, const QColor& link) {
+    QString html;
+    for (const TextRun& run : runs) {
+        QString piece = qs(run.text).toHtmlEscaped().replace('\n', "<br>");
+        if (run.code) {
+            piece = QStringLiteral(
+                        "<span style=\"font-family:'DejaVu Sans Mono',monospace;"
+                        "font-size:%1px\">%2</span>")
+                        .arg(std::max(1, font.pixelSize()))
+                        .arg(piece);
+        }
+        if (run.bold)
+            piece = "<b>" + piece + "</b>";
+        if (run.italic)
+            piece = "<i>" + piece + "</i>";
+        if (!run.link.empty()) {
+            piece = QStringLiteral("<a href=\"%1\" style=\"color:%2;text-decoration:none\">%3</a>")
+                        .arg(qs(run.link).toHtmlEscaped(), link.name(), piece);
+        }
+        html += piece;
+    }
+    return html;
+}
+
+bool plainRuns(const std::vector<TextRun>& runs) {
+    for (const TextRun& run : runs) {
+        if (run.bold || run.italic || run.code || !run.link.empty()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void updateLabelText(QLabel* label, const QString& text, const QFont& font, const QColor& color) {
+    if (label->font() != font)
+        label->setFont(font);
+    QPalette pal = label->palette();
+    if (pal.color(QPalette::Active, QPalette::WindowText) != color ||
+        !(label->palette().resolveMask() & (1ull << QPalette::WindowText))) {
+        pal.setColor(QPalette::Active, QPalette::WindowText, color);
+        pal.setColor(QPalette::Inactive, QPalette::WindowText, color);
+        QColor disabled = color;
+        disabled.setAlphaF(disabled.alphaF() * kDisabledTextAlpha);
+        pal.setColor(QPalette::Disabled, QPalette::WindowText, disabled);
+        label->setPalette(pal);
+    }
+    if (label->text() != text)
+        label->setText(text);
+}
+
+void updateText(RenderCore& core, RenderNode& rn, QLabel* label, const Node& n, const Env& env) {
+    std::string raw = shownText(n);
+    const QFont font = core.fontOf(env);
+    const QColor color = core.foregroundOf(env);
+    QString shown;
+    Qt::TextFormat format = Qt::PlainText;
+    const QColor link = Appearance::named(NamedColor::accent, core.palette());
+    const std::string cacheKey =
+        raw + (n.verbatim ? "\x1fv" : "\x1fm") + std::to_string(font.pixelSize());
+    if (cacheKey == rn.lastRaw && link == rn.lastLink && !rn.lastShown.isNull()) {
+        shown = rn.lastShown;
+        format = label->textFormat();
+    } else if (n.verbatim) {
+        shown = qs(raw);
+    } else {
+        const std::vector<TextRun> runs = parseInlineMarkdown(raw);
+        if (plainRuns(runs)) {
+            shown = qs(plainText(runs));
+        } else {
+            shown = htmlOf(runs, font, link);
+            format = Qt::RichText;
+        }
+    }
+    rn.lastRaw = cacheKey;
+    rn.lastLink = link;
+    rn.lastShown = shown;
+    if (env.uppercase) {
+        shown = shown.toUpper();
+    }
+    if (label->textFormat() != format)
+        label->setTextFormat(format);
+    updateLabelText(label, shown, font, color);
+    const bool wraps = env.lineLimit ? *env.lineLimit > 1 : shown.size() > kWrapAfterCharacters;
+    if (label->wordWrap() != wraps)
+        label->setWordWrap(wraps);
+    const int maxHeight = env.lineLimit && *env.lineLimit > 1
+                              ? *env.lineLimit * QFontMetrics(font).lineSpacing() + kLineLimitSlack
+                              : QWIDGETSIZE_MAX;
+    if (label->maximumHeight() != maxHeight)
+        label->setMaximumHeight(maxHeight);
+    const Qt::Alignment align = textFlag(env.multiline) | Qt::AlignVCenter;
+    if (label->alignment() != align)
+        label->setAlignment(align);
+    Qt::TextInteractionFlags flags = Qt::LinksAccessibleByMouse;
+    if (env.textSelection && !env.inButton)
+        flags |= Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard;
+    if (label->textInteractionFlags() != flags)
+        label->setTextInteractionFlags(flags);
+}
+
+int progressHeight(ControlSize size) {
+    return size == ControlSize::mini    ? kProgressHeightMini
+           : size == ControlSize::small ? kProgressHeightSmall
+           : size == ControlSize::large ? kProgressHeightLarge
+                                        : kProgressHeightRegular;
+}
+
+// A known amount shows a bar; an unknown one a spinner.
+void updateProgress(RenderNode& rn, const Node& n, const Env& env) {
+    auto* layout = static_cast<QVBoxLayout*>(rn.widget->layout());
+    QWidget* current = layout->count() > 0 ? layout->itemAt(0)->widget() : nullptr;
+    if (n.progress) {
+        auto* bar = qobject_cast<QProgressBar*>(current);
+        if (bar == nullptr) {
+            clearLayout(layout);
+            delete current;
+            bar = new QProgressBar;
+            bar->setRange(0, kProgressSteps);
+            bar->setTextVisible(false);
+            layout->addWidget(bar);
+        }
+        const int value =
+            static_cast<int>(std::lround(std::clamp(*n.progress, 0.0, 1.0) * kProgressSteps));
+        if (bar->value() != value)
+            bar->setValue(value);
+        bar->setFixedHeight(progressHeight(env.controlSize));
+        bar->setMinimumWidth(kProgressMinWidth);
+    } else {
+        auto* spinner = dynamic_cast<Spinner*>(current);
+        if (spinner == nullptr) {
+            clearLayout(layout);
+            delete current;
+            spinner = new Spinner;
+            layout->addWidget(spinner);
+        }
+        spinner->setControlSize(env.controlSize);
+    }
+}
+
+QWidget* create(RenderCore&, RenderNode& rn, const Node& n, Axis) {
+    switch (n.kind) {
+        case NodeKind::text: {
+            auto* label = new TextLabel;
+            label->setOpenExternalLinks(true);
+            return label;
+        }
+        case NodeKind::label: {
+            auto* box = new BoxWidget;
+            auto* layout = new QHBoxLayout(box);
+            layout->setContentsMargins(0, 0, 0, 0);
+            layout->setSpacing(kLabelSymbolGap);
+            auto* symbol = new SymbolWidget;
+            auto* text = new QLabel;
+            text->setForegroundRole(QPalette::WindowText);
+            layout->addWidget(symbol, 0, Qt::AlignVCenter);
+            layout->addWidget(text, 0, Qt::AlignVCenter);
+            rn.extras = {symbol, text};
+            return box;
+        }
+        case NodeKind::image:
+            return new SymbolWidget;
+        case NodeKind::shape:
+            return new ShapeWidget;
+        case NodeKind::progress: {
+            auto* box = new BoxWidget;
+            new QVBoxLayout(box);
+            box->layout()->setContentsMargins(0, 0, 0, 0);
+            return box;
+        }
+        default:
+            return nullptr;
+    }
+}
+
+void update(RenderCore& core, RenderNode& rn, const Node& n, const Env& env, const Env&, Axis) {
+    switch (n.kind) {
+        case NodeKind::text:
+            updateText(core, rn, static_cast<QLabel*>(rn.widget), n, env);
+            break;
+        case NodeKind::label: {
+            auto* symbol = static_cast<SymbolWidget*>(rn.extras[0]);
+            auto* text = static_cast<QLabel*>(rn.extras[1]);
+            const QFont font = core.fontOf(env);
+            symbol->setSymbol(n.systemImage, core.symbolSide(env), core.foregroundOf(env), 0, 1);
+            updateLabelText(text, qs(shownText(n)), font, core.foregroundOf(env));
+            break;
+        }
+        case NodeKind::image:
+            static_cast<SymbolWidget*>(rn.widget)->setSymbol(n.systemImage, core.symbolSide(env),
+                                                             core.foregroundOf(env),
+                                                             n.rotationDegrees, env.opacity);
+            break;
+        case NodeKind::shape: {
+            const QPalette pal = core.palette();
+            static_cast<ShapeWidget*>(rn.widget)->setLook(
+                n.shape, n.fill ? Appearance::color(*n.fill, pal) : QColor(),
+                n.stroke ? Appearance::color(n.stroke->color, pal) : QColor(),
+                n.stroke ? n.stroke->lineWidth : kDefaultStrokeWidth, env.opacity);
+            break;
+        }
+        case NodeKind::progress:
+            updateProgress(rn, n, env);
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+const Family kTextFamily{create, update};
+
+}  // namespace orvel::ui::render
