@@ -2,14 +2,16 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
-#include <filesystem>
-#include <fstream>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace orvel {
 
 using namespace power_source;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -23,11 +25,26 @@ constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
 constexpr const char* kActiveProfile = "ActiveProfile";
 constexpr const char* kPowerSaver = "power-saver";
 
-std::optional<std::string> readAttribute(const fs::path& folder, const char* name) {
-    std::ifstream in(folder / name);
-    std::string line;
-    if (!std::getline(in, line)) {
+// The first line of a sysfs attribute, without trailing blanks. Plain system calls: the power
+// tick reads a handful of these every few seconds for as long as Orvel runs.
+std::optional<std::string> readAttribute(const std::string& folder, const char* name) {
+    const std::string path = folder + "/" + name;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         return std::nullopt;
+    }
+    char buffer[256];
+    ssize_t length;
+    do {
+        length = ::read(fd, buffer, sizeof buffer);
+    } while (length < 0 && errno == EINTR);
+    ::close(fd);
+    if (length <= 0) {
+        return std::nullopt;
+    }
+    std::string line(buffer, static_cast<std::size_t>(length));
+    if (const auto end = line.find('\n'); end != std::string::npos) {
+        line.resize(end);
     }
     while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) {
         line.pop_back();
@@ -35,7 +52,7 @@ std::optional<std::string> readAttribute(const fs::path& folder, const char* nam
     return line;
 }
 
-std::optional<double> readNumber(const fs::path& folder, const char* name) {
+std::optional<double> readNumber(const std::string& folder, const char* name) {
     const auto text = readAttribute(folder, name);
     if (!text || text->empty()) {
         return std::nullopt;
@@ -49,7 +66,7 @@ std::optional<double> readNumber(const fs::path& folder, const char* name) {
 }
 
 // Percent of charge: `capacity`, else energy or charge now over full.
-std::optional<int> percentCharged(const fs::path& folder) {
+std::optional<int> percentCharged(const std::string& folder) {
     std::optional<double> percent = readNumber(folder, "capacity");
     for (auto [now, full] :
          {std::pair{"energy_now", "energy_full"}, {"charge_now", "charge_full"}}) {
@@ -94,34 +111,43 @@ LinuxPowerSources::LinuxPowerSources(std::string sysRoot, std::shared_ptr<DBusCo
 LinuxPowerSources::~LinuxPowerSources() = default;
 
 std::optional<PowerSourcesSnapshot> LinuxPowerSources::snapshot() {
-    const fs::path folder = fs::path(root_) / "class/power_supply";
-    std::error_code error;
-    fs::directory_iterator it(folder, error);
-    if (error) {
+    const std::string folder = root_ + "/class/power_supply";
+    DIR* listing = ::opendir(folder.c_str());
+    if (listing == nullptr) {
         return std::nullopt;
     }
     std::vector<Supply> supplies;
-    for (fs::directory_iterator end; !error && it != end; it.increment(error)) {
-        const fs::directory_entry& entry = *it;
-        const std::string name = entry.path().filename().string();
+    std::map<std::string, SupplyKind> seen;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string name = entry->d_name;
         if (name.empty() || name[0] == '.') {
+            continue;
+        }
+        const std::string path = folder + "/" + name;
+        // A supply's type and scope never change while it is listed: read them once.
+        auto known = kinds_.find(name);
+        SupplyKind kind = known != kinds_.end()
+                              ? known->second
+                              : SupplyKind{readAttribute(path, "type").value_or(""),
+                                           readAttribute(path, "scope") == "Device"};
+        seen.emplace(name, kind);
+        // A peripheral's battery says nothing about the machine.
+        if (kind.type == "Battery" && kind.deviceScope) {
+            continue;
+        }
+        if (readAttribute(path, "present") == "0") {
             continue;
         }
         Supply supply;
         supply.name = name;
-        supply.type = readAttribute(entry.path(), "type").value_or("");
-        // A peripheral's battery says nothing about the machine.
-        if (supply.type == "Battery" && readAttribute(entry.path(), "scope") == "Device") {
-            continue;
-        }
-        if (readAttribute(entry.path(), "present") == "0") {
-            continue;
-        }
-        supply.online = readAttribute(entry.path(), "online").value_or("1") != "0";
-        supply.status = readAttribute(entry.path(), "status").value_or("");
-        supply.percent = percentCharged(entry.path());
+        supply.type = kind.type;
+        supply.online = readAttribute(path, "online").value_or("1") != "0";
+        supply.status = readAttribute(path, "status").value_or("");
+        supply.percent = percentCharged(path);
         supplies.push_back(std::move(supply));
     }
+    ::closedir(listing);
+    kinds_ = std::move(seen);
     std::sort(supplies.begin(), supplies.end(),
               [](const Supply& a, const Supply& b) { return a.name < b.name; });
 

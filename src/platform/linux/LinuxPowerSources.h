@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,7 +12,8 @@
 namespace orvel {
 
 // Power supplies as the kernel lists them under <sys root>/class/power_supply, read afresh on
-// every snapshot() (callers poll; nothing here wakes up by itself). A battery whose scope is
+// every snapshot() (callers poll; nothing here wakes up by itself); only a supply's type and
+// scope, which never change, are remembered while it stays listed. A battery whose scope is
 // "Device" belongs to a peripheral (a mouse, a headset) and is never the machine's. Mains and
 // USB supplies that are online, or a battery that is charging, full or not charging, mean the
 // machine runs on external power.
@@ -31,7 +33,13 @@ class LinuxPowerSources final : public PowerSources {
     void followProfiles();
     void setProfile(const std::string& profile);
 
+    struct SupplyKind {
+        std::string type;
+        bool deviceScope = false;
+    };
+
     std::string root_;
+    std::map<std::string, SupplyKind> kinds_;  // by supply name
     std::shared_ptr<DBusConnection> bus_;
     std::vector<std::shared_ptr<BusName>> daemons_;
     std::vector<Subscription> daemonWatches_;

@@ -91,16 +91,38 @@ QImage QtStatusItem::render(const StatusItemLook& look, bool dark, int height, d
     return image;
 }
 
+namespace {
+
+// What the tray's picture is drawn from.
+bool drawsTheSame(const StatusItemLook& a, const StatusItemLook& b) {
+    return a.symbol == b.symbol && a.templateImage == b.templateImage &&
+           a.symbolPointSize == b.symbolPointSize && a.tint == b.tint && a.title == b.title &&
+           a.font == b.font;
+}
+
+}  // namespace
+
 void QtStatusItem::setLook(StatusItemLook look) {
-    look_ = std::move(look);
     const bool dark = Appearance::isDark(QApplication::palette());
-    image_ = render(look_, dark, 22, 2.0);
-    tray_->setIcon(QIcon(QPixmap::fromImage(image_)));
-    QString tip = QString::fromStdString(look_.toolTip);
-    if (tip.isEmpty()) {
-        tip = QString::fromStdString(look_.accessibilityLabel);
+    // The desktop's tray is told of a new picture only when there is one: every update costs it
+    // a redraw (and, for a tray on the bus, a message).
+    const bool redraw = image_.isNull() || dark != drawnDark_ || !drawsTheSame(look, look_);
+    const bool newTip = image_.isNull() || look.toolTip != look_.toolTip ||
+                        look.accessibilityLabel != look_.accessibilityLabel;
+    look_ = std::move(look);
+    if (redraw) {
+        drawnDark_ = dark;
+        image_ = render(look_, dark, 22, 2.0);
+        tray_->setIcon(QIcon(QPixmap::fromImage(image_)));
+        ++redraws_;
     }
-    tray_->setToolTip(tip);
+    if (newTip) {
+        QString tip = QString::fromStdString(look_.toolTip);
+        if (tip.isEmpty()) {
+            tip = QString::fromStdString(look_.accessibilityLabel);
+        }
+        tray_->setToolTip(tip);
+    }
     if (hasButton() && !tray_->isVisible()) {
         tray_->show();
     }

@@ -28,11 +28,15 @@ class QtStatusItem final : public StatusItem {
                          double devicePixelRatio = 1.0);
     // The image shown now.
     const QImage& image() const { return image_; }
+    // How many times the picture was drawn.
+    int redraws() const { return redraws_; }
 
   private:
     std::unique_ptr<QSystemTrayIcon> tray_;
     StatusItemLook look_;
     QImage image_;
+    bool drawnDark_ = false;
+    int redraws_ = 0;
 };
 
 }  // namespace orvel::ui

@@ -94,6 +94,43 @@ TEST_F(QtTrayTest, WithoutASystemTrayTheItemHasNoButtonButKeepsItsLook) {
     EXPECT_GT(anchor.width, 0);
 }
 
+TEST_F(QtTrayTest, ThePictureIsDrawnAgainOnlyWhenWhatItShowsChanges) {
+    QtStatusItem item;
+    StatusItemLook look;
+    look.symbol = "cup.and.saucer.fill";
+    look.title = " 59:59";
+    item.setLook(look);
+    EXPECT_EQ(item.redraws(), 1);
+    const QImage first = item.image();
+
+    look.accessibilityValue = "Active";
+    look.toolTip = "/usr/bin/caffeinate -t 3599";
+    item.setLook(look);
+    EXPECT_EQ(item.redraws(), 1) << "words the picture does not show";
+    EXPECT_EQ(item.look().toolTip, "/usr/bin/caffeinate -t 3599");
+
+    struct Change {
+        const char* what;
+        void (*apply)(StatusItemLook&);
+    };
+    const Change changes[] = {
+        {"title", [](StatusItemLook& l) { l.title = " 59:58"; }},
+        {"symbol", [](StatusItemLook& l) { l.symbol = "cup.and.saucer"; }},
+        {"tint",
+         [](StatusItemLook& l) {
+             l.tint = RGBA{0.69, 0.486, 0.31, 1.0};
+         }},
+        {"font", [](StatusItemLook& l) { l.font = Font::system(13); }},
+    };
+    int expected = 1;
+    for (const Change& change : changes) {
+        change.apply(look);
+        item.setLook(look);
+        EXPECT_EQ(item.redraws(), ++expected) << change.what;
+    }
+    EXPECT_NE(item.image(), first);
+}
+
 class Panel final : public ViewComponent {
   public:
     Published<bool> awake{*this, true};
