@@ -1,6 +1,7 @@
 #include "foundation/Localization.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -37,7 +38,9 @@ TEST_F(LocalizationTest, FillsPlaceholders) {
 
 TEST_F(LocalizationTest, MissingKeysShowTheKeyAndTablesAreLoadedFromJson) {
     EXPECT_EQ(localized("Quit Orvel"), "Quit Orvel");
-    const std::string path = ::testing::TempDir() + "strings.json";
+    // Of this process alone: other runs of the suite share the temporary folder.
+    const std::string path =
+        ::testing::TempDir() + "orvel-strings-" + std::to_string(::getpid()) + ".json";
     std::ofstream(path)
         << R"({"Quit Orvel": "Orvel beenden", "%lld rules": "%lld Regeln", "n": 1})";
     ASSERT_TRUE(Localization::shared().loadTable(path).ok());
