@@ -266,7 +266,8 @@ bool LinuxWorkspace::desktopEntriesChanged() {
         }
     }
     for (const auto& folder : missingFolders_) {
-        changed = changed || ::access(folder.c_str(), F_OK) == 0;
+        std::error_code error;
+        changed = changed || fs::is_directory(folder, error);
     }
     return changed;
 }
@@ -275,7 +276,7 @@ bool LinuxWorkspace::desktopEntriesChanged() {
 bool LinuxWorkspace::watchEntryFolder(const std::string& folder) {
     if (entriesWatched_ &&
         ::inotify_add_watch(entryChanges_.get(), folder.c_str(), kEntryFolderChanges) < 0) {
-        if (errno == ENOENT) {
+        if (errno == ENOENT || errno == ENOTDIR) {
             return false;
         }
         entriesUnwatched(folder + " cannot be watched: " + std::strerror(errno));
@@ -312,8 +313,9 @@ void LinuxWorkspace::loadDesktopEntries() {
         std::vector<fs::path> files;
         for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end;
              it.increment(error)) {
+            // Subfolders the walk enters; it does not follow links.
             std::error_code typeError;
-            if (it->is_directory(typeError)) {
+            if (fs::is_directory(it->symlink_status(typeError))) {
                 watchEntryFolder(it->path().string());
             } else if (it->path().extension() == ".desktop") {
                 files.push_back(it->path());
