@@ -1,12 +1,10 @@
 #include "foundation/Localization.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
-#include <string>
-
-#include <unistd.h>
 
 #include "foundation/Registry.h"
 
@@ -40,7 +38,7 @@ TEST_F(LocalizationTest, FillsPlaceholders) {
 
 TEST_F(LocalizationTest, MissingKeysShowTheKeyAndTablesAreLoadedFromJson) {
     EXPECT_EQ(localized("Quit Orvel"), "Quit Orvel");
-    // Named for this process: suites of other checkouts may run beside this one.
+    // Of this process alone: other runs of the suite share the temporary folder.
     const std::string path =
         ::testing::TempDir() + "orvel-strings-" + std::to_string(::getpid()) + ".json";
     std::ofstream(path)

@@ -100,6 +100,11 @@ TEST_F(LinuxNotificationsTest, PostsFromAnyThreadAsOrvelAndReplacesBySameIdentif
         notifications.add({"session-ended", "Orvel finished", "Your computer can sleep again."});
     }).join();
     ASSERT_TRUE(eventually([&] { return posted().size() == 1; }));
+    // A round trip on the session bus: the reply with the first one's id has been read after it.
+    test::callAndWait(
+        *session,
+        DBusObject{"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus"},
+        "GetId");
     notifications.add({"session-ended", "Orvel finished", "Again."});
     notifications.add({"other", "Orvel", "Something else."});
     ASSERT_TRUE(eventually([&] { return posted().size() == 3; }));

@@ -99,7 +99,8 @@ TEST_F(LinuxProcessesTest, ChildStandardStreamsAreTheNullDevice) {
 
 TEST_F(LinuxProcessesTest, MissingOrNonExecutableFilesFailWithADescription) {
     EXPECT_TRUE(processes.isExecutableFile("/bin/sh"));
-    const std::string plain = ::testing::TempDir() + "orvel-plain-file";
+    const std::string plain =
+        ::testing::TempDir() + "orvel-plain-file-" + std::to_string(::getpid());
     std::ofstream(plain) << "not a program";
     EXPECT_FALSE(processes.isExecutableFile(plain));
     std::remove(plain.c_str());
@@ -112,7 +113,9 @@ TEST_F(LinuxProcessesTest, MissingOrNonExecutableFilesFailWithADescription) {
 }
 
 TEST_F(LinuxProcessesTest, DetachedChildrenAreReaped) {
-    const std::string marker = ::testing::TempDir() + "orvel-detached";
+    // Of this process alone: other runs of the suite share the temporary folder.
+    const std::string marker =
+        ::testing::TempDir() + "orvel-detached-" + std::to_string(::getpid());
     std::remove(marker.c_str());
     processes.launchDetached({"/bin/sh", {"-c", "echo $$ > " + marker}});
     const auto deadline = std::chrono::steady_clock::now() + kLimit;

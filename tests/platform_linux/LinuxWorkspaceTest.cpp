@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "foundation/VirtualRunLoop.h"
 #include "platform/linux/LinuxProcesses.h"
 #include "platform/sim/SimProcesses.h"
 #include "support/BusTest.h"
@@ -174,6 +175,280 @@ TEST_F(LinuxWorkspaceTest, OpenURLHandsTheAddressToXdgOpen) {
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.error().message,
               "Opening addresses is not available on this system (/usr/bin/xdg-open is missing).");
+}
+
+// The launch watch and the desktop entries against a /proc and a data folder of the test's own,
+// on virtual time: each reading() is one look for launches. Applications are real children
+// behind the fixture's pids, so that their exits are real too.
+class LinuxWorkspaceReadingTest : public ::testing::Test {
+  protected:
+    static constexpr double kInterval = 5.0;
+    static constexpr long kUser = 1000;
+
+    struct Process {
+        std::string executable;  // empty: a kernel thread
+        std::vector<std::string> arguments;
+        pid_t parent = 1;
+        long uid = kUser;
+        bool graphical = false;
+        int tty = 0;
+    };
+
+    void SetUp() override {
+        auto owned = std::make_unique<VirtualRunLoop>();
+        loop = owned.get();
+        RunLoop::install(std::move(owned));
+        previousSink = installLogSink(log);
+        root = fs::path(::testing::TempDir()) /
+               ("orvel-reading-" + std::to_string(getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root);
+        fs::create_directories(root / "proc");
+        fs::create_directories(root / "applications");
+    }
+    void TearDown() override {
+        listening.cancel();
+        workspace.reset();
+        for (pid_t pid : children) {
+            ::kill(pid, SIGKILL);
+            test::waitForExit(pid);
+        }
+        fs::remove_all(root);
+        installLogSink(previousSink);
+        RunLoop::install(nullptr);
+    }
+
+    LinuxWorkspace& makeWorkspace(std::vector<std::string> folders = {}) {
+        LinuxWorkspaceOptions options;
+        options.procRoot = (root / "proc").string();
+        options.applicationFolders =
+            folders.empty() ? std::vector<std::string>{(root / "applications").string()} : folders;
+        options.user = kUser;
+        options.launchInterval = kInterval;
+        workspace = std::make_unique<LinuxWorkspace>(nullptr, processes, options);
+        return *workspace;
+    }
+    void listen() {
+        listening = workspace->didLaunchApplication.subscribe(
+            [this](const RunningApplication& app) { launched.push_back(app); });
+    }
+    void reading() { loop->advance(kInterval); }
+
+    static void writeEntry(const fs::path& file, const std::string& name, const std::string& exec) {
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << "[Desktop Entry]\nType=Application\nName=" << name
+                            << "\nExec=" << exec << "\n";
+    }
+    // Writes the process into the fixture's /proc; without a pid, a real child stands behind it.
+    pid_t addProcess(const Process& p, pid_t pid = 0) {
+        if (pid == 0) {
+            pid = test::spawn({"/bin/sleep", "600"}, {}, "");
+            children.push_back(pid);
+        }
+        const fs::path folder = root / "proc" / std::to_string(pid);
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        const std::string name = fs::path(p.executable).filename().string();
+        std::ofstream(folder / "stat")
+            << pid << " (" << name << ") S " << p.parent << " " << pid << " " << pid << " " << p.tty
+            << " -1 4194304 0 0 0 0 0 0 0 0 20 0 1 0 " << pid << " 0 0\n";
+        std::ofstream(folder / "status") << "Name:\t" << name << "\nUid:\t" << p.uid << "\t"
+                                         << p.uid << "\t" << p.uid << "\t" << p.uid << "\n";
+        std::ofstream cmdline(folder / "cmdline", std::ios::binary);
+        for (const auto& argument : p.arguments) {
+            cmdline << argument << '\0';
+        }
+        std::ofstream(folder / "environ", std::ios::binary)
+            << "HOME=/home/user" << '\0' << (p.graphical ? "WAYLAND_DISPLAY=wayland-0" : "")
+            << '\0';
+        if (!p.executable.empty()) {
+            fs::create_symlink(p.executable, folder / "exe");
+        }
+        return pid;
+    }
+    static Process program(const std::string& executable, pid_t parent = 1) {
+        return Process{executable, {executable}, parent};
+    }
+    std::optional<RunningApplication> listed(pid_t pid) {
+        const auto apps = workspace->runningApplications();
+        const auto it = std::find_if(apps.begin(), apps.end(), [&](const RunningApplication& app) {
+            return app.processIdentifier == pid;
+        });
+        return it == apps.end() ? std::nullopt : std::optional<RunningApplication>(*it);
+    }
+
+    VirtualRunLoop* loop = nullptr;
+    fs::path root;
+    std::vector<pid_t> children;
+    SimProcesses processes;
+    std::unique_ptr<LinuxWorkspace> workspace;
+    std::vector<RunningApplication> launched;
+    Subscription listening;
+    std::shared_ptr<RecordingLogSink> log = std::make_shared<RecordingLogSink>();
+    std::shared_ptr<LogSink> previousSink;
+};
+
+TEST_F(LinuxWorkspaceReadingTest, ADesktopEntryAddedAfterStartIsFoundAndOneRemovedIsForgotten) {
+    struct Case {
+        const char* where;
+        fs::path file;  // below the test's folder
+        std::string id;
+    };
+    const Case cases[] = {
+        {"in a folder read at start", "applications/org.example.Sleeper.desktop",
+         "org.example.Sleeper"},
+        {"in a subfolder made after start", "applications/kde/sleeper.desktop", "kde-sleeper"},
+        {"in a folder missing at start", "later/applications/org.example.Sleeper.desktop",
+         "org.example.Sleeper"},
+    };
+    const pid_t pid = addProcess(program("/usr/bin/sleeper"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.where);
+        fs::remove_all(root / "later");
+        makeWorkspace({(root / "applications").string(), (root / "later/applications").string()});
+        EXPECT_EQ(listed(pid), std::nullopt) << "no entry runs it yet";
+        reading();
+        EXPECT_EQ(listed(pid), std::nullopt);
+
+        writeEntry(root / c.file, "Sleeper", "/usr/bin/sleeper --quiet");
+        EXPECT_EQ(listed(pid),
+                  (RunningApplication{pid, c.id, "Sleeper", ActivationPolicy::regular}));
+        fs::remove(root / c.file);
+        EXPECT_EQ(listed(pid), std::nullopt);
+    }
+    for (const auto& line : log->messages("workspace")) {
+        EXPECT_EQ(line.find("Desktop entries"), std::string::npos) << "watched, not read again";
+    }
+}
+
+TEST_F(LinuxWorkspaceReadingTest, AProcessSeenOnceIsNotReportedAgain) {
+    writeEntry(root / "applications/org.example.Editor.desktop", "Editor", "editor %F");
+    const pid_t running = addProcess(program("/usr/bin/editor"));
+    makeWorkspace();
+    listen();
+    reading();
+    EXPECT_TRUE(launched.empty()) << "what runs at the first reading is the baseline";
+
+    const pid_t started = addProcess(program("/usr/bin/editor"));
+    for (int i = 0; i < 4; ++i) {
+        reading();
+    }
+    EXPECT_EQ(launched, (std::vector<RunningApplication>{
+                            {started, "org.example.Editor", "Editor", ActivationPolicy::regular}}));
+    EXPECT_NE(started, running);
+}
+
+TEST_F(LinuxWorkspaceReadingTest, ANewProcessAfterManyKnownOnesIsReportedOnce) {
+    writeEntry(root / "applications/org.example.Editor.desktop", "Editor", "editor %F");
+    for (int i = 0; i < 10; ++i) {
+        addProcess(program("/usr/bin/editor"));
+    }
+    // Far above real pids: the kernel's threads, the user's shells, other users' services.
+    for (pid_t pid = 3'900'000; pid < 3'900'200; ++pid) {
+        const int kind = pid % 3;
+        Process p = kind == 0   ? Process{"", {}, 2, 0}
+                    : kind == 1 ? Process{"/usr/bin/bash", {"bash"}, 1, kUser, false, 34816}
+                                : Process{"/usr/sbin/daemon", {"daemon"}, 1, 0};
+        addProcess(p, pid);
+    }
+    makeWorkspace();
+    listen();
+    reading();
+    ASSERT_TRUE(launched.empty());
+
+    const pid_t started = addProcess(program("/usr/bin/editor"));
+    reading();
+    reading();
+    EXPECT_EQ(launched, (std::vector<RunningApplication>{
+                            {started, "org.example.Editor", "Editor", ActivationPolicy::regular}}));
+}
+
+TEST_F(LinuxWorkspaceReadingTest, ANewProcessIsTakenForAnApplicationAsAFullReadingTakesIt) {
+    writeEntry(root / "applications/org.example.Editor.desktop", "Editor", "editor %F");
+    writeEntry(root / "applications/org.example.Meld.desktop", "Meld", "meld");
+    std::ofstream(root / "applications/org.example.Tray.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Tray\nExec=tray\nNoDisplay=true\n";
+    const pid_t editor = addProcess(program("/usr/bin/editor"));
+    makeWorkspace();
+    listen();
+    reading();
+
+    using enum ActivationPolicy;
+    struct Case {
+        const char* what;
+        Process process;
+        std::optional<RunningApplication> expected;  // its pid filled in
+    };
+    const Case cases[] = {
+        {"a program an entry runs", program("/usr/bin/editor"),
+         RunningApplication{0, "org.example.Editor", "Editor", regular}},
+        {"a hidden entry's program", program("/usr/bin/tray"),
+         RunningApplication{0, "org.example.Tray", "Tray", accessory}},
+        {"a script run by an interpreter",
+         Process{"/usr/bin/python3.11", {"python3", "/usr/bin/meld"}},
+         RunningApplication{0, "org.example.Meld", "Meld", regular}},
+        {"a program in the graphical session",
+         Process{"/opt/tool/tool-gui", {"tool-gui"}, 1, kUser, true},
+         RunningApplication{0, "tool-gui", "tool-gui", accessory}},
+        {"a helper of a known application", program("/usr/bin/editor", editor), std::nullopt},
+        {"a shell on a terminal", Process{"/usr/bin/bash", {"bash"}, 1, kUser, true, 34816},
+         std::nullopt},
+        {"another user's program", Process{"/usr/bin/editor", {"editor"}, 1, 1001}, std::nullopt},
+        {"a kernel thread", Process{"", {}, 2, 0}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        launched.clear();
+        const pid_t pid = addProcess(c.process);
+        reading();
+        std::vector<RunningApplication> expected;
+        if (c.expected) {
+            expected.push_back(*c.expected);
+            expected.back().processIdentifier = pid;
+        }
+        EXPECT_EQ(launched, expected);
+        EXPECT_EQ(listed(pid), c.expected ? std::optional(expected.back()) : std::nullopt)
+            << "the same as runningApplications() says";
+    }
+}
+
+TEST_F(LinuxWorkspaceReadingTest, AHelperStartedWithItsApplicationIsLeftOut) {
+    writeEntry(root / "applications/org.example.Editor.desktop", "Editor", "editor %F");
+    makeWorkspace();
+    listen();
+    reading();
+    const pid_t application = addProcess(program("/usr/bin/editor"));
+    addProcess(program("/usr/bin/editor", application));
+    reading();
+    EXPECT_EQ(launched, (std::vector<RunningApplication>{{application, "org.example.Editor",
+                                                          "Editor", ActivationPolicy::regular}}));
+}
+
+TEST_F(LinuxWorkspaceReadingTest, AnApplicationWhosePidIsTakenAgainIsReportedAgain) {
+    writeEntry(root / "applications/org.example.Editor.desktop", "Editor", "editor %F");
+    writeEntry(root / "applications/org.example.Viewer.desktop", "Viewer", "viewer");
+    makeWorkspace();
+    std::vector<std::string> events;
+    SubscriptionBag bag;
+    bag.push_back(workspace->didLaunchApplication.subscribe([&](const RunningApplication& app) {
+        events.push_back("launched " + *app.localizedName);
+    }));
+    bag.push_back(workspace->didTerminateApplication.subscribe(
+        [&](const RunningApplication& app) { events.push_back("ended " + *app.localizedName); }));
+    reading();
+    const pid_t pid = addProcess(program("/usr/bin/editor"));
+    reading();
+    ASSERT_EQ(events, std::vector<std::string>{"launched Editor"});
+
+    // The real process ends; a later one with the same pid runs another program.
+    ::kill(pid, SIGKILL);
+    ASSERT_EQ(test::waitForExit(pid), 128 + SIGKILL);
+    std::erase(children, pid);
+    addProcess(program("/usr/bin/viewer"), pid);
+    reading();
+    // No real process stands behind the second one, so it is seen to end at once.
+    EXPECT_EQ(events, (std::vector<std::string>{"launched Editor", "ended Editor",
+                                                "launched Viewer", "ended Viewer"}));
 }
 
 class LinuxWorkspaceSleepTest : public BusTest {

@@ -1,14 +1,17 @@
 #include "platform/linux/LinuxWorkspace.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <set>
 #include <sstream>
 
 #include "platform/linux/Inhibitor.h"
@@ -143,6 +146,65 @@ bool inGraphicalSession(const fs::path& folder) {
     return false;
 }
 
+// The processes a /proc folder lists, ascending; nothing in them is opened.
+std::vector<pid_t> listProcesses(const std::string& procRoot) {
+    std::vector<pid_t> pids;
+    DIR* folder = ::opendir(procRoot.c_str());
+    if (folder == nullptr) {
+        return pids;
+    }
+    while (const dirent* entry = ::readdir(folder)) {
+        const char* name = entry->d_name;
+        const char* end = name + std::strlen(name);
+        pid_t pid = 0;
+        const auto [last, error] = std::from_chars(name, end, pid);
+        if (error == std::errc() && last == end && pid > 0) {
+            pids.push_back(pid);
+        }
+    }
+    ::closedir(folder);
+    std::sort(pids.begin(), pids.end());
+    return pids;
+}
+
+using EntriesByProgram = std::map<std::string, LinuxWorkspace::DesktopEntry>;
+
+// The application a process of the user's stands for, if any. `parentExecutable` is the
+// parent's executable when the parent is the user's too.
+std::optional<RunningApplication> applicationOf(const ProcessInfo& info,
+                                                const std::string* parentExecutable,
+                                                const EntriesByProgram& entries,
+                                                const std::string& procRoot) {
+    if (parentExecutable != nullptr && *parentExecutable == info.executable) {
+        return std::nullopt;  // a helper of the same application
+    }
+    std::string program = info.executable;
+    if (isInterpreter(program) && info.arguments.size() > 1) {
+        program = baseName(info.arguments[1]);
+    }
+    RunningApplication app;
+    app.processIdentifier = info.pid;
+    if (auto entry = entries.find(program); entry != entries.end()) {
+        app.bundleIdentifier = entry->second.id;
+        app.localizedName = entry->second.name;
+        app.activationPolicy =
+            entry->second.noDisplay ? ActivationPolicy::accessory : ActivationPolicy::regular;
+    } else if (info.tty == 0 && inGraphicalSession(fs::path(procRoot) / std::to_string(info.pid))) {
+        app.bundleIdentifier = program;
+        app.localizedName = program;
+        app.activationPolicy = ActivationPolicy::accessory;
+    } else {
+        return std::nullopt;
+    }
+    return app;
+}
+
+// What changes a folder of desktop entries: names coming and going, files written, the folder
+// itself going away.
+constexpr std::uint32_t kEntryFolderChanges = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                              IN_CLOSE_WRITE | IN_DELETE_SELF | IN_MOVE_SELF |
+                                              IN_ONLYDIR;
+
 }  // namespace
 
 struct LinuxWorkspace::Watched {
@@ -163,7 +225,7 @@ LinuxWorkspace::LinuxWorkspace(std::shared_ptr<DBusConnection> systemBus, Proces
             options_.applicationFolders.push_back(folder + "/applications");
         }
     }
-    launchTimer_ = RunLoop::main().every(options_.launchInterval, [this] { checkLaunches(); });
+    scheduleLaunchCheck();
     if (bus_) {
         logind_ = bus_->watchName(kLogindManager.service);
         logindWatch_ = logind_->changed.subscribe([this](BusNameState) { followLogind(); });
@@ -178,15 +240,84 @@ LinuxWorkspace::~LinuxWorkspace() = default;
 
 // Desktop entries ------------------------------------------------------------------------------
 
+void LinuxWorkspace::refreshDesktopEntries() {
+    if (!entriesIndexed_ || desktopEntriesChanged()) {
+        loadDesktopEntries();
+    }
+}
+
+bool LinuxWorkspace::desktopEntriesChanged() {
+    if (!entriesWatched_) {
+        return true;
+    }
+    // Read here rather than on the loop: a reading must not miss a change the loop has not
+    // delivered yet. Which change it was does not matter; the whole index is made again.
+    bool changed = false;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(entryChanges_.get(), buffer, sizeof buffer);
+        if (n > 0) {
+            changed = true;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            changed = changed || (n < 0 && errno != EAGAIN);
+            break;
+        }
+    }
+    for (const auto& folder : missingFolders_) {
+        std::error_code error;
+        changed = changed || fs::is_directory(folder, error);
+    }
+    return changed;
+}
+
+// Watched before it is read, so that a change during the reading makes the next one index again.
+bool LinuxWorkspace::watchEntryFolder(const std::string& folder) {
+    if (entriesWatched_ &&
+        ::inotify_add_watch(entryChanges_.get(), folder.c_str(), kEntryFolderChanges) < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return false;
+        }
+        entriesUnwatched(folder + " cannot be watched: " + std::strerror(errno));
+    }
+    return true;
+}
+
+void LinuxWorkspace::entriesUnwatched(const std::string& why) {
+    entriesWatched_ = false;
+    if (!entryWatchFailureLogged_) {
+        log_.error("Desktop entries are read again at every look for launched applications (" +
+                   why + ").");
+        entryWatchFailureLogged_ = true;
+    }
+}
+
 void LinuxWorkspace::loadDesktopEntries() {
+    entriesIndexed_ = true;
     entriesByProgram_.clear();
+    missingFolders_.clear();
+    // A fresh set of watches for the folders as they are now: none left over from folders gone.
+    entryChanges_ = UniqueFd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    entriesWatched_ = true;
+    if (!entryChanges_) {
+        entriesUnwatched(std::string("no inotify: ") + std::strerror(errno));
+    }
     std::set<std::string> ids;
     for (const auto& folder : options_.applicationFolders) {
+        if (!watchEntryFolder(folder)) {
+            missingFolders_.push_back(folder);
+            continue;
+        }
         std::error_code error;
         std::vector<fs::path> files;
         for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end;
              it.increment(error)) {
-            if (it->path().extension() == ".desktop") {
+            // Subfolders the walk enters; it does not follow links.
+            std::error_code typeError;
+            if (fs::is_directory(it->symlink_status(typeError))) {
+                watchEntryFolder(it->path().string());
+            } else if (it->path().extension() == ".desktop") {
                 files.push_back(it->path());
             }
         }
@@ -218,58 +349,27 @@ void LinuxWorkspace::loadDesktopEntries() {
 
 // Running applications -------------------------------------------------------------------------
 
-std::vector<RunningApplication> LinuxWorkspace::scan() {
-    loadDesktopEntries();
+std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
+    refreshDesktopEntries();
     std::map<pid_t, ProcessInfo> processes;
-    std::error_code error;
-    for (fs::directory_iterator it(options_.procRoot, error), end; !error && it != end;
-         it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (name.empty() || !std::all_of(name.begin(), name.end(), ::isdigit)) {
-            continue;
-        }
-        pid_t pid = 0;
-        if (std::from_chars(name.data(), name.data() + name.size(), pid).ec != std::errc()) {
-            continue;
-        }
-        if (auto info = readProcess(it->path(), pid); info && info->uid == user_) {
+    for (const pid_t pid : listProcesses(options_.procRoot)) {
+        auto info = readProcess(fs::path(options_.procRoot) / std::to_string(pid), pid);
+        if (info && info->uid == user_) {
             processes.emplace(pid, std::move(*info));
         }
     }
-
     std::vector<RunningApplication> apps;
     for (const auto& [pid, info] : processes) {
-        if (auto parent = processes.find(info.parent);
-            parent != processes.end() && parent->second.executable == info.executable) {
-            continue;  // a helper of the same application
+        const auto parent = processes.find(info.parent);
+        auto app =
+            applicationOf(info, parent != processes.end() ? &parent->second.executable : nullptr,
+                          entriesByProgram_, options_.procRoot);
+        if (app) {
+            watchExit(*app, info.startTime);
+            apps.push_back(std::move(*app));
         }
-        std::string program = info.executable;
-        if (isInterpreter(program) && info.arguments.size() > 1) {
-            program = baseName(info.arguments[1]);
-        }
-        RunningApplication app;
-        app.processIdentifier = pid;
-        if (auto entry = entriesByProgram_.find(program); entry != entriesByProgram_.end()) {
-            app.bundleIdentifier = entry->second.id;
-            app.localizedName = entry->second.name;
-            app.activationPolicy =
-                entry->second.noDisplay ? ActivationPolicy::accessory : ActivationPolicy::regular;
-        } else if (info.tty == 0 &&
-                   inGraphicalSession(fs::path(options_.procRoot) / std::to_string(pid))) {
-            app.bundleIdentifier = program;
-            app.localizedName = program;
-            app.activationPolicy = ActivationPolicy::accessory;
-        } else {
-            continue;
-        }
-        watchExit(app, info.startTime);
-        apps.push_back(std::move(app));
     }
     return apps;
-}
-
-std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
-    return scan();
 }
 
 void LinuxWorkspace::watchExit(const RunningApplication& app, std::uint64_t startTime) {
@@ -306,38 +406,67 @@ void LinuxWorkspace::watchExit(const RunningApplication& app, std::uint64_t star
         }
         const RunningApplication ended = it->second->app;
         watched_.erase(it);
-        std::erase_if(seen_, [&](const auto& s) { return s.first == pid; });
+        // A process that takes the pid later is new to the launch watch.
+        known_.erase(pid);
         didTerminateApplication.send(ended);
     });
     watched->pidfd = std::move(pidfd);
     watched_[pid] = std::move(watched);
 }
 
+void LinuxWorkspace::scheduleLaunchCheck() {
+    // Counted from the end of a reading, so that a slow reading never keeps the loop busy.
+    launchTimer_ = RunLoop::main().after(options_.launchInterval, [this] {
+        checkLaunches();
+        scheduleLaunchCheck();
+    });
+}
+
 void LinuxWorkspace::checkLaunches() {
     if (didLaunchApplication.subscriberCount() == 0) {
+        // The next listener starts from a baseline of its own.
         launchBaseline_ = false;
+        known_.clear();
         return;
     }
-    const auto apps = scan();
-    std::set<std::pair<pid_t, std::uint64_t>> now;
-    for (const auto& app : apps) {
-        const auto it = watched_.find(app.processIdentifier);
-        now.emplace(app.processIdentifier, it != watched_.end() ? it->second->startTime : 0);
-    }
-    const bool report = launchBaseline_;
-    std::vector<RunningApplication> launched;
-    for (const auto& app : apps) {
-        const auto it = watched_.find(app.processIdentifier);
-        const std::pair<pid_t, std::uint64_t> key{app.processIdentifier,
-                                                  it != watched_.end() ? it->second->startTime : 0};
-        if (report && seen_.count(key) == 0) {
-            launched.push_back(app);
+    refreshDesktopEntries();
+    const std::vector<pid_t> listed = listProcesses(options_.procRoot);
+    std::erase_if(known_, [&](const auto& known) {
+        return !std::binary_search(listed.begin(), listed.end(), known.first);
+    });
+    // Only the processes not seen before are opened. A pid that is reused between two readings
+    // would be missed; the kernel hands pids out in turn, so that takes a whole cycle of them
+    // within one interval (an application's own exit is seen through its pidfd).
+    std::map<pid_t, ProcessInfo> fresh;
+    for (const pid_t pid : listed) {
+        if (known_.count(pid) != 0) {
+            continue;
+        }
+        KnownProcess& known = known_[pid];
+        auto info = readProcess(fs::path(options_.procRoot) / std::to_string(pid), pid);
+        if (info && info->uid == user_) {
+            known.ours = true;
+            known.executable = info->executable;
+            fresh.emplace(pid, std::move(*info));
         }
     }
-    seen_ = std::move(now);
+    std::vector<RunningApplication> launched;
+    for (const auto& [pid, info] : fresh) {
+        const auto parent = known_.find(info.parent);
+        const bool parentIsOurs = parent != known_.end() && parent->second.ours;
+        auto app = applicationOf(info, parentIsOurs ? &parent->second.executable : nullptr,
+                                 entriesByProgram_, options_.procRoot);
+        if (app) {
+            watchExit(*app, info.startTime);
+            launched.push_back(std::move(*app));
+        }
+    }
+    const bool report = launchBaseline_;
     launchBaseline_ = true;
-    for (const auto& app : launched) {
-        didLaunchApplication.send(app);
+    if (report) {
+        for (const auto& app : launched) {
+            didLaunchApplication.send(app);
+        }
     }
 }
 

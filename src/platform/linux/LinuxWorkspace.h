@@ -4,8 +4,8 @@
 
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/Log.h"
@@ -43,8 +43,10 @@ struct LinuxWorkspaceOptions {
 // (python, perl, sh…) are known by their script.
 //
 // Every application returned (by runningApplications() or the launch watch) is watched through
-// a pidfd, and its exit sends didTerminateApplication. Launches are found by comparing readings
-// every launchInterval seconds, and only while didLaunchApplication has subscribers.
+// a pidfd, and its exit sends didTerminateApplication. Launches are found by a reading every
+// launchInterval seconds while didLaunchApplication has subscribers: it lists /proc and opens only
+// the processes it has not seen before (the first reading after subscribing is the baseline).
+// Desktop entries are indexed once, and again only after their folders change.
 class LinuxWorkspace final : public Workspace {
   public:
     LinuxWorkspace(std::shared_ptr<DBusConnection> systemBus, Processes& processes,
@@ -67,9 +69,13 @@ class LinuxWorkspace final : public Workspace {
   private:
     struct Watched;
 
+    void refreshDesktopEntries();
+    bool desktopEntriesChanged();
     void loadDesktopEntries();
-    std::vector<RunningApplication> scan();
+    bool watchEntryFolder(const std::string& folder);
+    void entriesUnwatched(const std::string& why);
     void watchExit(const RunningApplication& app, std::uint64_t startTime);
+    void scheduleLaunchCheck();
     void checkLaunches();
     void followLogind();
     void takeDelayLock();
@@ -80,8 +86,22 @@ class LinuxWorkspace final : public Workspace {
     LinuxWorkspaceOptions options_;
     uid_t user_;
     std::map<std::string, DesktopEntry> entriesByProgram_;
+    bool entriesIndexed_ = false;
+    // Changes in the indexed folders (inotify, made anew with each index); while a folder cannot
+    // be watched, the entries are indexed at every reading.
+    UniqueFd entryChanges_;
+    bool entriesWatched_ = false;
+    bool entryWatchFailureLogged_ = false;
+    std::vector<std::string> missingFolders_;  // looked for at each reading
+
     std::map<pid_t, std::unique_ptr<Watched>> watched_;
-    std::set<std::pair<pid_t, std::uint64_t>> seen_;  // the launch watch's last reading
+    // Every process the launch watch has seen since its baseline, by pid; the executable of the
+    // user's own, to tell a new helper from a new application.
+    struct KnownProcess {
+        bool ours = false;
+        std::string executable;
+    };
+    std::unordered_map<pid_t, KnownProcess> known_;
     bool launchBaseline_ = false;
     Timer launchTimer_;
 
