@@ -50,31 +50,35 @@ class Signal {
     Signal(const Signal&) = delete;
     Signal& operator=(const Signal&) = delete;
     ~Signal() {
-        for (auto& slot : *slots_) {
+        state_->subscribersChanged = nullptr;
+        for (auto& slot : state_->slots) {
             slot->connected = false;
         }
     }
 
     Subscription subscribe(std::function<void(const Args&...)> handler) {
         auto slot = std::make_shared<Slot>(Slot{std::move(handler), true});
-        slots_->push_back(slot);
-        std::weak_ptr<std::vector<std::shared_ptr<Slot>>> weakSlots = slots_;
+        state_->slots.push_back(slot);
+        std::weak_ptr<State> weakState = state_;
         std::weak_ptr<Slot> weakSlot = slot;
-        return Subscription([weakSlots, weakSlot] {
+        Subscription subscription([weakState, weakSlot] {
             auto strongSlot = weakSlot.lock();
             if (!strongSlot) {
                 return;
             }
             strongSlot->connected = false;
-            if (auto slots = weakSlots.lock()) {
-                std::erase(*slots, strongSlot);
+            if (auto state = weakState.lock()) {
+                std::erase(state->slots, strongSlot);
+                state->tellSubscribersChanged();
             }
         });
+        state_->tellSubscribersChanged();
+        return subscription;
     }
 
     void send(const Args&... args) const {
         // Iterate over a snapshot so handlers can change the list.
-        const auto snapshot = *slots_;
+        const auto snapshot = state_->slots;
         for (const auto& slot : snapshot) {
             if (slot->connected) {
                 // Copy: the handler may cancel its own subscription while it runs.
@@ -84,15 +88,30 @@ class Signal {
         }
     }
 
-    std::size_t subscriberCount() const { return slots_->size(); }
+    std::size_t subscriberCount() const { return state_->slots.size(); }
+
+    // Called after each subscription and each cancellation, so that the owner can do work only
+    // while someone listens. The owner clears it before it goes.
+    void setSubscribersChanged(std::function<void()> changed) {
+        state_->subscribersChanged = std::move(changed);
+    }
 
   private:
     struct Slot {
         std::function<void(const Args&...)> handler;
         bool connected;
     };
-    std::shared_ptr<std::vector<std::shared_ptr<Slot>>> slots_ =
-        std::make_shared<std::vector<std::shared_ptr<Slot>>>();
+    struct State {
+        std::vector<std::shared_ptr<Slot>> slots;
+        std::function<void()> subscribersChanged;
+
+        void tellSubscribersChanged() {
+            if (auto changed = subscribersChanged) {
+                changed();
+            }
+        }
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 }  // namespace orvel

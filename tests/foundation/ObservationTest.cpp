@@ -87,5 +87,25 @@ TEST(ObservationTest, HandlersAddedDuringASendStartWithTheNextOne) {
     EXPECT_EQ(lateCalls, 1);
 }
 
+TEST(ObservationTest, TheOwnerHearsOfEachSubscriptionAndCancellationUntilTheSignalGoes) {
+    std::vector<std::size_t> counts;
+    Subscription outlives;
+    {
+        Signal<int> signal;
+        signal.setSubscribersChanged([&] { counts.push_back(signal.subscriberCount()); });
+        Subscription first = signal.subscribe([](const int&) {});
+        {
+            Subscription second = signal.subscribe([](const int&) {});
+        }
+        Subscription self;
+        self = signal.subscribe([&](const int&) { self.cancel(); });
+        signal.send(1);
+        EXPECT_EQ(counts, (std::vector<std::size_t>{1, 2, 1, 2, 1}));
+        outlives = std::move(first);
+    }
+    outlives.cancel();  // the signal and its owner's hook are gone
+    EXPECT_EQ(counts.size(), 5U);
+}
+
 }  // namespace
 }  // namespace orvel

@@ -338,6 +338,38 @@ TEST_F(LinuxWorkspaceReadingTest, AProcessSeenOnceIsNotReportedAgain) {
     EXPECT_NE(started, running);
 }
 
+TEST_F(LinuxWorkspaceReadingTest, TheLaunchWatchRunsOnlyWhileSomeoneListens) {
+    writeEntry(root / "applications/org.example.Editor.desktop", "Editor", "editor %F");
+    makeWorkspace();
+    const auto idle = loop->timersFired();
+    loop->advance(10 * kInterval);
+    EXPECT_EQ(loop->timersFired(), idle) << "nobody listens: nothing wakes up";
+
+    listen();
+    reading();
+    EXPECT_EQ(loop->timersFired(), idle + 1);
+    const pid_t first = addProcess(program("/usr/bin/editor"));
+    reading();
+    EXPECT_EQ(launched.size(), 1U);
+
+    listening.cancel();
+    const auto fired = loop->timersFired();
+    loop->advance(10 * kInterval);
+    EXPECT_EQ(loop->timersFired(), fired) << "the last listener gone, the watch stops";
+
+    // A new listener starts from a baseline of its own: what runs now is not news to it.
+    launched.clear();
+    listen();
+    const pid_t second = addProcess(program("/usr/bin/editor"));
+    reading();
+    EXPECT_TRUE(launched.empty());
+    const pid_t third = addProcess(program("/usr/bin/editor"));
+    reading();
+    EXPECT_EQ(launched, (std::vector<RunningApplication>{
+                            {third, "org.example.Editor", "Editor", ActivationPolicy::regular}}));
+    EXPECT_NE(first, second);
+}
+
 TEST_F(LinuxWorkspaceReadingTest, ANewProcessAfterManyKnownOnesIsReportedOnce) {
     writeEntry(root / "applications/org.example.Editor.desktop", "Editor", "editor %F");
     for (int i = 0; i < 10; ++i) {

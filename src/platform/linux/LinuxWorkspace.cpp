@@ -225,7 +225,7 @@ LinuxWorkspace::LinuxWorkspace(std::shared_ptr<DBusConnection> systemBus, Proces
             options_.applicationFolders.push_back(folder + "/applications");
         }
     }
-    scheduleLaunchCheck();
+    didLaunchApplication.setSubscribersChanged([this] { launchListenersChanged(); });
     if (bus_) {
         logind_ = bus_->watchName(kLogindManager.service);
         logindWatch_ = logind_->changed.subscribe([this](BusNameState) { followLogind(); });
@@ -236,7 +236,9 @@ LinuxWorkspace::LinuxWorkspace(std::shared_ptr<DBusConnection> systemBus, Proces
     }
 }
 
-LinuxWorkspace::~LinuxWorkspace() = default;
+LinuxWorkspace::~LinuxWorkspace() {
+    didLaunchApplication.setSubscribersChanged(nullptr);
+}
 
 // Desktop entries ------------------------------------------------------------------------------
 
@@ -414,21 +416,29 @@ void LinuxWorkspace::watchExit(const RunningApplication& app, std::uint64_t star
     watched_[pid] = std::move(watched);
 }
 
+// The launch watch runs only while someone listens for launches.
+void LinuxWorkspace::launchListenersChanged() {
+    if (didLaunchApplication.subscriberCount() == 0) {
+        launchTimer_.cancel();
+        // The next listener starts from a baseline of its own.
+        launchBaseline_ = false;
+        known_.clear();
+    } else if (!launchTimer_.isValid()) {
+        scheduleLaunchCheck();
+    }
+}
+
 void LinuxWorkspace::scheduleLaunchCheck() {
     // Counted from the end of a reading, so that a slow reading never keeps the loop busy.
     launchTimer_ = RunLoop::main().after(options_.launchInterval, [this] {
         checkLaunches();
-        scheduleLaunchCheck();
+        if (didLaunchApplication.subscriberCount() > 0) {
+            scheduleLaunchCheck();
+        }
     });
 }
 
 void LinuxWorkspace::checkLaunches() {
-    if (didLaunchApplication.subscriberCount() == 0) {
-        // The next listener starts from a baseline of its own.
-        launchBaseline_ = false;
-        known_.clear();
-        return;
-    }
     refreshDesktopEntries();
     const std::vector<pid_t> listed = listProcesses(options_.procRoot);
     std::erase_if(known_, [&](const auto& known) {

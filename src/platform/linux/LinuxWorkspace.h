@@ -75,6 +75,7 @@ class LinuxWorkspace final : public Workspace {
     bool watchEntryFolder(const std::string& folder);
     void entriesUnwatched(const std::string& why);
     void watchExit(const RunningApplication& app, std::uint64_t startTime);
+    void launchListenersChanged();
     void scheduleLaunchCheck();
     void checkLaunches();
     void followLogind();
