@@ -20,89 +20,14 @@ namespace {
 constexpr const char* kConfirmedOnKey = "confirmedOn";
 constexpr const char* kSessionKey = "session";
 
-UserDefaults& withRegisteredDefaults(UserDefaults& d) {
-    d.registerDefaults(DefaultsDictionary{
-        {"engine", "assertions"},
-        {"hotKeyStyle", "off"},
-        {"showInDock", false},
-        {"showTimer", true},
-        {"restoreSession", true},
-        {"reassertOnWake", true},
-        {"notifyOnEnd", true},
-        {"activateOnAC", false},
-        {"deactivateOnBattery", false},
-        {"batteryOffAfter", false},
-        {"batteryOffValue", 10},
-        {"batteryOffUnitHours", false},
-        {"acAutoSeconds", 0},
-        {"lowBattEnd", false},
-        {"lowBattPct", 20},
-        {"battRecover", false},
-        {"battRecoverPct", 50},
-        {"lpmEnd", false},
-        {"upsReact", false},
-        {"upsInverted", false},
-        {"customSeconds", 5400},
-        {"menuScale", 1.0},
-        {"menuBold", false},
-        {"menuOpaque", false},
-        {"swapMenuButtons", false},
-        {"blockKB", false},
-        {"blockTP", false},
-        {"noSaver", false},
-        {"kbBacklight", false},
-        {"displayOff", false},
-        {"confirmedBlock", false},
-        {"tieDevices", true},
-        {"autoUnblock", true},
-        {"defaultPreset", "indefinite"},
-    });
-    return d;
-}
-
 }  // namespace
 
 Preferences& Preferences::shared() {
     return ORVEL_SHARED_INSTANCE(Preferences);
 }
 
-// The blocking switches are not read: both start off at every launch.
-Preferences::Preferences()
-    : d_(withRegisteredDefaults(Platform::current().userDefaults())),
-      engine(*this, "engine", readEnum("engine", EngineKind::assertions)),
-      hotKeyStyle(*this, "hotKeyStyle", readEnum("hotKeyStyle", HotKeyStyle::off)),
-      showInDock(*this, "showInDock", readBool("showInDock")),
-      showTimer(*this, "showTimer", readBool("showTimer")),
-      restoreSession(*this, "restoreSession", readBool("restoreSession")),
-      reassertOnWake(*this, "reassertOnWake", readBool("reassertOnWake")),
-      notifyOnEnd(*this, "notifyOnEnd", readBool("notifyOnEnd")),
-      activateOnAC(*this, "activateOnAC", readBool("activateOnAC")),
-      deactivateOnBattery(*this, "deactivateOnBattery", readBool("deactivateOnBattery")),
-      batteryOffAfterEnabled(*this, "batteryOffAfter", readBool("batteryOffAfter")),
-      batteryOffValue(*this, "batteryOffValue", readInteger("batteryOffValue")),
-      batteryOffUnitHours(*this, "batteryOffUnitHours", readBool("batteryOffUnitHours")),
-      acAutoSeconds(*this, "acAutoSeconds", readInteger("acAutoSeconds")),
-      lowBattEnd(*this, "lowBattEnd", readBool("lowBattEnd")),
-      lowBattPct(*this, "lowBattPct", readInteger("lowBattPct")),
-      battRecover(*this, "battRecover", readBool("battRecover")),
-      battRecoverPct(*this, "battRecoverPct", readInteger("battRecoverPct")),
-      lpmEnd(*this, "lpmEnd", readBool("lpmEnd")),
-      upsReact(*this, "upsReact", readBool("upsReact")),
-      upsInverted(*this, "upsInverted", readBool("upsInverted")),
-      customSeconds(*this, "customSeconds", readInteger("customSeconds")),
-      menuScale(*this, "menuScale", readMenuScale()),
-      menuBold(*this, "menuBold", readBool("menuBold")),
-      menuOpaque(*this, "menuOpaque", readBool("menuOpaque")),
-      swapMenuButtons(*this, "swapMenuButtons", readBool("swapMenuButtons")),
-      blockBuiltInKeyboard(*this, "blockKB", false),
-      blockBuiltInTrackpad(*this, "blockTP", false),
-      preventScreenSaver(*this, "noSaver", readBool("noSaver")),
-      keyboardBacklightOff(*this, "kbBacklight", readBool("kbBacklight")),
-      builtInDisplayOff(*this, "displayOff", readBool("displayOff")),
-      hasConfirmedBlocking(*this, "confirmedBlock", readConfirmed()),
-      tieDevicesToSession(*this, "tieDevices", readBool("tieDevices")),
-      autoUnblockNoExternal(*this, "autoUnblock", readBool("autoUnblock")),
-      defaultPreset(*this, "defaultPreset", readEnum("defaultPreset", DurationPreset::indefinite)) {
+// Each setting registers its default and reads its stored value as it is built, in table order.
+Preferences::Preferences() : d_(Platform::current().userDefaults()) {
     const auto reconcile = [] { DeviceState::shared().reconcile(); };
     preventScreenSaver.action_ = reconcile;
     keyboardBacklightOff.action_ = reconcile;
@@ -128,15 +53,19 @@ void Preferences::store(const std::string& key, double value) {
     d_.setDouble(key, value);
 }
 
-double Preferences::readMenuScale() const {
-    const double scale = d_.doubleForKey("menuScale");
+bool Preferences::readNothing(const std::string&, const bool& registered) const {
+    return registered;
+}
+
+double Preferences::readMenuScale(const std::string& key, const double&) const {
+    const double scale = d_.doubleForKey(key);
     // A stored text such as "nan" must not reach the layout.
     return std::isnan(scale) ? 1.0 : std::clamp(scale, 0.5, 2.0);
 }
 
-bool Preferences::readConfirmed() const {
+bool Preferences::readConfirmed(const std::string& key, const bool&) const {
     const auto confirmedOn = d_.stringForKey(kConfirmedOnKey);
-    return d_.boolForKey("confirmedBlock") && confirmedOn && *confirmedOn == machineIdentity();
+    return d_.boolForKey(key) && confirmedOn && *confirmedOn == machineIdentity();
 }
 
 std::int64_t Preferences::batteryOffSeconds() const {
@@ -186,40 +115,9 @@ void Preferences::permissionRequestFinished(bool granted, WeakRef<Preferences> p
 }
 
 void Preferences::reload() {
-    engine = readEnum("engine", EngineKind::assertions);
-    hotKeyStyle = readEnum("hotKeyStyle", HotKeyStyle::off);
-    showInDock = readBool("showInDock");
-    showTimer = readBool("showTimer");
-    restoreSession = readBool("restoreSession");
-    reassertOnWake = readBool("reassertOnWake");
-    notifyOnEnd = readBool("notifyOnEnd");
-    activateOnAC = readBool("activateOnAC");
-    deactivateOnBattery = readBool("deactivateOnBattery");
-    batteryOffAfterEnabled = readBool("batteryOffAfter");
-    batteryOffValue = readInteger("batteryOffValue");
-    batteryOffUnitHours = readBool("batteryOffUnitHours");
-    acAutoSeconds = readInteger("acAutoSeconds");
-    lowBattEnd = readBool("lowBattEnd");
-    lowBattPct = readInteger("lowBattPct");
-    battRecover = readBool("battRecover");
-    battRecoverPct = readInteger("battRecoverPct");
-    lpmEnd = readBool("lpmEnd");
-    upsReact = readBool("upsReact");
-    upsInverted = readBool("upsInverted");
-    customSeconds = readInteger("customSeconds");
-    menuScale = readMenuScale();
-    menuBold = readBool("menuBold");
-    menuOpaque = readBool("menuOpaque");
-    swapMenuButtons = readBool("swapMenuButtons");
-    blockBuiltInKeyboard = false;
-    blockBuiltInTrackpad = false;
-    preventScreenSaver = readBool("noSaver");
-    keyboardBacklightOff = readBool("kbBacklight");
-    builtInDisplayOff = readBool("displayOff");
-    hasConfirmedBlocking = readConfirmed();
-    tieDevicesToSession = readBool("tieDevices");
-    autoUnblockNoExternal = readBool("autoUnblock");
-    defaultPreset = readEnum("defaultPreset", DurationPreset::indefinite);
+    for (SettingBase* setting : settings_) {
+        setting->reload();
+    }
 }
 
 void Preferences::saveSession(const std::optional<SavedSession>& session) {

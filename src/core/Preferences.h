@@ -4,6 +4,8 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <type_traits>
+#include <vector>
 
 #include "core/DurationPreset.h"
 #include "core/EngineKind.h"
@@ -20,12 +22,34 @@ namespace orvel {
 // setting's action, if it has one. Main thread only.
 class Preferences final : public ObservableObject, public WeakReferenceable {
   public:
-    // One stored setting.
-    template <class T>
-    class Setting {
+    // What every stored setting offers the store: its key, its registered default, and a fresh
+    // read of the stored value assigned to it.
+    class SettingBase {
       public:
-        Setting(const Setting&) = delete;
-        Setting& operator=(const Setting&) = delete;
+        SettingBase(const SettingBase&) = delete;
+        SettingBase& operator=(const SettingBase&) = delete;
+        virtual ~SettingBase() = default;
+
+        const std::string& key() const { return key_; }
+        const DefaultsValue& registeredDefault() const { return registered_; }
+        // Reads the stored value and assigns it (publishing, writing and running the action).
+        virtual void reload() = 0;
+
+      protected:
+        SettingBase(std::string key, DefaultsValue registered)
+            : key_(std::move(key)), registered_(std::move(registered)) {}
+
+      private:
+        std::string key_;
+        DefaultsValue registered_;
+    };
+
+    // One stored setting, declared once with its key, its registered default and its reader.
+    template <class T>
+    class Setting final : public SettingBase {
+      public:
+        // Reads the stored value of the setting's key.
+        using Reader = T (Preferences::*)(const std::string& key, const T& registered) const;
 
         const T& operator()() const { return value_(); }
         const T& get() const { return value_(); }
@@ -35,7 +59,7 @@ class Preferences final : public ObservableObject, public WeakReferenceable {
         }
         void set(T value) {
             value_.set(std::move(value));
-            owner_.store(key_, value_());
+            owner_.store(key(), value_());
             if (action_) {
                 action_();
             }
@@ -44,15 +68,23 @@ class Preferences final : public ObservableObject, public WeakReferenceable {
         Subscription subscribe(std::function<void(const T&)> handler) {
             return value_.subscribe(std::move(handler));
         }
-        const std::string& key() const { return key_; }
+        void reload() override { set((owner_.*reader_)(key(), registered_)); }
 
       private:
         friend class Preferences;
-        Setting(Preferences& owner, std::string key, T initial)
-            : owner_(owner), key_(std::move(key)), value_(owner, std::move(initial)) {}
+        // Registers the default and reads the stored value at once: the settings are built in
+        // table order, each from the defaults registered so far.
+        Setting(Preferences& owner, std::string key, T registered,
+                Reader reader = &Preferences::readStored<T>)
+            : SettingBase(key, owner.registerSetting(*this, key, registered)),
+              owner_(owner),
+              registered_(std::move(registered)),
+              reader_(reader),
+              value_(owner, (owner.*reader)(this->key(), registered_)) {}
 
         Preferences& owner_;
-        std::string key_;
+        T registered_;
+        Reader reader_;
         Published<T> value_;
         std::function<void()> action_;
     };
@@ -62,43 +94,52 @@ class Preferences final : public ObservableObject, public WeakReferenceable {
   private:
     UserDefaults& d_;  // first: the settings below read it as they are built
 
+    // Every setting in table order, as declared below.
+    std::vector<SettingBase*> settings_;
+
   public:
-    Setting<EngineKind> engine;
-    Setting<HotKeyStyle> hotKeyStyle;
-    Setting<bool> showInDock;
-    Setting<bool> showTimer;
-    Setting<bool> restoreSession;
-    Setting<bool> reassertOnWake;
-    Setting<bool> notifyOnEnd;
-    Setting<bool> activateOnAC;
-    Setting<bool> deactivateOnBattery;
-    Setting<bool> batteryOffAfterEnabled;
-    Setting<std::int64_t> batteryOffValue;
-    Setting<bool> batteryOffUnitHours;
-    Setting<std::int64_t> acAutoSeconds;
-    Setting<bool> lowBattEnd;
-    Setting<std::int64_t> lowBattPct;
-    Setting<bool> battRecover;
-    Setting<std::int64_t> battRecoverPct;
-    Setting<bool> lpmEnd;
-    Setting<bool> upsReact;
-    Setting<bool> upsInverted;
-    Setting<std::int64_t> customSeconds;
-    Setting<double> menuScale;
-    Setting<bool> menuBold;
-    Setting<bool> menuOpaque;
-    Setting<bool> swapMenuButtons;
-    Setting<bool> blockBuiltInKeyboard;
-    Setting<bool> blockBuiltInTrackpad;
+    // The settings, in table order: key, registered default and, where the stored value is not
+    // simply read, the reader.
+    Setting<EngineKind> engine{*this, "engine", EngineKind::assertions};
+    Setting<HotKeyStyle> hotKeyStyle{*this, "hotKeyStyle", HotKeyStyle::off};
+    Setting<bool> showInDock{*this, "showInDock", false};
+    Setting<bool> showTimer{*this, "showTimer", true};
+    Setting<bool> restoreSession{*this, "restoreSession", true};
+    Setting<bool> reassertOnWake{*this, "reassertOnWake", true};
+    Setting<bool> notifyOnEnd{*this, "notifyOnEnd", true};
+    Setting<bool> activateOnAC{*this, "activateOnAC", false};
+    Setting<bool> deactivateOnBattery{*this, "deactivateOnBattery", false};
+    Setting<bool> batteryOffAfterEnabled{*this, "batteryOffAfter", false};
+    Setting<std::int64_t> batteryOffValue{*this, "batteryOffValue", 10};
+    Setting<bool> batteryOffUnitHours{*this, "batteryOffUnitHours", false};
+    Setting<std::int64_t> acAutoSeconds{*this, "acAutoSeconds", 0};
+    Setting<bool> lowBattEnd{*this, "lowBattEnd", false};
+    Setting<std::int64_t> lowBattPct{*this, "lowBattPct", 20};
+    Setting<bool> battRecover{*this, "battRecover", false};
+    Setting<std::int64_t> battRecoverPct{*this, "battRecoverPct", 50};
+    Setting<bool> lpmEnd{*this, "lpmEnd", false};
+    Setting<bool> upsReact{*this, "upsReact", false};
+    Setting<bool> upsInverted{*this, "upsInverted", false};
+    Setting<std::int64_t> customSeconds{*this, "customSeconds", 5400};
+    Setting<double> menuScale{*this, "menuScale", 1.0, &Preferences::readMenuScale};
+    Setting<bool> menuBold{*this, "menuBold", false};
+    Setting<bool> menuOpaque{*this, "menuOpaque", false};
+    Setting<bool> swapMenuButtons{*this, "swapMenuButtons", false};
+    // Never read: both blocking switches start off at every launch.
+    Setting<bool> blockBuiltInKeyboard{*this, "blockKB", false, &Preferences::readNothing};
+    Setting<bool> blockBuiltInTrackpad{*this, "blockTP", false, &Preferences::readNothing};
     // True while a permission request started by a blocking switch is in flight; not stored.
     bool requestingPermissions = false;
-    Setting<bool> preventScreenSaver;
-    Setting<bool> keyboardBacklightOff;
-    Setting<bool> builtInDisplayOff;
-    Setting<bool> hasConfirmedBlocking;
-    Setting<bool> tieDevicesToSession;
-    Setting<bool> autoUnblockNoExternal;
-    Setting<DurationPreset> defaultPreset;
+    Setting<bool> preventScreenSaver{*this, "noSaver", false};
+    Setting<bool> keyboardBacklightOff{*this, "kbBacklight", false};
+    Setting<bool> builtInDisplayOff{*this, "displayOff", false};
+    // Holds only on the machine and system version that confirmed it.
+    Setting<bool> hasConfirmedBlocking{*this, "confirmedBlock", false, &Preferences::readConfirmed};
+    Setting<bool> tieDevicesToSession{*this, "tieDevices", true};
+    Setting<bool> autoUnblockNoExternal{*this, "autoUnblock", true};
+    Setting<DurationPreset> defaultPreset{*this, "defaultPreset", DurationPreset::indefinite};
+
+    const std::vector<SettingBase*>& settings() const { return settings_; }
 
     // The on-battery delay in seconds: at least one unit of minutes or hours; saturates instead
     // of overflowing.
@@ -131,14 +172,41 @@ class Preferences final : public ObservableObject, public WeakReferenceable {
         d_.setString(key, std::string(rawValue(value)));
     }
 
-    template <class E>
-    E readEnum(const char* key, E fallback) const {
-        return fromRaw<E>(d_.stringForKey(key).value_or("")).value_or(fallback);
+    template <class T>
+    DefaultsValue registerSetting(SettingBase& setting, const std::string& key,
+                                  const T& registered) {
+        DefaultsValue value = defaultsValue(registered);
+        d_.registerDefaults(DefaultsDictionary{{key, value}});
+        settings_.push_back(&setting);
+        return value;
     }
-    bool readBool(const char* key) const { return d_.boolForKey(key); }
-    std::int64_t readInteger(const char* key) const { return d_.integerForKey(key); }
-    double readMenuScale() const;
-    bool readConfirmed() const;
+    static DefaultsValue defaultsValue(bool value) { return value; }
+    static DefaultsValue defaultsValue(std::int64_t value) { return value; }
+    static DefaultsValue defaultsValue(double value) { return value; }
+    template <class E>
+    static DefaultsValue defaultsValue(E value) {
+        return std::string(rawValue(value));
+    }
+
+    // The readers: the platform's conversions; a text that names no case reads as the default.
+    template <class T>
+    T readStored(const std::string& key, const T& registered) const {
+        if constexpr (std::is_same_v<T, bool>) {
+            (void)registered;
+            return d_.boolForKey(key);
+        } else if constexpr (std::is_same_v<T, std::int64_t>) {
+            (void)registered;
+            return d_.integerForKey(key);
+        } else if constexpr (std::is_same_v<T, double>) {
+            (void)registered;
+            return d_.doubleForKey(key);
+        } else {
+            return fromRaw<T>(d_.stringForKey(key).value_or("")).value_or(registered);
+        }
+    }
+    bool readNothing(const std::string& key, const bool& registered) const;
+    double readMenuScale(const std::string& key, const double& registered) const;
+    bool readConfirmed(const std::string& key, const bool& registered) const;
 
     void blockingGate(Setting<bool>& blockingSwitch);
 };
