@@ -22,6 +22,7 @@ PowerTriggerCenter::PowerTriggerCenter()
 
 void PowerTriggerCenter::start() {
     started_ = true;
+    started.send();
 }
 
 std::vector<PropertyDictionary> PowerTriggerCenter::internalBatteryDescriptions() {
