@@ -107,5 +107,57 @@ TEST_F(ViewHostTest, ContentKeptAcrossEvaluationsKeepsItsTimerAndRunsItsLatestAc
     EXPECT_EQ(take(), Calls{"tick a 1"}) << "on its old cadence, with the new body's action";
 }
 
+// A section of rows, some keyed and some not, under a header and over a footer, each reporting
+// its appear and disappear to one list.
+class Rows final : public ViewComponent {
+  public:
+    explicit Rows(std::vector<std::string>& calls) : calls_(calls) {}
+
+    View body() override {
+        std::vector<View> rows{tracked(TextVerbatim("First"), "first")};
+        for (int i = 1; i <= 10; ++i) {
+            rows.push_back(tracked(TextVerbatim("Row"), "row " + std::to_string(i))
+                               .id("row-" + std::to_string(i)));
+        }
+        rows.push_back(tracked(TextVerbatim("Last"), "last"));
+        rows.push_back(tracked(TextVerbatim("After last"), "after last"));
+        return Form({Section(tracked(TextVerbatim("Header"), "header"), std::move(rows),
+                             tracked(TextVerbatim("Footer"), "footer"))});
+    }
+
+  private:
+    View tracked(View view, const std::string& name) {
+        return view.onAppear([this, name] { calls_.push_back("appear " + name); })
+            .onDisappear([this, name] { calls_.push_back("disappear " + name); });
+    }
+
+    std::vector<std::string>& calls_;
+};
+
+TEST_F(ViewHostTest, SiblingsAppearAndDisappearInTheOrderTheyAreShown) {
+    ViewHost host(std::make_shared<Rows>(calls));
+    std::vector<std::string> shown{"header", "first"};
+    for (int i = 1; i <= 10; ++i) {
+        shown.push_back("row " + std::to_string(i));
+    }
+    shown.push_back("last");
+    shown.push_back("after last");
+    shown.push_back("footer");
+
+    host.setShown(true);
+    Calls appeared;
+    for (const auto& name : shown) {
+        appeared.push_back("appear " + name);
+    }
+    EXPECT_EQ(take(), appeared);
+
+    host.setShown(false);
+    Calls disappeared;
+    for (const auto& name : shown) {
+        disappeared.push_back("disappear " + name);
+    }
+    EXPECT_EQ(take(), disappeared);
+}
+
 }  // namespace
 }  // namespace orvel::ui
