@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "foundation/Signal.h"
+
 namespace orvel {
 
 // Drops input events of the built-in keyboard and trackpad while blocking is on.
@@ -13,8 +15,14 @@ class InputBlocker {
     static InputBlocker& shared();
 
     // Ends every kind of blocking; harmless when nothing is blocked.
-    void stop() { ++stops_; }
+    void stop() {
+        ++stops_;
+        stopped.send();
+    }
     std::uint64_t stopCount() const { return stops_; }
+
+    // Sent by stop(), for observers that follow the input blocker.
+    Signal<> stopped;
 
   private:
     InputBlocker() = default;

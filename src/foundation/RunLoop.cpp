@@ -111,10 +111,10 @@ class TimerQueue {
         return best;
     }
 
-    // Fires the next eligible timer when it is due; false when none is due.
-    bool fireOneDue() {
+    // Fires the next eligible timer due by `dueBy`; false when none is.
+    bool fireOneDue(double dueBy) {
         const TimerKey* key = next();
-        if (key == nullptr || key->fireAt > loop_.uptime()) {
+        if (key == nullptr || key->fireAt > dueBy) {
             return false;
         }
         std::shared_ptr<TimerRecord> record = key->record;
@@ -423,6 +423,9 @@ bool RunLoop::hasQueuedBlocks() const {
 }
 
 void RunLoop::runPending() {
+    // Timers that fall due while this pass runs wait for the next one: a timer slower than its
+    // interval would otherwise keep the loop from its descriptors and from quit() for good.
+    const double passStart = uptime();
     for (;;) {
         // One block at a time: a block may run a nested loop that must see the blocks after it.
         std::function<void()> block;
@@ -437,7 +440,7 @@ void RunLoop::runPending() {
             block();
             continue;
         }
-        if (!timers_->fireOneDue()) {
+        if (!timers_->fireOneDue(passStart)) {
             return;
         }
     }

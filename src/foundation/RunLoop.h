@@ -96,8 +96,9 @@ class RunLoop {
     // A one-shot timer, `seconds` from now. Negative or NaN counts as zero; huge values saturate
     // (the timer then never fires in practice) instead of overflowing.
     Timer after(double seconds, std::function<void()> fn, TimerMode mode = TimerMode::Default);
-    // A repeating timer, first firing one interval from now. An interval below 1 ms counts as
-    // 1 ms. A timer that falls behind fires once and then keeps to its original cadence.
+    // A repeating timer, first firing one interval from now. An interval below 1 ms (zero,
+    // negative and NaN included) counts as 1 ms. A timer that falls behind fires once and then
+    // keeps to its original cadence.
     Timer every(double interval, std::function<void()> fn, TimerMode mode = TimerMode::Default);
 
     FdWatch watchFd(int fd, unsigned events, std::function<void(unsigned events)> fn);
@@ -125,8 +126,9 @@ class RunLoop {
   protected:
     RunLoop();
 
-    // Runs queued blocks and every timer due now (in time order), over and over until none is
-    // left; then returns. Implementations call this from their wait loop.
+    // Runs queued blocks until none is left, and the timers that were due when it was called
+    // (in time order); a timer that falls due meanwhile waits for the next call. Implementations
+    // call this from their wait loop.
     void runPending();
     // The monotonic time of the next eligible timer, or a negative number when there is none.
     double nextTimerDue() const;

@@ -21,6 +21,7 @@ PowerTriggerCenter::PowerTriggerCenter()
 
 void PowerTriggerCenter::start() {
     started_ = true;
+    started.send();
 }
 
 std::vector<PropertyDictionary> PowerTriggerCenter::internalBatteryDescriptions() {

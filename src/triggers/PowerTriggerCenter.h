@@ -72,6 +72,8 @@ class PowerTriggerCenter final : public ObservableObject, public WeakReferenceab
     // Sent by refreshNotice, for observers that follow the power centre.
     Signal<> noticeRefreshed;
     bool isStarted() const { return started_; }
+    // Sent by start(), for observers that follow start-up.
+    Signal<> started;
 
   private:
     PowerTriggerCenter();

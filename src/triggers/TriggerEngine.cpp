@@ -11,6 +11,7 @@ TriggerEngine& TriggerEngine::shared() {
 
 void TriggerEngine::start() {
     started_ = true;
+    started.send();
 }
 
 bool TriggerEngine::isPaused() const {

@@ -30,6 +30,8 @@ class TriggerEngine final : public ObservableObject, public WeakReferenceable {
     // Sent by sessionEnded, for observers that follow the trigger engine.
     Signal<std::optional<UUID>, bool> sessionEndReported;
     bool isStarted() const { return started_; }
+    // Sent by start(), for observers that follow start-up.
+    Signal<> started;
 
   private:
     TriggerEngine() = default;

@@ -180,6 +180,19 @@ void HeadlessAlert::stopModal(int response) {
     }
 }
 
+void HeadlessApplication::setActivationPolicy(ActivationPolicy policy) {
+    policy_ = policy;
+    const char* name = policy == ActivationPolicy::regular     ? "regular"
+                       : policy == ActivationPolicy::accessory ? "accessory"
+                                                               : "prohibited";
+    host_.requested.send(std::string("activation policy ") + name);
+}
+
+void HeadlessApplication::activate(bool) {
+    ++activations_;
+    host_.requested.send("activate");
+}
+
 void HeadlessApplication::terminate() {
     if (terminated_) {
         return;
@@ -210,7 +223,9 @@ std::unique_ptr<Window> HeadlessHost::makeWindow() {
 }
 
 std::unique_ptr<StatusItem> HeadlessHost::makeStatusItem() {
-    return std::make_unique<HeadlessStatusItem>(*this);
+    auto item = std::make_unique<HeadlessStatusItem>(*this);
+    requested.send("status item");
+    return item;
 }
 
 std::unique_ptr<Popover> HeadlessHost::makePopover() {
@@ -281,6 +296,7 @@ std::optional<std::vector<std::string>> HeadlessHost::runOpenPanel(
 void HeadlessHost::setMainMenu(std::vector<MenuBarItem> menus) {
     menus_ = std::move(menus);
     ++menuInstalls_;
+    requested.send("main menu");
 }
 
 bool HeadlessHost::performMenuItem(const std::vector<std::string>& path) {

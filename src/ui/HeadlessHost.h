@@ -157,9 +157,9 @@ using AlertScript = std::function<std::optional<int>(HeadlessAlert&)>;
 class HeadlessApplication final : public Application {
   public:
     explicit HeadlessApplication(HeadlessHost& host) : host_(host) {}
-    void setActivationPolicy(ActivationPolicy policy) override { policy_ = policy; }
+    void setActivationPolicy(ActivationPolicy policy) override;
     ActivationPolicy activationPolicy() const override { return policy_; }
-    void activate(bool) override { ++activations_; }
+    void activate(bool) override;
     void terminate() override;
 
     int activations() const { return activations_; }
@@ -228,6 +228,10 @@ class HeadlessHost final : public UiHost {
     }
     const std::vector<SavePanelOptions>& savePanelsShown() const { return savePanelsShown_; }
     const std::vector<OpenPanelOptions>& openPanelsShown() const { return openPanelsShown_; }
+
+    // Sent for each request about the application as a whole, in words ("activation policy
+    // accessory", "activate", "status item", "main menu"), for tests that follow their order.
+    Signal<std::string> requested;
 
     const std::vector<MenuBarItem>& mainMenu() const { return menus_; }
     int mainMenuInstalls() const { return menuInstalls_; }

@@ -106,7 +106,8 @@ void ViewHost::setShown(bool shown) {
         return;
     }
     auto gone = std::exchange(live_, {});
-    for (auto& [path, lifecycle] : gone) {
+    for (const NodePath& path : std::exchange(liveOrder_, {})) {
+        Lifecycle& lifecycle = gone[path];
         lifecycle.timer.cancel();
         if (lifecycle.onDisappear) {
             lifecycle.onDisappear();
@@ -114,11 +115,16 @@ void ViewHost::setShown(bool shown) {
     }
 }
 
-void ViewHost::collect(const View& view, NodePath& path,
-                       std::map<NodePath, const Node*>& out) const {
+void ViewHost::collect(const View& view, NodePath& path, std::map<NodePath, const Node*>& out,
+                       std::vector<NodePath>& order) const {
     const Node& node = view.node();
-    if (node.onAppear || node.onDisappear || node.onTimer) {
-        out.emplace(path, &node);
+    if ((node.onAppear || node.onDisappear || node.onTimer) && out.emplace(path, &node).second) {
+        order.push_back(path);
+    }
+    if (node.header) {
+        path.push_back("header");
+        collect(*node.header, path, out, order);
+        path.pop_back();
     }
     // Only the selected page of a tab view is shown.
     std::optional<std::string> selectedTag;
@@ -130,39 +136,40 @@ void ViewHost::collect(const View& view, NodePath& path,
             continue;
         }
         path.push_back(childKey(node.children[i].node(), i));
-        collect(node.children[i], path, out);
+        collect(node.children[i], path, out, order);
         path.pop_back();
     }
-    for (const auto* extra : {&node.header, &node.footer}) {
-        if (*extra) {
-            path.push_back(extra == &node.header ? "header" : "footer");
-            collect(**extra, path, out);
-            path.pop_back();
-        }
+    if (node.footer) {
+        path.push_back("footer");
+        collect(*node.footer, path, out, order);
+        path.pop_back();
     }
 }
 
 void ViewHost::updateLifecycle() {
     std::map<NodePath, const Node*> now;
+    std::vector<NodePath> order;
     NodePath path;
-    collect(tree_, path, now);
+    collect(tree_, path, now, order);
 
     // Gone first, then new ones, so that a replaced view disappears before its successor
-    // appears.
-    for (auto it = live_.begin(); it != live_.end();) {
-        if (now.count(it->first) == 0) {
-            Lifecycle gone = std::move(it->second);
-            it = live_.erase(it);
-            gone.timer.cancel();
-            if (gone.onDisappear) {
-                gone.onDisappear();
-            }
-        } else {
-            ++it;
+    // appears; each in the order shown.
+    const std::vector<NodePath> previous = std::exchange(liveOrder_, order);
+    for (const NodePath& nodePath : previous) {
+        auto it = live_.find(nodePath);
+        if (now.count(nodePath) != 0 || it == live_.end()) {
+            continue;
+        }
+        Lifecycle gone = std::move(it->second);
+        live_.erase(it);
+        gone.timer.cancel();
+        if (gone.onDisappear) {
+            gone.onDisappear();
         }
     }
     std::vector<std::function<void()>> appeared;
-    for (const auto& [nodePath, node] : now) {
+    for (const NodePath& nodePath : order) {
+        const Node* node = now.at(nodePath);
         auto found = live_.find(nodePath);
         if (found == live_.end()) {
             Lifecycle lifecycle;

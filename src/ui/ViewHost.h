@@ -24,7 +24,8 @@ View expandComponents(const View& view, std::vector<ObservableObject*>& observed
 
 // What every host does with a window's content: evaluates its body, listens to the objects it
 // observes, re-evaluates once per loop turn after changes, and runs the appear, disappear and
-// timer actions of the nodes while the content is shown. Main thread only.
+// timer actions of the nodes while the content is shown: what goes disappears before what comes
+// appears, each in the order shown (a container before its content). Main thread only.
 class ViewHost : public WeakReferenceable {
   public:
     explicit ViewHost(std::shared_ptr<ViewComponent> root);
@@ -56,13 +57,16 @@ class ViewHost : public WeakReferenceable {
     void scheduleEvaluation();
     void observe(const std::vector<ObservableObject*>& objects);
     void updateLifecycle();
-    void collect(const View& view, NodePath& path, std::map<NodePath, const Node*>& out) const;
+    // The nodes with lifecycle actions, by path and in the order they are shown.
+    void collect(const View& view, NodePath& path, std::map<NodePath, const Node*>& out,
+                 std::vector<NodePath>& order) const;
 
     std::shared_ptr<ViewComponent> root_;
     View tree_;
     std::vector<ObservableObject*> observed_;
     std::vector<Subscription> subscriptions_;
     std::map<NodePath, Lifecycle> live_;
+    std::vector<NodePath> liveOrder_;  // the paths of live_ in the order they are shown
     bool scheduled_ = false;
     bool shown_ = false;
     std::uint64_t evaluations_ = 0;

@@ -10,9 +10,11 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "devices/InputBlocker.h"
+#include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
 #include "help/EULAGate.h"
 #include "menubar/StatusItemController.h"
+#include "support/EffectJournal.h"
 #include "support/UiTest.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
@@ -48,7 +50,40 @@ class AppDelegateTest : public test::UiTest {
     }
     ui::HeadlessWindow* agreementWindow() { return host().window("Orvel"); }
 
+    // What start-up does that the host does not report itself, each seen from outside.
+    std::vector<test::EffectJournal::Effect> startUpEffects() {
+        return {
+            {"hot key", [this] { return delegate && delegate->hotKey != nullptr; }},
+            {"drive keep-alive", [] { return Registry::existing<DriveKeepAlive>() != nullptr; }},
+        };
+    }
+    // What shutdown does, each seen from outside: in the simulated machine, the saved session,
+    // the drive keep-alive and the keyboard backlight.
+    std::vector<test::EffectJournal::Effect> shutdownEffects() {
+        drivesToldOff_ = 0;
+        drivesSubscription_ = DriveKeepAlive::shared().sessionActive.subscribe(
+            [this](const bool& on) { drivesToldOff_ += on ? 0 : 1; });
+        return {
+            {"assertions released", [this] { return sim().powerAssertions().held().empty(); }},
+            {"saved as ended",
+             [] {
+                 const auto saved = Preferences::shared().loadSession();
+                 return saved && !saved->wasActive;
+             }},
+            {"drives told", [this] { return drivesToldOff_ > 0; }},
+            {"backlight restored",
+             [] {
+                 auto* backlight = Registry::existing<KeyboardBacklight>();
+                 return backlight != nullptr && !backlight->isOff();
+             }},
+        };
+    }
+
     std::unique_ptr<AppDelegate> delegate;
+
+  private:
+    int drivesToldOff_ = 0;
+    Subscription drivesSubscription_;
 };
 
 TEST_F(AppDelegateTest, WithoutAssentOnlyTheAgreementWindowRuns) {
@@ -94,6 +129,41 @@ TEST_F(AppDelegateTest, WithAssentStartUpContinuesAtOnceInOrder) {
     EXPECT_EQ(host().application().activationPolicy(), ActivationPolicy::accessory);
     EXPECT_EQ(host().application().activations(), 0) << "menu bar only: no activation";
     EXPECT_EQ(host().mainMenuInstalls(), 1) << "installed on the next loop turn";
+}
+
+TEST_F(AppDelegateTest, StartUpBringsTheServicesUpInOrderAndTheMenuOnTheNextTurn) {
+    struct Case {
+        bool inDock;
+        std::vector<std::string> journal;
+    };
+    const Case cases[] = {
+        {false,
+         {"activation policy accessory", "status item", "hot key", "triggers started",
+          "power centre started", "drive keep-alive", "main menu"}},
+        {true,
+         {"activation policy regular", "activate", "status item", "hot key", "triggers started",
+          "power centre started", "drive keep-alive", "main menu"}},
+    };
+    assentGiven();
+    for (const Case& c : cases) {
+        delegate.reset();
+        Registry::reset();
+        Preferences::shared().showInDock = c.inDock;
+        Preferences::shared().hotKeyStyle = HotKeyStyle::carbon;
+        // Created before start-up, so that their start is what the journal sees.
+        TriggerEngine& triggers = TriggerEngine::shared();
+        PowerTriggerCenter& power = PowerTriggerCenter::shared();
+        test::EffectJournal journal(startUpEffects());
+        journal.followText(host().requested);
+        journal.follow(triggers.started, "triggers started");
+        journal.follow(power.started, "power centre started");
+
+        delegate = std::make_unique<AppDelegate>();
+        delegate->applicationDidFinishLaunching();
+        journal.mark();
+        loop().drain();
+        EXPECT_EQ(journal.take(), c.journal) << "in the Dock: " << c.inDock;
+    }
 }
 
 TEST_F(AppDelegateTest, ShowInDockMakesARegularApplicationThatActivates) {
@@ -148,6 +218,41 @@ TEST_F(AppDelegateTest, ShutdownStopsTheSessionAndUndoesWhatItChanged) {
     EXPECT_FALSE(Preferences::shared().loadSession()->wasActive);
     EXPECT_EQ(InputBlocker::shared().stopCount(), 1u);
     EXPECT_FALSE(KeyboardBacklight::shared().isOff());
+}
+
+TEST_F(AppDelegateTest, ShutdownEndsTheSessionThenStopsInputBlockingThenRestoresTheBacklight) {
+    struct Case {
+        const char* name;
+        bool sessionRuns;
+        std::vector<std::string> journal;
+    };
+    const Case cases[] = {
+        {"a session runs",
+         true,
+         {"assertions released + saved as ended + drives told", "input blocker stopped",
+          "backlight restored"}},
+        {"no session ever ran",
+         false,
+         {"saved as ended + drives told", "input blocker stopped", "backlight restored"}},
+    };
+    assentGiven();
+    for (const Case& c : cases) {
+        delegate.reset();
+        Registry::reset();
+        sim().userDefaults().removeObject("session");
+        launch();
+        if (c.sessionRuns) {
+            OrvelController::shared().start();
+        }
+        ASSERT_EQ(sim().powerAssertions().held().empty(), !c.sessionRuns) << c.name;
+        KeyboardBacklight::shared().setOff(true);
+        test::EffectJournal journal(shutdownEffects());
+        journal.follow(InputBlocker::shared().stopped, "input blocker stopped");
+
+        delegate->applicationWillTerminate();
+        journal.mark();
+        EXPECT_EQ(journal.take(), c.journal) << c.name;
+    }
 }
 
 TEST_F(AppDelegateTest, ATerminationSignalRunsTheSameShutdown) {

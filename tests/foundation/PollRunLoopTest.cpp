@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -43,6 +45,54 @@ TEST_F(PollRunLoopTest, DueTimersFireAndQuitEndsRun) {
     });
     loop->run();
     EXPECT_EQ(fired, (std::vector<std::string>{"timer"}));
+}
+
+TEST_F(PollRunLoopTest, RepeatingIntervalsBelowOneMillisecondWaitAMillisecondBetweenFirings) {
+    struct Case {
+        const char* name;
+        double interval;
+    };
+    const Case cases[] = {{"zero", 0.0}, {"negative", -1.0}, {"not a number", std::nan("")}};
+    for (const Case& c : cases) {
+        constexpr int kFirings = 5;
+        const double start = loop->uptime();
+        std::vector<double> at;
+        Timer t = loop->every(c.interval, [&] { at.push_back(loop->uptime() - start); });
+        ASSERT_TRUE(loop->runFor(kLimit, [&] { return at.size() == kFirings; })) << c.name;
+        // Only a lower bound: a slow machine may fire later, never sooner.
+        for (int i = 0; i < kFirings; ++i) {
+            EXPECT_GE(at[i], (i + 1) * 0.001 - 1e-9) << c.name << ": firing " << i + 1;
+        }
+    }
+}
+
+TEST_F(PollRunLoopTest, ATimerSlowerThanItsIntervalLetsDescriptorsInBetweenFirings) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    int firings = 0;
+    std::optional<int> firingsWhenRead;
+    FdWatch watch = loop->watchFd(fds[0], kFdReadable, [&](unsigned) {
+        char byte;
+        ASSERT_EQ(read(fds[0], &byte, 1), 1);
+        firingsWhenRead = firings;
+    });
+    Timer slow = loop->every(0, [&] {
+        if (++firings == 1) {
+            ASSERT_EQ(write(fds[1], "x", 1), 1);
+        }
+        // Work that outlasts the millisecond interval, for a bounded number of firings so that
+        // a loop that never looks at its descriptors still ends.
+        if (firings < 300) {
+            const double until = loop->uptime() + 0.002;
+            while (loop->uptime() < until) {
+            }
+        }
+    });
+    ASSERT_TRUE(loop->runFor(kLimit, [&] { return firingsWhenRead.has_value(); }));
+    EXPECT_EQ(*firingsWhenRead, 1) << "the byte written at the first firing is read next";
+    watch.cancel();
+    close(fds[0]);
+    close(fds[1]);
 }
 
 TEST_F(PollRunLoopTest, WatchedDescriptorDeliversReadiness) {

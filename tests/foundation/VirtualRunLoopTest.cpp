@@ -98,6 +98,52 @@ TEST_F(VirtualRunLoopTest, RepeatingTimerKeepsItsCadence) {
     EXPECT_EQ(at, (std::vector<double>{30, 60, 90}));
 }
 
+TEST_F(VirtualRunLoopTest, RepeatingIntervalsBelowOneMillisecondCountAsOneMillisecond) {
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case {
+        const char* name;
+        double interval;
+        std::vector<double> firedAtMs;  // within the first 10.5 ms
+    };
+    const std::vector<double> everyMs{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    const Case cases[] = {
+        {"zero", 0.0, everyMs},
+        {"negative", -1.0, everyMs},
+        {"minus infinity", -inf, everyMs},
+        {"not a number", std::nan(""), everyMs},
+        {"half a millisecond", 0.0005, everyMs},
+        {"one millisecond", 0.001, everyMs},
+        {"two milliseconds", 0.002, {2, 4, 6, 8, 10}},
+        {"infinite", inf, {}},
+    };
+    for (const Case& c : cases) {
+        const double start = loop->uptime();
+        std::vector<double> firedAtMs;
+        Timer t = loop->every(c.interval, [&] {
+            firedAtMs.push_back(std::round((loop->uptime() - start) * 1e6) / 1e3);
+        });
+        loop->drain();
+        EXPECT_TRUE(firedAtMs.empty()) << c.name << ": no firing before time passes";
+        loop->advance(0.0105);
+        EXPECT_EQ(firedAtMs, c.firedAtMs) << c.name;
+        EXPECT_TRUE(t.isValid()) << c.name << ": it keeps repeating";
+    }
+}
+
+TEST_F(VirtualRunLoopTest, AMillisecondTimerLeavesTurnsForBlocksAndOtherTimers) {
+    int ticks = 0;
+    Timer fast = loop->every(0, [&] {
+        fired.push_back("tick " + std::to_string(++ticks));
+        if (ticks == 2) {
+            loop->async([&] { fired.push_back("block"); });
+        }
+    });
+    Timer other = loop->after(0.0035, [&] { fired.push_back("other"); });
+    loop->advance(0.0045);
+    EXPECT_EQ(fired,
+              (std::vector<std::string>{"tick 1", "tick 2", "block", "tick 3", "other", "tick 4"}));
+}
+
 TEST_F(VirtualRunLoopTest, ModalLoopHoldsDefaultTimersBackButRunsCommonOnesAndBlocks) {
     Timer def = loop->after(1, [&] { fired.push_back("default"); });
     Timer common = loop->after(

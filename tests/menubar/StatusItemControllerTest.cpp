@@ -84,7 +84,15 @@ TEST_F(StatusItemControllerTest, ChangesRedrawOnceOnTheNextLoopTurn) {
 TEST_F(StatusItemControllerTest, ARulesSessionIsTintedAndNamed) {
     controller().startFromTrigger("Office WiFi", UUID::random(), 0);
     loop().drain();
-    EXPECT_EQ(item().look().tint, StatusItemController::kRuleTint);
+    // Written out rather than read from the controller, so that a changed colour fails here;
+    // each channel may differ by half an 8-bit step.
+    const std::optional<ui::RGBA> tint = item().look().tint;
+    ASSERT_TRUE(tint);
+    const double step = 0.5 / 255;
+    EXPECT_NEAR(tint->r, 0.69, step);
+    EXPECT_NEAR(tint->g, 0.486, step);
+    EXPECT_NEAR(tint->b, 0.31, step);
+    EXPECT_NEAR(tint->a, 1.0, step);
     EXPECT_EQ(item().look().accessibilityValue, "Active \u2014 started by Office WiFi");
     controller().stop(true);
     loop().drain();

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 
 #include "QtUiTest.h"
 #include "core/OrvelController.h"
@@ -88,6 +89,65 @@ TEST_F(AppPicturesTest, TheAgreementWindowEnablesAgreeOnlyAtTheEndOfTheText) {
     savePng(widget, "agreement-after-scrolling");
 }
 
+// Tray pictures are compared channel by channel (premultiplied) with this much room for
+// antialiasing, and may differ beyond it in this share of their pixels.
+constexpr int kChannelTolerance = 48;
+constexpr double kStrayShare = 0.03;
+
+// How many pixels of `image` differ from `reference` by more than the tolerance in a channel;
+// every pixel when the sizes differ.
+int differingPixels(const QImage& image, const QImage& reference) {
+    const QImage a = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const QImage b = reference.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (a.size() != b.size()) {
+        return a.width() * a.height();
+    }
+    int count = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            if (std::abs(qRed(p) - qRed(q)) > kChannelTolerance ||
+                std::abs(qGreen(p) - qGreen(q)) > kChannelTolerance ||
+                std::abs(qBlue(p) - qBlue(q)) > kChannelTolerance ||
+                std::abs(qAlpha(p) - qAlpha(q)) > kChannelTolerance) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+bool matches(const QImage& image, const QImage& reference) {
+    return differingPixels(image, reference) <= kStrayShare * image.width() * image.height();
+}
+
+// Opaque pixels close to a colour.
+int pixelsNear(const QImage& image, const QColor& color) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.alpha() > 200 && std::abs(c.red() - color.red()) < 24 &&
+                std::abs(c.green() - color.green()) < 24 &&
+                std::abs(c.blue() - color.blue()) < 24) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+int opaquePixels(const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            count += image.pixelColor(x, y).alpha() > 128 ? 1 : 0;
+        }
+    }
+    return count;
+}
+
 TEST_F(AppPicturesTest, TheTrayIconInItsStates) {
     auto item = StatusItemController::make();
     OrvelController& c = OrvelController::shared();
@@ -109,20 +169,76 @@ TEST_F(AppPicturesTest, TheTrayIconInItsStates) {
              c.startFromTrigger("Office", UUID::random(), 0);
          }},
     };
+    // The tray's own size: 22 points at twice the pixels.
+    constexpr int kHeight = 22;
+    constexpr double kScale = 2.0;
+    const int square = static_cast<int>(kHeight * kScale);
+    // Whole pictures, and their symbol parts: the first square, which holds no text.
+    std::map<std::string, QImage> whole, symbol;
     for (const auto& k : cases) {
         k.setUp();
         for (bool dark : {false, true}) {
-            const QImage image = ui::QtStatusItem::render(item->currentLook(), dark);
-            EXPECT_FALSE(image.isNull());
-            savePng(image, std::string("app-tray-") + k.name + (dark ? "-dark" : "-light"));
+            const std::string name = std::string(k.name) + (dark ? "-dark" : "-light");
+            const QImage image =
+                ui::QtStatusItem::render(item->currentLook(), dark, kHeight, kScale);
+            ASSERT_FALSE(image.isNull()) << name;
+            savePng(image, "app-tray-" + name);
+            whole[name] = image;
+            symbol[name] = image.copy(0, 0, square, square);
         }
     }
-    c.stop(true);
-    const QImage withoutTitle = ui::QtStatusItem::render(item->currentLook(), false);
-    c.startForSeconds(5399);
-    EXPECT_EQ(item->currentLook().title, " 1:29:59");
-    EXPECT_GT(ui::QtStatusItem::render(item->currentLook(), false).width(), withoutTitle.width())
-        << "the title is drawn into the image";
+
+    // The symbols look as they were drawn when last checked by eye (text is left out: fonts
+    // differ between machines).
+    const std::string folder = std::string(ORVEL_TEST_DATA) + "/app/";
+    for (const auto& [name, image] : symbol) {
+        const std::string path = folder + "tray-" + name + ".png";
+        const QImage reference(QString::fromStdString(path));
+        if (reference.isNull()) {
+            fs::create_directories(folder);
+            image.save(QString::fromStdString(folder + "tray-" + name + ".new.png"), "PNG");
+            ADD_FAILURE() << "no reference picture " << path << "; wrote a .new.png to review";
+            continue;
+        }
+        EXPECT_TRUE(matches(image, reference))
+            << name << ": " << differingPixels(image, reference) << " pixels differ from " << path;
+    }
+    EXPECT_FALSE(matches(symbol["inactive-light"], symbol["active-light"]))
+        << "the comparison tells the outlined cup from the filled one";
+
+    for (const char* appearance : {"-light", "-dark"}) {
+        const std::string a = appearance;
+        EXPECT_GT(opaquePixels(symbol["active" + a]), opaquePixels(symbol["inactive" + a]) * 5 / 4)
+            << "a session fills the cup" << a;
+    }
+
+    // A rule's session is copper (sRGB 0.69, 0.486, 0.31) in either appearance; the others take
+    // the panel's text colour, dark on light and light on dark.
+    const QColor copper(176, 124, 79);
+    const QColor darkText(0x1A, 0x1A, 0x1A);
+    const QColor lightText(0xF2, 0xF2, 0xF2);
+    for (const auto& [name, image] : symbol) {
+        const bool rule = name.rfind("rule", 0) == 0;
+        const bool dark = name.find("-dark") != std::string::npos;
+        EXPECT_EQ(pixelsNear(image, copper) > 20, rule) << name;
+        EXPECT_EQ(pixelsNear(image, darkText) > 20, !rule && !dark) << name;
+        EXPECT_EQ(pixelsNear(image, lightText) > 20, !rule && dark) << name;
+    }
+    EXPECT_TRUE(matches(symbol["rule-light"], symbol["rule-dark"]));
+
+    // A session's remaining time (or its infinity) is drawn after the symbol, in its colour.
+    for (const auto& [name, image] : whole) {
+        const bool rule = name.rfind("rule", 0) == 0;
+        const bool dark = name.find("-dark") != std::string::npos;
+        if (name.rfind("inactive", 0) == 0) {
+            EXPECT_EQ(image.width(), square) << name << ": no title, no room for one";
+            continue;
+        }
+        const QImage title = image.copy(square, 0, image.width() - square, image.height());
+        EXPECT_GT(pixelsNear(title, rule ? copper : dark ? lightText : darkText), 10) << name;
+    }
+    EXPECT_GT(whole["timed-light"].width(), whole["active-light"].width() + square)
+        << "hours, minutes and seconds take more room than infinity";
 }
 
 TEST_F(AppPicturesTest, ThePanelDrawsTheSession) {
