@@ -9,7 +9,7 @@
 #include "foundation/Date.h"
 
 // The main run loop: clocks, queued blocks, timers and file-descriptor watches.
-// Threading: main thread only, except RunLoop::async, which any thread may call.
+// Threading: main thread only, except async(), now() and uptime(), which any thread may call.
 
 namespace orvel {
 
@@ -84,13 +84,13 @@ class RunLoop {
     // previous one, if any.
     static std::unique_ptr<RunLoop> install(std::unique_ptr<RunLoop> loop);
 
-    // Wall-clock time.
+    // Wall-clock time. Any thread.
     virtual Date now() const = 0;
-    // Seconds on a monotonic clock that does not count time the machine spent asleep.
+    // Seconds on a monotonic clock that does not count time the machine spent asleep. Any thread.
     virtual double uptime() const = 0;
 
     // Queues fn to run on the main thread on a later turn of the loop, after the blocks queued
-    // before it. The only thread-safe entry point.
+    // before it. Any thread.
     virtual void async(std::function<void()> fn) = 0;
 
     // A one-shot timer, `seconds` from now. Negative or NaN counts as zero; huge values saturate
@@ -163,7 +163,7 @@ class RunLoop {
     std::unique_ptr<detail::FdWatchSet> fds_;
 };
 
-// The wall-clock time of the main loop.
+// The wall-clock time of the main loop. Any thread.
 inline Date now() {
     return RunLoop::main().now();
 }
