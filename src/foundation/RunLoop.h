@@ -77,11 +77,14 @@ class RunLoop {
   public:
     virtual ~RunLoop();
 
-    // The installed main loop. Aborts with a message when none is installed.
+    // The installed main loop. On the main thread, aborts with a message when none is installed.
+    // Other threads get a stand-in that hands async(), now() and uptime() to the installed loop
+    // and drops blocks while none is installed: a worker that outlives the loop (a child's exit
+    // reported during shutdown) never reaches a loop being torn down.
     static RunLoop& main();
     static bool hasMain();
     // Installs the main loop (the calling thread becomes the main thread) and returns the
-    // previous one, if any.
+    // previous one, if any. Once it returns, other threads no longer reach the previous loop.
     static std::unique_ptr<RunLoop> install(std::unique_ptr<RunLoop> loop);
 
     // Wall-clock time. Any thread.
@@ -117,7 +120,9 @@ class RunLoop {
     virtual bool runModal(const std::function<bool()>& done) = 0;
     bool isModal() const { return modalDepth_ > 0; }
 
-    bool isMainThread() const;
+    // Whether the caller runs on the main thread: the one that installed the main loop last
+    // (every thread, before any loop was installed).
+    static bool isMainThread();
 
     // How many timer callbacks have run: the wake-ups a reader compares between runs.
     std::uint64_t timersFired() const;
