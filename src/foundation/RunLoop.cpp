@@ -64,10 +64,12 @@ class OtherThreadLoop final : public RunLoop {
         // No loop: the block is dropped here, outside the lock, as its captures may post too.
         fn = nullptr;
     }
-    // Main thread only.
-    void run() override {}
-    void quit() override {}
-    bool runModal(const std::function<bool()>&) override { return false; }
+    void run() override { ORVEL_ASSERT_MAIN_THREAD("RunLoop::run"); }
+    void quit() override { ORVEL_ASSERT_MAIN_THREAD("RunLoop::quit"); }
+    bool runModal(const std::function<bool()>&) override {
+        ORVEL_ASSERT_MAIN_THREAD("RunLoop::runModal");
+        return false;
+    }
 };
 
 RunLoop& otherThreadLoop() {
@@ -338,6 +340,11 @@ class FdWatchSet {
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
+[[noreturn]] void offMainThread(const char* operation) {
+    std::fprintf(stderr, "%s is main thread only, but was called on another thread\n", operation);
+    std::abort();
+}
+
 }  // namespace detail
 
 // Timer ---------------------------------------------------------------------------------------
@@ -446,15 +453,18 @@ bool RunLoop::isMainThread() {
 }
 
 Timer RunLoop::after(double seconds, std::function<void()> fn, TimerMode mode) {
+    ORVEL_ASSERT_MAIN_THREAD("RunLoop::after");
     return timers_->schedule(sanitizedDelay(seconds), 0.0, std::move(fn), mode);
 }
 
 Timer RunLoop::every(double interval, std::function<void()> fn, TimerMode mode) {
+    ORVEL_ASSERT_MAIN_THREAD("RunLoop::every");
     const double safeInterval = std::max(sanitizedDelay(interval), 0.001);
     return timers_->schedule(safeInterval, safeInterval, std::move(fn), mode);
 }
 
 FdWatch RunLoop::watchFd(int fd, unsigned events, std::function<void(unsigned)> fn) {
+    ORVEL_ASSERT_MAIN_THREAD("RunLoop::watchFd");
     return fds_->add(fd, events, std::move(fn));
 }
 
@@ -477,6 +487,7 @@ bool RunLoop::hasQueuedBlocks() const {
 }
 
 void RunLoop::runPending() {
+    ORVEL_ASSERT_MAIN_THREAD("turning the run loop");
     for (;;) {
         // One block at a time: a block may run a nested loop that must see the blocks after it.
         std::function<void()> block;

@@ -173,4 +173,19 @@ inline Date now() {
     return RunLoop::main().now();
 }
 
+namespace detail {
+[[noreturn]] void offMainThread(const char* operation);
+}  // namespace detail
+
+// Checks, in debug builds, that a main-thread-only operation runs on the main thread; aborts
+// with the operation's name when it does not.
+#ifndef NDEBUG
+inline constexpr bool kChecksMainThread = true;
+#define ORVEL_ASSERT_MAIN_THREAD(operation) \
+    (::orvel::RunLoop::isMainThread() ? void(0) : ::orvel::detail::offMainThread(operation))
+#else
+inline constexpr bool kChecksMainThread = false;
+#define ORVEL_ASSERT_MAIN_THREAD(operation) void(0)
+#endif
+
 }  // namespace orvel

@@ -59,6 +59,7 @@ void VirtualRunLoop::drain() {
 }
 
 void VirtualRunLoop::advance(double seconds) {
+    ORVEL_ASSERT_MAIN_THREAD("VirtualRunLoop::advance");
     if (!(seconds > 0.0)) {
         drain();
         return;
@@ -78,6 +79,7 @@ void VirtualRunLoop::advance(double seconds) {
 }
 
 void VirtualRunLoop::sleepMachine(double seconds) {
+    ORVEL_ASSERT_MAIN_THREAD("VirtualRunLoop::sleepMachine");
     if (seconds > 0.0) {
         std::lock_guard lock(clockMutex_);
         wallOffset_ += seconds;
@@ -85,6 +87,7 @@ void VirtualRunLoop::sleepMachine(double seconds) {
 }
 
 void VirtualRunLoop::setNow(Date date) {
+    ORVEL_ASSERT_MAIN_THREAD("VirtualRunLoop::setNow");
     std::lock_guard lock(clockMutex_);
     wallOffset_ = date.secondsSinceReferenceDate - uptime_;
 }

@@ -136,6 +136,7 @@ Inspector HeadlessPopover::inspect() const {
 // Alerts -----------------------------------------------------------------------------------------
 
 int HeadlessAlert::runModal() {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessAlert::runModal");
     host_.alerts_.push_back(shared_from_this());
     checkbox_ = content_.checkbox ? content_.checkbox->second : false;
     if (host_.alertScripts_.empty()) {
@@ -181,6 +182,7 @@ void HeadlessAlert::stopModal(int response) {
 }
 
 void HeadlessApplication::terminate() {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessApplication::terminate");
     if (terminated_) {
         return;
     }
@@ -206,18 +208,22 @@ HeadlessHost& HeadlessHost::current() {
 }
 
 std::unique_ptr<Window> HeadlessHost::makeWindow() {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::makeWindow");
     return std::make_unique<HeadlessWindow>(*this);
 }
 
 std::unique_ptr<StatusItem> HeadlessHost::makeStatusItem() {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::makeStatusItem");
     return std::make_unique<HeadlessStatusItem>(*this);
 }
 
 std::unique_ptr<Popover> HeadlessHost::makePopover() {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::makePopover");
     return std::make_unique<HeadlessPopover>(*this);
 }
 
 std::shared_ptr<Alert> HeadlessHost::makeAlert(AlertContent content) {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::makeAlert");
     return std::make_shared<HeadlessAlert>(*this, std::move(content));
 }
 
@@ -258,6 +264,7 @@ AlertScript HeadlessHost::leaveUp() {
 }
 
 std::optional<std::string> HeadlessHost::runSavePanel(const SavePanelOptions& content) {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::runSavePanel");
     savePanelsShown_.push_back(content);
     if (savePanels_.empty()) {
         return std::nullopt;
@@ -269,6 +276,7 @@ std::optional<std::string> HeadlessHost::runSavePanel(const SavePanelOptions& co
 
 std::optional<std::vector<std::string>> HeadlessHost::runOpenPanel(
     const OpenPanelOptions& content) {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::runOpenPanel");
     openPanelsShown_.push_back(content);
     if (openPanels_.empty()) {
         return std::nullopt;
@@ -279,11 +287,13 @@ std::optional<std::vector<std::string>> HeadlessHost::runOpenPanel(
 }
 
 void HeadlessHost::setMainMenu(std::vector<MenuBarItem> menus) {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::setMainMenu");
     menus_ = std::move(menus);
     ++menuInstalls_;
 }
 
 bool HeadlessHost::performMenuItem(const std::vector<std::string>& path) {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::performMenuItem");
     const std::vector<MenuBarItem>* level = &menus_;
     const MenuBarItem* item = nullptr;
     for (const auto& title : path) {

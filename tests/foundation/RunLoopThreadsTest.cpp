@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "foundation/PollRunLoop.h"
+#include "foundation/Published.h"
+#include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
 
 namespace orvel {
@@ -82,6 +84,63 @@ TEST(RunLoopThreadsTest, OtherThreadsReadTheClocksOfTheInstalledLoopAndTheLastOn
     bool workerIsMain = true;
     std::thread([&] { workerIsMain = RunLoop::isMainThread(); }).join();
     EXPECT_FALSE(workerIsMain);
+}
+
+// Debug builds stop a main-thread-only operation called on another thread.
+class MainThreadChecksTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!kChecksMainThread) {
+            GTEST_SKIP() << "a release build does not check threads";
+        }
+        // The check aborts from a worker thread: death tests must not just fork this process.
+        GTEST_FLAG_SET(death_test_style, "threadsafe");
+        auto owned = std::make_unique<VirtualRunLoop>();
+        loop = owned.get();
+        RunLoop::install(std::move(owned));
+    }
+    void TearDown() override {
+        Registry::reset();
+        RunLoop::install(nullptr);
+    }
+
+    VirtualRunLoop* loop = nullptr;
+};
+
+struct Counter : ObservableObject {
+    Published<int> value{*this, 0};
+};
+
+void onAnotherThread(const std::function<void()>& fn) {
+    std::thread(fn).join();
+}
+
+TEST_F(MainThreadChecksTest, MainThreadOnlyOperationsAbortOnAnotherThread) {
+    Counter counter;
+    struct Case {
+        std::string operation;
+        std::function<void()> call;
+    };
+    const Case cases[] = {
+        {"RunLoop::after", [] { Timer t = RunLoop::main().after(1, [] {}); }},
+        {"RunLoop::every", [] { Timer t = RunLoop::main().every(1, [] {}); }},
+        {"RunLoop::watchFd",
+         [] { FdWatch w = RunLoop::main().watchFd(0, kFdReadable, [](unsigned) {}); }},
+        {"RunLoop::runModal", [] { RunLoop::main().runModal([] { return true; }); }},
+        {"turning the run loop", [this] { loop->drain(); }},
+        {"VirtualRunLoop::advance", [this] { loop->advance(1); }},
+        {"Published assignment", [&] { counter.value = 1; }},
+        {"Published::subscribe", [&] { Subscription s = counter.value.subscribe([](int) {}); }},
+        {"Registry shared-instance access", [] { Registry::existing<Counter>(); }},
+        {"Registry::reset", [] { Registry::reset(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.operation);
+        EXPECT_DEATH(onAnotherThread(c.call), c.operation + " is main thread only");
+    }
+    // The same operations on the main thread go through.
+    counter.value = 2;
+    EXPECT_EQ(counter.value(), 2);
 }
 
 }  // namespace
