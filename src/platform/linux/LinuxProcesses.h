@@ -13,8 +13,10 @@ struct ProgramStandIn {
     std::vector<std::string> candidates;  // ours, in order of preference
 };
 
-// Children through posix_spawn. Each child has a reaper thread that waits for its exit and
+// Children through fork and exec. Each child has a reaper thread that waits for its exit and
 // then calls the termination handler on that thread; terminate() never signals a reaped pid.
+// Launched children get SIGTERM when Orvel dies, however it dies (a SIGKILL included), so that
+// nothing they hold for Orvel outlives it; detached ones live on.
 //
 // A path with a stand-in (by default "/usr/bin/caffeinate") is the real program when one is
 // installed there, else the first executable candidate: Orvel's caffeinate next to the running
