@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/sim/RecordingLogSink.h"
 #include "support/BusTest.h"
 
 namespace orvel {
@@ -124,6 +125,19 @@ TEST_F(LinuxProcessesTest, AProgramTheSystemCannotRunFailsWithTheSystemsWords) {
     ASSERT_FALSE(launched.ok());
     EXPECT_EQ(launched.error().message, "Exec format error (" + path + ")");
     std::remove(path.c_str());
+}
+
+TEST_F(LinuxProcessesTest, ADetachedLaunchThatFailsLeavesOneLogLine) {
+    auto log = std::make_shared<RecordingLogSink>();
+    auto previous = installLogSink(log);
+    processes.launchDetached({"/no/such/program", {}});
+    installLogSink(previous);
+    const auto records = log->records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].level, LogLevel::Error);
+    EXPECT_NE(records[0].message.find("No such file or directory (/no/such/program)"),
+              std::string::npos)
+        << records[0].message;
 }
 
 TEST_F(LinuxProcessesTest, DetachedChildrenAreReaped) {

@@ -266,6 +266,7 @@ void LinuxProcesses::launchDetached(const LaunchRequest& original) {
     request.executable = resolve(original.executable);
     auto pid = spawn(request, Lifetime::independent);
     if (!pid) {
+        log_.error("A detached launch failed: " + pid.error().message);
         return;
     }
     const pid_t child = *pid;
