@@ -3,6 +3,7 @@
 #include <functional>
 #include <utility>
 
+#include "foundation/RunLoop.h"
 #include "foundation/Signal.h"
 
 namespace orvel {
@@ -36,6 +37,7 @@ class Published {
     const T& operator()() const { return value_; }
 
     void set(T value) {
+        ORVEL_ASSERT_MAIN_THREAD("Published assignment");
         owner_->objectWillChange.send();
         value_ = std::move(value);
         changed_.send(value_);
@@ -50,6 +52,7 @@ class Published {
 
     // Called with each later value; the current value is not replayed.
     Subscription subscribe(std::function<void(const T&)> handler) {
+        ORVEL_ASSERT_MAIN_THREAD("Published::subscribe");
         return changed_.subscribe(std::move(handler));
     }
 

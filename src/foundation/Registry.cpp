@@ -1,5 +1,7 @@
 #include "foundation/Registry.h"
 
+#include "foundation/RunLoop.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -27,6 +29,7 @@ State& state() {
 }  // namespace
 
 void* Registry::find(std::type_index type) {
+    ORVEL_ASSERT_MAIN_THREAD("Registry shared-instance access");
     for (const auto& entry : state().entries) {
         if (entry.type == type) {
             return entry.instance;
@@ -48,6 +51,7 @@ void Registry::adopt(std::type_index type, void* instance, void (*destroy)(void*
 }
 
 void Registry::reset() {
+    ORVEL_ASSERT_MAIN_THREAD("Registry::reset");
     auto& entries = state().entries;
     while (!entries.empty()) {
         Entry last = entries.back();

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <deque>
 #include <mutex>
 #include <set>
+#include <shared_mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -22,14 +24,57 @@ namespace orvel {
 
 namespace {
 
-std::unique_ptr<RunLoop>& installedLoop() {
-    static std::unique_ptr<RunLoop> loop;
-    return loop;
+// Where the main loop lives. Never destroyed: a worker thread may still post while the process
+// exits.
+struct MainLoopSlot {
+    // Exclusive while the loop is swapped; shared while another thread reaches it.
+    std::shared_mutex mutex;
+    std::unique_ptr<RunLoop> loop;
+    std::atomic<RunLoop*> current{nullptr};  // loop.get(), for readers that take no lock
+    std::atomic<std::thread::id> thread{};
+    // The clocks as the last loop left them, for readers after teardown.
+    Date lastNow;
+    double lastUptime = 0.0;
+};
+
+MainLoopSlot& slot() {
+    static auto* s = new MainLoopSlot;
+    return *s;
 }
 
-std::thread::id& mainThreadId() {
-    static std::thread::id id;
-    return id;
+// What other threads reach through RunLoop::main(): the installed loop's thread-safe
+// operations, under the slot's lock, so that the loop cannot go away during the call.
+class OtherThreadLoop final : public RunLoop {
+  public:
+    Date now() const override {
+        std::shared_lock lock(slot().mutex);
+        return slot().loop ? slot().loop->now() : slot().lastNow;
+    }
+    double uptime() const override {
+        std::shared_lock lock(slot().mutex);
+        return slot().loop ? slot().loop->uptime() : slot().lastUptime;
+    }
+    void async(std::function<void()> fn) override {
+        std::shared_lock lock(slot().mutex);
+        if (slot().loop) {
+            slot().loop->async(std::move(fn));
+            return;
+        }
+        lock.unlock();
+        // No loop: the block is dropped here, outside the lock, as its captures may post too.
+        fn = nullptr;
+    }
+    void run() override { ORVEL_ASSERT_MAIN_THREAD("RunLoop::run"); }
+    void quit() override { ORVEL_ASSERT_MAIN_THREAD("RunLoop::quit"); }
+    bool runModal(const std::function<bool()>&) override {
+        ORVEL_ASSERT_MAIN_THREAD("RunLoop::runModal");
+        return false;
+    }
+};
+
+RunLoop& otherThreadLoop() {
+    static auto* loop = new OtherThreadLoop;
+    return *loop;
 }
 
 // Timers further away than this (about 31 700 years) are parked there: they never fire, and no
@@ -295,6 +340,11 @@ class FdWatchSet {
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
+[[noreturn]] void offMainThread(const char* operation) {
+    std::fprintf(stderr, "%s is main thread only, but was called on another thread\n", operation);
+    std::abort();
+}
+
 }  // namespace detail
 
 // Timer ---------------------------------------------------------------------------------------
@@ -370,8 +420,11 @@ RunLoop::RunLoop()
 RunLoop::~RunLoop() = default;
 
 RunLoop& RunLoop::main() {
-    auto& loop = installedLoop();
-    if (!loop) {
+    if (!isMainThread()) {
+        return otherThreadLoop();
+    }
+    RunLoop* loop = slot().current.load(std::memory_order_acquire);
+    if (loop == nullptr) {
         std::fputs("RunLoop::main() used before a run loop was installed\n", stderr);
         std::abort();
     }
@@ -379,28 +432,39 @@ RunLoop& RunLoop::main() {
 }
 
 bool RunLoop::hasMain() {
-    return installedLoop() != nullptr;
+    return slot().current.load(std::memory_order_acquire) != nullptr;
 }
 
 std::unique_ptr<RunLoop> RunLoop::install(std::unique_ptr<RunLoop> loop) {
-    mainThreadId() = std::this_thread::get_id();
-    return std::exchange(installedLoop(), std::move(loop));
+    MainLoopSlot& s = slot();
+    std::unique_lock lock(s.mutex);
+    if (s.loop) {
+        s.lastNow = s.loop->now();
+        s.lastUptime = s.loop->uptime();
+    }
+    s.thread.store(std::this_thread::get_id(), std::memory_order_release);
+    s.current.store(loop.get(), std::memory_order_release);
+    return std::exchange(s.loop, std::move(loop));
 }
 
-bool RunLoop::isMainThread() const {
-    return std::this_thread::get_id() == mainThreadId();
+bool RunLoop::isMainThread() {
+    const std::thread::id main = slot().thread.load(std::memory_order_acquire);
+    return main == std::thread::id() || main == std::this_thread::get_id();
 }
 
 Timer RunLoop::after(double seconds, std::function<void()> fn, TimerMode mode) {
+    ORVEL_ASSERT_MAIN_THREAD("RunLoop::after");
     return timers_->schedule(sanitizedDelay(seconds), 0.0, std::move(fn), mode);
 }
 
 Timer RunLoop::every(double interval, std::function<void()> fn, TimerMode mode) {
+    ORVEL_ASSERT_MAIN_THREAD("RunLoop::every");
     const double safeInterval = std::max(sanitizedDelay(interval), 0.001);
     return timers_->schedule(safeInterval, safeInterval, std::move(fn), mode);
 }
 
 FdWatch RunLoop::watchFd(int fd, unsigned events, std::function<void(unsigned)> fn) {
+    ORVEL_ASSERT_MAIN_THREAD("RunLoop::watchFd");
     return fds_->add(fd, events, std::move(fn));
 }
 
@@ -423,6 +487,7 @@ bool RunLoop::hasQueuedBlocks() const {
 }
 
 void RunLoop::runPending() {
+    ORVEL_ASSERT_MAIN_THREAD("turning the run loop");
     // Timers that fall due while this pass runs wait for the next one: a timer slower than its
     // interval would otherwise keep the loop from its descriptors and from quit() for good.
     const double passStart = uptime();

@@ -9,7 +9,7 @@
 #include "foundation/Date.h"
 
 // The main run loop: clocks, queued blocks, timers and file-descriptor watches.
-// Threading: main thread only, except RunLoop::async, which any thread may call.
+// Threading: main thread only, except async(), now() and uptime(), which any thread may call.
 
 namespace orvel {
 
@@ -77,20 +77,23 @@ class RunLoop {
   public:
     virtual ~RunLoop();
 
-    // The installed main loop. Aborts with a message when none is installed.
+    // The installed main loop. On the main thread, aborts with a message when none is installed.
+    // Other threads get a stand-in that hands async(), now() and uptime() to the installed loop
+    // and drops blocks while none is installed: a worker that outlives the loop (a child's exit
+    // reported during shutdown) never reaches a loop being torn down.
     static RunLoop& main();
     static bool hasMain();
     // Installs the main loop (the calling thread becomes the main thread) and returns the
-    // previous one, if any.
+    // previous one, if any. Once it returns, other threads no longer reach the previous loop.
     static std::unique_ptr<RunLoop> install(std::unique_ptr<RunLoop> loop);
 
-    // Wall-clock time.
+    // Wall-clock time. Any thread.
     virtual Date now() const = 0;
-    // Seconds on a monotonic clock that does not count time the machine spent asleep.
+    // Seconds on a monotonic clock that does not count time the machine spent asleep. Any thread.
     virtual double uptime() const = 0;
 
     // Queues fn to run on the main thread on a later turn of the loop, after the blocks queued
-    // before it. The only thread-safe entry point.
+    // before it. Any thread.
     virtual void async(std::function<void()> fn) = 0;
 
     // A one-shot timer, `seconds` from now. Negative or NaN counts as zero; huge values saturate
@@ -118,7 +121,9 @@ class RunLoop {
     virtual bool runModal(const std::function<bool()>& done) = 0;
     bool isModal() const { return modalDepth_ > 0; }
 
-    bool isMainThread() const;
+    // Whether the caller runs on the main thread: the one that installed the main loop last
+    // (every thread, before any loop was installed).
+    static bool isMainThread();
 
     // How many timer callbacks have run: the wake-ups a reader compares between runs.
     std::uint64_t timersFired() const;
@@ -165,9 +170,24 @@ class RunLoop {
     std::unique_ptr<detail::FdWatchSet> fds_;
 };
 
-// The wall-clock time of the main loop.
+// The wall-clock time of the main loop. Any thread.
 inline Date now() {
     return RunLoop::main().now();
 }
+
+namespace detail {
+[[noreturn]] void offMainThread(const char* operation);
+}  // namespace detail
+
+// Checks, in debug builds, that a main-thread-only operation runs on the main thread; aborts
+// with the operation's name when it does not.
+#ifndef NDEBUG
+inline constexpr bool kChecksMainThread = true;
+#define ORVEL_ASSERT_MAIN_THREAD(operation) \
+    (::orvel::RunLoop::isMainThread() ? void(0) : ::orvel::detail::offMainThread(operation))
+#else
+inline constexpr bool kChecksMainThread = false;
+#define ORVEL_ASSERT_MAIN_THREAD(operation) void(0)
+#endif
 
 }  // namespace orvel

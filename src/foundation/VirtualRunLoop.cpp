@@ -1,5 +1,6 @@
 #include "foundation/VirtualRunLoop.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "foundation/SerialQueue.h"
@@ -25,7 +26,18 @@ class InlineSerialQueue final : public SerialQueue {
 VirtualRunLoop::VirtualRunLoop(Date start) : wallOffset_(start.secondsSinceReferenceDate) {}
 
 Date VirtualRunLoop::now() const {
+    std::lock_guard lock(clockMutex_);
     return Date{uptime_ + wallOffset_};
+}
+
+double VirtualRunLoop::uptime() const {
+    std::lock_guard lock(clockMutex_);
+    return uptime_;
+}
+
+void VirtualRunLoop::moveUptimeTo(double uptime) {
+    std::lock_guard lock(clockMutex_);
+    uptime_ = std::max(uptime_, uptime);
 }
 
 std::shared_ptr<SerialQueue> VirtualRunLoop::makeSerialQueue(std::string name) {
@@ -40,38 +52,43 @@ void VirtualRunLoop::drain() {
         }
         pollDescriptors(0.0, -1);
         const double due = nextTimerDue();
-        if (!hasQueuedBlocks() && (due < 0.0 || due > uptime_)) {
+        if (!hasQueuedBlocks() && (due < 0.0 || due > uptime())) {
             return;
         }
     }
 }
 
 void VirtualRunLoop::advance(double seconds) {
+    ORVEL_ASSERT_MAIN_THREAD("VirtualRunLoop::advance");
     if (!(seconds > 0.0)) {
         drain();
         return;
     }
-    const double target = uptime_ + seconds;
+    const double target = uptime() + seconds;
     drain();
     for (;;) {
         const double due = nextTimerDue();
         if (due < 0.0 || due > target) {
             break;
         }
-        uptime_ = std::max(uptime_, due);
+        moveUptimeTo(due);
         drain();
     }
-    uptime_ = target;
+    moveUptimeTo(target);
     drain();
 }
 
 void VirtualRunLoop::sleepMachine(double seconds) {
+    ORVEL_ASSERT_MAIN_THREAD("VirtualRunLoop::sleepMachine");
     if (seconds > 0.0) {
+        std::lock_guard lock(clockMutex_);
         wallOffset_ += seconds;
     }
 }
 
 void VirtualRunLoop::setNow(Date date) {
+    ORVEL_ASSERT_MAIN_THREAD("VirtualRunLoop::setNow");
+    std::lock_guard lock(clockMutex_);
     wallOffset_ = date.secondsSinceReferenceDate - uptime_;
 }
 
@@ -88,7 +105,7 @@ bool VirtualRunLoop::runUntil(const std::function<bool()>& done) {
         if (due < 0.0) {
             return false;
         }
-        uptime_ = std::max(uptime_, due);
+        moveUptimeTo(due);
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <atomic>
+#include <mutex>
 
 #include "foundation/RunLoop.h"
 
@@ -17,7 +17,7 @@ class VirtualRunLoop final : public RunLoop {
     explicit VirtualRunLoop(Date start = kDefaultStart);
 
     Date now() const override;
-    double uptime() const override { return uptime_; }
+    double uptime() const override;
     void async(std::function<void()> fn) override { enqueue(std::move(fn)); }
     std::shared_ptr<SerialQueue> makeSerialQueue(std::string name) override;
 
@@ -37,7 +37,11 @@ class VirtualRunLoop final : public RunLoop {
 
   private:
     bool runUntil(const std::function<bool()>& done);
+    void moveUptimeTo(double uptime);
 
+    // Other threads read the clocks (now() and uptime() are thread-safe); only the main thread
+    // moves them.
+    mutable std::mutex clockMutex_;
     double uptime_ = 0.0;
     double wallOffset_;  // wall clock minus monotonic clock
     bool quitRequested_ = false;

@@ -136,6 +136,7 @@ Inspector HeadlessPopover::inspect() const {
 // Alerts -----------------------------------------------------------------------------------------
 
 int HeadlessAlert::runModal() {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessAlert::runModal");
     host_.alerts_.push_back(shared_from_this());
     checkbox_ = content_.checkbox ? content_.checkbox->second : false;
     if (host_.alertScripts_.empty()) {
@@ -194,6 +195,7 @@ void HeadlessApplication::activate(bool) {
 }
 
 void HeadlessApplication::terminate() {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessApplication::terminate");
     if (terminated_) {
         return;
     }
@@ -219,20 +221,24 @@ HeadlessHost& HeadlessHost::current() {
 }
 
 std::unique_ptr<Window> HeadlessHost::makeWindow() {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::makeWindow");
     return std::make_unique<HeadlessWindow>(*this);
 }
 
 std::unique_ptr<StatusItem> HeadlessHost::makeStatusItem() {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::makeStatusItem");
     auto item = std::make_unique<HeadlessStatusItem>(*this);
     requested.send("status item");
     return item;
 }
 
 std::unique_ptr<Popover> HeadlessHost::makePopover() {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::makePopover");
     return std::make_unique<HeadlessPopover>(*this);
 }
 
 std::shared_ptr<Alert> HeadlessHost::makeAlert(AlertContent content) {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::makeAlert");
     return std::make_shared<HeadlessAlert>(*this, std::move(content));
 }
 
@@ -273,6 +279,7 @@ AlertScript HeadlessHost::leaveUp() {
 }
 
 std::optional<std::string> HeadlessHost::runSavePanel(const SavePanelOptions& content) {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::runSavePanel");
     savePanelsShown_.push_back(content);
     if (savePanels_.empty()) {
         return std::nullopt;
@@ -284,6 +291,7 @@ std::optional<std::string> HeadlessHost::runSavePanel(const SavePanelOptions& co
 
 std::optional<std::vector<std::string>> HeadlessHost::runOpenPanel(
     const OpenPanelOptions& content) {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::runOpenPanel");
     openPanelsShown_.push_back(content);
     if (openPanels_.empty()) {
         return std::nullopt;
@@ -294,12 +302,14 @@ std::optional<std::vector<std::string>> HeadlessHost::runOpenPanel(
 }
 
 void HeadlessHost::setMainMenu(std::vector<MenuBarItem> menus) {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::setMainMenu");
     menus_ = std::move(menus);
     ++menuInstalls_;
     requested.send("main menu");
 }
 
 bool HeadlessHost::performMenuItem(const std::vector<std::string>& path) {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::performMenuItem");
     const std::vector<MenuBarItem>* level = &menus_;
     const MenuBarItem* item = nullptr;
     for (const auto& title : path) {

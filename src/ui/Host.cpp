@@ -1,5 +1,7 @@
 #include "ui/Host.h"
 
+#include "foundation/RunLoop.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -13,6 +15,7 @@ std::unique_ptr<UiHost>& installed() {
 }  // namespace
 
 UiHost& UiHost::current() {
+    ORVEL_ASSERT_MAIN_THREAD("UiHost::current");
     if (!installed()) {
         std::fputs("UiHost::current() used before a host was installed\n", stderr);
         std::abort();
@@ -25,6 +28,7 @@ bool UiHost::isInstalled() {
 }
 
 std::unique_ptr<UiHost> UiHost::install(std::unique_ptr<UiHost> host) {
+    ORVEL_ASSERT_MAIN_THREAD("UiHost::install");
     return std::exchange(installed(), std::move(host));
 }
 

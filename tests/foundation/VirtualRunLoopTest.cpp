@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -190,6 +191,35 @@ TEST_F(VirtualRunLoopTest, AsyncFromAnotherThreadRunsOnTheMainThreadAtTheNextDra
     loop->drain();
     EXPECT_EQ(ranOn, std::this_thread::get_id());
     EXPECT_TRUE(loop->isMainThread());
+}
+
+TEST_F(VirtualRunLoopTest, AnotherThreadReadsOnlyTimesTheClockHasShown) {
+    // Each round moves the monotonic clock a second on and then sets the wall clock back: the
+    // wall clock shows the set time or one second past it, never anything else.
+    const Date set = loop->now();
+    std::atomic<bool> done{false};
+    std::atomic<int> reads{0};
+    std::vector<double> strays;
+    std::thread reader([&] {
+        do {
+            const double offset = RunLoop::main().now().timeIntervalSince(set);
+            if (offset != 0.0 && offset != 1.0 && strays.size() < 10) {
+                strays.push_back(offset);
+            }
+            ++reads;
+        } while (!done);
+    });
+    while (reads == 0) {
+        std::this_thread::yield();
+    }
+    for (int round = 0; round < 20000; ++round) {
+        loop->advance(1);
+        loop->setNow(set);
+    }
+    done = true;
+    reader.join();
+    EXPECT_TRUE(strays.empty()) << "first stray: " << strays.front();
+    EXPECT_DOUBLE_EQ(loop->uptime(), 20000);
 }
 
 TEST_F(VirtualRunLoopTest, SleepingMachineMovesTheWallClockButNotTheTimers) {

@@ -9,7 +9,11 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <sstream>
 #include <thread>
+
+#include "platform/sim/RecordingLogSink.h"
+#include "support/BusTest.h"
 
 namespace orvel {
 namespace {
@@ -112,6 +116,31 @@ TEST_F(LinuxProcessesTest, MissingOrNonExecutableFilesFailWithADescription) {
     EXPECT_EQ(missing.error().message, "No such file or directory (/no/such/program)");
 }
 
+TEST_F(LinuxProcessesTest, AProgramTheSystemCannotRunFailsWithTheSystemsWords) {
+    // Executable, but neither a binary nor a script with a #! line: only exec can tell.
+    const std::string path = ::testing::TempDir() + "orvel-not-a-program";
+    std::ofstream(path) << "just text\n";
+    std::filesystem::permissions(path, std::filesystem::perms(0755));
+    ASSERT_TRUE(processes.isExecutableFile(path));
+    auto launched = processes.launch({path, {}}, nullptr);
+    ASSERT_FALSE(launched.ok());
+    EXPECT_EQ(launched.error().message, "Exec format error (" + path + ")");
+    std::remove(path.c_str());
+}
+
+TEST_F(LinuxProcessesTest, ADetachedLaunchThatFailsLeavesOneLogLine) {
+    auto log = std::make_shared<RecordingLogSink>();
+    auto previous = installLogSink(log);
+    processes.launchDetached({"/no/such/program", {}});
+    installLogSink(previous);
+    const auto records = log->records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].level, LogLevel::Error);
+    EXPECT_NE(records[0].message.find("No such file or directory (/no/such/program)"),
+              std::string::npos)
+        << records[0].message;
+}
+
 TEST_F(LinuxProcessesTest, DetachedChildrenAreReaped) {
     // Of this process alone: other runs of the suite share the temporary folder.
     const std::string marker =
@@ -133,6 +162,97 @@ TEST_F(LinuxProcessesTest, DetachedChildrenAreReaped) {
     ASSERT_GT(pid, 0);
     EXPECT_NE(::kill(pid, 0), 0) << "a detached child must not linger as a zombie";
     std::remove(marker.c_str());
+}
+
+// Children of a launcher program (standing for Orvel) that the test kills.
+std::string readAll(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The pid a child wrote to `path`, once it has (0 when none came within the limit).
+pid_t waitForPidIn(const std::string& path) {
+    const auto deadline = std::chrono::steady_clock::now() + kLimit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        pid_t pid = 0;
+        if (std::ifstream(path) >> pid) {
+            return pid;
+        }
+        std::this_thread::yield();
+    }
+    return 0;
+}
+
+// Whether a signal was sent to a process and waits, blocked, to be handled.
+bool isPending(pid_t pid, int signal) {
+    std::istringstream status(readAll("/proc/" + std::to_string(pid) + "/status"));
+    unsigned long long pending = 0;
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) {
+            pending |= std::stoull(line.substr(7), nullptr, 16);
+        }
+    }
+    return (pending >> (signal - 1)) & 1u;
+}
+
+TEST(LinuxProcessesLifetimeTest, ALaunchedChildGetsSigtermWhenItsLauncherDiesADetachedOneDoesNot) {
+    struct Case {
+        const char* mode;
+        bool sigterm;
+    };
+    const Case cases[] = {{"launch", true}, {"detach", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const std::string pidFile =
+            ::testing::TempDir() + "orvel-held-" + c.mode + "-" + std::to_string(::getpid());
+        std::remove(pidFile.c_str());
+        // The child blocks SIGTERM, so a SIGTERM sent to it stays there to be seen.
+        const pid_t launcher = test::spawn(
+            {ORVEL_TEST_LAUNCHER, c.mode, ORVEL_TEST_LAUNCHER, "hold", pidFile}, {}, "/dev/null");
+        ASSERT_GT(launcher, 0);
+        const pid_t child = waitForPidIn(pidFile);
+        ASSERT_GT(child, 0);
+        ::kill(launcher, SIGKILL);
+        // The kernel sends the parent's death signal before it reports the parent's exit.
+        EXPECT_EQ(test::waitForExit(launcher), 128 + SIGKILL);
+        EXPECT_EQ(::kill(child, 0), 0) << "the child lives on, with SIGTERM blocked";
+        EXPECT_EQ(isPending(child, SIGTERM), c.sigterm);
+        ::kill(child, SIGKILL);
+        std::remove(pidFile.c_str());
+    }
+}
+
+// Orvel's caffeinate, launched by a program that then dies as a SIGKILLed Orvel would.
+class LinuxProcessesOnBusTest : public test::BusTest {};
+
+TEST_F(LinuxProcessesOnBusTest, CaffeinateLetsItsInhibitorsGoWhenItsLauncherIsKilled) {
+    startService("logind");
+    const std::string output = bus->folder() + "/launcher.out";
+    const pid_t launcher = test::spawn(
+        {ORVEL_TEST_LAUNCHER, "launch", ORVEL_CAFFEINATE, "-i", "-s"}, busEnvironment(), output);
+    ASSERT_GT(launcher, 0);
+    auto whatIsHeld = [&] {
+        std::vector<std::string> whats;
+        for (const auto& inhibitor : logindInhibitors()) {
+            whats.push_back(inhibitor.what + "/" + inhibitor.mode);
+        }
+        return whats;
+    };
+    EXPECT_TRUE(eventually([&] {
+        return whatIsHeld() == std::vector<std::string>{"idle/block", "sleep/block"};
+    }));
+
+    ::kill(launcher, SIGKILL);
+    EXPECT_EQ(test::waitForExit(launcher), 128 + SIGKILL);
+    EXPECT_TRUE(waitUntilNothingHeld()) << "still held: " << whatIsHeld().size();
+
+    // A caffeinate left behind (when this fails) would go on holding after the test.
+    pid_t caffeinate = 0;
+    if (std::istringstream(readAll(output)) >> caffeinate &&
+        readAll("/proc/" + std::to_string(caffeinate) + "/cmdline").find("caffeinate") !=
+            std::string::npos) {
+        ::kill(caffeinate, SIGKILL);
+    }
 }
 
 TEST(LinuxProcessesStandInTest, AMissingSystemProgramRunsOursInItsPlace) {

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <string>
+#include <thread>
 
 #include "support/Gallery.h"
 #include "support/UiTest.h"
@@ -272,6 +275,30 @@ TEST_F(HeadlessHostTest, EmbeddedComponentsKeepTheirStateAndAreObserved) {
     loop().drain();
     EXPECT_TRUE(ui().contains("Generation 1"));
     EXPECT_TRUE(ui().contains("Count 1")) << "its state survives the parent's re-evaluation";
+}
+
+TEST_F(HeadlessHostTest, HostEntryPointsAbortOnAnotherThread) {
+    if (!kChecksMainThread) {
+        GTEST_SKIP() << "a release build does not check threads";
+    }
+    // The check aborts from a worker thread: death tests must not just fork this process.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    struct Case {
+        std::string operation;
+        std::function<void()> call;
+    };
+    const Case cases[] = {
+        {"UiHost::current", [] { UiHost::current(); }},
+        {"UiHost::install", [] { UiHost::install(nullptr); }},
+        {"HeadlessHost::makeWindow", [this] { host().makeWindow(); }},
+        {"HeadlessHost::makeAlert", [this] { host().makeAlert({}); }},
+        {"HeadlessHost::performMenuItem", [this] { host().performMenuItem({"Orvel"}); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.operation);
+        EXPECT_DEATH(std::thread(c.call).join(), c.operation + " is main thread only");
+    }
+    EXPECT_EQ(&UiHost::current(), &host()) << "the main thread reaches the host";
 }
 
 TEST(MarkdownTest, SplitsInlineMarkupIntoRuns) {

@@ -1,8 +1,11 @@
 #include "platform/linux/LinuxProcesses.h"
 
+#include "foundation/RunLoop.h"
+
 #include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -92,39 +95,98 @@ class LinuxChildProcess final : public ChildProcess {
     std::shared_ptr<ChildState> state_;
 };
 
-// Spawns with standard streams on the null device, default signal handling and an empty
-// signal mask (the parent may block signals it reads through the run loop).
-Result<pid_t> spawn(const LaunchRequest& request) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+// Whether a child ends when Orvel does. Children that hold something for Orvel (caffeinate's
+// inhibitors) must: nobody else would ever end them. Programs started for the user (a browser
+// opening a link) must not.
+enum class Lifetime { endsWithOrvel, independent };
 
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
+// What the child does between fork and exec: async-signal-safe calls only, since another
+// thread may have held a lock (malloc's among them) at the moment of the fork.
+[[noreturn]] void becomeChild(const char* path, char* const* argv, char* const* envp,
+                              Lifetime lifetime, pid_t parent, int errorPipe) {
+    if (lifetime == Lifetime::endsWithOrvel) {
+        // The signal comes when the thread that forked ends: launches happen on the main thread,
+        // whose end is the process's end.
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+        // Orvel may have died before the request took effect; the signal would then never come.
+        if (::getppid() != parent) {
+            ::_exit(127);
+        }
+    }
+    // Standard streams become the null device; keep the error pipe clear of them.
+    if (errorPipe <= 2) {
+        errorPipe = ::fcntl(errorPipe, F_DUPFD_CLOEXEC, 3);
+    }
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0) {
+        const int error = errno;
+        [[maybe_unused]] auto n = ::write(errorPipe, &error, sizeof error);
+        ::_exit(127);
+    }
+    if (null > 2) {
+        ::close(null);
+    }
+    // Default handling for every signal and an empty mask: the parent may catch or block
+    // signals it reads through the run loop.
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    for (int signal = 1; signal < NSIG; ++signal) {
+        ::sigaction(signal, &defaults, nullptr);
+    }
     sigset_t none;
     sigemptyset(&none);
-    sigset_t defaults;
-    sigfillset(&defaults);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(path, argv, envp);
+    const int error = errno;
+    [[maybe_unused]] auto n = ::write(errorPipe, &error, sizeof error);
+    ::_exit(127);
+}
 
+// Forks and execs the request, with standard streams on the null device. An exec that fails is
+// reported through a close-on-exec pipe, so the error comes back here with the system's words.
+Result<pid_t> spawn(const LaunchRequest& request, Lifetime lifetime) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(request.executable.c_str()));
     for (const auto& argument : request.arguments) {
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
-
-    pid_t pid = -1;
-    const int error =
-        posix_spawn(&pid, request.executable.c_str(), &actions, &attributes, argv.data(), environ);
-    posix_spawnattr_destroy(&attributes);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0) {
+    const auto failed = [&](int error) {
         return Error{std::string(std::strerror(error)) + " (" + request.executable + ")"};
+    };
+
+    int errorPipe[2];
+    if (::pipe2(errorPipe, O_CLOEXEC) != 0) {
+        return failed(errno);
+    }
+    const pid_t parent = ::getpid();
+    // Until the child has reset its signal handling, none of Orvel's handlers may run in it.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::close(errorPipe[0]);
+        becomeChild(argv[0], argv.data(), environ, lifetime, parent, errorPipe[1]);
+    }
+    const int forkError = errno;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::close(errorPipe[1]);
+    if (pid < 0) {
+        ::close(errorPipe[0]);
+        return failed(forkError);
+    }
+    int childError = 0;
+    ssize_t n;
+    do {
+        n = ::read(errorPipe[0], &childError, sizeof childError);
+    } while (n < 0 && errno == EINTR);
+    ::close(errorPipe[0]);
+    if (n > 0) {
+        while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        return failed(childError);
     }
     return pid;
 }
@@ -179,6 +241,8 @@ bool LinuxProcesses::isExecutableFile(std::string_view path) {
 
 Result<std::shared_ptr<ChildProcess>> LinuxProcesses::launch(const LaunchRequest& original,
                                                              TerminationHandler onTermination) {
+    // Children end with the thread that forks them: it must live as long as Orvel.
+    ORVEL_ASSERT_MAIN_THREAD("LinuxProcesses::launch");
     LaunchRequest request = original;
     request.executable = resolve(original.executable);
     if (!isExecutable(request.executable)) {
@@ -188,7 +252,7 @@ Result<std::shared_ptr<ChildProcess>> LinuxProcesses::launch(const LaunchRequest
     }
     auto state = std::make_shared<ChildState>();
     state->handler = std::move(onTermination);
-    auto pid = spawn(request);
+    auto pid = spawn(request, Lifetime::endsWithOrvel);
     if (!pid) {
         return pid.error();
     }
@@ -200,8 +264,9 @@ Result<std::shared_ptr<ChildProcess>> LinuxProcesses::launch(const LaunchRequest
 void LinuxProcesses::launchDetached(const LaunchRequest& original) {
     LaunchRequest request = original;
     request.executable = resolve(original.executable);
-    auto pid = spawn(request);
+    auto pid = spawn(request, Lifetime::independent);
     if (!pid) {
+        log_.error("A detached launch failed: " + pid.error().message);
         return;
     }
     const pid_t child = *pid;

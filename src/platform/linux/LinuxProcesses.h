@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/Log.h"
 #include "platform/Processes.h"
 
 namespace orvel {
@@ -13,8 +14,11 @@ struct ProgramStandIn {
     std::vector<std::string> candidates;  // ours, in order of preference
 };
 
-// Children through posix_spawn. Each child has a reaper thread that waits for its exit and
+// Children through fork and exec. Each child has a reaper thread that waits for its exit and
 // then calls the termination handler on that thread; terminate() never signals a reaped pid.
+// Launched children get SIGTERM when Orvel dies, however it dies (a SIGKILL included), so that
+// nothing they hold for Orvel outlives it; detached ones live on. A detached launch that fails
+// leaves one log line.
 //
 // A path with a stand-in (by default "/usr/bin/caffeinate") is the real program when one is
 // installed there, else the first executable candidate: Orvel's caffeinate next to the running
@@ -34,6 +38,7 @@ class LinuxProcesses final : public Processes {
 
   private:
     std::vector<ProgramStandIn> standIns_;
+    Logger log_{"processes"};
 };
 
 }  // namespace orvel

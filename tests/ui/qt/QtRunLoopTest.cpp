@@ -5,6 +5,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -115,6 +119,37 @@ TEST_F(QtRunLoopTest, AsyncFromAnotherThreadWakesTheLoop) {
     for (int i = 0; i < 100; ++i) {
         ASSERT_EQ(received[static_cast<std::size_t>(i)], i) << "blocks keep the order they came in";
     }
+}
+
+TEST_F(QtRunLoopTest, BlocksPostedWhileTheLoopIsTornDownAreDroppedNotRun) {
+    const auto spinUntil = [](const std::function<bool()>& done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!done() && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        return done();
+    };
+    // Every block holds the token: once the worker is done, only the test may hold it.
+    auto token = std::make_shared<int>(0);
+    std::atomic<int> ran{0};
+    std::atomic<int> posted{0};
+    std::atomic<bool> stop{false};
+    std::thread worker([&, token] {
+        while (!stop) {
+            RunLoop::main().async([&ran, token] { ++ran; });
+            ++posted;
+        }
+    });
+    EXPECT_TRUE(spinUntil([&] { return posted > 1000; }));
+    RunLoop::install(nullptr);  // destroys the loop with the worker's blocks and events in it
+    loop = nullptr;
+    const int postedAtTeardown = posted;
+    EXPECT_TRUE(spinUntil([&] { return posted > postedAtTeardown + 1000; }));
+    stop = true;
+    worker.join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ran, 0);
+    EXPECT_EQ(token.use_count(), 1) << "every block was destroyed";
 }
 
 TEST_F(QtRunLoopTest, AWatchedPipeDeliversReadinessAndHangUp) {
