@@ -27,6 +27,16 @@ class LinuxPowerAssertionsTest : public BusTest {
     bool repliesArrived() {
         return waitFor([&] { return assertions->pendingReplies() == 0; });
     }
+    // Lets a logind started with "hold_replies" answer the Inhibit calls it has kept.
+    void sendHeldReplies() {
+        test::Reply reply =
+            test::callAndWait(*probe,
+                              DBusObject{test::kLogindMock.service, test::kLogindMock.path,
+                                         "org.freedesktop.DBus.Mock"},
+                              "SendHeldReplies");
+        ASSERT_TRUE(reply);
+        EXPECT_FALSE(DBusConnection::errorOf(reply.get()));
+    }
 
     std::unique_ptr<LinuxPowerAssertions> assertions;
 };
@@ -111,6 +121,34 @@ TEST_F(LinuxPowerAssertionsTest, AReplyThatComesAfterTheReleaseIsHandedBackAtOnc
     EXPECT_EQ(inhibitCalls("logind"), 2u);
     EXPECT_EQ(inhibitCalls("screensaver"), 1u);
     EXPECT_TRUE(waitUntilNothingHeld());
+}
+
+TEST_F(LinuxPowerAssertionsTest,
+       AReleaseWhileALockIsOnItsWayHoldsNothingAndTheLockGoesBackOnArrival) {
+    startService("logind", R"({"hold_replies": true})");
+    startService("screensaver");
+    auto& backend = makeAssertions();
+    const auto display = backend.createWithName(assertion_type::kPreventUserIdleDisplaySleep,
+                                                kAssertionLevelOn, "Orvel");
+    ASSERT_EQ(display.status, kIOReturnSuccess);
+    // logind has granted the idle lock but keeps its answer; the screen saver's cookie is here.
+    ASSERT_TRUE(eventually([&] {
+        return logindInhibitors().size() == 1 && screenSaverInhibitors().size() == 1 &&
+               backend.pendingReplies() == 1;
+    }));
+
+    EXPECT_EQ(backend.release(display.id), kIOReturnSuccess);
+    EXPECT_TRUE(eventually([&] { return screenSaverInhibitors().empty(); }))
+        << "what has arrived goes back at once";
+    EXPECT_EQ(backend.status(), (std::map<std::string, std::int64_t>{}));
+    EXPECT_EQ(logindInhibitors().size(), 1u) << "logind's answer has not landed yet";
+    EXPECT_EQ(backend.pendingReplies(), 1u);
+
+    sendHeldReplies();
+    ASSERT_TRUE(repliesArrived());
+    EXPECT_TRUE(eventually([&] { return logindInhibitors().empty(); }));
+    EXPECT_EQ(inhibitCalls("logind"), 1u) << "the lock is handed back, not asked for again";
+    EXPECT_EQ(backend.status(), (std::map<std::string, std::int64_t>{}));
 }
 
 TEST_F(LinuxPowerAssertionsTest, UnavailableServicesFailAtOnceWithNegativeCodes) {
