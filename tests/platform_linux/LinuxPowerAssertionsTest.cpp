@@ -241,6 +241,37 @@ TEST_F(LinuxPowerAssertionsTest, ARefusalThatComesLaterIsLoggedAndReported) {
     EXPECT_TRUE(waitUntilNothingHeld());
 }
 
+TEST_F(LinuxPowerAssertionsTest, ACookieItsServiceWillNotTakeBackLeavesOneLogLine) {
+    struct Case {
+        const char* service;
+        const char* member;
+    };
+    const Case cases[] = {{"screensaver", "UnInhibit"}, {"gnome_session", "Uninhibit"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.service);
+        startService(c.service,
+                     R"({"refuse_uninhibit": "org.freedesktop.DBus.Error.AccessDenied"})");
+        auto& backend = makeAssertions();
+        const auto display = backend.createWithName(assertion_type::kPreventUserIdleDisplaySleep,
+                                                    kAssertionLevelOn, "Orvel");
+        ASSERT_EQ(display.status, kIOReturnSuccess);
+        ASSERT_TRUE(repliesArrived());
+        log->clear();
+
+        EXPECT_EQ(backend.release(display.id), kIOReturnSuccess);
+        ASSERT_TRUE(waitFor([&] { return !log->messages("power").empty(); }));
+        // One more round trip through the service: nothing else is on its way.
+        EXPECT_EQ(screenSaverInhibitors().size() + gnomeInhibitFlags().size(), 1u);
+        const auto lines = log->messages("power");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(c.member), std::string::npos) << lines[0];
+        EXPECT_NE(lines[0].find("AccessDenied"), std::string::npos) << lines[0];
+
+        assertions.reset();
+        stopService(c.service);
+    }
+}
+
 TEST_F(LinuxPowerAssertionsTest, DeclaredUserActivityReachesTheScreenSaver) {
     startService("screensaver");
     auto& backend = makeAssertions();

@@ -233,8 +233,8 @@ void DBusConnection::closed(int error) {
     }
 }
 
-Result<DBusSlot> DBusConnection::call(const DBusObject& object, const char* member,
-                                      const Append& append, MessageHandler onReply) {
+Result<sd_bus_slot*> DBusConnection::startCall(const DBusObject& object, const char* member,
+                                               const Append& append, MessageHandler onReply) {
     if (!isOpen()) {
         return Error{"The " + description_ + " is not available."};
     }
@@ -251,9 +251,30 @@ Result<DBusSlot> DBusConnection::call(const DBusObject& object, const char* memb
         return Error{std::string("Could not call ") + object.interface + "." + member + " on the " +
                      description_ + ": " + describe(r)};
     }
-    DBusSlot owned = adopt(slot, box);
+    sd_bus_slot_set_destroy_callback(slot, destroyBox);
     reschedule();
-    return owned;
+    return slot;
+}
+
+Result<DBusSlot> DBusConnection::call(const DBusObject& object, const char* member,
+                                      const Append& append, MessageHandler onReply) {
+    auto slot = startCall(object, member, append, std::move(onReply));
+    if (!slot) {
+        return slot.error();
+    }
+    return DBusSlot(slot.value());
+}
+
+Result<void> DBusConnection::callDetached(const DBusObject& object, const char* member,
+                                          const Append& append, MessageHandler onReply) {
+    auto slot = startCall(object, member, append, std::move(onReply));
+    if (!slot) {
+        return slot.error();
+    }
+    // The bus keeps the slot until the reply has been handled or the connection ends.
+    sd_bus_slot_set_floating(slot.value(), 1);
+    sd_bus_slot_unref(slot.value());
+    return {};
 }
 
 Result<void> DBusConnection::send(const DBusObject& object, const char* member,
