@@ -108,7 +108,8 @@ class DBusConnection : public std::enable_shared_from_this<DBusConnection> {
                               MessageHandler onReply);
     // Sends a method call whose reply nobody waits for.
     Result<void> send(const DBusObject& object, const char* member, const Append& append);
-    // Calls `handler` for each matching signal; a null argument matches anything.
+    // Calls `handler` for each matching signal; a null argument matches anything. A match the
+    // bus refuses later is logged, and the connection goes on without it.
     Result<DBusSlot> matchSignal(const char* sender, const char* path, const char* interface,
                                  const char* member, MessageHandler handler);
 
