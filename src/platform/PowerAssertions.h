@@ -56,8 +56,14 @@ class PowerAssertions {
     // in-out identifier: 0 asks for a new one.
     virtual IOReturn declareUserActivity(std::string_view name, int userType, AssertionID& id) = 0;
 
-    // The number of holders per assertion type, system-wide; nothing when it cannot be read.
+    // The number of holders per assertion type, system-wide (this process's own included);
+    // nothing when it cannot be read. Answered at once: a backend that learns of other
+    // programs' holders asynchronously answers from the latest listing it has, which it keeps
+    // fresh by itself; its class comment says what it can see.
     virtual std::optional<std::map<std::string, std::int64_t>> status() = 0;
+
+    // This process's own assertions per type: created, not released, not taken back.
+    virtual std::map<std::string, std::int64_t> ownStatus() const = 0;
 
     // The system took back, or never granted, an assertion that createWithName() reported as
     // created (a backend whose requests complete later learns of a refusal only then). The

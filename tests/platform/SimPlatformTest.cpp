@@ -40,6 +40,35 @@ TEST_F(SimPlatformTest, StatusCountsHoldersPerTypeAndReleaseOfUnknownIdFails) {
     EXPECT_EQ(assertions.events(Kind::Released).size(), 1u);
 }
 
+TEST_F(SimPlatformTest, StatusCountsOtherProgramsBesideOwnAssertionsWhichStayCountedApart) {
+    using Counts = std::map<std::string, std::int64_t>;
+    auto& assertions = sim().powerAssertions();
+    assertions.setOtherHolders({{"PreventSystemSleep", 2}, {"PreventUserIdleSystemSleep", 1}});
+    EXPECT_EQ(assertions.status(),
+              (Counts{{"PreventSystemSleep", 2}, {"PreventUserIdleSystemSleep", 1}}));
+    EXPECT_EQ(assertions.ownStatus(), Counts{});
+
+    assertions.createWithName("PreventSystemSleep", kAssertionLevelOn, "x");
+    const auto display =
+        assertions.createWithName("PreventUserIdleDisplaySleep", kAssertionLevelOn, "x");
+    EXPECT_EQ(assertions.status(), (Counts{{"PreventSystemSleep", 3},
+                                           {"PreventUserIdleDisplaySleep", 1},
+                                           {"PreventUserIdleSystemSleep", 1}}));
+    EXPECT_EQ(assertions.ownStatus(),
+              (Counts{{"PreventSystemSleep", 1}, {"PreventUserIdleDisplaySleep", 1}}));
+
+    // Taken back by the system: held by nobody, though its owner has not released it yet.
+    ASSERT_TRUE(assertions.refuseHeld(display.id, kIOReturnNotPermitted));
+    EXPECT_EQ(assertions.status(),
+              (Counts{{"PreventSystemSleep", 3}, {"PreventUserIdleSystemSleep", 1}}));
+    EXPECT_EQ(assertions.ownStatus(), (Counts{{"PreventSystemSleep", 1}}));
+
+    assertions.setStatusUnreadable(true);
+    EXPECT_FALSE(assertions.status());
+    EXPECT_EQ(assertions.ownStatus(), (Counts{{"PreventSystemSleep", 1}}))
+        << "its own assertions are always known";
+}
+
 TEST_F(SimPlatformTest, ChildrenRunUntilTheyExitOrAreTerminated) {
     auto& processes = sim().processes();
     int exitStatus = -1;

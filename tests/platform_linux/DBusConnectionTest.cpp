@@ -79,6 +79,61 @@ TEST_F(DBusConnectionTest, ACancelledCallNeverReachesItsHandler) {
     EXPECT_FALSE(cancelledCalled);
 }
 
+TEST_F(DBusConnectionTest, AMatchTheBusRefusesLeavesOneLogLineAndTheConnectionOpen) {
+    auto limited =
+        test::PrivateBus::start(R"(<limit name="max_match_rules_per_connection">2</limit>)");
+    ASSERT_TRUE(limited.ok()) << limited.error().message;
+    auto connection = limited.value()->connect("limited bus");
+    ASSERT_TRUE(connection);
+    std::vector<DBusSlot> matches;
+    for (const char* member : {"First", "Second", "Third"}) {
+        auto match = connection->matchSignal(nullptr, "/org/orvel/Test", "org.orvel.Test", member,
+                                             [](sd_bus_message*) {});
+        ASSERT_TRUE(match.ok()) << match.error().message;
+        matches.push_back(std::move(match.value()));
+    }
+    auto name = connection->watchName("org.orvel.Nobody");  // its owner changes: a fourth match
+
+    // Answered after the bus has answered every match before it.
+    test::Reply reply = test::callAndWait(*connection, kBusDaemon, "GetId");
+    ASSERT_TRUE(reply);
+    EXPECT_FALSE(DBusConnection::errorOf(reply.get()));
+    EXPECT_TRUE(connection->isOpen());
+    EXPECT_TRUE(waitFor([&] { return connection->namesKnown(); }));
+    EXPECT_EQ(name->state(), BusNameState::absent);
+    const auto lines = log->messages("dbus");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("org.orvel.Test.Third"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("org.orvel.Nobody"), std::string::npos) << lines[1];
+    for (const auto& line : lines) {
+        EXPECT_NE(line.find("LimitsExceeded"), std::string::npos) << line;
+    }
+}
+
+TEST_F(DBusConnectionTest, QuestionsTheBusRefusesLeaveOneLogLineEachAndTheNameAbsent) {
+    auto guarded = test::PrivateBus::start(R"(<policy context="default">
+    <deny send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"
+          send_member="ListActivatableNames"/>
+    <deny send_destination="org.freedesktop.DBus" send_interface="org.freedesktop.DBus"
+          send_member="GetNameOwner"/>
+  </policy>)");
+    ASSERT_TRUE(guarded.ok()) << guarded.error().message;
+    auto connection = guarded.value()->connect("guarded bus");
+    ASSERT_TRUE(connection);
+    auto name = connection->watchName("org.orvel.Nobody");
+    ASSERT_TRUE(waitFor([&] { return connection->namesKnown(); }));
+    EXPECT_EQ(name->state(), BusNameState::absent);
+    EXPECT_TRUE(connection->isOpen());
+
+    const auto lines = log->messages("dbus");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("who owns org.orvel.Nobody"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[1].find("starts on demand"), std::string::npos) << lines[1];
+    for (const auto& line : lines) {
+        EXPECT_NE(line.find("AccessDenied"), std::string::npos) << line;
+    }
+}
+
 TEST_F(DBusConnectionTest, ErrorRepliesCarryTheirNameAndText) {
     test::Reply reply = test::callAndWait(
         *system,

@@ -99,6 +99,9 @@ TEST_F(LinuxPlatformTest, TheAssertionEngineHoldsUntilStoppedAndHandsEverythingB
     ASSERT_TRUE(engine->start(options, nullptr).ok());
     EXPECT_TRUE(
         eventually([&] { return blocking().size() == 3 && screenSaverInhibitors().size() == 1; }));
+    // This process's locks in logind's listing are not counted again.
+    EXPECT_TRUE(
+        waitFor([&] { return Platform::current().powerAssertions().status().has_value(); }));
     EXPECT_EQ(Platform::current().powerAssertions().status(),
               (std::map<std::string, std::int64_t>{{"PreventDiskIdle", 1},
                                                    {"PreventSystemSleep", 1},

@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxPowerAssertions.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include "support/BusTest.h"
 
@@ -18,14 +19,25 @@ class LinuxPowerAssertionsTest : public BusTest {
         BusTest::TearDown();
     }
 
-    // A backend on the test's buses, once it knows which services run.
+    // A backend on the test's buses, once it knows which services run and who holds what.
     LinuxPowerAssertions& makeAssertions() {
         assertions = std::make_unique<LinuxPowerAssertions>(system, session);
-        EXPECT_TRUE(waitFor([&] { return system->namesKnown() && session->namesKnown(); }));
+        EXPECT_TRUE(waitFor(
+            [&] { return system->namesKnown() && session->namesKnown() && assertions->status(); }));
         return *assertions;
     }
     bool repliesArrived() {
         return waitFor([&] { return assertions->pendingReplies() == 0; });
+    }
+    // Lets a logind started with "hold_replies" answer the Inhibit calls it has kept.
+    void sendHeldReplies() {
+        test::Reply reply =
+            test::callAndWait(*probe,
+                              DBusObject{test::kLogindMock.service, test::kLogindMock.path,
+                                         "org.freedesktop.DBus.Mock"},
+                              "SendHeldReplies");
+        ASSERT_TRUE(reply);
+        EXPECT_FALSE(DBusConnection::errorOf(reply.get()));
     }
 
     std::unique_ptr<LinuxPowerAssertions> assertions;
@@ -113,6 +125,34 @@ TEST_F(LinuxPowerAssertionsTest, AReplyThatComesAfterTheReleaseIsHandedBackAtOnc
     EXPECT_TRUE(waitUntilNothingHeld());
 }
 
+TEST_F(LinuxPowerAssertionsTest,
+       AReleaseWhileALockIsOnItsWayHoldsNothingAndTheLockGoesBackOnArrival) {
+    startService("logind", R"({"hold_replies": true})");
+    startService("screensaver");
+    auto& backend = makeAssertions();
+    const auto display = backend.createWithName(assertion_type::kPreventUserIdleDisplaySleep,
+                                                kAssertionLevelOn, "Orvel");
+    ASSERT_EQ(display.status, kIOReturnSuccess);
+    // logind has granted the idle lock but keeps its answer; the screen saver's cookie is here.
+    ASSERT_TRUE(eventually([&] {
+        return logindInhibitors().size() == 1 && screenSaverInhibitors().size() == 1 &&
+               backend.pendingReplies() == 1;
+    }));
+
+    EXPECT_EQ(backend.release(display.id), kIOReturnSuccess);
+    EXPECT_TRUE(eventually([&] { return screenSaverInhibitors().empty(); }))
+        << "what has arrived goes back at once";
+    EXPECT_EQ(backend.status(), (std::map<std::string, std::int64_t>{}));
+    EXPECT_EQ(logindInhibitors().size(), 1u) << "logind's answer has not landed yet";
+    EXPECT_EQ(backend.pendingReplies(), 1u);
+
+    sendHeldReplies();
+    ASSERT_TRUE(repliesArrived());
+    EXPECT_TRUE(eventually([&] { return logindInhibitors().empty(); }));
+    EXPECT_EQ(inhibitCalls("logind"), 1u) << "the lock is handed back, not asked for again";
+    EXPECT_EQ(backend.status(), (std::map<std::string, std::int64_t>{}));
+}
+
 TEST_F(LinuxPowerAssertionsTest, UnavailableServicesFailAtOnceWithNegativeCodes) {
     struct Case {
         const char* services;  // which mocks run
@@ -173,6 +213,86 @@ TEST_F(LinuxPowerAssertionsTest, WithoutBusesOrAnswersNothingSucceedsThatWouldHo
                   .status,
               kIOReturnNotReady);
     EXPECT_EQ(early.declareUserActivity("Orvel", kUserActiveLocal, id), kIOReturnNotReady);
+    EXPECT_FALSE(early.status()) << "nobody can say yet who else holds what";
+}
+
+TEST_F(LinuxPowerAssertionsTest, StatusCountsOtherProgramsBlockingLocksBesideOrvelsOwn) {
+    using Counts = std::map<std::string, std::int64_t>;
+    const std::string sleep(assertion_type::kPreventSystemSleep);
+    const std::string idle(assertion_type::kPreventUserIdleSystemSleep);
+    const std::string display(assertion_type::kPreventUserIdleDisplaySleep);
+    struct Lock {
+        const char* what;
+        const char* mode;
+        std::vector<std::string> countsAs;
+    };
+    // Taken in this order: those that count come last, so no listing made halfway matches.
+    const Lock others[] = {
+        {"sleep", "delay", {}},  // only puts sleep off
+        {"shutdown", "block", {}},
+        {"handle-lid-switch:handle-power-key", "block", {}},
+        {"sleep", "block", {sleep}},
+        {"idle", "block", {idle}},
+        {"sleep:idle", "block", {sleep, idle}},
+        {"idle", "block-weak", {idle}},
+    };
+    startService("logind");
+    startService("screensaver");
+    auto& backend = makeAssertions();
+    EXPECT_EQ(backend.status(), Counts{});
+    ASSERT_EQ(backend.createWithName(sleep, kAssertionLevelOn, "Orvel").status, kIOReturnSuccess);
+    // Its logind idle lock is Orvel's own too, not another program's.
+    const auto displayHold = backend.createWithName(display, kAssertionLevelOn, "Orvel");
+    ASSERT_EQ(displayHold.status, kIOReturnSuccess);
+    ASSERT_TRUE(repliesArrived());
+    const Counts own{{sleep, 1}, {display, 1}};
+    EXPECT_EQ(backend.ownStatus(), own);
+
+    std::vector<std::string> argv{"/usr/bin/python3",
+                                  std::string(ORVEL_LINUX_MOCKS) + "/inhibiting_client.py"};
+    Counts everyone = own;
+    for (const auto& lock : others) {
+        argv.push_back(std::string(lock.what) + "/" + lock.mode);
+        for (const auto& type : lock.countsAs) {
+            ++everyone[type];
+        }
+    }
+    const pid_t other = test::spawn(argv, busEnvironment(), bus->folder() + "/client.log");
+    ASSERT_GT(other, 0);
+    // Nobody asks again: logind's announcements bring the listing up to date.
+    EXPECT_TRUE(waitFor([&] { return backend.status() == everyone; }));
+    EXPECT_EQ(backend.status(), everyone);
+    EXPECT_EQ(backend.ownStatus(), own);
+
+    ::kill(other, SIGTERM);
+    EXPECT_EQ(test::waitForExit(other), 128 + SIGTERM);
+    EXPECT_TRUE(waitFor([&] { return backend.status() == own; }));
+    EXPECT_EQ(backend.status(), own);
+
+    // Gone from the count at once, however old logind's listing.
+    EXPECT_EQ(backend.release(displayHold.id), kIOReturnSuccess);
+    EXPECT_EQ(backend.status(), (Counts{{sleep, 1}}));
+    EXPECT_EQ(backend.ownStatus(), (Counts{{sleep, 1}}));
+}
+
+TEST_F(LinuxPowerAssertionsTest, StatusIsUnreadableWhileLogindWillNotListItsInhibitors) {
+    startService("logind", R"({"refuse_list": "org.freedesktop.DBus.Error.AccessDenied"})");
+    assertions = std::make_unique<LinuxPowerAssertions>(system, session);
+    auto& backend = *assertions;
+    ASSERT_TRUE(waitFor([&] { return !log->messages("power").empty(); }));
+    const auto lines = log->messages("power");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("AccessDenied"), std::string::npos) << lines[0];
+    EXPECT_FALSE(backend.status());
+
+    ASSERT_EQ(
+        backend.createWithName(assertion_type::kPreventSystemSleep, kAssertionLevelOn, "Orvel")
+            .status,
+        kIOReturnSuccess);
+    ASSERT_TRUE(repliesArrived());
+    EXPECT_FALSE(backend.status());
+    EXPECT_EQ(backend.ownStatus(), (std::map<std::string, std::int64_t>{{"PreventSystemSleep", 1}}))
+        << "its own assertions are known all the same";
 }
 
 TEST_F(LinuxPowerAssertionsTest, ARefusalThatComesLaterIsLoggedAndReported) {
@@ -201,6 +321,37 @@ TEST_F(LinuxPowerAssertionsTest, ARefusalThatComesLaterIsLoggedAndReported) {
     EXPECT_EQ(backend.release(display.id), kIOReturnSuccess);
     EXPECT_EQ(backend.release(sleepHold.id), kIOReturnSuccess);
     EXPECT_TRUE(waitUntilNothingHeld());
+}
+
+TEST_F(LinuxPowerAssertionsTest, ACookieItsServiceWillNotTakeBackLeavesOneLogLine) {
+    struct Case {
+        const char* service;
+        const char* member;
+    };
+    const Case cases[] = {{"screensaver", "UnInhibit"}, {"gnome_session", "Uninhibit"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.service);
+        startService(c.service,
+                     R"({"refuse_uninhibit": "org.freedesktop.DBus.Error.AccessDenied"})");
+        auto& backend = makeAssertions();
+        const auto display = backend.createWithName(assertion_type::kPreventUserIdleDisplaySleep,
+                                                    kAssertionLevelOn, "Orvel");
+        ASSERT_EQ(display.status, kIOReturnSuccess);
+        ASSERT_TRUE(repliesArrived());
+        log->clear();
+
+        EXPECT_EQ(backend.release(display.id), kIOReturnSuccess);
+        ASSERT_TRUE(waitFor([&] { return !log->messages("power").empty(); }));
+        // One more round trip through the service: nothing else is on its way.
+        EXPECT_EQ(screenSaverInhibitors().size() + gnomeInhibitFlags().size(), 1u);
+        const auto lines = log->messages("power");
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find(c.member), std::string::npos) << lines[0];
+        EXPECT_NE(lines[0].find("AccessDenied"), std::string::npos) << lines[0];
+
+        assertions.reset();
+        stopService(c.service);
+    }
 }
 
 TEST_F(LinuxPowerAssertionsTest, DeclaredUserActivityReachesTheScreenSaver) {

@@ -30,6 +30,12 @@ TEST(LinuxPowerSourcesTest, DescribesEachMachineFromItsSupplies) {
         {"laptop-on-battery", {battery("BAT0", kBatteryPower, 60, false)}, kBatteryPower},
         // charge_now / charge_full; a USB-C charger online and a battery that is not charging.
         {"laptop-usb-c-charger", {battery("BAT0", kACPower, 80, false)}, kACPower},
+        // Worn batteries read over full (capacity 104, energy_now over energy_full, charge_now
+        // over charge_full): a battery is never more than full.
+        {"laptop-worn-on-battery",
+         {battery("BAT0", kBatteryPower, 100, false), battery("BAT1", kBatteryPower, 100, false)},
+         kBatteryPower},
+        {"laptop-worn-on-ac", {battery("BAT0", kACPower, 100, false)}, kACPower},
         {"desktop", {}, kACPower},
         // A mouse's battery running down is not the machine running on battery.
         {"desktop-with-wireless-mouse", {}, kACPower},

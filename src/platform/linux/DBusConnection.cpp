@@ -16,6 +16,7 @@ const DBusObject kBusDaemon{"org.freedesktop.DBus", "/org/freedesktop/DBus",
 
 struct HandlerBox {
     DBusConnection::MessageHandler handler;
+    std::string watched;  // a match's signals, in words
 };
 
 int dispatch(sd_bus_message* message, void* userdata, sd_bus_error*) {
@@ -25,6 +26,21 @@ int dispatch(sd_bus_message* message, void* userdata, sd_bus_error*) {
         handler(message);
     }
     return 0;  // other matches see the message too
+}
+
+// A connection that ends fails every call still waiting; that says nothing new.
+bool connectionEnded(sd_bus_message* reply) {
+    return sd_bus_is_open(sd_bus_message_get_bus(reply)) <= 0;
+}
+
+// Without this, sd-bus answers a match the bus refuses by closing the whole connection.
+int matchInstalled(sd_bus_message* reply, void* userdata, sd_bus_error*) {
+    const auto* box = static_cast<HandlerBox*>(userdata);
+    const auto error = DBusConnection::errorOf(reply);
+    if (error && !connectionEnded(reply)) {
+        Logger("dbus").error("The bus refused to pass on " + box->watched + ": " + *error);
+    }
+    return 0;
 }
 
 void destroyBox(void* userdata) {
@@ -233,8 +249,8 @@ void DBusConnection::closed(int error) {
     }
 }
 
-Result<DBusSlot> DBusConnection::call(const DBusObject& object, const char* member,
-                                      const Append& append, MessageHandler onReply) {
+Result<sd_bus_slot*> DBusConnection::startCall(const DBusObject& object, const char* member,
+                                               const Append& append, MessageHandler onReply) {
     if (!isOpen()) {
         return Error{"The " + description_ + " is not available."};
     }
@@ -251,9 +267,30 @@ Result<DBusSlot> DBusConnection::call(const DBusObject& object, const char* memb
         return Error{std::string("Could not call ") + object.interface + "." + member + " on the " +
                      description_ + ": " + describe(r)};
     }
-    DBusSlot owned = adopt(slot, box);
+    sd_bus_slot_set_destroy_callback(slot, destroyBox);
     reschedule();
-    return owned;
+    return slot;
+}
+
+Result<DBusSlot> DBusConnection::call(const DBusObject& object, const char* member,
+                                      const Append& append, MessageHandler onReply) {
+    auto slot = startCall(object, member, append, std::move(onReply));
+    if (!slot) {
+        return slot.error();
+    }
+    return DBusSlot(slot.value());
+}
+
+Result<void> DBusConnection::callDetached(const DBusObject& object, const char* member,
+                                          const Append& append, MessageHandler onReply) {
+    auto slot = startCall(object, member, append, std::move(onReply));
+    if (!slot) {
+        return slot.error();
+    }
+    // The bus keeps the slot until the reply has been handled or the connection ends.
+    sd_bus_slot_set_floating(slot.value(), 1);
+    sd_bus_slot_unref(slot.value());
+    return {};
 }
 
 Result<void> DBusConnection::send(const DBusObject& object, const char* member,
@@ -282,13 +319,19 @@ Result<DBusSlot> DBusConnection::matchSignal(const char* sender, const char* pat
     if (!isOpen()) {
         return Error{"The " + description_ + " is not available."};
     }
-    auto* box = new HandlerBox{std::move(handler)};
+    std::string watched =
+        std::string("the signal ") + (interface ? interface : "*") + "." + (member ? member : "*");
+    if (sender != nullptr) {
+        watched += std::string(" from ") + sender;
+    }
+    watched += " on the " + description_;
+    auto* box = new HandlerBox{std::move(handler), watched};
     sd_bus_slot* slot = nullptr;
     const int r = sd_bus_match_signal_async(bus_, &slot, sender, path, interface, member, dispatch,
-                                            nullptr, box);
+                                            matchInstalled, box);
     if (r < 0) {
         delete box;
-        return Error{"Could not watch signals on the " + description_ + ": " + describe(r)};
+        return Error{"Could not watch " + watched + ": " + describe(r)};
     }
     DBusSlot owned = adopt(slot, box);
     reschedule();
@@ -318,16 +361,20 @@ void DBusConnection::startWatching(BusName& name) {
         "type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
         "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='" +
         name.name() + "'";
-    auto* box = new HandlerBox{[target](sd_bus_message* m) {
-        const char* changedName = nullptr;
-        const char* oldOwner = nullptr;
-        const char* newOwner = nullptr;
-        if (sd_bus_message_read(m, "sss", &changedName, &oldOwner, &newOwner) >= 0) {
-            target->update(newOwner != nullptr && newOwner[0] != '\0', std::nullopt);
-        }
-    }};
+    auto* box = new HandlerBox{
+        [target](sd_bus_message* m) {
+            const char* changedName = nullptr;
+            const char* oldOwner = nullptr;
+            const char* newOwner = nullptr;
+            if (sd_bus_message_read(m, "sss", &changedName, &oldOwner, &newOwner) >= 0) {
+                target->update(newOwner != nullptr && newOwner[0] != '\0', std::nullopt);
+            }
+        },
+        "the owner changes of " + name.name() + " on the " + description_};
     sd_bus_slot* slot = nullptr;
-    if (sd_bus_add_match_async(bus_, &slot, match.c_str(), dispatch, nullptr, box) < 0) {
+    const int r = sd_bus_add_match_async(bus_, &slot, match.c_str(), dispatch, matchInstalled, box);
+    if (r < 0) {
+        log_.error("Could not watch " + box->watched + ": " + describe(r));
         delete box;
     } else {
         name.match_ = adopt(slot, box);
@@ -338,14 +385,21 @@ void DBusConnection::startWatching(BusName& name) {
         [target](sd_bus_message* m) {
             return sd_bus_message_append(m, "s", target->name().c_str());
         },
-        [target](sd_bus_message* reply) {
-            // Any error (NameHasNoOwner, or none at all) means nobody serves it now.
-            target->update(!sd_bus_message_is_method_error(reply, nullptr), std::nullopt);
+        [this, target](sd_bus_message* reply) {
+            // Any error means nobody serves it now; only NameHasNoOwner says so plainly.
+            const auto error = errorOf(reply);
+            if (error && errorName(reply) != "org.freedesktop.DBus.Error.NameHasNoOwner" &&
+                !connectionEnded(reply)) {
+                log_.error("Could not ask the " + description_ + " who owns " + target->name() +
+                           ": " + *error);
+            }
+            target->update(!error, std::nullopt);
             target->query_.reset();
         });
     if (query) {
         name.query_ = std::move(query.value());
     } else {
+        log_.error(query.error().message);
         name.update(false, std::nullopt);
     }
 
@@ -363,8 +417,12 @@ void DBusConnection::queryActivatable() {
     auto query = call(kBusDaemon, "ListActivatableNames", nullptr, [this](sd_bus_message* reply) {
         std::set<std::string> names;
         char** list = nullptr;
-        if (!sd_bus_message_is_method_error(reply, nullptr) &&
-            sd_bus_message_read_strv(reply, &list) >= 0 && list != nullptr) {
+        if (auto error = errorOf(reply)) {
+            if (!connectionEnded(reply)) {
+                log_.error("Could not learn which services the " + description_ +
+                           " starts on demand: " + *error);
+            }
+        } else if (sd_bus_message_read_strv(reply, &list) >= 0 && list != nullptr) {
             for (char** n = list; *n != nullptr; ++n) {
                 names.insert(*n);
                 std::free(*n);
@@ -382,6 +440,7 @@ void DBusConnection::queryActivatable() {
     if (query) {
         activatableQuery_ = std::move(query.value());
     } else {
+        log_.error(query.error().message);
         activatable_ = std::set<std::string>{};
     }
 }

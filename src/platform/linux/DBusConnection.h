@@ -102,9 +102,14 @@ class DBusConnection : public std::enable_shared_from_this<DBusConnection> {
     // on failure. Fails at once when the call cannot be sent.
     Result<DBusSlot> call(const DBusObject& object, const char* member, const Append& append,
                           MessageHandler onReply);
+    // Sends a method call whose reply goes to `onReply` however soon its caller is gone, for as
+    // long as the connection lives (hand-backs whose failure must still be told).
+    Result<void> callDetached(const DBusObject& object, const char* member, const Append& append,
+                              MessageHandler onReply);
     // Sends a method call whose reply nobody waits for.
     Result<void> send(const DBusObject& object, const char* member, const Append& append);
-    // Calls `handler` for each matching signal; a null argument matches anything.
+    // Calls `handler` for each matching signal; a null argument matches anything. A match the
+    // bus refuses later is logged, and the connection goes on without it.
     Result<DBusSlot> matchSignal(const char* sender, const char* path, const char* interface,
                                  const char* member, MessageHandler handler);
 
@@ -123,6 +128,8 @@ class DBusConnection : public std::enable_shared_from_this<DBusConnection> {
   private:
     DBusConnection(sd_bus* bus, std::string description);
     void attach();
+    Result<sd_bus_slot*> startCall(const DBusObject& object, const char* member,
+                                   const Append& append, MessageHandler onReply);
     void process();
     void reschedule();
     void closed(int error);

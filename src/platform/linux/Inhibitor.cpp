@@ -1,9 +1,12 @@
 #include "platform/linux/Inhibitor.h"
 
+#include "foundation/Log.h"
+
 #include <fcntl.h>
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 #include <utility>
 
 namespace orvel {
@@ -33,12 +36,30 @@ Inhibitor& Inhibitor::operator=(Inhibitor&& other) noexcept {
 
 void Inhibitor::reset() {
     lock_.reset();
-    if (auto bus = std::move(bus_)) {
-        const std::uint32_t cookie = cookie_;
-        // Nobody waits for the answer: the cookie is gone either way.
-        (void)bus->send(service_, releaseMember_, [cookie](sd_bus_message* m) {
-            return sd_bus_message_append(m, "u", cookie);
+    auto bus = std::move(bus_);
+    // Without the connection there is nothing to hand back: a service drops the cookies of a
+    // client that leaves the bus.
+    if (!bus || !bus->isOpen()) {
+        return;
+    }
+    const std::uint32_t cookie = cookie_;
+    const std::string call =
+        std::string(service_.service) + " " + releaseMember_ + "(" + std::to_string(cookie) + ")";
+    // Answered after this handle is gone; only a refusal is worth a word.
+    auto sent = bus->callDetached(
+        service_, releaseMember_,
+        [cookie](sd_bus_message* m) { return sd_bus_message_append(m, "u", cookie); },
+        [call](sd_bus_message* reply) {
+            if (!sd_bus_is_open(sd_bus_message_get_bus(reply))) {
+                return;  // the connection ended, and the cookie with it
+            }
+            if (auto error = DBusConnection::errorOf(reply)) {
+                Logger("power").error("The inhibitor was not handed back: " + call +
+                                      " failed: " + *error);
+            }
         });
+    if (!sent) {
+        Logger("power").error("The inhibitor was not handed back: " + sent.error().message);
     }
 }
 

@@ -12,7 +12,7 @@ namespace orvel {
 // An inhibitor that a service handed over, held until this handle goes (reset, destruction):
 // either a logind lock, a descriptor whose closing ends it (the kernel closes it when the
 // process dies), or a cookie that is handed back with a call (the service drops it when the
-// process leaves the bus). Threading: main thread only.
+// process leaves the bus; a hand-back it refuses is logged). Threading: main thread only.
 class Inhibitor {
   public:
     Inhibitor() = default;

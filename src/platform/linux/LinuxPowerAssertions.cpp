@@ -1,8 +1,13 @@
 #include "platform/linux/LinuxPowerAssertions.h"
 
-#include <algorithm>
-
 #include "foundation/RunLoop.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string_view>
+#include <utility>
 
 namespace orvel {
 
@@ -32,6 +37,16 @@ const ServiceInfo kServices[kServiceCount] = {
 };
 constexpr const char* kInhibit = "Inhibit";
 constexpr const char* kSimulateUserActivity = "SimulateUserActivity";
+constexpr const char* kListInhibitors = "ListInhibitors";
+constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
+constexpr const char* kPropertiesChanged = "PropertiesChanged";
+constexpr std::string_view kBlockInhibited = "BlockInhibited";
+
+// What another process's blocking logind lock keeps awake, by the kinds it lists.
+const std::pair<std::string_view, std::string_view> kLockKinds[] = {
+    {"sleep", assertion_type::kPreventSystemSleep},
+    {"idle", assertion_type::kPreventUserIdleSystemSleep},
+};
 
 // GNOME session manager inhibit flags.
 constexpr std::uint32_t kGnomeSuspend = 4;
@@ -90,6 +105,78 @@ const TypeInfo* findType(std::string_view type) {
     return nullptr;
 }
 
+bool isBlocking(std::string_view mode) {
+    return mode == "block" || mode == "block-weak";
+}
+
+// Whether a colon-separated list of kinds ("sleep:idle") holds `kind`.
+bool listsKind(std::string_view what, std::string_view kind) {
+    while (!what.empty()) {
+        const std::size_t colon = what.find(':');
+        if (what.substr(0, colon) == kind) {
+            return true;
+        }
+        what = colon == std::string_view::npos ? std::string_view() : what.substr(colon + 1);
+    }
+    return false;
+}
+
+// Other processes' blocking locks per type, from a ListInhibitors reply; nothing when it does
+// not read.
+std::optional<std::map<std::string, std::int64_t>> othersFromListing(sd_bus_message* reply,
+                                                                     std::uint32_t self) {
+    if (sd_bus_message_enter_container(reply, 'a', "(ssssuu)") < 0) {
+        return std::nullopt;
+    }
+    std::map<std::string, std::int64_t> counts;
+    const char *what = nullptr, *who = nullptr, *why = nullptr, *mode = nullptr;
+    std::uint32_t uid = 0, pid = 0;
+    int r = 0;
+    while ((r = sd_bus_message_read(reply, "(ssssuu)", &what, &who, &why, &mode, &uid, &pid)) > 0) {
+        if (pid == self || !isBlocking(mode)) {
+            continue;
+        }
+        for (const auto& [kind, type] : kLockKinds) {
+            if (listsKind(what, kind)) {
+                ++counts[std::string(type)];
+            }
+        }
+    }
+    if (r < 0) {
+        return std::nullopt;
+    }
+    return counts;
+}
+
+// Whether logind's PropertiesChanged names BlockInhibited, changed or invalidated.
+bool mentionsBlockInhibited(sd_bus_message* m, const char* managerInterface) {
+    const char* interface = nullptr;
+    if (sd_bus_message_read(m, "s", &interface) < 0 ||
+        std::string_view(interface) != managerInterface ||
+        sd_bus_message_enter_container(m, 'a', "{sv}") < 0) {
+        return false;
+    }
+    bool mentioned = false;
+    while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
+        const char* key = nullptr;
+        if (sd_bus_message_read(m, "s", &key) >= 0 && key == kBlockInhibited) {
+            mentioned = true;
+        }
+        sd_bus_message_skip(m, "v");
+        sd_bus_message_exit_container(m);
+    }
+    sd_bus_message_exit_container(m);
+    char** invalidated = nullptr;
+    if (sd_bus_message_read_strv(m, &invalidated) >= 0 && invalidated != nullptr) {
+        for (char** name = invalidated; *name != nullptr; ++name) {
+            mentioned = mentioned || *name == kBlockInhibited;
+            std::free(*name);
+        }
+        std::free(invalidated);
+    }
+    return mentioned;
+}
+
 IOReturn codeForError(const std::string& name) {
     static const std::map<std::string, IOReturn, std::less<>> codes = {
         {"org.freedesktop.DBus.Error.AccessDenied", kIOReturnNotPermitted},
@@ -130,10 +217,16 @@ struct LinuxPowerAssertions::Assertion {
 
 LinuxPowerAssertions::LinuxPowerAssertions(std::shared_ptr<DBusConnection> systemBus,
                                            std::shared_ptr<DBusConnection> sessionBus)
-    : system_(std::move(systemBus)), session_(std::move(sessionBus)) {
+    : system_(std::move(systemBus)),
+      session_(std::move(sessionBus)),
+      pid_(static_cast<std::uint32_t>(::getpid())) {
     for (const auto& service : kServices) {
         auto& bus = service.bus == DBusConnection::Bus::system ? system_ : session_;
         services_.push_back(bus ? bus->watchName(service.object.service) : nullptr);
+    }
+    if (const auto& logind = services_[kLogind]) {
+        logindPresence_ = logind->changed.subscribe([this](BusNameState) { followLogind(); });
+        followLogind();
     }
 }
 
@@ -353,6 +446,25 @@ IOReturn LinuxPowerAssertions::declareUserActivity(std::string_view, int, Assert
 }
 
 std::optional<std::map<std::string, std::int64_t>> LinuxPowerAssertions::status() {
+    auto counts = ownStatus();
+    switch (stateOf(kLogind)) {
+        case BusNameState::absent:
+            return counts;  // no process holds a logind lock, and nothing else can be listed
+        case BusNameState::unknown:
+            return std::nullopt;
+        case BusNameState::present:
+            break;
+    }
+    if (!others_) {
+        return std::nullopt;
+    }
+    for (const auto& [type, holders] : *others_) {
+        counts[type] += holders;
+    }
+    return counts;
+}
+
+std::map<std::string, std::int64_t> LinuxPowerAssertions::ownStatus() const {
     std::map<std::string, std::int64_t> counts;
     for (const auto& [_, assertion] : live_) {
         if (!assertion->refusalReported) {
@@ -360,6 +472,68 @@ std::optional<std::map<std::string, std::int64_t>> LinuxPowerAssertions::status(
         }
     }
     return counts;
+}
+
+void LinuxPowerAssertions::followLogind() {
+    if (!present(kLogind)) {
+        inhibitorChanges_.reset();
+        listing_.reset();
+        relist_ = false;
+        others_.reset();
+        return;
+    }
+    if (inhibitorChanges_.isActive()) {
+        return;
+    }
+    // The match goes out before the listing, so every change after the listing is announced.
+    const DBusObject& logind = kServices[kLogind].object;
+    auto changes =
+        system_->matchSignal(logind.service, logind.path, kProperties, kPropertiesChanged,
+                             [this, interface = logind.interface](sd_bus_message* m) {
+                                 if (mentionsBlockInhibited(m, interface)) {
+                                     listInhibitors();
+                                 }
+                             });
+    if (changes) {
+        inhibitorChanges_ = std::move(changes.value());
+    } else {
+        log_.error(changes.error().message);
+    }
+    listInhibitors();
+}
+
+void LinuxPowerAssertions::listInhibitors() {
+    if (listing_.isActive()) {
+        relist_ = true;  // this one may have been answered before the change
+        return;
+    }
+    auto sent = system_->call(kServices[kLogind].object, kListInhibitors, nullptr,
+                              [this](sd_bus_message* reply) { listed(reply); });
+    if (!sent) {
+        log_.error("Cannot tell who keeps the system awake: " + sent.error().message);
+        others_.reset();
+        return;
+    }
+    listing_ = std::move(sent.value());
+}
+
+void LinuxPowerAssertions::listed(sd_bus_message* reply) {
+    listing_.reset();
+    if (auto error = DBusConnection::errorOf(reply)) {
+        // A connection that ends fails its calls; that line is logged already.
+        if (sd_bus_is_open(sd_bus_message_get_bus(reply)) > 0) {
+            log_.error("logind would not list who keeps the system awake: " + *error);
+        }
+        others_.reset();
+    } else if (auto others = othersFromListing(reply, pid_)) {
+        others_ = std::move(others);
+    } else {
+        log_.error("logind's list of who keeps the system awake could not be read.");
+        others_.reset();
+    }
+    if (std::exchange(relist_, false)) {
+        listInhibitors();
+    }
 }
 
 std::size_t LinuxPowerAssertions::pendingReplies() const {

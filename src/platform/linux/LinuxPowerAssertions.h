@@ -29,6 +29,17 @@ namespace orvel {
 // the cookie handed back). Releasing, destroying the backend or the death of the process ends
 // every inhibitor; cookies still on their way at destruction are dropped by their service when
 // the process leaves the bus.
+//
+// status() adds to ownStatus() the blocking logind locks of other processes: "sleep" counts as
+// PreventSystemSleep and "idle" as PreventUserIdleSystemSleep (one "sleep:idle" lock as both);
+// delay locks and the other kinds keep nothing awake. logind is asked (ListInhibitors) when it
+// appears and again whenever it announces a change of BlockInhibited; status() answers from the
+// latest listing without waiting, and nothing until the first has come or when logind would
+// not list. This process's own locks are left out of the listing by pid and counted from its
+// own records, so each is counted once however old the listing. Other programs' display
+// inhibitors are not seen: the screen saver's Inhibit keeps no list anyone can read (nor is
+// GNOME's session manager asked), so PreventUserIdleDisplaySleep counts Orvel's own alone.
+// Without logind, status() is ownStatus().
 class LinuxPowerAssertions final : public PowerAssertions {
   public:
     // Either bus may be missing (null): what needs it is then unavailable.
@@ -41,6 +52,7 @@ class LinuxPowerAssertions final : public PowerAssertions {
     IOReturn release(AssertionID id) override;
     IOReturn declareUserActivity(std::string_view name, int userType, AssertionID& id) override;
     std::optional<std::map<std::string, std::int64_t>> status() override;
+    std::map<std::string, std::int64_t> ownStatus() const override;
 
     // Requests sent whose reply has not come yet, released assertions' included.
     std::size_t pendingReplies() const;
@@ -55,6 +67,9 @@ class LinuxPowerAssertions final : public PowerAssertions {
     void reportIfEmpty(Assertion& assertion, IOReturn code);
     bool present(int service) const;
     BusNameState stateOf(int service) const;
+    void followLogind();
+    void listInhibitors();
+    void listed(sd_bus_message* reply);
 
     std::shared_ptr<DBusConnection> system_;
     std::shared_ptr<DBusConnection> session_;
@@ -62,6 +77,13 @@ class LinuxPowerAssertions final : public PowerAssertions {
     std::map<AssertionID, std::unique_ptr<Assertion>> live_;
     std::vector<std::unique_ptr<Assertion>> draining_;  // released, awaiting replies
     AssertionID nextID_ = 1;
+    std::uint32_t pid_;
+    Subscription logindPresence_;
+    DBusSlot inhibitorChanges_;  // logind's PropertiesChanged
+    DBusSlot listing_;
+    bool relist_ = false;  // a change came while a listing was on its way
+    // Other processes' blocking locks per type, from the latest listing.
+    std::optional<std::map<std::string, std::int64_t>> others_;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     Logger log_{"power"};
 };

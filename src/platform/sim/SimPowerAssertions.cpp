@@ -44,6 +44,14 @@ std::optional<std::map<std::string, std::int64_t>> SimPowerAssertions::status() 
     if (statusUnreadable_) {
         return std::nullopt;
     }
+    auto counts = ownStatus();
+    for (const auto& [type, holders] : otherHolders_) {
+        counts[type] += holders;
+    }
+    return counts;
+}
+
+std::map<std::string, std::int64_t> SimPowerAssertions::ownStatus() const {
     std::map<std::string, std::int64_t> counts;
     for (const auto& h : held_) {
         ++counts[h.type];

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <deque>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/PowerAssertions.h"
@@ -31,6 +33,7 @@ class SimPowerAssertions final : public PowerAssertions {
     IOReturn release(AssertionID id) override;
     IOReturn declareUserActivity(std::string_view name, int userType, AssertionID& id) override;
     std::optional<std::map<std::string, std::int64_t>> status() override;
+    std::map<std::string, std::int64_t> ownStatus() const override;
 
     // Control surface for tests.
     const std::vector<Held>& held() const { return held_; }
@@ -49,6 +52,10 @@ class SimPowerAssertions final : public PowerAssertions {
     bool refuseHeld(AssertionID id, IOReturn code);
     // status() fails (nothing readable) while set.
     void setStatusUnreadable(bool unreadable) { statusUnreadable_ = unreadable; }
+    // Other programs' holders per type, which status() counts beside this process's own.
+    void setOtherHolders(std::map<std::string, std::int64_t> holders) {
+        otherHolders_ = std::move(holders);
+    }
 
   private:
     std::vector<Held> held_;
@@ -57,6 +64,7 @@ class SimPowerAssertions final : public PowerAssertions {
     std::deque<std::pair<int, IOReturn>> refusals_;  // countdowns
     std::optional<IOReturn> refuseAll_;
     bool statusUnreadable_ = false;
+    std::map<std::string, std::int64_t> otherHolders_;
     AssertionID nextID_ = 0x1001;
 };
 

@@ -8,6 +8,7 @@ def setup(mock, parameters):
     mock.inhibitors = {}
     mock.next_cookie = 1
     mock.refusal = parameters.get('refuse', '')
+    mock.uninhibit_refusal = parameters.get('refuse_uninhibit', '')
     mock.client_watches = {}
 
 
@@ -27,4 +28,6 @@ def inhibit(mock, sender, details):
 
 
 def uninhibit(mock, cookie):
+    if mock.uninhibit_refusal:
+        raise dbus.exceptions.DBusException('refused by the test', name=mock.uninhibit_refusal)
     mock.inhibitors.pop(int(cookie), None)

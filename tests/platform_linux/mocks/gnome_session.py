@@ -1,5 +1,6 @@
 '''org.gnome.SessionManager: Inhibit/Uninhibit cookies with their flags, and mock methods that
-show what is held. Parameter "refuse": an error name every Inhibit fails with.'''
+show what is held. Parameters "refuse" and "refuse_uninhibit":
+an error name every Inhibit, or every hand-back, fails with.'''
 
 import os
 import sys

@@ -1,9 +1,17 @@
-'''logind as dbusmock's own template has it, counting Inhibit calls so tests can tell a lock
-that was taken and dropped from one that was never asked for.'''
+'''logind as dbusmock's own template has it, with what the real one does that tests rely on:
+Inhibit records the caller's own uid and pid, and a change of the blocking or delaying locks
+is announced as a change of BlockInhibited or DelayInhibited. It also counts Inhibit calls, so
+tests can tell a lock that was taken and dropped from one that was never asked for.
+
+Parameters: "hold_replies": true keeps every Inhibit answer (the lock is taken and listed) until
+SendHeldReplies; "refuse_list": an error name ListInhibitors fails with.'''
+
+import os
 
 import dbus
 
-from dbusmock import MOCK_IFACE
+from gi.repository import GLib
+from dbusmock import MOCK_IFACE, mockobject
 from dbusmock.templates import logind as stock
 from dbusmock.templates.logind import *  # noqa: F401,F403 pylint: disable=wildcard-import
 
@@ -12,18 +20,77 @@ MAIN_OBJ = stock.MAIN_OBJ
 MAIN_IFACE = stock.MAIN_IFACE
 SYSTEM_BUS = True
 
+BLOCKING = ('block', 'block-weak')
+
 
 def load(mock, parameters):
     stock.load(mock, parameters)
     mock.inhibit_calls = 0
+    mock.hold_replies = bool(parameters.get('hold_replies', False))
+    mock.held_replies = []
+    mock.list_refusal = parameters.get('refuse_list', '')
+    mockobject.inhibitors = []
+    mock.AddProperties(MAIN_IFACE, dbus.Dictionary({'BlockInhibited': '', 'DelayInhibited': ''},
+                                                   signature='sv'))
 
 
-@dbus.service.method(MAIN_IFACE, in_signature='ssss', out_signature='h')
-def Inhibit(self, what, who, why, mode):
+def announce(mock, mode):
+    blocking = mode in BLOCKING
+    whats = set()
+    for inhibitor in mockobject.inhibitors:
+        if (inhibitor[3] in BLOCKING) == blocking:
+            whats.update(inhibitor[0].split(':'))
+    name = 'BlockInhibited' if blocking else 'DelayInhibited'
+    mock.UpdateProperties(MAIN_IFACE, {name: ':'.join(sorted(whats))})
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='ssss', out_signature='h', sender_keyword='sender',
+                     async_callbacks=('reply', 'fail'))
+def Inhibit(self, what, who, why, mode, sender=None, reply=None, fail=None):  # pylint: disable=unused-argument
     self.inhibit_calls += 1
-    return stock.Inhibit(self, what, who, why, mode)
+    driver = dbus.Interface(self.connection.get_object('org.freedesktop.DBus', '/org/freedesktop/DBus'),
+                            'org.freedesktop.DBus')
+    uid = driver.GetConnectionUnixUser(sender)
+    pid = driver.GetConnectionUnixProcessID(sender)
+
+    fd_r, fd_w = os.pipe()
+    inhibitor = (what, who, why, mode, dbus.UInt32(uid), dbus.UInt32(pid))
+    mockobject.inhibitors.append(inhibitor)
+
+    def dropped(fd, _condition):
+        os.close(fd)
+        mockobject.inhibitors.remove(inhibitor)
+        announce(self, mode)
+        return False
+
+    GLib.unix_fd_add_full(GLib.PRIORITY_HIGH, fd_r, GLib.IO_HUP, dropped)
+    announce(self, mode)
+
+    def answer():
+        reply(dbus.types.UnixFd(fd_w))
+        os.close(fd_w)
+
+    if self.hold_replies:
+        self.held_replies.append(answer)
+    else:
+        answer()
+
+
+@dbus.service.method(MAIN_IFACE, in_signature='', out_signature='a(ssssuu)')
+def ListInhibitors(self):
+    if self.list_refusal:
+        raise dbus.exceptions.DBusException('refused by the test', name=self.list_refusal)
+    return dbus.Array(mockobject.inhibitors, signature='(ssssuu)')
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='u')
 def InhibitCalls(self):
     return dbus.UInt32(self.inhibit_calls)
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='', out_signature='u')
+def SendHeldReplies(self):
+    held, self.held_replies = self.held_replies, []
+    for answer in held:
+        answer()
+    return dbus.UInt32(len(held))

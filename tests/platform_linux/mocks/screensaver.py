@@ -1,5 +1,6 @@
 '''org.freedesktop.ScreenSaver: Inhibit/UnInhibit cookies and SimulateUserActivity, with mock
-methods that show what is held. Parameter "refuse": an error name every Inhibit fails with.'''
+methods that show what is held. Parameters "refuse" and "refuse_uninhibit":
+an error name every Inhibit, or every hand-back, fails with.'''
 
 import os
 import sys

@@ -134,7 +134,7 @@ int waitForExit(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-Result<std::unique_ptr<PrivateBus>> PrivateBus::start() {
+Result<std::unique_ptr<PrivateBus>> PrivateBus::start(const std::string& extraConfig) {
     if (::access("/usr/bin/dbus-daemon", X_OK) != 0) {
         return Error{"dbus-daemon is not installed"};
     }
@@ -146,6 +146,7 @@ Result<std::unique_ptr<PrivateBus>> PrivateBus::start() {
     bus->folder_ = pattern;
     std::string config = kBusConfig;
     config.replace(config.find("@FOLDER@"), 8, bus->folder_);
+    config.insert(config.find("</busconfig>"), extraConfig);
     std::ofstream(bus->folder_ + "/bus.conf") << config;
 
     int pipeFds[2];

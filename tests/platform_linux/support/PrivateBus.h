@@ -39,7 +39,8 @@ class Reply {
 class PrivateBus {
   public:
     // Starts the daemon; the error says why it could not (the tests that need it then skip).
-    static Result<std::unique_ptr<PrivateBus>> start();
+    // `extraConfig` (limits, policies) is added to the end of its configuration.
+    static Result<std::unique_ptr<PrivateBus>> start(const std::string& extraConfig = "");
     ~PrivateBus();
 
     const std::string& address() const { return address_; }
