@@ -74,7 +74,10 @@ std::optional<DefaultsValue> fromJson(const Json& json) {
         return DefaultsValue(std::move(array));
     }
     if (json.is_object() && json.size() == 1) {
-        const auto& [tag, inner] = *json.items().begin();
+        // Straight from the iterator: a binding to *items().begin() would outlive the proxy.
+        const auto only = json.begin();
+        const std::string& tag = only.key();
+        const Json& inner = only.value();
         if (tag == "$data" && inner.is_string()) {
             Data data;
             if (!base64Decode(inner.get<std::string>(), data))
