@@ -174,7 +174,8 @@ std::shared_ptr<EULAGate>& EULAGate::current() {
 
 std::string EULAGate::assentFileURL() {
     const std::string folder = Platform::current().paths().applicationSupportDirectory();
-    makeDirectories(folder);  // a failure shows up as an unreadable file
+    // A failure shows up as a missing record; the write after Agree says why.
+    (void)makeDirectories(folder);
     return folder + "/eula-assent.json";
 }
 

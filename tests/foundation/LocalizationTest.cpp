@@ -1,8 +1,10 @@
 #include "foundation/Localization.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "foundation/Registry.h"
@@ -37,7 +39,8 @@ TEST_F(LocalizationTest, FillsPlaceholders) {
 
 TEST_F(LocalizationTest, MissingKeysShowTheKeyAndTablesAreLoadedFromJson) {
     EXPECT_EQ(localized("Quit Orvel"), "Quit Orvel");
-    const std::string path = ::testing::TempDir() + "strings.json";
+    const std::string path =
+        ::testing::TempDir() + "orvel-strings-" + std::to_string(::getpid()) + ".json";
     std::ofstream(path)
         << R"({"Quit Orvel": "Orvel beenden", "%lld rules": "%lld Regeln", "n": 1})";
     ASSERT_TRUE(Localization::shared().loadTable(path).ok());
@@ -51,6 +54,15 @@ TEST_F(LocalizationTest, MissingKeysShowTheKeyAndTablesAreLoadedFromJson) {
     EXPECT_NE(result.error().message.find("not valid JSON"), std::string::npos);
     EXPECT_EQ(localized("Quit Orvel"), "Orvel beenden") << "a bad file keeps the old table";
     std::remove(path.c_str());
+
+    const std::string folder = path + ".d";
+    std::filesystem::create_directories(folder);
+    ASSERT_NO_THROW(result = Localization::shared().loadTable(folder));
+    std::filesystem::remove_all(folder);
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.error().message.find("Is a directory"), std::string::npos)
+        << result.error().message;
+    EXPECT_EQ(localized("Quit Orvel"), "Orvel beenden") << "a folder keeps the old table";
 }
 
 }  // namespace
