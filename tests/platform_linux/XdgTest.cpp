@@ -106,6 +106,9 @@ TEST_F(XdgLoginItemsTest, RegisteringWritesTheAutostartEntryAndUnregisteringRemo
         std::distance(fs::directory_iterator(root / "config/autostart"), fs::directory_iterator()),
         1)
         << "no temporary file is left behind";
+    EXPECT_EQ(fs::status(items.entryPath()).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write)
+        << "written private, like every file Orvel replaces whole";
 
     ASSERT_TRUE(items.unregisterItem().ok());
     EXPECT_EQ(items.status(), kNotRegistered);
