@@ -55,6 +55,16 @@ TEST(LinuxPathsTest, ABuildTreeUsesTheSourceTreesResources) {
               fs::path(ORVEL_TEST_DATA).parent_path().parent_path() / "resources");
 }
 
+TEST(LinuxPathsTest, TheRunningProgramIsKnownByItsAbsolutePath) {
+    const auto self = LinuxPaths::executablePath();
+    ASSERT_TRUE(self.ok()) << self.error().message;
+    const fs::path path(*self);
+    EXPECT_TRUE(path.is_absolute()) << *self;
+    EXPECT_EQ(path.filename(), "orvel_platform_linux_tests");
+    EXPECT_TRUE(fs::is_regular_file(path));
+    EXPECT_EQ(::access(path.c_str(), X_OK), 0);
+}
+
 TEST(XdgTest, ExecValuesSurviveTheRoundTripAndNameTheirWords) {
     for (const std::string program :
          {"/usr/bin/orvel", "/opt/Orvel Test/Orvel", "/opt/a\"b$c`d\\e/Orvel", "/opt/100%/Orvel"}) {
