@@ -15,35 +15,81 @@ Error systemError(const std::string& what, const std::string& path, int error) {
     return Error{what + " " + path + ": " + std::strerror(error)};
 }
 
-}  // namespace
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
 
-Result<Data> readFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+// Closes the descriptor when it goes out of scope.
+struct Descriptor {
+    int fd;
+    ~Descriptor() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+};
+
+Result<std::optional<Data>> read(const std::string& path, bool missingIsError) {
+    // Non-blocking, so that a pipe in the file's place cannot hold the caller up.
+    const Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+    if (file.fd < 0) {
+        if (!missingIsError && (errno == ENOENT || errno == ENOTDIR)) {
+            return std::optional<Data>();
+        }
         return systemError("Could not open", path, errno);
+    }
+    struct stat info {};
+    if (::fstat(file.fd, &info) != 0) {
+        return systemError("Could not read", path, errno);
+    }
+    if (S_ISDIR(info.st_mode)) {
+        return systemError("Could not read", path, EISDIR);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return Error{"Could not read " + path + ": it is not a regular file"};
     }
     Data data;
     unsigned char buffer[16384];
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        const ssize_t n = ::read(file.fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n < 0) {
-            const int error = errno;
-            ::close(fd);
-            return systemError("Could not read", path, error);
+            return systemError("Could not read", path, errno);
         }
         if (n == 0) {
             break;
         }
         data.insert(data.end(), buffer, buffer + n);
     }
-    ::close(fd);
-    return data;
+    return std::optional<Data>(std::move(data));
 }
 
-Result<void> writeFileAtomically(const std::string& path, const Data& data) {
+}  // namespace
+
+Result<std::optional<Data>> readFileIfPresent(const std::string& path) {
+    return read(path, false);
+}
+
+Result<Data> readFile(const std::string& path) {
+    auto bytes = read(path, true);
+    if (!bytes) {
+        return bytes.error();
+    }
+    return std::move(**bytes);
+}
+
+Result<void> writeFileAtomically(const std::string& path, std::string_view bytes,
+                                 const std::function<void()>& beforeReplace) {
+    const std::string folder = folderOf(path);
+    if (auto made = makeDirectories(folder); !made) {
+        return made.error();
+    }
     std::string temp = path + ".tmp-XXXXXX";
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) {
@@ -51,8 +97,8 @@ Result<void> writeFileAtomically(const std::string& path, const Data& data) {
     }
     std::size_t done = 0;
     int error = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -65,7 +111,12 @@ Result<void> writeFileAtomically(const std::string& path, const Data& data) {
     if (error == 0 && ::fsync(fd) != 0) {
         error = errno;
     }
-    ::close(fd);
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error == 0 && beforeReplace) {
+        beforeReplace();
+    }
     if (error == 0 && ::rename(temp.c_str(), path.c_str()) != 0) {
         error = errno;
     }
@@ -73,20 +124,40 @@ Result<void> writeFileAtomically(const std::string& path, const Data& data) {
         ::unlink(temp.c_str());
         return systemError("Could not write", path, error);
     }
+    // The rename is only durable once the folder that records it is synced. Some file systems
+    // cannot sync a folder (EINVAL); the file itself is then as safe as they make it.
+    const Descriptor dir{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (dir.fd < 0) {
+        return systemError("Could not sync the folder of", path, errno);
+    }
+    if (::fsync(dir.fd) != 0 && errno != EINVAL) {
+        return systemError("Could not sync the folder of", path, errno);
+    }
     return {};
 }
 
-bool makeDirectories(const std::string& path) {
+Result<void> writeFileAtomically(const std::string& path, const Data& data) {
+    return writeFileAtomically(
+        path, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+}
+
+Result<void> makeDirectories(const std::string& path) {
     for (std::size_t i = 1; i <= path.size(); ++i) {
         if (i == path.size() || path[i] == '/') {
             const std::string partial = path.substr(0, i);
             if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
-                return false;
+                return systemError("Could not create the folder", partial, errno);
             }
         }
     }
     struct stat info {};
-    return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (::stat(path.c_str(), &info) != 0) {
+        return systemError("Could not create the folder", path, errno);
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return systemError("Could not create the folder", path, ENOTDIR);
+    }
+    return {};
 }
 
 }  // namespace orvel

@@ -1,9 +1,6 @@
 #include "foundation/Localization.h"
 
-#include <fstream>
-#include <iterator>
-#include <vector>
-
+#include "foundation/FileIO.h"
 #include "foundation/Json.h"
 #include "foundation/Registry.h"
 
@@ -14,12 +11,11 @@ Localization& Localization::shared() {
 }
 
 Result<void> Localization::loadTable(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return Error{"Could not open the string table " + path + "."};
+    auto bytes = readFile(path);
+    if (!bytes) {
+        return Error{"Could not load the string table: " + bytes.error().message + "."};
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto parsed = parseJson(text);
+    auto parsed = parseJson(stringFromData(*bytes));
     if (!parsed) {
         return Error{"The string table " + path + " is not valid JSON: " + parsed.error().message};
     }

@@ -3,6 +3,7 @@
 #include "foundation/AppInfo.h"
 #include "foundation/FileIO.h"
 #include "foundation/Localization.h"
+#include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "foundation/Sha256.h"
@@ -174,7 +175,8 @@ std::shared_ptr<EULAGate>& EULAGate::current() {
 
 std::string EULAGate::assentFileURL() {
     const std::string folder = Platform::current().paths().applicationSupportDirectory();
-    makeDirectories(folder);  // a failure shows up as an unreadable file
+    // A failure shows up as a missing record; the write after Agree says why.
+    (void)makeDirectories(folder);
     return folder + "/eula-assent.json";
 }
 
@@ -313,8 +315,14 @@ void EULAGate::recordAssent() {
     // The gate may be the last owner of itself through current(): keep it until this returns.
     std::shared_ptr<EULAGate> keepAlive = current();
     const AssentRecord record{currentVersion, sha_, now(), appVersion(), appBuild(), true};
-    // A failed write is not retried: the gate simply shows again at the next launch.
-    (void)writeFileAtomically(assentFileURL(), dataFromString(dumpJson(record.toJson()).value()));
+    // A failed write is not retried: the gate simply shows again at the next launch. The window
+    // closes on Agree whatever happens, so the log is the only place to say why.
+    if (auto written = writeFileAtomically(assentFileURL(), dumpJson(record.toJson()).value());
+        !written) {
+        Logger("agreement")
+            .error("Could not record the agreement: " + written.error().message +
+                   ". Orvel will ask again at the next start.");
+    }
     Platform::current().userDefaults().setString("eulaAcceptedVersion", currentVersion);
     agreed_ = true;
     if (window_) {

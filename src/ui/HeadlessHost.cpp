@@ -296,7 +296,12 @@ std::optional<std::vector<std::string>> HeadlessHost::runOpenPanel(
     if (openPanels_.empty()) {
         return std::nullopt;
     }
-    auto answer = std::move(openPanels_.front());
+    // Moving the optional out whole makes g++ 12 at -O2 warn that the vector may be
+    // uninitialised; taking the paths alone does not.
+    std::optional<std::vector<std::string>> answer;
+    if (openPanels_.front()) {
+        answer.emplace(std::move(*openPanels_.front()));
+    }
     openPanels_.pop_front();
     return answer;
 }

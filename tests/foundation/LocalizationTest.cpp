@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "foundation/Registry.h"
@@ -54,6 +55,15 @@ TEST_F(LocalizationTest, MissingKeysShowTheKeyAndTablesAreLoadedFromJson) {
     EXPECT_NE(result.error().message.find("not valid JSON"), std::string::npos);
     EXPECT_EQ(localized("Quit Orvel"), "Orvel beenden") << "a bad file keeps the old table";
     std::remove(path.c_str());
+
+    const std::string folder = path + ".d";
+    std::filesystem::create_directories(folder);
+    ASSERT_NO_THROW(result = Localization::shared().loadTable(folder));
+    std::filesystem::remove_all(folder);
+    EXPECT_FALSE(result.ok());
+    EXPECT_NE(result.error().message.find("Is a directory"), std::string::npos)
+        << result.error().message;
+    EXPECT_EQ(localized("Quit Orvel"), "Orvel beenden") << "a folder keeps the old table";
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "foundation/AppInfo.h"
 #include "foundation/FileIO.h"
 #include "foundation/Sha256.h"
+#include "platform/sim/RecordingLogSink.h"
 #include "support/UiTest.h"
 
 namespace orvel {
@@ -196,6 +197,33 @@ TEST_F(EULAGateTest, AgreeRecordsTheAssentClosesTheWindowAndRunsOnAgreeLast) {
     EXPECT_TRUE((*json)["scrolledToEnd"].get<bool>());
     EXPECT_EQ((*json)["appVersion"], appVersion());
     EXPECT_EQ(sim().userDefaults().stringForKey("eulaAcceptedVersion"), "1.0-draft");
+    loop().drain();
+}
+
+TEST_F(EULAGateTest, ARecordThatCannotBeWrittenIsLoggedAndStartUpGoesOn) {
+    auto log = std::make_shared<RecordingLogSink>();
+    const auto previous = installLogSink(log);
+    installShippedAgreement();
+    const std::string folder = sim().paths().applicationSupportDirectory();
+    fs::create_directories(fs::path(folder).parent_path());
+    std::ofstream(folder) << "a file where the folder belongs";
+    auto gate = shownGate();
+    bool started = false;
+    gate->onAgree = [&] { started = true; };
+    window(*gate).inspect().scrollToEnd();
+    loop().drain();
+    ASSERT_TRUE(window(*gate).inspect().click("Agree"));
+    installLogSink(previous);
+
+    EXPECT_TRUE(started);
+    EXPECT_FALSE(gate->window());
+    EXPECT_FALSE(EULAGate::hasCurrentAssent()) << "the gate shows again at the next start";
+    const auto lines = log->messages("agreement");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(
+        lines[0].rfind("Could not record the agreement: Could not create the folder " + folder, 0),
+        0u)
+        << lines[0];
     loop().drain();
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "foundation/VirtualRunLoop.h"
 #include "platform/sim/RecordingLogSink.h"
@@ -125,6 +126,114 @@ TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideAndTheStoreStartsEmpty) {
         EXPECT_EQ(FileUserDefaults(folder.string()).persistentValue("showTimer"),
                   DefaultsValue(false));
     }
+}
+
+// Root reads a file whatever its mode, so these cases put something unreadable in the file's
+// place instead: a folder, or a symbolic link that leads back to itself. Both fail the read the
+// way a file without read permission does, with the file still there.
+enum class Unreadable { folder, linkLoop };
+
+TEST_F(FileUserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
+    struct Case {
+        const char* name;
+        Unreadable kind;
+        bool atStart;  // else it becomes unreadable while the store runs
+    };
+    const Case cases[] = {
+        {"a folder at start", Unreadable::folder, true},
+        {"a link loop at start", Unreadable::linkLoop, true},
+        {"a folder before a write", Unreadable::folder, false},
+        {"a link loop before a write", Unreadable::linkLoop, false},
+    };
+    const auto makeUnreadable = [this](Unreadable kind) {
+        fs::remove(file());
+        if (kind == Unreadable::folder) {
+            fs::create_directories(file() / "inside");
+            std::ofstream(file() / "inside/keep") << "kept";
+        } else {
+            fs::create_symlink("defaults.json", file());
+        }
+    };
+    const auto leftAsItWas = [this](Unreadable kind) {
+        if (kind == Unreadable::folder) {
+            return fs::is_directory(file()) && readAll(file() / "inside/keep") == "kept";
+        }
+        return fs::is_symlink(file()) && fs::read_symlink(file()) == "defaults.json";
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        std::ofstream(file()) << R"({"showTimer": false})";
+        if (c.atStart) {
+            makeUnreadable(c.kind);
+        }
+        log->clear();
+
+        std::optional<FileUserDefaults> d;
+        ASSERT_NO_THROW(d.emplace(folder.string()));
+        d->registerDefaults({{"showTimer", true}, {"engine", "assertions"}});
+        EXPECT_EQ(d->boolForKey("showTimer"), c.atStart) << "the registered value, else the file's";
+        if (!c.atStart) {
+            makeUnreadable(c.kind);
+        }
+        d->setString("engine", "caffeinate");
+        d->synchronize();
+        d->setBool("showTimer", true);
+        d->synchronize();
+
+        EXPECT_TRUE(leftAsItWas(c.kind));
+        EXPECT_EQ(d->stringForKey("engine"), "caffeinate") << "changes hold for this run";
+        EXPECT_TRUE(damaged().empty());
+        const auto lines = log->messages("defaults");
+        ASSERT_EQ(lines.size(), 1u) << "once, not at every change";
+        EXPECT_NE(lines[0].find(file().string()), std::string::npos) << lines[0];
+        EXPECT_TRUE(d->isReadOnly());
+        EXPECT_NE(d->readOnlyReason().find(file().string()), std::string::npos)
+            << d->readOnlyReason();
+        d.reset();
+        EXPECT_TRUE(leftAsItWas(c.kind)) << "nor when the store goes";
+    }
+}
+
+TEST_F(FileUserDefaultsTest, AReadableFileLeavesTheStoreWritable) {
+    FileUserDefaults d(folder.string());
+    d.setBool("showTimer", false);
+    d.synchronize();
+    FileUserDefaults again(folder.string());
+    EXPECT_FALSE(again.isReadOnly());
+    EXPECT_EQ(again.readOnlyReason(), "");
+    EXPECT_TRUE(log->messages("defaults").empty());
+}
+
+TEST_F(FileUserDefaultsTest, ALockFileThatCannotBeOpenedIsLoggedAndSavingGoesOn) {
+    fs::create_directories(folder / ".defaults.lock/inside");
+    FileUserDefaults d(folder.string(), FileUserDefaults::Writes::Synchronous);
+    auto lines = log->messages("defaults");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find((folder / ".defaults.lock").string()), std::string::npos) << lines[0];
+
+    d.setInteger("count", 3);
+    EXPECT_EQ(log->messages("defaults").size(), 2u) << "each attempt to lock says so";
+    EXPECT_EQ(FileUserDefaults(folder.string()).integerForKey("count"), 3);
+}
+
+TEST_F(FileUserDefaultsTest, AFolderThatCannotBeCreatedIsLoggedAndChangesStayInMemory) {
+    fs::create_directories(folder);
+    std::ofstream(folder / "file") << "in the way";
+    const fs::path blocked = folder / "file/orvel";
+    FileUserDefaults d(blocked.string(), FileUserDefaults::Writes::Synchronous);
+    auto lines = log->messages("defaults");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("Could not create the folder " + blocked.string()), std::string::npos)
+        << lines[0];
+    EXPECT_FALSE(d.isReadOnly()) << "there is no file to keep";
+
+    d.setBool("showTimer", false);
+    EXPECT_FALSE(d.boolForKey("showTimer"));
+    lines = log->messages("defaults");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].rfind("Settings not saved: Could not create the folder", 0), 0u) << lines[1];
 }
 
 TEST_F(FileUserDefaultsTest, AKillBetweenWriteAndRenameLeavesTheOldFileWhole) {

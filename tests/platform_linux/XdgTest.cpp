@@ -55,6 +55,16 @@ TEST(LinuxPathsTest, ABuildTreeUsesTheSourceTreesResources) {
               fs::path(ORVEL_TEST_DATA).parent_path().parent_path() / "resources");
 }
 
+TEST(LinuxPathsTest, TheRunningProgramIsKnownByItsAbsolutePath) {
+    const auto self = LinuxPaths::executablePath();
+    ASSERT_TRUE(self.ok()) << self.error().message;
+    const fs::path path(*self);
+    EXPECT_TRUE(path.is_absolute()) << *self;
+    EXPECT_EQ(path.filename(), "orvel_platform_linux_tests");
+    EXPECT_TRUE(fs::is_regular_file(path));
+    EXPECT_EQ(::access(path.c_str(), X_OK), 0);
+}
+
 TEST(XdgTest, ExecValuesSurviveTheRoundTripAndNameTheirWords) {
     for (const std::string program :
          {"/usr/bin/orvel", "/opt/Orvel Test/Orvel", "/opt/a\"b$c`d\\e/Orvel", "/opt/100%/Orvel"}) {
@@ -106,6 +116,9 @@ TEST_F(XdgLoginItemsTest, RegisteringWritesTheAutostartEntryAndUnregisteringRemo
         std::distance(fs::directory_iterator(root / "config/autostart"), fs::directory_iterator()),
         1)
         << "no temporary file is left behind";
+    EXPECT_EQ(fs::status(items.entryPath()).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write)
+        << "written private, like every file Orvel replaces whole";
 
     ASSERT_TRUE(items.unregisterItem().ok());
     EXPECT_EQ(items.status(), kNotRegistered);

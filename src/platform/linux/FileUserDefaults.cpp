@@ -1,19 +1,17 @@
 #include "platform/linux/FileUserDefaults.h"
 
+#include "foundation/FileIO.h"
+#include "foundation/Json.h"
+#include "foundation/RunLoop.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <iterator>
-
-#include "foundation/Json.h"
-#include "foundation/RunLoop.h"
 
 namespace orvel {
 
@@ -74,7 +72,10 @@ std::optional<DefaultsValue> fromJson(const Json& json) {
         return DefaultsValue(std::move(array));
     }
     if (json.is_object() && json.size() == 1) {
-        const auto& [tag, inner] = *json.items().begin();
+        // Straight from the iterator: a binding to *items().begin() would outlive the proxy.
+        const auto only = json.begin();
+        const std::string& tag = only.key();
+        const Json& inner = only.value();
         if (tag == "$data" && inner.is_string()) {
             Data data;
             if (!base64Decode(inner.get<std::string>(), data))
@@ -97,23 +98,24 @@ std::optional<DefaultsValue> fromJson(const Json& json) {
     return std::nullopt;
 }
 
-std::optional<std::string> readFile(const std::string& path, int* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = errno;
-        return std::nullopt;
-    }
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // An exclusive advisory lock, held while it lives.
 class FileLock {
   public:
-    explicit FileLock(const std::string& path) {
+    FileLock(const std::string& path, const Logger& log) {
         fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ >= 0) {
-            while (::flock(fd_, LOCK_EX) < 0 && errno == EINTR) {
-            }
+        if (fd_ < 0) {
+            log.error("Could not open the settings lock file " + path + ": " +
+                      std::strerror(errno) + "; going on without it.");
+            return;
+        }
+        int result = 0;
+        while ((result = ::flock(fd_, LOCK_EX)) < 0 && errno == EINTR) {
+        }
+        if (result < 0) {
+            log.error("Could not lock the settings lock file " + path + ": " +
+                      std::strerror(errno) + "; going on without it.");
+            ::close(fd_);
+            fd_ = -1;
         }
     }
     ~FileLock() {
@@ -123,6 +125,8 @@ class FileLock {
     }
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
+
+    bool held() const { return fd_ >= 0; }
 
   private:
     int fd_ = -1;
@@ -136,16 +140,6 @@ std::string utcStamp() {
     char buffer[32];
     std::strftime(buffer, sizeof buffer, "%Y%m%dT%H%M%SZ", &parts);
     return buffer;
-}
-
-void makeFolders(const std::string& folder) {
-    std::string partial;
-    for (std::size_t i = 0; i <= folder.size(); ++i) {
-        if (i == folder.size() || (folder[i] == '/' && i > 0)) {
-            partial = folder.substr(0, i);
-            ::mkdir(partial.c_str(), 0700);
-        }
-    }
 }
 
 }  // namespace
@@ -190,8 +184,11 @@ FileUserDefaults::FileUserDefaults(std::string folder, Writes writes)
       path_(folder_ + "/" + kFileName),
       lockPath_(folder_ + "/.defaults.lock"),
       writes_(writes) {
-    makeFolders(folder_);
-    loadAtStart();
+    if (auto made = makeDirectories(folder_); made) {
+        loadAtStart();
+    } else {
+        log_.error(made.error().message + "; starting from the default settings.");
+    }
     if (writes_ == Writes::Background) {
         writer_ = std::thread([this] { writerLoop(); });
     }
@@ -210,10 +207,10 @@ FileUserDefaults::~FileUserDefaults() {
 }
 
 void FileUserDefaults::loadAtStart() {
-    FileLock lock(lockPath_);
+    FileLock lock(lockPath_, log_);
     // Leftovers of a writer that was killed before its rename; no writer runs while we hold the
-    // lock, so none of them is in use.
-    if (DIR* dir = ::opendir(folder_.c_str())) {
+    // lock, so none of them is in use. Without the lock one of them might be.
+    if (DIR* dir = lock.held() ? ::opendir(folder_.c_str()) : nullptr) {
         const std::string prefix = std::string(kFileName) + ".tmp-";
         while (dirent* entry = ::readdir(dir)) {
             if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
@@ -222,23 +219,40 @@ void FileUserDefaults::loadAtStart() {
         }
         ::closedir(dir);
     }
-    int error = 0;
-    auto text = readFile(path_, &error);
-    if (!text) {
-        if (error != ENOENT) {
-            log_.error("Could not read the settings file " + path_ + ": " + std::strerror(error) +
-                       ". Starting from the default settings.");
-        }
+    auto read = readFileIfPresent(path_);
+    if (!read) {
+        becomeReadOnly(read.error().message);
+        log_.error(read.error().message +
+                   ". Running on the default settings; the file is left as it is and changes "
+                   "are not saved until Orvel starts again.");
+        return;
+    }
+    if (!*read) {
         return;
     }
     std::string fault;
-    if (auto domain = decode(*text, &fault)) {
+    if (auto domain = decode(stringFromData(**read), &fault)) {
         memory_.replacePersistentDomain(std::move(*domain));
     } else {
         const std::string aside = moveAside(fault);
         log_.error("The settings file " + path_ + " is damaged (" + fault + "); moved it to " +
                    aside + " and started from the default settings.");
     }
+}
+
+void FileUserDefaults::becomeReadOnly(const std::string& why) {
+    std::lock_guard lock(mutex_);
+    readOnlyReason_ = why;
+    readOnly_ = true;
+}
+
+bool FileUserDefaults::isReadOnly() const {
+    return readOnly_;
+}
+
+std::string FileUserDefaults::readOnlyReason() const {
+    std::lock_guard lock(mutex_);
+    return readOnlyReason_;
 }
 
 std::string FileUserDefaults::moveAside(const std::string&) {
@@ -301,6 +315,9 @@ void FileUserDefaults::Changes::merge(Changes later) {
 }
 
 void FileUserDefaults::record(Changes change) {
+    if (readOnly_) {
+        return;  // kept in memory for this run only
+    }
     if (writes_ == Writes::Synchronous) {
         Changes batch;
         {
@@ -359,13 +376,29 @@ void FileUserDefaults::writerLoop() {
 }
 
 bool FileUserDefaults::write(const Changes& changes) {
-    FileLock lock(lockPath_);
+    if (readOnly_) {
+        return true;
+    }
+    if (auto made = makeDirectories(folder_); !made) {
+        log_.error("Settings not saved: " + made.error().message +
+                   ". They are saved again with the next change.");
+        return false;
+    }
+    FileLock lock(lockPath_, log_);
 
     DefaultsDictionary domain;
-    int error = 0;
-    if (auto text = readFile(path_, &error)) {
+    auto read = readFileIfPresent(path_);
+    if (!read) {
+        // Writing now would replace what the user saved with this run's keys alone.
+        becomeReadOnly(read.error().message);
+        log_.error(read.error().message +
+                   ". Settings are no longer saved until Orvel starts again; the file is left "
+                   "as it is.");
+        return true;
+    }
+    if (*read) {
         std::string fault;
-        if (auto onDisk = decode(*text, &fault)) {
+        if (auto onDisk = decode(stringFromData(**read), &fault)) {
             domain = std::move(*onDisk);
         } else {
             const std::string aside = moveAside(fault);
@@ -384,51 +417,15 @@ bool FileUserDefaults::write(const Changes& changes) {
         }
     }
 
-    const std::string text = encode(domain);
-    std::string temp = path_ + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        log_.error("Could not save settings to " + folder_ + ": " + std::strerror(errno) + ".");
-        return false;
-    }
-    std::size_t done = 0;
-    bool ok = true;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            ok = false;
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    ok = ok && ::fsync(fd) == 0;
-    const int writeError = errno;
-    ::close(fd);
-    if (!ok) {
-        ::unlink(temp.c_str());
-        log_.error("Could not save settings to " + path_ + ": " + std::strerror(writeError) + ".");
-        return false;
-    }
     std::function<void()> hook;
     {
         std::lock_guard guard(mutex_);
         hook = beforeReplace_;
     }
-    if (hook) {
-        hook();
-    }
-    if (::rename(temp.c_str(), path_.c_str()) != 0) {
-        const int renameError = errno;
-        ::unlink(temp.c_str());
-        log_.error("Could not save settings to " + path_ + ": " + std::strerror(renameError) + ".");
+    if (auto written = writeFileAtomically(path_, encode(domain), hook); !written) {
+        log_.error("Settings not saved: " + written.error().message +
+                   ". They are saved again with the next change.");
         return false;
-    }
-    // Make the rename itself durable.
-    if (const int dir = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
     }
     return true;
 }

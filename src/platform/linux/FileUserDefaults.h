@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -21,8 +22,11 @@ namespace orvel {
 // writes a new file beside it, syncs it and renames it over the old one. The file is therefore
 // always whole, and two processes sharing it keep each other's changes.
 //
-// A file that cannot be read as settings is moved aside to "defaults.json.damaged-<UTC time>",
-// with one log line; the store then starts empty (the registered values apply).
+// A file that reads but does not decode as settings is moved aside to
+// "defaults.json.damaged-<UTC time>", with one log line; the store then starts empty (the
+// registered values apply). A file that is there but cannot be read at all (no permission, a
+// folder in its place) is never written: the store runs on what it holds in memory and is
+// read-only until the next start, so the user's settings are not replaced by one run's keys.
 class FileUserDefaults final : public UserDefaults {
   public:
     enum class Writes { Background, Synchronous };
@@ -40,6 +44,11 @@ class FileUserDefaults final : public UserDefaults {
     void synchronize() override;
 
     const std::string& path() const { return path_; }
+
+    // Whether the file is there but could not be read, so that changes are kept in memory only;
+    // and why, in words ready to show (empty while the store is not read-only). Any thread.
+    bool isReadOnly() const;
+    std::string readOnlyReason() const;
 
     // For tests: runs in the writer after the new file is complete and synced, just before it
     // replaces the old one.
@@ -61,6 +70,7 @@ class FileUserDefaults final : public UserDefaults {
     void writerLoop();
     bool write(const Changes& changes);
     void loadAtStart();
+    void becomeReadOnly(const std::string& why);
     std::string moveAside(const std::string& reason);
 
     std::string folder_;
@@ -70,7 +80,9 @@ class FileUserDefaults final : public UserDefaults {
     MemoryUserDefaults memory_;
     Logger log_{"defaults"};
 
-    std::mutex mutex_;
+    std::atomic<bool> readOnly_ = false;
+
+    mutable std::mutex mutex_;
     std::condition_variable wake_;
     std::condition_variable idle_;
     Changes pending_;  // changes not yet handed to the writer
@@ -78,6 +90,7 @@ class FileUserDefaults final : public UserDefaults {
     bool writing_ = false;
     bool stopping_ = false;
     std::function<void()> beforeReplace_;
+    std::string readOnlyReason_;
     std::thread writer_;
 };
 

@@ -1,6 +1,11 @@
 #include "platform/linux/LinuxPaths.h"
 
+#include "foundation/Log.h"
+
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace orvel {
 
@@ -10,14 +15,33 @@ LinuxPaths::LinuxPaths(const xdg::Environment& env, std::string resourcesDirecto
       resources_(std::move(resourcesDirectory)) {}
 
 std::string LinuxPaths::defaultResourcesDirectory() {
-    char target[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", target, sizeof target - 1);
-    const std::string self = n > 0 ? std::string(target, static_cast<std::size_t>(n)) : "";
+    const auto self = executablePath();
+    if (!self) {
+        Logger("platform").error(self.error().message + "; using the installed resources.");
+        return ORVEL_INSTALL_DATADIR;
+    }
     const std::string buildRoot = std::string(ORVEL_BUILD_ROOT) + "/";
-    if (self.rfind(buildRoot, 0) == 0) {
+    if (self->rfind(buildRoot, 0) == 0) {
         return ORVEL_SOURCE_RESOURCES;
     }
     return ORVEL_INSTALL_DATADIR;
+}
+
+Result<std::string> LinuxPaths::executablePath() {
+    constexpr const char* kSelf = "/proc/self/exe";
+    std::string target(256, '\0');
+    for (;;) {
+        const ssize_t n = ::readlink(kSelf, target.data(), target.size());
+        if (n < 0) {
+            return Error{std::string("Could not tell where the running program is (") + kSelf +
+                         "): " + std::strerror(errno)};
+        }
+        if (static_cast<std::size_t>(n) < target.size()) {
+            target.resize(static_cast<std::size_t>(n));
+            return target;
+        }
+        target.resize(target.size() * 2);  // possibly cut short: try again with more room
+    }
 }
 
 }  // namespace orvel

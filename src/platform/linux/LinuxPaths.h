@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "foundation/Result.h"
 #include "platform/Paths.h"
 #include "platform/linux/Xdg.h"
 
@@ -17,6 +18,8 @@ class LinuxPaths final : public Paths {
 
     // The source tree's resources/ for a program in the build tree, else the installed ones.
     static std::string defaultResourcesDirectory();
+    // The absolute path of the running program, as the kernel knows it.
+    static Result<std::string> executablePath();
 
     std::string applicationSupportDirectory() override { return applicationSupport_; }
     std::string configDirectory() override { return config_; }

@@ -1,7 +1,5 @@
 #include "platform/linux/LinuxPlatform.h"
 
-#include <unistd.h>
-
 #include "platform/linux/JournalLogSink.h"
 
 namespace orvel {
@@ -20,9 +18,13 @@ std::unique_ptr<Paths> pathsOrDefault(std::unique_ptr<Paths> paths) {
 }
 
 std::string runningExecutable() {
-    char target[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", target, sizeof target - 1);
-    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : "";
+    auto self = LinuxPaths::executablePath();
+    if (!self) {
+        Logger("platform")
+            .error(self.error().message + "; the login item cannot name the program.");
+        return {};
+    }
+    return std::move(*self);
 }
 
 std::shared_ptr<DBusConnection> openOrSay(DBusConnection::Bus bus, const char* loses) {

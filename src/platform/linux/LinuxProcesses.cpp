@@ -1,6 +1,7 @@
 #include "platform/linux/LinuxProcesses.h"
 
 #include "foundation/RunLoop.h"
+#include "platform/linux/LinuxPaths.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 extern char** environ;
@@ -197,14 +199,15 @@ bool isExecutable(const std::string& path) {
            ::access(path.c_str(), X_OK) == 0;
 }
 
-std::string runningExecutableFolder() {
-    char target[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", target, sizeof target - 1);
-    if (n <= 0) {
-        return {};
+std::optional<std::string> runningExecutableFolder() {
+    const auto self = LinuxPaths::executablePath();
+    if (!self) {
+        Logger("processes")
+            .error(self.error().message +
+                   "; Orvel's own programs are looked for where they are installed.");
+        return std::nullopt;
     }
-    std::string path(target, static_cast<std::size_t>(n));
-    return path.substr(0, path.rfind('/'));
+    return self->substr(0, self->rfind('/'));
 }
 
 }  // namespace
@@ -213,8 +216,12 @@ LinuxProcesses::LinuxProcesses(std::vector<ProgramStandIn> standIns)
     : standIns_(std::move(standIns)) {}
 
 std::vector<ProgramStandIn> LinuxProcesses::defaultStandIns() {
-    return {{"/usr/bin/caffeinate",
-             {runningExecutableFolder() + "/caffeinate", ORVEL_INSTALL_LIBEXECDIR "/caffeinate"}}};
+    std::vector<std::string> caffeinate;
+    if (const auto folder = runningExecutableFolder()) {
+        caffeinate.push_back(*folder + "/caffeinate");
+    }
+    caffeinate.push_back(ORVEL_INSTALL_LIBEXECDIR "/caffeinate");
+    return {{"/usr/bin/caffeinate", std::move(caffeinate)}};
 }
 
 std::string LinuxProcesses::resolve(std::string_view path) const {

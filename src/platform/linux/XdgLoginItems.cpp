@@ -1,9 +1,10 @@
 #include "platform/linux/XdgLoginItems.h"
 
+#include "foundation/FileIO.h"
+
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 namespace orvel {
@@ -58,11 +59,6 @@ Result<void> XdgLoginItems::registerItem() {
         return Error{"Could not add Orvel to the programs that start at login: " + reason + " (" +
                      entryPath_ + ")."};
     };
-    std::error_code error;
-    fs::create_directories(folder_, error);
-    if (error) {
-        return failed(describe(error));
-    }
     std::ostringstream entry;
     entry << "[Desktop Entry]\n"
           << "Type=Application\n"
@@ -72,21 +68,9 @@ Result<void> XdgLoginItems::registerItem() {
           << "Icon=orvel\n"
           << "Terminal=false\n"
           << "X-GNOME-Autostart-enabled=true\n";
-    // Written beside the entry and renamed over it, so a desktop never reads half an entry.
-    const std::string temporary = entryPath_ + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::trunc);
-        out << entry.str();
-        out.flush();
-        if (!out) {
-            fs::remove(temporary, error);
-            return failed("the entry could not be written");
-        }
-    }
-    fs::rename(temporary, entryPath_, error);
-    if (error) {
-        fs::remove(temporary, error);
-        return failed(describe(error));
+    // Replaced whole, so a desktop never reads half an entry.
+    if (auto written = writeFileAtomically(entryPath_, entry.str()); !written) {
+        return failed(written.error().message);
     }
     return {};
 }
