@@ -5,9 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <optional>
 
 #include "foundation/VirtualRunLoop.h"
@@ -85,6 +88,25 @@ TEST_F(FileUserDefaultsTest, ValuesKeepTheirTypesAcrossARestart) {
     EXPECT_TRUE(again.persistentValue("scale")->as<double>()) << "1.0 stays a double";
     EXPECT_EQ(fs::status(file()).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(FileUserDefaultsTest, ANumberThatIsNotFiniteIsLeftOutNotWrittenAsNull) {
+    {
+        FileUserDefaults d(folder.string());
+        d.setDouble("scale", 1.5);
+        d.setDouble("broken", std::nan(""));
+        d.setObject("list", DefaultsArray{1, std::numeric_limits<double>::infinity()});
+        d.synchronize();
+        for (const char* key : {"\"broken\"", "\"list\""}) {
+            const auto lines = log->messages("defaults");
+            EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+                return line.find(key) != std::string::npos;
+            })) << key;
+        }
+    }
+    EXPECT_EQ(readAll(file()).find("null"), std::string::npos);
+    FileUserDefaults again(folder.string());
+    EXPECT_EQ(again.persistentDomain(), (DefaultsDictionary{{"scale", 1.5}}));
 }
 
 TEST_F(FileUserDefaultsTest, RemovingTheDomainEmptiesTheFileButKeepsRegisteredValues) {

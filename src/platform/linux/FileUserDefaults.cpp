@@ -149,9 +149,17 @@ std::string utcStamp() {
 std::string FileUserDefaults::encode(const DefaultsDictionary& domain) {
     Json object = Json::object();
     for (const auto& [key, value] : domain) {
-        object[key] = toJson(value);
+        Json encoded = toJson(value);
+        // A number JSON cannot spell (not finite) leaves its key out rather than turn it into
+        // null, which would read back as a different value.
+        if (auto refused = dumpJson(encoded); !refused) {
+            Logger("defaults")
+                .error("The setting \"" + key + "\" was not saved: " + refused.error().message);
+            continue;
+        }
+        object[key] = std::move(encoded);
     }
-    return object.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+    return dumpJson(object, 2).value() + "\n";
 }
 
 std::optional<DefaultsDictionary> FileUserDefaults::decode(std::string_view text,
