@@ -7,6 +7,11 @@ namespace orvel {
 // Lets deferred work (queued blocks, completions) refer to a main-thread object that is not owned
 // through a shared_ptr, such as a shared service, and find out whether it still exists.
 class WeakReferenceable {
+  public:
+    // Every weak reference made so far reports the object gone from now on, though it still
+    // lives: for an object that has been retired and must hear from nothing any more.
+    void dropWeakReferences() { alive_ = std::make_shared<char>(); }
+
   protected:
     WeakReferenceable() = default;
     WeakReferenceable(const WeakReferenceable&) = delete;

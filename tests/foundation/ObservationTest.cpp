@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "foundation/Published.h"
+#include "foundation/WeakRef.h"
 
 namespace orvel {
 namespace {
@@ -105,6 +106,26 @@ TEST(ObservationTest, TheOwnerHearsOfEachSubscriptionAndCancellationUntilTheSign
     }
     outlives.cancel();  // the signal and its owner's hook are gone
     EXPECT_EQ(counts.size(), 5U);
+}
+
+TEST(WeakRefTest, AReferenceFindsItsObjectUntilItGoesOrDropsItsReferences) {
+    struct Owner : WeakReferenceable {
+        int value = 7;
+    };
+    WeakRef<Owner> gone;
+    {
+        Owner owner;
+        gone = weakRef(owner);
+        ASSERT_TRUE(gone);
+        EXPECT_EQ(gone.get()->value, 7);
+    }
+    EXPECT_FALSE(gone) << "the object was destroyed";
+
+    Owner retired;
+    WeakRef<Owner> before = weakRef(retired);
+    retired.dropWeakReferences();
+    EXPECT_FALSE(before) << "references made before the drop";
+    EXPECT_TRUE(weakRef(retired)) << "a reference made after it finds the object";
 }
 
 }  // namespace

@@ -115,10 +115,10 @@ void updateButton(RenderCore& core, RenderNode& rn, const Node& n, const Env& en
     if (rn.restyle) {
         return;
     }
-    std::weak_ptr<char> guard = rn.token;
+    WeakRef<RenderNode> guard = weakRef(rn);
     RenderNode* self = &rn;
     rn.restyle = [&core, guard, self] {
-        if (guard.expired() || self->widget == nullptr)
+        if (!guard || self->widget == nullptr)
             return;
         // Only a menu row changes while held down: its label turns white.
         if (!std::holds_alternative<MenuRowStyle>(self->env.buttonStyle))
@@ -181,7 +181,7 @@ void updateMenu(RenderCore& core, RenderNode& rn, const Node& n, const Env& env,
             }
         } else {
             rn.menu->clear();
-            std::weak_ptr<char> guard = rn.token;
+            WeakRef<RenderNode> guard = weakRef(rn);
             RenderNode* self = &rn;
             for (std::size_t i = 0; i < n.menuItems.size(); ++i) {
                 const MenuItem& item = n.menuItems[i];
@@ -192,7 +192,7 @@ void updateMenu(RenderCore& core, RenderNode& rn, const Node& n, const Env& env,
                 QAction* action = rn.menu->addAction(qs(localized(item.title)));
                 action->setEnabled(!item.disabled);
                 QObject::connect(action, &QAction::triggered, rn.menu, [guard, self, i] {
-                    if (guard.expired())
+                    if (!guard)
                         return;
                     const auto& items = self->node().menuItems;
                     if (i < items.size() && items[i].action) {
@@ -210,20 +210,20 @@ void updateMenu(RenderCore& core, RenderNode& rn, const Node& n, const Env& env,
 }
 
 QWidget* create(RenderCore&, RenderNode& rn, const Node& n, Axis) {
-    std::weak_ptr<char> guard = rn.token;
+    WeakRef<RenderNode> guard = weakRef(rn);
     RenderNode* self = &rn;
     switch (n.kind) {
         case NodeKind::button: {
             auto* button = new ViewButton;
             QObject::connect(button, &QAbstractButton::clicked, button, [guard, self] {
-                if (guard.expired())
+                if (!guard)
                     return;
                 if (auto action = self->node().action) {
                     action();
                 }
             });
             auto restyle = [guard, self] {
-                if (guard.expired() || !self->restyle)
+                if (!guard || !self->restyle)
                     return;
                 // A copy: restyling may replace the node's closure while it runs.
                 auto fn = self->restyle;
@@ -240,7 +240,7 @@ QWidget* create(RenderCore&, RenderNode& rn, const Node& n, Axis) {
             indicator->hide();
             rn.extras = {indicator};
             QObject::connect(button, &QAbstractButton::clicked, button, [button, self, guard] {
-                if (guard.expired() || self->menu == nullptr)
+                if (!guard || self->menu == nullptr)
                     return;
                 self->menu->popup(
                     button->mapToGlobal(QPoint(0, button->height() + kMenuDropOffset)));

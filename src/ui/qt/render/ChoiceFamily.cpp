@@ -115,10 +115,10 @@ void updatePicker(RenderCore& core, RenderNode& rn, const Node& n, const Env& en
         style = PickerStyle::menu;
     if (style == PickerStyle::inline_)
         style = PickerStyle::radioGroup;
-    std::weak_ptr<char> guard = rn.token;
+    WeakRef<RenderNode> guard = weakRef(rn);
     RenderNode* self = &rn;
     auto choose = [guard, self](int i) {
-        if (guard.expired() || i < 0 || static_cast<std::size_t>(i) >= self->tags.size())
+        if (!guard || i < 0 || static_cast<std::size_t>(i) >= self->tags.size())
             return;
         auto binding = self->node().textBinding;
         if (binding.set)
@@ -200,7 +200,7 @@ void updatePicker(RenderCore& core, RenderNode& rn, const Node& n, const Env& en
                 const int at = static_cast<int>(i);
                 QObject::connect(radio, &QRadioButton::clicked, radio, [choose, at, guard, self] {
                     choose(at);
-                    if (!guard.expired())
+                    if (!!guard)
                         syncRadios(*self);
                 });
                 layout->addWidget(radio);
@@ -236,7 +236,7 @@ void updateToggle(RenderCore& core, RenderNode& rn, const Node& n, const Env& en
                    ((wantSwitch && dynamic_cast<SwitchWidget*>(control)) ||
                     (wantCheckbox && dynamic_cast<QCheckBox*>(control)) ||
                     (!wantSwitch && !wantCheckbox && dynamic_cast<ViewButton*>(control)));
-    std::weak_ptr<char> guard = rn.token;
+    WeakRef<RenderNode> guard = weakRef(rn);
     RenderNode* self = &rn;
     if (!matches) {
         if (control) {
@@ -255,7 +255,7 @@ void updateToggle(RenderCore& core, RenderNode& rn, const Node& n, const Env& en
             button = viewButton;
         }
         QObject::connect(button, &QAbstractButton::clicked, button, [guard, self, button] {
-            if (guard.expired())
+            if (!guard)
                 return;
             auto binding = self->node().boolBinding;
             if (binding.set)
@@ -353,7 +353,7 @@ void updateDatePicker(RenderCore& core, RenderNode& rn, const Node& n, const Env
 }
 
 QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
-    std::weak_ptr<char> guard = rn.token;
+    WeakRef<RenderNode> guard = weakRef(rn);
     RenderNode* self = &rn;
     switch (n.kind) {
         case NodeKind::toggle:
@@ -364,7 +364,7 @@ QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
             QWidget* box = core.makeLabelled();
             auto* arrows = new StepperArrows;
             arrows->onStep = [guard, self](int direction) {
-                if (guard.expired())
+                if (!guard)
                     return;
                 const Node& node = self->node();
                 auto binding = node.numberBinding;
@@ -381,7 +381,7 @@ QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
             edit->setTimeSpec(Qt::LocalTime);
             QObject::connect(
                 edit, &QDateTimeEdit::dateTimeChanged, edit, [guard, self](const QDateTime& value) {
-                    if (guard.expired() || self->updating)
+                    if (!guard || self->updating)
                         return;
                     auto binding = self->node().dateBinding;
                     binding.set(Date::fromUnix(static_cast<double>(value.toSecsSinceEpoch())));

@@ -62,12 +62,12 @@ void updateScroll(RenderCore& core, RenderNode& rn, const Node& n, const Env& ch
                         (f.v ? Qt::Alignment() : Qt::AlignTop));
     }
     core.place(rn, layout, flags);
-    std::weak_ptr<char> guard = rn.token;
+    WeakRef<RenderNode> guard = weakRef(rn);
     RenderNode* self = &rn;
     QMetaObject::invokeMethod(
         area,
         [guard, self, area] {
-            if (!guard.expired())
+            if (!!guard)
                 checkScrolledToEnd(*self, area);
         },
         Qt::QueuedConnection);
@@ -239,12 +239,12 @@ void updateList(RenderCore& core, RenderNode& rn, const Node& n, const Env& chil
     for (QWidget* line : rn.extras) {
         static_cast<SeparatorLine*>(line)->setColor(Appearance::named(NamedColor::separator, pal));
     }
-    std::weak_ptr<char> guard = rn.token;
+    WeakRef<RenderNode> guard = weakRef(rn);
     RenderNode* self = &rn;
     QMetaObject::invokeMethod(
         area,
         [guard, self, area] {
-            if (!guard.expired())
+            if (!!guard)
                 checkScrolledToEnd(*self, area);
         },
         Qt::QueuedConnection);
@@ -296,7 +296,7 @@ void updateTabs(RenderCore& core, RenderNode& rn, const Node& n, const Env& chil
 }
 
 QWidget* makeScrollArea(RenderNode& rn, const Node& n) {
-    std::weak_ptr<char> guard = rn.token;
+    WeakRef<RenderNode> guard = weakRef(rn);
     RenderNode* self = &rn;
     auto* area = new QScrollArea;
     area->setFrameShape(QFrame::NoFrame);
@@ -327,7 +327,7 @@ QWidget* makeScrollArea(RenderNode& rn, const Node& n) {
     content->setAutoFillBackground(false);
     area->setAutoFillBackground(false);
     auto check = [guard, self, area] {
-        if (!guard.expired()) {
+        if (!!guard) {
             checkScrolledToEnd(*self, area);
         }
     };
@@ -353,7 +353,7 @@ QWidget* makeSection(RenderNode& rn) {
 }
 
 QWidget* makeTabView(RenderNode& rn) {
-    std::weak_ptr<char> guard = rn.token;
+    WeakRef<RenderNode> guard = weakRef(rn);
     RenderNode* self = &rn;
     auto* box = new BoxWidget;
     auto* layout = new QVBoxLayout(box);
@@ -370,7 +370,7 @@ QWidget* makeTabView(RenderNode& rn) {
     rn.control = bar;
     rn.extras = {panel, pages};
     bar->onActivated = [guard, self, bar](int index) {
-        if (guard.expired())
+        if (!guard)
             return;
         const Node& node = self->node();
         if (index < 0 || static_cast<std::size_t>(index) >= node.tabs.size())

@@ -102,7 +102,7 @@ void updateLabeledContent(RenderCore& core, RenderNode& rn, const Node& n, const
 }
 
 QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
-    std::weak_ptr<char> guard = rn.token;
+    WeakRef<RenderNode> guard = weakRef(rn);
     RenderNode* self = &rn;
     switch (n.kind) {
         case NodeKind::textField: {
@@ -110,7 +110,7 @@ QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
             auto* field = new QLineEdit;
             QObject::connect(field, &QLineEdit::textEdited, field,
                              [guard, self](const QString& text) {
-                                 if (guard.expired())
+                                 if (!guard)
                                      return;
                                  const Node& node = self->node();
                                  if (node.isInteger) {
@@ -121,11 +121,11 @@ QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
                                  }
                              });
             QObject::connect(field, &QLineEdit::editingFinished, field, [guard, self, field] {
-                if (!guard.expired())
+                if (!!guard)
                     commitInteger(*self, field);
             });
             QObject::connect(field, &QLineEdit::returnPressed, field, [guard, self] {
-                if (guard.expired())
+                if (!guard)
                     return;
                 if (auto submit = self->node().onSubmit) {
                     submit();

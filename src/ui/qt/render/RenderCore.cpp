@@ -44,7 +44,7 @@ class TapFilter final : public QObject {
 // A node that goes stops hearing from its widgets before they are hidden: hiding a focused
 // field finishes its edit, and that edit belongs to nothing any more.
 void retire(RenderNode& rn) {
-    rn.token.reset();
+    rn.dropWeakReferences();
     for (auto& child : rn.children) {
         if (child)
             retire(*child);
@@ -376,10 +376,10 @@ void RenderCore::updateCommon(RenderNode& rn, const Node& n, const Env& env) {
     }
     if (n.onTap && !rn.tapInstalled) {
         rn.tapInstalled = true;
-        std::weak_ptr<char> guard = rn.token;
+        WeakRef<RenderNode> guard = weakRef(rn);
         RenderNode* self = &rn;
         w->installEventFilter(new TapFilter(w, [guard, self] {
-            if (guard.expired())
+            if (!guard)
                 return;
             if (auto action = self->node().onTap)
                 action();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/WeakRef.h"
 #include "ui/View.h"
 #include "ui/qt/render/Metrics.h"
 
@@ -53,8 +54,10 @@ struct Flex {
     bool h = false, v = false;
 };
 
-// One rendered node: its widgets, its rendered children, and what it last showed.
-struct RenderNode {
+// One rendered node: its widgets, its rendered children, and what it last showed. Callbacks of
+// its widgets hold it weakly: a node that is gone may leave a widget behind until Qt deletes it,
+// and that widget's signals must not reach the node.
+struct RenderNode : WeakReferenceable {
     std::string key;
     NodeKind kind = NodeKind::empty;
     View view;
@@ -82,10 +85,6 @@ struct RenderNode {
     std::string lastRaw;            // a text's source, to skip parsing when it is unchanged
     QColor lastLink;
     QString lastShown;
-
-    // Callbacks of widgets hold this weakly: a node that is gone may leave a widget behind
-    // until Qt deletes it, and that widget's signals must not reach the node.
-    std::shared_ptr<char> token = std::make_shared<char>();
 
     QWidget* placedWidget() const { return outer ? outer : widget; }
     const Node& node() const { return view.node(); }
