@@ -102,6 +102,8 @@ int main(int argc, char** argv) {
 
         std::printf("Periodic work per tick, %d ticks, power supplies read from %s\n", ticks,
                     sysRoot.c_str());
+        print("power-supply reading alone",
+              summarise(time(ticks, [&] { (void)Platform::current().powerSources().snapshot(); })));
         // Idle: each 5 s of virtual time is one power tick and nothing else.
         print("power tick (idle)", summarise(time(ticks, [&] { loop.advance(5.0); })));
 

@@ -51,8 +51,8 @@ class Processes {
     virtual Result<std::shared_ptr<ChildProcess>> launch(const LaunchRequest& request,
                                                          TerminationHandler onTermination) = 0;
 
-    // Starts a child and forgets it: nobody waits for it, failures are dropped, and it is
-    // reaped when it exits.
+    // Starts a child and forgets it: nobody waits for it, a failure to start is logged (the caller
+    // hears nothing), and it is reaped when it exits. It outlives Orvel.
     virtual void launchDetached(const LaunchRequest& request) = 0;
 };
 

@@ -135,15 +135,25 @@ std::optional<PowerSourcesSnapshot> LinuxPowerSources::snapshot() {
         if (kind.type == "Battery" && kind.deviceScope) {
             continue;
         }
-        if (readAttribute(path, "present") == "0") {
+        // Only what the supply's kind makes use of is read: the tick runs every few seconds.
+        const bool stores = kind.type == "Battery" || kind.type == "UPS";
+        const bool feeds = kind.type == "Mains" || kind.type == "USB" || kind.type == "UPS";
+        if (!stores && !feeds) {
+            continue;
+        }
+        if (stores && readAttribute(path, "present") == "0") {
             continue;
         }
         Supply supply;
         supply.name = name;
         supply.type = kind.type;
-        supply.online = readAttribute(path, "online").value_or("1") != "0";
-        supply.status = readAttribute(path, "status").value_or("");
-        supply.percent = percentCharged(path);
+        if (feeds) {
+            supply.online = readAttribute(path, "online").value_or("1") != "0";
+        }
+        if (stores) {
+            supply.status = readAttribute(path, "status").value_or("");
+            supply.percent = percentCharged(path);
+        }
         supplies.push_back(std::move(supply));
     }
     ::closedir(listing);
@@ -241,6 +251,8 @@ void LinuxPowerSources::followProfiles() {
                                      });
     if (changes) {
         changes_ = std::move(changes.value());
+    } else {
+        log_.error("Low Power Mode changes will not be noticed: " + changes.error().message);
     }
     auto query = bus_->call(
         DBusObject{daemon.service, daemon.path, kProperties}, "Get",
@@ -258,6 +270,8 @@ void LinuxPowerSources::followProfiles() {
         });
     if (query) {
         query_ = std::move(query.value());
+    } else {
+        log_.error("Could not ask for the power profile: " + query.error().message);
     }
 }
 
