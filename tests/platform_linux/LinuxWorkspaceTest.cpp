@@ -540,8 +540,29 @@ TEST_F(LinuxWorkspaceSleepTest, WithoutLogindSleepNoticesAreUnavailableAndSaidOn
                   "Sleep and wake notices are not available on this system (no logind)."}));
 
     // logind that comes later is used.
+    Subscription listening = workspace.willSleep.subscribe([] {});
     startService("logind");
     EXPECT_TRUE(waitFor([&] { return workspace.holdsSleepDelay(); }));
+}
+
+TEST_F(LinuxWorkspaceSleepTest, TheDelayLockIsHeldOnlyWhileSomeoneListensForSleepOrWake) {
+    startService("logind");
+    LinuxWorkspace workspace(system, processes);
+    ASSERT_TRUE(waitFor([&] { return system->namesKnown(); }));
+    // A round trip to logind: a lock asked for by now would be listed after it.
+    EXPECT_TRUE(logindInhibitors().empty()) << "nothing of Orvel before a service listens";
+    EXPECT_FALSE(workspace.holdsSleepDelay());
+
+    Subscription wake = workspace.didWake.subscribe([] {});
+    EXPECT_TRUE(waitFor([&] { return workspace.holdsSleepDelay(); }));
+    EXPECT_TRUE(eventually([&] { return delayLockIsHeld(); }));
+    Subscription sleep = workspace.willSleep.subscribe([] {});
+    wake.cancel();
+    EXPECT_TRUE(workspace.holdsSleepDelay()) << "one listener is enough";
+
+    sleep.cancel();
+    EXPECT_FALSE(workspace.holdsSleepDelay());
+    EXPECT_TRUE(waitUntilNothingHeld()) << "the last listener gone, the lock goes back";
 }
 
 }  // namespace

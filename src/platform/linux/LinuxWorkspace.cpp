@@ -226,6 +226,8 @@ LinuxWorkspace::LinuxWorkspace(std::shared_ptr<DBusConnection> systemBus, Proces
         }
     }
     didLaunchApplication.setSubscribersChanged([this] { launchListenersChanged(); });
+    willSleep.setSubscribersChanged([this] { sleepListenersChanged(); });
+    didWake.setSubscribersChanged([this] { sleepListenersChanged(); });
     if (bus_) {
         logind_ = bus_->watchName(kLogindManager.service);
         logindWatch_ = logind_->changed.subscribe([this](BusNameState) { followLogind(); });
@@ -238,6 +240,8 @@ LinuxWorkspace::LinuxWorkspace(std::shared_ptr<DBusConnection> systemBus, Proces
 
 LinuxWorkspace::~LinuxWorkspace() {
     didLaunchApplication.setSubscribersChanged(nullptr);
+    willSleep.setSubscribersChanged(nullptr);
+    didWake.setSubscribersChanged(nullptr);
 }
 
 // Desktop entries ------------------------------------------------------------------------------
@@ -498,6 +502,25 @@ Result<void> LinuxWorkspace::openURL(std::string_view url) {
 
 // Sleep and wake -------------------------------------------------------------------------------
 
+// Sleep is followed, and logind's delay lock held, only while someone listens for sleep or wake:
+// nothing of Orvel shows in logind's list before a service wants to hear of sleep.
+void LinuxWorkspace::sleepListenersChanged() {
+    const bool listening = willSleep.subscriberCount() + didWake.subscriberCount() > 0;
+    if (listening == followingSleep_) {
+        return;
+    }
+    followingSleep_ = listening;
+    if (listening) {
+        if (logind_) {
+            followLogind();
+        }
+    } else {
+        sleepSignal_.reset();
+        delayRequest_.reset();
+        delayLock_.reset();
+    }
+}
+
 void LinuxWorkspace::followLogind() {
     switch (logind_->state()) {
         case BusNameState::unknown:
@@ -515,6 +538,9 @@ void LinuxWorkspace::followLogind() {
             break;
     }
     logindReported_ = false;
+    if (!followingSleep_) {
+        return;
+    }
     if (!sleepSignal_.isActive()) {
         auto match =
             bus_->matchSignal(kLogindManager.service, kLogindManager.path, kLogindManager.interface,
@@ -569,7 +595,9 @@ void LinuxWorkspace::prepareForSleep(bool sleeping) {
         delayLock_.reset();
     } else {
         didWake.send();
-        takeDelayLock();
+        if (followingSleep_) {
+            takeDelayLock();
+        }
     }
 }
 

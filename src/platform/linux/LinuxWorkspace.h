@@ -30,9 +30,9 @@ struct LinuxWorkspaceOptions {
 
 // Applications and sleep on a Linux desktop.
 //
-// Sleep and wake come from logind's PrepareForSleep. Between sleeps a logind "delay" lock is
-// held, so logind waits for Orvel: willSleep is sent, then the lock is released at once; after
-// didWake it is taken again.
+// Sleep and wake come from logind's PrepareForSleep, followed only while willSleep or didWake has
+// listeners. Between sleeps a logind "delay" lock is then held, so logind waits for Orvel:
+// willSleep is sent, then the lock is released at once; after didWake it is taken again.
 //
 // An application is a process of the user's own that either runs a program some desktop entry
 // launches (its bundle identifier is the entry's id, e.g. "org.gnome.Meld", its name the entry's
@@ -80,6 +80,7 @@ class LinuxWorkspace final : public Workspace {
     void checkLaunches();
     void followLogind();
     void takeDelayLock();
+    void sleepListenersChanged();
     void prepareForSleep(bool sleeping);
 
     std::shared_ptr<DBusConnection> bus_;
@@ -112,6 +113,7 @@ class LinuxWorkspace final : public Workspace {
     DBusSlot delayRequest_;
     UniqueFd delayLock_;
     bool sleeping_ = false;
+    bool followingSleep_ = false;
     bool logindReported_ = false;
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     Logger log_{"workspace"};
