@@ -35,14 +35,16 @@ QtStatusItem::QtStatusItem() : tray_(std::make_unique<QSystemTrayIcon>()) {
                          if (!onClick) {
                              return;
                          }
+                         // The item answers the left and right buttons only; the second
+                         // click of a double click is a click of its own.
+                         if (reason != QSystemTrayIcon::Trigger &&
+                             reason != QSystemTrayIcon::DoubleClick &&
+                             reason != QSystemTrayIcon::Context) {
+                             return;
+                         }
                          StatusItemClick click;
                          click.modifiers = currentModifiers();
                          click.rightButton = reason == QSystemTrayIcon::Context;
-                         if (reason != QSystemTrayIcon::Trigger &&
-                             reason != QSystemTrayIcon::Context &&
-                             reason != QSystemTrayIcon::MiddleClick) {
-                             return;
-                         }
                          auto handler = onClick;
                          handler(click);
                      });

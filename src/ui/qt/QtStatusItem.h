@@ -28,6 +28,8 @@ class QtStatusItem final : public StatusItem {
                          double devicePixelRatio = 1.0);
     // The image shown now.
     const QImage& image() const { return image_; }
+    // The tray icon itself, for tests that send it the desktop's clicks.
+    QSystemTrayIcon& trayIcon() const { return *tray_; }
     // How many times the picture was drawn.
     int redraws() const { return redraws_; }
 

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSystemTrayIcon>
 
 #include "QtUiTest.h"
 #include "ui/qt/Appearance.h"
@@ -129,6 +130,21 @@ TEST_F(QtTrayTest, ThePictureIsDrawnAgainOnlyWhenWhatItShowsChanges) {
         EXPECT_EQ(item.redraws(), ++expected) << change.what;
     }
     EXPECT_NE(item.image(), first);
+}
+
+TEST_F(QtTrayTest, OnlyTheLeftAndRightButtonsClickAndEachClickOfADoubleClickCounts) {
+    QtStatusItem item;
+    std::vector<std::string> clicks;
+    item.onClick = [&](std::optional<StatusItemClick> click) {
+        clicks.push_back(click && click->rightButton ? "right" : "left");
+    };
+    for (auto reason :
+         {QSystemTrayIcon::Trigger, QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Context,
+          QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick, QSystemTrayIcon::Unknown}) {
+        Q_EMIT item.trayIcon().activated(reason);
+    }
+    EXPECT_EQ(clicks, (std::vector<std::string>{"left", "right", "left", "left"}))
+        << "a middle click does nothing";
 }
 
 class Panel final : public ViewComponent {
