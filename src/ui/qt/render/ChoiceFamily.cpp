@@ -200,7 +200,7 @@ void updatePicker(RenderCore& core, RenderNode& rn, const Node& n, const Env& en
                 const int at = static_cast<int>(i);
                 QObject::connect(radio, &QRadioButton::clicked, radio, [choose, at, guard, self] {
                     choose(at);
-                    if (!!guard)
+                    if (guard)
                         syncRadios(*self);
                 });
                 layout->addWidget(radio);

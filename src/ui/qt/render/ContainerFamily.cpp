@@ -43,6 +43,17 @@ void checkScrolledToEnd(RenderNode& rn, QScrollArea* area) {
     }
 }
 
+// Once Qt has laid the new content out: only then does the scroll range say where the end is.
+void checkScrolledToEndLater(RenderNode& rn, QScrollArea* area) {
+    QMetaObject::invokeMethod(
+        area,
+        [guard = weakRef(rn), area] {
+            if (RenderNode* self = guard.get())
+                checkScrolledToEnd(*self, area);
+        },
+        Qt::QueuedConnection);
+}
+
 void updateScroll(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv) {
     auto* area = static_cast<QScrollArea*>(rn.widget);
     const Qt::ScrollBarPolicy shown =
@@ -62,15 +73,7 @@ void updateScroll(RenderCore& core, RenderNode& rn, const Node& n, const Env& ch
                         (f.v ? Qt::Alignment() : Qt::AlignTop));
     }
     core.place(rn, layout, flags);
-    WeakRef<RenderNode> guard = weakRef(rn);
-    RenderNode* self = &rn;
-    QMetaObject::invokeMethod(
-        area,
-        [guard, self, area] {
-            if (!!guard)
-                checkScrolledToEnd(*self, area);
-        },
-        Qt::QueuedConnection);
+    checkScrolledToEndLater(rn, area);
 }
 
 void updateForm(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv) {
@@ -239,15 +242,7 @@ void updateList(RenderCore& core, RenderNode& rn, const Node& n, const Env& chil
     for (QWidget* line : rn.extras) {
         static_cast<SeparatorLine*>(line)->setColor(Appearance::named(NamedColor::separator, pal));
     }
-    WeakRef<RenderNode> guard = weakRef(rn);
-    RenderNode* self = &rn;
-    QMetaObject::invokeMethod(
-        area,
-        [guard, self, area] {
-            if (!!guard)
-                checkScrolledToEnd(*self, area);
-        },
-        Qt::QueuedConnection);
+    checkScrolledToEndLater(rn, area);
 }
 
 void updateTabs(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv) {
@@ -327,7 +322,7 @@ QWidget* makeScrollArea(RenderNode& rn, const Node& n) {
     content->setAutoFillBackground(false);
     area->setAutoFillBackground(false);
     auto check = [guard, self, area] {
-        if (!!guard) {
+        if (guard) {
             checkScrolledToEnd(*self, area);
         }
     };

@@ -121,7 +121,7 @@ QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
                                  }
                              });
             QObject::connect(field, &QLineEdit::editingFinished, field, [guard, self, field] {
-                if (!!guard)
+                if (guard)
                     commitInteger(*self, field);
             });
             QObject::connect(field, &QLineEdit::returnPressed, field, [guard, self] {
