@@ -1,6 +1,7 @@
 // The Orvel program: the tray application on the real machine, or on a simulated one.
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -66,9 +67,19 @@ int main(int argc, char** argv) {
         return *status;
     }
     if (!ui::QtShell::canShowWindows()) {
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        const char* x11 = std::getenv("DISPLAY");
+        const char* named = wayland != nullptr && *wayland != '\0' ? wayland
+                            : x11 != nullptr && *x11 != '\0'       ? x11
+                                                                   : nullptr;
+        if (named != nullptr) {
+            std::fprintf(stderr, "Orvel cannot reach the display \"%s\": ", named);
+        } else {
+            std::fputs("Orvel needs a display: ", stderr);
+        }
         std::fputs(
-            "Orvel needs a display: start it in a desktop session, under a virtual display "
-            "(xvfb-run Orvel), or with QT_QPA_PLATFORM=offscreen.\n",
+            "start it in a desktop session, under a virtual display (xvfb-run Orvel), or "
+            "with QT_QPA_PLATFORM=offscreen.\n",
             stderr);
         return 1;
     }

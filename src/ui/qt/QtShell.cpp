@@ -3,6 +3,13 @@
 #include <QApplication>
 
 #include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
 
 #include "foundation/RunLoop.h"
 #include "ui/qt/QtEnvironment.h"
@@ -34,12 +41,63 @@ QtShell::~QtShell() {
     impl_->environment.reset();
 }
 
+namespace {
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// Connects as Qt's X11 platform would (same display name, same authority), then lets go.
+bool xServerAnswers(const std::string& display) {
+    xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+    const bool answers = connection != nullptr && xcb_connection_has_error(connection) == 0;
+    if (connection != nullptr) {
+        xcb_disconnect(connection);
+    }
+    return answers;
+}
+
+// A compositor listens on $WAYLAND_DISPLAY, a socket path absolute or under $XDG_RUNTIME_DIR.
+bool compositorAnswers(const std::string& name) {
+    std::string path = name;
+    if (path.front() != '/') {
+        const std::string runtime = environment("XDG_RUNTIME_DIR");
+        if (runtime.empty()) {
+            return false;
+        }
+        path = runtime + "/" + name;
+    }
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) {
+        return false;
+    }
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    const bool answers =
+        ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return answers;
+}
+
+}  // namespace
+
 bool QtShell::canShowWindows() {
-    const auto set = [](const char* name) {
-        const char* value = std::getenv(name);
-        return value != nullptr && *value != '\0';
-    };
-    return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
+    // A platform chosen by hand is the user's call (offscreen, vnc …).
+    if (!environment("QT_QPA_PLATFORM").empty()) {
+        return true;
+    }
+    // Qt aborts with lines of its own when the display it is given does not answer.
+    const std::string wayland = environment("WAYLAND_DISPLAY");
+    if (!wayland.empty() && compositorAnswers(wayland)) {
+        return true;
+    }
+    const std::string display = environment("DISPLAY");
+    return !display.empty() && xServerAnswers(display);
 }
 
 }  // namespace orvel::ui

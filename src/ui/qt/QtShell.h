@@ -15,7 +15,8 @@ class QtShell {
     QtShell(const QtShell&) = delete;
     QtShell& operator=(const QtShell&) = delete;
 
-    // Whether windows can be shown: a display to draw on, or a Qt platform chosen explicitly.
+    // Whether windows can be shown: a display that answers (an X server or a Wayland compositor),
+    // or a Qt platform chosen explicitly.
     static bool canShowWindows();
 
   private:
