@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -107,6 +108,34 @@ TEST_F(FileUserDefaultsTest, ANumberThatIsNotFiniteIsLeftOutNotWrittenAsNull) {
     EXPECT_EQ(readAll(file()).find("null"), std::string::npos);
     FileUserDefaults again(folder.string());
     EXPECT_EQ(again.persistentDomain(), (DefaultsDictionary{{"scale", 1.5}}));
+}
+
+TEST_F(FileUserDefaultsTest, ADamagedFileThatCannotBeMovedAsideIsNeverWrittenOver) {
+    // A folder so deep that "defaults.json" still fits the system's path limit but the longer
+    // name it would be moved aside to does not: the rename fails as it would on a folder the
+    // program may read but not change.
+    fs::path deep = folder;
+    const std::size_t limit = PATH_MAX - 1 - std::string("/defaults.json").size();
+    while (deep.string().size() + 201 <= limit) {
+        deep /= std::string(200, 'd');
+    }
+    deep /= std::string(limit - deep.string().size() - 1, 'e');
+    ASSERT_EQ(deep.string().size() + std::string("/defaults.json").size(), PATH_MAX - 1);
+    fs::create_directories(deep);
+    const fs::path settings = deep / "defaults.json";
+    const std::string content = "{\"showTimer\": tru";
+    std::ofstream(settings, std::ios::binary) << content;
+
+    {
+        FileUserDefaults d(deep.string());
+        EXPECT_TRUE(d.isReadOnly());
+        EXPECT_NE(d.readOnlyReason().find("could not be moved aside"), std::string::npos)
+            << d.readOnlyReason();
+        d.setBool("showTimer", false);
+        d.synchronize();
+        EXPECT_FALSE(d.boolForKey("showTimer")) << "the change holds in memory";
+    }
+    EXPECT_EQ(readAll(settings), content) << "the damaged file is left as it was";
 }
 
 TEST_F(FileUserDefaultsTest, RemovingTheDomainEmptiesTheFileButKeepsRegisteredValues) {

@@ -241,10 +241,15 @@ void FileUserDefaults::loadAtStart() {
     std::string fault;
     if (auto domain = decode(stringFromData(**read), &fault)) {
         memory_.replacePersistentDomain(std::move(*domain));
-    } else {
-        const std::string aside = moveAside(fault);
+    } else if (auto aside = moveAside()) {
         log_.error("The settings file " + path_ + " is damaged (" + fault + "); moved it to " +
-                   aside + " and started from the default settings.");
+                   *aside + " and started from the default settings.");
+    } else {
+        // Writing now would replace the damaged file, and whatever can still be saved from it.
+        const std::string why = "The settings file " + path_ + " is damaged (" + fault + ") and " +
+                                aside.error().message;
+        becomeReadOnly(why);
+        log_.error(why + ". Running on the default settings; the file is left as it is.");
     }
 }
 
@@ -263,14 +268,14 @@ std::string FileUserDefaults::readOnlyReason() const {
     return readOnlyReason_;
 }
 
-std::string FileUserDefaults::moveAside(const std::string&) {
+Result<std::string> FileUserDefaults::moveAside() {
     const std::string base = path_ + ".damaged-" + utcStamp();
     std::string target = base;
     for (int n = 2; ::access(target.c_str(), F_OK) == 0; ++n) {
         target = base + "-" + std::to_string(n);
     }
     if (::rename(path_.c_str(), target.c_str()) != 0) {
-        return "(nowhere: " + std::string(std::strerror(errno)) + ")";
+        return Error{"it could not be moved aside (" + std::string(std::strerror(errno)) + ")"};
     }
     return target;
 }
@@ -408,10 +413,15 @@ bool FileUserDefaults::write(const Changes& changes) {
         std::string fault;
         if (auto onDisk = decode(stringFromData(**read), &fault)) {
             domain = std::move(*onDisk);
-        } else {
-            const std::string aside = moveAside(fault);
+        } else if (auto aside = moveAside()) {
             log_.error("The settings file " + path_ + " was damaged (" + fault + "); moved it to " +
-                       aside + " before saving.");
+                       *aside + " before saving.");
+        } else {
+            const std::string why = "The settings file " + path_ + " is damaged (" + fault +
+                                    ") and " + aside.error().message;
+            becomeReadOnly(why);
+            log_.error(why + ". Settings are no longer saved until Orvel starts again.");
+            return true;
         }
     }
     if (changes.clearAll) {

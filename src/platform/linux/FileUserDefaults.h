@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "foundation/Log.h"
+#include "foundation/Result.h"
 #include "platform/UserDefaults.h"
 
 namespace orvel {
@@ -24,9 +25,10 @@ namespace orvel {
 //
 // A file that reads but does not decode as settings is moved aside to
 // "defaults.json.damaged-<UTC time>", with one log line; the store then starts empty (the
-// registered values apply). A file that is there but cannot be read at all (no permission, a
-// folder in its place) is never written: the store runs on what it holds in memory and is
-// read-only until the next start, so the user's settings are not replaced by one run's keys.
+// registered values apply); one that cannot be moved aside counts as unreadable. A file that is
+// there but cannot be read at all (no permission, a folder in its place) is never written: the
+// store runs on what it holds in memory and is read-only until the next start, so the user's
+// settings are not replaced by one run's keys.
 class FileUserDefaults final : public UserDefaults {
   public:
     enum class Writes { Background, Synchronous };
@@ -71,7 +73,8 @@ class FileUserDefaults final : public UserDefaults {
     bool write(const Changes& changes);
     void loadAtStart();
     void becomeReadOnly(const std::string& why);
-    std::string moveAside(const std::string& reason);
+    // Renames the damaged file beside itself; the new name, or why it stays where it is.
+    Result<std::string> moveAside();
 
     std::string folder_;
     std::string path_;
