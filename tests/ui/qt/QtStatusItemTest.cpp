@@ -19,30 +19,6 @@ namespace {
 
 class QtTrayTest : public test::QtUiTest {};
 
-// How many pixels are close to a colour.
-int pixelsNear(const QImage& image, const QColor& color) {
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            if (c.alpha() > 200 && std::abs(c.red() - color.red()) < 24 &&
-                std::abs(c.green() - color.green()) < 24 &&
-                std::abs(c.blue() - color.blue()) < 24) {
-                ++count;
-            }
-        }
-    }
-    return count;
-}
-
-int opaquePixels(const QImage& image) {
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            count += image.pixelColor(x, y).alpha() > 128 ? 1 : 0;
-    return count;
-}
-
 TEST_F(QtTrayTest, TheTrayIconDrawsEachStateOfTheLook) {
     struct Case {
         const char* name;

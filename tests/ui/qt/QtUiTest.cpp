@@ -1,5 +1,7 @@
 #include "QtUiTest.h"
 
+#include <cstdlib>
+
 #include <QApplication>
 #include <QDir>
 #include <QStyleFactory>
@@ -61,6 +63,31 @@ QImage QtUiTest::savePng(const QImage& image, const std::string& name) {
     const QString path = dir + "/" + QString::fromStdString(name) + ".png";
     EXPECT_TRUE(image.save(path, "PNG")) << path.toStdString();
     return image;
+}
+
+int QtUiTest::pixelsNear(const QImage& image, const QColor& color) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.alpha() > 200 && std::abs(c.red() - color.red()) < 24 &&
+                std::abs(c.green() - color.green()) < 24 &&
+                std::abs(c.blue() - color.blue()) < 24) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+int QtUiTest::opaquePixels(const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            count += image.pixelColor(x, y).alpha() > 128 ? 1 : 0;
+        }
+    }
+    return count;
 }
 
 }  // namespace orvel::test

@@ -33,6 +33,10 @@ class QtUiTest : public ::testing::Test {
     // Renders a window's widget to ${build}/png/<name>.png and returns the image.
     QImage savePng(QWidget& widget, const std::string& name);
     static QImage savePng(const QImage& image, const std::string& name);
+    // Opaque pixels within a small distance of a colour in every channel.
+    static int pixelsNear(const QImage& image, const QColor& color);
+    // Pixels more opaque than not.
+    static int opaquePixels(const QImage& image);
 
     static constexpr double kLimit = 30.0;
 
