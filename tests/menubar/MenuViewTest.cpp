@@ -169,6 +169,27 @@ TEST_F(MenuViewTest, ScaleAndWidthFollowTheMenuScaleTimesTheTextSizeWithinLimits
     }
 }
 
+TEST_F(MenuViewTest, ThePopoverTakesThePanelsWidthEachTimeItIsShown) {
+    statusItem().showPopover();
+    EXPECT_EQ(popover().contentSize().width, 320);
+    popover().close();
+    prefs().menuScale = 1.5;
+    statusItem().showPopover();
+    EXPECT_EQ(popover().contentSize().width, 480);
+}
+
+TEST_F(MenuViewTest, PausingAndResumingTriggersRedrawsTheStatusItemOnTheNextTurn) {
+    loop().drain();
+    const auto before = statusItem().refreshCount();
+    TriggerEngine::shared().pause(3600.0);
+    EXPECT_EQ(statusItem().refreshCount(), before);
+    loop().drain();
+    EXPECT_EQ(statusItem().refreshCount(), before + 1);
+    TriggerEngine::shared().resume();
+    loop().drain();
+    EXPECT_EQ(statusItem().refreshCount(), before + 2);
+}
+
 TEST_F(MenuViewTest, MaximumHeightIsTheScreensVisibleHeightLessFortyOr760WithoutAScreen) {
     const Node* limit = nullptr;
     auto maxHeight = [&] {
