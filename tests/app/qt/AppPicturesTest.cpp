@@ -3,6 +3,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -278,6 +279,18 @@ TEST_F(AppPicturesTest, ThePanelInItsStates) {
                 savePng(widget, std::string("panel-") + entry.name + (dark ? "-dark" : "-light"));
             EXPECT_NEAR(widget.width(), MenuView::width(MenuView::scale()), 1);
             EXPECT_NE(button(widget, "Quit Orvel"), nullptr);
+            // The status line is whole: inside the panel and as tall as its lines.
+            const QString status = QString::fromStdString(OrvelController::shared().statusText());
+            QLabel* statusLine = nullptr;
+            for (auto* label : widget.findChildren<QLabel*>()) {
+                if (label->text() == status && label->isVisibleTo(&widget)) {
+                    statusLine = label;
+                }
+            }
+            ASSERT_NE(statusLine, nullptr);
+            EXPECT_LE(statusLine->mapTo(&widget, QPoint(statusLine->width(), 0)).x(),
+                      widget.width());
+            EXPECT_GE(statusLine->height(), statusLine->heightForWidth(statusLine->width()));
             EXPECT_EQ(image.height(), static_cast<int>(MenuView::maxHeight()))
                 << "the panel fills the height it may take";
             // The rest of the panel, scrolled to its end.
