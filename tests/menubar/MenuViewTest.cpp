@@ -28,8 +28,14 @@ using ui::NodeKind;
 class RecordingWindows final : public AppWindows {
   public:
     std::vector<std::string> calls;
+    std::function<void()> onSettings;
     void showHelp() override { calls.emplace_back("help"); }
-    void openSettings() override { calls.emplace_back("settings"); }
+    void openSettings() override {
+        calls.emplace_back("settings");
+        if (onSettings) {
+            onSettings();
+        }
+    }
     void showAbout() override { calls.emplace_back("about"); }
     void showCustomDuration() override { calls.emplace_back("custom"); }
     void makeRuleFromWatchedApp() override { calls.emplace_back("makeRule"); }
@@ -727,6 +733,11 @@ TEST_F(MenuViewTest, NoticeOpensTheSettingBehindIt) {
     auto row = p.control("Waiting for AC power.");
     ASSERT_TRUE(row);
     EXPECT_EQ(row->node->help, std::optional<std::string>("Open the setting behind this"));
+    // Settings opens only once both values are written.
+    windows.onSettings = [this] {
+        EXPECT_EQ(sim().userDefaults().integerForKey("atSubTab"), 5);
+        EXPECT_EQ(sim().userDefaults().integerForKey("settingsTabSelection"), 1);
+    };
     ASSERT_TRUE(p.click("Waiting for AC power."));
     EXPECT_EQ(sim().userDefaults().integerForKey("atSubTab"), 5);
     EXPECT_EQ(sim().userDefaults().integerForKey("settingsTabSelection"), 1);
