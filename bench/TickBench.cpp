@@ -44,6 +44,7 @@ class BenchPlatform final : public Platform {
     Notifications& notifications() override { return sim_.notifications(); }
     LoginItems& loginItems() override { return sim_.loginItems(); }
     Paths& paths() override { return sim_.paths(); }
+    AccessibilityDisplay& accessibilityDisplay() override { return sim_.accessibilityDisplay(); }
     std::shared_ptr<LogSink> logSink() override { return sim_.logSink(); }
 
   private:

@@ -30,6 +30,9 @@ AppDelegate::~AppDelegate() {
     if (sharedDelegate() == this) {
         sharedDelegate() = nullptr;
     }
+    if (AppWindows::current() == this) {
+        AppWindows::current() = nullptr;
+    }
 }
 
 AppDelegate* AppDelegate::shared() {
@@ -38,6 +41,7 @@ AppDelegate* AppDelegate::shared() {
 
 void AppDelegate::launch() {
     sharedDelegate() = this;
+    AppWindows::current() = this;
     willTerminate_ =
         ui::UiHost::current().willTerminate.subscribe([this] { applicationWillTerminate(); });
     if (EULAGate::hasCurrentAssent()) {
@@ -123,6 +127,44 @@ void AppDelegate::setLaunchAtLogin(bool enabled) {
     if (!result) {
         Logger("app").error("Orvel: login item change failed \u2014 " + result.error().message);
     }
+}
+
+namespace {
+void closePanel() {
+    if (auto* item = StatusItemController::current()) {
+        item->popover().close();
+    }
+}
+}  // namespace
+
+void AppDelegate::showHelp() {
+    closePanel();
+    windowRequested.send("showHelp");
+}
+
+void AppDelegate::openSettings() {
+    closePanel();
+    windowRequested.send("openSettings");
+}
+
+void AppDelegate::showAbout() {
+    closePanel();
+    windowRequested.send("showAbout");
+}
+
+void AppDelegate::showCustomDuration() {
+    closePanel();
+    windowRequested.send("showCustomDuration");
+}
+
+void AppDelegate::makeRuleFromWatchedApp() {
+    closePanel();
+    windowRequested.send("makeRuleFromWatchedApp");
+}
+
+void AppDelegate::chooseAppToWatch() {
+    closePanel();
+    windowRequested.send("chooseAppToWatch");
 }
 
 }  // namespace orvel

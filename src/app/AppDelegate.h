@@ -3,7 +3,9 @@
 #include <memory>
 
 #include "devices/HotKeyBackend.h"
+#include "foundation/Signal.h"
 #include "foundation/WeakRef.h"
+#include "menubar/AppWindows.h"
 #include "ui/Host.h"
 
 namespace orvel {
@@ -12,7 +14,7 @@ class StatusItemController;
 
 // The application delegate: holds start-up behind the agreement, brings the services up in
 // their order, and undoes what a session changed when the application quits. Main thread only.
-class AppDelegate final : public WeakReferenceable {
+class AppDelegate final : public WeakReferenceable, public AppWindows {
   public:
     // Start-up shortcut: the C key with Control, Option and Command.
     static constexpr std::uint32_t kHotKeyCode = 8;
@@ -34,6 +36,17 @@ class AppDelegate final : public WeakReferenceable {
     // The application is quitting, by any road.
     void applicationWillTerminate();
     void setLaunchAtLogin(bool enabled);
+
+    // The window operations. Each first closes the tray panel; the windows themselves are not
+    // built yet, so for now that is all they do, and they say which one was asked for.
+    void showHelp() override;
+    void openSettings() override;
+    void showAbout() override;
+    void showCustomDuration() override;
+    void makeRuleFromWatchedApp() override;
+    void chooseAppToWatch() override;
+    // Sent with the operation's name after each window operation.
+    Signal<std::string> windowRequested;
 
     bool hasFinishedLaunching() const { return finished_; }
 

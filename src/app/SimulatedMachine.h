@@ -27,6 +27,7 @@ class SimulatedMachine final : public Platform {
     Notifications& notifications() override { return sim_.notifications(); }
     LoginItems& loginItems() override { return sim_.loginItems(); }
     Paths& paths() override { return paths_; }
+    AccessibilityDisplay& accessibilityDisplay() override { return sim_.accessibilityDisplay(); }
     std::shared_ptr<LogSink> logSink() override { return log_; }
 
   private:

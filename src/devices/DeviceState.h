@@ -13,7 +13,8 @@ namespace orvel {
 //
 // This is its first, least form: the built-in devices cannot be silenced yet, so reconcile()
 // only announces itself (tests watch `reconciled` to see when the device state is asked to
-// apply itself). Callers already use the interface the full form keeps.
+// apply itself), and sleeping the displays is only recorded. Callers already use the interface
+// the full form keeps.
 class DeviceState final : public ObservableObject, public WeakReferenceable {
   public:
     static DeviceState& shared();
@@ -26,6 +27,12 @@ class DeviceState final : public ObservableObject, public WeakReferenceable {
     // Applies the current device settings at once. Main thread.
     void reconcile();
 
+    // Whether this machine is a laptop: an internal battery is listed.
+    bool isLaptop() const;
+    // Asks the system to put every display to sleep now, without waiting.
+    void sleepDisplaysNow();
+    std::uint64_t sleepDisplaysCount() const { return sleepDisplaysCount_; }
+
     // Sent at every reconcile(), for observers that follow the device state.
     Signal<> reconciled;
     std::uint64_t reconcileCount() const { return reconcileCount_; }
@@ -33,6 +40,7 @@ class DeviceState final : public ObservableObject, public WeakReferenceable {
   private:
     DeviceState() = default;
     std::uint64_t reconcileCount_ = 0;
+    std::uint64_t sleepDisplaysCount_ = 0;
 };
 
 }  // namespace orvel

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "foundation/Signal.h"
 
@@ -8,11 +11,31 @@ namespace orvel {
 
 // Drops input events of the built-in keyboard and trackpad while blocking is on.
 //
-// This is its first, least form: nothing is blocked yet, so stop() has nothing to undo. Callers
+// This is its first, least form: nothing is blocked yet, so stop() has nothing to undo, and no
+// permission is ever probed, so the cache stays unchecked unless a test fills it. Callers
 // already use the interface the full form keeps.
 class InputBlocker {
   public:
+    // What the last permission probe found.
+    struct PermissionStatus {
+        bool inputMonitoring = false;
+        bool accessibility = false;
+    };
+
     static InputBlocker& shared();
+
+    // The cached outcome of the last permission probe; none while not yet checked. Reading it
+    // never starts a probe.
+    static std::optional<PermissionStatus> permissionStatus() { return shared().permissions_; }
+    // The permissions the cache says are missing, "Input Monitoring" first; empty while not
+    // yet checked.
+    static std::vector<std::string> missingPermissions();
+
+    // Why the last attempt to block built-in input failed, if it did.
+    std::optional<std::string> lastFailure;
+
+    // For tests: what the last probe found.
+    void setPermissionStatus(std::optional<PermissionStatus> status) { permissions_ = status; }
 
     // Ends every kind of blocking; harmless when nothing is blocked.
     void stop() {
@@ -27,6 +50,7 @@ class InputBlocker {
   private:
     InputBlocker() = default;
     std::uint64_t stops_ = 0;
+    std::optional<PermissionStatus> permissions_;
 };
 
 // Holds the keyboard backlight at zero while a session asks for it.

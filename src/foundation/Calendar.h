@@ -19,6 +19,12 @@ struct LocalTime {
 
 LocalTime localTime(Date date);
 
+// Midnight at the start of the day that holds `date`, in the user's time zone.
+Date startOfDay(Date date);
+// The same time of day `days` calendar days later (earlier when negative), in the user's time
+// zone: across a daylight-saving change the result is not a multiple of 24 hours away.
+Date addingDays(Date date, int days);
+
 // The time of day as "HH:mm:ss" (24-hour) in the user's time zone.
 std::string timeOfDayText(Date date);
 

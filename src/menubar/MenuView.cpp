@@ -1,74 +1,535 @@
 #include "menubar/MenuView.h"
 
+#include <algorithm>
+
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "devices/BuiltInDisplay.h"
 #include "devices/DeviceState.h"
+#include "devices/InputBlocker.h"
+#include "foundation/Calendar.h"
+#include "foundation/Localization.h"
+#include "foundation/RunLoop.h"
+#include "menubar/AppWindows.h"
+#include "menubar/SystemA11y.h"
+#include "platform/Platform.h"
+#include "platform/UserDefaults.h"
+#include "triggers/PowerTriggerCenter.h"
+#include "triggers/TriggerEngine.h"
 #include "ui/Host.h"
 
 namespace orvel {
 
 using namespace ui;
 
-MenuView::MenuView()
-    : c_(OrvelController::shared()), prefs_(Preferences::shared()), dev_(DeviceState::shared()) {}
+namespace {
 
-std::vector<ObservableObject*> MenuView::observedObjects() {
-    return {&c_, &prefs_, &dev_};
+constexpr double kMaxWidth = 480;
+constexpr double kBaseWidth = 320;
+constexpr double kHeightWithoutScreen = 760;
+constexpr double kScreenMargin = 40;
+constexpr double kDimmed = 0.45;
+constexpr double kTomorrowMorning = 28800;
+constexpr const char* kLocksHelp = "Needs Input Monitoring and Accessibility";
+
+const RGBA kRuleDot{0.69, 0.486, 0.31, 1.0};
+const RGBA kRuleText{0.788, 0.608, 0.431, 1.0};
+const RGBA kCommandLight{0.06, 0.42, 0.16, 1.0};
+const RGBA kCommandDark{0.36, 0.85, 0.44, 1.0};
+
+View sectionDivider() {
+    return Divider().padding(kEdgeVertical, 6);
 }
 
+// Calls a window operation of the running application, if there is one.
+void withWindows(void (AppWindows::*operation)()) {
+    if (AppWindows* windows = AppWindows::current()) {
+        (windows->*operation)();
+    }
+}
+
+std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
+    std::string out;
+    for (const auto& part : parts) {
+        if (!out.empty()) {
+            out += separator;
+        }
+        out += part;
+    }
+    return out;
+}
+
+}  // namespace
+
+MenuView::MenuView()
+    : c_(OrvelController::shared()),
+      prefs_(Preferences::shared()),
+      dev_(DeviceState::shared()),
+      triggers_(TriggerEngine::shared()),
+      power_(PowerTriggerCenter::shared()),
+      a11y_(SystemA11y::shared()) {}
+
+std::vector<ObservableObject*> MenuView::observedObjects() {
+    return {&c_, &prefs_, &dev_, &triggers_, &power_, &a11y_};
+}
+
+// Frame and building blocks --------------------------------------------------------------------
+
+double MenuView::scale() {
+    const double product = Preferences::shared().menuScale() * SystemA11y::shared().textFactor();
+    return std::min(std::max(product, 0.5), 2.0);
+}
+
+double MenuView::width(double scale) {
+    return std::min(kBaseWidth * scale, kMaxWidth);
+}
+
+double MenuView::maxHeight() {
+    if (auto screen = UiHost::current().mainScreenVisibleFrame()) {
+        return screen->height - kScreenMargin;
+    }
+    return kHeightWithoutScreen;
+}
+
+View MenuView::switchLabel(const std::string& title, const std::string& caption) {
+    const double s = scale();
+    return VStack(HAlign::leading, 1,
+                  {Text(title).font(Font::system(13 * s)).fixedSize(false, true),
+                   Text(caption)
+                       .font(Font::system(10 * s))
+                       .foregroundStyle(Hierarchy::tertiary)
+                       .fixedSize(false, true)});
+}
+
+View MenuView::gatedRowLabel(const std::string& title, bool gated,
+                             std::optional<std::string> help) {
+    const double s = scale();
+    std::vector<View> parts{Text(title).font(Font::system(13 * s)).fixedSize(false, true)};
+    if (gated) {
+        // Only the cache is read: drawing the panel never starts a permission probe.
+        const auto status = InputBlocker::permissionStatus();
+        const bool missing = status && (!status->inputMonitoring || !status->accessibility);
+        const std::string symbol = status && !missing ? "lock.open" : "lock";
+        parts.push_back(Image(symbol)
+                            .font(Font::system(9 * s))
+                            .foregroundStyle(missing ? ForegroundStyle(Color::orange())
+                                                     : ForegroundStyle(Color::secondary()))
+                            .help(help.value_or(kLocksHelp)));
+    }
+    return HStack(VAlign::center, 5, std::move(parts));
+}
+
+Binding<bool> MenuView::optionBinding(bool SleepOptions::*field) {
+    return Binding<bool>{[field] { return OrvelController::shared().options().*field; },
+                         [field](const bool& value) {
+                             OrvelController& c = OrvelController::shared();
+                             SleepOptions copy = c.options();
+                             copy.*field = value;
+                             c.options = copy;
+                         }};
+}
+
+void MenuView::openSettingsTab(std::int64_t subTab) {
+    UserDefaults& d = Platform::current().userDefaults();
+    d.setInteger("atSubTab", subTab);
+    d.setInteger("settingsTabSelection", 1);
+    withWindows(&AppWindows::openSettings);
+}
+
+double MenuView::secondsUntilTomorrowMorning() {
+    const Date now = RunLoop::main().now();
+    const Date morning = startOfDay(addingDays(now, 1)) + kTomorrowMorning;
+    return std::max(morning.timeIntervalSince(now), 60.0);
+}
+
+Color MenuView::commandTextColor() {
+    return Color::dynamic(kCommandLight, kCommandDark);
+}
+
+std::string MenuView::durationFlag(DurationPreset preset) {
+    switch (preset) {
+        case DurationPreset::indefinite:
+            return "\u2014";
+        case DurationPreset::custom: {
+            const std::int64_t seconds = Preferences::shared().customSeconds();
+            return seconds > 0 ? "-t " + std::to_string(seconds) : "-t n";
+        }
+        case DurationPreset::untilAppQuits:
+            return "-w pid";
+        default:
+            return "-t " + std::to_string(fixedSeconds(preset).value_or(0));
+    }
+}
+
+// The panel -------------------------------------------------------------------------------------
+
 View MenuView::body() {
+    const double s = scale();
     OrvelController& c = c_;
+
+    std::vector<View> sections;
+    sections.push_back(header(s));
+    if (power_.notice()) {
+        sections.push_back(noticeRow(s));
+    }
+    sections.push_back(sectionDivider());
+
+    sections.push_back(sectionHeader("DURATION", s));
+    std::vector<View> durations;
+    for (const auto& entry : EnumTraits<DurationPreset>::cases) {
+        durations.push_back(durationRow(entry.value, s).id(std::string(entry.raw)));
+    }
+    sections.push_back(Group(std::move(durations)));
+    if (c.isActive() && c.preset() == DurationPreset::untilAppQuits && c.watchedAppName()) {
+        sections.push_back(makeRuleRow(*c.watchedAppName(), s));
+    }
+    sections.push_back(sectionDivider());
+
+    sections.push_back(triggersSection(s));
+
+    sections.push_back(sectionHeader("SLEEP", s));
+    const bool onAC = c.isOnAC();
+    sections.push_back(sleepRow("Prevent Display Sleep", "Screen stays on", "-d",
+                                &SleepOptions::preventDisplaySleep, true, s));
+    sections.push_back(sleepRow("Prevent Idle Sleep", "System stays orvel while idle", "-i",
+                                &SleepOptions::preventIdleSleep, true, s));
+    sections.push_back(sleepRow("Prevent Disk Sleep", "Keeps disks spun up", "-m",
+                                &SleepOptions::preventDiskSleep, true, s));
+    // The stored choice stays as it is on battery; the effective options leave it out there.
+    sections.push_back(sleepRow("Prevent System Sleep",
+                                onAC ? "Only while on power" : "Ignored \u2014 running on battery",
+                                "-s", &SleepOptions::preventSystemSleep, onAC, s));
+    sections.push_back(sleepRow("Declare User Active", "Wakes the display if asleep", "-u",
+                                &SleepOptions::declareUserActive, true, s));
+    sections.push_back(sectionDivider());
+
+    sections.push_back(sectionHeader("BUILT-IN DEVICES", s));
+    sections.push_back(builtInDevicesSection(s));
+    sections.push_back(commandBlock(s));
+
+    if (c.lastError()) {
+        sections.push_back(TextVerbatim(*c.lastError())
+                               .font(Font::system(11 * s))
+                               .foregroundStyle(Color::orange())
+                               .padding(kEdgeHorizontal, 12)
+                               .padding(kEdgeTop, 4));
+    }
+    sections.push_back(footer(s));
+
+    View panel =
+        ScrollView(VStack(HAlign::leading, 0, std::move(sections)).padding(6), false, true);
+    if (prefs_.menuBold()) {
+        panel = panel.fontWeight(FontWeight::bold);
+    }
+    const bool opaque = prefs_.menuOpaque() || a11y_.reduceTransparency();
+    Frame limit;
+    limit.withMaxHeight(maxHeight()).withAlignment(Alignment::center());
+    return panel.frame(Frame::fixed(width(s)))
+        .frame(limit)
+        .background(Background{opaque ? Color::windowBackground() : Color::clear(),
+                               Shape::rectangle(), true});
+}
+
+View MenuView::sectionHeader(const std::string& title, double s) {
+    return Text(title)
+        .font(Font::system(10 * s, FontWeight::semibold))
+        .foregroundStyle(a11y_.increaseContrast() ? Hierarchy::secondary : Hierarchy::tertiary)
+        .padding(kEdgeHorizontal, 12)
+        .padding(kEdgeBottom, 4);
+}
+
+// Header, notice and footer ---------------------------------------------------------------------
+
+View MenuView::header(double s) {
+    OrvelController& c = c_;
+    std::string title;
+    if (!c.isActive()) {
+        title = localized("Sleep allowed");
+    } else if (c.secondsRemaining() > 0) {
+        title = localized("Orvel for ") + c.formatRemaining();
+    } else {
+        title = localized("Orvel indefinitely");
+    }
+    std::vector<View> lines{
+        TextVerbatim(title).font(Font::system(15 * s, FontWeight::semibold)),
+        TextVerbatim(c.statusText())
+            .font(Font::system(11 * s))
+            .foregroundStyle(Hierarchy::secondary)
+            .fixedSize(false, true),
+    };
+    if (c.startedByRuleName()) {
+        lines.push_back(HStack(VAlign::center, 5,
+                               {ShapeFill(Shape::circle(), Color{kRuleDot, std::nullopt, 1.0})
+                                    .frame(Frame::fixed(7, 7)),
+                                TextVerbatim(localized("Started by: ") + *c.startedByRuleName())
+                                    .font(Font::system(11 * s))
+                                    .foregroundStyle(Color{kRuleText, std::nullopt, 1.0})})
+                            .padding(kEdgeTop, 1));
+    }
+    // The switch never looks at the value it is given: it turns the session over.
     const Binding<bool> session{[&c] { return c.isActive(); },
-                                [&c](const bool& on) {
-                                    if (on) {
-                                        c.start();
+                                [](const bool&) {
+                                    OrvelController& controller = OrvelController::shared();
+                                    if (controller.isActive()) {
+                                        controller.stop(true);
                                     } else {
-                                        c.stop(true);
+                                        controller.start();
                                     }
                                 }};
-    std::vector<View> rows{
-        HStack(VAlign::top, 12,
-               {
-                   VStack(HAlign::leading, 2,
-                          {Text("Orvel").font(Font::system(15, FontWeight::semibold)),
-                           TextVerbatim(c.statusText())
-                               .font(Font::system(11))
-                               .foregroundStyle(Hierarchy::secondary)}),
-                   Spacer(),
+    const auto& blocked = c.powerBlockReason();
+    return HStack(VAlign::top, 12,
+                  {VStack(HAlign::leading, 2, std::move(lines)), Spacer(),
                    Toggle(Text(""), session)
                        .labelsHidden()
                        .toggleStyle(ToggleStyle::switchStyle)
-                       .accessibilityLabel("Orvel session"),
-               })
-            .padding(kEdgeHorizontal, 12)
-            .padding(kEdgeTop, 8),
-        Divider().padding(kEdgeVertical, 6),
-        VStack(HAlign::leading, 4,
-               {Text(c.engineKind() == EngineKind::caffeinate ? "RUNNING COMMAND"
-                                                              : "EQUIVALENT COMMAND")
-                    .font(Font::system(9, FontWeight::semibold))
-                    .foregroundStyle(Hierarchy::secondary),
-                TextVerbatim(c.effectiveOptions().commandLine())
-                    .font(Font::system(11).withMonospaced())
-                    .textSelection()})
-            .padding(8)
-            .frame(Frame().withMaxWidth(kInfinity).withAlignment(Alignment::leading()))
-            .background(Color::black().withOpacity(0.18), Shape::rounded(7))
-            .padding(kEdgeHorizontal, 10)
-            .padding(kEdgeTop, 8),
+                       .accessibilityLabel("Orvel")
+                       .accessibilityValue(c.isActive() ? "on" : "off")
+                       .disabled(blocked.has_value())
+                       .help(blocked.value_or(""))})
+        .padding(kEdgeHorizontal, 12)
+        .padding(kEdgeTop, 8);
+}
+
+View MenuView::noticeRow(double s) {
+    const PowerTriggerCenter::Notice notice = *power_.notice();
+    const Color yellow = Color::named(NamedColor::yellow);
+    return Button(
+               HStack(VAlign::top, 5,
+                      {Image("exclamationmark.triangle")
+                           .font(Font::system(9 * s))
+                           .padding(kEdgeTop, 1),
+                       TextVerbatim(notice.text).font(Font::system(11 * s)).fixedSize(false, true),
+                       Spacer()})
+                   .foregroundStyle(yellow),
+               [subTab = notice.subTab] { openSettingsTab(subTab); })
+        .buttonStyle(StandardButtonStyle::plain)
+        .help("Open the setting behind this")
+        .padding(kEdgeHorizontal, 12)
+        .padding(kEdgeTop, 3);
+}
+
+View MenuView::footer(double s) {
+    auto hinted = [s](const std::string& title, const std::string& hint) {
+        return HStack(VAlign::center, std::nullopt,
+                      {Text(title), Spacer(),
+                       TextVerbatim(hint)
+                           .font(Font::system(11 * s))
+                           .foregroundStyle(Hierarchy::tertiary)})
+            // The hint is not part of what the row is called.
+            .accessibilityLabel(title);
     };
-    if (c.lastError()) {
-        rows.push_back(TextVerbatim(*c.lastError())
-                           .font(Font::system(11))
-                           .foregroundStyle(Color::orange())
-                           .padding(kEdgeHorizontal, 12)
-                           .padding(kEdgeTop, 4));
+    const MenuRowStyle style{20, s};
+    return Group({
+        sectionDivider(),
+        Button(hinted("Settings\u2026", "\u2318 ,"), [] { withWindows(&AppWindows::openSettings); })
+            .buttonStyle(style)
+            .keyboardShortcut({",", kModifierCommand})
+            .accessibilityLabel("Settings\u2026"),
+        Button("Help\u2026", [] { withWindows(&AppWindows::showHelp); }).buttonStyle(style),
+        Button("About Orvel", [] { withWindows(&AppWindows::showAbout); }).buttonStyle(style),
+        Button(hinted("Quit Orvel", "\u2318 Q"),
+               [] { UiHost::current().application().terminate(); })
+            .buttonStyle(style)
+            .keyboardShortcut({"q", kModifierCommand})
+            .accessibilityLabel("Quit Orvel"),
+    });
+}
+
+// Durations and triggers ------------------------------------------------------------------------
+
+View MenuView::durationRow(DurationPreset preset, double s) {
+    const bool ticked = c_.preset() == preset;
+    View row = HStack(VAlign::center, 8,
+                      {Image("checkmark")
+                           .font(Font::system(11 * s, FontWeight::semibold))
+                           .opacity(ticked ? 1 : 0)
+                           .frame(Frame::fixed(12 * s)),
+                       TextVerbatim(label(preset)).fixedSize(false, true), Spacer(),
+                       TextVerbatim(durationFlag(preset))
+                           .font(Font::system(10 * s).withMonospaced())
+                           .foregroundStyle(Hierarchy::tertiary)});
+    return Button(std::move(row),
+                  [preset] {
+                      switch (preset) {
+                          case DurationPreset::custom:
+                              withWindows(&AppWindows::showCustomDuration);
+                              break;
+                          case DurationPreset::untilAppQuits:
+                              withWindows(&AppWindows::chooseAppToWatch);
+                              break;
+                          default:
+                              OrvelController::shared().selectPreset(preset);
+                      }
+                  })
+        .buttonStyle(MenuRowStyle{0, s});
+}
+
+View MenuView::makeRuleRow(const std::string& appName, double s) {
+    return Button(HStack(VAlign::center, 8,
+                         {Text("Make this a rule\u2026").foregroundStyle(Color::accent()), Spacer(),
+                          TextVerbatim(localizedFormat("pre-fills %@ in Apps", {appName}))
+                              .font(Font::system(10 * s))
+                              .foregroundStyle(Hierarchy::tertiary)}),
+                  [] { withWindows(&AppWindows::makeRuleFromWatchedApp); })
+        .buttonStyle(MenuRowStyle{20, s});
+}
+
+View MenuView::triggersSection(double s) {
+    if (triggers_.isPaused()) {
+        return Group({sectionHeader("TRIGGERS", s),
+                      Button("Resume Triggers", [] { TriggerEngine::shared().resume(); })
+                          .buttonStyle(MenuRowStyle{20, s}),
+                      sectionDivider()});
     }
-    rows.push_back(Divider().padding(kEdgeVertical, 6));
-    rows.push_back(Button("Quit Orvel", [] {
-                       UiHost::current().application().terminate();
-                   }).buttonStyle(MenuRowStyle{20, 1.0}));
-    return VStack(HAlign::leading, 0, std::move(rows)).padding(6).frame(Frame::fixed(320));
+    if (triggers_.rules().empty()) {
+        return EmptyView();
+    }
+    // The length of "Until Tomorrow" is taken at the click, not when the menu was drawn.
+    std::vector<MenuItem> items{
+        {"For 1 Hour", [] { TriggerEngine::shared().pause(3600.0); }},
+        {"Until Tomorrow", [] { TriggerEngine::shared().pause(secondsUntilTomorrowMorning()); }},
+        {"Until Re-enabled", [] { TriggerEngine::shared().pause(std::nullopt); }},
+    };
+    return Group({sectionHeader("TRIGGERS", s),
+                  Menu("Pause Triggers", std::move(items))
+                      .menuIndicatorHidden()
+                      .buttonStyle(StandardButtonStyle::plain)
+                      .font(Font::system(13 * s))
+                      .padding(kEdgeLeading, 31)
+                      .padding(kEdgeVertical, 4),
+                  sectionDivider()});
+}
+
+// Sleep switches and devices --------------------------------------------------------------------
+
+View MenuView::sleepRow(const std::string& label, const std::string& caption,
+                        const std::string& flag, bool SleepOptions::*field, bool enabled,
+                        double s) {
+    return HStack(VAlign::center, 10,
+                  {switchLabel(label, caption), Spacer(),
+                   TextVerbatim(flag)
+                       .font(Font::system(10 * s).withMonospaced())
+                       .foregroundStyle(Hierarchy::tertiary),
+                   Toggle(Text(""), optionBinding(field))
+                       .labelsHidden()
+                       .toggleStyle(ToggleStyle::switchStyle)
+                       .controlSize(ControlSize::mini)
+                       .accessibilityLabel(label)
+                       .accessibilityHint(caption)})
+        .opacity(enabled ? 1.0 : kDimmed)
+        .disabled(!enabled)
+        .padding(kEdgeHorizontal, 12)
+        .padding(kEdgeVertical, 3);
+}
+
+View MenuView::deviceSwitchRow(const std::string& label, const std::string& caption,
+                               Binding<bool> binding, bool gated, double s) {
+    return HStack(VAlign::center, 10,
+                  {VStack(HAlign::leading, 1,
+                          {gatedRowLabel(
+                               label, gated,
+                               gated ? std::optional<std::string>(kLocksHelp) : std::nullopt),
+                           Text(caption)
+                               .font(Font::system(10 * s))
+                               .foregroundStyle(Hierarchy::tertiary)
+                               .fixedSize(false, true)}),
+                   Spacer(),
+                   Toggle(Text(""), std::move(binding))
+                       .labelsHidden()
+                       .toggleStyle(ToggleStyle::switchStyle)
+                       .controlSize(ControlSize::mini)
+                       .accessibilityLabel(label)
+                       .accessibilityHint(caption)})
+        .padding(kEdgeHorizontal, 12)
+        .padding(kEdgeVertical, 3);
+}
+
+View MenuView::builtInDevicesSection(double s) {
+    auto setting = [](Preferences::Setting<bool> Preferences::*member) {
+        return Binding<bool>{[member] { return (Preferences::shared().*member)(); },
+                             [member](const bool& on) { Preferences::shared().*member = on; }};
+    };
+    auto note = [s](View text) {
+        return text.font(Font::system(10 * s))
+            .foregroundStyle(Color::orange())
+            .padding(kEdgeHorizontal, 12);
+    };
+    std::vector<View> rows;
+    if (dev_.isLaptop()) {
+        rows.push_back(deviceSwitchRow("Disable Built-In Keyboard",
+                                       "Bluetooth and USB keyboards unaffected",
+                                       setting(&Preferences::blockBuiltInKeyboard), true, s));
+        rows.push_back(deviceSwitchRow("Disable Built-In Trackpad",
+                                       "External mice and trackpads unaffected",
+                                       setting(&Preferences::blockBuiltInTrackpad), true, s));
+        const auto missing = InputBlocker::missingPermissions();
+        if (!missing.empty()) {
+            rows.push_back(note(TextVerbatim("Needs " + joined(missing, " and ") +
+                                             ". Turning either switch on will ask.")
+                                    .fixedSize(false, true)));
+        }
+        if (const auto& failure = InputBlocker::shared().lastFailure) {
+            rows.push_back(note(TextVerbatim(*failure).fixedSize(false, true)));
+        }
+        rows.push_back(note(Text("Turning the above two items on reaches a keyboard service, so "
+                                 "macOS may ask for Input Monitoring the first time.")
+                                .fixedSize(false, true)));
+        rows.push_back(deviceSwitchRow("Turn Off Keyboard Backlight", "Restored when Orvel stops",
+                                       setting(&Preferences::keyboardBacklightOff), false, s));
+    } else {
+        rows.push_back(Text("No built-in keyboard, trackpad, or backlight on this Mac \u2014 "
+                            "those switches live on laptops only.")
+                           .font(Font::system(10 * s))
+                           .foregroundStyle(Hierarchy::secondary)
+                           .padding(kEdgeHorizontal, 12)
+                           .fixedSize(false, true));
+    }
+    rows.push_back(deviceSwitchRow("Disable Screen Saver", "Stops it starting while Orvel runs",
+                                   setting(&Preferences::preventScreenSaver), false, s));
+    // The battery list is asked first; the displays only on a machine without one.
+    if (!PowerTriggerCenter::internalBatteryDescriptions().empty() ||
+        BuiltInDisplay::builtInDisplayID()) {
+        rows.push_back(deviceSwitchRow("Turn Off Built-In Display",
+                                       "Darkens the internal panel only",
+                                       setting(&Preferences::builtInDisplayOff), false, s));
+    }
+    rows.push_back(Button("Sleep all displays now", [] {
+                       DeviceState::shared().sleepDisplaysNow();
+                   }).buttonStyle(MenuRowStyle{2, s}));
+    const bool heldOff = !dev_.hasExternalInput() &&
+                         (prefs_.blockBuiltInKeyboard() || prefs_.blockBuiltInTrackpad());
+    if (heldOff) {
+        rows.push_back(note(Text("Held off \u2014 no external keyboard or mouse connected.")));
+    }
+    return Group(std::move(rows));
+}
+
+// Command block ---------------------------------------------------------------------------------
+
+View MenuView::commandBlock(double s) {
+    const bool caffeinate = c_.engineKind() == EngineKind::caffeinate;
+    std::vector<View> lines{
+        Text(caffeinate ? "RUNNING COMMAND" : "EQUIVALENT COMMAND")
+            .font(Font::system(9 * s, FontWeight::semibold))
+            .foregroundStyle(Hierarchy::secondary),
+        TextVerbatim(c_.effectiveOptions().commandLine())
+            .font(Font::system(11 * s).withMonospaced())
+            .foregroundStyle(commandTextColor())
+            .textSelection()
+            .fixedSize(false, true),
+    };
+    if (!caffeinate) {
+        lines.push_back(Text("Held as native power assertions \u2014 no subprocess.")
+                            .fixedSize(false, true)
+                            .font(Font::system(9 * s))
+                            .foregroundStyle(Hierarchy::tertiary));
+    }
+    return VStack(HAlign::leading, 4, std::move(lines))
+        .frame(Frame().withMaxWidth(kInfinity).withAlignment(Alignment::leading()))
+        .padding(8)
+        .background(Color::black().withOpacity(0.18), Shape::rounded(7))
+        .padding(kEdgeHorizontal, 10)
+        .padding(kEdgeTop, 8);
 }
 
 }  // namespace orvel

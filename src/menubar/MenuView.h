@@ -1,5 +1,10 @@
 #pragma once
 
+#include <optional>
+#include <string>
+
+#include "core/DurationPreset.h"
+#include "core/SleepOptions.h"
 #include "ui/ViewComponent.h"
 
 namespace orvel {
@@ -7,12 +12,15 @@ namespace orvel {
 class OrvelController;
 class Preferences;
 class DeviceState;
+class TriggerEngine;
+class PowerTriggerCenter;
+class SystemA11y;
 
-// The panel shown from the tray item: the session's state and switch, and the way out.
-//
-// This is its first form: a header with the status line and the session switch, the
-// equivalent command line and Quit. The full panel (durations, triggers, sleep switches,
-// devices, footer) is built on this same view.
+// The panel shown from the tray item, Orvel's main control surface: the session's header and
+// switch, the power notice, the durations, the trigger pause, the five sleep switches, the
+// built-in devices, the equivalent command line and the footer. It keeps no state: everything
+// is read from the services at each evaluation and every change is a call on them. Sizes are a
+// base size times scale(). Main thread only.
 class MenuView final : public ui::ViewComponent {
   public:
     MenuView();
@@ -20,10 +28,52 @@ class MenuView final : public ui::ViewComponent {
     ui::View body() override;
     std::vector<ObservableObject*> observedObjects() override;
 
+    // The user's panel scale times the desktop's text factor, within 0.5 to 2.0.
+    static double scale();
+    // The panel's width at a scale: never wider than 480 points.
+    static double width(double scale);
+    // How tall the panel may grow before it scrolls.
+    static double maxHeight();
+
+    // A switch's two lines: the title, and the caption under it.
+    static ui::View switchLabel(const std::string& title, const std::string& caption);
+    // A device switch's title, with a lock that follows the cached input permissions when the
+    // switch needs them.
+    static ui::View gatedRowLabel(const std::string& title, bool gated,
+                                  std::optional<std::string> help);
+    // One sleep switch bound to the session's options: each flip publishes the whole options
+    // once.
+    static ui::Binding<bool> optionBinding(bool SleepOptions::*field);
+    // Opens Settings on the Automations & Triggers page at a sub-tab.
+    static void openSettingsTab(std::int64_t subTab);
+    // Seconds from now to 08:00 tomorrow, local time; at least a minute.
+    static double secondsUntilTomorrowMorning();
+    // The command line's colour: bright green in the dark appearance, dark green in the light.
+    static ui::Color commandTextColor();
+    // The caffeinate option a duration stands for.
+    static std::string durationFlag(DurationPreset preset);
+
   private:
+    ui::View header(double s);
+    ui::View noticeRow(double s);
+    ui::View sectionHeader(const std::string& title, double s);
+    ui::View durationRow(DurationPreset preset, double s);
+    ui::View makeRuleRow(const std::string& appName, double s);
+    ui::View triggersSection(double s);
+    ui::View sleepRow(const std::string& label, const std::string& caption, const std::string& flag,
+                      bool SleepOptions::*field, bool enabled, double s);
+    ui::View builtInDevicesSection(double s);
+    ui::View deviceSwitchRow(const std::string& label, const std::string& caption,
+                             ui::Binding<bool> binding, bool gated, double s);
+    ui::View commandBlock(double s);
+    ui::View footer(double s);
+
     OrvelController& c_;
     Preferences& prefs_;
     DeviceState& dev_;
+    TriggerEngine& triggers_;
+    PowerTriggerCenter& power_;
+    SystemA11y& a11y_;
 };
 
 }  // namespace orvel

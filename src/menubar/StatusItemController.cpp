@@ -5,6 +5,7 @@
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "menubar/MenuView.h"
+#include "triggers/TriggerEngine.h"
 
 namespace orvel {
 
@@ -31,7 +32,6 @@ StatusItemController::StatusItemController()
       prefs_(Preferences::shared()),
       item_(ui::UiHost::current().makeStatusItem()) {
     popover_->setTransient(true);
-    popover_->setContentSize(320, 520);
     item_->onClick = [weakSelf = weakRef(*this)](std::optional<ui::StatusItemClick> click) {
         if (auto* self = weakSelf.get()) {
             self->handleClick(click);
@@ -39,6 +39,9 @@ StatusItemController::StatusItemController()
     };
     observations_.push_back(controller_.objectWillChange.subscribe([this] { scheduleRefresh(); }));
     observations_.push_back(prefs_.objectWillChange.subscribe([this] { scheduleRefresh(); }));
+    // Pausing and resuming the triggers redraws the item too.
+    observations_.push_back(
+        TriggerEngine::shared().objectWillChange.subscribe([this] { scheduleRefresh(); }));
 }
 
 void StatusItemController::scheduleRefresh() {
@@ -143,6 +146,8 @@ void StatusItemController::showPopover() {
     if (!popover_->hasContent()) {
         popover_->setContent(std::make_shared<MenuView>());
     }
+    // The panel's width follows its scale; taller content scrolls.
+    popover_->setContentSize(MenuView::width(MenuView::scale()), kPanelHeight);
     popover_->show(*item_);
     RunLoop::main().async([weakSelf = weakRef(*this)] {
         if (auto* self = weakSelf.get(); self && self->popover_->hasContent()) {

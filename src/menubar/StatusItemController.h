@@ -43,6 +43,7 @@ class StatusItemController final : public WeakReferenceable {
     std::uint64_t refreshCount() const { return refreshCount_; }
 
     static constexpr ui::RGBA kRuleTint{0.69, 0.486, 0.31, 1.0};
+    static constexpr double kPanelHeight = 520;
 
   private:
     StatusItemController();

@@ -13,6 +13,7 @@
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
 #include "help/EULAGate.h"
+#include "menubar/AppWindows.h"
 #include "menubar/StatusItemController.h"
 #include "support/EffectJournal.h"
 #include "support/UiTest.h"
@@ -129,6 +130,35 @@ TEST_F(AppDelegateTest, WithAssentStartUpContinuesAtOnceInOrder) {
     EXPECT_EQ(host().application().activationPolicy(), ActivationPolicy::accessory);
     EXPECT_EQ(host().application().activations(), 0) << "menu bar only: no activation";
     EXPECT_EQ(host().mainMenuInstalls(), 1) << "installed on the next loop turn";
+}
+
+TEST_F(AppDelegateTest, EveryWindowOperationFirstClosesThePanel) {
+    assentGiven();
+    launch();
+    ASSERT_EQ(AppWindows::current(), delegate.get()) << "the panel reaches the delegate";
+    std::vector<std::string> asked;
+    auto watch = delegate->windowRequested.subscribe([&](const std::string& name) {
+        EXPECT_FALSE(StatusItemController::current()->popover().isShown()) << name;
+        asked.push_back(name);
+    });
+    const std::vector<std::pair<std::string, void (AppWindows::*)()>> operations = {
+        {"showHelp", &AppWindows::showHelp},
+        {"openSettings", &AppWindows::openSettings},
+        {"showAbout", &AppWindows::showAbout},
+        {"showCustomDuration", &AppWindows::showCustomDuration},
+        {"makeRuleFromWatchedApp", &AppWindows::makeRuleFromWatchedApp},
+        {"chooseAppToWatch", &AppWindows::chooseAppToWatch},
+    };
+    std::vector<std::string> expected;
+    for (const auto& [name, operation] : operations) {
+        StatusItemController::current()->showPopover();
+        ASSERT_TRUE(StatusItemController::current()->popover().isShown());
+        (AppWindows::current()->*operation)();
+        expected.push_back(name);
+    }
+    EXPECT_EQ(asked, expected);
+    delegate.reset();
+    EXPECT_EQ(AppWindows::current(), nullptr) << "a delegate that is gone is not reached";
 }
 
 TEST_F(AppDelegateTest, StartUpBringsTheServicesUpInOrderAndTheMenuOnTheNextTurn) {

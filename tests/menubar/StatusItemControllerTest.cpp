@@ -169,11 +169,11 @@ TEST_F(StatusItemControllerTest, WithoutAButtonNothingIsDrawnOrShown) {
 TEST_F(StatusItemControllerTest, ThePanelsSwitchStartsAndStopsTheSession) {
     statusItem().showPopover();
     ui::Inspector panel = popover().inspect();
-    ASSERT_TRUE(panel.setToggle("Orvel session", true)) << panel.lastFailure();
+    ASSERT_TRUE(panel.setToggle("Orvel", true)) << panel.lastFailure();
     EXPECT_TRUE(controller().isActive());
     loop().drain();
     EXPECT_TRUE(popover().inspect().contains("Idle sleep prevented"));
-    ASSERT_TRUE(popover().inspect().setToggle("Orvel session", false));
+    ASSERT_TRUE(popover().inspect().setToggle("Orvel", false));
     EXPECT_FALSE(controller().isActive());
 }
 

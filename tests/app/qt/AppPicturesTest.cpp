@@ -3,6 +3,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QLabel>
 #include <QScrollArea>
 #include <QScrollBar>
 
@@ -18,6 +19,9 @@
 #include "help/EULAGate.h"
 #include "menubar/MenuView.h"
 #include "menubar/StatusItemController.h"
+#include "triggers/PowerTriggerCenter.h"
+#include "triggers/TriggerEngine.h"
+#include "ui/qt/Appearance.h"
 #include "ui/qt/QtStatusItem.h"
 #include "ui/qt/QtWindow.h"
 
@@ -225,6 +229,88 @@ TEST_F(AppPicturesTest, ThePanelDrawsTheSession) {
     settle();
     savePng(*qt->widget(), "app-panel");
     EXPECT_NE(button(*qt->widget(), "Quit Orvel"), nullptr);
+}
+
+// The whole panel in the states a person should look at, light and dark.
+TEST_F(AppPicturesTest, ThePanelInItsStates) {
+    // The services are made anew for every picture: reach them afresh each time.
+    auto c = [] { return &OrvelController::shared(); };
+    struct Case {
+        const char* name;
+        std::function<void()> setUp;
+    };
+    const Case cases[] = {
+        {"idle", [] {}},
+        {"rule",
+         [&] {
+             TriggerEngine::shared().rules = std::vector<TriggerRule>{TriggerRule{}};
+             c()->startFromTrigger("Office WiFi", UUID::random(), 3600);
+             PowerTriggerCenter::shared().notice =
+                 PowerTriggerCenter::Notice{"Resumes when the battery is back above 50 %.", 3};
+         }},
+        {"battery",
+         [&] {
+             sim().powerSources().setOnAC(false);
+             SleepOptions options = c()->options();
+             options.preventSystemSleep = true;
+             c()->options = options;
+             ASSERT_TRUE(waitUntil([&] { return !c()->isOnAC(); })) << "the power tick reads it";
+         }},
+        {"scale-0.5", [] { Preferences::shared().menuScale = 0.5; }},
+        {"scale-2.0", [] { Preferences::shared().menuScale = 2.0; }},
+    };
+    for (const auto& entry : cases) {
+        for (const bool dark : {false, true}) {
+            SCOPED_TRACE(std::string(entry.name) + (dark ? " dark" : " light"));
+            Registry::reset();
+            ui::Appearance::apply(dark);
+            entry.setUp();
+            auto window = host().makeWindow();
+            window->setContent(std::make_shared<MenuView>());
+            window->makeKeyAndOrderFront();
+            auto* qt = dynamic_cast<ui::QtWindow*>(window.get());
+            ASSERT_NE(qt, nullptr);
+            settle();
+            QWidget& widget = *qt->widget();
+            widget.resize(static_cast<int>(MenuView::width(MenuView::scale())),
+                          static_cast<int>(MenuView::maxHeight()));
+            settle();
+            const QImage image =
+                savePng(widget, std::string("panel-") + entry.name + (dark ? "-dark" : "-light"));
+            EXPECT_NEAR(widget.width(), MenuView::width(MenuView::scale()), 1);
+            EXPECT_NE(button(widget, "Quit Orvel"), nullptr);
+            // The status line is whole: inside the panel and as tall as its lines.
+            const QString status = QString::fromStdString(OrvelController::shared().statusText());
+            QLabel* statusLine = nullptr;
+            for (auto* label : widget.findChildren<QLabel*>()) {
+                if (label->text() == status && label->isVisibleTo(&widget)) {
+                    statusLine = label;
+                }
+            }
+            ASSERT_NE(statusLine, nullptr);
+            EXPECT_LE(statusLine->mapTo(&widget, QPoint(statusLine->width(), 0)).x(),
+                      widget.width());
+            EXPECT_GE(statusLine->height(), statusLine->heightForWidth(statusLine->width()));
+            EXPECT_EQ(image.height(), static_cast<int>(MenuView::maxHeight()))
+                << "the panel fills the height it may take";
+            // The rest of the panel, scrolled to its end.
+            auto* area = widget.findChild<QScrollArea*>();
+            ASSERT_NE(area, nullptr);
+            area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
+            settle();
+            const QImage end = savePng(
+                widget, std::string("panel-") + entry.name + (dark ? "-dark" : "-light") + "-end");
+            // The command line is drawn in its green for the appearance.
+            const QColor green = dark ? QColor::fromRgbF(0.36f, 0.85f, 0.44f)
+                                      : QColor::fromRgbF(0.06f, 0.42f, 0.16f);
+            if (MenuView::scale() >= 1) {  // smaller text is all antialiasing
+                EXPECT_GT(pixelsNear(end, green), 20);
+            }
+            window.reset();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        }
+    }
+    ui::Appearance::apply(false);
 }
 
 }  // namespace

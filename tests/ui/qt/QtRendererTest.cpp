@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QRadioButton>
+#include <QScrollArea>
 
 #include "QtUiTest.h"
 #include "foundation/Published.h"
@@ -414,6 +415,50 @@ TEST_F(QtRendererTest, LabelLevelsFadeAndNamedColoursFollowTheAppearance) {
         EXPECT_EQ(Appearance::color(dynamic, p), dark ? QColor(Qt::blue) : QColor(Qt::red));
         EXPECT_NEAR(Appearance::color(Color::black().withOpacity(0.5), p).alphaF(), 0.5, 0.01);
     }
+}
+
+TEST_F(QtRendererTest, AShortTextFixedOnlyVerticallyWrapsAndShowsEveryLine) {
+    const QString text = "Your Mac will sleep on its normal schedule.";  // short of the wrap length
+    QtWindow& window = show([](Service&) {
+        return VStack(HAlign::leading, 0,
+                      {Text("Your Mac will sleep on its normal schedule.").fixedSize(false, true),
+                       Text("Your Mac will sleep on its normal schedule.")})
+            .frame(Frame::fixed(120));
+    });
+    QLabel* free = nullptr;
+    QLabel* plain = nullptr;
+    for (auto* l : window.widget()->findChildren<QLabel*>()) {
+        if (l->text() == text) {
+            (free == nullptr ? free : plain) = l;
+        }
+    }
+    ASSERT_NE(free, nullptr);
+    ASSERT_NE(plain, nullptr);
+    EXPECT_TRUE(free->wordWrap());
+    EXPECT_LE(free->width(), 120);
+    EXPECT_GE(free->height(), 2 * free->fontMetrics().lineSpacing())
+        << "every line gets its height";
+    EXPECT_FALSE(plain->wordWrap()) << "without the fixed size a short text stays on one line";
+}
+
+TEST_F(QtRendererTest, AHeightLimitLetsAScrollViewGrowUpToIt) {
+    QtWindow& window = show([](Service&) {
+        std::vector<View> rows;
+        for (int i = 0; i < 60; ++i) {
+            rows.push_back(TextVerbatim("Row " + std::to_string(i)));
+        }
+        Frame limit;
+        limit.withMaxHeight(700);
+        return ScrollView(VStack(HAlign::leading, 0, std::move(rows)))
+            .frame(Frame::fixed(200))
+            .frame(limit)
+            .background(Color::windowBackground());
+    });
+    window.widget()->resize(200, 800);
+    settle();
+    auto* area = window.widget()->findChild<QScrollArea*>();
+    ASSERT_NE(area, nullptr);
+    EXPECT_EQ(area->height(), 700) << "the limit, not the scroll view's own preference";
 }
 
 }  // namespace

@@ -178,8 +178,9 @@ Flex RenderCore::computeFlex(const Node& n, Axis parent) {
             const Flex c = childrenFlex(n, Axis::none);
             const Frame& f = n.frameValue;
             Flex out;
-            out.h = f.width ? false : f.maxWidth ? std::isinf(*f.maxWidth) : c.h;
-            out.v = f.height ? false : f.maxHeight ? std::isinf(*f.maxHeight) : c.v;
+            // A finite limit keeps a flexible child flexible up to the limit.
+            out.h = f.width ? false : f.maxWidth ? std::isinf(*f.maxWidth) || c.h : c.h;
+            out.v = f.height ? false : f.maxHeight ? std::isinf(*f.maxHeight) || c.v : c.v;
             return out;
         }
         case NodeKind::fixedSize: {

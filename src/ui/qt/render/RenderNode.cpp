@@ -65,6 +65,9 @@ Env Env::applying(const Node& n) const {
         e.multiline = *n.multilineAlignment;
     if (n.lineLimit)
         e.lineLimit = n.lineLimit;
+    if (n.kind == NodeKind::fixedSize) {
+        e.wrapsToWidth = n.fixedVertical && !n.fixedHorizontal;
+    }
     e.opacity *= n.opacity;
     e.disabled = e.disabled || n.disabled;
     return e;

@@ -45,6 +45,9 @@ struct Env {
     bool inButton = false;   // label content of a button: lets the mouse through to it
     bool uppercase = false;  // section headers
     bool inFormRow = false;  // a control whose label the row shows on its left
+    // Under a size fixed only vertically: texts take the width they are given and as many lines
+    // as they need, however short they are.
+    bool wrapsToWidth = false;
 
     Env applying(const Node& n) const;
 };

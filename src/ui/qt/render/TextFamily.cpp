@@ -103,7 +103,8 @@ void updateText(RenderCore& core, RenderNode& rn, QLabel* label, const Node& n, 
     if (label->textFormat() != format)
         label->setTextFormat(format);
     updateLabelText(label, shown, font, color);
-    const bool wraps = env.lineLimit ? *env.lineLimit > 1 : shown.size() > kWrapAfterCharacters;
+    const bool wraps = env.lineLimit ? *env.lineLimit > 1
+                                     : env.wrapsToWidth || shown.size() > kWrapAfterCharacters;
     if (label->wordWrap() != wraps)
         label->setWordWrap(wraps);
     const int maxHeight = env.lineLimit && *env.lineLimit > 1

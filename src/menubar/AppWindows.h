@@ -1,0 +1,23 @@
+#pragma once
+
+namespace orvel {
+
+// The application's window operations, as the panel reaches them. The application delegate
+// provides them (it stands above the panel, which may not call it by name) and makes itself
+// current() while it runs; without one the panel's window rows do nothing.
+class AppWindows {
+  public:
+    virtual ~AppWindows() = default;
+
+    // The operations of the running application; nullptr while there are none.
+    static AppWindows*& current();
+
+    virtual void showHelp() = 0;
+    virtual void openSettings() = 0;
+    virtual void showAbout() = 0;
+    virtual void showCustomDuration() = 0;
+    virtual void makeRuleFromWatchedApp() = 0;
+    virtual void chooseAppToWatch() = 0;
+};
+
+}  // namespace orvel

@@ -1,0 +1,61 @@
+#include "menubar/SystemA11y.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "foundation/Registry.h"
+#include "platform/AccessibilityDisplay.h"
+#include "platform/Platform.h"
+
+namespace orvel {
+
+namespace {
+// A text factor closer than this to the published one is not worth redrawing the panel for.
+constexpr double kFactorTolerance = 0.01;
+}  // namespace
+
+SystemA11y& SystemA11y::shared() {
+    return ORVEL_SHARED_INSTANCE(SystemA11y);
+}
+
+SystemA11y::SystemA11y() {
+    refresh();
+    changes_ = Platform::current().accessibilityDisplay().displayOptionsDidChange.subscribe(
+        [this] { changed(); });
+    timer_ = RunLoop::main().every(kRefreshInterval, [weakSelf = weakRef(*this)] {
+        if (auto* self = weakSelf.get()) {
+            self->refresh();
+        }
+    });
+}
+
+void SystemA11y::changed() {
+    RunLoop::main().async([weakSelf = weakRef(*this)] {
+        if (auto* self = weakSelf.get()) {
+            self->refresh();
+        }
+    });
+}
+
+void SystemA11y::refresh() {
+    AccessibilityDisplay& display = Platform::current().accessibilityDisplay();
+    const bool transparency = display.shouldReduceTransparency();
+    const bool contrast = display.shouldIncreaseContrast();
+    const bool withoutColor = display.shouldDifferentiateWithoutColor();
+    const double factor = std::max(
+        std::min(display.bodyFontSize() / AccessibilityDisplay::kStandardBodySize, 2.0), 0.5);
+    if (transparency != reduceTransparency()) {
+        reduceTransparency = transparency;
+    }
+    if (contrast != increaseContrast()) {
+        increaseContrast = contrast;
+    }
+    if (withoutColor != differentiateWithoutColor()) {
+        differentiateWithoutColor = withoutColor;
+    }
+    if (std::abs(factor - textFactor()) > kFactorTolerance) {
+        textFactor = factor;
+    }
+}
+
+}  // namespace orvel

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "foundation/Signal.h"
+
+// The desktop's accessibility display settings and preferred text size. Threading: main thread
+// only; the signal is sent on the main thread.
+
+namespace orvel {
+
+class AccessibilityDisplay {
+  public:
+    // The text size the desktop's body text has at its standard setting.
+    static constexpr double kStandardBodySize = 13.0;
+
+    virtual ~AccessibilityDisplay() = default;
+
+    virtual bool shouldReduceTransparency() = 0;
+    virtual bool shouldIncreaseContrast() = 0;
+    virtual bool shouldDifferentiateWithoutColor() = 0;
+    // The point size of the user's preferred body text.
+    virtual double bodyFontSize() = 0;
+
+    // One of the three settings changed. A change of the text size alone may go unannounced.
+    Signal<> displayOptionsDidChange;
+};
+
+}  // namespace orvel
