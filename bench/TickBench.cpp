@@ -44,6 +44,7 @@ class BenchPlatform final : public Platform {
     Notifications& notifications() override { return sim_.notifications(); }
     LoginItems& loginItems() override { return sim_.loginItems(); }
     Paths& paths() override { return sim_.paths(); }
+    Bluetooth& bluetooth() override { return sim_.bluetooth(); }
     std::shared_ptr<LogSink> logSink() override { return sim_.logSink(); }
 
   private:

@@ -27,6 +27,7 @@ class SimulatedMachine final : public Platform {
     Notifications& notifications() override { return sim_.notifications(); }
     LoginItems& loginItems() override { return sim_.loginItems(); }
     Paths& paths() override { return paths_; }
+    Bluetooth& bluetooth() override { return sim_.bluetooth(); }
     std::shared_ptr<LogSink> logSink() override { return log_; }
 
   private:

@@ -9,6 +9,7 @@
 
 namespace orvel {
 
+class Bluetooth;
 class LoginItems;
 class Notifications;
 class Paths;
@@ -38,6 +39,7 @@ class Platform {
     virtual Notifications& notifications() = 0;
     virtual LoginItems& loginItems() = 0;
     virtual Paths& paths() = 0;
+    virtual Bluetooth& bluetooth() = 0;
     virtual std::shared_ptr<LogSink> logSink() = 0;
 };
 

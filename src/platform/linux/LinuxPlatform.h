@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 #include "platform/linux/DBusConnection.h"
 #include "platform/linux/FileUserDefaults.h"
+#include "platform/linux/LinuxBluetooth.h"
 #include "platform/linux/LinuxNotifications.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxPowerAssertions.h"
@@ -57,6 +58,7 @@ class LinuxPlatform final : public Platform {
     LinuxNotifications& notifications() override { return notifications_; }
     XdgLoginItems& loginItems() override { return loginItems_; }
     Paths& paths() override { return *paths_; }
+    LinuxBluetooth& bluetooth() override { return bluetooth_; }
     std::shared_ptr<LogSink> logSink() override { return logSink_; }
 
   private:
@@ -73,6 +75,7 @@ class LinuxPlatform final : public Platform {
     LinuxWorkspace workspace_;
     LinuxNotifications notifications_;
     XdgLoginItems loginItems_;
+    LinuxBluetooth bluetooth_;
 };
 
 }  // namespace orvel

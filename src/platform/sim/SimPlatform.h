@@ -5,6 +5,7 @@
 #include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 #include "platform/sim/RecordingLogSink.h"
+#include "platform/sim/SimBluetooth.h"
 #include "platform/sim/SimLoginItems.h"
 #include "platform/sim/SimNotifications.h"
 #include "platform/sim/SimPaths.h"
@@ -34,6 +35,7 @@ class SimPlatform final : public Platform {
     SimNotifications& notifications() override { return notifications_; }
     SimLoginItems& loginItems() override { return loginItems_; }
     SimPaths& paths() override { return paths_; }
+    SimBluetooth& bluetooth() override { return bluetooth_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
     RecordingLogSink& log() { return *log_; }
 
@@ -47,6 +49,7 @@ class SimPlatform final : public Platform {
     SimNotifications notifications_;
     SimLoginItems loginItems_;
     SimPaths paths_;
+    SimBluetooth bluetooth_;
     std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
 };
 
