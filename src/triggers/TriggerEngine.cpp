@@ -46,9 +46,9 @@ TriggerEngine& TriggerEngine::shared() {
 }
 
 TriggerEngine::TriggerEngine() {
-    loading_ = true;
+    loading = true;
     load();
-    loading_ = false;
+    loading = false;
 }
 
 // Store
@@ -186,7 +186,7 @@ void TriggerEngine::save() {
 }
 
 void TriggerEngine::masterChanged() {
-    if (loading_) {
+    if (loading) {
         return;
     }
     save();

@@ -47,6 +47,9 @@ class TriggerEngine final : public ObservableObject, public WeakReferenceable {
     Published<std::optional<TriggerRule>> owningRule{*this, std::nullopt};
     // Whether a rule may start a session on its next start edge; a missing id is armed.
     std::unordered_map<UUID, bool> armed;
+    // True only while the stored state is read: assigning the master switch then neither saves
+    // nor synchronises.
+    bool loading = false;
 
     // Hands every source its rules and arms the timer of a restored pause. Called once by
     // start-up.
@@ -57,6 +60,7 @@ class TriggerEngine final : public ObservableObject, public WeakReferenceable {
     void update(const TriggerRule& rule);
     // Removes every rule with this id (syncs also when none matched).
     void deleteRule(const UUID& id);
+    void deleteRule(const TriggerRule& rule) { deleteRule(rule.id); }
     void deleteAll();
     // The settings import: an empty priority list keeps the current order.
     void replaceAll(std::vector<TriggerRule> newRules, std::vector<TriggerSource> newPriority);
@@ -64,6 +68,10 @@ class TriggerEngine final : public ObservableObject, public WeakReferenceable {
     void movePriority(TriggerSource family, bool up);
     // Pauses for `seconds`, or until re-enabled when none are given.
     void pause(std::optional<double> seconds);
+    // The panel's form: `indefinite` pauses until re-enabled whatever the seconds.
+    void pause(double seconds, bool indefinite) {
+        pause(indefinite ? std::nullopt : std::optional<double>(seconds));
+    }
     void resume();
     bool isPaused() const;
     void save();
@@ -110,7 +118,6 @@ class TriggerEngine final : public ObservableObject, public WeakReferenceable {
     void endEdge(const TriggerRule& rule, bool simulated, const std::string& title);
 
     Timer pauseTimer_;
-    bool loading_ = false;
     bool started_ = false;
     Logger log_{"triggers"};
 };

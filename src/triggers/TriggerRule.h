@@ -158,6 +158,7 @@ struct TriggerRule {
     std::string actionSummary(TriggerAction action) const;
     // The one line shown under the rule's name in the rule list.
     std::string summaryLine() const;
+    std::string chips() const { return summaryLine(); }
     // A one-time rule's date in the medium date and short time style; "—" when absent.
     static std::string oneShotDateText(const std::optional<Date>& date);
     // A time of day (minutes after midnight) in the short time style; "—" when absent.

@@ -362,6 +362,20 @@ TEST_F(TriggerEngineStoreTest, PausesAreLoggedByLength) {
     }
 }
 
+TEST_F(TriggerEngineStoreTest, ThePanelsPauseFormForwardsItsTwoArguments) {
+    TriggerEngine& e = engine();
+    e.pause(3600.0, true);
+    EXPECT_EQ(e.pausedUntil(), Date::distantFuture());
+    EXPECT_FALSE(e.hasPauseTimer());
+    e.pause(3600.0, false);
+    EXPECT_EQ(e.pausedUntil(), loop().now() + 3600);
+    EXPECT_TRUE(e.hasPauseTimer());
+    TriggerRule rule = makeRule(S::app, "app");
+    e.add(rule);
+    e.deleteRule(rule);
+    EXPECT_TRUE(e.rules().empty());
+}
+
 TEST_F(TriggerEngineStoreTest, PausingUntilReEnabledAfterATimedPauseOutlastsTheOldTimer) {
     TriggerEngine& e = engine();
     e.pause(3600);
