@@ -45,6 +45,7 @@ class BenchPlatform final : public Platform {
     LoginItems& loginItems() override { return sim_.loginItems(); }
     Paths& paths() override { return sim_.paths(); }
     AccessibilityDisplay& accessibilityDisplay() override { return sim_.accessibilityDisplay(); }
+    Bluetooth& bluetooth() override { return sim_.bluetooth(); }
     std::shared_ptr<LogSink> logSink() override { return sim_.logSink(); }
 
   private:

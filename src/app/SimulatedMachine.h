@@ -28,6 +28,7 @@ class SimulatedMachine final : public Platform {
     LoginItems& loginItems() override { return sim_.loginItems(); }
     Paths& paths() override { return paths_; }
     AccessibilityDisplay& accessibilityDisplay() override { return sim_.accessibilityDisplay(); }
+    Bluetooth& bluetooth() override { return sim_.bluetooth(); }
     std::shared_ptr<LogSink> logSink() override { return log_; }
 
   private:

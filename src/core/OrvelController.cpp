@@ -9,7 +9,6 @@
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Localization.h"
 #include "foundation/Registry.h"
-#include "platform/Notifications.h"
 #include "platform/Platform.h"
 #include "platform/Processes.h"
 #include "platform/Workspace.h"
@@ -24,14 +23,6 @@ namespace {
 
 constexpr double kClockInterval = 1.0;
 constexpr double kPowerTickInterval = 5.0;
-
-// Asks for permission to post and, when granted, posts. The texts are made here, on the main
-// thread; the completion may run on another.
-void notifyUser(const std::string& title, const std::string& body) {
-    Platform::current().notifications().requestAuthorization(
-        kNotificationAlert,
-        [title, body](bool granted) { postUserNotification(granted, title, body); });
-}
 
 }  // namespace
 

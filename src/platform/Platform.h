@@ -10,6 +10,7 @@
 namespace orvel {
 
 class AccessibilityDisplay;
+class Bluetooth;
 class LoginItems;
 class Notifications;
 class Paths;
@@ -40,6 +41,7 @@ class Platform {
     virtual LoginItems& loginItems() = 0;
     virtual Paths& paths() = 0;
     virtual AccessibilityDisplay& accessibilityDisplay() = 0;
+    virtual Bluetooth& bluetooth() = 0;
     virtual std::shared_ptr<LogSink> logSink() = 0;
 };
 

@@ -15,6 +15,15 @@ class SystemInfo {
     virtual std::optional<std::string> platformUUID() = 0;
     // The major version number of the running operating system; 0 when unknown.
     virtual int osMajorVersion() = 0;
+
+    struct Version {
+        int major = 0;
+        int minor = 0;
+        int patch = 0;
+        bool operator==(const Version&) const = default;
+    };
+    // The running operating system's version; numbers it does not have are 0.
+    virtual Version osVersion() { return Version{osMajorVersion(), 0, 0}; }
 };
 
 }  // namespace orvel

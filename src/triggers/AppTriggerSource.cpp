@@ -20,6 +20,24 @@ bool AppTriggerSource::isBackgroundApp(const std::string& bundleID) {
     return false;
 }
 
+void AppTriggerSource::setRules(const std::vector<TriggerRule>& appRules) {
+    rules.clear();
+    for (const auto& rule : appRules) {
+        if (rule.source == TriggerSource::app) {
+            rules.push_back(rule);
+        }
+    }
+    active = true;
+    updatePolling();
+}
+
+void AppTriggerSource::clearRules() {
+    active = false;
+    rules.clear();
+    stopIfIdle();
+    updatePolling();
+}
+
 void AppTriggerSource::watchOneOff(const std::string& bundleID) {
     oneOffBundleID = bundleID;
     oneOffIsBackground = isBackgroundApp(bundleID);

@@ -2,19 +2,31 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "foundation/Signal.h"
+#include "triggers/TriggerRule.h"
 
 namespace orvel {
 
 // Watches applications for app rules and for the one-off watch of an until-app-quits session.
 //
-// This is its first, least form: it keeps the one-off watch only, ending the session through
-// OrvelController::endIfUntilAppQuits when the watched application quits. Callers already use
+// This is its first, least form: it keeps the one-off watch, ending the session through
+// OrvelController::endIfUntilAppQuits when the watched application quits, and keeps the app
+// rules the engine hands it without reporting their launches and quits yet. Callers already use
 // the interface the full form keeps.
 class AppTriggerSource {
   public:
     static AppTriggerSource& shared();
+
+    // The app rules the engine installed, and whether any are installed.
+    std::vector<TriggerRule> rules;
+    bool active = false;
+
+    // Installs the engine's app rules (those of other families are left out).
+    void setRules(const std::vector<TriggerRule>& appRules);
+    // Withdraws the rule watch; the one-off watch stays.
+    void clearRules();
 
     // The one-off watch of an until-app-quits session.
     std::optional<std::string> oneOffBundleID;

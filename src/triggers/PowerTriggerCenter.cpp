@@ -7,6 +7,7 @@
 #include "foundation/Registry.h"
 #include "platform/Platform.h"
 #include "platform/PowerSources.h"
+#include "platform/SystemInfo.h"
 
 namespace orvel {
 
@@ -46,6 +47,11 @@ bool PowerTriggerCenter::isOnACPower() {
         }
     }
     return true;
+}
+
+std::string osVersionString() {
+    const auto v = Platform::current().systemInfo().osVersion();
+    return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.patch);
 }
 
 std::optional<std::string> PowerTriggerCenter::blockReason() const {

@@ -81,4 +81,7 @@ class PowerTriggerCenter final : public ObservableObject, public WeakReferenceab
     bool started_ = false;
 };
 
+// The operating system's version as "major.minor.patch" ("12.0.0").
+std::string osVersionString();
+
 }  // namespace orvel

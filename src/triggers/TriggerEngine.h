@@ -1,9 +1,12 @@
 #pragma once
 
 #include <optional>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/Date.h"
+#include "foundation/Log.h"
 #include "foundation/Published.h"
 #include "foundation/RunLoop.h"
 #include "foundation/Signal.h"
@@ -13,47 +16,110 @@
 
 namespace orvel {
 
-// The trigger-rule evaluator.
+// The one owner of the trigger rules, and their evaluator.
 //
-// This is its first, least form: the rule list is kept but never loaded, stored or handed to a
-// source, and the pause is kept and stored but not read back at launch. It hears about ended
-// sessions. Callers already use the interface the full form keeps.
+// It keeps the rules, the priority of the five families, the master switch and the pause, stores
+// them in the user defaults, hands each event source the rules it must watch, and decides what
+// every rule event does to the session: start one, end one, or nothing, and why not. Every
+// decision is written to the activity log. Main thread only.
 class TriggerEngine final : public ObservableObject, public WeakReferenceable {
   public:
+    static constexpr const char* kRulesKey = "trigger.rules";
+    static constexpr const char* kPriorityKey = "trigger.priority";
+    static constexpr const char* kMasterKey = "trigger.master";
+    static constexpr const char* kPausedUntilKey = "trigger.pausedUntil";
+    // Where a stored rule list that could not be read whole is kept, as it was.
+    static constexpr const char* kUnreadableRulesKey = "trigger.rules.unreadable";
+
+    static std::vector<TriggerSource> defaultPriority();
+
     static TriggerEngine& shared();
 
-    // Every rule, in the user's order.
+    // Every rule in the order the user made them; the order breaks ties between shields.
     Published<std::vector<TriggerRule>> rules{*this, {}};
-    // The end of a pause; the distant future pauses until re-enabled; none: not paused.
+    // Families from highest (first) to lowest priority.
+    Published<std::vector<TriggerSource>> priority{*this, defaultPriority()};
+    // Every assignment (except while loading) saves and re-synchronises the sources.
+    Published<bool> masterEnabled{*this, true, [this] { masterChanged(); }};
+    // The end of a pause; the distant future pauses until re-enabled.
     Published<std::optional<Date>> pausedUntil{*this, std::nullopt};
+    // The rule that last started a session through the engine.
+    Published<std::optional<TriggerRule>> owningRule{*this, std::nullopt};
+    // Whether a rule may start a session on its next start edge; a missing id is armed.
+    std::unordered_map<UUID, bool> armed;
+    // True only while the stored state is read: assigning the master switch then neither saves
+    // nor synchronises.
+    bool loading = false;
 
-    // Hands every source its rules and arms the pause timer. Called once by start-up.
+    // Hands every source its rules and arms the timer of a restored pause. Called once by
+    // start-up.
     void start();
 
-    // True while a pause deadline lies ahead (or the pause lasts until re-enabled).
-    bool isPaused() const;
-
-    // Pauses the triggers for `seconds`, or until resume() when none are given.
+    void add(TriggerRule rule);
+    // Replaces the rule with the same id; an unknown id changes nothing.
+    void update(const TriggerRule& rule);
+    // Removes every rule with this id (syncs also when none matched).
+    void deleteRule(const UUID& id);
+    void deleteRule(const TriggerRule& rule) { deleteRule(rule.id); }
+    void deleteAll();
+    // The settings import: an empty priority list keeps the current order.
+    void replaceAll(std::vector<TriggerRule> newRules, std::vector<TriggerSource> newPriority);
+    // Swaps the family with its neighbour; saves without re-synchronising.
+    void movePriority(TriggerSource family, bool up);
+    // Pauses for `seconds`, or until re-enabled when none are given.
     void pause(std::optional<double> seconds);
-    // Ends a pause; only stops a stray timer when not paused.
+    // The panel's form: `indefinite` pauses until re-enabled whatever the seconds.
+    void pause(double seconds, bool indefinite) {
+        pause(indefinite ? std::nullopt : std::optional<double>(seconds));
+    }
     void resume();
+    bool isPaused() const;
+    void save();
+    void syncSources();
+    // Clears "unavailable here" from rules whose device is paired again.
+    void refreshAvailability();
 
+    // One rule event: the rule's condition appeared or cleared (`simulated` for the Test
+    // button).
+    void handle(const UUID& ruleID, bool appeared, bool simulated);
+    // The first rule of a higher family, in rule order, whose start condition still holds.
+    std::optional<TriggerRule> shieldingRule(const TriggerRule& rule) const;
+    // Whether the rule's condition holds now.
+    bool isHolding(const TriggerRule& rule) const;
     // The session that `owner` (if any) started has ended, by hand or by its own course.
     void sessionEnded(std::optional<UUID> owner, bool manual);
+    // The Test button: plays the rule's appear edge.
+    void simulate(const TriggerRule& rule);
+    // The name of the first rule with this id, else "a rule".
+    std::string ruleName(const UUID& id) const;
+
+    // The triggers section of the diagnostic report.
+    std::string diagnosticSection(bool redact) const;
+
+    bool isArmed(const UUID& id) const;
+    bool hasPauseTimer() const { return pauseTimer_.isValid(); }
 
     // Sent by sessionEnded, for observers that follow the trigger engine.
     Signal<std::optional<UUID>, bool> sessionEndReported;
     bool isStarted() const { return started_; }
     // Sent by start(), for observers that follow start-up.
     Signal<> started;
-    bool hasPauseTimer() const { return pauseTimer_.isValid(); }
 
   private:
-    TriggerEngine() = default;
-    void save();
+    TriggerEngine();
+
+    void load();
+    void masterChanged();
+    void schedulePauseTimer(Date date);
+    // Keeps each id's first rule; logs what it dropped.
+    std::vector<TriggerRule> withoutDuplicates(std::vector<TriggerRule> list, const char* where);
+    const TriggerRule* find(const UUID& id) const;
+    void startEdge(const TriggerRule& rule, bool simulated, const std::string& title);
+    void endEdge(const TriggerRule& rule, bool simulated, const std::string& title);
 
     Timer pauseTimer_;
     bool started_ = false;
+    Logger log_{"triggers"};
 };
 
 }  // namespace orvel

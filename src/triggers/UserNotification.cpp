@@ -6,6 +6,12 @@
 
 namespace orvel {
 
+void notifyUser(const std::string& title, const std::string& body) {
+    Platform::current().notifications().requestAuthorization(
+        kNotificationAlert,
+        [title, body](bool granted) { postUserNotification(granted, title, body); });
+}
+
 void postUserNotification(bool granted, const std::string& title, const std::string& body) {
     if (!granted) {
         return;

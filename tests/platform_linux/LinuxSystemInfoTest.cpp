@@ -25,5 +25,23 @@ TEST(LinuxSystemInfoTest, ReadsMachineIdAndReleaseMajor) {
     }
 }
 
+TEST(LinuxSystemInfoTest, ReleaseNumbersGiveTheSystemVersion) {
+    struct Case {
+        const char* root;
+        SystemInfo::Version version;
+    };
+    const Case cases[] = {
+        {"/os/debian12", {12, 0, 0}},
+        {"/os/ubuntu2204", {22, 4, 0}},
+        {"/os/bare", {0, 0, 0}},
+    };
+    for (const auto& c : cases) {
+        LinuxSystemInfo info(kData + c.root);
+        const auto v = info.osVersion();
+        EXPECT_EQ(v, c.version) << c.root << " read " << v.major << "." << v.minor << "."
+                                << v.patch;
+    }
+}
+
 }  // namespace
 }  // namespace orvel

@@ -1,5 +1,6 @@
 #include "support/OrvelTest.h"
 
+#include "foundation/DateFormatting.h"
 #include "foundation/Registry.h"
 
 #include <unistd.h>
@@ -14,6 +15,7 @@ void OrvelTest::SetUp() {
     // Times of day print the same everywhere.
     setenv("TZ", "UTC", 1);
     tzset();
+    setCurrentLocaleIdentifier("en_US");
     Registry::reset();
     auto loop = std::make_unique<VirtualRunLoop>();
     loop_ = loop.get();

@@ -146,5 +146,32 @@ TEST_F(PowerTriggerCenterTest, TheUPSNoticeNeedsATrippedFloorAndSymmetricReactio
     }
 }
 
+TEST_F(PowerTriggerCenterTest, OnlyNonEmptyInternalBatteryDescriptionsAreKeptInOrder) {
+    const PropertyDictionary first{{kType, kInternalBattery}, {kName, "BAT0"}};
+    const PropertyDictionary second{{kType, kInternalBattery}, {kName, "BAT1"}};
+    struct Case {
+        const char* name;
+        std::vector<PropertyDictionary> sources;
+        std::vector<PropertyDictionary> kept;
+    };
+    const Case cases[] = {
+        {"two batteries", {first, second}, {first, second}},
+        {"an empty description", {{}, second}, {second}},
+        {"no type", {{{kName, "BAT0"}}, second}, {second}},
+        {"a type that is no text", {{{kType, 1}}, first}, {first}},
+        {"exact text only", {{{kType, "internalbattery"}}, {{kType, kUPS}}, first}, {first}},
+    };
+    for (const auto& c : cases) {
+        sim().powerSources().setSources(PowerSourcesSnapshot{c.sources, std::nullopt});
+        EXPECT_EQ(PowerTriggerCenter::internalBatteryDescriptions(), c.kept) << c.name;
+    }
+}
+
+TEST_F(PowerTriggerCenterTest, TheSystemVersionHasThreeNumbers) {
+    EXPECT_EQ(osVersionString(), "12.0.0");
+    sim().systemInfo().setOSVersion({14, 6, 1});
+    EXPECT_EQ(osVersionString(), "14.6.1");
+}
+
 }  // namespace
 }  // namespace orvel

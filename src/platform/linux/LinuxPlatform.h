@@ -7,6 +7,7 @@
 #include "platform/linux/DBusConnection.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/LinuxAccessibilityDisplay.h"
+#include "platform/linux/LinuxBluetooth.h"
 #include "platform/linux/LinuxNotifications.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxPowerAssertions.h"
@@ -59,6 +60,7 @@ class LinuxPlatform final : public Platform {
     XdgLoginItems& loginItems() override { return loginItems_; }
     Paths& paths() override { return *paths_; }
     LinuxAccessibilityDisplay& accessibilityDisplay() override { return accessibilityDisplay_; }
+    LinuxBluetooth& bluetooth() override { return bluetooth_; }
     std::shared_ptr<LogSink> logSink() override { return logSink_; }
 
   private:
@@ -76,6 +78,7 @@ class LinuxPlatform final : public Platform {
     LinuxNotifications notifications_;
     XdgLoginItems loginItems_;
     LinuxAccessibilityDisplay accessibilityDisplay_;
+    LinuxBluetooth bluetooth_;
 };
 
 }  // namespace orvel

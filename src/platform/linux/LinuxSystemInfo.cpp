@@ -30,6 +30,38 @@ std::optional<std::string> LinuxSystemInfo::platformUUID() {
     return text;
 }
 
+SystemInfo::Version LinuxSystemInfo::osVersion() {
+    std::ifstream in(root_ + "/etc/os-release");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.rfind("VERSION_ID=", 0) != 0) {
+            continue;
+        }
+        std::string value = line.substr(11);
+        if (!value.empty() && (value.front() == '"' || value.front() == '\'')) {
+            value = value.substr(1);
+        }
+        int numbers[3] = {0, 0, 0};
+        std::size_t i = 0;
+        for (int& number : numbers) {
+            std::size_t digits = 0;
+            for (; i < value.size() && std::isdigit(static_cast<unsigned char>(value[i]));
+                 ++i, ++digits) {
+                number = number * 10 + (value[i] - '0');
+                if (number > 100000) {
+                    return {};
+                }
+            }
+            if (digits == 0 || i >= value.size() || value[i] != '.') {
+                break;
+            }
+            ++i;
+        }
+        return Version{numbers[0], numbers[1], numbers[2]};
+    }
+    return {};
+}
+
 int LinuxSystemInfo::osMajorVersion() {
     std::ifstream in(root_ + "/etc/os-release");
     std::string line;

@@ -16,6 +16,8 @@ class LinuxSystemInfo final : public SystemInfo {
     // The major number of VERSION_ID in /etc/os-release (Debian "12" gives 12, "22.04" gives
     // 22): the distribution's release stands for the system version.
     int osMajorVersion() override;
+    // VERSION_ID's dotted numbers ("22.04" gives 22.4.0); 0.0.0 when unknown.
+    Version osVersion() override;
 
   private:
     std::string root_;

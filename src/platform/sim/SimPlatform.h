@@ -6,6 +6,7 @@
 #include "platform/UserDefaults.h"
 #include "platform/sim/RecordingLogSink.h"
 #include "platform/sim/SimAccessibilityDisplay.h"
+#include "platform/sim/SimBluetooth.h"
 #include "platform/sim/SimLoginItems.h"
 #include "platform/sim/SimNotifications.h"
 #include "platform/sim/SimPaths.h"
@@ -36,6 +37,7 @@ class SimPlatform final : public Platform {
     SimLoginItems& loginItems() override { return loginItems_; }
     SimPaths& paths() override { return paths_; }
     SimAccessibilityDisplay& accessibilityDisplay() override { return accessibilityDisplay_; }
+    SimBluetooth& bluetooth() override { return bluetooth_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
     RecordingLogSink& log() { return *log_; }
 
@@ -50,6 +52,7 @@ class SimPlatform final : public Platform {
     SimLoginItems loginItems_;
     SimPaths paths_;
     SimAccessibilityDisplay accessibilityDisplay_;
+    SimBluetooth bluetooth_;
     std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
 };
 

@@ -10,14 +10,16 @@ class SimSystemInfo final : public SystemInfo {
     static constexpr const char* kDefaultUUID = "5D1C7A0E-2B43-4F8E-9A61-0C3F5E7B9D24";
 
     std::optional<std::string> platformUUID() override { return uuid_; }
-    int osMajorVersion() override { return major_; }
+    int osMajorVersion() override { return version_.major; }
+    Version osVersion() override { return version_; }
 
     void setPlatformUUID(std::optional<std::string> uuid) { uuid_ = std::move(uuid); }
-    void setOSMajorVersion(int major) { major_ = major; }
+    void setOSMajorVersion(int major) { version_ = Version{major, 0, 0}; }
+    void setOSVersion(Version version) { version_ = version; }
 
   private:
     std::optional<std::string> uuid_ = std::string(kDefaultUUID);
-    int major_ = 12;
+    Version version_{12, 0, 0};
 };
 
 }  // namespace orvel
