@@ -44,6 +44,9 @@ class BenchPlatform final : public Platform {
     Notifications& notifications() override { return sim_.notifications(); }
     LoginItems& loginItems() override { return sim_.loginItems(); }
     Paths& paths() override { return sim_.paths(); }
+    Volumes& volumes() override { return sim_.volumes(); }
+    UncachedReader& uncachedReader() override { return sim_.uncachedReader(); }
+    NetworkShares& networkShares() override { return sim_.networkShares(); }
     std::shared_ptr<LogSink> logSink() override { return sim_.logSink(); }
 
   private:

@@ -27,6 +27,9 @@ class SimulatedMachine final : public Platform {
     Notifications& notifications() override { return sim_.notifications(); }
     LoginItems& loginItems() override { return sim_.loginItems(); }
     Paths& paths() override { return paths_; }
+    Volumes& volumes() override { return sim_.volumes(); }
+    UncachedReader& uncachedReader() override { return sim_.uncachedReader(); }
+    NetworkShares& networkShares() override { return sim_.networkShares(); }
     std::shared_ptr<LogSink> logSink() override { return log_; }
 
   private:

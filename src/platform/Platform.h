@@ -10,13 +10,16 @@
 namespace orvel {
 
 class LoginItems;
+class NetworkShares;
 class Notifications;
 class Paths;
 class PowerAssertions;
 class PowerSources;
 class Processes;
 class SystemInfo;
+class UncachedReader;
 class UserDefaults;
+class Volumes;
 class Workspace;
 
 class Platform {
@@ -38,6 +41,9 @@ class Platform {
     virtual Notifications& notifications() = 0;
     virtual LoginItems& loginItems() = 0;
     virtual Paths& paths() = 0;
+    virtual Volumes& volumes() = 0;
+    virtual UncachedReader& uncachedReader() = 0;
+    virtual NetworkShares& networkShares() = 0;
     virtual std::shared_ptr<LogSink> logSink() = 0;
 };
 

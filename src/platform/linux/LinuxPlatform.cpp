@@ -53,7 +53,9 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
       loginItems_(config.autostartFolder.empty()
                       ? XdgLoginItems::defaultAutostartFolder(xdg::processEnvironment())
                       : config.autostartFolder,
-                  config.program.empty() ? runningExecutable() : config.program) {}
+                  config.program.empty() ? runningExecutable() : config.program),
+      volumes_(std::move(config.volumes)),
+      networkShares_(processes_, std::move(config.networkShares)) {}
 
 LinuxPlatform::~LinuxPlatform() = default;
 

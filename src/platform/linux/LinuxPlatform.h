@@ -6,12 +6,15 @@
 #include "platform/Platform.h"
 #include "platform/linux/DBusConnection.h"
 #include "platform/linux/FileUserDefaults.h"
+#include "platform/linux/LinuxNetworkShares.h"
 #include "platform/linux/LinuxNotifications.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxPowerAssertions.h"
 #include "platform/linux/LinuxPowerSources.h"
 #include "platform/linux/LinuxProcesses.h"
 #include "platform/linux/LinuxSystemInfo.h"
+#include "platform/linux/LinuxUncachedReader.h"
+#include "platform/linux/LinuxVolumes.h"
 #include "platform/linux/LinuxWorkspace.h"
 #include "platform/linux/XdgLoginItems.h"
 
@@ -29,6 +32,8 @@ struct LinuxPlatformConfig {
     std::string program;          // what login starts; empty: the running executable
     std::vector<ProgramStandIn> standIns = LinuxProcesses::defaultStandIns();
     std::shared_ptr<LogSink> logSink;  // null: the journal when there is one, else stderr
+    LinuxVolumesOptions volumes;
+    LinuxNetworkSharesOptions networkShares;
 };
 
 // The real machine: every capability through its Linux backend. Needs the main run loop, which
@@ -57,6 +62,9 @@ class LinuxPlatform final : public Platform {
     LinuxNotifications& notifications() override { return notifications_; }
     XdgLoginItems& loginItems() override { return loginItems_; }
     Paths& paths() override { return *paths_; }
+    LinuxVolumes& volumes() override { return volumes_; }
+    LinuxUncachedReader& uncachedReader() override { return uncachedReader_; }
+    LinuxNetworkShares& networkShares() override { return networkShares_; }
     std::shared_ptr<LogSink> logSink() override { return logSink_; }
 
   private:
@@ -73,6 +81,9 @@ class LinuxPlatform final : public Platform {
     LinuxWorkspace workspace_;
     LinuxNotifications notifications_;
     XdgLoginItems loginItems_;
+    LinuxVolumes volumes_;
+    LinuxUncachedReader uncachedReader_;
+    LinuxNetworkShares networkShares_;
 };
 
 }  // namespace orvel

@@ -6,12 +6,15 @@
 #include "platform/UserDefaults.h"
 #include "platform/sim/RecordingLogSink.h"
 #include "platform/sim/SimLoginItems.h"
+#include "platform/sim/SimNetworkShares.h"
 #include "platform/sim/SimNotifications.h"
 #include "platform/sim/SimPaths.h"
 #include "platform/sim/SimPowerAssertions.h"
 #include "platform/sim/SimPowerSources.h"
 #include "platform/sim/SimProcesses.h"
 #include "platform/sim/SimSystemInfo.h"
+#include "platform/sim/SimUncachedReader.h"
+#include "platform/sim/SimVolumes.h"
 #include "platform/sim/SimWorkspace.h"
 
 namespace orvel {
@@ -34,6 +37,9 @@ class SimPlatform final : public Platform {
     SimNotifications& notifications() override { return notifications_; }
     SimLoginItems& loginItems() override { return loginItems_; }
     SimPaths& paths() override { return paths_; }
+    SimVolumes& volumes() override { return volumes_; }
+    SimUncachedReader& uncachedReader() override { return uncachedReader_; }
+    SimNetworkShares& networkShares() override { return networkShares_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
     RecordingLogSink& log() { return *log_; }
 
@@ -47,6 +53,9 @@ class SimPlatform final : public Platform {
     SimNotifications notifications_;
     SimLoginItems loginItems_;
     SimPaths paths_;
+    SimVolumes volumes_;
+    SimUncachedReader uncachedReader_;
+    SimNetworkShares networkShares_;
     std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
 };
 
