@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -10,6 +12,7 @@
 #include "core/OrvelController.h"
 #include "foundation/Data.h"
 #include "foundation/FileIO.h"
+#include "foundation/PollRunLoop.h"
 #include "foundation/Registry.h"
 #include "support/OrvelTest.h"
 
@@ -706,6 +709,41 @@ TEST_F(DriveKeepAliveTest, NothingRunsAfterTheServiceIsDestroyedWithAReadPending
     EXPECT_EQ(sim().userDefaults().writeCount(), writes);
     EXPECT_TRUE(activityTitles().empty());
     EXPECT_EQ(Registry::existing<DriveKeepAlive>(), nullptr);
+}
+
+// On the real worker thread: a read stuck on its disk holds neither the service's end nor the
+// main thread, and what it posts back afterwards finds nothing to run.
+TEST(DriveKeepAliveThreadTest, DestroyingTheServiceDoesNotWaitForAStuckRead) {
+    Registry::reset();
+    RunLoop::install(std::make_unique<PollRunLoop>());
+    auto owned = std::make_unique<SimPlatform>();
+    SimPlatform& sim = *owned;
+    Platform::install(std::move(owned));
+    sim.volumes().setVolumes({disk("U1", "One", "/media/one")});
+
+    std::promise<void> entered;
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    sim.uncachedReader().setReadHook([&entered, released] {
+        entered.set_value();
+        released.wait();
+    });
+    auto& poll = static_cast<PollRunLoop&>(RunLoop::main());
+    DriveKeepAlive& keepAlive = DriveKeepAlive::shared();
+    poll.runFor(30, [&] { return !keepAlive.drives().empty(); });
+    ASSERT_EQ(keepAlive.drives().size(), 1u);
+    keepAlive.readNow("U1");
+    ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+
+    const auto writes = sim.userDefaults().writeCount();
+    Registry::reset();  // returns while the read is still stuck
+    release.set_value();
+    poll.runFor(30, [&] { return sim.uncachedReader().reads().size() == 1; });
+    EXPECT_EQ(sim.uncachedReader().reads().size(), 1u);
+    EXPECT_EQ(sim.userDefaults().writeCount(), writes);
+    Registry::reset();
+    Platform::install(nullptr);
+    RunLoop::install(nullptr);
 }
 
 }  // namespace

@@ -201,7 +201,8 @@ std::set<std::string> hiddenInFstab(const std::string& fstab) {
     if (!data || !*data) {
         return hidden;
     }
-    for (std::string_view line : split(stringFromData(**data), '\n')) {
+    const std::string text = stringFromData(**data);
+    for (std::string_view line : split(text, '\n')) {
         std::vector<std::string_view> fields;
         for (std::string_view field : split(line, ' ')) {
             for (std::string_view part : split(field, '\t')) {
@@ -263,7 +264,8 @@ Result<std::vector<LinuxVolumes::MountEntry>> LinuxVolumes::readTable() const {
         return Error{"enumeration failed: " + data.error().message};
     }
     std::vector<MountEntry> table;
-    for (std::string_view line : split(stringFromData(*data), '\n')) {
+    const std::string text = stringFromData(*data);
+    for (std::string_view line : split(text, '\n')) {
         if (auto entry = parseMountInfoLine(line)) {
             table.push_back(std::move(*entry));
         }
@@ -316,10 +318,16 @@ Result<std::vector<VolumeInfo>> LinuxVolumes::mountedVolumes() {
     std::vector<VolumeInfo> volumes;
     for (const MountEntry& e : mounts) {
         if (e.type == kGvfsType) {
+            // In name order, so the list does not change with the folder's own order.
+            std::vector<fs::path> shares;
             std::error_code ec;
             for (fs::directory_iterator it(options_.gvfsFolder, ec), end; !ec && it != end;
                  it.increment(ec)) {
-                const std::string name = it->path().filename().string();
+                shares.push_back(it->path());
+            }
+            std::sort(shares.begin(), shares.end());
+            for (const fs::path& sharePath : shares) {
+                const std::string name = sharePath.filename().string();
                 auto keys = gvfsKeys(name);
                 if (keys.empty()) {
                     continue;
@@ -327,7 +335,7 @@ Result<std::vector<VolumeInfo>> LinuxVolumes::mountedVolumes() {
                 VolumeInfo v;
                 v.local = false;
                 v.browsable = true;
-                v.path = it->path().string();
+                v.path = sharePath.string();
                 if (auto share = keys.find("share"); share != keys.end()) {
                     v.name = share->second;
                 } else if (auto host = keys.find("host"); host != keys.end()) {
