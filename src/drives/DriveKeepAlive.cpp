@@ -295,21 +295,25 @@ void DriveKeepAlive::read(const Drive& drive, bool manual) {
 
 void DriveKeepAlive::queueRead(const Drive& drive, bool manual) {
     io_->post([weakSelf = weakRef(*this), drive, manual, volumes = &volumes_, reader = &reader_] {
-        // probe: a share whose mount path is gone is remounted instead of read.
-        if (drive.isNetwork && !volumes->networkPathExists(drive.path)) {
-            RunLoop::main().async([weakSelf, drive] {
-                if (auto* self = weakSelf.get()) {
-                    self->remount(drive);
-                }
-            });
-            return;
-        }
-        auto outcome = readOneFile(*reader, drive.path);
-        RunLoop::main().async([weakSelf, drive, manual, outcome = std::move(outcome)] {
+        probe(weakSelf, drive, manual, *volumes, *reader);
+    });
+}
+
+void DriveKeepAlive::probe(const WeakRef<DriveKeepAlive>& weakSelf, const Drive& drive, bool manual,
+                           Volumes& volumes, UncachedReader& reader) {
+    if (drive.isNetwork && !volumes.networkPathExists(drive.path)) {
+        RunLoop::main().async([weakSelf, drive] {
             if (auto* self = weakSelf.get()) {
-                self->readFinished(drive, manual, outcome);
+                self->remount(drive);
             }
         });
+        return;
+    }
+    auto outcome = readOneFile(reader, drive.path);
+    RunLoop::main().async([weakSelf, drive, manual, outcome = std::move(outcome)] {
+        if (auto* self = weakSelf.get()) {
+            self->readFinished(drive, manual, outcome);
+        }
     });
 }
 

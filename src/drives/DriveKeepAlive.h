@@ -115,6 +115,9 @@ class DriveKeepAlive final : public ObservableObject, public WeakReferenceable {
     void load();
     void read(const Drive& drive, bool manual);
     void queueRead(const Drive& drive, bool manual);
+    // On the worker: a share whose mount path is gone is remounted instead of read.
+    static void probe(const WeakRef<DriveKeepAlive>& weakSelf, const Drive& drive, bool manual,
+                      Volumes& volumes, UncachedReader& reader);
     void readFinished(const Drive& drive, bool manual, const Result<UncachedRead>& outcome);
     void applyScan(const Result<std::vector<Found>>& scan);
     void remount(const Drive& drive);

@@ -355,5 +355,24 @@ TEST_F(LinuxNetworkSharesTest, AProgramThatCannotStartCallsBackOnceOnALaterTurn)
     EXPECT_EQ(calls, 1);
 }
 
+TEST_F(LinuxNetworkSharesTest, ARequestLeftWhenTheMounterGoesCallsBackOnceAndStartsNothing) {
+    LinuxNetworkSharesOptions options;
+    options.gioProgram = program("gio", "exit 0");
+    options.fstab = kLaptop + "/fstab";
+    int calls = 0;
+    std::string message;
+    {
+        LinuxNetworkShares shares(processes_, options);
+        shares.mountAsync("smb://nas.local/films", MountOptions{}, [&](Result<void> r) {
+            ++calls;
+            message = r.ok() ? "" : r.error().message;
+        });
+    }
+    static_cast<PollRunLoop&>(RunLoop::main()).runFor(30, [&] { return calls > 0; });
+    EXPECT_EQ(calls, 1);
+    EXPECT_NE(message.find("abandoned"), std::string::npos) << message;
+    EXPECT_FALSE(fs::exists(options.gioProgram + ".args"));
+}
+
 }  // namespace
 }  // namespace orvel

@@ -4,6 +4,7 @@
 #include "foundation/FileIO.h"
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
+#include "foundation/SerialQueue.h"
 
 #include <algorithm>
 #include <cmath>
@@ -115,9 +116,10 @@ LinuxNetworkShares::~LinuxNetworkShares() {
     }
 }
 
-LaunchRequest LinuxNetworkShares::commandFor(const std::string& url) const {
+LaunchRequest LinuxNetworkShares::commandFor(const LinuxNetworkSharesOptions& options,
+                                             const std::string& url) {
     if (auto source = cifsSource(url)) {
-        auto data = readFileIfPresent(options_.fstab);
+        auto data = readFileIfPresent(options.fstab);
         if (data && *data) {
             std::string text = stringFromData(**data);
             std::size_t start = 0;
@@ -133,12 +135,12 @@ LaunchRequest LinuxNetworkShares::commandFor(const std::string& url) const {
                 }
                 if ((f[2] == "cifs" || f[2] == "smb3") && decodeOctal(f[0]) == *source &&
                     (hasOption(f[3], "user") || hasOption(f[3], "users"))) {
-                    return LaunchRequest{options_.mountProgram, {decodeOctal(f[1])}};
+                    return LaunchRequest{options.mountProgram, {decodeOctal(f[1])}};
                 }
             }
         }
     }
-    return LaunchRequest{options_.gioProgram, {"mount", url}};
+    return LaunchRequest{options.gioProgram, {"mount", url}};
 }
 
 namespace {
@@ -158,15 +160,13 @@ void finish(const std::shared_ptr<LinuxNetworkShares::Request>& request, Result<
 
 }  // namespace
 
-void LinuxNetworkShares::mountAsync(const std::string& url, const MountOptions&,
-                                    MountCallback callback) {
-    std::erase_if(requests_, [](const auto& r) { return r->done; });
-    auto request = std::make_shared<Request>();
-    request->callback = std::move(callback);
-    const LaunchRequest command = commandFor(url);
+namespace {
+
+void launch(const std::shared_ptr<LinuxNetworkShares::Request>& request, Processes& processes,
+            const LaunchRequest& command, double limit) {
     request->program = command.executable;
-    std::weak_ptr<Request> weak = request;
-    auto child = processes_.launch(command, [weak](int status) {
+    std::weak_ptr<LinuxNetworkShares::Request> weak = request;
+    auto child = processes.launch(command, [weak](int status) {
         RunLoop::main().async([weak, status] {
             auto r = weak.lock();
             if (!r) {
@@ -188,7 +188,6 @@ void LinuxNetworkShares::mountAsync(const std::string& url, const MountOptions&,
         return;
     }
     request->child = child.value();
-    const double limit = options_.timeoutSeconds;
     request->timeout = RunLoop::main().after(
         limit,
         [weak, limit] {
@@ -200,7 +199,30 @@ void LinuxNetworkShares::mountAsync(const std::string& url, const MountOptions&,
             }
         },
         TimerMode::Common);
-    requests_.push_back(std::move(request));
+}
+
+}  // namespace
+
+void LinuxNetworkShares::mountAsync(const std::string& url, const MountOptions&,
+                                    MountCallback callback) {
+    std::erase_if(requests_, [](const auto& r) { return r->done; });
+    auto request = std::make_shared<Request>();
+    request->callback = std::move(callback);
+    requests_.push_back(request);
+    if (!lookup_) {
+        lookup_ = RunLoop::main().makeSerialQueue("orvel.share-mount");
+    }
+    // The fstab is read off the main thread; a request abandoned meanwhile is never started.
+    lookup_->post(
+        [weak = std::weak_ptr<Request>(request), url, options = options_, processes = &processes_] {
+            LaunchRequest command = commandFor(options, url);
+            RunLoop::main().async(
+                [weak, command = std::move(command), processes, limit = options.timeoutSeconds] {
+                    if (auto r = weak.lock(); r && !r->done) {
+                        launch(r, *processes, command, limit);
+                    }
+                });
+        });
 }
 
 }  // namespace orvel

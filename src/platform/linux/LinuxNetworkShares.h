@@ -9,6 +9,8 @@
 
 namespace orvel {
 
+class SerialQueue;
+
 struct LinuxNetworkSharesOptions {
     std::string mountProgram = "/usr/bin/mount";
     std::string gioProgram = "/usr/bin/gio";
@@ -20,7 +22,8 @@ struct LinuxNetworkSharesOptions {
 // it, else with `gio mount <url>`. The children read standard input from the null device, so a
 // missing password fails instead of prompting. The fstab entry or gvfs decides the mount's
 // options (cifs mounts are soft unless told otherwise). A child still running after the timeout
-// is terminated and the request fails. Threading: main thread only.
+// is terminated and the request fails. The fstab is read on a worker thread, never on the main
+// one. Threading: main thread only.
 class LinuxNetworkShares final : public NetworkShares {
   public:
     LinuxNetworkShares(Processes& processes, LinuxNetworkSharesOptions options = {});
@@ -29,8 +32,10 @@ class LinuxNetworkShares final : public NetworkShares {
     void mountAsync(const std::string& url, const MountOptions& options,
                     MountCallback callback) override;
 
-    // The command that mounts `url`: the program and its arguments.
-    LaunchRequest commandFor(const std::string& url) const;
+    // The command that mounts `url`: the program and its arguments. Reads the fstab.
+    static LaunchRequest commandFor(const LinuxNetworkSharesOptions& options,
+                                    const std::string& url);
+    LaunchRequest commandFor(const std::string& url) const { return commandFor(options_, url); }
 
     // One mount in progress.
     struct Request;
@@ -39,6 +44,7 @@ class LinuxNetworkShares final : public NetworkShares {
     Processes& processes_;
     LinuxNetworkSharesOptions options_;
     std::vector<std::shared_ptr<Request>> requests_;
+    std::shared_ptr<SerialQueue> lookup_;
 };
 
 }  // namespace orvel
