@@ -636,6 +636,7 @@ TEST_F(DriveKeepAliveTest, AFailedMountLeavesTheShareOfflineUntilTheNextDueRead)
     ASSERT_EQ(sim().networkShares().requests().size(), 1u);
     sim().networkShares().complete(0, Error{"no route to host"});
     loop().drain();
+    EXPECT_EQ(countLines("Remounting music failed: no route to host"), 1);
     EXPECT_TRUE(keepAlive.drives()[0].offline);
     EXPECT_TRUE(keepAlive.remountsInFlight().empty());
     loop().advance(180);

@@ -2,7 +2,6 @@
 
 #include "foundation/Data.h"
 #include "foundation/FileIO.h"
-#include "foundation/Log.h"
 #include "foundation/RunLoop.h"
 #include "foundation/SerialQueue.h"
 
@@ -151,9 +150,7 @@ void finish(const std::shared_ptr<LinuxNetworkShares::Request>& request, Result<
     }
     request->done = true;
     request->timeout.cancel();
-    if (!result) {
-        Logger("shares").notice(result.error().message);
-    }
+    // The caller logs a failure: it knows which share it was.
     auto callback = std::move(request->callback);
     callback(std::move(result));
 }

@@ -398,6 +398,7 @@ bool LinuxVolumes::networkPathExists(std::string_view path) {
     auto table = readTable();
     if (!table) {
         // Nothing tells the share is gone; reading it will tell.
+        Logger("volumes").notice(table.error().message);
         return true;
     }
     const MountEntry* entry = holding(*table, path);
