@@ -149,6 +149,8 @@ DriveKeepAlive::DriveKeepAlive()
 }
 
 DriveKeepAlive::~DriveKeepAlive() {
+    // Queued work that has not started yet never reaches the platform, which goes next.
+    stopped_->store(true);
     // A read can hang on a share that stopped answering; the queue is let go on a thread of its
     // own so that quitting never waits for it. What it posts back finds the service gone.
     std::thread([io = std::move(io_)]() mutable { io.reset(); }).detach();
@@ -294,8 +296,11 @@ void DriveKeepAlive::read(const Drive& drive, bool manual) {
 }
 
 void DriveKeepAlive::queueRead(const Drive& drive, bool manual) {
-    io_->post([weakSelf = weakRef(*this), drive, manual, volumes = &volumes_, reader = &reader_] {
-        probe(weakSelf, drive, manual, *volumes, *reader);
+    io_->post([weakSelf = weakRef(*this), drive, manual, volumes = &volumes_, reader = &reader_,
+               stopped = stopped_] {
+        if (!stopped->load()) {
+            probe(weakSelf, drive, manual, *volumes, *reader);
+        }
     });
 }
 
@@ -350,7 +355,10 @@ void DriveKeepAlive::readFinished(const Drive& drive, bool manual,
 }
 
 void DriveKeepAlive::rescan() {
-    io_->post([weakSelf = weakRef(*this), volumes = &volumes_] {
+    io_->post([weakSelf = weakRef(*this), volumes = &volumes_, stopped = stopped_] {
+        if (stopped->load()) {
+            return;
+        }
         auto scan = scanVolumes(*volumes);
         RunLoop::main().async([weakSelf, scan = std::move(scan)] {
             if (auto* self = weakSelf.get()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -125,6 +126,7 @@ class DriveKeepAlive final : public ObservableObject, public WeakReferenceable {
                          const Result<void>& result);
 
     std::shared_ptr<SerialQueue> io_;
+    std::shared_ptr<std::atomic<bool>> stopped_ = std::make_shared<std::atomic<bool>>(false);
     Timer scheduler_;
     std::set<std::string> remountsInFlight_;
     // Captured on the main thread: worker tasks never ask the platform for them.

@@ -709,6 +709,7 @@ TEST_F(DriveKeepAliveTest, NothingRunsAfterTheServiceIsDestroyedWithAReadPending
     loop().advance(60);
     EXPECT_EQ(sim().userDefaults().writeCount(), writes);
     EXPECT_TRUE(activityTitles().empty());
+    EXPECT_TRUE(sim().uncachedReader().reads().empty());
     EXPECT_EQ(Registry::existing<DriveKeepAlive>(), nullptr);
 }
 
