@@ -3,6 +3,7 @@
 #include <sys/inotify.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
@@ -235,6 +236,19 @@ TEST_F(LinuxUncachedReaderTest, ListsEntriesWithoutFollowingLinksAndFailsOnAFold
     EXPECT_FALSE(reader.readBlock(folder_ + "/sub").ok());
     EXPECT_FALSE(reader.readBlock(folder_ + "/missing").ok());
     EXPECT_FALSE(reader.listDirectory(folder_ + "/missing").ok());
+}
+
+TEST(LinuxUncachedReaderThreadTest, TheReadingThreadGetsTheIdleIoClassAndNoOtherThreadDoes) {
+    auto ioClass = [] { return static_cast<int>(::syscall(SYS_ioprio_get, 1, 0)) >> 13; };
+    const int mainClass = ioClass();
+    int workerClass = -1;
+    std::thread worker([&] {
+        LinuxUncachedReader().lowerThreadPriority();
+        workerClass = ioClass();
+    });
+    worker.join();
+    EXPECT_EQ(workerClass, 3);  // IOPRIO_CLASS_IDLE
+    EXPECT_EQ(ioClass(), mainClass);
 }
 
 // The mounter with fake programs that write their arguments down and then succeed, fail or hang.
