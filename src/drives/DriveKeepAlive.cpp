@@ -252,9 +252,8 @@ void DriveKeepAlive::markRead(const std::string& id) {
 
 void DriveKeepAlive::tick() {
     const Date now = RunLoop::main().now();
-    auto list = drives();
     std::vector<Drive> due;
-    for (const Drive& d : list) {
+    for (const Drive& d : drives()) {
         if (!d.enabled) {
             continue;
         }
@@ -271,6 +270,7 @@ void DriveKeepAlive::tick() {
         return;
     }
     // One stamp for each due drive, published once: a tick costs the main thread one list copy.
+    auto list = drives();
     for (const Drive& d : due) {
         auto found = std::find_if(list.begin(), list.end(),
                                   [&](const Drive& other) { return other.id == d.id; });
