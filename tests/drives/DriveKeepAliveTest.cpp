@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/ActivityLog.h"
@@ -738,7 +740,20 @@ TEST(DriveKeepAliveThreadTest, DestroyingTheServiceDoesNotWaitForAStuckRead) {
     ASSERT_EQ(entered.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
 
     const auto writes = sim.userDefaults().writeCount();
+    // Should the end wait for the read after all, a watchdog frees it so the case fails instead
+    // of hanging.
+    std::promise<void> resetReturned;
+    std::atomic<bool> freedByWatchdog = false;
+    std::thread watchdog([&, returned = resetReturned.get_future()] {
+        if (returned.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+            freedByWatchdog = true;
+            release.set_value();
+        }
+    });
     Registry::reset();  // returns while the read is still stuck
+    resetReturned.set_value();
+    watchdog.join();
+    ASSERT_FALSE(freedByWatchdog);
     release.set_value();
     poll.runFor(30, [&] { return sim.uncachedReader().reads().size() == 1; });
     EXPECT_EQ(sim.uncachedReader().reads().size(), 1u);
