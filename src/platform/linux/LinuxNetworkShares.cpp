@@ -1,9 +1,8 @@
 #include "platform/linux/LinuxNetworkShares.h"
 
-#include "foundation/Data.h"
-#include "foundation/FileIO.h"
 #include "foundation/RunLoop.h"
 #include "foundation/SerialQueue.h"
+#include "platform/linux/LinuxVolumes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,56 +10,6 @@
 namespace orvel {
 
 namespace {
-
-std::vector<std::string> fields(std::string_view line) {
-    std::vector<std::string> out;
-    std::string current;
-    for (char c : line) {
-        if (c == ' ' || c == '\t') {
-            if (!current.empty()) {
-                out.push_back(std::move(current));
-                current.clear();
-            }
-        } else {
-            current += c;
-        }
-    }
-    if (!current.empty()) {
-        out.push_back(std::move(current));
-    }
-    return out;
-}
-
-// fstab writes spaces in paths as \040.
-std::string decodeOctal(std::string_view text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] >= '0' && text[i + 1] <= '3' &&
-            text[i + 2] >= '0' && text[i + 2] <= '7' && text[i + 3] >= '0' && text[i + 3] <= '7') {
-            out += static_cast<char>(((text[i + 1] - '0') << 6) | ((text[i + 2] - '0') << 3) |
-                                     (text[i + 3] - '0'));
-            i += 3;
-            continue;
-        }
-        out += text[i];
-    }
-    return out;
-}
-
-bool hasOption(const std::string& options, std::string_view option) {
-    std::size_t start = 0;
-    while (start <= options.size()) {
-        std::size_t end = options.find(',', start);
-        if (end == std::string::npos) {
-            end = options.size();
-        }
-        if (std::string_view(options).substr(start, end - start) == option) {
-            return true;
-        }
-        start = end + 1;
-    }
-    return false;
-}
 
 // "smb://user@server/share" as a cifs source, "//server/share" (the user is fstab's business).
 std::optional<std::string> cifsSource(const std::string& url) {
@@ -118,24 +67,10 @@ LinuxNetworkShares::~LinuxNetworkShares() {
 LaunchRequest LinuxNetworkShares::commandFor(const LinuxNetworkSharesOptions& options,
                                              const std::string& url) {
     if (auto source = cifsSource(url)) {
-        auto data = readFileIfPresent(options.fstab);
-        if (data && *data) {
-            std::string text = stringFromData(**data);
-            std::size_t start = 0;
-            while (start < text.size()) {
-                std::size_t end = text.find('\n', start);
-                if (end == std::string::npos) {
-                    end = text.size();
-                }
-                auto f = fields(std::string_view(text).substr(start, end - start));
-                start = end + 1;
-                if (f.size() < 4 || f[0].starts_with("#")) {
-                    continue;
-                }
-                if ((f[2] == "cifs" || f[2] == "smb3") && decodeOctal(f[0]) == *source &&
-                    (hasOption(f[3], "user") || hasOption(f[3], "users"))) {
-                    return LaunchRequest{options.mountProgram, {decodeOctal(f[1])}};
-                }
+        for (const auto& entry : LinuxVolumes::readFstab(options.fstab)) {
+            if ((entry.type == "cifs" || entry.type == "smb3") && entry.spec == *source &&
+                (entry.hasOption("user") || entry.hasOption("users"))) {
+                return LaunchRequest{options.mountProgram, {entry.mountPoint}};
             }
         }
     }

@@ -194,31 +194,6 @@ std::optional<std::string> lookUp(const DeviceLinks& links, const LinuxVolumes::
     return std::nullopt;
 }
 
-// Mount points the user's fstab hides from file managers.
-std::set<std::string> hiddenInFstab(const std::string& fstab) {
-    std::set<std::string> hidden;
-    auto data = readFileIfPresent(fstab);
-    if (!data || !*data) {
-        return hidden;
-    }
-    const std::string text = stringFromData(**data);
-    for (std::string_view line : split(text, '\n')) {
-        std::vector<std::string_view> fields;
-        for (std::string_view field : split(line, ' ')) {
-            for (std::string_view part : split(field, '\t')) {
-                if (!part.empty()) {
-                    fields.push_back(part);
-                }
-            }
-        }
-        if (fields.size() >= 4 && !fields[0].starts_with("#") &&
-            hasOption(fields[3], "x-gvfs-hide")) {
-            hidden.insert(decodeOctal(fields[1]));
-        }
-    }
-    return hidden;
-}
-
 bool exists(std::string_view path) {
     struct stat info {};
     return ::stat(std::string(path).c_str(), &info) == 0;
@@ -256,6 +231,34 @@ std::optional<LinuxVolumes::MountEntry> LinuxVolumes::parseMountInfoLine(std::st
         e.superOptions = std::string(*(dash + 3));
     }
     return e;
+}
+
+bool LinuxVolumes::FstabEntry::hasOption(std::string_view option) const {
+    return orvel::hasOption(options, option);
+}
+
+std::vector<LinuxVolumes::FstabEntry> LinuxVolumes::readFstab(const std::string& path) {
+    std::vector<FstabEntry> entries;
+    auto data = readFileIfPresent(path);
+    if (!data || !*data) {
+        return entries;
+    }
+    const std::string text = stringFromData(**data);
+    for (std::string_view line : split(text, '\n')) {
+        std::vector<std::string_view> fields;
+        for (std::string_view field : split(line, ' ')) {
+            for (std::string_view part : split(field, '\t')) {
+                if (!part.empty()) {
+                    fields.push_back(part);
+                }
+            }
+        }
+        if (fields.size() >= 4 && !fields[0].starts_with("#")) {
+            entries.push_back(FstabEntry{decodeOctal(fields[0]), decodeOctal(fields[1]),
+                                         std::string(fields[2]), std::string(fields[3])});
+        }
+    }
+    return entries;
 }
 
 Result<std::vector<LinuxVolumes::MountEntry>> LinuxVolumes::readTable() const {
@@ -313,7 +316,12 @@ Result<std::vector<VolumeInfo>> LinuxVolumes::mountedVolumes() {
         readLinks(options_.devRoot + "/disk/by-uuid", options_.sysRoot, false);
     const DeviceLinks labels =
         readLinks(options_.devRoot + "/disk/by-label", options_.sysRoot, true);
-    const std::set<std::string> hidden = hiddenInFstab(options_.fstab);
+    std::set<std::string> hidden;  // from file managers, by the user's fstab
+    for (const FstabEntry& entry : readFstab(options_.fstab)) {
+        if (entry.hasOption("x-gvfs-hide")) {
+            hidden.insert(entry.mountPoint);
+        }
+    }
 
     std::vector<VolumeInfo> volumes;
     for (const MountEntry& e : mounts) {

@@ -43,6 +43,16 @@ class LinuxVolumes final : public Volumes {
     };
     static std::optional<MountEntry> parseMountInfoLine(std::string_view line);
 
+    // The entries of an fstab, escapes decoded; none when it cannot be read.
+    struct FstabEntry {
+        std::string spec;
+        std::string mountPoint;
+        std::string type;
+        std::string options;
+        bool hasOption(std::string_view option) const;
+    };
+    static std::vector<FstabEntry> readFstab(const std::string& path);
+
   private:
     Result<std::vector<MountEntry>> readTable() const;
     // The entry whose mount point holds `path` (the deepest, the last mounted when stacked).
