@@ -46,6 +46,9 @@ class BenchPlatform final : public Platform {
     Paths& paths() override { return sim_.paths(); }
     AccessibilityDisplay& accessibilityDisplay() override { return sim_.accessibilityDisplay(); }
     Bluetooth& bluetooth() override { return sim_.bluetooth(); }
+    Volumes& volumes() override { return sim_.volumes(); }
+    UncachedReader& uncachedReader() override { return sim_.uncachedReader(); }
+    NetworkShares& networkShares() override { return sim_.networkShares(); }
     std::shared_ptr<LogSink> logSink() override { return sim_.logSink(); }
 
   private:

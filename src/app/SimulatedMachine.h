@@ -29,6 +29,9 @@ class SimulatedMachine final : public Platform {
     Paths& paths() override { return paths_; }
     AccessibilityDisplay& accessibilityDisplay() override { return sim_.accessibilityDisplay(); }
     Bluetooth& bluetooth() override { return sim_.bluetooth(); }
+    Volumes& volumes() override { return sim_.volumes(); }
+    UncachedReader& uncachedReader() override { return sim_.uncachedReader(); }
+    NetworkShares& networkShares() override { return sim_.networkShares(); }
     std::shared_ptr<LogSink> logSink() override { return log_; }
 
   private:

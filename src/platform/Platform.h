@@ -12,13 +12,16 @@ namespace orvel {
 class AccessibilityDisplay;
 class Bluetooth;
 class LoginItems;
+class NetworkShares;
 class Notifications;
 class Paths;
 class PowerAssertions;
 class PowerSources;
 class Processes;
 class SystemInfo;
+class UncachedReader;
 class UserDefaults;
+class Volumes;
 class Workspace;
 
 class Platform {
@@ -42,6 +45,9 @@ class Platform {
     virtual Paths& paths() = 0;
     virtual AccessibilityDisplay& accessibilityDisplay() = 0;
     virtual Bluetooth& bluetooth() = 0;
+    virtual Volumes& volumes() = 0;
+    virtual UncachedReader& uncachedReader() = 0;
+    virtual NetworkShares& networkShares() = 0;
     virtual std::shared_ptr<LogSink> logSink() = 0;
 };
 

@@ -54,7 +54,9 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
                       ? XdgLoginItems::defaultAutostartFolder(xdg::processEnvironment())
                       : config.autostartFolder,
                   config.program.empty() ? runningExecutable() : config.program),
-      accessibilityDisplay_(sessionBus_) {}
+      accessibilityDisplay_(sessionBus_),
+      volumes_(std::move(config.volumes)),
+      networkShares_(processes_, std::move(config.networkShares)) {}
 
 LinuxPlatform::~LinuxPlatform() = default;
 

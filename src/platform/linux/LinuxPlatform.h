@@ -8,12 +8,15 @@
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/LinuxAccessibilityDisplay.h"
 #include "platform/linux/LinuxBluetooth.h"
+#include "platform/linux/LinuxNetworkShares.h"
 #include "platform/linux/LinuxNotifications.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxPowerAssertions.h"
 #include "platform/linux/LinuxPowerSources.h"
 #include "platform/linux/LinuxProcesses.h"
 #include "platform/linux/LinuxSystemInfo.h"
+#include "platform/linux/LinuxUncachedReader.h"
+#include "platform/linux/LinuxVolumes.h"
 #include "platform/linux/LinuxWorkspace.h"
 #include "platform/linux/XdgLoginItems.h"
 
@@ -31,6 +34,8 @@ struct LinuxPlatformConfig {
     std::string program;          // what login starts; empty: the running executable
     std::vector<ProgramStandIn> standIns = LinuxProcesses::defaultStandIns();
     std::shared_ptr<LogSink> logSink;  // null: the journal when there is one, else stderr
+    LinuxVolumesOptions volumes;
+    LinuxNetworkSharesOptions networkShares;
 };
 
 // The real machine: every capability through its Linux backend. Needs the main run loop, which
@@ -61,6 +66,9 @@ class LinuxPlatform final : public Platform {
     Paths& paths() override { return *paths_; }
     LinuxAccessibilityDisplay& accessibilityDisplay() override { return accessibilityDisplay_; }
     LinuxBluetooth& bluetooth() override { return bluetooth_; }
+    LinuxVolumes& volumes() override { return volumes_; }
+    LinuxUncachedReader& uncachedReader() override { return uncachedReader_; }
+    LinuxNetworkShares& networkShares() override { return networkShares_; }
     std::shared_ptr<LogSink> logSink() override { return logSink_; }
 
   private:
@@ -79,6 +87,9 @@ class LinuxPlatform final : public Platform {
     XdgLoginItems loginItems_;
     LinuxAccessibilityDisplay accessibilityDisplay_;
     LinuxBluetooth bluetooth_;
+    LinuxVolumes volumes_;
+    LinuxUncachedReader uncachedReader_;
+    LinuxNetworkShares networkShares_;
 };
 
 }  // namespace orvel

@@ -8,12 +8,15 @@
 #include "platform/sim/SimAccessibilityDisplay.h"
 #include "platform/sim/SimBluetooth.h"
 #include "platform/sim/SimLoginItems.h"
+#include "platform/sim/SimNetworkShares.h"
 #include "platform/sim/SimNotifications.h"
 #include "platform/sim/SimPaths.h"
 #include "platform/sim/SimPowerAssertions.h"
 #include "platform/sim/SimPowerSources.h"
 #include "platform/sim/SimProcesses.h"
 #include "platform/sim/SimSystemInfo.h"
+#include "platform/sim/SimUncachedReader.h"
+#include "platform/sim/SimVolumes.h"
 #include "platform/sim/SimWorkspace.h"
 
 namespace orvel {
@@ -38,6 +41,9 @@ class SimPlatform final : public Platform {
     SimPaths& paths() override { return paths_; }
     SimAccessibilityDisplay& accessibilityDisplay() override { return accessibilityDisplay_; }
     SimBluetooth& bluetooth() override { return bluetooth_; }
+    SimVolumes& volumes() override { return volumes_; }
+    SimUncachedReader& uncachedReader() override { return uncachedReader_; }
+    SimNetworkShares& networkShares() override { return networkShares_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
     RecordingLogSink& log() { return *log_; }
 
@@ -53,6 +59,9 @@ class SimPlatform final : public Platform {
     SimPaths paths_;
     SimAccessibilityDisplay accessibilityDisplay_;
     SimBluetooth bluetooth_;
+    SimVolumes volumes_;
+    SimUncachedReader uncachedReader_;
+    SimNetworkShares networkShares_;
     std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
 };
 

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "foundation/Result.h"
+
+// Mounting network shares. Threading: main thread only; the callback runs on the main thread.
+
+namespace orvel {
+
+struct MountOptions {
+    bool allowSubMounts = true;
+    bool softMount = true;  // a server that stops answering fails calls instead of hanging them
+};
+
+// Called exactly once per mount request, whatever becomes of it.
+using MountCallback = std::function<void(Result<void>)>;
+
+class NetworkShares {
+  public:
+    virtual ~NetworkShares() = default;
+
+    // Mounts the share at `url` ("smb://server/share") where the system chooses, with stored
+    // credentials only: never a prompt. The callback always comes on a later turn of the loop.
+    virtual void mountAsync(const std::string& url, const MountOptions& options,
+                            MountCallback callback) = 0;
+};
+
+}  // namespace orvel

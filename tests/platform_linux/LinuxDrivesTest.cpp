@@ -1,0 +1,393 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "foundation/Data.h"
+#include "foundation/FileIO.h"
+#include "foundation/PollRunLoop.h"
+#include "platform/linux/LinuxNetworkShares.h"
+#include "platform/linux/LinuxProcesses.h"
+#include "platform/linux/LinuxUncachedReader.h"
+#include "platform/linux/LinuxVolumes.h"
+#include "platform/linux/UniqueFd.h"
+
+namespace orvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kLaptop = std::string(ORVEL_TEST_DATA) + "/drives/laptop";
+
+LinuxVolumesOptions laptop() {
+    LinuxVolumesOptions o;
+    o.mountInfo = kLaptop + "/mountinfo";
+    o.devRoot = kLaptop + "/dev";
+    o.sysRoot = kLaptop + "/sys";
+    o.fstab = kLaptop + "/fstab";
+    o.gvfsFolder = kLaptop + "/gvfs";
+    return o;
+}
+
+std::string scratchFolder(const std::string& leaf) {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string folder = std::string(ORVEL_TEST_BUILD_DIR) + "/scratch-" +
+                               std::to_string(::getpid()) + "-" + info->name() + "-" + leaf;
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+void writeText(const std::string& path, const std::string& text) {
+    ASSERT_TRUE(writeFileAtomically(path, text).ok());
+}
+
+TEST(LinuxVolumesTest, ListsALaptopsVolumesAsAFileManagerShowsThem) {
+    LinuxVolumes volumes(laptop());
+    auto listed = volumes.mountedVolumes();
+    ASSERT_TRUE(listed.ok()) << listed.error().message;
+    const std::string gvfs = kLaptop + "/gvfs/";
+    const std::vector<VolumeInfo> expected = {
+        {"2b7e1c55-0d7a-4f3e-9a0c-5e8d2f4b6a11", std::nullopt, true, true, "/", "/dev/nvme0n1p2"},
+        {std::nullopt, std::nullopt, true, false, "/boot/efi", "/dev/nvme0n1p1"},
+        {"1234-ABCD", "My Disk", true, true, "/media/bob/My Disk", "/dev/sdb1"},
+        {std::nullopt, std::nullopt, false, true, "/mnt/music", "//nas.local/music"},
+        {std::nullopt, std::nullopt, false, true, "/mnt/nfs", "nas.local:/export"},
+        {std::nullopt, "build.local", false, true, gvfs + "sftp:host=build.local", ""},
+        {std::nullopt, "photos", false, true,
+         gvfs + "smb-share:server=nas.local,share=photos,user=bob", "//bob@nas.local/photos"},
+        {std::nullopt, std::nullopt, false, true, "/home/bob/remote", "bob@host:/srv"},
+        {std::nullopt, std::nullopt, true, false, "/srv/data", "/dev/sdc1"},
+    };
+    ASSERT_EQ(listed->size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(expected[i].path);
+        EXPECT_EQ((*listed)[i], expected[i]);
+    }
+}
+
+TEST(LinuxVolumesTest, AnUnreadableMountTableIsAFailedEnumeration) {
+    LinuxVolumesOptions options = laptop();
+    options.mountInfo = kLaptop + "/missing-mountinfo";
+    auto listed = LinuxVolumes(options).mountedVolumes();
+    ASSERT_FALSE(listed.ok());
+    EXPECT_TRUE(listed.error().message.starts_with("enumeration failed")) << listed.error().message;
+}
+
+TEST(LinuxVolumesTest, MountInfoLinesDecodeTheirEscapes) {
+    auto entry = LinuxVolumes::parseMountInfoLine(
+        R"(40 22 8:1 / /media/a\040b\134c rw shared:1 master:2 - ext4 /dev/sd\040x rw,x)");
+    ASSERT_TRUE(entry.has_value());
+    EXPECT_EQ(entry->mountPoint, "/media/a b\\c");
+    EXPECT_EQ(entry->source, "/dev/sd x");
+    EXPECT_EQ(entry->type, "ext4");
+    EXPECT_EQ(entry->device, "8:1");
+    EXPECT_FALSE(LinuxVolumes::parseMountInfoLine("40 22 8:1 / /x rw").has_value());
+}
+
+TEST(LinuxVolumesTest, TellsTheSourceOfTheMountHoldingAPath) {
+    LinuxVolumes volumes(laptop());
+    const std::pair<std::string, std::optional<std::string>> cases[] = {
+        {"/mnt/music", "//nas.local/music"},
+        {"/mnt/music/Albums", "//nas.local/music"},
+        {"/mnt/musical", "/dev/nvme0n1p2"},
+        {"/mnt/nfs", "nas.local:/export"},
+        {kLaptop + "/gvfs/smb-share:server=nas.local,share=photos,user=bob/readme.txt",
+         "//bob@nas.local/photos"},
+        {kLaptop + "/gvfs/sftp:host=build.local", std::nullopt},
+    };
+    for (const auto& [path, source] : cases) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(volumes.mountSource(path), source);
+    }
+}
+
+TEST(LinuxVolumesTest, ADroppedSharesEmptyMountPointCountsAsMissing) {
+    const std::string root = scratchFolder("mounts");
+    fs::create_directories(root + "/music");
+    fs::create_directories(root + "/films");
+    const std::string table =
+        "22 1 259:2 / / rw - ext4 /dev/nvme0n1p2 rw\n"
+        "30 22 0:60 / " +
+        root + "/music rw - cifs //nas.local/music rw\n";
+    writeText(root + "/mountinfo", table);
+    LinuxVolumesOptions options = laptop();
+    options.mountInfo = root + "/mountinfo";
+    LinuxVolumes volumes(options);
+    const std::pair<std::string, bool> cases[] = {
+        {root + "/music", true},   // mounted
+        {root + "/films", false},  // the share dropped; its folder stayed
+        {root + "/gone", false},   // not even the folder
+        {kLaptop + "/gvfs/smb-share:server=nas.local,share=photos,user=bob", true},
+        {kLaptop + "/gvfs/smb-share:server=nas.local,share=other", false},
+    };
+    for (const auto& [path, present] : cases) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(volumes.networkPathExists(path), present);
+    }
+    fs::remove_all(root);
+}
+
+// Reads of a real file on a real disk. Pages are counted with mincore through a mapping of the
+// file (mapping maps, it does not read).
+class LinuxUncachedReaderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = scratchFolder("reads");
+        struct statfs info {};
+        ASSERT_EQ(::statfs(folder_.c_str(), &info), 0);
+        if (info.f_type == 0x01021994) {  // TMPFS_MAGIC
+            GTEST_SKIP() << "The build tree is on tmpfs, which keeps every page in memory: "
+                            "there is no disk for a read to reach and nothing to drop.";
+        }
+        file_ = folder_ + "/data.bin";
+        std::string bytes(kSize, 'x');
+        writeText(file_, bytes);
+        UniqueFd fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
+        ASSERT_TRUE(fd);
+        ::fdatasync(fd.get());
+        ::posix_fadvise(fd.get(), 0, 0, POSIX_FADV_DONTNEED);
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    std::size_t cachedPages() {
+        UniqueFd fd(::open(file_.c_str(), O_RDONLY | O_CLOEXEC));
+        void* map = ::mmap(nullptr, kSize, PROT_READ, MAP_SHARED, fd.get(), 0);
+        EXPECT_NE(map, MAP_FAILED);
+        std::vector<unsigned char> pages(kSize / 4096);
+        EXPECT_EQ(::mincore(map, kSize, pages.data()), 0);
+        ::munmap(map, kSize);
+        std::size_t n = 0;
+        for (unsigned char p : pages) {
+            n += p & 1;
+        }
+        return n;
+    }
+
+    static constexpr std::size_t kSize = 1 << 20;
+    std::string folder_;
+    std::string file_;
+};
+
+TEST_F(LinuxUncachedReaderTest, ReadsABlockThatLeavesNoPageCachedAndOpensNothingForWriting) {
+    struct Case {
+        const char* what;
+        bool direct;
+        UncachedReadPath path;
+    };
+    const Case cases[] = {{"O_DIRECT", true, UncachedReadPath::direct},
+                          {"forced fallback", false, UncachedReadPath::dropBehind}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UniqueFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        ASSERT_TRUE(watch);
+        ASSERT_GE(::inotify_add_watch(watch.get(), file_.c_str(),
+                                      IN_CLOSE_WRITE | IN_CLOSE_NOWRITE | IN_MODIFY),
+                  0);
+        ASSERT_EQ(cachedPages(), 0u);
+        LinuxUncachedReader reader(c.direct);
+        auto read = reader.readBlock(file_);
+        ASSERT_TRUE(read.ok()) << read.error().message;
+        EXPECT_EQ(read->bytesRead, 4096u);
+        EXPECT_EQ(read->offset % 4096, 0u);
+        EXPECT_LE(read->offset, kSize - 4096);
+        EXPECT_EQ(read->path, c.path);
+        EXPECT_EQ(cachedPages(), 0u);
+
+        alignas(inotify_event) char buffer[4096];
+        const ssize_t n = ::read(watch.get(), buffer, sizeof buffer);
+        ASSERT_GT(n, 0);
+        int closedAfterReading = 0;
+        for (char* p = buffer; p < buffer + n;) {
+            auto* event = reinterpret_cast<inotify_event*>(p);
+            EXPECT_EQ(event->mask & (IN_CLOSE_WRITE | IN_MODIFY), 0u);
+            closedAfterReading += (event->mask & IN_CLOSE_NOWRITE) != 0;
+            p += sizeof(inotify_event) + event->len;
+        }
+        // The reader's own descriptor; cachedPages() opens after the read's close.
+        EXPECT_GE(closedAfterReading, 1);
+    }
+}
+
+TEST_F(LinuxUncachedReaderTest, ListsEntriesWithoutFollowingLinksAndFailsOnAFolder) {
+    fs::create_directories(folder_ + "/sub");
+    fs::create_symlink(file_, folder_ + "/link");
+    LinuxUncachedReader reader;
+    auto entries = reader.listDirectory(folder_);
+    ASSERT_TRUE(entries.ok());
+    std::map<std::string, bool> regular;
+    for (const DirectoryEntry& e : *entries) {
+        regular[e.name] = e.regularFile;
+    }
+    EXPECT_EQ(regular,
+              (std::map<std::string, bool>{{"data.bin", true}, {"link", false}, {"sub", false}}));
+    EXPECT_FALSE(reader.readBlock(folder_ + "/sub").ok());
+    EXPECT_FALSE(reader.readBlock(folder_ + "/missing").ok());
+    EXPECT_FALSE(reader.listDirectory(folder_ + "/missing").ok());
+}
+
+TEST(LinuxUncachedReaderThreadTest, TheReadingThreadGetsTheIdleIoClassAndNoOtherThreadDoes) {
+    auto ioClass = [] { return static_cast<int>(::syscall(SYS_ioprio_get, 1, 0)) >> 13; };
+    const int mainClass = ioClass();
+    int workerClass = -1;
+    std::thread worker([&] {
+        LinuxUncachedReader().lowerThreadPriority();
+        workerClass = ioClass();
+    });
+    worker.join();
+    EXPECT_EQ(workerClass, 3);  // IOPRIO_CLASS_IDLE
+    EXPECT_EQ(ioClass(), mainClass);
+}
+
+// The mounter with fake programs that write their arguments down and then succeed, fail or hang.
+class LinuxNetworkSharesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        RunLoop::install(std::make_unique<PollRunLoop>());
+        folder_ = scratchFolder("shares");
+    }
+    void TearDown() override {
+        RunLoop::install(nullptr);
+        fs::remove_all(folder_);
+    }
+
+    std::string program(const std::string& name, const std::string& body) {
+        const std::string path = folder_ + "/" + name;
+        writeText(path, "#!/bin/sh\necho \"$@\" > \"" + path + ".args\"\n" + body + "\n");
+        fs::permissions(path, fs::perms::owner_all);
+        return path;
+    }
+
+    std::string argumentsOf(const std::string& program) {
+        auto data = readFile(program + ".args");
+        return data ? stringFromData(*data) : "";
+    }
+
+    // Mounts and turns the loop until the callback came, then a little beyond the child's end.
+    std::vector<Result<void>> mount(LinuxNetworkShares& shares, const std::string& url) {
+        auto results = std::make_shared<std::vector<Result<void>>>();
+        shares.mountAsync(url, MountOptions{},
+                          [results](Result<void> r) { results->push_back(r); });
+        static_cast<PollRunLoop&>(RunLoop::main()).runFor(30, [&] { return !results->empty(); });
+        return *results;
+    }
+
+    LinuxProcesses processes_;
+    std::string folder_;
+};
+
+TEST_F(LinuxNetworkSharesTest, EachRequestCallsBackOnceWhateverTheProgramDoes) {
+    struct Case {
+        const char* what;
+        std::string body;
+        bool succeeds;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"succeeds", "exit 0", true, ""},
+        {"fails", "exit 2", false, "ended with status 2"},
+        {"hangs", "exec sleep 600", false, "gave no answer within"},
+        {"crashes", "kill -9 $$", false, "ended with status 137"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        LinuxNetworkSharesOptions options;
+        options.gioProgram = program("gio", c.body);
+        options.fstab = kLaptop + "/fstab";
+        // Only the hanging program may meet the limit, however slow the machine.
+        options.timeoutSeconds = c.body.starts_with("exec sleep") ? 0.5 : 25;
+        LinuxNetworkShares shares(processes_, options);
+        auto results = mount(shares, "smb://nas.local/films");
+        ASSERT_EQ(results.size(), 1u);
+        EXPECT_EQ(results[0].ok(), c.succeeds);
+        if (!c.succeeds) {
+            EXPECT_NE(results[0].error().message.find(c.error), std::string::npos)
+                << results[0].error().message;
+        }
+        EXPECT_EQ(argumentsOf(options.gioProgram), "mount smb://nas.local/films\n");
+        // A later request's answer comes after anything left of this one.
+        LinuxNetworkSharesOptions quick = options;
+        quick.gioProgram = program("gio-quick", "exit 0");
+        LinuxNetworkShares other(processes_, quick);
+        EXPECT_EQ(mount(other, "smb://nas.local/other").size(), 1u);
+        EXPECT_EQ(results.size(), 1u);
+    }
+}
+
+TEST_F(LinuxNetworkSharesTest, AUserMountableFstabEntryIsMountedByItsMountPoint) {
+    LinuxNetworkSharesOptions options;
+    options.mountProgram = program("mount", "exit 0");
+    options.gioProgram = program("gio", "exit 0");
+    options.fstab = kLaptop + "/fstab";
+    LinuxNetworkShares shares(processes_, options);
+    struct Case {
+        std::string url;
+        std::string program;
+        std::vector<std::string> arguments;
+    };
+    const Case cases[] = {
+        {"smb://nas.local/music", options.mountProgram, {"/mnt/music"}},
+        {"smb://bob@nas.local/music/", options.mountProgram, {"/mnt/music"}},
+        {"smb://nas.local/films", options.gioProgram, {"mount", "smb://nas.local/films"}},
+        {"smb://nas.local/photos", options.gioProgram, {"mount", "smb://nas.local/photos"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        const LaunchRequest command = shares.commandFor(c.url);
+        EXPECT_EQ(command.executable, c.program);
+        EXPECT_EQ(command.arguments, c.arguments);
+    }
+    auto results = mount(shares, "smb://nas.local/music");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_TRUE(results[0].ok());
+    EXPECT_EQ(argumentsOf(options.mountProgram), "/mnt/music\n");
+}
+
+TEST_F(LinuxNetworkSharesTest, AProgramThatCannotStartCallsBackOnceOnALaterTurn) {
+    LinuxNetworkSharesOptions options;
+    options.gioProgram = folder_ + "/no-such-gio";
+    options.fstab = kLaptop + "/fstab";
+    LinuxNetworkShares shares(processes_, options);
+    int calls = 0;
+    shares.mountAsync("smb://nas.local/films", MountOptions{}, [&](Result<void> r) {
+        ++calls;
+        EXPECT_FALSE(r.ok());
+    });
+    EXPECT_EQ(calls, 0);
+    static_cast<PollRunLoop&>(RunLoop::main()).runFor(30, [&] { return calls > 0; });
+    EXPECT_EQ(calls, 1);
+}
+
+TEST_F(LinuxNetworkSharesTest, ARequestLeftWhenTheMounterGoesCallsBackOnceAndStartsNothing) {
+    LinuxNetworkSharesOptions options;
+    options.gioProgram = program("gio", "exit 0");
+    options.fstab = kLaptop + "/fstab";
+    int calls = 0;
+    std::string message;
+    {
+        LinuxNetworkShares shares(processes_, options);
+        shares.mountAsync("smb://nas.local/films", MountOptions{}, [&](Result<void> r) {
+            ++calls;
+            message = r.ok() ? "" : r.error().message;
+        });
+    }
+    static_cast<PollRunLoop&>(RunLoop::main()).runFor(30, [&] { return calls > 0; });
+    EXPECT_EQ(calls, 1);
+    EXPECT_NE(message.find("abandoned"), std::string::npos) << message;
+    EXPECT_FALSE(fs::exists(options.gioProgram + ".args"));
+}
+
+}  // namespace
+}  // namespace orvel
