@@ -75,18 +75,31 @@ ActivityLog::ActivityLog() {
     if (!data) {
         return;
     }
-    auto json = parseJson(stringFromData(*data));
-    if (!json || !json->is_array()) {
+    auto stored = decodeStored(stringFromData(*data));
+    if (!stored) {
         log_.error("The stored activity log could not be read; starting with an empty log.");
         return;
     }
-    stored_ = std::move(json.value());
-    std::size_t skipped = 0;
-    entries = decodeAll(stored_, &skipped);
-    if (skipped > 0) {
-        log_.error("Skipped " + std::to_string(skipped) +
+    stored_ = std::move(stored->list);
+    entries = std::move(stored->entries);
+    if (stored->skipped > 0) {
+        log_.error("Skipped " + std::to_string(stored->skipped) +
                    " unreadable entries of the stored activity log; they are kept as stored.");
     }
+}
+
+Result<ActivityLog::Stored> ActivityLog::decodeStored(std::string_view text) {
+    auto json = parseJson(text);
+    if (!json) {
+        return json.error();
+    }
+    if (!json->is_array()) {
+        return Error{"the stored activity log is not a list"};
+    }
+    Stored stored;
+    stored.list = std::move(json.value());
+    stored.entries = decodeAll(stored.list, &stored.skipped);
+    return stored;
 }
 
 void ActivityLog::add(ActivityEntry entry) {

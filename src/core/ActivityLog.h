@@ -63,6 +63,14 @@ class ActivityLog final : public ObservableObject {
     // pseudonyms and leaves details out.
     std::string exportText(bool redact) const;
 
+    // The stored text decoded: the list as stored, the entries that decode and how many did not.
+    struct Stored {
+        Json list = Json::array();
+        std::vector<ActivityEntry> entries;
+        std::size_t skipped = 0;
+    };
+    static Result<Stored> decodeStored(std::string_view text);
+
   private:
     ActivityLog();
     void append(ActivityEntry entry);

@@ -155,6 +155,14 @@ Result<EULAGate::AssentRecord> EULAGate::AssentRecord::fromJson(const Json& json
     return reader.finish(record);
 }
 
+Result<EULAGate::AssentRecord> EULAGate::AssentRecord::decode(std::string_view text) {
+    auto json = parseJson(text);
+    if (!json) {
+        return json.error();
+    }
+    return fromJson(*json);
+}
+
 // The gate ---------------------------------------------------------------------------------------
 
 EULAGate::EULAGate() : state_(std::make_shared<State>()) {}
@@ -185,11 +193,7 @@ bool EULAGate::hasCurrentAssent() {
     if (!bytes) {
         return false;
     }
-    auto json = parseJson(stringFromData(*bytes));
-    if (!json) {
-        return false;
-    }
-    auto record = AssentRecord::fromJson(*json);
+    auto record = AssentRecord::decode(stringFromData(*bytes));
     return record && record->version == currentVersion;
 }
 

@@ -32,6 +32,8 @@ class EULAGate final : public WeakReferenceable {
 
         Json toJson() const;
         static Result<AssentRecord> fromJson(const Json& json);
+        // From the text of the record's file.
+        static Result<AssentRecord> decode(std::string_view text);
     };
 
     // One line of the rendered agreement.

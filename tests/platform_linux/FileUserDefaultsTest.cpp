@@ -179,6 +179,25 @@ TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideAndTheStoreStartsEmpty) {
     }
 }
 
+// Settings nest a few levels at most; a file nested without end (the inputs, found by fuzzing,
+// once overflowed the stack) is refused in words.
+TEST_F(FileUserDefaultsTest, NestingBeyondTheLimitIsRefusedInWords) {
+    for (const char* name : {"deep-nesting.json", "deep-dictionaries.json"}) {
+        SCOPED_TRACE(name);
+        const std::string text = readAll(fs::path(ORVEL_TEST_DATA) / "fuzz/defaults" / name);
+        ASSERT_FALSE(text.empty());
+        std::string fault;
+        EXPECT_FALSE(FileUserDefaults::decode(text, &fault).has_value());
+        EXPECT_EQ(fault, "the value of \"a\" is nested more than 64 levels deep");
+    }
+    const auto nested = [](int levels) {
+        return "{\"a\": " + std::string(levels, '[') + std::string(levels, ']') + "}";
+    };
+    std::string fault;
+    EXPECT_TRUE(FileUserDefaults::decode(nested(64), &fault).has_value()) << fault;
+    EXPECT_FALSE(FileUserDefaults::decode(nested(65), &fault).has_value());
+}
+
 // Root reads a file whatever its mode, so these cases put something unreadable in the file's
 // place instead: a folder, or a symbolic link that leads back to itself. Both fail the read the
 // way a file without read permission does, with the file still there.

@@ -65,6 +65,20 @@ TEST(LinuxPathsTest, TheRunningProgramIsKnownByItsAbsolutePath) {
     EXPECT_EQ(::access(path.c_str(), X_OK), 0);
 }
 
+// Programs whose Exec value once read back as another program: a backslash before a letter of the
+// string layer's escapes, two backslashes, a line break.
+TEST(XdgTest, ExecValuesOfProgramsWithEscapesReadBackAsTheProgram) {
+    const fs::path folder = fs::path(ORVEL_TEST_DATA) / "fuzz/exec-programs";
+    ASSERT_TRUE(fs::is_directory(folder));
+    for (const auto& file : fs::directory_iterator(folder)) {
+        const std::string program = readAll(file.path());
+        SCOPED_TRACE(file.path().filename().string());
+        const std::string value = xdg::execValue(program);
+        EXPECT_EQ(value.find('\n'), std::string::npos) << "an Exec value is one line";
+        EXPECT_EQ(xdg::execWords(value), std::vector<std::string>{program});
+    }
+}
+
 TEST(XdgTest, ExecValuesSurviveTheRoundTripAndNameTheirWords) {
     for (const std::string program :
          {"/usr/bin/orvel", "/opt/Orvel Test/Orvel", "/opt/a\"b$c`d\\e/Orvel", "/opt/100%/Orvel"}) {

@@ -46,7 +46,15 @@ Json toJson(const DefaultsValue& value) {
         value.storage);
 }
 
-std::optional<DefaultsValue> fromJson(const Json& json) {
+// Settings nest a few levels; the limit keeps the decoding's recursion far from the stack's end.
+constexpr int kMaxNesting = 64;
+
+// The stored value, or nothing; `tooDeep` tells which nothing was for nesting beyond the limit.
+std::optional<DefaultsValue> fromJson(const Json& json, bool* tooDeep, int depth = 0) {
+    if ((json.is_array() || json.is_object()) && depth >= kMaxNesting) {
+        *tooDeep = true;
+        return std::nullopt;
+    }
     if (json.is_boolean())
         return DefaultsValue(json.get<bool>());
     if (json.is_number_unsigned()) {
@@ -64,7 +72,7 @@ std::optional<DefaultsValue> fromJson(const Json& json) {
     if (json.is_array()) {
         DefaultsArray array;
         for (const auto& element : json) {
-            auto value = fromJson(element);
+            auto value = fromJson(element, tooDeep, depth + 1);
             if (!value)
                 return std::nullopt;
             array.push_back(std::move(*value));
@@ -87,7 +95,7 @@ std::optional<DefaultsValue> fromJson(const Json& json) {
         if (tag == "$dict" && inner.is_object()) {
             DefaultsDictionary dictionary;
             for (const auto& [key, element] : inner.items()) {
-                auto value = fromJson(element);
+                auto value = fromJson(element, tooDeep, depth + 1);
                 if (!value)
                     return std::nullopt;
                 dictionary.emplace(key, std::move(*value));
@@ -175,9 +183,13 @@ std::optional<DefaultsDictionary> FileUserDefaults::decode(std::string_view text
     }
     DefaultsDictionary domain;
     for (const auto& [key, json] : parsed->items()) {
-        auto value = fromJson(json);
+        bool tooDeep = false;
+        auto value = fromJson(json, &tooDeep);
         if (!value) {
-            *fault = "the value of \"" + key + "\" is not a stored setting";
+            *fault =
+                "the value of \"" + key + "\" " +
+                (tooDeep ? "is nested more than " + std::to_string(kMaxNesting) + " levels deep"
+                         : std::string("is not a stored setting"));
             return std::nullopt;
         }
         domain.emplace(key, std::move(*value));

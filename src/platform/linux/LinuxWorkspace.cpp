@@ -12,9 +12,9 @@
 #include <cstring>
 #include <filesystem>
 #include <set>
-#include <sstream>
 
 #include "platform/linux/Inhibitor.h"
+#include "platform/linux/ProcFiles.h"
 #include "platform/linux/Xdg.h"
 
 namespace orvel {
@@ -59,17 +59,6 @@ std::string readFile(const fs::path& path) {
     return n < 0 ? std::string() : text;
 }
 
-std::vector<std::string> splitNul(const std::string& text) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = std::min(text.find('\0', start), text.size());
-        parts.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
 // The program an Exec line runs: its first word, past "env" and its assignments.
 std::string execProgram(const std::string& exec) {
     const std::vector<std::string> words = xdg::execWords(exec);
@@ -96,34 +85,17 @@ struct ProcessInfo {
 std::optional<ProcessInfo> readProcess(const fs::path& folder, pid_t pid) {
     ProcessInfo info;
     info.pid = pid;
-    // After the command name, which may hold spaces and parentheses, come the numeric fields.
-    const std::string stat = readFile(folder / "stat");
-    const auto close = stat.rfind(')');
-    if (close == std::string::npos) {
+    const auto stat = proc::parseStat(readFile(folder / "stat"));
+    if (!stat) {
         return std::nullopt;
     }
-    std::istringstream fields(stat.substr(close + 1));
-    std::string state;
-    long long value = 0;
-    fields >> state >> info.parent;
-    for (int field = 5; field <= 22 && fields >> value; ++field) {
-        if (field == 7) {
-            info.tty = static_cast<int>(value);
-        } else if (field == 22) {
-            info.startTime = static_cast<std::uint64_t>(value);
-        }
-    }
-    std::istringstream status(readFile(folder / "status"));
-    std::string line;
-    bool haveUid = false;
-    while (std::getline(status, line)) {
-        if (line.rfind("Uid:", 0) == 0) {
-            std::istringstream(line.substr(4)) >> info.uid;
-            haveUid = true;
-            break;
-        }
-    }
-    info.arguments = splitNul(readFile(folder / "cmdline"));
+    info.parent = stat->parent;
+    info.tty = stat->tty;
+    info.startTime = stat->startTime;
+    const auto uid = proc::parseStatusUid(readFile(folder / "status"));
+    info.uid = uid.value_or(0);
+    const bool haveUid = uid.has_value();
+    info.arguments = proc::splitNul(readFile(folder / "cmdline"));
     if (!haveUid || info.arguments.empty()) {
         return std::nullopt;  // gone, or a kernel thread
     }
@@ -138,7 +110,7 @@ std::optional<ProcessInfo> readProcess(const fs::path& folder, pid_t pid) {
 }
 
 bool inGraphicalSession(const fs::path& folder) {
-    for (const auto& variable : splitNul(readFile(folder / "environ"))) {
+    for (const auto& variable : proc::splitNul(readFile(folder / "environ"))) {
         if (variable.rfind("DISPLAY=", 0) == 0 || variable.rfind("WAYLAND_DISPLAY=", 0) == 0) {
             return true;
         }

@@ -1,6 +1,6 @@
 #include "platform/linux/Xdg.h"
 
-#include <fstream>
+#include "foundation/FileIO.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -131,39 +131,57 @@ std::vector<std::string> execWords(const std::string& value) {
 }
 
 std::string execValue(const std::string& program) {
-    const bool plain = program.find_first_of(" \t\n\"'\\><~|&;$*?#()`%") == std::string::npos;
+    const bool plain = program.find_first_of(" \t\n\r\"'\\><~|&;$*?#()`%") == std::string::npos;
     if (plain) {
         return program;
     }
     std::string quoted = "\"";
     for (const char c : program) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') {
-            quoted += "\\\\";  // the quoting layer's backslash, escaped for the string layer
-        }
-        if (c == '%') {
-            quoted += '%';  // a literal percent sign is doubled
+        switch (c) {
+            case '\\':
+                quoted +=
+                    "\\\\\\\\";  // the quoting layer's "\\", each escaped for the string layer
+                continue;
+            case '\n':
+                quoted += "\\n";  // the string layer's escapes keep the value on one line
+                continue;
+            case '\r':
+                quoted += "\\r";
+                continue;
+            case '"':
+            case '`':
+            case '$':
+                quoted += "\\\\";  // the quoting layer's backslash, escaped for the string layer
+                break;
+            case '%':
+                quoted += '%';  // a literal percent sign is doubled
+                break;
+            default:
+                break;
         }
         quoted += c;
     }
     return quoted + "\"";
 }
 
-std::map<std::string, std::string> readDesktopEntry(const std::string& path) {
+std::map<std::string, std::string> parseDesktopEntry(std::string_view text) {
     std::map<std::string, std::string> keys;
-    std::ifstream in(path);
-    std::string line;
     bool inMainGroup = false;
-    while (std::getline(in, line)) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const std::string_view line = text.substr(start, end - start);
+        start = end + 1;
         if (!line.empty() && line.front() == '[') {
             inMainGroup = line == "[Desktop Entry]";
             continue;
         }
         const auto equals = line.find('=');
-        if (!inMainGroup || equals == std::string::npos || line.front() == '#') {
+        if (!inMainGroup || equals == std::string_view::npos || line.front() == '#') {
             continue;
         }
-        std::string key = line.substr(0, equals);
-        std::string value = line.substr(equals + 1);
+        std::string key(line.substr(0, equals));
+        std::string value(line.substr(equals + 1));
         while (!key.empty() && key.back() == ' ') {
             key.pop_back();
         }
@@ -171,6 +189,14 @@ std::map<std::string, std::string> readDesktopEntry(const std::string& path) {
         keys.insert_or_assign(std::move(key), std::move(value));  // a repeated key: the last wins
     }
     return keys;
+}
+
+std::map<std::string, std::string> readDesktopEntry(const std::string& path) {
+    auto bytes = readFile(path);
+    if (!bytes) {
+        return {};
+    }
+    return parseDesktopEntry(stringFromData(*bytes));
 }
 
 }  // namespace orvel::xdg

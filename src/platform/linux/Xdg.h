@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The XDG base directories, read from an environment that tests can replace.
@@ -30,6 +31,8 @@ std::vector<std::string> dataFolders(const Environment& env);
 // and malformed lines are passed over; blanks around '=' are trimmed). Empty when the file cannot
 // be read.
 std::map<std::string, std::string> readDesktopEntry(const std::string& path);
+// The same, from the text of an entry.
+std::map<std::string, std::string> parseDesktopEntry(std::string_view text);
 
 // The words of a desktop entry's Exec value: string escapes undone, then quoting ("…" with
 // backslash escapes) applied. Field codes (%u, %F…) stay as words.

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// What Orvel takes from another process's /proc files, decoded from their text alone: any user's
+// process chooses its own name and arguments, so these readers must take any bytes.
+
+namespace orvel::proc {
+
+// The fields of /proc/<pid>/stat that Orvel uses.
+struct StatFields {
+    pid_t parent = 0;
+    int tty = 0;
+    std::uint64_t startTime = 0;
+};
+
+// The numeric fields after the command name (which may hold spaces and parentheses); nothing
+// when the text has no closing parenthesis.
+std::optional<StatFields> parseStat(std::string_view text);
+// The real user id on the first "Uid:" line of /proc/<pid>/status; nothing when there is none.
+std::optional<uid_t> parseStatusUid(std::string_view text);
+// The NUL-separated words of /proc/<pid>/cmdline or environ.
+std::vector<std::string> splitNul(std::string_view text);
+
+}  // namespace orvel::proc
