@@ -17,6 +17,8 @@ const std::map<std::string, ServiceInfo>& serviceTable() {
         {"logind", {"logind.py", "org.freedesktop.login1", true}},
         {"screensaver", {"screensaver.py", "org.freedesktop.ScreenSaver", true}},
         {"gnome_session", {"gnome_session.py", "org.gnome.SessionManager", true}},
+        {"status_notifier_watcher",
+         {"status_notifier_watcher.py", "org.kde.StatusNotifierWatcher", true}},
         {"notification_daemon", {"notification_daemon", "org.freedesktop.Notifications", false}},
         {"power_profiles_daemon", {"power_profiles_daemon", "net.hadess.PowerProfiles", false}},
     };
