@@ -148,15 +148,20 @@ StatusNotifierLook QtNotifierStatusItem::notifierLook(const StatusItemLook& look
     out.iconName = iconName(look);
     out.iconThemePath = iconThemePath();
     out.pixmaps = pixmapsFor(look);
-    out.toolTipTitle = out.title;
-    if (!look.accessibilityValue.empty()) {
-        out.toolTipTitle += " \u2014 " + look.accessibilityValue;
-    }
-    out.toolTipText = look.toolTip;
     // The host sets the label apart from the icon itself.
     const auto start = look.title.find_first_not_of(' ');
     out.label = start == std::string::npos ? std::string() : look.title.substr(start);
     out.labelGuide = StatusNotifierItem::guideFor(out.label);
+    out.toolTipTitle = out.title;
+    if (!look.accessibilityValue.empty()) {
+        out.toolTipTitle += " \u2014 " + look.accessibilityValue;
+    }
+    // Many hosts (Plasma, Xfce's status tray) show no label: the time left is in the tool tip
+    // too, which changes with each tick anyway (the command line's -t).
+    if (!out.label.empty()) {
+        out.toolTipTitle += " \u2014 " + out.label;
+    }
+    out.toolTipText = look.toolTip;
     return out;
 }
 

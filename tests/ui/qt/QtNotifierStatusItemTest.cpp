@@ -122,7 +122,9 @@ TEST_F(QtNotifierStatusItemTest, TheHostIsGivenTheLookInItsOwnTerms) {
         EXPECT_EQ(out.label, c.label) << c.what;
         EXPECT_EQ(out.labelGuide, c.guide) << c.what;
         EXPECT_EQ(out.title, "Orvel") << c.what;
-        EXPECT_EQ(out.toolTipTitle, "Orvel \u2014 Active") << c.what;
+        EXPECT_EQ(out.toolTipTitle,
+                  "Orvel \u2014 Active" + (c.label.empty() ? "" : " \u2014 " + c.label))
+            << c.what;
         EXPECT_EQ(out.toolTipText, "/usr/bin/caffeinate -di") << c.what;
         EXPECT_EQ(out.pixmaps.size(), 4u) << c.what;
     }
