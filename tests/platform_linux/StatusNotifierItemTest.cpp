@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <regex>
@@ -358,6 +359,62 @@ TEST_F(StatusNotifierItemTest, RegistersAgainWhenTheWatcherComesBack) {
     EXPECT_EQ(registrations(), 1u);
     EXPECT_EQ(seen.back(), BusNameState::present);
     EXPECT_NE(std::find(seen.begin(), seen.end(), BusNameState::absent), seen.end());
+}
+
+// A watcher served by a connection of the test's own, which records who registered.
+struct FakeWatcher {
+    std::shared_ptr<DBusConnection> connection;
+    DBusSlot object;
+    std::vector<std::string> registered;
+
+    // Takes the watcher's name: 1 lets another replace it, 2 replaces the owner now.
+    bool start(test::PrivateBus& bus, std::uint32_t flags) {
+        connection = bus.connect("a desktop's watcher");
+        DBusInterface watcher;
+        watcher.name = StatusNotifierItem::kWatcherName;
+        watcher.methods = {
+            {"RegisterStatusNotifierItem", "s", "", [this](sd_bus_message* call, sd_bus_message*) {
+                 const char* service = nullptr;
+                 const int r = sd_bus_message_read(call, "s", &service);
+                 if (r >= 0) {
+                     registered.emplace_back(service);
+                 }
+                 return r;
+             }}};
+        auto exported = connection->exportObject("/StatusNotifierWatcher", std::move(watcher));
+        if (!exported) {
+            return false;
+        }
+        object = std::move(exported.value());
+        Reply reply = callAndWait(
+            *connection, {"org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus"},
+            "RequestName", [flags](sd_bus_message* m) {
+                return sd_bus_message_append(m, "su", StatusNotifierItem::kWatcherName, flags);
+            });
+        std::uint32_t answer = 0;
+        return reply && sd_bus_message_read(reply.get(), "u", &answer) > 0 && answer == 1;
+    }
+};
+
+TEST_F(StatusNotifierItemTest, RegistersWithAWatcherThatReplacedTheLastWithoutAGap) {
+    FakeWatcher first;
+    ASSERT_TRUE(first.start(*bus, 1));
+    auto item = makeItem();
+    ASSERT_TRUE(item);
+    std::vector<BusNameState> seen;
+    Subscription subscription =
+        item->watcherChanged.subscribe([&](BusNameState s) { seen.push_back(s); });
+    ASSERT_TRUE(waitFor([&] { return first.registered.size() == 1; }));
+    EXPECT_EQ(first.registered, (std::vector<std::string>{item->busName()}));
+
+    FakeWatcher second;
+    ASSERT_TRUE(second.start(*bus, 2));
+    ASSERT_TRUE(waitFor([&] { return second.registered.size() == 1; }));
+    EXPECT_EQ(second.registered, (std::vector<std::string>{item->busName()}));
+    EXPECT_EQ(first.registered.size(), 1u);
+    EXPECT_TRUE(item->isRegistered());
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), BusNameState::absent), 0)
+        << "the name never went away";
 }
 
 TEST_F(StatusNotifierItemTest, SaysSoWhenNoWatcherIsThere) {

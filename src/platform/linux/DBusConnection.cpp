@@ -148,17 +148,28 @@ BusNameState BusName::state() const {
     return BusNameState::unknown;
 }
 
-void BusName::update(std::optional<bool> hasOwner, std::optional<bool> activatable) {
+void BusName::update(std::optional<bool> hasOwner, std::optional<bool> activatable,
+                     std::optional<std::string> owner) {
     const BusNameState before = state();
     if (hasOwner) {
         hasOwner_ = hasOwner;
+        if (!*hasOwner) {
+            owner = std::string();
+        }
     }
     if (activatable) {
         activatable_ = activatable;
     }
+    const bool newOwner = owner && *owner != owner_;
+    if (newOwner) {
+        owner_ = std::move(*owner);
+    }
     const BusNameState after = state();
     if (after != before) {
         changed.send(after);
+    }
+    if (newOwner) {
+        ownerChanged.send(owner_);
     }
 }
 
@@ -498,7 +509,8 @@ void DBusConnection::startWatching(BusName& name) {
             const char* oldOwner = nullptr;
             const char* newOwner = nullptr;
             if (sd_bus_message_read(m, "sss", &changedName, &oldOwner, &newOwner) >= 0) {
-                target->update(newOwner != nullptr && newOwner[0] != '\0', std::nullopt);
+                const std::string owner = newOwner != nullptr ? newOwner : "";
+                target->update(!owner.empty(), std::nullopt, owner);
             }
         },
         "the owner changes of " + name.name() + " on the " + description_};
@@ -524,7 +536,12 @@ void DBusConnection::startWatching(BusName& name) {
                 log_.error("Could not ask the " + description_ + " who owns " + target->name() +
                            ": " + *error);
             }
-            target->update(!error, std::nullopt);
+            const char* owner = nullptr;
+            if (!error && sd_bus_message_read(reply, "s", &owner) > 0 && owner != nullptr) {
+                target->update(true, std::nullopt, std::string(owner));
+            } else {
+                target->update(false, std::nullopt);
+            }
             target->query_.reset();
         });
     if (query) {

@@ -92,14 +92,22 @@ class BusName {
     BusNameState state() const;
     bool isPresent() const { return state() == BusNameState::present; }
 
+    // The connection that owns the name now (empty while nobody does, or before the answer).
+    const std::string& owner() const { return owner_; }
+
     // Sent on the main thread whenever state() changes.
     Signal<BusNameState> changed;
+    // Sent after `changed` whenever owner() changes, also from one owner straight to another
+    // (a service replaced without a gap, which leaves state() present throughout).
+    Signal<std::string> ownerChanged;
 
   private:
     friend class DBusConnection;
-    void update(std::optional<bool> hasOwner, std::optional<bool> activatable);
+    void update(std::optional<bool> hasOwner, std::optional<bool> activatable,
+                std::optional<std::string> owner = std::nullopt);
 
     std::string name_;
+    std::string owner_;
     std::optional<bool> hasOwner_;
     std::optional<bool> activatable_;
     DBusSlot match_;

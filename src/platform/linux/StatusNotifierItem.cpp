@@ -69,6 +69,7 @@ StatusNotifierItem::StatusNotifierItem(std::shared_ptr<DBusConnection> bus) : bu
 
 StatusNotifierItem::~StatusNotifierItem() {
     watcherSubscription_.cancel();
+    ownerSubscription_.cancel();
     registration_.reset();
     nameRequest_.reset();
     object_.reset();
@@ -182,13 +183,21 @@ Result<void> StatusNotifierItem::serve() {
 
     watcher_ = bus_->watchName(kWatcherName);
     watcherSubscription_ = watcher_->changed.subscribe([this](BusNameState state) {
-        if (state == BusNameState::present) {
-            registerWithWatcher();
-        } else {
+        if (state != BusNameState::present) {
             registration_.reset();
             setRegistered(false);
+        } else if (watcher_->owner().empty()) {
+            // A watcher the bus starts on demand: the registration starts it.
+            registerWithWatcher();
         }
         watcherChanged.send(state);
+    });
+    // Each new owner is a new watcher that knows nothing of the item, also one that replaced
+    // the last without a gap.
+    ownerSubscription_ = watcher_->ownerChanged.subscribe([this](const std::string& owner) {
+        if (!owner.empty()) {
+            registerWithWatcher();
+        }
     });
     return {};
 }

@@ -92,6 +92,7 @@ class StatusNotifierItem final : public WeakReferenceable {
     bool registered_ = false;
     std::shared_ptr<BusName> watcher_;
     Subscription watcherSubscription_;
+    Subscription ownerSubscription_;
     DBusSlot object_;
     DBusSlot nameRequest_;
     DBusSlot registration_;
