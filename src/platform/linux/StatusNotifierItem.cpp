@@ -1,11 +1,8 @@
 #include "platform/linux/StatusNotifierItem.h"
 
-#include <unistd.h>
-
-#include <atomic>
-
 #include "foundation/RunLoop.h"
-#include "foundation/WeakRef.h"
+
+#include <unistd.h>
 
 namespace orvel {
 
@@ -62,7 +59,7 @@ Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::make(
 }
 
 StatusNotifierItem::StatusNotifierItem(std::shared_ptr<DBusConnection> bus) : bus_(std::move(bus)) {
-    static std::atomic<int> made{0};
+    static int made = 0;
     busName_ =
         "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-" + std::to_string(++made);
 }
@@ -226,11 +223,7 @@ void StatusNotifierItem::registerWithWatcher() {
 }
 
 void StatusNotifierItem::setRegistered(bool registered) {
-    const bool changed = registered != registered_;
     registered_ = registered;
-    if (changed || registered) {
-        registeredChanged.send();
-    }
 }
 
 void StatusNotifierItem::emit(const char* member, const DBusConnection::Append& append) {

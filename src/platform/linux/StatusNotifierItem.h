@@ -67,9 +67,8 @@ class StatusNotifierItem final : public WeakReferenceable {
     std::function<void(int x, int y)> onActivate;
     std::function<void(int x, int y)> onContextMenu;
 
-    // Sent when the watcher comes or goes (its new state), and after each registration.
+    // Sent when the watcher comes or goes, with its new state.
     Signal<BusNameState> watcherChanged;
-    Signal<> registeredChanged;
 
     // The widest text of the same form as `label`: every digit a zero.
     static std::string guideFor(const std::string& label);

@@ -1,11 +1,11 @@
 #include "ui/qt/QtNotifierStatusItem.h"
 
+#include "ui/qt/SymbolSet.h"
+
 #include <QCursor>
 #include <QDir>
 #include <QGuiApplication>
 #include <QPainter>
-
-#include "ui/qt/SymbolSet.h"
 
 namespace orvel::ui {
 
