@@ -207,8 +207,10 @@ TEST_F(TrayTest, TheLabelCountsDownEachSecondOnlyWhileATimedSessionShowsTheTimer
     // Stopped: nothing to count.
     Preferences::shared().showTimer = true;
     OrvelController::shared().stop(true);
-    ASSERT_TRUE(
-        waitUntil([&] { return label(item).empty() && !OrvelController::shared().isActive(); }));
+    const auto beforeStop = controller.refreshCount();
+    ASSERT_TRUE(waitUntil([&] { return controller.refreshCount() > beforeStop; }));
+    ASSERT_FALSE(OrvelController::shared().isActive());
+    EXPECT_EQ(label(item), "");
     EXPECT_EQ(labels.size(), sent);
 }
 
