@@ -179,14 +179,20 @@ TEST_F(DBusConnectionTest, ANameAnotherProgramHoldsIsRefusedInWords) {
     std::vector<std::optional<std::string>> answers;
     auto first =
         session->requestName("org.orvel.Test", [&](auto error) { answers.push_back(error); });
+    ASSERT_TRUE(first.ok());
+    ASSERT_TRUE(waitFor([&] { return answers.size() == 1; }));
     auto second =
         probe->requestName("org.orvel.Test", [&](auto error) { answers.push_back(error); });
-    ASSERT_TRUE(first.ok() && second.ok());
+    ASSERT_TRUE(second.ok());
     ASSERT_TRUE(waitFor([&] { return answers.size() == 2; }));
     EXPECT_EQ(answers[0], std::nullopt);
     EXPECT_EQ(answers[1], "the name org.orvel.Test belongs to another program");
 
+    // Two connections' messages reach the bus in no set order: the release is awaited.
+    auto name = probe->watchName("org.orvel.Test");
+    ASSERT_TRUE(waitFor([&] { return name->isPresent(); }));
     ASSERT_TRUE(session->releaseName("org.orvel.Test").ok());
+    ASSERT_TRUE(waitFor([&] { return name->state() == BusNameState::absent; }));
     auto third =
         probe->requestName("org.orvel.Test", [&](auto error) { answers.push_back(error); });
     ASSERT_TRUE(waitFor([&] { return answers.size() == 3; }));
