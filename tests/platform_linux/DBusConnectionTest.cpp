@@ -175,5 +175,64 @@ TEST_F(DBusConnectionTest, ALostBusMakesEveryNameAbsentAndCallsFailAtOnce) {
               1);
 }
 
+TEST_F(DBusConnectionTest, ANameAnotherProgramHoldsIsRefusedInWords) {
+    std::vector<std::optional<std::string>> answers;
+    auto first =
+        session->requestName("org.orvel.Test", [&](auto error) { answers.push_back(error); });
+    ASSERT_TRUE(first.ok());
+    ASSERT_TRUE(waitFor([&] { return answers.size() == 1; }));
+    auto second =
+        probe->requestName("org.orvel.Test", [&](auto error) { answers.push_back(error); });
+    ASSERT_TRUE(second.ok());
+    ASSERT_TRUE(waitFor([&] { return answers.size() == 2; }));
+    EXPECT_EQ(answers[0], std::nullopt);
+    EXPECT_EQ(answers[1], "the name org.orvel.Test belongs to another program");
+
+    // Two connections' messages reach the bus in no set order: the release is awaited.
+    auto name = probe->watchName("org.orvel.Test");
+    ASSERT_TRUE(waitFor([&] { return name->isPresent(); }));
+    ASSERT_TRUE(session->releaseName("org.orvel.Test").ok());
+    ASSERT_TRUE(waitFor([&] { return name->state() == BusNameState::absent; }));
+    auto third =
+        probe->requestName("org.orvel.Test", [&](auto error) { answers.push_back(error); });
+    ASSERT_TRUE(waitFor([&] { return answers.size() == 3; }));
+    EXPECT_EQ(answers[2], std::nullopt) << "free again once released";
+}
+
+TEST_F(DBusConnectionTest, AnExportedMethodAnswersAndAFailingOneSendsAnError) {
+    DBusInterface interface;
+    interface.name = "org.orvel.Echo";
+    interface.methods = {
+        {"Twice", "i", "i",
+         [](sd_bus_message* call, sd_bus_message* reply) {
+             std::int32_t n = 0;
+             const int r = sd_bus_message_read(call, "i", &n);
+             return r < 0 ? r : sd_bus_message_append(reply, "i", 2 * n);
+         }},
+        {"Refuse", "", "", [](sd_bus_message*, sd_bus_message*) { return -EPERM; }},
+    };
+    auto exported = session->exportObject("/org/orvel/Echo", std::move(interface));
+    ASSERT_TRUE(exported.ok());
+    const std::string name = session->uniqueName();
+    const DBusObject echo{name.c_str(), "/org/orvel/Echo", "org.orvel.Echo"};
+
+    test::Reply twice = test::callAndWait(
+        *probe, echo, "Twice", [](sd_bus_message* m) { return sd_bus_message_append(m, "i", 21); });
+    ASSERT_TRUE(twice);
+    std::int32_t answer = 0;
+    ASSERT_GE(sd_bus_message_read(twice.get(), "i", &answer), 0);
+    EXPECT_EQ(answer, 42);
+
+    test::Reply refused = test::callAndWait(*probe, echo, "Refuse");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(DBusConnection::errorName(refused.get()), "org.freedesktop.DBus.Error.AccessDenied");
+
+    exported.value().reset();
+    test::Reply gone = test::callAndWait(
+        *probe, echo, "Twice", [](sd_bus_message* m) { return sd_bus_message_append(m, "i", 1); });
+    ASSERT_TRUE(gone);
+    EXPECT_TRUE(DBusConnection::errorOf(gone.get())) << "no object once the slot is gone";
+}
+
 }  // namespace
 }  // namespace orvel

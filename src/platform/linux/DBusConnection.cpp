@@ -58,6 +58,50 @@ std::string describe(int negativeErrno) {
     return std::strerror(-negativeErrno);
 }
 
+// An exported interface and the sd-bus table made from it; the table points into the strings.
+struct ObjectBox {
+    DBusInterface interface;
+    std::vector<sd_bus_vtable> table;
+};
+
+int answerMethod(sd_bus_message* call, void* userdata, sd_bus_error*) {
+    const auto* box = static_cast<ObjectBox*>(userdata);
+    const char* member = sd_bus_message_get_member(call);
+    for (const auto& method : box->interface.methods) {
+        if (member == nullptr || method.name != member) {
+            continue;
+        }
+        // A copy: the handler may end the export, which frees the box.
+        auto handler = method.handler;
+        sd_bus_message* reply = nullptr;
+        int r = sd_bus_message_new_method_return(call, &reply);
+        if (r >= 0 && handler) {
+            r = handler(call, reply);
+        }
+        if (r >= 0) {
+            r = sd_bus_send(nullptr, reply, nullptr);
+        }
+        sd_bus_message_unref(reply);
+        return r < 0 ? r : 1;
+    }
+    return -EBADRQC;
+}
+
+int readProperty(sd_bus*, const char*, const char*, const char* property, sd_bus_message* reply,
+                 void* userdata, sd_bus_error*) {
+    const auto* box = static_cast<ObjectBox*>(userdata);
+    for (const auto& entry : box->interface.properties) {
+        if (entry.name == property) {
+            return entry.read ? entry.read(reply) : -ENOENT;
+        }
+    }
+    return -ENOENT;
+}
+
+void destroyObjectBox(void* userdata) {
+    delete static_cast<ObjectBox*>(userdata);
+}
+
 Result<sd_bus_message*> newCall(sd_bus* bus, const DBusObject& object, const char* member,
                                 const DBusConnection::Append& append) {
     sd_bus_message* message = nullptr;
@@ -104,17 +148,28 @@ BusNameState BusName::state() const {
     return BusNameState::unknown;
 }
 
-void BusName::update(std::optional<bool> hasOwner, std::optional<bool> activatable) {
+void BusName::update(std::optional<bool> hasOwner, std::optional<bool> activatable,
+                     std::optional<std::string> owner) {
     const BusNameState before = state();
     if (hasOwner) {
         hasOwner_ = hasOwner;
+        if (!*hasOwner) {
+            owner = std::string();
+        }
     }
     if (activatable) {
         activatable_ = activatable;
     }
+    const bool newOwner = owner && *owner != owner_;
+    if (newOwner) {
+        owner_ = std::move(*owner);
+    }
     const BusNameState after = state();
     if (after != before) {
         changed.send(after);
+    }
+    if (newOwner) {
+        ownerChanged.send(owner_);
     }
 }
 
@@ -338,6 +393,93 @@ Result<DBusSlot> DBusConnection::matchSignal(const char* sender, const char* pat
     return owned;
 }
 
+Result<DBusSlot> DBusConnection::exportObject(const std::string& path, DBusInterface interface) {
+    if (!isOpen()) {
+        return Error{"The " + description_ + " is not available."};
+    }
+    auto* box = new ObjectBox{std::move(interface), {}};
+    auto& table = box->table;
+    table.push_back(SD_BUS_VTABLE_START(0));
+    for (const auto& method : box->interface.methods) {
+        table.push_back(SD_BUS_METHOD(method.name.c_str(), method.inSignature.c_str(),
+                                      method.outSignature.c_str(), answerMethod,
+                                      SD_BUS_VTABLE_UNPRIVILEGED));
+    }
+    for (const auto& property : box->interface.properties) {
+        table.push_back(
+            SD_BUS_PROPERTY(property.name.c_str(), property.signature.c_str(), readProperty, 0, 0));
+    }
+    for (const auto& member : box->interface.emits) {
+        table.push_back(SD_BUS_SIGNAL(member.name.c_str(), member.signature.c_str(), 0));
+    }
+    table.push_back(SD_BUS_VTABLE_END);
+    sd_bus_slot* slot = nullptr;
+    const int r = sd_bus_add_object_vtable(bus_, &slot, path.c_str(), box->interface.name.c_str(),
+                                           table.data(), box);
+    if (r < 0) {
+        const std::string name = box->interface.name;
+        delete box;
+        return Error{"Could not serve " + name + " at " + path + " on the " + description_ + ": " +
+                     describe(r)};
+    }
+    sd_bus_slot_set_destroy_callback(slot, destroyObjectBox);
+    return DBusSlot(slot);
+}
+
+Result<void> DBusConnection::emitSignal(const std::string& path, const std::string& interface,
+                                        const char* member, const Append& append) {
+    if (!isOpen()) {
+        return Error{"The " + description_ + " is not available."};
+    }
+    sd_bus_message* message = nullptr;
+    int r = sd_bus_message_new_signal(bus_, &message, path.c_str(), interface.c_str(), member);
+    if (r >= 0 && append) {
+        r = append(message);
+    }
+    if (r >= 0) {
+        r = sd_bus_send(bus_, message, nullptr);
+    }
+    sd_bus_message_unref(message);
+    if (r < 0) {
+        return Error{"Could not send the signal " + interface + "." + member + " on the " +
+                     description_ + ": " + describe(r)};
+    }
+    reschedule();
+    return {};
+}
+
+Result<DBusSlot> DBusConnection::requestName(
+    const std::string& name, std::function<void(std::optional<std::string> error)> onReply) {
+    return call(
+        kBusDaemon, "RequestName",
+        [name](sd_bus_message* m) { return sd_bus_message_append(m, "su", name.c_str(), 4u); },
+        [name, onReply = std::move(onReply)](sd_bus_message* reply) {
+            // 1: now the owner; 4: already the owner. 2 and 3 mean someone else has it.
+            std::uint32_t answer = 0;
+            std::optional<std::string> error = errorOf(reply);
+            if (!error && sd_bus_message_read(reply, "u", &answer) >= 0 && answer != 1 &&
+                answer != 4) {
+                error = "the name " + name + " belongs to another program";
+            }
+            if (onReply) {
+                onReply(error);
+            }
+        });
+}
+
+Result<void> DBusConnection::releaseName(const std::string& name) {
+    return send(kBusDaemon, "ReleaseName",
+                [name](sd_bus_message* m) { return sd_bus_message_append(m, "s", name.c_str()); });
+}
+
+std::string DBusConnection::uniqueName() const {
+    const char* unique = nullptr;
+    if (!isOpen() || sd_bus_get_unique_name(bus_, &unique) < 0 || unique == nullptr) {
+        return {};
+    }
+    return unique;
+}
+
 std::shared_ptr<BusName> DBusConnection::watchName(const std::string& name) {
     if (auto it = names_.find(name); it != names_.end()) {
         if (auto existing = it->second.lock()) {
@@ -367,7 +509,8 @@ void DBusConnection::startWatching(BusName& name) {
             const char* oldOwner = nullptr;
             const char* newOwner = nullptr;
             if (sd_bus_message_read(m, "sss", &changedName, &oldOwner, &newOwner) >= 0) {
-                target->update(newOwner != nullptr && newOwner[0] != '\0', std::nullopt);
+                const std::string owner = newOwner != nullptr ? newOwner : "";
+                target->update(!owner.empty(), std::nullopt, owner);
             }
         },
         "the owner changes of " + name.name() + " on the " + description_};
@@ -393,7 +536,12 @@ void DBusConnection::startWatching(BusName& name) {
                 log_.error("Could not ask the " + description_ + " who owns " + target->name() +
                            ": " + *error);
             }
-            target->update(!error, std::nullopt);
+            const char* owner = nullptr;
+            if (!error && sd_bus_message_read(reply, "s", &owner) > 0 && owner != nullptr) {
+                target->update(true, std::nullopt, std::string(owner));
+            } else {
+                target->update(false, std::nullopt);
+            }
             target->query_.reset();
         });
     if (query) {

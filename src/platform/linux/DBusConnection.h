@@ -8,6 +8,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "foundation/Log.h"
 #include "foundation/Result.h"
@@ -48,6 +49,35 @@ class [[nodiscard]] DBusSlot {
     sd_bus_slot* slot_ = nullptr;
 };
 
+// An interface that this process serves on an exported object. Property values and method
+// replies are appended in the protocol's own types; sd-bus answers org.freedesktop.DBus.Properties
+// (Get, GetAll) and Introspect from this description.
+struct DBusInterface {
+    struct Method {
+        std::string name;
+        std::string inSignature;
+        std::string outSignature;
+        // Reads the call's arguments and appends the reply's values; a negative errno fails the
+        // call with that error.
+        std::function<int(sd_bus_message* call, sd_bus_message* reply)> handler;
+    };
+    struct Property {
+        std::string name;
+        std::string signature;
+        // Appends the value (of `signature`) to the reply.
+        std::function<int(sd_bus_message* reply)> read;
+    };
+    struct SignalMember {
+        std::string name;
+        std::string signature;
+    };
+
+    std::string name;
+    std::vector<Method> methods;
+    std::vector<Property> properties;
+    std::vector<SignalMember> emits;
+};
+
 enum class BusNameState { unknown, present, absent };
 
 // Whether a well-known name is served on the bus: it has an owner now, or the bus can start
@@ -62,14 +92,22 @@ class BusName {
     BusNameState state() const;
     bool isPresent() const { return state() == BusNameState::present; }
 
+    // The connection that owns the name now (empty while nobody does, or before the answer).
+    const std::string& owner() const { return owner_; }
+
     // Sent on the main thread whenever state() changes.
     Signal<BusNameState> changed;
+    // Sent after `changed` whenever owner() changes, also from one owner straight to another
+    // (a service replaced without a gap, which leaves state() present throughout).
+    Signal<std::string> ownerChanged;
 
   private:
     friend class DBusConnection;
-    void update(std::optional<bool> hasOwner, std::optional<bool> activatable);
+    void update(std::optional<bool> hasOwner, std::optional<bool> activatable,
+                std::optional<std::string> owner = std::nullopt);
 
     std::string name_;
+    std::string owner_;
     std::optional<bool> hasOwner_;
     std::optional<bool> activatable_;
     DBusSlot match_;
@@ -112,6 +150,20 @@ class DBusConnection : public std::enable_shared_from_this<DBusConnection> {
     // bus refuses later is logged, and the connection goes on without it.
     Result<DBusSlot> matchSignal(const char* sender, const char* path, const char* interface,
                                  const char* member, MessageHandler handler);
+
+    // Serves `interface` on the object at `path` until the slot goes.
+    Result<DBusSlot> exportObject(const std::string& path, DBusInterface interface);
+    // Sends a signal from an object of this process.
+    Result<void> emitSignal(const std::string& path, const std::string& interface,
+                            const char* member, const Append& append);
+    // Asks the bus for a well-known name (without queueing behind another owner); `onReply` gets
+    // nothing once the name is ours, else the error in words. The name is held until
+    // releaseName() or the connection ends.
+    Result<DBusSlot> requestName(const std::string& name,
+                                 std::function<void(std::optional<std::string> error)> onReply);
+    Result<void> releaseName(const std::string& name);
+    // This connection's own name on the bus (empty once it is gone).
+    std::string uniqueName() const;
 
     // The name's presence, shared by everyone who watches the same name on this connection.
     std::shared_ptr<BusName> watchName(const std::string& name);

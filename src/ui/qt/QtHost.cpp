@@ -17,6 +17,7 @@
 #include "ui/qt/QtPopover.h"
 #include "ui/qt/QtRenderer.h"
 #include "ui/qt/QtStatusItem.h"
+#include "ui/qt/QtTrayItem.h"
 #include "ui/qt/QtWindow.h"
 
 namespace orvel::ui {
@@ -114,7 +115,7 @@ std::unique_ptr<Window> QtHost::makeWindow() {
 }
 
 std::unique_ptr<StatusItem> QtHost::makeStatusItem() {
-    return std::make_unique<QtStatusItem>();
+    return QtTrayItem::make([] { return std::make_unique<QtStatusItem>(); });
 }
 
 std::unique_ptr<Popover> QtHost::makePopover() {

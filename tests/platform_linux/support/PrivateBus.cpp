@@ -211,7 +211,8 @@ Result<pid_t> PrivateBus::startTemplate(const std::string& templateName, const s
     // A service that dies before it serves the name wakes the loop through its pidfd.
     UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
     bool died = false;
-    FdWatch watch = loop().watchFd(pidfd.get(), kFdReadable, [&](unsigned) { died = true; });
+    FdWatch watch =
+        RunLoop::main().watchFd(pidfd.get(), kFdReadable, [&](unsigned) { died = true; });
     const bool up = waitFor([&] { return name->isPresent() || died; });
     if (!up || !name->isPresent()) {
         std::ifstream log(folder_ + "/services.log");
@@ -248,7 +249,23 @@ Reply callAndWait(DBusConnection& bus, const DBusObject& object, const char* mem
     return reply;
 }
 
+namespace {
+
+Waiter& installedWaiter() {
+    static Waiter waiter;
+    return waiter;
+}
+
+}  // namespace
+
+void setWaiter(Waiter waiter) {
+    installedWaiter() = std::move(waiter);
+}
+
 bool waitFor(const std::function<bool()>& done) {
+    if (const auto& waiter = installedWaiter()) {
+        return waiter(kLimit, done);
+    }
     return loop().runFor(kLimit, done);
 }
 

@@ -80,6 +80,10 @@ Reply callAndWait(DBusConnection& bus, const DBusObject& object, const char* mem
 // Runs the loop until `done` or the limit.
 bool waitFor(const std::function<bool()>& done);
 
+// How waitFor() turns a main loop that is not a PollRunLoop (Qt's); none restores the default.
+using Waiter = std::function<bool(double limit, const std::function<bool()>& done)>;
+void setWaiter(Waiter waiter);
+
 // Spawns a program with the given extra environment and returns once it runs that program (-1
 // when it cannot); it gets SIGKILL if the test process dies.
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& environment,

@@ -9,6 +9,8 @@
 // chosen before the application object exists.
 int main(int argc, char** argv) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // No test talks to the desktop's own session bus; the tray's tests bring a private one.
+    setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/orvel-tests/bus", 1);
     setenv("TZ", "UTC", 1);
     tzset();
     ::testing::InitGoogleTest(&argc, argv);

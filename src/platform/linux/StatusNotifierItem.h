@@ -1,0 +1,101 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "foundation/Log.h"
+#include "foundation/Signal.h"
+#include "foundation/WeakRef.h"
+#include "platform/linux/DBusConnection.h"
+
+// A tray item served on the session bus as a StatusNotifierItem: the desktop's tray (the host)
+// draws it, in its own colours when the icon is a themed symbolic one, shows its label beside it
+// and sends its clicks back as method calls. Threading: main thread only.
+
+namespace orvel {
+
+// One picture of the item at one size: ARGB32, each pixel's bytes in network order (A, R, G, B).
+struct StatusNotifierPixmap {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> argb;
+
+    bool operator==(const StatusNotifierPixmap&) const = default;
+};
+
+// What the item shows.
+struct StatusNotifierLook {
+    std::string title = "Orvel";
+    std::string status = "Active";
+    // A name in the icon theme (empty: hosts draw the pixmaps) and a folder with theme trees.
+    std::string iconName;
+    std::string iconThemePath;
+    std::vector<StatusNotifierPixmap> pixmaps;
+    std::string toolTipTitle;
+    std::string toolTipText;
+    // Text beside the icon, and the widest text it takes while its form stays the same.
+    std::string label;
+    std::string labelGuide;
+
+    bool operator==(const StatusNotifierLook&) const = default;
+};
+
+class StatusNotifierItem final : public WeakReferenceable {
+  public:
+    // Serves the item on `bus` under a name of its own and registers it with the watcher
+    // whenever one is there. Fails when the object cannot be served (one item per connection:
+    // its path is fixed).
+    static Result<std::unique_ptr<StatusNotifierItem>> make(std::shared_ptr<DBusConnection> bus);
+    ~StatusNotifierItem();
+    StatusNotifierItem(const StatusNotifierItem&) = delete;
+    StatusNotifierItem& operator=(const StatusNotifierItem&) = delete;
+
+    // Tells the host what changed: each New… signal goes out only for a part that changed.
+    void setLook(StatusNotifierLook look);
+    const StatusNotifierLook& look() const { return look_; }
+
+    const std::string& busName() const { return busName_; }
+    // Whether a watcher is on the bus (unknown until the bus has answered).
+    BusNameState watcher() const { return watcher_->state(); }
+    // Whether the present watcher accepted the item.
+    bool isRegistered() const { return registered_; }
+
+    // The host's clicks: the primary button, and the context button, at a point on screen.
+    std::function<void(int x, int y)> onActivate;
+    std::function<void(int x, int y)> onContextMenu;
+
+    // Sent when the watcher comes or goes, with its new state.
+    Signal<BusNameState> watcherChanged;
+
+    // The widest text of the same form as `label`: every digit a zero.
+    static std::string guideFor(const std::string& label);
+
+    static constexpr const char* kWatcherName = "org.kde.StatusNotifierWatcher";
+    static constexpr const char* kPath = "/StatusNotifierItem";
+    static constexpr const char* kInterface = "org.kde.StatusNotifierItem";
+
+  private:
+    explicit StatusNotifierItem(std::shared_ptr<DBusConnection> bus);
+    Result<void> serve();
+    void registerWithWatcher();
+    void setRegistered(bool registered);
+    void emit(const char* member, const DBusConnection::Append& append = nullptr);
+
+    std::shared_ptr<DBusConnection> bus_;
+    std::string busName_;
+    StatusNotifierLook look_;
+    bool nameOwned_ = false;
+    bool registered_ = false;
+    std::shared_ptr<BusName> watcher_;
+    Subscription watcherSubscription_;
+    Subscription ownerSubscription_;
+    DBusSlot object_;
+    DBusSlot nameRequest_;
+    DBusSlot registration_;
+    Logger log_{"tray"};
+};
+
+}  // namespace orvel

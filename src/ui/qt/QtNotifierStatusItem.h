@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QImage>
+#include <QPoint>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/linux/StatusNotifierItem.h"
+#include "ui/Host.h"
+
+namespace orvel::ui {
+
+// The status item as a StatusNotifierItem: the desktop's tray draws the symbol (the themed
+// symbolic icon in its own colours, else our pictures), shows the title as a label beside it and
+// sends the clicks with the point they happened at.
+class QtNotifierStatusItem final : public StatusItem {
+  public:
+    explicit QtNotifierStatusItem(std::unique_ptr<StatusNotifierItem> service);
+    ~QtNotifierStatusItem() override;
+
+    bool hasButton() const override { return true; }
+    void setLook(StatusItemLook look) override;
+    const StatusItemLook& look() const override { return look_; }
+    // A point: where the host says the click happened (under the pointer when it does not say).
+    Rect anchorRect() const override;
+
+    StatusNotifierItem& service() { return *service_; }
+
+    // What the host is given for a look.
+    static StatusNotifierLook notifierLook(const StatusItemLook& look);
+    // The symbol drawn for hosts without our theme: a light glyph (or the tint) with a dark
+    // rim, so it reads on dark and light panels alike; premultiplied ARGB.
+    static QImage render(const StatusItemLook& look, int side);
+    // The themed icon's name for a look; empty where only the pictures can show it.
+    static std::string iconName(const StatusItemLook& look);
+    // The folder that holds our hicolor/scalable/status icons.
+    static std::string iconThemePath();
+
+    static constexpr int kPixmapSides[] = {16, 22, 32, 48};
+
+  private:
+    void clicked(bool contextButton, int x, int y);
+
+    std::unique_ptr<StatusNotifierItem> service_;
+    StatusItemLook look_;
+    std::optional<QPoint> clickedAt_;
+};
+
+}  // namespace orvel::ui

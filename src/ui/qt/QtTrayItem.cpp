@@ -1,0 +1,78 @@
+#include "ui/qt/QtTrayItem.h"
+
+#include "ui/qt/QtNotifierStatusItem.h"
+
+namespace orvel::ui {
+
+QtTrayItem::QtTrayItem(std::shared_ptr<DBusConnection> bus, Factory makeXEmbedItem)
+    : makeXEmbedItem_(std::move(makeXEmbedItem)) {
+    if (bus) {
+        auto service = StatusNotifierItem::make(std::move(bus));
+        if (service) {
+            notifier_ = std::make_unique<QtNotifierStatusItem>(std::move(service.value()));
+            watcherSubscription_ =
+                notifier_->service().watcherChanged.subscribe([this](BusNameState) { choose(); });
+        } else {
+            log_.error(service.error().message + " The tray uses the XEmbed icon.");
+        }
+    }
+    choose();
+}
+
+QtTrayItem::~QtTrayItem() = default;
+
+std::unique_ptr<QtTrayItem> QtTrayItem::make(Factory makeXEmbedItem) {
+    auto bus = DBusConnection::open(DBusConnection::Bus::session);
+    if (!bus) {
+        Logger("tray").notice(bus.error().message + " The tray uses the XEmbed icon.");
+        return std::make_unique<QtTrayItem>(nullptr, std::move(makeXEmbedItem));
+    }
+    return std::make_unique<QtTrayItem>(std::move(bus.value()), std::move(makeXEmbedItem));
+}
+
+void QtTrayItem::choose() {
+    const BusNameState watcher = notifier_ ? notifier_->service().watcher() : BusNameState::absent;
+    if (watcher == BusNameState::present) {
+        if (chosen_ != notifier_.get()) {
+            show(notifier_.get());
+            xembed_.reset();
+        }
+        return;
+    }
+    if (watcher == BusNameState::absent && chosen_ == nullptr) {
+        xembed_ = makeXEmbedItem_();
+        show(xembed_.get());
+    }
+}
+
+void QtTrayItem::show(StatusItem* item) {
+    chosen_ = item;
+    item->onClick = [this](std::optional<StatusItemClick> click) {
+        if (onClick) {
+            auto handler = onClick;
+            handler(click);
+        }
+    };
+    if (hasLook_ && item->hasButton()) {
+        item->setLook(look_);
+    }
+}
+
+bool QtTrayItem::hasButton() const {
+    // Undecided, or waiting for a watcher, the look is kept for the item to come.
+    return chosen_ == nullptr || notifier_ != nullptr || chosen_->hasButton();
+}
+
+void QtTrayItem::setLook(StatusItemLook look) {
+    look_ = std::move(look);
+    hasLook_ = true;
+    if (chosen_ != nullptr && chosen_->hasButton()) {
+        chosen_->setLook(look_);
+    }
+}
+
+Rect QtTrayItem::anchorRect() const {
+    return chosen_ != nullptr ? chosen_->anchorRect() : Rect{};
+}
+
+}  // namespace orvel::ui

@@ -1,0 +1,278 @@
+// The tray as a desktop's StatusNotifierItem host sees it: the application's status item on a
+// private session bus with a watcher of our own, driven through the item's methods.
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "QtUiTest.h"
+#include "core/OrvelController.h"
+#include "core/Preferences.h"
+#include "foundation/Registry.h"
+#include "menubar/StatusItemController.h"
+#include "support/PrivateBus.h"
+#include "ui/qt/QtNotifierStatusItem.h"
+#include "ui/qt/QtPopover.h"
+#include "ui/qt/QtStatusItem.h"
+#include "ui/qt/QtTrayItem.h"
+
+namespace orvel {
+namespace {
+
+using test::PrivateBus;
+using test::Reply;
+
+constexpr const char* kNoBus = "unix:path=/nonexistent/orvel-tests/bus";
+
+class TrayTest : public test::QtUiTest {
+  protected:
+    void SetUp() override {
+        QtUiTest::SetUp();
+        test::setWaiter([this](double limit, const std::function<bool()>& done) {
+            return loop().runFor(limit, done);
+        });
+        auto started = PrivateBus::start();
+        if (!started) {
+            GTEST_SKIP() << "no private D-Bus: " << started.error().message;
+        }
+        if (std::system("/usr/bin/python3 -c 'import dbusmock' >/dev/null 2>&1") != 0) {
+            GTEST_SKIP() << "python3-dbusmock is not installed for /usr/bin/python3";
+        }
+        bus = std::move(started.value());
+        setenv("DBUS_SESSION_BUS_ADDRESS", bus->address().c_str(), 1);
+        probe = bus->connect("probe");
+        ASSERT_TRUE(probe);
+    }
+
+    void TearDown() override {
+        // The item leaves the bus before the bus goes.
+        Registry::reset();
+        probe.reset();
+        bus.reset();
+        setenv("DBUS_SESSION_BUS_ADDRESS", kNoBus, 1);
+        test::setWaiter(nullptr);
+        QtUiTest::TearDown();
+    }
+
+    void startWatcher() {
+        auto pid =
+            bus->startTemplate(std::string(ORVEL_LINUX_MOCKS) + "/status_notifier_watcher.py",
+                               StatusNotifierItem::kWatcherName);
+        ASSERT_TRUE(pid.ok()) << (pid.ok() ? "" : pid.error().message);
+        watcherPid_ = pid.value();
+    }
+    void stopWatcher() { bus->stopService(watcherPid_, StatusNotifierItem::kWatcherName); }
+
+    // The application's status item, once it has chosen how to show itself.
+    ui::QtTrayItem& makeTray() {
+        StatusItemController::make();
+        auto* tray = dynamic_cast<ui::QtTrayItem*>(&StatusItemController::current()->item());
+        EXPECT_NE(tray, nullptr);
+        EXPECT_TRUE(waitUntil([&] { return tray->chosen() != nullptr; }));
+        return *tray;
+    }
+
+    // Our item, registered with the watcher.
+    ui::QtNotifierStatusItem& notifierTray() {
+        startWatcher();
+        ui::QtTrayItem& tray = makeTray();
+        EXPECT_EQ(tray.chosen(), tray.notifier());
+        EXPECT_TRUE(waitUntil([&] { return tray.notifier()->service().isRegistered(); }));
+        return *tray.notifier();
+    }
+
+    void callItem(ui::QtNotifierStatusItem& item, const char* member, int x = 0, int y = 0) {
+        const DBusObject object{item.service().busName().c_str(), StatusNotifierItem::kPath,
+                                StatusNotifierItem::kInterface};
+        Reply reply = test::callAndWait(*probe, object, member, [x, y](sd_bus_message* m) {
+            return sd_bus_message_append(m, "ii", x, y);
+        });
+        ASSERT_TRUE(reply) << member;
+        EXPECT_FALSE(DBusConnection::errorOf(reply.get())) << member;
+    }
+
+    // The label the item shows, read through the bus.
+    std::string label(ui::QtNotifierStatusItem& item) {
+        const DBusObject object{item.service().busName().c_str(), StatusNotifierItem::kPath,
+                                "org.freedesktop.DBus.Properties"};
+        Reply reply = test::callAndWait(*probe, object, "Get", [](sd_bus_message* m) {
+            return sd_bus_message_append(m, "ss", StatusNotifierItem::kInterface, "XAyatanaLabel");
+        });
+        const char* text = nullptr;
+        if (!reply || sd_bus_message_enter_container(reply.get(), 'v', "s") < 0 ||
+            sd_bus_message_read(reply.get(), "s", &text) < 0) {
+            return "?";
+        }
+        return text;
+    }
+
+    static ui::QtPopover& popover() {
+        return static_cast<ui::QtPopover&>(StatusItemController::current()->popover());
+    }
+
+    std::unique_ptr<PrivateBus> bus;
+    std::shared_ptr<DBusConnection> probe;
+
+  private:
+    pid_t watcherPid_ = -1;
+};
+
+TEST_F(TrayTest, OurItemShowsTheTrayWhenAWatcherIsThereAndQtsOwnIconIsNeverMade) {
+    ui::QtNotifierStatusItem& item = notifierTray();
+    auto& tray = static_cast<ui::QtTrayItem&>(StatusItemController::current()->item());
+    EXPECT_EQ(dynamic_cast<ui::QtStatusItem*>(tray.chosen()), nullptr);
+    const StatusNotifierLook& look = item.service().look();
+    EXPECT_EQ(look.title, "Orvel");
+    EXPECT_EQ(look.iconName, "orvel-cup-symbolic");
+    EXPECT_EQ(look.toolTipTitle, "Orvel \u2014 Inactive");
+    EXPECT_EQ(look.toolTipText, "Orvel \u2014 sleep allowed");
+    ASSERT_EQ(look.pixmaps.size(), 4u);
+    for (size_t i = 0; i < look.pixmaps.size(); ++i) {
+        const int side = ui::QtNotifierStatusItem::kPixmapSides[i];
+        EXPECT_EQ(look.pixmaps[i].width, side);
+        EXPECT_EQ(look.pixmaps[i].argb.size(), static_cast<size_t>(side * side * 4));
+    }
+}
+
+TEST_F(TrayTest, TheXEmbedIconIsChosenWhenNoWatcherOrNoBusIsThere) {
+    ui::QtTrayItem& tray = makeTray();
+    EXPECT_NE(dynamic_cast<ui::QtStatusItem*>(tray.chosen()), nullptr);
+    EXPECT_FALSE(tray.notifier()->service().isRegistered());
+    Registry::reset();
+
+    setenv("DBUS_SESSION_BUS_ADDRESS", kNoBus, 1);
+    StatusItemController::make();
+    auto& without = static_cast<ui::QtTrayItem&>(StatusItemController::current()->item());
+    EXPECT_NE(dynamic_cast<ui::QtStatusItem*>(without.chosen()), nullptr) << "at once";
+    EXPECT_EQ(without.notifier(), nullptr);
+}
+
+TEST_F(TrayTest, AWatcherThatComesLaterTakesTheTrayOverAndOneThatComesBackGetsTheItemAgain) {
+    ui::QtTrayItem& tray = makeTray();
+    ASSERT_NE(dynamic_cast<ui::QtStatusItem*>(tray.chosen()), nullptr);
+    startWatcher();
+    ASSERT_TRUE(waitUntil([&] { return tray.chosen() == tray.notifier(); }));
+    StatusNotifierItem& service = tray.notifier()->service();
+    ASSERT_TRUE(waitUntil([&] { return service.isRegistered(); }));
+    EXPECT_EQ(service.look().iconName, "orvel-cup-symbolic") << "the kept look is shown";
+
+    stopWatcher();
+    ASSERT_TRUE(waitUntil([&] { return !service.isRegistered(); }));
+    EXPECT_EQ(tray.chosen(), tray.notifier()) << "the item waits for the watcher";
+    startWatcher();
+    EXPECT_TRUE(waitUntil([&] { return service.isRegistered(); }));
+}
+
+TEST_F(TrayTest, TheLabelCountsDownEachSecondOnlyWhileATimedSessionShowsTheTimer) {
+    ui::QtNotifierStatusItem& item = notifierTray();
+    std::vector<std::pair<std::string, std::string>> labels;
+    auto match =
+        probe->matchSignal(nullptr, StatusNotifierItem::kPath, StatusNotifierItem::kInterface,
+                           "XAyatanaNewLabel", [&](sd_bus_message* m) {
+                               const char* text = nullptr;
+                               const char* guide = nullptr;
+                               if (sd_bus_message_read(m, "ss", &text, &guide) > 0) {
+                                   labels.emplace_back(text, guide);
+                               }
+                           });
+    ASSERT_TRUE(match.ok());
+    EXPECT_EQ(label(item), "");
+
+    OrvelController::shared().startForSeconds(5399);
+    ASSERT_TRUE(waitUntil([&] { return labels.size() >= 3; }));
+    for (size_t i = 0; i < labels.size(); ++i) {
+        EXPECT_TRUE(labels[i].first.rfind("1:29:", 0) == 0 || labels[i].first == "1:30:00" ||
+                    labels[i].first == "1:29:59")
+            << labels[i].first;
+        EXPECT_EQ(labels[i].second, "0:00:00") << "the guide keeps the width";
+        if (i > 0) {
+            EXPECT_NE(labels[i].first, labels[i - 1].first) << "only a new text is sent";
+        }
+    }
+
+    // The timer hidden: the label empties once and stays so while the session ticks on.
+    Preferences::shared().showTimer = false;
+    ASSERT_TRUE(waitUntil([&] { return labels.back().first.empty(); }));
+    const size_t sent = labels.size();
+    auto& controller = *StatusItemController::current();
+    const auto refreshes = controller.refreshCount();
+    ASSERT_TRUE(waitUntil([&] { return controller.refreshCount() >= refreshes + 3; }));
+    EXPECT_EQ(label(item), "");  // a reply comes after every signal sent before it
+    EXPECT_EQ(labels.size(), sent);
+
+    // Stopped: nothing to count.
+    Preferences::shared().showTimer = true;
+    OrvelController::shared().stop(true);
+    const auto beforeStop = controller.refreshCount();
+    ASSERT_TRUE(waitUntil([&] { return controller.refreshCount() > beforeStop; }));
+    ASSERT_FALSE(OrvelController::shared().isActive());
+    EXPECT_EQ(label(item), "");
+    EXPECT_EQ(labels.size(), sent);
+}
+
+TEST_F(TrayTest, TheHostsClicksFollowTheSwapSettingAndTheMiddleButtonDoesNothing) {
+    ui::QtNotifierStatusItem& item = notifierTray();
+    auto& controller = OrvelController::shared();
+    struct Case {
+        bool swap;
+        const char* member;
+        bool toggles;
+    };
+    const std::vector<Case> cases = {
+        {false, "Activate", true},
+        {false, "ContextMenu", false},
+        {true, "Activate", false},
+        {true, "ContextMenu", true},
+    };
+    for (const auto& c : cases) {
+        Preferences::shared().swapMenuButtons = c.swap;
+        popover().close();
+        const bool wasActive = controller.isActive();
+        // The middle button first: had it done anything, it would show before the click after it.
+        callItem(item, "SecondaryActivate", 40, 590);
+        callItem(item, c.member, 40, 590);
+        if (c.toggles) {
+            EXPECT_TRUE(waitUntil([&] { return controller.isActive() != wasActive; }))
+                << c.member << " swap " << c.swap;
+            EXPECT_FALSE(popover().isShown());
+        } else {
+            EXPECT_TRUE(waitUntil([&] { return popover().isShown(); }))
+                << c.member << " swap " << c.swap;
+            EXPECT_EQ(controller.isActive(), wasActive);
+        }
+    }
+}
+
+TEST_F(TrayTest, ThePanelOpensAtThePointTheHostGaveAgainstItsEdgeOfTheScreen) {
+    ui::QtNotifierStatusItem& item = notifierTray();
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    struct Case {
+        const char* where;
+        QPoint point;
+        bool above;
+    };
+    const std::vector<Case> cases = {
+        {"a tray at the bottom", QPoint(screen.right() - 30, screen.bottom() - 5), true},
+        {"a tray at the top", QPoint(screen.left() + 30, screen.top() + 5), false},
+    };
+    for (const auto& c : cases) {
+        popover().close();
+        callItem(item, "ContextMenu", c.point.x(), c.point.y());
+        ASSERT_TRUE(waitUntil([&] { return popover().isShown(); })) << c.where;
+        const QRect panel = popover().widget()->window()->geometry();
+        EXPECT_TRUE(screen.contains(panel)) << c.where;
+        if (c.above) {
+            EXPECT_LE(panel.bottom(), c.point.y()) << c.where;
+        } else {
+            EXPECT_GE(panel.top(), c.point.y()) << c.where;
+        }
+        EXPECT_LE(std::abs(panel.center().x() - c.point.x()), panel.width()) << c.where;
+    }
+}
+
+}  // namespace
+}  // namespace orvel

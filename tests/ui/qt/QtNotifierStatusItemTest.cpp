@@ -1,0 +1,134 @@
+#include "ui/qt/QtNotifierStatusItem.h"
+
+#include <QFile>
+#include <QPainter>
+#include <QSvgRenderer>
+
+#include <gtest/gtest.h>
+
+#include "QtUiTest.h"
+
+namespace orvel::ui {
+namespace {
+
+class QtNotifierStatusItemTest : public test::QtUiTest {};
+
+QImage onBackground(const QImage& image, const QColor& background, int scale) {
+    QImage out(image.width() * scale, image.height() * scale, QImage::Format_ARGB32);
+    out.fill(background);
+    QPainter p(&out);
+    p.drawImage(QRect(0, 0, out.width(), out.height()), image);
+    return out;
+}
+
+TEST_F(QtNotifierStatusItemTest, TheThemedSymbolsDrawInOneColourAtTrayHeights) {
+    const QString folder =
+        QString::fromStdString(QtNotifierStatusItem::iconThemePath()) + "/hicolor/scalable/status/";
+    for (const char* name : {"orvel-cup-symbolic", "orvel-cup-fill-symbolic"}) {
+        QFile file(folder + name + ".svg");
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << name;
+        const QByteArray svg = file.readAll();
+        // Hosts recolour a symbolic icon's fills: outlines drawn as strokes would come out solid.
+        EXPECT_FALSE(svg.contains("stroke")) << name;
+        QSvgRenderer renderer(svg);
+        ASSERT_TRUE(renderer.isValid()) << name;
+        int opaqueAt16 = 0;
+        for (const int side : {16, 22}) {
+            QImage image(side, side, QImage::Format_ARGB32);
+            image.fill(Qt::transparent);
+            QPainter p(&image);
+            renderer.render(&p);
+            p.end();
+            const int opaque = opaquePixels(image);
+            // The cup covers a good part of the square, and nothing but the text colour shows.
+            EXPECT_GT(opaque, side * side / 6) << name << " at " << side;
+            EXPECT_LT(opaque, side * side * 2 / 3) << name << " at " << side;
+            int otherColours = 0;
+            for (int y = 0; y < side; ++y) {
+                for (int x = 0; x < side; ++x) {
+                    const QColor c = image.pixelColor(x, y);
+                    // Faint edge pixels lose their colour to rounding.
+                    if (c.alpha() >= 128 &&
+                        (std::abs(c.red() - 0x2e) > 2 || std::abs(c.green() - 0x34) > 2 ||
+                         std::abs(c.blue() - 0x36) > 2)) {
+                        ++otherColours;
+                    }
+                }
+            }
+            EXPECT_EQ(otherColours, 0) << name << " at " << side;
+            if (side == 16) {
+                opaqueAt16 = opaque;
+            }
+            savePng(onBackground(image, Qt::white, 8),
+                    std::string("tray-themed-") + name + "-" + std::to_string(side));
+        }
+        EXPECT_GT(opaqueAt16, 0);
+    }
+}
+
+TEST_F(QtNotifierStatusItemTest, ThePicturesReadOnDarkAndLightPanelsAlike) {
+    struct Case {
+        const char* name;
+        StatusItemLook look;
+    };
+    StatusItemLook idle;
+    idle.symbol = "cup.and.saucer";
+    StatusItemLook active;
+    active.symbol = "cup.and.saucer.fill";
+    StatusItemLook ruled = active;
+    ruled.tint = RGBA{0.69, 0.486, 0.31, 1.0};
+    for (const auto& c : std::vector<Case>{{"idle", idle}, {"active", active}, {"rule", ruled}}) {
+        const QImage image = QtNotifierStatusItem::render(c.look, 22);
+        // The glyph on black and the rim on white.
+        const QColor glyph =
+            c.look.tint ? QColor::fromRgbF(0.69f, 0.486f, 0.31f) : QColor(0xF2, 0xF2, 0xF2);
+        EXPECT_GT(pixelsNear(image, glyph), 22) << c.name;
+        EXPECT_GT(pixelsNear(image, QColor(0x12, 0x12, 0x12)), 22) << c.name;
+        savePng(onBackground(image, Qt::black, 6), std::string("tray-pixmap-") + c.name + "-dark");
+        savePng(onBackground(image, Qt::white, 6), std::string("tray-pixmap-") + c.name + "-light");
+    }
+}
+
+TEST_F(QtNotifierStatusItemTest, TheHostIsGivenTheLookInItsOwnTerms) {
+    struct Case {
+        const char* what;
+        std::string symbol;
+        std::optional<RGBA> tint;
+        std::string title;
+        std::string iconName;
+        std::string label;
+        std::string guide;
+    };
+    const RGBA tint{0.69, 0.486, 0.31, 1.0};
+    const std::vector<Case> cases = {
+        {"inactive", "cup.and.saucer", std::nullopt, "", "orvel-cup-symbolic", "", ""},
+        {"timed", "cup.and.saucer.fill", std::nullopt, " 1:29:59", "orvel-cup-fill-symbolic",
+         "1:29:59", "0:00:00"},
+        {"endless", "cup.and.saucer.fill", std::nullopt, " \u221E", "orvel-cup-fill-symbolic",
+         "\u221E", "\u221E"},
+        // A tint would be lost to the host's recolouring: the pictures alone.
+        {"a rule's", "cup.and.saucer.fill", tint, " 59:59", "", "59:59", "00:00"},
+    };
+    for (const auto& c : cases) {
+        StatusItemLook look;
+        look.symbol = c.symbol;
+        look.tint = c.tint;
+        look.title = c.title;
+        look.toolTip = "/usr/bin/caffeinate -di";
+        look.accessibilityLabel = "Orvel";
+        look.accessibilityValue = "Active";
+        const StatusNotifierLook out = QtNotifierStatusItem::notifierLook(look);
+        EXPECT_EQ(out.iconName, c.iconName) << c.what;
+        EXPECT_EQ(out.label, c.label) << c.what;
+        EXPECT_EQ(out.labelGuide, c.guide) << c.what;
+        EXPECT_EQ(out.title, "Orvel") << c.what;
+        EXPECT_EQ(out.toolTipTitle,
+                  "Orvel \u2014 Active" + (c.label.empty() ? "" : " \u2014 " + c.label))
+            << c.what;
+        EXPECT_EQ(out.toolTipText, "/usr/bin/caffeinate -di") << c.what;
+        EXPECT_EQ(out.pixmaps.size(), 4u) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace orvel::ui
