@@ -9,6 +9,7 @@
 
 namespace orvel {
 
+class DesktopSettings;
 class LoginItems;
 class Notifications;
 class Paths;
@@ -37,6 +38,7 @@ class Platform {
     virtual PowerSources& powerSources() = 0;
     virtual Notifications& notifications() = 0;
     virtual LoginItems& loginItems() = 0;
+    virtual DesktopSettings& desktopSettings() = 0;
     virtual Paths& paths() = 0;
     virtual std::shared_ptr<LogSink> logSink() = 0;
 };

@@ -53,7 +53,8 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
       loginItems_(config.autostartFolder.empty()
                       ? XdgLoginItems::defaultAutostartFolder(xdg::processEnvironment())
                       : config.autostartFolder,
-                  config.program.empty() ? runningExecutable() : config.program) {}
+                  config.program.empty() ? runningExecutable() : config.program),
+      desktopSettings_(sessionBus_) {}
 
 LinuxPlatform::~LinuxPlatform() = default;
 

@@ -13,6 +13,7 @@
 #include "platform/linux/LinuxProcesses.h"
 #include "platform/linux/LinuxSystemInfo.h"
 #include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/PortalDesktopSettings.h"
 #include "platform/linux/XdgLoginItems.h"
 
 namespace orvel {
@@ -56,6 +57,7 @@ class LinuxPlatform final : public Platform {
     LinuxPowerSources& powerSources() override { return powerSources_; }
     LinuxNotifications& notifications() override { return notifications_; }
     XdgLoginItems& loginItems() override { return loginItems_; }
+    PortalDesktopSettings& desktopSettings() override { return desktopSettings_; }
     Paths& paths() override { return *paths_; }
     std::shared_ptr<LogSink> logSink() override { return logSink_; }
 
@@ -73,6 +75,7 @@ class LinuxPlatform final : public Platform {
     LinuxWorkspace workspace_;
     LinuxNotifications notifications_;
     XdgLoginItems loginItems_;
+    PortalDesktopSettings desktopSettings_;
 };
 
 }  // namespace orvel

@@ -5,6 +5,7 @@
 #include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 #include "platform/sim/RecordingLogSink.h"
+#include "platform/sim/SimDesktopSettings.h"
 #include "platform/sim/SimLoginItems.h"
 #include "platform/sim/SimNotifications.h"
 #include "platform/sim/SimPaths.h"
@@ -33,6 +34,7 @@ class SimPlatform final : public Platform {
     SimPowerSources& powerSources() override { return powerSources_; }
     SimNotifications& notifications() override { return notifications_; }
     SimLoginItems& loginItems() override { return loginItems_; }
+    SimDesktopSettings& desktopSettings() override { return desktopSettings_; }
     SimPaths& paths() override { return paths_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
     RecordingLogSink& log() { return *log_; }
@@ -46,6 +48,7 @@ class SimPlatform final : public Platform {
     SimPowerSources powerSources_;
     SimNotifications notifications_;
     SimLoginItems loginItems_;
+    SimDesktopSettings desktopSettings_;
     SimPaths paths_;
     std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
 };

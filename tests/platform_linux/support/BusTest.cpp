@@ -17,6 +17,7 @@ const std::map<std::string, ServiceInfo>& serviceTable() {
         {"logind", {"logind.py", "org.freedesktop.login1", true}},
         {"screensaver", {"screensaver.py", "org.freedesktop.ScreenSaver", true}},
         {"gnome_session", {"gnome_session.py", "org.gnome.SessionManager", true}},
+        {"portal_settings", {"portal_settings.py", "org.freedesktop.portal.Desktop", true}},
         {"notification_daemon", {"notification_daemon", "org.freedesktop.Notifications", false}},
         {"power_profiles_daemon", {"power_profiles_daemon", "net.hadess.PowerProfiles", false}},
     };

@@ -33,7 +33,8 @@ class BusTest : public ::testing::Test {
     void TearDown() override;
 
     // Starts one of the services by its short name: "logind", "screensaver", "gnome_session",
-    // "notification_daemon", "power_profiles_daemon"; fails the test when it cannot.
+    // "notification_daemon", "power_profiles_daemon", "portal_settings"; fails the test when it
+    // cannot.
     pid_t startService(const std::string& name, const std::string& parametersJson = "");
     void stopService(const std::string& name);
 
