@@ -76,9 +76,17 @@ QtStatusItem::QtStatusItem() : tray_(std::make_unique<QSystemTrayIcon>()) {
         return own != nullptr && own->internalWinId() == window;
     };
     buttons_.onRelease = [this](int button, unsigned modifiers) {
-        if (button == TrayButtonFilter::kLeft || button == TrayButtonFilter::kRight) {
-            click(button == TrayButtonFilter::kRight, modifiers);
+        if (button != TrayButtonFilter::kLeft && button != TrayButtonFilter::kRight) {
+            return;
         }
+        // Answered once Qt has seen the release too: a panel opened before would take it for
+        // a click outside itself and close at once.
+        QMetaObject::invokeMethod(
+            tray_.get(),
+            [this, right = button == TrayButtonFilter::kRight, modifiers] {
+                click(right, modifiers);
+            },
+            Qt::QueuedConnection);
     };
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         buttons_.install();

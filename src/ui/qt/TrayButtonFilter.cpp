@@ -1,5 +1,6 @@
 #include "ui/qt/TrayButtonFilter.h"
 
+#include <QApplication>
 #include <QByteArray>
 #include <QGuiApplication>
 
@@ -16,6 +17,7 @@ namespace orvel::ui {
 namespace {
 
 constexpr const char* kXInput = "XInputExtension";
+constexpr std::uint16_t kXIButtonPress = 4;
 constexpr std::uint16_t kXIButtonRelease = 5;
 
 // An X Input 2 device event as xcb hands it over (the fields up to the modifiers).
@@ -94,32 +96,61 @@ bool TrayButtonFilter::nativeEventFilter(const QByteArray& eventType, void* mess
     }
     const auto* event = static_cast<const xcb_generic_event_t*>(message);
     const int type = event->response_type & ~0x80;
-    if (type == XCB_BUTTON_RELEASE) {
-        const auto* release = static_cast<const xcb_button_release_event_t*>(message);
-        released(release->time, release->event, release->detail, modifiersOf(release->state));
+    std::uint32_t window = 0;
+    Seen seen{};
+    unsigned modifiers = 0;
+    if (type == XCB_BUTTON_PRESS || type == XCB_BUTTON_RELEASE) {
+        // Presses and releases share one layout.
+        const auto* button = static_cast<const xcb_button_press_event_t*>(message);
+        window = button->event;
+        seen = Seen{type == XCB_BUTTON_PRESS, button->time, button->detail};
+        modifiers = modifiersOf(button->state);
     } else if (type == XCB_GE_GENERIC && xinputOpcode >= 0) {
         const auto* device = static_cast<const XIDeviceEvent*>(message);
-        if (device->extension == xinputOpcode && device->eventType == kXIButtonRelease) {
-            released(device->time, device->event, static_cast<int>(device->detail),
-                     modifiersOf(device->effectiveMods));
+        if (device->extension != xinputOpcode ||
+            (device->eventType != kXIButtonPress && device->eventType != kXIButtonRelease)) {
+            return false;
         }
+        window = device->event;
+        seen = Seen{device->eventType == kXIButtonPress, device->time,
+                    static_cast<int>(device->detail)};
+        modifiers = modifiersOf(device->effectiveMods);
+    } else {
+        return false;
+    }
+    if (!isTrayWindow || !isTrayWindow(window)) {
+        return false;
+    }
+    // The server reports one press or release once per device that saw it, and in both
+    // protocols, all stamped alike. Qt gets the first report only: a second press would close
+    // the panel the click just opened, as a press outside it.
+    std::optional<Seen>& latest = latest_[seen.press ? 0 : 1];
+    if (latest == seen) {
+        return true;
+    }
+    latest = seen;
+    if (seen.press) {
+        pressed(seen.button);
+    } else {
+        released(seen.button, modifiers);
     }
     return false;
 }
 
-void TrayButtonFilter::released(std::uint32_t time, std::uint32_t window, int button,
-                                unsigned modifiers) {
-    if (!isTrayWindow || !onRelease || !isTrayWindow(window)) {
+void TrayButtonFilter::released(int button, unsigned modifiers) {
+    // A release whose press went elsewhere (to an open panel, which closed) is no click.
+    if (pressed_.erase(button) == 0 || !onRelease) {
         return;
     }
-    // A server that sends both kinds of event for one release stamps them alike.
-    const Release release{time, window, button};
-    if (last_ && *last_ == release) {
-        return;
-    }
-    last_ = release;
     auto handler = onRelease;
     handler(button, modifiers);
+}
+
+void TrayButtonFilter::pressed(int button) {
+    // Qt closes an open panel on this press and keeps it from the icon; so does Orvel.
+    if (QApplication::activePopupWidget() == nullptr) {
+        pressed_.insert(button);
+    }
 }
 
 }  // namespace orvel::ui

@@ -5,13 +5,15 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 
 namespace orvel::ui {
 
 // Button releases on an X11 tray icon's own window, taken from the X events before Qt turns
 // them into its press-time tray reasons: core events, and the X Input 2 events Qt asks the
-// server for where the extension is there (one release may come both ways; it counts once).
-// Every event goes on to Qt unchanged.
+// server for where the extension is there. A click is a press and a release on the tray
+// window; the click that closes an open panel (Qt closes it on the press) does nothing else.
+// Every event goes on to Qt, except repeated reports of a tray event it already had.
 class TrayButtonFilter final : public QAbstractNativeEventFilter {
   public:
     // X's button numbers.
@@ -34,16 +36,18 @@ class TrayButtonFilter final : public QAbstractNativeEventFilter {
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
   private:
-    struct Release {
-        std::uint32_t time;
-        std::uint32_t window;
-        int button;
-        bool operator==(const Release&) const = default;
+    struct Seen {
+        bool press = false;
+        std::uint32_t time = 0;
+        int button = 0;
+        bool operator==(const Seen&) const = default;
     };
-    void released(std::uint32_t time, std::uint32_t window, int button, unsigned modifiers);
+    void pressed(int button);
+    void released(int button, unsigned modifiers);
 
     bool installed_ = false;
-    std::optional<Release> last_;
+    std::optional<Seen> latest_[2];  // the latest press and release on the tray window
+    std::set<int> pressed_;          // buttons pressed on the tray window and not yet released
 };
 
 }  // namespace orvel::ui
