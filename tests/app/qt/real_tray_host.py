@@ -349,6 +349,47 @@ systray_icon_asb = 100 0 0
             raise Failure(f'xdotool could not click: {result.stderr.strip()}')
 
 
+def luminance(rgb):
+    def channel(c):
+        c /= 255
+        return c / 12.92 if c <= 0.04045 else ((c + 0.055) / 1.055) ** 2.4
+    r, g, b = (channel(c) for c in rgb)
+    return 0.2126 * r + 0.7152 * g + 0.0722 * b
+
+
+def contrast(a, b):
+    la, lb = luminance(a), luminance(b)
+    return (max(la, lb) + 0.05) / (min(la, lb) + 0.05)
+
+
+def legible_pixels(screen, icon, panel_colour):
+    '''How many pixels of the icon's square stand out from the panel by 4.5:1 or more.'''
+    width, _, pixels = screen
+    x0, y0, w, h = icon
+    count = 0
+    for y in range(y0, y0 + h):
+        for x in range(x0, x0 + w):
+            i = (y * width + x) * 3
+            if contrast(tuple(pixels[i:i + 3]), panel_colour) >= 4.5:
+                count += 1
+    return count
+
+
+def check_legible(session, name, icon, zoom):
+    '''Grabs the screen and checks that the icon reads on the panel around it.'''
+    screen = session.grab(name, zoom)
+    width, _, pixels = screen
+    # The panel's own colour, a little beside the icon.
+    x, y = icon[0] + icon[2] + 6, icon[1] + icon[3] // 2
+    i = (y * width + x) * 3
+    panel_colour = tuple(pixels[i:i + 3])
+    count = legible_pixels(screen, icon, panel_colour)
+    if count < 40:
+        raise Failure(f'the {name} icon has only {count} pixels at 4.5:1 or more against the '
+                      f'panel colour {panel_colour}')
+    return f'{session.host}: {name} icon, {count} pixels at 4.5:1 or more on {panel_colour}'
+
+
 def check(session, panel):
     report = []
     baseline = session.grab()
@@ -371,7 +412,7 @@ def check(session, panel):
     centre = (icon[0] + icon[2] // 2, icon[1] + icon[3] // 2)
     report.append(f'{session.host}: icon through {route} at {icon}')
     zoom = (max(0, icon[0] - 12), max(0, icon[1] - 4), icon[2] + 24, icon[3] + 8)
-    session.grab('idle', zoom)
+    report.append(check_legible(session, 'idle', icon, zoom))
 
     def state_is(active):
         return lambda: session.saved_session()[0] == active
@@ -379,7 +420,7 @@ def check(session, panel):
     # A left click starts a session, another stops it.
     session.click(centre, 1)
     wait_for('a left click to start a session', state_is(True))
-    session.grab('active', zoom)
+    report.append(check_legible(session, 'active', icon, zoom))
     session.click(centre, 1)
     wait_for('a second left click to stop it', state_is(False))
 
