@@ -7,9 +7,11 @@ which hosts both XEmbed icons and StatusNotifierItems). Each run has its own X d
 session bus and its own home; Orvel runs on its simulated machine (nothing on this system is
 held), past the agreement through an assent record written beforehand.
 
-Checks: the icon appears; a left click toggles the session (the saved session says so); a
-middle click does nothing; a right click opens the panel beside the icon and a second one closes
-it; a double click is two clicks. Screenshots go to <png>/realhost-<host>-*.png.
+Checks: the icon appears and reads on the panel (enough pixels at 4.5:1 against the panel's
+colour, idle and during a session); on tint2-light the desktop portal (our mock, where
+python-dbusmock is there) says it prefers light surfaces, and the cup is drawn dark; a left
+click toggles the session (the saved session says so); a middle click does nothing; a right
+click opens the panel beside the icon and a second one closes it; a double click is two clicks. Screenshots go to <png>/realhost-<host>-*.png.
 Every wait has a limit of seconds. Exits 77 (skipped) with the reason where a program is
 missing or cannot start.'''
 
@@ -290,6 +292,24 @@ systray_icon_asb = 100 0 0
 
     # --- Orvel --------------------------------------------------------------------------------
 
+    def start_portal(self, scheme):
+        '''The desktop portal's settings (our mock) saying the colour scheme; False without
+        python-dbusmock.'''
+        if subprocess.run(['/usr/bin/python3', '-c', 'import dbusmock'], capture_output=True,
+                          check=False).returncode != 0:
+            return False
+        mock = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..',
+                            'platform_linux', 'mocks', 'portal_settings.py')
+        portal = self.start(['/usr/bin/python3', '-m', 'dbusmock', '--template', mock, '-p',
+                             json.dumps({'color_scheme': scheme})], 'the portal mock',
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for('the portal mock on the bus', lambda: (
+            self.alive(portal, 'the portal mock') or
+            'org.freedesktop.portal.Desktop' in self.run(
+                'dbus-send', '--session', '--print-reply', '--dest=org.freedesktop.DBus',
+                '/org/freedesktop/DBus', 'org.freedesktop.DBus.ListNames').stdout))
+        return True
+
     def start_orvel(self):
         data = os.path.join(self.env['XDG_DATA_HOME'], 'Orvel', 'simulation')
         os.makedirs(data)
@@ -375,6 +395,15 @@ def legible_pixels(screen, icon, panel_colour):
     return count
 
 
+def pixels_near(screen, icon, grey):
+    '''How many pixels of the icon's square are within 12 of a grey in every channel.'''
+    width, _, pixels = screen
+    x0, y0, w, h = icon
+    return sum(1 for y in range(y0, y0 + h) for x in range(x0, x0 + w)
+               if all(abs(c - grey) <= 12 for c in pixels[(y * width + x) * 3:
+                                                           (y * width + x) * 3 + 3]))
+
+
 def check_legible(session, name, icon, zoom):
     '''Grabs the screen and checks that the icon reads on the panel around it.'''
     screen = session.grab(name, zoom)
@@ -392,6 +421,8 @@ def check_legible(session, name, icon, zoom):
 
 def check(session, panel):
     report = []
+    # On the light panel the desktop says it prefers light surfaces: the symbol is drawn dark.
+    light_desktop = session.host == 'tint2-light' and session.start_portal(2)
     baseline = session.grab()
     session.start_orvel()
 
@@ -421,6 +452,15 @@ def check(session, panel):
     session.click(centre, 1)
     wait_for('a left click to start a session', state_is(True))
     report.append(check_legible(session, 'active', icon, zoom))
+    if light_desktop:
+        # The filled cup is mostly fill: dark on a light desktop, outlined in light grey.
+        dark = pixels_near(session.grab(), icon, 0x1A)
+        grey = pixels_near(session.grab(), icon, 0xF2)
+        if dark <= 2 * grey:
+            raise Failure('on a desktop that prefers light surfaces the symbol is not dark '
+                          f'({dark} dark pixels, {grey} light grey ones)')
+        report.append(f'{session.host}: the desktop prefers light: the cup is dark ({dark} '
+                      f'dark pixels, {grey} light grey ones)')
     session.click(centre, 1)
     wait_for('a second left click to stop it', state_is(False))
 
