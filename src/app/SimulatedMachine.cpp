@@ -2,6 +2,19 @@
 
 namespace orvel {
 
+namespace {
+
+std::shared_ptr<DBusConnection> sessionBusOrNone() {
+    auto bus = DBusConnection::open(DBusConnection::Bus::session);
+    if (!bus) {
+        Logger("platform").notice(bus.error().message + " The desktop's colour scheme is unknown.");
+        return nullptr;
+    }
+    return bus.value();
+}
+
+}  // namespace
+
 SimulatedMachine::SimulationPaths::SimulationPaths() {
     LinuxPaths real;
     data_ = real.applicationSupportDirectory() + "/simulation";
@@ -11,6 +24,7 @@ SimulatedMachine::SimulationPaths::SimulationPaths() {
 
 SimulatedMachine::SimulatedMachine()
     : defaults_(std::make_unique<FileUserDefaults>(paths_.configDirectory())),
-      log_(std::make_shared<StderrLogSink>()) {}
+      log_(std::make_shared<StderrLogSink>()),
+      desktopSettings_(sessionBusOrNone()) {}
 
 }  // namespace orvel

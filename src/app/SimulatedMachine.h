@@ -6,6 +6,7 @@
 #include "platform/Platform.h"
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/LinuxPaths.h"
+#include "platform/linux/PortalDesktopSettings.h"
 #include "platform/sim/SimPlatform.h"
 
 namespace orvel {
@@ -13,7 +14,7 @@ namespace orvel {
 // The machine `Orvel --simulate` runs on: every capability simulated (nothing on the real
 // system is held or changed), but its settings and its agreement record are kept in folders of
 // their own, so a simulation remembers its choices from run to run without touching the real
-// application's.
+// application's. The desktop's colour scheme is read from the real desktop, which changes nothing.
 class SimulatedMachine final : public Platform {
   public:
     SimulatedMachine();
@@ -26,6 +27,7 @@ class SimulatedMachine final : public Platform {
     PowerSources& powerSources() override { return sim_.powerSources(); }
     Notifications& notifications() override { return sim_.notifications(); }
     LoginItems& loginItems() override { return sim_.loginItems(); }
+    DesktopSettings& desktopSettings() override { return desktopSettings_; }
     Paths& paths() override { return paths_; }
     AccessibilityDisplay& accessibilityDisplay() override { return sim_.accessibilityDisplay(); }
     Bluetooth& bluetooth() override { return sim_.bluetooth(); }
@@ -53,6 +55,7 @@ class SimulatedMachine final : public Platform {
     SimulationPaths paths_;
     std::unique_ptr<FileUserDefaults> defaults_;
     std::shared_ptr<LogSink> log_;
+    PortalDesktopSettings desktopSettings_;
 };
 
 }  // namespace orvel

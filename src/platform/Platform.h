@@ -11,6 +11,7 @@ namespace orvel {
 
 class AccessibilityDisplay;
 class Bluetooth;
+class DesktopSettings;
 class LoginItems;
 class NetworkShares;
 class Notifications;
@@ -42,6 +43,7 @@ class Platform {
     virtual PowerSources& powerSources() = 0;
     virtual Notifications& notifications() = 0;
     virtual LoginItems& loginItems() = 0;
+    virtual DesktopSettings& desktopSettings() = 0;
     virtual Paths& paths() = 0;
     virtual AccessibilityDisplay& accessibilityDisplay() = 0;
     virtual Bluetooth& bluetooth() = 0;

@@ -56,7 +56,8 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
                   config.program.empty() ? runningExecutable() : config.program),
       accessibilityDisplay_(sessionBus_),
       volumes_(std::move(config.volumes)),
-      networkShares_(processes_, std::move(config.networkShares)) {}
+      networkShares_(processes_, std::move(config.networkShares)),
+      desktopSettings_(sessionBus_) {}
 
 LinuxPlatform::~LinuxPlatform() = default;
 

@@ -18,6 +18,7 @@
 #include "platform/linux/LinuxUncachedReader.h"
 #include "platform/linux/LinuxVolumes.h"
 #include "platform/linux/LinuxWorkspace.h"
+#include "platform/linux/PortalDesktopSettings.h"
 #include "platform/linux/XdgLoginItems.h"
 
 namespace orvel {
@@ -63,6 +64,7 @@ class LinuxPlatform final : public Platform {
     LinuxPowerSources& powerSources() override { return powerSources_; }
     LinuxNotifications& notifications() override { return notifications_; }
     XdgLoginItems& loginItems() override { return loginItems_; }
+    PortalDesktopSettings& desktopSettings() override { return desktopSettings_; }
     Paths& paths() override { return *paths_; }
     LinuxAccessibilityDisplay& accessibilityDisplay() override { return accessibilityDisplay_; }
     LinuxBluetooth& bluetooth() override { return bluetooth_; }
@@ -90,6 +92,7 @@ class LinuxPlatform final : public Platform {
     LinuxVolumes volumes_;
     LinuxUncachedReader uncachedReader_;
     LinuxNetworkShares networkShares_;
+    PortalDesktopSettings desktopSettings_;
 };
 
 }  // namespace orvel

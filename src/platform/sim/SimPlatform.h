@@ -7,6 +7,7 @@
 #include "platform/sim/RecordingLogSink.h"
 #include "platform/sim/SimAccessibilityDisplay.h"
 #include "platform/sim/SimBluetooth.h"
+#include "platform/sim/SimDesktopSettings.h"
 #include "platform/sim/SimLoginItems.h"
 #include "platform/sim/SimNetworkShares.h"
 #include "platform/sim/SimNotifications.h"
@@ -38,6 +39,7 @@ class SimPlatform final : public Platform {
     SimPowerSources& powerSources() override { return powerSources_; }
     SimNotifications& notifications() override { return notifications_; }
     SimLoginItems& loginItems() override { return loginItems_; }
+    SimDesktopSettings& desktopSettings() override { return desktopSettings_; }
     SimPaths& paths() override { return paths_; }
     SimAccessibilityDisplay& accessibilityDisplay() override { return accessibilityDisplay_; }
     SimBluetooth& bluetooth() override { return bluetooth_; }
@@ -56,6 +58,7 @@ class SimPlatform final : public Platform {
     SimPowerSources powerSources_;
     SimNotifications notifications_;
     SimLoginItems loginItems_;
+    SimDesktopSettings desktopSettings_;
     SimPaths paths_;
     SimAccessibilityDisplay accessibilityDisplay_;
     SimBluetooth bluetooth_;

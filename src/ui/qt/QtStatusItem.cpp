@@ -2,16 +2,33 @@
 
 #include <QApplication>
 #include <QCursor>
-#include <QFontMetrics>
 #include <QPainter>
 #include <QSystemTrayIcon>
+#include <QWidget>
 
-#include "ui/qt/Appearance.h"
+#include <cmath>
+
+#include "platform/Platform.h"
 #include "ui/qt/SymbolSet.h"
 
 namespace orvel::ui {
 
 namespace {
+
+// The panel text colours of a light and a dark appearance.
+const QColor kDark(0x1A, 0x1A, 0x1A);
+const QColor kLight(0xF2, 0xF2, 0xF2);
+// Sizes trays ask for; each gets a picture of its own so nothing is scaled.
+constexpr int kTraySizes[] = {16, 22, 24, 32, 48, 64};
+constexpr int kCommonSize = 22;
+
+double channel(double c) {
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+double luminance(const QColor& c) {
+    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+}
 
 unsigned currentModifiers() {
     const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
@@ -27,27 +44,62 @@ unsigned currentModifiers() {
     return out;
 }
 
+// What the tray's picture is drawn from.
+bool drawsTheSame(const StatusItemLook& a, const StatusItemLook& b) {
+    return a.symbol == b.symbol && a.templateImage == b.templateImage && a.tint == b.tint;
+}
+
+ColorScheme desktopScheme() {
+    return Platform::isInstalled() ? Platform::current().desktopSettings().colorScheme()
+                                   : ColorScheme::unknown;
+}
+
 }  // namespace
 
 QtStatusItem::QtStatusItem() : tray_(std::make_unique<QSystemTrayIcon>()) {
-    QObject::connect(tray_.get(), &QSystemTrayIcon::activated, tray_.get(),
-                     [this](QSystemTrayIcon::ActivationReason reason) {
-                         if (!onClick) {
-                             return;
-                         }
-                         // The item answers the left and right buttons only; the second
-                         // click of a double click is a click of its own.
-                         if (reason != QSystemTrayIcon::Trigger &&
-                             reason != QSystemTrayIcon::DoubleClick &&
-                             reason != QSystemTrayIcon::Context) {
-                             return;
-                         }
-                         StatusItemClick click;
-                         click.modifiers = currentModifiers();
-                         click.rightButton = reason == QSystemTrayIcon::Context;
-                         auto handler = onClick;
-                         handler(click);
-                     });
+    // Qt's press-time reasons stand for clicks only where no X11 tray window gives releases
+    // (a tray on the bus, where the host reports the click itself).
+    QObject::connect(
+        tray_.get(), &QSystemTrayIcon::activated, tray_.get(),
+        [this](QSystemTrayIcon::ActivationReason reason) {
+            if (trayWindow() != nullptr) {
+                return;
+            }
+            if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
+                click(false, currentModifiers());
+            } else if (reason == QSystemTrayIcon::Context) {
+                click(true, currentModifiers());
+            }
+        });
+    buttons_.isTrayWindow = [this](std::uint32_t window) {
+        QWidget* own = trayWindow();
+        return own != nullptr && own->internalWinId() == window;
+    };
+    buttons_.onRelease = [this](int button, unsigned modifiers) {
+        if (button != TrayButtonFilter::kLeft && button != TrayButtonFilter::kRight) {
+            return;
+        }
+        // Answered once Qt has seen the release too: a panel opened before would take it for
+        // a click outside itself and close at once.
+        QMetaObject::invokeMethod(
+            tray_.get(),
+            [this, right = button == TrayButtonFilter::kRight, modifiers] {
+                click(right, modifiers);
+            },
+            Qt::QueuedConnection);
+    };
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        buttons_.install();
+        filtering_ = true;
+    }
+    if (Platform::isInstalled()) {
+        schemeChanges_ =
+            Platform::current().desktopSettings().colorSchemeChanged.subscribe([this](ColorScheme) {
+                if (!image_.isNull()) {
+                    redraw();
+                }
+            });
+    }
 }
 
 QtStatusItem::~QtStatusItem() {
@@ -58,71 +110,126 @@ bool QtStatusItem::hasButton() const {
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
 
-QImage QtStatusItem::render(const StatusItemLook& look, bool dark, int height, double dpr) {
-    QColor color;
+QWidget* QtStatusItem::trayWindow() {
+    if (!filtering_) {
+        return nullptr;
+    }
+    if (trayWindow_.isNull()) {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (qstrcmp(w->metaObject()->className(), "QSystemTrayIconSys") == 0) {
+                trayWindow_ = w;
+                break;
+            }
+        }
+    }
+    return trayWindow_.data();
+}
+
+void QtStatusItem::click(bool rightButton, unsigned modifiers) {
+    if (!onClick) {
+        return;
+    }
+    StatusItemClick click;
+    click.modifiers = modifiers;
+    click.rightButton = rightButton;
+    auto handler = onClick;
+    handler(click);
+}
+
+QtStatusItem::Colors QtStatusItem::colors(const StatusItemLook& look, ColorScheme scheme) {
+    Colors out;
     if (look.tint) {
-        color =
+        out.fill =
             QColor::fromRgbF(static_cast<float>(look.tint->r), static_cast<float>(look.tint->g),
                              static_cast<float>(look.tint->b), static_cast<float>(look.tint->a));
     } else {
-        // A template image takes the panel's text colour.
-        color = dark ? QColor(0xF2, 0xF2, 0xF2) : QColor(0x1A, 0x1A, 0x1A);
+        // A template symbol takes the text colour of the desktop's scheme; light where it is
+        // not known, since most panels are dark.
+        out.fill = scheme == ColorScheme::light ? kDark : kLight;
     }
-    const int side = std::min(height, static_cast<int>(std::lround(look.symbolPointSize * 1.2)));
-    QFont font = Appearance::font(look.font);
-    const QString title = QString::fromStdString(look.title);
-    const int gap = title.isEmpty() ? 0 : 4;
-    const int textWidth = title.isEmpty() ? 0 : QFontMetrics(font).horizontalAdvance(title) + 2;
-    const int width = std::max(height, side + gap + textWidth + (title.isEmpty() ? 0 : 2));
-    QImage image(static_cast<int>(width * dpr), static_cast<int>(height * dpr),
-                 QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(dpr);
+    // A fill this bright reads on black, and the dark outline on white; a darker one the
+    // other way round.
+    out.outline = luminance(out.fill) >= 0.18 ? kDark : kLight;
+    return out;
+}
+
+QImage QtStatusItem::render(const StatusItemLook& look, ColorScheme scheme, int size, double dpr) {
+    const Colors c = colors(look, scheme);
+    const int pixels = std::max(1, static_cast<int>(std::lround(size * dpr)));
+    // One pixel of outline at the common size, more for larger pictures.
+    const int ring = std::max(1, static_cast<int>(std::lround(pixels / double(kCommonSize))));
+    const std::string name = look.symbol.empty() ? "cup.and.saucer" : look.symbol;
+    const QRectF box(ring, ring, pixels - 2 * ring, pixels - 2 * ring);
+
+    QImage glyph(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+    glyph.fill(Qt::transparent);
+    {
+        QPainter p(&glyph);
+        SymbolSet::shared().paint(p, box, name, c.fill);
+    }
+    QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
-    QPainter p(&image);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::TextAntialiasing);
-    const double left = title.isEmpty() ? (width - side) / 2.0 : 1;
-    SymbolSet::shared().paint(p, QRectF(left, (height - side) / 2.0, side, side),
-                              look.symbol.empty() ? "cup.and.saucer" : look.symbol, color);
-    if (!title.isEmpty()) {
-        p.setFont(font);
-        p.setPen(color);
-        p.drawText(QRectF(left + side + gap, 0, textWidth, height),
-                   Qt::AlignVCenter | Qt::AlignLeft, title);
+    {
+        QPainter p(&image);
+        // The outline: the glyph's shape spread by the ring in every direction.
+        QImage halo(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+        halo.fill(Qt::transparent);
+        {
+            QPainter h(&halo);
+            for (int dy = -ring; dy <= ring; ++dy) {
+                for (int dx = -ring; dx <= ring; ++dx) {
+                    if (dx * dx + dy * dy <= ring * ring + ring) {
+                        h.drawImage(QPoint(dx, dy), glyph);
+                    }
+                }
+            }
+            h.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            h.fillRect(halo.rect(), c.outline);
+        }
+        p.drawImage(QPoint(0, 0), halo);
+        p.drawImage(QPoint(0, 0), glyph);
     }
+    image.setDevicePixelRatio(dpr);
     return image;
 }
 
-namespace {
-
-// What the tray's picture is drawn from.
-bool drawsTheSame(const StatusItemLook& a, const StatusItemLook& b) {
-    return a.symbol == b.symbol && a.templateImage == b.templateImage &&
-           a.symbolPointSize == b.symbolPointSize && a.tint == b.tint && a.title == b.title &&
-           a.font == b.font;
+QString QtStatusItem::toolTip() const {
+    return tray_->toolTip();
 }
 
-}  // namespace
+void QtStatusItem::redraw() {
+    drawnScheme_ = desktopScheme();
+    QIcon icon;
+    for (const int size : kTraySizes) {
+        icon.addPixmap(QPixmap::fromImage(render(look_, drawnScheme_, size)));
+    }
+    image_ = render(look_, drawnScheme_, kCommonSize);
+    tray_->setIcon(icon);
+    ++redraws_;
+}
 
 void QtStatusItem::setLook(StatusItemLook look) {
-    const bool dark = Appearance::isDark(QApplication::palette());
     // The desktop's tray is told of a new picture only when there is one: every update costs it
     // a redraw (and, for a tray on the bus, a message).
-    const bool redraw = image_.isNull() || dark != drawnDark_ || !drawsTheSame(look, look_);
-    const bool newTip = image_.isNull() || look.toolTip != look_.toolTip ||
-                        look.accessibilityLabel != look_.accessibilityLabel;
+    const bool again =
+        image_.isNull() || desktopScheme() != drawnScheme_ || !drawsTheSame(look, look_);
     look_ = std::move(look);
-    if (redraw) {
-        drawnDark_ = dark;
-        image_ = render(look_, dark, 22, 2.0);
-        tray_->setIcon(QIcon(QPixmap::fromImage(image_)));
-        ++redraws_;
+    if (again) {
+        redraw();
     }
-    if (newTip) {
-        QString tip = QString::fromStdString(look_.toolTip);
-        if (tip.isEmpty()) {
-            tip = QString::fromStdString(look_.accessibilityLabel);
-        }
+    // The picture has no room for the title, so the tool tip leads with it.
+    QString tip = QString::fromStdString(look_.toolTip);
+    if (tip.isEmpty()) {
+        tip = QString::fromStdString(look_.accessibilityLabel);
+    }
+    if (!look_.title.empty()) {
+        const QString label = look_.accessibilityLabel.empty()
+                                  ? QStringLiteral("Orvel")
+                                  : QString::fromStdString(look_.accessibilityLabel);
+        tip = label + QStringLiteral(" —") + QString::fromStdString(look_.title) +
+              QLatin1Char('\n') + tip;
+    }
+    if (tip != tray_->toolTip()) {
         tray_->setToolTip(tip);
     }
     if (hasButton() && !tray_->isVisible()) {

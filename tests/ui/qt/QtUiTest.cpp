@@ -1,13 +1,17 @@
 #include "QtUiTest.h"
 
-#include <cstdlib>
-
 #include <QApplication>
 #include <QDir>
+#include <QPainter>
 #include <QStyleFactory>
 
 #include "foundation/Registry.h"
 #include "ui/qt/Appearance.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
 
 namespace orvel::test {
 
@@ -88,6 +92,50 @@ int QtUiTest::opaquePixels(const QImage& image) {
         }
     }
     return count;
+}
+
+QImage QtUiTest::onStrip(const QImage& picture, const QColor& strip) {
+    QImage out(picture.size(), QImage::Format_ARGB32_Premultiplied);
+    out.setDevicePixelRatio(picture.devicePixelRatio());
+    out.fill(strip);
+    QPainter p(&out);
+    p.drawImage(QPoint(0, 0), picture);
+    return out;
+}
+
+namespace {
+
+double linear(double c) {
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+double relativeLuminance(const QColor& c) {
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+
+}  // namespace
+
+double QtUiTest::contrast(const QColor& a, const QColor& b) {
+    const double la = relativeLuminance(a);
+    const double lb = relativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+double QtUiTest::legibleContrast(const QImage& picture, const QColor& strip) {
+    const QImage laid = onStrip(picture, strip);
+    std::vector<double> ratios;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            if (picture.pixelColor(x, y).alpha() > 128) {
+                ratios.push_back(contrast(laid.pixelColor(x, y), strip));
+            }
+        }
+    }
+    if (ratios.empty()) {
+        return 1.0;
+    }
+    std::sort(ratios.begin(), ratios.end(), std::greater<>());
+    return ratios[ratios.size() / 3];
 }
 
 }  // namespace orvel::test

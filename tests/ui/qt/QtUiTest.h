@@ -37,6 +37,12 @@ class QtUiTest : public ::testing::Test {
     static int pixelsNear(const QImage& image, const QColor& color);
     // Pixels more opaque than not.
     static int opaquePixels(const QImage& image);
+    // A picture laid over a strip of one colour as tall as the picture.
+    static QImage onStrip(const QImage& picture, const QColor& strip);
+    // The WCAG contrast ratio against the strip's colour that at least a third of a picture's
+    // opaque pixels reach once it is laid over the strip: what the eye has to read the shape.
+    static double legibleContrast(const QImage& picture, const QColor& strip);
+    static double contrast(const QColor& a, const QColor& b);
 
     static constexpr double kLimit = 30.0;
 

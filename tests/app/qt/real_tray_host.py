@@ -1,0 +1,565 @@
+#!/usr/bin/python3
+'''Orvel's tray icon in a tray host nobody here wrote, under Xvfb, driven with xdotool.
+
+Hosts: "tint2-dark" and "tint2-light" (tint2's XEmbed tray on a black or a white panel at the
+bottom, with openbox) and "xfce4-panel" (Xfce's status tray on a light grey panel at the top,
+which hosts both XEmbed icons and StatusNotifierItems). Each run has its own X display, its own
+session bus and its own home; Orvel runs on its simulated machine (nothing on this system is
+held), past the agreement through an assent record written beforehand.
+
+Checks: the icon appears and reads on the panel (enough pixels at 4.5:1 against the panel's
+colour, idle and during a session); on tint2-light the desktop portal (our mock, where
+python-dbusmock is there) says it prefers light surfaces, and the cup is drawn dark; a left
+click toggles the session (the saved session says so); a middle click does nothing; a right
+click opens the panel beside the icon and a second one closes it; a double click is two clicks. Screenshots go to <png>/realhost-<host>-*.png.
+Every wait has a limit of seconds. Exits 77 (skipped) with the reason where a program is
+missing or cannot start.'''
+
+import argparse
+import base64
+import json
+import os
+import re
+import select
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77
+LIMIT = 30.0
+
+
+class Skip(Exception):
+    pass
+
+
+class Failure(Exception):
+    pass
+
+
+def wait_for(what, probe, limit=LIMIT):
+    '''Asks probe() until it gives something true; that value, or a failure after the limit.'''
+    deadline = time.monotonic() + limit
+    while True:
+        value = probe()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise Failure(f'gave up after {limit:.0f} s waiting for {what}')
+        time.sleep(0.05)
+
+
+def read_line(stream, limit, what):
+    '''One line a starting program prints, within the limit.'''
+    deadline = time.monotonic() + limit
+    data = b''
+    while not data.endswith(b'\n'):
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([stream], [], [], left)[0]:
+            raise Skip(f'{what} did not answer within {limit:.0f} s')
+        chunk = os.read(stream.fileno(), 1)
+        if not chunk:
+            raise Skip(f'{what} ended before it answered')
+        data += chunk
+    return data.decode().strip()
+
+
+class Session:
+    '''The programs of one run, ended (each by its own id) when the run ends.'''
+
+    def __init__(self, args):
+        self.args = args
+        self.host = args.host
+        self.root = tempfile.mkdtemp(prefix='orvel-realhost-')
+        self.children = []
+        self.env = None
+
+    def start(self, command, name, **kwargs):
+        try:
+            child = subprocess.Popen(command, env=self.env, **kwargs)
+        except OSError as error:
+            raise Skip(f'{name} cannot start: {error}') from error
+        self.children.append((name, child))
+        return child
+
+    def alive(self, child, name):
+        if child.poll() is not None:
+            raise Skip(f'{name} ended at start-up with status {child.returncode}')
+
+    def close(self):
+        for _, child in reversed(self.children):
+            if child.poll() is None:
+                child.terminate()
+                try:
+                    child.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    child.kill()
+                    child.wait()
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def run(self, *command):
+        return subprocess.run(command, env=self.env, capture_output=True, text=True,
+                              timeout=LIMIT, check=False)
+
+    # --- the display, the bus and the host -------------------------------------------------
+
+    def start_display(self):
+        xvfb = self.start(['Xvfb', '-displayfd', '1', '-screen', '0', '800x600x24',
+                           '-nolisten', 'tcp', '-noreset'], 'Xvfb',
+                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        display = read_line(xvfb.stdout, LIMIT, 'Xvfb')
+        home = os.path.join(self.root, 'home')
+        runtime = os.path.join(self.root, 'runtime')
+        for folder in (home, runtime):
+            os.makedirs(folder, mode=0o700)
+        self.env = {
+            'PATH': os.environ.get('PATH', '/usr/bin:/bin'),
+            'HOME': home,
+            'DISPLAY': f':{display}',
+            'XDG_RUNTIME_DIR': runtime,
+            'XDG_CONFIG_HOME': os.path.join(home, 'config'),
+            'XDG_DATA_HOME': os.path.join(home, 'data'),
+            'XDG_CACHE_HOME': os.path.join(home, 'cache'),
+            'LANG': 'C.UTF-8',
+        }
+        bus = self.start(['dbus-daemon', '--session', '--nofork', '--print-address=1'],
+                         'dbus-daemon', stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.env['DBUS_SESSION_BUS_ADDRESS'] = read_line(bus.stdout, LIMIT, 'dbus-daemon')
+
+    def start_window_manager(self):
+        wm = self.start(['openbox', '--sm-disable'], 'openbox', stdout=subprocess.DEVNULL,
+                        stderr=subprocess.DEVNULL)
+        try:
+            wait_for('openbox to manage the screen', lambda: (
+                self.alive(wm, 'openbox') or
+                'window id' in self.run('xprop', '-root', '_NET_SUPPORTING_WM_CHECK').stdout))
+        except Failure as failure:
+            raise Skip(f'openbox cannot start: {failure}') from failure
+
+    def start_tint2(self, background):
+        rc = os.path.join(self.root, 'tint2rc')
+        with open(rc, 'w', encoding='utf-8') as out:
+            out.write(f'''rounded = 0
+border_width = 0
+background_color = {background} 100
+border_color = #000000 0
+panel_items = S
+panel_size = 100% 30
+panel_position = bottom center horizontal
+panel_background_id = 1
+systray_padding = 4 4 4
+systray_background_id = 0
+systray_icon_size = 22
+systray_icon_asb = 100 0 0
+''')
+        panel = self.start(['tint2', '-c', rc], 'tint2', stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+        return self.wait_for_panel(panel, 'tint2', 'Tint2')
+
+    def start_xfce4_panel(self):
+        folder = os.path.join(self.env['XDG_CONFIG_HOME'], 'xfce4', 'xfconf',
+                              'xfce-perchannel-xml')
+        os.makedirs(folder)
+        with open(os.path.join(folder, 'xfce4-panel.xml'), 'w', encoding='utf-8') as out:
+            out.write('''<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="size" type="uint" value="30"/>
+      <property name="icon-size" type="uint" value="22"/>
+      <property name="background-style" type="uint" value="1"/>
+      <property name="background-rgba" type="array">
+        <value type="double" value="0.85"/>
+        <value type="double" value="0.85"/>
+        <value type="double" value="0.85"/>
+        <value type="double" value="1"/>
+      </property>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="systray">
+      <property name="icon-size" type="int" value="22"/>
+      <property name="square-icons" type="bool" value="true"/>
+    </property>
+  </property>
+</channel>
+''')
+        panel = self.start(['xfce4-panel', '--disable-wm-check'], 'xfce4-panel',
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        return self.wait_for_panel(panel, 'xfce4-panel', 'Xfce4-panel')
+
+    def wait_for_panel(self, panel, name, window_class):
+        def shown():
+            self.alive(panel, name)
+            found = self.run('xdotool', 'search', '--onlyvisible', '--class', window_class)
+            for window in found.stdout.split():
+                geometry = self.geometry(window)
+                if geometry and geometry[2] > 200:
+                    return geometry
+            return None
+        try:
+            return wait_for(f'{name} to show its panel', shown)
+        except Failure as failure:
+            raise Skip(f'{name} cannot start: {failure}') from failure
+
+    # --- looking at the screen -------------------------------------------------------------
+
+    def geometry(self, window):
+        '''x, y, width, height of a window on the screen; nothing when it is not viewable.'''
+        info = self.run('xwininfo', '-id', str(window)).stdout
+        if 'IsViewable' not in info:
+            return None
+        numbers = {}
+        for key, label in (('x', 'Absolute upper-left X'), ('y', 'Absolute upper-left Y'),
+                           ('w', 'Width'), ('h', 'Height')):
+            match = re.search(rf'{label}:\s+(-?\d+)', info)
+            if not match:
+                return None
+            numbers[key] = int(match.group(1))
+        return numbers['x'], numbers['y'], numbers['w'], numbers['h']
+
+    def grab(self, name=None, zoom=None):
+        '''The screen's pixels (width, height, bytes); saved as PNG under the name, if given.'''
+        png = os.path.join(self.args.png, f'realhost-{self.host}-{name}.png') if name else \
+            os.path.join(self.root, 'screen.png')
+        ppm = os.path.join(self.root, 'screen.ppm')
+        command = [self.args.grab, png, ppm]
+        if zoom:
+            x, y, w, h = zoom
+            command += [str(x), str(y), str(w), str(h), '6',
+                        png.replace('.png', '-zoom.png')]
+        result = self.run(*command)
+        if result.returncode != 0:
+            raise Failure(f'the screen could not be grabbed: {result.stderr.strip()}')
+        with open(ppm, 'rb') as data:
+            raw = data.read()
+        match = re.match(rb'P6\s+(\d+)\s+(\d+)\s+255\s', raw)
+        if not match:
+            raise Failure('the grabbed screen is not a PPM')
+        return int(match.group(1)), int(match.group(2)), raw[match.end():]
+
+    @staticmethod
+    def changed_box(before, after, area):
+        '''The box of pixels inside area that differ between two grabs; nothing if none do.'''
+        width = before[0]
+        x0, y0, w, h = area
+        found = None
+        for y in range(max(0, y0), min(before[1], y0 + h)):
+            for x in range(max(0, x0), min(width, x0 + w)):
+                i = (y * width + x) * 3
+                if before[2][i:i + 3] != after[2][i:i + 3]:
+                    if found is None:
+                        found = [x, y, x, y]
+                    else:
+                        found = [min(found[0], x), min(found[1], y), max(found[2], x),
+                                 max(found[3], y)]
+        if found is None:
+            return None
+        return found[0], found[1], found[2] - found[0] + 1, found[3] - found[1] + 1
+
+    def xembed_icon(self):
+        '''Orvel's own tray window, embedded in the panel, when the host uses XEmbed.'''
+        tree = self.run('xwininfo', '-root', '-tree').stdout
+        for line in tree.splitlines():
+            match = re.match(r'\s+(0x[0-9a-f]+) "Orvel": \("Orvel" "Orvel"\)\s+(\d+)x(\d+)',
+                             line)
+            # Children of the root are indented by one step; the embedded icon lies deeper.
+            if match and len(line) - len(line.lstrip()) > 6 and int(match.group(2)) <= 64:
+                geometry = self.geometry(match.group(1))
+                if geometry:
+                    return geometry
+        return None
+
+    def orvel_panels(self, icon):
+        '''Orvel's visible windows other than the tray icon.'''
+        found = self.run('xdotool', 'search', '--onlyvisible', '--class', 'Orvel').stdout
+        panels = []
+        for window in found.split():
+            geometry = self.geometry(window)
+            if geometry and geometry[2] > 100 and geometry != icon:
+                panels.append(geometry)
+        return panels
+
+    # --- Orvel --------------------------------------------------------------------------------
+
+    def start_portal(self, scheme):
+        '''The desktop portal's settings (our mock) saying the colour scheme; False without
+        python-dbusmock.'''
+        if subprocess.run(['/usr/bin/python3', '-c', 'import dbusmock'], capture_output=True,
+                          check=False).returncode != 0:
+            return False
+        mock = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..',
+                            'platform_linux', 'mocks', 'portal_settings.py')
+        portal = self.start(['/usr/bin/python3', '-m', 'dbusmock', '--template', mock, '-p',
+                             json.dumps({'color_scheme': scheme})], 'the portal mock',
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for('the portal mock on the bus', lambda: (
+            self.alive(portal, 'the portal mock') or
+            'org.freedesktop.portal.Desktop' in self.run(
+                'dbus-send', '--session', '--print-reply', '--dest=org.freedesktop.DBus',
+                '/org/freedesktop/DBus', 'org.freedesktop.DBus.ListNames').stdout))
+        return True
+
+    def start_orvel(self):
+        data = os.path.join(self.env['XDG_DATA_HOME'], 'Orvel', 'simulation')
+        os.makedirs(data)
+        # The agreement was accepted before, so start-up goes on to the tray.
+        with open(os.path.join(data, 'eula-assent.json'), 'w', encoding='utf-8') as out:
+            json.dump({'version': '1.0-draft', 'sha256': '', 'timestamp': 0,
+                       'appVersion': 'test', 'build': '0', 'scrolledToEnd': True}, out)
+        self.defaults = os.path.join(self.env['XDG_CONFIG_HOME'], 'orvel', 'simulation',
+                                     'defaults.json')
+        self.log = os.path.join(self.root, 'orvel.log')
+        env = dict(self.env, QT_QPA_PLATFORM='xcb')
+        with open(self.log, 'w', encoding='utf-8') as log:
+            self.orvel = subprocess.Popen([self.args.orvel, '--simulate'], env=env,
+                                          stdout=log, stderr=subprocess.STDOUT)
+        self.children.append(('Orvel', self.orvel))
+
+    def orvel_log(self):
+        with open(self.log, encoding='utf-8', errors='replace') as log:
+            return log.read()
+
+    def saved_session(self):
+        '''(whether the saved session is active, the file's identity) from Orvel's settings.'''
+        try:
+            with open(self.defaults, encoding='utf-8') as stored:
+                stat = os.fstat(stored.fileno())
+                settings = json.load(stored)
+        except (OSError, ValueError):
+            return False, None
+        session = settings.get('session', {}).get('$data')
+        active = bool(session and json.loads(base64.b64decode(session)).get('wasActive'))
+        return active, (stat.st_ino, stat.st_mtime_ns)
+
+    def item_id(self):
+        '''The Id of the first StatusNotifierItem the watcher lists; nothing without one.'''
+        listed = self.run('dbus-send', '--session', '--print-reply',
+                          '--dest=org.kde.StatusNotifierWatcher', '/StatusNotifierWatcher',
+                          'org.freedesktop.DBus.Properties.Get',
+                          'string:org.kde.StatusNotifierWatcher',
+                          'string:RegisteredStatusNotifierItems').stdout
+        match = re.search(r'string "([^"/]+)(/[^"]*)?"', listed)
+        if not match:
+            return None
+        reply = self.run('dbus-send', '--session', '--print-reply', f'--dest={match.group(1)}',
+                         match.group(2) or '/StatusNotifierItem',
+                         'org.freedesktop.DBus.Properties.Get',
+                         'string:org.kde.StatusNotifierItem', 'string:Id').stdout
+        found = re.search(r'string "([^"]*)"', reply)
+        return found.group(1) if found else None
+
+    def click(self, at, button, repeat=1):
+        x, y = at
+        command = ['xdotool', 'mousemove', str(x), str(y), 'click']
+        if repeat > 1:
+            command += ['--repeat', str(repeat), '--delay', '120']
+        result = self.run(*(command + [str(button)]))
+        if result.returncode != 0:
+            raise Failure(f'xdotool could not click: {result.stderr.strip()}')
+
+
+def luminance(rgb):
+    def channel(c):
+        c /= 255
+        return c / 12.92 if c <= 0.04045 else ((c + 0.055) / 1.055) ** 2.4
+    r, g, b = (channel(c) for c in rgb)
+    return 0.2126 * r + 0.7152 * g + 0.0722 * b
+
+
+def contrast(a, b):
+    la, lb = luminance(a), luminance(b)
+    return (max(la, lb) + 0.05) / (min(la, lb) + 0.05)
+
+
+def legible_pixels(screen, icon, panel_colour):
+    '''How many pixels of the icon's square stand out from the panel by 4.5:1 or more.'''
+    width, _, pixels = screen
+    x0, y0, w, h = icon
+    count = 0
+    for y in range(y0, y0 + h):
+        for x in range(x0, x0 + w):
+            i = (y * width + x) * 3
+            if contrast(tuple(pixels[i:i + 3]), panel_colour) >= 4.5:
+                count += 1
+    return count
+
+
+def pixels_near(screen, icon, grey):
+    '''How many pixels of the icon's square are within 12 of a grey in every channel.'''
+    width, _, pixels = screen
+    x0, y0, w, h = icon
+    return sum(1 for y in range(y0, y0 + h) for x in range(x0, x0 + w)
+               if all(abs(c - grey) <= 12 for c in pixels[(y * width + x) * 3:
+                                                           (y * width + x) * 3 + 3]))
+
+
+def check_legible(session, name, icon, zoom):
+    '''Grabs the screen and checks that the icon reads on the panel around it.'''
+    screen = session.grab(name, zoom)
+    width, _, pixels = screen
+    # The panel's own colour, a little beside the icon.
+    x, y = icon[0] + icon[2] + 6, icon[1] + icon[3] // 2
+    i = (y * width + x) * 3
+    panel_colour = tuple(pixels[i:i + 3])
+    count = legible_pixels(screen, icon, panel_colour)
+    if count < 40:
+        raise Failure(f'the {name} icon has only {count} pixels at 4.5:1 or more against the '
+                      f'panel colour {panel_colour}')
+    return f'{session.host}: {name} icon, {count} pixels at 4.5:1 or more on {panel_colour}'
+
+
+def check(session, panel):
+    report = []
+    # On the light panel the desktop says it prefers light surfaces: the symbol is drawn dark.
+    light_desktop = session.host == 'tint2-light' and session.start_portal(2)
+    baseline = session.grab()
+    session.start_orvel()
+
+    def appeared():
+        if session.orvel.poll() is not None:
+            raise Failure(f'Orvel ended with status {session.orvel.returncode}:\n'
+                          + session.orvel_log())
+        if 'ready: tray item drawn' not in session.orvel_log():
+            return None
+        icon = session.xembed_icon()
+        if icon:
+            return 'XEmbed', icon
+        # A host that draws the icon itself (a StatusNotifierItem): where the panel changed.
+        box = Session.changed_box(baseline, session.grab(), panel)
+        return ('StatusNotifierItem', box) if box else None
+
+    route, icon = wait_for('the tray icon to appear', appeared)
+    centre = (icon[0] + icon[2] // 2, icon[1] + icon[3] // 2)
+    report.append(f'{session.host}: icon through {route} at {icon}')
+    zoom = (max(0, icon[0] - 12), max(0, icon[1] - 4), icon[2] + 24, icon[3] + 8)
+    report.append(check_legible(session, 'idle', icon, zoom))
+
+    def state_is(active):
+        return lambda: session.saved_session()[0] == active
+
+    # A left click starts a session, another stops it.
+    session.click(centre, 1)
+    wait_for('a left click to start a session', state_is(True))
+    report.append(check_legible(session, 'active', icon, zoom))
+    if light_desktop:
+        # The filled cup is mostly fill: dark on a light desktop, outlined in light grey.
+        dark = pixels_near(session.grab(), icon, 0x1A)
+        grey = pixels_near(session.grab(), icon, 0xF2)
+        if dark <= 2 * grey:
+            raise Failure('on a desktop that prefers light surfaces the symbol is not dark '
+                          f'({dark} dark pixels, {grey} light grey ones)')
+        report.append(f'{session.host}: the desktop prefers light: the cup is dark ({dark} '
+                      f'dark pixels, {grey} light grey ones)')
+    session.click(centre, 1)
+    wait_for('a second left click to stop it', state_is(False))
+
+    # Where a StatusNotifierItem host runs, the item must be Orvel's own ("orvel"), not the one
+    # Qt makes of a tray icon ("Orvel"). xfce4-panel keeps the right click for its own plugin
+    # menu and never sends an item ContextMenu, so the panel is not checked there.
+    if route == 'StatusNotifierItem':
+        item = session.item_id()
+        if item != 'orvel':
+            raise Failure(f'the StatusNotifierItem on the bus is not Orvel\'s own (Id {item!r})')
+        report.append(f'{session.host}: Orvel\'s own StatusNotifierItem; right clicks go to the '
+                      'host, the panel is not checked')
+        # A middle click does nothing: after it, a left click starts the session and the next
+        # one stops it (had the middle click started it, they would stop and start it again).
+        session.click(centre, 2)
+        session.click(centre, 1)
+        wait_for('a left click after a middle click to start a session', state_is(True))
+        session.click(centre, 1)
+        wait_for('the next left click to stop it', state_is(False))
+        return report
+
+    # A middle click does nothing: the right click after it opens the panel (so Orvel has
+    # handled both), and the session is still stopped.
+    _, identity = session.saved_session()
+    session.click(centre, 2)
+    session.click(centre, 3)
+    panels = wait_for('a right click to open the panel', lambda: session.orvel_panels(icon))
+    session.grab('panel')
+    if session.saved_session() != (False, identity):
+        raise Failure('a middle click changed the session')
+    x, y, w, h = panels[0]
+    beside_x = x - 8 <= centre[0] <= x + w + 8
+    gap = icon[1] - (y + h) if y + h <= icon[1] + icon[3] // 2 else y - (icon[1] + icon[3])
+    if not beside_x or not -4 <= gap <= 48:
+        raise Failure(f'the panel at {panels[0]} is not beside the icon at {icon}')
+    report.append(f'{session.host}: panel {panels[0]}, {gap} px from the icon')
+    session.click(centre, 3)
+    wait_for('a second right click to close the panel', lambda: not session.orvel_panels(icon))
+
+    # A double click is two clicks: the session starts and stops again (the settings file is
+    # written anew, and ends stopped).
+    _, identity = session.saved_session()
+    session.click(centre, 1, repeat=2)
+    wait_for('a double click to be handled',
+             lambda: session.saved_session()[1] != identity)
+    session.click(centre, 3)
+    wait_for('the panel after the double click', lambda: session.orvel_panels(icon))
+    if session.saved_session()[0]:
+        raise Failure('the second click of a double click was not counted')
+    session.click(centre, 3)
+    wait_for('the panel to close', lambda: not session.orvel_panels(icon))
+    return report
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument('--host', required=True,
+                        choices=['tint2-dark', 'tint2-light', 'xfce4-panel'])
+    parser.add_argument('--orvel', required=True)
+    parser.add_argument('--grab', required=True)
+    parser.add_argument('--png', required=True)
+    args = parser.parse_args()
+
+    programs = ['Xvfb', 'dbus-daemon', 'xdotool', 'xwininfo', 'xprop', 'openbox']
+    programs.append('xfce4-panel' if args.host == 'xfce4-panel' else 'tint2')
+    missing = [p for p in programs if shutil.which(p) is None]
+    if missing:
+        print(f'SKIP: {args.host} needs {", ".join(missing)} (scripts/install-deps installs '
+              'them)')
+        return SKIP
+    os.makedirs(args.png, exist_ok=True)
+
+    session = Session(args)
+    try:
+        session.start_display()
+        session.start_window_manager()
+        if args.host == 'xfce4-panel':
+            panel = session.start_xfce4_panel()
+        else:
+            panel = session.start_tint2('#000000' if args.host == 'tint2-dark' else '#ffffff')
+        for line in check(session, panel):
+            print(line)
+        print(f'screenshots: {args.png}/realhost-{args.host}-*.png')
+        return 0
+    except Skip as skip:
+        print(f'SKIP: {args.host}: {skip}')
+        return SKIP
+    except Failure as failure:
+        print(f'FAIL: {args.host}: {failure}')
+        if getattr(session, 'log', None):
+            print("Orvel's output:\n" + session.orvel_log()[-3000:])
+        try:
+            session.grab('failure')
+        except Failure:
+            pass
+        return 1
+    finally:
+        session.close()
+
+
+if __name__ == '__main__':
+    sys.exit(main())
