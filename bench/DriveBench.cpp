@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "Figures.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Data.h"
 #include "foundation/FileIO.h"
@@ -29,21 +30,12 @@
 #include "platform/sim/SimPlatform.h"
 
 using namespace orvel;
+using bench::Figures;
+using bench::summarise;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct Figures {
-    double median = 0;
-    double p95 = 0;
-};
-
-Figures summarise(std::vector<double> samples) {
-    std::sort(samples.begin(), samples.end());
-    return {samples[samples.size() / 2],
-            samples[std::min(samples.size() - 1, samples.size() * 95 / 100)]};
-}
 
 double micros(Clock::time_point start) {
     return std::chrono::duration<double, std::micro>(Clock::now() - start).count();

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "Figures.h"
 #include "foundation/Log.h"
 #include "foundation/VirtualRunLoop.h"
 #include "platform/linux/LinuxWorkspace.h"
@@ -26,6 +27,8 @@
 extern char** environ;
 
 using namespace orvel;
+using bench::Figures;
+using bench::summarise;
 namespace fs = std::filesystem;
 
 namespace {
@@ -137,16 +140,6 @@ struct Fixture {
         fs::remove_all(root, ignored);
     }
 };
-
-struct Figures {
-    double median;
-    double max;
-};
-
-Figures summarise(std::vector<double> micros) {
-    std::sort(micros.begin(), micros.end());
-    return {micros[micros.size() / 2], micros.back()};
-}
 
 }  // namespace
 

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "Figures.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -28,6 +29,8 @@
 #include "ui/qt/QtStatusItem.h"
 
 using namespace orvel;
+using bench::Figures;
+using bench::summarise;
 
 namespace {
 
@@ -57,18 +60,6 @@ class BenchPlatform final : public Platform {
     SimPlatform sim_;
     LinuxPowerSources powerSources_;
 };
-
-struct Figures {
-    double median = 0;
-    double p95 = 0;
-    double max = 0;
-};
-
-Figures summarise(std::vector<double> samples) {
-    std::sort(samples.begin(), samples.end());
-    return {samples[samples.size() / 2],
-            samples[std::min(samples.size() - 1, samples.size() * 95 / 100)], samples.back()};
-}
 
 // Microseconds of each of `count` runs of `step`.
 template <class Step>

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <vector>
 
+#include "Figures.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -16,19 +17,10 @@
 #include "triggers/TriggerEngine.h"
 
 using namespace orvel;
+using bench::Figures;
+using bench::summarise;
 
 namespace {
-
-struct Figures {
-    double median = 0;
-    double p95 = 0;
-};
-
-Figures summarise(std::vector<double> samples) {
-    std::sort(samples.begin(), samples.end());
-    return {samples[samples.size() / 2],
-            samples[std::min(samples.size() - 1, samples.size() * 95 / 100)]};
-}
 
 double threadMicros() {
     timespec t{};

@@ -1,5 +1,6 @@
 #include "ui/qt/KeySequence.h"
 
+#include <QGuiApplication>
 #include <QString>
 
 namespace orvel::ui {
@@ -28,6 +29,20 @@ QKeySequence keySequence(const KeyboardShortcut& shortcut, bool alternate) {
     if (shortcut.modifiers & kModifierControl)
         modifiers |= Qt::META;
     return QKeySequence(key | modifiers);
+}
+
+unsigned heldModifiers() {
+    const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
+    unsigned out = 0;
+    if (held & Qt::ControlModifier)
+        out |= kModifierControl;
+    if (held & Qt::ShiftModifier)
+        out |= kModifierShift;
+    if (held & Qt::AltModifier)
+        out |= kModifierOption;
+    if (held & Qt::MetaModifier)
+        out |= kModifierCommand;
+    return out;
 }
 
 }  // namespace orvel::ui

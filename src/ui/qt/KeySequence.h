@@ -10,4 +10,8 @@ namespace orvel::ui {
 // on this desktop. `alternate` gives the keypad Enter for "return".
 QKeySequence keySequence(const KeyboardShortcut& shortcut, bool alternate = false);
 
+// The modifier keys held now, as a click's modifier flags (Ctrl is Control here: a Control-click
+// is the desktop's own gesture for the secondary click).
+unsigned heldModifiers();
+
 }  // namespace orvel::ui

@@ -1,5 +1,6 @@
 #include "ui/qt/QtNotifierStatusItem.h"
 
+#include "ui/qt/KeySequence.h"
 #include "ui/qt/SymbolSet.h"
 
 #include <QCursor>
@@ -10,20 +11,6 @@
 namespace orvel::ui {
 
 namespace {
-
-unsigned heldModifiers() {
-    const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
-    unsigned out = 0;
-    if (held & Qt::ControlModifier)
-        out |= kModifierControl;
-    if (held & Qt::ShiftModifier)
-        out |= kModifierShift;
-    if (held & Qt::AltModifier)
-        out |= kModifierOption;
-    if (held & Qt::MetaModifier)
-        out |= kModifierCommand;
-    return out;
-}
 
 StatusNotifierPixmap toPixmap(const QImage& drawn) {
     const QImage image = drawn.convertToFormat(QImage::Format_ARGB32);

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "platform/Platform.h"
+#include "ui/qt/KeySequence.h"
 #include "ui/qt/SymbolSet.h"
 
 namespace orvel::ui {
@@ -28,20 +29,6 @@ double channel(double c) {
 
 double luminance(const QColor& c) {
     return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
-}
-
-unsigned currentModifiers() {
-    const Qt::KeyboardModifiers held = QGuiApplication::queryKeyboardModifiers();
-    unsigned out = 0;
-    if (held & Qt::ControlModifier)
-        out |= kModifierControl;
-    if (held & Qt::ShiftModifier)
-        out |= kModifierShift;
-    if (held & Qt::AltModifier)
-        out |= kModifierOption;
-    if (held & Qt::MetaModifier)
-        out |= kModifierCommand;
-    return out;
 }
 
 // What the tray's picture is drawn from.
@@ -66,9 +53,9 @@ QtStatusItem::QtStatusItem() : tray_(std::make_unique<QSystemTrayIcon>()) {
                 return;
             }
             if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) {
-                click(false, currentModifiers());
+                click(false, heldModifiers());
             } else if (reason == QSystemTrayIcon::Context) {
-                click(true, currentModifiers());
+                click(true, heldModifiers());
             }
         });
     buttons_.isTrayWindow = [this](std::uint32_t window) {
