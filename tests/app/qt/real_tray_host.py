@@ -28,7 +28,7 @@ import tempfile
 import time
 
 SKIP = 77
-LIMIT = 30.0
+LIMIT = 60.0
 
 
 class Skip(Exception):
@@ -131,12 +131,11 @@ class Session:
     def start_window_manager(self):
         wm = self.start(['openbox', '--sm-disable'], 'openbox', stdout=subprocess.DEVNULL,
                         stderr=subprocess.DEVNULL)
-        try:
-            wait_for('openbox to manage the screen', lambda: (
-                self.alive(wm, 'openbox') or
-                'window id' in self.run('xprop', '-root', '_NET_SUPPORTING_WM_CHECK').stdout))
-        except Failure as failure:
-            raise Skip(f'openbox cannot start: {failure}') from failure
+        # A program that ends at start-up skips the host (alive() says so); one that runs but
+        # never shows within the limit is a failure.
+        wait_for('openbox to manage the screen', lambda: (
+            self.alive(wm, 'openbox') or
+            'window id' in self.run('xprop', '-root', '_NET_SUPPORTING_WM_CHECK').stdout))
 
     def start_tint2(self, background):
         rc = os.path.join(self.root, 'tint2rc')
@@ -207,10 +206,7 @@ systray_icon_asb = 100 0 0
                 if geometry and geometry[2] > 200:
                     return geometry
             return None
-        try:
-            return wait_for(f'{name} to show its panel', shown)
-        except Failure as failure:
-            raise Skip(f'{name} cannot start: {failure}') from failure
+        return wait_for(f'{name} to show its panel', shown)
 
     # --- looking at the screen -------------------------------------------------------------
 
@@ -405,18 +401,27 @@ def pixels_near(screen, icon, grey):
 
 
 def check_legible(session, name, icon, zoom):
-    '''Grabs the screen and checks that the icon reads on the panel around it.'''
-    screen = session.grab(name, zoom)
-    width, _, pixels = screen
-    # The panel's own colour, a little beside the icon.
-    x, y = icon[0] + icon[2] + 6, icon[1] + icon[3] // 2
-    i = (y * width + x) * 3
-    panel_colour = tuple(pixels[i:i + 3])
-    count = legible_pixels(screen, icon, panel_colour)
-    if count < 40:
-        raise Failure(f'the {name} icon has only {count} pixels at 4.5:1 or more against the '
-                      f'panel colour {panel_colour}')
-    return f'{session.host}: {name} icon, {count} pixels at 4.5:1 or more on {panel_colour}'
+    '''Checks that the icon reads on the panel around it, once the host has drawn it.'''
+    seen = {}
+
+    def legible():
+        screen = session.grab()
+        width, _, pixels = screen
+        # The panel's own colour, a little beside the icon.
+        x, y = icon[0] + icon[2] + 6, icon[1] + icon[3] // 2
+        i = (y * width + x) * 3
+        seen['panel'] = tuple(pixels[i:i + 3])
+        seen['count'] = legible_pixels(screen, icon, seen['panel'])
+        return seen['count'] >= 40
+
+    try:
+        wait_for(f'the {name} icon to read on the panel', legible)
+    except Failure:
+        raise Failure(f'the {name} icon has only {seen.get("count")} pixels at 4.5:1 or more '
+                      f'against the panel colour {seen.get("panel")}')
+    session.grab(name, zoom)
+    return (f'{session.host}: {name} icon, {seen["count"]} pixels at 4.5:1 or more on '
+            f'{seen["panel"]}')
 
 
 def check(session, panel):
@@ -426,18 +431,27 @@ def check(session, panel):
     baseline = session.grab()
     session.start_orvel()
 
+    last_box = {}
+
     def appeared():
         if session.orvel.poll() is not None:
             raise Failure(f'Orvel ended with status {session.orvel.returncode}:\n'
                           + session.orvel_log())
         if 'ready: tray item drawn' not in session.orvel_log():
             return None
-        icon = session.xembed_icon()
-        if icon:
-            return 'XEmbed', icon
-        # A host that draws the icon itself (a StatusNotifierItem): where the panel changed.
+        if session.host != 'xfce4-panel':
+            # tint2 runs no StatusNotifierWatcher: the icon is an embedded window.
+            icon = session.xembed_icon()
+            return ('XEmbed', icon) if icon else None
+        # xfce4-panel runs a watcher and draws Orvel's item itself: wait for Orvel's own item
+        # ("orvel", not the one Qt would make of a tray icon), then find where the panel changed.
+        if session.item_id() != 'orvel':
+            return None
+        # The host may still be drawing: take the box once two grabs in a row agree on it.
         box = Session.changed_box(baseline, session.grab(), panel)
-        return ('StatusNotifierItem', box) if box else None
+        settled = box is not None and box == last_box.get('box')
+        last_box['box'] = box
+        return ('StatusNotifierItem', box) if settled else None
 
     route, icon = wait_for('the tray icon to appear', appeared)
     centre = (icon[0] + icon[2] // 2, icon[1] + icon[3] // 2)
@@ -464,13 +478,9 @@ def check(session, panel):
     session.click(centre, 1)
     wait_for('a second left click to stop it', state_is(False))
 
-    # Where a StatusNotifierItem host runs, the item must be Orvel's own ("orvel"), not the one
-    # Qt makes of a tray icon ("Orvel"). xfce4-panel keeps the right click for its own plugin
-    # menu and never sends an item ContextMenu, so the panel is not checked there.
+    # xfce4-panel keeps the right click for its own plugin menu and never sends an item
+    # ContextMenu, so the panel is not checked there.
     if route == 'StatusNotifierItem':
-        item = session.item_id()
-        if item != 'orvel':
-            raise Failure(f'the StatusNotifierItem on the bus is not Orvel\'s own (Id {item!r})')
         report.append(f'{session.host}: Orvel\'s own StatusNotifierItem; right clicks go to the '
                       'host, the panel is not checked')
         # A middle click does nothing: after it, a left click starts the session and the next
