@@ -70,6 +70,8 @@ class OrvelController final : public ObservableObject, public WeakReferenceable 
     void stop(bool persist);
     void startFromTrigger(const std::string& ruleName, const UUID& ruleID, std::int64_t seconds);
     void endFromTrigger();
+    // Ends the session for safety: the power centre's pending resume is kept.
+    void endForSafety() { endNaturally(); }
     // Resumes for an exact remainder, or without end.
     void startForSeconds(std::optional<std::int64_t> seconds);
     void checkACAutoStart();

@@ -1,13 +1,17 @@
 #include "triggers/PowerTriggerCenter.h"
 
 #include <algorithm>
+#include <cmath>
 
+#include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "foundation/Localization.h"
 #include "foundation/Registry.h"
 #include "platform/Platform.h"
 #include "platform/PowerSources.h"
 #include "platform/SystemInfo.h"
+#include "triggers/UserNotification.h"
 
 namespace orvel {
 
@@ -20,9 +24,159 @@ PowerTriggerCenter& PowerTriggerCenter::shared() {
 PowerTriggerCenter::PowerTriggerCenter()
     : lpmOn(*this, Platform::current().powerSources().isLowPowerModeEnabled()) {}
 
+namespace {
+
+using Kind = ActivityEntry::Kind;
+
+constexpr const char* kMacHold = "mac";
+constexpr double kTickSeconds = 10.0;
+
+void log(Kind kind, std::string title, std::string detail) {
+    ActivityLog::add(ActivityEntry::make(kind, std::move(title), std::move(detail)));
+}
+
+std::string joinedLabels(const std::vector<PowerTriggerCenter::Hold>& holds) {
+    std::string text;
+    for (const auto& hold : holds) {
+        text += (text.empty() ? "" : ", ") + hold.label;
+    }
+    return text;
+}
+
+const char* label(PowerTriggerCenter::SimulationKind kind) {
+    using K = PowerTriggerCenter::SimulationKind;
+    switch (kind) {
+        case K::lowBattery:
+            return "Low battery";
+        case K::batteryRecovery:
+            return "Battery recovery";
+        case K::lowPowerModeOn:
+            return "Low Power Mode on";
+        case K::lowPowerModeOff:
+            return "Low Power Mode off";
+        case K::upsTakeover:
+            return "UPS takeover";
+        case K::wallPowerReturns:
+            return "Wall power returns";
+    }
+    return "";
+}
+
+}  // namespace
+
 void PowerTriggerCenter::start() {
+    PowerSources& sources = Platform::current().powerSources();
+    powerStateSubscription_ =
+        sources.powerStateDidChange.subscribe([weakSelf = weakRef(*this), &sources] {
+            auto* self = weakSelf.get();
+            if (self == nullptr) {
+                return;
+            }
+            if (self->simulationActive()) {
+                self->clearSimulation();
+            } else {
+                self->setLowPowerMode(sources.isLowPowerModeEnabled());
+            }
+        });
+    // A stale UPS mark would let wall power end a later manual session.
+    sessionSubscription_ =
+        OrvelController::shared().isActive.subscribe([weakSelf = weakRef(*this)](bool active) {
+            if (auto* self = weakSelf.get(); self != nullptr && !active) {
+                self->upsStartedSession = false;
+            }
+        });
+    ticker_ = RunLoop::main().every(kTickSeconds, [weakSelf = weakRef(*this)] {
+        if (auto* self = weakSelf.get()) {
+            self->evaluate();
+        }
+    });
     started_ = true;
     started.send();
+    evaluate();
+}
+
+void PowerTriggerCenter::readPowerState() {
+    const auto snapshot = Platform::current().powerSources().snapshot();
+    if (!snapshot) {
+        return;
+    }
+    bool upsFound = false;
+    for (const auto& source : snapshot->sources) {
+        const auto* type = propertyAs<std::string>(source, kType);
+        if (source.empty() || type == nullptr) {
+            continue;
+        }
+        if (*type == kUPS) {
+            upsFound = true;
+        } else if (*type == kInternalBattery) {
+            const auto* current = propertyAs<std::int64_t>(source, kCurrentCapacity);
+            const auto* max = propertyAs<std::int64_t>(source, kMaxCapacity);
+            if (current == nullptr || max == nullptr || *max < 1) {
+                continue;
+            }
+            macBatteryPercent = static_cast<std::int64_t>(
+                std::round(static_cast<double>(*current) / static_cast<double>(*max) * 100.0));
+        }
+    }
+    if (simUPS) {
+        return;
+    }
+    if (upsPresent() != upsFound) {
+        upsPresent = upsFound;
+    }
+    const bool nowOnUPS = snapshot->providingPowerSourceType == kUPSPower;
+    if (nowOnUPS != onUPS) {
+        onUPS = nowOnUPS;
+        upsTransition(nowOnUPS);
+    }
+}
+
+std::optional<std::int64_t> PowerTriggerCenter::currentPercent() const {
+    return simBattery ? simBattery : macBatteryPercent();
+}
+
+bool PowerTriggerCenter::hasHold(const std::string& id) const {
+    return std::any_of(holds().begin(), holds().end(), [&](const Hold& h) { return h.id == id; });
+}
+
+void PowerTriggerCenter::evaluate() {
+    readPowerState();
+    syncBlockReason();
+    const bool realOnAC = isOnACPower();
+    if (simulationActive() && lastRealOnAC && *lastRealOnAC != realOnAC) {
+        clearSimulation();
+    }
+    lastRealOnAC = realOnAC;
+
+    const Preferences& prefs = Preferences::shared();
+    // The controller's on-battery turn-off holds the session back without a floor: wall power
+    // is what it waits for.
+    if (realOnAC && !macTripped && hasHold(kMacHold)) {
+        releaseHold(kMacHold, "Wall power returned");
+    }
+    if (prefs.lowBattEnd()) {
+        const auto percent = currentPercent();
+        const bool skip = !percent || (!simBattery && realOnAC);
+        if (!skip && *percent <= prefs.lowBattPct() && !macTripped) {
+            macTripped = true;
+            endForBattery("Battery dropped below " + std::to_string(prefs.lowBattPct()) + "%",
+                          prefs.battRecover());
+            if (prefs.battRecover()) {
+                addHold(kMacHold, "Mac battery");
+            }
+        }
+    }
+    if (macTripped) {
+        const auto percent = currentPercent();
+        const std::int64_t target =
+            std::max<std::int64_t>(prefs.lowBattPct() + 1, prefs.battRecoverPct());
+        if (percent && *percent >= target) {
+            macTripped = false;
+            releaseHold(kMacHold, "Mac battery recovered above " +
+                                      std::to_string(prefs.battRecoverPct()) + "%");
+        }
+    }
+    refreshNotice();
 }
 
 std::vector<PropertyDictionary> PowerTriggerCenter::internalBatteryDescriptions() {
@@ -70,15 +224,207 @@ void PowerTriggerCenter::syncBlockReason() {
     controller.setPowerBlockReason(std::move(reason));
 }
 
-void PowerTriggerCenter::addHold(const std::string& id, const std::string& label) {
-    auto list = holds();
-    auto it = std::find_if(list.begin(), list.end(), [&](const Hold& h) { return h.id == id; });
-    if (it != list.end()) {
-        it->label = label;
-    } else {
-        list.push_back(Hold{id, label});
+bool PowerTriggerCenter::endForBattery(const std::string& reason, bool resumable) {
+    OrvelController& controller = OrvelController::shared();
+    if (!controller.isActive()) {
+        return false;
     }
+    if (resumable) {
+        // The deadline, not the ticking counter: a session in its last second has nothing left
+        // to resume, and must not come back without an end.
+        if (const auto& deadline = controller.deadline()) {
+            const double left = deadline->timeIntervalSince(RunLoop::main().now());
+            if (left >= 1.0) {
+                pending = Pending{static_cast<std::int64_t>(left)};
+            } else {
+                pending.reset();
+            }
+        } else {
+            pending = Pending{std::nullopt};
+        }
+    }
+    controller.endForSafety();
+    log(Kind::ended, reason, "Ended session \u2014 Battery/Power safety trigger");
+    notifyUser(localized("Orvel ended"), reason + ".");
+    return true;
+}
+
+void PowerTriggerCenter::addHold(const std::string& id, const std::string& label) {
+    if (hasHold(id)) {
+        return;
+    }
+    auto list = holds();
+    list.push_back(Hold{id, label});
     holds = std::move(list);
+}
+
+void PowerTriggerCenter::releaseHold(const std::string& id, const std::string& text) {
+    if (!hasHold(id)) {
+        return;
+    }
+    auto list = holds();
+    std::erase_if(list, [&](const Hold& h) { return h.id == id; });
+    holds = list;
+    log(Kind::info, text, list.empty() ? "" : "Still waiting for: " + joinedLabels(list));
+    resume();
+}
+
+void PowerTriggerCenter::resume() {
+    if (!holds().empty() || !pending) {
+        return;
+    }
+    if (blockReason()) {
+        return;
+    }
+    OrvelController& controller = OrvelController::shared();
+    if (controller.isActive()) {
+        return;
+    }
+    const Pending kept = *pending;
+    const std::optional<std::int64_t> remaining = kept.remaining;
+    pending.reset();
+    controller.startForSeconds(remaining);
+    if (!controller.isActive()) {
+        pending = kept;
+        log(Kind::info, "Orvel re-enabled \u2014 battery recovered",
+            "Ignored \u2014 the session could not start");
+        return;
+    }
+    const std::string duration =
+        !remaining
+            ? "Indefinitely"
+            : "with " + std::to_string(*remaining > 59 ? *remaining / 60 : 1) + " min remaining";
+    log(Kind::started, "Orvel re-enabled \u2014 battery recovered",
+        "Resumed the battery-ended session \u2014 " + duration);
+    notifyUser(localized("Orvel re-enabled"),
+               localized("Battery recovered \u2014 the session resumed."));
+}
+
+void PowerTriggerCenter::upsTransition(bool nowOnUPS) {
+    const Preferences& prefs = Preferences::shared();
+    if (!prefs.upsReact()) {
+        return;
+    }
+    OrvelController& controller = OrvelController::shared();
+    if (!nowOnUPS) {
+        if (!prefs.upsInverted() && upsStartedSession && controller.isActive()) {
+            endForBattery("Wall power returned", false);
+        }
+        upsStartedSession = false;
+        return;
+    }
+    if (prefs.upsInverted()) {
+        if (controller.isActive()) {
+            endForBattery("UPS became the power source", false);
+        }
+        return;
+    }
+    if (controller.isActive()) {
+        return;
+    }
+    if (macTripped || !holds().empty()) {
+        log(Kind::info, "UPS became the power source",
+            "Ignored \u2014 a battery floor is tripped; Symmetric resumes after recovery");
+        return;
+    }
+    SessionRequest request;
+    request.end = SessionRequest::End::never;
+    if (!controller.start(request) || !controller.isActive()) {
+        log(Kind::info, "UPS became the power source",
+            "Ignored \u2014 the session could not start");
+        return;
+    }
+    upsStartedSession = true;
+    log(Kind::started, "UPS became the power source",
+        "Started session \u2014 Indefinitely \u00b7 Battery/Power");
+    notifyUser(localized("Orvel started"), localized("UPS became the power source."));
+}
+
+void PowerTriggerCenter::setLowPowerMode(bool on) {
+    lpmOn = on;
+    syncBlockReason();
+    if (on) {
+        if (Preferences::shared().lpmEnd() && OrvelController::shared().isActive()) {
+            endForBattery("Low Power Mode turned on", false);
+        }
+    } else {
+        resume();
+        OrvelController::shared().checkACAutoStart();
+    }
+    refreshNotice();
+}
+
+void PowerTriggerCenter::simulate(SimulationKind kind) {
+    simulationActive = true;
+    log(Kind::info, std::string("Simulated: ") + label(kind),
+        "Troubleshooting \u2014 drives the real engine");
+    const Preferences& prefs = Preferences::shared();
+    switch (kind) {
+        case SimulationKind::lowBattery:
+            simBattery = std::max<std::int64_t>(prefs.lowBattPct() - 5, 1);
+            evaluate();
+            break;
+        case SimulationKind::batteryRecovery:
+            simBattery = std::min<std::int64_t>(
+                std::max<std::int64_t>(prefs.lowBattPct() + 1, prefs.battRecoverPct()) + 5, 100);
+            evaluate();
+            break;
+        case SimulationKind::lowPowerModeOn:
+            setLowPowerMode(true);
+            break;
+        case SimulationKind::lowPowerModeOff:
+            lpmOn = false;
+            syncBlockReason();
+            resume();
+            OrvelController::shared().checkACAutoStart();
+            break;
+        case SimulationKind::upsTakeover:
+            simUPS = true;
+            upsPresent = true;
+            if (!onUPS) {
+                onUPS = true;
+                upsTransition(true);
+            }
+            break;
+        case SimulationKind::wallPowerReturns:
+            if (onUPS) {
+                onUPS = false;
+                upsTransition(false);
+            }
+            simUPS = false;
+            break;
+    }
+    refreshNotice();
+}
+
+void PowerTriggerCenter::clearSimulation() {
+    if (!simulationActive()) {
+        return;
+    }
+    simulationActive = false;
+    simBattery.reset();
+    simUPS = false;
+    setLowPowerMode(Platform::current().powerSources().isLowPowerModeEnabled());
+    evaluate();
+    log(Kind::info, "Simulation cleared", "Real power state re-read");
+}
+
+std::vector<std::string> PowerTriggerCenter::reportLines() const {
+    const Preferences& prefs = Preferences::shared();
+    std::vector<std::string> lines;
+    if (auto reason = blockReason()) {
+        lines.push_back(*reason);
+    }
+    if (pending && !holds().empty()) {
+        lines.push_back("Resume pending \u2014 waiting for: " + joinedLabels(holds()));
+    }
+    if (macTripped && prefs.upsReact() && !prefs.upsInverted()) {
+        lines.push_back("Battery floor tripped \u2014 UPS Symmetric may not start a session");
+    }
+    if (simulationActive()) {
+        lines.push_back("Power simulation active (Troubleshooting)");
+    }
+    return lines;
 }
 
 void PowerTriggerCenter::refreshNotice() {
@@ -93,8 +439,8 @@ void PowerTriggerCenter::refreshNotice() {
         next = Notice{*reason, 3};
     } else if (pending && !list.empty() && macHold) {
         std::string text = "Waiting: battery above " + std::to_string(prefs.battRecoverPct()) + "%";
-        if (macBatteryPercent()) {
-            text += " \u2014 now " + std::to_string(*macBatteryPercent()) + "%";
+        if (const auto percent = currentPercent()) {
+            text += " \u2014 now " + std::to_string(*percent) + "%";
         }
         if (list.size() >= 2) {
             text += " (+" + std::to_string(list.size() - 1) + " more)";

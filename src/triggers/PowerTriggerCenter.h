@@ -7,16 +7,16 @@
 
 #include "foundation/PropertyList.h"
 #include "foundation/Published.h"
+#include "foundation/RunLoop.h"
 #include "foundation/Signal.h"
 #include "foundation/WeakRef.h"
 
 namespace orvel {
 
-// The battery, Low Power Mode and UPS safety centre.
-//
-// This is its first, least form: the power readings, the block reason, the holds and the pending
-// resume with its notice are here; the evaluation that ends and resumes sessions comes with the
-// trigger subsystem. Callers already use the interface the full form keeps.
+// The battery, Low Power Mode and UPS safety centre: ends the running session when the internal
+// battery reaches its floor, Low Power Mode turns on or the UPS changes, keeps a session it ended
+// for later and resumes it once every hold has cleared, starts a session when a UPS takes over
+// (Symmetric mode), and blocks starts while Low Power Mode is on. Main thread only.
 class PowerTriggerCenter final : public ObservableObject, public WeakReferenceable {
   public:
     // A reason that still holds back the resumption of a session ended for safety.
@@ -37,6 +37,16 @@ class PowerTriggerCenter final : public ObservableObject, public WeakReferenceab
         bool operator==(const Pending&) const = default;
     };
 
+    // Troubleshooting's made-up power readings, which drive the real machinery.
+    enum class SimulationKind {
+        lowBattery,
+        batteryRecovery,
+        lowPowerModeOn,
+        lowPowerModeOff,
+        upsTakeover,
+        wallPowerReturns,
+    };
+
     static constexpr const char* kLowPowerModeReason =
         "Low Power Mode is on \u2014 Orvel is blocked while it's on.";
 
@@ -49,10 +59,23 @@ class PowerTriggerCenter final : public ObservableObject, public WeakReferenceab
     std::optional<Pending> pending;
     bool macTripped = false;
     bool onUPS = false;
+    // The running session was started by the UPS taking over; cleared whenever a session ends.
+    bool upsStartedSession = false;
     Published<std::optional<Notice>> notice{*this, std::nullopt};
+    Published<bool> simulationActive{*this, false};
+    std::optional<std::int64_t> simBattery;
+    // The simulation owns the UPS flags.
+    bool simUPS = false;
+    // Whether the machine was on wall power at the last evaluation (real readings only).
+    std::optional<bool> lastRealOnAC;
 
-    // Starts watching the power state. Called once by start-up.
+    // Follows Low Power Mode and the controller, evaluates every 10 s and once now. Called once
+    // by start-up.
     void start();
+    // Reads the power state and applies the floors, the recovery and the UPS transitions.
+    void evaluate();
+    // Stores the battery percent and the UPS flags; a change of UPS power is a transition.
+    void readPowerState();
 
     // The internal batteries' descriptions, in the system's order.
     static std::vector<PropertyDictionary> internalBatteryDescriptions();
@@ -64,10 +87,26 @@ class PowerTriggerCenter final : public ObservableObject, public WeakReferenceab
     std::optional<std::string> blockReason() const;
     // Stores the block reason in the session controller when it changed.
     void syncBlockReason();
-    // Adds a hold, or replaces the hold with the same id.
+    // Ends the running session for `reason`; when `resumable`, keeps it for a later resume.
+    // True when a session was ended.
+    bool endForBattery(const std::string& reason, bool resumable);
+    // Adds a hold unless one with this id exists (the first label stays).
     void addHold(const std::string& id, const std::string& label);
+    // Releases the hold with this id, logs `text` and tries to resume; an unknown id does
+    // nothing.
+    void releaseHold(const std::string& id, const std::string& text);
+    // Starts the pending session again when nothing holds it back.
+    void resume();
+    // The UPS started (true) or stopped powering the machine.
+    void upsTransition(bool nowOnUPS);
+    void setLowPowerMode(bool on);
     // Recomputes the notice; writes it only when it differs.
     void refreshNotice();
+    void simulate(SimulationKind kind);
+    // Ends a simulation and reads the real power state again; nothing without one.
+    void clearSimulation();
+    // The power lines of the diagnostic report.
+    std::vector<std::string> reportLines() const;
 
     // Sent by refreshNotice, for observers that follow the power centre.
     Signal<> noticeRefreshed;
@@ -78,7 +117,13 @@ class PowerTriggerCenter final : public ObservableObject, public WeakReferenceab
   private:
     PowerTriggerCenter();
 
+    std::optional<std::int64_t> currentPercent() const;
+    bool hasHold(const std::string& id) const;
+
     bool started_ = false;
+    Timer ticker_;
+    Subscription powerStateSubscription_;
+    Subscription sessionSubscription_;
 };
 
 // The operating system's version as "major.minor.patch" ("12.0.0").

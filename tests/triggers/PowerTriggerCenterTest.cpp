@@ -5,6 +5,7 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "support/SessionTest.h"
+#include "triggers/TriggerTestSupport.h"
 
 namespace orvel {
 namespace {
@@ -171,6 +172,343 @@ TEST_F(PowerTriggerCenterTest, TheSystemVersionHasThreeNumbers) {
     EXPECT_EQ(osVersionString(), "12.0.0");
     sim().systemInfo().setOSVersion({14, 6, 1});
     EXPECT_EQ(osVersionString(), "14.6.1");
+}
+
+// A laptop on battery at `percent`, with the centre started.
+class PowerCentreRunTest : public PowerTriggerCenterTest {
+  protected:
+    void SetUp() override {
+        PowerTriggerCenterTest::SetUp();
+        prefs().battRecover = true;
+    }
+    PowerTriggerCenter& center() { return PowerTriggerCenter::shared(); }
+    void onBattery(int percent) {
+        sim().powerSources().setOnAC(false);
+        sim().powerSources().setBatteryPercent(percent);
+    }
+    void tick() { loop().advance(10); }
+    // Whether the activity log holds this "kind|title|detail" line (entries land on the next turn).
+    bool has(const std::string& line) {
+        loop().drain();
+        const auto lines = test::activity();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+};
+
+TEST_F(PowerCentreRunTest, ReadsTheBatteryPercentRoundingHalvesUp) {
+    struct Case {
+        std::int64_t current, max;
+        std::optional<std::int64_t> percent;
+    };
+    const Case cases[] = {{1, 200, 1}, {199, 200, 100}, {0, 0, std::nullopt}, {150, 100, 150}};
+    for (const Case& c : cases) {
+        center().macBatteryPercent = std::nullopt;
+        sim().powerSources().setSources(PowerSourcesSnapshot{
+            {{{kType, kInternalBattery}, {kCurrentCapacity, c.current}, {kMaxCapacity, c.max}}},
+            std::nullopt});
+        center().readPowerState();
+        EXPECT_EQ(center().macBatteryPercent(), c.percent) << c.current << "/" << c.max;
+    }
+}
+
+TEST_F(PowerCentreRunTest, TheFloorEndsTheSessionAndRecoveryResumesIt) {
+    prefs().lowBattEnd = true;
+    onBattery(50);
+    controller().startForSeconds(3600);
+    center().start();
+    EXPECT_TRUE(controller().isActive());
+
+    sim().powerSources().setBatteryPercent(20);
+    tick();
+    EXPECT_FALSE(controller().isActive());
+    EXPECT_TRUE(
+        has("ended|Battery dropped below 20%|Ended session \u2014 Battery/Power safety "
+            "trigger"));
+    EXPECT_EQ(center().notice()->text, "Waiting: battery above 50% \u2014 now 20%");
+    sim().powerSources().setBatteryPercent(49);
+    tick();
+    EXPECT_FALSE(controller().isActive());
+    sim().powerSources().setBatteryPercent(50);
+    tick();
+    EXPECT_TRUE(controller().isActive());
+    EXPECT_TRUE(has("info|Mac battery recovered above 50%|"));
+    EXPECT_TRUE(
+        has("started|Orvel re-enabled \u2014 battery recovered|Resumed the "
+            "battery-ended session \u2014 with 59 min remaining"));
+    loop().drain();
+    EXPECT_EQ(notificationTitles(), (std::vector<std::string>{"Orvel ended", "Orvel re-enabled"}));
+    EXPECT_FALSE(center().notice());
+}
+
+TEST_F(PowerCentreRunTest, FloorEdgeCases) {
+    struct Case {
+        const char* name;
+        bool onAC;
+        bool session;
+        bool battRecover;
+        std::int64_t recoverPct;
+        bool floorOffWhileTripped;
+        int low;
+        bool tripped;
+        int stillHeld;  // a level that does not recover yet
+        int recovers;
+        bool resumed;
+    };
+    const Case cases[] = {
+        {"real percent on wall power", true, true, true, 50, false, 20, false, 0, 0, false},
+        {"recovery level under the floor", false, true, true, 10, false, 20, true, 20, 21, true},
+        {"floor off while tripped", false, true, true, 50, true, 15, true, 49, 50, true},
+        {"no session at the crossing", false, false, true, 50, false, 20, true, 40, 60, false},
+        {"no resume after recovery", false, true, false, 50, false, 20, true, 40, 60, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        prefs().lowBattEnd = true;
+        prefs().battRecover = c.battRecover;
+        prefs().battRecoverPct = c.recoverPct;
+        onBattery(60);
+        sim().powerSources().setOnAC(c.onAC);
+        if (c.session) {
+            controller().startForSeconds(std::nullopt);
+        }
+        center().start();
+        sim().powerSources().setBatteryPercent(c.low);
+        tick();
+        EXPECT_EQ(center().macTripped, c.tripped);
+        EXPECT_FALSE(controller().isActive() && c.tripped);
+        EXPECT_EQ(center().holds().size(), c.tripped && c.battRecover ? 1u : 0u);
+        if (!c.tripped) {
+            continue;
+        }
+        if (c.floorOffWhileTripped) {
+            prefs().lowBattEnd = false;
+        }
+        sim().powerSources().setBatteryPercent(c.stillHeld);
+        tick();
+        EXPECT_TRUE(center().macTripped);
+        sim().powerSources().setBatteryPercent(c.recovers);
+        tick();
+        EXPECT_FALSE(center().macTripped);
+        EXPECT_EQ(controller().isActive(), c.resumed);
+        EXPECT_EQ(has("info|Mac battery recovered above " + std::to_string(c.recoverPct) + "%|"),
+                  c.battRecover);
+    }
+}
+
+TEST_F(PowerCentreRunTest, ASimulatedLowBatteryTripsEvenOnWallPower) {
+    prefs().lowBattEnd = true;
+    controller().startForSeconds(std::nullopt);
+    center().start();
+    center().simulate(PowerTriggerCenter::SimulationKind::lowBattery);
+    EXPECT_TRUE(center().macTripped);
+    EXPECT_FALSE(controller().isActive());
+    EXPECT_EQ(center().notice()->text, "Waiting: battery above 50% \u2014 now 15%");
+    EXPECT_EQ(center().reportLines(),
+              (std::vector<std::string>{"Resume pending \u2014 waiting for: Mac battery",
+                                        "Power simulation active (Troubleshooting)"}));
+    center().simulate(PowerTriggerCenter::SimulationKind::batteryRecovery);
+    EXPECT_TRUE(controller().isActive());
+    EXPECT_TRUE(
+        has("started|Orvel re-enabled \u2014 battery recovered|Resumed the "
+            "battery-ended session \u2014 Indefinitely"));
+}
+
+TEST_F(PowerCentreRunTest, TheResumeTellsTheMinutesLeft) {
+    struct Case {
+        std::optional<std::int64_t> remaining;
+        const char* text;
+    };
+    const Case cases[] = {{59, "with 1 min remaining"},
+                          {60, "with 1 min remaining"},
+                          {3600, "with 60 min remaining"},
+                          {std::nullopt, "Indefinitely"}};
+    for (const Case& c : cases) {
+        controller().stop(false);
+        center().pending = PowerTriggerCenter::Pending{c.remaining};
+        center().addHold("bt-x", "Mouse below 10%");
+        center().releaseHold("bt-x", "Mouse recovered");
+        EXPECT_TRUE(controller().isActive()) << c.text;
+        EXPECT_TRUE(has(std::string("started|Orvel re-enabled \u2014 battery recovered|Resumed "
+                                    "the battery-ended session \u2014 ") +
+                        c.text));
+    }
+}
+
+TEST_F(PowerCentreRunTest, ReleasingAnUnknownHoldDoesNothing) {
+    center().pending = PowerTriggerCenter::Pending{std::nullopt};
+    center().addHold("bt-1", "Mouse below 10%");
+    center().addHold("bt-1", "Mouse below 20%");
+    EXPECT_EQ(center().holds().front().label, "Mouse below 10%") << "the first label stays";
+    center().addHold("bt-2", "Keyboard below 10%");
+    center().releaseHold("bt-9", "nothing");
+    center().releaseHold("bt-1", "Mouse recovered");
+    EXPECT_FALSE(controller().isActive());
+    loop().drain();
+    EXPECT_EQ(
+        test::activity(),
+        (std::vector<std::string>{"info|Mouse recovered|Still waiting for: Keyboard below 10%"}));
+}
+
+TEST_F(PowerCentreRunTest, LowPowerModeEndsBlocksAndThenLetsThePendingSessionAndACStartRun) {
+    prefs().lpmEnd = true;
+    prefs().activateOnAC = true;
+    center().start();
+    controller().startForSeconds(std::nullopt);
+    sim().powerSources().setLowPowerMode(true);
+    EXPECT_FALSE(controller().isActive());
+    EXPECT_FALSE(center().pending) << "not resumable";
+    EXPECT_FALSE(controller().start());
+    EXPECT_EQ(controller().lastError(), kReason);
+
+    center().pending = PowerTriggerCenter::Pending{600};
+    sim().powerSources().setLowPowerMode(false);
+    EXPECT_TRUE(controller().isActive());
+    EXPECT_TRUE(
+        has("started|Orvel re-enabled \u2014 battery recovered|Resumed the "
+            "battery-ended session \u2014 with 10 min remaining"));
+
+    controller().stop(false);
+    sim().powerSources().setLowPowerMode(true);
+    sim().powerSources().setLowPowerMode(false);
+    EXPECT_TRUE(controller().isActive()) << "the AC auto-start runs";
+}
+
+TEST_F(PowerCentreRunTest, UPSTransitionsFollowTheMode) {
+    prefs().upsReact = true;
+    sim().powerSources().setUPS(true, true);
+    center().start();
+    EXPECT_TRUE(controller().isActive()) << "a UPS session at launch";
+    EXPECT_TRUE(center().upsStartedSession);
+    EXPECT_TRUE(center().upsPresent());
+    EXPECT_TRUE(
+        has("started|UPS became the power source|Started session \u2014 Indefinitely "
+            "\u00b7 Battery/Power"));
+    sim().powerSources().setUPS(true, false);
+    tick();
+    EXPECT_FALSE(controller().isActive());
+    EXPECT_TRUE(
+        has("ended|Wall power returned|Ended session \u2014 Battery/Power safety "
+            "trigger"));
+
+    prefs().upsInverted = true;
+    controller().startForSeconds(std::nullopt);
+    sim().powerSources().setUPS(true, true);
+    tick();
+    EXPECT_FALSE(controller().isActive()) << "Inverted sheds the load";
+    controller().startForSeconds(std::nullopt);
+    sim().powerSources().setUPS(true, false);
+    tick();
+    EXPECT_TRUE(controller().isActive()) << "Inverted: wall power never ends a session";
+}
+
+TEST_F(PowerCentreRunTest, SymmetricWaitsForATrippedFloorAndForTheNextTransition) {
+    prefs().upsReact = true;
+    prefs().lowBattEnd = true;
+    onBattery(10);
+    center().start();
+    EXPECT_TRUE(center().macTripped);
+    sim().powerSources().setUPS(true, true);
+    tick();
+    EXPECT_FALSE(controller().isActive());
+    EXPECT_TRUE(
+        has("info|UPS became the power source|Ignored \u2014 a battery floor is tripped; "
+            "Symmetric resumes after recovery"));
+    EXPECT_EQ(center().notice()->text, "Battery floor is holding UPS Symmetric back");
+    sim().powerSources().setBatteryPercent(60);
+    tick();
+    EXPECT_FALSE(controller().isActive()) << "no UPS session until the UPS state changes again";
+}
+
+TEST_F(PowerCentreRunTest, ARefusedSymmetricStartMarksNothing) {
+    prefs().upsReact = true;
+    prefs().lpmEnd = true;
+    sim().powerSources().setLowPowerMode(true);
+    center().lpmOn = true;
+    sim().powerSources().setUPS(true, true);
+    center().start();
+    EXPECT_FALSE(controller().isActive());
+    EXPECT_FALSE(center().upsStartedSession);
+    EXPECT_TRUE(has("info|UPS became the power source|Ignored \u2014 the session could not start"));
+    loop().drain();
+    EXPECT_TRUE(notificationTitles().empty());
+}
+
+TEST_F(PowerCentreRunTest, ARefusedResumeKeepsThePendingSession) {
+    sim().powerAssertions().refuseAll(kIOReturnNotReady);
+    sim().processes().setExecutable("/usr/bin/caffeinate", false);
+    center().pending = PowerTriggerCenter::Pending{300};
+    center().addHold("mac", "Mac battery");
+    center().releaseHold("mac", "Mac battery recovered above 50%");
+    EXPECT_FALSE(controller().isActive());
+    EXPECT_EQ(center().pending, (PowerTriggerCenter::Pending{300}));
+    EXPECT_TRUE(
+        has("info|Orvel re-enabled \u2014 battery recovered|Ignored \u2014 the session "
+            "could not start"));
+    sim().powerAssertions().allowAll();
+    center().resume();
+    EXPECT_TRUE(controller().isActive());
+}
+
+TEST_F(PowerCentreRunTest, WallPowerEndsOnlyASessionTheUPSStarted) {
+    prefs().upsReact = true;
+    center().start();
+    center().simulate(PowerTriggerCenter::SimulationKind::upsTakeover);
+    center().simulate(PowerTriggerCenter::SimulationKind::upsTakeover);
+    EXPECT_TRUE(controller().isActive());
+    loop().drain();
+    EXPECT_EQ(notificationTitles(), std::vector<std::string>{"Orvel started"})
+        << "the second takeover repeats nothing";
+    controller().stop(true);
+    controller().startForSeconds(std::nullopt);
+    center().simulate(PowerTriggerCenter::SimulationKind::wallPowerReturns);
+    EXPECT_TRUE(controller().isActive()) << "the manual session stays";
+}
+
+TEST_F(PowerCentreRunTest, TheOnBatteryTurnOffHoldIsReleasedOnWallPower) {
+    prefs().deactivateOnBattery = true;
+    prefs().batteryOffAfterEnabled = false;
+    center().start();
+    controller().startForSeconds(std::nullopt);
+    onBattery(80);
+    loop().advance(5);
+    EXPECT_FALSE(controller().isActive());
+    EXPECT_EQ(center().holds().size(), 1u);
+    sim().powerSources().setOnAC(true);
+    tick();
+    EXPECT_TRUE(has("info|Wall power returned|"));
+    EXPECT_TRUE(center().holds().empty());
+    EXPECT_TRUE(controller().isActive());
+}
+
+TEST_F(PowerCentreRunTest, ASessionInItsLastSecondIsNotResumed) {
+    prefs().lowBattEnd = true;
+    onBattery(60);
+    controller().startForSeconds(30);
+    center().start();
+    loop().advance(29.5);
+    sim().powerSources().setBatteryPercent(10);
+    center().evaluate();
+    EXPECT_FALSE(controller().isActive());
+    EXPECT_FALSE(center().pending);
+}
+
+TEST_F(PowerCentreRunTest, AWallPowerChangeClearsTheSimulationOnceInsideEvaluate) {
+    prefs().lowBattEnd = true;
+    center().start();
+    controller().startForSeconds(std::nullopt);
+    center().simulate(PowerTriggerCenter::SimulationKind::lowBattery);
+    EXPECT_TRUE(center().macTripped);
+    onBattery(15);
+    tick();
+    EXPECT_FALSE(center().simulationActive());
+    const auto lines = test::activity();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.rfind("ended|", 0) == 0; }),
+              1);
+    EXPECT_TRUE(center().macTripped);
+    EXPECT_TRUE(has("info|Simulation cleared|Real power state re-read"));
 }
 
 }  // namespace
