@@ -326,3 +326,43 @@ TEST_F(ScheduleTriggerSourceTest, AWeeklyWakeAfterTodaysStartIsNextWeeksOnly) {
 
 }  // namespace
 }  // namespace orvel
+
+namespace orvel {
+namespace {
+
+TEST_F(ScheduleTriggerSourceTest, AOneShotEnabledOrResumedAfterItsDateIsStillCaughtUp) {
+    struct Case {
+        const char* what;
+        double pauseSeconds;  // 0: no pause; the rule is added after its date
+        bool fires;
+    };
+    const Case cases[] = {
+        {"added two minutes after its date", 0, true},
+        {"a pause that ends within the grace", 900, true},
+        {"a pause that ends after the grace", 3600, false},
+    };
+    for (const auto& c : cases) {
+        TearDown();
+        SetUp();
+        const Date when = ny(2026, 6, 10, 14, 0);
+        const TriggerRule rule = oneShot("Once", when);
+        if (c.pauseSeconds > 0) {
+            loop().setNow(when - 60);
+            TriggerEngine::shared().add(rule);
+            TriggerEngine::shared().pause(c.pauseSeconds);
+            loop().advance(c.pauseSeconds + 1);
+        } else {
+            loop().setNow(when + 120);
+            TriggerEngine::shared().add(rule);
+        }
+        EXPECT_EQ(controller().isActive(), c.fires) << c.what;
+        const auto entries = catchUpEntries();
+        ASSERT_EQ(entries.size(), 1u) << c.what;
+        EXPECT_NE(entries[0].find(c.fires ? "fired late" : "Missed"), std::string::npos) << c.what;
+        ASSERT_NE(stored(rule.id), nullptr);
+        EXPECT_TRUE(stored(rule.id)->firedAt.has_value()) << c.what;
+    }
+}
+
+}  // namespace
+}  // namespace orvel
