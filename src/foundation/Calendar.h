@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "foundation/Date.h"
@@ -24,6 +25,11 @@ Date startOfDay(Date date);
 // The same time of day `days` calendar days later (earlier when negative), in the user's time
 // zone: across a daylight-saving change the result is not a multiple of 24 hours away.
 Date addingDays(Date date, int days);
+
+// The time `hour`:`minute`:00 on the local day that holds `day`. A time that the day skips
+// (a spring-forward gap) becomes the first time that exists after the gap; a time the day
+// has twice (fall back) is its first occurrence. Nothing when the day cannot be computed.
+std::optional<Date> dateBySettingTime(Date day, int hour, int minute);
 
 // The time of day as "HH:mm:ss" (24-hour) in the user's time zone.
 std::string timeOfDayText(Date date);

@@ -2,7 +2,9 @@
 
 #include <unicode/datefmt.h>
 #include <unicode/dtfmtsym.h>
+#include <unicode/dtptngen.h>
 #include <unicode/locid.h>
+#include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 #include <unicode/ures.h>
 
@@ -220,6 +222,29 @@ std::string shortTimeText(int hour, int minute) {
     if (f.time) {
         f.time->format(millis, out);
     }
+    return toUtf8(out);
+}
+
+std::string templateDateText(Date date, std::string_view skeleton) {
+    const icu::Locale locale(currentLocaleIdentifier().c_str());
+    UErrorCode status = U_ZERO_ERROR;
+    const std::unique_ptr<icu::DateTimePatternGenerator> generator(
+        icu::DateTimePatternGenerator::createInstance(locale, status));
+    if (U_FAILURE(status)) {
+        return {};
+    }
+    const icu::UnicodeString pattern =
+        generator->getBestPattern(icu::UnicodeString::fromUTF8(icu::StringPiece(
+                                      skeleton.data(), static_cast<int32_t>(skeleton.size()))),
+                                  status);
+    icu::SimpleDateFormat format(pattern, locale, status);
+    if (U_FAILURE(status)) {
+        return {};
+    }
+    const std::unique_ptr<icu::TimeZone> utc(icu::TimeZone::createTimeZone("UTC"));
+    format.setTimeZone(*utc);
+    icu::UnicodeString out;
+    format.format(wallClockMillis(localTime(date)), out);
     return toUtf8(out);
 }
 

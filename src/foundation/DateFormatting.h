@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/Date.h"
@@ -23,6 +24,9 @@ std::string mediumDateShortTimeText(Date date);
 // A time of day in the short style: "9:00 AM" in US English, "17:00" in a 24-hour locale. An
 // hour or minute out of range carries over, as a calendar would (25:00 is 1:00 AM).
 std::string shortTimeText(int hour, int minute);
+// The date in the locale's best form for a template of fields ("MMMd jmm": "Dec 8, 9:00 AM"
+// in US English); empty when the locale has no such form.
+std::string templateDateText(Date date, std::string_view skeleton);
 // The short weekday names, Sunday first ("Sun", "Mon", … in English).
 std::vector<std::string> shortWeekdaySymbols();
 

@@ -1,11 +1,107 @@
 #include "triggers/ScheduleTriggerSource.h"
 
+#include <algorithm>
+
+#include "core/ActivityLog.h"
+#include "core/OrvelController.h"
+#include "drives/DriveKeepAlive.h"
+#include "foundation/Calendar.h"
+#include "foundation/DateFormatting.h"
 #include "foundation/Registry.h"
+#include "platform/Platform.h"
+#include "platform/UserDefaults.h"
+#include "platform/Workspace.h"
+#include "triggers/TriggerEngine.h"
+#include "triggers/WakeHelperClient.h"
 
 namespace orvel {
 
+namespace {
+
+bool onRuleDays(const TriggerRule& rule, Date day) {
+    if (!rule.schedDays || rule.schedDays->empty()) {
+        return true;
+    }
+    const int weekday = localTime(day).weekday;
+    return std::find(rule.schedDays->begin(), rule.schedDays->end(), weekday) !=
+           rule.schedDays->end();
+}
+
+}  // namespace
+
 ScheduleTriggerSource& ScheduleTriggerSource::shared() {
     return ORVEL_SHARED_INSTANCE(ScheduleTriggerSource);
+}
+
+std::optional<Date> ScheduleTriggerSource::startOn(const TriggerRule& rule, Date day) {
+    if (!rule.schedStartMin) {
+        return std::nullopt;
+    }
+    const auto minutes = *rule.schedStartMin;
+    return dateBySettingTime(day, static_cast<int>(minutes / 60), static_cast<int>(minutes % 60));
+}
+
+bool ScheduleTriggerSource::isActive(const TriggerRule& rule, Date date) {
+    if (!rule.enabled || rule.isOneShot() || !rule.schedStartMin || !rule.schedEndMin) {
+        return false;
+    }
+    std::int64_t length = *rule.schedEndMin - *rule.schedStartMin;
+    if (length <= 0) {
+        length += 1440;
+    }
+    // Elapsed time: across a daylight-saving change the wall-clock end moves by the change.
+    const double seconds = static_cast<double>(length) * 60.0;
+    for (int k = 0; k <= 1; ++k) {
+        const Date day = addingDays(date, -k);
+        if (!onRuleDays(rule, day)) {
+            continue;
+        }
+        const auto windowStart = startOn(rule, day);
+        if (windowStart && *windowStart <= date && date < *windowStart + seconds) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<Date> ScheduleTriggerSource::dueOccurrences(const TriggerRule& rule, Date from,
+                                                        Date to) {
+    std::vector<Date> due;
+    if (!rule.enabled) {
+        return due;
+    }
+    if (rule.isOneShot()) {
+        if (!rule.firedAt && rule.schedDate && from < *rule.schedDate && *rule.schedDate <= to) {
+            due.push_back(*rule.schedDate);
+        }
+        return due;
+    }
+    if (rule.schedEndMin || !rule.schedStartMin) {
+        return due;
+    }
+    for (Date day = startOfDay(from); day <= to; day = addingDays(day, 1)) {
+        if (!onRuleDays(rule, day)) {
+            continue;
+        }
+        const auto occurrence = startOn(rule, day);
+        if (occurrence && from < *occurrence && *occurrence <= to) {
+            due.push_back(*occurrence);
+        }
+    }
+    return due;
+}
+
+void ScheduleTriggerSource::markOneShotFired(const TriggerRule& rule) {
+    TriggerEngine& engine = TriggerEngine::shared();
+    for (const auto& stored : engine.rules()) {
+        if (stored.id == rule.id) {
+            TriggerRule marked = stored;
+            marked.firedAt = now();
+            marked.enabled = false;
+            engine.update(marked);
+            return;
+        }
+    }
 }
 
 void ScheduleTriggerSource::start(const std::vector<TriggerRule>& rules) {
@@ -15,13 +111,146 @@ void ScheduleTriggerSource::start(const std::vector<TriggerRule>& rules) {
             rules_.push_back(rule);
         }
     }
-    running_ = true;
+    if (!running_) {
+        running_ = true;
+        timer_ = RunLoop::main().every(
+            kTickSeconds, [this] { tick(); }, TimerMode::Common);
+        wakeObserver_ = Platform::current().workspace().didWake.subscribe([this] { tick(); });
+    }
+    activeNow.clear();
+    for (const auto& rule : rules_) {
+        if (isActive(rule, now())) {
+            activeNow.insert(rule.id);
+        }
+    }
+    tick();
+    syncWakes();
 }
 
 void ScheduleTriggerSource::stop() {
     running_ = false;
+    timer_.cancel();
+    wakeObserver_.cancel();
     rules_.clear();
     activeNow.clear();
+    WakeHelperClient& client = WakeHelperClient::shared();
+    client.lastSynced.clear();
+}
+
+void ScheduleTriggerSource::tick() {
+    const Date current = now();
+    UserDefaults& defaults = Platform::current().userDefaults();
+    const double stored = defaults.doubleForKey(kLastTickKey);
+    const Date last = stored > 0 ? Date::fromUnix(stored) : current - 1.0;
+    // Stored before anything is reported: a tick nested in this one starts from here.
+    defaults.setDouble(kLastTickKey, current.unixTime());
+
+    // A copy: marking a one-shot re-synchronises the sources, which replaces the rules.
+    const std::vector<TriggerRule> rules = rules_;
+    std::set<UUID> nowActive;
+    for (const auto& rule : rules) {
+        if (isActive(rule, current)) {
+            nowActive.insert(rule.id);
+        }
+    }
+    TriggerEngine& engine = TriggerEngine::shared();
+    for (const auto& rule : rules) {
+        const bool was = activeNow.count(rule.id) != 0;
+        const bool is = nowActive.count(rule.id) != 0;
+        if (was != is) {
+            engine.handle(rule.id, is, false);
+            if (is) {
+                fired(rule);
+            }
+        }
+    }
+    activeNow = nowActive;
+
+    const bool paused = engine.isPaused();
+    for (const auto& rule : rules) {
+        // A pause leaves one-time dates pending; they are looked for from the distant past so
+        // one that fell due during the pause, or before it was switched on, is still found.
+        if (rule.isOneShot() && paused) {
+            continue;
+        }
+        const Date from = rule.isOneShot() ? Date{-Date::kDistantFutureSeconds} : last;
+        for (const Date occurrence : dueOccurrences(rule, from, current)) {
+            const double lateness = current.timeIntervalSince(occurrence);
+            if (lateness > kGraceSeconds) {
+                ActivityLog::add(ActivityEntry::make(
+                    ActivityEntry::Kind::info, "Missed \u2014 " + rule.name,
+                    "Scheduled for " + templateDateText(occurrence, "MMMd jmm") +
+                        "; the Mac couldn't act within the 30-minute grace window"));
+            } else {
+                engine.handle(rule.id, true, false);
+                if (lateness > kLateNoteSeconds) {
+                    ActivityLog::add(
+                        ActivityEntry::make(ActivityEntry::Kind::info, rule.name + " fired late",
+                                            "Caught up within the 30-minute grace window"));
+                }
+                fired(rule);
+            }
+            if (rule.isOneShot()) {
+                markOneShotFired(rule);
+            }
+        }
+    }
+    syncWakes();
+}
+
+void ScheduleTriggerSource::fired(const TriggerRule& rule) {
+    if (rule.onAppear != TriggerAction::startSession) {
+        return;
+    }
+    // What counts is the session after the edge was handled, whoever started it.
+    if (!OrvelController::shared().isActive()) {
+        return;
+    }
+    DriveKeepAlive& drives = DriveKeepAlive::shared();
+    drives.rescan();
+    for (const auto& drive : drives.drives()) {
+        if (drive.enabled) {
+            drives.readNow(drive.id);
+        }
+    }
+}
+
+std::vector<Date> ScheduleTriggerSource::upcomingWakeDates() const {
+    const Date current = now();
+    std::vector<Date> dates;
+    for (const auto& rule : rules_) {
+        if (!rule.enabled || rule.wakeMac != true) {
+            continue;
+        }
+        if (rule.isOneShot()) {
+            if (!rule.firedAt && rule.schedDate && *rule.schedDate > current) {
+                dates.push_back(*rule.schedDate);
+            }
+            continue;
+        }
+        if (!rule.schedStartMin) {
+            continue;
+        }
+        for (int k = 0; k <= 7; ++k) {
+            const Date day = addingDays(current, k);
+            if (!onRuleDays(rule, day)) {
+                continue;
+            }
+            const auto candidate = startOn(rule, day);
+            if (candidate && *candidate > current) {
+                dates.push_back(*candidate);
+            }
+        }
+    }
+    std::sort(dates.begin(), dates.end());
+    if (dates.size() > kMaxWakeDates) {
+        dates.resize(kMaxWakeDates);
+    }
+    return dates;
+}
+
+void ScheduleTriggerSource::syncWakes() {
+    WakeHelperClient::shared().lastSynced = upcomingWakeDates();
 }
 
 }  // namespace orvel

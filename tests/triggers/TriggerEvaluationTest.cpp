@@ -247,6 +247,8 @@ TEST_F(TriggerEvaluationTest, AHigherFamilyStillHoldingShieldsTheEndOfASession) 
     TriggerRule sched = makeRule(S::schedule, "Hours");
     sched.schedEndMin = 1020;
     sched.schedStartMin = 540;
+    // 18:00 UTC: outside the schedule's hours, so it never holds here.
+    loop().setNow(Date::fromUnix(1781114400));
     for (const auto& r : {app, bt, wifi, sched}) {
         engine().add(r);
     }
