@@ -54,6 +54,8 @@ class BenchPlatform final : public Platform {
     Volumes& volumes() override { return sim_.volumes(); }
     UncachedReader& uncachedReader() override { return sim_.uncachedReader(); }
     NetworkShares& networkShares() override { return sim_.networkShares(); }
+    HidDevices& hidDevices() override { return sim_.hidDevices(); }
+    Permissions& permissions() override { return sim_.permissions(); }
     std::shared_ptr<LogSink> logSink() override { return sim_.logSink(); }
 
   private:

@@ -34,6 +34,8 @@ class SimulatedMachine final : public Platform {
     Volumes& volumes() override { return sim_.volumes(); }
     UncachedReader& uncachedReader() override { return sim_.uncachedReader(); }
     NetworkShares& networkShares() override { return sim_.networkShares(); }
+    HidDevices& hidDevices() override { return sim_.hidDevices(); }
+    Permissions& permissions() override { return sim_.permissions(); }
     std::shared_ptr<LogSink> logSink() override { return log_; }
 
   private:

@@ -107,7 +107,7 @@ View MenuView::gatedRowLabel(const std::string& title, bool gated,
     std::vector<View> parts{Text(title).font(Font::system(13 * s)).fixedSize(false, true)};
     if (gated) {
         // Only the cache is read: drawing the panel never starts a permission probe.
-        const auto status = InputBlocker::permissionStatus();
+        const auto status = InputBlocker::cachedPermissions();
         const bool missing = status && (!status->inputMonitoring || !status->accessibility);
         const std::string symbol = status && !missing ? "lock.open" : "lock";
         parts.push_back(Image(symbol)

@@ -12,10 +12,12 @@ namespace orvel {
 class AccessibilityDisplay;
 class Bluetooth;
 class DesktopSettings;
+class HidDevices;
 class LoginItems;
 class NetworkShares;
 class Notifications;
 class Paths;
+class Permissions;
 class PowerAssertions;
 class PowerSources;
 class Processes;
@@ -50,6 +52,8 @@ class Platform {
     virtual Volumes& volumes() = 0;
     virtual UncachedReader& uncachedReader() = 0;
     virtual NetworkShares& networkShares() = 0;
+    virtual HidDevices& hidDevices() = 0;
+    virtual Permissions& permissions() = 0;
     virtual std::shared_ptr<LogSink> logSink() = 0;
 };
 

@@ -585,7 +585,7 @@ TEST_F(MenuViewTest, LocksAndThePermissionNoteFollowTheCachedPermissions) {
         "Monitoring the first time.";
     struct Case {
         const char* name;
-        std::optional<InputBlocker::PermissionStatus> status;
+        std::optional<InputBlocker::PermissionStatus> status;  // none: never probed
         const char* symbol;
         bool orange;
         const char* note;  // none: no permission note
@@ -600,7 +600,12 @@ TEST_F(MenuViewTest, LocksAndThePermissionNoteFollowTheCachedPermissions) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        InputBlocker::shared().setPermissionStatus(c.status);
+        if (c.status) {  // the never-probed case comes first: a probe cannot be undone
+            sim().permissions().setListenEvent(
+                c.status->inputMonitoring ? ListenEventAccess::granted : ListenEventAccess::denied);
+            sim().permissions().setAccessibility(c.status->accessibility);
+            InputBlocker::permissionStatus();
+        }
         prefs().menuBold = false;
         int locks = 0;
         const Node* lock = nullptr;

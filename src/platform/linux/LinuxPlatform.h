@@ -8,6 +8,7 @@
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/LinuxAccessibilityDisplay.h"
 #include "platform/linux/LinuxBluetooth.h"
+#include "platform/linux/LinuxInputAccess.h"
 #include "platform/linux/LinuxNetworkShares.h"
 #include "platform/linux/LinuxNotifications.h"
 #include "platform/linux/LinuxPaths.h"
@@ -71,6 +72,8 @@ class LinuxPlatform final : public Platform {
     LinuxVolumes& volumes() override { return volumes_; }
     LinuxUncachedReader& uncachedReader() override { return uncachedReader_; }
     LinuxNetworkShares& networkShares() override { return networkShares_; }
+    LinuxHidDevices& hidDevices() override { return hidDevices_; }
+    LinuxPermissions& permissions() override { return permissions_; }
     std::shared_ptr<LogSink> logSink() override { return logSink_; }
 
   private:
@@ -92,6 +95,8 @@ class LinuxPlatform final : public Platform {
     LinuxVolumes volumes_;
     LinuxUncachedReader uncachedReader_;
     LinuxNetworkShares networkShares_;
+    LinuxHidDevices hidDevices_;
+    LinuxPermissions permissions_;
     PortalDesktopSettings desktopSettings_;
 };
 

@@ -8,10 +8,12 @@
 #include "platform/sim/SimAccessibilityDisplay.h"
 #include "platform/sim/SimBluetooth.h"
 #include "platform/sim/SimDesktopSettings.h"
+#include "platform/sim/SimHidDevices.h"
 #include "platform/sim/SimLoginItems.h"
 #include "platform/sim/SimNetworkShares.h"
 #include "platform/sim/SimNotifications.h"
 #include "platform/sim/SimPaths.h"
+#include "platform/sim/SimPermissions.h"
 #include "platform/sim/SimPowerAssertions.h"
 #include "platform/sim/SimPowerSources.h"
 #include "platform/sim/SimProcesses.h"
@@ -46,6 +48,8 @@ class SimPlatform final : public Platform {
     SimVolumes& volumes() override { return volumes_; }
     SimUncachedReader& uncachedReader() override { return uncachedReader_; }
     SimNetworkShares& networkShares() override { return networkShares_; }
+    SimHidDevices& hidDevices() override { return hidDevices_; }
+    SimPermissions& permissions() override { return permissions_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
     RecordingLogSink& log() { return *log_; }
 
@@ -65,6 +69,8 @@ class SimPlatform final : public Platform {
     SimVolumes volumes_;
     SimUncachedReader uncachedReader_;
     SimNetworkShares networkShares_;
+    SimHidDevices hidDevices_;
+    SimPermissions permissions_;
     std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
 };
 
