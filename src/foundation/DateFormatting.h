@@ -23,6 +23,9 @@ std::string mediumDateShortTimeText(Date date);
 // A time of day in the short style: "9:00 AM" in US English, "17:00" in a 24-hour locale. An
 // hour or minute out of range carries over, as a calendar would (25:00 is 1:00 AM).
 std::string shortTimeText(int hour, int minute);
+// The time of day of a date, in the short style and the user's time zone. Dates beyond any
+// calendar (a duration near the 64-bit limit away) read as the nearest one that has one.
+std::string shortTimeText(Date date);
 // The short weekday names, Sunday first ("Sun", "Mon", … in English).
 std::vector<std::string> shortWeekdaySymbols();
 
