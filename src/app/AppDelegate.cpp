@@ -4,16 +4,27 @@
 #include "core/Preferences.h"
 #include "devices/InputBlocker.h"
 #include "drives/DriveKeepAlive.h"
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
+#include "foundation/NotificationCenter.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
+#include "help/AboutView.h"
 #include "help/EULAGate.h"
+#include "help/HelpView.h"
+#include "menubar/CustomDurationView.h"
 #include "menubar/MainMenu.h"
 #include "menubar/StatusItemController.h"
 #include "platform/LoginItems.h"
 #include "platform/Platform.h"
+#include "platform/UserDefaults.h"
+#include "settings/SettingsView.h"
+#include "triggers/AppTriggerSource.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
+#include "triggers/TriggerRule.h"
+
+#include <limits>
 
 namespace orvel {
 
@@ -130,41 +141,143 @@ void AppDelegate::setLaunchAtLogin(bool enabled) {
 }
 
 namespace {
+
 void closePanel() {
     if (auto* item = StatusItemController::current()) {
         item->popover().close();
     }
 }
+
+void bringToFront(ui::Window& window) {
+    ui::UiHost::current().application().activate(true);
+    window.makeKeyAndOrderFront();
+}
+
+std::unique_ptr<ui::Window> makeWindow(std::string title, unsigned style,
+                                       std::shared_ptr<ui::ViewComponent> content) {
+    auto window = ui::UiHost::current().makeWindow();
+    window->setTitle(std::move(title));
+    window->setStyle(style);
+    window->setContent(std::move(content));
+    return window;
+}
+
+constexpr unsigned kStandardStyle =
+    ui::kWindowTitled | ui::kWindowClosable | ui::kWindowMiniaturizable | ui::kWindowResizable;
+
 }  // namespace
 
 void AppDelegate::showHelp() {
+    showHelpWindow(std::nullopt);
+}
+
+void AppDelegate::showHelpSection(HelpSection section) {
+    showHelpWindow(section);
+}
+
+void AppDelegate::showHelpWindow(std::optional<HelpSection> section) {
     closePanel();
-    windowRequested.send("showHelp");
+    if (!helpWindow) {
+        helpWindow =
+            makeWindow(localized("Orvel Help"), kStandardStyle, std::make_shared<HelpView>());
+        helpWindow->setContentSize(900, 620);
+        helpWindow->center();
+    }
+    bringToFront(*helpWindow);
+    if (section) {
+        // On the next turn, so a window made just now shows before its page changes.
+        RunLoop::main().async([section = *section] {
+            NotificationCenter::shared().post(kOpenHelpSectionNotification, section);
+        });
+    }
 }
 
 void AppDelegate::openSettings() {
     closePanel();
-    windowRequested.send("openSettings");
+    if (!settingsWindow) {
+        settingsWindow = makeWindow(localized("Orvel Settings"), kStandardStyle,
+                                    std::make_shared<SettingsView>());
+        settingsWindow->setContentSize(900, 560);
+        settingsWindow->setContentMinSize(675, 280);
+        settingsWindow->setContentMaxSize(900, std::numeric_limits<double>::max());
+        if (!settingsWindow->setFrameAutosaveName(kSettingsFrameName)) {
+            settingsWindow->center();
+        }
+    }
+    bringToFront(*settingsWindow);
 }
 
 void AppDelegate::showAbout() {
     closePanel();
-    windowRequested.send("showAbout");
+    if (!aboutWindow) {
+        aboutWindow = makeWindow(
+            "About Orvel", ui::kWindowTitled | ui::kWindowClosable | ui::kWindowFullSizeContentView,
+            std::make_shared<AboutView>(OrvelController::shared()));
+        aboutWindow->setTitlebarAppearsTransparent(true);
+        aboutWindow->setTitleHidden(true);
+        aboutWindow->setMovableByWindowBackground(true);
+        aboutWindow->center();
+    }
+    bringToFront(*aboutWindow);
 }
 
 void AppDelegate::showCustomDuration() {
     closePanel();
-    windowRequested.send("showCustomDuration");
+    closeCustomDuration();
+    const auto [hours, minutes] =
+        CustomDurationView::startValues(Preferences::shared().customSeconds());
+    auto view = std::make_shared<CustomDurationView>(hours, minutes, [weakSelf = weakRef(*this)] {
+        if (auto* self = weakSelf.get()) {
+            self->closeCustomDuration();
+        }
+    });
+    customDurationWindow =
+        makeWindow("Custom Duration", ui::kWindowTitled | ui::kWindowClosable, std::move(view));
+    customDurationWindow->center();
+    bringToFront(*customDurationWindow);
+}
+
+void AppDelegate::closeCustomDuration() {
+    if (!customDurationWindow) {
+        return;
+    }
+    customDurationWindow->close();
+    // The window's own button may be what asked: it goes on the next turn, not under its feet.
+    std::shared_ptr<ui::Window> closing(std::move(customDurationWindow));
+    RunLoop::main().async([closing] {});
 }
 
 void AppDelegate::makeRuleFromWatchedApp() {
-    closePanel();
-    windowRequested.send("makeRuleFromWatchedApp");
+    OrvelController& controller = OrvelController::shared();
+    const std::optional<std::string> appName = controller.watchedAppName();
+    if (!appName) {
+        return;
+    }
+    TriggerRule rule;
+    rule.name = *appName;
+    rule.source = TriggerSource::app;
+    rule.enabled = false;
+    rule.onAppear = TriggerAction::startSession;
+    rule.onClear = TriggerAction::endSession;
+    rule.durationSeconds = 0;
+    rule.acOnly = false;
+    rule.unavailableHere = false;
+    rule.appBundleID = controller.watchedBundleID();
+    rule.appName = *appName;
+    if (rule.appBundleID && AppTriggerSource::isBackgroundApp(*rule.appBundleID)) {
+        rule.watchBackground = true;
+    }
+    const std::string id = rule.id.uuidString();
+    TriggerEngine::shared().add(std::move(rule));
+    UserDefaults& defaults = Platform::current().userDefaults();
+    defaults.setString("apps.pendingExpand", id);
+    defaults.setInteger("atSubTab", 5);
+    defaults.setInteger("settingsTabSelection", 1);
+    openSettings();
 }
 
 void AppDelegate::chooseAppToWatch() {
     closePanel();
-    windowRequested.send("chooseAppToWatch");
 }
 
 }  // namespace orvel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "devices/HotKeyBackend.h"
 #include "foundation/Signal.h"
@@ -19,6 +20,8 @@ class AppDelegate final : public WeakReferenceable, public AppWindows {
     // Start-up shortcut: the C key with Control, Option and Command.
     static constexpr std::uint32_t kHotKeyCode = 8;
     static constexpr std::uint32_t kHotKeyModifiers = 0x1900;
+    // Where the Settings window's frame is remembered.
+    static constexpr const char* kSettingsFrameName = "OrvelSettingsWindow";
 
     AppDelegate();
     ~AppDelegate();
@@ -37,16 +40,20 @@ class AppDelegate final : public WeakReferenceable, public AppWindows {
     void applicationWillTerminate();
     void setLaunchAtLogin(bool enabled);
 
-    // The window operations. Each first closes the tray panel; the windows themselves are not
-    // built yet, so for now that is all they do, and they say which one was asked for.
+    // The window operations. Each first closes the tray panel (Make this a rule… through
+    // Settings), then shows its window and activates the application. Help, Settings and
+    // About are made once and only hidden when closed; Custom Duration is made anew each time.
     void showHelp() override;
+    void showHelpSection(HelpSection section) override;
     void openSettings() override;
     void showAbout() override;
     void showCustomDuration() override;
     void makeRuleFromWatchedApp() override;
     void chooseAppToWatch() override;
-    // Sent with the operation's name after each window operation.
-    Signal<std::string> windowRequested;
+    // The main menu's items.
+    void aboutMenuAction() { showAbout(); }
+    void helpMenuAction() { showHelp(); }
+    void settingsMenuAction() { openSettings(); }
 
     bool hasFinishedLaunching() const { return finished_; }
 
@@ -58,6 +65,9 @@ class AppDelegate final : public WeakReferenceable, public AppWindows {
     std::unique_ptr<HotKeyBackend> hotKey;
 
   private:
+    void showHelpWindow(std::optional<HelpSection> section);
+    void closeCustomDuration();
+
     Subscription willTerminate_;
     bool finished_ = false;
     bool terminated_ = false;

@@ -8,6 +8,8 @@
 #include <unicode/timezone.h>
 #include <unicode/ures.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -246,6 +248,15 @@ std::string templateDateText(Date date, std::string_view skeleton) {
     icu::UnicodeString out;
     format.format(wallClockMillis(localTime(date)), out);
     return toUtf8(out);
+}
+
+std::string shortTimeText(Date date) {
+    // About ±30 million years: inside both time_t and the broken-down year.
+    constexpr double kLimit = 1e15;
+    const double unix =
+        std::isnan(date.unixTime()) ? 0 : std::clamp(date.unixTime(), -kLimit, kLimit);
+    const LocalTime local = localTime(Date::fromUnix(unix));
+    return shortTimeText(local.hour, local.minute);
 }
 
 std::vector<std::string> shortWeekdaySymbols() {

@@ -27,6 +27,9 @@ std::string shortTimeText(int hour, int minute);
 // The date in the locale's best form for a template of fields ("MMMd jmm": "Dec 8, 9:00 AM"
 // in US English); empty when the locale has no such form.
 std::string templateDateText(Date date, std::string_view skeleton);
+// The time of day of a date, in the short style and the user's time zone. Dates beyond any
+// calendar (a duration near the 64-bit limit away) read as the nearest one that has one.
+std::string shortTimeText(Date date);
 // The short weekday names, Sunday first ("Sun", "Mon", … in English).
 std::vector<std::string> shortWeekdaySymbols();
 

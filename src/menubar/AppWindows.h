@@ -1,5 +1,7 @@
 #pragma once
 
+#include "help/HelpSection.h"
+
 namespace orvel {
 
 // The application's window operations, as the panel reaches them. The application delegate
@@ -13,6 +15,8 @@ class AppWindows {
     static AppWindows*& current();
 
     virtual void showHelp() = 0;
+    // Shows Help at a page.
+    virtual void showHelpSection(HelpSection section) = 0;
     virtual void openSettings() = 0;
     virtual void showAbout() = 0;
     virtual void showCustomDuration() = 0;

@@ -5,6 +5,8 @@
 #include <cstdlib>
 
 #include "foundation/RunLoop.h"
+#include "platform/Platform.h"
+#include "platform/UserDefaults.h"
 
 namespace orvel::ui {
 
@@ -39,6 +41,13 @@ void HeadlessWindow::setContent(std::shared_ptr<ViewComponent> content) {
 
 std::shared_ptr<ViewComponent> HeadlessWindow::content() const {
     return view_ ? view_->root() : nullptr;
+}
+
+bool HeadlessWindow::setFrameAutosaveName(std::string name) {
+    autosaveName_ = std::move(name);
+    // Like the Qt host, a frame counts as saved when the defaults hold one under the name.
+    return !autosaveName_.empty() && Platform::isInstalled() &&
+           Platform::current().userDefaults().stringForKey("NSWindow Frame " + autosaveName_);
 }
 
 void HeadlessWindow::makeKeyAndOrderFront() {

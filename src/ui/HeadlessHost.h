@@ -35,7 +35,12 @@ class HeadlessWindow final : public Window {
     }
     void setLevel(WindowLevel level) override { level_ = level; }
     void center() override { ++centered_; }
-    void setFrameAutosaveName(std::string name) override { autosaveName_ = std::move(name); }
+    bool setFrameAutosaveName(std::string name) override;
+    void setTitlebarAppearsTransparent(bool transparent) override {
+        titlebarTransparent_ = transparent;
+    }
+    void setTitleHidden(bool hidden) override { titleHidden_ = hidden; }
+    void setMovableByWindowBackground(bool movable) override { movableByBackground_ = movable; }
     void makeKeyAndOrderFront() override;
     void close() override;
     bool isVisible() const override { return visible_; }
@@ -45,6 +50,10 @@ class HeadlessWindow final : public Window {
     unsigned style() const { return style_; }
     Rect contentSize() const { return size_; }
     Rect contentMinSize() const { return minSize_; }
+    Rect contentMaxSize() const { return maxSize_; }
+    bool titlebarAppearsTransparent() const { return titlebarTransparent_; }
+    bool titleHidden() const { return titleHidden_; }
+    bool movableByWindowBackground() const { return movableByBackground_; }
     WindowLevel level() const { return level_; }
     int centerCount() const { return centered_; }
     const std::string& autosaveName() const { return autosaveName_; }
@@ -61,6 +70,9 @@ class HeadlessWindow final : public Window {
     WindowLevel level_ = WindowLevel::normal;
     int centered_ = 0;
     std::string autosaveName_;
+    bool titlebarTransparent_ = false;
+    bool titleHidden_ = false;
+    bool movableByBackground_ = false;
     bool visible_ = false;
     std::unique_ptr<ViewHost> view_;
 };

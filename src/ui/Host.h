@@ -40,6 +40,8 @@ enum WindowStyle : unsigned {
     kWindowClosable = 2,
     kWindowMiniaturizable = 4,
     kWindowResizable = 8,
+    // The content reaches under the title bar.
+    kWindowFullSizeContentView = 0x8000,
 };
 
 enum class WindowLevel { normal, floating };
@@ -59,7 +61,13 @@ class Window {
     virtual void setLevel(WindowLevel level) = 0;
     virtual void center() = 0;
     // Restores the frame saved under this name, and saves the frame there whenever it changes.
-    virtual void setFrameAutosaveName(std::string name) = 0;
+    // True when a saved frame was restored.
+    virtual bool setFrameAutosaveName(std::string name) = 0;
+    // A title bar drawn over the content without a background of its own, its title hidden;
+    // the window then moves by dragging its background.
+    virtual void setTitlebarAppearsTransparent(bool transparent) = 0;
+    virtual void setTitleHidden(bool hidden) = 0;
+    virtual void setMovableByWindowBackground(bool movable) = 0;
     virtual void makeKeyAndOrderFront() = 0;
     // Hides the window; it stays available for reuse.
     virtual void close() = 0;

@@ -30,6 +30,9 @@ class RecordingWindows final : public AppWindows {
     std::vector<std::string> calls;
     std::function<void()> onSettings;
     void showHelp() override { calls.emplace_back("help"); }
+    void showHelpSection(HelpSection section) override {
+        calls.emplace_back("help " + std::string(rawValue(section)));
+    }
     void openSettings() override {
         calls.emplace_back("settings");
         if (onSettings) {

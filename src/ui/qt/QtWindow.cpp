@@ -4,9 +4,11 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <QWindow>
 
 #include <sstream>
 
@@ -43,6 +45,14 @@ class QtWindow::Frame final : public QWidget {
         QWidget::resizeEvent(event);
         owner_.frameChanged();
     }
+    // Presses that no control took land here: the window manager moves the window.
+    void mousePressEvent(QMouseEvent* event) override {
+        if (owner_.movableByBackground_ && event->button() == Qt::LeftButton && windowHandle()) {
+            windowHandle()->startSystemMove();
+            return;
+        }
+        QWidget::mousePressEvent(event);
+    }
 
   private:
     QtWindow& owner_;
@@ -73,11 +83,12 @@ QWidget* QtWindow::widget() const {
 }
 
 void QtWindow::setTitle(std::string title) {
-    frame_->setWindowTitle(QString::fromStdString(title));
+    title_ = std::move(title);
+    frame_->setWindowTitle(QString::fromStdString(titleHidden_ ? std::string() : title_));
 }
 
 std::string QtWindow::title() const {
-    return frame_->windowTitle().toStdString();
+    return title_;
 }
 
 void QtWindow::setStyle(unsigned style) {
@@ -195,14 +206,14 @@ void QtWindow::center() {
     frame_->move(geometry.topLeft());
 }
 
-void QtWindow::setFrameAutosaveName(std::string name) {
+bool QtWindow::setFrameAutosaveName(std::string name) {
     autosaveName_ = std::move(name);
     if (autosaveName_.empty() || !Platform::isInstalled()) {
-        return;
+        return false;
     }
     const auto saved = Platform::current().userDefaults().stringForKey(frameKey(autosaveName_));
     if (!saved) {
-        return;
+        return false;
     }
     std::istringstream in(*saved);
     int x = 0, y = 0, w = 0, h = 0;
@@ -211,7 +222,23 @@ void QtWindow::setFrameAutosaveName(std::string name) {
         frame_->setGeometry(x, y, w, h);
         restoring_ = false;
         sized_ = true;
+        return true;
     }
+    return false;
+}
+
+void QtWindow::setTitlebarAppearsTransparent(bool transparent) {
+    // The window manager draws the title bar; its background cannot be taken away from here.
+    (void)transparent;
+}
+
+void QtWindow::setTitleHidden(bool hidden) {
+    titleHidden_ = hidden;
+    frame_->setWindowTitle(QString::fromStdString(hidden ? std::string() : title_));
+}
+
+void QtWindow::setMovableByWindowBackground(bool movable) {
+    movableByBackground_ = movable;
 }
 
 void QtWindow::frameChanged() {

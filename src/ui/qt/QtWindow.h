@@ -31,7 +31,10 @@ class QtWindow final : public Window {
     void setContentMaxSize(double width, double height) override;
     void setLevel(WindowLevel level) override;
     void center() override;
-    void setFrameAutosaveName(std::string name) override;
+    bool setFrameAutosaveName(std::string name) override;
+    void setTitlebarAppearsTransparent(bool transparent) override;
+    void setTitleHidden(bool hidden) override;
+    void setMovableByWindowBackground(bool movable) override;
     void makeKeyAndOrderFront() override;
     void close() override;
     bool isVisible() const override;
@@ -64,6 +67,9 @@ class QtWindow final : public Window {
     unsigned style_ = kWindowTitled | kWindowClosable | kWindowMiniaturizable | kWindowResizable;
     WindowLevel level_ = WindowLevel::normal;
     std::string autosaveName_;
+    std::string title_;
+    bool titleHidden_ = false;
+    bool movableByBackground_ = false;
     bool restoring_ = false;
     bool sized_ = false;
 };

@@ -13,6 +13,7 @@
 #include <map>
 
 #include "QtUiTest.h"
+#include "app/AppDelegate.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -124,6 +125,25 @@ int differingPixels(const QImage& image, const QImage& reference) {
 
 bool matches(const QImage& image, const QImage& reference) {
     return differingPixels(image, reference) <= kStrayShare * image.width() * image.height();
+}
+
+TEST_F(AppPicturesTest, TheCustomDurationAndAboutWindows) {
+    Preferences::shared().customSeconds = 5400;
+    AppDelegate delegate;
+    delegate.showCustomDuration();
+    delegate.showAbout();
+    settle();
+    for (auto [window, name] : {std::pair{delegate.customDurationWindow.get(), "custom-duration"},
+                                std::pair{delegate.aboutWindow.get(), "about"}}) {
+        auto* qt = dynamic_cast<ui::QtWindow*>(window);
+        ASSERT_NE(qt, nullptr);
+        EXPECT_GT(qt->widget()->width(), 200) << name;
+        savePng(*qt->widget(), name);
+    }
+    QAbstractButton* start =
+        button(*dynamic_cast<ui::QtWindow*>(delegate.customDurationWindow.get())->widget(),
+               "Set and Start");
+    EXPECT_NE(start, nullptr);
 }
 
 TEST_F(AppPicturesTest, TheTrayIconInItsStates) {

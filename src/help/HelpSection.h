@@ -1,0 +1,54 @@
+#pragma once
+
+#include <array>
+
+#include "foundation/RawEnum.h"
+
+namespace orvel {
+
+// The help pages, in sidebar order.
+enum class HelpSection {
+    whatItDoes,
+    theMenu,
+    sleepSwitches,
+    deviceSwitches,
+    durations,
+    triggers,
+    drives,
+    batteryPower,
+    permissions,
+    commandLine,
+    persistence,
+    shortcuts,
+    troubleshooting,
+    accessibility,
+    languages,
+    acknowledgments,
+};
+
+template <>
+struct EnumTraits<HelpSection> {
+    static constexpr std::array<EnumCase<HelpSection>, 16> cases{{
+        {HelpSection::whatItDoes, "whatItDoes", "What Orvel does"},
+        {HelpSection::theMenu, "theMenu", "The panel, and Settings"},
+        {HelpSection::sleepSwitches, "sleepSwitches", "Sleep switches"},
+        {HelpSection::deviceSwitches, "deviceSwitches", "Device switches"},
+        {HelpSection::durations, "durations", "Durations"},
+        {HelpSection::triggers, "triggers", "Triggers"},
+        {HelpSection::drives, "drives", "Drive keep-alive"},
+        {HelpSection::batteryPower, "batteryPower", "Battery & UPS"},
+        {HelpSection::permissions, "permissions", "Permissions"},
+        {HelpSection::commandLine, "commandLine", "Command line equivalents"},
+        {HelpSection::persistence, "persistence", "Sleep, wake and restart"},
+        {HelpSection::shortcuts, "shortcuts", "Keyboard shortcuts"},
+        {HelpSection::troubleshooting, "troubleshooting", "Troubleshooting"},
+        {HelpSection::accessibility, "accessibility", "Accessibility"},
+        {HelpSection::languages, "languages", "Languages"},
+        {HelpSection::acknowledgments, "acknowledgments", "Acknowledgments"},
+    }};
+};
+
+// Posted with a HelpSection value to open the Help window's page.
+inline constexpr const char* kOpenHelpSectionNotification = "orvelOpenHelpSection";
+
+}  // namespace orvel

@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "app/AppDelegate.h"
+#include "help/HelpView.h"
+#include "menubar/CustomDurationView.h"
+#include "platform/UserDefaults.h"
+#include "support/SessionTest.h"
+#include "triggers/TriggerEngine.h"
+
+namespace orvel {
+namespace {
+
+class AppWindowsTest : public test::SessionTest {
+  protected:
+    void SetUp() override {
+        SessionTest::SetUp();
+        sim().powerSources().setOnAC(true);
+    }
+    void TearDown() override {
+        delegate.reset();
+        SessionTest::TearDown();
+    }
+    ui::HeadlessWindow& headless(const std::unique_ptr<ui::Window>& window) {
+        return static_cast<ui::HeadlessWindow&>(*window);
+    }
+    std::vector<ui::HeadlessWindow*> visible(const std::string& title) {
+        std::vector<ui::HeadlessWindow*> found;
+        for (auto* w : host().windows()) {
+            if (w->title() == title && w->isVisible()) {
+                found.push_back(w);
+            }
+        }
+        return found;
+    }
+
+    std::unique_ptr<AppDelegate> delegate = std::make_unique<AppDelegate>();
+};
+
+TEST_F(AppWindowsTest, HelpAtAPageWhileOpenSwitchesThePageAndKeepsTheWindow) {
+    delegate->showHelp();
+    loop().drain();
+    ASSERT_TRUE(delegate->helpWindow);
+    ui::HeadlessWindow& window = headless(delegate->helpWindow);
+    auto* view = dynamic_cast<HelpView*>(window.content().get());
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->section(), HelpSection::whatItDoes);
+    EXPECT_EQ(window.contentSize(), (ui::Rect{0, 0, 900, 620}));
+    EXPECT_EQ(window.style(), 15u);
+    view->query = "pmset";
+
+    delegate->showHelpSection(HelpSection::troubleshooting);
+    EXPECT_EQ(view->section(), HelpSection::whatItDoes) << "the page changes on the next turn";
+    loop().drain();
+    EXPECT_EQ(view->section(), HelpSection::troubleshooting);
+    EXPECT_EQ(&headless(delegate->helpWindow), &window) << "the same window";
+    EXPECT_EQ(window.centerCount(), 1) << "not placed again";
+    EXPECT_EQ(view->query(), "pmset") << "the search is kept";
+    EXPECT_TRUE(window.inspect().contains("Troubleshooting"));
+
+    window.userClose();
+    delegate->showHelpSection(HelpSection::acknowledgments);
+    loop().drain();
+    EXPECT_TRUE(window.isVisible() && window.isKey());
+    EXPECT_EQ(view->section(), HelpSection::acknowledgments);
+}
+
+TEST_F(AppWindowsTest, SettingsIsOneWindowCentredOnlyWithoutASavedFrame) {
+    struct Case {
+        bool savedFrame;
+        int centred;
+    };
+    for (const auto c : {Case{false, 1}, Case{true, 0}}) {
+        delegate = std::make_unique<AppDelegate>();
+        sim().userDefaults().removeObject("NSWindow Frame OrvelSettingsWindow");
+        if (c.savedFrame) {
+            sim().userDefaults().setString("NSWindow Frame OrvelSettingsWindow", "100 120 800 500");
+        }
+        delegate->openSettings();
+        ui::HeadlessWindow& window = headless(delegate->settingsWindow);
+        window.userClose();
+        delegate->openSettings();
+        EXPECT_EQ(&headless(delegate->settingsWindow), &window);
+        EXPECT_EQ(visible("Orvel Settings").size(), 1u);
+        EXPECT_EQ(window.centerCount(), c.centred) << "saved frame: " << c.savedFrame;
+        EXPECT_EQ(window.autosaveName(), "OrvelSettingsWindow");
+        EXPECT_EQ(window.contentMinSize(), (ui::Rect{0, 0, 675, 280}));
+        EXPECT_EQ(window.contentMaxSize().width, 900);
+        EXPECT_EQ(window.contentMaxSize().height, std::numeric_limits<double>::max());
+        EXPECT_EQ(window.contentSize(), (ui::Rect{0, 0, 900, 560}));
+    }
+}
+
+TEST_F(AppWindowsTest, AboutHasAHiddenTransparentTitleBarAndMovesByItsBackground) {
+    delegate->showAbout();
+    ui::HeadlessWindow& window = headless(delegate->aboutWindow);
+    EXPECT_EQ(window.title(), "About Orvel");
+    EXPECT_EQ(window.style(), 0x8003u);
+    EXPECT_TRUE(window.titlebarAppearsTransparent());
+    EXPECT_TRUE(window.titleHidden());
+    EXPECT_TRUE(window.movableByWindowBackground());
+    EXPECT_EQ(window.centerCount(), 1);
+    loop().drain();
+    EXPECT_TRUE(window.inspect().contains("Orvel"));
+}
+
+TEST_F(AppWindowsTest, CustomDurationTwiceLeavesOneVisibleWindowTheSecond) {
+    prefs().customSeconds = 5400;
+    delegate->showCustomDuration();
+    ui::Window* first = delegate->customDurationWindow.get();
+    prefs().customSeconds = 3661;
+    delegate->showCustomDuration();
+    loop().drain();
+    ASSERT_NE(delegate->customDurationWindow.get(), first);
+    const auto shown = visible("Custom Duration");
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0], delegate->customDurationWindow.get());
+    EXPECT_EQ(shown[0]->style(), 3u);
+    auto* view = dynamic_cast<CustomDurationView*>(shown[0]->content().get());
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->hours(), 1);
+    EXPECT_EQ(view->minutes(), 1);
+
+    ASSERT_TRUE(shown[0]->inspect().click("Set"));
+    loop().drain();
+    EXPECT_EQ(delegate->customDurationWindow, nullptr) << "done closes and forgets the window";
+    EXPECT_TRUE(visible("Custom Duration").empty());
+    EXPECT_EQ(prefs().customSeconds(), 3660);
+}
+
+TEST_F(AppWindowsTest, MakeThisARuleStagesADisabledAppRuleAndOpensSettings) {
+    const RunningApplication editor =
+        sim().workspace().launch(std::string("org.example.Editor"), std::string("Editor"));
+    controller().watchApp(editor);
+    loop().drain();
+    ASSERT_TRUE(controller().isActive());
+    for (int i = 0; i < 2; ++i) {
+        delegate->makeRuleFromWatchedApp();
+    }
+    const auto& rules = TriggerEngine::shared().rules();
+    ASSERT_EQ(rules.size(), 2u);
+    EXPECT_NE(rules[0].id, rules[1].id);
+    for (const auto& rule : rules) {
+        EXPECT_EQ(rule.source, TriggerSource::app);
+        EXPECT_FALSE(rule.enabled);
+        EXPECT_EQ(rule.name, "Editor");
+        EXPECT_EQ(rule.appName, "Editor");
+        EXPECT_EQ(rule.appBundleID, "org.example.Editor");
+        EXPECT_EQ(rule.onAppear, TriggerAction::startSession);
+        EXPECT_EQ(rule.onClear, TriggerAction::endSession);
+    }
+    UserDefaults& d = sim().userDefaults();
+    EXPECT_EQ(d.stringForKey("apps.pendingExpand"), rules[1].id.uuidString());
+    EXPECT_EQ(d.integerForKey("atSubTab"), 5);
+    EXPECT_EQ(d.integerForKey("settingsTabSelection"), 1);
+    ASSERT_TRUE(delegate->settingsWindow);
+    EXPECT_TRUE(delegate->settingsWindow->isVisible());
+    EXPECT_TRUE(controller().isActive()) << "the session is untouched";
+    EXPECT_EQ(controller().watchedAppName(), "Editor");
+}
+
+TEST_F(AppWindowsTest, MakeThisARuleWithoutAWatchedApplicationDoesNothing) {
+    delegate->makeRuleFromWatchedApp();
+    EXPECT_TRUE(TriggerEngine::shared().rules().empty());
+    EXPECT_FALSE(sim().userDefaults().persistentValue("apps.pendingExpand"));
+    EXPECT_FALSE(sim().userDefaults().persistentValue("settingsTabSelection"));
+    EXPECT_FALSE(delegate->settingsWindow);
+}
+
+}  // namespace
+}  // namespace orvel
