@@ -424,6 +424,23 @@ def check_legible(session, name, icon, zoom):
             f'{seen["panel"]}')
 
 
+def close_panel(session, centre, icon, what):
+    '''Closes the open panel with a right click on the icon.
+
+    A press that reaches the icon before the just-mapped panel holds the pointer goes to
+    neither (a known limit on a loaded machine: the user clicks again), so one more click is
+    allowed, and only one.'''
+    for attempt in range(2):
+        session.click(centre, 3)
+        try:
+            wait_for(what, lambda: not session.orvel_panels(icon),
+                     limit=LIMIT / 4 if attempt == 0 else LIMIT)
+            return
+        except Failure:
+            if attempt == 1:
+                raise
+
+
 def check(session, panel):
     report = []
     # On the light panel the desktop says it prefers light surfaces: the symbol is drawn dark.
@@ -507,8 +524,7 @@ def check(session, panel):
     if not beside_x or not -4 <= gap <= 48:
         raise Failure(f'the panel at {panels[0]} is not beside the icon at {icon}')
     report.append(f'{session.host}: panel {panels[0]}, {gap} px from the icon')
-    session.click(centre, 3)
-    wait_for('a second right click to close the panel', lambda: not session.orvel_panels(icon))
+    close_panel(session, centre, icon, 'a second right click to close the panel')
 
     # A double click is two clicks: the session starts and stops again (the settings file is
     # written anew, and ends stopped).
@@ -520,8 +536,7 @@ def check(session, panel):
     wait_for('the panel after the double click', lambda: session.orvel_panels(icon))
     if session.saved_session()[0]:
         raise Failure('the second click of a double click was not counted')
-    session.click(centre, 3)
-    wait_for('the panel to close', lambda: not session.orvel_panels(icon))
+    close_panel(session, centre, icon, 'the panel to close')
     return report
 
 
