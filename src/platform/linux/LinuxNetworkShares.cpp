@@ -68,7 +68,7 @@ LaunchRequest LinuxNetworkShares::commandFor(const LinuxNetworkSharesOptions& op
                                              const std::string& url) {
     if (auto source = cifsSource(url)) {
         for (const auto& entry : LinuxVolumes::readFstab(options.fstab)) {
-            if ((entry.type == "cifs" || entry.type == "smb3") && entry.spec == *source &&
+            if ((entry.type == "cifs" || entry.type == "smb3") && entry.device == *source &&
                 (entry.hasOption("user") || entry.hasOption("users"))) {
                 return LaunchRequest{options.mountProgram, {entry.mountPoint}};
             }

@@ -45,7 +45,7 @@ class LinuxVolumes final : public Volumes {
 
     // The entries of an fstab, escapes decoded; none when it cannot be read.
     struct FstabEntry {
-        std::string spec;
+        std::string device;  // what is mounted: a device, or a share as "//server/share"
         std::string mountPoint;
         std::string type;
         std::string options;
