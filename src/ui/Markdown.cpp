@@ -1,6 +1,10 @@
 #include "ui/Markdown.h"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
+#include <map>
+#include <utility>
 
 namespace orvel::ui {
 
@@ -8,7 +12,9 @@ namespace {
 
 class Parser {
   public:
-    explicit Parser(std::string_view text) : text_(text) {}
+    explicit Parser(std::string_view text) : text_(text) {
+        nextCache_.fill({std::string_view::npos, std::string_view::npos});
+    }
 
     std::vector<TextRun> run() {
         parse(0, text_.size(), TextRun{});
@@ -41,7 +47,23 @@ class Parser {
     }
 
     // The end of a marker that starts at `from`, searching before `end`; npos when unclosed.
-    std::size_t closing(std::string_view marker, std::size_t from, std::size_t end) const {
+    // A failed search is remembered for its end: every later start in the same range fails too,
+    // so a run of unclosed markers costs linear rather than quadratic time.
+    std::size_t closing(std::string_view marker, std::size_t from, std::size_t end) {
+        const auto key = std::make_pair(std::string(marker), end);
+        if (const auto failed = unclosedFrom_.find(key);
+            failed != unclosedFrom_.end() && from >= failed->second) {
+            return std::string_view::npos;
+        }
+        const std::size_t found = scanForClosing(marker, from, end);
+        if (found == std::string_view::npos) {
+            auto& earliest = unclosedFrom_.try_emplace(key, from).first->second;
+            earliest = std::min(earliest, from);
+        }
+        return found;
+    }
+
+    std::size_t scanForClosing(std::string_view marker, std::size_t from, std::size_t end) const {
         for (std::size_t i = from; i + marker.size() <= end; ++i) {
             if (text_[i] == '\\') {
                 ++i;
@@ -58,6 +80,18 @@ class Parser {
         return std::string_view::npos;
     }
 
+    // The first `c` at or after `from`, remembering the last answer so that repeated searches
+    // over the same stretch (a row of unclosed links or code spans) are not repeated scans.
+    std::size_t next(char c, std::size_t from) {
+        auto& [cachedFrom, cachedAt] = nextCache_[static_cast<unsigned char>(c)];
+        if (cachedFrom != std::string_view::npos && from >= cachedFrom && from <= cachedAt) {
+            return cachedAt;
+        }
+        cachedFrom = from;
+        cachedAt = text_.find(c, from);
+        return cachedAt;
+    }
+
     void parse(std::size_t begin, std::size_t end, TextRun style) {
         std::size_t i = begin;
         while (i < end) {
@@ -68,7 +102,7 @@ class Parser {
                 continue;
             }
             if (c == '`') {
-                const std::size_t close = text_.find('`', i + 1);
+                const std::size_t close = next('`', i + 1);
                 if (close != std::string_view::npos && close < end) {
                     TextRun code = style;
                     code.code = true;
@@ -81,7 +115,7 @@ class Parser {
                 const std::size_t closeText = closing("]", i + 1, end);
                 if (closeText != std::string_view::npos && closeText + 1 < end &&
                     text_[closeText + 1] == '(') {
-                    const std::size_t closeUrl = text_.find(')', closeText + 2);
+                    const std::size_t closeUrl = next(')', closeText + 2);
                     if (closeUrl != std::string_view::npos && closeUrl < end) {
                         TextRun link = style;
                         link.link =
@@ -115,6 +149,8 @@ class Parser {
     std::string_view text_;
     std::vector<TextRun> runs_;
     TextRun current_;
+    std::map<std::pair<std::string, std::size_t>, std::size_t> unclosedFrom_;
+    std::array<std::pair<std::size_t, std::size_t>, 256> nextCache_;
 };
 
 }  // namespace

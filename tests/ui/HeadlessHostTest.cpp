@@ -324,5 +324,18 @@ TEST(MarkdownTest, SplitsInlineMarkupIntoRuns) {
     EXPECT_EQ(plainText(parseInlineMarkdown("a **b** [c](d)")), "a b c");
 }
 
+// Each unclosed marker used to rescan the rest of the text: 400,000 brackets took minutes.
+TEST(MarkdownTest, LongRunsOfUnclosedMarkersStayPlainText) {
+    for (const std::string unit : {"[", "[a](", "[a] "}) {
+        std::string text;
+        while (text.size() < 400'000) {
+            text += unit;
+        }
+        const auto runs = parseInlineMarkdown(text);
+        ASSERT_EQ(runs.size(), 1u) << unit;
+        EXPECT_EQ(runs.front().text, text) << unit;
+    }
+}
+
 }  // namespace
 }  // namespace orvel::ui
