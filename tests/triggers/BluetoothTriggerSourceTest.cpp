@@ -185,6 +185,19 @@ TEST_F(BluetoothTriggerSourceTest, RegistrationsAreMadeOnceKeptAcrossListsAndEnd
     EXPECT_TRUE(bt().liveDisconnectRegistrations().empty());
 }
 
+TEST_F(BluetoothTriggerSourceTest, TheSourceFollowsBluetoothBecomingAllowedOrNot) {
+    added(deviceRule(kHeadphones, "Desk"));
+    ASSERT_TRUE(source().isRunning());
+    bt().setAuthorization(BluetoothAuthorization::restricted);  // the adapter went away
+    EXPECT_FALSE(source().isRunning());
+    EXPECT_EQ(bt().liveConnectRegistrations(), 0u);
+    bt().setAuthorization(BluetoothAuthorization::allowedAlways);
+    EXPECT_TRUE(source().isRunning());
+    bt().connect(kHeadphones);
+    loop().drain();
+    EXPECT_TRUE(controller().isActive());
+}
+
 TEST_F(BluetoothTriggerSourceTest, AFailedRegistrationKeepsNothingAndSaysSo) {
     bt().setFailRegistrations(true);
     added(deviceRule(kHeadphones, "Desk"));
