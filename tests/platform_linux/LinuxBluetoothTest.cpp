@@ -159,6 +159,18 @@ TEST_F(LinuxBluetoothBusTest, DevicesConnectedAtStartAreAStateAndBlueZLeavingDis
     ASSERT_TRUE(waitFor([&] { return !events.empty(); }));
     EXPECT_EQ(events, std::vector<std::string>{"disconnect " + std::string(kAddress)});
     EXPECT_EQ(bluetooth.authorization(), BluetoothAuthorization::restricted);
+
+    // BlueZ comes back: its objects are read again and followed.
+    startService("bluez5");
+    mock(kBluezMock, "AddAdapter",
+         [](sd_bus_message* m) { return sd_bus_message_append(m, "ss", "hci0", "desk"); });
+    mock(kBluezMock, "AddDevice", [](sd_bus_message* m) {
+        return sd_bus_message_append(m, "sss", "hci0", kAddress, "Headphones");
+    });
+    ASSERT_TRUE(waitFor([&] { return bluetooth.device(kAddress).has_value(); }));
+    EXPECT_EQ(bluetooth.authorization(), BluetoothAuthorization::allowedAlways);
+    bluez("ConnectDevice");
+    EXPECT_TRUE(waitFor([&] { return events.size() == 2; }));
 }
 
 }  // namespace

@@ -146,6 +146,16 @@ LinuxBluetooth::LinuxBluetooth(std::shared_ptr<DBusConnection> systemBus, std::s
     }
     daemon_ = bus_->watchName(kBluez);
     daemonWatch_ = daemon_->changed.subscribe([this](BusNameState) { followDaemon(); });
+    // BlueZ replaced without a gap: its objects are new, read them again.
+    ownerWatch_ = daemon_->ownerChanged.subscribe([this](const std::string&) {
+        if (loaded_ || query_.isActive()) {
+            added_.reset();
+            query_.reset();
+            forget();
+            loaded_ = false;
+            followDaemon();
+        }
+    });
     followDaemon();
 }
 

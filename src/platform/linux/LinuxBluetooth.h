@@ -67,6 +67,7 @@ class LinuxBluetooth final : public Bluetooth {
     std::string sysRoot_;
     std::shared_ptr<BusName> daemon_;
     Subscription daemonWatch_;
+    Subscription ownerWatch_;
     DBusSlot added_;
     DBusSlot removed_;
     DBusSlot properties_;
