@@ -1,20 +1,23 @@
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "foundation/RunLoop.h"
+#include "foundation/WeakRef.h"
+#include "platform/Bluetooth.h"
 #include "triggers/TriggerRule.h"
 
 namespace orvel {
 
-// Turns Bluetooth devices connecting and disconnecting into rule events, and runs the device
-// battery floors of Bluetooth rules.
-//
-// This is its first, least form: it keeps the rules the engine hands it and answers which
-// devices are paired and whether one is connected; it does not follow connections or battery
-// levels yet, so it reports no events. Callers already use the interface the full form keeps.
-class BluetoothTriggerSource {
+// Turns Bluetooth devices connecting and disconnecting into rule events for the trigger engine,
+// and runs the device battery floors of Bluetooth rules through the power centre (never through
+// the engine). Started and stopped only by the engine. Main thread only; every rule event and
+// battery hand-off is queued to the main loop, so callers see it after the current callback.
+class BluetoothTriggerSource final : public WeakReferenceable {
   public:
     struct PairedDevice {
         std::string address;
@@ -23,26 +26,61 @@ class BluetoothTriggerSource {
         bool operator==(const PairedDevice&) const = default;
     };
 
-    static BluetoothTriggerSource& shared();
+    static constexpr double kBatteryPollSeconds = 60.0;
 
+    static BluetoothTriggerSource& shared();
+    ~BluetoothTriggerSource();
+
+    // Installs the rules; the first start registers for connections of all devices. Disconnect
+    // registrations are added for the rules' connected devices, never pruned by a new list.
     void start(std::vector<TriggerRule> rules);
-    // Forgets the rules; does nothing while stopped.
+    // Ends every registration and the battery poll and forgets tripped floors and levels; does
+    // nothing while stopped.
     void stop();
 
     // The paired devices by name (plain, case-sensitive text order; equal names keep their
     // order).
     std::vector<PairedDevice> pairedDevices() const;
-    // Whether the paired device with exactly this address is connected now.
+    // Whether the device with exactly this address is connected now.
     bool isConnected(const std::optional<std::string>& address) const;
+
+    // The levels of the last battery poll, by device key.
+    const std::map<std::string, std::int64_t>& lastLevels() const { return lastLevels_; }
+    // Reads the published battery levels, by device key (a later entry for a key wins).
+    static std::map<std::string, std::int64_t> readBatteryLevels();
+    // The key of a device's levels and floor: the address lowercased, ":" as "-".
+    static std::string deviceKey(const std::string& address);
+    // The level a tripped floor must reach again: the rule's recovery level, or the floor + 1
+    // (at most 100) when the stored level is not above the floor. None without one.
+    static std::optional<std::int64_t> recoveryLevel(const TriggerRule& rule);
 
     bool isRunning() const { return running_; }
     const std::vector<TriggerRule>& rules() const { return rules_; }
+    bool isPolling() const { return battTimer_.isValid(); }
 
   private:
     BluetoothTriggerSource() = default;
 
+    void registerDisconnects();
+    void updateBatteryTimer();
+    void checkBatteryFloors();
+    void batteryBelowFloor(const std::string& key, const std::string& name, std::int64_t level,
+                           std::int64_t floor, bool hasRecovery);
+    void batteryRecovered(const std::string& key, const std::string& name, std::int64_t level);
+    void handleConnect(const BluetoothDevice& device);
+    void ensureDisconnectNote(const std::string& address);
+    void handleDisconnect(const BluetoothDevice& device);
+    // Releases the "bt-" holds of devices that no rule in `rules_` watches with a recovery
+    // level any more; `previous` names them.
+    void releaseUnwatchedHolds(const std::vector<TriggerRule>& previous);
+
     std::vector<TriggerRule> rules_;
+    std::optional<BluetoothRegistration> connectNote_;
+    std::map<std::string, BluetoothRegistration> disconnectNotes_;
     bool running_ = false;
+    Timer battTimer_;
+    std::map<std::string, bool> trippedBelow_;
+    std::map<std::string, std::int64_t> lastLevels_;
 };
 
 }  // namespace orvel

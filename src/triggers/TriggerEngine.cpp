@@ -194,6 +194,12 @@ void TriggerEngine::masterChanged() {
 }
 
 void TriggerEngine::start() {
+    bluetoothAuthorization_ =
+        Platform::current().bluetooth().authorizationChanged.subscribe([weakSelf = weakRef(*this)] {
+            if (auto* self = weakSelf.get()) {
+                self->syncSources();
+            }
+        });
     syncSources();
     if (pausedUntil() && !pausedUntil()->isDistantFuture()) {
         schedulePauseTimer(*pausedUntil());
@@ -668,6 +674,12 @@ std::string TriggerEngine::diagnosticSection(bool redact) const {
         }
         if (rule.unavailableHere) {
             text += " \u00B7 UNAVAILABLE HERE";
+        }
+        if (rule.source == TriggerSource::bluetooth && rule.btBattEnd && rule.btBattRecover &&
+            *rule.btBattRecover <= *rule.btBattEnd) {
+            text += " \u00B7 recovery " + std::to_string(*rule.btBattRecover) +
+                    "% is not above the floor: " +
+                    std::to_string(*BluetoothTriggerSource::recoveryLevel(rule)) + "% used";
         }
     }
     text += "\n\n" + ActivityLog::shared().exportText(redact);

@@ -118,6 +118,8 @@ class TriggerEngine final : public ObservableObject, public WeakReferenceable {
     void endEdge(const TriggerRule& rule, bool simulated, const std::string& title);
 
     Timer pauseTimer_;
+    // An adapter coming or going starts or stops the Bluetooth source.
+    Subscription bluetoothAuthorization_;
     bool started_ = false;
     Logger log_{"triggers"};
 };

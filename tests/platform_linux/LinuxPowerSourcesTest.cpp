@@ -137,5 +137,53 @@ TEST_F(LinuxPowerSourcesBusTest, AProfileAlreadyInPowerSaverIsReadAtStart) {
     EXPECT_EQ(changes, 1);
 }
 
+TEST_F(LinuxPowerSourcesBusTest, UPowerUPSDevicesAreListedAndPowerTheMachineWithoutMains) {
+    startService("upower");
+    const DBusObject upowerMock{"org.freedesktop.UPower", "/org/freedesktop/UPower",
+                                "org.freedesktop.DBus.Mock"};
+    const auto add = [&](const char* member, const char* signature, auto... args) {
+        test::Reply reply = test::callAndWait(*probe, upowerMock, member, [&](sd_bus_message* m) {
+            return sd_bus_message_append(m, signature, args...);
+        });
+        EXPECT_TRUE(reply && !DBusConnection::errorOf(reply.get())) << member;
+    };
+    const auto setDevice = [&](const char* path, std::uint32_t type, std::uint32_t state) {
+        add("SetDeviceProperties", "oa{sv}", path, 2, "Type", "u", type, "State", "u", state);
+    };
+    // Mains and a laptop-style battery first: neither is a UPS.
+    add("AddAC", "ss", "mains", "Wall");
+    add("AddDischargingBattery", "ssdx", "bat", "Pack", 50.0, std::int64_t{3600});
+    add("AddDischargingBattery", "ssdx", "ups0", "Back room UPS", 64.4, std::int64_t{1800});
+    const char* ups = "/org/freedesktop/UPower/devices/ups0";
+    setDevice(ups, 3, 4);  // a UPS, fully charged
+
+    LinuxPowerSources sources(kSysfs + "desktop", system);
+    const auto upsSource = [](const char* state, bool charging) {
+        return PropertyDictionary{{kType, kUPS},           {kName, "Back room UPS"},
+                                  {kIsCharging, charging}, {kPowerSourceState, state},
+                                  {kCurrentCapacity, 64},  {kMaxCapacity, 100}};
+    };
+    const auto matches = [&](std::vector<PropertyDictionary> descriptions, const char* providing) {
+        const auto snapshot = sources.snapshot();
+        return snapshot && snapshot->sources == descriptions &&
+               snapshot->providingPowerSourceType == std::optional<std::string>(providing);
+    };
+    EXPECT_TRUE(waitFor([&] { return matches({upsSource(kACPower, false)}, kACPower); }))
+        << "read once at start";
+
+    setDevice(ups, 3, 2);  // discharging, while the mains supply is still online
+    EXPECT_TRUE(waitFor([&] { return matches({upsSource(kBatteryPower, false)}, kACPower); }));
+
+    add("RemoveDevice", "o", "/org/freedesktop/UPower/devices/mains");
+    EXPECT_TRUE(waitFor([&] { return matches({upsSource(kBatteryPower, false)}, kUPSPower); }))
+        << "the UPS powers the machine once no mains supply is online";
+
+    setDevice(ups, 3, 1);  // wall power back: charging
+    EXPECT_TRUE(waitFor([&] { return matches({upsSource(kACPower, true)}, kACPower); }));
+
+    add("RemoveDevice", "o", ups);
+    EXPECT_TRUE(waitFor([&] { return matches({}, kACPower); }));
+}
+
 }  // namespace
 }  // namespace orvel

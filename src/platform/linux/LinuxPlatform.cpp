@@ -55,6 +55,7 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
                       : config.autostartFolder,
                   config.program.empty() ? runningExecutable() : config.program),
       accessibilityDisplay_(sessionBus_),
+      bluetooth_(systemBus_, config.sysRoot),
       volumes_(std::move(config.volumes)),
       networkShares_(processes_, std::move(config.networkShares)),
       desktopSettings_(sessionBus_) {}
@@ -76,7 +77,7 @@ std::unique_ptr<LinuxPlatform> LinuxPlatform::make() {
 bool LinuxPlatform::waitForServices(double limitSeconds) {
     auto known = [this] {
         return (!systemBus_ || systemBus_->namesKnown()) &&
-               (!sessionBus_ || sessionBus_->namesKnown());
+               (!sessionBus_ || sessionBus_->namesKnown()) && bluetooth_.isSettled();
     };
     if (known()) {
         return true;

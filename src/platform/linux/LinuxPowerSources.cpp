@@ -22,6 +22,13 @@ const DBusObject kProfileDaemons[] = {
     {"net.hadess.PowerProfiles", "/net/hadess/PowerProfiles", "net.hadess.PowerProfiles"},
 };
 constexpr const char* kProperties = "org.freedesktop.DBus.Properties";
+constexpr const char* kUPower = "org.freedesktop.UPower";
+constexpr const char* kUPowerPath = "/org/freedesktop/UPower";
+constexpr const char* kUPowerDevice = "org.freedesktop.UPower.Device";
+constexpr std::uint32_t kUPowerLinePower = 1;
+constexpr std::uint32_t kUPowerUPS = 3;
+constexpr std::uint32_t kUPowerCharging = 1;
+constexpr std::uint32_t kUPowerDischarging = 2;
 constexpr const char* kActiveProfile = "ActiveProfile";
 constexpr const char* kPowerSaver = "power-saver";
 
@@ -106,6 +113,9 @@ LinuxPowerSources::LinuxPowerSources(std::string sysRoot, std::shared_ptr<DBusCo
             daemons_.back()->changed.subscribe([this](BusNameState) { followProfiles(); }));
     }
     followProfiles();
+    upower_ = bus_->watchName(kUPower);
+    upowerWatch_ = upower_->changed.subscribe([this](BusNameState) { followUPower(); });
+    followUPower();
 }
 
 LinuxPowerSources::~LinuxPowerSources() = default;
@@ -177,6 +187,22 @@ std::optional<PowerSourcesSnapshot> LinuxPowerSources::snapshot() {
         }
     }
     const bool onExternalPower = mainsOnline || batteryOnExternalPower;
+    // UPower's line power counts only for the UPS: the kernel's supplies decide the rest.
+    bool upsMainsOnline = mainsOnline;
+    std::vector<std::pair<std::string, const UPowerDevice*>> upowerUPS;
+    for (const auto& [path, device] : upowerDevices_) {
+        if ((device.type == kUPowerLinePower || (device.type == 0 && device.online)) &&
+            device.online.value_or(false)) {
+            upsMainsOnline = true;
+        }
+        const bool listed = std::any_of(supplies.begin(), supplies.end(), [&](const Supply& s) {
+            return s.name == device.nativePath;
+        });
+        if (device.type == kUPowerUPS && device.powerSupply.value_or(true) && !listed) {
+            upowerUPS.emplace_back(path, &device);
+            upsPowering = upsPowering || device.state == kUPowerDischarging;
+        }
+    }
 
     PowerSourcesSnapshot result;
     for (const auto& s : supplies) {
@@ -197,7 +223,22 @@ std::optional<PowerSourcesSnapshot> LinuxPowerSources::snapshot() {
         }
         result.sources.push_back(std::move(description));
     }
-    if (upsPowering && !mainsOnline) {
+    for (const auto& [path, ups] : upowerUPS) {
+        PropertyDictionary description{
+            {kType, kUPS},
+            {kName, !ups->model.empty() ? ups->model : path.substr(path.rfind('/') + 1)},
+            {kIsCharging, ups->state == kUPowerCharging},
+            {kPowerSourceState, ups->state == kUPowerDischarging ? kBatteryPower : kACPower},
+        };
+        if (ups->percentage) {
+            description.emplace(
+                kCurrentCapacity,
+                static_cast<int>(std::lround(std::clamp(*ups->percentage, 0.0, 100.0))));
+            description.emplace(kMaxCapacity, 100);
+        }
+        result.sources.push_back(std::move(description));
+    }
+    if (upsPowering && !upsMainsOnline) {
         result.providingPowerSourceType = kUPSPower;
     } else if (onExternalPower || !hasBattery) {
         // A machine without a battery of its own runs on mains, listed or not.
@@ -273,6 +314,153 @@ void LinuxPowerSources::followProfiles() {
     } else {
         log_.error("Could not ask for the power profile: " + query.error().message);
     }
+}
+
+void LinuxPowerSources::followUPower() {
+    if (!upower_->isPresent()) {
+        upowerAdded_.reset();
+        upowerRemoved_.reset();
+        upowerChanged_.reset();
+        upowerQuery_.reset();
+        upowerReads_.clear();
+        upowerDevices_.clear();
+        return;
+    }
+    if (upowerAdded_.isActive()) {
+        return;
+    }
+    // Signals first, then the listing: nothing between the two is lost.
+    const auto devicePath = [](sd_bus_message* m) -> std::optional<std::string> {
+        const char* path = nullptr;
+        if (sd_bus_message_read(m, "o", &path) < 0) {
+            return std::nullopt;
+        }
+        return std::string(path);
+    };
+    auto added = bus_->matchSignal(kUPower, kUPowerPath, kUPower, "DeviceAdded",
+                                   [this, devicePath](sd_bus_message* m) {
+                                       if (auto path = devicePath(m)) {
+                                           readUPowerDevice(*path);
+                                       }
+                                   });
+    auto removed = bus_->matchSignal(kUPower, kUPowerPath, kUPower, "DeviceRemoved",
+                                     [this, devicePath](sd_bus_message* m) {
+                                         if (auto path = devicePath(m)) {
+                                             upowerReads_.erase(*path);
+                                             upowerDevices_.erase(*path);
+                                         }
+                                     });
+    auto changed = bus_->matchSignal(
+        kUPower, nullptr, kProperties, "PropertiesChanged", [this](sd_bus_message* m) {
+            const char* interface = nullptr;
+            const char* path = sd_bus_message_get_path(m);
+            if (path == nullptr || sd_bus_message_read(m, "s", &interface) < 0 ||
+                std::string_view(interface) != kUPowerDevice) {
+                return;
+            }
+            if (auto found = upowerDevices_.find(path); found != upowerDevices_.end()) {
+                readUPowerProperties(m, found->second);
+            }
+        });
+    if (!added || !removed || !changed) {
+        const std::string why = !added     ? added.error().message
+                                : !removed ? removed.error().message
+                                           : changed.error().message;
+        log_.error("UPS changes from UPower will not be noticed: " + why);
+    }
+    if (added) {
+        upowerAdded_ = std::move(added.value());
+    }
+    if (removed) {
+        upowerRemoved_ = std::move(removed.value());
+    }
+    if (changed) {
+        upowerChanged_ = std::move(changed.value());
+    }
+    auto query = bus_->call(DBusObject{kUPower, kUPowerPath, kUPower}, "EnumerateDevices", nullptr,
+                            [this](sd_bus_message* reply) {
+                                upowerQuery_.reset();
+                                if (auto error = DBusConnection::errorOf(reply)) {
+                                    log_.error("Could not list UPower's devices: " + *error);
+                                    return;
+                                }
+                                if (sd_bus_message_enter_container(reply, 'a', "o") < 0) {
+                                    return;
+                                }
+                                const char* path = nullptr;
+                                while (sd_bus_message_read(reply, "o", &path) > 0) {
+                                    readUPowerDevice(path);
+                                }
+                                sd_bus_message_exit_container(reply);
+                            });
+    if (query) {
+        upowerQuery_ = std::move(query.value());
+    } else {
+        log_.error("Could not ask UPower for its devices: " + query.error().message);
+    }
+}
+
+void LinuxPowerSources::readUPowerDevice(const std::string& path) {
+    auto read = bus_->call(
+        DBusObject{kUPower, path.c_str(), kProperties}, "GetAll",
+        [](sd_bus_message* m) { return sd_bus_message_append(m, "s", kUPowerDevice); },
+        [this, path](sd_bus_message* reply) {
+            if (auto error = DBusConnection::errorOf(reply)) {
+                log_.error("Could not read the UPower device " + path + ": " + *error);
+            } else {
+                UPowerDevice device;
+                readUPowerProperties(reply, device);
+                upowerDevices_[path] = device;
+            }
+            upowerReads_.erase(path);
+        });
+    if (read) {
+        upowerReads_[path] = std::move(read.value());
+    } else {
+        log_.error("Could not ask for the UPower device " + path + ": " + read.error().message);
+    }
+}
+
+void LinuxPowerSources::readUPowerProperties(sd_bus_message* m, UPowerDevice& device) {
+    if (sd_bus_message_enter_container(m, 'a', "{sv}") < 0) {
+        return;
+    }
+    while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
+        const char* key = nullptr;
+        const char* contents = nullptr;
+        char type = 0;
+        bool read = false;
+        if (sd_bus_message_read(m, "s", &key) >= 0 &&
+            sd_bus_message_peek_type(m, &type, &contents) >= 0 && contents != nullptr) {
+            const std::string_view k(key);
+            const std::string_view signature(contents);
+            if ((k == "Type" || k == "State") && signature == "u") {
+                read = sd_bus_message_read(m, "v", "u",
+                                           k == "Type" ? &device.type : &device.state) >= 0;
+            } else if (k == "Percentage" && signature == "d") {
+                double value = 0;
+                read = sd_bus_message_read(m, "v", "d", &value) >= 0;
+                if (read && std::isfinite(value)) {
+                    device.percentage = value;
+                }
+            } else if ((k == "Online" || k == "PowerSupply") && signature == "b") {
+                int value = 0;
+                read = sd_bus_message_read(m, "v", "b", &value) >= 0;
+                (k == "Online" ? device.online : device.powerSupply) = value != 0;
+            } else if ((k == "Model" || k == "NativePath") && signature == "s") {
+                const char* value = nullptr;
+                read = sd_bus_message_read(m, "v", "s", &value) >= 0;
+                if (read) {
+                    (k == "Model" ? device.model : device.nativePath) = value;
+                }
+            }
+        }
+        if (!read) {
+            sd_bus_message_skip(m, "v");
+        }
+        sd_bus_message_exit_container(m);
+    }
+    sd_bus_message_exit_container(m);
 }
 
 void LinuxPowerSources::setProfile(const std::string& profile) {

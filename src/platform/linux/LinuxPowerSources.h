@@ -18,6 +18,11 @@ namespace orvel {
 // USB supplies that are online, or a battery that is charging, full or not charging, mean the
 // machine runs on external power.
 //
+// UPower's UPS devices (Type 3) are listed beside the kernel's supplies, from a mirror that
+// EnumerateDevices fills and DeviceAdded/DeviceRemoved and PropertiesChanged keep, so snapshot()
+// never waits on the bus; a UPS that discharges (State 2) powers the machine while no mains
+// supply is online.
+//
 // Low Power Mode is power-profiles-daemon's "power-saver" profile, watched on the system bus
 // under either of the daemon's names; without the daemon it is off.
 class LinuxPowerSources final : public PowerSources {
@@ -30,8 +35,23 @@ class LinuxPowerSources final : public PowerSources {
     bool isLowPowerModeEnabled() override { return lowPower_; }
 
   private:
+    // What the mirror keeps of one UPower device.
+    struct UPowerDevice {
+        std::uint32_t type = 0;
+        std::uint32_t state = 0;
+        std::optional<double> percentage;
+        std::optional<bool> online;
+        // Whether it powers this machine (a UPS may only be watched).
+        std::optional<bool> powerSupply;
+        std::string model;
+        std::string nativePath;
+    };
+
     void followProfiles();
     void setProfile(const std::string& profile);
+    void followUPower();
+    void readUPowerDevice(const std::string& path);
+    static void readUPowerProperties(sd_bus_message* m, UPowerDevice& device);
 
     struct SupplyKind {
         std::string type;
@@ -47,6 +67,14 @@ class LinuxPowerSources final : public PowerSources {
     DBusSlot changes_;
     DBusSlot query_;
     bool lowPower_ = false;
+    std::shared_ptr<BusName> upower_;
+    Subscription upowerWatch_;
+    DBusSlot upowerAdded_;
+    DBusSlot upowerRemoved_;
+    DBusSlot upowerChanged_;
+    DBusSlot upowerQuery_;
+    std::map<std::string, DBusSlot> upowerReads_;        // by object path
+    std::map<std::string, UPowerDevice> upowerDevices_;  // by object path
     Logger log_{"power"};
 };
 

@@ -22,6 +22,8 @@ const std::map<std::string, ServiceInfo>& serviceTable() {
          {"status_notifier_watcher.py", "org.kde.StatusNotifierWatcher", true}},
         {"notification_daemon", {"notification_daemon", "org.freedesktop.Notifications", false}},
         {"power_profiles_daemon", {"power_profiles_daemon", "net.hadess.PowerProfiles", false}},
+        {"bluez5", {"bluez5", "org.bluez", false}},
+        {"upower", {"upower", "org.freedesktop.UPower", false}},
     };
     return table;
 }
