@@ -96,8 +96,8 @@ void AppDelegate::applyActivationPolicy() {
     host.application().setActivationPolicy(inDock ? ActivationPolicy::regular
                                                   : ActivationPolicy::accessory);
     RunLoop::main().async([weakSelf = weakRef(*this)] {
-        if (weakSelf.get() != nullptr) {
-            MainMenu::install();
+        if (auto* self = weakSelf.get()) {
+            MainMenu::install(*self);
         }
     });
     if (inDock) {
@@ -160,6 +160,21 @@ std::unique_ptr<ui::Window> makeWindow(std::string title, unsigned style,
     window->setStyle(style);
     window->setContent(std::move(content));
     return window;
+}
+
+// Said in words rather than left unexplained: the user chose the application a moment ago.
+void showLaunchFailure(const std::string& url, const std::string& reason) {
+    Logger("app").error("The watched application " + url + " could not be opened: " + reason);
+    std::string name = url.substr(url.rfind('/') + 1);
+    if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0) {
+        name.erase(dot);
+    }
+    ui::AlertContent content;
+    content.style = ui::AlertStyle::warning;
+    content.messageText = localizedFormat("\u201C%@\u201D could not be opened", {name});
+    content.informativeText = reason;
+    content.buttons = {localized("OK")};
+    ui::UiHost::current().makeAlert(std::move(content))->runModal();
 }
 
 constexpr unsigned kStandardStyle =
@@ -278,6 +293,39 @@ void AppDelegate::makeRuleFromWatchedApp() {
 
 void AppDelegate::chooseAppToWatch() {
     closePanel();
+    ui::UiHost& host = ui::UiHost::current();
+    Workspace& workspace = Platform::current().workspace();
+    ui::OpenPanelOptions options;
+    options.title = "Stay orvel until this app quits";
+    options.prompt = "Watch";
+    options.allowedExtensions = {"desktop"};
+    options.places = workspace.applicationFolders();
+    if (!options.places.empty()) {
+        options.directory = options.places.front();
+    }
+    options.canChooseFiles = true;
+    options.canChooseDirectories = false;
+    options.allowsMultipleSelection = false;
+    host.application().activate(true);
+    const auto chosen = host.runOpenPanel(options);
+    if (!chosen || chosen->empty()) {
+        return;
+    }
+    const std::string url = chosen->front();
+    for (const RunningApplication& app : workspace.runningApplications()) {
+        if (app.bundleURL == url) {
+            OrvelController::shared().watchApp(app);
+            return;
+        }
+    }
+    workspace.openApplication(url, [url](Result<RunningApplication> opened) {
+        if (opened) {
+            RunLoop::main().async(
+                [app = opened.value()] { OrvelController::shared().watchApp(app); });
+            return;
+        }
+        showLaunchFailure(url, opened.error().message);
+    });
 }
 
 }  // namespace orvel

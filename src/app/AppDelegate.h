@@ -15,7 +15,7 @@ class StatusItemController;
 
 // The application delegate: holds start-up behind the agreement, brings the services up in
 // their order, and undoes what a session changed when the application quits. Main thread only.
-class AppDelegate final : public WeakReferenceable, public AppWindows {
+class AppDelegate final : public AppWindows {
   public:
     // Start-up shortcut: the C key with Control, Option and Command.
     static constexpr std::uint32_t kHotKeyCode = 8;

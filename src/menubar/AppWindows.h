@@ -1,5 +1,6 @@
 #pragma once
 
+#include "foundation/WeakRef.h"
 #include "help/HelpSection.h"
 
 namespace orvel {
@@ -7,7 +8,7 @@ namespace orvel {
 // The application's window operations, as the panel reaches them. The application delegate
 // provides them (it stands above the panel, which may not call it by name) and makes itself
 // current() while it runs; without one the panel's window rows do nothing.
-class AppWindows {
+class AppWindows : public WeakReferenceable {
   public:
     virtual ~AppWindows() = default;
 

@@ -1,11 +1,104 @@
 #include "menubar/MainMenu.h"
 
-#include "ui/Host.h"
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "foundation/WeakRef.h"
+#include "menubar/AppWindows.h"
+#include "platform/Platform.h"
+#include "platform/SystemInfo.h"
 
 namespace orvel {
 
-void MainMenu::install() {
-    ui::UiHost::current().setMainMenu({});
+namespace {
+
+using ui::KeyboardShortcut;
+using ui::MenuBarItem;
+using ui::StandardAction;
+
+constexpr unsigned kCommand = ui::kModifierCommand;
+
+std::optional<KeyboardShortcut> key(const char* key, unsigned modifiers = kCommand) {
+    return KeyboardShortcut{key, modifiers};
+}
+
+MenuBarItem standard(std::string title, StandardAction action,
+                     std::optional<KeyboardShortcut> shortcut = std::nullopt) {
+    MenuBarItem item;
+    item.title = std::move(title);
+    item.keyEquivalent = std::move(shortcut);
+    item.standardAction = action;
+    return item;
+}
+
+MenuBarItem toDelegate(std::string title, AppWindows& delegate, void (AppWindows::*operation)(),
+                       std::optional<KeyboardShortcut> shortcut = std::nullopt) {
+    MenuBarItem item;
+    item.title = std::move(title);
+    item.keyEquivalent = std::move(shortcut);
+    item.action = [weakDelegate = weakRef(delegate), operation] {
+        if (auto* d = weakDelegate.get()) {
+            (d->*operation)();
+        }
+    };
+    return item;
+}
+
+MenuBarItem menu(std::string title, std::vector<MenuBarItem> items,
+                 ui::MenuRole role = ui::MenuRole::none) {
+    MenuBarItem item;
+    item.title = std::move(title);
+    item.submenu = std::move(items);
+    item.role = role;
+    return item;
+}
+
+}  // namespace
+
+void MainMenu::install(AppWindows& delegate) {
+    const std::string name = Platform::current().systemInfo().processName();
+    ui::UiHost::current().setMainMenu(
+        {applicationMenu(name, delegate), editMenu(), windowMenu(), helpMenu(name, delegate)});
+}
+
+MenuBarItem MainMenu::applicationMenu(const std::string& name, AppWindows& delegate) {
+    return menu(name, {toDelegate("About " + name, delegate, &AppWindows::showAbout),
+                       MenuBarItem::divider(),
+                       toDelegate("Settings\u2026", delegate, &AppWindows::openSettings, key(",")),
+                       MenuBarItem::divider(),
+                       // The desktop offers no services to the application: the menu stays empty.
+                       menu("Services", {}, ui::MenuRole::services), MenuBarItem::divider(),
+                       standard("Hide " + name, StandardAction::hide, key("h")),
+                       standard("Hide Others", StandardAction::hideOthers,
+                                key("h", kCommand | ui::kModifierOption)),
+                       standard("Show All", StandardAction::showAll), MenuBarItem::divider(),
+                       standard("Quit " + name, StandardAction::quit, key("q"))});
+}
+
+MenuBarItem MainMenu::editMenu() {
+    return menu("Edit",
+                {standard("Undo", StandardAction::undo, key("z")),
+                 standard("Redo", StandardAction::redo, key("z", kCommand | ui::kModifierShift)),
+                 MenuBarItem::divider(), standard("Cut", StandardAction::cut, key("x")),
+                 standard("Copy", StandardAction::copy, key("c")),
+                 standard("Paste", StandardAction::paste, key("v")),
+                 standard("Delete", StandardAction::deleteSelection),
+                 standard("Select All", StandardAction::selectAll, key("a"))});
+}
+
+MenuBarItem MainMenu::windowMenu() {
+    return menu("Window",
+                {standard("Minimize", StandardAction::minimize, key("m")),
+                 standard("Zoom", StandardAction::zoom), MenuBarItem::divider(),
+                 standard("Close", StandardAction::close, key("w")), MenuBarItem::divider(),
+                 standard("Bring All to Front", StandardAction::bringAllToFront)},
+                ui::MenuRole::windows);
+}
+
+MenuBarItem MainMenu::helpMenu(const std::string& name, AppWindows& delegate) {
+    return menu("Help", {toDelegate(name + " Help", delegate, &AppWindows::showHelp, key("?"))},
+                ui::MenuRole::help);
 }
 
 }  // namespace orvel

@@ -1,14 +1,26 @@
 #pragma once
 
+#include <string>
+
+#include "ui/Host.h"
+
 namespace orvel {
 
-// The application's main menu.
-//
-// This is its first, least form: an empty menu bar. The full menu (application, edit, window
-// and help menus) replaces the body of install().
+class AppWindows;
+
+// The application's main menu: the application menu, Edit, Window and Help. About, Settings and
+// Help go to the delegate's windows; every other item asks the host for a standard action on
+// the key window or its focused field. Main thread only.
 class MainMenu {
   public:
-    static void install();
+    // Replaces the application's main menu with a new one (the process name in its titles).
+    // The menu holds the delegate weakly.
+    static void install(AppWindows& delegate);
+
+    static ui::MenuBarItem applicationMenu(const std::string& name, AppWindows& delegate);
+    static ui::MenuBarItem editMenu();
+    static ui::MenuBarItem windowMenu();
+    static ui::MenuBarItem helpMenu(const std::string& name, AppWindows& delegate);
 };
 
 }  // namespace orvel

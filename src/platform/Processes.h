@@ -51,9 +51,9 @@ class Processes {
     virtual Result<std::shared_ptr<ChildProcess>> launch(const LaunchRequest& request,
                                                          TerminationHandler onTermination) = 0;
 
-    // Starts a child and forgets it: nobody waits for it, a failure to start is logged (the caller
-    // hears nothing), and it is reaped when it exits. It outlives Orvel.
-    virtual void launchDetached(const LaunchRequest& request) = 0;
+    // Starts a child and forgets it: nobody waits for it, it is reaped when it exits and it
+    // outlives Orvel. The child's pid, or why it could not start (also logged).
+    virtual Result<int> launchDetached(const LaunchRequest& request) = 0;
 };
 
 }  // namespace orvel

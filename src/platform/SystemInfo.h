@@ -24,6 +24,8 @@ class SystemInfo {
     };
     // The running operating system's version; numbers it does not have are 0.
     virtual Version osVersion() { return Version{osMajorVersion(), 0, 0}; }
+    // The name of the running program, as menus show it.
+    virtual std::string processName() = 0;
 };
 
 }  // namespace orvel

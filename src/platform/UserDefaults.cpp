@@ -166,6 +166,7 @@ std::optional<DefaultsValue> MemoryUserDefaults::registeredValue(std::string_vie
 void MemoryUserDefaults::setObject(std::string_view key, DefaultsValue value) {
     ++writes_;
     persistent_.insert_or_assign(std::string(key), std::move(value));
+    written.send(std::string(key));
 }
 
 void MemoryUserDefaults::removeObject(std::string_view key) {
@@ -174,11 +175,13 @@ void MemoryUserDefaults::removeObject(std::string_view key) {
     if (it != persistent_.end()) {
         persistent_.erase(it);
     }
+    written.send(std::string(key));
 }
 
 void MemoryUserDefaults::removePersistentDomain() {
     ++writes_;
     persistent_.clear();
+    written.send(std::string());
 }
 
 }  // namespace orvel

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/PropertyList.h"
+#include "foundation/Signal.h"
 
 // The application's user defaults: a registered domain (defaults given at every start, never
 // stored) under a persistent domain (what the user set). Threading: main thread only.
@@ -73,6 +74,8 @@ class MemoryUserDefaults : public UserDefaults {
 
     // For tests and benchmarks: how many writes (sets and removals) have been made.
     std::uint64_t writeCount() const { return writes_; }
+    // For tests: sent after each set or removal with its key ("" for the whole domain).
+    Signal<std::string> written;
     void replacePersistentDomain(DefaultsDictionary domain) { persistent_ = std::move(domain); }
 
   private:

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,6 +23,9 @@ struct RunningApplication {
     std::optional<std::string> localizedName;
     // regular: shows a window or a Dock icon; the others run in the background.
     ActivationPolicy activationPolicy = ActivationPolicy::regular;
+    // Where the application is installed (on Linux its desktop entry's path); nothing when it
+    // was not started from one.
+    std::optional<std::string> bundleURL;
 
     bool operator==(const RunningApplication&) const = default;
 };
@@ -36,6 +40,14 @@ class Workspace {
     // Opens a web address (or any URL) in the user's preferred application. Success means the
     // request was handed over, not that an application showed it.
     virtual Result<void> openURL(std::string_view url) = 0;
+
+    // The folders installed applications are in; the first holds most of them.
+    virtual std::vector<std::string> applicationFolders() = 0;
+    // Starts the application installed at `url` (a path, as bundleURL gives it). The completion
+    // runs once, on the main loop and never before this returns: with the application once it
+    // runs, or with why it could not be started, in words.
+    using OpenCompletion = std::function<void(Result<RunningApplication>)>;
+    virtual void openApplication(std::string_view url, OpenCompletion completion) = 0;
 
     // The machine is about to sleep. Handlers finish their work before the machine sleeps.
     Signal<> willSleep;

@@ -335,12 +335,43 @@ bool HeadlessHost::performMenuItem(const std::vector<std::string>& path) {
         item = &*it;
         level = &it->submenu;
     }
-    if (item == nullptr || !item->enabled || !item->action) {
+    if (item == nullptr || !item->enabled) {
         return false;
     }
-    auto action = item->action;
-    action();
-    return true;
+    if (item->action) {
+        auto action = item->action;
+        action();
+        return true;
+    }
+    if (item->standardAction != StandardAction::none) {
+        performStandardAction(item->standardAction);
+        return true;
+    }
+    return false;
+}
+
+const MenuBarItem* HeadlessHost::menuWithRole(MenuRole role) const {
+    for (const MenuBarItem& menu : menus_) {
+        for (const MenuBarItem& item : menu.submenu) {
+            if (item.role == role) {
+                return &item;
+            }
+        }
+        if (menu.role == role) {
+            return &menu;
+        }
+    }
+    return nullptr;
+}
+
+void HeadlessHost::performStandardAction(StandardAction action) {
+    ORVEL_ASSERT_MAIN_THREAD("HeadlessHost::performStandardAction");
+    standardActions_.push_back(action);
+    if (action == StandardAction::close && key_ != nullptr) {
+        key_->close();
+    } else if (action == StandardAction::quit) {
+        application_.terminate();
+    }
 }
 
 HeadlessWindow* HeadlessHost::window(std::string_view title) const {

@@ -207,6 +207,7 @@ class HeadlessHost final : public UiHost {
     std::optional<std::string> runSavePanel(const SavePanelOptions& content) override;
     std::optional<std::vector<std::string>> runOpenPanel(const OpenPanelOptions& content) override;
     void setMainMenu(std::vector<MenuBarItem> menus) override;
+    void performStandardAction(StandardAction action) override;
     HeadlessPasteboard& pasteboard() override { return pasteboard_; }
     std::optional<Rect> mainScreenVisibleFrame() const override { return screen_; }
     bool isDarkAppearance() const override { return dark_; }
@@ -247,8 +248,14 @@ class HeadlessHost final : public UiHost {
 
     const std::vector<MenuBarItem>& mainMenu() const { return menus_; }
     int mainMenuInstalls() const { return menuInstalls_; }
-    // Runs the action of the main-menu item at this path of titles.
+    // Runs the action of the main-menu item at this path of titles, or performs its standard
+    // action; false when there is no such item or it does nothing.
     bool performMenuItem(const std::vector<std::string>& path);
+    // The main menu's item with this role, a menu or an item of one; null when none has it.
+    const MenuBarItem* menuWithRole(MenuRole role) const;
+    // The standard actions performed so far, in order. Close and quit act on the key window and
+    // the application; the others are only recorded (no field has the focus here).
+    const std::vector<StandardAction>& standardActions() const { return standardActions_; }
 
     const std::vector<std::string>& announcements() const { return announcements_; }
     void setMainScreenVisibleFrame(std::optional<Rect> frame) { screen_ = frame; }
@@ -276,6 +283,7 @@ class HeadlessHost final : public UiHost {
     std::vector<OpenPanelOptions> openPanelsShown_;
     std::vector<MenuBarItem> menus_;
     int menuInstalls_ = 0;
+    std::vector<StandardAction> standardActions_;
     std::optional<Rect> screen_ = Rect{0, 0, 1440, 875};
     bool dark_ = false;
     std::vector<std::string> announcements_;

@@ -192,6 +192,8 @@ struct OpenPanelOptions {
     std::string message;
     std::vector<std::string> allowedExtensions;
     std::string directory;
+    // Other folders offered beside the panel's list.
+    std::vector<std::string> places;
     bool canChooseFiles = true;
     bool canChooseDirectories = false;
     bool allowsMultipleSelection = false;
@@ -201,6 +203,31 @@ struct OpenPanelOptions {
 // The main menu
 // ------------------------------------------------------------------------------------
 
+// What an item without an action of its own asks of the application: the edit actions go to the
+// key window's focused field, the window actions to the key window.
+enum class StandardAction {
+    none,
+    undo,
+    redo,
+    cut,
+    copy,
+    paste,
+    deleteSelection,
+    selectAll,
+    minimize,
+    zoom,
+    close,
+    bringAllToFront,
+    hide,
+    hideOthers,
+    showAll,
+    quit,
+};
+
+// A menu the application hands to the desktop: the services offered to it, the list of its
+// windows, its help.
+enum class MenuRole { none, services, windows, help };
+
 struct MenuBarItem {
     std::string title;
     std::optional<KeyboardShortcut> keyEquivalent;
@@ -208,6 +235,10 @@ struct MenuBarItem {
     bool enabled = true;
     bool separator = false;
     std::vector<MenuBarItem> submenu;
+    // Performed by the host when there is no action.
+    StandardAction standardAction = StandardAction::none;
+    // For an item with a submenu (which may be empty).
+    MenuRole role = MenuRole::none;
 
     static MenuBarItem divider() {
         MenuBarItem item;
@@ -244,6 +275,9 @@ class UiHost {
     virtual std::optional<std::vector<std::string>> runOpenPanel(
         const OpenPanelOptions& content) = 0;
     virtual void setMainMenu(std::vector<MenuBarItem> menus) = 0;
+    // Performs a standard action on the key window or its focused field; nothing when there is
+    // none to act on.
+    virtual void performStandardAction(StandardAction action) = 0;
     virtual Pasteboard& pasteboard() = 0;
     // The usable area of the main screen, or nothing without a screen.
     virtual std::optional<Rect> mainScreenVisibleFrame() const = 0;

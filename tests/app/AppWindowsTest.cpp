@@ -135,9 +135,20 @@ TEST_F(AppWindowsTest, MakeThisARuleStagesADisabledAppRuleAndOpensSettings) {
     controller().watchApp(editor);
     loop().drain();
     ASSERT_TRUE(controller().isActive());
+    // The Settings window is not there yet while the keys are written, the first time.
+    std::vector<std::string> written;
+    Subscription writes = sim().userDefaults().written.subscribe([&](const std::string& key) {
+        if (key == "apps.pendingExpand" || key == "atSubTab" || key == "settingsTabSelection") {
+            written.push_back(key + (delegate->settingsWindow ? " (Settings made)" : ""));
+        }
+    });
     for (int i = 0; i < 2; ++i) {
         delegate->makeRuleFromWatchedApp();
     }
+    EXPECT_EQ(written, (std::vector<std::string>{
+                           "apps.pendingExpand", "atSubTab", "settingsTabSelection",
+                           "apps.pendingExpand (Settings made)", "atSubTab (Settings made)",
+                           "settingsTabSelection (Settings made)"}));
     const auto& rules = TriggerEngine::shared().rules();
     ASSERT_EQ(rules.size(), 2u);
     EXPECT_NE(rules[0].id, rules[1].id);
@@ -158,6 +169,107 @@ TEST_F(AppWindowsTest, MakeThisARuleStagesADisabledAppRuleAndOpensSettings) {
     EXPECT_TRUE(delegate->settingsWindow->isVisible());
     EXPECT_TRUE(controller().isActive()) << "the session is untouched";
     EXPECT_EQ(controller().watchedAppName(), "Editor");
+}
+
+TEST_F(AppWindowsTest, TheChooserWatchesARunningApplicationWithoutASecondCopy) {
+    const std::string path = "/sim/applications/org.example.Editor.desktop";
+    sim().workspace().launch(std::string("org.example.Other"), std::string("Other"),
+                             ActivationPolicy::regular,
+                             std::string("/sim/applications/org.example.Other.desktop"));
+    const RunningApplication editor = sim().workspace().launch(
+        std::string("org.example.Editor"), std::string("Editor"), ActivationPolicy::regular, path);
+    sim().workspace().install(path, "org.example.Editor", "Editor");
+    host().scriptOpenPanel(std::vector<std::string>{path});
+    delegate->chooseAppToWatch();
+    loop().drain();
+
+    ASSERT_EQ(host().openPanelsShown().size(), 1u);
+    const ui::OpenPanelOptions& panel = host().openPanelsShown()[0];
+    EXPECT_EQ(panel.title, "Stay orvel until this app quits");
+    EXPECT_EQ(panel.prompt, "Watch");
+    EXPECT_EQ(panel.allowedExtensions, std::vector<std::string>{"desktop"});
+    EXPECT_EQ(panel.directory, "/sim/applications");
+    EXPECT_TRUE(panel.canChooseFiles);
+    EXPECT_FALSE(panel.canChooseDirectories);
+    EXPECT_FALSE(panel.allowsMultipleSelection);
+    EXPECT_TRUE(sim().workspace().openedApplications().empty()) << "not launched again";
+    EXPECT_EQ(sim().workspace().runningApplications().size(), 2u);
+    EXPECT_TRUE(controller().isActive());
+    EXPECT_EQ(controller().watchedAppName(), "Editor");
+    EXPECT_EQ(controller().preset(), DurationPreset::untilAppQuits);
+
+    sim().workspace().quit(editor.processIdentifier);
+    loop().drain();
+    EXPECT_FALSE(controller().isActive()) << "the session ends with the application";
+}
+
+TEST_F(AppWindowsTest, TheChooserLaunchesAnApplicationThatIsNotRunningThenWatchesIt) {
+    const std::string path = "/sim/applications/org.example.Editor.desktop";
+    sim().workspace().install(path, "org.example.Editor", "Editor");
+    sim().workspace().setOpenApplicationDelay(4);
+    host().scriptOpenPanel(std::vector<std::string>{path});
+    delegate->chooseAppToWatch();
+    loop().drain();
+    EXPECT_EQ(sim().workspace().openedApplications(), std::vector<std::string>{path});
+    EXPECT_FALSE(controller().isActive()) << "not before it runs";
+
+    loop().advance(4);
+    loop().drain();
+    const auto running = sim().workspace().runningApplications();
+    ASSERT_EQ(running.size(), 1u);
+    EXPECT_EQ(running[0].bundleURL, path);
+    EXPECT_TRUE(controller().isActive());
+    EXPECT_EQ(controller().watchedAppName(), "Editor");
+    EXPECT_TRUE(host().alerts().empty());
+
+    sim().workspace().quit(running[0].processIdentifier);
+    loop().drain();
+    EXPECT_FALSE(controller().isActive());
+}
+
+TEST_F(AppWindowsTest, AnApplicationThatCannotBeLaunchedIsExplainedInAnAlert) {
+    struct Case {
+        std::optional<std::string> failure;  // scripted; none: nothing is installed there
+        std::string reason;
+    };
+    const std::string path = "/sim/applications/org.example.Editor.desktop";
+    const Case cases[] = {
+        {std::nullopt, "There is no application at " + path + "."},
+        {std::string("Editor did not start within 10 seconds."),
+         "Editor did not start within 10 seconds."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.reason);
+        if (c.failure) {
+            sim().workspace().install(path, "org.example.Editor", "Editor");
+            sim().workspace().failNextOpenApplication(*c.failure);
+        }
+        const std::size_t shown = host().alerts().size();
+        host().scriptOpenPanel(std::vector<std::string>{path});
+        host().scriptAlert(ui::HeadlessHost::answer(ui::kAlertFirstButtonReturn));
+        delegate->chooseAppToWatch();
+        loop().drain();
+        ASSERT_EQ(host().alerts().size(), shown + 1);
+        const ui::AlertContent& alert = host().alerts().back()->content();
+        EXPECT_EQ(alert.messageText, "\u201Corg.example.Editor\u201D could not be opened");
+        EXPECT_EQ(alert.informativeText, c.reason);
+        EXPECT_EQ(alert.buttons, std::vector<std::string>{"OK"});
+        EXPECT_FALSE(controller().isActive());
+        EXPECT_TRUE(sim().workspace().runningApplications().empty());
+    }
+}
+
+TEST_F(AppWindowsTest, ACancelledChooserChangesNothing) {
+    statusItem().showPopover();
+    ASSERT_TRUE(host().popovers().back()->isShown());
+    host().scriptOpenPanel(std::nullopt);
+    delegate->chooseAppToWatch();
+    loop().drain();
+    EXPECT_FALSE(host().popovers().back()->isShown()) << "the panel closes first";
+    EXPECT_EQ(host().openPanelsShown().size(), 1u);
+    EXPECT_TRUE(sim().workspace().openedApplications().empty());
+    EXPECT_TRUE(host().alerts().empty());
+    EXPECT_FALSE(controller().isActive());
 }
 
 TEST_F(AppWindowsTest, MakeThisARuleWithoutAWatchedApplicationDoesNothing) {

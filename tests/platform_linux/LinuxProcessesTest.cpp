@@ -128,11 +128,13 @@ TEST_F(LinuxProcessesTest, AProgramTheSystemCannotRunFailsWithTheSystemsWords) {
     std::remove(path.c_str());
 }
 
-TEST_F(LinuxProcessesTest, ADetachedLaunchThatFailsLeavesOneLogLine) {
+TEST_F(LinuxProcessesTest, ADetachedLaunchThatFailsSaysWhyAndLeavesOneLogLine) {
     auto log = std::make_shared<RecordingLogSink>();
     auto previous = installLogSink(log);
-    processes.launchDetached({"/no/such/program", {}});
+    const auto launched = processes.launchDetached({"/no/such/program", {}});
     installLogSink(previous);
+    ASSERT_FALSE(launched.ok());
+    EXPECT_EQ(launched.error().message, "No such file or directory (/no/such/program)");
     const auto records = log->records();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].level, LogLevel::Error);
@@ -141,12 +143,13 @@ TEST_F(LinuxProcessesTest, ADetachedLaunchThatFailsLeavesOneLogLine) {
         << records[0].message;
 }
 
-TEST_F(LinuxProcessesTest, DetachedChildrenAreReaped) {
+TEST_F(LinuxProcessesTest, DetachedChildrenAreReapedAndTheirPidIsTold) {
     // Of this process alone: other runs of the suite share the temporary folder.
     const std::string marker =
         ::testing::TempDir() + "orvel-detached-" + std::to_string(::getpid());
     std::remove(marker.c_str());
-    processes.launchDetached({"/bin/sh", {"-c", "echo $$ > " + marker}});
+    const auto launched = processes.launchDetached({"/bin/sh", {"-c", "echo $$ > " + marker}});
+    ASSERT_TRUE(launched.ok());
     const auto deadline = std::chrono::steady_clock::now() + kLimit;
     pid_t pid = 0;
     while (std::chrono::steady_clock::now() < deadline) {
@@ -160,6 +163,7 @@ TEST_F(LinuxProcessesTest, DetachedChildrenAreReaped) {
         std::this_thread::yield();
     }
     ASSERT_GT(pid, 0);
+    EXPECT_EQ(pid, launched.value()) << "the launch tells the child's pid";
     EXPECT_NE(::kill(pid, 0), 0) << "a detached child must not linger as a zombie";
     std::remove(marker.c_str());
 }

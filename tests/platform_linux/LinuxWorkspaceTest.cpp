@@ -71,16 +71,20 @@ TEST_F(LinuxWorkspaceTest, ListsTheUsersApplicationsByTheirDesktopEntries) {
     options.user = 1000;
     LinuxWorkspace workspace(nullptr, processes, options);
     using enum ActivationPolicy;
+    const std::string local = kData + "/xdg/local/applications/";
+    const std::string system = kData + "/xdg/system/applications/";
     const std::vector<RunningApplication> expected = {
         // The local entry wins over the system one with the same id; "env VAR=…" is skipped.
-        {4200001, "firefox-esr", "My Firefox", regular},
+        {4200001, "firefox-esr", "My Firefox", regular, local + "firefox-esr.desktop"},
         // A script is known by its name, not its interpreter's.
-        {4200003, "org.gnome.Meld", "Meld", regular},
+        {4200003, "org.gnome.Meld", "Meld", regular, system + "org.gnome.Meld.desktop"},
         // No entry, but in the graphical session without a terminal.
         {4200006, "tool-gui", "tool-gui", accessory},
         // An entry in a subfolder: its id has a dash for the slash.
-        {4200009, "kde-org.kde.dolphin", "Dolphin", regular},
-        {4200010, "org.gnome.Evolution-alarm-notify", "Evolution Alarm Notify", accessory},
+        {4200009, "kde-org.kde.dolphin", "Dolphin", regular,
+         system + "kde/org.kde.dolphin.desktop"},
+        {4200010, "org.gnome.Evolution-alarm-notify", "Evolution Alarm Notify", accessory,
+         system + "org.gnome.Evolution-alarm-notify.desktop"},
     };
     // Left out: a helper of the same program (4200002), a shell on a terminal (4200004),
     // another user's process (4200005), a kernel thread (4200007), a daemon outside the session
@@ -102,6 +106,7 @@ TEST_F(LinuxWorkspaceTest, AListedApplicationThatExitsSendsDidTerminate) {
     ASSERT_NE(it, apps.end());
     EXPECT_EQ(it->bundleIdentifier, "org.example.Sleeper");
     EXPECT_EQ(it->localizedName, "Sleeper");
+    EXPECT_EQ(it->bundleURL, (folder / "applications/org.example.Sleeper.desktop").string());
     workspace.runningApplications();  // a second reading watches it once, not twice
 
     ::kill(pid, SIGTERM);
@@ -175,6 +180,94 @@ TEST_F(LinuxWorkspaceTest, OpenURLHandsTheAddressToXdgOpen) {
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.error().message,
               "Opening addresses is not available on this system (/usr/bin/xdg-open is missing).");
+}
+
+TEST_F(LinuxWorkspaceTest, OpeningAnApplicationRunsItsEntryAndCompletesWithItsProcess) {
+    // A length of its own, so that no other sleep of the machine is taken for this one; the
+    // field codes go.
+    std::ofstream(folder / "applications/org.example.Napper.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Napper\nExec=/bin/sleep %U 613.25 %f\n";
+    LinuxWorkspaceOptions options;
+    options.applicationFolders = {(folder / "applications").string()};
+    LinuxWorkspace workspace(nullptr, processes, options);
+    std::vector<RunningApplication> terminated;
+    Subscription subscription = workspace.didTerminateApplication.subscribe(
+        [&](const RunningApplication& app) { terminated.push_back(app); });
+
+    const std::string path = (folder / "applications/org.example.Napper.desktop").string();
+    std::optional<Result<RunningApplication>> opened;
+    workspace.openApplication(path, [&](Result<RunningApplication> r) { opened = std::move(r); });
+    EXPECT_FALSE(opened) << "never completes before it returns";
+    ASSERT_TRUE(waitFor([&] { return opened.has_value(); }));
+    ASSERT_TRUE(opened->ok()) << opened->error().message;
+    const RunningApplication app = opened->value();
+    children.push_back(app.processIdentifier);
+    EXPECT_EQ(app.bundleIdentifier, "org.example.Napper");
+    EXPECT_EQ(app.localizedName, "Napper");
+    EXPECT_EQ(app.bundleURL, path);
+    std::ifstream cmdline("/proc/" + std::to_string(app.processIdentifier) + "/cmdline");
+    const std::string arguments((std::istreambuf_iterator<char>(cmdline)),
+                                std::istreambuf_iterator<char>());
+    EXPECT_EQ(arguments, std::string("/bin/sleep") + '\0' + "613.25" + '\0');
+
+    ::kill(app.processIdentifier, SIGTERM);
+    ASSERT_TRUE(waitFor([&] {
+        return std::any_of(terminated.begin(), terminated.end(), [&](const auto& ended) {
+            return ended.processIdentifier == app.processIdentifier;
+        });
+    })) << "its exit is watched";
+}
+
+TEST_F(LinuxWorkspaceTest, AnApplicationThatCannotBeOpenedSaysWhy) {
+    struct Case {
+        const char* file;
+        const char* entry;  // nullptr: no file at all
+        std::string error;
+    };
+    const Case cases[] = {
+        {"org.example.Gone.desktop", nullptr,
+         "No application is installed at " +
+             (folder / "applications/org.example.Gone.desktop").string() + "."},
+        {"org.example.Blank.desktop", "[Desktop Entry]\nType=Application\nName=Blank\n",
+         "Blank cannot be started: its desktop entry has no command to run."},
+        {"org.example.Codes.desktop", "[Desktop Entry]\nType=Application\nName=Codes\nExec=%U\n",
+         "Codes cannot be started: its desktop entry has no command to run."},
+        {"org.example.Missing.desktop",
+         "[Desktop Entry]\nType=Application\nName=Missing\nExec=orvel-no-such-program --now\n",
+         "Missing cannot be started: orvel-no-such-program is not installed."},
+    };
+    LinuxWorkspaceOptions options;
+    options.applicationFolders = {(folder / "applications").string()};
+    LinuxWorkspace workspace(nullptr, processes, options);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = (folder / "applications" / c.file).string();
+        if (c.entry != nullptr) {
+            std::ofstream(path) << c.entry;
+        }
+        std::optional<Result<RunningApplication>> opened;
+        workspace.openApplication(path,
+                                  [&](Result<RunningApplication> r) { opened = std::move(r); });
+        ASSERT_TRUE(waitFor([&] { return opened.has_value(); }));
+        ASSERT_FALSE(opened->ok());
+        EXPECT_EQ(opened->error().message, c.error);
+    }
+}
+
+TEST_F(LinuxWorkspaceTest, AnApplicationWhoseProcessNeverShowsFailsAfterTheTimeout) {
+    // A wrapper that ends without ever running as the program its entry names.
+    std::ofstream(folder / "applications/org.example.Blink.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Blink\nExec=/bin/sh -c \"exit 0\"\n";
+    LinuxWorkspaceOptions options;
+    options.applicationFolders = {(folder / "applications").string()};
+    options.openTimeout = 0.3;
+    LinuxWorkspace workspace(nullptr, processes, options);
+    std::optional<Result<RunningApplication>> opened;
+    workspace.openApplication((folder / "applications/org.example.Blink.desktop").string(),
+                              [&](Result<RunningApplication> r) { opened = std::move(r); });
+    ASSERT_TRUE(waitFor([&] { return opened.has_value(); }));
+    ASSERT_FALSE(opened->ok());
+    EXPECT_EQ(opened->error().message, "Blink did not start within 0.3 seconds.");
 }
 
 // The launch watch and the desktop entries against a /proc and a data folder of the test's own,
@@ -266,6 +359,10 @@ class LinuxWorkspaceReadingTest : public ::testing::Test {
         }
         return pid;
     }
+    // The desktop entry an application listed from the test's folder comes from.
+    std::string entry(const std::string& id) const {
+        return (root / "applications" / (id + ".desktop")).string();
+    }
     static Process program(const std::string& executable, pid_t parent = 1) {
         return Process{executable, {executable}, parent};
     }
@@ -311,8 +408,8 @@ TEST_F(LinuxWorkspaceReadingTest, ADesktopEntryAddedAfterStartIsFoundAndOneRemov
         EXPECT_EQ(listed(pid), std::nullopt);
 
         writeEntry(root / c.file, "Sleeper", "/usr/bin/sleeper --quiet");
-        EXPECT_EQ(listed(pid),
-                  (RunningApplication{pid, c.id, "Sleeper", ActivationPolicy::regular}));
+        EXPECT_EQ(listed(pid), (RunningApplication{pid, c.id, "Sleeper", ActivationPolicy::regular,
+                                                   (root / c.file).string()}));
         fs::remove(root / c.file);
         EXPECT_EQ(listed(pid), std::nullopt);
     }
@@ -333,8 +430,9 @@ TEST_F(LinuxWorkspaceReadingTest, AProcessSeenOnceIsNotReportedAgain) {
     for (int i = 0; i < 4; ++i) {
         reading();
     }
-    EXPECT_EQ(launched, (std::vector<RunningApplication>{
-                            {started, "org.example.Editor", "Editor", ActivationPolicy::regular}}));
+    EXPECT_EQ(launched, (std::vector<RunningApplication>{{started, "org.example.Editor", "Editor",
+                                                          ActivationPolicy::regular,
+                                                          entry("org.example.Editor")}}));
     EXPECT_NE(started, running);
 }
 
@@ -365,8 +463,9 @@ TEST_F(LinuxWorkspaceReadingTest, TheLaunchWatchRunsOnlyWhileSomeoneListens) {
     EXPECT_TRUE(launched.empty());
     const pid_t third = addProcess(program("/usr/bin/editor"));
     reading();
-    EXPECT_EQ(launched, (std::vector<RunningApplication>{
-                            {third, "org.example.Editor", "Editor", ActivationPolicy::regular}}));
+    EXPECT_EQ(launched, (std::vector<RunningApplication>{{third, "org.example.Editor", "Editor",
+                                                          ActivationPolicy::regular,
+                                                          entry("org.example.Editor")}}));
     EXPECT_NE(first, second);
 }
 
@@ -391,8 +490,9 @@ TEST_F(LinuxWorkspaceReadingTest, ANewProcessAfterManyKnownOnesIsReportedOnce) {
     const pid_t started = addProcess(program("/usr/bin/editor"));
     reading();
     reading();
-    EXPECT_EQ(launched, (std::vector<RunningApplication>{
-                            {started, "org.example.Editor", "Editor", ActivationPolicy::regular}}));
+    EXPECT_EQ(launched, (std::vector<RunningApplication>{{started, "org.example.Editor", "Editor",
+                                                          ActivationPolicy::regular,
+                                                          entry("org.example.Editor")}}));
 }
 
 TEST_F(LinuxWorkspaceReadingTest, ANewProcessIsTakenForAnApplicationAsAFullReadingTakesIt) {
@@ -413,12 +513,13 @@ TEST_F(LinuxWorkspaceReadingTest, ANewProcessIsTakenForAnApplicationAsAFullReadi
     };
     const Case cases[] = {
         {"a program an entry runs", program("/usr/bin/editor"),
-         RunningApplication{0, "org.example.Editor", "Editor", regular}},
+         RunningApplication{0, "org.example.Editor", "Editor", regular,
+                            entry("org.example.Editor")}},
         {"a hidden entry's program", program("/usr/bin/tray"),
-         RunningApplication{0, "org.example.Tray", "Tray", accessory}},
+         RunningApplication{0, "org.example.Tray", "Tray", accessory, entry("org.example.Tray")}},
         {"a script run by an interpreter",
          Process{"/usr/bin/python3.11", {"python3", "/usr/bin/meld"}},
-         RunningApplication{0, "org.example.Meld", "Meld", regular}},
+         RunningApplication{0, "org.example.Meld", "Meld", regular, entry("org.example.Meld")}},
         {"a program in the graphical session",
          Process{"/opt/tool/tool-gui", {"tool-gui"}, 1, kUser, true},
          RunningApplication{0, "tool-gui", "tool-gui", accessory}},
@@ -453,7 +554,8 @@ TEST_F(LinuxWorkspaceReadingTest, AHelperStartedWithItsApplicationIsLeftOut) {
     addProcess(program("/usr/bin/editor", application));
     reading();
     EXPECT_EQ(launched, (std::vector<RunningApplication>{{application, "org.example.Editor",
-                                                          "Editor", ActivationPolicy::regular}}));
+                                                          "Editor", ActivationPolicy::regular,
+                                                          entry("org.example.Editor")}}));
 }
 
 TEST_F(LinuxWorkspaceReadingTest, AnApplicationWhosePidIsTakenAgainIsReportedAgain) {

@@ -268,13 +268,13 @@ Result<std::shared_ptr<ChildProcess>> LinuxProcesses::launch(const LaunchRequest
     return std::shared_ptr<ChildProcess>(std::make_shared<LinuxChildProcess>(state));
 }
 
-void LinuxProcesses::launchDetached(const LaunchRequest& original) {
+Result<int> LinuxProcesses::launchDetached(const LaunchRequest& original) {
     LaunchRequest request = original;
     request.executable = resolve(original.executable);
     auto pid = spawn(request, Lifetime::independent);
     if (!pid) {
         log_.error("A detached launch failed: " + pid.error().message);
-        return;
+        return pid.error();
     }
     const pid_t child = *pid;
     std::thread([child] {
@@ -282,6 +282,7 @@ void LinuxProcesses::launchDetached(const LaunchRequest& original) {
         while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
         }
     }).detach();
+    return child;
 }
 
 }  // namespace orvel

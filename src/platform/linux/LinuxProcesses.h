@@ -34,7 +34,7 @@ class LinuxProcesses final : public Processes {
     bool isExecutableFile(std::string_view path) override;
     Result<std::shared_ptr<ChildProcess>> launch(const LaunchRequest& request,
                                                  TerminationHandler onTermination) override;
-    void launchDetached(const LaunchRequest& request) override;
+    Result<int> launchDetached(const LaunchRequest& request) override;
 
   private:
     std::vector<ProgramStandIn> standIns_;

@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxSystemInfo.h"
 
+#include <errno.h>
+
 #include <cctype>
 #include <fstream>
 
@@ -84,6 +86,10 @@ int LinuxSystemInfo::osMajorVersion() {
         return i > 0 ? major : 0;
     }
     return 0;
+}
+
+std::string LinuxSystemInfo::processName() {
+    return program_invocation_short_name;
 }
 
 }  // namespace orvel

@@ -18,6 +18,8 @@ class LinuxSystemInfo final : public SystemInfo {
     int osMajorVersion() override;
     // VERSION_ID's dotted numbers ("22.04" gives 22.4.0); 0.0.0 when unknown.
     Version osVersion() override;
+    // The base name the program was started under.
+    std::string processName() override;
 
   private:
     std::string root_;

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -70,6 +72,61 @@ std::string execProgram(const std::string& exec) {
         }
     }
     return i < words.size() ? baseName(words[i]) : "";
+}
+
+// The words an Exec line runs: field codes (%f, %U, %i…) dropped, "%%" kept as "%".
+std::vector<std::string> launchWords(const std::string& exec) {
+    std::vector<std::string> words;
+    for (const std::string& word : xdg::execWords(exec)) {
+        std::string kept;
+        bool hadCode = false;
+        for (std::size_t i = 0; i < word.size(); ++i) {
+            if (word[i] == '%' && i + 1 < word.size()) {
+                if (word[i + 1] == '%') {
+                    kept += '%';
+                } else {
+                    hadCode = true;
+                }
+                ++i;
+            } else {
+                kept += word[i];
+            }
+        }
+        if (!kept.empty() || !hadCode) {
+            words.push_back(std::move(kept));
+        }
+    }
+    return words;
+}
+
+// The program a command word names: itself when it has a slash, else the first executable of
+// that name on the PATH; empty when there is none.
+std::string findProgram(const std::string& word, Processes& processes) {
+    if (word.find('/') != std::string::npos) {
+        return processes.isExecutableFile(word) ? word : std::string();
+    }
+    const char* path = std::getenv("PATH");
+    std::string_view folders =
+        path != nullptr && *path != '\0' ? path : "/usr/local/bin:/usr/bin:/bin";
+    while (!folders.empty()) {
+        const auto colon = folders.find(':');
+        const std::string_view folder = folders.substr(0, colon);
+        folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
+        if (folder.empty() || folder.front() != '/') {
+            continue;
+        }
+        const std::string candidate = std::string(folder) + "/" + word;
+        if (processes.isExecutableFile(candidate)) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+std::string formatSeconds(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", seconds);
+    return text;
 }
 
 struct ProcessInfo {
@@ -161,6 +218,7 @@ std::optional<RunningApplication> applicationOf(const ProcessInfo& info,
         app.localizedName = entry->second.name;
         app.activationPolicy =
             entry->second.noDisplay ? ActivationPolicy::accessory : ActivationPolicy::regular;
+        app.bundleURL = entry->second.path;
     } else if (info.tty == 0 && inGraphicalSession(fs::path(procRoot) / std::to_string(info.pid))) {
         app.bundleIdentifier = program;
         app.localizedName = program;
@@ -282,7 +340,12 @@ void LinuxWorkspace::loadDesktopEntries() {
         entriesUnwatched(std::string("no inotify: ") + std::strerror(errno));
     }
     std::set<std::string> ids;
-    for (const auto& folder : options_.applicationFolders) {
+    for (const auto& listed : options_.applicationFolders) {
+        // Paths compare as a file chooser gives them: no doubled or trailing slashes.
+        std::string folder = fs::path(listed).lexically_normal().string();
+        if (folder.size() > 1 && folder.back() == '/') {
+            folder.pop_back();
+        }
         if (!watchEntryFolder(folder)) {
             missingFolders_.push_back(folder);
             continue;
@@ -312,7 +375,7 @@ void LinuxWorkspace::loadDesktopEntries() {
                 auto it = keys.find(key);
                 return it == keys.end() ? std::string() : it->second;
             };
-            DesktopEntry entry{id, value("Name"), value("NoDisplay") == "true"};
+            DesktopEntry entry{id, value("Name"), value("NoDisplay") == "true", file.string()};
             const std::string exec = value("Exec");
             const std::string type = value("Type");
             const bool hidden = value("Hidden") == "true";
@@ -456,6 +519,130 @@ void LinuxWorkspace::checkLaunches() {
     }
 }
 
+// Opening applications -------------------------------------------------------------------------
+
+struct LinuxWorkspace::Opening {
+    RunningApplication app;  // as it will be reported, its pid still unknown
+    std::string program;     // the base name its process runs
+    std::set<pid_t> before;  // the processes that ran when it was started
+    double deadline = 0;     // on the uptime clock
+    Timer timer;
+    OpenCompletion completion;
+};
+
+std::vector<std::string> LinuxWorkspace::applicationFolders() {
+    std::vector<std::string> folders;
+    for (auto it = options_.applicationFolders.rbegin(); it != options_.applicationFolders.rend();
+         ++it) {
+        std::error_code error;
+        if (fs::is_directory(*it, error)) {
+            folders.push_back(fs::path(*it).lexically_normal().string());
+        }
+    }
+    return folders;
+}
+
+std::string LinuxWorkspace::entryID(const std::string& path) const {
+    const fs::path file(path);
+    for (const auto& listed : options_.applicationFolders) {
+        const fs::path relative = file.lexically_relative(fs::path(listed).lexically_normal());
+        if (!relative.empty() && *relative.begin() != "..") {
+            std::string id = fs::path(relative).replace_extension().string();
+            std::replace(id.begin(), id.end(), '/', '-');
+            return id;
+        }
+    }
+    return file.stem().string();
+}
+
+void LinuxWorkspace::openApplication(std::string_view url, OpenCompletion completion) {
+    auto opening = std::make_unique<Opening>();
+    Opening* raw = opening.get();
+    opening->completion = std::move(completion);
+    openings_.push_back(std::move(opening));
+
+    const std::string path(url);
+    const auto keys = xdg::readDesktopEntry(path);
+    const auto value = [&keys](const char* key) {
+        auto it = keys.find(key);
+        return it == keys.end() ? std::string() : it->second;
+    };
+    const std::string name = value("Name").empty() ? fs::path(path).stem().string() : value("Name");
+    const auto fail = [this, raw](std::string message) {
+        // Never before openApplication() returns.
+        raw->timer = RunLoop::main().after(
+            0, [this, raw, message] { finishOpening(raw, Error{message}); }, TimerMode::Common);
+    };
+    if (keys.empty()) {
+        return fail("No application is installed at " + path + ".");
+    }
+    const std::vector<std::string> words = launchWords(value("Exec"));
+    if (words.empty() || words.front().empty()) {
+        return fail(name + " cannot be started: its desktop entry has no command to run.");
+    }
+    const std::string executable = findProgram(words.front(), processes_);
+    if (executable.empty()) {
+        return fail(name + " cannot be started: " + words.front() + " is not installed.");
+    }
+    raw->app.bundleIdentifier = entryID(path);
+    raw->app.localizedName = name;
+    raw->app.activationPolicy =
+        value("NoDisplay") == "true" ? ActivationPolicy::accessory : ActivationPolicy::regular;
+    raw->app.bundleURL = path;
+    raw->program = execProgram(value("Exec"));
+    const std::vector<pid_t> running = listProcesses(options_.procRoot);
+    raw->before.insert(running.begin(), running.end());
+    auto launched =
+        processes_.launchDetached(LaunchRequest{executable, {words.begin() + 1, words.end()}});
+    if (!launched) {
+        return fail(name + " cannot be started: " + launched.error().message + ".");
+    }
+    raw->deadline = RunLoop::main().uptime() + options_.openTimeout;
+    raw->timer = RunLoop::main().after(
+        0, [this, raw] { lookForOpened(raw); }, TimerMode::Common);
+}
+
+// Only processes started since the launch are opened, and each only until it runs the program
+// (a child shows the launcher's executable until its exec).
+void LinuxWorkspace::lookForOpened(Opening* opening) {
+    for (const pid_t pid : listProcesses(options_.procRoot)) {
+        if (opening->before.count(pid) != 0) {
+            continue;
+        }
+        const auto info = readProcess(fs::path(options_.procRoot) / std::to_string(pid), pid);
+        if (!info || info->uid != user_) {
+            continue;
+        }
+        std::string program = info->executable;
+        if (isInterpreter(program) && info->arguments.size() > 1) {
+            program = baseName(info->arguments[1]);
+        }
+        if (program == opening->program) {
+            RunningApplication app = opening->app;
+            app.processIdentifier = pid;
+            watchExit(app, info->startTime);
+            return finishOpening(opening, app);
+        }
+    }
+    if (RunLoop::main().uptime() >= opening->deadline) {
+        return finishOpening(opening, Error{*opening->app.localizedName + " did not start within " +
+                                            formatSeconds(options_.openTimeout) + " seconds."});
+    }
+    opening->timer = RunLoop::main().after(
+        options_.openInterval, [this, opening] { lookForOpened(opening); }, TimerMode::Common);
+}
+
+void LinuxWorkspace::finishOpening(Opening* opening, Result<RunningApplication> result) {
+    auto it = std::find_if(openings_.begin(), openings_.end(),
+                           [opening](const auto& o) { return o.get() == opening; });
+    if (it == openings_.end()) {
+        return;
+    }
+    std::unique_ptr<Opening> done = std::move(*it);
+    openings_.erase(it);
+    done->completion(std::move(result));
+}
+
 // Opening URLs ---------------------------------------------------------------------------------
 
 Result<void> LinuxWorkspace::openURL(std::string_view url) {
@@ -468,7 +655,11 @@ Result<void> LinuxWorkspace::openURL(std::string_view url) {
         return Error{"Opening addresses is not available on this system (" + options_.opener +
                      " is missing)."};
     }
-    processes_.launchDetached(LaunchRequest{options_.opener, {std::string(url)}});
+    if (auto launched =
+            processes_.launchDetached(LaunchRequest{options_.opener, {std::string(url)}});
+        !launched) {
+        return launched.error();
+    }
     return {};
 }
 

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <list>
 #include <map>
 #include <memory>
 #include <string>
@@ -26,6 +27,10 @@ struct LinuxWorkspaceOptions {
     std::string opener = "/usr/bin/xdg-open";
     // How often to look for launched applications while someone listens for launches.
     double launchInterval = 5.0;
+    // How long an application opened by openApplication() may take to show up as a process, and
+    // how often to look for it meanwhile.
+    double openTimeout = 10.0;
+    double openInterval = 0.1;
 };
 
 // Applications and sleep on a Linux desktop.
@@ -47,6 +52,9 @@ struct LinuxWorkspaceOptions {
 // launchInterval seconds while didLaunchApplication has subscribers: it lists /proc and opens only
 // the processes it has not seen before (the first reading after subscribing is the baseline).
 // Desktop entries are indexed once, and again only after their folders change.
+//
+// openApplication() runs a desktop entry's Exec line (field codes dropped) as a detached child and
+// completes once a new process of the user's runs the entry's program, or after openTimeout.
 class LinuxWorkspace final : public Workspace {
   public:
     LinuxWorkspace(std::shared_ptr<DBusConnection> systemBus, Processes& processes,
@@ -56,6 +64,9 @@ class LinuxWorkspace final : public Workspace {
     std::vector<RunningApplication> runningApplications() override;
     // Hands the URL to xdg-open.
     Result<void> openURL(std::string_view url) override;
+    void openApplication(std::string_view url, OpenCompletion completion) override;
+    // Those of the entry folders that exist, the least preferred (the system's own) first.
+    std::vector<std::string> applicationFolders() override;
 
     // Whether the delay lock is held now (it is, between sleeps, while logind runs).
     bool holdsSleepDelay() const { return delayLock_.isValid(); }
@@ -64,10 +75,12 @@ class LinuxWorkspace final : public Workspace {
         std::string id;
         std::string name;
         bool noDisplay = false;
+        std::string path;
     };
 
   private:
     struct Watched;
+    struct Opening;
 
     void refreshDesktopEntries();
     bool desktopEntriesChanged();
@@ -82,6 +95,9 @@ class LinuxWorkspace final : public Workspace {
     void takeDelayLock();
     void sleepListenersChanged();
     void prepareForSleep(bool sleeping);
+    void lookForOpened(Opening* opening);
+    void finishOpening(Opening* opening, Result<RunningApplication> result);
+    std::string entryID(const std::string& path) const;
 
     std::shared_ptr<DBusConnection> bus_;
     Processes& processes_;
@@ -106,6 +122,7 @@ class LinuxWorkspace final : public Workspace {
     std::unordered_map<pid_t, KnownProcess> known_;
     bool launchBaseline_ = false;
     Timer launchTimer_;
+    std::list<std::unique_ptr<Opening>> openings_;
 
     std::shared_ptr<BusName> logind_;
     Subscription logindWatch_;

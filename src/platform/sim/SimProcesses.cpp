@@ -41,8 +41,12 @@ Result<std::shared_ptr<ChildProcess>> SimProcesses::launch(const LaunchRequest& 
     return std::shared_ptr<ChildProcess>(child);
 }
 
-void SimProcesses::launchDetached(const LaunchRequest& request) {
+Result<int> SimProcesses::launchDetached(const LaunchRequest& request) {
+    if (auto failure = std::exchange(nextFailure_, std::nullopt)) {
+        return Error{*failure};
+    }
     detached_.push_back(request);
+    return nextPid_++;
 }
 
 void SimProcesses::setExecutable(const std::string& path, bool executable) {

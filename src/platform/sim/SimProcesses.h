@@ -46,11 +46,11 @@ class SimProcesses final : public Processes {
     bool isExecutableFile(std::string_view path) override;
     Result<std::shared_ptr<ChildProcess>> launch(const LaunchRequest& request,
                                                  TerminationHandler onTermination) override;
-    void launchDetached(const LaunchRequest& request) override;
+    Result<int> launchDetached(const LaunchRequest& request) override;
 
     // Control surface for tests.
     void setExecutable(const std::string& path, bool executable);
-    // The next launch fails with this description.
+    // The next launch (detached or not) fails with this description.
     void failNextLaunch(std::string description) { nextFailure_ = std::move(description); }
     const std::vector<std::shared_ptr<SimChildProcess>>& children() const { return children_; }
     std::vector<std::shared_ptr<SimChildProcess>> runningChildren() const;

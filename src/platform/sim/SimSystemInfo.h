@@ -12,14 +12,17 @@ class SimSystemInfo final : public SystemInfo {
     std::optional<std::string> platformUUID() override { return uuid_; }
     int osMajorVersion() override { return version_.major; }
     Version osVersion() override { return version_; }
+    std::string processName() override { return processName_; }
 
     void setPlatformUUID(std::optional<std::string> uuid) { uuid_ = std::move(uuid); }
     void setOSMajorVersion(int major) { version_ = Version{major, 0, 0}; }
     void setOSVersion(Version version) { version_ = version; }
+    void setProcessName(std::string name) { processName_ = std::move(name); }
 
   private:
     std::optional<std::string> uuid_ = std::string(kDefaultUUID);
     Version version_{12, 0, 0};
+    std::string processName_ = "Orvel";
 };
 
 }  // namespace orvel

@@ -1,6 +1,7 @@
 #include "platform/sim/SimWorkspace.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "foundation/VirtualRunLoop.h"
 
@@ -8,9 +9,10 @@ namespace orvel {
 
 RunningApplication SimWorkspace::launch(std::optional<std::string> bundleIdentifier,
                                         std::optional<std::string> localizedName,
-                                        ActivationPolicy policy) {
+                                        ActivationPolicy policy,
+                                        std::optional<std::string> bundleURL) {
     RunningApplication app{nextPid_++, std::move(bundleIdentifier), std::move(localizedName),
-                           policy};
+                           policy, std::move(bundleURL)};
     apps_.push_back(app);
     didLaunchApplication.send(app);
     return app;
@@ -37,6 +39,38 @@ Result<void> SimWorkspace::openURL(std::string_view url) {
     }
     openedURLs_.emplace_back(url);
     return {};
+}
+
+void SimWorkspace::install(std::string url, std::string bundleIdentifier,
+                           std::string localizedName) {
+    installed_[std::move(url)] = Installed{std::move(bundleIdentifier), std::move(localizedName)};
+}
+
+void SimWorkspace::openApplication(std::string_view url, OpenCompletion completion) {
+    openedApplications_.emplace_back(url);
+    std::optional<std::string> failure = std::exchange(nextOpenApplicationFailure_, std::nullopt);
+    const auto installed = installed_.find(url);
+    if (!failure && installed == installed_.end()) {
+        failure = "There is no application at " + std::string(url) + ".";
+    }
+    std::optional<Installed> app;
+    if (installed != installed_.end()) {
+        app = installed->second;
+    }
+    // The timer is kept until it fires, so a workspace torn down first never calls back.
+    auto slot = opening_.emplace(opening_.end());
+    *slot = RunLoop::main().after(
+        failure ? 0 : openDelay_,
+        [this, slot, path = std::string(url), app, failure, completion = std::move(completion)] {
+            opening_.erase(slot);
+            if (failure) {
+                completion(Error{*failure});
+                return;
+            }
+            completion(
+                launch(app->bundleIdentifier, app->localizedName, ActivationPolicy::regular, path));
+        },
+        TimerMode::Common);
 }
 
 void SimWorkspace::sleepFor(double seconds) {

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <list>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "foundation/RunLoop.h"
 #include "platform/Workspace.h"
 
 namespace orvel {
@@ -13,11 +16,26 @@ class SimWorkspace final : public Workspace {
   public:
     std::vector<RunningApplication> runningApplications() override { return apps_; }
     Result<void> openURL(std::string_view url) override;
+    // Launches the application installed at the path (after the scripted delay, at the
+    // earliest on the next turn) or fails as scripted; a path with nothing installed fails.
+    void openApplication(std::string_view url, OpenCompletion completion) override;
+    std::vector<std::string> applicationFolders() override { return {"/sim/applications"}; }
 
     // Control surface for tests.
     RunningApplication launch(std::optional<std::string> bundleIdentifier,
                               std::optional<std::string> localizedName,
-                              ActivationPolicy policy = ActivationPolicy::regular);
+                              ActivationPolicy policy = ActivationPolicy::regular,
+                              std::optional<std::string> bundleURL = std::nullopt);
+    // An application that openApplication() can start from this path.
+    void install(std::string url, std::string bundleIdentifier, std::string localizedName);
+    // The next openApplication() fails with this message.
+    void failNextOpenApplication(std::string message) {
+        nextOpenApplicationFailure_ = std::move(message);
+    }
+    // How long applications take to start from now on.
+    void setOpenApplicationDelay(double seconds) { openDelay_ = seconds; }
+    // The paths openApplication() was asked for, in order.
+    const std::vector<std::string>& openedApplications() const { return openedApplications_; }
     // Quits the application with this process identifier; false when none runs.
     bool quit(std::int32_t processIdentifier);
     // Sends will-sleep, lets `seconds` of wall time pass with the timers standing still, then
@@ -32,6 +50,15 @@ class SimWorkspace final : public Workspace {
     std::vector<RunningApplication> apps_;
     std::vector<std::string> openedURLs_;
     std::optional<std::string> nextOpenFailure_;
+    struct Installed {
+        std::string bundleIdentifier;
+        std::string localizedName;
+    };
+    std::map<std::string, Installed, std::less<>> installed_;
+    std::optional<std::string> nextOpenApplicationFailure_;
+    double openDelay_ = 0;
+    std::vector<std::string> openedApplications_;
+    std::list<Timer> opening_;
     std::int32_t nextPid_ = 501;
 };
 

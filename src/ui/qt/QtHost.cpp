@@ -5,9 +5,13 @@
 #include <QClipboard>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlainTextEdit>
 #include <QScreen>
+#include <QTextEdit>
+#include <QUrl>
 
 #include "foundation/RunLoop.h"
 #include "ui/ViewHost.h"
@@ -73,21 +77,25 @@ void addItems(Target& target, const std::vector<MenuBarItem>& items) {
             continue;
         }
         const QString title = QString::fromStdString(item.title);
-        if (!item.submenu.empty()) {
+        if (!item.submenu.empty() || item.role != MenuRole::none) {
             QMenu* menu = target.addMenu(title);
             menu->setEnabled(item.enabled);
             addItems(*menu, item.submenu);
             continue;
         }
         QAction* action = target.addAction(title);
-        action->setEnabled(item.enabled && static_cast<bool>(item.action));
+        const StandardAction standard = item.standardAction;
+        action->setEnabled(item.enabled &&
+                           (static_cast<bool>(item.action) || standard != StandardAction::none));
         if (item.keyEquivalent) {
             action->setShortcut(keySequence(*item.keyEquivalent));
         }
         auto fn = item.action;
-        QObject::connect(action, &QAction::triggered, action, [fn] {
+        QObject::connect(action, &QAction::triggered, action, [fn, standard] {
             if (fn)
                 fn();
+            else if (standard != StandardAction::none)
+                UiHost::current().performStandardAction(standard);
         });
     }
 }
@@ -162,6 +170,13 @@ std::optional<std::vector<std::string>> QtHost::runOpenPanel(const OpenPanelOpti
     if (!request.directory.empty())
         dialog.setDirectory(QString::fromStdString(request.directory));
     dialog.setNameFilters(nameFilters(request.allowedExtensions));
+    if (!request.places.empty()) {
+        QList<QUrl> places = dialog.sidebarUrls();
+        for (const auto& place : request.places) {
+            places << QUrl::fromLocalFile(QString::fromStdString(place));
+        }
+        dialog.setSidebarUrls(places);
+    }
     const auto files = runFileDialog(dialog, request.accessory);
     if (!files) {
         return std::nullopt;
@@ -177,6 +192,96 @@ void QtHost::setMainMenu(std::vector<MenuBarItem> menus) {
     menus_ = std::move(menus);
     for (QtWindow* window : windows_) {
         window->installMenuBar();
+    }
+}
+
+void QtHost::performStandardAction(StandardAction action) {
+    QWidget* focus = QApplication::focusWidget();
+    // The window the desktop made active, else the one last brought to the front.
+    QtWindow* key = key_ != nullptr && key_->isVisible() ? key_ : nullptr;
+    for (QtWindow* window : windows_) {
+        if (window->widget() == QApplication::activeWindow() && window->isVisible()) {
+            key = window;
+        }
+    }
+    // Text fields and editors have these as slots of the same names.
+    const auto edit = [focus](const char* slot) {
+        if (focus != nullptr &&
+            focus->metaObject()->indexOfSlot((std::string(slot) + "()").c_str()) >= 0) {
+            QMetaObject::invokeMethod(focus, slot);
+        }
+    };
+    switch (action) {
+        case StandardAction::none:
+            break;
+        case StandardAction::undo:
+            edit("undo");
+            break;
+        case StandardAction::redo:
+            edit("redo");
+            break;
+        case StandardAction::cut:
+            edit("cut");
+            break;
+        case StandardAction::copy:
+            edit("copy");
+            break;
+        case StandardAction::paste:
+            edit("paste");
+            break;
+        case StandardAction::deleteSelection:
+            if (auto* line = qobject_cast<QLineEdit*>(focus)) {
+                line->del();
+            } else if (auto* text = qobject_cast<QTextEdit*>(focus)) {
+                text->textCursor().removeSelectedText();
+            } else if (auto* plain = qobject_cast<QPlainTextEdit*>(focus)) {
+                plain->textCursor().removeSelectedText();
+            }
+            break;
+        case StandardAction::selectAll:
+            edit("selectAll");
+            break;
+        case StandardAction::minimize:
+            if (key != nullptr) {
+                key->widget()->showMinimized();
+            }
+            break;
+        case StandardAction::zoom:
+            if (key != nullptr) {
+                QWidget* w = key->widget();
+                w->isMaximized() ? w->showNormal() : w->showMaximized();
+            }
+            break;
+        case StandardAction::close:
+            if (key != nullptr) {
+                key->close();
+            }
+            break;
+        case StandardAction::bringAllToFront:
+            for (QtWindow* window : windows_) {
+                if (window->isVisible()) {
+                    window->widget()->raise();
+                }
+            }
+            if (key != nullptr) {
+                key->widget()->raise();
+            }
+            break;
+        case StandardAction::hide:
+            // No desktop here hides an application as a whole: its windows go to the task bar.
+            for (QtWindow* window : windows_) {
+                if (window->isVisible()) {
+                    window->widget()->showMinimized();
+                }
+            }
+            break;
+        case StandardAction::hideOthers:
+        case StandardAction::showAll:
+            // Other applications are the desktop's business.
+            break;
+        case StandardAction::quit:
+            application_.terminate();
+            break;
     }
 }
 

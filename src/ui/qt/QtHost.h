@@ -30,6 +30,7 @@ class QtHost final : public UiHost {
     std::optional<std::string> runSavePanel(const SavePanelOptions& request) override;
     std::optional<std::vector<std::string>> runOpenPanel(const OpenPanelOptions& request) override;
     void setMainMenu(std::vector<MenuBarItem> menus) override;
+    void performStandardAction(StandardAction action) override;
     QtPasteboard& pasteboard() override { return pasteboard_; }
     std::optional<Rect> mainScreenVisibleFrame() const override;
     bool isDarkAppearance() const override;

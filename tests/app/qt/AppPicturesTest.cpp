@@ -2,14 +2,18 @@
 // to PNG for a person to look at.
 
 #include <QAbstractButton>
+#include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QScrollArea>
 #include <QScrollBar>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "QtUiTest.h"
@@ -22,7 +26,9 @@
 #include "menubar/StatusItemController.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
+#include "ui/Inspector.h"
 #include "ui/qt/Appearance.h"
+#include "ui/qt/QtPopover.h"
 #include "ui/qt/QtStatusItem.h"
 #include "ui/qt/QtWindow.h"
 
@@ -92,6 +98,130 @@ TEST_F(AppPicturesTest, TheAgreementWindowEnablesAgreeOnlyAtTheEndOfTheText) {
     ASSERT_NE(content, nullptr);
     EXPECT_LE(area->widget()->height(), content->height() + 1);
     savePng(widget, "agreement-after-scrolling");
+}
+
+// The application as it runs in the Dock: each window from its row of the panel and from the
+// menu bar every window carries, drawn for a person to look at.
+TEST_F(AppPicturesTest, EveryWindowOpensFromThePanelAndTheMenuBar) {
+    const std::string support = sim().paths().applicationSupportDirectory();
+    fs::create_directories(support);
+    std::ofstream(support + "/eula-assent.json")
+        << R"({"version":"1.0-draft","sha256":"x","timestamp":1,"appVersion":"0.1.0",)"
+           R"("build":"1","scrolledToEnd":true})";
+    Preferences::shared().showInDock = true;
+    Preferences::shared().customSeconds = 5400;
+    AppDelegate delegate;
+    delegate.applicationDidFinishLaunching();
+    settle();
+    StatusItemController* item = StatusItemController::current();
+    ASSERT_NE(item, nullptr);
+    const auto shown = [this](const std::string& title) -> ui::QtWindow* {
+        for (ui::QtWindow* window : host().windows()) {
+            if (window->title() == title && window->isVisible()) {
+                return window;
+            }
+        }
+        return nullptr;
+    };
+    const auto closeAll = [this] {
+        for (ui::QtWindow* window : host().windows()) {
+            window->close();
+        }
+    };
+
+    struct Row {
+        const char* row;
+        const char* title;
+        const char* png;
+    };
+    const Row rows[] = {
+        {"Settings\u2026", "Orvel Settings", "window-settings"},
+        {"Help\u2026", "Orvel Help", "window-help"},
+        {"About Orvel", "About Orvel", "window-about"},
+        {"Custom\u2026", "Custom Duration", "window-custom-duration"},
+    };
+    auto* popover = dynamic_cast<ui::QtPopover*>(&item->popover());
+    ASSERT_NE(popover, nullptr);
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.row);
+        // The offscreen screen has no tray: the panel opens where the icon would be.
+        if (!popover->hasContent()) {
+            popover->setContent(std::make_shared<MenuView>());
+        }
+        popover->setContentSize(MenuView::width(MenuView::scale()), 560);
+        popover->showAt(ui::Rect{900, 0, 24, 24});
+        settle();
+        ASSERT_TRUE(popover->isShown());
+        ASSERT_TRUE(ui::Inspector(*popover->viewHost()).click(r.row));
+        ASSERT_TRUE(waitUntil([&] { return shown(r.title) != nullptr; }));
+        EXPECT_FALSE(popover->isShown()) << "the panel closes first";
+        settle();
+        savePng(*shown(r.title)->widget(), r.png);
+        closeAll();
+    }
+
+    // Every titled window carries the same menu bar; the Settings window's serves, hidden or not.
+    ASSERT_FALSE(host().windows().empty());
+    QMenuBar* bar = nullptr;
+    for (ui::QtWindow* window : host().windows()) {
+        if (window->title() == "Orvel Settings") {
+            bar = window->widget()->findChild<QMenuBar*>();
+        }
+    }
+    ASSERT_NE(bar, nullptr);
+    const auto action = [bar](const QString& menuTitle, const QString& itemTitle) -> QAction* {
+        for (QAction* top : bar->actions()) {
+            if (top->text() == menuTitle && top->menu() != nullptr) {
+                for (QAction* entry : top->menu()->actions()) {
+                    if (entry->text() == itemTitle) {
+                        return entry;
+                    }
+                }
+            }
+        }
+        return nullptr;
+    };
+    QStringList menus;
+    for (QAction* top : bar->actions()) {
+        menus << top->text();
+    }
+    EXPECT_EQ(menus, (QStringList{"Orvel", "Edit", "Window", "Help"}));
+    struct Entry {
+        const char* menu;
+        const char* item;
+        const char* title;
+        QKeySequence key;
+    };
+    const Entry entries[] = {
+        {"Orvel", "About Orvel", "About Orvel", QKeySequence()},
+        {"Orvel", "Settings\u2026", "Orvel Settings", QKeySequence(Qt::CTRL | Qt::Key_Comma)},
+        {"Help", "Orvel Help", "Orvel Help", QKeySequence(Qt::CTRL | Qt::Key_Question)},
+    };
+    for (const auto& e : entries) {
+        SCOPED_TRACE(e.item);
+        QAction* entry = action(e.menu, QString::fromUtf8(e.item));
+        ASSERT_NE(entry, nullptr);
+        EXPECT_EQ(entry->shortcut(), e.key);
+        entry->trigger();
+        ASSERT_TRUE(waitUntil([&] { return shown(e.title) != nullptr; }));
+        closeAll();
+    }
+    QAction* hideOthers = action("Orvel", "Hide Others");
+    ASSERT_NE(hideOthers, nullptr);
+    EXPECT_EQ(hideOthers->shortcut(), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_H));
+    EXPECT_TRUE(hideOthers->isEnabled());
+    QAction* redo = action("Edit", "Redo");
+    ASSERT_NE(redo, nullptr);
+    EXPECT_EQ(redo->shortcut(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z));
+
+    // The application menu as it drops down.
+    delegate.openSettings();
+    settle();
+    QMenu* application = bar->actions().front()->menu();
+    application->popup(shown("Orvel Settings")->widget()->mapToGlobal(QPoint(0, 0)));
+    settle();
+    savePng(*application, "menu-application");
+    application->hide();
 }
 
 // Tray pictures are compared channel by channel (premultiplied) with this much room for

@@ -52,7 +52,10 @@ int main(int argc, char** argv) {
     const orvel::LaunchRequest request{args[1], {args.begin() + 2, args.end()}};
     orvel::LinuxProcesses processes;
     if (args[0] == "detach") {
-        processes.launchDetached(request);
+        if (auto launched = processes.launchDetached(request); !launched) {
+            std::fprintf(stderr, "%s\n", launched.error().message.c_str());
+            return 1;
+        }
     } else {
         auto child = processes.launch(request, nullptr);
         if (!child) {

@@ -371,5 +371,59 @@ TEST_F(QtHostTest, AnOpenPanelChoosesFilesOrFoldersAndCancelsWithNothing) {
     }
 }
 
+class NameField final : public ViewComponent {
+  public:
+    Published<std::string> name{*this, ""};
+    View body() override {
+        return TextField("Name", Binding<std::string>{[this] { return name(); },
+                                                      [this](const std::string& v) { name = v; }})
+            .padding(16)
+            .frame(Frame::fixed(320));
+    }
+};
+
+TEST_F(QtHostTest, StandardActionsWorkOnTheFocusedFieldAndTheKeyWindow) {
+    auto field = std::make_shared<NameField>();
+    field->name = "Orvel";
+    auto window = host().makeWindow();
+    window->setTitle("Name");
+    window->setContent(field);
+    window->makeKeyAndOrderFront();
+    auto& qt = static_cast<QtWindow&>(*window);
+    QApplication::setActiveWindow(qt.widget());
+    settle();
+    QLineEdit* edit = findByText<QLineEdit>(*qt.widget(), "Name");
+    ASSERT_NE(edit, nullptr);
+    edit->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() == edit; }));
+    ASSERT_EQ(edit->text(), "Orvel");
+
+    struct Step {
+        StandardAction action;
+        const char* text;  // the field's text afterwards
+    };
+    const Step steps[] = {
+        {StandardAction::selectAll, "Orvel"},
+        {StandardAction::cut, ""},
+        {StandardAction::undo, "Orvel"},
+        {StandardAction::redo, ""},
+        {StandardAction::paste, "Orvel"},
+        {StandardAction::paste, "OrvelOrvel"},
+        {StandardAction::selectAll, "OrvelOrvel"},
+        {StandardAction::deleteSelection, ""},
+        // Other applications are not ours to hide or show.
+        {StandardAction::hideOthers, ""},
+        {StandardAction::showAll, ""},
+    };
+    for (const auto& step : steps) {
+        host().performStandardAction(step.action);
+        EXPECT_EQ(edit->text().toStdString(), step.text) << static_cast<int>(step.action);
+    }
+    EXPECT_TRUE(window->isVisible());
+
+    host().performStandardAction(StandardAction::close);
+    EXPECT_FALSE(window->isVisible()) << "close goes to the key window";
+}
+
 }  // namespace
 }  // namespace orvel::ui
