@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/PropertyList.h"
 #include "foundation/Result.h"
 #include "foundation/Signal.h"
 
@@ -26,6 +27,13 @@ struct RunningApplication {
     bool operator==(const RunningApplication&) const = default;
 };
 
+// An application's bundle as the system describes it: where it is and the keys of its
+// information list ("CFBundleIdentifier", "LSUIElement", "LSBackgroundOnly" …).
+struct ApplicationBundle {
+    std::string url;
+    PropertyDictionary info;
+};
+
 class Workspace {
   public:
     virtual ~Workspace() = default;
@@ -36,6 +44,9 @@ class Workspace {
     // Opens a web address (or any URL) in the user's preferred application. Success means the
     // request was handed over, not that an application showed it.
     virtual Result<void> openURL(std::string_view url) = 0;
+
+    // The bundle at this URL; nothing when it cannot be opened.
+    virtual std::optional<ApplicationBundle> bundle(std::string_view url) = 0;
 
     // The machine is about to sleep. Handlers finish their work before the machine sleeps.
     Signal<> willSleep;

@@ -472,6 +472,46 @@ Result<void> LinuxWorkspace::openURL(std::string_view url) {
     return {};
 }
 
+// Bundles -------------------------------------------------------------------------------------
+
+std::optional<ApplicationBundle> LinuxWorkspace::bundle(std::string_view url) {
+    std::string path(url);
+    if (path.rfind("file://", 0) == 0) {
+        path.erase(0, 7);
+    }
+    if (path.empty() || path.front() != '/') {
+        return std::nullopt;
+    }
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) {
+        return std::nullopt;
+    }
+    ApplicationBundle found;
+    found.url = std::string(url);
+    const fs::path file(path);
+    if (file.extension() == ".desktop") {
+        const auto keys = xdg::readDesktopEntry(path);
+        const auto value = [&keys](const char* key) {
+            auto it = keys.find(key);
+            return it == keys.end() ? std::string() : it->second;
+        };
+        if (value("Type") != "Application") {
+            return std::nullopt;
+        }
+        found.info["CFBundleIdentifier"] = file.stem().string();
+        found.info["CFBundleName"] = value("Name");
+        found.info["LSUIElement"] = value("NoDisplay") == "true";
+        return found;
+    }
+    if (!processes_.isExecutableFile(path)) {
+        return std::nullopt;
+    }
+    found.info["CFBundleIdentifier"] = file.filename().string();
+    found.info["CFBundleName"] = file.filename().string();
+    found.info["LSBackgroundOnly"] = true;
+    return found;
+}
+
 // Sleep and wake -------------------------------------------------------------------------------
 
 // Sleep is followed, and logind's delay lock held, only while someone listens for sleep or wake:

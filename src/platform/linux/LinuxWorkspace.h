@@ -56,6 +56,10 @@ class LinuxWorkspace final : public Workspace {
     std::vector<RunningApplication> runningApplications() override;
     // Hands the URL to xdg-open.
     Result<void> openURL(std::string_view url) override;
+    // A desktop entry (a path or file: URL of a .desktop file) or a bare executable. An entry
+    // with NoDisplay=true is "LSUIElement"; a bare executable, which shows no entry at all,
+    // "LSBackgroundOnly".
+    std::optional<ApplicationBundle> bundle(std::string_view url) override;
 
     // Whether the delay lock is held now (it is, between sleeps, while logind runs).
     bool holdsSleepDelay() const { return delayLock_.isValid(); }

@@ -8,15 +8,20 @@ namespace orvel {
 
 RunningApplication SimWorkspace::launch(std::optional<std::string> bundleIdentifier,
                                         std::optional<std::string> localizedName,
-                                        ActivationPolicy policy) {
-    RunningApplication app{nextPid_++, std::move(bundleIdentifier), std::move(localizedName),
-                           policy};
+                                        ActivationPolicy policy, Notice notice) {
+    RunningApplication app;
+    app.processIdentifier = nextPid_++;
+    app.bundleIdentifier = std::move(bundleIdentifier);
+    app.localizedName = std::move(localizedName);
+    app.activationPolicy = policy;
     apps_.push_back(app);
-    didLaunchApplication.send(app);
+    if (notice == Notice::sent) {
+        didLaunchApplication.send(app);
+    }
     return app;
 }
 
-bool SimWorkspace::quit(std::int32_t processIdentifier) {
+bool SimWorkspace::quit(std::int32_t processIdentifier, Notice notice) {
     auto it = std::find_if(apps_.begin(), apps_.end(), [&](const RunningApplication& app) {
         return app.processIdentifier == processIdentifier;
     });
@@ -25,8 +30,26 @@ bool SimWorkspace::quit(std::int32_t processIdentifier) {
     }
     const RunningApplication app = *it;
     apps_.erase(it);
-    didTerminateApplication.send(app);
+    if (notice == Notice::sent) {
+        didTerminateApplication.send(app);
+    }
     return true;
+}
+
+void SimWorkspace::setBundle(const std::string& url, std::optional<PropertyDictionary> info) {
+    if (info) {
+        bundles_[url] = std::move(*info);
+    } else {
+        bundles_.erase(url);
+    }
+}
+
+std::optional<ApplicationBundle> SimWorkspace::bundle(std::string_view url) {
+    auto it = bundles_.find(url);
+    if (it == bundles_.end()) {
+        return std::nullopt;
+    }
+    return ApplicationBundle{it->first, it->second};
 }
 
 Result<void> SimWorkspace::openURL(std::string_view url) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -13,13 +14,19 @@ class SimWorkspace final : public Workspace {
   public:
     std::vector<RunningApplication> runningApplications() override { return apps_; }
     Result<void> openURL(std::string_view url) override;
+    std::optional<ApplicationBundle> bundle(std::string_view url) override;
 
     // Control surface for tests.
+    // Whether a launch or quit is announced: background applications come and go unannounced.
+    enum class Notice { sent, silent };
     RunningApplication launch(std::optional<std::string> bundleIdentifier,
                               std::optional<std::string> localizedName,
-                              ActivationPolicy policy = ActivationPolicy::regular);
+                              ActivationPolicy policy = ActivationPolicy::regular,
+                              Notice notice = Notice::sent);
     // Quits the application with this process identifier; false when none runs.
-    bool quit(std::int32_t processIdentifier);
+    bool quit(std::int32_t processIdentifier, Notice notice = Notice::sent);
+    // Installs (or, with nothing, removes) the bundle at this URL.
+    void setBundle(const std::string& url, std::optional<PropertyDictionary> info);
     // Sends will-sleep, lets `seconds` of wall time pass with the timers standing still, then
     // sends did-wake.
     void sleepFor(double seconds);
@@ -30,6 +37,7 @@ class SimWorkspace final : public Workspace {
 
   private:
     std::vector<RunningApplication> apps_;
+    std::map<std::string, PropertyDictionary, std::less<>> bundles_;
     std::vector<std::string> openedURLs_;
     std::optional<std::string> nextOpenFailure_;
     std::int32_t nextPid_ = 501;
