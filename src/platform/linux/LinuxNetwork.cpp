@@ -535,14 +535,18 @@ void LinuxNetwork::refreshNetworkManager() {
             const auto devicesIfVpn = [get, readPaths, r, connection] {
                 get(connection, kActiveConnection, "Devices", "ao",
                     [get, readPaths, r](sd_bus_message* d) {
+                        // The IP interface (a VPN's tunnel), and the device's own name,
+                        // which is all a device that has no IP configuration of its own shows.
                         for (const auto& device : readPaths(d)) {
-                            get(device, kDevice, "IpInterface", "s", [r](sd_bus_message* i) {
-                                const char* name = nullptr;
-                                if (i != nullptr && sd_bus_message_read(i, "s", &name) > 0 &&
-                                    *name != '\0') {
-                                    r->next.vpnInterfaces.insert(name);
-                                }
-                            });
+                            for (const char* property : {"IpInterface", "Interface"}) {
+                                get(device, kDevice, property, "s", [r](sd_bus_message* i) {
+                                    const char* name = nullptr;
+                                    if (i != nullptr && sd_bus_message_read(i, "s", &name) > 0 &&
+                                        *name != '\0') {
+                                        r->next.vpnInterfaces.insert(name);
+                                    }
+                                });
+                            }
                         }
                     });
             };
