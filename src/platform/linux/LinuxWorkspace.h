@@ -4,6 +4,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -73,6 +74,7 @@ class LinuxWorkspace final : public Workspace {
   private:
     struct Watched;
 
+    std::vector<RunningApplication> readApplications();
     void refreshDesktopEntries();
     bool desktopEntriesChanged();
     void loadDesktopEntries();
@@ -92,6 +94,9 @@ class LinuxWorkspace final : public Workspace {
     LinuxWorkspaceOptions options_;
     uid_t user_;
     std::map<std::string, DesktopEntry> entriesByProgram_;
+    std::map<std::string, DesktopEntry> entriesById_;
+    // The list of this turn of the loop: the queries of one turn share one /proc reading.
+    std::optional<std::vector<RunningApplication>> turnReading_;
     bool entriesIndexed_ = false;
     // Changes in the indexed folders (inotify, made anew with each index); while a folder cannot
     // be watched, the entries are indexed at every reading.
