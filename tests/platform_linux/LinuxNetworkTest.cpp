@@ -213,8 +213,10 @@ int netlinkChild() {
         !writeFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1")) {
         return 77;
     }
+    // A dummy link where the kernel has them, else the namespace's own loopback (down).
+    std::string device = "orveltest0";
     if (std::system("ip link add orveltest0 type dummy >/dev/null 2>&1") != 0) {
-        return 78;  // no dummy links here
+        device = "lo";
     }
     RunLoop::install(std::make_unique<PollRunLoop>());
     LinuxNetworkOptions options;
@@ -223,7 +225,7 @@ int netlinkChild() {
     LinuxNetwork network(nullptr, options);
     int updates = 0;
     Subscription counting = network.pathChanged.subscribe([&] { ++updates; });
-    if (std::system("ip addr add 10.77.0.1/24 dev orveltest0") != 0) {
+    if (std::system(("ip addr add 10.77.0.1/24 dev " + device).c_str()) != 0) {
         return 2;
     }
     bool done = false;
@@ -239,7 +241,10 @@ int netlinkChild() {
     return updates == 1 ? 0 : 4;
 }
 
-TEST(LinuxNetworkNetlinkTest, AnAddressOnANewLinkIsExactlyOnePathUpdate) {
+TEST(LinuxNetworkNetlinkTest, AnAddressAddedToALinkIsExactlyOnePathUpdate) {
+    if (std::system("command -v ip >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "the ip program (iproute2) is not installed";
+    }
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -250,9 +255,6 @@ TEST(LinuxNetworkNetlinkTest, AnAddressOnANewLinkIsExactlyOnePathUpdate) {
     ASSERT_TRUE(WIFEXITED(status));
     if (WEXITSTATUS(status) == 77) {
         GTEST_SKIP() << "user and network namespaces are refused here";
-    }
-    if (WEXITSTATUS(status) == 78) {
-        GTEST_SKIP() << "dummy links cannot be made in a namespace here";
     }
     EXPECT_EQ(WEXITSTATUS(status), 0) << "2: ip addr failed, 3: no update within 20 s, 4: two";
 }
