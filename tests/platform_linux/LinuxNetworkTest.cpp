@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "foundation/PollRunLoop.h"
+#include "platform/linux/NetFiles.h"
 #include "support/BusTest.h"
 
 namespace orvel {
@@ -59,11 +60,11 @@ TEST(LinuxNetworkFilesTest, RouterDomainsAndPathComeFromTheFixtureRoots) {
 }
 
 TEST(LinuxNetworkFilesTest, ResolvConfKeepsTheLastSearchLineThenTheDomain) {
-    EXPECT_EQ(LinuxNetwork::parseResolvDomains("search a.example\nsearch b.example c.example\n"
-                                               "domain d.example\nnameserver 1.1.1.1\n"),
+    EXPECT_EQ(netfiles::parseResolvDomains("search a.example\nsearch b.example c.example\n"
+                                           "domain d.example\nnameserver 1.1.1.1\n"),
               (std::vector<std::string>{"b.example", "c.example", "d.example"}));
-    EXPECT_TRUE(LinuxNetwork::isResolvedStub("nameserver 127.0.0.53\n"));
-    EXPECT_FALSE(LinuxNetwork::isResolvedStub("nameserver 127.0.0.1\n"));
+    EXPECT_TRUE(netfiles::isResolvedStub("nameserver 127.0.0.53\n"));
+    EXPECT_FALSE(netfiles::isResolvedStub("nameserver 127.0.0.1\n"));
 }
 
 TEST(LinuxNetworkFilesTest, VPNInterfacesAreKnownByTheirNames) {

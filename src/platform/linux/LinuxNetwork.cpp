@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxNetwork.h"
 
+#include "platform/linux/NetFiles.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <linux/netlink.h>
@@ -47,38 +49,6 @@ std::string trimmed(std::string text) {
         text.pop_back();
     }
     return text;
-}
-
-std::vector<std::string_view> fields(std::string_view line) {
-    std::vector<std::string_view> words;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) {
-            ++i;
-        }
-        const std::size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t') {
-            ++i;
-        }
-        if (i > start) {
-            words.push_back(line.substr(start, i - start));
-        }
-    }
-    return words;
-}
-
-std::vector<std::string_view> lines(std::string_view text) {
-    std::vector<std::string_view> found;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = text.find('\n', start);
-        if (end == std::string_view::npos) {
-            end = text.size();
-        }
-        found.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return found;
 }
 
 template <class T>
@@ -143,79 +113,12 @@ LinuxNetwork::~LinuxNetwork() {
 
 // Readers ------------------------------------------------------------------------------------
 
-std::vector<LinuxNetwork::Route> LinuxNetwork::parseDefaultRoutes(std::string_view text) {
-    std::vector<Route> routes;
-    const auto all = lines(text);
-    for (std::size_t i = 1; i < all.size(); ++i) {  // the first line names the columns
-        const auto f = fields(all[i]);
-        if (f.size() < 8) {
-            continue;
-        }
-        const auto destination = number<std::uint32_t>(f[1], 16);
-        const auto gateway = number<std::uint32_t>(f[2], 16);
-        const auto flags = number<unsigned>(f[3], 16);
-        const auto metric = number<long>(f[6], 10);
-        const auto mask = number<std::uint32_t>(f[7], 16);
-        if (!destination || !gateway || !flags || !metric || !mask || *destination != 0 ||
-            *mask != 0) {
-            continue;
-        }
-        Route route;
-        route.interface = std::string(f[0]);
-        route.metric = *metric;
-        route.up = (*flags & RTF_UP) != 0;
-        if ((*flags & RTF_GATEWAY) != 0 && *gateway != 0) {
-            // The file holds the address in the kernel's (network) byte order, as hex of the
-            // host's integer.
-            in_addr address{};
-            address.s_addr = *gateway;
-            char buffer[INET_ADDRSTRLEN] = {};
-            if (::inet_ntop(AF_INET, &address, buffer, sizeof buffer) != nullptr) {
-                route.gateway = buffer;
-            }
-        }
-        routes.push_back(std::move(route));
-    }
-    return routes;
-}
-
-std::vector<std::string> LinuxNetwork::parseResolvDomains(std::string_view text) {
-    std::vector<std::string> search;
-    std::optional<std::string> domain;
-    for (const auto line : lines(text)) {
-        const auto words = fields(line);
-        if (words.empty()) {
-            continue;
-        }
-        if (words[0] == "search") {
-            search.assign(words.begin() + 1, words.end());  // the last one counts
-        } else if (words[0] == "domain" && words.size() > 1) {
-            domain = std::string(words[1]);
-        }
-    }
-    if (domain) {
-        search.push_back(*domain);
-    }
-    return search;
-}
-
-bool LinuxNetwork::isResolvedStub(std::string_view text) {
-    for (const auto line : lines(text)) {
-        const auto words = fields(line);
-        if (words.size() > 1 && words[0] == "nameserver" &&
-            (words[1] == "127.0.0.53" || words[1] == "127.0.0.54")) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // Facts --------------------------------------------------------------------------------------
 
 NetworkPath LinuxNetwork::currentPath() {
     NetworkPath path;
-    const Route* best = nullptr;
-    const auto routes = parseDefaultRoutes(readText(options_.procRoot + "/net/route"));
+    const netfiles::DefaultRoute* best = nullptr;
+    const auto routes = netfiles::parseDefaultRoutes(readText(options_.procRoot + "/net/route"));
     const std::string net = options_.sysRoot + "/class/net/";
     for (const auto& route : routes) {
         std::string flagText = trimmed(readText(net + route.interface + "/flags"));
@@ -280,8 +183,8 @@ std::optional<std::vector<InterfaceAddress>> LinuxNetwork::interfaceAddresses() 
 }
 
 std::optional<std::string> LinuxNetwork::routerAddress() {
-    const Route* best = nullptr;
-    const auto routes = parseDefaultRoutes(readText(options_.procRoot + "/net/route"));
+    const netfiles::DefaultRoute* best = nullptr;
+    const auto routes = netfiles::parseDefaultRoutes(readText(options_.procRoot + "/net/route"));
     for (const auto& route : routes) {
         if (route.up && !route.gateway.empty() &&
             (best == nullptr || route.metric < best->metric)) {
@@ -296,11 +199,12 @@ std::optional<std::string> LinuxNetwork::routerAddress() {
 
 std::vector<std::string> LinuxNetwork::searchDomains() {
     const std::string text = readText(options_.root + "/etc/resolv.conf");
-    if (isResolvedStub(text)) {
+    if (netfiles::isResolvedStub(text)) {
         // The stub's file names only the stub; resolved keeps the real domains in its own.
-        return parseResolvDomains(readText(options_.root + "/run/systemd/resolve/resolv.conf"));
+        return netfiles::parseResolvDomains(
+            readText(options_.root + "/run/systemd/resolve/resolv.conf"));
     }
-    return parseResolvDomains(text);
+    return netfiles::parseResolvDomains(text);
 }
 
 std::optional<std::string> LinuxNetwork::currentSSID() {

@@ -59,20 +59,6 @@ class LinuxNetwork final : public Network {
     // Whether NetworkManager's state has been read (tests wait for it).
     bool networkManagerKnown() const { return nm_.has_value(); }
 
-    // The readers, on file contents.
-    struct Route {
-        std::string interface;
-        std::string gateway;  // dotted IPv4, empty without one
-        long metric = 0;
-        bool up = false;
-    };
-    // The default routes of /proc/net/route, in file order.
-    static std::vector<Route> parseDefaultRoutes(std::string_view text);
-    // "search" names then the "domain" name of a resolv.conf.
-    static std::vector<std::string> parseResolvDomains(std::string_view text);
-    // Whether a resolv.conf points at systemd-resolved's local stub.
-    static bool isResolvedStub(std::string_view text);
-
   private:
     struct NetworkManagerState {
         std::uint32_t state = 0;
