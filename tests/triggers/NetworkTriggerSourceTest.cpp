@@ -79,6 +79,20 @@ TEST_F(NetworkTriggerSourceTest, TheFirstStartRecordsAndOnlyLaterFlipsReport) {
               (Events{"Gateway IP 10.0.1.1 gone", "Search domain corp.example.com gone"}));
 }
 
+// A rule taken away and handed over again while the source runs keeps its last state as the
+// previous value, so a flip while it was away is reported when it comes back.
+TEST_F(NetworkTriggerSourceTest, ARuleHandedOverAgainComparesWithItsStateBeforeItLeft) {
+    net().setRouter("10.0.1.1");
+    TriggerRule office = rule("Office", NetworkMatcher::gateway("10.0.1.1"));
+    TriggerEngine::shared().add(rule("VPN", NetworkMatcher::vpnConnected()));
+    TriggerEngine::shared().add(office);
+    TriggerEngine::shared().deleteRule(office.id);
+    ASSERT_TRUE(source().isRunning());
+    net().setRouter(std::nullopt);
+    TriggerEngine::shared().add(office);
+    EXPECT_EQ(events(), Events{"Gateway IP 10.0.1.1 gone"});
+}
+
 TEST_F(NetworkTriggerSourceTest, EachPathUpdateOfABurstEvaluatesOnceAndTheEdgeReportsOnce) {
     TriggerEngine::shared().add(rule("Office", NetworkMatcher::gateway("10.0.1.1")));
     net().setRouter("10.0.1.1");
