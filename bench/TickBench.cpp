@@ -56,6 +56,7 @@ class BenchPlatform final : public Platform {
     NetworkShares& networkShares() override { return sim_.networkShares(); }
     HidDevices& hidDevices() override { return sim_.hidDevices(); }
     Permissions& permissions() override { return sim_.permissions(); }
+    Network& network() override { return sim_.network(); }
     std::shared_ptr<LogSink> logSink() override { return sim_.logSink(); }
 
   private:

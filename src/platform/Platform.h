@@ -14,6 +14,7 @@ class Bluetooth;
 class DesktopSettings;
 class HidDevices;
 class LoginItems;
+class Network;
 class NetworkShares;
 class Notifications;
 class Paths;
@@ -54,6 +55,7 @@ class Platform {
     virtual NetworkShares& networkShares() = 0;
     virtual HidDevices& hidDevices() = 0;
     virtual Permissions& permissions() = 0;
+    virtual Network& network() = 0;
     virtual std::shared_ptr<LogSink> logSink() = 0;
 };
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/PropertyList.h"
 #include "foundation/Result.h"
 #include "foundation/Signal.h"
 
@@ -30,6 +31,13 @@ struct RunningApplication {
     bool operator==(const RunningApplication&) const = default;
 };
 
+// An application's bundle as the system describes it: where it is and the keys of its
+// information list ("CFBundleIdentifier", "LSUIElement", "LSBackgroundOnly" …).
+struct ApplicationBundle {
+    std::string url;
+    PropertyDictionary info;
+};
+
 class Workspace {
   public:
     virtual ~Workspace() = default;
@@ -48,6 +56,8 @@ class Workspace {
     // runs, or with why it could not be started, in words.
     using OpenCompletion = std::function<void(Result<RunningApplication>)>;
     virtual void openApplication(std::string_view url, OpenCompletion completion) = 0;
+    // The bundle at this URL; nothing when it cannot be opened.
+    virtual std::optional<ApplicationBundle> bundle(std::string_view url) = 0;
 
     // The machine is about to sleep. Handlers finish their work before the machine sleeps.
     Signal<> willSleep;

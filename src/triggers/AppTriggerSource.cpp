@@ -1,23 +1,38 @@
 #include "triggers/AppTriggerSource.h"
 
+#include <algorithm>
+#include <set>
+
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
+#include "foundation/TextCompare.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
+#include "triggers/TriggerEngine.h"
 
 namespace orvel {
 
-AppTriggerSource& AppTriggerSource::shared() {
-    return ORVEL_SHARED_INSTANCE(AppTriggerSource);
-}
+namespace {
 
-bool AppTriggerSource::isBackgroundApp(const std::string& bundleID) {
+// The bundle identifiers running now, from one reading of the running applications.
+std::set<std::string> runningBundleIDs() {
+    std::set<std::string> ids;
     for (const auto& app : Platform::current().workspace().runningApplications()) {
-        if (app.bundleIdentifier == bundleID) {
-            return app.activationPolicy != ActivationPolicy::regular;
+        if (app.bundleIdentifier) {
+            ids.insert(*app.bundleIdentifier);
         }
     }
-    return false;
+    return ids;
+}
+
+bool isRunning(const std::string& bundleID) {
+    return runningBundleIDs().count(bundleID) != 0;
+}
+
+}  // namespace
+
+AppTriggerSource& AppTriggerSource::shared() {
+    return ORVEL_SHARED_INSTANCE(AppTriggerSource);
 }
 
 void AppTriggerSource::setRules(const std::vector<TriggerRule>& appRules) {
@@ -28,19 +43,134 @@ void AppTriggerSource::setRules(const std::vector<TriggerRule>& appRules) {
         }
     }
     active = true;
+    startObserving();
+    const std::set<std::string> running = runningBundleIDs();
+    std::map<std::string, bool> state;
+    pollState_.clear();
+    for (const auto& rule : rules) {
+        if (rule.appBundleID) {
+            const bool now = running.count(*rule.appBundleID) != 0;
+            state[*rule.appBundleID] = now;
+            pollState_[rule.id] = now;
+        }
+    }
+    if (oneOffBundleID) {
+        auto old = runningState.find(*oneOffBundleID);
+        state[*oneOffBundleID] =
+            old != runningState.end() ? old->second : running.count(*oneOffBundleID) != 0;
+    }
+    runningState = std::move(state);
     updatePolling();
 }
 
 void AppTriggerSource::clearRules() {
     active = false;
     rules.clear();
+    pollState_.clear();
+    std::erase_if(runningState,
+                  [this](const auto& entry) { return entry.first != oneOffBundleID; });
     stopIfIdle();
     updatePolling();
+}
+
+void AppTriggerSource::startObserving() {
+    if (launchObserver_.isActive()) {
+        return;
+    }
+    // The subscriptions are members: they end with the source, so `this` never dangles.
+    Workspace& workspace = Platform::current().workspace();
+    launchObserver_ = workspace.didLaunchApplication.subscribe(
+        [this](const RunningApplication& app) { handleWorkspaceNotification(app, true); });
+    quitObserver_ = workspace.didTerminateApplication.subscribe(
+        [this](const RunningApplication& app) { handleWorkspaceNotification(app, false); });
+}
+
+void AppTriggerSource::updatePolling() {
+    const bool needed = std::any_of(rules.begin(), rules.end(),
+                                    [](const TriggerRule& rule) {
+                                        return rule.enabled && rule.watchBackground.value_or(false);
+                                    }) ||
+                        (oneOffBundleID && oneOffIsBackground);
+    if (!needed) {
+        pollTimer_.cancel();
+    } else if (!pollTimer_.isValid()) {
+        pollTimer_ = RunLoop::main().every(kPollInterval, [this] { poll(); });
+    }
+}
+
+void AppTriggerSource::stopIfIdle() {
+    if (active || oneOffBundleID) {
+        return;
+    }
+    launchObserver_.cancel();
+    quitObserver_.cancel();
+    pollTimer_.cancel();
+    runningState.clear();
+    pollState_.clear();
+}
+
+void AppTriggerSource::handleWorkspaceNotification(const RunningApplication& app, bool launched) {
+    if (!app.bundleIdentifier) {
+        return;
+    }
+    const std::string id = *app.bundleIdentifier;
+    // The application is still there while another instance of it runs.
+    if (!launched && isRunning(id)) {
+        return;
+    }
+    runningState[id] = launched;
+    const std::vector<TriggerRule> walk = rules;  // an event may hand over new rules
+    for (const auto& rule : walk) {
+        if (rule.appBundleID == id) {
+            pollState_[rule.id] = launched;
+            TriggerEngine::shared().handle(rule.id, launched, false);
+        }
+    }
+    if (!launched && oneOffBundleID == id) {
+        clearOneOff();
+        OrvelController::shared().endIfUntilAppQuits();
+    }
+}
+
+void AppTriggerSource::poll() {
+    const std::set<std::string> running = runningBundleIDs();
+    const std::vector<TriggerRule> walk = rules;
+    for (const auto& rule : walk) {
+        if (!rule.watchBackground.value_or(false) || !rule.appBundleID) {
+            continue;
+        }
+        const bool now = running.count(*rule.appBundleID) != 0;
+        std::optional<bool> previous;
+        if (auto it = pollState_.find(rule.id); it != pollState_.end()) {
+            previous = it->second;
+        } else if (auto entry = runningState.find(*rule.appBundleID); entry != runningState.end()) {
+            previous = entry->second;
+        }
+        pollState_[rule.id] = now;
+        runningState[*rule.appBundleID] = now;
+        if (previous && *previous != now) {
+            TriggerEngine::shared().handle(rule.id, now, false);
+        }
+    }
+    if (oneOffBundleID) {
+        const std::string id = *oneOffBundleID;
+        const bool now = running.count(id) != 0;
+        const auto entry = runningState.find(id);
+        const bool wasRunning = entry != runningState.end() && entry->second;
+        runningState[id] = now;
+        // An application never seen running does not end the session.
+        if (wasRunning && !now) {
+            clearOneOff();
+            OrvelController::shared().endIfUntilAppQuits();
+        }
+    }
 }
 
 void AppTriggerSource::watchOneOff(const std::string& bundleID) {
     oneOffBundleID = bundleID;
     oneOffIsBackground = isBackgroundApp(bundleID);
+    runningState[bundleID] = isRunning(bundleID);
+    startObserving();
     updatePolling();
 }
 
@@ -54,34 +184,61 @@ void AppTriggerSource::clearOneOff() {
     stopIfIdle();
 }
 
-void AppTriggerSource::updatePolling() {
-    if (!oneOffBundleID) {
-        return;
+bool AppTriggerSource::isBackgroundApp(const std::string& bundleID,
+                                       const std::optional<std::string>& url) {
+    Workspace& workspace = Platform::current().workspace();
+    for (const auto& app : workspace.runningApplications()) {
+        if (app.bundleIdentifier == bundleID) {
+            return app.activationPolicy != ActivationPolicy::regular;
+        }
     }
-    if (!termination_.isActive()) {
-        termination_ = Platform::current().workspace().didTerminateApplication.subscribe(
-            [this](const RunningApplication& app) {
-                if (!oneOffBundleID || app.bundleIdentifier != oneOffBundleID) {
-                    return;
-                }
-                // Another instance may still run; the watch ends with the last one.
-                for (const auto& other : Platform::current().workspace().runningApplications()) {
-                    if (other.bundleIdentifier == oneOffBundleID) {
-                        return;
-                    }
-                }
-                oneOffBundleID.reset();
-                oneOffIsBackground = false;
-                stopIfIdle();
-                OrvelController::shared().endIfUntilAppQuits();
-            });
+    if (!url) {
+        return false;
     }
+    const auto bundle = workspace.bundle(*url);
+    if (!bundle) {
+        return false;
+    }
+    return infoPlistFlag("LSUIElement", *bundle) || infoPlistFlag("LSBackgroundOnly", *bundle);
 }
 
-void AppTriggerSource::stopIfIdle() {
-    if (!oneOffBundleID) {
-        termination_.cancel();
+bool AppTriggerSource::infoPlistFlag(std::string_view key, const ApplicationBundle& bundle) {
+    auto it = bundle.info.find(key);
+    if (it == bundle.info.end()) {
+        return false;
     }
+    const PropertyValue& value = it->second;
+    if (const bool* flag = value.as<bool>()) {
+        return *flag;
+    }
+    if (const std::int64_t* number = value.as<std::int64_t>()) {
+        return *number == 1;
+    }
+    if (const double* number = value.as<double>()) {
+        return *number == 1.0;
+    }
+    if (const std::string* text = value.as<std::string>()) {
+        std::string lower = *text;
+        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) {
+            return static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+        });
+        return *text == "1" || lower == "true";
+    }
+    return false;
+}
+
+std::vector<std::pair<std::string, std::string>> AppTriggerSource::runningApps() {
+    std::vector<std::pair<std::string, std::string>> apps;
+    for (const auto& app : Platform::current().workspace().runningApplications()) {
+        if (app.activationPolicy != ActivationPolicy::regular || !app.bundleIdentifier) {
+            continue;
+        }
+        apps.emplace_back(app.localizedName.value_or(*app.bundleIdentifier), *app.bundleIdentifier);
+    }
+    std::stable_sort(apps.begin(), apps.end(), [](const auto& a, const auto& b) {
+        return localizedCaseInsensitiveCompare(a.first, b.first) < 0;
+    });
+    return apps;
 }
 
 }  // namespace orvel

@@ -366,7 +366,9 @@ class LinuxWorkspaceReadingTest : public ::testing::Test {
     static Process program(const std::string& executable, pid_t parent = 1) {
         return Process{executable, {executable}, parent};
     }
+    // On a turn of its own: the queries of one turn share one reading.
     std::optional<RunningApplication> listed(pid_t pid) {
+        loop->drain();
         const auto apps = workspace->runningApplications();
         const auto it = std::find_if(apps.begin(), apps.end(), [&](const RunningApplication& app) {
             return app.processIdentifier == pid;
@@ -415,6 +417,92 @@ TEST_F(LinuxWorkspaceReadingTest, ADesktopEntryAddedAfterStartIsFoundAndOneRemov
     }
     for (const auto& line : log->messages("workspace")) {
         EXPECT_EQ(line.find("Desktop entries"), std::string::npos) << "watched, not read again";
+    }
+}
+
+TEST_F(LinuxWorkspaceReadingTest, TheQueriesOfOneTurnShareOneReading) {
+    writeEntry(root / "applications/org.example.Editor.desktop", "Editor", "editor %F");
+    makeWorkspace();
+    const pid_t first = addProcess(program("/usr/bin/editor"), 4300001);
+    EXPECT_EQ(workspace->runningApplications().size(), 1u);
+    const pid_t second = addProcess(program("/usr/bin/editor"), 4300002);
+    EXPECT_EQ(workspace->runningApplications().size(), 1u) << "the same turn: the same reading";
+    EXPECT_TRUE(listed(first));
+    EXPECT_TRUE(listed(second)) << "the next turn reads again";
+}
+
+// A launcher's word (GIO_LAUNCHED_DESKTOP_FILE with this very pid) beats matching the program;
+// an entry whose TryExec is not installed is not shown, and one whose TryExec is names it too.
+TEST_F(LinuxWorkspaceReadingTest, TheLaunchersEntryBeatsExecAndTryExecCounts) {
+    writeEntry(root / "applications/org.example.Viewer.desktop", "Viewer", "/usr/bin/viewer");
+    writeEntry(root / "applications/org.example.Other.desktop", "Other", "/usr/bin/other");
+    std::ofstream(root / "applications/org.example.Missing.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Missing\nExec=/usr/bin/missingtool\n"
+           "TryExec=/nonexistent/missingtool\n";
+    std::ofstream(root / "applications/org.example.Wrapped.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Wrapped\nExec=wrapper-launch %U\n"
+           "TryExec=/bin/sleep\n";
+    makeWorkspace();
+    const auto withLauncher = [&](pid_t pid, pid_t launcherPid) {
+        std::ofstream(root / "proc" / std::to_string(pid) / "environ", std::ios::binary)
+            << "GIO_LAUNCHED_DESKTOP_FILE=/usr/share/applications/org.example.Other.desktop" << '\0'
+            << "GIO_LAUNCHED_DESKTOP_FILE_PID=" << launcherPid << '\0';
+    };
+    const pid_t launchedOther = addProcess(program("/usr/bin/viewer"), 4300011);
+    withLauncher(launchedOther, launchedOther);
+    const pid_t inherited = addProcess(program("/usr/bin/viewer"), 4300012);
+    withLauncher(inherited, launchedOther);
+    const pid_t missing = addProcess(program("/usr/bin/missingtool"), 4300013);
+    const pid_t wrapped = addProcess(program("/bin/sleep"), 4300014);
+    struct Case {
+        pid_t pid;
+        std::optional<std::string> id;
+    };
+    const Case cases[] = {
+        {launchedOther, "org.example.Other"},
+        {inherited, "org.example.Viewer"},  // inherited from the launched one: not its own
+        {missing, std::nullopt},
+        {wrapped, "org.example.Wrapped"},
+    };
+    for (const auto& c : cases) {
+        const auto app = listed(c.pid);
+        EXPECT_EQ(app ? app->bundleIdentifier : std::nullopt, c.id) << c.pid;
+    }
+}
+
+TEST_F(LinuxWorkspaceReadingTest, BundlesAreDesktopEntriesOrBareExecutables) {
+    std::ofstream(root / "applications/org.example.Tray.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Tray\nExec=tray\nNoDisplay=true\n";
+    writeEntry(root / "applications/org.example.Editor.desktop", "Editor", "editor %F");
+    std::ofstream(root / "applications/org.example.Link.desktop")
+        << "[Desktop Entry]\nType=Link\nName=Link\nURL=https://example.org\n";
+    makeWorkspace();
+    const std::string apps = (root / "applications").string();
+    struct Case {
+        std::string url;
+        std::optional<PropertyDictionary> info;
+    };
+    const Case cases[] = {
+        {apps + "/org.example.Tray.desktop",
+         PropertyDictionary{{"CFBundleIdentifier", "org.example.Tray"},
+                            {"CFBundleName", "Tray"},
+                            {"LSUIElement", true}}},
+        {"file://" + apps + "/org.example.Editor.desktop",
+         PropertyDictionary{{"CFBundleIdentifier", "org.example.Editor"},
+                            {"CFBundleName", "Editor"},
+                            {"LSUIElement", false}}},
+        {"/bin/sleep", PropertyDictionary{{"CFBundleIdentifier", "sleep"},
+                                          {"CFBundleName", "sleep"},
+                                          {"LSBackgroundOnly", true}}},
+        {apps + "/org.example.Link.desktop", std::nullopt},
+        {apps + "/org.example.Gone.desktop", std::nullopt},
+        {"relative/path.desktop", std::nullopt},
+        {apps, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto bundle = workspace->bundle(c.url);
+        EXPECT_EQ(bundle ? std::optional<PropertyDictionary>(bundle->info) : std::nullopt, c.info)
+            << c.url;
     }
 }
 

@@ -258,7 +258,9 @@ TEST_F(TriggerEvaluationTest, AHigherFamilyStillHoldingShieldsTheEndOfASession) 
     newEntries();
 
     connect(true);
-    sim().workspace().launch("org.example.Editor", "Editor");
+    // Unannounced: only its running matters here, not the app rule's own launch event.
+    sim().workspace().launch("org.example.Editor", "Editor", ActivationPolicy::regular,
+                             SimWorkspace::Notice::silent);
     engine().handle(wifi.id, false, false);
     EXPECT_TRUE(controller().isActive());
     EXPECT_EQ(newEntries(), std::vector<std::string>{"shielded|Left WiFi \"Office\"|Ignored \u2014 "

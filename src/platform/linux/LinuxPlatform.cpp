@@ -58,7 +58,8 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
       bluetooth_(systemBus_, config.sysRoot),
       volumes_(std::move(config.volumes)),
       networkShares_(processes_, std::move(config.networkShares)),
-      desktopSettings_(sessionBus_) {}
+      desktopSettings_(sessionBus_),
+      network_(systemBus_, std::move(config.network)) {}
 
 LinuxPlatform::~LinuxPlatform() = default;
 

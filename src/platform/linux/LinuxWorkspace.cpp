@@ -198,11 +198,57 @@ std::vector<pid_t> listProcesses(const std::string& procRoot) {
 
 using EntriesByProgram = std::map<std::string, LinuxWorkspace::DesktopEntry>;
 
+// The desktop entry a launcher named in the process's environment: GIO's launchers set the
+// entry's file and the pid they started (children inherit both, so the pid must be this one).
+std::optional<std::string> launchedEntryId(const fs::path& folder, pid_t pid) {
+    std::string file;
+    bool samePid = false;
+    for (const auto& variable : proc::splitNul(readFile(folder / "environ"))) {
+        if (variable.rfind("GIO_LAUNCHED_DESKTOP_FILE=", 0) == 0) {
+            file = variable.substr(std::strlen("GIO_LAUNCHED_DESKTOP_FILE="));
+        } else if (variable.rfind("GIO_LAUNCHED_DESKTOP_FILE_PID=", 0) == 0) {
+            samePid = variable.substr(std::strlen("GIO_LAUNCHED_DESKTOP_FILE_PID=")) ==
+                      std::to_string(pid);
+        }
+    }
+    const auto below = file.rfind("/applications/");
+    if (!samePid || below == std::string::npos || !file.ends_with(".desktop")) {
+        return std::nullopt;
+    }
+    std::string id = file.substr(below + std::strlen("/applications/"));
+    id.erase(id.size() - std::strlen(".desktop"));
+    std::replace(id.begin(), id.end(), '/', '-');
+    return id;
+}
+
+// Whether a TryExec program is installed: an absolute path, or a name found on PATH.
+bool programInstalled(const std::string& program) {
+    if (program.find('/') != std::string::npos) {
+        return ::access(program.c_str(), X_OK) == 0;
+    }
+    const char* path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= folders.size()) {
+        std::size_t end = folders.find(':', start);
+        if (end == std::string::npos) {
+            end = folders.size();
+        }
+        if (end > start &&
+            ::access((folders.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0) {
+            return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
 // The application a process of the user's stands for, if any. `parentExecutable` is the
 // parent's executable when the parent is the user's too.
 std::optional<RunningApplication> applicationOf(const ProcessInfo& info,
                                                 const std::string* parentExecutable,
                                                 const EntriesByProgram& entries,
+                                                const EntriesByProgram& entriesById,
                                                 const std::string& procRoot) {
     if (parentExecutable != nullptr && *parentExecutable == info.executable) {
         return std::nullopt;  // a helper of the same application
@@ -213,12 +259,25 @@ std::optional<RunningApplication> applicationOf(const ProcessInfo& info,
     }
     RunningApplication app;
     app.processIdentifier = info.pid;
-    if (auto entry = entries.find(program); entry != entries.end()) {
-        app.bundleIdentifier = entry->second.id;
-        app.localizedName = entry->second.name;
+    // What the launcher says beats guessing from the program.
+    const LinuxWorkspace::DesktopEntry* found = nullptr;
+    if (auto id = launchedEntryId(fs::path(procRoot) / std::to_string(info.pid), info.pid)) {
+        if (auto byId = entriesById.find(*id); byId != entriesById.end()) {
+            found = &byId->second;
+        }
+    }
+    if (found == nullptr) {
+        if (auto byProgram = entries.find(program); byProgram != entries.end()) {
+            found = &byProgram->second;
+        }
+    }
+    if (found != nullptr) {
+        const auto* entry = found;
+        app.bundleIdentifier = entry->id;
+        app.localizedName = entry->name;
         app.activationPolicy =
-            entry->second.noDisplay ? ActivationPolicy::accessory : ActivationPolicy::regular;
-        app.bundleURL = entry->second.path;
+            entry->noDisplay ? ActivationPolicy::accessory : ActivationPolicy::regular;
+        app.bundleURL = entry->path;
     } else if (info.tty == 0 && inGraphicalSession(fs::path(procRoot) / std::to_string(info.pid))) {
         app.bundleIdentifier = program;
         app.localizedName = program;
@@ -332,6 +391,7 @@ void LinuxWorkspace::entriesUnwatched(const std::string& why) {
 void LinuxWorkspace::loadDesktopEntries() {
     entriesIndexed_ = true;
     entriesByProgram_.clear();
+    entriesById_.clear();
     missingFolders_.clear();
     // A fresh set of watches for the folders as they are now: none left over from folders gone.
     entryChanges_ = UniqueFd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
@@ -383,6 +443,16 @@ void LinuxWorkspace::loadDesktopEntries() {
             if (hidden || type != "Application" || program.empty() || entry.name.empty()) {
                 continue;
             }
+            // An entry whose TryExec program is not installed is not shown; one that is also
+            // names its program.
+            const std::string tryExec = value("TryExec");
+            if (!tryExec.empty()) {
+                if (!programInstalled(tryExec)) {
+                    continue;
+                }
+                entriesByProgram_.emplace(baseName(tryExec), entry);
+            }
+            entriesById_.emplace(entry.id, entry);
             entriesByProgram_.emplace(program, std::move(entry));
         }
     }
@@ -391,6 +461,19 @@ void LinuxWorkspace::loadDesktopEntries() {
 // Running applications -------------------------------------------------------------------------
 
 std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
+    if (!turnReading_) {
+        turnReading_ = readApplications();
+        std::weak_ptr<int> alive = alive_;
+        RunLoop::main().async([this, alive] {
+            if (alive.lock()) {
+                turnReading_.reset();
+            }
+        });
+    }
+    return *turnReading_;
+}
+
+std::vector<RunningApplication> LinuxWorkspace::readApplications() {
     refreshDesktopEntries();
     std::map<pid_t, ProcessInfo> processes;
     for (const pid_t pid : listProcesses(options_.procRoot)) {
@@ -404,7 +487,7 @@ std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
         const auto parent = processes.find(info.parent);
         auto app =
             applicationOf(info, parent != processes.end() ? &parent->second.executable : nullptr,
-                          entriesByProgram_, options_.procRoot);
+                          entriesByProgram_, entriesById_, options_.procRoot);
         if (app) {
             watchExit(*app, info.startTime);
             apps.push_back(std::move(*app));
@@ -449,6 +532,7 @@ void LinuxWorkspace::watchExit(const RunningApplication& app, std::uint64_t star
         watched_.erase(it);
         // A process that takes the pid later is new to the launch watch.
         known_.erase(pid);
+        turnReading_.reset();
         didTerminateApplication.send(ended);
     });
     watched->pidfd = std::move(pidfd);
@@ -504,11 +588,14 @@ void LinuxWorkspace::checkLaunches() {
         const auto parent = known_.find(info.parent);
         const bool parentIsOurs = parent != known_.end() && parent->second.ours;
         auto app = applicationOf(info, parentIsOurs ? &parent->second.executable : nullptr,
-                                 entriesByProgram_, options_.procRoot);
+                                 entriesByProgram_, entriesById_, options_.procRoot);
         if (app) {
             watchExit(*app, info.startTime);
             launched.push_back(std::move(*app));
         }
+    }
+    if (!launched.empty()) {
+        turnReading_.reset();
     }
     const bool report = launchBaseline_;
     launchBaseline_ = true;
@@ -661,6 +748,46 @@ Result<void> LinuxWorkspace::openURL(std::string_view url) {
         return launched.error();
     }
     return {};
+}
+
+// Bundles -------------------------------------------------------------------------------------
+
+std::optional<ApplicationBundle> LinuxWorkspace::bundle(std::string_view url) {
+    std::string path(url);
+    if (path.rfind("file://", 0) == 0) {
+        path.erase(0, 7);
+    }
+    if (path.empty() || path.front() != '/') {
+        return std::nullopt;
+    }
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) {
+        return std::nullopt;
+    }
+    ApplicationBundle found;
+    found.url = std::string(url);
+    const fs::path file(path);
+    if (file.extension() == ".desktop") {
+        const auto keys = xdg::readDesktopEntry(path);
+        const auto value = [&keys](const char* key) {
+            auto it = keys.find(key);
+            return it == keys.end() ? std::string() : it->second;
+        };
+        if (value("Type") != "Application") {
+            return std::nullopt;
+        }
+        found.info["CFBundleIdentifier"] = file.stem().string();
+        found.info["CFBundleName"] = value("Name");
+        found.info["LSUIElement"] = value("NoDisplay") == "true";
+        return found;
+    }
+    if (::access(path.c_str(), X_OK) != 0) {
+        return std::nullopt;
+    }
+    found.info["CFBundleIdentifier"] = file.filename().string();
+    found.info["CFBundleName"] = file.filename().string();
+    found.info["LSBackgroundOnly"] = true;
+    return found;
 }
 
 // Sleep and wake -------------------------------------------------------------------------------

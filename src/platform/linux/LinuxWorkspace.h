@@ -5,6 +5,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -67,6 +68,10 @@ class LinuxWorkspace final : public Workspace {
     void openApplication(std::string_view url, OpenCompletion completion) override;
     // Those of the entry folders that exist, the least preferred (the system's own) first.
     std::vector<std::string> applicationFolders() override;
+    // A desktop entry (a path or file: URL of a .desktop file) or a bare executable. An entry
+    // with NoDisplay=true is "LSUIElement"; a bare executable, which shows no entry at all,
+    // "LSBackgroundOnly".
+    std::optional<ApplicationBundle> bundle(std::string_view url) override;
 
     // Whether the delay lock is held now (it is, between sleeps, while logind runs).
     bool holdsSleepDelay() const { return delayLock_.isValid(); }
@@ -82,6 +87,7 @@ class LinuxWorkspace final : public Workspace {
     struct Watched;
     struct Opening;
 
+    std::vector<RunningApplication> readApplications();
     void refreshDesktopEntries();
     bool desktopEntriesChanged();
     void loadDesktopEntries();
@@ -104,6 +110,9 @@ class LinuxWorkspace final : public Workspace {
     LinuxWorkspaceOptions options_;
     uid_t user_;
     std::map<std::string, DesktopEntry> entriesByProgram_;
+    std::map<std::string, DesktopEntry> entriesById_;
+    // The list of this turn of the loop: the queries of one turn share one /proc reading.
+    std::optional<std::vector<RunningApplication>> turnReading_;
     bool entriesIndexed_ = false;
     // Changes in the indexed folders (inotify, made anew with each index); while a folder cannot
     // be watched, the entries are indexed at every reading.

@@ -10,6 +10,7 @@
 #include "platform/sim/SimDesktopSettings.h"
 #include "platform/sim/SimHidDevices.h"
 #include "platform/sim/SimLoginItems.h"
+#include "platform/sim/SimNetwork.h"
 #include "platform/sim/SimNetworkShares.h"
 #include "platform/sim/SimNotifications.h"
 #include "platform/sim/SimPaths.h"
@@ -50,6 +51,7 @@ class SimPlatform final : public Platform {
     SimNetworkShares& networkShares() override { return networkShares_; }
     SimHidDevices& hidDevices() override { return hidDevices_; }
     SimPermissions& permissions() override { return permissions_; }
+    SimNetwork& network() override { return network_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
     RecordingLogSink& log() { return *log_; }
 
@@ -71,6 +73,7 @@ class SimPlatform final : public Platform {
     SimNetworkShares networkShares_;
     SimHidDevices hidDevices_;
     SimPermissions permissions_;
+    SimNetwork network_;
     std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
 };
 

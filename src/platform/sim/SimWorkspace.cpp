@@ -10,15 +10,17 @@ namespace orvel {
 RunningApplication SimWorkspace::launch(std::optional<std::string> bundleIdentifier,
                                         std::optional<std::string> localizedName,
                                         ActivationPolicy policy,
-                                        std::optional<std::string> bundleURL) {
+                                        std::optional<std::string> bundleURL, Notice notice) {
     RunningApplication app{nextPid_++, std::move(bundleIdentifier), std::move(localizedName),
                            policy, std::move(bundleURL)};
     apps_.push_back(app);
-    didLaunchApplication.send(app);
+    if (notice == Notice::sent) {
+        didLaunchApplication.send(app);
+    }
     return app;
 }
 
-bool SimWorkspace::quit(std::int32_t processIdentifier) {
+bool SimWorkspace::quit(std::int32_t processIdentifier, Notice notice) {
     auto it = std::find_if(apps_.begin(), apps_.end(), [&](const RunningApplication& app) {
         return app.processIdentifier == processIdentifier;
     });
@@ -27,8 +29,26 @@ bool SimWorkspace::quit(std::int32_t processIdentifier) {
     }
     const RunningApplication app = *it;
     apps_.erase(it);
-    didTerminateApplication.send(app);
+    if (notice == Notice::sent) {
+        didTerminateApplication.send(app);
+    }
     return true;
+}
+
+void SimWorkspace::setBundle(const std::string& url, std::optional<PropertyDictionary> info) {
+    if (info) {
+        bundles_[url] = std::move(*info);
+    } else {
+        bundles_.erase(url);
+    }
+}
+
+std::optional<ApplicationBundle> SimWorkspace::bundle(std::string_view url) {
+    auto it = bundles_.find(url);
+    if (it == bundles_.end()) {
+        return std::nullopt;
+    }
+    return ApplicationBundle{it->first, it->second};
 }
 
 Result<void> SimWorkspace::openURL(std::string_view url) {

@@ -20,12 +20,22 @@ class SimWorkspace final : public Workspace {
     // earliest on the next turn) or fails as scripted; a path with nothing installed fails.
     void openApplication(std::string_view url, OpenCompletion completion) override;
     std::vector<std::string> applicationFolders() override { return {"/sim/applications"}; }
+    std::optional<ApplicationBundle> bundle(std::string_view url) override;
 
     // Control surface for tests.
+    // Whether a launch or quit is announced: background applications come and go unannounced.
+    enum class Notice { sent, silent };
     RunningApplication launch(std::optional<std::string> bundleIdentifier,
                               std::optional<std::string> localizedName,
                               ActivationPolicy policy = ActivationPolicy::regular,
-                              std::optional<std::string> bundleURL = std::nullopt);
+                              std::optional<std::string> bundleURL = std::nullopt,
+                              Notice notice = Notice::sent);
+    RunningApplication launch(std::optional<std::string> bundleIdentifier,
+                              std::optional<std::string> localizedName, ActivationPolicy policy,
+                              Notice notice) {
+        return launch(std::move(bundleIdentifier), std::move(localizedName), policy,
+                      std::nullopt, notice);
+    }
     // An application that openApplication() can start from this path.
     void install(std::string url, std::string bundleIdentifier, std::string localizedName);
     // The next openApplication() fails with this message.
@@ -37,7 +47,9 @@ class SimWorkspace final : public Workspace {
     // The paths openApplication() was asked for, in order.
     const std::vector<std::string>& openedApplications() const { return openedApplications_; }
     // Quits the application with this process identifier; false when none runs.
-    bool quit(std::int32_t processIdentifier);
+    bool quit(std::int32_t processIdentifier, Notice notice = Notice::sent);
+    // Installs (or, with nothing, removes) the bundle at this URL.
+    void setBundle(const std::string& url, std::optional<PropertyDictionary> info);
     // Sends will-sleep, lets `seconds` of wall time pass with the timers standing still, then
     // sends did-wake.
     void sleepFor(double seconds);
@@ -48,6 +60,7 @@ class SimWorkspace final : public Workspace {
 
   private:
     std::vector<RunningApplication> apps_;
+    std::map<std::string, PropertyDictionary, std::less<>> bundles_;
     std::vector<std::string> openedURLs_;
     std::optional<std::string> nextOpenFailure_;
     struct Installed {
