@@ -36,6 +36,9 @@ class SimulatedMachine final : public Platform {
     NetworkShares& networkShares() override { return sim_.networkShares(); }
     HidDevices& hidDevices() override { return sim_.hidDevices(); }
     Permissions& permissions() override { return sim_.permissions(); }
+    ScreenLock& screenLock() override { return sim_.screenLock(); }
+    HelperService& helperService() override { return sim_.helperService(); }
+    HelperConnection& helperConnection() override { return sim_.helperConnection(); }
     std::shared_ptr<LogSink> logSink() override { return log_; }
 
   private:

@@ -12,6 +12,8 @@ namespace orvel {
 class AccessibilityDisplay;
 class Bluetooth;
 class DesktopSettings;
+class HelperConnection;
+class HelperService;
 class HidDevices;
 class LoginItems;
 class NetworkShares;
@@ -21,6 +23,7 @@ class Permissions;
 class PowerAssertions;
 class PowerSources;
 class Processes;
+class ScreenLock;
 class SystemInfo;
 class UncachedReader;
 class UserDefaults;
@@ -54,6 +57,9 @@ class Platform {
     virtual NetworkShares& networkShares() = 0;
     virtual HidDevices& hidDevices() = 0;
     virtual Permissions& permissions() = 0;
+    virtual ScreenLock& screenLock() = 0;
+    virtual HelperService& helperService() = 0;
+    virtual HelperConnection& helperConnection() = 0;
     virtual std::shared_ptr<LogSink> logSink() = 0;
 };
 

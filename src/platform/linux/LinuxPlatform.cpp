@@ -57,7 +57,10 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
       accessibilityDisplay_(sessionBus_),
       volumes_(std::move(config.volumes)),
       networkShares_(processes_, std::move(config.networkShares)),
-      desktopSettings_(sessionBus_) {}
+      desktopSettings_(sessionBus_),
+      screenLock_(systemBus_, std::move(config.sessionID)),
+      helperService_(processes_, std::move(config.helperService)),
+      helperConnection_(std::move(config.helperSocket)) {}
 
 LinuxPlatform::~LinuxPlatform() = default;
 

@@ -8,6 +8,8 @@
 #include "platform/sim/SimAccessibilityDisplay.h"
 #include "platform/sim/SimBluetooth.h"
 #include "platform/sim/SimDesktopSettings.h"
+#include "platform/sim/SimHelperConnection.h"
+#include "platform/sim/SimHelperService.h"
 #include "platform/sim/SimHidDevices.h"
 #include "platform/sim/SimLoginItems.h"
 #include "platform/sim/SimNetworkShares.h"
@@ -17,6 +19,7 @@
 #include "platform/sim/SimPowerAssertions.h"
 #include "platform/sim/SimPowerSources.h"
 #include "platform/sim/SimProcesses.h"
+#include "platform/sim/SimScreenLock.h"
 #include "platform/sim/SimSystemInfo.h"
 #include "platform/sim/SimUncachedReader.h"
 #include "platform/sim/SimVolumes.h"
@@ -50,6 +53,9 @@ class SimPlatform final : public Platform {
     SimNetworkShares& networkShares() override { return networkShares_; }
     SimHidDevices& hidDevices() override { return hidDevices_; }
     SimPermissions& permissions() override { return permissions_; }
+    SimScreenLock& screenLock() override { return screenLock_; }
+    SimHelperService& helperService() override { return helperService_; }
+    SimHelperConnection& helperConnection() override { return helperConnection_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
     RecordingLogSink& log() { return *log_; }
 
@@ -71,6 +77,9 @@ class SimPlatform final : public Platform {
     SimNetworkShares networkShares_;
     SimHidDevices hidDevices_;
     SimPermissions permissions_;
+    SimScreenLock screenLock_;
+    SimHelperService helperService_;
+    SimHelperConnection helperConnection_;
     std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
 };
 
