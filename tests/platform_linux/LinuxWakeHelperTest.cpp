@@ -8,11 +8,15 @@
 #include <fstream>
 
 #include "foundation/PollRunLoop.h"
+#include "foundation/Registry.h"
 #include "platform/linux/LinuxHelperConnection.h"
 #include "platform/linux/LinuxHelperService.h"
+#include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/LinuxProcesses.h"
 #include "platform/linux/LinuxScreenLock.h"
+#include "platform/sim/SimPaths.h"
 #include "support/BusTest.h"
+#include "triggers/WakeHelperClient.h"
 #include "wakehelper/HelperProcess.h"
 
 namespace orvel {
@@ -178,6 +182,49 @@ TEST_F(LinuxHelperServiceTest, EnableDisableRefusalAndAMissingUnitReadAsTheirSta
     const auto outcome = change(missing, true);
     ASSERT_TRUE(outcome.has_value());
     EXPECT_FALSE(outcome->ok());
+}
+
+// The client itself on the Linux platform, with an enabled unit in a fixture tree and the real
+// helper program on its socket.
+TEST_F(LinuxHelperConnectionTest, TheClientArmsTheEarliestDateAndSaysWhenTheHelperIsGone) {
+    HelperProcess helper("client-platform");
+    ASSERT_TRUE(helper.start());
+    const auto units = helper.folder / "root";
+    std::filesystem::create_directories(units / "usr/lib/systemd/system");
+    std::filesystem::create_directories(units / "etc/systemd/system/multi-user.target.wants");
+    std::ofstream(units / "usr/lib/systemd/system/orvel-wake-helper.service") << "[Service]\n";
+    std::ofstream(units / "etc/systemd/system/multi-user.target.wants/orvel-wake-helper.service")
+        << "[Service]\n";
+    LinuxPlatformConfig config;
+    config.paths = std::make_unique<SimPaths>((helper.folder / "orvel").string());
+    config.autostartFolder = (helper.folder / "autostart").string();
+    config.program = "/bin/sh";
+    config.helperService.root = units.string();
+    config.helperSocket = helper.socket;
+    Platform::install(std::make_unique<LinuxPlatform>(std::move(config)));
+
+    WakeHelperClient& client = WakeHelperClient::shared();
+    EXPECT_EQ(client.state(), WakeHelperClient::State::active);
+    const Date now = RunLoop::main().now();
+    client.sync({now + 7200, now + 900});
+    EXPECT_TRUE(loop().runFor(30, [&] {
+        return client.requestsInFlight() == 0 &&
+               readText(helper.wakealarm) ==
+                   std::to_string(static_cast<long long>(std::ceil((now + 900).unixTime())));
+    }));
+    client.sync({});
+    EXPECT_TRUE(loop().runFor(
+        30, [&] { return client.requestsInFlight() == 0 && readText(helper.wakealarm) == "0"; }));
+    EXPECT_EQ(client.lastError(), std::nullopt);
+
+    helper.stop();
+    std::filesystem::remove(helper.socket);
+    client.sync({now + 900});
+    EXPECT_TRUE(loop().runFor(30, [&] { return client.requestsInFlight() == 0; }));
+    EXPECT_EQ(client.lastError(), "helper unreachable: cannot connect to " + helper.socket +
+                                      ": No such file or directory");
+    Registry::reset();
+    Platform::install(nullptr);
 }
 
 class LinuxScreenLockTest : public test::BusTest {};
