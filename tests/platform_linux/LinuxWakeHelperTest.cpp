@@ -255,6 +255,17 @@ TEST_F(LinuxScreenLockTest, LocksItsSessionAndHearsTheUnlock) {
     test::callAndWait(*probe, ownSession, "Unlock");
     EXPECT_TRUE(test::waitFor([&] { return unlocks == 1; }));
 
+    // The desktop's locker reports through the session's LockedHint.
+    const auto hint = [&](int locked) {
+        test::callAndWait(*probe, ownSession, "SetLockedHint", [locked](sd_bus_message* m) {
+            return sd_bus_message_append(m, "b", locked);
+        });
+    };
+    hint(1);
+    hint(0);
+    EXPECT_TRUE(test::waitFor([&] { return unlocks == 2; }));
+    EXPECT_EQ(unlocks, 2) << "locking is no unlock";
+
     LinuxScreenLock withoutBus(nullptr, "c1");
     const auto refused = withoutBus.lockNow();
     ASSERT_FALSE(refused.ok());
