@@ -37,6 +37,9 @@ class SimulatedMachine final : public Platform {
     HidDevices& hidDevices() override { return sim_.hidDevices(); }
     Permissions& permissions() override { return sim_.permissions(); }
     Network& network() override { return sim_.network(); }
+    ScreenLock& screenLock() override { return sim_.screenLock(); }
+    HelperService& helperService() override { return sim_.helperService(); }
+    HelperConnection& helperConnection() override { return sim_.helperConnection(); }
     std::shared_ptr<LogSink> logSink() override { return log_; }
 
   private:

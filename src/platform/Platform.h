@@ -12,6 +12,8 @@ namespace orvel {
 class AccessibilityDisplay;
 class Bluetooth;
 class DesktopSettings;
+class HelperConnection;
+class HelperService;
 class HidDevices;
 class LoginItems;
 class Network;
@@ -22,6 +24,7 @@ class Permissions;
 class PowerAssertions;
 class PowerSources;
 class Processes;
+class ScreenLock;
 class SystemInfo;
 class UncachedReader;
 class UserDefaults;
@@ -56,6 +59,9 @@ class Platform {
     virtual HidDevices& hidDevices() = 0;
     virtual Permissions& permissions() = 0;
     virtual Network& network() = 0;
+    virtual ScreenLock& screenLock() = 0;
+    virtual HelperService& helperService() = 0;
+    virtual HelperConnection& helperConnection() = 0;
     virtual std::shared_ptr<LogSink> logSink() = 0;
 };
 

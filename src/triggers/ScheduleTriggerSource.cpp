@@ -7,8 +7,10 @@
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Calendar.h"
 #include "foundation/DateFormatting.h"
+#include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "platform/Platform.h"
+#include "platform/ScreenLock.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
 #include "triggers/TriggerEngine.h"
@@ -135,6 +137,10 @@ void ScheduleTriggerSource::stop() {
     activeNow.clear();
     WakeHelperClient& client = WakeHelperClient::shared();
     client.lastSynced.clear();
+    client.refresh();
+    if (client.state() == WakeHelperClient::State::active) {
+        client.sync({});
+    }
 }
 
 void ScheduleTriggerSource::tick() {
@@ -158,9 +164,9 @@ void ScheduleTriggerSource::tick() {
         const bool was = activeNow.count(rule.id) != 0;
         const bool is = nowActive.count(rule.id) != 0;
         if (was != is) {
-            engine.handle(rule.id, is, false);
+            const auto outcome = engine.handle(rule.id, is, false);
             if (is) {
-                fired(rule);
+                fired(rule, outcome);
             }
         }
     }
@@ -182,13 +188,13 @@ void ScheduleTriggerSource::tick() {
                     "Scheduled for " + templateDateText(occurrence, "MMMd jmm") +
                         "; the Mac couldn't act within the 30-minute grace window"));
             } else {
-                engine.handle(rule.id, true, false);
+                const auto outcome = engine.handle(rule.id, true, false);
                 if (lateness > kLateNoteSeconds) {
                     ActivityLog::add(
                         ActivityEntry::make(ActivityEntry::Kind::info, rule.name + " fired late",
                                             "Caught up within the 30-minute grace window"));
                 }
-                fired(rule);
+                fired(rule, outcome);
             }
             if (rule.isOneShot()) {
                 markOneShotFired(rule);
@@ -198,8 +204,12 @@ void ScheduleTriggerSource::tick() {
     syncWakes();
 }
 
-void ScheduleTriggerSource::fired(const TriggerRule& rule) {
-    if (rule.onAppear != TriggerAction::startSession) {
+void ScheduleTriggerSource::fired(const TriggerRule& rule, TriggerEngine::EdgeOutcome outcome) {
+    // A suppressed or ignored edge (a pause, AC only, awaiting re-arm) has no follow-up, even
+    // while some other session runs.
+    if (rule.onAppear != TriggerAction::startSession ||
+        (outcome != TriggerEngine::EdgeOutcome::started &&
+         outcome != TriggerEngine::EdgeOutcome::sessionAlreadyRunning)) {
         return;
     }
     // What counts is the session after the edge was handled, whoever started it.
@@ -213,6 +223,40 @@ void ScheduleTriggerSource::fired(const TriggerRule& rule) {
             drives.readNow(drive.id);
         }
     }
+    if (rule.lockAtFire == true) {
+        lockScreenUntilSignIn();
+    }
+}
+
+void ScheduleTriggerSource::lockScreenUntilSignIn() {
+    Platform& platform = Platform::current();
+    if (auto locked = platform.screenLock().lockNow(); !locked.ok()) {
+        Logger("schedule").notice("The screen was not locked: " + locked.error().message);
+    }
+    // The display is held whether or not the lock could be asked for.
+    if (lockHold_) {
+        return;
+    }
+    const AssertionCreation created = platform.powerAssertions().createWithName(
+        assertion_type::kPreventUserIdleDisplaySleep, kAssertionLevelOn,
+        "Orvel \u2014 hold lock screen until sign-in");
+    if (created.status != kIOReturnSuccess) {
+        Logger("schedule")
+            .notice("The display is not held until sign-in: assertion refused (" +
+                    std::to_string(created.status) + ")");
+        return;
+    }
+    lockHold_ = created.id;
+    unlockObserver_ = platform.screenLock().unlocked.subscribe([this] { signedIn(); });
+}
+
+void ScheduleTriggerSource::signedIn() {
+    if (!lockHold_) {
+        return;
+    }
+    Platform::current().powerAssertions().release(*lockHold_);
+    lockHold_.reset();
+    unlockObserver_.cancel();
 }
 
 std::vector<Date> ScheduleTriggerSource::upcomingWakeDates() const {
@@ -250,7 +294,12 @@ std::vector<Date> ScheduleTriggerSource::upcomingWakeDates() const {
 }
 
 void ScheduleTriggerSource::syncWakes() {
-    WakeHelperClient::shared().lastSynced = upcomingWakeDates();
+    WakeHelperClient& client = WakeHelperClient::shared();
+    client.lastSynced = upcomingWakeDates();
+    client.refresh();
+    if (client.state() == WakeHelperClient::State::active) {
+        client.sync(client.lastSynced);
+    }
 }
 
 }  // namespace orvel

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -7,6 +8,8 @@
 #include "foundation/RunLoop.h"
 #include "foundation/Signal.h"
 #include "foundation/UUID.h"
+#include "platform/PowerAssertions.h"
+#include "triggers/TriggerEngine.h"
 #include "triggers/TriggerRule.h"
 
 namespace orvel {
@@ -47,6 +50,10 @@ class ScheduleTriggerSource {
     static std::optional<Date> startOn(const TriggerRule& rule, Date day);
     // Stamps and disables the stored copy of a one-time rule.
     static void markOneShotFired(const TriggerRule& rule);
+    // Locks the screen and keeps the display on until the user signs in again: one display hold
+    // however often it locks, released at the first unlock.
+    void lockScreenUntilSignIn();
+    bool isHoldingLockScreen() const { return lockHold_.has_value(); }
 
     // The start times of wake rules over today and the next seven days, earliest first, the
     // 16 earliest at most; repeated moments stay repeated.
@@ -62,12 +69,15 @@ class ScheduleTriggerSource {
   private:
     ScheduleTriggerSource() = default;
 
-    void fired(const TriggerRule& rule);
+    void fired(const TriggerRule& rule, TriggerEngine::EdgeOutcome outcome);
+    void signedIn();
 
     std::vector<TriggerRule> rules_;
     bool running_ = false;
     Timer timer_;
     Subscription wakeObserver_;
+    std::optional<AssertionID> lockHold_;
+    Subscription unlockObserver_;
 };
 
 }  // namespace orvel

@@ -434,10 +434,11 @@ std::string TriggerEngine::ruleName(const UUID& id) const {
     return rule != nullptr ? rule->name : "a rule";
 }
 
-void TriggerEngine::handle(const UUID& ruleID, bool appeared, bool simulated) {
+TriggerEngine::EdgeOutcome TriggerEngine::handle(const UUID& ruleID, bool appeared,
+                                                 bool simulated) {
     const TriggerRule* found = find(ruleID);
     if (found == nullptr) {
-        return;
+        return EdgeOutcome::ignored;
     }
     // A copy: starting or ending a session may change the list under it.
     const TriggerRule rule = *found;
@@ -448,7 +449,7 @@ void TriggerEngine::handle(const UUID& ruleID, bool appeared, bool simulated) {
     };
     if (!masterEnabled()) {
         rearmOnClear();
-        return;
+        return EdgeOutcome::ignored;
     }
     const std::string eventTitle = rule.eventText(appeared);
     const std::string title = simulated ? "Test \u2014 " + eventTitle : eventTitle;
@@ -459,11 +460,11 @@ void TriggerEngine::handle(const UUID& ruleID, bool appeared, bool simulated) {
     if (isPaused()) {
         record(Kind::info, "Suppressed \u2014 triggers are paused");
         rearmOnClear();
-        return;
+        return EdgeOutcome::ignored;
     }
     if (!rule.enabled || rule.unavailableHere) {
         rearmOnClear();
-        return;
+        return EdgeOutcome::ignored;
     }
     const TriggerAction action = appeared ? rule.onAppear : rule.onClear;
     if (action == TriggerAction::nothing) {
@@ -472,23 +473,26 @@ void TriggerEngine::handle(const UUID& ruleID, bool appeared, bool simulated) {
                                                  "This event is set to do nothing"));
         }
         rearmOnClear();
-        return;
+        return EdgeOutcome::ignored;
     }
     // The power source is asked only for rules that care.
     if (rule.acOnly && !PowerTriggerCenter::isOnACPower()) {
         record(Kind::info, "Ignored \u2014 rule runs only on AC power");
         rearmOnClear();
-        return;
+        return EdgeOutcome::ignored;
     }
+    EdgeOutcome outcome = EdgeOutcome::endHandled;
     if (action == TriggerAction::startSession) {
-        startEdge(rule, simulated, title);
+        outcome = startEdge(rule, simulated, title);
     } else {
         endEdge(rule, simulated, title);
     }
     rearmOnClear();
+    return outcome;
 }
 
-void TriggerEngine::startEdge(const TriggerRule& rule, bool simulated, const std::string& title) {
+TriggerEngine::EdgeOutcome TriggerEngine::startEdge(const TriggerRule& rule, bool simulated,
+                                                    const std::string& title) {
     const auto record = [&](Kind kind, std::string detail) {
         ActivityLog::add(
             ActivityEntry::make(simulated ? Kind::simulated : kind, title, std::move(detail)));
@@ -496,11 +500,11 @@ void TriggerEngine::startEdge(const TriggerRule& rule, bool simulated, const std
     OrvelController& controller = OrvelController::shared();
     if (!simulated && !isArmed(rule.id)) {
         record(Kind::info, "Ignored \u2014 awaiting re-arm (condition must clear first)");
-        return;
+        return EdgeOutcome::ignored;
     }
     if (controller.isActive()) {
         record(Kind::info, "Ignored \u2014 a session is already running; rule re-armed");
-        return;
+        return EdgeOutcome::sessionAlreadyRunning;
     }
     controller.startFromTrigger(rule.name, rule.id, rule.durationSeconds);
     if (!controller.isActive()) {
@@ -512,7 +516,7 @@ void TriggerEngine::startEdge(const TriggerRule& rule, bool simulated, const std
             detail += ": " + *reason;
         }
         record(Kind::info, std::move(detail));
-        return;
+        return EdgeOutcome::ignored;
     }
     armed[rule.id] = false;
     owningRule = rule;
@@ -524,6 +528,7 @@ void TriggerEngine::startEdge(const TriggerRule& rule, bool simulated, const std
                            {rule.durationLabel(), displayName(rule.source), std::to_string(rank)}));
     notifyUser(localized("Orvel started"),
                localizedFormat("%@ started a session (%@).", {rule.name, rule.durationLabel()}));
+    return EdgeOutcome::started;
 }
 
 void TriggerEngine::endEdge(const TriggerRule& rule, bool simulated, const std::string& title) {

@@ -79,9 +79,11 @@ class TriggerEngine final : public ObservableObject, public WeakReferenceable {
     // Clears "unavailable here" from rules whose device is paired again.
     void refreshAvailability();
 
+    // What one rule event did.
+    enum class EdgeOutcome { ignored, started, sessionAlreadyRunning, endHandled };
     // One rule event: the rule's condition appeared or cleared (`simulated` for the Test
     // button).
-    void handle(const UUID& ruleID, bool appeared, bool simulated);
+    EdgeOutcome handle(const UUID& ruleID, bool appeared, bool simulated);
     // The first rule of a higher family, in rule order, whose start condition still holds.
     std::optional<TriggerRule> shieldingRule(const TriggerRule& rule) const;
     // Whether the rule's condition holds now.
@@ -114,7 +116,7 @@ class TriggerEngine final : public ObservableObject, public WeakReferenceable {
     // Keeps each id's first rule; logs what it dropped.
     std::vector<TriggerRule> withoutDuplicates(std::vector<TriggerRule> list, const char* where);
     const TriggerRule* find(const UUID& id) const;
-    void startEdge(const TriggerRule& rule, bool simulated, const std::string& title);
+    EdgeOutcome startEdge(const TriggerRule& rule, bool simulated, const std::string& title);
     void endEdge(const TriggerRule& rule, bool simulated, const std::string& title);
 
     Timer pauseTimer_;

@@ -1,11 +1,131 @@
 #include "triggers/WakeHelperClient.h"
 
+#include "foundation/Log.h"
 #include "foundation/Registry.h"
+#include "platform/HelperConnection.h"
+#include "platform/HelperService.h"
+#include "platform/Platform.h"
 
 namespace orvel {
 
+namespace {
+
+const Logger& log() {
+    static const Logger logger("helper");
+    return logger;
+}
+
+WakeHelperClient::State stateFor(int status) {
+    switch (status) {
+        case helper_service_status::kEnabled:
+            return WakeHelperClient::State::active;
+        case helper_service_status::kRequiresApproval:
+            return WakeHelperClient::State::requiresApproval;
+        case helper_service_status::kNotFound:
+            return WakeHelperClient::State::missingFromBundle;
+        default:
+            return WakeHelperClient::State::notInstalled;
+    }
+}
+
+}  // namespace
+
 WakeHelperClient& WakeHelperClient::shared() {
     return ORVEL_SHARED_INSTANCE(WakeHelperClient);
+}
+
+WakeHelperClient::WakeHelperClient() {
+    refresh();
+}
+
+void WakeHelperClient::refresh() {
+    const State now = stateFor(Platform::current().helperService().status());
+    if (now != state()) {
+        state = now;
+    }
+}
+
+void WakeHelperClient::install() {
+    lastError = std::nullopt;
+    Platform::current().helperService().registerService(
+        [weak = weakRef(*this)](Result<void> result) {
+            WakeHelperClient* self = weak.get();
+            if (self == nullptr) {
+                return;
+            }
+            if (!result.ok()) {
+                self->lastError = result.error().message;
+            }
+            self->refresh();
+            if (self->state() == State::requiresApproval) {
+                log().notice("the wake helper awaits an administrator's approval");
+            }
+            if (self->state() == State::active) {
+                self->sync(self->lastSynced);
+            }
+        });
+}
+
+void WakeHelperClient::uninstall() {
+    lastError = std::nullopt;
+    refresh();
+    if (state() == State::active) {
+        // The wakes asked for so far are cleared before the helper goes.
+        send({}, [this] { unregister(); });
+    } else {
+        unregister();
+    }
+}
+
+void WakeHelperClient::unregister() {
+    Platform::current().helperService().unregisterService(
+        [weak = weakRef(*this)](Result<void> result) {
+            WakeHelperClient* self = weak.get();
+            if (self == nullptr) {
+                return;
+            }
+            if (!result.ok()) {
+                self->lastError = result.error().message;
+            }
+            self->refresh();
+        });
+}
+
+void WakeHelperClient::sync(const std::vector<Date>& dates) {
+    send(dates, nullptr);
+}
+
+void WakeHelperClient::send(const std::vector<Date>& dates, std::function<void()> then) {
+    const int id = nextRequest_++;
+    if (then) {
+        continuations_.emplace(id, std::move(then));
+    }
+    auto request = Platform::current().helperConnection().send(
+        dates, [weak = weakRef(*this), id](Result<std::int32_t> reply) {
+            if (WakeHelperClient* self = weak.get()) {
+                self->received(id, reply);
+            }
+        });
+    inFlight_.emplace(id, std::move(request));
+}
+
+void WakeHelperClient::received(int request, const Result<std::int32_t>& reply) {
+    inFlight_.erase(request);
+    if (!reply.ok()) {
+        recordUnreachable(reply.error().message);
+    } else if (reply.value() != 0) {
+        const std::string text =
+            "helper could not schedule a wake (code " + std::to_string(reply.value()) + ")";
+        log().error(text);
+        lastError = text;
+    }
+    if (auto continuation = continuations_.extract(request)) {
+        continuation.mapped()();
+    }
+}
+
+void WakeHelperClient::recordUnreachable(const std::string& description) {
+    lastError = "helper unreachable: " + description;
 }
 
 std::string WakeHelperClient::statusLine() const {

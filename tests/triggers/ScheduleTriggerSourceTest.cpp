@@ -366,3 +366,133 @@ TEST_F(ScheduleTriggerSourceTest, AOneShotEnabledOrResumedAfterItsDateIsStillCau
 
 }  // namespace
 }  // namespace orvel
+
+namespace orvel {
+namespace {
+
+class ScheduleLockTest : public ScheduleTriggerSourceTest {
+  protected:
+    static constexpr const char* kHoldName = "Orvel \u2014 hold lock screen until sign-in";
+
+    // Display holds taken for the lock screen, still held.
+    std::size_t lockHolds() {
+        std::size_t n = 0;
+        for (const auto& held : sim().powerAssertions().held()) {
+            if (held.name == kHoldName) {
+                EXPECT_EQ(held.type, "PreventUserIdleDisplaySleep");
+                ++n;
+            }
+        }
+        return n;
+    }
+    // A rule that fires at 09:00, found by a tick 10 s later.
+    void fireAtNine(TriggerRule rule) {
+        const Date nine = ny(2026, 6, 10, 9, 0);
+        storeLastTick(nine - 10);
+        loop().setNow(nine + 10);
+        TriggerEngine::shared().add(rule);
+        loop().drain();
+    }
+};
+
+TEST_F(ScheduleLockTest, OnlyAFiringThatLeavesASessionStartedLocksTheScreen) {
+    struct Case {
+        TriggerAction onAppear;
+        std::optional<bool> lockAtFire;
+        bool locks;
+    };
+    const Case cases[] = {
+        {TriggerAction::startSession, true, true},
+        {TriggerAction::startSession, false, false},
+        {TriggerAction::startSession, std::nullopt, false},
+        {TriggerAction::endSession, true, false},
+        {TriggerAction::nothing, true, false},
+    };
+    for (const auto& c : cases) {
+        TearDown();
+        SetUp();
+        TriggerRule rule = fireAt("Focus", 540);
+        rule.onAppear = c.onAppear;
+        rule.lockAtFire = c.lockAtFire;
+        fireAtNine(rule);
+        EXPECT_EQ(sim().screenLock().isLocked(), c.locks) << static_cast<int>(c.onAppear);
+        EXPECT_EQ(lockHolds(), c.locks ? 1u : 0u) << static_cast<int>(c.onAppear);
+    }
+}
+
+TEST_F(ScheduleLockTest, ASuppressedOrIgnoredFiringHasNoFollowUpWhileAnotherSessionRuns) {
+    struct Case {
+        const char* what;
+        bool pause;
+        bool acOnlyOnBattery;
+        bool locks;
+    };
+    const Case cases[] = {
+        {"a session already running", false, false, true},
+        {"triggers paused", true, false, false},
+        {"an AC-only rule on battery", false, true, false},
+    };
+    for (const auto& c : cases) {
+        TearDown();
+        SetUp();
+        controller().startForSeconds(std::nullopt);
+        if (c.pause) {
+            TriggerEngine::shared().pause(std::nullopt);
+        }
+        if (c.acOnlyOnBattery) {
+            sim().powerSources().setOnAC(false);
+        }
+        TriggerRule rule = fireAt("Focus", 540);
+        rule.lockAtFire = true;
+        rule.acOnly = c.acOnlyOnBattery;
+        fireAtNine(rule);
+        if (c.pause) {
+            // A pause stops the source; a tick that still runs (one already under way when the
+            // pause began) reaches the engine, which suppresses the edge.
+            storeLastTick(ny(2026, 6, 10, 9, 0) - 10);
+            source().start(TriggerEngine::shared().rules());
+            loop().drain();
+        }
+        ASSERT_TRUE(controller().isActive()) << c.what;
+        EXPECT_EQ(sim().screenLock().isLocked(), c.locks) << c.what;
+    }
+}
+
+TEST_F(ScheduleLockTest, TwoLocksBeforeSignInTakeOneHoldReleasedAtTheFirstUnlock) {
+    TriggerRule first = fireAt("Focus", 540);
+    first.lockAtFire = true;
+    fireAtNine(first);
+    source().lockScreenUntilSignIn();
+    EXPECT_EQ(sim().screenLock().locks(), 2);
+    EXPECT_EQ(lockHolds(), 1u);
+
+    sim().screenLock().unlock();
+    EXPECT_EQ(lockHolds(), 0u);
+    EXPECT_FALSE(source().isHoldingLockScreen());
+    sim().screenLock().unlock();
+    EXPECT_EQ(sim().powerAssertions().events(SimPowerAssertions::EventKind::Released).size(), 1u);
+
+    // A later lock holds the display again.
+    source().lockScreenUntilSignIn();
+    EXPECT_EQ(lockHolds(), 1u);
+}
+
+TEST_F(ScheduleLockTest, TheDisplayHoldDoesNotDependOnTheLockAndARefusedHoldKeepsNothing) {
+    sim().screenLock().failNext("no lock screen");
+    source().lockScreenUntilSignIn();
+    EXPECT_FALSE(sim().screenLock().isLocked());
+    EXPECT_EQ(lockHolds(), 1u);
+    sim().screenLock().unlock();
+    EXPECT_EQ(lockHolds(), 0u);
+
+    sim().powerAssertions().refuseCreation(1, kIOReturnNotPermitted);
+    source().lockScreenUntilSignIn();
+    EXPECT_TRUE(sim().screenLock().isLocked());
+    EXPECT_FALSE(source().isHoldingLockScreen());
+    // The next lock tries the hold again.
+    source().lockScreenUntilSignIn();
+    EXPECT_EQ(lockHolds(), 1u);
+}
+
+}  // namespace
+}  // namespace orvel

@@ -59,7 +59,10 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
       volumes_(std::move(config.volumes)),
       networkShares_(processes_, std::move(config.networkShares)),
       desktopSettings_(sessionBus_),
-      network_(systemBus_, std::move(config.network)) {}
+      network_(systemBus_, std::move(config.network)),
+      screenLock_(systemBus_, std::move(config.sessionID)),
+      helperService_(processes_, std::move(config.helperService)),
+      helperConnection_(std::move(config.helperSocket)) {}
 
 LinuxPlatform::~LinuxPlatform() = default;
 

@@ -8,6 +8,8 @@
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/LinuxAccessibilityDisplay.h"
 #include "platform/linux/LinuxBluetooth.h"
+#include "platform/linux/LinuxHelperConnection.h"
+#include "platform/linux/LinuxHelperService.h"
 #include "platform/linux/LinuxInputAccess.h"
 #include "platform/linux/LinuxNetwork.h"
 #include "platform/linux/LinuxNetworkShares.h"
@@ -16,6 +18,7 @@
 #include "platform/linux/LinuxPowerAssertions.h"
 #include "platform/linux/LinuxPowerSources.h"
 #include "platform/linux/LinuxProcesses.h"
+#include "platform/linux/LinuxScreenLock.h"
 #include "platform/linux/LinuxSystemInfo.h"
 #include "platform/linux/LinuxUncachedReader.h"
 #include "platform/linux/LinuxVolumes.h"
@@ -40,6 +43,9 @@ struct LinuxPlatformConfig {
     LinuxVolumesOptions volumes;
     LinuxNetworkSharesOptions networkShares;
     LinuxNetworkOptions network;
+    std::string sessionID;  // the login session to lock; empty: $XDG_SESSION_ID
+    LinuxHelperServiceOptions helperService;
+    std::string helperSocket = wake_protocol::kDefaultSocketPath;
 };
 
 // The real machine: every capability through its Linux backend. Needs the main run loop, which
@@ -77,6 +83,9 @@ class LinuxPlatform final : public Platform {
     LinuxHidDevices& hidDevices() override { return hidDevices_; }
     LinuxPermissions& permissions() override { return permissions_; }
     LinuxNetwork& network() override { return network_; }
+    LinuxScreenLock& screenLock() override { return screenLock_; }
+    LinuxHelperService& helperService() override { return helperService_; }
+    LinuxHelperConnection& helperConnection() override { return helperConnection_; }
     std::shared_ptr<LogSink> logSink() override { return logSink_; }
 
   private:
@@ -102,6 +111,9 @@ class LinuxPlatform final : public Platform {
     LinuxPermissions permissions_;
     PortalDesktopSettings desktopSettings_;
     LinuxNetwork network_;
+    LinuxScreenLock screenLock_;
+    LinuxHelperService helperService_;
+    LinuxHelperConnection helperConnection_;
 };
 
 }  // namespace orvel

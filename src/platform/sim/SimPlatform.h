@@ -8,6 +8,8 @@
 #include "platform/sim/SimAccessibilityDisplay.h"
 #include "platform/sim/SimBluetooth.h"
 #include "platform/sim/SimDesktopSettings.h"
+#include "platform/sim/SimHelperConnection.h"
+#include "platform/sim/SimHelperService.h"
 #include "platform/sim/SimHidDevices.h"
 #include "platform/sim/SimLoginItems.h"
 #include "platform/sim/SimNetwork.h"
@@ -18,6 +20,7 @@
 #include "platform/sim/SimPowerAssertions.h"
 #include "platform/sim/SimPowerSources.h"
 #include "platform/sim/SimProcesses.h"
+#include "platform/sim/SimScreenLock.h"
 #include "platform/sim/SimSystemInfo.h"
 #include "platform/sim/SimUncachedReader.h"
 #include "platform/sim/SimVolumes.h"
@@ -52,6 +55,9 @@ class SimPlatform final : public Platform {
     SimHidDevices& hidDevices() override { return hidDevices_; }
     SimPermissions& permissions() override { return permissions_; }
     SimNetwork& network() override { return network_; }
+    SimScreenLock& screenLock() override { return screenLock_; }
+    SimHelperService& helperService() override { return helperService_; }
+    SimHelperConnection& helperConnection() override { return helperConnection_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
     RecordingLogSink& log() { return *log_; }
 
@@ -74,6 +80,9 @@ class SimPlatform final : public Platform {
     SimHidDevices hidDevices_;
     SimPermissions permissions_;
     SimNetwork network_;
+    SimScreenLock screenLock_;
+    SimHelperService helperService_;
+    SimHelperConnection helperConnection_;
     std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
 };
 
