@@ -60,17 +60,19 @@ bool expect(std::string_view text, std::size_t& at, char c) {
     return false;
 }
 
+// 0000-01-01T00:00:00Z and 9999-12-31T23:59:59Z, in seconds since 1970: what four digits of
+// year can write.
+constexpr std::int64_t kFirst = -62167219200;
+constexpr std::int64_t kLast = 253402300799;
+
 }  // namespace
 
 std::string iso8601Text(Date date) {
-    // 0001-01-01T00:00:00Z and 9999-12-31T23:59:59Z.
-    constexpr double kFirst = -62135596800.0;
-    constexpr double kLast = 253402300799.0;
     double seconds = std::floor(date.unixTime());
-    if (!(seconds >= kFirst)) {
-        seconds = kFirst;
-    } else if (seconds > kLast) {
-        seconds = kLast;
+    if (!(seconds >= static_cast<double>(kFirst))) {
+        seconds = static_cast<double>(kFirst);
+    } else if (seconds > static_cast<double>(kLast)) {
+        seconds = static_cast<double>(kLast);
     }
     const auto unix = static_cast<std::int64_t>(seconds);
     std::int64_t days = unix / 86400;
@@ -124,6 +126,10 @@ std::optional<Date> parseIso8601(std::string_view text) {
     const std::int64_t days =
         daysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day));
     const std::int64_t unix = days * 86400 + hour * 3600 + minute * 60 + second - offset;
+    // An offset can carry the first or last day past what can be written back.
+    if (unix < kFirst || unix > kLast) {
+        return std::nullopt;
+    }
     return Date::fromUnix(static_cast<double>(unix));
 }
 
