@@ -90,7 +90,7 @@ TEST_F(SettingsPanelsTest, TheExportPanelOffersTheFileNameAndTheEncryptionAccess
 TEST_F(SettingsPanelsTest, ExportWritesPlainSealedOrNothingAsTheAccessorySays) {
     test::setGoldenState();
     loop().drain();
-    const Data plain = *exportData(std::nullopt);
+    const Data expected = *exportData(std::nullopt);
     struct Case {
         const char* name;
         bool encrypt;
@@ -118,7 +118,7 @@ TEST_F(SettingsPanelsTest, ExportWritesPlainSealedOrNothingAsTheAccessorySays) {
         switch (c.outcome) {
             case Case::plain:
                 ASSERT_TRUE(bytes.ok());
-                EXPECT_EQ(stringFromData(*bytes), stringFromData(plain));
+                EXPECT_EQ(stringFromData(*bytes), stringFromData(expected));
                 EXPECT_EQ(host().alerts().size(), alertsBefore);
                 break;
             case Case::sealed: {
@@ -129,7 +129,7 @@ TEST_F(SettingsPanelsTest, ExportWritesPlainSealedOrNothingAsTheAccessorySays) {
                 auto opened = decodeFile(*bytes, std::string(c.passphrase));
                 ASSERT_TRUE(opened.ok());
                 EXPECT_EQ(stringFromData(*encodeFileWithKey(*opened, std::nullopt)),
-                          stringFromData(plain));
+                          stringFromData(expected));
                 EXPECT_EQ(host().alerts().size(), alertsBefore);
                 break;
             }
