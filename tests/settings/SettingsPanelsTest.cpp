@@ -1,6 +1,7 @@
 #include "settings/SettingsTransfer.h"
 
 #include "core/ActivityLog.h"
+#include "foundation/PollRunLoop.h"
 #include "support/SettingsFixture.h"
 #include "support/UiTest.h"
 
@@ -279,6 +280,20 @@ TEST_F(SettingsPanelsTest, ASealedExportImportsWithItsPassphraseAndNotWithout) {
     EXPECT_EQ(TriggerEngine::shared().rules(), exported.rules);
     EXPECT_EQ(Preferences::shared().lowBattPct(), 15);
     EXPECT_EQ(host().unscriptedAlerts(), 0);
+}
+
+// On the real loop the key is made on a worker thread of its own; the import finishes on the main
+// loop and the worker's queue is let go there without waiting on itself.
+TEST_F(SettingsPanelsTest, OnTheRealLoopASealedImportFinishesOnTheMainLoop) {
+    RunLoop::install(std::make_unique<PollRunLoop>());
+    auto& poll = static_cast<PollRunLoop&>(RunLoop::main());
+    writeData("sealed.orvelconfig", test::readSettingsData("sealed-v2.orvelconfig"));
+    host().scriptOpenPanel(std::vector<std::string>{path("sealed.orvelconfig")});
+    host().scriptAlert(typeAndPress("orvel golden passphrase", ui::kAlertFirstButtonReturn));
+    runImportPanel();
+    EXPECT_TRUE(poll.runFor(30, [] { return !TriggerEngine::shared().rules().empty(); }));
+    EXPECT_EQ(TriggerEngine::shared().rules(), test::goldenRules());
+    EXPECT_EQ(host().alerts().size(), 1u);
 }
 
 }  // namespace
