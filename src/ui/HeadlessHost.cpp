@@ -293,9 +293,21 @@ std::optional<std::string> HeadlessHost::runSavePanel(const SavePanelOptions& co
     if (savePanels_.empty()) {
         return std::nullopt;
     }
-    auto answer = std::move(savePanels_.front());
+    auto scripted = std::move(savePanels_.front());
     savePanels_.pop_front();
-    return answer;
+    workAccessory(content.accessory, scripted.step);
+    return std::move(scripted.answer);
+}
+
+void HeadlessHost::workAccessory(const std::shared_ptr<ViewComponent>& accessory,
+                                 const PanelStep& step) {
+    if (!accessory || !step) {
+        return;
+    }
+    ViewHost view(accessory);
+    view.evaluate();
+    Inspector inspector(view);
+    step(inspector);
 }
 
 std::optional<std::vector<std::string>> HeadlessHost::runOpenPanel(
@@ -308,10 +320,12 @@ std::optional<std::vector<std::string>> HeadlessHost::runOpenPanel(
     // Moving the optional out whole makes g++ 12 at -O2 warn that the vector may be
     // uninitialised; taking the paths alone does not.
     std::optional<std::vector<std::string>> answer;
-    if (openPanels_.front()) {
-        answer.emplace(std::move(*openPanels_.front()));
+    if (openPanels_.front().answer) {
+        answer.emplace(std::move(*openPanels_.front().answer));
     }
+    const PanelStep step = std::move(openPanels_.front().step);
     openPanels_.pop_front();
+    workAccessory(content.accessory, step);
     return answer;
 }
 

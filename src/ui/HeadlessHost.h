@@ -232,12 +232,14 @@ class HeadlessHost final : public UiHost {
     const std::vector<std::shared_ptr<HeadlessAlert>>& alerts() const { return alerts_; }
     int unscriptedAlerts() const { return unscripted_; }
 
-    // Panels: each scripted answer is used once; an unscripted panel is cancelled.
-    void scriptSavePanel(std::optional<std::string> path) {
-        savePanels_.push_back(std::move(path));
+    // Panels: each scripted answer is used once; an unscripted panel is cancelled. A step, when
+    // given, works the panel's accessory view (as the user would, before answering).
+    using PanelStep = std::function<void(Inspector&)>;
+    void scriptSavePanel(std::optional<std::string> path, PanelStep step = {}) {
+        savePanels_.push_back({std::move(path), std::move(step)});
     }
-    void scriptOpenPanel(std::optional<std::vector<std::string>> paths) {
-        openPanels_.push_back(std::move(paths));
+    void scriptOpenPanel(std::optional<std::vector<std::string>> paths, PanelStep step = {}) {
+        openPanels_.push_back({std::move(paths), std::move(step)});
     }
     const std::vector<SavePanelOptions>& savePanelsShown() const { return savePanelsShown_; }
     const std::vector<OpenPanelOptions>& openPanelsShown() const { return openPanelsShown_; }
@@ -277,8 +279,16 @@ class HeadlessHost final : public UiHost {
     std::deque<AlertScript> alertScripts_;
     std::vector<std::shared_ptr<HeadlessAlert>> alerts_;
     int unscripted_ = 0;
-    std::deque<std::optional<std::string>> savePanels_;
-    std::deque<std::optional<std::vector<std::string>>> openPanels_;
+    template <class Answer>
+    struct ScriptedPanel {
+        Answer answer;
+        PanelStep step;
+    };
+    // Works the accessory view with the step, if both are there.
+    static void workAccessory(const std::shared_ptr<ViewComponent>& accessory,
+                              const PanelStep& step);
+    std::deque<ScriptedPanel<std::optional<std::string>>> savePanels_;
+    std::deque<ScriptedPanel<std::optional<std::vector<std::string>>>> openPanels_;
     std::vector<SavePanelOptions> savePanelsShown_;
     std::vector<OpenPanelOptions> openPanelsShown_;
     std::vector<MenuBarItem> menus_;

@@ -1,0 +1,540 @@
+#include "settings/SettingsTransfer.h"
+
+#include "core/ActivityLog.h"
+#include "core/Preferences.h"
+#include "drives/DriveKeepAlive.h"
+#include "foundation/FileIO.h"
+#include "foundation/Log.h"
+#include "foundation/Published.h"
+#include "foundation/RunLoop.h"
+#include "foundation/SerialQueue.h"
+#include "platform/Bluetooth.h"
+#include "platform/Platform.h"
+#include "platform/UserDefaults.h"
+#include "triggers/TriggerEngine.h"
+#include "ui/Host.h"
+#include "ui/View.h"
+#include "ui/ViewComponent.h"
+
+#include <cctype>
+#include <charconv>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <map>
+#include <memory>
+#include <set>
+#include <system_error>
+
+namespace orvel::SettingsTransfer {
+
+namespace {
+
+const Logger& logger() {
+    static const Logger logger("settings");
+    return logger;
+}
+
+constexpr std::int64_t kMinDriveInterval = 15;
+constexpr std::int64_t kMaxDriveInterval = 86400;
+
+// The value's text as the file holds it: "1" or "0", decimal, the string itself.
+std::optional<std::string> preferenceText(const DefaultsValue& value) {
+    if (const auto* b = value.as<bool>()) {
+        return *b ? "1" : "0";
+    }
+    if (const auto* i = value.as<std::int64_t>()) {
+        return std::to_string(*i);
+    }
+    if (const auto* d = value.as<double>()) {
+        char buffer[64];
+        auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, *d);
+        if (error != std::errc()) {
+            return std::nullopt;
+        }
+        return std::string(buffer, end);
+    }
+    if (const auto* s = value.as<std::string>()) {
+        return *s;
+    }
+    return std::nullopt;
+}
+
+std::optional<bool> parseBoolean(const std::string& text) {
+    if (text == "1" || text == "true") {
+        return true;
+    }
+    if (text == "0" || text == "false") {
+        return false;
+    }
+    return std::nullopt;
+}
+
+// An optional sign and one or more digits within the 64-bit range, nothing else.
+std::optional<std::int64_t> parseInteger(const std::string& text) {
+    std::string_view digits = text;
+    if (!digits.empty() && digits.front() == '+') {
+        digits.remove_prefix(1);
+        if (!digits.empty() && digits.front() == '-') {
+            return std::nullopt;
+        }
+    }
+    if (digits.empty() || (digits.size() == 1 && digits.front() == '-')) {
+        return std::nullopt;
+    }
+    std::int64_t value = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+    if (error != std::errc() || end != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+template <class T>
+using SettingMember = Preferences::Setting<T> Preferences::*;
+
+// An accepted value, ready to be assigned through its property.
+using Assignment = std::function<void(Preferences&)>;
+
+template <class T>
+Assignment assign(SettingMember<T> member, T value) {
+    return [member, value](Preferences& prefs) { prefs.*member = value; };
+}
+
+// What an imported preference may hold: its key's assignment when the text is one of the
+// values this key takes, nothing otherwise.
+using Reader = std::function<std::optional<Assignment>(const std::string& text)>;
+
+Reader booleanSetting(SettingMember<bool> member) {
+    return [member](const std::string& text) -> std::optional<Assignment> {
+        if (auto value = parseBoolean(text)) {
+            return assign(member, *value);
+        }
+        return std::nullopt;
+    };
+}
+
+Reader integerSetting(SettingMember<std::int64_t> member,
+                      std::int64_t min = std::numeric_limits<std::int64_t>::min(),
+                      std::int64_t max = std::numeric_limits<std::int64_t>::max()) {
+    return [member, min, max](const std::string& text) -> std::optional<Assignment> {
+        auto value = parseInteger(text);
+        if (value && *value >= min && *value <= max) {
+            return assign(member, *value);
+        }
+        return std::nullopt;
+    };
+}
+
+template <class E>
+Reader enumSetting(SettingMember<E> member) {
+    return [member](const std::string& text) -> std::optional<Assignment> {
+        if (auto value = fromRaw<E>(text)) {
+            return assign(member, *value);
+        }
+        return std::nullopt;
+    };
+}
+
+// The keys an import may set, each read by its type; "trigger.master" goes to the engine.
+const std::map<std::string, Reader>& importablePreferences() {
+    static const std::map<std::string, Reader> readers = {
+        {"defaultPreset", enumSetting(&Preferences::defaultPreset)},
+        {"customSeconds", integerSetting(&Preferences::customSeconds)},
+        {"engine", enumSetting(&Preferences::engine)},
+        {"hotKeyStyle", enumSetting(&Preferences::hotKeyStyle)},
+        {"showTimer", booleanSetting(&Preferences::showTimer)},
+        {"restoreSession", booleanSetting(&Preferences::restoreSession)},
+        {"reassertOnWake", booleanSetting(&Preferences::reassertOnWake)},
+        {"activateOnAC", booleanSetting(&Preferences::activateOnAC)},
+        {"notifyOnEnd", booleanSetting(&Preferences::notifyOnEnd)},
+        {"noSaver", booleanSetting(&Preferences::preventScreenSaver)},
+        {"kbBacklight", booleanSetting(&Preferences::keyboardBacklightOff)},
+        {"displayOff", booleanSetting(&Preferences::builtInDisplayOff)},
+        {"tieDevices", booleanSetting(&Preferences::tieDevicesToSession)},
+        {"acAutoSeconds", integerSetting(&Preferences::acAutoSeconds)},
+        {"lowBattEnd", booleanSetting(&Preferences::lowBattEnd)},
+        {"lowBattPct", integerSetting(&Preferences::lowBattPct, 0, 100)},
+        {"battRecover", booleanSetting(&Preferences::battRecover)},
+        {"battRecoverPct", integerSetting(&Preferences::battRecoverPct, 0, 100)},
+        {"lpmEnd", booleanSetting(&Preferences::lpmEnd)},
+        {"upsReact", booleanSetting(&Preferences::upsReact)},
+        {"upsInverted", booleanSetting(&Preferences::upsInverted)},
+        {"deactivateOnBattery", booleanSetting(&Preferences::deactivateOnBattery)},
+        {"batteryOffAfter", booleanSetting(&Preferences::batteryOffAfterEnabled)},
+        {"batteryOffValue", integerSetting(&Preferences::batteryOffValue)},
+        {"batteryOffUnitHours", booleanSetting(&Preferences::batteryOffUnitHours)},
+    };
+    return readers;
+}
+
+void applyPreferences(const std::map<std::string, std::string>& values) {
+    std::map<std::string, Assignment> accepted;
+    std::optional<bool> master;
+    std::vector<std::string> skipped;
+    for (const auto& [key, text] : values) {
+        if (key == TriggerEngine::kMasterKey) {
+            master = parseBoolean(text);
+            if (!master) {
+                skipped.push_back(key);
+            }
+            continue;
+        }
+        const auto& readers = importablePreferences();
+        auto reader = readers.find(key);
+        auto assignment = reader == readers.end() ? std::nullopt : reader->second(text);
+        if (assignment) {
+            accepted.emplace(key, std::move(*assignment));
+        } else {
+            skipped.push_back(key);
+        }
+    }
+    // In the order a full reload assigns them, so that their actions meet the same state.
+    auto& prefs = Preferences::shared();
+    for (const auto* setting : prefs.settings()) {
+        if (auto it = accepted.find(setting->key()); it != accepted.end()) {
+            it->second(prefs);
+        }
+    }
+    if (master) {
+        TriggerEngine::shared().masterEnabled = *master;
+    }
+    if (!skipped.empty()) {
+        std::string names;
+        for (const auto& key : skipped) {
+            names += (names.empty() ? "" : ", ") + key;
+        }
+        logger().notice("Settings import skipped " + std::to_string(skipped.size()) +
+                        " preference value(s) it may not set or that do not fit: " + names);
+    }
+}
+
+std::string normalizedAddress(std::string_view address) {
+    std::string out;
+    out.reserve(address.size());
+    for (char c : address) {
+        out += c == '-' ? ':' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return out;
+}
+
+void showAlert(const std::string& message, const std::string& informative = {}) {
+    ui::AlertContent content;
+    content.style = ui::AlertStyle::warning;
+    content.messageText = message;
+    content.informativeText = informative;
+    content.buttons = {"OK"};
+    ui::UiHost::current().makeAlert(std::move(content))->runModal();
+}
+
+// Runs slow work (a key derivation) on a worker queue of its own and hands its result to
+// `done` on the main loop, where the queue is also let go.
+template <class T>
+void offMainThread(std::function<T()> work, std::function<void(T)> done) {
+    auto queue = std::make_shared<std::shared_ptr<SerialQueue>>(
+        RunLoop::main().makeSerialQueue("orvel.settings-key"));
+    (*queue)->post([work = std::move(work), done = std::move(done), queue] {
+        T result = work();
+        RunLoop::main().async([done, result = std::move(result), queue] {
+            queue->reset();
+            done(result);
+        });
+    });
+}
+
+// Reads the whole file, refusing one larger than the limit before reading it.
+Result<Data> readSettingsFile(const std::string& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (!error && size > kMaxFileSize) {
+        return Error{"The file is " + std::to_string(size) +
+                     " bytes long; settings files are at most 16 MiB."};
+    }
+    return readFile(path);
+}
+
+// The save panel's accessory: the switch and the passphrase field.
+class ExportAccessory final : public ui::ViewComponent {
+  public:
+    ui::View body() override {
+        using namespace ui;
+        Binding<bool> encrypt{[this] { return encrypt_(); },
+                              [this](const bool& on) { encrypt_ = on; }};
+        Binding<std::string> passphrase{[this] { return passphrase_(); },
+                                        [this](const std::string& text) { passphrase_ = text; }};
+        return VStack(HAlign::leading, std::nullopt,
+                      {Toggle("Encrypt with a passphrase", encrypt),
+                       SecureField("Passphrase", passphrase).frame(220, 24)})
+            .padding(8)
+            .frame(260, 64);
+    }
+
+    bool encrypt() const { return encrypt_(); }
+    const std::string& passphrase() const { return passphrase_(); }
+
+  private:
+    Published<bool> encrypt_{*this, false};
+    Published<std::string> passphrase_{*this, std::string()};
+};
+
+void writeExport(const std::string& path, const Result<Data>& bytes) {
+    if (!bytes) {
+        logger().error("Settings export failed: " + bytes.error().message);
+        showAlert("The settings could not be exported.", bytes.error().message);
+        return;
+    }
+    auto written = writeFileAtomically(path, *bytes);
+    if (!written) {
+        logger().error("Settings export could not write " + path + ": " + written.error().message);
+        showAlert("The settings file could not be written.", written.error().message);
+    }
+}
+
+void showImportError(ImportError error) {
+    logger().notice("Settings import refused: " + description(error));
+    showAlert(description(error));
+}
+
+}  // namespace
+
+const std::vector<std::string>& exportedPreferenceKeys() {
+    static const std::vector<std::string> keys = {
+        "defaultPreset",
+        "customSeconds",
+        "engine",
+        "hotKeyStyle",
+        "showTimer",
+        "restoreSession",
+        "reassertOnWake",
+        "activateOnAC",
+        "notifyOnEnd",
+        "noSaver",
+        "kbBacklight",
+        "displayOff",
+        "tieDevices",
+        "autoUnblockNoExternal",
+        "trigger.master",
+        "loginItem",
+        "dockMode",
+        "acAutoSeconds",
+        "lowBattEnd",
+        "lowBattPct",
+        "battRecover",
+        "battRecoverPct",
+        "lpmEnd",
+        "upsReact",
+        "upsInverted",
+        "deactivateOnBattery",
+        "batteryOffAfter",
+        "batteryOffValue",
+        "batteryOffUnitHours",
+    };
+    return keys;
+}
+
+std::string importSummary(const ImportResult& result) {
+    std::string text = std::to_string(result.rulesInstalled) + " rules";
+    if (result.unavailable > 0) {
+        text += " \u00B7 " + std::to_string(result.unavailable) + " unavailable on this Mac";
+    }
+    return text;
+}
+
+bool sameBluetoothAddress(std::string_view a, std::string_view b) {
+    return normalizedAddress(a) == normalizedAddress(b);
+}
+
+ExportFile exportDocument() {
+    ExportFile file;
+    auto& engine = TriggerEngine::shared();
+    file.rules = engine.rules();
+    file.priority = engine.priority();
+    auto& drives = DriveKeepAlive::shared();
+    file.drives = drives.drives();
+    file.globalDriveInterval = drives.globalIntervalSeconds();
+    // The preferences register their defaults when they are first made.
+    const auto& defaults = Preferences::shared().defaults();
+    for (const auto& key : exportedPreferenceKeys()) {
+        if (auto value = defaults.object(key)) {
+            if (auto text = preferenceText(*value)) {
+                file.preferences[key] = *text;
+            }
+        }
+    }
+    return file;
+}
+
+Result<Data> exportData(const std::optional<std::string>& passphrase) {
+    return encodeFile(exportDocument(), passphrase);
+}
+
+ImportResult applyDocument(const ExportFile& document) {
+    std::set<std::string> paired;
+    for (const auto& device : Platform::current().bluetooth().pairedDevices()) {
+        paired.insert(normalizedAddress(device.address));
+    }
+    ImportResult result;
+    std::vector<TriggerRule> rules;
+    rules.reserve(document.rules.size());
+    for (const auto& rule : document.rules) {
+        TriggerRule copy = rule;
+        if (rule.source == TriggerSource::bluetooth && rule.btAddress &&
+            !paired.count(normalizedAddress(*rule.btAddress))) {
+            copy.enabled = false;
+            copy.unavailableHere = true;
+            ++result.unavailable;
+        }
+        rules.push_back(std::move(copy));
+    }
+    result.rulesInstalled = static_cast<int>(rules.size());
+    TriggerEngine::shared().replaceAll(std::move(rules), document.priority);
+
+    auto& drives = DriveKeepAlive::shared();
+    const auto inRange = [](std::int64_t seconds) {
+        return seconds >= kMinDriveInterval && seconds <= kMaxDriveInterval;
+    };
+    if (inRange(document.globalDriveInterval)) {
+        drives.globalIntervalSeconds = document.globalDriveInterval;
+    } else {
+        logger().notice("Settings import kept the drive interval: " +
+                        std::to_string(document.globalDriveInterval) +
+                        " s is outside 15 to 86400 s");
+    }
+    std::set<std::string> known;
+    for (const auto& drive : drives.drives()) {
+        known.insert(drive.id);
+    }
+    for (const auto& drive : document.drives) {
+        if (!known.count(drive.id)) {
+            continue;
+        }
+        auto copy = drive;
+        copy.offline = false;
+        copy.lastRead.reset();
+        if (copy.intervalOverride && !inRange(*copy.intervalOverride)) {
+            copy.intervalOverride.reset();
+        }
+        drives.update(copy);
+    }
+
+    applyPreferences(document.preferences);
+
+    ActivityLog::add(
+        ActivityEntry::make(ActivityEntry::Kind::info, "Settings imported", importSummary(result)));
+    return result;
+}
+
+Result<ImportResult, ImportError> importData(const Data& bytes,
+                                             const std::optional<std::string>& passphrase) {
+    auto document = decodeFile(bytes, passphrase);
+    if (!document) {
+        return document.error();
+    }
+    return applyDocument(*document);
+}
+
+Result<ImportResult, ImportError> importDataWithKey(const Data& bytes,
+                                                    const std::optional<Data>& key) {
+    auto document = decodeFileWithKey(bytes, key);
+    if (!document) {
+        return document.error();
+    }
+    return applyDocument(*document);
+}
+
+void runExportPanel() {
+    auto accessory = std::make_shared<ExportAccessory>();
+    ui::SavePanelOptions options;
+    options.title = "Export Orvel Settings";
+    options.nameFieldValue = "Orvel Settings.orvelconfig";
+    options.allowedExtensions = {"orvelconfig", "json"};
+    options.accessory = accessory;
+    const auto path = ui::UiHost::current().runSavePanel(options);
+    if (!path || path->empty()) {
+        return;
+    }
+    if (!accessory->encrypt()) {
+        writeExport(*path, encodeFileWithKey(exportDocument(), std::nullopt));
+        return;
+    }
+    const std::string passphrase = accessory->passphrase();
+    if (passphrase.empty()) {
+        logger().notice("Settings export stopped: encryption was asked for without a passphrase");
+        showAlert("Enter a passphrase",
+                  "\u201CEncrypt with a passphrase\u201D is ticked but the passphrase is empty. "
+                  "Nothing was written.");
+        return;
+    }
+    // The document is taken now, as the user saw it; only the key is made on the worker.
+    offMainThread<Result<Data>>(
+        [document = exportDocument(), passphrase] {
+            auto key = makeSealingKey(passphrase);
+            if (!key) {
+                return Result<Data>(key.error());
+            }
+            return encodeFileWithKey(document, *key);
+        },
+        [path = *path](const Result<Data>& bytes) { writeExport(path, bytes); });
+}
+
+void runImportPanel() {
+    ui::OpenPanelOptions options;
+    options.title = "Import Orvel Settings";
+    options.canChooseFiles = true;
+    options.canChooseDirectories = false;
+    options.allowsMultipleSelection = false;
+    const auto paths = ui::UiHost::current().runOpenPanel(options);
+    if (!paths || paths->empty()) {
+        return;
+    }
+    const std::string path = paths->front();
+    auto bytes = readSettingsFile(path);
+    if (!bytes) {
+        logger().error("Settings import could not read " + path + ": " + bytes.error().message);
+        showAlert("The file could not be read.", bytes.error().message);
+        return;
+    }
+    auto derivation = sealedKeyDerivation(*bytes);
+    if (!derivation) {
+        showImportError(derivation.error());
+        return;
+    }
+    if (!*derivation) {
+        auto imported = importDataWithKey(*bytes, std::nullopt);
+        if (!imported) {
+            showImportError(imported.error());
+        }
+        return;
+    }
+
+    ui::AlertContent prompt;
+    prompt.style = ui::AlertStyle::informational;
+    prompt.messageText = "Encrypted settings file";
+    prompt.informativeText = "Enter the passphrase it was exported with.";
+    prompt.buttons = {"Import", "Cancel"};
+    prompt.secureFieldPlaceholder = "";
+    auto alert = ui::UiHost::current().makeAlert(std::move(prompt));
+    if (alert->runModal() != ui::kAlertFirstButtonReturn) {
+        return;
+    }
+    const std::string passphrase = alert->secureText();
+    if (passphrase.empty()) {
+        showImportError(ImportError::needsPassphrase);
+        return;
+    }
+    offMainThread<Result<Data>>(
+        [derivation = **derivation, passphrase] { return deriveKey(passphrase, derivation); },
+        [file = std::move(*bytes)](const Result<Data>& key) {
+            if (!key) {
+                logger().error("Settings import could not derive the key: " + key.error().message);
+                showImportError(ImportError::wrongPassphrase);
+                return;
+            }
+            auto imported = importDataWithKey(file, *key);
+            if (!imported) {
+                showImportError(imported.error());
+            }
+        });
+}
+
+}  // namespace orvel::SettingsTransfer

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/Data.h"
+#include "foundation/Result.h"
+#include "settings/SettingsFile.h"
+
+// Export and import of the settings file (the codec is in SettingsFile.h): gathering this
+// machine's rules, priority, drives and preference values into a document, applying a read
+// document through the services that own the data, and the panels and alerts the user works.
+// Main thread only; key derivation runs on a worker queue.
+
+namespace orvel::SettingsTransfer {
+
+// The 29 preference keys a file carries, in this order (the three that nothing writes travel
+// only when the defaults hold them from elsewhere).
+const std::vector<std::string>& exportedPreferenceKeys();
+
+struct ImportResult {
+    int rulesInstalled = 0;
+    int unavailable = 0;
+    bool operator==(const ImportResult&) const = default;
+};
+
+// "<n> rules", then " · <u> unavailable on this Mac" when some are.
+std::string importSummary(const ImportResult& result);
+
+// This machine's settings as a document.
+ExportFile exportDocument();
+// The file bytes, sealed when a passphrase is given (deriving inline).
+Result<Data> exportData(const std::optional<std::string>& passphrase);
+
+// Reads the file and applies it; nothing changes when it does not read.
+Result<ImportResult, ImportError> importData(const Data& bytes,
+                                             const std::optional<std::string>& passphrase);
+// The same with a key already derived for the file's envelope.
+Result<ImportResult, ImportError> importDataWithKey(const Data& bytes,
+                                                    const std::optional<Data>& key);
+// Applies a document that has been read: rules (unpaired Bluetooth devices made unavailable),
+// the drive interval, the drives this machine lists, the accepted preference values, the
+// activity entry.
+ImportResult applyDocument(const ExportFile& document);
+
+// Whether two Bluetooth addresses name the same device: case and ":" versus "-" do not count.
+bool sameBluetoothAddress(std::string_view a, std::string_view b);
+
+// Files larger than this are not read.
+inline constexpr std::uint64_t kMaxFileSize = 16ull << 20;
+
+// The save panel with its accessory (encrypt, passphrase), then the write. A sealed export
+// derives its key on a worker and writes when it is back on the main loop.
+void runExportPanel();
+// The open panel, the passphrase prompt for a sealed file (one try), then the import. A sealed
+// file's key is derived on a worker; the import finishes on the main loop.
+void runImportPanel();
+
+}  // namespace orvel::SettingsTransfer

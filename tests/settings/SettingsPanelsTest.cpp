@@ -1,0 +1,300 @@
+#include "settings/SettingsTransfer.h"
+
+#include "core/ActivityLog.h"
+#include "foundation/PollRunLoop.h"
+#include "support/SettingsFixture.h"
+#include "support/UiTest.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace orvel {
+namespace {
+
+using namespace SettingsTransfer;
+
+class SettingsPanelsTest : public test::UiTest {
+  protected:
+    void SetUp() override {
+        test::UiTest::SetUp();
+        // The golden rules' headphones are paired here, so their rule arrives as it left.
+        sim().bluetooth().pair({"AA:BB:CC:DD:EE:FF", "Phones", false});
+    }
+
+    std::string path(const std::string& name) const { return scratch() + "/" + name; }
+
+    void writeData(const std::string& name, const Data& bytes) {
+        ASSERT_TRUE(writeFileAtomically(path(name), bytes).ok());
+    }
+
+    // Types into the prompt's field and presses the button.
+    static ui::AlertScript typeAndPress(std::string text, int response) {
+        return [text, response](ui::HeadlessAlert& alert) {
+            alert.setSecureText(text);
+            return std::optional<int>(response);
+        };
+    }
+
+    // Ticks (or not) the accessory's checkbox and types the passphrase.
+    static ui::HeadlessHost::PanelStep encrypt(bool on, std::string passphrase) {
+        return [on, passphrase](ui::Inspector& accessory) {
+            EXPECT_TRUE(accessory.setToggle("Encrypt with a passphrase", on))
+                << accessory.lastFailure();
+            EXPECT_TRUE(accessory.type("Passphrase", passphrase)) << accessory.lastFailure();
+        };
+    }
+
+    std::vector<std::string> alertMessages() const {
+        std::vector<std::string> messages;
+        for (const auto& alert : const_cast<SettingsPanelsTest*>(this)->host().alerts()) {
+            messages.push_back(alert->content().messageText);
+        }
+        return messages;
+    }
+
+    // Everything an import could change, to compare before and after.
+    struct Snapshot {
+        DefaultsDictionary defaults;
+        std::vector<TriggerRule> rules;
+        std::vector<ActivityEntry> activity;
+        bool operator==(const Snapshot&) const = default;
+    };
+    Snapshot snapshot() {
+        loop().drain();
+        return {sim().userDefaults().persistentDomain(), TriggerEngine::shared().rules(),
+                ActivityLog::shared().entries()};
+    }
+};
+
+TEST_F(SettingsPanelsTest, TheExportPanelOffersTheFileNameAndTheEncryptionAccessory) {
+    std::optional<bool> ticked;
+    bool field = false;
+    host().scriptSavePanel(std::nullopt, [&](ui::Inspector& accessory) {
+        ticked = accessory.toggleValue("Encrypt with a passphrase");
+        field = accessory.control("Passphrase").has_value();
+    });
+    runExportPanel();
+    loop().drain();
+    ASSERT_EQ(host().savePanelsShown().size(), 1u);
+    const auto& panel = host().savePanelsShown()[0];
+    EXPECT_EQ(panel.title, "Export Orvel Settings");
+    EXPECT_EQ(panel.nameFieldValue, "Orvel Settings.orvelconfig");
+    EXPECT_EQ(ticked, std::optional(false));
+    EXPECT_TRUE(field);
+    EXPECT_TRUE(host().alerts().empty());
+    EXPECT_TRUE(std::filesystem::is_empty(scratch()) ||
+                !std::filesystem::exists(path("Orvel Settings.orvelconfig")));
+}
+
+TEST_F(SettingsPanelsTest, ExportWritesPlainSealedOrNothingAsTheAccessorySays) {
+    test::setGoldenState();
+    loop().drain();
+    const Data expected = *exportData(std::nullopt);
+    struct Case {
+        const char* name;
+        bool encrypt;
+        const char* passphrase;
+        enum { plain, sealed, nothing } outcome;
+    };
+    const std::vector<Case> cases = {
+        {"unticked, empty", false, "", Case::plain},
+        {"unticked with a passphrase", false, "secret", Case::plain},
+        {"ticked, empty", true, "", Case::nothing},
+        {"ticked with a passphrase", true, "secret", Case::sealed},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string file = path("export-" + std::to_string(index++) + ".orvelconfig");
+        const auto alertsBefore = host().alerts().size();
+        host().scriptSavePanel(file, encrypt(c.encrypt, c.passphrase));
+        if (c.outcome == Case::nothing) {
+            host().scriptAlert(ui::HeadlessHost::answer(ui::kAlertFirstButtonReturn));
+        }
+        runExportPanel();
+        loop().drain();
+        auto bytes = readFile(file);
+        switch (c.outcome) {
+            case Case::plain:
+                ASSERT_TRUE(bytes.ok());
+                EXPECT_EQ(stringFromData(*bytes), stringFromData(expected));
+                EXPECT_EQ(host().alerts().size(), alertsBefore);
+                break;
+            case Case::sealed: {
+                ASSERT_TRUE(bytes.ok());
+                auto derivation = sealedKeyDerivation(*bytes);
+                ASSERT_TRUE(derivation.ok() && derivation->has_value());
+                EXPECT_EQ((*derivation)->cost, KeyDerivation::kCost);
+                auto opened = decodeFile(*bytes, std::string(c.passphrase));
+                ASSERT_TRUE(opened.ok());
+                EXPECT_EQ(stringFromData(*encodeFileWithKey(*opened, std::nullopt)),
+                          stringFromData(expected));
+                EXPECT_EQ(host().alerts().size(), alertsBefore);
+                break;
+            }
+            case Case::nothing:
+                EXPECT_FALSE(bytes.ok());
+                ASSERT_EQ(host().alerts().size(), alertsBefore + 1);
+                EXPECT_EQ(host().alerts().back()->content().messageText, "Enter a passphrase");
+                EXPECT_EQ(host().alerts().back()->content().informativeText,
+                          "\u201CEncrypt with a passphrase\u201D is ticked but the passphrase is "
+                          "empty. Nothing was written.");
+                break;
+        }
+    }
+}
+
+TEST_F(SettingsPanelsTest, AnExportThatCannotBeWrittenSaysWhyAndLeavesTheOldFileWhole) {
+    // The target is a folder: the finished temporary file cannot replace it.
+    std::filesystem::create_directories(path("taken.orvelconfig/inside"));
+    writeData("blocker", dataFromString("a file"));
+    for (const std::string& target : {path("taken.orvelconfig"), path("blocker/x.orvelconfig")}) {
+        SCOPED_TRACE(target);
+        const auto alertsBefore = host().alerts().size();
+        host().scriptSavePanel(target);
+        host().scriptAlert(ui::HeadlessHost::answer(ui::kAlertFirstButtonReturn));
+        runExportPanel();
+        loop().drain();
+        ASSERT_EQ(host().alerts().size(), alertsBefore + 1);
+        EXPECT_EQ(host().alerts().back()->content().messageText,
+                  "The settings file could not be written.");
+        EXPECT_FALSE(host().alerts().back()->content().informativeText.empty());
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(path("taken.orvelconfig/inside")));
+    EXPECT_EQ(stringFromData(*readFile(path("blocker"))), "a file");
+}
+
+TEST_F(SettingsPanelsTest, TheImportPanelImportsAPlainFileWithoutAWord) {
+    writeData("plain.orvelconfig", test::readSettingsData("plain.orvelconfig"));
+    host().scriptOpenPanel(std::vector<std::string>{path("plain.orvelconfig")});
+    runImportPanel();
+    loop().drain();
+    ASSERT_EQ(host().openPanelsShown().size(), 1u);
+    EXPECT_EQ(host().openPanelsShown()[0].title, "Import Orvel Settings");
+    EXPECT_FALSE(host().openPanelsShown()[0].allowsMultipleSelection);
+    EXPECT_TRUE(host().alerts().empty());
+    EXPECT_EQ(TriggerEngine::shared().rules(), test::goldenRules());
+    EXPECT_EQ(ActivityLog::shared().entries().front().title, "Settings imported");
+}
+
+TEST_F(SettingsPanelsTest, FilesThatDoNotImportChangeNothingAndSayWhy) {
+    writeData("sealed.orvelconfig", test::readSettingsData("sealed-v1.orvelconfig"));
+    writeData("garbage.orvelconfig", dataFromString("<plist/>"));
+    writeData("huge.orvelconfig", dataFromString("{}"));
+    std::filesystem::resize_file(path("huge.orvelconfig"), kMaxFileSize + 1);
+    const std::string prompt = "Encrypted settings file";
+    struct Case {
+        const char* name;
+        std::optional<std::string> file;
+        std::vector<ui::AlertScript> answers;
+        std::vector<std::string> messages;
+    };
+    const auto press = [](int response) { return ui::HeadlessHost::answer(response); };
+    const std::vector<Case> cases = {
+        {"panel cancelled", std::nullopt, {}, {}},
+        {"missing file", "missing.orvelconfig", {press(1000)}, {"The file could not be read."}},
+        {"over 16 MiB", "huge.orvelconfig", {press(1000)}, {"The file could not be read."}},
+        {"not a settings file",
+         "garbage.orvelconfig",
+         {press(1000)},
+         {"This is not an Orvel settings file."}},
+        {"prompt cancelled",
+         "sealed.orvelconfig",
+         {typeAndPress("orvel golden passphrase", 1001)},
+         {prompt}},
+        {"wrong passphrase",
+         "sealed.orvelconfig",
+         {typeAndPress("guess", 1000), press(1000)},
+         {prompt, "That passphrase does not decrypt this file."}},
+        {"empty passphrase",
+         "sealed.orvelconfig",
+         {typeAndPress("", 1000), press(1000)},
+         {prompt, "This file is encrypted \u2014 enter its passphrase."}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto before = snapshot();
+        const auto alertsBefore = host().alerts().size();
+        if (c.file) {
+            host().scriptOpenPanel(std::vector<std::string>{path(*c.file)});
+        } else {
+            host().scriptOpenPanel(std::nullopt);
+        }
+        for (const auto& answer : c.answers) {
+            host().scriptAlert(answer);
+        }
+        runImportPanel();
+        EXPECT_EQ(snapshot(), before);
+        std::vector<std::string> shown = alertMessages();
+        shown.erase(shown.begin(), shown.begin() + static_cast<std::ptrdiff_t>(alertsBefore));
+        EXPECT_EQ(shown, c.messages);
+        EXPECT_EQ(host().unscriptedAlerts(), 0);
+    }
+    // The read failures carry their reason.
+    for (const auto& alert : host().alerts()) {
+        if (alert->content().messageText == "The file could not be read.") {
+            EXPECT_FALSE(alert->content().informativeText.empty());
+        }
+    }
+}
+
+TEST_F(SettingsPanelsTest, ThePassphrasePromptAsksOnceAndTheKeyIsMadeOffTheMainTurn) {
+    writeData("sealed.orvelconfig", test::readSettingsData("sealed-v1.orvelconfig"));
+    host().scriptOpenPanel(std::vector<std::string>{path("sealed.orvelconfig")});
+    host().scriptAlert(typeAndPress("orvel golden passphrase", ui::kAlertFirstButtonReturn));
+    runImportPanel();
+    ASSERT_EQ(host().alerts().size(), 1u);
+    const auto& content = host().alerts()[0]->content();
+    EXPECT_EQ(content.messageText, "Encrypted settings file");
+    EXPECT_EQ(content.informativeText, "Enter the passphrase it was exported with.");
+    EXPECT_EQ(content.buttons, (std::vector<std::string>{"Import", "Cancel"}));
+    EXPECT_EQ(content.secureFieldPlaceholder, std::optional<std::string>(""));
+    // Nothing is applied until the worker's key is back on the main loop.
+    EXPECT_TRUE(TriggerEngine::shared().rules().empty());
+    loop().drain();
+    EXPECT_EQ(TriggerEngine::shared().rules(), test::goldenRules());
+    EXPECT_EQ(host().alerts().size(), 1u);
+}
+
+TEST_F(SettingsPanelsTest, ASealedExportImportsWithItsPassphraseAndNotWithout) {
+    test::setGoldenState();
+    host().scriptSavePanel(path("moved.orvelconfig"), encrypt(true, "two machines"));
+    runExportPanel();
+    loop().drain();
+    const auto exported = exportDocument();
+
+    TriggerEngine::shared().deleteAll();
+    Preferences::shared().lowBattPct = 50;
+    const auto before = snapshot();
+    host().scriptOpenPanel(std::vector<std::string>{path("moved.orvelconfig")});
+    host().scriptAlert(typeAndPress("", ui::kAlertSecondButtonReturn));
+    runImportPanel();
+    EXPECT_EQ(snapshot(), before);
+
+    host().scriptOpenPanel(std::vector<std::string>{path("moved.orvelconfig")});
+    host().scriptAlert(typeAndPress("two machines", ui::kAlertFirstButtonReturn));
+    runImportPanel();
+    loop().drain();
+    EXPECT_EQ(TriggerEngine::shared().rules(), exported.rules);
+    EXPECT_EQ(Preferences::shared().lowBattPct(), 15);
+    EXPECT_EQ(host().unscriptedAlerts(), 0);
+}
+
+// On the real loop the key is made on a worker thread of its own; the import finishes on the main
+// loop and the worker's queue is let go there without waiting on itself.
+TEST_F(SettingsPanelsTest, OnTheRealLoopASealedImportFinishesOnTheMainLoop) {
+    RunLoop::install(std::make_unique<PollRunLoop>());
+    auto& poll = static_cast<PollRunLoop&>(RunLoop::main());
+    writeData("sealed.orvelconfig", test::readSettingsData("sealed-v2.orvelconfig"));
+    host().scriptOpenPanel(std::vector<std::string>{path("sealed.orvelconfig")});
+    host().scriptAlert(typeAndPress("orvel golden passphrase", ui::kAlertFirstButtonReturn));
+    runImportPanel();
+    EXPECT_TRUE(poll.runFor(30, [] { return !TriggerEngine::shared().rules().empty(); }));
+    EXPECT_EQ(TriggerEngine::shared().rules(), test::goldenRules());
+    EXPECT_EQ(host().alerts().size(), 1u);
+}
+
+}  // namespace
+}  // namespace orvel

@@ -1,0 +1,340 @@
+#include "settings/SettingsTransfer.h"
+
+#include "core/ActivityLog.h"
+#include "core/OrvelController.h"
+#include "support/OrvelTest.h"
+#include "support/SettingsFixture.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace orvel {
+namespace {
+
+using namespace SettingsTransfer;
+
+class SettingsTransferTest : public test::OrvelTest {
+  protected:
+    // A plain file holding these rules, drives, interval and preferences.
+    static Data fileWith(std::vector<TriggerRule> rules, std::vector<DriveKeepAlive::Drive> drives,
+                         std::int64_t interval, std::map<std::string, std::string> preferences) {
+        ExportFile file;
+        file.rules = std::move(rules);
+        file.drives = std::move(drives);
+        file.globalDriveInterval = interval;
+        file.preferences = std::move(preferences);
+        return *encodeFileWithKey(file, std::nullopt);
+    }
+    static Data filePreferences(std::map<std::string, std::string> preferences) {
+        return fileWith({}, {}, 180, std::move(preferences));
+    }
+    std::vector<ActivityEntry> activity() {
+        loop().drain();
+        return ActivityLog::shared().entries();
+    }
+};
+
+TEST_F(SettingsTransferTest, ExportOfTheFixedStateIsTheGoldenPlainFile) {
+    test::setGoldenState();
+    auto bytes = exportData(std::nullopt);
+    ASSERT_TRUE(bytes.ok()) << bytes.error().message;
+    const Data golden = test::readSettingsData("plain.orvelconfig");
+    if (golden != *bytes) {
+        std::ofstream(test::settingsData("plain.orvelconfig.new"), std::ios::binary)
+            << stringFromData(*bytes);
+    }
+    EXPECT_EQ(stringFromData(*bytes), stringFromData(golden))
+        << "the export was written to plain.orvelconfig.new beside the golden file";
+}
+
+TEST_F(SettingsTransferTest, ExportWritesEveryListedKeyThatHasAValueAsText) {
+    auto bytes = exportData(std::nullopt);
+    ASSERT_TRUE(bytes.ok());
+    auto file = decodeFile(*bytes, std::nullopt);
+    ASSERT_TRUE(file.ok());
+    // Registered defaults travel; the three keys nothing writes do not, nor the master switch
+    // that the engine has never stored, nor anything unlisted.
+    EXPECT_EQ(file->preferences.size(), 25u);
+    EXPECT_EQ(file->preferences.at("showTimer"), "1");
+    EXPECT_EQ(file->preferences.at("activateOnAC"), "0");
+    EXPECT_EQ(file->preferences.at("customSeconds"), "5400");
+    EXPECT_EQ(file->preferences.at("engine"), "assertions");
+    EXPECT_FALSE(file->preferences.count("trigger.master"));
+    EXPECT_FALSE(file->preferences.count("autoUnblock"));
+    EXPECT_FALSE(file->preferences.count("showInDock"));
+
+    TriggerEngine::shared().masterEnabled = false;
+    sim().userDefaults().setString("dockMode", "left");
+    sim().userDefaults().setDouble("loginItem", 2.5);
+    sim().userDefaults().setData("autoUnblockNoExternal", Data{1, 2});
+    const auto again = decodeFile(*exportData(std::nullopt), std::nullopt);
+    ASSERT_TRUE(again.ok());
+    EXPECT_EQ(again->preferences.at("trigger.master"), "0");
+    EXPECT_EQ(again->preferences.at("dockMode"), "left");
+    EXPECT_EQ(again->preferences.at("loginItem"), "2.5");
+    EXPECT_FALSE(again->preferences.count("autoUnblockNoExternal"));
+}
+
+TEST_F(SettingsTransferTest, ImportSetsOnlyTheKeysItMayEachByItsType) {
+    struct Case {
+        const char* key;
+        const char* text;
+        std::optional<DefaultsValue> stored;  // nothing: the key is not written
+    };
+    const std::vector<Case> cases = {
+        {"lowBattPct", "1", DefaultsValue(std::int64_t{1})},
+        {"lowBattPct", "+35", DefaultsValue(std::int64_t{35})},
+        {"lowBattPct", "100", DefaultsValue(std::int64_t{100})},
+        {"lowBattPct", "101", std::nullopt},
+        {"lowBattPct", "-1", std::nullopt},
+        {"battRecoverPct", "0", DefaultsValue(std::int64_t{0})},
+        {"customSeconds", "-60", DefaultsValue(std::int64_t{-60})},
+        {"customSeconds", "1.5", std::nullopt},
+        {"customSeconds", "", std::nullopt},
+        {"customSeconds", "99999999999999999999", std::nullopt},
+        {"customSeconds", "true", std::nullopt},
+        {"showTimer", "0", DefaultsValue(false)},
+        {"showTimer", "false", DefaultsValue(false)},
+        {"activateOnAC", "true", DefaultsValue(true)},
+        {"activateOnAC", "1", DefaultsValue(true)},
+        {"activateOnAC", "yes", std::nullopt},
+        {"activateOnAC", "TRUE", std::nullopt},
+        {"defaultPreset", "h5", DefaultsValue("h5")},
+        {"defaultPreset", "h6", std::nullopt},
+        {"hotKeyStyle", "monitor", DefaultsValue("monitor")},
+        {"engine", "Caffeinate", std::nullopt},
+        {"blockKB", "1", std::nullopt},
+        {"confirmedBlock", "1", std::nullopt},
+        {"autoUnblockNoExternal", "0", std::nullopt},
+        {"loginItem", "1", std::nullopt},
+        {"dockMode", "1", std::nullopt},
+        {"menuScale", "2", std::nullopt},
+        {"settingsTabSelection", "3", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + " = \"" + c.text + "\"");
+        auto& defaults = sim().userDefaults();
+        defaults.removePersistentDomain();
+        Preferences::shared().reload();
+        defaults.removeObject(c.key);
+        const auto before = defaults.persistentDomain();
+        ASSERT_TRUE(importData(filePreferences({{c.key, c.text}}), std::nullopt).ok());
+        auto after = defaults.persistentDomain();
+        EXPECT_EQ(after.count(c.key) ? std::optional(after.at(c.key)) : std::nullopt, c.stored);
+        // Nothing else among the preferences moved.
+        for (const auto& [key, value] : before) {
+            if (key != c.key && key.rfind("trigger.", 0) != 0 && key.rfind("drives.", 0) != 0) {
+                EXPECT_EQ(after.count(key) ? std::optional(after.at(key)) : std::nullopt,
+                          std::optional(value))
+                    << key;
+            }
+        }
+    }
+}
+
+TEST_F(SettingsTransferTest, ImportedValuesTakeEffectAtOnce) {
+    auto& controller = OrvelController::shared();
+    ASSERT_EQ(controller.engineKind(), EngineKind::assertions);
+    auto& engine = TriggerEngine::shared();
+    ASSERT_TRUE(engine.masterEnabled());
+    ASSERT_TRUE(
+        importData(filePreferences(
+                       {{"engine", "caffeinate"}, {"lowBattPct", "1"}, {"trigger.master", "0"}}),
+                   std::nullopt)
+            .ok());
+    EXPECT_EQ(controller.engineKind(), EngineKind::caffeinate);
+    EXPECT_EQ(Preferences::shared().lowBattPct(), 1);
+    EXPECT_FALSE(engine.masterEnabled());
+    // The engine's next save keeps the imported switch.
+    engine.save();
+    EXPECT_EQ(sim().userDefaults().persistentValue(TriggerEngine::kMasterKey),
+              DefaultsValue(false));
+}
+
+TEST_F(SettingsTransferTest, BluetoothRulesForDevicesThisMachineHasNotPairedArriveDisabled) {
+    sim().bluetooth().pair({"AA:BB:CC:DD:EE:FF", "Phones", false});
+    auto bt = [](std::optional<std::string> address, bool enabled, bool unavailable) {
+        TriggerRule rule;
+        rule.name = "bt";
+        rule.source = TriggerSource::bluetooth;
+        rule.btAddress = std::move(address);
+        rule.enabled = enabled;
+        rule.unavailableHere = unavailable;
+        return rule;
+    };
+    TriggerRule wifi;
+    wifi.name = "wifi";
+    wifi.source = TriggerSource::wifiSSID;
+    wifi.matcher = NetworkMatcher::ssid("Cafe");
+    struct Case {
+        const char* name;
+        TriggerRule rule;
+        bool enabled;
+        bool unavailable;
+    };
+    const std::vector<Case> cases = {
+        {"paired, same text", bt("AA:BB:CC:DD:EE:FF", true, false), true, false},
+        {"paired, lower case and dashes", bt("aa-bb-cc-dd-ee-ff", true, false), true, false},
+        {"not paired", bt("11:22:33:44:55:66", true, false), false, true},
+        {"no address", bt(std::nullopt, true, false), true, false},
+        {"marked in the file, paired here", bt("AA:BB:CC:DD:EE:FF", true, true), true, true},
+        {"disabled in the file", bt("AA:BB:CC:DD:EE:FF", false, false), false, false},
+        {"another source", wifi, true, false},
+    };
+    std::vector<TriggerRule> rules;
+    for (const auto& c : cases) {
+        rules.push_back(c.rule);
+    }
+    auto result = importData(fileWith(rules, {}, 180, {}), std::nullopt);
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(*result, (ImportResult{7, 1}));
+    const auto installed = TriggerEngine::shared().rules();
+    ASSERT_EQ(installed.size(), cases.size());
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(cases[i].name);
+        EXPECT_EQ(installed[i].id, cases[i].rule.id);
+        EXPECT_EQ(installed[i].enabled, cases[i].enabled);
+        EXPECT_EQ(installed[i].unavailableHere, cases[i].unavailable);
+    }
+}
+
+TEST_F(SettingsTransferTest, ImportReplacesEveryRuleAndSummarisesInTheActivityLog) {
+    TriggerRule mine;
+    mine.name = "only here";
+    mine.source = TriggerSource::app;
+    TriggerEngine::shared().add(mine);
+    struct Case {
+        int rules;
+        int unpaired;
+        const char* detail;
+    };
+    const std::vector<Case> cases = {
+        {3, 1, "3 rules \u00B7 1 unavailable on this Mac"},
+        {1, 0, "1 rules"},
+        {0, 0, "0 rules"},
+        {2, 2, "2 rules \u00B7 2 unavailable on this Mac"},
+    };
+    for (const auto& c : cases) {
+        std::vector<TriggerRule> rules;
+        for (int i = 0; i < c.rules; ++i) {
+            TriggerRule rule;
+            rule.name = "r" + std::to_string(i);
+            rule.source = i < c.unpaired ? TriggerSource::bluetooth : TriggerSource::schedule;
+            if (i < c.unpaired) {
+                rule.btAddress = "01:02:03:04:05:0" + std::to_string(i);
+            }
+            rules.push_back(rule);
+        }
+        ASSERT_TRUE(importData(fileWith(rules, {}, 180, {}), std::nullopt).ok());
+        EXPECT_EQ(TriggerEngine::shared().rules().size(), static_cast<std::size_t>(c.rules));
+        const auto entries = activity();
+        ASSERT_FALSE(entries.empty());
+        EXPECT_EQ(entries.front().title, "Settings imported");
+        EXPECT_EQ(entries.front().detail, c.detail);
+        EXPECT_EQ(entries.front().kind, ActivityEntry::Kind::info);
+    }
+}
+
+TEST_F(SettingsTransferTest, DrivesApplyOnlyToDrivesThisMachineListsWithinTheIntervalRange) {
+    auto& keepAlive = DriveKeepAlive::shared();
+    auto here = test::goldenDrives();
+    here[0].name = "Old name";
+    here[0].intervalOverride = std::nullopt;
+    keepAlive.drives = {here[0]};
+    keepAlive.globalIntervalSeconds = 120;
+
+    auto incoming = test::goldenDrives();
+    incoming[0].offline = true;
+    DriveKeepAlive::Drive stranger = incoming[1];
+    stranger.id = "NOT-HERE";
+    incoming.push_back(stranger);
+
+    struct Case {
+        std::int64_t interval;
+        std::int64_t override;
+        std::int64_t expectedInterval;
+        std::optional<std::int64_t> expectedOverride;
+    };
+    const std::vector<Case> cases = {
+        {300, 600, 300, 600},
+        {15, 15, 15, 15},
+        {86400, 86400, 86400, 86400},
+        {14, 14, 86400, std::nullopt},
+        {86401, 90000, 86400, std::nullopt},
+        {-5, 0, 86400, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.interval);
+        incoming[0].intervalOverride = c.override;
+        ASSERT_TRUE(importData(fileWith({}, incoming, c.interval, {}), std::nullopt).ok());
+        const auto drives = keepAlive.drives();
+        ASSERT_EQ(drives.size(), 1u);
+        EXPECT_EQ(drives[0].name, "Backup");
+        EXPECT_FALSE(drives[0].offline);
+        EXPECT_FALSE(drives[0].lastRead.has_value());
+        EXPECT_EQ(drives[0].intervalOverride, c.expectedOverride);
+        EXPECT_EQ(keepAlive.globalIntervalSeconds(), c.expectedInterval);
+    }
+}
+
+TEST_F(SettingsTransferTest, OnAnEmptyDriveListNoDriveOfTheFileIsTaken) {
+    auto& keepAlive = DriveKeepAlive::shared();
+    keepAlive.drives = {};
+    ASSERT_TRUE(importData(fileWith({}, test::goldenDrives(), 180, {}), std::nullopt).ok());
+    EXPECT_TRUE(keepAlive.drives().empty());
+}
+
+TEST_F(SettingsTransferTest, AFileThatDoesNotReadChangesNothingAtAll) {
+    test::setGoldenState();
+    loop().drain();
+    const Data sealed = test::readSettingsData("sealed-v1.orvelconfig");
+    struct Case {
+        const char* name;
+        Data bytes;
+        std::optional<std::string> passphrase;
+        ImportError error;
+    };
+    const std::vector<Case> cases = {
+        {"no passphrase", sealed, std::nullopt, ImportError::needsPassphrase},
+        {"empty passphrase", sealed, std::string(), ImportError::needsPassphrase},
+        {"wrong passphrase", sealed, std::string("wrong"), ImportError::wrongPassphrase},
+        {"not JSON", dataFromString("{\"format\": \"orvel-settings\""), std::nullopt,
+         ImportError::badFormat},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto before = sim().userDefaults().persistentDomain();
+        const auto rules = TriggerEngine::shared().rules();
+        const auto entries = activity();
+        auto result = importData(c.bytes, c.passphrase);
+        ASSERT_FALSE(result.ok());
+        EXPECT_EQ(result.error(), c.error);
+        EXPECT_EQ(activity(), entries);
+        EXPECT_EQ(sim().userDefaults().persistentDomain(), before);
+        EXPECT_EQ(TriggerEngine::shared().rules(), rules);
+    }
+}
+
+TEST_F(SettingsTransferTest, TheGoldenFileImportsBackToTheSameState) {
+    test::setGoldenState();
+    sim().bluetooth().pair({"AA:BB:CC:DD:EE:FF", "Phones", false});
+    auto bytes = exportData(std::nullopt);
+    ASSERT_TRUE(bytes.ok());
+    const auto before = sim().userDefaults().persistentDomain();
+    TriggerEngine::shared().deleteAll();
+    Preferences::shared().lowBattPct = 50;
+    ASSERT_TRUE(importData(*bytes, std::nullopt).ok());
+    EXPECT_EQ(TriggerEngine::shared().rules(), test::goldenRules());
+    // Every value reads as before (values that were only registered are now stored); the drives
+    // come back without their last read.
+    auto after = sim().userDefaults().persistentDomain();
+    after.insert(before.begin(), before.end());
+    after.erase(DriveKeepAlive::kListKey);
+    for (const auto& [key, value] : after) {
+        EXPECT_EQ(sim().userDefaults().object(key), std::optional(value)) << key;
+    }
+}
+
+}  // namespace
+}  // namespace orvel
