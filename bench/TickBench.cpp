@@ -56,6 +56,9 @@ class BenchPlatform final : public Platform {
     NetworkShares& networkShares() override { return sim_.networkShares(); }
     HidDevices& hidDevices() override { return sim_.hidDevices(); }
     Permissions& permissions() override { return sim_.permissions(); }
+    InputBlocking& inputBlocking() override { return sim_.inputBlocking(); }
+    EventTap& eventTap() override { return sim_.eventTap(); }
+    Cursor& cursor() override { return sim_.cursor(); }
     std::shared_ptr<LogSink> logSink() override { return sim_.logSink(); }
 
   private:

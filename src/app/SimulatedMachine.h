@@ -36,6 +36,9 @@ class SimulatedMachine final : public Platform {
     NetworkShares& networkShares() override { return sim_.networkShares(); }
     HidDevices& hidDevices() override { return sim_.hidDevices(); }
     Permissions& permissions() override { return sim_.permissions(); }
+    InputBlocking& inputBlocking() override { return sim_.inputBlocking(); }
+    EventTap& eventTap() override { return sim_.eventTap(); }
+    Cursor& cursor() override { return sim_.cursor(); }
     std::shared_ptr<LogSink> logSink() override { return log_; }
 
   private:
@@ -46,11 +49,13 @@ class SimulatedMachine final : public Platform {
         std::string applicationSupportDirectory() override { return data_; }
         std::string configDirectory() override { return config_; }
         std::string resourcesDirectory() override { return resources_; }
+        std::string runtimeDirectory() override { return runtime_; }
 
       private:
         std::string data_;
         std::string config_;
         std::string resources_;
+        std::string runtime_;
     };
 
     SimPlatform sim_;

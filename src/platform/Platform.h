@@ -11,8 +11,11 @@ namespace orvel {
 
 class AccessibilityDisplay;
 class Bluetooth;
+class Cursor;
 class DesktopSettings;
+class EventTap;
 class HidDevices;
+class InputBlocking;
 class LoginItems;
 class NetworkShares;
 class Notifications;
@@ -54,6 +57,9 @@ class Platform {
     virtual NetworkShares& networkShares() = 0;
     virtual HidDevices& hidDevices() = 0;
     virtual Permissions& permissions() = 0;
+    virtual InputBlocking& inputBlocking() = 0;
+    virtual EventTap& eventTap() = 0;
+    virtual Cursor& cursor() = 0;
     virtual std::shared_ptr<LogSink> logSink() = 0;
 };
 

@@ -57,7 +57,14 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
       accessibilityDisplay_(sessionBus_),
       volumes_(std::move(config.volumes)),
       networkShares_(processes_, std::move(config.networkShares)),
-      desktopSettings_(sessionBus_) {}
+      hidDevices_(std::move(config.input)),
+      permissions_(hidDevices_, processes_, paths_->resourcesDirectory() + "/orvel-input-access",
+                   paths_->resourcesDirectory() + "/input-access.html"),
+      inputBlocking_(hidDevices_, paths_->runtimeDirectory()),
+      desktopSettings_(sessionBus_) {
+    // A run that ended without stopping (a crash, SIGKILL) may have left devices switched off.
+    inputBlocking_.releaseRecorded();
+}
 
 LinuxPlatform::~LinuxPlatform() = default;
 

@@ -9,6 +9,7 @@
 #include "platform/linux/LinuxAccessibilityDisplay.h"
 #include "platform/linux/LinuxBluetooth.h"
 #include "platform/linux/LinuxInputAccess.h"
+#include "platform/linux/LinuxInputBlocking.h"
 #include "platform/linux/LinuxNetworkShares.h"
 #include "platform/linux/LinuxNotifications.h"
 #include "platform/linux/LinuxPaths.h"
@@ -38,6 +39,7 @@ struct LinuxPlatformConfig {
     std::shared_ptr<LogSink> logSink;  // null: the journal when there is one, else stderr
     LinuxVolumesOptions volumes;
     LinuxNetworkSharesOptions networkShares;
+    LinuxInputRoots input;
 };
 
 // The real machine: every capability through its Linux backend. Needs the main run loop, which
@@ -74,6 +76,9 @@ class LinuxPlatform final : public Platform {
     LinuxNetworkShares& networkShares() override { return networkShares_; }
     LinuxHidDevices& hidDevices() override { return hidDevices_; }
     LinuxPermissions& permissions() override { return permissions_; }
+    LinuxInputBlocking& inputBlocking() override { return inputBlocking_; }
+    LinuxEventTap& eventTap() override { return eventTap_; }
+    LinuxCursor& cursor() override { return cursor_; }
     std::shared_ptr<LogSink> logSink() override { return logSink_; }
 
   private:
@@ -97,6 +102,9 @@ class LinuxPlatform final : public Platform {
     LinuxNetworkShares networkShares_;
     LinuxHidDevices hidDevices_;
     LinuxPermissions permissions_;
+    LinuxInputBlocking inputBlocking_;
+    LinuxEventTap eventTap_;
+    LinuxCursor cursor_;
     PortalDesktopSettings desktopSettings_;
 };
 

@@ -9,6 +9,7 @@
 #include "platform/sim/SimBluetooth.h"
 #include "platform/sim/SimDesktopSettings.h"
 #include "platform/sim/SimHidDevices.h"
+#include "platform/sim/SimInput.h"
 #include "platform/sim/SimLoginItems.h"
 #include "platform/sim/SimNetworkShares.h"
 #include "platform/sim/SimNotifications.h"
@@ -50,6 +51,11 @@ class SimPlatform final : public Platform {
     SimNetworkShares& networkShares() override { return networkShares_; }
     SimHidDevices& hidDevices() override { return hidDevices_; }
     SimPermissions& permissions() override { return permissions_; }
+    SimInput& inputBlocking() override { return input_; }
+    SimInput& eventTap() override { return input_; }
+    SimInput& cursor() override { return input_; }
+    // The three input capabilities' one control surface.
+    SimInput& input() { return input_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
     RecordingLogSink& log() { return *log_; }
 
@@ -71,6 +77,7 @@ class SimPlatform final : public Platform {
     SimNetworkShares networkShares_;
     SimHidDevices hidDevices_;
     SimPermissions permissions_;
+    SimInput input_;
     std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
 };
 
