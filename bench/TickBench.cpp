@@ -59,6 +59,7 @@ class BenchPlatform final : public Platform {
     InputBlocking& inputBlocking() override { return sim_.inputBlocking(); }
     EventTap& eventTap() override { return sim_.eventTap(); }
     Cursor& cursor() override { return sim_.cursor(); }
+    HotKeys& hotKeys() override { return sim_.hotKeys(); }
     std::shared_ptr<LogSink> logSink() override { return sim_.logSink(); }
 
   private:

@@ -15,6 +15,7 @@ class Cursor;
 class DesktopSettings;
 class EventTap;
 class HidDevices;
+class HotKeys;
 class InputBlocking;
 class LoginItems;
 class NetworkShares;
@@ -60,6 +61,7 @@ class Platform {
     virtual InputBlocking& inputBlocking() = 0;
     virtual EventTap& eventTap() = 0;
     virtual Cursor& cursor() = 0;
+    virtual HotKeys& hotKeys() = 0;
     virtual std::shared_ptr<LogSink> logSink() = 0;
 };
 

@@ -21,6 +21,7 @@
 #include "platform/linux/LinuxVolumes.h"
 #include "platform/linux/LinuxWorkspace.h"
 #include "platform/linux/PortalDesktopSettings.h"
+#include "platform/linux/X11HotKeys.h"
 #include "platform/linux/XdgLoginItems.h"
 
 namespace orvel {
@@ -79,6 +80,7 @@ class LinuxPlatform final : public Platform {
     LinuxInputBlocking& inputBlocking() override { return inputBlocking_; }
     LinuxEventTap& eventTap() override { return eventTap_; }
     LinuxCursor& cursor() override { return cursor_; }
+    X11HotKeys& hotKeys() override { return hotKeys_; }
     std::shared_ptr<LogSink> logSink() override { return logSink_; }
 
   private:
@@ -105,6 +107,7 @@ class LinuxPlatform final : public Platform {
     LinuxInputBlocking inputBlocking_;
     LinuxEventTap eventTap_;
     LinuxCursor cursor_;
+    X11HotKeys hotKeys_;
     PortalDesktopSettings desktopSettings_;
 };
 

@@ -9,6 +9,7 @@
 #include "platform/sim/SimBluetooth.h"
 #include "platform/sim/SimDesktopSettings.h"
 #include "platform/sim/SimHidDevices.h"
+#include "platform/sim/SimHotKeys.h"
 #include "platform/sim/SimInput.h"
 #include "platform/sim/SimLoginItems.h"
 #include "platform/sim/SimNetworkShares.h"
@@ -56,6 +57,7 @@ class SimPlatform final : public Platform {
     SimInput& cursor() override { return input_; }
     // The three input capabilities' one control surface.
     SimInput& input() { return input_; }
+    SimHotKeys& hotKeys() override { return hotKeys_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
     RecordingLogSink& log() { return *log_; }
 
@@ -78,6 +80,7 @@ class SimPlatform final : public Platform {
     SimHidDevices hidDevices_;
     SimPermissions permissions_;
     SimInput input_;
+    SimHotKeys hotKeys_;
     std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
 };
 
