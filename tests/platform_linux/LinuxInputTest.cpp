@@ -150,6 +150,24 @@ TEST_F(LinuxInputTest, KeepsIdsWhileAttachedAndGivesAReplugANewOne) {
     EXPECT_NE(again, first);
 }
 
+TEST_F(LinuxInputTest, SaysWhenAnEventNodeComesOrGoes) {
+    const auto roots = machine("desktop");
+    LinuxHidDevices hid(roots);
+    int changes = 0;
+    Subscription s = hid.devicesChanged.subscribe([&] { ++changes; });
+    auto waitForChange = [&](int count) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (changes < count && std::chrono::steady_clock::now() < limit) {
+            loop().drain();
+        }
+        return changes >= count;
+    };
+    std::ofstream(roots.dev + "/input/event9");
+    EXPECT_TRUE(waitForChange(1));
+    fs::remove(roots.dev + "/input/event9");
+    EXPECT_TRUE(waitForChange(2));
+}
+
 TEST_F(LinuxInputTest, PermissionsAreUndecidedUntilTheRuleIsInstalled) {
     auto roots = machine("thinkpad");
     fs::create_directories(roots.udevRules);

@@ -1,10 +1,13 @@
 #include "platform/linux/LinuxInputAccess.h"
 
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -90,7 +93,22 @@ bool isSystemControl(const std::string& name, const std::map<std::string, std::s
 
 }  // namespace
 
-LinuxHidDevices::LinuxHidDevices(LinuxInputRoots roots) : roots_(std::move(roots)) {}
+LinuxHidDevices::LinuxHidDevices(LinuxInputRoots roots) : roots_(std::move(roots)) {
+    inotify_ = UniqueFd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    const std::string folder = roots_.dev + "/input";
+    if (!inotify_ ||
+        ::inotify_add_watch(inotify_.get(), folder.c_str(), IN_CREATE | IN_DELETE) < 0) {
+        Logger("input").notice("Input devices coming and going are not followed: " +
+                               std::string(std::strerror(errno)));
+        return;
+    }
+    watch_ = RunLoop::main().watchFd(inotify_.get(), kFdReadable, [this](unsigned) {
+        alignas(inotify_event) char buffer[4096];
+        while (::read(inotify_.get(), buffer, sizeof buffer) > 0) {
+        }
+        devicesChanged.send();
+    });
+}
 
 std::optional<std::string> LinuxHidDevices::busName(unsigned busType) {
     switch (busType) {

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "foundation/RunLoop.h"
 #include "platform/EventTap.h"
 #include "platform/HidDevices.h"
 #include "platform/Permissions.h"
+#include "platform/linux/UniqueFd.h"
 
 namespace orvel {
 
@@ -32,6 +34,7 @@ struct LinuxInputNode {
 // Input devices from /sys/class/input and the udev database: product is the kernel's name,
 // transport the bus name, built in an internal bus (i8042, I2C, Host, SPI, RMI) or udev's
 // internal integration, never a virtual device; usages from udev's ID_INPUT_* properties.
+// devicesChanged follows the event nodes coming and going (inotify on <dev>/input).
 class LinuxHidDevices final : public HidDevices {
   public:
     explicit LinuxHidDevices(LinuxInputRoots roots = {});
@@ -46,6 +49,8 @@ class LinuxHidDevices final : public HidDevices {
 
   private:
     LinuxInputRoots roots_;
+    UniqueFd inotify_;
+    FdWatch watch_;
     // Ids stay with a device while it is attached: keyed by the kernel's name of its input
     // device, which a replug changes.
     std::map<std::string, std::uint64_t> ids_;
