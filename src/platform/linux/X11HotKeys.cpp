@@ -205,6 +205,15 @@ bool X11HotKeys::connect() {
 }
 
 std::optional<std::string> X11HotKeys::unavailableReason() {
+    if (!display_) {
+        // XWayland would hand the key over only while one of its own windows has focus.
+        const char* wayland = std::getenv("WAYLAND_DISPLAY");
+        if (wayland != nullptr && *wayland != '\0') {
+            return std::string(
+                "Global shortcuts on Wayland need the desktop's GlobalShortcuts "
+                "portal, which Orvel does not use yet.");
+        }
+    }
     if (connect()) {
         return std::nullopt;
     }
@@ -213,7 +222,7 @@ std::optional<std::string> X11HotKeys::unavailableReason() {
 
 std::unique_ptr<HotKeyToken> X11HotKeys::installHandler(
     std::function<void(std::uint32_t)> handler) {
-    if (!connect()) {
+    if (unavailableReason()) {
         return nullptr;
     }
     const std::uint64_t key = state_->next++;

@@ -16,8 +16,8 @@ namespace orvel {
 
 // Hot keys on X11: XGrabKey on the root window over a connection of our own (also grabbed with
 // Caps Lock and Num Lock held, which X counts as modifiers), its events read on the main loop.
-// Key monitors need XInput 2, which is not used yet: they are refused. Without an X display
-// (a Wayland session without XWayland's DISPLAY) nothing is available, said once in the log.
+// Key monitors need XInput 2, which is not used yet: they are refused. In a Wayland session, or
+// without an X display, nothing is available, said once in the log.
 class X11HotKeys final : public HotKeys {
   public:
     // `display` none: $DISPLAY.
