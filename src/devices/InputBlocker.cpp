@@ -196,7 +196,7 @@ InputBlocker::~InputBlocker() {
     // Quitting always gives the built-in devices back, whoever forgot to stop.
     tap_.reset();
     observation_.reset();
-    silenced_.reset();
+    silenced_.clear();
 }
 
 void InputBlocker::apply(bool keyboard, bool trackpad) {
@@ -229,23 +229,7 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
 
     auto& blocking = Platform::current().inputBlocking();
     const bool perDevice = blocking.way() == BlockingWay::perDevice;
-    std::vector<HidDevice> chosen;
-    for (const auto& device : currentHIDDevices()) {
-        if (!isInternal(device)) {
-            continue;
-        }
-        const bool isKeyboard = device.conformsTo(hid_usage::kKeyboard);
-        const bool isPointing = device.conformsTo(hid_usage::kTouchPad) ||
-                                device.conformsTo(hid_usage::kMouse) ||
-                                device.conformsTo(hid_usage::kPointer);
-        // A tap cannot tell keyboard values from pointer values by device, so with the trackpad
-        // asked for every built-in device is watched; switching off takes exactly those asked.
-        const bool take = perDevice ? (keyboard && isKeyboard) || (trackpad && isPointing)
-                                    : trackpad || isKeyboard;
-        if (take) {
-            chosen.push_back(device);
-        }
-    }
+    const std::vector<HidDevice> chosen = chooseDevices(keyboard, trackpad, perDevice);
     auto nameOf = [&chosen](std::uint64_t id) {
         for (const auto& device : chosen) {
             if (device.id == id) {
@@ -272,7 +256,14 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
         return;
     }
     if (perDevice) {
-        silenced_ = std::move(held.hold);
+        silenced_.push_back(std::move(held.hold));
+        silencedIds_ = held.held;
+        // A built-in device the kernel makes anew (a touch pad reset after resume) is a new
+        // device: it is switched off as soon as it shows.
+        devicesChanged_ = Platform::current().hidDevices().devicesChanged.subscribe([this] {
+            silenceNewcomers();
+            refreshExternalDevices();
+        });
     } else {
         observation_ = std::move(held.hold);
         observedIds_ = held.held;
@@ -298,6 +289,47 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
     }
     Logger("input").info(std::string("blocking built-in input (keyboard: ") +
                          (keyboard ? "1" : "0") + ", trackpad: " + (trackpad ? "1" : "0") + ")");
+}
+
+std::vector<HidDevice> InputBlocker::chooseDevices(bool keyboard, bool trackpad, bool perDevice) {
+    std::vector<HidDevice> chosen;
+    for (const auto& device : currentHIDDevices()) {
+        if (!isInternal(device)) {
+            continue;
+        }
+        const bool isKeyboard = device.conformsTo(hid_usage::kKeyboard);
+        const bool isPointing = device.conformsTo(hid_usage::kTouchPad) ||
+                                device.conformsTo(hid_usage::kMouse) ||
+                                device.conformsTo(hid_usage::kPointer);
+        // A tap cannot tell keyboard values from pointer values by device, so with the trackpad
+        // asked for every built-in device is watched; switching off takes exactly those asked.
+        const bool take = perDevice ? (keyboard && isKeyboard) || (trackpad && isPointing)
+                                    : trackpad || isKeyboard;
+        if (take) {
+            chosen.push_back(device);
+        }
+    }
+    return chosen;
+}
+
+void InputBlocker::silenceNewcomers() {
+    std::vector<HidDevice> newcomers;
+    for (auto& device : chooseDevices(isBlockingKeyboard_, isBlockingTrackpad_, true)) {
+        if (std::find(silencedIds_.begin(), silencedIds_.end(), device.id) == silencedIds_.end()) {
+            newcomers.push_back(std::move(device));
+        }
+    }
+    if (newcomers.empty()) {
+        return;
+    }
+    auto held = Platform::current().inputBlocking().silence(newcomers);
+    for (const auto& failure : held.failures) {
+        Logger("input").error("could not silence a device that came back: " + failure.reason);
+    }
+    if (held.hold) {
+        silenced_.push_back(std::move(held.hold));
+        silencedIds_.insert(silencedIds_.end(), held.held.begin(), held.held.end());
+    }
 }
 
 void InputBlocker::fail(std::string reason) {
@@ -434,7 +466,8 @@ void InputBlocker::stop() {
     observation_.reset();
     observedIds_.clear();
     observedCount_ = 0;
-    silenced_.reset();
+    silenced_.clear();
+    silencedIds_.clear();
     if (isBlockingKeyboard_ || isBlockingTrackpad_) {
         Logger("input").info("built-in input released");
     }

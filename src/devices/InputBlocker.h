@@ -121,6 +121,8 @@ class InputBlocker {
     void fail(std::string reason);
     void takeExternalCensus();
     void recountObserved();
+    std::vector<HidDevice> chooseDevices(bool keyboard, bool trackpad, bool perDevice);
+    void silenceNewcomers();
 
     std::uint64_t stops_ = 0;
     bool hidAccess_ = false;
@@ -132,7 +134,8 @@ class InputBlocker {
     std::vector<std::uint64_t> observedIds_;
     std::size_t observedCount_ = 0;
     Subscription devicesChanged_;
-    std::unique_ptr<InputHold> silenced_;
+    std::vector<std::unique_ptr<InputHold>> silenced_;
+    std::vector<std::uint64_t> silencedIds_;
     // Monotonic nanoseconds of the last built-in values; written on the input thread.
     std::atomic<std::int64_t> lastInternalKeyboard_{kNever};
     std::atomic<std::int64_t> lastInternalPointer_{kNever};

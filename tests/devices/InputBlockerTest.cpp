@@ -129,6 +129,23 @@ TEST_F(InputBlockerTest, BothSilencesEveryBuiltInInputWhileExternalDevicesWork) 
     }
 }
 
+TEST_F(InputBlockerTest, ABuiltInDeviceMadeAnewIsSwitchedOffAsSoonAsItShows) {
+    input().setWay(BlockingWay::perDevice);
+    blocker().apply(false, true);
+    ASSERT_EQ(input().silenced(), std::set<std::uint64_t>{touchpad});
+    // The kernel makes the touch pad anew after a resume: a new device.
+    sim().hidDevices().detach(touchpad);
+    const auto again = sim().hidDevices().attach(
+        device("Touchpad", "I2C", true, {hid_usage::kTouchPad, hid_usage::kMouse}));
+    EXPECT_EQ(input().send(again, kLeftMouseDown), Verdict::silenced);
+    EXPECT_EQ(input().send(mouse, kLeftMouseDown), Verdict::passed);
+    const auto usbKeyboard =
+        sim().hidDevices().attach(device("USB Keyboard", "USB", false, {hid_usage::kKeyboard}));
+    EXPECT_EQ(input().send(usbKeyboard, kKeyDown), Verdict::passed);
+    blocker().stop();
+    EXPECT_TRUE(input().silenced().empty());
+}
+
 TEST_F(InputBlockerTest, TheCorrelationWindowDecidesNotTheDevice) {
     blocker().apply(true, true);
     struct Case {
