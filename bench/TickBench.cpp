@@ -60,6 +60,10 @@ class BenchPlatform final : public Platform {
     ScreenLock& screenLock() override { return sim_.screenLock(); }
     HelperService& helperService() override { return sim_.helperService(); }
     HelperConnection& helperConnection() override { return sim_.helperConnection(); }
+    InputBlocking& inputBlocking() override { return sim_.inputBlocking(); }
+    EventTap& eventTap() override { return sim_.eventTap(); }
+    Cursor& cursor() override { return sim_.cursor(); }
+    HotKeys& hotKeys() override { return sim_.hotKeys(); }
     std::shared_ptr<LogSink> logSink() override { return sim_.logSink(); }
 
   private:

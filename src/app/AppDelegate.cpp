@@ -16,6 +16,7 @@
 #include "menubar/MainMenu.h"
 #include "menubar/StatusItemController.h"
 #include "platform/LoginItems.h"
+#include "platform/Permissions.h"
 #include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 #include "settings/SettingsView.h"
@@ -78,12 +79,7 @@ void AppDelegate::finishLaunching() {
     statusItem = StatusItemController::make();
     hotKey.reset();
     if (Preferences::shared().hotKeyStyle() == HotKeyStyle::carbon) {
-        hotKey = std::make_unique<CarbonHotKey>(kHotKeyCode, kHotKeyModifiers,
-                                                [weakSelf = weakRef(*this)] {
-                                                    if (auto* self = weakSelf.get()) {
-                                                        self->hotKeyPressed();
-                                                    }
-                                                });
+        hotKey = std::make_unique<CarbonHotKey>(kHotKeyCode, kHotKeyModifiers, hotKeyAction());
     }
     TriggerEngine::shared().start();
     PowerTriggerCenter::shared().start();
@@ -103,6 +99,33 @@ void AppDelegate::applyActivationPolicy() {
     if (inDock) {
         host.application().activate(true);
     }
+}
+
+std::function<void()> AppDelegate::hotKeyAction() {
+    return [weakSelf = weakRef(*this)] {
+        if (auto* self = weakSelf.get()) {
+            self->hotKeyPressed();
+        }
+    };
+}
+
+void AppDelegate::applyHotKeyStyle() {
+    hotKey.reset();
+    switch (Preferences::shared().hotKeyStyle()) {
+        case HotKeyStyle::off:
+            return;
+        case HotKeyStyle::monitor:
+            if (Permissions& permissions = Platform::current().permissions();
+                permissions.isAccessibilityTrusted() && permissions.preflightListenEvent()) {
+                hotKey = std::make_unique<MonitorHotKey>(kHotKeyCode, kHotKeyMonitorFlags,
+                                                         hotKeyAction());
+                return;
+            }
+            break;
+        case HotKeyStyle::carbon:
+            break;
+    }
+    hotKey = std::make_unique<CarbonHotKey>(kHotKeyCode, kHotKeyModifiers, hotKeyAction());
 }
 
 void AppDelegate::hotKeyPressed() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -20,6 +21,7 @@ class AppDelegate final : public AppWindows {
     // Start-up shortcut: the C key with Control, Option and Command.
     static constexpr std::uint32_t kHotKeyCode = 8;
     static constexpr std::uint32_t kHotKeyModifiers = 0x1900;
+    static constexpr std::uint64_t kHotKeyMonitorFlags = 0x1C0000;
     // Where the Settings window's frame is remembered.
     static constexpr const char* kSettingsFrameName = "OrvelSettingsWindow";
 
@@ -36,6 +38,9 @@ class AppDelegate final : public AppWindows {
     void finishLaunching();
     void applyActivationPolicy();
     void hotKeyPressed();
+    // The settings window's rule, after the style changed: the old shortcut goes first; the
+    // monitor style needs both input permissions, else the registered hot key stands in.
+    void applyHotKeyStyle();
     // The application is quitting, by any road.
     void applicationWillTerminate();
     void setLaunchAtLogin(bool enabled);
@@ -65,6 +70,7 @@ class AppDelegate final : public AppWindows {
     std::unique_ptr<HotKeyBackend> hotKey;
 
   private:
+    std::function<void()> hotKeyAction();
     void showHelpWindow(std::optional<HelpSection> section);
     void closeCustomDuration();
 

@@ -20,6 +20,7 @@ SimulatedMachine::SimulationPaths::SimulationPaths() {
     data_ = real.applicationSupportDirectory() + "/simulation";
     config_ = real.configDirectory() + "/simulation";
     resources_ = real.resourcesDirectory();
+    runtime_ = real.runtimeDirectory() + "/simulation";
 }
 
 SimulatedMachine::SimulatedMachine()

@@ -40,6 +40,10 @@ class SimulatedMachine final : public Platform {
     ScreenLock& screenLock() override { return sim_.screenLock(); }
     HelperService& helperService() override { return sim_.helperService(); }
     HelperConnection& helperConnection() override { return sim_.helperConnection(); }
+    InputBlocking& inputBlocking() override { return sim_.inputBlocking(); }
+    EventTap& eventTap() override { return sim_.eventTap(); }
+    Cursor& cursor() override { return sim_.cursor(); }
+    HotKeys& hotKeys() override { return sim_.hotKeys(); }
     std::shared_ptr<LogSink> logSink() override { return log_; }
 
   private:
@@ -50,11 +54,13 @@ class SimulatedMachine final : public Platform {
         std::string applicationSupportDirectory() override { return data_; }
         std::string configDirectory() override { return config_; }
         std::string resourcesDirectory() override { return resources_; }
+        std::string runtimeDirectory() override { return runtime_; }
 
       private:
         std::string data_;
         std::string config_;
         std::string resources_;
+        std::string runtime_;
     };
 
     SimPlatform sim_;

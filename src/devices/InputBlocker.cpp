@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
+#include "foundation/RunLoop.h"
+#include "platform/InputBlocking.h"
 #include "platform/Permissions.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
@@ -92,14 +95,14 @@ std::vector<std::string> InputBlocker::internalDeviceNames() {
     return names;
 }
 
-bool InputBlocker::hasExternalKeyboard() {
+bool InputBlocker::externalKeyboardAttached() {
     const auto devices = currentHIDDevices();
     return std::any_of(devices.begin(), devices.end(), [](const HidDevice& d) {
         return !isInternal(d) && d.conformsTo(hid_usage::kKeyboard);
     });
 }
 
-bool InputBlocker::hasExternalPointer() {
+bool InputBlocker::externalPointerAttached() {
     const auto devices = currentHIDDevices();
     return std::any_of(devices.begin(), devices.end(), [](const HidDevice& d) {
         return !isInternal(d) &&
@@ -189,7 +192,288 @@ void InputBlocker::openPrivacyPane(bool accessibility) {
     }
 }
 
+InputBlocker::~InputBlocker() {
+    // Quitting always gives the built-in devices back, whoever forgot to stop.
+    tap_.reset();
+    observation_.reset();
+    silenced_.clear();
+}
+
+void InputBlocker::apply(bool keyboard, bool trackpad) {
+    if (!keyboard && !trackpad) {
+        stop();
+        return;
+    }
+    permissionStatus();
+    const auto missing = missingPermissions();
+    if (!missing.empty()) {
+        // What is blocked now stays only when it is exactly what was asked for: a device
+        // switched off by an earlier request must not outlive the switch that asked for it.
+        if ((isBlockingKeyboard_ || isBlockingTrackpad_) &&
+            (keyboard != isBlockingKeyboard_ || trackpad != isBlockingTrackpad_)) {
+            stop();
+        }
+        std::string names;
+        for (const auto& name : missing) {
+            names += names.empty() ? name : " and " + name;
+        }
+        lastFailure = "Needs " + names +
+                      ". Approve Orvel in System Settings \u203a Privacy & Security, then quit and "
+                      "relaunch.";
+        Logger("input").notice("Not blocking built-in input: " + *lastFailure);
+        return;
+    }
+    stop();
+    lastFailure.reset();
+    hidAccess_ = true;
+
+    auto& blocking = Platform::current().inputBlocking();
+    const bool perDevice = blocking.way() == BlockingWay::perDevice;
+    const std::vector<HidDevice> chosen = chooseDevices(keyboard, trackpad, perDevice);
+    auto nameOf = [&chosen](std::uint64_t id) {
+        for (const auto& device : chosen) {
+            if (device.id == id) {
+                return productName(device);
+            }
+        }
+        return std::string("unnamed device");
+    };
+
+    InputHoldResult held;
+    if (perDevice) {
+        held = blocking.silence(chosen);
+    } else {
+        lastInternalKeyboard_.store(kNever, std::memory_order_relaxed);
+        lastInternalPointer_.store(kNever, std::memory_order_relaxed);
+        held = blocking.observe(chosen, [this](std::uint32_t page) { noteInternalValue(page); });
+    }
+    for (const auto& failure : held.failures) {
+        Logger("input").error(std::string(perDevice ? "could not silence " : "could not observe ") +
+                              nameOf(failure.device) + ": " + failure.reason);
+    }
+    if (held.held.empty() || !held.hold) {
+        fail("No built-in keyboard or trackpad found on this Mac.");
+        return;
+    }
+    if (perDevice) {
+        silenced_.push_back(std::move(held.hold));
+        silencedIds_ = held.held;
+        // A built-in device the kernel makes anew (a touch pad reset after resume) is a new
+        // device: it is switched off as soon as it shows.
+        devicesChanged_ = Platform::current().hidDevices().devicesChanged.subscribe([this] {
+            silenceNewcomers();
+            refreshExternalDevices();
+        });
+    } else {
+        observation_ = std::move(held.hold);
+        observedIds_ = held.held;
+        observedCount_ = observedIds_.size();
+        devicesChanged_ = Platform::current().hidDevices().devicesChanged.subscribe([this] {
+            recountObserved();
+            refreshExternalDevices();
+        });
+        if (!installTap(keyboard, trackpad)) {
+            fail(
+                "Could not create the event tap. Accessibility permission may be stale \u2014 "
+                "remove Orvel from System Settings \u203a Privacy & Security \u203a "
+                "Accessibility, re-add it, then quit and relaunch.");
+            return;
+        }
+    }
+    isBlockingKeyboard_ = keyboard;
+    isBlockingTrackpad_ = trackpad;
+    takeExternalCensus();
+    anchor_.reset();
+    if (trackpad && !perDevice) {
+        anchor_ = Platform::current().cursor().location();
+    }
+    Logger("input").info(std::string("blocking built-in input (keyboard: ") +
+                         (keyboard ? "1" : "0") + ", trackpad: " + (trackpad ? "1" : "0") + ")");
+}
+
+std::vector<HidDevice> InputBlocker::chooseDevices(bool keyboard, bool trackpad, bool perDevice) {
+    std::vector<HidDevice> chosen;
+    for (const auto& device : currentHIDDevices()) {
+        if (!isInternal(device)) {
+            continue;
+        }
+        const bool isKeyboard = device.conformsTo(hid_usage::kKeyboard);
+        const bool isPointing = device.conformsTo(hid_usage::kTouchPad) ||
+                                device.conformsTo(hid_usage::kMouse) ||
+                                device.conformsTo(hid_usage::kPointer);
+        // A tap cannot tell keyboard values from pointer values by device, so with the trackpad
+        // asked for every built-in device is watched; switching off takes exactly those asked.
+        const bool take = perDevice ? (keyboard && isKeyboard) || (trackpad && isPointing)
+                                    : trackpad || isKeyboard;
+        if (take) {
+            chosen.push_back(device);
+        }
+    }
+    return chosen;
+}
+
+void InputBlocker::silenceNewcomers() {
+    std::vector<HidDevice> newcomers;
+    for (auto& device : chooseDevices(isBlockingKeyboard_, isBlockingTrackpad_, true)) {
+        if (std::find(silencedIds_.begin(), silencedIds_.end(), device.id) == silencedIds_.end()) {
+            newcomers.push_back(std::move(device));
+        }
+    }
+    if (newcomers.empty()) {
+        return;
+    }
+    auto held = Platform::current().inputBlocking().silence(newcomers);
+    for (const auto& failure : held.failures) {
+        Logger("input").error("could not silence a device that came back: " + failure.reason);
+    }
+    if (held.hold) {
+        silenced_.push_back(std::move(held.hold));
+        silencedIds_.insert(silencedIds_.end(), held.held.begin(), held.held.end());
+    }
+}
+
+void InputBlocker::fail(std::string reason) {
+    stop();
+    lastFailure = std::move(reason);
+    Logger("input").notice("Not blocking built-in input: " + *lastFailure);
+}
+
+namespace {
+
+constexpr std::uint64_t bit(std::uint32_t type) {
+    return std::uint64_t{1} << type;
+}
+
+constexpr std::uint64_t kKeyboardMask = bit(10) | bit(11) | bit(12);
+constexpr std::uint64_t kPointerMask = bit(5) | bit(1) | bit(2) | bit(3) | bit(4) | bit(25) |
+                                       bit(26) | bit(6) | bit(7) | bit(27) | bit(22);
+constexpr std::uint64_t kGestureMask =
+    bit(18) | bit(19) | bit(20) | bit(29) | bit(30) | bit(31) | bit(32);
+
+bool in(std::uint64_t mask, std::uint32_t type) {
+    return type < 64 && (mask & bit(type)) != 0;
+}
+
+std::int64_t monotonicNanos() {
+    return static_cast<std::int64_t>(std::llround(RunLoop::main().uptime() * 1e9));
+}
+
+}  // namespace
+
+bool InputBlocker::installTap(bool keyboard, bool trackpad) {
+    std::uint64_t mask = 0;
+    if (keyboard) {
+        mask |= kKeyboardMask;
+    }
+    if (trackpad) {
+        mask |= kPointerMask | kGestureMask;
+    }
+    tap_ = Platform::current().eventTap().create(
+        mask, [this](std::uint32_t type, TapEvent* event) { return filter(type, event); });
+    return tap_ != nullptr;
+}
+
+void InputBlocker::takeExternalCensus() {
+    hasExternalKeyboard_ = externalKeyboardAttached();
+    hasExternalPointer_ = externalPointerAttached();
+}
+
+void InputBlocker::refreshExternalDevices() {
+    if (isBlockingKeyboard_ || isBlockingTrackpad_) {
+        takeExternalCensus();
+    }
+}
+
+void InputBlocker::recountObserved() {
+    const auto attached = currentHIDDevices();
+    observedCount_ = static_cast<std::size_t>(
+        std::count_if(observedIds_.begin(), observedIds_.end(), [&attached](std::uint64_t id) {
+            return std::any_of(attached.begin(), attached.end(),
+                               [id](const HidDevice& d) { return d.id == id; });
+        }));
+}
+
+void InputBlocker::noteInternalValue(std::uint32_t usagePage) {
+    auto& stamp = usagePage == 0x07 ? lastInternalKeyboard_ : lastInternalPointer_;
+    stamp.store(monotonicNanos(), std::memory_order_relaxed);
+}
+
+TapEvent* InputBlocker::filter(std::uint32_t type, TapEvent* event) {
+    if (type == tap_event::kDisabledByTimeout || type == tap_event::kDisabledByUserInput) {
+        if (tap_) {
+            tap_->setEnabled(true);
+        }
+        return event;
+    }
+    constexpr std::int64_t kWindow = 150'000'000;
+    const std::int64_t now = monotonicNanos();
+    auto recent = [now](std::int64_t last) { return last != kNever && now - last < kWindow; };
+    const bool keyboardRecent = recent(lastInternalKeyboard_.load(std::memory_order_relaxed));
+    const bool pointerRecent = recent(lastInternalPointer_.load(std::memory_order_relaxed));
+    const bool correlated = observedCount_ > 0;
+
+    bool keyboardPasses = true;
+    bool pointerIsBuiltIn = pointerRecent;
+    if (keyboardRecent) {
+        keyboardPasses = false;
+        pointerIsBuiltIn = pointerRecent || (!correlated && !hasExternalPointer_);
+    } else if (!correlated) {
+        keyboardPasses = hasExternalKeyboard_;
+        pointerIsBuiltIn = pointerRecent || !hasExternalPointer_;
+    }
+
+    switch (type) {
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 22:
+        case 25:
+        case 26:
+            return pointerIsBuiltIn && isBlockingTrackpad_ ? nullptr : event;
+        case 5:
+        case 6:
+        case 7:
+        case 27:
+            if (!isBlockingTrackpad_) {
+                return event;
+            }
+            if (!pointerIsBuiltIn) {
+                anchor_ = event->location;
+                return event;
+            }
+            if (!anchor_) {
+                return nullptr;
+            }
+            event->deltaX = 0;
+            event->deltaY = 0;
+            event->location = *anchor_;
+            Platform::current().cursor().warp(*anchor_);
+            return event;
+        case 10:
+        case 11:
+        case 12:
+            return !isBlockingKeyboard_ || keyboardPasses ? event : nullptr;
+        default:
+            return isBlockingTrackpad_ && in(kGestureMask, type) && pointerIsBuiltIn ? nullptr
+                                                                                     : event;
+    }
+}
+
 void InputBlocker::stop() {
+    tap_.reset();
+    devicesChanged_.cancel();
+    observation_.reset();
+    observedIds_.clear();
+    observedCount_ = 0;
+    silenced_.clear();
+    silencedIds_.clear();
+    if (isBlockingKeyboard_ || isBlockingTrackpad_) {
+        Logger("input").info("built-in input released");
+    }
+    isBlockingKeyboard_ = false;
+    isBlockingTrackpad_ = false;
+    anchor_.reset();
     hidAccess_ = false;
     ++stops_;
     stopped.send();

@@ -1,45 +1,48 @@
 #pragma once
 
-#include <deque>
 #include <functional>
-#include <optional>
 
+#include "foundation/RunLoop.h"
+#include "foundation/Signal.h"
 #include "foundation/WeakRef.h"
 
 namespace orvel {
 
 class Preferences;
 
-// The first-run permission explanation and request for blocking built-in input.
-//
-// This is its first, least form: no permission can be granted yet, so a request ends as "not
-// granted" on the next turn of the main loop, which turns the switch that asked back off.
-// Tests hold requests and answer them themselves.
+// The first-run explanation of the two permissions that blocking built-in input needs, and
+// their requests: once ever, an alert says why; then each missing permission is asked for and
+// checked once a second, 45 times each, and the switch that asked is applied (both granted) or
+// turned back off. Main thread only.
 class PermissionPrimer {
   public:
+    static constexpr const char* kExplainedKey = "firstRunPermissionsExplained";
+    static constexpr int kChecksPerPermission = 45;
+
     static PermissionPrimer& shared();
 
-    // Starts the explanation and request for the switch whose `revert` action is given. Main
-    // thread; finishes asynchronously through Preferences::permissionRequestFinished.
-    static void explainIfNeeded(WeakRef<Preferences> prefs, std::function<void()> revert);
+    // Explains (the first time) and requests for the switch whose `revert` turns it back off.
+    // False when the user chose "Not Now". The preferences are held weakly: the polls end
+    // quietly with them.
+    static bool explainIfNeeded(WeakRef<Preferences> prefs, std::function<void()> revert);
 
-    // For tests: keep requests pending until finish() answers them.
-    void setHoldsRequests(bool holds) { holds_ = holds; }
-    std::size_t pendingCount() const { return pending_.size(); }
-    std::size_t requestCount() const { return requests_; }
-    // Answers the oldest pending request.
-    void finish(bool granted);
+    // Sent before the explanation shows, so the menu-bar panel can close.
+    Signal<> willExplain;
+    bool isPolling() const { return poll_.isValid(); }
 
   private:
+    PermissionPrimer() = default;
+
     struct Request {
         WeakRef<Preferences> prefs;
         std::function<void()> revert;
     };
-    PermissionPrimer() = default;
+    void requestStage(Request request);
+    void pollInputMonitoring(Request request, int attempt);
+    void pollAccessibility(Request request, int attempt);
+    void finish(const Request& request);
 
-    std::deque<Request> pending_;
-    bool holds_ = false;
-    std::size_t requests_ = 0;
+    Timer poll_;
 };
 
 }  // namespace orvel

@@ -17,6 +17,8 @@ class Paths {
     virtual std::string configDirectory() = 0;
     // Read-only files shipped with Orvel (string tables, texts, icons).
     virtual std::string resourcesDirectory() = 0;
+    // What must not outlive the login session (a record of devices Orvel switched off).
+    virtual std::string runtimeDirectory() = 0;
 };
 
 }  // namespace orvel

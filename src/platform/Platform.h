@@ -11,10 +11,14 @@ namespace orvel {
 
 class AccessibilityDisplay;
 class Bluetooth;
+class Cursor;
 class DesktopSettings;
 class HelperConnection;
 class HelperService;
+class EventTap;
 class HidDevices;
+class HotKeys;
+class InputBlocking;
 class LoginItems;
 class Network;
 class NetworkShares;
@@ -62,6 +66,10 @@ class Platform {
     virtual ScreenLock& screenLock() = 0;
     virtual HelperService& helperService() = 0;
     virtual HelperConnection& helperConnection() = 0;
+    virtual InputBlocking& inputBlocking() = 0;
+    virtual EventTap& eventTap() = 0;
+    virtual Cursor& cursor() = 0;
+    virtual HotKeys& hotKeys() = 0;
     virtual std::shared_ptr<LogSink> logSink() = 0;
 };
 

@@ -214,11 +214,11 @@ TEST_F(AppDelegateTest, TheHotKeyTogglesTheSession) {
     assentGiven();
     Preferences::shared().hotKeyStyle = HotKeyStyle::carbon;
     launch();
-    auto* hotKey = dynamic_cast<CarbonHotKey*>(delegate->hotKey.get());
-    ASSERT_NE(hotKey, nullptr);
-    hotKey->press();
+    ASSERT_NE(dynamic_cast<CarbonHotKey*>(delegate->hotKey.get()), nullptr);
+    const std::uint64_t controlOptionCommand = 0x1C0000;
+    EXPECT_EQ(sim().hotKeys().press(8, controlOptionCommand, false), SimHotKeys::Outcome::hotKey);
     EXPECT_TRUE(OrvelController::shared().isActive());
-    hotKey->press();
+    sim().hotKeys().press(8, controlOptionCommand, true);
     EXPECT_FALSE(OrvelController::shared().isActive());
     EXPECT_FALSE(Preferences::shared().loadSession()->wasActive) << "the stop was saved";
 }

@@ -219,7 +219,8 @@ class BlockingGateTest : public PreferencesTest {
   protected:
     void SetUp() override {
         PreferencesTest::SetUp();
-        PermissionPrimer::shared().setHoldsRequests(true);
+        // Explained before; nothing is granted, so a request polls for 90 s.
+        sim().userDefaults().setBool(PermissionPrimer::kExplainedKey, true);
     }
 };
 
@@ -227,10 +228,10 @@ TEST_F(BlockingGateTest, TurningASwitchOnTwiceStartsOneRequestOnTheNextLoopTurn)
     Preferences& p = Preferences::shared();
     p.blockBuiltInKeyboard = true;
     EXPECT_TRUE(p.requestingPermissions);
-    EXPECT_EQ(PermissionPrimer::shared().requestCount(), 0u) << "deferred to the next turn";
+    EXPECT_EQ(sim().permissions().listenEventRequests(), 0u) << "deferred to the next turn";
     p.blockBuiltInKeyboard = true;
     loop().drain();
-    EXPECT_EQ(PermissionPrimer::shared().requestCount(), 1u);
+    EXPECT_EQ(sim().permissions().listenEventRequests(), 1u);
     EXPECT_TRUE(stored().boolForKey("blockKB"));
 }
 
@@ -239,10 +240,10 @@ TEST_F(BlockingGateTest, RefusalRevertsOnlyTheSwitchThatAsked) {
     p.blockBuiltInKeyboard = true;
     p.blockBuiltInTrackpad = true;  // while the keyboard's request is in flight
     loop().drain();
-    EXPECT_EQ(PermissionPrimer::shared().pendingCount(), 1u);
+    EXPECT_TRUE(PermissionPrimer::shared().isPolling());
     EXPECT_TRUE(p.blockBuiltInTrackpad());
 
-    PermissionPrimer::shared().finish(false);
+    loop().advance(91);  // both permissions' checks run out
     EXPECT_FALSE(p.blockBuiltInKeyboard());
     EXPECT_FALSE(stored().boolForKey("blockKB"));
     EXPECT_TRUE(p.blockBuiltInTrackpad());
@@ -255,7 +256,9 @@ TEST_F(BlockingGateTest, GrantReconcilesAndKeepsTheSwitchOn) {
     Preferences& p = Preferences::shared();
     p.blockBuiltInTrackpad = true;
     loop().drain();
-    PermissionPrimer::shared().finish(true);
+    sim().permissions().setListenEvent(ListenEventAccess::granted);
+    sim().permissions().setAccessibility(true);
+    loop().advance(1);
     EXPECT_TRUE(p.blockBuiltInTrackpad());
     EXPECT_FALSE(p.requestingPermissions);
     EXPECT_EQ(reconciles(), 1u);
@@ -267,7 +270,7 @@ TEST_F(BlockingGateTest, TurningASwitchOffReconcilesAtOnceWithoutARequest) {
     loop().drain();
     p.blockBuiltInTrackpad = false;
     EXPECT_EQ(reconciles(), 1u);
-    EXPECT_EQ(PermissionPrimer::shared().requestCount(), 1u);
+    EXPECT_EQ(sim().permissions().listenEventRequests(), 1u);
     EXPECT_TRUE(p.requestingPermissions);
 }
 
@@ -281,24 +284,17 @@ TEST_F(BlockingGateTest, ACompletionAfterTheStoreIsGoneStillReverts) {
     EXPECT_TRUE(p.requestingPermissions);
 }
 
-TEST_F(PreferencesTest, PermissionStandInRefusesByItselfWhenNotHeld) {
-    Preferences& p = Preferences::shared();
-    p.blockBuiltInKeyboard = true;
-    loop().drain();
-    EXPECT_FALSE(p.blockBuiltInKeyboard());
-    EXPECT_FALSE(p.requestingPermissions);
-}
-
 TEST_F(PreferencesTest, ReloadWritesAllKeysPublishesEachOnceAndTurnsBlockingOff) {
     store("engine", "caffeinate");
     store("menuScale", 9.0);
     store("confirmedBlock", true);
     store("confirmedOn", Preferences::machineIdentity());
     Preferences& p = Preferences::shared();
-    PermissionPrimer::shared().setHoldsRequests(true);
+    sim().userDefaults().setBool(PermissionPrimer::kExplainedKey, true);
+    sim().permissions().setListenEvent(ListenEventAccess::granted);
+    sim().permissions().setAccessibility(true);
     p.blockBuiltInKeyboard = true;
     loop().drain();
-    PermissionPrimer::shared().finish(true);
 
     stored().removePersistentDomain();
     store("customSeconds", 120);

@@ -75,7 +75,7 @@ TEST_F(InputDevicesTest, DescribesADeviceOnOneLine) {
 TEST_F(InputDevicesTest, ListsNoDeviceWhileTheHidAccessFlagIsDown) {
     sim().hidDevices().attach(device("AT Keyboard", "i8042", true, 1, {hid_usage::kKeyboard}));
     EXPECT_TRUE(InputBlocker::currentHIDDevices().empty());
-    EXPECT_FALSE(InputBlocker::hasExternalPointer());
+    EXPECT_FALSE(InputBlocker::externalPointerAttached());
     EXPECT_TRUE(InputBlocker::internalDeviceNames().empty());
     EXPECT_EQ(sim().hidDevices().enumerationCount(), 0u) << "the platform is not asked";
     {
@@ -97,21 +97,21 @@ TEST_F(InputDevicesTest, NamesBuiltInInputDevicesAndFindsExternalOnesAsTheyComeA
 
     EXPECT_EQ(InputBlocker::internalDeviceNames(),
               (std::vector<std::string>{"AT Keyboard", "Touchpad", "unnamed device"}));
-    EXPECT_FALSE(InputBlocker::hasExternalKeyboard());
-    EXPECT_FALSE(InputBlocker::hasExternalPointer());
+    EXPECT_FALSE(InputBlocker::externalKeyboardAttached());
+    EXPECT_FALSE(InputBlocker::externalPointerAttached());
 
     const auto mouse = hid.attach(device("USB Mouse", "USB", false, 0x46d, {hid_usage::kMouse}));
-    EXPECT_FALSE(InputBlocker::hasExternalKeyboard());
-    EXPECT_TRUE(InputBlocker::hasExternalPointer());
+    EXPECT_FALSE(InputBlocker::externalKeyboardAttached());
+    EXPECT_TRUE(InputBlocker::externalPointerAttached());
 
     const auto keyboard =
         hid.attach(device("Keyboard", "Bluetooth", true, 76, {hid_usage::kKeyboard}));
-    EXPECT_TRUE(InputBlocker::hasExternalKeyboard());
+    EXPECT_TRUE(InputBlocker::externalKeyboardAttached());
 
     hid.detach(keyboard);
     hid.detach(mouse);
-    EXPECT_FALSE(InputBlocker::hasExternalKeyboard());
-    EXPECT_FALSE(InputBlocker::hasExternalPointer());
+    EXPECT_FALSE(InputBlocker::externalKeyboardAttached());
+    EXPECT_FALSE(InputBlocker::externalPointerAttached());
 }
 
 TEST_F(InputDevicesTest, ProbesBothPermissionsIntoTheCache) {

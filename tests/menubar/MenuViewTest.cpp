@@ -647,7 +647,8 @@ TEST_F(MenuViewTest, LocksAndThePermissionNoteFollowTheCachedPermissions) {
 }
 
 TEST_F(MenuViewTest, HeldOffNoteFollowsExternalInputAndTheBlockingSwitches) {
-    PermissionPrimer::shared().setHoldsRequests(true);
+    // Explained before and nothing granted: each request polls while the cases run.
+    sim().userDefaults().setBool(PermissionPrimer::kExplainedKey, true);
     const std::string note = "Held off \u2014 no external keyboard or mouse connected.";
     struct Case {
         bool external, keyboard, trackpad, note;

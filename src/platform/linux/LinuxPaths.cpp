@@ -12,7 +12,12 @@ namespace orvel {
 LinuxPaths::LinuxPaths(const xdg::Environment& env, std::string resourcesDirectory)
     : applicationSupport_(xdg::dataHome(env) + "/Orvel"),
       config_(xdg::configHome(env) + "/orvel"),
-      resources_(std::move(resourcesDirectory)) {}
+      resources_(std::move(resourcesDirectory)) {
+    const auto runtime = env("XDG_RUNTIME_DIR");
+    runtime_ = runtime && !runtime->empty() && runtime->front() == '/'
+                   ? *runtime + "/orvel"
+                   : "/tmp/orvel-runtime-" + std::to_string(::getuid());
+}
 
 std::string LinuxPaths::defaultResourcesDirectory() {
     const auto self = executablePath();

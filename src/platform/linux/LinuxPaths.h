@@ -24,11 +24,14 @@ class LinuxPaths final : public Paths {
     std::string applicationSupportDirectory() override { return applicationSupport_; }
     std::string configDirectory() override { return config_; }
     std::string resourcesDirectory() override { return resources_; }
+    // $XDG_RUNTIME_DIR/orvel, else a folder of this user's under /tmp.
+    std::string runtimeDirectory() override { return runtime_; }
 
   private:
     std::string applicationSupport_;
     std::string config_;
     std::string resources_;
+    std::string runtime_;
 };
 
 }  // namespace orvel

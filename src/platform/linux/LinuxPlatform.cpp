@@ -58,11 +58,18 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
       bluetooth_(systemBus_, config.sysRoot),
       volumes_(std::move(config.volumes)),
       networkShares_(processes_, std::move(config.networkShares)),
+      hidDevices_(std::move(config.input)),
+      permissions_(hidDevices_, processes_, paths_->resourcesDirectory() + "/orvel-input-access",
+                   paths_->resourcesDirectory() + "/input-access.html"),
+      inputBlocking_(hidDevices_, paths_->runtimeDirectory()),
       desktopSettings_(sessionBus_),
       network_(systemBus_, std::move(config.network)),
       screenLock_(systemBus_, std::move(config.sessionID)),
       helperService_(processes_, std::move(config.helperService)),
-      helperConnection_(std::move(config.helperSocket)) {}
+      helperConnection_(std::move(config.helperSocket)) {
+    // A run that ended without stopping (a crash, SIGKILL) may have left devices switched off.
+    inputBlocking_.releaseRecorded();
+}
 
 LinuxPlatform::~LinuxPlatform() = default;
 

@@ -12,6 +12,7 @@
 #include "platform/linux/LinuxHelperService.h"
 #include "platform/linux/LinuxInputAccess.h"
 #include "platform/linux/LinuxNetwork.h"
+#include "platform/linux/LinuxInputBlocking.h"
 #include "platform/linux/LinuxNetworkShares.h"
 #include "platform/linux/LinuxNotifications.h"
 #include "platform/linux/LinuxPaths.h"
@@ -24,6 +25,7 @@
 #include "platform/linux/LinuxVolumes.h"
 #include "platform/linux/LinuxWorkspace.h"
 #include "platform/linux/PortalDesktopSettings.h"
+#include "platform/linux/X11HotKeys.h"
 #include "platform/linux/XdgLoginItems.h"
 
 namespace orvel {
@@ -46,6 +48,7 @@ struct LinuxPlatformConfig {
     std::string sessionID;  // the login session to lock; empty: $XDG_SESSION_ID
     LinuxHelperServiceOptions helperService;
     std::string helperSocket = wake_protocol::kDefaultSocketPath;
+    LinuxInputRoots input;
 };
 
 // The real machine: every capability through its Linux backend. Needs the main run loop, which
@@ -86,6 +89,10 @@ class LinuxPlatform final : public Platform {
     LinuxScreenLock& screenLock() override { return screenLock_; }
     LinuxHelperService& helperService() override { return helperService_; }
     LinuxHelperConnection& helperConnection() override { return helperConnection_; }
+    LinuxInputBlocking& inputBlocking() override { return inputBlocking_; }
+    LinuxEventTap& eventTap() override { return eventTap_; }
+    LinuxCursor& cursor() override { return cursor_; }
+    X11HotKeys& hotKeys() override { return hotKeys_; }
     std::shared_ptr<LogSink> logSink() override { return logSink_; }
 
   private:
@@ -109,6 +116,10 @@ class LinuxPlatform final : public Platform {
     LinuxNetworkShares networkShares_;
     LinuxHidDevices hidDevices_;
     LinuxPermissions permissions_;
+    LinuxInputBlocking inputBlocking_;
+    LinuxEventTap eventTap_;
+    LinuxCursor cursor_;
+    X11HotKeys hotKeys_;
     PortalDesktopSettings desktopSettings_;
     LinuxNetwork network_;
     LinuxScreenLock screenLock_;

@@ -15,6 +15,7 @@ class SimPaths final : public Paths {
     std::string applicationSupportDirectory() override { return root_ + "/data/Orvel"; }
     std::string configDirectory() override { return root_ + "/config/orvel"; }
     std::string resourcesDirectory() override { return root_ + "/resources"; }
+    std::string runtimeDirectory() override { return root_ + "/run/orvel"; }
 
     // Control surface for tests.
     void setRoot(std::string root) { root_ = std::move(root); }

@@ -11,6 +11,8 @@
 #include "platform/sim/SimHelperConnection.h"
 #include "platform/sim/SimHelperService.h"
 #include "platform/sim/SimHidDevices.h"
+#include "platform/sim/SimHotKeys.h"
+#include "platform/sim/SimInput.h"
 #include "platform/sim/SimLoginItems.h"
 #include "platform/sim/SimNetwork.h"
 #include "platform/sim/SimNetworkShares.h"
@@ -58,6 +60,12 @@ class SimPlatform final : public Platform {
     SimScreenLock& screenLock() override { return screenLock_; }
     SimHelperService& helperService() override { return helperService_; }
     SimHelperConnection& helperConnection() override { return helperConnection_; }
+    SimInput& inputBlocking() override { return input_; }
+    SimInput& eventTap() override { return input_; }
+    SimInput& cursor() override { return input_; }
+    // The three input capabilities' one control surface.
+    SimInput& input() { return input_; }
+    SimHotKeys& hotKeys() override { return hotKeys_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
     RecordingLogSink& log() { return *log_; }
 
@@ -83,6 +91,8 @@ class SimPlatform final : public Platform {
     SimScreenLock screenLock_;
     SimHelperService helperService_;
     SimHelperConnection helperConnection_;
+    SimInput input_;
+    SimHotKeys hotKeys_;
     std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
 };
 

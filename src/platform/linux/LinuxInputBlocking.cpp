@@ -1,0 +1,246 @@
+#include "platform/linux/LinuxInputBlocking.h"
+
+#include <fcntl.h>
+#include <linux/input.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <sstream>
+#include <thread>
+
+#include "foundation/FileIO.h"
+#include "foundation/Log.h"
+
+namespace orvel {
+
+namespace {
+
+std::string errnoText() {
+    return std::strerror(errno);
+}
+
+Result<void> writeAttribute(const std::string& path, const char* value) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
+    if (!fd || ::write(fd.get(), value, std::strlen(value)) < 0) {
+        return Error{"Could not write " + path + ": " + errnoText()};
+    }
+    return {};
+}
+
+std::vector<std::string> readRecord(const std::string& path) {
+    std::vector<std::string> lines;
+    auto data = readFileIfPresent(path);
+    if (!data) {
+        Logger("input").error(data.error().message);
+        return lines;
+    }
+    if (!*data) {
+        return lines;
+    }
+    std::istringstream text(stringFromData(**data));
+    for (std::string line; std::getline(text, line);) {
+        if (!line.empty()) {
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+void writeRecord(const std::string& path, const std::vector<std::string>& lines) {
+    if (lines.empty()) {
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+            Logger("input").error("Could not remove " + path + ": " + errnoText());
+        }
+        return;
+    }
+    std::string text;
+    for (const auto& line : lines) {
+        text += line + "\n";
+    }
+    if (auto written = writeFileAtomically(path, text); !written) {
+        Logger("input").error(written.error().message);
+    }
+}
+
+class LinuxInputHold final : public InputHold {
+  public:
+    LinuxInputHold(std::string record, std::vector<std::string> inhibited,
+                   std::vector<UniqueFd> grabbed)
+        : record_(std::move(record)), inhibited_(std::move(inhibited)) {
+        if (!grabbed.empty()) {
+            drain_ = std::make_unique<InputDrainThread>(std::move(grabbed));
+        }
+    }
+    ~LinuxInputHold() override {
+        drain_.reset();  // closing the descriptors ends the grabs
+        for (const auto& path : inhibited_) {
+            if (auto written = writeAttribute(path, "0"); !written) {
+                Logger("input").error(written.error().message);
+            }
+        }
+        if (!inhibited_.empty()) {
+            auto lines = readRecord(record_);
+            std::erase_if(lines, [this](const std::string& line) {
+                return std::find(inhibited_.begin(), inhibited_.end(), line) != inhibited_.end();
+            });
+            writeRecord(record_, lines);
+        }
+    }
+
+  private:
+    std::string record_;
+    std::vector<std::string> inhibited_;
+    std::unique_ptr<InputDrainThread> drain_;
+};
+
+}  // namespace
+
+LinuxInputBlocking::LinuxInputBlocking(LinuxHidDevices& devices, std::string runtimeDirectory)
+    : devices_(devices), runtime_(std::move(runtimeDirectory)) {}
+
+InputHoldResult LinuxInputBlocking::silence(const std::vector<HidDevice>& devices) {
+    InputHoldResult result;
+    std::map<std::uint64_t, LinuxInputNode> nodes;
+    for (auto& node : devices_.scan()) {
+        nodes.emplace(node.device.id, std::move(node));
+    }
+    std::vector<std::string> inhibited;
+    std::vector<UniqueFd> grabbed;
+    for (const auto& device : devices) {
+        auto it = nodes.find(device.id);
+        if (it == nodes.end()) {
+            result.failures.push_back({device.id, "the device is no longer attached"});
+            continue;
+        }
+        const LinuxInputNode& node = it->second;
+        if (::faccessat(AT_FDCWD, node.inhibited.c_str(), W_OK, AT_EACCESS) == 0) {
+            // Recorded first: a crash between the two steps must still find it at the next start.
+            if (auto made = makeDirectories(runtime_); !made) {
+                Logger("input").error(made.error().message);
+            }
+            auto lines = readRecord(recordPath());
+            lines.push_back(node.inhibited);
+            writeRecord(recordPath(), lines);
+            if (writeAttribute(node.inhibited, "1")) {
+                inhibited.push_back(node.inhibited);
+                result.held.push_back(device.id);
+                continue;
+            }
+            lines.pop_back();
+            writeRecord(recordPath(), lines);
+        }
+        UniqueFd fd(::open(node.eventNode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        if (!fd) {
+            result.failures.push_back(
+                {device.id, "could not open " + node.eventNode + ": " + errnoText()});
+            continue;
+        }
+        if (::ioctl(fd.get(), EVIOCGRAB, 1) != 0) {
+            result.failures.push_back(
+                {device.id, "could not grab " + node.eventNode + ": " + errnoText()});
+            continue;
+        }
+        grabbed.push_back(std::move(fd));
+        result.held.push_back(device.id);
+    }
+    if (!result.held.empty()) {
+        result.hold = std::make_unique<LinuxInputHold>(recordPath(), std::move(inhibited),
+                                                       std::move(grabbed));
+    }
+    return result;
+}
+
+InputHoldResult LinuxInputBlocking::observe(const std::vector<HidDevice>& devices,
+                                            InputValueCallback) {
+    InputHoldResult result;
+    for (const auto& device : devices) {
+        result.failures.push_back({device.id, "devices are switched off, not watched, here"});
+    }
+    return result;
+}
+
+void LinuxInputBlocking::releaseRecorded() {
+    const auto lines = readRecord(recordPath());
+    if (lines.empty()) {
+        return;
+    }
+    std::vector<std::string> kept;
+    for (const auto& path : lines) {
+        if (auto written = writeAttribute(path, "0"); !written) {
+            // A device unplugged since then has nothing left to give back.
+            if (::faccessat(AT_FDCWD, path.c_str(), F_OK, 0) == 0) {
+                Logger("input").error(written.error().message);
+                kept.push_back(path);
+            }
+        }
+    }
+    Logger("input").notice("Gave back " + std::to_string(lines.size() - kept.size()) +
+                           " input device(s) left switched off by an earlier run.");
+    writeRecord(recordPath(), kept);
+}
+
+struct InputDrainThread::State {
+    std::vector<UniqueFd> fds;
+    UniqueFd wake;
+    std::atomic<std::uint64_t> drained{0};
+    std::thread thread;
+};
+
+InputDrainThread::InputDrainThread(std::vector<UniqueFd> fds) : state_(std::make_unique<State>()) {
+    state_->fds = std::move(fds);
+    state_->wake = UniqueFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    std::vector<pollfd> set;
+    set.push_back({state_->wake.get(), POLLIN, 0});
+    for (const auto& fd : state_->fds) {
+        set.push_back({fd.get(), POLLIN, 0});
+    }
+    State* state = state_.get();
+    state_->thread = std::thread([state, set]() mutable {
+        char buffer[64 * sizeof(input_event)];
+        for (;;) {
+            if (::poll(set.data(), set.size(), -1) < 0) {
+                if (errno == EINTR) {
+                    continue;
+                }
+                return;
+            }
+            if (set[0].revents != 0) {
+                return;
+            }
+            for (std::size_t i = 1; i < set.size(); ++i) {
+                if ((set[i].revents & POLLIN) != 0) {
+                    ssize_t n;
+                    while ((n = ::read(set[i].fd, buffer, sizeof buffer)) > 0) {
+                        state->drained.fetch_add(static_cast<std::uint64_t>(n),
+                                                 std::memory_order_relaxed);
+                    }
+                    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                        set[i].fd = -1;  // unplugged: nothing more will come
+                    }
+                } else if ((set[i].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
+                    set[i].fd = -1;
+                }
+            }
+        }
+    });
+}
+
+InputDrainThread::~InputDrainThread() {
+    const std::uint64_t one = 1;
+    if (state_->wake && ::write(state_->wake.get(), &one, sizeof one) < 0) {
+        Logger("input").error("Could not wake the input thread: " + errnoText());
+    }
+    state_->thread.join();
+}
+
+std::uint64_t InputDrainThread::drainedBytes() const {
+    return state_->drained.load(std::memory_order_relaxed);
+}
+
+}  // namespace orvel

@@ -1,0 +1,324 @@
+#include <fcntl.h>
+#include <linux/input.h>
+#include <linux/uinput.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "devices/InputBlocker.h"
+#include "foundation/FileIO.h"
+#include "platform/linux/LinuxInputAccess.h"
+#include "platform/linux/LinuxInputBlocking.h"
+#include "platform/sim/SimProcesses.h"
+#include "support/OrvelTest.h"
+
+namespace orvel {
+namespace {
+
+namespace fs = std::filesystem;
+const std::string kFixtures = std::string(ORVEL_TEST_DATA) + "/input/";
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path);
+    std::string text;
+    std::getline(in, text);
+    return text;
+}
+
+class LinuxInputTest : public test::OrvelTest {
+  protected:
+    // A writable copy of a machine's tree.
+    LinuxInputRoots machine(const std::string& name) {
+        const fs::path copy = fs::path(scratch()) / name;
+        fs::copy(kFixtures + name, copy,
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        return {(copy / "sys").string(), (copy / "udev").string(), (copy / "dev").string(),
+                (copy / "rules.d").string()};
+    }
+
+    static std::vector<std::string> names(const std::vector<HidDevice>& devices, bool internal,
+                                          HidUsage usage) {
+        std::vector<std::string> found;
+        for (const auto& d : devices) {
+            if (InputBlocker::isInternal(d) == internal && d.conformsTo(usage)) {
+                found.push_back(InputBlocker::productName(d));
+            }
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+};
+
+TEST_F(LinuxInputTest, TellsBuiltInDevicesFromExternalOnesOnEachMachine) {
+    using Names = std::vector<std::string>;
+    struct Case {
+        const char* machine;
+        Names builtInKeyboards;
+        Names builtInPointing;  // touch pads, mice and pointing sticks
+        Names externalKeyboards;
+        Names externalPointing;
+    };
+    const Case cases[] = {
+        {"thinkpad",
+         {"AT Translated Set 2 keyboard"},
+         {"SynPS/2 Synaptics TouchPad", "TPPS/2 IBM TrackPoint"},
+         {},
+         {"Logitech USB Optical Mouse"}},
+        {"macbook",
+         {"Apple Inc. Apple Internal Keyboard / Trackpad", "Apple SPI Keyboard"},
+         {"Apple SPI Trackpad"},
+         {},
+         {}},
+        {"desktop", {}, {}, {"Dell KB216 Wired Keyboard"}, {"MX Master 3 Mouse"}},
+        {"remapper", {"AT Translated Set 2 keyboard"}, {}, {"keyd virtual keyboard"}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.machine);
+        LinuxHidDevices hid(machine(c.machine));
+        const auto devices = hid.attachedDevices();
+        auto pointing = [&](bool internal) {
+            Names all;
+            for (auto usage : {hid_usage::kTouchPad, hid_usage::kMouse, hid_usage::kPointer}) {
+                for (auto& n : names(devices, internal, usage)) {
+                    if (std::find(all.begin(), all.end(), n) == all.end()) {
+                        all.push_back(n);
+                    }
+                }
+            }
+            std::sort(all.begin(), all.end());
+            return all;
+        };
+        EXPECT_EQ(names(devices, true, hid_usage::kKeyboard), c.builtInKeyboards);
+        EXPECT_EQ(pointing(true), c.builtInPointing);
+        EXPECT_EQ(names(devices, false, hid_usage::kKeyboard), c.externalKeyboards);
+        EXPECT_EQ(pointing(false), c.externalPointing);
+    }
+}
+
+TEST_F(LinuxInputTest, DescribesDevicesByKernelNameBusAndVendor) {
+    LinuxHidDevices hid(machine("thinkpad"));
+    std::vector<std::string> lines;
+    for (const auto& d : hid.attachedDevices()) {
+        lines.push_back(InputBlocker::deviceDescription(d));
+    }
+    for (const char* line : {
+             "AT Translated Set 2 keyboard \u00b7 i8042 \u00b7 BuiltIn yes \u00b7 vendor 0x0001",
+             "Logitech USB Optical Mouse \u00b7 USB \u00b7 BuiltIn no \u00b7 vendor 0x046D",
+             "Wacom HID 508E Finger \u00b7 I2C \u00b7 BuiltIn yes \u00b7 vendor 0x056A",
+         }) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << line;
+    }
+}
+
+TEST_F(LinuxInputTest, KeepsIdsWhileAttachedAndGivesAReplugANewOne) {
+    const auto roots = machine("desktop");
+    LinuxHidDevices hid(roots);
+    auto idOf = [&hid](const std::string& product) {
+        for (const auto& d : hid.attachedDevices()) {
+            if (d.product == product) {
+                return d.id;
+            }
+        }
+        return std::uint64_t{0};
+    };
+    const auto first = idOf("Dell KB216 Wired Keyboard");
+    ASSERT_NE(first, 0u);
+    EXPECT_EQ(idOf("Dell KB216 Wired Keyboard"), first);
+    // Unplugged and plugged again: the kernel names a new input device.
+    const fs::path link = fs::path(roots.sys) / "class/input/event1";
+    const fs::path target = fs::read_symlink(link);
+    fs::remove(link);
+    EXPECT_EQ(idOf("Dell KB216 Wired Keyboard"), 0u);
+    const fs::path oldInput = (link.parent_path() / target).parent_path();
+    const fs::path newInput = oldInput.parent_path() / "input31";
+    fs::rename(oldInput, newInput);
+    fs::create_directory_symlink(fs::relative(newInput / "event1", link.parent_path()), link);
+    const auto again = idOf("Dell KB216 Wired Keyboard");
+    EXPECT_NE(again, 0u);
+    EXPECT_NE(again, first);
+}
+
+TEST_F(LinuxInputTest, SaysWhenAnEventNodeComesOrGoes) {
+    const auto roots = machine("desktop");
+    LinuxHidDevices hid(roots);
+    int changes = 0;
+    Subscription s = hid.devicesChanged.subscribe([&] { ++changes; });
+    auto waitForChange = [&](int count) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (changes < count && std::chrono::steady_clock::now() < limit) {
+            loop().drain();
+        }
+        return changes >= count;
+    };
+    std::ofstream(roots.dev + "/input/event9");
+    EXPECT_TRUE(waitForChange(1));
+    fs::remove(roots.dev + "/input/event9");
+    EXPECT_TRUE(waitForChange(2));
+}
+
+TEST_F(LinuxInputTest, PermissionsAreUndecidedUntilTheRuleIsInstalled) {
+    auto roots = machine("thinkpad");
+    fs::create_directories(roots.udevRules);
+    LinuxHidDevices hid(roots);
+    SimProcesses processes;
+    const std::string installer = scratch() + "/orvel-input-access";
+    processes.setExecutable("/usr/bin/pkexec", true);
+    processes.setExecutable(installer, true);
+    LinuxPermissions permissions(hid, processes, installer, "/usr/share/orvel/input-access.html");
+
+    // Fixture nodes are readable files, so only the request side is decided by the rule here.
+    if (::geteuid() != 0) {
+        for (const auto& entry : fs::directory_iterator(roots.dev + "/input")) {
+            fs::permissions(entry.path(), fs::perms::none);
+        }
+        EXPECT_FALSE(permissions.preflightListenEvent());
+        EXPECT_EQ(permissions.checkListenEventAccess(), ListenEventAccess::undecided);
+        permissions.requestListenEventAccess();
+        ASSERT_EQ(processes.children().size(), 1u);
+        EXPECT_EQ(processes.children()[0]->request().executable, "/usr/bin/pkexec");
+        EXPECT_EQ(processes.children()[0]->request().arguments,
+                  std::vector<std::string>{installer});
+        EXPECT_EQ(permissions.checkListenEventAccess(), ListenEventAccess::denied)
+            << "asked once: the next answer is the user's";
+    } else {
+        EXPECT_TRUE(permissions.preflightListenEvent()) << "root reads every node";
+        EXPECT_TRUE(permissions.isAccessibilityTrusted());
+    }
+    EXPECT_EQ(permissions.settingsURL(false), "file:///usr/share/orvel/input-access.html");
+}
+
+TEST_F(LinuxInputTest, InhibitsReleasesAndRecoversAfterACrash) {
+    const auto roots = machine("macbook");
+    LinuxHidDevices hid(roots);
+    const std::string runtime = scratch() + "/run/orvel";
+    LinuxInputBlocking blocking(hid, runtime);
+    std::vector<HidDevice> keyboards;
+    for (const auto& d : hid.attachedDevices()) {
+        if (d.product == "Apple SPI Keyboard") {
+            keyboards.push_back(d);
+        }
+    }
+    ASSERT_EQ(keyboards.size(), 1u);
+    const std::string inhibited = roots.sys +
+                                  "/devices/pci0000:00/0000:00:1e.3/pxa2xx-spi.3/spi_master/spi2/"
+                                  "spi-APP000D:00/input/input0/inhibited";
+    const std::string canonicalInhibited = fs::canonical(inhibited).string();
+
+    {
+        auto held = blocking.silence(keyboards);
+        ASSERT_TRUE(held.hold);
+        EXPECT_EQ(held.held, std::vector<std::uint64_t>{keyboards[0].id});
+        EXPECT_EQ(readText(inhibited), "1");
+        EXPECT_EQ(readText(blocking.recordPath()), canonicalInhibited);
+    }
+    EXPECT_EQ(readText(inhibited), "0");
+    EXPECT_FALSE(fs::exists(blocking.recordPath())) << "struck off after release";
+
+    // A run killed while blocking leaves the device off and its record behind.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        auto held = blocking.silence(keyboards);
+        ::_exit(held.hold ? 0 : 1);  // no destructor runs: as SIGKILL would leave it
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(readText(inhibited), "1");
+
+    LinuxInputBlocking nextStart(hid, runtime);
+    nextStart.releaseRecorded();
+    EXPECT_EQ(readText(inhibited), "0");
+    EXPECT_FALSE(fs::exists(nextStart.recordPath()));
+}
+
+TEST_F(LinuxInputTest, TheDrainThreadEmptiesEveryDescriptorItWasGiven) {
+    int pairs[2][2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pairs[0]), 0);
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pairs[1]), 0);
+    UniqueFd writers[2] = {UniqueFd(pairs[0][1]), UniqueFd(pairs[1][1])};
+    std::vector<UniqueFd> readers;
+    readers.emplace_back(pairs[0][0]);
+    readers.emplace_back(pairs[1][0]);
+    InputDrainThread drain(std::move(readers));
+    const std::string event(sizeof(input_event), 'x');
+    for (int i = 0; i < 10; ++i) {
+        ASSERT_EQ(::write(writers[i % 2].get(), event.data(), event.size()),
+                  static_cast<ssize_t>(event.size()));
+    }
+    writers[1].reset();  // a device unplugged while grabbed
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (drain.drainedBytes() < 10 * event.size() && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::yield();
+    }
+    EXPECT_EQ(drain.drainedBytes(), 10 * event.size());
+}
+
+// Needs the kernel's uinput: a device of our own, grabbed through its real event node.
+TEST_F(LinuxInputTest, GrabsTheEventNodeWhereInhibitedCannotBeWritten) {
+    UniqueFd uinput(::open("/dev/uinput", O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!uinput) {
+        GTEST_SKIP() << "no /dev/uinput here (" << std::strerror(errno)
+                     << "): the grab is not tried on a real device";
+    }
+    ASSERT_EQ(::ioctl(uinput.get(), UI_SET_EVBIT, EV_KEY), 0);
+    ASSERT_EQ(::ioctl(uinput.get(), UI_SET_KEYBIT, KEY_A), 0);
+    uinput_setup setup{};
+    setup.id.bustype = BUS_I8042;
+    std::strcpy(setup.name, "Orvel test keyboard");
+    ASSERT_EQ(::ioctl(uinput.get(), UI_DEV_SETUP, &setup), 0);
+    ASSERT_EQ(::ioctl(uinput.get(), UI_DEV_CREATE), 0);
+    char sysname[64] = {};
+    ASSERT_GE(::ioctl(uinput.get(), UI_GET_SYSNAME(sizeof sysname), sysname), 0);
+
+    // A tree that names the real node and has no `inhibited`, as older kernels have none.
+    std::string event;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (event.empty() && std::chrono::steady_clock::now() < limit) {
+        std::error_code ec;
+        for (const auto& e :
+             fs::directory_iterator("/sys/devices/virtual/input/" + std::string(sysname), ec)) {
+            if (e.path().filename().string().rfind("event", 0) == 0) {
+                event = e.path().filename().string();
+            }
+        }
+        std::this_thread::yield();
+    }
+    ASSERT_FALSE(event.empty());
+    const fs::path sys = fs::path(scratch()) / "sys";
+    const fs::path input = sys / "devices/platform/i8042/serio0/input/input1";
+    fs::create_directories(input / "id");
+    fs::create_directories(input / event);
+    std::ofstream(input / "name") << "Orvel test keyboard\n";
+    std::ofstream(input / "id/bustype") << "0011\n";
+    std::ofstream(input / event / "dev") << "13:99\n";
+    fs::create_directory_symlink("..", input / event / "device");
+    fs::create_directories(sys / "class/input");
+    fs::create_directory_symlink(fs::relative(input / event, sys / "class/input"),
+                                 sys / "class/input" / event);
+    LinuxHidDevices hid({sys.string(), scratch() + "/udev", "/dev", scratch() + "/rules"});
+    LinuxInputBlocking blocking(hid, scratch() + "/run");
+    auto held = blocking.silence(hid.attachedDevices());
+    ASSERT_TRUE(held.hold) << (held.failures.empty() ? "" : held.failures[0].reason);
+
+    UniqueFd other(::open(("/dev/input/" + event).c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(other);
+    EXPECT_NE(::ioctl(other.get(), EVIOCGRAB, 1), 0) << "another grab is refused while held";
+    held.hold.reset();
+    EXPECT_EQ(::ioctl(other.get(), EVIOCGRAB, 1), 0) << "released with the hold";
+    ::ioctl(uinput.get(), UI_DEV_DESTROY);
+}
+
+}  // namespace
+}  // namespace orvel

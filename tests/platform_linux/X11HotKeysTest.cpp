@@ -1,0 +1,135 @@
+#include "platform/linux/X11HotKeys.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "support/OrvelTest.h"
+
+namespace orvel {
+namespace {
+
+bool executable(const char* path) {
+    return ::access(path, X_OK) == 0;
+}
+
+pid_t spawn(const std::vector<std::string>& words, int keepFd = -1) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        std::vector<char*> argv;
+        for (const auto& w : words) {
+            argv.push_back(const_cast<char*>(w.c_str()));
+        }
+        argv.push_back(nullptr);
+        const int null = ::open("/dev/null", O_RDWR);
+        ::dup2(null, 0);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        (void)keepFd;
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+// A private X server for one test; skips when Xvfb cannot start.
+class X11HotKeysTest : public test::OrvelTest {
+  protected:
+    void SetUp() override {
+        OrvelTest::SetUp();
+        if (!executable("/usr/bin/Xvfb") || !executable("/usr/bin/xdotool")) {
+            GTEST_SKIP() << "Xvfb or xdotool is not installed";
+        }
+        int fds[2];
+        ASSERT_EQ(::pipe(fds), 0);
+        xvfb_ = spawn({"/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp",
+                       "-screen", "0", "640x480x24"},
+                      fds[1]);
+        ::close(fds[1]);
+        std::string number;
+        char c = 0;
+        while (::read(fds[0], &c, 1) == 1 && c != '\n') {
+            number += c;
+        }
+        ::close(fds[0]);
+        if (number.empty()) {
+            GTEST_SKIP() << "Xvfb did not start";
+        }
+        display_ = ":" + number;
+    }
+    void TearDown() override {
+        if (xvfb_ > 0) {
+            ::kill(xvfb_, SIGTERM);
+            ::waitpid(xvfb_, nullptr, 0);
+        }
+        OrvelTest::TearDown();
+    }
+
+    void press(const std::string& keys) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::setenv("DISPLAY", display_.c_str(), 1);
+            ::execl("/usr/bin/xdotool", "xdotool", "key", keys.c_str(), nullptr);
+            ::_exit(127);
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "xdotool key " << keys;
+    }
+
+    // Turns the loop until `done` or 20 s pass.
+    template <class F>
+    bool turnUntil(F done) {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done() && std::chrono::steady_clock::now() < limit) {
+            loop().drain();
+        }
+        return done();
+    }
+
+    pid_t xvfb_ = -1;
+    std::string display_;
+};
+
+TEST_F(X11HotKeysTest, GrabsControlAltSuperCOnTheRootWindowAndNothingElse) {
+    X11HotKeys hotKeys(display_);
+    ASSERT_EQ(hotKeys.unavailableReason(), std::nullopt);
+    std::vector<std::uint32_t> pressed;
+    auto handler = hotKeys.installHandler([&](std::uint32_t id) { pressed.push_back(id); });
+    auto registration = hotKeys.registerHotKey(8, 0x1900, 42);
+    ASSERT_NE(registration, nullptr);
+
+    press("shift+ctrl+alt+super+c");  // another combination: not ours
+    press("ctrl+alt+super+c");
+    ASSERT_TRUE(turnUntil([&] { return !pressed.empty(); }));
+    EXPECT_EQ(pressed, std::vector<std::uint32_t>{42});
+
+    registration.reset();
+    press("ctrl+alt+super+c");
+    press("ctrl+alt+super+c");
+    registration = hotKeys.registerHotKey(8, 0x1900, 43);
+    press("ctrl+alt+super+c");
+    ASSERT_TRUE(turnUntil([&] { return pressed.size() >= 2; }));
+    EXPECT_EQ(pressed, (std::vector<std::uint32_t>{42, 43})) << "released keys are not grabbed";
+}
+
+class X11HotKeysWithoutDisplay : public test::OrvelTest {};
+
+TEST_F(X11HotKeysWithoutDisplay, SaysWhyNothingIsAvailable) {
+    X11HotKeys hotKeys(
+        std::string(":"
+                    "9999"));
+    EXPECT_NE(hotKeys.unavailableReason(), std::nullopt);
+    EXPECT_EQ(hotKeys.registerHotKey(8, 0x1900, 1), nullptr);
+    EXPECT_EQ(hotKeys.addGlobalMonitor([](const KeyPress&) {}), nullptr);
+}
+
+}  // namespace
+}  // namespace orvel
