@@ -23,7 +23,7 @@
 #include "foundation/VirtualRunLoop.h"
 #include "platform/linux/LinuxNetwork.h"
 #include "platform/linux/LinuxWorkspace.h"
-#include "platform/sim/SimPlatform.h"
+#include "platform/sim/SimBackedPlatform.h"
 #include "triggers/AppTriggerSource.h"
 #include "triggers/NetworkTriggerSource.h"
 
@@ -51,6 +51,10 @@ class CountingWorkspace final : public Workspace {
     std::optional<ApplicationBundle> bundle(std::string_view url) override {
         return inner_.bundle(url);
     }
+    std::vector<std::string> applicationFolders() override { return inner_.applicationFolders(); }
+    void openApplication(std::string_view url, OpenCompletion completion) override {
+        inner_.openApplication(url, std::move(completion));
+    }
     int scans = 0;
 
   private:
@@ -58,36 +62,19 @@ class CountingWorkspace final : public Workspace {
 };
 
 // The simulated machine with the Linux network and workspace readers in place.
-class BenchPlatform final : public Platform {
+class BenchPlatform final : public SimBackedPlatform {
   public:
     BenchPlatform(LinuxNetworkOptions network, LinuxWorkspaceOptions workspace)
         : network_(nullptr, std::move(network)),
           linuxWorkspace_(nullptr, sim_.processes(), std::move(workspace)),
           workspace_(linuxWorkspace_) {}
 
-    PowerAssertions& powerAssertions() override { return sim_.powerAssertions(); }
-    Processes& processes() override { return sim_.processes(); }
-    UserDefaults& userDefaults() override { return sim_.userDefaults(); }
-    SystemInfo& systemInfo() override { return sim_.systemInfo(); }
     CountingWorkspace& workspace() override { return workspace_; }
-    PowerSources& powerSources() override { return sim_.powerSources(); }
-    Notifications& notifications() override { return sim_.notifications(); }
-    LoginItems& loginItems() override { return sim_.loginItems(); }
-    DesktopSettings& desktopSettings() override { return sim_.desktopSettings(); }
-    Paths& paths() override { return sim_.paths(); }
-    AccessibilityDisplay& accessibilityDisplay() override { return sim_.accessibilityDisplay(); }
-    Bluetooth& bluetooth() override { return sim_.bluetooth(); }
-    Volumes& volumes() override { return sim_.volumes(); }
-    UncachedReader& uncachedReader() override { return sim_.uncachedReader(); }
-    NetworkShares& networkShares() override { return sim_.networkShares(); }
-    HidDevices& hidDevices() override { return sim_.hidDevices(); }
-    Permissions& permissions() override { return sim_.permissions(); }
     LinuxNetwork& network() override { return network_; }
     std::shared_ptr<LogSink> logSink() override { return std::make_shared<QuietSink>(); }
     LinuxWorkspace& linuxWorkspace() { return linuxWorkspace_; }
 
   private:
-    SimPlatform sim_;
     LinuxNetwork network_;
     LinuxWorkspace linuxWorkspace_;
     CountingWorkspace workspace_;

@@ -22,7 +22,7 @@
 #include "foundation/VirtualRunLoop.h"
 #include "menubar/StatusItemController.h"
 #include "platform/linux/LinuxPowerSources.h"
-#include "platform/sim/SimPlatform.h"
+#include "platform/sim/SimBackedPlatform.h"
 #include "ui/qt/QtEnvironment.h"
 #include "ui/qt/QtHost.h"
 #include "ui/qt/QtNotifierStatusItem.h"
@@ -35,39 +35,13 @@ using bench::summarise;
 namespace {
 
 // The simulated machine with the real power-supply reader in place of the simulated one.
-class BenchPlatform final : public Platform {
+class BenchPlatform final : public SimBackedPlatform {
   public:
     explicit BenchPlatform(std::string sysRoot) : powerSources_(std::move(sysRoot)) {}
 
-    PowerAssertions& powerAssertions() override { return sim_.powerAssertions(); }
-    Processes& processes() override { return sim_.processes(); }
-    UserDefaults& userDefaults() override { return sim_.userDefaults(); }
-    SystemInfo& systemInfo() override { return sim_.systemInfo(); }
-    Workspace& workspace() override { return sim_.workspace(); }
     PowerSources& powerSources() override { return powerSources_; }
-    Notifications& notifications() override { return sim_.notifications(); }
-    LoginItems& loginItems() override { return sim_.loginItems(); }
-    DesktopSettings& desktopSettings() override { return sim_.desktopSettings(); }
-    Paths& paths() override { return sim_.paths(); }
-    AccessibilityDisplay& accessibilityDisplay() override { return sim_.accessibilityDisplay(); }
-    Bluetooth& bluetooth() override { return sim_.bluetooth(); }
-    Volumes& volumes() override { return sim_.volumes(); }
-    UncachedReader& uncachedReader() override { return sim_.uncachedReader(); }
-    NetworkShares& networkShares() override { return sim_.networkShares(); }
-    HidDevices& hidDevices() override { return sim_.hidDevices(); }
-    Permissions& permissions() override { return sim_.permissions(); }
-    Network& network() override { return sim_.network(); }
-    ScreenLock& screenLock() override { return sim_.screenLock(); }
-    HelperService& helperService() override { return sim_.helperService(); }
-    HelperConnection& helperConnection() override { return sim_.helperConnection(); }
-    InputBlocking& inputBlocking() override { return sim_.inputBlocking(); }
-    EventTap& eventTap() override { return sim_.eventTap(); }
-    Cursor& cursor() override { return sim_.cursor(); }
-    HotKeys& hotKeys() override { return sim_.hotKeys(); }
-    std::shared_ptr<LogSink> logSink() override { return sim_.logSink(); }
 
   private:
-    SimPlatform sim_;
     LinuxPowerSources powerSources_;
 };
 

@@ -14,7 +14,7 @@
 #include "foundation/Registry.h"
 #include "platform/linux/LinuxBluetooth.h"
 #include "platform/linux/LinuxPowerSources.h"
-#include "platform/sim/SimPlatform.h"
+#include "platform/sim/SimBackedPlatform.h"
 #include "support/BusTest.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
@@ -29,7 +29,7 @@ constexpr const char* kAddress = "AA:BB:CC:DD:EE:01";
 constexpr const char* kDevicePath = "/org/bluez/hci0/dev_AA_BB_CC_DD_EE_01";
 
 // The simulated machine with the real power sources and Bluetooth on the test's bus.
-class BusMachine final : public Platform {
+class BusMachine final : public SimBackedPlatform {
   public:
     BusMachine(const std::shared_ptr<DBusConnection>& bus, const std::string& sysRoot,
                const std::string& folder)
@@ -37,29 +37,12 @@ class BusMachine final : public Platform {
         sim_.paths().setRoot(folder);
     }
 
-    PowerAssertions& powerAssertions() override { return sim_.powerAssertions(); }
-    Processes& processes() override { return sim_.processes(); }
-    UserDefaults& userDefaults() override { return sim_.userDefaults(); }
-    SystemInfo& systemInfo() override { return sim_.systemInfo(); }
-    Workspace& workspace() override { return sim_.workspace(); }
     PowerSources& powerSources() override { return power_; }
-    Notifications& notifications() override { return sim_.notifications(); }
-    LoginItems& loginItems() override { return sim_.loginItems(); }
-    DesktopSettings& desktopSettings() override { return sim_.desktopSettings(); }
-    Paths& paths() override { return sim_.paths(); }
-    AccessibilityDisplay& accessibilityDisplay() override { return sim_.accessibilityDisplay(); }
     Bluetooth& bluetooth() override { return bluetooth_; }
-    Volumes& volumes() override { return sim_.volumes(); }
-    UncachedReader& uncachedReader() override { return sim_.uncachedReader(); }
-    NetworkShares& networkShares() override { return sim_.networkShares(); }
-    HidDevices& hidDevices() override { return sim_.hidDevices(); }
-    Permissions& permissions() override { return sim_.permissions(); }
-    std::shared_ptr<LogSink> logSink() override { return sim_.logSink(); }
 
     LinuxBluetooth& linuxBluetooth() { return bluetooth_; }
 
   private:
-    SimPlatform sim_;
     LinuxPowerSources power_;
     LinuxBluetooth bluetooth_;
 };

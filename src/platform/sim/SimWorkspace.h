@@ -33,8 +33,8 @@ class SimWorkspace final : public Workspace {
     RunningApplication launch(std::optional<std::string> bundleIdentifier,
                               std::optional<std::string> localizedName, ActivationPolicy policy,
                               Notice notice) {
-        return launch(std::move(bundleIdentifier), std::move(localizedName), policy,
-                      std::nullopt, notice);
+        return launch(std::move(bundleIdentifier), std::move(localizedName), policy, std::nullopt,
+                      notice);
     }
     // An application that openApplication() can start from this path.
     void install(std::string url, std::string bundleIdentifier, std::string localizedName);
