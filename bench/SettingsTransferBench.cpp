@@ -19,22 +19,11 @@
 
 using namespace orvel;
 using bench::Figures;
+using bench::micros;
 using bench::summarise;
+using bench::threadMicros;
 
 namespace {
-
-double threadMicros() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
-}
-
-template <class Step>
-double micros(Step step) {
-    const double start = threadMicros();
-    step();
-    return threadMicros() - start;
-}
 
 void print(const char* what, const std::vector<double>& samples, const char* unit = "us",
            double scale = 1) {

@@ -30,14 +30,9 @@
 using namespace orvel;
 using bench::Figures;
 using bench::summarise;
+using bench::threadMicros;
 
 namespace {
-
-double threadMicros() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_nsec) / 1e3;
-}
 
 void print(const char* what, const std::vector<double>& samples) {
     const Figures f = summarise(samples);

@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxBluetooth.h"
 
+#include "platform/linux/SysfsAttribute.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -20,27 +22,6 @@ constexpr const char* kAdapter = "org.bluez.Adapter1";
 constexpr const char* kDevice = "org.bluez.Device1";
 constexpr const char* kBattery = "org.bluez.Battery1";
 const DBusObject kRoot{kBluez, "/", kObjectManager};
-
-std::optional<std::string> readFirstLine(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    char buffer[64];
-    ssize_t length;
-    do {
-        length = ::read(fd, buffer, sizeof buffer);
-    } while (length < 0 && errno == EINTR);
-    ::close(fd);
-    if (length <= 0) {
-        return std::nullopt;
-    }
-    std::string line(buffer, static_cast<std::size_t>(length));
-    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) {
-        line.pop_back();
-    }
-    return line;
-}
 
 // The Bluetooth address inside a power supply's name ("hid-aa:bb:cc:dd:ee:ff-battery"), in
 // BlueZ's form.
@@ -240,10 +221,10 @@ std::vector<BluetoothBatteryLevel> LinuxBluetooth::batteryLevels() {
         std::sort(names.begin(), names.end());
         for (const auto& name : names) {
             const auto address = addressIn(name);
-            if (!address || readFirstLine(folder + "/" + name + "/scope") != "Device") {
+            if (!address || readSysfsAttribute(folder + "/" + name + "/scope") != "Device") {
                 continue;
             }
-            const auto capacity = readFirstLine(folder + "/" + name + "/capacity");
+            const auto capacity = readSysfsAttribute(folder + "/" + name + "/capacity");
             char* end = nullptr;
             if (!capacity || capacity->empty()) {
                 continue;

@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxPowerSources.h"
 
+#include "platform/linux/SysfsAttribute.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -32,31 +34,8 @@ constexpr std::uint32_t kUPowerDischarging = 2;
 constexpr const char* kActiveProfile = "ActiveProfile";
 constexpr const char* kPowerSaver = "power-saver";
 
-// The first line of a sysfs attribute, without trailing blanks. Plain system calls: the power
-// tick reads a handful of these every few seconds for as long as Orvel runs.
 std::optional<std::string> readAttribute(const std::string& folder, const char* name) {
-    const std::string path = folder + "/" + name;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return std::nullopt;
-    }
-    char buffer[256];
-    ssize_t length;
-    do {
-        length = ::read(fd, buffer, sizeof buffer);
-    } while (length < 0 && errno == EINTR);
-    ::close(fd);
-    if (length <= 0) {
-        return std::nullopt;
-    }
-    std::string line(buffer, static_cast<std::size_t>(length));
-    if (const auto end = line.find('\n'); end != std::string::npos) {
-        line.resize(end);
-    }
-    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) {
-        line.pop_back();
-    }
-    return line;
+    return readSysfsAttribute(folder + "/" + name);
 }
 
 std::optional<double> readNumber(const std::string& folder, const char* name) {
