@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "app/AppDelegate.h"
 #include "core/Preferences.h"
 #include "foundation/AppInfo.h"
@@ -72,6 +74,24 @@ TEST_F(AboutViewTest, LinksOpenTheirAddressOnce) {
         ASSERT_EQ(sim().workspace().openedURLs().size(), before + 1) << c.control;
         EXPECT_EQ(sim().workspace().openedURLs().back(), c.url);
     }
+}
+
+TEST_F(AboutViewTest, LicenseAgreementShowsOneReadOnlyAgreementWindow) {
+    std::filesystem::create_directories(sim().paths().resourcesDirectory());
+    std::filesystem::copy_file(std::string(ORVEL_RESOURCES) + "/eula-1.0-draft.md",
+                               sim().paths().resourcesDirectory() + "/eula-1.0-draft.md");
+    for (int press = 0; press < 2; ++press) {
+        ASSERT_TRUE(about().inspect().click("License Agreement"));
+        loop().drain();
+    }
+    int shown = 0;
+    for (auto* w : host().windows()) {
+        if (w->title().starts_with("License Agreement") && w->isVisible()) {
+            ++shown;
+            EXPECT_TRUE(w->inspect().contains("Orvel End User License Agreement"));
+        }
+    }
+    EXPECT_EQ(shown, 1);
 }
 
 TEST_F(AboutViewTest, FeedbackOpensOneMailOnlyAfterOK) {
