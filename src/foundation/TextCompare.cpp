@@ -2,6 +2,8 @@
 
 #include <unicode/coll.h>
 #include <unicode/locid.h>
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 #include <memory>
@@ -16,6 +18,32 @@ namespace {
 icu::UnicodeString fromUtf8(std::string_view text) {
     return icu::UnicodeString::fromUTF8(
         icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+}
+
+// Composed and case-folded, so that matching by code units respects canonical equivalence.
+icu::UnicodeString foldedForSearch(std::string_view text, uint32_t foldOptions) {
+    icu::UnicodeString s = fromUtf8(text);
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    if (U_SUCCESS(status)) {
+        icu::UnicodeString composed = nfc->normalize(s, status);
+        if (U_SUCCESS(status)) {
+            s = composed;
+        }
+    }
+    s.foldCase(foldOptions);
+    status = U_ZERO_ERROR;
+    if (nfc != nullptr) {
+        icu::UnicodeString composed = nfc->normalize(s, status);
+        if (U_SUCCESS(status)) {
+            s = composed;
+        }
+    }
+    return s;
+}
+
+bool isTabOrSpaceSeparator(UChar32 c) {
+    return c == u'\t' || u_charType(c) == U_SPACE_SEPARATOR;
 }
 
 }  // namespace
@@ -42,6 +70,41 @@ int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b) {
         return 0;
     }
     return result == UCOL_LESS ? -1 : (result == UCOL_GREATER ? 1 : 0);
+}
+
+bool localizedCaseInsensitiveContains(std::string_view text, std::string_view query) {
+    if (query.empty()) {
+        return true;
+    }
+    const std::string language = icu::Locale(currentLocaleIdentifier().c_str()).getLanguage();
+    const uint32_t options = (language == "tr" || language == "az") ? U_FOLD_CASE_EXCLUDE_SPECIAL_I
+                                                                    : U_FOLD_CASE_DEFAULT;
+    const icu::UnicodeString haystack = foldedForSearch(text, options);
+    const icu::UnicodeString needle = foldedForSearch(query, options);
+    for (int32_t at = haystack.indexOf(needle); at >= 0; at = haystack.indexOf(needle, at + 1)) {
+        // A match that ends inside a letter's accents is a different letter: "e" in "é" spelt
+        // without a composed form.
+        const int32_t end = at + needle.length();
+        if (end >= haystack.length() || u_getCombiningClass(haystack.char32At(end)) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string trimmingHorizontalWhitespace(std::string_view text) {
+    const icu::UnicodeString s = fromUtf8(text);
+    int32_t start = 0;
+    int32_t end = s.length();
+    while (start < end && isTabOrSpaceSeparator(s.char32At(start))) {
+        start = s.moveIndex32(start, 1);
+    }
+    while (end > start && isTabOrSpaceSeparator(s.char32At(s.moveIndex32(end, -1)))) {
+        end = s.moveIndex32(end, -1);
+    }
+    std::string out;
+    s.tempSubStringBetween(start, end).toUTF8String(out);
+    return out;
 }
 
 }  // namespace orvel

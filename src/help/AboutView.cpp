@@ -3,11 +3,59 @@
 #include <string>
 
 #include "core/OrvelController.h"
+#include "devices/InputBlocker.h"
 #include "foundation/AppInfo.h"
+#include "foundation/Localization.h"
+#include "foundation/Log.h"
+#include "help/Contacts.h"
+#include "help/EULAGate.h"
 #include "help/HelpSection.h"
 #include "menubar/AppWindows.h"
+#include "platform/Platform.h"
+#include "platform/Workspace.h"
+#include "ui/Host.h"
 
 namespace orvel {
+
+using namespace ui;
+
+namespace {
+
+constexpr const char* kFeedbackSubject = "Orvel%20App%20Feedback/Requests/Suggestions";
+
+// A scheme of letters, a colon and something after it, with nothing that needs escaping.
+bool formsURL(std::string_view url) {
+    const auto colon = url.find(':');
+    if (colon == std::string_view::npos || colon == 0 || colon + 1 == url.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < colon; ++i) {
+        const char ch = url[i];
+        const bool letter = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z');
+        if (!letter &&
+            !(i > 0 && ((ch >= '0' && ch <= '9') || ch == '+' || ch == '-' || ch == '.'))) {
+            return false;
+        }
+    }
+    for (const char ch : url.substr(colon + 1)) {
+        if (static_cast<unsigned char>(ch) <= ' ' || ch == '"' || ch == '<' || ch == '>' ||
+            ch == '\\' || ch == '^' || ch == '`' || ch == '{' || ch == '|' || ch == '}') {
+            return false;
+        }
+    }
+    return true;
+}
+
+void openURL(const std::string& url) {
+    if (!formsURL(url)) {
+        return;
+    }
+    if (auto opened = Platform::current().workspace().openURL(url); !opened) {
+        Logger("about").error("Could not open " + url + ": " + opened.error().message);
+    }
+}
+
+}  // namespace
 
 AboutView::AboutView(OrvelController& controller) : c_(controller) {}
 
@@ -15,36 +63,110 @@ std::vector<ObservableObject*> AboutView::observedObjects() {
     return {&c_};
 }
 
-ui::View AboutView::body() {
-    using namespace ui;
-    const std::string version = std::string("Version ") + appVersion() + " (" + appBuild() + ")";
-    return VStack(HAlign::center, 10,
+std::string AboutView::versionString(std::string_view version, std::string_view build) {
+    return std::string(version) + " (" + std::string(build) + ")";
+}
+
+View AboutView::infoRow(const char* label, std::string value, std::optional<std::string> link) {
+    View shown = link && formsURL(*link)
+                     ? Button(TextVerbatim(value), [url = *link] { openURL(url); })
+                           .buttonStyle(StandardButtonStyle::link)
+                     : TextVerbatim(value);
+    return HStack(VAlign::firstTextBaseline, 8,
                   {
-                      Image("cup.and.saucer").font(Font::system(48)),
-                      TextVerbatim(kAppName).font(Font::system(22, FontWeight::bold)),
-                      TextVerbatim(version)
-                          .font(Font::style(TextStyle::caption))
+                      TextVerbatim(label)
+                          .font(Font::system(11))
                           .foregroundStyle(Hierarchy::secondary)
-                          .textSelection(),
-                      Text(c_.isActive() ? "Keeping your computer awake." : "Not active.")
-                          .foregroundStyle(Hierarchy::secondary),
-                      HStack({
-                          Button("Open Source Licenses",
-                                 [] {
-                                     if (auto* windows = AppWindows::current()) {
-                                         windows->showHelpSection(HelpSection::acknowledgments);
-                                     }
-                                 }),
-                          Button("Help",
-                                 [] {
-                                     if (auto* windows = AppWindows::current()) {
-                                         windows->showHelp();
-                                     }
-                                 }),
-                      }),
+                          .frame(Frame::fixed(62).withAlignment(Alignment::trailing())),
+                      shown.font(Font::system(12)),
                   })
-        .padding(EdgeInsets{40, 32, 24, 32})
-        .frame(320);
+        .frame(Frame::fixed(250).withAlignment(Alignment::leading()));
+}
+
+View AboutView::body() {
+    auto link = [](const char* title, std::function<void()> action) {
+        return Button(title, std::move(action))
+            .buttonStyle(StandardButtonStyle::link)
+            .font(Font::system(11));
+    };
+    auto showHelp = [](std::optional<HelpSection> section) {
+        if (auto* windows = AppWindows::current()) {
+            section ? windows->showHelpSection(*section) : windows->showHelp();
+        }
+    };
+    return VStack(HAlign::center, 0,
+                  {
+                      // No application icon ships yet, so the layout begins with the name.
+                      TextVerbatim(kAppName)
+                          .font(Font::system(24, FontWeight::semibold))
+                          .padding(kEdgeTop, 26),
+                      TextVerbatim(localized("Version ") + versionString(appVersion(), appBuild()))
+                          .font(Font::system(11))
+                          .foregroundStyle(Hierarchy::secondary)
+                          .padding(kEdgeTop, 3),
+                      Text("Keeps this computer awake, and quiets its built-in hardware while it "
+                           "does.")
+                          .font(Font::system(12))
+                          .foregroundStyle(Hierarchy::secondary)
+                          .multilineTextAlignment(TextAlignment::center)
+                          .padding(kEdgeHorizontal, 34)
+                          .padding(kEdgeTop, 14),
+                      Divider().padding(kEdgeHorizontal, 28).padding(kEdgeTop, 20),
+                      VStack(HAlign::center, 7,
+                             {
+                                 infoRow("Author", kAuthorName, std::nullopt),
+                                 infoRow("Contact", kSupportAddress,
+                                         std::string("mailto:") + kSupportAddress),
+                                 infoRow("Engine", c_.engineName(), std::nullopt),
+                             })
+                          .padding(kEdgeTop, 16),
+                      HStack(VAlign::center, 14,
+                             {
+                                 link("License Agreement", [] { EULAGate::showAgreementText(); }),
+                                 link("Privacy Policy", [] { openURL(kPrivacyPolicyURL); }),
+                                 link("Open Source Licenses",
+                                      [showHelp] { showHelp(HelpSection::acknowledgments); }),
+                             })
+                          .padding(kEdgeTop, 14),
+                      HStack(VAlign::center, 10,
+                             {
+                                 Button("Help", [showHelp] { showHelp(std::nullopt); }),
+                                 Button("Copy Diagnostics", [this] { copyDiagnostics(); }),
+                                 Button("Feedback…", [this] { sendFeedback(); }),
+                             })
+                          .padding(kEdgeTop, 14),
+                      TextVerbatim(kLegalNotice)
+                          .font(Font::system(10))
+                          .foregroundStyle(Hierarchy::tertiary)
+                          .padding(EdgeInsets{18, 0, 22, 0}),
+                  })
+        .textSelection()
+        .frame(360);
+}
+
+void AboutView::copyDiagnostics() {
+    if (!diagnosticReport) {
+        Logger("about").error("Copy Diagnostics: no diagnostic report is available yet");
+        return;
+    }
+    InputBlocker::permissionStatus();
+    const std::string report = diagnosticReport();
+    UiHost::current().pasteboard().setString(report);
+}
+
+void AboutView::sendFeedback() {
+    AlertContent content;
+    content.style = AlertStyle::informational;
+    content.messageText = localized("Send Feedback");
+    content.informativeText = localizedFormat(
+        "Your e-mail program will open a new message to %@ for feedback, "
+        "requests or suggestions.",
+        {std::string(kFeedbackAddress)});
+    content.buttons = {localized("OK"), localized("Cancel")};
+    if (UiHost::current().makeAlert(std::move(content))->runModal() != kAlertFirstButtonReturn) {
+        return;
+    }
+    openURL(std::string("mailto:") + kFeedbackAddress + "?subject=" + kFeedbackSubject);
 }
 
 }  // namespace orvel

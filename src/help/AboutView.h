@@ -1,14 +1,18 @@
 #pragma once
 
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
 #include "ui/ViewComponent.h"
 
 namespace orvel {
 
 class OrvelController;
 
-// The About window's content: the name, version and build, whether a session runs, and the
-// two help links. Its least form: the agreement, privacy, diagnostics and feedback actions
-// are not there yet.
+// The About window's content: name, version, what Orvel does, who makes it, the engine in use,
+// the agreement, privacy and licence links, and Help, Copy Diagnostics and Feedback.
 class AboutView final : public ui::ViewComponent {
   public:
     explicit AboutView(OrvelController& controller);
@@ -16,7 +20,21 @@ class AboutView final : public ui::ViewComponent {
     ui::View body() override;
     std::vector<ObservableObject*> observedObjects() override;
 
+    // "2.0 (17)": the version and build as `Orvel --version` prints them.
+    static std::string versionString(std::string_view version, std::string_view build);
+
+    // Puts the diagnostic report alone on the pasteboard, without asking.
+    void copyDiagnostics();
+    // Asks first, then opens a new mail to the feedback address.
+    void sendFeedback();
+
+    // Builds the diagnostic report; the app sets it. Unset, Copy Diagnostics logs and does
+    // nothing.
+    std::function<std::string()> diagnosticReport;
+
   private:
+    ui::View infoRow(const char* label, std::string value, std::optional<std::string> link);
+
     OrvelController& c_;
 };
 

@@ -7,6 +7,7 @@
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "foundation/Sha256.h"
+#include "help/Contacts.h"
 #include "platform/Paths.h"
 #include "platform/Platform.h"
 #include "platform/UserDefaults.h"
@@ -18,9 +19,12 @@ using namespace ui;
 
 namespace {
 
-constexpr const char* kFooter =
-    "If you do not agree, click Quit and delete Orvel. Questions about this agreement: "
-    "support@orvel.example";
+std::string footer() {
+    return std::string(
+               "If you do not agree, click Quit and delete Orvel. Questions about this "
+               "agreement: ") +
+           kSupportAddress;
+}
 
 Font lineFont(EULAGate::Line::Style style) {
     switch (style) {
@@ -80,7 +84,7 @@ class AgreementView final : public ViewComponent {
                                               Shape::rectangle()}),
                           small(Text(
                               "This Agreement is provided in English; the English text governs.")),
-                          small(TextVerbatim(kFooter)).lineLimit(2),
+                          small(TextVerbatim(footer())).lineLimit(2),
                           HStack(VAlign::center, 8,
                                  {
                                      TextVerbatim(state_->hint())

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <array>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "foundation/RawEnum.h"
 
@@ -47,6 +50,20 @@ struct EnumTraits<HelpSection> {
         {HelpSection::acknowledgments, "acknowledgments", "Acknowledgments"},
     }};
 };
+
+// The page's localised title, the symbol before it in the sidebar, and the hidden English words
+// the search also matches.
+std::string title(HelpSection section);
+std::string_view symbol(HelpSection section);
+std::string_view keywords(HelpSection section);
+
+// The pages the sidebar shows for the search text, in sidebar order: the text is trimmed of
+// tabs and spaces (never of line breaks) and matched as one run against each title, else its
+// keywords, ignoring case by the current locale; nothing left after trimming shows every page.
+std::vector<HelpSection> filterHelpSections(std::string_view query);
+
+// What the sidebar says when nothing matches, with the search text as typed.
+std::string helpSearchEmptyText(std::string_view query);
 
 // Posted with a HelpSection value to open the Help window's page.
 inline constexpr const char* kOpenHelpSectionNotification = "orvelOpenHelpSection";

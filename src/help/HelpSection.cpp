@@ -1,0 +1,110 @@
+#include "help/HelpSection.h"
+
+#include "foundation/Localization.h"
+#include "foundation/TextCompare.h"
+
+namespace orvel {
+
+namespace {
+
+struct PageWords {
+    std::string_view symbol;
+    std::string_view keywords;
+};
+
+// In the order of the cases. The keywords stay English: they are never shown.
+constexpr std::array<PageWords, 16> kPages{{
+    {"cup.and.saucer",
+     "overview caffeinate power assertions iokit engine native compatibility menu bar cup icon "
+     "session"},
+    {"menubar.arrow.down.rectangle",
+     "panel popover switches duration command preview started by pause triggers settings help "
+     "about quit dock ⌘, ⌘q feedback text size larger smaller percent bold opaque translucent "
+     "appearance"},
+    {"moon.zzz",
+     "prevent display sleep idle sleep system sleep disk sleep declare user active -d -i -m -s -u "
+     "flags ac power screen saver caffeinate"},
+    {"keyboard",
+     "disable built-in keyboard trackpad turn off backlight darken display brightness input "
+     "monitoring accessibility external bluetooth usb safety release 30-second confirmation scan "
+     "devices mac studio mini pro insufficient privileges"},
+    {"timer",
+     "indefinitely 30 minutes 1 2 4 8 hours custom timer countdown until tomorrow default "
+     "duration"},
+    {"bolt.circle",
+     "bluetooth wifi ssid network gateway vpn cidr interface rules priority shield shielded "
+     "re-arm edge-triggered pause activity log export import encrypt passphrase delete all rules "
+     "reset all settings clear grants checkbox test button ac only unavailable badge schedule "
+     "apps window one-shot one time repeating days of week weekdays wake the mac wake helper "
+     "admin approval lock password screen fired badge missed grace launch quit background "
+     "processes polling battery ups safety always first pinned change app until an app quits "
+     "make this a rule"},
+    {"externaldrive",
+     "drive keep-alive nas network share smb read-only f_nocache interval spin down unmount "
+     "remount prevent disk sleep -m volumes always while orvel"},
+    {"battery.75",
+     "battery ups low power mode threshold percent floor plugged into power source ac charger end "
+     "session resume simulate power events internal battery always first pinned safety priority "
+     "not ranked"},
+    {"lock.shield",
+     "input monitoring accessibility bluetooth location services grants enable not granted "
+     "prompt first-run explanation tcc privacy security launch quit relaunch what you lose "
+     "without wake helper admin approval daemon login items"},
+    {"terminal",
+     "terminal caffeinate pmset assertions tccutil reset listenevent defaults delete killall "
+     "commands equivalents"},
+    {"arrow.clockwise",
+     "sleep wake restart reboot login launch at login resume re-assert timed indefinite survive "
+     "frozen countdown reset all settings factory"},
+    {"command", "keyboard shortcuts global hotkey ⌘ command comma q toggle carbon"},
+    {"wrench.and.screwdriver",
+     "diagnostics self-test copy report obfuscate stale grant insufficient privileges not granted "
+     "tccutil reset all settings clear grants checkbox signature developer id xcode ticked on "
+     "cursor moves jitter gestures backlight flicker screen capture snagit display switch enable "
+     "button does nothing still sleeps pmset assertions delete old copies feedback"},
+    {"figure.stand",
+     "voiceover accessibility ada screen reader keyboard tab focus ring contrast transparency "
+     "differentiate without color text size zoom 50 200 percent 90 second confirm reduce "
+     "increase wcag"},
+    {"globe",
+     "language localization spanish french german portuguese italian japanese chinese swedish "
+     "norwegian danish finnish dutch translate translation region english fallback "
+     "corrections"},
+    {"text.badge.checkmark", "sparkle mit license open source acknowledgments credits eula"},
+}};
+
+const PageWords& page(HelpSection section) {
+    return kPages[static_cast<std::size_t>(section)];
+}
+
+}  // namespace
+
+std::string title(HelpSection section) {
+    return label(section);
+}
+
+std::string_view symbol(HelpSection section) {
+    return page(section).symbol;
+}
+
+std::string_view keywords(HelpSection section) {
+    return page(section).keywords;
+}
+
+std::vector<HelpSection> filterHelpSections(std::string_view query) {
+    const std::string trimmed = trimmingHorizontalWhitespace(query);
+    std::vector<HelpSection> found;
+    for (const HelpSection section : allCases<HelpSection>()) {
+        if (trimmed.empty() || localizedCaseInsensitiveContains(title(section), trimmed) ||
+            localizedCaseInsensitiveContains(keywords(section), trimmed)) {
+            found.push_back(section);
+        }
+    }
+    return found;
+}
+
+std::string helpSearchEmptyText(std::string_view query) {
+    return localizedFormat("No pages mention “%@”", {std::string(query)});
+}
+
+}  // namespace orvel
