@@ -104,8 +104,7 @@ View AboutView::body() {
                           .font(Font::system(11))
                           .foregroundStyle(Hierarchy::secondary)
                           .padding(kEdgeTop, 3),
-                      Text("Keeps this computer awake, and quiets its built-in hardware while it "
-                           "does.")
+                      Text("Keeps this Mac orvel, and quiets its built-in hardware while it does.")
                           .font(Font::system(12))
                           .foregroundStyle(Hierarchy::secondary)
                           .multilineTextAlignment(TextAlignment::center)
