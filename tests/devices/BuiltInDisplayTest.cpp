@@ -166,7 +166,7 @@ TEST_F(BuiltInDisplayTest, ARefusedWriteIsMadeAgainAtTheNextTick) {
     loop().advance(0.5);
     loop().drain();
     EXPECT_EQ(refused, std::vector<std::uint32_t>{kPanel});
-    EXPECT_EQ(displays().trueLevel(kPanel), 0.5);
+    EXPECT_EQ(display().level(), 0.5);
     loop().advance(0.5);
     EXPECT_EQ(displays().trueLevel(kPanel), 0.0);
     EXPECT_EQ(display().savedLevel(), 0.75);

@@ -25,7 +25,7 @@ std::optional<double> SimDisplays::level(std::uint32_t display) {
     if (panel == nullptr || !panel->online || !panel->readable) {
         return std::nullopt;
     }
-    return panel->level;
+    return panel->inFlight ? panel->inFlight : panel->level;
 }
 
 bool SimDisplays::setLevel(std::uint32_t display, double level) {
@@ -36,9 +36,13 @@ bool SimDisplays::setLevel(std::uint32_t display, double level) {
     writes_.push_back({display, level});
     if (panel->refuseNext) {
         panel->refuseNext = false;
+        panel->inFlight = std::clamp(level, 0.0, 1.0);
         std::weak_ptr<bool> alive = alive_;
         RunLoop::main().async([this, alive, display] {
             if (alive.lock()) {
+                if (Panel* refused = find(display)) {
+                    refused->inFlight.reset();
+                }
                 writeRefused.send(display);
             }
         });

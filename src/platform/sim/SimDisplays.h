@@ -40,7 +40,8 @@ class SimDisplays final : public Displays, public Backlight {
     void setAppliesWrites(std::uint32_t display, bool applies);
     // The user's keys or the system move the level.
     void changeLevelFromOutside(std::uint32_t display, double level);
-    // The next accepted write is refused when its reply comes, on the next turn of the loop.
+    // The next accepted write is refused when its reply comes, on the next turn of the loop;
+    // until then the display reads the level asked for.
     void refuseNextWrite(std::uint32_t display);
     std::optional<double> trueLevel(std::uint32_t display) const;
     const std::vector<Write>& writes() const { return writes_; }
@@ -55,6 +56,7 @@ class SimDisplays final : public Displays, public Backlight {
         bool readable = true;
         bool appliesWrites = true;
         bool refuseNext = false;
+        std::optional<double> inFlight;  // a write that will be refused, read until then
     };
     Panel* find(std::uint32_t display);
     const Panel* find(std::uint32_t display) const;
