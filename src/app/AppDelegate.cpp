@@ -2,7 +2,9 @@
 
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "devices/BuiltInDisplay.h"
 #include "devices/InputBlocker.h"
+#include "devices/KeyboardBacklight.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
@@ -152,6 +154,10 @@ void AppDelegate::applicationWillTerminate() {
     }
     if (auto* backlight = Registry::existing<KeyboardBacklight>()) {
         backlight->setOff(false);
+    }
+    // Without tieDevicesToSession the session's end leaves the panel dark; quitting must not.
+    if (auto* display = Registry::existing<BuiltInDisplay>()) {
+        display->setDark(false);
     }
 }
 

@@ -479,8 +479,4 @@ void InputBlocker::stop() {
     stopped.send();
 }
 
-KeyboardBacklight& KeyboardBacklight::shared() {
-    return ORVEL_SHARED_INSTANCE(KeyboardBacklight);
-}
-
 }  // namespace orvel

@@ -147,21 +147,4 @@ class InputBlocker {
     bool hasExternalPointer_ = true;
 };
 
-// Holds the keyboard backlight at zero while a session asks for it.
-//
-// This is its first, least form: the backlight is never changed yet, so there is nothing to
-// put back.
-class KeyboardBacklight {
-  public:
-    static KeyboardBacklight& shared();
-
-    // Switches the hold on or off; off puts back the level saved when it was switched on.
-    void setOff(bool off) { isOff_ = off; }
-    bool isOff() const { return isOff_; }
-
-  private:
-    KeyboardBacklight() = default;
-    bool isOff_ = false;
-};
-
 }  // namespace orvel

@@ -10,15 +10,18 @@
 namespace orvel {
 
 class AccessibilityDisplay;
+class Backlight;
 class Bluetooth;
 class Cursor;
 class DesktopSettings;
+class Displays;
 class HelperConnection;
 class HelperService;
 class EventTap;
 class HidDevices;
 class HotKeys;
 class InputBlocking;
+class KeyboardBacklightRoutes;
 class LoginItems;
 class Network;
 class NetworkShares;
@@ -70,6 +73,9 @@ class Platform {
     virtual EventTap& eventTap() = 0;
     virtual Cursor& cursor() = 0;
     virtual HotKeys& hotKeys() = 0;
+    virtual Displays& displays() = 0;
+    virtual Backlight& backlight() = 0;
+    virtual KeyboardBacklightRoutes& keyboardBacklightRoutes() = 0;
     virtual std::shared_ptr<LogSink> logSink() = 0;
 };
 

@@ -9,7 +9,9 @@
 #include "app/TerminationSignals.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "devices/BuiltInDisplay.h"
 #include "devices/InputBlocker.h"
+#include "devices/KeyboardBacklight.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
 #include "help/EULAGate.h"
@@ -250,6 +252,21 @@ TEST_F(AppDelegateTest, ShutdownStopsTheSessionAndUndoesWhatItChanged) {
     EXPECT_FALSE(Preferences::shared().loadSession()->wasActive);
     EXPECT_EQ(InputBlocker::shared().stopCount(), 1u);
     EXPECT_FALSE(KeyboardBacklight::shared().isOff());
+}
+
+// With the devices not tied to the session, the session's end leaves the panel dark; quitting
+// still brings it back.
+TEST_F(AppDelegateTest, ShutdownPutsTheBuiltInPanelBackAtItsLevel) {
+    assentGiven();
+    launch();
+    auto& displays = sim().displays();
+    displays.changeLevelFromOutside(SimDisplays::kBuiltInID, 0.6);
+    BuiltInDisplay::shared().setDark(true);
+    ASSERT_EQ(displays.trueLevel(SimDisplays::kBuiltInID), 0.0);
+    host().application().terminate();
+    EXPECT_EQ(displays.trueLevel(SimDisplays::kBuiltInID), 0.6);
+    EXPECT_FALSE(BuiltInDisplay::shared().savedLevel());
+    EXPECT_FALSE(BuiltInDisplay::shared().isReasserting());
 }
 
 TEST_F(AppDelegateTest, ShutdownEndsTheSessionThenStopsInputBlockingThenRestoresTheBacklight) {

@@ -560,7 +560,10 @@ TEST_F(MenuViewTest, DevicesSectionFollowsTheMachine) {
         if (!c.battery) {
             sim().powerSources().removeBatteries();
         }
-        BuiltInDisplay::shared().setOnlineDisplay(c.display);
+        sim().displays().removeDisplay(SimDisplays::kBuiltInID);
+        if (c.display) {
+            sim().displays().addDisplay({*c.display, "Built-in Display", true, true}, 0.5);
+        }
         prefs().menuBold = false;  // re-evaluates: these are read at rendering
         Inspector p = panel();
         EXPECT_EQ(

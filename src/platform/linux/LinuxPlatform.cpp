@@ -66,7 +66,9 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
       network_(systemBus_, std::move(config.network)),
       screenLock_(systemBus_, std::move(config.sessionID)),
       helperService_(processes_, std::move(config.helperService)),
-      helperConnection_(std::move(config.helperSocket)) {
+      helperConnection_(std::move(config.helperSocket)),
+      displays_(config.sysRoot),
+      keyboardBacklight_(config.sysRoot) {
     // A run that ended without stopping (a crash, SIGKILL) may have left devices switched off.
     inputBlocking_.releaseRecorded();
 }

@@ -8,10 +8,12 @@
 #include "platform/linux/FileUserDefaults.h"
 #include "platform/linux/LinuxAccessibilityDisplay.h"
 #include "platform/linux/LinuxBluetooth.h"
+#include "platform/linux/LinuxDisplays.h"
 #include "platform/linux/LinuxHelperConnection.h"
 #include "platform/linux/LinuxHelperService.h"
 #include "platform/linux/LinuxInputAccess.h"
 #include "platform/linux/LinuxInputBlocking.h"
+#include "platform/linux/LinuxKeyboardBacklight.h"
 #include "platform/linux/LinuxNetwork.h"
 #include "platform/linux/LinuxNetworkShares.h"
 #include "platform/linux/LinuxNotifications.h"
@@ -93,6 +95,9 @@ class LinuxPlatform final : public Platform {
     LinuxEventTap& eventTap() override { return eventTap_; }
     LinuxCursor& cursor() override { return cursor_; }
     X11HotKeys& hotKeys() override { return hotKeys_; }
+    LinuxDisplays& displays() override { return displays_; }
+    LinuxDisplays& backlight() override { return displays_; }
+    LinuxKeyboardBacklight& keyboardBacklightRoutes() override { return keyboardBacklight_; }
     std::shared_ptr<LogSink> logSink() override { return logSink_; }
 
   private:
@@ -125,6 +130,8 @@ class LinuxPlatform final : public Platform {
     LinuxScreenLock screenLock_;
     LinuxHelperService helperService_;
     LinuxHelperConnection helperConnection_;
+    LinuxDisplays displays_;
+    LinuxKeyboardBacklight keyboardBacklight_;
 };
 
 }  // namespace orvel

@@ -37,6 +37,11 @@ class SimBackedPlatform : public Platform {
     EventTap& eventTap() override { return sim_.eventTap(); }
     Cursor& cursor() override { return sim_.cursor(); }
     HotKeys& hotKeys() override { return sim_.hotKeys(); }
+    Displays& displays() override { return sim_.displays(); }
+    Backlight& backlight() override { return sim_.backlight(); }
+    KeyboardBacklightRoutes& keyboardBacklightRoutes() override {
+        return sim_.keyboardBacklightRoutes();
+    }
     std::shared_ptr<LogSink> logSink() override { return sim_.logSink(); }
 
   protected:

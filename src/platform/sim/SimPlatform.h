@@ -8,11 +8,13 @@
 #include "platform/sim/SimAccessibilityDisplay.h"
 #include "platform/sim/SimBluetooth.h"
 #include "platform/sim/SimDesktopSettings.h"
+#include "platform/sim/SimDisplays.h"
 #include "platform/sim/SimHelperConnection.h"
 #include "platform/sim/SimHelperService.h"
 #include "platform/sim/SimHidDevices.h"
 #include "platform/sim/SimHotKeys.h"
 #include "platform/sim/SimInput.h"
+#include "platform/sim/SimKeyboardBacklight.h"
 #include "platform/sim/SimLoginItems.h"
 #include "platform/sim/SimNetwork.h"
 #include "platform/sim/SimNetworkShares.h"
@@ -66,6 +68,9 @@ class SimPlatform final : public Platform {
     // The three input capabilities' one control surface.
     SimInput& input() { return input_; }
     SimHotKeys& hotKeys() override { return hotKeys_; }
+    SimDisplays& displays() override { return displays_; }
+    SimDisplays& backlight() override { return displays_; }
+    SimKeyboardBacklight& keyboardBacklightRoutes() override { return keyboardBacklight_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
     RecordingLogSink& log() { return *log_; }
 
@@ -93,6 +98,8 @@ class SimPlatform final : public Platform {
     SimHelperConnection helperConnection_;
     SimInput input_;
     SimHotKeys hotKeys_;
+    SimDisplays displays_;
+    SimKeyboardBacklight keyboardBacklight_;
     std::shared_ptr<RecordingLogSink> log_ = std::make_shared<RecordingLogSink>();
 };
 

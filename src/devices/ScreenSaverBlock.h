@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+
+#include "foundation/Signal.h"
+#include "platform/PowerAssertions.h"
+
+namespace orvel {
+
+// Keeps the screen saver away with a display-sleep assertion while a session asks for it. A
+// refused assertion is forgotten, so the next request tries again. Main thread only.
+class ScreenSaverBlock {
+  public:
+    static ScreenSaverBlock& shared();
+
+    // true holds the assertion (once), false releases it.
+    void set(bool on);
+    const std::optional<AssertionID>& assertion() const { return assertion_; }
+
+  private:
+    ScreenSaverBlock();
+
+    std::optional<AssertionID> assertion_;
+    Subscription refused_;
+};
+
+}  // namespace orvel

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Backlight.h"
+#include "platform/Displays.h"
+
+namespace orvel {
+
+// The displays of <sysRoot>/class/drm, read when asked: a connector is online when its status is
+// "connected" and it is enabled; eDP, LVDS and DSI connectors are built in. Only a built-in
+// panel has a backlight here: the backlight device under its connector, else one of
+// <sysRoot>/class/backlight of type firmware or platform (a raw one may be an external
+// monitor's, so it is never chosen). Levels are brightness ÷ max_brightness; a write goes to the
+// brightness file, and one that cannot be written leaves one log line. Identifiers are a hash of
+// the connector's name, so they stay the same while it is plugged in.
+class LinuxDisplays final : public Displays, public Backlight {
+  public:
+    explicit LinuxDisplays(std::string sysRoot);
+
+    std::vector<DisplayDescription> onlineDisplays() override;
+    std::optional<double> level(std::uint32_t display) override;
+    bool setLevel(std::uint32_t display, double level) override;
+
+    // The backlight folder that serves a display; nothing when it has none.
+    std::optional<std::string> backlightOf(std::uint32_t display);
+
+  private:
+    struct Connector {
+        DisplayDescription description;
+        std::string folder;
+    };
+    std::vector<Connector> connectors();
+
+    std::string sysRoot_;
+};
+
+}  // namespace orvel

@@ -1,0 +1,120 @@
+#include "platform/linux/LinuxDisplays.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "devices/BuiltInDisplay.h"
+#include "foundation/Registry.h"
+#include "platform/sim/SimBackedPlatform.h"
+#include "support/OrvelTest.h"
+
+namespace orvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kSysfs = std::string(ORVEL_TEST_DATA) + "/sysfs/";
+
+// The simulated machine with the displays of a sysfs tree.
+class DrmMachine final : public SimBackedPlatform {
+  public:
+    explicit DrmMachine(const std::string& sysRoot) : displays_(sysRoot) {}
+    Displays& displays() override { return displays_; }
+    Backlight& backlight() override { return displays_; }
+
+  private:
+    LinuxDisplays displays_;
+};
+
+std::string firstLine(const std::string& path) {
+    std::ifstream in(path);
+    std::string text;
+    std::getline(in, text);
+    return text;
+}
+
+void writeLine(const std::string& path, const std::string& text) {
+    std::ofstream(path) << text << "\n";
+}
+
+class LinuxDisplaysTest : public test::OrvelTest {
+  protected:
+    // A writable copy of a fixture tree.
+    std::string copy(const std::string& fixture) {
+        const std::string root = scratch() + "/" + fixture;
+        fs::remove_all(root);
+        fs::copy(kSysfs + fixture, root, fs::copy_options::recursive);
+        return root;
+    }
+};
+
+TEST_F(LinuxDisplaysTest, FindsTheBuiltInPanelAndItsOwnBacklight) {
+    struct Case {
+        const char* fixture;
+        std::vector<std::string> online;
+        std::optional<std::string> builtIn;
+        std::optional<std::string> backlight;
+        std::optional<double> level;
+    };
+    const Case cases[] = {
+        {"display-intel", {"HDMI-A-1", "eDP-1"}, "eDP-1", "intel_backlight", 0.5},
+        {"display-acpi", {"HDMI-A-1", "LVDS-1"}, "LVDS-1", "acpi_video0", 0.2},
+        {"display-desktop", {"HDMI-A-1"}, std::nullopt, std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fixture);
+        LinuxDisplays displays(kSysfs + c.fixture);
+        std::vector<std::string> online;
+        std::optional<DisplayDescription> builtIn;
+        for (const auto& d : displays.onlineDisplays()) {
+            online.push_back(d.name);
+            if (d.isBuiltIn) {
+                builtIn = d;
+            }
+            if (!d.isBuiltIn) {
+                EXPECT_FALSE(displays.backlightOf(d.id)) << d.name;
+                EXPECT_FALSE(displays.level(d.id)) << d.name;
+            }
+        }
+        EXPECT_EQ(online, c.online);
+        EXPECT_EQ(builtIn ? std::optional<std::string>(builtIn->name) : std::nullopt, c.builtIn);
+        if (builtIn) {
+            const auto folder = displays.backlightOf(builtIn->id);
+            ASSERT_TRUE(folder);
+            EXPECT_EQ(fs::path(*folder).filename().string(), c.backlight);
+            EXPECT_EQ(displays.level(builtIn->id), c.level);
+        }
+    }
+}
+
+TEST_F(LinuxDisplaysTest, DarkensThePanelNeverTheMonitorAndRestoresItsLevel) {
+    const std::string root = copy("display-intel");
+    Registry::reset();
+    Platform::install(std::make_unique<DrmMachine>(root));
+    const std::string panel = root + "/class/drm/card0-eDP-1/intel_backlight/brightness";
+    const std::string monitor = root + "/class/backlight/ddcci5/brightness";
+
+    BuiltInDisplay::shared().setDark(true);
+    EXPECT_EQ(firstLine(panel), "0");
+    writeLine(panel, "19200");  // the brightness keys
+    loop().advance(0.5);
+    EXPECT_EQ(firstLine(panel), "0");
+    BuiltInDisplay::shared().setDark(false);
+    EXPECT_EQ(firstLine(panel), "9600");
+    EXPECT_EQ(firstLine(monitor), "80");
+}
+
+TEST_F(LinuxDisplaysTest, AClosedLidTakesThePanelOffline) {
+    const std::string root = copy("display-intel");
+    writeLine(root + "/class/drm/card0-eDP-1/enabled", "disabled");
+    LinuxDisplays displays(root);
+    ASSERT_EQ(displays.onlineDisplays().size(), 1u);
+    EXPECT_FALSE(displays.onlineDisplays()[0].isBuiltIn);
+}
+
+}  // namespace
+}  // namespace orvel
