@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Figures.h"
+#include "QuietSimulator.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -40,13 +41,9 @@ std::string address(int i) {
 }  // namespace
 
 int main() {
-    auto ownedLoop = std::make_unique<VirtualRunLoop>();
-    VirtualRunLoop& loop = *ownedLoop;
-    RunLoop::install(std::move(ownedLoop));
-    auto ownedSim = std::make_unique<SimPlatform>();
-    SimPlatform& sim = *ownedSim;
-    Platform::install(std::move(ownedSim));
-    sim.log().setMinimumLevel(LogLevel::Error);
+    const bench::Simulator simulator = bench::installQuietSimulator();
+    VirtualRunLoop& loop = simulator.loop;
+    SimPlatform& sim = simulator.sim;
 
     std::vector<TriggerRule> rules;
     std::vector<BluetoothBatteryLevel> levels;

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 
+#include "QuietSimulator.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -16,13 +17,9 @@
 using namespace orvel;
 
 int main() {
-    auto ownedLoop = std::make_unique<VirtualRunLoop>();
-    VirtualRunLoop& loop = *ownedLoop;
-    RunLoop::install(std::move(ownedLoop));
-    auto ownedSim = std::make_unique<SimPlatform>();
-    SimPlatform& sim = *ownedSim;
-    Platform::install(std::move(ownedSim));
-    sim.log().setMinimumLevel(LogLevel::Error);
+    const bench::Simulator simulator = bench::installQuietSimulator();
+    VirtualRunLoop& loop = simulator.loop;
+    SimPlatform& sim = simulator.sim;
     ui::UiHost::install(std::make_unique<ui::HeadlessHost>());
 
     const auto wallStart = std::chrono::steady_clock::now();

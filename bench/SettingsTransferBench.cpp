@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Figures.h"
+#include "QuietSimulator.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -84,13 +85,9 @@ std::vector<DriveKeepAlive::Drive> makeDrives() {
 }  // namespace
 
 int main() {
-    auto ownedLoop = std::make_unique<VirtualRunLoop>();
-    VirtualRunLoop& loop = *ownedLoop;
-    RunLoop::install(std::move(ownedLoop));
-    auto ownedSim = std::make_unique<SimPlatform>();
-    SimPlatform& sim = *ownedSim;
-    Platform::install(std::move(ownedSim));
-    sim.log().setMinimumLevel(LogLevel::Error);
+    const bench::Simulator simulator = bench::installQuietSimulator();
+    VirtualRunLoop& loop = simulator.loop;
+    SimPlatform& sim = simulator.sim;
 
     std::vector<double> derivations;
     std::vector<double> derivationsCpu;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Figures.h"
+#include "QuietSimulator.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -69,13 +70,9 @@ std::vector<TriggerRule> makeRules(SimPlatform& sim) {
 }  // namespace
 
 int main() {
-    auto ownedLoop = std::make_unique<VirtualRunLoop>();
-    VirtualRunLoop& loop = *ownedLoop;
-    RunLoop::install(std::move(ownedLoop));
-    auto ownedSim = std::make_unique<SimPlatform>();
-    SimPlatform& sim = *ownedSim;
-    Platform::install(std::move(ownedSim));
-    sim.log().setMinimumLevel(LogLevel::Error);
+    const bench::Simulator simulator = bench::installQuietSimulator();
+    VirtualRunLoop& loop = simulator.loop;
+    SimPlatform& sim = simulator.sim;
     // Running applications the holding checks look through.
     for (int i = 0; i < 60; ++i) {
         sim.workspace().launch("org.example.Other" + std::to_string(i), "Other");
