@@ -74,6 +74,7 @@ class Session:
         self.host = args.host
         self.root = tempfile.mkdtemp(prefix='orvel-realhost-')
         self.children = []
+        self.outputs = []
         self.env = None
 
     def start(self, command, name, **kwargs):
@@ -97,7 +98,23 @@ class Session:
                 except subprocess.TimeoutExpired:
                     child.kill()
                     child.wait()
+        for out in self.outputs:
+            out.close()
         shutil.rmtree(self.root, ignore_errors=True)
+
+    def output_file(self, name):
+        '''Where a program's diagnostics go, to be quoted when it fails.'''
+        out = open(os.path.join(self.root, f'{name}.out'), 'w', encoding='utf-8')
+        self.outputs.append(out)
+        return out
+
+    def output_of(self, name):
+        try:
+            with open(os.path.join(self.root, f'{name}.out'), encoding='utf-8',
+                      errors='replace') as out:
+                return out.read()[-4000:]
+        except OSError:
+            return ''
 
     def run(self, *command):
         return subprocess.run(command, env=self.env, capture_output=True, text=True,
@@ -154,7 +171,7 @@ systray_icon_size = 22
 systray_icon_asb = 100 0 0
 ''')
         panel = self.start(['tint2', '-c', rc], 'tint2', stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
+                           stderr=self.output_file('tint2'))
         return self.wait_for_panel(panel, 'tint2', 'Tint2')
 
     def start_xfce4_panel(self):
@@ -194,7 +211,7 @@ systray_icon_asb = 100 0 0
 </channel>
 ''')
         panel = self.start(['xfce4-panel', '--disable-wm-check'], 'xfce4-panel',
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                           stdout=subprocess.DEVNULL, stderr=self.output_file('xfce4-panel'))
         return self.wait_for_panel(panel, 'xfce4-panel', 'Xfce4-panel')
 
     def wait_for_panel(self, panel, name, window_class):
@@ -206,7 +223,14 @@ systray_icon_asb = 100 0 0
                 if geometry and geometry[2] > 200:
                     return geometry
             return None
-        return wait_for(f'{name} to show its panel', shown)
+        try:
+            return wait_for(f'{name} to show its panel', shown)
+        except Failure as failure:
+            # Say what was there instead, so a failure on a loaded machine can be explained.
+            windows = self.run('xdotool', 'search', '--class', window_class).stdout.split()
+            seen = [f'{w}: {self.run("xwininfo", "-id", w).stdout.strip()}' for w in windows]
+            raise Failure(f'{failure}\n{name} windows: {seen or "none"}\n{name} said:\n'
+                          + self.output_of(name)) from failure
 
     # --- looking at the screen -------------------------------------------------------------
 
