@@ -1,11 +1,14 @@
 #pragma once
 
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/Backlight.h"
 #include "platform/Displays.h"
+#include "platform/linux/LogindBrightness.h"
 
 namespace orvel {
 
@@ -14,11 +17,13 @@ namespace orvel {
 // panel has a backlight here: the backlight device under its connector, else one of
 // <sysRoot>/class/backlight of type firmware or platform (a raw one may be an external
 // monitor's, so it is never chosen). Levels are brightness ÷ max_brightness; a write goes to the
-// brightness file, and one that cannot be written leaves one log line. Identifiers are a hash of
-// the connector's name, so they stay the same while it is plugged in.
+// brightness file, or, when this user may not write it, to logind without waiting for the
+// answer (see LogindBrightness). Identifiers are a hash of the connector's name, so they stay
+// the same while it is plugged in.
 class LinuxDisplays final : public Displays, public Backlight {
   public:
-    explicit LinuxDisplays(std::string sysRoot);
+    explicit LinuxDisplays(std::string sysRoot, std::shared_ptr<DBusConnection> systemBus = nullptr,
+                           std::string sessionID = "");
 
     std::vector<DisplayDescription> onlineDisplays() override;
     std::optional<double> level(std::uint32_t display) override;
@@ -35,6 +40,10 @@ class LinuxDisplays final : public Displays, public Backlight {
     std::vector<Connector> connectors();
 
     std::string sysRoot_;
+    LogindBrightness logind_;
+    Subscription refusals_;
+    std::map<std::string, std::uint32_t>
+        askedBy_;  // the display of each backlight asked over the bus
 };
 
 }  // namespace orvel
