@@ -259,11 +259,15 @@ std::optional<int> LinuxKeyboardBacklight::range() {
     if (device().empty()) {
         return hasClient() ? clientMax_ : std::nullopt;
     }
-    const auto max = readNumber(device() + "/max_brightness");
-    if (!max || *max <= 0 || *max > INT32_MAX) {
-        return std::nullopt;
+    // The device's range never changes: the half-second tick reads only its level.
+    if (!ledMax_) {
+        const auto max = readNumber(device() + "/max_brightness");
+        if (!max || *max <= 0 || *max > INT32_MAX) {
+            return std::nullopt;
+        }
+        ledMax_ = static_cast<int>(*max);
     }
-    return static_cast<int>(*max);
+    return ledMax_;
 }
 
 std::optional<double> LinuxKeyboardBacklight::registryValue() {

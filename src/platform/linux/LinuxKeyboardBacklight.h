@@ -21,7 +21,8 @@ namespace orvel {
 // BrightnessChanged keeps, so reading never waits on the bus; SetBrightness is sent without
 // waiting for the answer.
 //
-// Registry: the first <sysRoot>/class/leds/*::kbd_backlight in name order, found once; its level
+// Registry: the first <sysRoot>/class/leds/*::kbd_backlight in name order, found once with its
+// max_brightness; its level
 // is brightness ÷ max_brightness, so it reads and takes fractions of the device's own range
 // (range() is max_brightness) and no scale is probed. Written through the brightness file, or,
 // when this user may not write it, through logind (see LogindBrightness).
@@ -53,6 +54,7 @@ class LinuxKeyboardBacklight final : public KeyboardBacklightRoutes {
 
     std::string sysRoot_;
     std::optional<std::string> device_;
+    std::optional<int> ledMax_;
     std::shared_ptr<DBusConnection> bus_;
     LogindBrightness logind_;
     Subscription logindRefusals_;
