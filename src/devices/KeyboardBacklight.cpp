@@ -66,7 +66,7 @@ KeyboardBacklight::KeyboardBacklight() {
     });
 }
 
-bool KeyboardBacklight::clientPasses(std::string_view selector, std::string_view expected) {
+bool KeyboardBacklight::clientPasses(std::string_view selector) {
     if (!routes().hasClient()) {
         return false;
     }
@@ -75,7 +75,7 @@ bool KeyboardBacklight::clientPasses(std::string_view selector, std::string_view
         return false;
     }
     const std::string actual = stripped(*encoding);
-    const std::string wanted = stripped(expected);
+    const std::string wanted = stripped(routes().expectedEncoding(selector));
     if (actual.size() != wanted.size()) {
         logger().error("private selector arity changed \u2014 skipping");
         return false;
@@ -87,7 +87,7 @@ bool KeyboardBacklight::clientPasses(std::string_view selector, std::string_view
 }
 
 std::optional<double> KeyboardBacklight::clientReading() {
-    if (!clientPasses(keyboard_backlight::kReadSelector, keyboard_backlight::kReadEncoding)) {
+    if (!clientPasses(keyboard_backlight::kReadSelector)) {
         return std::nullopt;
     }
     return routes().clientBrightness();
@@ -131,8 +131,8 @@ bool KeyboardBacklight::setLevel(double target) {
     const double t = std::clamp(target, 0.0, 1.0);
     KeyboardBacklightRoutes& r = routes();
     const std::optional<int> range = r.range();
-    if (clientPasses(keyboard_backlight::kWriteSelector, keyboard_backlight::kWriteEncoding) &&
-        r.clientSetBrightness(t) && proves(t, level(), range)) {
+    if (clientPasses(keyboard_backlight::kWriteSelector) && r.clientSetBrightness(t) &&
+        proves(t, level(), range)) {
         route_ = "CoreBrightness";
         return true;
     }
@@ -148,10 +148,9 @@ bool KeyboardBacklight::setLevel(double target) {
                 r.setRegistryValue(roundedSteps(t, scale), true);
             }
         }
-        auto reading =
-            clientPasses(keyboard_backlight::kReadSelector, keyboard_backlight::kReadEncoding)
-                ? std::optional<double>(r.clientBrightness())
-                : registryReading();
+        auto reading = clientPasses(keyboard_backlight::kReadSelector)
+                           ? std::optional<double>(r.clientBrightness())
+                           : registryReading();
         if (!reading) {
             continue;
         }

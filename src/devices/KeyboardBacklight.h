@@ -40,7 +40,7 @@ class KeyboardBacklight {
   private:
     KeyboardBacklight();
     // Whether the client may be called with this method; logs when its signature changed.
-    bool clientPasses(std::string_view selector, std::string_view expected);
+    bool clientPasses(std::string_view selector);
     std::optional<double> clientReading();
     std::optional<double> registryReading();
     bool proves(double target, std::optional<double> reading, std::optional<int> range) const;

@@ -28,6 +28,12 @@ class KeyboardBacklightRoutes {
     // The type encoding of the client's method (frame offsets may be included); nothing when the
     // client has no such method or does not tell its types.
     virtual std::optional<std::string> clientMethodEncoding(std::string_view selector) = 0;
+    // The encoding the client's method must have to be called, in the same form.
+    virtual std::string expectedEncoding(std::string_view selector) {
+        return std::string(selector == keyboard_backlight::kReadSelector
+                               ? keyboard_backlight::kReadEncoding
+                               : keyboard_backlight::kWriteEncoding);
+    }
     // The client's level, 0.0 to 1.0. Call only after the method check passed.
     virtual double clientBrightness() = 0;
     // Asks the client for a level; whether it accepted. Call only after the method check passed.

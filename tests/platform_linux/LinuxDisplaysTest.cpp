@@ -116,5 +116,27 @@ TEST_F(LinuxDisplaysTest, AClosedLidTakesThePanelOffline) {
     EXPECT_FALSE(displays.onlineDisplays()[0].isBuiltIn);
 }
 
+TEST_F(LinuxDisplaysTest, ConnectorsAreReadAgainAfterThreeSecondsOrWhenAskedButLevelsEveryTime) {
+    const std::string root = copy("display-intel");
+    const std::string status = root + "/class/drm/card0-eDP-1/status";
+    LinuxDisplays displays(root);
+    const auto panel = displays.onlineDisplays().at(1);
+    ASSERT_TRUE(panel.isBuiltIn);
+
+    writeLine(root + "/class/drm/card0-eDP-1/intel_backlight/brightness", "4800");
+    writeLine(status, "disconnected");
+    EXPECT_EQ(displays.level(panel.id), 0.25);
+    EXPECT_EQ(displays.onlineDisplays().size(), 2u);
+    loop().advance(3);
+    EXPECT_EQ(displays.onlineDisplays().size(), 1u);
+    EXPECT_FALSE(displays.level(panel.id));
+
+    writeLine(status, "connected");
+    loop().advance(1);
+    EXPECT_EQ(displays.onlineDisplays().size(), 1u);
+    displays.refresh();
+    EXPECT_EQ(displays.onlineDisplays().size(), 2u);
+}
+
 }  // namespace
 }  // namespace orvel

@@ -64,11 +64,11 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
       inputBlocking_(hidDevices_, paths_->runtimeDirectory()),
       desktopSettings_(sessionBus_),
       network_(systemBus_, std::move(config.network)),
-      screenLock_(systemBus_, std::move(config.sessionID)),
+      screenLock_(systemBus_, config.sessionID),
       helperService_(processes_, std::move(config.helperService)),
       helperConnection_(std::move(config.helperSocket)),
-      displays_(config.sysRoot),
-      keyboardBacklight_(config.sysRoot) {
+      displays_(config.sysRoot, systemBus_, config.sessionID),
+      keyboardBacklight_(config.sysRoot, systemBus_, config.sessionID) {
     // A run that ended without stopping (a crash, SIGKILL) may have left devices switched off.
     inputBlocking_.releaseRecorded();
 }

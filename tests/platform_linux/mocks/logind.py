@@ -4,7 +4,11 @@ is announced as a change of BlockInhibited or DelayInhibited. It also counts Inh
 tests can tell a lock that was taken and dropped from one that was never asked for.
 
 Parameters: "hold_replies": true keeps every Inhibit answer (the lock is taken and listed) until
-SendHeldReplies; "refuse_list": an error name ListInhibitors fails with.'''
+SendHeldReplies; "refuse_list": an error name ListInhibitors fails with.
+
+"brightness_session": a session id whose object serves SetBrightness(subsystem, name, value),
+writing <"sys_root">/class/<subsystem>/<name>/brightness as logind does for the session's user
+(or failing with the error name "refuse_brightness"); BrightnessCalls lists the calls.'''
 
 import os
 
@@ -32,6 +36,30 @@ def load(mock, parameters):
     mockobject.inhibitors = []
     mock.AddProperties(MAIN_IFACE, dbus.Dictionary({'BlockInhibited': '', 'DelayInhibited': ''},
                                                    signature='sv'))
+    mock.brightness_calls = []
+    if parameters.get('brightness_session'):
+        add_brightness_session(mock, parameters)
+
+
+def add_brightness_session(mock, parameters):
+    path = mock.AddSession(parameters['brightness_session'], 'seat0', dbus.UInt32(os.getuid()),
+                           'user', True)
+    sys_root = parameters.get('sys_root', '')
+    refusal = parameters.get('refuse_brightness', '')
+
+    def set_brightness(_session, subsystem, name, value):
+        mock.brightness_calls.append((str(subsystem), str(name), dbus.UInt32(value)))
+        if refusal:
+            raise dbus.exceptions.DBusException('refused by the test', name=refusal)
+        target = os.path.join(sys_root, 'class', subsystem, name, 'brightness')
+        mode = os.stat(target).st_mode
+        os.chmod(target, mode | 0o200)  # logind, as root, needs no write bit
+        with open(target, 'w', encoding='ascii') as out:
+            out.write(f'{int(value)}\n')
+        os.chmod(target, mode)
+
+    mockobject.objects[path].AddMethod('org.freedesktop.login1.Session', 'SetBrightness', 'ssu',
+                                       '', set_brightness)
 
 
 def announce(mock, mode):
@@ -94,3 +122,8 @@ def SendHeldReplies(self):
     for answer in held:
         answer()
     return dbus.UInt32(len(held))
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='', out_signature='a(ssu)')
+def BrightnessCalls(self):
+    return dbus.Array(self.brightness_calls, signature='(ssu)')

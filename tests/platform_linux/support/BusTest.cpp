@@ -24,6 +24,7 @@ const std::map<std::string, ServiceInfo>& serviceTable() {
         {"power_profiles_daemon", {"power_profiles_daemon", "net.hadess.PowerProfiles", false}},
         {"bluez5", {"bluez5", "org.bluez", false}},
         {"upower", {"upower", "org.freedesktop.UPower", false}},
+        {"upower_kbd_backlight", {"upower_kbd_backlight.py", "org.freedesktop.UPower", true}},
     };
     return table;
 }
