@@ -22,6 +22,8 @@ class LinuxAccessibilityDisplay final : public AccessibilityDisplay {
     bool shouldIncreaseContrast() override;
     bool shouldDifferentiateWithoutColor() override { return false; }
     double bodyFontSize() override;
+    // Not read yet: taken as off.
+    bool screenReaderEnabled() override { return false; }
 
     // Whether the portal's first answer has come (or it is known that none will).
     bool hasAnswered() const;
