@@ -1,38 +1,252 @@
 #include "devices/DeviceState.h"
 
+#include <algorithm>
+#include <iterator>
+
+#include "core/OrvelController.h"
+#include "core/Preferences.h"
+#include "devices/BuiltInDisplay.h"
+#include "devices/InputBlocker.h"
+#include "devices/KeyboardBacklight.h"
+#include "devices/ScreenSaverBlock.h"
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
+#include "platform/AccessibilityDisplay.h"
 #include "platform/Platform.h"
-#include "platform/PowerSources.h"
+#include "platform/Processes.h"
+#include "platform/SystemInfo.h"
+#include "ui/Host.h"
 
 namespace orvel {
+
+namespace {
+
+const Logger kLog("devices");
+
+std::string cancelTitle(std::int64_t secondsLeft) {
+    return localizedFormat("Cancel (%llds)", {std::max<std::int64_t>(secondsLeft, 0)});
+}
+
+}  // namespace
 
 DeviceState& DeviceState::shared() {
     return ORVEL_SHARED_INSTANCE(DeviceState);
 }
 
+DeviceState::DeviceState() {
+    watchdog_ = RunLoop::main().every(kWatchdogInterval, [weakSelf = weakRef(*this)] {
+        if (DeviceState* self = weakSelf.get()) {
+            self->watchdogTick();
+        }
+        InputBlocker::HidAccessScope access;
+        InputBlocker::shared().refreshExternalDevices();
+    });
+    if (ui::UiHost::isInstalled()) {
+        screensChanged_ = ui::UiHost::current().screensChanged.subscribe([this] {
+            objectWillChange.send();
+            reconcile();
+        });
+    }
+}
+
+std::vector<std::string> DeviceState::externalInputCensus() {
+    std::vector<std::string> names;
+    for (const auto& device : InputBlocker::currentHIDDevices()) {
+        if (device.isInputDevice() && !InputBlocker::isInternal(device)) {
+            names.push_back(InputBlocker::productName(device));
+        }
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::size_t DeviceState::countExternalInput() {
+    InputBlocker::HidAccessScope access;
+    return externalInputCensus().size();
+}
+
 void DeviceState::reconcile() {
+    if (deferDepth_ > 0) {
+        deferred_ = true;
+        return;
+    }
     ++reconcileCount_;
     reconciled.send();
+
+    Preferences& prefs = Preferences::shared();
+    InputBlocker& blocker = InputBlocker::shared();
+    bool wanted = !prefs.tieDevicesToSession();
+    if (!wanted) {
+        const auto* controller = Registry::existing<OrvelController>();
+        wanted = controller != nullptr && controller->isActive();
+    }
+    if (!wanted) {
+        blocker.stop();
+        autoReleased = false;
+        ScreenSaverBlock::shared().set(false);
+        BuiltInDisplay::shared().setDark(false);
+        KeyboardBacklight::shared().setOff(false);
+        return;
+    }
+
+    if (!prefs.blockBuiltInKeyboard() && !prefs.blockBuiltInTrackpad()) {
+        blocker.stop();
+        autoReleased = false;
+    } else if (prefs.autoUnblockNoExternal() && countExternalInput() == 0) {
+        blocker.stop();
+        autoReleased = true;
+    } else if (!confirming_ && !prefs.hasConfirmedBlocking() && !blocker.isBlockingKeyboard() &&
+               !blocker.isBlockingTrackpad()) {
+        autoReleased = false;
+        WeakRef<DeviceState> weakSelf = weakRef(*this);
+        confirmKeepDisabled();
+        if (weakSelf.get() == nullptr) {
+            return;
+        }
+    } else {
+        autoReleased = false;
+        blocker.apply(prefs.blockBuiltInKeyboard(), prefs.blockBuiltInTrackpad());
+    }
+
+    // Read again: the confirmation may have run the loop and the settings may have changed.
+    Preferences& now = Preferences::shared();
+    ScreenSaverBlock::shared().set(now.preventScreenSaver());
+    BuiltInDisplay::shared().setDark(now.builtInDisplayOff());
+    KeyboardBacklight::shared().setOff(now.keyboardBacklightOff());
+}
+
+void DeviceState::confirmKeepDisabled() {
+    Preferences& prefs = Preferences::shared();
+    InputBlocker& blocker = InputBlocker::shared();
+    confirming_ = true;
+    blocker.apply(prefs.blockBuiltInKeyboard(), prefs.blockBuiltInTrackpad());
+    if (!blocker.isBlockingKeyboard() && !blocker.isBlockingTrackpad()) {
+        // Nothing was blocked, so there is nothing to confirm; the blocker's failure says why.
+        confirming_ = false;
+        kLog.notice("Built-in input is not blocked, so blocking is not confirmed: " +
+                    blocker.lastFailure.value_or("no reason given"));
+        return;
+    }
+
+    int response = ui::kModalResponseAbort;
+    if (ui::UiHost::isInstalled()) {
+        std::int64_t secondsLeft = Platform::current().accessibilityDisplay().screenReaderEnabled()
+                                       ? kConfirmSecondsWithScreenReader
+                                       : kConfirmSeconds;
+        ui::AlertContent content;
+        content.style = ui::AlertStyle::warning;
+        content.messageText = localized("Keep the built-in input disabled?");
+        content.informativeText = localized(
+            "Your external keyboard and mouse still work. If you can't answer this, Orvel will "
+            "hand the built-in keyboard and trackpad back automatically.");
+        content.buttons = {localized("Keep disabled"), cancelTitle(secondsLeft)};
+        ui::UiHost& host = ui::UiHost::current();
+        std::shared_ptr<ui::Alert> alert = host.makeAlert(std::move(content));
+        // Common mode: the countdown must go on while the alert's modal loop runs.
+        Timer countdown = RunLoop::main().every(
+            1.0,
+            [&secondsLeft, &countdown, alert = alert.get()] {
+                --secondsLeft;
+                alert->setButtonTitle(1, cancelTitle(secondsLeft));
+                if (secondsLeft <= 0) {
+                    countdown.cancel();
+                    alert->stopModal(ui::kModalResponseAbort);
+                }
+            },
+            TimerMode::Common);
+        host.application().activate(true);
+        response = alert->runModal();
+        countdown.cancel();
+    } else {
+        kLog.notice("No window can ask to keep the built-in input disabled; handing it back.");
+    }
+    confirming_ = false;
+
+    Preferences& after = Preferences::shared();
+    if (response == ui::kAlertFirstButtonReturn) {
+        after.hasConfirmedBlocking = true;
+        return;
+    }
+    InputBlocker::shared().stop();
+    clearBlockSettings();
+}
+
+void DeviceState::clearBlockSettings() {
+    Preferences& prefs = Preferences::shared();
+    ++deferDepth_;
+    prefs.blockBuiltInKeyboard = false;
+    prefs.blockBuiltInTrackpad = false;
+    --deferDepth_;
+    if (deferDepth_ == 0 && deferred_) {
+        deferred_ = false;
+        reconcile();
+    }
+}
+
+void DeviceState::watchdogTick() {
+    InputBlocker& blocker = InputBlocker::shared();
+    if (!blocker.isBlockingKeyboard() && !blocker.isBlockingTrackpad()) {
+        return;
+    }
+    const bool present = countExternalInput() > 0;
+    if (present == hasExternalInput()) {
+        return;
+    }
+    hasExternalInput = present;
+    if (present || !Preferences::shared().autoUnblockNoExternal()) {
+        reconcile();
+        return;
+    }
+    if (!blocker.isBlockingKeyboard() && !blocker.isBlockingTrackpad()) {
+        reconcile();
+        return;
+    }
+    blocker.stop();
+    clearBlockSettings();
+    autoReleased = true;
+    kLog.notice("No external input device is left; the built-in keyboard and trackpad are back.");
+    if (!ui::UiHost::isInstalled()) {
+        return;
+    }
+    ui::AlertContent content;
+    content.style = ui::AlertStyle::informational;
+    content.messageText = "Built-in keyboard and trackpad re-enabled";
+    content.informativeText =
+        "Your external keyboard or mouse disconnected, so Orvel handed the built-in input back.";
+    content.buttons = {"OK"};
+    ui::UiHost& host = ui::UiHost::current();
+    host.application().activate(true);
+    host.makeAlert(std::move(content))->runModal();
 }
 
 bool DeviceState::isLaptop() const {
-    const auto snapshot = Platform::current().powerSources().snapshot();
-    if (!snapshot) {
-        return false;
+    SystemInfo& info = Platform::current().systemInfo();
+    if (const auto model = info.hardwareModel(); model && model->rfind("MacBook", 0) == 0) {
+        return true;
     }
-    for (const auto& source : snapshot->sources) {
-        const auto* type = propertyAs<std::string>(source, power_source::kType);
-        if (type != nullptr && *type == power_source::kInternalBattery) {
-            return true;
-        }
-    }
-    return false;
+    // Portable, laptop, notebook, sub notebook, convertible, detachable.
+    constexpr int kPortableChassis[] = {8, 9, 10, 14, 31, 32};
+    const auto chassis = info.chassisType();
+    return chassis && std::find(std::begin(kPortableChassis), std::end(kPortableChassis),
+                                *chassis) != std::end(kPortableChassis);
 }
 
 void DeviceState::sleepDisplaysNow() {
     ++sleepDisplaysCount_;
-    Logger("devices").notice("Sleeping all displays is not available on this system yet.");
+    switch (Platform::current().systemInfo().windowSystem()) {
+        case SystemInfo::WindowSystem::x11:
+            // A failure to start is logged by the platform and otherwise ignored.
+            (void)Platform::current().processes().launchDetached(
+                LaunchRequest{"/usr/bin/xset", {"dpms", "force", "off"}});
+            return;
+        case SystemInfo::WindowSystem::wayland:
+            kLog.notice("This Wayland compositor offers no known way to sleep the displays now.");
+            return;
+        case SystemInfo::WindowSystem::none:
+            kLog.notice("No graphical session, so no display to sleep.");
+            return;
+    }
 }
 
 }  // namespace orvel

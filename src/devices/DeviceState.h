@@ -1,35 +1,48 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "foundation/Published.h"
+#include "foundation/RunLoop.h"
 #include "foundation/Signal.h"
 #include "foundation/WeakRef.h"
 
 namespace orvel {
 
-// The application's device state: applies the built-in device settings (input blocking, screen
-// saver, display and keyboard backlight holds) for the current session.
-//
-// This is its first, least form: the built-in devices cannot be silenced yet, so reconcile()
-// only announces itself (tests watch `reconciled` to see when the device state is asked to
-// apply itself), and sleeping the displays is only recorded. Callers already use the interface
-// the full form keeps.
+// Decides what the built-in hardware does (input blocking, screen saver, display and keyboard
+// backlight holds) from the device settings and the session, and makes it so. Around input
+// blocking it keeps three safety rules: blocking is released when no external input device is
+// left (if the user asked for that), the first blocking on a machine must be confirmed in a timed
+// dialog, and a watchdog recounts the external input devices every 3 s while blocking. Main
+// thread only.
 class DeviceState final : public ObservableObject, public WeakReferenceable {
   public:
+    static constexpr double kWatchdogInterval = 3.0;
+    static constexpr std::int64_t kConfirmSeconds = 30;
+    static constexpr std::int64_t kConfirmSecondsWithScreenReader = 90;
+
     static DeviceState& shared();
 
-    // Whether an external keyboard or pointing device is connected.
+    // At the last watchdog count an external keyboard or pointing device was attached.
     Published<bool> hasExternalInput{*this, true};
-    // Whether the watchdog released input blocking by itself.
+    // Built-in input was handed back because no external input device was attached.
     Published<bool> autoReleased{*this, false};
 
-    // Applies the current device settings at once. Main thread.
+    // Brings the hardware in line with the settings and the session. Also run when the screens
+    // change, so a built-in panel that comes back is darkened or restored at once.
     void reconcile();
+    // The keep-disabled confirmation is on screen.
+    bool isConfirming() const { return confirming_; }
 
-    // Whether this machine is a laptop: an internal battery is listed.
+    // The names of the external input devices attached now, one per device, sorted. Needs the
+    // HID-access flag raised.
+    static std::vector<std::string> externalInputCensus();
+
+    // Whether this machine is a laptop: a model name beginning "MacBook", or a portable chassis.
     bool isLaptop() const;
-    // Asks the system to put every display to sleep now, without waiting.
+    // Asks the window system to put every display to sleep now, without waiting.
     void sleepDisplaysNow();
     std::uint64_t sleepDisplaysCount() const { return sleepDisplaysCount_; }
 
@@ -38,7 +51,19 @@ class DeviceState final : public ObservableObject, public WeakReferenceable {
     std::uint64_t reconcileCount() const { return reconcileCount_; }
 
   private:
-    DeviceState() = default;
+    DeviceState();
+
+    void confirmKeepDisabled();
+    void watchdogTick();
+    // Turns both block settings off; the reconciles their setters ask for run once, after both.
+    void clearBlockSettings();
+    static std::size_t countExternalInput();
+
+    Timer watchdog_;
+    Subscription screensChanged_;
+    bool confirming_ = false;
+    int deferDepth_ = 0;
+    bool deferred_ = false;
     std::uint64_t reconcileCount_ = 0;
     std::uint64_t sleepDisplaysCount_ = 0;
 };

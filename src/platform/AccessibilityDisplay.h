@@ -19,6 +19,8 @@ class AccessibilityDisplay {
     virtual bool shouldDifferentiateWithoutColor() = 0;
     // The point size of the user's preferred body text.
     virtual double bodyFontSize() = 0;
+    // Whether a screen reader is running for this session.
+    virtual bool screenReaderEnabled() = 0;
 
     // One of the three settings changed. A change of the text size alone may go unannounced.
     Signal<> displayOptionsDidChange;

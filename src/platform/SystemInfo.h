@@ -26,6 +26,15 @@ class SystemInfo {
     virtual Version osVersion() { return Version{osMajorVersion(), 0, 0}; }
     // The name of the running program, as menus show it.
     virtual std::string processName() = 0;
+
+    // The machine's model name as its maker gives it; nothing when it cannot be read.
+    virtual std::optional<std::string> hardwareModel() = 0;
+    // The SMBIOS chassis type (3 desktop, 9 laptop, 10 notebook, …); nothing when unknown.
+    virtual std::optional<int> chassisType() = 0;
+
+    enum class WindowSystem { none, x11, wayland };
+    // What the graphical session runs on.
+    virtual WindowSystem windowSystem() = 0;
 };
 
 }  // namespace orvel

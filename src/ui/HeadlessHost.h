@@ -210,6 +210,7 @@ class HeadlessHost final : public UiHost {
     void performStandardAction(StandardAction action) override;
     HeadlessPasteboard& pasteboard() override { return pasteboard_; }
     std::optional<Rect> mainScreenVisibleFrame() const override { return screen_; }
+    std::vector<ScreenInfo> screens() const override { return screens_; }
     bool isDarkAppearance() const override { return dark_; }
     void announce(const std::string& text) override { announcements_.push_back(text); }
 
@@ -262,6 +263,11 @@ class HeadlessHost final : public UiHost {
     const std::vector<std::string>& announcements() const { return announcements_; }
     void setMainScreenVisibleFrame(std::optional<Rect> frame) { screen_ = frame; }
     void setDarkAppearance(bool dark) { dark_ = dark; }
+    // Replaces the screens and announces the change, as the desktop does.
+    void setScreens(std::vector<ScreenInfo> screens) {
+        screens_ = std::move(screens);
+        screensChanged.send();
+    }
 
   private:
     friend class HeadlessWindow;
@@ -296,6 +302,7 @@ class HeadlessHost final : public UiHost {
     std::vector<StandardAction> standardActions_;
     std::optional<Rect> screen_ = Rect{0, 0, 1440, 875};
     bool dark_ = false;
+    std::vector<ScreenInfo> screens_{{{0, 0, 1440, 900}, "eDP-1"}};
     std::vector<std::string> announcements_;
 };
 

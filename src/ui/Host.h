@@ -247,6 +247,14 @@ struct MenuBarItem {
     }
 };
 
+// A screen the desktop shows: its frame in the desktop's coordinates and its connector's name.
+struct ScreenInfo {
+    Rect frame;
+    std::string name;
+
+    bool operator==(const ScreenInfo&) const = default;
+};
+
 class Pasteboard {
   public:
     virtual ~Pasteboard() = default;
@@ -281,6 +289,8 @@ class UiHost {
     virtual Pasteboard& pasteboard() = 0;
     // The usable area of the main screen, or nothing without a screen.
     virtual std::optional<Rect> mainScreenVisibleFrame() const = 0;
+    // The screens in the desktop's order, the main one first.
+    virtual std::vector<ScreenInfo> screens() const = 0;
     // Whether windows are drawn in the dark appearance.
     virtual bool isDarkAppearance() const = 0;
     // Asks assistive technology to read a text out now, with high priority.
@@ -288,6 +298,8 @@ class UiHost {
 
     // Sent by Application::terminate() before the main loop ends.
     Signal<> willTerminate;
+    // Sent when a screen is added or removed, or one changes its size or place.
+    Signal<> screensChanged;
 };
 
 }  // namespace orvel::ui

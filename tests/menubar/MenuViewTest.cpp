@@ -545,7 +545,7 @@ TEST_F(MenuViewTest, MakeThisARuleShowsOnlyWhileWaitingForANamedApplication) {
 TEST_F(MenuViewTest, DevicesSectionFollowsTheMachine) {
     struct Case {
         const char* name;
-        bool battery;
+        bool laptop;
         std::optional<std::uint32_t> display;
         bool laptopRows, displayRow;
     };
@@ -557,8 +557,9 @@ TEST_F(MenuViewTest, DevicesSectionFollowsTheMachine) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        if (!c.battery) {
+        if (!c.laptop) {
             sim().powerSources().removeBatteries();
+            sim().systemInfo().setChassisType(3);  // desktop
         }
         sim().displays().removeDisplay(SimDisplays::kBuiltInID);
         if (c.display) {

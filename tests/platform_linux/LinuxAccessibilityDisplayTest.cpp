@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "support/BusTest.h"
 
 namespace orvel {
@@ -51,11 +54,29 @@ TEST_F(LinuxAccessibilityDisplayTest, WithoutAPortalTheStandardSettingsStayAndTh
     ASSERT_TRUE(test::waitFor([&] { return display.hasAnswered(); }));
     EXPECT_FALSE(display.shouldIncreaseContrast());
     EXPECT_DOUBLE_EQ(display.bodyFontSize(), 13.0);
+    ASSERT_TRUE(test::waitFor([&] { return log->messages("accessibility").size() == 2; }));
     const auto lines = log->messages("accessibility");
-    ASSERT_EQ(lines.size(), 1U);
-    EXPECT_NE(lines[0].find("Accessibility display settings are not available on this system"),
-              std::string::npos)
-        << lines[0];
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.find(
+                                           "Accessibility display settings are not "
+                                           "available on this system") == 0;
+                            }),
+              1);
+    EXPECT_FALSE(display.screenReaderEnabled());
+}
+
+TEST_F(LinuxAccessibilityDisplayTest, FollowsTheScreenReaderSwitchOfTheAccessibilityBus) {
+    startService("atspi_status", R"({"screen_reader": true})");
+    LinuxAccessibilityDisplay display(session);
+    ASSERT_TRUE(test::waitFor([&] { return display.screenReaderEnabled(); }));
+
+    const DBusObject properties{"org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties"};
+    auto reply = test::callAndWait(*probe, properties, "Set", [](sd_bus_message* m) {
+        return sd_bus_message_append(m, "ssv", "org.a11y.Status", "ScreenReaderEnabled", "b", 0);
+    });
+    ASSERT_TRUE(reply && !DBusConnection::errorOf(reply.get()));
+    EXPECT_TRUE(test::waitFor([&] { return !display.screenReaderEnabled(); }));
 }
 
 }  // namespace

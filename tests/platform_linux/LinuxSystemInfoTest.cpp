@@ -43,5 +43,23 @@ TEST(LinuxSystemInfoTest, ReleaseNumbersGiveTheSystemVersion) {
     }
 }
 
+TEST(LinuxSystemInfoTest, DmiIdsGiveTheModelAndChassis) {
+    struct Case {
+        const char* root;
+        std::optional<std::string> model;
+        std::optional<int> chassis;
+    };
+    const Case cases[] = {
+        {"/os/debian12", "ThinkPad X1 Carbon Gen 11", 10},
+        {"/os/ubuntu2204", "OptiPlex 7090", 3},
+        {"/os/bare", std::nullopt, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        LinuxSystemInfo info(kData + c.root);
+        EXPECT_EQ(info.hardwareModel(), c.model) << c.root;
+        EXPECT_EQ(info.chassisType(), c.chassis) << c.root;
+    }
+}
+
 }  // namespace
 }  // namespace orvel

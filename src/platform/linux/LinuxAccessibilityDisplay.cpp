@@ -17,6 +17,10 @@ constexpr const char* kA11yInterface = "org.gnome.desktop.a11y.interface";
 constexpr const char* kHighContrast = "high-contrast";
 constexpr const char* kInterface = "org.gnome.desktop.interface";
 constexpr const char* kTextScaling = "text-scaling-factor";
+// The AT-SPI bus launcher says whether a screen reader runs.
+const DBusObject kAtspiStatus{"org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties"};
+constexpr const char* kStatusInterface = "org.a11y.Status";
+constexpr const char* kScreenReaderEnabled = "ScreenReaderEnabled";
 
 }  // namespace
 
@@ -24,6 +28,9 @@ struct LinuxAccessibilityDisplay::State {
     std::shared_ptr<DBusConnection> bus;
     DBusSlot readAll;
     DBusSlot changes;
+    DBusSlot screenReaderRead;
+    DBusSlot screenReaderChanges;
+    bool screenReader = false;
     bool highContrast = false;
     double textScaling = 1.0;
     bool answered = false;
@@ -97,6 +104,42 @@ struct LinuxAccessibilityDisplay::State {
         }
     }
 
+    void screenReaderAnswer(sd_bus_message* reply) {
+        if (auto error = DBusConnection::errorOf(reply)) {
+            log.notice("No screen reader status from the AT-SPI bus (" + *error +
+                       "); taken as off.");
+            return;
+        }
+        int value = 0;
+        if (sd_bus_message_read(reply, "v", "b", &value) >= 0) {
+            screenReader = value != 0;
+        }
+    }
+
+    // PropertiesChanged: s a{sv} as.
+    void statusChanged(sd_bus_message* m) {
+        const char* interface = nullptr;
+        if (sd_bus_message_read(m, "s", &interface) < 0 ||
+            std::string(interface) != kStatusInterface ||
+            sd_bus_message_enter_container(m, 'a', "{sv}") < 0) {
+            return;
+        }
+        while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
+            const char* name = nullptr;
+            int value = 0;
+            if (sd_bus_message_read(m, "s", &name) < 0) {
+                break;
+            }
+            if (std::string(name) == kScreenReaderEnabled &&
+                sd_bus_message_read(m, "v", "b", &value) >= 0) {
+                screenReader = value != 0;
+            } else {
+                sd_bus_message_skip(m, "v");
+            }
+            sd_bus_message_exit_container(m);
+        }
+    }
+
     void changeSignal(sd_bus_message* m) {
         const char* ns = nullptr;
         const char* key = nullptr;
@@ -127,6 +170,7 @@ LinuxAccessibilityDisplay::LinuxAccessibilityDisplay(std::shared_ptr<DBusConnect
     if (match.ok()) {
         state_->changes = std::move(match.value());
     }
+    followScreenReader();
     auto call = state_->bus->call(
         kPortal, kReadAll,
         [](sd_bus_message* m) {
@@ -143,6 +187,38 @@ LinuxAccessibilityDisplay::LinuxAccessibilityDisplay(std::shared_ptr<DBusConnect
     } else {
         state_->unavailable(call.error().message);
     }
+}
+
+void LinuxAccessibilityDisplay::followScreenReader() {
+    std::weak_ptr<State> weak = state_;
+    auto match = state_->bus->matchSignal(nullptr, kAtspiStatus.path, kAtspiStatus.interface,
+                                          "PropertiesChanged", [weak](sd_bus_message* m) {
+                                              if (auto state = weak.lock()) {
+                                                  state->statusChanged(m);
+                                              }
+                                          });
+    if (match.ok()) {
+        state_->screenReaderChanges = std::move(match.value());
+    }
+    auto call = state_->bus->call(
+        kAtspiStatus, "Get",
+        [](sd_bus_message* m) {
+            return sd_bus_message_append(m, "ss", kStatusInterface, kScreenReaderEnabled);
+        },
+        [weak](sd_bus_message* reply) {
+            if (auto state = weak.lock()) {
+                state->screenReaderAnswer(reply);
+            }
+        });
+    if (call.ok()) {
+        state_->screenReaderRead = std::move(call.value());
+    } else {
+        state_->log.notice("No screen reader status (" + call.error().message + "); taken as off.");
+    }
+}
+
+bool LinuxAccessibilityDisplay::screenReaderEnabled() {
+    return state_->screenReader;
 }
 
 LinuxAccessibilityDisplay::~LinuxAccessibilityDisplay() {

@@ -22,6 +22,9 @@ class LinuxAccessibilityDisplay final : public AccessibilityDisplay {
     bool shouldIncreaseContrast() override;
     bool shouldDifferentiateWithoutColor() override { return false; }
     double bodyFontSize() override;
+    // org.a11y.Status's ScreenReaderEnabled on the AT-SPI bus launcher, mirrored from its
+    // PropertiesChanged; off until it answers and where there is none.
+    bool screenReaderEnabled() override;
 
     // Whether the portal's first answer has come (or it is known that none will).
     bool hasAnswered() const;
@@ -29,6 +32,8 @@ class LinuxAccessibilityDisplay final : public AccessibilityDisplay {
     struct State;
 
   private:
+    void followScreenReader();
+
     std::shared_ptr<State> state_;
 };
 

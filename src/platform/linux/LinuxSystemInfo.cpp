@@ -3,7 +3,9 @@
 #include <errno.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <fstream>
+#include <optional>
 
 namespace orvel {
 
@@ -90,6 +92,54 @@ int LinuxSystemInfo::osMajorVersion() {
 
 std::string LinuxSystemInfo::processName() {
     return program_invocation_short_name;
+}
+
+namespace {
+
+// The first line of a DMI attribute without surrounding blanks; nothing when unreadable or empty.
+std::optional<std::string> dmiValue(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    if (!std::getline(in, line)) {
+        return std::nullopt;
+    }
+    const auto first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos) {
+        return std::nullopt;
+    }
+    return line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
+}
+
+}  // namespace
+
+std::optional<std::string> LinuxSystemInfo::hardwareModel() {
+    return dmiValue(root_ + "/sys/class/dmi/id/product_name");
+}
+
+std::optional<int> LinuxSystemInfo::chassisType() {
+    const auto text = dmiValue(root_ + "/sys/class/dmi/id/chassis_type");
+    if (!text || text->size() > 3) {
+        return std::nullopt;
+    }
+    int type = 0;
+    for (char c : *text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) {
+            return std::nullopt;
+        }
+        type = type * 10 + (c - '0');
+    }
+    return type;
+}
+
+SystemInfo::WindowSystem LinuxSystemInfo::windowSystem() {
+    const auto isSet = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value != nullptr && *value != '\0';
+    };
+    if (isSet("WAYLAND_DISPLAY")) {
+        return WindowSystem::wayland;
+    }
+    return isSet("DISPLAY") ? WindowSystem::x11 : WindowSystem::none;
 }
 
 }  // namespace orvel

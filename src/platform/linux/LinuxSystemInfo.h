@@ -20,6 +20,12 @@ class LinuxSystemInfo final : public SystemInfo {
     Version osVersion() override;
     // The base name the program was started under.
     std::string processName() override;
+    // /sys/class/dmi/id/product_name, trimmed; nothing when missing or empty.
+    std::optional<std::string> hardwareModel() override;
+    // /sys/class/dmi/id/chassis_type as a number.
+    std::optional<int> chassisType() override;
+    // Wayland when $WAYLAND_DISPLAY is set, else X11 when $DISPLAY is, else none.
+    WindowSystem windowSystem() override;
 
   private:
     std::string root_;

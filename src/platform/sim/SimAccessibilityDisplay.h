@@ -12,6 +12,7 @@ class SimAccessibilityDisplay final : public AccessibilityDisplay {
     bool shouldIncreaseContrast() override { return increaseContrast_; }
     bool shouldDifferentiateWithoutColor() override { return differentiateWithoutColor_; }
     double bodyFontSize() override { return bodySize_; }
+    bool screenReaderEnabled() override { return screenReader_; }
 
     void setReduceTransparency(bool on) {
         reduceTransparency_ = on;
@@ -26,12 +27,14 @@ class SimAccessibilityDisplay final : public AccessibilityDisplay {
         displayOptionsDidChange.send();
     }
     void setBodyFontSize(double points) { bodySize_ = points; }
+    void setScreenReaderEnabled(bool on) { screenReader_ = on; }
 
   private:
     bool reduceTransparency_ = false;
     bool increaseContrast_ = false;
     bool differentiateWithoutColor_ = false;
     double bodySize_ = kStandardBodySize;
+    bool screenReader_ = false;
 };
 
 }  // namespace orvel

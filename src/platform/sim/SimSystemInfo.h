@@ -13,16 +13,25 @@ class SimSystemInfo final : public SystemInfo {
     int osMajorVersion() override { return version_.major; }
     Version osVersion() override { return version_; }
     std::string processName() override { return processName_; }
+    std::optional<std::string> hardwareModel() override { return model_; }
+    std::optional<int> chassisType() override { return chassis_; }
+    WindowSystem windowSystem() override { return windowSystem_; }
 
     void setPlatformUUID(std::optional<std::string> uuid) { uuid_ = std::move(uuid); }
     void setOSMajorVersion(int major) { version_ = Version{major, 0, 0}; }
     void setOSVersion(Version version) { version_ = version; }
     void setProcessName(std::string name) { processName_ = std::move(name); }
+    void setHardwareModel(std::optional<std::string> model) { model_ = std::move(model); }
+    void setChassisType(std::optional<int> type) { chassis_ = type; }
+    void setWindowSystem(WindowSystem system) { windowSystem_ = system; }
 
   private:
     std::optional<std::string> uuid_ = std::string(kDefaultUUID);
     Version version_{12, 0, 0};
     std::string processName_ = "Orvel";
+    std::optional<std::string> model_ = std::string("Sim Laptop");
+    std::optional<int> chassis_ = 10;
+    WindowSystem windowSystem_ = WindowSystem::x11;
 };
 
 }  // namespace orvel

@@ -104,8 +104,24 @@ void addItems(Target& target, const std::vector<MenuBarItem>& items) {
 
 // Host -----------------------------------------------------------------------------------------
 
-QtHost::QtHost() = default;
+QtHost::QtHost() : screenWatch_(std::make_unique<QObject>()) {
+    for (QScreen* screen : QGuiApplication::screens()) {
+        watchScreen(screen);
+    }
+    QObject::connect(qApp, &QGuiApplication::screenAdded, screenWatch_.get(), [this](QScreen* s) {
+        watchScreen(s);
+        screensChanged.send();
+    });
+    QObject::connect(qApp, &QGuiApplication::screenRemoved, screenWatch_.get(),
+                     [this](QScreen*) { screensChanged.send(); });
+}
+
 QtHost::~QtHost() = default;
+
+void QtHost::watchScreen(QScreen* screen) {
+    QObject::connect(screen, &QScreen::geometryChanged, screenWatch_.get(),
+                     [this](const QRect&) { screensChanged.send(); });
+}
 
 void QtHost::windowCreated(QtWindow* window) {
     windows_.push_back(window);
@@ -300,6 +316,22 @@ std::optional<Rect> QtHost::mainScreenVisibleFrame() const {
     }
     const QRect g = screen->availableGeometry();
     return Rect{double(g.x()), double(g.y()), double(g.width()), double(g.height())};
+}
+
+std::vector<ScreenInfo> QtHost::screens() const {
+    std::vector<ScreenInfo> list;
+    QScreen* primary = QGuiApplication::primaryScreen();
+    for (QScreen* screen : QGuiApplication::screens()) {
+        const QRect g = screen->geometry();
+        ScreenInfo info{{double(g.x()), double(g.y()), double(g.width()), double(g.height())},
+                        screen->name().toStdString()};
+        if (screen == primary) {
+            list.insert(list.begin(), std::move(info));
+        } else {
+            list.push_back(std::move(info));
+        }
+    }
+    return list;
 }
 
 bool QtHost::isDarkAppearance() const {

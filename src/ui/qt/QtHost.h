@@ -10,6 +10,8 @@
 
 class QMenu;
 class QMenuBar;
+class QObject;
+class QScreen;
 
 namespace orvel::ui {
 
@@ -33,6 +35,7 @@ class QtHost final : public UiHost {
     void performStandardAction(StandardAction action) override;
     QtPasteboard& pasteboard() override { return pasteboard_; }
     std::optional<Rect> mainScreenVisibleFrame() const override;
+    std::vector<ScreenInfo> screens() const override;
     bool isDarkAppearance() const override;
 
     const std::vector<MenuBarItem>& mainMenu() const { return menus_; }
@@ -49,12 +52,15 @@ class QtHost final : public UiHost {
     void windowCreated(QtWindow* window);
     void windowDestroyed(QtWindow* window);
     void setKeyWindow(QtWindow* window) { key_ = window; }
+    void watchScreen(QScreen* screen);
 
     QtApplication application_{*this};
     QtPasteboard pasteboard_;
     std::vector<MenuBarItem> menus_;
     std::vector<QtWindow*> windows_;
     QtWindow* key_ = nullptr;
+    // The context of the screen connections, so none outlives the host.
+    std::unique_ptr<QObject> screenWatch_;
 };
 
 }  // namespace orvel::ui

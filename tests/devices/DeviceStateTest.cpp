@@ -1,0 +1,308 @@
+#include "devices/DeviceState.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/Preferences.h"
+#include "devices/BuiltInDisplay.h"
+#include "devices/InputBlocker.h"
+#include "devices/KeyboardBacklight.h"
+#include "devices/PermissionPrimer.h"
+#include "devices/ScreenSaverBlock.h"
+#include "support/UiTest.h"
+
+namespace orvel {
+namespace {
+
+using ui::HeadlessAlert;
+using ui::HeadlessHost;
+
+constexpr const char* kQuestion = "Keep the built-in input disabled?";
+constexpr const char* kReleased = "Built-in keyboard and trackpad re-enabled";
+
+HidDevice device(const char* product, bool builtIn, HidUsage usage) {
+    HidDevice d;
+    d.product = product;
+    d.transport = builtIn ? "I2C" : "USB";
+    d.builtIn = builtIn;
+    d.vendorId = 1;
+    d.usages = {usage};
+    return d;
+}
+
+class DeviceStateTest : public test::UiTest {
+  protected:
+    void SetUp() override {
+        UiTest::SetUp();
+        sim().permissions().setListenEvent(ListenEventAccess::granted);
+        sim().permissions().setAccessibility(true);
+        sim().userDefaults().setBool(PermissionPrimer::kExplainedKey, true);
+        auto& hid = sim().hidDevices();
+        builtIns = {hid.attach(device("AT Keyboard", true, hid_usage::kKeyboard)),
+                    hid.attach(device("Touchpad", true, hid_usage::kTouchPad))};
+        mouse = hid.attach(device("USB Mouse", false, hid_usage::kMouse));
+        prefs().tieDevicesToSession = false;
+    }
+
+    Preferences& prefs() { return Preferences::shared(); }
+    DeviceState& state() { return DeviceState::shared(); }
+    InputBlocker& blocker() { return InputBlocker::shared(); }
+    bool blocking() { return blocker().isBlockingKeyboard() || blocker().isBlockingTrackpad(); }
+    // As the settings window does: the switch asks for permissions, then reconciles.
+    void turnOnBlocking() {
+        prefs().blockBuiltInKeyboard = true;
+        prefs().blockBuiltInTrackpad = true;
+        loop().drain();
+    }
+    void confirmed() {
+        prefs().hasConfirmedBlocking = true;
+        ASSERT_TRUE(prefs().hasConfirmedBlocking());
+    }
+    std::vector<std::string> alertTitles() {
+        std::vector<std::string> titles;
+        for (const auto& alert : host().alerts()) {
+            titles.push_back(alert->content().messageText);
+        }
+        return titles;
+    }
+
+    std::vector<std::uint64_t> builtIns;
+    std::uint64_t mouse = 0;
+};
+
+TEST_F(DeviceStateTest, NotWantedReleasesEverythingAndLeavesTheSettingsAlone) {
+    confirmed();
+    prefs().preventScreenSaver = true;
+    prefs().builtInDisplayOff = true;
+    prefs().keyboardBacklightOff = true;
+    turnOnBlocking();
+    ASSERT_TRUE(blocking());
+    ASSERT_TRUE(ScreenSaverBlock::shared().assertion());
+    ASSERT_TRUE(BuiltInDisplay::shared().savedLevel());
+    ASSERT_TRUE(KeyboardBacklight::shared().isOff());
+
+    prefs().tieDevicesToSession = true;  // takes effect at the next reconcile; no session runs
+    EXPECT_TRUE(blocking());
+    state().reconcile();
+    EXPECT_FALSE(blocking());
+    EXPECT_FALSE(ScreenSaverBlock::shared().assertion());
+    EXPECT_FALSE(BuiltInDisplay::shared().savedLevel());
+    EXPECT_FALSE(KeyboardBacklight::shared().isOff());
+    EXPECT_FALSE(state().autoReleased());
+    EXPECT_TRUE(prefs().blockBuiltInKeyboard() && prefs().preventScreenSaver());
+    EXPECT_TRUE(host().alerts().empty());
+}
+
+TEST_F(DeviceStateTest, BlockingFollowsTheExternalDevicesAndTheRecordedConfirmation) {
+    struct Case {
+        const char* name;
+        bool autoUnblock, external, confirmedBefore;
+        bool asks, blocks, autoReleased;
+    };
+    const Case cases[] = {
+        {"only built-in input, auto release on", true, false, false, false, false, true},
+        {"only built-in input, auto release off", false, false, true, false, true, false},
+        {"external mouse, confirmed before", true, true, true, false, true, false},
+        {"external mouse, first time", true, true, false, true, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        prefs().autoUnblockNoExternal = c.autoUnblock;
+        if (!c.external) {
+            sim().hidDevices().detach(mouse);
+        }
+        if (c.confirmedBefore) {
+            confirmed();
+        }
+        host().scriptAlert(HeadlessHost::answer(ui::kAlertFirstButtonReturn));
+        prefs().preventScreenSaver = true;
+        turnOnBlocking();
+        EXPECT_EQ(alertTitles(),
+                  c.asks ? std::vector<std::string>{kQuestion} : std::vector<std::string>{});
+        EXPECT_EQ(blocking(), c.blocks);
+        EXPECT_EQ(state().autoReleased(), c.autoReleased);
+        EXPECT_TRUE(prefs().hasConfirmedBlocking() || !c.blocks);
+        EXPECT_TRUE(ScreenSaverBlock::shared().assertion()) << "the other settings still apply";
+    }
+}
+
+TEST_F(DeviceStateTest, CancelOrNoAnswerEndsWithNothingBlockedAfterOneDialog) {
+    struct Case {
+        const char* name;
+        bool screenReader;
+        int answer;  // 0: nobody answers
+        double secondsUp;
+        const char* firstCancel;
+    };
+    const Case cases[] = {
+        {"cancel", false, ui::kAlertSecondButtonReturn, 0, "Cancel (30s)"},
+        {"nobody answers", false, 0, 30, "Cancel (30s)"},
+        {"nobody answers, screen reader on", true, 0, 90, "Cancel (90s)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        sim().accessibilityDisplay().setScreenReaderEnabled(c.screenReader);
+        std::vector<std::string> cancelTitles;
+        bool blockedWhileAsking = false;
+        host().scriptAlert([&](HeadlessAlert& alert) -> std::optional<int> {
+            blockedWhileAsking = blocking();
+            if (cancelTitles.empty() || cancelTitles.back() != alert.buttonTitles()[1]) {
+                cancelTitles.push_back(alert.buttonTitles()[1]);
+            }
+            return c.answer != 0 ? std::optional<int>(c.answer) : std::nullopt;
+        });
+        const double start = loop().uptime();
+        turnOnBlocking();
+
+        ASSERT_EQ(host().alerts().size(), 1u);
+        const auto& alert = *host().alerts()[0];
+        EXPECT_EQ(alert.content().style, ui::AlertStyle::warning);
+        EXPECT_EQ(alert.buttonTitles()[0], "Keep disabled");
+        EXPECT_TRUE(blockedWhileAsking);
+        EXPECT_EQ(cancelTitles.front(), c.firstCancel);
+        EXPECT_DOUBLE_EQ(loop().uptime() - start, c.secondsUp);
+        if (c.answer == 0) {
+            EXPECT_EQ(cancelTitles.size(), static_cast<std::size_t>(c.secondsUp));
+            EXPECT_EQ(alert.buttonTitles()[1], "Cancel (0s)");
+            EXPECT_EQ(alert.response(), ui::kModalResponseAbort);
+        }
+        EXPECT_FALSE(blocking());
+        EXPECT_FALSE(prefs().blockBuiltInKeyboard());
+        EXPECT_FALSE(prefs().blockBuiltInTrackpad());
+        EXPECT_FALSE(prefs().hasConfirmedBlocking());
+        EXPECT_FALSE(state().isConfirming());
+        loop().advance(10);
+        EXPECT_EQ(host().alerts().size(), 1u) << "never a second dialog";
+    }
+}
+
+TEST_F(DeviceStateTest, AConfirmationGivenOnAnotherMachineAsksAgain) {
+    sim().userDefaults().setBool("confirmedBlock", true);
+    sim().userDefaults().setString("confirmedOn", "another-machine-22");
+    prefs().hasConfirmedBlocking.reload();  // as read at start-up
+    host().scriptAlert(HeadlessHost::answer(ui::kAlertFirstButtonReturn));
+    turnOnBlocking();
+    EXPECT_EQ(alertTitles(), std::vector<std::string>{kQuestion});
+    EXPECT_TRUE(blocking());
+    EXPECT_EQ(sim().userDefaults().stringForKey("confirmedOn"), Preferences::machineIdentity());
+}
+
+TEST_F(DeviceStateTest, NoConfirmationWhenBlockingCouldNotStart) {
+    for (std::uint64_t id : builtIns) {
+        sim().hidDevices().detach(id);  // nothing to block
+    }
+    turnOnBlocking();
+    state().reconcile();
+    EXPECT_FALSE(blocking());
+    EXPECT_TRUE(blocker().lastFailure);
+    EXPECT_TRUE(host().alerts().empty());
+    EXPECT_FALSE(state().isConfirming());
+    EXPECT_FALSE(prefs().hasConfirmedBlocking());
+    EXPECT_TRUE(prefs().blockBuiltInKeyboard() && prefs().blockBuiltInTrackpad());
+}
+
+TEST_F(DeviceStateTest, WatchdogReleasesOnceWhenTheLastExternalDeviceGoes) {
+    for (bool autoUnblock : {true, false}) {
+        SCOPED_TRACE(autoUnblock ? "auto release on" : "auto release off");
+        TearDown();
+        SetUp();
+        confirmed();
+        prefs().autoUnblockNoExternal = autoUnblock;
+        host().scriptAlert(HeadlessHost::answer(ui::kAlertFirstButtonReturn));
+        turnOnBlocking();
+        ASSERT_TRUE(blocking());
+        sim().hidDevices().detach(mouse);
+        loop().advance(DeviceState::kWatchdogInterval);
+        EXPECT_FALSE(state().hasExternalInput());
+        EXPECT_EQ(blocking(), !autoUnblock);
+        EXPECT_EQ(prefs().blockBuiltInKeyboard(), !autoUnblock);
+        EXPECT_EQ(state().autoReleased(), autoUnblock);
+        loop().advance(30);
+        EXPECT_EQ(alertTitles(),
+                  autoUnblock ? std::vector<std::string>{kReleased} : std::vector<std::string>{});
+    }
+}
+
+TEST_F(DeviceStateTest, WatchdogIsSilentWhileTheConfirmationIsUp) {
+    double answeredAt = 0;
+    host().scriptAlert([&](HeadlessAlert&) -> std::optional<int> {
+        sim().hidDevices().detach(mouse);
+        if (answeredAt == 0) {
+            answeredAt = loop().uptime() + 10;
+        }
+        return loop().uptime() >= answeredAt ? std::optional<int>(ui::kAlertFirstButtonReturn)
+                                             : std::nullopt;
+    });
+    host().scriptAlert(HeadlessHost::answer(ui::kAlertFirstButtonReturn));
+    turnOnBlocking();
+    EXPECT_EQ(alertTitles(), std::vector<std::string>{kQuestion});
+    EXPECT_TRUE(blocking()) << "kept; the watchdog has not looked yet";
+    loop().advance(DeviceState::kWatchdogInterval);
+    EXPECT_EQ(alertTitles(), (std::vector<std::string>{kQuestion, kReleased}));
+    EXPECT_FALSE(blocking());
+}
+
+TEST_F(DeviceStateTest, APanelThatComesBackGetsTheLevelItMissedWhileAway) {
+    auto& displays = sim().displays();
+    displays.changeLevelFromOutside(SimDisplays::kBuiltInID, 0.7);
+    prefs().builtInDisplayOff = true;
+    ASSERT_EQ(displays.level(SimDisplays::kBuiltInID), 0.0);
+
+    displays.setOnline(SimDisplays::kBuiltInID, false);  // lid closed, monitor in use
+    host().setScreens({{{0, 0, 2560, 1440}, "HDMI-A-1"}});
+    prefs().builtInDisplayOff = false;  // no panel to restore yet
+    EXPECT_TRUE(BuiltInDisplay::shared().savedLevel());
+
+    const auto before = state().reconcileCount();
+    displays.setOnline(SimDisplays::kBuiltInID, true);
+    host().setScreens({{{0, 0, 1440, 900}, "eDP-1"}, {{1440, 0, 2560, 1440}, "HDMI-A-1"}});
+    EXPECT_EQ(state().reconcileCount(), before + 1);
+    EXPECT_EQ(displays.level(SimDisplays::kBuiltInID), 0.7);
+    EXPECT_FALSE(BuiltInDisplay::shared().savedLevel());
+}
+
+TEST_F(DeviceStateTest, TellsALaptopByItsModelOrChassis) {
+    struct Case {
+        std::optional<std::string> model;
+        std::optional<int> chassis;
+        bool laptop;
+    };
+    const Case cases[] = {
+        {"MacBookPro18,3", std::nullopt, true},
+        {"Mac14,3", 3, false},
+        {"ThinkPad X1", 10, true},
+        {"Surface Pro", 32, true},
+        {"OptiPlex 7090", 3, false},
+        {"Tower", 7, false},
+        {std::nullopt, std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.model.value_or("unreadable"));
+        sim().systemInfo().setHardwareModel(c.model);
+        sim().systemInfo().setChassisType(c.chassis);
+        EXPECT_EQ(state().isLaptop(), c.laptop);
+    }
+}
+
+TEST_F(DeviceStateTest, SleepsTheDisplaysWithXsetOnlyOnX11) {
+    using WS = SystemInfo::WindowSystem;
+    for (WS system : {WS::x11, WS::wayland, WS::none}) {
+        sim().systemInfo().setWindowSystem(system);
+        const auto logged = sim().log().messages("devices").size();
+        state().sleepDisplaysNow();
+        EXPECT_EQ(sim().log().messages("devices").size(), logged + (system == WS::x11 ? 0 : 1));
+    }
+    ASSERT_EQ(sim().processes().detachedLaunches().size(), 1u);
+    const auto& launch = sim().processes().detachedLaunches()[0];
+    EXPECT_EQ(launch.executable, "/usr/bin/xset");
+    EXPECT_EQ(launch.arguments, (std::vector<std::string>{"dpms", "force", "off"}));
+}
+
+}  // namespace
+}  // namespace orvel
