@@ -13,16 +13,31 @@ class SimSystemInfo final : public SystemInfo {
     int osMajorVersion() override { return version_.major; }
     Version osVersion() override { return version_; }
     std::string processName() override { return processName_; }
+    std::string architecture() override { return architecture_; }
+    std::string fullUserName() override { return fullUserName_; }
+    std::string userName() override { return userName_; }
+    std::string homeDirectory() override { return homeDirectory_; }
+    std::optional<std::string> localizedHostName() override { return hostName_; }
 
     void setPlatformUUID(std::optional<std::string> uuid) { uuid_ = std::move(uuid); }
     void setOSMajorVersion(int major) { version_ = Version{major, 0, 0}; }
     void setOSVersion(Version version) { version_ = version; }
     void setProcessName(std::string name) { processName_ = std::move(name); }
+    void setArchitecture(std::string architecture) { architecture_ = std::move(architecture); }
+    void setFullUserName(std::string name) { fullUserName_ = std::move(name); }
+    void setUserName(std::string name) { userName_ = std::move(name); }
+    void setHomeDirectory(std::string path) { homeDirectory_ = std::move(path); }
+    void setLocalizedHostName(std::optional<std::string> name) { hostName_ = std::move(name); }
 
   private:
     std::optional<std::string> uuid_ = std::string(kDefaultUUID);
     Version version_{12, 0, 0};
     std::string processName_ = "Orvel";
+    std::string architecture_ = "x86_64";
+    std::string fullUserName_ = "Alex Example";
+    std::string userName_ = "alex";
+    std::string homeDirectory_ = "/home/alex";
+    std::optional<std::string> hostName_ = std::string("Alex's Laptop");
 };
 
 }  // namespace orvel
