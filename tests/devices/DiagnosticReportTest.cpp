@@ -99,6 +99,26 @@ TEST_F(DiagnosticReportTest, TheCallerPutsTheHidFlagBackAndAppendsAndRedactsOnRe
     }
 }
 
+TEST_F(DiagnosticReportTest, APressWhileTheReportWaitsForTheAssertionListingDoesNothing) {
+    sim().powerAssertions().setStatusUnreadable(true);  // the report waits its full second
+    host().pasteboard().setString("before");
+    std::optional<std::optional<std::string>> second;
+    std::optional<std::string> pasteboardThen;
+    const Timer press = loop().after(
+        0.5,
+        [&] {
+            second = DiagnosticReport::copyForSupport(true, false);
+            pasteboardThen = host().pasteboard().string();
+        },
+        TimerMode::Common);
+    const auto first = DiagnosticReport::copyForSupport(true, false);
+    ASSERT_TRUE(second.has_value()) << "the second press came during the wait";
+    EXPECT_FALSE(*second);
+    EXPECT_EQ(pasteboardThen, "before");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(host().pasteboard().string(), first);
+}
+
 TEST_F(DiagnosticReportTest, EveryWordTheGoldenTextsWriteIsAFormatWordOrTheMachinesData) {
     const std::set<std::string> data = {
         "Apple",    "Built", "DELL", "Display", "Energy", "FHD", "HDR",      "Internal", "Keyboard",
