@@ -48,6 +48,9 @@ class CountingWorkspace final : public Workspace {
         return inner_.runningApplications();
     }
     Result<void> openURL(std::string_view url) override { return inner_.openURL(url); }
+    Result<void> openSettingsPanel(std::string_view anchor) override {
+        return inner_.openSettingsPanel(anchor);
+    }
     std::optional<ApplicationBundle> bundle(std::string_view url) override {
         return inner_.bundle(url);
     }

@@ -3,6 +3,7 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "devices/BuiltInDisplay.h"
+#include "devices/DiagnosticReport.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
 #include "drives/DriveKeepAlive.h"
@@ -254,9 +255,13 @@ void AppDelegate::openSettings() {
 void AppDelegate::showAbout() {
     closePanel();
     if (!aboutWindow) {
+        auto about = std::make_shared<AboutView>(OrvelController::shared());
+        about->diagnosticReport = [] {
+            return DiagnosticReport::forSupport(false, false).value_or(std::string());
+        };
         aboutWindow = makeWindow(
             "About Orvel", ui::kWindowTitled | ui::kWindowClosable | ui::kWindowFullSizeContentView,
-            std::make_shared<AboutView>(OrvelController::shared()));
+            std::move(about));
         aboutWindow->setTitlebarAppearsTransparent(true);
         aboutWindow->setTitleHidden(true);
         aboutWindow->setMovableByWindowBackground(true);

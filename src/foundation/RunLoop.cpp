@@ -532,4 +532,16 @@ void RunLoop::dispatchFd(int fd, unsigned events) {
     fds_->dispatch(fd, events);
 }
 
+bool runModalFor(double seconds, const std::function<bool()>& done) {
+    ORVEL_ASSERT_MAIN_THREAD("runModalFor");
+    if (done()) {
+        return true;
+    }
+    bool timedOut = false;
+    const Timer limit = RunLoop::main().after(
+        seconds, [&timedOut] { timedOut = true; }, TimerMode::Common);
+    RunLoop::main().runModal([&] { return timedOut || done(); });
+    return done();
+}
+
 }  // namespace orvel

@@ -175,6 +175,11 @@ inline Date now() {
     return RunLoop::main().now();
 }
 
+// Turns the main loop modally until done() is true or `seconds` have passed on its clock, for a
+// caller that must answer now but may wait a little for a reply. Returns done() at the end.
+// Main thread only.
+bool runModalFor(double seconds, const std::function<bool()>& done);
+
 namespace detail {
 [[noreturn]] void offMainThread(const char* operation);
 }  // namespace detail

@@ -1,5 +1,6 @@
 #include "foundation/TextCompare.h"
 
+#include <unicode/bytestream.h>
 #include <unicode/coll.h>
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
@@ -105,6 +106,28 @@ std::string trimmingHorizontalWhitespace(std::string_view text) {
     std::string out;
     s.tempSubStringBetween(start, end).toUTF8String(out);
     return out;
+}
+
+std::string composedText(std::string_view text) {
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    if (U_FAILURE(status)) {
+        return std::string(text);
+    }
+    const icu::StringPiece piece(text.data(), static_cast<int32_t>(text.size()));
+    if (nfc->isNormalizedUTF8(piece, status) && U_SUCCESS(status)) {
+        return std::string(text);
+    }
+    status = U_ZERO_ERROR;
+    std::string composed;
+    icu::StringByteSink<std::string> sink(&composed);
+    nfc->normalizeUTF8(0, piece, sink, nullptr, status);
+    return U_SUCCESS(status) ? composed : std::string(text);
+}
+
+bool composedLess(std::string_view a, std::string_view b) {
+    // UTF-8 bytes order as their code points do.
+    return composedText(a) < composedText(b);
 }
 
 }  // namespace orvel

@@ -17,6 +17,12 @@ int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b);
 // Canonically equivalent spellings match. An empty query is found everywhere.
 bool localizedCaseInsensitiveContains(std::string_view text, std::string_view query);
 
+// The text in Unicode's canonical composed form (NFC); the text itself when it is not UTF-8.
+std::string composedText(std::string_view text);
+
+// Orders texts code point by code point after canonical composition: true when `a` comes first.
+bool composedLess(std::string_view a, std::string_view b);
+
 // The text without tabs and horizontal space separators (Unicode Zs: spaces, no-break spaces)
 // at either end; line breaks stay.
 std::string trimmingHorizontalWhitespace(std::string_view text);

@@ -150,6 +150,9 @@ void AboutView::copyDiagnostics() {
     }
     InputBlocker::permissionStatus();
     const std::string report = diagnosticReport();
+    if (report.empty()) {
+        return;  // one is still being built
+    }
     UiHost::current().pasteboard().setString(report);
 }
 

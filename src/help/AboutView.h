@@ -29,7 +29,7 @@ class AboutView final : public ui::ViewComponent {
     void sendFeedback();
 
     // Builds the diagnostic report; the app sets it. Unset, Copy Diagnostics logs and does
-    // nothing.
+    // nothing; an empty report (one is still being built) is not copied.
     std::function<std::string()> diagnosticReport;
 
   private:

@@ -35,6 +35,16 @@ class SystemInfo {
     enum class WindowSystem { none, x11, wayland };
     // What the graphical session runs on.
     virtual WindowSystem windowSystem() = 0;
+    // The machine's processor architecture as the kernel names it ("x86_64", "aarch64").
+    virtual std::string architecture() = 0;
+    // The user's full name; empty when the account has none.
+    virtual std::string fullUserName() = 0;
+    // The user's login name.
+    virtual std::string userName() = 0;
+    // The user's home folder.
+    virtual std::string homeDirectory() = 0;
+    // The computer's name as the user gave it; nothing when it has none.
+    virtual std::optional<std::string> localizedHostName() = 0;
 };
 
 }  // namespace orvel

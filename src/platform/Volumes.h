@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,7 +9,8 @@
 #include "foundation/Result.h"
 
 // Mounted volumes. Threading: any thread; the drive keep-alive asks from its worker queue, so
-// these calls may wait on the file system and must never be made on the main thread.
+// these calls may wait on the file system and must never be made on the main thread. The one
+// exception is listDirectory(), which never waits and may be called anywhere.
 
 namespace orvel {
 
@@ -17,9 +19,10 @@ struct VolumeInfo {
     std::optional<std::string> uuid;
     std::optional<std::string> name;
     std::optional<bool> local;
-    std::optional<bool> browsable;  // shown to the user as a place of its own
-    std::string path;               // the mount point
-    std::string mountSource;        // what it was mounted from: "/dev/sdb1", "//server/share"
+    std::optional<bool> browsable;   // shown to the user as a place of its own
+    std::string path;                // the mount point
+    std::string mountSource;         // what it was mounted from: "/dev/sdb1", "//server/share"
+    std::optional<bool> internal{};  // on a disk that is not removable
     bool operator==(const VolumeInfo&) const = default;
 };
 
@@ -35,6 +38,10 @@ class Volumes {
     // Whether a network share is still there at its mount path. A share that dropped may leave
     // its (empty) mount point behind, which does not count.
     virtual bool networkPathExists(std::string_view path) = 0;
+    // Lists the folder at `path` away from the caller's thread and calls done once, on any
+    // thread, with whether it could be listed: late, or never when the file system never
+    // answers. Returns at once.
+    virtual void listDirectory(const std::string& path, std::function<void(bool listed)> done) = 0;
 };
 
 }  // namespace orvel

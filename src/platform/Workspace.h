@@ -49,6 +49,11 @@ class Workspace {
     // request was handed over, not that an application showed it.
     virtual Result<void> openURL(std::string_view url) = 0;
 
+    // Opens the desktop's own settings where the privacy setting named by `anchor` is made
+    // ("Privacy_LocationServices", "Privacy_Bluetooth", "Notifications" …); why not, in words,
+    // when this desktop has no such place or its settings program cannot start.
+    virtual Result<void> openSettingsPanel(std::string_view anchor) = 0;
+
     // The folders installed applications are in; the first holds most of them.
     virtual std::vector<std::string> applicationFolders() = 0;
     // Starts the application installed at `url` (a path, as bundleURL gives it). The completion

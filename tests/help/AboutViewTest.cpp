@@ -121,10 +121,18 @@ TEST_F(AboutViewTest, CopyDiagnosticsReplacesThePasteboardWithTheReportAlone) {
     EXPECT_TRUE(host().announcements().empty());
 }
 
-TEST_F(AboutViewTest, CopyDiagnosticsWithoutAReportLeavesThePasteboard) {
+TEST_F(AboutViewTest, CopyDiagnosticsCopiesTheApplicationsReportAndNothingWithoutOne) {
     host().pasteboard().setString("something copied before");
     ASSERT_TRUE(about().inspect().click("Copy Diagnostics"));
-    EXPECT_EQ(host().pasteboard().string(), "something copied before");
+    EXPECT_EQ(host().pasteboard().string()->rfind("ORVEL DIAGNOSTIC REPORT\n", 0), 0u);
+
+    for (const std::function<std::string()>& report :
+         {std::function<std::string()>(), std::function<std::string()>([] { return ""; })}) {
+        host().pasteboard().setString("something copied before");
+        view().diagnosticReport = report;
+        ASSERT_TRUE(about().inspect().click("Copy Diagnostics"));
+        EXPECT_EQ(host().pasteboard().string(), "something copied before");
+    }
 }
 
 TEST_F(AboutViewTest, LicencesLinkOpensHelpOnAcknowledgmentsAndHelpKeepsThePage) {

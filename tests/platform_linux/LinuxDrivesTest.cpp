@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <optional>
 #include <string>
 #include <thread>
@@ -60,9 +61,10 @@ TEST(LinuxVolumesTest, ListsALaptopsVolumesAsAFileManagerShowsThem) {
     ASSERT_TRUE(listed.ok()) << listed.error().message;
     const std::string gvfs = kLaptop + "/gvfs/";
     const std::vector<VolumeInfo> expected = {
-        {"2b7e1c55-0d7a-4f3e-9a0c-5e8d2f4b6a11", std::nullopt, true, true, "/", "/dev/nvme0n1p2"},
-        {std::nullopt, std::nullopt, true, false, "/boot/efi", "/dev/nvme0n1p1"},
-        {"1234-ABCD", "My Disk", true, true, "/media/bob/My Disk", "/dev/sdb1"},
+        {"2b7e1c55-0d7a-4f3e-9a0c-5e8d2f4b6a11", std::nullopt, true, true, "/", "/dev/nvme0n1p2",
+         true},
+        {std::nullopt, std::nullopt, true, false, "/boot/efi", "/dev/nvme0n1p1", true},
+        {"1234-ABCD", "My Disk", true, true, "/media/bob/My Disk", "/dev/sdb1", false},
         {std::nullopt, std::nullopt, false, true, "/mnt/music", "//nas.local/music"},
         {std::nullopt, std::nullopt, false, true, "/mnt/nfs", "nas.local:/export"},
         {std::nullopt, "build.local", false, true, gvfs + "sftp:host=build.local", ""},
@@ -75,6 +77,28 @@ TEST(LinuxVolumesTest, ListsALaptopsVolumesAsAFileManagerShowsThem) {
     for (std::size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(expected[i].path);
         EXPECT_EQ((*listed)[i], expected[i]);
+    }
+}
+
+TEST(LinuxVolumesTest, ListsAFolderOnAThreadOfItsOwnAndAnswersOnce) {
+    LinuxVolumes volumes(laptop());
+    const std::pair<std::string, bool> cases[] = {
+        {kLaptop + "/gvfs", true},
+        {kLaptop + "/missing", false},
+        {kLaptop + "/mountinfo", false},  // a file, not a folder
+    };
+    for (const auto& [path, listed] : cases) {
+        auto answer = std::make_shared<std::promise<bool>>();
+        const auto caller = std::this_thread::get_id();
+        auto answeredOn = std::make_shared<std::thread::id>();
+        volumes.listDirectory(path, [answer, answeredOn](bool ok) {
+            *answeredOn = std::this_thread::get_id();
+            answer->set_value(ok);  // a second answer would throw
+        });
+        auto future = answer->get_future();
+        ASSERT_EQ(future.wait_for(std::chrono::seconds(30)), std::future_status::ready) << path;
+        EXPECT_EQ(future.get(), listed) << path;
+        EXPECT_NE(*answeredOn, caller) << path;
     }
 }
 

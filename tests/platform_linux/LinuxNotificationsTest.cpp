@@ -61,7 +61,7 @@ class LinuxNotificationsTest : public BusTest {
     }
 };
 
-TEST_F(LinuxNotificationsTest, AuthorizationIsGrantedOnlyWhileAServiceIsThere) {
+TEST_F(LinuxNotificationsTest, AuthorizationIsGrantedOnlyWhileAServiceIsThereAndSoIsItsStatus) {
     struct Case {
         bool bus;
         bool daemon;
@@ -80,9 +80,13 @@ TEST_F(LinuxNotificationsTest, AuthorizationIsGrantedOnlyWhileAServiceIsThere) {
             answer = granted;
             onMainThread = RunLoop::main().isMainThread();
         });
+        std::optional<NotificationAuthorization> status;
+        notifications.authorizationStatus([&](NotificationAuthorization s) { status = s; });
         EXPECT_FALSE(answer) << "never inside the call";
-        ASSERT_TRUE(waitFor([&] { return answer.has_value(); }));
+        ASSERT_TRUE(waitFor([&] { return answer.has_value() && status.has_value(); }));
         EXPECT_EQ(*answer, c.granted);
+        EXPECT_EQ(*status, c.granted ? NotificationAuthorization::authorized
+                                     : NotificationAuthorization::unknown);
         EXPECT_TRUE(onMainThread);
         if (c.daemon) {
             stopService("notification_daemon");

@@ -275,6 +275,24 @@ TEST_F(LinuxPowerAssertionsTest, StatusCountsOtherProgramsBlockingLocksBesideOrv
     EXPECT_EQ(backend.ownStatus(), (Counts{{sleep, 1}}));
 }
 
+TEST_F(LinuxPowerAssertionsTest, AModalWaitReadsOtherProgramsLocksFromTheFirstListing) {
+    startService("logind");
+    const pid_t other =
+        test::spawn({"/usr/bin/python3", std::string(ORVEL_LINUX_MOCKS) + "/inhibiting_client.py",
+                     "sleep:idle/block", "idle/delay"},
+                    busEnvironment(), bus->folder() + "/client.log");
+    ASSERT_GT(other, 0);
+    assertions = std::make_unique<LinuxPowerAssertions>(system, session);
+    // The client's lock may come after the first listing: logind's announcement relists.
+    using Counts = std::map<std::string, std::int64_t>;
+    const Counts both{{std::string(assertion_type::kPreventSystemSleep), 1},
+                      {std::string(assertion_type::kPreventUserIdleSystemSleep), 1}};
+    EXPECT_TRUE(runModalFor(30, [&] { return assertions->status() == both; }));
+    EXPECT_EQ(assertions->status(), both);
+    ::kill(other, SIGTERM);
+    EXPECT_EQ(test::waitForExit(other), 128 + SIGTERM);
+}
+
 TEST_F(LinuxPowerAssertionsTest, StatusIsUnreadableWhileLogindWillNotListItsInhibitors) {
     startService("logind", R"({"refuse_list": "org.freedesktop.DBus.Error.AccessDenied"})");
     assertions = std::make_unique<LinuxPowerAssertions>(system, session);

@@ -1,6 +1,9 @@
 #include "platform/linux/LinuxSystemInfo.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/utsname.h>
+#include <unistd.h>
 
 namespace orvel {
 namespace {
@@ -59,6 +62,70 @@ TEST(LinuxSystemInfoTest, DmiIdsGiveTheModelAndChassis) {
         EXPECT_EQ(info.hardwareModel(), c.model) << c.root;
         EXPECT_EQ(info.chassisType(), c.chassis) << c.root;
     }
+}
+
+std::string hostName() {
+    char name[256] = {};
+    EXPECT_EQ(gethostname(name, sizeof name - 1), 0);
+    return name;
+}
+
+TEST(LinuxSystemInfoTest, TheComputersNameIsThePrettyHostNameElseTheHostName) {
+    struct Case {
+        const char* root;
+        std::string name;
+    };
+    const Case cases[] = {
+        {"/os/debian12", "Alex's \"Work\" Laptop"},
+        {"/os/ubuntu2204", hostName()},  // an empty pretty name counts as none
+        {"/os/bare", hostName()},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LinuxSystemInfo(kData + c.root).localizedHostName(), c.name) << c.root;
+    }
+}
+
+TEST(LinuxSystemInfoTest, AssignmentsReadAsTheShellWouldReadThem) {
+    struct Case {
+        const char* text;
+        std::optional<std::string> value;
+    };
+    const Case cases[] = {
+        {"KEY=plain", "plain"},
+        {"KEY='single \"kept\"'", "single \"kept\""},
+        {"KEY=\"escaped \\\" and \\\\\"", "escaped \" and \\"},
+        {"OTHER=1\nKEY=first\nKEY=last\n", "last"},
+        {"KEYS=no\n#KEY=comment", std::nullopt},
+        {"KEY=", ""},
+        {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LinuxSystemInfo::assignmentValue(c.text, "KEY"), c.value) << c.text;
+    }
+}
+
+TEST(LinuxSystemInfoTest, TheFullNameIsThePasswdCommentUpToItsFirstComma) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Alex Example,Room 4,555-1234,,", "Alex Example"},
+        {"Alex Example", "Alex Example"},
+        {",Room 4", ""},
+        {"", ""},
+    };
+    for (const auto& [gecos, name] : cases) {
+        EXPECT_EQ(LinuxSystemInfo::fullNameFromGecos(gecos), name) << gecos;
+    }
+}
+
+TEST(LinuxSystemInfoTest, UserAndMachineFactsComeFromTheRunningSystem) {
+    LinuxSystemInfo info;
+    utsname names{};
+    ASSERT_EQ(uname(&names), 0);
+    EXPECT_EQ(info.architecture(), names.machine);
+    const passwd* entry = getpwuid(getuid());
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(info.userName(), entry->pw_name);
+    EXPECT_EQ(info.homeDirectory(), entry->pw_dir);
+    EXPECT_EQ(info.fullUserName(), LinuxSystemInfo::fullNameFromGecos(entry->pw_gecos));
 }
 
 }  // namespace

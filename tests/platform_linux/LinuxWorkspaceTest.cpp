@@ -182,6 +182,61 @@ TEST_F(LinuxWorkspaceTest, OpenURLHandsTheAddressToXdgOpen) {
               "Opening addresses is not available on this system (/usr/bin/xdg-open is missing).");
 }
 
+TEST_F(LinuxWorkspaceTest, PrivacyAnchorsOpenTheDesktopsOwnSettingsPanel) {
+    // Stand-ins for the desktops' settings programs: each writes how it was started.
+    const fs::path bin = folder / "bin";
+    fs::create_directories(bin);
+    for (const char* program : {"gnome-control-center", "systemsettings"}) {
+        const std::string ran = (folder / "ran").string();
+        std::ofstream(bin / program)
+            << "#!/bin/sh\necho \"" << program << " $*\" > \"" << ran << ".tmp\" && /bin/mv \""
+            << ran << ".tmp\" \"" << ran << "\"\n";
+        fs::permissions(bin / program, fs::perms::owner_all);
+    }
+    const char* previousPath = std::getenv("PATH");
+    const std::string savedPath = previousPath ? previousPath : "";
+    ::setenv("PATH", bin.c_str(), 1);
+    // A file appearing wakes no loop: a tick looks again.
+    const Timer look = RunLoop::main().every(0.02, [] {});
+    struct Case {
+        const char* desktop;
+        const char* anchor;
+        const char* ran;  // null: nothing opens
+    };
+    const Case cases[] = {
+        {"GNOME", "Privacy_LocationServices", "gnome-control-center location"},
+        {"ubuntu:GNOME", "Privacy_Bluetooth", "gnome-control-center bluetooth"},
+        {"KDE", "Notifications", "systemsettings kcm_notifications"},
+        {"KDE", "Privacy_LocationServices", nullptr},
+        {"XFCE", "Privacy_Bluetooth", nullptr},
+        {"GNOME", "Privacy_Unknown", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.desktop) + " " + c.anchor);
+        fs::remove(folder / "ran");
+        LinuxWorkspaceOptions options;
+        options.desktop = c.desktop;
+        LinuxWorkspace workspace(nullptr, processes, options);
+        const auto opened = workspace.openSettingsPanel(c.anchor);
+        EXPECT_EQ(opened.ok(), c.ran != nullptr);
+        if (c.ran != nullptr) {
+            ASSERT_TRUE(waitFor([&] { return fs::exists(folder / "ran"); }));
+            std::ifstream in(folder / "ran");
+            std::string line;
+            std::getline(in, line);
+            EXPECT_EQ(line, c.ran);
+        }
+    }
+    fs::remove(bin / "gnome-control-center");
+    LinuxWorkspaceOptions gnome;
+    gnome.desktop = "GNOME";
+    const auto missing =
+        LinuxWorkspace(nullptr, processes, gnome).openSettingsPanel("Privacy_Bluetooth");
+    ::setenv("PATH", savedPath.c_str(), 1);
+    ASSERT_FALSE(missing.ok());
+    EXPECT_NE(missing.error().message.find("gnome-control-center"), std::string::npos);
+}
+
 TEST_F(LinuxWorkspaceTest, OpeningAnApplicationRunsItsEntryAndCompletesWithItsProcess) {
     // A length of its own, so that no other sleep of the machine is taken for this one; the
     // field codes go.

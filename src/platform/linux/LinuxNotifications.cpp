@@ -120,6 +120,18 @@ void LinuxNotifications::requestAuthorization(unsigned,
     state_->answerWaiting();
 }
 
+void LinuxNotifications::authorizationStatus(
+    std::function<void(NotificationAuthorization)> completion) {
+    if (!completion) {
+        return;
+    }
+    state_->waiting.push_back([completion = std::move(completion)](bool granted) {
+        completion(granted ? NotificationAuthorization::authorized
+                           : NotificationAuthorization::unknown);
+    });
+    state_->answerWaiting();
+}
+
 void LinuxNotifications::add(const NotificationRequest& request) {
     std::weak_ptr<State> weak = state_;
     RunLoop::main().async([weak, request] {

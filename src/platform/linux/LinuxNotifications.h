@@ -21,6 +21,9 @@ class LinuxNotifications final : public Notifications {
 
     void requestAuthorization(unsigned options,
                               std::function<void(bool granted)> completion) override;
+    // Authorized while a notification service is there, unknown otherwise; answered like
+    // requestAuthorization().
+    void authorizationStatus(std::function<void(NotificationAuthorization)> completion) override;
     void add(const NotificationRequest& request) override;
 
     struct State;

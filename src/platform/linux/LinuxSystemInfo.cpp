@@ -1,11 +1,17 @@
 #include "platform/linux/LinuxSystemInfo.h"
 
 #include <errno.h>
+#include <pwd.h>
+#include <sys/utsname.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+
+#include "foundation/Data.h"
+#include "foundation/FileIO.h"
 
 namespace orvel {
 
@@ -110,6 +116,33 @@ std::optional<std::string> dmiValue(const std::string& path) {
     return line.substr(first, line.find_last_not_of(" \t\r") - first + 1);
 }
 
+struct Account {
+    std::string gecos;
+    std::string name;
+    std::string home;
+};
+
+Account currentAccount() {
+    Account account;
+    passwd entry{};
+    passwd* found = nullptr;
+    std::string buffer(16384, '\0');
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found) {
+        account.gecos = found->pw_gecos ? found->pw_gecos : "";
+        account.name = found->pw_name ? found->pw_name : "";
+        account.home = found->pw_dir ? found->pw_dir : "";
+    }
+    if (account.home.empty()) {
+        const char* home = std::getenv("HOME");
+        account.home = home ? home : "/";
+    }
+    if (account.name.empty()) {
+        const char* user = std::getenv("USER");
+        account.name = user ? user : std::to_string(getuid());
+    }
+    return account;
+}
+
 }  // namespace
 
 std::optional<std::string> LinuxSystemInfo::hardwareModel() {
@@ -140,6 +173,82 @@ SystemInfo::WindowSystem LinuxSystemInfo::windowSystem() {
         return WindowSystem::wayland;
     }
     return isSet("DISPLAY") ? WindowSystem::x11 : WindowSystem::none;
+}
+
+std::string LinuxSystemInfo::architecture() {
+    utsname names{};
+    if (uname(&names) != 0) {
+        return "unknown";
+    }
+    return names.machine;
+}
+
+std::string LinuxSystemInfo::fullNameFromGecos(std::string_view gecos) {
+    return std::string(gecos.substr(0, gecos.find(',')));
+}
+
+std::string LinuxSystemInfo::fullUserName() {
+    return fullNameFromGecos(currentAccount().gecos);
+}
+
+std::string LinuxSystemInfo::userName() {
+    return currentAccount().name;
+}
+
+std::string LinuxSystemInfo::homeDirectory() {
+    return currentAccount().home;
+}
+
+std::optional<std::string> LinuxSystemInfo::assignmentValue(std::string_view text,
+                                                            std::string_view key) {
+    std::optional<std::string> value;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) {
+            line.remove_prefix(1);
+        }
+        if (line.size() <= key.size() || line.substr(0, key.size()) != key ||
+            line[key.size()] != '=') {
+            continue;
+        }
+        line.remove_prefix(key.size() + 1);
+        while (!line.empty() &&
+               (line.back() == ' ' || line.back() == '\t' || line.back() == '\r')) {
+            line.remove_suffix(1);
+        }
+        std::string unquoted;
+        char quote = 0;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            const char c = line[i];
+            if (quote == 0 && (c == '"' || c == '\'')) {
+                quote = c;
+            } else if (quote != 0 && c == quote) {
+                quote = 0;
+            } else if (c == '\\' && quote != '\'' && i + 1 < line.size()) {
+                unquoted += line[++i];
+            } else {
+                unquoted += c;
+            }
+        }
+        value = std::move(unquoted);  // the last assignment wins, as in the shell
+    }
+    return value;
+}
+
+std::optional<std::string> LinuxSystemInfo::localizedHostName() {
+    if (auto file = readFileIfPresent(root_ + "/etc/machine-info"); file && file.value()) {
+        if (auto pretty = assignmentValue(stringFromData(*file.value()), "PRETTY_HOSTNAME");
+            pretty && !pretty->empty()) {
+            return pretty;
+        }
+    }
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') {
+        return std::nullopt;
+    }
+    return std::string(name);
 }
 
 }  // namespace orvel

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "platform/SystemInfo.h"
 
@@ -26,6 +27,21 @@ class LinuxSystemInfo final : public SystemInfo {
     std::optional<int> chassisType() override;
     // Wayland when $WAYLAND_DISPLAY is set, else X11 when $DISPLAY is, else none.
     WindowSystem windowSystem() override;
+    // The kernel's machine name (uname).
+    std::string architecture() override;
+    // From the account's passwd entry: the comment up to its first comma, the login name and the
+    // home folder ($HOME when the entry has none).
+    std::string fullUserName() override;
+    std::string userName() override;
+    std::string homeDirectory() override;
+    // PRETTY_HOSTNAME of /etc/machine-info, else the host name.
+    std::optional<std::string> localizedHostName() override;
+
+    // The full name in a passwd comment field: the text before its first comma.
+    static std::string fullNameFromGecos(std::string_view gecos);
+    // The value of `key` in a file of shell-style assignments (os-release, machine-info),
+    // quotes and escapes removed; nothing when the key is missing.
+    static std::optional<std::string> assignmentValue(std::string_view text, std::string_view key);
 
   private:
     std::string root_;

@@ -4,15 +4,18 @@
 #include "foundation/FileIO.h"
 #include "foundation/Log.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <set>
+#include <thread>
 
 namespace orvel {
 
@@ -375,10 +378,64 @@ Result<std::vector<VolumeInfo>> LinuxVolumes::mountedVolumes() {
         if (!network) {
             v.uuid = lookUp(uuids, e);
             v.name = lookUp(labels, e);
+            if (auto isRemovable = removable(e.source)) {
+                v.internal = !*isRemovable;
+            }
         }
         volumes.push_back(std::move(v));
     }
     return volumes;
+}
+
+std::optional<bool> LinuxVolumes::removable(std::string_view source) const {
+    if (!source.starts_with("/dev/")) {
+        return std::nullopt;
+    }
+    const std::string name = fs::path(std::string(source)).filename().string();
+    if (name.empty() || name == "." || name == "..") {
+        return std::nullopt;
+    }
+    const fs::path blocks = fs::path(options_.sysRoot) / "block";
+    std::error_code ec;
+    fs::path disk = blocks / name;
+    if (!fs::is_directory(disk, ec)) {
+        disk.clear();
+        for (fs::directory_iterator it(blocks, ec), end; !ec && it != end; it.increment(ec)) {
+            std::error_code inner;
+            if (fs::is_directory(it->path() / name, inner)) {
+                disk = it->path();
+                break;
+            }
+        }
+    }
+    if (disk.empty()) {
+        return std::nullopt;
+    }
+    auto text = readFileIfPresent((disk / "removable").string());
+    if (!text || !text.value() || text.value()->empty()) {
+        return std::nullopt;
+    }
+    const char flag = static_cast<char>(text.value()->front());
+    if (flag != '0' && flag != '1') {
+        return std::nullopt;
+    }
+    return flag == '1';
+}
+
+void LinuxVolumes::listDirectory(const std::string& path, std::function<void(bool listed)> done) {
+    std::thread([path, done = std::move(done)] {
+        bool listed = false;
+        if (DIR* folder = ::opendir(path.c_str())) {
+            errno = 0;
+            while (::readdir(folder) != nullptr) {
+            }
+            listed = errno == 0;
+            ::closedir(folder);
+        }
+        if (done) {
+            done(listed);
+        }
+    }).detach();
 }
 
 std::optional<std::string> LinuxVolumes::mountSource(std::string_view path) {

@@ -19,8 +19,9 @@ struct LinuxVolumesOptions {
 // Mounted volumes from the mount table, with UUIDs and labels from udev's links. Network
 // shares are cifs, smb3, nfs, nfs4, ceph and sshfs mounts and the shares gvfs mounts in its FUSE
 // folder. Browsable are the root, mounts under /media, /run/media and /mnt, and network shares;
-// pseudo file systems, snaps and mounts marked x-gvfs-hide are left out. Every call reads the
-// table afresh. Threading: any thread.
+// pseudo file systems, snaps and mounts marked x-gvfs-hide are left out. A local volume is
+// internal unless sysfs calls its disk removable. Every call reads the table afresh. Threading: any
+// thread.
 class LinuxVolumes final : public Volumes {
   public:
     explicit LinuxVolumes(LinuxVolumesOptions options = {});
@@ -31,6 +32,11 @@ class LinuxVolumes final : public Volumes {
     // The path is there and the mount holding it is a network file system: a dropped share's
     // mount point stays behind on the file system below it.
     bool networkPathExists(std::string_view path) override;
+    // On a thread of its own per call, so a share that never answers holds up only its own.
+    void listDirectory(const std::string& path, std::function<void(bool listed)> done) override;
+    // Whether the disk under a device ("/dev/sdb1") is removable, from <sys>/block/*/removable
+    // (a partition's disk is the folder holding it); nothing when sysfs does not say.
+    std::optional<bool> removable(std::string_view source) const;
 
     // One line of /proc/self/mountinfo, escapes decoded.
     struct MountEntry {

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <set>
 
+#include "foundation/TextCompare.h"
 #include "platform/linux/Inhibitor.h"
 #include "platform/linux/ProcFiles.h"
 #include "platform/linux/Xdg.h"
@@ -748,6 +749,71 @@ Result<void> LinuxWorkspace::openURL(std::string_view url) {
         return launched.error();
     }
     return {};
+}
+
+namespace {
+
+struct SettingsPanel {
+    std::string_view anchor;
+    std::string_view gnome;  // gnome-control-center's panel; empty: none
+    std::string_view kde;    // systemsettings' module; empty: none
+};
+
+constexpr SettingsPanel kSettingsPanels[] = {
+    {"Privacy_LocationServices", "location", ""},
+    {"Privacy_Bluetooth", "bluetooth", "kcm_bluetooth"},
+    {"Notifications", "notifications", "kcm_notifications"},
+};
+
+bool desktopIs(std::string_view desktops, std::string_view name) {
+    while (!desktops.empty()) {
+        const auto colon = desktops.find(':');
+        if (equalIgnoringCase(desktops.substr(0, colon), name)) {
+            return true;
+        }
+        desktops =
+            colon == std::string_view::npos ? std::string_view() : desktops.substr(colon + 1);
+    }
+    return false;
+}
+
+}  // namespace
+
+Result<void> LinuxWorkspace::openSettingsPanel(std::string_view anchor) {
+    std::string desktop = options_.desktop;
+    if (desktop.empty()) {
+        const char* current = std::getenv("XDG_CURRENT_DESKTOP");
+        desktop = current != nullptr ? current : "";
+    }
+    const auto* panel = std::find_if(std::begin(kSettingsPanels), std::end(kSettingsPanels),
+                                     [&](const SettingsPanel& p) { return p.anchor == anchor; });
+    std::vector<std::string> programs;
+    std::string_view argument;
+    if (panel == std::end(kSettingsPanels)) {
+        return Error{"This desktop has no settings for " + std::string(anchor) + "."};
+    }
+    if (desktopIs(desktop, "GNOME") && !panel->gnome.empty()) {
+        programs = {"gnome-control-center"};
+        argument = panel->gnome;
+    } else if (desktopIs(desktop, "KDE") && !panel->kde.empty()) {
+        programs = {"systemsettings", "systemsettings5"};
+        argument = panel->kde;
+    } else {
+        return Error{"This desktop (" + (desktop.empty() ? std::string("unknown") : desktop) +
+                     ") has no settings for " + std::string(anchor) + "."};
+    }
+    for (const std::string& program : programs) {
+        const std::string path = findProgram(program, processes_);
+        if (path.empty()) {
+            continue;
+        }
+        if (auto launched = processes_.launchDetached(LaunchRequest{path, {std::string(argument)}});
+            !launched) {
+            return launched.error();
+        }
+        return {};
+    }
+    return Error{"The desktop's settings program (" + programs.front() + ") is missing."};
 }
 
 // Bundles -------------------------------------------------------------------------------------

@@ -26,6 +26,8 @@ struct LinuxWorkspaceOptions {
     // Whose processes count; -1: the user running Orvel.
     long user = -1;
     std::string opener = "/usr/bin/xdg-open";
+    // The desktop as XDG_CURRENT_DESKTOP names it; empty: read from the environment.
+    std::string desktop;
     // How often to look for launched applications while someone listens for launches.
     double launchInterval = 5.0;
     // How long an application opened by openApplication() may take to show up as a process, and
@@ -65,6 +67,9 @@ class LinuxWorkspace final : public Workspace {
     std::vector<RunningApplication> runningApplications() override;
     // Hands the URL to xdg-open.
     Result<void> openURL(std::string_view url) override;
+    // GNOME's gnome-control-center or KDE's systemsettings at the matching panel, found on the
+    // PATH; other desktops, and anchors these have no panel for, have none.
+    Result<void> openSettingsPanel(std::string_view anchor) override;
     void openApplication(std::string_view url, OpenCompletion completion) override;
     // Those of the entry folders that exist, the least preferred (the system's own) first.
     std::vector<std::string> applicationFolders() override;

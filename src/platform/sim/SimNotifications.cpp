@@ -23,6 +23,24 @@ void SimNotifications::add(const NotificationRequest& request) {
     posted_.push_back(request);
 }
 
+void SimNotifications::authorizationStatus(
+    std::function<void(NotificationAuthorization)> completion) {
+    if (!completion || !statusDelay_) {
+        return;
+    }
+    const auto status = status_;
+    statusAnswers_.push_back(RunLoop::main().after(
+        *statusDelay_, [completion, status] { completion(status); }, TimerMode::Common));
+}
+
+void SimNotifications::setAuthorizationStatus(NotificationAuthorization status) {
+    status_ = status;
+}
+
+void SimNotifications::setStatusDelay(std::optional<double> seconds) {
+    statusDelay_ = seconds;
+}
+
 void SimNotifications::setAuthorized(bool granted) {
     std::lock_guard lock(mutex_);
     granted_ = granted;

@@ -16,6 +16,11 @@ class SimSystemInfo final : public SystemInfo {
     std::optional<std::string> hardwareModel() override { return model_; }
     std::optional<int> chassisType() override { return chassis_; }
     WindowSystem windowSystem() override { return windowSystem_; }
+    std::string architecture() override { return architecture_; }
+    std::string fullUserName() override { return fullUserName_; }
+    std::string userName() override { return userName_; }
+    std::string homeDirectory() override { return homeDirectory_; }
+    std::optional<std::string> localizedHostName() override { return hostName_; }
 
     void setPlatformUUID(std::optional<std::string> uuid) { uuid_ = std::move(uuid); }
     void setOSMajorVersion(int major) { version_ = Version{major, 0, 0}; }
@@ -24,6 +29,11 @@ class SimSystemInfo final : public SystemInfo {
     void setHardwareModel(std::optional<std::string> model) { model_ = std::move(model); }
     void setChassisType(std::optional<int> type) { chassis_ = type; }
     void setWindowSystem(WindowSystem system) { windowSystem_ = system; }
+    void setArchitecture(std::string architecture) { architecture_ = std::move(architecture); }
+    void setFullUserName(std::string name) { fullUserName_ = std::move(name); }
+    void setUserName(std::string name) { userName_ = std::move(name); }
+    void setHomeDirectory(std::string path) { homeDirectory_ = std::move(path); }
+    void setLocalizedHostName(std::optional<std::string> name) { hostName_ = std::move(name); }
 
   private:
     std::optional<std::string> uuid_ = std::string(kDefaultUUID);
@@ -32,6 +42,11 @@ class SimSystemInfo final : public SystemInfo {
     std::optional<std::string> model_ = std::string("Sim Laptop");
     std::optional<int> chassis_ = 10;
     WindowSystem windowSystem_ = WindowSystem::x11;
+    std::string architecture_ = "x86_64";
+    std::string fullUserName_ = "Alex Example";
+    std::string userName_ = "alex";
+    std::string homeDirectory_ = "/home/alex";
+    std::optional<std::string> hostName_ = std::string("Alex's Laptop");
 };
 
 }  // namespace orvel

@@ -29,6 +29,46 @@ bool SimVolumes::networkPathExists(std::string_view path) {
                        [&](const VolumeInfo& v) { return v.path == path; });
 }
 
+void SimVolumes::listDirectory(const std::string& path, std::function<void(bool listed)> done) {
+    Listing listing = Listing::listed;
+    {
+        std::lock_guard lock(mutex_);
+        if (auto found = listings_.find(path); found != listings_.end()) {
+            listing = found->second;
+        }
+        if (listing == Listing::hangs) {
+            hung_.push_back(std::move(done));
+            return;
+        }
+    }
+    if (done) {
+        done(listing == Listing::listed);
+    }
+}
+
+void SimVolumes::setListing(const std::string& path, Listing listing) {
+    std::lock_guard lock(mutex_);
+    listings_[path] = listing;
+}
+
+void SimVolumes::releaseHungListings(bool listed) {
+    std::vector<std::function<void(bool)>> hung;
+    {
+        std::lock_guard lock(mutex_);
+        hung.swap(hung_);
+    }
+    for (auto& done : hung) {
+        if (done) {
+            done(listed);
+        }
+    }
+}
+
+std::size_t SimVolumes::hungListings() const {
+    std::lock_guard lock(mutex_);
+    return hung_.size();
+}
+
 void SimVolumes::setVolumes(std::vector<VolumeInfo> volumes) {
     std::lock_guard lock(mutex_);
     volumes_ = std::move(volumes);

@@ -57,7 +57,18 @@ Result<void> SimWorkspace::openURL(std::string_view url) {
         nextOpenFailure_.reset();
         return error;
     }
+    if (opensFail_) {
+        return Error{"The simulated machine opens no addresses."};
+    }
     openedURLs_.emplace_back(url);
+    return {};
+}
+
+Result<void> SimWorkspace::openSettingsPanel(std::string_view anchor) {
+    if (std::find(panels_.begin(), panels_.end(), anchor) == panels_.end()) {
+        return Error{"The simulated desktop has no settings for " + std::string(anchor) + "."};
+    }
+    openedPanels_.emplace_back(anchor);
     return {};
 }
 

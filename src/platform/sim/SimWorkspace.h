@@ -57,12 +57,21 @@ class SimWorkspace final : public Workspace {
     const std::vector<std::string>& openedURLs() const { return openedURLs_; }
     // The next openURL() fails with this message.
     void failNextOpen(std::string message) { nextOpenFailure_ = std::move(message); }
+    // Every openURL() fails while set.
+    void setOpensFail(bool fail) { opensFail_ = fail; }
+    // Settings panels open only for the anchors given here; the anchors opened, in order.
+    Result<void> openSettingsPanel(std::string_view anchor) override;
+    void setSettingsPanels(std::vector<std::string> anchors) { panels_ = std::move(anchors); }
+    const std::vector<std::string>& openedPanels() const { return openedPanels_; }
 
   private:
     std::vector<RunningApplication> apps_;
     std::map<std::string, PropertyDictionary, std::less<>> bundles_;
     std::vector<std::string> openedURLs_;
     std::optional<std::string> nextOpenFailure_;
+    bool opensFail_ = false;
+    std::vector<std::string> panels_;
+    std::vector<std::string> openedPanels_;
     struct Installed {
         std::string bundleIdentifier;
         std::string localizedName;

@@ -1,0 +1,300 @@
+#include "devices/DiagnosticReport.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+#include "core/OrvelController.h"
+#include "core/Preferences.h"
+#include "devices/BuiltInDisplay.h"
+#include "devices/InputBlocker.h"
+#include "devices/KeyboardBacklight.h"
+#include "devices/ReportRedaction.h"
+#include "foundation/AppInfo.h"
+#include "foundation/Iso8601.h"
+#include "foundation/RunLoop.h"
+#include "foundation/TextCompare.h"
+#include "platform/Permissions.h"
+#include "platform/Platform.h"
+#include "platform/PowerAssertions.h"
+#include "platform/SystemInfo.h"
+#include "triggers/PowerTriggerCenter.h"
+#include "triggers/TriggerEngine.h"
+#include "ui/Host.h"
+
+namespace orvel {
+
+namespace {
+
+constexpr int kHeaderWidth = 52;
+
+const char* truth(bool value) {
+    return value ? "true" : "false";
+}
+
+const char* yesNo(bool value) {
+    return value ? "yes" : "no";
+}
+
+std::size_t codePoints(std::string_view text) {
+    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+void sortComposed(std::vector<std::string>& lines) {
+    std::vector<std::pair<std::string, std::string>> keyed;
+    keyed.reserve(lines.size());
+    for (auto& line : lines) {
+        keyed.emplace_back(composedText(line), std::move(line));
+    }
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    lines.clear();
+    for (auto& [key, line] : keyed) {
+        lines.push_back(std::move(line));
+    }
+}
+
+void append(std::vector<std::string>& lines, std::string_view section,
+            std::vector<std::string> sectionLines) {
+    lines.emplace_back();
+    lines.push_back(DiagnosticReport::sectionHeader(section));
+    for (auto& line : sectionLines) {
+        lines.push_back(std::move(line));
+    }
+}
+
+}  // namespace
+
+std::function<std::vector<DiagnosticReport::Screen>()> DiagnosticReport::screens;
+
+std::string DiagnosticReport::sectionHeader(std::string_view name) {
+    std::string header = "\u2500\u2500 " + std::string(name) + " ";
+    const auto length = static_cast<int>(codePoints(name));
+    for (int i = length; i < kHeaderWidth; ++i) {
+        header += "\u2500";
+    }
+    return header;
+}
+
+std::string DiagnosticReport::joined(const std::vector<std::string>& lines) {
+    std::string text;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (i > 0) {
+            text += '\n';
+        }
+        text += lines[i];
+    }
+    return text;
+}
+
+std::string DiagnosticReport::timestamp() {
+    return iso8601Text(RunLoop::main().now());
+}
+
+std::string DiagnosticReport::levelText(double level) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.2f", std::round(level * 100.0) / 100.0);
+    return buffer;
+}
+
+std::string DiagnosticReport::diagnosticReport() {
+    std::vector<std::string> lines{"ORVEL DIAGNOSTIC REPORT", timestamp()};
+    append(lines, "SYSTEM", systemLines());
+    append(lines, "PERMISSIONS", permissionLines());
+    append(lines, "CURRENT STATE", currentStateLines());
+    append(lines, "INPUT DEVICES", inputDevicesSection());
+    append(lines, "DISPLAY", displayLines());
+    append(lines, "KEYBOARD BACKLIGHT", backlightLines());
+    lines.emplace_back();
+    lines.push_back(TriggerEngine::shared().diagnosticSection(false));
+    append(lines, "POWER ASSERTIONS", powerAssertionLines());
+    return joined(lines);
+}
+
+std::vector<std::string> DiagnosticReport::systemLines() {
+    std::vector<std::string> lines;
+    lines.push_back("  macOS " + osVersionString());
+    lines.push_back("  model " + hardwareModel());
+    lines.push_back("  arch " + architecture());
+    lines.push_back(std::string("  battery ") +
+                    yesNo(!PowerTriggerCenter::internalBatteryDescriptions().empty()) +
+                    " \u00B7 on AC " + yesNo(PowerTriggerCenter::isOnACPower()));
+    if (const char* version = appVersion(); version != nullptr && *version != '\0') {
+        lines.push_back(std::string("  Orvel ") + version);
+    }
+    return lines;
+}
+
+std::vector<std::string> DiagnosticReport::permissionLines() {
+    Permissions& permissions = Platform::current().permissions();
+    const auto cached = InputBlocker::cachedPermissions();
+    const bool inputMonitoring = cached && cached->inputMonitoring;
+    const bool accessibility = cached && cached->accessibility;
+    std::vector<std::string> lines;
+    lines.push_back(std::string("  [") + (inputMonitoring ? "PASS" : "FAIL") +
+                    "] Input Monitoring");
+    lines.push_back(std::string("    CGPreflightListenEventAccess ") +
+                    truth(permissions.preflightListenEvent()));
+    const ListenEventAccess access = permissions.checkListenEventAccess();
+    lines.push_back(std::string("    IOHIDCheckAccess ") +
+                    (access == ListenEventAccess::granted  ? "granted"
+                     : access == ListenEventAccess::denied ? "denied"
+                                                           : "unknown"));
+    lines.push_back(std::string("  [") + (accessibility ? "PASS" : "FAIL") + "] Accessibility");
+    lines.push_back(std::string("    AXIsProcessTrusted ") +
+                    truth(permissions.isAccessibilityTrusted()));
+    if (inputMonitoring && accessibility) {
+        lines.push_back("  both granted \u2014 built-in keyboard and trackpad blocking available");
+    } else {
+        std::string missing;
+        for (const auto& name : InputBlocker::missingPermissions()) {
+            missing += (missing.empty() ? "" : ", ") + name;
+        }
+        lines.push_back("  MISSING \u2014 " + missing);
+        lines.push_back("  everything else in Orvel works without these");
+    }
+    return lines;
+}
+
+std::vector<std::string> DiagnosticReport::currentStateLines() {
+    const OrvelController& controller = OrvelController::shared();
+    const Preferences& prefs = Preferences::shared();
+    const InputBlocker& blocker = InputBlocker::shared();
+    std::vector<std::string> lines;
+    lines.push_back(
+        std::string("  active ") + truth(controller.isActive()) + " \u00B7 preset " +
+        std::string(rawValue(controller.preset())) + " \u00B7 engine " +
+        (controller.engineKind() == EngineKind::caffeinate ? "caffeinate" : "assertions"));
+    lines.push_back("  command " + controller.effectiveOptions().commandLine());
+    lines.push_back(std::string("  switches: kb ") + truth(prefs.blockBuiltInKeyboard()) +
+                    " \u00B7 tp " + truth(prefs.blockBuiltInTrackpad()) + " \u00B7 backlight " +
+                    truth(prefs.keyboardBacklightOff()) + " \u00B7 display " +
+                    truth(prefs.builtInDisplayOff()) + " \u00B7 saver " +
+                    truth(prefs.preventScreenSaver()));
+    lines.push_back(std::string("  blocking now: kb ") + truth(blocker.isBlockingKeyboard()) +
+                    " \u00B7 tp " + truth(blocker.isBlockingTrackpad()));
+    return lines;
+}
+
+std::vector<HidDevice> DiagnosticReport::filterInputDevices(const std::vector<HidDevice>& devices) {
+    std::vector<HidDevice> kept;
+    std::copy_if(devices.begin(), devices.end(), std::back_inserter(kept),
+                 [](const HidDevice& d) { return d.isInputDevice(); });
+    return kept;
+}
+
+std::vector<std::string> DiagnosticReport::inputDeviceLines(const std::vector<HidDevice>& devices) {
+    std::vector<std::string> lines;
+    for (const HidDevice& device : devices) {
+        lines.push_back(
+            (InputBlocker::isInternal(device) ? "INTERNAL \u2014 " : "external \u2014 ") +
+            InputBlocker::deviceDescription(device));
+    }
+    return lines;
+}
+
+std::vector<std::string> DiagnosticReport::inputDevicesSection() {
+    std::vector<std::string> lines =
+        inputDeviceLines(filterInputDevices(InputBlocker::currentHIDDevices()));
+    sortComposed(lines);
+    for (auto& line : lines) {
+        line.insert(0, "  ");
+    }
+    if (lines.empty()) {
+        lines.emplace_back("  none found");
+    }
+    return lines;
+}
+
+std::vector<std::string> DiagnosticReport::displayLines() {
+    const bool online = BuiltInDisplay::builtInDisplayID().has_value();
+    std::vector<std::string> lines;
+    lines.push_back(std::string("  has built-in panel: ") +
+                    truth(!PowerTriggerCenter::internalBatteryDescriptions().empty() || online));
+    lines.push_back(std::string("  panel online: ") + truth(online));
+    const auto level = BuiltInDisplay::shared().level();
+    lines.push_back("  built-in brightness: " + (level ? levelText(*level) : "unreadable"));
+    for (const Screen& screen : screens ? screens() : std::vector<Screen>{}) {
+        lines.push_back("  screen " + std::to_string(static_cast<long long>(screen.width)) +
+                        "\u00D7" + std::to_string(static_cast<long long>(screen.height)) +
+                        " \u2014 " + screen.name);
+    }
+    return lines;
+}
+
+std::vector<std::string> DiagnosticReport::backlightLines() {
+    KeyboardBacklight& backlight = KeyboardBacklight::shared();
+    std::vector<std::string> lines{"  " + backlight.diagnostics()};
+    if (const auto& failure = backlight.lastFailure()) {
+        lines.push_back("  failure: " + *failure);
+    }
+    return lines;
+}
+
+std::vector<std::string> DiagnosticReport::powerAssertionLines() {
+    PowerAssertions& assertions = Platform::current().powerAssertions();
+    std::optional<std::map<std::string, std::int64_t>> status;
+    runModalFor(kAssertionListingWait, [&] { return (status = assertions.status()).has_value(); });
+    if (!status) {
+        return {"  unreadable"};
+    }
+    std::vector<std::string> lines;
+    for (const auto& [type, count] : *status) {
+        if (count >= 1) {
+            lines.push_back("  " + type);
+        }
+    }
+    sortComposed(lines);
+    if (lines.empty()) {
+        lines.emplace_back("  none held");
+    }
+    return lines;
+}
+
+std::string DiagnosticReport::hardwareModel() {
+    // Stays "unknown" until SystemInfo tells the machine's model.
+    return "unknown";
+}
+
+std::string DiagnosticReport::architecture() {
+    return Platform::current().systemInfo().architecture();
+}
+
+std::string DiagnosticReport::conflictsSection() {
+    return sectionHeader("CONFLICTS") + "\n  not checked in this version";
+}
+
+std::optional<std::string> DiagnosticReport::forSupport(bool appendConflicts, bool redact) {
+    static bool building = false;
+    if (building) {
+        return std::nullopt;
+    }
+    building = true;
+    InputBlocker::permissionStatus();
+    std::string text;
+    {
+        InputBlocker::HidAccessScope access;
+        text = diagnosticReport();
+    }
+    if (appendConflicts) {
+        text += "\n\n" + conflictsSection();
+    }
+    if (redact) {
+        text = ReportRedaction::obfuscate(text);
+    }
+    building = false;
+    return text;
+}
+
+std::optional<std::string> DiagnosticReport::copyForSupport(bool appendConflicts, bool redact) {
+    auto text = forSupport(appendConflicts, redact);
+    if (text) {
+        ui::UiHost::current().pasteboard().setString(*text);
+    }
+    return text;
+}
+
+}  // namespace orvel

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/HidDevices.h"
+
+namespace orvel {
+
+// The diagnostic report: a plain-text snapshot of the machine and of Orvel's state for support,
+// and the pieces the self-test shares with it (the section header, SYSTEM, the input device
+// lines). It changes nothing: every value is read, and an unreadable one prints as a fixed word.
+// Lines are joined by "\n" with none at the end. Main thread only.
+class DiagnosticReport {
+  public:
+    // One screen as the report lists it.
+    struct Screen {
+        double width = 0;
+        double height = 0;
+        std::string name;
+    };
+    // The screens the window host shows, in its order. Empty until the host can list them (the
+    // app sets it).
+    static std::function<std::vector<Screen>()> screens;
+
+    // "── " + name + " " + "─" × max(0, 52 − code points).
+    static std::string sectionHeader(std::string_view name);
+    static std::string joined(const std::vector<std::string>& lines);
+    // The run loop's time as "2026-03-01T09:30:00Z".
+    static std::string timestamp();
+    // A level with two decimals, halves away from zero.
+    static std::string levelText(double level);
+
+    // The whole report.
+    static std::string diagnosticReport();
+    static std::vector<std::string> systemLines();
+    static std::vector<std::string> permissionLines();
+    static std::vector<std::string> currentStateLines();
+    static std::vector<std::string> displayLines();
+    static std::vector<std::string> backlightLines();
+    // Waits up to 1.0 s (turning the loop modally) for a first reading of who holds what.
+    static std::vector<std::string> powerAssertionLines();
+    // The input devices among `devices`, in their order.
+    static std::vector<HidDevice> filterInputDevices(const std::vector<HidDevice>& devices);
+    static std::vector<std::string> inputDeviceLines(const std::vector<HidDevice>& devices);
+    // The INPUT DEVICES section's lines: the attached input devices, built-in ones first, sorted
+    // by their composed text; "  none found" without any.
+    static std::vector<std::string> inputDevicesSection();
+    // The machine's model as the system names it; "unknown" until the system tells it.
+    static std::string hardwareModel();
+    static std::string architecture();
+
+    // What the About window and the Troubleshooting tab copy: the permission status refreshed,
+    // the report built with the HID-access flag raised (put back after), the CONFLICTS section
+    // appended when asked, redacted when asked. Asked again while one is being built (the
+    // report may wait modally), it answers nothing and copies nothing.
+    static std::optional<std::string> forSupport(bool appendConflicts, bool redact);
+    // forSupport, then onto the pasteboard.
+    static std::optional<std::string> copyForSupport(bool appendConflicts, bool redact);
+    // The conflicts section's stand-in until the conflict check exists.
+    static std::string conflictsSection();
+
+    static constexpr double kAssertionListingWait = 1.0;
+};
+
+}  // namespace orvel

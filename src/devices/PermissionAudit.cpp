@@ -1,0 +1,369 @@
+#include "devices/PermissionAudit.h"
+
+#include <mutex>
+#include <vector>
+
+#include "core/OrvelController.h"
+#include "devices/DiagnosticReport.h"
+#include "devices/InputBlocker.h"
+#include "drives/DriveKeepAlive.h"
+#include "foundation/Localization.h"
+#include "foundation/Log.h"
+#include "foundation/Registry.h"
+#include "foundation/RunLoop.h"
+#include "platform/Bluetooth.h"
+#include "platform/LoginItems.h"
+#include "platform/Network.h"
+#include "platform/Notifications.h"
+#include "platform/Permissions.h"
+#include "platform/Platform.h"
+#include "platform/Volumes.h"
+#include "platform/Workspace.h"
+#include "triggers/NetworkTriggerSource.h"
+#include "triggers/TriggerEngine.h"
+#include "ui/Host.h"
+
+namespace orvel {
+
+namespace {
+
+constexpr const char* kLocationAnchor = "Privacy_LocationServices";
+
+// An answer that may come from another thread, late or never: whoever writes it last finds it
+// alive, since the writer holds it too.
+template <typename T>
+struct AnswerSlot {
+    std::mutex mutex;
+    std::optional<T> value;
+
+    void set(T answer) {
+        {
+            std::lock_guard lock(mutex);
+            value = std::move(answer);
+        }
+        RunLoop::main().async([] {});  // wakes a modal wait
+    }
+    std::optional<T> get() {
+        std::lock_guard lock(mutex);
+        return value;
+    }
+};
+
+// Holds the Location prompt's follow-up while it waits.
+class LocationPrompt {
+  public:
+    static LocationPrompt& shared() { return ORVEL_SHARED_INSTANCE(LocationPrompt); }
+    Timer check;
+};
+
+std::string lineWithMark(std::optional<bool> verdict, std::string_view title,
+                         std::string_view detail) {
+    const char* mark = !verdict ? " \u2014  " : (*verdict ? "PASS" : "FAIL");
+    return "  [" + std::string(mark) + "] " + std::string(title) + " \u2014 " + std::string(detail);
+}
+
+bool holdsForReport(const TriggerRule& rule) {
+    if (!rule.enabled || rule.unavailableHere || rule.onAppear != TriggerAction::startSession) {
+        return false;
+    }
+    if (rule.source == TriggerSource::bluetooth &&
+        Platform::current().bluetooth().authorization() != BluetoothAuthorization::allowedAlways) {
+        return false;
+    }
+    return TriggerEngine::shared().isHolding(rule);
+}
+
+}  // namespace
+
+std::string PermissionAudit::statusWord(int raw) {
+    switch (raw) {
+        case 0:
+            return "Not granted";
+        case 1:
+            return "Restricted";
+        case 2:
+            return "Denied";
+        case 3:
+            return "Granted";
+        default:
+            return "Unknown";
+    }
+}
+
+std::string PermissionAudit::bluetoothStatusText() {
+    return localized(statusWord(static_cast<int>(Platform::current().bluetooth().authorization())));
+}
+
+std::string PermissionAudit::locationStatusText() {
+    return localized(
+        statusWord(static_cast<int>(Platform::current().network().locationAuthorization())));
+}
+
+PermissionAudit::NotificationStatus PermissionAudit::notificationStatus() {
+    static bool waiting = false;
+    NotificationStatus status{std::nullopt, "Unknown"};
+    if (waiting) {
+        return status;
+    }
+    waiting = true;
+    auto slot = std::make_shared<AnswerSlot<NotificationAuthorization>>();
+    Platform::current().notifications().authorizationStatus(
+        [slot](NotificationAuthorization answer) { slot->set(answer); });
+    runModalFor(kNotificationWait, [&] { return slot->get().has_value(); });
+    waiting = false;
+    if (const auto answer = slot->get()) {
+        switch (*answer) {
+            case NotificationAuthorization::authorized:
+            case NotificationAuthorization::provisional:
+                return {true, "Granted"};
+            case NotificationAuthorization::notDetermined:
+                return {std::nullopt, "Not asked yet"};
+            case NotificationAuthorization::denied:
+                return {false, "Denied"};
+            case NotificationAuthorization::unknown:
+                break;
+        }
+    }
+    return status;
+}
+
+PermissionAudit::Probe PermissionAudit::probeVolumes(bool network) {
+    using Kind = Probe::Kind;
+    auto listed = Platform::current().volumes().mountedVolumes();
+    if (!listed) {
+        Logger("diagnostics").notice("Volumes for the permission probe: " + listed.error().message);
+    }
+    const std::vector<VolumeInfo> volumes =
+        listed ? std::move(listed.value()) : std::vector<VolumeInfo>{};
+    const VolumeInfo* chosen = nullptr;
+    for (const VolumeInfo& v : volumes) {
+        if (v.browsable != true) {
+            continue;
+        }
+        const bool matches = network ? v.local == false : (v.local != false && v.internal == false);
+        if (matches) {
+            chosen = &v;
+            break;
+        }
+    }
+    if (chosen == nullptr) {
+        return {Kind::nothingMounted, network ? "No shares mounted" : "No external drives"};
+    }
+    static bool waiting = false;
+    if (waiting) {
+        return {Kind::timedOut, {}};
+    }
+    waiting = true;
+    auto slot = std::make_shared<AnswerSlot<bool>>();
+    Platform::current().volumes().listDirectory(chosen->path, [slot](bool ok) { slot->set(ok); });
+    runModalFor(kVolumeWait, [&] { return slot->get().has_value(); });
+    waiting = false;
+    if (const auto answer = slot->get()) {
+        return {*answer ? Kind::granted : Kind::denied, {}};
+    }
+    return {Kind::timedOut, {}};
+}
+
+std::string PermissionAudit::volumeStatusText(const std::optional<Probe>& probe) {
+    if (!probe) {
+        return localized("Not checked");
+    }
+    switch (probe->kind) {
+        case Probe::Kind::granted:
+            return localized("Granted");
+        case Probe::Kind::denied:
+            return localized("Not granted");
+        case Probe::Kind::timedOut:
+            return localized("Volume not responding");
+        case Probe::Kind::nothingMounted:
+            break;
+    }
+    return probe->text;
+}
+
+void PermissionAudit::openPrivacySettings(std::string_view anchor) {
+    Workspace& workspace = Platform::current().workspace();
+    auto panel = workspace.openSettingsPanel(anchor);
+    if (panel) {
+        return;
+    }
+    std::string why = panel.error().message;
+    if (auto guide = Platform::current().permissions().settingsURL(false)) {
+        auto opened = workspace.openURL(*guide);
+        if (opened) {
+            return;
+        }
+        why += " " + opened.error().message;
+    }
+    Logger("diagnostics")
+        .error("Cannot open the privacy settings for " + std::string(anchor) + ": " + why);
+}
+
+void PermissionAudit::requestLocation() {
+    Network& network = Platform::current().network();
+    if (network.locationAuthorization() != LocationAuthorization::notDetermined) {
+        showLocationHelp(true);
+        return;
+    }
+    NetworkTriggerSource::shared().requestLocationAuthorization();
+    LocationPrompt::shared().check = RunLoop::main().after(
+        kLocationPromptWait,
+        [] {
+            if (Platform::current().network().locationAuthorization() ==
+                LocationAuthorization::notDetermined) {
+                showLocationHelp(false);
+            }
+        },
+        TimerMode::Common);
+}
+
+void PermissionAudit::showLocationHelp(bool decided) {
+    ui::AlertContent content;
+    content.messageText = localized("Turn on Location for Orvel in System Settings");
+    content.informativeText =
+        decided ? localized(
+                      "macOS has already recorded a decision for Orvel, so it will not ask again. "
+                      "In System Settings \u203A Privacy & Security \u203A Location Services, "
+                      "switch Orvel ON (and check Location Services itself is on at the top of "
+                      "that list).")
+                : localized(
+                      "The permission prompt did not appear. A previous refusal may be stuck "
+                      "\u2014 make macOS ask again with:  tccutil reset Location <bundle id>");
+    content.buttons = {localized("Open System Settings"), localized("Cancel")};
+    if (ui::UiHost::current().makeAlert(std::move(content))->runModal() == 1000) {
+        openPrivacySettings(kLocationAnchor);
+    }
+}
+
+std::string PermissionAudit::reportSections() {
+    std::vector<std::string> lines;
+    lines.push_back(DiagnosticReport::sectionHeader("PERMISSIONS"));
+    InputBlocker::permissionStatus();
+    const auto cached = InputBlocker::cachedPermissions();
+    const char* notGranted = "not granted \u00B7 built-in keyboard/trackpad blocking unavailable";
+    const bool inputMonitoring = cached && cached->inputMonitoring;
+    const bool accessibility = cached && cached->accessibility;
+    lines.push_back(lineWithMark(inputMonitoring, "Input Monitoring",
+                                 inputMonitoring ? "Granted" : notGranted));
+    lines.push_back(
+        lineWithMark(accessibility, "Accessibility", accessibility ? "Granted" : notGranted));
+    const int bluetooth = static_cast<int>(Platform::current().bluetooth().authorization());
+    lines.push_back(
+        lineWithMark(bluetooth == 3, "Bluetooth",
+                     statusWord(bluetooth) + " \u00B7 needed only for Bluetooth rules"));
+    const int location = static_cast<int>(Platform::current().network().locationAuthorization());
+    lines.push_back(lineWithMark(location == 3, "Location Services",
+                                 statusWord(location) + " \u00B7 needed only for WiFi SSID rules"));
+    const NotificationStatus notifications = notificationStatus();
+    lines.push_back(lineWithMark(notifications.granted, "Notifications",
+                                 notifications.text + " \u00B7 session-end and trigger alerts"));
+    const Probe shares = probeVolumes(true);
+    std::optional<bool> sharesVerdict;
+    std::string sharesText;
+    switch (shares.kind) {
+        case Probe::Kind::granted:
+            sharesVerdict = true;
+            sharesText = "Granted";
+            break;
+        case Probe::Kind::denied:
+            sharesVerdict = false;
+            sharesText = "Not granted";
+            break;
+        case Probe::Kind::timedOut:
+            sharesVerdict = false;
+            sharesText = "Volume not responding";
+            break;
+        case Probe::Kind::nothingMounted:
+            sharesText = shares.text;
+            break;
+    }
+    lines.push_back(lineWithMark(sharesVerdict, "Network Volumes",
+                                 sharesText + " \u00B7 network-share keep-alive"));
+    lines.push_back(
+        lineWithMark(std::nullopt, "Removable Volumes",
+                     "no status API \u2014 macOS asks on first read of an enabled external drive"));
+
+    const TriggerEngine& engine = TriggerEngine::shared();
+    lines.emplace_back();
+    lines.push_back(DiagnosticReport::sectionHeader("TRIGGERS"));
+    std::string master = "  master ";
+    master += engine.masterEnabled() ? "on" : "off";
+    master += " \u00B7 ";
+    master += !engine.masterEnabled() ? "idle \u2014 master off"
+                                      : (engine.isPaused() ? "PAUSED" : "live");
+    master += " \u00B7 priority ";
+    bool first = true;
+    for (const TriggerSource family : engine.priority()) {
+        master += first ? "" : " \u203A ";
+        first = false;
+        master += displayName(family);
+    }
+    lines.push_back(std::move(master));
+    int bluetoothRules = 0;
+    int wifiRules = 0;
+    int networkRules = 0;
+    int unavailable = 0;
+    std::string holding;
+    for (const TriggerRule& rule : engine.rules()) {
+        bluetoothRules += rule.source == TriggerSource::bluetooth;
+        wifiRules += rule.source == TriggerSource::wifiSSID;
+        networkRules += rule.source == TriggerSource::network;
+        unavailable += rule.unavailableHere;
+        if (holdsForReport(rule)) {
+            holding += (holding.empty() ? "" : ", ") + rule.name;
+        }
+    }
+    lines.push_back("  rules: Bluetooth " + std::to_string(bluetoothRules) + " \u00B7 WiFi " +
+                    std::to_string(wifiRules) + " \u00B7 Network " + std::to_string(networkRules) +
+                    " \u00B7 unavailable here " + std::to_string(unavailable));
+    lines.push_back("  holding now: " + (holding.empty() ? std::string("none") : holding));
+
+    const DriveKeepAlive& keeper = DriveKeepAlive::shared();
+    lines.emplace_back();
+    lines.push_back(DiagnosticReport::sectionHeader("DRIVES"));
+    const auto& drives = keeper.drives();
+    std::size_t enabled = 0;
+    for (const auto& drive : drives) {
+        enabled += drive.enabled;
+    }
+    lines.push_back("  keep-alive on " + std::to_string(enabled) + " of " +
+                    std::to_string(drives.size()) + " volumes \u00B7 global interval " +
+                    std::to_string(keeper.globalIntervalSeconds()) + "s");
+    const Date now = RunLoop::main().now();
+    for (const auto& drive : drives) {
+        if (!drive.enabled) {
+            continue;
+        }
+        std::string line = "  \u00B7 " + drive.name + ": ";
+        line += drive.lifecycle == DriveKeepAlive::Lifecycle::always ? "always" : "with session";
+        line += " \u00B7 ";
+        if (drive.lastRead) {
+            const auto seconds = static_cast<std::int64_t>(now.timeIntervalSince(*drive.lastRead));
+            line += "last read " + std::to_string(seconds) + "s ago";
+        } else {
+            line += "no read yet";
+        }
+        if (drive.offline) {
+            line += " \u00B7 OFFLINE";
+        }
+        lines.push_back(std::move(line));
+    }
+
+    const OrvelController& controller = OrvelController::shared();
+    lines.emplace_back();
+    lines.push_back(DiagnosticReport::sectionHeader("SESSION"));
+    std::string session = "  ";
+    session += controller.isActive() ? "active" : "inactive";
+    session += " \u00B7 engine " + controller.engineName();
+    if (const auto& rule = controller.startedByRuleName()) {
+        session += " \u00B7 started by " + *rule;
+    }
+    lines.push_back(std::move(session));
+    lines.push_back(std::string("  login item ") +
+                    (Platform::current().loginItems().status() == login_item_status::kEnabled
+                         ? "enabled"
+                         : "disabled"));
+    return DiagnosticReport::joined(lines);
+}
+
+}  // namespace orvel

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace orvel {
+
+// Probes of the permissions and resources the optional features need beyond input blocking
+// (Bluetooth, Location, notifications, network shares and removable drives), openers of the
+// desktop's privacy settings, the Location help of the Network rules editor, and the four
+// sections the self-test appends (PERMISSIONS, TRIGGERS, DRIVES, SESSION). No state; main
+// thread only. The notification and volume probes turn the main loop modally for at most 1.0 s
+// and 2.0 s; a probe asked again while it waits answers as if unanswered, without waiting.
+class PermissionAudit {
+  public:
+    // A volume probe's answer; a probe not made yet is an absent one.
+    struct Probe {
+        enum class Kind { nothingMounted, granted, denied, timedOut };
+        Kind kind = Kind::timedOut;
+        std::string text;  // nothingMounted only: what to show
+        bool operator==(const Probe&) const = default;
+    };
+    struct NotificationStatus {
+        std::optional<bool> granted;
+        std::string text;
+        bool operator==(const NotificationStatus&) const = default;
+    };
+
+    static constexpr double kNotificationWait = 1.0;
+    static constexpr double kVolumeWait = 2.0;
+    static constexpr double kLocationPromptWait = 2.0;
+
+    // The English status word of a Bluetooth or Location raw value (0 … 3, else "Unknown").
+    static std::string statusWord(int raw);
+    static std::string bluetoothStatusText();
+    static std::string locationStatusText();
+    static NotificationStatus notificationStatus();
+    // The first browsable network share (true) or removable drive (false), listed on a thread
+    // of its own; timedOut when the listing has not answered within 2.0 s.
+    static Probe probeVolumes(bool network);
+    static std::string volumeStatusText(const std::optional<Probe>& probe);
+    // The desktop's settings at the anchor's panel, else the guidance page, else a log line.
+    static void openPrivacySettings(std::string_view anchor);
+    // Asks for Location, or explains how to turn it on when it was decided before.
+    static void requestLocation();
+    static void showLocationHelp(bool decided);
+    // PERMISSIONS, TRIGGERS, DRIVES and SESSION, one empty line between sections.
+    static std::string reportSections();
+};
+
+}  // namespace orvel

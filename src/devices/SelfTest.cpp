@@ -1,0 +1,254 @@
+#include "devices/SelfTest.h"
+
+#include <cmath>
+
+#include "core/OrvelController.h"
+#include "devices/BuiltInDisplay.h"
+#include "devices/DiagnosticReport.h"
+#include "devices/InputBlocker.h"
+#include "devices/KeyboardBacklight.h"
+#include "devices/PermissionAudit.h"
+#include "devices/ReportRedaction.h"
+#include "platform/Permissions.h"
+#include "platform/Platform.h"
+#include "platform/PowerSources.h"
+#include "platform/Processes.h"
+#include "triggers/PowerTriggerCenter.h"
+#include "ui/Host.h"
+
+namespace orvel {
+
+namespace {
+
+std::string verdict(bool pass, std::string_view text) {
+    return std::string(pass ? "  [PASS] " : "  [FAIL] ") + std::string(text);
+}
+
+std::string levelOrUnreadable(const std::optional<double>& level) {
+    return level ? DiagnosticReport::levelText(*level) : "unreadable";
+}
+
+bool below(const std::optional<double>& level, float limit) {
+    return level && static_cast<float>(*level) < limit;
+}
+
+bool restored(const std::optional<double>& before, const std::optional<double>& after) {
+    return before && after &&
+           std::fabs(static_cast<float>(*after) - static_cast<float>(*before)) <
+               SelfTest::kRestored;
+}
+
+std::string levelsLine(const std::optional<double>& before, const std::optional<double>& during,
+                       const std::optional<double>& after) {
+    return "  levels: before " + levelOrUnreadable(before) + " \u00B7 during " +
+           levelOrUnreadable(during) + " \u00B7 after " + levelOrUnreadable(after);
+}
+
+void append(std::vector<std::string>& lines, std::string_view section,
+            std::vector<std::string> sectionLines) {
+    lines.emplace_back();
+    lines.push_back(DiagnosticReport::sectionHeader(section));
+    for (auto& line : sectionLines) {
+        lines.push_back(std::move(line));
+    }
+}
+
+}  // namespace
+
+std::string SelfTest::selfTest() {
+    std::vector<std::string> lines{"ORVEL SELF-TEST", DiagnosticReport::timestamp()};
+    append(lines, "BACKLIGHT", backlightLines());
+    append(lines, "BUILT-IN DISPLAY", displayLines());
+    append(lines, "INPUT BLOCKING", inputBlockingLines());
+    append(lines, "SLEEP ENGINE", sleepEngineLines());
+    append(lines, "INPUT DEVICES", DiagnosticReport::inputDevicesSection());
+    append(lines, "POWER", powerLines());
+    append(lines, "SYSTEM", DiagnosticReport::systemLines());
+    return DiagnosticReport::joined(lines);
+}
+
+std::vector<std::string> SelfTest::backlightLines() {
+    KeyboardBacklight& backlight = KeyboardBacklight::shared();
+    if (backlight.isAvailable() == KeyboardBacklight::Availability::Unavailable) {
+        return {"  SKIP \u2014 no controllable backlight on this Mac"};
+    }
+    std::vector<std::string> lines;
+    // A backlight Orvel holds off stays off: switching it on would undo the setting.
+    const std::optional<double> before = backlight.isOff() ? std::nullopt : backlight.level();
+    if (backlight.isOff() || !before || static_cast<float>(*before) < kBacklightAlreadyOff) {
+        lines.push_back("  INCONCLUSIVE \u2014 backlight already off before the test");
+        lines.push_back("  (lid closed, or the light is off). Raise it and re-run.");
+    } else {
+        backlight.setOff(true);
+        const std::optional<double> during = backlight.level();
+        backlight.setOff(false);
+        const std::optional<double> after = backlight.level();
+        lines.push_back(verdict(below(during, kDark), "dims to zero"));
+        lines.push_back(verdict(restored(before, after), "restores"));
+        lines.push_back(levelsLine(before, during, after));
+    }
+    lines.push_back("  route: " + backlight.route());
+    return lines;
+}
+
+std::vector<std::string> SelfTest::displayLines() {
+    if (!BuiltInDisplay::builtInDisplayID()) {
+        return {PowerTriggerCenter::internalBatteryDescriptions().empty()
+                    ? "  SKIP \u2014 no internal panel on this Mac"
+                    : "  SKIP \u2014 internal panel offline (lid closed)"};
+    }
+    BuiltInDisplay& display = BuiltInDisplay::shared();
+    if (display.savedLevel()) {
+        return {
+            "  INCONCLUSIVE \u2014 held dark by Orvel's display setting; turn it off and re-run."};
+    }
+    const std::optional<double> before = display.level();
+    display.setDark(true);
+    const std::optional<double> during = display.level();
+    display.setDark(false);
+    const std::optional<double> after = display.level();
+    return {verdict(below(during, kDark), "darkens"), verdict(restored(before, after), "restores"),
+            levelsLine(before, during, after)};
+}
+
+std::vector<std::string> SelfTest::inputBlockingLines() {
+    Permissions& permissions = Platform::current().permissions();
+    const auto cached = InputBlocker::cachedPermissions();
+    const bool inputMonitoring = cached && cached->inputMonitoring;
+    const bool accessibility = cached && cached->accessibility;
+    std::vector<std::string> lines;
+    lines.push_back(verdict(inputMonitoring, "Input Monitoring granted"));
+    const ListenEventAccess access = permissions.checkListenEventAccess();
+    lines.push_back(std::string("  CGPreflightListenEventAccess ") +
+                    (permissions.preflightListenEvent() ? "true" : "false") +
+                    " \u00B7 IOHIDCheckAccess " +
+                    (access == ListenEventAccess::granted  ? "granted"
+                     : access == ListenEventAccess::denied ? "denied"
+                                                           : "unknown"));
+    lines.push_back(verdict(accessibility, "Accessibility granted"));
+    lines.push_back(std::string("  AXIsProcessTrusted ") +
+                    (permissions.isAccessibilityTrusted() ? "true" : "false"));
+    if (!(inputMonitoring && accessibility)) {
+        std::string missing;
+        for (const auto& name : InputBlocker::missingPermissions()) {
+            missing += (missing.empty() ? "" : ", ") + name;
+        }
+        lines.push_back("  MISSING \u2014 " + missing);
+        lines.push_back("  Grant in System Settings \u203A Privacy & Security, then quit and");
+        lines.push_back("  relaunch. A grant only takes effect at launch, and replacing");
+        lines.push_back("  the app invalidates it while still showing as ticked.");
+    }
+    const std::vector<std::string> internal = InputBlocker::internalDeviceNames();
+    if (PowerTriggerCenter::internalBatteryDescriptions().empty() &&
+        !BuiltInDisplay::builtInDisplayID() && internal.empty()) {
+        lines.push_back("  SKIP \u2014 desktop Mac: no built-in keyboard or trackpad exists,");
+        lines.push_back("  so there is nothing to block. The switches are moot here.");
+    } else {
+        lines.push_back(verdict(!internal.empty(), "internal device found"));
+        if (internal.empty()) {
+            lines.push_back("  ROOT CAUSE \u2014 nothing classified as internal, so blocking");
+            lines.push_back("  cannot engage. See INPUT DEVICES below for why.");
+        } else {
+            std::string names;
+            for (const auto& name : internal) {
+                names += (names.empty() ? "" : ", ") + name;
+            }
+            lines.push_back("  internal: " + names);
+        }
+    }
+    const bool external =
+        InputBlocker::externalKeyboardAttached() || InputBlocker::externalPointerAttached();
+    lines.push_back(verdict(external, "external input present (required for safety)"));
+    if (const auto& failure = InputBlocker::shared().lastFailure) {
+        lines.push_back("  last failure: " + *failure);
+    }
+    return lines;
+}
+
+std::vector<std::string> SelfTest::sleepEngineLines() {
+    const OrvelController& controller = OrvelController::shared();
+    return {
+        std::string("  configured: ") +
+            (controller.engineKind() == EngineKind::caffeinate ? "caffeinate" : "IOKit assertions"),
+        verdict(Platform::current().processes().isExecutableFile(kCaffeinatePath),
+                "caffeinate binary present"),
+        std::string("  [ \u2014  ] session ") + (controller.isActive() ? "active" : "inactive") +
+            " right now",
+    };
+}
+
+std::vector<std::string> SelfTest::powerLines() {
+    namespace ps = power_source;
+    std::vector<std::string> lines;
+    lines.push_back(verdict(!PowerTriggerCenter::internalBatteryDescriptions().empty(),
+                            "internal battery present"));
+    const auto snapshot = Platform::current().powerSources().snapshot();
+    const std::string onAC =
+        std::string("  on AC ") + (PowerTriggerCenter::isOnACPower() ? "yes" : "no") +
+        " \u00B7 Low Power Mode " +
+        (Platform::current().powerSources().isLowPowerModeEnabled() ? "on" : "off");
+    if (!snapshot) {
+        lines.push_back("  power source info unreadable");
+        lines.push_back(onAC);
+        return lines;
+    }
+    bool upsSeen = false;
+    for (const PropertyDictionary& source : snapshot->sources) {
+        const auto* name = propertyAs<std::string>(source, ps::kName);
+        const auto* type = propertyAs<std::string>(source, ps::kType);
+        const auto* state = propertyAs<std::string>(source, ps::kPowerSourceState);
+        const auto* current = propertyAs<std::int64_t>(source, ps::kCurrentCapacity);
+        const auto* max = propertyAs<std::int64_t>(source, ps::kMaxCapacity);
+        std::string level = "n/a";
+        if (current && max && *max > 0) {
+            const double percent =
+                static_cast<double>(*current) / static_cast<double>(*max) * 100.0;
+            level = std::to_string(std::llround(percent)) + "%";
+        }
+        const std::string typeText = type ? *type : "?";
+        lines.push_back(std::string("  ") +
+                        (typeText == ps::kInternalBattery ? "internal" : "external") + " \u2014 " +
+                        (name ? *name : "unnamed") + " \u00B7 " + typeText + " \u00B7 " + level +
+                        " \u00B7 " + (state ? *state : "?"));
+        upsSeen = upsSeen || typeText == ps::kUPS;
+    }
+    std::string ups = std::string("  UPS attached ") + (upsSeen ? "yes" : "no");
+    if (upsSeen) {
+        ups += std::string(" \u00B7 providing power ") +
+               (snapshot->providingPowerSourceType == ps::kUPSPower ? "yes" : "no");
+    }
+    lines.push_back(std::move(ups));
+    lines.push_back(onAC);
+    return lines;
+}
+
+std::optional<std::string> SelfTest::forSupport(bool redact) {
+    static bool running = false;
+    if (running) {
+        return std::nullopt;
+    }
+    running = true;
+    InputBlocker::permissionStatus();
+    std::string text;
+    {
+        InputBlocker::HidAccessScope access;
+        text = selfTest();
+    }
+    text +=
+        "\n\n" + PermissionAudit::reportSections() + "\n\n" + DiagnosticReport::conflictsSection();
+    if (redact) {
+        text = ReportRedaction::obfuscate(text);
+    }
+    running = false;
+    return text;
+}
+
+std::optional<std::string> SelfTest::copyForSupport(bool redact) {
+    auto text = forSupport(redact);
+    if (text) {
+        ui::UiHost::current().pasteboard().setString(*text);
+    }
+    return text;
+}
+
+}  // namespace orvel

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace orvel {
+
+// The hardware self-test: dims the keyboard backlight and the built-in display, reads the levels
+// back, puts them back, and marks each step PASS or FAIL with the measured values; then lists
+// the input blocking checks, the sleep engine, the input devices, the power sources and the
+// system. A hold Orvel keeps (a display held dark, a backlight held off) is left as it is and
+// its test is inconclusive; an unread level never passes. Main thread only; no waits between
+// steps.
+class SelfTest {
+  public:
+    // Levels on the 0…1 scale, compared as 32-bit floats, strictly.
+    static constexpr float kBacklightAlreadyOff = 0.02f;
+    static constexpr float kDark = 0.05f;
+    static constexpr float kRestored = 0.1f;
+
+    static std::string selfTest();
+    static std::vector<std::string> backlightLines();
+    static std::vector<std::string> displayLines();
+    static std::vector<std::string> inputBlockingLines();
+    static std::vector<std::string> sleepEngineLines();
+    // The POWER section.
+    static std::vector<std::string> powerLines();
+
+    // What the Troubleshooting tab copies: the permission status refreshed, the self-test run
+    // with the HID-access flag raised (put back after), the permission audit's sections and the
+    // CONFLICTS section appended, redacted when asked. Asked again while one runs, it answers
+    // nothing and copies nothing.
+    static std::optional<std::string> forSupport(bool redact);
+    static std::optional<std::string> copyForSupport(bool redact);
+};
+
+}  // namespace orvel
