@@ -1,5 +1,6 @@
 #include "devices/DeviceState.h"
 
+#include "devices/InputBlocker.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "platform/Platform.h"
@@ -33,6 +34,26 @@ bool DeviceState::isLaptop() const {
 void DeviceState::sleepDisplaysNow() {
     ++sleepDisplaysCount_;
     Logger("devices").notice("Sleeping all displays is not available on this system yet.");
+}
+
+std::vector<HidDevice> DeviceState::filterInputDevices(const std::vector<HidDevice>& devices) {
+    std::vector<HidDevice> input;
+    for (const auto& device : devices) {
+        if (device.isInputDevice()) {
+            input.push_back(device);
+        }
+    }
+    return input;
+}
+
+std::vector<std::string> DeviceState::inputDeviceLines(const std::vector<HidDevice>& devices) {
+    std::vector<std::string> lines;
+    lines.reserve(devices.size());
+    for (const auto& device : devices) {
+        lines.push_back(std::string(InputBlocker::isInternal(device) ? "internal" : "external") +
+                        " \u00b7 " + InputBlocker::deviceDescription(device));
+    }
+    return lines;
 }
 
 }  // namespace orvel

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "foundation/Published.h"
 #include "foundation/Signal.h"
 #include "foundation/WeakRef.h"
+#include "platform/HidDevices.h"
 
 namespace orvel {
 
@@ -29,6 +32,10 @@ class DeviceState final : public ObservableObject, public WeakReferenceable {
 
     // Whether this machine is a laptop: an internal battery is listed.
     bool isLaptop() const;
+    // The keyboards, mice, pointers and touch pads among the devices.
+    static std::vector<HidDevice> filterInputDevices(const std::vector<HidDevice>& devices);
+    // One line per device: built in or external, then its name and details.
+    static std::vector<std::string> inputDeviceLines(const std::vector<HidDevice>& devices);
     // Asks the system to put every display to sleep now, without waiting.
     void sleepDisplaysNow();
     std::uint64_t sleepDisplaysCount() const { return sleepDisplaysCount_; }
