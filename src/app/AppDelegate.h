@@ -36,14 +36,14 @@ class AppDelegate final : public AppWindows {
     void applicationDidFinishLaunching() { launch(); }
     void launch();
     void finishLaunching();
-    void applyActivationPolicy();
+    void applyActivationPolicy() override;
     void hotKeyPressed();
     // The settings window's rule, after the style changed: the old shortcut goes first; the
     // monitor style needs both input permissions, else the registered hot key stands in.
-    void applyHotKeyStyle();
+    void applyHotKeyStyle() override;
     // The application is quitting, by any road.
     void applicationWillTerminate();
-    void setLaunchAtLogin(bool enabled);
+    void setLaunchAtLogin(bool enabled) override;
 
     // The window operations. Each first closes the tray panel (Make this a rule… through
     // Settings), then shows its window and activates the application. Help, Settings and

@@ -249,4 +249,24 @@ void DeviceState::sleepDisplaysNow() {
     }
 }
 
+std::vector<HidDevice> DeviceState::filterInputDevices(const std::vector<HidDevice>& devices) {
+    std::vector<HidDevice> input;
+    for (const auto& device : devices) {
+        if (device.isInputDevice()) {
+            input.push_back(device);
+        }
+    }
+    return input;
+}
+
+std::vector<std::string> DeviceState::inputDeviceLines(const std::vector<HidDevice>& devices) {
+    std::vector<std::string> lines;
+    lines.reserve(devices.size());
+    for (const auto& device : devices) {
+        lines.push_back(std::string(InputBlocker::isInternal(device) ? "internal" : "external") +
+                        " \u00b7 " + InputBlocker::deviceDescription(device));
+    }
+    return lines;
+}
+
 }  // namespace orvel

@@ -8,6 +8,7 @@
 #include "foundation/RunLoop.h"
 #include "foundation/Signal.h"
 #include "foundation/WeakRef.h"
+#include "platform/HidDevices.h"
 
 namespace orvel {
 
@@ -42,6 +43,10 @@ class DeviceState final : public ObservableObject, public WeakReferenceable {
 
     // Whether this machine is a laptop: a model name beginning "MacBook", or a portable chassis.
     bool isLaptop() const;
+    // The keyboards, mice, pointers and touch pads among the devices.
+    static std::vector<HidDevice> filterInputDevices(const std::vector<HidDevice>& devices);
+    // One line per device: built in or external, then its name and details.
+    static std::vector<std::string> inputDeviceLines(const std::vector<HidDevice>& devices);
     // Asks the window system to put every display to sleep now, without waiting.
     void sleepDisplaysNow();
     std::uint64_t sleepDisplaysCount() const { return sleepDisplaysCount_; }

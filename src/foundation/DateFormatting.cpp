@@ -4,6 +4,7 @@
 #include <unicode/dtfmtsym.h>
 #include <unicode/dtptngen.h>
 #include <unicode/locid.h>
+#include <unicode/numfmt.h>
 #include <unicode/smpdtfmt.h>
 #include <unicode/timezone.h>
 #include <unicode/ures.h>
@@ -261,6 +262,20 @@ std::string shortTimeText(Date date) {
 
 std::vector<std::string> shortWeekdaySymbols() {
     return formatters().weekdays;
+}
+
+std::string percentText(double fraction) {
+    const icu::Locale locale(currentLocaleIdentifier().c_str());
+    UErrorCode status = U_ZERO_ERROR;
+    const std::unique_ptr<icu::NumberFormat> format(
+        icu::NumberFormat::createPercentInstance(locale, status));
+    const long whole = std::lround(fraction * 100);
+    if (U_FAILURE(status)) {
+        return std::to_string(whole) + "%";
+    }
+    icu::UnicodeString out;
+    format->format(static_cast<int32_t>(whole) / 100.0, out);
+    return toUtf8(out);
 }
 
 }  // namespace orvel

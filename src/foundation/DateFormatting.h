@@ -7,8 +7,8 @@
 
 #include "foundation/Date.h"
 
-// Dates and times written for people, in the user's locale (ICU) and time zone (the process's
-// TZ). Any thread.
+// Dates, times and percentages written for people, in the user's locale (ICU) and time zone (the
+// process's TZ). Any thread.
 
 namespace orvel {
 
@@ -32,5 +32,7 @@ std::string templateDateText(Date date, std::string_view skeleton);
 std::string shortTimeText(Date date);
 // The short weekday names, Sunday first ("Sun", "Mon", … in English).
 std::vector<std::string> shortWeekdaySymbols();
+// A fraction as a whole percentage, the locale's way: "100%" in US English, "100 %" in German.
+std::string percentText(double fraction);
 
 }  // namespace orvel

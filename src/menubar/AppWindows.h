@@ -5,9 +5,9 @@
 
 namespace orvel {
 
-// The application's window operations, as the panel reaches them. The application delegate
-// provides them (it stands above the panel, which may not call it by name) and makes itself
-// current() while it runs; without one the panel's window rows do nothing.
+// The application's window operations, as the panel and the Settings window reach them. The
+// application delegate provides them (it stands above the panel, which may not call it by name) and
+// makes itself current() while it runs; without one the panel's window rows do nothing.
 class AppWindows : public WeakReferenceable {
   public:
     virtual ~AppWindows() = default;
@@ -23,6 +23,12 @@ class AppWindows : public WeakReferenceable {
     virtual void showCustomDuration() = 0;
     virtual void makeRuleFromWatchedApp() = 0;
     virtual void chooseAppToWatch() = 0;
+
+    // What the Settings window asks of the application after a change: the Dock icon shown or
+    // hidden, the global shortcut registered again, the login item registered or removed.
+    virtual void applyActivationPolicy() {}
+    virtual void applyHotKeyStyle() {}
+    virtual void setLaunchAtLogin(bool enabled) { (void)enabled; }
 };
 
 }  // namespace orvel

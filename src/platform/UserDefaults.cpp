@@ -1,5 +1,6 @@
 #include "platform/UserDefaults.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -166,7 +167,7 @@ std::optional<DefaultsValue> MemoryUserDefaults::registeredValue(std::string_vie
 void MemoryUserDefaults::setObject(std::string_view key, DefaultsValue value) {
     ++writes_;
     persistent_.insert_or_assign(std::string(key), std::move(value));
-    written.send(std::string(key));
+    changed.send(std::string(key));
 }
 
 void MemoryUserDefaults::removeObject(std::string_view key) {
@@ -175,13 +176,26 @@ void MemoryUserDefaults::removeObject(std::string_view key) {
     if (it != persistent_.end()) {
         persistent_.erase(it);
     }
-    written.send(std::string(key));
+    changed.send(std::string(key));
 }
 
 void MemoryUserDefaults::removePersistentDomain() {
     ++writes_;
     persistent_.clear();
-    written.send(std::string());
+    changed.send(std::string());
+}
+
+}  // namespace orvel
+
+namespace orvel {
+
+DefaultsKeysObserver::DefaultsKeysObserver(UserDefaults& defaults, std::vector<std::string> keys)
+    : keys_(std::move(keys)) {
+    subscription_ = defaults.changed.subscribe([this](const std::string& key) {
+        if (key.empty() || std::find(keys_.begin(), keys_.end(), key) != keys_.end()) {
+            objectWillChange.send();
+        }
+    });
 }
 
 }  // namespace orvel

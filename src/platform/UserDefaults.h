@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "foundation/PropertyList.h"
+#include "foundation/Published.h"
 #include "foundation/Signal.h"
 
 // The application's user defaults: a registered domain (defaults given at every start, never
@@ -35,6 +36,10 @@ class UserDefaults {
     virtual DefaultsDictionary persistentDomain() const = 0;
     // Waits until every change so far is stored.
     virtual void synchronize() {}
+
+    // Sent on the main thread after each set or removal, with its key ("" when the whole
+    // domain was removed).
+    Signal<std::string> changed;
 
     // The stored value, else the registered one.
     std::optional<DefaultsValue> object(std::string_view key) const;
@@ -74,14 +79,23 @@ class MemoryUserDefaults : public UserDefaults {
 
     // For tests and benchmarks: how many writes (sets and removals) have been made.
     std::uint64_t writeCount() const { return writes_; }
-    // For tests: sent after each set or removal with its key ("" for the whole domain).
-    Signal<std::string> written;
     void replacePersistentDomain(DefaultsDictionary domain) { persistent_ = std::move(domain); }
 
   private:
     DefaultsDictionary registered_;
     DefaultsDictionary persistent_;
     std::uint64_t writes_ = 0;
+};
+
+// Announces changes of some user-defaults keys as an observable object, so that a view that
+// shows a stored value follows writes made by anyone. Main thread only.
+class DefaultsKeysObserver final : public ObservableObject {
+  public:
+    DefaultsKeysObserver(UserDefaults& defaults, std::vector<std::string> keys);
+
+  private:
+    std::vector<std::string> keys_;
+    Subscription subscription_;
 };
 
 }  // namespace orvel

@@ -1,41 +1,102 @@
 #include "settings/SettingsView.h"
 
+#include <array>
 #include <string>
 
+#include "automations/AutomationsAndTriggersView.h"
+#include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "devices/DeviceState.h"
+#include "foundation/Localization.h"
+#include "foundation/RunLoop.h"
+#include "menubar/AppWindows.h"
+#include "platform/LoginItems.h"
 #include "platform/Platform.h"
-#include "platform/UserDefaults.h"
+#include "settings/UpdateCheckSection.h"
+#include "triggers/PowerTriggerCenter.h"
 
 namespace orvel {
 
+using namespace ui;
+
+namespace {
+
+constexpr std::array<std::int64_t, 6> kTags{
+    SettingsView::kGeneralTab, SettingsView::kAutomationsTab, SettingsView::kDevicesTab,
+    SettingsView::kDrivesTab,  SettingsView::kAdvancedTab,    SettingsView::kTroubleshootingTab,
+};
+
+UserDefaults& defaults() {
+    return Platform::current().userDefaults();
+}
+
+// Stand-ins for the Drives and Troubleshooting pages, which are built elsewhere.
+View drivesPlaceholder() {
+    return VStack(HAlign::leading, 8, {TextVerbatim("Drives"), Spacer()}).padding(24);
+}
+
+View troubleshootingPlaceholder() {
+    return ScrollView(VStack(HAlign::leading, 8, {TextVerbatim("Troubleshooting")}).padding(24),
+                      false, true);
+}
+
+}  // namespace
+
+SettingsView::SettingsView()
+    : c_(OrvelController::shared()),
+      prefs_(Preferences::shared()),
+      power_(PowerTriggerCenter::shared()),
+      dev_(DeviceState::shared()),
+      storedTabs_(defaults(), {kTabKey, kSubTabKey}),
+      automations_(std::make_shared<AutomationsAndTriggersView>(Binding<std::int64_t>{
+          [] { return selectedSubTab(); },
+          [](const std::int64_t& tag) { defaults().setInteger(kSubTabKey, tag); }})),
+      updates_(std::make_shared<UpdateCheckSection>()),
+      agreement_(std::make_shared<AgreementRow>()) {}
+
+SettingsView::~SettingsView() = default;
+
+std::vector<ObservableObject*> SettingsView::observedObjects() {
+    return {&c_, &prefs_, &power_, &dev_, &storedTabs_};
+}
+
 std::int64_t SettingsView::selectedTab() {
-    return Platform::current().userDefaults().integerForKey("settingsTabSelection");
+    return defaults().integerForKey(kTabKey);
+}
+
+std::int64_t SettingsView::shownTab() {
+    const std::int64_t stored = selectedTab();
+    for (std::int64_t tag : kTags) {
+        if (tag == stored) {
+            return stored;
+        }
+    }
+    return kGeneralTab;
 }
 
 std::int64_t SettingsView::selectedSubTab() {
-    return Platform::current().userDefaults().integerForKey("atSubTab");
+    return defaults().integerForKey(kSubTabKey);
 }
 
-std::vector<ObservableObject*> SettingsView::observedObjects() {
-    return {&Preferences::shared()};
-}
-
-ui::View SettingsView::body() {
-    using namespace ui;
-    std::string page = "Settings page " + std::to_string(selectedTab());
-    if (selectedTab() == 1) {
-        page = "Automations & Triggers, sub-tab " + std::to_string(selectedSubTab());
-    }
-    return VStack(HAlign::leading, 12,
-                  {
-                      TextVerbatim(page).font(Font::style(TextStyle::title2)),
-                      TextVerbatim("The settings pages are not written yet.")
-                          .foregroundStyle(Hierarchy::secondary),
-                      Spacer(),
-                  })
-        .padding(24)
-        .frame(Frame().withMaxWidth(kInfinity).withMaxHeight(kInfinity).withAlignment(
-            Alignment::topLeading()));
+View SettingsView::body() {
+    // A stored value no page carries shows General and stays stored until the user picks.
+    Binding<std::int64_t> tab{[] { return shownTab(); },
+                              [](const std::int64_t& tag) { defaults().setInteger(kTabKey, tag); }};
+    std::vector<TabItem> tabs{
+        {"0", "General", "gearshape"}, {"1", "Automations & Triggers", "bolt"},
+        {"2", "Devices", "keyboard"},  {"3", "Drives", "externaldrive"},
+        {"4", "Advanced", "terminal"}, {"6", "Troubleshooting", "wrench.and.screwdriver"},
+    };
+    std::vector<View> pages{
+        generalPage(),       Embed(automations_), devicesPage(),
+        drivesPlaceholder(), advancedPage(),      troubleshootingPlaceholder(),
+    };
+    return TabView(intTagBinding(tab), std::move(tabs), std::move(pages))
+        .frame(Frame()
+                   .withMinWidth(kMinWidth)
+                   .withMaxWidth(kMaxWidth)
+                   .withMinHeight(kMinHeight)
+                   .withAlignment(Alignment::center()));
 }
 
 }  // namespace orvel

@@ -137,7 +137,7 @@ TEST_F(AppWindowsTest, MakeThisARuleStagesADisabledAppRuleAndOpensSettings) {
     ASSERT_TRUE(controller().isActive());
     // The Settings window is not there yet while the keys are written, the first time.
     std::vector<std::string> written;
-    Subscription writes = sim().userDefaults().written.subscribe([&](const std::string& key) {
+    Subscription writes = sim().userDefaults().changed.subscribe([&](const std::string& key) {
         if (key == "apps.pendingExpand" || key == "atSubTab" || key == "settingsTabSelection") {
             written.push_back(key + (delegate->settingsWindow ? " (Settings made)" : ""));
         }

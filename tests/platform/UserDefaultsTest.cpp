@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace orvel {
 namespace {
 
@@ -62,6 +65,36 @@ TEST(UserDefaultsTest, TypedReadsConvertLikeThePlatform) {
     EXPECT_EQ(d.dataForKey("blob"), Data{7});
     d.setString("text", "x");
     EXPECT_EQ(d.dataForKey("text"), std::nullopt);
+}
+
+TEST(UserDefaultsTest, EachSetAndRemovalAnnouncesItsKeyAfterTheWrite) {
+    MemoryUserDefaults d;
+    std::vector<std::string> heard;
+    auto subscription = d.changed.subscribe([&](const std::string& key) {
+        heard.push_back(key + "=" + std::to_string(d.integerForKey(key)));
+    });
+    d.setInteger("settingsTabSelection", 3);
+    d.setInteger("settingsTabSelection", 3);
+    d.removeObject("atSubTab");
+    d.removePersistentDomain();
+    EXPECT_EQ(heard, (std::vector<std::string>{"settingsTabSelection=3", "settingsTabSelection=3",
+                                               "atSubTab=0", "=0"}));
+}
+
+TEST(UserDefaultsTest, AKeysObserverAnnouncesOnlyItsKeysAndTheWholeDomain) {
+    MemoryUserDefaults d;
+    int announced = 0;
+    {
+        DefaultsKeysObserver observer(d, {"settingsTabSelection", "atSubTab"});
+        auto subscription = observer.objectWillChange.subscribe([&] { ++announced; });
+        d.setInteger("atSubTab", 5);
+        d.setBool("showTimer", false);
+        d.removeObject("settingsTabSelection");
+        d.removePersistentDomain();
+        EXPECT_EQ(announced, 3);
+    }
+    d.setInteger("atSubTab", 1);
+    EXPECT_EQ(announced, 3) << "a gone observer hears nothing";
 }
 
 }  // namespace

@@ -150,6 +150,19 @@ TEST_F(FileUserDefaultsTest, RemovingTheDomainEmptiesTheFileButKeepsRegisteredVa
     EXPECT_FALSE(again.registeredValue("showTimer")) << "registered values are never stored";
 }
 
+TEST_F(FileUserDefaultsTest, EachSetAndRemovalAnnouncesItsKey) {
+    FileUserDefaults d(folder.string());
+    std::vector<std::string> heard;
+    auto subscription = d.changed.subscribe([&](const std::string& key) {
+        heard.push_back(key + "=" + std::to_string(d.integerForKey(key)));
+    });
+    d.setInteger("settingsTabSelection", 6);
+    d.removeObject("settingsTabSelection");
+    d.removePersistentDomain();
+    EXPECT_EQ(heard,
+              (std::vector<std::string>{"settingsTabSelection=6", "settingsTabSelection=0", "=0"}));
+}
+
 TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideAndTheStoreStartsEmpty) {
     const std::string cases[] = {"{\"showTimer\": tru", "garbage\x01\x02", "[1, 2, 3]",
                                  "{\"x\": {\"$unknown\": 1}}", ""};

@@ -311,6 +311,7 @@ void FileUserDefaults::setObject(std::string_view key, DefaultsValue value) {
     Changes change;
     change.keys.emplace(std::string(key), std::move(value));
     record(std::move(change));
+    changed.send(std::string(key));
 }
 
 void FileUserDefaults::removeObject(std::string_view key) {
@@ -318,6 +319,7 @@ void FileUserDefaults::removeObject(std::string_view key) {
     Changes change;
     change.keys.emplace(std::string(key), std::nullopt);
     record(std::move(change));
+    changed.send(std::string(key));
 }
 
 void FileUserDefaults::removePersistentDomain() {
@@ -325,6 +327,7 @@ void FileUserDefaults::removePersistentDomain() {
     Changes change;
     change.clearAll = true;
     record(std::move(change));
+    changed.send(std::string());
 }
 
 // Writing --------------------------------------------------------------------------------------

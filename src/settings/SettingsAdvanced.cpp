@@ -1,0 +1,131 @@
+// The Advanced page of the Settings window, with the power-event simulation.
+
+#include "core/EngineKind.h"
+#include "core/OrvelController.h"
+#include "core/Preferences.h"
+#include "foundation/Localization.h"
+#include "settings/SettingsStyle.h"
+#include "settings/SettingsTransfer.h"
+#include "settings/SettingsView.h"
+#include "triggers/PowerTriggerCenter.h"
+#include "triggers/TriggerEngine.h"
+#include "ui/Host.h"
+
+namespace orvel {
+
+using namespace ui;
+using settings_style::caption;
+
+std::string SettingsView::equivalentCommandText() {
+    return OrvelController::shared().effectiveOptions().commandLine();
+}
+
+void SettingsView::deleteAllRules() {
+    AlertContent first;
+    first.messageText = localized("Delete all rules? (1 of 2)");
+    first.informativeText =
+        localized("This removes every Bluetooth, WiFi, and network rule on this Mac.");
+    first.buttons = {localized("Continue"), localized("Cancel")};
+    if (UiHost::current().makeAlert(std::move(first))->runModal() != kAlertFirstButtonReturn) {
+        return;
+    }
+    AlertContent second;
+    second.style = AlertStyle::critical;
+    second.messageText =
+        localizedFormat("Really delete all %lld rules?",
+                        {static_cast<std::int64_t>(TriggerEngine::shared().rules().size())});
+    second.informativeText =
+        localized("Every rule and the priority order are removed. This cannot be undone.");
+    second.buttons = {localized("Delete All"), localized("Cancel")};
+    if (UiHost::current().makeAlert(std::move(second))->runModal() == kAlertFirstButtonReturn) {
+        TriggerEngine::shared().deleteAll();
+    }
+}
+
+View SettingsView::powerSimulationBlock() {
+    using Kind = PowerTriggerCenter::SimulationKind;
+    const auto simulate = [this](const char* title, Kind kind) {
+        return Button(title, [this, kind] { power_.simulate(kind); });
+    };
+    const bool active = power_.simulationActive();
+    return VStack(
+        HAlign::leading, 8,
+        {
+            Text("SIMULATE POWER EVENTS")
+                .font(Font::system(10, FontWeight::semibold))
+                .foregroundStyle(Hierarchy::tertiary),
+            HStack(VAlign::center, 8,
+                   {simulate("Low Battery", Kind::lowBattery),
+                    simulate("Recovery", Kind::batteryRecovery),
+                    simulate("Low Power Mode On", Kind::lowPowerModeOn)}),
+            HStack(VAlign::center, 8,
+                   {simulate("Low Power Mode Off", Kind::lowPowerModeOff),
+                    simulate("UPS Takeover", Kind::upsTakeover),
+                    simulate("Wall Power Returns", Kind::wallPowerReturns)}),
+            HStack(
+                VAlign::center, 10,
+                {Button("Clear Simulation", [this] { power_.clearSimulation(); }).disabled(!active),
+                 If(active,
+                    [] {
+                        return Text(
+                                   "Simulation active \u2014 Clear or a real power transition "
+                                   "restores truth")
+                            .font(Font::style(TextStyle::caption))
+                            .foregroundStyle(Color::named(NamedColor::yellow));
+                    })}),
+            caption("Each button fires the matching trigger path for real and logs as simulated "
+                    "\u2014 end, resume, block and UPS behavior can all be verified without "
+                    "draining a battery or pulling a UPS plug."),
+        });
+}
+
+View SettingsView::advancedPage() {
+    Preferences& p = prefs_;
+    Binding<std::string> engine{[&p] { return std::string(rawValue(p.engine())); },
+                                [&p](const std::string& raw) {
+                                    if (auto kind = fromRaw<EngineKind>(raw)) {
+                                        p.engine = *kind;
+                                    }
+                                }};
+    std::vector<View> engines;
+    for (EngineKind kind : allCases<EngineKind>()) {
+        engines.push_back(pickerLabel<EngineKind>(kind, [](EngineKind k) { return label(k); }));
+    }
+    const bool caffeinate = p.engine() == EngineKind::caffeinate;
+    return Form({
+        Section(
+            std::nullopt,
+            {
+                Picker("Engine:", engine, std::move(engines)).pickerStyle(PickerStyle::radioGroup),
+                caffeinate
+                    ? caption("Orvel launches /usr/bin/caffeinate as a child process and "
+                              "terminates it on quit. The assertion dies with the process, so "
+                              "nothing is left holding the system orvel if Orvel crashes. "
+                              "Requires a non-sandboxed build.")
+                    : caption("Orvel holds IOKit power assertions in-process \u2014 the same "
+                              "mechanism caffeinate itself uses, with no subprocess. "
+                              "\u201CUntil an app quits\u201D is handled natively by watching "
+                              "for the app's termination."),
+                LabeledContent("Equivalent command:", TextVerbatim(equivalentCommandText())
+                                                          .font(Font::system(12).withMonospaced())
+                                                          .textSelection()),
+            }),
+        Section(
+            Text("Settings transfer"),
+            {
+                HStack(VAlign::center, std::nullopt,
+                       {Button("Export Settings\u2026", [] { SettingsTransfer::runExportPanel(); }),
+                        Button("Import\u2026", [] { SettingsTransfer::runImportPanel(); }),
+                        Button(
+                            "Delete All Rules\u2026", [this] { deleteAllRules(); },
+                            ButtonRole::destructive)}),
+                caption("Export writes rules, priority, and every preference to one file "
+                        "\u2014 optional passphrase encrypts it. Safety confirmations never "
+                        "travel; imported rules for hardware this Mac lacks arrive disabled "
+                        "with an \u201Cunavailable\u201D badge."),
+            }),
+        Section(std::nullopt, {powerSimulationBlock()}),
+    });
+}
+
+}  // namespace orvel

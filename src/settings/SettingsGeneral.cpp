@@ -1,0 +1,237 @@
+// The General page of the Settings window.
+
+#include <cmath>
+
+#include "core/DurationPreset.h"
+#include "core/HotKeyStyle.h"
+#include "core/Preferences.h"
+#include "foundation/DateFormatting.h"
+#include "foundation/RunLoop.h"
+#include "menubar/AppWindows.h"
+#include "menubar/StatusItemController.h"
+#include "platform/LoginItems.h"
+#include "platform/Permissions.h"
+#include "platform/Platform.h"
+#include "settings/HotkeyConflictSlot.h"
+#include "settings/SettingsStyle.h"
+#include "settings/SettingsView.h"
+#include "settings/UpdateCheckSection.h"
+
+namespace orvel {
+
+using namespace ui;
+using settings_style::caption;
+
+namespace {
+
+constexpr double kScaleStep = 0.05;
+constexpr double kScaleMin = 0.5;
+constexpr double kScaleMax = 2.0;
+
+void withWindows(const std::function<void(AppWindows&)>& operation) {
+    if (AppWindows* windows = AppWindows::current()) {
+        operation(*windows);
+    }
+}
+
+template <class E>
+std::vector<View> optionsOf() {
+    std::vector<View> options;
+    for (E value : allCases<E>()) {
+        options.push_back(
+            SettingsView::pickerLabel<E>(value, [](E option) { return label(option); }));
+    }
+    return options;
+}
+
+// A picker's selection over a stored set: a raw text that names no case changes nothing.
+template <class E>
+Binding<std::string> rawBinding(Preferences::Setting<E>& setting,
+                                std::function<void()> after = nullptr) {
+    return Binding<std::string>{[&setting] { return std::string(rawValue(setting())); },
+                                [&setting, after](const std::string& raw) {
+                                    if (auto value = fromRaw<E>(raw)) {
+                                        setting = *value;
+                                        if (after) {
+                                            after();
+                                        }
+                                    }
+                                }};
+}
+
+Binding<bool> boolBinding(Preferences::Setting<bool>& setting,
+                          std::function<void()> after = nullptr) {
+    return Binding<bool>{[&setting] { return setting(); },
+                         [&setting, after](const bool& on) {
+                             setting = on;
+                             if (after) {
+                                 after();
+                             }
+                         }};
+}
+
+bool monitorPermissionsGranted() {
+    Permissions& permissions = Platform::current().permissions();
+    return permissions.isAccessibilityTrusted() && permissions.preflightListenEvent();
+}
+
+}  // namespace
+
+std::string SettingsView::customLengthText(std::int64_t seconds) {
+    if (seconds <= 0) {
+        return localized("Not set");
+    }
+    const std::int64_t hours = seconds / 3600;
+    const std::int64_t minutes = (seconds % 3600) / 60;
+    if (seconds < 3600) {
+        return localizedFormat("%lld min", {minutes});
+    }
+    if (seconds % 3600 < 60) {
+        return localizedFormat("%lld h", {hours});
+    }
+    return localizedFormat("%lld h %lld min", {hours, minutes});
+}
+
+double SettingsView::steppedMenuScale(double scale, bool up) {
+    const double moved = std::round((scale + (up ? kScaleStep : -kScaleStep)) * 100) / 100;
+    return up ? std::min(kScaleMax, moved) : std::max(kScaleMin, moved);
+}
+
+std::string SettingsView::menuScaleText(double scale) {
+    return percentText(scale);
+}
+
+void SettingsView::loginItemChanged(bool enabled) {
+    withWindows([enabled](AppWindows& windows) { windows.setLaunchAtLogin(enabled); });
+    // A refused change must not look done: show the login item's real state next turn.
+    RunLoop::main().async([weakSelf = weakRef(*this)] {
+        if (auto* self = weakSelf.get()) {
+            self->objectWillChange.send();
+        }
+    });
+}
+
+View SettingsView::generalPage() {
+    Preferences& p = prefs_;
+    Binding<bool> launchAtLogin{
+        [] { return Platform::current().loginItems().status() == login_item_status::kEnabled; },
+        [this](const bool& on) { loginItemChanged(on); }};
+    View startup = Section(
+        std::nullopt,
+        {
+            Toggle("Launch Orvel at login", launchAtLogin),
+            Toggle("Restore the previous session after a restart", boolBinding(p.restoreSession)),
+            caption("Flags, duration and on/off state come back exactly as they were. A session "
+                    "that had a timer running comes back on, but indefinite \u2014 the countdown "
+                    "is not resumed."),
+        });
+
+    Binding<bool> inDock = boolBinding(p.showInDock, [] {
+        withWindows([](AppWindows& windows) { windows.applyActivationPolicy(); });
+    });
+    Binding<bool> showTimer = boolBinding(p.showTimer, [] {
+        if (auto* item = StatusItemController::current()) {
+            item->refresh();
+        }
+    });
+    View appearance = Section(
+        std::nullopt,
+        {
+            Picker("Appears as:", boolTagBinding(inDock),
+                   {Text("Menu bar only").tag("false"), Text("Menu bar + Dock").tag("true")})
+                .pickerStyle(PickerStyle::segmented),
+            Toggle("Show remaining time next to the icon", showTimer),
+            Picker("Default duration:", rawBinding(p.defaultPreset), optionsOf<DurationPreset>())
+                .pickerStyle(PickerStyle::menu),
+            If(p.defaultPreset() == DurationPreset::custom,
+               [&] {
+                   return HStack(
+                       VAlign::center, std::nullopt,
+                       {LabeledContent("Custom length",
+                                       TextVerbatim(customLengthText(p.customSeconds()))),
+                        Button("Change\u2026", [] {
+                            withWindows([](AppWindows& windows) { windows.showCustomDuration(); });
+                        })});
+               }),
+        });
+
+    const double scale = p.menuScale();
+    const std::string percent = menuScaleText(scale);
+    View sizeRow = HStack(
+        VAlign::center, 10,
+        {
+            Text("Menu text size"),
+            Button(TextVerbatim("\u2212"),
+                   [&p] { p.menuScale = steppedMenuScale(p.menuScale(), false); })
+                .accessibilityLabel("Decrease menu text size")
+                .disabled(scale <= 0.501),
+            TextVerbatim(percent)
+                .font(Font::style(TextStyle::body).withMonospacedDigits())
+                .frame(46)
+                .accessibilityLabel("Menu text size")
+                .accessibilityValue(percent),
+            Button(TextVerbatim("+"), [&p] { p.menuScale = steppedMenuScale(p.menuScale(), true); })
+                .accessibilityLabel("Increase menu text size")
+                .disabled(scale >= 1.999),
+        });
+    View menuLook = Section(
+        std::nullopt,
+        {
+            sizeRow,
+            Toggle("Bold menu text", boolBinding(p.menuBold)),
+            Toggle("Fully opaque menu background", boolBinding(p.menuOpaque)),
+            Picker("Menu bar icon clicks:", boolTagBinding(boolBinding(p.swapMenuButtons)),
+                   {Text("Left toggles \u00b7 right opens menu").tag("false"),
+                    Text("Right toggles \u00b7 left opens menu").tag("true")})
+                .pickerStyle(PickerStyle::menu)
+                .frame(Frame().withMaxWidth(400)),
+            caption(
+                "Applies to the menu bar panel. Standard size is 100%; the range is 50\u2013200% "
+                "and the menu resizes to match. Opaque replaces the system's translucent "
+                "material with a solid background."),
+        });
+
+    // Picking the style already chosen is no change and registers nothing.
+    Binding<std::string> hotKeyStyle{
+        [&p] { return std::string(rawValue(p.hotKeyStyle())); },
+        [&p](const std::string& raw) {
+            auto style = fromRaw<HotKeyStyle>(raw);
+            if (!style || *style == p.hotKeyStyle()) {
+                return;
+            }
+            p.hotKeyStyle = *style;
+            withWindows([](AppWindows& windows) { windows.applyHotKeyStyle(); });
+        }};
+    const HotKeyStyle style = p.hotKeyStyle();
+    View shortcut = Section(
+        std::nullopt,
+        {
+            Picker("Global shortcut:", hotKeyStyle, optionsOf<HotKeyStyle>())
+                .pickerStyle(PickerStyle::menu),
+            HotkeyKeyboardConflictNote(p, false),
+            If(style == HotKeyStyle::off,
+               [] {
+                   return caption(
+                       "No global shortcut is registered. Orvel asks for no permissions at "
+                       "launch; turning a shortcut on registers a system-wide key handler, which "
+                       "macOS may ask you to approve the first time.");
+               }),
+            If(style == HotKeyStyle::monitor && !monitorPermissionsGranted(),
+               [] {
+                   return settings_style::warning(
+                       "Orvel needs Accessibility permission for this option. No admin password "
+                       "is required, but the grant resets whenever the app is re-signed.");
+               }),
+        });
+
+    return Form({
+        startup,
+        appearance,
+        menuLook,
+        shortcut,
+        Section(std::nullopt, {Embed(updates_)}),
+        Section(std::nullopt, {Embed(agreement_)}),
+    });
+}
+
+}  // namespace orvel

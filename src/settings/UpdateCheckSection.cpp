@@ -1,0 +1,64 @@
+#include "settings/UpdateCheckSection.h"
+
+#include "foundation/Data.h"
+#include "foundation/DateFormatting.h"
+#include "foundation/FileIO.h"
+#include "foundation/Localization.h"
+#include "help/EULAGate.h"
+
+namespace orvel {
+
+using namespace ui;
+
+UpdateCheckSection::UpdateCheckSection() : schedule(*this, update_schedule::load()) {}
+
+View UpdateCheckSection::body() {
+    std::vector<View> options;
+    for (UpdateSchedule value : allCases<UpdateSchedule>()) {
+        options.push_back(TextVerbatim(label(value)).tag(std::string(rawValue(value))));
+    }
+    Binding<std::string> selection{[this] { return std::string(rawValue(schedule())); },
+                                   [this](const std::string& raw) {
+                                       if (auto value = fromRaw<UpdateSchedule>(raw)) {
+                                           schedule = *value;
+                                           update_schedule::save(*value);
+                                       }
+                                   }};
+    const auto caption = [](const char* text) {
+        return Text(text)
+            .font(Font::style(TextStyle::caption))
+            .foregroundStyle(Hierarchy::secondary);
+    };
+    return Group({
+        HStack(VAlign::center, 8,
+               {Button("Check for Updates\u2026", [] { UpdaterBridge::shared(); }).disabled(),
+                caption("Needs the Sparkle package \u2014 see BUILD.md")}),
+        Picker("Check in the background:", selection, std::move(options))
+            .pickerStyle(PickerStyle::menu)
+            .disabled()
+            .frame(Frame().withMaxWidth(320)),
+        caption("Never checks at launch. Background checking is off until you pick a schedule."),
+    });
+}
+
+std::string AgreementRow::agreedText() {
+    auto text = readFile(EULAGate::assentFileURL());
+    if (!text) {
+        return localized("Not yet");
+    }
+    auto record = EULAGate::AssentRecord::decode(stringFromData(text.value()));
+    if (!record) {
+        return localized("Not yet");
+    }
+    return "v" + record.value().version + " on " +
+           mediumDateShortTimeText(record.value().timestamp);
+}
+
+View AgreementRow::body() {
+    return Group({
+        LabeledContent("Agreed", TextVerbatim(agreedText())),
+        Button("View License Agreement", [] { EULAGate::showAgreementText(); }),
+    });
+}
+
+}  // namespace orvel

@@ -1,0 +1,543 @@
+#include "settings/SettingsView.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+#include "app/AppDelegate.h"
+#include "core/ActivityLog.h"
+#include "devices/HotKeyBackend.h"
+#include "devices/InputBlocker.h"
+#include "foundation/DateFormatting.h"
+#include "help/EULAGate.h"
+#include "settings/UpdateCheckSection.h"
+#include "support/SessionTest.h"
+#include "triggers/PowerTriggerCenter.h"
+#include "triggers/TriggerEngine.h"
+#include "triggers/TriggerTestSupport.h"
+#include "ui/Inspector.h"
+
+namespace orvel {
+namespace {
+
+using ui::HeadlessHost;
+using ui::Inspector;
+
+class SettingsViewTest : public test::SessionTest {
+  protected:
+    void SetUp() override {
+        SessionTest::SetUp();
+        AppWindows::current() = &delegate;
+        sim().powerSources().setOnAC(true);
+    }
+    void TearDown() override {
+        window.reset();
+        view.reset();
+        AppWindows::current() = nullptr;
+        delegate.hotKey.reset();
+        SessionTest::TearDown();
+    }
+    // Opens the window as the application does: made once, shown again after closing.
+    void open() {
+        if (!window) {
+            view = std::make_shared<SettingsView>();
+            window = host().makeWindow();
+            window->setContent(view);
+        }
+        window->makeKeyAndOrderFront();
+        loop().drain();
+    }
+    Inspector shown() {
+        loop().drain();
+        return static_cast<ui::HeadlessWindow&>(*window).inspect();
+    }
+    std::string page() { return shown().selection("General").value_or("none"); }
+    MemoryUserDefaults& d() { return sim().userDefaults(); }
+    void openOn(std::int64_t tab) {
+        d().setInteger(SettingsView::kTabKey, tab);
+        open();
+    }
+
+    AppDelegate delegate;
+    std::shared_ptr<SettingsView> view;
+    std::unique_ptr<ui::Window> window;
+};
+
+// The window ----------------------------------------------------------------------------------
+
+TEST_F(SettingsViewTest, ATagNoPageCarriesShowsGeneralAndStaysStored) {
+    open();
+    EXPECT_EQ(page(), "0") << "absent key";
+    for (std::int64_t stored : {5, 9, -1}) {
+        d().setInteger(SettingsView::kTabKey, stored);
+        EXPECT_EQ(page(), "0") << stored;
+        EXPECT_EQ(d().integerForKey(SettingsView::kTabKey), stored);
+    }
+}
+
+TEST_F(SettingsViewTest, PickingAPageStoresItsTagAndTheWindowReopensOnIt) {
+    open();
+    for (const char* tag : {"3", "6", "4", "2"}) {
+        ASSERT_TRUE(shown().pick("General", tag)) << tag;
+        EXPECT_EQ(d().integerForKey(SettingsView::kTabKey), std::atoll(tag));
+    }
+    window->close();
+    loop().drain();
+    open();
+    EXPECT_EQ(page(), "2");
+    window.reset();
+    view.reset();
+    open();
+    EXPECT_EQ(page(), "2") << "a new view reads the stored page";
+}
+
+TEST_F(SettingsViewTest, OutsideWritesWhileOpenTurnToThatPageAndSubTab) {
+    open();
+    d().setInteger(SettingsView::kSubTabKey, 5);
+    d().setInteger(SettingsView::kTabKey, 1);
+    loop().drain();
+    EXPECT_EQ(page(), "1");
+    EXPECT_TRUE(shown().contains("Automations & Triggers, sub-tab 5"));
+}
+
+TEST_F(SettingsViewTest, AsksForItsSizeLimitsAndTagsPickerRowsWithRawValues) {
+    open();
+    const ui::Node& root = view->body().node();
+    EXPECT_EQ(root.kind, ui::NodeKind::frame);
+    EXPECT_EQ(root.frameValue.minWidth, 675);
+    EXPECT_EQ(root.frameValue.maxWidth, 900);
+    EXPECT_EQ(root.frameValue.minHeight, 280);
+    EXPECT_FALSE(root.frameValue.maxHeight);
+    const ui::View row = SettingsView::pickerLabel<HotKeyStyle>(
+        HotKeyStyle::monitor, [](HotKeyStyle) { return std::string("Custom **shortcut**"); });
+    EXPECT_EQ(row.node().tag, "monitor");
+    EXPECT_TRUE(row.node().verbatim) << "the title is not looked up again";
+}
+
+// Permission refresh ---------------------------------------------------------------------------
+
+TEST_F(SettingsViewTest, DevicesReadsPermissionsOnAppearanceAndEveryTwoSecondsWhileShown) {
+    sim().powerSources().setBatteryPercent(80);
+    openOn(SettingsView::kGeneralTab);
+    const auto checks = [&] { return sim().permissions().checkCount(); };
+    const std::size_t idle = checks();
+    loop().advance(10);
+    EXPECT_EQ(checks(), idle) << "other pages do not refresh";
+
+    ASSERT_TRUE(shown().pick("General", "2"));
+    loop().drain();
+    const std::size_t perRead = checks() - idle;
+    ASSERT_GT(perRead, 0u);
+    EXPECT_FALSE(view->accessibilityGranted());
+    sim().permissions().setAccessibility(true);
+    loop().advance(2.0);
+    EXPECT_EQ(checks(), idle + 2 * perRead);
+    EXPECT_TRUE(view->accessibilityGranted()) << "a grant shows within two seconds";
+
+    ASSERT_TRUE(shown().pick("General", "4"));
+    loop().drain();
+    const std::size_t left = checks();
+    loop().advance(10);
+    EXPECT_EQ(checks(), left) << "leaving the page stops the refresh";
+
+    ASSERT_TRUE(shown().pick("General", "2"));
+    loop().drain();
+    window->close();
+    loop().drain();
+    const std::size_t closed = checks();
+    loop().advance(10);
+    EXPECT_EQ(checks(), closed) << "closing the window stops it";
+
+    window.reset();
+    view.reset();
+    open();
+    EXPECT_FALSE(SettingsView().inputMonitoringGranted());
+}
+
+// General ----------------------------------------------------------------------------------------
+
+TEST_F(SettingsViewTest, CustomLengthAndMenuScaleFollowTheirRules) {
+    const std::pair<std::int64_t, const char*> lengths[] = {
+        {0, "Not set"},      {59, "0 min"},        {3600, "1 h"},    {3659, "1 h"},
+        {3660, "1 h 1 min"}, {5400, "1 h 30 min"}, {2700, "45 min"}, {-5, "Not set"},
+    };
+    for (const auto& [seconds, text] : lengths) {
+        EXPECT_EQ(SettingsView::customLengthText(seconds), text) << seconds;
+    }
+    struct Step {
+        double from;
+        bool up;
+        double to;
+    };
+    const Step steps[] = {{0.5, true, 0.55},  {1.97, true, 2.0}, {0.52, false, 0.5},
+                          {1.03, true, 1.08}, {2.0, true, 2.0},  {1.0, false, 0.95}};
+    for (const auto& s : steps) {
+        EXPECT_DOUBLE_EQ(SettingsView::steppedMenuScale(s.from, s.up), s.to) << s.from;
+    }
+    setCurrentLocaleIdentifier("en_US");
+    EXPECT_EQ(SettingsView::menuScaleText(1.0), "100%");
+    setCurrentLocaleIdentifier("de_DE");
+    EXPECT_EQ(SettingsView::menuScaleText(1.0), "100 %");
+    setCurrentLocaleIdentifier(std::nullopt);
+}
+
+TEST_F(SettingsViewTest, SizeButtonsStepTheScaleAndStopAtTheEnds) {
+    setCurrentLocaleIdentifier("en_US");
+    prefs().menuScale = 0.5;
+    open();
+    auto ui = shown();
+    EXPECT_FALSE(ui.isEnabled(*ui.control("Decrease menu text size")));
+    ASSERT_TRUE(ui.click("Increase menu text size"));
+    EXPECT_DOUBLE_EQ(prefs().menuScale(), 0.55);
+    EXPECT_TRUE(shown().contains("55%"));
+    prefs().menuScale = 2.0;
+    ui = shown();
+    EXPECT_FALSE(ui.isEnabled(*ui.control("Increase menu text size")));
+    setCurrentLocaleIdentifier(std::nullopt);
+}
+
+TEST_F(SettingsViewTest, CustomLengthRowShowsOnlyForTheCustomPreset) {
+    open();
+    for (DurationPreset preset : allCases<DurationPreset>()) {
+        ASSERT_TRUE(shown().pick("Default duration:", std::string(rawValue(preset))));
+        EXPECT_EQ(prefs().defaultPreset(), preset);
+        EXPECT_EQ(shown().contains("Custom length"), preset == DurationPreset::custom);
+    }
+}
+
+TEST_F(SettingsViewTest, DockAndTimerChoicesReachTheApplication) {
+    open();
+    ASSERT_TRUE(shown().pick("Appears as:", "true"));
+    EXPECT_EQ(host().application().activationPolicy(), ActivationPolicy::regular);
+    ASSERT_TRUE(shown().pick("Appears as:", "false"));
+    EXPECT_EQ(host().application().activationPolicy(), ActivationPolicy::accessory);
+    const auto refreshes = statusItem().refreshCount();
+    ASSERT_TRUE(shown().setToggle("Show remaining time next to the icon", false));
+    EXPECT_FALSE(prefs().showTimer());
+    EXPECT_GT(statusItem().refreshCount(), refreshes);
+}
+
+TEST_F(SettingsViewTest, ShortcutPickerRegistersTheStyleAndRepickingRegistersNothing) {
+    sim().permissions().setAccessibility(true);
+    sim().permissions().setListenEvent(ListenEventAccess::granted);
+    open();
+    struct Case {
+        const char* pick;
+        std::size_t hotKeys, monitors;
+        bool offCaption;
+    };
+    const Case cases[] = {{"carbon", 1, 0, false}, {"off", 0, 0, true}, {"monitor", 0, 2, false}};
+    for (const auto& c : cases) {
+        ASSERT_TRUE(shown().pick("Global shortcut:", c.pick)) << c.pick;
+        EXPECT_EQ(sim().hotKeys().registeredIds().size(), c.hotKeys) << c.pick;
+        EXPECT_EQ(sim().hotKeys().monitorCount(), c.monitors) << c.pick;
+        EXPECT_EQ(shown().contains("No global shortcut is registered. Orvel asks for no "
+                                   "permissions at launch; turning a shortcut on registers a "
+                                   "system-wide key handler, which macOS may ask you to approve "
+                                   "the first time."),
+                  c.offCaption);
+    }
+    // Without the permissions the monitor style is kept, warns and falls back to the hot key;
+    // picking it again registers nothing.
+    ASSERT_TRUE(shown().pick("Global shortcut:", "carbon"));
+    sim().permissions().setAccessibility(false);
+    ASSERT_TRUE(shown().pick("Global shortcut:", "monitor"));
+    EXPECT_EQ(prefs().hotKeyStyle(), HotKeyStyle::monitor);
+    EXPECT_EQ(sim().hotKeys().registeredIds().size(), 1u);
+    EXPECT_TRUE(
+        shown().contains("Orvel needs Accessibility permission for this option. No admin "
+                         "password is required, but the grant resets whenever the app is "
+                         "re-signed."));
+    const HotKeyBackend* before = delegate.hotKey.get();
+    ASSERT_TRUE(shown().pick("Global shortcut:", "monitor"));
+    EXPECT_EQ(delegate.hotKey.get(), before);
+}
+
+TEST_F(SettingsViewTest, ARefusedLoginItemChangeSpringsBackNextTurn) {
+    open();
+    sim().loginItems().failNext("not allowed");
+    auto* viewHost = static_cast<ui::HeadlessWindow&>(*window).viewHost();
+    const auto evaluations = viewHost->evaluationCount();
+    ASSERT_TRUE(shown().setToggle("Launch Orvel at login", true));
+    loop().drain();
+    EXPECT_GT(viewHost->evaluationCount(), evaluations) << "redrawn from the real state";
+    EXPECT_EQ(shown().toggleValue("Launch Orvel at login"), false);
+    ASSERT_TRUE(shown().setToggle("Launch Orvel at login", true));
+    EXPECT_EQ(shown().toggleValue("Launch Orvel at login"), true);
+}
+
+// Update schedule and agreement ----------------------------------------------------------------
+
+TEST_F(SettingsViewTest, TheScheduleLoadsWithTheOlderKeyAsFallbackAndWritesNothing) {
+    struct Case {
+        std::optional<std::string> stored;
+        std::optional<bool> weekly;
+        UpdateSchedule expected;
+    };
+    const Case cases[] = {
+        {std::nullopt, std::nullopt, UpdateSchedule::off},
+        {std::nullopt, true, UpdateSchedule::weekly},
+        {"monthly", true, UpdateSchedule::monthly},
+        {"Weekly", std::nullopt, UpdateSchedule::off},
+        {"biweekly", false, UpdateSchedule::biweekly},
+    };
+    for (const auto& c : cases) {
+        d().removePersistentDomain();
+        if (c.stored) {
+            d().setString(update_schedule::kKey, *c.stored);
+        }
+        if (c.weekly) {
+            d().setBool(update_schedule::kLegacyKey, *c.weekly);
+        }
+        const auto writes = d().writeCount();
+        EXPECT_EQ(update_schedule::load(), c.expected);
+        EXPECT_EQ(d().writeCount(), writes);
+        EXPECT_EQ(d().persistentValue(update_schedule::kKey).has_value(), c.stored.has_value());
+    }
+    update_schedule::save(UpdateSchedule::biweekly);
+    EXPECT_EQ(d().stringForKey(update_schedule::kKey), "biweekly");
+    EXPECT_EQ(update_schedule::load(), UpdateSchedule::biweekly);
+}
+
+TEST_F(SettingsViewTest, UpdateControlsAreDisabledAndStartNothing) {
+    open();
+    auto ui = shown();
+    EXPECT_FALSE(ui.isEnabled(*ui.control("Check for Updates\u2026")));
+    EXPECT_FALSE(ui.isEnabled(*ui.control("Check in the background:")));
+    EXPECT_FALSE(ui.click("Check for Updates\u2026"));
+    EXPECT_TRUE(ui.contains("Needs the Sparkle package \u2014 see BUILD.md"));
+    EXPECT_FALSE(ui.pick("Check in the background:", "weekly"));
+    EXPECT_FALSE(d().persistentValue(update_schedule::kKey)) << "nothing stored";
+}
+
+TEST_F(SettingsViewTest, AgreementRowReadsTheRecordOrSaysNotYet) {
+    setenv("TZ", "America/New_York", 1);
+    tzset();
+    setCurrentLocaleIdentifier("en_US");
+    const std::string path = EULAGate::assentFileURL();
+    EULAGate::AssentRecord record;
+    record.version = "1.0-draft";
+    record.timestamp = Date::fromUnix(1796738400);  // 2026-12-08 14:00 UTC
+    const std::string valid = dumpJson(record.toJson()).value();
+    const std::string fields = R"({"version":"1.0-draft"})";
+    const std::pair<std::optional<std::string>, std::string> cases[] = {
+        {std::nullopt, "Not yet"},
+        {valid.substr(0, valid.size() / 2), "Not yet"},
+        {"[1, 2]", "Not yet"},
+        {fields, "Not yet"},
+        {valid, "v1.0-draft on Dec 8, 2026 at 9:00 AM"},
+    };
+    for (const auto& [content, expected] : cases) {
+        std::filesystem::remove(path);
+        if (content) {
+            std::ofstream(path) << *content;
+        }
+        EXPECT_EQ(AgreementRow::agreedText(), expected) << content.value_or("(missing)");
+    }
+    setCurrentLocaleIdentifier(std::nullopt);
+    setenv("TZ", "UTC", 1);
+    tzset();
+}
+
+// Devices ---------------------------------------------------------------------------------------
+
+int occurrences(const std::vector<std::string>& texts, const std::string& text) {
+    return static_cast<int>(std::count(texts.begin(), texts.end(), text));
+}
+
+TEST_F(SettingsViewTest, ADesktopDisablesWhatItCannotBlockAndSaysWhy) {
+    sim().powerSources().removeBatteries();
+    sim().systemInfo().setChassisType(3);  // desktop
+    sim().displays().removeDisplay(1);
+    openOn(SettingsView::kDevicesTab);
+    auto ui = shown();
+    for (const char* control :
+         {"Disable the built-in keyboard", "Disable the built-in trackpad",
+          "Turn off the keyboard backlight",
+          "Release automatically if no external keyboard or mouse is connected", "Scan", "Check",
+          "Enable", "Darken the built-in display"}) {
+        ASSERT_TRUE(ui.control(control)) << control;
+        EXPECT_FALSE(ui.isEnabled(*ui.control(control))) << control;
+    }
+    const auto texts = ui.texts();
+    EXPECT_EQ(occurrences(texts, "Disabled \u2014 no built-in keyboard/trackpad on this Mac"), 2);
+    EXPECT_EQ(occurrences(texts, "Disabled \u2014 no built-in keyboard or trackpad on this Mac"),
+              2);
+    EXPECT_FALSE(ui.contains("Right now"));
+    EXPECT_TRUE(
+        ui.contains("These safety nets exist for the built-in input block, which this "
+                    "Mac doesn't have."));
+    EXPECT_TRUE(ui.contains("This Mac has no built-in display."));
+    EXPECT_TRUE(ui.isEnabled(*ui.control("Prevent the screen saver from starting")));
+}
+
+TEST_F(SettingsViewTest, ALaptopWithItsLidClosedCanStillDarkenTheDisplay) {
+    sim().displays().setOnline(1, false);
+    openOn(SettingsView::kDevicesTab);
+    auto ui = shown();
+    EXPECT_TRUE(ui.isEnabled(*ui.control("Darken the built-in display")));
+    EXPECT_FALSE(ui.contains("This Mac has no built-in display."));
+    EXPECT_TRUE(ui.contains("Right now"));
+}
+
+TEST_F(SettingsViewTest, OnlyAMissingPermissionOffersEnableAndTheRelaunchNote) {
+    sim().permissions().setListenEvent(ListenEventAccess::granted);
+    sim().permissions().setAccessibility(false);
+    openOn(SettingsView::kDevicesTab);
+    auto texts = shown().texts();
+    EXPECT_EQ(occurrences(texts, "Enable"), 1);
+    EXPECT_EQ(occurrences(texts, "Granted"), 1);
+    EXPECT_EQ(occurrences(texts, "Not granted"), 1);
+    const std::string note =
+        "Both are required. Approve Orvel in System Settings \u203a Privacy & "
+        "Security, then quit and relaunch \u2014 grants only take effect at "
+        "launch.";
+    EXPECT_EQ(occurrences(texts, note), 1);
+    sim().permissions().setAccessibility(true);
+    loop().advance(SettingsView::kPermissionRefreshInterval);
+    texts = shown().texts();
+    EXPECT_EQ(occurrences(texts, "Enable"), 0);
+    EXPECT_EQ(occurrences(texts, note), 0);
+}
+
+TEST_F(SettingsViewTest, AScanListsInputDevicesSortedAndLeavesTheHidFlagAsItWas) {
+    openOn(SettingsView::kDevicesTab);
+    sim().hidDevices().setHandsOutDevices(true);
+    ASSERT_TRUE(shown().click("Scan"));
+    EXPECT_TRUE(shown().contains("No keyboards or pointing devices found."));
+    EXPECT_TRUE(shown().control("Rescan"));
+    sim().hidDevices().attach(HidDevice{0, "Zeta Mouse", "USB", false, 0x46d, {hid_usage::kMouse}});
+    sim().hidDevices().attach(HidDevice{0, "Power Button", "Host", true, 0, {{0x01, 0x80}}});
+    sim().hidDevices().attach(
+        HidDevice{0, "Apple Internal Keyboard", "SPI", true, 0x5ac, {hid_usage::kKeyboard}});
+    for (bool blocking : {false, true}) {
+        std::optional<InputBlocker::HidAccessScope> running;
+        if (blocking) {
+            running.emplace();
+        }
+        ASSERT_TRUE(shown().click("Rescan"));
+        EXPECT_EQ(InputBlocker::hidAccess(), blocking);
+        const auto& lines = *view->scannedDevices();
+        ASSERT_EQ(lines.size(), 2u) << "the power button is not an input device";
+        EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end()));
+        EXPECT_NE(lines[1].find("Apple Internal Keyboard"), std::string::npos);
+    }
+}
+
+// Advanced --------------------------------------------------------------------------------------
+
+TEST_F(SettingsViewTest, TheEngineRadioStoresTheRawValueAndSwapsTheCaption) {
+    openOn(SettingsView::kAdvancedTab);
+    ASSERT_TRUE(shown().pick("Engine:", "caffeinate"));
+    EXPECT_EQ(d().stringForKey("engine"), "caffeinate");
+    const auto captionStarts = [&](const std::string& start) {
+        const auto texts = shown().texts();
+        return std::any_of(texts.begin(), texts.end(),
+                           [&](const std::string& t) { return t.rfind(start, 0) == 0; });
+    };
+    EXPECT_TRUE(captionStarts("Orvel launches /usr/bin/caffeinate"));
+    ASSERT_TRUE(shown().pick("Engine:", "assertions"));
+    EXPECT_EQ(d().stringForKey("engine"), "assertions");
+    EXPECT_TRUE(captionStarts("Orvel holds IOKit power assertions"));
+    EXPECT_FALSE(captionStarts("Orvel launches"));
+}
+
+TEST_F(SettingsViewTest, TheEquivalentCommandFollowsTheEffectiveOptions) {
+    SleepOptions none;
+    controller().options = none;
+    openOn(SettingsView::kAdvancedTab);
+    EXPECT_TRUE(shown().contains("/usr/bin/caffeinate"));
+    SleepOptions displayAndIdle;
+    displayAndIdle.preventDisplaySleep = true;
+    displayAndIdle.preventIdleSleep = true;
+    controller().options = displayAndIdle;
+    controller().preset = DurationPreset::h1;
+    controller().start();
+    EXPECT_TRUE(shown().contains("/usr/bin/caffeinate -di -t 3600"));
+}
+
+TEST_F(SettingsViewTest, DeletingAllRulesAsksTwiceAndOnlyDeleteAllDeletes) {
+    struct Case {
+        const char* name;
+        int rules;
+        std::vector<int> answers;
+        bool deleted;
+    };
+    const Case cases[] = {
+        {"cancel at the first", 2, {ui::kAlertSecondButtonReturn}, false},
+        {"cancel at the second",
+         2,
+         {ui::kAlertFirstButtonReturn, ui::kAlertSecondButtonReturn},
+         false},
+        {"delete all", 2, {ui::kAlertFirstButtonReturn, ui::kAlertFirstButtonReturn}, true},
+        {"no rules still deletes",
+         0,
+         {ui::kAlertFirstButtonReturn, ui::kAlertFirstButtonReturn},
+         true},
+    };
+    openOn(SettingsView::kAdvancedTab);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TriggerEngine& engine = TriggerEngine::shared();
+        engine.replaceAll({}, {});
+        for (int i = 0; i < c.rules; ++i) {
+            engine.add(test::makeRule(TriggerSource::bluetooth, "Rule " + std::to_string(i)));
+        }
+        const std::size_t shownBefore = host().alerts().size();
+        for (int answer : c.answers) {
+            host().scriptAlert(HeadlessHost::answer(answer));
+        }
+        ASSERT_TRUE(shown().click("Delete All Rules\u2026"));
+        loop().drain();
+        const auto& alerts = host().alerts();
+        ASSERT_EQ(alerts.size() - shownBefore, c.answers.size());
+        EXPECT_EQ(alerts[shownBefore]->content().messageText, "Delete all rules? (1 of 2)");
+        if (c.answers.size() == 2) {
+            EXPECT_EQ(alerts.back()->content().messageText,
+                      "Really delete all " + std::to_string(c.rules) + " rules?");
+            EXPECT_EQ(alerts.back()->content().style, ui::AlertStyle::critical);
+        }
+        EXPECT_EQ(engine.rules().empty(), c.deleted || c.rules == 0);
+        EXPECT_EQ(!ActivityLog::shared().entries().empty() &&
+                      ActivityLog::shared().entries().front().title == "All rules deleted",
+                  c.deleted);
+        ActivityLog::shared().entries = {};
+    }
+}
+
+TEST_F(SettingsViewTest, ASimulatedPowerEventShowsUntilClearedAndOutlivesTheWindow) {
+    openOn(SettingsView::kAdvancedTab);
+    const std::string status =
+        "Simulation active \u2014 Clear or a real power transition restores truth";
+    auto ui = shown();
+    EXPECT_FALSE(ui.isEnabled(*ui.control("Clear Simulation")));
+    EXPECT_FALSE(ui.contains(status));
+    for (const char* event : {"Low Battery", "Recovery", "Low Power Mode On", "Low Power Mode Off",
+                              "UPS Takeover", "Wall Power Returns"}) {
+        SCOPED_TRACE(event);
+        ASSERT_TRUE(shown().click(event));
+        loop().drain();
+        ui = shown();
+        EXPECT_TRUE(ui.isEnabled(*ui.control("Clear Simulation")));
+        EXPECT_TRUE(ui.contains(status));
+        ASSERT_FALSE(ActivityLog::shared().entries().empty());
+        EXPECT_EQ(ActivityLog::shared().entries().front().title.rfind("Simulated: ", 0), 0u);
+    }
+    window->close();
+    loop().drain();
+    EXPECT_TRUE(PowerTriggerCenter::shared().simulationActive()) << "closing keeps it";
+    open();
+    ASSERT_TRUE(shown().click("Clear Simulation"));
+    loop().drain();
+    ui = shown();
+    EXPECT_FALSE(ui.isEnabled(*ui.control("Clear Simulation")));
+    EXPECT_FALSE(ui.contains(status));
+    EXPECT_EQ(ActivityLog::shared().entries().front().title, "Simulation cleared");
+}
+
+}  // namespace
+}  // namespace orvel
