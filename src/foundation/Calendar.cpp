@@ -123,4 +123,9 @@ std::string timeOfDayText(Date date) {
     return buffer;
 }
 
+double secondsUntilNextDay(Date now, double sinceMidnight) {
+    const Date target = startOfDay(addingDays(now, 1)) + sinceMidnight;
+    return std::max(target.timeIntervalSince(now), 60.0);
+}
+
 }  // namespace orvel

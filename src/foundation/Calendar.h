@@ -26,6 +26,11 @@ Date startOfDay(Date date);
 // zone: across a daylight-saving change the result is not a multiple of 24 hours away.
 Date addingDays(Date date, int days);
 
+// Seconds from `now` to the start of the next calendar day plus `sinceMidnight` seconds, never
+// less than a minute. The seconds after midnight are elapsed time, so across a clock change the
+// wall clock then reads an hour more or less.
+double secondsUntilNextDay(Date now, double sinceMidnight);
+
 // The time `hour`:`minute`:00 on the local day that holds `day`. A time that the day skips
 // (a spring-forward gap) becomes the first time that exists after the gap; a time the day
 // has twice (fall back) is its first occurrence. Nothing when the day cannot be computed.

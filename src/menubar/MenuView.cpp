@@ -137,9 +137,7 @@ void MenuView::openSettingsTab(std::int64_t subTab) {
 }
 
 double MenuView::secondsUntilTomorrowMorning() {
-    const Date now = RunLoop::main().now();
-    const Date morning = startOfDay(addingDays(now, 1)) + kTomorrowMorning;
-    return std::max(morning.timeIntervalSince(now), 60.0);
+    return secondsUntilNextDay(RunLoop::main().now(), kTomorrowMorning);
 }
 
 Color MenuView::commandTextColor() {

@@ -396,6 +396,17 @@ bool Inspector::submit(std::string_view label) {
     return true;
 }
 
+bool Inspector::leaveField(std::string_view label) {
+    auto found = enabledControl(label, NodeKind::textField);
+    if (!found) {
+        return false;
+    }
+    if (auto action = found->node->onFocusLost) {
+        action();
+    }
+    return true;
+}
+
 bool Inspector::scrollToEnd(std::string_view text) {
     std::function<void()> action;
     bool matched = text.empty();

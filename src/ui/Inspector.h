@@ -46,6 +46,8 @@ class Inspector {
     // Types into a text field, one keystroke at a time; integer fields commit at the end.
     bool type(std::string_view label, std::string_view text);
     bool submit(std::string_view label);
+    // The keyboard focus leaves a text field, as when the user clicks elsewhere.
+    bool leaveField(std::string_view label);
     // Scrolls the first scroll view (or the one holding `text`) to its end.
     bool scrollToEnd(std::string_view text = {});
 

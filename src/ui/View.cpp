@@ -142,6 +142,7 @@ ORVEL_MODIFIER(accessibilityValue(std::string value), n.accessibilityValue = std
 ORVEL_MODIFIER(onTapGesture(std::function<void()> value), n.onTap = std::move(value))
 ORVEL_MODIFIER(onAppear(std::function<void()> value), n.onAppear = std::move(value))
 ORVEL_MODIFIER(onDisappear(std::function<void()> value), n.onDisappear = std::move(value))
+ORVEL_MODIFIER(onFocusLost(std::function<void()> value), n.onFocusLost = std::move(value))
 ORVEL_MODIFIER(onTimer(double interval, std::function<void()> value),
                (n.timerInterval = interval, n.onTimer = std::move(value)))
 ORVEL_MODIFIER(labelsHidden(bool value), n.labelsHidden = value)

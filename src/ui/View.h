@@ -104,6 +104,8 @@ class View {
     View onTapGesture(std::function<void()> action) const;
     View onAppear(std::function<void()> action) const;
     View onDisappear(std::function<void()> action) const;
+    // A text field's action when the keyboard focus leaves it.
+    View onFocusLost(std::function<void()> action) const;
     // Calls `action` every `interval` seconds while the view is shown.
     View onTimer(double interval, std::function<void()> action) const;
     View labelsHidden(bool hidden = true) const;
@@ -199,6 +201,7 @@ struct Node {
     bool isInteger = false;  // an integer field: edits are committed, not per keystroke
     bool secure = false;
     std::function<void()> onSubmit;
+    std::function<void()> onFocusLost;
     Binding<double> numberBinding;  // steppers
     double minimum = 0, maximum = 0, step = 1;
     Binding<Date> dateBinding;

@@ -121,6 +121,26 @@ TEST_F(QtRendererTest, ATextFieldKeepsItsCaretTextAndFocusWhileItsServiceRepubli
     EXPECT_NE(window.widget()->findChild<QLabel*>(), nullptr);
 }
 
+TEST_F(QtRendererTest, ATextFieldReportsEachTimeTheKeyboardFocusLeavesIt) {
+    int lost = 0;
+    QtWindow& window = show([&lost](Service& s) {
+        return VStack({TextField("Name", bind(s.name)).onFocusLost([&lost] { ++lost; }),
+                       TextField("Other", bind(s.name))});
+    });
+    auto* name = find<QLineEdit>(window, "Name");
+    auto* other = find<QLineEdit>(window, "Other");
+    ASSERT_NE(name, nullptr);
+    ASSERT_NE(other, nullptr);
+    name->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return name->hasFocus(); }));
+    EXPECT_EQ(lost, 0) << "gaining the focus is not losing it";
+    other->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return lost == 1; }));
+    name->setFocus();
+    other->setFocus();
+    ASSERT_TRUE(waitUntil([&] { return lost == 2; }));
+}
+
 TEST_F(QtRendererTest, ATogglesWidgetReadsAndWritesItsServiceInEveryStyle) {
     for (const ToggleStyle style : {ToggleStyle::switchStyle, ToggleStyle::checkbox}) {
         service.awake = false;

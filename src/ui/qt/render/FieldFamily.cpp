@@ -4,17 +4,36 @@
 #include "ui/qt/BoxWidget.h"
 
 #include <QBoxLayout>
+#include <QEvent>
 #include <QLineEdit>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace orvel::ui::render {
 
 namespace {
+
+// Runs an action each time the watched widget loses the keyboard focus.
+class FocusLostFilter final : public QObject {
+  public:
+    FocusLostFilter(QObject* parent, std::function<void()> action)
+        : QObject(parent), action_(std::move(action)) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::FocusOut) {
+            action_();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    std::function<void()> action_;
+};
 
 // An integer field writes what was typed when the edit ends, if it is a whole number.
 void commitInteger(RenderNode& rn, QLineEdit* field) {
@@ -124,6 +143,13 @@ QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
                 if (guard)
                     commitInteger(*self, field);
             });
+            field->installEventFilter(new FocusLostFilter(field, [guard, self] {
+                if (!guard)
+                    return;
+                if (auto lost = self->node().onFocusLost) {
+                    lost();
+                }
+            }));
             QObject::connect(field, &QLineEdit::returnPressed, field, [guard, self] {
                 if (!guard)
                     return;

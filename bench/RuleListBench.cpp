@@ -1,0 +1,161 @@
+// The rule editors' cost on the simulated machine: 100 rules over the five families (a fifth of
+// them holding), 10 editors open and 50 activity entries. A rule's enable switch is flipped and
+// the time to the reconciled tree of a rule list and of the Triggers page is measured (the flip,
+// the engine's save and source sync, the loop turn and the evaluation; thread CPU, median and
+// 95th percentile), with the holding tests each evaluation made.
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Figures.h"
+#include "QuietSimulator.h"
+#include "automations/ACOnlyToggle.h"
+#include "automations/ActionPicker.h"
+#include "automations/DurationPicker.h"
+#include "automations/EditorFooter.h"
+#include "automations/RuleRow.h"
+#include "automations/TriggersSettingsView.h"
+#include "core/ActivityLog.h"
+#include "foundation/Registry.h"
+#include "triggers/ScheduleTriggerSource.h"
+#include "triggers/TriggerEngine.h"
+#include "ui/ViewHost.h"
+
+using namespace orvel;
+using bench::Figures;
+using bench::micros;
+using bench::summarise;
+
+namespace {
+
+class RuleList final : public ui::ViewComponent {
+  public:
+    Published<std::set<UUID>> expanded{*this, {}};
+
+    ui::View body() override {
+        ExpandedRules open{[this] { return expanded(); },
+                           [this](const std::set<UUID>& ids) { expanded = ids; }};
+        RuleEditor editor = [open](const TriggerRule& rule) {
+            return ui::VStack({DurationPicker{rule}.body(),
+                               ActionPicker{"When it appears", rule, &TriggerRule::onAppear}.body(),
+                               ActionPicker{"When it clears", rule, &TriggerRule::onClear}.body(),
+                               ACOnlyToggle{rule}.body(), EditorFooter{rule, open}.body()});
+        };
+        std::vector<ui::View> rows;
+        for (const TriggerRule& rule : TriggerEngine::shared().rules()) {
+            rows.push_back(RuleRow{TriggerEngine::shared(), rule, open, editor}.body().id(
+                rule.id.uuidString()));
+        }
+        return ui::VStack(std::move(rows));
+    }
+    std::vector<ObservableObject*> observedObjects() override {
+        return {&TriggerEngine::shared(), this};
+    }
+};
+
+std::vector<TriggerRule> makeRules(SimPlatform& sim) {
+    using S = TriggerSource;
+    std::vector<TriggerRule> rules;
+    for (int i = 0; i < 20; ++i) {
+        const std::string n = std::to_string(i);
+        const bool holds = i % 5 == 0;
+        char address[32];
+        std::snprintf(address, sizeof address, "a4-83-e7-11-22-%02d", i);
+        sim.bluetooth().pair(BluetoothDevice{address, "Device " + n, holds});
+        TriggerRule bt;
+        bt.source = S::bluetooth;
+        bt.name = "Device " + n;
+        bt.btAddress = address;
+        TriggerRule wifi;
+        wifi.source = S::wifiSSID;
+        wifi.name = "WiFi " + n;
+        wifi.matcher = NetworkMatcher::ssid(holds ? "Office" : "Net " + n);
+        TriggerRule net;
+        net.source = S::network;
+        net.name = "Gateway " + n;
+        net.matcher = NetworkMatcher::gateway(holds ? "10.0.0.1" : "10.0.1." + n);
+        TriggerRule schedule;
+        schedule.source = S::schedule;
+        schedule.name = "Window " + n;
+        if (holds) {
+            ScheduleTriggerSource::shared().activeNow.insert(schedule.id);
+        }
+        TriggerRule app;
+        app.source = S::app;
+        app.name = "App " + n;
+        app.appBundleID = "org.example.App" + n;
+        if (holds) {
+            (void)sim.workspace().launch(*app.appBundleID, app.name);
+        }
+        for (auto& rule : {bt, wifi, net, schedule, app}) {
+            rules.push_back(rule);
+        }
+    }
+    sim.network().setSSID("Office");
+    sim.network().setRouter("10.0.0.1");
+    sim.network().setLocationAuthorization(LocationAuthorization::authorizedAlways);
+    return rules;
+}
+
+// Flips one rule's switch `runs` times and measures each flip up to the re-evaluated tree.
+void measure(const char* what, ui::ViewHost& host, VirtualRunLoop& loop, int runs) {
+    TriggerEngine& engine = TriggerEngine::shared();
+    std::vector<double> samples;
+    const auto testsBefore = RuleRow::holdingTestCount();
+    const auto evaluationsBefore = host.evaluationCount();
+    for (int i = 0; i < runs; ++i) {
+        const TriggerRule rule = engine.rules()[static_cast<std::size_t>(i) % 100];
+        samples.push_back(micros([&] {
+            RuleRow{engine, rule, {}, nullptr}.setEnabled(!rule.enabled);
+            loop.drain();
+        }));
+    }
+    const auto evaluations = host.evaluationCount() - evaluationsBefore;
+    const double tests = static_cast<double>(RuleRow::holdingTestCount() - testsBefore);
+    const Figures f = summarise(samples);
+    std::printf(
+        "%-14s flip to tree: median %8.1f us  p95 %8.1f us  max %8.1f us   "
+        "%llu evaluations, %.1f holding tests each\n",
+        what, f.median, f.p95, f.max, static_cast<unsigned long long>(evaluations),
+        evaluations ? tests / static_cast<double>(evaluations) : 0.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int runs = argc > 1 ? std::atoi(argv[1]) : 400;
+    auto [loop, sim] = bench::installQuietSimulator();
+    TriggerEngine& engine = TriggerEngine::shared();
+    engine.rules = makeRules(sim);
+    std::vector<ActivityEntry> entries;
+    for (int i = 0; i < 50; ++i) {
+        entries.push_back(ActivityEntry::make(ActivityEntry::Kind::started, "Entry", "detail"));
+    }
+    ActivityLog::shared().entries = entries;
+
+    auto list = std::make_shared<RuleList>();
+    std::set<UUID> open;
+    for (std::size_t i = 0; i < 100; i += 10) {
+        open.insert(engine.rules()[i].id);
+    }
+    list->expanded = open;
+    {
+        ui::ViewHost host(list);
+        host.setShown(true);
+        host.evaluate();
+        measure("rule list", host, loop, runs);
+    }
+    {
+        ui::ViewHost host(std::make_shared<TriggersSettingsView>(engine, ActivityLog::shared()));
+        host.setShown(true);
+        host.evaluate();
+        measure("Triggers page", host, loop, runs);
+    }
+    std::printf("(100 rules, 10 open, 50 entries; %d flips each)\n", runs);
+    Registry::reset();
+    return 0;
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "triggers/TriggerRule.h"
+#include "ui/View.h"
+
+namespace orvel {
+
+// "Only while on AC power": the rule acts on its events only while on mains power.
+struct ACOnlyToggle {
+    TriggerRule rule;
+
+    ui::View body() const;
+    void set(bool on) const;
+};
+
+}  // namespace orvel

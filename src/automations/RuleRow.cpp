@@ -1,0 +1,105 @@
+#include "automations/RuleRow.h"
+
+#include "automations/RuleWrite.h"
+#include "foundation/Localization.h"
+#include "platform/Network.h"
+#include "platform/Platform.h"
+#include "triggers/TriggerEngine.h"
+
+namespace orvel {
+
+using namespace ui;
+
+namespace {
+std::uint64_t holdingTests = 0;
+}  // namespace
+
+bool RuleRow::isHolding(const TriggerEngine& engine, const TriggerRule& rule) {
+    ++holdingTests;
+    return engine.isHolding(rule);
+}
+
+std::uint64_t RuleRow::holdingTestCount() {
+    return holdingTests;
+}
+
+View RuleRow::badge(const std::string& textKey, Color color) {
+    return Text(textKey)
+        .font(Font::system(8.5, FontWeight::bold))
+        .foregroundStyle(color)
+        .padding(EdgeInsets{1.5, 5, 1.5, 5})
+        .overlay(Stroke{color.withOpacity(0.5), 1, Shape::rounded(3, true)});
+}
+
+std::optional<RuleRow::Badge> RuleRow::firstBadge() const {
+    if (rule.unavailableHere) {
+        return Badge{"UNAVAILABLE ON THIS MAC", Color::orange()};
+    }
+    if (rule.enabled && isHolding(engine, rule)) {
+        return Badge{"HOLDING", Color::green()};
+    }
+    return std::nullopt;
+}
+
+std::optional<RuleRow::Badge> RuleRow::secondBadge() const {
+    if (!rule.matcher || rule.matcher->kind != NetworkMatcher::Kind::ssid) {
+        return std::nullopt;
+    }
+    if (Platform::current().network().locationAuthorization() ==
+        LocationAuthorization::authorizedAlways) {
+        return std::nullopt;
+    }
+    return Badge{"NEEDS LOCATION", Color::orange()};
+}
+
+void RuleRow::toggleExpanded() const {
+    std::set<UUID> open = expanded.get();
+    if (!open.erase(rule.id)) {
+        open.insert(rule.id);
+    }
+    expanded.set(open);
+}
+
+void RuleRow::setEnabled(bool on) const {
+    writeRule(engine, rule.id, [on](TriggerRule& stored) { stored.enabled = on; });
+}
+
+View RuleRow::body() const {
+    const bool open = expanded.get().count(rule.id) != 0;
+    std::vector<View> title{TextVerbatim(rule.name).font(Font::system(13, FontWeight::semibold))};
+    for (const auto& slot : {firstBadge(), secondBadge()}) {
+        if (slot) {
+            title.push_back(badge(slot->text, slot->color));
+        }
+    }
+    const RuleRow self = *this;
+    View enable = Toggle(TextVerbatim(rule.name),
+                         Binding<bool>{[enabled = rule.enabled] { return enabled; },
+                                       [self](const bool& on) { self.setEnabled(on); }})
+                      .labelsHidden()
+                      .toggleStyle(ToggleStyle::switchStyle)
+                      .controlSize(ControlSize::small)
+                      .disabled(rule.unavailableHere)
+                      .accessibilityLabel(localizedFormat("Enable %@", {rule.name}));
+    View header = HStack(VAlign::center, 10,
+                         {
+                             Image("chevron.right", open ? 90 : 0)
+                                 .font(Font::system(9, FontWeight::semibold))
+                                 .foregroundStyle(Hierarchy::tertiary),
+                             VStack(HAlign::leading, 1,
+                                    {HStack(VAlign::center, 6, std::move(title)),
+                                     TextVerbatim(rule.chips())
+                                         .font(Font::system(10.5, FontWeight::regular))
+                                         .foregroundStyle(Hierarchy::secondary)}),
+                             Spacer(),
+                             std::move(enable),
+                         })
+                      .onTapGesture([self] { self.toggleExpanded(); });
+    std::vector<View> rows{std::move(header)};
+    if (open && editor) {
+        rows.push_back(editor(rule).padding(EdgeInsets{6, 19, 0, 0}));
+    }
+    return VStack(HAlign::leading, 0, std::move(rows)).padding(kEdgeVertical, 3);
+}
+
+}  // namespace orvel

@@ -1,0 +1,158 @@
+// The Triggers sub-tab and a rule list drawn by the Qt host, checked through their widgets and
+// written to PNG for a person to look at.
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+
+#include "QtUiTest.h"
+#include "automations/ACOnlyToggle.h"
+#include "automations/ActionPicker.h"
+#include "automations/DurationPicker.h"
+#include "automations/EditorFooter.h"
+#include "automations/RuleRow.h"
+#include "automations/TriggersSettingsView.h"
+#include "core/Preferences.h"
+#include "foundation/Registry.h"
+#include "triggers/TriggerEngine.h"
+#include "ui/qt/QtWindow.h"
+
+namespace orvel {
+namespace {
+
+constexpr const char* kHeadphones = "a4-83-e7-11-22-33";
+
+class RuleList final : public ui::ViewComponent {
+  public:
+    Published<std::set<UUID>> expanded{*this, {}};
+
+    ui::View body() override {
+        ExpandedRules open{[this] { return expanded(); },
+                           [this](const std::set<UUID>& ids) { expanded = ids; }};
+        RuleEditor editor = [open](const TriggerRule& rule) {
+            return ui::VStack(ui::HAlign::leading, 8,
+                              {DurationPicker{rule}.body(),
+                               ActionPicker{"When it appears", rule, &TriggerRule::onAppear}.body(),
+                               ActionPicker{"When it clears", rule, &TriggerRule::onClear}.body(),
+                               ACOnlyToggle{rule}.body(), EditorFooter{rule, open}.body()});
+        };
+        std::vector<ui::View> rows;
+        for (const TriggerRule& rule : TriggerEngine::shared().rules()) {
+            rows.push_back(RuleRow{TriggerEngine::shared(), rule, open, editor}.body().id(
+                rule.id.uuidString()));
+        }
+        return ui::Form({ui::Section(std::nullopt, std::move(rows))});
+    }
+    std::vector<ObservableObject*> observedObjects() override {
+        return {&TriggerEngine::shared(), this};
+    }
+};
+
+class AutomationsPicturesTest : public test::QtUiTest {
+  protected:
+    void SetUp() override {
+        QtUiTest::SetUp();
+        sim().bluetooth().pair(BluetoothDevice{kHeadphones, "Headphones", true});
+    }
+    void TearDown() override {
+        window_.reset();
+        Registry::reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QtUiTest::TearDown();
+    }
+    QWidget& show(std::shared_ptr<ui::ViewComponent> content) {
+        window_ = host().makeWindow();
+        window_->setTitle("Automations & Triggers");
+        window_->setContentSize(680, 620);
+        window_->setContent(std::move(content));
+        window_->makeKeyAndOrderFront();
+        settle();
+        return *static_cast<ui::QtWindow&>(*window_).widget();
+    }
+    // Waits for what a change asks to be drawn.
+    bool shows(QWidget& window, const QString& text) {
+        return waitUntil([&] {
+            for (auto* label : window.findChildren<QLabel*>()) {
+                if (label->text() == text && label->isVisibleTo(&window))
+                    return true;
+            }
+            for (auto* button : window.findChildren<QAbstractButton*>()) {
+                if (button->text() == text && button->isVisibleTo(&window))
+                    return true;
+            }
+            return false;
+        });
+    }
+    static TriggerRule headphonesRule() {
+        TriggerRule rule;
+        rule.name = "Headphones";
+        rule.btAddress = kHeadphones;
+        rule.durationSeconds = 3600;
+        return rule;
+    }
+
+  private:
+    std::unique_ptr<ui::Window> window_;
+};
+
+TEST_F(AutomationsPicturesTest, TheTriggersPageFreshBusyAndPaused) {
+    QWidget& page = show(
+        std::make_shared<TriggersSettingsView>(TriggerEngine::shared(), ActivityLog::shared()));
+    ASSERT_TRUE(shows(page, "ALWAYS FIRST"));
+    ASSERT_TRUE(shows(page, "No trigger activity yet."));
+    savePng(page, "triggers-fresh");
+
+    Preferences& prefs = Preferences::shared();
+    prefs.lowBattEnd = true;
+    prefs.deactivateOnBattery = true;
+    prefs.lpmEnd = true;
+    prefs.upsReact = true;
+    TriggerEngine::shared().add(headphonesRule());
+    using K = ActivityEntry::Kind;
+    std::vector<ActivityEntry> entries;
+    for (K kind : {K::started, K::ended, K::shielded, K::rearmed, K::simulated, K::info}) {
+        entries.push_back(ActivityEntry::make(kind, "Headphones " + std::string(rawValue(kind)),
+                                              kind == K::info ? "" : "Started session — 1 h"));
+    }
+    ActivityLog::shared().entries = entries;
+    ASSERT_TRUE(shows(page, "\u25CF holding \u2014 Headphones"));
+    ASSERT_TRUE(shows(page, "Headphones rearmed"));
+    savePng(page, "triggers-busy");
+
+    TriggerEngine::shared().pause(std::nullopt);
+    ASSERT_TRUE(shows(page, "Resume"));
+    savePng(page, "triggers-paused");
+}
+
+TEST_F(AutomationsPicturesTest, ARuleListWithEveryBadgeAndOneRowOpen) {
+    sim().network().setLocationAuthorization(LocationAuthorization::denied);
+    TriggerRule holding = headphonesRule();
+    TriggerRule away = headphonesRule();
+    away.name = "Old keyboard";
+    away.unavailableHere = true;
+    away.matcher = NetworkMatcher::ssid("Office");
+    TriggerRule cafe;
+    cafe.source = TriggerSource::wifiSSID;
+    cafe.name = "Cafe";
+    cafe.matcher = NetworkMatcher::ssid("Cafe");
+    cafe.durationSeconds = 5400;
+    for (const auto& rule : {holding, away, cafe}) {
+        TriggerEngine::shared().add(rule);
+    }
+    auto list = std::make_shared<RuleList>();
+    list->expanded = {cafe.id};
+    QWidget& window = show(list);
+    for (const char* text :
+         {"HOLDING", "UNAVAILABLE ON THIS MAC", "NEEDS LOCATION", "Delete Rule"}) {
+        EXPECT_TRUE(shows(window, text)) << text;
+    }
+    savePng(window, "rule-list");
+}
+
+}  // namespace
+}  // namespace orvel
