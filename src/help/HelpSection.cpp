@@ -70,7 +70,10 @@ constexpr std::array<PageWords, 16> kPages{{
      "language localization spanish french german portuguese italian japanese chinese swedish "
      "norwegian danish finnish dutch translate translation region english fallback "
      "corrections"},
-    {"text.badge.checkmark", "sparkle mit license open source acknowledgments credits eula"},
+    // The components and licences the Acknowledgments page lists (resources/licenses).
+    {"text.badge.checkmark",
+     "qt 6 openssl 3 nlohmann-json libsystemd icu libxcb lgpl-3.0 apache-2.0 mit lgpl-2.1 license "
+     "open source acknowledgments credits eula"},
 }};
 
 const PageWords& page(HelpSection section) {

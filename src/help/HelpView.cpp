@@ -3,10 +3,31 @@
 #include <any>
 
 #include "foundation/NotificationCenter.h"
+#include "help/HelpPages.h"
 
 namespace orvel {
 
-HelpView::HelpView() {
+using namespace ui;
+
+namespace {
+
+constexpr ColumnWidth kSidebarWidth{190, 210, 260};
+constexpr double kMinWidth = 820;
+constexpr double kMinHeight = 560;
+constexpr double kHeadingSize = 22;
+constexpr double kDetailSpacing = 18;
+constexpr double kDetailInset = 28;
+constexpr double kEmptyTextInset = 8;
+
+// The English title, which the row looks up in the current language.
+std::string titleKey(HelpSection s) {
+    return std::string(EnumTraits<HelpSection>::cases[static_cast<std::size_t>(s)].label);
+}
+
+}  // namespace
+
+HelpView::HelpView(HelpSection initialSection, std::string initialQuery)
+    : section(*this, initialSection), query(*this, std::move(initialQuery)) {
     openSection_ = NotificationCenter::shared().observe(
         kOpenHelpSectionNotification, [this](const std::any& object) {
             if (const auto* asked = std::any_cast<HelpSection>(&object)) {
@@ -15,18 +36,56 @@ HelpView::HelpView() {
         });
 }
 
-ui::View HelpView::body() {
-    using namespace ui;
-    return VStack(HAlign::leading, 12,
+View HelpView::sidebar() {
+    const std::vector<HelpSection> shown = filterHelpSections(query());
+    Binding<std::string> selection{[this] { return std::string(rawValue(section())); },
+                                   [this](const std::string& tag) {
+                                       if (auto chosen = fromRaw<HelpSection>(tag)) {
+                                           section = *chosen;
+                                       }
+                                   }};
+    std::vector<View> rows;
+    rows.reserve(shown.size());
+    for (const HelpSection s : shown) {
+        const std::string raw(rawValue(s));
+        rows.push_back(Label(titleKey(s), std::string(symbol(s))).tag(raw).id(raw));
+    }
+    Binding<std::string> search{[this] { return query(); },
+                                [this](const std::string& text) { query = text; }};
+    return VStack(HAlign::leading, 0,
                   {
-                      Text(label(section())).font(Font::style(TextStyle::title)),
-                      TextVerbatim("The help pages are not written yet.")
-                          .foregroundStyle(Hierarchy::secondary),
-                      Spacer(),
-                  })
-        .padding(24)
-        .frame(Frame().withMaxWidth(kInfinity).withMaxHeight(kInfinity).withAlignment(
-            Alignment::topLeading()));
+                      SearchField("Search Help", search).padding(8),
+                      ZStack(Alignment::center(),
+                             {
+                                 List(selection, std::move(rows)),
+                                 If(shown.empty(),
+                                    [&] {
+                                        return TextVerbatim(helpSearchEmptyText(query()))
+                                            .font(Font::style(TextStyle::caption))
+                                            .foregroundStyle(Hierarchy::secondary)
+                                            .multilineTextAlignment(TextAlignment::center)
+                                            .padding(kEmptyTextInset);
+                                    }),
+                             }),
+                  });
+}
+
+View HelpView::detail() {
+    return ScrollView(
+               VStack(HAlign::leading, kDetailSpacing,
+                      {
+                          TextVerbatim(title(section()))
+                              .font(Font::system(kHeadingSize, FontWeight::semibold)),
+                          help::pageBody(section()),
+                      })
+                   .padding(kDetailInset)
+                   .frame(Frame().withMaxWidth(kInfinity).withAlignment(Alignment::topLeading())))
+        .textSelection();
+}
+
+View HelpView::body() {
+    return SplitView(sidebar(), detail(), kSidebarWidth)
+        .frame(Frame().withMinWidth(kMinWidth).withMinHeight(kMinHeight));
 }
 
 }  // namespace orvel

@@ -9,19 +9,23 @@
 
 namespace orvel {
 
-// The Help window's content: the page shown and the search text, and the page asked for by
-// "orvelOpenHelpSection". Its least form: the sidebar, the pages' text and the search filter
-// are not written yet; it shows the chosen page's title and a line saying so.
+// The Help window's content: the pages' list with its search on the left, the chosen page on
+// the right. The page and the search text live as long as the view (the window keeps it while
+// hidden); "orvelOpenHelpSection" with a HelpSection value turns to that page. Searching never
+// changes the page: one the search hides stays shown, with no row highlighted.
 class HelpView final : public ui::ViewComponent {
   public:
-    HelpView();
+    explicit HelpView(HelpSection section = HelpSection::whatItDoes, std::string query = {});
 
     ui::View body() override;
 
-    Published<HelpSection> section{*this, HelpSection::whatItDoes};
-    Published<std::string> query{*this, ""};
+    Published<HelpSection> section;
+    Published<std::string> query;
 
   private:
+    ui::View sidebar();
+    ui::View detail();
+
     Subscription openSection_;
 };
 

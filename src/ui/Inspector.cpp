@@ -54,6 +54,8 @@ std::optional<std::string> ownText(const Node& node) {
         case NodeKind::label:
         case NodeKind::labeledContent:
             return shownText(node);
+        case NodeKind::searchField:
+            return node.textBinding.get ? node.textBinding.get() : std::string();
         case NodeKind::textField:
             if (node.isInteger && node.integerBinding.get) {
                 return std::to_string(node.integerBinding.get());
@@ -74,6 +76,7 @@ bool isControl(const Node& node) {
         case NodeKind::picker:
         case NodeKind::menu:
         case NodeKind::textField:
+        case NodeKind::searchField:
         case NodeKind::stepper:
         case NodeKind::datePicker:
         case NodeKind::tabView:
@@ -96,7 +99,7 @@ bool controlMatches(const Node& node, std::string_view text) {
         return false;  // its pages hold other controls
     }
     if ((node.kind == NodeKind::picker || node.kind == NodeKind::textField ||
-         node.kind == NodeKind::datePicker) &&
+         node.kind == NodeKind::searchField || node.kind == NodeKind::datePicker) &&
         localized(node.text) == text) {
         return true;
     }
@@ -114,6 +117,32 @@ bool controlMatches(const Node& node, std::string_view text) {
         });
     }
     return any;
+}
+
+bool isTextInput(const Node& node) {
+    return node.kind == NodeKind::textField || node.kind == NodeKind::searchField;
+}
+
+bool selects(const Node& node) {
+    return node.kind == NodeKind::list && static_cast<bool>(node.textBinding.get);
+}
+
+// A list's rows, through the groups that lists of rows come in.
+void collectRows(const std::vector<View>& views, std::vector<const Node*>& out) {
+    for (const auto& view : views) {
+        const Node& n = view.node();
+        if (n.kind == NodeKind::group) {
+            collectRows(n.children, out);
+        } else if (n.kind != NodeKind::empty) {
+            out.push_back(&n);
+        }
+    }
+}
+
+std::vector<const Node*> rowsOf(const Node& list) {
+    std::vector<const Node*> rows;
+    collectRows(list.children, rows);
+    return rows;
 }
 
 const char* weightName(FontWeight weight) {
@@ -168,7 +197,7 @@ std::string Inspector::textsOf(const Node& node) {
     std::string out;
     std::vector<const Node*> ancestors;
     walk(View(std::make_shared<Node>(node)), ancestors, [&](const Node& n, const auto&) {
-        if (auto own = ownText(n); own && n.kind != NodeKind::textField) {
+        if (auto own = ownText(n); own && !isTextInput(n)) {
             if (!out.empty())
                 out += ' ';
             out += *own;
@@ -361,9 +390,12 @@ bool Inspector::chooseMenuItem(std::string_view menuLabel, std::string_view item
 }
 
 bool Inspector::type(std::string_view label, std::string_view text) {
-    auto found = enabledControl(label, NodeKind::textField);
+    auto found = enabledControl(label, NodeKind::empty);
     if (!found) {
         return false;
+    }
+    if (!isTextInput(*found->node)) {
+        return fail("\"" + std::string(label) + "\" is not a text field");
     }
     const Node& node = *found->node;
     if (node.isInteger) {
@@ -405,6 +437,84 @@ bool Inspector::leaveField(std::string_view label) {
         action();
     }
     return true;
+}
+
+bool Inspector::clearText(std::string_view label) {
+    auto found = enabledControl(label, NodeKind::empty);
+    if (!found) {
+        return false;
+    }
+    if (!isTextInput(*found->node) || found->node->isInteger) {
+        return fail("\"" + std::string(label) + "\" is not a text field");
+    }
+    auto binding = found->node->textBinding;
+    binding.set(std::string());
+    return true;
+}
+
+bool Inspector::selectRow(std::string_view text) {
+    const Node* list = nullptr;
+    const Node* row = nullptr;
+    std::vector<const Node*> ancestors;
+    walk(host_->tree(), ancestors, [&](const Node& node, const auto&) {
+        if (!selects(node)) {
+            return false;
+        }
+        for (const Node* candidate : rowsOf(node)) {
+            if (textsOf(*candidate) == text) {
+                list = &node;
+                row = candidate;
+                return true;
+            }
+        }
+        return false;
+    });
+    if (row == nullptr) {
+        return fail("no list row reads \"" + std::string(text) + "\"");
+    }
+    if (!row->tag) {
+        return fail("row \"" + std::string(text) + "\" has no tag");
+    }
+    if (row->disabled || list->disabled) {
+        return fail("row \"" + std::string(text) + "\" is disabled");
+    }
+    auto binding = list->textBinding;
+    binding.set(*row->tag);
+    return true;
+}
+
+std::optional<std::string> Inspector::selectedRow() const {
+    std::optional<std::string> result;
+    std::vector<const Node*> ancestors;
+    walk(host_->tree(), ancestors, [&](const Node& node, const auto&) {
+        if (!selects(node)) {
+            return false;
+        }
+        const std::string selected = node.textBinding.get();
+        for (const Node* row : rowsOf(node)) {
+            if (row->tag == selected) {
+                result = textsOf(*row);
+                break;
+            }
+        }
+        return true;
+    });
+    return result;
+}
+
+std::vector<std::string> Inspector::listRows() const {
+    std::vector<std::string> result;
+    std::vector<const Node*> ancestors;
+    walk(host_->tree(), ancestors, [&](const Node& node, const auto&) {
+        if (node.kind != NodeKind::list) {
+            return false;
+        }
+        for (const Node* row : rowsOf(node)) {
+            result.push_back(textsOf(*row));
+        }
+        return true;
+    });
+    return result;
 }
 
 bool Inspector::scrollToEnd(std::string_view text) {
@@ -450,7 +560,7 @@ std::string Inspector::dump() const {
         if (n.kind == NodeKind::picker || n.kind == NodeKind::datePicker) {
             out << " \"" << localized(n.text) << "\"";
         }
-        if (n.textBinding.get && n.kind != NodeKind::textField) {
+        if (n.textBinding.get && !isTextInput(n)) {
             out << " selection=" << n.textBinding.get();
         }
         if (n.kind == NodeKind::toggle && n.boolBinding.get) {
@@ -459,6 +569,10 @@ std::string Inspector::dump() const {
         if (n.kind == NodeKind::vstack || n.kind == NodeKind::hstack) {
             if (n.spacing)
                 out << " spacing=" << formatDouble(*n.spacing);
+        }
+        if (n.kind == NodeKind::splitView) {
+            out << " sidebar=" << formatDouble(n.sidebarWidth.min) << "/"
+                << formatDouble(n.sidebarWidth.ideal) << "/" << formatDouble(n.sidebarWidth.max);
         }
         if (n.kind == NodeKind::padding) {
             out << " " << formatDouble(n.insets.top) << "," << formatDouble(n.insets.leading) << ","
@@ -470,6 +584,10 @@ std::string Inspector::dump() const {
                 out << " width=" << formatDouble(*f.width);
             if (f.height)
                 out << " height=" << formatDouble(*f.height);
+            if (f.minWidth)
+                out << " minWidth=" << formatDouble(*f.minWidth);
+            if (f.minHeight)
+                out << " minHeight=" << formatDouble(*f.minHeight);
             if (f.maxWidth)
                 out << " maxWidth=" << formatDouble(*f.maxWidth);
             if (f.maxHeight)
@@ -539,6 +657,8 @@ std::string Inspector::dump() const {
             out << " selectable";
         if (n.lineLimit)
             out << " lines=" << *n.lineLimit;
+        if (n.lineSpacing)
+            out << " lineSpacing=" << formatDouble(*n.lineSpacing);
         if (n.opacity != 1.0)
             out << " opacity=" << formatDouble(n.opacity);
         if (n.disabled)

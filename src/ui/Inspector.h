@@ -48,6 +48,14 @@ class Inspector {
     bool submit(std::string_view label);
     // The keyboard focus leaves a text field, as when the user clicks elsewhere.
     bool leaveField(std::string_view label);
+    // Empties a text or search field, as its clear button does.
+    bool clearText(std::string_view label);
+    // Clicks the row of a selecting list that reads `text`.
+    bool selectRow(std::string_view text);
+    // The texts of the highlighted row of the first selecting list; nothing when no row is.
+    std::optional<std::string> selectedRow() const;
+    // The texts of the rows of the first list, in order.
+    std::vector<std::string> listRows() const;
     // Scrolls the first scroll view (or the one holding `text`) to its end.
     bool scrollToEnd(std::string_view text = {});
 

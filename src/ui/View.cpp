@@ -82,6 +82,10 @@ const char* nodeKindName(NodeKind kind) {
             return "LabeledContent";
         case NodeKind::progress:
             return "ProgressView";
+        case NodeKind::splitView:
+            return "SplitView";
+        case NodeKind::searchField:
+            return "SearchField";
         case NodeKind::component:
             return "Component";
         case NodeKind::padding:
@@ -149,6 +153,7 @@ ORVEL_MODIFIER(labelsHidden(bool value), n.labelsHidden = value)
 ORVEL_MODIFIER(textSelection(bool value), n.textSelection = value)
 ORVEL_MODIFIER(multilineTextAlignment(TextAlignment value), n.multilineAlignment = value)
 ORVEL_MODIFIER(lineLimit(int value), n.lineLimit = value)
+ORVEL_MODIFIER(lineSpacing(double value), n.lineSpacing = value)
 ORVEL_MODIFIER(buttonStyle(ButtonStyle value), n.buttonStyle = value)
 ORVEL_MODIFIER(toggleStyle(ToggleStyle value), n.toggleStyle = value)
 ORVEL_MODIFIER(pickerStyle(PickerStyle value), n.pickerStyle = value)
@@ -283,6 +288,18 @@ View List(std::vector<View> rows) {
     return View(make(NodeKind::list, std::move(rows)));
 }
 
+View List(Binding<std::string> selection, std::vector<View> rows) {
+    auto node = make(NodeKind::list, std::move(rows));
+    node->textBinding = std::move(selection);
+    return View(node);
+}
+
+View SplitView(View sidebar, View detail, ColumnWidth sidebarWidth) {
+    auto node = make(NodeKind::splitView, {std::move(sidebar), std::move(detail)});
+    node->sidebarWidth = sidebarWidth;
+    return View(node);
+}
+
 View Divider() {
     return View(make(NodeKind::divider));
 }
@@ -394,6 +411,13 @@ View SecureField(std::string placeholderKey, Binding<std::string> text,
     View field = TextField(std::move(placeholderKey), std::move(text), std::move(onSubmit));
     auto node = std::make_shared<Node>(field.node());
     node->secure = true;
+    return View(node);
+}
+
+View SearchField(std::string promptKey, Binding<std::string> text) {
+    auto node = make(NodeKind::searchField);
+    node->text = std::move(promptKey);
+    node->textBinding = std::move(text);
     return View(node);
 }
 

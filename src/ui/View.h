@@ -44,7 +44,9 @@ enum class NodeKind {
     datePicker,
     labeledContent,
     progress,
-    component,  // an embedded view object with its own state
+    splitView,    // a sidebar column and a detail beside it
+    searchField,  // a text field for search terms; every keystroke writes
+    component,    // an embedded view object with its own state
     // Layout wrappers, outermost last, as the modifiers were applied.
     padding,
     frame,
@@ -75,6 +77,12 @@ struct TabItem {
     std::string tag;
     std::string title;  // localisation key
     std::string systemImage;
+};
+
+// How wide a split view's sidebar column may be, in points, and how wide it starts.
+struct ColumnWidth {
+    double min = 0, ideal = 0, max = 0;
+    bool operator==(const ColumnWidth&) const = default;
 };
 
 enum DateComponents : unsigned { kDateComponentDate = 1, kDateComponentHourMinute = 2 };
@@ -112,6 +120,8 @@ class View {
     View textSelection(bool enabled = true) const;
     View multilineTextAlignment(TextAlignment alignment) const;
     View lineLimit(int lines) const;
+    // Extra points between the lines of the texts inside.
+    View lineSpacing(double points) const;
     View buttonStyle(ButtonStyle style) const;
     View toggleStyle(ToggleStyle style) const;
     View pickerStyle(PickerStyle style) const;
@@ -164,6 +174,7 @@ struct Node {
     bool disabled = false;
     bool textSelection = false;
     std::optional<int> lineLimit;
+    std::optional<double> lineSpacing;
     std::optional<std::string> help;
     std::optional<std::string> accessibilityLabel;
     std::optional<std::string> accessibilityHint;
@@ -223,6 +234,9 @@ struct Node {
     Background backgroundValue;
     Stroke overlayValue;
 
+    // Split views.
+    ColumnWidth sidebarWidth;
+
     // Components.
     std::shared_ptr<ViewComponent> component;
 
@@ -251,6 +265,11 @@ View Section(std::optional<View> header, std::vector<View> children,
              std::optional<View> footer = std::nullopt);
 View TabView(Binding<std::string> selection, std::vector<TabItem> tabs, std::vector<View> pages);
 View List(std::vector<View> rows);
+// A list with one selected row: rows are tagged with .tag(value); the row whose tag the
+// selection holds is highlighted (none when no row's does) and clicking a row selects it.
+View List(Binding<std::string> selection, std::vector<View> rows);
+// Two columns: the sidebar, kept within its widths, and the detail, which takes the rest.
+View SplitView(View sidebar, View detail, ColumnWidth sidebarWidth);
 
 // One view per element, each identified by idOf(element).
 template <class T>
@@ -292,6 +311,8 @@ View TextField(std::string placeholderKey, Binding<std::string> text,
 View IntegerField(std::string placeholderKey, Binding<std::int64_t> value);
 View SecureField(std::string placeholderKey, Binding<std::string> text,
                  std::function<void()> onSubmit = nullptr);
+// A search field with a prompt; every keystroke writes the text as typed.
+View SearchField(std::string promptKey, Binding<std::string> text);
 View Stepper(View label, Binding<double> value, double minimum, double maximum, double step = 1);
 View DatePicker(std::string titleKey, Binding<Date> selection, unsigned components);
 View LabeledContent(std::string labelKey, View value);

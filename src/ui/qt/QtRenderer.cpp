@@ -84,6 +84,9 @@ const Family* familyOf(NodeKind kind) {
         case NodeKind::list:
         case NodeKind::tabView:
             return &render::kContainerFamily;
+        case NodeKind::splitView:
+        case NodeKind::searchField:
+            return &render::kNavigationFamily;
         case NodeKind::empty:
             return nullptr;
     }

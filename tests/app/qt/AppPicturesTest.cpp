@@ -22,11 +22,15 @@
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
 #include "help/EULAGate.h"
+#include "help/HelpBlocks.h"
+#include "help/HelpView.h"
 #include "menubar/MenuView.h"
 #include "menubar/StatusItemController.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
+#include "ui/Host.h"
 #include "ui/Inspector.h"
+#include "ui/ViewComponent.h"
 #include "ui/qt/Appearance.h"
 #include "ui/qt/QtPopover.h"
 #include "ui/qt/QtStatusItem.h"
@@ -274,6 +278,82 @@ TEST_F(AppPicturesTest, TheCustomDurationAndAboutWindows) {
         button(*dynamic_cast<ui::QtWindow*>(delegate.customDurationWindow.get())->widget(),
                "Set and Start");
     EXPECT_NE(start, nullptr);
+}
+
+TEST_F(AppPicturesTest, HelpOnAcknowledgmentsAndWithASearchThatFindsNothing) {
+    fs::copy(std::string(ORVEL_RESOURCES) + "/licenses",
+             sim().paths().resourcesDirectory() + "/licenses");
+    AppDelegate delegate;
+    delegate.showHelpSection(HelpSection::acknowledgments);
+    auto* window = dynamic_cast<ui::QtWindow*>(delegate.helpWindow.get());
+    ASSERT_NE(window, nullptr);
+    auto* view = dynamic_cast<HelpView*>(window->content().get());
+    ASSERT_TRUE(waitUntil([&] { return view->section() == HelpSection::acknowledgments; }));
+    settle();
+    QWidget& widget = *window->widget();
+    EXPECT_GE(widget.width(), 820);
+    EXPECT_GE(widget.height(), 560);
+    savePng(widget, "help-acknowledgments");
+    view->query = "wake sleep";
+    ASSERT_TRUE(waitUntil([&] {
+        for (auto* label : widget.findChildren<QLabel*>()) {
+            if (label->isVisibleTo(&widget) &&
+                label->text() == QString::fromStdString(helpSearchEmptyText("wake sleep")))
+                return true;
+        }
+        return false;
+    }));
+    settle();
+    savePng(widget, "help-search-nothing");
+}
+
+// Every kind of block a help page is made of, with all three marks of a permission row.
+class BlockSampler final : public ui::ViewComponent {
+  public:
+    ui::View body() override {
+        using namespace help;
+        return ui::ScrollView(
+            ui::VStack(ui::HAlign::leading, 14,
+                       {
+                           H{"A heading with `code`"},
+                           P{"A paragraph with **bold**, *italic*, `code` and a "
+                             "[link](https://orvel.example). It runs on long enough to wrap "
+                             "onto a second line within the column of 620 points."},
+                           Cmd{"pmset -g assertions | grep -i orvel",
+                               "Lists what keeps the "
+                               "machine awake."},
+                           Cmd{"defaults delete orvel *", std::nullopt},
+                           PermRow{"Disable the built-in keyboard", "Input Monitoring", true},
+                           PermRow{"Disable the built-in trackpad and its gestures, which is a "
+                                   "long feature name",
+                                   "Accessibility", false},
+                           PermRow{"Keep the display awake", "None", std::nullopt},
+                           LossRow{"Accessibility",
+                                   "The trackpad keeps working: *nothing* is "
+                                   "blocked while a session runs."},
+                       })
+                .padding(28));
+    }
+};
+
+TEST_F(AppPicturesTest, AHelpPageWithEveryBlockLinesUpItsTableColumns) {
+    auto window = ui::UiHost::current().makeWindow();
+    window->setContent(std::make_shared<BlockSampler>());
+    window->setContentSize(720, 640);
+    window->makeKeyAndOrderFront();
+    settle();
+    QWidget& widget = *dynamic_cast<ui::QtWindow&>(*window).widget();
+    std::vector<int> columns;
+    for (const char* permission : {"Input Monitoring", "Accessibility", "None"}) {
+        for (auto* label : widget.findChildren<QLabel*>()) {
+            if (label->text() == permission && label->isVisibleTo(&widget))
+                columns.push_back(label->mapTo(&widget, QPoint(0, 0)).x());
+        }
+    }
+    ASSERT_EQ(columns.size(), 3u);
+    EXPECT_EQ(columns[0], columns[1]);
+    EXPECT_EQ(columns[1], columns[2]);
+    savePng(widget, "help-blocks");
 }
 
 TEST_F(AppPicturesTest, TheTrayIconInItsStates) {

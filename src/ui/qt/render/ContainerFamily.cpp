@@ -8,12 +8,15 @@
 #include "ui/qt/SeparatorLine.h"
 
 #include <QBoxLayout>
+#include <QEvent>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -203,19 +206,90 @@ void updateSection(RenderCore& core, RenderNode& rn, const Node& n, const Env& c
     clearLayoutIfDifferent(layout, {headerWidget(rn), panel, footerWidget(rn)});
 }
 
+// Clicking anywhere in a row of a selecting list selects it, as a press does in a list view.
+class RowPressFilter final : public QObject {
+  public:
+    RowPressFilter(QObject* parent, std::function<void()> onPress)
+        : QObject(parent), onPress_(std::move(onPress)) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::MouseButtonPress &&
+            static_cast<QWidget*>(watched)->isEnabled()) {
+            auto action = onPress_;
+            action();
+            return true;
+        }
+        return false;
+    }
+
+  private:
+    std::function<void()> onPress_;
+};
+
+constexpr const char* kRowPressProperty = "orvelSelectsRow";
+
+void selectOnPress(RenderNode& list, RenderNode& row) {
+    QWidget* w = row.placedWidget();
+    if (w->property(kRowPressProperty).toBool()) {
+        return;
+    }
+    w->setProperty(kRowPressProperty, true);
+    w->installEventFilter(new RowPressFilter(w, [list = weakRef(list), row = weakRef(row)] {
+        RenderNode* self = list.get();
+        RenderNode* pressed = row.get();
+        if (self == nullptr || pressed == nullptr || !pressed->node().tag) {
+            return;
+        }
+        auto binding = self->node().textBinding;
+        if (binding.set) {
+            binding.set(*pressed->node().tag);
+        }
+    }));
+}
+
 void updateList(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv) {
     auto* area = static_cast<QScrollArea*>(rn.widget);
     auto* outerLayout = static_cast<QVBoxLayout*>(area->widget()->layout());
     auto* panel = static_cast<BoxWidget*>(outerLayout->itemAt(0)->widget());
     const QPalette pal = core.palette();
-    paintPanel(panel, {pal.color(QPalette::Base), Appearance::named(NamedColor::separator, pal)});
+    // A selecting list is a sidebar's: rows on the window's own ground, without lines.
+    const bool selecting = static_cast<bool>(n.textBinding.get);
+    const std::optional<std::string> selected =
+        selecting ? std::optional<std::string>(n.textBinding.get()) : std::nullopt;
+    if (selecting) {
+        panel->setBackground(std::nullopt);
+        panel->setOverlay(std::nullopt);
+    } else {
+        paintPanel(panel,
+                   {pal.color(QPalette::Base), Appearance::named(NamedColor::separator, pal)});
+    }
     std::vector<Entry> entries;
     core.flatten(n.children, "", childEnv, entries);
+    if (selected) {
+        for (auto& entry : entries) {
+            if (entry.view.node().tag == *selected) {
+                entry.env.forcedForeground = pal.color(QPalette::HighlightedText);
+            }
+        }
+    }
     core.reconcile(rn, std::move(entries), Axis::vertical, Role::listRow);
     auto* rows = static_cast<QVBoxLayout*>(panel->layout());
+    const QMargins margins = selecting ? kSelectingListMargins : kListPanelMargins;
+    if (rows->contentsMargins() != margins)
+        rows->setContentsMargins(margins);
     std::vector<QWidget*> order;
     for (auto& child : rn.children) {
         order.push_back(child->placedWidget());
+        if (selecting) {
+            auto* row = static_cast<BoxWidget*>(child->placedWidget());
+            const bool highlighted = child->node().tag == selected;
+            row->setBackground(
+                highlighted ? std::optional<QColor>(Appearance::named(NamedColor::accent, pal))
+                            : std::nullopt,
+                Shape::rounded(kSelectedRowCornerRadius));
+            selectOnPress(rn, *child);
+        }
     }
     if (order != rn.placed) {
         // Rows keep their widgets; only the lines between them are made anew.
@@ -223,7 +297,7 @@ void updateList(RenderCore& core, RenderNode& rn, const Node& n, const Env& chil
         std::size_t reused = 0;
         std::vector<QWidget*> lines;
         for (std::size_t i = 0; i < order.size(); ++i) {
-            if (i > 0) {
+            if (i > 0 && !selecting) {
                 QWidget* line = reused < rn.extras.size() ? rn.extras[reused++]
                                                           : new SeparatorLine(Qt::Horizontal);
                 rows->addWidget(line);

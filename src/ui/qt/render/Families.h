@@ -25,4 +25,7 @@ extern const Family kStackFamily;
 // Scroll views, forms and their sections, lists and tab views.
 extern const Family kContainerFamily;
 
+// Split views and search fields.
+extern const Family kNavigationFamily;
+
 }  // namespace orvel::ui::render

@@ -29,6 +29,7 @@ inline constexpr int kRowSpacing = 8;       // a row's label and its control
 inline constexpr QMargins kSectionRowMargins{0, 6, 0, 6};
 inline constexpr int kSectionRowMinHeight = 34;
 inline constexpr QMargins kListRowMargins{10, 5, 10, 5};
+inline constexpr double kSelectedRowCornerRadius = 5;
 
 // Forms, sections, lists and tab views.
 inline constexpr QMargins kFormMargins{12, 8, 12, 12};
@@ -36,6 +37,7 @@ inline constexpr int kFormSectionSpacing = 18;
 inline constexpr int kSectionSpacing = 6;  // header, rows panel, footer
 inline constexpr QMargins kSectionPanelMargins{12, 2, 12, 2};
 inline constexpr QMargins kListPanelMargins{0, 4, 0, 4};
+inline constexpr QMargins kSelectingListMargins{8, 4, 8, 4};
 inline constexpr int kTabBarSpacing = 8;  // the tab bar and the page panel below it
 inline constexpr QMargins kTabPanelMargins{10, 10, 10, 10};
 inline constexpr double kPanelCornerRadius = 7;

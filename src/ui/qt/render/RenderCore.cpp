@@ -158,6 +158,7 @@ Flex RenderCore::computeFlex(const Node& n, Axis parent) {
         case NodeKind::list:
         case NodeKind::tabView:
         case NodeKind::shape:
+        case NodeKind::splitView:
             return {true, true};
         case NodeKind::section:
             return {true, false};
@@ -166,6 +167,7 @@ Flex RenderCore::computeFlex(const Node& n, Axis parent) {
         case NodeKind::divider:
             return {parent != Axis::horizontal, parent == Axis::horizontal};
         case NodeKind::textField:
+        case NodeKind::searchField:
             return {true, false};
         case NodeKind::progress:
             return {n.progress.has_value(), false};

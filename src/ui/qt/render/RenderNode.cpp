@@ -65,6 +65,8 @@ Env Env::applying(const Node& n) const {
         e.multiline = *n.multilineAlignment;
     if (n.lineLimit)
         e.lineLimit = n.lineLimit;
+    if (n.lineSpacing)
+        e.lineSpacing = *n.lineSpacing;
     if (n.kind == NodeKind::fixedSize) {
         e.wrapsToWidth = n.fixedVertical && !n.fixedHorizontal;
     }

@@ -40,6 +40,7 @@ struct Env {
     bool textSelection = false;
     TextAlignment multiline = TextAlignment::leading;
     std::optional<int> lineLimit;
+    double lineSpacing = 0;  // extra points between lines
     double opacity = 1;
     bool disabled = false;
     bool inButton = false;   // label content of a button: lets the mouse through to it

@@ -78,8 +78,9 @@ void updateText(RenderCore& core, RenderNode& rn, QLabel* label, const Node& n, 
     QString shown;
     Qt::TextFormat format = Qt::PlainText;
     const QColor link = Appearance::named(NamedColor::accent, core.palette());
-    const std::string cacheKey =
-        raw + (n.verbatim ? "\x1fv" : "\x1fm") + std::to_string(font.pixelSize());
+    const std::string cacheKey = raw + (n.verbatim ? "\x1fv" : "\x1fm") +
+                                 std::to_string(font.pixelSize()) + "\x1f" +
+                                 std::to_string(env.lineSpacing);
     if (cacheKey == rn.lastRaw && link == rn.lastLink && !rn.lastShown.isNull()) {
         shown = rn.lastShown;
         format = label->textFormat();
@@ -93,6 +94,16 @@ void updateText(RenderCore& core, RenderNode& rn, QLabel* label, const Node& n, 
             shown = htmlOf(runs, font, link);
             format = Qt::RichText;
         }
+    }
+    if (env.lineSpacing > 0 && !(cacheKey == rn.lastRaw && link == rn.lastLink)) {
+        // Only rich text spaces its lines: the text goes in one paragraph of that height.
+        if (format == Qt::PlainText)
+            shown = shown.toHtmlEscaped().replace('\n', "<br>");
+        const double line = QFontMetricsF(font).lineSpacing();
+        shown = QStringLiteral("<p style=\"margin:0;line-height:%1%\">%2</p>")
+                    .arg(std::lround((line + env.lineSpacing) / line * 100))
+                    .arg(shown);
+        format = Qt::RichText;
     }
     rn.lastRaw = cacheKey;
     rn.lastLink = link;
