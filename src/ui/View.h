@@ -289,6 +289,8 @@ View TextField(std::string placeholderKey, Binding<std::string> text,
 View IntegerField(std::string placeholderKey, Binding<std::int64_t> value);
 View SecureField(std::string placeholderKey, Binding<std::string> text,
                  std::function<void()> onSubmit = nullptr);
+// A minimum above the maximum collapses the range to the maximum; a step that would not change
+// the value writes nothing.
 View Stepper(View label, Binding<double> value, double minimum, double maximum, double step = 1);
 View DatePicker(std::string titleKey, Binding<Date> selection, unsigned components);
 View LabeledContent(std::string labelKey, View value);
