@@ -23,6 +23,9 @@ class AppWindows : public WeakReferenceable {
     virtual void showCustomDuration() = 0;
     virtual void makeRuleFromWatchedApp() = 0;
     virtual void chooseAppToWatch() = 0;
+    // After a reset of all settings: the Dock setting and the global shortcut as the reloaded
+    // defaults have them.
+    virtual void applyResetDefaults() {}
 };
 
 }  // namespace orvel
