@@ -131,6 +131,14 @@ void AppDelegate::applyHotKeyStyle() {
     hotKey = std::make_unique<CarbonHotKey>(kHotKeyCode, kHotKeyModifiers, hotKeyAction());
 }
 
+void AppDelegate::applyResetDefaults() {
+    applyActivationPolicy();
+    hotKey.reset();
+    if (Preferences::shared().hotKeyStyle() == HotKeyStyle::carbon) {
+        hotKey = std::make_unique<CarbonHotKey>(kHotKeyCode, kHotKeyModifiers, hotKeyAction());
+    }
+}
+
 void AppDelegate::hotKeyPressed() {
     OrvelController& controller = OrvelController::shared();
     if (controller.isActive()) {

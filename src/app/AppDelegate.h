@@ -55,6 +55,9 @@ class AppDelegate final : public AppWindows {
     void showCustomDuration() override;
     void makeRuleFromWatchedApp() override;
     void chooseAppToWatch() override;
+    // Only the registered shortcut comes back: the monitor style needs permissions a reset may
+    // just have cleared.
+    void applyResetDefaults() override;
     // The main menu's items.
     void aboutMenuAction() { showAbout(); }
     void helpMenuAction() { showHelp(); }

@@ -29,6 +29,10 @@ class AppWindows : public WeakReferenceable {
     virtual void applyActivationPolicy() {}
     virtual void applyHotKeyStyle() {}
     virtual void setLaunchAtLogin(bool enabled) { (void)enabled; }
+
+    // After a reset of all settings: the Dock setting and the global shortcut as the reloaded
+    // defaults have them.
+    virtual void applyResetDefaults() {}
 };
 
 }  // namespace orvel

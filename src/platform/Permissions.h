@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/Processes.h"
+
 // The two permissions that silencing built-in input needs: watching input devices (Input
 // Monitoring) and acting on their events (Accessibility). Threading: main thread only.
 
@@ -28,6 +30,9 @@ class Permissions {
     virtual bool requestAccessibility() = 0;
     // Where the user grants a permission by hand; none where there is no such place.
     virtual std::optional<std::string> settingsURL(bool accessibility) = 0;
+    // The command that takes back what Orvel installed to be granted these permissions (run by
+    // the reset of all settings); none when nothing of Orvel's is installed.
+    virtual std::optional<LaunchRequest> grantClearingCommand() = 0;
 };
 
 }  // namespace orvel

@@ -1,5 +1,7 @@
 #include "ui/View.h"
 
+#include <algorithm>
+
 #include <cstdlib>
 
 namespace orvel::ui {
@@ -424,7 +426,8 @@ View SearchField(std::string promptKey, Binding<std::string> text) {
 View Stepper(View label, Binding<double> value, double minimum, double maximum, double step) {
     auto node = make(NodeKind::stepper, {std::move(label)});
     node->numberBinding = std::move(value);
-    node->minimum = minimum;
+    // An empty range (a stored value beyond what the controls allow) collapses to its upper end.
+    node->minimum = std::min(minimum, maximum);
     node->maximum = maximum;
     node->step = step;
     return View(node);

@@ -313,6 +313,8 @@ View SecureField(std::string placeholderKey, Binding<std::string> text,
                  std::function<void()> onSubmit = nullptr);
 // A search field with a prompt; every keystroke writes the text as typed.
 View SearchField(std::string promptKey, Binding<std::string> text);
+// A minimum above the maximum collapses the range to the maximum; a step that would not change
+// the value writes nothing.
 View Stepper(View label, Binding<double> value, double minimum, double maximum, double step = 1);
 View DatePicker(std::string titleKey, Binding<Date> selection, unsigned components);
 View LabeledContent(std::string labelKey, View value);

@@ -199,6 +199,21 @@ TEST_F(LinuxInputTest, PermissionsAreUndecidedUntilTheRuleIsInstalled) {
     EXPECT_EQ(permissions.settingsURL(false), "file:///usr/share/orvel/input-access.html");
 }
 
+TEST_F(LinuxInputTest, ClearingGrantsRemovesTheRuleOnlyWhileItIsInstalled) {
+    auto roots = machine("thinkpad");
+    fs::create_directories(roots.udevRules);
+    LinuxHidDevices hid(roots);
+    SimProcesses processes;
+    const std::string installer = scratch() + "/orvel-input-access";
+    LinuxPermissions permissions(hid, processes, installer, "/usr/share/orvel/input-access.html");
+    EXPECT_FALSE(permissions.grantClearingCommand().has_value());
+    std::ofstream(roots.udevRules + "/" + LinuxPermissions::kRuleName) << "# rule\n";
+    const auto command = permissions.grantClearingCommand();
+    ASSERT_TRUE(command.has_value());
+    EXPECT_EQ(command->executable, "/usr/bin/pkexec");
+    EXPECT_EQ(command->arguments, (std::vector<std::string>{installer, "--remove"}));
+}
+
 TEST_F(LinuxInputTest, InhibitsReleasesAndRecoversAfterACrash) {
     const auto roots = machine("macbook");
     LinuxHidDevices hid(roots);

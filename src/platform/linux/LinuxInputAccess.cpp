@@ -288,6 +288,14 @@ void LinuxPermissions::request() {
     }
 }
 
+std::optional<LaunchRequest> LinuxPermissions::grantClearingCommand() {
+    const std::string rule = devices_.roots().udevRules + "/" + kRuleName;
+    if (::faccessat(AT_FDCWD, rule.c_str(), F_OK, 0) != 0) {
+        return std::nullopt;
+    }
+    return LaunchRequest{"/usr/bin/pkexec", {installer_, "--remove"}};
+}
+
 void LinuxPermissions::requestListenEventAccess() {
     request();
 }

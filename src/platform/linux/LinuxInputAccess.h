@@ -72,6 +72,8 @@ class LinuxPermissions final : public Permissions {
     bool isAccessibilityTrusted() override;
     bool requestAccessibility() override;
     std::optional<std::string> settingsURL(bool accessibility) override;
+    // pkexec runs the installer with --remove while Orvel's rule is installed.
+    std::optional<LaunchRequest> grantClearingCommand() override;
 
     static constexpr const char* kRuleName = "70-orvel-input.rules";
 

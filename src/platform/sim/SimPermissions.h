@@ -36,6 +36,12 @@ class SimPermissions final : public Permissions {
                (accessibility ? "accessibility" : "input-monitoring");
     }
 
+    std::optional<LaunchRequest> grantClearingCommand() override { return grantClearing_; }
+
+    // What grantClearingCommand() answers; none at first (nothing installed).
+    void setGrantClearingCommand(std::optional<LaunchRequest> command) {
+        grantClearing_ = std::move(command);
+    }
     void setListenEvent(ListenEventAccess access) { listenEvent_ = access; }
     // The preflight check's own answer; none follows the recorded decision.
     void setPreflight(std::optional<bool> answer) { preflight_ = answer; }
@@ -78,6 +84,7 @@ class SimPermissions final : public Permissions {
     }
 
     ListenEventAccess listenEvent_ = ListenEventAccess::undecided;
+    std::optional<LaunchRequest> grantClearing_;
     std::optional<bool> preflight_;
     bool accessibility_ = false;
     bool grantsOnRequest_ = false;

@@ -18,6 +18,7 @@
 #include "ui/qt/Appearance.h"
 #include "ui/qt/QtWindow.h"
 #include "ui/qt/SegmentedControl.h"
+#include "ui/qt/StepperArrows.h"
 #include "ui/qt/SwitchWidget.h"
 #include "ui/qt/ViewButton.h"
 
@@ -162,6 +163,26 @@ TEST_F(QtRendererTest, ATogglesWidgetReadsAndWritesItsServiceInEveryStyle) {
         turn(window);
         EXPECT_TRUE(toggle->isChecked());
     }
+}
+
+TEST_F(QtRendererTest, AStepperWhoseRangeIsEmptyCollapsesToItsUpperEndAndWritesNothing) {
+    int writes = 0;
+    double value = 100;
+    QtWindow& window = show([&](Service&) {
+        return Stepper(Text("Recovery"),
+                       Binding<double>{[&] { return value; },
+                                       [&](const double& v) {
+                                           value = v;
+                                           ++writes;
+                                       }},
+                       121, 100);
+    });
+    auto* arrows = window.widget()->findChild<StepperArrows*>();
+    ASSERT_NE(arrows, nullptr);
+    arrows->onStep(1);
+    arrows->onStep(-1);
+    EXPECT_EQ(writes, 0);
+    EXPECT_EQ(value, 100);
 }
 
 TEST_F(QtRendererTest, APickerReadsAndWritesItsSelectionInEveryStyle) {

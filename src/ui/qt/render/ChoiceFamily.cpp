@@ -368,9 +368,11 @@ QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
                     return;
                 const Node& node = self->node();
                 auto binding = node.numberBinding;
+                const double current = binding.get();
                 const double next =
-                    std::clamp(binding.get() + direction * node.step, node.minimum, node.maximum);
-                binding.set(next);
+                    std::clamp(current + direction * node.step, node.minimum, node.maximum);
+                if (next != current)
+                    binding.set(next);
             };
             rn.control = arrows;
             return box;

@@ -1,0 +1,280 @@
+#include "drives/DrivesSettingsView.h"
+
+#include <cmath>
+#include <thread>
+
+#include "automations/PermissionStatusRow.h"
+#include "core/OrvelController.h"
+#include "foundation/Localization.h"
+#include "foundation/RawEnum.h"
+#include "settings/ConflictNotes.h"
+
+namespace orvel {
+
+namespace {
+
+using Drive = DriveKeepAlive::Drive;
+
+struct Choice {
+    const char* title;
+    std::int64_t seconds;
+};
+
+constexpr Choice kGlobalChoices[] = {{"Every 60 seconds", 60},
+                                     {"Every 90 seconds", 90},
+                                     {"Every 3 minutes", 180},
+                                     {"Every 5 minutes", 300},
+                                     {"Every 10 minutes", 600}};
+// No five-minute choice per drive; 0 follows the global interval.
+constexpr Choice kDriveChoices[] = {{"Global", 0},
+                                    {"Every 60 seconds", 60},
+                                    {"Every 90 seconds", 90},
+                                    {"Every 3 minutes", 180},
+                                    {"Every 10 minutes", 600}};
+
+template <std::size_t N>
+std::vector<ui::View> options(const Choice (&choices)[N]) {
+    std::vector<ui::View> views;
+    for (const auto& choice : choices) {
+        views.push_back(ui::Text(choice.title).tag(std::to_string(choice.seconds)));
+    }
+    return views;
+}
+
+std::string lowered(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+ui::View caption(std::string key) {
+    using namespace ui;
+    return Text(std::move(key))
+        .font(Font::style(TextStyle::caption))
+        .foregroundStyle(Hierarchy::secondary);
+}
+
+VolumeAccess withDefaults(VolumeAccess access) {
+    if (!access.runOffMain) {
+        access.runOffMain = [](std::function<void()> task) {
+            std::thread(std::move(task)).detach();
+        };
+    }
+    return access;
+}
+
+}  // namespace
+
+std::string volumeStatusText(const std::optional<VolumeProbe>& probe) {
+    if (!probe) {
+        return localized("Not checked");
+    }
+    switch (probe->kind) {
+        case VolumeProbe::Kind::granted:
+            return localized("Granted");
+        case VolumeProbe::Kind::denied:
+            return localized("Not granted");
+        case VolumeProbe::Kind::timedOut:
+            return localized("Volume not responding");
+        case VolumeProbe::Kind::nothingMounted:
+            return probe->missing;
+    }
+    return {};
+}
+
+DrivesSettingsView::DrivesSettingsView(DriveKeepAlive& keeper, std::set<std::string> expandedIDs,
+                                       std::optional<VolumeProbe> probe, VolumeAccess access)
+    : expanded(*this, std::move(expandedIDs)),
+      netProbe(*this, std::move(probe)),
+      keeper_(keeper),
+      access_(withDefaults(std::move(access))) {}
+
+std::vector<ObservableObject*> DrivesSettingsView::observedObjects() {
+    return {&keeper_};
+}
+
+std::optional<std::string> DrivesSettingsView::badgeText(const Drive& drive, Date now) {
+    if (drive.offline) {
+        return "OFFLINE";
+    }
+    if (!drive.enabled || !drive.lastRead) {
+        return std::nullopt;
+    }
+    // A read stamped in the future (the clock was set back) counts as just now.
+    const double elapsed = std::max(0.0, now.timeIntervalSince(*drive.lastRead));
+    return localizedFormat("READ %llds AGO", {static_cast<std::int64_t>(std::trunc(elapsed))});
+}
+
+std::string DrivesSettingsView::summary(const Drive& drive) {
+    std::string text = localized(drive.isNetwork ? "Network (SMB)" : "Local");
+    text += " \u00b7 " + lowered(label(drive.lifecycle));
+    if (drive.intervalOverride) {
+        text += " \u00b7 " + localizedFormat("every %llds", {*drive.intervalOverride});
+    }
+    return text;
+}
+
+void DrivesSettingsView::checkAccess() {
+    if (!access_.probe) {
+        log_.error("The network share check has no probe on this system.");
+        return;
+    }
+    access_.runOffMain([probe = access_.probe, weakSelf = weakRef(*this)] {
+        VolumeProbe result = probe();
+        RunLoop::main().async([weakSelf, result] {
+            if (auto* self = weakSelf.get()) {
+                self->netProbe = result;
+            }
+        });
+    });
+}
+
+ui::View DrivesSettingsView::body() {
+    using namespace ui;
+    Binding<std::int64_t> interval{
+        [this] { return keeper_.globalIntervalSeconds(); },
+        [this](const std::int64_t& seconds) { keeper_.globalIntervalSeconds = seconds; }};
+    auto general = Section(
+        std::nullopt,
+        {Embed(std::make_shared<DiskSleepConflictNote>(keeper_, OrvelController::shared())),
+         LabeledContent(
+             "Keep-alive interval",
+             Picker("Keep-alive interval", intTagBinding(interval), options(kGlobalChoices))
+                 .labelsHidden()
+                 .frame(180)),
+         caption("A single uncached 4 KB block is read from each selected drive \u2014 never a "
+                 "write. Reads pause while the Mac itself sleeps.")});
+
+    std::optional<View> footer;
+    if (keeper_.anyDriveEnabled()) {
+        footer = Label(
+                     "Per-drive keep-alive is on, so the global Prevent Disk Sleep flag has "
+                     "been turned off \u2014 per-drive is replacing it.",
+                     "info.circle")
+                     .font(Font::style(TextStyle::caption))
+                     .foregroundStyle(Color::orange());
+    }
+    const auto& drives = keeper_.drives();
+    auto volumes = Section(Text("Volumes"),
+                           {ForEach<Drive>(
+                                drives, [](const Drive& drive) { return drive.id; },
+                                [this](const Drive& drive) { return driveRow(drive); }),
+                            Button("Rescan Volumes", [this] { rescanAction(); })},
+                           footer);
+
+    const auto& probe = netProbe();
+    const bool granted = !probe || (probe->kind != VolumeProbe::Kind::denied &&
+                                    probe->kind != VolumeProbe::Kind::timedOut);
+    std::function<void()> enable;
+    if (probe && probe->kind == VolumeProbe::Kind::denied && access_.openPrivacySettings) {
+        enable = [open = access_.openPrivacySettings] { open("Privacy_FilesAndFolders"); };
+    }
+    auto permissions = Section(
+        Text("Permissions"),
+        {PermissionStatusRow(localized("Network Volumes"), volumeStatusText(probe), granted,
+                             std::move(enable)),
+         HStack(VAlign::center, std::nullopt,
+                {caption("Checking reads one block from a mounted share, which raises the "
+                         "one-time macOS ask if it hasn't happened yet. Enable appears when a "
+                         "request was refused and opens Files & Folders. External drives need no "
+                         "row here \u2014 macOS asks on its own the first time an enabled drive "
+                         "is read, and there is no way to query or request it sooner.")
+                     .fixedSize(false, true),
+                 Spacer(), Button(probe ? "Check Again" : "Check Access", [this] {
+                               checkAccess();
+                           }).controlSize(ControlSize::small)})});
+
+    return Form({general, volumes, permissions});
+}
+
+ui::View DrivesSettingsView::driveRow(const Drive& drive) {
+    using namespace ui;
+    const bool open = expanded().contains(drive.id);
+    std::vector<View> titleLine = {
+        TextVerbatim(drive.name).font(Font::system(13, FontWeight::semibold))};
+    if (auto badge = badgeText(drive, RunLoop::main().now())) {
+        const bool offline = drive.offline;
+        titleLine.push_back(TextVerbatim(*badge)
+                                .font(Font::system(9, FontWeight::bold))
+                                .foregroundStyle(offline ? Color::orange() : Color::green()));
+    }
+    Binding<bool> enabled{[drive] { return drive.enabled; },
+                          [this, drive](const bool& on) {
+                              Drive copy = drive;
+                              copy.enabled = on;
+                              keeper_.update(copy);
+                          }};
+    auto header = HStack(VAlign::center, 10,
+                         {Image("chevron.right", open ? 90 : 0)
+                              .font(Font::system(9, FontWeight::semibold))
+                              .foregroundStyle(Hierarchy::tertiary),
+                          VStack(HAlign::leading, std::nullopt,
+                                 {HStack(VAlign::center, 6, std::move(titleLine)),
+                                  TextVerbatim(summary(drive))
+                                      .font(Font::system(10.5))
+                                      .foregroundStyle(Hierarchy::secondary)}),
+                          Spacer(),
+                          Toggle(TextVerbatim(drive.name), enabled)
+                              .labelsHidden()
+                              .accessibilityLabel(localizedFormat("Keep %@ alive", {drive.name}))
+                              .toggleStyle(ToggleStyle::switchStyle)
+                              .controlSize(ControlSize::small)})
+                      .accessibilityLabel(drive.name)
+                      .onTapGesture([this, id = drive.id] {
+                          auto ids = expanded();
+                          if (!ids.erase(id)) {
+                              ids.insert(id);
+                          }
+                          expanded = std::move(ids);
+                      });
+    std::vector<View> rows = {header};
+    if (open) {
+        rows.push_back(detailPanel(drive));
+    }
+    return VStack(HAlign::leading, std::nullopt, std::move(rows))
+        .padding(kEdgeTop | kEdgeBottom, 3);
+}
+
+ui::View DrivesSettingsView::detailPanel(const Drive& drive) {
+    using namespace ui;
+    std::vector<View> lifecycles;
+    for (const auto& c : EnumTraits<DriveKeepAlive::Lifecycle>::cases) {
+        lifecycles.push_back(Text(std::string(c.label)).tag(std::string(c.raw)));
+    }
+    Binding<std::string> lifecycle{[drive] { return std::string(rawValue(drive.lifecycle)); },
+                                   [this, drive](const std::string& raw) {
+                                       if (auto value = fromRaw<DriveKeepAlive::Lifecycle>(raw)) {
+                                           Drive copy = drive;
+                                           copy.lifecycle = *value;
+                                           keeper_.update(copy);
+                                       }
+                                   }};
+    Binding<std::int64_t> interval{[drive] { return drive.intervalOverride.value_or(0); },
+                                   [this, drive](const std::int64_t& seconds) {
+                                       Drive copy = drive;
+                                       copy.intervalOverride =
+                                           seconds == 0 ? std::nullopt
+                                                        : std::optional<std::int64_t>(seconds);
+                                       keeper_.update(copy);
+                                   }};
+    return VStack(
+               HAlign::leading, 6,
+               {LabeledContent("Keep alive", Picker("Keep alive", lifecycle, std::move(lifecycles))
+                                                 .labelsHidden()
+                                                 .frame(190)),
+                LabeledContent("Interval",
+                               Picker("Interval", intTagBinding(interval), options(kDriveChoices))
+                                   .labelsHidden()
+                                   .frame(180)),
+                HStack({caption(drive.isNetwork
+                                    ? "Network share \u00b7 unmounts are remounted automatically"
+                                    : "Local volume"),
+                        Button("Read now", [this, id = drive.id] { keeper_.readNow(id); })
+                            .controlSize(ControlSize::small)})})
+        .padding(EdgeInsets{6, 19, 0, 0});
+}
+
+}  // namespace orvel

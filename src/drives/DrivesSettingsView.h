@@ -1,0 +1,68 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "drives/DriveKeepAlive.h"
+#include "foundation/WeakRef.h"
+#include "ui/ViewComponent.h"
+
+namespace orvel {
+
+// The result of the Files and Folders check of the first mounted network share.
+struct VolumeProbe {
+    enum class Kind { nothingMounted, granted, denied, timedOut };
+    Kind kind = Kind::nothingMounted;
+    std::string missing;  // what was not mounted, for nothingMounted
+    bool operator==(const VolumeProbe&) const = default;
+};
+
+// What the check needs of the permission audit. `probe` blocks its thread for up to 2 s, so it
+// runs through `runOffMain` (a thread of its own by default).
+struct VolumeAccess {
+    std::function<VolumeProbe()> probe;
+    std::function<void(const std::string& anchor)> openPrivacySettings;
+    std::function<void(std::function<void()>)> runOffMain;
+};
+
+// "Not checked", "Granted", "Not granted", "Volume not responding" or what was not mounted.
+std::string volumeStatusText(const std::optional<VolumeProbe>& probe);
+
+// The Drives tab: the global keep-alive interval, one row per kept drive (switch, lifecycle,
+// own interval, manual read), the rescan, and the check of access to network shares. Holds no
+// copy of the drive list: each edit hands a changed copy of one drive to DriveKeepAlive::update.
+class DrivesSettingsView final : public ui::ViewComponent, public WeakReferenceable {
+  public:
+    DrivesSettingsView(DriveKeepAlive& keeper, std::set<std::string> expanded = {},
+                       std::optional<VolumeProbe> netProbe = std::nullopt,
+                       VolumeAccess access = {});
+
+    // Drives whose detail panel is open.
+    Published<std::set<std::string>> expanded;
+    // The last check's result, as results arrive.
+    Published<std::optional<VolumeProbe>> netProbe;
+
+    ui::View body() override;
+    std::vector<ObservableObject*> observedObjects() override;
+
+    // "Check Access" / "Check Again": one probe per press, stored in arrival order.
+    void checkAccess();
+    void rescanAction() { keeper_.rescan(); }
+
+    // The badge of a drive row: "OFFLINE", "READ <n>s AGO" or nothing.
+    static std::optional<std::string> badgeText(const DriveKeepAlive::Drive& drive, Date now);
+    // "Local · always", "Network (SMB) · only while orvel is on · every 90s" …
+    static std::string summary(const DriveKeepAlive::Drive& drive);
+
+  private:
+    ui::View driveRow(const DriveKeepAlive::Drive& drive);
+    ui::View detailPanel(const DriveKeepAlive::Drive& drive);
+
+    DriveKeepAlive& keeper_;
+    VolumeAccess access_;
+    Logger log_{"drives"};
+};
+
+}  // namespace orvel

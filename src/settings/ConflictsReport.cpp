@@ -1,0 +1,78 @@
+#include "settings/ConflictsReport.h"
+
+#include <vector>
+
+#include "core/OrvelController.h"
+#include "core/Preferences.h"
+#include "drives/DriveKeepAlive.h"
+#include "settings/ConflictNotes.h"
+#include "triggers/PowerTriggerCenter.h"
+#include "triggers/TriggerEngine.h"
+
+namespace orvel {
+
+namespace {
+
+std::vector<std::string> configuredConflicts() {
+    const auto& prefs = Preferences::shared();
+    const auto& engine = TriggerEngine::shared();
+    const bool symmetric = conflicts::upsSymmetric(prefs);
+    std::vector<std::string> lines;
+    if (prefs.lowBattEnd() && symmetric) {
+        lines.emplace_back("Low-battery floor \u21c4 UPS Symmetric (floor wins)");
+    }
+    if (prefs.deactivateOnBattery() && symmetric) {
+        lines.emplace_back("On-battery switch \u21c4 UPS Symmetric (UPS counts as external power)");
+    }
+    if (prefs.lpmEnd() && symmetric) {
+        lines.emplace_back("Low Power Mode \u21c4 UPS Symmetric (LPM blocks starts)");
+    }
+    if (conflicts::recoveryWithoutEnd(prefs, engine)) {
+        lines.emplace_back("Battery recovery enabled with nothing that ends on battery");
+    }
+    for (const auto& rule : engine.rules()) {
+        if (!rule.btBattEnd) {
+            continue;
+        }
+        const std::string& label = rule.btName ? *rule.btName : rule.name;
+        if (rule.onClear == TriggerAction::startSession) {
+            lines.push_back(label + ": disconnect-starts \u21c4 its own battery floor");
+        }
+        if (!engine.masterEnabled()) {
+            lines.push_back(label + ": battery floor set while triggers are off");
+        }
+    }
+    if (prefs.hotKeyStyle() != HotKeyStyle::off && prefs.blockBuiltInKeyboard()) {
+        lines.emplace_back("Global shortcut \u21c4 disabled built-in keyboard");
+    }
+    if (OrvelController::shared().options().preventDiskSleep &&
+        DriveKeepAlive::shared().anyDriveEnabled()) {
+        lines.emplace_back("Per-drive keep-alive \u21c4 global \u2212m flag");
+    }
+    return lines;
+}
+
+void appendList(std::string& out, const std::string& heading,
+                const std::vector<std::string>& lines) {
+    out += "\n  " + heading + " (" + std::to_string(lines.size()) + "):";
+    if (lines.empty()) {
+        out += " none";
+    }
+    for (const auto& line : lines) {
+        out += "\n    \u2022 " + line;
+    }
+}
+
+}  // namespace
+
+std::string conflictsReport() {
+    std::string out = "\u2500\u2500 CONFLICTS ";
+    for (int i = 0; i < 42; ++i) {
+        out += "\u2500";
+    }
+    appendList(out, "configured", configuredConflicts());
+    appendList(out, "active now", PowerTriggerCenter::shared().reportLines());
+    return out;
+}
+
+}  // namespace orvel

@@ -1,0 +1,204 @@
+#include "settings/SettingsReset.h"
+
+#include "core/ActivityLog.h"
+#include "core/OrvelController.h"
+#include "core/Preferences.h"
+#include "devices/PermissionPrimer.h"
+#include "drives/DriveKeepAlive.h"
+#include "foundation/Registry.h"
+#include "menubar/AppWindows.h"
+#include "menubar/StatusItemController.h"
+#include "platform/Permissions.h"
+#include "platform/Platform.h"
+#include "platform/Processes.h"
+#include "platform/UserDefaults.h"
+#include "settings/SettingsTransfer.h"
+#include "triggers/PowerTriggerCenter.h"
+#include "triggers/TriggerEngine.h"
+#include "ui/Host.h"
+
+namespace orvel {
+
+namespace {
+
+constexpr const char* kGrantsUnaffected = "permission grants unaffected";
+constexpr const char* kGrantsCleared =
+    "permission grants cleared \u2014 macOS will prompt again when features need them (Location "
+    "Services: remove manually in System Settings)";
+
+}  // namespace
+
+std::string permissionClearingFailedText(const std::string& reason) {
+    return "permission grant clearing FAILED (" + reason +
+           ") \u2014 use the Terminal lines in Help \u203a Command line";
+}
+
+SettingsReset& SettingsReset::shared() {
+    return ORVEL_SHARED_INSTANCE(SettingsReset);
+}
+
+SettingsReset::~SettingsReset() {
+    if (child_) {
+        child_->clearTerminationHandler();
+    }
+}
+
+bool SettingsReset::perform(bool clearPermissions, const std::function<void()>& clearViewState) {
+    if (running()) {
+        log_.notice("A reset of all settings is still running; the new one is not started.");
+        return false;
+    }
+    running = true;
+    TriggerEngine& engine = TriggerEngine::shared();
+    ruleCount_ = engine.rules().size();
+
+    OrvelController& controller = OrvelController::shared();
+    if (controller.isActive()) {
+        controller.stop(true);
+    }
+    PowerTriggerCenter::shared().clearSimulation();
+
+    engine.resume();
+    engine.deleteAll();
+    engine.masterEnabled = true;
+
+    DriveKeepAlive& keeper = DriveKeepAlive::shared();
+    keeper.drives = {};
+    keeper.save();
+    keeper.globalIntervalSeconds = DriveKeepAlive::kDefaultIntervalSeconds;
+    keeper.save();
+    keeper.rescan();
+
+    UserDefaults& defaults = Platform::current().userDefaults();
+    defaults.removePersistentDomain();
+    // The setters' actions run again, so device holds kept outside a session are released.
+    Preferences::shared().reload();
+    defaults.removeObject(PermissionPrimer::kExplainedKey);
+
+    std::optional<std::string> permissionText;
+    if (!clearPermissions) {
+        permissionText = kGrantsUnaffected;
+    } else if (auto command = Platform::current().permissions().grantClearingCommand(); !command) {
+        permissionText = kGrantsCleared;  // nothing of Orvel's is installed
+    } else {
+        auto launched = Platform::current().processes().launch(
+            *command, [weakSelf = weakRef(*this)](int status) {
+                RunLoop::main().async([weakSelf, status] {
+                    if (auto* self = weakSelf.get()) {
+                        self->clearingEnded(status == 0
+                                                ? std::string(kGrantsCleared)
+                                                : permissionClearingFailedText(
+                                                      "tccutil exit " + std::to_string(status)));
+                    }
+                });
+            });
+        if (launched) {
+            child_ = *launched;
+            timeout_ = RunLoop::main().after(kClearingTimeout, [this] {
+                log_.error("Clearing the permission grants did not end within 120 s; stopped.");
+                auto child = std::move(child_);
+                child->clearTerminationHandler();
+                child->terminate();
+                clearingEnded(permissionClearingFailedText("no answer within 120 s"));
+            });
+        } else {
+            log_.error("Could not clear the permission grants: " + launched.error().message);
+            permissionText =
+                permissionClearingFailedText("could not start: " + launched.error().message);
+        }
+    }
+
+    ActivityLog::shared().clear();
+
+    defaults.setInteger(kTabSelectionKey, kTroubleshootingTab);
+    if (clearViewState) {
+        clearViewState();
+    }
+    if (AppWindows* windows = AppWindows::current()) {
+        windows->applyResetDefaults();
+    }
+    if (StatusItemController* item = StatusItemController::current()) {
+        item->refresh();
+    }
+
+    if (permissionText) {
+        finish(*permissionText);
+    }
+    return true;
+}
+
+void SettingsReset::clearingEnded(const std::string& permissionText) {
+    timeout_.cancel();
+    child_.reset();
+    finish(permissionText);
+}
+
+void SettingsReset::finish(const std::string& permissionText) {
+    const std::string summary = "Defaults restored \u00b7 " + std::to_string(ruleCount_) +
+                                " rules deleted \u00b7 " + permissionText;
+    ActivityLog::add(ActivityEntry::make(ActivityEntry::Kind::info, "All settings reset", summary));
+    log_.notice("All settings reset: " + summary);
+    running = false;
+    finished.send(summary);
+}
+
+void resetAllSettings(const std::function<void()>& clearViewState) {
+    ui::UiHost& host = ui::UiHost::current();
+    for (;;) {
+        ui::AlertContent first;
+        first.style = ui::AlertStyle::warning;
+        first.messageText = "Reset all settings? (1 of 2)";
+        first.informativeText =
+            "Every preference on every tab \u2014 General, Automations & Triggers (Triggers, "
+            "Bluetooth, Network, Battery/Power), Devices, Drives, Advanced \u2014 goes back to "
+            "defaults. ALL trigger rules are deleted, including imported ones, along with drive "
+            "keep-alive configuration and the activity log.";
+        first.buttons = {"Continue", "Export Settings First\u2026", "Cancel"};
+        const int answer = host.makeAlert(std::move(first))->runModal();
+        if (answer == ui::kAlertSecondButtonReturn) {
+            SettingsTransfer::runExportPanel();
+            continue;
+        }
+        if (answer != ui::kAlertFirstButtonReturn) {
+            return;
+        }
+        break;
+    }
+    ui::AlertContent second;
+    second.style = ui::AlertStyle::critical;
+    second.messageText = "Really reset everything? (2 of 2)";
+    second.informativeText =
+        "This cannot be undone. Launch at login is system-side and survives. The first-run "
+        "explanation will appear again. The app keeps running.";
+    second.checkbox = std::make_pair(
+        std::string("Also clear Orvel's macOS permission grants (Input Monitoring, Accessibility, "
+                    "Bluetooth)"),
+        false);
+    second.buttons = {"Reset Everything", "Cancel"};
+    auto alert = host.makeAlert(std::move(second));
+    if (alert->runModal() != ui::kAlertFirstButtonReturn) {
+        return;
+    }
+    SettingsReset::shared().perform(alert->checkboxState(), clearViewState);
+}
+
+ui::View ResetSection(std::function<void()> clearViewState) {
+    using namespace ui;
+    return VStack(
+        HAlign::leading, 8,
+        {Text("RESET")
+             .font(Font::system(10, FontWeight::semibold))
+             .foregroundStyle(Hierarchy::tertiary),
+         Button(
+             "Reset All Settings\u2026",
+             [clearViewState = std::move(clearViewState)] { resetAllSettings(clearViewState); },
+             ButtonRole::destructive),
+         Text("Returns every setting on every tab to defaults and deletes all trigger rules "
+              "\u2014 imported ones included \u2014 plus drive keep-alive configuration and the "
+              "activity log. Asks twice and offers an export first.")
+             .font(Font::style(TextStyle::caption))
+             .foregroundStyle(Hierarchy::secondary)
+             .fixedSize(false, true)});
+}
+
+}  // namespace orvel

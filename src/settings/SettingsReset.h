@@ -1,0 +1,63 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "foundation/Log.h"
+#include "foundation/Published.h"
+#include "foundation/RunLoop.h"
+#include "foundation/Signal.h"
+#include "foundation/WeakRef.h"
+#include "ui/View.h"
+
+namespace orvel {
+
+class ChildProcess;
+
+// Returns the whole application to its first-run state while it keeps running. The main loop
+// never waits: when Orvel's permission grants are to be cleared, the clearing command runs as
+// a child whose end is posted back; the result entry of the activity log follows it. One reset
+// at a time. Main thread only.
+class SettingsReset final : public ObservableObject, public WeakReferenceable {
+  public:
+    static constexpr double kClearingTimeout = 120.0;
+    static constexpr std::int64_t kTroubleshootingTab = 6;
+    static constexpr const char* kTabSelectionKey = "settingsTabSelection";
+
+    static SettingsReset& shared();
+    ~SettingsReset() override;
+
+    // True from a reset's start until its result entry is recorded.
+    Published<bool> running{*this, false};
+
+    // Runs the reset; `clearViewState` empties the settings window's own state (scanned devices,
+    // diagnostic text). False, changing nothing, while another reset runs.
+    bool perform(bool clearPermissions, const std::function<void()>& clearViewState = {});
+
+    // Sent with the summary line once the result entry is recorded.
+    Signal<std::string> finished;
+
+  private:
+    SettingsReset() = default;
+    void clearingEnded(const std::string& permissionText);
+    void finish(const std::string& permissionText);
+
+    std::size_t ruleCount_ = 0;
+    std::shared_ptr<ChildProcess> child_;
+    Timer timeout_;
+    Logger log_{"settings"};
+};
+
+// Texts of the permission part of the summary.
+std::string permissionClearingFailedText(const std::string& reason);
+
+// "Reset All Settings…": asks twice (offering an export first) and resets when both are
+// confirmed, clearing the grants when the second alert's checkbox is on.
+void resetAllSettings(const std::function<void()>& clearViewState = {});
+
+// The RESET block of the Troubleshooting page.
+ui::View ResetSection(std::function<void()> clearViewState = {});
+
+}  // namespace orvel

@@ -1,0 +1,136 @@
+#include "settings/TroubleshootingView.h"
+
+#include "core/OrvelController.h"
+#include "settings/ConflictsReport.h"
+#include "settings/SettingsReset.h"
+#include "triggers/PowerTriggerCenter.h"
+#include "ui/Host.h"
+
+namespace orvel {
+
+namespace {
+
+ui::View header(std::string key) {
+    using namespace ui;
+    return Text(std::move(key))
+        .font(Font::system(10, FontWeight::semibold))
+        .foregroundStyle(Hierarchy::tertiary);
+}
+
+ui::View caption(std::string key) {
+    using namespace ui;
+    return Text(std::move(key))
+        .font(Font::style(TextStyle::caption))
+        .foregroundStyle(Hierarchy::secondary)
+        .fixedSize(false, true);
+}
+
+ui::View limitationRow(std::string title, std::string detail) {
+    using namespace ui;
+    return VStack(HAlign::leading, 2,
+                  {Text(std::move(title)).font(Font::system(13)), caption(std::move(detail))});
+}
+
+std::string call(const std::function<std::string()>& source) {
+    return source ? source() : std::string();
+}
+
+}  // namespace
+
+std::string architectureText(std::string_view machine) {
+    const bool arm = machine.starts_with("arm") || machine.starts_with("aarch64");
+    return arm ? "Apple silicon (arm64)" : "Intel (x86_64)";
+}
+
+TroubleshootingView::TroubleshootingView(OrvelController& controller, DiagnosticsSources sources,
+                                         std::function<std::string()> machine)
+    : controller_(controller), sources_(std::move(sources)), machine_(std::move(machine)) {}
+
+std::vector<ObservableObject*> TroubleshootingView::observedObjects() {
+    return {&controller_};
+}
+
+void TroubleshootingView::deliver(std::string text) {
+    if (redactIdentifiers() && sources_.redact) {
+        text = sources_.redact(text);
+    }
+    diagnosticText = text;
+    ui::UiHost::current().pasteboard().setString(diagnosticText());
+}
+
+void TroubleshootingView::runSelfTest() {
+    deliver(call(sources_.selfTest) + "\n\n" + call(sources_.auditSections) + "\n\n" +
+            conflictsReport());
+}
+
+void TroubleshootingView::copyReport() {
+    deliver(call(sources_.report) + "\n\n" + conflictsReport());
+}
+
+ui::View TroubleshootingView::diagnosticsSection() {
+    using namespace ui;
+    std::vector<View> buttons = {Button("Run Self-Test", [this] { runSelfTest(); }),
+                                 Button("Copy Report", [this] { copyReport(); })};
+    if (!diagnosticText().empty()) {
+        buttons.push_back(Text("Copied to clipboard")
+                              .font(Font::style(TextStyle::caption))
+                              .foregroundStyle(Hierarchy::secondary));
+    }
+    Binding<bool> redact{[this] { return redactIdentifiers(); },
+                         [this](const bool& on) { redactIdentifiers = on; }};
+    std::vector<View> items = {
+        header("DIAGNOSTICS"), HStack(VAlign::center, 10, std::move(buttons)),
+        Toggle("Obfuscate names", redact).font(Font::style(TextStyle::caption)),
+        caption("Replaces your user, computer, device, network, rule and volume names \u2014 plus "
+                "anything shaped like a MAC address or UUID \u2014 with stable tokens (id-xxxx) "
+                "before copying. The same name always becomes the same token, so a shared report "
+                "stays readable."),
+        caption("Self-Test briefly dims the backlight and internal display to check whether the "
+                "hardware actually responds, restores both, then audits every permission and "
+                "capability \u2014 input blocking, Bluetooth, Location, notifications, volume "
+                "access, triggers, drives, session state, and power: internal battery presence "
+                "and level, any attached UPS and whether it is providing, and Low Power Mode. "
+                "Report captures current state without changing anything. Obfuscate names "
+                "covers battery and UPS names too.")};
+    if (!diagnosticText().empty()) {
+        items.push_back(ScrollView(TextVerbatim(diagnosticText())
+                                       .font(Font::system(10).withMonospaced())
+                                       .textSelection()
+                                       .frame(Frame().withMaxWidth(kInfinity).withAlignment(
+                                           Alignment::leading()))
+                                       .padding(8))
+                            .frame(std::nullopt, 220)
+                            .background(Color::named(NamedColor::primaryLabel).withOpacity(0.05),
+                                        Shape::rounded(7)));
+    }
+    return VStack(HAlign::leading, 8, std::move(items));
+}
+
+ui::View TroubleshootingView::body() {
+    using namespace ui;
+    auto clearText = [this] { diagnosticText = std::string(); };
+    return VStack(HAlign::leading, 14,
+                  {header("THIS MAC"), LabeledContent("macOS", TextVerbatim(osVersionString())),
+                   LabeledContent("Architecture", TextVerbatim(architectureText(call(machine_)))),
+                   LabeledContent("Engine in use", TextVerbatim(controller_.engineName())),
+                   LabeledContent("Power",
+                                  Text(controller_.isOnAC() ? "Connected to power" : "On battery")),
+                   Divider(), header("KNOWN LIMITS"),
+                   limitationRow("\u2212s is ignored on battery",
+                                 "True on every Mac. Orvel greys the option out while unplugged "
+                                 "rather than pretending it works."),
+                   limitationRow("Closing the lid always sleeps an Apple silicon Mac",
+                                 "No caffeinate flag or power assertion prevents it. Clamshell "
+                                 "operation needs an external display and power."),
+                   limitationRow("\u2212u is a pulse, not a held state",
+                                 "With the assertion engine Orvel re-issues it every 30 seconds; "
+                                 "caffeinate handles this itself."),
+                   limitationRow("A timed session ends when the Mac sleeps",
+                                 "System sleep only \u2014 display sleep and screen lock don't "
+                                 "count. Indefinite sessions survive sleep, wake and restart."),
+                   Divider(), diagnosticsSection(), Divider(), ResetSection(clearText)})
+        .padding(24)
+        .frame(Frame().withMaxWidth(kInfinity).withAlignment(Alignment::leading()));
+}
+
+}  // namespace orvel
