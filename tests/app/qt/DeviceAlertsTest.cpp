@@ -1,10 +1,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDialog>
+#include <QPointer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "QtUiTest.h"
 #include "core/Preferences.h"
@@ -58,22 +61,28 @@ TEST_F(DeviceAlertsTest, TheConfirmationCountsDownAndTheWatchdogAlertsAfterIt) {
     prefs.tieDevicesToSession = false;
 
     int released = 0;
+    // A clicked alert can still be up at the next tick while its modal loop winds down: answer
+    // each alert once.
+    std::vector<QPointer<QWidget>> answered;  // a deleted alert drops out
     Timer answer = loop().every(
         0.05,
         [&] {
             QWidget* dialog = QApplication::activeModalWidget();
-            if (dialog == nullptr) {
+            if (dialog == nullptr ||
+                std::find(answered.begin(), answered.end(), dialog) != answered.end()) {
                 return;
             }
             if (auto* keep = buttonStartingWith(*dialog, "Keep disabled")) {
                 if (buttonStartingWith(*dialog, "Cancel (29s)") != nullptr) {
                     savePng(*dialog, "device-confirmation");
                     hid.detach(mouse);
+                    answered.emplace_back(dialog);
                     keep->click();
                 }
             } else if (auto* ok = buttonStartingWith(*dialog, "OK")) {
                 ++released;
                 savePng(*dialog, "device-auto-release");
+                answered.emplace_back(dialog);
                 ok->click();
             }
         },
