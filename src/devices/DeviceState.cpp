@@ -13,6 +13,7 @@
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "platform/AccessibilityDisplay.h"
+#include "platform/Displays.h"
 #include "platform/Platform.h"
 #include "platform/Processes.h"
 #include "platform/SystemInfo.h"
@@ -35,15 +36,12 @@ DeviceState& DeviceState::shared() {
 }
 
 DeviceState::DeviceState() {
-    watchdog_ = RunLoop::main().every(kWatchdogInterval, [weakSelf = weakRef(*this)] {
-        if (DeviceState* self = weakSelf.get()) {
-            self->watchdogTick();
-        }
-        InputBlocker::HidAccessScope access;
-        InputBlocker::shared().refreshExternalDevices();
-    });
+    // Blocking can also end without us (a failed tap, the app quitting).
+    blockerStopped_ = InputBlocker::shared().stopped.subscribe([this] { followBlocking(); });
     if (ui::UiHost::isInstalled()) {
         screensChanged_ = ui::UiHost::current().screensChanged.subscribe([this] {
+            // A monitor unplugged a moment ago must not be found in a reading kept from before.
+            Platform::current().displays().refresh();
             objectWillChange.send();
             reconcile();
         });
@@ -109,6 +107,7 @@ void DeviceState::reconcile() {
         blocker.apply(prefs.blockBuiltInKeyboard(), prefs.blockBuiltInTrackpad());
     }
 
+    followBlocking();
     // Read again: the confirmation may have run the loop and the settings may have changed.
     Preferences& now = Preferences::shared();
     ScreenSaverBlock::shared().set(now.preventScreenSaver());
@@ -129,6 +128,8 @@ void DeviceState::confirmKeepDisabled() {
         return;
     }
 
+    // Scheduled before the dialog, it waits out the modal loop and counts as soon as it closes.
+    followBlocking();
     int response = ui::kModalResponseAbort;
     if (ui::UiHost::isInstalled()) {
         std::int64_t secondsLeft = Platform::current().accessibilityDisplay().screenReaderEnabled()
@@ -184,6 +185,24 @@ void DeviceState::clearBlockSettings() {
     }
 }
 
+void DeviceState::followBlocking() {
+    const InputBlocker& blocker = InputBlocker::shared();
+    if (!blocker.isBlockingKeyboard() && !blocker.isBlockingTrackpad()) {
+        watchdog_.cancel();
+        return;
+    }
+    if (watchdog_.isValid()) {
+        return;
+    }
+    watchdog_ = RunLoop::main().every(kWatchdogInterval, [weakSelf = weakRef(*this)] {
+        if (DeviceState* self = weakSelf.get()) {
+            self->watchdogTick();
+        }
+        InputBlocker::HidAccessScope access;
+        InputBlocker::shared().refreshExternalDevices();
+    });
+}
+
 void DeviceState::watchdogTick() {
     InputBlocker& blocker = InputBlocker::shared();
     if (!blocker.isBlockingKeyboard() && !blocker.isBlockingTrackpad()) {
@@ -220,7 +239,7 @@ void DeviceState::watchdogTick() {
     host.makeAlert(std::move(content))->runModal();
 }
 
-bool DeviceState::isLaptop() const {
+bool DeviceState::isLaptop() {
     SystemInfo& info = Platform::current().systemInfo();
     if (const auto model = info.hardwareModel(); model && model->rfind("MacBook", 0) == 0) {
         return true;

@@ -16,8 +16,8 @@ namespace orvel {
 // backlight holds) from the device settings and the session, and makes it so. Around input
 // blocking it keeps three safety rules: blocking is released when no external input device is
 // left (if the user asked for that), the first blocking on a machine must be confirmed in a timed
-// dialog, and a watchdog recounts the external input devices every 3 s while blocking. Main
-// thread only.
+// dialog, and a watchdog recounts the external input devices every 3 s while blocking (and only
+// then, so an idle machine is not woken for it). Main thread only.
 class DeviceState final : public ObservableObject, public WeakReferenceable {
   public:
     static constexpr double kWatchdogInterval = 3.0;
@@ -36,13 +36,16 @@ class DeviceState final : public ObservableObject, public WeakReferenceable {
     void reconcile();
     // The keep-disabled confirmation is on screen.
     bool isConfirming() const { return confirming_; }
+    // The 3 s watchdog is scheduled: exactly while the built-in input is blocked.
+    bool isWatching() const { return watchdog_.isValid(); }
 
     // The names of the external input devices attached now, one per device, sorted. Needs the
     // HID-access flag raised.
     static std::vector<std::string> externalInputCensus();
 
     // Whether this machine is a laptop: a model name beginning "MacBook", or a portable chassis.
-    bool isLaptop() const;
+    // Static so the diagnostics can ask without bringing the device state up.
+    static bool isLaptop();
     // The keyboards, mice, pointers and touch pads among the devices.
     static std::vector<HidDevice> filterInputDevices(const std::vector<HidDevice>& devices);
     // One line per device: built in or external, then its name and details.
@@ -60,12 +63,15 @@ class DeviceState final : public ObservableObject, public WeakReferenceable {
 
     void confirmKeepDisabled();
     void watchdogTick();
+    // Starts the watchdog when blocking began, cancels it when blocking ended.
+    void followBlocking();
     // Turns both block settings off; the reconciles their setters ask for run once, after both.
     void clearBlockSettings();
     static std::size_t countExternalInput();
 
     Timer watchdog_;
     Subscription screensChanged_;
+    Subscription blockerStopped_;
     bool confirming_ = false;
     int deferDepth_ = 0;
     bool deferred_ = false;

@@ -8,11 +8,13 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "devices/BuiltInDisplay.h"
+#include "devices/DeviceState.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
 #include "devices/ReportRedaction.h"
 #include "foundation/AppInfo.h"
 #include "foundation/Iso8601.h"
+#include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "foundation/TextCompare.h"
 #include "platform/Permissions.h"
@@ -66,9 +68,16 @@ void append(std::vector<std::string>& lines, std::string_view section,
     }
 }
 
-}  // namespace
+// Where the app put the CONFLICTS section's builder; reset with the other shared instances.
+struct ConflictsSectionSource {
+    std::function<std::string()> section;
+};
 
-std::function<std::vector<DiagnosticReport::Screen>()> DiagnosticReport::screens;
+ConflictsSectionSource& conflictsSource() {
+    return ORVEL_SHARED_INSTANCE(ConflictsSectionSource);
+}
+
+}  // namespace
 
 std::string DiagnosticReport::sectionHeader(std::string_view name) {
     std::string header = "\u2500\u2500 " + std::string(name) + " ";
@@ -212,14 +221,18 @@ std::vector<std::string> DiagnosticReport::inputDevicesSection() {
 std::vector<std::string> DiagnosticReport::displayLines() {
     const bool online = BuiltInDisplay::builtInDisplayID().has_value();
     std::vector<std::string> lines;
+    // A laptop has a panel even with the lid closed.
     lines.push_back(std::string("  has built-in panel: ") +
-                    truth(!PowerTriggerCenter::internalBatteryDescriptions().empty() || online));
+                    truth(DeviceState::isLaptop() || online));
     lines.push_back(std::string("  panel online: ") + truth(online));
     const auto level = BuiltInDisplay::shared().level();
     lines.push_back("  built-in brightness: " + (level ? levelText(*level) : "unreadable"));
-    for (const Screen& screen : screens ? screens() : std::vector<Screen>{}) {
-        lines.push_back("  screen " + std::to_string(static_cast<long long>(screen.width)) +
-                        "\u00D7" + std::to_string(static_cast<long long>(screen.height)) +
+    if (!ui::UiHost::isInstalled()) {
+        return lines;
+    }
+    for (const ui::ScreenInfo& screen : ui::UiHost::current().screens()) {
+        lines.push_back("  screen " + std::to_string(static_cast<long long>(screen.frame.width)) +
+                        "\u00D7" + std::to_string(static_cast<long long>(screen.frame.height)) +
                         " \u2014 " + screen.name);
     }
     return lines;
@@ -255,16 +268,21 @@ std::vector<std::string> DiagnosticReport::powerAssertionLines() {
 }
 
 std::string DiagnosticReport::hardwareModel() {
-    // Stays "unknown" until SystemInfo tells the machine's model.
-    return "unknown";
+    auto model = Platform::current().systemInfo().hardwareModel();
+    return model && !model->empty() ? *model : "unknown";
 }
 
 std::string DiagnosticReport::architecture() {
     return Platform::current().systemInfo().architecture();
 }
 
-std::string DiagnosticReport::conflictsSection() {
-    return sectionHeader("CONFLICTS") + "\n  not checked in this version";
+void DiagnosticReport::setConflictsSection(std::function<std::string()> section) {
+    conflictsSource().section = std::move(section);
+}
+
+std::string DiagnosticReport::conflictsSuffix() {
+    const auto& section = conflictsSource().section;
+    return section ? "\n\n" + section() : std::string();
 }
 
 std::optional<std::string> DiagnosticReport::forSupport(bool appendConflicts, bool redact) {
@@ -280,7 +298,7 @@ std::optional<std::string> DiagnosticReport::forSupport(bool appendConflicts, bo
         text = diagnosticReport();
     }
     if (appendConflicts) {
-        text += "\n\n" + conflictsSection();
+        text += conflictsSuffix();
     }
     if (redact) {
         text = ReportRedaction::obfuscate(text);

@@ -16,16 +16,6 @@ namespace orvel {
 // Lines are joined by "\n" with none at the end. Main thread only.
 class DiagnosticReport {
   public:
-    // One screen as the report lists it.
-    struct Screen {
-        double width = 0;
-        double height = 0;
-        std::string name;
-    };
-    // The screens the window host shows, in its order. Empty until the host can list them (the
-    // app sets it).
-    static std::function<std::vector<Screen>()> screens;
-
     // "── " + name + " " + "─" × max(0, 52 − code points).
     static std::string sectionHeader(std::string_view name);
     static std::string joined(const std::vector<std::string>& lines);
@@ -49,7 +39,7 @@ class DiagnosticReport {
     // The INPUT DEVICES section's lines: the attached input devices, built-in ones first, sorted
     // by their composed text; "  none found" without any.
     static std::vector<std::string> inputDevicesSection();
-    // The machine's model as the system names it; "unknown" until the system tells it.
+    // The machine's model as the system names it; "unknown" when it cannot be read.
     static std::string hardwareModel();
     static std::string architecture();
 
@@ -60,8 +50,12 @@ class DiagnosticReport {
     static std::optional<std::string> forSupport(bool appendConflicts, bool redact);
     // forSupport, then onto the pasteboard.
     static std::optional<std::string> copyForSupport(bool appendConflicts, bool redact);
-    // The conflicts section's stand-in until the conflict check exists.
-    static std::string conflictsSection();
+
+    // The CONFLICTS section is written by the settings, a layer above this one, so the app hands
+    // its builder over at start-up. Without one, nothing is appended.
+    static void setConflictsSection(std::function<std::string()> section);
+    // "\n\n" + the CONFLICTS section, or nothing when no builder was handed over.
+    static std::string conflictsSuffix();
 
     static constexpr double kAssertionListingWait = 1.0;
 };

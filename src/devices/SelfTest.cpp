@@ -4,6 +4,7 @@
 
 #include "core/OrvelController.h"
 #include "devices/BuiltInDisplay.h"
+#include "devices/DeviceState.h"
 #include "devices/DiagnosticReport.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
@@ -93,9 +94,8 @@ std::vector<std::string> SelfTest::backlightLines() {
 
 std::vector<std::string> SelfTest::displayLines() {
     if (!BuiltInDisplay::builtInDisplayID()) {
-        return {PowerTriggerCenter::internalBatteryDescriptions().empty()
-                    ? "  SKIP \u2014 no internal panel on this Mac"
-                    : "  SKIP \u2014 internal panel offline (lid closed)"};
+        return {DeviceState::isLaptop() ? "  SKIP \u2014 internal panel offline (lid closed)"
+                                        : "  SKIP \u2014 no internal panel on this Mac"};
     }
     BuiltInDisplay& display = BuiltInDisplay::shared();
     if (display.savedLevel()) {
@@ -139,8 +139,7 @@ std::vector<std::string> SelfTest::inputBlockingLines() {
         lines.push_back("  the app invalidates it while still showing as ticked.");
     }
     const std::vector<std::string> internal = InputBlocker::internalDeviceNames();
-    if (PowerTriggerCenter::internalBatteryDescriptions().empty() &&
-        !BuiltInDisplay::builtInDisplayID() && internal.empty()) {
+    if (!DeviceState::isLaptop() && !BuiltInDisplay::builtInDisplayID() && internal.empty()) {
         lines.push_back("  SKIP \u2014 desktop Mac: no built-in keyboard or trackpad exists,");
         lines.push_back("  so there is nothing to block. The switches are moot here.");
     } else {
@@ -234,8 +233,7 @@ std::optional<std::string> SelfTest::forSupport(bool redact) {
         InputBlocker::HidAccessScope access;
         text = selfTest();
     }
-    text +=
-        "\n\n" + PermissionAudit::reportSections() + "\n\n" + DiagnosticReport::conflictsSection();
+    text += "\n\n" + PermissionAudit::reportSections() + DiagnosticReport::conflictsSuffix();
     if (redact) {
         text = ReportRedaction::obfuscate(text);
     }

@@ -29,8 +29,8 @@ class SelfTest {
 
     // What the Troubleshooting tab copies: the permission status refreshed, the self-test run
     // with the HID-access flag raised (put back after), the permission audit's sections and the
-    // CONFLICTS section appended, redacted when asked. Asked again while one runs, it answers
-    // nothing and copies nothing.
+    // CONFLICTS section (once the app handed it over) appended, redacted when asked. Asked again
+    // while one runs, it answers nothing and copies nothing.
     static std::optional<std::string> forSupport(bool redact);
     static std::optional<std::string> copyForSupport(bool redact);
 };

@@ -25,6 +25,9 @@ class Displays {
 
     // The displays online now, in the system's order; read when asked.
     virtual std::vector<DisplayDescription> onlineDisplays() = 0;
+    // The screens changed: a backend that keeps what it read for a while reads it again on the
+    // next question.
+    virtual void refresh() {}
 
     // A display came, went or was switched on or off.
     Signal<> displaysChanged;

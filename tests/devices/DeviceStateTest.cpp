@@ -248,6 +248,34 @@ TEST_F(DeviceStateTest, WatchdogIsSilentWhileTheConfirmationIsUp) {
     EXPECT_FALSE(blocking());
 }
 
+TEST_F(DeviceStateTest, TheWatchdogWakesTheLoopOnlyWhileBlocking) {
+    auto firedOverAMinute = [this] {
+        const auto before = loop().timersFired();
+        loop().advance(60);
+        return loop().timersFired() - before;
+    };
+    state().reconcile();
+    EXPECT_FALSE(state().isWatching());
+    EXPECT_EQ(firedOverAMinute(), 0u) << "nothing blocked, nothing to count";
+
+    confirmed();
+    turnOnBlocking();
+    ASSERT_TRUE(blocking());
+    EXPECT_TRUE(state().isWatching());
+    EXPECT_EQ(firedOverAMinute(), 20u);
+
+    prefs().blockBuiltInKeyboard = false;
+    prefs().blockBuiltInTrackpad = false;
+    ASSERT_FALSE(blocking());
+    EXPECT_FALSE(state().isWatching());
+    EXPECT_EQ(firedOverAMinute(), 0u);
+
+    turnOnBlocking();
+    ASSERT_TRUE(state().isWatching());
+    blocker().stop();  // as the app does when it quits
+    EXPECT_FALSE(state().isWatching());
+}
+
 TEST_F(DeviceStateTest, APanelThatComesBackGetsTheLevelItMissedWhileAway) {
     auto& displays = sim().displays();
     displays.changeLevelFromOutside(SimDisplays::kBuiltInID, 0.7);

@@ -10,6 +10,7 @@
 #include "devices/DiagnosticsFixture.h"
 #include "devices/InputBlocker.h"
 #include "devices/ReportWords.h"
+#include "settings/ConflictsReport.h"
 #include "support/UiTest.h"
 #include "triggers/TriggerEngine.h"
 
@@ -24,20 +25,14 @@ std::size_t codePoints(std::string_view text) {
     }));
 }
 
-class DiagnosticReportTest : public test::UiTest {
-  protected:
-    void TearDown() override {
-        DiagnosticReport::screens = nullptr;
-        UiTest::TearDown();
-    }
-};
+class DiagnosticReportTest : public test::UiTest {};
 
 TEST_F(DiagnosticReportTest, ReportsOfALaptopADesktopAndAClosedLidReadAsTheGoldenFiles) {
     for (const Machine machine : {Machine::laptop, Machine::desktop, Machine::closedLid}) {
         SCOPED_TRACE(test::machineName(machine));
         TearDown();
         SetUp();
-        test::buildMachine(sim(), machine);
+        test::buildMachine(sim(), host(), machine);
         const auto text = DiagnosticReport::copyForSupport(false, false);
         ASSERT_TRUE(text);
         EXPECT_EQ(host().pasteboard().string(), text);
@@ -85,7 +80,8 @@ TEST_F(DiagnosticReportTest, UnreadableValuesPrintTheirFixedWords) {
 }
 
 TEST_F(DiagnosticReportTest, TheCallerPutsTheHidFlagBackAndAppendsAndRedactsOnRequest) {
-    test::buildMachine(sim(), Machine::laptop);
+    test::buildMachine(sim(), host(), Machine::laptop);
+    DiagnosticReport::setConflictsSection(conflictsReport);
     for (const bool raised : {false, true}) {
         std::optional<InputBlocker::HidAccessScope> outer;
         if (raised) {
@@ -95,8 +91,65 @@ TEST_F(DiagnosticReportTest, TheCallerPutsTheHidFlagBackAndAppendsAndRedactsOnRe
         ASSERT_TRUE(text);
         EXPECT_EQ(InputBlocker::hidAccess(), raised);
         EXPECT_NE(text->find("  INTERNAL \u2014 id-"), std::string::npos) << *text;
-        EXPECT_NE(text->find("\n\n" + DiagnosticReport::conflictsSection()), std::string::npos);
+        EXPECT_TRUE(text->ends_with("\n\n" + conflictsReport())) << *text;
     }
+}
+
+TEST_F(DiagnosticReportTest, TheConflictsSectionIsAppendedOnlyWhenAskedAndWhenTheAppHandedItOver) {
+    const auto bare = DiagnosticReport::forSupport(false, false);
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(DiagnosticReport::forSupport(true, false), bare) << "no builder handed over";
+    DiagnosticReport::setConflictsSection([] { return std::string("CONFLICTS\n  two"); });
+    EXPECT_EQ(DiagnosticReport::forSupport(false, false), bare);
+    EXPECT_EQ(DiagnosticReport::forSupport(true, false), *bare + "\n\nCONFLICTS\n  two");
+}
+
+TEST_F(DiagnosticReportTest, TheModelIsTheSystemsOrUnknown) {
+    const std::pair<std::optional<std::string>, std::string> cases[] = {
+        {"ThinkPad X1 Carbon Gen 9", "  model ThinkPad X1 Carbon Gen 9"},
+        {std::string(), "  model unknown"},
+        {std::nullopt, "  model unknown"},
+    };
+    for (const auto& [model, line] : cases) {
+        sim().systemInfo().setHardwareModel(model);
+        EXPECT_EQ(DiagnosticReport::systemLines().at(1), line);
+    }
+}
+
+TEST_F(DiagnosticReportTest, DisplayLinesFollowTheHostsScreensAndTheLaptopRule) {
+    struct Case {
+        const char* what;
+        std::optional<int> chassis;
+        bool batteries;
+        bool panelOnline;
+        const char* hasPanel;
+    };
+    const Case cases[] = {
+        {"laptop, lid closed, battery taken out", 10, false, false, "true"},
+        {"desktop with a UPS-like internal battery", 3, true, false, "false"},
+        {"all-in-one", 13, false, true, "true"},
+        {"unknown chassis, no panel", std::nullopt, false, false, "false"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        sim().systemInfo().setHardwareModel("Board");
+        sim().systemInfo().setChassisType(c.chassis);
+        if (!c.batteries) {
+            sim().powerSources().removeBatteries();
+        }
+        sim().displays().setOnline(SimDisplays::kBuiltInID, c.panelOnline);
+        EXPECT_EQ(DiagnosticReport::displayLines().at(0),
+                  std::string("  has built-in panel: ") + c.hasPanel);
+    }
+    host().setScreens({{{0, 0, 1440.7, 900.2}, "eDP-1"}, {{1440, 0, 3840, 2160}, "DP-2"}});
+    auto lines = DiagnosticReport::displayLines();
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.end()),
+              (std::vector<std::string>{"  screen 1440\u00D7900 \u2014 eDP-1",
+                                        "  screen 3840\u00D72160 \u2014 DP-2"}));
+    host().setScreens({});
+    EXPECT_EQ(DiagnosticReport::displayLines().size(), 3u) << "no screens, no screen lines";
 }
 
 TEST_F(DiagnosticReportTest, APressWhileTheReportWaitsForTheAssertionListingDoesNothing) {

@@ -10,6 +10,7 @@
 #include "devices/DiagnosticReport.h"
 #include "foundation/AppInfo.h"
 #include "platform/sim/SimPlatform.h"
+#include "ui/HeadlessHost.h"
 
 namespace orvel::test {
 
@@ -36,8 +37,9 @@ inline void expectGolden(const std::string& name, std::string text) {
 enum class Machine { laptop, desktop, closedLid };
 
 // A machine the report and the self-test describe: its devices, panel, screens and power.
-inline void buildMachine(SimPlatform& sim, Machine machine) {
+inline void buildMachine(SimPlatform& sim, ui::HeadlessHost& host, Machine machine) {
     sim.systemInfo().setOSVersion({14, 2, 1});
+    sim.systemInfo().setHardwareModel("MacBookPro18,3");
     sim.permissions().setListenEvent(ListenEventAccess::granted);
     sim.permissions().setPreflight(true);
     sim.permissions().setAccessibility(true);
@@ -54,10 +56,7 @@ inline void buildMachine(SimPlatform& sim, Machine machine) {
         case Machine::laptop:
             sim.hidDevices().attach(mouse);
             sim.hidDevices().attach(internal);
-            DiagnosticReport::screens = [] {
-                return std::vector<DiagnosticReport::Screen>{
-                    {1512, 982.5, "Built-in Retina Display"}};
-            };
+            host.setScreens({{{0, 0, 1512, 982.5}, "Built-in Retina Display"}});
             break;
         case Machine::desktop:
             sim.hidDevices().attach(keyboard);
@@ -68,19 +67,17 @@ inline void buildMachine(SimPlatform& sim, Machine machine) {
             sim.displays().addDisplay(monitor, 0.9);
             sim.keyboardBacklightRoutes().setHasClient(false);
             sim.keyboardBacklightRoutes().setHasService(false);
-            DiagnosticReport::screens = [] {
-                return std::vector<DiagnosticReport::Screen>{{2560, 1440, "DELL U2720Q"},
-                                                             {1920.9, 1080, "LG HDR FHD"}};
-            };
+            sim.systemInfo().setHardwareModel("Mac14,13");
+            sim.systemInfo().setChassisType(3);
+            host.setScreens(
+                {{{0, 0, 2560, 1440}, "DELL U2720Q"}, {{2560, 0, 1920.9, 1080}, "LG HDR FHD"}});
             break;
         case Machine::closedLid:
             sim.hidDevices().attach(keyboard);
             sim.hidDevices().attach(internal);
             sim.displays().setOnline(SimDisplays::kBuiltInID, false);
             sim.displays().addDisplay(monitor, 0.9);
-            DiagnosticReport::screens = [] {
-                return std::vector<DiagnosticReport::Screen>{{2560, 1440, "DELL U2720Q"}};
-            };
+            host.setScreens({{{0, 0, 2560, 1440}, "DELL U2720Q"}});
             break;
     }
 }

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "devices/BuiltInDisplay.h"
 #include "devices/DiagnosticsFixture.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
+#include "settings/ConflictsReport.h"
 #include "support/UiTest.h"
 
 namespace orvel {
@@ -14,20 +17,15 @@ namespace {
 using test::Machine;
 namespace ps = power_source;
 
-class SelfTestTest : public test::UiTest {
-  protected:
-    void TearDown() override {
-        DiagnosticReport::screens = nullptr;
-        UiTest::TearDown();
-    }
-};
+class SelfTestTest : public test::UiTest {};
 
 TEST_F(SelfTestTest, SelfTestsOfALaptopADesktopAndAClosedLidReadAsTheGoldenFiles) {
     for (const Machine machine : {Machine::laptop, Machine::desktop, Machine::closedLid}) {
         SCOPED_TRACE(test::machineName(machine));
         TearDown();
         SetUp();
-        test::buildMachine(sim(), machine);
+        test::buildMachine(sim(), host(), machine);
+        DiagnosticReport::setConflictsSection(conflictsReport);
         const auto text = SelfTest::copyForSupport(false);
         ASSERT_TRUE(text);
         EXPECT_EQ(host().pasteboard().string(), text);
@@ -51,6 +49,36 @@ TEST_F(SelfTestTest, AHoldOrvelKeepsIsNeitherDimmedNorUndone) {
     EXPECT_TRUE(BuiltInDisplay::shared().isReasserting());
     EXPECT_EQ(BuiltInDisplay::shared().level(), 0.0);
     EXPECT_TRUE(KeyboardBacklight::shared().isOff());
+}
+
+TEST_F(SelfTestTest, TheLaptopRuleDecidesTheDesktopSkips) {
+    struct Case {
+        const char* what;
+        int chassis;
+        bool batteries;
+        const char* display;
+        const char* blocking;
+    };
+    const Case cases[] = {
+        {"laptop, lid closed, battery taken out", 10, false,
+         "  SKIP \u2014 internal panel offline (lid closed)", "  [FAIL] internal device found"},
+        {"desktop that reports a battery", 3, true, "  SKIP \u2014 no internal panel on this Mac",
+         "  SKIP \u2014 desktop Mac: no built-in keyboard or trackpad exists,"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TearDown();
+        SetUp();
+        sim().systemInfo().setHardwareModel("Board");
+        sim().systemInfo().setChassisType(c.chassis);
+        if (!c.batteries) {
+            sim().powerSources().removeBatteries();
+        }
+        sim().displays().setOnline(SimDisplays::kBuiltInID, false);
+        EXPECT_EQ(SelfTest::displayLines(), std::vector<std::string>{c.display});
+        const auto blocking = SelfTest::inputBlockingLines();
+        EXPECT_NE(std::find(blocking.begin(), blocking.end(), c.blocking), blocking.end());
+    }
 }
 
 TEST_F(SelfTestTest, AnUnreadLevelNeverPasses) {

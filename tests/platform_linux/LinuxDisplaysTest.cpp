@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "devices/BuiltInDisplay.h"
+#include "devices/DeviceState.h"
 #include "foundation/Registry.h"
 #include "platform/sim/SimBackedPlatform.h"
 #include "support/OrvelTest.h"
+#include "ui/HeadlessHost.h"
 
 namespace orvel {
 namespace {
@@ -136,6 +138,47 @@ TEST_F(LinuxDisplaysTest, ConnectorsAreReadAgainAfterThreeSecondsOrWhenAskedButL
     EXPECT_EQ(displays.onlineDisplays().size(), 1u);
     displays.refresh();
     EXPECT_EQ(displays.onlineDisplays().size(), 2u);
+}
+
+// The device state on the Linux readers, with a window host that announces screen changes.
+class LinuxScreensTest : public LinuxDisplaysTest {
+  protected:
+    void TearDown() override {
+        LinuxDisplaysTest::TearDown();
+        ui::UiHost::install(nullptr);
+    }
+    ui::HeadlessHost& installHost() {
+        auto host = std::make_unique<ui::HeadlessHost>();
+        ui::HeadlessHost& installed = *host;
+        ui::UiHost::install(std::move(host));
+        return installed;
+    }
+};
+
+std::vector<std::string> onlineNames() {
+    std::vector<std::string> names;
+    for (const auto& display : Platform::current().displays().onlineDisplays()) {
+        names.push_back(display.name);
+    }
+    return names;
+}
+
+TEST_F(LinuxScreensTest, AMonitorUnpluggedOrALidClosedIsSeenAsSoonAsTheScreensChange) {
+    const std::string root = copy("display-intel");
+    Registry::reset();
+    Platform::install(std::make_unique<DrmMachine>(root));
+    ui::HeadlessHost& host = installHost();
+    (void)DeviceState::shared();
+    ASSERT_EQ(onlineNames(), (std::vector<std::string>{"HDMI-A-1", "eDP-1"}));
+
+    writeLine(root + "/class/drm/card0-HDMI-A-1/status", "disconnected");
+    host.setScreens({{{0, 0, 1440, 900}, "eDP-1"}});
+    EXPECT_EQ(onlineNames(), std::vector<std::string>{"eDP-1"});
+
+    writeLine(root + "/class/drm/card0-eDP-1/enabled", "disabled");
+    host.setScreens({});
+    EXPECT_EQ(onlineNames(), std::vector<std::string>{});
+    EXPECT_FALSE(BuiltInDisplay::builtInDisplayID());
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ class LinuxDisplays final : public Displays, public Backlight {
     // The backlight folder that serves a display; nothing when it has none.
     std::optional<std::string> backlightOf(std::uint32_t display);
     // The next question reads the connectors again.
-    void refresh() { scannedAt_.reset(); }
+    void refresh() override { scannedAt_.reset(); }
 
   private:
     struct Panel {
