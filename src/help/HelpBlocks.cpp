@@ -102,8 +102,9 @@ View LossRow::body() const {
     return column(
         HStack(VAlign::top, 12,
                {
-                   TextVerbatim(localizedFormat("Without %@", {permission}))
-                       .font(Font::system(kBodySize, FontWeight::medium))
+                   // A long permission name takes more lines in its column, never more width.
+                   wrapping(TextVerbatim(localizedFormat("Without %@", {permission}))
+                                .font(Font::system(kBodySize, FontWeight::medium)))
                        .frame(Frame::fixed(kLossColumnWidth).withAlignment(Alignment::leading())),
                    wrapping(Text(loss)
                                 .font(Font::system(kBodySize))

@@ -293,6 +293,17 @@ TEST_F(AppPicturesTest, HelpOnAcknowledgmentsAndWithASearchThatFindsNothing) {
     QWidget& widget = *window->widget();
     EXPECT_GE(widget.width(), 820);
     EXPECT_GE(widget.height(), 560);
+    // Each licence box holds its whole text, laid out in full and selectable with the mouse.
+    int boxes = 0;
+    for (auto* label : widget.findChildren<QLabel*>()) {
+        if (!label->text().contains("Installed at:"))
+            continue;
+        ++boxes;
+        EXPECT_TRUE(label->textInteractionFlags() & Qt::TextSelectableByMouse);
+        EXPECT_TRUE(label->wordWrap());
+        EXPECT_GE(label->height(), label->heightForWidth(label->width()));
+    }
+    EXPECT_GE(boxes, 5);
     savePng(widget, "help-acknowledgments");
     view->query = "wake sleep";
     ASSERT_TRUE(waitUntil([&] {
@@ -331,6 +342,10 @@ class BlockSampler final : public ui::ViewComponent {
                            LossRow{"Accessibility",
                                    "The trackpad keeps working: *nothing* is "
                                    "blocked while a session runs."},
+                           LossRow{"Input Monitoring and Accessibility together",
+                                   "Neither the built-in keyboard nor the trackpad can be "
+                                   "blocked, and the shortcut that ends a session while they "
+                                   "are blocked has nothing to do."},
                        })
                 .padding(28));
     }
@@ -353,6 +368,18 @@ TEST_F(AppPicturesTest, AHelpPageWithEveryBlockLinesUpItsTableColumns) {
     ASSERT_EQ(columns.size(), 3u);
     EXPECT_EQ(columns[0], columns[1]);
     EXPECT_EQ(columns[1], columns[2]);
+    // A long permission name and a long loss both wrap within their columns, whole.
+    for (const char* start : {"Without Input Monitoring", "Neither the built-in"}) {
+        QLabel* found = nullptr;
+        for (auto* label : widget.findChildren<QLabel*>()) {
+            if (label->text().contains(start) && label->isVisibleTo(&widget))
+                found = label;
+        }
+        ASSERT_NE(found, nullptr) << start;
+        EXPECT_TRUE(found->wordWrap()) << start;
+        EXPECT_GE(found->height(), 2 * found->fontMetrics().lineSpacing()) << start;
+        EXPECT_LE(found->mapTo(&widget, QPoint(found->width(), 0)).x(), 28 + 620) << start;
+    }
     savePng(widget, "help-blocks");
 }
 

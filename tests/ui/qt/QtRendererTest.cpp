@@ -20,6 +20,7 @@
 #include "ui/qt/SegmentedControl.h"
 #include "ui/qt/StepperArrows.h"
 #include "ui/qt/SwitchWidget.h"
+#include "ui/qt/TextLabel.h"
 #include "ui/qt/ViewButton.h"
 
 namespace orvel::ui {
@@ -480,6 +481,55 @@ TEST_F(QtRendererTest, AShortTextFixedOnlyVerticallyWrapsAndShowsEveryLine) {
     EXPECT_GE(free->height(), 2 * free->fontMetrics().lineSpacing())
         << "every line gets its height";
     EXPECT_FALSE(plain->wordWrap()) << "without the fixed size a short text stays on one line";
+}
+
+TEST_F(QtRendererTest, ASidebarRowTooLongForItsColumnEndsInAnEllipsis) {
+    const QString longTitle = "Sleep, Wake and Restart and everything else";
+    QtWindow& window = show([](Service& s) {
+        return List(
+                   bind(s.name),
+                   {Label("Sleep, Wake and Restart and everything else", "bolt.circle").tag("long"),
+                    Label("Short", "bolt.circle").tag("short")})
+            .frame(Frame::fixed(150, 200));
+    });
+    TextLabel* cut = nullptr;
+    TextLabel* whole = nullptr;
+    for (auto* l : window.widget()->findChildren<TextLabel*>()) {
+        if (l->text() == longTitle)
+            cut = l;
+        if (l->text() == "Short")
+            whole = l;
+    }
+    ASSERT_NE(cut, nullptr);
+    ASSERT_NE(whole, nullptr);
+    EXPECT_LE(cut->mapTo(window.widget(), QPoint(cut->width(), 0)).x(), 150)
+        << "the row stays within its column";
+    EXPECT_TRUE(cut->shownText().endsWith(QChar(0x2026))) << cut->shownText().toStdString();
+    EXPECT_LT(cut->shownText().size(), longTitle.size());
+    EXPECT_EQ(whole->shownText(), "Short") << "a title that fits is shown whole";
+}
+
+TEST_F(QtRendererTest, ARowOnTheFirstBaselineKeepsAOneLineTextLevelWithAWrappedOnesFirstLine) {
+    QtWindow& window = show([](Service&) {
+        return HStack(VAlign::firstTextBaseline, 10,
+                      {TextVerbatim("A feature whose name takes three or four lines here")
+                           .fixedSize(false, true)
+                           .frame(Frame::fixed(90)),
+                       TextVerbatim("Accessibility")});
+    });
+    QLabel* wrapped = nullptr;
+    QLabel* single = nullptr;
+    for (auto* l : window.widget()->findChildren<QLabel*>()) {
+        if (l->text() == "Accessibility")
+            single = l;
+        else if (l->text().startsWith("A feature"))
+            wrapped = l;
+    }
+    ASSERT_NE(wrapped, nullptr);
+    ASSERT_NE(single, nullptr);
+    ASSERT_GE(wrapped->height(), 2 * wrapped->fontMetrics().lineSpacing());
+    EXPECT_EQ(single->mapTo(window.widget(), QPoint(0, 0)).y(),
+              wrapped->mapTo(window.widget(), QPoint(0, 0)).y());
 }
 
 TEST_F(QtRendererTest, AHeightLimitLetsAScrollViewGrowUpToIt) {

@@ -266,6 +266,9 @@ void updateList(RenderCore& core, RenderNode& rn, const Node& n, const Env& chil
     }
     std::vector<Entry> entries;
     core.flatten(n.children, "", childEnv, entries);
+    for (auto& entry : entries) {
+        entry.env.truncates = selecting;
+    }
     if (selected) {
         for (auto& entry : entries) {
             if (entry.view.node().tag == *selected) {

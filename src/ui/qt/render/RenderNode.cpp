@@ -96,9 +96,11 @@ Qt::Alignment hFlag(HAlign a) {
 }
 
 Qt::Alignment vFlag(VAlign a) {
-    return a == VAlign::top      ? Qt::AlignTop
-           : a == VAlign::bottom ? Qt::AlignBottom
-                                 : Qt::AlignVCenter;
+    // Tops lined up put the first lines of texts of one size on one baseline; centred, a
+    // one-line text beside a wrapping one would sit halfway down it.
+    return a == VAlign::top || a == VAlign::firstTextBaseline ? Qt::AlignTop
+           : a == VAlign::bottom                              ? Qt::AlignBottom
+                                                              : Qt::AlignVCenter;
 }
 
 Qt::Alignment textFlag(TextAlignment a) {

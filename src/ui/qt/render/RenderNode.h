@@ -49,6 +49,8 @@ struct Env {
     // Under a size fixed only vertically: texts take the width they are given and as many lines
     // as they need, however short they are.
     bool wrapsToWidth = false;
+    // A sidebar's row: a title too long for the column ends in "…" rather than being clipped.
+    bool truncates = false;
 
     Env applying(const Node& n) const;
 };

@@ -118,6 +118,7 @@ void updateText(RenderCore& core, RenderNode& rn, QLabel* label, const Node& n, 
                                      : env.wrapsToWidth || shown.size() > kWrapAfterCharacters;
     if (label->wordWrap() != wraps)
         label->setWordWrap(wraps);
+    static_cast<TextLabel*>(label)->setTruncates(env.truncates && !wraps);
     const int maxHeight = env.lineLimit && *env.lineLimit > 1
                               ? *env.lineLimit * QFontMetrics(font).lineSpacing() + kLineLimitSlack
                               : QWIDGETSIZE_MAX;
@@ -185,8 +186,7 @@ QWidget* create(RenderCore&, RenderNode& rn, const Node& n, Axis) {
             layout->setContentsMargins(0, 0, 0, 0);
             layout->setSpacing(kLabelSymbolGap);
             auto* symbol = new SymbolWidget;
-            auto* text = new QLabel;
-            text->setForegroundRole(QPalette::WindowText);
+            auto* text = new TextLabel;
             layout->addWidget(symbol, 0, Qt::AlignVCenter);
             layout->addWidget(text, 0, Qt::AlignVCenter);
             rn.extras = {symbol, text};
@@ -214,7 +214,8 @@ void update(RenderCore& core, RenderNode& rn, const Node& n, const Env& env, con
             break;
         case NodeKind::label: {
             auto* symbol = static_cast<SymbolWidget*>(rn.extras[0]);
-            auto* text = static_cast<QLabel*>(rn.extras[1]);
+            auto* text = static_cast<TextLabel*>(rn.extras[1]);
+            text->setTruncates(env.truncates);
             const QFont font = core.fontOf(env);
             symbol->setSymbol(n.systemImage, core.symbolSide(env), core.foregroundOf(env), 0, 1);
             updateLabelText(text, qs(shownText(n)), font, core.foregroundOf(env));
