@@ -94,6 +94,16 @@ class AutomationsPicturesTest : public test::QtUiTest {
     bool hides(QWidget& window, const QString& text) {
         return waitUntil([&] { return !visible(window, text); });
     }
+    // One entry of each kind, the last without a detail.
+    static void logEveryKind() {
+        using K = ActivityEntry::Kind;
+        std::vector<ActivityEntry> entries;
+        for (K kind : {K::started, K::ended, K::shielded, K::rearmed, K::simulated, K::info}) {
+            entries.push_back(ActivityEntry::make(kind, "Headphones " + std::string(rawValue(kind)),
+                                                  kind == K::info ? "" : "Started session — 1 h"));
+        }
+        ActivityLog::shared().entries = entries;
+    }
     static TriggerRule headphonesRule() {
         TriggerRule rule;
         rule.name = "Headphones";
@@ -119,13 +129,7 @@ TEST_F(AutomationsPicturesTest, TheTriggersPageFreshBusyAndPaused) {
     prefs.lpmEnd = true;
     prefs.upsReact = true;
     TriggerEngine::shared().add(headphonesRule());
-    using K = ActivityEntry::Kind;
-    std::vector<ActivityEntry> entries;
-    for (K kind : {K::started, K::ended, K::shielded, K::rearmed, K::simulated, K::info}) {
-        entries.push_back(ActivityEntry::make(kind, "Headphones " + std::string(rawValue(kind)),
-                                              kind == K::info ? "" : "Started session — 1 h"));
-    }
-    ActivityLog::shared().entries = entries;
+    logEveryKind();
     ASSERT_TRUE(shows(page, "\u25CF holding \u2014 Headphones"));
     ASSERT_TRUE(shows(page, "Headphones rearmed"));
     savePng(page, "triggers-busy");
@@ -151,13 +155,7 @@ TEST_F(AutomationsPicturesTest, TheWholeTabOnTriggersFreshBusyPausedAndOnAStrayV
     Preferences::shared().lowBattEnd = true;
     Preferences::shared().upsReact = true;
     TriggerEngine::shared().add(headphonesRule());
-    using K = ActivityEntry::Kind;
-    std::vector<ActivityEntry> entries;
-    for (K kind : {K::started, K::ended, K::shielded, K::rearmed, K::simulated, K::info}) {
-        entries.push_back(ActivityEntry::make(kind, "Headphones " + std::string(rawValue(kind)),
-                                              kind == K::info ? "" : "Started session — 1 h"));
-    }
-    ActivityLog::shared().entries = entries;
+    logEveryKind();
     ASSERT_TRUE(shows(window, "\u25CF holding \u2014 Headphones"));
     savePng(window, "automations-busy");
 
