@@ -13,6 +13,7 @@
 #include "QtUiTest.h"
 #include "automations/ACOnlyToggle.h"
 #include "automations/ActionPicker.h"
+#include "automations/AutomationsAndTriggersView.h"
 #include "automations/DurationPicker.h"
 #include "automations/EditorFooter.h"
 #include "automations/RuleRow.h"
@@ -65,28 +66,43 @@ class AutomationsPicturesTest : public test::QtUiTest {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QtUiTest::TearDown();
     }
-    QWidget& show(std::shared_ptr<ui::ViewComponent> content) {
+    QWidget& show(std::shared_ptr<ui::ViewComponent> content, double width = 680,
+                  double height = 620) {
         window_ = host().makeWindow();
         window_->setTitle("Automations & Triggers");
-        window_->setContentSize(680, 620);
+        window_->setContentSize(width, height);
         window_->setContent(std::move(content));
         window_->makeKeyAndOrderFront();
         settle();
         return *static_cast<ui::QtWindow&>(*window_).widget();
     }
+    static bool visible(QWidget& window, const QString& text) {
+        for (auto* label : window.findChildren<QLabel*>()) {
+            if (label->text() == text && label->isVisibleTo(&window))
+                return true;
+        }
+        for (auto* button : window.findChildren<QAbstractButton*>()) {
+            if (button->text() == text && button->isVisibleTo(&window))
+                return true;
+        }
+        return false;
+    }
     // Waits for what a change asks to be drawn.
     bool shows(QWidget& window, const QString& text) {
-        return waitUntil([&] {
-            for (auto* label : window.findChildren<QLabel*>()) {
-                if (label->text() == text && label->isVisibleTo(&window))
-                    return true;
-            }
-            for (auto* button : window.findChildren<QAbstractButton*>()) {
-                if (button->text() == text && button->isVisibleTo(&window))
-                    return true;
-            }
-            return false;
-        });
+        return waitUntil([&] { return visible(window, text); });
+    }
+    bool hides(QWidget& window, const QString& text) {
+        return waitUntil([&] { return !visible(window, text); });
+    }
+    // One entry of each kind, the last without a detail.
+    static void logEveryKind() {
+        using K = ActivityEntry::Kind;
+        std::vector<ActivityEntry> entries;
+        for (K kind : {K::started, K::ended, K::shielded, K::rearmed, K::simulated, K::info}) {
+            entries.push_back(ActivityEntry::make(kind, "Headphones " + std::string(rawValue(kind)),
+                                                  kind == K::info ? "" : "Started session — 1 h"));
+        }
+        ActivityLog::shared().entries = entries;
     }
     static TriggerRule headphonesRule() {
         TriggerRule rule;
@@ -113,13 +129,7 @@ TEST_F(AutomationsPicturesTest, TheTriggersPageFreshBusyAndPaused) {
     prefs.lpmEnd = true;
     prefs.upsReact = true;
     TriggerEngine::shared().add(headphonesRule());
-    using K = ActivityEntry::Kind;
-    std::vector<ActivityEntry> entries;
-    for (K kind : {K::started, K::ended, K::shielded, K::rearmed, K::simulated, K::info}) {
-        entries.push_back(ActivityEntry::make(kind, "Headphones " + std::string(rawValue(kind)),
-                                              kind == K::info ? "" : "Started session — 1 h"));
-    }
-    ActivityLog::shared().entries = entries;
+    logEveryKind();
     ASSERT_TRUE(shows(page, "\u25CF holding \u2014 Headphones"));
     ASSERT_TRUE(shows(page, "Headphones rearmed"));
     savePng(page, "triggers-busy");
@@ -127,6 +137,37 @@ TEST_F(AutomationsPicturesTest, TheTriggersPageFreshBusyAndPaused) {
     TriggerEngine::shared().pause(std::nullopt);
     ASSERT_TRUE(shows(page, "Resume"));
     savePng(page, "triggers-paused");
+}
+
+TEST_F(AutomationsPicturesTest, TheWholeTabOnTriggersFreshBusyPausedAndOnAStrayValue) {
+    MemoryUserDefaults& d = sim().userDefaults();
+    auto tab = std::make_shared<AutomationsAndTriggersView>(ui::Binding<std::int64_t>{
+        [&d] { return d.integerForKey(AutomationsAndTriggersView::kSubTabKey); },
+        [&d](const std::int64_t& tag) {
+            d.setInteger(AutomationsAndTriggersView::kSubTabKey, tag);
+        }});
+    // The Settings window's content size.
+    QWidget& window = show(tab, 900, 560);
+    ASSERT_TRUE(shows(window, "Re-apply after waking from sleep"));
+    ASSERT_TRUE(shows(window, "No trigger activity yet."));
+    savePng(window, "automations-fresh");
+
+    Preferences::shared().lowBattEnd = true;
+    Preferences::shared().upsReact = true;
+    TriggerEngine::shared().add(headphonesRule());
+    logEveryKind();
+    ASSERT_TRUE(shows(window, "\u25CF holding \u2014 Headphones"));
+    savePng(window, "automations-busy");
+
+    TriggerEngine::shared().pause(std::nullopt);
+    ASSERT_TRUE(shows(window, "Resume"));
+    savePng(window, "automations-paused");
+
+    d.setInteger(AutomationsAndTriggersView::kSubTabKey, 7);
+    ASSERT_TRUE(hides(window, "Resume"));
+    ASSERT_TRUE(hides(window, "ALWAYS FIRST"));
+    EXPECT_TRUE(visible(window, "Re-apply after waking from sleep"));
+    savePng(window, "automations-stray-value");
 }
 
 TEST_F(AutomationsPicturesTest, ARuleListWithEveryBadgeAndOneRowOpen) {
