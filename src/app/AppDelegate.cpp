@@ -22,6 +22,7 @@
 #include "platform/Permissions.h"
 #include "platform/Platform.h"
 #include "platform/UserDefaults.h"
+#include "settings/ConflictsReport.h"
 #include "settings/SettingsView.h"
 #include "triggers/AppTriggerSource.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -57,6 +58,8 @@ AppDelegate* AppDelegate::shared() {
 void AppDelegate::launch() {
     sharedDelegate() = this;
     AppWindows::current() = this;
+    // The support texts report rule and setting conflicts, which the device layer cannot see.
+    DiagnosticReport::setConflictsSection(conflictsReport);
     willTerminate_ =
         ui::UiHost::current().willTerminate.subscribe([this] { applicationWillTerminate(); });
     if (EULAGate::hasCurrentAssent()) {

@@ -3,11 +3,13 @@
 #include <array>
 #include <string>
 
+#include "automations/BatteryPowerSettingsView.h"
 #include "automations/TriggersSettingsView.h"
 #include "core/ActivityLog.h"
 #include "core/Preferences.h"
 #include "platform/Platform.h"
 #include "settings/SettingsStyle.h"
+#include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
 
 namespace orvel {
@@ -90,7 +92,8 @@ std::shared_ptr<ViewComponent> AutomationsAndTriggersView::subTabPage(std::int64
         case kApps:
             return std::make_shared<PendingPage>("Apps");
         default:
-            return std::make_shared<PendingPage>("Battery");
+            return std::make_shared<BatteryPowerSettingsView>(Preferences::shared(),
+                                                              PowerTriggerCenter::shared());
     }
 }
 

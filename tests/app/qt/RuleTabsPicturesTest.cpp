@@ -1,0 +1,109 @@
+// The rule sub-tabs drawn by the Qt host, checked through their widgets and written to PNG for a
+// person to look at.
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "QtUiTest.h"
+#include "automations/BatteryPowerSettingsView.h"
+#include "core/Preferences.h"
+#include "foundation/Registry.h"
+#include "triggers/PowerTriggerCenter.h"
+#include "ui/qt/QtWindow.h"
+
+namespace orvel {
+namespace {
+
+class RuleTabsPicturesTest : public test::QtUiTest {
+  protected:
+    void TearDown() override {
+        window_.reset();
+        Registry::reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QtUiTest::TearDown();
+    }
+    QWidget& show(std::shared_ptr<ui::ViewComponent> content, int height) {
+        window_ = host().makeWindow();
+        window_->setTitle("Automations & Triggers");
+        window_->setContentSize(680, height);
+        window_->setContent(std::move(content));
+        window_->makeKeyAndOrderFront();
+        settle();
+        return *static_cast<ui::QtWindow&>(*window_).widget();
+    }
+    // The first visible label or button with this text as drawn now.
+    static QWidget* visible(QWidget& window, const QString& text) {
+        for (auto* label : window.findChildren<QLabel*>()) {
+            if (label->text() == text && label->isVisibleTo(&window))
+                return label;
+        }
+        for (auto* button : window.findChildren<QAbstractButton*>()) {
+            if (button->text() == text && button->isVisibleTo(&window))
+                return button;
+        }
+        return nullptr;
+    }
+    // The same, once drawn.
+    QWidget* shown(QWidget& window, const QString& text) {
+        QWidget* found = nullptr;
+        waitUntil([&] { return (found = visible(window, text)) != nullptr; });
+        return found;
+    }
+    static std::shared_ptr<BatteryPowerSettingsView> batteryPage() {
+        return std::make_shared<BatteryPowerSettingsView>(Preferences::shared(),
+                                                          PowerTriggerCenter::shared());
+    }
+
+  private:
+    std::unique_ptr<ui::Window> window_;
+};
+
+TEST_F(RuleTabsPicturesTest, BatteryOnALaptopWithAUPSAndEverythingOn) {
+    sim().powerSources().setUPS(true, false);
+    sim().powerSources().setBatteryPercent(64);
+    PowerTriggerCenter::shared().readPowerState();
+    Preferences& prefs = Preferences::shared();
+    for (auto* setting :
+         {&prefs.activateOnAC, &prefs.deactivateOnBattery, &prefs.batteryOffAfterEnabled,
+          &prefs.lowBattEnd, &prefs.battRecover, &prefs.lpmEnd, &prefs.upsReact}) {
+        *setting = true;
+    }
+    prefs.acAutoSeconds = 7200;
+    prefs.batteryOffValue = 15;
+    QWidget& page = show(batteryPage(), 960);
+    for (const char* text : {"Session duration", "Turns off 15 minutes after unplugging", "now 64%",
+                             "Inverted \u2014 end sessions to shed load"}) {
+        QWidget* widget = shown(page, text);
+        ASSERT_NE(widget, nullptr) << text;
+        EXPECT_TRUE(widget->isEnabled()) << text;
+    }
+    EXPECT_EQ(visible(page, "Disabled \u2014 no UPS attached"), nullptr);
+    EXPECT_EQ(visible(page, "DISABLED \u2014 NO INTERNAL BATTERY DETECTED"), nullptr);
+    savePng(page, "battery-laptop-ups");
+}
+
+TEST_F(RuleTabsPicturesTest, BatteryOnADesktopWithoutBatteryOrUPS) {
+    sim().powerSources().removeBatteries();
+    PowerTriggerCenter::shared().readPowerState();
+    QWidget& page = show(batteryPage(), 900);
+    // Section headers are drawn in capitals.
+    QWidget* noBattery = shown(page, "DISABLED \u2014 NO INTERNAL BATTERY DETECTED");
+    ASSERT_NE(noBattery, nullptr);
+    QWidget* noUPS = shown(page, "Disabled \u2014 no UPS attached");
+    ASSERT_NE(noUPS, nullptr);
+    QWidget* lpm = shown(page, "End session when Low Power Mode turns on");
+    ASSERT_NE(lpm, nullptr);
+    EXPECT_FALSE(lpm->isEnabled());
+    QWidget* ac = shown(page, "Turn on Orvel automatically while charging");
+    ASSERT_NE(ac, nullptr);
+    EXPECT_TRUE(ac->isEnabled());
+    savePng(page, "battery-desktop");
+}
+
+}  // namespace
+}  // namespace orvel
