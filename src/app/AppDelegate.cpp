@@ -136,10 +136,7 @@ void AppDelegate::applyHotKeyStyle() {
 
 void AppDelegate::applyResetDefaults() {
     applyActivationPolicy();
-    hotKey.reset();
-    if (Preferences::shared().hotKeyStyle() == HotKeyStyle::carbon) {
-        hotKey = std::make_unique<CarbonHotKey>(kHotKeyCode, kHotKeyModifiers, hotKeyAction());
-    }
+    applyHotKeyStyle();
 }
 
 void AppDelegate::hotKeyPressed() {

@@ -1,7 +1,6 @@
 #include "drives/DrivesSettingsView.h"
 
 #include <cmath>
-#include <thread>
 
 #include "automations/PermissionStatusRow.h"
 #include "core/OrvelController.h"
@@ -58,32 +57,23 @@ ui::View caption(std::string key) {
 }
 
 VolumeAccess withDefaults(VolumeAccess access) {
-    if (!access.runOffMain) {
-        access.runOffMain = [](std::function<void()> task) {
-            std::thread(std::move(task)).detach();
+    if (!access.probe) {
+        access.probe = [] { return PermissionAudit::probeVolumes(true); };
+    }
+    if (!access.openPrivacySettings) {
+        access.openPrivacySettings = [](const std::string& anchor) {
+            PermissionAudit::openPrivacySettings(anchor);
+        };
+    }
+    if (!access.schedule) {
+        access.schedule = [](std::function<void()> task) {
+            RunLoop::main().async(std::move(task));
         };
     }
     return access;
 }
 
 }  // namespace
-
-std::string volumeStatusText(const std::optional<VolumeProbe>& probe) {
-    if (!probe) {
-        return localized("Not checked");
-    }
-    switch (probe->kind) {
-        case VolumeProbe::Kind::granted:
-            return localized("Granted");
-        case VolumeProbe::Kind::denied:
-            return localized("Not granted");
-        case VolumeProbe::Kind::timedOut:
-            return localized("Volume not responding");
-        case VolumeProbe::Kind::nothingMounted:
-            return probe->missing;
-    }
-    return {};
-}
 
 DrivesSettingsView::DrivesSettingsView(DriveKeepAlive& keeper, std::set<std::string> expandedIDs,
                                        std::optional<VolumeProbe> probe, VolumeAccess access)
@@ -118,11 +108,7 @@ std::string DrivesSettingsView::summary(const Drive& drive) {
 }
 
 void DrivesSettingsView::checkAccess() {
-    if (!access_.probe) {
-        log_.error("The network share check has no probe on this system.");
-        return;
-    }
-    access_.runOffMain([probe = access_.probe, weakSelf = weakRef(*this)] {
+    access_.schedule([probe = access_.probe, weakSelf = weakRef(*this)] {
         VolumeProbe result = probe();
         RunLoop::main().async([weakSelf, result] {
             if (auto* self = weakSelf.get()) {
@@ -174,8 +160,8 @@ ui::View DrivesSettingsView::body() {
     }
     auto permissions = Section(
         Text("Permissions"),
-        {PermissionStatusRow(localized("Network Volumes"), volumeStatusText(probe), granted,
-                             std::move(enable)),
+        {PermissionStatusRow(localized("Network Volumes"), PermissionAudit::volumeStatusText(probe),
+                             granted, std::move(enable)),
          HStack(VAlign::center, std::nullopt,
                 {caption("Checking reads one block from a mounted share, which raises the "
                          "one-time macOS ask if it hasn't happened yet. Enable appears when a "

@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "devices/PermissionAudit.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/WeakRef.h"
 #include "ui/ViewComponent.h"
@@ -12,23 +13,16 @@
 namespace orvel {
 
 // The result of the Files and Folders check of the first mounted network share.
-struct VolumeProbe {
-    enum class Kind { nothingMounted, granted, denied, timedOut };
-    Kind kind = Kind::nothingMounted;
-    std::string missing;  // what was not mounted, for nothingMounted
-    bool operator==(const VolumeProbe&) const = default;
-};
+using VolumeProbe = PermissionAudit::Probe;
 
-// What the check needs of the permission audit. `probe` blocks its thread for up to 2 s, so it
-// runs through `runOffMain` (a thread of its own by default).
+// What the check needs of the permission audit; the real audit unless told otherwise. The
+// audit's probe may wait up to 2 s on the share, turning the main loop meanwhile, so it runs
+// through `schedule`, by default as a main-loop turn of its own after the press.
 struct VolumeAccess {
     std::function<VolumeProbe()> probe;
     std::function<void(const std::string& anchor)> openPrivacySettings;
-    std::function<void(std::function<void()>)> runOffMain;
+    std::function<void(std::function<void()>)> schedule;
 };
-
-// "Not checked", "Granted", "Not granted", "Volume not responding" or what was not mounted.
-std::string volumeStatusText(const std::optional<VolumeProbe>& probe);
 
 // The Drives tab: the global keep-alive interval, one row per kept drive (switch, lifecycle,
 // own interval, manual read), the rescan, and the check of access to network shares. Holds no
@@ -62,7 +56,6 @@ class DrivesSettingsView final : public ui::ViewComponent, public WeakReferencea
 
     DriveKeepAlive& keeper_;
     VolumeAccess access_;
-    Logger log_{"drives"};
 };
 
 }  // namespace orvel

@@ -7,7 +7,7 @@
 #include "devices/DeviceState.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
-#include "settings/HotkeyConflictSlot.h"
+#include "settings/ConflictNotes.h"
 #include "settings/SettingsStyle.h"
 #include "settings/SettingsView.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -110,7 +110,7 @@ View SettingsView::builtInInputSection(bool laptop) {
         {
             Toggle("Disable the built-in keyboard", settingBinding(prefs_.blockBuiltInKeyboard))
                 .disabled(!laptop),
-            HotkeyKeyboardConflictNote(prefs_, true),
+            Embed(std::make_shared<HotkeyKeyboardConflictNote>(prefs_, true)),
             Toggle("Disable the built-in trackpad", settingBinding(prefs_.blockBuiltInTrackpad))
                 .disabled(!laptop),
             caption("Bluetooth and USB keyboards, mice and trackpads are never affected. Orvel "

@@ -12,7 +12,7 @@
 #include "platform/LoginItems.h"
 #include "platform/Permissions.h"
 #include "platform/Platform.h"
-#include "settings/HotkeyConflictSlot.h"
+#include "settings/ConflictNotes.h"
 #include "settings/SettingsStyle.h"
 #include "settings/SettingsView.h"
 #include "settings/UpdateCheckSection.h"
@@ -208,7 +208,7 @@ View SettingsView::generalPage() {
         {
             Picker("Global shortcut:", hotKeyStyle, optionsOf<HotKeyStyle>())
                 .pickerStyle(PickerStyle::menu),
-            HotkeyKeyboardConflictNote(p, false),
+            Embed(std::make_shared<HotkeyKeyboardConflictNote>(p, false)),
             If(style == HotKeyStyle::off,
                [] {
                    return caption(

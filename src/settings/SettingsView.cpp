@@ -7,11 +7,13 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "devices/DeviceState.h"
+#include "drives/DrivesSettingsView.h"
 #include "foundation/Localization.h"
 #include "foundation/RunLoop.h"
 #include "menubar/AppWindows.h"
 #include "platform/LoginItems.h"
 #include "platform/Platform.h"
+#include "settings/TroubleshootingView.h"
 #include "settings/UpdateCheckSection.h"
 #include "triggers/PowerTriggerCenter.h"
 
@@ -30,16 +32,6 @@ UserDefaults& defaults() {
     return Platform::current().userDefaults();
 }
 
-// Stand-ins for the Drives and Troubleshooting pages, which are built elsewhere.
-View drivesPlaceholder() {
-    return VStack(HAlign::leading, 8, {TextVerbatim("Drives"), Spacer()}).padding(24);
-}
-
-View troubleshootingPlaceholder() {
-    return ScrollView(VStack(HAlign::leading, 8, {TextVerbatim("Troubleshooting")}).padding(24),
-                      false, true);
-}
-
 }  // namespace
 
 SettingsView::SettingsView()
@@ -52,7 +44,16 @@ SettingsView::SettingsView()
           [] { return selectedSubTab(); },
           [](const std::int64_t& tag) { defaults().setInteger(kSubTabKey, tag); }})),
       updates_(std::make_shared<UpdateCheckSection>()),
-      agreement_(std::make_shared<AgreementRow>()) {}
+      agreement_(std::make_shared<AgreementRow>()),
+      drives_(std::make_shared<DrivesSettingsView>(DriveKeepAlive::shared())) {
+    // A reset also forgets what this window found on the Devices page.
+    troubleshooting_ = std::make_shared<TroubleshootingView>(
+        c_, DiagnosticsSources::system(), [weakSelf = weakRef(*this)] {
+            if (auto* self = weakSelf.get()) {
+                self->scannedDevices = std::nullopt;
+            }
+        });
+}
 
 SettingsView::~SettingsView() = default;
 
@@ -88,8 +89,8 @@ View SettingsView::body() {
         {"4", "Advanced", "terminal"}, {"6", "Troubleshooting", "wrench.and.screwdriver"},
     };
     std::vector<View> pages{
-        generalPage(),       Embed(automations_), devicesPage(),
-        drivesPlaceholder(), advancedPage(),      troubleshootingPlaceholder(),
+        generalPage(),  Embed(automations_), devicesPage(),
+        Embed(drives_), advancedPage(),      ScrollView(Embed(troubleshooting_), false, true),
     };
     return TabView(intTagBinding(tab), std::move(tabs), std::move(pages))
         .frame(Frame()

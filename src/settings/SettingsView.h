@@ -21,6 +21,8 @@ class PowerTriggerCenter;
 class AutomationsAndTriggersView;
 class UpdateCheckSection;
 class AgreementRow;
+class DrivesSettingsView;
+class TroubleshootingView;
 
 // The Settings window's content: a tab view of six pages bound to "settingsTabSelection" (read
 // at every evaluation, written when the user picks a page), so the window reopens on the page
@@ -90,9 +92,11 @@ class SettingsView final : public ui::ViewComponent, public WeakReferenceable {
     // Asks twice, then deletes every rule.
     void deleteAllRules();
 
+    // The Troubleshooting page, which keeps the diagnostic text and the redaction switch for as
+    // long as this view lives.
+    TroubleshootingView& troubleshooting() { return *troubleshooting_; }
+
     // View state, in this order.
-    Published<std::string> diagnosticText{*this, ""};
-    Published<bool> redactIdentifiers{*this, false};
     Published<bool> backlightChecked{*this, false};
     Published<std::optional<std::vector<std::string>>> scannedDevices{*this, std::nullopt};
     Published<bool> inputMonitoringGranted{*this, false};
@@ -120,6 +124,8 @@ class SettingsView final : public ui::ViewComponent, public WeakReferenceable {
     std::shared_ptr<AutomationsAndTriggersView> automations_;
     std::shared_ptr<UpdateCheckSection> updates_;
     std::shared_ptr<AgreementRow> agreement_;
+    std::shared_ptr<DrivesSettingsView> drives_;
+    std::shared_ptr<TroubleshootingView> troubleshooting_;
     std::optional<std::uint16_t> lastPermissions_;
 };
 

@@ -1,6 +1,13 @@
 #include "settings/TroubleshootingView.h"
 
 #include "core/OrvelController.h"
+#include "devices/DiagnosticReport.h"
+#include "devices/InputBlocker.h"
+#include "devices/PermissionAudit.h"
+#include "devices/ReportRedaction.h"
+#include "devices/SelfTest.h"
+#include "platform/Platform.h"
+#include "platform/SystemInfo.h"
 #include "settings/ConflictsReport.h"
 #include "settings/SettingsReset.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -37,14 +44,32 @@ std::string call(const std::function<std::string()>& source) {
 
 }  // namespace
 
+DiagnosticsSources DiagnosticsSources::system() {
+    DiagnosticsSources sources;
+    // Not SelfTest::forSupport: it appends the audit and a conflicts section of its own, and
+    // this page joins the pieces itself with the settings' conflicts report.
+    sources.selfTest = []() -> std::optional<std::string> {
+        InputBlocker::permissionStatus();
+        InputBlocker::HidAccessScope access;
+        return SelfTest::selfTest();
+    };
+    sources.auditSections = [] { return PermissionAudit::reportSections(); };
+    sources.report = [] { return DiagnosticReport::forSupport(false, false); };
+    sources.redact = [](const std::string& text) { return ReportRedaction::obfuscate(text); };
+    sources.machine = [] { return Platform::current().systemInfo().architecture(); };
+    return sources;
+}
+
 std::string architectureText(std::string_view machine) {
     const bool arm = machine.starts_with("arm") || machine.starts_with("aarch64");
     return arm ? "Apple silicon (arm64)" : "Intel (x86_64)";
 }
 
 TroubleshootingView::TroubleshootingView(OrvelController& controller, DiagnosticsSources sources,
-                                         std::function<std::string()> machine)
-    : controller_(controller), sources_(std::move(sources)), machine_(std::move(machine)) {}
+                                         std::function<void()> clearViewState)
+    : controller_(controller),
+      sources_(std::move(sources)),
+      clearViewState_(std::move(clearViewState)) {}
 
 std::vector<ObservableObject*> TroubleshootingView::observedObjects() {
     return {&controller_};
@@ -59,12 +84,30 @@ void TroubleshootingView::deliver(std::string text) {
 }
 
 void TroubleshootingView::runSelfTest() {
-    deliver(call(sources_.selfTest) + "\n\n" + call(sources_.auditSections) + "\n\n" +
-            conflictsReport());
+    if (building_ || !sources_.selfTest) {
+        return;
+    }
+    building_ = true;
+    std::optional<std::string> text = sources_.selfTest();
+    if (text) {
+        *text += "\n\n" + call(sources_.auditSections) + "\n\n" + conflictsReport();
+    }
+    building_ = false;
+    if (text) {
+        deliver(std::move(*text));
+    }
 }
 
 void TroubleshootingView::copyReport() {
-    deliver(call(sources_.report) + "\n\n" + conflictsReport());
+    if (building_ || !sources_.report) {
+        return;
+    }
+    building_ = true;
+    std::optional<std::string> text = sources_.report();
+    building_ = false;
+    if (text) {
+        deliver(*text + "\n\n" + conflictsReport());
+    }
 }
 
 ui::View TroubleshootingView::diagnosticsSection() {
@@ -108,10 +151,16 @@ ui::View TroubleshootingView::diagnosticsSection() {
 
 ui::View TroubleshootingView::body() {
     using namespace ui;
-    auto clearText = [this] { diagnosticText = std::string(); };
+    auto clearText = [this] {
+        diagnosticText = std::string();
+        if (clearViewState_) {
+            clearViewState_();
+        }
+    };
     return VStack(HAlign::leading, 14,
                   {header("THIS MAC"), LabeledContent("macOS", TextVerbatim(osVersionString())),
-                   LabeledContent("Architecture", TextVerbatim(architectureText(call(machine_)))),
+                   LabeledContent("Architecture",
+                                  TextVerbatim(architectureText(call(sources_.machine)))),
                    LabeledContent("Engine in use", TextVerbatim(controller_.engineName())),
                    LabeledContent("Power",
                                   Text(controller_.isOnAC() ? "Connected to power" : "On battery")),

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,15 +11,23 @@ namespace orvel {
 
 class OrvelController;
 
-// What the diagnostics block asks of the diagnostics service: the texts it joins and the
-// redaction it applies to the whole joined text.
+// What the diagnostics block asks of the diagnostics services: the texts it joins, the
+// redaction it applies to the whole joined text and the machine's architecture name.
 struct DiagnosticsSources {
-    // The self-test (it briefly changes and restores the hardware levels).
-    std::function<std::string()> selfTest;
-    // The PERMISSIONS, TRIGGERS and DRIVES sections of the permission audit.
+    // The self-test (it briefly changes and restores the hardware levels); nothing while another
+    // text is being built.
+    std::function<std::optional<std::string>()> selfTest;
+    // The permission audit's sections.
     std::function<std::string()> auditSections;
-    std::function<std::string()> report;
+    // The diagnostic report; nothing while another one is being built.
+    std::function<std::optional<std::string>()> report;
     std::function<std::string(const std::string&)> redact;
+    std::function<std::string()> machine;
+
+    // The real ones: the self-test and the report built with the HID-access flag raised and
+    // the permission status fresh, the audit's sections, the redaction of the gathered names
+    // and the kernel's machine name.
+    static DiagnosticsSources system();
 };
 
 // "Apple silicon (arm64)" for any machine name beginning "arm" (and Linux's "aarch64"), else
@@ -29,8 +38,10 @@ std::string architectureText(std::string_view machine);
 // and the reset block.
 class TroubleshootingView final : public ui::ViewComponent {
   public:
-    TroubleshootingView(OrvelController& controller, DiagnosticsSources sources,
-                        std::function<std::string()> machine);
+    // `clearViewState` empties the hosting window's own state when a reset ends.
+    explicit TroubleshootingView(OrvelController& controller,
+                                 DiagnosticsSources sources = DiagnosticsSources::system(),
+                                 std::function<void()> clearViewState = {});
 
     // The last text produced by either button, after redaction; empty before the first press.
     Published<std::string> diagnosticText{*this, {}};
@@ -49,7 +60,9 @@ class TroubleshootingView final : public ui::ViewComponent {
 
     OrvelController& controller_;
     DiagnosticsSources sources_;
-    std::function<std::string()> machine_;
+    std::function<void()> clearViewState_;
+    // A text build may turn the loop modally; a press meanwhile is dropped.
+    bool building_ = false;
 };
 
 }  // namespace orvel

@@ -44,7 +44,7 @@ class DrivesSettingsViewTest : public test::SessionTest {
         access.openPrivacySettings = [this](const std::string& anchor) {
             opened.push_back(anchor);
         };
-        access.runOffMain = [this](std::function<void()> task) { pending.push_back(task); };
+        access.schedule = [this](std::function<void()> task) { pending.push_back(task); };
         view = std::make_shared<DrivesSettingsView>(keeper(), std::set<std::string>{}, std::nullopt,
                                                     access);
         window = host().makeWindow();

@@ -10,10 +10,16 @@
 
 #include "app/AppDelegate.h"
 #include "core/ActivityLog.h"
+#include "devices/DiagnosticReport.h"
 #include "devices/HotKeyBackend.h"
 #include "devices/InputBlocker.h"
+#include "devices/PermissionAudit.h"
+#include "devices/PermissionPrimer.h"
 #include "foundation/DateFormatting.h"
 #include "help/EULAGate.h"
+#include "platform/sim/SimVolumes.h"
+#include "settings/ConflictsReport.h"
+#include "settings/TroubleshootingView.h"
 #include "settings/UpdateCheckSection.h"
 #include "support/SessionTest.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -537,6 +543,163 @@ TEST_F(SettingsViewTest, ASimulatedPowerEventShowsUntilClearedAndOutlivesTheWind
     EXPECT_FALSE(ui.isEnabled(*ui.control("Clear Simulation")));
     EXPECT_FALSE(ui.contains(status));
     EXPECT_EQ(ActivityLog::shared().entries().front().title, "Simulation cleared");
+}
+
+// Conflict notes --------------------------------------------------------------------------------
+
+TEST_F(SettingsViewTest, TheShortcutNoteShowsOnBothPagesExactlyWhileBothSettingsClash) {
+    const std::string onGeneral = "Conflicts with \u201cDisable the built-in keyboard\u201d";
+    const std::string onDevices = "Conflicts with \u201cGlobal shortcut\u201d";
+    const struct {
+        HotKeyStyle style;
+        bool blockKeyboard;
+        bool shown;
+    } cases[] = {{HotKeyStyle::off, false, false},
+                 {HotKeyStyle::off, true, false},
+                 {HotKeyStyle::carbon, false, false},
+                 {HotKeyStyle::carbon, true, true},
+                 {HotKeyStyle::monitor, true, true}};
+    // Explained before, so blocking asks nothing and stays on while its request polls.
+    d().setBool(PermissionPrimer::kExplainedKey, true);
+    openOn(SettingsView::kGeneralTab);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(rawValue(c.style)) + (c.blockKeyboard ? " blocked" : ""));
+        prefs().hotKeyStyle = c.style;
+        prefs().blockBuiltInKeyboard = c.blockKeyboard;
+        ASSERT_TRUE(shown().pick("General", "0"));
+        auto texts = shown().texts();
+        EXPECT_EQ(std::ranges::any_of(
+                      texts, [&](const std::string& t) { return t.starts_with(onGeneral); }),
+                  c.shown);
+        EXPECT_FALSE(shown().contains(onDevices)) << "the other side's wording";
+        ASSERT_TRUE(shown().pick("General", "2"));
+        texts = shown().texts();
+        EXPECT_EQ(std::ranges::any_of(
+                      texts, [&](const std::string& t) { return t.starts_with(onDevices); }),
+                  c.shown);
+    }
+}
+
+// Drives ----------------------------------------------------------------------------------------
+
+TEST_F(SettingsViewTest, TheDrivesPageListsTheKeptDrivesAndChecksTheMountedShare) {
+    VolumeInfo share;
+    share.name = "Team";
+    share.local = false;
+    share.browsable = true;
+    share.path = "/mnt/team";
+    share.mountSource = "//nas/team";
+    sim().volumes().setVolumes({share});
+    openOn(SettingsView::kDrivesTab);
+    EXPECT_TRUE(shown().contains("Keep-alive interval"));
+    EXPECT_TRUE(shown().contains("Not checked"));
+    EXPECT_TRUE(shown().contains("Team")) << "the start-up scan offers the mounted share";
+
+    sim().volumes().setListing(share.path, SimVolumes::Listing::refused);
+    ASSERT_TRUE(shown().click("Check Access"));
+    EXPECT_TRUE(shown().contains("Not granted"));
+    sim().volumes().setListing(share.path, SimVolumes::Listing::listed);
+    ASSERT_TRUE(shown().click("Check Again"));
+    EXPECT_TRUE(shown().contains("Granted"));
+
+    // A share that never answers holds the check for the audit's bound, not longer.
+    sim().volumes().setListing(share.path, SimVolumes::Listing::hangs);
+    const Date pressed = loop().now();
+    ASSERT_TRUE(shown().click("Check Again"));
+    EXPECT_TRUE(shown().contains("Volume not responding"));
+    EXPECT_LE(loop().now().timeIntervalSince(pressed), PermissionAudit::kVolumeWait);
+    sim().volumes().releaseHungListings(true);
+    loop().drain();
+}
+
+TEST_F(SettingsViewTest, AResetTakesBackTheDockIconAndTheShortcutOfTheOldSettings) {
+    prefs().showInDock = true;
+    prefs().hotKeyStyle = HotKeyStyle::carbon;
+    delegate.applyActivationPolicy();
+    delegate.applyHotKeyStyle();
+    ASSERT_EQ(host().application().activationPolicy(), ActivationPolicy::regular);
+    ASSERT_EQ(sim().hotKeys().registeredIds().size(), 1u);
+
+    openOn(SettingsView::kTroubleshootingTab);
+    host().scriptAlert(HeadlessHost::answer(ui::kAlertFirstButtonReturn));
+    host().scriptAlert(HeadlessHost::answer(ui::kAlertFirstButtonReturn));
+    ASSERT_TRUE(shown().click("Reset All Settings\u2026"));
+    EXPECT_EQ(prefs().hotKeyStyle(), HotKeyStyle::off);
+    EXPECT_EQ(host().application().activationPolicy(), ActivationPolicy::accessory);
+    EXPECT_TRUE(sim().hotKeys().registeredIds().empty());
+    EXPECT_EQ(sim().hotKeys().handlerCount(), 0u);
+    EXPECT_FALSE(delegate.hotKey);
+}
+
+// Troubleshooting -------------------------------------------------------------------------------
+
+TEST_F(SettingsViewTest, TroubleshootingScrollsAndNamesTheKernelsArchitecture) {
+    sim().systemInfo().setArchitecture("aarch64");
+    openOn(SettingsView::kTroubleshootingTab);
+    EXPECT_EQ(page(), "6");
+    EXPECT_TRUE(shown().contains("Apple silicon (arm64)"));
+    EXPECT_TRUE(shown().contains("KNOWN LIMITS"));
+    EXPECT_TRUE(shown().control("Reset All Settings\u2026"));
+    EXPECT_TRUE(shown().scrollToEnd("RESET")) << "the page sits in a scroll view";
+}
+
+TEST_F(SettingsViewTest, CopyReportCopiesTheRealReportWithTheSettingsConflicts) {
+    sim().hidDevices().setHandsOutDevices(true);
+    sim().hidDevices().attach(
+        HidDevice{0, "Alex Example's Mouse", "USB", false, 0x46d, {hid_usage::kMouse}});
+    openOn(SettingsView::kTroubleshootingTab);
+    ASSERT_TRUE(shown().click("Copy Report"));
+    const std::string copied = host().pasteboard().string().value_or("");
+    EXPECT_EQ(copied, view->troubleshooting().diagnosticText());
+    EXPECT_EQ(copied.rfind("ORVEL DIAGNOSTIC REPORT\n", 0), 0u) << copied.substr(0, 80);
+    EXPECT_TRUE(copied.ends_with("\n\n" + conflictsReport()));
+    EXPECT_EQ(copied.find(DiagnosticReport::conflictsSection()), std::string::npos)
+        << "no second, older conflicts section";
+    EXPECT_NE(copied.find("Alex Example"), std::string::npos);
+    EXPECT_TRUE(shown().contains("Copied to clipboard"));
+    EXPECT_FALSE(InputBlocker::hidAccess()) << "the flag is put back";
+
+    ASSERT_TRUE(shown().setToggle("Obfuscate names", true));
+    ASSERT_TRUE(shown().click("Copy Report"));
+    const std::string redacted = host().pasteboard().string().value_or("");
+    EXPECT_EQ(redacted, view->troubleshooting().diagnosticText());
+    EXPECT_EQ(redacted.find("Alex Example"), std::string::npos);
+    EXPECT_NE(redacted.find("id-"), std::string::npos);
+}
+
+TEST_F(SettingsViewTest, RunSelfTestJoinsTheSelfTestTheAuditAndTheConflicts) {
+    openOn(SettingsView::kTroubleshootingTab);
+    for (bool blocking : {false, true}) {
+        SCOPED_TRACE(blocking ? "blocking" : "not blocking");
+        std::optional<InputBlocker::HidAccessScope> running;
+        if (blocking) {
+            running.emplace();
+        }
+        ASSERT_TRUE(shown().click("Run Self-Test"));
+        const std::string copied = host().pasteboard().string().value_or("");
+        EXPECT_EQ(copied, view->troubleshooting().diagnosticText());
+        EXPECT_EQ(copied.rfind("ORVEL SELF-TEST\n", 0), 0u) << copied.substr(0, 80);
+        EXPECT_TRUE(copied.ends_with("\n\n" + PermissionAudit::reportSections() + "\n\n" +
+                                     conflictsReport()));
+        EXPECT_EQ(copied.find(DiagnosticReport::conflictsSection()), std::string::npos);
+        EXPECT_EQ(InputBlocker::hidAccess(), blocking);
+    }
+}
+
+TEST_F(SettingsViewTest, AResetFromTroubleshootingForgetsTheScanAndTheTextAndStaysThere) {
+    openOn(SettingsView::kDevicesTab);
+    ASSERT_TRUE(shown().click("Scan"));
+    ASSERT_TRUE(view->scannedDevices().has_value());
+    ASSERT_TRUE(shown().pick("General", "6"));
+    ASSERT_TRUE(shown().click("Copy Report"));
+    host().scriptAlert(HeadlessHost::answer(ui::kAlertFirstButtonReturn));
+    host().scriptAlert(HeadlessHost::answer(ui::kAlertFirstButtonReturn));
+    ASSERT_TRUE(shown().click("Reset All Settings\u2026"));
+    EXPECT_FALSE(view->scannedDevices().has_value());
+    EXPECT_TRUE(view->troubleshooting().diagnosticText().empty());
+    EXPECT_EQ(page(), "6");
+    ASSERT_TRUE(shown().pick("General", "2"));
+    EXPECT_TRUE(shown().control("Scan")) << "the page offers a first scan again";
 }
 
 }  // namespace

@@ -14,9 +14,9 @@ class TroubleshootingViewTest : public test::SessionTest {
     void open(std::string machineName = "x86_64") {
         machine = std::move(machineName);
         DiagnosticsSources sources;
-        sources.selfTest = [] { return std::string("SELF-TEST Ada"); };
+        sources.selfTest = [] { return std::optional<std::string>("SELF-TEST Ada"); };
         sources.auditSections = [] { return std::string("AUDIT Ada"); };
-        sources.report = [] { return std::string("REPORT Ada and Ada"); };
+        sources.report = [] { return std::optional<std::string>("REPORT Ada and Ada"); };
         sources.redact = [](const std::string& text) {
             std::string out = text;
             for (auto at = out.find("Ada"); at != std::string::npos; at = out.find("Ada", at)) {
@@ -24,8 +24,8 @@ class TroubleshootingViewTest : public test::SessionTest {
             }
             return out;
         };
-        view = std::make_shared<TroubleshootingView>(controller(), sources,
-                                                     [this] { return machine; });
+        sources.machine = [this] { return machine; };
+        view = std::make_shared<TroubleshootingView>(controller(), sources);
         window = host().makeWindow();
         window->setContent(view);
         window->makeKeyAndOrderFront();

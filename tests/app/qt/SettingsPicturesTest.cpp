@@ -3,13 +3,16 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QMouseEvent>
 
 #include <gtest/gtest.h>
 
 #include "QtUiTest.h"
 #include "app/AppDelegate.h"
 #include "core/Preferences.h"
+#include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
+#include "foundation/RunLoop.h"
 #include "platform/UserDefaults.h"
 #include "settings/SettingsView.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -108,6 +111,68 @@ TEST_F(SettingsPicturesTest, TheWindowAtItsSmallestSize) {
     savePng(widget, "settings-smallest");
     EXPECT_GE(widget.width(), 675);
     EXPECT_GE(widget.height(), 280);
+}
+
+TEST_F(SettingsPicturesTest, TheTroubleshootingPageBeforeAPressAndAfterCopyReport) {
+    QWidget& widget = openOn(SettingsView::kTroubleshootingTab);
+    savePng(widget, "settings-troubleshooting");
+    ASSERT_NE(button(widget, "Copy Report"), nullptr);
+    EXPECT_FALSE(showsText(widget, "Copied to clipboard"));
+    button(widget, "Copy Report")->click();
+    ASSERT_TRUE(waitUntil([&] { return showsText(widget, "Copied to clipboard"); }));
+    settle();
+    savePng(widget, "settings-troubleshooting-report");
+    EXPECT_TRUE(showsText(widget, "ORVEL DIAGNOSTIC REPORT"));
+}
+
+TEST_F(SettingsPicturesTest, TheDrivesPageWithThreeDrivesAndEmpty) {
+    QWidget& empty = openOn(SettingsView::kDrivesTab);
+    savePng(empty, "settings-drives-empty");
+    ASSERT_NE(button(empty, "Rescan Volumes"), nullptr);
+    EXPECT_FALSE(showsText(empty, "Per-drive keep-alive is on"));
+
+    DriveKeepAlive& keeper = DriveKeepAlive::shared();
+    const Date now = RunLoop::main().now();
+    auto drive = [](std::string id, std::string name, bool network) {
+        DriveKeepAlive::Drive d;
+        d.id = std::move(id);
+        d.name = std::move(name);
+        d.path = "/media/" + d.id;
+        d.isNetwork = network;
+        return d;
+    };
+    auto archive = drive("a", "Archive", false);
+    archive.enabled = true;
+    archive.lastRead = now - 42.9;
+    auto team = drive("b", "Team Share", true);
+    team.offline = true;
+    team.lifecycle = DriveKeepAlive::Lifecycle::whileOrvelSessionActive;
+    team.intervalOverride = 90;
+    auto backup = drive("c", "Backup", false);
+    keeper.drives = {archive, team, backup};
+    settle();
+    QWidget& widget = openOn(SettingsView::kDrivesTab);
+    // The Qt loop keeps real time, so the age may have grown past 42 s by the drawing.
+    ASSERT_TRUE(waitUntil([&] { return showsText(widget, "s AGO"); }));
+    EXPECT_TRUE(showsText(widget, "OFFLINE"));
+    EXPECT_TRUE(showsText(widget, "Per-drive keep-alive is on"));
+    QWidget* header = nullptr;
+    for (auto* child : widget.findChildren<QWidget*>()) {
+        if (child->isVisible() && child->accessibleName() == "Archive") {
+            header = child;
+        }
+    }
+    ASSERT_NE(header, nullptr);
+    const QPointF at(4, header->height() / 2.0);
+    QMouseEvent press(QEvent::MouseButtonPress, at, header->mapToGlobal(at), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, header->mapToGlobal(at), Qt::LeftButton,
+                        Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(header, &press);
+    QApplication::sendEvent(header, &release);
+    ASSERT_TRUE(waitUntil([&] { return button(widget, "Read now") != nullptr; }));
+    settle();
+    savePng(widget, "settings-drives");
 }
 
 }  // namespace
