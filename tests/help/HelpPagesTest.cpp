@@ -748,5 +748,12 @@ TEST_F(HelpPagesTest, AddressesAreMailtoLinksFromTheContacts) {
         std::string::npos);
 }
 
+TEST_F(HelpPagesTest, SearchReadsTitlesAndKeywordsNeverThePagesTexts) {
+    // Words that stand only in the pages' texts.
+    for (const char* word : {"gatekeeper", "lipo", "CoreBrightness", "Bokmål"}) {
+        EXPECT_TRUE(filterHelpSections(word).empty()) << word;
+    }
+}
+
 }  // namespace
 }  // namespace orvel::help
