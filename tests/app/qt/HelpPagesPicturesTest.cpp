@@ -1,0 +1,102 @@
+// The help pages drawn by the Qt host (offscreen): in the Help window, and each whole page at the
+// detail's width, written to PNG for a person to look at.
+
+#include <QCoreApplication>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "QtUiTest.h"
+#include "app/AppDelegate.h"
+#include "foundation/Registry.h"
+#include "help/HelpPages.h"
+#include "help/HelpSection.h"
+#include "help/HelpView.h"
+#include "ui/Host.h"
+#include "ui/ViewComponent.h"
+#include "ui/qt/QtWindow.h"
+
+namespace orvel {
+namespace {
+
+constexpr int kDetailWidth = 660;
+
+class WholePage final : public ui::ViewComponent {
+  public:
+    explicit WholePage(HelpSection section) : section_(section) {}
+    ui::View body() override { return help::pageBody(section_).padding(24); }
+
+  private:
+    HelpSection section_;
+};
+
+class HelpPagesPicturesTest : public test::QtUiTest {
+  protected:
+    void TearDown() override {
+        Registry::reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QtUiTest::TearDown();
+    }
+};
+
+// Every glyph the pages lean on has to come from the font the label draws with, not a box.
+bool drawsAll(const QLabel& label, const QString& glyphs) {
+    const QFontMetrics metrics(label.font());
+    for (const char32_t c : glyphs.toStdU32String()) {
+        if (!metrics.inFontUcs4(c)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+TEST_F(HelpPagesPicturesTest, EveryPageInTheHelpWindowAndWhole) {
+    AppDelegate delegate;
+    const QString glyphs = QString::fromUtf8("⌃⌥⌘›−·—…“”");
+    for (const HelpSection section : allCases<HelpSection>()) {
+        if (section == HelpSection::acknowledgments) {
+            continue;
+        }
+        const std::string name(rawValue(section));
+        delegate.showHelpSection(section);
+        auto* window = dynamic_cast<ui::QtWindow*>(delegate.helpWindow.get());
+        ASSERT_NE(window, nullptr);
+        auto* view = dynamic_cast<HelpView*>(window->content().get());
+        ASSERT_TRUE(waitUntil([&] { return view->section() == section; })) << name;
+        window->setContentSize(900, 620);
+        settle();
+        savePng(*window->widget(), "help-page-" + name);
+
+        auto page = ui::UiHost::current().makeWindow();
+        page->setContent(std::make_shared<WholePage>(section));
+        page->setContentSize(kDetailWidth, 400);
+        page->makeKeyAndOrderFront();
+        settle();
+        QWidget& widget = *dynamic_cast<ui::QtWindow&>(*page).widget();
+        const int height = widget.sizeHint().height();
+        page->setContentSize(kDetailWidth, std::max(height, 400));
+        settle();
+        int shown = 0;
+        for (auto* label : widget.findChildren<QLabel*>()) {
+            if (!label->isVisibleTo(&widget) || label->text().isEmpty()) {
+                continue;
+            }
+            ++shown;
+            EXPECT_TRUE(drawsAll(*label, glyphs)) << name << ": " << label->text().toStdString();
+            // Wrapped, never cut: every label fits inside the page's width.
+            EXPECT_LE(label->mapTo(&widget, QPoint(label->width(), 0)).x(), widget.width())
+                << name << ": " << label->text().toStdString();
+        }
+        EXPECT_GT(shown, 3) << name;
+        savePng(widget, "help-whole-" + name);
+        page.reset();
+    }
+}
+
+}  // namespace
+}  // namespace orvel
