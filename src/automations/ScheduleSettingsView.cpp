@@ -1,6 +1,6 @@
 #include "automations/ScheduleSettingsView.h"
 
-#include "automations/EditorFooter.h"
+#include "automations/ScheduleRuleEditor.h"
 #include "core/Preferences.h"
 #include "foundation/Localization.h"
 #include "foundation/RunLoop.h"
@@ -95,7 +95,11 @@ View ScheduleSettingsView::helperSection() {
 View ScheduleSettingsView::rulesSection() {
     ExpandedRules open{[this] { return expanded(); },
                        [this](const std::set<UUID>& ids) { expanded = ids; }};
-    RuleEditor editor = [open](const TriggerRule& rule) { return EditorFooter{rule, open}.body(); };
+    RuleEditor editor = [open, edits = &edits_](const TriggerRule& rule) {
+        return ScheduleRuleEditor{rule, open, WakeHelperClient::shared(), Preferences::shared(),
+                                  *edits}
+            .body();
+    };
     std::vector<View> rows;
     for (const TriggerRule& rule : scheduleRules()) {
         rows.push_back(
