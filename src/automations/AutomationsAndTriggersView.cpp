@@ -4,6 +4,7 @@
 #include <string>
 
 #include "automations/BatteryPowerSettingsView.h"
+#include "automations/ScheduleSettingsView.h"
 #include "automations/TriggersSettingsView.h"
 #include "core/ActivityLog.h"
 #include "core/Preferences.h"
@@ -11,6 +12,7 @@
 #include "settings/SettingsStyle.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
+#include "triggers/WakeHelperClient.h"
 
 namespace orvel {
 
@@ -88,7 +90,8 @@ std::shared_ptr<ViewComponent> AutomationsAndTriggersView::subTabPage(std::int64
         case kNetwork:
             return std::make_shared<PendingPage>("Network");
         case kSchedule:
-            return std::make_shared<PendingPage>("Schedule");
+            return std::make_shared<ScheduleSettingsView>(TriggerEngine::shared(),
+                                                          WakeHelperClient::shared());
         case kApps:
             return std::make_shared<PendingPage>("Apps");
         default:

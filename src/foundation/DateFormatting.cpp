@@ -131,6 +131,7 @@ struct Formatters {
     std::unique_ptr<icu::DateFormat> dateTime;
     std::optional<icu::UnicodeString> atTime;
     std::vector<std::string> weekdays;
+    std::vector<std::string> narrowWeekdays;
 };
 
 Formatters& formatters() {
@@ -164,6 +165,15 @@ Formatters& formatters() {
     }
     if (f.weekdays.size() != 7) {
         f.weekdays = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    }
+    status = U_ZERO_ERROR;
+    const icu::UnicodeString* narrow = symbols.getWeekdays(
+        count, icu::DateFormatSymbols::STANDALONE, icu::DateFormatSymbols::NARROW);
+    for (int32_t i = 1; U_SUCCESS(status) && narrow != nullptr && i < count; ++i) {
+        f.narrowWeekdays.push_back(toUtf8(narrow[i]));
+    }
+    if (f.narrowWeekdays.size() != 7) {
+        f.narrowWeekdays = {"S", "M", "T", "W", "T", "F", "S"};
     }
     return cache.emplace(id, std::move(f)).first->second;
 }
@@ -262,6 +272,10 @@ std::string shortTimeText(Date date) {
 
 std::vector<std::string> shortWeekdaySymbols() {
     return formatters().weekdays;
+}
+
+std::vector<std::string> veryShortStandaloneWeekdaySymbols() {
+    return formatters().narrowWeekdays;
 }
 
 std::string percentText(double fraction) {

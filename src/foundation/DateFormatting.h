@@ -32,6 +32,8 @@ std::string templateDateText(Date date, std::string_view skeleton);
 std::string shortTimeText(Date date);
 // The short weekday names, Sunday first ("Sun", "Mon", … in English).
 std::vector<std::string> shortWeekdaySymbols();
+// The very short standalone weekday names, Sunday first ("S", "M", "T", … in English).
+std::vector<std::string> veryShortStandaloneWeekdaySymbols();
 // A fraction as a whole percentage, the locale's way: "100%" in US English, "100 %" in German.
 std::string percentText(double fraction);
 

@@ -1,0 +1,159 @@
+// The Schedule sub-tab and its rule editor drawn by the Qt host, checked through their widgets and
+// written to PNG for a person to look at.
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QLabel>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+#include "QtUiTest.h"
+#include "automations/ScheduleSettingsView.h"
+#include "core/Preferences.h"
+#include "devices/PermissionPrimer.h"
+#include "foundation/DateFormatting.h"
+#include "foundation/Registry.h"
+#include "platform/HelperService.h"
+#include "platform/Permissions.h"
+#include "triggers/TriggerEngine.h"
+#include "triggers/WakeHelperClient.h"
+#include "ui/qt/QtWindow.h"
+
+namespace orvel {
+namespace {
+
+namespace status = helper_service_status;
+
+class SchedulePicturesTest : public test::QtUiTest {
+  protected:
+    void SetUp() override {
+        QtUiTest::SetUp();
+        setenv("TZ", "America/New_York", 1);
+        tzset();
+        setCurrentLocaleIdentifier("en_US");
+    }
+    void TearDown() override {
+        window_.reset();
+        page_.reset();
+        Registry::reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QtUiTest::TearDown();
+        setCurrentLocaleIdentifier(std::nullopt);
+        setenv("TZ", "UTC", 1);
+        tzset();
+    }
+    QWidget& show(double height = 620) {
+        page_ = std::make_shared<ScheduleSettingsView>(TriggerEngine::shared(),
+                                                       WakeHelperClient::shared());
+        window_ = host().makeWindow();
+        window_->setTitle("Schedule");
+        window_->setContentSize(680, height);
+        window_->setContent(page_);
+        window_->makeKeyAndOrderFront();
+        settle();
+        return *static_cast<ui::QtWindow&>(*window_).widget();
+    }
+    // Waits for what a change asks to be drawn.
+    bool shows(QWidget& window, const QString& text) {
+        return waitUntil([&] {
+            for (auto* label : window.findChildren<QLabel*>()) {
+                if (label->text() == text && label->isVisibleTo(&window))
+                    return true;
+            }
+            for (auto* button : window.findChildren<QAbstractButton*>()) {
+                if (button->text() == text && button->isVisibleTo(&window))
+                    return true;
+            }
+            return false;
+        });
+    }
+    static TriggerRule window(const std::string& name) {
+        TriggerRule rule;
+        rule.name = name;
+        rule.source = TriggerSource::schedule;
+        rule.schedKind = "window";
+        rule.schedDays = std::vector<std::int64_t>{2, 3, 4, 5, 6};
+        rule.schedStartMin = 1260;
+        rule.schedEndMin = 420;
+        return rule;
+    }
+
+    std::shared_ptr<ScheduleSettingsView> page_;
+
+  private:
+    std::unique_ptr<ui::Window> window_;
+};
+
+TEST_F(SchedulePicturesTest, TheSubTabWithTheHelperActiveAndAwaitingApprovalWithAnError) {
+    sim().helperService().setStatus(status::kEnabled);
+    TriggerEngine::shared().add(window("Nights"));
+    TriggerRule off = window("Weekend backup");
+    off.enabled = false;
+    off.schedDays = std::vector<std::int64_t>{1, 7};
+    TriggerEngine::shared().add(off);
+    QWidget& active = show();
+    ASSERT_TRUE(shows(active, "Installed & approved"));
+    ASSERT_TRUE(shows(active, "Remove\u2026"));
+    savePng(active, "schedule-helper-active");
+
+    sim().helperService().setStatus(status::kNotRegistered);
+    sim().helperService().failNext("The operation couldn't be completed. (approval required)",
+                                   status::kRequiresApproval);
+    WakeHelperClient::shared().install();
+    QWidget& waiting = show();
+    ASSERT_TRUE(shows(waiting, "Awaiting approval"));
+    ASSERT_TRUE(shows(waiting, "The operation couldn't be completed. (approval required)"));
+    savePng(waiting, "schedule-helper-awaiting");
+}
+
+TEST_F(SchedulePicturesTest, AnOpenWindowWithEveryWarning) {
+    sim().helperService().setStatus(status::kRequiresApproval);
+    sim().permissions().setListenEvent(ListenEventAccess::granted);
+    sim().permissions().setAccessibility(true);
+    sim().userDefaults().setBool(PermissionPrimer::kExplainedKey, true);
+    Preferences::shared().hasConfirmedBlocking = true;
+    Preferences::shared().autoUnblockNoExternal = false;
+    Preferences::shared().blockBuiltInKeyboard = true;
+    Preferences::shared().deactivateOnBattery = true;
+    TriggerRule rule = window("Nights");
+    rule.schedDays = std::vector<std::int64_t>{2, 4, 6};
+    rule.wakeMac = true;
+    rule.acOnly = true;
+    rule.lockAtFire = true;
+    rule.endsManual = true;
+    TriggerEngine::shared().add(rule);
+    QWidget& page = show(1100);
+    page_->expanded = {rule.id};
+    ASSERT_TRUE(shows(page, "next day"));
+    ASSERT_TRUE(shows(page, "Mon Wed Fri"));
+    savePng(page, "schedule-window-warnings");
+}
+
+TEST_F(SchedulePicturesTest, AnOpenFiredOneTimeRuleAndAnUnstoredStart) {
+    sim().helperService().setStatus(status::kEnabled);
+    TriggerRule fired = window("Backup");
+    fired.schedKind = "oneshot";
+    fired.enabled = false;
+    fired.schedDate = RunLoop::main().now() - 3600;
+    fired.firedAt = fired.schedDate;
+    fired.onClear = TriggerAction::nothing;
+    TriggerRule unset = window("Evenings");
+    unset.schedStartMin.reset();
+    unset.schedEndMin.reset();
+    unset.schedDays.reset();
+    TriggerEngine::shared().add(fired);
+    TriggerEngine::shared().add(unset);
+    QWidget& page = show(1300);
+    page_->expanded = {fired.id, unset.id};
+    ASSERT_TRUE(shows(page, "Not set"));
+    ASSERT_TRUE(shows(page, "Set"));
+    ASSERT_TRUE(shows(page, "Every day"));
+    savePng(page, "schedule-oneshot-fired-and-not-set");
+}
+
+}  // namespace
+}  // namespace orvel
