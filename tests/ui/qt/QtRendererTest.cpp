@@ -532,6 +532,67 @@ TEST_F(QtRendererTest, ARowOnTheFirstBaselineKeepsAOneLineTextLevelWithAWrappedO
               wrapped->mapTo(window.widget(), QPoint(0, 0)).y());
 }
 
+// A row is as tall as its tallest item at the width that item really gets, so a wrapped text in
+// it shows all of its lines: beside a fixed column, beside a button, and with a note below, each
+// in a column narrower than the page.
+TEST_F(QtRendererTest, ARowIsTallEnoughForAllLinesOfAWrappedTextInIt) {
+    const auto wrapping = [](View text) {
+        return text.fixedSize(false, true)
+            .frame(Frame().withMaxWidth(kInfinity).withAlignment(Alignment::leading()));
+    };
+    const auto column = [](View content) {
+        return content.frame(Frame().withMaxWidth(420).withAlignment(Alignment::leading()));
+    };
+    QtWindow& window = show([&](Service&) {
+        return ScrollView(
+            VStack(
+                HAlign::leading, 14,
+                {column(HStack(VAlign::firstTextBaseline, 10,
+                               {wrapping(TextVerbatim("A feature whose name takes three or four "
+                                                      "lines in its narrow column"))
+                                    .frame(Frame::fixed(120).withAlignment(Alignment::leading())),
+                                TextVerbatim("Accessibility"), Spacer(6), Image("checkmark")})),
+                 column(HStack(VAlign::center, std::nullopt,
+                               {TextVerbatim("Checking reads one block from a mounted share, "
+                                             "which asks once for access if that has not "
+                                             "happened yet, and then says what it found.")
+                                    .fixedSize(false, true),
+                                Spacer(), Button("Check Access", [] {})})),
+                 column(VStack(
+                     HAlign::leading, 5,
+                     {HStack(VAlign::top, 10,
+                             {wrapping(TextVerbatim("some-command --with a long list of --options "
+                                                    "that wrap onto more lines than one here")),
+                              Spacer(8), Button("Copy", [] {})})
+                          .padding(10)
+                          .frame(
+                              Frame().withMaxWidth(kInfinity).withAlignment(Alignment::leading())),
+                      wrapping(TextVerbatim("A note under the command, long enough to take two "
+                                            "lines or more in a column this narrow."))}))})
+                .padding(28));
+    });
+    window.widget()->resize(720, 640);
+    settle();
+    int wrappedSeen = 0;
+    for (auto* label : window.widget()->findChildren<TextLabel*>()) {
+        if (!label->wordWrap() || !label->isVisibleTo(window.widget()))
+            continue;
+        ++wrappedSeen;
+        const int needed = label->heightForWidth(label->width());
+        EXPECT_GE(needed, 2 * label->fontMetrics().lineSpacing()) << label->text().toStdString();
+        EXPECT_GE(label->height(), needed) << label->text().toStdString();
+        // Every box around it down to the window holds all of it.
+        const QRect shown(label->mapTo(window.widget(), QPoint(0, 0)), label->size());
+        for (QWidget* box = label->parentWidget(); box != window.widget();
+             box = box->parentWidget()) {
+            const QRect area(box->mapTo(window.widget(), QPoint(0, 0)), box->size());
+            EXPECT_TRUE(area.contains(shown)) << label->text().toStdString() << " spills out of "
+                                              << box->metaObject()->className();
+        }
+    }
+    EXPECT_EQ(wrappedSeen, 4);
+}
+
 TEST_F(QtRendererTest, AHeightLimitLetsAScrollViewGrowUpToIt) {
     QtWindow& window = show([](Service&) {
         std::vector<View> rows;

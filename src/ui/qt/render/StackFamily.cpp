@@ -15,6 +15,35 @@ namespace orvel::ui::render {
 
 namespace {
 
+// A column asks each row for its height at the column's own width, but lays a narrower row out
+// at the row's greatest width, where its wrapped texts take more lines: a box answers for the
+// width it will really get.
+class BoundedBoxLayout final : public QBoxLayout {
+  public:
+    BoundedBoxLayout(Direction direction, QWidget* parent) : QBoxLayout(direction, parent) {
+        setContentsMargins(0, 0, 0, 0);
+    }
+
+    int heightForWidth(int width) const override {
+        return QBoxLayout::heightForWidth(bounded(width));
+    }
+    int minimumHeightForWidth(int width) const override {
+        return QBoxLayout::minimumHeightForWidth(bounded(width));
+    }
+
+  private:
+    int bounded(int width) const {
+        const QWidget* box = parentWidget();
+        if (box == nullptr) {
+            return width;
+        }
+        const QMargins m = box->contentsMargins();
+        const int side = m.left() + m.right();
+        return std::clamp(width, box->minimumWidth() - side,
+                          std::max(box->minimumWidth(), box->maximumWidth()) - side);
+    }
+};
+
 void updateStack(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv) {
     const bool vertical = n.kind != NodeKind::hstack;
     const Axis axis = vertical ? Axis::vertical : Axis::horizontal;
@@ -65,7 +94,7 @@ void updateZStack(RenderCore& core, RenderNode& rn, const Node& n, const Env& ch
 void updateWrapper(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv,
                    Axis axis) {
     auto* box = static_cast<BoxWidget*>(rn.widget);
-    auto* layout = static_cast<QVBoxLayout*>(box->layout());
+    auto* layout = static_cast<QBoxLayout*>(box->layout());
     std::vector<Entry> entries;
     core.flatten(n.children, "", childEnv, entries);
     core.reconcile(rn, std::move(entries), axis, Role::plain);
@@ -137,10 +166,9 @@ QWidget* create(RenderCore&, RenderNode&, const Node& n, Axis axis) {
         case NodeKind::vstack:
         case NodeKind::hstack: {
             auto* box = new BoxWidget;
-            auto* layout = new QBoxLayout(
+            new BoundedBoxLayout(
                 n.kind == NodeKind::hstack ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom,
                 box);
-            layout->setContentsMargins(0, 0, 0, 0);
             return box;
         }
         case NodeKind::zstack: {
@@ -154,8 +182,7 @@ QWidget* create(RenderCore&, RenderNode&, const Node& n, Axis axis) {
         case NodeKind::background:
         case NodeKind::overlay: {
             auto* box = new BoxWidget;
-            auto* layout = new QVBoxLayout(box);
-            layout->setContentsMargins(0, 0, 0, 0);
+            new BoundedBoxLayout(QBoxLayout::TopToBottom, box);
             return box;
         }
         case NodeKind::divider:
