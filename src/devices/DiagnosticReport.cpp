@@ -59,15 +59,6 @@ void sortComposed(std::vector<std::string>& lines) {
     }
 }
 
-void append(std::vector<std::string>& lines, std::string_view section,
-            std::vector<std::string> sectionLines) {
-    lines.emplace_back();
-    lines.push_back(DiagnosticReport::sectionHeader(section));
-    for (auto& line : sectionLines) {
-        lines.push_back(std::move(line));
-    }
-}
-
 // Where the app put the CONFLICTS section's builder; reset with the other shared instances.
 struct ConflictsSectionSource {
     std::function<std::string()> section;
@@ -111,15 +102,15 @@ std::string DiagnosticReport::levelText(double level) {
 
 std::string DiagnosticReport::diagnosticReport() {
     std::vector<std::string> lines{"ORVEL DIAGNOSTIC REPORT", timestamp()};
-    append(lines, "SYSTEM", systemLines());
-    append(lines, "PERMISSIONS", permissionLines());
-    append(lines, "CURRENT STATE", currentStateLines());
-    append(lines, "INPUT DEVICES", inputDevicesSection());
-    append(lines, "DISPLAY", displayLines());
-    append(lines, "KEYBOARD BACKLIGHT", backlightLines());
+    appendSection(lines, "SYSTEM", systemLines());
+    appendSection(lines, "PERMISSIONS", permissionLines());
+    appendSection(lines, "CURRENT STATE", currentStateLines());
+    appendSection(lines, "INPUT DEVICES", inputDevicesSection());
+    appendSection(lines, "DISPLAY", displayLines());
+    appendSection(lines, "KEYBOARD BACKLIGHT", backlightLines());
     lines.emplace_back();
     lines.push_back(TriggerEngine::shared().diagnosticSection(false));
-    append(lines, "POWER ASSERTIONS", powerAssertionLines());
+    appendSection(lines, "POWER ASSERTIONS", powerAssertionLines());
     return joined(lines);
 }
 
@@ -265,6 +256,15 @@ std::vector<std::string> DiagnosticReport::powerAssertionLines() {
         lines.emplace_back("  none held");
     }
     return lines;
+}
+
+void DiagnosticReport::appendSection(std::vector<std::string>& lines, std::string_view name,
+                                     std::vector<std::string> sectionLines) {
+    lines.emplace_back();
+    lines.push_back(sectionHeader(name));
+    for (auto& line : sectionLines) {
+        lines.push_back(std::move(line));
+    }
 }
 
 std::string DiagnosticReport::hardwareModel() {

@@ -19,6 +19,9 @@ class DiagnosticReport {
     // "── " + name + " " + "─" × max(0, 52 − code points).
     static std::string sectionHeader(std::string_view name);
     static std::string joined(const std::vector<std::string>& lines);
+    // An empty line, the section's header, then its lines.
+    static void appendSection(std::vector<std::string>& lines, std::string_view name,
+                              std::vector<std::string> sectionLines);
     // The run loop's time as "2026-03-01T09:30:00Z".
     static std::string timestamp();
     // A level with two decimals, halves away from zero.

@@ -45,26 +45,18 @@ std::string levelsLine(const std::optional<double>& before, const std::optional<
            levelOrUnreadable(during) + " \u00B7 after " + levelOrUnreadable(after);
 }
 
-void append(std::vector<std::string>& lines, std::string_view section,
-            std::vector<std::string> sectionLines) {
-    lines.emplace_back();
-    lines.push_back(DiagnosticReport::sectionHeader(section));
-    for (auto& line : sectionLines) {
-        lines.push_back(std::move(line));
-    }
-}
-
 }  // namespace
 
 std::string SelfTest::selfTest() {
     std::vector<std::string> lines{"ORVEL SELF-TEST", DiagnosticReport::timestamp()};
-    append(lines, "BACKLIGHT", backlightLines());
-    append(lines, "BUILT-IN DISPLAY", displayLines());
-    append(lines, "INPUT BLOCKING", inputBlockingLines());
-    append(lines, "SLEEP ENGINE", sleepEngineLines());
-    append(lines, "INPUT DEVICES", DiagnosticReport::inputDevicesSection());
-    append(lines, "POWER", powerLines());
-    append(lines, "SYSTEM", DiagnosticReport::systemLines());
+    DiagnosticReport::appendSection(lines, "BACKLIGHT", backlightLines());
+    DiagnosticReport::appendSection(lines, "BUILT-IN DISPLAY", displayLines());
+    DiagnosticReport::appendSection(lines, "INPUT BLOCKING", inputBlockingLines());
+    DiagnosticReport::appendSection(lines, "SLEEP ENGINE", sleepEngineLines());
+    DiagnosticReport::appendSection(lines, "INPUT DEVICES",
+                                    DiagnosticReport::inputDevicesSection());
+    DiagnosticReport::appendSection(lines, "POWER", powerLines());
+    DiagnosticReport::appendSection(lines, "SYSTEM", DiagnosticReport::systemLines());
     return DiagnosticReport::joined(lines);
 }
 
