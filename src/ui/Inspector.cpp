@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "foundation/Localization.h"
+#include "foundation/NumberFormatting.h"
 #include "ui/Markdown.h"
 
 namespace orvel::ui {
@@ -58,7 +59,7 @@ std::optional<std::string> ownText(const Node& node) {
             return node.textBinding.get ? node.textBinding.get() : std::string();
         case NodeKind::textField:
             if (node.isInteger && node.integerBinding.get) {
-                return std::to_string(node.integerBinding.get());
+                return integerText(node.integerBinding.get());
             }
             if (node.textBinding.get) {
                 return node.textBinding.get();
@@ -399,12 +400,9 @@ bool Inspector::type(std::string_view label, std::string_view text) {
     }
     const Node& node = *found->node;
     if (node.isInteger) {
-        char* end = nullptr;
-        const std::string copy(text);
-        const long long value = std::strtoll(copy.c_str(), &end, 10);
-        if (!copy.empty() && end != copy.c_str() && *end == '\0') {
+        if (const auto value = parseInteger(text)) {
             auto binding = node.integerBinding;
-            binding.set(value);
+            binding.set(*value);
         }
         return true;
     }

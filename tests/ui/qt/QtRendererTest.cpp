@@ -14,6 +14,7 @@
 #include <QScrollArea>
 
 #include "QtUiTest.h"
+#include "foundation/DateFormatting.h"
 #include "foundation/Published.h"
 #include "ui/qt/Appearance.h"
 #include "ui/qt/QtWindow.h"
@@ -317,6 +318,65 @@ TEST_F(QtRendererTest, AnIntegerFieldCommitsWholeNumbersAndDiscardsTheRest) {
         EXPECT_EQ(service.minutes(), c.expected) << c.typed;
         EXPECT_EQ(field->text().toStdString(), c.shown) << c.typed;
     }
+}
+
+TEST_F(QtRendererTest, AnIntegerFieldWritesAndReadsTheLocalesGrouping) {
+    struct Case {
+        const char* locale;
+        const char* before;  // what the field shows for 2500
+        const char* typed;
+        std::int64_t expected;
+        const char* shown;
+    };
+    const Case cases[] = {
+        {"en_US", "2,500", "1,000", 1000, "1,000"},
+        {"en_US", "2,500", "4000", 4000, "4,000"},
+        {"en_US", "2,500", "1.000", 2500, "2,500"},
+        {"de_DE", "2.500", "1.000", 1000, "1.000"},
+        {"de_DE", "2.500", "4000", 4000, "4.000"},
+        {"de_DE", "2.500", "1,000", 2500, "2.500"},
+        {"fr_FR", "2\u202F500", "1 000", 1000, "1\u202F000"},
+    };
+    struct LocaleReset {
+        ~LocaleReset() { setCurrentLocaleIdentifier(std::nullopt); }
+    } reset;
+    for (const Case& c : cases) {
+        setCurrentLocaleIdentifier(c.locale);
+        service.minutes = 2500;
+        QtWindow& window =
+            show([](Service& s) { return IntegerField("Minutes", bind(s.minutes)); });
+        auto* field = find<QLineEdit>(window, "Minutes");
+        ASSERT_NE(field, nullptr);
+        EXPECT_EQ(field->text().toStdString(), c.before) << c.locale;
+        field->setFocus();
+        field->selectAll();
+        type(field, QString::fromUtf8(c.typed));
+        QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(field, &enter);
+        EXPECT_EQ(service.minutes(), c.expected) << c.locale << " " << c.typed;
+        EXPECT_EQ(field->text().toStdString(), c.shown) << c.locale << " " << c.typed;
+    }
+}
+
+TEST_F(QtRendererTest, AnIntegerFieldKeepsAnEditInProgressWhenItsValueChanges) {
+    struct LocaleReset {
+        ~LocaleReset() { setCurrentLocaleIdentifier(std::nullopt); }
+    } reset;
+    setCurrentLocaleIdentifier("de_DE");
+    QtWindow& window = show([](Service& s) { return IntegerField("Minutes", bind(s.minutes)); });
+    auto* field = find<QLineEdit>(window, "Minutes");
+    ASSERT_NE(field, nullptr);
+    field->setFocus();
+    field->selectAll();
+    type(field, "3.0");
+    service.minutes = 7000;
+    turn(window);
+    EXPECT_EQ(field->text().toStdString(), "3.0") << "the half-typed text stays";
+    EXPECT_EQ(service.minutes(), 7000);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(field, &enter);
+    EXPECT_EQ(service.minutes(), 7000) << "\"3.0\" is no whole number in German";
+    EXPECT_EQ(field->text().toStdString(), "7.000");
 }
 
 TEST_F(QtRendererTest, AMenuRowShowsTheAccentOnlyWhileHeldDown) {

@@ -1,6 +1,7 @@
 #include "ui/qt/render/Families.h"
 
 #include "foundation/Localization.h"
+#include "foundation/NumberFormatting.h"
 #include "ui/qt/BoxWidget.h"
 
 #include <QBoxLayout>
@@ -8,8 +9,6 @@
 #include <QLineEdit>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -35,23 +34,20 @@ class FocusLostFilter final : public QObject {
     std::function<void()> action_;
 };
 
-// An integer field writes what was typed when the edit ends, if it is a whole number.
+// An integer field writes what was typed when the edit ends, if it is a whole number of the
+// locale.
 void commitInteger(RenderNode& rn, QLineEdit* field) {
     const Node& node = rn.node();
     if (!node.isInteger || !rn.dirty) {
         return;
     }
     rn.dirty = false;
-    const std::string text = field->text().trimmed().toStdString();
-    char* end = nullptr;
-    errno = 0;
-    const long long value = std::strtoll(text.c_str(), &end, 10);
     auto binding = node.integerBinding;
-    if (!text.empty() && end != text.c_str() && *end == '\0' && errno == 0) {
-        binding.set(value);
+    if (const auto value = parseInteger(field->text().toStdString())) {
+        binding.set(*value);
     }
     // Whatever was typed, the field shows the value the binding holds now.
-    const QString shown = QString::number(binding.get());
+    const QString shown = qs(integerText(binding.get()));
     if (field->text() != shown) {
         field->setText(shown);
     }
@@ -79,7 +75,7 @@ void updateTextField(RenderCore& core, RenderNode& rn, const Node& n, const Env&
     QString value;
     if (n.isInteger) {
         if (!rn.dirty && n.integerBinding.get)
-            value = QString::number(n.integerBinding.get());
+            value = qs(integerText(n.integerBinding.get()));
         else
             value = field->text();
     } else if (n.textBinding.get) {
