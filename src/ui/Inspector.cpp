@@ -6,6 +6,8 @@
 
 #include "foundation/Localization.h"
 #include "foundation/NumberFormatting.h"
+#include "platform/Platform.h"
+#include "platform/Workspace.h"
 #include "ui/Markdown.h"
 
 namespace orvel::ui {
@@ -309,6 +311,36 @@ bool Inspector::click(std::string_view text) {
         return true;
     }
     return fail("\"" + std::string(text) + "\" cannot be clicked");
+}
+
+bool Inspector::clickLink(std::string_view target) {
+    std::optional<Found> found;
+    std::string url;
+    std::vector<const Node*> ancestors;
+    walk(host_->tree(), ancestors, [&](const Node& node, const auto& path) {
+        // Verbatim text is never read as Markdown, so it has no links.
+        if (node.kind != NodeKind::text || node.verbatim) {
+            return false;
+        }
+        for (const TextRun& run : parseInlineMarkdown(localized(node.text))) {
+            if (!run.link.empty() && (run.link == target || run.text == target)) {
+                found = Found{&node, path};
+                url = run.link;
+                return true;
+            }
+        }
+        return false;
+    });
+    if (!found) {
+        return fail("no shown text links to \"" + std::string(target) + "\"");
+    }
+    if (!isEnabled(*found)) {
+        return fail("the link \"" + std::string(target) + "\" is disabled");
+    }
+    if (auto opened = Platform::current().workspace().openURL(url); !opened) {
+        return fail(url + " could not be opened: " + opened.error().message);
+    }
+    return true;
 }
 
 bool Inspector::setToggle(std::string_view label, bool on) {

@@ -37,6 +37,9 @@ class Inspector {
     static std::string textsOf(const Node& node);
 
     bool click(std::string_view text);
+    // Clicks the first link of a shown text whose target or words read `target`: the system
+    // opens its URL, as the hosts do for a link in a label.
+    bool clickLink(std::string_view target);
     bool setToggle(std::string_view label, bool on);
     std::optional<bool> toggleValue(std::string_view label) const;
     // Picks the option with `tag` of a picker or the page of a tab view.
