@@ -340,6 +340,7 @@ TEST_F(QtRendererTest, AnIntegerFieldWritesAndReadsTheLocalesGrouping) {
     struct LocaleReset {
         ~LocaleReset() { setCurrentLocaleIdentifier(std::nullopt); }
     } reset;
+    int picture = 0;
     for (const Case& c : cases) {
         setCurrentLocaleIdentifier(c.locale);
         service.minutes = 2500;
@@ -355,6 +356,7 @@ TEST_F(QtRendererTest, AnIntegerFieldWritesAndReadsTheLocalesGrouping) {
         QApplication::sendEvent(field, &enter);
         EXPECT_EQ(service.minutes(), c.expected) << c.locale << " " << c.typed;
         EXPECT_EQ(field->text().toStdString(), c.shown) << c.locale << " " << c.typed;
+        savePng(*window.widget(), "integer-field-" + std::to_string(++picture) + "-" + c.locale);
     }
 }
 
