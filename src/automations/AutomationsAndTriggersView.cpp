@@ -4,6 +4,7 @@
 #include <string>
 
 #include "automations/BatteryPowerSettingsView.h"
+#include "automations/NetworkSettingsView.h"
 #include "automations/ScheduleSettingsView.h"
 #include "automations/TriggersSettingsView.h"
 #include "core/ActivityLog.h"
@@ -88,7 +89,7 @@ std::shared_ptr<ViewComponent> AutomationsAndTriggersView::subTabPage(std::int64
         case kBluetooth:
             return std::make_shared<PendingPage>("Bluetooth");
         case kNetwork:
-            return std::make_shared<PendingPage>("Network");
+            return std::make_shared<NetworkSettingsView>(makePermissionTab());
         case kSchedule:
             return std::make_shared<ScheduleSettingsView>(TriggerEngine::shared(),
                                                           WakeHelperClient::shared());

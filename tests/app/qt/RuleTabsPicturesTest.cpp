@@ -11,9 +11,11 @@
 
 #include "QtUiTest.h"
 #include "automations/BatteryPowerSettingsView.h"
+#include "automations/NetworkSettingsView.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
 #include "triggers/PowerTriggerCenter.h"
+#include "triggers/TriggerEngine.h"
 #include "ui/qt/QtWindow.h"
 
 namespace orvel {
@@ -103,6 +105,43 @@ TEST_F(RuleTabsPicturesTest, BatteryOnADesktopWithoutBatteryOrUPS) {
     ASSERT_NE(ac, nullptr);
     EXPECT_TRUE(ac->isEnabled());
     savePng(page, "battery-desktop");
+}
+
+TEST_F(RuleTabsPicturesTest, NetworkWithThreeOpenRulesAndTheLocationNote) {
+    sim().network().setLocationAuthorization(LocationAuthorization::denied);
+    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerRule home;
+    home.name = "WiFi SSID HomeNet";
+    home.source = TriggerSource::wifiSSID;
+    home.matcher = NetworkMatcher::ssid("HomeNet");
+    TriggerRule office;
+    office.name = "IPv4 range 10.0.0.0/16";
+    office.source = TriggerSource::network;
+    office.matcher = NetworkMatcher::ipv4Range("10.0.0.0/16");
+    office.durationSeconds = 3600;
+    office.acOnly = true;
+    TriggerRule docked;
+    docked.name = "Docked";
+    docked.source = TriggerSource::network;
+    docked.matcher = NetworkMatcher::interfaceType("wifi");
+    docked.onClear = TriggerAction::nothing;
+    for (const TriggerRule& rule : {home, office, docked}) {
+        engine.add(rule);
+    }
+    auto page = std::make_shared<NetworkSettingsView>();
+    page->expanded = {home.id, office.id, docked.id};
+    QWidget& window = show(page, 1000);
+    for (const char* text :
+         {"On join", "On leaving", "On seen", "On gone", "Location Services", "Denied"}) {
+        ASSERT_NE(shown(window, text), nullptr) << text;
+    }
+    QWidget* note = shown(window,
+                          "Only WiFi SSID rules need Location \u2014 macOS hides network names "
+                          "without it. Gateway, IP-range, domain, interface and VPN rules work "
+                          "regardless.");
+    ASSERT_NE(note, nullptr);
+    EXPECT_GT(note->height(), note->fontMetrics().height()) << "wrapped, not cut";
+    savePng(window, "network-rules");
 }
 
 }  // namespace
