@@ -4,6 +4,7 @@
 #include <string>
 
 #include "automations/BatteryPowerSettingsView.h"
+#include "automations/BluetoothSettingsView.h"
 #include "automations/NetworkSettingsView.h"
 #include "automations/ScheduleSettingsView.h"
 #include "automations/TriggersSettingsView.h"
@@ -87,7 +88,7 @@ std::shared_ptr<ViewComponent> AutomationsAndTriggersView::subTabPage(std::int64
             return std::make_shared<TriggersSettingsView>(TriggerEngine::shared(),
                                                           ActivityLog::shared());
         case kBluetooth:
-            return std::make_shared<PendingPage>("Bluetooth");
+            return std::make_shared<BluetoothSettingsView>();
         case kNetwork:
             return std::make_shared<NetworkSettingsView>(makePermissionTab());
         case kSchedule:

@@ -49,6 +49,9 @@ class Bluetooth {
     virtual ~Bluetooth() = default;
 
     virtual BluetoothAuthorization authorization() = 0;
+    // Asks for the permission when it is not determined yet; returns at once, and the answer
+    // comes through authorizationChanged (only when it differs).
+    virtual void requestAuthorization() = 0;
     // The paired devices, in the stack's order.
     virtual std::vector<BluetoothDevice> pairedDevices() = 0;
     // The known device with exactly this address, if there is one.

@@ -173,5 +173,35 @@ TEST_F(LinuxBluetoothBusTest, DevicesConnectedAtStartAreAStateAndBlueZLeavingDis
     EXPECT_TRUE(waitFor([&] { return events.size() == 2; }));
 }
 
+TEST_F(LinuxBluetoothBusTest, ARequestReadsBlueZAgainAndTellsOnlyAChangedAnswer) {
+    startService("bluez5");
+    LinuxBluetooth bluetooth(system, kSysfs + "desktop");
+    int authorizationChanges = 0;
+    Subscription s = bluetooth.authorizationChanged.subscribe([&] { ++authorizationChanges; });
+    ASSERT_TRUE(waitFor([&] { return bluetooth.isSettled(); }));
+    ASSERT_EQ(bluetooth.authorization(), BluetoothAuthorization::restricted);
+
+    // An adapter whose arrival BlueZ never announced.
+    mock(DBusObject{"org.bluez", "/", "org.freedesktop.DBus.Mock"}, "AddObject",
+         [](sd_bus_message* m) {
+             return sd_bus_message_append(m, "ssa{sv}a(ssss)", "/org/bluez/hci1",
+                                          "org.bluez.Adapter1", 0, 0);
+         });
+    settle();
+    EXPECT_EQ(bluetooth.authorization(), BluetoothAuthorization::restricted);
+    EXPECT_EQ(authorizationChanges, 0);
+
+    bluetooth.requestAuthorization();
+    ASSERT_TRUE(waitFor([&] { return authorizationChanges == 1; }));
+    EXPECT_EQ(bluetooth.authorization(), BluetoothAuthorization::allowedAlways);
+
+    bluetooth.requestAuthorization();
+    bluetooth.requestAuthorization();
+    settle();
+    settle();
+    EXPECT_EQ(authorizationChanges, 1) << "the same answer is not told again";
+    EXPECT_EQ(bluetooth.authorization(), BluetoothAuthorization::allowedAlways);
+}
+
 }  // namespace
 }  // namespace orvel

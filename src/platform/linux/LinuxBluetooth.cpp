@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <utility>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -161,6 +162,22 @@ BluetoothAuthorization LinuxBluetooth::authorization() {
                         : BluetoothAuthorization::restricted;
 }
 
+void LinuxBluetooth::requestAuthorization() {
+    if (bus_ && daemon_ && daemon_->isPresent() && !query_.isActive()) {
+        readObjects();
+    }
+}
+
+void LinuxBluetooth::readObjects() {
+    auto query = bus_->call(kRoot, "GetManagedObjects", nullptr,
+                            [this](sd_bus_message* reply) { loaded(reply); });
+    if (query) {
+        query_ = std::move(query.value());
+    } else {
+        log_.error("Could not ask BlueZ for its devices: " + query.error().message);
+    }
+}
+
 BluetoothDevice LinuxBluetooth::deviceOf(const Object& object) {
     return BluetoothDevice{object.address, object.name ? object.name : object.alias,
                            object.connected};
@@ -278,13 +295,7 @@ void LinuxBluetooth::followDaemon() {
     match("/", kObjectManager, "InterfacesRemoved", &LinuxBluetooth::interfacesRemoved, removed_);
     match(nullptr, kProperties, "PropertiesChanged", &LinuxBluetooth::propertiesChanged,
           properties_);
-    auto query = bus_->call(kRoot, "GetManagedObjects", nullptr,
-                            [this](sd_bus_message* reply) { loaded(reply); });
-    if (query) {
-        query_ = std::move(query.value());
-    } else {
-        log_.error("Could not ask BlueZ for its devices: " + query.error().message);
-    }
+    readObjects();
 }
 
 void LinuxBluetooth::loaded(sd_bus_message* reply) {
@@ -304,9 +315,22 @@ void LinuxBluetooth::loaded(sd_bus_message* reply) {
         }
         sd_bus_message_exit_container(reply);
     }
-    // Devices connected already are a state, not an event.
-    objects_ = std::move(objects);
-    loaded_ = true;
+    if (!loaded_) {
+        // Devices connected already are a state, not an event.
+        objects_ = std::move(objects);
+        loaded_ = true;
+        changed(Object{}, Object{});
+        return;
+    }
+    // A second read: whatever it finds different was missed, and is told as it would have been.
+    std::map<std::string, Object> before = std::exchange(objects_, std::move(objects));
+    for (const auto& [path, object] : objects_) {
+        before.try_emplace(path);
+    }
+    for (const auto& [path, old] : before) {
+        const auto now = objects_.find(path);
+        changed(old, now == objects_.end() ? Object{} : now->second);
+    }
     changed(Object{}, Object{});
 }
 

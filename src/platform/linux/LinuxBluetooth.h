@@ -25,6 +25,8 @@ class LinuxBluetooth final : public Bluetooth {
     ~LinuxBluetooth() override;
 
     BluetoothAuthorization authorization() override;
+    // BlueZ asks nobody: reads BlueZ's objects again, in case an adapter came or went unseen.
+    void requestAuthorization() override;
     std::vector<BluetoothDevice> pairedDevices() override;
     std::optional<BluetoothDevice> device(std::string_view address) override;
     std::optional<BluetoothRegistration> registerForConnects(DeviceHandler handler) override;
@@ -53,6 +55,8 @@ class LinuxBluetooth final : public Bluetooth {
     };
 
     void followDaemon();
+    // Asks BlueZ for all its objects; the answer goes to loaded().
+    void readObjects();
     void loaded(sd_bus_message* reply);
     void interfacesAdded(sd_bus_message* m);
     void interfacesRemoved(sd_bus_message* m);

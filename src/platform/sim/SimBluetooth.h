@@ -11,7 +11,16 @@ namespace orvel {
 // disconnections reach the registrations at once, as the stack's callbacks would.
 class SimBluetooth final : public Bluetooth {
   public:
-    BluetoothAuthorization authorization() override { return authorization_; }
+    BluetoothAuthorization authorization() override {
+        ++authorizationReads_;
+        return authorization_;
+    }
+    void requestAuthorization() override {
+        ++authorizationRequests_;
+        if (requestAnswer_) {
+            setAuthorization(*requestAnswer_);
+        }
+    }
     std::vector<BluetoothDevice> pairedDevices() override { return devices_; }
     std::optional<BluetoothDevice> device(std::string_view address) override {
         if (auto* d = find(address)) {
@@ -50,6 +59,12 @@ class SimBluetooth final : public Bluetooth {
             authorizationChanged.send();
         }
     }
+    // What the user answers to the next requests; none leaves them unanswered.
+    void answerRequestsWith(std::optional<BluetoothAuthorization> answer) {
+        requestAnswer_ = answer;
+    }
+    int authorizationRequests() const { return authorizationRequests_; }
+    int authorizationReads() const { return authorizationReads_; }
     // Pairs a device, or replaces the paired device with the same address (without events).
     void pair(BluetoothDevice device) {
         if (auto* d = find(device.address)) {
@@ -147,6 +162,9 @@ class SimBluetooth final : public Bluetooth {
     }
 
     BluetoothAuthorization authorization_ = BluetoothAuthorization::allowedAlways;
+    std::optional<BluetoothAuthorization> requestAnswer_;
+    int authorizationRequests_ = 0;
+    int authorizationReads_ = 0;
     std::vector<BluetoothDevice> devices_;
     std::vector<BluetoothBatteryLevel> levels_;
     std::map<BluetoothRegistration, DeviceHandler> connects_;

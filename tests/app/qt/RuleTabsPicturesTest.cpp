@@ -12,8 +12,12 @@
 #include "QtUiTest.h"
 #include "automations/BatteryPowerSettingsView.h"
 #include "automations/NetworkSettingsView.h"
+}
+
+#include "automations/BluetoothSettingsView.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
+#include "triggers/BluetoothTriggerSource.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/qt/QtWindow.h"
@@ -142,6 +146,44 @@ TEST_F(RuleTabsPicturesTest, NetworkWithThreeOpenRulesAndTheLocationNote) {
     ASSERT_NE(note, nullptr);
     EXPECT_GT(note->height(), note->fontMetrics().height()) << "wrapped, not cut";
     savePng(window, "network-rules");
+}
+
+TEST_F(RuleTabsPicturesTest, BluetoothWithThreeRulesOneOpenAndPermissionDenied) {
+    const char* headphones = "A4:83:E7:11:22:33";
+    sim().bluetooth().pair(BluetoothDevice{headphones, "Headphones", true});
+    sim().bluetooth().pair(BluetoothDevice{"F0:99:B6:00:00:01", "Keyboard", false});
+    sim().bluetooth().setBatteryLevel(headphones, 42);
+    auto rule = [](const char* name, const char* address) {
+        TriggerRule r;
+        r.name = name;
+        r.source = TriggerSource::bluetooth;
+        r.btAddress = address;
+        r.btName = name;
+        return r;
+    };
+    TriggerRule open = rule("Headphones", headphones);
+    open.btBattEnd = 20;
+    open.btBattRecover = 35;
+    open.onClear = TriggerAction::startSession;
+    TriggerRule gone = rule("Old trackpad", "00:1B:63:00:00:09");
+    gone.unavailableHere = true;
+    TriggerRule keyboard = rule("Keyboard", "F0:99:B6:00:00:01");
+    keyboard.acOnly = true;
+    TriggerEngine& engine = TriggerEngine::shared();
+    engine.rules = {open, gone, keyboard};
+    // The source reads the levels while it may; the permission is withdrawn afterwards.
+    engine.syncSources();
+    ASSERT_FALSE(BluetoothTriggerSource::shared().lastLevels().empty());
+    sim().bluetooth().setAuthorization(BluetoothAuthorization::denied);
+    auto page = std::make_shared<BluetoothSettingsView>();
+    page->expanded = {open.id};
+    QWidget& window = show(page, 900);
+    for (const char* text : {"now 42%", "20%", "35%", "Denied", "UNAVAILABLE ON THIS MAC",
+                             "Without Bluetooth permission, device rules can never fire. Every "
+                             "other part of Orvel works."}) {
+        EXPECT_NE(shown(window, text), nullptr) << text;
+    }
+    savePng(window, "bluetooth-rules-denied");
 }
 
 }  // namespace
