@@ -125,8 +125,8 @@ void ScheduleTriggerSource::start(const std::vector<TriggerRule>& rules) {
             activeNow.insert(rule.id);
         }
     }
+    // The tick ends by handing the wake dates over; a second hand-over would send the same list.
     tick();
-    syncWakes();
 }
 
 void ScheduleTriggerSource::stop() {

@@ -76,6 +76,22 @@ TEST_F(WakeHelperClientTest, WakeDatesAreSentAtEveryTickOnlyWhileTheHelperIsActi
     EXPECT_TRUE(client().lastSynced.empty());
 }
 
+TEST_F(WakeHelperClientTest, ARuleEditSendsTheWakeDatesOnce) {
+    loop().setNow(at(1781085600));
+    TriggerRule rule = test::makeRule(TriggerSource::schedule, "Wake");
+    rule.schedStartMin = 7 * 60;
+    rule.wakeMac = true;
+    sim().helperService().setStatus(status::kEnabled);
+    TriggerEngine::shared().start();
+    TriggerEngine::shared().add(rule);
+    loop().drain();
+    const std::size_t before = helper().sent().size();
+    rule.name = "Wake early";
+    TriggerEngine::shared().update(rule);
+    loop().drain();
+    EXPECT_EQ(helper().sent().size(), before + 1) << "one re-sync, one list";
+}
+
 TEST_F(WakeHelperClientTest, FailuresBecomeLastErrorAndStayUntilTheNextInstall) {
     activate();
     struct Step {

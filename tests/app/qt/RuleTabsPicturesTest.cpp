@@ -11,10 +11,8 @@
 
 #include "QtUiTest.h"
 #include "automations/BatteryPowerSettingsView.h"
-#include "automations/NetworkSettingsView.h"
-}
-
 #include "automations/BluetoothSettingsView.h"
+#include "automations/NetworkSettingsView.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
 #include "triggers/BluetoothTriggerSource.h"
