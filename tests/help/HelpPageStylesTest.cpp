@@ -238,5 +238,27 @@ TEST_F(HelpPageStylesTest, ATranslatedTextLinksWhereItsTranslationPoints) {
     EXPECT_EQ(sim().workspace().openedURLs().back(), "mailto:es@orvel.example");
 }
 
+TEST_F(HelpPageStylesTest, OnlyAnEntryForTheExactKeyReplacesAText) {
+    const std::string heading = "Sleep and wake";
+    const std::string paragraph =
+        "Only true system sleep counts. Display sleep and screen lock don't end anything.";
+    Localization::shared().setTable({
+        {heading, "Reposo y activación"},
+        // Near misses: another case, a missing full stop.
+        {"only true system sleep counts. Display sleep and screen lock don't end anything.", "x"},
+        {paragraph.substr(0, paragraph.size() - 1), "y"},
+        // Table rows name features and permissions as they stand.
+        {"All sleep prevention", "z"},
+    });
+    show(persistence);
+    ui::Inspector page = inspect();
+    EXPECT_TRUE(page.contains("Reposo y activación"));
+    EXPECT_FALSE(page.contains(heading));
+    EXPECT_TRUE(page.contains(paragraph));
+    show(permissions);
+    EXPECT_TRUE(inspect().contains("All sleep prevention"));
+    EXPECT_FALSE(inspect().contains("z"));
+}
+
 }  // namespace
 }  // namespace orvel::help
