@@ -1,7 +1,9 @@
 // The Help window with the Qt host under the offscreen platform: one keystroke in its search
 // (the filter, the sidebar's re-evaluation and the renderer's reconciliation), in microseconds of
-// the thread's CPU time; and its first opening on the Acknowledgments page and a re-show after
-// closing, laid out, in milliseconds of wall time.
+// the thread's CPU time; its first opening on the Acknowledgments page and a re-show after
+// closing, laid out, in milliseconds of wall time; and the switch from a short page to each page,
+// split into the evaluation with the renderer's reconciliation and the layout with painting that
+// follow, in milliseconds of the thread's CPU time.
 
 #include <unistd.h>
 #include <chrono>
@@ -87,6 +89,35 @@ int main(int argc, char** argv) {
                 keystroke.push_back(micros([&] { qtWindow.viewHost()->evaluate(); }));
             }
         }
+        // A short page between two switches, so each switch builds its page anew.
+        const HelpSection pages[] = {HelpSection::troubleshooting, HelpSection::acknowledgments,
+                                     HelpSection::commandLine,     HelpSection::permissions,
+                                     HelpSection::shortcuts,       HelpSection::languages};
+        std::printf("switch from a short page to a page (thread CPU, ms):\n");
+        for (const HelpSection page : pages) {
+            std::vector<double> build, layout, total;
+            for (int round = 0; round < 7; ++round) {
+                view->section = page == HelpSection::languages ? HelpSection::whatItDoes
+                                                               : HelpSection::languages;
+                qtWindow.viewHost()->evaluate();
+                QtEnvironment::processEvents();
+                view->section = page;
+                const double built = micros([&] { qtWindow.viewHost()->evaluate(); });
+                const double laid = micros([] { QtEnvironment::processEvents(); });
+                build.push_back(built / 1000);
+                layout.push_back(laid / 1000);
+                total.push_back((built + laid) / 1000);
+            }
+            const double first = total.front();
+            const Figures b = summarise(build);
+            const Figures l = summarise(layout);
+            const Figures t = summarise(total);
+            std::printf(
+                "  %-26s evaluate+reconcile %7.1f   layout+paint %7.1f   total median "
+                "%7.1f   first %7.1f\n",
+                title(page).c_str(), b.median, l.median, t.median, first);
+        }
+
         const Figures open = summarise(firstOpen);
         const Figures back = summarise(reshow);
         const Figures key = summarise(keystroke);

@@ -13,6 +13,8 @@
 #include <QRadioButton>
 #include <QScrollArea>
 
+#include <algorithm>
+
 #include "QtUiTest.h"
 #include "foundation/DateFormatting.h"
 #include "foundation/Published.h"
@@ -673,6 +675,72 @@ TEST_F(QtRendererTest, AHeightLimitLetsAScrollViewGrowUpToIt) {
     auto* area = window.widget()->findChild<QScrollArea*>();
     ASSERT_NE(area, nullptr);
     EXPECT_EQ(area->height(), 700) << "the limit, not the scroll view's own preference";
+}
+
+// The widgets of a new page go into a window already shown: they show once the render is done,
+// each in its place and with all its lines, while those of the page before stay hidden.
+TEST_F(QtRendererTest, APageSwitchedInAShownWindowShowsEveryNewBlockInOrderAndHidesTheOldOnes) {
+    const auto paragraph = [](int i) {
+        return TextVerbatim("Paragraph " + std::to_string(i) +
+                            " says enough to need more than one line in a column this narrow.")
+            .fixedSize(false, true)
+            .frame(Frame().withMaxWidth(kInfinity).withAlignment(Alignment::leading()));
+    };
+    QtWindow& window = show([&](Service& s) {
+        std::vector<View> blocks;
+        if (!s.awake()) {
+            blocks = {TextVerbatim("Old one"), TextVerbatim("Old two")};
+        } else {
+            for (int i = 0; i < 6; ++i) {
+                // Kinds the page before had not at these places, nested a level or two deep.
+                blocks.push_back(i % 2 == 0 ? paragraph(i)
+                                            : VStack(HAlign::leading, 5,
+                                                     {TextVerbatim("Heading " + std::to_string(i)),
+                                                      paragraph(i).padding(10)})
+                                                  .frame(Frame().withMaxWidth(300).withAlignment(
+                                                      Alignment::leading())));
+            }
+        }
+        return ScrollView(VStack(HAlign::leading, 14, std::move(blocks)).padding(20));
+    });
+    window.widget()->resize(360, 400);
+    settle();
+    QLabel* oldOne = nullptr;
+    for (auto* l : window.widget()->findChildren<QLabel*>()) {
+        if (l->text() == "Old one")
+            oldOne = l;
+    }
+    ASSERT_NE(oldOne, nullptr);
+
+    service.awake = true;
+    window.viewHost()->evaluate();
+    std::vector<QLabel*> shown;
+    for (auto* l : window.widget()->findChildren<QLabel*>()) {
+        if (l->text().startsWith("Paragraph") || l->text().startsWith("Heading")) {
+            EXPECT_TRUE(l->isVisibleTo(window.widget()))
+                << l->text().toStdString() << " is shown as the render ends";
+            shown.push_back(l);
+        }
+    }
+    EXPECT_EQ(shown.size(), 9u);
+    EXPECT_TRUE(oldOne->isHidden()) << "the page before stays hidden";
+
+    settle();
+    std::sort(shown.begin(), shown.end(), [&](QLabel* a, QLabel* b) {
+        return a->mapTo(window.widget(), QPoint(0, 0)).y() <
+               b->mapTo(window.widget(), QPoint(0, 0)).y();
+    });
+    std::vector<std::string> order;
+    for (QLabel* l : shown) {
+        order.push_back(l->text().section(' ', 0, 1).toStdString());
+        if (l->wordWrap()) {
+            EXPECT_GE(l->height(), l->heightForWidth(l->width())) << l->text().toStdString();
+            EXPECT_GE(l->height(), 2 * l->fontMetrics().lineSpacing()) << l->text().toStdString();
+        }
+    }
+    EXPECT_EQ(order, (std::vector<std::string>{"Paragraph 0", "Heading 1", "Paragraph 1",
+                                               "Paragraph 2", "Heading 3", "Paragraph 3",
+                                               "Paragraph 4", "Heading 5", "Paragraph 5"}));
 }
 
 }  // namespace
