@@ -8,11 +8,13 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "Figures.h"
 #include "QuietSimulator.h"
 #include "automations/AppsSettingsView.h"
+#include "automations/RuleRow.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
 #include "triggers/TriggerEngine.h"
@@ -73,25 +75,39 @@ int main(int argc, char** argv) {
     // One typed name, as a user types it and pauses.
     loop.advance(1);
     int updates = 0;
+    int saves = 0;
     Subscription counting = engine.rules.subscribe([&](const auto&) { ++updates; });
-    const auto saves = sim.userDefaults().writeCount();
+    Subscription saving = sim.userDefaults().changed.subscribe(
+        [&](const std::string& key) { saves += key == "trigger.rules" ? 1 : 0; });
     ui::Inspector(host).type("Name", " for the office");
     loop.drain();
     loop.advance(1);
-    std::printf("one typed name (15 keys): %d rule updates, %llu settings saves\n", updates,
-                static_cast<unsigned long long>(sim.userDefaults().writeCount() - saves));
+    std::printf("one typed name (15 keys): %d rule updates, %d saves of the rules\n", updates,
+                saves);
 
-    // Renders with ten editors open, then the menu of one of them opened.
+    // Renders with no editor and with ten editors open, then the menu of one of them opened.
+    // The rows' HOLDING badge asks about each enabled app rule's application.
     constexpr int renders = 100;
-    auto scans = sim.workspace().scans();
-    for (int i = 0; i < renders; ++i) {
-        page->objectWillChange.send();
-        loop.drain();
-        host.evaluate();
-    }
-    std::printf("application scans per render, 10 editors open: %.2f (%d renders)\n",
-                static_cast<double>(sim.workspace().scans() - scans) / renders, renders);
-    scans = sim.workspace().scans();
+    const auto scansPerRender = [&] {
+        const auto scans = sim.workspace().scans();
+        const auto tests = RuleRow::holdingTestCount();
+        for (int i = 0; i < renders; ++i) {
+            page->objectWillChange.send();
+            loop.drain();
+            host.evaluate();
+        }
+        return std::pair{static_cast<double>(sim.workspace().scans() - scans) / renders,
+                         static_cast<double>(RuleRow::holdingTestCount() - tests) / renders};
+    };
+    page->expanded = {};
+    const auto closed = scansPerRender();
+    page->expanded = open;
+    const auto opened = scansPerRender();
+    std::printf(
+        "application scans per render: %.2f with no editor open, %.2f with 10 open "
+        "(holding tests per render: %.2f, %.2f)\n",
+        closed.first, opened.first, closed.second, opened.second);
+    const auto scans = sim.workspace().scans();
     const auto items = ui::Inspector(host).openMenu("Application");
     std::printf("application scans as the menu opens: %llu (%zu items)\n",
                 static_cast<unsigned long long>(sim.workspace().scans() - scans),

@@ -100,13 +100,7 @@ View AppRuleEditor::body() const {
     const AppRuleEditor self = *this;
     View title = rule.appName ? TextVerbatim(*rule.appName) : Text("Choose\u2026");
     std::vector<View> rows{
-        LabeledContent("Name",
-                       edits
-                           .field(
-                               "", rule, "name", [](const TriggerRule& r) { return r.name; },
-                               [](TriggerRule& r, const std::string& text) { r.name = text; })
-                           .accessibilityLabel("Name")
-                           .frame(180)),
+        edits.nameRow(rule),
         LabeledContent(
             "Application",
             HStack(VAlign::center, 8,

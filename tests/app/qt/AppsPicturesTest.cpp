@@ -4,10 +4,12 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QMenu>
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
 
 #include "QtUiTest.h"
 #include "automations/AppsSettingsView.h"
@@ -100,6 +102,36 @@ TEST_F(AppsPicturesTest, AnOpenNewRuleAndAnOpenRuleWatchingABackgroundApplicatio
     ASSERT_TRUE(shows(page, "Sync Tray"));
     ASSERT_TRUE(shows(page, "Browse\u2026"));
     savePng(page, "apps-rules-open");
+}
+
+TEST_F(AppsPicturesTest, TheApplicationMenuListsWhatRunsWhenItOpens) {
+    const TriggerRule rule = appRule("New app rule");
+    TriggerEngine::shared().add(rule);
+    QWidget& page = show(700);
+    page_->expanded = {rule.id};
+    ASSERT_TRUE(shows(page, "Choose\u2026"));
+    QMenu* menu = nullptr;
+    QAbstractButton* button = nullptr;
+    for (auto* candidate : page.findChildren<QAbstractButton*>()) {
+        if (candidate->accessibleName() == "Application") {
+            button = candidate;
+            menu = candidate->findChild<QMenu*>();
+        }
+    }
+    ASSERT_TRUE(button && menu);
+    EXPECT_TRUE(menu->actions().isEmpty()) << "nothing is listed before it opens";
+
+    // Launched after the editor was drawn: the menu still lists it.
+    sim().workspace().launch(std::string("org.example.Editor"), std::string("Text Editor"));
+    button->click();
+    ASSERT_TRUE(waitUntil([&] { return menu->actions().size() == 1; }));
+    EXPECT_EQ(menu->actions()[0]->text(), "Text Editor");
+    menu->actions()[0]->trigger();
+    menu->close();
+    ASSERT_TRUE(waitUntil([&] {
+        return TriggerEngine::shared().rules().front().appBundleID == "org.example.Editor";
+    }));
+    EXPECT_TRUE(shows(page, "Text Editor"));
 }
 
 }  // namespace
