@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "automations/AppRuleEditor.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "devices/BuiltInDisplay.h"
@@ -337,17 +338,9 @@ void AppDelegate::chooseAppToWatch() {
     closePanel();
     ui::UiHost& host = ui::UiHost::current();
     Workspace& workspace = Platform::current().workspace();
-    ui::OpenPanelOptions options;
+    ui::OpenPanelOptions options = AppRuleEditor::applicationPanel();
     options.title = "Stay orvel until this app quits";
     options.prompt = "Watch";
-    options.allowedExtensions = {"desktop"};
-    options.places = workspace.applicationFolders();
-    if (!options.places.empty()) {
-        options.directory = options.places.front();
-    }
-    options.canChooseFiles = true;
-    options.canChooseDirectories = false;
-    options.allowsMultipleSelection = false;
     host.application().activate(true);
     const auto chosen = host.runOpenPanel(options);
     if (!chosen || chosen->empty()) {

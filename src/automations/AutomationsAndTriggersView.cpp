@@ -3,12 +3,14 @@
 #include <array>
 #include <string>
 
+#include "automations/AppsSettingsView.h"
 #include "automations/BatteryPowerSettingsView.h"
 #include "automations/BluetoothSettingsView.h"
 #include "automations/NetworkSettingsView.h"
 #include "automations/ScheduleSettingsView.h"
 #include "automations/TriggersSettingsView.h"
 #include "core/ActivityLog.h"
+#include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "platform/Platform.h"
 #include "settings/SettingsStyle.h"
@@ -95,7 +97,8 @@ std::shared_ptr<ViewComponent> AutomationsAndTriggersView::subTabPage(std::int64
             return std::make_shared<ScheduleSettingsView>(TriggerEngine::shared(),
                                                           WakeHelperClient::shared());
         case kApps:
-            return std::make_shared<PendingPage>("Apps");
+            return std::make_shared<AppsSettingsView>(TriggerEngine::shared(),
+                                                      OrvelController::shared());
         default:
             return std::make_shared<BatteryPowerSettingsView>(Preferences::shared(),
                                                               PowerTriggerCenter::shared());

@@ -57,6 +57,15 @@ ui::View RuleTextEdits::field(const std::string& placeholderKey, const TriggerRu
         .onDisappear(flushThis);
 }
 
+ui::View RuleTextEdits::nameRow(const TriggerRule& rule) {
+    return ui::LabeledContent("Name",
+                              field(
+                                  "", rule, "name", [](const TriggerRule& r) { return r.name; },
+                                  [](TriggerRule& r, const std::string& text) { r.name = text; })
+                                  .accessibilityLabel("Name")
+                                  .frame(180));
+}
+
 void RuleTextEdits::typed(const Key& key, std::string text, Write write) {
     objectWillChange.send();
     Pending& pending = pending_[key];

@@ -39,6 +39,8 @@ class RuleTextEdits final : public ObservableObject, public WeakReferenceable {
     // takes the text from the stored rule, `write` puts it into the rule read again at writing.
     ui::View field(const std::string& placeholderKey, const TriggerRule& rule,
                    const std::string& field, Read read, Write write);
+    // The labelled "Name" row of a rule editor, 180 points wide.
+    ui::View nameRow(const TriggerRule& rule);
     // What the field shows: the pending text, else the text of `rule`.
     ui::Binding<std::string> binding(const TriggerRule& rule, const std::string& field, Read read,
                                      Write write);

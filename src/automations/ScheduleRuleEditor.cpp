@@ -300,13 +300,7 @@ View ScheduleRuleEditor::enforcementRows() const {
 View ScheduleRuleEditor::body() const {
     const ScheduleRuleEditor self = *this;
     std::vector<View> rows{
-        LabeledContent("Name",
-                       edits
-                           .field(
-                               "", rule, "name", [](const TriggerRule& r) { return r.name; },
-                               [](TriggerRule& r, const std::string& text) { r.name = text; })
-                           .accessibilityLabel("Name")
-                           .frame(180)),
+        edits.nameRow(rule),
         LabeledContent(
             "Kind",
             Picker("Kind",

@@ -406,8 +406,10 @@ bool Inspector::chooseMenuItem(std::string_view menuLabel, std::string_view item
     if (!found) {
         return false;
     }
-    for (const auto& item : found->node->menuItems) {
-        if (!item.separator && localized(item.title) == itemTitle) {
+    const Node& menu = *found->node;
+    const std::vector<MenuItem> items = menu.menuContent ? menu.menuContent() : menu.menuItems;
+    for (const auto& item : items) {
+        if (!item.separator && (item.verbatim ? item.title : localized(item.title)) == itemTitle) {
             if (item.disabled) {
                 return fail("menu item \"" + std::string(itemTitle) + "\" is disabled");
             }
@@ -420,6 +422,21 @@ bool Inspector::chooseMenuItem(std::string_view menuLabel, std::string_view item
     }
     return fail("menu \"" + std::string(menuLabel) + "\" has no item \"" + std::string(itemTitle) +
                 "\"");
+}
+
+std::optional<std::vector<std::string>> Inspector::openMenu(std::string_view menuLabel) {
+    auto found = enabledControl(menuLabel, NodeKind::menu);
+    if (!found) {
+        return std::nullopt;
+    }
+    const Node& menu = *found->node;
+    std::vector<std::string> titles;
+    for (const auto& item : menu.menuContent ? menu.menuContent() : menu.menuItems) {
+        if (!item.separator) {
+            titles.push_back(item.verbatim ? item.title : localized(item.title));
+        }
+    }
+    return titles;
 }
 
 bool Inspector::type(std::string_view label, std::string_view text) {
@@ -700,6 +717,8 @@ std::string Inspector::dump() const {
         for (const auto& item : n.menuItems) {
             out << (item.separator ? " [—]" : " [" + item.title + "]");
         }
+        if (n.menuContent)
+            out << " [made on opening]";
         out << "\n";
         if (n.header)
             line(*n.header, depth + 1);

@@ -46,6 +46,8 @@ class Inspector {
     bool pick(std::string_view label, const std::string& tag);
     std::optional<std::string> selection(std::string_view label) const;
     bool chooseMenuItem(std::string_view menuLabel, std::string_view itemTitle);
+    // Opens a menu: the titles of its items, as shown, in order.
+    std::optional<std::vector<std::string>> openMenu(std::string_view menuLabel);
     // Types into a text field, one keystroke at a time; integer fields commit at the end.
     bool type(std::string_view label, std::string_view text);
     bool submit(std::string_view label);

@@ -391,6 +391,12 @@ View Menu(View label, std::vector<MenuItem> items) {
     return View(node);
 }
 
+View MenuOnOpen(View label, std::function<std::vector<MenuItem>()> items) {
+    auto node = make(NodeKind::menu, {std::move(label)});
+    node->menuContent = std::move(items);
+    return View(node);
+}
+
 View TextField(std::string placeholderKey, Binding<std::string> text,
                std::function<void()> onSubmit) {
     auto node = make(NodeKind::textField);

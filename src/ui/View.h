@@ -64,6 +64,8 @@ struct MenuItem {
     ButtonRole role = ButtonRole::none;
     bool disabled = false;
     bool separator = false;
+    // The title is data (an application's name), shown as it stands.
+    bool verbatim = false;
 
     static MenuItem divider() {
         MenuItem item;
@@ -218,6 +220,8 @@ struct Node {
     Binding<Date> dateBinding;
     unsigned dateComponents = kDateComponentDate;
     std::vector<MenuItem> menuItems;
+    // Items made only when the menu opens, in place of menuItems.
+    std::function<std::vector<MenuItem>()> menuContent;
     bool menuIndicatorHidden = false;
     std::vector<TabItem> tabs;
     std::optional<double> progress;  // nothing: indeterminate
@@ -304,6 +308,8 @@ View Toggle(View label, Binding<bool> isOn);
 View Picker(std::string titleKey, Binding<std::string> selection, std::vector<View> options);
 View Menu(std::string titleKey, std::vector<MenuItem> items);
 View Menu(View label, std::vector<MenuItem> items);
+// A menu whose items are made each time it opens, for lists that cost a look at the system.
+View MenuOnOpen(View label, std::function<std::vector<MenuItem>()> items);
 View TextField(std::string placeholderKey, Binding<std::string> text,
                std::function<void()> onSubmit = nullptr);
 // An integer field: typing edits the text; the value is committed on Return or when the field

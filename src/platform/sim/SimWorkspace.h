@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <list>
 #include <map>
 #include <string>
@@ -14,7 +15,10 @@ namespace orvel {
 // sleep for a while (the virtual clock's wall time moves on meanwhile).
 class SimWorkspace final : public Workspace {
   public:
-    std::vector<RunningApplication> runningApplications() override { return apps_; }
+    std::vector<RunningApplication> runningApplications() override {
+        ++scans_;
+        return apps_;
+    }
     Result<void> openURL(std::string_view url) override;
     // Launches the application installed at the path (after the scripted delay, at the
     // earliest on the next turn) or fails as scripted; a path with nothing installed fails.
@@ -46,6 +50,8 @@ class SimWorkspace final : public Workspace {
     void setOpenApplicationDelay(double seconds) { openDelay_ = seconds; }
     // The paths openApplication() was asked for, in order.
     const std::vector<std::string>& openedApplications() const { return openedApplications_; }
+    // How many times the running applications were asked for.
+    std::size_t scans() const { return scans_; }
     // Quits the application with this process identifier; false when none runs.
     bool quit(std::int32_t processIdentifier, Notice notice = Notice::sent);
     // Installs (or, with nothing, removes) the bundle at this URL.
@@ -82,6 +88,7 @@ class SimWorkspace final : public Workspace {
     std::vector<std::string> openedApplications_;
     std::list<Timer> opening_;
     std::int32_t nextPid_ = 501;
+    std::size_t scans_ = 0;
 };
 
 }  // namespace orvel

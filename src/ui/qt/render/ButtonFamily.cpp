@@ -132,6 +132,29 @@ void updateButton(RenderCore& core, RenderNode& rn, const Node& n, const Env& en
     };
 }
 
+QString menuTitle(const MenuItem& item) {
+    return qs(item.verbatim ? item.title : localized(item.title));
+}
+
+// Items made as the menu opens are fresh, so each action keeps its own closure.
+void fillOnOpening(QMenu& menu, const std::vector<MenuItem>& items) {
+    menu.clear();
+    for (const MenuItem& item : items) {
+        if (item.separator) {
+            menu.addSeparator();
+            continue;
+        }
+        QAction* action = menu.addAction(menuTitle(item));
+        action->setEnabled(!item.disabled);
+        QObject::connect(action, &QAction::triggered, &menu, [fn = item.action] {
+            // A copy: the action may rebuild the menu that holds this closure.
+            if (auto run = fn) {
+                run();
+            }
+        });
+    }
+}
+
 void updateMenu(RenderCore& core, RenderNode& rn, const Node& n, const Env& env,
                 const Env& childEnv) {
     auto* button = static_cast<ViewButton*>(rn.widget);
@@ -176,7 +199,7 @@ void updateMenu(RenderCore& core, RenderNode& rn, const Node& n, const Env& env,
             // An open menu keeps its actions; only their titles and states change.
             for (std::size_t i = 0; i < n.menuItems.size(); ++i) {
                 QAction* action = actions[static_cast<qsizetype>(i)];
-                action->setText(qs(localized(n.menuItems[i].title)));
+                action->setText(menuTitle(n.menuItems[i]));
                 action->setEnabled(!n.menuItems[i].disabled);
             }
         } else {
@@ -189,7 +212,7 @@ void updateMenu(RenderCore& core, RenderNode& rn, const Node& n, const Env& env,
                     rn.menu->addSeparator();
                     continue;
                 }
-                QAction* action = rn.menu->addAction(qs(localized(item.title)));
+                QAction* action = rn.menu->addAction(menuTitle(item));
                 action->setEnabled(!item.disabled);
                 QObject::connect(action, &QAction::triggered, rn.menu, [guard, self, i] {
                     if (!guard)
@@ -242,6 +265,9 @@ QWidget* create(RenderCore&, RenderNode& rn, const Node& n, Axis) {
             QObject::connect(button, &QAbstractButton::clicked, button, [button, self, guard] {
                 if (!guard || self->menu == nullptr)
                     return;
+                if (const auto& content = self->node().menuContent) {
+                    fillOnOpening(*self->menu, content());
+                }
                 self->menu->popup(
                     button->mapToGlobal(QPoint(0, button->height() + kMenuDropOffset)));
             });
