@@ -7,7 +7,6 @@
 #include "automations/ActionPicker.h"
 #include "automations/DurationPicker.h"
 #include "automations/EditorFooter.h"
-#include "automations/RuleTextEdits.h"
 #include "automations/RuleWrite.h"
 #include "foundation/Localization.h"
 #include "foundation/PropertyList.h"
@@ -51,8 +50,6 @@ OpenPanelOptions AppRuleEditor::applicationPanel() {
 
 void AppRuleEditor::setApp(const std::string& name, const std::string& bundleID,
                            const std::optional<std::string>& url) const {
-    // A name typed a moment ago counts as typed, not as the default it replaces.
-    edits.flush(rule.id, "name");
     writeRule(TriggerEngine::shared(), rule.id, [&](TriggerRule& stored) {
         // The application chosen before is the stored one: this copy may be older.
         const std::optional<std::string> previous = stored.appName;
@@ -100,7 +97,6 @@ View AppRuleEditor::body() const {
     const AppRuleEditor self = *this;
     View title = rule.appName ? TextVerbatim(*rule.appName) : Text("Choose\u2026");
     std::vector<View> rows{
-        edits.nameRow(rule),
         LabeledContent(
             "Application",
             HStack(VAlign::center, 8,

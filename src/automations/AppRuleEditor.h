@@ -11,18 +11,14 @@
 
 namespace orvel {
 
-class RuleTextEdits;
-
-// The editor of one app rule, below its row: its name, the application it watches (a running
-// one from a menu, or any installed one from a panel), what its launch and quit do, and whether
-// background processes are polled. Every control writes at once through `writeRule`, the name
-// through `edits`.
+// The editor of one app rule, below its row: the application it watches (a running one from a
+// menu, or any installed one from a panel), what its launch and quit do, and whether background
+// processes are polled. Every control writes at once through `writeRule`.
 struct AppRuleEditor {
     static constexpr const char* kDefaultName = "New app rule";
 
     TriggerRule rule;
     ExpandedRules expanded;
-    RuleTextEdits& edits;
 
     ui::View body() const;
 

@@ -32,10 +32,10 @@ void withWindows(void (AppWindows::*operation)()) {
 }  // namespace
 
 AppsSettingsView::AppsSettingsView(TriggerEngine& engine, OrvelController& controller)
-    : engine_(engine), controller_(controller), edits_(engine) {}
+    : engine_(engine), controller_(controller) {}
 
 std::vector<ObservableObject*> AppsSettingsView::observedObjects() {
-    return {&engine_, &controller_, &edits_, this};
+    return {&engine_, &controller_, this};
 }
 
 std::vector<TriggerRule> AppsSettingsView::appRules() const {
@@ -124,8 +124,8 @@ View AppsSettingsView::oneOffSection() {
 View AppsSettingsView::rulesSection() {
     ExpandedRules open{[this] { return expanded(); },
                        [this](const std::set<UUID>& ids) { expanded = ids; }};
-    RuleEditor editor = [open, edits = &edits_](const TriggerRule& rule) {
-        return AppRuleEditor{rule, open, *edits}.body();
+    RuleEditor editor = [open](const TriggerRule& rule) {
+        return AppRuleEditor{rule, open}.body();
     };
     std::vector<View> rows;
     for (const TriggerRule& rule : appRules()) {

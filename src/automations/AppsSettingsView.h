@@ -3,7 +3,6 @@
 #include <set>
 #include <vector>
 
-#include "automations/RuleTextEdits.h"
 #include "foundation/Published.h"
 #include "foundation/UUID.h"
 #include "triggers/TriggerRule.h"
@@ -44,7 +43,6 @@ class AppsSettingsView final : public ui::ViewComponent {
 
     TriggerEngine& engine_;
     OrvelController& controller_;
-    RuleTextEdits edits_;
 };
 
 }  // namespace orvel

@@ -378,7 +378,9 @@ TEST_F(AppsSettingsViewTest, ChoosingRunningApplicationsNamesTheRuleUnlessTheUse
     for (const Step& s : steps) {
         SCOPED_TRACE(s.what);
         if (s.typed) {
-            ASSERT_TRUE(view().type("Name", *s.typed));
+            // A name set by hand, as an import or an earlier version could leave it.
+            writeRule(engine(), id, [&](TriggerRule& r) { r.name += *s.typed; });
+            loop().drain();
         }
         ASSERT_TRUE(view().chooseMenuItem("Application", s.item)) << view().lastFailure();
         loop().advance(1);
@@ -503,26 +505,6 @@ TEST_F(AppsSettingsViewTest, TheDurationShowsOnlyForStartSessionAndTheToggleStor
     EXPECT_EQ(storedRule(rule.id)->watchBackground, true);
     ASSERT_TRUE(view().setToggle("Watch background processes", false));
     EXPECT_EQ(storedRule(rule.id)->watchBackground, std::optional<bool>(false));
-}
-
-TEST_F(AppsSettingsViewTest, TypingANameWritesAndSavesOnce) {
-    const TriggerRule rule = open(appRule("Editor"));
-    loop().drain();
-    auto writes = defaults().writeCount();
-    writeRule(engine(), rule.id, [](TriggerRule& r) { r.name = "Editor "; });
-    loop().drain();
-    const auto writesPerUpdate = defaults().writeCount() - writes;
-    ASSERT_GE(writesPerUpdate, 1u);
-    updates = 0;
-    writes = defaults().writeCount();
-
-    ASSERT_TRUE(view().type("Name", "while writing a book"));  // 20 keys
-    EXPECT_EQ(view().control("Name")->node->textBinding.get(), "Editor while writing a book");
-    EXPECT_EQ(updates, 0);
-    loop().advance(1);
-    EXPECT_EQ(updates, 1);
-    EXPECT_EQ(storedRule(rule.id)->name, "Editor while writing a book");
-    EXPECT_EQ(defaults().writeCount() - writes, writesPerUpdate);
 }
 
 TEST_F(AppsSettingsViewTest, CreatedEditedTestedAndDeletedThroughTheControls) {
