@@ -547,6 +547,21 @@ TEST_F(QtRendererTest, AShortTextFixedOnlyVerticallyWrapsAndShowsEveryLine) {
     EXPECT_FALSE(plain->wordWrap()) << "without the fixed size a short text stays on one line";
 }
 
+TEST_F(QtRendererTest, ALinkInATextOpensThroughTheWorkspaceOnce) {
+    QtWindow& window = show(
+        [](Service&) { return Text("Write to [the team](mailto:team@example.com) any time."); });
+    QLabel* label = nullptr;
+    for (auto* l : window.widget()->findChildren<QLabel*>()) {
+        if (l->text().contains("mailto:team@example.com")) {
+            label = l;
+        }
+    }
+    ASSERT_NE(label, nullptr);
+    EXPECT_FALSE(label->openExternalLinks()) << "the desktop must not open it behind our back";
+    Q_EMIT label->linkActivated("mailto:team@example.com");
+    EXPECT_EQ(sim().workspace().openedURLs(), std::vector<std::string>{"mailto:team@example.com"});
+}
+
 TEST_F(QtRendererTest, ASidebarRowTooLongForItsColumnEndsInAnEllipsis) {
     const QString longTitle = "Sleep, Wake and Restart and everything else";
     QtWindow& window = show([](Service& s) {

@@ -1,5 +1,8 @@
 #include "ui/qt/render/Families.h"
 
+#include "foundation/Log.h"
+#include "platform/Platform.h"
+#include "platform/Workspace.h"
 #include "ui/Markdown.h"
 #include "ui/qt/Appearance.h"
 #include "ui/qt/BoxWidget.h"
@@ -177,7 +180,14 @@ QWidget* create(RenderCore&, RenderNode& rn, const Node& n, Axis) {
     switch (n.kind) {
         case NodeKind::text: {
             auto* label = new TextLabel;
-            label->setOpenExternalLinks(true);
+            // Links go where every other URL the program opens goes, so the simulated machine
+            // records them instead of the desktop opening a real mail client.
+            QObject::connect(label, &QLabel::linkActivated, label, [](const QString& url) {
+                const std::string target = url.toStdString();
+                if (auto opened = Platform::current().workspace().openURL(target); !opened) {
+                    Logger("ui").error("Could not open " + target + ": " + opened.error().message);
+                }
+            });
             return label;
         }
         case NodeKind::label: {
