@@ -562,6 +562,29 @@ TEST_F(QtRendererTest, ALinkInATextOpensThroughTheWorkspaceOnce) {
     EXPECT_EQ(sim().workspace().openedURLs(), std::vector<std::string>{"mailto:team@example.com"});
 }
 
+TEST_F(QtRendererTest, AMenuBuiltOnOpeningOpensOnlyWithItems) {
+    std::vector<std::string> names;
+    QtWindow& window = show([&names](Service&) {
+        return MenuOnOpen(TextVerbatim("Pick"),
+                          [&names] {
+                              std::vector<MenuItem> items;
+                              for (const auto& name : names) {
+                                  items.push_back(MenuItem{name, [] {}});
+                              }
+                              return items;
+                          })
+            .accessibilityLabel("Pick");
+    });
+    auto* button = find<QAbstractButton>(window, "Pick");
+    ASSERT_NE(button, nullptr);
+    button->click();
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "nothing to choose, nothing opens";
+    names = {"Editor"};
+    button->click();
+    ASSERT_TRUE(waitUntil([] { return QApplication::activePopupWidget() != nullptr; }));
+    QApplication::activePopupWidget()->close();
+}
+
 TEST_F(QtRendererTest, ASidebarRowTooLongForItsColumnEndsInAnEllipsis) {
     const QString longTitle = "Sleep, Wake and Restart and everything else";
     QtWindow& window = show([](Service& s) {

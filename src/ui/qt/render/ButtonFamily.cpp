@@ -268,6 +268,9 @@ QWidget* create(RenderCore&, RenderNode& rn, const Node& n, Axis) {
                 if (const auto& content = self->node().menuContent) {
                     fillOnOpening(*self->menu, content());
                 }
+                // An empty popup draws nothing yet takes the next click.
+                if (self->menu->isEmpty())
+                    return;
                 self->menu->popup(
                     button->mapToGlobal(QPoint(0, button->height() + kMenuDropOffset)));
             });
