@@ -205,7 +205,9 @@ void QtRunLoop::run() {
 void QtRunLoop::quit() {
     quitRequested_ = true;
     if (inExec_) {
-        QCoreApplication::quit();
+        // Not quit(): that first asks every window to close, and a window that only hides on
+        // close would cancel it, leaving SIGTERM unanswered while Settings is open.
+        QCoreApplication::exit(0);
     }
     // Wakes a nested loop that waits for events so that it sees the request.
     QMetaObject::invokeMethod(

@@ -1,6 +1,8 @@
 #include "ui/qt/QtRunLoop.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -203,6 +205,28 @@ TEST_F(QtRunLoopTest, QuitEndsRunAndANestedModalLoop) {
         0.01, [&] { loop->quit(); }, TimerMode::Common);
     loop->run();
     EXPECT_FALSE(modalFinished) << "quit ends the modal loop without its condition";
+}
+
+TEST_F(QtRunLoopTest, QuitEndsRunWhileAWindowThatOnlyHidesOnCloseIsShown) {
+    class HidingWindow final : public QWidget {
+      protected:
+        void closeEvent(QCloseEvent* event) override { event->ignore(); }
+    };
+    HidingWindow window;
+    window.show();
+    bool timedOut = false;
+    Timer stop = loop->after(
+        0.01, [&] { loop->quit(); }, TimerMode::Common);
+    Timer limit = loop->after(
+        kLimit,
+        [&] {
+            timedOut = true;
+            QCoreApplication::exit(1);
+        },
+        TimerMode::Common);
+    loop->run();
+    EXPECT_FALSE(timedOut) << "the window's refusal to close held the loop";
+    EXPECT_TRUE(window.isVisible()) << "quitting does not ask the windows";
 }
 
 }  // namespace
