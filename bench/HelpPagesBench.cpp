@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Figures.h"
+#include "QtHelpMachine.h"
 #include "foundation/DateFormatting.h"
 #include "foundation/Registry.h"
 #include "help/HelpPages.h"
@@ -85,20 +86,8 @@ Switch measureSwitch(HelpView& view, QtWindow& window, HelpSection from, HelpSec
 }  // namespace
 
 int main(int argc, char** argv) {
-    QtEnvironment qt(argc, argv, /*offscreen=*/true);
-    RunLoop::install(std::make_unique<QtRunLoop>());
-    auto owned = std::make_unique<SimPlatform>();
-    SimPlatform& sim = *owned;
-    Platform::install(std::move(owned));
-    sim.log().setMinimumLevel(LogLevel::Error);
-    const std::string root = "/tmp/orvel-help-pages-bench-" + std::to_string(::getpid());
-    sim.paths().setRoot(root);
-    std::filesystem::create_directories(sim.paths().resourcesDirectory());
-    std::filesystem::copy(ORVEL_LICENSES, sim.paths().resourcesDirectory() + "/licenses");
-    setCurrentLocaleIdentifier("en_US");
-    auto host = std::make_unique<QtHost>();
-    QtHost& qtHost = *host;
-    UiHost::install(std::move(host));
+    bench::QtHelpMachine machine(argc, argv, "help-pages-bench");
+    QtHost& qtHost = machine.host();
     {
         // The bodies first, before any widget exists, so that they are timed on a heap the Qt
         // host has not yet churned.
@@ -142,10 +131,5 @@ int main(int argc, char** argv) {
         std::printf("slowest switch: %s, median %.2f ms of CPU (%zu blocks built in all)\n",
                     slowestTitle.c_str(), slowest.median, blocks);
     }
-    UiHost::install(nullptr);
-    Registry::reset();
-    Platform::install(nullptr);
-    RunLoop::install(nullptr);
-    std::filesystem::remove_all(root);
     return 0;
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Figures.h"
+#include "QtHelpMachine.h"
 #include "foundation/DateFormatting.h"
 #include "foundation/Registry.h"
 #include "help/HelpView.h"
@@ -41,20 +42,8 @@ double millisSince(Clock::time_point start) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QtEnvironment qt(argc, argv, /*offscreen=*/true);
-    RunLoop::install(std::make_unique<QtRunLoop>());
-    auto owned = std::make_unique<SimPlatform>();
-    SimPlatform& sim = *owned;
-    Platform::install(std::move(owned));
-    sim.log().setMinimumLevel(LogLevel::Error);
-    const std::string root = "/tmp/orvel-help-bench-" + std::to_string(::getpid());
-    sim.paths().setRoot(root);
-    std::filesystem::create_directories(sim.paths().resourcesDirectory());
-    std::filesystem::copy(ORVEL_LICENSES, sim.paths().resourcesDirectory() + "/licenses");
-    setCurrentLocaleIdentifier("en_US");
-    auto host = std::make_unique<QtHost>();
-    QtHost& qtHost = *host;
-    UiHost::install(std::move(host));
+    bench::QtHelpMachine machine(argc, argv, "help-bench");
+    QtHost& qtHost = machine.host();
     {
         std::vector<double> firstOpen, reshow;
         for (int i = 0; i < 5; ++i) {
@@ -128,10 +117,5 @@ int main(int argc, char** argv) {
         std::printf("one search keystroke end to end:     median %7.1f us   p95 %7.1f us\n",
                     key.median, key.p95);
     }
-    UiHost::install(nullptr);
-    Registry::reset();
-    Platform::install(nullptr);
-    RunLoop::install(nullptr);
-    std::filesystem::remove_all(root);
     return 0;
 }

@@ -1,0 +1,60 @@
+#pragma once
+
+// The simulated machine the Help window's benches draw on: the Qt host under the offscreen
+// platform, its run loop, the licences in the machine's resources (the Acknowledgments page reads
+// them) and US English. Everything is torn down, and the folder removed, when it goes.
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "foundation/DateFormatting.h"
+#include "foundation/Registry.h"
+#include "platform/sim/SimPlatform.h"
+#include "ui/qt/QtEnvironment.h"
+#include "ui/qt/QtHost.h"
+#include "ui/qt/QtRunLoop.h"
+
+namespace orvel::bench {
+
+class QtHelpMachine {
+  public:
+    QtHelpMachine(int& argc, char** argv, const std::string& name)
+        : qt_(argc, argv, /*offscreen=*/true),
+          root_("/tmp/orvel-" + name + "-" + std::to_string(::getpid())) {
+        RunLoop::install(std::make_unique<ui::QtRunLoop>());
+        auto owned = std::make_unique<SimPlatform>();
+        sim_ = owned.get();
+        Platform::install(std::move(owned));
+        sim_->log().setMinimumLevel(LogLevel::Error);
+        sim_->paths().setRoot(root_);
+        std::filesystem::create_directories(sim_->paths().resourcesDirectory());
+        std::filesystem::copy(ORVEL_LICENSES, sim_->paths().resourcesDirectory() + "/licenses");
+        setCurrentLocaleIdentifier("en_US");
+        auto host = std::make_unique<ui::QtHost>();
+        host_ = host.get();
+        ui::UiHost::install(std::move(host));
+    }
+    ~QtHelpMachine() {
+        ui::UiHost::install(nullptr);
+        Registry::reset();
+        Platform::install(nullptr);
+        RunLoop::install(nullptr);
+        std::filesystem::remove_all(root_);
+    }
+    QtHelpMachine(const QtHelpMachine&) = delete;
+    QtHelpMachine& operator=(const QtHelpMachine&) = delete;
+
+    SimPlatform& sim() { return *sim_; }
+    ui::QtHost& host() { return *host_; }
+
+  private:
+    ui::QtEnvironment qt_;
+    std::string root_;
+    SimPlatform* sim_ = nullptr;
+    ui::QtHost* host_ = nullptr;
+};
+
+}  // namespace orvel::bench
