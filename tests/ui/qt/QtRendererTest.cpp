@@ -695,6 +695,46 @@ TEST_F(QtRendererTest, ARowIsTallEnoughForAllLinesOfAWrappedTextInIt) {
     EXPECT_EQ(wrappedSeen, 4);
 }
 
+// An open editor in a form's section row: every line of its wrapped caption shows and its
+// buttons are whole, however narrow the window.
+TEST_F(QtRendererTest, ASectionRowIsTallEnoughForAWrappedTextAndTheButtonsUnderIt) {
+    QtWindow& window = show([](Service&) {
+        View editor = VStack(
+            HAlign::leading, 8,
+            {HStack({TextVerbatim("Watch"), Spacer(),
+                     Toggle("Watch", Binding<bool>::constant(true)).labelsHidden()}),
+             TextVerbatim("A caption under a switch, long enough to take three lines or more in "
+                          "a window this narrow, which every reader needs all of.")
+                 .font(Font::system(10.5)),
+             HStack({Button("Delete", [] {}), Spacer(), Button("Test", [] {}),
+                     Button("Collapse", [] {})})});
+        View row = VStack(HAlign::leading, 0,
+                          {HStack({TextVerbatim("A rule"), Spacer()}),
+                           editor.padding(EdgeInsets{6, 19, 0, 0})})
+                       .padding(kEdgeVertical, 3);
+        return Form({Section(TextVerbatim("Rules"), {std::move(row)})});
+    });
+    window.widget()->resize(360, 600);
+    settle();
+    TextLabel* caption = nullptr;
+    for (auto* label : window.widget()->findChildren<TextLabel*>()) {
+        if (label->wordWrap() && label->text().startsWith("A caption"))
+            caption = label;
+    }
+    ASSERT_NE(caption, nullptr);
+    const int needed = caption->heightForWidth(caption->width());
+    EXPECT_GE(needed, 2 * caption->fontMetrics().lineSpacing());
+    EXPECT_GE(caption->height(), needed);
+    int buttons = 0;
+    for (auto* button : window.widget()->findChildren<ViewButton*>()) {
+        if (!button->isVisibleTo(window.widget()))
+            continue;
+        ++buttons;
+        EXPECT_GE(button->height(), button->sizeHint().height()) << buttons;
+    }
+    EXPECT_EQ(buttons, 3);
+}
+
 TEST_F(QtRendererTest, AHeightLimitLetsAScrollViewGrowUpToIt) {
     QtWindow& window = show([](Service&) {
         std::vector<View> rows;

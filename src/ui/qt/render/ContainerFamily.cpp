@@ -86,12 +86,24 @@ void updateForm(RenderCore& core, RenderNode& rn, const Node& n, const Env& chil
     core.reconcile(rn, std::move(entries), Axis::vertical, Role::sectionRow);
     auto* layout = static_cast<QVBoxLayout*>(area->widget()->layout());
     std::vector<Qt::Alignment> flags;
+    bool fills = false;
     for (auto& child : rn.children) {
         const Flex f = core.flex(child->node(), Axis::vertical);
         core.setPolicy(child->placedWidget(), Flex{true, f.v});
         flags.push_back(Qt::Alignment());
+        fills = fills || f.v;
     }
     core.place(rn, layout, flags);
+    // Sections sit at the top with a stretch below them rather than by aligning the layout: an
+    // aligned layout is never given more height than its size hint, which wrapped texts answer at
+    // their one-line width, so their rows lost lines when the window was narrower.
+    const int count = layout->count();
+    const bool stretched = count > 0 && layout->itemAt(count - 1)->spacerItem() != nullptr;
+    if (!fills && !stretched) {
+        layout->addStretch(1);
+    } else if (fills && stretched) {
+        delete layout->takeAt(count - 1);
+    }
 }
 
 // Section headers and footers live in two fixed slots after the rows' extras.
@@ -382,7 +394,6 @@ QWidget* makeScrollArea(RenderNode& rn, const Node& n) {
     if (n.kind == NodeKind::form) {
         layout->setContentsMargins(kFormMargins);
         layout->setSpacing(kFormSectionSpacing);
-        layout->setAlignment(Qt::AlignTop);
         area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     }
     if (n.kind == NodeKind::list) {
