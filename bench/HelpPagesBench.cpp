@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "Figures.h"
-#include "QtHelpMachine.h"
+#include "HelpBenchMachine.h"
 #include "foundation/DateFormatting.h"
 #include "foundation/Registry.h"
 #include "help/HelpPages.h"
@@ -86,7 +86,7 @@ Switch measureSwitch(HelpView& view, QtWindow& window, HelpSection from, HelpSec
 }  // namespace
 
 int main(int argc, char** argv) {
-    bench::QtHelpMachine machine(argc, argv, "help-pages-bench");
+    bench::HelpBenchMachine machine(argc, argv, "help-pages-bench");
     QtHost& qtHost = machine.host();
     {
         // The bodies first, before any widget exists, so that they are timed on a heap the Qt

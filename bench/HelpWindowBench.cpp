@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "Figures.h"
-#include "QtHelpMachine.h"
+#include "HelpBenchMachine.h"
 #include "foundation/DateFormatting.h"
 #include "foundation/Registry.h"
 #include "help/HelpView.h"
@@ -42,7 +42,7 @@ double millisSince(Clock::time_point start) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bench::QtHelpMachine machine(argc, argv, "help-bench");
+    bench::HelpBenchMachine machine(argc, argv, "help-bench");
     QtHost& qtHost = machine.host();
     {
         std::vector<double> firstOpen, reshow;

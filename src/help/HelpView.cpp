@@ -64,6 +64,8 @@ View HelpView::sidebar() {
                                             .font(Font::style(TextStyle::caption))
                                             .foregroundStyle(Hierarchy::secondary)
                                             .multilineTextAlignment(TextAlignment::center)
+                                            // A long query wraps inside the sidebar.
+                                            .fixedSize(false, true)
                                             .padding(kEmptyTextInset);
                                     }),
                              }),

@@ -1,5 +1,7 @@
 #include "ui/qt/OverlayLayout.h"
 
+#include <algorithm>
+
 #include <QWidget>
 
 namespace orvel::ui {
@@ -78,6 +80,9 @@ void OverlayLayout::setGeometry(const QRect& rect) {
         }
         if (expands & Qt::Vertical) {
             size.setHeight(area.height());
+        } else if (item->hasHeightForWidth()) {
+            // Wrapped text needs more height at the width it gets than at its one-line width.
+            size.setHeight(std::min(area.height(), item->heightForWidth(size.width())));
         }
         size = size.boundedTo(item->maximumSize()).expandedTo(item->minimumSize());
         int x = area.left() + (area.width() - size.width()) / 2;

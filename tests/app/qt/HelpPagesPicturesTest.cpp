@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLineEdit>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -96,6 +97,40 @@ TEST_F(HelpPagesPicturesTest, EveryPageInTheHelpWindowAndWhole) {
         savePng(widget, "help-whole-" + name);
         page.reset();
     }
+}
+
+TEST_F(HelpPagesPicturesTest, ALongQueryWithNoPagesWrapsInsideTheSidebar) {
+    AppDelegate delegate;
+    delegate.showHelpSection(HelpSection::troubleshooting);
+    auto* window = dynamic_cast<ui::QtWindow*>(delegate.helpWindow.get());
+    ASSERT_NE(window, nullptr);
+    window->setContentSize(900, 620);
+    settle();
+    QLineEdit* search = nullptr;
+    for (auto* field : window->widget()->findChildren<QLineEdit*>()) {
+        if (field->placeholderText() == "Search Help") {
+            search = field;
+        }
+    }
+    ASSERT_NE(search, nullptr);
+    search->setText("pmset -g assertions verbose");
+    QLabel* empty = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        for (auto* label : window->widget()->findChildren<QLabel*>()) {
+            if (label->isVisibleTo(window->widget()) && label->text().startsWith("No pages")) {
+                empty = label;
+            }
+        }
+        return empty != nullptr;
+    }));
+    settle();
+    const int left = empty->mapTo(window->widget(), QPoint(0, 0)).x();
+    EXPECT_GE(left, 0) << "nothing drawn left of the window";
+    EXPECT_LE(left + empty->width(),
+              search->mapTo(window->widget(), QPoint(0, 0)).x() + search->width() + 16)
+        << "the text stays in the sidebar";
+    EXPECT_GE(empty->height(), 2 * empty->fontMetrics().lineSpacing()) << "wrapped, every line";
+    savePng(*window->widget(), "help-search-no-pages");
 }
 
 }  // namespace

@@ -19,9 +19,9 @@
 
 namespace orvel::bench {
 
-class QtHelpMachine {
+class HelpBenchMachine {
   public:
-    QtHelpMachine(int& argc, char** argv, const std::string& name)
+    HelpBenchMachine(int& argc, char** argv, const std::string& name)
         : qt_(argc, argv, /*offscreen=*/true),
           root_("/tmp/orvel-" + name + "-" + std::to_string(::getpid())) {
         RunLoop::install(std::make_unique<ui::QtRunLoop>());
@@ -37,15 +37,15 @@ class QtHelpMachine {
         host_ = host.get();
         ui::UiHost::install(std::move(host));
     }
-    ~QtHelpMachine() {
+    ~HelpBenchMachine() {
         ui::UiHost::install(nullptr);
         Registry::reset();
         Platform::install(nullptr);
         RunLoop::install(nullptr);
         std::filesystem::remove_all(root_);
     }
-    QtHelpMachine(const QtHelpMachine&) = delete;
-    QtHelpMachine& operator=(const QtHelpMachine&) = delete;
+    HelpBenchMachine(const HelpBenchMachine&) = delete;
+    HelpBenchMachine& operator=(const HelpBenchMachine&) = delete;
 
     SimPlatform& sim() { return *sim_; }
     ui::QtHost& host() { return *host_; }
