@@ -11,11 +11,11 @@
 
 #include "app/AppDelegate.h"
 #include "automations/AppRuleEditor.h"
+#include "automations/RuleTabTest.h"
 #include "automations/RuleWrite.h"
 #include "core/ActivityLog.h"
 #include "menubar/AppWindows.h"
 #include "platform/UserDefaults.h"
-#include "support/SessionTest.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/HeadlessHost.h"
 #include "ui/Inspector.h"
@@ -29,10 +29,10 @@ using ui::Inspector;
 constexpr const char* kPending = "apps.pendingExpand";
 const std::string kApplications = "/sim/applications/";
 
-class AppsSettingsViewTest : public test::SessionTest {
+class AppsSettingsViewTest : public test::RuleTabTest<AppsSettingsView> {
   protected:
     void SetUp() override {
-        SessionTest::SetUp();
+        RuleTabTest::SetUp();
         sim().powerSources().setOnAC(true);
         engine().start();
         AppWindows::current() = delegate.get();
@@ -44,46 +44,20 @@ class AppsSettingsViewTest : public test::SessionTest {
         pageHost.reset();
         page.reset();
         delegate.reset();
-        SessionTest::TearDown();
+        RuleTabTest::TearDown();
     }
-    TriggerEngine& engine() { return TriggerEngine::shared(); }
+    std::shared_ptr<AppsSettingsView> makePage() override {
+        return std::make_shared<AppsSettingsView>(engine(), controller());
+    }
     auto& defaults() { return sim().userDefaults(); }
-    // The sub-tab as the page builds it each time it is chosen: nothing open.
-    void show() {
-        pageHost.reset();
-        page = std::make_shared<AppsSettingsView>(engine(), controller());
-        pageHost = std::make_unique<ui::ViewHost>(page);
-        pageHost->setShown(true);
-    }
     // The sub-tab goes off screen and comes back, as when another tab was chosen meanwhile.
     void reappear() {
         pageHost->setShown(false);
         pageHost->setShown(true);
     }
-    Inspector view() {
-        loop().drain();
-        pageHost->evaluate();
-        return Inspector(*pageHost);
-    }
     // The texts between the rules' header and their caption.
     std::vector<std::string> ruleSectionTexts() {
-        const auto all = view().texts();
-        auto first = std::find(all.begin(), all.end(), "App rules");
-        auto last = std::find_if(all.begin(), all.end(), [](const std::string& t) {
-            return t.starts_with("Windowed apps report launch and quit instantly");
-        });
-        if (first == all.end() || last == all.end() || last < first) {
-            return {"(section not found)"};
-        }
-        return {first + 1, last};
-    }
-    const TriggerRule* storedRule(const UUID& id) {
-        for (const TriggerRule& rule : engine().rules()) {
-            if (rule.id == id) {
-                return &rule;
-            }
-        }
-        return nullptr;
+        return textsBetween("App rules", "Windowed apps report launch and quit instantly");
     }
     static TriggerRule appRule(const std::string& name, bool enabled = true) {
         TriggerRule rule;
@@ -122,8 +96,6 @@ class AppsSettingsViewTest : public test::SessionTest {
     }
 
     std::unique_ptr<AppDelegate> delegate = std::make_unique<AppDelegate>();
-    std::shared_ptr<AppsSettingsView> page;
-    std::unique_ptr<ui::ViewHost> pageHost;
     int updates = 0;
     Subscription counting;
 };

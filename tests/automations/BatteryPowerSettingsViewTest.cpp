@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "automations/RuleTabTest.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/DateFormatting.h"
-#include "support/SessionTest.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "ui/Inspector.h"
 #include "ui/ViewHost.h"
@@ -25,26 +25,20 @@ constexpr const char* kNoBattery = "Disabled \u2014 no internal battery detected
 constexpr const char* kNoUPS = "Disabled \u2014 no UPS attached";
 constexpr const char* kSymmetric = "Symmetric \u2014 on while on UPS";
 
-class BatteryPowerSettingsViewTest : public test::SessionTest {
+class BatteryPowerSettingsViewTest : public test::RuleTabTest<BatteryPowerSettingsView> {
   protected:
     void SetUp() override {
-        SessionTest::SetUp();
-        page = std::make_shared<BatteryPowerSettingsView>(prefs(), center());
-        pageHost = std::make_unique<ui::ViewHost>(page);
-        pageHost->setShown(true);
+        RuleTabTest::SetUp();
+        show();
     }
     void TearDown() override {
-        pageHost.reset();
-        page.reset();
+        RuleTabTest::TearDown();
         setCurrentLocaleIdentifier(std::nullopt);
-        SessionTest::TearDown();
+    }
+    std::shared_ptr<BatteryPowerSettingsView> makePage() override {
+        return std::make_shared<BatteryPowerSettingsView>(prefs(), center());
     }
     PowerTriggerCenter& center() { return PowerTriggerCenter::shared(); }
-    Inspector view() {
-        loop().drain();
-        pageHost->evaluate();
-        return Inspector(*pageHost);
-    }
     bool enabled(std::string_view text) {
         Inspector shown = view();
         auto found = shown.control(text);
@@ -84,9 +78,6 @@ class BatteryPowerSettingsViewTest : public test::SessionTest {
             node.numberBinding.set(next);
         }
     }
-
-    std::shared_ptr<BatteryPowerSettingsView> page;
-    std::unique_ptr<ui::ViewHost> pageHost;
 };
 
 TEST_F(BatteryPowerSettingsViewTest, ALaptopShowsItsSectionsInOrderWithTheOptionalRowsHidden) {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "automations/RuleTabTest.h"
 #include "core/ActivityLog.h"
 #include "foundation/DateFormatting.h"
-#include "support/SessionTest.h"
 #include "triggers/BluetoothTriggerSource.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/Inspector.h"
@@ -32,43 +32,27 @@ constexpr const char* kRecoveryToggle = "Re-enable when it recovers above";
 constexpr const char* kDeniedNote =
     "Without Bluetooth permission, device rules can never fire. Every other part of Orvel works.";
 
-class BluetoothSettingsViewTest : public test::SessionTest {
+class BluetoothSettingsViewTest : public test::RuleTabTest<BluetoothSettingsView> {
   protected:
     void SetUp() override {
-        SessionTest::SetUp();
+        RuleTabTest::SetUp();
         setCurrentLocaleIdentifier("en_US");
         show();
     }
     void TearDown() override {
-        pageHost.reset();
-        page.reset();
-        SessionTest::TearDown();
+        RuleTabTest::TearDown();
         setCurrentLocaleIdentifier(std::nullopt);
     }
-    TriggerEngine& engine() { return TriggerEngine::shared(); }
-    // The sub-tab as the page builds it each time it is chosen.
-    void show() {
-        pageHost.reset();
-        page = std::make_shared<BluetoothSettingsView>();
-        pageHost = std::make_unique<ui::ViewHost>(page);
-        pageHost->setShown(true);
-    }
-    Inspector view() {
-        loop().drain();
-        pageHost->evaluate();
-        return Inspector(*pageHost);
+    std::shared_ptr<BluetoothSettingsView> makePage() override {
+        return std::make_shared<BluetoothSettingsView>();
     }
     void pairBoth() {
         sim().bluetooth().pair(BluetoothDevice{kKeyboard, "Keyboard", false});
         sim().bluetooth().pair(BluetoothDevice{kHeadphones, "Headphones", false});
     }
     std::optional<TriggerRule> stored(const UUID& id) {
-        for (const TriggerRule& rule : engine().rules()) {
-            if (rule.id == id) {
-                return rule;
-            }
-        }
-        return std::nullopt;
+        const TriggerRule* rule = storedRule(id);
+        return rule ? std::optional<TriggerRule>(*rule) : std::nullopt;
     }
     static TriggerRule btRule(const std::string& name, const char* address = kHeadphones) {
         TriggerRule rule;
@@ -117,13 +101,7 @@ class BluetoothSettingsViewTest : public test::SessionTest {
     }
     // The texts of the rules section, between its header and its footer.
     std::vector<std::string> ruleSectionTexts() {
-        const auto all = view().texts();
-        auto first = std::find(all.begin(), all.end(), "Bluetooth rules");
-        auto last = std::find(all.begin(), all.end(), "Add Rule\u2026");
-        if (first == all.end() || last == all.end() || last < first) {
-            return {"(section not found)"};
-        }
-        return {first + 1, last};
+        return textsBetween("Bluetooth rules", "Add Rule\u2026");
     }
     std::vector<std::string> listedNames(const std::set<std::string>& names) {
         std::vector<std::string> found;
@@ -135,9 +113,6 @@ class BluetoothSettingsViewTest : public test::SessionTest {
         }
         return found;
     }
-
-    std::shared_ptr<BluetoothSettingsView> page;
-    std::unique_ptr<ui::ViewHost> pageHost;
 };
 
 TEST_F(BluetoothSettingsViewTest, AddTakesTheFirstPairedDeviceByNameOrANamelessRuleAndOpensIt) {

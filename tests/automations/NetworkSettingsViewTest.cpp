@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "automations/AutomationsAndTriggersView.h"
+#include "automations/RuleTabTest.h"
 #include "core/ActivityLog.h"
 #include "platform/Network.h"
-#include "support/SessionTest.h"
 #include "triggers/NetworkTriggerSource.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/Inspector.h"
@@ -28,31 +28,16 @@ const std::string kNote =
     "Only WiFi SSID rules need Location \u2014 macOS hides network names without it. Gateway, "
     "IP-range, domain, interface and VPN rules work regardless.";
 
-class NetworkSettingsViewTest : public test::SessionTest {
+class NetworkSettingsViewTest : public test::RuleTabTest<NetworkSettingsView> {
   protected:
     void SetUp() override {
-        SessionTest::SetUp();
+        RuleTabTest::SetUp();
         engine().start();
         loop().drain();
         counting = engine().rules.subscribe([this](const auto&) { ++updates; });
     }
-    void TearDown() override {
-        pageHost.reset();
-        page.reset();
-        SessionTest::TearDown();
-    }
-    TriggerEngine& engine() { return TriggerEngine::shared(); }
-    // The sub-tab as the Automations page builds it each time it is chosen.
-    void show() {
-        pageHost.reset();
-        page = std::make_shared<NetworkSettingsView>();
-        pageHost = std::make_unique<ui::ViewHost>(page);
-        pageHost->setShown(true);
-    }
-    Inspector view() {
-        loop().drain();
-        pageHost->evaluate();
-        return Inspector(*pageHost);
+    std::shared_ptr<NetworkSettingsView> makePage() override {
+        return std::make_shared<NetworkSettingsView>();
     }
     // Stores the rule, shows the page with its editor open; nothing counted yet.
     void open(const TriggerRule& rule) {
@@ -61,14 +46,6 @@ class NetworkSettingsViewTest : public test::SessionTest {
         page->expanded = {rule.id};
         view();
         updates = 0;
-    }
-    const TriggerRule* storedRule(const UUID& id) {
-        for (const TriggerRule& rule : engine().rules()) {
-            if (rule.id == id) {
-                return &rule;
-            }
-        }
-        return nullptr;
     }
     const TriggerRule& stored() { return engine().rules().front(); }
     std::string fieldText(const std::string& label) {
@@ -83,15 +60,7 @@ class NetworkSettingsViewTest : public test::SessionTest {
     }
     // The texts between the section header and its footer.
     std::vector<std::string> ruleSectionTexts() {
-        const auto all = view().texts();
-        auto first = std::find(all.begin(), all.end(), "WiFi and network rules");
-        auto last = std::find_if(all.begin(), all.end(), [](const std::string& t) {
-            return t.starts_with("One matcher per rule");
-        });
-        if (first == all.end() || last == all.end() || last < first) {
-            return {"(section not found)"};
-        }
-        return {first + 1, last};
+        return textsBetween("WiFi and network rules", "One matcher per rule");
     }
     static TriggerRule wifi(const std::string& ssid) {
         TriggerRule rule;
@@ -108,8 +77,6 @@ class NetworkSettingsViewTest : public test::SessionTest {
         return rule;
     }
 
-    std::shared_ptr<NetworkSettingsView> page;
-    std::unique_ptr<ui::ViewHost> pageHost;
     int updates = 0;
     Subscription counting;
 };

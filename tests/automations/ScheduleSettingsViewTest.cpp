@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "automations/RuleTabTest.h"
 #include "automations/RuleWrite.h"
 #include "core/ActivityLog.h"
 #include "devices/PermissionPrimer.h"
@@ -19,7 +20,6 @@
 #include "foundation/DateFormatting.h"
 #include "platform/HelperService.h"
 #include "platform/Permissions.h"
-#include "support/SessionTest.h"
 #include "triggers/TriggerEngine.h"
 #include "triggers/WakeHelperClient.h"
 #include "ui/Inspector.h"
@@ -32,10 +32,10 @@ namespace status = helper_service_status;
 using ui::Inspector;
 using State = WakeHelperClient::State;
 
-class ScheduleSettingsViewTest : public test::SessionTest {
+class ScheduleSettingsViewTest : public test::RuleTabTest<ScheduleSettingsView> {
   protected:
     void SetUp() override {
-        SessionTest::SetUp();
+        RuleTabTest::SetUp();
         setenv("TZ", "America/New_York", 1);
         tzset();
         setCurrentLocaleIdentifier("en_US");
@@ -45,27 +45,15 @@ class ScheduleSettingsViewTest : public test::SessionTest {
         counting = engine().rules.subscribe([this](const auto&) { ++updates; });
     }
     void TearDown() override {
-        pageHost.reset();
-        page.reset();
-        SessionTest::TearDown();
+        RuleTabTest::TearDown();
         setCurrentLocaleIdentifier(std::nullopt);
         setenv("TZ", "UTC", 1);
         tzset();
     }
-    TriggerEngine& engine() { return TriggerEngine::shared(); }
+    std::shared_ptr<ScheduleSettingsView> makePage() override {
+        return std::make_shared<ScheduleSettingsView>(engine(), helper());
+    }
     WakeHelperClient& helper() { return WakeHelperClient::shared(); }
-    // The sub-tab as the page builds it each time it is chosen: nothing open.
-    void show() {
-        pageHost.reset();
-        page = std::make_shared<ScheduleSettingsView>(engine(), helper());
-        pageHost = std::make_unique<ui::ViewHost>(page);
-        pageHost->setShown(true);
-    }
-    Inspector view() {
-        loop().drain();
-        pageHost->evaluate();
-        return Inspector(*pageHost);
-    }
     std::optional<ui::ForegroundStyle> colourOf(const std::string& text) {
         Inspector v = view();
         auto found = v.find(text);
@@ -76,23 +64,7 @@ class ScheduleSettingsViewTest : public test::SessionTest {
     }
     // The texts between the section header and the caption under the rules.
     std::vector<std::string> ruleSectionTexts() {
-        const auto all = view().texts();
-        auto first = std::find(all.begin(), all.end(), "Schedule rules");
-        auto last = std::find_if(all.begin(), all.end(), [](const std::string& t) {
-            return t.starts_with("Windows hold like any condition");
-        });
-        if (first == all.end() || last == all.end() || last < first) {
-            return {"(section not found)"};
-        }
-        return {first + 1, last};
-    }
-    const TriggerRule* storedRule(const UUID& id) {
-        for (const TriggerRule& rule : engine().rules()) {
-            if (rule.id == id) {
-                return &rule;
-            }
-        }
-        return nullptr;
+        return textsBetween("Schedule rules", "Windows hold like any condition");
     }
     static TriggerRule window(const std::string& name, bool enabled = true) {
         TriggerRule rule;
@@ -106,8 +78,6 @@ class ScheduleSettingsViewTest : public test::SessionTest {
         return rule;
     }
 
-    std::shared_ptr<ScheduleSettingsView> page;
-    std::unique_ptr<ui::ViewHost> pageHost;
     int updates = 0;
     Subscription counting;
 };

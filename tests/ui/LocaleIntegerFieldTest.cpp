@@ -6,9 +6,9 @@
 #include <string>
 
 #include "automations/BatteryPowerSettingsView.h"
+#include "automations/RuleTabTest.h"
 #include "core/Preferences.h"
 #include "foundation/DateFormatting.h"
-#include "support/SessionTest.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "ui/Inspector.h"
 #include "ui/ViewHost.h"
@@ -17,26 +17,20 @@ namespace orvel {
 namespace {
 
 // The Battery sub-tab's "Amount" field, worked through the headless host in several locales.
-class LocaleIntegerFieldTest : public test::SessionTest {
+class LocaleIntegerFieldTest : public test::RuleTabTest<BatteryPowerSettingsView> {
   protected:
     void SetUp() override {
-        SessionTest::SetUp();
+        RuleTabTest::SetUp();
         prefs().deactivateOnBattery = true;
         prefs().batteryOffAfterEnabled = true;
-        page = std::make_shared<BatteryPowerSettingsView>(prefs(), PowerTriggerCenter::shared());
-        pageHost = std::make_unique<ui::ViewHost>(page);
-        pageHost->setShown(true);
+        show();
     }
     void TearDown() override {
-        pageHost.reset();
-        page.reset();
+        RuleTabTest::TearDown();
         setCurrentLocaleIdentifier(std::nullopt);
-        SessionTest::TearDown();
     }
-    ui::Inspector view() {
-        loop().drain();
-        pageHost->evaluate();
-        return ui::Inspector(*pageHost);
+    std::shared_ptr<BatteryPowerSettingsView> makePage() override {
+        return std::make_shared<BatteryPowerSettingsView>(prefs(), PowerTriggerCenter::shared());
     }
     // True when the amount field itself, not some other text, reads `text`.
     bool amountShows(const std::string& text) {
@@ -45,9 +39,6 @@ class LocaleIntegerFieldTest : public test::SessionTest {
         const auto found = shown.find(text);
         return field && found && found->node == field->node;
     }
-
-    std::shared_ptr<BatteryPowerSettingsView> page;
-    std::unique_ptr<ui::ViewHost> pageHost;
 };
 
 TEST_F(LocaleIntegerFieldTest, TheAmountShowsTheLocalesGroupingAndFollowsALocaleChange) {
