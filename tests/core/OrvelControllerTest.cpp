@@ -4,7 +4,6 @@
 
 #include "devices/DeviceState.h"
 #include "drives/DriveKeepAlive.h"
-#include "foundation/Registry.h"
 #include "platform/Workspace.h"
 #include "support/SessionJournal.h"
 #include "support/SessionTest.h"
@@ -24,7 +23,7 @@ const std::string kLowPowerModeText = "Low Power Mode is on \u2014 Orvel is bloc
 
 TEST_F(OrvelControllerTest, StartsIdleWithTheDefaultPresetAndTheAssertionEngine) {
     prefs().defaultPreset = DurationPreset::h2;
-    Registry::reset();  // a new process reads the stored default
+    restartProcess();  // a new process reads the stored default
     OrvelController& c = controller();
     EXPECT_FALSE(c.isActive());
     EXPECT_EQ(c.preset(), DurationPreset::h2);

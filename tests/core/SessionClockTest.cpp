@@ -4,7 +4,6 @@
 
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
-#include "foundation/Registry.h"
 #include "platform/Workspace.h"
 #include "support/SessionJournal.h"
 #include "support/SessionTest.h"
@@ -21,7 +20,7 @@ class SessionClockTest : public test::SessionTest {
     // The process ends (without a stop) and the application starts again: a new controller,
     // which restores on its first loop turn.
     OrvelController& relaunch() {
-        Registry::reset();
+        restartProcess();
         OrvelController& fresh = controller();
         loop().drain();
         return fresh;
@@ -413,7 +412,7 @@ TEST_F(SessionClockTest, AManualSessionComesBackAfterAnAbruptEndWithAFreshDeadli
     c.selectPreset(DurationPreset::h2);
     c.start();
     loop().advance(1800);
-    Registry::reset();  // the process ends without a stop
+    restartProcess();  // the process ends without a stop
 
     OrvelController& again = controller();
     EXPECT_FALSE(again.isActive()) << "restoration waits for the next loop turn";
@@ -457,7 +456,7 @@ TEST_F(SessionClockTest, AnUntilAppQuitsSessionComesBackOnlyWhileItsAppRuns) {
     EXPECT_EQ(controller().watchedPID(), app.processIdentifier);
     EXPECT_EQ(AppTriggerSource::shared().oneOffBundleID, "org.example.Render");
 
-    Registry::reset();
+    restartProcess();
     sim().workspace().quit(app.processIdentifier);
     EXPECT_FALSE(relaunch().isActive());
     EXPECT_FALSE(sim().userDefaults().persistentValue("session")) << "the saved session is removed";

@@ -1,5 +1,7 @@
 #include "support/SessionTest.h"
 
+#include "foundation/Registry.h"
+
 namespace orvel::test {
 
 void SessionTest::SetUp() {
@@ -10,6 +12,12 @@ void SessionTest::SetUp() {
 void SessionTest::TearDown() {
     statusItem_.reset();
     UiTest::TearDown();
+}
+
+void SessionTest::restartProcess() {
+    statusItem_.reset();
+    Registry::reset();
+    statusItem_ = StatusItemController::make();
 }
 
 std::vector<std::string> SessionTest::notificationTitles() {

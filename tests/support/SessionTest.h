@@ -21,6 +21,9 @@ class SessionTest : public UiTest {
     OrvelController& controller() { return OrvelController::shared(); }
     Preferences& prefs() { return Preferences::shared(); }
     StatusItemController& statusItem() { return *statusItem_; }
+    // Ends the services as a process exit would and builds a fresh status item, which must not
+    // outlive the controller it observes.
+    void restartProcess();
     // The assertion types held now.
     std::vector<std::string> held() { return sim().powerAssertions().heldTypes(); }
     // Titles of the notifications posted so far.
