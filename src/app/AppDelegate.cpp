@@ -171,6 +171,22 @@ void AppDelegate::applicationWillTerminate() {
     }
 }
 
+std::string AppDelegate::reopen() {
+    std::string shown;
+    if (auto& gate = EULAGate::current(); !finished_ && gate && gate->window() != nullptr) {
+        ui::UiHost::current().application().activate(true);
+        gate->window()->makeKeyAndOrderFront();
+        shown = "its agreement window was brought to the front";
+    } else if (statusItem) {
+        statusItem->openPanel();
+        shown = "its panel was opened";
+    } else {
+        shown = "it is still starting";
+    }
+    Logger("app").info("Another launch of Orvel handed over to this one: " + shown + ".");
+    return shown;
+}
+
 void AppDelegate::setLaunchAtLogin(bool enabled) {
     LoginItems& items = Platform::current().loginItems();
     auto result = enabled ? items.registerItem() : items.unregisterItem();

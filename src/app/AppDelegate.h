@@ -3,6 +3,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "devices/HotKeyBackend.h"
 #include "foundation/Signal.h"
@@ -43,6 +44,10 @@ class AppDelegate final : public AppWindows {
     void applyHotKeyStyle() override;
     // The application is quitting, by any road.
     void applicationWillTerminate();
+    // Another launch of Orvel handed over to this one: shows what launching a running
+    // application shows (the agreement while it waits for an answer, else the panel) and says
+    // what that was, for that launch to print.
+    std::string reopen();
     void setLaunchAtLogin(bool enabled) override;
 
     // The window operations. Each first closes the tray panel (Make this a rule… through

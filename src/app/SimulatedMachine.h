@@ -24,7 +24,6 @@ class SimulatedMachine final : public SimBackedPlatform {
     Paths& paths() override { return paths_; }
     std::shared_ptr<LogSink> logSink() override { return log_; }
 
-  private:
     // Real folders, with "simulation" below the application's own.
     class SimulationPaths final : public Paths {
       public:
@@ -41,6 +40,7 @@ class SimulatedMachine final : public SimBackedPlatform {
         std::string runtime_;
     };
 
+  private:
     SimulationPaths paths_;
     std::unique_ptr<FileUserDefaults> defaults_;
     std::shared_ptr<LogSink> log_;

@@ -8,6 +8,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/SimulatedMachine.h"
+#include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
 #include "foundation/AppInfo.h"
 #include "foundation/Localization.h"
@@ -16,6 +17,7 @@
 #include "foundation/RunLoop.h"
 #include "menubar/StatusItemController.h"
 #include "platform/Paths.h"
+#include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxPlatform.h"
 #include "ui/qt/QtShell.h"
 
@@ -35,6 +37,17 @@ constexpr const char* kUsage =
 struct Options {
     bool simulate = false;
 };
+
+// Long enough for an instance that is still starting (its platform waits for the buses).
+constexpr double kAnswerSeconds = 10;
+
+// One Orvel per login session on the real machine; under --simulate, one per simulated home, whose
+// settings would otherwise be shared.
+std::string instanceFolder(const Options& options) {
+    using namespace orvel;
+    return options.simulate ? SimulatedMachine::SimulationPaths().configDirectory()
+                            : LinuxPaths().runtimeDirectory();
+}
 
 // Nothing on success; an exit status to end with otherwise.
 std::optional<int> parse(int argc, char** argv, Options& options) {
@@ -65,6 +78,19 @@ int main(int argc, char** argv) {
     Options options;
     if (auto status = parse(argc, argv, options)) {
         return *status;
+    }
+    // Before anything is held: a launch that finds Orvel running hands over to it.
+    SingleInstance::Claim instance = SingleInstance::claim(instanceFolder(options), kAnswerSeconds);
+    switch (instance.outcome) {
+        case SingleInstance::Outcome::handedOver:
+            std::fprintf(stderr, "Orvel is already running; %s.\n", instance.message.c_str());
+            return 0;
+        case SingleInstance::Outcome::noAnswer:
+            std::fprintf(stderr, "%s\n", instance.message.c_str());
+            return 1;
+        case SingleInstance::Outcome::first:
+        case SingleInstance::Outcome::unguarded:
+            break;
     }
     if (!ui::QtShell::canShowWindows()) {
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
@@ -100,9 +126,18 @@ int main(int argc, char** argv) {
         // The texts are written in English in the code, so they still read right without it.
         log.notice(loaded.error().message);
     }
+    if (!instance.message.empty()) {
+        log.notice(instance.message);
+    }
     {
         AppDelegate delegate;
         TerminationSignals signals([](int) { ui::UiHost::current().application().terminate(); });
+        if (instance.instance) {
+            instance.instance->serve([weakDelegate = weakRef(delegate)] {
+                auto* running = weakDelegate.get();
+                return running != nullptr ? running->reopen() : std::string();
+            });
+        }
         RunLoop::main().async([&] {
             delegate.applicationDidFinishLaunching();
             if (StatusItemController::current() != nullptr) {

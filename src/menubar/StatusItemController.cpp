@@ -140,9 +140,20 @@ void StatusItemController::handleClick(std::optional<ui::StatusItemClick> click)
 }
 
 void StatusItemController::showPopover() {
-    if (!item_->hasButton()) {
+    if (item_->hasButton()) {
+        presentPopover();
+    }
+}
+
+void StatusItemController::openPanel() {
+    if (popover_->isShown()) {
+        popover_->makeKey();
         return;
     }
+    presentPopover();
+}
+
+void StatusItemController::presentPopover() {
     if (!popover_->hasContent()) {
         popover_->setContent(std::make_shared<MenuView>());
     }

@@ -35,6 +35,9 @@ class StatusItemController final : public WeakReferenceable {
     void handleClick(std::optional<ui::StatusItemClick> click);
     // Shows the panel under the item, building its content the first time.
     void showPopover();
+    // Opens the panel for a launch of the running application: it stays open when it is, and
+    // shows by the pointer where the desktop gives the item no place.
+    void openPanel();
 
     ui::StatusItem& item() { return *item_; }
     ui::Popover& popover() { return *popover_; }
@@ -48,6 +51,7 @@ class StatusItemController final : public WeakReferenceable {
   private:
     StatusItemController();
     void toggleSession();
+    void presentPopover();
     // Redraws on the next loop turn, once however many changes come before it.
     void scheduleRefresh();
 

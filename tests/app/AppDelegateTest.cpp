@@ -165,6 +165,31 @@ TEST_F(AppDelegateTest, EveryWindowOperationFirstClosesThePanel) {
     EXPECT_EQ(AppWindows::current(), nullptr) << "a delegate that is gone is not reached";
 }
 
+TEST_F(AppDelegateTest, AnotherLaunchBringsTheAgreementForwardOrOpensThePanelWithoutATray) {
+    launch();
+    auto other = host().makeWindow();
+    other->makeKeyAndOrderFront();
+    ASSERT_NE(host().keyWindow(), agreementWindow());
+    EXPECT_EQ(delegate->reopen(), "its agreement window was brought to the front");
+    EXPECT_EQ(host().keyWindow(), agreementWindow());
+    EXPECT_EQ(StatusItemController::current(), nullptr);
+
+    delegate.reset();
+    assentGiven();
+    launch();
+    StatusItemController& item = *StatusItemController::current();
+    // A desktop without a tray: clicks cannot open the panel, another launch still does.
+    host().statusItems().back()->setHasButton(false);
+    item.showPopover();
+    ASSERT_FALSE(item.popover().isShown());
+    for (int launches = 1; launches <= 2; ++launches) {
+        EXPECT_EQ(delegate->reopen(), "its panel was opened");
+        loop().drain();
+        EXPECT_TRUE(item.popover().isShown()) << "open after launch " << launches;
+        EXPECT_EQ(host().popovers().back()->madeKeyCount(), launches);
+    }
+}
+
 TEST_F(AppDelegateTest, StartUpBringsTheServicesUpInOrderAndTheMenuOnTheNextTurn) {
     struct Case {
         bool inDock;

@@ -19,26 +19,9 @@
 #include <vector>
 
 #include "foundation/WakeHelperProtocol.h"
+#include "support/RealThings.h"
 
 namespace orvel::test {
-
-// Checks `condition` until it holds or `limitSeconds` have passed.
-inline bool waitUntil(const std::function<bool()>& condition, double limitSeconds = 20) {
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::milliseconds(static_cast<int>(limitSeconds * 1000));
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return false;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
-
-inline std::string readText(const std::filesystem::path& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 inline std::string thisExecutable() {
     char path[PATH_MAX];

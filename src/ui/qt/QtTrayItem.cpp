@@ -2,6 +2,8 @@
 
 #include "ui/qt/QtNotifierStatusItem.h"
 
+#include <QCursor>
+
 namespace orvel::ui {
 
 QtTrayItem::QtTrayItem(std::shared_ptr<DBusConnection> bus, Factory makeXEmbedItem)
@@ -72,7 +74,12 @@ void QtTrayItem::setLook(StatusItemLook look) {
 }
 
 Rect QtTrayItem::anchorRect() const {
-    return chosen_ != nullptr ? chosen_->anchorRect() : Rect{};
+    if (chosen_ != nullptr) {
+        return chosen_->anchorRect();
+    }
+    // No item yet (the bus has not answered): a panel opened now shows by the pointer.
+    const QPoint at = QCursor::pos();
+    return Rect{double(at.x()), double(at.y()), 0, 0};
 }
 
 }  // namespace orvel::ui
