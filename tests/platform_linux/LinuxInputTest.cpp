@@ -329,6 +329,8 @@ TEST_F(LinuxInputTest, AtStartOnlyInhibitedAttributesOfInputDevicesAreSwitchedBa
         {"a relative path",
          fs::relative(planted / "input11/inhibited", fs::current_path()).string(),
          text(planted / "input11/inhibited"), "1"},
+        {"a relative path to nothing", "devices/input/input3/inhibited",
+         [] { return std::string(); }, ""},
         {"a FIFO", (planted / "input9/inhibited").string(), fromFifo, ""},
         {"a device node", deviceNode ? (planted / "input10/inhibited").string() : "",
          [] { return std::string(); }, ""},

@@ -262,7 +262,7 @@ void LinuxInputBlocking::releaseRecorded() {
     std::vector<std::string> kept;
     std::size_t given = 0;
     for (const auto& line : lines) {
-        if (::lstat(line.c_str(), &info) != 0 && errno == ENOENT) {
+        if (line.front() == '/' && ::lstat(line.c_str(), &info) != 0 && errno == ENOENT) {
             continue;  // a device unplugged since then has nothing left to give back
         }
         auto attribute = inhibitedAttribute(line);
