@@ -282,8 +282,9 @@ std::vector<std::string> DeviceState::inputDeviceLines(const std::vector<HidDevi
     std::vector<std::string> lines;
     lines.reserve(devices.size());
     for (const auto& device : devices) {
-        lines.push_back(std::string(InputBlocker::isInternal(device) ? "internal" : "external") +
-                        " \u00b7 " + InputBlocker::deviceDescription(device));
+        lines.push_back(
+            (InputBlocker::isInternal(device) ? "INTERNAL \u2014 " : "external \u2014 ") +
+            InputBlocker::deviceDescription(device));
     }
     return lines;
 }

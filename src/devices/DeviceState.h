@@ -48,7 +48,8 @@ class DeviceState final : public ObservableObject, public WeakReferenceable {
     static bool isLaptop();
     // The keyboards, mice, pointers and touch pads among the devices.
     static std::vector<HidDevice> filterInputDevices(const std::vector<HidDevice>& devices);
-    // One line per device: built in or external, then its name and details.
+    // One line per device, in their order: "INTERNAL — " or "external — ", then its name and
+    // details. The report's INPUT DEVICES section and the Devices tab's scan show these lines.
     static std::vector<std::string> inputDeviceLines(const std::vector<HidDevice>& devices);
     // Asks the window system to put every display to sleep now, without waiting.
     void sleepDisplaysNow();

@@ -179,26 +179,9 @@ std::vector<std::string> DiagnosticReport::currentStateLines() {
     return lines;
 }
 
-std::vector<HidDevice> DiagnosticReport::filterInputDevices(const std::vector<HidDevice>& devices) {
-    std::vector<HidDevice> kept;
-    std::copy_if(devices.begin(), devices.end(), std::back_inserter(kept),
-                 [](const HidDevice& d) { return d.isInputDevice(); });
-    return kept;
-}
-
-std::vector<std::string> DiagnosticReport::inputDeviceLines(const std::vector<HidDevice>& devices) {
-    std::vector<std::string> lines;
-    for (const HidDevice& device : devices) {
-        lines.push_back(
-            (InputBlocker::isInternal(device) ? "INTERNAL \u2014 " : "external \u2014 ") +
-            InputBlocker::deviceDescription(device));
-    }
-    return lines;
-}
-
 std::vector<std::string> DiagnosticReport::inputDevicesSection() {
-    std::vector<std::string> lines =
-        inputDeviceLines(filterInputDevices(InputBlocker::currentHIDDevices()));
+    std::vector<std::string> lines = DeviceState::inputDeviceLines(
+        DeviceState::filterInputDevices(InputBlocker::currentHIDDevices()));
     sortComposed(lines);
     for (auto& line : lines) {
         line.insert(0, "  ");

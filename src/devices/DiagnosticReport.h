@@ -6,8 +6,6 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/HidDevices.h"
-
 namespace orvel {
 
 // The diagnostic report: a plain-text snapshot of the machine and of Orvel's state for support,
@@ -36,9 +34,6 @@ class DiagnosticReport {
     static std::vector<std::string> backlightLines();
     // Waits up to 1.0 s (turning the loop modally) for a first reading of who holds what.
     static std::vector<std::string> powerAssertionLines();
-    // The input devices among `devices`, in their order.
-    static std::vector<HidDevice> filterInputDevices(const std::vector<HidDevice>& devices);
-    static std::vector<std::string> inputDeviceLines(const std::vector<HidDevice>& devices);
     // The INPUT DEVICES section's lines: the attached input devices, built-in ones first, sorted
     // by their composed text; "  none found" without any.
     static std::vector<std::string> inputDevicesSection();

@@ -288,7 +288,8 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
         anchor_ = Platform::current().cursor().location();
     }
     Logger("input").info(std::string("blocking built-in input (keyboard: ") +
-                         (keyboard ? "1" : "0") + ", trackpad: " + (trackpad ? "1" : "0") + ")");
+                         (keyboard ? "true" : "false") +
+                         ", trackpad: " + (trackpad ? "true" : "false") + ")");
 }
 
 std::vector<HidDevice> InputBlocker::chooseDevices(bool keyboard, bool trackpad, bool perDevice) {

@@ -17,7 +17,8 @@ class Paths {
     virtual std::string configDirectory() = 0;
     // Read-only files shipped with Orvel (string tables, texts, icons).
     virtual std::string resourcesDirectory() = 0;
-    // What must not outlive the login session (a record of devices Orvel switched off).
+    // What concerns this login session (a record of devices Orvel switched off), in a folder no
+    // other user may write to.
     virtual std::string runtimeDirectory() = 0;
 };
 

@@ -7,6 +7,7 @@
 #include "devices/DeviceState.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
+#include "foundation/TextCompare.h"
 #include "settings/ConflictNotes.h"
 #include "settings/SettingsStyle.h"
 #include "settings/SettingsView.h"
@@ -60,7 +61,8 @@ void SettingsView::scanDevices() {
         devices = InputBlocker::currentHIDDevices();
     }
     auto lines = DeviceState::inputDeviceLines(DeviceState::filterInputDevices(devices));
-    std::sort(lines.begin(), lines.end());
+    // As the report orders them: built-in ones first, then by name.
+    std::sort(lines.begin(), lines.end(), composedLess);
     scannedDevices = std::move(lines);
 }
 

@@ -356,6 +356,27 @@ TEST_F(InputBlockerTest, NamesEveryMissingPermission) {
     EXPECT_FALSE(InputBlocker::hidAccess());
 }
 
+TEST_F(InputBlockerTest, TheBlockingLogNamesEachFlagTrueOrFalse) {
+    struct Case {
+        bool keyboard;
+        bool trackpad;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {true, false, "blocking built-in input (keyboard: true, trackpad: false)"},
+        {false, true, "blocking built-in input (keyboard: false, trackpad: true)"},
+        {true, true, "blocking built-in input (keyboard: true, trackpad: true)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logged);
+        sim().log().clear();
+        blocker().apply(c.keyboard, c.trackpad);
+        const auto logged = sim().log().messages("input");
+        EXPECT_EQ(std::count(logged.begin(), logged.end(), c.logged), 1);
+        blocker().stop();
+    }
+}
+
 TEST_F(InputBlockerTest, ApplyingNothingStops) {
     blocker().apply(true, true);
     ASSERT_TRUE(blocker().isBlockingTrackpad());

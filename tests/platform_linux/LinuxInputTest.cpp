@@ -3,6 +3,8 @@
 #include <linux/uinput.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +15,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -58,6 +62,13 @@ class LinuxInputTest : public test::OrvelTest {
         }
         std::sort(found.begin(), found.end());
         return found;
+    }
+
+    bool logged(const std::string& part) {
+        const auto messages = sim().log().messages("input");
+        return std::any_of(messages.begin(), messages.end(), [&part](const std::string& m) {
+            return m.find(part) != std::string::npos;
+        });
     }
 };
 
@@ -237,6 +248,7 @@ TEST_F(LinuxInputTest, InhibitsReleasesAndRecoversAfterACrash) {
         EXPECT_EQ(held.held, std::vector<std::uint64_t>{keyboards[0].id});
         EXPECT_EQ(readText(inhibited), "1");
         EXPECT_EQ(readText(blocking.recordPath()), canonicalInhibited);
+        EXPECT_EQ(fs::status(runtime).permissions(), fs::perms::owner_all);
     }
     EXPECT_EQ(readText(inhibited), "0");
     EXPECT_FALSE(fs::exists(blocking.recordPath())) << "struck off after release";
@@ -256,6 +268,176 @@ TEST_F(LinuxInputTest, InhibitsReleasesAndRecoversAfterACrash) {
     nextStart.releaseRecorded();
     EXPECT_EQ(readText(inhibited), "0");
     EXPECT_FALSE(fs::exists(nextStart.recordPath()));
+}
+
+// What a planted record line names must stay as it was; the lines that name an input device's
+// `inhibited` attribute are still given back.
+TEST_F(LinuxInputTest, AtStartOnlyInhibitedAttributesOfInputDevicesAreSwitchedBackOn) {
+    const auto roots = machine("macbook");
+    LinuxHidDevices hid(roots);
+    const fs::path devices = fs::path(roots.sys) / "devices";
+    const fs::path keyboard =
+        devices /
+        "pci0000:00/0000:00:1e.3/pxa2xx-spi.3/spi_master/spi2/spi-APP000D:00/input/input0";
+    const fs::path planted = devices / "platform/planted/input";
+    const fs::path home = fs::path(scratch()) / "home";
+    fs::create_directories(planted);
+    fs::create_directories(home / "fake");
+    std::ofstream(home / "victim.txt") << "secret\n";
+    std::ofstream(home / "fake/inhibited") << "1\n";
+    std::ofstream(devices / "platform/inhibited") << "1\n";
+    fs::create_directories(planted / "input7");
+    fs::create_symlink(home / "victim.txt", planted / "input7/inhibited");
+    fs::create_directory_symlink(home / "fake", planted / "input8");
+    fs::create_directories(planted / "input9");
+    ASSERT_EQ(::mkfifo((planted / "input9/inhibited").c_str(), 0600), 0);
+    // A reader keeps a write to the FIFO from waiting, so what reaches it can be read.
+    UniqueFd fifo(
+        ::open((planted / "input9/inhibited").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    ASSERT_TRUE(fifo);
+    auto fromFifo = [&fifo] {
+        char buffer[16];
+        const ssize_t n = ::read(fifo.get(), buffer, sizeof buffer);
+        return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+    };
+    fs::create_directories(planted / "input11");
+    std::ofstream(planted / "input11/inhibited") << "1\n";
+    fs::create_directories(planted / "input10");
+    const bool deviceNode = ::mknod((planted / "input10/inhibited").c_str(), S_IFCHR | 0600,
+                                    ::makedev(1, 3)) == 0;  // /dev/null's numbers
+
+    struct Case {
+        const char* name;
+        std::string line;
+        std::function<std::string()> afterwards;  // what the line names, read back
+        std::string unchanged;
+    };
+    auto text = [](fs::path path) { return [path] { return readText(path.string()); }; };
+    const Case cases[] = {
+        {"another user's file", (home / "victim.txt").string(), text(home / "victim.txt"),
+         "secret"},
+        {"a climb out of the tree", (devices / "../../../home/victim.txt").string(),
+         text(home / "victim.txt"), "secret"},
+        {"a link as the attribute", (planted / "input7/inhibited").string(),
+         text(home / "victim.txt"), "secret"},
+        {"a linked input device", (planted / "input8/inhibited").string(),
+         text(home / "fake/inhibited"), "1"},
+        {"another attribute of a device", (keyboard / "name").string(), text(keyboard / "name"),
+         "Apple SPI Keyboard"},
+        {"an inhibited outside an input device", (devices / "platform/inhibited").string(),
+         text(devices / "platform/inhibited"), "1"},
+        {"a relative path",
+         fs::relative(planted / "input11/inhibited", fs::current_path()).string(),
+         text(planted / "input11/inhibited"), "1"},
+        {"a relative path to nothing", "devices/input/input3/inhibited",
+         [] { return std::string(); }, ""},
+        {"a FIFO", (planted / "input9/inhibited").string(), fromFifo, ""},
+        {"a device node", deviceNode ? (planted / "input10/inhibited").string() : "",
+         [] { return std::string(); }, ""},
+    };
+    const std::string runtime = scratch() + "/run/orvel";
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    for (const auto& c : cases) {
+        if (c.line.empty()) {
+            continue;  // no device node can be made here
+        }
+        SCOPED_TRACE(c.name);
+        sim().log().clear();
+        LinuxInputBlocking blocking(hid, runtime);
+        std::ofstream(keyboard / "inhibited") << "1\n";
+        std::ofstream(blocking.recordPath())
+            << c.line << "\n"
+            << fs::canonical(keyboard / "inhibited").string() << "\n";
+
+        blocking.releaseRecorded();
+        EXPECT_EQ(c.afterwards(), c.unchanged);
+        EXPECT_EQ(readText((keyboard / "inhibited").string()), "0") << "the real line still counts";
+        EXPECT_FALSE(fs::exists(blocking.recordPath())) << "a refused line is not kept";
+        EXPECT_TRUE(logged("\"" + c.line + "\"")) << "the refusal names the line";
+    }
+}
+
+TEST_F(LinuxInputTest, AFifoInTheRecordDoesNotHoldUpTheStart) {
+    const auto roots = machine("macbook");
+    LinuxHidDevices hid(roots);
+    const fs::path fifo = fs::path(roots.sys) / "devices/platform/planted/input/input9/inhibited";
+    fs::create_directories(fifo.parent_path());
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string runtime = scratch() + "/run/orvel";
+    LinuxInputBlocking blocking(hid, runtime);
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    std::ofstream(blocking.recordPath()) << fifo.string() << "\n";
+
+    // In a child of its own: a start that waits on the FIFO is ended by the alarm.
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::alarm(20);
+        blocking.releaseRecorded();
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << "the start still waited after 20 s (status " << status << ")";
+}
+
+// Another user's folder, one open to others, or a link: the record there is neither believed nor
+// written, and devices are not switched off through their attribute.
+TEST_F(LinuxInputTest, ARuntimeFolderNotTheUsersAloneIsNeitherReadNorWritten) {
+    const auto roots = machine("macbook");
+    LinuxHidDevices hid(roots);
+    const fs::path inhibited = fs::path(roots.sys) /
+                               "devices/pci0000:00/0000:00:1e.3/pxa2xx-spi.3/spi_master/spi2/"
+                               "spi-APP000D:00/input/input0/inhibited";
+    std::vector<HidDevice> keyboards;
+    for (const auto& d : hid.attachedDevices()) {
+        if (d.product == "Apple SPI Keyboard") {
+            keyboards.push_back(d);
+        }
+    }
+    ASSERT_EQ(keyboards.size(), 1u);
+    struct Case {
+        const char* name;
+        fs::perms mode;
+        uid_t owner;
+        bool linked;
+    };
+    const Case cases[] = {
+        {"open to others", fs::perms(0755), ::geteuid(), false},
+        {"writable by all", fs::perms(0777), ::geteuid(), false},
+        {"another user's", fs::perms::owner_all, ::geteuid() + 1, false},
+        {"a link to a private folder", fs::perms::owner_all, ::geteuid(), true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim().log().clear();
+        const fs::path folder = fs::path(scratch()) / ("run" + std::to_string(++n));
+        fs::create_directories(folder);
+        fs::permissions(folder, c.mode);
+        fs::path runtime = folder;
+        if (c.linked) {
+            runtime = folder.string() + "-link";
+            fs::create_directory_symlink(folder, runtime);
+        }
+        LinuxInputBlocking blocking(hid, runtime.string(), c.owner);
+        const std::string planted = fs::canonical(inhibited).string() + "\n";
+        std::ofstream(blocking.recordPath()) << planted;
+        std::ofstream(inhibited) << "1\n";
+
+        blocking.releaseRecorded();
+        EXPECT_EQ(readText(inhibited.string()), "1") << "the record was believed";
+
+        std::ofstream(inhibited) << "0\n";
+        auto held = blocking.silence(keyboards);
+        EXPECT_EQ(readText(inhibited.string()), "0") << "switched off without a safe record";
+        std::ifstream record(blocking.recordPath());
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(record), {}), planted)
+            << "the record was written";
+        EXPECT_TRUE(logged(runtime.string())) << "the refusal names the folder";
+    }
 }
 
 TEST_F(LinuxInputTest, TheDrainThreadEmptiesEveryDescriptorItWasGiven) {

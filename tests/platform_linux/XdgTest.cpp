@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <map>
 
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/XdgLoginItems.h"
+#include "support/OrvelTest.h"
 
 namespace orvel {
 namespace {
@@ -46,6 +49,75 @@ TEST(LinuxPathsTest, FoldersFollowTheXdgVariablesAndIgnoreRelativeOnes) {
         EXPECT_EQ(paths.applicationSupportDirectory(), c.support);
         EXPECT_EQ(paths.configDirectory(), c.config);
         EXPECT_EQ(paths.resourcesDirectory(), "/opt/orvel/share");
+    }
+}
+
+class LinuxRuntimeFolderTest : public test::OrvelTest {};
+
+// $XDG_RUNTIME_DIR is used only when it is a folder of the user's alone; otherwise, as when it is
+// unset, runtime files go to a folder under the user's own cache, never to a shared name.
+TEST_F(LinuxRuntimeFolderTest, RuntimeFilesStayInAFolderOfTheUsersAlone) {
+    const fs::path root = scratch();
+    const std::string base = (root / "run").string();
+    const std::string cache = (root / "cache/orvel/runtime").string();
+    struct Case {
+        const char* name;
+        std::map<std::string, std::string> env;
+        std::function<void()> prepare;
+        uid_t owner;
+        std::string runtime;
+        bool refused;
+    };
+    auto folder = [&](fs::perms mode) {
+        return [&base, mode] {
+            fs::create_directories(base);
+            fs::permissions(base, mode);
+        };
+    };
+    const std::map<std::string, std::string> home = {{"HOME", (root / "home").string()},
+                                                     {"XDG_CACHE_HOME", (root / "cache").string()}};
+    auto with = [&home](std::string value) {
+        auto env = home;
+        env["XDG_RUNTIME_DIR"] = std::move(value);
+        return env;
+    };
+    const uid_t me = ::geteuid();
+    const Case cases[] = {
+        {"the user's alone", with(base), folder(fs::perms::owner_all), me, base + "/orvel", false},
+        {"unset", home, [] {}, me, cache, false},
+        {"unset, no cache folder named",
+         {{"HOME", (root / "home").string()}},
+         [] {},
+         me,
+         (root / "home/.cache/orvel/runtime").string(),
+         false},
+        {"relative", with("run"), [] {}, me, cache, true},
+        {"absent", with(base), [] {}, me, cache, true},
+        {"open to others", with(base), folder(fs::perms(0755)), me, cache, true},
+        {"writable by all", with(base), folder(fs::perms(01777)), me, cache, true},
+        {"another user's", with(base), folder(fs::perms::owner_all), me + 1, cache, true},
+        {"a link to a private folder", with(base),
+         [&] {
+             fs::create_directories(root / "elsewhere");
+             fs::permissions(root / "elsewhere", fs::perms::owner_all);
+             fs::create_directory_symlink(root / "elsewhere", base);
+         },
+         me, cache, true},
+        {"a file", with(base), [&] { std::ofstream(base) << "x"; }, me, cache, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(base);
+        sim().log().clear();
+        c.prepare();
+        LinuxPaths paths(environment(c.env), "/opt/orvel/share", c.owner);
+        EXPECT_EQ(paths.runtimeDirectory(), c.runtime);
+        const auto logged = sim().log().messages("platform");
+        const bool named = std::any_of(logged.begin(), logged.end(), [&c](const std::string& m) {
+            return m.find(c.env.count("XDG_RUNTIME_DIR") ? c.env.at("XDG_RUNTIME_DIR")
+                                                         : "XDG_RUNTIME_DIR") != std::string::npos;
+        });
+        EXPECT_EQ(named, c.refused) << "a refused folder is logged by name, and only then";
     }
 }
 

@@ -431,8 +431,44 @@ TEST_F(SettingsViewTest, AScanListsInputDevicesSortedAndLeavesTheHidFlagAsItWas)
         const auto& lines = *view->scannedDevices();
         ASSERT_EQ(lines.size(), 2u) << "the power button is not an input device";
         EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end()));
-        EXPECT_NE(lines[1].find("Apple Internal Keyboard"), std::string::npos);
+        EXPECT_NE(lines[0].find("Apple Internal Keyboard"), std::string::npos);
     }
+}
+
+TEST_F(SettingsViewTest, AScanShowsBuiltInDevicesFirstEachOnALineOfItsOwn) {
+    openOn(SettingsView::kDevicesTab);
+    sim().hidDevices().setHandsOutDevices(true);
+    for (const auto& device : {
+             HidDevice{0, "USB Optical Mouse", "USB", false, 0x46d, {hid_usage::kMouse}},
+             HidDevice{0,
+                       "Apple Internal Keyboard / Trackpad",
+                       "SPI",
+                       true,
+                       0x5ac,
+                       {hid_usage::kKeyboard, hid_usage::kTouchPad}},
+             HidDevice{0, "Apple Magic Keyboard", "Bluetooth", false, 0x4c, {hid_usage::kKeyboard}},
+             HidDevice{0, "AT Translated Set 2 keyboard", "i8042", true, 1, {hid_usage::kKeyboard}},
+         }) {
+        sim().hidDevices().attach(device);
+    }
+    ASSERT_TRUE(shown().click("Scan"));
+    const std::vector<std::string> expected = {
+        "INTERNAL \u2014 AT Translated Set 2 keyboard \u00b7 i8042 \u00b7 BuiltIn yes \u00b7 "
+        "vendor "
+        "0x0001",
+        "INTERNAL \u2014 Apple Internal Keyboard / Trackpad \u00b7 SPI \u00b7 BuiltIn yes \u00b7 "
+        "vendor 0x05AC",
+        "external \u2014 Apple Magic Keyboard \u00b7 Bluetooth \u00b7 BuiltIn no \u00b7 vendor "
+        "0x004C",
+        "external \u2014 USB Optical Mouse \u00b7 USB \u00b7 BuiltIn no \u00b7 vendor 0x046D",
+    };
+    std::vector<std::string> shownLines;
+    for (const auto& text : shown().texts()) {
+        if (text.find(" \u00b7 BuiltIn ") != std::string::npos) {
+            shownLines.push_back(text);
+        }
+    }
+    EXPECT_EQ(shownLines, expected);
 }
 
 // Advanced --------------------------------------------------------------------------------------

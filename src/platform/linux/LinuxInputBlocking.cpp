@@ -5,17 +5,22 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <thread>
 
 #include "foundation/FileIO.h"
 #include "foundation/Log.h"
+#include "platform/linux/LinuxPaths.h"
 
 namespace orvel {
 
@@ -25,9 +30,27 @@ std::string errnoText() {
     return std::strerror(errno);
 }
 
-Result<void> writeAttribute(const std::string& path, const char* value) {
-    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CLOEXEC));
-    if (!fd || ::write(fd.get(), value, std::strlen(value)) < 0) {
+bool isInputDeviceName(const std::string& name) {
+    return name.size() > 5 && name.rfind("input", 0) == 0 &&
+           std::all_of(name.begin() + 5, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// Writes an `inhibited` attribute that inhibitedAttribute() has let through. The flags and the
+// checks hold even if the tree changed since: no link is followed, a FIFO is not waited on, and
+// only a regular file of the sysfs tree itself is written.
+Result<void> writeAttribute(const std::string& path, const char* value,
+                            const std::string& devices) {
+    UniqueFd fd(::open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) {
+        return Error{"Could not write " + path + ": " + errnoText()};
+    }
+    struct stat file {};
+    struct stat tree {};
+    if (::fstat(fd.get(), &file) != 0 || ::stat(devices.c_str(), &tree) != 0 ||
+        !S_ISREG(file.st_mode) || file.st_dev != tree.st_dev) {
+        return Error{"Did not write " + path + ": it is not an attribute in " + devices};
+    }
+    if (::write(fd.get(), value, std::strlen(value)) < 0) {
         return Error{"Could not write " + path + ": " + errnoText()};
     }
     return {};
@@ -70,9 +93,11 @@ void writeRecord(const std::string& path, const std::vector<std::string>& lines)
 
 class LinuxInputHold final : public InputHold {
   public:
-    LinuxInputHold(std::string record, std::vector<std::string> inhibited,
+    LinuxInputHold(std::string record, std::string devices, std::vector<std::string> inhibited,
                    std::vector<UniqueFd> grabbed)
-        : record_(std::move(record)), inhibited_(std::move(inhibited)) {
+        : record_(std::move(record)),
+          devices_(std::move(devices)),
+          inhibited_(std::move(inhibited)) {
         if (!grabbed.empty()) {
             drain_ = std::make_unique<InputDrainThread>(std::move(grabbed));
         }
@@ -80,7 +105,7 @@ class LinuxInputHold final : public InputHold {
     ~LinuxInputHold() override {
         drain_.reset();  // closing the descriptors ends the grabs
         for (const auto& path : inhibited_) {
-            if (auto written = writeAttribute(path, "0"); !written) {
+            if (auto written = writeAttribute(path, "0", devices_); !written) {
                 Logger("input").error(written.error().message);
             }
         }
@@ -95,14 +120,16 @@ class LinuxInputHold final : public InputHold {
 
   private:
     std::string record_;
+    std::string devices_;
     std::vector<std::string> inhibited_;
     std::unique_ptr<InputDrainThread> drain_;
 };
 
 }  // namespace
 
-LinuxInputBlocking::LinuxInputBlocking(LinuxHidDevices& devices, std::string runtimeDirectory)
-    : devices_(devices), runtime_(std::move(runtimeDirectory)) {}
+LinuxInputBlocking::LinuxInputBlocking(LinuxHidDevices& devices, std::string runtimeDirectory,
+                                       uid_t owner)
+    : devices_(devices), runtime_(std::move(runtimeDirectory)), owner_(owner) {}
 
 InputHoldResult LinuxInputBlocking::silence(const std::vector<HidDevice>& devices) {
     InputHoldResult result;
@@ -112,6 +139,7 @@ InputHoldResult LinuxInputBlocking::silence(const std::vector<HidDevice>& device
     }
     std::vector<std::string> inhibited;
     std::vector<UniqueFd> grabbed;
+    std::optional<bool> recordIsSafe;
     for (const auto& device : devices) {
         auto it = nodes.find(device.id);
         if (it == nodes.end()) {
@@ -120,20 +148,14 @@ InputHoldResult LinuxInputBlocking::silence(const std::vector<HidDevice>& device
         }
         const LinuxInputNode& node = it->second;
         if (::faccessat(AT_FDCWD, node.inhibited.c_str(), W_OK, AT_EACCESS) == 0) {
-            // Recorded first: a crash between the two steps must still find it at the next start.
-            if (auto made = makeDirectories(runtime_); !made) {
-                Logger("input").error(made.error().message);
+            if (!recordIsSafe) {
+                recordIsSafe = recordFolderIsPrivate();
             }
-            auto lines = readRecord(recordPath());
-            lines.push_back(node.inhibited);
-            writeRecord(recordPath(), lines);
-            if (writeAttribute(node.inhibited, "1")) {
-                inhibited.push_back(node.inhibited);
+            if (auto attribute = *recordIsSafe ? inhibit(node.inhibited) : std::nullopt) {
+                inhibited.push_back(*attribute);
                 result.held.push_back(device.id);
                 continue;
             }
-            lines.pop_back();
-            writeRecord(recordPath(), lines);
         }
         UniqueFd fd(::open(node.eventNode.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
         if (!fd) {
@@ -150,8 +172,8 @@ InputHoldResult LinuxInputBlocking::silence(const std::vector<HidDevice>& device
         result.held.push_back(device.id);
     }
     if (!result.held.empty()) {
-        result.hold = std::make_unique<LinuxInputHold>(recordPath(), std::move(inhibited),
-                                                       std::move(grabbed));
+        result.hold = std::make_unique<LinuxInputHold>(recordPath(), devicesFolder(),
+                                                       std::move(inhibited), std::move(grabbed));
     }
     return result;
 }
@@ -165,23 +187,101 @@ InputHoldResult LinuxInputBlocking::observe(const std::vector<HidDevice>& device
     return result;
 }
 
+std::string LinuxInputBlocking::devicesFolder() const {
+    std::error_code ec;
+    const auto folder = std::filesystem::canonical(devices_.roots().sys + "/devices", ec);
+    return ec ? devices_.roots().sys + "/devices" : folder.string();
+}
+
+std::optional<std::string> LinuxInputBlocking::inhibit(const std::string& path) {
+    auto attribute = inhibitedAttribute(path);
+    if (!attribute) {
+        Logger("input").error("Not writing " + attribute.error().message +
+                              "; grabbing the device instead.");
+        return std::nullopt;
+    }
+    // Recorded first: a crash between the two steps must still find it at the next start.
+    auto lines = readRecord(recordPath());
+    lines.push_back(*attribute);
+    writeRecord(recordPath(), lines);
+    if (auto written = writeAttribute(*attribute, "1", devicesFolder()); !written) {
+        Logger("input").error(written.error().message);
+        lines.pop_back();
+        writeRecord(recordPath(), lines);
+        return std::nullopt;
+    }
+    return std::move(*attribute);
+}
+
+bool LinuxInputBlocking::recordFolderIsPrivate() const {
+    if (auto made = LinuxPaths::makePrivateFolder(runtime_, owner_); !made) {
+        Logger("input").error(made.error().message +
+                              " Devices are not switched off through their attribute, and none "
+                              "recorded there are switched back on.");
+        return false;
+    }
+    return true;
+}
+
+Result<std::string> LinuxInputBlocking::inhibitedAttribute(const std::string& path) const {
+    auto refuse = [&path](const std::string& why) { return Error{"\"" + path + "\": " + why}; };
+    if (path.empty() || path.front() != '/') {
+        return refuse("not an absolute path");
+    }
+    std::error_code ec;
+    const std::filesystem::path resolved = std::filesystem::canonical(path, ec);
+    if (ec) {
+        return refuse("it cannot be resolved (" + ec.message() + ")");
+    }
+    const std::string devices = devicesFolder();
+    const std::filesystem::path relative = resolved.lexically_relative(devices);
+    std::vector<std::string> parts;
+    for (const auto& part : relative) {
+        parts.push_back(part.string());
+    }
+    const std::size_t n = parts.size();
+    const bool named = n >= 4 && std::find(parts.begin(), parts.end(), "..") == parts.end() &&
+                       parts[n - 1] == "inhibited" && isInputDeviceName(parts[n - 2]) &&
+                       parts[n - 3] == "input";
+    if (!named) {
+        return refuse("it is not the inhibited attribute of an input device in " + devices);
+    }
+    struct stat info {};
+    if (::lstat(resolved.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return refuse("it is not a regular file");
+    }
+    return resolved.string();
+}
+
 void LinuxInputBlocking::releaseRecorded() {
-    const auto lines = readRecord(recordPath());
-    if (lines.empty()) {
+    struct stat info {};
+    if (::lstat(recordPath().c_str(), &info) != 0 || !recordFolderIsPrivate()) {
         return;
     }
+    const auto lines = readRecord(recordPath());
     std::vector<std::string> kept;
-    for (const auto& path : lines) {
-        if (auto written = writeAttribute(path, "0"); !written) {
-            // A device unplugged since then has nothing left to give back.
-            if (::faccessat(AT_FDCWD, path.c_str(), F_OK, 0) == 0) {
-                Logger("input").error(written.error().message);
-                kept.push_back(path);
-            }
+    std::size_t given = 0;
+    for (const auto& line : lines) {
+        if (line.front() == '/' && ::lstat(line.c_str(), &info) != 0 && errno == ENOENT) {
+            continue;  // a device unplugged since then has nothing left to give back
         }
+        auto attribute = inhibitedAttribute(line);
+        if (!attribute) {
+            Logger("input").error("Ignored a line of " + recordPath() + ", " +
+                                  attribute.error().message + ".");
+            continue;
+        }
+        if (auto written = writeAttribute(*attribute, "0", devicesFolder()); !written) {
+            Logger("input").error(written.error().message);
+            kept.push_back(line);
+            continue;
+        }
+        ++given;
     }
-    Logger("input").notice("Gave back " + std::to_string(lines.size() - kept.size()) +
-                           " input device(s) left switched off by an earlier run.");
+    if (given > 0) {
+        Logger("input").notice("Gave back " + std::to_string(given) +
+                               " input device(s) left switched off by an earlier run.");
+    }
     writeRecord(recordPath(), kept);
 }
 

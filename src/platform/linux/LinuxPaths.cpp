@@ -1,22 +1,74 @@
 #include "platform/linux/LinuxPaths.h"
 
+#include "foundation/FileIO.h"
 #include "foundation/Log.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace orvel {
 
-LinuxPaths::LinuxPaths(const xdg::Environment& env, std::string resourcesDirectory)
+LinuxPaths::LinuxPaths(const xdg::Environment& env, std::string resourcesDirectory, uid_t owner)
     : applicationSupport_(xdg::dataHome(env) + "/Orvel"),
       config_(xdg::configHome(env) + "/orvel"),
-      resources_(std::move(resourcesDirectory)) {
+      resources_(std::move(resourcesDirectory)),
+      runtime_(xdg::cacheHome(env) + "/orvel/runtime") {
+    // Files in the runtime folder are believed at the next start: another user must not be able
+    // to put them there.
     const auto runtime = env("XDG_RUNTIME_DIR");
-    runtime_ = runtime && !runtime->empty() && runtime->front() == '/'
-                   ? *runtime + "/orvel"
-                   : "/tmp/orvel-runtime-" + std::to_string(::getuid());
+    if (!runtime) {
+        return;
+    }
+    const auto why = runtime->empty() || runtime->front() != '/'
+                         ? std::optional<std::string>("it is not an absolute path")
+                         : whyNotPrivate(*runtime, owner);
+    if (why) {
+        Logger("platform")
+            .error("Not keeping runtime files in $XDG_RUNTIME_DIR (\"" + *runtime + "\"): " + *why +
+                   ". Using " + runtime_ + " instead.");
+        return;
+    }
+    runtime_ = *runtime + "/orvel";
+}
+
+std::optional<std::string> LinuxPaths::whyNotPrivate(const std::string& path, uid_t owner) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return "could not look at " + path + ": " + std::strerror(errno);
+    }
+    if (S_ISLNK(info.st_mode)) {
+        return path + " is a symbolic link";
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return path + " is not a folder";
+    }
+    if (info.st_uid != owner) {
+        return path + " belongs to user " + std::to_string(info.st_uid) + ", not to user " +
+               std::to_string(owner);
+    }
+    if ((info.st_mode & 07777) != 0700) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", info.st_mode & 07777);
+        return path + " has mode " + mode + ", not 0700";
+    }
+    return std::nullopt;
+}
+
+Result<void> LinuxPaths::makePrivateFolder(const std::string& path, uid_t owner) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        if (auto made = makeDirectories(path); !made) {
+            return made.error();
+        }
+    }
+    if (auto why = whyNotPrivate(path, owner)) {
+        return Error{"Not using " + path + ": " + *why + "."};
+    }
+    return {};
 }
 
 std::string LinuxPaths::defaultResourcesDirectory() {

@@ -52,6 +52,10 @@ std::string configHome(const Environment& env) {
     return absolute(env, "XDG_CONFIG_HOME").value_or(home(env) + "/.config");
 }
 
+std::string cacheHome(const Environment& env) {
+    return absolute(env, "XDG_CACHE_HOME").value_or(home(env) + "/.cache");
+}
+
 std::vector<std::string> dataFolders(const Environment& env) {
     std::vector<std::string> folders{dataHome(env)};
     const auto dirs = env("XDG_DATA_DIRS");

@@ -23,6 +23,8 @@ std::string home(const Environment& env);
 std::string dataHome(const Environment& env);
 // $XDG_CONFIG_HOME when it is an absolute path, else ~/.config.
 std::string configHome(const Environment& env);
+// $XDG_CACHE_HOME when it is an absolute path, else ~/.cache.
+std::string cacheHome(const Environment& env);
 // The data home, then each absolute entry of $XDG_DATA_DIRS (else /usr/local/share and
 // /usr/share), in order of preference.
 std::vector<std::string> dataFolders(const Environment& env);
