@@ -189,6 +189,48 @@ TEST_F(QtRendererTest, AStepperWhoseRangeIsEmptyCollapsesToItsUpperEndAndWritesN
     EXPECT_EQ(value, 100);
 }
 
+// An arrow that would leave the range is drawn disabled and does nothing, at either end and
+// with a stored value beyond it; each step redraws both arrows.
+TEST_F(QtRendererTest, AStepperDisablesTheArrowThatWouldLeaveItsRange) {
+    struct Case {
+        std::int64_t value;
+        bool up, down;
+    };
+    const Case cases[] = {
+        {5, true, true}, {10, false, true}, {1, true, false}, {12, false, true}, {0, true, false}};
+    const auto stepper = [](Service& s) {
+        return Stepper(
+            Text("Minutes"),
+            Binding<double>{[&s] { return static_cast<double>(s.minutes()); },
+                            [&s](const double& v) { s.minutes = static_cast<std::int64_t>(v); }},
+            1, 10);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        service.minutes = c.value;
+        QtWindow& window = show(stepper);
+        auto* arrows = window.widget()->findChild<StepperArrows*>();
+        ASSERT_NE(arrows, nullptr);
+        EXPECT_EQ(arrows->canStepUp(), c.up);
+        EXPECT_EQ(arrows->canStepDown(), c.down);
+    }
+
+    service.minutes = 9;
+    QtWindow& window = show(stepper);
+    auto* arrows = window.widget()->findChild<StepperArrows*>();
+    ASSERT_NE(arrows, nullptr);
+    QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+    QApplication::sendEvent(arrows, &up);
+    turn(window);
+    EXPECT_EQ(service.minutes(), 10);
+    EXPECT_FALSE(arrows->canStepUp()) << "the up arrow goes off at the maximum";
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QApplication::sendEvent(arrows, &down);
+    turn(window);
+    EXPECT_EQ(service.minutes(), 9);
+    EXPECT_TRUE(arrows->canStepUp()) << "and comes back below it";
+}
+
 TEST_F(QtRendererTest, APickerReadsAndWritesItsSelectionInEveryStyle) {
     // What the picker's widget shows as chosen, and a user's choice of option `index`.
     struct Style {
