@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QRadioButton>
 #include <QScrollArea>
+#include <QScrollBar>
 
 #include <algorithm>
 
@@ -775,6 +776,30 @@ TEST_F(QtRendererTest, ASectionRowIsTallEnoughForAWrappedTextAndTheButtonsUnderI
         EXPECT_GE(button->height(), button->sizeHint().height()) << buttons;
     }
     EXPECT_EQ(buttons, 3);
+}
+
+// A form taller than its window scrolls: no row is squeezed, also when no text in it wraps.
+TEST_F(QtRendererTest, AFormTallerThanItsWindowScrollsRatherThanSqueezingItsRows) {
+    QtWindow& window = show([](Service& s) {
+        std::vector<View> rows{
+            Picker("Style", bind(s.name), {Text("Light").tag("light"), Text("Dark").tag("dark")})
+                .pickerStyle(PickerStyle::radioGroup)};
+        for (int i = 0; i < 12; ++i) {
+            rows.push_back(Toggle("Row " + std::to_string(i), bind(s.awake)));
+        }
+        return Form({Section(TextVerbatim("Short"), std::move(rows))});
+    });
+    window.widget()->resize(360, 200);
+    settle();
+    const auto radios = window.widget()->findChildren<QRadioButton*>();
+    ASSERT_EQ(radios.size(), 2);
+    EXPECT_GE(radios[1]->mapTo(window.widget(), QPoint(0, 0)).y() -
+                  radios[0]->mapTo(window.widget(), QPoint(0, 0)).y(),
+              radios[0]->sizeHint().height())
+        << "the choices do not overlap";
+    auto* area = window.widget()->findChild<QScrollArea*>();
+    ASSERT_NE(area, nullptr);
+    EXPECT_GT(area->verticalScrollBar()->maximum(), 0);
 }
 
 TEST_F(QtRendererTest, AHeightLimitLetsAScrollViewGrowUpToIt) {
