@@ -590,6 +590,48 @@ TEST_F(QtRendererTest, AShortTextFixedOnlyVerticallyWrapsAndShowsEveryLine) {
     EXPECT_FALSE(plain->wordWrap()) << "without the fixed size a short text stays on one line";
 }
 
+// A text without a line limit stays on one line up to 48 characters as the reader sees them,
+// whatever markup or spacing it is drawn with.
+TEST_F(QtRendererTest, ATextWrapsOnlyPastFortyEightCharacters) {
+    const std::string words48 = "Orvel keeps this machine awake until you stop it";
+    ASSERT_EQ(words48.size(), 48u);
+    struct Case {
+        const char* what;
+        std::function<View()> make;
+        bool wraps;
+    };
+    const Case cases[] = {
+        {"48", [&] { return TextVerbatim(words48); }, false},
+        {"49", [&] { return TextVerbatim(words48 + "."); }, true},
+        {"48 as Markdown", [&] { return Text(words48); }, false},
+        {"48 shown of bold and a link",
+         [] {
+             return Text(
+                 "Orvel keeps **this** machine [awake](https://example.org) until you "
+                 "stop it");
+         },
+         false},
+        {"49 shown of bold",
+         [] {
+             return Text(
+                 "Orvel keeps **this** machine awake until you stop "
+                 "it.");
+         },
+         true},
+        {"48 with spaced lines", [&] { return TextVerbatim(words48).lineSpacing(4); }, false},
+        {"48 with a character outside the basic plane",
+         [&] { return TextVerbatim(words48.substr(0, 47) + "\U0001F600"); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto make = c.make;
+        QtWindow& window = show([make](Service&) { return make(); });
+        auto* label = window.widget()->findChild<QLabel*>();
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->wordWrap(), c.wraps) << label->text().toStdString();
+    }
+}
+
 TEST_F(QtRendererTest, ALinkInATextOpensThroughTheWorkspaceOnce) {
     QtWindow& window = show(
         [](Service&) { return Text("Write to [the team](mailto:team@example.com) any time."); });
