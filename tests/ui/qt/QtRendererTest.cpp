@@ -37,6 +37,7 @@ class Service final : public ObservableObject {
     Published<bool> awake{*this, false};
     Published<std::vector<std::string>> rows{*this, {"a", "b", "c", "d"}};
     Published<std::int64_t> minutes{*this, 5};
+    Published<bool> locked{*this, false};
 };
 
 template <class T>
@@ -145,6 +146,57 @@ TEST_F(QtRendererTest, ATextFieldReportsEachTimeTheKeyboardFocusLeavesIt) {
     name->setFocus();
     other->setFocus();
     ASSERT_TRUE(waitUntil([&] { return lost == 2; }));
+}
+
+// Controls disabled by their own modifier or by a container's, in a stack or in a form's rows,
+// come back when it is lifted.
+TEST_F(QtRendererTest, AControlDisabledAndEnabledAgainTakesInputAgain) {
+    const auto controls = [](Service& s) {
+        return std::vector<View>{
+            Button("Go", [] {}),
+            Toggle("Keep awake", bind(s.awake)),
+            TextField("Name", bind(s.name)),
+            Picker("Flavour", bind(s.name), {Text("Light").tag("light"), Text("Dark").tag("dark")}),
+            Stepper(Text("Minutes"), Binding<double>::constant(5), 1, 10),
+        };
+    };
+    const std::pair<const char*, std::function<View(Service&)>> ways[] = {
+        {"its own modifier",
+         [controls](Service& s) {
+             std::vector<View> own;
+             for (View& control : controls(s))
+                 own.push_back(control.disabled(s.locked()));
+             return VStack(std::move(own));
+         }},
+        {"a container's",
+         [controls](Service& s) { return VStack(controls(s)).disabled(s.locked()); }},
+        {"a form section's",
+         [controls](Service& s) {
+             return Form({Section(TextVerbatim("Rows"), controls(s)).disabled(s.locked())});
+         }},
+    };
+    for (const auto& [what, make] : ways) {
+        SCOPED_TRACE(what);
+        service.locked = false;
+        QtWindow& window = show(make);
+        const auto enabledControls = [&window] {
+            std::vector<bool> states;
+            for (QWidget* w : window.widget()->findChildren<QWidget*>()) {
+                if (w->isVisibleTo(window.widget()) &&
+                    (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
+                     qobject_cast<QComboBox*>(w) || qobject_cast<StepperArrows*>(w)))
+                    states.push_back(w->isEnabled());
+            }
+            return states;
+        };
+        ASSERT_EQ(enabledControls(), std::vector<bool>(5, true));
+        service.locked = true;
+        turn(window);
+        EXPECT_EQ(enabledControls(), std::vector<bool>(5, false));
+        service.locked = false;
+        turn(window);
+        EXPECT_EQ(enabledControls(), std::vector<bool>(5, true)) << "every control comes back";
+    }
 }
 
 TEST_F(QtRendererTest, ATogglesWidgetReadsAndWritesItsServiceInEveryStyle) {
