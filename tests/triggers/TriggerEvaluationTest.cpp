@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <utility>
+
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "platform/PowerAssertions.h"
@@ -274,16 +277,36 @@ TEST_F(TriggerEvaluationTest, AHigherFamilyStillHoldingShieldsTheEndOfASession) 
     EXPECT_FALSE(engine().shieldingRule(sched));
     EXPECT_EQ(engine().shieldingRule(app), bt);
 
-    // A candidate that is disabled, unavailable or does not start sessions does not shield.
-    TriggerRule quiet = app;
-    quiet.onAppear = A::nothing;
-    engine().update(quiet);
-    TriggerRule off = bt;
-    off.enabled = false;
-    engine().update(off);
-    EXPECT_FALSE(engine().shieldingRule(wifi));
+    // A candidate that is disabled, unavailable or does not start sessions does not shield: the
+    // walk passes it for the next holder, and with none left the end goes through.
+    const std::pair<const char*, std::function<void(TriggerRule&)>> inert[] = {
+        {"disabled", [](TriggerRule& r) { r.enabled = false; }},
+        {"unavailable here", [](TriggerRule& r) { r.unavailableHere = true; }},
+        {"does not start sessions", [](TriggerRule& r) { r.onAppear = A::nothing; }},
+    };
+    const auto shieldOf = [&](const TriggerRule& r) {
+        const auto s = engine().shieldingRule(r);
+        return s ? s->name : std::string("none");
+    };
+    for (const auto& [what, change] : inert) {
+        SCOPED_TRACE(what);
+        TriggerRule first = app;
+        change(first);
+        engine().update(first);
+        EXPECT_EQ(shieldOf(wifi), "Desk");
+        TriggerRule second = bt;
+        change(second);
+        engine().update(second);
+        EXPECT_EQ(shieldOf(wifi), "none");
+        engine().update(app);
+        engine().update(bt);
+    }
+    for (TriggerRule r : {app, bt}) {
+        r.unavailableHere = true;
+        engine().update(r);
+    }
     engine().handle(wifi.id, false, false);
-    EXPECT_FALSE(controller().isActive());
+    EXPECT_FALSE(controller().isActive()) << "rules unavailable here hold no end back";
 }
 
 TEST_F(TriggerEvaluationTest, TheOwnersNameIsReadBeforeTheSessionEnds) {

@@ -16,6 +16,8 @@ class StepperArrows final : public QWidget {
     explicit StepperArrows(QWidget* parent = nullptr);
 
     void setLimits(bool canStepUp, bool canStepDown);
+    bool canStepUp() const { return up_; }
+    bool canStepDown() const { return down_; }
     void setControlSize(ControlSize size);
     // +1 or -1.
     std::function<void(int)> onStep;

@@ -12,6 +12,7 @@
 #include <QMouseEvent>
 #include <QRadioButton>
 #include <QScrollArea>
+#include <QScrollBar>
 
 #include <algorithm>
 
@@ -36,6 +37,7 @@ class Service final : public ObservableObject {
     Published<bool> awake{*this, false};
     Published<std::vector<std::string>> rows{*this, {"a", "b", "c", "d"}};
     Published<std::int64_t> minutes{*this, 5};
+    Published<bool> locked{*this, false};
 };
 
 template <class T>
@@ -146,6 +148,57 @@ TEST_F(QtRendererTest, ATextFieldReportsEachTimeTheKeyboardFocusLeavesIt) {
     ASSERT_TRUE(waitUntil([&] { return lost == 2; }));
 }
 
+// Controls disabled by their own modifier or by a container's, in a stack or in a form's rows,
+// come back when it is lifted.
+TEST_F(QtRendererTest, AControlDisabledAndEnabledAgainTakesInputAgain) {
+    const auto controls = [](Service& s) {
+        return std::vector<View>{
+            Button("Go", [] {}),
+            Toggle("Keep awake", bind(s.awake)),
+            TextField("Name", bind(s.name)),
+            Picker("Flavour", bind(s.name), {Text("Light").tag("light"), Text("Dark").tag("dark")}),
+            Stepper(Text("Minutes"), Binding<double>::constant(5), 1, 10),
+        };
+    };
+    const std::pair<const char*, std::function<View(Service&)>> ways[] = {
+        {"its own modifier",
+         [controls](Service& s) {
+             std::vector<View> own;
+             for (View& control : controls(s))
+                 own.push_back(control.disabled(s.locked()));
+             return VStack(std::move(own));
+         }},
+        {"a container's",
+         [controls](Service& s) { return VStack(controls(s)).disabled(s.locked()); }},
+        {"a form section's",
+         [controls](Service& s) {
+             return Form({Section(TextVerbatim("Rows"), controls(s)).disabled(s.locked())});
+         }},
+    };
+    for (const auto& [what, make] : ways) {
+        SCOPED_TRACE(what);
+        service.locked = false;
+        QtWindow& window = show(make);
+        const auto enabledControls = [&window] {
+            std::vector<bool> states;
+            for (QWidget* w : window.widget()->findChildren<QWidget*>()) {
+                if (w->isVisibleTo(window.widget()) &&
+                    (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLineEdit*>(w) ||
+                     qobject_cast<QComboBox*>(w) || qobject_cast<StepperArrows*>(w)))
+                    states.push_back(w->isEnabled());
+            }
+            return states;
+        };
+        ASSERT_EQ(enabledControls(), std::vector<bool>(5, true));
+        service.locked = true;
+        turn(window);
+        EXPECT_EQ(enabledControls(), std::vector<bool>(5, false));
+        service.locked = false;
+        turn(window);
+        EXPECT_EQ(enabledControls(), std::vector<bool>(5, true)) << "every control comes back";
+    }
+}
+
 TEST_F(QtRendererTest, ATogglesWidgetReadsAndWritesItsServiceInEveryStyle) {
     for (const ToggleStyle style : {ToggleStyle::switchStyle, ToggleStyle::checkbox}) {
         service.awake = false;
@@ -187,6 +240,48 @@ TEST_F(QtRendererTest, AStepperWhoseRangeIsEmptyCollapsesToItsUpperEndAndWritesN
     arrows->onStep(-1);
     EXPECT_EQ(writes, 0);
     EXPECT_EQ(value, 100);
+}
+
+// An arrow that would leave the range is drawn disabled and does nothing, at either end and
+// with a stored value beyond it; each step redraws both arrows.
+TEST_F(QtRendererTest, AStepperDisablesTheArrowThatWouldLeaveItsRange) {
+    struct Case {
+        std::int64_t value;
+        bool up, down;
+    };
+    const Case cases[] = {
+        {5, true, true}, {10, false, true}, {1, true, false}, {12, false, true}, {0, true, false}};
+    const auto stepper = [](Service& s) {
+        return Stepper(
+            Text("Minutes"),
+            Binding<double>{[&s] { return static_cast<double>(s.minutes()); },
+                            [&s](const double& v) { s.minutes = static_cast<std::int64_t>(v); }},
+            1, 10);
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value);
+        service.minutes = c.value;
+        QtWindow& window = show(stepper);
+        auto* arrows = window.widget()->findChild<StepperArrows*>();
+        ASSERT_NE(arrows, nullptr);
+        EXPECT_EQ(arrows->canStepUp(), c.up);
+        EXPECT_EQ(arrows->canStepDown(), c.down);
+    }
+
+    service.minutes = 9;
+    QtWindow& window = show(stepper);
+    auto* arrows = window.widget()->findChild<StepperArrows*>();
+    ASSERT_NE(arrows, nullptr);
+    QKeyEvent up(QEvent::KeyPress, Qt::Key_Up, Qt::NoModifier);
+    QApplication::sendEvent(arrows, &up);
+    turn(window);
+    EXPECT_EQ(service.minutes(), 10);
+    EXPECT_FALSE(arrows->canStepUp()) << "the up arrow goes off at the maximum";
+    QKeyEvent down(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier);
+    QApplication::sendEvent(arrows, &down);
+    turn(window);
+    EXPECT_EQ(service.minutes(), 9);
+    EXPECT_TRUE(arrows->canStepUp()) << "and comes back below it";
 }
 
 TEST_F(QtRendererTest, APickerReadsAndWritesItsSelectionInEveryStyle) {
@@ -547,6 +642,48 @@ TEST_F(QtRendererTest, AShortTextFixedOnlyVerticallyWrapsAndShowsEveryLine) {
     EXPECT_FALSE(plain->wordWrap()) << "without the fixed size a short text stays on one line";
 }
 
+// A text without a line limit stays on one line up to 48 characters as the reader sees them,
+// whatever markup or spacing it is drawn with.
+TEST_F(QtRendererTest, ATextWrapsOnlyPastFortyEightCharacters) {
+    const std::string words48 = "Orvel keeps this machine awake until you stop it";
+    ASSERT_EQ(words48.size(), 48u);
+    struct Case {
+        const char* what;
+        std::function<View()> make;
+        bool wraps;
+    };
+    const Case cases[] = {
+        {"48", [&] { return TextVerbatim(words48); }, false},
+        {"49", [&] { return TextVerbatim(words48 + "."); }, true},
+        {"48 as Markdown", [&] { return Text(words48); }, false},
+        {"48 shown of bold and a link",
+         [] {
+             return Text(
+                 "Orvel keeps **this** machine [awake](https://example.org) until you "
+                 "stop it");
+         },
+         false},
+        {"49 shown of bold",
+         [] {
+             return Text(
+                 "Orvel keeps **this** machine awake until you stop "
+                 "it.");
+         },
+         true},
+        {"48 with spaced lines", [&] { return TextVerbatim(words48).lineSpacing(4); }, false},
+        {"48 with a character outside the basic plane",
+         [&] { return TextVerbatim(words48.substr(0, 47) + "\U0001F600"); }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto make = c.make;
+        QtWindow& window = show([make](Service&) { return make(); });
+        auto* label = window.widget()->findChild<QLabel*>();
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->wordWrap(), c.wraps) << label->text().toStdString();
+    }
+}
+
 TEST_F(QtRendererTest, ALinkInATextOpensThroughTheWorkspaceOnce) {
     QtWindow& window = show(
         [](Service&) { return Text("Write to [the team](mailto:team@example.com) any time."); });
@@ -733,6 +870,30 @@ TEST_F(QtRendererTest, ASectionRowIsTallEnoughForAWrappedTextAndTheButtonsUnderI
         EXPECT_GE(button->height(), button->sizeHint().height()) << buttons;
     }
     EXPECT_EQ(buttons, 3);
+}
+
+// A form taller than its window scrolls: no row is squeezed, also when no text in it wraps.
+TEST_F(QtRendererTest, AFormTallerThanItsWindowScrollsRatherThanSqueezingItsRows) {
+    QtWindow& window = show([](Service& s) {
+        std::vector<View> rows{
+            Picker("Style", bind(s.name), {Text("Light").tag("light"), Text("Dark").tag("dark")})
+                .pickerStyle(PickerStyle::radioGroup)};
+        for (int i = 0; i < 12; ++i) {
+            rows.push_back(Toggle("Row " + std::to_string(i), bind(s.awake)));
+        }
+        return Form({Section(TextVerbatim("Short"), std::move(rows))});
+    });
+    window.widget()->resize(360, 200);
+    settle();
+    const auto radios = window.widget()->findChildren<QRadioButton*>();
+    ASSERT_EQ(radios.size(), 2);
+    EXPECT_GE(radios[1]->mapTo(window.widget(), QPoint(0, 0)).y() -
+                  radios[0]->mapTo(window.widget(), QPoint(0, 0)).y(),
+              radios[0]->sizeHint().height())
+        << "the choices do not overlap";
+    auto* area = window.widget()->findChild<QScrollArea*>();
+    ASSERT_NE(area, nullptr);
+    EXPECT_GT(area->verticalScrollBar()->maximum(), 0);
 }
 
 TEST_F(QtRendererTest, AHeightLimitLetsAScrollViewGrowUpToIt) {

@@ -16,6 +16,7 @@
 namespace orvel::test {
 
 void QtUiTest::SetUp() {
+    gaveUp_ = false;
     Registry::reset();
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     QFont font("DejaVu Sans");
@@ -46,7 +47,15 @@ void QtUiTest::TearDown() {
 }
 
 bool QtUiTest::waitUntil(const std::function<bool()>& done) {
-    return loop_->runFor(kLimit, done);
+    if (gaveUp_) {
+        return done();
+    }
+    if (loop_->runFor(kLimit, done)) {
+        return true;
+    }
+    gaveUp_ = true;
+    ADD_FAILURE() << "gave up after " << kLimit << " s waiting for a change that never came";
+    return false;
 }
 
 void QtUiTest::settle() {

@@ -89,7 +89,14 @@ void updateForm(RenderCore& core, RenderNode& rn, const Node& n, const Env& chil
     bool fills = false;
     for (auto& child : rn.children) {
         const Flex f = core.flex(child->node(), Axis::vertical);
-        core.setPolicy(child->placedWidget(), Flex{true, f.v});
+        // Never below its size hint: with no text that wraps, the scroll area sizes the sections
+        // by their minimum, which squeezes their rows into the window instead of scrolling.
+        QWidget* section = child->placedWidget();
+        QSizePolicy policy = section->sizePolicy();
+        policy.setHorizontalPolicy(QSizePolicy::Expanding);
+        policy.setVerticalPolicy(f.v ? QSizePolicy::Expanding : QSizePolicy::Minimum);
+        if (section->sizePolicy() != policy)
+            section->setSizePolicy(policy);
         flags.push_back(Qt::Alignment());
         fills = fills || f.v;
     }

@@ -91,6 +91,7 @@ struct RenderNode : WeakReferenceable {
     std::string lastRaw;            // a text's source, to skip parsing when it is unchanged
     QColor lastLink;
     QString lastShown;
+    int lastLength = 0;  // the characters a reader sees in it
 
     QWidget* placedWidget() const { return outer ? outer : widget; }
     const Node& node() const { return view.node(); }

@@ -48,6 +48,14 @@ QString htmlOf(const std::vector<TextRun>& runs, const QFont& font, const QColor
     return html;
 }
 
+// What a reader counts: markup is not shown, and a character outside the basic plane is one.
+int readCharacters(const QString& text) {
+    int count = 0;
+    for (const QChar c : text)
+        count += c.isLowSurrogate() ? 0 : 1;
+    return count;
+}
+
 bool plainRuns(const std::vector<TextRun>& runs) {
     for (const TextRun& run : runs) {
         if (run.bold || run.italic || run.code || !run.link.empty()) {
@@ -89,11 +97,12 @@ void updateText(RenderCore& core, RenderNode& rn, QLabel* label, const Node& n, 
         format = label->textFormat();
     } else if (n.verbatim) {
         shown = qs(raw);
+        rn.lastLength = readCharacters(shown);
     } else {
         const std::vector<TextRun> runs = parseInlineMarkdown(raw);
-        if (plainRuns(runs)) {
-            shown = qs(plainText(runs));
-        } else {
+        shown = qs(plainText(runs));
+        rn.lastLength = readCharacters(shown);
+        if (!plainRuns(runs)) {
             shown = htmlOf(runs, font, link);
             format = Qt::RichText;
         }
@@ -118,7 +127,7 @@ void updateText(RenderCore& core, RenderNode& rn, QLabel* label, const Node& n, 
         label->setTextFormat(format);
     updateLabelText(label, shown, font, color);
     const bool wraps = env.lineLimit ? *env.lineLimit > 1
-                                     : env.wrapsToWidth || shown.size() > kWrapAfterCharacters;
+                                     : env.wrapsToWidth || rn.lastLength > kWrapAfterCharacters;
     if (label->wordWrap() != wraps)
         label->setWordWrap(wraps);
     static_cast<TextLabel*>(label)->setTruncates(env.truncates && !wraps);
