@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <utility>
 
 #include "automations/DurationPicker.h"
 #include "core/Preferences.h"
@@ -48,6 +49,33 @@ BatteryPowerSettingsView::BatteryPowerSettingsView(Preferences& prefs, PowerTrig
 
 std::vector<ObservableObject*> BatteryPowerSettingsView::observedObjects() {
     return {&prefs_, &center_};
+}
+
+Binding<double> BatteryPowerSettingsView::levelBinding(bool floor) {
+    Binding<double> stored = stepperBinding(floor ? prefs_.lowBattPct : prefs_.battRecoverPct);
+    auto self = WeakRef(*this);
+    return Binding<double>{stored.get, [self, set = stored.set](const double& value) {
+                               if (auto* view = self.get()) {
+                                   view->stepping_ = true;
+                               }
+                               set(value);
+                               if (auto* view = self.get()) {
+                                   view->stepping_ = false;
+                                   if (auto push = std::exchange(view->pendingPush_, nullptr)) {
+                                       push();
+                                   }
+                               }
+                           }};
+}
+
+void BatteryPowerSettingsView::afterStepperStores(std::function<void()> push) {
+    // A setting tells its subscribers before it stores the value: pushed at once, the other level
+    // would reach the store ahead of the one the user moved.
+    if (stepping_) {
+        pendingPush_ = std::move(push);
+    } else {
+        push();
+    }
 }
 
 void BatteryPowerSettingsView::floorChanged(std::int64_t floor) {
@@ -98,12 +126,20 @@ void BatteryPowerSettingsView::startHandlers() {
     }));
     handlers_.push_back(prefs_.lowBattPct.subscribe([self](const std::int64_t& floor) {
         if (auto* view = self.get()) {
-            view->floorChanged(floor);
+            view->afterStepperStores([self, floor] {
+                if (auto* later = self.get()) {
+                    later->floorChanged(floor);
+                }
+            });
         }
     }));
     handlers_.push_back(prefs_.battRecoverPct.subscribe([self](const std::int64_t& recovery) {
         if (auto* view = self.get()) {
-            view->recoveryChanged(recovery);
+            view->afterStepperStores([self, recovery] {
+                if (auto* later = self.get()) {
+                    later->recoveryChanged(recovery);
+                }
+            });
         }
     }));
 }
@@ -207,7 +243,7 @@ View BatteryPowerSettingsView::floorRow() {
         Toggle("End session when battery drops below", bind(prefs_.lowBattEnd)),
         Stepper(TextVerbatim(percentLabel(prefs_.lowBattPct()))
                     .font(Font::style(TextStyle::body).withMonospacedDigits()),
-                stepperBinding(prefs_.lowBattPct), kFloorMin, kFloorMax)
+                levelBinding(true), kFloorMin, kFloorMax)
             .disabled(!prefs_.lowBattEnd()),
     };
     if (const auto level = center_.macBatteryPercent()) {
@@ -224,7 +260,7 @@ View BatteryPowerSettingsView::recoveryRow() {
                       Toggle("Re-enable when battery recovers above", bind(prefs_.battRecover)),
                       Stepper(TextVerbatim(percentLabel(prefs_.battRecoverPct()))
                                   .font(Font::style(TextStyle::body).withMonospacedDigits()),
-                              stepperBinding(prefs_.battRecoverPct), kRecoveryMin, kRecoveryMax)
+                              levelBinding(false), kRecoveryMin, kRecoveryMax)
                           .disabled(!prefs_.battRecover()),
                   });
 }

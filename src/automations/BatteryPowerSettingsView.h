@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,10 +51,17 @@ class BatteryPowerSettingsView final : public ui::ViewComponent, public WeakRefe
     ui::View upsSection();
     ui::View conflictNote(PowerConflictSide side);
     void startHandlers();
+    // The floor's stepper binding, or the recovery level's: the level it moves is stored before
+    // the level that move pushes.
+    ui::Binding<double> levelBinding(bool floor);
+    // Runs `push` now, or once the stepper that is moving a level has stored it.
+    void afterStepperStores(std::function<void()> push);
 
     Preferences& prefs_;
     PowerTriggerCenter& center_;
     SubscriptionBag handlers_;
+    bool stepping_ = false;
+    std::function<void()> pendingPush_;
 };
 
 }  // namespace orvel

@@ -375,6 +375,9 @@ void DriveKeepAlive::applyScan(const Result<std::vector<Found>>& scan) {
     auto list = drives();
     for (const Found& f : *scan) {
         seen.insert(f.id);
+        // Mounted, by whatever means: a remount still pending has nothing left to do, and a
+        // later drop must be able to start another.
+        releaseRemount(f.id);
         auto known =
             std::find_if(list.begin(), list.end(), [&](const Drive& d) { return d.id == f.id; });
         if (known != list.end()) {
@@ -382,7 +385,6 @@ void DriveKeepAlive::applyScan(const Result<std::vector<Found>>& scan) {
             known->name = f.name;
             if (known->offline) {
                 known->offline = false;
-                remountsInFlight_.erase(f.id);
                 logActivity(f.name + " back online", "Keep-alive resumed");
             }
         } else {
@@ -425,13 +427,27 @@ void DriveKeepAlive::remount(const Drive& drive) {
         return;
     }
     logActivity(drive.name + " unmounted", "Remounting automatically");
-    shares_.mountAsync(
+    auto weakSelf = weakRef(*this);
+    RemountAttempt& attempt = remounts_[drive.id];
+    attempt.request = shares_.mountAsync(
         *drive.remountURL, MountOptions{},
-        [weakSelf = weakRef(*this), id = drive.id, name = drive.name](const Result<void>& result) {
+        [weakSelf, id = drive.id, name = drive.name](const Result<void>& result) {
             if (auto* self = weakSelf.get()) {
                 self->remountFinished(id, name, result);
             }
         });
+    // A mounter that never answers must not keep the share from every later attempt.
+    attempt.limit = RunLoop::main().after(
+        kRemountLimitSeconds,
+        [weakSelf, id = drive.id, name = drive.name] {
+            if (auto* self = weakSelf.get()) {
+                self->remountFinished(id, name,
+                                      Error{"no answer within " +
+                                            std::to_string(static_cast<int>(kRemountLimitSeconds)) +
+                                            " s; the mount was abandoned"});
+            }
+        },
+        TimerMode::Common);
 }
 
 void DriveKeepAlive::remountFinished(const std::string& id, const std::string& name,
@@ -439,8 +455,13 @@ void DriveKeepAlive::remountFinished(const std::string& id, const std::string& n
     if (!result) {
         log_.notice("Remounting " + name + " failed: " + result.error().message);
     }
-    remountsInFlight_.erase(id);
+    releaseRemount(id);
     rescan();
+}
+
+void DriveKeepAlive::releaseRemount(const std::string& id) {
+    remountsInFlight_.erase(id);
+    remounts_.erase(id);
 }
 
 }  // namespace orvel

@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -18,11 +19,11 @@
 #include "foundation/Result.h"
 #include "foundation/RunLoop.h"
 #include "foundation/WeakRef.h"
+#include "platform/NetworkShares.h"
 #include "platform/UncachedReader.h"
 
 namespace orvel {
 
-class NetworkShares;
 class SerialQueue;
 class Volumes;
 
@@ -74,6 +75,8 @@ class DriveKeepAlive final : public ObservableObject, public WeakReferenceable {
     static constexpr std::int64_t kDefaultIntervalSeconds = 180;
     static constexpr double kSchedulerPeriod = 15.0;
     static constexpr const char* kQueueName = "orvel.drive-io";
+    // A remount that has not answered by then has failed; the drive's next due read tries again.
+    static constexpr double kRemountLimitSeconds = 60;
 
     static DriveKeepAlive& shared();
     ~DriveKeepAlive() override;
@@ -124,11 +127,19 @@ class DriveKeepAlive final : public ObservableObject, public WeakReferenceable {
     void remount(const Drive& drive);
     void remountFinished(const std::string& id, const std::string& name,
                          const Result<void>& result);
+    // Ends whatever remount the drive was under: its mount request is dropped.
+    void releaseRemount(const std::string& id);
+
+    struct RemountAttempt {
+        std::unique_ptr<MountRequest> request;
+        Timer limit;
+    };
 
     std::shared_ptr<SerialQueue> io_;
     std::shared_ptr<std::atomic<bool>> stopped_ = std::make_shared<std::atomic<bool>>(false);
     Timer scheduler_;
     std::set<std::string> remountsInFlight_;
+    std::map<std::string, RemountAttempt> remounts_;
     // Captured on the main thread: worker tasks never ask the platform for them.
     Volumes& volumes_;
     UncachedReader& reader_;

@@ -2,6 +2,7 @@
 
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "devices/PermissionPrimer.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "menubar/MenuView.h"
@@ -42,6 +43,12 @@ StatusItemController::StatusItemController()
     // Pausing and resuming the triggers redraws the item too.
     observations_.push_back(
         TriggerEngine::shared().objectWillChange.subscribe([this] { scheduleRefresh(); }));
+    // The explanation's alert is modal: a panel left open would sit over it, unanswerable.
+    observations_.push_back(PermissionPrimer::shared().willExplain.subscribe([this] {
+        if (popover_->isShown()) {
+            popover_->close();
+        }
+    }));
 }
 
 void StatusItemController::scheduleRefresh() {

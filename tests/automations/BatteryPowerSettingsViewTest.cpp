@@ -108,17 +108,46 @@ TEST_F(BatteryPowerSettingsViewTest, FloorAndRecoveryStayApartWithOneBounce) {
         int direction;
         std::int64_t wantFloor, wantRecovery;
         int floorWrites, recoveryWrites;
+        // What reaches the store, in order: the moved level first, then the one it pushed.
+        std::vector<std::string> stored;
     };
     const Case cases[] = {
-        {"floor 49 up", 49, 50, true, +1, 50, 51, 1, 1},
-        {"floor 94 up", 94, 95, true, +1, 95, 96, 1, 1},
-        {"floor 95 goes no higher", 95, 96, true, +1, 95, 96, 0, 0},
-        {"floor up below the recovery", 20, 50, true, +1, 21, 50, 1, 0},
-        {"recovery 20 down", 19, 20, false, -1, 18, 19, 1, 1},
-        {"recovery 6 goes no lower", 5, 6, false, -1, 5, 6, 0, 0},
-        {"imported 30/25, recovery down", 30, 25, false, -1, 23, 24, 1, 1},
-        {"imported 30/25, floor up", 30, 25, true, +1, 31, 32, 1, 1},
-        {"recovery up above the floor", 40, 60, false, +1, 40, 61, 0, 1},
+        {"floor 49 up", 49, 50, true, +1, 50, 51, 1, 1, {"lowBattPct=50", "battRecoverPct=51"}},
+        {"floor 94 up", 94, 95, true, +1, 95, 96, 1, 1, {"lowBattPct=95", "battRecoverPct=96"}},
+        {"floor 95 goes no higher", 95, 96, true, +1, 95, 96, 0, 0, {}},
+        {"floor up below the recovery", 20, 50, true, +1, 21, 50, 1, 0, {"lowBattPct=21"}},
+        {"recovery 20 down",
+         19,
+         20,
+         false,
+         -1,
+         18,
+         19,
+         1,
+         1,
+         {"battRecoverPct=19", "lowBattPct=18"}},
+        {"recovery 6 goes no lower", 5, 6, false, -1, 5, 6, 0, 0, {}},
+        {"imported 30/25, recovery down",
+         30,
+         25,
+         false,
+         -1,
+         23,
+         24,
+         1,
+         1,
+         {"battRecoverPct=24", "lowBattPct=23"}},
+        {"imported 30/25, floor up",
+         30,
+         25,
+         true,
+         +1,
+         31,
+         32,
+         1,
+         1,
+         {"lowBattPct=31", "battRecoverPct=32"}},
+        {"recovery up above the floor", 40, 60, false, +1, 40, 61, 0, 1, {"battRecoverPct=61"}},
     };
     prefs().lowBattEnd = true;
     prefs().battRecover = true;
@@ -134,8 +163,16 @@ TEST_F(BatteryPowerSettingsViewTest, FloorAndRecoveryStayApartWithOneBounce) {
         Subscription f = prefs().lowBattPct.subscribe([&](const std::int64_t&) { ++floorWrites; });
         Subscription r =
             prefs().battRecoverPct.subscribe([&](const std::int64_t&) { ++recoveryWrites; });
+        std::vector<std::string> stored;
+        Subscription s = sim().userDefaults().changed.subscribe([&](const std::string& key) {
+            if (key == "lowBattPct" || key == "battRecoverPct") {
+                stored.push_back(key + "=" +
+                                 std::to_string(sim().userDefaults().integerForKey(key)));
+            }
+        });
         step(BatteryPowerSettingsView::percentLabel(c.floorStepper ? c.floor : c.recovery),
              c.direction);
+        EXPECT_EQ(stored, c.stored) << c.name;
         EXPECT_EQ(prefs().lowBattPct(), c.wantFloor) << c.name;
         EXPECT_EQ(prefs().battRecoverPct(), c.wantRecovery) << c.name;
         EXPECT_EQ(floorWrites, c.floorWrites) << c.name;

@@ -599,10 +599,11 @@ TEST_F(DriveKeepAliveTest, AMissingShareGetsOneMountRequestAndComesBackOnline) {
     loop().drain();
     ASSERT_EQ(readTargets().size(), 1u);
 
+    edit("/mnt/music", [](Drive& d) { d.intervalOverride = 15; });
     sim().volumes().unmount("/mnt/music");
     keepAlive.readNow("/mnt/music");
     keepAlive.readNow("/mnt/music");
-    loop().advance(400);  // due reads meanwhile find it gone again
+    loop().advance(50);  // due reads meanwhile find it gone again
     ASSERT_EQ(sim().networkShares().requests().size(), 1u);
     const auto& request = sim().networkShares().requests()[0];
     EXPECT_EQ(request.url, "smb://nas/music");
@@ -645,7 +646,7 @@ TEST_F(DriveKeepAliveTest, AFailedMountLeavesTheShareOfflineUntilTheNextDueRead)
     EXPECT_EQ(sim().networkShares().requests().size(), 2u);
 }
 
-TEST_F(DriveKeepAliveTest, AMountThatNeverEndsKeepsItsShareInFlight) {
+TEST_F(DriveKeepAliveTest, AMountThatNeverAnswersFailsAtItsLimitAndTheNextDueReadTriesAgain) {
     sim().volumes().setVolumes({share("/mnt/music", "//nas/music")});
     DriveKeepAlive& keepAlive = start();
     edit("/mnt/music", [](Drive& d) {
@@ -653,9 +654,52 @@ TEST_F(DriveKeepAliveTest, AMountThatNeverEndsKeepsItsShareInFlight) {
         d.lifecycle = Lifecycle::always;
     });
     sim().volumes().unmount("/mnt/music");
-    loop().advance(3600);
-    EXPECT_EQ(sim().networkShares().requests().size(), 1u);
+    keepAlive.readNow("/mnt/music");
+    loop().advance(59);
+    ASSERT_EQ(sim().networkShares().requests().size(), 1u);
+    EXPECT_TRUE(keepAlive.remountsInFlight().contains("/mnt/music")) << "within its limit";
+    EXPECT_EQ(countLines("Remounting music failed"), 0);
+    loop().advance(1);
+    EXPECT_FALSE(keepAlive.remountsInFlight().contains("/mnt/music")) << "ended at its limit";
+    EXPECT_TRUE(sim().networkShares().requests()[0].released()) << "its mounter is stopped";
+    EXPECT_EQ(countLines("Remounting music failed: no answer within 60 s"), 1);
+    EXPECT_TRUE(keepAlive.drives()[0].offline);
+
+    loop().advance(120);  // the drive's next due read
+    ASSERT_EQ(sim().networkShares().requests().size(), 2u);
     EXPECT_TRUE(keepAlive.remountsInFlight().contains("/mnt/music"));
+    // The first mounter answering after its limit speaks for no attempt.
+    sim().networkShares().complete(0, {});
+    loop().drain();
+    EXPECT_TRUE(keepAlive.remountsInFlight().contains("/mnt/music"));
+}
+
+TEST_F(DriveKeepAliveTest, AScanThatSeesAShareMountedEndsItsRemountSoALaterDropRemountsAgain) {
+    sim().volumes().setVolumes({share("/mnt/music", "//nas/music")});
+    DriveKeepAlive& keepAlive = start();
+    // Read while switched off and gone: a remount starts, and the next scan forgets the drive.
+    sim().volumes().unmount("/mnt/music");
+    keepAlive.readNow("/mnt/music");
+    loop().drain();
+    ASSERT_EQ(sim().networkShares().requests().size(), 1u);
+    keepAlive.rescan();
+    loop().drain();
+    EXPECT_EQ(find("/mnt/music"), nullptr);
+
+    // Mounted again by other means: it returns as a new drive, not offline.
+    sim().volumes().mount(share("/mnt/music", "//nas/music"));
+    keepAlive.rescan();
+    loop().drain();
+    ASSERT_NE(find("/mnt/music"), nullptr);
+    EXPECT_TRUE(keepAlive.remountsInFlight().empty());
+    EXPECT_TRUE(sim().networkShares().requests()[0].released());
+
+    edit("/mnt/music", [](Drive& d) { d.enabled = true; });
+    loop().drain();
+    sim().volumes().unmount("/mnt/music");
+    keepAlive.readNow("/mnt/music");
+    loop().drain();
+    EXPECT_EQ(sim().networkShares().requests().size(), 2u);
 }
 
 TEST_F(DriveKeepAliveTest, AnNfsShareIsMarkedOfflineButNeverRemounted) {

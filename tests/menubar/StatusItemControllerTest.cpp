@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "support/SessionTest.h"
@@ -175,6 +177,22 @@ TEST_F(StatusItemControllerTest, ThePanelsSwitchStartsAndStopsTheSession) {
     EXPECT_TRUE(popover().inspect().contains("Idle sleep prevented"));
     ASSERT_TRUE(popover().inspect().setToggle("Orvel", false));
     EXPECT_FALSE(controller().isActive());
+}
+
+TEST_F(StatusItemControllerTest, ThePanelClosesBeforeThePermissionExplanationShows) {
+    statusItem().showPopover();
+    std::optional<bool> panelShownAtAlert;
+    host().scriptAlert([&](ui::HeadlessAlert&) -> std::optional<int> {
+        panelShownAtAlert = popover().isShown();
+        return ui::kAlertSecondButtonReturn;
+    });
+    ASSERT_TRUE(popover().inspect().setToggle("Disable Built-In Keyboard", true));
+    loop().drain();
+    ASSERT_EQ(host().alerts().size(), 1u);
+    EXPECT_EQ(host().alerts()[0]->content().messageText, "Orvel needs two permissions for this");
+    ASSERT_TRUE(panelShownAtAlert);
+    EXPECT_FALSE(*panelShownAtAlert) << "the panel must be gone when the alert shows";
+    EXPECT_FALSE(popover().isShown());
 }
 
 }  // namespace

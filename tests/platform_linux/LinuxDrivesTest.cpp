@@ -302,14 +302,15 @@ class LinuxNetworkSharesTest : public ::testing::Test {
     // Mounts and turns the loop until the callback came, then a little beyond the child's end.
     std::vector<Result<void>> mount(LinuxNetworkShares& shares, const std::string& url) {
         auto results = std::make_shared<std::vector<Result<void>>>();
-        shares.mountAsync(url, MountOptions{},
-                          [results](Result<void> r) { results->push_back(r); });
+        requests_.push_back(shares.mountAsync(
+            url, MountOptions{}, [results](Result<void> r) { results->push_back(r); }));
         static_cast<PollRunLoop&>(RunLoop::main()).runFor(30, [&] { return !results->empty(); });
         return *results;
     }
 
     LinuxProcesses processes_;
     std::string folder_;
+    std::vector<std::unique_ptr<MountRequest>> requests_;
 };
 
 TEST_F(LinuxNetworkSharesTest, EachRequestCallsBackOnceWhateverTheProgramDoes) {
@@ -385,7 +386,7 @@ TEST_F(LinuxNetworkSharesTest, AProgramThatCannotStartCallsBackOnceOnALaterTurn)
     options.fstab = kLaptop + "/fstab";
     LinuxNetworkShares shares(processes_, options);
     int calls = 0;
-    shares.mountAsync("smb://nas.local/films", MountOptions{}, [&](Result<void> r) {
+    auto request = shares.mountAsync("smb://nas.local/films", MountOptions{}, [&](Result<void> r) {
         ++calls;
         EXPECT_FALSE(r.ok());
     });
@@ -394,15 +395,43 @@ TEST_F(LinuxNetworkSharesTest, AProgramThatCannotStartCallsBackOnceOnALaterTurn)
     EXPECT_EQ(calls, 1);
 }
 
+TEST_F(LinuxNetworkSharesTest, ADroppedRequestStopsItsProgramAndNeverCallsBack) {
+    LinuxNetworkSharesOptions options;
+    const std::string pidFile = folder_ + "/gio.pid";
+    options.gioProgram = program("gio", "echo $$ > \"" + pidFile + ".new\"\nmv \"" + pidFile +
+                                            ".new\" \"" + pidFile + "\"\nexec sleep 600");
+    options.fstab = kLaptop + "/fstab";
+    LinuxNetworkShares shares(processes_, options);
+    int calls = 0;
+    auto request =
+        shares.mountAsync("smb://nas.local/films", MountOptions{}, [&](Result<void>) { ++calls; });
+    auto& loop = static_cast<PollRunLoop&>(RunLoop::main());
+    // Wakes the loop to look again; the program's start and end make no event of their own.
+    Timer look = loop.every(0.02, [] {});
+    pid_t pid = 0;
+    ASSERT_TRUE(loop.runFor(30, [&] { return static_cast<bool>(std::ifstream(pidFile) >> pid); }));
+
+    request.reset();
+    EXPECT_TRUE(loop.runFor(30, [&] { return ::kill(pid, 0) != 0; }))
+        << "the mounter is still running after its request was dropped";
+    // A later request's answer comes after anything left of this one.
+    LinuxNetworkSharesOptions quick = options;
+    quick.gioProgram = program("gio-quick", "exit 0");
+    LinuxNetworkShares other(processes_, quick);
+    EXPECT_EQ(mount(other, "smb://nas.local/other").size(), 1u);
+    EXPECT_EQ(calls, 0);
+}
+
 TEST_F(LinuxNetworkSharesTest, ARequestLeftWhenTheMounterGoesCallsBackOnceAndStartsNothing) {
     LinuxNetworkSharesOptions options;
     options.gioProgram = program("gio", "exit 0");
     options.fstab = kLaptop + "/fstab";
     int calls = 0;
     std::string message;
+    std::unique_ptr<MountRequest> request;
     {
         LinuxNetworkShares shares(processes_, options);
-        shares.mountAsync("smb://nas.local/films", MountOptions{}, [&](Result<void> r) {
+        request = shares.mountAsync("smb://nas.local/films", MountOptions{}, [&](Result<void> r) {
             ++calls;
             message = r.ok() ? "" : r.error().message;
         });

@@ -43,6 +43,30 @@ namespace {
 
 void finish(const std::shared_ptr<LinuxNetworkShares::Request>& request, Result<void> result);
 
+// Ends a request without a word to its caller; its child, if one runs, is stopped.
+void abandon(LinuxNetworkShares::Request& request) {
+    if (request.done) {
+        return;
+    }
+    request.done = true;
+    request.timeout.cancel();
+    request.callback = nullptr;
+    if (request.child) {
+        request.child->clearTerminationHandler();
+        request.child->terminate();
+    }
+}
+
+class LinuxMountRequest final : public MountRequest {
+  public:
+    explicit LinuxMountRequest(std::shared_ptr<LinuxNetworkShares::Request> request)
+        : request_(std::move(request)) {}
+    ~LinuxMountRequest() override { abandon(*request_); }
+
+  private:
+    std::shared_ptr<LinuxNetworkShares::Request> request_;
+};
+
 }  // namespace
 
 LinuxNetworkShares::LinuxNetworkShares(Processes& processes, LinuxNetworkSharesOptions options)
@@ -53,13 +77,13 @@ LinuxNetworkShares::~LinuxNetworkShares() {
         if (request->done) {
             continue;
         }
-        request->done = true;
-        if (request->child) {
-            request->child->clearTerminationHandler();
-            request->child->terminate();
-        }
-        RunLoop::main().async([callback = std::move(request->callback)] {
-            callback(Error{"Mounting was abandoned: Orvel is quitting"});
+        auto callback = std::move(request->callback);
+        abandon(*request);
+        // Still only while the caller keeps its request.
+        RunLoop::main().async([weak = std::weak_ptr<Request>(request), callback] {
+            if (weak.lock()) {
+                callback(Error{"Mounting was abandoned: Orvel is quitting"});
+            }
         });
     }
 }
@@ -135,8 +159,9 @@ void launch(const std::shared_ptr<LinuxNetworkShares::Request>& request, Process
 
 }  // namespace
 
-void LinuxNetworkShares::mountAsync(const std::string& url, const MountOptions&,
-                                    MountCallback callback) {
+std::unique_ptr<MountRequest> LinuxNetworkShares::mountAsync(const std::string& url,
+                                                             const MountOptions&,
+                                                             MountCallback callback) {
     std::erase_if(requests_, [](const auto& r) { return r->done; });
     auto request = std::make_shared<Request>();
     request->callback = std::move(callback);
@@ -155,6 +180,7 @@ void LinuxNetworkShares::mountAsync(const std::string& url, const MountOptions&,
                     }
                 });
         });
+    return std::make_unique<LinuxMountRequest>(std::move(request));
 }
 
 }  // namespace orvel

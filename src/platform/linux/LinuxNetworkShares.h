@@ -22,15 +22,16 @@ struct LinuxNetworkSharesOptions {
 // it, else with `gio mount <url>`. The children read standard input from the null device, so a
 // missing password fails instead of prompting. The fstab entry or gvfs decides the mount's
 // options (cifs mounts are soft unless told otherwise). A child still running after the timeout
-// is terminated and the request fails. The fstab is read on a worker thread, never on the main
-// one. Threading: main thread only.
+// is terminated and the request fails; so is one whose request is dropped, and its caller hears
+// nothing. The fstab is read on a worker thread, never on the main one. Threading: main thread
+// only.
 class LinuxNetworkShares final : public NetworkShares {
   public:
     LinuxNetworkShares(Processes& processes, LinuxNetworkSharesOptions options = {});
     ~LinuxNetworkShares() override;
 
-    void mountAsync(const std::string& url, const MountOptions& options,
-                    MountCallback callback) override;
+    std::unique_ptr<MountRequest> mountAsync(const std::string& url, const MountOptions& options,
+                                             MountCallback callback) override;
 
     // The command that mounts `url`: the program and its arguments. Reads the fstab.
     static LaunchRequest commandFor(const LinuxNetworkSharesOptions& options,

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -7,7 +8,8 @@
 
 namespace orvel {
 
-// Simulated share mounting: every request waits until the test completes it (or never).
+// Simulated share mounting: every request waits until the test completes it (or never), or
+// until its caller drops it.
 class SimNetworkShares final : public NetworkShares {
   public:
     struct Request {
@@ -15,14 +17,19 @@ class SimNetworkShares final : public NetworkShares {
         MountOptions options;
         MountCallback callback;
         bool completed = false;
+        std::shared_ptr<bool> dropped = std::make_shared<bool>(false);
+
+        // Whether the caller has let the request go.
+        bool released() const { return *dropped; }
     };
 
-    void mountAsync(const std::string& url, const MountOptions& options,
-                    MountCallback callback) override;
+    std::unique_ptr<MountRequest> mountAsync(const std::string& url, const MountOptions& options,
+                                             MountCallback callback) override;
 
     // Control surface for tests.
     const std::vector<Request>& requests() const { return requests_; }
-    // Ends request `index` with `result`; its callback runs on the next turn of the loop.
+    // Ends request `index` with `result`; its callback runs on the next turn of the loop if the
+    // caller still holds the request then.
     void complete(std::size_t index, Result<void> result);
 
   private:
