@@ -10,6 +10,7 @@
 #include "foundation/Localization.h"
 #include "foundation/Registry.h"
 #include "platform/Platform.h"
+#include "platform/PowerAssertions.h"
 #include "platform/Processes.h"
 #include "platform/Workspace.h"
 #include "triggers/AppTriggerSource.h"
@@ -23,6 +24,15 @@ namespace {
 
 constexpr double kClockInterval = 1.0;
 constexpr double kPowerTickInterval = 5.0;
+
+// "logind", "logind and the screen saver", "a, b and c".
+std::string joinedNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -47,6 +57,8 @@ OrvelController::OrvelController()
     bag_.push_back(workspace.didWake.subscribe([this] { didWake(); }));
     bag_.push_back(workspace.didTerminateApplication.subscribe(
         [this](const RunningApplication& app) { appTerminated(app); }));
+    bag_.push_back(Platform::current().powerAssertions().servicesChanged.subscribe(
+        [this] { refreshLocks(); }));
 
     // Later values only: the current engine was just configured.
     bag_.push_back(
@@ -242,6 +254,7 @@ bool OrvelController::start(const SessionRequest& request) {
     updateRemaining();
     startTicker();
     saveSession();
+    refreshLocks();
     DeviceState::shared().reconcile();
     PowerTriggerCenter& center = PowerTriggerCenter::shared();
     center.pending.reset();
@@ -265,6 +278,7 @@ void OrvelController::stop(bool persist) {
     triggerOwnedRuleID_.reset();
     frozenTriggerRemaining_.reset();
     ticker_.cancel();
+    refreshLocks();
     if (persist) {
         saveSession();
     }
@@ -366,11 +380,55 @@ void OrvelController::reapplyOptions() {
     if (!startEngine(effectiveOptions())) {
         // Nothing holds the machine awake any more: say why and end the session.
         endNaturally();
+        return;
+    }
+    refreshLocks();
+}
+
+void OrvelController::refreshLocks() {
+    std::vector<std::string> stopped;
+    if (isActive()) {
+        PowerAssertions& power = Platform::current().powerAssertions();
+        for (std::string_view type : effectiveOptions().assertionTypes()) {
+            for (auto& name : power.stoppedServices(type)) {
+                if (std::find(stopped.begin(), stopped.end(), name) == stopped.end()) {
+                    stopped.push_back(std::move(name));
+                }
+            }
+        }
+    }
+    if (stopped == stoppedServices_) {
+        return;
+    }
+    const std::vector<std::string> before = std::exchange(stoppedServices_, stopped);
+    if (stopped.empty()) {
+        locksGone = std::nullopt;
+    } else {
+        locksGone = localizedFormat(
+            stopped.size() == 1
+                ? "Sleep locks gone: %@ is not running; they are taken again when it returns."
+                : "Sleep locks gone: %@ are not running; they are taken again when they return.",
+            {joinedNames(stopped)});
+    }
+    // A session that ends takes its locks with it: nothing to tell.
+    if (!isActive()) {
+        return;
+    }
+    if (before.empty()) {
+        ActivityLog::add(
+            ActivityEntry::make(ActivityEntry::Kind::info, "Sleep locks gone", *locksGone()));
+    } else if (stopped.empty()) {
+        ActivityLog::add(ActivityEntry::make(
+            ActivityEntry::Kind::info, "Sleep locks taken again",
+            joinedNames(before) + (before.size() == 1 ? " is" : " are") + " running again."));
     }
 }
 
 std::string OrvelController::statusText() const {
     if (isActive()) {
+        if (locksGone()) {
+            return *locksGone();
+        }
         if (preset() == DurationPreset::untilAppQuits && watchedAppName()) {
             return localizedFormat("Until %@ quits", {*watchedAppName()});
         }

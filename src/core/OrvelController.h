@@ -45,6 +45,9 @@ class OrvelController final : public ObservableObject, public WeakReferenceable 
     // The chosen duration; every assignment saves the session.
     Published<DurationPreset> preset;
     ReadOnlyPublished<std::string, OrvelController> engineName{*this, ""};
+    // While a service that keeps the running session's locks is not running, what that means in
+    // words: its locks are gone (with either engine) and are taken again when it returns.
+    ReadOnlyPublished<std::optional<std::string>, OrvelController> locksGone{*this, std::nullopt};
 
     // The rule that owns the running session; none for a session the user started.
     const std::optional<UUID>& triggerOwnedRuleID() const { return triggerOwnedRuleID_; }
@@ -100,6 +103,9 @@ class OrvelController final : public ObservableObject, public WeakReferenceable 
     // The request that starts the running session again as it is.
     SessionRequest currentRequest() const;
     void startOnAC();
+    // Follows the services that keep the session's locks: `locksGone`, and one activity-log
+    // entry as they go and one as they return.
+    void refreshLocks();
 
     // An onExit for the engine start about to be made; it ends the session only while that
     // start is still the one holding it.
@@ -136,6 +142,7 @@ class OrvelController final : public ObservableObject, public WeakReferenceable 
     Timer powerTicker_;
     Timer batteryOffTimer_;
     SubscriptionBag bag_;
+    std::vector<std::string> stoppedServices_;  // those `locksGone` names
     // Counts engine starts and stops, so that the exit notice of an earlier one is told apart.
     std::uint64_t engineRun_ = 0;
 };

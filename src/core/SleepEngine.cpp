@@ -117,21 +117,8 @@ Result<void, SleepEngineError> AssertionEngine::start(const SleepOptions& option
     }
     stop();
 
-    std::vector<std::string_view> types;
-    if (options.preventDisplaySleep)
-        types.push_back(assertion_type::kPreventUserIdleDisplaySleep);
-    if (options.preventIdleSleep)
-        types.push_back(assertion_type::kPreventUserIdleSystemSleep);
-    if (options.preventSystemSleep)
-        types.push_back(assertion_type::kPreventSystemSleep);
-    if (options.preventDiskSleep)
-        types.push_back(assertion_type::kPreventDiskIdle);
-    if (types.empty()) {
-        types.push_back(assertion_type::kPreventUserIdleSystemSleep);
-    }
-
     PowerAssertions& assertions = Platform::current().powerAssertions();
-    for (std::string_view type : types) {
+    for (std::string_view type : options.assertionTypes()) {
         const AssertionCreation created =
             assertions.createWithName(type, kAssertionLevelOn, kAssertionName);
         if (created.status != kIOReturnSuccess) {

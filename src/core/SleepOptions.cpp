@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "platform/PowerAssertions.h"
+
 namespace orvel {
 
 std::string SleepOptions::flagLetters() const {
@@ -33,6 +35,22 @@ std::vector<std::string> SleepOptions::caffeinateArguments() const {
         arguments.push_back(std::to_string(*watchPID));
     }
     return arguments;
+}
+
+std::vector<std::string_view> SleepOptions::assertionTypes() const {
+    std::vector<std::string_view> types;
+    if (preventDisplaySleep)
+        types.push_back(assertion_type::kPreventUserIdleDisplaySleep);
+    if (preventIdleSleep)
+        types.push_back(assertion_type::kPreventUserIdleSystemSleep);
+    if (preventSystemSleep)
+        types.push_back(assertion_type::kPreventSystemSleep);
+    if (preventDiskSleep)
+        types.push_back(assertion_type::kPreventDiskIdle);
+    if (types.empty()) {
+        types.push_back(assertion_type::kPreventUserIdleSystemSleep);
+    }
+    return types;
 }
 
 std::string SleepOptions::commandLine() const {

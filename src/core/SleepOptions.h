@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/Json.h"
@@ -32,6 +33,9 @@ struct SleepOptions {
     std::vector<std::string> caffeinateArguments() const;
     // The equivalent command line: the program followed by each argument after one space.
     std::string commandLine() const;
+    // The power assertion types that keep these switches: display, idle, system, disk; idle
+    // sleep when none is on, as caffeinate does.
+    std::vector<std::string_view> assertionTypes() const;
 
     Json toJson() const;
     static Result<SleepOptions> fromJson(const Json& json);

@@ -91,8 +91,9 @@ ui::StatusItemLook StatusItemController::currentLook() {
     }
     look.title = prefs_.showTimer() && active ? " " + controller_.formatRemaining() : "";
     look.font = ui::Font::system(11, ui::FontWeight::regular).withMonospacedDigits();
-    look.toolTip = active ? controller_.effectiveOptions().commandLine()
-                          : std::string("Orvel \u2014 sleep allowed");
+    look.toolTip =
+        active ? controller_.locksGone().value_or(controller_.effectiveOptions().commandLine())
+               : std::string("Orvel \u2014 sleep allowed");
     look.accessibilityLabel = "Orvel";
     if (!active) {
         look.accessibilityValue = "Inactive";

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "foundation/Signal.h"
 
@@ -65,10 +66,19 @@ class PowerAssertions {
     // This process's own assertions per type: created, not released, not taken back.
     virtual std::map<std::string, std::int64_t> ownStatus() const = 0;
 
+    // The services that keep `type` awake and have stopped since they last ran, named in words
+    // ("logind", "the screen saver"); empty while each runs (or never ran). What a stopped
+    // service held for this process is gone: the assertions stay created, ownStatus() leaves out
+    // those that hold nothing, and the backend asks for every lock again when it returns.
+    virtual std::vector<std::string> stoppedServices(std::string_view type) const = 0;
+
     // The system took back, or never granted, an assertion that createWithName() reported as
     // created (a backend whose requests complete later learns of a refusal only then). The
     // assertion holds nothing from then on; its owner still releases it.
     Signal<AssertionID, IOReturn> assertionRefused;
+    // A service that keeps something awake stopped or returned, so stoppedServices() changed.
+    // At a return, the locks of every live assertion have been asked for again.
+    Signal<> servicesChanged;
 };
 
 }  // namespace orvel

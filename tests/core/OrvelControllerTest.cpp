@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/ActivityLog.h"
 #include "devices/DeviceState.h"
 #include "drives/DriveKeepAlive.h"
 #include "platform/Workspace.h"
@@ -438,6 +439,63 @@ TEST_F(TakenBackHoldTest, ARefusalAfterTheSessionMovedOnChangesNothing) {
     EXPECT_TRUE(c.isActive());
     EXPECT_EQ(c.engineName(), "IOKit power assertions");
     EXPECT_EQ(c.lastError(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace orvel
+
+namespace orvel {
+namespace {
+
+class StoppedServiceTest : public test::SessionTest {};
+
+TEST_F(StoppedServiceTest, WhileAServiceOfTheSessionIsAwayTheSessionSaysSoUntilItHoldsAgain) {
+    const std::string away =
+        "Sleep locks gone: logind is not running; they are taken again when it returns.";
+    SimPowerAssertions& power = sim().powerAssertions();
+    for (const EngineKind engine : {EngineKind::assertions, EngineKind::caffeinate}) {
+        SCOPED_TRACE(std::string(rawValue(engine)));
+        prefs().engine = engine;
+        OrvelController& c = controller();
+        ASSERT_EQ(c.engineKind(), engine);
+        SleepOptions o;
+        o.preventIdleSleep = true;
+        o.preventSystemSleep = true;
+        c.options = o;
+        ASSERT_TRUE(c.start());
+        const std::vector<std::string> holding = held();
+        const std::string running = c.statusText();
+        const std::string tip = statusItem().currentLook().toolTip;
+        loop().drain();
+        const auto entries = [] { return ActivityLog::shared().entries(); };
+        const std::size_t logged = entries().size();
+
+        // A service the session does not use changes nothing.
+        power.stopService("the screen saver", {"PreventUserIdleDisplaySleep"});
+        loop().drain();
+        EXPECT_EQ(c.statusText(), running);
+        EXPECT_EQ(entries().size(), logged);
+
+        power.stopService("logind", {"PreventUserIdleSystemSleep", "PreventSystemSleep"});
+        loop().drain();
+        EXPECT_TRUE(c.isActive()) << "the session goes on, waiting for logind";
+        EXPECT_EQ(c.statusText(), away);
+        EXPECT_EQ(statusItem().currentLook().toolTip, away) << "no command line claims a hold";
+        EXPECT_EQ(held(), std::vector<std::string>{});
+        ASSERT_EQ(entries().size(), logged + 1);
+        EXPECT_EQ(entries().front().detail, away);
+
+        power.startService("the screen saver");
+        power.startService("logind");
+        loop().drain();
+        EXPECT_TRUE(c.isActive());
+        EXPECT_EQ(c.statusText(), running);
+        EXPECT_EQ(statusItem().currentLook().toolTip, tip);
+        EXPECT_EQ(held(), holding);
+        ASSERT_EQ(entries().size(), logged + 2) << "one entry when the locks are back";
+        EXPECT_NE(entries().front().detail.find("logind"), std::string::npos);
+        c.stop(true);
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -135,6 +136,26 @@ TEST_F(CaffeinateTest, AKilledHolderLosesItsInhibitorsWithItsLife) {
         [&] { return logindWhats().size() == 3 && screenSaverInhibitors().size() == 1; }));
     ::kill(pid, SIGKILL);
     EXPECT_EQ(waitForExit(pid), 128 + SIGKILL);
+    EXPECT_TRUE(waitUntilNothingHeld());
+}
+
+TEST_F(CaffeinateTest, TakesItsLocksAgainWhenLogindRestarts) {
+    startService("logind");
+    const pid_t pid = start({"-is"});
+    const std::vector<std::string> locks{"idle/block", "sleep/block"};
+    auto held = [&] {
+        auto whats = logindWhats();
+        std::sort(whats.begin(), whats.end());
+        return whats;
+    };
+    ASSERT_TRUE(eventually([&] { return held() == locks; }));
+
+    stopService("logind");
+    startService("logind");
+    EXPECT_TRUE(eventually([&] { return held() == locks; }));
+    EXPECT_EQ(held(), locks);
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    EXPECT_EQ(waitForExit(pid), 0) << "it kept running while logind was away";
     EXPECT_TRUE(waitUntilNothingHeld());
 }
 

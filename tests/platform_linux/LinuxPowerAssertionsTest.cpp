@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
+
 #include "support/BusTest.h"
 
 namespace orvel {
@@ -369,6 +371,107 @@ TEST_F(LinuxPowerAssertionsTest, ACookieItsServiceWillNotTakeBackLeavesOneLogLin
 
         assertions.reset();
         stopService(c.service);
+    }
+}
+
+TEST_F(LinuxPowerAssertionsTest, AServiceThatRestartsIsAskedAgainForEveryLockOfTheLiveAssertions) {
+    using Counts = std::map<std::string, std::int64_t>;
+    const std::string display(assertion_type::kPreventUserIdleDisplaySleep);
+    const std::string idle(assertion_type::kPreventUserIdleSystemSleep);
+    const std::string sleep(assertion_type::kPreventSystemSleep);
+    struct Case {
+        std::string service;
+        std::string spoken;
+        Counts whileAway;  // what Orvel's own assertions still hold
+        // An assertion taken while the service is away, and its lock there as heldBy() shows it.
+        std::string lateType;
+        std::string lateLock;
+    };
+    const Case cases[] = {
+        {"logind",
+         "logind",
+         {{display, 1}, {idle, 1}},
+         sleep,
+         "sleep/block Orvel session keeps the system from sleeping"},
+        {"screensaver",
+         "the screen saver",
+         {{display, 1}, {idle, 1}, {sleep, 1}},
+         display,
+         "Orvel session keeps the display awake"},
+        {"gnome_session",
+         "GNOME's session manager",
+         {{display, 1}, {idle, 1}, {sleep, 1}},
+         idle,
+         "12"},
+    };
+    // What a service holds, in words that tell the locks apart, sorted.
+    auto heldBy = [&](const std::string& service) {
+        std::vector<std::string> found;
+        if (service == "logind") {
+            for (const auto& i : logindInhibitors()) {
+                found.push_back(i.what + "/" + i.mode + " " + i.why);
+            }
+        } else if (service == "screensaver") {
+            for (const auto& [application, reason] : screenSaverInhibitors()) {
+                found.push_back(reason);
+            }
+        } else {
+            for (const std::uint32_t flags : gnomeInhibitFlags()) {
+                found.push_back(std::to_string(flags));
+            }
+        }
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    startService("logind");
+    startService("screensaver");
+    startService("gnome_session");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.service);
+        auto& backend = makeAssertions();
+        int changes = 0;
+        Subscription subscription = backend.servicesChanged.subscribe([&] { ++changes; });
+        std::vector<AssertionID> ids;
+        for (const auto& type : {display, idle, sleep}) {
+            const auto created = backend.createWithName(type, kAssertionLevelOn, "Orvel");
+            ASSERT_EQ(created.status, kIOReturnSuccess);
+            ids.push_back(created.id);
+        }
+        ASSERT_TRUE(repliesArrived());
+        std::vector<std::string> expected = heldBy(c.service);
+        ASSERT_FALSE(expected.empty());
+        log->clear();
+
+        stopService(c.service);
+        ASSERT_TRUE(waitFor([&] { return changes == 1; }));
+        EXPECT_EQ(backend.stoppedServices(display), std::vector<std::string>{c.spoken});
+        EXPECT_EQ(backend.ownStatus(), c.whileAway) << "nothing counts that nothing holds";
+        // Its lock there is asked for when the service comes, also where no other service holds.
+        const auto late = backend.createWithName(c.lateType, kAssertionLevelOn, "Orvel");
+        ASSERT_EQ(late.status, kIOReturnSuccess);
+        ids.push_back(late.id);
+        expected.push_back(c.lateLock);
+        std::sort(expected.begin(), expected.end());
+
+        startService(c.service);
+        EXPECT_TRUE(eventually([&] { return heldBy(c.service) == expected; }));
+        EXPECT_EQ(heldBy(c.service), expected);
+        EXPECT_TRUE(waitFor([&] { return changes == 2; }));
+        EXPECT_EQ(backend.stoppedServices(display), std::vector<std::string>{});
+        Counts all{{display, 1}, {idle, 1}, {sleep, 1}};
+        ++all[c.lateType];
+        EXPECT_EQ(backend.ownStatus(), all);
+        const auto lines = log->messages("power");
+        // Stopped, again, and in between whether the late assertion waits.
+        ASSERT_EQ(lines.size(), c.whileAway.count(c.lateType) > 0 ? 2u : 3u);
+        EXPECT_NE(lines.front().find("stopped"), std::string::npos) << lines.front();
+        EXPECT_NE(lines.back().find("again"), std::string::npos) << lines.back();
+
+        for (const AssertionID id : ids) {
+            EXPECT_EQ(backend.release(id), kIOReturnSuccess);
+        }
+        EXPECT_TRUE(waitUntilNothingHeld());
+        assertions.reset();
     }
 }
 

@@ -63,6 +63,11 @@ void Inhibitor::reset() {
     }
 }
 
+void Inhibitor::forget() {
+    lock_.reset();
+    bus_.reset();
+}
+
 Result<UniqueFd> Inhibitor::lockFromReply(sd_bus_message* reply) {
     if (auto error = DBusConnection::errorOf(reply)) {
         return Error{*error};

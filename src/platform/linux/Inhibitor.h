@@ -26,6 +26,9 @@ class Inhibitor {
     ~Inhibitor() { reset(); }
 
     void reset();
+    // Lets go without handing anything back: the service that handed it over has gone, and a
+    // cookie handed to its successor could end an inhibitor of someone else's.
+    void forget();
     bool isHeld() const { return lock_.isValid() || bus_ != nullptr; }
 
     // The descriptor of a logind Inhibit() reply, duplicated so it outlives the message.

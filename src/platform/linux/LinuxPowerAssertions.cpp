@@ -21,19 +21,23 @@ struct ServiceInfo {
     DBusConnection::Bus bus;
     DBusObject object;
     const char* releaseMember;  // cookie services only
+    const char* spoken;         // the service in words
 };
 
 // The protocol: who offers which inhibitor, and how it is handed back.
 const ServiceInfo kServices[kServiceCount] = {
     {DBusConnection::Bus::system,
      {"org.freedesktop.login1", "/org/freedesktop/login1", "org.freedesktop.login1.Manager"},
-     nullptr},
+     nullptr,
+     "logind"},
     {DBusConnection::Bus::session,
      {"org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver"},
-     "UnInhibit"},
+     "UnInhibit",
+     "the screen saver"},
     {DBusConnection::Bus::session,
      {"org.gnome.SessionManager", "/org/gnome/SessionManager", "org.gnome.SessionManager"},
-     "Uninhibit"},
+     "Uninhibit",
+     "GNOME's session manager"},
 };
 constexpr const char* kInhibit = "Inhibit";
 constexpr const char* kSimulateUserActivity = "SimulateUserActivity";
@@ -204,6 +208,8 @@ struct LinuxPowerAssertions::Hold {
     bool refused = false;
 
     bool isPending() const { return pending.isActive(); }
+    // Asked for or granted, as far as this process knows.
+    bool isActive() const { return isPending() || inhibitor.isHeld(); }
 };
 
 struct LinuxPowerAssertions::Assertion {
@@ -213,6 +219,13 @@ struct LinuxPowerAssertions::Assertion {
     std::vector<std::unique_ptr<Hold>> holds;
     bool released = false;
     bool refusalReported = false;
+
+    // Something keeps the machine awake for it, or nothing ever could (disk idle).
+    bool keepsAwake() const {
+        return holds.empty() || std::any_of(holds.begin(), holds.end(), [](const auto& h) {
+                   return h->sufficient && h->isActive();
+               });
+    }
 };
 
 LinuxPowerAssertions::LinuxPowerAssertions(std::shared_ptr<DBusConnection> systemBus,
@@ -220,9 +233,17 @@ LinuxPowerAssertions::LinuxPowerAssertions(std::shared_ptr<DBusConnection> syste
     : system_(std::move(systemBus)),
       session_(std::move(sessionBus)),
       pid_(static_cast<std::uint32_t>(::getpid())) {
-    for (const auto& service : kServices) {
-        auto& bus = service.bus == DBusConnection::Bus::system ? system_ : session_;
-        services_.push_back(bus ? bus->watchName(service.object.service) : nullptr);
+    for (int service = 0; service < kServiceCount; ++service) {
+        const ServiceInfo& info = kServices[service];
+        auto& bus = info.bus == DBusConnection::Bus::system ? system_ : session_;
+        auto name = bus ? bus->watchName(info.object.service) : nullptr;
+        owners_.push_back(name ? name->owner() : std::string());
+        stopped_.push_back(false);
+        if (name) {
+            ownerWatches_.push_back(name->ownerChanged.subscribe(
+                [this, service](const std::string&) { ownerChanged(service); }));
+        }
+        services_.push_back(std::move(name));
     }
     if (const auto& logind = services_[kLogind]) {
         logindPresence_ = logind->changed.subscribe([this](BusNameState) { followLogind(); });
@@ -263,15 +284,19 @@ AssertionCreation LinuxPowerAssertions::createWithName(std::string_view type, st
 
     bool anyPresent = false;
     bool anyUnknown = false;
+    // A service that stopped is on this system and expected back: the assertion waits for it.
+    bool anyStopped = false;
     for (const Part& part : info->parts) {
         if (!part.sufficient) {
             continue;
         }
-        const BusNameState state = stateOf(serviceOf(part.lock));
+        const Service service = serviceOf(part.lock);
+        const BusNameState state = stateOf(service);
         anyPresent = anyPresent || state == BusNameState::present;
         anyUnknown = anyUnknown || state == BusNameState::unknown;
+        anyStopped = anyStopped || stopped_[service];
     }
-    if (!info->parts.empty() && !anyPresent) {
+    if (!info->parts.empty() && !anyPresent && !anyStopped) {
         log_.error("Cannot take " + std::string(type) + ": " +
                    (anyUnknown ? "its services have not answered yet."
                                : "no service for it is available on this system."));
@@ -279,22 +304,26 @@ AssertionCreation LinuxPowerAssertions::createWithName(std::string_view type, st
     }
 
     assertion->id = nextID_++;
+    // A service that is not there now is asked when it comes.
     for (const Part& part : info->parts) {
+        auto hold = std::make_unique<Hold>();
+        hold->lock = part.lock;
+        hold->sufficient = part.sufficient;
+        assertion->holds.push_back(std::move(hold));
         if (present(serviceOf(part.lock))) {
-            auto hold = std::make_unique<Hold>();
-            hold->lock = part.lock;
-            hold->sufficient = part.sufficient;
-            assertion->holds.push_back(std::move(hold));
             request(*assertion, *assertion->holds.back());
         }
     }
     const bool anySent = std::any_of(assertion->holds.begin(), assertion->holds.end(),
                                      [](const auto& h) { return h->sufficient && h->isPending(); });
-    if (!info->parts.empty() && !anySent) {
+    if (!info->parts.empty() && !anySent && !anyStopped) {
         assertion->released = true;
         draining_.push_back(std::move(assertion));
         dropIfDone(*draining_.back());
         return {kIOReturnError, 0};
+    }
+    if (!anySent && anyStopped) {
+        log_.notice(std::string(type) + " waits for its service to return.");
     }
     const AssertionID id = assertion->id;
     live_.emplace(id, std::move(assertion));
@@ -381,10 +410,7 @@ void LinuxPowerAssertions::answered(Assertion& assertion, Hold& hold, sd_bus_mes
 }
 
 void LinuxPowerAssertions::reportIfEmpty(Assertion& assertion, IOReturn code) {
-    const bool keepsAwake = std::any_of(
-        assertion.holds.begin(), assertion.holds.end(),
-        [](const auto& h) { return h->sufficient && (h->isPending() || h->inhibitor.isHeld()); });
-    if (keepsAwake || assertion.refusalReported) {
+    if (assertion.keepsAwake() || assertion.refusalReported) {
         return;
     }
     assertion.refusalReported = true;
@@ -467,11 +493,108 @@ std::optional<std::map<std::string, std::int64_t>> LinuxPowerAssertions::status(
 std::map<std::string, std::int64_t> LinuxPowerAssertions::ownStatus() const {
     std::map<std::string, std::int64_t> counts;
     for (const auto& [_, assertion] : live_) {
-        if (!assertion->refusalReported) {
+        if (!assertion->refusalReported && assertion->keepsAwake()) {
             ++counts[assertion->type];
         }
     }
     return counts;
+}
+
+std::vector<std::string> LinuxPowerAssertions::stoppedServices(std::string_view type) const {
+    std::vector<std::string> names;
+    if (const TypeInfo* info = findType(type)) {
+        for (const Part& part : info->parts) {
+            const Service service = serviceOf(part.lock);
+            const std::string spoken = kServices[service].spoken;
+            if (stopped_[service] && std::find(names.begin(), names.end(), spoken) == names.end()) {
+                names.push_back(spoken);
+            }
+        }
+    }
+    return names;
+}
+
+// The locks a service held, or was asked for, end with the connection that owned its name: they
+// are dropped here and asked of the next owner, so a restarted service holds them again.
+void LinuxPowerAssertions::ownerChanged(int service) {
+    const auto index = static_cast<std::size_t>(service);
+    const std::string owner = services_[index]->owner();
+    const std::string previous = std::exchange(owners_[index], owner);
+    const char* busName = kServices[service].object.service;
+    std::size_t lost = 0;
+    if (!previous.empty()) {
+        auto drop = [service](Assertion& a) {
+            std::size_t count = 0;
+            for (auto& hold : a.holds) {
+                if (serviceOf(hold->lock) == service && hold->isActive()) {
+                    hold->pending.reset();
+                    hold->inhibitor.forget();
+                    ++count;
+                }
+            }
+            return count;
+        };
+        for (auto& [_, assertion] : live_) {
+            lost += drop(*assertion);
+        }
+        for (auto& assertion : draining_) {
+            drop(*assertion);
+        }
+        std::erase_if(draining_, [](const auto& a) {
+            return std::none_of(a->holds.begin(), a->holds.end(),
+                                [](const auto& h) { return h->isPending(); });
+        });
+    }
+    const bool wasStopped = stopped_[index];
+    if (owner.empty()) {
+        stopped_[index] = !previous.empty() || wasStopped;
+        if (lost > 0) {
+            log_.notice(std::string(busName) + " stopped; " + std::to_string(lost) +
+                        " of Orvel's locks are gone until it returns.");
+        }
+    } else {
+        stopped_[index] = false;
+        std::size_t asked = 0;
+        for (auto& [_, assertion] : live_) {
+            if (assertion->refusalReported) {
+                continue;
+            }
+            bool unsent = false;
+            for (auto& hold : assertion->holds) {
+                if (serviceOf(hold->lock) == service && !hold->isActive() && !hold->refused) {
+                    request(*assertion, *hold);
+                    unsent = unsent || hold->refused;
+                    ++asked;
+                }
+            }
+            if (unsent) {
+                reportIfEmpty(*assertion, kIOReturnError);
+            }
+        }
+        if (asked > 0) {
+            log_.notice(std::string(busName) + " returned; " + std::to_string(asked) +
+                        " of Orvel's locks were asked for again.");
+        }
+    }
+    if (service == kLogind) {
+        // Other programs' locks ended with the old logind, and its answers with it.
+        if (!previous.empty()) {
+            listing_.reset();
+            relist_ = false;
+            others_.reset();
+        }
+        if (!owner.empty() && inhibitorChanges_.isActive() && !listing_.isActive()) {
+            listInhibitors();
+        }
+    }
+    if (wasStopped != stopped_[index]) {
+        std::weak_ptr<int> alive = alive_;
+        RunLoop::main().async([this, alive] {
+            if (alive.lock()) {
+                servicesChanged.send();
+            }
+        });
+    }
 }
 
 void LinuxPowerAssertions::followLogind() {

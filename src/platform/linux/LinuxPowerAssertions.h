@@ -30,6 +30,13 @@ namespace orvel {
 // every inhibitor; cookies still on their way at destruction are dropped by their service when
 // the process leaves the bus.
 //
+// Each service's name is followed: when its owner leaves the bus, what it held or was asked for
+// is dropped without a hand-back (one log line), and the service counts as stopped; when the
+// name has an owner again (also straight after another owner), every live assertion asks it for
+// its locks again, those of assertions created meanwhile included. An assertion whose services
+// all stopped holds nothing and is left out of ownStatus() until then; it is not refused, and
+// one created while the only service for it is stopped succeeds and waits for it alike.
+//
 // status() adds to ownStatus() the blocking logind locks of other processes: "sleep" counts as
 // PreventSystemSleep and "idle" as PreventUserIdleSystemSleep (one "sleep:idle" lock as both);
 // delay locks and the other kinds keep nothing awake. logind is asked (ListInhibitors) when it
@@ -53,6 +60,7 @@ class LinuxPowerAssertions final : public PowerAssertions {
     IOReturn declareUserActivity(std::string_view name, int userType, AssertionID& id) override;
     std::optional<std::map<std::string, std::int64_t>> status() override;
     std::map<std::string, std::int64_t> ownStatus() const override;
+    std::vector<std::string> stoppedServices(std::string_view type) const override;
 
     // Requests sent whose reply has not come yet, released assertions' included.
     std::size_t pendingReplies() const;
@@ -68,12 +76,17 @@ class LinuxPowerAssertions final : public PowerAssertions {
     bool present(int service) const;
     BusNameState stateOf(int service) const;
     void followLogind();
+    void ownerChanged(int service);
     void listInhibitors();
     void listed(sd_bus_message* reply);
 
     std::shared_ptr<DBusConnection> system_;
     std::shared_ptr<DBusConnection> session_;
-    std::vector<std::shared_ptr<BusName>> services_;  // by the service's index
+    // By the service's index: its name, the owner last seen, whether it stopped since it ran.
+    std::vector<std::shared_ptr<BusName>> services_;
+    std::vector<std::string> owners_;
+    std::vector<bool> stopped_;
+    std::vector<Subscription> ownerWatches_;
     std::map<AssertionID, std::unique_ptr<Assertion>> live_;
     std::vector<std::unique_ptr<Assertion>> draining_;  // released, awaiting replies
     AssertionID nextID_ = 1;

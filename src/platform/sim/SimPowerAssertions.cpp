@@ -17,7 +17,12 @@ AssertionCreation SimPowerAssertions::createWithName(std::string_view type, std:
         return AssertionCreation{*refusal, 0};
     }
     const AssertionID id = nextID_++;
-    held_.push_back(Held{id, std::string(type), level, std::string(name)});
+    Held created{id, std::string(type), level, std::string(name)};
+    if (stoppedServices(type).empty()) {
+        held_.push_back(std::move(created));
+    } else {
+        lost_.push_back(std::move(created));
+    }
     history_.push_back(Event{EventKind::Created, std::string(type), id, std::string(name)});
     return AssertionCreation{kIOReturnSuccess, id};
 }
@@ -25,7 +30,8 @@ AssertionCreation SimPowerAssertions::createWithName(std::string_view type, std:
 IOReturn SimPowerAssertions::release(AssertionID id) {
     auto it = std::find_if(held_.begin(), held_.end(), [&](const Held& h) { return h.id == id; });
     if (it == held_.end()) {
-        return std::erase(refused_, id) > 0 ? kIOReturnSuccess : kIOReturnNotFound;
+        const bool waiting = std::erase_if(lost_, [&](const Held& h) { return h.id == id; }) > 0;
+        return waiting || std::erase(refused_, id) > 0 ? kIOReturnSuccess : kIOReturnNotFound;
     }
     held_.erase(it);
     history_.push_back(Event{EventKind::Released, {}, id, {}});
@@ -103,6 +109,36 @@ void SimPowerAssertions::refuseAll(IOReturn code) {
 void SimPowerAssertions::allowAll() {
     refuseAll_.reset();
     refusals_.clear();
+}
+
+std::vector<std::string> SimPowerAssertions::stoppedServices(std::string_view type) const {
+    std::vector<std::string> names;
+    for (const auto& [name, types] : stopped_) {
+        if (std::find(types.begin(), types.end(), type) != types.end()) {
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+void SimPowerAssertions::stopService(std::string name, std::vector<std::string> types) {
+    stopped_[std::move(name)] = std::move(types);
+    auto gone = std::stable_partition(
+        held_.begin(), held_.end(), [&](const Held& h) { return stoppedServices(h.type).empty(); });
+    lost_.insert(lost_.end(), gone, held_.end());
+    held_.erase(gone, held_.end());
+    servicesChanged.send();
+}
+
+void SimPowerAssertions::startService(const std::string& name) {
+    stopped_.erase(name);
+    auto back = std::stable_partition(lost_.begin(), lost_.end(), [&](const Held& h) {
+        return !stoppedServices(h.type).empty();
+    });
+    held_.insert(held_.end(), back, lost_.end());
+    lost_.erase(back, lost_.end());
+    std::sort(held_.begin(), held_.end(), [](const Held& a, const Held& b) { return a.id < b.id; });
+    servicesChanged.send();
 }
 
 }  // namespace orvel

@@ -34,6 +34,7 @@ class SimPowerAssertions final : public PowerAssertions {
     IOReturn declareUserActivity(std::string_view name, int userType, AssertionID& id) override;
     std::optional<std::map<std::string, std::int64_t>> status() override;
     std::map<std::string, std::int64_t> ownStatus() const override;
+    std::vector<std::string> stoppedServices(std::string_view type) const override;
 
     // Control surface for tests.
     const std::vector<Held>& held() const { return held_; }
@@ -56,10 +57,17 @@ class SimPowerAssertions final : public PowerAssertions {
     void setOtherHolders(std::map<std::string, std::int64_t> holders) {
         otherHolders_ = std::move(holders);
     }
+    // The service `name`, which keeps `types` awake, stops: assertions of those types hold
+    // nothing (held() leaves them out; they stay created) until it starts again. Both send
+    // servicesChanged.
+    void stopService(std::string name, std::vector<std::string> types);
+    void startService(const std::string& name);
 
   private:
     std::vector<Held> held_;
     std::vector<AssertionID> refused_;  // refused by the system, not yet released by the owner
+    std::vector<Held> lost_;            // created, waiting for a stopped service
+    std::map<std::string, std::vector<std::string>> stopped_;  // service: the types it keeps
     std::vector<Event> history_;
     std::deque<std::pair<int, IOReturn>> refusals_;  // countdowns
     std::optional<IOReturn> refuseAll_;
