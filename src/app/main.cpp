@@ -121,10 +121,10 @@ int main(int argc, char** argv) {
         real.waitForServices(2.0);
     }
     Logger log("app");
-    const std::string table = Platform::current().paths().resourcesDirectory() + "/strings/en.json";
-    if (auto loaded = Localization::shared().loadTable(table); !loaded) {
+    const std::string tables = Platform::current().paths().resourcesDirectory() + "/strings";
+    if (auto loaded = Localization::shared().loadLanguage(tables, messagesLanguage()); !loaded) {
         // The texts are written in English in the code, so they still read right without it.
-        log.notice(loaded.error().message);
+        log.error(loaded.error().message);
     }
     if (!instance.message.empty()) {
         log.notice(instance.message);

@@ -16,6 +16,10 @@ inline Data dataFromString(std::string_view text) {
 inline std::string stringFromData(const Data& data) {
     return std::string(data.begin(), data.end());
 }
+// The bytes as text without a copy, for reading large files; valid while `data` is unchanged.
+inline std::string_view viewOfData(const Data& data) {
+    return {reinterpret_cast<const char*>(data.data()), data.size()};
+}
 
 // Whether the text is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool isValidUTF8(std::string_view text);

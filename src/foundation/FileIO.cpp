@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 
 namespace orvel {
 
@@ -33,51 +36,103 @@ struct Descriptor {
     }
 };
 
-Result<std::optional<Data>> read(const std::string& path, bool missingIsError) {
+// "4 KiB", "50 MiB", or the bytes when the size is no whole number of either.
+std::string sizeText(std::uint64_t bytes) {
+    constexpr std::uint64_t kKiB = 1024;
+    constexpr std::uint64_t kMiB = kKiB * kKiB;
+    if (bytes >= kMiB && bytes % kMiB == 0) {
+        return std::to_string(bytes / kMiB) + " MiB";
+    }
+    if (bytes >= kKiB && bytes % kKiB == 0) {
+        return std::to_string(bytes / kKiB) + " KiB";
+    }
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+ReadError systemReadError(const std::string& what, const std::string& path, int error) {
+    return ReadError{systemError(what, path, error).message, {}};
+}
+
+ReadError tooLarge(const std::string& path, std::string sizes) {
+    return ReadError{"Could not read " + path + ": it is too large (" + sizes + ")",
+                     std::move(sizes)};
+}
+
+Result<std::optional<Data>, ReadError> read(const std::string& path, bool missingIsError,
+                                            std::size_t limit) {
     // Non-blocking, so that a pipe in the file's place cannot hold the caller up.
     const Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     if (file.fd < 0) {
         if (!missingIsError && (errno == ENOENT || errno == ENOTDIR)) {
             return std::optional<Data>();
         }
-        return systemError("Could not open", path, errno);
+        return systemReadError("Could not open", path, errno);
     }
     struct stat info {};
     if (::fstat(file.fd, &info) != 0) {
-        return systemError("Could not read", path, errno);
+        return systemReadError("Could not read", path, errno);
     }
     if (S_ISDIR(info.st_mode)) {
-        return systemError("Could not read", path, EISDIR);
+        return systemReadError("Could not read", path, EISDIR);
     }
     if (!S_ISREG(info.st_mode)) {
-        return Error{"Could not read " + path + ": it is not a regular file"};
+        return ReadError{"Could not read " + path + ": it is not a regular file", {}};
+    }
+    const auto size = static_cast<std::uint64_t>(info.st_size);
+    if (size > limit) {
+        return tooLarge(path, sizeText(size) + ", over the limit of " + sizeText(limit));
     }
     Data data;
+    data.reserve(static_cast<std::size_t>(size));
     unsigned char buffer[16384];
     for (;;) {
-        const ssize_t n = ::read(file.fd, buffer, sizeof buffer);
+        // One byte past the limit is enough to tell a file that grew since its size was taken.
+        const std::size_t room = limit - std::min(limit, data.size());
+        const ssize_t n = ::read(file.fd, buffer, std::min(sizeof buffer, room + 1));
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n < 0) {
-            return systemError("Could not read", path, errno);
+            return systemReadError("Could not read", path, errno);
         }
         if (n == 0) {
             break;
+        }
+        if (static_cast<std::size_t>(n) > room) {
+            return tooLarge(path, "over the limit of " + sizeText(limit));
         }
         data.insert(data.end(), buffer, buffer + n);
     }
     return std::optional<Data>(std::move(data));
 }
 
+constexpr std::size_t kNoLimit = std::numeric_limits<std::size_t>::max() - 1;
+
 }  // namespace
 
 Result<std::optional<Data>> readFileIfPresent(const std::string& path) {
-    return read(path, false);
+    auto bytes = read(path, false, kNoLimit);
+    if (!bytes) {
+        return Error{bytes.error().message};
+    }
+    return std::move(*bytes);
 }
 
 Result<Data> readFile(const std::string& path) {
-    auto bytes = read(path, true);
+    auto bytes = read(path, true, kNoLimit);
+    if (!bytes) {
+        return Error{bytes.error().message};
+    }
+    return std::move(**bytes);
+}
+
+Result<std::optional<Data>, ReadError> readFileIfPresent(const std::string& path,
+                                                         std::size_t limit) {
+    return read(path, false, limit);
+}
+
+Result<Data, ReadError> readFile(const std::string& path, std::size_t limit) {
+    auto bytes = read(path, true, limit);
     if (!bytes) {
         return bytes.error();
     }

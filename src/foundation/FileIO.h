@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -17,6 +18,19 @@ Result<Data> readFile(const std::string& path);
 // Like readFile, but a file that is not there (nor its folder) is no error: the result is
 // empty. Anything else that stops the read, such as a folder in the file's place, is.
 Result<std::optional<Data>> readFileIfPresent(const std::string& path);
+
+// Why a read with a size limit failed, in words; `tooLarge` says the only fault is the size (as
+// "50 MiB, over the limit of 4 KiB"), which callers treat as they treat a damaged file.
+struct ReadError {
+    std::string message;
+    std::string tooLarge;
+};
+
+// The same reads, holding no more than `limit` bytes: a file larger than that is refused from its
+// size before any of it is read, and one that grows past it while read is refused at that point.
+Result<Data, ReadError> readFile(const std::string& path, std::size_t limit);
+Result<std::optional<Data>, ReadError> readFileIfPresent(const std::string& path,
+                                                         std::size_t limit);
 
 // Creates the file's folder when missing, writes a temporary file beside the target, syncs it,
 // renames it over the target and syncs the folder: the target is always either the old file or

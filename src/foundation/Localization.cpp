@@ -2,6 +2,7 @@
 
 #include "foundation/FileIO.h"
 #include "foundation/Json.h"
+#include "foundation/Log.h"
 #include "foundation/Registry.h"
 
 namespace orvel {
@@ -10,12 +11,41 @@ Localization& Localization::shared() {
     return ORVEL_SHARED_INSTANCE(Localization);
 }
 
+namespace {
+
+// Some thousands of short texts take a few hundred KiB.
+constexpr std::size_t kMaxTableSize = 4u << 20;
+
+}  // namespace
+
 Result<void> Localization::loadTable(const std::string& path) {
-    auto bytes = readFile(path);
+    auto bytes = readFile(path, kMaxTableSize);
     if (!bytes) {
         return Error{"Could not load the string table: " + bytes.error().message + "."};
     }
-    auto parsed = parseJson(stringFromData(*bytes));
+    return useTable(path, *bytes);
+}
+
+Result<void> Localization::loadLanguage(const std::string& folder, std::string_view language) {
+    if (language == "en") {
+        table_.clear();
+        return {};
+    }
+    const std::string path = folder + "/" + std::string(language) + ".json";
+    auto bytes = readFileIfPresent(path, kMaxTableSize);
+    if (!bytes) {
+        return Error{"Could not load the string table: " + bytes.error().message + "."};
+    }
+    if (!*bytes) {
+        Logger("localization").debug("No string table at " + path + "; texts show in English.");
+        table_.clear();
+        return {};
+    }
+    return useTable(path, **bytes);
+}
+
+Result<void> Localization::useTable(const std::string& path, const Data& bytes) {
+    auto parsed = parseJson(viewOfData(bytes));
     if (!parsed) {
         return Error{"The string table " + path + " is not valid JSON: " + parsed.error().message};
     }
@@ -110,6 +140,22 @@ std::string localized(std::string_view key) {
 
 std::string localizedFormat(std::string_view key, std::initializer_list<FormatArg> args) {
     return formatText(Localization::shared().lookup(key), args);
+}
+
+std::string messagesLanguage(const std::function<const char*(const char*)>& variable) {
+    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = variable(name);
+        if (value == nullptr || *value == '\0') {
+            continue;
+        }
+        const std::string_view locale(value);
+        const std::string_view language = locale.substr(0, locale.find_first_of(":_.@"));
+        if (language.empty() || language == "C" || language == "POSIX") {
+            return "en";
+        }
+        return std::string(language);
+    }
+    return "en";
 }
 
 }  // namespace orvel

@@ -1,12 +1,15 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <variant>
 
+#include "foundation/Data.h"
 #include "foundation/Result.h"
 
 namespace orvel {
@@ -19,12 +22,18 @@ class Localization {
 
     // Replaces the table with the string values of a JSON object file ({"key": "text", …}).
     Result<void> loadTable(const std::string& path);
+    // Loads the table of a language, "<folder>/<language>.json". English needs none, the keys
+    // being the English texts, so for "en" nothing is looked for and the table is emptied; a
+    // language without a table reads in English as well, which is no failure.
+    Result<void> loadLanguage(const std::string& folder, std::string_view language);
     void setTable(std::unordered_map<std::string, std::string> table);
 
     std::string lookup(std::string_view key) const;
 
   private:
     Localization() = default;
+    Result<void> useTable(const std::string& path, const Data& bytes);
+
     std::unordered_map<std::string, std::string> table_;
 };
 
@@ -38,5 +47,10 @@ std::string formatText(std::string_view format, std::initializer_list<FormatArg>
 // The localised text of a key, and of a format key filled with arguments.
 std::string localized(std::string_view key);
 std::string localizedFormat(std::string_view key, std::initializer_list<FormatArg> args);
+
+// The language messages are read in: the first of LANGUAGE (its first entry), LC_ALL,
+// LC_MESSAGES and LANG that is set, without territory, codeset and modifier ("de" for
+// "de_DE.UTF-8"); "en" for the "C" and "POSIX" locales or when none is set.
+std::string messagesLanguage(const std::function<const char*(const char*)>& variable = std::getenv);
 
 }  // namespace orvel

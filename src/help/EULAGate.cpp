@@ -192,12 +192,20 @@ std::string EULAGate::assentFileURL() {
     return folder + "/eula-assent.json";
 }
 
-bool EULAGate::hasCurrentAssent() {
-    auto bytes = readFile(assentFileURL());
+std::optional<EULAGate::AssentRecord> EULAGate::storedAssent() {
+    auto bytes = readFile(assentFileURL(), kMaxAssentSize);
     if (!bytes) {
-        return false;
+        return std::nullopt;
     }
     auto record = AssentRecord::decode(stringFromData(*bytes));
+    if (!record) {
+        return std::nullopt;
+    }
+    return std::move(record.value());
+}
+
+bool EULAGate::hasCurrentAssent() {
+    const auto record = storedAssent();
     return record && record->version == currentVersion;
 }
 

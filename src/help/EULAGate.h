@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -54,6 +55,10 @@ class EULAGate final : public WeakReferenceable {
 
     // "eula-assent.json" in the application's data folder, which this creates when missing.
     static std::string assentFileURL();
+    // The record's six fields take under 300 bytes; a larger file is not a record.
+    static constexpr std::size_t kMaxAssentSize = 4096;
+    // The record in the assent file; none when it is missing, damaged or too large.
+    static std::optional<AssentRecord> storedAssent();
     // Whether the assent file records the current version; anything unreadable counts as no.
     static bool hasCurrentAssent();
     static std::optional<Agreement> loadAgreement();

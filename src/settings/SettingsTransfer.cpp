@@ -18,7 +18,6 @@
 
 #include <cctype>
 #include <charconv>
-#include <filesystem>
 #include <functional>
 #include <limits>
 #include <map>
@@ -242,15 +241,15 @@ void offMainThread(std::function<T()> work, std::function<void(T)> done) {
     });
 }
 
-// Reads the whole file, refusing one larger than the limit before reading it.
 Result<Data> readSettingsFile(const std::string& path) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(path, error);
-    if (!error && size > kMaxFileSize) {
-        return Error{"The file is " + std::to_string(size) +
-                     " bytes long; settings files are at most 16 MiB."};
+    auto bytes = readFile(path, kMaxFileSize);
+    if (!bytes && !bytes.error().tooLarge.empty()) {
+        return Error{"The file is too large for a settings file (" + bytes.error().tooLarge + ")."};
     }
-    return readFile(path);
+    if (!bytes) {
+        return Error{bytes.error().message};
+    }
+    return std::move(*bytes);
 }
 
 // The save panel's accessory: the switch and the passphrase field.

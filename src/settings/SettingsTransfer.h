@@ -49,7 +49,8 @@ ImportResult applyDocument(const ExportFile& document);
 // Whether two Bluetooth addresses name the same device: case and ":" versus "-" do not count.
 bool sameBluetoothAddress(std::string_view a, std::string_view b);
 
-// Files larger than this are not read.
+// Files larger than this are refused before they are read. A rule or a drive takes well under
+// 1 KiB of the file, so thousands of them take a few MiB: a larger file is not an export.
 inline constexpr std::uint64_t kMaxFileSize = 16ull << 20;
 
 // The save panel with its accessory (encrypt, passphrase), then the write. A sealed export

@@ -1,8 +1,6 @@
 #include "settings/UpdateCheckSection.h"
 
-#include "foundation/Data.h"
 #include "foundation/DateFormatting.h"
-#include "foundation/FileIO.h"
 #include "foundation/Localization.h"
 #include "help/EULAGate.h"
 
@@ -42,16 +40,11 @@ View UpdateCheckSection::body() {
 }
 
 std::string AgreementRow::agreedText() {
-    auto text = readFile(EULAGate::assentFileURL());
-    if (!text) {
-        return localized("Not yet");
-    }
-    auto record = EULAGate::AssentRecord::decode(stringFromData(text.value()));
+    const auto record = EULAGate::storedAssent();
     if (!record) {
         return localized("Not yet");
     }
-    return "v" + record.value().version + " on " +
-           mediumDateShortTimeText(record.value().timestamp);
+    return "v" + record->version + " on " + mediumDateShortTimeText(record->timestamp);
 }
 
 View AgreementRow::body() {

@@ -71,8 +71,11 @@ std::int32_t Helper::rearmLocked(bool force) {
 void Helper::load() {
     std::lock_guard lock(mutex_);
     if (!statePath_.empty()) {
-        auto data = readFileIfPresent(statePath_);
-        if (!data.ok()) {
+        auto data = readFileIfPresent(statePath_, kMaxStateSize);
+        if (!data.ok() && !data.error().tooLarge.empty()) {
+            Logger("helper").error("the kept wake dates in " + statePath_ + " are too large (" +
+                                   data.error().tooLarge + ") and were dropped");
+        } else if (!data.ok()) {
             Logger("helper").error(data.error().message);
         } else if (data.value()) {
             auto json = parseJson(stringFromData(*data.value()));

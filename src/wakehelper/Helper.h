@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -20,6 +21,10 @@ class Helper {
   public:
     using Clock = std::function<Date()>;
 
+    // The kept dates are one request's, at most 64 numbers of at most 24 characters: under
+    // 2 KiB. A larger file was not written by the helper and is dropped as a damaged one is.
+    static constexpr std::size_t kMaxStateSize = 4096;
+
     // `statePath` keeps the dates across restarts (empty: kept in memory only).
     Helper(WakeScheduler& scheduler, std::string statePath, Clock clock);
     Helper(const Helper&) = delete;
@@ -38,7 +43,8 @@ class Helper {
     // Arms the alarm at the earliest kept date still ahead, when that is not the armed one
     // already: after the armed date has passed and after the clock was set.
     std::int32_t rearm();
-    // Reads the dates a previous run kept and arms the alarm for them.
+    // Reads the dates a previous run kept and arms the alarm for them; a damaged or too large
+    // file is dropped with one log line.
     void load();
 
     // One request's payload answered: the reply's payload, and whether the connection ends after

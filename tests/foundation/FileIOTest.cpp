@@ -118,6 +118,63 @@ TEST_F(FileIOTest, ReadsThatFailSayWhyAndNeverThrow) {
     EXPECT_EQ(stringFromData(**readFileIfPresent((root / "plain").string())), "x");
 }
 
+TEST_F(FileIOTest, AReadWithALimitRefusesALargerFileAndReadsOneAtTheLimit) {
+    struct Case {
+        const char* name;
+        std::size_t bytes;  // of the file; none for a missing one
+        std::size_t limit;
+        const char* tooLarge;  // the sizes in words, when refused
+    };
+    const Case cases[] = {
+        {"empty", 0, 0, ""},
+        {"at the limit", 4096, 4096, ""},
+        {"under the limit", 4095, 4096, ""},
+        {"one byte over", 4097, 4096, "4097 bytes, over the limit of 4 KiB"},
+        {"far over", 50u << 20, 8u << 20, "50 MiB, over the limit of 8 MiB"},
+        {"over a zero limit", 1, 0, "1 byte, over the limit of 0 bytes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = (root / c.name).string();
+        std::ofstream(path) << std::string(std::min<std::size_t>(c.bytes, 16), 'x');
+        fs::resize_file(path, c.bytes);
+        const auto read = readFile(path, c.limit);
+        const auto ifPresent = readFileIfPresent(path, c.limit);
+        if (*c.tooLarge == '\0') {
+            ASSERT_TRUE(read.ok()) << read.error().message;
+            EXPECT_EQ(read->size(), c.bytes);
+            ASSERT_TRUE(ifPresent.ok() && *ifPresent);
+            EXPECT_EQ((*ifPresent)->size(), c.bytes);
+            continue;
+        }
+        ASSERT_FALSE(read.ok());
+        EXPECT_EQ(read.error().tooLarge, c.tooLarge);
+        EXPECT_EQ(read.error().message,
+                  "Could not read " + path + ": it is too large (" + c.tooLarge + ")");
+        ASSERT_FALSE(ifPresent.ok());
+        EXPECT_EQ(ifPresent.error().message, read.error().message);
+    }
+    const auto missing = readFileIfPresent((root / "missing").string(), 16);
+    ASSERT_TRUE(missing.ok());
+    EXPECT_FALSE(*missing);
+    EXPECT_TRUE(readFile((root / "missing").string(), 16).error().tooLarge.empty())
+        << "only the size makes a file too large";
+}
+
+TEST_F(FileIOTest, AReadWithALimitStopsAtTheLimitWhenTheFileIsLargerThanItsSizeSaid) {
+    // Files under /proc give their size as 0 and hold more, as a file that grows while it is
+    // read does.
+    const std::string path = "/proc/self/status";
+    ASSERT_EQ(fs::file_size(path), 0u);
+    const auto whole = readFile(path, 1u << 20);
+    ASSERT_TRUE(whole.ok()) << whole.error().message;
+    ASSERT_GT(whole->size(), 64u);
+
+    const auto cut = readFile(path, 64);
+    ASSERT_FALSE(cut.ok());
+    EXPECT_EQ(cut.error().tooLarge, "over the limit of 64 bytes");
+}
+
 TEST_F(FileIOTest, FailedWritesSayWhyAndLeaveWhatWasThere) {
     std::ofstream(root / "plain") << "x";
     fs::create_directories(root / "folder/inside");

@@ -6,8 +6,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
+#include "foundation/Log.h"
 #include "foundation/Registry.h"
+#include "platform/sim/RecordingLogSink.h"
 
 namespace orvel {
 namespace {
@@ -64,6 +67,62 @@ TEST_F(LocalizationTest, MissingKeysShowTheKeyAndTablesAreLoadedFromJson) {
     EXPECT_NE(result.error().message.find("Is a directory"), std::string::npos)
         << result.error().message;
     EXPECT_EQ(localized("Quit Orvel"), "Orvel beenden") << "a folder keeps the old table";
+}
+
+TEST_F(LocalizationTest, EnglishNeedsNoTableAndALanguageWithoutOneReadsInEnglishWithoutAFailure) {
+    const std::string folder = ::testing::TempDir() + "orvel-tables-" + std::to_string(::getpid());
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/de.json") << R"({"Quit Orvel": "Orvel beenden"})";
+    std::ofstream(folder + "/xx.json") << "{broken";
+    const auto sink = std::make_shared<RecordingLogSink>();
+    const auto previous = installLogSink(sink);
+    struct Case {
+        const char* language;
+        bool loads;
+        const char* quit;  // the text of "Quit Orvel" after
+    };
+    const Case cases[] = {
+        {"de", true, "Orvel beenden"},
+        {"en", true, "Quit Orvel"},  // nothing looked for, and the German table gone
+        {"de", true, "Orvel beenden"},
+        {"fr", true, "Quit Orvel"},   // no table: English
+        {"xx", false, "Quit Orvel"},  // a table that is there and broken is a failure
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.language);
+        const auto loaded = Localization::shared().loadLanguage(folder, c.language);
+        EXPECT_EQ(loaded.ok(), c.loads) << (loaded ? "" : loaded.error().message);
+        EXPECT_EQ(localized("Quit Orvel"), c.quit);
+    }
+    installLogSink(previous);
+    std::filesystem::remove_all(folder);
+    for (const auto& record : sink->records()) {
+        EXPECT_LT(record.level, LogLevel::Notice) << record.message;
+    }
+}
+
+TEST(MessagesLanguageTest, TheFirstVariableSetGivesItsLanguageAndTheCLocaleIsEnglish) {
+    struct Case {
+        std::map<std::string, std::string> variables;
+        const char* language;
+    };
+    const Case cases[] = {
+        {{}, "en"},
+        {{{"LANG", "de_DE.UTF-8"}}, "de"},
+        {{{"LANG", "de_DE.UTF-8"}, {"LC_MESSAGES", "fr_CA"}}, "fr"},
+        {{{"LC_MESSAGES", "fr_CA"}, {"LC_ALL", "sr@latin"}}, "sr"},
+        {{{"LC_ALL", "pt_BR"}, {"LANGUAGE", "nl:de"}}, "nl"},
+        {{{"LANGUAGE", ""}, {"LANG", "es_ES"}}, "es"},
+        {{{"LANG", "C.UTF-8"}}, "en"},
+        {{{"LC_ALL", "POSIX"}, {"LANG", "de_DE"}}, "en"},
+    };
+    for (const auto& c : cases) {
+        const auto language = messagesLanguage([&c](const char* name) -> const char* {
+            const auto it = c.variables.find(name);
+            return it == c.variables.end() ? nullptr : it->second.c_str();
+        });
+        EXPECT_EQ(language, c.language) << ::testing::PrintToString(c.variables);
+    }
 }
 
 }  // namespace

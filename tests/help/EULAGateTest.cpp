@@ -53,6 +53,11 @@ class EULAGateTest : public test::UiTest {
 TEST_F(EULAGateTest, OnlyAnExactCurrentVersionCountsAsAssent) {
     const std::string rest =
         R"("sha256":"ab","timestamp":786297600.5,"appVersion":"0.1.0","build":"12","scrolledToEnd":true)";
+    // The current version's record, padded with blanks to the given size.
+    const auto padded = [&rest](std::size_t size) {
+        const std::string text = R"({"version":"1.0-draft",)" + rest + "}";
+        return text + std::string(size - text.size(), ' ');
+    };
     struct Case {
         const char* name;
         std::optional<std::string> file;
@@ -74,6 +79,8 @@ TEST_F(EULAGateTest, OnlyAnExactCurrentVersionCountsAsAssent) {
          R"({"version":"1.0-draft","sha256":"ab","timestamp":"today","appVersion":"x","build":"y","scrolledToEnd":true})",
          false},
         {"not JSON", "version=1.0-draft", false},
+        {"at the size limit", padded(EULAGate::kMaxAssentSize), true},
+        {"over the size limit", padded(EULAGate::kMaxAssentSize + 1), false},
     };
     for (const auto& c : cases) {
         fs::remove_all(sim().paths().applicationSupportDirectory());

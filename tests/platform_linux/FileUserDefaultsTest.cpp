@@ -192,6 +192,73 @@ TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideAndTheStoreStartsEmpty) {
     }
 }
 
+TEST_F(FileUserDefaultsTest, AFileLargerThanAnySettingsIsSetAsideAndOneAtTheLimitIsRead) {
+    constexpr std::size_t kLimit = FileUserDefaults::kMaxFileSize;
+    // Settings that decode, padded with blanks to the given size.
+    const auto padded = [](std::size_t size) {
+        const std::string text = "{\"showTimer\": false}";
+        return text + std::string(size - text.size(), ' ');
+    };
+    const std::string path = file().string();
+    struct Case {
+        const char* name;
+        std::size_t size;
+        std::string logged;  // nothing when the file is read
+    };
+    const Case cases[] = {
+        {"at the limit", kLimit, ""},
+        {"one byte over", kLimit + 1,
+         "The settings file " + path + " is too large (" + std::to_string(kLimit + 1) +
+             " bytes, over the limit of 32 MiB); moved it to " + path +
+             ".damaged-20260105T090000Z and started from the default settings."},
+        {"50 MiB", 50u << 20,
+         "The settings file " + path +
+             " is too large (50 MiB, over the limit of 32 MiB); moved it to " + path +
+             ".damaged-20260105T090000Z and started from the default settings."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        std::ofstream(file(), std::ios::binary) << padded(std::min(c.size, kLimit + 1));
+        fs::resize_file(file(), c.size);
+        log->clear();
+
+        FileUserDefaults d(folder.string());
+        EXPECT_FALSE(d.isReadOnly());
+        EXPECT_EQ(log->messages("defaults"), c.logged.empty() ? std::vector<std::string>{}
+                                                              : std::vector<std::string>{c.logged});
+        if (c.logged.empty()) {
+            EXPECT_EQ(d.persistentValue("showTimer"), DefaultsValue(false));
+            EXPECT_TRUE(damaged().empty());
+            continue;
+        }
+        EXPECT_TRUE(d.persistentDomain().empty());
+        const auto aside = damaged();
+        ASSERT_EQ(aside.size(), 1u);
+        EXPECT_EQ(fs::file_size(aside[0]), c.size) << "the file is kept as it was";
+        d.setBool("showTimer", true);
+        d.synchronize();
+        EXPECT_EQ(FileUserDefaults(folder.string()).persistentDomain(),
+                  (DefaultsDictionary{{"showTimer", true}}));
+    }
+
+    // One that grows too large while Orvel runs is set aside before the next save.
+    fs::remove_all(folder);
+    FileUserDefaults d(folder.string(), FileUserDefaults::Writes::Synchronous);
+    d.setBool("showTimer", false);
+    std::ofstream(file(), std::ios::binary) << padded(kLimit + 1);
+    log->clear();
+    d.setInteger("count", 1);
+    EXPECT_EQ(log->messages("defaults"),
+              std::vector<std::string>{"The settings file " + path + " was too large (" +
+                                       std::to_string(kLimit + 1) +
+                                       " bytes, over the limit of 32 MiB); moved it to " + path +
+                                       ".damaged-20260105T090000Z before saving."});
+    EXPECT_EQ(FileUserDefaults(folder.string()).persistentDomain(),
+              (DefaultsDictionary{{"count", std::int64_t{1}}}));
+}
+
 // Settings nest a few levels at most; a file nested without end (the inputs, found by fuzzing,
 // once overflowed the stack) is refused in words.
 TEST_F(FileUserDefaultsTest, NestingBeyondTheLimitIsRefusedInWords) {

@@ -223,6 +223,21 @@ TEST_F(XdgLoginItemsTest, AnEntryTheUserSwitchedOffNeedsApprovalUntilRegisteredA
     }
 }
 
+TEST_F(XdgLoginItemsTest, AnEntryOverOneMiBIsNotReadAndOneAtTheLimitIs) {
+    XdgLoginItems items((root / "autostart").string(), "/bin/sh");
+    for (const auto& [size, status] : {std::pair{std::size_t{1} << 20, kRequiresApproval},
+                                       std::pair{(std::size_t{1} << 20) + 1, kNotFound}}) {
+        SCOPED_TRACE(size);
+        ASSERT_TRUE(items.registerItem().ok());
+        const std::string switchedOff = "Hidden=true\n";
+        std::ofstream(items.entryPath(), std::ios::app)
+            << switchedOff
+            << std::string(size - fs::file_size(items.entryPath()) - switchedOff.size(), '\n');
+        ASSERT_EQ(fs::file_size(items.entryPath()), size);
+        EXPECT_EQ(items.status(), status);
+    }
+}
+
 TEST_F(XdgLoginItemsTest, FailuresSayWhatWentWrongInWords) {
     std::ofstream(root / "file") << "not a folder";
     XdgLoginItems items((root / "file/autostart").string(), "/bin/sh");

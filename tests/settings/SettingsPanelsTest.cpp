@@ -232,12 +232,18 @@ TEST_F(SettingsPanelsTest, FilesThatDoNotImportChangeNothingAndSayWhy) {
         EXPECT_EQ(shown, c.messages);
         EXPECT_EQ(host().unscriptedAlerts(), 0);
     }
-    // The read failures carry their reason.
+    // The read failures carry their reason, the missing file's first.
+    std::vector<std::string> reasons;
     for (const auto& alert : host().alerts()) {
         if (alert->content().messageText == "The file could not be read.") {
-            EXPECT_FALSE(alert->content().informativeText.empty());
+            reasons.push_back(alert->content().informativeText);
         }
     }
+    ASSERT_EQ(reasons.size(), 2u);
+    EXPECT_NE(reasons[0].find("No such file or directory"), std::string::npos) << reasons[0];
+    EXPECT_EQ(reasons[1], "The file is too large for a settings file (" +
+                              std::to_string(kMaxFileSize + 1) +
+                              " bytes, over the limit of 16 MiB).");
 }
 
 TEST_F(SettingsPanelsTest, ThePassphrasePromptAsksOnceAndTheKeyIsMadeOffTheMainTurn) {

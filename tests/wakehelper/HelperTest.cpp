@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <fstream>
 
+#include "foundation/Log.h"
 #include "foundation/WakeHelperProtocol.h"
+#include "platform/sim/RecordingLogSink.h"
 #include "wakehelper/RtcWakeScheduler.h"
 
 namespace orvel {
@@ -139,6 +141,52 @@ TEST_F(HelperTest, ARestartedHelperReloadsItsDatesAndArmsThemAgain) {
     Helper afterDamage(third, state, [this] { return now; });
     afterDamage.load();
     EXPECT_TRUE(afterDamage.scheduled().empty());
+    std::filesystem::remove_all(folder);
+}
+
+TEST_F(HelperTest, AKeptFileThatIsDamagedOrTooLargeIsDroppedWithOneLogLine) {
+    const auto folder = freshFolder("helper-kept");
+    const std::string state = (folder / "wakes.json").string();
+    // A well-formed list of one date, padded with blanks to the given size.
+    const auto padded = [](std::size_t size) {
+        std::string text = "[" + std::to_string(static_cast<std::int64_t>(kNow) + 600) + "]";
+        return text + std::string(size - text.size(), ' ');
+    };
+    struct Case {
+        const char* what;
+        std::string text;
+        bool kept;
+        std::string logged;
+    };
+    const Case cases[] = {
+        {"at the limit", padded(Helper::kMaxStateSize), true, ""},
+        {"one byte over", padded(Helper::kMaxStateSize + 1), false,
+         "the kept wake dates in " + state + " are too large (" +
+             std::to_string(Helper::kMaxStateSize + 1) +
+             " bytes, over the limit of 4 KiB) and were dropped"},
+        {"far over", padded(8u << 20), false,
+         "the kept wake dates in " + state +
+             " are too large (8 MiB, over the limit of 4 KiB) and were dropped"},
+        {"damaged", "not json", false,
+         "the kept wake dates in " + state + " are unreadable and were dropped"},
+    };
+    const auto sink = std::make_shared<RecordingLogSink>();
+    const auto previous = installLogSink(sink);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::ofstream(state) << c.text;
+        sink->clear();
+        RecordingWakeScheduler fresh;
+        Helper restarted(fresh, state, [this] { return now; });
+        restarted.load();
+        EXPECT_EQ(restarted.scheduled(), c.kept ? seconds({600}) : std::vector<Date>{});
+        ASSERT_EQ(fresh.settings.size(), 1u) << "armed, or cleared, at start";
+        EXPECT_EQ(fresh.settings.back(),
+                  c.kept ? Alarm(static_cast<std::int64_t>(kNow) + 600) : std::nullopt);
+        EXPECT_EQ(sink->messages("helper"), c.logged.empty() ? std::vector<std::string>{}
+                                                             : std::vector<std::string>{c.logged});
+    }
+    installLogSink(previous);
     std::filesystem::remove_all(folder);
 }
 

@@ -239,7 +239,8 @@ void FileUserDefaults::loadAtStart() {
         }
         ::closedir(dir);
     }
-    auto read = readFileIfPresent(path_);
+    std::string unusable;
+    auto read = readDomain(&unusable);
     if (!read) {
         becomeReadOnly(read.error().message);
         log_.error(read.error().message +
@@ -247,22 +248,44 @@ void FileUserDefaults::loadAtStart() {
                    "are not saved until Orvel starts again.");
         return;
     }
-    if (!*read) {
+    if (*read) {
+        memory_.replacePersistentDomain(std::move(**read));
         return;
     }
-    std::string fault;
-    if (auto domain = decode(stringFromData(**read), &fault)) {
-        memory_.replacePersistentDomain(std::move(*domain));
-    } else if (auto aside = moveAside()) {
-        log_.error("The settings file " + path_ + " is damaged (" + fault + "); moved it to " +
-                   *aside + " and started from the default settings.");
+    if (unusable.empty()) {
+        return;  // no file yet
+    }
+    if (auto aside = moveAside()) {
+        log_.error("The settings file " + path_ + " is " + unusable + "; moved it to " + *aside +
+                   " and started from the default settings.");
     } else {
         // Writing now would replace the damaged file, and whatever can still be saved from it.
-        const std::string why = "The settings file " + path_ + " is damaged (" + fault + ") and " +
-                                aside.error().message;
+        const std::string why =
+            "The settings file " + path_ + " is " + unusable + " and " + aside.error().message;
         becomeReadOnly(why);
         log_.error(why + ". Running on the default settings; the file is left as it is.");
     }
+}
+
+Result<std::optional<DefaultsDictionary>> FileUserDefaults::readDomain(
+    std::string* unusable) const {
+    auto read = readFileIfPresent(path_, kMaxFileSize);
+    if (!read) {
+        if (read.error().tooLarge.empty()) {
+            return Error{read.error().message};
+        }
+        *unusable = "too large (" + read.error().tooLarge + ")";
+        return std::optional<DefaultsDictionary>();
+    }
+    if (!*read) {
+        return std::optional<DefaultsDictionary>();
+    }
+    std::string fault;
+    auto domain = decode(viewOfData(**read), &fault);
+    if (!domain) {
+        *unusable = "damaged (" + fault + ")";
+    }
+    return domain;
 }
 
 void FileUserDefaults::becomeReadOnly(const std::string& why) {
@@ -415,7 +438,8 @@ bool FileUserDefaults::write(const Changes& changes) {
     FileLock lock(lockPath_, log_);
 
     DefaultsDictionary domain;
-    auto read = readFileIfPresent(path_);
+    std::string unusable;
+    auto read = readDomain(&unusable);
     if (!read) {
         // Writing now would replace what the user saved with this run's keys alone.
         becomeReadOnly(read.error().message);
@@ -425,15 +449,14 @@ bool FileUserDefaults::write(const Changes& changes) {
         return true;
     }
     if (*read) {
-        std::string fault;
-        if (auto onDisk = decode(stringFromData(**read), &fault)) {
-            domain = std::move(*onDisk);
-        } else if (auto aside = moveAside()) {
-            log_.error("The settings file " + path_ + " was damaged (" + fault + "); moved it to " +
+        domain = std::move(**read);
+    } else if (!unusable.empty()) {
+        if (auto aside = moveAside()) {
+            log_.error("The settings file " + path_ + " was " + unusable + "; moved it to " +
                        *aside + " before saving.");
         } else {
-            const std::string why = "The settings file " + path_ + " is damaged (" + fault +
-                                    ") and " + aside.error().message;
+            const std::string why =
+                "The settings file " + path_ + " is " + unusable + " and " + aside.error().message;
             becomeReadOnly(why);
             log_.error(why + ". Settings are no longer saved until Orvel starts again.");
             return true;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -23,15 +24,21 @@ namespace orvel {
 // writes a new file beside it, syncs it and renames it over the old one. The file is therefore
 // always whole, and two processes sharing it keep each other's changes.
 //
-// A file that reads but does not decode as settings is moved aside to
-// "defaults.json.damaged-<UTC time>", with one log line; the store then starts empty (the
-// registered values apply); one that cannot be moved aside counts as unreadable. A file that is
-// there but cannot be read at all (no permission, a folder in its place) is never written: the
-// store runs on what it holds in memory and is read-only until the next start, so the user's
-// settings are not replaced by one run's keys.
+// A file that reads but does not decode as settings, or that is larger than any settings Orvel
+// writes (32 MiB), is moved aside to "defaults.json.damaged-<UTC time>", with one log line; the
+// store then starts empty (the registered values apply); one that cannot be moved aside counts as
+// unreadable. A file that is there but cannot be read at all (no permission, a folder in its place)
+// is never written: the store runs on what it holds in memory and is read-only until the next
+// start, so the user's settings are not replaced by one run's keys.
 class FileUserDefaults final : public UserDefaults {
   public:
     enum class Writes { Background, Synchronous };
+
+    // The most the file legitimately holds is an import's worth of rules and drives (an import
+    // reads at most 16 MiB) kept in base64, a third longer: 21.3 MiB; the activity log (50
+    // entries), the saved session and the preferences add well under 1 MiB. A larger file is set
+    // aside as a damaged one is, which also bounds what decoding it costs at start.
+    static constexpr std::size_t kMaxFileSize = 32u << 20;
 
     explicit FileUserDefaults(std::string folder, Writes writes = Writes::Background);
     ~FileUserDefaults() override;
@@ -72,6 +79,9 @@ class FileUserDefaults final : public UserDefaults {
     void writerLoop();
     bool write(const Changes& changes);
     void loadAtStart();
+    // The settings the file holds, or nothing: no file, or one that is damaged or too large, said
+    // in `unusable` ("damaged (…)"); an error when it cannot be read at all.
+    Result<std::optional<DefaultsDictionary>> readDomain(std::string* unusable) const;
     void becomeReadOnly(const std::string& why);
     // Renames the damaged file beside itself; the new name, or why it stays where it is.
     Result<std::string> moveAside();

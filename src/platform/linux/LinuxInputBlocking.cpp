@@ -56,9 +56,12 @@ Result<void> writeAttribute(const std::string& path, const char* value,
     return {};
 }
 
+// One line per silenced device, a sysfs path of a few dozen characters: hundreds of devices fit.
+constexpr std::size_t kMaxRecordSize = 64 * 1024;
+
 std::vector<std::string> readRecord(const std::string& path) {
     std::vector<std::string> lines;
-    auto data = readFileIfPresent(path);
+    auto data = readFileIfPresent(path, kMaxRecordSize);
     if (!data) {
         Logger("input").error(data.error().message);
         return lines;

@@ -238,7 +238,10 @@ std::optional<std::string> LinuxSystemInfo::assignmentValue(std::string_view tex
 }
 
 std::optional<std::string> LinuxSystemInfo::localizedHostName() {
-    if (auto file = readFileIfPresent(root_ + "/etc/machine-info"); file && file.value()) {
+    // A handful of short assignments (the pretty name, an icon, a location).
+    constexpr std::size_t kMaxMachineInfoSize = 64 * 1024;
+    if (auto file = readFileIfPresent(root_ + "/etc/machine-info", kMaxMachineInfoSize);
+        file && file.value()) {
         if (auto pretty = assignmentValue(stringFromData(*file.value()), "PRETTY_HOSTNAME");
             pretty && !pretty->empty()) {
             return pretty;

@@ -196,7 +196,9 @@ std::map<std::string, std::string> parseDesktopEntry(std::string_view text) {
 }
 
 std::map<std::string, std::string> readDesktopEntry(const std::string& path) {
-    auto bytes = readFile(path);
+    // Entries that name and describe their program in a hundred languages take some tens of KiB.
+    constexpr std::size_t kMaxEntrySize = 1024 * 1024;
+    auto bytes = readFile(path, kMaxEntrySize);
     if (!bytes) {
         return {};
     }

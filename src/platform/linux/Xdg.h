@@ -31,7 +31,7 @@ std::vector<std::string> dataFolders(const Environment& env);
 
 // The keys of a desktop entry's [Desktop Entry] group and their values (other groups, comments
 // and malformed lines are passed over; blanks around '=' are trimmed). Empty when the file cannot
-// be read.
+// be read or is over 1 MiB.
 std::map<std::string, std::string> readDesktopEntry(const std::string& path);
 // The same, from the text of an entry.
 std::map<std::string, std::string> parseDesktopEntry(std::string_view text);
