@@ -85,7 +85,7 @@ Result<void, SleepEngineError> CaffeinateEngine::start(const SleepOptions& optio
     }
     process_ = std::move(launched.value());
     if (log_.isInfoEnabled()) {
-        log_.info("started: " + options.commandLine());
+        log_.info("started: " + options.commandLine(processes.resolve(kCaffeinatePath)));
     }
     return {};
 }

@@ -35,8 +35,8 @@ std::vector<std::string> SleepOptions::caffeinateArguments() const {
     return arguments;
 }
 
-std::string SleepOptions::commandLine() const {
-    std::string line = kCaffeinatePath;
+std::string SleepOptions::commandLine(std::string_view program) const {
+    std::string line(program);
     for (const auto& argument : caffeinateArguments()) {
         line += ' ';
         line += argument;

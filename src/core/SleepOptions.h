@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "foundation/Json.h"
@@ -30,8 +31,9 @@ struct SleepOptions {
     // The argument list of the caffeinate program: letters, then the timeout pair, then the
     // process pair.
     std::vector<std::string> caffeinateArguments() const;
-    // The equivalent command line: the program followed by each argument after one space.
-    std::string commandLine() const;
+    // The command line: the program (by default the equivalent one) followed by each argument
+    // after one space.
+    std::string commandLine(std::string_view program = kCaffeinatePath) const;
 
     Json toJson() const;
     static Result<SleepOptions> fromJson(const Json& json);

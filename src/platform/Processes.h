@@ -45,6 +45,9 @@ class Processes {
 
     // Whether the path names a regular file that this user may execute.
     virtual bool isExecutableFile(std::string_view path) = 0;
+    // The file that runs when `path` is launched: for a system program that Orvel brings its
+    // own of, Orvel's; else the path itself.
+    virtual std::string resolve(std::string_view path) const = 0;
 
     // Starts a child. The handler is set before the child starts, so no exit is missed. The
     // error text is the system's own description of why the launch failed.

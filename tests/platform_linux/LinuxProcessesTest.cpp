@@ -259,7 +259,7 @@ TEST_F(LinuxProcessesOnBusTest, CaffeinateLetsItsInhibitorsGoWhenItsLauncherIsKi
     }
 }
 
-TEST(LinuxProcessesStandInTest, AMissingSystemProgramRunsOursInItsPlace) {
+TEST(LinuxProcessesStandInTest, ASystemProgramWithAStandInIsAlwaysOurs) {
     namespace fs = std::filesystem;
     const fs::path root =
         fs::path(::testing::TempDir()) / ("orvel-standin-" + std::to_string(getpid()));
@@ -271,59 +271,84 @@ TEST(LinuxProcessesStandInTest, AMissingSystemProgramRunsOursInItsPlace) {
         std::ofstream(path) << "#!/bin/sh\nexit 7\n";
         fs::permissions(path, executable ? fs::perms(0755) : fs::perms(0644));
     };
-    const std::string real = (root / "system/caffeinate").string();
+    // The foreign program leaves a mark when it runs.
+    const std::string system = (root / "system/caffeinate").string();
+    const std::string ranForeign = (root / "ran-foreign").string();
+    auto makeForeign = [&] {
+        std::ofstream(system) << "#!/bin/sh\necho \"$@\" > '" << ranForeign << "'\nexit 9\n";
+        fs::permissions(system, fs::perms(0755));
+    };
     const std::string built = (root / "build/caffeinate").string();
     const std::string installed = (root / "libexec/caffeinate").string();
 
     struct Case {
-        bool real, built, builtExecutable, installed;
+        bool foreign, built, builtExecutable, installed;
         std::string expected;
+        bool executable;
     };
     const Case cases[] = {
-        {true, true, true, true, real},        {false, true, true, true, built},
-        {false, true, false, true, installed}, {false, false, false, true, installed},
-        {false, false, false, false, real},
+        {true, true, true, true, built, true},
+        {false, true, true, true, built, true},
+        {false, true, false, true, installed, true},
+        {false, false, false, true, installed, true},
+        {false, false, false, false, installed, false},
+        {true, false, false, false, installed, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.expected);
-        for (const auto& p : {real, built, installed}) {
+        SCOPED_TRACE(::testing::Message()
+                     << c.foreign << c.built << c.builtExecutable << c.installed);
+        for (const auto& p : {system, built, installed}) {
             fs::remove(p);
         }
-        if (c.real)
-            makeProgram(real, true);
+        if (c.foreign)
+            makeForeign();
         if (c.built)
             makeProgram(built, c.builtExecutable);
         if (c.installed)
             makeProgram(installed, true);
-        LinuxProcesses processes({{real, {built, installed}}});
-        EXPECT_EQ(processes.resolve(real), c.expected);
-        EXPECT_EQ(processes.isExecutableFile(real), c.expected != real || c.real);
+        LinuxProcesses processes({{system, {built, installed}}});
+        EXPECT_EQ(processes.resolve(system), c.expected);
+        EXPECT_EQ(processes.isExecutableFile(system), c.executable);
         EXPECT_EQ(processes.resolve(built), built) << "only the named path has stand-ins";
     }
 
-    // Launching the named path runs the stand-in, with the caller's arguments.
+    // Launching the named path runs ours with the caller's arguments, a foreign program there
+    // or not.
+    makeForeign();
     makeProgram(built, true);
-    LinuxProcesses processes({{real, {built}}});
+    LinuxProcesses processes({{system, {built}}});
     std::promise<int> exited;
-    auto child = processes.launch({real, {"-i"}}, [&](int status) { exited.set_value(status); });
+    auto child = processes.launch({system, {"-i"}}, [&](int status) { exited.set_value(status); });
     ASSERT_TRUE(child.ok()) << child.error().message;
     auto future = exited.get_future();
     ASSERT_EQ(future.wait_for(kLimit), std::future_status::ready);
     EXPECT_EQ(future.get(), 7);
+    EXPECT_FALSE(fs::exists(ranForeign)) << "the foreign program ran";
     fs::remove_all(root);
 }
 
-TEST(LinuxProcessesStandInTest, ByDefaultCaffeinateIsLookedForBesideTheProgramThenInLibexec) {
-    const auto standIns = LinuxProcesses::defaultStandIns();
-    ASSERT_EQ(standIns.size(), 1u);
-    EXPECT_EQ(standIns[0].path, "/usr/bin/caffeinate");
+TEST(LinuxProcessesStandInTest, CaffeinateIsLookedForBesideABuiltProgramThenInLibexec) {
     char self[4096] = {};
     ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
     const std::string folder = std::string(self).substr(0, std::string(self).rfind('/'));
-    ASSERT_EQ(standIns[0].candidates.size(), 2u);
+    const auto standIns = LinuxProcesses::defaultStandIns();
+    ASSERT_EQ(standIns.size(), 1u);
+    EXPECT_EQ(standIns[0].path, "/usr/bin/caffeinate");
+    ASSERT_EQ(standIns[0].candidates.size(), 2u) << "this test runs from the build tree";
     EXPECT_EQ(standIns[0].candidates[0], folder + "/caffeinate");
     EXPECT_TRUE(standIns[0].candidates[1].ends_with("/libexec/orvel/caffeinate"))
         << standIns[0].candidates[1];
+
+    // An installed Orvel shares its folder with other programs: /usr/bin/caffeinate beside
+    // /usr/bin/Orvel may be anyone's.
+    for (const auto& installed :
+         {std::optional<std::string>("/usr/bin/Orvel"),
+          std::optional<std::string>("/usr/local/bin/Orvel"), std::optional<std::string>()}) {
+        SCOPED_TRACE(installed.value_or("unknown"));
+        const auto found = LinuxProcesses::standInsFor(installed);
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].candidates, std::vector<std::string>{standIns[0].candidates[1]});
+    }
 }
 
 }  // namespace

@@ -199,47 +199,47 @@ bool isExecutable(const std::string& path) {
            ::access(path.c_str(), X_OK) == 0;
 }
 
-std::optional<std::string> runningExecutableFolder() {
-    const auto self = LinuxPaths::executablePath();
-    if (!self) {
-        Logger("processes")
-            .error(self.error().message +
-                   "; Orvel's own programs are looked for where they are installed.");
-        return std::nullopt;
-    }
-    return self->substr(0, self->rfind('/'));
-}
-
 }  // namespace
 
 LinuxProcesses::LinuxProcesses(std::vector<ProgramStandIn> standIns)
     : standIns_(std::move(standIns)) {}
 
 std::vector<ProgramStandIn> LinuxProcesses::defaultStandIns() {
+    const auto self = LinuxPaths::executablePath();
+    if (!self) {
+        Logger("processes")
+            .error(self.error().message +
+                   "; Orvel's own programs are looked for where they are installed.");
+        return standInsFor(std::nullopt);
+    }
+    return standInsFor(*self);
+}
+
+std::vector<ProgramStandIn> LinuxProcesses::standInsFor(
+    const std::optional<std::string>& runningProgram) {
     std::vector<std::string> caffeinate;
-    if (const auto folder = runningExecutableFolder()) {
-        caffeinate.push_back(*folder + "/caffeinate");
+    // Beside an installed program, in a folder such as /usr/bin, a caffeinate may be anyone's.
+    if (runningProgram && LinuxPaths::isInBuildTree(*runningProgram)) {
+        caffeinate.push_back(runningProgram->substr(0, runningProgram->rfind('/')) + "/caffeinate");
     }
     caffeinate.push_back(ORVEL_INSTALL_LIBEXECDIR "/caffeinate");
     return {{"/usr/bin/caffeinate", std::move(caffeinate)}};
 }
 
 std::string LinuxProcesses::resolve(std::string_view path) const {
-    std::string p(path);
-    if (isExecutable(p)) {
-        return p;
-    }
     for (const auto& standIn : standIns_) {
         if (standIn.path != path) {
             continue;
         }
+        // Never the program at the path itself: on some systems another program has that name.
         for (const auto& candidate : standIn.candidates) {
             if (isExecutable(candidate)) {
                 return candidate;
             }
         }
+        return standIn.candidates.empty() ? std::string() : standIn.candidates.back();
     }
-    return p;
+    return std::string(path);
 }
 
 bool LinuxProcesses::isExecutableFile(std::string_view path) {

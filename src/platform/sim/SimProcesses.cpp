@@ -25,7 +25,12 @@ void SimChildProcess::exit(int status) {
 }
 
 bool SimProcesses::isExecutableFile(std::string_view path) {
-    return executables_.count(std::string(path)) > 0;
+    return executables_.count(resolve(path)) > 0;
+}
+
+std::string SimProcesses::resolve(std::string_view path) const {
+    const auto standIn = standIns_.find(path);
+    return standIn == standIns_.end() ? std::string(path) : standIn->second;
 }
 
 Result<std::shared_ptr<ChildProcess>> SimProcesses::launch(const LaunchRequest& request,

@@ -44,12 +44,17 @@ class SimProcesses final : public Processes {
     static constexpr int kSigTermStatus = 128 + 15;
 
     bool isExecutableFile(std::string_view path) override;
+    std::string resolve(std::string_view path) const override;
     Result<std::shared_ptr<ChildProcess>> launch(const LaunchRequest& request,
                                                  TerminationHandler onTermination) override;
     Result<int> launchDetached(const LaunchRequest& request) override;
 
     // Control surface for tests.
     void setExecutable(const std::string& path, bool executable);
+    // Launching `path` runs `program` instead.
+    void setStandIn(const std::string& path, std::string program) {
+        standIns_[path] = std::move(program);
+    }
     // The next launch (detached or not) fails with this description.
     void failNextLaunch(std::string description) { nextFailure_ = std::move(description); }
     const std::vector<std::shared_ptr<SimChildProcess>>& children() const { return children_; }
@@ -59,6 +64,7 @@ class SimProcesses final : public Processes {
 
   private:
     std::set<std::string> executables_;
+    std::map<std::string, std::string, std::less<>> standIns_;
     std::optional<std::string> nextFailure_;
     std::vector<std::shared_ptr<SimChildProcess>> children_;
     std::vector<LaunchRequest> detached_;
