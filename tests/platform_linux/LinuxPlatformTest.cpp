@@ -184,11 +184,13 @@ TEST_F(LinuxPlatformTest, TheCompatibilityEngineRunsOrvelsCaffeinateUntilStopped
     const pid_t rerun = test::spawn(
         {ORVEL_TEST_LAUNCHER, "foreign", foreign.string(), *self,
          "--gtest_filter=LinuxPlatformTest.TheCompatibilityEngineRunsOrvelsCaffeinateUntilStopped"},
-        {std::string(kForeignCaffeinateRan) + "=" + ran.string()}, output);
+        // Its report is the outer run's to write.
+        {std::string(kForeignCaffeinateRan) + "=" + ran.string(), "GTEST_OUTPUT="}, output);
     ASSERT_GT(rerun, 0);
     const int status = test::waitForExit(rerun);
     if (status < 0) {
         ::kill(rerun, SIGKILL);
+        test::waitForExit(rerun);
     }
     // Overlayfs leaves a folder nobody may enter in its work folder.
     std::error_code ignored;
@@ -199,6 +201,25 @@ TEST_F(LinuxPlatformTest, TheCompatibilityEngineRunsOrvelsCaffeinateUntilStopped
     EXPECT_EQ(status, 0) << readAll(output);
     EXPECT_FALSE(fs::exists(ran)) << "Orvel ran the foreign /usr/bin/caffeinate with: "
                                   << readAll(ran.string());
+}
+
+TEST_F(LinuxPlatformTest, ACaffeinateThatFailsAtOnceIsAFailureInItsOwnWords) {
+    putChildrenOnTheBus();  // a bus without logind: no sleep lock can be had
+    install();
+    engine = CaffeinateEngine::make();
+    std::optional<SleepEngineError> failure;
+    engine->onFailure = [&](const SleepEngineError& error) { failure = error; };
+    SleepOptions options;
+    options.preventSystemSleep = true;
+    options.timeout = 3600;
+    bool exited = false;
+    ASSERT_TRUE(engine->start(options, [&] { exited = true; }).ok());
+    ASSERT_TRUE(waitFor([&] { return failure || exited; }));
+    EXPECT_FALSE(exited) << "a failure is not a finish";
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->localizedDescription(),
+              "caffeinate failed: could not take PreventSystemSleep (error 0xe00002c7)");
+    EXPECT_EQ(log->messages("caffeinate").back(), failure->localizedDescription());
 }
 
 TEST_F(LinuxPlatformTest, WithoutBusesOnlyWhatNeedsThemIsUnavailable) {

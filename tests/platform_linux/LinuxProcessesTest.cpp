@@ -22,6 +22,24 @@ namespace {
 // comes near, never on the passing of time.
 constexpr auto kLimit = std::chrono::seconds(30);
 
+std::string readAll(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The pid a child wrote to `path`, once it has (0 when none came within the limit).
+pid_t waitForPidIn(const std::string& path) {
+    const auto deadline = std::chrono::steady_clock::now() + kLimit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        pid_t pid = 0;
+        if (std::ifstream(path) >> pid) {
+            return pid;
+        }
+        std::this_thread::yield();
+    }
+    return 0;
+}
+
 struct Exit {
     int status;
     std::thread::id thread;
@@ -60,6 +78,47 @@ TEST_F(LinuxProcessesTest, ReportsExitStatusOnAnotherThread) {
         EXPECT_FALSE(child->isRunning());
         EXPECT_EQ(child->terminationStatus(), c.status);
     }
+}
+
+TEST_F(LinuxProcessesTest, KeepsTheLastOfStandardErrorWhenAskedWhateverStillHoldsIt) {
+    const std::string pidFile =
+        ::testing::TempDir() + "orvel-grandchild-" + std::to_string(::getpid());
+    std::remove(pidFile.c_str());
+    struct Case {
+        bool keep;
+        std::string script;
+        int status;
+        std::string said;
+    };
+    const Case cases[] = {
+        {true, "echo one >&2; echo two >&2; exit 3", 3, "one\ntwo\n"},
+        {false, "echo one >&2; exit 3", 3, ""},
+        {true, "head -c 10000 /dev/zero | tr '\\000' x >&2; echo last >&2", 0,
+         std::string(ChildProcess::kStandardErrorLimit - 5, 'x') + "last\n"},
+        // A grandchild that keeps the stream open does not hold the exit back.
+        {true, "sleep 600 & echo $! > " + pidFile + "; echo said >&2; exit 4", 4, "said\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        auto promise = std::make_shared<std::promise<int>>();
+        auto exited = promise->get_future();
+        LaunchRequest request{"/bin/sh", {"-c", c.script}};
+        request.keepStandardError = c.keep;
+        auto child =
+            processes.launch(request, [promise](int status) { promise->set_value(status); });
+        ASSERT_TRUE(child.ok()) << child.error().message;
+        // Not an assertion: the grandchild is ended below whatever happens.
+        if (exited.wait_for(kLimit) != std::future_status::ready) {
+            ADD_FAILURE() << "the exit was not told";
+            continue;
+        }
+        EXPECT_EQ(exited.get(), c.status);
+        EXPECT_EQ(child.value()->standardError(), c.said);
+    }
+    if (const pid_t grandchild = waitForPidIn(pidFile); grandchild > 0) {
+        ::kill(grandchild, SIGKILL);
+    }
+    std::remove(pidFile.c_str());
 }
 
 TEST_F(LinuxProcessesTest, TerminateEndsARunningChildWithSigterm) {
@@ -169,23 +228,6 @@ TEST_F(LinuxProcessesTest, DetachedChildrenAreReapedAndTheirPidIsTold) {
 }
 
 // Children of a launcher program (standing for Orvel) that the test kills.
-std::string readAll(const std::string& path) {
-    std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// The pid a child wrote to `path`, once it has (0 when none came within the limit).
-pid_t waitForPidIn(const std::string& path) {
-    const auto deadline = std::chrono::steady_clock::now() + kLimit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        pid_t pid = 0;
-        if (std::ifstream(path) >> pid) {
-            return pid;
-        }
-        std::this_thread::yield();
-    }
-    return 0;
-}
 
 // Whether a signal was sent to a process and waits, blocked, to be handled.
 bool isPending(pid_t pid, int signal) {

@@ -15,11 +15,11 @@ struct ProgramStandIn {
     std::vector<std::string> candidates;  // ours, in order of preference
 };
 
-// Children through fork and exec. Each child has a reaper thread that waits for its exit and
-// then calls the termination handler on that thread; terminate() never signals a reaped pid.
-// Launched children get SIGTERM when Orvel dies, however it dies (a SIGKILL included), so that
-// nothing they hold for Orvel outlives it; detached ones live on. A detached launch that fails
-// leaves one log line.
+// Children through fork and exec. Each child has a reaper thread that reads the standard error
+// it keeps, waits for its exit and then calls the termination handler on that thread;
+// terminate() never signals a reaped pid. Launched children get SIGTERM when Orvel dies, however
+// it dies (a SIGKILL included), so that nothing they hold for Orvel outlives it; detached ones
+// live on. A detached launch that fails leaves one log line.
 //
 // A path with a stand-in (by default "/usr/bin/caffeinate") always runs one of Orvel's own
 // programs, never what is installed at that path: the first executable candidate, Orvel's

@@ -1,5 +1,7 @@
 #include "platform/sim/SimProcesses.h"
 
+#include <algorithm>
+
 namespace orvel {
 
 SimChildProcess::SimChildProcess(int pid, LaunchRequest request, TerminationHandler handler)
@@ -13,12 +15,16 @@ void SimChildProcess::terminate() {
     exit(SimProcesses::kSigTermStatus);
 }
 
-void SimChildProcess::exit(int status) {
+void SimChildProcess::exit(int status, std::string_view standardError) {
     if (!running_) {
         return;
     }
     running_ = false;
     status_ = status;
+    if (request_.keepStandardError) {
+        standardError_ = standardError.substr(standardError.size() -
+                                              std::min(standardError.size(), kStandardErrorLimit));
+    }
     if (auto handler = std::exchange(handler_, nullptr)) {
         handler(status);
     }

@@ -4,6 +4,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Processes.h"
@@ -22,12 +23,14 @@ class SimChildProcess final : public ChildProcess {
     void terminate() override;
     void clearTerminationHandler() override { handler_ = nullptr; }
     int terminationStatus() const override { return running_ ? -1 : status_; }
+    std::string standardError() const override { return standardError_; }
 
     const LaunchRequest& request() const { return request_; }
     bool wasTerminated() const { return terminateRequested_; }
     bool hasTerminationHandler() const { return static_cast<bool>(handler_); }
-    // The child exits by itself with `status`; its handler runs on the calling thread.
-    void exit(int status = 0);
+    // The child exits by itself with `status`, having written `standardError`; its handler runs
+    // on the calling thread.
+    void exit(int status = 0, std::string_view standardError = {});
 
   private:
     int pid_;
@@ -36,6 +39,7 @@ class SimChildProcess final : public ChildProcess {
     bool running_ = true;
     bool terminateRequested_ = false;
     int status_ = -1;
+    std::string standardError_;
 };
 
 // Simulated process launching: records every child and lets tests end them.
