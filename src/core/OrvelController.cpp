@@ -174,9 +174,18 @@ void OrvelController::watchFailures(SleepEngine& watched) {
 }
 
 // The system took back a hold of the running session: go on with the other engine, or end the
-// session and say why, rather than show a session that holds nothing.
+// session and say why, rather than show a session that holds nothing. A caffeinate child that
+// failed ends its session: the user chose that program, and what it said is why.
 void OrvelController::engineFailed(const SleepEngineError& error) {
     if (!isActive()) {
+        return;
+    }
+    if (error.kind == SleepEngineError::Case::childFailed) {
+        lastError = error.localizedDescription();
+        endNaturally();
+        ActivityLog::add(ActivityEntry::make(ActivityEntry::Kind::ended,
+                                             error.localizedDescription(),
+                                             "Ended session \u2014 caffeinate engine"));
         return;
     }
     if (!startOtherEngine(effectiveOptions(), error)) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "foundation/Data.h"
 #include "platform/Platform.h"
 
 namespace orvel {
@@ -24,6 +25,10 @@ SleepEngineError SleepEngineError::binaryMissing() {
     return SleepEngineError{Case::binaryMissing, {}, 0};
 }
 
+SleepEngineError SleepEngineError::childFailed(std::string words) {
+    return SleepEngineError{Case::childFailed, std::move(words), 0};
+}
+
 std::string SleepEngineError::localizedDescription() const {
     switch (kind) {
         case Case::launchFailed:
@@ -34,11 +39,70 @@ std::string SleepEngineError::localizedDescription() const {
             return text + " is not supported by this engine.";
         case Case::binaryMissing:
             return std::string(kCaffeinatePath) + " is missing or not executable.";
+        case Case::childFailed:
+            return "caffeinate failed: " + text;
     }
     return {};
 }
 
 // CaffeinateEngine ----------------------------------------------------------------------------
+
+namespace {
+
+// Long enough for any message of a line; a longer one is cut.
+constexpr std::size_t kWordsLimit = 240;
+
+void trim(std::string_view& text) {
+    while (!text.empty() && text.front() == ' ') {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && text.back() == ' ') {
+        text.remove_suffix(1);
+    }
+}
+
+// What a failed child said last: its last line on standard error that is not blank, without
+// the program's own "caffeinate: " in front, made safe to show; else how it ended.
+std::string failureWords(std::string_view said, int status) {
+    std::string text = replacingInvalidUTF8(said);
+    // Control characters (tabs, a terminal's colours) become spaces.
+    for (char& c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if ((byte < 0x20 && c != '\n') || byte == 0x7F) {
+            c = ' ';
+        }
+    }
+    std::string_view rest(text);
+    std::string_view line;
+    while (line.empty() && !rest.empty()) {
+        const std::size_t newline = rest.rfind('\n');
+        line = newline == std::string_view::npos ? rest : rest.substr(newline + 1);
+        rest = newline == std::string_view::npos ? std::string_view() : rest.substr(0, newline);
+        trim(line);
+    }
+    if (line.starts_with("caffeinate: ")) {
+        line.remove_prefix(12);
+    }
+    if (!line.empty()) {
+        if (line.size() <= kWordsLimit) {
+            return std::string(line);
+        }
+        std::size_t cut = kWordsLimit;
+        while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80) {
+            --cut;  // not inside a character
+        }
+        return std::string(line.substr(0, cut)) + "\u2026";
+    }
+    if (status > 128) {
+        return "ended by signal " + std::to_string(status - 128);
+    }
+    if (status < 0) {
+        return "ended, and the system did not say how";
+    }
+    return "exited with status " + std::to_string(status);
+}
+
+}  // namespace
 
 std::shared_ptr<CaffeinateEngine> CaffeinateEngine::make() {
     return std::shared_ptr<CaffeinateEngine>(new CaffeinateEngine());
@@ -63,31 +127,50 @@ Result<void, SleepEngineError> CaffeinateEngine::start(const SleepOptions& optio
     // The handler runs on a thread of the platform's choosing: it only hands over to the main
     // loop, carrying the engine weakly and onExit strongly.
     std::weak_ptr<CaffeinateEngine> weakSelf = weak_from_this();
-    auto handler = [weakSelf, onExit = std::move(onExit), startNumber](int) {
-        RunLoop::main().async([weakSelf, onExit, startNumber] {
+    auto handler = [weakSelf, onExit = std::move(onExit), startNumber](int status) {
+        RunLoop::main().async([weakSelf, onExit, startNumber, status] {
             if (auto self = weakSelf.lock()) {
-                // A later start has its own child; this notice is stale.
-                if (self->startNumber_ != startNumber) {
-                    return;
-                }
-                self->process_ = nullptr;
-            }
-            if (onExit) {
+                self->childExited(startNumber, status, onExit);
+            } else if (onExit) {
                 onExit();
             }
         });
     };
 
-    auto launched = processes.launch(LaunchRequest{kCaffeinatePath, options.caffeinateArguments()},
-                                     std::move(handler));
+    LaunchRequest request{kCaffeinatePath, options.caffeinateArguments()};
+    request.keepStandardError = true;  // a child that fails says why there
+    auto launched = processes.launch(request, std::move(handler));
     if (!launched) {
         return SleepEngineError::launchFailed(launched.error().message);
     }
     process_ = std::move(launched.value());
     if (log_.isInfoEnabled()) {
-        log_.info("started: " + options.commandLine());
+        log_.info("started: " + options.commandLine(processes.resolve(kCaffeinatePath)));
     }
     return {};
+}
+
+void CaffeinateEngine::childExited(std::uint64_t startNumber, int status,
+                                   const std::function<void()>& onExit) {
+    // A later start has its own child; this notice is stale.
+    if (startNumber_ != startNumber) {
+        return;
+    }
+    const std::shared_ptr<ChildProcess> child = std::exchange(process_, nullptr);
+    if (status == 0) {
+        if (onExit) {
+            onExit();
+        }
+        return;
+    }
+    const SleepEngineError error =
+        SleepEngineError::childFailed(failureWords(child ? child->standardError() : "", status));
+    log_.error(error.localizedDescription());
+    if (onFailure) {
+        onFailure(error);
+    } else if (onExit) {
+        onExit();  // an owner that hears of no failure still hears of the end
+    }
 }
 
 void CaffeinateEngine::stop() {

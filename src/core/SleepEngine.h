@@ -16,18 +16,28 @@
 
 namespace orvel {
 
-// Why an engine could not start; the description is the text shown to the user.
+// Why an engine could not start, or why a prevention it started failed; the description is the
+// text shown to the user.
 struct SleepEngineError {
-    enum class Case { launchFailed, assertionFailed, unsupportedOption, binaryMissing };
+    enum class Case {
+        launchFailed,
+        assertionFailed,
+        unsupportedOption,
+        binaryMissing,
+        childFailed
+    };
 
     Case kind = Case::binaryMissing;
-    std::string text;       // launchFailed: the launch error; unsupportedOption: the option
+    // launchFailed: the launch error; unsupportedOption: the option; childFailed: the child's last
+    // words, or how it ended.
+    std::string text;
     std::int32_t code = 0;  // assertionFailed: the platform's return code
 
     static SleepEngineError launchFailed(std::string description);
     static SleepEngineError assertionFailed(std::int32_t code);
     static SleepEngineError unsupportedOption(std::string option);
     static SleepEngineError binaryMissing();
+    static SleepEngineError childFailed(std::string words);
 
     std::string localizedDescription() const;
     bool operator==(const SleepEngineError&) const = default;
@@ -49,11 +59,14 @@ class SleepEngine {
     virtual void stop() = 0;
 
     // Called on the main thread when a prevention that started fails later (the system takes
-    // back a hold it had granted); the engine has already let go of the rest of it.
+    // back a hold it had granted, the caffeinate child fails); the engine has already let go of
+    // the rest of it. It is called instead of `onExit`, never as well.
     std::function<void(const SleepEngineError&)> onFailure;
 };
 
-// Runs the caffeinate program as a child process.
+// Runs the caffeinate program as a child process. The child's exit with status 0 is the
+// prevention's own end (its timeout, the watched process's exit); any other end that Orvel did
+// not ask for is a failure, told with what the child said last on standard error, and logged.
 class CaffeinateEngine final : public SleepEngine,
                                public std::enable_shared_from_this<CaffeinateEngine> {
   public:
@@ -70,7 +83,7 @@ class CaffeinateEngine final : public SleepEngine,
 
   private:
     CaffeinateEngine();
-    void childExited(std::uint64_t startNumber);
+    void childExited(std::uint64_t startNumber, int status, const std::function<void()>& onExit);
 
     std::shared_ptr<ChildProcess> process_;
     Logger log_;

@@ -53,8 +53,8 @@ std::vector<std::string_view> SleepOptions::assertionTypes() const {
     return types;
 }
 
-std::string SleepOptions::commandLine() const {
-    std::string line = kCaffeinatePath;
+std::string SleepOptions::commandLine(std::string_view program) const {
+    std::string line(program);
     for (const auto& argument : caffeinateArguments()) {
         line += ' ';
         line += argument;

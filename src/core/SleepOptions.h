@@ -31,8 +31,9 @@ struct SleepOptions {
     // The argument list of the caffeinate program: letters, then the timeout pair, then the
     // process pair.
     std::vector<std::string> caffeinateArguments() const;
-    // The equivalent command line: the program followed by each argument after one space.
-    std::string commandLine() const;
+    // The command line: the program (by default the equivalent one) followed by each argument
+    // after one space.
+    std::string commandLine(std::string_view program = kCaffeinatePath) const;
     // The power assertion types that keep these switches: display, idle, system, disk; idle
     // sleep when none is on, as caffeinate does.
     std::vector<std::string_view> assertionTypes() const;

@@ -18,34 +18,6 @@ namespace orvel {
 
 namespace {
 
-// Invalid sequences become U+FFFD, one for each byte that starts no valid character.
-std::string replacingInvalidUTF8(std::string_view text) {
-    if (isValidUTF8(text)) {
-        return std::string(text);
-    }
-    std::string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t length = 1;
-        const auto lead = static_cast<unsigned char>(text[i]);
-        if (lead >= 0xF0) {
-            length = 4;
-        } else if (lead >= 0xE0) {
-            length = 3;
-        } else if (lead >= 0xC0) {
-            length = 2;
-        }
-        if (lead >= 0x80 && (i + length > text.size() || !isValidUTF8(text.substr(i, length)))) {
-            out += "\xEF\xBF\xBD";
-            ++i;
-            continue;
-        }
-        out.append(text.substr(i, length));
-        i += length;
-    }
-    return out;
-}
-
 std::string lastPathComponent(const std::string& path) {
     const std::size_t end = path.find_last_not_of('/');
     if (end == std::string::npos) {

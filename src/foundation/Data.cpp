@@ -60,6 +60,33 @@ bool isValidUTF8(std::string_view text) {
     return true;
 }
 
+std::string replacingInvalidUTF8(std::string_view text) {
+    if (isValidUTF8(text)) {
+        return std::string(text);
+    }
+    std::string out;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t length = 1;
+        const auto lead = static_cast<unsigned char>(text[i]);
+        if (lead >= 0xF0) {
+            length = 4;
+        } else if (lead >= 0xE0) {
+            length = 3;
+        } else if (lead >= 0xC0) {
+            length = 2;
+        }
+        if (lead >= 0x80 && (i + length > text.size() || !isValidUTF8(text.substr(i, length)))) {
+            out += "\xEF\xBF\xBD";
+            ++i;
+            continue;
+        }
+        out.append(text.substr(i, length));
+        i += length;
+    }
+    return out;
+}
+
 std::string base64Encode(const Data& data) {
     std::string out;
     out.reserve((data.size() + 2) / 3 * 4);

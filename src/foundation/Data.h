@@ -23,6 +23,8 @@ inline std::string_view viewOfData(const Data& data) {
 
 // Whether the text is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool isValidUTF8(std::string_view text);
+// The text with each byte that starts no valid character replaced by U+FFFD.
+std::string replacingInvalidUTF8(std::string_view text);
 
 // Standard base64 with padding; decoding ignores nothing and fails on any stray character.
 std::string base64Encode(const Data& data);

@@ -13,6 +13,7 @@
 #include "menubar/AppWindows.h"
 #include "menubar/SystemA11y.h"
 #include "platform/Platform.h"
+#include "platform/Processes.h"
 #include "platform/UserDefaults.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
@@ -506,11 +507,15 @@ View MenuView::builtInDevicesSection(double s) {
 
 View MenuView::commandBlock(double s) {
     const bool caffeinate = c_.engineKind() == EngineKind::caffeinate;
+    // The running command names the program that runs, which is not always the one at the
+    // equivalent command's path.
+    const std::string program =
+        caffeinate ? Platform::current().processes().resolve(kCaffeinatePath) : kCaffeinatePath;
     std::vector<View> lines{
         Text(caffeinate ? "RUNNING COMMAND" : "EQUIVALENT COMMAND")
             .font(Font::system(9 * s, FontWeight::semibold))
             .foregroundStyle(Hierarchy::secondary),
-        TextVerbatim(c_.effectiveOptions().commandLine())
+        TextVerbatim(c_.effectiveOptions().commandLine(program))
             .font(Font::system(11 * s).withMonospaced())
             .foregroundStyle(commandTextColor())
             .textSelection()

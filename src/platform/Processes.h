@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <string>
@@ -16,7 +17,9 @@ namespace orvel {
 struct LaunchRequest {
     std::string executable;  // an absolute path
     std::vector<std::string> arguments;
-    // Standard output and standard error go to the null device; standard input reads from it.
+    // Standard input reads from the null device and standard output goes to it; so does standard
+    // error, unless it is kept for ChildProcess::standardError().
+    bool keepStandardError = false;
 };
 
 // A launched child. The handle does not own the process: dropping it neither waits for nor
@@ -34,6 +37,12 @@ class ChildProcess {
     virtual void clearTerminationHandler() = 0;
     // The exit status (or 128 + signal number) once the child has exited; -1 before.
     virtual int terminationStatus() const = 0;
+    // What the child wrote to standard error when its request kept it: the last
+    // kStandardErrorLimit bytes as written (not necessarily UTF-8), complete when the termination
+    // handler is called; empty before, and when it was not kept.
+    virtual std::string standardError() const = 0;
+
+    static constexpr std::size_t kStandardErrorLimit = 4096;
 };
 
 // Called once, on a thread of the backend's choosing, when the child has exited.
@@ -45,6 +54,9 @@ class Processes {
 
     // Whether the path names a regular file that this user may execute.
     virtual bool isExecutableFile(std::string_view path) = 0;
+    // The file that runs when `path` is launched: for a system program that Orvel brings its
+    // own of, Orvel's; else the path itself.
+    virtual std::string resolve(std::string_view path) const = 0;
 
     // Starts a child. The handler is set before the child starts, so no exit is missed. The
     // error text is the system's own description of why the launch failed.

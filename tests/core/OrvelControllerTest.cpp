@@ -317,6 +317,65 @@ TEST_F(OrvelControllerTest, AnAppWithoutBundleIdentifierMatchesOnlyByProcess) {
     EXPECT_FALSE(c.isActive());
 }
 
+// The compatibility engine's child ---------------------------------------------------------------
+
+TEST_F(OrvelControllerTest, ACaffeinateChildThatFailsEndsItsSessionAsAFailure) {
+    struct Case {
+        const char* name;
+        int status;  // below 0: the child runs until the session's deadline
+        std::string said;
+        std::optional<std::string> error;  // none: a normal finish
+    };
+    const Case cases[] = {
+        {"its words", 1, "caffeinate: could not take PreventSystemSleep (error 0xe00002c7)\n",
+         "caffeinate failed: could not take PreventSystemSleep (error 0xe00002c7)"},
+        {"its last line", 3, "warning: slow\nRuntimeError:\tno \x1b[1mbus\xff\n\n  \n",
+         "caffeinate failed: RuntimeError: no  [1mbus\uFFFD"},
+        {"a long line, cut", 1, std::string(5000, 'x'),
+         "caffeinate failed: " + std::string(240, 'x') + "\u2026"},
+        {"its status", 2, "", "caffeinate failed: exited with status 2"},
+        {"a signal Orvel did not send", 128 + 9, "", "caffeinate failed: ended by signal 9"},
+        {"an end of its own before the deadline", 0, "", std::nullopt},
+        {"the deadline", -1, "", std::nullopt},
+    };
+    prefs().engine = EngineKind::caffeinate;
+    OrvelController& c = controller();
+    c.selectPreset(DurationPreset::h1);
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        ActivityLog::shared().clear();
+        sim().log().clear();
+        const std::size_t notified = notificationTitles().size();
+        ASSERT_TRUE(c.start());
+        const auto child = sim().processes().lastChild();
+        if (test.status < 0) {
+            loop().advance(3600);
+        } else {
+            child->exit(test.status, test.said);
+            loop().drain();
+        }
+        EXPECT_FALSE(c.isActive());
+        EXPECT_EQ(c.lastError(), test.error);
+        EXPECT_EQ(child->wasTerminated(), test.status < 0) << "Orvel ends only what it must";
+        const auto titles = notificationTitles();
+        EXPECT_EQ(
+            std::vector<std::string>(titles.begin() + notified, titles.end()),
+            test.error ? std::vector<std::string>{} : std::vector<std::string>{"Orvel finished"});
+        const auto entries = ActivityLog::shared().entries();
+        ASSERT_EQ(entries.size(), test.error ? 1u : 0u);
+        std::size_t errors = 0;
+        for (const auto& record : sim().log().records()) {
+            errors += record.level >= LogLevel::Error;
+        }
+        EXPECT_EQ(errors, test.error ? 1u : 0u);
+        if (test.error) {
+            EXPECT_EQ(entries[0].kind, ActivityEntry::Kind::ended);
+            EXPECT_EQ(entries[0].title, *test.error);
+            EXPECT_EQ(sim().log().messages("caffeinate").back(), *test.error);
+        }
+    }
+}
+
 // Refused starts leave nothing behind ----------------------------------------------------------
 
 TEST_F(OrvelControllerTest, LowPowerModeBlocksStartsAndARefusedStartClearsItsCallersFields) {

@@ -789,26 +789,37 @@ TEST_F(MenuViewTest, FooterRowsCallTheirWindowsAndQuit) {
 TEST_F(MenuViewTest, CommandBlockShowsWhatTheEngineGets) {
     SleepOptions all{true, true, true, true, true, 0, std::nullopt};
     controller().options = all;
+    // Where Orvel's own caffeinate runs in the place of /usr/bin/caffeinate.
+    const std::string ours = "/opt/orvel/libexec/caffeinate";
     struct Case {
         const char* name;
         EngineKind engine;
         bool onAC;
         std::optional<std::int64_t> seconds;
+        bool standIn;
         const char* title;
-        const char* line;
+        std::string line;
         bool note;
     };
     const Case cases[] = {
-        {"caffeinate, idle", EngineKind::caffeinate, true, std::nullopt, "RUNNING COMMAND",
+        {"caffeinate, idle", EngineKind::caffeinate, true, std::nullopt, false, "RUNNING COMMAND",
          "/usr/bin/caffeinate -dimsu", false},
-        {"assertions, idle", EngineKind::assertions, true, std::nullopt, "EQUIVALENT COMMAND",
-         "/usr/bin/caffeinate -dimsu", true},
-        {"timed on battery", EngineKind::assertions, false, 600, "EQUIVALENT COMMAND",
+        {"assertions, idle", EngineKind::assertions, true, std::nullopt, false,
+         "EQUIVALENT COMMAND", "/usr/bin/caffeinate -dimsu", true},
+        {"timed on battery", EngineKind::assertions, false, 600, false, "EQUIVALENT COMMAND",
          "/usr/bin/caffeinate -dimu -t 600", true},
+        {"Orvel's caffeinate runs", EngineKind::caffeinate, true, 600, true, "RUNNING COMMAND",
+         ours + " -dimsu -t 600", false},
+        {"Orvel's caffeinate stands by", EngineKind::assertions, true, std::nullopt, true,
+         "EQUIVALENT COMMAND", "/usr/bin/caffeinate -dimsu", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         controller().stop(true);
+        if (c.standIn) {
+            sim().processes().setStandIn(kCaffeinatePath, ours);
+            sim().processes().setExecutable(ours, true);
+        }
         prefs().engine = c.engine;
         sim().powerSources().setOnAC(c.onAC);
         loop().advance(5);
@@ -819,6 +830,10 @@ TEST_F(MenuViewTest, CommandBlockShowsWhatTheEngineGets) {
         EXPECT_TRUE(p.contains(c.title));
         EXPECT_TRUE(p.contains(c.line)) << p.dump();
         EXPECT_EQ(p.contains("Held as native power assertions \u2014 no subprocess."), c.note);
+        if (c.engine == EngineKind::caffeinate && controller().isActive()) {
+            EXPECT_EQ(sim().log().messages("caffeinate").back(), "started: " + c.line)
+                << "the log names the program that runs";
+        }
     }
     controller().stop(true);
     controller().options = SleepOptions{};

@@ -1,12 +1,16 @@
 #include "platform/linux/LinuxPlatform.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "core/SleepEngine.h"
+#include "platform/linux/LinuxPaths.h"
 #include "platform/sim/SimPaths.h"
 #include "support/BusTest.h"
 
@@ -16,6 +20,15 @@ namespace {
 namespace fs = std::filesystem;
 using test::BusTest;
 using test::waitFor;
+
+// Set in a run of the compatibility engine's case where /usr/bin/caffeinate is a foreign
+// program: the file that program writes when it runs.
+constexpr const char* kForeignCaffeinateRan = "ORVEL_TEST_FOREIGN_CAFFEINATE_RAN";
+
+std::string readAll(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 // The Linux platform installed as the program installs it, with the sleep engines on top.
 class LinuxPlatformTest : public BusTest {
@@ -83,6 +96,33 @@ class LinuxPlatformTest : public BusTest {
         return eventually([&] { return blocking().empty() && screenSaverInhibitors().empty(); });
     }
 
+    // The engine holds a sleep lock through Orvel's own program until it is stopped; a foreign
+    // program that writes `foreignRan` when it runs stands at /usr/bin/caffeinate when given.
+    void runCaffeinateUntilStopped(const std::string& foreignRan) {
+        if (!foreignRan.empty()) {
+            ASSERT_TRUE(fs::exists("/usr/bin/caffeinate")) << "no foreign program to refuse";
+        }
+        startService("logind");
+        putChildrenOnTheBus();
+        install();
+        ASSERT_TRUE(Platform::current().processes().isExecutableFile(kCaffeinatePath));
+        engine = CaffeinateEngine::make();
+        SleepOptions options;
+        options.preventSystemSleep = true;
+        bool exited = false;
+        ASSERT_TRUE(engine->start(options, [&] { exited = true; }).ok());
+        const auto ranForeign = [&] { return !foreignRan.empty() && fs::exists(foreignRan); };
+        EXPECT_TRUE(eventually([&] {
+            const auto held = blocking();
+            return ranForeign() ||
+                   (held.size() == 1 && held[0].what == "sleep" && held[0].mode == "block");
+        }));
+        EXPECT_FALSE(ranForeign()) << "Orvel ran the foreign /usr/bin/caffeinate";
+        engine->stop();
+        EXPECT_TRUE(nothingBlocks());
+        EXPECT_FALSE(exited) << "a stop the owner asked for is not an exit";
+    }
+
     fs::path folder;
     std::shared_ptr<SleepEngine> engine;
     std::vector<std::pair<std::string, std::optional<std::string>>> savedEnvironment;
@@ -125,22 +165,61 @@ TEST_F(LinuxPlatformTest, AnEngineThatFailsHandsBackWhatItHadAlreadyTaken) {
 }
 
 TEST_F(LinuxPlatformTest, TheCompatibilityEngineRunsOrvelsCaffeinateUntilStopped) {
-    startService("logind");
-    putChildrenOnTheBus();
+    const char* foreignRan = getenv(kForeignCaffeinateRan);
+    runCaffeinateUntilStopped(foreignRan ? foreignRan : "");
+    if (foreignRan != nullptr || HasFailure()) {
+        return;
+    }
+    // Again on a host where /usr/bin/caffeinate is another program, as some distributions have.
+    const fs::path foreign = folder / "foreign";
+    fs::create_directories(foreign / "upper");
+    fs::create_directories(foreign / "work");
+    const fs::path ran = foreign / "ran";
+    std::ofstream(foreign / "upper/caffeinate")
+        << "#!/bin/sh\necho \"$@\" > '" << ran.string() << "'\nexit 1\n";
+    fs::permissions(foreign / "upper/caffeinate", fs::perms(0755));
+    const std::string output = (foreign / "output").string();
+    const auto self = LinuxPaths::executablePath();
+    ASSERT_TRUE(self);
+    const pid_t rerun = test::spawn(
+        {ORVEL_TEST_LAUNCHER, "foreign", foreign.string(), *self,
+         "--gtest_filter=LinuxPlatformTest.TheCompatibilityEngineRunsOrvelsCaffeinateUntilStopped"},
+        // Its report is the outer run's to write.
+        {std::string(kForeignCaffeinateRan) + "=" + ran.string(), "GTEST_OUTPUT="}, output);
+    ASSERT_GT(rerun, 0);
+    const int status = test::waitForExit(rerun);
+    if (status < 0) {
+        ::kill(rerun, SIGKILL);
+        test::waitForExit(rerun);
+    }
+    // Overlayfs leaves a folder nobody may enter in its work folder.
+    std::error_code ignored;
+    fs::permissions(foreign / "work/work", fs::perms::owner_all, ignored);
+    if (status == 77) {
+        GTEST_SKIP() << "no mount namespace with an overlay here: " << readAll(output);
+    }
+    EXPECT_EQ(status, 0) << readAll(output);
+    EXPECT_FALSE(fs::exists(ran)) << "Orvel ran the foreign /usr/bin/caffeinate with: "
+                                  << readAll(ran.string());
+}
+
+TEST_F(LinuxPlatformTest, ACaffeinateThatFailsAtOnceIsAFailureInItsOwnWords) {
+    putChildrenOnTheBus();  // a bus without logind: no sleep lock can be had
     install();
-    ASSERT_TRUE(Platform::current().processes().isExecutableFile(kCaffeinatePath));
     engine = CaffeinateEngine::make();
+    std::optional<SleepEngineError> failure;
+    engine->onFailure = [&](const SleepEngineError& error) { failure = error; };
     SleepOptions options;
     options.preventSystemSleep = true;
+    options.timeout = 3600;
     bool exited = false;
     ASSERT_TRUE(engine->start(options, [&] { exited = true; }).ok());
-    EXPECT_TRUE(eventually([&] {
-        const auto held = blocking();
-        return held.size() == 1 && held[0].what == "sleep" && held[0].mode == "block";
-    }));
-    engine->stop();
-    EXPECT_TRUE(nothingBlocks());
-    EXPECT_FALSE(exited) << "a stop the owner asked for is not an exit";
+    ASSERT_TRUE(waitFor([&] { return failure || exited; }));
+    EXPECT_FALSE(exited) << "a failure is not a finish";
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->localizedDescription(),
+              "caffeinate failed: could not take PreventSystemSleep (error 0xe00002c7)");
+    EXPECT_EQ(log->messages("caffeinate").back(), failure->localizedDescription());
 }
 
 TEST_F(LinuxPlatformTest, WithoutBusesOnlyWhatNeedsThemIsUnavailable) {

@@ -22,6 +22,24 @@ namespace {
 // comes near, never on the passing of time.
 constexpr auto kLimit = std::chrono::seconds(30);
 
+std::string readAll(const std::string& path) {
+    std::ifstream in(path);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// The pid a child wrote to `path`, once it has (0 when none came within the limit).
+pid_t waitForPidIn(const std::string& path) {
+    const auto deadline = std::chrono::steady_clock::now() + kLimit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        pid_t pid = 0;
+        if (std::ifstream(path) >> pid) {
+            return pid;
+        }
+        std::this_thread::yield();
+    }
+    return 0;
+}
+
 struct Exit {
     int status;
     std::thread::id thread;
@@ -60,6 +78,47 @@ TEST_F(LinuxProcessesTest, ReportsExitStatusOnAnotherThread) {
         EXPECT_FALSE(child->isRunning());
         EXPECT_EQ(child->terminationStatus(), c.status);
     }
+}
+
+TEST_F(LinuxProcessesTest, KeepsTheLastOfStandardErrorWhenAskedWhateverStillHoldsIt) {
+    const std::string pidFile =
+        ::testing::TempDir() + "orvel-grandchild-" + std::to_string(::getpid());
+    std::remove(pidFile.c_str());
+    struct Case {
+        bool keep;
+        std::string script;
+        int status;
+        std::string said;
+    };
+    const Case cases[] = {
+        {true, "echo one >&2; echo two >&2; exit 3", 3, "one\ntwo\n"},
+        {false, "echo one >&2; exit 3", 3, ""},
+        {true, "head -c 10000 /dev/zero | tr '\\000' x >&2; echo last >&2", 0,
+         std::string(ChildProcess::kStandardErrorLimit - 5, 'x') + "last\n"},
+        // A grandchild that keeps the stream open does not hold the exit back.
+        {true, "sleep 600 & echo $! > " + pidFile + "; echo said >&2; exit 4", 4, "said\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        auto promise = std::make_shared<std::promise<int>>();
+        auto exited = promise->get_future();
+        LaunchRequest request{"/bin/sh", {"-c", c.script}};
+        request.keepStandardError = c.keep;
+        auto child =
+            processes.launch(request, [promise](int status) { promise->set_value(status); });
+        ASSERT_TRUE(child.ok()) << child.error().message;
+        // Not an assertion: the grandchild is ended below whatever happens.
+        if (exited.wait_for(kLimit) != std::future_status::ready) {
+            ADD_FAILURE() << "the exit was not told";
+            continue;
+        }
+        EXPECT_EQ(exited.get(), c.status);
+        EXPECT_EQ(child.value()->standardError(), c.said);
+    }
+    if (const pid_t grandchild = waitForPidIn(pidFile); grandchild > 0) {
+        ::kill(grandchild, SIGKILL);
+    }
+    std::remove(pidFile.c_str());
 }
 
 TEST_F(LinuxProcessesTest, TerminateEndsARunningChildWithSigterm) {
@@ -169,23 +228,6 @@ TEST_F(LinuxProcessesTest, DetachedChildrenAreReapedAndTheirPidIsTold) {
 }
 
 // Children of a launcher program (standing for Orvel) that the test kills.
-std::string readAll(const std::string& path) {
-    std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-// The pid a child wrote to `path`, once it has (0 when none came within the limit).
-pid_t waitForPidIn(const std::string& path) {
-    const auto deadline = std::chrono::steady_clock::now() + kLimit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        pid_t pid = 0;
-        if (std::ifstream(path) >> pid) {
-            return pid;
-        }
-        std::this_thread::yield();
-    }
-    return 0;
-}
 
 // Whether a signal was sent to a process and waits, blocked, to be handled.
 bool isPending(pid_t pid, int signal) {
@@ -259,7 +301,7 @@ TEST_F(LinuxProcessesOnBusTest, CaffeinateLetsItsInhibitorsGoWhenItsLauncherIsKi
     }
 }
 
-TEST(LinuxProcessesStandInTest, AMissingSystemProgramRunsOursInItsPlace) {
+TEST(LinuxProcessesStandInTest, ASystemProgramWithAStandInIsAlwaysOurs) {
     namespace fs = std::filesystem;
     const fs::path root =
         fs::path(::testing::TempDir()) / ("orvel-standin-" + std::to_string(getpid()));
@@ -271,59 +313,84 @@ TEST(LinuxProcessesStandInTest, AMissingSystemProgramRunsOursInItsPlace) {
         std::ofstream(path) << "#!/bin/sh\nexit 7\n";
         fs::permissions(path, executable ? fs::perms(0755) : fs::perms(0644));
     };
-    const std::string real = (root / "system/caffeinate").string();
+    // The foreign program leaves a mark when it runs.
+    const std::string system = (root / "system/caffeinate").string();
+    const std::string ranForeign = (root / "ran-foreign").string();
+    auto makeForeign = [&] {
+        std::ofstream(system) << "#!/bin/sh\necho \"$@\" > '" << ranForeign << "'\nexit 9\n";
+        fs::permissions(system, fs::perms(0755));
+    };
     const std::string built = (root / "build/caffeinate").string();
     const std::string installed = (root / "libexec/caffeinate").string();
 
     struct Case {
-        bool real, built, builtExecutable, installed;
+        bool foreign, built, builtExecutable, installed;
         std::string expected;
+        bool executable;
     };
     const Case cases[] = {
-        {true, true, true, true, real},        {false, true, true, true, built},
-        {false, true, false, true, installed}, {false, false, false, true, installed},
-        {false, false, false, false, real},
+        {true, true, true, true, built, true},
+        {false, true, true, true, built, true},
+        {false, true, false, true, installed, true},
+        {false, false, false, true, installed, true},
+        {false, false, false, false, installed, false},
+        {true, false, false, false, installed, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.expected);
-        for (const auto& p : {real, built, installed}) {
+        SCOPED_TRACE(::testing::Message()
+                     << c.foreign << c.built << c.builtExecutable << c.installed);
+        for (const auto& p : {system, built, installed}) {
             fs::remove(p);
         }
-        if (c.real)
-            makeProgram(real, true);
+        if (c.foreign)
+            makeForeign();
         if (c.built)
             makeProgram(built, c.builtExecutable);
         if (c.installed)
             makeProgram(installed, true);
-        LinuxProcesses processes({{real, {built, installed}}});
-        EXPECT_EQ(processes.resolve(real), c.expected);
-        EXPECT_EQ(processes.isExecutableFile(real), c.expected != real || c.real);
+        LinuxProcesses processes({{system, {built, installed}}});
+        EXPECT_EQ(processes.resolve(system), c.expected);
+        EXPECT_EQ(processes.isExecutableFile(system), c.executable);
         EXPECT_EQ(processes.resolve(built), built) << "only the named path has stand-ins";
     }
 
-    // Launching the named path runs the stand-in, with the caller's arguments.
+    // Launching the named path runs ours with the caller's arguments, a foreign program there
+    // or not.
+    makeForeign();
     makeProgram(built, true);
-    LinuxProcesses processes({{real, {built}}});
+    LinuxProcesses processes({{system, {built}}});
     std::promise<int> exited;
-    auto child = processes.launch({real, {"-i"}}, [&](int status) { exited.set_value(status); });
+    auto child = processes.launch({system, {"-i"}}, [&](int status) { exited.set_value(status); });
     ASSERT_TRUE(child.ok()) << child.error().message;
     auto future = exited.get_future();
     ASSERT_EQ(future.wait_for(kLimit), std::future_status::ready);
     EXPECT_EQ(future.get(), 7);
+    EXPECT_FALSE(fs::exists(ranForeign)) << "the foreign program ran";
     fs::remove_all(root);
 }
 
-TEST(LinuxProcessesStandInTest, ByDefaultCaffeinateIsLookedForBesideTheProgramThenInLibexec) {
-    const auto standIns = LinuxProcesses::defaultStandIns();
-    ASSERT_EQ(standIns.size(), 1u);
-    EXPECT_EQ(standIns[0].path, "/usr/bin/caffeinate");
+TEST(LinuxProcessesStandInTest, CaffeinateIsLookedForBesideABuiltProgramThenInLibexec) {
     char self[4096] = {};
     ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
     const std::string folder = std::string(self).substr(0, std::string(self).rfind('/'));
-    ASSERT_EQ(standIns[0].candidates.size(), 2u);
+    const auto standIns = LinuxProcesses::defaultStandIns();
+    ASSERT_EQ(standIns.size(), 1u);
+    EXPECT_EQ(standIns[0].path, "/usr/bin/caffeinate");
+    ASSERT_EQ(standIns[0].candidates.size(), 2u) << "this test runs from the build tree";
     EXPECT_EQ(standIns[0].candidates[0], folder + "/caffeinate");
     EXPECT_TRUE(standIns[0].candidates[1].ends_with("/libexec/orvel/caffeinate"))
         << standIns[0].candidates[1];
+
+    // An installed Orvel shares its folder with other programs: /usr/bin/caffeinate beside
+    // /usr/bin/Orvel may be anyone's.
+    for (const auto& installed :
+         {std::optional<std::string>("/usr/bin/Orvel"),
+          std::optional<std::string>("/usr/local/bin/Orvel"), std::optional<std::string>()}) {
+        SCOPED_TRACE(installed.value_or("unknown"));
+        const auto found = LinuxProcesses::standInsFor(installed);
+        ASSERT_EQ(found.size(), 1u);
+        EXPECT_EQ(found[0].candidates, std::vector<std::string>{standIns[0].candidates[1]});
+    }
 }
 
 }  // namespace

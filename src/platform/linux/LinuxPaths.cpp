@@ -77,11 +77,11 @@ std::string LinuxPaths::defaultResourcesDirectory() {
         Logger("platform").error(self.error().message + "; using the installed resources.");
         return ORVEL_INSTALL_DATADIR;
     }
-    const std::string buildRoot = std::string(ORVEL_BUILD_ROOT) + "/";
-    if (self->rfind(buildRoot, 0) == 0) {
-        return ORVEL_SOURCE_RESOURCES;
-    }
-    return ORVEL_INSTALL_DATADIR;
+    return isInBuildTree(*self) ? ORVEL_SOURCE_RESOURCES : ORVEL_INSTALL_DATADIR;
+}
+
+bool LinuxPaths::isInBuildTree(std::string_view program) {
+    return program.starts_with(ORVEL_BUILD_ROOT "/");
 }
 
 Result<std::string> LinuxPaths::executablePath() {

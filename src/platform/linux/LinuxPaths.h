@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "foundation/Result.h"
 #include "platform/Paths.h"
@@ -26,6 +27,8 @@ class LinuxPaths final : public Paths {
     static std::string defaultResourcesDirectory();
     // The absolute path of the running program, as the kernel knows it.
     static Result<std::string> executablePath();
+    // Whether a program is one of this build tree's rather than an installed one.
+    static bool isInBuildTree(std::string_view program);
 
     std::string applicationSupportDirectory() override { return applicationSupport_; }
     std::string configDirectory() override { return config_; }

@@ -4,10 +4,12 @@
 #include "platform/linux/LinuxPaths.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -29,6 +31,7 @@ struct ChildState {
     std::mutex mutex;
     bool exited = false;
     int status = -1;
+    std::string standardError;
     TerminationHandler handler;
 };
 
@@ -42,7 +45,60 @@ int decodeStatus(int waitStatus) {
     return -1;
 }
 
-void reap(const std::shared_ptr<ChildState>& state) {
+// Keeps the last bytes the child writes to `stream` until it has exited (`exitFd`, its pidfd,
+// becomes readable) or every writer has closed the stream: a grandchild that inherited the
+// stream must not keep the exit from being told.
+std::string readStandardError(int stream, int exitFd) {
+    // After the exit, what is already in the pipe is read, but no more than a pipe holds.
+    constexpr std::size_t kDrainLimit = 64 * 1024;
+    std::string kept;
+    char chunk[1024];
+    const auto keep = [&](ssize_t n) {
+        kept.append(chunk, static_cast<std::size_t>(n));
+        if (kept.size() > ChildProcess::kStandardErrorLimit) {
+            kept.erase(0, kept.size() - ChildProcess::kStandardErrorLimit);
+        }
+    };
+    pollfd watched[2] = {{stream, POLLIN, 0}, {exitFd, POLLIN, 0}};
+    const nfds_t count = exitFd >= 0 ? 2 : 1;
+    for (;;) {
+        if (::poll(watched, count, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return kept;
+        }
+        if (count == 2 && watched[1].revents != 0) {
+            ::fcntl(stream, F_SETFL, O_NONBLOCK);
+            std::size_t drained = 0;
+            ssize_t n;
+            while (drained < kDrainLimit && (n = ::read(stream, chunk, sizeof chunk)) > 0) {
+                keep(n);
+                drained += static_cast<std::size_t>(n);
+            }
+            return kept;
+        }
+        if (watched[0].revents != 0) {
+            const ssize_t n = ::read(stream, chunk, sizeof chunk);
+            if (n > 0) {
+                keep(n);
+            } else if (n == 0 || errno != EINTR) {
+                return kept;  // every writer has gone: the exit comes next
+            }
+        }
+    }
+}
+
+// `standardError` and `exitFd`, when there are any, belong to the reaper from here on.
+void reap(const std::shared_ptr<ChildState>& state, int standardError, int exitFd) {
+    std::string said;
+    if (standardError >= 0) {
+        said = readStandardError(standardError, exitFd);
+        ::close(standardError);
+    }
+    if (exitFd >= 0) {
+        ::close(exitFd);
+    }
     // Wait without reaping first, so that terminate() (under the lock) can never signal a pid
     // that has been reaped and perhaps reused.
     siginfo_t info{};
@@ -61,6 +117,7 @@ void reap(const std::shared_ptr<ChildState>& state) {
         status = reaped == state->pid ? decodeStatus(waitStatus) : -1;
         state->exited = true;
         state->status = status;
+        state->standardError = std::move(said);
         handler = std::move(state->handler);
         state->handler = nullptr;
     }
@@ -92,6 +149,10 @@ class LinuxChildProcess final : public ChildProcess {
         std::lock_guard lock(state_->mutex);
         return state_->exited ? state_->status : -1;
     }
+    std::string standardError() const override {
+        std::lock_guard lock(state_->mutex);
+        return state_->standardError;
+    }
 
   private:
     std::shared_ptr<ChildState> state_;
@@ -105,7 +166,7 @@ enum class Lifetime { endsWithOrvel, independent };
 // What the child does between fork and exec: async-signal-safe calls only, since another
 // thread may have held a lock (malloc's among them) at the moment of the fork.
 [[noreturn]] void becomeChild(const char* path, char* const* argv, char* const* envp,
-                              Lifetime lifetime, pid_t parent, int errorPipe) {
+                              Lifetime lifetime, pid_t parent, int errorPipe, int standardError) {
     if (lifetime == Lifetime::endsWithOrvel) {
         // The signal comes when the thread that forked ends: launches happen on the main thread,
         // whose end is the process's end.
@@ -115,12 +176,17 @@ enum class Lifetime { endsWithOrvel, independent };
             ::_exit(127);
         }
     }
-    // Standard streams become the null device; keep the error pipe clear of them.
+    // Standard streams become the null device, or standard error the pipe it is kept through;
+    // keep the pipes clear of them.
     if (errorPipe <= 2) {
         errorPipe = ::fcntl(errorPipe, F_DUPFD_CLOEXEC, 3);
     }
+    if (standardError >= 0 && standardError <= 2) {
+        standardError = ::fcntl(standardError, F_DUPFD_CLOEXEC, 3);
+    }
     const int null = ::open("/dev/null", O_RDWR);
-    if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0) {
+    if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 ||
+        ::dup2(standardError >= 0 ? standardError : null, 2) < 0) {
         const int error = errno;
         [[maybe_unused]] auto n = ::write(errorPipe, &error, sizeof error);
         ::_exit(127);
@@ -144,9 +210,10 @@ enum class Lifetime { endsWithOrvel, independent };
     ::_exit(127);
 }
 
-// Forks and execs the request, with standard streams on the null device. An exec that fails is
-// reported through a close-on-exec pipe, so the error comes back here with the system's words.
-Result<pid_t> spawn(const LaunchRequest& request, Lifetime lifetime) {
+// Forks and execs the request, with standard streams on the null device, except standard error
+// on `standardError` when that is a descriptor. An exec that fails is reported through a
+// close-on-exec pipe, so the error comes back here with the system's words.
+Result<pid_t> spawn(const LaunchRequest& request, Lifetime lifetime, int standardError = -1) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(request.executable.c_str()));
     for (const auto& argument : request.arguments) {
@@ -170,7 +237,7 @@ Result<pid_t> spawn(const LaunchRequest& request, Lifetime lifetime) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(errorPipe[0]);
-        becomeChild(argv[0], argv.data(), environ, lifetime, parent, errorPipe[1]);
+        becomeChild(argv[0], argv.data(), environ, lifetime, parent, errorPipe[1], standardError);
     }
     const int forkError = errno;
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
@@ -199,47 +266,47 @@ bool isExecutable(const std::string& path) {
            ::access(path.c_str(), X_OK) == 0;
 }
 
-std::optional<std::string> runningExecutableFolder() {
-    const auto self = LinuxPaths::executablePath();
-    if (!self) {
-        Logger("processes")
-            .error(self.error().message +
-                   "; Orvel's own programs are looked for where they are installed.");
-        return std::nullopt;
-    }
-    return self->substr(0, self->rfind('/'));
-}
-
 }  // namespace
 
 LinuxProcesses::LinuxProcesses(std::vector<ProgramStandIn> standIns)
     : standIns_(std::move(standIns)) {}
 
 std::vector<ProgramStandIn> LinuxProcesses::defaultStandIns() {
+    const auto self = LinuxPaths::executablePath();
+    if (!self) {
+        Logger("processes")
+            .error(self.error().message +
+                   "; Orvel's own programs are looked for where they are installed.");
+        return standInsFor(std::nullopt);
+    }
+    return standInsFor(*self);
+}
+
+std::vector<ProgramStandIn> LinuxProcesses::standInsFor(
+    const std::optional<std::string>& runningProgram) {
     std::vector<std::string> caffeinate;
-    if (const auto folder = runningExecutableFolder()) {
-        caffeinate.push_back(*folder + "/caffeinate");
+    // Beside an installed program, in a folder such as /usr/bin, a caffeinate may be anyone's.
+    if (runningProgram && LinuxPaths::isInBuildTree(*runningProgram)) {
+        caffeinate.push_back(runningProgram->substr(0, runningProgram->rfind('/')) + "/caffeinate");
     }
     caffeinate.push_back(ORVEL_INSTALL_LIBEXECDIR "/caffeinate");
     return {{"/usr/bin/caffeinate", std::move(caffeinate)}};
 }
 
 std::string LinuxProcesses::resolve(std::string_view path) const {
-    std::string p(path);
-    if (isExecutable(p)) {
-        return p;
-    }
     for (const auto& standIn : standIns_) {
         if (standIn.path != path) {
             continue;
         }
+        // Never the program at the path itself: on some systems another program has that name.
         for (const auto& candidate : standIn.candidates) {
             if (isExecutable(candidate)) {
                 return candidate;
             }
         }
+        return standIn.candidates.empty() ? std::string() : standIn.candidates.back();
     }
-    return p;
+    return std::string(path);
 }
 
 bool LinuxProcesses::isExecutableFile(std::string_view path) {
@@ -259,12 +326,27 @@ Result<std::shared_ptr<ChildProcess>> LinuxProcesses::launch(const LaunchRequest
     }
     auto state = std::make_shared<ChildState>();
     state->handler = std::move(onTermination);
-    auto pid = spawn(request, Lifetime::endsWithOrvel);
+    int standardError[2] = {-1, -1};
+    if (request.keepStandardError && ::pipe2(standardError, O_CLOEXEC) != 0) {
+        return Error{std::string(std::strerror(errno)) + " (" + request.executable + ")"};
+    }
+    auto pid = spawn(request, Lifetime::endsWithOrvel, standardError[1]);
+    if (standardError[1] >= 0) {
+        ::close(standardError[1]);
+    }
     if (!pid) {
+        if (standardError[0] >= 0) {
+            ::close(standardError[0]);
+        }
         return pid.error();
     }
     state->pid = *pid;
-    std::thread([state] { reap(state); }).detach();
+    // Without a pidfd (before Linux 5.3) the stream is read until every writer has closed it.
+    const int exitFd =
+        standardError[0] >= 0 ? static_cast<int>(::syscall(SYS_pidfd_open, *pid, 0)) : -1;
+    std::thread([state, stream = standardError[0], exitFd] {
+        reap(state, stream, exitFd);
+    }).detach();
     return std::shared_ptr<ChildProcess>(std::make_shared<LinuxChildProcess>(state));
 }
 

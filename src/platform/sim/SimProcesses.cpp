@@ -1,5 +1,7 @@
 #include "platform/sim/SimProcesses.h"
 
+#include <algorithm>
+
 namespace orvel {
 
 SimChildProcess::SimChildProcess(int pid, LaunchRequest request, TerminationHandler handler)
@@ -13,19 +15,28 @@ void SimChildProcess::terminate() {
     exit(SimProcesses::kSigTermStatus);
 }
 
-void SimChildProcess::exit(int status) {
+void SimChildProcess::exit(int status, std::string_view standardError) {
     if (!running_) {
         return;
     }
     running_ = false;
     status_ = status;
+    if (request_.keepStandardError) {
+        standardError_ = standardError.substr(standardError.size() -
+                                              std::min(standardError.size(), kStandardErrorLimit));
+    }
     if (auto handler = std::exchange(handler_, nullptr)) {
         handler(status);
     }
 }
 
 bool SimProcesses::isExecutableFile(std::string_view path) {
-    return executables_.count(std::string(path)) > 0;
+    return executables_.count(resolve(path)) > 0;
+}
+
+std::string SimProcesses::resolve(std::string_view path) const {
+    const auto standIn = standIns_.find(path);
+    return standIn == standIns_.end() ? std::string(path) : standIn->second;
 }
 
 Result<std::shared_ptr<ChildProcess>> SimProcesses::launch(const LaunchRequest& request,

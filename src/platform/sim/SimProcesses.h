@@ -4,6 +4,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/Processes.h"
@@ -22,12 +23,14 @@ class SimChildProcess final : public ChildProcess {
     void terminate() override;
     void clearTerminationHandler() override { handler_ = nullptr; }
     int terminationStatus() const override { return running_ ? -1 : status_; }
+    std::string standardError() const override { return standardError_; }
 
     const LaunchRequest& request() const { return request_; }
     bool wasTerminated() const { return terminateRequested_; }
     bool hasTerminationHandler() const { return static_cast<bool>(handler_); }
-    // The child exits by itself with `status`; its handler runs on the calling thread.
-    void exit(int status = 0);
+    // The child exits by itself with `status`, having written `standardError`; its handler runs
+    // on the calling thread.
+    void exit(int status = 0, std::string_view standardError = {});
 
   private:
     int pid_;
@@ -36,6 +39,7 @@ class SimChildProcess final : public ChildProcess {
     bool running_ = true;
     bool terminateRequested_ = false;
     int status_ = -1;
+    std::string standardError_;
 };
 
 // Simulated process launching: records every child and lets tests end them.
@@ -44,12 +48,17 @@ class SimProcesses final : public Processes {
     static constexpr int kSigTermStatus = 128 + 15;
 
     bool isExecutableFile(std::string_view path) override;
+    std::string resolve(std::string_view path) const override;
     Result<std::shared_ptr<ChildProcess>> launch(const LaunchRequest& request,
                                                  TerminationHandler onTermination) override;
     Result<int> launchDetached(const LaunchRequest& request) override;
 
     // Control surface for tests.
     void setExecutable(const std::string& path, bool executable);
+    // Launching `path` runs `program` instead.
+    void setStandIn(const std::string& path, std::string program) {
+        standIns_[path] = std::move(program);
+    }
     // The next launch (detached or not) fails with this description.
     void failNextLaunch(std::string description) { nextFailure_ = std::move(description); }
     const std::vector<std::shared_ptr<SimChildProcess>>& children() const { return children_; }
@@ -59,6 +68,7 @@ class SimProcesses final : public Processes {
 
   private:
     std::set<std::string> executables_;
+    std::map<std::string, std::string, std::less<>> standIns_;
     std::optional<std::string> nextFailure_;
     std::vector<std::shared_ptr<SimChildProcess>> children_;
     std::vector<LaunchRequest> detached_;
