@@ -15,6 +15,7 @@
 #include "help/AboutView.h"
 #include "help/EULAGate.h"
 #include "help/HelpView.h"
+#include "menubar/AlertAsker.h"
 #include "menubar/CustomDurationView.h"
 #include "menubar/MainMenu.h"
 #include "menubar/StatusItemController.h"
@@ -41,7 +42,9 @@ AppDelegate*& sharedDelegate() {
 }
 }  // namespace
 
-AppDelegate::AppDelegate() = default;
+AppDelegate::AppDelegate() {
+    installAlertAsker();
+}
 
 AppDelegate::~AppDelegate() {
     if (sharedDelegate() == this) {
