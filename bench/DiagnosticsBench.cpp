@@ -10,12 +10,12 @@
 #include "Figures.h"
 #include "QuietSimulator.h"
 #include "core/ActivityLog.h"
-#include "devices/DiagnosticReport.h"
 #include "devices/InputBlocker.h"
-#include "devices/ReportRedaction.h"
-#include "devices/SelfTest.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
+#include "reports/DiagnosticReport.h"
+#include "reports/ReportRedaction.h"
+#include "reports/SelfTest.h"
 #include "triggers/TriggerEngine.h"
 
 using namespace orvel;

@@ -4,7 +4,6 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "devices/BuiltInDisplay.h"
-#include "devices/DiagnosticReport.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
 #include "drives/DriveKeepAlive.h"
@@ -16,6 +15,7 @@
 #include "help/AboutView.h"
 #include "help/EULAGate.h"
 #include "help/HelpView.h"
+#include "menubar/AlertAsker.h"
 #include "menubar/CustomDurationView.h"
 #include "menubar/MainMenu.h"
 #include "menubar/StatusItemController.h"
@@ -23,6 +23,7 @@
 #include "platform/Permissions.h"
 #include "platform/Platform.h"
 #include "platform/UserDefaults.h"
+#include "reports/DiagnosticReport.h"
 #include "settings/ConflictsReport.h"
 #include "settings/SettingsView.h"
 #include "triggers/AppTriggerSource.h"
@@ -41,7 +42,9 @@ AppDelegate*& sharedDelegate() {
 }
 }  // namespace
 
-AppDelegate::AppDelegate() = default;
+AppDelegate::AppDelegate() {
+    installAlertAsker();
+}
 
 AppDelegate::~AppDelegate() {
     if (sharedDelegate() == this) {

@@ -2,10 +2,10 @@
 
 #include "automations/NetworkRuleEditor.h"
 #include "automations/PermissionStatusRow.h"
-#include "devices/PermissionAudit.h"
 #include "foundation/Localization.h"
 #include "platform/Network.h"
 #include "platform/Platform.h"
+#include "reports/PermissionAudit.h"
 #include "triggers/NetworkTriggerSource.h"
 #include "triggers/TriggerEngine.h"
 

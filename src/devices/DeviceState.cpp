@@ -9,7 +9,7 @@
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
 #include "devices/ScreenSaverBlock.h"
-#include "foundation/Localization.h"
+#include "devices/UserAsker.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "platform/AccessibilityDisplay.h"
@@ -24,10 +24,6 @@ namespace orvel {
 namespace {
 
 const Logger kLog("devices");
-
-std::string cancelTitle(std::int64_t secondsLeft) {
-    return localizedFormat("Cancel (%llds)", {std::max<std::int64_t>(secondsLeft, 0)});
-}
 
 }  // namespace
 
@@ -130,42 +126,19 @@ void DeviceState::confirmKeepDisabled() {
 
     // Scheduled before the dialog, it waits out the modal loop and counts as soon as it closes.
     followBlocking();
-    int response = ui::kModalResponseAbort;
-    if (ui::UiHost::isInstalled()) {
-        std::int64_t secondsLeft = Platform::current().accessibilityDisplay().screenReaderEnabled()
-                                       ? kConfirmSecondsWithScreenReader
-                                       : kConfirmSeconds;
-        ui::AlertContent content;
-        content.style = ui::AlertStyle::warning;
-        content.messageText = localized("Keep the built-in input disabled?");
-        content.informativeText = localized(
-            "Your external keyboard and mouse still work. If you can't answer this, Orvel will "
-            "hand the built-in keyboard and trackpad back automatically.");
-        content.buttons = {localized("Keep disabled"), cancelTitle(secondsLeft)};
-        ui::UiHost& host = ui::UiHost::current();
-        std::shared_ptr<ui::Alert> alert = host.makeAlert(std::move(content));
-        // Common mode: the countdown must go on while the alert's modal loop runs.
-        Timer countdown = RunLoop::main().every(
-            1.0,
-            [&secondsLeft, &countdown, alert = alert.get()] {
-                --secondsLeft;
-                alert->setButtonTitle(1, cancelTitle(secondsLeft));
-                if (secondsLeft <= 0) {
-                    countdown.cancel();
-                    alert->stopModal(ui::kModalResponseAbort);
-                }
-            },
-            TimerMode::Common);
-        host.application().activate(true);
-        response = alert->runModal();
-        countdown.cancel();
+    bool keep = false;
+    if (UserAsker* asker = UserAsker::ready()) {
+        keep = asker->keepInputDisabled(
+            Platform::current().accessibilityDisplay().screenReaderEnabled()
+                ? kConfirmSecondsWithScreenReader
+                : kConfirmSeconds);
     } else {
         kLog.notice("No window can ask to keep the built-in input disabled; handing it back.");
     }
     confirming_ = false;
 
     Preferences& after = Preferences::shared();
-    if (response == ui::kAlertFirstButtonReturn) {
+    if (keep) {
         after.hasConfirmedBlocking = true;
         return;
     }
@@ -225,18 +198,9 @@ void DeviceState::watchdogTick() {
     clearBlockSettings();
     autoReleased = true;
     kLog.notice("No external input device is left; the built-in keyboard and trackpad are back.");
-    if (!ui::UiHost::isInstalled()) {
-        return;
+    if (UserAsker* asker = UserAsker::ready()) {
+        asker->tellInputHandedBack();
     }
-    ui::AlertContent content;
-    content.style = ui::AlertStyle::informational;
-    content.messageText = "Built-in keyboard and trackpad re-enabled";
-    content.informativeText =
-        "Your external keyboard or mouse disconnected, so Orvel handed the built-in input back.";
-    content.buttons = {"OK"};
-    ui::UiHost& host = ui::UiHost::current();
-    host.application().activate(true);
-    host.makeAlert(std::move(content))->runModal();
 }
 
 bool DeviceState::isLaptop() {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "foundation/Localization.h"
+#include "devices/UserAsker.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
@@ -13,7 +13,6 @@
 #include "platform/Permissions.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
-#include "ui/Host.h"
 
 namespace orvel {
 
@@ -156,17 +155,8 @@ bool InputBlocker::requestInputMonitoring() {
     if (permissions.checkListenEventAccess() == ListenEventAccess::undecided) {
         permissions.requestListenEventAccess();
         permissionStatus();
-    } else if ((permissionStatus() & kInputMonitoringBit) == 0 && ui::UiHost::isInstalled()) {
-        ui::AlertContent content;
-        content.messageText = localized("Turn on Input Monitoring for Orvel in System Settings");
-        content.informativeText = localized(
-            "macOS has already recorded a decision for Orvel, so it will not show the Input "
-            "Monitoring prompt again. In System Settings \u203a Privacy & Security \u203a Input "
-            "Monitoring, switch Orvel ON. To make macOS ask fresh instead, run:  tccutil reset "
-            "ListenEvent <bundle id>  and relaunch Orvel.");
-        content.buttons = {localized("Open System Settings"), localized("Cancel")};
-        if (ui::UiHost::current().makeAlert(std::move(content))->runModal() ==
-            ui::kAlertFirstButtonReturn) {
+    } else if ((permissionStatus() & kInputMonitoringBit) == 0) {
+        if (UserAsker* asker = UserAsker::ready(); asker && asker->openInputMonitoringSettings()) {
             openPrivacyPane(false);
         }
     }

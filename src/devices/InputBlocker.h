@@ -78,8 +78,8 @@ class InputBlocker {
     // checked.
     static std::vector<std::string> missingPermissions();
     // Asks for Input Monitoring: the system's prompt while undecided, else (still not granted)
-    // an alert that leads to where it is granted by hand. True when the refreshed cache says
-    // granted.
+    // asks the user (`UserAsker`) whether to go where it is granted by hand. True when the
+    // refreshed cache says granted.
     static bool requestInputMonitoring();
     // Asks for Accessibility; the answer of the request itself.
     static bool requestAccessibility();

@@ -2,24 +2,15 @@
 
 #include "core/Preferences.h"
 #include "devices/InputBlocker.h"
+#include "devices/UserAsker.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "platform/Platform.h"
 #include "platform/UserDefaults.h"
-#include "ui/Host.h"
 
 namespace orvel {
 
 namespace {
-
-constexpr const char* kExplanation =
-    "Disabling the built-in keyboard or trackpad is the only part of Orvel that needs permission. "
-    "macOS is about to ask twice.\n\nInput Monitoring lets Orvel tell which physical device an "
-    "event came from, so it can silence the built-in keyboard without touching your external "
-    "one.\n\nAccessibility lets it discard those events. Observing alone is not enough.\n\nOrvel "
-    "never reads what you type. It looks at which device reported, and at nothing else. Nothing "
-    "is stored, logged or sent anywhere, and quitting Orvel always restores normal input.\n\nYou "
-    "will see two system dialogs, one after the other.";
 
 bool cachedInputMonitoring() {
     const auto status = InputBlocker::cachedPermissions();
@@ -42,22 +33,14 @@ bool PermissionPrimer::explainIfNeeded(WeakRef<Preferences> prefs, std::function
     Request request{prefs, std::move(revert)};
     UserDefaults& defaults = Platform::current().userDefaults();
     if (!defaults.boolForKey(kExplainedKey)) {
-        int answer = ui::kAlertFirstButtonReturn + 1;
-        if (ui::UiHost::isInstalled()) {
+        bool goOn = false;
+        if (UserAsker* asker = UserAsker::ready()) {
             primer.willExplain.send();
-            auto& host = ui::UiHost::current();
-            host.application().activate(true);
-            ui::AlertContent content;
-            content.style = ui::AlertStyle::informational;
-            content.floating = true;
-            content.messageText = "Orvel needs two permissions for this";
-            content.informativeText = kExplanation;
-            content.buttons = {"Continue", "Not Now"};
-            answer = host.makeAlert(std::move(content))->runModal();
+            goOn = asker->explainPermissions();
         } else {
             Logger("permissions").notice("No window can explain the permissions; not asking.");
         }
-        if (answer != ui::kAlertFirstButtonReturn) {
+        if (!goOn) {
             if (Preferences* store = prefs.get()) {
                 store->requestingPermissions = false;
             }

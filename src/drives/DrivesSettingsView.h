@@ -5,9 +5,9 @@
 #include <set>
 #include <string>
 
-#include "devices/PermissionAudit.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/WeakRef.h"
+#include "reports/PermissionAudit.h"
 #include "ui/ViewComponent.h"
 
 namespace orvel {

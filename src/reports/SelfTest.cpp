@@ -1,19 +1,19 @@
-#include "devices/SelfTest.h"
+#include "reports/SelfTest.h"
 
 #include <cmath>
 
 #include "core/OrvelController.h"
 #include "devices/BuiltInDisplay.h"
 #include "devices/DeviceState.h"
-#include "devices/DiagnosticReport.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
-#include "devices/PermissionAudit.h"
-#include "devices/ReportRedaction.h"
 #include "platform/Permissions.h"
 #include "platform/Platform.h"
 #include "platform/PowerSources.h"
 #include "platform/Processes.h"
+#include "reports/DiagnosticReport.h"
+#include "reports/PermissionAudit.h"
+#include "reports/ReportRedaction.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "ui/Host.h"
 

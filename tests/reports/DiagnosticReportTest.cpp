@@ -1,4 +1,4 @@
-#include "devices/DiagnosticReport.h"
+#include "reports/DiagnosticReport.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <iterator>
 #include <set>
 
-#include "devices/DiagnosticsFixture.h"
 #include "devices/InputBlocker.h"
-#include "devices/ReportWords.h"
+#include "reports/DiagnosticsFixture.h"
+#include "reports/ReportWords.h"
 #include "settings/ConflictsReport.h"
 #include "support/UiTest.h"
 #include "triggers/TriggerEngine.h"

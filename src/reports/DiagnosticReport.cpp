@@ -1,4 +1,4 @@
-#include "devices/DiagnosticReport.h"
+#include "reports/DiagnosticReport.h"
 
 #include <algorithm>
 #include <cmath>
@@ -11,7 +11,6 @@
 #include "devices/DeviceState.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
-#include "devices/ReportRedaction.h"
 #include "foundation/AppInfo.h"
 #include "foundation/Iso8601.h"
 #include "foundation/Registry.h"
@@ -21,6 +20,7 @@
 #include "platform/Platform.h"
 #include "platform/PowerAssertions.h"
 #include "platform/SystemInfo.h"
+#include "reports/ReportRedaction.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/Host.h"

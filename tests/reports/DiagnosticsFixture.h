@@ -7,9 +7,9 @@
 #include <sstream>
 #include <string>
 
-#include "devices/DiagnosticReport.h"
 #include "foundation/AppInfo.h"
 #include "platform/sim/SimPlatform.h"
+#include "reports/DiagnosticReport.h"
 #include "ui/HeadlessHost.h"
 
 namespace orvel::test {

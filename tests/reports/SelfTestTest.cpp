@@ -1,13 +1,13 @@
-#include "devices/SelfTest.h"
+#include "reports/SelfTest.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "devices/BuiltInDisplay.h"
-#include "devices/DiagnosticsFixture.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
+#include "reports/DiagnosticsFixture.h"
 #include "settings/ConflictsReport.h"
 #include "support/UiTest.h"
 

@@ -1,4 +1,4 @@
-#include "devices/PermissionAudit.h"
+#include "reports/PermissionAudit.h"
 
 #include <gtest/gtest.h>
 
@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "core/OrvelController.h"
-#include "devices/DiagnosticsFixture.h"
 #include "drives/DriveKeepAlive.h"
+#include "reports/DiagnosticsFixture.h"
 #include "support/UiTest.h"
 #include "triggers/ScheduleTriggerSource.h"
 #include "triggers/TriggerEngine.h"

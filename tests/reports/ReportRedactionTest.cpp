@@ -1,9 +1,9 @@
-#include "devices/ReportRedaction.h"
+#include "reports/ReportRedaction.h"
 
 #include <gtest/gtest.h>
 
-#include "devices/ReportWords.h"
 #include "drives/DriveKeepAlive.h"
+#include "reports/ReportWords.h"
 #include "support/OrvelTest.h"
 #include "triggers/RedactedIdentifier.h"
 #include "triggers/TriggerEngine.h"

@@ -1,4 +1,4 @@
-#include "devices/ReportWords.h"
+#include "reports/ReportWords.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "devices/ReportRedaction.h"
+#include "reports/ReportRedaction.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,12 +7,12 @@
 #include <set>
 #include <utility>
 
-#include "devices/ReportWords.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Log.h"
 #include "foundation/RegularExpression.h"
 #include "platform/Platform.h"
 #include "platform/SystemInfo.h"
+#include "reports/ReportWords.h"
 #include "triggers/RedactedIdentifier.h"
 #include "triggers/TriggerEngine.h"
 

@@ -1,10 +1,9 @@
-#include "devices/PermissionAudit.h"
+#include "reports/PermissionAudit.h"
 
 #include <mutex>
 #include <vector>
 
 #include "core/OrvelController.h"
-#include "devices/DiagnosticReport.h"
 #include "devices/InputBlocker.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Localization.h"
@@ -19,6 +18,7 @@
 #include "platform/Platform.h"
 #include "platform/Volumes.h"
 #include "platform/Workspace.h"
+#include "reports/DiagnosticReport.h"
 #include "triggers/NetworkTriggerSource.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/Host.h"
