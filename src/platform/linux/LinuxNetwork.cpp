@@ -255,9 +255,9 @@ void LinuxNetwork::schedulePathCheck() {
         return;
     }
     checkQueued_ = true;
-    std::weak_ptr<int> alive = alive_;
+    const auto alive = weakRef(*this);
     RunLoop::main().async([this, alive] {
-        if (alive.lock()) {
+        if (alive) {
             checkQueued_ = false;
             checkPath();
         }
@@ -333,9 +333,9 @@ void LinuxNetwork::scheduleRefresh() {
         return;
     }
     refreshQueued_ = true;
-    std::weak_ptr<int> alive = alive_;
+    const auto alive = weakRef(*this);
     RunLoop::main().async([this, alive] {
-        if (alive.lock()) {
+        if (alive) {
             refreshQueued_ = false;
             refreshNetworkManager();
         }

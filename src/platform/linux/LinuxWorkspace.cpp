@@ -454,9 +454,9 @@ void LinuxWorkspace::loadDesktopEntries() {
 std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
     if (!turnReading_) {
         turnReading_ = readApplications();
-        std::weak_ptr<int> alive = alive_;
+        const auto alive = weakRef(*this);
         RunLoop::main().async([this, alive] {
-            if (alive.lock()) {
+            if (alive) {
                 turnReading_.reset();
             }
         });
@@ -502,9 +502,9 @@ void LinuxWorkspace::watchExit(const RunningApplication& app, std::uint64_t star
     if (!pidfd) {
         if (errno == ESRCH) {
             // Ended between the reading and now; tell after the caller has had its list.
-            std::weak_ptr<int> alive = alive_;
+            const auto alive = weakRef(*this);
             RunLoop::main().async([this, alive, app] {
-                if (alive.lock()) {
+                if (alive) {
                     didTerminateApplication.send(app);
                 }
             });
