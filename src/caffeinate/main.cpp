@@ -13,7 +13,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -22,6 +21,7 @@
 #include <variant>
 #include <vector>
 
+#include "foundation/Numbers.h"
 #include "foundation/PollRunLoop.h"
 #include "platform/linux/DBusConnection.h"
 #include "platform/linux/JournalLogSink.h"
@@ -48,12 +48,8 @@ struct Options {
 
 template <class T>
 std::optional<T> positiveNumber(std::string_view text) {
-    T value{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value <= 0) {
-        return std::nullopt;
-    }
-    return value;
+    const auto value = parseNumber<T>(text);
+    return value && *value > 0 ? value : std::nullopt;
 }
 
 // The options, or the one line that says what is wrong.

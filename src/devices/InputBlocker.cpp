@@ -54,6 +54,7 @@ std::vector<HidDevice> InputBlocker::currentHIDDevices() {
 
 bool InputBlocker::isInternal(const HidDevice& device) {
     const std::string transport = lowercased(device.transport.value_or(""));
+    // Whatever else it claims, a wireless device is not part of the machine.
     if (contains(transport, "bluetooth") || contains(transport, "ble")) {
         return false;
     }
@@ -63,6 +64,7 @@ bool InputBlocker::isInternal(const HidDevice& device) {
     if (device.vendorId != kVendorApple && device.vendorId != kVendorAppleUsb) {
         return false;
     }
+    // Built-in keyboards and trackpads hang off SPI or an internal FIFO, never a plug.
     if (contains(transport, "spi") || contains(transport, "fifo")) {
         return true;
     }
@@ -233,6 +235,7 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
     if (perDevice) {
         held = blocking.silence(chosen);
     } else {
+        // Values seen during an earlier block must not count for this one.
         lastInternalKeyboard_.store(kNever, std::memory_order_relaxed);
         lastInternalPointer_.store(kNever, std::memory_order_relaxed);
         held = blocking.observe(chosen, [this](std::uint32_t page) { noteInternalValue(page); });
@@ -274,6 +277,7 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
     isBlockingTrackpad_ = trackpad;
     takeExternalCensus();
     anchor_.reset();
+    // A silenced device moves no pointer; only the tap has to hold it still.
     if (trackpad && !perDevice) {
         anchor_ = Platform::current().cursor().location();
     }
@@ -390,12 +394,14 @@ void InputBlocker::noteInternalValue(std::uint32_t usagePage) {
 }
 
 TapEvent* InputBlocker::filter(std::uint32_t type, TapEvent* event) {
+    // The system turns off a tap that was slow or interrupted; blocking would end unseen.
     if (type == tap_event::kDisabledByTimeout || type == tap_event::kDisabledByUserInput) {
         if (tap_) {
             tap_->setEnabled(true);
         }
         return event;
     }
+    // The tap cannot tell devices apart: an event this soon after a built-in value came from it.
     constexpr std::int64_t kWindow = 150'000'000;
     const std::int64_t now = monotonicNanos();
     auto recent = [now](std::int64_t last) { return last != kNever && now - last < kWindow; };
@@ -409,6 +415,8 @@ TapEvent* InputBlocker::filter(std::uint32_t type, TapEvent* event) {
         keyboardPasses = false;
         pointerIsBuiltIn = pointerRecent || (!correlated && !hasExternalPointer_);
     } else if (!correlated) {
+        // Nothing to match events with: they are taken as built-in unless an external device
+        // could have sent them.
         keyboardPasses = hasExternalKeyboard_;
         pointerIsBuiltIn = pointerRecent || !hasExternalPointer_;
     }
@@ -429,6 +437,7 @@ TapEvent* InputBlocker::filter(std::uint32_t type, TapEvent* event) {
             if (!isBlockingTrackpad_) {
                 return event;
             }
+            // An external mouse moves the anchor, so the pointer stays where it left it.
             if (!pointerIsBuiltIn) {
                 anchor_ = event->location;
                 return event;

@@ -124,6 +124,7 @@ void DriveKeepAlive::load() {
         drives = std::move(decoded);
     }
     const std::int64_t interval = defaults.integerForKey(kIntervalKey);
+    // 0 is also what a missing key reads as.
     if (interval > 0) {
         globalIntervalSeconds = interval;
     }
@@ -265,6 +266,7 @@ Result<UncachedRead> DriveKeepAlive::readOneFile(UncachedReader& reader, const s
         }
     }
     auto read = reader.readBlock(target);
+    // An empty file touches no block of the disk, so it cannot keep it awake.
     if (read && read->bytesRead == 0) {
         return Error{target + " gave no bytes"};
     }
@@ -316,9 +318,11 @@ Result<std::vector<DriveKeepAlive::Found>> DriveKeepAlive::scanVolumes(Volumes& 
             continue;
         }
         Found f;
+        // Shares have no UUID; their mount path is the one thing that stays the same.
         f.id = v.uuid ? replacingInvalidUTF8(*v.uuid) : v.path;
         f.name = replacingInvalidUTF8(v.name ? *v.name : lastPathComponent(v.path));
         f.path = v.path;
+        // A volume of unknown kind is never remounted: taken as local.
         const bool local = v.local.value_or(true);
         f.isNetwork = !local;
         if (!local) {
@@ -369,6 +373,8 @@ void DriveKeepAlive::applyScan(const Result<std::vector<Found>>& scan) {
             list.push_back(std::move(added));
         }
     }
+    // An enabled share that dropped stays, offline, to be remounted; anything else gone is
+    // forgotten.
     std::erase_if(
         list, [&](const Drive& d) { return !seen.contains(d.id) && !(d.enabled && d.isNetwork); });
     for (Drive& d : list) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "foundation/SerialQueue.h"
+#include "foundation/WeakRef.h"
 
 namespace orvel {
 
@@ -92,6 +93,8 @@ double sanitizedDelay(double seconds) {
 
 namespace detail {
 
+class TimerQueue;
+
 struct TimerRecord {
     double fireAt = 0;
     double interval = 0;  // 0: one-shot
@@ -100,7 +103,7 @@ struct TimerRecord {
     std::function<void()> fn;
     bool scheduled = false;
     RunLoop* loop = nullptr;
-    std::weak_ptr<void> queueAlive;
+    WeakRef<TimerQueue> queueAlive;
 };
 
 struct TimerKey {
@@ -112,9 +115,11 @@ struct TimerKey {
     }
 };
 
-class TimerQueue {
+class TimerQueue : public WeakReferenceable {
   public:
     explicit TimerQueue(RunLoop& loop) : loop_(loop) {}
+    // Handles cancelled while the timers are destroyed must not reach into the queue.
+    ~TimerQueue() { dropWeakReferences(); }
 
     Timer schedule(double delay, double interval, std::function<void()> fn, TimerMode mode) {
         auto record = std::make_shared<TimerRecord>();
@@ -122,14 +127,14 @@ class TimerQueue {
         record->mode = mode;
         record->fn = std::move(fn);
         record->loop = &loop_;
-        record->queueAlive = alive_;
+        record->queueAlive = weakRef(*this);
         insert(record, loop_.uptime() + delay);
         loop_.schedulingChanged();
         return Timer(record);
     }
 
     static void cancel(TimerRecord& record) {
-        if (record.queueAlive.expired()) {
+        if (!record.queueAlive) {
             record.scheduled = false;
             record.fn = nullptr;
             return;
@@ -205,8 +210,9 @@ class TimerQueue {
     std::set<TimerKey> common_;
     std::uint64_t nextSeq_ = 0;
     std::uint64_t fired_ = 0;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
+
+class FdWatchSet;
 
 struct FdWatchRecord {
     int fd = -1;
@@ -214,12 +220,14 @@ struct FdWatchRecord {
     std::function<void(unsigned)> fn;
     bool active = false;
     RunLoop* loop = nullptr;
-    std::weak_ptr<void> setAlive;
+    WeakRef<FdWatchSet> setAlive;
 };
 
-class FdWatchSet {
+class FdWatchSet : public WeakReferenceable {
   public:
     explicit FdWatchSet(RunLoop& loop) : loop_(loop) {}
+    // Handles cancelled while the watches are destroyed must not reach into the set.
+    ~FdWatchSet() { dropWeakReferences(); }
 
     FdWatch add(int fd, unsigned events, std::function<void(unsigned)> fn) {
         auto record = std::make_shared<FdWatchRecord>();
@@ -228,7 +236,7 @@ class FdWatchSet {
         record->fn = std::move(fn);
         record->active = true;
         record->loop = &loop_;
-        record->setAlive = alive_;
+        record->setAlive = weakRef(*this);
         records_.push_back(record);
         loop_.schedulingChanged();
         return FdWatch(record);
@@ -240,7 +248,7 @@ class FdWatchSet {
             return;
         }
         record.active = false;
-        if (!record.setAlive.expired()) {
+        if (record.setAlive) {
             auto& records = record.loop->fds_->records_;
             std::erase_if(records, [&](const auto& r) { return r.get() == &record; });
             record.loop->schedulingChanged();
@@ -249,7 +257,7 @@ class FdWatchSet {
 
     static void setEvents(FdWatchRecord& record, unsigned events) {
         record.events = events;
-        if (record.active && !record.setAlive.expired()) {
+        if (record.active && record.setAlive) {
             record.loop->schedulingChanged();
         }
     }
@@ -337,7 +345,6 @@ class FdWatchSet {
   private:
     RunLoop& loop_;
     std::vector<std::shared_ptr<FdWatchRecord>> records_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 [[noreturn]] void offMainThread(const char* operation) {
@@ -370,7 +377,7 @@ void Timer::cancel() {
 }
 
 bool Timer::isValid() const {
-    return record_ && record_->scheduled && !record_->queueAlive.expired();
+    return record_ && record_->scheduled && record_->queueAlive;
 }
 
 // FdWatch -------------------------------------------------------------------------------------
@@ -396,7 +403,7 @@ void FdWatch::cancel() {
 }
 
 bool FdWatch::isValid() const {
-    return record_ && record_->active && !record_->setAlive.expired();
+    return record_ && record_->active && record_->setAlive;
 }
 
 void FdWatch::setEvents(unsigned events) {

@@ -5,6 +5,7 @@
 #include "drives/DriveKeepAlive.h"
 #include "foundation/FileIO.h"
 #include "foundation/Log.h"
+#include "foundation/Numbers.h"
 #include "foundation/Published.h"
 #include "foundation/RunLoop.h"
 #include "foundation/SerialQueue.h"
@@ -17,7 +18,6 @@
 #include "ui/ViewComponent.h"
 
 #include <cctype>
-#include <charconv>
 #include <functional>
 #include <limits>
 #include <map>
@@ -81,12 +81,7 @@ std::optional<std::int64_t> parseInteger(const std::string& text) {
     if (digits.empty() || (digits.size() == 1 && digits.front() == '-')) {
         return std::nullopt;
     }
-    std::int64_t value = 0;
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size()) {
-        return std::nullopt;
-    }
-    return value;
+    return parseNumber<std::int64_t>(digits);
 }
 
 template <class T>

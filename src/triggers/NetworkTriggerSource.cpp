@@ -1,7 +1,6 @@
 #include "triggers/NetworkTriggerSource.h"
 
-#include <charconv>
-
+#include "foundation/Numbers.h"
 #include "foundation/Registry.h"
 #include "foundation/TextCompare.h"
 #include "platform/Network.h"
@@ -36,15 +35,10 @@ std::vector<std::string_view> pieces(std::string_view text, char separator) {
 // Decimal digits, all of them, with nothing else; nothing on overflow.
 template <class T>
 std::optional<T> decimal(std::string_view digits) {
-    T value{};
     if (digits.empty() || digits.front() < '0' || digits.front() > '9') {
         return std::nullopt;
     }
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (error != std::errc() || end != digits.data() + digits.size()) {
-        return std::nullopt;
-    }
-    return value;
+    return parseNumber<T>(digits);
 }
 
 }  // namespace

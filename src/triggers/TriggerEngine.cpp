@@ -109,6 +109,7 @@ void TriggerEngine::load() {
             }
         }
         if (readable && !list.empty()) {
+            // Lists saved before these families existed lack them: schedules lead, apps close.
             if (std::find(list.begin(), list.end(), TriggerSource::schedule) == list.end()) {
                 list.insert(list.begin(), TriggerSource::schedule);
             }
@@ -125,11 +126,13 @@ void TriggerEngine::load() {
 
     const double v = d.doubleForKey(kPausedUntilKey);
     std::optional<Date> until;
+    // -1 stores a pause until re-enabled; 0 stores none.
     if (v == -1.0) {
         until = Date::distantFuture();
     } else if (v > 0) {
         until = Date::fromUnix(v);
     }
+    // A pause that ran out while Orvel was not running is over.
     if (until && !until->isDistantFuture() && *until < now()) {
         until.reset();
     }
@@ -293,7 +296,7 @@ void TriggerEngine::pause(std::optional<double> seconds) {
     std::string detail = "Paused ";
     if (!seconds) {
         detail += "until re-enabled";
-    } else if (*seconds >= 28800.0) {
+    } else if (*seconds >= 28800.0) {  // "until tomorrow" runs to 08:00: never under 8 hours
         detail += "until tomorrow";
     } else {
         detail += "for 1 hour";
@@ -353,6 +356,7 @@ void TriggerEngine::syncSources() {
     }
 
     BluetoothTriggerSource& bt = BluetoothTriggerSource::shared();
+    // Without lasting Bluetooth permission nothing can be watched; start() re-syncs on a grant.
     if (active && !bluetooth.empty() &&
         Platform::current().bluetooth().authorization() == BluetoothAuthorization::allowedAlways) {
         bt.start(std::move(bluetooth));
@@ -385,6 +389,7 @@ void TriggerEngine::refreshAvailability() {
         if (!rule.unavailableHere) {
             continue;
         }
+        // Only a Bluetooth rule needs something of this machine (its paired device).
         if (rule.source != TriggerSource::bluetooth) {
             rule.unavailableHere = false;
             changed = true;
@@ -442,6 +447,7 @@ TriggerEngine::EdgeOutcome TriggerEngine::handle(const UUID& ruleID, bool appear
     }
     // A copy: starting or ending a session may change the list under it.
     const TriggerRule rule = *found;
+    // Rules fire on edges: once per appearance, armed again by the condition's clearing.
     const auto rearmOnClear = [&] {
         if (!appeared) {
             armed[rule.id] = true;
@@ -585,6 +591,7 @@ std::optional<TriggerRule> TriggerEngine::shieldingRule(const TriggerRule& rule)
         if (std::find(higher.begin(), higher.end(), candidate.source) == higher.end()) {
             continue;
         }
+        // Only a rule that would start a session, and whose condition holds now, keeps one.
         if (candidate.enabled && !candidate.unavailableHere &&
             candidate.onAppear == TriggerAction::startSession && isHolding(candidate)) {
             return candidate;

@@ -3,8 +3,8 @@
 #include "foundation/FileIO.h"
 #include "foundation/Json.h"
 #include "foundation/RunLoop.h"
+#include "platform/linux/LinuxFiles.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -230,14 +230,13 @@ void FileUserDefaults::loadAtStart() {
     FileLock lock(lockPath_, log_);
     // Leftovers of a writer that was killed before its rename; no writer runs while we hold the
     // lock, so none of them is in use. Without the lock one of them might be.
-    if (DIR* dir = lock.held() ? ::opendir(folder_.c_str()) : nullptr) {
+    if (lock.held()) {
         const std::string prefix = std::string(kFileName) + ".tmp-";
-        while (dirent* entry = ::readdir(dir)) {
-            if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
-                ::unlink((folder_ + "/" + entry->d_name).c_str());
+        for (const std::string& name : listFolder(folder_).names) {
+            if (name.starts_with(prefix)) {
+                ::unlink((folder_ + "/" + name).c_str());
             }
         }
-        ::closedir(dir);
     }
     std::string unusable;
     auto read = readDomain(&unusable);

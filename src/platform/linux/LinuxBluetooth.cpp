@@ -1,6 +1,6 @@
 #include "platform/linux/LinuxBluetooth.h"
 
-#include "platform/linux/SysfsAttribute.h"
+#include "platform/linux/LinuxFiles.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <utility>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -227,29 +226,17 @@ void LinuxBluetooth::unregister(BluetoothRegistration registration) {
 std::vector<BluetoothBatteryLevel> LinuxBluetooth::batteryLevels() {
     std::vector<BluetoothBatteryLevel> levels;
     const std::string folder = sysRoot_ + "/class/power_supply";
-    if (DIR* listing = ::opendir(folder.c_str())) {
-        std::vector<std::string> names;
-        while (const dirent* entry = ::readdir(listing)) {
-            if (entry->d_name[0] != '.') {
-                names.emplace_back(entry->d_name);
-            }
+    std::vector<std::string> names = listFolder(folder).names;
+    std::sort(names.begin(), names.end());
+    for (const auto& name : names) {
+        const auto address = addressIn(name);
+        if (name[0] == '.' || !address ||
+            readSysfsAttribute(folder + "/" + name + "/scope") != "Device") {
+            continue;
         }
-        ::closedir(listing);
-        std::sort(names.begin(), names.end());
-        for (const auto& name : names) {
-            const auto address = addressIn(name);
-            if (!address || readSysfsAttribute(folder + "/" + name + "/scope") != "Device") {
-                continue;
-            }
-            const auto capacity = readSysfsAttribute(folder + "/" + name + "/capacity");
-            char* end = nullptr;
-            if (!capacity || capacity->empty()) {
-                continue;
-            }
-            const long percent = std::strtol(capacity->c_str(), &end, 10);
-            if (*end == '\0' && percent >= 0 && percent <= 100) {
-                levels.push_back({*address, percent});
-            }
+        const auto percent = readSysfsNumber<long>(folder + "/" + name + "/capacity");
+        if (percent && *percent >= 0 && *percent <= 100) {
+            levels.push_back({*address, *percent});
         }
     }
     // BlueZ's own reading comes last: it is the newer one for the same device.

@@ -12,7 +12,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
-#include "platform/linux/SysfsAttribute.h"
+#include "platform/linux/LinuxFiles.h"
 
 namespace orvel {
 
@@ -30,19 +30,6 @@ std::uint32_t hashed(std::string_view name) {
         hash = (hash ^ static_cast<unsigned char>(c)) * 16777619u;
     }
     return hash == 0 ? 1 : hash;
-}
-
-std::optional<long> readNumber(const std::string& path) {
-    const auto text = readSysfsAttribute(path);
-    if (!text) {
-        return std::nullopt;
-    }
-    long value = 0;
-    const auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), value);
-    if (ec != std::errc() || end != text->data() + text->size() || value < 0) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 bool isBacklight(const fs::path& folder) {
@@ -123,7 +110,7 @@ std::optional<LinuxDisplays::Panel> LinuxDisplays::findBacklight(
     if (!found) {
         return std::nullopt;
     }
-    const auto max = readNumber((*found / "max_brightness").string());
+    const auto max = readSysfsLevel((*found / "max_brightness").string());
     if (!max || *max == 0) {
         return std::nullopt;
     }
@@ -159,7 +146,7 @@ std::optional<double> LinuxDisplays::level(std::uint32_t display) {
     }
     const auto asked = logind_.pending(panel->name);
     const auto now =
-        asked ? std::optional<long>(*asked) : readNumber(panel->folder + "/brightness");
+        asked ? std::optional<long>(*asked) : readSysfsLevel(panel->folder + "/brightness");
     if (!now) {
         return std::nullopt;
     }

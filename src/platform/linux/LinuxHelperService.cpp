@@ -70,9 +70,9 @@ void LinuxHelperService::run(const char* verb, Completion done) {
     request.arguments.insert(request.arguments.end(), {verb, "--now", options_.unit});
     const bool registering = std::string_view(verb) == "enable";
     auto shared = std::make_shared<Completion>(std::move(done));
-    std::weak_ptr<char> alive = alive_;
+    const auto alive = weakRef(*this);
     auto finish = [this, alive, shared, registering, verb = std::string(verb)](int status) {
-        if (alive.expired()) {
+        if (!alive) {
             return;
         }
         if (status == 0) {
@@ -99,7 +99,7 @@ void LinuxHelperService::run(const char* verb, Completion done) {
             "The wake helper could not be changed: " + child.error().message;
         log().error(message);
         RunLoop::main().async([alive, shared, message] {
-            if (!alive.expired()) {
+            if (alive) {
                 (*shared)(Error{message});
             }
         });

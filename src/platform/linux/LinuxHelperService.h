@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/WeakRef.h"
 #include "platform/HelperService.h"
 #include "platform/Processes.h"
 
@@ -22,7 +23,7 @@ struct LinuxHelperServiceOptions {
 // files; enabling and disabling run systemctl through pkexec, so polkit asks the user for an
 // administrator's password. A refusal for want of authorisation reads as "requires approval"
 // until the next registration.
-class LinuxHelperService final : public HelperService {
+class LinuxHelperService final : public HelperService, public WeakReferenceable {
   public:
     explicit LinuxHelperService(Processes& processes, LinuxHelperServiceOptions options = {});
 
@@ -36,7 +37,6 @@ class LinuxHelperService final : public HelperService {
     Processes& processes_;
     LinuxHelperServiceOptions options_;
     bool refused_ = false;
-    std::shared_ptr<char> alive_ = std::make_shared<char>();
 };
 
 }  // namespace orvel

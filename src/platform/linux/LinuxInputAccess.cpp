@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -14,6 +13,7 @@
 
 #include "foundation/FileIO.h"
 #include "foundation/Log.h"
+#include "foundation/Numbers.h"
 #include "platform/Processes.h"
 
 namespace orvel {
@@ -39,10 +39,7 @@ std::optional<unsigned> readHex(const std::string& path) {
     if (!text || text->empty()) {
         return std::nullopt;
     }
-    unsigned value = 0;
-    const char* end = text->data() + text->size();
-    const auto [ptr, error] = std::from_chars(text->data(), end, value, 16);
-    return error == std::errc() && ptr == end ? std::optional(value) : std::nullopt;
+    return parseNumber<unsigned>(*text, 16);
 }
 
 // The E: properties of a udev database entry.

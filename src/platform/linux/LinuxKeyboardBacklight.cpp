@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "foundation/Log.h"
-#include "platform/linux/SysfsAttribute.h"
+#include "platform/linux/LinuxFiles.h"
 
 namespace orvel {
 
@@ -28,19 +28,6 @@ constexpr const char* kSetBrightness = "SetBrightness";
 // What the two methods look like in the client's encoding: GetBrightness() -> i, SetBrightness(i).
 constexpr std::string_view kReadEncoding = "i@:";
 constexpr std::string_view kWriteEncoding = "v@:i";
-
-std::optional<long> readNumber(const std::string& path) {
-    const auto text = readSysfsAttribute(path);
-    if (!text) {
-        return std::nullopt;
-    }
-    long value = 0;
-    const auto [end, ec] = std::from_chars(text->data(), text->data() + text->size(), value);
-    if (ec != std::errc() || end != text->data() + text->size() || value < 0) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 std::string attribute(std::string_view tag, std::string_view name) {
     const std::string key = std::string(name) + "=\"";
@@ -261,7 +248,7 @@ std::optional<int> LinuxKeyboardBacklight::range() {
     }
     // The device's range never changes: the half-second tick reads only its level.
     if (!ledMax_) {
-        const auto max = readNumber(device() + "/max_brightness");
+        const auto max = readSysfsLevel(device() + "/max_brightness");
         if (!max || *max <= 0 || *max > INT32_MAX) {
             return std::nullopt;
         }
@@ -279,7 +266,7 @@ std::optional<double> LinuxKeyboardBacklight::registryValue() {
         return std::nullopt;
     }
     const auto asked = logind_.pending(std::filesystem::path(device()).filename().string());
-    const auto now = asked ? std::optional<long>(*asked) : readNumber(device() + "/brightness");
+    const auto now = asked ? std::optional<long>(*asked) : readSysfsLevel(device() + "/brightness");
     if (!now) {
         return std::nullopt;
     }

@@ -1,5 +1,7 @@
 #include "platform/linux/LinuxNetwork.h"
 
+#include "foundation/Numbers.h"
+#include "platform/linux/LinuxFiles.h"
 #include "platform/linux/NetFiles.h"
 
 #include <arpa/inet.h>
@@ -12,7 +14,6 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <charconv>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -42,23 +43,6 @@ std::string readText(const std::string& path) {
     std::ostringstream text;
     text << file.rdbuf();
     return text.str();
-}
-
-std::string trimmed(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
-        text.pop_back();
-    }
-    return text;
-}
-
-template <class T>
-std::optional<T> number(std::string_view text, int base) {
-    T value{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
-        return std::nullopt;
-    }
-    return value;
 }
 
 bool isUtf8(const std::string& text) {
@@ -121,11 +105,11 @@ NetworkPath LinuxNetwork::currentPath() {
     const auto routes = netfiles::parseDefaultRoutes(readText(options_.procRoot + "/net/route"));
     const std::string net = options_.sysRoot + "/class/net/";
     for (const auto& route : routes) {
-        std::string flagText = trimmed(readText(net + route.interface + "/flags"));
+        std::string flagText = readSysfsAttribute(net + route.interface + "/flags").value_or("");
         if (flagText.rfind("0x", 0) == 0) {
             flagText.erase(0, 2);
         }
-        const auto interfaceFlags = number<unsigned>(flagText, 16);
+        const auto interfaceFlags = parseNumber<unsigned>(flagText, 16);
         if (!route.up || !interfaceFlags || (*interfaceFlags & IFF_UP) == 0) {
             continue;
         }
@@ -141,7 +125,7 @@ NetworkPath LinuxNetwork::currentPath() {
             std::filesystem::exists(folder + "/phy80211", error) ||
             readText(folder + "/uevent").find("DEVTYPE=wlan") != std::string::npos) {
             path.interfaceTypes.push_back(NetworkInterfaceType::wifi);
-        } else if (trimmed(readText(folder + "/type")) == "1") {
+        } else if (readSysfsAttribute(folder + "/type") == "1") {
             path.interfaceTypes.push_back(NetworkInterfaceType::wiredEthernet);
         } else {
             path.interfaceTypes.push_back(NetworkInterfaceType::other);
@@ -271,9 +255,9 @@ void LinuxNetwork::schedulePathCheck() {
         return;
     }
     checkQueued_ = true;
-    std::weak_ptr<int> alive = alive_;
+    const auto alive = weakRef(*this);
     RunLoop::main().async([this, alive] {
-        if (alive.lock()) {
+        if (alive) {
             checkQueued_ = false;
             checkPath();
         }
@@ -349,9 +333,9 @@ void LinuxNetwork::scheduleRefresh() {
         return;
     }
     refreshQueued_ = true;
-    std::weak_ptr<int> alive = alive_;
+    const auto alive = weakRef(*this);
     RunLoop::main().async([this, alive] {
-        if (alive.lock()) {
+        if (alive) {
             refreshQueued_ = false;
             refreshNetworkManager();
         }

@@ -10,6 +10,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
+#include "foundation/WeakRef.h"
 #include "platform/Network.h"
 #include "platform/linux/DBusConnection.h"
 #include "platform/linux/UniqueFd.h"
@@ -37,7 +38,7 @@ struct LinuxNetworkOptions {
 // /sys/class/net. The router is the default route with the lowest metric in /proc/net/route; the
 // search domains come from resolv.conf (systemd-resolved's own when the first is its stub). The
 // Wi-Fi name is the Ssid of the primary connection's access point.
-class LinuxNetwork final : public Network {
+class LinuxNetwork final : public Network, public WeakReferenceable {
   public:
     LinuxNetwork(std::shared_ptr<DBusConnection> systemBus, LinuxNetworkOptions options = {});
     ~LinuxNetwork() override;
@@ -93,7 +94,6 @@ class LinuxNetwork final : public Network {
 
     bool checkQueued_ = false;
     std::string lastFingerprint_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     Logger log_{"network"};
 };
 

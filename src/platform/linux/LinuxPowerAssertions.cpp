@@ -415,10 +415,10 @@ void LinuxPowerAssertions::reportIfEmpty(Assertion& assertion, IOReturn code) {
     }
     assertion.refusalReported = true;
     // Sent from the loop, not from inside the bus's dispatch: subscribers may release at once.
-    std::weak_ptr<int> alive = alive_;
+    const auto alive = weakRef(*this);
     const AssertionID id = assertion.id;
     RunLoop::main().async([this, alive, id, code] {
-        if (alive.lock() && live_.count(id) > 0) {
+        if (alive && live_.count(id) > 0) {
             assertionRefused.send(id, code);
         }
     });
@@ -588,9 +588,9 @@ void LinuxPowerAssertions::ownerChanged(int service) {
         }
     }
     if (wasStopped != stopped_[index]) {
-        std::weak_ptr<int> alive = alive_;
+        const auto alive = weakRef(*this);
         RunLoop::main().async([this, alive] {
-            if (alive.lock()) {
+            if (alive) {
                 servicesChanged.send();
             }
         });

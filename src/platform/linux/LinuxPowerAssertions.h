@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/Log.h"
+#include "foundation/WeakRef.h"
 #include "platform/PowerAssertions.h"
 #include "platform/linux/DBusConnection.h"
 #include "platform/linux/Inhibitor.h"
@@ -47,7 +48,7 @@ namespace orvel {
 // inhibitors are not seen: the screen saver's Inhibit keeps no list anyone can read (nor is
 // GNOME's session manager asked), so PreventUserIdleDisplaySleep counts Orvel's own alone.
 // Without logind, status() is ownStatus().
-class LinuxPowerAssertions final : public PowerAssertions {
+class LinuxPowerAssertions final : public PowerAssertions, public WeakReferenceable {
   public:
     // Either bus may be missing (null): what needs it is then unavailable.
     LinuxPowerAssertions(std::shared_ptr<DBusConnection> systemBus,
@@ -97,7 +98,6 @@ class LinuxPowerAssertions final : public PowerAssertions {
     bool relist_ = false;  // a change came while a listing was on its way
     // Other processes' blocking locks per type, from the latest listing.
     std::optional<std::map<std::string, std::int64_t>> others_;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     Logger log_{"power"};
 };
 

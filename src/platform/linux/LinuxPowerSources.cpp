@@ -1,13 +1,12 @@
 #include "platform/linux/LinuxPowerSources.h"
 
-#include "platform/linux/SysfsAttribute.h"
+#include "platform/linux/LinuxFiles.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cmath>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -38,29 +37,16 @@ std::optional<std::string> readAttribute(const std::string& folder, const char* 
     return readSysfsAttribute(folder + "/" + name);
 }
 
-std::optional<double> readNumber(const std::string& folder, const char* name) {
-    const auto text = readAttribute(folder, name);
-    if (!text || text->empty()) {
-        return std::nullopt;
-    }
-    char* end = nullptr;
-    const double value = std::strtod(text->c_str(), &end);
-    if (end == text->c_str() || *end != '\0' || !std::isfinite(value)) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 // Percent of charge: `capacity`, else energy or charge now over full.
 std::optional<int> percentCharged(const std::string& folder) {
-    std::optional<double> percent = readNumber(folder, "capacity");
+    std::optional<double> percent = readSysfsNumber<double>(folder + "/capacity");
     for (auto [now, full] :
          {std::pair{"energy_now", "energy_full"}, {"charge_now", "charge_full"}}) {
         if (percent) {
             break;
         }
-        const auto n = readNumber(folder, now);
-        const auto f = readNumber(folder, full);
+        const auto n = readSysfsNumber<double>(folder + "/" + now);
+        const auto f = readSysfsNumber<double>(folder + "/" + full);
         if (n && f && *f > 0) {
             percent = *n * 100.0 / *f;
         }
@@ -101,14 +87,13 @@ LinuxPowerSources::~LinuxPowerSources() = default;
 
 std::optional<PowerSourcesSnapshot> LinuxPowerSources::snapshot() {
     const std::string folder = root_ + "/class/power_supply";
-    DIR* listing = ::opendir(folder.c_str());
-    if (listing == nullptr) {
+    const FolderNames listing = listFolder(folder);
+    if (!listing.opened) {
         return std::nullopt;
     }
     std::vector<Supply> supplies;
     std::map<std::string, SupplyKind> seen;
-    while (const dirent* entry = ::readdir(listing)) {
-        const std::string name = entry->d_name;
+    for (const std::string& name : listing.names) {
         if (name.empty() || name[0] == '.') {
             continue;
         }
@@ -145,7 +130,6 @@ std::optional<PowerSourcesSnapshot> LinuxPowerSources::snapshot() {
         }
         supplies.push_back(std::move(supply));
     }
-    ::closedir(listing);
     kinds_ = std::move(seen);
     std::sort(supplies.begin(), supplies.end(),
               [](const Supply& a, const Supply& b) { return a.name < b.name; });

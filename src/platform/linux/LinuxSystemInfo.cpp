@@ -40,60 +40,49 @@ std::optional<std::string> LinuxSystemInfo::platformUUID() {
     return text;
 }
 
-SystemInfo::Version LinuxSystemInfo::osVersion() {
-    std::ifstream in(root_ + "/etc/os-release");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("VERSION_ID=", 0) != 0) {
-            continue;
-        }
-        std::string value = line.substr(11);
-        if (!value.empty() && (value.front() == '"' || value.front() == '\'')) {
-            value = value.substr(1);
-        }
-        int numbers[3] = {0, 0, 0};
-        std::size_t i = 0;
-        for (int& number : numbers) {
-            std::size_t digits = 0;
-            for (; i < value.size() && std::isdigit(static_cast<unsigned char>(value[i]));
-                 ++i, ++digits) {
-                number = number * 10 + (value[i] - '0');
-                if (number > 100000) {
-                    return {};
-                }
-            }
-            if (digits == 0 || i >= value.size() || value[i] != '.') {
-                break;
-            }
-            ++i;
-        }
-        return Version{numbers[0], numbers[1], numbers[2]};
+namespace {
+
+// The first `parts` dotted numbers of VERSION_ID ("22.04" gives 22.4.0); what is missing is 0,
+// and all of them are 0 when there is none or one is absurdly large.
+SystemInfo::Version releaseNumbers(const std::string& root, int parts) {
+    // A few dozen short assignments.
+    constexpr std::size_t kMaxOsReleaseSize = 64 * 1024;
+    auto file = readFileIfPresent(root + "/etc/os-release", kMaxOsReleaseSize);
+    if (!file || !file.value()) {
+        return {};
     }
-    return {};
+    const auto value =
+        LinuxSystemInfo::assignmentValue(stringFromData(*file.value()), "VERSION_ID");
+    if (!value) {
+        return {};
+    }
+    int numbers[3] = {0, 0, 0};
+    std::size_t i = 0;
+    for (int n = 0; n < parts && n < 3; ++n) {
+        std::size_t digits = 0;
+        for (; i < value->size() && std::isdigit(static_cast<unsigned char>((*value)[i]));
+             ++i, ++digits) {
+            numbers[n] = numbers[n] * 10 + ((*value)[i] - '0');
+            if (numbers[n] > 100000) {
+                return {};
+            }
+        }
+        if (digits == 0 || i >= value->size() || (*value)[i] != '.') {
+            break;
+        }
+        ++i;
+    }
+    return SystemInfo::Version{numbers[0], numbers[1], numbers[2]};
+}
+
+}  // namespace
+
+SystemInfo::Version LinuxSystemInfo::osVersion() {
+    return releaseNumbers(root_, 3);
 }
 
 int LinuxSystemInfo::osMajorVersion() {
-    std::ifstream in(root_ + "/etc/os-release");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind("VERSION_ID=", 0) != 0) {
-            continue;
-        }
-        std::string value = line.substr(11);
-        if (!value.empty() && (value.front() == '"' || value.front() == '\'')) {
-            value = value.substr(1);
-        }
-        int major = 0;
-        std::size_t i = 0;
-        for (; i < value.size() && std::isdigit(static_cast<unsigned char>(value[i])); ++i) {
-            major = major * 10 + (value[i] - '0');
-            if (major > 100000) {
-                return 0;
-            }
-        }
-        return i > 0 ? major : 0;
-    }
-    return 0;
+    return releaseNumbers(root_, 1).major;
 }
 
 std::string LinuxSystemInfo::processName() {

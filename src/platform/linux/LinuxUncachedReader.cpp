@@ -1,9 +1,9 @@
 #include "platform/linux/LinuxUncachedReader.h"
 
 #include "foundation/Log.h"
+#include "platform/linux/LinuxFiles.h"
 #include "platform/linux/UniqueFd.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -61,23 +61,19 @@ void LinuxUncachedReader::lowerThreadPriority() {
 
 Result<std::vector<DirectoryEntry>> LinuxUncachedReader::listDirectory(std::string_view path) {
     const std::string folder(path);
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) {
-        return Error{"listing " + folder + " failed: " + reason(errno)};
+    FolderNames listing = listFolder(folder);
+    if (!listing.opened) {
+        return Error{"listing " + folder + " failed: " + reason(listing.error)};
     }
+    // A read that stopped early still lists what it found: any one file will do.
     std::vector<DirectoryEntry> entries;
-    while (const dirent* entry = ::readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..") {
-            continue;
-        }
+    for (std::string& name : listing.names) {
         struct stat info {};
         const bool regular =
-            ::fstatat(::dirfd(dir), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            ::fstatat(AT_FDCWD, (folder + "/" + name).c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
             S_ISREG(info.st_mode);
-        entries.push_back(DirectoryEntry{name, regular});
+        entries.push_back(DirectoryEntry{std::move(name), regular});
     }
-    ::closedir(dir);
     return entries;
 }
 

@@ -3,8 +3,8 @@
 #include "foundation/Data.h"
 #include "foundation/FileIO.h"
 #include "foundation/Log.h"
+#include "platform/linux/LinuxFiles.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -12,8 +12,10 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -204,7 +206,34 @@ bool exists(std::string_view path) {
 
 }  // namespace
 
-LinuxVolumes::LinuxVolumes(LinuxVolumesOptions options) : options_(std::move(options)) {
+// Shared with the workers: one stuck on a share that never answers cannot be joined, so it may
+// outlive the volumes and must find the queue still there when it wakes.
+struct LinuxVolumes::Listings {
+    std::mutex mutex;
+    std::deque<std::pair<std::string, std::function<void(bool)>>> waiting;
+    int workers = 0;
+    bool closed = false;
+
+    // Lists until nothing waits; workers end when idle, so none is kept for a rare call.
+    static void work(const std::shared_ptr<Listings>& listings) {
+        std::unique_lock lock(listings->mutex);
+        while (!listings->closed && !listings->waiting.empty()) {
+            auto [path, done] = std::move(listings->waiting.front());
+            listings->waiting.pop_front();
+            lock.unlock();
+            const FolderNames folder = listFolder(path);
+            if (done) {
+                done(folder.opened && folder.error == 0);
+                done = nullptr;
+            }
+            lock.lock();
+        }
+        --listings->workers;
+    }
+};
+
+LinuxVolumes::LinuxVolumes(LinuxVolumesOptions options)
+    : options_(std::move(options)), listings_(std::make_shared<Listings>()) {
     if (options_.gvfsFolder.empty()) {
         if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
             options_.gvfsFolder = std::string(runtime) + "/gvfs";
@@ -422,20 +451,22 @@ std::optional<bool> LinuxVolumes::removable(std::string_view source) const {
     return flag == '1';
 }
 
+LinuxVolumes::~LinuxVolumes() {
+    std::deque<std::pair<std::string, std::function<void(bool)>>> dropped;
+    std::lock_guard lock(listings_->mutex);
+    listings_->closed = true;
+    dropped.swap(listings_->waiting);
+}
+
 void LinuxVolumes::listDirectory(const std::string& path, std::function<void(bool listed)> done) {
-    std::thread([path, done = std::move(done)] {
-        bool listed = false;
-        if (DIR* folder = ::opendir(path.c_str())) {
-            errno = 0;
-            while (::readdir(folder) != nullptr) {
-            }
-            listed = errno == 0;
-            ::closedir(folder);
-        }
-        if (done) {
-            done(listed);
-        }
-    }).detach();
+    // Few enough not to crowd the machine, enough that one dead share leaves the others listed.
+    constexpr int kWorkers = 4;
+    std::lock_guard lock(listings_->mutex);
+    listings_->waiting.emplace_back(path, std::move(done));
+    if (listings_->workers < kWorkers) {
+        ++listings_->workers;
+        std::thread([listings = listings_] { Listings::work(listings); }).detach();
+    }
 }
 
 std::optional<std::string> LinuxVolumes::mountSource(std::string_view path) {

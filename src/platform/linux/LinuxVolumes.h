@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ struct LinuxVolumesOptions {
 class LinuxVolumes final : public Volumes {
   public:
     explicit LinuxVolumes(LinuxVolumesOptions options = {});
+    // Listings not yet begun are dropped; one under way touches nothing of these volumes.
+    ~LinuxVolumes() override;
+    LinuxVolumes(const LinuxVolumes&) = delete;
+    LinuxVolumes& operator=(const LinuxVolumes&) = delete;
 
     Result<std::vector<VolumeInfo>> mountedVolumes() override;
     // The source of the mount holding the path, as statfs would tell it.
@@ -32,7 +37,8 @@ class LinuxVolumes final : public Volumes {
     // The path is there and the mount holding it is a network file system: a dropped share's
     // mount point stays behind on the file system below it.
     bool networkPathExists(std::string_view path) override;
-    // On a thread of its own per call, so a share that never answers holds up only its own.
+    // On a few workers of its own, in the order asked, so a share that never answers holds up
+    // one worker and never the caller.
     void listDirectory(const std::string& path, std::function<void(bool listed)> done) override;
     // Whether the disk under a device ("/dev/sdb1") is removable, from <sys>/block/*/removable
     // (a partition's disk is the folder holding it); nothing when sysfs does not say.
@@ -66,6 +72,8 @@ class LinuxVolumes final : public Volumes {
     bool inGvfs(std::string_view path) const;
 
     LinuxVolumesOptions options_;
+    struct Listings;
+    std::shared_ptr<Listings> listings_;
 };
 
 }  // namespace orvel

@@ -1,6 +1,5 @@
 #include "platform/linux/LinuxWorkspace.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/syscall.h>
@@ -8,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +15,7 @@
 
 #include "foundation/TextCompare.h"
 #include "platform/linux/Inhibitor.h"
+#include "platform/linux/LinuxFiles.h"
 #include "platform/linux/ProcFiles.h"
 #include "platform/linux/Xdg.h"
 
@@ -179,20 +178,11 @@ bool inGraphicalSession(const fs::path& folder) {
 // The processes a /proc folder lists, ascending; nothing in them is opened.
 std::vector<pid_t> listProcesses(const std::string& procRoot) {
     std::vector<pid_t> pids;
-    DIR* folder = ::opendir(procRoot.c_str());
-    if (folder == nullptr) {
-        return pids;
-    }
-    while (const dirent* entry = ::readdir(folder)) {
-        const char* name = entry->d_name;
-        const char* end = name + std::strlen(name);
-        pid_t pid = 0;
-        const auto [last, error] = std::from_chars(name, end, pid);
-        if (error == std::errc() && last == end && pid > 0) {
-            pids.push_back(pid);
+    for (const std::string& name : listFolder(procRoot).names) {
+        if (const auto pid = parseNumber<pid_t>(name); pid && *pid > 0) {
+            pids.push_back(*pid);
         }
     }
-    ::closedir(folder);
     std::sort(pids.begin(), pids.end());
     return pids;
 }
@@ -464,9 +454,9 @@ void LinuxWorkspace::loadDesktopEntries() {
 std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
     if (!turnReading_) {
         turnReading_ = readApplications();
-        std::weak_ptr<int> alive = alive_;
+        const auto alive = weakRef(*this);
         RunLoop::main().async([this, alive] {
-            if (alive.lock()) {
+            if (alive) {
                 turnReading_.reset();
             }
         });
@@ -512,9 +502,9 @@ void LinuxWorkspace::watchExit(const RunningApplication& app, std::uint64_t star
     if (!pidfd) {
         if (errno == ESRCH) {
             // Ended between the reading and now; tell after the caller has had its list.
-            std::weak_ptr<int> alive = alive_;
+            const auto alive = weakRef(*this);
             RunLoop::main().async([this, alive, app] {
-                if (alive.lock()) {
+                if (alive) {
                     didTerminateApplication.send(app);
                 }
             });

@@ -12,6 +12,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
+#include "foundation/WeakRef.h"
 #include "platform/Processes.h"
 #include "platform/Workspace.h"
 #include "platform/linux/DBusConnection.h"
@@ -58,7 +59,7 @@ struct LinuxWorkspaceOptions {
 //
 // openApplication() runs a desktop entry's Exec line (field codes dropped) as a detached child and
 // completes once a new process of the user's runs the entry's program, or after openTimeout.
-class LinuxWorkspace final : public Workspace {
+class LinuxWorkspace final : public Workspace, public WeakReferenceable {
   public:
     LinuxWorkspace(std::shared_ptr<DBusConnection> systemBus, Processes& processes,
                    LinuxWorkspaceOptions options = {});
@@ -146,7 +147,6 @@ class LinuxWorkspace final : public Workspace {
     bool sleeping_ = false;
     bool followingSleep_ = false;
     bool logindReported_ = false;
-    std::shared_ptr<int> alive_ = std::make_shared<int>(0);
     Logger log_{"workspace"};
 };
 

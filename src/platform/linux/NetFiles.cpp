@@ -3,9 +3,10 @@
 #include <arpa/inet.h>
 #include <net/route.h>
 
-#include <charconv>
 #include <cstdint>
 #include <optional>
+
+#include "foundation/Numbers.h"
 
 namespace orvel::netfiles {
 
@@ -43,16 +44,6 @@ std::vector<std::string_view> lines(std::string_view text) {
     return found;
 }
 
-template <class T>
-std::optional<T> number(std::string_view text, int base) {
-    T value{};
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (error != std::errc() || end != text.data() + text.size() || text.empty()) {
-        return std::nullopt;
-    }
-    return value;
-}
-
 }  // namespace
 
 std::vector<DefaultRoute> parseDefaultRoutes(std::string_view text) {
@@ -63,11 +54,11 @@ std::vector<DefaultRoute> parseDefaultRoutes(std::string_view text) {
         if (f.size() < 8) {
             continue;
         }
-        const auto destination = number<std::uint32_t>(f[1], 16);
-        const auto gateway = number<std::uint32_t>(f[2], 16);
-        const auto flags = number<unsigned>(f[3], 16);
-        const auto metric = number<long>(f[6], 10);
-        const auto mask = number<std::uint32_t>(f[7], 16);
+        const auto destination = parseNumber<std::uint32_t>(f[1], 16);
+        const auto gateway = parseNumber<std::uint32_t>(f[2], 16);
+        const auto flags = parseNumber<unsigned>(f[3], 16);
+        const auto metric = parseNumber<long>(f[6], 10);
+        const auto mask = parseNumber<std::uint32_t>(f[7], 16);
         if (!destination || !gateway || !flags || !metric || !mask || *destination != 0 ||
             *mask != 0) {
             continue;

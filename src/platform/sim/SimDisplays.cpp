@@ -37,9 +37,9 @@ bool SimDisplays::setLevel(std::uint32_t display, double level) {
     if (panel->refuseNext) {
         panel->refuseNext = false;
         panel->inFlight = std::clamp(level, 0.0, 1.0);
-        std::weak_ptr<bool> alive = alive_;
+        const auto alive = weakRef(*this);
         RunLoop::main().async([this, alive, display] {
-            if (alive.lock()) {
+            if (alive) {
                 if (Panel* refused = find(display)) {
                     refused->inFlight.reset();
                 }

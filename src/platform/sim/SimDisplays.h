@@ -5,6 +5,7 @@
 #include <optional>
 #include <vector>
 
+#include "foundation/WeakRef.h"
 #include "platform/Backlight.h"
 #include "platform/Displays.h"
 
@@ -14,7 +15,7 @@ namespace orvel {
 // (display 1, the main display, at 0.75). Tests plug monitors in, close the lid, make a level
 // unreadable, make a display accept writes without applying them, move a level from outside
 // and refuse the next write; every level written is recorded with its display.
-class SimDisplays final : public Displays, public Backlight {
+class SimDisplays final : public Displays, public Backlight, public WeakReferenceable {
   public:
     static constexpr std::uint32_t kBuiltInID = 1;
 
@@ -63,7 +64,6 @@ class SimDisplays final : public Displays, public Backlight {
 
     std::vector<Panel> panels_;
     std::vector<Write> writes_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace orvel

@@ -74,9 +74,9 @@ void SimKeyboardBacklight::store(double deviceValue) {
     }
     refuseNext_ = false;
     pending_ = deviceValue;
-    std::weak_ptr<bool> alive = alive_;
+    const auto alive = weakRef(*this);
     RunLoop::main().async([this, alive] {
-        if (alive.lock()) {
+        if (alive) {
             pending_.reset();
             writeRefused.send();
         }

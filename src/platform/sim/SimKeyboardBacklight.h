@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "foundation/WeakRef.h"
 #include "platform/KeyboardBacklightRoutes.h"
 
 namespace orvel {
@@ -16,7 +17,7 @@ namespace orvel {
 // either route away, change a client method's encoding, let the client accept writes it does
 // not apply, pick a device that keeps 0-100 or 0-255 (telling its range or not), move the level
 // from outside and refuse the next write; every write is recorded with its route.
-class SimKeyboardBacklight final : public KeyboardBacklightRoutes {
+class SimKeyboardBacklight final : public KeyboardBacklightRoutes, public WeakReferenceable {
   public:
     enum class Route { Client, Registry };
     struct Write {
@@ -74,7 +75,6 @@ class SimKeyboardBacklight final : public KeyboardBacklightRoutes {
     double value_ = 0.5;
     std::map<std::string, std::optional<std::string>, std::less<>> encodings_;
     std::vector<Write> writes_;
-    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 }  // namespace orvel
