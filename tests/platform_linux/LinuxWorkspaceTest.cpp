@@ -579,6 +579,30 @@ TEST_F(LinuxWorkspaceReadingTest, AProcessSeenOnceIsNotReportedAgain) {
     EXPECT_NE(started, running);
 }
 
+TEST_F(LinuxWorkspaceReadingTest, AProcessSeenBeforeItsExecIsReportedOnceItRunsTheApplication) {
+    writeEntry(root / "applications/org.example.Editor.desktop", "Editor", "editor %F");
+    makeWorkspace();
+    listen();
+    reading();
+    const pid_t started = addProcess(program("/bin/sh"));
+    reading();
+    EXPECT_TRUE(launched.empty()) << "a shell is no application";
+
+    addProcess(program("/usr/bin/editor"), started);  // its exec
+    for (int i = 0; i < 4; ++i) {
+        reading();
+    }
+    EXPECT_EQ(launched, (std::vector<RunningApplication>{{started, "org.example.Editor", "Editor",
+                                                          ActivationPolicy::regular,
+                                                          entry("org.example.Editor")}}));
+
+    const pid_t late = addProcess(program("/bin/sh"));
+    loop->advance(60);
+    addProcess(program("/usr/bin/editor"), late);
+    reading();
+    EXPECT_EQ(launched.size(), 1U) << "an old process is not read again";
+}
+
 TEST_F(LinuxWorkspaceReadingTest, TheLaunchWatchRunsOnlyWhileSomeoneListens) {
     writeEntry(root / "applications/org.example.Editor.desktop", "Editor", "editor %F");
     makeWorkspace();

@@ -30,6 +30,9 @@ const DBusObject kLogindManager{"org.freedesktop.login1", "/org/freedesktop/logi
 constexpr const char* kInhibit = "Inhibit";
 constexpr const char* kPrepareForSleep = "PrepareForSleep";
 constexpr const char* kDelayReason = "Orvel finishes its sleep work first";
+// How long a new process is watched for running another program: a launcher's fork before its
+// exec, or a wrapper script that execs the real program after a moment.
+constexpr double kExecGraceSeconds = 10;
 
 // Programs that run another program named by their first argument.
 bool isInterpreter(const std::string& name) {
@@ -139,6 +142,21 @@ struct ProcessInfo {
     std::vector<std::string> arguments;
 };
 
+// The program a process runs now, by its base name; nothing when it cannot be read.
+std::optional<std::string> executableName(const fs::path& folder) {
+    std::error_code error;
+    const fs::path exe = fs::read_symlink(folder / "exe", error);
+    if (error) {
+        return std::nullopt;
+    }
+    std::string name = exe.filename().string();
+    // A deleted (upgraded) binary reads as "name (deleted)".
+    if (const auto mark = name.find(" (deleted)"); mark != std::string::npos) {
+        name.erase(mark);
+    }
+    return name;
+}
+
 std::optional<ProcessInfo> readProcess(const fs::path& folder, pid_t pid) {
     ProcessInfo info;
     info.pid = pid;
@@ -156,13 +174,7 @@ std::optional<ProcessInfo> readProcess(const fs::path& folder, pid_t pid) {
     if (!haveUid || info.arguments.empty()) {
         return std::nullopt;  // gone, or a kernel thread
     }
-    std::error_code error;
-    const fs::path exe = fs::read_symlink(folder / "exe", error);
-    info.executable = error ? baseName(info.arguments[0]) : exe.filename().string();
-    // A deleted (upgraded) binary reads as "name (deleted)".
-    if (const auto mark = info.executable.find(" (deleted)"); mark != std::string::npos) {
-        info.executable.erase(mark);
-    }
+    info.executable = executableName(folder).value_or(baseName(info.arguments[0]));
     return info;
 }
 
@@ -561,13 +573,24 @@ void LinuxWorkspace::checkLaunches() {
     // Only the processes not seen before are opened. A pid that is reused between two readings
     // would be missed; the kernel hands pids out in turn, so that takes a whole cycle of them
     // within one interval (an application's own exit is seen through its pidfd).
+    const double now = RunLoop::main().uptime();
     std::map<pid_t, ProcessInfo> fresh;
     for (const pid_t pid : listed) {
-        if (known_.count(pid) != 0) {
-            continue;
+        const fs::path folder = fs::path(options_.procRoot) / std::to_string(pid);
+        if (const auto found = known_.find(pid); found != known_.end()) {
+            // A process caught between fork and exec (or a wrapper script that execs its
+            // program) is read again once it runs another program, while it is young.
+            const KnownProcess& seen = found->second;
+            if (!seen.ours || seen.application || now - seen.firstSeen > kExecGraceSeconds ||
+                executableName(folder).value_or(seen.executable) == seen.executable) {
+                continue;
+            }
         }
         KnownProcess& known = known_[pid];
-        auto info = readProcess(fs::path(options_.procRoot) / std::to_string(pid), pid);
+        if (known.firstSeen == 0) {
+            known.firstSeen = now;
+        }
+        auto info = readProcess(folder, pid);
         if (info && info->uid == user_) {
             known.ours = true;
             known.executable = info->executable;
@@ -581,6 +604,7 @@ void LinuxWorkspace::checkLaunches() {
         auto app = applicationOf(info, parentIsOurs ? &parent->second.executable : nullptr,
                                  entriesByProgram_, entriesById_, options_.procRoot);
         if (app) {
+            known_[pid].application = true;
             watchExit(*app, info.startTime);
             launched.push_back(std::move(*app));
         }

@@ -132,7 +132,9 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     // user's own, to tell a new helper from a new application.
     struct KnownProcess {
         bool ours = false;
+        bool application = false;
         std::string executable;
+        double firstSeen = 0;  // on the run loop's uptime clock
     };
     std::unordered_map<pid_t, KnownProcess> known_;
     bool launchBaseline_ = false;
