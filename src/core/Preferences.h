@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -17,13 +18,21 @@
 
 namespace orvel {
 
+// That an imported settings file may set a setting, and to what: any value of its type (a switch
+// either value, a choice any of its cases), a whole number only within the bounds.
+struct Importable {
+    std::int64_t min = std::numeric_limits<std::int64_t>::min();
+    std::int64_t max = std::numeric_limits<std::int64_t>::max();
+};
+inline constexpr Importable kImportable{};
+
 // The application's settings store. Every setting is an observable property; every assignment
 // (changed or not) publishes the value, writes it to the user defaults at once and then runs the
 // setting's action, if it has one. Main thread only.
 class Preferences final : public ObservableObject, public WeakReferenceable {
   public:
     // What every stored setting offers the store: its key, its registered default, and a fresh
-    // read of the stored value assigned to it.
+    // read of the stored value assigned to it; and to a settings import, which values it takes.
     class SettingBase {
       public:
         SettingBase(const SettingBase&) = delete;
@@ -35,13 +44,24 @@ class Preferences final : public ObservableObject, public WeakReferenceable {
         // Reads the stored value and assigns it (publishing, writing and running the action).
         virtual void reload() = 0;
 
+        // Whether an imported settings file may set this setting at all.
+        bool importable() const { return import_.has_value(); }
+        // Whether an import may assign this value: importable, of the setting's type (a choice's
+        // raw value as a string) and within its bounds.
+        virtual bool acceptsImport(const DefaultsValue& value) const = 0;
+        // Assigns a value that acceptsImport takes, as any assignment does; others are ignored.
+        virtual void assignImport(const DefaultsValue& value) = 0;
+
       protected:
-        SettingBase(std::string key, DefaultsValue registered)
-            : key_(std::move(key)), registered_(std::move(registered)) {}
+        SettingBase(std::string key, DefaultsValue registered, std::optional<Importable> import)
+            : key_(std::move(key)), registered_(std::move(registered)), import_(import) {}
+
+        const std::optional<Importable>& import() const { return import_; }
 
       private:
         std::string key_;
         DefaultsValue registered_;
+        std::optional<Importable> import_;
     };
 
     // One stored setting, declared once with its key, its registered default and its reader.
@@ -70,17 +90,53 @@ class Preferences final : public ObservableObject, public WeakReferenceable {
         }
         void reload() override { set((owner_.*reader_)(key(), registered_)); }
 
+        bool acceptsImport(const DefaultsValue& value) const override {
+            return importedValue(value).has_value();
+        }
+        void assignImport(const DefaultsValue& value) override {
+            if (auto imported = importedValue(value)) {
+                set(std::move(*imported));
+            }
+        }
+
       private:
         friend class Preferences;
         // Registers the default and reads the stored value at once: the settings are built in
         // table order, each from the defaults registered so far.
         Setting(Preferences& owner, std::string key, T registered,
-                Reader reader = &Preferences::readStored<T>)
-            : SettingBase(key, owner.registerSetting(*this, key, registered)),
+                Reader reader = &Preferences::readStored<T>,
+                std::optional<Importable> import = std::nullopt)
+            : SettingBase(key, owner.registerSetting(*this, key, registered), import),
               owner_(owner),
               registered_(std::move(registered)),
               reader_(reader),
               value_(owner, (owner.*reader)(this->key(), registered_)) {}
+        Setting(Preferences& owner, std::string key, T registered, Importable import)
+            : Setting(owner, std::move(key), std::move(registered), &Preferences::readStored<T>,
+                      import) {
+            static_assert(!std::is_same_v<T, double>, "a settings import reads no fractions");
+        }
+
+        std::optional<T> importedValue(const DefaultsValue& value) const {
+            if (!import()) {
+                return std::nullopt;
+            }
+            if constexpr (std::is_same_v<T, bool>) {
+                const auto* on = value.as<bool>();
+                return on ? std::optional<T>(*on) : std::nullopt;
+            } else if constexpr (std::is_same_v<T, std::int64_t>) {
+                const auto* number = value.as<std::int64_t>();
+                if (number && *number >= import()->min && *number <= import()->max) {
+                    return *number;
+                }
+                return std::nullopt;
+            } else if constexpr (std::is_same_v<T, double>) {
+                return std::nullopt;
+            } else {
+                const auto* raw = value.as<std::string>();
+                return raw ? fromRaw<T>(*raw) : std::nullopt;
+            }
+        }
 
         Preferences& owner_;
         T registered_;
@@ -99,28 +155,28 @@ class Preferences final : public ObservableObject, public WeakReferenceable {
 
   public:
     // The settings, in table order: key, registered default and, where the stored value is not
-    // simply read, the reader.
-    Setting<EngineKind> engine{*this, "engine", EngineKind::assertions};
-    Setting<HotKeyStyle> hotKeyStyle{*this, "hotKeyStyle", HotKeyStyle::off};
+    // simply read, the reader; or what an imported settings file may set it to, where it may.
+    Setting<EngineKind> engine{*this, "engine", EngineKind::assertions, kImportable};
+    Setting<HotKeyStyle> hotKeyStyle{*this, "hotKeyStyle", HotKeyStyle::off, kImportable};
     Setting<bool> showInDock{*this, "showInDock", false};
-    Setting<bool> showTimer{*this, "showTimer", true};
-    Setting<bool> restoreSession{*this, "restoreSession", true};
-    Setting<bool> reassertOnWake{*this, "reassertOnWake", true};
-    Setting<bool> notifyOnEnd{*this, "notifyOnEnd", true};
-    Setting<bool> activateOnAC{*this, "activateOnAC", false};
-    Setting<bool> deactivateOnBattery{*this, "deactivateOnBattery", false};
-    Setting<bool> batteryOffAfterEnabled{*this, "batteryOffAfter", false};
-    Setting<std::int64_t> batteryOffValue{*this, "batteryOffValue", 10};
-    Setting<bool> batteryOffUnitHours{*this, "batteryOffUnitHours", false};
-    Setting<std::int64_t> acAutoSeconds{*this, "acAutoSeconds", 0};
-    Setting<bool> lowBattEnd{*this, "lowBattEnd", false};
-    Setting<std::int64_t> lowBattPct{*this, "lowBattPct", 20};
-    Setting<bool> battRecover{*this, "battRecover", false};
-    Setting<std::int64_t> battRecoverPct{*this, "battRecoverPct", 50};
-    Setting<bool> lpmEnd{*this, "lpmEnd", false};
-    Setting<bool> upsReact{*this, "upsReact", false};
-    Setting<bool> upsInverted{*this, "upsInverted", false};
-    Setting<std::int64_t> customSeconds{*this, "customSeconds", 5400};
+    Setting<bool> showTimer{*this, "showTimer", true, kImportable};
+    Setting<bool> restoreSession{*this, "restoreSession", true, kImportable};
+    Setting<bool> reassertOnWake{*this, "reassertOnWake", true, kImportable};
+    Setting<bool> notifyOnEnd{*this, "notifyOnEnd", true, kImportable};
+    Setting<bool> activateOnAC{*this, "activateOnAC", false, kImportable};
+    Setting<bool> deactivateOnBattery{*this, "deactivateOnBattery", false, kImportable};
+    Setting<bool> batteryOffAfterEnabled{*this, "batteryOffAfter", false, kImportable};
+    Setting<std::int64_t> batteryOffValue{*this, "batteryOffValue", 10, kImportable};
+    Setting<bool> batteryOffUnitHours{*this, "batteryOffUnitHours", false, kImportable};
+    Setting<std::int64_t> acAutoSeconds{*this, "acAutoSeconds", 0, kImportable};
+    Setting<bool> lowBattEnd{*this, "lowBattEnd", false, kImportable};
+    Setting<std::int64_t> lowBattPct{*this, "lowBattPct", 20, Importable{0, 100}};
+    Setting<bool> battRecover{*this, "battRecover", false, kImportable};
+    Setting<std::int64_t> battRecoverPct{*this, "battRecoverPct", 50, Importable{0, 100}};
+    Setting<bool> lpmEnd{*this, "lpmEnd", false, kImportable};
+    Setting<bool> upsReact{*this, "upsReact", false, kImportable};
+    Setting<bool> upsInverted{*this, "upsInverted", false, kImportable};
+    Setting<std::int64_t> customSeconds{*this, "customSeconds", 5400, kImportable};
     Setting<double> menuScale{*this, "menuScale", 1.0, &Preferences::readMenuScale};
     Setting<bool> menuBold{*this, "menuBold", false};
     Setting<bool> menuOpaque{*this, "menuOpaque", false};
@@ -130,14 +186,15 @@ class Preferences final : public ObservableObject, public WeakReferenceable {
     Setting<bool> blockBuiltInTrackpad{*this, "blockTP", false, &Preferences::readNothing};
     // True while a permission request started by a blocking switch is in flight; not stored.
     bool requestingPermissions = false;
-    Setting<bool> preventScreenSaver{*this, "noSaver", false};
-    Setting<bool> keyboardBacklightOff{*this, "kbBacklight", false};
-    Setting<bool> builtInDisplayOff{*this, "displayOff", false};
+    Setting<bool> preventScreenSaver{*this, "noSaver", false, kImportable};
+    Setting<bool> keyboardBacklightOff{*this, "kbBacklight", false, kImportable};
+    Setting<bool> builtInDisplayOff{*this, "displayOff", false, kImportable};
     // Holds only on the machine and system version that confirmed it.
     Setting<bool> hasConfirmedBlocking{*this, "confirmedBlock", false, &Preferences::readConfirmed};
-    Setting<bool> tieDevicesToSession{*this, "tieDevices", true};
+    Setting<bool> tieDevicesToSession{*this, "tieDevices", true, kImportable};
     Setting<bool> autoUnblockNoExternal{*this, "autoUnblock", true};
-    Setting<DurationPreset> defaultPreset{*this, "defaultPreset", DurationPreset::indefinite};
+    Setting<DurationPreset> defaultPreset{*this, "defaultPreset", DurationPreset::indefinite,
+                                          kImportable};
 
     const std::vector<SettingBase*>& settings() const { return settings_; }
 

@@ -19,7 +19,6 @@
 
 #include <cctype>
 #include <functional>
-#include <limits>
 #include <map>
 #include <memory>
 #include <set>
@@ -84,86 +83,47 @@ std::optional<std::int64_t> parseInteger(const std::string& text) {
     return parseNumber<std::int64_t>(digits);
 }
 
-template <class T>
-using SettingMember = Preferences::Setting<T> Preferences::*;
-
-// An accepted value, ready to be assigned through its property.
-using Assignment = std::function<void(Preferences&)>;
-
-template <class T>
-Assignment assign(SettingMember<T> member, T value) {
-    return [member, value](Preferences& prefs) { prefs.*member = value; };
+// The keys a file carries that no setting owns: the triggers' master switch, which the engine
+// stores and an import hands back to it, and three keys nothing here writes, which travel only
+// when the defaults hold them from elsewhere and are never read back.
+const std::vector<std::string>& unownedPreferenceKeys() {
+    static const std::vector<std::string> keys = {
+        "autoUnblockNoExternal",
+        TriggerEngine::kMasterKey,
+        "loginItem",
+        "dockMode",
+    };
+    return keys;
 }
 
-// What an imported preference may hold: its key's assignment when the text is one of the
-// values this key takes, nothing otherwise.
-using Reader = std::function<std::optional<Assignment>(const std::string& text)>;
-
-Reader booleanSetting(SettingMember<bool> member) {
-    return [member](const std::string& text) -> std::optional<Assignment> {
+// The file's text as a value of the setting's stored type, when it reads as one: a switch from
+// "1", "0", "true" or "false", a whole number in decimal, a choice's raw value as it is.
+std::optional<DefaultsValue> importedValue(const Preferences::SettingBase& setting,
+                                           const std::string& text) {
+    const auto& type = setting.registeredDefault();
+    if (type.as<bool>()) {
         if (auto value = parseBoolean(text)) {
-            return assign(member, *value);
+            return DefaultsValue(*value);
         }
-        return std::nullopt;
-    };
-}
-
-Reader integerSetting(SettingMember<std::int64_t> member,
-                      std::int64_t min = std::numeric_limits<std::int64_t>::min(),
-                      std::int64_t max = std::numeric_limits<std::int64_t>::max()) {
-    return [member, min, max](const std::string& text) -> std::optional<Assignment> {
-        auto value = parseInteger(text);
-        if (value && *value >= min && *value <= max) {
-            return assign(member, *value);
+    } else if (type.as<std::int64_t>()) {
+        if (auto value = parseInteger(text)) {
+            return DefaultsValue(*value);
         }
-        return std::nullopt;
-    };
-}
-
-template <class E>
-Reader enumSetting(SettingMember<E> member) {
-    return [member](const std::string& text) -> std::optional<Assignment> {
-        if (auto value = fromRaw<E>(text)) {
-            return assign(member, *value);
-        }
-        return std::nullopt;
-    };
-}
-
-// The keys an import may set, each read by its type; "trigger.master" goes to the engine.
-const std::map<std::string, Reader>& importablePreferences() {
-    static const std::map<std::string, Reader> readers = {
-        {"defaultPreset", enumSetting(&Preferences::defaultPreset)},
-        {"customSeconds", integerSetting(&Preferences::customSeconds)},
-        {"engine", enumSetting(&Preferences::engine)},
-        {"hotKeyStyle", enumSetting(&Preferences::hotKeyStyle)},
-        {"showTimer", booleanSetting(&Preferences::showTimer)},
-        {"restoreSession", booleanSetting(&Preferences::restoreSession)},
-        {"reassertOnWake", booleanSetting(&Preferences::reassertOnWake)},
-        {"activateOnAC", booleanSetting(&Preferences::activateOnAC)},
-        {"notifyOnEnd", booleanSetting(&Preferences::notifyOnEnd)},
-        {"noSaver", booleanSetting(&Preferences::preventScreenSaver)},
-        {"kbBacklight", booleanSetting(&Preferences::keyboardBacklightOff)},
-        {"displayOff", booleanSetting(&Preferences::builtInDisplayOff)},
-        {"tieDevices", booleanSetting(&Preferences::tieDevicesToSession)},
-        {"acAutoSeconds", integerSetting(&Preferences::acAutoSeconds)},
-        {"lowBattEnd", booleanSetting(&Preferences::lowBattEnd)},
-        {"lowBattPct", integerSetting(&Preferences::lowBattPct, 0, 100)},
-        {"battRecover", booleanSetting(&Preferences::battRecover)},
-        {"battRecoverPct", integerSetting(&Preferences::battRecoverPct, 0, 100)},
-        {"lpmEnd", booleanSetting(&Preferences::lpmEnd)},
-        {"upsReact", booleanSetting(&Preferences::upsReact)},
-        {"upsInverted", booleanSetting(&Preferences::upsInverted)},
-        {"deactivateOnBattery", booleanSetting(&Preferences::deactivateOnBattery)},
-        {"batteryOffAfter", booleanSetting(&Preferences::batteryOffAfterEnabled)},
-        {"batteryOffValue", integerSetting(&Preferences::batteryOffValue)},
-        {"batteryOffUnitHours", booleanSetting(&Preferences::batteryOffUnitHours)},
-    };
-    return readers;
+    } else if (type.as<std::string>()) {
+        return DefaultsValue(text);
+    }
+    return std::nullopt;
 }
 
 void applyPreferences(const std::map<std::string, std::string>& values) {
-    std::map<std::string, Assignment> accepted;
+    auto& prefs = Preferences::shared();
+    std::map<std::string, Preferences::SettingBase*> importable;
+    for (auto* setting : prefs.settings()) {
+        if (setting->importable()) {
+            importable.emplace(setting->key(), setting);
+        }
+    }
+    std::map<std::string, DefaultsValue> accepted;
     std::optional<bool> master;
     std::vector<std::string> skipped;
     for (const auto& [key, text] : values) {
@@ -174,20 +134,19 @@ void applyPreferences(const std::map<std::string, std::string>& values) {
             }
             continue;
         }
-        const auto& readers = importablePreferences();
-        auto reader = readers.find(key);
-        auto assignment = reader == readers.end() ? std::nullopt : reader->second(text);
-        if (assignment) {
-            accepted.emplace(key, std::move(*assignment));
+        auto setting = importable.find(key);
+        auto value =
+            setting == importable.end() ? std::nullopt : importedValue(*setting->second, text);
+        if (value && setting->second->acceptsImport(*value)) {
+            accepted.emplace(key, std::move(*value));
         } else {
             skipped.push_back(key);
         }
     }
     // In the order a full reload assigns them, so that their actions meet the same state.
-    auto& prefs = Preferences::shared();
-    for (const auto* setting : prefs.settings()) {
+    for (auto* setting : prefs.settings()) {
         if (auto it = accepted.find(setting->key()); it != accepted.end()) {
-            it->second(prefs);
+            setting->assignImport(it->second);
         }
     }
     if (master) {
@@ -291,38 +250,15 @@ void showImportError(ImportError error) {
 
 }  // namespace
 
-const std::vector<std::string>& exportedPreferenceKeys() {
-    static const std::vector<std::string> keys = {
-        "defaultPreset",
-        "customSeconds",
-        "engine",
-        "hotKeyStyle",
-        "showTimer",
-        "restoreSession",
-        "reassertOnWake",
-        "activateOnAC",
-        "notifyOnEnd",
-        "noSaver",
-        "kbBacklight",
-        "displayOff",
-        "tieDevices",
-        "autoUnblockNoExternal",
-        "trigger.master",
-        "loginItem",
-        "dockMode",
-        "acAutoSeconds",
-        "lowBattEnd",
-        "lowBattPct",
-        "battRecover",
-        "battRecoverPct",
-        "lpmEnd",
-        "upsReact",
-        "upsInverted",
-        "deactivateOnBattery",
-        "batteryOffAfter",
-        "batteryOffValue",
-        "batteryOffUnitHours",
-    };
+std::vector<std::string> exportedPreferenceKeys() {
+    std::vector<std::string> keys;
+    for (const auto* setting : Preferences::shared().settings()) {
+        if (setting->importable()) {
+            keys.push_back(setting->key());
+        }
+    }
+    const auto& unowned = unownedPreferenceKeys();
+    keys.insert(keys.end(), unowned.begin(), unowned.end());
     return keys;
 }
 

@@ -17,9 +17,9 @@
 
 namespace orvel::SettingsTransfer {
 
-// The 29 preference keys a file carries, in this order (the three that nothing writes travel
-// only when the defaults hold them from elsewhere).
-const std::vector<std::string>& exportedPreferenceKeys();
+// The preference keys a file carries: those of the settings an import may set, in table order,
+// then the few keys no setting owns.
+std::vector<std::string> exportedPreferenceKeys();
 
 struct ImportResult {
     int rulesInstalled = 0;

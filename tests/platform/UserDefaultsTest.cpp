@@ -1,5 +1,7 @@
 #include "platform/UserDefaults.h"
 
+#include "support/PropertyValuePrinter.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -95,6 +97,25 @@ TEST(UserDefaultsTest, AKeysObserverAnnouncesOnlyItsKeysAndTheWholeDomain) {
     }
     d.setInteger("atSubTab", 1);
     EXPECT_EQ(announced, 3) << "a gone observer hears nothing";
+}
+
+TEST(UserDefaultsTest, AFailingComparisonShowsStoredValuesWithTheirTypes) {
+    const std::pair<DefaultsValue, const char*> cases[] = {
+        {true, "bool true"},
+        {std::int64_t{-35}, "integer -35"},
+        {2.5, "double 2.5"},
+        {"h5", "string \"h5\""},
+        {Data{1, 0xab}, "data {01 ab}"},
+        {Date{5}, "date 5 s"},
+        {DefaultsArray{1, "a"}, "array [integer 1, string \"a\"]"},
+        {DefaultsDictionary{{"k", false}, {"n", 1.0}},
+         "dictionary {\"k\": bool false, \"n\": double 1}"},
+    };
+    for (const auto& [value, text] : cases) {
+        EXPECT_EQ(::testing::PrintToString(value), text);
+    }
+    EXPECT_EQ(::testing::PrintToString(std::optional<DefaultsValue>(std::int64_t{1})),
+              "(integer 1)");
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 
 #include "foundation/VirtualRunLoop.h"
 #include "platform/sim/RecordingLogSink.h"
+#include "support/PropertyValuePrinter.h"
 
 namespace orvel {
 namespace {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/BusTest.h"
+#include "support/PropertyValuePrinter.h"
 
 namespace orvel {
 namespace {

@@ -11,6 +11,7 @@
 #include "platform/linux/LinuxProcesses.h"
 #include "platform/sim/SimProcesses.h"
 #include "support/BusTest.h"
+#include "support/PropertyValuePrinter.h"
 
 namespace orvel {
 namespace {

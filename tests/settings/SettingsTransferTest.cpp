@@ -133,6 +133,65 @@ TEST_F(SettingsTransferTest, ImportSetsOnlyTheKeysItMayEachByItsType) {
     }
 }
 
+TEST_F(SettingsTransferTest, AFileSetsEverySettingItMayCarryAndNothingElse) {
+    struct Setting {
+        const char* key;
+        const char* text;
+        DefaultsValue stored;
+    };
+    // A value other than its default for each such setting, bounds included.
+    const std::vector<Setting> settings = {
+        {"defaultPreset", "h2", "h2"},
+        {"customSeconds", "2700", std::int64_t{2700}},
+        {"engine", "caffeinate", "caffeinate"},
+        {"hotKeyStyle", "carbon", "carbon"},
+        {"showTimer", "0", false},
+        {"restoreSession", "false", false},
+        {"reassertOnWake", "0", false},
+        {"activateOnAC", "1", true},
+        {"notifyOnEnd", "0", false},
+        {"noSaver", "1", true},
+        {"kbBacklight", "true", true},
+        {"displayOff", "1", true},
+        {"tieDevices", "0", false},
+        {"acAutoSeconds", "1800", std::int64_t{1800}},
+        {"lowBattEnd", "1", true},
+        {"lowBattPct", "0", std::int64_t{0}},
+        {"battRecover", "1", true},
+        {"battRecoverPct", "100", std::int64_t{100}},
+        {"lpmEnd", "1", true},
+        {"upsReact", "1", true},
+        {"upsInverted", "1", true},
+        {"deactivateOnBattery", "1", true},
+        {"batteryOffAfter", "1", true},
+        {"batteryOffValue", "3", std::int64_t{3}},
+        {"batteryOffUnitHours", "1", true},
+    };
+    std::map<std::string, std::string> file = {
+        {"autoUnblockNoExternal", "0"}, {"loginItem", "1"},      {"dockMode", "2"},
+        {"autoUnblock", "0"},           {"showInDock", "1"},     {"menuBold", "1"},
+        {"swapMenuButtons", "1"},       {"confirmedBlock", "1"}, {"blockTP", "1"},
+    };
+    DefaultsDictionary expected;
+    for (const auto& setting : settings) {
+        file[setting.key] = setting.text;
+        expected[setting.key] = setting.stored;
+    }
+    ASSERT_TRUE(importData(filePreferences(file), std::nullopt).ok());
+    loop().drain();
+    auto stored = sim().userDefaults().persistentDomain();
+    std::erase_if(stored, [](const auto& entry) {
+        return entry.first.rfind("trigger.", 0) == 0 || entry.first.rfind("drives.", 0) == 0;
+    });
+    EXPECT_EQ(stored, expected);
+
+    ASSERT_TRUE(
+        importData(filePreferences({{"battRecoverPct", "101"}, {"lowBattPct", "-1"}}), std::nullopt)
+            .ok());
+    EXPECT_EQ(Preferences::shared().battRecoverPct(), 100);
+    EXPECT_EQ(Preferences::shared().lowBattPct(), 0);
+}
+
 TEST_F(SettingsTransferTest, ImportedValuesTakeEffectAtOnce) {
     auto& controller = OrvelController::shared();
     ASSERT_EQ(controller.engineKind(), EngineKind::assertions);

@@ -6,6 +6,7 @@
 
 #include "foundation/VirtualRunLoop.h"
 #include "platform/sim/SimPlatform.h"
+#include "support/PropertyValuePrinter.h"
 
 namespace orvel::test {
 
