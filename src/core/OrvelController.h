@@ -7,6 +7,7 @@
 
 #include "core/DurationPreset.h"
 #include "core/EngineKind.h"
+#include "core/ServiceNeighbours.h"
 #include "core/SessionRequest.h"
 #include "core/SleepEngine.h"
 #include "core/SleepOptions.h"
@@ -131,6 +132,8 @@ class OrvelController final : public ObservableObject, public WeakReferenceable 
 
     Preferences& prefs_;
     std::shared_ptr<SleepEngine> engine_;
+    // The participants, told in order, and the services the session asks.
+    const ServiceNeighbours neighbours_;
     std::optional<UUID> triggerOwnedRuleID_;
     std::optional<std::int64_t> frozenTriggerRemaining_;
     std::optional<Date> deadline_;

@@ -5,6 +5,8 @@
 
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
+#include "core/RedactedIdentifier.h"
+#include "core/UserNotification.h"
 #include "foundation/Localization.h"
 #include "foundation/Registry.h"
 #include "platform/Bluetooth.h"
@@ -15,9 +17,7 @@
 #include "triggers/BluetoothTriggerSource.h"
 #include "triggers/NetworkTriggerSource.h"
 #include "triggers/PowerTriggerCenter.h"
-#include "triggers/RedactedIdentifier.h"
 #include "triggers/ScheduleTriggerSource.h"
-#include "triggers/UserNotification.h"
 #include "triggers/WakeHelperClient.h"
 
 namespace orvel {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "core/ActivityLog.h"
+#include "core/RedactedIdentifier.h"
 #include "support/OrvelTest.h"
-#include "triggers/RedactedIdentifier.h"
 #include "triggers/TriggerEngine.h"
 #include "triggers/TriggerTestSupport.h"
 #include "triggers/WakeHelperClient.h"
