@@ -386,6 +386,16 @@ void OrvelController::reapplyOptions() {
     refreshLocks();
 }
 
+bool OrvelController::stopPreventingDiskSleep() {
+    SleepOptions changed = options();
+    if (!changed.preventDiskSleep) {
+        return false;
+    }
+    changed.preventDiskSleep = false;
+    options = changed;
+    return true;
+}
+
 void OrvelController::refreshLocks() {
     std::vector<std::string> stopped;
     if (isActive()) {

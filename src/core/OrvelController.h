@@ -83,6 +83,9 @@ class OrvelController final : public ObservableObject, public WeakReferenceable 
     std::optional<Date> deadlineForPreset(DurationPreset forPreset) const;
     void watchApp(const RunningApplication& app);
     void reapplyOptions();
+    // Leaves disk sleep to the drives' own reads: the option goes off (saved and re-applied).
+    // True when it was on.
+    bool stopPreventingDiskSleep();
     void endIfUntilAppQuits();
     void saveSession();
     // Written only by the power centre.

@@ -89,7 +89,7 @@ class DriveKeepAlive final : public ObservableObject,
     // Seconds between reads of a drive without its own interval; every assignment saves.
     Published<std::int64_t> globalIntervalSeconds;
     // Whether a session runs; follows the controller's starts and stops.
-    Published<bool> sessionActive{*this, false};
+    ReadOnlyPublished<bool, DriveKeepAlive> sessionActive{*this, false};
     void sessionHolding() override { sessionActive = true; }
     void sessionStopped(const SessionEnd&) override { sessionActive = false; }
 

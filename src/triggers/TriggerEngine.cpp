@@ -185,6 +185,11 @@ void TriggerEngine::save() {
     }
 }
 
+void TriggerEngine::setMasterEnabled(bool on) {
+    masterEnabled = on;
+    masterChanged();
+}
+
 void TriggerEngine::masterChanged() {
     if (loading) {
         return;

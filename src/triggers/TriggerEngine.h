@@ -42,8 +42,9 @@ class TriggerEngine final : public ObservableObject,
     Published<std::vector<TriggerRule>> rules{*this, {}};
     // Families from highest (first) to lowest priority.
     Published<std::vector<TriggerSource>> priority{*this, defaultPriority()};
-    // Every assignment (except while loading) saves and re-synchronises the sources.
-    Published<bool> masterEnabled{*this, true, [this] { masterChanged(); }};
+    ReadOnlyPublished<bool, TriggerEngine> masterEnabled{*this, true};
+    // Turns every rule on or off; saves and re-synchronises the sources.
+    void setMasterEnabled(bool on);
     // The end of a pause; the distant future pauses until re-enabled.
     Published<std::optional<Date>> pausedUntil{*this, std::nullopt};
     // The rule that last started a session through the engine.
