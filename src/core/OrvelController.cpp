@@ -36,6 +36,10 @@ OrvelController& OrvelController::shared() {
     return ORVEL_SHARED_INSTANCE(OrvelController);
 }
 
+SessionControl& sessionControl() {
+    return OrvelController::shared();
+}
+
 OrvelController::OrvelController()
     : isOnAC(*this, isOnACPower()),
       options(*this, SleepOptions{},

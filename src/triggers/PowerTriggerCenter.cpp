@@ -6,6 +6,7 @@
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "core/SessionControl.h"
 #include "core/UserNotification.h"
 #include "foundation/Localization.h"
 #include "foundation/Registry.h"
@@ -197,7 +198,7 @@ void PowerTriggerCenter::syncBlockReason() {
     if (reason == controller.powerBlockReason()) {
         return;
     }
-    controller.setPowerBlockReason(std::move(reason));
+    sessionControl().setPowerBlockReason(std::move(reason));
 }
 
 bool PowerTriggerCenter::endForBattery(const std::string& reason, bool resumable) {
@@ -276,7 +277,7 @@ void PowerTriggerCenter::resume() {
     const Pending kept = *pending;
     const std::optional<std::int64_t> remaining = kept.remaining;
     pending.reset();
-    controller.startForSeconds(remaining);
+    sessionControl().startForSeconds(remaining);
     if (!controller.isActive()) {
         pending = kept;
         log(Kind::info, "Orvel re-enabled \u2014 battery recovered",

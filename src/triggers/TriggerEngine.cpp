@@ -6,6 +6,7 @@
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "core/RedactedIdentifier.h"
+#include "core/SessionControl.h"
 #include "core/UserNotification.h"
 #include "foundation/Localization.h"
 #include "foundation/Registry.h"
@@ -511,7 +512,7 @@ TriggerEngine::EdgeOutcome TriggerEngine::startEdge(const TriggerRule& rule, boo
         record(Kind::info, "Ignored \u2014 a session is already running; rule re-armed");
         return EdgeOutcome::sessionAlreadyRunning;
     }
-    controller.startFromTrigger(rule.name, rule.id, rule.durationSeconds);
+    sessionControl().startFromTrigger(rule.name, rule.id, rule.durationSeconds);
     if (!controller.isActive()) {
         // Nothing started, so nothing is owned, announced or latched.
         std::string detail = "Ignored \u2014 the session could not start";
@@ -557,7 +558,7 @@ void TriggerEngine::endEdge(const TriggerRule& rule, bool simulated, const std::
         }
         // Read before ending: the owner's name is what the entry is about.
         const std::string ownerName = ruleName(*owner);
-        controller.endFromTrigger();
+        sessionControl().endFromTrigger();
         record(Kind::ended,
                localizedFormat("Ended session \u2014 it was started by %@", {ownerName}));
         notifyUser(localized("Orvel ended"), localizedFormat("%@ ended the session.", {rule.name}));
