@@ -58,12 +58,7 @@ bool PermissionPrimer::explainIfNeeded(WeakRef<Preferences> prefs, std::function
             Logger("permissions").notice("No window can explain the permissions; not asking.");
         }
         if (answer != ui::kAlertFirstButtonReturn) {
-            if (Preferences* store = prefs.get()) {
-                store->requestingPermissions = false;
-            }
-            if (request.revert) {
-                request.revert();
-            }
+            Preferences::permissionRequestFinished(false, prefs, request.revert);
             return false;
         }
         defaults.setBool(kExplainedKey, true);
