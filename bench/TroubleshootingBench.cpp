@@ -58,7 +58,7 @@ int main() {
     auto& loop = simulator.loop;
     ui::UiHost::install(std::make_unique<ui::HeadlessHost>());
     addRules(200);
-    TriggerEngine::shared().masterEnabled = false;
+    TriggerEngine::shared().setMasterEnabled(false);
     loop.drain();
 
     std::vector<double> samples;

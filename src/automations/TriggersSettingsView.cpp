@@ -103,7 +103,7 @@ View TriggersSettingsView::generalSection() {
         {
             Toggle("Enable triggers",
                    Binding<bool>{[engine] { return engine->masterEnabled(); },
-                                 [engine](const bool& on) { engine->masterEnabled = on; }}),
+                                 [engine](const bool& on) { engine->setMasterEnabled(on); }}),
             Text("Rules can start and end Orvel sessions. Manual sessions are never touched.")
                 .font(Font::style(TextStyle::caption))
                 .foregroundStyle(Hierarchy::secondary),

@@ -1,12 +1,12 @@
 #include "core/ActivityLog.h"
 
+#include "core/RedactedIdentifier.h"
 #include "foundation/Calendar.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "platform/Platform.h"
 #include "platform/UserDefaults.h"
-#include "triggers/RedactedIdentifier.h"
 
 namespace orvel {
 

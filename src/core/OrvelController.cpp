@@ -4,19 +4,15 @@
 #include <cstdio>
 
 #include "core/ActivityLog.h"
+#include "core/PowerReadings.h"
 #include "core/Preferences.h"
-#include "devices/DeviceState.h"
-#include "drives/DriveKeepAlive.h"
+#include "core/UserNotification.h"
 #include "foundation/Localization.h"
 #include "foundation/Registry.h"
 #include "platform/Platform.h"
 #include "platform/PowerAssertions.h"
 #include "platform/Processes.h"
 #include "platform/Workspace.h"
-#include "triggers/AppTriggerSource.h"
-#include "triggers/PowerTriggerCenter.h"
-#include "triggers/TriggerEngine.h"
-#include "triggers/UserNotification.h"
 
 namespace orvel {
 
@@ -40,8 +36,12 @@ OrvelController& OrvelController::shared() {
     return ORVEL_SHARED_INSTANCE(OrvelController);
 }
 
+SessionControl& sessionControl() {
+    return OrvelController::shared();
+}
+
 OrvelController::OrvelController()
-    : isOnAC(*this, PowerTriggerCenter::isOnACPower()),
+    : isOnAC(*this, isOnACPower()),
       options(*this, SleepOptions{},
               [this] {
                   saveSession();
@@ -49,7 +49,8 @@ OrvelController::OrvelController()
               }),
       preset(*this, Preferences::shared().defaultPreset(), [this] { saveSession(); }),
       prefs_(Preferences::shared()),
-      engine_(AssertionEngine::make()) {
+      engine_(AssertionEngine::make()),
+      neighbours_(ServiceNeighbours::installed()) {
     configureEngine(std::nullopt);
 
     Workspace& workspace = Platform::current().workspace();
@@ -207,7 +208,9 @@ SessionRequest OrvelController::currentRequest() const {
     if (watchedPID_) {
         request.watchedApp = WatchedApplication{*watchedPID_, watchedBundleID_, watchedAppName()};
     }
-    request.oneOffBundleID = AppTriggerSource::shared().oneOffBundleID;
+    if (neighbours_.oneOffWatch) {
+        request.oneOffBundleID = neighbours_.oneOffWatch().watchedOneOff();
+    }
     return request;
 }
 
@@ -218,9 +221,11 @@ bool OrvelController::start() {
 bool OrvelController::start(const SessionRequest& request) {
     lastError = std::nullopt;
     batteryOffTimer_.cancel();
-    if (auto reason = PowerTriggerCenter::shared().blockReason()) {
-        lastError = *reason;
-        return false;
+    if (neighbours_.powerSafety) {
+        if (auto reason = neighbours_.powerSafety().blockReason()) {
+            lastError = *reason;
+            return false;
+        }
     }
     std::optional<Date> until;
     switch (request.end) {
@@ -250,24 +255,27 @@ bool OrvelController::start(const SessionRequest& request) {
     watchedPID_ = pid;
     watchedBundleID_ = request.watchedApp ? request.watchedApp->bundleIdentifier : std::nullopt;
     watchedAppName = request.watchedApp ? request.watchedApp->localizedName : std::nullopt;
-    AppTriggerSource& apps = AppTriggerSource::shared();
-    if (apps.oneOffBundleID != request.oneOffBundleID) {
-        if (request.oneOffBundleID) {
-            apps.watchOneOff(*request.oneOffBundleID);
-        } else {
-            apps.clearOneOff();
+    if (neighbours_.oneOffWatch) {
+        OneOffWatch& apps = neighbours_.oneOffWatch();
+        if (apps.watchedOneOff() != request.oneOffBundleID) {
+            if (request.oneOffBundleID) {
+                apps.watchOneOff(*request.oneOffBundleID);
+            } else {
+                apps.clearOneOff();
+            }
         }
     }
     isActive = true;
-    DriveKeepAlive::shared().sessionActive = true;
+    for (const auto& participant : neighbours_.participants) {
+        participant().sessionHolding();
+    }
     updateRemaining();
     startTicker();
     saveSession();
     refreshLocks();
-    DeviceState::shared().reconcile();
-    PowerTriggerCenter& center = PowerTriggerCenter::shared();
-    center.pending.reset();
-    center.refreshNotice();
+    for (const auto& participant : neighbours_.participants) {
+        participant().sessionStarted();
+    }
     return true;
 }
 
@@ -279,7 +287,9 @@ void OrvelController::stop(bool persist) {
     isActive = false;
     deadline_.reset();
     secondsRemaining = 0;
-    AppTriggerSource::shared().clearOneOff();
+    if (neighbours_.oneOffWatch) {
+        neighbours_.oneOffWatch().clearOneOff();
+    }
     watchedPID_.reset();
     watchedBundleID_.reset();
     watchedAppName = std::nullopt;
@@ -291,14 +301,10 @@ void OrvelController::stop(bool persist) {
     if (persist) {
         saveSession();
     }
-    DeviceState::shared().reconcile();
-    DriveKeepAlive::shared().sessionActive = false;
-    TriggerEngine::shared().sessionEnded(owner, !natural);
-    PowerTriggerCenter& center = PowerTriggerCenter::shared();
-    if (!natural) {
-        center.pending.reset();
+    const SessionEnd end{owner, !natural};
+    for (const auto& participant : neighbours_.participants) {
+        participant().sessionStopped(end);
     }
-    center.refreshNotice();
 }
 
 void OrvelController::endNaturally() {
@@ -340,8 +346,7 @@ void OrvelController::startOnAC() {
 }
 
 void OrvelController::checkACAutoStart() {
-    if (prefs_.activateOnAC() && PowerTriggerCenter::isOnACPower() && !isActive() &&
-        !powerBlockReason()) {
+    if (prefs_.activateOnAC() && isOnACPower() && !isActive() && !powerBlockReason()) {
         startOnAC();
     }
 }
@@ -392,6 +397,16 @@ void OrvelController::reapplyOptions() {
         return;
     }
     refreshLocks();
+}
+
+bool OrvelController::stopPreventingDiskSleep() {
+    SleepOptions changed = options();
+    if (!changed.preventDiskSleep) {
+        return false;
+    }
+    changed.preventDiskSleep = false;
+    options = changed;
+    return true;
 }
 
 void OrvelController::refreshLocks() {
@@ -589,7 +604,7 @@ void OrvelController::endIfUntilAppQuits() {
 // Power rules --------------------------------------------------------------------------------
 
 void OrvelController::powerTick() {
-    const bool onAC = PowerTriggerCenter::isOnACPower();
+    const bool onAC = isOnACPower();
     if (onAC == isOnAC()) {
         return;
     }
@@ -625,18 +640,19 @@ void OrvelController::powerTick() {
 
 void OrvelController::batteryOffFired() {
     batteryOffTimer_ = Timer();
-    PowerTriggerCenter& center = PowerTriggerCenter::shared();
-    if (PowerTriggerCenter::isOnACPower() || !isActive() || center.onUPS) {
+    PowerSafety* safety = neighbours_.powerSafety ? &neighbours_.powerSafety() : nullptr;
+    if (isOnACPower() || !isActive() || (safety != nullptr && safety->runsOnUPS())) {
         return;
     }
     const std::optional<std::int64_t> remaining =
         secondsRemaining() > 0 ? std::optional<std::int64_t>(secondsRemaining()) : std::nullopt;
     endNaturally();
-    if (prefs_.battRecover()) {
-        center.pending = PowerTriggerCenter::Pending{remaining};
-        center.addHold("mac", "Mac battery");
+    if (safety != nullptr) {
+        if (prefs_.battRecover()) {
+            safety->keepForResume(remaining);
+        }
+        safety->refreshNotice();
     }
-    center.refreshNotice();
     notifyUser(localized("Orvel ended"), localized("Turned off \u2014 the Mac is on battery."));
     ActivityLog::add(
         ActivityEntry::make(ActivityEntry::Kind::info, "Turned off \u2014 on battery",

@@ -7,6 +7,8 @@
 
 #include "core/DurationPreset.h"
 #include "core/EngineKind.h"
+#include "core/ServiceNeighbours.h"
+#include "core/SessionControl.h"
 #include "core/SessionRequest.h"
 #include "core/SleepEngine.h"
 #include "core/SleepOptions.h"
@@ -25,7 +27,9 @@ struct RunningApplication;
 // starts or ends a session goes through it; its state is read-only published values that the
 // status item, the panel and the power centre observe. Main thread only; failures land in
 // `lastError`.
-class OrvelController final : public ObservableObject, public WeakReferenceable {
+class OrvelController final : public ObservableObject,
+                              public WeakReferenceable,
+                              public SessionControl {
   public:
     static OrvelController& shared();
     ~OrvelController() override;
@@ -71,21 +75,24 @@ class OrvelController final : public ObservableObject, public WeakReferenceable 
     bool start();
     // Ends the session; `persist` saves the now inactive session.
     void stop(bool persist);
-    void startFromTrigger(const std::string& ruleName, const UUID& ruleID, std::int64_t seconds);
-    void endFromTrigger();
+    void startFromTrigger(const std::string& ruleName, const UUID& ruleID,
+                          std::int64_t seconds) override;
+    void endFromTrigger() override;
     // Ends the session for safety: the power centre's pending resume is kept.
     void endForSafety() { endNaturally(); }
     // Resumes for an exact remainder, or without end.
-    void startForSeconds(std::optional<std::int64_t> seconds);
+    void startForSeconds(std::optional<std::int64_t> seconds) override;
     void checkACAutoStart();
     void selectPreset(DurationPreset newPreset);
     std::optional<Date> deadlineForPreset(DurationPreset forPreset) const;
     void watchApp(const RunningApplication& app);
     void reapplyOptions();
+    // Leaves disk sleep to the drives' own reads: the option goes off (saved and re-applied).
+    // True when it was on.
+    bool stopPreventingDiskSleep();
     void endIfUntilAppQuits();
     void saveSession();
-    // Written only by the power centre.
-    void setPowerBlockReason(std::optional<std::string> reason);
+    void setPowerBlockReason(std::optional<std::string> reason) override;
 
     std::string statusText() const;
     std::string formatRemaining() const;
@@ -131,6 +138,8 @@ class OrvelController final : public ObservableObject, public WeakReferenceable 
 
     Preferences& prefs_;
     std::shared_ptr<SleepEngine> engine_;
+    // The participants, told in order, and the services the session asks.
+    const ServiceNeighbours neighbours_;
     std::optional<UUID> triggerOwnedRuleID_;
     std::optional<std::int64_t> frozenTriggerRemaining_;
     std::optional<Date> deadline_;

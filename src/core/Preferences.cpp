@@ -4,8 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "devices/DeviceState.h"
-#include "devices/PermissionPrimer.h"
+#include "core/ServiceNeighbours.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
@@ -20,6 +19,12 @@ namespace {
 constexpr const char* kConfirmedOnKey = "confirmedOn";
 constexpr const char* kSessionKey = "session";
 
+void reconcileDevices() {
+    if (const auto& reconcile = ServiceNeighbours::installed().reconcileDevices) {
+        reconcile();
+    }
+}
+
 }  // namespace
 
 Preferences& Preferences::shared() {
@@ -28,7 +33,7 @@ Preferences& Preferences::shared() {
 
 // Each setting registers its default and reads its stored value as it is built, in table order.
 Preferences::Preferences() : d_(Platform::current().userDefaults()) {
-    const auto reconcile = [] { DeviceState::shared().reconcile(); };
+    const auto reconcile = [] { reconcileDevices(); };
     preventScreenSaver.action_ = reconcile;
     keyboardBacklightOff.action_ = reconcile;
     builtInDisplayOff.action_ = reconcile;
@@ -85,7 +90,7 @@ std::string Preferences::machineIdentity() {
 
 void Preferences::blockingGate(Setting<bool>& blockingSwitch) {
     if (!blockingSwitch()) {
-        DeviceState::shared().reconcile();
+        reconcileDevices();
         return;
     }
     if (requestingPermissions) {
@@ -98,8 +103,11 @@ void Preferences::blockingGate(Setting<bool>& blockingSwitch) {
             blockingSwitch = false;
         }
     };
-    RunLoop::main().async(
-        [weakSelf, revert] { PermissionPrimer::explainIfNeeded(weakSelf, revert); });
+    RunLoop::main().async([weakSelf, revert] {
+        if (const auto& explain = ServiceNeighbours::installed().explainBlocking) {
+            explain(weakSelf, revert);
+        }
+    });
 }
 
 void Preferences::permissionRequestFinished(bool granted, WeakRef<Preferences> prefs,
@@ -108,7 +116,7 @@ void Preferences::permissionRequestFinished(bool granted, WeakRef<Preferences> p
         store->requestingPermissions = false;
     }
     if (granted) {
-        DeviceState::shared().reconcile();
+        reconcileDevices();
     } else if (revert) {
         revert();
     }

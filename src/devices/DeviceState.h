@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ServiceNeighbours.h"
 #include "foundation/Published.h"
 #include "foundation/RunLoop.h"
 #include "foundation/Signal.h"
@@ -18,7 +19,9 @@ namespace orvel {
 // left (if the user asked for that), the first blocking on a machine must be confirmed in a timed
 // dialog, and a watchdog recounts the external input devices every 3 s while blocking (and only
 // then, so an idle machine is not woken for it). Main thread only.
-class DeviceState final : public ObservableObject, public WeakReferenceable {
+class DeviceState final : public ObservableObject,
+                          public WeakReferenceable,
+                          public SessionParticipant {
   public:
     static constexpr double kWatchdogInterval = 3.0;
     static constexpr std::int64_t kConfirmSeconds = 30;
@@ -34,6 +37,8 @@ class DeviceState final : public ObservableObject, public WeakReferenceable {
     // Brings the hardware in line with the settings and the session. Also run when the screens
     // change, so a built-in panel that comes back is darkened or restored at once.
     void reconcile();
+    void sessionStarted() override { reconcile(); }
+    void sessionStopped(const SessionEnd&) override { reconcile(); }
     // The keep-disabled confirmation is on screen.
     bool isConfirming() const { return confirming_; }
     // The 3 s watchdog is scheduled: exactly while the built-in input is blocked.

@@ -41,12 +41,7 @@ bool PermissionPrimer::explainIfNeeded(WeakRef<Preferences> prefs, std::function
             Logger("permissions").notice("No window can explain the permissions; not asking.");
         }
         if (!goOn) {
-            if (Preferences* store = prefs.get()) {
-                store->requestingPermissions = false;
-            }
-            if (request.revert) {
-                request.revert();
-            }
+            Preferences::permissionRequestFinished(false, prefs, request.revert);
             return false;
         }
         defaults.setBool(kExplainedKey, true);

@@ -162,12 +162,7 @@ void DriveKeepAlive::update(const Drive& edited) {
         read(edited, false);
     }
     if (!wasAny && anyDriveEnabled()) {
-        OrvelController& controller = OrvelController::shared();
-        SleepOptions options = controller.options();
-        if (options.preventDiskSleep) {
-            options.preventDiskSleep = false;
-            // The controller saves the session and re-applies the options on assignment.
-            controller.options = options;
+        if (OrvelController::shared().stopPreventingDiskSleep()) {
             logActivity("Prevent Disk Sleep turned off", "Per-drive keep-alive is replacing it");
         }
     }

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/ServiceNeighbours.h"
 #include "foundation/Date.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
@@ -34,7 +35,9 @@ class Volumes;
 // Main thread only. Scans and reads run on the serial worker queue "orvel.drive-io" with copies
 // of the drives; their results come back through the main loop, so the main thread never waits
 // on a disk.
-class DriveKeepAlive final : public ObservableObject, public WeakReferenceable {
+class DriveKeepAlive final : public ObservableObject,
+                             public WeakReferenceable,
+                             public SessionParticipant {
   public:
     enum class Lifecycle { always, whileOrvelSessionActive };
 
@@ -85,8 +88,10 @@ class DriveKeepAlive final : public ObservableObject, public WeakReferenceable {
     Published<std::vector<Drive>> drives{*this, {}};
     // Seconds between reads of a drive without its own interval; every assignment saves.
     Published<std::int64_t> globalIntervalSeconds;
-    // Whether a session runs; the session controller sets it at every start and stop.
-    Published<bool> sessionActive{*this, false};
+    // Whether a session runs; follows the controller's starts and stops.
+    ReadOnlyPublished<bool, DriveKeepAlive> sessionActive{*this, false};
+    void sessionHolding() override { sessionActive = true; }
+    void sessionStopped(const SessionEnd&) override { sessionActive = false; }
 
     // Drives whose remount is running, or who have no address to remount from.
     const std::set<std::string>& remountsInFlight() const { return remountsInFlight_; }

@@ -7,13 +7,13 @@
 #include <set>
 #include <utility>
 
+#include "core/RedactedIdentifier.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Log.h"
 #include "foundation/RegularExpression.h"
 #include "platform/Platform.h"
 #include "platform/SystemInfo.h"
 #include "reports/ReportWords.h"
-#include "triggers/RedactedIdentifier.h"
 #include "triggers/TriggerEngine.h"
 
 namespace orvel {

@@ -60,7 +60,7 @@ bool SettingsReset::perform(bool clearPermissions, const std::function<void()>& 
 
     engine.resume();
     engine.deleteAll();
-    engine.masterEnabled = true;
+    engine.setMasterEnabled(true);
 
     DriveKeepAlive& keeper = DriveKeepAlive::shared();
     keeper.drives = {};

@@ -150,7 +150,7 @@ void applyPreferences(const std::map<std::string, std::string>& values) {
         }
     }
     if (master) {
-        TriggerEngine::shared().masterEnabled = *master;
+        TriggerEngine::shared().setMasterEnabled(*master);
     }
     if (!skipped.empty()) {
         std::string names;

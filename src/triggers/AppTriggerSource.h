@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/ServiceNeighbours.h"
 #include "foundation/RunLoop.h"
 #include "foundation/Signal.h"
 #include "foundation/UUID.h"
@@ -21,7 +22,7 @@ namespace orvel {
 // unannounced, so while an enabled rule with watchBackground (or a background one-off) needs it,
 // a 3-second poll compares the running applications with the last known state. A quit is passed
 // on only once no instance of that application runs any more.
-class AppTriggerSource {
+class AppTriggerSource final : public OneOffWatch {
   public:
     static AppTriggerSource& shared();
 
@@ -43,10 +44,11 @@ class AppTriggerSource {
     std::optional<std::string> oneOffBundleID;
     bool oneOffIsBackground = false;
 
+    std::optional<std::string> watchedOneOff() const override { return oneOffBundleID; }
     // Starts the one-off watch for the application with this bundle identifier.
-    void watchOneOff(const std::string& bundleID);
+    void watchOneOff(const std::string& bundleID) override;
     // Ends the one-off watch, if there is one, and stops observing when nothing else needs it.
-    void clearOneOff();
+    void clearOneOff() override;
     // Runs the poll while a rule or the one-off watch needs it.
     void updatePolling();
     // Without rules and without a one-off watch, stops observing and polling.

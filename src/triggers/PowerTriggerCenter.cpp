@@ -6,12 +6,13 @@
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "core/SessionControl.h"
+#include "core/UserNotification.h"
 #include "foundation/Localization.h"
 #include "foundation/Registry.h"
 #include "platform/Platform.h"
 #include "platform/PowerSources.h"
 #include "platform/SystemInfo.h"
-#include "triggers/UserNotification.h"
 
 namespace orvel {
 
@@ -179,30 +180,6 @@ void PowerTriggerCenter::evaluate() {
     refreshNotice();
 }
 
-std::vector<PropertyDictionary> PowerTriggerCenter::internalBatteryDescriptions() {
-    std::vector<PropertyDictionary> batteries;
-    const auto snapshot = Platform::current().powerSources().snapshot();
-    if (!snapshot) {
-        return batteries;
-    }
-    for (const auto& source : snapshot->sources) {
-        const auto* type = propertyAs<std::string>(source, kType);
-        if (!source.empty() && type != nullptr && *type == kInternalBattery) {
-            batteries.push_back(source);
-        }
-    }
-    return batteries;
-}
-
-bool PowerTriggerCenter::isOnACPower() {
-    for (const auto& battery : internalBatteryDescriptions()) {
-        if (const auto* state = propertyAs<std::string>(battery, kPowerSourceState)) {
-            return *state == kACPower;
-        }
-    }
-    return true;
-}
-
 std::string osVersionString() {
     const auto v = Platform::current().systemInfo().osVersion();
     return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.patch);
@@ -221,7 +198,7 @@ void PowerTriggerCenter::syncBlockReason() {
     if (reason == controller.powerBlockReason()) {
         return;
     }
-    controller.setPowerBlockReason(std::move(reason));
+    sessionControl().setPowerBlockReason(std::move(reason));
 }
 
 bool PowerTriggerCenter::endForBattery(const std::string& reason, bool resumable) {
@@ -247,6 +224,23 @@ bool PowerTriggerCenter::endForBattery(const std::string& reason, bool resumable
     log(Kind::ended, reason, "Ended session \u2014 Battery/Power safety trigger");
     notifyUser(localized("Orvel ended"), reason + ".");
     return true;
+}
+
+void PowerTriggerCenter::keepForResume(std::optional<std::int64_t> remaining) {
+    pending = Pending{remaining};
+    addHold(kMacHold, "Mac battery");
+}
+
+void PowerTriggerCenter::sessionStarted() {
+    pending.reset();
+    refreshNotice();
+}
+
+void PowerTriggerCenter::sessionStopped(const SessionEnd& end) {
+    if (end.manual) {
+        pending.reset();
+    }
+    refreshNotice();
 }
 
 void PowerTriggerCenter::addHold(const std::string& id, const std::string& label) {
@@ -283,7 +277,7 @@ void PowerTriggerCenter::resume() {
     const Pending kept = *pending;
     const std::optional<std::int64_t> remaining = kept.remaining;
     pending.reset();
-    controller.startForSeconds(remaining);
+    sessionControl().startForSeconds(remaining);
     if (!controller.isActive()) {
         pending = kept;
         log(Kind::info, "Orvel re-enabled \u2014 battery recovered",

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "core/PowerReadings.h"
+#include "core/ServiceNeighbours.h"
 #include "foundation/PropertyList.h"
 #include "foundation/Published.h"
 #include "foundation/RunLoop.h"
@@ -17,7 +19,10 @@ namespace orvel {
 // battery reaches its floor, Low Power Mode turns on or the UPS changes, keeps a session it ended
 // for later and resumes it once every hold has cleared, starts a session when a UPS takes over
 // (Symmetric mode), and blocks starts while Low Power Mode is on. Main thread only.
-class PowerTriggerCenter final : public ObservableObject, public WeakReferenceable {
+class PowerTriggerCenter final : public ObservableObject,
+                                 public WeakReferenceable,
+                                 public SessionParticipant,
+                                 public PowerSafety {
   public:
     // A reason that still holds back the resumption of a session ended for safety.
     struct Hold {
@@ -77,14 +82,14 @@ class PowerTriggerCenter final : public ObservableObject, public WeakReferenceab
     // Stores the battery percent and the UPS flags; a change of UPS power is a transition.
     void readPowerState();
 
-    // The internal batteries' descriptions, in the system's order.
-    static std::vector<PropertyDictionary> internalBatteryDescriptions();
-    // Whether the machine runs on wall power: the first internal battery that reports a state
-    // decides; a machine without one counts as on wall power.
-    static bool isOnACPower();
+    static std::vector<PropertyDictionary> internalBatteryDescriptions() {
+        return orvel::internalBatteryDescriptions();
+    }
+    static bool isOnACPower() { return orvel::isOnACPower(); }
 
-    // Why sessions may not start now, if they may not.
-    std::optional<std::string> blockReason() const;
+    std::optional<std::string> blockReason() const override;
+    bool runsOnUPS() const override { return onUPS; }
+    void keepForResume(std::optional<std::int64_t> remaining) override;
     // Stores the block reason in the session controller when it changed.
     void syncBlockReason();
     // Ends the running session for `reason`; when `resumable`, keeps it for a later resume.
@@ -101,7 +106,10 @@ class PowerTriggerCenter final : public ObservableObject, public WeakReferenceab
     void upsTransition(bool nowOnUPS);
     void setLowPowerMode(bool on);
     // Recomputes the notice; writes it only when it differs.
-    void refreshNotice();
+    void refreshNotice() override;
+    // A started session leaves nothing to resume; one ended by hand neither.
+    void sessionStarted() override;
+    void sessionStopped(const SessionEnd& end) override;
     void simulate(SimulationKind kind);
     // Ends a simulation and reads the real power state again; nothing without one.
     void clearSimulation();

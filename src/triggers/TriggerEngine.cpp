@@ -5,6 +5,9 @@
 
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
+#include "core/RedactedIdentifier.h"
+#include "core/SessionControl.h"
+#include "core/UserNotification.h"
 #include "foundation/Localization.h"
 #include "foundation/Registry.h"
 #include "platform/Bluetooth.h"
@@ -15,9 +18,7 @@
 #include "triggers/BluetoothTriggerSource.h"
 #include "triggers/NetworkTriggerSource.h"
 #include "triggers/PowerTriggerCenter.h"
-#include "triggers/RedactedIdentifier.h"
 #include "triggers/ScheduleTriggerSource.h"
-#include "triggers/UserNotification.h"
 #include "triggers/WakeHelperClient.h"
 
 namespace orvel {
@@ -186,6 +187,11 @@ void TriggerEngine::save() {
     } else {
         d.setDouble(kPausedUntilKey, pausedUntil()->unixTime());
     }
+}
+
+void TriggerEngine::setMasterEnabled(bool on) {
+    masterEnabled = on;
+    masterChanged();
 }
 
 void TriggerEngine::masterChanged() {
@@ -512,7 +518,7 @@ TriggerEngine::EdgeOutcome TriggerEngine::startEdge(const TriggerRule& rule, boo
         record(Kind::info, "Ignored \u2014 a session is already running; rule re-armed");
         return EdgeOutcome::sessionAlreadyRunning;
     }
-    controller.startFromTrigger(rule.name, rule.id, rule.durationSeconds);
+    sessionControl().startFromTrigger(rule.name, rule.id, rule.durationSeconds);
     if (!controller.isActive()) {
         // Nothing started, so nothing is owned, announced or latched.
         std::string detail = "Ignored \u2014 the session could not start";
@@ -558,7 +564,7 @@ void TriggerEngine::endEdge(const TriggerRule& rule, bool simulated, const std::
         }
         // Read before ending: the owner's name is what the entry is about.
         const std::string ownerName = ruleName(*owner);
-        controller.endFromTrigger();
+        sessionControl().endFromTrigger();
         record(Kind::ended,
                localizedFormat("Ended session \u2014 it was started by %@", {ownerName}));
         notifyUser(localized("Orvel ended"), localizedFormat("%@ ended the session.", {rule.name}));

@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "core/ServiceNeighbours.h"
 #include "foundation/Date.h"
 #include "foundation/Log.h"
 #include "foundation/Published.h"
@@ -22,7 +23,9 @@ namespace orvel {
 // them in the user defaults, hands each event source the rules it must watch, and decides what
 // every rule event does to the session: start one, end one, or nothing, and why not. Every
 // decision is written to the activity log. Main thread only.
-class TriggerEngine final : public ObservableObject, public WeakReferenceable {
+class TriggerEngine final : public ObservableObject,
+                            public WeakReferenceable,
+                            public SessionParticipant {
   public:
     static constexpr const char* kRulesKey = "trigger.rules";
     static constexpr const char* kPriorityKey = "trigger.priority";
@@ -39,8 +42,9 @@ class TriggerEngine final : public ObservableObject, public WeakReferenceable {
     Published<std::vector<TriggerRule>> rules{*this, {}};
     // Families from highest (first) to lowest priority.
     Published<std::vector<TriggerSource>> priority{*this, defaultPriority()};
-    // Every assignment (except while loading) saves and re-synchronises the sources.
-    Published<bool> masterEnabled{*this, true, [this] { masterChanged(); }};
+    ReadOnlyPublished<bool, TriggerEngine> masterEnabled{*this, true};
+    // Turns every rule on or off; saves and re-synchronises the sources.
+    void setMasterEnabled(bool on);
     // The end of a pause; the distant future pauses until re-enabled.
     Published<std::optional<Date>> pausedUntil{*this, std::nullopt};
     // The rule that last started a session through the engine.
@@ -90,6 +94,7 @@ class TriggerEngine final : public ObservableObject, public WeakReferenceable {
     bool isHolding(const TriggerRule& rule) const;
     // The session that `owner` (if any) started has ended, by hand or by its own course.
     void sessionEnded(std::optional<UUID> owner, bool manual);
+    void sessionStopped(const SessionEnd& end) override { sessionEnded(end.owner, end.manual); }
     // The Test button: plays the rule's appear edge.
     void simulate(const TriggerRule& rule);
     // The name of the first rule with this id, else "a rule".

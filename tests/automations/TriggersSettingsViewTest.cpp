@@ -235,7 +235,7 @@ TEST_F(TriggersSettingsViewTest, EachPauseShowsResumeAndATimedPauseEndsByItself)
     };
     const Case cases[] = {{"1 hour", 3600}, {"Until tomorrow", 9 * 3600}, {"Until re-enabled", {}}};
     for (bool master : {true, false}) {
-        engine().masterEnabled = master;
+        engine().setMasterEnabled(master);
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.button) + (master ? "" : ", master off"));
             ASSERT_TRUE(view().click(c.button)) << view().lastFailure();

@@ -478,7 +478,9 @@ TEST_F(DriveKeepAliveTest, TicksReadDrivesThatAreDue) {
         storeList(Json::array({drive}).dump());
         const std::size_t before = sim().uncachedReader().reads().size();
         DriveKeepAlive& keepAlive = start();
-        keepAlive.sessionActive = c.session;
+        if (c.session) {
+            keepAlive.sessionHolding();
+        }
         loop().advance(DriveKeepAlive::kSchedulerPeriod);
         EXPECT_EQ(sim().uncachedReader().reads().size() - before, c.read ? 1u : 0u);
         if (c.read) {
@@ -494,7 +496,7 @@ TEST_F(DriveKeepAliveTest, ASessionOnlyDriveIsReadAtTheNextTickAfterASessionStar
     edit("U1", [](Drive& d) { d.enabled = true; });  // read at once, whatever the lifecycle
     loop().advance(600);
     EXPECT_EQ(readTargets().size(), 1u);
-    keepAlive.sessionActive = true;
+    keepAlive.sessionHolding();
     loop().advance(DriveKeepAlive::kSchedulerPeriod);
     EXPECT_EQ(readTargets().size(), 2u);
 }

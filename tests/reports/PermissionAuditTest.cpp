@@ -227,7 +227,7 @@ TEST_F(PermissionAuditTest, SectionsFollowTheEngineTheDrivesAndTheSession) {
 
     engine.pause(std::nullopt);
     EXPECT_TRUE(hasLine("  master on \u00B7 PAUSED \u00B7 priority Schedule \u203A Apps"));
-    engine.masterEnabled = false;
+    engine.setMasterEnabled(false);
     EXPECT_TRUE(
         hasLine("  master off \u00B7 idle \u2014 master off \u00B7 priority Schedule "
                 "\u203A Apps"));

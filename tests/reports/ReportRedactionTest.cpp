@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "core/RedactedIdentifier.h"
 #include "drives/DriveKeepAlive.h"
 #include "reports/ReportWords.h"
 #include "support/OrvelTest.h"
-#include "triggers/RedactedIdentifier.h"
 #include "triggers/TriggerEngine.h"
 
 namespace orvel {

@@ -149,7 +149,7 @@ TEST_F(ConflictNotesTest, BluetoothNoteNeedsAFloorAndListsDisconnectBeforeMaster
         if (!c.floor) {
             rule.btBattEnd.reset();
         }
-        engine().masterEnabled = c.master;
+        engine().setMasterEnabled(c.master);
         const auto messages = conflicts::btRuleMessages(engine(), rule);
         ASSERT_EQ(messages.size(), c.starts.size());
         for (std::size_t i = 0; i < messages.size(); ++i) {
@@ -215,7 +215,7 @@ TEST_F(ConflictNotesTest, ReportWithNothingToSayIsThreeLines) {
 
 TEST_F(ConflictNotesTest, ReportListsRuleLinesInRuleOrderAndKeepsDisabledFloorsOutOfRecovery) {
     prefs().battRecover = true;
-    engine().masterEnabled = false;
+    engine().setMasterEnabled(false);
     engine().add(floorRule("Rule two", std::nullopt, TriggerAction::startSession, false));
     auto configured = [this] {
         const auto lines = reportLines();
@@ -246,7 +246,7 @@ TEST_F(ConflictNotesTest, ReportMatchesTheGoldenSectionWithEveryConditionAndAPow
     blockKeyboard(true);
     engine().add(
         floorRule("Desk headset", std::string("Jabra Evolve"), TriggerAction::startSession));
-    engine().masterEnabled = false;
+    engine().setMasterEnabled(false);
     enableOneDrive();
     preventDiskSleep(true);
     PowerTriggerCenter::shared().simulate(PowerTriggerCenter::SimulationKind::upsTakeover);

@@ -175,7 +175,7 @@ TEST_F(SettingsResetTest, ClearingTheGrantsRunsWithoutBlockingAndReportsHowItEnd
 TEST_F(SettingsResetTest, LeavesDefaultsNoRulesNoDrivesAndNothingSilenced) {
     addRules(1);
     TriggerEngine::shared().pause(std::nullopt);
-    TriggerEngine::shared().masterEnabled = false;
+    TriggerEngine::shared().setMasterEnabled(false);
     DriveKeepAlive::Drive drive;
     drive.id = "disk-1";
     drive.name = "Archive";

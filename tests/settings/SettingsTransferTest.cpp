@@ -64,7 +64,7 @@ TEST_F(SettingsTransferTest, ExportWritesEveryListedKeyThatHasAValueAsText) {
     EXPECT_FALSE(file->preferences.count("autoUnblock"));
     EXPECT_FALSE(file->preferences.count("showInDock"));
 
-    TriggerEngine::shared().masterEnabled = false;
+    TriggerEngine::shared().setMasterEnabled(false);
     sim().userDefaults().setString("dockMode", "left");
     sim().userDefaults().setDouble("loginItem", 2.5);
     sim().userDefaults().setData("autoUnblockNoExternal", Data{1, 2});

@@ -113,7 +113,7 @@ inline void setGoldenState() {
     engine.replaceAll(goldenRules(),
                       {TriggerSource::schedule, TriggerSource::bluetooth, TriggerSource::wifiSSID,
                        TriggerSource::network, TriggerSource::app});
-    engine.masterEnabled = false;
+    engine.setMasterEnabled(false);
     auto& drives = DriveKeepAlive::shared();
     drives.drives = goldenDrives();
     drives.globalIntervalSeconds = 300;

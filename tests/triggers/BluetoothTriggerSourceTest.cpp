@@ -178,7 +178,7 @@ TEST_F(BluetoothTriggerSourceTest, RegistrationsAreMadeOnceKeptAcrossListsAndEnd
     EXPECT_EQ(watched, (std::vector<std::string>{kHeadphones, kSpeaker}))
         << "never pruned by a new list";
 
-    engine().masterEnabled = false;
+    engine().setMasterEnabled(false);
     engine().syncSources();
     EXPECT_FALSE(source().isRunning());
     EXPECT_EQ(bt().liveConnectRegistrations(), 0u);
@@ -350,7 +350,7 @@ TEST_F(BluetoothTriggerSourceTest, AHoldIsReleasedOnceNoRuleWatchesItsDevice) {
         for (const auto& rule : engine().rules()) {
             engine().deleteRule(rule.id);
         }
-        engine().masterEnabled = true;
+        engine().setMasterEnabled(true);
         loop().drain();
         controller().startForSeconds(std::nullopt);
         added(deviceRule(kHeadphones, "Desk"));
@@ -362,7 +362,7 @@ TEST_F(BluetoothTriggerSourceTest, AHoldIsReleasedOnceNoRuleWatchesItsDevice) {
         newEntries();
 
         if (c.stopSource) {
-            engine().masterEnabled = false;
+            engine().setMasterEnabled(false);
             engine().syncSources();
         } else {
             engine().deleteRule(floor.id);

@@ -147,7 +147,7 @@ TEST_F(TriggerEngineStoreTest, SavesTheFourKeysInTheirStoredForms) {
     rule.id = *UUID::fromString("6F1D2C3B-4A59-4E8D-9C7B-1A2B3C4D5E6F");
     e.add(rule);
     e.movePriority(S::app, true);
-    e.masterEnabled = false;
+    e.setMasterEnabled(false);
 
     EXPECT_EQ(stringFromData(*d().dataForKey(TriggerEngine::kRulesKey)),
               R"([{"id":"6F1D2C3B-4A59-4E8D-9C7B-1A2B3C4D5E6F","name":"Editor","source":"app",)"
@@ -244,7 +244,7 @@ TEST_F(TriggerEngineStoreTest, MovingAFamilyStopsAtTheEnds) {
 TEST_F(TriggerEngineStoreTest, ReplaceAllKeepsTheOrderOnlyForAnEmptyList) {
     TriggerEngine& e = engine();
     e.pause(std::nullopt);
-    e.masterEnabled = false;
+    e.setMasterEnabled(false);
     e.replaceAll({makeRule(S::app, "A")}, {});
     EXPECT_EQ(e.priority(), kDefaultOrder);
     e.replaceAll({makeRule(S::app, "B")}, {S::network, S::bluetooth});
@@ -323,10 +323,10 @@ TEST_F(TriggerEngineStoreTest, BluetoothRunsOnlyWhileAllowedAlways) {
 TEST_F(TriggerEngineStoreTest, TheMasterSwitchAndThePauseStopEverySourceAtTheNextSync) {
     TriggerEngine& e = engine();
     e.replaceAll({makeRule(S::network, "net"), makeRule(S::app, "app")}, {});
-    e.masterEnabled = false;
+    e.setMasterEnabled(false);
     EXPECT_FALSE(NetworkTriggerSource::shared().isRunning());
     EXPECT_FALSE(AppTriggerSource::shared().active);
-    e.masterEnabled = true;
+    e.setMasterEnabled(true);
     EXPECT_TRUE(NetworkTriggerSource::shared().isRunning());
 
     e.pause(3600);

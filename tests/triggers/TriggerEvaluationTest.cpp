@@ -103,9 +103,9 @@ TEST_F(TriggerEvaluationTest, EdgesThatDoNothingSayWhyOrStaySilent) {
     const std::string connected = "|Headphones connected|";
     const std::string disconnected = "|Headphones disconnected|";
     const Case cases[] = {
-        {"master off", [&](TriggerRule&) { engine().masterEnabled = false; }, true, {}},
+        {"master off", [&](TriggerRule&) { engine().setMasterEnabled(false); }, true, {}},
         {"master off, clear edge",
-         [&](TriggerRule&) { engine().masterEnabled = false; },
+         [&](TriggerRule&) { engine().setMasterEnabled(false); },
          false,
          {}},
         {"paused",

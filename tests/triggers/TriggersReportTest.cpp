@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "core/ActivityLog.h"
+#include "core/RedactedIdentifier.h"
 #include "support/OrvelTest.h"
-#include "triggers/RedactedIdentifier.h"
 #include "triggers/TriggerEngine.h"
 #include "triggers/TriggerTestSupport.h"
 #include "triggers/WakeHelperClient.h"
@@ -69,7 +69,7 @@ TEST_F(TriggersReportTest, RuleLinesShowStateFamilyTargetActionsAndFlags) {
     net.onClear = TriggerAction::nothing;
     TriggerEngine& e = TriggerEngine::shared();
     e.replaceAll({bt, net}, {S::app});
-    e.masterEnabled = false;
+    e.setMasterEnabled(false);
     e.pause(std::nullopt);
     WakeHelperClient::shared().lastError = "helper unreachable: refused";
     WakeHelperClient::shared().lastSynced = {Date{1.0}, Date{2.0}};

@@ -1,4 +1,4 @@
-#include "triggers/RedactedIdentifier.h"
+#include "core/RedactedIdentifier.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "triggers/UserNotification.h"
+#include "core/UserNotification.h"
 
 #include "foundation/UUID.h"
 #include "platform/Notifications.h"

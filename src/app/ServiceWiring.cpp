@@ -1,0 +1,41 @@
+#include "app/ServiceWiring.h"
+
+#include "devices/DeviceState.h"
+#include "devices/PermissionPrimer.h"
+#include "drives/DriveKeepAlive.h"
+#include "triggers/AppTriggerSource.h"
+#include "triggers/PowerTriggerCenter.h"
+#include "triggers/TriggerEngine.h"
+
+namespace orvel {
+
+ServiceNeighbours serviceNeighbours() {
+    ServiceNeighbours neighbours;
+    // A session's end reaches the devices before the drives; its start reaches the drives first,
+    // as soon as the engine holds (their sessionHolding), and the devices once it is in place.
+    neighbours.participants = {
+        []() -> SessionParticipant& { return DeviceState::shared(); },
+        []() -> SessionParticipant& { return DriveKeepAlive::shared(); },
+        []() -> SessionParticipant& { return TriggerEngine::shared(); },
+        []() -> SessionParticipant& { return PowerTriggerCenter::shared(); },
+    };
+    neighbours.oneOffWatch = []() -> OneOffWatch& { return AppTriggerSource::shared(); };
+    neighbours.powerSafety = []() -> PowerSafety& { return PowerTriggerCenter::shared(); };
+    neighbours.reconcileDevices = [] { DeviceState::shared().reconcile(); };
+    neighbours.explainBlocking = [](WeakRef<Preferences> prefs, std::function<void()> revert) {
+        PermissionPrimer::explainIfNeeded(std::move(prefs), std::move(revert));
+    };
+    return neighbours;
+}
+
+namespace {
+
+// Before main: no service can be built before its neighbours are known.
+[[maybe_unused]] const bool kInstalled = [] {
+    ServiceNeighbours::install(serviceNeighbours());
+    return true;
+}();
+
+}  // namespace
+
+}  // namespace orvel

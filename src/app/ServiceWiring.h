@@ -1,0 +1,12 @@
+#pragma once
+
+#include "core/ServiceNeighbours.h"
+
+namespace orvel {
+
+// The services the session core tells and asks, in the order the controller tells its
+// participants: the device state, the drive keep-alive, the trigger engine, the power centre.
+// Installed as every program built on the services loads.
+ServiceNeighbours serviceNeighbours();
+
+}  // namespace orvel

@@ -1,0 +1,36 @@
+#include "core/PowerReadings.h"
+
+#include <string>
+
+#include "platform/Platform.h"
+#include "platform/PowerSources.h"
+
+namespace orvel {
+
+using namespace power_source;
+
+std::vector<PropertyDictionary> internalBatteryDescriptions() {
+    std::vector<PropertyDictionary> batteries;
+    const auto snapshot = Platform::current().powerSources().snapshot();
+    if (!snapshot) {
+        return batteries;
+    }
+    for (const auto& source : snapshot->sources) {
+        const auto* type = propertyAs<std::string>(source, kType);
+        if (!source.empty() && type != nullptr && *type == kInternalBattery) {
+            batteries.push_back(source);
+        }
+    }
+    return batteries;
+}
+
+bool isOnACPower() {
+    for (const auto& battery : internalBatteryDescriptions()) {
+        if (const auto* state = propertyAs<std::string>(battery, kPowerSourceState)) {
+            return *state == kACPower;
+        }
+    }
+    return true;
+}
+
+}  // namespace orvel

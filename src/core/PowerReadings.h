@@ -1,0 +1,15 @@
+#pragma once
+
+#include <vector>
+
+#include "foundation/PropertyList.h"
+
+namespace orvel {
+
+// The internal batteries' descriptions, in the system's order.
+std::vector<PropertyDictionary> internalBatteryDescriptions();
+// Whether the machine runs on wall power: the first internal battery that reports a state
+// decides; a machine without one counts as on wall power.
+bool isOnACPower();
+
+}  // namespace orvel
