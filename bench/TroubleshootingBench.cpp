@@ -13,7 +13,7 @@
 #include "drives/DriveKeepAlive.h"
 #include "drives/DrivesSettingsView.h"
 #include "foundation/Registry.h"
-#include "settings/ConflictsReport.h"
+#include "reports/ConflictsReport.h"
 #include "settings/SettingsReset.h"
 #include "settings/TroubleshootingView.h"
 #include "triggers/TriggerEngine.h"

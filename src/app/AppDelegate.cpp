@@ -23,8 +23,8 @@
 #include "platform/Permissions.h"
 #include "platform/Platform.h"
 #include "platform/UserDefaults.h"
+#include "reports/ConflictsReport.h"
 #include "reports/DiagnosticReport.h"
-#include "settings/ConflictsReport.h"
 #include "settings/SettingsView.h"
 #include "triggers/AppTriggerSource.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -286,6 +286,11 @@ void AppDelegate::showAbout() {
         auto about = std::make_shared<AboutView>(OrvelController::shared());
         about->diagnosticReport = [] {
             return DiagnosticReport::forSupport(false, false).value_or(std::string());
+        };
+        about->showHelp = [](std::optional<HelpSection> section) {
+            if (auto* windows = AppWindows::current()) {
+                section ? windows->showHelpSection(*section) : windows->showHelp();
+            }
         };
         aboutWindow = makeWindow(
             "About Orvel", ui::kWindowTitled | ui::kWindowClosable | ui::kWindowFullSizeContentView,

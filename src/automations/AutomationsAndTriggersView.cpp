@@ -13,10 +13,10 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "platform/Platform.h"
-#include "settings/SettingsStyle.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
 #include "triggers/WakeHelperClient.h"
+#include "ui/SettingsStyle.h"
 
 namespace orvel {
 

@@ -7,7 +7,7 @@
 
 #include "foundation/Signal.h"
 #include "foundation/WeakRef.h"
-#include "settings/ConflictNotes.h"
+#include "reports/ConflictNotes.h"
 #include "ui/ViewComponent.h"
 
 namespace orvel {

@@ -17,8 +17,8 @@
 #include "foundation/Localization.h"
 #include "platform/Bluetooth.h"
 #include "platform/Platform.h"
+#include "reports/ConflictNotes.h"
 #include "reports/PermissionAudit.h"
-#include "settings/ConflictNotes.h"
 #include "triggers/BluetoothTriggerSource.h"
 #include "triggers/TriggerEngine.h"
 

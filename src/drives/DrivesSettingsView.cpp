@@ -6,7 +6,7 @@
 #include "core/OrvelController.h"
 #include "foundation/Localization.h"
 #include "foundation/RawEnum.h"
-#include "settings/ConflictNotes.h"
+#include "reports/ConflictNotes.h"
 
 namespace orvel {
 

@@ -10,7 +10,6 @@
 #include "help/Contacts.h"
 #include "help/EULAGate.h"
 #include "help/HelpSection.h"
-#include "menubar/AppWindows.h"
 #include "platform/Platform.h"
 #include "platform/Workspace.h"
 #include "ui/Host.h"
@@ -89,9 +88,9 @@ View AboutView::body() {
             .buttonStyle(StandardButtonStyle::link)
             .font(Font::system(11));
     };
-    auto showHelp = [](std::optional<HelpSection> section) {
-        if (auto* windows = AppWindows::current()) {
-            section ? windows->showHelpSection(*section) : windows->showHelp();
+    auto openHelp = [this](std::optional<HelpSection> section) {
+        if (showHelp) {
+            showHelp(section);
         }
     };
     return VStack(HAlign::center, 0,
@@ -124,12 +123,12 @@ View AboutView::body() {
                                  link("License Agreement", [] { EULAGate::showAgreementText(); }),
                                  link("Privacy Policy", [] { openURL(kPrivacyPolicyURL); }),
                                  link("Open Source Licenses",
-                                      [showHelp] { showHelp(HelpSection::acknowledgments); }),
+                                      [openHelp] { openHelp(HelpSection::acknowledgments); }),
                              })
                           .padding(kEdgeTop, 14),
                       HStack(VAlign::center, 10,
                              {
-                                 Button("Help", [showHelp] { showHelp(std::nullopt); }),
+                                 Button("Help", [openHelp] { openHelp(std::nullopt); }),
                                  Button("Copy Diagnostics", [this] { copyDiagnostics(); }),
                                  Button("Feedback…", [this] { sendFeedback(); }),
                              })

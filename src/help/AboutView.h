@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "help/HelpSection.h"
 #include "ui/ViewComponent.h"
 
 namespace orvel {
@@ -31,6 +32,9 @@ class AboutView final : public ui::ViewComponent {
     // Builds the diagnostic report; the app sets it. Unset, Copy Diagnostics logs and does
     // nothing; an empty report (one is still being built) is not copied.
     std::function<std::string()> diagnosticReport;
+    // Opens Help, at a page or where it was; the app sets it. Unset, Help and the licences
+    // link do nothing.
+    std::function<void(std::optional<HelpSection>)> showHelp;
 
   private:
     ui::View infoRow(const char* label, std::string value, std::optional<std::string> link);

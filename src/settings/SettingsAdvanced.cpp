@@ -4,12 +4,12 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Localization.h"
-#include "settings/SettingsStyle.h"
 #include "settings/SettingsTransfer.h"
 #include "settings/SettingsView.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/Host.h"
+#include "ui/SettingsStyle.h"
 
 namespace orvel {
 

@@ -8,10 +8,10 @@
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
 #include "foundation/TextCompare.h"
-#include "settings/ConflictNotes.h"
-#include "settings/SettingsStyle.h"
+#include "reports/ConflictNotes.h"
 #include "settings/SettingsView.h"
 #include "triggers/PowerTriggerCenter.h"
+#include "ui/SettingsStyle.h"
 
 namespace orvel {
 

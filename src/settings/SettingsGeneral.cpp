@@ -12,10 +12,10 @@
 #include "platform/LoginItems.h"
 #include "platform/Permissions.h"
 #include "platform/Platform.h"
-#include "settings/ConflictNotes.h"
-#include "settings/SettingsStyle.h"
+#include "reports/ConflictNotes.h"
 #include "settings/SettingsView.h"
 #include "settings/UpdateCheckSection.h"
+#include "ui/SettingsStyle.h"
 
 namespace orvel {
 

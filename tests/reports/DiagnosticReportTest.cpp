@@ -8,9 +8,9 @@
 #include <set>
 
 #include "devices/InputBlocker.h"
+#include "reports/ConflictsReport.h"
 #include "reports/DiagnosticsFixture.h"
 #include "reports/ReportWords.h"
-#include "settings/ConflictsReport.h"
 #include "support/UiTest.h"
 #include "triggers/TriggerEngine.h"
 

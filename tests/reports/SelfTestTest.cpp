@@ -7,8 +7,8 @@
 #include "devices/BuiltInDisplay.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
+#include "reports/ConflictsReport.h"
 #include "reports/DiagnosticsFixture.h"
-#include "settings/ConflictsReport.h"
 #include "support/UiTest.h"
 
 namespace orvel {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "settings/ConflictsReport.h"
+#include "reports/ConflictsReport.h"
 #include "settings/SettingsReset.h"
 #include "support/SessionTest.h"
 

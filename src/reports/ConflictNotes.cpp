@@ -1,4 +1,4 @@
-#include "settings/ConflictNotes.h"
+#include "reports/ConflictNotes.h"
 
 #include <algorithm>
 

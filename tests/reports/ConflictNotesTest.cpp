@@ -1,4 +1,4 @@
-#include "settings/ConflictNotes.h"
+#include "reports/ConflictNotes.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include "core/OrvelController.h"
 #include "devices/PermissionPrimer.h"
 #include "drives/DriveKeepAlive.h"
-#include "settings/ConflictsReport.h"
+#include "reports/ConflictsReport.h"
 #include "support/SessionTest.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"

@@ -1,11 +1,11 @@
-#include "settings/ConflictsReport.h"
+#include "reports/ConflictsReport.h"
 
 #include <vector>
 
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "drives/DriveKeepAlive.h"
-#include "settings/ConflictNotes.h"
+#include "reports/ConflictNotes.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
 
