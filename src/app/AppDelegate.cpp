@@ -63,7 +63,7 @@ void AppDelegate::launch() {
     sharedDelegate() = this;
     AppWindows::current() = this;
     // The support texts report rule and setting conflicts, which the device layer cannot see.
-    DiagnosticReport::setConflictsSection(conflictsReport);
+    DiagnosticReport::setConflictsSection([] { return ConflictsReport::shared().text(); });
     willTerminate_ =
         ui::UiHost::current().willTerminate.subscribe([this] { applicationWillTerminate(); });
     if (EULAGate::hasCurrentAssent()) {
@@ -285,7 +285,7 @@ void AppDelegate::showAbout() {
     if (!aboutWindow) {
         auto about = std::make_shared<AboutView>(OrvelController::shared());
         about->diagnosticReport = [] {
-            return DiagnosticReport::forSupport(false, false).value_or(std::string());
+            return DiagnosticReport::shared().forSupport(false, false).value_or(std::string());
         };
         about->showHelp = [](std::optional<HelpSection> section) {
             if (auto* windows = AppWindows::current()) {

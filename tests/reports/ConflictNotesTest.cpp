@@ -57,7 +57,7 @@ class ConflictNotesTest : public test::SessionTest {
     }
     std::vector<std::string> reportLines() {
         std::vector<std::string> lines;
-        std::istringstream in(conflictsReport());
+        std::istringstream in(ConflictsReport::shared().text());
         for (std::string line; std::getline(in, line);) {
             lines.push_back(line);
         }
@@ -210,7 +210,7 @@ TEST_F(ConflictNotesTest, ReportWithNothingToSayIsThreeLines) {
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1], "  configured (0): none");
     EXPECT_EQ(lines[2], "  active now (0): none");
-    EXPECT_EQ(conflictsReport(), lines[0] + "\n" + lines[1] + "\n" + lines[2]);
+    EXPECT_EQ(ConflictsReport::shared().text(), lines[0] + "\n" + lines[1] + "\n" + lines[2]);
 }
 
 TEST_F(ConflictNotesTest, ReportListsRuleLinesInRuleOrderAndKeepsDisabledFloorsOutOfRecovery) {
@@ -252,7 +252,7 @@ TEST_F(ConflictNotesTest, ReportMatchesTheGoldenSectionWithEveryConditionAndAPow
     PowerTriggerCenter::shared().simulate(PowerTriggerCenter::SimulationKind::upsTakeover);
     loop().drain();
 
-    const std::string text = conflictsReport();
+    const std::string text = ConflictsReport::shared().text();
     std::ifstream golden(std::string(ORVEL_TEST_DATA) + "/settings/conflicts-section.txt");
     ASSERT_TRUE(golden.good());
     std::stringstream expected;

@@ -689,8 +689,9 @@ TEST_F(SettingsViewTest, CopyReportCopiesTheRealReportWithTheSettingsConflicts) 
     const std::string copied = host().pasteboard().string().value_or("");
     EXPECT_EQ(copied, view->troubleshooting().diagnosticText());
     EXPECT_EQ(copied.rfind("ORVEL DIAGNOSTIC REPORT\n", 0), 0u) << copied.substr(0, 80);
-    EXPECT_TRUE(copied.ends_with("\n\n" + conflictsReport()));
-    EXPECT_EQ(copied.find(conflictsReport()), copied.rfind(conflictsReport()))
+    EXPECT_TRUE(copied.ends_with("\n\n" + ConflictsReport::shared().text()));
+    EXPECT_EQ(copied.find(ConflictsReport::shared().text()),
+              copied.rfind(ConflictsReport::shared().text()))
         << "one conflicts section";
     EXPECT_NE(copied.find("Alex Example"), std::string::npos);
     EXPECT_TRUE(shown().contains("Copied to clipboard"));
@@ -716,9 +717,10 @@ TEST_F(SettingsViewTest, RunSelfTestJoinsTheSelfTestTheAuditAndTheConflicts) {
         const std::string copied = host().pasteboard().string().value_or("");
         EXPECT_EQ(copied, view->troubleshooting().diagnosticText());
         EXPECT_EQ(copied.rfind("ORVEL SELF-TEST\n", 0), 0u) << copied.substr(0, 80);
-        EXPECT_TRUE(copied.ends_with("\n\n" + PermissionAudit::reportSections() + "\n\n" +
-                                     conflictsReport()));
-        EXPECT_EQ(copied.find(conflictsReport()), copied.rfind(conflictsReport()));
+        EXPECT_TRUE(copied.ends_with("\n\n" + PermissionAudit::shared().reportSections() + "\n\n" +
+                                     ConflictsReport::shared().text()));
+        EXPECT_EQ(copied.find(ConflictsReport::shared().text()),
+                  copied.rfind(ConflictsReport::shared().text()));
         EXPECT_EQ(InputBlocker::hidAccess(), blocking);
     }
 }
