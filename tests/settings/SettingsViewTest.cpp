@@ -325,7 +325,7 @@ TEST_F(SettingsViewTest, AgreementRowReadsTheRecordOrSaysNotYet) {
     setenv("TZ", "America/New_York", 1);
     tzset();
     setCurrentLocaleIdentifier("en_US");
-    const std::string path = EULAGate::assentFileURL();
+    const std::string path = LicenseAgreement::shared().assentFileURL();
     EULAGate::AssentRecord record;
     record.version = "1.0-draft";
     record.timestamp = Date::fromUnix(1796738400);  // 2026-12-08 14:00 UTC

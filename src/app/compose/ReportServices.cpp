@@ -5,6 +5,8 @@
 #include "devices/KeyboardBacklight.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
+#include "help/EULAGate.h"
+#include "help/HelpPages.h"
 #include "platform/Platform.h"
 #include "reports/ConflictsReport.h"
 #include "reports/DiagnosticReport.h"
@@ -14,6 +16,7 @@
 #include "triggers/NetworkTriggerSource.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
+#include "triggers/WakeHelperClient.h"
 
 namespace orvel {
 namespace {
@@ -22,7 +25,7 @@ const DriveKeepAlive& drives() {
     return DriveKeepAlive::shared();
 }
 
-// The report builders, which read every service.
+// The report builders, which read every service, and what the help and About windows show.
 [[maybe_unused]] const bool kProvided = [] {
     Registry::provide<ReportRedaction>([] {
         return std::make_unique<ReportRedaction>(Platform::current().systemInfo(),
@@ -82,6 +85,15 @@ const DriveKeepAlive& drives() {
             .drives = drives,
             .power = PowerTriggerCenter::shared(),
         });
+    });
+    Registry::provide<LicenseAgreement>([] {
+        return std::make_unique<LicenseAgreement>(Platform::current().paths(),
+                                                  Platform::current().userDefaults());
+    });
+    Registry::provide<HelpPages>([] {
+        return std::make_unique<HelpPages>(
+            []() -> const WakeHelperClient& { return WakeHelperClient::shared(); },
+            Platform::current().paths(), LicenseAgreement::shared());
     });
     return true;
 }();
