@@ -671,6 +671,12 @@ TEST_F(HelpPagesTest, PermissionMarksAreASnapshotTakenWhenTheBodyIsEvaluated) {
     EXPECT_NE(dump(permissions).find("checkmark.circle.fill"), std::string::npos);
 }
 
+TEST_F(HelpPagesTest, TheWakeHelperRowReadsTheRegistrationAsItIsWhenThePageIsShown) {
+    dump(whatItDoes);
+    sim().helperService().setStatus(helper_service_status::kEnabled);
+    EXPECT_NE(dump(permissions).find("checkmark.circle.fill"), std::string::npos);
+}
+
 TEST_F(HelpPagesTest, StaticPagesReadTheSameWhateverTheMachineAndTheSettings) {
     std::vector<std::string> before;
     for (const HelpSection section : kTextPages) {

@@ -8,6 +8,7 @@
 #include "core/OrvelController.h"
 #include "devices/PermissionPrimer.h"
 #include "drives/DriveKeepAlive.h"
+#include "foundation/Registry.h"
 #include "reports/ConflictsReport.h"
 #include "support/SessionTest.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -211,6 +212,14 @@ TEST_F(ConflictNotesTest, ReportWithNothingToSayIsThreeLines) {
     EXPECT_EQ(lines[1], "  configured (0): none");
     EXPECT_EQ(lines[2], "  active now (0): none");
     EXPECT_EQ(ConflictsReport::shared().text(), lines[0] + "\n" + lines[1] + "\n" + lines[2]);
+}
+
+TEST_F(ConflictNotesTest, TheReportStartsTheDriveKeepAliveOnlyToCheckTheGlobalDiskFlag) {
+    (void)ConflictsReport::shared().text();
+    EXPECT_EQ(Registry::existing<DriveKeepAlive>(), nullptr) << "built without the flag";
+    preventDiskSleep(true);
+    (void)ConflictsReport::shared().text();
+    EXPECT_NE(Registry::existing<DriveKeepAlive>(), nullptr) << "the flag asks for the drives";
 }
 
 TEST_F(ConflictNotesTest, ReportListsRuleLinesInRuleOrderAndKeepsDisabledFloorsOutOfRecovery) {
