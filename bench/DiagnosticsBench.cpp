@@ -82,12 +82,13 @@ int main() {
     {
         InputBlocker::HidAccessScope access;
         std::printf("report %zu bytes, self-test %zu bytes\n",
-                    DiagnosticReport::diagnosticReport().size(), SelfTest::selfTest().size());
+                    DiagnosticReport::shared().diagnosticReport().size(),
+                    SelfTest::shared().selfTest().size());
     }
     for (int run = 0; run < kRuns; ++run) {
         InputBlocker::HidAccessScope access;
-        report.push_back(micros([] { (void)DiagnosticReport::diagnosticReport(); }));
-        selfTest.push_back(micros([] { (void)SelfTest::selfTest(); }));
+        report.push_back(micros([] { (void)DiagnosticReport::shared().diagnosticReport(); }));
+        selfTest.push_back(micros([] { (void)SelfTest::shared().selfTest(); }));
     }
     print("report (50 entries, 30 rules, 40 devices)", report);
     print("self-test (40 devices)", selfTest);

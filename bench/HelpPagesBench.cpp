@@ -96,13 +96,14 @@ int main(int argc, char** argv) {
         for (const auto& c : EnumTraits<HelpSection>::cases) {
             std::vector<double> body;
             for (int i = 0; i < kBodyRuns; ++i) {
-                body.push_back(
-                    micros([&] { blocks += help::pageBody(c.value).node().children.size(); }));
+                body.push_back(micros([&] {
+                    blocks += HelpPages::shared().pageBody(c.value).node().children.size();
+                }));
             }
             bodies.push_back(summarise(body));
         }
 
-        auto view = std::make_shared<HelpView>();
+        auto view = std::make_shared<HelpView>(HelpPages::shared());
         auto window = qtHost.makeWindow();
         window->setContent(view);
         window->setContentSize(900, 620);

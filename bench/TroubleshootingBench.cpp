@@ -63,7 +63,7 @@ int main() {
 
     std::vector<double> samples;
     for (int i = 0; i < 200; ++i) {
-        samples.push_back(micros([] { (void)conflictsReport(); }));
+        samples.push_back(micros([] { (void)ConflictsReport::shared().text(); }));
     }
     print("conflictsReport, 200 rules", samples);
 

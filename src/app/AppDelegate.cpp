@@ -63,14 +63,14 @@ void AppDelegate::launch() {
     sharedDelegate() = this;
     AppWindows::current() = this;
     // The support texts report rule and setting conflicts, which the device layer cannot see.
-    DiagnosticReport::setConflictsSection(conflictsReport);
+    DiagnosticReport::setConflictsSection([] { return ConflictsReport::shared().text(); });
     willTerminate_ =
         ui::UiHost::current().willTerminate.subscribe([this] { applicationWillTerminate(); });
-    if (EULAGate::hasCurrentAssent()) {
+    if (LicenseAgreement::shared().hasCurrentAssent()) {
         finishLaunching();
         return;
     }
-    auto gate = std::make_shared<EULAGate>();
+    auto gate = std::make_shared<EULAGate>(LicenseAgreement::shared());
     EULAGate::current() = gate;
     gate->onAgree = [weakSelf = weakRef(*this)] {
         if (auto* self = weakSelf.get()) {
@@ -251,8 +251,8 @@ void AppDelegate::showHelpSection(HelpSection section) {
 void AppDelegate::showHelpWindow(std::optional<HelpSection> section) {
     closePanel();
     if (!helpWindow) {
-        helpWindow =
-            makeWindow(localized("Orvel Help"), kStandardStyle, std::make_shared<HelpView>());
+        helpWindow = makeWindow(localized("Orvel Help"), kStandardStyle,
+                                std::make_shared<HelpView>(HelpPages::shared()));
         helpWindow->setContentSize(900, 620);
         helpWindow->center();
     }
@@ -283,9 +283,10 @@ void AppDelegate::openSettings() {
 void AppDelegate::showAbout() {
     closePanel();
     if (!aboutWindow) {
-        auto about = std::make_shared<AboutView>(OrvelController::shared());
+        auto about = std::make_shared<AboutView>(
+            OrvelController::shared(), Platform::current().workspace(), LicenseAgreement::shared());
         about->diagnosticReport = [] {
-            return DiagnosticReport::forSupport(false, false).value_or(std::string());
+            return DiagnosticReport::shared().forSupport(false, false).value_or(std::string());
         };
         about->showHelp = [](std::optional<HelpSection> section) {
             if (auto* windows = AppWindows::current()) {

@@ -175,7 +175,8 @@ void BluetoothSettingsView::refresh() {
     if (granted != btGranted()) {
         btGranted = granted;
     }
-    if (std::string status = PermissionAudit::bluetoothStatusText(); status != btStatus()) {
+    if (std::string status = PermissionAudit::shared().bluetoothStatusText();
+        status != btStatus()) {
         btStatus = std::move(status);
     }
     if (const auto& levels = BluetoothTriggerSource::shared().lastLevels(); levels != levels_()) {
@@ -186,7 +187,7 @@ void BluetoothSettingsView::refresh() {
 void BluetoothSettingsView::enable() {
     Bluetooth& bluetooth = Platform::current().bluetooth();
     if (bluetooth.authorization() != BluetoothAuthorization::notDetermined) {
-        PermissionAudit::openPrivacySettings(kPrivacyAnchor);
+        PermissionAudit::shared().openPrivacySettings(kPrivacyAnchor);
         return;
     }
     // The answer arrives with a later refresh.

@@ -63,7 +63,7 @@ void NetworkSettingsView::addRule() {
 void NetworkSettingsView::refreshPermission() {
     const bool granted = Platform::current().network().locationAuthorization() ==
                          LocationAuthorization::authorizedAlways;
-    std::string status = PermissionAudit::locationStatusText();
+    std::string status = PermissionAudit::shared().locationStatusText();
     if (granted != locGranted()) {
         locGranted = granted;
     }
@@ -96,9 +96,9 @@ View NetworkSettingsView::rulesSection() {
 }
 
 View NetworkSettingsView::permissionSection() {
-    std::vector<View> rows{PermissionStatusRow(localized("Location Services"), locStatus(),
-                                               locGranted(),
-                                               [] { PermissionAudit::requestLocation(); })};
+    std::vector<View> rows{
+        PermissionStatusRow(localized("Location Services"), locStatus(), locGranted(),
+                            [] { PermissionAudit::shared().requestLocation(); })};
     if (!locGranted()) {
         rows.push_back(Text("Only WiFi SSID rules need Location \u2014 macOS hides network names "
                             "without it. Gateway, IP-range, domain, interface and VPN rules work "

@@ -58,11 +58,11 @@ ui::View caption(std::string key) {
 
 VolumeAccess withDefaults(VolumeAccess access) {
     if (!access.probe) {
-        access.probe = [] { return PermissionAudit::probeVolumes(true); };
+        access.probe = [] { return PermissionAudit::shared().probeVolumes(true); };
     }
     if (!access.openPrivacySettings) {
         access.openPrivacySettings = [](const std::string& anchor) {
-            PermissionAudit::openPrivacySettings(anchor);
+            PermissionAudit::shared().openPrivacySettings(anchor);
         };
     }
     if (!access.schedule) {

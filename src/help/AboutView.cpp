@@ -10,7 +10,6 @@
 #include "help/Contacts.h"
 #include "help/EULAGate.h"
 #include "help/HelpSection.h"
-#include "platform/Platform.h"
 #include "platform/Workspace.h"
 #include "ui/Host.h"
 
@@ -45,18 +44,19 @@ bool formsURL(std::string_view url) {
     return true;
 }
 
-void openURL(const std::string& url) {
+void openURL(Workspace& workspace, const std::string& url) {
     if (!formsURL(url)) {
         return;
     }
-    if (auto opened = Platform::current().workspace().openURL(url); !opened) {
+    if (auto opened = workspace.openURL(url); !opened) {
         Logger("about").error("Could not open " + url + ": " + opened.error().message);
     }
 }
 
 }  // namespace
 
-AboutView::AboutView(OrvelController& controller) : c_(controller) {}
+AboutView::AboutView(OrvelController& controller, Workspace& workspace, LicenseAgreement& agreement)
+    : c_(controller), workspace_(workspace), agreement_(agreement) {}
 
 std::vector<ObservableObject*> AboutView::observedObjects() {
     return {&c_};
@@ -68,7 +68,8 @@ std::string AboutView::versionString(std::string_view version, std::string_view 
 
 View AboutView::infoRow(const char* label, std::string value, std::optional<std::string> link) {
     View shown = link && formsURL(*link)
-                     ? Button(TextVerbatim(value), [url = *link] { openURL(url); })
+                     ? Button(TextVerbatim(value),
+                              [&workspace = workspace_, url = *link] { openURL(workspace, url); })
                            .buttonStyle(StandardButtonStyle::link)
                      : TextVerbatim(value);
     return HStack(VAlign::firstTextBaseline, 8,
@@ -120,8 +121,12 @@ View AboutView::body() {
                           .padding(kEdgeTop, 16),
                       HStack(VAlign::center, 14,
                              {
-                                 link("License Agreement", [] { EULAGate::showAgreementText(); }),
-                                 link("Privacy Policy", [] { openURL(kPrivacyPolicyURL); }),
+                                 link("License Agreement",
+                                      [&agreement = agreement_] { agreement.showAgreementText(); }),
+                                 link("Privacy Policy",
+                                      [&workspace = workspace_] {
+                                          openURL(workspace, kPrivacyPolicyURL);
+                                      }),
                                  link("Open Source Licenses",
                                       [openHelp] { openHelp(HelpSection::acknowledgments); }),
                              })
@@ -167,7 +172,7 @@ void AboutView::sendFeedback() {
     if (UiHost::current().makeAlert(std::move(content))->runModal() != kAlertFirstButtonReturn) {
         return;
     }
-    openURL(std::string("mailto:") + kFeedbackAddress + "?subject=" + kFeedbackSubject);
+    openURL(workspace_, std::string("mailto:") + kFeedbackAddress + "?subject=" + kFeedbackSubject);
 }
 
 }  // namespace orvel

@@ -10,13 +10,15 @@
 
 namespace orvel {
 
+class LicenseAgreement;
 class OrvelController;
+class Workspace;
 
 // The About window's content: name, version, what Orvel does, who makes it, the engine in use,
 // the agreement, privacy and licence links, and Help, Copy Diagnostics and Feedback.
 class AboutView final : public ui::ViewComponent {
   public:
-    explicit AboutView(OrvelController& controller);
+    AboutView(OrvelController& controller, Workspace& workspace, LicenseAgreement& agreement);
 
     ui::View body() override;
     std::vector<ObservableObject*> observedObjects() override;
@@ -40,6 +42,8 @@ class AboutView final : public ui::ViewComponent {
     ui::View infoRow(const char* label, std::string value, std::optional<std::string> link);
 
     OrvelController& c_;
+    Workspace& workspace_;
+    LicenseAgreement& agreement_;
 };
 
 }  // namespace orvel

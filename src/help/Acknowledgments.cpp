@@ -4,11 +4,9 @@
 #include "foundation/FileIO.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
-#include "help/EULAGate.h"
 #include "help/HelpBlocks.h"
 #include "help/HelpPages.h"
 #include "platform/Paths.h"
-#include "platform/Platform.h"
 
 namespace orvel::help {
 
@@ -34,8 +32,8 @@ std::vector<std::string> strings(const Json& json, const char* key) {
 
 }  // namespace
 
-std::string licensesDirectory() {
-    return Platform::current().paths().resourcesDirectory() + "/licenses";
+std::string licensesDirectory(Paths& paths) {
+    return paths.resourcesDirectory() + "/licenses";
 }
 
 Result<std::vector<Component>> loadComponents(const std::string& directory) {
@@ -107,7 +105,7 @@ View HelpAcknowledgments::body() const {
         P{"Orvel includes the following third-party software. Each component is governed by "
           "its own license, reproduced here in full."},
     };
-    const std::string directory = licensesDirectory();
+    const std::string& directory = licensesDirectory;
     if (auto components = loadComponents(directory)) {
         for (const Component& c : *components) {
             blocks.push_back(H{c.name});
@@ -127,7 +125,7 @@ View HelpAcknowledgments::body() const {
     }
     blocks.push_back(H{"License Agreement"});
     blocks.push_back(P{"Orvel itself is licensed under the End User License Agreement."});
-    blocks.push_back(Button("View License Agreement", [] { EULAGate::showAgreementText(); }));
+    blocks.push_back(Button("View License Agreement", showAgreement));
     return VStack(HAlign::leading, kPageSpacing, std::move(blocks));
 }
 

@@ -7,6 +7,10 @@
 #include "foundation/Result.h"
 #include "ui/View.h"
 
+namespace orvel {
+class Paths;
+}  // namespace orvel
+
 namespace orvel::help {
 
 // One piece of third-party software that Orvel's programs are built with or linked against.
@@ -24,7 +28,7 @@ struct Component {
 };
 
 // The folder of the installed list and licence texts.
-std::string licensesDirectory();
+std::string licensesDirectory(Paths& paths);
 
 // The list, as installed with the program ("components.json").
 Result<std::vector<Component>> loadComponents(const std::string& directory);

@@ -9,7 +9,6 @@
 #include "foundation/Sha256.h"
 #include "help/Contacts.h"
 #include "platform/Paths.h"
-#include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 #include "ui/ViewComponent.h"
 
@@ -126,12 +125,6 @@ class AgreementTextView final : public ViewComponent {
     std::vector<EULAGate::Line> lines_;
 };
 
-// The read-only window, kept for the rest of the run once built.
-struct AgreementTextWindow {
-    static AgreementTextWindow& shared() { return ORVEL_SHARED_INSTANCE(AgreementTextWindow); }
-    std::unique_ptr<Window> window;
-};
-
 }  // namespace
 
 // Record -----------------------------------------------------------------------------------------
@@ -167,9 +160,85 @@ Result<EULAGate::AssentRecord> EULAGate::AssentRecord::decode(std::string_view t
     return fromJson(*json);
 }
 
+// The agreement's files --------------------------------------------------------------------------
+
+LicenseAgreement::LicenseAgreement(Paths& paths, UserDefaults& defaults)
+    : paths_(paths), defaults_(defaults) {}
+
+LicenseAgreement& LicenseAgreement::shared() {
+    return Registry::instance<LicenseAgreement>();
+}
+
+std::string LicenseAgreement::assentFileURL() {
+    const std::string folder = paths_.applicationSupportDirectory();
+    // A failure shows up as a missing record; the write after Agree says why.
+    (void)makeDirectories(folder);
+    return folder + "/eula-assent.json";
+}
+
+std::optional<EULAGate::AssentRecord> LicenseAgreement::storedAssent() {
+    auto bytes = readFile(assentFileURL(), EULAGate::kMaxAssentSize);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    auto record = EULAGate::AssentRecord::decode(stringFromData(*bytes));
+    if (!record) {
+        return std::nullopt;
+    }
+    return std::move(record.value());
+}
+
+bool LicenseAgreement::hasCurrentAssent() {
+    const auto record = storedAssent();
+    return record && record->version == EULAGate::currentVersion;
+}
+
+std::optional<EULAGate::Agreement> LicenseAgreement::loadAgreement() {
+    const std::string path = paths_.resourcesDirectory() + "/" + EULAGate::kResourceName;
+    auto bytes = readFile(path);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    std::string text = stringFromData(*bytes);
+    if (!isValidUTF8(text)) {
+        return std::nullopt;
+    }
+    return EULAGate::Agreement{std::move(text), sha256Hex(*bytes)};
+}
+
+void LicenseAgreement::recordAssent(const EULAGate::AssentRecord& record) {
+    // A failed write is not retried: the gate simply shows again at the next launch. The window
+    // closes on Agree whatever happens, so the log is the only place to say why.
+    if (auto written = writeFileAtomically(assentFileURL(), dumpJson(record.toJson()).value());
+        !written) {
+        Logger("agreement")
+            .error("Could not record the agreement: " + written.error().message +
+                   ". Orvel will ask again at the next start.");
+    }
+    defaults_.setString("eulaAcceptedVersion", EULAGate::currentVersion);
+}
+
+void LicenseAgreement::showAgreementText() {
+    if (!textWindow_) {
+        const auto agreement = loadAgreement();
+        const std::string text =
+            agreement ? agreement->text : std::string("EULA resource missing from the app bundle.");
+        textWindow_ = UiHost::current().makeWindow();
+        textWindow_->setTitle(std::string("License Agreement \u2014 v") + EULAGate::currentVersion);
+        textWindow_->setStyle(kWindowTitled | kWindowClosable | kWindowResizable);
+        textWindow_->setContentSize(560, 600);
+        textWindow_->setContent(
+            std::make_shared<AgreementTextView>(EULAGate::renderAgreement(text)));
+        textWindow_->center();
+    }
+    UiHost::current().application().activate(true);
+    textWindow_->makeKeyAndOrderFront();
+}
+
 // The gate ---------------------------------------------------------------------------------------
 
-EULAGate::EULAGate() : state_(std::make_shared<State>()) {}
+EULAGate::EULAGate(LicenseAgreement& agreement)
+    : agreement_(agreement), state_(std::make_shared<State>()) {}
 
 EULAGate::~EULAGate() {
     if (window_) {
@@ -183,43 +252,6 @@ std::shared_ptr<EULAGate>& EULAGate::current() {
         std::shared_ptr<EULAGate> gate;
     };
     return Holder::shared().gate;
-}
-
-std::string EULAGate::assentFileURL() {
-    const std::string folder = Platform::current().paths().applicationSupportDirectory();
-    // A failure shows up as a missing record; the write after Agree says why.
-    (void)makeDirectories(folder);
-    return folder + "/eula-assent.json";
-}
-
-std::optional<EULAGate::AssentRecord> EULAGate::storedAssent() {
-    auto bytes = readFile(assentFileURL(), kMaxAssentSize);
-    if (!bytes) {
-        return std::nullopt;
-    }
-    auto record = AssentRecord::decode(stringFromData(*bytes));
-    if (!record) {
-        return std::nullopt;
-    }
-    return std::move(record.value());
-}
-
-bool EULAGate::hasCurrentAssent() {
-    const auto record = storedAssent();
-    return record && record->version == currentVersion;
-}
-
-std::optional<EULAGate::Agreement> EULAGate::loadAgreement() {
-    const std::string path = Platform::current().paths().resourcesDirectory() + "/" + kResourceName;
-    auto bytes = readFile(path);
-    if (!bytes) {
-        return std::nullopt;
-    }
-    std::string text = stringFromData(*bytes);
-    if (!isValidUTF8(text)) {
-        return std::nullopt;
-    }
-    return Agreement{std::move(text), sha256Hex(*bytes)};
 }
 
 std::vector<EULAGate::Line> EULAGate::renderAgreement(const std::string& text) {
@@ -269,7 +301,7 @@ std::string EULAGate::missingResourceText() {
 }
 
 void EULAGate::show() {
-    const auto agreement = loadAgreement();
+    const auto agreement = agreement_.loadAgreement();
     sha_ = agreement ? agreement->sha256 : "";
     resourceMissing_ = !agreement;
     state_->lines = renderAgreement(agreement ? agreement->text : missingResourceText());
@@ -330,16 +362,8 @@ void EULAGate::windowWillClose() {
 void EULAGate::recordAssent() {
     // The gate may be the last owner of itself through current(): keep it until this returns.
     std::shared_ptr<EULAGate> keepAlive = current();
-    const AssentRecord record{currentVersion, sha_, now(), appVersion(), appBuild(), true};
-    // A failed write is not retried: the gate simply shows again at the next launch. The window
-    // closes on Agree whatever happens, so the log is the only place to say why.
-    if (auto written = writeFileAtomically(assentFileURL(), dumpJson(record.toJson()).value());
-        !written) {
-        Logger("agreement")
-            .error("Could not record the agreement: " + written.error().message +
-                   ". Orvel will ask again at the next start.");
-    }
-    Platform::current().userDefaults().setString("eulaAcceptedVersion", currentVersion);
+    agreement_.recordAssent(
+        AssentRecord{currentVersion, sha_, now(), appVersion(), appBuild(), true});
     agreed_ = true;
     if (window_) {
         window_->onClose = nullptr;
@@ -358,23 +382,6 @@ void EULAGate::recordAssent() {
         auto action = onAgree;
         action();
     }
-}
-
-void EULAGate::showAgreementText() {
-    auto& holder = AgreementTextWindow::shared();
-    if (!holder.window) {
-        const auto agreement = loadAgreement();
-        const std::string text =
-            agreement ? agreement->text : std::string("EULA resource missing from the app bundle.");
-        holder.window = UiHost::current().makeWindow();
-        holder.window->setTitle(std::string("License Agreement \u2014 v") + currentVersion);
-        holder.window->setStyle(kWindowTitled | kWindowClosable | kWindowResizable);
-        holder.window->setContentSize(560, 600);
-        holder.window->setContent(std::make_shared<AgreementTextView>(renderAgreement(text)));
-        holder.window->center();
-    }
-    UiHost::current().application().activate(true);
-    holder.window->makeKeyAndOrderFront();
 }
 
 }  // namespace orvel

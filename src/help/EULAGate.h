@@ -15,6 +15,10 @@
 
 namespace orvel {
 
+class LicenseAgreement;
+class Paths;
+class UserDefaults;
+
 // The end-user agreement: nothing starts until the user has agreed to its current version.
 // Main thread only.
 class EULAGate final : public WeakReferenceable {
@@ -50,18 +54,11 @@ class EULAGate final : public WeakReferenceable {
         std::string sha256;  // of the bytes as read
     };
 
-    EULAGate();
+    explicit EULAGate(LicenseAgreement& agreement);
     ~EULAGate();
 
-    // "eula-assent.json" in the application's data folder, which this creates when missing.
-    static std::string assentFileURL();
     // The record's six fields take under 300 bytes; a larger file is not a record.
     static constexpr std::size_t kMaxAssentSize = 4096;
-    // The record in the assent file; none when it is missing, damaged or too large.
-    static std::optional<AssentRecord> storedAssent();
-    // Whether the assent file records the current version; anything unreadable counts as no.
-    static bool hasCurrentAssent();
-    static std::optional<Agreement> loadAgreement();
     static std::vector<Line> renderAgreement(const std::string& text);
 
     // The gate being shown at start-up; kept alive while its window is up.
@@ -76,8 +73,6 @@ class EULAGate final : public WeakReferenceable {
     void agreeTapped() { recordAssent(); }
     void quitTapped();
     void recordAssent();
-    // The read-only agreement window of the About window, built on first use and kept.
-    static void showAgreementText();
 
     // State the window shows.
     class State;
@@ -92,11 +87,39 @@ class EULAGate final : public WeakReferenceable {
   private:
     void windowWillClose();
 
+    LicenseAgreement& agreement_;
     std::unique_ptr<ui::Window> window_;
     std::shared_ptr<State> state_;
     std::string sha_;
     bool agreed_ = false;
     bool resourceMissing_ = false;
+};
+
+// The agreement's files (the text shipped with the program, the user's assent) and its
+// read-only window. Main thread only.
+class LicenseAgreement {
+  public:
+    LicenseAgreement(Paths& paths, UserDefaults& defaults);
+    LicenseAgreement(const LicenseAgreement&) = delete;
+    LicenseAgreement& operator=(const LicenseAgreement&) = delete;
+    static LicenseAgreement& shared();
+
+    // "eula-assent.json" in the application's data folder, which this creates when missing.
+    std::string assentFileURL();
+    // The record in the assent file; none when it is missing, damaged or too large.
+    std::optional<EULAGate::AssentRecord> storedAssent();
+    // Whether the assent file records the current version; anything unreadable counts as no.
+    bool hasCurrentAssent();
+    std::optional<EULAGate::Agreement> loadAgreement();
+    // Writes the record and notes the version in the defaults; a failed write leaves a log line.
+    void recordAssent(const EULAGate::AssentRecord& record);
+    // The read-only agreement window of the About window, built on first use and kept.
+    void showAgreementText();
+
+  private:
+    Paths& paths_;
+    UserDefaults& defaults_;
+    std::unique_ptr<ui::Window> textWindow_;
 };
 
 // The observable state of the agreement window.

@@ -7,7 +7,10 @@
 
 #include "devices/InputBlocker.h"
 #include "foundation/AppInfo.h"
+#include "foundation/Registry.h"
+#include "help/Acknowledgments.h"
 #include "help/Contacts.h"
+#include "help/EULAGate.h"
 #include "help/HelpBlocks.h"
 #include "triggers/WakeHelperClient.h"
 #include "ui/View.h"
@@ -388,21 +391,14 @@ std::optional<bool> builtInInputGranted() {
     return cached->inputMonitoring && cached->accessibility;
 }
 
-std::optional<bool> wakeHelperGranted() {
-    if (WakeHelperClient::shared().state() == WakeHelperClient::State::active) {
-        return true;
-    }
-    return std::nullopt;
-}
-
-View featureTable() {
+View featureTable(std::optional<bool> wakeHelperGranted) {
     const auto input = builtInInputGranted();
     std::vector<View> rows{
         PermRow{"All sleep prevention", "None", std::nullopt},
         PermRow{"Screen saver, display off, backlight", "None", std::nullopt},
         PermRow{"App rules, schedule windows, one-shots", "None", std::nullopt},
         PermRow{"Schedule rules that wake the Mac", "Wake helper (one admin approval)",
-                wakeHelperGranted()},
+                wakeHelperGranted},
         PermRow{"Disable Built-In Keyboard", "Input Monitoring + Accessibility", input},
         PermRow{"Disable Built-In Trackpad", "Input Monitoring + Accessibility", input},
         PermRow{"Turn Off Keyboard Backlight", "May ask for Input Monitoring", std::nullopt},
@@ -462,7 +458,7 @@ View HelpPermissions::body() const {
               "**Wake the Mac** use a tiny helper whose sole ability is registering wake times. "
               "Installing it asks for admin approval once, when Wake the Mac is first switched on "
               "for a rule; Enable and Remove live on the Schedule sub-tab."},
-            featureTable(),
+            featureTable(wakeHelperGranted),
             H{"Orvel asks for nothing until you ask it to"},
             P{"A fresh install performs no permission check of any kind. Not at launch, not when "
               "the menu opens, not when Settings opens. The state shows as unknown rather than "
@@ -853,7 +849,21 @@ View HelpLanguages::body() const {
         });
 }
 
-View pageBody(HelpSection section) {
+}  // namespace orvel::help
+
+namespace orvel {
+
+using namespace help;
+
+HelpPages::HelpPages(std::function<const WakeHelperClient&()> wakeHelper, Paths& paths,
+                     LicenseAgreement& agreement)
+    : wakeHelper_(std::move(wakeHelper)), paths_(paths), agreement_(agreement) {}
+
+HelpPages& HelpPages::shared() {
+    return Registry::instance<HelpPages>();
+}
+
+View HelpPages::pageBody(HelpSection section) const {
     switch (section) {
         case HelpSection::whatItDoes:
             return HelpWhatItDoes{}.body();
@@ -871,8 +881,13 @@ View pageBody(HelpSection section) {
             return HelpDrives{}.body();
         case HelpSection::batteryPower:
             return HelpBatteryPower{}.body();
-        case HelpSection::permissions:
-            return HelpPermissions{}.body();
+        case HelpSection::permissions: {
+            std::optional<bool> wakeHelperGranted;
+            if (wakeHelper_().state() == WakeHelperClient::State::active) {
+                wakeHelperGranted = true;
+            }
+            return HelpPermissions{wakeHelperGranted}.body();
+        }
         case HelpSection::commandLine:
             return HelpCommandLine{}.body();
         case HelpSection::persistence:
@@ -886,9 +901,11 @@ View pageBody(HelpSection section) {
         case HelpSection::languages:
             return HelpLanguages{}.body();
         case HelpSection::acknowledgments:
-            return HelpAcknowledgments{}.body();
+            return HelpAcknowledgments{licensesDirectory(paths_),
+                                       [&agreement = agreement_] { agreement.showAgreementText(); }}
+                .body();
     }
     return EmptyView();
 }
 
-}  // namespace orvel::help
+}  // namespace orvel

@@ -26,8 +26,8 @@ std::string titleKey(HelpSection s) {
 
 }  // namespace
 
-HelpView::HelpView(HelpSection initialSection, std::string initialQuery)
-    : section(*this, initialSection), query(*this, std::move(initialQuery)) {
+HelpView::HelpView(const HelpPages& pages, HelpSection initialSection, std::string initialQuery)
+    : section(*this, initialSection), query(*this, std::move(initialQuery)), pages_(pages) {
     openSection_ = NotificationCenter::shared().observe(
         kOpenHelpSectionNotification, [this](const std::any& object) {
             if (const auto* asked = std::any_cast<HelpSection>(&object)) {
@@ -78,7 +78,7 @@ View HelpView::detail() {
                       {
                           TextVerbatim(title(section()))
                               .font(Font::system(kHeadingSize, FontWeight::semibold)),
-                          help::pageBody(section()),
+                          pages_.pageBody(section()),
                       })
                    .padding(kDetailInset)
                    .frame(Frame().withMaxWidth(kInfinity).withAlignment(Alignment::topLeading())))

@@ -4,6 +4,7 @@
 
 #include "foundation/Published.h"
 #include "foundation/Signal.h"
+#include "help/HelpPages.h"
 #include "help/HelpSection.h"
 #include "ui/ViewComponent.h"
 
@@ -15,7 +16,8 @@ namespace orvel {
 // changes the page: one the search hides stays shown, with no row highlighted.
 class HelpView final : public ui::ViewComponent {
   public:
-    explicit HelpView(HelpSection section = HelpSection::whatItDoes, std::string query = {});
+    explicit HelpView(const HelpPages& pages, HelpSection section = HelpSection::whatItDoes,
+                      std::string query = {});
 
     ui::View body() override;
 
@@ -26,6 +28,7 @@ class HelpView final : public ui::ViewComponent {
     ui::View sidebar();
     ui::View detail();
 
+    const HelpPages& pages_;
     Subscription openSection_;
 };
 

@@ -5,6 +5,7 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "drives/DriveKeepAlive.h"
+#include "foundation/Registry.h"
 #include "reports/ConflictNotes.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
@@ -13,9 +14,28 @@ namespace orvel {
 
 namespace {
 
-std::vector<std::string> configuredConflicts() {
-    const auto& prefs = Preferences::shared();
-    const auto& engine = TriggerEngine::shared();
+void appendList(std::string& out, const std::string& heading,
+                const std::vector<std::string>& lines) {
+    out += "\n  " + heading + " (" + std::to_string(lines.size()) + "):";
+    if (lines.empty()) {
+        out += " none";
+    }
+    for (const auto& line : lines) {
+        out += "\n    \u2022 " + line;
+    }
+}
+
+}  // namespace
+
+ConflictsReport::ConflictsReport(Neighbours neighbours) : n_(std::move(neighbours)) {}
+
+ConflictsReport& ConflictsReport::shared() {
+    return Registry::instance<ConflictsReport>();
+}
+
+std::vector<std::string> ConflictsReport::configuredConflicts() const {
+    const Preferences& prefs = n_.preferences;
+    const TriggerEngine& engine = n_.engine;
     const bool symmetric = conflicts::upsSymmetric(prefs);
     std::vector<std::string> lines;
     if (prefs.lowBattEnd() && symmetric) {
@@ -45,33 +65,19 @@ std::vector<std::string> configuredConflicts() {
     if (prefs.hotKeyStyle() != HotKeyStyle::off && prefs.blockBuiltInKeyboard()) {
         lines.emplace_back("Global shortcut \u21c4 disabled built-in keyboard");
     }
-    if (OrvelController::shared().options().preventDiskSleep &&
-        DriveKeepAlive::shared().anyDriveEnabled()) {
+    if (n_.controller.options().preventDiskSleep && n_.drives().anyDriveEnabled()) {
         lines.emplace_back("Per-drive keep-alive \u21c4 global \u2212m flag");
     }
     return lines;
 }
 
-void appendList(std::string& out, const std::string& heading,
-                const std::vector<std::string>& lines) {
-    out += "\n  " + heading + " (" + std::to_string(lines.size()) + "):";
-    if (lines.empty()) {
-        out += " none";
-    }
-    for (const auto& line : lines) {
-        out += "\n    \u2022 " + line;
-    }
-}
-
-}  // namespace
-
-std::string conflictsReport() {
+std::string ConflictsReport::text() const {
     std::string out = "\u2500\u2500 CONFLICTS ";
     for (int i = 0; i < 42; ++i) {
         out += "\u2500";
     }
     appendList(out, "configured", configuredConflicts());
-    appendList(out, "active now", PowerTriggerCenter::shared().reportLines());
+    appendList(out, "active now", n_.power.reportLines());
     return out;
 }
 

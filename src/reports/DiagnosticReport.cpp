@@ -17,7 +17,6 @@
 #include "foundation/RunLoop.h"
 #include "foundation/TextCompare.h"
 #include "platform/Permissions.h"
-#include "platform/Platform.h"
 #include "platform/PowerAssertions.h"
 #include "platform/SystemInfo.h"
 #include "reports/ReportRedaction.h"
@@ -59,7 +58,7 @@ void sortComposed(std::vector<std::string>& lines) {
     }
 }
 
-// Where the app put the CONFLICTS section's builder; reset with the other shared instances.
+// Where the app put the CONFLICTS section's builder; reset with the shared instances.
 struct ConflictsSectionSource {
     std::function<std::string()> section;
 };
@@ -69,6 +68,12 @@ ConflictsSectionSource& conflictsSource() {
 }
 
 }  // namespace
+
+DiagnosticReport::DiagnosticReport(Neighbours neighbours) : n_(neighbours) {}
+
+DiagnosticReport& DiagnosticReport::shared() {
+    return Registry::instance<DiagnosticReport>();
+}
 
 std::string DiagnosticReport::sectionHeader(std::string_view name) {
     std::string header = "\u2500\u2500 " + std::string(name) + " ";
@@ -109,7 +114,7 @@ std::string DiagnosticReport::diagnosticReport() {
     appendSection(lines, "DISPLAY", displayLines());
     appendSection(lines, "KEYBOARD BACKLIGHT", backlightLines());
     lines.emplace_back();
-    lines.push_back(TriggerEngine::shared().diagnosticSection(false));
+    lines.push_back(n_.engine.diagnosticSection(false));
     appendSection(lines, "POWER ASSERTIONS", powerAssertionLines());
     return joined(lines);
 }
@@ -129,7 +134,7 @@ std::vector<std::string> DiagnosticReport::systemLines() {
 }
 
 std::vector<std::string> DiagnosticReport::permissionLines() {
-    Permissions& permissions = Platform::current().permissions();
+    Permissions& permissions = n_.permissions;
     const auto cached = InputBlocker::cachedPermissions();
     const bool inputMonitoring = cached && cached->inputMonitoring;
     const bool accessibility = cached && cached->accessibility;
@@ -160,9 +165,9 @@ std::vector<std::string> DiagnosticReport::permissionLines() {
 }
 
 std::vector<std::string> DiagnosticReport::currentStateLines() {
-    const OrvelController& controller = OrvelController::shared();
-    const Preferences& prefs = Preferences::shared();
-    const InputBlocker& blocker = InputBlocker::shared();
+    const OrvelController& controller = n_.controller;
+    const Preferences& prefs = n_.preferences;
+    const InputBlocker& blocker = n_.blocker;
     std::vector<std::string> lines;
     lines.push_back(
         std::string("  active ") + truth(controller.isActive()) + " \u00B7 preset " +
@@ -199,7 +204,7 @@ std::vector<std::string> DiagnosticReport::displayLines() {
     lines.push_back(std::string("  has built-in panel: ") +
                     truth(DeviceState::isLaptop() || online));
     lines.push_back(std::string("  panel online: ") + truth(online));
-    const auto level = BuiltInDisplay::shared().level();
+    const auto level = n_.display.level();
     lines.push_back("  built-in brightness: " + (level ? levelText(*level) : "unreadable"));
     if (!ui::UiHost::isInstalled()) {
         return lines;
@@ -213,7 +218,7 @@ std::vector<std::string> DiagnosticReport::displayLines() {
 }
 
 std::vector<std::string> DiagnosticReport::backlightLines() {
-    KeyboardBacklight& backlight = KeyboardBacklight::shared();
+    KeyboardBacklight& backlight = n_.backlight;
     std::vector<std::string> lines{"  " + backlight.diagnostics()};
     if (const auto& failure = backlight.lastFailure()) {
         lines.push_back("  failure: " + *failure);
@@ -222,7 +227,7 @@ std::vector<std::string> DiagnosticReport::backlightLines() {
 }
 
 std::vector<std::string> DiagnosticReport::powerAssertionLines() {
-    PowerAssertions& assertions = Platform::current().powerAssertions();
+    PowerAssertions& assertions = n_.assertions;
     std::optional<std::map<std::string, std::int64_t>> status;
     runModalFor(kAssertionListingWait, [&] { return (status = assertions.status()).has_value(); });
     if (!status) {
@@ -251,12 +256,12 @@ void DiagnosticReport::appendSection(std::vector<std::string>& lines, std::strin
 }
 
 std::string DiagnosticReport::hardwareModel() {
-    auto model = Platform::current().systemInfo().hardwareModel();
+    auto model = n_.system.hardwareModel();
     return model && !model->empty() ? *model : "unknown";
 }
 
 std::string DiagnosticReport::architecture() {
-    return Platform::current().systemInfo().architecture();
+    return n_.system.architecture();
 }
 
 void DiagnosticReport::setConflictsSection(std::function<std::string()> section) {
@@ -284,7 +289,7 @@ std::optional<std::string> DiagnosticReport::forSupport(bool appendConflicts, bo
         text += conflictsSuffix();
     }
     if (redact) {
-        text = ReportRedaction::obfuscate(text);
+        text = n_.redaction.obfuscate(text);
     }
     building = false;
     return text;

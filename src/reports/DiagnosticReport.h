@@ -8,12 +8,42 @@
 
 namespace orvel {
 
+class BuiltInDisplay;
+class InputBlocker;
+class KeyboardBacklight;
+class OrvelController;
+class Permissions;
+class PowerAssertions;
+class Preferences;
+class ReportRedaction;
+class SystemInfo;
+class TriggerEngine;
+
 // The diagnostic report: a plain-text snapshot of the machine and of Orvel's state for support,
 // and the pieces the self-test shares with it (the section header, SYSTEM, the input device
 // lines). It changes nothing: every value is read, and an unreadable one prints as a fixed word.
 // Lines are joined by "\n" with none at the end. Main thread only.
 class DiagnosticReport {
   public:
+    // What the report reads, in the order it reads them.
+    struct Neighbours {
+        const OrvelController& controller;
+        const Preferences& preferences;
+        const InputBlocker& blocker;
+        BuiltInDisplay& display;
+        KeyboardBacklight& backlight;
+        const TriggerEngine& engine;
+        Permissions& permissions;
+        PowerAssertions& assertions;
+        SystemInfo& system;
+        const ReportRedaction& redaction;
+    };
+
+    explicit DiagnosticReport(Neighbours neighbours);
+    DiagnosticReport(const DiagnosticReport&) = delete;
+    DiagnosticReport& operator=(const DiagnosticReport&) = delete;
+    static DiagnosticReport& shared();
+
     // "── " + name + " " + "─" × max(0, 52 − code points).
     static std::string sectionHeader(std::string_view name);
     static std::string joined(const std::vector<std::string>& lines);
@@ -26,36 +56,39 @@ class DiagnosticReport {
     static std::string levelText(double level);
 
     // The whole report.
-    static std::string diagnosticReport();
-    static std::vector<std::string> systemLines();
-    static std::vector<std::string> permissionLines();
-    static std::vector<std::string> currentStateLines();
-    static std::vector<std::string> displayLines();
-    static std::vector<std::string> backlightLines();
+    std::string diagnosticReport();
+    std::vector<std::string> systemLines();
+    std::vector<std::string> permissionLines();
+    std::vector<std::string> currentStateLines();
+    std::vector<std::string> displayLines();
+    std::vector<std::string> backlightLines();
     // Waits up to 1.0 s (turning the loop modally) for a first reading of who holds what.
-    static std::vector<std::string> powerAssertionLines();
+    std::vector<std::string> powerAssertionLines();
     // The INPUT DEVICES section's lines: the attached input devices, built-in ones first, sorted
     // by their composed text; "  none found" without any.
     static std::vector<std::string> inputDevicesSection();
     // The machine's model as the system names it; "unknown" when it cannot be read.
-    static std::string hardwareModel();
-    static std::string architecture();
+    std::string hardwareModel();
+    std::string architecture();
 
     // What the About window and the Troubleshooting tab copy: the permission status refreshed,
     // the report built with the HID-access flag raised (put back after), the CONFLICTS section
     // appended when asked, redacted when asked. Asked again while one is being built (the
     // report may wait modally), it answers nothing and copies nothing.
-    static std::optional<std::string> forSupport(bool appendConflicts, bool redact);
+    std::optional<std::string> forSupport(bool appendConflicts, bool redact);
     // forSupport, then onto the pasteboard.
-    static std::optional<std::string> copyForSupport(bool appendConflicts, bool redact);
+    std::optional<std::string> copyForSupport(bool appendConflicts, bool redact);
 
-    // The CONFLICTS section is written by the settings, a layer above this one, so the app hands
-    // its builder over at start-up. Without one, nothing is appended.
+    // The app hands the CONFLICTS section's builder over as it launches, before the report (and
+    // the services it reads) need exist. Without one, nothing is appended.
     static void setConflictsSection(std::function<std::string()> section);
     // "\n\n" + the CONFLICTS section, or nothing when no builder was handed over.
     static std::string conflictsSuffix();
 
     static constexpr double kAssertionListingWait = 1.0;
+
+  private:
+    Neighbours n_;
 };
 
 }  // namespace orvel

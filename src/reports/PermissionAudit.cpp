@@ -15,7 +15,6 @@
 #include "platform/Network.h"
 #include "platform/Notifications.h"
 #include "platform/Permissions.h"
-#include "platform/Platform.h"
 #include "platform/Volumes.h"
 #include "platform/Workspace.h"
 #include "reports/DiagnosticReport.h"
@@ -49,31 +48,30 @@ struct AnswerSlot {
     }
 };
 
-// Holds the Location prompt's follow-up while it waits.
-class LocationPrompt {
-  public:
-    static LocationPrompt& shared() { return ORVEL_SHARED_INSTANCE(LocationPrompt); }
-    Timer check;
-};
-
 std::string lineWithMark(std::optional<bool> verdict, std::string_view title,
                          std::string_view detail) {
     const char* mark = !verdict ? " \u2014  " : (*verdict ? "PASS" : "FAIL");
     return "  [" + std::string(mark) + "] " + std::string(title) + " \u2014 " + std::string(detail);
 }
 
-bool holdsForReport(const TriggerRule& rule) {
+}  // namespace
+
+PermissionAudit::PermissionAudit(Neighbours neighbours) : n_(std::move(neighbours)) {}
+
+PermissionAudit& PermissionAudit::shared() {
+    return Registry::instance<PermissionAudit>();
+}
+
+bool PermissionAudit::holdsForReport(const TriggerRule& rule) {
     if (!rule.enabled || rule.unavailableHere || rule.onAppear != TriggerAction::startSession) {
         return false;
     }
     if (rule.source == TriggerSource::bluetooth &&
-        Platform::current().bluetooth().authorization() != BluetoothAuthorization::allowedAlways) {
+        n_.bluetooth.authorization() != BluetoothAuthorization::allowedAlways) {
         return false;
     }
-    return TriggerEngine::shared().isHolding(rule);
+    return n_.engine.isHolding(rule);
 }
-
-}  // namespace
 
 std::string PermissionAudit::statusWord(int raw) {
     switch (raw) {
@@ -91,12 +89,11 @@ std::string PermissionAudit::statusWord(int raw) {
 }
 
 std::string PermissionAudit::bluetoothStatusText() {
-    return localized(statusWord(static_cast<int>(Platform::current().bluetooth().authorization())));
+    return localized(statusWord(static_cast<int>(n_.bluetooth.authorization())));
 }
 
 std::string PermissionAudit::locationStatusText() {
-    return localized(
-        statusWord(static_cast<int>(Platform::current().network().locationAuthorization())));
+    return localized(statusWord(static_cast<int>(n_.network.locationAuthorization())));
 }
 
 PermissionAudit::NotificationStatus PermissionAudit::notificationStatus() {
@@ -107,7 +104,7 @@ PermissionAudit::NotificationStatus PermissionAudit::notificationStatus() {
     }
     waiting = true;
     auto slot = std::make_shared<AnswerSlot<NotificationAuthorization>>();
-    Platform::current().notifications().authorizationStatus(
+    n_.notifications.authorizationStatus(
         [slot](NotificationAuthorization answer) { slot->set(answer); });
     runModalFor(kNotificationWait, [&] { return slot->get().has_value(); });
     waiting = false;
@@ -129,7 +126,7 @@ PermissionAudit::NotificationStatus PermissionAudit::notificationStatus() {
 
 PermissionAudit::Probe PermissionAudit::probeVolumes(bool network) {
     using Kind = Probe::Kind;
-    auto listed = Platform::current().volumes().mountedVolumes();
+    auto listed = n_.volumes.mountedVolumes();
     if (!listed) {
         Logger("diagnostics").notice("Volumes for the permission probe: " + listed.error().message);
     }
@@ -155,7 +152,7 @@ PermissionAudit::Probe PermissionAudit::probeVolumes(bool network) {
     }
     waiting = true;
     auto slot = std::make_shared<AnswerSlot<bool>>();
-    Platform::current().volumes().listDirectory(chosen->path, [slot](bool ok) { slot->set(ok); });
+    n_.volumes.listDirectory(chosen->path, [slot](bool ok) { slot->set(ok); });
     runModalFor(kVolumeWait, [&] { return slot->get().has_value(); });
     waiting = false;
     if (const auto answer = slot->get()) {
@@ -182,13 +179,13 @@ std::string PermissionAudit::volumeStatusText(const std::optional<Probe>& probe)
 }
 
 void PermissionAudit::openPrivacySettings(std::string_view anchor) {
-    Workspace& workspace = Platform::current().workspace();
+    Workspace& workspace = n_.workspace;
     auto panel = workspace.openSettingsPanel(anchor);
     if (panel) {
         return;
     }
     std::string why = panel.error().message;
-    if (auto guide = Platform::current().permissions().settingsURL(false)) {
+    if (auto guide = n_.permissions.settingsURL(false)) {
         auto opened = workspace.openURL(*guide);
         if (opened) {
             return;
@@ -200,17 +197,16 @@ void PermissionAudit::openPrivacySettings(std::string_view anchor) {
 }
 
 void PermissionAudit::requestLocation() {
-    Network& network = Platform::current().network();
-    if (network.locationAuthorization() != LocationAuthorization::notDetermined) {
+    if (n_.network.locationAuthorization() != LocationAuthorization::notDetermined) {
         showLocationHelp(true);
         return;
     }
-    NetworkTriggerSource::shared().requestLocationAuthorization();
-    LocationPrompt::shared().check = RunLoop::main().after(
+    n_.networkSource.requestLocationAuthorization();
+    // The timer is this audit's own, so the callback never outlives it.
+    locationCheck_ = RunLoop::main().after(
         kLocationPromptWait,
-        [] {
-            if (Platform::current().network().locationAuthorization() ==
-                LocationAuthorization::notDetermined) {
+        [this] {
+            if (n_.network.locationAuthorization() == LocationAuthorization::notDetermined) {
                 showLocationHelp(false);
             }
         },
@@ -247,11 +243,11 @@ std::string PermissionAudit::reportSections() {
                                  inputMonitoring ? "Granted" : notGranted));
     lines.push_back(
         lineWithMark(accessibility, "Accessibility", accessibility ? "Granted" : notGranted));
-    const int bluetooth = static_cast<int>(Platform::current().bluetooth().authorization());
+    const int bluetooth = static_cast<int>(n_.bluetooth.authorization());
     lines.push_back(
         lineWithMark(bluetooth == 3, "Bluetooth",
                      statusWord(bluetooth) + " \u00B7 needed only for Bluetooth rules"));
-    const int location = static_cast<int>(Platform::current().network().locationAuthorization());
+    const int location = static_cast<int>(n_.network.locationAuthorization());
     lines.push_back(lineWithMark(location == 3, "Location Services",
                                  statusWord(location) + " \u00B7 needed only for WiFi SSID rules"));
     const NotificationStatus notifications = notificationStatus();
@@ -283,7 +279,7 @@ std::string PermissionAudit::reportSections() {
         lineWithMark(std::nullopt, "Removable Volumes",
                      "no status API \u2014 macOS asks on first read of an enabled external drive"));
 
-    const TriggerEngine& engine = TriggerEngine::shared();
+    const TriggerEngine& engine = n_.engine;
     lines.emplace_back();
     lines.push_back(DiagnosticReport::sectionHeader("TRIGGERS"));
     std::string master = "  master ";
@@ -318,7 +314,7 @@ std::string PermissionAudit::reportSections() {
                     " \u00B7 unavailable here " + std::to_string(unavailable));
     lines.push_back("  holding now: " + (holding.empty() ? std::string("none") : holding));
 
-    const DriveKeepAlive& keeper = DriveKeepAlive::shared();
+    const DriveKeepAlive& keeper = n_.drives();
     lines.emplace_back();
     lines.push_back(DiagnosticReport::sectionHeader("DRIVES"));
     const auto& drives = keeper.drives();
@@ -349,7 +345,7 @@ std::string PermissionAudit::reportSections() {
         lines.push_back(std::move(line));
     }
 
-    const OrvelController& controller = OrvelController::shared();
+    const OrvelController& controller = n_.controller;
     lines.emplace_back();
     lines.push_back(DiagnosticReport::sectionHeader("SESSION"));
     std::string session = "  ";
@@ -359,10 +355,9 @@ std::string PermissionAudit::reportSections() {
         session += " \u00B7 started by " + *rule;
     }
     lines.push_back(std::move(session));
-    lines.push_back(std::string("  login item ") +
-                    (Platform::current().loginItems().status() == login_item_status::kEnabled
-                         ? "enabled"
-                         : "disabled"));
+    lines.push_back(
+        std::string("  login item ") +
+        (n_.loginItems.status() == login_item_status::kEnabled ? "enabled" : "disabled"));
     return DiagnosticReport::joined(lines);
 }
 

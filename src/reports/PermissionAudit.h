@@ -1,19 +1,55 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "foundation/RunLoop.h"
+
 namespace orvel {
+
+class Bluetooth;
+class DriveKeepAlive;
+class LoginItems;
+class Network;
+class NetworkTriggerSource;
+class Notifications;
+class OrvelController;
+class Permissions;
+class TriggerEngine;
+struct TriggerRule;
+class Volumes;
+class Workspace;
 
 // Probes of the permissions and resources the optional features need beyond input blocking
 // (Bluetooth, Location, notifications, network shares and removable drives), openers of the
 // desktop's privacy settings, the Location help of the Network rules editor, and the four
-// sections the self-test appends (PERMISSIONS, TRIGGERS, DRIVES, SESSION). No state; main
-// thread only. The notification and volume probes turn the main loop modally for at most 1.0 s
-// and 2.0 s; a probe asked again while it waits answers as if unanswered, without waiting.
+// sections the self-test appends (PERMISSIONS, TRIGGERS, DRIVES, SESSION). Main thread only. The
+// notification and volume probes turn the main loop modally for at most 1.0 s and 2.0 s; a probe
+// asked again while it waits answers as if unanswered, without waiting.
 class PermissionAudit {
   public:
+    struct Neighbours {
+        Bluetooth& bluetooth;
+        Network& network;
+        Notifications& notifications;
+        Volumes& volumes;
+        Workspace& workspace;
+        Permissions& permissions;
+        LoginItems& loginItems;
+        NetworkTriggerSource& networkSource;
+        const TriggerEngine& engine;
+        // Through an accessor: the keep-alive starts scanning when it is built.
+        std::function<const DriveKeepAlive&()> drives;
+        const OrvelController& controller;
+    };
+
+    explicit PermissionAudit(Neighbours neighbours);
+    PermissionAudit(const PermissionAudit&) = delete;
+    PermissionAudit& operator=(const PermissionAudit&) = delete;
+    static PermissionAudit& shared();
+
     // A volume probe's answer; a probe not made yet is an absent one.
     struct Probe {
         enum class Kind { nothingMounted, granted, denied, timedOut };
@@ -33,20 +69,27 @@ class PermissionAudit {
 
     // The English status word of a Bluetooth or Location raw value (0 … 3, else "Unknown").
     static std::string statusWord(int raw);
-    static std::string bluetoothStatusText();
-    static std::string locationStatusText();
-    static NotificationStatus notificationStatus();
+    std::string bluetoothStatusText();
+    std::string locationStatusText();
+    NotificationStatus notificationStatus();
     // The first browsable network share (true) or removable drive (false), listed on a thread
     // of its own; timedOut when the listing has not answered within 2.0 s.
-    static Probe probeVolumes(bool network);
+    Probe probeVolumes(bool network);
     static std::string volumeStatusText(const std::optional<Probe>& probe);
     // The desktop's settings at the anchor's panel, else the guidance page, else a log line.
-    static void openPrivacySettings(std::string_view anchor);
+    void openPrivacySettings(std::string_view anchor);
     // Asks for Location, or explains how to turn it on when it was decided before.
-    static void requestLocation();
-    static void showLocationHelp(bool decided);
+    void requestLocation();
+    void showLocationHelp(bool decided);
     // PERMISSIONS, TRIGGERS, DRIVES and SESSION, one empty line between sections.
-    static std::string reportSections();
+    std::string reportSections();
+
+  private:
+    bool holdsForReport(const TriggerRule& rule);
+
+    Neighbours n_;
+    // The Location prompt's follow-up while it waits.
+    Timer locationCheck_;
 };
 
 }  // namespace orvel

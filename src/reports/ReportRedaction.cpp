@@ -10,8 +10,8 @@
 #include "core/RedactedIdentifier.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Log.h"
+#include "foundation/Registry.h"
 #include "foundation/RegularExpression.h"
-#include "platform/Platform.h"
 #include "platform/SystemInfo.h"
 #include "reports/ReportWords.h"
 #include "triggers/TriggerEngine.h"
@@ -178,25 +178,32 @@ struct Redacting {
 
 }  // namespace
 
-std::vector<std::string> ReportRedaction::gatheredNames() {
+ReportRedaction::ReportRedaction(SystemInfo& system, const TriggerEngine& engine,
+                                 std::function<const DriveKeepAlive&()> drives)
+    : system_(system), engine_(engine), drives_(std::move(drives)) {}
+
+ReportRedaction& ReportRedaction::shared() {
+    return Registry::instance<ReportRedaction>();
+}
+
+std::vector<std::string> ReportRedaction::gatheredNames() const {
     std::vector<std::string> names;
     const auto add = [&names](std::string name) {
         if (!name.empty()) {
             names.push_back(std::move(name));
         }
     };
-    SystemInfo& system = Platform::current().systemInfo();
-    add(system.fullUserName());
-    add(system.userName());
-    std::string home = system.homeDirectory();
+    add(system_.fullUserName());
+    add(system_.userName());
+    std::string home = system_.homeDirectory();
     while (home.size() > 1 && home.back() == '/') {
         home.pop_back();
     }
     add(home.substr(home.rfind('/') + 1));
-    if (auto host = system.localizedHostName()) {
+    if (auto host = system_.localizedHostName()) {
         add(*host);
     }
-    for (const TriggerRule& rule : TriggerEngine::shared().rules()) {
+    for (const TriggerRule& rule : engine_.rules()) {
         add(rule.name);
         if (rule.btName) {
             add(*rule.btName);
@@ -208,7 +215,7 @@ std::vector<std::string> ReportRedaction::gatheredNames() {
             add(rule.matcher->value);
         }
     }
-    for (const DriveKeepAlive::Drive& drive : DriveKeepAlive::shared().drives()) {
+    for (const DriveKeepAlive::Drive& drive : drives_().drives()) {
         add(drive.name);
         if (drive.remountURL) {
             add(*drive.remountURL);
@@ -219,7 +226,7 @@ std::vector<std::string> ReportRedaction::gatheredNames() {
     return names;
 }
 
-std::string ReportRedaction::obfuscate(std::string_view text) {
+std::string ReportRedaction::obfuscate(std::string_view text) const {
     return obfuscate(text, gatheredNames());
 }
 

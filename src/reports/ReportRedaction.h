@@ -1,10 +1,15 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace orvel {
+
+class DriveKeepAlive;
+class SystemInfo;
+class TriggerEngine;
 
 // Takes personal names and hardware identifiers out of a finished report or self-test before it
 // leaves the machine: each becomes its redactedIdentifier token, so the same text always gets
@@ -14,6 +19,13 @@ namespace orvel {
 // ReportWords.h) is never cut into or replaced. Main thread only.
 class ReportRedaction {
   public:
+    // The drives come through an accessor: the keep-alive starts scanning when it is built.
+    ReportRedaction(SystemInfo& system, const TriggerEngine& engine,
+                    std::function<const DriveKeepAlive&()> drives);
+    ReportRedaction(const ReportRedaction&) = delete;
+    ReportRedaction& operator=(const ReportRedaction&) = delete;
+    static ReportRedaction& shared();
+
     // The device and power-source line pattern (group 2 is the name), then MAC and UUID shapes,
     // in ICU's syntax.
     static constexpr const char* kDeviceLinePattern =
@@ -25,14 +37,19 @@ class ReportRedaction {
     // The names the text may carry: the user's full and login names, the home folder's last
     // component, the computer's name, every rule's name, device name and address and network
     // text, every kept-alive drive's name and remount address; deduplicated.
-    static std::vector<std::string> gatheredNames();
+    std::vector<std::string> gatheredNames() const;
     // The text with the gathered names and the pattern matches replaced.
-    static std::string obfuscate(std::string_view text);
+    std::string obfuscate(std::string_view text) const;
     // The same with the names given.
     static std::string obfuscate(std::string_view text, const std::vector<std::string>& names);
     // The text with each match's `group` replaced by the token of its own text; a pattern that
     // does not compile leaves the text as it is.
     static std::string replaceMatches(std::string_view text, std::string_view pattern, int group);
+
+  private:
+    SystemInfo& system_;
+    const TriggerEngine& engine_;
+    std::function<const DriveKeepAlive&()> drives_;
 };
 
 }  // namespace orvel

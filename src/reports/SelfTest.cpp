@@ -7,8 +7,8 @@
 #include "devices/DeviceState.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
+#include "foundation/Registry.h"
 #include "platform/Permissions.h"
-#include "platform/Platform.h"
 #include "platform/PowerSources.h"
 #include "platform/Processes.h"
 #include "reports/DiagnosticReport.h"
@@ -47,6 +47,12 @@ std::string levelsLine(const std::optional<double>& before, const std::optional<
 
 }  // namespace
 
+SelfTest::SelfTest(Neighbours neighbours) : n_(neighbours) {}
+
+SelfTest& SelfTest::shared() {
+    return Registry::instance<SelfTest>();
+}
+
 std::string SelfTest::selfTest() {
     std::vector<std::string> lines{"ORVEL SELF-TEST", DiagnosticReport::timestamp()};
     DiagnosticReport::appendSection(lines, "BACKLIGHT", backlightLines());
@@ -56,12 +62,12 @@ std::string SelfTest::selfTest() {
     DiagnosticReport::appendSection(lines, "INPUT DEVICES",
                                     DiagnosticReport::inputDevicesSection());
     DiagnosticReport::appendSection(lines, "POWER", powerLines());
-    DiagnosticReport::appendSection(lines, "SYSTEM", DiagnosticReport::systemLines());
+    DiagnosticReport::appendSection(lines, "SYSTEM", n_.report.systemLines());
     return DiagnosticReport::joined(lines);
 }
 
 std::vector<std::string> SelfTest::backlightLines() {
-    KeyboardBacklight& backlight = KeyboardBacklight::shared();
+    KeyboardBacklight& backlight = n_.backlight;
     if (backlight.isAvailable() == KeyboardBacklight::Availability::Unavailable) {
         return {"  SKIP \u2014 no controllable backlight on this Mac"};
     }
@@ -89,7 +95,7 @@ std::vector<std::string> SelfTest::displayLines() {
         return {DeviceState::isLaptop() ? "  SKIP \u2014 internal panel offline (lid closed)"
                                         : "  SKIP \u2014 no internal panel on this Mac"};
     }
-    BuiltInDisplay& display = BuiltInDisplay::shared();
+    BuiltInDisplay& display = n_.display;
     if (display.savedLevel()) {
         return {
             "  INCONCLUSIVE \u2014 held dark by Orvel's display setting; turn it off and re-run."};
@@ -104,7 +110,7 @@ std::vector<std::string> SelfTest::displayLines() {
 }
 
 std::vector<std::string> SelfTest::inputBlockingLines() {
-    Permissions& permissions = Platform::current().permissions();
+    Permissions& permissions = n_.permissions;
     const auto cached = InputBlocker::cachedPermissions();
     const bool inputMonitoring = cached && cached->inputMonitoring;
     const bool accessibility = cached && cached->accessibility;
@@ -150,19 +156,18 @@ std::vector<std::string> SelfTest::inputBlockingLines() {
     const bool external =
         InputBlocker::externalKeyboardAttached() || InputBlocker::externalPointerAttached();
     lines.push_back(verdict(external, "external input present (required for safety)"));
-    if (const auto& failure = InputBlocker::shared().lastFailure) {
+    if (const auto& failure = n_.blocker.lastFailure) {
         lines.push_back("  last failure: " + *failure);
     }
     return lines;
 }
 
 std::vector<std::string> SelfTest::sleepEngineLines() {
-    const OrvelController& controller = OrvelController::shared();
+    const OrvelController& controller = n_.controller;
     return {
         std::string("  configured: ") +
             (controller.engineKind() == EngineKind::caffeinate ? "caffeinate" : "IOKit assertions"),
-        verdict(Platform::current().processes().isExecutableFile(kCaffeinatePath),
-                "caffeinate binary present"),
+        verdict(n_.processes.isExecutableFile(kCaffeinatePath), "caffeinate binary present"),
         std::string("  [ \u2014  ] session ") + (controller.isActive() ? "active" : "inactive") +
             " right now",
     };
@@ -173,11 +178,10 @@ std::vector<std::string> SelfTest::powerLines() {
     std::vector<std::string> lines;
     lines.push_back(verdict(!PowerTriggerCenter::internalBatteryDescriptions().empty(),
                             "internal battery present"));
-    const auto snapshot = Platform::current().powerSources().snapshot();
+    const auto snapshot = n_.powerSources.snapshot();
     const std::string onAC =
         std::string("  on AC ") + (PowerTriggerCenter::isOnACPower() ? "yes" : "no") +
-        " \u00B7 Low Power Mode " +
-        (Platform::current().powerSources().isLowPowerModeEnabled() ? "on" : "off");
+        " \u00B7 Low Power Mode " + (n_.powerSources.isLowPowerModeEnabled() ? "on" : "off");
     if (!snapshot) {
         lines.push_back("  power source info unreadable");
         lines.push_back(onAC);
@@ -225,9 +229,9 @@ std::optional<std::string> SelfTest::forSupport(bool redact) {
         InputBlocker::HidAccessScope access;
         text = selfTest();
     }
-    text += "\n\n" + PermissionAudit::reportSections() + DiagnosticReport::conflictsSuffix();
+    text += "\n\n" + n_.audit.reportSections() + DiagnosticReport::conflictsSuffix();
     if (redact) {
-        text = ReportRedaction::obfuscate(text);
+        text = n_.redaction.obfuscate(text);
     }
     running = false;
     return text;

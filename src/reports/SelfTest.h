@@ -6,6 +6,17 @@
 
 namespace orvel {
 
+class BuiltInDisplay;
+class DiagnosticReport;
+class InputBlocker;
+class KeyboardBacklight;
+class OrvelController;
+class PermissionAudit;
+class Permissions;
+class PowerSources;
+class Processes;
+class ReportRedaction;
+
 // The hardware self-test: dims the keyboard backlight and the built-in display, reads the levels
 // back, puts them back, and marks each step PASS or FAIL with the measured values; then lists
 // the input blocking checks, the sleep engine, the input devices, the power sources and the
@@ -14,25 +25,47 @@ namespace orvel {
 // steps.
 class SelfTest {
   public:
+    // What the self-test reads and dims, in the order it does.
+    struct Neighbours {
+        KeyboardBacklight& backlight;
+        BuiltInDisplay& display;
+        Permissions& permissions;
+        const InputBlocker& blocker;
+        const OrvelController& controller;
+        Processes& processes;
+        PowerSources& powerSources;
+        DiagnosticReport& report;
+        PermissionAudit& audit;
+        const ReportRedaction& redaction;
+    };
+
+    explicit SelfTest(Neighbours neighbours);
+    SelfTest(const SelfTest&) = delete;
+    SelfTest& operator=(const SelfTest&) = delete;
+    static SelfTest& shared();
+
     // Levels on the 0…1 scale, compared as 32-bit floats, strictly.
     static constexpr float kBacklightAlreadyOff = 0.02f;
     static constexpr float kDark = 0.05f;
     static constexpr float kRestored = 0.1f;
 
-    static std::string selfTest();
-    static std::vector<std::string> backlightLines();
-    static std::vector<std::string> displayLines();
-    static std::vector<std::string> inputBlockingLines();
-    static std::vector<std::string> sleepEngineLines();
+    std::string selfTest();
+    std::vector<std::string> backlightLines();
+    std::vector<std::string> displayLines();
+    std::vector<std::string> inputBlockingLines();
+    std::vector<std::string> sleepEngineLines();
     // The POWER section.
-    static std::vector<std::string> powerLines();
+    std::vector<std::string> powerLines();
 
     // What the Troubleshooting tab copies: the permission status refreshed, the self-test run
     // with the HID-access flag raised (put back after), the permission audit's sections and the
     // CONFLICTS section (once the app handed it over) appended, redacted when asked. Asked again
     // while one runs, it answers nothing and copies nothing.
-    static std::optional<std::string> forSupport(bool redact);
-    static std::optional<std::string> copyForSupport(bool redact);
+    std::optional<std::string> forSupport(bool redact);
+    std::optional<std::string> copyForSupport(bool redact);
+
+  private:
+    Neighbours n_;
 };
 
 }  // namespace orvel

@@ -51,11 +51,13 @@ DiagnosticsSources DiagnosticsSources::system() {
     sources.selfTest = []() -> std::optional<std::string> {
         InputBlocker::permissionStatus();
         InputBlocker::HidAccessScope access;
-        return SelfTest::selfTest();
+        return SelfTest::shared().selfTest();
     };
-    sources.auditSections = [] { return PermissionAudit::reportSections(); };
-    sources.report = [] { return DiagnosticReport::forSupport(false, false); };
-    sources.redact = [](const std::string& text) { return ReportRedaction::obfuscate(text); };
+    sources.auditSections = [] { return PermissionAudit::shared().reportSections(); };
+    sources.report = [] { return DiagnosticReport::shared().forSupport(false, false); };
+    sources.redact = [](const std::string& text) {
+        return ReportRedaction::shared().obfuscate(text);
+    };
     sources.machine = [] { return Platform::current().systemInfo().architecture(); };
     return sources;
 }
@@ -90,7 +92,7 @@ void TroubleshootingView::runSelfTest() {
     building_ = true;
     std::optional<std::string> text = sources_.selfTest();
     if (text) {
-        *text += "\n\n" + call(sources_.auditSections) + "\n\n" + conflictsReport();
+        *text += "\n\n" + call(sources_.auditSections) + "\n\n" + ConflictsReport::shared().text();
     }
     building_ = false;
     if (text) {
@@ -106,7 +108,7 @@ void TroubleshootingView::copyReport() {
     std::optional<std::string> text = sources_.report();
     building_ = false;
     if (text) {
-        deliver(*text + "\n\n" + conflictsReport());
+        deliver(*text + "\n\n" + ConflictsReport::shared().text());
     }
 }
 

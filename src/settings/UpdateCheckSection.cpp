@@ -40,7 +40,7 @@ View UpdateCheckSection::body() {
 }
 
 std::string AgreementRow::agreedText() {
-    const auto record = EULAGate::storedAssent();
+    const auto record = LicenseAgreement::shared().storedAssent();
     if (!record) {
         return localized("Not yet");
     }
@@ -50,7 +50,7 @@ std::string AgreementRow::agreedText() {
 View AgreementRow::body() {
     return Group({
         LabeledContent("Agreed", TextVerbatim(agreedText())),
-        Button("View License Agreement", [] { EULAGate::showAgreementText(); }),
+        Button("View License Agreement", [] { LicenseAgreement::shared().showAgreementText(); }),
     });
 }
 

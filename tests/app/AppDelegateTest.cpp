@@ -117,7 +117,7 @@ TEST_F(AppDelegateTest, AgreeingStartsEverythingOnce) {
     ASSERT_NE(hotKey, nullptr);
     EXPECT_EQ(hotKey->keyCode(), 8u);
     EXPECT_EQ(hotKey->modifiers(), 0x1900u);
-    EXPECT_TRUE(EULAGate::hasCurrentAssent());
+    EXPECT_TRUE(LicenseAgreement::shared().hasCurrentAssent());
 
     delegate->finishLaunching();
     EXPECT_EQ(host().statusItems().size(), 1u) << "start-up runs once";

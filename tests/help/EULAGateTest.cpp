@@ -39,7 +39,7 @@ class EULAGateTest : public test::UiTest {
         std::ofstream(folder + "/eula-assent.json") << json;
     }
     std::shared_ptr<EULAGate> shownGate() {
-        auto gate = std::make_shared<EULAGate>();
+        auto gate = std::make_shared<EULAGate>(LicenseAgreement::shared());
         EULAGate::current() = gate;
         gate->show();
         loop().drain();
@@ -87,7 +87,7 @@ TEST_F(EULAGateTest, OnlyAnExactCurrentVersionCountsAsAssent) {
         if (c.file) {
             writeAssent(*c.file);
         }
-        EXPECT_EQ(EULAGate::hasCurrentAssent(), c.assent) << c.name;
+        EXPECT_EQ(LicenseAgreement::shared().hasCurrentAssent(), c.assent) << c.name;
     }
     EXPECT_TRUE(fs::is_directory(sim().paths().applicationSupportDirectory()))
         << "asking for the file's place creates its folder";
@@ -126,7 +126,7 @@ TEST_F(EULAGateTest, RendersTheLightMarkup) {
 
 TEST_F(EULAGateTest, LoadsTheShippedAgreementWithTheDigestOfItsBytes) {
     installShippedAgreement();
-    auto agreement = EULAGate::loadAgreement();
+    auto agreement = LicenseAgreement::shared().loadAgreement();
     ASSERT_TRUE(agreement);
     const auto bytes = readFile(std::string(ORVEL_RESOURCES) + "/eula-1.0-draft.md");
     EXPECT_EQ(agreement->sha256, sha256Hex(*bytes));
@@ -136,7 +136,7 @@ TEST_F(EULAGateTest, LoadsTheShippedAgreementWithTheDigestOfItsBytes) {
     EXPECT_EQ(lines[0], (Line{"Orvel End User License Agreement", Style::heading}));
 
     installAgreement("bad \xC3\x28 bytes");
-    EXPECT_FALSE(EULAGate::loadAgreement()) << "not UTF-8";
+    EXPECT_FALSE(LicenseAgreement::shared().loadAgreement()) << "not UTF-8";
 }
 
 TEST_F(EULAGateTest, AgreeIsEnabledOnlyOnceTheTextWasScrolledToItsEnd) {
@@ -175,7 +175,8 @@ TEST_F(EULAGateTest, AgreeRecordsTheAssentClosesTheWindowAndRunsOnAgreeLast) {
     auto gate = shownGate();
     std::vector<std::string> order;
     gate->onAgree = [&] {
-        order.push_back(EULAGate::hasCurrentAssent() ? "after write" : "before write");
+        order.push_back(LicenseAgreement::shared().hasCurrentAssent() ? "after write"
+                                                                      : "before write");
         order.push_back(sim().userDefaults().stringForKey("eulaAcceptedVersion")
                             ? "after version"
                             : "before version");
@@ -193,7 +194,7 @@ TEST_F(EULAGateTest, AgreeRecordsTheAssentClosesTheWindowAndRunsOnAgreeLast) {
     EXPECT_FALSE(EULAGate::current());
     EXPECT_FALSE(host().application().terminated()) << "the close made by Agree does not quit";
 
-    const auto bytes = readFile(EULAGate::assentFileURL());
+    const auto bytes = readFile(LicenseAgreement::shared().assentFileURL());
     ASSERT_TRUE(bytes);
     auto json = parseJson(stringFromData(*bytes));
     ASSERT_TRUE(json);
@@ -224,7 +225,8 @@ TEST_F(EULAGateTest, ARecordThatCannotBeWrittenIsLoggedAndStartUpGoesOn) {
 
     EXPECT_TRUE(started);
     EXPECT_FALSE(gate->window());
-    EXPECT_FALSE(EULAGate::hasCurrentAssent()) << "the gate shows again at the next start";
+    EXPECT_FALSE(LicenseAgreement::shared().hasCurrentAssent())
+        << "the gate shows again at the next start";
     const auto lines = log->messages("agreement");
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(
@@ -270,8 +272,8 @@ TEST_F(EULAGateTest, AMissingAgreementKeepsAgreeDisabledAndSaysSo) {
 
 TEST_F(EULAGateTest, TheReadOnlyAgreementWindowIsBuiltOnce) {
     installShippedAgreement();
-    EULAGate::showAgreementText();
-    EULAGate::showAgreementText();
+    LicenseAgreement::shared().showAgreementText();
+    LicenseAgreement::shared().showAgreementText();
     int count = 0;
     for (auto* w : host().windows()) {
         if (w->title() == "License Agreement \u2014 v1.0-draft") {

@@ -43,7 +43,7 @@ std::string bundled(const std::string& command) {
 class Page final : public ui::ViewComponent {
   public:
     explicit Page(HelpSection section) : section_(section) {}
-    ui::View body() override { return pageBody(section_); }
+    ui::View body() override { return HelpPages::shared().pageBody(section_); }
 
   private:
     HelpSection section_;
@@ -105,7 +105,7 @@ std::vector<std::string> marks(const ui::View& row) {
 class HelpPagesTest : public test::UiTest {
   protected:
     std::vector<ui::View> blocks(HelpSection section) {
-        const ui::View page = pageBody(section);
+        const ui::View page = HelpPages::shared().pageBody(section);
         return page.node().children;
     }
     std::string dump(HelpSection section) {
@@ -152,7 +152,7 @@ TEST_F(HelpPagesTest, EveryPageIsOneLeadingStackOfItsBlocksAtItsSpacing) {
           Case{drives, 9, 14}, Case{batteryPower, 14, 14}, Case{permissions, 20, 14},
           Case{commandLine, 29, 14}, Case{persistence, 15, 14}, Case{shortcuts, 9, 14},
           Case{troubleshooting, 63, 16}, Case{accessibility, 9, 14}, Case{languages, 6, 14}}) {
-        const ui::View page = pageBody(c.section);
+        const ui::View page = HelpPages::shared().pageBody(c.section);
         EXPECT_EQ(page.node().kind, ui::NodeKind::vstack) << rawValue(c.section);
         EXPECT_EQ(page.node().hAlign, ui::HAlign::leading) << rawValue(c.section);
         EXPECT_EQ(page.node().spacing, c.spacing) << rawValue(c.section);
@@ -636,7 +636,7 @@ TEST_F(HelpPagesTest, FeatureRowsMarkOnlyTheWakeHelperAndTheCachedInputPermissio
 
     const auto checks = sim.permissions().checkCount();
     for (int i = 0; i < 10; ++i) {
-        (void)pageBody(permissions);
+        (void)HelpPages::shared().pageBody(permissions);
     }
     dump(permissions);
     EXPECT_EQ(sim.permissions().checkCount(), checks) << "the page probed";
@@ -668,6 +668,12 @@ TEST_F(HelpPagesTest, PermissionMarksAreASnapshotTakenWhenTheBodyIsEvaluated) {
     EXPECT_EQ(
         static_cast<ui::HeadlessWindow&>(*window).inspect().dump().find("checkmark.circle.fill"),
         std::string::npos);
+    EXPECT_NE(dump(permissions).find("checkmark.circle.fill"), std::string::npos);
+}
+
+TEST_F(HelpPagesTest, TheWakeHelperRowReadsTheRegistrationAsItIsWhenThePageIsShown) {
+    dump(whatItDoes);
+    sim().helperService().setStatus(helper_service_status::kEnabled);
     EXPECT_NE(dump(permissions).find("checkmark.circle.fill"), std::string::npos);
 }
 

@@ -162,7 +162,7 @@ TEST_F(HelpSectionTest, EmptyTextShowsTheQueryAsTyped) {
 }
 
 TEST_F(HelpSectionTest, OnlyAHelpSectionValueOpensAPage) {
-    HelpView view;
+    HelpView view(HelpPages::shared());
     struct Case {
         std::any object;
         HelpSection expected;

@@ -9,7 +9,7 @@ namespace orvel::test {
 class ShownPage final : public ui::ViewComponent {
   public:
     explicit ShownPage(HelpSection section) : section_(section) {}
-    ui::View body() override { return help::pageBody(section_); }
+    ui::View body() override { return HelpPages::shared().pageBody(section_); }
 
   private:
     HelpSection section_;

@@ -8,6 +8,7 @@
 #include "core/OrvelController.h"
 #include "devices/PermissionPrimer.h"
 #include "drives/DriveKeepAlive.h"
+#include "foundation/Registry.h"
 #include "reports/ConflictsReport.h"
 #include "support/SessionTest.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -57,7 +58,7 @@ class ConflictNotesTest : public test::SessionTest {
     }
     std::vector<std::string> reportLines() {
         std::vector<std::string> lines;
-        std::istringstream in(conflictsReport());
+        std::istringstream in(ConflictsReport::shared().text());
         for (std::string line; std::getline(in, line);) {
             lines.push_back(line);
         }
@@ -210,7 +211,15 @@ TEST_F(ConflictNotesTest, ReportWithNothingToSayIsThreeLines) {
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1], "  configured (0): none");
     EXPECT_EQ(lines[2], "  active now (0): none");
-    EXPECT_EQ(conflictsReport(), lines[0] + "\n" + lines[1] + "\n" + lines[2]);
+    EXPECT_EQ(ConflictsReport::shared().text(), lines[0] + "\n" + lines[1] + "\n" + lines[2]);
+}
+
+TEST_F(ConflictNotesTest, TheReportStartsTheDriveKeepAliveOnlyToCheckTheGlobalDiskFlag) {
+    (void)ConflictsReport::shared().text();
+    EXPECT_EQ(Registry::existing<DriveKeepAlive>(), nullptr) << "built without the flag";
+    preventDiskSleep(true);
+    (void)ConflictsReport::shared().text();
+    EXPECT_NE(Registry::existing<DriveKeepAlive>(), nullptr) << "the flag asks for the drives";
 }
 
 TEST_F(ConflictNotesTest, ReportListsRuleLinesInRuleOrderAndKeepsDisabledFloorsOutOfRecovery) {
@@ -252,7 +261,7 @@ TEST_F(ConflictNotesTest, ReportMatchesTheGoldenSectionWithEveryConditionAndAPow
     PowerTriggerCenter::shared().simulate(PowerTriggerCenter::SimulationKind::upsTakeover);
     loop().drain();
 
-    const std::string text = conflictsReport();
+    const std::string text = ConflictsReport::shared().text();
     std::ifstream golden(std::string(ORVEL_TEST_DATA) + "/settings/conflicts-section.txt");
     ASSERT_TRUE(golden.good());
     std::stringstream expected;

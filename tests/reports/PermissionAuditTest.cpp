@@ -27,7 +27,7 @@ class PermissionAuditTest : public test::UiTest {
     }
     std::vector<std::string> sectionLines() {
         std::vector<std::string> lines;
-        std::istringstream in(PermissionAudit::reportSections());
+        std::istringstream in(PermissionAudit::shared().reportSections());
         for (std::string line; std::getline(in, line);) {
             lines.push_back(line);
         }
@@ -44,7 +44,7 @@ const VolumeInfo kStick{{}, "STICK", true, true, "/media/stick", "/dev/sdb1", fa
 const VolumeInfo kRoot{{}, {}, true, true, "/", "/dev/nvme0n1p2", true};
 
 TEST_F(PermissionAuditTest, AFreshInstallationShowsItsSectionsExactly) {
-    test::expectGolden("audit-fresh.txt", PermissionAudit::reportSections());
+    test::expectGolden("audit-fresh.txt", PermissionAudit::shared().reportSections());
 }
 
 TEST_F(PermissionAuditTest, NotificationAnswersMapToAVerdictWithinOneSecond) {
@@ -68,7 +68,7 @@ TEST_F(PermissionAuditTest, NotificationAnswersMapToAVerdictWithinOneSecond) {
         sim().notifications().setAuthorizationStatus(c.status);
         sim().notifications().setStatusDelay(c.delay);
         PermissionAudit::NotificationStatus status;
-        EXPECT_DOUBLE_EQ(elapsed([&] { status = PermissionAudit::notificationStatus(); }),
+        EXPECT_DOUBLE_EQ(elapsed([&] { status = PermissionAudit::shared().notificationStatus(); }),
                          c.waited);
         EXPECT_EQ(status, c.expected) << static_cast<int>(c.status);
         loop().advance(5);  // a late answer finds its slot alive
@@ -108,8 +108,8 @@ TEST_F(PermissionAuditTest, VolumeProbesListTheFirstMatchingVolumeAndGiveUpAfter
             sim().volumes().setListing(v.path, c.listing);
         }
         PermissionAudit::Probe probe;
-        EXPECT_DOUBLE_EQ(elapsed([&] { probe = PermissionAudit::probeVolumes(c.network); }),
-                         c.waited)
+        EXPECT_DOUBLE_EQ(
+            elapsed([&] { probe = PermissionAudit::shared().probeVolumes(c.network); }), c.waited)
             << c.name;
         EXPECT_EQ(probe, c.expected) << c.name;
     }
@@ -125,7 +125,7 @@ TEST_F(PermissionAuditTest, AHungShareFailsTheNetworkLineWithoutDelayingTheNextP
     EXPECT_TRUE(
         hasLine("  [FAIL] Network Volumes \u2014 Volume not responding \u00B7 "
                 "network-share keep-alive"));
-    EXPECT_EQ(PermissionAudit::probeVolumes(false).kind, Kind::granted);
+    EXPECT_EQ(PermissionAudit::shared().probeVolumes(false).kind, Kind::granted);
 }
 
 TEST_F(PermissionAuditTest, VolumeStatusTexts) {
@@ -143,16 +143,16 @@ TEST_F(PermissionAuditTest, VolumeStatusTexts) {
 
 TEST_F(PermissionAuditTest, PrivacySettingsOpenTheDesktopPanelElseTheGuidePageElseALogLine) {
     sim().workspace().setSettingsPanels({"Privacy_Bluetooth"});
-    PermissionAudit::openPrivacySettings("Privacy_Bluetooth");
+    PermissionAudit::shared().openPrivacySettings("Privacy_Bluetooth");
     EXPECT_EQ(sim().workspace().openedPanels(), std::vector<std::string>{"Privacy_Bluetooth"});
     EXPECT_TRUE(sim().workspace().openedURLs().empty());
 
-    PermissionAudit::openPrivacySettings("Privacy_LocationServices");
+    PermissionAudit::shared().openPrivacySettings("Privacy_LocationServices");
     EXPECT_EQ(sim().workspace().openedURLs(),
               std::vector<std::string>{"orvel-sim:permissions/input-monitoring"});
 
     sim().workspace().setOpensFail(true);
-    PermissionAudit::openPrivacySettings("Privacy_LocationServices");
+    PermissionAudit::shared().openPrivacySettings("Privacy_LocationServices");
     EXPECT_EQ(sim().workspace().openedURLs().size(), 1u);
     EXPECT_EQ(sim().log().messages("diagnostics").size(), 1u);
 }
@@ -161,7 +161,7 @@ TEST_F(PermissionAuditTest, LocationHelpExplainsADecisionAtOnceAndAMissingPrompt
     sim().workspace().setSettingsPanels({"Privacy_LocationServices"});
     sim().network().setLocationAuthorization(LocationAuthorization::denied);
     host().scriptAlert(ui::HeadlessHost::answer(1000));
-    PermissionAudit::requestLocation();
+    PermissionAudit::shared().requestLocation();
     ASSERT_EQ(host().alerts().size(), 1u);
     EXPECT_NE(host().alerts()[0]->content().informativeText.find("already recorded"),
               std::string::npos);
@@ -170,7 +170,7 @@ TEST_F(PermissionAuditTest, LocationHelpExplainsADecisionAtOnceAndAMissingPrompt
 
     sim().network().setLocationAuthorization(LocationAuthorization::notDetermined);
     host().scriptAlert(ui::HeadlessHost::answer(1001));
-    PermissionAudit::requestLocation();
+    PermissionAudit::shared().requestLocation();
     loop().advance(1.9);
     EXPECT_EQ(host().alerts().size(), 1u);
     loop().advance(0.2);
@@ -233,7 +233,7 @@ TEST_F(PermissionAuditTest, SectionsFollowTheEngineTheDrivesAndTheSession) {
                 "\u203A Apps"));
 
     OrvelController::shared().startFromTrigger("Mornings", engine.rules()[3].id, 0);
-    EXPECT_NE(PermissionAudit::reportSections().find(" \u00B7 started by Mornings\n"),
+    EXPECT_NE(PermissionAudit::shared().reportSections().find(" \u00B7 started by Mornings\n"),
               std::string::npos);
 }
 

@@ -115,8 +115,8 @@ TEST_F(ReportRedactionTest, GathersNamesFromTheSystemTheRulesAndTheDrivesOnce) {
     const std::vector<std::string> expected = {
         "AA-BB-CC", "Alex Example", "Backup",   "CorpNet", "Desk Machine",
         "MX Keys",  "Office",       "alexhome", "ax",      "smb://nas/backup"};
-    EXPECT_EQ(ReportRedaction::gatheredNames(), expected);
-    EXPECT_EQ(ReportRedaction::obfuscate("ax: Alex Example on Desk Machine, Backup"),
+    EXPECT_EQ(ReportRedaction::shared().gatheredNames(), expected);
+    EXPECT_EQ(ReportRedaction::shared().obfuscate("ax: Alex Example on Desk Machine, Backup"),
               "ax: " + id("Alex Example") + " on " + id("Desk Machine") + ", " + id("Backup"));
 }
 

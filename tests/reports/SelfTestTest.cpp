@@ -25,8 +25,8 @@ TEST_F(SelfTestTest, SelfTestsOfALaptopADesktopAndAClosedLidReadAsTheGoldenFiles
         TearDown();
         SetUp();
         test::buildMachine(sim(), host(), machine);
-        DiagnosticReport::setConflictsSection(conflictsReport);
-        const auto text = SelfTest::copyForSupport(false);
+        DiagnosticReport::setConflictsSection([] { return ConflictsReport::shared().text(); });
+        const auto text = SelfTest::shared().copyForSupport(false);
         ASSERT_TRUE(text);
         EXPECT_EQ(host().pasteboard().string(), text);
         EXPECT_FALSE(InputBlocker::hidAccess());
@@ -40,8 +40,8 @@ TEST_F(SelfTestTest, SelfTestsOfALaptopADesktopAndAClosedLidReadAsTheGoldenFiles
 TEST_F(SelfTestTest, AHoldOrvelKeepsIsNeitherDimmedNorUndone) {
     BuiltInDisplay::shared().setDark(true);
     KeyboardBacklight::shared().setOff(true);
-    const auto displayLines = SelfTest::displayLines();
-    const auto backlightLines = SelfTest::backlightLines();
+    const auto displayLines = SelfTest::shared().displayLines();
+    const auto backlightLines = SelfTest::shared().backlightLines();
     EXPECT_EQ(displayLines, std::vector<std::string>{"  INCONCLUSIVE \u2014 held dark by Orvel's "
                                                      "display setting; turn it off and re-run."});
     EXPECT_EQ(backlightLines.at(0), "  INCONCLUSIVE \u2014 backlight already off before the test");
@@ -75,21 +75,22 @@ TEST_F(SelfTestTest, TheLaptopRuleDecidesTheDesktopSkips) {
             sim().powerSources().removeBatteries();
         }
         sim().displays().setOnline(SimDisplays::kBuiltInID, false);
-        EXPECT_EQ(SelfTest::displayLines(), std::vector<std::string>{c.display});
-        const auto blocking = SelfTest::inputBlockingLines();
+        EXPECT_EQ(SelfTest::shared().displayLines(), std::vector<std::string>{c.display});
+        const auto blocking = SelfTest::shared().inputBlockingLines();
         EXPECT_NE(std::find(blocking.begin(), blocking.end(), c.blocking), blocking.end());
     }
 }
 
 TEST_F(SelfTestTest, AnUnreadLevelNeverPasses) {
     sim().displays().setReadable(SimDisplays::kBuiltInID, false);
-    EXPECT_EQ(SelfTest::displayLines(),
+    EXPECT_EQ(SelfTest::shared().displayLines(),
               (std::vector<std::string>{
                   "  [FAIL] darkens", "  [FAIL] restores",
                   "  levels: before unreadable \u00B7 during unreadable \u00B7 after unreadable"}));
     sim().displays().setReadable(SimDisplays::kBuiltInID, true);
     sim().displays().setAppliesWrites(SimDisplays::kBuiltInID, false);
-    EXPECT_EQ(SelfTest::displayLines().at(0), "  [FAIL] darkens") << "a panel that stays lit";
+    EXPECT_EQ(SelfTest::shared().displayLines().at(0), "  [FAIL] darkens")
+        << "a panel that stays lit";
 }
 
 TEST_F(SelfTestTest, PowerLinesDescribeEachSource) {
@@ -124,7 +125,7 @@ TEST_F(SelfTestTest, PowerLinesDescribeEachSource) {
         } else {
             sim().powerSources().setUnreadable(true);
         }
-        const auto lines = SelfTest::powerLines();
+        const auto lines = SelfTest::shared().powerLines();
         ASSERT_EQ(lines.size(), c.lines.size() + 2) << c.name;
         EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end() - 1), c.lines) << c.name;
         EXPECT_EQ(lines.back(), "  on AC yes \u00B7 Low Power Mode off") << c.name;

@@ -325,7 +325,7 @@ TEST_F(SettingsViewTest, AgreementRowReadsTheRecordOrSaysNotYet) {
     setenv("TZ", "America/New_York", 1);
     tzset();
     setCurrentLocaleIdentifier("en_US");
-    const std::string path = EULAGate::assentFileURL();
+    const std::string path = LicenseAgreement::shared().assentFileURL();
     EULAGate::AssentRecord record;
     record.version = "1.0-draft";
     record.timestamp = Date::fromUnix(1796738400);  // 2026-12-08 14:00 UTC
@@ -689,8 +689,9 @@ TEST_F(SettingsViewTest, CopyReportCopiesTheRealReportWithTheSettingsConflicts) 
     const std::string copied = host().pasteboard().string().value_or("");
     EXPECT_EQ(copied, view->troubleshooting().diagnosticText());
     EXPECT_EQ(copied.rfind("ORVEL DIAGNOSTIC REPORT\n", 0), 0u) << copied.substr(0, 80);
-    EXPECT_TRUE(copied.ends_with("\n\n" + conflictsReport()));
-    EXPECT_EQ(copied.find(conflictsReport()), copied.rfind(conflictsReport()))
+    EXPECT_TRUE(copied.ends_with("\n\n" + ConflictsReport::shared().text()));
+    EXPECT_EQ(copied.find(ConflictsReport::shared().text()),
+              copied.rfind(ConflictsReport::shared().text()))
         << "one conflicts section";
     EXPECT_NE(copied.find("Alex Example"), std::string::npos);
     EXPECT_TRUE(shown().contains("Copied to clipboard"));
@@ -716,9 +717,10 @@ TEST_F(SettingsViewTest, RunSelfTestJoinsTheSelfTestTheAuditAndTheConflicts) {
         const std::string copied = host().pasteboard().string().value_or("");
         EXPECT_EQ(copied, view->troubleshooting().diagnosticText());
         EXPECT_EQ(copied.rfind("ORVEL SELF-TEST\n", 0), 0u) << copied.substr(0, 80);
-        EXPECT_TRUE(copied.ends_with("\n\n" + PermissionAudit::reportSections() + "\n\n" +
-                                     conflictsReport()));
-        EXPECT_EQ(copied.find(conflictsReport()), copied.rfind(conflictsReport()));
+        EXPECT_TRUE(copied.ends_with("\n\n" + PermissionAudit::shared().reportSections() + "\n\n" +
+                                     ConflictsReport::shared().text()));
+        EXPECT_EQ(copied.find(ConflictsReport::shared().text()),
+                  copied.rfind(ConflictsReport::shared().text()));
         EXPECT_EQ(InputBlocker::hidAccess(), blocking);
     }
 }

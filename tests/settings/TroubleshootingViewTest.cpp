@@ -72,14 +72,15 @@ TEST_F(TroubleshootingViewTest, CopyReportJoinsReportAndConflictsAndRedactsTheWh
     open();
     EXPECT_FALSE(shown().contains("Copied to clipboard"));
     ASSERT_TRUE(shown().click("Copy Report"));
-    const std::string plain = "REPORT Ada and Ada\n\n" + conflictsReport();
+    const std::string plain = "REPORT Ada and Ada\n\n" + ConflictsReport::shared().text();
     EXPECT_EQ(host().pasteboard().string(), plain);
     EXPECT_TRUE(shown().contains(plain));
     EXPECT_TRUE(shown().contains("Copied to clipboard"));
 
     ASSERT_TRUE(shown().setToggle("Obfuscate names", true));
     ASSERT_TRUE(shown().click("Run Self-Test"));
-    const std::string redacted = "SELF-TEST id-7f3a\n\nAUDIT id-7f3a\n\n" + conflictsReport();
+    const std::string redacted =
+        "SELF-TEST id-7f3a\n\nAUDIT id-7f3a\n\n" + ConflictsReport::shared().text();
     EXPECT_EQ(host().pasteboard().string(), redacted);
     EXPECT_EQ(view->diagnosticText(), redacted);
 }

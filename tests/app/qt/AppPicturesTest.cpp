@@ -73,7 +73,7 @@ class AppPicturesTest : public test::QtUiTest {
 };
 
 TEST_F(AppPicturesTest, TheAgreementWindowEnablesAgreeOnlyAtTheEndOfTheText) {
-    auto gate = std::make_shared<EULAGate>();
+    auto gate = std::make_shared<EULAGate>(LicenseAgreement::shared());
     EULAGate::current() = gate;
     gate->show();
     auto* window = dynamic_cast<ui::QtWindow*>(gate->window());

@@ -30,7 +30,7 @@ constexpr int kDetailWidth = 660;
 class WholePage final : public ui::ViewComponent {
   public:
     explicit WholePage(HelpSection section) : section_(section) {}
-    ui::View body() override { return help::pageBody(section_).padding(24); }
+    ui::View body() override { return HelpPages::shared().pageBody(section_).padding(24); }
 
   private:
     HelpSection section_;
