@@ -11,7 +11,6 @@
 #include "foundation/Localization.h"
 #include "foundation/Registry.h"
 #include "platform/Bluetooth.h"
-#include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
 #include "triggers/AppTriggerSource.h"
@@ -27,10 +26,6 @@ namespace {
 
 using Kind = ActivityEntry::Kind;
 
-UserDefaults& defaults() {
-    return Platform::current().userDefaults();
-}
-
 bool isNetworkFamily(TriggerSource source) {
     return source == TriggerSource::wifiSSID || source == TriggerSource::network;
 }
@@ -43,10 +38,10 @@ std::vector<TriggerSource> TriggerEngine::defaultPriority() {
 }
 
 TriggerEngine& TriggerEngine::shared() {
-    return ORVEL_SHARED_INSTANCE(TriggerEngine);
+    return Registry::instance<TriggerEngine>();
 }
 
-TriggerEngine::TriggerEngine() {
+TriggerEngine::TriggerEngine(TriggerEngineNeighbours neighbours) : n_(std::move(neighbours)) {
     loading = true;
     load();
     loading = false;
@@ -55,7 +50,7 @@ TriggerEngine::TriggerEngine() {
 // Store
 
 void TriggerEngine::load() {
-    UserDefaults& d = defaults();
+    UserDefaults& d = n_.defaults;
 
     // Rules are read one by one: one damaged rule must not cost the others, and the stored list
     // is kept aside before the next save replaces it.
@@ -161,7 +156,7 @@ std::vector<TriggerRule> TriggerEngine::withoutDuplicates(std::vector<TriggerRul
 }
 
 void TriggerEngine::save() {
-    UserDefaults& d = defaults();
+    UserDefaults& d = n_.defaults;
     auto rulesText = dumpJson(TriggerRule::listToJson(rules()));
     if (rulesText) {
         d.setData(kRulesKey, dataFromString(*rulesText));
@@ -204,7 +199,7 @@ void TriggerEngine::masterChanged() {
 
 void TriggerEngine::start() {
     bluetoothAuthorization_ =
-        Platform::current().bluetooth().authorizationChanged.subscribe([weakSelf = weakRef(*this)] {
+        n_.bluetooth.authorizationChanged.subscribe([weakSelf = weakRef(*this)] {
             if (auto* self = weakSelf.get()) {
                 self->syncSources();
             }
@@ -361,28 +356,28 @@ void TriggerEngine::syncSources() {
         }
     }
 
-    BluetoothTriggerSource& bt = BluetoothTriggerSource::shared();
+    BluetoothTriggerSource& bt = n_.bluetoothSource;
     // Without lasting Bluetooth permission nothing can be watched; start() re-syncs on a grant.
     if (active && !bluetooth.empty() &&
-        Platform::current().bluetooth().authorization() == BluetoothAuthorization::allowedAlways) {
+        n_.bluetooth.authorization() == BluetoothAuthorization::allowedAlways) {
         bt.start(std::move(bluetooth));
     } else {
         bt.stop();
     }
     if (active && !network.empty()) {
-        NetworkTriggerSource::shared().start(std::move(network));
+        n_.networkSource.start(std::move(network));
     } else {
-        NetworkTriggerSource::shared().stop();
+        n_.networkSource.stop();
     }
     if (active && !schedule.empty()) {
-        ScheduleTriggerSource::shared().start(schedule);
+        n_.scheduleSource.start(schedule);
     } else {
-        ScheduleTriggerSource::shared().stop();
+        n_.scheduleSource.stop();
     }
     if (active && !apps.empty()) {
-        AppTriggerSource::shared().setRules(apps);
+        n_.appSource.setRules(apps);
     } else {
-        AppTriggerSource::shared().clearRules();
+        n_.appSource.clearRules();
     }
 }
 
@@ -405,7 +400,7 @@ void TriggerEngine::refreshAvailability() {
             continue;
         }
         if (!pairedRead) {
-            paired = BluetoothTriggerSource::shared().pairedDevices();
+            paired = n_.bluetoothSource.pairedDevices();
             pairedRead = true;
         }
         const bool found = std::any_of(paired.begin(), paired.end(), [&](const auto& device) {
@@ -509,7 +504,7 @@ TriggerEngine::EdgeOutcome TriggerEngine::startEdge(const TriggerRule& rule, boo
         ActivityLog::add(
             ActivityEntry::make(simulated ? Kind::simulated : kind, title, std::move(detail)));
     };
-    OrvelController& controller = OrvelController::shared();
+    OrvelController& controller = n_.controller();
     if (!simulated && !isArmed(rule.id)) {
         record(Kind::info, "Ignored \u2014 awaiting re-arm (condition must clear first)");
         return EdgeOutcome::ignored;
@@ -518,7 +513,7 @@ TriggerEngine::EdgeOutcome TriggerEngine::startEdge(const TriggerRule& rule, boo
         record(Kind::info, "Ignored \u2014 a session is already running; rule re-armed");
         return EdgeOutcome::sessionAlreadyRunning;
     }
-    sessionControl().startFromTrigger(rule.name, rule.id, rule.durationSeconds);
+    n_.session().startFromTrigger(rule.name, rule.id, rule.durationSeconds);
     if (!controller.isActive()) {
         // Nothing started, so nothing is owned, announced or latched.
         std::string detail = "Ignored \u2014 the session could not start";
@@ -557,14 +552,14 @@ void TriggerEngine::endEdge(const TriggerRule& rule, bool simulated, const std::
         }
         return shield.has_value();
     };
-    OrvelController& controller = OrvelController::shared();
+    OrvelController& controller = n_.controller();
     if (const auto owner = controller.triggerOwnedRuleID()) {
         if (shielded()) {
             return;
         }
         // Read before ending: the owner's name is what the entry is about.
         const std::string ownerName = ruleName(*owner);
-        sessionControl().endFromTrigger();
+        n_.session().endFromTrigger();
         record(Kind::ended,
                localizedFormat("Ended session \u2014 it was started by %@", {ownerName}));
         notifyUser(localized("Orvel ended"), localizedFormat("%@ ended the session.", {rule.name}));
@@ -609,17 +604,17 @@ std::optional<TriggerRule> TriggerEngine::shieldingRule(const TriggerRule& rule)
 bool TriggerEngine::isHolding(const TriggerRule& rule) const {
     switch (rule.source) {
         case TriggerSource::bluetooth:
-            return rule.btAddress && BluetoothTriggerSource::shared().isConnected(rule.btAddress);
+            return rule.btAddress && n_.bluetoothSource.isConnected(rule.btAddress);
         case TriggerSource::wifiSSID:
         case TriggerSource::network:
-            return rule.matcher && NetworkTriggerSource::shared().matches(*rule.matcher);
+            return rule.matcher && n_.networkSource.matches(*rule.matcher);
         case TriggerSource::schedule:
-            return ScheduleTriggerSource::shared().activeNow.count(rule.id) != 0;
+            return n_.scheduleSource.activeNow.count(rule.id) != 0;
         case TriggerSource::app: {
             if (!rule.appBundleID) {
                 return false;
             }
-            for (const auto& app : Platform::current().workspace().runningApplications()) {
+            for (const auto& app : n_.workspace.runningApplications()) {
                 if (app.bundleIdentifier == rule.appBundleID) {
                     return true;
                 }
@@ -674,7 +669,7 @@ std::string TriggerEngine::diagnosticSection(bool redact) const {
         first = false;
         text += displayName(family);
     }
-    text += "\n  " + WakeHelperClient::shared().statusLine();
+    text += "\n  " + n_.wakeHelper().statusLine();
     if (rules().empty()) {
         text += "\n  no rules";
     }
@@ -700,7 +695,7 @@ std::string TriggerEngine::diagnosticSection(bool redact) const {
                     std::to_string(*BluetoothTriggerSource::recoveryLevel(rule)) + "% used";
         }
     }
-    text += "\n\n" + ActivityLog::shared().exportText(redact);
+    text += "\n\n" + n_.activityLog.exportText(redact);
     return text;
 }
 
