@@ -104,6 +104,7 @@ void TriggerEngine::load() {
                 list.push_back(*family);
             }
         }
+        // An unreadable or empty list would rank nothing: the default order stays.
         if (readable && !list.empty()) {
             // Lists saved before these families existed lack them: schedules lead, apps close.
             if (std::find(list.begin(), list.end(), TriggerSource::schedule) == list.end()) {
@@ -117,6 +118,7 @@ void TriggerEngine::load() {
     }
 
     const auto master = d.object(kMasterKey);
+    // Anything but a stored Boolean leaves the rules on, as on a fresh installation.
     const bool* on = master ? master->as<bool>() : nullptr;
     masterEnabled = on != nullptr ? *on : true;
 
@@ -190,6 +192,7 @@ void TriggerEngine::setMasterEnabled(bool on) {
 }
 
 void TriggerEngine::masterChanged() {
+    // Reading the store must neither write it back nor start the sources before start().
     if (loading) {
         return;
     }
@@ -239,6 +242,7 @@ void TriggerEngine::deleteRule(const UUID& id) {
     std::erase_if(list, [&](const TriggerRule& r) { return r.id == id; });
     rules = std::move(list);
     armed.erase(id);
+    // The session it started runs on, owned by no rule that still exists.
     if (owningRule() && owningRule()->id == id) {
         owningRule = std::nullopt;
     }
@@ -282,6 +286,7 @@ void TriggerEngine::movePriority(TriggerSource family, bool up) {
     }
     std::swap(list[index], list[up ? index - 1 : index + 1]);
     priority = std::move(list);
+    // No re-synchronising: the order ranks families for shields, the sources watch the same.
     save();
 }
 
@@ -307,6 +312,7 @@ void TriggerEngine::pause(std::optional<double> seconds) {
 
 void TriggerEngine::schedulePauseTimer(Date date) {
     pauseTimer_.cancel();
+    // Common: a pause ends on time even while a modal alert runs.
     pauseTimer_ = RunLoop::main().after(
         date.timeIntervalSince(now()),
         [self = weakRef(*this)] {
@@ -505,6 +511,7 @@ TriggerEngine::EdgeOutcome TriggerEngine::startEdge(const TriggerRule& rule, boo
             ActivityEntry::make(simulated ? Kind::simulated : kind, title, std::move(detail)));
     };
     OrvelController& controller = n_.controller();
+    // The Test button plays the edge whatever the arming.
     if (!simulated && !isArmed(rule.id)) {
         record(Kind::info, "Ignored \u2014 awaiting re-arm (condition must clear first)");
         return EdgeOutcome::ignored;
@@ -553,6 +560,7 @@ void TriggerEngine::endEdge(const TriggerRule& rule, bool simulated, const std::
         return shield.has_value();
     };
     OrvelController& controller = n_.controller();
+    // A rule's session ends at any rule's end edge, unless a higher family still holds.
     if (const auto owner = controller.triggerOwnedRuleID()) {
         if (shielded()) {
             return;
@@ -629,6 +637,7 @@ void TriggerEngine::sessionEnded(std::optional<UUID> owner, bool manual) {
     if (owner && manual) {
         if (const TriggerRule* found = find(*owner)) {
             const TriggerRule rule = *found;
+            // The user's word stands until the condition clears.
             if (isHolding(rule)) {
                 armed[rule.id] = false;
                 ActivityLog::add(ActivityEntry::make(
