@@ -15,9 +15,9 @@ namespace orvel {
 namespace {
 
 // The bundle identifiers running now, from one reading of the running applications.
-std::set<std::string> runningBundleIDs() {
+std::set<std::string> runningBundleIDs(Workspace& workspace) {
     std::set<std::string> ids;
-    for (const auto& app : Platform::current().workspace().runningApplications()) {
+    for (const auto& app : workspace.runningApplications()) {
         if (app.bundleIdentifier) {
             ids.insert(*app.bundleIdentifier);
         }
@@ -25,15 +25,19 @@ std::set<std::string> runningBundleIDs() {
     return ids;
 }
 
-bool isRunning(const std::string& bundleID) {
-    return runningBundleIDs().count(bundleID) != 0;
+bool isRunning(Workspace& workspace, const std::string& bundleID) {
+    return runningBundleIDs(workspace).count(bundleID) != 0;
 }
 
 }  // namespace
 
 AppTriggerSource& AppTriggerSource::shared() {
-    return ORVEL_SHARED_INSTANCE(AppTriggerSource);
+    return Registry::instance<AppTriggerSource>();
 }
+
+AppTriggerSource::AppTriggerSource(Workspace& workspace, std::function<TriggerEngine&()> engine,
+                                   std::function<OrvelController&()> controller)
+    : workspace_(workspace), engine_(std::move(engine)), controller_(std::move(controller)) {}
 
 void AppTriggerSource::setRules(const std::vector<TriggerRule>& appRules) {
     rules.clear();
@@ -44,7 +48,7 @@ void AppTriggerSource::setRules(const std::vector<TriggerRule>& appRules) {
     }
     active = true;
     startObserving();
-    const std::set<std::string> running = runningBundleIDs();
+    const std::set<std::string> running = runningBundleIDs(workspace_);
     std::map<std::string, bool> state;
     pollState_.clear();
     for (const auto& rule : rules) {
@@ -78,10 +82,9 @@ void AppTriggerSource::startObserving() {
         return;
     }
     // The subscriptions are members: they end with the source, so `this` never dangles.
-    Workspace& workspace = Platform::current().workspace();
-    launchObserver_ = workspace.didLaunchApplication.subscribe(
+    launchObserver_ = workspace_.didLaunchApplication.subscribe(
         [this](const RunningApplication& app) { handleWorkspaceNotification(app, true); });
-    quitObserver_ = workspace.didTerminateApplication.subscribe(
+    quitObserver_ = workspace_.didTerminateApplication.subscribe(
         [this](const RunningApplication& app) { handleWorkspaceNotification(app, false); });
 }
 
@@ -115,7 +118,7 @@ void AppTriggerSource::handleWorkspaceNotification(const RunningApplication& app
     }
     const std::string id = *app.bundleIdentifier;
     // The application is still there while another instance of it runs.
-    if (!launched && isRunning(id)) {
+    if (!launched && isRunning(workspace_, id)) {
         return;
     }
     runningState[id] = launched;
@@ -123,17 +126,17 @@ void AppTriggerSource::handleWorkspaceNotification(const RunningApplication& app
     for (const auto& rule : walk) {
         if (rule.appBundleID == id) {
             pollState_[rule.id] = launched;
-            TriggerEngine::shared().handle(rule.id, launched, false);
+            engine_().handle(rule.id, launched, false);
         }
     }
     if (!launched && oneOffBundleID == id) {
         clearOneOff();
-        OrvelController::shared().endIfUntilAppQuits();
+        controller_().endIfUntilAppQuits();
     }
 }
 
 void AppTriggerSource::poll() {
-    const std::set<std::string> running = runningBundleIDs();
+    const std::set<std::string> running = runningBundleIDs(workspace_);
     const std::vector<TriggerRule> walk = rules;
     for (const auto& rule : walk) {
         if (!rule.watchBackground.value_or(false) || !rule.appBundleID) {
@@ -149,7 +152,7 @@ void AppTriggerSource::poll() {
         pollState_[rule.id] = now;
         runningState[*rule.appBundleID] = now;
         if (previous && *previous != now) {
-            TriggerEngine::shared().handle(rule.id, now, false);
+            engine_().handle(rule.id, now, false);
         }
     }
     if (oneOffBundleID) {
@@ -161,15 +164,15 @@ void AppTriggerSource::poll() {
         // An application never seen running does not end the session.
         if (wasRunning && !now) {
             clearOneOff();
-            OrvelController::shared().endIfUntilAppQuits();
+            controller_().endIfUntilAppQuits();
         }
     }
 }
 
 void AppTriggerSource::watchOneOff(const std::string& bundleID) {
     oneOffBundleID = bundleID;
-    oneOffIsBackground = isBackgroundApp(bundleID);
-    runningState[bundleID] = isRunning(bundleID);
+    oneOffIsBackground = isBackgroundApp(workspace_, bundleID);
+    runningState[bundleID] = isRunning(workspace_, bundleID);
     startObserving();
     updatePolling();
 }
@@ -186,7 +189,11 @@ void AppTriggerSource::clearOneOff() {
 
 bool AppTriggerSource::isBackgroundApp(const std::string& bundleID,
                                        const std::optional<std::string>& url) {
-    Workspace& workspace = Platform::current().workspace();
+    return isBackgroundApp(Platform::current().workspace(), bundleID, url);
+}
+
+bool AppTriggerSource::isBackgroundApp(Workspace& workspace, const std::string& bundleID,
+                                       const std::optional<std::string>& url) {
     for (const auto& app : workspace.runningApplications()) {
         if (app.bundleIdentifier == bundleID) {
             return app.activationPolicy != ActivationPolicy::regular;
@@ -228,8 +235,13 @@ bool AppTriggerSource::infoPlistFlag(std::string_view key, const ApplicationBund
 }
 
 std::vector<std::pair<std::string, std::string>> AppTriggerSource::runningApps() {
+    return runningApps(Platform::current().workspace());
+}
+
+std::vector<std::pair<std::string, std::string>> AppTriggerSource::runningApps(
+    Workspace& workspace) {
     std::vector<std::pair<std::string, std::string>> apps;
-    for (const auto& app : Platform::current().workspace().runningApplications()) {
+    for (const auto& app : workspace.runningApplications()) {
         if (app.activationPolicy != ActivationPolicy::regular || !app.bundleIdentifier) {
             continue;
         }

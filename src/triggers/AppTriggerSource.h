@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -15,6 +16,9 @@
 
 namespace orvel {
 
+class OrvelController;
+class TriggerEngine;
+
 // Turns launches and quits of other applications into rule events for app rules, and carries
 // the one-off watch of an until-app-quits session.
 //
@@ -25,6 +29,9 @@ namespace orvel {
 class AppTriggerSource final : public OneOffWatch {
   public:
     static AppTriggerSource& shared();
+    // The engine and the controller are reached on events only: both build this source.
+    AppTriggerSource(Workspace& workspace, std::function<TriggerEngine&()> engine,
+                     std::function<OrvelController&()> controller);
 
     static constexpr double kPollInterval = 3.0;
 
@@ -56,6 +63,9 @@ class AppTriggerSource final : public OneOffWatch {
 
     // Whether the application runs in the background (no window or Dock icon): asked of a
     // running instance first, else of the bundle at `url`.
+    static bool isBackgroundApp(Workspace& workspace, const std::string& bundleID,
+                                const std::optional<std::string>& url = std::nullopt);
+    // The same on the installed platform's workspace, for callers that hold none.
     static bool isBackgroundApp(const std::string& bundleID,
                                 const std::optional<std::string>& url = std::nullopt);
     // A yes/no key of a bundle's information list: a Boolean, a number 0 or 1, or the text "1"
@@ -63,18 +73,21 @@ class AppTriggerSource final : public OneOffWatch {
     static bool infoPlistFlag(std::string_view key, const ApplicationBundle& bundle);
     // The running ordinary applications (name, bundle identifier), sorted by name as the user's
     // language sorts, ignoring case.
+    static std::vector<std::pair<std::string, std::string>> runningApps(Workspace& workspace);
+    // The same on the installed platform's workspace, for callers that hold none.
     static std::vector<std::pair<std::string, std::string>> runningApps();
 
     bool isObserving() const { return launchObserver_.isActive(); }
     bool isPolling() const { return pollTimer_.isValid(); }
 
   private:
-    AppTriggerSource() = default;
-
     void startObserving();
     void handleWorkspaceNotification(const RunningApplication& app, bool launched);
     void poll();
 
+    Workspace& workspace_;
+    std::function<TriggerEngine&()> engine_;
+    std::function<OrvelController&()> controller_;
     Subscription launchObserver_;
     Subscription quitObserver_;
     Timer pollTimer_;

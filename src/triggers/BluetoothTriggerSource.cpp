@@ -13,10 +13,6 @@ namespace orvel {
 
 namespace {
 
-Bluetooth& bluetooth() {
-    return Platform::current().bluetooth();
-}
-
 Logger& btLog() {
     static Logger logger("bluetooth");
     return logger;
@@ -38,18 +34,27 @@ bool watchesRecovery(const TriggerRule& rule) {
 }  // namespace
 
 BluetoothTriggerSource& BluetoothTriggerSource::shared() {
-    return ORVEL_SHARED_INSTANCE(BluetoothTriggerSource);
+    return Registry::instance<BluetoothTriggerSource>();
 }
+
+BluetoothTriggerSource::BluetoothTriggerSource(Bluetooth& bluetooth,
+                                               std::function<TriggerEngine&()> engine,
+                                               std::function<PowerTriggerCenter&()> powerCenter,
+                                               std::function<OrvelController&()> controller)
+    : bluetooth_(bluetooth),
+      engine_(std::move(engine)),
+      powerCenter_(std::move(powerCenter)),
+      controller_(std::move(controller)) {}
 
 BluetoothTriggerSource::~BluetoothTriggerSource() {
     if (!running_ || !Platform::isInstalled()) {
         return;
     }
     if (connectNote_) {
-        bluetooth().unregister(*connectNote_);
+        bluetooth_.unregister(*connectNote_);
     }
     for (const auto& [address, registration] : disconnectNotes_) {
-        bluetooth().unregister(registration);
+        bluetooth_.unregister(registration);
     }
 }
 
@@ -81,7 +86,7 @@ void BluetoothTriggerSource::start(std::vector<TriggerRule> rules) {
     std::vector<TriggerRule> previous = std::exchange(rules_, std::move(rules));
     if (!running_) {
         running_ = true;
-        connectNote_ = bluetooth().registerForConnects(
+        connectNote_ = bluetooth_.registerForConnects(
             [weakSelf = weakRef(*this)](const BluetoothDevice& device) {
                 if (auto* self = weakSelf.get()) {
                     self->handleConnect(device);
@@ -102,11 +107,11 @@ void BluetoothTriggerSource::stop() {
     }
     running_ = false;
     if (connectNote_) {
-        bluetooth().unregister(*connectNote_);
+        bluetooth_.unregister(*connectNote_);
         connectNote_.reset();
     }
     for (const auto& [address, registration] : disconnectNotes_) {
-        bluetooth().unregister(registration);
+        bluetooth_.unregister(registration);
     }
     disconnectNotes_.clear();
     std::vector<TriggerRule> previous = std::move(rules_);
@@ -122,7 +127,7 @@ void BluetoothTriggerSource::registerDisconnects() {
         if (!rule.btAddress) {
             continue;
         }
-        const auto device = bluetooth().device(*rule.btAddress);
+        const auto device = bluetooth_.device(*rule.btAddress);
         if (!device || !device->connected || device->address.empty()) {
             continue;
         }
@@ -134,7 +139,7 @@ void BluetoothTriggerSource::ensureDisconnectNote(const std::string& address) {
     if (disconnectNotes_.contains(address)) {
         return;
     }
-    auto registration = bluetooth().registerForDisconnect(
+    auto registration = bluetooth_.registerForDisconnect(
         address, [weakSelf = weakRef(*this)](const BluetoothDevice& device) {
             if (auto* self = weakSelf.get()) {
                 self->handleDisconnect(device);
@@ -167,9 +172,9 @@ void BluetoothTriggerSource::updateBatteryTimer() {
     checkBatteryFloors();
 }
 
-std::map<std::string, std::int64_t> BluetoothTriggerSource::readBatteryLevels() {
+std::map<std::string, std::int64_t> BluetoothTriggerSource::readBatteryLevels() const {
     std::map<std::string, std::int64_t> levels;
-    for (const auto& level : bluetooth().batteryLevels()) {
+    for (const auto& level : bluetooth_.batteryLevels()) {
         levels[deviceKey(level.address)] = level.percent;
     }
     return levels;
@@ -216,8 +221,8 @@ void BluetoothTriggerSource::batteryBelowFloor(const std::string& key, const std
                                                bool hasRecovery) {
     const std::string label = name + " battery " + std::to_string(level) + "% \u2014 below its " +
                               std::to_string(floor) + "% floor";
-    PowerTriggerCenter& center = PowerTriggerCenter::shared();
-    if (OrvelController::shared().isActive()) {
+    PowerTriggerCenter& center = powerCenter_();
+    if (controller_().isActive()) {
         center.endForBattery(label, hasRecovery);
     }
     if (hasRecovery) {
@@ -227,8 +232,8 @@ void BluetoothTriggerSource::batteryBelowFloor(const std::string& key, const std
 
 void BluetoothTriggerSource::batteryRecovered(const std::string& key, const std::string& name,
                                               std::int64_t level) {
-    PowerTriggerCenter::shared().releaseHold(
-        holdID(key), name + " battery recovered \u2014 " + std::to_string(level) + "%");
+    powerCenter_().releaseHold(holdID(key),
+                               name + " battery recovered \u2014 " + std::to_string(level) + "%");
 }
 
 void BluetoothTriggerSource::releaseUnwatchedHolds(const std::vector<TriggerRule>& previous) {
@@ -246,8 +251,8 @@ void BluetoothTriggerSource::releaseUnwatchedHolds(const std::vector<TriggerRule
                 })) {
                 return;
             }
-            PowerTriggerCenter::shared().releaseHold(holdID(key),
-                                                     name + " battery floor no longer watched");
+            self->powerCenter_().releaseHold(holdID(key),
+                                             name + " battery floor no longer watched");
         });
     }
 }
@@ -263,8 +268,8 @@ void BluetoothTriggerSource::handleConnect(const BluetoothDevice& device) {
             ids.push_back(rule.id);
         }
     }
-    RunLoop::main().async([ids = std::move(ids)] {
-        TriggerEngine& engine = TriggerEngine::shared();
+    RunLoop::main().async([reach = engine_, ids = std::move(ids)] {
+        TriggerEngine& engine = reach();
         engine.refreshAvailability();
         for (const auto& id : ids) {
             engine.handle(id, true, false);
@@ -277,20 +282,20 @@ void BluetoothTriggerSource::handleDisconnect(const BluetoothDevice& device) {
         return;
     }
     if (auto found = disconnectNotes_.find(device.address); found != disconnectNotes_.end()) {
-        bluetooth().unregister(found->second);
+        bluetooth_.unregister(found->second);
         disconnectNotes_.erase(found);
     }
     for (const auto& rule : rules_) {
         if (rule.btAddress == device.address) {
             RunLoop::main().async(
-                [id = rule.id] { TriggerEngine::shared().handle(id, false, false); });
+                [reach = engine_, id = rule.id] { reach().handle(id, false, false); });
         }
     }
 }
 
 std::vector<BluetoothTriggerSource::PairedDevice> BluetoothTriggerSource::pairedDevices() const {
     std::vector<PairedDevice> devices;
-    for (const auto& device : bluetooth().pairedDevices()) {
+    for (const auto& device : bluetooth_.pairedDevices()) {
         if (device.address.empty()) {
             continue;
         }
@@ -305,7 +310,7 @@ bool BluetoothTriggerSource::isConnected(const std::optional<std::string>& addre
     if (!address) {
         return false;
     }
-    auto device = bluetooth().device(*address);
+    auto device = bluetooth_.device(*address);
     return device && device->connected;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -12,6 +13,10 @@
 #include "triggers/TriggerRule.h"
 
 namespace orvel {
+
+class OrvelController;
+class PowerTriggerCenter;
+class TriggerEngine;
 
 // Turns Bluetooth devices connecting and disconnecting into rule events for the trigger engine,
 // and runs the device battery floors of Bluetooth rules through the power centre (never through
@@ -29,6 +34,11 @@ class BluetoothTriggerSource final : public WeakReferenceable {
     static constexpr double kBatteryPollSeconds = 60.0;
 
     static BluetoothTriggerSource& shared();
+    // The engine, the power centre and the controller are reached on events only: the engine
+    // builds this source, and the power centre reads the power state as it is built.
+    BluetoothTriggerSource(Bluetooth& bluetooth, std::function<TriggerEngine&()> engine,
+                           std::function<PowerTriggerCenter&()> powerCenter,
+                           std::function<OrvelController&()> controller);
     ~BluetoothTriggerSource();
 
     // Installs the rules; the first start registers for connections of all devices. Disconnect
@@ -47,7 +57,7 @@ class BluetoothTriggerSource final : public WeakReferenceable {
     // The levels of the last battery poll, by device key.
     const std::map<std::string, std::int64_t>& lastLevels() const { return lastLevels_; }
     // Reads the published battery levels, by device key (a later entry for a key wins).
-    static std::map<std::string, std::int64_t> readBatteryLevels();
+    std::map<std::string, std::int64_t> readBatteryLevels() const;
     // The key of a device's levels and floor: the address lowercased, ":" as "-".
     static std::string deviceKey(const std::string& address);
     // The level a tripped floor must reach again: the rule's recovery level, or the floor + 1
@@ -59,8 +69,6 @@ class BluetoothTriggerSource final : public WeakReferenceable {
     bool isPolling() const { return battTimer_.isValid(); }
 
   private:
-    BluetoothTriggerSource() = default;
-
     void registerDisconnects();
     void updateBatteryTimer();
     void checkBatteryFloors();
@@ -74,6 +82,10 @@ class BluetoothTriggerSource final : public WeakReferenceable {
     // level any more; `previous` names them.
     void releaseUnwatchedHolds(const std::vector<TriggerRule>& previous);
 
+    Bluetooth& bluetooth_;
+    std::function<TriggerEngine&()> engine_;
+    std::function<PowerTriggerCenter&()> powerCenter_;
+    std::function<OrvelController&()> controller_;
     std::vector<TriggerRule> rules_;
     std::optional<BluetoothRegistration> connectNote_;
     std::map<std::string, BluetoothRegistration> disconnectNotes_;

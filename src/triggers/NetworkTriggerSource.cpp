@@ -4,16 +4,11 @@
 #include "foundation/Registry.h"
 #include "foundation/TextCompare.h"
 #include "platform/Network.h"
-#include "platform/Platform.h"
 #include "triggers/TriggerEngine.h"
 
 namespace orvel {
 
 namespace {
-
-Network& network() {
-    return Platform::current().network();
-}
 
 // The non-empty pieces of `text` between separators.
 std::vector<std::string_view> pieces(std::string_view text, char separator) {
@@ -44,8 +39,11 @@ std::optional<T> decimal(std::string_view digits) {
 }  // namespace
 
 NetworkTriggerSource& NetworkTriggerSource::shared() {
-    return ORVEL_SHARED_INSTANCE(NetworkTriggerSource);
+    return Registry::instance<NetworkTriggerSource>();
 }
+
+NetworkTriggerSource::NetworkTriggerSource(Network& network, std::function<TriggerEngine&()> engine)
+    : network_(network), engine_(std::move(engine)) {}
 
 void NetworkTriggerSource::start(std::vector<TriggerRule> rules) {
     rules_ = std::move(rules);
@@ -54,7 +52,7 @@ void NetworkTriggerSource::start(std::vector<TriggerRule> rules) {
         return;
     }
     running_ = true;
-    monitor_ = network().pathChanged.subscribe([this] { pathUpdated(); });
+    monitor_ = network_.pathChanged.subscribe([this] { pathUpdated(); });
     for (const auto& rule : rules_) {
         if (rule.matcher) {
             lastState_[rule.id] = matches(*rule.matcher);
@@ -86,7 +84,7 @@ void NetworkTriggerSource::evaluate() {
         const bool flipped = previous != lastState_.end() && previous->second != matched;
         lastState_[rule.id] = matched;
         if (flipped) {
-            TriggerEngine::shared().handle(rule.id, matched, false);
+            engine_().handle(rule.id, matched, false);
         }
     }
 }
@@ -121,7 +119,7 @@ bool NetworkTriggerSource::matches(const NetworkMatcher& matcher) const {
                 return false;
             }
             const bool ethernet = equalIgnoringCase(matcher.value, "ethernet");
-            const NetworkPath path = network().currentPath();
+            const NetworkPath path = network_.currentPath();
             return path.satisfied && path.uses(ethernet ? NetworkInterfaceType::wiredEthernet
                                                         : NetworkInterfaceType::wifi);
         }
@@ -132,30 +130,30 @@ bool NetworkTriggerSource::matches(const NetworkMatcher& matcher) const {
 }
 
 void NetworkTriggerSource::requestLocationAuthorization() {
-    if (network().locationAuthorization() != LocationAuthorization::notDetermined) {
+    if (network_.locationAuthorization() != LocationAuthorization::notDetermined) {
         return;  // decided once, never asked again
     }
-    location_ = network().locationAuthorizationChanged.subscribe([this] {
+    location_ = network_.locationAuthorizationChanged.subscribe([this] {
         RunLoop::main().async([self = weakRef(*this)] {
             if (auto* source = self.get()) {
                 source->evaluate();
             }
         });
     });
-    network().requestLocationAuthorization();
+    network_.requestLocationAuthorization();
 }
 
 std::optional<std::string> NetworkTriggerSource::currentSSID() const {
-    if (network().locationAuthorization() != LocationAuthorization::authorizedAlways) {
+    if (network_.locationAuthorization() != LocationAuthorization::authorizedAlways) {
         return std::nullopt;
     }
-    return network().currentSSID();
+    return network_.currentSSID();
 }
 
 std::vector<std::string> NetworkTriggerSource::ipv4Addresses() const {
     std::vector<std::string> addresses;
     for (const auto& entry :
-         network().interfaceAddresses().value_or(std::vector<InterfaceAddress>{})) {
+         network_.interfaceAddresses().value_or(std::vector<InterfaceAddress>{})) {
         // A link that is down keeps its static addresses; they say nothing about where the
         // machine is.
         if (entry.ipv4 && !entry.loopback && entry.up && entry.running) {
@@ -166,20 +164,20 @@ std::vector<std::string> NetworkTriggerSource::ipv4Addresses() const {
 }
 
 std::optional<std::string> NetworkTriggerSource::routerAddress() const {
-    return network().routerAddress();
+    return network_.routerAddress();
 }
 
 std::vector<std::string> NetworkTriggerSource::searchDomains() const {
-    return network().searchDomains();
+    return network_.searchDomains();
 }
 
 bool NetworkTriggerSource::isVPNActive() const {
-    const auto entries = network().interfaceAddresses();
+    const auto entries = network_.interfaceAddresses();
     if (!entries) {
         return false;
     }
     for (const auto& entry : *entries) {
-        if (entry.up && entry.ipv4 && network().isVPNInterface(entry.interface)) {
+        if (entry.up && entry.ipv4 && network_.isVPNInterface(entry.interface)) {
             return true;
         }
     }

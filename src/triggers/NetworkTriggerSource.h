@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -15,6 +16,9 @@
 
 namespace orvel {
 
+class Network;
+class TriggerEngine;
+
 // Turns changes of the network situation into rule events for wifiSSID and network rules.
 //
 // While running it follows the platform's path updates; each update evaluates every rule 1.5 s
@@ -24,6 +28,8 @@ namespace orvel {
 class NetworkTriggerSource : public WeakReferenceable {
   public:
     static NetworkTriggerSource& shared();
+    // The engine is reached when a rule flips, not before: it builds this source.
+    NetworkTriggerSource(Network& network, std::function<TriggerEngine&()> engine);
 
     static constexpr double kEvaluationDelay = 1.5;
 
@@ -56,10 +62,10 @@ class NetworkTriggerSource : public WeakReferenceable {
     static bool cidrContains(std::string_view address, std::string_view range);
 
   private:
-    NetworkTriggerSource() = default;
-
     void pathUpdated();
 
+    Network& network_;
+    std::function<TriggerEngine&()> engine_;
     std::vector<TriggerRule> rules_;
     // Following path updates: the path monitor of the running source.
     Subscription monitor_;

@@ -19,11 +19,17 @@ namespace orvel {
 using namespace power_source;
 
 PowerTriggerCenter& PowerTriggerCenter::shared() {
-    return ORVEL_SHARED_INSTANCE(PowerTriggerCenter);
+    return Registry::instance<PowerTriggerCenter>();
 }
 
-PowerTriggerCenter::PowerTriggerCenter()
-    : lpmOn(*this, Platform::current().powerSources().isLowPowerModeEnabled()) {}
+PowerTriggerCenter::PowerTriggerCenter(PowerSources& sources, const Preferences& prefs,
+                                       std::function<OrvelController&()> controller,
+                                       std::function<SessionControl&()> session)
+    : lpmOn(*this, sources.isLowPowerModeEnabled()),
+      sources_(sources),
+      prefs_(prefs),
+      controller_(std::move(controller)),
+      session_(std::move(session)) {}
 
 namespace {
 
@@ -66,22 +72,20 @@ const char* label(PowerTriggerCenter::SimulationKind kind) {
 }  // namespace
 
 void PowerTriggerCenter::start() {
-    PowerSources& sources = Platform::current().powerSources();
-    powerStateSubscription_ =
-        sources.powerStateDidChange.subscribe([weakSelf = weakRef(*this), &sources] {
-            auto* self = weakSelf.get();
-            if (self == nullptr) {
-                return;
-            }
-            if (self->simulationActive()) {
-                self->clearSimulation();
-            } else {
-                self->setLowPowerMode(sources.isLowPowerModeEnabled());
-            }
-        });
+    powerStateSubscription_ = sources_.powerStateDidChange.subscribe([weakSelf = weakRef(*this)] {
+        auto* self = weakSelf.get();
+        if (self == nullptr) {
+            return;
+        }
+        if (self->simulationActive()) {
+            self->clearSimulation();
+        } else {
+            self->setLowPowerMode(self->sources_.isLowPowerModeEnabled());
+        }
+    });
     // A stale UPS mark would let wall power end a later manual session.
     sessionSubscription_ =
-        OrvelController::shared().isActive.subscribe([weakSelf = weakRef(*this)](bool active) {
+        controller_().isActive.subscribe([weakSelf = weakRef(*this)](bool active) {
             if (auto* self = weakSelf.get(); self != nullptr && !active) {
                 self->upsStartedSession = false;
             }
@@ -97,7 +101,7 @@ void PowerTriggerCenter::start() {
 }
 
 void PowerTriggerCenter::readPowerState() {
-    const auto snapshot = Platform::current().powerSources().snapshot();
+    const auto snapshot = sources_.snapshot();
     if (!snapshot) {
         return;
     }
@@ -149,20 +153,19 @@ void PowerTriggerCenter::evaluate() {
     }
     lastRealOnAC = realOnAC;
 
-    const Preferences& prefs = Preferences::shared();
     // The controller's on-battery turn-off holds the session back without a floor: wall power
     // is what it waits for.
     if (realOnAC && !macTripped && hasHold(kMacHold)) {
         releaseHold(kMacHold, "Wall power returned");
     }
-    if (prefs.lowBattEnd()) {
+    if (prefs_.lowBattEnd()) {
         const auto percent = currentPercent();
         const bool skip = !percent || (!simBattery && realOnAC);
-        if (!skip && *percent <= prefs.lowBattPct() && !macTripped) {
+        if (!skip && *percent <= prefs_.lowBattPct() && !macTripped) {
             macTripped = true;
-            endForBattery("Battery dropped below " + std::to_string(prefs.lowBattPct()) + "%",
-                          prefs.battRecover());
-            if (prefs.battRecover()) {
+            endForBattery("Battery dropped below " + std::to_string(prefs_.lowBattPct()) + "%",
+                          prefs_.battRecover());
+            if (prefs_.battRecover()) {
                 addHold(kMacHold, "Mac battery");
             }
         }
@@ -170,23 +173,27 @@ void PowerTriggerCenter::evaluate() {
     if (macTripped) {
         const auto percent = currentPercent();
         const std::int64_t target =
-            std::max<std::int64_t>(prefs.lowBattPct() + 1, prefs.battRecoverPct());
+            std::max<std::int64_t>(prefs_.lowBattPct() + 1, prefs_.battRecoverPct());
         if (percent && *percent >= target) {
             macTripped = false;
             releaseHold(kMacHold, "Mac battery recovered above " +
-                                      std::to_string(prefs.battRecoverPct()) + "%");
+                                      std::to_string(prefs_.battRecoverPct()) + "%");
         }
     }
     refreshNotice();
 }
 
 std::string osVersionString() {
-    const auto v = Platform::current().systemInfo().osVersion();
+    return osVersionString(Platform::current().systemInfo());
+}
+
+std::string osVersionString(SystemInfo& system) {
+    const auto v = system.osVersion();
     return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.patch);
 }
 
 std::optional<std::string> PowerTriggerCenter::blockReason() const {
-    if (Preferences::shared().lpmEnd() && lpmOn()) {
+    if (prefs_.lpmEnd() && lpmOn()) {
         return std::string(kLowPowerModeReason);
     }
     return std::nullopt;
@@ -194,15 +201,15 @@ std::optional<std::string> PowerTriggerCenter::blockReason() const {
 
 void PowerTriggerCenter::syncBlockReason() {
     auto reason = blockReason();
-    OrvelController& controller = OrvelController::shared();
+    OrvelController& controller = controller_();
     if (reason == controller.powerBlockReason()) {
         return;
     }
-    sessionControl().setPowerBlockReason(std::move(reason));
+    session_().setPowerBlockReason(std::move(reason));
 }
 
 bool PowerTriggerCenter::endForBattery(const std::string& reason, bool resumable) {
-    OrvelController& controller = OrvelController::shared();
+    OrvelController& controller = controller_();
     if (!controller.isActive()) {
         return false;
     }
@@ -270,14 +277,14 @@ void PowerTriggerCenter::resume() {
     if (blockReason()) {
         return;
     }
-    OrvelController& controller = OrvelController::shared();
+    OrvelController& controller = controller_();
     if (controller.isActive()) {
         return;
     }
     const Pending kept = *pending;
     const std::optional<std::int64_t> remaining = kept.remaining;
     pending.reset();
-    sessionControl().startForSeconds(remaining);
+    session_().startForSeconds(remaining);
     if (!controller.isActive()) {
         pending = kept;
         log(Kind::info, "Orvel re-enabled \u2014 battery recovered",
@@ -295,19 +302,18 @@ void PowerTriggerCenter::resume() {
 }
 
 void PowerTriggerCenter::upsTransition(bool nowOnUPS) {
-    const Preferences& prefs = Preferences::shared();
-    if (!prefs.upsReact()) {
+    if (!prefs_.upsReact()) {
         return;
     }
-    OrvelController& controller = OrvelController::shared();
+    OrvelController& controller = controller_();
     if (!nowOnUPS) {
-        if (!prefs.upsInverted() && upsStartedSession && controller.isActive()) {
+        if (!prefs_.upsInverted() && upsStartedSession && controller.isActive()) {
             endForBattery("Wall power returned", false);
         }
         upsStartedSession = false;
         return;
     }
-    if (prefs.upsInverted()) {
+    if (prefs_.upsInverted()) {
         if (controller.isActive()) {
             endForBattery("UPS became the power source", false);
         }
@@ -338,12 +344,12 @@ void PowerTriggerCenter::setLowPowerMode(bool on) {
     lpmOn = on;
     syncBlockReason();
     if (on) {
-        if (Preferences::shared().lpmEnd() && OrvelController::shared().isActive()) {
+        if (prefs_.lpmEnd() && controller_().isActive()) {
             endForBattery("Low Power Mode turned on", false);
         }
     } else {
         resume();
-        OrvelController::shared().checkACAutoStart();
+        controller_().checkACAutoStart();
     }
     refreshNotice();
 }
@@ -352,15 +358,14 @@ void PowerTriggerCenter::simulate(SimulationKind kind) {
     simulationActive = true;
     log(Kind::info, std::string("Simulated: ") + label(kind),
         "Troubleshooting \u2014 drives the real engine");
-    const Preferences& prefs = Preferences::shared();
     switch (kind) {
         case SimulationKind::lowBattery:
-            simBattery = std::max<std::int64_t>(prefs.lowBattPct() - 5, 1);
+            simBattery = std::max<std::int64_t>(prefs_.lowBattPct() - 5, 1);
             evaluate();
             break;
         case SimulationKind::batteryRecovery:
             simBattery = std::min<std::int64_t>(
-                std::max<std::int64_t>(prefs.lowBattPct() + 1, prefs.battRecoverPct()) + 5, 100);
+                std::max<std::int64_t>(prefs_.lowBattPct() + 1, prefs_.battRecoverPct()) + 5, 100);
             evaluate();
             break;
         case SimulationKind::lowPowerModeOn:
@@ -370,7 +375,7 @@ void PowerTriggerCenter::simulate(SimulationKind kind) {
             lpmOn = false;
             syncBlockReason();
             resume();
-            OrvelController::shared().checkACAutoStart();
+            controller_().checkACAutoStart();
             break;
         case SimulationKind::upsTakeover:
             simUPS = true;
@@ -398,13 +403,12 @@ void PowerTriggerCenter::clearSimulation() {
     simulationActive = false;
     simBattery.reset();
     simUPS = false;
-    setLowPowerMode(Platform::current().powerSources().isLowPowerModeEnabled());
+    setLowPowerMode(sources_.isLowPowerModeEnabled());
     evaluate();
     log(Kind::info, "Simulation cleared", "Real power state re-read");
 }
 
 std::vector<std::string> PowerTriggerCenter::reportLines() const {
-    const Preferences& prefs = Preferences::shared();
     std::vector<std::string> lines;
     if (auto reason = blockReason()) {
         lines.push_back(*reason);
@@ -412,7 +416,7 @@ std::vector<std::string> PowerTriggerCenter::reportLines() const {
     if (pending && !holds().empty()) {
         lines.push_back("Resume pending \u2014 waiting for: " + joinedLabels(holds()));
     }
-    if (macTripped && prefs.upsReact() && !prefs.upsInverted()) {
+    if (macTripped && prefs_.upsReact() && !prefs_.upsInverted()) {
         lines.push_back("Battery floor tripped \u2014 UPS Symmetric may not start a session");
     }
     if (simulationActive()) {
@@ -423,7 +427,6 @@ std::vector<std::string> PowerTriggerCenter::reportLines() const {
 
 void PowerTriggerCenter::refreshNotice() {
     noticeRefreshed.send();
-    const Preferences& prefs = Preferences::shared();
     const auto& list = holds();
     const bool macHold =
         std::any_of(list.begin(), list.end(), [](const Hold& h) { return h.id == "mac"; });
@@ -432,7 +435,8 @@ void PowerTriggerCenter::refreshNotice() {
     if (auto reason = blockReason()) {
         next = Notice{*reason, 3};
     } else if (pending && !list.empty() && macHold) {
-        std::string text = "Waiting: battery above " + std::to_string(prefs.battRecoverPct()) + "%";
+        std::string text =
+            "Waiting: battery above " + std::to_string(prefs_.battRecoverPct()) + "%";
         if (const auto percent = currentPercent()) {
             text += " \u2014 now " + std::to_string(*percent) + "%";
         }
@@ -445,7 +449,7 @@ void PowerTriggerCenter::refreshNotice() {
     } else if (pending && list.size() >= 2) {
         next =
             Notice{"Waiting to re-enable: " + std::to_string(list.size()) + " device batteries", 1};
-    } else if (macTripped && prefs.upsReact() && !prefs.upsInverted() && onUPS) {
+    } else if (macTripped && prefs_.upsReact() && !prefs_.upsInverted() && onUPS) {
         next = Notice{"Battery floor is holding UPS Symmetric back", 3};
     }
     if (next != notice()) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,12 @@
 #include "foundation/WeakRef.h"
 
 namespace orvel {
+
+class OrvelController;
+class PowerSources;
+class Preferences;
+class SessionControl;
+class SystemInfo;
 
 // The battery, Low Power Mode and UPS safety centre: ends the running session when the internal
 // battery reaches its floor, Low Power Mode turns on or the UPS changes, keeps a session it ended
@@ -56,6 +63,11 @@ class PowerTriggerCenter final : public ObservableObject,
         "Low Power Mode is on \u2014 Orvel is blocked while it's on.";
 
     static PowerTriggerCenter& shared();
+    // The controller is reached once the centre acts, not as it is built: the controller tells
+    // the centre of its sessions, and may build it.
+    PowerTriggerCenter(PowerSources& sources, const Preferences& prefs,
+                       std::function<OrvelController&()> controller,
+                       std::function<SessionControl&()> session);
 
     Published<bool> lpmOn;
     Published<bool> upsPresent{*this, false};
@@ -123,11 +135,13 @@ class PowerTriggerCenter final : public ObservableObject,
     Signal<> started;
 
   private:
-    PowerTriggerCenter();
-
     std::optional<std::int64_t> currentPercent() const;
     bool hasHold(const std::string& id) const;
 
+    PowerSources& sources_;
+    const Preferences& prefs_;
+    std::function<OrvelController&()> controller_;
+    std::function<SessionControl&()> session_;
     bool started_ = false;
     Timer ticker_;
     Subscription powerStateSubscription_;
@@ -135,6 +149,8 @@ class PowerTriggerCenter final : public ObservableObject,
 };
 
 // The operating system's version as "major.minor.patch" ("12.0.0").
+std::string osVersionString(SystemInfo& system);
+// The same for the installed platform, for callers that hold no system information.
 std::string osVersionString();
 
 }  // namespace orvel

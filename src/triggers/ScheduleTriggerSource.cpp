@@ -9,7 +9,6 @@
 #include "foundation/DateFormatting.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
-#include "platform/Platform.h"
 #include "platform/ScreenLock.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
@@ -32,8 +31,17 @@ bool onRuleDays(const TriggerRule& rule, Date day) {
 }  // namespace
 
 ScheduleTriggerSource& ScheduleTriggerSource::shared() {
-    return ORVEL_SHARED_INSTANCE(ScheduleTriggerSource);
+    return Registry::instance<ScheduleTriggerSource>();
 }
+
+ScheduleTriggerSource::ScheduleTriggerSource(Workspace& workspace, UserDefaults& defaults,
+                                             ScreenLock& screenLock, PowerAssertions& assertions,
+                                             ScheduleNeighbours neighbours)
+    : workspace_(workspace),
+      defaults_(defaults),
+      screenLock_(screenLock),
+      assertions_(assertions),
+      neighbours_(std::move(neighbours)) {}
 
 std::optional<Date> ScheduleTriggerSource::startOn(const TriggerRule& rule, Date day) {
     if (!rule.schedStartMin) {
@@ -94,7 +102,7 @@ std::vector<Date> ScheduleTriggerSource::dueOccurrences(const TriggerRule& rule,
 }
 
 void ScheduleTriggerSource::markOneShotFired(const TriggerRule& rule) {
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = neighbours_.engine();
     for (const auto& stored : engine.rules()) {
         if (stored.id == rule.id) {
             TriggerRule marked = stored;
@@ -117,7 +125,7 @@ void ScheduleTriggerSource::start(const std::vector<TriggerRule>& rules) {
         running_ = true;
         timer_ = RunLoop::main().every(
             kTickSeconds, [this] { tick(); }, TimerMode::Common);
-        wakeObserver_ = Platform::current().workspace().didWake.subscribe([this] { tick(); });
+        wakeObserver_ = workspace_.didWake.subscribe([this] { tick(); });
     }
     activeNow.clear();
     for (const auto& rule : rules_) {
@@ -135,7 +143,7 @@ void ScheduleTriggerSource::stop() {
     wakeObserver_.cancel();
     rules_.clear();
     activeNow.clear();
-    WakeHelperClient& client = WakeHelperClient::shared();
+    WakeHelperClient& client = neighbours_.wakeHelper();
     client.lastSynced.clear();
     client.refresh();
     if (client.state() == WakeHelperClient::State::active) {
@@ -145,11 +153,10 @@ void ScheduleTriggerSource::stop() {
 
 void ScheduleTriggerSource::tick() {
     const Date current = now();
-    UserDefaults& defaults = Platform::current().userDefaults();
-    const double stored = defaults.doubleForKey(kLastTickKey);
+    const double stored = defaults_.doubleForKey(kLastTickKey);
     const Date last = stored > 0 ? Date::fromUnix(stored) : current - 1.0;
     // Stored before anything is reported: a tick nested in this one starts from here.
-    defaults.setDouble(kLastTickKey, current.unixTime());
+    defaults_.setDouble(kLastTickKey, current.unixTime());
 
     // A copy: marking a one-shot re-synchronises the sources, which replaces the rules.
     const std::vector<TriggerRule> rules = rules_;
@@ -159,7 +166,7 @@ void ScheduleTriggerSource::tick() {
             nowActive.insert(rule.id);
         }
     }
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = neighbours_.engine();
     for (const auto& rule : rules) {
         const bool was = activeNow.count(rule.id) != 0;
         const bool is = nowActive.count(rule.id) != 0;
@@ -213,10 +220,10 @@ void ScheduleTriggerSource::fired(const TriggerRule& rule, TriggerEngine::EdgeOu
         return;
     }
     // What counts is the session after the edge was handled, whoever started it.
-    if (!OrvelController::shared().isActive()) {
+    if (!neighbours_.controller().isActive()) {
         return;
     }
-    DriveKeepAlive& drives = DriveKeepAlive::shared();
+    DriveKeepAlive& drives = neighbours_.drives();
     drives.rescan();
     for (const auto& drive : drives.drives()) {
         if (drive.enabled) {
@@ -229,17 +236,16 @@ void ScheduleTriggerSource::fired(const TriggerRule& rule, TriggerEngine::EdgeOu
 }
 
 void ScheduleTriggerSource::lockScreenUntilSignIn() {
-    Platform& platform = Platform::current();
-    if (auto locked = platform.screenLock().lockNow(); !locked.ok()) {
+    if (auto locked = screenLock_.lockNow(); !locked.ok()) {
         Logger("schedule").notice("The screen was not locked: " + locked.error().message);
     }
     // The display is held whether or not the lock could be asked for.
     if (lockHold_) {
         return;
     }
-    const AssertionCreation created = platform.powerAssertions().createWithName(
-        assertion_type::kPreventUserIdleDisplaySleep, kAssertionLevelOn,
-        "Orvel \u2014 hold lock screen until sign-in");
+    const AssertionCreation created =
+        assertions_.createWithName(assertion_type::kPreventUserIdleDisplaySleep, kAssertionLevelOn,
+                                   "Orvel \u2014 hold lock screen until sign-in");
     if (created.status != kIOReturnSuccess) {
         Logger("schedule")
             .notice("The display is not held until sign-in: assertion refused (" +
@@ -247,14 +253,14 @@ void ScheduleTriggerSource::lockScreenUntilSignIn() {
         return;
     }
     lockHold_ = created.id;
-    unlockObserver_ = platform.screenLock().unlocked.subscribe([this] { signedIn(); });
+    unlockObserver_ = screenLock_.unlocked.subscribe([this] { signedIn(); });
 }
 
 void ScheduleTriggerSource::signedIn() {
     if (!lockHold_) {
         return;
     }
-    Platform::current().powerAssertions().release(*lockHold_);
+    assertions_.release(*lockHold_);
     lockHold_.reset();
     unlockObserver_.cancel();
 }
@@ -294,7 +300,7 @@ std::vector<Date> ScheduleTriggerSource::upcomingWakeDates() const {
 }
 
 void ScheduleTriggerSource::syncWakes() {
-    WakeHelperClient& client = WakeHelperClient::shared();
+    WakeHelperClient& client = neighbours_.wakeHelper();
     client.lastSynced = upcomingWakeDates();
     client.refresh();
     if (client.state() == WakeHelperClient::State::active) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <set>
 #include <vector>
@@ -13,6 +14,22 @@
 #include "triggers/TriggerRule.h"
 
 namespace orvel {
+
+class DriveKeepAlive;
+class OrvelController;
+class ScreenLock;
+class UserDefaults;
+class WakeHelperClient;
+class Workspace;
+
+// The services a schedule source reaches on events only: each is built on first use, as before
+// (the engine builds this source; the helper client reads its registration as it is built).
+struct ScheduleNeighbours {
+    std::function<TriggerEngine&()> engine;
+    std::function<WakeHelperClient&()> wakeHelper;
+    std::function<OrvelController&()> controller;
+    std::function<DriveKeepAlive&()> drives;
+};
 
 // Turns the clock into rule events for schedule rules: windows (edges when they open and
 // close), fire-at times and one-time dates (each occurrence reported once as appeared).
@@ -33,6 +50,8 @@ class ScheduleTriggerSource {
     static constexpr std::size_t kMaxWakeDates = 16;
 
     static ScheduleTriggerSource& shared();
+    ScheduleTriggerSource(Workspace& workspace, UserDefaults& defaults, ScreenLock& screenLock,
+                          PowerAssertions& assertions, ScheduleNeighbours neighbours);
 
     // Keeps the given rules whose family is schedule, takes the windows open now as already
     // reported, and ticks.
@@ -49,7 +68,7 @@ class ScheduleTriggerSource {
     // The rule's start time on the local day that holds `day`.
     static std::optional<Date> startOn(const TriggerRule& rule, Date day);
     // Stamps and disables the stored copy of a one-time rule.
-    static void markOneShotFired(const TriggerRule& rule);
+    void markOneShotFired(const TriggerRule& rule);
     // Locks the screen and keeps the display on until the user signs in again: one display hold
     // however often it locks, released at the first unlock.
     void lockScreenUntilSignIn();
@@ -67,11 +86,14 @@ class ScheduleTriggerSource {
     const std::vector<TriggerRule>& rules() const { return rules_; }
 
   private:
-    ScheduleTriggerSource() = default;
-
     void fired(const TriggerRule& rule, TriggerEngine::EdgeOutcome outcome);
     void signedIn();
 
+    Workspace& workspace_;
+    UserDefaults& defaults_;
+    ScreenLock& screenLock_;
+    PowerAssertions& assertions_;
+    ScheduleNeighbours neighbours_;
     std::vector<TriggerRule> rules_;
     bool running_ = false;
     Timer timer_;

@@ -11,7 +11,6 @@
 #include "foundation/Localization.h"
 #include "foundation/Registry.h"
 #include "platform/Bluetooth.h"
-#include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
 #include "triggers/AppTriggerSource.h"
@@ -27,10 +26,6 @@ namespace {
 
 using Kind = ActivityEntry::Kind;
 
-UserDefaults& defaults() {
-    return Platform::current().userDefaults();
-}
-
 bool isNetworkFamily(TriggerSource source) {
     return source == TriggerSource::wifiSSID || source == TriggerSource::network;
 }
@@ -43,10 +38,10 @@ std::vector<TriggerSource> TriggerEngine::defaultPriority() {
 }
 
 TriggerEngine& TriggerEngine::shared() {
-    return ORVEL_SHARED_INSTANCE(TriggerEngine);
+    return Registry::instance<TriggerEngine>();
 }
 
-TriggerEngine::TriggerEngine() {
+TriggerEngine::TriggerEngine(TriggerEngineNeighbours neighbours) : n_(std::move(neighbours)) {
     loading = true;
     load();
     loading = false;
@@ -55,7 +50,7 @@ TriggerEngine::TriggerEngine() {
 // Store
 
 void TriggerEngine::load() {
-    UserDefaults& d = defaults();
+    UserDefaults& d = n_.defaults;
 
     // Rules are read one by one: one damaged rule must not cost the others, and the stored list
     // is kept aside before the next save replaces it.
@@ -109,6 +104,7 @@ void TriggerEngine::load() {
                 list.push_back(*family);
             }
         }
+        // An unreadable or empty list would rank nothing: the default order stays.
         if (readable && !list.empty()) {
             // Lists saved before these families existed lack them: schedules lead, apps close.
             if (std::find(list.begin(), list.end(), TriggerSource::schedule) == list.end()) {
@@ -122,6 +118,7 @@ void TriggerEngine::load() {
     }
 
     const auto master = d.object(kMasterKey);
+    // Anything but a stored Boolean leaves the rules on, as on a fresh installation.
     const bool* on = master ? master->as<bool>() : nullptr;
     masterEnabled = on != nullptr ? *on : true;
 
@@ -161,7 +158,7 @@ std::vector<TriggerRule> TriggerEngine::withoutDuplicates(std::vector<TriggerRul
 }
 
 void TriggerEngine::save() {
-    UserDefaults& d = defaults();
+    UserDefaults& d = n_.defaults;
     auto rulesText = dumpJson(TriggerRule::listToJson(rules()));
     if (rulesText) {
         d.setData(kRulesKey, dataFromString(*rulesText));
@@ -195,6 +192,7 @@ void TriggerEngine::setMasterEnabled(bool on) {
 }
 
 void TriggerEngine::masterChanged() {
+    // Reading the store must neither write it back nor start the sources before start().
     if (loading) {
         return;
     }
@@ -204,7 +202,7 @@ void TriggerEngine::masterChanged() {
 
 void TriggerEngine::start() {
     bluetoothAuthorization_ =
-        Platform::current().bluetooth().authorizationChanged.subscribe([weakSelf = weakRef(*this)] {
+        n_.bluetooth.authorizationChanged.subscribe([weakSelf = weakRef(*this)] {
             if (auto* self = weakSelf.get()) {
                 self->syncSources();
             }
@@ -244,6 +242,7 @@ void TriggerEngine::deleteRule(const UUID& id) {
     std::erase_if(list, [&](const TriggerRule& r) { return r.id == id; });
     rules = std::move(list);
     armed.erase(id);
+    // The session it started runs on, owned by no rule that still exists.
     if (owningRule() && owningRule()->id == id) {
         owningRule = std::nullopt;
     }
@@ -287,6 +286,7 @@ void TriggerEngine::movePriority(TriggerSource family, bool up) {
     }
     std::swap(list[index], list[up ? index - 1 : index + 1]);
     priority = std::move(list);
+    // No re-synchronising: the order ranks families for shields, the sources watch the same.
     save();
 }
 
@@ -312,6 +312,7 @@ void TriggerEngine::pause(std::optional<double> seconds) {
 
 void TriggerEngine::schedulePauseTimer(Date date) {
     pauseTimer_.cancel();
+    // Common: a pause ends on time even while a modal alert runs.
     pauseTimer_ = RunLoop::main().after(
         date.timeIntervalSince(now()),
         [self = weakRef(*this)] {
@@ -361,28 +362,28 @@ void TriggerEngine::syncSources() {
         }
     }
 
-    BluetoothTriggerSource& bt = BluetoothTriggerSource::shared();
+    BluetoothTriggerSource& bt = n_.bluetoothSource;
     // Without lasting Bluetooth permission nothing can be watched; start() re-syncs on a grant.
     if (active && !bluetooth.empty() &&
-        Platform::current().bluetooth().authorization() == BluetoothAuthorization::allowedAlways) {
+        n_.bluetooth.authorization() == BluetoothAuthorization::allowedAlways) {
         bt.start(std::move(bluetooth));
     } else {
         bt.stop();
     }
     if (active && !network.empty()) {
-        NetworkTriggerSource::shared().start(std::move(network));
+        n_.networkSource.start(std::move(network));
     } else {
-        NetworkTriggerSource::shared().stop();
+        n_.networkSource.stop();
     }
     if (active && !schedule.empty()) {
-        ScheduleTriggerSource::shared().start(schedule);
+        n_.scheduleSource.start(schedule);
     } else {
-        ScheduleTriggerSource::shared().stop();
+        n_.scheduleSource.stop();
     }
     if (active && !apps.empty()) {
-        AppTriggerSource::shared().setRules(apps);
+        n_.appSource.setRules(apps);
     } else {
-        AppTriggerSource::shared().clearRules();
+        n_.appSource.clearRules();
     }
 }
 
@@ -405,7 +406,7 @@ void TriggerEngine::refreshAvailability() {
             continue;
         }
         if (!pairedRead) {
-            paired = BluetoothTriggerSource::shared().pairedDevices();
+            paired = n_.bluetoothSource.pairedDevices();
             pairedRead = true;
         }
         const bool found = std::any_of(paired.begin(), paired.end(), [&](const auto& device) {
@@ -509,7 +510,8 @@ TriggerEngine::EdgeOutcome TriggerEngine::startEdge(const TriggerRule& rule, boo
         ActivityLog::add(
             ActivityEntry::make(simulated ? Kind::simulated : kind, title, std::move(detail)));
     };
-    OrvelController& controller = OrvelController::shared();
+    OrvelController& controller = n_.controller();
+    // The Test button plays the edge whatever the arming.
     if (!simulated && !isArmed(rule.id)) {
         record(Kind::info, "Ignored \u2014 awaiting re-arm (condition must clear first)");
         return EdgeOutcome::ignored;
@@ -518,7 +520,7 @@ TriggerEngine::EdgeOutcome TriggerEngine::startEdge(const TriggerRule& rule, boo
         record(Kind::info, "Ignored \u2014 a session is already running; rule re-armed");
         return EdgeOutcome::sessionAlreadyRunning;
     }
-    sessionControl().startFromTrigger(rule.name, rule.id, rule.durationSeconds);
+    n_.session().startFromTrigger(rule.name, rule.id, rule.durationSeconds);
     if (!controller.isActive()) {
         // Nothing started, so nothing is owned, announced or latched.
         std::string detail = "Ignored \u2014 the session could not start";
@@ -557,14 +559,15 @@ void TriggerEngine::endEdge(const TriggerRule& rule, bool simulated, const std::
         }
         return shield.has_value();
     };
-    OrvelController& controller = OrvelController::shared();
+    OrvelController& controller = n_.controller();
+    // A rule's session ends at any rule's end edge, unless a higher family still holds.
     if (const auto owner = controller.triggerOwnedRuleID()) {
         if (shielded()) {
             return;
         }
         // Read before ending: the owner's name is what the entry is about.
         const std::string ownerName = ruleName(*owner);
-        sessionControl().endFromTrigger();
+        n_.session().endFromTrigger();
         record(Kind::ended,
                localizedFormat("Ended session \u2014 it was started by %@", {ownerName}));
         notifyUser(localized("Orvel ended"), localizedFormat("%@ ended the session.", {rule.name}));
@@ -609,17 +612,17 @@ std::optional<TriggerRule> TriggerEngine::shieldingRule(const TriggerRule& rule)
 bool TriggerEngine::isHolding(const TriggerRule& rule) const {
     switch (rule.source) {
         case TriggerSource::bluetooth:
-            return rule.btAddress && BluetoothTriggerSource::shared().isConnected(rule.btAddress);
+            return rule.btAddress && n_.bluetoothSource.isConnected(rule.btAddress);
         case TriggerSource::wifiSSID:
         case TriggerSource::network:
-            return rule.matcher && NetworkTriggerSource::shared().matches(*rule.matcher);
+            return rule.matcher && n_.networkSource.matches(*rule.matcher);
         case TriggerSource::schedule:
-            return ScheduleTriggerSource::shared().activeNow.count(rule.id) != 0;
+            return n_.scheduleSource.activeNow.count(rule.id) != 0;
         case TriggerSource::app: {
             if (!rule.appBundleID) {
                 return false;
             }
-            for (const auto& app : Platform::current().workspace().runningApplications()) {
+            for (const auto& app : n_.workspace.runningApplications()) {
                 if (app.bundleIdentifier == rule.appBundleID) {
                     return true;
                 }
@@ -634,6 +637,7 @@ void TriggerEngine::sessionEnded(std::optional<UUID> owner, bool manual) {
     if (owner && manual) {
         if (const TriggerRule* found = find(*owner)) {
             const TriggerRule rule = *found;
+            // The user's word stands until the condition clears.
             if (isHolding(rule)) {
                 armed[rule.id] = false;
                 ActivityLog::add(ActivityEntry::make(
@@ -674,7 +678,7 @@ std::string TriggerEngine::diagnosticSection(bool redact) const {
         first = false;
         text += displayName(family);
     }
-    text += "\n  " + WakeHelperClient::shared().statusLine();
+    text += "\n  " + n_.wakeHelper().statusLine();
     if (rules().empty()) {
         text += "\n  no rules";
     }
@@ -700,7 +704,7 @@ std::string TriggerEngine::diagnosticSection(bool redact) const {
                     std::to_string(*BluetoothTriggerSource::recoveryLevel(rule)) + "% used";
         }
     }
-    text += "\n\n" + ActivityLog::shared().exportText(redact);
+    text += "\n\n" + n_.activityLog.exportText(redact);
     return text;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -16,6 +17,35 @@
 #include "triggers/TriggerRule.h"
 
 namespace orvel {
+
+class ActivityLog;
+class AppTriggerSource;
+class Bluetooth;
+class BluetoothTriggerSource;
+class NetworkTriggerSource;
+class OrvelController;
+class ScheduleTriggerSource;
+class SessionControl;
+class UserDefaults;
+class WakeHelperClient;
+class Workspace;
+
+// What the engine works with. The sources are built before it; the wake helper, the controller
+// and its way in are reached on first use (the controller tells the engine of its sessions and
+// may build it; the helper reads its registration as it is built).
+struct TriggerEngineNeighbours {
+    UserDefaults& defaults;
+    Bluetooth& bluetooth;
+    Workspace& workspace;
+    ActivityLog& activityLog;
+    BluetoothTriggerSource& bluetoothSource;
+    NetworkTriggerSource& networkSource;
+    ScheduleTriggerSource& scheduleSource;
+    AppTriggerSource& appSource;
+    std::function<WakeHelperClient&()> wakeHelper;
+    std::function<OrvelController&()> controller;
+    std::function<SessionControl&()> session;
+};
 
 // The one owner of the trigger rules, and their evaluator.
 //
@@ -37,6 +67,7 @@ class TriggerEngine final : public ObservableObject,
     static std::vector<TriggerSource> defaultPriority();
 
     static TriggerEngine& shared();
+    explicit TriggerEngine(TriggerEngineNeighbours neighbours);
 
     // Every rule in the order the user made them; the order breaks ties between shields.
     Published<std::vector<TriggerRule>> rules{*this, {}};
@@ -113,8 +144,6 @@ class TriggerEngine final : public ObservableObject,
     Signal<> started;
 
   private:
-    TriggerEngine();
-
     void load();
     void masterChanged();
     void schedulePauseTimer(Date date);
@@ -124,6 +153,7 @@ class TriggerEngine final : public ObservableObject,
     EdgeOutcome startEdge(const TriggerRule& rule, bool simulated, const std::string& title);
     void endEdge(const TriggerRule& rule, bool simulated, const std::string& title);
 
+    TriggerEngineNeighbours n_;
     Timer pauseTimer_;
     // An adapter coming or going starts or stops the Bluetooth source.
     Subscription bluetoothAuthorization_;

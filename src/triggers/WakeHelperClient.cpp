@@ -4,7 +4,6 @@
 #include "foundation/Registry.h"
 #include "platform/HelperConnection.h"
 #include "platform/HelperService.h"
-#include "platform/Platform.h"
 
 namespace orvel {
 
@@ -31,15 +30,18 @@ WakeHelperClient::State stateFor(int status) {
 }  // namespace
 
 WakeHelperClient& WakeHelperClient::shared() {
-    return ORVEL_SHARED_INSTANCE(WakeHelperClient);
+    return Registry::instance<WakeHelperClient>();
 }
 
-WakeHelperClient::WakeHelperClient() {
+WakeHelperClient::WakeHelperClient(HelperService& service, HelperConnection& connection)
+    : service_(service), connection_(connection) {
     refresh();
 }
 
+WakeHelperClient::~WakeHelperClient() = default;
+
 void WakeHelperClient::refresh() {
-    const State now = stateFor(Platform::current().helperService().status());
+    const State now = stateFor(service_.status());
     if (now != state()) {
         state = now;
     }
@@ -47,23 +49,19 @@ void WakeHelperClient::refresh() {
 
 void WakeHelperClient::install() {
     lastError = std::nullopt;
-    Platform::current().helperService().registerService(
-        [weak = weakRef(*this)](Result<void> result) {
-            WakeHelperClient* self = weak.get();
-            if (self == nullptr) {
-                return;
-            }
-            if (!result.ok()) {
-                self->lastError = result.error().message;
-            }
-            self->refresh();
-            if (self->state() == State::requiresApproval) {
-                log().notice("the wake helper awaits an administrator's approval");
-            }
-            if (self->state() == State::active) {
-                self->sync(self->lastSynced);
-            }
-        });
+    service_.registerService([weak = weakRef(*this)](Result<void> result) {
+        WakeHelperClient* self = weak.get();
+        if (self == nullptr) {
+            return;
+        }
+        self->registrationAnswered(result);
+        if (self->state() == State::requiresApproval) {
+            log().notice("the wake helper awaits an administrator's approval");
+        }
+        if (self->state() == State::active) {
+            self->sync(self->lastSynced);
+        }
+    });
 }
 
 void WakeHelperClient::uninstall() {
@@ -78,17 +76,18 @@ void WakeHelperClient::uninstall() {
 }
 
 void WakeHelperClient::unregister() {
-    Platform::current().helperService().unregisterService(
-        [weak = weakRef(*this)](Result<void> result) {
-            WakeHelperClient* self = weak.get();
-            if (self == nullptr) {
-                return;
-            }
-            if (!result.ok()) {
-                self->lastError = result.error().message;
-            }
-            self->refresh();
-        });
+    service_.unregisterService([weak = weakRef(*this)](Result<void> result) {
+        if (WakeHelperClient* self = weak.get()) {
+            self->registrationAnswered(result);
+        }
+    });
+}
+
+void WakeHelperClient::registrationAnswered(const Result<void>& result) {
+    if (!result.ok()) {
+        lastError = result.error().message;
+    }
+    refresh();
 }
 
 void WakeHelperClient::sync(const std::vector<Date>& dates) {
@@ -100,12 +99,11 @@ void WakeHelperClient::send(const std::vector<Date>& dates, std::function<void()
     if (then) {
         continuations_.emplace(id, std::move(then));
     }
-    auto request = Platform::current().helperConnection().send(
-        dates, [weak = weakRef(*this), id](Result<std::int32_t> reply) {
-            if (WakeHelperClient* self = weak.get()) {
-                self->received(id, reply);
-            }
-        });
+    auto request = connection_.send(dates, [weak = weakRef(*this), id](Result<std::int32_t> reply) {
+        if (WakeHelperClient* self = weak.get()) {
+            self->received(id, reply);
+        }
+    });
     inFlight_.emplace(id, std::move(request));
 }
 

@@ -17,7 +17,9 @@
 
 namespace orvel {
 
+class HelperConnection;
 class HelperRequest;
+class HelperService;
 
 // The application's side of the wake helper, the root service that wakes the machine for
 // schedule rules: whether it is installed, installing and removing it, and handing it the wake
@@ -28,6 +30,8 @@ class WakeHelperClient final : public ObservableObject, public WeakReferenceable
     enum class State { active, requiresApproval, notInstalled, missingFromBundle };
 
     static WakeHelperClient& shared();
+    WakeHelperClient(HelperService& service, HelperConnection& connection);
+    ~WakeHelperClient();
 
     Published<State> state{*this, State::notInstalled};
     // The last registration, connection or scheduling error, in words; cleared only by install
@@ -53,12 +57,14 @@ class WakeHelperClient final : public ObservableObject, public WeakReferenceable
     std::size_t requestsInFlight() const { return inFlight_.size(); }
 
   private:
-    WakeHelperClient();
-
     void send(const std::vector<Date>& dates, std::function<void()> then);
     void received(int request, const Result<std::int32_t>& reply);
     void unregister();
+    // A registration or its removal answered: its error, if any, and the state it left.
+    void registrationAnswered(const Result<void>& result);
 
+    HelperService& service_;
+    HelperConnection& connection_;
     int nextRequest_ = 0;
     std::map<int, std::unique_ptr<HelperRequest>> inFlight_;
     std::map<int, std::function<void()>> continuations_;

@@ -1,14 +1,20 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/ActivityLog.h"
+#include "core/OrvelController.h"
+#include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
 #include "support/OrvelTest.h"
 #include "triggers/AppTriggerSource.h"
 #include "triggers/BluetoothTriggerSource.h"
 #include "triggers/NetworkTriggerSource.h"
+#include "triggers/PowerTriggerCenter.h"
 #include "triggers/ScheduleTriggerSource.h"
 #include "triggers/TriggerEngine.h"
 #include "triggers/TriggerTestSupport.h"
+#include "triggers/WakeHelperClient.h"
 
 namespace orvel {
 namespace {
@@ -31,6 +37,35 @@ class TriggerEngineStoreTest : public test::OrvelTest {
 
 const std::vector<TriggerSource> kDefaultOrder{S::schedule, S::bluetooth, S::wifiSSID, S::network,
                                                S::app};
+
+// Each trigger service builds alone, first of all, without building the services it reaches only
+// on events: the controller (which tells the engine and the power centre of its sessions), the
+// power centre, the wake helper and the drive keep-alive stay unbuilt until first used.
+TEST_F(TriggerEngineStoreTest, EachTriggerServiceBuildsFirstWithoutTheServicesItReachesLater) {
+    struct Case {
+        const char* name;
+        std::function<void()> build;
+    };
+    const std::vector<Case> cases{
+        {"engine", [] { TriggerEngine::shared(); }},
+        {"power centre", [] { PowerTriggerCenter::shared(); }},
+        {"app source", [] { AppTriggerSource::shared(); }},
+        {"bluetooth source", [] { BluetoothTriggerSource::shared(); }},
+        {"network source", [] { NetworkTriggerSource::shared(); }},
+        {"schedule source", [] { ScheduleTriggerSource::shared(); }},
+        {"wake helper", [] { WakeHelperClient::shared(); }},
+    };
+    for (const auto& c : cases) {
+        Registry::reset();
+        c.build();
+        const std::string name = c.name;
+        EXPECT_EQ(Registry::existing<OrvelController>(), nullptr) << name;
+        EXPECT_EQ(Registry::existing<DriveKeepAlive>(), nullptr) << name;
+        EXPECT_EQ(Registry::existing<PowerTriggerCenter>() != nullptr, name == "power centre")
+            << name;
+        EXPECT_EQ(Registry::existing<WakeHelperClient>() != nullptr, name == "wake helper") << name;
+    }
+}
 
 TEST_F(TriggerEngineStoreTest, AFirstLaunchHasNoRulesTheDefaultOrderAndStopsEverySource) {
     TriggerEngine& e = engine();
