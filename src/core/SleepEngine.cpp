@@ -104,11 +104,12 @@ std::string failureWords(std::string_view said, int status) {
 
 }  // namespace
 
-std::shared_ptr<CaffeinateEngine> CaffeinateEngine::make() {
-    return std::shared_ptr<CaffeinateEngine>(new CaffeinateEngine());
+std::shared_ptr<CaffeinateEngine> CaffeinateEngine::make(Processes& processes) {
+    return std::shared_ptr<CaffeinateEngine>(new CaffeinateEngine(processes));
 }
 
-CaffeinateEngine::CaffeinateEngine() : log_("caffeinate") {}
+CaffeinateEngine::CaffeinateEngine(Processes& processes)
+    : processes_(processes), log_("caffeinate") {}
 
 // An engine never leaves its child running behind it.
 CaffeinateEngine::~CaffeinateEngine() {
@@ -119,7 +120,7 @@ Result<void, SleepEngineError> CaffeinateEngine::start(const SleepOptions& optio
                                                        std::function<void()> onExit) {
     stop();
     const std::uint64_t startNumber = ++startNumber_;
-    Processes& processes = Platform::current().processes();
+    Processes& processes = processes_;
     if (!processes.isExecutableFile(kCaffeinatePath)) {
         return SleepEngineError::binaryMissing();
     }
@@ -184,8 +185,8 @@ void CaffeinateEngine::stop() {
 
 // AssertionEngine -----------------------------------------------------------------------------
 
-std::shared_ptr<AssertionEngine> AssertionEngine::make() {
-    return std::shared_ptr<AssertionEngine>(new AssertionEngine());
+std::shared_ptr<AssertionEngine> AssertionEngine::make(PowerAssertions& assertions) {
+    return std::shared_ptr<AssertionEngine>(new AssertionEngine(assertions));
 }
 
 // An engine never leaves its assertions held behind it.
@@ -200,7 +201,7 @@ Result<void, SleepEngineError> AssertionEngine::start(const SleepOptions& option
     }
     stop();
 
-    PowerAssertions& assertions = Platform::current().powerAssertions();
+    PowerAssertions& assertions = assertions_;
     for (std::string_view type : options.assertionTypes()) {
         const AssertionCreation created =
             assertions.createWithName(type, kAssertionLevelOn, kAssertionName);
@@ -228,10 +229,9 @@ Result<void, SleepEngineError> AssertionEngine::start(const SleepOptions& option
         AssertionID id = 0;
         assertions.declareUserActivity(kAssertionName, kUserActiveLocal, id);
         userActiveTimer_ = RunLoop::main().every(kUserActivityInterval, [weakSelf] {
-            if (weakSelf.lock()) {
+            if (auto self = weakSelf.lock()) {
                 AssertionID again = 0;
-                Platform::current().powerAssertions().declareUserActivity(kAssertionName,
-                                                                          kUserActiveLocal, again);
+                self->assertions_.declareUserActivity(kAssertionName, kUserActiveLocal, again);
             }
         });
     }
@@ -257,13 +257,12 @@ void AssertionEngine::stop() {
     timeoutWork_.cancel();
     userActiveTimer_.cancel();
     refusal_.cancel();
-    if (!Platform::isInstalled()) {
+    if (!Platform::isInstalled()) {  // the holds went with the platform
         ids_.clear();
         return;
     }
-    PowerAssertions& assertions = Platform::current().powerAssertions();
     for (AssertionID id : ids_) {
-        assertions.release(id);
+        assertions_.release(id);
     }
     ids_.clear();
 }
