@@ -2,8 +2,12 @@
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
 #include "platform/Platform.h"
+#include "settings/SettingsReset.h"
+#include "triggers/PowerTriggerCenter.h"
+#include "triggers/TriggerEngine.h"
 
 namespace orvel {
 namespace {
@@ -22,6 +26,17 @@ namespace {
                                                  platform.powerAssertions(), platform.processes(),
                                                  platform.powerSources(), platform.notifications(),
                                                  serviceNeighbours());
+    });
+    // Built in the order a reset first used them.
+    Registry::provide<SettingsReset>([] {
+        TriggerEngine& engine = TriggerEngine::shared();
+        OrvelController& controller = OrvelController::shared();
+        PowerTriggerCenter& powerCenter = PowerTriggerCenter::shared();
+        DriveKeepAlive& drives = DriveKeepAlive::shared();
+        Platform& platform = Platform::current();
+        return std::make_unique<SettingsReset>(SettingsResetNeighbours{
+            engine, controller, powerCenter, drives, Preferences::shared(), ActivityLog::shared(),
+            platform.userDefaults(), platform.permissions(), platform.processes()});
     });
     return true;
 }();
