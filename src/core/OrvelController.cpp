@@ -416,9 +416,8 @@ bool OrvelController::stopPreventingDiskSleep() {
 void OrvelController::refreshLocks() {
     std::vector<std::string> stopped;
     if (isActive()) {
-        PowerAssertions& power = powerAssertions_;
         for (std::string_view type : effectiveOptions().assertionTypes()) {
-            for (auto& name : power.stoppedServices(type)) {
+            for (auto& name : powerAssertions_.stoppedServices(type)) {
                 if (std::find(stopped.begin(), stopped.end(), name) == stopped.end()) {
                     stopped.push_back(std::move(name));
                 }

@@ -120,8 +120,7 @@ Result<void, SleepEngineError> CaffeinateEngine::start(const SleepOptions& optio
                                                        std::function<void()> onExit) {
     stop();
     const std::uint64_t startNumber = ++startNumber_;
-    Processes& processes = processes_;
-    if (!processes.isExecutableFile(kCaffeinatePath)) {
+    if (!processes_.isExecutableFile(kCaffeinatePath)) {
         return SleepEngineError::binaryMissing();
     }
 
@@ -140,13 +139,13 @@ Result<void, SleepEngineError> CaffeinateEngine::start(const SleepOptions& optio
 
     LaunchRequest request{kCaffeinatePath, options.caffeinateArguments()};
     request.keepStandardError = true;  // a child that fails says why there
-    auto launched = processes.launch(request, std::move(handler));
+    auto launched = processes_.launch(request, std::move(handler));
     if (!launched) {
         return SleepEngineError::launchFailed(launched.error().message);
     }
     process_ = std::move(launched.value());
     if (log_.isInfoEnabled()) {
-        log_.info("started: " + options.commandLine(processes.resolve(kCaffeinatePath)));
+        log_.info("started: " + options.commandLine(processes_.resolve(kCaffeinatePath)));
     }
     return {};
 }
@@ -201,10 +200,9 @@ Result<void, SleepEngineError> AssertionEngine::start(const SleepOptions& option
     }
     stop();
 
-    PowerAssertions& assertions = assertions_;
     for (std::string_view type : options.assertionTypes()) {
         const AssertionCreation created =
-            assertions.createWithName(type, kAssertionLevelOn, kAssertionName);
+            assertions_.createWithName(type, kAssertionLevelOn, kAssertionName);
         if (created.status != kIOReturnSuccess) {
             stop();
             return SleepEngineError::assertionFailed(created.status);
@@ -214,7 +212,7 @@ Result<void, SleepEngineError> AssertionEngine::start(const SleepOptions& option
 
     std::weak_ptr<AssertionEngine> weakSelf = weak_from_this();
     // A hold the system takes back later means nothing keeps the machine awake any more.
-    refusal_ = assertions.assertionRefused.subscribe(
+    refusal_ = assertions_.assertionRefused.subscribe(
         [weakSelf](const AssertionID& id, const IOReturn& code) {
             auto self = weakSelf.lock();
             if (!self || std::find(self->ids_.begin(), self->ids_.end(), id) == self->ids_.end()) {
@@ -227,7 +225,7 @@ Result<void, SleepEngineError> AssertionEngine::start(const SleepOptions& option
         });
     if (options.declareUserActive) {
         AssertionID id = 0;
-        assertions.declareUserActivity(kAssertionName, kUserActiveLocal, id);
+        assertions_.declareUserActivity(kAssertionName, kUserActiveLocal, id);
         userActiveTimer_ = RunLoop::main().every(kUserActivityInterval, [weakSelf] {
             if (auto self = weakSelf.lock()) {
                 AssertionID again = 0;
