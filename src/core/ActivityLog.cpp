@@ -5,7 +5,6 @@
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
-#include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 
 namespace orvel {
@@ -66,12 +65,11 @@ std::vector<ActivityEntry> decodeAll(const Json& stored, std::size_t* skipped) {
 }  // namespace
 
 ActivityLog& ActivityLog::shared() {
-    return ORVEL_SHARED_INSTANCE(ActivityLog);
+    return Registry::instance<ActivityLog>();
 }
 
-ActivityLog::ActivityLog() {
-    UserDefaults& d = Platform::current().userDefaults();
-    const auto data = d.dataForKey(kDefaultsKey);
+ActivityLog::ActivityLog(UserDefaults& defaults) : defaults_(defaults) {
+    const auto data = defaults_.dataForKey(kDefaultsKey);
     if (!data) {
         return;
     }
@@ -119,13 +117,13 @@ void ActivityLog::append(ActivityEntry entry) {
         Logger("activity").error("The activity log was not saved: " + text.error().message);
         return;
     }
-    Platform::current().userDefaults().setData(kDefaultsKey, dataFromString(*text));
+    defaults_.setData(kDefaultsKey, dataFromString(*text));
 }
 
 void ActivityLog::clear() {
     stored_ = Json::array();
     entries = {};
-    Platform::current().userDefaults().removeObject(kDefaultsKey);
+    defaults_.removeObject(kDefaultsKey);
 }
 
 std::string ActivityLog::exportText(bool redact) const {

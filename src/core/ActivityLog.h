@@ -13,6 +13,8 @@
 
 namespace orvel {
 
+class UserDefaults;
+
 // One logged decision.
 struct ActivityEntry {
     enum class Kind { started, ended, shielded, rearmed, simulated, info };
@@ -52,6 +54,8 @@ class ActivityLog final : public ObservableObject {
     static constexpr const char* kDefaultsKey = "trigger.log";
 
     static ActivityLog& shared();
+    // Reads the stored log.
+    explicit ActivityLog(UserDefaults& defaults);
 
     Published<std::vector<ActivityEntry>> entries{*this, {}};
 
@@ -72,8 +76,9 @@ class ActivityLog final : public ObservableObject {
     static Result<Stored> decodeStored(std::string_view text);
 
   private:
-    ActivityLog();
     void append(ActivityEntry entry);
+
+    UserDefaults& defaults_;
 
     // The stored list as it was read, newest first: entries that could not be decoded are kept
     // here as they were, so that an append never drops them for being unreadable.

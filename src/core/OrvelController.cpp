@@ -9,7 +9,6 @@
 #include "core/UserNotification.h"
 #include "foundation/Localization.h"
 #include "foundation/Registry.h"
-#include "platform/Platform.h"
 #include "platform/PowerAssertions.h"
 #include "platform/Processes.h"
 #include "platform/Workspace.h"
@@ -33,33 +32,39 @@ std::string joinedNames(const std::vector<std::string>& names) {
 }  // namespace
 
 OrvelController& OrvelController::shared() {
-    return ORVEL_SHARED_INSTANCE(OrvelController);
+    return Registry::instance<OrvelController>();
 }
 
 SessionControl& sessionControl() {
     return OrvelController::shared();
 }
 
-OrvelController::OrvelController()
-    : isOnAC(*this, isOnACPower()),
+OrvelController::OrvelController(Preferences& prefs, Workspace& workspace,
+                                 PowerAssertions& powerAssertions, Processes& processes,
+                                 PowerSources& powerSources, Notifications& notifications,
+                                 ServiceNeighbours neighbours)
+    : isOnAC(*this, isOnACPower(powerSources)),
       options(*this, SleepOptions{},
               [this] {
                   saveSession();
                   reapplyOptions();
               }),
-      preset(*this, Preferences::shared().defaultPreset(), [this] { saveSession(); }),
-      prefs_(Preferences::shared()),
-      engine_(AssertionEngine::make()),
-      neighbours_(ServiceNeighbours::installed()) {
+      preset(*this, prefs.defaultPreset(), [this] { saveSession(); }),
+      prefs_(prefs),
+      workspace_(workspace),
+      powerAssertions_(powerAssertions),
+      processes_(processes),
+      powerSources_(powerSources),
+      notifications_(notifications),
+      engine_(AssertionEngine::make(powerAssertions)),
+      neighbours_(std::move(neighbours)) {
     configureEngine(std::nullopt);
 
-    Workspace& workspace = Platform::current().workspace();
-    bag_.push_back(workspace.willSleep.subscribe([this] { willSleep(); }));
-    bag_.push_back(workspace.didWake.subscribe([this] { didWake(); }));
-    bag_.push_back(workspace.didTerminateApplication.subscribe(
+    bag_.push_back(workspace_.willSleep.subscribe([this] { willSleep(); }));
+    bag_.push_back(workspace_.didWake.subscribe([this] { didWake(); }));
+    bag_.push_back(workspace_.didTerminateApplication.subscribe(
         [this](const RunningApplication& app) { appTerminated(app); }));
-    bag_.push_back(Platform::current().powerAssertions().servicesChanged.subscribe(
-        [this] { refreshLocks(); }));
+    bag_.push_back(powerAssertions_.servicesChanged.subscribe([this] { refreshLocks(); }));
 
     // Later values only: the current engine was just configured.
     bag_.push_back(
@@ -84,11 +89,10 @@ OrvelController::~OrvelController() = default;
 
 void OrvelController::configureEngine(std::optional<EngineKind> kind) {
     const EngineKind chosen = kind.value_or(prefs_.engine());
-    if (chosen == EngineKind::caffeinate &&
-        Platform::current().processes().isExecutableFile(kCaffeinatePath)) {
-        engine_ = CaffeinateEngine::make();
+    if (chosen == EngineKind::caffeinate && processes_.isExecutableFile(kCaffeinatePath)) {
+        engine_ = CaffeinateEngine::make(processes_);
     } else {
-        engine_ = AssertionEngine::make();
+        engine_ = AssertionEngine::make(powerAssertions_);
     }
     engineName = engine_->name();
 }
@@ -146,9 +150,9 @@ bool OrvelController::startOtherEngine(const SleepOptions& effective,
                                        const SleepEngineError& firstError) {
     std::shared_ptr<SleepEngine> other;
     if (engine_->kind() == EngineKind::caffeinate) {
-        other = AssertionEngine::make();
+        other = AssertionEngine::make(powerAssertions_);
     } else {
-        other = CaffeinateEngine::make();
+        other = CaffeinateEngine::make(processes_);
     }
     watchFailures(*other);
     SleepOptions withoutWatch = effective;
@@ -346,7 +350,7 @@ void OrvelController::startOnAC() {
 }
 
 void OrvelController::checkACAutoStart() {
-    if (prefs_.activateOnAC() && isOnACPower() && !isActive() && !powerBlockReason()) {
+    if (prefs_.activateOnAC() && isOnACPower(powerSources_) && !isActive() && !powerBlockReason()) {
         startOnAC();
     }
 }
@@ -412,9 +416,8 @@ bool OrvelController::stopPreventingDiskSleep() {
 void OrvelController::refreshLocks() {
     std::vector<std::string> stopped;
     if (isActive()) {
-        PowerAssertions& power = Platform::current().powerAssertions();
         for (std::string_view type : effectiveOptions().assertionTypes()) {
-            for (auto& name : power.stoppedServices(type)) {
+            for (auto& name : powerAssertions_.stoppedServices(type)) {
                 if (std::find(stopped.begin(), stopped.end(), name) == stopped.end()) {
                     stopped.push_back(std::move(name));
                 }
@@ -537,10 +540,11 @@ void OrvelController::endSession() {
         return;
     }
     if (bySleep) {
-        notifyUser(localized("Orvel stopped"),
+        notifyUser(notifications_, localized("Orvel stopped"),
                    localized("The timed session ended when your Mac went to sleep."));
     } else {
-        notifyUser(localized("Orvel finished"), localized("Your Mac can sleep normally again."));
+        notifyUser(notifications_, localized("Orvel finished"),
+                   localized("Your Mac can sleep normally again."));
     }
 }
 
@@ -604,7 +608,7 @@ void OrvelController::endIfUntilAppQuits() {
 // Power rules --------------------------------------------------------------------------------
 
 void OrvelController::powerTick() {
-    const bool onAC = isOnACPower();
+    const bool onAC = isOnACPower(powerSources_);
     if (onAC == isOnAC()) {
         return;
     }
@@ -641,7 +645,7 @@ void OrvelController::powerTick() {
 void OrvelController::batteryOffFired() {
     batteryOffTimer_ = Timer();
     PowerSafety* safety = neighbours_.powerSafety ? &neighbours_.powerSafety() : nullptr;
-    if (isOnACPower() || !isActive() || (safety != nullptr && safety->runsOnUPS())) {
+    if (isOnACPower(powerSources_) || !isActive() || (safety != nullptr && safety->runsOnUPS())) {
         return;
     }
     const std::optional<std::int64_t> remaining =
@@ -653,7 +657,8 @@ void OrvelController::batteryOffFired() {
         }
         safety->refreshNotice();
     }
-    notifyUser(localized("Orvel ended"), localized("Turned off \u2014 the Mac is on battery."));
+    notifyUser(notifications_, localized("Orvel ended"),
+               localized("Turned off \u2014 the Mac is on battery."));
     ActivityLog::add(
         ActivityEntry::make(ActivityEntry::Kind::info, "Turned off \u2014 on battery",
                             prefs_.batteryOffAfterEnabled()
@@ -689,7 +694,7 @@ void OrvelController::restoreSession() {
             prefs_.saveSession(std::nullopt);
             return;
         }
-        const auto apps = Platform::current().workspace().runningApplications();
+        const auto apps = workspace_.runningApplications();
         auto it = std::find_if(apps.begin(), apps.end(), [&](const RunningApplication& app) {
             return app.bundleIdentifier == saved->watchBundleID;
         });

@@ -20,7 +20,12 @@
 
 namespace orvel {
 
+class Notifications;
+class PowerAssertions;
+class PowerSources;
 class Preferences;
+class Processes;
+class Workspace;
 struct RunningApplication;
 
 // The session controller: the one object that knows whether a session runs. Every road that
@@ -32,6 +37,10 @@ class OrvelController final : public ObservableObject,
                               public SessionControl {
   public:
     static OrvelController& shared();
+    // The platform capabilities the session uses, and the participants it tells, in order.
+    OrvelController(Preferences& prefs, Workspace& workspace, PowerAssertions& powerAssertions,
+                    Processes& processes, PowerSources& powerSources, Notifications& notifications,
+                    ServiceNeighbours neighbours);
     ~OrvelController() override;
 
     ReadOnlyPublished<bool, OrvelController> isActive{*this, false};
@@ -101,8 +110,6 @@ class OrvelController final : public ObservableObject,
     bool hasBatteryOffTimer() const { return batteryOffTimer_.isValid(); }
 
   private:
-    OrvelController();
-
     void configureEngine(std::optional<EngineKind> kind);
     void engineChanged(EngineKind kind);
     SleepOptions effectiveOptionsFor(const std::optional<Date>& until,
@@ -137,6 +144,11 @@ class OrvelController final : public ObservableObject,
     void restoreSession();
 
     Preferences& prefs_;
+    Workspace& workspace_;
+    PowerAssertions& powerAssertions_;
+    Processes& processes_;
+    PowerSources& powerSources_;
+    Notifications& notifications_;
     std::shared_ptr<SleepEngine> engine_;
     // The participants, told in order, and the services the session asks.
     const ServiceNeighbours neighbours_;

@@ -9,9 +9,9 @@ namespace orvel {
 
 using namespace power_source;
 
-std::vector<PropertyDictionary> internalBatteryDescriptions() {
+std::vector<PropertyDictionary> internalBatteryDescriptions(PowerSources& sources) {
     std::vector<PropertyDictionary> batteries;
-    const auto snapshot = Platform::current().powerSources().snapshot();
+    const auto snapshot = sources.snapshot();
     if (!snapshot) {
         return batteries;
     }
@@ -24,13 +24,21 @@ std::vector<PropertyDictionary> internalBatteryDescriptions() {
     return batteries;
 }
 
-bool isOnACPower() {
-    for (const auto& battery : internalBatteryDescriptions()) {
+bool isOnACPower(PowerSources& sources) {
+    for (const auto& battery : internalBatteryDescriptions(sources)) {
         if (const auto* state = propertyAs<std::string>(battery, kPowerSourceState)) {
             return *state == kACPower;
         }
     }
     return true;
+}
+
+std::vector<PropertyDictionary> internalBatteryDescriptions() {
+    return internalBatteryDescriptions(Platform::current().powerSources());
+}
+
+bool isOnACPower() {
+    return isOnACPower(Platform::current().powerSources());
 }
 
 }  // namespace orvel

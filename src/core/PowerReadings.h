@@ -6,10 +6,16 @@
 
 namespace orvel {
 
+class PowerSources;
+
 // The internal batteries' descriptions, in the system's order.
-std::vector<PropertyDictionary> internalBatteryDescriptions();
+std::vector<PropertyDictionary> internalBatteryDescriptions(PowerSources& sources);
 // Whether the machine runs on wall power: the first internal battery that reports a state
 // decides; a machine without one counts as on wall power.
+bool isOnACPower(PowerSources& sources);
+
+// The same through the installed platform's power sources, for callers not handed their own.
+std::vector<PropertyDictionary> internalBatteryDescriptions();
 bool isOnACPower();
 
 }  // namespace orvel

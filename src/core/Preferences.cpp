@@ -9,7 +9,6 @@
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
-#include "platform/Platform.h"
 #include "platform/SystemInfo.h"
 
 namespace orvel {
@@ -28,11 +27,12 @@ void reconcileDevices() {
 }  // namespace
 
 Preferences& Preferences::shared() {
-    return ORVEL_SHARED_INSTANCE(Preferences);
+    return Registry::instance<Preferences>();
 }
 
 // Each setting registers its default and reads its stored value as it is built, in table order.
-Preferences::Preferences() : d_(Platform::current().userDefaults()) {
+Preferences::Preferences(UserDefaults& defaults, SystemInfo& systemInfo)
+    : d_(defaults), info_(systemInfo) {
     const auto reconcile = [] { reconcileDevices(); };
     preventScreenSaver.action_ = reconcile;
     keyboardBacklightOff.action_ = reconcile;
@@ -41,7 +41,7 @@ Preferences::Preferences() : d_(Platform::current().userDefaults()) {
     blockBuiltInTrackpad.action_ = [this] { blockingGate(blockBuiltInTrackpad); };
     hasConfirmedBlocking.action_ = [this] {
         if (hasConfirmedBlocking()) {
-            d_.setString(kConfirmedOnKey, machineIdentity());
+            d_.setString(kConfirmedOnKey, machineIdentity(info_));
         }
     };
 }
@@ -70,7 +70,7 @@ double Preferences::readMenuScale(const std::string& key, const double&) const {
 
 bool Preferences::readConfirmed(const std::string& key, const bool&) const {
     const auto confirmedOn = d_.stringForKey(kConfirmedOnKey);
-    return d_.boolForKey(key) && confirmedOn && *confirmedOn == machineIdentity();
+    return d_.boolForKey(key) && confirmedOn && *confirmedOn == machineIdentity(info_);
 }
 
 std::int64_t Preferences::batteryOffSeconds() const {
@@ -82,8 +82,7 @@ std::int64_t Preferences::batteryOffSeconds() const {
     return value * unit;
 }
 
-std::string Preferences::machineIdentity() {
-    SystemInfo& info = Platform::current().systemInfo();
+std::string Preferences::machineIdentity(SystemInfo& info) {
     const std::string uuid = info.platformUUID().value_or("unknown");
     return uuid + "-" + std::to_string(info.osMajorVersion());
 }

@@ -18,6 +18,8 @@
 
 namespace orvel {
 
+class SystemInfo;
+
 // That an imported settings file may set a setting, and to what: any value of its type (a switch
 // either value, a choice any of its cases), a whole number only within the bounds.
 struct Importable {
@@ -146,9 +148,12 @@ class Preferences final : public ObservableObject, public WeakReferenceable {
     };
 
     static Preferences& shared();
+    // Each setting registers its default and reads its stored value as it is built.
+    Preferences(UserDefaults& defaults, SystemInfo& systemInfo);
 
   private:
-    UserDefaults& d_;  // first: the settings below read it as they are built
+    UserDefaults& d_;  // first: the settings below read them as they are built
+    SystemInfo& info_;
 
     // Every setting in table order, as declared below.
     std::vector<SettingBase*> settings_;
@@ -214,13 +219,11 @@ class Preferences final : public ObservableObject, public WeakReferenceable {
     std::optional<SavedSession> loadSession() const;
 
     // The machine's platform identifier (or "unknown"), "-", and the major system version.
-    static std::string machineIdentity();
+    static std::string machineIdentity(SystemInfo& info);
 
     UserDefaults& defaults() const { return d_; }
 
   private:
-    Preferences();
-
     void store(const std::string& key, bool value);
     void store(const std::string& key, std::int64_t value);
     void store(const std::string& key, double value);

@@ -55,8 +55,8 @@ class PowerSafety {
 };
 
 // The services above the session core that it tells or asks, reached through accessors so that
-// each is still built on first use. The application installs them once as it loads, before any
-// service exists; the core includes none of those services.
+// each is still built on first use. The application hands them to the controller as it builds it;
+// the core includes none of those services.
 struct ServiceNeighbours {
     std::vector<std::function<SessionParticipant&()>> participants;  // in the order they are told
     std::function<OneOffWatch&()> oneOffWatch;

@@ -104,11 +104,12 @@ std::string failureWords(std::string_view said, int status) {
 
 }  // namespace
 
-std::shared_ptr<CaffeinateEngine> CaffeinateEngine::make() {
-    return std::shared_ptr<CaffeinateEngine>(new CaffeinateEngine());
+std::shared_ptr<CaffeinateEngine> CaffeinateEngine::make(Processes& processes) {
+    return std::shared_ptr<CaffeinateEngine>(new CaffeinateEngine(processes));
 }
 
-CaffeinateEngine::CaffeinateEngine() : log_("caffeinate") {}
+CaffeinateEngine::CaffeinateEngine(Processes& processes)
+    : processes_(processes), log_("caffeinate") {}
 
 // An engine never leaves its child running behind it.
 CaffeinateEngine::~CaffeinateEngine() {
@@ -119,8 +120,7 @@ Result<void, SleepEngineError> CaffeinateEngine::start(const SleepOptions& optio
                                                        std::function<void()> onExit) {
     stop();
     const std::uint64_t startNumber = ++startNumber_;
-    Processes& processes = Platform::current().processes();
-    if (!processes.isExecutableFile(kCaffeinatePath)) {
+    if (!processes_.isExecutableFile(kCaffeinatePath)) {
         return SleepEngineError::binaryMissing();
     }
 
@@ -139,13 +139,13 @@ Result<void, SleepEngineError> CaffeinateEngine::start(const SleepOptions& optio
 
     LaunchRequest request{kCaffeinatePath, options.caffeinateArguments()};
     request.keepStandardError = true;  // a child that fails says why there
-    auto launched = processes.launch(request, std::move(handler));
+    auto launched = processes_.launch(request, std::move(handler));
     if (!launched) {
         return SleepEngineError::launchFailed(launched.error().message);
     }
     process_ = std::move(launched.value());
     if (log_.isInfoEnabled()) {
-        log_.info("started: " + options.commandLine(processes.resolve(kCaffeinatePath)));
+        log_.info("started: " + options.commandLine(processes_.resolve(kCaffeinatePath)));
     }
     return {};
 }
@@ -184,8 +184,8 @@ void CaffeinateEngine::stop() {
 
 // AssertionEngine -----------------------------------------------------------------------------
 
-std::shared_ptr<AssertionEngine> AssertionEngine::make() {
-    return std::shared_ptr<AssertionEngine>(new AssertionEngine());
+std::shared_ptr<AssertionEngine> AssertionEngine::make(PowerAssertions& assertions) {
+    return std::shared_ptr<AssertionEngine>(new AssertionEngine(assertions));
 }
 
 // An engine never leaves its assertions held behind it.
@@ -200,10 +200,9 @@ Result<void, SleepEngineError> AssertionEngine::start(const SleepOptions& option
     }
     stop();
 
-    PowerAssertions& assertions = Platform::current().powerAssertions();
     for (std::string_view type : options.assertionTypes()) {
         const AssertionCreation created =
-            assertions.createWithName(type, kAssertionLevelOn, kAssertionName);
+            assertions_.createWithName(type, kAssertionLevelOn, kAssertionName);
         if (created.status != kIOReturnSuccess) {
             stop();
             return SleepEngineError::assertionFailed(created.status);
@@ -213,7 +212,7 @@ Result<void, SleepEngineError> AssertionEngine::start(const SleepOptions& option
 
     std::weak_ptr<AssertionEngine> weakSelf = weak_from_this();
     // A hold the system takes back later means nothing keeps the machine awake any more.
-    refusal_ = assertions.assertionRefused.subscribe(
+    refusal_ = assertions_.assertionRefused.subscribe(
         [weakSelf](const AssertionID& id, const IOReturn& code) {
             auto self = weakSelf.lock();
             if (!self || std::find(self->ids_.begin(), self->ids_.end(), id) == self->ids_.end()) {
@@ -226,12 +225,11 @@ Result<void, SleepEngineError> AssertionEngine::start(const SleepOptions& option
         });
     if (options.declareUserActive) {
         AssertionID id = 0;
-        assertions.declareUserActivity(kAssertionName, kUserActiveLocal, id);
+        assertions_.declareUserActivity(kAssertionName, kUserActiveLocal, id);
         userActiveTimer_ = RunLoop::main().every(kUserActivityInterval, [weakSelf] {
-            if (weakSelf.lock()) {
+            if (auto self = weakSelf.lock()) {
                 AssertionID again = 0;
-                Platform::current().powerAssertions().declareUserActivity(kAssertionName,
-                                                                          kUserActiveLocal, again);
+                self->assertions_.declareUserActivity(kAssertionName, kUserActiveLocal, again);
             }
         });
     }
@@ -257,13 +255,12 @@ void AssertionEngine::stop() {
     timeoutWork_.cancel();
     userActiveTimer_.cancel();
     refusal_.cancel();
-    if (!Platform::isInstalled()) {
+    if (!Platform::isInstalled()) {  // the holds went with the platform
         ids_.clear();
         return;
     }
-    PowerAssertions& assertions = Platform::current().powerAssertions();
     for (AssertionID id : ids_) {
-        assertions.release(id);
+        assertions_.release(id);
     }
     ids_.clear();
 }

@@ -70,7 +70,7 @@ class SleepEngine {
 class CaffeinateEngine final : public SleepEngine,
                                public std::enable_shared_from_this<CaffeinateEngine> {
   public:
-    static std::shared_ptr<CaffeinateEngine> make();
+    static std::shared_ptr<CaffeinateEngine> make(Processes& processes);
     ~CaffeinateEngine() override;
 
     std::string name() const override { return "caffeinate"; }
@@ -82,9 +82,10 @@ class CaffeinateEngine final : public SleepEngine,
     bool hasProcess() const { return process_ != nullptr; }
 
   private:
-    CaffeinateEngine();
+    explicit CaffeinateEngine(Processes& processes);
     void childExited(std::uint64_t startNumber, int status, const std::function<void()>& onExit);
 
+    Processes& processes_;
     std::shared_ptr<ChildProcess> process_;
     Logger log_;
     // Counts starts, so an exit notice of an earlier child can be told from the current one.
@@ -98,7 +99,7 @@ class AssertionEngine final : public SleepEngine,
     static constexpr double kUserActivityInterval = 30.0;
     static constexpr const char* kAssertionName = "Orvel";
 
-    static std::shared_ptr<AssertionEngine> make();
+    static std::shared_ptr<AssertionEngine> make(PowerAssertions& assertions);
     ~AssertionEngine() override;
 
     std::string name() const override { return "IOKit power assertions"; }
@@ -112,8 +113,9 @@ class AssertionEngine final : public SleepEngine,
     bool hasUserActiveTimer() const { return userActiveTimer_.isValid(); }
 
   private:
-    AssertionEngine() = default;
+    explicit AssertionEngine(PowerAssertions& assertions) : assertions_(assertions) {}
 
+    PowerAssertions& assertions_;
     std::vector<AssertionID> ids_;
     Timer timeoutWork_;
     Timer userActiveTimer_;

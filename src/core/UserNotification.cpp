@@ -6,18 +6,23 @@
 
 namespace orvel {
 
-void notifyUser(const std::string& title, const std::string& body) {
-    Platform::current().notifications().requestAuthorization(
-        kNotificationAlert,
-        [title, body](bool granted) { postUserNotification(granted, title, body); });
+void notifyUser(Notifications& notifications, const std::string& title, const std::string& body) {
+    notifications.requestAuthorization(
+        kNotificationAlert, [&notifications, title, body](bool granted) {
+            postUserNotification(notifications, granted, title, body);
+        });
 }
 
-void postUserNotification(bool granted, const std::string& title, const std::string& body) {
+void notifyUser(const std::string& title, const std::string& body) {
+    notifyUser(Platform::current().notifications(), title, body);
+}
+
+void postUserNotification(Notifications& notifications, bool granted, const std::string& title,
+                          const std::string& body) {
     if (!granted) {
         return;
     }
-    Platform::current().notifications().add(
-        NotificationRequest{UUID::random().uuidString(), title, body});
+    notifications.add(NotificationRequest{UUID::random().uuidString(), title, body});
 }
 
 }  // namespace orvel

@@ -9,7 +9,6 @@
 #include "menubar/AppWindows.h"
 #include "menubar/StatusItemController.h"
 #include "platform/Permissions.h"
-#include "platform/Platform.h"
 #include "platform/Processes.h"
 #include "platform/UserDefaults.h"
 #include "settings/SettingsTransfer.h"
@@ -34,7 +33,7 @@ std::string permissionClearingFailedText(const std::string& reason) {
 }
 
 SettingsReset& SettingsReset::shared() {
-    return ORVEL_SHARED_INSTANCE(SettingsReset);
+    return Registry::instance<SettingsReset>();
 }
 
 SettingsReset::~SettingsReset() {
@@ -49,49 +48,48 @@ bool SettingsReset::perform(bool clearPermissions, const std::function<void()>& 
         return false;
     }
     running = true;
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = n_.engine;
     ruleCount_ = engine.rules().size();
 
-    OrvelController& controller = OrvelController::shared();
+    OrvelController& controller = n_.controller;
     if (controller.isActive()) {
         controller.stop(true);
     }
-    PowerTriggerCenter::shared().clearSimulation();
+    n_.powerCenter.clearSimulation();
 
     engine.resume();
     engine.deleteAll();
     engine.setMasterEnabled(true);
 
-    DriveKeepAlive& keeper = DriveKeepAlive::shared();
+    DriveKeepAlive& keeper = n_.drives;
     keeper.drives = {};
     keeper.save();
     keeper.globalIntervalSeconds = DriveKeepAlive::kDefaultIntervalSeconds;
     keeper.save();
     keeper.rescan();
 
-    UserDefaults& defaults = Platform::current().userDefaults();
+    UserDefaults& defaults = n_.defaults;
     defaults.removePersistentDomain();
     // The setters' actions run again, so device holds kept outside a session are released.
-    Preferences::shared().reload();
+    n_.prefs.reload();
     defaults.removeObject(PermissionPrimer::kExplainedKey);
 
     std::optional<std::string> permissionText;
     if (!clearPermissions) {
         permissionText = kGrantsUnaffected;
-    } else if (auto command = Platform::current().permissions().grantClearingCommand(); !command) {
+    } else if (auto command = n_.permissions.grantClearingCommand(); !command) {
         permissionText = kGrantsCleared;  // nothing of Orvel's is installed
     } else {
-        auto launched = Platform::current().processes().launch(
-            *command, [weakSelf = weakRef(*this)](int status) {
-                RunLoop::main().async([weakSelf, status] {
-                    if (auto* self = weakSelf.get()) {
-                        self->clearingEnded(status == 0
-                                                ? std::string(kGrantsCleared)
-                                                : permissionClearingFailedText(
-                                                      "tccutil exit " + std::to_string(status)));
-                    }
-                });
+        auto launched = n_.processes.launch(*command, [weakSelf = weakRef(*this)](int status) {
+            RunLoop::main().async([weakSelf, status] {
+                if (auto* self = weakSelf.get()) {
+                    self->clearingEnded(status == 0
+                                            ? std::string(kGrantsCleared)
+                                            : permissionClearingFailedText("tccutil exit " +
+                                                                           std::to_string(status)));
+                }
             });
+        });
         if (launched) {
             child_ = *launched;
             timeout_ = RunLoop::main().after(kClearingTimeout, [this] {
@@ -108,7 +106,7 @@ bool SettingsReset::perform(bool clearPermissions, const std::function<void()>& 
         }
     }
 
-    ActivityLog::shared().clear();
+    n_.activityLog.clear();
 
     defaults.setInteger(kTabSelectionKey, kTroubleshootingTab);
     if (clearViewState) {

@@ -14,7 +14,29 @@
 
 namespace orvel {
 
+class ActivityLog;
 class ChildProcess;
+class DriveKeepAlive;
+class OrvelController;
+class Permissions;
+class PowerTriggerCenter;
+class Preferences;
+class Processes;
+class TriggerEngine;
+class UserDefaults;
+
+// What a reset returns to its first state, and the capabilities it uses to do so.
+struct SettingsResetNeighbours {
+    TriggerEngine& engine;
+    OrvelController& controller;
+    PowerTriggerCenter& powerCenter;
+    DriveKeepAlive& drives;
+    Preferences& prefs;
+    ActivityLog& activityLog;
+    UserDefaults& defaults;
+    Permissions& permissions;
+    Processes& processes;
+};
 
 // Returns the whole application to its first-run state while it keeps running. The main loop
 // never waits: when Orvel's permission grants are to be cleared, the clearing command runs as
@@ -27,6 +49,7 @@ class SettingsReset final : public ObservableObject, public WeakReferenceable {
     static constexpr const char* kTabSelectionKey = "settingsTabSelection";
 
     static SettingsReset& shared();
+    explicit SettingsReset(SettingsResetNeighbours neighbours) : n_(neighbours) {}
     ~SettingsReset() override;
 
     // True from a reset's start until its result entry is recorded.
@@ -40,10 +63,10 @@ class SettingsReset final : public ObservableObject, public WeakReferenceable {
     Signal<std::string> finished;
 
   private:
-    SettingsReset() = default;
     void clearingEnded(const std::string& permissionText);
     void finish(const std::string& permissionText);
 
+    const SettingsResetNeighbours n_;
     std::size_t ruleCount_ = 0;
     std::shared_ptr<ChildProcess> child_;
     Timer timeout_;

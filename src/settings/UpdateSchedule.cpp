@@ -8,20 +8,27 @@ namespace orvel {
 
 namespace update_schedule {
 
-UpdateSchedule load() {
-    UserDefaults& d = Platform::current().userDefaults();
-    if (auto stored = d.object(kKey)) {
+UpdateSchedule load(UserDefaults& defaults) {
+    if (auto stored = defaults.object(kKey)) {
         if (const auto* text = stored->as<std::string>()) {
             if (auto schedule = fromRaw<UpdateSchedule>(*text)) {
                 return *schedule;
             }
         }
     }
-    return d.boolForKey(kLegacyKey) ? UpdateSchedule::weekly : UpdateSchedule::off;
+    return defaults.boolForKey(kLegacyKey) ? UpdateSchedule::weekly : UpdateSchedule::off;
+}
+
+void save(UserDefaults& defaults, UpdateSchedule schedule) {
+    defaults.setString(kKey, std::string(rawValue(schedule)));
+}
+
+UpdateSchedule load() {
+    return load(Platform::current().userDefaults());
 }
 
 void save(UpdateSchedule schedule) {
-    Platform::current().userDefaults().setString(kKey, std::string(rawValue(schedule)));
+    save(Platform::current().userDefaults(), schedule);
 }
 
 }  // namespace update_schedule

@@ -6,6 +6,8 @@
 
 namespace orvel {
 
+class UserDefaults;
+
 // How often updates would be looked for in the background. No update mechanism is built in:
 // the value is only loaded and saved.
 enum class UpdateSchedule { off, weekly, biweekly, monthly };
@@ -26,6 +28,9 @@ inline constexpr const char* kKey = "updateSchedule";
 inline constexpr const char* kLegacyKey = "weeklyUpdateCheck";
 
 // The stored schedule; an absent or unknown text falls back to the older key. Writes nothing.
+UpdateSchedule load(UserDefaults& defaults);
+void save(UserDefaults& defaults, UpdateSchedule schedule);
+// The same in the installed platform's defaults, for callers not handed their own.
 UpdateSchedule load();
 void save(UpdateSchedule schedule);
 }  // namespace update_schedule

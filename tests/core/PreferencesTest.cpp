@@ -133,7 +133,7 @@ TEST_F(PreferencesTest, BlockingSwitchesStartOffWhateverIsStored) {
 }
 
 TEST_F(PreferencesTest, ConfirmationCountsOnlyOnTheSameMachineAndMajorVersion) {
-    const std::string here = Preferences::machineIdentity();
+    const std::string here = Preferences::machineIdentity(sim().systemInfo());
     EXPECT_EQ(here, std::string(SimSystemInfo::kDefaultUUID) + "-12");
     struct Case {
         const char* name;
@@ -165,10 +165,12 @@ TEST_F(PreferencesTest, ConfirmationCountsOnlyOnTheSameMachineAndMajorVersion) {
 TEST_F(PreferencesTest, ConfirmingRecordsTheMachineAndUnconfirmingKeepsIt) {
     Preferences& p = Preferences::shared();
     p.hasConfirmedBlocking = true;
-    EXPECT_EQ(stored().stringForKey("confirmedOn"), Preferences::machineIdentity());
+    EXPECT_EQ(stored().stringForKey("confirmedOn"),
+              Preferences::machineIdentity(sim().systemInfo()));
     EXPECT_TRUE(stored().boolForKey("confirmedBlock"));
     p.hasConfirmedBlocking = false;
-    EXPECT_EQ(stored().stringForKey("confirmedOn"), Preferences::machineIdentity());
+    EXPECT_EQ(stored().stringForKey("confirmedOn"),
+              Preferences::machineIdentity(sim().systemInfo()));
     EXPECT_FALSE(stored().boolForKey("confirmedBlock"));
 }
 
@@ -288,7 +290,7 @@ TEST_F(PreferencesTest, ReloadWritesAllKeysPublishesEachOnceAndTurnsBlockingOff)
     store("engine", "caffeinate");
     store("menuScale", 9.0);
     store("confirmedBlock", true);
-    store("confirmedOn", Preferences::machineIdentity());
+    store("confirmedOn", Preferences::machineIdentity(sim().systemInfo()));
     Preferences& p = Preferences::shared();
     sim().userDefaults().setBool(PermissionPrimer::kExplainedKey, true);
     sim().permissions().setListenEvent(ListenEventAccess::granted);
@@ -323,7 +325,7 @@ TEST_F(PreferencesTest, ReloadWritesAllKeysPublishesEachOnceAndTurnsBlockingOff)
 
 TEST_F(PreferencesTest, ReloadRewritesConfirmedOnWhileTheConfirmationHolds) {
     store("confirmedBlock", true);
-    store("confirmedOn", Preferences::machineIdentity());
+    store("confirmedOn", Preferences::machineIdentity(sim().systemInfo()));
     Preferences& p = Preferences::shared();
     const auto writes = stored().writeCount();
     p.reload();

@@ -66,7 +66,7 @@ TEST_F(SleepEngineTest, AssertionTypesFollowTheSwitchesInFixedOrder) {
         {options(false, false, true, false, false), {"PreventDiskIdle"}},
     };
     for (const auto& c : cases) {
-        auto engine = AssertionEngine::make();
+        auto engine = AssertionEngine::make(sim().powerAssertions());
         ASSERT_TRUE(engine->start(c.options, nullptr).ok());
         EXPECT_EQ(sim().powerAssertions().heldTypes(), c.types);
         for (const auto& held : sim().powerAssertions().held()) {
@@ -79,7 +79,7 @@ TEST_F(SleepEngineTest, AssertionTypesFollowTheSwitchesInFixedOrder) {
 }
 
 TEST_F(SleepEngineTest, StopReleasesInCreationOrder) {
-    auto engine = AssertionEngine::make();
+    auto engine = AssertionEngine::make(sim().powerAssertions());
     ASSERT_TRUE(engine->start(options(true, true, true, true, false), nullptr).ok());
     const std::vector<AssertionID> created = engine->ids();
     sim().powerAssertions().clearHistory();
@@ -94,7 +94,7 @@ TEST_F(SleepEngineTest, StopReleasesInCreationOrder) {
 }
 
 TEST_F(SleepEngineTest, RefusedAssertionReleasesThePartialHoldAndLeavesNoTimers) {
-    auto engine = AssertionEngine::make();
+    auto engine = AssertionEngine::make(sim().powerAssertions());
     sim().powerAssertions().refuseCreation(3, kIOReturnNotPermitted);
     auto result = engine->start(options(true, true, true, true, true, 60), countExits());
     ASSERT_FALSE(result.ok());
@@ -110,7 +110,7 @@ TEST_F(SleepEngineTest, RefusedAssertionReleasesThePartialHoldAndLeavesNoTimers)
 }
 
 TEST_F(SleepEngineTest, DeclaresUserActivityAtOnceAndEveryThirtySeconds) {
-    auto engine = AssertionEngine::make();
+    auto engine = AssertionEngine::make(sim().powerAssertions());
     ASSERT_TRUE(engine->start(options(false, false, false, false, true), nullptr).ok());
     EXPECT_EQ(sim().powerAssertions().userActivityDeclarations(), 1);
     loop().advance(95);
@@ -124,7 +124,7 @@ TEST_F(SleepEngineTest, DeclaresUserActivityAtOnceAndEveryThirtySeconds) {
 }
 
 TEST_F(SleepEngineTest, TimeoutReleasesAndCallsOnExitOnce) {
-    auto engine = AssertionEngine::make();
+    auto engine = AssertionEngine::make(sim().powerAssertions());
     ASSERT_TRUE(engine->start(options(true, false, false, false, false, 1), countExits()).ok());
     loop().advance(0.999);
     EXPECT_EQ(exits, 0);
@@ -139,14 +139,14 @@ TEST_F(SleepEngineTest, TimeoutReleasesAndCallsOnExitOnce) {
 
 TEST_F(SleepEngineTest, NoTimeoutMeansNoExitAndStopBeforeTimeoutMeansNoExit) {
     for (std::int64_t timeout : {0, -10}) {
-        auto engine = AssertionEngine::make();
+        auto engine = AssertionEngine::make(sim().powerAssertions());
         ASSERT_TRUE(
             engine->start(options(true, false, false, false, false, timeout), countExits()).ok());
         EXPECT_FALSE(engine->hasTimeoutWork());
         loop().advance(1e6);
         engine->stop();
     }
-    auto engine = AssertionEngine::make();
+    auto engine = AssertionEngine::make(sim().powerAssertions());
     ASSERT_TRUE(engine->start(options(true, false, false, false, false, 10), countExits()).ok());
     loop().advance(5);
     engine->stop();
@@ -155,13 +155,13 @@ TEST_F(SleepEngineTest, NoTimeoutMeansNoExitAndStopBeforeTimeoutMeansNoExit) {
 }
 
 TEST_F(SleepEngineTest, TimeoutWorkRunsDuringAModalLoop) {
-    auto engine = AssertionEngine::make();
+    auto engine = AssertionEngine::make(sim().powerAssertions());
     ASSERT_TRUE(engine->start(options(true, false, false, false, false, 5), countExits()).ok());
     EXPECT_TRUE(loop().runModal([&] { return exits == 1; }));
 }
 
 TEST_F(SleepEngineTest, HugeTimeoutSaturatesInsteadOfFiring) {
-    auto engine = AssertionEngine::make();
+    auto engine = AssertionEngine::make(sim().powerAssertions());
     ASSERT_TRUE(
         engine->start(options(true, false, false, false, false, INT64_MAX), countExits()).ok());
     EXPECT_TRUE(engine->hasTimeoutWork());
@@ -171,7 +171,7 @@ TEST_F(SleepEngineTest, HugeTimeoutSaturatesInsteadOfFiring) {
 }
 
 TEST_F(SleepEngineTest, WatchPidIsRefusedBeforeAnythingChanges) {
-    auto engine = AssertionEngine::make();
+    auto engine = AssertionEngine::make(sim().powerAssertions());
     ASSERT_TRUE(engine->start(options(true, false, false, false, false), nullptr).ok());
     SleepOptions withPid = options(false, true, false, false, false);
     withPid.watchPID = 99;
@@ -183,7 +183,7 @@ TEST_F(SleepEngineTest, WatchPidIsRefusedBeforeAnythingChanges) {
 }
 
 TEST_F(SleepEngineTest, SecondStartReplacesTheFirstHold) {
-    auto engine = AssertionEngine::make();
+    auto engine = AssertionEngine::make(sim().powerAssertions());
     ASSERT_TRUE(engine->start(options(true, false, false, false, true, 10), countExits()).ok());
     ASSERT_TRUE(engine->start(options(false, false, false, true, false), countExits()).ok());
     EXPECT_EQ(sim().powerAssertions().heldTypes(),
@@ -195,7 +195,7 @@ TEST_F(SleepEngineTest, SecondStartReplacesTheFirstHold) {
 
 TEST_F(SleepEngineTest, DestroyingAnEngineReleasesWhatItHeld) {
     {
-        auto engine = AssertionEngine::make();
+        auto engine = AssertionEngine::make(sim().powerAssertions());
         ASSERT_TRUE(engine->start(options(true, true, false, false, true, 30), countExits()).ok());
     }
     EXPECT_TRUE(sim().powerAssertions().held().empty());
@@ -207,7 +207,7 @@ TEST_F(SleepEngineTest, DestroyingAnEngineReleasesWhatItHeld) {
 // Caffeinate engine ----------------------------------------------------------------------------
 
 TEST_F(SleepEngineTest, CaffeinateLaunchesTheProgramWithTheArgumentsAndLogsTheCommandLine) {
-    auto engine = CaffeinateEngine::make();
+    auto engine = CaffeinateEngine::make(sim().processes());
     ASSERT_TRUE(engine->start(options(true, false, false, true, false, 900), countExits()).ok());
     auto child = sim().processes().lastChild();
     ASSERT_TRUE(child);
@@ -220,13 +220,13 @@ TEST_F(SleepEngineTest, CaffeinateLaunchesTheProgramWithTheArgumentsAndLogsTheCo
 
 TEST_F(SleepEngineTest, CaffeinateLogsNothingWhenInfoIsDisabled) {
     sim().log().setMinimumLevel(LogLevel::Notice);
-    auto engine = CaffeinateEngine::make();
+    auto engine = CaffeinateEngine::make(sim().processes());
     ASSERT_TRUE(engine->start(options(true, false, false, false, false), nullptr).ok());
     EXPECT_TRUE(sim().log().messages("caffeinate").empty());
 }
 
 TEST_F(SleepEngineTest, CaffeinateChildExitCallsOnExitOnceOnTheMainLoop) {
-    auto engine = CaffeinateEngine::make();
+    auto engine = CaffeinateEngine::make(sim().processes());
     ASSERT_TRUE(engine->start(options(false, true, false, false, false, 5), countExits()).ok());
     sim().processes().lastChild()->exit(0);
     EXPECT_EQ(exits, 0) << "the notice is handed to the main loop, not run on the exit thread";
@@ -239,7 +239,7 @@ TEST_F(SleepEngineTest, CaffeinateChildExitCallsOnExitOnceOnTheMainLoop) {
 }
 
 TEST_F(SleepEngineTest, CaffeinateStopTerminatesWithoutOnExit) {
-    auto engine = CaffeinateEngine::make();
+    auto engine = CaffeinateEngine::make(sim().processes());
     ASSERT_TRUE(engine->start(options(false, true, false, false, false), countExits()).ok());
     auto child = sim().processes().lastChild();
     engine->stop();
@@ -252,7 +252,7 @@ TEST_F(SleepEngineTest, CaffeinateStopTerminatesWithoutOnExit) {
 }
 
 TEST_F(SleepEngineTest, CaffeinateSecondStartTerminatesTheFirstChildSilently) {
-    auto engine = CaffeinateEngine::make();
+    auto engine = CaffeinateEngine::make(sim().processes());
     ASSERT_TRUE(engine->start(options(false, true, false, false, false), countExits()).ok());
     auto first = sim().processes().lastChild();
     ASSERT_TRUE(engine->start(options(true, false, false, false, false), countExits()).ok());
@@ -263,7 +263,7 @@ TEST_F(SleepEngineTest, CaffeinateSecondStartTerminatesTheFirstChildSilently) {
 }
 
 TEST_F(SleepEngineTest, CaffeinateLateExitNoticeOfAnEarlierChildIsIgnored) {
-    auto engine = CaffeinateEngine::make();
+    auto engine = CaffeinateEngine::make(sim().processes());
     int firstExits = 0;
     int secondExits = 0;
     ASSERT_TRUE(
@@ -282,7 +282,7 @@ TEST_F(SleepEngineTest, CaffeinateLateExitNoticeOfAnEarlierChildIsIgnored) {
 }
 
 TEST_F(SleepEngineTest, CaffeinateExitNoticeAfterStopStillReachesOnExit) {
-    auto engine = CaffeinateEngine::make();
+    auto engine = CaffeinateEngine::make(sim().processes());
     ASSERT_TRUE(engine->start(options(false, true, false, false, false), countExits()).ok());
     sim().processes().lastChild()->exit(0);
     engine->stop();  // the child had already exited: its notice is on its way
@@ -291,7 +291,7 @@ TEST_F(SleepEngineTest, CaffeinateExitNoticeAfterStopStillReachesOnExit) {
 }
 
 TEST_F(SleepEngineTest, CaffeinateExitNoticeReachesOnExitAfterTheEngineIsGone) {
-    auto engine = CaffeinateEngine::make();
+    auto engine = CaffeinateEngine::make(sim().processes());
     ASSERT_TRUE(engine->start(options(false, true, false, false, false), countExits()).ok());
     sim().processes().lastChild()->exit(0);
     engine.reset();
@@ -300,7 +300,7 @@ TEST_F(SleepEngineTest, CaffeinateExitNoticeReachesOnExitAfterTheEngineIsGone) {
 }
 
 TEST_F(SleepEngineTest, CaffeinateMissingProgramOrFailedLaunch) {
-    auto engine = CaffeinateEngine::make();
+    auto engine = CaffeinateEngine::make(sim().processes());
     ASSERT_TRUE(engine->start(options(true, false, false, false, false), countExits()).ok());
     auto running = sim().processes().lastChild();
 
@@ -322,7 +322,7 @@ TEST_F(SleepEngineTest, CaffeinateMissingProgramOrFailedLaunch) {
 }
 
 TEST_F(SleepEngineTest, CaffeinateWatchPidIsPassedOn) {
-    auto engine = CaffeinateEngine::make();
+    auto engine = CaffeinateEngine::make(sim().processes());
     SleepOptions o = options(false, true, false, false, false, 30);
     o.watchPID = 321;
     ASSERT_TRUE(engine->start(o, nullptr).ok());

@@ -190,7 +190,8 @@ TEST_F(DeviceStateTest, AConfirmationGivenOnAnotherMachineAsksAgain) {
     turnOnBlocking();
     EXPECT_EQ(alertTitles(), std::vector<std::string>{kQuestion});
     EXPECT_TRUE(blocking());
-    EXPECT_EQ(sim().userDefaults().stringForKey("confirmedOn"), Preferences::machineIdentity());
+    EXPECT_EQ(sim().userDefaults().stringForKey("confirmedOn"),
+              Preferences::machineIdentity(sim().systemInfo()));
 }
 
 TEST_F(DeviceStateTest, NoConfirmationWhenBlockingCouldNotStart) {

@@ -106,7 +106,7 @@ class LinuxPlatformTest : public BusTest {
         putChildrenOnTheBus();
         install();
         ASSERT_TRUE(Platform::current().processes().isExecutableFile(kCaffeinatePath));
-        engine = CaffeinateEngine::make();
+        engine = CaffeinateEngine::make(Platform::current().processes());
         SleepOptions options;
         options.preventSystemSleep = true;
         bool exited = false;
@@ -132,7 +132,7 @@ TEST_F(LinuxPlatformTest, TheAssertionEngineHoldsUntilStoppedAndHandsEverythingB
     startService("logind");
     startService("screensaver");
     ASSERT_TRUE(install().waitForServices(test::kLimit));
-    engine = AssertionEngine::make();
+    engine = AssertionEngine::make(Platform::current().powerAssertions());
     SleepOptions options;
     options.preventDisplaySleep = options.preventIdleSleep = options.preventSystemSleep = true;
     options.preventDiskSleep = true;
@@ -154,7 +154,7 @@ TEST_F(LinuxPlatformTest, TheAssertionEngineHoldsUntilStoppedAndHandsEverythingB
 TEST_F(LinuxPlatformTest, AnEngineThatFailsHandsBackWhatItHadAlreadyTaken) {
     startService("screensaver");  // no logind: system sleep cannot be prevented
     ASSERT_TRUE(install().waitForServices(test::kLimit));
-    engine = AssertionEngine::make();
+    engine = AssertionEngine::make(Platform::current().powerAssertions());
     SleepOptions options;
     options.preventDisplaySleep = options.preventSystemSleep = true;
     const auto started = engine->start(options, nullptr);
@@ -206,7 +206,7 @@ TEST_F(LinuxPlatformTest, TheCompatibilityEngineRunsOrvelsCaffeinateUntilStopped
 TEST_F(LinuxPlatformTest, ACaffeinateThatFailsAtOnceIsAFailureInItsOwnWords) {
     putChildrenOnTheBus();  // a bus without logind: no sleep lock can be had
     install();
-    engine = CaffeinateEngine::make();
+    engine = CaffeinateEngine::make(Platform::current().processes());
     std::optional<SleepEngineError> failure;
     engine->onFailure = [&](const SleepEngineError& error) { failure = error; };
     SleepOptions options;
