@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "QuietSimulator.h"
+#include "app/compose/MenuBarServices.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -24,7 +25,7 @@ int main() {
 
     const auto wallStart = std::chrono::steady_clock::now();
     {
-        StatusItemController& statusItem = *StatusItemController::make();
+        StatusItemController& statusItem = *StatusItemController::make(statusItemServices());
         Preferences& prefs = Preferences::shared();
         prefs.deactivateOnBattery = true;
         prefs.batteryOffAfterEnabled = true;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Figures.h"
+#include "app/compose/MenuBarServices.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -80,7 +81,7 @@ int main(int argc, char** argv) {
     Platform::install(std::make_unique<BenchPlatform>(sysRoot));
     ui::UiHost::install(std::make_unique<ui::QtHost>());
     {
-        auto statusItem = StatusItemController::make();
+        auto statusItem = StatusItemController::make(statusItemServices());
         OrvelController& controller = OrvelController::shared();
         loop.drain();
 
