@@ -21,7 +21,8 @@ int main() {
     const bench::Simulator simulator = bench::installQuietSimulator();
     VirtualRunLoop& loop = simulator.loop;
     SimPlatform& sim = simulator.sim;
-    ui::UiHost::install(std::make_unique<ui::HeadlessHost>());
+    ui::UiHost::install(
+        std::make_unique<ui::HeadlessHost>(ui::HostCapabilities::of(Platform::current())));
 
     const auto wallStart = std::chrono::steady_clock::now();
     {

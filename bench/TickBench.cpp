@@ -79,7 +79,8 @@ int main(int argc, char** argv) {
     VirtualRunLoop& loop = *installed;
     RunLoop::install(std::move(installed));
     Platform::install(std::make_unique<BenchPlatform>(sysRoot));
-    ui::UiHost::install(std::make_unique<ui::QtHost>());
+    ui::UiHost::install(
+        std::make_unique<ui::QtHost>(ui::HostCapabilities::of(Platform::current())));
     {
         auto statusItem = StatusItemController::make(statusItemServices());
         OrvelController& controller = OrvelController::shared();
