@@ -33,7 +33,7 @@ class HelpBenchMachine {
         std::filesystem::create_directories(sim_->paths().resourcesDirectory());
         std::filesystem::copy(ORVEL_LICENSES, sim_->paths().resourcesDirectory() + "/licenses");
         setCurrentLocaleIdentifier("en_US");
-        auto host = std::make_unique<ui::QtHost>();
+        auto host = std::make_unique<ui::QtHost>(ui::HostCapabilities::of(Platform::current()));
         host_ = host.get();
         ui::UiHost::install(std::move(host));
     }

@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     QtEnvironment qt(argc, argv, /*offscreen=*/true);
     RunLoop::install(std::make_unique<QtRunLoop>());
     Platform::install(std::make_unique<SimPlatform>());
-    auto host = std::make_unique<QtHost>();
+    auto host = std::make_unique<QtHost>(HostCapabilities::of(Platform::current()));
     QtHost& qtHost = *host;
     UiHost::install(std::move(host));
     {

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "QuietSimulator.h"
+#include "app/compose/MenuBarServices.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -20,11 +21,12 @@ int main() {
     const bench::Simulator simulator = bench::installQuietSimulator();
     VirtualRunLoop& loop = simulator.loop;
     SimPlatform& sim = simulator.sim;
-    ui::UiHost::install(std::make_unique<ui::HeadlessHost>());
+    ui::UiHost::install(
+        std::make_unique<ui::HeadlessHost>(ui::HostCapabilities::of(Platform::current())));
 
     const auto wallStart = std::chrono::steady_clock::now();
     {
-        StatusItemController& statusItem = *StatusItemController::make();
+        StatusItemController& statusItem = *StatusItemController::make(statusItemServices());
         Preferences& prefs = Preferences::shared();
         prefs.deactivateOnBattery = true;
         prefs.batteryOffAfterEnabled = true;

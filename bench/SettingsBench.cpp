@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
     SimPlatform& sim = *ownedSim;
     Platform::install(std::move(ownedSim));
     sim.log().setMinimumLevel(LogLevel::Error);
-    auto ownedHost = std::make_unique<QtHost>();
+    auto ownedHost = std::make_unique<QtHost>(HostCapabilities::of(Platform::current()));
     QtHost& host = *ownedHost;
     UiHost::install(std::move(ownedHost));
     {

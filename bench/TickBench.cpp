@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "Figures.h"
+#include "app/compose/MenuBarServices.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -78,9 +79,10 @@ int main(int argc, char** argv) {
     VirtualRunLoop& loop = *installed;
     RunLoop::install(std::move(installed));
     Platform::install(std::make_unique<BenchPlatform>(sysRoot));
-    ui::UiHost::install(std::make_unique<ui::QtHost>());
+    ui::UiHost::install(
+        std::make_unique<ui::QtHost>(ui::HostCapabilities::of(Platform::current())));
     {
-        auto statusItem = StatusItemController::make();
+        auto statusItem = StatusItemController::make(statusItemServices());
         OrvelController& controller = OrvelController::shared();
         loop.drain();
 

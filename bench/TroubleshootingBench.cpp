@@ -56,7 +56,8 @@ void addRules(int count) {
 int main() {
     auto simulator = bench::installQuietSimulator();
     auto& loop = simulator.loop;
-    ui::UiHost::install(std::make_unique<ui::HeadlessHost>());
+    ui::UiHost::install(
+        std::make_unique<ui::HeadlessHost>(ui::HostCapabilities::of(Platform::current())));
     addRules(200);
     TriggerEngine::shared().setMasterEnabled(false);
     loop.drain();

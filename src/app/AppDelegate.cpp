@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/compose/MenuBarServices.h"
 #include "automations/AppRuleEditor.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
@@ -22,6 +23,7 @@
 #include "platform/LoginItems.h"
 #include "platform/Permissions.h"
 #include "platform/Platform.h"
+#include "platform/SystemInfo.h"
 #include "platform/UserDefaults.h"
 #include "reports/ConflictsReport.h"
 #include "reports/DiagnosticReport.h"
@@ -86,7 +88,7 @@ void AppDelegate::finishLaunching() {
     }
     finished_ = true;
     applyActivationPolicy();
-    statusItem = StatusItemController::make();
+    statusItem = StatusItemController::make(statusItemServices());
     hotKey.reset();
     if (Preferences::shared().hotKeyStyle() == HotKeyStyle::carbon) {
         hotKey = std::make_unique<CarbonHotKey>(kHotKeyCode, kHotKeyModifiers, hotKeyAction());
@@ -103,7 +105,7 @@ void AppDelegate::applyActivationPolicy() {
                                                   : ActivationPolicy::accessory);
     RunLoop::main().async([weakSelf = weakRef(*this)] {
         if (auto* self = weakSelf.get()) {
-            MainMenu::install(*self);
+            MainMenu::install(*self, Platform::current().systemInfo().processName());
         }
     });
     if (inDock) {
@@ -309,11 +311,13 @@ void AppDelegate::showCustomDuration() {
     closeCustomDuration();
     const auto [hours, minutes] =
         CustomDurationView::startValues(Preferences::shared().customSeconds());
-    auto view = std::make_shared<CustomDurationView>(hours, minutes, [weakSelf = weakRef(*this)] {
-        if (auto* self = weakSelf.get()) {
-            self->closeCustomDuration();
-        }
-    });
+    auto view =
+        std::make_shared<CustomDurationView>(OrvelController::shared(), Preferences::shared(),
+                                             hours, minutes, [weakSelf = weakRef(*this)] {
+                                                 if (auto* self = weakSelf.get()) {
+                                                     self->closeCustomDuration();
+                                                 }
+                                             });
     customDurationWindow =
         makeWindow("Custom Duration", ui::kWindowTitled | ui::kWindowClosable, std::move(view));
     customDurationWindow->center();

@@ -120,6 +120,7 @@ int main(int argc, char** argv) {
         Platform::install(std::move(platform));
         real.waitForServices(2.0);
     }
+    shell.installHost(ui::HostCapabilities::of(Platform::current()));
     Logger log("app");
     const std::string tables = Platform::current().paths().resourcesDirectory() + "/strings";
     if (auto loaded = Localization::shared().loadLanguage(tables, messagesLanguage()); !loaded) {

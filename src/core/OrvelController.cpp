@@ -403,6 +403,12 @@ void OrvelController::reapplyOptions() {
     refreshLocks();
 }
 
+void OrvelController::setOption(bool SleepOptions::*field, bool value) {
+    SleepOptions changed = options();
+    changed.*field = value;
+    options = changed;
+}
+
 bool OrvelController::stopPreventingDiskSleep() {
     SleepOptions changed = options();
     if (!changed.preventDiskSleep) {

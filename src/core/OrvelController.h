@@ -96,6 +96,9 @@ class OrvelController final : public ObservableObject,
     std::optional<Date> deadlineForPreset(DurationPreset forPreset) const;
     void watchApp(const RunningApplication& app);
     void reapplyOptions();
+    // Sets one of the user's options: the whole options are published once (saved and
+    // re-applied), whether the value changed or not.
+    void setOption(bool SleepOptions::*field, bool value);
     // Leaves disk sleep to the drives' own reads: the option goes off (saved and re-applied).
     // True when it was on.
     bool stopPreventingDiskSleep();

@@ -25,12 +25,13 @@ std::int64_t saturatingTimes(std::int64_t value, std::int64_t unit) {
 
 }  // namespace
 
-CustomDurationView::CustomDurationView(std::int64_t startHours, std::int64_t startMinutes,
+CustomDurationView::CustomDurationView(OrvelController& controller, Preferences& prefs,
+                                       std::int64_t startHours, std::int64_t startMinutes,
                                        std::function<void()> onDone)
     : hours(*this, std::max<std::int64_t>(startHours, 0)),
       minutes(*this, std::max<std::int64_t>(startMinutes, 0)),
-      c_(OrvelController::shared()),
-      prefs_(Preferences::shared()),
+      c_(controller),
+      prefs_(prefs),
       onDone_(std::move(onDone)) {}
 
 std::pair<std::int64_t, std::int64_t> CustomDurationView::startValues(std::int64_t customSeconds) {

@@ -20,7 +20,8 @@ class Preferences;
 class CustomDurationView final : public ui::ViewComponent {
   public:
     // `onDone` runs after each of the three buttons.
-    CustomDurationView(std::int64_t hours, std::int64_t minutes, std::function<void()> onDone);
+    CustomDurationView(OrvelController& controller, Preferences& prefs, std::int64_t hours,
+                       std::int64_t minutes, std::function<void()> onDone);
 
     // The starting hours and minutes for a stored duration; seconds below a minute are dropped.
     static std::pair<std::int64_t, std::int64_t> startValues(std::int64_t customSeconds);

@@ -6,8 +6,6 @@
 
 #include "foundation/WeakRef.h"
 #include "menubar/AppWindows.h"
-#include "platform/Platform.h"
-#include "platform/SystemInfo.h"
 
 namespace orvel {
 
@@ -56,8 +54,7 @@ MenuBarItem menu(std::string title, std::vector<MenuBarItem> items,
 
 }  // namespace
 
-void MainMenu::install(AppWindows& delegate) {
-    const std::string name = Platform::current().systemInfo().processName();
+void MainMenu::install(AppWindows& delegate, const std::string& name) {
     ui::UiHost::current().setMainMenu(
         {applicationMenu(name, delegate), editMenu(), windowMenu(), helpMenu(name, delegate)});
 }

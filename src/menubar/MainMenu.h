@@ -13,9 +13,9 @@ class AppWindows;
 // the key window or its focused field. Main thread only.
 class MainMenu {
   public:
-    // Replaces the application's main menu with a new one (the process name in its titles).
-    // The menu holds the delegate weakly.
-    static void install(AppWindows& delegate);
+    // Replaces the application's main menu with a new one, `name` (the process name) in its
+    // titles. The menu holds the delegate weakly.
+    static void install(AppWindows& delegate, const std::string& name);
 
     static ui::MenuBarItem applicationMenu(const std::string& name, AppWindows& delegate);
     static ui::MenuBarItem editMenu();

@@ -12,7 +12,6 @@
 #include "foundation/RunLoop.h"
 #include "menubar/AppWindows.h"
 #include "menubar/SystemA11y.h"
-#include "platform/Platform.h"
 #include "platform/Processes.h"
 #include "platform/UserDefaults.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -62,13 +61,16 @@ std::string joined(const std::vector<std::string>& parts, const std::string& sep
 
 }  // namespace
 
-MenuView::MenuView()
-    : c_(OrvelController::shared()),
-      prefs_(Preferences::shared()),
-      dev_(DeviceState::shared()),
-      triggers_(TriggerEngine::shared()),
-      power_(PowerTriggerCenter::shared()),
-      a11y_(SystemA11y::shared()) {}
+MenuView::MenuView(const Services& services)
+    : c_(services.controller),
+      prefs_(services.prefs),
+      dev_(services.devices),
+      blocker_(services.inputBlocker),
+      triggers_(services.triggers),
+      power_(services.power),
+      a11y_(services.a11y),
+      defaults_(services.defaults),
+      processes_(services.processes) {}
 
 std::vector<ObservableObject*> MenuView::observedObjects() {
     return {&c_, &prefs_, &dev_, &triggers_, &power_, &a11y_};
@@ -76,8 +78,8 @@ std::vector<ObservableObject*> MenuView::observedObjects() {
 
 // Frame and building blocks --------------------------------------------------------------------
 
-double MenuView::scale() {
-    const double product = Preferences::shared().menuScale() * SystemA11y::shared().textFactor();
+double MenuView::scale() const {
+    const double product = prefs_.menuScale() * a11y_.textFactor();
     return std::min(std::max(product, 0.5), 2.0);
 }
 
@@ -92,7 +94,7 @@ double MenuView::maxHeight() {
     return kHeightWithoutScreen;
 }
 
-View MenuView::switchLabel(const std::string& title, const std::string& caption) {
+View MenuView::switchLabel(const std::string& title, const std::string& caption) const {
     const double s = scale();
     return VStack(HAlign::leading, 1,
                   {Text(title).font(Font::system(13 * s)).fixedSize(false, true),
@@ -103,7 +105,7 @@ View MenuView::switchLabel(const std::string& title, const std::string& caption)
 }
 
 View MenuView::gatedRowLabel(const std::string& title, bool gated,
-                             std::optional<std::string> help) {
+                             std::optional<std::string> help) const {
     const double s = scale();
     std::vector<View> parts{Text(title).font(Font::system(13 * s)).fixedSize(false, true)};
     if (gated) {
@@ -120,18 +122,14 @@ View MenuView::gatedRowLabel(const std::string& title, bool gated,
     return HStack(VAlign::center, 5, std::move(parts));
 }
 
-Binding<bool> MenuView::optionBinding(bool SleepOptions::*field) {
-    return Binding<bool>{[field] { return OrvelController::shared().options().*field; },
-                         [field](const bool& value) {
-                             OrvelController& c = OrvelController::shared();
-                             SleepOptions copy = c.options();
-                             copy.*field = value;
-                             c.options = copy;
-                         }};
+Binding<bool> MenuView::optionBinding(bool SleepOptions::*field) const {
+    OrvelController* c = &c_;
+    return Binding<bool>{[c, field] { return c->options().*field; },
+                         [c, field](const bool& value) { c->setOption(field, value); }};
 }
 
-void MenuView::openSettingsTab(std::int64_t subTab) {
-    UserDefaults& d = Platform::current().userDefaults();
+void MenuView::openSettingsTab(std::int64_t subTab) const {
+    UserDefaults& d = defaults_;
     d.setInteger("atSubTab", subTab);
     d.setInteger("settingsTabSelection", 1);
     withWindows(&AppWindows::openSettings);
@@ -145,12 +143,12 @@ Color MenuView::commandTextColor() {
     return Color::dynamic(kCommandLight, kCommandDark);
 }
 
-std::string MenuView::durationFlag(DurationPreset preset) {
+std::string MenuView::durationFlag(DurationPreset preset) const {
     switch (preset) {
         case DurationPreset::indefinite:
             return "\u2014";
         case DurationPreset::custom: {
-            const std::int64_t seconds = Preferences::shared().customSeconds();
+            const std::int64_t seconds = prefs_.customSeconds();
             return seconds > 0 ? "-t " + std::to_string(seconds) : "-t n";
         }
         case DurationPreset::untilAppQuits:
@@ -267,8 +265,8 @@ View MenuView::header(double s) {
     }
     // The switch never looks at the value it is given: it turns the session over.
     const Binding<bool> session{[&c] { return c.isActive(); },
-                                [](const bool&) {
-                                    OrvelController& controller = OrvelController::shared();
+                                [&c](const bool&) {
+                                    OrvelController& controller = c;
                                     if (controller.isActive()) {
                                         controller.stop(true);
                                     } else {
@@ -300,7 +298,7 @@ View MenuView::noticeRow(double s) {
                        TextVerbatim(notice.text).font(Font::system(11 * s)).fixedSize(false, true),
                        Spacer()})
                    .foregroundStyle(yellow),
-               [subTab = notice.subTab] { openSettingsTab(subTab); })
+               [this, subTab = notice.subTab] { openSettingsTab(subTab); })
         .buttonStyle(StandardButtonStyle::plain)
         .help("Open the setting behind this")
         .padding(kEdgeHorizontal, 12)
@@ -347,8 +345,9 @@ View MenuView::durationRow(DurationPreset preset, double s) {
                        TextVerbatim(durationFlag(preset))
                            .font(Font::system(10 * s).withMonospaced())
                            .foregroundStyle(Hierarchy::tertiary)});
+    OrvelController* c = &c_;
     return Button(std::move(row),
-                  [preset] {
+                  [c, preset] {
                       switch (preset) {
                           case DurationPreset::custom:
                               withWindows(&AppWindows::showCustomDuration);
@@ -357,7 +356,7 @@ View MenuView::durationRow(DurationPreset preset, double s) {
                               withWindows(&AppWindows::chooseAppToWatch);
                               break;
                           default:
-                              OrvelController::shared().selectPreset(preset);
+                              c->selectPreset(preset);
                       }
                   })
         .buttonStyle(MenuRowStyle{0, s});
@@ -374,9 +373,10 @@ View MenuView::makeRuleRow(const std::string& appName, double s) {
 }
 
 View MenuView::triggersSection(double s) {
+    TriggerEngine* triggers = &triggers_;
     if (triggers_.isPaused()) {
         return Group({sectionHeader("TRIGGERS", s),
-                      Button("Resume Triggers", [] { TriggerEngine::shared().resume(); })
+                      Button("Resume Triggers", [triggers] { triggers->resume(); })
                           .buttonStyle(MenuRowStyle{20, s}),
                       sectionDivider()});
     }
@@ -385,9 +385,9 @@ View MenuView::triggersSection(double s) {
     }
     // The length of "Until Tomorrow" is taken at the click, not when the menu was drawn.
     std::vector<MenuItem> items{
-        {"For 1 Hour", [] { TriggerEngine::shared().pause(3600.0); }},
-        {"Until Tomorrow", [] { TriggerEngine::shared().pause(secondsUntilTomorrowMorning()); }},
-        {"Until Re-enabled", [] { TriggerEngine::shared().pause(std::nullopt); }},
+        {"For 1 Hour", [triggers] { triggers->pause(3600.0); }},
+        {"Until Tomorrow", [triggers] { triggers->pause(secondsUntilTomorrowMorning()); }},
+        {"Until Re-enabled", [triggers] { triggers->pause(std::nullopt); }},
     };
     return Group({sectionHeader("TRIGGERS", s),
                   Menu("Pause Triggers", std::move(items))
@@ -444,9 +444,10 @@ View MenuView::deviceSwitchRow(const std::string& label, const std::string& capt
 }
 
 View MenuView::builtInDevicesSection(double s) {
-    auto setting = [](Preferences::Setting<bool> Preferences::*member) {
-        return Binding<bool>{[member] { return (Preferences::shared().*member)(); },
-                             [member](const bool& on) { Preferences::shared().*member = on; }};
+    Preferences* prefs = &prefs_;
+    auto setting = [prefs](Preferences::Setting<bool> Preferences::*member) {
+        return Binding<bool>{[prefs, member] { return (prefs->*member)(); },
+                             [prefs, member](const bool& on) { prefs->*member = on; }};
     };
     auto note = [s](View text) {
         return text.font(Font::system(10 * s))
@@ -467,7 +468,7 @@ View MenuView::builtInDevicesSection(double s) {
                                              ". Turning either switch on will ask.")
                                     .fixedSize(false, true)));
         }
-        if (const auto& failure = InputBlocker::shared().lastFailure) {
+        if (const auto& failure = blocker_.lastFailure) {
             rows.push_back(note(TextVerbatim(*failure).fixedSize(false, true)));
         }
         rows.push_back(note(Text("Turning the above two items on reaches a keyboard service, so "
@@ -492,8 +493,9 @@ View MenuView::builtInDevicesSection(double s) {
                                        "Darkens the internal panel only",
                                        setting(&Preferences::builtInDisplayOff), false, s));
     }
-    rows.push_back(Button("Sleep all displays now", [] {
-                       DeviceState::shared().sleepDisplaysNow();
+    DeviceState* devices = &dev_;
+    rows.push_back(Button("Sleep all displays now", [devices] {
+                       devices->sleepDisplaysNow();
                    }).buttonStyle(MenuRowStyle{2, s}));
     const bool heldOff = !dev_.hasExternalInput() &&
                          (prefs_.blockBuiltInKeyboard() || prefs_.blockBuiltInTrackpad());
@@ -509,8 +511,7 @@ View MenuView::commandBlock(double s) {
     const bool caffeinate = c_.engineKind() == EngineKind::caffeinate;
     // The running command names the program that runs, which is not always the one at the
     // equivalent command's path.
-    const std::string program =
-        caffeinate ? Platform::current().processes().resolve(kCaffeinatePath) : kCaffeinatePath;
+    const std::string program = caffeinate ? processes_.resolve(kCaffeinatePath) : kCaffeinatePath;
     std::vector<View> lines{
         Text(caffeinate ? "RUNNING COMMAND" : "EQUIVALENT COMMAND")
             .font(Font::system(9 * s, FontWeight::semibold))

@@ -12,9 +12,12 @@ namespace orvel {
 class OrvelController;
 class Preferences;
 class DeviceState;
+class InputBlocker;
 class TriggerEngine;
 class PowerTriggerCenter;
 class SystemA11y;
+class UserDefaults;
+class Processes;
 
 // The panel shown from the tray item, Orvel's main control surface: the session's header and
 // switch, the power notice, the durations, the trigger pause, the five sleep switches, the
@@ -23,35 +26,48 @@ class SystemA11y;
 // base size times scale(). Main thread only.
 class MenuView final : public ui::ViewComponent {
   public:
-    MenuView();
+    // What the panel shows and changes.
+    struct Services {
+        OrvelController& controller;
+        Preferences& prefs;
+        DeviceState& devices;
+        InputBlocker& inputBlocker;
+        TriggerEngine& triggers;
+        PowerTriggerCenter& power;
+        SystemA11y& a11y;
+        UserDefaults& defaults;
+        Processes& processes;
+    };
+
+    explicit MenuView(const Services& services);
 
     ui::View body() override;
     std::vector<ObservableObject*> observedObjects() override;
 
     // The user's panel scale times the desktop's text factor, within 0.5 to 2.0.
-    static double scale();
+    double scale() const;
     // The panel's width at a scale: never wider than 480 points.
     static double width(double scale);
     // How tall the panel may grow before it scrolls.
     static double maxHeight();
 
     // A switch's two lines: the title, and the caption under it.
-    static ui::View switchLabel(const std::string& title, const std::string& caption);
+    ui::View switchLabel(const std::string& title, const std::string& caption) const;
     // A device switch's title, with a lock that follows the cached input permissions when the
     // switch needs them.
-    static ui::View gatedRowLabel(const std::string& title, bool gated,
-                                  std::optional<std::string> help);
+    ui::View gatedRowLabel(const std::string& title, bool gated,
+                           std::optional<std::string> help) const;
     // One sleep switch bound to the session's options: each flip publishes the whole options
     // once.
-    static ui::Binding<bool> optionBinding(bool SleepOptions::*field);
+    ui::Binding<bool> optionBinding(bool SleepOptions::*field) const;
     // Opens Settings on the Automations & Triggers page at a sub-tab.
-    static void openSettingsTab(std::int64_t subTab);
+    void openSettingsTab(std::int64_t subTab) const;
     // Seconds from now to 08:00 tomorrow, local time; at least a minute.
     static double secondsUntilTomorrowMorning();
     // The command line's colour: bright green in the dark appearance, dark green in the light.
     static ui::Color commandTextColor();
     // The caffeinate option a duration stands for.
-    static std::string durationFlag(DurationPreset preset);
+    std::string durationFlag(DurationPreset preset) const;
 
   private:
     ui::View header(double s);
@@ -71,9 +87,12 @@ class MenuView final : public ui::ViewComponent {
     OrvelController& c_;
     Preferences& prefs_;
     DeviceState& dev_;
+    InputBlocker& blocker_;
     TriggerEngine& triggers_;
     PowerTriggerCenter& power_;
     SystemA11y& a11y_;
+    UserDefaults& defaults_;
+    Processes& processes_;
 };
 
 }  // namespace orvel

@@ -14,23 +14,25 @@ namespace {
 
 // Keeps the current status item alive and is reset with the other shared instances.
 struct CurrentStatusItem {
-    static CurrentStatusItem& shared() { return ORVEL_SHARED_INSTANCE(CurrentStatusItem); }
     std::shared_ptr<StatusItemController> item;
 };
 
 }  // namespace
 
-std::shared_ptr<StatusItemController> StatusItemController::make() {
-    std::shared_ptr<StatusItemController> made(new StatusItemController());
+std::shared_ptr<StatusItemController> StatusItemController::make(Services services) {
+    std::shared_ptr<StatusItemController> made(new StatusItemController(std::move(services)));
     made->refresh();
-    CurrentStatusItem::shared().item = made;
+    Registry::instance<CurrentStatusItem>([] {
+        return std::make_unique<CurrentStatusItem>();
+    }).item = made;
     return made;
 }
 
-StatusItemController::StatusItemController()
+StatusItemController::StatusItemController(Services services)
     : popover_(ui::UiHost::current().makePopover()),
-      controller_(OrvelController::shared()),
-      prefs_(Preferences::shared()),
+      controller_(services.controller),
+      prefs_(services.prefs),
+      panelServices_(std::move(services.panel)),
       item_(ui::UiHost::current().makeStatusItem()) {
     popover_->setTransient(true);
     item_->onClick = [weakSelf = weakRef(*this)](std::optional<ui::StatusItemClick> click) {
@@ -42,9 +44,9 @@ StatusItemController::StatusItemController()
     observations_.push_back(prefs_.objectWillChange.subscribe([this] { scheduleRefresh(); }));
     // Pausing and resuming the triggers redraws the item too.
     observations_.push_back(
-        TriggerEngine::shared().objectWillChange.subscribe([this] { scheduleRefresh(); }));
+        services.triggers.objectWillChange.subscribe([this] { scheduleRefresh(); }));
     // The explanation's alert is modal: a panel left open would sit over it, unanswerable.
-    observations_.push_back(PermissionPrimer::shared().willExplain.subscribe([this] {
+    observations_.push_back(services.primer.willExplain.subscribe([this] {
         if (popover_->isShown()) {
             popover_->close();
         }
@@ -136,7 +138,7 @@ void StatusItemController::toggleSession() {
 void StatusItemController::handleClick(std::optional<ui::StatusItemClick> click) {
     const bool secondary =
         click && (click->rightButton || (click->modifiers & ui::kModifierControl) != 0);
-    if (secondary == Preferences::shared().swapMenuButtons()) {
+    if (secondary == prefs_.swapMenuButtons()) {
         toggleSession();
         return;
     }
@@ -162,11 +164,14 @@ void StatusItemController::openPanel() {
 }
 
 void StatusItemController::presentPopover() {
+    if (!panel_) {
+        panel_ = std::make_shared<MenuView>(panelServices_());
+    }
     if (!popover_->hasContent()) {
-        popover_->setContent(std::make_shared<MenuView>());
+        popover_->setContent(panel_);
     }
     // The panel's width follows its scale; taller content scrolls.
-    popover_->setContentSize(MenuView::width(MenuView::scale()), kPanelHeight);
+    popover_->setContentSize(MenuView::width(panel_->scale()), kPanelHeight);
     popover_->show(*item_);
     RunLoop::main().async([weakSelf = weakRef(*this)] {
         if (auto* self = weakSelf.get(); self && self->popover_->hasContent()) {

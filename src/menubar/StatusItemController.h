@@ -1,25 +1,40 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "foundation/Signal.h"
 #include "foundation/WeakRef.h"
+#include "menubar/MenuView.h"
 #include "ui/Host.h"
 
 namespace orvel {
 
 class OrvelController;
+class PermissionPrimer;
 class Preferences;
+class TriggerEngine;
 
 // The tray item: its symbol, title, tooltip and accessibility follow the session; a click
 // toggles the session or opens the panel. It observes the session controller and the settings
 // and redraws once on the next loop turn after any of them changed. Main thread only.
 class StatusItemController final : public WeakReferenceable {
   public:
+    // What the item follows, and what its panel is built with.
+    struct Services {
+        OrvelController& controller;
+        Preferences& prefs;
+        TriggerEngine& triggers;
+        PermissionPrimer& primer;
+        // Asked for when the panel is first shown: the devices and the power centre it shows are
+        // not brought up with the tray.
+        std::function<MenuView::Services()> panel;
+    };
+
     // Builds the item and its panel and makes it current().
-    static std::shared_ptr<StatusItemController> make();
+    static std::shared_ptr<StatusItemController> make(Services services);
     ~StatusItemController();
     StatusItemController(const StatusItemController&) = delete;
     StatusItemController& operator=(const StatusItemController&) = delete;
@@ -49,7 +64,7 @@ class StatusItemController final : public WeakReferenceable {
     static constexpr double kPanelHeight = 520;
 
   private:
-    StatusItemController();
+    explicit StatusItemController(Services services);
     void toggleSession();
     void presentPopover();
     // Redraws on the next loop turn, once however many changes come before it.
@@ -58,6 +73,8 @@ class StatusItemController final : public WeakReferenceable {
     std::unique_ptr<ui::Popover> popover_;
     OrvelController& controller_;
     Preferences& prefs_;
+    std::function<MenuView::Services()> panelServices_;
+    std::shared_ptr<MenuView> panel_;
     std::unique_ptr<ui::StatusItem> item_;
     std::uint64_t refreshCount_ = 0;
     bool refreshScheduled_ = false;

@@ -5,7 +5,6 @@
 
 #include "foundation/Registry.h"
 #include "platform/AccessibilityDisplay.h"
-#include "platform/Platform.h"
 
 namespace orvel {
 
@@ -15,13 +14,12 @@ constexpr double kFactorTolerance = 0.01;
 }  // namespace
 
 SystemA11y& SystemA11y::shared() {
-    return ORVEL_SHARED_INSTANCE(SystemA11y);
+    return Registry::instance<SystemA11y>();
 }
 
-SystemA11y::SystemA11y() {
+SystemA11y::SystemA11y(AccessibilityDisplay& display) : display_(display) {
     refresh();
-    changes_ = Platform::current().accessibilityDisplay().displayOptionsDidChange.subscribe(
-        [this] { changed(); });
+    changes_ = display_.displayOptionsDidChange.subscribe([this] { changed(); });
     timer_ = RunLoop::main().every(kRefreshInterval, [weakSelf = weakRef(*this)] {
         if (auto* self = weakSelf.get()) {
             self->refresh();
@@ -38,7 +36,7 @@ void SystemA11y::changed() {
 }
 
 void SystemA11y::refresh() {
-    AccessibilityDisplay& display = Platform::current().accessibilityDisplay();
+    AccessibilityDisplay& display = display_;
     const bool transparency = display.shouldReduceTransparency();
     const bool contrast = display.shouldIncreaseContrast();
     const bool withoutColor = display.shouldDifferentiateWithoutColor();

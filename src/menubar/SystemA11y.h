@@ -6,12 +6,15 @@
 
 namespace orvel {
 
+class AccessibilityDisplay;
+
 // An observable copy of the desktop's accessibility display settings and of the preferred text
 // size as a factor of the standard body size, for the panel. Only real changes are published,
 // so a refresh that finds nothing new disturbs no view. Main thread only.
 class SystemA11y final : public ObservableObject, public WeakReferenceable {
   public:
     static SystemA11y& shared();
+    explicit SystemA11y(AccessibilityDisplay& display);
 
     Published<bool> reduceTransparency{*this, false};
     Published<bool> increaseContrast{*this, false};
@@ -26,10 +29,10 @@ class SystemA11y final : public ObservableObject, public WeakReferenceable {
     static constexpr double kRefreshInterval = 10.0;
 
   private:
-    SystemA11y();
     // The desktop said a setting changed: refresh on the next turn.
     void changed();
 
+    AccessibilityDisplay& display_;
     Subscription changes_;
     Timer timer_;
 };

@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "foundation/RunLoop.h"
-#include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 
 namespace orvel::ui {
@@ -46,8 +45,9 @@ std::shared_ptr<ViewComponent> HeadlessWindow::content() const {
 bool HeadlessWindow::setFrameAutosaveName(std::string name) {
     autosaveName_ = std::move(name);
     // Like the Qt host, a frame counts as saved when the defaults hold one under the name.
-    return !autosaveName_.empty() && Platform::isInstalled() &&
-           Platform::current().userDefaults().stringForKey("NSWindow Frame " + autosaveName_);
+    UserDefaults* defaults = host_.capabilities().defaults;
+    return !autosaveName_.empty() && defaults != nullptr &&
+           defaults->stringForKey("NSWindow Frame " + autosaveName_);
 }
 
 void HeadlessWindow::makeKeyAndOrderFront() {
@@ -217,7 +217,7 @@ void HeadlessApplication::terminate() {
 
 // Host -------------------------------------------------------------------------------------------
 
-HeadlessHost::HeadlessHost() = default;
+HeadlessHost::HeadlessHost(HostCapabilities capabilities) : UiHost(capabilities) {}
 HeadlessHost::~HeadlessHost() = default;
 
 HeadlessHost& HeadlessHost::current() {

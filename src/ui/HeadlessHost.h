@@ -196,7 +196,7 @@ class HeadlessPasteboard final : public Pasteboard {
 // The host for tests: records every window, alert, panel and menu and lets tests work them.
 class HeadlessHost final : public UiHost {
   public:
-    HeadlessHost();
+    explicit HeadlessHost(HostCapabilities capabilities = {});
     ~HeadlessHost() override;
 
     HeadlessApplication& application() override { return application_; }

@@ -1,6 +1,7 @@
 #include "ui/Host.h"
 
 #include "foundation/RunLoop.h"
+#include "platform/Platform.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,18 @@ std::unique_ptr<UiHost>& installed() {
     return host;
 }
 }  // namespace
+
+HostCapabilities HostCapabilities::of(Platform& platform) {
+    return HostCapabilities{&platform.userDefaults(), &platform.workspace(),
+                            &platform.desktopSettings()};
+}
+
+Result<void> UiHost::openLink(std::string_view url) {
+    if (capabilities_.workspace == nullptr) {
+        return Error{"This window cannot open links: it was shown without the desktop's help."};
+    }
+    return capabilities_.workspace->openURL(url);
+}
 
 UiHost& UiHost::current() {
     ORVEL_ASSERT_MAIN_THREAD("UiHost::current");

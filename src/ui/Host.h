@@ -17,7 +17,28 @@
 // implement them: a headless one that records everything for tests, and the Qt one that draws.
 // Threading: main thread only.
 
+namespace orvel {
+class DesktopSettings;
+class Platform;
+class UserDefaults;
+}  // namespace orvel
+
 namespace orvel::ui {
+
+// The parts of the machine a host works with, handed in by whoever makes the host. A host
+// without one goes without: windows remember no frames, followed links open nothing, the tray
+// is drawn for an unknown colour scheme.
+struct HostCapabilities {
+    // Where windows remember their frames.
+    UserDefaults* defaults = nullptr;
+    // Opens the links a user follows in a text.
+    Workspace* workspace = nullptr;
+    // The colour scheme the tray's picture follows.
+    DesktopSettings* desktopSettings = nullptr;
+
+    // All of them from one machine.
+    static HostCapabilities of(Platform& platform);
+};
 
 struct Rect {
     double x = 0, y = 0, width = 0, height = 0;
@@ -296,10 +317,20 @@ class UiHost {
     // Asks assistive technology to read a text out now, with high priority.
     virtual void announce(const std::string& text) { (void)text; }
 
+    const HostCapabilities& capabilities() const { return capabilities_; }
+    // Opens a link the user followed in a text; why not, in words, when it could not be opened.
+    Result<void> openLink(std::string_view url);
+
     // Sent by Application::terminate() before the main loop ends.
     Signal<> willTerminate;
     // Sent when a screen is added or removed, or one changes its size or place.
     Signal<> screensChanged;
+
+  protected:
+    explicit UiHost(HostCapabilities capabilities) : capabilities_(capabilities) {}
+
+  private:
+    HostCapabilities capabilities_;
 };
 
 }  // namespace orvel::ui

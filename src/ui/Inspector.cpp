@@ -6,8 +6,7 @@
 
 #include "foundation/Localization.h"
 #include "foundation/NumberFormatting.h"
-#include "platform/Platform.h"
-#include "platform/Workspace.h"
+#include "ui/Host.h"
 #include "ui/Markdown.h"
 
 namespace orvel::ui {
@@ -337,7 +336,7 @@ bool Inspector::clickLink(std::string_view target) {
     if (!isEnabled(*found)) {
         return fail("the link \"" + std::string(target) + "\" is disabled");
     }
-    if (auto opened = Platform::current().workspace().openURL(url); !opened) {
+    if (auto opened = UiHost::current().openLink(url); !opened) {
         return fail(url + " could not be opened: " + opened.error().message);
     }
     return true;

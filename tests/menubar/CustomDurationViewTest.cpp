@@ -22,7 +22,8 @@ class CustomDurationViewTest : public test::SessionTest {
     // Opens the view in a window as its opener does, from the stored duration.
     void open() {
         const auto [h, m] = CustomDurationView::startValues(prefs().customSeconds());
-        view = std::make_shared<CustomDurationView>(h, m, [this] { ++done; });
+        view =
+            std::make_shared<CustomDurationView>(controller(), prefs(), h, m, [this] { ++done; });
         window = host().makeWindow();
         window->setContent(view);
         window->makeKeyAndOrderFront();

@@ -94,6 +94,11 @@ class MenuViewTest : public test::SessionTest {
         loop().drain();
         return popover().inspect();
     }
+    // The panel's own view, as the status item built it.
+    MenuView& menuView() {
+        panel();
+        return static_cast<MenuView&>(*popover().viewHost()->root());
+    }
     const Node& root() {
         panel();
         return popover().viewHost()->tree().node();
@@ -168,7 +173,7 @@ TEST_F(MenuViewTest, ScaleAndWidthFollowTheMenuScaleTimesTheTextSizeWithinLimits
     for (const auto& c : cases) {
         SCOPED_TRACE(c.menuScale * c.bodySize / 13.0);
         setTextFactor(c.menuScale, c.bodySize);
-        EXPECT_NEAR(MenuView::scale(), c.scale, 1e-9);
+        EXPECT_NEAR(menuView().scale(), c.scale, 1e-9);
         const Node* fixed =
             node([](const Node& n) { return n.kind == NodeKind::frame && n.frameValue.width; });
         ASSERT_NE(fixed, nullptr);
@@ -477,7 +482,7 @@ TEST_F(MenuViewTest, DurationFlagsShowTheCaffeinateOption) {
     };
     for (const auto& c : cases) {
         prefs().customSeconds = c.customSeconds;
-        EXPECT_EQ(MenuView::durationFlag(c.preset), c.flag);
+        EXPECT_EQ(menuView().durationFlag(c.preset), c.flag);
     }
     prefs().customSeconds = 0;
     EXPECT_TRUE(shown("-t n")) << "the custom row follows the setting at once";

@@ -148,7 +148,8 @@ class LinuxScreensTest : public LinuxDisplaysTest {
         ui::UiHost::install(nullptr);
     }
     ui::HeadlessHost& installHost() {
-        auto host = std::make_unique<ui::HeadlessHost>();
+        auto host =
+            std::make_unique<ui::HeadlessHost>(ui::HostCapabilities::of(Platform::current()));
         ui::HeadlessHost& installed = *host;
         ui::UiHost::install(std::move(host));
         return installed;

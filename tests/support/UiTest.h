@@ -10,7 +10,7 @@ class UiTest : public OrvelTest {
   protected:
     void SetUp() override {
         OrvelTest::SetUp();
-        auto host = std::make_unique<ui::HeadlessHost>();
+        auto host = std::make_unique<ui::HeadlessHost>(ui::HostCapabilities::of(sim()));
         host_ = host.get();
         ui::UiHost::install(std::move(host));
     }

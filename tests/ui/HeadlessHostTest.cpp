@@ -139,6 +139,28 @@ TEST_F(HeadlessHostTest, ClosingCallsOnCloseOnceAndKeepsTheWindowForReuse) {
     EXPECT_EQ(host().window("Gallery"), &w());
 }
 
+// The machine's frames and links come only through what the host was handed.
+TEST_F(HeadlessHostTest, FramesAndLinksGoThroughTheMachineTheHostWasHanded) {
+    sim().userDefaults().setString("NSWindow Frame Saved", "10 20 300 200");
+    HeadlessHost bare;
+    struct Case {
+        const char* what;
+        UiHost& host;
+        bool remembers;
+    };
+    const Case cases[] = {{"handed the machine", host(), true}, {"handed nothing", bare, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto opened = sim().workspace().openedURLs().size();
+        EXPECT_EQ(c.host.makeWindow()->setFrameAutosaveName("Saved"), c.remembers);
+        const Result<void> result = c.host.openLink("mailto:team@example.com");
+        EXPECT_EQ(static_cast<bool>(result), c.remembers);
+        EXPECT_EQ(sim().workspace().openedURLs().size(), opened + (c.remembers ? 1 : 0));
+    }
+    EXPECT_FALSE(bare.openLink("https://example.com").error().message.empty())
+        << "a link that opens nothing says why";
+}
+
 // Alerts -----------------------------------------------------------------------------------------
 
 TEST_F(HeadlessHostTest, AlertsAreAnsweredByTheirScriptsInOrder) {

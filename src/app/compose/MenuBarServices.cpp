@@ -1,10 +1,41 @@
+#include "app/compose/MenuBarServices.h"
+
+#include "core/OrvelController.h"
+#include "core/Preferences.h"
+#include "devices/DeviceState.h"
+#include "devices/InputBlocker.h"
+#include "devices/PermissionPrimer.h"
 #include "foundation/Registry.h"
+#include "menubar/SystemA11y.h"
+#include "platform/Platform.h"
+#include "triggers/PowerTriggerCenter.h"
+#include "triggers/TriggerEngine.h"
 
 namespace orvel {
+
+// Braced lists build their members in order: the services come up as the views asked for them.
+StatusItemController::Services statusItemServices() {
+    return StatusItemController::Services{OrvelController::shared(), Preferences::shared(),
+                                          TriggerEngine::shared(), PermissionPrimer::shared(),
+                                          menuViewServices};
+}
+
+MenuView::Services menuViewServices() {
+    Platform& platform = Platform::current();
+    return MenuView::Services{
+        OrvelController::shared(), Preferences::shared(),   DeviceState::shared(),
+        InputBlocker::shared(),    TriggerEngine::shared(), PowerTriggerCenter::shared(),
+        SystemA11y::shared(),      platform.userDefaults(), platform.processes()};
+}
+
 namespace {
 
 // The menu bar's own services.
-[[maybe_unused]] const bool kProvided = [] { return true; }();
+[[maybe_unused]] const bool kProvided = [] {
+    Registry::provide<SystemA11y>(
+        [] { return std::make_unique<SystemA11y>(Platform::current().accessibilityDisplay()); });
+    return true;
+}();
 
 }  // namespace
 }  // namespace orvel

@@ -104,7 +104,8 @@ void addItems(Target& target, const std::vector<MenuBarItem>& items) {
 
 // Host -----------------------------------------------------------------------------------------
 
-QtHost::QtHost() : screenWatch_(std::make_unique<QObject>()) {
+QtHost::QtHost(HostCapabilities capabilities)
+    : UiHost(capabilities), screenWatch_(std::make_unique<QObject>()) {
     for (QScreen* screen : QGuiApplication::screens()) {
         watchScreen(screen);
     }
@@ -139,7 +140,9 @@ std::unique_ptr<Window> QtHost::makeWindow() {
 }
 
 std::unique_ptr<StatusItem> QtHost::makeStatusItem() {
-    return QtTrayItem::make([] { return std::make_unique<QtStatusItem>(); });
+    return QtTrayItem::make([desktop = capabilities().desktopSettings] {
+        return std::make_unique<QtStatusItem>(desktop);
+    });
 }
 
 std::unique_ptr<Popover> QtHost::makePopover() {

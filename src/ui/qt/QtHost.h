@@ -21,7 +21,7 @@ class QtWindow;
 // as the main loop). Main thread only.
 class QtHost final : public UiHost {
   public:
-    QtHost();
+    explicit QtHost(HostCapabilities capabilities = {});
     ~QtHost() override;
 
     QtApplication& application() override { return application_; }

@@ -25,12 +25,15 @@ struct QtShell::Impl {
 QtShell::QtShell(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     impl_->environment = std::make_unique<QtEnvironment>(argc, argv);
     RunLoop::install(std::make_unique<QtRunLoop>());
-    UiHost::install(std::make_unique<QtHost>());
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] {
         if (UiHost::isInstalled()) {
             UiHost::current().application().terminate();
         }
     });
+}
+
+void QtShell::installHost(HostCapabilities capabilities) {
+    UiHost::install(std::make_unique<QtHost>(capabilities));
 }
 
 QtShell::~QtShell() {

@@ -2,15 +2,19 @@
 
 #include <memory>
 
+#include "ui/Host.h"
+
 namespace orvel::ui {
 
 // Everything the program needs to run on Qt, for a main() that does not include Qt: the
-// application object, the Qt-driven main loop and the Qt host, installed. When Qt ends the
-// application by itself (the session ends), the host's orderly termination still runs.
-// Main thread only; one per process.
+// application object and the Qt-driven main loop, installed, and the Qt host once the machine it
+// works with is there. When Qt ends the application by itself (the session ends), the host's
+// orderly termination still runs. Main thread only; one per process.
 class QtShell {
   public:
     QtShell(int& argc, char** argv);
+    // Installs the Qt host, handed what it uses of the machine.
+    void installHost(HostCapabilities capabilities);
     ~QtShell();
     QtShell(const QtShell&) = delete;
     QtShell& operator=(const QtShell&) = delete;

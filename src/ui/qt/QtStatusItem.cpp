@@ -8,7 +8,7 @@
 
 #include <cmath>
 
-#include "platform/Platform.h"
+#include "platform/DesktopSettings.h"
 #include "ui/qt/KeySequence.h"
 #include "ui/qt/SymbolSet.h"
 
@@ -36,14 +36,14 @@ bool drawsTheSame(const StatusItemLook& a, const StatusItemLook& b) {
     return a.symbol == b.symbol && a.templateImage == b.templateImage && a.tint == b.tint;
 }
 
-ColorScheme desktopScheme() {
-    return Platform::isInstalled() ? Platform::current().desktopSettings().colorScheme()
-                                   : ColorScheme::unknown;
+ColorScheme schemeOf(DesktopSettings* desktop) {
+    return desktop != nullptr ? desktop->colorScheme() : ColorScheme::unknown;
 }
 
 }  // namespace
 
-QtStatusItem::QtStatusItem() : tray_(std::make_unique<QSystemTrayIcon>()) {
+QtStatusItem::QtStatusItem(DesktopSettings* desktop)
+    : desktop_(desktop), tray_(std::make_unique<QSystemTrayIcon>()) {
     // Qt's press-time reasons stand for clicks only where no X11 tray window gives releases
     // (a tray on the bus, where the host reports the click itself).
     QObject::connect(
@@ -79,13 +79,12 @@ QtStatusItem::QtStatusItem() : tray_(std::make_unique<QSystemTrayIcon>()) {
         buttons_.install();
         filtering_ = true;
     }
-    if (Platform::isInstalled()) {
-        schemeChanges_ =
-            Platform::current().desktopSettings().colorSchemeChanged.subscribe([this](ColorScheme) {
-                if (!image_.isNull()) {
-                    redraw();
-                }
-            });
+    if (desktop_ != nullptr) {
+        schemeChanges_ = desktop_->colorSchemeChanged.subscribe([this](ColorScheme) {
+            if (!image_.isNull()) {
+                redraw();
+            }
+        });
     }
 }
 
@@ -185,7 +184,7 @@ QString QtStatusItem::toolTip() const {
 }
 
 void QtStatusItem::redraw() {
-    drawnScheme_ = desktopScheme();
+    drawnScheme_ = schemeOf(desktop_);
     QIcon icon;
     for (const int size : kTraySizes) {
         icon.addPixmap(QPixmap::fromImage(render(look_, drawnScheme_, size)));
@@ -199,7 +198,7 @@ void QtStatusItem::setLook(StatusItemLook look) {
     // The desktop's tray is told of a new picture only when there is one: every update costs it
     // a redraw (and, for a tray on the bus, a message).
     const bool again =
-        image_.isNull() || desktopScheme() != drawnScheme_ || !drawsTheSame(look, look_);
+        image_.isNull() || schemeOf(desktop_) != drawnScheme_ || !drawsTheSame(look, look_);
     look_ = std::move(look);
     if (again) {
         redraw();

@@ -24,7 +24,8 @@ namespace orvel::ui {
 // and shows nothing.
 class QtStatusItem final : public StatusItem {
   public:
-    QtStatusItem();
+    // The picture follows the desktop's colour scheme, when there is one to follow.
+    explicit QtStatusItem(DesktopSettings* desktop = nullptr);
     ~QtStatusItem() override;
 
     bool hasButton() const override;
@@ -58,6 +59,7 @@ class QtStatusItem final : public StatusItem {
     // Qt's own X11 tray window, once it exists.
     QWidget* trayWindow();
 
+    DesktopSettings* desktop_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     TrayButtonFilter buttons_;
     bool filtering_ = false;  // on X11, where the tray window gives releases

@@ -12,7 +12,6 @@
 
 #include <sstream>
 
-#include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 #include "ui/qt/QtHost.h"
 #include "ui/qt/QtRenderer.h"
@@ -208,10 +207,11 @@ void QtWindow::center() {
 
 bool QtWindow::setFrameAutosaveName(std::string name) {
     autosaveName_ = std::move(name);
-    if (autosaveName_.empty() || !Platform::isInstalled()) {
+    UserDefaults* defaults = host_.capabilities().defaults;
+    if (autosaveName_.empty() || defaults == nullptr) {
         return false;
     }
-    const auto saved = Platform::current().userDefaults().stringForKey(frameKey(autosaveName_));
+    const auto saved = defaults->stringForKey(frameKey(autosaveName_));
     if (!saved) {
         return false;
     }
@@ -242,15 +242,15 @@ void QtWindow::setMovableByWindowBackground(bool movable) {
 }
 
 void QtWindow::frameChanged() {
-    if (autosaveName_.empty() || restoring_ || !frame_->isVisible() || !Platform::isInstalled()) {
+    UserDefaults* defaults = host_.capabilities().defaults;
+    if (autosaveName_.empty() || restoring_ || !frame_->isVisible() || defaults == nullptr) {
         return;
     }
     const QRect g = frame_->geometry();
     const std::string value = std::to_string(g.x()) + " " + std::to_string(g.y()) + " " +
                               std::to_string(g.width()) + " " + std::to_string(g.height());
-    UserDefaults& defaults = Platform::current().userDefaults();
-    if (defaults.stringForKey(frameKey(autosaveName_)) != value) {
-        defaults.setString(frameKey(autosaveName_), value);
+    if (defaults->stringForKey(frameKey(autosaveName_)) != value) {
+        defaults->setString(frameKey(autosaveName_), value);
     }
 }
 

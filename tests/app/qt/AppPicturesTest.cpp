@@ -18,6 +18,7 @@
 
 #include "QtUiTest.h"
 #include "app/AppDelegate.h"
+#include "app/compose/MenuBarServices.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -146,13 +147,14 @@ TEST_F(AppPicturesTest, EveryWindowOpensFromThePanelAndTheMenuBar) {
     };
     auto* popover = dynamic_cast<ui::QtPopover*>(&item->popover());
     ASSERT_NE(popover, nullptr);
+    const auto panel = std::make_shared<MenuView>(menuViewServices());
     for (const auto& r : rows) {
         SCOPED_TRACE(r.row);
         // The offscreen screen has no tray: the panel opens where the icon would be.
         if (!popover->hasContent()) {
-            popover->setContent(std::make_shared<MenuView>());
+            popover->setContent(panel);
         }
-        popover->setContentSize(MenuView::width(MenuView::scale()), 560);
+        popover->setContentSize(MenuView::width(panel->scale()), 560);
         popover->showAt(ui::Rect{900, 0, 24, 24});
         settle();
         ASSERT_TRUE(popover->isShown());
@@ -384,7 +386,7 @@ TEST_F(AppPicturesTest, AHelpPageWithEveryBlockLinesUpItsTableColumns) {
 }
 
 TEST_F(AppPicturesTest, TheTrayIconInItsStates) {
-    auto item = StatusItemController::make();
+    auto item = StatusItemController::make(statusItemServices());
     OrvelController& c = OrvelController::shared();
     struct Case {
         const char* name;
@@ -480,7 +482,7 @@ TEST_F(AppPicturesTest, TheTrayIconInItsStates) {
 TEST_F(AppPicturesTest, ThePanelDrawsTheSession) {
     OrvelController::shared().startForSeconds(900);
     auto window = host().makeWindow();
-    window->setContent(std::make_shared<MenuView>());
+    window->setContent(std::make_shared<MenuView>(menuViewServices()));
     window->makeKeyAndOrderFront();
     auto* qt = dynamic_cast<ui::QtWindow*>(window.get());
     ASSERT_NE(qt, nullptr);
@@ -524,18 +526,19 @@ TEST_F(AppPicturesTest, ThePanelInItsStates) {
             ui::Appearance::apply(dark);
             entry.setUp();
             auto window = host().makeWindow();
-            window->setContent(std::make_shared<MenuView>());
+            const auto panel = std::make_shared<MenuView>(menuViewServices());
+            window->setContent(panel);
             window->makeKeyAndOrderFront();
             auto* qt = dynamic_cast<ui::QtWindow*>(window.get());
             ASSERT_NE(qt, nullptr);
             settle();
             QWidget& widget = *qt->widget();
-            widget.resize(static_cast<int>(MenuView::width(MenuView::scale())),
+            widget.resize(static_cast<int>(MenuView::width(panel->scale())),
                           static_cast<int>(MenuView::maxHeight()));
             settle();
             const QImage image =
                 savePng(widget, std::string("panel-") + entry.name + (dark ? "-dark" : "-light"));
-            EXPECT_NEAR(widget.width(), MenuView::width(MenuView::scale()), 1);
+            EXPECT_NEAR(widget.width(), MenuView::width(panel->scale()), 1);
             EXPECT_NE(button(widget, "Quit Orvel"), nullptr);
             // The status line is whole: inside the panel and as tall as its lines.
             const QString status = QString::fromStdString(OrvelController::shared().statusText());
@@ -561,7 +564,7 @@ TEST_F(AppPicturesTest, ThePanelInItsStates) {
             // The command line is drawn in its green for the appearance.
             const QColor green = dark ? QColor::fromRgbF(0.36f, 0.85f, 0.44f)
                                       : QColor::fromRgbF(0.06f, 0.42f, 0.16f);
-            if (MenuView::scale() >= 1) {  // smaller text is all antialiasing
+            if (panel->scale() >= 1) {  // smaller text is all antialiasing
                 EXPECT_GT(pixelsNear(end, green), 20);
             }
             window.reset();

@@ -127,7 +127,7 @@ TEST_F(QtTrayTest, EveryLookReadsOnABlackAndOnAWhitePanel) {
 }
 
 TEST_F(QtTrayTest, WithoutASystemTrayTheItemHasNoButtonButKeepsItsLook) {
-    QtStatusItem item;
+    QtStatusItem item(&sim().desktopSettings());
     StatusItemLook look;
     look.symbol = "cup.and.saucer";
     look.toolTip = "Orvel";
@@ -140,7 +140,7 @@ TEST_F(QtTrayTest, WithoutASystemTrayTheItemHasNoButtonButKeepsItsLook) {
 }
 
 TEST_F(QtTrayTest, ThePictureIsDrawnAgainOnlyWhenWhatItShowsChanges) {
-    QtStatusItem item;
+    QtStatusItem item(&sim().desktopSettings());
     StatusItemLook look;
     look.symbol = "cup.and.saucer.fill";
     look.accessibilityLabel = "Orvel";
@@ -222,7 +222,7 @@ std::array<std::uint8_t, 96> inputOn(std::uint8_t opcode, std::uint16_t type, st
 }
 
 TEST_F(QtTrayTest, OnlyTheLeftAndRightButtonsClickAndEachClickOfADoubleClickCounts) {
-    QtStatusItem item;
+    QtStatusItem item(&sim().desktopSettings());
     std::vector<std::string> clicks;
     item.onClick = [&](std::optional<StatusItemClick> click) {
         std::string name = click && click->rightButton ? "right" : "left";

@@ -29,7 +29,7 @@ void QtUiTest::SetUp() {
     auto sim = std::make_unique<SimPlatform>();
     sim_ = sim.get();
     Platform::install(std::move(sim));
-    auto host = std::make_unique<ui::QtHost>();
+    auto host = std::make_unique<ui::QtHost>(ui::HostCapabilities::of(*sim_));
     host_ = host.get();
     ui::UiHost::install(std::move(host));
 }

@@ -1,8 +1,7 @@
 #include "ui/qt/render/Families.h"
 
 #include "foundation/Log.h"
-#include "platform/Platform.h"
-#include "platform/Workspace.h"
+#include "ui/Host.h"
 #include "ui/Markdown.h"
 #include "ui/qt/Appearance.h"
 #include "ui/qt/BoxWidget.h"
@@ -193,7 +192,7 @@ QWidget* create(RenderCore&, RenderNode& rn, const Node& n, Axis) {
             // records them instead of the desktop opening a real mail client.
             QObject::connect(label, &QLabel::linkActivated, label, [](const QString& url) {
                 const std::string target = url.toStdString();
-                if (auto opened = Platform::current().workspace().openURL(target); !opened) {
+                if (auto opened = UiHost::current().openLink(target); !opened) {
                     Logger("ui").error("Could not open " + target + ": " + opened.error().message);
                 }
             });
