@@ -9,6 +9,7 @@
 #include "devices/DeviceState.h"
 #include "drives/DrivesSettingsView.h"
 #include "foundation/Localization.h"
+#include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "menubar/AppWindows.h"
 #include "platform/LoginItems.h"
@@ -40,9 +41,11 @@ SettingsView::SettingsView()
       power_(PowerTriggerCenter::shared()),
       dev_(DeviceState::shared()),
       storedTabs_(defaults(), {kTabKey, kSubTabKey}),
-      automations_(std::make_shared<AutomationsAndTriggersView>(Binding<std::int64_t>{
-          [] { return selectedSubTab(); },
-          [](const std::int64_t& tag) { defaults().setInteger(kSubTabKey, tag); }})),
+      automations_(std::make_shared<AutomationsAndTriggersView>(
+          Binding<std::int64_t>{
+              [] { return selectedSubTab(); },
+              [](const std::int64_t& tag) { defaults().setInteger(kSubTabKey, tag); }},
+          Registry::instance<AutomationServices>())),
       updates_(std::make_shared<UpdateCheckSection>()),
       agreement_(std::make_shared<AgreementRow>()),
       drives_(std::make_shared<DrivesSettingsView>(DriveKeepAlive::shared())) {
