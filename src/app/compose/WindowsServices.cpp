@@ -2,8 +2,13 @@
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "devices/DeviceState.h"
+#include "devices/InputBlocker.h"
+#include "devices/KeyboardBacklight.h"
+#include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
 #include "platform/Platform.h"
+#include "settings/SettingsView.h"
 #include "triggers/BluetoothTriggerSource.h"
 #include "triggers/NetworkTriggerSource.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -23,6 +28,20 @@ namespace {
             BluetoothTriggerSource::shared(), NetworkTriggerSource::shared(),
             platform.userDefaults(), platform.bluetooth(), platform.network(), platform.workspace(),
             platform.powerSources()});
+    });
+    // Built in the order the window used to reach them, the first page's first.
+    Registry::provide<SettingsServices>([] {
+        Platform& platform = Platform::current();
+        OrvelController& controller = OrvelController::shared();
+        Preferences& prefs = Preferences::shared();
+        PowerTriggerCenter& power = PowerTriggerCenter::shared();
+        DeviceState& devices = DeviceState::shared();
+        DriveKeepAlive& drives = DriveKeepAlive::shared();
+        return std::make_unique<SettingsServices>(
+            SettingsServices{controller, prefs, power, devices, drives, KeyboardBacklight::shared(),
+                             InputBlocker::shared(), platform.userDefaults(),
+                             platform.permissions(), platform.loginItems(), platform.systemInfo(),
+                             Registry::instance<AutomationServices>()});
     });
     return true;
 }();
