@@ -113,8 +113,10 @@ View SettingsView::advancedPage() {
             Text("Settings transfer"),
             {
                 HStack(VAlign::center, std::nullopt,
-                       {Button("Export Settings\u2026", [] { SettingsTransfer::runExportPanel(); }),
-                        Button("Import\u2026", [] { SettingsTransfer::runImportPanel(); }),
+                       {Button("Export Settings\u2026",
+                               [owners = transfer_] { SettingsTransfer::runExportPanel(owners); }),
+                        Button("Import\u2026",
+                               [owners = transfer_] { SettingsTransfer::runImportPanel(owners); }),
                         Button(
                             "Delete All Rules\u2026", [this] { deleteAllRules(); },
                             ButtonRole::destructive)}),

@@ -49,6 +49,11 @@ SettingsView::SettingsView(const SettingsServices& services)
       defaults_(services.defaults),
       permissions_(services.permissions),
       loginItems_(services.loginItems),
+      transfer_{
+          [&engine = engine_]() -> TriggerEngine& { return engine; },
+          [&drives = services.drives]() -> DriveKeepAlive& { return drives; },
+          [&prefs = prefs_]() -> Preferences& { return prefs; },
+          [&bluetooth = services.automations.bluetooth]() -> Bluetooth& { return bluetooth; }},
       storedTabs_(defaults_, {kTabKey, kSubTabKey}),
       automations_(std::make_shared<AutomationsAndTriggersView>(
           Binding<std::int64_t>{

@@ -11,6 +11,7 @@
 #include "foundation/RawEnum.h"
 #include "foundation/WeakRef.h"
 #include "platform/UserDefaults.h"
+#include "settings/SettingsTransfer.h"
 #include "ui/ViewComponent.h"
 
 namespace orvel {
@@ -147,6 +148,7 @@ class SettingsView final : public ui::ViewComponent, public WeakReferenceable {
     UserDefaults& defaults_;
     Permissions& permissions_;
     LoginItems& loginItems_;
+    SettingsTransfer::Owners transfer_;
     // Follows outside writes of the page and sub-tab keys.
     DefaultsKeysObserver storedTabs_;
     std::shared_ptr<AutomationsAndTriggersView> automations_;

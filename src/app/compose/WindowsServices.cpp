@@ -8,6 +8,7 @@
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
 #include "platform/Platform.h"
+#include "settings/SettingsTransfer.h"
 #include "settings/SettingsView.h"
 #include "triggers/BluetoothTriggerSource.h"
 #include "triggers/NetworkTriggerSource.h"
@@ -28,6 +29,14 @@ namespace {
             BluetoothTriggerSource::shared(), NetworkTriggerSource::shared(),
             platform.userDefaults(), platform.bluetooth(), platform.network(), platform.workspace(),
             platform.powerSources()});
+    });
+    // Lazy: a cancelled export or import panel must build no service.
+    Registry::provide<SettingsTransfer::Owners>([] {
+        return std::make_unique<SettingsTransfer::Owners>(SettingsTransfer::Owners{
+            []() -> TriggerEngine& { return TriggerEngine::shared(); },
+            []() -> DriveKeepAlive& { return DriveKeepAlive::shared(); },
+            []() -> Preferences& { return Preferences::shared(); },
+            []() -> Bluetooth& { return Platform::current().bluetooth(); }});
     });
     // Built in the order the window used to reach them, the first page's first.
     Registry::provide<SettingsServices>([] {
