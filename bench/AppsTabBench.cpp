@@ -47,7 +47,8 @@ int main(int argc, char** argv) {
     engine.start();
     loop.drain();
 
-    auto page = std::make_shared<AppsSettingsView>(engine, OrvelController::shared());
+    auto page = std::make_shared<AppsSettingsView>(
+        engine, OrvelController::shared(), sim.userDefaults(), sim.workspace(), sim.network());
     std::set<UUID> open;
     for (std::size_t i = 0; i < 100; i += 10) {
         open.insert(engine.rules()[i].id);

@@ -12,6 +12,7 @@
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
 #include "triggers/PowerTriggerCenter.h"
+#include "triggers/TriggerEngine.h"
 #include "ui/ViewHost.h"
 
 using namespace orvel;
@@ -23,8 +24,8 @@ int main(int argc, char** argv) {
     Preferences& prefs = Preferences::shared();
     prefs.lowBattEnd = true;
     prefs.battRecover = true;
-    ui::ViewHost host(
-        std::make_shared<BatteryPowerSettingsView>(prefs, PowerTriggerCenter::shared()));
+    ui::ViewHost host(std::make_shared<BatteryPowerSettingsView>(
+        prefs, PowerTriggerCenter::shared(), TriggerEngine::shared(), sim.powerSources()));
     host.setShown(true);
     host.evaluate();
 

@@ -14,6 +14,7 @@
 #include "QuietSimulator.h"
 #include "automations/BluetoothSettingsView.h"
 #include "foundation/Registry.h"
+#include "triggers/BluetoothTriggerSource.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/ViewHost.h"
 
@@ -46,7 +47,9 @@ int main(int argc, char** argv) {
     engine.syncSources();
     loop.drain();
 
-    auto page = std::make_shared<BluetoothSettingsView>();
+    auto page = std::make_shared<BluetoothSettingsView>(makePermissionTab(engine),
+                                                        BluetoothTriggerSource::shared(),
+                                                        sim.bluetooth(), sim.network());
     std::set<UUID> open;
     for (int i = 0; i < 5; ++i) {
         open.insert(rules[static_cast<std::size_t>(i) * 4].id);

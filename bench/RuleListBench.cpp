@@ -20,7 +20,9 @@
 #include "automations/RuleRow.h"
 #include "automations/TriggersSettingsView.h"
 #include "core/ActivityLog.h"
+#include "core/Preferences.h"
 #include "foundation/Registry.h"
+#include "platform/Platform.h"
 #include "triggers/ScheduleTriggerSource.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/ViewHost.h"
@@ -40,15 +42,19 @@ class RuleList final : public ui::ViewComponent {
         ExpandedRules open{[this] { return expanded(); },
                            [this](const std::set<UUID>& ids) { expanded = ids; }};
         RuleEditor editor = [open](const TriggerRule& rule) {
-            return ui::VStack({DurationPicker{rule}.body(),
-                               ActionPicker{"When it appears", rule, &TriggerRule::onAppear}.body(),
-                               ActionPicker{"When it clears", rule, &TriggerRule::onClear}.body(),
-                               ACOnlyToggle{rule}.body(), EditorFooter{rule, open}.body()});
+            TriggerEngine& engine = TriggerEngine::shared();
+            return ui::VStack(
+                {DurationPicker{engine, rule}.body(),
+                 ActionPicker{engine, "When it appears", rule, &TriggerRule::onAppear}.body(),
+                 ActionPicker{engine, "When it clears", rule, &TriggerRule::onClear}.body(),
+                 ACOnlyToggle{engine, rule}.body(), EditorFooter{engine, rule, open}.body()});
         };
         std::vector<ui::View> rows;
         for (const TriggerRule& rule : TriggerEngine::shared().rules()) {
-            rows.push_back(RuleRow{TriggerEngine::shared(), rule, open, editor}.body().id(
-                rule.id.uuidString()));
+            rows.push_back(
+                RuleRow{TriggerEngine::shared(), Platform::current().network(), rule, open, editor}
+                    .body()
+                    .id(rule.id.uuidString()));
         }
         return ui::VStack(std::move(rows));
     }
@@ -110,7 +116,8 @@ void measure(const char* what, ui::ViewHost& host, VirtualRunLoop& loop, int run
     for (int i = 0; i < runs; ++i) {
         const TriggerRule rule = engine.rules()[static_cast<std::size_t>(i) % 100];
         samples.push_back(micros([&] {
-            RuleRow{engine, rule, {}, nullptr}.setEnabled(!rule.enabled);
+            RuleRow{engine, Platform::current().network(), rule, {}, nullptr}.setEnabled(
+                !rule.enabled);
             loop.drain();
         }));
     }
@@ -150,7 +157,8 @@ int main(int argc, char** argv) {
         measure("rule list", host, loop, runs);
     }
     {
-        ui::ViewHost host(std::make_shared<TriggersSettingsView>(engine, ActivityLog::shared()));
+        ui::ViewHost host(std::make_shared<TriggersSettingsView>(engine, ActivityLog::shared(),
+                                                                 Preferences::shared()));
         host.setShown(true);
         host.evaluate();
         measure("Triggers page", host, loop, runs);

@@ -16,6 +16,7 @@
 #include "QuietSimulator.h"
 #include "automations/RuleTextEdits.h"
 #include "automations/ScheduleSettingsView.h"
+#include "core/Preferences.h"
 #include "foundation/Registry.h"
 #include "platform/HelperService.h"
 #include "triggers/ScheduleTriggerSource.h"
@@ -79,7 +80,8 @@ int main(int argc, char** argv) {
     engine.syncSources();
     loop.drain();
 
-    auto page = std::make_shared<ScheduleSettingsView>(engine, helper);
+    auto page = std::make_shared<ScheduleSettingsView>(engine, helper, Preferences::shared(),
+                                                       sim.network());
     ui::ViewHost host(page);
     host.setShown(true);
     host.evaluate();

@@ -79,7 +79,7 @@ int main(int argc, char** argv) {
         const double processStart = msSince(start);
         sim.userDefaults().setInteger(SettingsView::kTabKey, SettingsView::kGeneralTab);
         start = Clock::now();
-        auto view = std::make_shared<SettingsView>();
+        auto view = std::make_shared<SettingsView>(Registry::instance<SettingsServices>());
         auto window = host.makeWindow();
         window->setContent(view);
         window->setContentSize(SettingsView::kIdealWidth, SettingsView::kIdealHeight);

@@ -115,16 +115,17 @@ int main() {
         loop.drain();
 
         const auto key = *SettingsTransfer::makeSealingKey("correct horse battery staple");
+        const auto& owners = Registry::instance<SettingsTransfer::Owners>();
         std::vector<double> exportPlain;
         std::vector<double> exportSealed;
         Data plain;
         Data sealed;
         for (int i = 0; i < 50; ++i) {
             exportPlain.push_back(
-                micros([&] { plain = *SettingsTransfer::exportData(std::nullopt); }));
+                micros([&] { plain = *SettingsTransfer::exportData(owners, std::nullopt); }));
             exportSealed.push_back(micros([&] {
-                sealed =
-                    *SettingsTransfer::encodeFileWithKey(SettingsTransfer::exportDocument(), key);
+                sealed = *SettingsTransfer::encodeFileWithKey(
+                    SettingsTransfer::exportDocument(owners), key);
             }));
         }
         print("export, plain (200 rules, 50 drives)", exportPlain);
@@ -135,11 +136,11 @@ int main() {
         std::vector<double> importPlain;
         std::vector<double> importSealed;
         for (int i = 0; i < 50; ++i) {
-            importPlain.push_back(
-                micros([&] { (void)SettingsTransfer::importDataWithKey(plain, std::nullopt); }));
+            importPlain.push_back(micros(
+                [&] { (void)SettingsTransfer::importDataWithKey(owners, plain, std::nullopt); }));
             loop.drain();
-            importSealed.push_back(
-                micros([&] { (void)SettingsTransfer::importDataWithKey(sealed, key.key); }));
+            importSealed.push_back(micros(
+                [&] { (void)SettingsTransfer::importDataWithKey(owners, sealed, key.key); }));
             loop.drain();
         }
         print("import, plain (apply included)", importPlain);

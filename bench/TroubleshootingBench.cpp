@@ -114,7 +114,7 @@ int main() {
     DriveKeepAlive& keeper = DriveKeepAlive::shared();
     loop.drain();  // the start-up scan, which drops drives that are not mounted
     keeper.drives = drives;
-    auto page = std::make_shared<DrivesSettingsView>(keeper);
+    auto page = std::make_shared<DrivesSettingsView>(keeper, OrvelController::shared());
     auto drivesWindow = ui::UiHost::current().makeWindow();
     drivesWindow->setContent(page);
     drivesWindow->makeKeyAndOrderFront();

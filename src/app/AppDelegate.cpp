@@ -270,8 +270,9 @@ void AppDelegate::showHelpWindow(std::optional<HelpSection> section) {
 void AppDelegate::openSettings() {
     closePanel();
     if (!settingsWindow) {
-        settingsWindow = makeWindow(localized("Orvel Settings"), kStandardStyle,
-                                    std::make_shared<SettingsView>());
+        settingsWindow =
+            makeWindow(localized("Orvel Settings"), kStandardStyle,
+                       std::make_shared<SettingsView>(Registry::instance<SettingsServices>()));
         settingsWindow->setContentSize(900, 560);
         settingsWindow->setContentMinSize(675, 280);
         settingsWindow->setContentMaxSize(900, std::numeric_limits<double>::max());

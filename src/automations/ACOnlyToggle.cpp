@@ -8,7 +8,7 @@ namespace orvel {
 using namespace ui;
 
 void ACOnlyToggle::set(bool on) const {
-    writeRule(TriggerEngine::shared(), rule.id, [on](TriggerRule& stored) { stored.acOnly = on; });
+    writeRule(engine, rule.id, [on](TriggerRule& stored) { stored.acOnly = on; });
 }
 
 View ACOnlyToggle::body() const {

@@ -8,7 +8,7 @@ namespace orvel {
 using namespace ui;
 
 void ActionPicker::set(TriggerAction action) const {
-    writeRule(TriggerEngine::shared(), rule.id,
+    writeRule(engine, rule.id,
               [action, field = keyPath](TriggerRule& stored) { stored.*field = action; });
 }
 

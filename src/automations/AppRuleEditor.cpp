@@ -35,7 +35,10 @@ std::string applicationName(const ApplicationBundle& bundle, const std::string& 
 }  // namespace
 
 OpenPanelOptions AppRuleEditor::applicationPanel() {
-    Workspace& workspace = Platform::current().workspace();
+    return applicationPanel(Platform::current().workspace());
+}
+
+OpenPanelOptions AppRuleEditor::applicationPanel(Workspace& workspace) {
     OpenPanelOptions options;
     options.allowedExtensions = {"desktop"};
     options.places = workspace.applicationFolders();
@@ -50,7 +53,7 @@ OpenPanelOptions AppRuleEditor::applicationPanel() {
 
 void AppRuleEditor::setApp(const std::string& name, const std::string& bundleID,
                            const std::optional<std::string>& url) const {
-    writeRule(TriggerEngine::shared(), rule.id, [&](TriggerRule& stored) {
+    writeRule(engine, rule.id, [&](TriggerRule& stored) {
         // The application chosen before is the stored one: this copy may be older.
         const std::optional<std::string> previous = stored.appName;
         stored.appName = name;
@@ -66,12 +69,12 @@ void AppRuleEditor::setApp(const std::string& name, const std::string& bundleID,
 }
 
 void AppRuleEditor::chooseApp() const {
-    const auto chosen = UiHost::current().runOpenPanel(applicationPanel());
+    const auto chosen = UiHost::current().runOpenPanel(applicationPanel(workspace));
     if (!chosen || chosen->empty()) {
         return;
     }
     const std::string& url = chosen->front();
-    const auto bundle = Platform::current().workspace().bundle(url);
+    const auto bundle = workspace.bundle(url);
     if (!bundle) {
         return;
     }
@@ -108,19 +111,18 @@ View AppRuleEditor::body() const {
                        Button("Browse\u2026", [self] { self.chooseApp(); })
                            .controlSize(ControlSize::small),
                    })),
-        ActionPicker{localized("On launch"), rule, &TriggerRule::onAppear}.body(),
+        ActionPicker{engine, localized("On launch"), rule, &TriggerRule::onAppear}.body(),
     };
     if (rule.onAppear == TriggerAction::startSession) {
-        rows.push_back(DurationPicker{rule}.body());
+        rows.push_back(DurationPicker{engine, rule}.body());
     }
-    rows.push_back(ActionPicker{localized("On quit"), rule, &TriggerRule::onClear}.body());
+    rows.push_back(ActionPicker{engine, localized("On quit"), rule, &TriggerRule::onClear}.body());
     rows.push_back(Toggle("Watch background processes",
                           Binding<bool>{[on = rule.watchBackground.value_or(false)] { return on; },
-                                        [id = rule.id](const bool& on) {
-                                            writeRule(TriggerEngine::shared(), id,
-                                                      [on](TriggerRule& stored) {
-                                                          stored.watchBackground = on;
-                                                      });
+                                        [engine = &engine, id = rule.id](const bool& on) {
+                                            writeRule(*engine, id, [on](TriggerRule& stored) {
+                                                stored.watchBackground = on;
+                                            });
                                         }}));
     rows.push_back(
         Text("Only needed for menu-bar or background apps, which don't announce launch and quit "
@@ -129,8 +131,8 @@ View AppRuleEditor::body() const {
              "runs.")
             .font(Font::style(TextStyle::caption))
             .foregroundStyle(Hierarchy::secondary));
-    rows.push_back(ACOnlyToggle{rule}.body());
-    rows.push_back(EditorFooter{rule, expanded}.body());
+    rows.push_back(ACOnlyToggle{engine, rule}.body());
+    rows.push_back(EditorFooter{engine, rule, expanded}.body());
     return VStack(HAlign::leading, 8, std::move(rows)).font(Font::system(12.5));
 }
 

@@ -11,6 +11,9 @@
 
 namespace orvel {
 
+class TriggerEngine;
+class Workspace;
+
 // The editor of one app rule, below its row: the application it watches (a running one from a
 // menu, or any installed one from a panel), what its launch and quit do, and whether background
 // processes are polled. Every control writes at once through `writeRule`.
@@ -19,6 +22,8 @@ struct AppRuleEditor {
 
     TriggerRule rule;
     ExpandedRules expanded;
+    TriggerEngine& engine;
+    Workspace& workspace;
 
     ui::View body() const;
 
@@ -33,6 +38,8 @@ struct AppRuleEditor {
     // The running applications' items, asked of the system only as the menu opens.
     std::vector<ui::MenuItem> runningAppItems() const;
     // The panel that offers the installed applications.
+    static ui::OpenPanelOptions applicationPanel(Workspace& workspace);
+    // The same on the installed platform's workspace, for the application's own menu.
     static ui::OpenPanelOptions applicationPanel();
 };
 

@@ -8,7 +8,6 @@
 #include "core/OrvelController.h"
 #include "foundation/Localization.h"
 #include "menubar/AppWindows.h"
-#include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 #include "triggers/TriggerEngine.h"
 
@@ -31,8 +30,13 @@ void withWindows(void (AppWindows::*operation)()) {
 
 }  // namespace
 
-AppsSettingsView::AppsSettingsView(TriggerEngine& engine, OrvelController& controller)
-    : engine_(engine), controller_(controller) {}
+AppsSettingsView::AppsSettingsView(TriggerEngine& engine, OrvelController& controller,
+                                   UserDefaults& defaults, Workspace& workspace, Network& network)
+    : engine_(engine),
+      controller_(controller),
+      defaults_(defaults),
+      workspace_(workspace),
+      network_(network) {}
 
 std::vector<ObservableObject*> AppsSettingsView::observedObjects() {
     return {&engine_, &controller_, this};
@@ -64,7 +68,7 @@ void AppsSettingsView::addRule() {
 }
 
 void AppsSettingsView::consumePendingExpand() {
-    UserDefaults& defaults = Platform::current().userDefaults();
+    UserDefaults& defaults = defaults_;
     const std::optional<std::string> pending = defaults.stringForKey(kPendingExpandKey);
     if (!pending) {
         return;
@@ -124,13 +128,14 @@ View AppsSettingsView::oneOffSection() {
 View AppsSettingsView::rulesSection() {
     ExpandedRules open{[this] { return expanded(); },
                        [this](const std::set<UUID>& ids) { expanded = ids; }};
-    RuleEditor editor = [open](const TriggerRule& rule) {
-        return AppRuleEditor{rule, open}.body();
+    RuleEditor editor = [open, engine = &engine_,
+                         workspace = &workspace_](const TriggerRule& rule) {
+        return AppRuleEditor{rule, open, *engine, *workspace}.body();
     };
     std::vector<View> rows;
     for (const TriggerRule& rule : appRules()) {
         rows.push_back(
-            RuleRow{TriggerEngine::shared(), rule, open, editor}.body().id(rule.id.uuidString()));
+            RuleRow{engine_, network_, rule, open, editor}.body().id(rule.id.uuidString()));
     }
     rows.push_back(Button("Add Rule\u2026", [this] { addRule(); }));
     rows.push_back(caption(

@@ -11,7 +11,10 @@
 namespace orvel {
 
 class OrvelController;
+class Network;
 class TriggerEngine;
+class UserDefaults;
+class Workspace;
 
 // The Apps sub-tab: the one-off session that lasts until an application quits, and the app
 // rules with their editors. It keeps only which editors are open and the names being typed;
@@ -21,7 +24,8 @@ class AppsSettingsView final : public ui::ViewComponent {
     // Where "Make This a Rule…" leaves the id of the rule whose editor opens next time.
     static constexpr const char* kPendingExpandKey = "apps.pendingExpand";
 
-    AppsSettingsView(TriggerEngine& engine, OrvelController& controller);
+    AppsSettingsView(TriggerEngine& engine, OrvelController& controller, UserDefaults& defaults,
+                     Workspace& workspace, Network& network);
 
     // Ids of the rules whose editor is open.
     Published<std::set<UUID>> expanded{*this, {}};
@@ -43,6 +47,9 @@ class AppsSettingsView final : public ui::ViewComponent {
 
     TriggerEngine& engine_;
     OrvelController& controller_;
+    UserDefaults& defaults_;
+    Workspace& workspace_;
+    Network& network_;
 };
 
 }  // namespace orvel

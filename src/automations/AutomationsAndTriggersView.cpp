@@ -9,13 +9,7 @@
 #include "automations/NetworkSettingsView.h"
 #include "automations/ScheduleSettingsView.h"
 #include "automations/TriggersSettingsView.h"
-#include "core/ActivityLog.h"
-#include "core/OrvelController.h"
 #include "core/Preferences.h"
-#include "platform/Platform.h"
-#include "triggers/PowerTriggerCenter.h"
-#include "triggers/TriggerEngine.h"
-#include "triggers/WakeHelperClient.h"
 #include "ui/SettingsStyle.h"
 
 namespace orvel {
@@ -70,11 +64,13 @@ Binding<bool> settingBinding(Preferences::Setting<bool>& setting) {
 }  // namespace
 
 AutomationsAndTriggersView::AutomationsAndTriggersView(Binding<std::int64_t> subTab,
+                                                       const AutomationServices& services,
                                                        PageMaker makePage)
     : subTab_(std::move(subTab)),
-      makePage_(std::move(makePage)),
-      prefs_(Preferences::shared()),
-      storedSubTab_(Platform::current().userDefaults(), {kSubTabKey}) {}
+      makePage_(makePage ? std::move(makePage)
+                         : [services](std::int64_t tag) { return subTabPage(services, tag); }),
+      prefs_(services.prefs),
+      storedSubTab_(services.defaults, {kSubTabKey}) {}
 
 std::vector<ObservableObject*> AutomationsAndTriggersView::observedObjects() {
     return {&prefs_, &storedSubTab_};
@@ -84,24 +80,25 @@ std::int64_t AutomationsAndTriggersView::shownTag(std::int64_t stored) {
     return stored >= kTriggers && stored <= kApps ? stored : kBattery;
 }
 
-std::shared_ptr<ViewComponent> AutomationsAndTriggersView::subTabPage(std::int64_t tag) {
+std::shared_ptr<ViewComponent> AutomationsAndTriggersView::subTabPage(const AutomationServices& s,
+                                                                      std::int64_t tag) {
     switch (tag) {
         case kTriggers:
-            return std::make_shared<TriggersSettingsView>(TriggerEngine::shared(),
-                                                          ActivityLog::shared());
+            return std::make_shared<TriggersSettingsView>(s.engine, s.log, s.prefs);
         case kBluetooth:
-            return std::make_shared<BluetoothSettingsView>();
+            return std::make_shared<BluetoothSettingsView>(
+                makePermissionTab(s.engine), s.bluetoothSource, s.bluetooth, s.network);
         case kNetwork:
-            return std::make_shared<NetworkSettingsView>(makePermissionTab());
+            return std::make_shared<NetworkSettingsView>(makePermissionTab(s.engine),
+                                                         s.networkSource, s.network);
         case kSchedule:
-            return std::make_shared<ScheduleSettingsView>(TriggerEngine::shared(),
-                                                          WakeHelperClient::shared());
+            return std::make_shared<ScheduleSettingsView>(s.engine, s.helper, s.prefs, s.network);
         case kApps:
-            return std::make_shared<AppsSettingsView>(TriggerEngine::shared(),
-                                                      OrvelController::shared());
+            return std::make_shared<AppsSettingsView>(s.engine, s.controller, s.defaults,
+                                                      s.workspace, s.network);
         default:
-            return std::make_shared<BatteryPowerSettingsView>(Preferences::shared(),
-                                                              PowerTriggerCenter::shared());
+            return std::make_shared<BatteryPowerSettingsView>(s.prefs, s.power, s.engine,
+                                                              s.powerSources);
     }
 }
 

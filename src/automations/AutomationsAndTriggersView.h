@@ -10,7 +10,35 @@
 
 namespace orvel {
 
+class ActivityLog;
+class Bluetooth;
+class BluetoothTriggerSource;
+class Network;
+class NetworkTriggerSource;
+class OrvelController;
+class PowerSources;
+class PowerTriggerCenter;
 class Preferences;
+class TriggerEngine;
+class WakeHelperClient;
+class Workspace;
+
+// What the six sub-tab pages are built on, handed down by the window that shows them.
+struct AutomationServices {
+    Preferences& prefs;
+    TriggerEngine& engine;
+    ActivityLog& log;
+    OrvelController& controller;
+    PowerTriggerCenter& power;
+    WakeHelperClient& helper;
+    BluetoothTriggerSource& bluetoothSource;
+    NetworkTriggerSource& networkSource;
+    UserDefaults& defaults;
+    Bluetooth& bluetooth;
+    Network& network;
+    Workspace& workspace;
+    PowerSources& powerSources;
+};
 
 // The Automations & Triggers page of the Settings window: the two session switches above a
 // segmented picker of six sub-tabs, and the chosen sub-tab's page below. Which sub-tab shows is
@@ -33,17 +61,19 @@ class AutomationsAndTriggersView final : public ui::ViewComponent {
 
     using PageMaker = std::function<std::shared_ptr<ui::ViewComponent>(std::int64_t tag)>;
 
-    // `makePage` builds the page of a shown tag; tests hand in their own.
-    explicit AutomationsAndTriggersView(ui::Binding<std::int64_t> subTab,
-                                        PageMaker makePage = subTabPage);
+    // `makePage` builds the page of a shown tag (by default `subTabPage` on `services`); tests
+    // hand in their own.
+    AutomationsAndTriggersView(ui::Binding<std::int64_t> subTab, const AutomationServices& services,
+                               PageMaker makePage = {});
 
     ui::View body() override;
     std::vector<ObservableObject*> observedObjects() override;
 
     // The tag of the page a stored value shows: the value from 0 to 5, Battery for any other.
     static std::int64_t shownTag(std::int64_t stored);
-    // A new page for a shown tag, on the shared services.
-    static std::shared_ptr<ui::ViewComponent> subTabPage(std::int64_t tag);
+    // A new page for a shown tag, on `services`.
+    static std::shared_ptr<ui::ViewComponent> subTabPage(const AutomationServices& services,
+                                                         std::int64_t tag);
 
   private:
     ui::View automationsForm();

@@ -9,7 +9,6 @@
 #include "core/Preferences.h"
 #include "foundation/DateFormatting.h"
 #include "foundation/Localization.h"
-#include "platform/Platform.h"
 #include "platform/PowerSources.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
@@ -44,8 +43,10 @@ View caption(std::string key) {
 
 }  // namespace
 
-BatteryPowerSettingsView::BatteryPowerSettingsView(Preferences& prefs, PowerTriggerCenter& center)
-    : prefs_(prefs), center_(center) {}
+BatteryPowerSettingsView::BatteryPowerSettingsView(Preferences& prefs, PowerTriggerCenter& center,
+                                                   TriggerEngine& engine,
+                                                   PowerSources& powerSources)
+    : prefs_(prefs), center_(center), engine_(engine), powerSources_(powerSources) {}
 
 std::vector<ObservableObject*> BatteryPowerSettingsView::observedObjects() {
     return {&prefs_, &center_};
@@ -97,7 +98,7 @@ void BatteryPowerSettingsView::lowPowerModeChanged() {
         center_.clearSimulation();
         return;
     }
-    center_.setLowPowerMode(Platform::current().powerSources().isLowPowerModeEnabled());
+    center_.setLowPowerMode(powerSources_.isLowPowerModeEnabled());
 }
 
 std::string BatteryPowerSettingsView::batteryOffCaption(std::int64_t value, bool hours) {
@@ -289,7 +290,7 @@ View BatteryPowerSettingsView::upsSection() {
 }
 
 View BatteryPowerSettingsView::conflictNote(PowerConflictSide side) {
-    return Embed(std::make_shared<PowerConflictNote>(prefs_, TriggerEngine::shared(), side));
+    return Embed(std::make_shared<PowerConflictNote>(prefs_, engine_, side));
 }
 
 }  // namespace orvel

@@ -13,7 +13,9 @@
 namespace orvel {
 
 class Preferences;
+class PowerSources;
 class PowerTriggerCenter;
+class TriggerEngine;
 
 // The Battery sub-tab: starting on AC, turning off on battery, the battery floor and its
 // recovery level, Low Power Mode and the UPS reaction. Every control writes its setting at once;
@@ -23,7 +25,9 @@ class BatteryPowerSettingsView final : public ui::ViewComponent, public WeakRefe
     // The field accepts more than the stepper; beyond this the delay would mean nothing.
     static constexpr std::int64_t kMaxBatteryOffAmount = 999;
 
-    BatteryPowerSettingsView(Preferences& prefs, PowerTriggerCenter& center);
+    // `engine` and `powerSources` are read for the conflict notes and the Low Power Mode state.
+    BatteryPowerSettingsView(Preferences& prefs, PowerTriggerCenter& center, TriggerEngine& engine,
+                             PowerSources& powerSources);
 
     ui::View body() override;
     std::vector<ObservableObject*> observedObjects() override;
@@ -59,6 +63,8 @@ class BatteryPowerSettingsView final : public ui::ViewComponent, public WeakRefe
 
     Preferences& prefs_;
     PowerTriggerCenter& center_;
+    TriggerEngine& engine_;
+    PowerSources& powerSources_;
     SubscriptionBag handlers_;
     bool stepping_ = false;
     std::function<void()> pendingPush_;

@@ -16,7 +16,6 @@
 #include "foundation/DateFormatting.h"
 #include "foundation/Localization.h"
 #include "platform/Bluetooth.h"
-#include "platform/Platform.h"
 #include "reports/ConflictNotes.h"
 #include "reports/PermissionAudit.h"
 #include "triggers/BluetoothTriggerSource.h"
@@ -57,12 +56,13 @@ View percentView(std::int64_t percent, TextStyle style) {
 
 }  // namespace
 
-BluetoothSettingsView::BluetoothSettingsView(RuleTabState state)
-    : engine_(state.engine ? *state.engine : TriggerEngine::shared()) {
+BluetoothSettingsView::BluetoothSettingsView(RuleTabState state, BluetoothTriggerSource& source,
+                                             Bluetooth& bluetooth, Network& network)
+    : engine_(*state.engine), source_(source), bluetooth_(bluetooth), network_(network) {
     expanded.set(std::move(state.expanded));
     btGranted.set(state.granted);
     btStatus.set(std::move(state.status));
-    levels_.set(BluetoothTriggerSource::shared().lastLevels());
+    levels_.set(source_.lastLevels());
 }
 
 std::vector<ObservableObject*> BluetoothSettingsView::observedObjects() {
@@ -80,7 +80,7 @@ std::vector<TriggerRule> BluetoothSettingsView::bluetoothRules() const {
 }
 
 void BluetoothSettingsView::addRule() {
-    const auto paired = BluetoothTriggerSource::shared().pairedDevices();
+    const auto paired = source_.pairedDevices();
     TriggerRule rule;
     rule.source = TriggerSource::bluetooth;
     rule.enabled = true;
@@ -103,7 +103,7 @@ void BluetoothSettingsView::addRule() {
 
 void BluetoothSettingsView::setDevice(const UUID& rule, const std::string& address) {
     std::optional<std::string> name;
-    for (const auto& device : BluetoothTriggerSource::shared().pairedDevices()) {
+    for (const auto& device : source_.pairedDevices()) {
         if (device.address == address) {
             name = device.name;
             break;
@@ -167,8 +167,7 @@ std::string BluetoothSettingsView::percentLabel(std::int64_t percent) {
 }
 
 void BluetoothSettingsView::refresh() {
-    const bool granted =
-        Platform::current().bluetooth().authorization() == BluetoothAuthorization::allowedAlways;
+    const bool granted = bluetooth_.authorization() == BluetoothAuthorization::allowedAlways;
     if (granted && !btGranted()) {
         engine_.syncSources();
     }
@@ -179,19 +178,18 @@ void BluetoothSettingsView::refresh() {
         status != btStatus()) {
         btStatus = std::move(status);
     }
-    if (const auto& levels = BluetoothTriggerSource::shared().lastLevels(); levels != levels_()) {
+    if (const auto& levels = source_.lastLevels(); levels != levels_()) {
         levels_ = levels;
     }
 }
 
 void BluetoothSettingsView::enable() {
-    Bluetooth& bluetooth = Platform::current().bluetooth();
-    if (bluetooth.authorization() != BluetoothAuthorization::notDetermined) {
+    if (bluetooth_.authorization() != BluetoothAuthorization::notDetermined) {
         PermissionAudit::shared().openPrivacySettings(kPrivacyAnchor);
         return;
     }
     // The answer arrives with a later refresh.
-    bluetooth.requestAuthorization();
+    bluetooth_.requestAuthorization();
 }
 
 View BluetoothSettingsView::body() {
@@ -216,7 +214,8 @@ View BluetoothSettingsView::rulesSection() {
     RuleEditor makeEditor = [this, open](const TriggerRule& rule) { return editor(rule, open); };
     std::vector<View> rows;
     for (const TriggerRule& rule : bluetoothRules()) {
-        rows.push_back(RuleRow{engine_, rule, open, makeEditor}.body().id(rule.id.uuidString()));
+        rows.push_back(
+            RuleRow{engine_, network_, rule, open, makeEditor}.body().id(rule.id.uuidString()));
     }
     rows.push_back(Button("Add Rule\u2026", [this] { addRule(); }));
     return Section(
@@ -245,23 +244,23 @@ View BluetoothSettingsView::permissionSection() {
 View BluetoothSettingsView::editor(const TriggerRule& rule, const ExpandedRules& open) {
     std::vector<View> rows{
         deviceRow(rule),
-        ActionPicker{localized("On connect"), rule, &TriggerRule::onAppear}.body(),
-        DurationPicker{rule}.body(),
-        ActionPicker{localized("On disconnect"), rule, &TriggerRule::onClear}.body(),
+        ActionPicker{engine_, localized("On connect"), rule, &TriggerRule::onAppear}.body(),
+        DurationPicker{engine_, rule}.body(),
+        ActionPicker{engine_, localized("On disconnect"), rule, &TriggerRule::onClear}.body(),
         floorRow(rule),
     };
     if (rule.btBattEnd) {
         rows.push_back(recoveryRow(rule));
     }
-    rows.push_back(Embed(std::make_shared<BTRuleConflictNote>(TriggerEngine::shared(), rule)));
-    rows.push_back(ACOnlyToggle{rule}.body());
-    rows.push_back(EditorFooter{rule, open}.body());
+    rows.push_back(Embed(std::make_shared<BTRuleConflictNote>(engine_, rule)));
+    rows.push_back(ACOnlyToggle{engine_, rule}.body());
+    rows.push_back(EditorFooter{engine_, rule, open}.body());
     return VStack(HAlign::leading, 6, std::move(rows));
 }
 
 View BluetoothSettingsView::deviceRow(const TriggerRule& rule) {
     std::vector<View> options;
-    for (const auto& device : BluetoothTriggerSource::shared().pairedDevices()) {
+    for (const auto& device : source_.pairedDevices()) {
         options.push_back(TextVerbatim(device.name).tag(device.address));
     }
     Binding<std::string> selection{

@@ -16,6 +16,10 @@
 
 namespace orvel {
 
+class Bluetooth;
+class BluetoothTriggerSource;
+class Network;
+
 // The Bluetooth sub-tab: the Bluetooth rules with their editors, adding a rule for a paired
 // device, and the app's Bluetooth permission, checked when the page appears and every 2 s while
 // it is shown. It keeps only which editors are open, the permission it last read and the device
@@ -28,7 +32,10 @@ class BluetoothSettingsView final : public ui::ViewComponent, public WeakReferen
     static constexpr std::int64_t kFloorMin = 1, kFloorMax = 95;
     static constexpr std::int64_t kRecoveryMax = 100;
 
-    explicit BluetoothSettingsView(RuleTabState state = makePermissionTab());
+    // `source` names the paired devices and their battery levels; `bluetooth` answers for the
+    // permission.
+    BluetoothSettingsView(RuleTabState state, BluetoothTriggerSource& source, Bluetooth& bluetooth,
+                          Network& network);
 
     // Ids of the rules whose editor is open.
     Published<std::set<UUID>> expanded{*this, {}};
@@ -73,6 +80,9 @@ class BluetoothSettingsView final : public ui::ViewComponent, public WeakReferen
     ui::View recoveryRow(const TriggerRule& rule);
 
     TriggerEngine& engine_;
+    BluetoothTriggerSource& source_;
+    Bluetooth& bluetooth_;
+    Network& network_;
     // The source's last battery readings, by device key, as last read.
     Published<std::map<std::string, std::int64_t>> levels_{*this, {}};
 };

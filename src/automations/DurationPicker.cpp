@@ -25,7 +25,7 @@ std::vector<View> DurationChoice::pickerRows() {
 }
 
 void DurationPicker::set(std::int64_t seconds) const {
-    writeRule(TriggerEngine::shared(), rule.id,
+    writeRule(engine, rule.id,
               [seconds](TriggerRule& stored) { stored.durationSeconds = seconds; });
 }
 

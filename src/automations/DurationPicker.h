@@ -9,6 +9,8 @@
 
 namespace orvel {
 
+class TriggerEngine;
+
 // One session length a rule or the power settings can choose; 0 is indefinite.
 struct DurationChoice {
     std::string label;
@@ -23,6 +25,7 @@ struct DurationChoice {
 // "Session duration": a rule's length; a stored length that is none of the choices selects
 // nothing and stays until the user picks one.
 struct DurationPicker {
+    TriggerEngine& engine;
     TriggerRule rule;
 
     ui::View body() const;

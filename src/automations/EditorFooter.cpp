@@ -7,11 +7,10 @@ namespace orvel {
 using namespace ui;
 
 void EditorFooter::deleteRule() const {
-    TriggerEngine::shared().deleteRule(rule.id);
+    engine.deleteRule(rule.id);
 }
 
 void EditorFooter::test() const {
-    TriggerEngine& engine = TriggerEngine::shared();
     // The entry names the rule as stored, not as this copy last saw it.
     for (const TriggerRule& stored : engine.rules()) {
         if (stored.id == rule.id) {

@@ -4,8 +4,10 @@
 
 namespace orvel {
 
-// The last row of every rule editor: "Delete Rule", "Test" and "Collapse", on the shared engine.
+// The last row of every rule editor: "Delete Rule", "Test" and "Collapse", through the list's
+// engine.
 struct EditorFooter {
+    TriggerEngine& engine;
     TriggerRule rule;
     ExpandedRules expanded;
 

@@ -54,7 +54,7 @@ void NetworkRuleEditor::setKind(std::string_view kind) const {
         stored.source = ssid ? TriggerSource::wifiSSID : TriggerSource::network;
     });
     if (ssid) {
-        NetworkTriggerSource::shared().requestLocationAuthorization();
+        source.requestLocationAuthorization();
     }
 }
 
@@ -145,11 +145,12 @@ View NetworkRuleEditor::body() const {
         rows.push_back(valueRow(kind));
     }
     rows.push_back(
-        ActionPicker{localized(ssid ? "On join" : "On seen"), rule, &TriggerRule::onAppear}.body());
-    rows.push_back(DurationPicker{rule}.body());
+        ActionPicker{engine, localized(ssid ? "On join" : "On seen"), rule, &TriggerRule::onAppear}
+            .body());
+    rows.push_back(DurationPicker{engine, rule}.body());
     rows.push_back(clearRow(ssid));
-    rows.push_back(ACOnlyToggle{rule}.body());
-    rows.push_back(EditorFooter{rule, expanded}.body());
+    rows.push_back(ACOnlyToggle{engine, rule}.body());
+    rows.push_back(EditorFooter{engine, rule, expanded}.body());
     return VStack(HAlign::leading, 6, std::move(rows));
 }
 

@@ -9,6 +9,7 @@
 
 namespace orvel {
 
+class NetworkTriggerSource;
 class RuleTextEdits;
 class TriggerEngine;
 
@@ -21,6 +22,7 @@ struct NetworkRuleEditor {
     ExpandedRules expanded;
     TriggerEngine& engine;
     RuleTextEdits& edits;
+    NetworkTriggerSource& source;
 
     static constexpr const char* kValueField = "value";
 

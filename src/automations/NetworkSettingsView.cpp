@@ -4,7 +4,6 @@
 #include "automations/PermissionStatusRow.h"
 #include "foundation/Localization.h"
 #include "platform/Network.h"
-#include "platform/Platform.h"
 #include "reports/PermissionAudit.h"
 #include "triggers/NetworkTriggerSource.h"
 #include "triggers/TriggerEngine.h"
@@ -21,11 +20,14 @@ View caption(const std::string& key) {
 
 }  // namespace
 
-NetworkSettingsView::NetworkSettingsView(RuleTabState state)
+NetworkSettingsView::NetworkSettingsView(RuleTabState state, NetworkTriggerSource& source,
+                                         Network& network)
     : expanded(*this, std::move(state.expanded)),
       locGranted(*this, state.granted),
       locStatus(*this, std::move(state.status)),
       engine_(*state.engine),
+      source_(source),
+      network_(network),
       edits_(*state.engine) {}
 
 std::vector<ObservableObject*> NetworkSettingsView::observedObjects() {
@@ -57,12 +59,12 @@ void NetworkSettingsView::addRule() {
     std::set<UUID> open = expanded();
     open.insert(id);
     expanded = open;
-    NetworkTriggerSource::shared().requestLocationAuthorization();
+    source_.requestLocationAuthorization();
 }
 
 void NetworkSettingsView::refreshPermission() {
-    const bool granted = Platform::current().network().locationAuthorization() ==
-                         LocationAuthorization::authorizedAlways;
+    const bool granted =
+        network_.locationAuthorization() == LocationAuthorization::authorizedAlways;
     std::string status = PermissionAudit::shared().locationStatusText();
     if (granted != locGranted()) {
         locGranted = granted;
@@ -81,12 +83,14 @@ View NetworkSettingsView::body() {
 View NetworkSettingsView::rulesSection() {
     ExpandedRules open{[this] { return expanded(); },
                        [this](const std::set<UUID>& ids) { expanded = ids; }};
-    RuleEditor editor = [open, engine = &engine_, edits = &edits_](const TriggerRule& rule) {
-        return NetworkRuleEditor{rule, open, *engine, *edits}.body();
+    RuleEditor editor = [open, engine = &engine_, edits = &edits_,
+                         source = &source_](const TriggerRule& rule) {
+        return NetworkRuleEditor{rule, open, *engine, *edits, *source}.body();
     };
     std::vector<View> rows;
     for (const TriggerRule& rule : networkRules()) {
-        rows.push_back(RuleRow{engine_, rule, open, editor}.body().id(rule.id.uuidString()));
+        rows.push_back(
+            RuleRow{engine_, network_, rule, open, editor}.body().id(rule.id.uuidString()));
     }
     rows.push_back(Button("Add Rule\u2026", [this] { addRule(); }));
     rows.push_back(

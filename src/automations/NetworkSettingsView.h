@@ -14,6 +14,8 @@
 
 namespace orvel {
 
+class Network;
+class NetworkTriggerSource;
 class TriggerEngine;
 
 // The Network sub-tab: the Wi-Fi network name and network rules with their editors, and the
@@ -24,7 +26,8 @@ class NetworkSettingsView final : public ui::ViewComponent {
   public:
     static constexpr double kPermissionRefreshInterval = 2.0;
 
-    explicit NetworkSettingsView(RuleTabState state = makePermissionTab());
+    // `source` asks for the Location permission; `network` answers whether it is granted.
+    NetworkSettingsView(RuleTabState state, NetworkTriggerSource& source, Network& network);
 
     // Ids of the rules whose editor is open.
     Published<std::set<UUID>> expanded;
@@ -47,6 +50,8 @@ class NetworkSettingsView final : public ui::ViewComponent {
     ui::View permissionSection();
 
     TriggerEngine& engine_;
+    NetworkTriggerSource& source_;
+    Network& network_;
     RuleTextEdits edits_;
 };
 

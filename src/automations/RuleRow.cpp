@@ -3,7 +3,6 @@
 #include "automations/RuleWrite.h"
 #include "foundation/Localization.h"
 #include "platform/Network.h"
-#include "platform/Platform.h"
 #include "triggers/TriggerEngine.h"
 
 namespace orvel {
@@ -45,8 +44,7 @@ std::optional<RuleRow::Badge> RuleRow::secondBadge() const {
     if (!rule.matcher || rule.matcher->kind != NetworkMatcher::Kind::ssid) {
         return std::nullopt;
     }
-    if (Platform::current().network().locationAuthorization() ==
-        LocationAuthorization::authorizedAlways) {
+    if (network.locationAuthorization() == LocationAuthorization::authorizedAlways) {
         return std::nullopt;
     }
     return Badge{"NEEDS LOCATION", Color::orange()};

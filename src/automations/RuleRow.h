@@ -12,6 +12,7 @@
 
 namespace orvel {
 
+class Network;
 class TriggerEngine;
 
 // The set of open rule editors of one rule list, which the list owns.
@@ -31,6 +32,8 @@ struct RuleRow {
     };
 
     TriggerEngine& engine;
+    // Asked for the Location permission that network name rules need.
+    Network& network;
     TriggerRule rule;
     ExpandedRules expanded;
     RuleEditor editor;

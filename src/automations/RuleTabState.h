@@ -19,7 +19,7 @@ struct RuleTabState {
     std::string status;
 };
 
-// A fresh state on the shared engine.
-RuleTabState makePermissionTab();
+// A fresh state on `engine`.
+RuleTabState makePermissionTab(TriggerEngine& engine);
 
 }  // namespace orvel

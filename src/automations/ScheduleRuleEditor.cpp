@@ -31,10 +31,6 @@ View caption(const std::string& key, bool warning = false) {
                                  : ForegroundStyle(Hierarchy::secondary));
 }
 
-void write(const UUID& id, const std::function<void(TriggerRule&)>& change) {
-    writeRule(TriggerEngine::shared(), id, change);
-}
-
 }  // namespace
 
 View DaysPicker::body() const {
@@ -72,7 +68,6 @@ View DaysPicker::body() const {
 }
 
 void DaysPicker::toggleDay(std::int64_t day, bool selected) const {
-    TriggerEngine& engine = TriggerEngine::shared();
     for (const TriggerRule& stored : engine.rules()) {
         if (stored.id == rule.id && selected && stored.schedDays &&
             std::set<std::int64_t>(stored.schedDays->begin(), stored.schedDays->end()) ==
@@ -101,9 +96,9 @@ Date ScheduleRuleEditor::todayAt(std::int64_t minutes) {
 Binding<Date> ScheduleRuleEditor::minutesBinding(std::optional<std::int64_t> TriggerRule::*field,
                                                  std::int64_t fallback) const {
     return Binding<Date>{[minutes = (rule.*field).value_or(fallback)] { return todayAt(minutes); },
-                         [id = rule.id, field](const Date& picked) {
+                         [engine = &engine, id = rule.id, field](const Date& picked) {
                              const LocalTime t = localTime(picked);
-                             write(id, [&](TriggerRule& stored) {
+                             writeRule(*engine, id, [&](TriggerRule& stored) {
                                  stored.*field = std::int64_t{t.hour} * 60 + t.minute;
                              });
                          }};
@@ -111,8 +106,8 @@ Binding<Date> ScheduleRuleEditor::minutesBinding(std::optional<std::int64_t> Tri
 
 Binding<Date> ScheduleRuleEditor::fireAtBinding() const {
     return Binding<Date>{[date = rule.schedDate] { return date.value_or(RunLoop::main().now()); },
-                         [id = rule.id](const Date& picked) {
-                             write(id, [&](TriggerRule& stored) {
+                         [engine = &engine, id = rule.id](const Date& picked) {
+                             writeRule(*engine, id, [&](TriggerRule& stored) {
                                  stored.schedDate = picked;
                                  if (picked > RunLoop::main().now()) {
                                      stored.firedAt = std::nullopt;
@@ -122,29 +117,29 @@ Binding<Date> ScheduleRuleEditor::fireAtBinding() const {
 }
 
 void ScheduleRuleEditor::setKind(const std::string& kind) const {
-    write(rule.id, [&](TriggerRule& stored) { stored.schedKind = kind; });
+    writeRule(engine, rule.id, [&](TriggerRule& stored) { stored.schedKind = kind; });
 }
 
 void ScheduleRuleEditor::setHasEndTime(bool on) const {
-    write(rule.id, [on](TriggerRule& stored) {
+    writeRule(engine, rule.id, [on](TriggerRule& stored) {
         stored.schedEndMin = on ? std::optional<std::int64_t>(kDefaultEnd) : std::nullopt;
     });
 }
 
 void ScheduleRuleEditor::setWakeMac(bool on) const {
-    write(rule.id, [on](TriggerRule& stored) { stored.wakeMac = on; });
+    writeRule(engine, rule.id, [on](TriggerRule& stored) { stored.wakeMac = on; });
     if (on && helper.state() != WakeHelperClient::State::active) {
         helper.install();
     }
 }
 
 void ScheduleRuleEditor::setStart() const {
-    write(rule.id, [](TriggerRule& stored) { stored.schedStartMin = kDefaultStart; });
+    writeRule(engine, rule.id, [](TriggerRule& stored) { stored.schedStartMin = kDefaultStart; });
 }
 
 void ScheduleRuleEditor::setFireDate() const {
-    write(rule.id,
-          [](TriggerRule& stored) { stored.schedDate = RunLoop::main().now() + kOneShotLead; });
+    writeRule(engine, rule.id,
+              [](TriggerRule& stored) { stored.schedDate = RunLoop::main().now() + kOneShotLead; });
 }
 
 View ScheduleRuleEditor::notSet(std::string label, std::function<void()> set) const {
@@ -175,9 +170,9 @@ View ScheduleRuleEditor::oneShotRows() const {
                 .font(Font::style(TextStyle::caption))
                 .foregroundStyle(Hierarchy::secondary));
     }
-    rows.push_back(ActionPicker{localized("Action"), rule, &TriggerRule::onAppear}.body());
+    rows.push_back(ActionPicker{engine, localized("Action"), rule, &TriggerRule::onAppear}.body());
     if (rule.onAppear == TriggerAction::startSession) {
-        rows.push_back(DurationPicker{rule}.body());
+        rows.push_back(DurationPicker{engine, rule}.body());
     }
     return Group(std::move(rows));
 }
@@ -204,7 +199,7 @@ View ScheduleRuleEditor::toRow() const {
 
 View ScheduleRuleEditor::windowRows() const {
     const ScheduleRuleEditor self = *this;
-    std::vector<View> rows{LabeledContent("Days", DaysPicker{rule}.body())};
+    std::vector<View> rows{LabeledContent("Days", DaysPicker{engine, rule}.body())};
     if (rule.schedStartMin) {
         rows.push_back(LabeledContent(
             "From", DatePicker("From", minutesBinding(&TriggerRule::schedStartMin, kDefaultStart),
@@ -216,17 +211,19 @@ View ScheduleRuleEditor::windowRows() const {
     rows.push_back(toRow());
     if (!rule.schedEndMin) {
         rows.push_back(
-            ActionPicker{localized("At the start time"), rule, &TriggerRule::onAppear}.body());
+            ActionPicker{engine, localized("At the start time"), rule, &TriggerRule::onAppear}
+                .body());
         if (rule.onAppear == TriggerAction::startSession) {
-            rows.push_back(DurationPicker{rule}.body());
+            rows.push_back(DurationPicker{engine, rule}.body());
         }
         rows.push_back(
             caption("No end time: this fires at the start time; nothing holds or ends later."));
     } else {
         rows.push_back(
-            ActionPicker{localized("At window start"), rule, &TriggerRule::onAppear}.body());
+            ActionPicker{engine, localized("At window start"), rule, &TriggerRule::onAppear}
+                .body());
         rows.push_back(
-            ActionPicker{localized("At window end"), rule, &TriggerRule::onClear}.body());
+            ActionPicker{engine, localized("At window end"), rule, &TriggerRule::onClear}.body());
         rows.push_back(
             caption("The window is the duration \u2014 it holds like any trigger "
                     "condition."));
@@ -237,9 +234,10 @@ View ScheduleRuleEditor::windowRows() const {
 View ScheduleRuleEditor::flagToggle(const std::string& title,
                                     std::optional<bool> TriggerRule::*field) const {
     return Toggle(title, Binding<bool>{[on = (rule.*field).value_or(false)] { return on; },
-                                       [id = rule.id, field](const bool& on) {
-                                           write(id,
-                                                 [&](TriggerRule& stored) { stored.*field = on; });
+                                       [engine = &engine, id = rule.id, field](const bool& on) {
+                                           writeRule(*engine, id, [&](TriggerRule& stored) {
+                                               stored.*field = on;
+                                           });
                                        }});
 }
 
@@ -321,8 +319,8 @@ View ScheduleRuleEditor::body() const {
                     "ends immediately.",
                     true));
     }
-    rows.push_back(ACOnlyToggle{rule}.body());
-    rows.push_back(EditorFooter{rule, expanded}.body());
+    rows.push_back(ACOnlyToggle{engine, rule}.body());
+    rows.push_back(EditorFooter{engine, rule, expanded}.body());
     return VStack(HAlign::leading, 8, std::move(rows)).font(Font::system(12.5));
 }
 

@@ -14,12 +14,14 @@ namespace orvel {
 
 class Preferences;
 class RuleTextEdits;
+class TriggerEngine;
 class WakeHelperClient;
 
 // The seven weekday pills of a repeating window, Monday first whatever the locale, and its day
 // summary. The last selected day cannot be turned off: a window with no day would silently run
 // every day.
 struct DaysPicker {
+    TriggerEngine& engine;
     TriggerRule rule;
 
     ui::View body() const;
@@ -38,6 +40,7 @@ struct DaysPicker {
 struct ScheduleRuleEditor {
     TriggerRule rule;
     ExpandedRules expanded;
+    TriggerEngine& engine;
     WakeHelperClient& helper;
     Preferences& prefs;
     RuleTextEdits& edits;

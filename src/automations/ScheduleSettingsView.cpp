@@ -19,11 +19,12 @@ View caption(const std::string& key) {
 }
 }  // namespace
 
-ScheduleSettingsView::ScheduleSettingsView(TriggerEngine& engine, WakeHelperClient& helper)
-    : engine_(engine), helper_(helper), edits_(engine) {}
+ScheduleSettingsView::ScheduleSettingsView(TriggerEngine& engine, WakeHelperClient& helper,
+                                           Preferences& prefs, Network& network)
+    : engine_(engine), helper_(helper), prefs_(prefs), network_(network), edits_(engine) {}
 
 std::vector<ObservableObject*> ScheduleSettingsView::observedObjects() {
-    return {&engine_, &helper_, &Preferences::shared(), &edits_, this};
+    return {&engine_, &helper_, &prefs_, &edits_, this};
 }
 
 std::vector<TriggerRule> ScheduleSettingsView::scheduleRules() const {
@@ -95,15 +96,14 @@ View ScheduleSettingsView::helperSection() {
 View ScheduleSettingsView::rulesSection() {
     ExpandedRules open{[this] { return expanded(); },
                        [this](const std::set<UUID>& ids) { expanded = ids; }};
-    RuleEditor editor = [open, edits = &edits_](const TriggerRule& rule) {
-        return ScheduleRuleEditor{rule, open, WakeHelperClient::shared(), Preferences::shared(),
-                                  *edits}
-            .body();
+    RuleEditor editor = [open, engine = &engine_, helper = &helper_, prefs = &prefs_,
+                         edits = &edits_](const TriggerRule& rule) {
+        return ScheduleRuleEditor{rule, open, *engine, *helper, *prefs, *edits}.body();
     };
     std::vector<View> rows;
     for (const TriggerRule& rule : scheduleRules()) {
         rows.push_back(
-            RuleRow{TriggerEngine::shared(), rule, open, editor}.body().id(rule.id.uuidString()));
+            RuleRow{engine_, network_, rule, open, editor}.body().id(rule.id.uuidString()));
     }
     rows.push_back(Menu("Add Rule\u2026",
                         {

@@ -13,6 +13,8 @@
 
 namespace orvel {
 
+class Network;
+class Preferences;
 class TriggerEngine;
 class WakeHelperClient;
 
@@ -21,7 +23,8 @@ class WakeHelperClient;
 // names being typed; the rules stay in the engine. Main thread only.
 class ScheduleSettingsView final : public ui::ViewComponent {
   public:
-    ScheduleSettingsView(TriggerEngine& engine, WakeHelperClient& helper);
+    ScheduleSettingsView(TriggerEngine& engine, WakeHelperClient& helper, Preferences& prefs,
+                         Network& network);
 
     // Ids of the rules whose editor is open.
     Published<std::set<UUID>> expanded{*this, {}};
@@ -40,6 +43,8 @@ class ScheduleSettingsView final : public ui::ViewComponent {
 
     TriggerEngine& engine_;
     WakeHelperClient& helper_;
+    Preferences& prefs_;
+    Network& network_;
     RuleTextEdits edits_;
 };
 

@@ -16,19 +16,20 @@ namespace {
 constexpr double kTomorrowMorning = 28800;
 }  // namespace
 
-TriggersSettingsView::TriggersSettingsView(TriggerEngine& engine, ActivityLog& log)
-    : engine_(engine), log_(log) {}
+TriggersSettingsView::TriggersSettingsView(TriggerEngine& engine, ActivityLog& log,
+                                           Preferences& prefs)
+    : engine_(engine), log_(log), prefs_(prefs) {}
 
 std::vector<ObservableObject*> TriggersSettingsView::observedObjects() {
-    return {&engine_, &log_, &Preferences::shared()};
+    return {&engine_, &log_, &prefs_};
 }
 
 double TriggersSettingsView::secondsUntilTomorrow() {
     return secondsUntilNextDay(RunLoop::main().now(), kTomorrowMorning);
 }
 
-std::string TriggersSettingsView::safetySummary() {
-    Preferences& prefs = Preferences::shared();
+std::string TriggersSettingsView::safetySummary() const {
+    Preferences& prefs = prefs_;
     std::vector<std::string> parts;
     if (prefs.lowBattEnd()) {
         parts.emplace_back("battery floor");

@@ -10,6 +10,7 @@
 
 namespace orvel {
 
+class Preferences;
 class TriggerEngine;
 
 // The Triggers sub-tab: the master switch, the pause, the order of the rule families below the
@@ -19,7 +20,7 @@ class TriggersSettingsView final : public ui::ViewComponent {
   public:
     static constexpr std::size_t kShownEntries = 12;
 
-    TriggersSettingsView(TriggerEngine& engine, ActivityLog& log);
+    TriggersSettingsView(TriggerEngine& engine, ActivityLog& log, Preferences& prefs);
 
     ui::View body() override;
     std::vector<ObservableObject*> observedObjects() override;
@@ -27,7 +28,7 @@ class TriggersSettingsView final : public ui::ViewComponent {
     // "Until tomorrow": seconds to 08:00 of the next calendar day, at least a minute.
     static double secondsUntilTomorrow();
     // The safety switches that are on, in a fixed order, or "nothing enabled · quiet".
-    static std::string safetySummary();
+    std::string safetySummary() const;
     // Every rule of a family, enabled or not, available here or not.
     std::int64_t ruleCount(TriggerSource source) const;
     // The first rule of a family, in rule order, that would start a session and whose condition
@@ -48,6 +49,7 @@ class TriggersSettingsView final : public ui::ViewComponent {
 
     TriggerEngine& engine_;
     ActivityLog& log_;
+    Preferences& prefs_;
 };
 
 }  // namespace orvel

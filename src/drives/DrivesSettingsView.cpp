@@ -75,11 +75,13 @@ VolumeAccess withDefaults(VolumeAccess access) {
 
 }  // namespace
 
-DrivesSettingsView::DrivesSettingsView(DriveKeepAlive& keeper, std::set<std::string> expandedIDs,
+DrivesSettingsView::DrivesSettingsView(DriveKeepAlive& keeper, OrvelController& controller,
+                                       std::set<std::string> expandedIDs,
                                        std::optional<VolumeProbe> probe, VolumeAccess access)
     : expanded(*this, std::move(expandedIDs)),
       netProbe(*this, std::move(probe)),
       keeper_(keeper),
+      controller_(controller),
       access_(withDefaults(std::move(access))) {}
 
 std::vector<ObservableObject*> DrivesSettingsView::observedObjects() {
@@ -125,7 +127,7 @@ ui::View DrivesSettingsView::body() {
         [this](const std::int64_t& seconds) { keeper_.globalIntervalSeconds = seconds; }};
     auto general = Section(
         std::nullopt,
-        {Embed(std::make_shared<DiskSleepConflictNote>(keeper_, OrvelController::shared())),
+        {Embed(std::make_shared<DiskSleepConflictNote>(keeper_, controller_)),
          LabeledContent(
              "Keep-alive interval",
              Picker("Keep-alive interval", intTagBinding(interval), options(kGlobalChoices))

@@ -27,9 +27,12 @@ struct VolumeAccess {
 // The Drives tab: the global keep-alive interval, one row per kept drive (switch, lifecycle,
 // own interval, manual read), the rescan, and the check of access to network shares. Holds no
 // copy of the drive list: each edit hands a changed copy of one drive to DriveKeepAlive::update.
+class OrvelController;
+
 class DrivesSettingsView final : public ui::ViewComponent, public WeakReferenceable {
   public:
-    DrivesSettingsView(DriveKeepAlive& keeper, std::set<std::string> expanded = {},
+    DrivesSettingsView(DriveKeepAlive& keeper, OrvelController& controller,
+                       std::set<std::string> expanded = {},
                        std::optional<VolumeProbe> netProbe = std::nullopt,
                        VolumeAccess access = {});
 
@@ -55,6 +58,7 @@ class DrivesSettingsView final : public ui::ViewComponent, public WeakReferencea
     ui::View detailPanel(const DriveKeepAlive::Drive& drive);
 
     DriveKeepAlive& keeper_;
+    OrvelController& controller_;
     VolumeAccess access_;
 };
 

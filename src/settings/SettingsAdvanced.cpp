@@ -16,8 +16,8 @@ namespace orvel {
 using namespace ui;
 using settings_style::caption;
 
-std::string SettingsView::equivalentCommandText() {
-    return OrvelController::shared().effectiveOptions().commandLine();
+std::string SettingsView::equivalentCommandText() const {
+    return c_.effectiveOptions().commandLine();
 }
 
 void SettingsView::deleteAllRules() {
@@ -31,14 +31,13 @@ void SettingsView::deleteAllRules() {
     }
     AlertContent second;
     second.style = AlertStyle::critical;
-    second.messageText =
-        localizedFormat("Really delete all %lld rules?",
-                        {static_cast<std::int64_t>(TriggerEngine::shared().rules().size())});
+    second.messageText = localizedFormat("Really delete all %lld rules?",
+                                         {static_cast<std::int64_t>(engine_.rules().size())});
     second.informativeText =
         localized("Every rule and the priority order are removed. This cannot be undone.");
     second.buttons = {localized("Delete All"), localized("Cancel")};
     if (UiHost::current().makeAlert(std::move(second))->runModal() == kAlertFirstButtonReturn) {
-        TriggerEngine::shared().deleteAll();
+        engine_.deleteAll();
     }
 }
 
@@ -114,8 +113,10 @@ View SettingsView::advancedPage() {
             Text("Settings transfer"),
             {
                 HStack(VAlign::center, std::nullopt,
-                       {Button("Export Settings\u2026", [] { SettingsTransfer::runExportPanel(); }),
-                        Button("Import\u2026", [] { SettingsTransfer::runImportPanel(); }),
+                       {Button("Export Settings\u2026",
+                               [owners = transfer_] { SettingsTransfer::runExportPanel(owners); }),
+                        Button("Import\u2026",
+                               [owners = transfer_] { SettingsTransfer::runImportPanel(owners); }),
                         Button(
                             "Delete All Rules\u2026", [this] { deleteAllRules(); },
                             ButtonRole::destructive)}),

@@ -67,7 +67,7 @@ void SettingsView::scanDevices() {
 }
 
 void SettingsView::checkBacklight() {
-    (void)KeyboardBacklight::shared().diagnostics();
+    (void)backlight_.diagnostics();
     backlightChecked = !backlightChecked();
 }
 
@@ -88,7 +88,7 @@ View SettingsView::permissionRow(const std::string& name, bool granted,
 }
 
 View SettingsView::backlightRow(bool laptop) {
-    KeyboardBacklight& backlight = KeyboardBacklight::shared();
+    KeyboardBacklight& backlight = backlight_;
     if (backlight.isAvailable() == KeyboardBacklight::Availability::Unknown) {
         return HStack(VAlign::center, std::nullopt,
                       {Text("Backlight").font(Font::style(TextStyle::caption)), Spacer(),
@@ -105,8 +105,8 @@ View SettingsView::builtInInputSection(bool laptop) {
     const auto cached = InputBlocker::cachedPermissions();
     const bool inputMonitoring = cached && cached->inputMonitoring;
     const bool accessibility = cached && cached->accessibility;
-    const auto& backlightFailure = KeyboardBacklight::shared().lastFailure();
-    const auto& blockFailure = InputBlocker::shared().lastFailure;
+    const auto& backlightFailure = backlight_.lastFailure();
+    const auto& blockFailure = inputBlocker_.lastFailure;
     return Section(
         sectionHeader("Built-in input", laptop),
         {

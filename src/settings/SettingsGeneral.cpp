@@ -11,7 +11,6 @@
 #include "menubar/StatusItemController.h"
 #include "platform/LoginItems.h"
 #include "platform/Permissions.h"
-#include "platform/Platform.h"
 #include "reports/ConflictNotes.h"
 #include "settings/SettingsView.h"
 #include "settings/UpdateCheckSection.h"
@@ -70,8 +69,7 @@ Binding<bool> boolBinding(Preferences::Setting<bool>& setting,
                          }};
 }
 
-bool monitorPermissionsGranted() {
-    Permissions& permissions = Platform::current().permissions();
+bool monitorPermissionsGranted(Permissions& permissions) {
     return permissions.isAccessibilityTrusted() && permissions.preflightListenEvent();
 }
 
@@ -114,7 +112,7 @@ void SettingsView::loginItemChanged(bool enabled) {
 View SettingsView::generalPage() {
     Preferences& p = prefs_;
     Binding<bool> launchAtLogin{
-        [] { return Platform::current().loginItems().status() == login_item_status::kEnabled; },
+        [&items = loginItems_] { return items.status() == login_item_status::kEnabled; },
         [this](const bool& on) { loginItemChanged(on); }};
     View startup = Section(
         std::nullopt,
@@ -216,7 +214,7 @@ View SettingsView::generalPage() {
                        "launch; turning a shortcut on registers a system-wide key handler, which "
                        "macOS may ask you to approve the first time.");
                }),
-            If(style == HotKeyStyle::monitor && !monitorPermissionsGranted(),
+            If(style == HotKeyStyle::monitor && !monitorPermissionsGranted(permissions_),
                [] {
                    return settings_style::warning(
                        "Orvel needs Accessibility permission for this option. No admin password "

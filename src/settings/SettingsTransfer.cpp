@@ -7,10 +7,10 @@
 #include "foundation/Log.h"
 #include "foundation/Numbers.h"
 #include "foundation/Published.h"
+#include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "foundation/SerialQueue.h"
 #include "platform/Bluetooth.h"
-#include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/Host.h"
@@ -115,8 +115,8 @@ std::optional<DefaultsValue> importedValue(const Preferences::SettingBase& setti
     return std::nullopt;
 }
 
-void applyPreferences(const std::map<std::string, std::string>& values) {
-    auto& prefs = Preferences::shared();
+void applyPreferences(const Owners& owners, const std::map<std::string, std::string>& values) {
+    auto& prefs = owners.prefs();
     std::map<std::string, Preferences::SettingBase*> importable;
     for (auto* setting : prefs.settings()) {
         if (setting->importable()) {
@@ -150,7 +150,7 @@ void applyPreferences(const std::map<std::string, std::string>& values) {
         }
     }
     if (master) {
-        TriggerEngine::shared().setMasterEnabled(*master);
+        owners.engine().setMasterEnabled(*master);
     }
     if (!skipped.empty()) {
         std::string names;
@@ -250,9 +250,9 @@ void showImportError(ImportError error) {
 
 }  // namespace
 
-std::vector<std::string> exportedPreferenceKeys() {
+std::vector<std::string> exportedPreferenceKeys(Preferences& prefs) {
     std::vector<std::string> keys;
-    for (const auto* setting : Preferences::shared().settings()) {
+    for (const auto* setting : prefs.settings()) {
         if (setting->importable()) {
             keys.push_back(setting->key());
         }
@@ -274,17 +274,17 @@ bool sameBluetoothAddress(std::string_view a, std::string_view b) {
     return normalizedAddress(a) == normalizedAddress(b);
 }
 
-ExportFile exportDocument() {
+ExportFile exportDocument(const Owners& owners) {
     ExportFile file;
-    auto& engine = TriggerEngine::shared();
+    auto& engine = owners.engine();
     file.rules = engine.rules();
     file.priority = engine.priority();
-    auto& drives = DriveKeepAlive::shared();
+    auto& drives = owners.drives();
     file.drives = drives.drives();
     file.globalDriveInterval = drives.globalIntervalSeconds();
     // The preferences register their defaults when they are first made.
-    const auto& defaults = Preferences::shared().defaults();
-    for (const auto& key : exportedPreferenceKeys()) {
+    const auto& defaults = owners.prefs().defaults();
+    for (const auto& key : exportedPreferenceKeys(owners.prefs())) {
         if (auto value = defaults.object(key)) {
             if (auto text = preferenceText(*value)) {
                 file.preferences[key] = *text;
@@ -294,13 +294,13 @@ ExportFile exportDocument() {
     return file;
 }
 
-Result<Data> exportData(const std::optional<std::string>& passphrase) {
-    return encodeFile(exportDocument(), passphrase);
+Result<Data> exportData(const Owners& owners, const std::optional<std::string>& passphrase) {
+    return encodeFile(exportDocument(owners), passphrase);
 }
 
-ImportResult applyDocument(const ExportFile& document) {
+ImportResult applyDocument(const Owners& owners, const ExportFile& document) {
     std::set<std::string> paired;
-    for (const auto& device : Platform::current().bluetooth().pairedDevices()) {
+    for (const auto& device : owners.bluetooth().pairedDevices()) {
         paired.insert(normalizedAddress(device.address));
     }
     ImportResult result;
@@ -317,9 +317,9 @@ ImportResult applyDocument(const ExportFile& document) {
         rules.push_back(std::move(copy));
     }
     result.rulesInstalled = static_cast<int>(rules.size());
-    TriggerEngine::shared().replaceAll(std::move(rules), document.priority);
+    owners.engine().replaceAll(std::move(rules), document.priority);
 
-    auto& drives = DriveKeepAlive::shared();
+    auto& drives = owners.drives();
     const auto inRange = [](std::int64_t seconds) {
         return seconds >= kMinDriveInterval && seconds <= kMaxDriveInterval;
     };
@@ -347,32 +347,36 @@ ImportResult applyDocument(const ExportFile& document) {
         drives.update(copy);
     }
 
-    applyPreferences(document.preferences);
+    applyPreferences(owners, document.preferences);
 
     ActivityLog::add(
         ActivityEntry::make(ActivityEntry::Kind::info, "Settings imported", importSummary(result)));
     return result;
 }
 
-Result<ImportResult, ImportError> importData(const Data& bytes,
+Result<ImportResult, ImportError> importData(const Owners& owners, const Data& bytes,
                                              const std::optional<std::string>& passphrase) {
     auto document = decodeFile(bytes, passphrase);
     if (!document) {
         return document.error();
     }
-    return applyDocument(*document);
+    return applyDocument(owners, *document);
 }
 
-Result<ImportResult, ImportError> importDataWithKey(const Data& bytes,
+Result<ImportResult, ImportError> importDataWithKey(const Owners& owners, const Data& bytes,
                                                     const std::optional<Data>& key) {
     auto document = decodeFileWithKey(bytes, key);
     if (!document) {
         return document.error();
     }
-    return applyDocument(*document);
+    return applyDocument(owners, *document);
 }
 
 void runExportPanel() {
+    runExportPanel(Registry::instance<Owners>());
+}
+
+void runExportPanel(const Owners& owners) {
     auto accessory = std::make_shared<ExportAccessory>();
     ui::SavePanelOptions options;
     options.title = "Export Orvel Settings";
@@ -384,7 +388,7 @@ void runExportPanel() {
         return;
     }
     if (!accessory->encrypt()) {
-        writeExport(*path, encodeFileWithKey(exportDocument(), std::nullopt));
+        writeExport(*path, encodeFileWithKey(exportDocument(owners), std::nullopt));
         return;
     }
     const std::string passphrase = accessory->passphrase();
@@ -397,7 +401,7 @@ void runExportPanel() {
     }
     // The document is taken now, as the user saw it; only the key is made on the worker.
     offMainThread<Result<Data>>(
-        [document = exportDocument(), passphrase] {
+        [document = exportDocument(owners), passphrase] {
             auto key = makeSealingKey(passphrase);
             if (!key) {
                 return Result<Data>(key.error());
@@ -407,7 +411,7 @@ void runExportPanel() {
         [path = *path](const Result<Data>& bytes) { writeExport(path, bytes); });
 }
 
-void runImportPanel() {
+void runImportPanel(const Owners& owners) {
     ui::OpenPanelOptions options;
     options.title = "Import Orvel Settings";
     options.canChooseFiles = true;
@@ -430,7 +434,7 @@ void runImportPanel() {
         return;
     }
     if (!*derivation) {
-        auto imported = importDataWithKey(*bytes, std::nullopt);
+        auto imported = importDataWithKey(owners, *bytes, std::nullopt);
         if (!imported) {
             showImportError(imported.error());
         }
@@ -454,13 +458,13 @@ void runImportPanel() {
     }
     offMainThread<Result<Data>>(
         [derivation = **derivation, passphrase] { return deriveKey(passphrase, derivation); },
-        [file = std::move(*bytes)](const Result<Data>& key) {
+        [owners, file = std::move(*bytes)](const Result<Data>& key) {
             if (!key) {
                 logger().error("Settings import could not derive the key: " + key.error().message);
                 showImportError(ImportError::wrongPassphrase);
                 return;
             }
-            auto imported = importDataWithKey(file, *key);
+            auto imported = importDataWithKey(owners, file, *key);
             if (!imported) {
                 showImportError(imported.error());
             }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,11 +16,27 @@
 // document through the services that own the data, and the panels and alerts the user works.
 // Main thread only; key derivation runs on a worker queue.
 
+namespace orvel {
+class Bluetooth;
+class DriveKeepAlive;
+class Preferences;
+class TriggerEngine;
+}  // namespace orvel
+
 namespace orvel::SettingsTransfer {
+
+// The owners of what a file carries, and the paired devices an import checks its rules against.
+// Reached only as a file is written or read, so a cancelled panel builds no service.
+struct Owners {
+    std::function<TriggerEngine&()> engine;
+    std::function<DriveKeepAlive&()> drives;
+    std::function<Preferences&()> prefs;
+    std::function<Bluetooth&()> bluetooth;
+};
 
 // The preference keys a file carries: those of the settings an import may set, in table order,
 // then the few keys no setting owns.
-std::vector<std::string> exportedPreferenceKeys();
+std::vector<std::string> exportedPreferenceKeys(Preferences& prefs);
 
 struct ImportResult {
     int rulesInstalled = 0;
@@ -31,20 +48,20 @@ struct ImportResult {
 std::string importSummary(const ImportResult& result);
 
 // This machine's settings as a document.
-ExportFile exportDocument();
+ExportFile exportDocument(const Owners& owners);
 // The file bytes, sealed when a passphrase is given (deriving inline).
-Result<Data> exportData(const std::optional<std::string>& passphrase);
+Result<Data> exportData(const Owners& owners, const std::optional<std::string>& passphrase);
 
 // Reads the file and applies it; nothing changes when it does not read.
-Result<ImportResult, ImportError> importData(const Data& bytes,
+Result<ImportResult, ImportError> importData(const Owners& owners, const Data& bytes,
                                              const std::optional<std::string>& passphrase);
 // The same with a key already derived for the file's envelope.
-Result<ImportResult, ImportError> importDataWithKey(const Data& bytes,
+Result<ImportResult, ImportError> importDataWithKey(const Owners& owners, const Data& bytes,
                                                     const std::optional<Data>& key);
 // Applies a document that has been read: rules (unpaired Bluetooth devices made unavailable),
 // the drive interval, the drives this machine lists, the accepted preference values, the
 // activity entry.
-ImportResult applyDocument(const ExportFile& document);
+ImportResult applyDocument(const Owners& owners, const ExportFile& document);
 
 // Whether two Bluetooth addresses name the same device: case and ":" versus "-" do not count.
 bool sameBluetoothAddress(std::string_view a, std::string_view b);
@@ -55,9 +72,11 @@ inline constexpr std::uint64_t kMaxFileSize = 16ull << 20;
 
 // The save panel with its accessory (encrypt, passphrase), then the write. A sealed export
 // derives its key on a worker and writes when it is back on the main loop.
+void runExportPanel(const Owners& owners);
+// The same on the owners the application provides, for a caller not handed them.
 void runExportPanel();
 // The open panel, the passphrase prompt for a sealed file (one try), then the import. A sealed
 // file's key is derived on a worker; the import finishes on the main loop.
-void runImportPanel();
+void runImportPanel(const Owners& owners);
 
 }  // namespace orvel::SettingsTransfer

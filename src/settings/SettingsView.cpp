@@ -12,7 +12,6 @@
 #include "foundation/RunLoop.h"
 #include "menubar/AppWindows.h"
 #include "platform/LoginItems.h"
-#include "platform/Platform.h"
 #include "settings/TroubleshootingView.h"
 #include "settings/UpdateCheckSection.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -28,27 +27,47 @@ constexpr std::array<std::int64_t, 6> kTags{
     SettingsView::kDrivesTab,  SettingsView::kAdvancedTab,    SettingsView::kTroubleshootingTab,
 };
 
-UserDefaults& defaults() {
-    return Platform::current().userDefaults();
+std::int64_t shownTag(std::int64_t stored) {
+    for (std::int64_t tag : kTags) {
+        if (tag == stored) {
+            return stored;
+        }
+    }
+    return SettingsView::kGeneralTab;
 }
 
 }  // namespace
 
-SettingsView::SettingsView()
-    : c_(OrvelController::shared()),
-      prefs_(Preferences::shared()),
-      power_(PowerTriggerCenter::shared()),
-      dev_(DeviceState::shared()),
-      storedTabs_(defaults(), {kTabKey, kSubTabKey}),
-      automations_(std::make_shared<AutomationsAndTriggersView>(Binding<std::int64_t>{
-          [] { return selectedSubTab(); },
-          [](const std::int64_t& tag) { defaults().setInteger(kSubTabKey, tag); }})),
+SettingsView::SettingsView(const SettingsServices& services)
+    : c_(services.controller),
+      prefs_(services.prefs),
+      power_(services.power),
+      dev_(services.devices),
+      engine_(services.automations.engine),
+      backlight_(services.backlight),
+      inputBlocker_(services.inputBlocker),
+      defaults_(services.defaults),
+      permissions_(services.permissions),
+      loginItems_(services.loginItems),
+      transfer_{
+          [&engine = engine_]() -> TriggerEngine& { return engine; },
+          [&drives = services.drives]() -> DriveKeepAlive& { return drives; },
+          [&prefs = prefs_]() -> Preferences& { return prefs; },
+          [&bluetooth = services.automations.bluetooth]() -> Bluetooth& { return bluetooth; }},
+      storedTabs_(defaults_, {kTabKey, kSubTabKey}),
+      automations_(std::make_shared<AutomationsAndTriggersView>(
+          Binding<std::int64_t>{
+              [&defaults = defaults_] { return defaults.integerForKey(kSubTabKey); },
+              [&defaults = defaults_](const std::int64_t& tag) {
+                  defaults.setInteger(kSubTabKey, tag);
+              }},
+          services.automations)),
       updates_(std::make_shared<UpdateCheckSection>()),
       agreement_(std::make_shared<AgreementRow>()),
-      drives_(std::make_shared<DrivesSettingsView>(DriveKeepAlive::shared())) {
+      drives_(std::make_shared<DrivesSettingsView>(services.drives, services.controller)) {
     // A reset also forgets what this window found on the Devices page.
     troubleshooting_ = std::make_shared<TroubleshootingView>(
-        c_, DiagnosticsSources::system(), [weakSelf = weakRef(*this)] {
+        c_, DiagnosticsSources::system(services.systemInfo), [weakSelf = weakRef(*this)] {
             if (auto* self = weakSelf.get()) {
                 self->scannedDevices = std::nullopt;
             }
@@ -61,28 +80,23 @@ std::vector<ObservableObject*> SettingsView::observedObjects() {
     return {&c_, &prefs_, &power_, &dev_, &storedTabs_};
 }
 
-std::int64_t SettingsView::selectedTab() {
-    return defaults().integerForKey(kTabKey);
+std::int64_t SettingsView::selectedTab() const {
+    return defaults_.integerForKey(kTabKey);
 }
 
-std::int64_t SettingsView::shownTab() {
-    const std::int64_t stored = selectedTab();
-    for (std::int64_t tag : kTags) {
-        if (tag == stored) {
-            return stored;
-        }
-    }
-    return kGeneralTab;
+std::int64_t SettingsView::shownTab() const {
+    return shownTag(selectedTab());
 }
 
-std::int64_t SettingsView::selectedSubTab() {
-    return defaults().integerForKey(kSubTabKey);
+std::int64_t SettingsView::selectedSubTab() const {
+    return defaults_.integerForKey(kSubTabKey);
 }
 
 View SettingsView::body() {
     // A stored value no page carries shows General and stays stored until the user picks.
-    Binding<std::int64_t> tab{[] { return shownTab(); },
-                              [](const std::int64_t& tag) { defaults().setInteger(kTabKey, tag); }};
+    Binding<std::int64_t> tab{
+        [&defaults = defaults_] { return shownTag(defaults.integerForKey(kTabKey)); },
+        [&defaults = defaults_](const std::int64_t& tag) { defaults.setInteger(kTabKey, tag); }};
     std::vector<TabItem> tabs{
         {"0", "General", "gearshape"}, {"1", "Automations & Triggers", "bolt"},
         {"2", "Devices", "keyboard"},  {"3", "Drives", "externaldrive"},

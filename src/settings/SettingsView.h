@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "automations/AutomationsAndTriggersView.h"
 #include "foundation/RawEnum.h"
 #include "foundation/WeakRef.h"
 #include "platform/UserDefaults.h"
+#include "settings/SettingsTransfer.h"
 #include "ui/ViewComponent.h"
 
 namespace orvel {
@@ -17,12 +19,33 @@ namespace orvel {
 class OrvelController;
 class Preferences;
 class DeviceState;
+class DriveKeepAlive;
+class InputBlocker;
+class KeyboardBacklight;
+class LoginItems;
+class Permissions;
 class PowerTriggerCenter;
-class AutomationsAndTriggersView;
+class SystemInfo;
 class UpdateCheckSection;
 class AgreementRow;
 class DrivesSettingsView;
 class TroubleshootingView;
+
+// What the Settings window's pages are built on, handed in by the application.
+struct SettingsServices {
+    OrvelController& controller;
+    Preferences& prefs;
+    PowerTriggerCenter& power;
+    DeviceState& devices;
+    DriveKeepAlive& drives;
+    KeyboardBacklight& backlight;
+    InputBlocker& inputBlocker;
+    UserDefaults& defaults;
+    Permissions& permissions;
+    LoginItems& loginItems;
+    SystemInfo& systemInfo;
+    AutomationServices automations;
+};
 
 // The Settings window's content: a tab view of six pages bound to "settingsTabSelection" (read
 // at every evaluation, written when the user picks a page), so the window reopens on the page
@@ -50,19 +73,19 @@ class SettingsView final : public ui::ViewComponent, public WeakReferenceable {
     // How often the Devices page reads the permissions again while it is shown.
     static constexpr double kPermissionRefreshInterval = 2.0;
 
-    SettingsView();
+    explicit SettingsView(const SettingsServices& services);
     ~SettingsView() override;
 
     ui::View body() override;
     std::vector<ObservableObject*> observedObjects() override;
 
     // The stored page tag, whatever it is.
-    static std::int64_t selectedTab();
+    std::int64_t selectedTab() const;
     // The page shown: the stored tag when a page carries it, else General.
-    static std::int64_t shownTab();
+    std::int64_t shownTab() const;
     // The Automations & Triggers sub-tab: 0 Triggers, 1 Bluetooth, 2 Network, 3 Battery,
     // 4 Schedule, 5 Apps.
-    static std::int64_t selectedSubTab();
+    std::int64_t selectedSubTab() const;
 
     // One option of a picker over a small set: the title as given (not looked up again), tagged
     // with the value's raw text so a selection bound to the set picks it.
@@ -88,7 +111,7 @@ class SettingsView final : public ui::ViewComponent, public WeakReferenceable {
     static bool canDarkenDisplay();
 
     // Advanced.
-    static std::string equivalentCommandText();
+    std::string equivalentCommandText() const;
     // Asks twice, then deletes every rule.
     void deleteAllRules();
 
@@ -119,6 +142,13 @@ class SettingsView final : public ui::ViewComponent, public WeakReferenceable {
     Preferences& prefs_;
     PowerTriggerCenter& power_;
     DeviceState& dev_;
+    TriggerEngine& engine_;
+    KeyboardBacklight& backlight_;
+    InputBlocker& inputBlocker_;
+    UserDefaults& defaults_;
+    Permissions& permissions_;
+    LoginItems& loginItems_;
+    SettingsTransfer::Owners transfer_;
     // Follows outside writes of the page and sub-tab keys.
     DefaultsKeysObserver storedTabs_;
     std::shared_ptr<AutomationsAndTriggersView> automations_;

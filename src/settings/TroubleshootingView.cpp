@@ -2,7 +2,6 @@
 
 #include "core/OrvelController.h"
 #include "devices/InputBlocker.h"
-#include "platform/Platform.h"
 #include "platform/SystemInfo.h"
 #include "reports/ConflictsReport.h"
 #include "reports/DiagnosticReport.h"
@@ -44,7 +43,7 @@ std::string call(const std::function<std::string()>& source) {
 
 }  // namespace
 
-DiagnosticsSources DiagnosticsSources::system() {
+DiagnosticsSources DiagnosticsSources::system(SystemInfo& info) {
     DiagnosticsSources sources;
     // Not SelfTest::forSupport: it appends the audit and a conflicts section of its own, and
     // this page joins the pieces itself with the settings' conflicts report.
@@ -58,7 +57,7 @@ DiagnosticsSources DiagnosticsSources::system() {
     sources.redact = [](const std::string& text) {
         return ReportRedaction::shared().obfuscate(text);
     };
-    sources.machine = [] { return Platform::current().systemInfo().architecture(); };
+    sources.machine = [&info] { return info.architecture(); };
     return sources;
 }
 

@@ -10,6 +10,7 @@
 namespace orvel {
 
 class OrvelController;
+class SystemInfo;
 
 // What the diagnostics block asks of the diagnostics services: the texts it joins, the
 // redaction it applies to the whole joined text and the machine's architecture name.
@@ -27,7 +28,7 @@ struct DiagnosticsSources {
     // The real ones: the self-test and the report built with the HID-access flag raised and
     // the permission status fresh, the audit's sections, the redaction of the gathered names
     // and the kernel's machine name.
-    static DiagnosticsSources system();
+    static DiagnosticsSources system(SystemInfo& info);
 };
 
 // "Apple silicon (arm64)" for any machine name beginning "arm" (and Linux's "aarch64"), else
@@ -39,9 +40,8 @@ std::string architectureText(std::string_view machine);
 class TroubleshootingView final : public ui::ViewComponent {
   public:
     // `clearViewState` empties the hosting window's own state when a reset ends.
-    explicit TroubleshootingView(OrvelController& controller,
-                                 DiagnosticsSources sources = DiagnosticsSources::system(),
-                                 std::function<void()> clearViewState = {});
+    TroubleshootingView(OrvelController& controller, DiagnosticsSources sources,
+                        std::function<void()> clearViewState = {});
 
     // The last text produced by either button, after redaction; empty before the first press.
     Published<std::string> diagnosticText{*this, {}};

@@ -47,7 +47,8 @@ class AppsSettingsViewTest : public test::RuleTabTest<AppsSettingsView> {
         RuleTabTest::TearDown();
     }
     std::shared_ptr<AppsSettingsView> makePage() override {
-        return std::make_shared<AppsSettingsView>(engine(), controller());
+        return std::make_shared<AppsSettingsView>(engine(), controller(), sim().userDefaults(),
+                                                  sim().workspace(), sim().network());
     }
     auto& defaults() { return sim().userDefaults(); }
     // The sub-tab goes off screen and comes back, as when another tab was chosen meanwhile.

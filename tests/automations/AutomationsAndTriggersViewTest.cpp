@@ -9,6 +9,7 @@
 
 #include "automations/RuleTextEdits.h"
 #include "core/Preferences.h"
+#include "foundation/Registry.h"
 #include "support/UiTest.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/Inspector.h"
@@ -68,13 +69,13 @@ class AutomationsAndTriggersViewTest : public test::UiTest {
     }
     MemoryUserDefaults& d() { return sim().userDefaults(); }
     // Hosts the page as the Settings window makes it, bound to the stored key.
-    void open(Page::PageMaker makePage = Page::subTabPage) {
+    void open(Page::PageMaker makePage = {}) {
         pageHost.reset();
         page = std::make_shared<Page>(
             ui::Binding<std::int64_t>{
                 [this] { return d().integerForKey(Page::kSubTabKey); },
                 [this](const std::int64_t& tag) { d().setInteger(Page::kSubTabKey, tag); }},
-            std::move(makePage));
+            Registry::instance<AutomationServices>(), std::move(makePage));
         pageHost = std::make_unique<ui::ViewHost>(page);
         pageHost->setShown(true);
     }

@@ -36,7 +36,8 @@ class BatteryPowerSettingsViewTest : public test::RuleTabTest<BatteryPowerSettin
         setCurrentLocaleIdentifier(std::nullopt);
     }
     std::shared_ptr<BatteryPowerSettingsView> makePage() override {
-        return std::make_shared<BatteryPowerSettingsView>(prefs(), center());
+        return std::make_shared<BatteryPowerSettingsView>(prefs(), center(), engine(),
+                                                          sim().powerSources());
     }
     PowerTriggerCenter& center() { return PowerTriggerCenter::shared(); }
     bool enabled(std::string_view text) {

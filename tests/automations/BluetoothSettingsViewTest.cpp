@@ -44,7 +44,9 @@ class BluetoothSettingsViewTest : public test::RuleTabTest<BluetoothSettingsView
         setCurrentLocaleIdentifier(std::nullopt);
     }
     std::shared_ptr<BluetoothSettingsView> makePage() override {
-        return std::make_shared<BluetoothSettingsView>();
+        return std::make_shared<BluetoothSettingsView>(makePermissionTab(engine()),
+                                                       BluetoothTriggerSource::shared(),
+                                                       sim().bluetooth(), sim().network());
     }
     void pairBoth() {
         sim().bluetooth().pair(BluetoothDevice{kKeyboard, "Keyboard", false});

@@ -95,7 +95,7 @@ TEST_F(NetworkMatchKindsTest, EveryMatcherKindNamesThePickerTagThatMakesIt) {
 
 TEST_F(NetworkMatchKindsTest, AFreshRuleTabIsGrantedCheckingAndHasNothingOpen) {
     inFrench();
-    const RuleTabState state = makePermissionTab();
+    const RuleTabState state = makePermissionTab(TriggerEngine::shared());
     EXPECT_EQ(state.engine, &TriggerEngine::shared());
     EXPECT_TRUE(state.expanded.empty());
     EXPECT_TRUE(state.granted);

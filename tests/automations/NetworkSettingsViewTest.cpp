@@ -12,6 +12,7 @@
 #include "automations/AutomationsAndTriggersView.h"
 #include "automations/RuleTabTest.h"
 #include "core/ActivityLog.h"
+#include "foundation/Registry.h"
 #include "platform/Network.h"
 #include "triggers/NetworkTriggerSource.h"
 #include "triggers/TriggerEngine.h"
@@ -37,7 +38,8 @@ class NetworkSettingsViewTest : public test::RuleTabTest<NetworkSettingsView> {
         counting = engine().rules.subscribe([this](const auto&) { ++updates; });
     }
     std::shared_ptr<NetworkSettingsView> makePage() override {
-        return std::make_shared<NetworkSettingsView>();
+        return std::make_shared<NetworkSettingsView>(
+            makePermissionTab(engine()), NetworkTriggerSource::shared(), sim().network());
     }
     // Stores the rule, shows the page with its editor open; nothing counted yet.
     void open(const TriggerRule& rule) {
@@ -368,7 +370,8 @@ class NetworkPermissionTest : public NetworkSettingsViewTest {};
 
 TEST_F(NetworkPermissionTest, AFreshPageCountsAsGrantedAndCheckingUntilItAppears) {
     sim().network().setLocationAuthorization(LocationAuthorization::denied);
-    NetworkSettingsView fresh;
+    NetworkSettingsView fresh(makePermissionTab(engine()), NetworkTriggerSource::shared(),
+                              sim().network());
     EXPECT_TRUE(fresh.locGranted());
     EXPECT_EQ(fresh.locStatus(), "Checking\u2026");
     EXPECT_TRUE(fresh.expanded().empty());
@@ -475,7 +478,8 @@ TEST_F(NetworkPermissionTest, AnIdlePageIsNotRedrawnAndStopsReadingWhenHidden) {
 }
 
 TEST_F(NetworkPermissionTest, TheAutomationsPageShowsThisSubTabForItsTag) {
-    auto shown = AutomationsAndTriggersView::subTabPage(AutomationsAndTriggersView::kNetwork);
+    auto shown = AutomationsAndTriggersView::subTabPage(Registry::instance<AutomationServices>(),
+                                                        AutomationsAndTriggersView::kNetwork);
     ASSERT_TRUE(std::dynamic_pointer_cast<NetworkSettingsView>(shown));
 }
 

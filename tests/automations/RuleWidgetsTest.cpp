@@ -12,6 +12,7 @@
 #include "automations/DurationPicker.h"
 #include "automations/EditorFooter.h"
 #include "core/ActivityLog.h"
+#include "platform/Platform.h"
 #include "support/UiTest.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/Inspector.h"
@@ -37,14 +38,18 @@ class RuleList final : public ui::ViewComponent {
     View body() override {
         std::vector<View> rows;
         RuleEditor editor = [this](const TriggerRule& rule) {
-            return ui::VStack({DurationPicker{rule}.body(),
-                               ActionPicker{"When it appears", rule, &TriggerRule::onAppear}.body(),
-                               ActionPicker{"When it clears", rule, &TriggerRule::onClear}.body(),
-                               ACOnlyToggle{rule}.body(), EditorFooter{rule, binding()}.body()});
+            TriggerEngine& engine = TriggerEngine::shared();
+            return ui::VStack(
+                {DurationPicker{engine, rule}.body(),
+                 ActionPicker{engine, "When it appears", rule, &TriggerRule::onAppear}.body(),
+                 ActionPicker{engine, "When it clears", rule, &TriggerRule::onClear}.body(),
+                 ACOnlyToggle{engine, rule}.body(), EditorFooter{engine, rule, binding()}.body()});
         };
         for (const TriggerRule& rule : TriggerEngine::shared().rules()) {
-            rows.push_back(RuleRow{TriggerEngine::shared(), rule, binding(), editor}.body().id(
-                rule.id.uuidString()));
+            rows.push_back(RuleRow{TriggerEngine::shared(), Platform::current().network(), rule,
+                                   binding(), editor}
+                               .body()
+                               .id(rule.id.uuidString()));
         }
         return ui::VStack(std::move(rows));
     }
@@ -153,7 +158,7 @@ TEST_F(RuleWidgetsTest, BadgesFollowAvailabilityHoldingAndLocation) {
         if (c.ssid) {
             rule.matcher = NetworkMatcher::ssid("Office");
         }
-        const RuleRow row{engine(), rule, list->binding(), nullptr};
+        const RuleRow row{engine(), sim().network(), rule, list->binding(), nullptr};
         const auto testsBefore = RuleRow::holdingTestCount();
         std::vector<std::string> shown;
         for (const auto& badge : {row.firstBadge(), row.secondBadge()}) {

@@ -51,7 +51,7 @@ class ScheduleSettingsViewTest : public test::RuleTabTest<ScheduleSettingsView> 
         tzset();
     }
     std::shared_ptr<ScheduleSettingsView> makePage() override {
-        return std::make_shared<ScheduleSettingsView>(engine(), helper());
+        return std::make_shared<ScheduleSettingsView>(engine(), helper(), prefs(), sim().network());
     }
     WakeHelperClient& helper() { return WakeHelperClient::shared(); }
     std::optional<ui::ForegroundStyle> colourOf(const std::string& text) {

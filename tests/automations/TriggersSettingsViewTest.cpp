@@ -33,7 +33,8 @@ class TriggersSettingsViewTest : public test::UiTest {
         tzset();
         sim().bluetooth().pair(BluetoothDevice{kHeadphones, "Headphones", false});
         sim().network().setLocationAuthorization(LocationAuthorization::authorizedAlways);
-        page = std::make_shared<TriggersSettingsView>(engine(), ActivityLog::shared());
+        page = std::make_shared<TriggersSettingsView>(engine(), ActivityLog::shared(),
+                                                      Preferences::shared());
         pageHost = std::make_unique<ui::ViewHost>(page);
         pageHost->setShown(true);
     }
@@ -198,7 +199,7 @@ TEST_F(TriggersSettingsViewTest, SafetySummaryListsTheSwitchesThatAreOn) {
         prefs.deactivateOnBattery = c.onBattery;
         prefs.lpmEnd = c.lpm;
         prefs.upsReact = c.ups;
-        EXPECT_EQ(TriggersSettingsView::safetySummary(), c.text);
+        EXPECT_EQ(page->safetySummary(), c.text);
         EXPECT_TRUE(view().contains(c.text)) << c.text;
     }
     EXPECT_TRUE(view().contains("ALWAYS FIRST"));

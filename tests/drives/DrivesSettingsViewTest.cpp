@@ -45,8 +45,8 @@ class DrivesSettingsViewTest : public test::SessionTest {
             opened.push_back(anchor);
         };
         access.schedule = [this](std::function<void()> task) { pending.push_back(task); };
-        view = std::make_shared<DrivesSettingsView>(keeper(), std::set<std::string>{}, std::nullopt,
-                                                    access);
+        view = std::make_shared<DrivesSettingsView>(keeper(), OrvelController::shared(),
+                                                    std::set<std::string>{}, std::nullopt, access);
         window = host().makeWindow();
         window->setContent(view);
         window->makeKeyAndOrderFront();

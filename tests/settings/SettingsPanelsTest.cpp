@@ -2,6 +2,7 @@
 
 #include "core/ActivityLog.h"
 #include "foundation/PollRunLoop.h"
+#include "foundation/Registry.h"
 #include "support/SettingsFixture.h"
 #include "support/UiTest.h"
 
@@ -23,6 +24,7 @@ class SettingsPanelsTest : public test::UiTest {
         sim().bluetooth().pair({"AA:BB:CC:DD:EE:FF", "Phones", false});
     }
 
+    static const Owners& owners() { return Registry::instance<Owners>(); }
     std::string path(const std::string& name) const { return scratch() + "/" + name; }
 
     void writeData(const std::string& name, const Data& bytes) {
@@ -75,7 +77,7 @@ TEST_F(SettingsPanelsTest, TheExportPanelOffersTheFileNameAndTheEncryptionAccess
         ticked = accessory.toggleValue("Encrypt with a passphrase");
         field = accessory.control("Passphrase").has_value();
     });
-    runExportPanel();
+    runExportPanel(owners());
     loop().drain();
     ASSERT_EQ(host().savePanelsShown().size(), 1u);
     const auto& panel = host().savePanelsShown()[0];
@@ -91,7 +93,7 @@ TEST_F(SettingsPanelsTest, TheExportPanelOffersTheFileNameAndTheEncryptionAccess
 TEST_F(SettingsPanelsTest, ExportWritesPlainSealedOrNothingAsTheAccessorySays) {
     test::setGoldenState();
     loop().drain();
-    const Data expected = *exportData(std::nullopt);
+    const Data expected = *exportData(owners(), std::nullopt);
     struct Case {
         const char* name;
         bool encrypt;
@@ -113,7 +115,7 @@ TEST_F(SettingsPanelsTest, ExportWritesPlainSealedOrNothingAsTheAccessorySays) {
         if (c.outcome == Case::nothing) {
             host().scriptAlert(ui::HeadlessHost::answer(ui::kAlertFirstButtonReturn));
         }
-        runExportPanel();
+        runExportPanel(owners());
         loop().drain();
         auto bytes = readFile(file);
         switch (c.outcome) {
@@ -155,7 +157,7 @@ TEST_F(SettingsPanelsTest, AnExportThatCannotBeWrittenSaysWhyAndLeavesTheOldFile
         const auto alertsBefore = host().alerts().size();
         host().scriptSavePanel(target);
         host().scriptAlert(ui::HeadlessHost::answer(ui::kAlertFirstButtonReturn));
-        runExportPanel();
+        runExportPanel(owners());
         loop().drain();
         ASSERT_EQ(host().alerts().size(), alertsBefore + 1);
         EXPECT_EQ(host().alerts().back()->content().messageText,
@@ -169,7 +171,7 @@ TEST_F(SettingsPanelsTest, AnExportThatCannotBeWrittenSaysWhyAndLeavesTheOldFile
 TEST_F(SettingsPanelsTest, TheImportPanelImportsAPlainFileWithoutAWord) {
     writeData("plain.orvelconfig", test::readSettingsData("plain.orvelconfig"));
     host().scriptOpenPanel(std::vector<std::string>{path("plain.orvelconfig")});
-    runImportPanel();
+    runImportPanel(owners());
     loop().drain();
     ASSERT_EQ(host().openPanelsShown().size(), 1u);
     EXPECT_EQ(host().openPanelsShown()[0].title, "Import Orvel Settings");
@@ -225,7 +227,7 @@ TEST_F(SettingsPanelsTest, FilesThatDoNotImportChangeNothingAndSayWhy) {
         for (const auto& answer : c.answers) {
             host().scriptAlert(answer);
         }
-        runImportPanel();
+        runImportPanel(owners());
         EXPECT_EQ(snapshot(), before);
         std::vector<std::string> shown = alertMessages();
         shown.erase(shown.begin(), shown.begin() + static_cast<std::ptrdiff_t>(alertsBefore));
@@ -250,7 +252,7 @@ TEST_F(SettingsPanelsTest, ThePassphrasePromptAsksOnceAndTheKeyIsMadeOffTheMainT
     writeData("sealed.orvelconfig", test::readSettingsData("sealed-v1.orvelconfig"));
     host().scriptOpenPanel(std::vector<std::string>{path("sealed.orvelconfig")});
     host().scriptAlert(typeAndPress("orvel golden passphrase", ui::kAlertFirstButtonReturn));
-    runImportPanel();
+    runImportPanel(owners());
     ASSERT_EQ(host().alerts().size(), 1u);
     const auto& content = host().alerts()[0]->content();
     EXPECT_EQ(content.messageText, "Encrypted settings file");
@@ -267,21 +269,21 @@ TEST_F(SettingsPanelsTest, ThePassphrasePromptAsksOnceAndTheKeyIsMadeOffTheMainT
 TEST_F(SettingsPanelsTest, ASealedExportImportsWithItsPassphraseAndNotWithout) {
     test::setGoldenState();
     host().scriptSavePanel(path("moved.orvelconfig"), encrypt(true, "two machines"));
-    runExportPanel();
+    runExportPanel(owners());
     loop().drain();
-    const auto exported = exportDocument();
+    const auto exported = exportDocument(owners());
 
     TriggerEngine::shared().deleteAll();
     Preferences::shared().lowBattPct = 50;
     const auto before = snapshot();
     host().scriptOpenPanel(std::vector<std::string>{path("moved.orvelconfig")});
     host().scriptAlert(typeAndPress("", ui::kAlertSecondButtonReturn));
-    runImportPanel();
+    runImportPanel(owners());
     EXPECT_EQ(snapshot(), before);
 
     host().scriptOpenPanel(std::vector<std::string>{path("moved.orvelconfig")});
     host().scriptAlert(typeAndPress("two machines", ui::kAlertFirstButtonReturn));
-    runImportPanel();
+    runImportPanel(owners());
     loop().drain();
     EXPECT_EQ(TriggerEngine::shared().rules(), exported.rules);
     EXPECT_EQ(Preferences::shared().lowBattPct(), 15);
@@ -296,7 +298,7 @@ TEST_F(SettingsPanelsTest, OnTheRealLoopASealedImportFinishesOnTheMainLoop) {
     writeData("sealed.orvelconfig", test::readSettingsData("sealed-v2.orvelconfig"));
     host().scriptOpenPanel(std::vector<std::string>{path("sealed.orvelconfig")});
     host().scriptAlert(typeAndPress("orvel golden passphrase", ui::kAlertFirstButtonReturn));
-    runImportPanel();
+    runImportPanel(owners());
     EXPECT_TRUE(poll.runFor(30, [] { return !TriggerEngine::shared().rules().empty(); }));
     EXPECT_EQ(TriggerEngine::shared().rules(), test::goldenRules());
     EXPECT_EQ(host().alerts().size(), 1u);

@@ -2,6 +2,7 @@
 
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
+#include "foundation/Registry.h"
 #include "support/OrvelTest.h"
 #include "support/SettingsFixture.h"
 
@@ -29,6 +30,7 @@ class SettingsTransferTest : public test::OrvelTest {
     static Data filePreferences(std::map<std::string, std::string> preferences) {
         return fileWith({}, {}, 180, std::move(preferences));
     }
+    static const Owners& owners() { return Registry::instance<Owners>(); }
     std::vector<ActivityEntry> activity() {
         loop().drain();
         return ActivityLog::shared().entries();
@@ -37,7 +39,7 @@ class SettingsTransferTest : public test::OrvelTest {
 
 TEST_F(SettingsTransferTest, ExportOfTheFixedStateIsTheGoldenPlainFile) {
     test::setGoldenState();
-    auto bytes = exportData(std::nullopt);
+    auto bytes = exportData(owners(), std::nullopt);
     ASSERT_TRUE(bytes.ok()) << bytes.error().message;
     const Data golden = test::readSettingsData("plain.orvelconfig");
     if (golden != *bytes) {
@@ -49,7 +51,7 @@ TEST_F(SettingsTransferTest, ExportOfTheFixedStateIsTheGoldenPlainFile) {
 }
 
 TEST_F(SettingsTransferTest, ExportWritesEveryListedKeyThatHasAValueAsText) {
-    auto bytes = exportData(std::nullopt);
+    auto bytes = exportData(owners(), std::nullopt);
     ASSERT_TRUE(bytes.ok());
     auto file = decodeFile(*bytes, std::nullopt);
     ASSERT_TRUE(file.ok());
@@ -68,7 +70,7 @@ TEST_F(SettingsTransferTest, ExportWritesEveryListedKeyThatHasAValueAsText) {
     sim().userDefaults().setString("dockMode", "left");
     sim().userDefaults().setDouble("loginItem", 2.5);
     sim().userDefaults().setData("autoUnblockNoExternal", Data{1, 2});
-    const auto again = decodeFile(*exportData(std::nullopt), std::nullopt);
+    const auto again = decodeFile(*exportData(owners(), std::nullopt), std::nullopt);
     ASSERT_TRUE(again.ok());
     EXPECT_EQ(again->preferences.at("trigger.master"), "0");
     EXPECT_EQ(again->preferences.at("dockMode"), "left");
@@ -119,7 +121,7 @@ TEST_F(SettingsTransferTest, ImportSetsOnlyTheKeysItMayEachByItsType) {
         Preferences::shared().reload();
         defaults.removeObject(c.key);
         const auto before = defaults.persistentDomain();
-        ASSERT_TRUE(importData(filePreferences({{c.key, c.text}}), std::nullopt).ok());
+        ASSERT_TRUE(importData(owners(), filePreferences({{c.key, c.text}}), std::nullopt).ok());
         auto after = defaults.persistentDomain();
         EXPECT_EQ(after.count(c.key) ? std::optional(after.at(c.key)) : std::nullopt, c.stored);
         // Nothing else among the preferences moved.
@@ -177,7 +179,7 @@ TEST_F(SettingsTransferTest, AFileSetsEverySettingItMayCarryAndNothingElse) {
         file[setting.key] = setting.text;
         expected[setting.key] = setting.stored;
     }
-    ASSERT_TRUE(importData(filePreferences(file), std::nullopt).ok());
+    ASSERT_TRUE(importData(owners(), filePreferences(file), std::nullopt).ok());
     loop().drain();
     auto stored = sim().userDefaults().persistentDomain();
     std::erase_if(stored, [](const auto& entry) {
@@ -185,9 +187,10 @@ TEST_F(SettingsTransferTest, AFileSetsEverySettingItMayCarryAndNothingElse) {
     });
     EXPECT_EQ(stored, expected);
 
-    ASSERT_TRUE(
-        importData(filePreferences({{"battRecoverPct", "101"}, {"lowBattPct", "-1"}}), std::nullopt)
-            .ok());
+    ASSERT_TRUE(importData(owners(),
+                           filePreferences({{"battRecoverPct", "101"}, {"lowBattPct", "-1"}}),
+                           std::nullopt)
+                    .ok());
     EXPECT_EQ(Preferences::shared().battRecoverPct(), 100);
     EXPECT_EQ(Preferences::shared().lowBattPct(), 0);
 }
@@ -198,7 +201,8 @@ TEST_F(SettingsTransferTest, ImportedValuesTakeEffectAtOnce) {
     auto& engine = TriggerEngine::shared();
     ASSERT_TRUE(engine.masterEnabled());
     ASSERT_TRUE(
-        importData(filePreferences(
+        importData(owners(),
+                   filePreferences(
                        {{"engine", "caffeinate"}, {"lowBattPct", "1"}, {"trigger.master", "0"}}),
                    std::nullopt)
             .ok());
@@ -245,7 +249,7 @@ TEST_F(SettingsTransferTest, BluetoothRulesForDevicesThisMachineHasNotPairedArri
     for (const auto& c : cases) {
         rules.push_back(c.rule);
     }
-    auto result = importData(fileWith(rules, {}, 180, {}), std::nullopt);
+    auto result = importData(owners(), fileWith(rules, {}, 180, {}), std::nullopt);
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(*result, (ImportResult{7, 1}));
     const auto installed = TriggerEngine::shared().rules();
@@ -285,7 +289,7 @@ TEST_F(SettingsTransferTest, ImportReplacesEveryRuleAndSummarisesInTheActivityLo
             }
             rules.push_back(rule);
         }
-        ASSERT_TRUE(importData(fileWith(rules, {}, 180, {}), std::nullopt).ok());
+        ASSERT_TRUE(importData(owners(), fileWith(rules, {}, 180, {}), std::nullopt).ok());
         EXPECT_EQ(TriggerEngine::shared().rules().size(), static_cast<std::size_t>(c.rules));
         const auto entries = activity();
         ASSERT_FALSE(entries.empty());
@@ -326,7 +330,8 @@ TEST_F(SettingsTransferTest, DrivesApplyOnlyToDrivesThisMachineListsWithinTheInt
     for (const auto& c : cases) {
         SCOPED_TRACE(c.interval);
         incoming[0].intervalOverride = c.override;
-        ASSERT_TRUE(importData(fileWith({}, incoming, c.interval, {}), std::nullopt).ok());
+        ASSERT_TRUE(
+            importData(owners(), fileWith({}, incoming, c.interval, {}), std::nullopt).ok());
         const auto drives = keepAlive.drives();
         ASSERT_EQ(drives.size(), 1u);
         EXPECT_EQ(drives[0].name, "Backup");
@@ -340,7 +345,8 @@ TEST_F(SettingsTransferTest, DrivesApplyOnlyToDrivesThisMachineListsWithinTheInt
 TEST_F(SettingsTransferTest, OnAnEmptyDriveListNoDriveOfTheFileIsTaken) {
     auto& keepAlive = DriveKeepAlive::shared();
     keepAlive.drives = {};
-    ASSERT_TRUE(importData(fileWith({}, test::goldenDrives(), 180, {}), std::nullopt).ok());
+    ASSERT_TRUE(
+        importData(owners(), fileWith({}, test::goldenDrives(), 180, {}), std::nullopt).ok());
     EXPECT_TRUE(keepAlive.drives().empty());
 }
 
@@ -366,7 +372,7 @@ TEST_F(SettingsTransferTest, AFileThatDoesNotReadChangesNothingAtAll) {
         const auto before = sim().userDefaults().persistentDomain();
         const auto rules = TriggerEngine::shared().rules();
         const auto entries = activity();
-        auto result = importData(c.bytes, c.passphrase);
+        auto result = importData(owners(), c.bytes, c.passphrase);
         ASSERT_FALSE(result.ok());
         EXPECT_EQ(result.error(), c.error);
         EXPECT_EQ(activity(), entries);
@@ -378,12 +384,12 @@ TEST_F(SettingsTransferTest, AFileThatDoesNotReadChangesNothingAtAll) {
 TEST_F(SettingsTransferTest, TheGoldenFileImportsBackToTheSameState) {
     test::setGoldenState();
     sim().bluetooth().pair({"AA:BB:CC:DD:EE:FF", "Phones", false});
-    auto bytes = exportData(std::nullopt);
+    auto bytes = exportData(owners(), std::nullopt);
     ASSERT_TRUE(bytes.ok());
     const auto before = sim().userDefaults().persistentDomain();
     TriggerEngine::shared().deleteAll();
     Preferences::shared().lowBattPct = 50;
-    ASSERT_TRUE(importData(*bytes, std::nullopt).ok());
+    ASSERT_TRUE(importData(owners(), *bytes, std::nullopt).ok());
     EXPECT_EQ(TriggerEngine::shared().rules(), test::goldenRules());
     // Every value reads as before (values that were only registered are now stored); the drives
     // come back without their last read.

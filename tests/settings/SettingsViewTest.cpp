@@ -14,6 +14,7 @@
 #include "devices/InputBlocker.h"
 #include "devices/PermissionPrimer.h"
 #include "foundation/DateFormatting.h"
+#include "foundation/Registry.h"
 #include "help/EULAGate.h"
 #include "platform/sim/SimVolumes.h"
 #include "reports/ConflictsReport.h"
@@ -50,7 +51,7 @@ class SettingsViewTest : public test::SessionTest {
     // Opens the window as the application does: made once, shown again after closing.
     void open() {
         if (!window) {
-            view = std::make_shared<SettingsView>();
+            view = std::make_shared<SettingsView>(Registry::instance<SettingsServices>());
             window = host().makeWindow();
             window->setContent(view);
         }
@@ -162,7 +163,7 @@ TEST_F(SettingsViewTest, DevicesReadsPermissionsOnAppearanceAndEveryTwoSecondsWh
     window.reset();
     view.reset();
     open();
-    EXPECT_FALSE(SettingsView().inputMonitoringGranted());
+    EXPECT_FALSE(SettingsView(Registry::instance<SettingsServices>()).inputMonitoringGranted());
 }
 
 // General ----------------------------------------------------------------------------------------

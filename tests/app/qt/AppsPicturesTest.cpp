@@ -31,8 +31,9 @@ class AppsPicturesTest : public test::QtUiTest {
         QtUiTest::TearDown();
     }
     QWidget& show(double height = 420) {
-        page_ =
-            std::make_shared<AppsSettingsView>(TriggerEngine::shared(), OrvelController::shared());
+        page_ = std::make_shared<AppsSettingsView>(TriggerEngine::shared(),
+                                                   OrvelController::shared(), sim().userDefaults(),
+                                                   sim().workspace(), sim().network());
         window_ = host().makeWindow();
         window_->setTitle("Apps");
         window_->setContentSize(680, height);

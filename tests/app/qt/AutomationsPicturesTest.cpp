@@ -20,6 +20,7 @@
 #include "automations/TriggersSettingsView.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
+#include "platform/Platform.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/qt/QtWindow.h"
 
@@ -36,16 +37,20 @@ class RuleList final : public ui::ViewComponent {
         ExpandedRules open{[this] { return expanded(); },
                            [this](const std::set<UUID>& ids) { expanded = ids; }};
         RuleEditor editor = [open](const TriggerRule& rule) {
-            return ui::VStack(ui::HAlign::leading, 8,
-                              {DurationPicker{rule}.body(),
-                               ActionPicker{"When it appears", rule, &TriggerRule::onAppear}.body(),
-                               ActionPicker{"When it clears", rule, &TriggerRule::onClear}.body(),
-                               ACOnlyToggle{rule}.body(), EditorFooter{rule, open}.body()});
+            TriggerEngine& engine = TriggerEngine::shared();
+            return ui::VStack(
+                ui::HAlign::leading, 8,
+                {DurationPicker{engine, rule}.body(),
+                 ActionPicker{engine, "When it appears", rule, &TriggerRule::onAppear}.body(),
+                 ActionPicker{engine, "When it clears", rule, &TriggerRule::onClear}.body(),
+                 ACOnlyToggle{engine, rule}.body(), EditorFooter{engine, rule, open}.body()});
         };
         std::vector<ui::View> rows;
         for (const TriggerRule& rule : TriggerEngine::shared().rules()) {
-            rows.push_back(RuleRow{TriggerEngine::shared(), rule, open, editor}.body().id(
-                rule.id.uuidString()));
+            rows.push_back(
+                RuleRow{TriggerEngine::shared(), Platform::current().network(), rule, open, editor}
+                    .body()
+                    .id(rule.id.uuidString()));
         }
         return ui::Form({ui::Section(std::nullopt, std::move(rows))});
     }
@@ -117,8 +122,8 @@ class AutomationsPicturesTest : public test::QtUiTest {
 };
 
 TEST_F(AutomationsPicturesTest, TheTriggersPageFreshBusyAndPaused) {
-    QWidget& page = show(
-        std::make_shared<TriggersSettingsView>(TriggerEngine::shared(), ActivityLog::shared()));
+    QWidget& page = show(std::make_shared<TriggersSettingsView>(
+        TriggerEngine::shared(), ActivityLog::shared(), Preferences::shared()));
     ASSERT_TRUE(shows(page, "ALWAYS FIRST"));
     ASSERT_TRUE(shows(page, "No trigger activity yet."));
     savePng(page, "triggers-fresh");
@@ -141,11 +146,13 @@ TEST_F(AutomationsPicturesTest, TheTriggersPageFreshBusyAndPaused) {
 
 TEST_F(AutomationsPicturesTest, TheWholeTabOnTriggersFreshBusyPausedAndOnAStrayValue) {
     MemoryUserDefaults& d = sim().userDefaults();
-    auto tab = std::make_shared<AutomationsAndTriggersView>(ui::Binding<std::int64_t>{
-        [&d] { return d.integerForKey(AutomationsAndTriggersView::kSubTabKey); },
-        [&d](const std::int64_t& tag) {
-            d.setInteger(AutomationsAndTriggersView::kSubTabKey, tag);
-        }});
+    auto tab = std::make_shared<AutomationsAndTriggersView>(
+        ui::Binding<std::int64_t>{
+            [&d] { return d.integerForKey(AutomationsAndTriggersView::kSubTabKey); },
+            [&d](const std::int64_t& tag) {
+                d.setInteger(AutomationsAndTriggersView::kSubTabKey, tag);
+            }},
+        Registry::instance<AutomationServices>());
     // The Settings window's content size.
     QWidget& window = show(tab, 900, 560);
     ASSERT_TRUE(shows(window, "Re-apply after waking from sleep"));

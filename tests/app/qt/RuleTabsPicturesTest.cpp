@@ -15,7 +15,9 @@
 #include "automations/NetworkSettingsView.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
+#include "platform/Platform.h"
 #include "triggers/BluetoothTriggerSource.h"
+#include "triggers/NetworkTriggerSource.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/qt/QtWindow.h"
@@ -59,8 +61,9 @@ class RuleTabsPicturesTest : public test::QtUiTest {
         return found;
     }
     static std::shared_ptr<BatteryPowerSettingsView> batteryPage() {
-        return std::make_shared<BatteryPowerSettingsView>(Preferences::shared(),
-                                                          PowerTriggerCenter::shared());
+        return std::make_shared<BatteryPowerSettingsView>(
+            Preferences::shared(), PowerTriggerCenter::shared(), TriggerEngine::shared(),
+            Platform::current().powerSources());
     }
 
   private:
@@ -130,7 +133,8 @@ TEST_F(RuleTabsPicturesTest, NetworkWithThreeOpenRulesAndTheLocationNote) {
     for (const TriggerRule& rule : {home, office, docked}) {
         engine.add(rule);
     }
-    auto page = std::make_shared<NetworkSettingsView>();
+    auto page = std::make_shared<NetworkSettingsView>(
+        makePermissionTab(engine), NetworkTriggerSource::shared(), sim().network());
     page->expanded = {home.id, office.id, docked.id};
     QWidget& window = show(page, 1000);
     for (const char* text :
@@ -173,7 +177,9 @@ TEST_F(RuleTabsPicturesTest, BluetoothWithThreeRulesOneOpenAndPermissionDenied) 
     engine.syncSources();
     ASSERT_FALSE(BluetoothTriggerSource::shared().lastLevels().empty());
     sim().bluetooth().setAuthorization(BluetoothAuthorization::denied);
-    auto page = std::make_shared<BluetoothSettingsView>();
+    auto page = std::make_shared<BluetoothSettingsView>(makePermissionTab(engine),
+                                                        BluetoothTriggerSource::shared(),
+                                                        sim().bluetooth(), sim().network());
     page->expanded = {open.id};
     QWidget& window = show(page, 900);
     for (const char* text : {"now 42%", "20%", "35%", "Denied", "UNAVAILABLE ON THIS MAC",

@@ -19,6 +19,7 @@
 #include "foundation/Registry.h"
 #include "platform/HelperService.h"
 #include "platform/Permissions.h"
+#include "platform/Platform.h"
 #include "triggers/TriggerEngine.h"
 #include "triggers/WakeHelperClient.h"
 #include "ui/qt/QtWindow.h"
@@ -47,8 +48,9 @@ class SchedulePicturesTest : public test::QtUiTest {
         tzset();
     }
     QWidget& show(double height = 620) {
-        page_ = std::make_shared<ScheduleSettingsView>(TriggerEngine::shared(),
-                                                       WakeHelperClient::shared());
+        page_ = std::make_shared<ScheduleSettingsView>(
+            TriggerEngine::shared(), WakeHelperClient::shared(), Preferences::shared(),
+            Platform::current().network());
         window_ = host().makeWindow();
         window_->setTitle("Schedule");
         window_->setContentSize(680, height);
