@@ -4,6 +4,7 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "devices/BuiltInDisplay.h"
+#include "devices/DeviceState.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
 #include "drives/DriveKeepAlive.h"
@@ -94,6 +95,7 @@ void AppDelegate::finishLaunching() {
     TriggerEngine::shared().start();
     PowerTriggerCenter::shared().start();
     DriveKeepAlive::shared();
+    DeviceState::shared();
 }
 
 void AppDelegate::applyActivationPolicy() {

@@ -8,6 +8,7 @@
 #include "devices/BuiltInDisplay.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
+#include "devices/PermissionPrimer.h"
 #include "devices/ScreenSaverBlock.h"
 #include "devices/UserAsker.h"
 #include "foundation/Log.h"
@@ -32,6 +33,23 @@ DeviceState& DeviceState::shared() {
 }
 
 DeviceState::DeviceState() {
+    Preferences& prefs = Preferences::shared();
+    const auto reconcileNow = [this](const bool&) { reconcile(); };
+    for (auto* setting :
+         {&prefs.preventScreenSaver, &prefs.keyboardBacklightOff, &prefs.builtInDisplayOff}) {
+        settings_.push_back(setting->subscribe(reconcileNow));
+    }
+    for (auto* blockingSwitch : {&prefs.blockBuiltInKeyboard, &prefs.blockBuiltInTrackpad}) {
+        settings_.push_back(blockingSwitch->subscribe([this, blockingSwitch](const bool& on) {
+            if (on) {
+                askForBlocking(*blockingSwitch);
+            } else {
+                reconcile();
+            }
+        }));
+    }
+    // A switch turned on applies only once both permissions are there.
+    settings_.push_back(PermissionPrimer::shared().granted.subscribe([this] { reconcile(); }));
     // Blocking can also end without us (a failed tap, the app quitting).
     blockerStopped_ = InputBlocker::shared().stopped.subscribe([this] { followBlocking(); });
     if (ui::UiHost::isInstalled()) {
@@ -42,6 +60,18 @@ DeviceState::DeviceState() {
             reconcile();
         });
     }
+}
+
+void DeviceState::askForBlocking(Preferences::Setting<bool>& blockingSwitch) {
+    Preferences& prefs = Preferences::shared();
+    std::function<void()> revert = prefs.beginPermissionRequest(blockingSwitch);
+    if (!revert) {
+        return;
+    }
+    // On the next turn: the switch's assignment finishes (and is stored) before anyone is asked.
+    RunLoop::main().async([weakPrefs = weakRef(prefs), revert = std::move(revert)] {
+        PermissionPrimer::explainIfNeeded(weakPrefs, revert);
+    });
 }
 
 std::vector<std::string> DeviceState::externalInputCensus() {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Preferences.h"
 #include "core/ServiceNeighbours.h"
 #include "foundation/Published.h"
 #include "foundation/RunLoop.h"
@@ -18,7 +19,9 @@ namespace orvel {
 // blocking it keeps three safety rules: blocking is released when no external input device is
 // left (if the user asked for that), the first blocking on a machine must be confirmed in a timed
 // dialog, and a watchdog recounts the external input devices every 3 s while blocking (and only
-// then, so an idle machine is not woken for it). Main thread only.
+// then, so an idle machine is not woken for it). It follows the device settings from the moment
+// it is built: a blocking switch turned on first asks for the permissions it needs. Main thread
+// only.
 class DeviceState final : public ObservableObject,
                           public WeakReferenceable,
                           public SessionParticipant {
@@ -67,6 +70,7 @@ class DeviceState final : public ObservableObject,
   private:
     DeviceState();
 
+    void askForBlocking(Preferences::Setting<bool>& blockingSwitch);
     void confirmKeepDisabled();
     void watchdogTick();
     // Starts the watchdog when blocking began, cancels it when blocking ended.
@@ -78,6 +82,7 @@ class DeviceState final : public ObservableObject,
     Timer watchdog_;
     Subscription screensChanged_;
     Subscription blockerStopped_;
+    SubscriptionBag settings_;
     bool confirming_ = false;
     int deferDepth_ = 0;
     bool deferred_ = false;

@@ -112,12 +112,15 @@ void PermissionPrimer::pollAccessibility(Request request, int attempt) {
 // Decided from a fresh probe: the switch stays on only with both permissions.
 void PermissionPrimer::finish(const Request& request) {
     const std::uint16_t status = InputBlocker::permissionStatus();
-    const bool granted = (status & InputBlocker::kInputMonitoringBit) != 0 &&
+    const bool allowed = (status & InputBlocker::kInputMonitoringBit) != 0 &&
                          (status & InputBlocker::kAccessibilityBit) != 0;
-    if (!granted) {
+    if (!allowed) {
         Logger("permissions").notice("Blocking built-in input was not allowed; the switch is off.");
     }
-    Preferences::permissionRequestFinished(granted, request.prefs, request.revert);
+    Preferences::permissionRequestFinished(allowed, request.prefs, request.revert);
+    if (allowed) {
+        granted.send();
+    }
 }
 
 }  // namespace orvel

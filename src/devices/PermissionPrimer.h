@@ -28,6 +28,8 @@ class PermissionPrimer {
 
     // Sent before the explanation shows, so the menu-bar panel can close.
     Signal<> willExplain;
+    // Sent when a request ends with both permissions granted, so the switch that asked applies.
+    Signal<> granted;
     bool isPolling() const { return poll_.isValid(); }
 
   private:
