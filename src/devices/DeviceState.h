@@ -14,6 +14,16 @@
 
 namespace orvel {
 
+class AccessibilityDisplay;
+class BuiltInDisplay;
+class Displays;
+class InputBlocker;
+class KeyboardBacklight;
+class PermissionPrimer;
+class Processes;
+class ScreenSaverBlock;
+class SystemInfo;
+
 // Decides what the built-in hardware does (input blocking, screen saver, display and keyboard
 // backlight holds) from the device settings and the session, and makes it so. Around input
 // blocking it keeps three safety rules: blocking is released when no external input device is
@@ -30,6 +40,17 @@ class DeviceState final : public ObservableObject,
     static constexpr std::int64_t kConfirmSeconds = 30;
     static constexpr std::int64_t kConfirmSecondsWithScreenReader = 90;
 
+    // The parts of the machine it reads and asks besides the devices it drives.
+    struct Machine {
+        Displays& displays;
+        AccessibilityDisplay& accessibility;
+        SystemInfo& systemInfo;
+        Processes& processes;
+    };
+
+    DeviceState(Preferences& prefs, InputBlocker& blocker, ScreenSaverBlock& screenSaver,
+                BuiltInDisplay& display, KeyboardBacklight& keyboardBacklight,
+                PermissionPrimer& primer, const Machine& machine);
     static DeviceState& shared();
 
     // At the last watchdog count an external keyboard or pointing device was attached.
@@ -68,8 +89,6 @@ class DeviceState final : public ObservableObject,
     std::uint64_t reconcileCount() const { return reconcileCount_; }
 
   private:
-    DeviceState();
-
     void askForBlocking(Preferences::Setting<bool>& blockingSwitch);
     void confirmKeepDisabled();
     void watchdogTick();
@@ -79,6 +98,13 @@ class DeviceState final : public ObservableObject,
     void clearBlockSettings();
     static std::size_t countExternalInput();
 
+    Preferences& prefs_;
+    InputBlocker& blocker_;
+    ScreenSaverBlock& screenSaver_;
+    BuiltInDisplay& display_;
+    KeyboardBacklight& keyboardBacklight_;
+    PermissionPrimer& primer_;
+    Machine machine_;
     Timer watchdog_;
     Subscription screensChanged_;
     Subscription blockerStopped_;

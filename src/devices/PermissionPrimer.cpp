@@ -5,7 +5,6 @@
 #include "devices/UserAsker.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
-#include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 
 namespace orvel {
@@ -25,13 +24,15 @@ bool cachedAccessibility() {
 }  // namespace
 
 PermissionPrimer& PermissionPrimer::shared() {
-    return ORVEL_SHARED_INSTANCE(PermissionPrimer);
+    return Registry::instance<PermissionPrimer>();
 }
+
+PermissionPrimer::PermissionPrimer(UserDefaults& defaults) : defaults_(defaults) {}
 
 bool PermissionPrimer::explainIfNeeded(WeakRef<Preferences> prefs, std::function<void()> revert) {
     PermissionPrimer& primer = shared();
     Request request{prefs, std::move(revert)};
-    UserDefaults& defaults = Platform::current().userDefaults();
+    UserDefaults& defaults = primer.defaults_;
     if (!defaults.boolForKey(kExplainedKey)) {
         bool goOn = false;
         if (UserAsker* asker = UserAsker::ready()) {
