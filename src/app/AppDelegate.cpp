@@ -90,7 +90,8 @@ void AppDelegate::finishLaunching() {
     statusItem = StatusItemController::make();
     hotKey.reset();
     if (Preferences::shared().hotKeyStyle() == HotKeyStyle::carbon) {
-        hotKey = std::make_unique<CarbonHotKey>(kHotKeyCode, kHotKeyModifiers, hotKeyAction());
+        hotKey = std::make_unique<CarbonHotKey>(Platform::current().hotKeys(), kHotKeyCode,
+                                                kHotKeyModifiers, hotKeyAction());
     }
     TriggerEngine::shared().start();
     PowerTriggerCenter::shared().start();
@@ -129,15 +130,16 @@ void AppDelegate::applyHotKeyStyle() {
         case HotKeyStyle::monitor:
             if (Permissions& permissions = Platform::current().permissions();
                 permissions.isAccessibilityTrusted() && permissions.preflightListenEvent()) {
-                hotKey = std::make_unique<MonitorHotKey>(kHotKeyCode, kHotKeyMonitorFlags,
-                                                         hotKeyAction());
+                hotKey = std::make_unique<MonitorHotKey>(Platform::current().hotKeys(), kHotKeyCode,
+                                                         kHotKeyMonitorFlags, hotKeyAction());
                 return;
             }
             break;
         case HotKeyStyle::carbon:
             break;
     }
-    hotKey = std::make_unique<CarbonHotKey>(kHotKeyCode, kHotKeyModifiers, hotKeyAction());
+    hotKey = std::make_unique<CarbonHotKey>(Platform::current().hotKeys(), kHotKeyCode,
+                                            kHotKeyModifiers, hotKeyAction());
 }
 
 void AppDelegate::applyResetDefaults() {
