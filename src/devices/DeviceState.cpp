@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <iterator>
 
-#include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "devices/BuiltInDisplay.h"
 #include "devices/InputBlocker.h"
@@ -34,14 +33,16 @@ DeviceState& DeviceState::shared() {
 
 DeviceState::DeviceState(Preferences& prefs, InputBlocker& blocker, ScreenSaverBlock& screenSaver,
                          BuiltInDisplay& display, KeyboardBacklight& keyboardBacklight,
-                         PermissionPrimer& primer, const Machine& machine)
+                         PermissionPrimer& primer, const Machine& machine,
+                         std::function<bool()> sessionActive)
     : prefs_(prefs),
       blocker_(blocker),
       screenSaver_(screenSaver),
       display_(display),
       keyboardBacklight_(keyboardBacklight),
       primer_(primer),
-      machine_(machine) {
+      machine_(machine),
+      sessionActive_(std::move(sessionActive)) {
     const auto reconcileNow = [this](const bool&) { reconcile(); };
     for (auto* setting :
          {&prefs_.preventScreenSaver, &prefs_.keyboardBacklightOff, &prefs_.builtInDisplayOff}) {
@@ -107,8 +108,7 @@ void DeviceState::reconcile() {
 
     bool wanted = !prefs_.tieDevicesToSession();
     if (!wanted) {
-        const auto* controller = Registry::existing<OrvelController>();
-        wanted = controller != nullptr && controller->isActive();
+        wanted = sessionActive_();
     }
     if (!wanted) {
         blocker_.stop();

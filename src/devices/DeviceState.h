@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,8 @@ class DeviceState final : public ObservableObject,
 
     DeviceState(Preferences& prefs, InputBlocker& blocker, ScreenSaverBlock& screenSaver,
                 BuiltInDisplay& display, KeyboardBacklight& keyboardBacklight,
-                PermissionPrimer& primer, const Machine& machine);
+                PermissionPrimer& primer, const Machine& machine,
+                std::function<bool()> sessionActive);
     static DeviceState& shared();
 
     // At the last watchdog count an external keyboard or pointing device was attached.
@@ -105,6 +107,8 @@ class DeviceState final : public ObservableObject,
     KeyboardBacklight& keyboardBacklight_;
     PermissionPrimer& primer_;
     Machine machine_;
+    // Whether a session runs now; asked at each reconcile, never building the controller.
+    std::function<bool()> sessionActive_;
     Timer watchdog_;
     Subscription screensChanged_;
     Subscription blockerStopped_;

@@ -40,7 +40,12 @@ namespace {
             Preferences::shared(), InputBlocker::shared(), ScreenSaverBlock::shared(),
             BuiltInDisplay::shared(), KeyboardBacklight::shared(), PermissionPrimer::shared(),
             DeviceState::Machine{platform.displays(), platform.accessibilityDisplay(),
-                                 platform.systemInfo(), platform.processes()});
+                                 platform.systemInfo(), platform.processes()},
+            // Asked without building the controller: none yet means no session.
+            [] {
+                const auto* controller = Registry::existing<OrvelController>();
+                return controller != nullptr && controller->isActive();
+            });
     });
     Registry::provide<DriveKeepAlive>([] {
         Platform& platform = Platform::current();
