@@ -5,6 +5,7 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "devices/BuiltInDisplay.h"
+#include "devices/DeviceState.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
 #include "drives/DriveKeepAlive.h"
@@ -91,11 +92,13 @@ void AppDelegate::finishLaunching() {
     statusItem = StatusItemController::make(statusItemServices());
     hotKey.reset();
     if (Preferences::shared().hotKeyStyle() == HotKeyStyle::carbon) {
-        hotKey = std::make_unique<CarbonHotKey>(kHotKeyCode, kHotKeyModifiers, hotKeyAction());
+        hotKey = std::make_unique<CarbonHotKey>(Platform::current().hotKeys(), kHotKeyCode,
+                                                kHotKeyModifiers, hotKeyAction());
     }
     TriggerEngine::shared().start();
     PowerTriggerCenter::shared().start();
     DriveKeepAlive::shared();
+    DeviceState::shared();
 }
 
 void AppDelegate::applyActivationPolicy() {
@@ -129,15 +132,16 @@ void AppDelegate::applyHotKeyStyle() {
         case HotKeyStyle::monitor:
             if (Permissions& permissions = Platform::current().permissions();
                 permissions.isAccessibilityTrusted() && permissions.preflightListenEvent()) {
-                hotKey = std::make_unique<MonitorHotKey>(kHotKeyCode, kHotKeyMonitorFlags,
-                                                         hotKeyAction());
+                hotKey = std::make_unique<MonitorHotKey>(Platform::current().hotKeys(), kHotKeyCode,
+                                                         kHotKeyMonitorFlags, hotKeyAction());
                 return;
             }
             break;
         case HotKeyStyle::carbon:
             break;
     }
-    hotKey = std::make_unique<CarbonHotKey>(kHotKeyCode, kHotKeyModifiers, hotKeyAction());
+    hotKey = std::make_unique<CarbonHotKey>(Platform::current().hotKeys(), kHotKeyCode,
+                                            kHotKeyModifiers, hotKeyAction());
 }
 
 void AppDelegate::applyResetDefaults() {

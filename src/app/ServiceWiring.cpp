@@ -1,7 +1,6 @@
 #include "app/ServiceWiring.h"
 
 #include "devices/DeviceState.h"
-#include "devices/PermissionPrimer.h"
 #include "drives/DriveKeepAlive.h"
 #include "triggers/AppTriggerSource.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -21,10 +20,6 @@ ServiceNeighbours serviceNeighbours() {
     };
     neighbours.oneOffWatch = []() -> OneOffWatch& { return AppTriggerSource::shared(); };
     neighbours.powerSafety = []() -> PowerSafety& { return PowerTriggerCenter::shared(); };
-    neighbours.reconcileDevices = [] { DeviceState::shared().reconcile(); };
-    neighbours.explainBlocking = [](WeakRef<Preferences> prefs, std::function<void()> revert) {
-        PermissionPrimer::explainIfNeeded(std::move(prefs), std::move(revert));
-    };
     return neighbours;
 }
 

@@ -4,11 +4,9 @@
 #include <cmath>
 #include <limits>
 
-#include "core/ServiceNeighbours.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
-#include "foundation/RunLoop.h"
 #include "platform/SystemInfo.h"
 
 namespace orvel {
@@ -17,12 +15,6 @@ namespace {
 
 constexpr const char* kConfirmedOnKey = "confirmedOn";
 constexpr const char* kSessionKey = "session";
-
-void reconcileDevices() {
-    if (const auto& reconcile = ServiceNeighbours::installed().reconcileDevices) {
-        reconcile();
-    }
-}
 
 }  // namespace
 
@@ -33,12 +25,6 @@ Preferences& Preferences::shared() {
 // Each setting registers its default and reads its stored value as it is built, in table order.
 Preferences::Preferences(UserDefaults& defaults, SystemInfo& systemInfo)
     : d_(defaults), info_(systemInfo) {
-    const auto reconcile = [] { reconcileDevices(); };
-    preventScreenSaver.action_ = reconcile;
-    keyboardBacklightOff.action_ = reconcile;
-    builtInDisplayOff.action_ = reconcile;
-    blockBuiltInKeyboard.action_ = [this] { blockingGate(blockBuiltInKeyboard); };
-    blockBuiltInTrackpad.action_ = [this] { blockingGate(blockBuiltInTrackpad); };
     hasConfirmedBlocking.action_ = [this] {
         if (hasConfirmedBlocking()) {
             d_.setString(kConfirmedOnKey, machineIdentity(info_));
@@ -87,26 +73,16 @@ std::string Preferences::machineIdentity(SystemInfo& info) {
     return uuid + "-" + std::to_string(info.osMajorVersion());
 }
 
-void Preferences::blockingGate(Setting<bool>& blockingSwitch) {
-    if (!blockingSwitch()) {
-        reconcileDevices();
-        return;
-    }
+std::function<void()> Preferences::beginPermissionRequest(Setting<bool>& blockingSwitch) {
     if (requestingPermissions) {
-        return;  // the request in flight decides for the switch that started it
+        return nullptr;  // the request in flight decides for the switch that started it
     }
     requestingPermissions = true;
-    WeakRef<Preferences> weakSelf = weakRef(*this);
-    std::function<void()> revert = [weakSelf, &blockingSwitch] {
+    return [weakSelf = weakRef(*this), &blockingSwitch] {
         if (weakSelf.get() != nullptr) {
             blockingSwitch = false;
         }
     };
-    RunLoop::main().async([weakSelf, revert] {
-        if (const auto& explain = ServiceNeighbours::installed().explainBlocking) {
-            explain(weakSelf, revert);
-        }
-    });
 }
 
 void Preferences::permissionRequestFinished(bool granted, WeakRef<Preferences> prefs,
@@ -114,9 +90,7 @@ void Preferences::permissionRequestFinished(bool granted, WeakRef<Preferences> p
     if (Preferences* store = prefs.get()) {
         store->requestingPermissions = false;
     }
-    if (granted) {
-        reconcileDevices();
-    } else if (revert) {
+    if (!granted && revert) {
         revert();
     }
 }

@@ -210,6 +210,10 @@ class Preferences final : public ObservableObject, public WeakReferenceable {
     // Re-reads every setting and assigns it (writing each key back and running each action).
     void reload();
 
+    // A blocking switch was turned on: starts the permission request for it unless one is in
+    // flight. Returns what turns that switch back off on a refusal; none while another request
+    // decides.
+    std::function<void()> beginPermissionRequest(Setting<bool>& blockingSwitch);
     // The completion of a permission request made by a blocking switch.
     static void permissionRequestFinished(bool granted, WeakRef<Preferences> prefs,
                                           const std::function<void()>& revert);
@@ -267,8 +271,6 @@ class Preferences final : public ObservableObject, public WeakReferenceable {
     bool readNothing(const std::string& key, const bool& registered) const;
     double readMenuScale(const std::string& key, const double& registered) const;
     bool readConfirmed(const std::string& key, const bool& registered) const;
-
-    void blockingGate(Setting<bool>& blockingSwitch);
 };
 
 }  // namespace orvel

@@ -61,11 +61,6 @@ struct ServiceNeighbours {
     std::vector<std::function<SessionParticipant&()>> participants;  // in the order they are told
     std::function<OneOffWatch&()> oneOffWatch;
     std::function<PowerSafety&()> powerSafety;
-    // A device setting changed: the device state applies the settings again.
-    std::function<void()> reconcileDevices;
-    // A blocking switch was turned on: explains and asks for the permission it needs; `revert`
-    // turns the switch off again on a refusal.
-    std::function<void(WeakRef<Preferences>, std::function<void()> revert)> explainBlocking;
 
     static void install(ServiceNeighbours neighbours);
     // Empty until installed.

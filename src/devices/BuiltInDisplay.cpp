@@ -4,7 +4,6 @@
 #include "foundation/Registry.h"
 #include "platform/Backlight.h"
 #include "platform/Displays.h"
-#include "platform/Platform.h"
 
 namespace orvel {
 
@@ -17,11 +16,18 @@ constexpr double kDarkEnough = 0.01;
 }  // namespace
 
 BuiltInDisplay& BuiltInDisplay::shared() {
-    return ORVEL_SHARED_INSTANCE(BuiltInDisplay);
+    return Registry::instance<BuiltInDisplay>();
 }
 
+BuiltInDisplay::BuiltInDisplay(Displays& displays, Backlight& backlight)
+    : displays_(displays), backlight_(backlight) {}
+
 std::optional<std::uint32_t> BuiltInDisplay::builtInDisplayID() {
-    for (const auto& display : Platform::current().displays().onlineDisplays()) {
+    return shared().panelID();
+}
+
+std::optional<std::uint32_t> BuiltInDisplay::panelID() const {
+    for (const auto& display : displays_.onlineDisplays()) {
         if (display.isBuiltIn) {
             return display.id;
         }
@@ -30,11 +36,11 @@ std::optional<std::uint32_t> BuiltInDisplay::builtInDisplayID() {
 }
 
 std::optional<double> BuiltInDisplay::level() {
-    const auto id = builtInDisplayID();
+    const auto id = panelID();
     if (!id) {
         return std::nullopt;
     }
-    return Platform::current().backlight().level(*id);
+    return backlight_.level(*id);
 }
 
 double BuiltInDisplay::brightness() {
@@ -42,13 +48,13 @@ double BuiltInDisplay::brightness() {
 }
 
 void BuiltInDisplay::setBrightness(double level) {
-    if (const auto id = builtInDisplayID()) {
-        Platform::current().backlight().setLevel(*id, level);
+    if (const auto id = panelID()) {
+        backlight_.setLevel(*id, level);
     }
 }
 
 void BuiltInDisplay::setDark(bool dark) {
-    if (!builtInDisplayID()) {
+    if (!panelID()) {
         return;
     }
     if (!dark) {

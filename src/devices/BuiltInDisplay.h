@@ -7,11 +7,15 @@
 
 namespace orvel {
 
+class Backlight;
+class Displays;
+
 // Holds the machine's built-in panel dark for the length of a session and puts its level back
 // afterwards. Only the built-in panel is ever read or written, never a monitor plugged in: with
 // no built-in panel online nothing is written. Main thread only.
 class BuiltInDisplay {
   public:
+    BuiltInDisplay(Displays& displays, Backlight& backlight);
     static BuiltInDisplay& shared();
 
     // The built-in display's identifier while one is online.
@@ -35,8 +39,11 @@ class BuiltInDisplay {
     bool isReasserting() const { return reassertTimer_.isValid(); }
 
   private:
-    BuiltInDisplay() = default;
+    std::optional<std::uint32_t> panelID() const;
     void reassert();
+
+    Displays& displays_;
+    Backlight& backlight_;
 
     std::optional<double> savedLevel_;
     Timer reassertTimer_;

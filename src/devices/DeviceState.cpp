@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <iterator>
 
-#include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "devices/BuiltInDisplay.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
+#include "devices/PermissionPrimer.h"
 #include "devices/ScreenSaverBlock.h"
 #include "devices/UserAsker.h"
 #include "foundation/Log.h"
@@ -28,20 +28,58 @@ const Logger kLog("devices");
 }  // namespace
 
 DeviceState& DeviceState::shared() {
-    return ORVEL_SHARED_INSTANCE(DeviceState);
+    return Registry::instance<DeviceState>();
 }
 
-DeviceState::DeviceState() {
+DeviceState::DeviceState(Preferences& prefs, InputBlocker& blocker, ScreenSaverBlock& screenSaver,
+                         BuiltInDisplay& display, KeyboardBacklight& keyboardBacklight,
+                         PermissionPrimer& primer, const Machine& machine,
+                         std::function<bool()> sessionActive)
+    : prefs_(prefs),
+      blocker_(blocker),
+      screenSaver_(screenSaver),
+      display_(display),
+      keyboardBacklight_(keyboardBacklight),
+      primer_(primer),
+      machine_(machine),
+      sessionActive_(std::move(sessionActive)) {
+    const auto reconcileNow = [this](const bool&) { reconcile(); };
+    for (auto* setting :
+         {&prefs_.preventScreenSaver, &prefs_.keyboardBacklightOff, &prefs_.builtInDisplayOff}) {
+        settings_.push_back(setting->subscribe(reconcileNow));
+    }
+    for (auto* blockingSwitch : {&prefs_.blockBuiltInKeyboard, &prefs_.blockBuiltInTrackpad}) {
+        settings_.push_back(blockingSwitch->subscribe([this, blockingSwitch](const bool& on) {
+            if (on) {
+                askForBlocking(*blockingSwitch);
+            } else {
+                reconcile();
+            }
+        }));
+    }
+    // A switch turned on applies only once both permissions are there.
+    settings_.push_back(primer_.granted.subscribe([this] { reconcile(); }));
     // Blocking can also end without us (a failed tap, the app quitting).
-    blockerStopped_ = InputBlocker::shared().stopped.subscribe([this] { followBlocking(); });
+    blockerStopped_ = blocker_.stopped.subscribe([this] { followBlocking(); });
     if (ui::UiHost::isInstalled()) {
         screensChanged_ = ui::UiHost::current().screensChanged.subscribe([this] {
             // A monitor unplugged a moment ago must not be found in a reading kept from before.
-            Platform::current().displays().refresh();
+            machine_.displays.refresh();
             objectWillChange.send();
             reconcile();
         });
     }
+}
+
+void DeviceState::askForBlocking(Preferences::Setting<bool>& blockingSwitch) {
+    std::function<void()> revert = prefs_.beginPermissionRequest(blockingSwitch);
+    if (!revert) {
+        return;
+    }
+    // On the next turn: the switch's assignment finishes (and is stored) before anyone is asked.
+    RunLoop::main().async([weakPrefs = weakRef(prefs_), revert = std::move(revert)] {
+        PermissionPrimer::explainIfNeeded(weakPrefs, revert);
+    });
 }
 
 std::vector<std::string> DeviceState::externalInputCensus() {
@@ -68,30 +106,27 @@ void DeviceState::reconcile() {
     ++reconcileCount_;
     reconciled.send();
 
-    Preferences& prefs = Preferences::shared();
-    InputBlocker& blocker = InputBlocker::shared();
-    bool wanted = !prefs.tieDevicesToSession();
+    bool wanted = !prefs_.tieDevicesToSession();
     if (!wanted) {
-        const auto* controller = Registry::existing<OrvelController>();
-        wanted = controller != nullptr && controller->isActive();
+        wanted = sessionActive_();
     }
     if (!wanted) {
-        blocker.stop();
+        blocker_.stop();
         autoReleased = false;
-        ScreenSaverBlock::shared().set(false);
-        BuiltInDisplay::shared().setDark(false);
-        KeyboardBacklight::shared().setOff(false);
+        screenSaver_.set(false);
+        display_.setDark(false);
+        keyboardBacklight_.setOff(false);
         return;
     }
 
-    if (!prefs.blockBuiltInKeyboard() && !prefs.blockBuiltInTrackpad()) {
-        blocker.stop();
+    if (!prefs_.blockBuiltInKeyboard() && !prefs_.blockBuiltInTrackpad()) {
+        blocker_.stop();
         autoReleased = false;
-    } else if (prefs.autoUnblockNoExternal() && countExternalInput() == 0) {
-        blocker.stop();
+    } else if (prefs_.autoUnblockNoExternal() && countExternalInput() == 0) {
+        blocker_.stop();
         autoReleased = true;
-    } else if (!confirming_ && !prefs.hasConfirmedBlocking() && !blocker.isBlockingKeyboard() &&
-               !blocker.isBlockingTrackpad()) {
+    } else if (!confirming_ && !prefs_.hasConfirmedBlocking() && !blocker_.isBlockingKeyboard() &&
+               !blocker_.isBlockingTrackpad()) {
         autoReleased = false;
         WeakRef<DeviceState> weakSelf = weakRef(*this);
         confirmKeepDisabled();
@@ -100,27 +135,24 @@ void DeviceState::reconcile() {
         }
     } else {
         autoReleased = false;
-        blocker.apply(prefs.blockBuiltInKeyboard(), prefs.blockBuiltInTrackpad());
+        blocker_.apply(prefs_.blockBuiltInKeyboard(), prefs_.blockBuiltInTrackpad());
     }
 
     followBlocking();
     // Read again: the confirmation may have run the loop and the settings may have changed.
-    Preferences& now = Preferences::shared();
-    ScreenSaverBlock::shared().set(now.preventScreenSaver());
-    BuiltInDisplay::shared().setDark(now.builtInDisplayOff());
-    KeyboardBacklight::shared().setOff(now.keyboardBacklightOff());
+    screenSaver_.set(prefs_.preventScreenSaver());
+    display_.setDark(prefs_.builtInDisplayOff());
+    keyboardBacklight_.setOff(prefs_.keyboardBacklightOff());
 }
 
 void DeviceState::confirmKeepDisabled() {
-    Preferences& prefs = Preferences::shared();
-    InputBlocker& blocker = InputBlocker::shared();
     confirming_ = true;
-    blocker.apply(prefs.blockBuiltInKeyboard(), prefs.blockBuiltInTrackpad());
-    if (!blocker.isBlockingKeyboard() && !blocker.isBlockingTrackpad()) {
+    blocker_.apply(prefs_.blockBuiltInKeyboard(), prefs_.blockBuiltInTrackpad());
+    if (!blocker_.isBlockingKeyboard() && !blocker_.isBlockingTrackpad()) {
         // Nothing was blocked, so there is nothing to confirm; the blocker's failure says why.
         confirming_ = false;
         kLog.notice("Built-in input is not blocked, so blocking is not confirmed: " +
-                    blocker.lastFailure.value_or("no reason given"));
+                    blocker_.lastFailure.value_or("no reason given"));
         return;
     }
 
@@ -128,29 +160,26 @@ void DeviceState::confirmKeepDisabled() {
     followBlocking();
     bool keep = false;
     if (UserAsker* asker = UserAsker::ready()) {
-        keep = asker->keepInputDisabled(
-            Platform::current().accessibilityDisplay().screenReaderEnabled()
-                ? kConfirmSecondsWithScreenReader
-                : kConfirmSeconds);
+        keep = asker->keepInputDisabled(machine_.accessibility.screenReaderEnabled()
+                                            ? kConfirmSecondsWithScreenReader
+                                            : kConfirmSeconds);
     } else {
         kLog.notice("No window can ask to keep the built-in input disabled; handing it back.");
     }
     confirming_ = false;
 
-    Preferences& after = Preferences::shared();
     if (keep) {
-        after.hasConfirmedBlocking = true;
+        prefs_.hasConfirmedBlocking = true;
         return;
     }
-    InputBlocker::shared().stop();
+    blocker_.stop();
     clearBlockSettings();
 }
 
 void DeviceState::clearBlockSettings() {
-    Preferences& prefs = Preferences::shared();
     ++deferDepth_;
-    prefs.blockBuiltInKeyboard = false;
-    prefs.blockBuiltInTrackpad = false;
+    prefs_.blockBuiltInKeyboard = false;
+    prefs_.blockBuiltInTrackpad = false;
     --deferDepth_;
     if (deferDepth_ == 0 && deferred_) {
         deferred_ = false;
@@ -159,8 +188,7 @@ void DeviceState::clearBlockSettings() {
 }
 
 void DeviceState::followBlocking() {
-    const InputBlocker& blocker = InputBlocker::shared();
-    if (!blocker.isBlockingKeyboard() && !blocker.isBlockingTrackpad()) {
+    if (!blocker_.isBlockingKeyboard() && !blocker_.isBlockingTrackpad()) {
         watchdog_.cancel();
         return;
     }
@@ -171,14 +199,15 @@ void DeviceState::followBlocking() {
         if (DeviceState* self = weakSelf.get()) {
             self->watchdogTick();
         }
-        InputBlocker::HidAccessScope access;
-        InputBlocker::shared().refreshExternalDevices();
+        if (DeviceState* self = weakSelf.get()) {
+            InputBlocker::HidAccessScope access;
+            self->blocker_.refreshExternalDevices();
+        }
     });
 }
 
 void DeviceState::watchdogTick() {
-    InputBlocker& blocker = InputBlocker::shared();
-    if (!blocker.isBlockingKeyboard() && !blocker.isBlockingTrackpad()) {
+    if (!blocker_.isBlockingKeyboard() && !blocker_.isBlockingTrackpad()) {
         return;
     }
     const bool present = countExternalInput() > 0;
@@ -186,15 +215,15 @@ void DeviceState::watchdogTick() {
         return;
     }
     hasExternalInput = present;
-    if (present || !Preferences::shared().autoUnblockNoExternal()) {
+    if (present || !prefs_.autoUnblockNoExternal()) {
         reconcile();
         return;
     }
-    if (!blocker.isBlockingKeyboard() && !blocker.isBlockingTrackpad()) {
+    if (!blocker_.isBlockingKeyboard() && !blocker_.isBlockingTrackpad()) {
         reconcile();
         return;
     }
-    blocker.stop();
+    blocker_.stop();
     clearBlockSettings();
     autoReleased = true;
     kLog.notice("No external input device is left; the built-in keyboard and trackpad are back.");
@@ -217,14 +246,15 @@ bool DeviceState::isLaptop() {
 
 void DeviceState::sleepDisplaysNow() {
     ++sleepDisplaysCount_;
-    switch (Platform::current().systemInfo().windowSystem()) {
+    switch (machine_.systemInfo.windowSystem()) {
         case SystemInfo::WindowSystem::x11:
             // A failure to start is logged by the platform and otherwise ignored.
-            (void)Platform::current().processes().launchDetached(
+            (void)machine_.processes.launchDetached(
                 LaunchRequest{"/usr/bin/xset", {"dpms", "force", "off"}});
             return;
         case SystemInfo::WindowSystem::wayland:
-            kLog.notice("This Wayland compositor offers no known way to sleep the displays now.");
+            kLog.notice(
+                "This Wayland compositor offers no known way to sleep the displays prefs_.");
             return;
         case SystemInfo::WindowSystem::none:
             kLog.notice("No graphical session, so no display to sleep.");

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "core/Preferences.h"
 #include "core/ServiceNeighbours.h"
 #include "foundation/Published.h"
 #include "foundation/RunLoop.h"
@@ -13,12 +15,24 @@
 
 namespace orvel {
 
+class AccessibilityDisplay;
+class BuiltInDisplay;
+class Displays;
+class InputBlocker;
+class KeyboardBacklight;
+class PermissionPrimer;
+class Processes;
+class ScreenSaverBlock;
+class SystemInfo;
+
 // Decides what the built-in hardware does (input blocking, screen saver, display and keyboard
 // backlight holds) from the device settings and the session, and makes it so. Around input
 // blocking it keeps three safety rules: blocking is released when no external input device is
 // left (if the user asked for that), the first blocking on a machine must be confirmed in a timed
 // dialog, and a watchdog recounts the external input devices every 3 s while blocking (and only
-// then, so an idle machine is not woken for it). Main thread only.
+// then, so an idle machine is not woken for it). It follows the device settings from the moment
+// it is built: a blocking switch turned on first asks for the permissions it needs. Main thread
+// only.
 class DeviceState final : public ObservableObject,
                           public WeakReferenceable,
                           public SessionParticipant {
@@ -27,6 +41,18 @@ class DeviceState final : public ObservableObject,
     static constexpr std::int64_t kConfirmSeconds = 30;
     static constexpr std::int64_t kConfirmSecondsWithScreenReader = 90;
 
+    // The parts of the machine it reads and asks besides the devices it drives.
+    struct Machine {
+        Displays& displays;
+        AccessibilityDisplay& accessibility;
+        SystemInfo& systemInfo;
+        Processes& processes;
+    };
+
+    DeviceState(Preferences& prefs, InputBlocker& blocker, ScreenSaverBlock& screenSaver,
+                BuiltInDisplay& display, KeyboardBacklight& keyboardBacklight,
+                PermissionPrimer& primer, const Machine& machine,
+                std::function<bool()> sessionActive);
     static DeviceState& shared();
 
     // At the last watchdog count an external keyboard or pointing device was attached.
@@ -65,8 +91,7 @@ class DeviceState final : public ObservableObject,
     std::uint64_t reconcileCount() const { return reconcileCount_; }
 
   private:
-    DeviceState();
-
+    void askForBlocking(Preferences::Setting<bool>& blockingSwitch);
     void confirmKeepDisabled();
     void watchdogTick();
     // Starts the watchdog when blocking began, cancels it when blocking ended.
@@ -75,9 +100,19 @@ class DeviceState final : public ObservableObject,
     void clearBlockSettings();
     static std::size_t countExternalInput();
 
+    Preferences& prefs_;
+    InputBlocker& blocker_;
+    ScreenSaverBlock& screenSaver_;
+    BuiltInDisplay& display_;
+    KeyboardBacklight& keyboardBacklight_;
+    PermissionPrimer& primer_;
+    Machine machine_;
+    // Whether a session runs now; asked at each reconcile, never building the controller.
+    std::function<bool()> sessionActive_;
     Timer watchdog_;
     Subscription screensChanged_;
     Subscription blockerStopped_;
+    SubscriptionBag settings_;
     bool confirming_ = false;
     int deferDepth_ = 0;
     bool deferred_ = false;

@@ -2,8 +2,6 @@
 
 #include <map>
 
-#include "platform/Platform.h"
-
 namespace orvel {
 
 namespace {
@@ -21,13 +19,12 @@ std::uint32_t nextId = 1;
 
 }  // namespace
 
-CarbonHotKey::CarbonHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
+CarbonHotKey::CarbonHotKey(HotKeys& hotKeys, std::uint32_t keyCode, std::uint32_t modifiers,
                            std::function<void()> action)
     : action_(std::move(action)), id_(nextId++), keyCode_(keyCode), modifiers_(modifiers) {
     auto& entries = registry();
     std::erase_if(entries, [](const auto& entry) { return entry.second.value.get() == nullptr; });
     entries[id_] = WeakBox{weakRef(*this)};
-    HotKeys& hotKeys = Platform::current().hotKeys();
     handler_ = hotKeys.installHandler([](std::uint32_t id) { handle(id); });
     ref_ = hotKeys.registerHotKey(keyCode, modifiers, id_);
 }
@@ -53,12 +50,11 @@ void CarbonHotKey::handle(std::uint32_t id) {
     }
 }
 
-MonitorHotKey::MonitorHotKey(std::uint16_t keyCode, std::uint64_t modifierFlags,
+MonitorHotKey::MonitorHotKey(HotKeys& hotKeys, std::uint16_t keyCode, std::uint64_t modifierFlags,
                              std::function<void()> action) {
     auto matches = [keyCode, modifierFlags](const KeyPress& press) {
         return press.keyCode == keyCode && (press.modifierFlags & kFlagMask) == modifierFlags;
     };
-    HotKeys& hotKeys = Platform::current().hotKeys();
     monitor_ = hotKeys.addGlobalMonitor([matches, action](const KeyPress& press) {
         if (matches(press)) {
             action();

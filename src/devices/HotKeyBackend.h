@@ -21,7 +21,8 @@ class HotKeyBackend {
 // holds simply never fires. Main thread only.
 class CarbonHotKey final : public HotKeyBackend, public WeakReferenceable {
   public:
-    CarbonHotKey(std::uint32_t keyCode, std::uint32_t modifiers, std::function<void()> action);
+    CarbonHotKey(HotKeys& hotKeys, std::uint32_t keyCode, std::uint32_t modifiers,
+                 std::function<void()> action);
     ~CarbonHotKey() override;
 
     std::uint32_t keyCode() const { return keyCode_; }
@@ -48,7 +49,8 @@ class MonitorHotKey final : public HotKeyBackend {
   public:
     static constexpr std::uint64_t kFlagMask = 0xFFFF0000;
 
-    MonitorHotKey(std::uint16_t keyCode, std::uint64_t modifierFlags, std::function<void()> action);
+    MonitorHotKey(HotKeys& hotKeys, std::uint16_t keyCode, std::uint64_t modifierFlags,
+                  std::function<void()> action);
 
   private:
     std::unique_ptr<HotKeyToken> monitor_;

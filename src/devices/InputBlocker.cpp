@@ -11,7 +11,6 @@
 #include "foundation/RunLoop.h"
 #include "platform/InputBlocking.h"
 #include "platform/Permissions.h"
-#include "platform/Platform.h"
 #include "platform/Workspace.h"
 
 namespace orvel {
@@ -34,8 +33,17 @@ bool contains(const std::string& text, const char* part) {
 }  // namespace
 
 InputBlocker& InputBlocker::shared() {
-    return ORVEL_SHARED_INSTANCE(InputBlocker);
+    return Registry::instance<InputBlocker>();
 }
+
+InputBlocker::InputBlocker(HidDevices& hid, InputBlocking& blocking, Permissions& permissions,
+                           Workspace& workspace, Cursor& cursor, EventTap& eventTap)
+    : hid_(hid),
+      blocking_(blocking),
+      permissionApi_(permissions),
+      workspace_(workspace),
+      cursor_(cursor),
+      eventTap_(eventTap) {}
 
 InputBlocker::HidAccessScope::HidAccessScope() : previous_(shared().hidAccess_) {
     shared().hidAccess_ = true;
@@ -49,7 +57,7 @@ std::vector<HidDevice> InputBlocker::currentHIDDevices() {
     if (!hidAccess()) {
         return {};
     }
-    return Platform::current().hidDevices().attachedDevices();
+    return shared().hid_.attachedDevices();
 }
 
 bool InputBlocker::isInternal(const HidDevice& device) {
@@ -113,7 +121,7 @@ bool InputBlocker::externalPointerAttached() {
 }
 
 std::uint16_t InputBlocker::permissionStatus() {
-    auto& permissions = Platform::current().permissions();
+    auto& permissions = shared().permissionApi_;
     bool inputMonitoring = permissions.preflightListenEvent();
     const bool hidGranted = permissions.checkListenEventAccess() == ListenEventAccess::granted;
     if (inputMonitoring != hidGranted) {
@@ -153,7 +161,7 @@ std::vector<std::string> InputBlocker::missingPermissions() {
 }
 
 bool InputBlocker::requestInputMonitoring() {
-    auto& permissions = Platform::current().permissions();
+    auto& permissions = shared().permissionApi_;
     if (permissions.checkListenEventAccess() == ListenEventAccess::undecided) {
         permissions.requestListenEventAccess();
         permissionStatus();
@@ -166,7 +174,7 @@ bool InputBlocker::requestInputMonitoring() {
 }
 
 bool InputBlocker::requestAccessibility() {
-    const bool trusted = Platform::current().permissions().requestAccessibility();
+    const bool trusted = shared().permissionApi_.requestAccessibility();
     if (!trusted && (permissionStatus() & kAccessibilityBit) == 0) {
         openPrivacyPane(true);
     }
@@ -174,12 +182,13 @@ bool InputBlocker::requestAccessibility() {
 }
 
 void InputBlocker::openPrivacyPane(bool accessibility) {
-    const auto url = Platform::current().permissions().settingsURL(accessibility);
+    InputBlocker& self = shared();
+    const auto url = self.permissionApi_.settingsURL(accessibility);
     if (!url) {
         Logger("permissions").notice("There is no place to grant this permission by hand.");
         return;
     }
-    if (auto opened = Platform::current().workspace().openURL(*url); !opened.ok()) {
+    if (auto opened = self.workspace_.openURL(*url); !opened.ok()) {
         Logger("permissions").error(opened.error().message);
     }
 }
@@ -219,8 +228,7 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
     lastFailure.reset();
     hidAccess_ = true;
 
-    auto& blocking = Platform::current().inputBlocking();
-    const bool perDevice = blocking.way() == BlockingWay::perDevice;
+    const bool perDevice = blocking_.way() == BlockingWay::perDevice;
     const std::vector<HidDevice> chosen = chooseDevices(keyboard, trackpad, perDevice);
     auto nameOf = [&chosen](std::uint64_t id) {
         for (const auto& device : chosen) {
@@ -233,12 +241,12 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
 
     InputHoldResult held;
     if (perDevice) {
-        held = blocking.silence(chosen);
+        held = blocking_.silence(chosen);
     } else {
         // Values seen during an earlier block must not count for this one.
         lastInternalKeyboard_.store(kNever, std::memory_order_relaxed);
         lastInternalPointer_.store(kNever, std::memory_order_relaxed);
-        held = blocking.observe(chosen, [this](std::uint32_t page) { noteInternalValue(page); });
+        held = blocking_.observe(chosen, [this](std::uint32_t page) { noteInternalValue(page); });
     }
     for (const auto& failure : held.failures) {
         Logger("input").error(std::string(perDevice ? "could not silence " : "could not observe ") +
@@ -253,7 +261,7 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
         silencedIds_ = held.held;
         // A built-in device the kernel makes anew (a touch pad reset after resume) is a new
         // device: it is switched off as soon as it shows.
-        devicesChanged_ = Platform::current().hidDevices().devicesChanged.subscribe([this] {
+        devicesChanged_ = hid_.devicesChanged.subscribe([this] {
             silenceNewcomers();
             refreshExternalDevices();
         });
@@ -261,7 +269,7 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
         observation_ = std::move(held.hold);
         observedIds_ = held.held;
         observedCount_ = observedIds_.size();
-        devicesChanged_ = Platform::current().hidDevices().devicesChanged.subscribe([this] {
+        devicesChanged_ = hid_.devicesChanged.subscribe([this] {
             recountObserved();
             refreshExternalDevices();
         });
@@ -279,7 +287,7 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
     anchor_.reset();
     // A silenced device moves no pointer; only the tap has to hold it still.
     if (trackpad && !perDevice) {
-        anchor_ = Platform::current().cursor().location();
+        anchor_ = cursor_.location();
     }
     Logger("input").info(std::string("blocking built-in input (keyboard: ") +
                          (keyboard ? "true" : "false") +
@@ -317,7 +325,7 @@ void InputBlocker::silenceNewcomers() {
     if (newcomers.empty()) {
         return;
     }
-    auto held = Platform::current().inputBlocking().silence(newcomers);
+    auto held = blocking_.silence(newcomers);
     for (const auto& failure : held.failures) {
         Logger("input").error("could not silence a device that came back: " + failure.reason);
     }
@@ -363,7 +371,7 @@ bool InputBlocker::installTap(bool keyboard, bool trackpad) {
     if (trackpad) {
         mask |= kPointerMask | kGestureMask;
     }
-    tap_ = Platform::current().eventTap().create(
+    tap_ = eventTap_.create(
         mask, [this](std::uint32_t type, TapEvent* event) { return filter(type, event); });
     return tap_ != nullptr;
 }
@@ -448,7 +456,7 @@ TapEvent* InputBlocker::filter(std::uint32_t type, TapEvent* event) {
             event->deltaX = 0;
             event->deltaY = 0;
             event->location = *anchor_;
-            Platform::current().cursor().warp(*anchor_);
+            cursor_.warp(*anchor_);
             return event;
         case 10:
         case 11:

@@ -15,6 +15,9 @@
 
 namespace orvel {
 
+class Permissions;
+class Workspace;
+
 // Silences the built-in keyboard and trackpad while external devices keep working, and the device
 // and permission services that blocking shares with the rest of the program: the attached
 // devices behind the HID-access flag, the built-in classification, and the cached status of the
@@ -49,6 +52,8 @@ class InputBlocker {
         bool previous_;
     };
 
+    InputBlocker(HidDevices& hid, InputBlocking& blocking, Permissions& permissions,
+                 Workspace& workspace, Cursor& cursor, EventTap& eventTap);
     static InputBlocker& shared();
     ~InputBlocker();
     InputBlocker(const InputBlocker&) = delete;
@@ -115,8 +120,6 @@ class InputBlocker {
     Signal<> stopped;
 
   private:
-    InputBlocker() = default;
-
     bool installTap(bool keyboard, bool trackpad);
     void fail(std::string reason);
     void takeExternalCensus();
@@ -124,6 +127,12 @@ class InputBlocker {
     std::vector<HidDevice> chooseDevices(bool keyboard, bool trackpad, bool perDevice);
     void silenceNewcomers();
 
+    HidDevices& hid_;
+    InputBlocking& blocking_;
+    Permissions& permissionApi_;
+    Workspace& workspace_;
+    Cursor& cursor_;
+    EventTap& eventTap_;
     std::uint64_t stops_ = 0;
     bool hidAccess_ = false;
     std::uint16_t permissions_ = kNeverChecked;

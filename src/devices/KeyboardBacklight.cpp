@@ -7,7 +7,6 @@
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "platform/KeyboardBacklightRoutes.h"
-#include "platform/Platform.h"
 
 namespace orvel {
 
@@ -28,10 +27,6 @@ constexpr std::string_view kUnreadable =
 
 Logger logger() {
     return Logger("backlight");
-}
-
-KeyboardBacklightRoutes& routes() {
-    return Platform::current().keyboardBacklightRoutes();
 }
 
 // Halves away from zero.
@@ -55,11 +50,11 @@ std::string formatted(const char* format, double value) {
 }  // namespace
 
 KeyboardBacklight& KeyboardBacklight::shared() {
-    return ORVEL_SHARED_INSTANCE(KeyboardBacklight);
+    return Registry::instance<KeyboardBacklight>();
 }
 
-KeyboardBacklight::KeyboardBacklight() {
-    refused_ = routes().writeRefused.subscribe([this] {
+KeyboardBacklight::KeyboardBacklight(KeyboardBacklightRoutes& routes) : routes_(routes) {
+    refused_ = routes_.writeRefused.subscribe([this] {
         route_ = "none";
         lastFailure_ = std::string(kNoResponse);
         logger().error("keyboard backlight write refused");
@@ -67,15 +62,15 @@ KeyboardBacklight::KeyboardBacklight() {
 }
 
 bool KeyboardBacklight::clientPasses(std::string_view selector) {
-    if (!routes().hasClient()) {
+    if (!routes_.hasClient()) {
         return false;
     }
-    const auto encoding = routes().clientMethodEncoding(selector);
+    const auto encoding = routes_.clientMethodEncoding(selector);
     if (!encoding || encoding->empty()) {
         return false;
     }
     const std::string actual = stripped(*encoding);
-    const std::string wanted = stripped(routes().expectedEncoding(selector));
+    const std::string wanted = stripped(routes_.expectedEncoding(selector));
     if (actual.size() != wanted.size()) {
         logger().error("private selector arity changed \u2014 skipping");
         return false;
@@ -90,14 +85,14 @@ std::optional<double> KeyboardBacklight::clientReading() {
     if (!clientPasses(keyboard_backlight::kReadSelector)) {
         return std::nullopt;
     }
-    return routes().clientBrightness();
+    return routes_.clientBrightness();
 }
 
 std::optional<double> KeyboardBacklight::registryReading() {
-    if (!routes().hasService()) {
+    if (!routes_.hasService()) {
         return std::nullopt;
     }
-    const auto value = routes().registryValue();
+    const auto value = routes_.registryValue();
     if (!value || !std::isfinite(*value)) {
         return std::nullopt;
     }
@@ -129,7 +124,7 @@ bool KeyboardBacklight::proves(double target, std::optional<double> reading,
 
 bool KeyboardBacklight::setLevel(double target) {
     const double t = std::clamp(target, 0.0, 1.0);
-    KeyboardBacklightRoutes& r = routes();
+    KeyboardBacklightRoutes& r = routes_;
     const std::optional<int> range = r.range();
     if (clientPasses(keyboard_backlight::kWriteSelector) && r.clientSetBrightness(t) &&
         proves(t, level(), range)) {
@@ -164,8 +159,8 @@ bool KeyboardBacklight::setLevel(double target) {
 }
 
 void KeyboardBacklight::updateAvailability() {
-    availability_ = routes().hasClient() || routes().hasService() ? Availability::Available
-                                                                  : Availability::Unavailable;
+    availability_ = routes_.hasClient() || routes_.hasService() ? Availability::Available
+                                                                : Availability::Unavailable;
 }
 
 void KeyboardBacklight::setOff(bool off) {
@@ -220,8 +215,8 @@ void KeyboardBacklight::reapply() {
 std::string KeyboardBacklight::diagnostics() {
     updateAvailability();
     std::string line =
-        routes().hasClient() ? "CoreBrightness available" : "CoreBrightness unavailable";
-    line += routes().hasService() ? " \u00b7 IOKit driver found" : " \u00b7 IOKit driver not found";
+        routes_.hasClient() ? "CoreBrightness available" : "CoreBrightness unavailable";
+    line += routes_.hasService() ? " \u00b7 IOKit driver found" : " \u00b7 IOKit driver not found";
     if (const auto reading = level()) {
         line += " \u00b7 " + formatted("level %.2f", *reading);
     }

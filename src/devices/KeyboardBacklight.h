@@ -9,6 +9,8 @@
 
 namespace orvel {
 
+class KeyboardBacklightRoutes;
+
 // Holds the built-in keyboard's backlight at zero while a session asks for it and puts the
 // level back afterwards. Each write goes by the first route that proves itself by reading the
 // level back; the route that worked and the last failure are kept for the report, the self-test
@@ -17,6 +19,7 @@ class KeyboardBacklight {
   public:
     enum class Availability { Unknown, Available, Unavailable };
 
+    explicit KeyboardBacklight(KeyboardBacklightRoutes& routes);
     static KeyboardBacklight& shared();
 
     // true saves the level and switches the backlight off; false puts the saved level back.
@@ -38,7 +41,6 @@ class KeyboardBacklight {
     bool isReapplying() const { return reapplyTimer_.isValid(); }
 
   private:
-    KeyboardBacklight();
     // Whether the client may be called with this method; logs when its signature changed.
     bool clientPasses(std::string_view selector);
     std::optional<double> clientReading();
@@ -47,6 +49,7 @@ class KeyboardBacklight {
     void updateAvailability();
     void reapply();
 
+    KeyboardBacklightRoutes& routes_;
     Availability availability_ = Availability::Unknown;
     std::string route_ = "none";
     std::optional<std::string> lastFailure_;

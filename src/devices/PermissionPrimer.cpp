@@ -5,7 +5,6 @@
 #include "devices/UserAsker.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
-#include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 
 namespace orvel {
@@ -25,13 +24,15 @@ bool cachedAccessibility() {
 }  // namespace
 
 PermissionPrimer& PermissionPrimer::shared() {
-    return ORVEL_SHARED_INSTANCE(PermissionPrimer);
+    return Registry::instance<PermissionPrimer>();
 }
+
+PermissionPrimer::PermissionPrimer(UserDefaults& defaults) : defaults_(defaults) {}
 
 bool PermissionPrimer::explainIfNeeded(WeakRef<Preferences> prefs, std::function<void()> revert) {
     PermissionPrimer& primer = shared();
     Request request{prefs, std::move(revert)};
-    UserDefaults& defaults = Platform::current().userDefaults();
+    UserDefaults& defaults = primer.defaults_;
     if (!defaults.boolForKey(kExplainedKey)) {
         bool goOn = false;
         if (UserAsker* asker = UserAsker::ready()) {
@@ -112,12 +113,15 @@ void PermissionPrimer::pollAccessibility(Request request, int attempt) {
 // Decided from a fresh probe: the switch stays on only with both permissions.
 void PermissionPrimer::finish(const Request& request) {
     const std::uint16_t status = InputBlocker::permissionStatus();
-    const bool granted = (status & InputBlocker::kInputMonitoringBit) != 0 &&
+    const bool allowed = (status & InputBlocker::kInputMonitoringBit) != 0 &&
                          (status & InputBlocker::kAccessibilityBit) != 0;
-    if (!granted) {
+    if (!allowed) {
         Logger("permissions").notice("Blocking built-in input was not allowed; the switch is off.");
     }
-    Preferences::permissionRequestFinished(granted, request.prefs, request.revert);
+    Preferences::permissionRequestFinished(allowed, request.prefs, request.revert);
+    if (allowed) {
+        granted.send();
+    }
 }
 
 }  // namespace orvel

@@ -9,6 +9,7 @@
 namespace orvel {
 
 class Preferences;
+class UserDefaults;
 
 // The first-run explanation of the two permissions that blocking built-in input needs, and
 // their requests: once ever, an alert says why; then each missing permission is asked for and
@@ -19,6 +20,7 @@ class PermissionPrimer {
     static constexpr const char* kExplainedKey = "firstRunPermissionsExplained";
     static constexpr int kChecksPerPermission = 45;
 
+    explicit PermissionPrimer(UserDefaults& defaults);
     static PermissionPrimer& shared();
 
     // Explains (the first time) and requests for the switch whose `revert` turns it back off.
@@ -28,11 +30,11 @@ class PermissionPrimer {
 
     // Sent before the explanation shows, so the menu-bar panel can close.
     Signal<> willExplain;
+    // Sent when a request ends with both permissions granted, so the switch that asked applies.
+    Signal<> granted;
     bool isPolling() const { return poll_.isValid(); }
 
   private:
-    PermissionPrimer() = default;
-
     struct Request {
         WeakRef<Preferences> prefs;
         std::function<void()> revert;
@@ -42,6 +44,7 @@ class PermissionPrimer {
     void pollAccessibility(Request request, int attempt);
     void finish(const Request& request);
 
+    UserDefaults& defaults_;
     Timer poll_;
 };
 

@@ -2,30 +2,27 @@
 
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
-#include "platform/Platform.h"
 
 namespace orvel {
 
 ScreenSaverBlock& ScreenSaverBlock::shared() {
-    return ORVEL_SHARED_INSTANCE(ScreenSaverBlock);
+    return Registry::instance<ScreenSaverBlock>();
 }
 
-ScreenSaverBlock::ScreenSaverBlock() {
-    refused_ = Platform::current().powerAssertions().assertionRefused.subscribe(
-        [this](AssertionID id, IOReturn) {
-            if (assertion_ == id) {
-                Platform::current().powerAssertions().release(id);
-                assertion_.reset();
-            }
-        });
+ScreenSaverBlock::ScreenSaverBlock(PowerAssertions& assertions) : assertions_(assertions) {
+    refused_ = assertions_.assertionRefused.subscribe([this](AssertionID id, IOReturn) {
+        if (assertion_ == id) {
+            assertions_.release(id);
+            assertion_.reset();
+        }
+    });
 }
 
 void ScreenSaverBlock::set(bool on) {
-    PowerAssertions& assertions = Platform::current().powerAssertions();
     if (on && !assertion_) {
         const auto created =
-            assertions.createWithName(assertion_type::kPreventUserIdleDisplaySleep,
-                                      kAssertionLevelOn, "Orvel \u2014 screen saver");
+            assertions_.createWithName(assertion_type::kPreventUserIdleDisplaySleep,
+                                       kAssertionLevelOn, "Orvel \u2014 screen saver");
         if (created.status == kIOReturnSuccess) {
             assertion_ = created.id;
         } else {
@@ -33,7 +30,7 @@ void ScreenSaverBlock::set(bool on) {
                                     std::to_string(created.status) + ").");
         }
     } else if (!on && assertion_) {
-        assertions.release(*assertion_);
+        assertions_.release(*assertion_);
         assertion_.reset();
     }
 }

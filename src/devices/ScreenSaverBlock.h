@@ -11,6 +11,7 @@ namespace orvel {
 // refused assertion is forgotten, so the next request tries again. Main thread only.
 class ScreenSaverBlock {
   public:
+    explicit ScreenSaverBlock(PowerAssertions& assertions);
     static ScreenSaverBlock& shared();
 
     // true holds the assertion (once), false releases it.
@@ -18,8 +19,7 @@ class ScreenSaverBlock {
     const std::optional<AssertionID>& assertion() const { return assertion_; }
 
   private:
-    ScreenSaverBlock();
-
+    PowerAssertions& assertions_;
     std::optional<AssertionID> assertion_;
     Subscription refused_;
 };

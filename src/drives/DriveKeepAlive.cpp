@@ -6,7 +6,6 @@
 #include "foundation/Registry.h"
 #include "foundation/SerialQueue.h"
 #include "platform/NetworkShares.h"
-#include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 #include "platform/Volumes.h"
 
@@ -61,15 +60,18 @@ void logActivity(std::string title, std::string detail) {
 }  // namespace
 
 DriveKeepAlive& DriveKeepAlive::shared() {
-    return ORVEL_SHARED_INSTANCE(DriveKeepAlive);
+    return Registry::instance<DriveKeepAlive>();
 }
 
-DriveKeepAlive::DriveKeepAlive()
+DriveKeepAlive::DriveKeepAlive(Volumes& volumes, UncachedReader& reader, NetworkShares& shares,
+                               UserDefaults& defaults, std::function<OrvelController&()> controller)
     : globalIntervalSeconds(*this, kDefaultIntervalSeconds, [this] { save(); }),
       io_(RunLoop::main().makeSerialQueue(kQueueName)),
-      volumes_(Platform::current().volumes()),
-      reader_(Platform::current().uncachedReader()),
-      shares_(Platform::current().networkShares()) {
+      volumes_(volumes),
+      reader_(reader),
+      shares_(shares),
+      defaults_(defaults),
+      controller_(std::move(controller)) {
     io_->post([reader = &reader_] { reader->lowerThreadPriority(); });
     load();
     rescan();
@@ -93,8 +95,7 @@ bool DriveKeepAlive::anyDriveEnabled() const {
 }
 
 void DriveKeepAlive::load() {
-    UserDefaults& defaults = Platform::current().userDefaults();
-    if (auto data = defaults.dataForKey(kListKey)) {
+    if (auto data = defaults_.dataForKey(kListKey)) {
         std::vector<Drive> decoded;
         std::size_t bad = 0;
         std::string firstFault;
@@ -116,14 +117,14 @@ void DriveKeepAlive::load() {
             }
         }
         if (bad > 0) {
-            defaults.setData(kUnreadableListKey, *data);
+            defaults_.setData(kUnreadableListKey, *data);
             log_.error("Skipped " + std::to_string(bad) +
                        " unreadable entries of the stored drive list (first: " + firstFault +
                        "); the stored data was copied to " + kUnreadableListKey);
         }
         drives = std::move(decoded);
     }
-    const std::int64_t interval = defaults.integerForKey(kIntervalKey);
+    const std::int64_t interval = defaults_.integerForKey(kIntervalKey);
     // 0 is also what a missing key reads as.
     if (interval > 0) {
         globalIntervalSeconds = interval;
@@ -131,19 +132,18 @@ void DriveKeepAlive::load() {
 }
 
 void DriveKeepAlive::save() {
-    UserDefaults& defaults = Platform::current().userDefaults();
     Json list = Json::array();
     for (const Drive& d : drives()) {
         list.push_back(d.toJson());
     }
     auto text = dumpJson(list);
     if (text) {
-        defaults.setData(kListKey, dataFromString(*text));
+        defaults_.setData(kListKey, dataFromString(*text));
     } else {
         log_.error("The drive list could not be encoded (" + text.error().message +
                    "); the stored list was kept");
     }
-    defaults.setInteger(kIntervalKey, globalIntervalSeconds());
+    defaults_.setInteger(kIntervalKey, globalIntervalSeconds());
 }
 
 void DriveKeepAlive::update(const Drive& edited) {
@@ -162,7 +162,7 @@ void DriveKeepAlive::update(const Drive& edited) {
         read(edited, false);
     }
     if (!wasAny && anyDriveEnabled()) {
-        if (OrvelController::shared().stopPreventingDiskSleep()) {
+        if (controller_().stopPreventingDiskSleep()) {
             logActivity("Prevent Disk Sleep turned off", "Per-drive keep-alive is replacing it");
         }
     }

@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -26,6 +27,8 @@
 namespace orvel {
 
 class SerialQueue;
+class OrvelController;
+class UserDefaults;
 class Volumes;
 
 // Keeps chosen drives and network shares from spinning down or timing out: every 15 seconds it
@@ -81,6 +84,8 @@ class DriveKeepAlive final : public ObservableObject,
     // A remount that has not answered by then has failed; the drive's next due read tries again.
     static constexpr double kRemountLimitSeconds = 60;
 
+    DriveKeepAlive(Volumes& volumes, UncachedReader& reader, NetworkShares& shares,
+                   UserDefaults& defaults, std::function<OrvelController&()> controller);
     static DriveKeepAlive& shared();
     ~DriveKeepAlive() override;
 
@@ -119,8 +124,6 @@ class DriveKeepAlive final : public ObservableObject,
     static Result<UncachedRead> readOneFile(UncachedReader& reader, const std::string& path);
 
   private:
-    DriveKeepAlive();
-
     void load();
     void read(const Drive& drive, bool manual);
     void queueRead(const Drive& drive, bool manual);
@@ -149,6 +152,9 @@ class DriveKeepAlive final : public ObservableObject,
     Volumes& volumes_;
     UncachedReader& reader_;
     NetworkShares& shares_;
+    UserDefaults& defaults_;
+    // Reached when first needed: the controller tells this service of its sessions.
+    std::function<OrvelController&()> controller_;
     Logger log_{"drives"};
 };
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -223,6 +224,20 @@ TEST_F(AppDelegateTest, StartUpBringsTheServicesUpInOrderAndTheMenuOnTheNextTurn
         loop().drain();
         EXPECT_EQ(journal.take(), c.journal) << "in the Dock: " << c.inDock;
     }
+}
+
+// The device state follows the device switches from launch on: a switch turned on in the panel
+// takes effect though nothing else has asked for the device state yet.
+TEST_F(AppDelegateTest, ADeviceSwitchTakesEffectRightAfterStartUp) {
+    assentGiven();
+    Preferences::shared().tieDevicesToSession = false;
+    launch();
+    Preferences::shared().preventScreenSaver = true;
+    const auto types = sim().powerAssertions().heldTypes();
+    EXPECT_EQ(std::count(types.begin(), types.end(),
+                         std::string(assertion_type::kPreventUserIdleDisplaySleep)),
+              1)
+        << "the screen saver is held off";
 }
 
 TEST_F(AppDelegateTest, ShowInDockMakesARegularApplicationThatActivates) {

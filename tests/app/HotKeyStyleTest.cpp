@@ -107,8 +107,8 @@ TEST_F(HotKeyStyleTest, CarbonOffCarbonRegistersAFreshIdAndTheOldOneIsGone) {
 TEST_F(HotKeyStyleTest, AnyInstalledHandlerDeliversAnyRegisteredHotKey) {
     int firstRuns = 0;
     int secondRuns = 0;
-    auto first = std::make_unique<CarbonHotKey>(8, 0x1900, [&] { ++firstRuns; });
-    auto second = std::make_unique<CarbonHotKey>(9, 0x1900, [&] { ++secondRuns; });
+    auto first = std::make_unique<CarbonHotKey>(sim().hotKeys(), 8, 0x1900, [&] { ++firstRuns; });
+    auto second = std::make_unique<CarbonHotKey>(sim().hotKeys(), 9, 0x1900, [&] { ++secondRuns; });
     sim().hotKeys().press(8, kControlOptionCommand, false);  // told to the newest handler
     EXPECT_EQ(firstRuns, 1);
     second.reset();

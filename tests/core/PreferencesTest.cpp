@@ -195,6 +195,7 @@ TEST_F(PreferencesTest, BatteryOffSecondsUsesAtLeastOneUnitAndSaturates) {
 }
 
 TEST_F(PreferencesTest, EveryAssignmentPublishesWritesAndRunsItsActionEvenUnchanged) {
+    DeviceState::shared();  // follows the device settings, as at launch
     Preferences& p = Preferences::shared();
     int published = 0;
     Subscription s = p.preventScreenSaver.subscribe([&](const bool&) { ++published; });
@@ -221,6 +222,7 @@ class BlockingGateTest : public PreferencesTest {
   protected:
     void SetUp() override {
         PreferencesTest::SetUp();
+        DeviceState::shared();  // follows the blocking switches, as at launch
         // Explained before; nothing is granted, so a request polls for 90 s.
         sim().userDefaults().setBool(PermissionPrimer::kExplainedKey, true);
     }

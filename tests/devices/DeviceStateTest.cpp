@@ -43,6 +43,7 @@ class DeviceStateTest : public test::UiTest {
         builtIns = {hid.attach(device("AT Keyboard", true, hid_usage::kKeyboard)),
                     hid.attach(device("Touchpad", true, hid_usage::kTouchPad))};
         mouse = hid.attach(device("USB Mouse", false, hid_usage::kMouse));
+        state();  // follows the device settings from here on, as at launch
         prefs().tieDevicesToSession = false;
     }
 

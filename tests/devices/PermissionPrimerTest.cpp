@@ -13,6 +13,10 @@ using ui::HeadlessHost;
 
 class PermissionPrimerTest : public test::UiTest {
   protected:
+    void SetUp() override {
+        UiTest::SetUp();
+        DeviceState::shared();  // applies a granted switch, as at launch
+    }
     // Asks as the keyboard switch does; `reverts` counts the switch turned back off.
     bool ask() {
         return PermissionPrimer::explainIfNeeded(weakRef(Preferences::shared()),

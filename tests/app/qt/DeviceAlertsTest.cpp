@@ -57,6 +57,7 @@ TEST_F(DeviceAlertsTest, TheConfirmationCountsDownAndTheWatchdogAlertsAfterIt) {
     hid.attach(device("AT Keyboard", true, hid_usage::kKeyboard));
     hid.attach(device("Touchpad", true, hid_usage::kTouchPad));
     const auto mouse = hid.attach(device("USB Mouse", false, hid_usage::kMouse));
+    DeviceState::shared();  // follows the device settings, as at launch
     Preferences& prefs = Preferences::shared();
     prefs.tieDevicesToSession = false;
 
