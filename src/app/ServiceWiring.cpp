@@ -23,14 +23,4 @@ ServiceNeighbours serviceNeighbours() {
     return neighbours;
 }
 
-namespace {
-
-// Before main: no service can be built before its neighbours are known.
-[[maybe_unused]] const bool kInstalled = [] {
-    ServiceNeighbours::install(serviceNeighbours());
-    return true;
-}();
-
-}  // namespace
-
 }  // namespace orvel

@@ -61,10 +61,6 @@ struct ServiceNeighbours {
     std::vector<std::function<SessionParticipant&()>> participants;  // in the order they are told
     std::function<OneOffWatch&()> oneOffWatch;
     std::function<PowerSafety&()> powerSafety;
-
-    static void install(ServiceNeighbours neighbours);
-    // Empty until installed.
-    static const ServiceNeighbours& installed();
 };
 
 }  // namespace orvel

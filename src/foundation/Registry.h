@@ -78,7 +78,7 @@ class Registry {
     static void adopt(std::type_index type, void* instance, void (*destroy)(void*));
 };
 
-// The usual shape of X::shared(): X's private constructor stays reachable through the lambda.
+// shared() of a small singleton with no neighbours: its private constructor stays reachable.
 #define ORVEL_SHARED_INSTANCE(Type) \
     ::orvel::Registry::instance<Type>([] { return std::unique_ptr<Type>(new Type()); })
 
