@@ -66,9 +66,11 @@ bool InputBlocker::isInternal(const HidDevice& device) {
     if (contains(transport, "bluetooth") || contains(transport, "ble")) {
         return false;
     }
+    // The system's own word (udev's internal marks) settles it.
     if (device.builtIn == true) {
         return true;
     }
+    // Without it, only the machine maker's own devices can be built in.
     if (device.vendorId != kVendorApple && device.vendorId != kVendorAppleUsb) {
         return false;
     }
@@ -419,6 +421,8 @@ TapEvent* InputBlocker::filter(std::uint32_t type, TapEvent* event) {
 
     bool keyboardPasses = true;
     bool pointerIsBuiltIn = pointerRecent;
+    // A built-in key was just pressed: a pointer event now is built-in too unless an external
+    // pointer could have sent it.
     if (keyboardRecent) {
         keyboardPasses = false;
         pointerIsBuiltIn = pointerRecent || (!correlated && !hasExternalPointer_);
@@ -430,6 +434,7 @@ TapEvent* InputBlocker::filter(std::uint32_t type, TapEvent* event) {
     }
 
     switch (type) {
+        // Buttons and the scroll wheel.
         case 1:
         case 2:
         case 3:
@@ -438,6 +443,7 @@ TapEvent* InputBlocker::filter(std::uint32_t type, TapEvent* event) {
         case 25:
         case 26:
             return pointerIsBuiltIn && isBlockingTrackpad_ ? nullptr : event;
+        // Moves and drags.
         case 5:
         case 6:
         case 7:
@@ -458,6 +464,7 @@ TapEvent* InputBlocker::filter(std::uint32_t type, TapEvent* event) {
             event->location = *anchor_;
             cursor_.warp(*anchor_);
             return event;
+        // Keys and modifiers.
         case 10:
         case 11:
         case 12:

@@ -158,9 +158,11 @@ void DriveKeepAlive::update(const Drive& edited) {
     *found = edited;
     drives = std::move(list);
     save();
+    // A drive just turned on is read at once: it may be spinning down already.
     if (edited.enabled && !oldEnabled) {
         read(edited, false);
     }
+    // The global flag keeps every disk up; once a drive is chosen, only the chosen ones should be.
     if (!wasAny && anyDriveEnabled()) {
         if (controller_().stopPreventingDiskSleep()) {
             logActivity("Prevent Disk Sleep turned off", "Per-drive keep-alive is replacing it");
@@ -251,6 +253,8 @@ void DriveKeepAlive::probe(const WeakRef<DriveKeepAlive>& weakSelf, const Drive&
 }
 
 Result<UncachedRead> DriveKeepAlive::readOneFile(UncachedReader& reader, const std::string& path) {
+    // A visible file's data lives on the disk; a folder's entries and hidden bookkeeping files
+    // are likely still in a cache and would not wake it.
     std::string target = path;
     if (auto entries = reader.listDirectory(path)) {
         for (const DirectoryEntry& entry : *entries) {
@@ -270,6 +274,7 @@ Result<UncachedRead> DriveKeepAlive::readOneFile(UncachedReader& reader, const s
 
 void DriveKeepAlive::readFinished(const Drive& drive, bool manual,
                                   const Result<UncachedRead>& outcome) {
+    // The interval counts from the end of a read, so a slow disk is not asked again at once.
     markRead(drive.id);
     if (!outcome) {
         log_.notice("Keep-alive read of " + drive.name +
@@ -304,6 +309,7 @@ Result<std::vector<DriveKeepAlive::Found>> DriveKeepAlive::scanVolumes(Volumes& 
     }
     std::vector<Found> found;
     for (const VolumeInfo& v : *listed) {
+        // Only what a user can pick: system mounts (proc, sys, snaps) are not browsable.
         if (!v.browsable.value_or(false)) {
             continue;
         }
@@ -382,6 +388,7 @@ void DriveKeepAlive::applyScan(const Result<std::vector<Found>>& scan) {
 }
 
 void DriveKeepAlive::remount(const Drive& drive) {
+    // Every due tick finds a dropped share again; one mount at a time per share.
     if (remountsInFlight_.contains(drive.id)) {
         return;
     }
