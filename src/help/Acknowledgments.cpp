@@ -102,11 +102,11 @@ std::string componentParagraph(const Component& c) {
     return c.summary + " — [" + c.site + "](" + c.site + "). " + c.use + ". " + c.license + ":";
 }
 
-View HelpAcknowledgments::body() const {
-    std::vector<View> blocks{
-        P{"Orvel includes the following third-party software. Each component is governed by "
-          "its own license, reproduced here in full."},
-    };
+namespace {
+
+// Each component's name, paragraph and licence box, or why there are none.
+std::vector<View> componentBlocks() {
+    std::vector<View> blocks;
     const std::string directory = licensesDirectory();
     if (auto components = loadComponents(directory)) {
         for (const Component& c : *components) {
@@ -125,10 +125,18 @@ View HelpAcknowledgments::body() const {
         Logger("help").error("Third-party components: " + components.error().message);
         blocks.push_back(TextVerbatim(components.error().message));
     }
-    blocks.push_back(H{"License Agreement"});
-    blocks.push_back(P{"Orvel itself is licensed under the End User License Agreement."});
-    blocks.push_back(Button("View License Agreement", [] { EULAGate::showAgreementText(); }));
-    return VStack(HAlign::leading, kPageSpacing, std::move(blocks));
+    return blocks;
+}
+
+}  // namespace
+
+View HelpAcknowledgments::body() const {
+    return markdownPage(HelpSection::acknowledgments, kPageSpacing,
+                        {{"components", componentBlocks},
+                         {"viewLicenseAgreement", [] {
+                              return std::vector<View>{Button(
+                                  "View License Agreement", [] { EULAGate::showAgreementText(); })};
+                          }}});
 }
 
 }  // namespace orvel::help
