@@ -1,7 +1,7 @@
 #pragma once
 
 // The simulated machine the Help window's benches draw on: the Qt host under the offscreen
-// platform, its run loop, the licences in the machine's resources (the Acknowledgments page reads
+// platform, its run loop, the licences and help pages in the machine's resources (the pages read
 // them) and US English. Everything is torn down, and the folder removed, when it goes.
 
 #include <unistd.h>
@@ -32,6 +32,7 @@ class HelpBenchMachine {
         sim_->paths().setRoot(root_);
         std::filesystem::create_directories(sim_->paths().resourcesDirectory());
         std::filesystem::copy(ORVEL_LICENSES, sim_->paths().resourcesDirectory() + "/licenses");
+        std::filesystem::copy(ORVEL_HELP_PAGES, sim_->paths().resourcesDirectory() + "/help");
         setCurrentLocaleIdentifier("en_US");
         auto host = std::make_unique<ui::QtHost>(ui::HostCapabilities::of(Platform::current()));
         host_ = host.get();

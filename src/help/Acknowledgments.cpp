@@ -16,7 +16,6 @@ namespace {
 
 constexpr const char* kListName = "components.json";
 constexpr double kLicenseTextSize = 11;
-constexpr double kPageSpacing = 12;
 
 std::vector<std::string> strings(const Json& json, const char* key) {
     std::vector<std::string> out;
@@ -100,12 +99,11 @@ std::string componentParagraph(const Component& c) {
     return c.summary + " — [" + c.site + "](" + c.site + "). " + c.use + ". " + c.license + ":";
 }
 
-View HelpAcknowledgments::body() const {
-    std::vector<View> blocks{
-        P{"Orvel includes the following third-party software. Each component is governed by "
-          "its own license, reproduced here in full."},
-    };
-    const std::string& directory = licensesDirectory;
+namespace {
+
+// Each component's name, paragraph and licence box, or why there are none.
+std::vector<View> componentBlocks(const std::string& directory) {
+    std::vector<View> blocks;
     if (auto components = loadComponents(directory)) {
         for (const Component& c : *components) {
             blocks.push_back(H{c.name});
@@ -123,10 +121,16 @@ View HelpAcknowledgments::body() const {
         Logger("help").error("Third-party components: " + components.error().message);
         blocks.push_back(TextVerbatim(components.error().message));
     }
-    blocks.push_back(H{"License Agreement"});
-    blocks.push_back(P{"Orvel itself is licensed under the End User License Agreement."});
-    blocks.push_back(Button("View License Agreement", showAgreement));
-    return VStack(HAlign::leading, kPageSpacing, std::move(blocks));
+    return blocks;
+}
+
+}  // namespace
+
+ComputedBlocks HelpAcknowledgments::parts() const {
+    return {{"components", [directory = licensesDirectory] { return componentBlocks(directory); }},
+            {"viewLicenseAgreement", [show = showAgreement] {
+                 return std::vector<View>{Button("View License Agreement", show)};
+             }}};
 }
 
 }  // namespace orvel::help

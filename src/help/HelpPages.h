@@ -1,8 +1,10 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "help/HelpSection.h"
 #include "ui/View.h"
@@ -13,49 +15,47 @@ class Paths;
 class WakeHelperClient;
 }  // namespace orvel
 
-// The help pages, one type per page, each a value of what it shows beyond its text (most have
-// nothing). Pages are written from the blocks of help/HelpBlocks.h.
+// The help pages. Each is a Markdown file installed with the program, "help/<raw value>.md" in
+// the resources folder, drawn as the blocks of help/HelpBlocks.h:
+// - "## text" is a heading, any other run of lines a paragraph (both localised, inline Markdown);
+// - a "```" fenced block is a command with its copy button, and "> " lines right after it its
+//   note (both as they stand);
+// - a table headed "| Feature | Permission | Granted |" lists features and what they need; its
+//   Granted cell is empty or names a mark computed when the page is drawn,
+//   {{wakeHelperGranted}} or {{builtInInputGranted}};
+// - a table headed "| Without | … |" lists what is lost without each permission;
+// - {{bundleIdentifier}}, {{architecture}}, {{supportAddress}} and {{feedbackAddress}} stand for
+//   those values anywhere;
+// - a paragraph of only "{{name}}" is a part of the page its code computes.
+// A page whose file cannot be read or understood says so in one line instead.
 namespace orvel::help {
 
-#define ORVEL_HELP_PAGE(Name)  \
-    struct Name {              \
-        ui::View body() const; \
-    };
+// The page's parts computed by its code, by the name standing for them in its file.
+using ComputedBlocks = std::map<std::string, std::function<std::vector<ui::View>()>>;
 
-ORVEL_HELP_PAGE(HelpWhatItDoes)
-ORVEL_HELP_PAGE(HelpTheMenu)
-ORVEL_HELP_PAGE(HelpSleepSwitches)
-ORVEL_HELP_PAGE(HelpDeviceSwitches)
-ORVEL_HELP_PAGE(HelpDurations)
-ORVEL_HELP_PAGE(HelpTriggers)
-ORVEL_HELP_PAGE(HelpDrives)
-ORVEL_HELP_PAGE(HelpBatteryPower)
-ORVEL_HELP_PAGE(HelpCommandLine)
-ORVEL_HELP_PAGE(HelpPersistence)
-ORVEL_HELP_PAGE(HelpShortcuts)
-ORVEL_HELP_PAGE(HelpTroubleshooting)
-ORVEL_HELP_PAGE(HelpAccessibility)
-ORVEL_HELP_PAGE(HelpLanguages)
-
-#undef ORVEL_HELP_PAGE
-
-struct HelpPermissions {
-    // Known only when the wake helper is active: the row's mark.
+// What the feature table's marks read, taken as the page is drawn.
+struct PageMarks {
     std::optional<bool> wakeHelperGranted;
-    ui::View body() const;
+    std::optional<bool> builtInInputGranted;
 };
 
+// The page drawn from the file at `path`, its blocks `spacing` apart.
+ui::View markdownPage(const std::string& path, HelpSection section, double spacing,
+                      const PageMarks& marks = {}, const ComputedBlocks& computed = {});
+
+// The one page with more than its file: the installed licences.
 struct HelpAcknowledgments {
+    static constexpr double kSpacing = 12;
     std::string licensesDirectory;
     std::function<void()> showAgreement;
-    ui::View body() const;
+    ComputedBlocks parts() const;
 };
 
 }  // namespace orvel::help
 
 namespace orvel {
 
-// Builds the help pages with what they show of the running program: the wake helper's state,
+// Draws the help pages with what they show of the running program: the wake helper's state,
 // the installed licence texts and the agreement's window. Main thread only.
 class HelpPages {
   public:
@@ -67,6 +67,8 @@ class HelpPages {
     HelpPages& operator=(const HelpPages&) = delete;
     static HelpPages& shared();
 
+    // Where the page's file is.
+    std::string pagePath(HelpSection section) const;
     // The page of a section.
     ui::View pageBody(HelpSection section) const;
 

@@ -180,4 +180,131 @@ std::string plainText(const std::vector<TextRun>& runs) {
     return out;
 }
 
+namespace {
+
+std::string_view trimmed(std::string_view s) {
+    const auto first = s.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+std::vector<std::string_view> linesOf(std::string_view text) {
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const auto end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (line.ends_with('\r')) {
+            line.remove_suffix(1);
+        }
+        lines.push_back(line);
+        if (end == std::string_view::npos) {
+            break;
+        }
+        text.remove_prefix(end + 1);
+    }
+    return lines;
+}
+
+// The number of '#' before the heading's text, or 0 when the line is no heading.
+int headingLevel(std::string_view line) {
+    const auto hashes = line.find_first_not_of('#');
+    if (hashes == 0 || hashes > 6 || hashes == std::string_view::npos || line[hashes] != ' ') {
+        return 0;
+    }
+    return static_cast<int>(hashes);
+}
+
+bool isFence(std::string_view line) {
+    return line.starts_with("```");
+}
+
+std::vector<std::string> cellsOf(std::string_view line) {
+    line = trimmed(line);
+    line.remove_prefix(1);
+    if (line.ends_with('|')) {
+        line.remove_suffix(1);
+    }
+    std::vector<std::string> cells;
+    for (;;) {
+        const auto bar = line.find('|');
+        cells.emplace_back(trimmed(line.substr(0, bar)));
+        if (bar == std::string_view::npos) {
+            return cells;
+        }
+        line.remove_prefix(bar + 1);
+    }
+}
+
+bool isDelimiterRow(const std::vector<std::string>& cells) {
+    return std::all_of(cells.begin(), cells.end(), [](const std::string& cell) {
+        return !cell.empty() && cell.find_first_not_of("-:") == std::string::npos;
+    });
+}
+
+}  // namespace
+
+std::vector<MarkdownBlock> parseMarkdownBlocks(std::string_view text) {
+    using Kind = MarkdownBlock::Kind;
+    const auto lines = linesOf(text);
+    const auto startsBlock = [](std::string_view line) {
+        return headingLevel(line) > 0 || isFence(line) || line.starts_with('>') ||
+               line.starts_with('|');
+    };
+    // Lines of one kind joined with spaces, from `i` while `belongs` holds.
+    const auto joined = [&](std::size_t& i, auto belongs, auto strip) {
+        std::string out;
+        for (; i < lines.size() && belongs(lines[i]); ++i) {
+            const std::string_view part = trimmed(strip(lines[i]));
+            if (!out.empty() && !part.empty()) {
+                out += ' ';
+            }
+            out += part;
+        }
+        return out;
+    };
+    std::vector<MarkdownBlock> blocks;
+    std::size_t i = 0;
+    while (i < lines.size()) {
+        const std::string_view line = lines[i];
+        MarkdownBlock block;
+        if (trimmed(line).empty()) {
+            ++i;
+            continue;
+        }
+        if (const int level = headingLevel(line)) {
+            block.kind = Kind::heading;
+            block.level = level;
+            block.text = trimmed(line.substr(static_cast<std::size_t>(level)));
+            ++i;
+        } else if (isFence(line)) {
+            block.kind = Kind::code;
+            for (std::size_t first = ++i; i < lines.size() && !isFence(lines[i]); ++i) {
+                block.text += (i == first ? "" : "\n") + std::string(lines[i]);
+            }
+            ++i;  // past the closing fence
+        } else if (line.starts_with('>')) {
+            block.kind = Kind::quote;
+            block.text = joined(
+                i, [](std::string_view l) { return l.starts_with('>'); },
+                [](std::string_view l) { return l.substr(1); });
+        } else if (line.starts_with('|')) {
+            block.kind = Kind::table;
+            for (; i < lines.size() && lines[i].starts_with('|'); ++i) {
+                auto cells = cellsOf(lines[i]);
+                if (!isDelimiterRow(cells)) {
+                    block.rows.push_back(std::move(cells));
+                }
+            }
+        } else {
+            block.text = joined(
+                i, [&](std::string_view l) { return !trimmed(l).empty() && !startsBlock(l); },
+                [](std::string_view l) { return l; });
+        }
+        blocks.push_back(std::move(block));
+    }
+    return blocks;
+}
+
 }  // namespace orvel::ui

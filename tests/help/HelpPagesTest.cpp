@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <optional>
@@ -140,6 +141,73 @@ const std::vector<HelpSection> kTextPages{
     triggers,    drives,    batteryPower,    permissions,    commandLine,
     persistence, shortcuts, troubleshooting, accessibility,  languages};
 
+// The page in place of a file that is missing, unreadable or not understood: one line in words,
+// the reason logged, and the other pages unharmed.
+TEST_F(HelpPagesTest, APageWhoseFileCannotBeUsedSaysWhyInOneLine) {
+    namespace fs = std::filesystem;
+    const std::string folder = sim().paths().resourcesDirectory() + "/help";
+    fs::remove(folder);
+    fs::copy(std::string(ORVEL_RESOURCES) + "/help", folder);
+    struct Case {
+        HelpSection section;
+        std::function<void(const std::string& path)> spoil;
+        std::string before;  // the path
+        std::string after;
+    };
+    const auto write = [](const std::string& text) {
+        return [text](const std::string& path) { std::ofstream(path, std::ios::binary) << text; };
+    };
+    const Case cases[] = {
+        {durations, [](const std::string& path) { fs::remove(path); }, "Could not open ",
+         ": No such file or directory"},
+        {acknowledgments, [](const std::string& path) { fs::remove(path); }, "Could not open ",
+         ": No such file or directory"},
+        {drives,
+         [](const std::string& path) {
+             fs::remove(path);
+             fs::create_directory(path);
+         },
+         "Could not read ", ": Is a directory"},
+        {shortcuts, write(std::string(300 * 1024, 'a')), "Could not read ",
+         ": it is too large (300 KiB, over the limit of 256 KiB)"},
+        {languages, write("Text\n\n| Name | Value |\n|---|---|\n| a | b |\n"), "",
+         ": a table must be headed “Feature | Permission | Granted” or “Without | …”"},
+        {permissions, write("| Feature | Permission | Granted |\n|-|-|-|\n| a | b | {{x}} |\n"), "",
+         ": no mark is called “{{x}}”"},
+        {permissions, write("| Feature | Permission | Granted |\n|-|-|-|\n| a | b |\n"), "",
+         ": a row of the feature table does not have 3 cells"},
+        {permissions, write("| Without | Loss |\n|-|-|\n| a |\n"), "",
+         ": a row of the table of losses does not have 2 cells"},
+        {troubleshooting, write("Text\n\n> a quote alone\n"), "",
+         ": a quote stands only under a command, as its note"},
+        {accessibility, write("Text\n\n{{components}}\n"), "",
+         ": no part of this page is called “{{components}}”"},
+        {batteryPower, write("\n \n"), "", ": the page is empty"},
+    };
+    for (const auto& c : cases) {
+        const std::string path = HelpPages::shared().pagePath(c.section);
+        SCOPED_TRACE(path);
+        fs::copy_file(
+            std::string(ORVEL_RESOURCES) + "/help/" + std::string(rawValue(c.section)) + ".md",
+            path + ".saved", fs::copy_options::overwrite_existing);
+        c.spoil(path);
+        const std::string why = c.before + path + c.after;
+        EXPECT_EQ(shownTexts(c.section),
+                  std::vector<std::string>{"This page could not be shown. " + why + "."});
+        const auto& records = sim().log().records();
+        ASSERT_FALSE(records.empty());
+        EXPECT_EQ(records.back().level, LogLevel::Error);
+        EXPECT_EQ(records.back().message,
+                  "Help page " + std::string(rawValue(c.section)) + ": " + why);
+        EXPECT_GT(shownTexts(whatItDoes).size(), 5u) << "another page";
+        fs::remove_all(path);
+        fs::rename(path + ".saved", path);
+    }
+    for (const HelpSection section : allCases<HelpSection>()) {
+        EXPECT_GT(shownTexts(section).size(), 3u) << rawValue(section) << " restored";
+    }
+}
+
 TEST_F(HelpPagesTest, EveryPageIsOneLeadingStackOfItsBlocksAtItsSpacing) {
     struct Case {
         HelpSection section;
@@ -180,251 +248,6 @@ TEST_F(HelpPagesTest, EachPageDumpsAsItsGoldenFile) {
         std::ostringstream golden;
         golden << in.rdbuf();
         EXPECT_EQ(text, golden.str()) << rawValue(section);
-    }
-}
-
-TEST_F(HelpPagesTest, QuotedLiteralsStandVerbatimInTheirBlocks) {
-    struct Case {
-        HelpSection section;
-        std::size_t block;  // counted from 1
-        const char* literal;
-    };
-    const Case cases[] = {
-        {whatItDoes, 1,
-         "Everything it does is reversible — quitting Orvel always restores normal behaviour, "
-         "even if it crashes."},
-        {whatItDoes, 2, "Two engines"},
-        {whatItDoes, 3, "**Native**"},
-        {whatItDoes, 3, "No child process, nothing to leak."},
-        {whatItDoes, 4, "`/usr/bin/caffeinate`"},
-        {whatItDoes, 4, "Settings › Advanced"},
-        {whatItDoes, 6, "Since 1.5"},
-        {whatItDoes, 6, "Drive keep-alive"},
-        {whatItDoes, 8, "Settings › General › Show in Dock"},
-        {whatItDoes, 8, "The change is live — no relaunch."},
-        {theMenu, 1,
-         "Clicking the menu bar icon toggles Orvel straight away without opening anything. "
-         "Right-clicking it opens the Orvel panel."},
-        {theMenu, 1, "Settings › General › Menu bar icon clicks swaps the two."},
-        {theMenu, 2, "What's in the panel"},
-        {theMenu, 3, "**The switch at the top**"},
-        {theMenu, 6, "Sleep all displays now"},
-        {theMenu, 8, "**Pause Triggers**"},
-        {theMenu, 8, "Resume Triggers"},
-        {theMenu, 10, "**Started by:**"},
-        {theMenu, 10, "Manual sessions keep the normal icon."},
-        {theMenu, 13, "That explanation appears once."},
-        {theMenu, 13, "Reset all settings"},
-        {theMenu, 15, "**Automations & Triggers**"},
-        {theMenu, 15, "the sub-tab you last used is remembered"},
-        {theMenu, 15, "**Troubleshooting**"},
-        {sleepSwitches, 2, "Prevent Display Sleep — `-d`"},
-        {sleepSwitches, 9, "**Only effective on AC power**"},
-        {sleepSwitches, 10, "Declare User Active — `-u`"},
-        {sleepSwitches, 11, "`-u -t seconds`"},
-        {sleepSwitches, 12, "Sleep All Displays"},
-        {deviceSwitches, 1, "**built-in**"},
-        {deviceSwitches, 1, "so you can't lock yourself out"},
-        {deviceSwitches, 1, "(Mac Studio, mini, Pro)"},
-        {deviceSwitches, 2, "Disable Built-In Keyboard / Trackpad"},
-        {deviceSwitches, 3, "`BuiltIn`"},
-        {deviceSwitches, 4, "30-second"},
-        {deviceSwitches, 8, "Settings › Devices"},
-        {deviceSwitches, 12, "Your normal setting is untouched."},
-        {durations, 1, "**not**"},
-        {durations, 3, "No timer. Runs until you stop it."},
-        {durations, 5, "15 minutes through 5 hours. Each becomes `-t seconds`."},
-        {durations, 6, "Custom…"},
-        {durations, 9, "`caffeinate -w PID`"},
-        {durations, 9, "MANUAL"},
-        {durations, 9, "**Change App…**"},
-        {durations, 9, "**Make this a rule…**"},
-        {durations, 10, "Launch an app and caffeinate until it exits"},
-        {triggers, 1, "Settings › Automations & Triggers › Triggers"},
-        {triggers, 1, "Schedule, Bluetooth, Network and Apps sub-tabs"},
-        {triggers, 1, "Delete All Rules"},
-        {triggers, 3, "**Bluetooth rules**"},
-        {triggers, 3, "Combining conditions means writing several rules."},
-        {triggers, 4, "**Only while on AC power**"},
-        {triggers, 5,
-         "Clearing is symmetric by default — leaving the SSID that started a session ends it."},
-        {triggers, 5, "*Do nothing*"},
-        {triggers, 7, "Deactivate events end only sessions a trigger started."},
-        {triggers, 8, "**any**"},
-        {triggers, 8, "Battery & UPS"},
-        {triggers, 10, "Schedule › Bluetooth › WiFi (SSID) › Network › Apps"},
-        {triggers, 10, "up and down buttons reorder"},
-        {triggers, 10, "*shielded*"},
-        {triggers, 11, "**Battery & UPS safety · ALWAYS FIRST**"},
-        {triggers, 11, "moved below a rule"},
-        {triggers, 13, "Rules are edge-triggered."},
-        {triggers, 15, "The running session, if any, is unaffected."},
-        {triggers, 17, "**repeating window**"},
-        {triggers, 17, "FIRED"},
-        {triggers, 17,
-         "Missed fires catch up within 30 minutes, otherwise they're skipped and logged as "
-         "missed."},
-        {triggers, 18, "**Lock to the password screen at fire**"},
-        {triggers, 18, "Every start also reads keep-alive drives and remounts vanished shares."},
-        {triggers, 20, "**Watch background processes**"},
-        {triggers, 22, "Green started a session, red ended one, orange re-armed, blue was a Test."},
-        {triggers, 24, "**Export Settings…**"},
-        {triggers, 24, "*unavailable on this Mac*"},
-        {triggers, 25, "**Delete All Rules…** asks twice before doing anything."},
-        {triggers, 27, "**Export Settings First…**"},
-        {triggers, 28, "**Also clear Orvel's macOS permission grants**"},
-        {triggers, 28, "System Settings › Privacy & Security › Location Services"},
-        {triggers, 30, "Trigger sessions never survive a reboot"},
-        {drives, 1, "4 KB"},
-        {drives, 1, "Reads only — Orvel never writes to your drives."},
-        {drives, 3, "**Only while Orvel is on**"},
-        {drives, 3, "default every 3 minutes"},
-        {drives, 7, "OFFLINE"},
-        {drives, 9, "(-m)"},
-        {drives, 9, "Turn -m back on manually if you really want both."},
-        {batteryPower, 1, "Settings › Automations & Triggers › Battery/Power"},
-        {batteryPower, 1, "no permissions, ever"},
-        {batteryPower, 1, "*any*"},
-        {batteryPower, 3, "*or full*"},
-        {batteryPower, 3, "A manual toggle wins until the power state next changes."},
-        {batteryPower, 5, "**End session when battery drops below X%**"},
-        {batteryPower, 7, "**Re-enable when battery recovers above Y%**"},
-        {batteryPower, 7, "**all**"},
-        {batteryPower, 9, "**Inverted**"},
-        {batteryPower, 11, "*connected*"},
-        {batteryPower, 13, "−m"},
-        {batteryPower, 13, "No yellow note means no conflict."},
-        {batteryPower, 14, "“waiting to re-enable”"},
-        {batteryPower, 14, "CONFLICTS"},
-        {batteryPower, 14, "the Simulate buttons on the Advanced tab"},
-        {permissions, 1, "when Wake the Mac is first switched on for a rule"},
-        {permissions, 1,
-         "starting a session, restoring after a reboot or waking from sleep will never raise a "
-         "dialog"},
-        {permissions, 3, "Orvel asks for nothing until you ask it to"},
-        {permissions, 4, "A fresh install performs no permission check of any kind."},
-        {permissions, 5, "**WiFi SSID rule**"},
-        {permissions, 5,
-         "Nothing else in the app can raise a permission dialog — trigger rules firing in the "
-         "background never do."},
-        {permissions, 7, "Orvel still does its main job completely."},
-        {permissions, 8,
-         "You lose the two built-in input switches, possibly the keyboard backlight, and the "
-         "global shortcut. Everything else is unaffected."},
-        {permissions, 10, "**off by default**"},
-        {permissions, 16, "**+**"},
-        {permissions, 17,
-         "Accessibility takes effect immediately. Input Monitoring usually needs Orvel quit and "
-         "relaunched."},
-        {permissions, 19, "**−**"},
-        {permissions, 19, "it stopped working"},
-        {commandLine, 1,
-         "Everything on the sleep side of Orvel is available from Terminal. These are the exact "
-         "equivalents."},
-        {commandLine, 10, "Inspecting what's holding the Mac orvel"},
-        {commandLine, 18, "Factory wipe from Terminal"},
-        {commandLine, 24,
-         "Quit Orvel before any of these; grants take effect at the next launch. Location "
-         "Services lives outside TCC — remove it by hand in System Settings › Privacy & Security "
-         "› Location Services."},
-        {persistence, 2, "Indefinite sessions are re-asserted automatically after every wake."},
-        {persistence, 3,
-         "Only true system sleep counts. Display sleep and screen lock don't end anything."},
-        {persistence, 4, "**Wake the Mac**"},
-        {persistence, 4,
-         "catches up within 30 minutes of its moment — later than that it is skipped and logged "
-         "as missed"},
-        {persistence, 6,
-         "Condition changes that happen during sleep are ignored until the next "
-         "live event."},
-        {persistence, 8, "A timed session comes back as indefinite"},
-        {persistence, 9, "Trigger-started sessions never survive a reboot."},
-        {persistence, 11, "**Re-enable when battery recovers**"},
-        {persistence, 13, "System Settings › General › Login Items"},
-        {persistence, 15,
-         "In compatibility mode the caffeinate child process is terminated with the app."},
-        {shortcuts, 2, "**⌃⌥⌘C** toggles Orvel from anywhere — **off by default**."},
-        {shortcuts, 5,
-         "**Left-click toggles Orvel immediately** without opening anything — the fastest way to "
-         "use it. Right-click opens the panel."},
-        {shortcuts, 5, "Settings › General › Menu bar icon clicks swaps the two."},
-        {shortcuts, 7,
-         "**⌘,** opens Settings, **⌘Q** quits, **⌘W** closes a window, and the usual Edit "
-         "shortcuts work in the Custom Duration fields."},
-        {shortcuts, 9, "**⌘W** closes the window."},
-        {troubleshooting, 2, "`pmset -g assertions`"},
-        {troubleshooting, 2, "`-s` in particular is ignored on battery by design."},
-        {troubleshooting, 5,
-         "Look at Settings › Devices. The **Input Monitoring** and **Last attempt failed** lines "
-         "tell you which half is wrong."},
-        {troubleshooting, 6, "*Insufficient privileges*"},
-        {troubleshooting, 6, "Ticking and unticking is not enough."},
-        {troubleshooting, 7,
-         "*Not granted* means it was never approved. Turning the switch on "
-         "will prompt."},
-        {troubleshooting, 8, "Orvel.app"},
-        {troubleshooting, 10, "Settings › Troubleshooting › **Reset All Settings…**"},
-        {troubleshooting, 17, "*CoreBrightness unavailable · IOKit driver not found*"},
-        {troubleshooting, 19, "Zero brightness is not real display sleep."},
-        {troubleshooting, 30, "but if a dialog sits unanswered for 45 seconds it moves on"},
-        {troubleshooting, 32, "in this order"},
-        {troubleshooting, 32, "The activity log states the reason for every ignored event"},
-        {troubleshooting, 34,
-         "That's usually the shield: a higher-priority activate condition still holds, or the "
-         "running session is manual and untouchable. The log entry names the shielding rule."},
-        {troubleshooting, 40,
-         "Enabling per-drive keep-alive does that deliberately — per-drive is replacing the "
-         "global flag. The activity log records it."},
-        {troubleshooting, 46,
-         "Gatekeeper quarantine. Clear it, then right-click the app and choose Open the first "
-         "time."},
-        {troubleshooting, 49,
-         "Quit Orvel — every device change is reversed on quit, unconditionally."},
-        {troubleshooting, 52,
-         "Settings › Troubleshooting has two buttons at the bottom. Both copy straight to the "
-         "clipboard, so you can paste the result into a message."},
-        {troubleshooting, 53, "**About Orvel › Feedback…**"},
-        {troubleshooting, 53, "Orvel itself sends nothing"},
-        {troubleshooting, 54, "PASS"},
-        {troubleshooting, 59, "*FAIL — internal device found*"},
-        {troubleshooting, 60, "On Macs with a T1 or T2 controller that is normal"},
-        {troubleshooting, 61,
-         "*FAIL — Input Monitoring* or *Accessibility* is a stale or "
-         "missing grant. See above."},
-        {troubleshooting, 62, "If you'd rather use Terminal"},
-        {accessibility, 1,
-         "Orvel mirrors the system's accessibility settings — there are no separate in-app "
-         "accessibility switches to configure."},
-        {accessibility, 3, "and the product is capped between 50% and 200%"},
-        {accessibility, 3, "Past a 480-point width the panel stops widening and wraps instead"},
-        {accessibility, 5, "**Toggle Orvel**"},
-        {accessibility, 7,
-         "The confirmation when disabling built-in input waits 30 seconds normally and **90 "
-         "seconds while VoiceOver is running**, so there is time to hear it and answer."},
-        {accessibility, 9,
-         "Everything reachable by mouse is reachable by keyboard: the global shortcut toggles "
-         "sessions, ⌘, opens Settings, ⌘Q quits, and Tab + Space drive the panel, every Settings "
-         "tab, and the EULA window."},
-        {languages, 1, "System Settings › General › Language & Region"},
-        {languages, 1, "Language & Region › Applications › + › Orvel"},
-        {languages, 2,
-         "Languages in this release: English, Spanish (Spain, Latin America and United States), "
-         "French, German, Portuguese (Brazil and Portugal), Italian, Japanese, Simplified "
-         "Chinese, Swedish, Norwegian Bokmål, Danish, Finnish and Dutch."},
-        {languages, 2, "Anything untranslated falls back to English rather than showing a blank."},
-        {languages, 4,
-         "The License Agreement (its English text governs — the gate says so in your language), "
-         "diagnostics reports (they are read by support), and the command preview (it is a real "
-         "command line)."},
-        {languages, 5, "Spotted an awkward translation?"},
-        {languages, 6, "no reinstall needed beyond it"},
-    };
-    for (const auto& c : cases) {
-        const auto page = blocks(c.section);
-        ASSERT_LE(c.block, page.size()) << rawValue(c.section);
-        const std::string texts = joined(rawTexts(page[c.block - 1]));
-        EXPECT_NE(texts.find(c.literal), std::string::npos)
-            << rawValue(c.section) << " block " << c.block << " lacks " << c.literal;
     }
 }
 

@@ -11,6 +11,12 @@
 
 namespace orvel::test {
 
+void installHelpPages(SimPaths& paths) {
+    std::filesystem::create_directories(paths.resourcesDirectory());
+    std::filesystem::create_directory_symlink(std::string(ORVEL_RESOURCES) + "/help",
+                                              paths.resourcesDirectory() + "/help");
+}
+
 void OrvelTest::SetUp() {
     // Times of day print the same everywhere.
     setenv("TZ", "UTC", 1);
@@ -30,6 +36,7 @@ void OrvelTest::SetUp() {
     std::filesystem::remove_all(scratch_);
     std::filesystem::create_directories(scratch_);
     sim_->paths().setRoot(scratch_);
+    installHelpPages(sim_->paths());
 }
 
 void OrvelTest::TearDown() {

@@ -10,6 +10,9 @@
 
 namespace orvel::test {
 
+// Puts the program's help pages among the simulated machine's resources, as installed.
+void installHelpPages(SimPaths& paths);
+
 // Every test case starts on a fresh simulated machine: a new virtual-time main loop, a new
 // simulated platform and no shared instances. Teardown destroys the shared instances first, while
 // the platform and the loop they use still exist.

@@ -359,5 +359,45 @@ TEST(MarkdownTest, LongRunsOfUnclosedMarkersStayPlainText) {
     }
 }
 
+TEST(MarkdownTest, SplitsADocumentIntoItsBlocks) {
+    using K = MarkdownBlock::Kind;
+    const auto heading = [](int level, std::string text) {
+        return MarkdownBlock{K::heading, std::move(text), level, {}};
+    };
+    const auto block = [](K kind, std::string text) {
+        return MarkdownBlock{kind, std::move(text)};
+    };
+    const auto table = [](std::vector<std::vector<std::string>> rows) {
+        return MarkdownBlock{K::table, "", 0, std::move(rows)};
+    };
+    struct Case {
+        const char* text;
+        std::vector<MarkdownBlock> blocks;
+    };
+    const Case cases[] = {
+        {"", {}},
+        {"\n \n\t\n", {}},
+        {"# One\n###### Six  \n####### seven\n#tag",
+         {heading(1, "One"), heading(6, "Six"), block(K::paragraph, "####### seven #tag")}},
+        {"a **b**\r\n  c\n\nd", {block(K::paragraph, "a **b** c"), block(K::paragraph, "d")}},
+        {"text\n## Head\nmore",
+         {block(K::paragraph, "text"), heading(2, "Head"), block(K::paragraph, "more")}},
+        {"- item\n    code?", {block(K::paragraph, "- item code?")}},
+        {"```sh\n  a | b\n\n# not a heading\n```\n> note\n> goes on\n\nafter",
+         {block(K::code, "  a | b\n\n# not a heading"), block(K::quote, "note goes on"),
+          block(K::paragraph, "after")}},
+        {"```\n\nfirst line empty\n```", {block(K::code, "\nfirst line empty")}},
+        {"```\nnever closed\n\nstill code", {block(K::code, "never closed\n\nstill code")}},
+        {"```\n```", {block(K::code, "")}},
+        {"| A | B |\n|---|:-:|\n|  x |  |\n| y | z | w\n",
+         {table({{"A", "B"}, {"x", ""}, {"y", "z", "w"}})}},
+        {"para\n| A |\n>q", {block(K::paragraph, "para"), table({{"A"}}), block(K::quote, "q")}},
+    };
+    for (const auto& c : cases) {
+        const auto blocks = parseMarkdownBlocks(c.text);
+        EXPECT_EQ(blocks, c.blocks) << c.text;
+    }
+}
+
 }  // namespace
 }  // namespace orvel::ui

@@ -27,6 +27,7 @@
 #include "help/HelpView.h"
 #include "menubar/MenuView.h"
 #include "menubar/StatusItemController.h"
+#include "support/OrvelTest.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/Host.h"
@@ -52,6 +53,7 @@ class AppPicturesTest : public test::QtUiTest {
         fs::create_directories(sim().paths().resourcesDirectory());
         fs::copy_file(std::string(ORVEL_RESOURCES) + "/eula-1.0-draft.md",
                       sim().paths().resourcesDirectory() + "/eula-1.0-draft.md");
+        test::installHelpPages(sim().paths());
     }
     void TearDown() override {
         // The services' windows and items go while the host they belong to still exists.

@@ -9,7 +9,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
 #include <string>
 
 #include "QtUiTest.h"
@@ -18,6 +21,7 @@
 #include "help/HelpPages.h"
 #include "help/HelpSection.h"
 #include "help/HelpView.h"
+#include "support/OrvelTest.h"
 #include "ui/Host.h"
 #include "ui/ViewComponent.h"
 #include "ui/qt/QtWindow.h"
@@ -38,11 +42,22 @@ class WholePage final : public ui::ViewComponent {
 
 class HelpPagesPicturesTest : public test::QtUiTest {
   protected:
+    void SetUp() override {
+        QtUiTest::SetUp();
+        root_ = ::testing::TempDir() + "orvel-help-pictures-" + std::to_string(::getpid());
+        std::filesystem::remove_all(root_);
+        sim().paths().setRoot(root_);
+        test::installHelpPages(sim().paths());
+    }
     void TearDown() override {
         Registry::reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QtUiTest::TearDown();
+        std::filesystem::remove_all(root_);
     }
+
+  private:
+    std::string root_;
 };
 
 // Every glyph the pages lean on has to come from the font the label draws with, not a box.
