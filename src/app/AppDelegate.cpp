@@ -356,7 +356,8 @@ void AppDelegate::makeRuleFromWatchedApp() {
     rule.unavailableHere = false;
     rule.appBundleID = controller.watchedBundleID();
     rule.appName = *appName;
-    if (rule.appBundleID && AppTriggerSource::isBackgroundApp(*rule.appBundleID)) {
+    if (rule.appBundleID &&
+        AppTriggerSource::isBackgroundApp(Platform::current().workspace(), *rule.appBundleID)) {
         rule.watchBackground = true;
     }
     const std::string id = rule.id.uuidString();
@@ -372,7 +373,7 @@ void AppDelegate::chooseAppToWatch() {
     closePanel();
     ui::UiHost& host = ui::UiHost::current();
     Workspace& workspace = Platform::current().workspace();
-    ui::OpenPanelOptions options = AppRuleEditor::applicationPanel();
+    ui::OpenPanelOptions options = AppRuleEditor::applicationPanel(workspace);
     options.title = "Stay orvel until this app quits";
     options.prompt = "Watch";
     host.application().activate(true);

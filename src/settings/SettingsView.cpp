@@ -62,7 +62,7 @@ SettingsView::SettingsView(const SettingsServices& services)
                   defaults.setInteger(kSubTabKey, tag);
               }},
           services.automations)),
-      updates_(std::make_shared<UpdateCheckSection>()),
+      updates_(std::make_shared<UpdateCheckSection>(defaults_)),
       agreement_(std::make_shared<AgreementRow>()),
       drives_(std::make_shared<DrivesSettingsView>(services.drives, services.controller)) {
     // A reset also forgets what this window found on the Devices page.

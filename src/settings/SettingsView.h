@@ -108,7 +108,7 @@ class SettingsView final : public ui::ViewComponent, public WeakReferenceable {
     void scanDevices();
     void checkBacklight();
     // Whether the display can be darkened: an internal battery, or a built-in display online.
-    static bool canDarkenDisplay();
+    bool canDarkenDisplay() const;
 
     // Advanced.
     std::string equivalentCommandText() const;

@@ -58,6 +58,7 @@ DiagnosticsSources DiagnosticsSources::system(SystemInfo& info) {
         return ReportRedaction::shared().obfuscate(text);
     };
     sources.machine = [&info] { return info.architecture(); };
+    sources.osVersion = [&info] { return osVersionString(info); };
     return sources;
 }
 
@@ -158,27 +159,28 @@ ui::View TroubleshootingView::body() {
             clearViewState_();
         }
     };
-    return VStack(HAlign::leading, 14,
-                  {header("THIS MAC"), LabeledContent("macOS", TextVerbatim(osVersionString())),
-                   LabeledContent("Architecture",
-                                  TextVerbatim(architectureText(call(sources_.machine)))),
-                   LabeledContent("Engine in use", TextVerbatim(controller_.engineName())),
-                   LabeledContent("Power",
-                                  Text(controller_.isOnAC() ? "Connected to power" : "On battery")),
-                   Divider(), header("KNOWN LIMITS"),
-                   limitationRow("\u2212s is ignored on battery",
-                                 "True on every Mac. Orvel greys the option out while unplugged "
-                                 "rather than pretending it works."),
-                   limitationRow("Closing the lid always sleeps an Apple silicon Mac",
-                                 "No caffeinate flag or power assertion prevents it. Clamshell "
-                                 "operation needs an external display and power."),
-                   limitationRow("\u2212u is a pulse, not a held state",
-                                 "With the assertion engine Orvel re-issues it every 30 seconds; "
-                                 "caffeinate handles this itself."),
-                   limitationRow("A timed session ends when the Mac sleeps",
-                                 "System sleep only \u2014 display sleep and screen lock don't "
-                                 "count. Indefinite sessions survive sleep, wake and restart."),
-                   Divider(), diagnosticsSection(), Divider(), ResetSection(clearText)})
+    return VStack(
+               HAlign::leading, 14,
+               {header("THIS MAC"), LabeledContent("macOS", TextVerbatim(call(sources_.osVersion))),
+                LabeledContent("Architecture",
+                               TextVerbatim(architectureText(call(sources_.machine)))),
+                LabeledContent("Engine in use", TextVerbatim(controller_.engineName())),
+                LabeledContent("Power",
+                               Text(controller_.isOnAC() ? "Connected to power" : "On battery")),
+                Divider(), header("KNOWN LIMITS"),
+                limitationRow("\u2212s is ignored on battery",
+                              "True on every Mac. Orvel greys the option out while unplugged "
+                              "rather than pretending it works."),
+                limitationRow("Closing the lid always sleeps an Apple silicon Mac",
+                              "No caffeinate flag or power assertion prevents it. Clamshell "
+                              "operation needs an external display and power."),
+                limitationRow("\u2212u is a pulse, not a held state",
+                              "With the assertion engine Orvel re-issues it every 30 seconds; "
+                              "caffeinate handles this itself."),
+                limitationRow("A timed session ends when the Mac sleeps",
+                              "System sleep only \u2014 display sleep and screen lock don't "
+                              "count. Indefinite sessions survive sleep, wake and restart."),
+                Divider(), diagnosticsSection(), Divider(), ResetSection(clearText)})
         .padding(24)
         .frame(Frame().withMaxWidth(kInfinity).withAlignment(Alignment::leading()));
 }

@@ -24,6 +24,7 @@ struct DiagnosticsSources {
     std::function<std::optional<std::string>()> report;
     std::function<std::string(const std::string&)> redact;
     std::function<std::string()> machine;
+    std::function<std::string()> osVersion;
 
     // The real ones: the self-test and the report built with the HID-access flag raised and
     // the permission status fresh, the audit's sections, the redaction of the gathered names

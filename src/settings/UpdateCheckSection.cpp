@@ -8,7 +8,8 @@ namespace orvel {
 
 using namespace ui;
 
-UpdateCheckSection::UpdateCheckSection() : schedule(*this, update_schedule::load()) {}
+UpdateCheckSection::UpdateCheckSection(UserDefaults& defaults)
+    : schedule(*this, update_schedule::load(defaults)), defaults_(defaults) {}
 
 View UpdateCheckSection::body() {
     std::vector<View> options;
@@ -19,7 +20,7 @@ View UpdateCheckSection::body() {
                                    [this](const std::string& raw) {
                                        if (auto value = fromRaw<UpdateSchedule>(raw)) {
                                            schedule = *value;
-                                           update_schedule::save(*value);
+                                           update_schedule::save(defaults_, *value);
                                        }
                                    }};
     const auto caption = [](const char* text) {

@@ -12,11 +12,14 @@ namespace orvel {
 // It starts no check, no timer and no network access. Main thread only.
 class UpdateCheckSection final : public ui::ViewComponent {
   public:
-    UpdateCheckSection();
+    explicit UpdateCheckSection(UserDefaults& defaults);
 
     ui::View body() override;
 
     Published<UpdateSchedule> schedule;
+
+  private:
+    UserDefaults& defaults_;
 };
 
 // The General page's agreement row: when the user agreed, read afresh from the assent record

@@ -302,13 +302,13 @@ TEST_F(SettingsViewTest, TheScheduleLoadsWithTheOlderKeyAsFallbackAndWritesNothi
             d().setBool(update_schedule::kLegacyKey, *c.weekly);
         }
         const auto writes = d().writeCount();
-        EXPECT_EQ(update_schedule::load(), c.expected);
+        EXPECT_EQ(update_schedule::load(d()), c.expected);
         EXPECT_EQ(d().writeCount(), writes);
         EXPECT_EQ(d().persistentValue(update_schedule::kKey).has_value(), c.stored.has_value());
     }
-    update_schedule::save(UpdateSchedule::biweekly);
+    update_schedule::save(d(), UpdateSchedule::biweekly);
     EXPECT_EQ(d().stringForKey(update_schedule::kKey), "biweekly");
-    EXPECT_EQ(update_schedule::load(), UpdateSchedule::biweekly);
+    EXPECT_EQ(update_schedule::load(d()), UpdateSchedule::biweekly);
 }
 
 TEST_F(SettingsViewTest, UpdateControlsAreDisabledAndStartNothing) {
