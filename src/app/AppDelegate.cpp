@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/compose/MenuBarServices.h"
+#include "app/compose/WindowsServices.h"
 #include "automations/AppRuleEditor.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
@@ -274,9 +275,8 @@ void AppDelegate::showHelpWindow(std::optional<HelpSection> section) {
 void AppDelegate::openSettings() {
     closePanel();
     if (!settingsWindow) {
-        settingsWindow =
-            makeWindow(localized("Orvel Settings"), kStandardStyle,
-                       std::make_shared<SettingsView>(Registry::instance<SettingsServices>()));
+        settingsWindow = makeWindow(localized("Orvel Settings"), kStandardStyle,
+                                    std::make_shared<SettingsView>(settingsServices()));
         settingsWindow->setContentSize(900, 560);
         settingsWindow->setContentMinSize(675, 280);
         settingsWindow->setContentMaxSize(900, std::numeric_limits<double>::max());

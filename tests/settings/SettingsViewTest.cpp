@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "app/AppDelegate.h"
+#include "app/compose/WindowsServices.h"
 #include "core/ActivityLog.h"
 #include "devices/HotKeyBackend.h"
 #include "devices/InputBlocker.h"
@@ -51,7 +52,7 @@ class SettingsViewTest : public test::SessionTest {
     // Opens the window as the application does: made once, shown again after closing.
     void open() {
         if (!window) {
-            view = std::make_shared<SettingsView>(Registry::instance<SettingsServices>());
+            view = std::make_shared<SettingsView>(settingsServices());
             window = host().makeWindow();
             window->setContent(view);
         }
@@ -163,7 +164,7 @@ TEST_F(SettingsViewTest, DevicesReadsPermissionsOnAppearanceAndEveryTwoSecondsWh
     window.reset();
     view.reset();
     open();
-    EXPECT_FALSE(SettingsView(Registry::instance<SettingsServices>()).inputMonitoringGranted());
+    EXPECT_FALSE(SettingsView(settingsServices()).inputMonitoringGranted());
 }
 
 // General ----------------------------------------------------------------------------------------
@@ -344,7 +345,8 @@ TEST_F(SettingsViewTest, AgreementRowReadsTheRecordOrSaysNotYet) {
         if (content) {
             std::ofstream(path) << *content;
         }
-        EXPECT_EQ(AgreementRow::agreedText(), expected) << content.value_or("(missing)");
+        EXPECT_EQ(AgreementRow::agreedText(LicenseAgreement::shared()), expected)
+            << content.value_or("(missing)");
     }
     setCurrentLocaleIdentifier(std::nullopt);
     setenv("TZ", "UTC", 1);
