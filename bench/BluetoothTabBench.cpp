@@ -14,6 +14,7 @@
 #include "QuietSimulator.h"
 #include "automations/BluetoothSettingsView.h"
 #include "foundation/Registry.h"
+#include "reports/PermissionAudit.h"
 #include "triggers/BluetoothTriggerSource.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/ViewHost.h"
@@ -47,9 +48,9 @@ int main(int argc, char** argv) {
     engine.syncSources();
     loop.drain();
 
-    auto page = std::make_shared<BluetoothSettingsView>(makePermissionTab(engine),
-                                                        BluetoothTriggerSource::shared(),
-                                                        sim.bluetooth(), sim.network());
+    auto page = std::make_shared<BluetoothSettingsView>(
+        makePermissionTab(engine), BluetoothTriggerSource::shared(), sim.bluetooth(), sim.network(),
+        PermissionAudit::shared());
     std::set<UUID> open;
     for (int i = 0; i < 5; ++i) {
         open.insert(rules[static_cast<std::size_t>(i) * 4].id);

@@ -14,6 +14,7 @@
 #include "QuietSimulator.h"
 #include "automations/NetworkSettingsView.h"
 #include "foundation/Registry.h"
+#include "reports/PermissionAudit.h"
 #include "triggers/NetworkTriggerSource.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/Inspector.h"
@@ -55,8 +56,9 @@ int main(int argc, char** argv) {
     engine.start();
     loop.drain();
 
-    auto page = std::make_shared<NetworkSettingsView>(
-        makePermissionTab(engine), NetworkTriggerSource::shared(), sim.network());
+    auto page = std::make_shared<NetworkSettingsView>(makePermissionTab(engine),
+                                                      NetworkTriggerSource::shared(), sim.network(),
+                                                      PermissionAudit::shared());
     // The first range rule open; nine more open further down.
     const UUID typedInto = engine.rules()[1].id;
     std::set<UUID> open{typedInto};

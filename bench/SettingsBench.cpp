@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Figures.h"
+#include "app/compose/WindowsServices.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
 #include "platform/UserDefaults.h"
@@ -79,7 +80,7 @@ int main(int argc, char** argv) {
         const double processStart = msSince(start);
         sim.userDefaults().setInteger(SettingsView::kTabKey, SettingsView::kGeneralTab);
         start = Clock::now();
-        auto view = std::make_shared<SettingsView>(Registry::instance<SettingsServices>());
+        auto view = std::make_shared<SettingsView>(settingsServices());
         auto window = host.makeWindow();
         window->setContent(view);
         window->setContentSize(SettingsView::kIdealWidth, SettingsView::kIdealHeight);

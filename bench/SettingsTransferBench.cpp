@@ -11,6 +11,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
+#include "app/compose/WindowsServices.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -115,7 +116,7 @@ int main() {
         loop.drain();
 
         const auto key = *SettingsTransfer::makeSealingKey("correct horse battery staple");
-        const auto& owners = Registry::instance<SettingsTransfer::Owners>();
+        const auto owners = settingsTransferOwners();
         std::vector<double> exportPlain;
         std::vector<double> exportSealed;
         Data plain;

@@ -9,11 +9,13 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
+#include "app/compose/WindowsServices.h"
 #include "core/OrvelController.h"
 #include "drives/DriveKeepAlive.h"
 #include "drives/DrivesSettingsView.h"
 #include "foundation/Registry.h"
 #include "reports/ConflictsReport.h"
+#include "reports/PermissionAudit.h"
 #include "settings/SettingsReset.h"
 #include "settings/TroubleshootingView.h"
 #include "triggers/TriggerEngine.h"
@@ -81,8 +83,9 @@ int main() {
         }
         return out;
     };
-    auto view = std::make_shared<TroubleshootingView>(OrvelController::shared(), sources,
-                                                      [] { return std::string("x86_64"); });
+    sources.conflicts = [] { return ConflictsReport::shared().text(); };
+    auto view = std::make_shared<TroubleshootingView>(
+        OrvelController::shared(), sources, resetOwners(), [] { return std::string("x86_64"); });
     view->redactIdentifiers = true;
     auto window = ui::UiHost::current().makeWindow();
     window->setContent(view);
@@ -114,7 +117,8 @@ int main() {
     DriveKeepAlive& keeper = DriveKeepAlive::shared();
     loop.drain();  // the start-up scan, which drops drives that are not mounted
     keeper.drives = drives;
-    auto page = std::make_shared<DrivesSettingsView>(keeper, OrvelController::shared());
+    auto page = std::make_shared<DrivesSettingsView>(keeper, OrvelController::shared(),
+                                                     PermissionAudit::shared());
     auto drivesWindow = ui::UiHost::current().makeWindow();
     drivesWindow->setContent(page);
     drivesWindow->makeKeyAndOrderFront();

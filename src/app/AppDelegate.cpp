@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/compose/MenuBarServices.h"
+#include "app/compose/WindowsServices.h"
 #include "automations/AppRuleEditor.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
@@ -274,9 +275,8 @@ void AppDelegate::showHelpWindow(std::optional<HelpSection> section) {
 void AppDelegate::openSettings() {
     closePanel();
     if (!settingsWindow) {
-        settingsWindow =
-            makeWindow(localized("Orvel Settings"), kStandardStyle,
-                       std::make_shared<SettingsView>(Registry::instance<SettingsServices>()));
+        settingsWindow = makeWindow(localized("Orvel Settings"), kStandardStyle,
+                                    std::make_shared<SettingsView>(settingsServices()));
         settingsWindow->setContentSize(900, 560);
         settingsWindow->setContentMinSize(675, 280);
         settingsWindow->setContentMaxSize(900, std::numeric_limits<double>::max());
@@ -356,7 +356,8 @@ void AppDelegate::makeRuleFromWatchedApp() {
     rule.unavailableHere = false;
     rule.appBundleID = controller.watchedBundleID();
     rule.appName = *appName;
-    if (rule.appBundleID && AppTriggerSource::isBackgroundApp(*rule.appBundleID)) {
+    if (rule.appBundleID &&
+        AppTriggerSource::isBackgroundApp(Platform::current().workspace(), *rule.appBundleID)) {
         rule.watchBackground = true;
     }
     const std::string id = rule.id.uuidString();
@@ -372,7 +373,7 @@ void AppDelegate::chooseAppToWatch() {
     closePanel();
     ui::UiHost& host = ui::UiHost::current();
     Workspace& workspace = Platform::current().workspace();
-    ui::OpenPanelOptions options = AppRuleEditor::applicationPanel();
+    ui::OpenPanelOptions options = AppRuleEditor::applicationPanel(workspace);
     options.title = "Stay orvel until this app quits";
     options.prompt = "Watch";
     host.application().activate(true);

@@ -10,7 +10,6 @@
 #include "automations/RuleWrite.h"
 #include "foundation/Localization.h"
 #include "foundation/PropertyList.h"
-#include "platform/Platform.h"
 #include "platform/Workspace.h"
 #include "triggers/AppTriggerSource.h"
 #include "triggers/TriggerEngine.h"
@@ -33,10 +32,6 @@ std::string applicationName(const ApplicationBundle& bundle, const std::string& 
 }
 
 }  // namespace
-
-OpenPanelOptions AppRuleEditor::applicationPanel() {
-    return applicationPanel(Platform::current().workspace());
-}
 
 OpenPanelOptions AppRuleEditor::applicationPanel(Workspace& workspace) {
     OpenPanelOptions options;
@@ -62,7 +57,7 @@ void AppRuleEditor::setApp(const std::string& name, const std::string& bundleID,
             (previous && stored.name == *previous)) {
             stored.name = name;
         }
-        if (AppTriggerSource::isBackgroundApp(bundleID, url)) {
+        if (AppTriggerSource::isBackgroundApp(workspace, bundleID, url)) {
             stored.watchBackground = true;
         }
     });
@@ -88,7 +83,7 @@ void AppRuleEditor::chooseApp() const {
 std::vector<MenuItem> AppRuleEditor::runningAppItems() const {
     std::vector<MenuItem> items;
     const AppRuleEditor self = *this;
-    for (auto& [name, bundleID] : AppTriggerSource::runningApps()) {
+    for (auto& [name, bundleID] : AppTriggerSource::runningApps(workspace)) {
         MenuItem item{name, [self, name, bundleID] { self.setApp(name, bundleID, std::nullopt); }};
         item.verbatim = true;
         items.push_back(std::move(item));

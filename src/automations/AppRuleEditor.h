@@ -39,8 +39,6 @@ struct AppRuleEditor {
     std::vector<ui::MenuItem> runningAppItems() const;
     // The panel that offers the installed applications.
     static ui::OpenPanelOptions applicationPanel(Workspace& workspace);
-    // The same on the installed platform's workspace, for the application's own menu.
-    static ui::OpenPanelOptions applicationPanel();
 };
 
 }  // namespace orvel

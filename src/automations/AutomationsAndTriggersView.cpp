@@ -87,10 +87,10 @@ std::shared_ptr<ViewComponent> AutomationsAndTriggersView::subTabPage(const Auto
             return std::make_shared<TriggersSettingsView>(s.engine, s.log, s.prefs);
         case kBluetooth:
             return std::make_shared<BluetoothSettingsView>(
-                makePermissionTab(s.engine), s.bluetoothSource, s.bluetooth, s.network);
+                makePermissionTab(s.engine), s.bluetoothSource, s.bluetooth, s.network, s.audit);
         case kNetwork:
             return std::make_shared<NetworkSettingsView>(makePermissionTab(s.engine),
-                                                         s.networkSource, s.network);
+                                                         s.networkSource, s.network, s.audit);
         case kSchedule:
             return std::make_shared<ScheduleSettingsView>(s.engine, s.helper, s.prefs, s.network);
         case kApps:

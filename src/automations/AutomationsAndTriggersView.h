@@ -16,6 +16,7 @@ class BluetoothTriggerSource;
 class Network;
 class NetworkTriggerSource;
 class OrvelController;
+class PermissionAudit;
 class PowerSources;
 class PowerTriggerCenter;
 class Preferences;
@@ -38,6 +39,7 @@ struct AutomationServices {
     Network& network;
     Workspace& workspace;
     PowerSources& powerSources;
+    PermissionAudit& audit;
 };
 
 // The Automations & Triggers page of the Settings window: the two session switches above a

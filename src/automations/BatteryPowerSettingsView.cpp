@@ -185,7 +185,7 @@ View BatteryPowerSettingsView::acSection() {
 }
 
 View BatteryPowerSettingsView::batterySection() {
-    const bool noBattery = PowerTriggerCenter::internalBatteryDescriptions().empty();
+    const bool noBattery = internalBatteryDescriptions(powerSources_).empty();
     std::vector<View> header{Text("On battery"), Spacer()};
     if (noBattery) {
         header.push_back(caption("Disabled \u2014 no internal battery detected"));

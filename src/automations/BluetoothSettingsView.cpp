@@ -57,8 +57,13 @@ View percentView(std::int64_t percent, TextStyle style) {
 }  // namespace
 
 BluetoothSettingsView::BluetoothSettingsView(RuleTabState state, BluetoothTriggerSource& source,
-                                             Bluetooth& bluetooth, Network& network)
-    : engine_(*state.engine), source_(source), bluetooth_(bluetooth), network_(network) {
+                                             Bluetooth& bluetooth, Network& network,
+                                             PermissionAudit& audit)
+    : engine_(*state.engine),
+      source_(source),
+      bluetooth_(bluetooth),
+      network_(network),
+      audit_(audit) {
     expanded.set(std::move(state.expanded));
     btGranted.set(state.granted);
     btStatus.set(std::move(state.status));
@@ -174,8 +179,7 @@ void BluetoothSettingsView::refresh() {
     if (granted != btGranted()) {
         btGranted = granted;
     }
-    if (std::string status = PermissionAudit::shared().bluetoothStatusText();
-        status != btStatus()) {
+    if (std::string status = audit_.bluetoothStatusText(); status != btStatus()) {
         btStatus = std::move(status);
     }
     if (const auto& levels = source_.lastLevels(); levels != levels_()) {
@@ -185,7 +189,7 @@ void BluetoothSettingsView::refresh() {
 
 void BluetoothSettingsView::enable() {
     if (bluetooth_.authorization() != BluetoothAuthorization::notDetermined) {
-        PermissionAudit::shared().openPrivacySettings(kPrivacyAnchor);
+        audit_.openPrivacySettings(kPrivacyAnchor);
         return;
     }
     // The answer arrives with a later refresh.

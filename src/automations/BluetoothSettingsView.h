@@ -19,6 +19,7 @@ namespace orvel {
 class Bluetooth;
 class BluetoothTriggerSource;
 class Network;
+class PermissionAudit;
 
 // The Bluetooth sub-tab: the Bluetooth rules with their editors, adding a rule for a paired
 // device, and the app's Bluetooth permission, checked when the page appears and every 2 s while
@@ -35,7 +36,7 @@ class BluetoothSettingsView final : public ui::ViewComponent, public WeakReferen
     // `source` names the paired devices and their battery levels; `bluetooth` answers for the
     // permission.
     BluetoothSettingsView(RuleTabState state, BluetoothTriggerSource& source, Bluetooth& bluetooth,
-                          Network& network);
+                          Network& network, PermissionAudit& audit);
 
     // Ids of the rules whose editor is open.
     Published<std::set<UUID>> expanded{*this, {}};
@@ -83,6 +84,7 @@ class BluetoothSettingsView final : public ui::ViewComponent, public WeakReferen
     BluetoothTriggerSource& source_;
     Bluetooth& bluetooth_;
     Network& network_;
+    PermissionAudit& audit_;
     // The source's last battery readings, by device key, as last read.
     Published<std::map<std::string, std::int64_t>> levels_{*this, {}};
 };

@@ -21,13 +21,14 @@ View caption(const std::string& key) {
 }  // namespace
 
 NetworkSettingsView::NetworkSettingsView(RuleTabState state, NetworkTriggerSource& source,
-                                         Network& network)
+                                         Network& network, PermissionAudit& audit)
     : expanded(*this, std::move(state.expanded)),
       locGranted(*this, state.granted),
       locStatus(*this, std::move(state.status)),
       engine_(*state.engine),
       source_(source),
       network_(network),
+      audit_(audit),
       edits_(*state.engine) {}
 
 std::vector<ObservableObject*> NetworkSettingsView::observedObjects() {
@@ -65,7 +66,7 @@ void NetworkSettingsView::addRule() {
 void NetworkSettingsView::refreshPermission() {
     const bool granted =
         network_.locationAuthorization() == LocationAuthorization::authorizedAlways;
-    std::string status = PermissionAudit::shared().locationStatusText();
+    std::string status = audit_.locationStatusText();
     if (granted != locGranted()) {
         locGranted = granted;
     }
@@ -100,9 +101,9 @@ View NetworkSettingsView::rulesSection() {
 }
 
 View NetworkSettingsView::permissionSection() {
-    std::vector<View> rows{
-        PermissionStatusRow(localized("Location Services"), locStatus(), locGranted(),
-                            [] { PermissionAudit::shared().requestLocation(); })};
+    std::vector<View> rows{PermissionStatusRow(localized("Location Services"), locStatus(),
+                                               locGranted(),
+                                               [&audit = audit_] { audit.requestLocation(); })};
     if (!locGranted()) {
         rows.push_back(Text("Only WiFi SSID rules need Location \u2014 macOS hides network names "
                             "without it. Gateway, IP-range, domain, interface and VPN rules work "

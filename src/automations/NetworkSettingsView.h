@@ -16,6 +16,7 @@ namespace orvel {
 
 class Network;
 class NetworkTriggerSource;
+class PermissionAudit;
 class TriggerEngine;
 
 // The Network sub-tab: the Wi-Fi network name and network rules with their editors, and the
@@ -27,7 +28,8 @@ class NetworkSettingsView final : public ui::ViewComponent {
     static constexpr double kPermissionRefreshInterval = 2.0;
 
     // `source` asks for the Location permission; `network` answers whether it is granted.
-    NetworkSettingsView(RuleTabState state, NetworkTriggerSource& source, Network& network);
+    NetworkSettingsView(RuleTabState state, NetworkTriggerSource& source, Network& network,
+                        PermissionAudit& audit);
 
     // Ids of the rules whose editor is open.
     Published<std::set<UUID>> expanded;
@@ -52,6 +54,7 @@ class NetworkSettingsView final : public ui::ViewComponent {
     TriggerEngine& engine_;
     NetworkTriggerSource& source_;
     Network& network_;
+    PermissionAudit& audit_;
     RuleTextEdits edits_;
 };
 

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "platform/Platform.h"
 #include "platform/PowerSources.h"
 
 namespace orvel {
@@ -31,14 +30,6 @@ bool isOnACPower(PowerSources& sources) {
         }
     }
     return true;
-}
-
-std::vector<PropertyDictionary> internalBatteryDescriptions() {
-    return internalBatteryDescriptions(Platform::current().powerSources());
-}
-
-bool isOnACPower() {
-    return isOnACPower(Platform::current().powerSources());
 }
 
 }  // namespace orvel

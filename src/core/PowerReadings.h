@@ -14,8 +14,4 @@ std::vector<PropertyDictionary> internalBatteryDescriptions(PowerSources& source
 // decides; a machine without one counts as on wall power.
 bool isOnACPower(PowerSources& sources);
 
-// The same through the installed platform's power sources, for callers not handed their own.
-std::vector<PropertyDictionary> internalBatteryDescriptions();
-bool isOnACPower();
-
 }  // namespace orvel

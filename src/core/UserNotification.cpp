@@ -2,7 +2,6 @@
 
 #include "foundation/UUID.h"
 #include "platform/Notifications.h"
-#include "platform/Platform.h"
 
 namespace orvel {
 
@@ -11,10 +10,6 @@ void notifyUser(Notifications& notifications, const std::string& title, const st
         kNotificationAlert, [&notifications, title, body](bool granted) {
             postUserNotification(notifications, granted, title, body);
         });
-}
-
-void notifyUser(const std::string& title, const std::string& body) {
-    notifyUser(Platform::current().notifications(), title, body);
 }
 
 void postUserNotification(Notifications& notifications, bool granted, const std::string& title,

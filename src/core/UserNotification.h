@@ -10,8 +10,6 @@ class Notifications;
 // are made by the caller on the main thread; the completion may run on another. A refusal is
 // silent. Main thread.
 void notifyUser(Notifications& notifications, const std::string& title, const std::string& body);
-// The same through the installed platform's notifications, for callers not handed their own.
-void notifyUser(const std::string& title, const std::string& body);
 
 // Posts a notification at once with a new identifier, when `granted`; otherwise nothing. May be
 // called from any thread (it runs in authorization completions).

@@ -14,7 +14,6 @@
 #include "foundation/Registry.h"
 #include "platform/AccessibilityDisplay.h"
 #include "platform/Displays.h"
-#include "platform/Platform.h"
 #include "platform/Processes.h"
 #include "platform/SystemInfo.h"
 #include "ui/Host.h"
@@ -232,8 +231,7 @@ void DeviceState::watchdogTick() {
     }
 }
 
-bool DeviceState::isLaptop() {
-    SystemInfo& info = Platform::current().systemInfo();
+bool DeviceState::isLaptop(SystemInfo& info) {
     if (const auto model = info.hardwareModel(); model && model->rfind("MacBook", 0) == 0) {
         return true;
     }

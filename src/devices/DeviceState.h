@@ -76,7 +76,8 @@ class DeviceState final : public ObservableObject,
 
     // Whether this machine is a laptop: a model name beginning "MacBook", or a portable chassis.
     // Static so the diagnostics can ask without bringing the device state up.
-    static bool isLaptop();
+    static bool isLaptop(SystemInfo& info);
+    bool isLaptop() const { return isLaptop(machine_.systemInfo); }
     // The keyboards, mice, pointers and touch pads among the devices.
     static std::vector<HidDevice> filterInputDevices(const std::vector<HidDevice>& devices);
     // One line per device, in their order: "INTERNAL — " or "external — ", then its name and

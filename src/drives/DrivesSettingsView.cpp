@@ -56,13 +56,13 @@ ui::View caption(std::string key) {
         .foregroundStyle(Hierarchy::secondary);
 }
 
-VolumeAccess withDefaults(VolumeAccess access) {
+VolumeAccess withDefaults(VolumeAccess access, PermissionAudit& audit) {
     if (!access.probe) {
-        access.probe = [] { return PermissionAudit::shared().probeVolumes(true); };
+        access.probe = [&audit] { return audit.probeVolumes(true); };
     }
     if (!access.openPrivacySettings) {
-        access.openPrivacySettings = [](const std::string& anchor) {
-            PermissionAudit::shared().openPrivacySettings(anchor);
+        access.openPrivacySettings = [&audit](const std::string& anchor) {
+            audit.openPrivacySettings(anchor);
         };
     }
     if (!access.schedule) {
@@ -76,13 +76,13 @@ VolumeAccess withDefaults(VolumeAccess access) {
 }  // namespace
 
 DrivesSettingsView::DrivesSettingsView(DriveKeepAlive& keeper, OrvelController& controller,
-                                       std::set<std::string> expandedIDs,
+                                       PermissionAudit& audit, std::set<std::string> expandedIDs,
                                        std::optional<VolumeProbe> probe, VolumeAccess access)
     : expanded(*this, std::move(expandedIDs)),
       netProbe(*this, std::move(probe)),
       keeper_(keeper),
       controller_(controller),
-      access_(withDefaults(std::move(access))) {}
+      access_(withDefaults(std::move(access), audit)) {}
 
 std::vector<ObservableObject*> DrivesSettingsView::observedObjects() {
     return {&keeper_};

@@ -28,10 +28,12 @@ struct VolumeAccess {
 // own interval, manual read), the rescan, and the check of access to network shares. Holds no
 // copy of the drive list: each edit hands a changed copy of one drive to DriveKeepAlive::update.
 class OrvelController;
+class PermissionAudit;
 
 class DrivesSettingsView final : public ui::ViewComponent, public WeakReferenceable {
   public:
-    DrivesSettingsView(DriveKeepAlive& keeper, OrvelController& controller,
+    // `audit` probes the shares and opens the privacy settings unless `access` says otherwise.
+    DrivesSettingsView(DriveKeepAlive& keeper, OrvelController& controller, PermissionAudit& audit,
                        std::set<std::string> expanded = {},
                        std::optional<VolumeProbe> netProbe = std::nullopt,
                        VolumeAccess access = {});

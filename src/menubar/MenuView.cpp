@@ -487,8 +487,7 @@ View MenuView::builtInDevicesSection(double s) {
     rows.push_back(deviceSwitchRow("Disable Screen Saver", "Stops it starting while Orvel runs",
                                    setting(&Preferences::preventScreenSaver), false, s));
     // The battery list is asked first; the displays only on a machine without one.
-    if (!PowerTriggerCenter::internalBatteryDescriptions().empty() ||
-        BuiltInDisplay::builtInDisplayID()) {
+    if (!power_.internalBatteryDescriptions().empty() || BuiltInDisplay::builtInDisplayID()) {
         rows.push_back(deviceSwitchRow("Turn Off Built-In Display",
                                        "Darkens the internal panel only",
                                        setting(&Preferences::builtInDisplayOff), false, s));

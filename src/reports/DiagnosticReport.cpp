@@ -121,12 +121,12 @@ std::string DiagnosticReport::diagnosticReport() {
 
 std::vector<std::string> DiagnosticReport::systemLines() {
     std::vector<std::string> lines;
-    lines.push_back("  macOS " + osVersionString());
+    lines.push_back("  macOS " + osVersionString(n_.system));
     lines.push_back("  model " + hardwareModel());
     lines.push_back("  arch " + architecture());
     lines.push_back(std::string("  battery ") +
-                    yesNo(!PowerTriggerCenter::internalBatteryDescriptions().empty()) +
-                    " \u00B7 on AC " + yesNo(PowerTriggerCenter::isOnACPower()));
+                    yesNo(!internalBatteryDescriptions(n_.powerSources).empty()) +
+                    " \u00B7 on AC " + yesNo(isOnACPower(n_.powerSources)));
     if (const char* version = appVersion(); version != nullptr && *version != '\0') {
         lines.push_back(std::string("  Orvel ") + version);
     }
@@ -202,7 +202,7 @@ std::vector<std::string> DiagnosticReport::displayLines() {
     std::vector<std::string> lines;
     // A laptop has a panel even with the lid closed.
     lines.push_back(std::string("  has built-in panel: ") +
-                    truth(DeviceState::isLaptop() || online));
+                    truth(DeviceState::isLaptop(n_.system) || online));
     lines.push_back(std::string("  panel online: ") + truth(online));
     const auto level = n_.display.level();
     lines.push_back("  built-in brightness: " + (level ? levelText(*level) : "unreadable"));

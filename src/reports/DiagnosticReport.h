@@ -14,6 +14,7 @@ class KeyboardBacklight;
 class OrvelController;
 class Permissions;
 class PowerAssertions;
+class PowerSources;
 class Preferences;
 class ReportRedaction;
 class SystemInfo;
@@ -35,6 +36,7 @@ class DiagnosticReport {
         const TriggerEngine& engine;
         Permissions& permissions;
         PowerAssertions& assertions;
+        PowerSources& powerSources;
         SystemInfo& system;
         const ReportRedaction& redaction;
     };

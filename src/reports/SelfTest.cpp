@@ -92,8 +92,9 @@ std::vector<std::string> SelfTest::backlightLines() {
 
 std::vector<std::string> SelfTest::displayLines() {
     if (!BuiltInDisplay::builtInDisplayID()) {
-        return {DeviceState::isLaptop() ? "  SKIP \u2014 internal panel offline (lid closed)"
-                                        : "  SKIP \u2014 no internal panel on this Mac"};
+        return {DeviceState::isLaptop(n_.system)
+                    ? "  SKIP \u2014 internal panel offline (lid closed)"
+                    : "  SKIP \u2014 no internal panel on this Mac"};
     }
     BuiltInDisplay& display = n_.display;
     if (display.savedLevel()) {
@@ -137,7 +138,8 @@ std::vector<std::string> SelfTest::inputBlockingLines() {
         lines.push_back("  the app invalidates it while still showing as ticked.");
     }
     const std::vector<std::string> internal = InputBlocker::internalDeviceNames();
-    if (!DeviceState::isLaptop() && !BuiltInDisplay::builtInDisplayID() && internal.empty()) {
+    if (!DeviceState::isLaptop(n_.system) && !BuiltInDisplay::builtInDisplayID() &&
+        internal.empty()) {
         lines.push_back("  SKIP \u2014 desktop Mac: no built-in keyboard or trackpad exists,");
         lines.push_back("  so there is nothing to block. The switches are moot here.");
     } else {
@@ -176,11 +178,11 @@ std::vector<std::string> SelfTest::sleepEngineLines() {
 std::vector<std::string> SelfTest::powerLines() {
     namespace ps = power_source;
     std::vector<std::string> lines;
-    lines.push_back(verdict(!PowerTriggerCenter::internalBatteryDescriptions().empty(),
-                            "internal battery present"));
+    lines.push_back(
+        verdict(!internalBatteryDescriptions(n_.powerSources).empty(), "internal battery present"));
     const auto snapshot = n_.powerSources.snapshot();
     const std::string onAC =
-        std::string("  on AC ") + (PowerTriggerCenter::isOnACPower() ? "yes" : "no") +
+        std::string("  on AC ") + (isOnACPower(n_.powerSources) ? "yes" : "no") +
         " \u00B7 Low Power Mode " + (n_.powerSources.isLowPowerModeEnabled() ? "on" : "off");
     if (!snapshot) {
         lines.push_back("  power source info unreadable");

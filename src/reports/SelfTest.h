@@ -16,6 +16,7 @@ class Permissions;
 class PowerSources;
 class Processes;
 class ReportRedaction;
+class SystemInfo;
 
 // The hardware self-test: dims the keyboard backlight and the built-in display, reads the levels
 // back, puts them back, and marks each step PASS or FAIL with the measured values; then lists
@@ -34,6 +35,7 @@ class SelfTest {
         const OrvelController& controller;
         Processes& processes;
         PowerSources& powerSources;
+        SystemInfo& system;
         DiagnosticReport& report;
         PermissionAudit& audit;
         const ReportRedaction& redaction;

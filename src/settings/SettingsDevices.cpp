@@ -39,8 +39,8 @@ View sectionHeader(const std::string& title, bool laptop) {
 
 }  // namespace
 
-bool SettingsView::canDarkenDisplay() {
-    return !PowerTriggerCenter::internalBatteryDescriptions().empty() ||
+bool SettingsView::canDarkenDisplay() const {
+    return !power_.internalBatteryDescriptions().empty() ||
            BuiltInDisplay::builtInDisplayID().has_value();
 }
 

@@ -140,7 +140,7 @@ void SettingsReset::finish(const std::string& permissionText) {
     finished.send(summary);
 }
 
-void resetAllSettings(const std::function<void()>& clearViewState) {
+void resetAllSettings(const ResetOwners& owners, const std::function<void()>& clearViewState) {
     ui::UiHost& host = ui::UiHost::current();
     for (;;) {
         ui::AlertContent first;
@@ -154,7 +154,7 @@ void resetAllSettings(const std::function<void()>& clearViewState) {
         first.buttons = {"Continue", "Export Settings First\u2026", "Cancel"};
         const int answer = host.makeAlert(std::move(first))->runModal();
         if (answer == ui::kAlertSecondButtonReturn) {
-            SettingsTransfer::runExportPanel();
+            SettingsTransfer::runExportPanel(owners.transfer);
             continue;
         }
         if (answer != ui::kAlertFirstButtonReturn) {
@@ -177,10 +177,10 @@ void resetAllSettings(const std::function<void()>& clearViewState) {
     if (alert->runModal() != ui::kAlertFirstButtonReturn) {
         return;
     }
-    SettingsReset::shared().perform(alert->checkboxState(), clearViewState);
+    owners.reset().perform(alert->checkboxState(), clearViewState);
 }
 
-ui::View ResetSection(std::function<void()> clearViewState) {
+ui::View ResetSection(ResetOwners owners, std::function<void()> clearViewState) {
     using namespace ui;
     return VStack(
         HAlign::leading, 8,
@@ -189,7 +189,9 @@ ui::View ResetSection(std::function<void()> clearViewState) {
              .foregroundStyle(Hierarchy::tertiary),
          Button(
              "Reset All Settings\u2026",
-             [clearViewState = std::move(clearViewState)] { resetAllSettings(clearViewState); },
+             [owners = std::move(owners), clearViewState = std::move(clearViewState)] {
+                 resetAllSettings(owners, clearViewState);
+             },
              ButtonRole::destructive),
          Text("Returns every setting on every tab to defaults and deletes all trigger rules "
               "\u2014 imported ones included \u2014 plus drive keep-alive configuration and the "

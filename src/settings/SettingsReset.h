@@ -10,6 +10,7 @@
 #include "foundation/RunLoop.h"
 #include "foundation/Signal.h"
 #include "foundation/WeakRef.h"
+#include "settings/SettingsTransfer.h"
 #include "ui/View.h"
 
 namespace orvel {
@@ -76,11 +77,20 @@ class SettingsReset final : public ObservableObject, public WeakReferenceable {
 // Texts of the permission part of the summary.
 std::string permissionClearingFailedText(const std::string& reason);
 
+class SettingsReset;
+
+// What the RESET block acts through, each reached only once the user gets that far: a cancelled
+// alert or export panel builds no service.
+struct ResetOwners {
+    SettingsTransfer::Owners transfer;
+    std::function<SettingsReset&()> reset;
+};
+
 // "Reset All Settings…": asks twice (offering an export first) and resets when both are
 // confirmed, clearing the grants when the second alert's checkbox is on.
-void resetAllSettings(const std::function<void()>& clearViewState = {});
+void resetAllSettings(const ResetOwners& owners, const std::function<void()>& clearViewState = {});
 
 // The RESET block of the Troubleshooting page.
-ui::View ResetSection(std::function<void()> clearViewState = {});
+ui::View ResetSection(ResetOwners owners, std::function<void()> clearViewState = {});
 
 }  // namespace orvel

@@ -7,7 +7,6 @@
 #include "foundation/Log.h"
 #include "foundation/Numbers.h"
 #include "foundation/Published.h"
-#include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "foundation/SerialQueue.h"
 #include "platform/Bluetooth.h"
@@ -370,10 +369,6 @@ Result<ImportResult, ImportError> importDataWithKey(const Owners& owners, const 
         return document.error();
     }
     return applyDocument(owners, *document);
-}
-
-void runExportPanel() {
-    runExportPanel(Registry::instance<Owners>());
 }
 
 void runExportPanel(const Owners& owners) {

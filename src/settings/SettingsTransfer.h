@@ -73,8 +73,6 @@ inline constexpr std::uint64_t kMaxFileSize = 16ull << 20;
 // The save panel with its accessory (encrypt, passphrase), then the write. A sealed export
 // derives its key on a worker and writes when it is back on the main loop.
 void runExportPanel(const Owners& owners);
-// The same on the owners the application provides, for a caller not handed them.
-void runExportPanel();
 // The open panel, the passphrase prompt for a sealed file (one try), then the import. A sealed
 // file's key is derived on a worker; the import finishes on the main loop.
 void runImportPanel(const Owners& owners);

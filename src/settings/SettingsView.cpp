@@ -62,12 +62,13 @@ SettingsView::SettingsView(const SettingsServices& services)
                   defaults.setInteger(kSubTabKey, tag);
               }},
           services.automations)),
-      updates_(std::make_shared<UpdateCheckSection>()),
-      agreement_(std::make_shared<AgreementRow>()),
-      drives_(std::make_shared<DrivesSettingsView>(services.drives, services.controller)) {
+      updates_(std::make_shared<UpdateCheckSection>(defaults_, services.checkForUpdates)),
+      agreement_(std::make_shared<AgreementRow>(services.agreement)),
+      drives_(std::make_shared<DrivesSettingsView>(services.drives, services.controller,
+                                                   services.automations.audit)) {
     // A reset also forgets what this window found on the Devices page.
     troubleshooting_ = std::make_shared<TroubleshootingView>(
-        c_, DiagnosticsSources::system(services.systemInfo), [weakSelf = weakRef(*this)] {
+        c_, services.diagnostics, services.reset, [weakSelf = weakRef(*this)] {
             if (auto* self = weakSelf.get()) {
                 self->scannedDevices = std::nullopt;
             }

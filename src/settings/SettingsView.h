@@ -11,7 +11,9 @@
 #include "foundation/RawEnum.h"
 #include "foundation/WeakRef.h"
 #include "platform/UserDefaults.h"
+#include "settings/SettingsReset.h"
 #include "settings/SettingsTransfer.h"
+#include "settings/TroubleshootingView.h"
 #include "ui/ViewComponent.h"
 
 namespace orvel {
@@ -22,10 +24,10 @@ class DeviceState;
 class DriveKeepAlive;
 class InputBlocker;
 class KeyboardBacklight;
+class LicenseAgreement;
 class LoginItems;
 class Permissions;
 class PowerTriggerCenter;
-class SystemInfo;
 class UpdateCheckSection;
 class AgreementRow;
 class DrivesSettingsView;
@@ -43,8 +45,11 @@ struct SettingsServices {
     UserDefaults& defaults;
     Permissions& permissions;
     LoginItems& loginItems;
-    SystemInfo& systemInfo;
     AutomationServices automations;
+    LicenseAgreement& agreement;
+    DiagnosticsSources diagnostics;
+    ResetOwners reset;
+    std::function<void()> checkForUpdates;
 };
 
 // The Settings window's content: a tab view of six pages bound to "settingsTabSelection" (read
@@ -108,7 +113,7 @@ class SettingsView final : public ui::ViewComponent, public WeakReferenceable {
     void scanDevices();
     void checkBacklight();
     // Whether the display can be darkened: an internal battery, or a built-in display online.
-    static bool canDarkenDisplay();
+    bool canDarkenDisplay() const;
 
     // Advanced.
     std::string equivalentCommandText() const;

@@ -1,15 +1,6 @@
 #include "settings/TroubleshootingView.h"
 
 #include "core/OrvelController.h"
-#include "devices/InputBlocker.h"
-#include "platform/SystemInfo.h"
-#include "reports/ConflictsReport.h"
-#include "reports/DiagnosticReport.h"
-#include "reports/PermissionAudit.h"
-#include "reports/ReportRedaction.h"
-#include "reports/SelfTest.h"
-#include "settings/SettingsReset.h"
-#include "triggers/PowerTriggerCenter.h"
 #include "ui/Host.h"
 
 namespace orvel {
@@ -43,33 +34,16 @@ std::string call(const std::function<std::string()>& source) {
 
 }  // namespace
 
-DiagnosticsSources DiagnosticsSources::system(SystemInfo& info) {
-    DiagnosticsSources sources;
-    // Not SelfTest::forSupport: it appends the audit and a conflicts section of its own, and
-    // this page joins the pieces itself with the settings' conflicts report.
-    sources.selfTest = []() -> std::optional<std::string> {
-        InputBlocker::permissionStatus();
-        InputBlocker::HidAccessScope access;
-        return SelfTest::shared().selfTest();
-    };
-    sources.auditSections = [] { return PermissionAudit::shared().reportSections(); };
-    sources.report = [] { return DiagnosticReport::shared().forSupport(false, false); };
-    sources.redact = [](const std::string& text) {
-        return ReportRedaction::shared().obfuscate(text);
-    };
-    sources.machine = [&info] { return info.architecture(); };
-    return sources;
-}
-
 std::string architectureText(std::string_view machine) {
     const bool arm = machine.starts_with("arm") || machine.starts_with("aarch64");
     return arm ? "Apple silicon (arm64)" : "Intel (x86_64)";
 }
 
 TroubleshootingView::TroubleshootingView(OrvelController& controller, DiagnosticsSources sources,
-                                         std::function<void()> clearViewState)
+                                         ResetOwners reset, std::function<void()> clearViewState)
     : controller_(controller),
       sources_(std::move(sources)),
+      reset_(std::move(reset)),
       clearViewState_(std::move(clearViewState)) {}
 
 std::vector<ObservableObject*> TroubleshootingView::observedObjects() {
@@ -91,7 +65,7 @@ void TroubleshootingView::runSelfTest() {
     building_ = true;
     std::optional<std::string> text = sources_.selfTest();
     if (text) {
-        *text += "\n\n" + call(sources_.auditSections) + "\n\n" + ConflictsReport::shared().text();
+        *text += "\n\n" + call(sources_.auditSections) + "\n\n" + call(sources_.conflicts);
     }
     building_ = false;
     if (text) {
@@ -107,7 +81,7 @@ void TroubleshootingView::copyReport() {
     std::optional<std::string> text = sources_.report();
     building_ = false;
     if (text) {
-        deliver(*text + "\n\n" + ConflictsReport::shared().text());
+        deliver(*text + "\n\n" + call(sources_.conflicts));
     }
 }
 
@@ -158,27 +132,28 @@ ui::View TroubleshootingView::body() {
             clearViewState_();
         }
     };
-    return VStack(HAlign::leading, 14,
-                  {header("THIS MAC"), LabeledContent("macOS", TextVerbatim(osVersionString())),
-                   LabeledContent("Architecture",
-                                  TextVerbatim(architectureText(call(sources_.machine)))),
-                   LabeledContent("Engine in use", TextVerbatim(controller_.engineName())),
-                   LabeledContent("Power",
-                                  Text(controller_.isOnAC() ? "Connected to power" : "On battery")),
-                   Divider(), header("KNOWN LIMITS"),
-                   limitationRow("\u2212s is ignored on battery",
-                                 "True on every Mac. Orvel greys the option out while unplugged "
-                                 "rather than pretending it works."),
-                   limitationRow("Closing the lid always sleeps an Apple silicon Mac",
-                                 "No caffeinate flag or power assertion prevents it. Clamshell "
-                                 "operation needs an external display and power."),
-                   limitationRow("\u2212u is a pulse, not a held state",
-                                 "With the assertion engine Orvel re-issues it every 30 seconds; "
-                                 "caffeinate handles this itself."),
-                   limitationRow("A timed session ends when the Mac sleeps",
-                                 "System sleep only \u2014 display sleep and screen lock don't "
-                                 "count. Indefinite sessions survive sleep, wake and restart."),
-                   Divider(), diagnosticsSection(), Divider(), ResetSection(clearText)})
+    return VStack(
+               HAlign::leading, 14,
+               {header("THIS MAC"), LabeledContent("macOS", TextVerbatim(call(sources_.osVersion))),
+                LabeledContent("Architecture",
+                               TextVerbatim(architectureText(call(sources_.machine)))),
+                LabeledContent("Engine in use", TextVerbatim(controller_.engineName())),
+                LabeledContent("Power",
+                               Text(controller_.isOnAC() ? "Connected to power" : "On battery")),
+                Divider(), header("KNOWN LIMITS"),
+                limitationRow("\u2212s is ignored on battery",
+                              "True on every Mac. Orvel greys the option out while unplugged "
+                              "rather than pretending it works."),
+                limitationRow("Closing the lid always sleeps an Apple silicon Mac",
+                              "No caffeinate flag or power assertion prevents it. Clamshell "
+                              "operation needs an external display and power."),
+                limitationRow("\u2212u is a pulse, not a held state",
+                              "With the assertion engine Orvel re-issues it every 30 seconds; "
+                              "caffeinate handles this itself."),
+                limitationRow("A timed session ends when the Mac sleeps",
+                              "System sleep only \u2014 display sleep and screen lock don't "
+                              "count. Indefinite sessions survive sleep, wake and restart."),
+                Divider(), diagnosticsSection(), Divider(), ResetSection(reset_, clearText)})
         .padding(24)
         .frame(Frame().withMaxWidth(kInfinity).withAlignment(Alignment::leading()));
 }

@@ -5,12 +5,12 @@
 #include <string>
 #include <string_view>
 
+#include "settings/SettingsReset.h"
 #include "ui/ViewComponent.h"
 
 namespace orvel {
 
 class OrvelController;
-class SystemInfo;
 
 // What the diagnostics block asks of the diagnostics services: the texts it joins, the
 // redaction it applies to the whole joined text and the machine's architecture name.
@@ -24,11 +24,9 @@ struct DiagnosticsSources {
     std::function<std::optional<std::string>()> report;
     std::function<std::string(const std::string&)> redact;
     std::function<std::string()> machine;
-
-    // The real ones: the self-test and the report built with the HID-access flag raised and
-    // the permission status fresh, the audit's sections, the redaction of the gathered names
-    // and the kernel's machine name.
-    static DiagnosticsSources system(SystemInfo& info);
+    std::function<std::string()> osVersion;
+    // The settings' conflicts, joined after either text.
+    std::function<std::string()> conflicts;
 };
 
 // "Apple silicon (arm64)" for any machine name beginning "arm" (and Linux's "aarch64"), else
@@ -40,7 +38,7 @@ std::string architectureText(std::string_view machine);
 class TroubleshootingView final : public ui::ViewComponent {
   public:
     // `clearViewState` empties the hosting window's own state when a reset ends.
-    TroubleshootingView(OrvelController& controller, DiagnosticsSources sources,
+    TroubleshootingView(OrvelController& controller, DiagnosticsSources sources, ResetOwners reset,
                         std::function<void()> clearViewState = {});
 
     // The last text produced by either button, after redaction; empty before the first press.
@@ -60,6 +58,7 @@ class TroubleshootingView final : public ui::ViewComponent {
 
     OrvelController& controller_;
     DiagnosticsSources sources_;
+    ResetOwners reset_;
     std::function<void()> clearViewState_;
     // A text build may turn the loop modally; a press meanwhile is dropped.
     bool building_ = false;

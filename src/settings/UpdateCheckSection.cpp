@@ -8,7 +8,11 @@ namespace orvel {
 
 using namespace ui;
 
-UpdateCheckSection::UpdateCheckSection() : schedule(*this, update_schedule::load()) {}
+UpdateCheckSection::UpdateCheckSection(UserDefaults& defaults,
+                                       std::function<void()> checkForUpdates)
+    : schedule(*this, update_schedule::load(defaults)),
+      defaults_(defaults),
+      checkForUpdates_(std::move(checkForUpdates)) {}
 
 View UpdateCheckSection::body() {
     std::vector<View> options;
@@ -19,7 +23,7 @@ View UpdateCheckSection::body() {
                                    [this](const std::string& raw) {
                                        if (auto value = fromRaw<UpdateSchedule>(raw)) {
                                            schedule = *value;
-                                           update_schedule::save(*value);
+                                           update_schedule::save(defaults_, *value);
                                        }
                                    }};
     const auto caption = [](const char* text) {
@@ -29,7 +33,7 @@ View UpdateCheckSection::body() {
     };
     return Group({
         HStack(VAlign::center, 8,
-               {Button("Check for Updates\u2026", [] { UpdaterBridge::shared(); }).disabled(),
+               {Button("Check for Updates\u2026", checkForUpdates_).disabled(),
                 caption("Needs the Sparkle package \u2014 see BUILD.md")}),
         Picker("Check in the background:", selection, std::move(options))
             .pickerStyle(PickerStyle::menu)
@@ -39,8 +43,8 @@ View UpdateCheckSection::body() {
     });
 }
 
-std::string AgreementRow::agreedText() {
-    const auto record = LicenseAgreement::shared().storedAssent();
+std::string AgreementRow::agreedText(LicenseAgreement& agreement) {
+    const auto record = agreement.storedAssent();
     if (!record) {
         return localized("Not yet");
     }
@@ -49,8 +53,9 @@ std::string AgreementRow::agreedText() {
 
 View AgreementRow::body() {
     return Group({
-        LabeledContent("Agreed", TextVerbatim(agreedText())),
-        Button("View License Agreement", [] { LicenseAgreement::shared().showAgreementText(); }),
+        LabeledContent("Agreed", TextVerbatim(agreedText(agreement_))),
+        Button("View License Agreement",
+               [&agreement = agreement_] { agreement.showAgreementText(); }),
     });
 }
 

@@ -1,7 +1,6 @@
 #include "settings/UpdateSchedule.h"
 
 #include "foundation/Registry.h"
-#include "platform/Platform.h"
 #include "platform/UserDefaults.h"
 
 namespace orvel {
@@ -21,14 +20,6 @@ UpdateSchedule load(UserDefaults& defaults) {
 
 void save(UserDefaults& defaults, UpdateSchedule schedule) {
     defaults.setString(kKey, std::string(rawValue(schedule)));
-}
-
-UpdateSchedule load() {
-    return load(Platform::current().userDefaults());
-}
-
-void save(UpdateSchedule schedule) {
-    save(Platform::current().userDefaults(), schedule);
 }
 
 }  // namespace update_schedule

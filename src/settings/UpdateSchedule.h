@@ -30,9 +30,6 @@ inline constexpr const char* kLegacyKey = "weeklyUpdateCheck";
 // The stored schedule; an absent or unknown text falls back to the older key. Writes nothing.
 UpdateSchedule load(UserDefaults& defaults);
 void save(UserDefaults& defaults, UpdateSchedule schedule);
-// The same in the installed platform's defaults, for callers not handed their own.
-UpdateSchedule load();
-void save(UpdateSchedule schedule);
 }  // namespace update_schedule
 
 // Where an update mechanism would be attached. There is none: the object exists so the

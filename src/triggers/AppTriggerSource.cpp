@@ -6,7 +6,6 @@
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
 #include "foundation/TextCompare.h"
-#include "platform/Platform.h"
 #include "platform/Workspace.h"
 #include "triggers/TriggerEngine.h"
 
@@ -187,11 +186,6 @@ void AppTriggerSource::clearOneOff() {
     stopIfIdle();
 }
 
-bool AppTriggerSource::isBackgroundApp(const std::string& bundleID,
-                                       const std::optional<std::string>& url) {
-    return isBackgroundApp(Platform::current().workspace(), bundleID, url);
-}
-
 bool AppTriggerSource::isBackgroundApp(Workspace& workspace, const std::string& bundleID,
                                        const std::optional<std::string>& url) {
     for (const auto& app : workspace.runningApplications()) {
@@ -232,10 +226,6 @@ bool AppTriggerSource::infoPlistFlag(std::string_view key, const ApplicationBund
         return *text == "1" || lower == "true";
     }
     return false;
-}
-
-std::vector<std::pair<std::string, std::string>> AppTriggerSource::runningApps() {
-    return runningApps(Platform::current().workspace());
 }
 
 std::vector<std::pair<std::string, std::string>> AppTriggerSource::runningApps(

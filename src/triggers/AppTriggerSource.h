@@ -65,17 +65,12 @@ class AppTriggerSource final : public OneOffWatch {
     // running instance first, else of the bundle at `url`.
     static bool isBackgroundApp(Workspace& workspace, const std::string& bundleID,
                                 const std::optional<std::string>& url = std::nullopt);
-    // The same on the installed platform's workspace, for callers that hold none.
-    static bool isBackgroundApp(const std::string& bundleID,
-                                const std::optional<std::string>& url = std::nullopt);
     // A yes/no key of a bundle's information list: a Boolean, a number 0 or 1, or the text "1"
     // or "true" in any case; anything else is false.
     static bool infoPlistFlag(std::string_view key, const ApplicationBundle& bundle);
     // The running ordinary applications (name, bundle identifier), sorted by name as the user's
     // language sorts, ignoring case.
     static std::vector<std::pair<std::string, std::string>> runningApps(Workspace& workspace);
-    // The same on the installed platform's workspace, for callers that hold none.
-    static std::vector<std::pair<std::string, std::string>> runningApps();
 
     bool isObserving() const { return launchObserver_.isActive(); }
     bool isPolling() const { return pollTimer_.isValid(); }

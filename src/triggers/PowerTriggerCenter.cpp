@@ -10,7 +10,6 @@
 #include "core/UserNotification.h"
 #include "foundation/Localization.h"
 #include "foundation/Registry.h"
-#include "platform/Platform.h"
 #include "platform/PowerSources.h"
 #include "platform/SystemInfo.h"
 
@@ -22,11 +21,13 @@ PowerTriggerCenter& PowerTriggerCenter::shared() {
     return Registry::instance<PowerTriggerCenter>();
 }
 
-PowerTriggerCenter::PowerTriggerCenter(PowerSources& sources, const Preferences& prefs,
+PowerTriggerCenter::PowerTriggerCenter(PowerSources& sources, Notifications& notifications,
+                                       const Preferences& prefs,
                                        std::function<OrvelController&()> controller,
                                        std::function<SessionControl&()> session)
     : lpmOn(*this, sources.isLowPowerModeEnabled()),
       sources_(sources),
+      notifications_(notifications),
       prefs_(prefs),
       controller_(std::move(controller)),
       session_(std::move(session)) {}
@@ -183,10 +184,6 @@ void PowerTriggerCenter::evaluate() {
     refreshNotice();
 }
 
-std::string osVersionString() {
-    return osVersionString(Platform::current().systemInfo());
-}
-
 std::string osVersionString(SystemInfo& system) {
     const auto v = system.osVersion();
     return std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.patch);
@@ -229,7 +226,7 @@ bool PowerTriggerCenter::endForBattery(const std::string& reason, bool resumable
     }
     controller.endForSafety();
     log(Kind::ended, reason, "Ended session \u2014 Battery/Power safety trigger");
-    notifyUser(localized("Orvel ended"), reason + ".");
+    notifyUser(notifications_, localized("Orvel ended"), reason + ".");
     return true;
 }
 
@@ -297,7 +294,7 @@ void PowerTriggerCenter::resume() {
             : "with " + std::to_string(*remaining > 59 ? *remaining / 60 : 1) + " min remaining";
     log(Kind::started, "Orvel re-enabled \u2014 battery recovered",
         "Resumed the battery-ended session \u2014 " + duration);
-    notifyUser(localized("Orvel re-enabled"),
+    notifyUser(notifications_, localized("Orvel re-enabled"),
                localized("Battery recovered \u2014 the session resumed."));
 }
 
@@ -337,7 +334,8 @@ void PowerTriggerCenter::upsTransition(bool nowOnUPS) {
     upsStartedSession = true;
     log(Kind::started, "UPS became the power source",
         "Started session \u2014 Indefinitely \u00b7 Battery/Power");
-    notifyUser(localized("Orvel started"), localized("UPS became the power source."));
+    notifyUser(notifications_, localized("Orvel started"),
+               localized("UPS became the power source."));
 }
 
 void PowerTriggerCenter::setLowPowerMode(bool on) {

@@ -16,6 +16,7 @@
 
 namespace orvel {
 
+class Notifications;
 class OrvelController;
 class PowerSources;
 class Preferences;
@@ -65,8 +66,8 @@ class PowerTriggerCenter final : public ObservableObject,
     static PowerTriggerCenter& shared();
     // The controller is reached once the centre acts, not as it is built: the controller tells
     // the centre of its sessions, and may build it.
-    PowerTriggerCenter(PowerSources& sources, const Preferences& prefs,
-                       std::function<OrvelController&()> controller,
+    PowerTriggerCenter(PowerSources& sources, Notifications& notifications,
+                       const Preferences& prefs, std::function<OrvelController&()> controller,
                        std::function<SessionControl&()> session);
 
     Published<bool> lpmOn;
@@ -94,10 +95,11 @@ class PowerTriggerCenter final : public ObservableObject,
     // Stores the battery percent and the UPS flags; a change of UPS power is a transition.
     void readPowerState();
 
-    static std::vector<PropertyDictionary> internalBatteryDescriptions() {
-        return orvel::internalBatteryDescriptions();
+    // The readings of the power sources the centre was handed.
+    std::vector<PropertyDictionary> internalBatteryDescriptions() const {
+        return orvel::internalBatteryDescriptions(sources_);
     }
-    static bool isOnACPower() { return orvel::isOnACPower(); }
+    bool isOnACPower() const { return orvel::isOnACPower(sources_); }
 
     std::optional<std::string> blockReason() const override;
     bool runsOnUPS() const override { return onUPS; }
@@ -139,6 +141,7 @@ class PowerTriggerCenter final : public ObservableObject,
     bool hasHold(const std::string& id) const;
 
     PowerSources& sources_;
+    Notifications& notifications_;
     const Preferences& prefs_;
     std::function<OrvelController&()> controller_;
     std::function<SessionControl&()> session_;
@@ -150,7 +153,5 @@ class PowerTriggerCenter final : public ObservableObject,
 
 // The operating system's version as "major.minor.patch" ("12.0.0").
 std::string osVersionString(SystemInfo& system);
-// The same for the installed platform, for callers that hold no system information.
-std::string osVersionString();
 
 }  // namespace orvel

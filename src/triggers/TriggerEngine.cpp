@@ -5,6 +5,7 @@
 
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
+#include "core/PowerReadings.h"
 #include "core/RedactedIdentifier.h"
 #include "core/SessionControl.h"
 #include "core/UserNotification.h"
@@ -489,7 +490,7 @@ TriggerEngine::EdgeOutcome TriggerEngine::handle(const UUID& ruleID, bool appear
         return EdgeOutcome::ignored;
     }
     // The power source is asked only for rules that care.
-    if (rule.acOnly && !PowerTriggerCenter::isOnACPower()) {
+    if (rule.acOnly && !isOnACPower(n_.powerSources)) {
         record(Kind::info, "Ignored \u2014 rule runs only on AC power");
         rearmOnClear();
         return EdgeOutcome::ignored;
@@ -540,7 +541,7 @@ TriggerEngine::EdgeOutcome TriggerEngine::startEdge(const TriggerRule& rule, boo
     record(Kind::started,
            localizedFormat("Started session \u2014 %@ \u00B7 %@, priority %@",
                            {rule.durationLabel(), displayName(rule.source), std::to_string(rank)}));
-    notifyUser(localized("Orvel started"),
+    notifyUser(n_.notifications, localized("Orvel started"),
                localizedFormat("%@ started a session (%@).", {rule.name, rule.durationLabel()}));
     return EdgeOutcome::started;
 }
@@ -570,7 +571,8 @@ void TriggerEngine::endEdge(const TriggerRule& rule, bool simulated, const std::
         n_.session().endFromTrigger();
         record(Kind::ended,
                localizedFormat("Ended session \u2014 it was started by %@", {ownerName}));
-        notifyUser(localized("Orvel ended"), localizedFormat("%@ ended the session.", {rule.name}));
+        notifyUser(n_.notifications, localized("Orvel ended"),
+                   localizedFormat("%@ ended the session.", {rule.name}));
         return;
     }
     if (!controller.isActive()) {
@@ -586,7 +588,7 @@ void TriggerEngine::endEdge(const TriggerRule& rule, bool simulated, const std::
     controller.stop(true);
     record(Kind::ended,
            "Ended MANUAL session \u2014 this rule has \u201CAlso end manual sessions\u201D on");
-    notifyUser("Orvel ended", rule.name + " ended the manual session.");
+    notifyUser(n_.notifications, "Orvel ended", rule.name + " ended the manual session.");
 }
 
 std::optional<TriggerRule> TriggerEngine::shieldingRule(const TriggerRule& rule) const {

@@ -23,7 +23,9 @@ class AppTriggerSource;
 class Bluetooth;
 class BluetoothTriggerSource;
 class NetworkTriggerSource;
+class Notifications;
 class OrvelController;
+class PowerSources;
 class ScheduleTriggerSource;
 class SessionControl;
 class UserDefaults;
@@ -37,6 +39,8 @@ struct TriggerEngineNeighbours {
     UserDefaults& defaults;
     Bluetooth& bluetooth;
     Workspace& workspace;
+    PowerSources& powerSources;
+    Notifications& notifications;
     ActivityLog& activityLog;
     BluetoothTriggerSource& bluetoothSource;
     NetworkTriggerSource& networkSource;

@@ -14,6 +14,7 @@
 #include "automations/RuleTabTest.h"
 #include "core/ActivityLog.h"
 #include "foundation/DateFormatting.h"
+#include "reports/PermissionAudit.h"
 #include "triggers/BluetoothTriggerSource.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/Inspector.h"
@@ -44,9 +45,9 @@ class BluetoothSettingsViewTest : public test::RuleTabTest<BluetoothSettingsView
         setCurrentLocaleIdentifier(std::nullopt);
     }
     std::shared_ptr<BluetoothSettingsView> makePage() override {
-        return std::make_shared<BluetoothSettingsView>(makePermissionTab(engine()),
-                                                       BluetoothTriggerSource::shared(),
-                                                       sim().bluetooth(), sim().network());
+        return std::make_shared<BluetoothSettingsView>(
+            makePermissionTab(engine()), BluetoothTriggerSource::shared(), sim().bluetooth(),
+            sim().network(), PermissionAudit::shared());
     }
     void pairBoth() {
         sim().bluetooth().pair(BluetoothDevice{kKeyboard, "Keyboard", false});

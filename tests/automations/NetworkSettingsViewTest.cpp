@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "app/compose/WindowsServices.h"
 #include "automations/AutomationsAndTriggersView.h"
 #include "automations/RuleTabTest.h"
 #include "core/ActivityLog.h"
 #include "foundation/Registry.h"
 #include "platform/Network.h"
+#include "reports/PermissionAudit.h"
 #include "triggers/NetworkTriggerSource.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/Inspector.h"
@@ -38,8 +40,9 @@ class NetworkSettingsViewTest : public test::RuleTabTest<NetworkSettingsView> {
         counting = engine().rules.subscribe([this](const auto&) { ++updates; });
     }
     std::shared_ptr<NetworkSettingsView> makePage() override {
-        return std::make_shared<NetworkSettingsView>(
-            makePermissionTab(engine()), NetworkTriggerSource::shared(), sim().network());
+        return std::make_shared<NetworkSettingsView>(makePermissionTab(engine()),
+                                                     NetworkTriggerSource::shared(),
+                                                     sim().network(), PermissionAudit::shared());
     }
     // Stores the rule, shows the page with its editor open; nothing counted yet.
     void open(const TriggerRule& rule) {
@@ -371,7 +374,7 @@ class NetworkPermissionTest : public NetworkSettingsViewTest {};
 TEST_F(NetworkPermissionTest, AFreshPageCountsAsGrantedAndCheckingUntilItAppears) {
     sim().network().setLocationAuthorization(LocationAuthorization::denied);
     NetworkSettingsView fresh(makePermissionTab(engine()), NetworkTriggerSource::shared(),
-                              sim().network());
+                              sim().network(), PermissionAudit::shared());
     EXPECT_TRUE(fresh.locGranted());
     EXPECT_EQ(fresh.locStatus(), "Checking\u2026");
     EXPECT_TRUE(fresh.expanded().empty());
@@ -478,7 +481,7 @@ TEST_F(NetworkPermissionTest, AnIdlePageIsNotRedrawnAndStopsReadingWhenHidden) {
 }
 
 TEST_F(NetworkPermissionTest, TheAutomationsPageShowsThisSubTabForItsTag) {
-    auto shown = AutomationsAndTriggersView::subTabPage(Registry::instance<AutomationServices>(),
+    auto shown = AutomationsAndTriggersView::subTabPage(automationServices(),
                                                         AutomationsAndTriggersView::kNetwork);
     ASSERT_TRUE(std::dynamic_pointer_cast<NetworkSettingsView>(shown));
 }

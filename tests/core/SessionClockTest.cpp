@@ -398,7 +398,7 @@ TEST_F(SessionClockTest, CheckACAutoStartStartsOnlyWhenEverythingAllows) {
 
 TEST_F(SessionClockTest, ADesktopWithoutBatteryCountsAsOnAC) {
     sim().powerSources().removeBatteries();
-    EXPECT_TRUE(PowerTriggerCenter::isOnACPower());
+    EXPECT_TRUE(isOnACPower(sim().powerSources()));
     EXPECT_TRUE(controller().isOnAC());
 }
 

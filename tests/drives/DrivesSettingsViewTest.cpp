@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "core/OrvelController.h"
+#include "reports/PermissionAudit.h"
 #include "support/SessionTest.h"
 
 namespace orvel {
@@ -46,6 +47,7 @@ class DrivesSettingsViewTest : public test::SessionTest {
         };
         access.schedule = [this](std::function<void()> task) { pending.push_back(task); };
         view = std::make_shared<DrivesSettingsView>(keeper(), OrvelController::shared(),
+                                                    PermissionAudit::shared(),
                                                     std::set<std::string>{}, std::nullopt, access);
         window = host().makeWindow();
         window->setContent(view);

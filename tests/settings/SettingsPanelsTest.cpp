@@ -1,5 +1,6 @@
 #include "settings/SettingsTransfer.h"
 
+#include "app/compose/WindowsServices.h"
 #include "core/ActivityLog.h"
 #include "foundation/PollRunLoop.h"
 #include "foundation/Registry.h"
@@ -24,7 +25,7 @@ class SettingsPanelsTest : public test::UiTest {
         sim().bluetooth().pair({"AA:BB:CC:DD:EE:FF", "Phones", false});
     }
 
-    static const Owners& owners() { return Registry::instance<Owners>(); }
+    static Owners owners() { return settingsTransferOwners(); }
     std::string path(const std::string& name) const { return scratch() + "/" + name; }
 
     void writeData(const std::string& name, const Data& bytes) {

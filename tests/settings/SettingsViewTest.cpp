@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "app/AppDelegate.h"
+#include "app/compose/WindowsServices.h"
 #include "core/ActivityLog.h"
 #include "devices/HotKeyBackend.h"
 #include "devices/InputBlocker.h"
@@ -51,7 +52,7 @@ class SettingsViewTest : public test::SessionTest {
     // Opens the window as the application does: made once, shown again after closing.
     void open() {
         if (!window) {
-            view = std::make_shared<SettingsView>(Registry::instance<SettingsServices>());
+            view = std::make_shared<SettingsView>(settingsServices());
             window = host().makeWindow();
             window->setContent(view);
         }
@@ -163,7 +164,7 @@ TEST_F(SettingsViewTest, DevicesReadsPermissionsOnAppearanceAndEveryTwoSecondsWh
     window.reset();
     view.reset();
     open();
-    EXPECT_FALSE(SettingsView(Registry::instance<SettingsServices>()).inputMonitoringGranted());
+    EXPECT_FALSE(SettingsView(settingsServices()).inputMonitoringGranted());
 }
 
 // General ----------------------------------------------------------------------------------------
@@ -302,13 +303,13 @@ TEST_F(SettingsViewTest, TheScheduleLoadsWithTheOlderKeyAsFallbackAndWritesNothi
             d().setBool(update_schedule::kLegacyKey, *c.weekly);
         }
         const auto writes = d().writeCount();
-        EXPECT_EQ(update_schedule::load(), c.expected);
+        EXPECT_EQ(update_schedule::load(d()), c.expected);
         EXPECT_EQ(d().writeCount(), writes);
         EXPECT_EQ(d().persistentValue(update_schedule::kKey).has_value(), c.stored.has_value());
     }
-    update_schedule::save(UpdateSchedule::biweekly);
+    update_schedule::save(d(), UpdateSchedule::biweekly);
     EXPECT_EQ(d().stringForKey(update_schedule::kKey), "biweekly");
-    EXPECT_EQ(update_schedule::load(), UpdateSchedule::biweekly);
+    EXPECT_EQ(update_schedule::load(d()), UpdateSchedule::biweekly);
 }
 
 TEST_F(SettingsViewTest, UpdateControlsAreDisabledAndStartNothing) {
@@ -344,7 +345,8 @@ TEST_F(SettingsViewTest, AgreementRowReadsTheRecordOrSaysNotYet) {
         if (content) {
             std::ofstream(path) << *content;
         }
-        EXPECT_EQ(AgreementRow::agreedText(), expected) << content.value_or("(missing)");
+        EXPECT_EQ(AgreementRow::agreedText(LicenseAgreement::shared()), expected)
+            << content.value_or("(missing)");
     }
     setCurrentLocaleIdentifier(std::nullopt);
     setenv("TZ", "UTC", 1);

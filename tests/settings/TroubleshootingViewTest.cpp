@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/compose/WindowsServices.h"
 #include "reports/ConflictsReport.h"
 #include "settings/SettingsReset.h"
 #include "support/SessionTest.h"
@@ -25,7 +26,8 @@ class TroubleshootingViewTest : public test::SessionTest {
             return out;
         };
         sources.machine = [this] { return machine; };
-        view = std::make_shared<TroubleshootingView>(controller(), sources);
+        sources.conflicts = [] { return ConflictsReport::shared().text(); };
+        view = std::make_shared<TroubleshootingView>(controller(), sources, resetOwners());
         window = host().makeWindow();
         window->setContent(view);
         window->makeKeyAndOrderFront();

@@ -292,7 +292,7 @@ TEST_F(AppTriggerSourceTest, BackgroundApplicationsAreKnownByARunningInstanceEls
         {"org.example.Gone", std::string("/apps/missing.desktop"), false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(AppTriggerSource::isBackgroundApp(c.bundleID, c.url), c.background)
+        EXPECT_EQ(AppTriggerSource::isBackgroundApp(workspace(), c.bundleID, c.url), c.background)
             << c.bundleID << " " << c.url.value_or("(no URL)");
     }
 }
@@ -306,7 +306,7 @@ TEST_F(AppTriggerSourceTest, RunningAppsListsOrdinaryApplicationsByNameIgnoringC
     workspace().launch("org.example.Nameless", std::nullopt);
     workspace().launch("org.example.Beta", "Beta");
     using Apps = std::vector<std::pair<std::string, std::string>>;
-    EXPECT_EQ(AppTriggerSource::runningApps(),
+    EXPECT_EQ(AppTriggerSource::runningApps(workspace()),
               (Apps{{"alpha", "org.example.alpha"},
                     {"Beta", "org.example.Beta"},
                     {"Beta", "org.example.Beta"},

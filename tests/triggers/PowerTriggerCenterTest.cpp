@@ -42,11 +42,11 @@ TEST_F(PowerTriggerCenterTest, TheFirstBatteryThatReportsAStateDecides) {
     };
     for (const auto& c : cases) {
         sim().powerSources().setSources(PowerSourcesSnapshot{c.sources, std::nullopt});
-        EXPECT_EQ(PowerTriggerCenter::isOnACPower(), c.onAC) << c.name;
+        EXPECT_EQ(isOnACPower(sim().powerSources()), c.onAC) << c.name;
     }
     sim().powerSources().setUnreadable(true);
-    EXPECT_TRUE(PowerTriggerCenter::internalBatteryDescriptions().empty());
-    EXPECT_TRUE(PowerTriggerCenter::isOnACPower());
+    EXPECT_TRUE(internalBatteryDescriptions(sim().powerSources()).empty());
+    EXPECT_TRUE(isOnACPower(sim().powerSources()));
 }
 
 TEST_F(PowerTriggerCenterTest, BlockReasonFollowsLowPowerModeAndTheSetting) {
@@ -164,14 +164,14 @@ TEST_F(PowerTriggerCenterTest, OnlyNonEmptyInternalBatteryDescriptionsAreKeptInO
     };
     for (const auto& c : cases) {
         sim().powerSources().setSources(PowerSourcesSnapshot{c.sources, std::nullopt});
-        EXPECT_EQ(PowerTriggerCenter::internalBatteryDescriptions(), c.kept) << c.name;
+        EXPECT_EQ(internalBatteryDescriptions(sim().powerSources()), c.kept) << c.name;
     }
 }
 
 TEST_F(PowerTriggerCenterTest, TheSystemVersionHasThreeNumbers) {
-    EXPECT_EQ(osVersionString(), "12.0.0");
+    EXPECT_EQ(osVersionString(sim().systemInfo()), "12.0.0");
     sim().systemInfo().setOSVersion({14, 6, 1});
-    EXPECT_EQ(osVersionString(), "14.6.1");
+    EXPECT_EQ(osVersionString(sim().systemInfo()), "14.6.1");
 }
 
 // A laptop on battery at `percent`, with the centre started.

@@ -42,6 +42,7 @@ const DriveKeepAlive& drives() {
             .engine = TriggerEngine::shared(),
             .permissions = platform.permissions(),
             .assertions = platform.powerAssertions(),
+            .powerSources = platform.powerSources(),
             .system = platform.systemInfo(),
             .redaction = ReportRedaction::shared(),
         });
@@ -72,6 +73,7 @@ const DriveKeepAlive& drives() {
             .controller = OrvelController::shared(),
             .processes = platform.processes(),
             .powerSources = platform.powerSources(),
+            .system = platform.systemInfo(),
             .report = DiagnosticReport::shared(),
             .audit = PermissionAudit::shared(),
             .redaction = ReportRedaction::shared(),

@@ -78,6 +78,8 @@ DriveKeepAlive& drives() {
             .defaults = platform.userDefaults(),
             .bluetooth = platform.bluetooth(),
             .workspace = platform.workspace(),
+            .powerSources = platform.powerSources(),
+            .notifications = platform.notifications(),
             .activityLog = ActivityLog::shared(),
             .bluetoothSource = BluetoothTriggerSource::shared(),
             .networkSource = NetworkTriggerSource::shared(),
@@ -89,8 +91,10 @@ DriveKeepAlive& drives() {
         });
     });
     Registry::provide<PowerTriggerCenter>([] {
-        return std::make_unique<PowerTriggerCenter>(Platform::current().powerSources(),
-                                                    Preferences::shared(), controller, session);
+        Platform& platform = Platform::current();
+        return std::make_unique<PowerTriggerCenter>(platform.powerSources(),
+                                                    platform.notifications(), Preferences::shared(),
+                                                    controller, session);
     });
     return true;
 }();

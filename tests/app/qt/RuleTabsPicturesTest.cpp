@@ -16,6 +16,7 @@
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
 #include "platform/Platform.h"
+#include "reports/PermissionAudit.h"
 #include "triggers/BluetoothTriggerSource.h"
 #include "triggers/NetworkTriggerSource.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -133,8 +134,9 @@ TEST_F(RuleTabsPicturesTest, NetworkWithThreeOpenRulesAndTheLocationNote) {
     for (const TriggerRule& rule : {home, office, docked}) {
         engine.add(rule);
     }
-    auto page = std::make_shared<NetworkSettingsView>(
-        makePermissionTab(engine), NetworkTriggerSource::shared(), sim().network());
+    auto page = std::make_shared<NetworkSettingsView>(makePermissionTab(engine),
+                                                      NetworkTriggerSource::shared(),
+                                                      sim().network(), PermissionAudit::shared());
     page->expanded = {home.id, office.id, docked.id};
     QWidget& window = show(page, 1000);
     for (const char* text :
@@ -177,9 +179,9 @@ TEST_F(RuleTabsPicturesTest, BluetoothWithThreeRulesOneOpenAndPermissionDenied) 
     engine.syncSources();
     ASSERT_FALSE(BluetoothTriggerSource::shared().lastLevels().empty());
     sim().bluetooth().setAuthorization(BluetoothAuthorization::denied);
-    auto page = std::make_shared<BluetoothSettingsView>(makePermissionTab(engine),
-                                                        BluetoothTriggerSource::shared(),
-                                                        sim().bluetooth(), sim().network());
+    auto page = std::make_shared<BluetoothSettingsView>(
+        makePermissionTab(engine), BluetoothTriggerSource::shared(), sim().bluetooth(),
+        sim().network(), PermissionAudit::shared());
     page->expanded = {open.id};
     QWidget& window = show(page, 900);
     for (const char* text : {"now 42%", "20%", "35%", "Denied", "UNAVAILABLE ON THIS MAC",
