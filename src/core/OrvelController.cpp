@@ -35,10 +35,6 @@ OrvelController& OrvelController::shared() {
     return Registry::instance<OrvelController>();
 }
 
-SessionControl& sessionControl() {
-    return OrvelController::shared();
-}
-
 OrvelController::OrvelController(Preferences& prefs, Workspace& workspace,
                                  PowerAssertions& powerAssertions, Processes& processes,
                                  PowerSources& powerSources, Notifications& notifications,

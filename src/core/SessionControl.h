@@ -30,7 +30,4 @@ class SessionControl {
     SessionControl& operator=(const SessionControl&) = delete;
 };
 
-// The session controller, through that way in (built on first use, as `shared()` is).
-SessionControl& sessionControl();
-
 }  // namespace orvel

@@ -25,7 +25,7 @@ OrvelController& controller() {
 }
 
 SessionControl& session() {
-    return sessionControl();
+    return OrvelController::shared();
 }
 
 PowerTriggerCenter& powerCenter() {
