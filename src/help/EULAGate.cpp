@@ -40,6 +40,11 @@ View agreementText(const std::vector<EULAGate::Line>& lines) {
     std::vector<View> rows;
     rows.reserve(lines.size());
     for (const auto& line : lines) {
+        // An empty text is drawn 0 high; the agreement's blank lines part its paragraphs.
+        if (line.text.empty() && line.style == EULAGate::Line::Style::body) {
+            rows.push_back(Spacer().frame(Frame::fixed(std::nullopt, EULAGate::kParagraphGap)));
+            continue;
+        }
         View text = TextVerbatim(line.text).font(lineFont(line.style));
         if (line.style == EULAGate::Line::Style::quote) {
             text = text.foregroundStyle(Hierarchy::secondary);

@@ -57,6 +57,8 @@ class EULAGate final : public WeakReferenceable {
     explicit EULAGate(LicenseAgreement& agreement);
     ~EULAGate();
 
+    // The height of a blank line of the agreement: a paragraph gap.
+    static constexpr double kParagraphGap = 10;
     // The record's six fields take under 300 bytes; a larger file is not a record.
     static constexpr std::size_t kMaxAssentSize = 4096;
     static std::vector<Line> renderAgreement(const std::string& text);

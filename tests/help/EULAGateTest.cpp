@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -268,6 +269,45 @@ TEST_F(EULAGateTest, AMissingAgreementKeepsAgreeDisabledAndSaysSo) {
     view = window(*gate).inspect();
     EXPECT_FALSE(view.isEnabled(*view.control("Agree")));
     EXPECT_TRUE(view.contains("EULA resource missing \u2014 Agree stays disabled. Fix the build."));
+}
+
+// The agreement's rows as drawn, top down: each text, or "gap <height>" for a blank line.
+std::vector<std::string> agreementRows(const ui::Inspector& view) {
+    const auto first = view.find("a");
+    std::vector<std::string> rows;
+    if (!first) {
+        return rows;
+    }
+    auto stack = std::find_if(first->ancestors.rbegin(), first->ancestors.rend(),
+                              [](const ui::Node* n) { return n->kind == ui::NodeKind::vstack; });
+    if (stack == first->ancestors.rend()) {
+        return rows;
+    }
+    for (const auto& child : (*stack)->children) {
+        const ui::Node& n = child.node();
+        const bool gap = n.kind == ui::NodeKind::frame && n.children.size() == 1 &&
+                         n.children[0].node().kind == ui::NodeKind::spacer;
+        rows.push_back(gap ? "gap " + std::to_string(n.frameValue.height.value_or(0))
+                           : ui::Inspector::textsOf(n));
+    }
+    return rows;
+}
+
+TEST_F(EULAGateTest, BlankLinesOfTheAgreementAreParagraphGapsInBothWindows) {
+    installAgreement("a\n\n# H\nb\n\n\nc");
+    const std::string gap = "gap " + std::to_string(EULAGate::kParagraphGap);
+    const std::vector<std::string> expected{"a", gap, "H", "b", gap, gap, "c"};
+    auto gate = shownGate();
+    EXPECT_EQ(agreementRows(window(*gate).inspect()), expected) << "the agreement window";
+
+    LicenseAgreement::shared().showAgreementText();
+    loop().drain();
+    const auto copies = host().windows();
+    const auto copy = std::find_if(copies.begin(), copies.end(), [](ui::HeadlessWindow* w) {
+        return w->title() == "License Agreement \u2014 v1.0-draft";
+    });
+    ASSERT_NE(copy, copies.end());
+    EXPECT_EQ(agreementRows((*copy)->inspect()), expected) << "the read-only copy";
 }
 
 TEST_F(EULAGateTest, TheReadOnlyAgreementWindowIsBuiltOnce) {

@@ -1,0 +1,433 @@
+#include <gtest/gtest.h>
+
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/AppDelegate.h"
+#include "core/ActivityLog.h"
+#include "foundation/Localization.h"
+#include "foundation/RawEnum.h"
+#include "help/HelpSection.h"
+#include "menubar/MainMenu.h"
+#include "reports/ConflictsReport.h"
+#include "reports/DiagnosticReport.h"
+#include "reports/PermissionAudit.h"
+#include "reports/SelfTest.h"
+#include "settings/SettingsView.h"
+#include "support/SessionTest.h"
+#include "triggers/PowerTriggerCenter.h"
+#include "triggers/TriggerTestSupport.h"
+#include "ui/Markdown.h"
+
+namespace orvel {
+namespace {
+
+using ui::Node;
+using ui::NodeKind;
+using ui::View;
+
+// Words of another system that no text of Orvel may use. "Mac", Dock and Finder are whole words
+// with their capital, so a redacted "MAC address", a model id such as "MacBookPro18,3" and a USB
+// dock do not count; the others are matched in any case.
+struct MacWord {
+    const char* name;
+    std::regex pattern;
+};
+
+const std::vector<MacWord>& macWords() {
+    const auto icase = std::regex::ECMAScript | std::regex::icase;
+    static const std::vector<MacWord> words{
+        {"Mac", std::regex(R"(\bMac\b)")},
+        {"macOS", std::regex(R"(macOS)", icase)},
+        {"\u2318", std::regex("\u2318")},
+        {"Dock", std::regex(R"(\bDock\b)")},
+        {"System Settings", std::regex(R"(System Settings)", icase)},
+        {"IOKit", std::regex(R"(IOKit)", icase)},
+        {"tccutil", std::regex(R"(tccutil)", icase)},
+        {"pmset", std::regex(R"(\bpmset\b)", icase)},
+        {"Location Services", std::regex(R"(Location Services)", icase)},
+        {"Apple silicon", std::regex(R"(Apple silicon)", icase)},
+        {"Finder", std::regex(R"(\bFinder\b)")},
+        {"Xcode", std::regex(R"(Xcode)", icase)},
+        {"Sparkle", std::regex(R"(\bSparkle\b)", icase)},
+        {"stays orvel", std::regex(R"(\bstays orvel\b)", icase)},
+        {"Stay orvel", std::regex(R"(\bstay orvel\b)", icase)},
+    };
+    return words;
+}
+
+std::vector<std::string> macWordsIn(const std::string& text) {
+    std::vector<std::string> found;
+    for (const auto& word : macWords()) {
+        if (std::regex_search(text, word.pattern)) {
+            found.emplace_back(word.name);
+        }
+    }
+    return found;
+}
+
+// Every text shown, each once, with the first place it was seen.
+class ShownTexts {
+  public:
+    void add(const std::string& where, const std::string& text) {
+        if (!text.empty() && seen_.insert(text).second) {
+            texts_.push_back({where, text});
+        }
+        ++counts_[where];
+    }
+    void addLines(const std::string& where, const std::string& text) {
+        std::istringstream in(text);
+        for (std::string line; std::getline(in, line);) {
+            add(where, line);
+        }
+    }
+    void addKey(const std::string& where, const std::string& key) { add(where, localized(key)); }
+
+    // Every text of a view tree a user can read or hear: texts, titles, tool tips, accessibility
+    // texts, menu items and tab titles.
+    void addTree(const std::string& where, const View& view) {
+        const Node& n = view.node();
+        switch (n.kind) {
+            case NodeKind::text:
+            case NodeKind::label:
+            case NodeKind::labeledContent:
+                add(where, n.verbatim ? n.text
+                                      : ui::plainText(ui::parseInlineMarkdown(localized(n.text))));
+                break;
+            default:
+                if (!n.text.empty()) {
+                    add(where, n.verbatim ? n.text : localized(n.text));
+                }
+        }
+        for (const auto* key :
+             {&n.help, &n.accessibilityLabel, &n.accessibilityHint, &n.accessibilityValue}) {
+            if (*key) {
+                addKey(where, **key);
+            }
+        }
+        auto items = n.menuItems;
+        if (n.menuContent) {
+            const auto more = n.menuContent();
+            items.insert(items.end(), more.begin(), more.end());
+        }
+        for (const auto& item : items) {
+            add(where, item.verbatim ? item.title : localized(item.title));
+        }
+        for (const auto& tab : n.tabs) {
+            addKey(where, tab.title);
+        }
+        if (n.header) {
+            addTree(where, *n.header);
+        }
+        // Only the page shown: every page is visited by choosing it.
+        const bool tabs = n.kind == NodeKind::tabView && n.textBinding.get;
+        for (std::size_t i = 0; i < n.children.size(); ++i) {
+            if (!tabs || (i < n.tabs.size() && n.tabs[i].tag == n.textBinding.get())) {
+                addTree(where, n.children[i]);
+            }
+        }
+        if (n.footer) {
+            addTree(where, *n.footer);
+        }
+    }
+
+    // How many texts (repeats included) a place showed.
+    int countAt(const std::string& where) const {
+        const auto it = counts_.find(where);
+        return it == counts_.end() ? 0 : it->second;
+    }
+
+    // "where: text [words]" for each text with a word of another system.
+    std::vector<std::string> offenders() const {
+        std::vector<std::string> out;
+        for (const auto& [where, text] : texts_) {
+            const auto words = macWordsIn(text);
+            if (!words.empty()) {
+                std::string line = where + ": \"" + text + "\" [";
+                for (std::size_t i = 0; i < words.size(); ++i) {
+                    line += (i ? ", " : "") + words[i];
+                }
+                out.push_back(line + "]");
+            }
+        }
+        return out;
+    }
+
+  private:
+    struct Shown {
+        std::string where;
+        std::string text;
+    };
+    std::vector<Shown> texts_;
+    std::set<std::string> seen_;
+    std::map<std::string, int> counts_;
+};
+
+void expectNoMacWords(const ShownTexts& shown) {
+    const auto offenders = shown.offenders();
+    std::string listing;
+    for (const auto& line : offenders) {
+        listing += "  " + line + "\n";
+    }
+    EXPECT_TRUE(offenders.empty()) << offenders.size() << " texts speak of another system:\n"
+                                   << listing;
+}
+
+TEST(MacWordsTest, WholeWordsWithTheirCapitalAndPhrasesInAnyCase) {
+    const std::pair<std::string, std::vector<std::string>> cases[] = {
+        {"Keeps this Mac awake", {"Mac"}},
+        {"your Mac's display", {"Mac"}},
+        {"MAC address <redacted>", {}},
+        {"model MacBookPro18,3", {}},
+        {"machine", {}},
+        {"needs MACOS 14", {"macOS"}},
+        {"Open Settings (\u2318,)", {"\u2318"}},
+        {"Show in Dock", {"Dock"}},
+        {"a USB dock is docked", {}},
+        {"Open system settings", {"System Settings"}},
+        {"IOKit error", {"IOKit"}},
+        {"run tccutil reset", {"tccutil"}},
+        {"pmset -g assertions", {"pmset"}},
+        {"location services", {"Location Services"}},
+        {"Apple Silicon", {"Apple silicon"}},
+        {"Reveal in Finder", {"Finder"}},
+        {"pathfinder", {}},
+        {"/Applications/Xcode.app", {"Xcode"}},
+        {"the Sparkle package", {"Sparkle"}},
+        {"System stays orvel while idle", {"stays orvel"}},
+        {"Stay Orvel for", {"Stay orvel"}},
+        {"Stay awake for; Orvel stays in the tray", {}},
+    };
+    for (const auto& [text, words] : cases) {
+        EXPECT_EQ(macWordsIn(text), words) << text;
+    }
+}
+
+class WordingGuardTest : public test::SessionTest {
+  protected:
+    void SetUp() override {
+        SessionTest::SetUp();
+        AppWindows::current() = delegate.get();
+        sim().powerSources().setOnAC(true);
+    }
+    void TearDown() override {
+        AppWindows::current() = nullptr;
+        delegate.reset();
+        SessionTest::TearDown();
+    }
+
+    ui::HeadlessWindow& headless(const std::unique_ptr<ui::Window>& window) {
+        return static_cast<ui::HeadlessWindow&>(*window);
+    }
+    void addWindow(const std::string& where, const std::unique_ptr<ui::Window>& window) {
+        loop().drain();
+        ASSERT_TRUE(window) << where;
+        shown.add(where, window->title());
+        shown.addTree(where, headless(window).viewHost()->tree());
+    }
+    void addPanel(const std::string& where) {
+        statusItem().showPopover();
+        loop().drain();
+        auto& popover = static_cast<ui::HeadlessPopover&>(statusItem().popover());
+        shown.addTree(where, popover.viewHost()->tree());
+        const auto& look = statusItem().item().look();
+        for (const auto* text : {&look.title, &look.toolTip, &look.accessibilityLabel,
+                                 &look.accessibilityValue, &look.symbolDescription}) {
+            shown.add(where + " (tray icon)", *text);
+        }
+        popover.close();
+        loop().drain();
+    }
+    void addSettings(const std::string& where) {
+        delegate->openSettings();
+        for (const std::int64_t tab :
+             {SettingsView::kGeneralTab, SettingsView::kAutomationsTab, SettingsView::kDevicesTab,
+              SettingsView::kDrivesTab, SettingsView::kAdvancedTab,
+              SettingsView::kTroubleshootingTab}) {
+            sim().userDefaults().setInteger(SettingsView::kTabKey, tab);
+            addWindow(where + " tab " + std::to_string(tab), delegate->settingsWindow);
+        }
+        sim().userDefaults().setInteger(SettingsView::kTabKey, SettingsView::kAutomationsTab);
+        for (std::int64_t sub = 0; sub <= 5; ++sub) {
+            sim().userDefaults().setInteger(SettingsView::kSubTabKey, sub);
+            addWindow(where + " automations sub-tab " + std::to_string(sub),
+                      delegate->settingsWindow);
+        }
+    }
+    void addReports(const std::string& state) {
+        const auto report = DiagnosticReport::shared().forSupport(false, false);
+        ASSERT_TRUE(report) << state;
+        shown.addLines("diagnostic report, " + state, *report);
+        const auto redacted = DiagnosticReport::shared().forSupport(false, true);
+        ASSERT_TRUE(redacted) << state;
+        shown.addLines("redacted diagnostic report, " + state, *redacted);
+        shown.addLines("permission audit, " + state, PermissionAudit::shared().reportSections());
+        shown.addLines("self-test, " + state, SelfTest::shared().selfTest());
+        shown.addLines("conflicts report, " + state, ConflictsReport::shared().text());
+    }
+    void addMenuBar(const std::string& where, const std::vector<ui::MenuBarItem>& items) {
+        for (const auto& item : items) {
+            shown.add(where, item.title);
+            addMenuBar(where + " \u203A " + item.title, item.submenu);
+        }
+    }
+    // The alerts, notifications, activity entries and announcements so far.
+    void addMessages() {
+        for (const auto& alert : host().alerts()) {
+            const auto& c = alert->content();
+            shown.add("alert", c.messageText);
+            shown.add("alert \"" + c.messageText + "\"", c.informativeText);
+            for (const auto& button : c.buttons) {
+                shown.add("alert \"" + c.messageText + "\" button", button);
+            }
+            if (c.checkbox) {
+                shown.add("alert \"" + c.messageText + "\" checkbox", c.checkbox->first);
+            }
+            if (c.secureFieldPlaceholder) {
+                shown.add("alert \"" + c.messageText + "\" field", *c.secureFieldPlaceholder);
+            }
+        }
+        for (const auto& posted : sim().notifications().posted()) {
+            shown.add("notification", posted.title);
+            shown.add("notification \"" + posted.title + "\"", posted.body);
+        }
+        for (const auto& entry : ActivityLog::shared().entries()) {
+            shown.add("activity log", entry.title);
+            shown.add("activity log \"" + entry.title + "\"", entry.detail);
+        }
+        for (const auto& spoken : host().announcements()) {
+            shown.add("announcement", spoken);
+        }
+    }
+    // Neither the assertions nor caffeinate can hold: the start fails and says why.
+    void startWithBothEnginesFailing() {
+        controller().stop(false);
+        sim().powerAssertions().refuseAll(kIOReturnNotPermitted);
+        sim().processes().setExecutable("/usr/bin/caffeinate", false);
+        EXPECT_FALSE(controller().start());
+        loop().drain();
+    }
+    // One rule of each kind, added as the rule editors add them.
+    void addOneRuleOfEachKind() {
+        for (const TriggerSource source : allCases<TriggerSource>()) {
+            TriggerEngine::shared().add(
+                test::makeRule(source, std::string(rawValue(source)) + " rule"));
+        }
+        loop().drain();
+    }
+
+    std::unique_ptr<AppDelegate> delegate = std::make_unique<AppDelegate>();
+    ShownTexts shown;
+};
+
+TEST_F(WordingGuardTest, WindowsAndThePanelSpeakOfThisSystem) {
+    addOneRuleOfEachKind();
+    addPanel("panel, idle");
+    addSettings("Settings, idle,");
+    for (const HelpSection section : allCases<HelpSection>()) {
+        delegate->showHelpSection(section);
+        addWindow(std::string("Help page ") + std::string(rawValue(section)), delegate->helpWindow);
+    }
+    delegate->showAbout();
+    addWindow("About", delegate->aboutWindow);
+    delegate->showCustomDuration();
+    addWindow("Custom Duration", delegate->customDurationWindow);
+
+    ASSERT_TRUE(controller().start());
+    loop().drain();
+    addPanel("panel, active");
+    controller().stop(false);
+    controller().startForSeconds(3600);
+    loop().drain();
+    addPanel("panel, timed");
+    prefs().keyboardBacklightOff = true;
+    prefs().builtInDisplayOff = true;
+    prefs().preventScreenSaver = true;
+    loop().drain();
+    addPanel("panel, timed with device switches");
+    addSettings("Settings, timed with device switches,");
+
+    for (const auto* place : {"panel, idle", "panel, timed", "Settings, idle, tab 0",
+                              "Settings, idle, automations sub-tab 5", "Help page whatItDoes",
+                              "About", "Custom Duration"}) {
+        EXPECT_GT(shown.countAt(place), 0) << place << " showed nothing";
+    }
+    expectNoMacWords(shown);
+}
+
+TEST_F(WordingGuardTest, AlertsNotificationsAndTheActivityLogSpeakOfThisSystem) {
+    addOneRuleOfEachKind();
+    MainMenu::install(*delegate, "Orvel");
+    addMenuBar("main menu", host().mainMenu());
+    auto& engine = TriggerEngine::shared();
+    ASSERT_EQ(engine.rules().size(), allCases<TriggerSource>().size());
+    for (const auto& rule : engine.rules()) {
+        engine.simulate(rule);
+        loop().drain();
+    }
+    engine.pause(3600);
+    engine.resume();
+    for (const auto kind : {PowerTriggerCenter::SimulationKind::lowBattery,
+                            PowerTriggerCenter::SimulationKind::batteryRecovery,
+                            PowerTriggerCenter::SimulationKind::lowPowerModeOn,
+                            PowerTriggerCenter::SimulationKind::lowPowerModeOff,
+                            PowerTriggerCenter::SimulationKind::upsTakeover,
+                            PowerTriggerCenter::SimulationKind::wallPowerReturns}) {
+        PowerTriggerCenter::shared().simulate(kind);
+        loop().drain();
+    }
+    controller().stop(false);
+    ASSERT_TRUE(controller().start());
+    loop().drain();
+    sim().powerAssertions().stopService("logind", {"PreventUserIdleSystemSleep"});
+    loop().drain();
+    sim().powerAssertions().startService("logind");
+    loop().drain();
+    controller().stop(false);
+    controller().startForSeconds(60);
+    loop().advance(61);
+    prefs().blockBuiltInKeyboard = true;
+    loop().drain();
+    sim().powerAssertions().refuseCreation(1, kIOReturnNotPermitted);
+    controller().start();
+    loop().drain();
+    addPanel("panel, after a refused start");
+    startWithBothEnginesFailing();
+    addPanel("panel, both engines failing");
+    addMessages();
+
+    EXPECT_GT(shown.countAt("main menu"), 0);
+    EXPECT_GT(shown.countAt("activity log"), 0);
+    EXPECT_GT(shown.countAt("notification"), 0);
+    expectNoMacWords(shown);
+}
+
+TEST_F(WordingGuardTest, ReportsSpeakOfThisSystemInTheMachinesCommonStates) {
+    addReports("idle");
+    addOneRuleOfEachKind();
+    prefs().keyboardBacklightOff = true;
+    prefs().builtInDisplayOff = true;
+    ASSERT_TRUE(controller().start());
+    loop().drain();
+    addReports("active with device switches and a rule of each kind");
+    controller().stop(false);
+    sim().powerAssertions().refuseCreation(1, kIOReturnNotPermitted);
+    controller().start();
+    loop().drain();
+    addReports("after a refused start");
+    startWithBothEnginesFailing();
+    addReports("both engines failing");
+
+    for (const auto* report : {"diagnostic report, idle", "permission audit, idle",
+                               "self-test, idle", "conflicts report, idle"}) {
+        EXPECT_GT(shown.countAt(report), 0) << report << " was empty";
+    }
+    expectNoMacWords(shown);
+}
+
+}  // namespace
+}  // namespace orvel
