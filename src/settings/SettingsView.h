@@ -25,6 +25,7 @@ class KeyboardBacklight;
 class LoginItems;
 class Permissions;
 class PowerTriggerCenter;
+class Processes;
 class SystemInfo;
 class UpdateCheckSection;
 class AgreementRow;
@@ -44,6 +45,7 @@ struct SettingsServices {
     Permissions& permissions;
     LoginItems& loginItems;
     SystemInfo& systemInfo;
+    Processes& processes;
     AutomationServices automations;
 };
 
@@ -148,6 +150,7 @@ class SettingsView final : public ui::ViewComponent, public WeakReferenceable {
     UserDefaults& defaults_;
     Permissions& permissions_;
     LoginItems& loginItems_;
+    Processes& processes_;
     SettingsTransfer::Owners transfer_;
     // Follows outside writes of the page and sub-tab keys.
     DefaultsKeysObserver storedTabs_;

@@ -50,7 +50,7 @@ namespace {
             SettingsServices{controller, prefs, power, devices, drives, KeyboardBacklight::shared(),
                              InputBlocker::shared(), platform.userDefaults(),
                              platform.permissions(), platform.loginItems(), platform.systemInfo(),
-                             Registry::instance<AutomationServices>()});
+                             platform.processes(), Registry::instance<AutomationServices>()});
     });
     return true;
 }();
