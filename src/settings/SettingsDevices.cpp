@@ -211,7 +211,7 @@ View SettingsView::displaySection() {
                     "itself stays on with the lid open \u2014 closing the lid on power with an "
                     "external display is the only clean method."),
             caption("A remote session keeps rendering to the darkened panel, so this also covers "
-                    "working headless over Screen Sharing."),
+                    "working headless over a remote desktop."),
             Divider(),
             Toggle("Prevent the screen saver from starting",
                    settingBinding(prefs_.preventScreenSaver)),
