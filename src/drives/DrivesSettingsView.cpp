@@ -168,7 +168,7 @@ ui::View DrivesSettingsView::body() {
                 {caption("Checking reads one block from a mounted share with your own file "
                          "permissions; Linux asks nothing more. A refusal means the share denies "
                          "you reading. External drives need no row here \u2014 they are read with "
-                         "the same file permissions when an enabled drive is first read.")
+                         "the same file permissions, and nothing is asked first.")
                      .fixedSize(false, true),
                  Spacer(), Button(probe ? "Check Again" : "Check Access", [this] {
                                checkAccess();
