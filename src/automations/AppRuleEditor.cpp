@@ -120,10 +120,10 @@ View AppRuleEditor::body() const {
                                             });
                                         }}));
     rows.push_back(
-        Text("Only needed for menu-bar or background apps, which don't announce launch and quit "
+        Text("Only needed for tray or background apps, which don't announce launch and quit "
              "\u2014 Orvel then checks every few seconds while this rule is on. Chosen "
-             "automatically when you pick one. Pinning an app to the Dock doesn't change how it "
-             "runs.")
+             "automatically when you pick one. Pinning an app to the task bar doesn't change how "
+             "it runs.")
             .font(Font::style(TextStyle::caption))
             .foregroundStyle(Hierarchy::secondary));
     rows.push_back(ACOnlyToggle{engine, rule}.body());

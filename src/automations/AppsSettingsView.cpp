@@ -118,7 +118,7 @@ View AppsSettingsView::oneOffSection() {
                                       .controlSize(ControlSize::small),
                               }));
         rows.push_back(
-            caption("One-off: pick an app and stay orvel until it quits \u2014 no rule involved, "
+            caption("One-off: pick an app and stay awake until it quits \u2014 no rule involved, "
                     "same watcher underneath. Also in the menu: Duration \u203A Until an app "
                     "quits\u2026"));
     }

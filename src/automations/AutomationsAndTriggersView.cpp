@@ -128,7 +128,7 @@ View AutomationsAndTriggersView::automationsForm() {
                                            settingBinding(prefs_.reassertOnWake)),
                                     settings_style::caption(
                                         "Applies to indefinite sessions. A timed session ends when "
-                                        "the Mac sleeps, so there is nothing to re-apply.")}),
+                                        "the computer sleeps, so there is nothing to re-apply.")}),
                             Toggle("Notify me when a timed session ends",
                                    settingBinding(prefs_.notifyOnEnd)),
                         })})

@@ -152,8 +152,9 @@ View BatteryPowerSettingsView::body() {
                      std::nullopt,
                      {caption("Safety triggers end ANY session \u2014 manual or automatic \u2014 "
                               "and sit outside the trigger priority order. Ends and automatic "
-                              "re-enables both post a notification. Power monitoring uses "
-                              "public IOKit and ProcessInfo \u2014 no permissions, no prompts.")})})
+                              "re-enables both post a notification. Power monitoring reads "
+                              "/sys/class/power_supply and UPower \u2014 no permissions, no "
+                              "prompts.")})})
         .onAppear([self] {
             if (auto* view = self.get()) {
                 view->startHandlers();
@@ -273,19 +274,21 @@ View BatteryPowerSettingsView::upsSection() {
     if (!present) {
         reactRow.push_back(caption("Disabled \u2014 no UPS attached"));
     }
-    return Section(Text("UPS"),
-                   {
-                       HStack(std::move(reactRow)),
-                       Picker("Mode:", boolTagBinding(bind(prefs_.upsInverted)),
-                              {Text("Symmetric \u2014 on while on UPS").tag("false"),
-                               Text("Inverted \u2014 end sessions to shed load").tag("true")})
-                           .pickerStyle(PickerStyle::radioGroup)
-                           .disabled(!prefs_.upsReact()),
-                       conflictNote(PowerConflictSide::ups),
-                       caption("Symmetric starts an indefinite session while the UPS carries the "
-                               "Mac and ends it when wall power returns. Inverted ends any session "
-                               "the moment the UPS takes over."),
-                   })
+    return Section(
+               Text("UPS"),
+               {
+                   HStack(std::move(reactRow)),
+                   Picker("Mode:", boolTagBinding(bind(prefs_.upsInverted)),
+                          {Text("Symmetric \u2014 on while on UPS").tag("false"),
+                           Text("Inverted \u2014 end sessions to shed load").tag("true")})
+                       .pickerStyle(PickerStyle::radioGroup)
+                       .disabled(!prefs_.upsReact()),
+                   conflictNote(PowerConflictSide::ups),
+                   caption(
+                       "Symmetric starts an indefinite session while the UPS carries the "
+                       "computer and ends it when wall power returns. Inverted ends any session "
+                       "the moment the UPS takes over."),
+               })
         .disabled(!present);
 }
 

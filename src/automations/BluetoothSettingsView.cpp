@@ -226,10 +226,10 @@ View BluetoothSettingsView::rulesSection() {
         Text("Bluetooth rules"), std::move(rows),
         caption("Connect and disconnect actions touch only trigger-started sessions; the battery "
                 "floors are safety triggers and end any session. Battery levels are reported "
-                "only while a device is connected \u2014 one that dies away from the Mac is "
+                "only while a device is connected \u2014 one that dies away from the computer is "
                 "caught by its disconnect rule instead, and with several battery rules, all "
-                "devices must recover before re-enable. Adding your first rule raises the "
-                "one-time Bluetooth permission prompt \u2014 never at launch."));
+                "devices must recover before re-enable. Adding your first rule asks BlueZ for "
+                "the paired devices \u2014 never at launch."));
 }
 
 View BluetoothSettingsView::permissionSection() {

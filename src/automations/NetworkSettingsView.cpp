@@ -95,18 +95,18 @@ View NetworkSettingsView::rulesSection() {
     }
     rows.push_back(Button("Add Rule\u2026", [this] { addRule(); }));
     rows.push_back(
-        caption("One matcher per rule \u2014 combine by adding several rules. Only SSID rules "
-                "need Location Services, asked when the first one is added."));
+        caption("One matcher per rule \u2014 combine by adding several rules. SSID rules read "
+                "the network's name from NetworkManager; no permission is asked for it."));
     return Section(Text("WiFi and network rules"), std::move(rows));
 }
 
 View NetworkSettingsView::permissionSection() {
-    std::vector<View> rows{PermissionStatusRow(localized("Location Services"), locStatus(),
+    std::vector<View> rows{PermissionStatusRow(localized("WiFi network name"), locStatus(),
                                                locGranted(),
                                                [&audit = audit_] { audit.requestLocation(); })};
     if (!locGranted()) {
-        rows.push_back(Text("Only WiFi SSID rules need Location \u2014 macOS hides network names "
-                            "without it. Gateway, IP-range, domain, interface and VPN rules work "
+        rows.push_back(Text("Only WiFi SSID rules need the network's name \u2014 without it they "
+                            "cannot match. Gateway, IP-range, domain, interface and VPN rules work "
                             "regardless.")
                            .font(Font::style(TextStyle::caption))
                            .foregroundStyle(Color::orange())

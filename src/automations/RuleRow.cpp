@@ -32,7 +32,7 @@ View RuleRow::badge(const std::string& textKey, Color color) {
 
 std::optional<RuleRow::Badge> RuleRow::firstBadge() const {
     if (rule.unavailableHere) {
-        return Badge{"UNAVAILABLE ON THIS MAC", Color::orange()};
+        return Badge{"UNAVAILABLE ON THIS COMPUTER", Color::orange()};
     }
     if (rule.enabled && isHolding(engine, rule)) {
         return Badge{"HOLDING", Color::green()};

@@ -45,8 +45,8 @@ struct RuleRow {
     // The enable switch, written through the row's engine.
     void setEnabled(bool on) const;
 
-    // "UNAVAILABLE ON THIS MAC" before "HOLDING"; the holding test is made only for a rule that
-    // is available and enabled.
+    // "UNAVAILABLE ON THIS COMPUTER" before "HOLDING"; the holding test is made only for a rule
+    // that is available and enabled.
     std::optional<Badge> firstBadge() const;
     // "NEEDS LOCATION": an SSID rule while Location is not always allowed.
     std::optional<Badge> secondBadge() const;

@@ -245,7 +245,7 @@ View ScheduleRuleEditor::wakeRows() const {
     const ScheduleRuleEditor self = *this;
     const bool wake = rule.wakeMac.value_or(false);
     std::vector<View> rows{
-        Toggle("Wake the Mac for this rule",
+        Toggle("Wake the computer for this rule",
                Binding<bool>{[wake] { return wake; },
                              [self](const bool& on) { self.setWakeMac(on); }}),
         caption("Registers a system wake for each start. Turning this on installs the wake helper "

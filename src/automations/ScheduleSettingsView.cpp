@@ -87,7 +87,7 @@ View ScheduleSettingsView::helperSection() {
                            .foregroundStyle(Color::orange()));
     }
     rows.push_back(
-        caption("Needed only by rules that wake a sleeping Mac. Installing asks for "
+        caption("Needed only by rules that wake a sleeping computer. Installing asks for "
                 "admin approval once \u2014 never at launch. Its sole ability is "
                 "registering wake times."));
     return Section(std::nullopt, std::move(rows));

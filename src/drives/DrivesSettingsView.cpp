@@ -134,7 +134,7 @@ ui::View DrivesSettingsView::body() {
                  .labelsHidden()
                  .frame(180)),
          caption("A single uncached 4 KB block is read from each selected drive \u2014 never a "
-                 "write. Reads pause while the Mac itself sleeps.")});
+                 "write. Reads pause while the computer itself sleeps.")});
 
     std::optional<View> footer;
     if (keeper_.anyDriveEnabled()) {
@@ -165,11 +165,10 @@ ui::View DrivesSettingsView::body() {
         {PermissionStatusRow(localized("Network Volumes"), PermissionAudit::volumeStatusText(probe),
                              granted, std::move(enable)),
          HStack(VAlign::center, std::nullopt,
-                {caption("Checking reads one block from a mounted share, which raises the "
-                         "one-time macOS ask if it hasn't happened yet. Enable appears when a "
-                         "request was refused and opens Files & Folders. External drives need no "
-                         "row here \u2014 macOS asks on its own the first time an enabled drive "
-                         "is read, and there is no way to query or request it sooner.")
+                {caption("Checking reads one block from a mounted share with your own file "
+                         "permissions; Linux asks nothing more. A refusal means the share denies "
+                         "you reading. External drives need no row here \u2014 they are read with "
+                         "the same file permissions, and nothing is asked first.")
                      .fixedSize(false, true),
                  Spacer(), Button(probe ? "Check Again" : "Check Access", [this] {
                                checkAccess();

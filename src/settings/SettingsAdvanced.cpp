@@ -4,6 +4,7 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Localization.h"
+#include "platform/Processes.h"
 #include "settings/SettingsTransfer.h"
 #include "settings/SettingsView.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -17,14 +18,15 @@ using namespace ui;
 using settings_style::caption;
 
 std::string SettingsView::equivalentCommandText() const {
-    return c_.effectiveOptions().commandLine();
+    // Orvel's own caffeinate: the program at the usual path may be another one, or none.
+    return c_.effectiveOptions().commandLine(processes_.resolve(kCaffeinatePath));
 }
 
 void SettingsView::deleteAllRules() {
     AlertContent first;
     first.messageText = localized("Delete all rules? (1 of 2)");
     first.informativeText =
-        localized("This removes every Bluetooth, WiFi, and network rule on this Mac.");
+        localized("This removes every Bluetooth, WiFi, and network rule on this computer.");
     first.buttons = {localized("Continue"), localized("Cancel")};
     if (UiHost::current().makeAlert(std::move(first))->runModal() != kAlertFirstButtonReturn) {
         return;
@@ -97,12 +99,11 @@ View SettingsView::advancedPage() {
             {
                 Picker("Engine:", engine, std::move(engines)).pickerStyle(PickerStyle::radioGroup),
                 caffeinate
-                    ? caption("Orvel launches /usr/bin/caffeinate as a child process and "
-                              "terminates it on quit. The assertion dies with the process, so "
-                              "nothing is left holding the system orvel if Orvel crashes. "
-                              "Requires a non-sandboxed build.")
-                    : caption("Orvel holds IOKit power assertions in-process \u2014 the same "
-                              "mechanism caffeinate itself uses, with no subprocess. "
+                    ? caption("Orvel launches its own caffeinate as a child process and "
+                              "terminates it on quit. The inhibitor locks die with the process, "
+                              "so nothing is left holding the system awake if Orvel crashes.")
+                    : caption("Orvel holds logind inhibitor locks in-process \u2014 the same "
+                              "mechanism its caffeinate uses, with no subprocess. "
                               "\u201CUntil an app quits\u201D is handled natively by watching "
                               "for the app's termination."),
                 LabeledContent("Equivalent command:", TextVerbatim(equivalentCommandText())
@@ -122,7 +123,7 @@ View SettingsView::advancedPage() {
                             ButtonRole::destructive)}),
                 caption("Export writes rules, priority, and every preference to one file "
                         "\u2014 optional passphrase encrypts it. Safety confirmations never "
-                        "travel; imported rules for hardware this Mac lacks arrive disabled "
+                        "travel; imported rules for hardware this computer lacks arrive disabled "
                         "with an \u201Cunavailable\u201D badge."),
             }),
         Section(std::nullopt, {powerSimulationBlock()}),

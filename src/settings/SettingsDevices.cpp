@@ -22,7 +22,7 @@ using settings_style::warning;
 namespace {
 
 constexpr const char* kNoBuiltInInput =
-    "Disabled \u2014 no built-in keyboard or trackpad on this Mac";
+    "Disabled \u2014 no built-in keyboard or trackpad on this computer";
 
 Binding<bool> settingBinding(Preferences::Setting<bool>& setting) {
     return Binding<bool>{[&setting] { return setting(); },
@@ -74,7 +74,7 @@ void SettingsView::checkBacklight() {
 View SettingsView::permissionRow(const std::string& name, bool granted,
                                  const std::function<void()>& enable) {
     const bool laptop = dev_.isLaptop();
-    View status = !laptop ? Text("Disabled \u2014 no built-in keyboard/trackpad on this Mac")
+    View status = !laptop ? Text("Disabled \u2014 no built-in keyboard/trackpad on this computer")
                                 .foregroundStyle(Hierarchy::secondary)
                   : granted ? Text("Granted").foregroundStyle(Hierarchy::secondary)
                             : Text("Not granted").foregroundStyle(Color::orange());
@@ -117,8 +117,8 @@ View SettingsView::builtInInputSection(bool laptop) {
                 .disabled(!laptop),
             caption("Bluetooth and USB keyboards, mice and trackpads are never affected. Orvel "
                     "suppresses events only while the built-in hardware is the thing that "
-                    "reported them. On Macs without a built-in keyboard or trackpad \u2014 Mac "
-                    "Studio, mini, Pro \u2014 there is nothing to block, so these switches and "
+                    "reported them. On computers without a built-in keyboard or trackpad \u2014 "
+                    "desktop computers \u2014 there is nothing to block, so these switches and "
                     "the backlight are disabled."),
             Divider(),
             Toggle("Turn off the keyboard backlight", settingBinding(prefs_.keyboardBacklightOff))
@@ -127,16 +127,16 @@ View SettingsView::builtInInputSection(bool laptop) {
             backlightRow(laptop),
             If(backlightFailure.has_value(), [&] { return warning(*backlightFailure, true); }),
             Divider(),
-            permissionRow("Input Monitoring", inputMonitoring,
+            permissionRow("Input device access", inputMonitoring,
                           [] { InputBlocker::requestInputMonitoring(); }),
-            permissionRow("Accessibility", accessibility,
+            permissionRow("Input device control", accessibility,
                           [] { InputBlocker::requestAccessibility(); }),
             If(cached && (!inputMonitoring || !accessibility),
                [] {
                    return warning(
-                       "Both are required. Approve Orvel in System Settings \u203a Privacy & "
-                       "Security, then quit and relaunch \u2014 grants only take effect at "
-                       "launch.");
+                       "Both are required. Enable installs Orvel's udev rule (an administrator's "
+                       "password is asked for); membership of the input group also grants "
+                       "both. See Input device access in Help.");
                }),
             If(blockFailure.has_value(),
                [&] {
@@ -150,11 +150,12 @@ View SettingsView::safetySection(bool laptop) {
     View devices = EmptyView();
     if (!laptop) {
         devices = caption(
-            "These safety nets exist for the built-in input block, which this Mac doesn't have.");
+            "These safety nets exist for the built-in input block, which this computer doesn't "
+            "have.");
     } else if (!scanned) {
         devices = caption(
-            "Scanning asks macOS for the list of input devices, which it may treat "
-            "as Input Monitoring. Nothing is read from them.");
+            "Scanning lists the event devices under /dev/input and reads their names and "
+            "capabilities. No input is read from them.");
     } else if (scanned->empty()) {
         devices = caption("No keyboards or pointing devices found.");
     } else {
@@ -173,10 +174,11 @@ View SettingsView::safetySection(bool laptop) {
             Toggle("Release automatically if no external keyboard or mouse is connected",
                    settingBinding(prefs_.autoUnblockNoExternal))
                 .disabled(!laptop),
-            caption("Two safety nets: this one, and a 30-second confirmation the first time you "
-                    "ever disable the built-in input \u2014 if you can't answer it, the block "
-                    "reverts. It comes back on a new Mac or after a major macOS update. A saved "
-                    "block is restored at login only when an external keyboard is connected."),
+            caption(
+                "Two safety nets: this one, and a 30-second confirmation the first time you "
+                "ever disable the built-in input \u2014 if you can't answer it, the block "
+                "reverts. It comes back on a new computer or after a major system update. A saved "
+                "block is restored at login only when an external keyboard is connected."),
             If(laptop,
                [&] {
                    return LabeledContent(
@@ -203,13 +205,13 @@ View SettingsView::displaySection() {
         {
             Toggle("Darken the built-in display", settingBinding(prefs_.builtInDisplayOff))
                 .disabled(!canDarken),
-            If(!canDarken, [] { return caption("This Mac has no built-in display."); }),
-            caption("For a MacBook on a desk with an external monitor: the internal panel goes "
-                    "to zero brightness while everything else stays orvel. macOS has no supported "
-                    "way to switch the panel off with the lid open \u2014 closing the lid on power "
-                    "with an external display is the only clean method."),
+            If(!canDarken, [] { return caption("This computer has no built-in display."); }),
+            caption("For a laptop on a desk with an external monitor: the internal panel's "
+                    "backlight (sysfs) goes to zero while everything else stays awake. The panel "
+                    "itself stays on with the lid open \u2014 closing the lid on power with an "
+                    "external display is the only clean method."),
             caption("A remote session keeps rendering to the darkened panel, so this also covers "
-                    "working headless over Screen Sharing."),
+                    "working headless over a remote desktop."),
             Divider(),
             Toggle("Prevent the screen saver from starting",
                    settingBinding(prefs_.preventScreenSaver)),

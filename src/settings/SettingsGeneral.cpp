@@ -120,8 +120,8 @@ View SettingsView::generalPage() {
             Toggle("Launch Orvel at login", launchAtLogin),
             Toggle("Restore the previous session after a restart", boolBinding(p.restoreSession)),
             caption("Flags, duration and on/off state come back exactly as they were. A session "
-                    "that had a timer running comes back on, but indefinite \u2014 the countdown "
-                    "is not resumed."),
+                    "that had a timer running comes back on with its full duration again \u2014 "
+                    "the countdown starts over."),
         });
 
     Binding<bool> inDock = boolBinding(p.showInDock, [] {
@@ -136,7 +136,7 @@ View SettingsView::generalPage() {
         std::nullopt,
         {
             Picker("Appears as:", boolTagBinding(inDock),
-                   {Text("Menu bar only").tag("false"), Text("Menu bar + Dock").tag("true")})
+                   {Text("Tray only").tag("false"), Text("Tray + task bar").tag("true")})
                 .pickerStyle(PickerStyle::segmented),
             Toggle("Show remaining time next to the icon", showTimer),
             Picker("Default duration:", rawBinding(p.defaultPreset), optionsOf<DurationPreset>())
@@ -178,15 +178,14 @@ View SettingsView::generalPage() {
             sizeRow,
             Toggle("Bold menu text", boolBinding(p.menuBold)),
             Toggle("Fully opaque menu background", boolBinding(p.menuOpaque)),
-            Picker("Menu bar icon clicks:", boolTagBinding(boolBinding(p.swapMenuButtons)),
+            Picker("Tray icon clicks:", boolTagBinding(boolBinding(p.swapMenuButtons)),
                    {Text("Left toggles \u00b7 right opens menu").tag("false"),
                     Text("Right toggles \u00b7 left opens menu").tag("true")})
                 .pickerStyle(PickerStyle::menu)
                 .frame(Frame().withMaxWidth(400)),
-            caption(
-                "Applies to the menu bar panel. Standard size is 100%; the range is 50\u2013200% "
-                "and the menu resizes to match. Opaque replaces the system's translucent "
-                "material with a solid background."),
+            caption("Applies to the tray panel. Standard size is 100%; the range is 50\u2013200% "
+                    "and the menu resizes to match. Opaque replaces the system's translucent "
+                    "material with a solid background."),
         });
 
     // Picking the style already chosen is no change and registers nothing.
@@ -211,14 +210,14 @@ View SettingsView::generalPage() {
                [] {
                    return caption(
                        "No global shortcut is registered. Orvel asks for no permissions at "
-                       "launch; turning a shortcut on registers a system-wide key handler, which "
-                       "macOS may ask you to approve the first time.");
+                       "launch; turning a shortcut on grabs the key system-wide (an X11 key "
+                       "grab), which asks for no approval.");
                }),
             If(style == HotKeyStyle::monitor && !monitorPermissionsGranted(permissions_),
                [] {
                    return settings_style::warning(
-                       "Orvel needs Accessibility permission for this option. No admin password "
-                       "is required, but the grant resets whenever the app is re-signed.");
+                       "Orvel needs input device access and control for this option: Orvel's udev "
+                       "rule or membership of the input group. See Input device access in Help.");
                }),
         });
 

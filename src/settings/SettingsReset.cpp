@@ -22,14 +22,27 @@ namespace {
 
 constexpr const char* kGrantsUnaffected = "permission grants unaffected";
 constexpr const char* kGrantsCleared =
-    "permission grants cleared \u2014 macOS will prompt again when features need them (Location "
-    "Services: remove manually in System Settings)";
+    "permission grants cleared \u2014 Orvel's udev rule is removed; Enable installs it again when "
+    "a feature needs it (membership of the input group is left as it is)";
+
+// pkexec's own statuses say why nothing ran; any other is the remover's.
+std::string removalFailure(int status) {
+    const std::string number = " (exit " + std::to_string(status) + ")";
+    switch (status) {
+        case 126:
+            return "the administrator's password was not given" + number;
+        case 127:
+            return "not authorized to remove Orvel's udev rule" + number;
+        default:
+            return "removing Orvel's udev rule failed" + number;
+    }
+}
 
 }  // namespace
 
 std::string permissionClearingFailedText(const std::string& reason) {
     return "permission grant clearing FAILED (" + reason +
-           ") \u2014 use the Terminal lines in Help \u203a Command line";
+           ") \u2014 use the terminal lines in Help \u203a Command line";
 }
 
 SettingsReset& SettingsReset::shared() {
@@ -85,8 +98,7 @@ bool SettingsReset::perform(bool clearPermissions, const std::function<void()>& 
                 if (auto* self = weakSelf.get()) {
                     self->clearingEnded(status == 0
                                             ? std::string(kGrantsCleared)
-                                            : permissionClearingFailedText("tccutil exit " +
-                                                                           std::to_string(status)));
+                                            : permissionClearingFailedText(removalFailure(status)));
                 }
             });
         });
@@ -169,8 +181,8 @@ void resetAllSettings(const ResetOwners& owners, const std::function<void()>& cl
         "This cannot be undone. Launch at login is system-side and survives. The first-run "
         "explanation will appear again. The app keeps running.";
     second.checkbox = std::make_pair(
-        std::string("Also clear Orvel's macOS permission grants (Input Monitoring, Accessibility, "
-                    "Bluetooth)"),
+        std::string("Also clear Orvel's permission grants (removes its udev rule for input device "
+                    "access and control)"),
         false);
     second.buttons = {"Reset Everything", "Cancel"};
     auto alert = host.makeAlert(std::move(second));

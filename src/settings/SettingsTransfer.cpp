@@ -264,7 +264,7 @@ std::vector<std::string> exportedPreferenceKeys(Preferences& prefs) {
 std::string importSummary(const ImportResult& result) {
     std::string text = std::to_string(result.rulesInstalled) + " rules";
     if (result.unavailable > 0) {
-        text += " \u00B7 " + std::to_string(result.unavailable) + " unavailable on this Mac";
+        text += " \u00B7 " + std::to_string(result.unavailable) + " unavailable on this computer";
     }
     return text;
 }

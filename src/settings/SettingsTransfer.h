@@ -44,7 +44,7 @@ struct ImportResult {
     bool operator==(const ImportResult&) const = default;
 };
 
-// "<n> rules", then " · <u> unavailable on this Mac" when some are.
+// "<n> rules", then " · <u> unavailable on this computer" when some are.
 std::string importSummary(const ImportResult& result);
 
 // This machine's settings as a document.

@@ -49,6 +49,7 @@ SettingsView::SettingsView(const SettingsServices& services)
       defaults_(services.defaults),
       permissions_(services.permissions),
       loginItems_(services.loginItems),
+      processes_(services.processes),
       transfer_{
           [&engine = engine_]() -> TriggerEngine& { return engine; },
           [&drives = services.drives]() -> DriveKeepAlive& { return drives; },

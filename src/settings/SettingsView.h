@@ -28,6 +28,7 @@ class LicenseAgreement;
 class LoginItems;
 class Permissions;
 class PowerTriggerCenter;
+class Processes;
 class UpdateCheckSection;
 class AgreementRow;
 class DrivesSettingsView;
@@ -45,6 +46,7 @@ struct SettingsServices {
     UserDefaults& defaults;
     Permissions& permissions;
     LoginItems& loginItems;
+    Processes& processes;
     AutomationServices automations;
     LicenseAgreement& agreement;
     DiagnosticsSources diagnostics;
@@ -153,6 +155,7 @@ class SettingsView final : public ui::ViewComponent, public WeakReferenceable {
     UserDefaults& defaults_;
     Permissions& permissions_;
     LoginItems& loginItems_;
+    Processes& processes_;
     SettingsTransfer::Owners transfer_;
     // Follows outside writes of the page and sub-tab keys.
     DefaultsKeysObserver storedTabs_;

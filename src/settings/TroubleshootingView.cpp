@@ -35,8 +35,7 @@ std::string call(const std::function<std::string()>& source) {
 }  // namespace
 
 std::string architectureText(std::string_view machine) {
-    const bool arm = machine.starts_with("arm") || machine.starts_with("aarch64");
-    return arm ? "Apple silicon (arm64)" : "Intel (x86_64)";
+    return machine.empty() ? std::string("Unknown") : std::string(machine);
 }
 
 TroubleshootingView::TroubleshootingView(OrvelController& controller, DiagnosticsSources sources,
@@ -103,13 +102,14 @@ ui::View TroubleshootingView::diagnosticsSection() {
                 "anything shaped like a MAC address or UUID \u2014 with stable tokens (id-xxxx) "
                 "before copying. The same name always becomes the same token, so a shared report "
                 "stays readable."),
-        caption("Self-Test briefly dims the backlight and internal display to check whether the "
-                "hardware actually responds, restores both, then audits every permission and "
-                "capability \u2014 input blocking, Bluetooth, Location, notifications, volume "
-                "access, triggers, drives, session state, and power: internal battery presence "
-                "and level, any attached UPS and whether it is providing, and Low Power Mode. "
-                "Report captures current state without changing anything. Obfuscate names "
-                "covers battery and UPS names too.")};
+        caption(
+            "Self-Test briefly dims the backlight and internal display to check whether the "
+            "hardware actually responds, restores both, then audits every permission and "
+            "capability \u2014 input blocking, Bluetooth, WiFi network name, notifications, volume "
+            "access, triggers, drives, session state, and power: internal battery presence "
+            "and level, any attached UPS and whether it is providing, and Low Power Mode. "
+            "Report captures current state without changing anything. Obfuscate names "
+            "covers battery and UPS names too.")};
     if (!diagnosticText().empty()) {
         items.push_back(ScrollView(TextVerbatim(diagnosticText())
                                        .font(Font::system(10).withMonospaced())
@@ -132,28 +132,29 @@ ui::View TroubleshootingView::body() {
             clearViewState_();
         }
     };
-    return VStack(
-               HAlign::leading, 14,
-               {header("THIS MAC"), LabeledContent("macOS", TextVerbatim(call(sources_.osVersion))),
-                LabeledContent("Architecture",
-                               TextVerbatim(architectureText(call(sources_.machine)))),
-                LabeledContent("Engine in use", TextVerbatim(controller_.engineName())),
-                LabeledContent("Power",
-                               Text(controller_.isOnAC() ? "Connected to power" : "On battery")),
-                Divider(), header("KNOWN LIMITS"),
-                limitationRow("\u2212s is ignored on battery",
-                              "True on every Mac. Orvel greys the option out while unplugged "
-                              "rather than pretending it works."),
-                limitationRow("Closing the lid always sleeps an Apple silicon Mac",
-                              "No caffeinate flag or power assertion prevents it. Clamshell "
-                              "operation needs an external display and power."),
-                limitationRow("\u2212u is a pulse, not a held state",
-                              "With the assertion engine Orvel re-issues it every 30 seconds; "
-                              "caffeinate handles this itself."),
-                limitationRow("A timed session ends when the Mac sleeps",
-                              "System sleep only \u2014 display sleep and screen lock don't "
-                              "count. Indefinite sessions survive sleep, wake and restart."),
-                Divider(), diagnosticsSection(), Divider(), ResetSection(reset_, clearText)})
+    return VStack(HAlign::leading, 14,
+                  {header("THIS COMPUTER"),
+                   LabeledContent("System version", TextVerbatim(call(sources_.osVersion))),
+                   LabeledContent("Architecture",
+                                  TextVerbatim(architectureText(call(sources_.machine)))),
+                   LabeledContent("Engine in use", TextVerbatim(controller_.engineName())),
+                   LabeledContent("Power",
+                                  Text(controller_.isOnAC() ? "Connected to power" : "On battery")),
+                   Divider(), header("KNOWN LIMITS"),
+                   limitationRow("\u2212s is ignored on battery",
+                                 "True on every computer. Orvel greys the option out while "
+                                 "unplugged rather than pretending it works."),
+                   limitationRow("Closing the lid can still sleep the computer",
+                                 "No caffeinate flag or inhibitor lock Orvel takes stops logind's "
+                                 "lid switch handling. Clamshell operation needs an external "
+                                 "display and power."),
+                   limitationRow("\u2212u is a pulse, not a held state",
+                                 "With the recommended engine Orvel re-issues it every 30 seconds; "
+                                 "caffeinate handles this itself."),
+                   limitationRow("A timed session ends when the computer sleeps",
+                                 "System sleep only \u2014 display sleep and screen lock don't "
+                                 "count. Indefinite sessions survive sleep, wake and restart."),
+                   Divider(), diagnosticsSection(), Divider(), ResetSection(reset_, clearText)})
         .padding(24)
         .frame(Frame().withMaxWidth(kInfinity).withAlignment(Alignment::leading()));
 }

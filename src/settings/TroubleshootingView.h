@@ -29,8 +29,7 @@ struct DiagnosticsSources {
     std::function<std::string()> conflicts;
 };
 
-// "Apple silicon (arm64)" for any machine name beginning "arm" (and Linux's "aarch64"), else
-// "Intel (x86_64)".
+// The kernel's machine name as it is ("x86_64", "aarch64"); "Unknown" when there is none.
 std::string architectureText(std::string_view machine);
 
 // The Troubleshooting page: facts about this machine, the known limits, the diagnostics block

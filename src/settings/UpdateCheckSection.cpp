@@ -34,7 +34,8 @@ View UpdateCheckSection::body() {
     return Group({
         HStack(VAlign::center, 8,
                {Button("Check for Updates\u2026", checkForUpdates_).disabled(),
-                caption("Needs the Sparkle package \u2014 see BUILD.md")}),
+                caption("Orvel is updated with your system's packages; About shows the installed "
+                        "version.")}),
         Picker("Check in the background:", selection, std::move(options))
             .pickerStyle(PickerStyle::menu)
             .disabled()

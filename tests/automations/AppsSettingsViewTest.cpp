@@ -147,7 +147,7 @@ TEST_F(AppsSettingsViewTest, TheWatchingVariantNeedsAnActiveUntilAppQuitsSession
         EXPECT_EQ(v.control("Make This a Rule\u2026").has_value(), c.watching);
         EXPECT_EQ(v.contains("Not running"), !c.watching);
         EXPECT_EQ(v.control("Choose App & Start\u2026").has_value(), !c.watching);
-        EXPECT_EQ(v.contains("One-off: pick an app and stay orvel until it quits \u2014 no rule "
+        EXPECT_EQ(v.contains("One-off: pick an app and stay awake until it quits \u2014 no rule "
                              "involved, same watcher underneath. Also in the menu: Duration "
                              "\u203A Until an app quits\u2026"),
                   !c.watching);

@@ -139,12 +139,13 @@ TEST_F(AutomationsAndTriggersViewTest, FirstLaunchShowsTriggersWithSixSegmentsIn
                                                   "Network=2", "Apps=5", "Battery=3"}));
     const auto texts = shown().texts();
     ASSERT_GE(texts.size(), 4u);
-    EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + 4),
-              (std::vector<std::string>{
-                  "Automations", "Re-apply after waking from sleep",
-                  "Applies to indefinite sessions. A timed session ends when the Mac sleeps, so "
-                  "there is nothing to re-apply.",
-                  "Notify me when a timed session ends"}));
+    EXPECT_EQ(
+        std::vector<std::string>(texts.begin(), texts.begin() + 4),
+        (std::vector<std::string>{
+            "Automations", "Re-apply after waking from sleep",
+            "Applies to indefinite sessions. A timed session ends when the computer sleeps, so "
+            "there is nothing to re-apply.",
+            "Notify me when a timed session ends"}));
 }
 
 TEST_F(AutomationsAndTriggersViewTest, EachSegmentStoresItsTagShowsItsPageAndSurvivesARelaunch) {

@@ -482,7 +482,7 @@ TEST_F(BluetoothSettingsViewTest, OnlyBluetoothRulesAreListedInTheEnginesOrder) 
     engine().rules = {disabled, network, unavailable, schedule, btRule("Mid")};
     EXPECT_EQ(listedNames({"Zeta", "Alpha", "Mid", "Office LAN", "Nights"}),
               (std::vector<std::string>{"Zeta", "Alpha", "Mid"}));
-    EXPECT_TRUE(view().contains("UNAVAILABLE ON THIS MAC"));
+    EXPECT_TRUE(view().contains("UNAVAILABLE ON THIS COMPUTER"));
     EXPECT_EQ(page->bluetoothRules().size(), 3u);
 }
 

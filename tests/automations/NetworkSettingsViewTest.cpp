@@ -28,7 +28,7 @@ using ui::Inspector;
 using Kind = NetworkMatcher::Kind;
 
 const std::string kNote =
-    "Only WiFi SSID rules need Location \u2014 macOS hides network names without it. Gateway, "
+    "Only WiFi SSID rules need the network's name \u2014 without it they cannot match. Gateway, "
     "IP-range, domain, interface and VPN rules work regardless.";
 
 class NetworkSettingsViewTest : public test::RuleTabTest<NetworkSettingsView> {
@@ -402,7 +402,7 @@ TEST_F(NetworkPermissionTest, EachStatusShowsItsWordAndOnlyAlwaysCountsAsGranted
         sim().network().setLocationAuthorization(c.status);
         show();
         Inspector v = view();
-        EXPECT_TRUE(v.contains("Location Services"));
+        EXPECT_TRUE(v.contains("WiFi network name"));
         EXPECT_TRUE(v.contains(c.word));
         EXPECT_EQ(v.contains(kNote), !c.granted);
         EXPECT_EQ(v.control("Enable").has_value(), !c.granted);

@@ -130,7 +130,7 @@ TEST_F(RuleWidgetsTest, BadgesFollowAvailabilityHoldingAndLocation) {
          true,
          false,
          Loc::denied,
-         {"UNAVAILABLE ON THIS MAC"}},
+         {"UNAVAILABLE ON THIS COMPUTER"}},
         {"ssid, not determined", false, true, false, true, Loc::notDetermined, {"NEEDS LOCATION"}},
         {"ssid, when in use",
          false,
@@ -146,7 +146,7 @@ TEST_F(RuleWidgetsTest, BadgesFollowAvailabilityHoldingAndLocation) {
          false,
          true,
          Loc::restricted,
-         {"UNAVAILABLE ON THIS MAC", "NEEDS LOCATION"}},
+         {"UNAVAILABLE ON THIS COMPUTER", "NEEDS LOCATION"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -435,12 +435,12 @@ TEST_F(ScheduleRuleEditorTest, WakeInstallsTheHelperOnlyWhenTurnedOnWhileItIsNot
         show();
         open(window("Nights"));
         const int before = sim().helperService().registrations();
-        ASSERT_TRUE(view().setToggle("Wake the Mac for this rule", true));
+        ASSERT_TRUE(view().setToggle("Wake the computer for this rule", true));
         loop().drain();
         EXPECT_EQ(stored().wakeMac, true);
         EXPECT_EQ(sim().helperService().registrations() - before, c.registrations);
         EXPECT_EQ(view().contains(warning), c.status != status::kEnabled);
-        ASSERT_TRUE(view().setToggle("Wake the Mac for this rule", false));
+        ASSERT_TRUE(view().setToggle("Wake the computer for this rule", false));
         loop().drain();
         EXPECT_EQ(stored().wakeMac, false);
         EXPECT_EQ(sim().helperService().registrations() - before, c.registrations);
@@ -449,7 +449,7 @@ TEST_F(ScheduleRuleEditorTest, WakeInstallsTheHelperOnlyWhenTurnedOnWhileItIsNot
     }
     sim().helperService().setStatus(status::kNotRegistered);
     sim().helperService().setStatusAfterRegistration(status::kEnabled);
-    ASSERT_TRUE(view().setToggle("Wake the Mac for this rule", true));
+    ASSERT_TRUE(view().setToggle("Wake the computer for this rule", true));
     loop().drain();
     EXPECT_EQ(helper().state(), State::active);
     EXPECT_FALSE(view().contains(warning)) << "gone once the helper is active";
@@ -534,7 +534,7 @@ TEST_F(ScheduleRuleEditorTest, TheThreeTogglesStoreAnExplicitFalse) {
         const char* title;
         std::optional<bool> TriggerRule::*field;
     };
-    const Case cases[] = {{"Wake the Mac for this rule", &TriggerRule::wakeMac},
+    const Case cases[] = {{"Wake the computer for this rule", &TriggerRule::wakeMac},
                           {"Lock to the password screen at fire", &TriggerRule::lockAtFire},
                           {"Also end manual sessions", &TriggerRule::endsManual}};
     sim().helperService().setStatus(status::kEnabled);

@@ -125,12 +125,13 @@ TEST_F(SettingsResetTest, ClearingTheGrantsRunsWithoutBlockingAndReportsHowItEnd
         int status;
         std::string tail;
     } cases[] = {
-        {End::exit, 0, "permission grants cleared \u2014 macOS will prompt again"},
-        {End::exit, 1, "FAILED (tccutil exit 1)"},
-        {End::exit, 126, "FAILED (tccutil exit 126)"},
+        {End::exit, 0, "permission grants cleared \u2014 Orvel's udev rule is removed"},
+        {End::exit, 1, "FAILED (removing Orvel's udev rule failed (exit 1))"},
+        {End::exit, 126, "FAILED (the administrator's password was not given (exit 126))"},
+        {End::exit, 127, "FAILED (not authorized to remove Orvel's udev rule (exit 127))"},
         {End::timeout, 0, "FAILED (no answer within 120 s)"},
         {End::noLaunch, 0, "FAILED (could not start: No such file or directory)"},
-        {End::nothingInstalled, 0, "permission grants cleared \u2014 macOS will prompt again"},
+        {End::nothingInstalled, 0, "permission grants cleared \u2014 Orvel's udev rule is removed"},
     };
     SettingsReset& reset = SettingsReset::shared();
     sim().processes().setExecutable(kRemoveRule.executable, true);

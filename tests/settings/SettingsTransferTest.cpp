@@ -274,10 +274,10 @@ TEST_F(SettingsTransferTest, ImportReplacesEveryRuleAndSummarisesInTheActivityLo
         const char* detail;
     };
     const std::vector<Case> cases = {
-        {3, 1, "3 rules \u00B7 1 unavailable on this Mac"},
+        {3, 1, "3 rules \u00B7 1 unavailable on this computer"},
         {1, 0, "1 rules"},
         {0, 0, "0 rules"},
-        {2, 2, "2 rules \u00B7 2 unavailable on this Mac"},
+        {2, 2, "2 rules \u00B7 2 unavailable on this computer"},
     };
     for (const auto& c : cases) {
         std::vector<TriggerRule> rules;

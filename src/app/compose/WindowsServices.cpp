@@ -99,6 +99,7 @@ SettingsServices settingsServices() {
                             platform.userDefaults(),
                             platform.permissions(),
                             platform.loginItems(),
+                            platform.processes(),
                             automationServices(),
                             LicenseAgreement::shared(),
                             diagnosticsSources(platform.systemInfo()),

@@ -197,7 +197,7 @@ TEST_F(AutomationsPicturesTest, ARuleListWithEveryBadgeAndOneRowOpen) {
     list->expanded = {cafe.id};
     QWidget& window = show(list);
     for (const char* text :
-         {"HOLDING", "UNAVAILABLE ON THIS MAC", "NEEDS LOCATION", "Delete Rule"}) {
+         {"HOLDING", "UNAVAILABLE ON THIS COMPUTER", "NEEDS LOCATION", "Delete Rule"}) {
         EXPECT_TRUE(shows(window, text)) << text;
     }
     savePng(window, "rule-list");

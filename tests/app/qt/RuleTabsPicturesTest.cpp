@@ -140,12 +140,12 @@ TEST_F(RuleTabsPicturesTest, NetworkWithThreeOpenRulesAndTheLocationNote) {
     page->expanded = {home.id, office.id, docked.id};
     QWidget& window = show(page, 1000);
     for (const char* text :
-         {"On join", "On leaving", "On seen", "On gone", "Location Services", "Denied"}) {
+         {"On join", "On leaving", "On seen", "On gone", "WiFi network name", "Denied"}) {
         ASSERT_NE(shown(window, text), nullptr) << text;
     }
     QWidget* note = shown(window,
-                          "Only WiFi SSID rules need Location \u2014 macOS hides network names "
-                          "without it. Gateway, IP-range, domain, interface and VPN rules work "
+                          "Only WiFi SSID rules need the network's name \u2014 without it they "
+                          "cannot match. Gateway, IP-range, domain, interface and VPN rules work "
                           "regardless.");
     ASSERT_NE(note, nullptr);
     EXPECT_GT(note->height(), note->fontMetrics().height()) << "wrapped, not cut";
@@ -184,7 +184,7 @@ TEST_F(RuleTabsPicturesTest, BluetoothWithThreeRulesOneOpenAndPermissionDenied) 
         sim().network(), PermissionAudit::shared());
     page->expanded = {open.id};
     QWidget& window = show(page, 900);
-    for (const char* text : {"now 42%", "20%", "35%", "Denied", "UNAVAILABLE ON THIS MAC",
+    for (const char* text : {"now 42%", "20%", "35%", "Denied", "UNAVAILABLE ON THIS COMPUTER",
                              "Without Bluetooth permission, device rules can never fire. Every "
                              "other part of Orvel works."}) {
         EXPECT_NE(shown(window, text), nullptr) << text;

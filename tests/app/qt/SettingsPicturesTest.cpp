@@ -70,7 +70,7 @@ TEST_F(SettingsPicturesTest, TheGeneralPage) {
     settle();
     savePng(widget, "settings-general-custom-monitor");
     EXPECT_NE(button(widget, "Change\u2026"), nullptr);
-    EXPECT_TRUE(showsText(widget, "Orvel needs Accessibility permission"));
+    EXPECT_TRUE(showsText(widget, "Orvel needs input device access and control"));
 }
 
 TEST_F(SettingsPicturesTest, TheDevicesPageOnALaptopAndOnADesktop) {
@@ -91,7 +91,7 @@ TEST_F(SettingsPicturesTest, TheDevicesPageOnALaptopAndOnADesktop) {
     savePng(desktop, "settings-devices-desktop");
     ASSERT_NE(button(desktop, "Scan"), nullptr);
     EXPECT_FALSE(button(desktop, "Scan")->isEnabled());
-    EXPECT_TRUE(showsText(desktop, "This Mac has no built-in display."));
+    EXPECT_TRUE(showsText(desktop, "This computer has no built-in display."));
 }
 
 TEST_F(SettingsPicturesTest, TheAdvancedPageWithASimulationActive) {
