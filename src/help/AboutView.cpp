@@ -94,55 +94,57 @@ View AboutView::body() {
             showHelp(section);
         }
     };
-    return VStack(HAlign::center, 0,
-                  {
-                      // No application icon ships yet, so the layout begins with the name.
-                      TextVerbatim(kAppName)
-                          .font(Font::system(24, FontWeight::semibold))
-                          .padding(kEdgeTop, 26),
-                      TextVerbatim(localized("Version ") + versionString(appVersion(), appBuild()))
-                          .font(Font::system(11))
-                          .foregroundStyle(Hierarchy::secondary)
-                          .padding(kEdgeTop, 3),
-                      Text("Keeps this Mac orvel, and quiets its built-in hardware while it does.")
-                          .font(Font::system(12))
-                          .foregroundStyle(Hierarchy::secondary)
-                          .multilineTextAlignment(TextAlignment::center)
-                          .padding(kEdgeHorizontal, 34)
-                          .padding(kEdgeTop, 14),
-                      Divider().padding(kEdgeHorizontal, 28).padding(kEdgeTop, 20),
-                      VStack(HAlign::center, 7,
-                             {
-                                 infoRow("Author", kAuthorName, std::nullopt),
-                                 infoRow("Contact", kSupportAddress,
-                                         std::string("mailto:") + kSupportAddress),
-                                 infoRow("Engine", c_.engineName(), std::nullopt),
-                             })
-                          .padding(kEdgeTop, 16),
-                      HStack(VAlign::center, 14,
-                             {
-                                 link("License Agreement",
-                                      [&agreement = agreement_] { agreement.showAgreementText(); }),
-                                 link("Privacy Policy",
-                                      [&workspace = workspace_] {
-                                          openURL(workspace, kPrivacyPolicyURL);
-                                      }),
-                                 link("Open Source Licenses",
-                                      [openHelp] { openHelp(HelpSection::acknowledgments); }),
-                             })
-                          .padding(kEdgeTop, 14),
-                      HStack(VAlign::center, 10,
-                             {
-                                 Button("Help", [openHelp] { openHelp(std::nullopt); }),
-                                 Button("Copy Diagnostics", [this] { copyDiagnostics(); }),
-                                 Button("Feedback…", [this] { sendFeedback(); }),
-                             })
-                          .padding(kEdgeTop, 14),
-                      TextVerbatim(kLegalNotice)
-                          .font(Font::system(10))
-                          .foregroundStyle(Hierarchy::tertiary)
-                          .padding(EdgeInsets{18, 0, 22, 0}),
-                  })
+    return VStack(
+               HAlign::center, 0,
+               {
+                   // No application icon ships yet, so the layout begins with the name.
+                   TextVerbatim(kAppName)
+                       .font(Font::system(24, FontWeight::semibold))
+                       .padding(kEdgeTop, 26),
+                   TextVerbatim(localized("Version ") + versionString(appVersion(), appBuild()))
+                       .font(Font::system(11))
+                       .foregroundStyle(Hierarchy::secondary)
+                       .padding(kEdgeTop, 3),
+                   Text(
+                       "Keeps this computer awake, and quiets its built-in hardware while it does.")
+                       .font(Font::system(12))
+                       .foregroundStyle(Hierarchy::secondary)
+                       .multilineTextAlignment(TextAlignment::center)
+                       .padding(kEdgeHorizontal, 34)
+                       .padding(kEdgeTop, 14),
+                   Divider().padding(kEdgeHorizontal, 28).padding(kEdgeTop, 20),
+                   VStack(HAlign::center, 7,
+                          {
+                              infoRow("Author", kAuthorName, std::nullopt),
+                              infoRow("Contact", kSupportAddress,
+                                      std::string("mailto:") + kSupportAddress),
+                              infoRow("Engine", c_.engineName(), std::nullopt),
+                          })
+                       .padding(kEdgeTop, 16),
+                   HStack(VAlign::center, 14,
+                          {
+                              link("License Agreement",
+                                   [&agreement = agreement_] { agreement.showAgreementText(); }),
+                              link("Privacy Policy",
+                                   [&workspace = workspace_] {
+                                       openURL(workspace, kPrivacyPolicyURL);
+                                   }),
+                              link("Open Source Licenses",
+                                   [openHelp] { openHelp(HelpSection::acknowledgments); }),
+                          })
+                       .padding(kEdgeTop, 14),
+                   HStack(VAlign::center, 10,
+                          {
+                              Button("Help", [openHelp] { openHelp(std::nullopt); }),
+                              Button("Copy Diagnostics", [this] { copyDiagnostics(); }),
+                              Button("Feedback…", [this] { sendFeedback(); }),
+                          })
+                       .padding(kEdgeTop, 14),
+                   TextVerbatim(kLegalNotice)
+                       .font(Font::system(10))
+                       .foregroundStyle(Hierarchy::tertiary)
+                       .padding(EdgeInsets{18, 0, 22, 0}),
+               })
         .textSelection()
         .frame(360);
 }

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/SleepOptions.h"
 #include "devices/InputBlocker.h"
 #include "foundation/AppInfo.h"
 #include "foundation/Data.h"
@@ -19,6 +20,7 @@
 #include "help/EULAGate.h"
 #include "help/HelpBlocks.h"
 #include "platform/Paths.h"
+#include "platform/Processes.h"
 #include "triggers/WakeHelperClient.h"
 #include "ui/Markdown.h"
 #include "ui/View.h"
@@ -56,7 +58,9 @@ void replaceAll(std::string& text, std::string_view name, std::string_view value
     }
 }
 
-std::string withValues(std::string text) {
+std::string withValues(std::string text, const PageValues& values) {
+    replaceAll(text, "caffeinate", values.caffeinate);
+    replaceAll(text, "resources", values.resources);
     replaceAll(text, "bundleIdentifier", kBundleIdentifier);
     replaceAll(text, "architecture", ORVEL_ARCHITECTURE);
     replaceAll(text, "supportAddress", kSupportAddress);
@@ -116,10 +120,10 @@ Result<View> table(const MarkdownBlock& block, const PageMarks& marks) {
     return Error{"a table must be headed “Feature | Permission | Granted” or “Without | …”"};
 }
 
-Result<std::vector<View>> blocksOf(const std::string& markdown, const PageMarks& marks,
-                                   const ComputedBlocks& computed) {
+Result<std::vector<View>> blocksOf(const std::string& markdown, const PageValues& values,
+                                   const PageMarks& marks, const ComputedBlocks& computed) {
     using Kind = MarkdownBlock::Kind;
-    const auto parsed = parseMarkdownBlocks(withValues(markdown));
+    const auto parsed = parseMarkdownBlocks(withValues(markdown, values));
     std::vector<View> blocks;
     for (std::size_t i = 0; i < parsed.size(); ++i) {
         const MarkdownBlock& block = parsed[i];
@@ -168,13 +172,13 @@ Result<std::vector<View>> blocksOf(const std::string& markdown, const PageMarks&
     return blocks;
 }
 
-Result<std::vector<View>> readPage(const std::string& path, const PageMarks& marks,
-                                   const ComputedBlocks& computed) {
+Result<std::vector<View>> readPage(const std::string& path, const PageValues& values,
+                                   const PageMarks& marks, const ComputedBlocks& computed) {
     auto bytes = readFile(path, kMaxPageSize);
     if (!bytes) {
         return Error{bytes.error().message};
     }
-    auto blocks = blocksOf(stringFromData(*bytes), marks, computed);
+    auto blocks = blocksOf(stringFromData(*bytes), values, marks, computed);
     if (!blocks) {
         return Error{path + ": " + blocks.error().message};
     }
@@ -184,8 +188,9 @@ Result<std::vector<View>> readPage(const std::string& path, const PageMarks& mar
 }  // namespace
 
 View markdownPage(const std::string& path, HelpSection section, double spacing,
-                  const PageMarks& marks, const ComputedBlocks& computed) {
-    auto blocks = readPage(path, marks, computed);
+                  const PageValues& values, const PageMarks& marks,
+                  const ComputedBlocks& computed) {
+    auto blocks = readPage(path, values, marks, computed);
     if (!blocks) {
         Logger("help").error("Help page " + std::string(rawValue(section)) + ": " +
                              blocks.error().message);
@@ -204,8 +209,11 @@ namespace orvel {
 using namespace help;
 
 HelpPages::HelpPages(std::function<const WakeHelperClient&()> wakeHelper, Paths& paths,
-                     LicenseAgreement& agreement)
-    : wakeHelper_(std::move(wakeHelper)), paths_(paths), agreement_(agreement) {}
+                     Processes& processes, LicenseAgreement& agreement)
+    : wakeHelper_(std::move(wakeHelper)),
+      paths_(paths),
+      processes_(processes),
+      agreement_(agreement) {}
 
 HelpPages& HelpPages::shared() {
     return Registry::instance<HelpPages>();
@@ -216,26 +224,27 @@ std::string HelpPages::pagePath(HelpSection section) const {
 }
 
 View HelpPages::pageBody(HelpSection section) const {
+    const PageValues values{processes_.resolve(kCaffeinatePath), paths_.resourcesDirectory()};
     switch (section) {
         case HelpSection::acknowledgments: {
             const HelpAcknowledgments page{licensesDirectory(paths_), [&agreement = agreement_] {
                                                agreement.showAgreementText();
                                            }};
-            return markdownPage(pagePath(section), section, HelpAcknowledgments::kSpacing, {},
-                                page.parts());
+            return markdownPage(pagePath(section), section, HelpAcknowledgments::kSpacing, values,
+                                {}, page.parts());
         }
         case HelpSection::troubleshooting:
-            return markdownPage(pagePath(section), section, kTroubleshootingSpacing);
+            return markdownPage(pagePath(section), section, kTroubleshootingSpacing, values);
         case HelpSection::permissions: {
             PageMarks marks;
             if (wakeHelper_().state() == WakeHelperClient::State::active) {
                 marks.wakeHelperGranted = true;
             }
             marks.builtInInputGranted = builtInInputGranted();
-            return markdownPage(pagePath(section), section, kPageSpacing, marks);
+            return markdownPage(pagePath(section), section, kPageSpacing, values, marks);
         }
         default:
-            return markdownPage(pagePath(section), section, kPageSpacing);
+            return markdownPage(pagePath(section), section, kPageSpacing, values);
     }
 }
 

@@ -12,6 +12,7 @@
 namespace orvel {
 class LicenseAgreement;
 class Paths;
+class Processes;
 class WakeHelperClient;
 }  // namespace orvel
 
@@ -25,7 +26,7 @@ class WakeHelperClient;
 //   {{wakeHelperGranted}} or {{builtInInputGranted}};
 // - a table headed "| Without | … |" lists what is lost without each permission;
 // - {{bundleIdentifier}}, {{architecture}}, {{supportAddress}} and {{feedbackAddress}} stand for
-//   those values anywhere;
+//   those values anywhere, and so do the page's own values (PageValues);
 // - a paragraph of only "{{name}}" is a part of the page its code computes.
 // A page whose file cannot be read or understood says so in one line instead.
 namespace orvel::help {
@@ -39,9 +40,17 @@ struct PageMarks {
     std::optional<bool> builtInInputGranted;
 };
 
+// Values of this machine the pages name: {{caffeinate}}, the program Orvel runs for caffeinate,
+// and {{resources}}, the folder of Orvel's resources (its udev rule's installer among them).
+struct PageValues {
+    std::string caffeinate;
+    std::string resources;
+};
+
 // The page drawn from the file at `path`, its blocks `spacing` apart.
 ui::View markdownPage(const std::string& path, HelpSection section, double spacing,
-                      const PageMarks& marks = {}, const ComputedBlocks& computed = {});
+                      const PageValues& values, const PageMarks& marks = {},
+                      const ComputedBlocks& computed = {});
 
 // The one page with more than its file: the installed licences.
 struct HelpAcknowledgments {
@@ -62,7 +71,7 @@ class HelpPages {
     // The wake helper comes through an accessor: it reads its registration when it is built,
     // which belongs to the moment its page is shown.
     HelpPages(std::function<const WakeHelperClient&()> wakeHelper, Paths& paths,
-              LicenseAgreement& agreement);
+              Processes& processes, LicenseAgreement& agreement);
     HelpPages(const HelpPages&) = delete;
     HelpPages& operator=(const HelpPages&) = delete;
     static HelpPages& shared();
@@ -75,6 +84,7 @@ class HelpPages {
   private:
     std::function<const WakeHelperClient&()> wakeHelper_;
     Paths& paths_;
+    Processes& processes_;
     LicenseAgreement& agreement_;
 };
 

@@ -15,19 +15,20 @@ struct PageWords {
 // In the order of the cases. The keywords stay English: they are never shown.
 constexpr std::array<PageWords, 16> kPages{{
     {"cup.and.saucer",
-     "overview caffeinate power assertions iokit engine native compatibility menu bar cup icon "
-     "session"},
+     "overview caffeinate inhibitor locks logind screen saver engine native compatibility system "
+     "tray task bar cup icon session"},
     {"menubar.arrow.down.rectangle",
      "panel popover switches duration command preview started by pause triggers settings help "
-     "about quit dock ⌘, ⌘q feedback text size larger smaller percent bold opaque translucent "
+     "about quit task bar ctrl+, ctrl+q feedback text size larger smaller percent bold opaque "
+     "translucent "
      "appearance"},
     {"moon.zzz",
      "prevent display sleep idle sleep system sleep disk sleep declare user active -d -i -m -s -u "
      "flags ac power screen saver caffeinate"},
     {"keyboard",
-     "disable built-in keyboard trackpad turn off backlight darken display brightness input "
-     "monitoring accessibility external bluetooth usb safety release 30-second confirmation scan "
-     "devices mac studio mini pro insufficient privileges"},
+     "disable built-in keyboard trackpad touchpad turn off backlight darken display brightness "
+     "input device access input device control udev evdev external bluetooth usb safety release "
+     "30-second confirmation scan devices desktop computers insufficient privileges"},
     {"timer",
      "indefinitely 30 minutes 1 2 4 8 hours custom timer countdown until tomorrow default "
      "duration"},
@@ -35,8 +36,8 @@ constexpr std::array<PageWords, 16> kPages{{
      "bluetooth wifi ssid network gateway vpn cidr interface rules priority shield shielded "
      "re-arm edge-triggered pause activity log export import encrypt passphrase delete all rules "
      "reset all settings clear grants checkbox test button ac only unavailable badge schedule "
-     "apps window one-shot one time repeating days of week weekdays wake the mac wake helper "
-     "admin approval lock password screen fired badge missed grace launch quit background "
+     "apps window one-shot one time repeating days of week weekdays wake the computer wake helper "
+     "administrator password lock password screen fired badge missed grace launch quit background "
      "processes polling battery ups safety always first pinned change app until an app quits "
      "make this a rule"},
     {"externaldrive",
@@ -47,24 +48,24 @@ constexpr std::array<PageWords, 16> kPages{{
      "session resume simulate power events internal battery always first pinned safety priority "
      "not ranked"},
     {"lock.shield",
-     "input monitoring accessibility bluetooth location services grants enable not granted "
-     "prompt first-run explanation tcc privacy security launch quit relaunch what you lose "
-     "without wake helper admin approval daemon login items"},
+     "input device access input device control udev rule input group pkexec bluetooth grants "
+     "enable not granted prompt first-run explanation launch quit what you lose without wake "
+     "helper administrator password daemon autostart notifications"},
     {"terminal",
-     "terminal caffeinate pmset assertions tccutil reset listenevent defaults delete killall "
-     "commands equivalents"},
+     "terminal caffeinate systemd-inhibit inhibitor locks journalctl pgrep xset udev rule "
+     "input-access pkexec defaults.json commands equivalents"},
     {"arrow.clockwise",
      "sleep wake restart reboot login launch at login resume re-assert timed indefinite survive "
      "frozen countdown reset all settings factory"},
-    {"command", "keyboard shortcuts global hotkey ⌘ command comma q toggle carbon"},
+    {"command", "keyboard shortcuts global hotkey ctrl alt meta super comma q toggle x11 key grab"},
     {"wrench.and.screwdriver",
      "diagnostics self-test copy report obfuscate stale grant insufficient privileges not granted "
-     "tccutil reset all settings clear grants checkbox signature developer id xcode ticked on "
+     "udev rule input group reset all settings clear grants checkbox password dialog won't start "
      "cursor moves jitter gestures backlight flicker screen capture snagit display switch enable "
-     "button does nothing still sleeps pmset assertions delete old copies feedback"},
+     "button does nothing still sleeps systemd-inhibit journalctl feedback"},
     {"figure.stand",
-     "voiceover accessibility ada screen reader keyboard tab focus ring contrast transparency "
-     "differentiate without color text size zoom 50 200 percent 90 second confirm reduce "
+     "orca accessibility ada screen reader keyboard tab focus ring high contrast transparency "
+     "color text size scaling zoom 50 200 percent 90 second confirm reduce "
      "increase wcag"},
     {"globe",
      "language localization spanish french german portuguese italian japanese chinese swedish "

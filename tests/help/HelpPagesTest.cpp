@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/Preferences.h"
+#include "core/SleepOptions.h"
 #include "devices/InputBlocker.h"
 #include "foundation/AppInfo.h"
 #include "foundation/Localization.h"
@@ -35,10 +36,6 @@ std::string machine() {
     utsname name{};
     ::uname(&name);
     return name.machine;
-}
-
-std::string bundled(const std::string& command) {
-    return command + " " + kBundleIdentifier;
 }
 
 class Page final : public ui::ViewComponent {
@@ -103,8 +100,16 @@ std::vector<std::string> marks(const ui::View& row) {
     return out;
 }
 
+// Where Orvel's caffeinate is in these tests: never at the path the panel's command names.
+constexpr const char* kOwnCaffeinate = "/usr/libexec/orvel/caffeinate";
+
 class HelpPagesTest : public test::UiTest {
   protected:
+    void SetUp() override {
+        test::UiTest::SetUp();
+        sim().processes().setStandIn(kCaffeinatePath, kOwnCaffeinate);
+    }
+    std::string resources() { return sim().paths().resourcesDirectory(); }
     std::vector<ui::View> blocks(HelpSection section) {
         const ui::View page = HelpPages::shared().pageBody(section);
         return page.node().children;
@@ -216,9 +221,9 @@ TEST_F(HelpPagesTest, EveryPageIsOneLeadingStackOfItsBlocksAtItsSpacing) {
     };
     for (const auto& c :
          {Case{whatItDoes, 8, 14}, Case{theMenu, 15, 14}, Case{sleepSwitches, 13, 14},
-          Case{deviceSwitches, 12, 14}, Case{durations, 11, 14}, Case{triggers, 30, 14},
-          Case{drives, 9, 14}, Case{batteryPower, 14, 14}, Case{permissions, 20, 14},
-          Case{commandLine, 29, 14}, Case{persistence, 15, 14}, Case{shortcuts, 9, 14},
+          Case{deviceSwitches, 11, 14}, Case{durations, 11, 14}, Case{triggers, 30, 14},
+          Case{drives, 9, 14}, Case{batteryPower, 14, 14}, Case{permissions, 19, 14},
+          Case{commandLine, 27, 14}, Case{persistence, 15, 14}, Case{shortcuts, 9, 14},
           Case{troubleshooting, 63, 16}, Case{accessibility, 9, 14}, Case{languages, 6, 14}}) {
         const ui::View page = HelpPages::shared().pageBody(c.section);
         EXPECT_EQ(page.node().kind, ui::NodeKind::vstack) << rawValue(c.section);
@@ -229,14 +234,18 @@ TEST_F(HelpPagesTest, EveryPageIsOneLeadingStackOfItsBlocksAtItsSpacing) {
 }
 
 // Compares a page's dump with tests/data/help/<case>.txt, the build's architecture standing
-// there as "{arch}". ORVEL_UPDATE_GOLDEN=1 writes the files instead.
+// there as "{arch}" and the resources folder as "{resources}". ORVEL_UPDATE_GOLDEN=1 writes the
+// files instead.
 TEST_F(HelpPagesTest, EachPageDumpsAsItsGoldenFile) {
+    const auto replaceAll = [](std::string& text, const std::string& from, const std::string& to) {
+        for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
+            text.replace(at, from.size(), to);
+        }
+    };
     for (const HelpSection section : kTextPages) {
         std::string text = dump(section);
-        const std::string arch = "Should report " + machine() + ".";
-        if (const auto at = text.find(arch); at != std::string::npos) {
-            text.replace(at, arch.size(), "Should report {arch}.");
-        }
+        replaceAll(text, "this build is for " + machine() + ".", "this build is for {arch}.");
+        replaceAll(text, resources(), "{resources}");
         const std::string path =
             std::string(ORVEL_TEST_DATA) + "/help/" + std::string(rawValue(section)) + ".txt";
         if (std::getenv("ORVEL_UPDATE_GOLDEN") != nullptr) {
@@ -272,11 +281,11 @@ TEST_F(HelpPagesTest, HeadingsAreQuotedWholeAndStandWhereTheyBelong) {
         {permissions,
          {3, 6, 9, 11, 13, 15, 18},
          {"Orvel asks for nothing until you ask it to", "If you grant nothing at all",
-          "Why a global shortcut needs one", "Why scanning devices needs one",
-          "Declining one permission at a time", "Granting them", "After every rebuild"}},
+          "The global shortcut", "Scanning devices", "Declining one permission at a time",
+          "Granting them", "Taking them back"}},
         {troubleshooting,
          {1, 4, 12, 14, 16, 18, 20, 22, 25, 27, 29, 31, 33, 35, 37, 39, 41, 43, 45, 48, 51, 58, 62},
-         {"The Mac still sleeps",
+         {"The computer still sleeps",
           "Built-in keyboard or trackpad won't disable",
           "The cursor still moves",
           "Gestures still work",
@@ -286,22 +295,23 @@ TEST_F(HelpPagesTest, HeadingsAreQuotedWholeAndStandWhereTheyBelong) {
           "A switch does nothing and never asks for permission",
           "Settings shows Not granted after I granted it",
           "I never saw the explanation about permissions",
-          "Only one of the two permission dialogs appeared",
+          "The password dialog never appeared",
           "A rule never fires",
           "An end event was ignored",
-          "SSID rule shows NEEDS LOCATION",
+          "An SSID rule never matches",
           "A share keeps going OFFLINE",
           "Prevent Disk Sleep turned itself off",
           "A battery rule ended the session and it never came back",
           "The UPS section is greyed out",
-          "The app won't open on another Mac",
+          "Orvel won't start",
           "Something is stuck",
           "Reporting a problem",
           "Reading the self-test",
-          "If you'd rather use Terminal"}},
+          "If you'd rather use a terminal"}},
         {accessibility,
          {2, 4, 6, 8},
-         {"What mirrors macOS automatically", "VoiceOver", "The safety countdown", "Keyboard"}},
+         {"What follows your desktop automatically", "Screen readers", "The safety countdown",
+          "Keyboard"}},
         {languages,
          {3, 5},
          {"What stays in English on purpose", "Spotted an awkward translation?"}},
@@ -328,69 +338,67 @@ struct Command {
     std::optional<std::string> note;
 };
 
-std::vector<Command> expectedCommands(HelpSection section) {
-    const std::string id = kBundleIdentifier;
+std::vector<Command> expectedCommands(HelpSection section, const std::string& resources) {
+    const std::string caffeinate = kOwnCaffeinate;
+    const std::string removeRule = "pkexec " + resources + "/orvel-input-access --remove";
+    const std::string defaults = "\"${XDG_CONFIG_HOME:-$HOME/.config}/orvel/defaults.json\"";
     switch (section) {
         case permissions:
-            return {{20,
-                     bundled("tccutil reset All") + "\n" + bundled("tccutil reset ListenEvent") +
-                         "\n" + bundled("tccutil reset Accessibility") + "\n" +
-                         bundled("tccutil reset BluetoothAlways"),
-                     "All = every grant at once. Individually: ListenEvent is Input Monitoring, "
-                     "then Accessibility, then Bluetooth. Quit Orvel first — grants take effect "
-                     "at the next launch. Location Services is not TCC-resettable: remove it by "
-                     "hand in System Settings › Privacy & Security › Location Services."}};
+            return {{19, removeRule,
+                     "Removes Orvel's udev rule: Input device access and Input device control go "
+                     "with it. Quit Orvel first. Someone in the input group keeps both until they "
+                     "leave it (sudo gpasswd -d $USER input, then log out and in again)."}};
         case commandLine:
             return {
-                {3, "caffeinate -d", "Prevent display sleep until you press ⌃C."},
-                {4, "caffeinate -dimsu",
+                {3, caffeinate + " -d", "Prevent display sleep until you press Ctrl+C."},
+                {4, caffeinate + " -dimsu",
                  "Everything at once: display, idle, disk, system, and declare user active."},
-                {5, "caffeinate -d -t 3600", "Prevent display sleep for one hour, then exit."},
-                {6, "caffeinate -w 4242", "Stay orvel until process 4242 exits."},
-                {7, "caffeinate -d /Applications/Xcode.app/Contents/MacOS/Xcode",
-                 "Launch a program and caffeinate for exactly as long as it runs."},
-                {9, "pgrep -x Xcode", "Prints the process ID of a running app by name."},
-                {11, "pmset -g assertions",
-                 "Lists every power assertion and which process owns it. Orvel's appears under "
-                 "PreventUserIdleDisplaySleep or PreventSystemSleep."},
-                {12, "pmset -g log | grep -i \"sleep\\|wake\"",
-                 "Recent sleep and wake history with reasons."},
-                {14, "pmset displaysleepnow",
-                 "Blank every display immediately. Equivalent to Orvel's Sleep All Displays."},
-                {16, "log stream --predicate 'subsystem == \"" + id + "\"' --level info",
-                 "Live log of what Orvel is doing — engine starts, input seizes, backlight "
-                 "changes."},
-                {17, bundled("defaults read"), "Print every stored preference."},
-                {18, bundled("defaults delete"),
-                 "Factory wipe from Terminal: every stored preference goes. Quit Orvel first."},
-                {20, bundled("tccutil reset All"),
-                 "Every grant at once — same command the Reset All Settings checkbox runs."},
-                {21, bundled("tccutil reset ListenEvent"),
-                 "Input Monitoring only (ListenEvent is its internal name)."},
-                {22, bundled("tccutil reset Accessibility"), "Accessibility only."},
-                {23, bundled("tccutil reset BluetoothAlways"), "Bluetooth only."},
-                {26, "lipo -info /Applications/Orvel.app/Contents/MacOS/Orvel",
-                 "Should report " + machine() + "."},
-                {27, "codesign -dv --verbose=4 /Applications/Orvel.app",
-                 "Show the signing identity."},
-                {28, "spctl -a -vvv /Applications/Orvel.app", "Check Gatekeeper acceptance."},
-                {29, "xattr -dr com.apple.quarantine /Applications/Orvel.app",
-                 "Clear the quarantine flag after copying the app from another Mac."},
+                {5, caffeinate + " -d -t 3600", "Prevent display sleep for one hour, then exit."},
+                {6, caffeinate + " -w 4242", "Stay awake until process 4242 exits."},
+                {7,
+                 "systemd-inhibit --what=idle:sleep --who=Orvel --why=\"Copying files\" cp -r "
+                 "~/Videos /media/backup/",
+                 "Run a program and keep the computer awake for exactly as long as it runs (idle "
+                 "and system sleep; the display is the screen saver's and needs caffeinate -d)."},
+                {9, "pgrep -x cp", "Prints the process ID of a running program by name."},
+                {11, "systemd-inhibit --list",
+                 "Lists every logind inhibitor lock and which program holds it. Orvel's appear "
+                 "with WHO Orvel and WHAT idle or sleep; the screen saver's inhibit for the "
+                 "display is not listed there."},
+                {12, "journalctl -b -g \"suspend|sleep|wake\"",
+                 "Sleep and wake history since this boot. The system's messages need membership "
+                 "of the adm or systemd-journal group."},
+                {14, "xset dpms force off",
+                 "Blank every display immediately (X11). Equivalent to Orvel's Sleep All "
+                 "Displays."},
+                {16, "journalctl -f -t orvel",
+                 "Live log of what Orvel is doing — engine starts, input devices switched off, "
+                 "backlight changes."},
+                {17, "cat " + defaults, "Print every stored preference."},
+                {18, "rm " + defaults,
+                 "Factory wipe from a terminal: every stored preference goes. Quit Orvel first."},
+                {20, "ls -l /etc/udev/rules.d/70-orvel-input.rules",
+                 "Shows whether Orvel's udev rule is installed."},
+                {21, "pkexec " + resources + "/orvel-input-access",
+                 "Installs it: Input device access and Input device control for the built-in "
+                 "devices."},
+                {22, removeRule, "Removes it — same command the Reset All Settings checkbox runs."},
+                {23, "id -nG",
+                 "Lists your groups: input among them grants access to every input device."},
+                {26, "Orvel --version", "Prints the installed version and build."},
+                {27, "file -L \"$(command -v Orvel)\"",
+                 "Names the processor the program was built for; this build is for " + machine() +
+                     "."},
             };
         case troubleshooting:
             return {
-                {3, "pmset -g assertions", std::nullopt},
-                {9, bundled("tccutil reset All"),
-                 "Clears every grant for Orvel in one pass. Per-service versions — ListenEvent "
-                 "(Input Monitoring), Accessibility, BluetoothAlways — are on the Command line "
-                 "equivalents page."},
-                {47, "xattr -dr com.apple.quarantine /Applications/Orvel.app", std::nullopt},
-                {50, bundled("defaults delete"),
-                 "Nuclear option: reset every preference. Quit Orvel first."},
-                {63,
-                 "log show --predicate 'subsystem == \"" + id +
-                     "\"' --last 30m --info > ~/Desktop/orvel-log.txt",
-                 std::nullopt},
+                {3, "systemd-inhibit --list", std::nullopt},
+                {9, removeRule,
+                 "Takes Orvel's udev rule out in one pass; Enable in Settings › Devices installs "
+                 "it again. The other commands for it are on the Command line equivalents page."},
+                {47, "Orvel", std::nullopt},
+                {50, "rm " + defaults, "Nuclear option: reset every preference. Quit Orvel first."},
+                {63, "journalctl -t orvel --since \"30 min ago\" > ~/orvel-log.txt", std::nullopt},
             };
         default:
             return {};
@@ -406,7 +414,7 @@ TEST_F(HelpPagesTest, CommandsAndNotesStandAsWrittenAndCopyTheCommandAlone) {
                 found.push_back(i + 1);
             }
         }
-        const auto expected = expectedCommands(section);
+        const auto expected = expectedCommands(section, resources());
         std::vector<std::size_t> expectedAt;
         for (const auto& c : expected) {
             expectedAt.push_back(c.block);
@@ -528,15 +536,15 @@ TEST_F(HelpPagesTest, TextsAreKeysButCommandsAndNotesAreNeverLookedUp) {
     const std::string key = "No timer. Runs until you stop it.";
     Localization::shared().setTable({
         {key, "Sin temporizador. **Funciona** hasta que lo detengas."},
-        {"caffeinate -d", "cafeína -d"},
-        {"Prevent display sleep until you press ⌃C.", "Evita el reposo"},
+        {std::string(kOwnCaffeinate) + " -d", "cafeína -d"},
+        {"Prevent display sleep until you press Ctrl+C.", "Evita el reposo"},
     });
     const auto durationTexts = shownTexts(durations);
     EXPECT_EQ(durationTexts.at(2), "Sin temporizador. Funciona hasta que lo detengas.");
     EXPECT_EQ(std::count(durationTexts.begin(), durationTexts.end(), key), 0);
     const auto commandTexts = shownTexts(commandLine);
-    EXPECT_EQ(commandTexts.at(2), "caffeinate -d");
-    EXPECT_EQ(commandTexts.at(3), "Prevent display sleep until you press ⌃C.");
+    EXPECT_EQ(commandTexts.at(2), std::string(kOwnCaffeinate) + " -d");
+    EXPECT_EQ(commandTexts.at(3), "Prevent display sleep until you press Ctrl+C.");
     Localization::shared().setTable({});
     EXPECT_EQ(shownTexts(durations).at(2), key);
 }
@@ -550,10 +558,10 @@ TEST_F(HelpPagesTest, StyledSpansShowWithoutTheirMarkers) {
     for (const auto& c : {
              Case{sleepSwitches, 1, "Prevent Display Sleep — -d"},
              Case{shortcuts, 1,
-                  "⌃⌥⌘C toggles Orvel from anywhere — off by default. Turn it on in Settings › "
-                  "General. Registering a system-wide hot key installs a keyboard handler, which "
-                  "macOS may ask you to approve; after that it registers silently at every "
-                  "launch."},
+                  "Ctrl+Alt+Meta+C (Meta is the Super or Windows key) toggles Orvel from anywhere "
+                  "— off by default. Turn it on in Settings › General. It is an X11 key grab, "
+                  "which needs no permission; on Wayland no application may grab a key, so there "
+                  "it does nothing yet."},
              Case{durations, 4, "15 minutes through 5 hours. Each becomes -t seconds."},
          }) {
         EXPECT_EQ(shownTexts(c.section).at(c.text), c.shown) << rawValue(c.section);
@@ -579,7 +587,7 @@ TEST_F(HelpPagesTest, AddressesAreMailtoLinksFromTheContacts) {
 
 TEST_F(HelpPagesTest, SearchReadsTitlesAndKeywordsNeverThePagesTexts) {
     // Words that stand only in the pages' texts.
-    for (const char* word : {"gatekeeper", "lipo", "CoreBrightness", "Bokmål"}) {
+    for (const char* word : {"gpasswd", "Videos", "UPower", "Bokmål"}) {
         EXPECT_TRUE(filterHelpSections(word).empty()) << word;
     }
 }

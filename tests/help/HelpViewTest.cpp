@@ -83,7 +83,7 @@ TEST_F(HelpViewTest, SearchingFiltersTheRowsAndNeverChangesThePage) {
         std::optional<std::string> highlighted;
     };
     const std::vector<Case> cases{
-        {"pmset", {"Command line equivalents", "Troubleshooting"}, std::nullopt},
+        {"systemd-inhibit", {"Command line equivalents", "Troubleshooting"}, std::nullopt},
         {"  wake sleep ", {}, std::nullopt},
         {"orvel", {"What Orvel does", "Drive keep-alive"}, "Drive keep-alive"},
         {" \t ", allTitles(), "Drive keep-alive"},
@@ -105,10 +105,10 @@ TEST_F(HelpViewTest, SearchingFiltersTheRowsAndNeverChangesThePage) {
 }
 
 TEST_F(HelpViewTest, APageOpenedWhileTheSearchHidesItShowsWithoutAHighlight) {
-    ASSERT_TRUE(ui().type("Search Help", "pmset"));
+    ASSERT_TRUE(ui().type("Search Help", "systemd-inhibit"));
     post(acknowledgments);
     EXPECT_EQ(view().section(), acknowledgments);
-    EXPECT_EQ(view().query(), "pmset");
+    EXPECT_EQ(view().query(), "systemd-inhibit");
     EXPECT_TRUE(headed(acknowledgments));
     EXPECT_EQ(ui().selectedRow(), std::nullopt);
     ASSERT_TRUE(ui().selectRow("Troubleshooting"));

@@ -95,7 +95,8 @@ const DriveKeepAlive& drives() {
     Registry::provide<HelpPages>([] {
         return std::make_unique<HelpPages>(
             []() -> const WakeHelperClient& { return WakeHelperClient::shared(); },
-            Platform::current().paths(), LicenseAgreement::shared());
+            Platform::current().paths(), Platform::current().processes(),
+            LicenseAgreement::shared());
     });
     return true;
 }();
