@@ -14,6 +14,7 @@ class KeyboardBacklight;
 class OrvelController;
 class Permissions;
 class PowerAssertions;
+class Processes;
 class Preferences;
 class ReportRedaction;
 class SystemInfo;
@@ -30,6 +31,7 @@ class DiagnosticReport {
         const OrvelController& controller;
         const Preferences& preferences;
         const InputBlocker& blocker;
+        Processes& processes;
         BuiltInDisplay& display;
         KeyboardBacklight& backlight;
         const TriggerEngine& engine;
