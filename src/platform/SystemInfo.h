@@ -24,6 +24,11 @@ class SystemInfo {
     };
     // The running operating system's version; numbers it does not have are 0.
     virtual Version osVersion() { return Version{osMajorVersion(), 0, 0}; }
+    // The running system as it names itself ("Debian GNU/Linux 12 (bookworm)"); "Linux" when it
+    // gives no name.
+    virtual std::string osName() = 0;
+    // The kernel's release ("6.1.0-18-amd64"); "unknown" when it cannot be read.
+    virtual std::string kernelRelease() = 0;
     // The name of the running program, as menus show it.
     virtual std::string processName() = 0;
 

@@ -97,7 +97,8 @@ std::vector<std::string> powerMessages(const Preferences& prefs, const TriggerEn
             if (prefs.deactivateOnBattery() && symmetric) {
                 messages.emplace_back(
                     "Overlaps \u201cReact when a UPS becomes the power source\u201d (Symmetric): a "
-                    "UPS carrying the Mac counts as external power, so this switch does not fire "
+                    "UPS carrying the computer counts as external power, so this switch does not "
+                    "fire "
                     "while on UPS.");
             }
             break;

@@ -18,6 +18,7 @@
 #include "foundation/TextCompare.h"
 #include "platform/Permissions.h"
 #include "platform/PowerAssertions.h"
+#include "platform/Processes.h"
 #include "platform/SystemInfo.h"
 #include "reports/ReportRedaction.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -121,7 +122,8 @@ std::string DiagnosticReport::diagnosticReport() {
 
 std::vector<std::string> DiagnosticReport::systemLines() {
     std::vector<std::string> lines;
-    lines.push_back("  macOS " + osVersionString(n_.system));
+    lines.push_back("  system " + n_.system.osName() + " \u00B7 kernel " +
+                    n_.system.kernelRelease());
     lines.push_back("  model " + hardwareModel());
     lines.push_back("  arch " + architecture());
     lines.push_back(std::string("  battery ") +
@@ -140,16 +142,17 @@ std::vector<std::string> DiagnosticReport::permissionLines() {
     const bool accessibility = cached && cached->accessibility;
     std::vector<std::string> lines;
     lines.push_back(std::string("  [") + (inputMonitoring ? "PASS" : "FAIL") +
-                    "] Input Monitoring");
-    lines.push_back(std::string("    CGPreflightListenEventAccess ") +
+                    "] Input device access");
+    lines.push_back(std::string("    event nodes readable ") +
                     truth(permissions.preflightListenEvent()));
     const ListenEventAccess access = permissions.checkListenEventAccess();
-    lines.push_back(std::string("    IOHIDCheckAccess ") +
+    lines.push_back(std::string("    evdev access ") +
                     (access == ListenEventAccess::granted  ? "granted"
                      : access == ListenEventAccess::denied ? "denied"
                                                            : "unknown"));
-    lines.push_back(std::string("  [") + (accessibility ? "PASS" : "FAIL") + "] Accessibility");
-    lines.push_back(std::string("    AXIsProcessTrusted ") +
+    lines.push_back(std::string("  [") + (accessibility ? "PASS" : "FAIL") +
+                    "] Input device control");
+    lines.push_back(std::string("    event nodes switchable ") +
                     truth(permissions.isAccessibilityTrusted()));
     if (inputMonitoring && accessibility) {
         lines.push_back("  both granted \u2014 built-in keyboard and trackpad blocking available");
@@ -169,11 +172,11 @@ std::vector<std::string> DiagnosticReport::currentStateLines() {
     const Preferences& prefs = n_.preferences;
     const InputBlocker& blocker = n_.blocker;
     std::vector<std::string> lines;
-    lines.push_back(
-        std::string("  active ") + truth(controller.isActive()) + " \u00B7 preset " +
-        std::string(rawValue(controller.preset())) + " \u00B7 engine " +
-        (controller.engineKind() == EngineKind::caffeinate ? "caffeinate" : "assertions"));
-    lines.push_back("  command " + controller.effectiveOptions().commandLine());
+    lines.push_back(std::string("  active ") + truth(controller.isActive()) + " \u00B7 preset " +
+                    std::string(rawValue(controller.preset())) + " \u00B7 engine " +
+                    (controller.engineKind() == EngineKind::caffeinate ? "caffeinate" : "logind"));
+    lines.push_back("  command " + controller.effectiveOptions().commandLine(
+                                       n_.processes.resolve(kCaffeinatePath)));
     lines.push_back(std::string("  switches: kb ") + truth(prefs.blockBuiltInKeyboard()) +
                     " \u00B7 tp " + truth(prefs.blockBuiltInTrackpad()) + " \u00B7 backlight " +
                     truth(prefs.keyboardBacklightOff()) + " \u00B7 display " +

@@ -15,6 +15,7 @@ class OrvelController;
 class Permissions;
 class PowerAssertions;
 class PowerSources;
+class Processes;
 class Preferences;
 class ReportRedaction;
 class SystemInfo;
@@ -31,6 +32,7 @@ class DiagnosticReport {
         const OrvelController& controller;
         const Preferences& preferences;
         const InputBlocker& blocker;
+        Processes& processes;
         BuiltInDisplay& display;
         KeyboardBacklight& backlight;
         const TriggerEngine& engine;

@@ -193,7 +193,7 @@ void PermissionAudit::openPrivacySettings(std::string_view anchor) {
         why += " " + opened.error().message;
     }
     Logger("diagnostics")
-        .error("Cannot open the privacy settings for " + std::string(anchor) + ": " + why);
+        .error("Cannot open your desktop's settings for " + std::string(anchor) + ": " + why);
 }
 
 void PermissionAudit::requestLocation() {
@@ -215,17 +215,17 @@ void PermissionAudit::requestLocation() {
 
 void PermissionAudit::showLocationHelp(bool decided) {
     ui::AlertContent content;
-    content.messageText = localized("Turn on Location for Orvel in System Settings");
+    content.messageText = localized("The WiFi name needs no permission");
     content.informativeText =
         decided ? localized(
-                      "macOS has already recorded a decision for Orvel, so it will not ask again. "
-                      "In System Settings \u203A Privacy & Security \u203A Location Services, "
-                      "switch Orvel ON (and check Location Services itself is on at the top of "
-                      "that list).")
+                      "Linux asks no permission for the name of the WiFi network: NetworkManager "
+                      "gives it to the programs of your session. When Orvel cannot read it, "
+                      "NetworkManager is not running or does not manage the WiFi device.")
                 : localized(
-                      "The permission prompt did not appear. A previous refusal may be stuck "
-                      "\u2014 make macOS ask again with:  tccutil reset Location <bundle id>");
-    content.buttons = {localized("Open System Settings"), localized("Cancel")};
+                      "No prompt appears on Linux: NetworkManager gives the name of the WiFi "
+                      "network to the programs of your session. When Orvel still cannot read it, "
+                      "NetworkManager is not running or does not manage the WiFi device.");
+    content.buttons = {localized("Open Settings"), localized("Cancel")};
     if (ui::UiHost::current().makeAlert(std::move(content))->runModal() == 1000) {
         openPrivacySettings(kLocationAnchor);
     }
@@ -239,17 +239,19 @@ std::string PermissionAudit::reportSections() {
     const char* notGranted = "not granted \u00B7 built-in keyboard/trackpad blocking unavailable";
     const bool inputMonitoring = cached && cached->inputMonitoring;
     const bool accessibility = cached && cached->accessibility;
-    lines.push_back(lineWithMark(inputMonitoring, "Input Monitoring",
+    lines.push_back(lineWithMark(inputMonitoring, "Input device access",
                                  inputMonitoring ? "Granted" : notGranted));
-    lines.push_back(
-        lineWithMark(accessibility, "Accessibility", accessibility ? "Granted" : notGranted));
+    lines.push_back(lineWithMark(accessibility, "Input device control",
+                                 accessibility ? "Granted" : notGranted));
     const int bluetooth = static_cast<int>(n_.bluetooth.authorization());
     lines.push_back(
         lineWithMark(bluetooth == 3, "Bluetooth",
                      statusWord(bluetooth) + " \u00B7 needed only for Bluetooth rules"));
     const int location = static_cast<int>(n_.network.locationAuthorization());
-    lines.push_back(lineWithMark(location == 3, "Location Services",
-                                 statusWord(location) + " \u00B7 needed only for WiFi SSID rules"));
+    lines.push_back(
+        lineWithMark(location == 3, "WiFi name",
+                     statusWord(location) +
+                         " \u00B7 from NetworkManager \u00B7 needed only for WiFi SSID rules"));
     const NotificationStatus notifications = notificationStatus();
     lines.push_back(lineWithMark(notifications.granted, "Notifications",
                                  notifications.text + " \u00B7 session-end and trigger alerts"));
@@ -275,9 +277,9 @@ std::string PermissionAudit::reportSections() {
     }
     lines.push_back(lineWithMark(sharesVerdict, "Network Volumes",
                                  sharesText + " \u00B7 network-share keep-alive"));
-    lines.push_back(
-        lineWithMark(std::nullopt, "Removable Volumes",
-                     "no status API \u2014 macOS asks on first read of an enabled external drive"));
+    lines.push_back(lineWithMark(
+        std::nullopt, "Removable Volumes",
+        "no status API \u2014 Linux asks nothing; the drive's file permissions decide"));
 
     const TriggerEngine& engine = n_.engine;
     lines.emplace_back();
@@ -356,7 +358,7 @@ std::string PermissionAudit::reportSections() {
     }
     lines.push_back(std::move(session));
     lines.push_back(
-        std::string("  login item ") +
+        std::string("  start at login ") +
         (n_.loginItems.status() == login_item_status::kEnabled ? "enabled" : "disabled"));
     return DiagnosticReport::joined(lines);
 }

@@ -78,7 +78,8 @@ class PermissionAudit {
     static std::string volumeStatusText(const std::optional<Probe>& probe);
     // The desktop's settings at the anchor's panel, else the guidance page, else a log line.
     void openPrivacySettings(std::string_view anchor);
-    // Asks for Location, or explains how to turn it on when it was decided before.
+    // Asks for Location, then explains that the WiFi name needs none (NetworkManager gives it)
+    // when it was decided before or no answer came.
     void requestLocation();
     void showLocationHelp(bool decided);
     // PERMISSIONS, TRIGGERS, DRIVES and SESSION, one empty line between sections.

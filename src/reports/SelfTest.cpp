@@ -69,7 +69,7 @@ std::string SelfTest::selfTest() {
 std::vector<std::string> SelfTest::backlightLines() {
     KeyboardBacklight& backlight = n_.backlight;
     if (backlight.isAvailable() == KeyboardBacklight::Availability::Unavailable) {
-        return {"  SKIP \u2014 no controllable backlight on this Mac"};
+        return {"  SKIP \u2014 no controllable backlight on this computer"};
     }
     std::vector<std::string> lines;
     // A backlight Orvel holds off stays off: switching it on would undo the setting.
@@ -94,7 +94,7 @@ std::vector<std::string> SelfTest::displayLines() {
     if (!BuiltInDisplay::builtInDisplayID()) {
         return {DeviceState::isLaptop(n_.system)
                     ? "  SKIP \u2014 internal panel offline (lid closed)"
-                    : "  SKIP \u2014 no internal panel on this Mac"};
+                    : "  SKIP \u2014 no internal panel on this computer"};
     }
     BuiltInDisplay& display = n_.display;
     if (display.savedLevel()) {
@@ -116,16 +116,16 @@ std::vector<std::string> SelfTest::inputBlockingLines() {
     const bool inputMonitoring = cached && cached->inputMonitoring;
     const bool accessibility = cached && cached->accessibility;
     std::vector<std::string> lines;
-    lines.push_back(verdict(inputMonitoring, "Input Monitoring granted"));
+    lines.push_back(verdict(inputMonitoring, "Input device access granted"));
     const ListenEventAccess access = permissions.checkListenEventAccess();
-    lines.push_back(std::string("  CGPreflightListenEventAccess ") +
+    lines.push_back(std::string("  event nodes readable ") +
                     (permissions.preflightListenEvent() ? "true" : "false") +
-                    " \u00B7 IOHIDCheckAccess " +
+                    " \u00B7 evdev access " +
                     (access == ListenEventAccess::granted  ? "granted"
                      : access == ListenEventAccess::denied ? "denied"
                                                            : "unknown"));
-    lines.push_back(verdict(accessibility, "Accessibility granted"));
-    lines.push_back(std::string("  AXIsProcessTrusted ") +
+    lines.push_back(verdict(accessibility, "Input device control granted"));
+    lines.push_back(std::string("  event nodes switchable ") +
                     (permissions.isAccessibilityTrusted() ? "true" : "false"));
     if (!(inputMonitoring && accessibility)) {
         std::string missing;
@@ -133,14 +133,14 @@ std::vector<std::string> SelfTest::inputBlockingLines() {
             missing += (missing.empty() ? "" : ", ") + name;
         }
         lines.push_back("  MISSING \u2014 " + missing);
-        lines.push_back("  Grant in System Settings \u203A Privacy & Security, then quit and");
-        lines.push_back("  relaunch. A grant only takes effect at launch, and replacing");
-        lines.push_back("  the app invalidates it while still showing as ticked.");
+        lines.push_back("  Enable (Settings \u203A Devices) installs Orvel's udev rule; pkexec");
+        lines.push_back("  asks for an administrator's password. Membership of the input");
+        lines.push_back("  group grants both too, once you log in again.");
     }
     const std::vector<std::string> internal = InputBlocker::internalDeviceNames();
     if (!DeviceState::isLaptop(n_.system) && !BuiltInDisplay::builtInDisplayID() &&
         internal.empty()) {
-        lines.push_back("  SKIP \u2014 desktop Mac: no built-in keyboard or trackpad exists,");
+        lines.push_back("  SKIP \u2014 desktop computer: no built-in keyboard or trackpad exists,");
         lines.push_back("  so there is nothing to block. The switches are moot here.");
     } else {
         lines.push_back(verdict(!internal.empty(), "internal device found"));
@@ -167,8 +167,9 @@ std::vector<std::string> SelfTest::inputBlockingLines() {
 std::vector<std::string> SelfTest::sleepEngineLines() {
     const OrvelController& controller = n_.controller;
     return {
-        std::string("  configured: ") +
-            (controller.engineKind() == EngineKind::caffeinate ? "caffeinate" : "IOKit assertions"),
+        std::string("  configured: ") + (controller.engineKind() == EngineKind::caffeinate
+                                             ? "caffeinate"
+                                             : "logind inhibitor locks"),
         verdict(n_.processes.isExecutableFile(kCaffeinatePath), "caffeinate binary present"),
         std::string("  [ \u2014  ] session ") + (controller.isActive() ? "active" : "inactive") +
             " right now",

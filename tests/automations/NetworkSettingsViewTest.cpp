@@ -431,9 +431,8 @@ TEST_F(NetworkPermissionTest, EnableWhileDeniedExplainsAndOpensTheSettingsOnlyWh
         ASSERT_TRUE(view().click("Enable"));
         ASSERT_EQ(host().alerts().size(), alerts + 1);
         const auto& alert = *host().alerts().back();
-        EXPECT_EQ(alert.content().messageText, "Turn on Location for Orvel in System Settings");
-        EXPECT_EQ(alert.buttonTitles(),
-                  (std::vector<std::string>{"Open System Settings", "Cancel"}));
+        EXPECT_EQ(alert.content().messageText, "The WiFi name needs no permission");
+        EXPECT_EQ(alert.buttonTitles(), (std::vector<std::string>{"Open Settings", "Cancel"}));
         EXPECT_EQ(sim().workspace().openedPanels(), c.opened);
         EXPECT_TRUE(sim().workspace().openedURLs().empty());
         EXPECT_EQ(sim().network().locationRequests(), 0) << "a decided status is not asked";

@@ -32,17 +32,19 @@ TEST(LinuxSystemInfoTest, ReleaseNumbersGiveTheSystemVersion) {
     struct Case {
         const char* root;
         SystemInfo::Version version;
+        const char* name;
     };
     const Case cases[] = {
-        {"/os/debian12", {12, 0, 0}},
-        {"/os/ubuntu2204", {22, 4, 0}},
-        {"/os/bare", {0, 0, 0}},
+        {"/os/debian12", {12, 0, 0}, "Debian GNU/Linux 12 (bookworm)"},
+        {"/os/ubuntu2204", {22, 4, 0}, "Ubuntu 22.04.4 LTS (Jammy Jellyfish)"},  // no PRETTY_NAME
+        {"/os/bare", {0, 0, 0}, "Linux"},
     };
     for (const auto& c : cases) {
         LinuxSystemInfo info(kData + c.root);
         const auto v = info.osVersion();
         EXPECT_EQ(v, c.version) << c.root << " read " << v.major << "." << v.minor << "."
                                 << v.patch;
+        EXPECT_EQ(info.osName(), c.name) << c.root;
     }
 }
 
@@ -121,6 +123,7 @@ TEST(LinuxSystemInfoTest, UserAndMachineFactsComeFromTheRunningSystem) {
     utsname names{};
     ASSERT_EQ(uname(&names), 0);
     EXPECT_EQ(info.architecture(), names.machine);
+    EXPECT_EQ(info.kernelRelease(), names.release);
     const passwd* entry = getpwuid(getuid());
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(info.userName(), entry->pw_name);

@@ -177,8 +177,10 @@ TEST_F(DiagnosticReportTest, APressWhileTheReportWaitsForTheAssertionListingDoes
 
 TEST_F(DiagnosticReportTest, EveryWordTheGoldenTextsWriteIsAFormatWordOrTheMachinesData) {
     const std::set<std::string> data = {
-        "Apple",    "Built", "DELL", "Display", "Energy", "FHD", "HDR",      "Internal", "Keyboard",
-        "Keychron", "LG",    "MX",   "Master",  "Retina", "SPI", "Trackpad", "USB"};
+        "Apple",    "Built",      "DELL",     "Debian",   "Display",  "Energy",   "FHD",
+        "GNU",      "HDR",        "Internal", "Keyboard", "Keychron", "LG",       "Linux",
+        "MX",       "Master",     "OptiPlex", "Retina",   "SPI",      "Trackpad", "USB",
+        "bookworm", "caffeinate", "libexec",  "orvel",    "usr"};
     for (const char* name : {"audit-fresh", "report-laptop", "report-desktop", "report-closed-lid",
                              "selftest-laptop", "selftest-desktop", "selftest-closed-lid"}) {
         std::ifstream in(std::string(ORVEL_TEST_DATA) + "/diagnostics/" + name + ".txt");

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "core/SleepOptions.h"
 #include "foundation/AppInfo.h"
 #include "platform/sim/SimPlatform.h"
 #include "reports/DiagnosticReport.h"
@@ -38,8 +39,12 @@ enum class Machine { laptop, desktop, closedLid };
 
 // A machine the report and the self-test describe: its devices, panel, screens and power.
 inline void buildMachine(SimPlatform& sim, ui::HeadlessHost& host, Machine machine) {
-    sim.systemInfo().setOSVersion({14, 2, 1});
-    sim.systemInfo().setHardwareModel("MacBookPro18,3");
+    sim.systemInfo().setOSName("Debian GNU/Linux 12 (bookworm)");
+    sim.systemInfo().setKernelRelease("6.1.0-18-amd64");
+    sim.systemInfo().setHardwareModel("20XW0055GE");
+    // Orvel's own caffeinate stands behind the path the engine launches.
+    sim.processes().setStandIn(kCaffeinatePath, "/usr/libexec/orvel/caffeinate");
+    sim.processes().setExecutable("/usr/libexec/orvel/caffeinate", true);
     sim.permissions().setListenEvent(ListenEventAccess::granted);
     sim.permissions().setPreflight(true);
     sim.permissions().setAccessibility(true);
@@ -67,7 +72,7 @@ inline void buildMachine(SimPlatform& sim, ui::HeadlessHost& host, Machine machi
             sim.displays().addDisplay(monitor, 0.9);
             sim.keyboardBacklightRoutes().setHasClient(false);
             sim.keyboardBacklightRoutes().setHasService(false);
-            sim.systemInfo().setHardwareModel("Mac14,13");
+            sim.systemInfo().setHardwareModel("OptiPlex 7090");
             sim.systemInfo().setChassisType(3);
             host.setScreens(
                 {{{0, 0, 2560, 1440}, "DELL U2720Q"}, {{2560, 0, 1920.9, 1080}, "LG HDR FHD"}});

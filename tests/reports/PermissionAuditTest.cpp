@@ -163,7 +163,7 @@ TEST_F(PermissionAuditTest, LocationHelpExplainsADecisionAtOnceAndAMissingPrompt
     host().scriptAlert(ui::HeadlessHost::answer(1000));
     PermissionAudit::shared().requestLocation();
     ASSERT_EQ(host().alerts().size(), 1u);
-    EXPECT_NE(host().alerts()[0]->content().informativeText.find("already recorded"),
+    EXPECT_NE(host().alerts()[0]->content().informativeText.find("Linux asks no permission"),
               std::string::npos);
     EXPECT_EQ(sim().workspace().openedPanels(),
               std::vector<std::string>{"Privacy_LocationServices"});
@@ -175,7 +175,7 @@ TEST_F(PermissionAuditTest, LocationHelpExplainsADecisionAtOnceAndAMissingPrompt
     EXPECT_EQ(host().alerts().size(), 1u);
     loop().advance(0.2);
     ASSERT_EQ(host().alerts().size(), 2u);
-    EXPECT_NE(host().alerts()[1]->content().informativeText.find("did not appear"),
+    EXPECT_NE(host().alerts()[1]->content().informativeText.find("No prompt appears"),
               std::string::npos);
     EXPECT_EQ(sim().workspace().openedPanels().size(), 1u) << "Cancel opens nothing";
 }
@@ -223,7 +223,7 @@ TEST_F(PermissionAuditTest, SectionsFollowTheEngineTheDrivesAndTheSession) {
     EXPECT_TRUE(hasLine("  keep-alive on 2 of 3 volumes \u00B7 global interval 180s"));
     EXPECT_TRUE(hasLine("  \u00B7 Backup: always \u00B7 last read 90s ago \u00B7 OFFLINE"));
     EXPECT_TRUE(hasLine("  \u00B7 Photos: with session \u00B7 no read yet"));
-    EXPECT_TRUE(hasLine("  login item disabled"));
+    EXPECT_TRUE(hasLine("  start at login disabled"));
 
     engine.pause(std::nullopt);
     EXPECT_TRUE(hasLine("  master on \u00B7 PAUSED \u00B7 priority Schedule \u203A Apps"));

@@ -62,8 +62,9 @@ TEST_F(SelfTestTest, TheLaptopRuleDecidesTheDesktopSkips) {
     const Case cases[] = {
         {"laptop, lid closed, battery taken out", 10, false,
          "  SKIP \u2014 internal panel offline (lid closed)", "  [FAIL] internal device found"},
-        {"desktop that reports a battery", 3, true, "  SKIP \u2014 no internal panel on this Mac",
-         "  SKIP \u2014 desktop Mac: no built-in keyboard or trackpad exists,"},
+        {"desktop that reports a battery", 3, true,
+         "  SKIP \u2014 no internal panel on this computer",
+         "  SKIP \u2014 desktop computer: no built-in keyboard or trackpad exists,"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -37,6 +37,7 @@ const DriveKeepAlive& drives() {
             .controller = OrvelController::shared(),
             .preferences = Preferences::shared(),
             .blocker = InputBlocker::shared(),
+            .processes = platform.processes(),
             .display = BuiltInDisplay::shared(),
             .backlight = KeyboardBacklight::shared(),
             .engine = TriggerEngine::shared(),

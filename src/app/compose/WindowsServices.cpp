@@ -43,7 +43,9 @@ DiagnosticsSources diagnosticsSources(SystemInfo& info) {
         return ReportRedaction::shared().obfuscate(text);
     };
     sources.machine = [&info] { return info.architecture(); };
-    sources.osVersion = [&info] { return osVersionString(info); };
+    sources.osVersion = [&info] {
+        return info.osName() + " \u00B7 kernel " + info.kernelRelease();
+    };
     sources.conflicts = [] { return ConflictsReport::shared().text(); };
     return sources;
 }

@@ -42,17 +42,18 @@ std::optional<std::string> LinuxSystemInfo::platformUUID() {
 
 namespace {
 
-// The first `parts` dotted numbers of VERSION_ID ("22.04" gives 22.4.0); what is missing is 0,
-// and all of them are 0 when there is none or one is absurdly large.
-SystemInfo::Version releaseNumbers(const std::string& root, int parts) {
+// The text of /etc/os-release; empty when it cannot be read.
+std::string osRelease(const std::string& root) {
     // A few dozen short assignments.
     constexpr std::size_t kMaxOsReleaseSize = 64 * 1024;
     auto file = readFileIfPresent(root + "/etc/os-release", kMaxOsReleaseSize);
-    if (!file || !file.value()) {
-        return {};
-    }
-    const auto value =
-        LinuxSystemInfo::assignmentValue(stringFromData(*file.value()), "VERSION_ID");
+    return file && file.value() ? stringFromData(*file.value()) : std::string();
+}
+
+// The first `parts` dotted numbers of VERSION_ID ("22.04" gives 22.4.0); what is missing is 0,
+// and all of them are 0 when there is none or one is absurdly large.
+SystemInfo::Version releaseNumbers(const std::string& root, int parts) {
+    const auto value = LinuxSystemInfo::assignmentValue(osRelease(root), "VERSION_ID");
     if (!value) {
         return {};
     }
@@ -83,6 +84,29 @@ SystemInfo::Version LinuxSystemInfo::osVersion() {
 
 int LinuxSystemInfo::osMajorVersion() {
     return releaseNumbers(root_, 1).major;
+}
+
+std::string LinuxSystemInfo::osName() {
+    const std::string text = osRelease(root_);
+    if (auto pretty = assignmentValue(text, "PRETTY_NAME"); pretty && !pretty->empty()) {
+        return *pretty;
+    }
+    auto name = assignmentValue(text, "NAME");
+    if (!name || name->empty()) {
+        return "Linux";
+    }
+    if (auto version = assignmentValue(text, "VERSION"); version && !version->empty()) {
+        *name += " " + *version;
+    }
+    return *name;
+}
+
+std::string LinuxSystemInfo::kernelRelease() {
+    utsname names{};
+    if (uname(&names) != 0) {
+        return "unknown";
+    }
+    return names.release;
 }
 
 std::string LinuxSystemInfo::processName() {

@@ -19,6 +19,10 @@ class LinuxSystemInfo final : public SystemInfo {
     int osMajorVersion() override;
     // VERSION_ID's dotted numbers ("22.04" gives 22.4.0); 0.0.0 when unknown.
     Version osVersion() override;
+    // PRETTY_NAME in /etc/os-release, else NAME and VERSION, else "Linux".
+    std::string osName() override;
+    // The kernel's release (uname).
+    std::string kernelRelease() override;
     // The base name the program was started under.
     std::string processName() override;
     // /sys/class/dmi/id/product_name, trimmed; nothing when missing or empty.

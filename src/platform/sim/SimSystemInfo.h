@@ -12,6 +12,8 @@ class SimSystemInfo final : public SystemInfo {
     std::optional<std::string> platformUUID() override { return uuid_; }
     int osMajorVersion() override { return version_.major; }
     Version osVersion() override { return version_; }
+    std::string osName() override { return osName_; }
+    std::string kernelRelease() override { return kernelRelease_; }
     std::string processName() override { return processName_; }
     std::optional<std::string> hardwareModel() override { return model_; }
     std::optional<int> chassisType() override { return chassis_; }
@@ -25,6 +27,8 @@ class SimSystemInfo final : public SystemInfo {
     void setPlatformUUID(std::optional<std::string> uuid) { uuid_ = std::move(uuid); }
     void setOSMajorVersion(int major) { version_ = Version{major, 0, 0}; }
     void setOSVersion(Version version) { version_ = version; }
+    void setOSName(std::string name) { osName_ = std::move(name); }
+    void setKernelRelease(std::string release) { kernelRelease_ = std::move(release); }
     void setProcessName(std::string name) { processName_ = std::move(name); }
     void setHardwareModel(std::optional<std::string> model) { model_ = std::move(model); }
     void setChassisType(std::optional<int> type) { chassis_ = type; }
@@ -38,6 +42,8 @@ class SimSystemInfo final : public SystemInfo {
   private:
     std::optional<std::string> uuid_ = std::string(kDefaultUUID);
     Version version_{12, 0, 0};
+    std::string osName_ = "Debian GNU/Linux 12 (bookworm)";
+    std::string kernelRelease_ = "6.1.0-18-amd64";
     std::string processName_ = "Orvel";
     std::optional<std::string> model_ = std::string("Sim Laptop");
     std::optional<int> chassis_ = 10;
