@@ -146,6 +146,14 @@ void DriveKeepAlive::save() {
     defaults_.setInteger(kIntervalKey, globalIntervalSeconds());
 }
 
+void DriveKeepAlive::resetToDefaults() {
+    drives = {};
+    save();
+    globalIntervalSeconds = kDefaultIntervalSeconds;
+    save();
+    rescan();
+}
+
 void DriveKeepAlive::update(const Drive& edited) {
     auto list = drives();
     auto found =

@@ -106,6 +106,8 @@ class DriveKeepAlive final : public ObservableObject,
     // turns Prevent Disk Sleep off when this switched on the first drive. Unknown ids are ignored.
     void update(const Drive& edited);
     void save();
+    // Forgets every drive and the interval, saving each step, then scans again (a settings reset).
+    void resetToDefaults();
     // Lists the mounted volumes on the worker and merges them into the drive list.
     void rescan();
     // Reads the drive with this id at once (the Drives tab's "Read now", schedule rules).

@@ -74,12 +74,7 @@ bool SettingsReset::perform(bool clearPermissions, const std::function<void()>& 
     engine.deleteAll();
     engine.setMasterEnabled(true);
 
-    DriveKeepAlive& keeper = n_.drives;
-    keeper.drives = {};
-    keeper.save();
-    keeper.globalIntervalSeconds = DriveKeepAlive::kDefaultIntervalSeconds;
-    keeper.save();
-    keeper.rescan();
+    n_.drives.resetToDefaults();
 
     UserDefaults& defaults = n_.defaults;
     defaults.removePersistentDomain();
