@@ -373,7 +373,7 @@ void AppDelegate::chooseAppToWatch() {
     ui::UiHost& host = ui::UiHost::current();
     Workspace& workspace = Platform::current().workspace();
     ui::OpenPanelOptions options = AppRuleEditor::applicationPanel();
-    options.title = "Stay orvel until this app quits";
+    options.title = "Stay awake until this app quits";
     options.prompt = "Watch";
     host.application().activate(true);
     const auto chosen = host.runOpenPanel(options);
