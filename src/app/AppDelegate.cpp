@@ -200,7 +200,8 @@ void AppDelegate::setLaunchAtLogin(bool enabled) {
     LoginItems& items = Platform::current().loginItems();
     auto result = enabled ? items.registerItem() : items.unregisterItem();
     if (!result) {
-        Logger("app").error("Orvel: login item change failed \u2014 " + result.error().message);
+        Logger("app").error("Orvel: start at login could not be changed \u2014 " +
+                            result.error().message);
     }
 }
 

@@ -128,7 +128,7 @@ std::uint16_t InputBlocker::permissionStatus() {
     const bool hidGranted = permissions.checkListenEventAccess() == ListenEventAccess::granted;
     if (inputMonitoring != hidGranted) {
         // The two checks disagree: the device list decides, as none is handed out without
-        // Input Monitoring.
+        // input device access.
         HidAccessScope access;
         inputMonitoring = !currentHIDDevices().empty();
     }
