@@ -201,7 +201,8 @@ void AppDelegate::setLaunchAtLogin(bool enabled) {
     LoginItems& items = Platform::current().loginItems();
     auto result = enabled ? items.registerItem() : items.unregisterItem();
     if (!result) {
-        Logger("app").error("Orvel: login item change failed \u2014 " + result.error().message);
+        Logger("app").error("Orvel: start at login could not be changed \u2014 " +
+                            result.error().message);
     }
 }
 
@@ -374,7 +375,7 @@ void AppDelegate::chooseAppToWatch() {
     ui::UiHost& host = ui::UiHost::current();
     Workspace& workspace = Platform::current().workspace();
     ui::OpenPanelOptions options = AppRuleEditor::applicationPanel(workspace);
-    options.title = "Stay orvel until this app quits";
+    options.title = "Stay awake until this app quits";
     options.prompt = "Watch";
     host.application().activate(true);
     const auto chosen = host.runOpenPanel(options);

@@ -12,7 +12,7 @@ enum class EngineKind { assertions, caffeinate };
 template <>
 struct EnumTraits<EngineKind> {
     static constexpr std::array<EnumCase<EngineKind>, 2> cases{{
-        {EngineKind::assertions, "assertions", "Power assertions (recommended)"},
+        {EngineKind::assertions, "assertions", "logind inhibitor locks (recommended)"},
         {EngineKind::caffeinate, "caffeinate", "caffeinate command (compatibility mode)"},
     }};
 };

@@ -12,8 +12,9 @@ enum class HotKeyStyle { carbon, monitor, off };
 template <>
 struct EnumTraits<HotKeyStyle> {
     static constexpr std::array<EnumCase<HotKeyStyle>, 3> cases{{
-        {HotKeyStyle::carbon, "carbon", "\u2303\u2325\u2318C \u2014 no permission needed"},
-        {HotKeyStyle::monitor, "monitor", "Custom shortcut \u2014 needs Accessibility"},
+        // The key is written as ui::shortcutText writes AppDelegate's hot key.
+        {HotKeyStyle::carbon, "carbon", "Ctrl+Alt+Meta+C \u2014 no permission needed"},
+        {HotKeyStyle::monitor, "monitor", "Custom shortcut \u2014 needs Input device control"},
         {HotKeyStyle::off, "off", "No global shortcut"},
     }};
 };

@@ -480,7 +480,7 @@ std::string OrvelController::statusText() const {
     if (powerBlockReason()) {
         return *powerBlockReason();
     }
-    const std::string normal = localized("Your Mac will sleep on its normal schedule.");
+    const std::string normal = localized("Your computer will sleep on its normal schedule.");
     if (preset() == DurationPreset::indefinite) {
         return normal;
     }
@@ -543,10 +543,10 @@ void OrvelController::endSession() {
     }
     if (bySleep) {
         notifyUser(notifications_, localized("Orvel stopped"),
-                   localized("The timed session ended when your Mac went to sleep."));
+                   localized("The timed session ended when your computer went to sleep."));
     } else {
         notifyUser(notifications_, localized("Orvel finished"),
-                   localized("Your Mac can sleep normally again."));
+                   localized("Your computer can sleep normally again."));
     }
 }
 
@@ -660,7 +660,7 @@ void OrvelController::batteryOffFired() {
         safety->refreshNotice();
     }
     notifyUser(notifications_, localized("Orvel ended"),
-               localized("Turned off \u2014 the Mac is on battery."));
+               localized("Turned off \u2014 the computer is on battery."));
     ActivityLog::add(
         ActivityEntry::make(ActivityEntry::Kind::info, "Turned off \u2014 on battery",
                             prefs_.batteryOffAfterEnabled()

@@ -1,6 +1,7 @@
 #include "core/SleepEngine.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "foundation/Data.h"
 #include "platform/Platform.h"
@@ -13,20 +14,49 @@ SleepEngineError SleepEngineError::launchFailed(std::string description) {
     return SleepEngineError{Case::launchFailed, std::move(description), 0};
 }
 
-SleepEngineError SleepEngineError::assertionFailed(std::int32_t code) {
-    return SleepEngineError{Case::assertionFailed, {}, code};
+SleepEngineError SleepEngineError::assertionFailed(std::int32_t code, std::string type) {
+    return SleepEngineError{Case::assertionFailed, std::move(type), code};
 }
 
 SleepEngineError SleepEngineError::unsupportedOption(std::string option) {
     return SleepEngineError{Case::unsupportedOption, std::move(option), 0};
 }
 
-SleepEngineError SleepEngineError::binaryMissing() {
-    return SleepEngineError{Case::binaryMissing, {}, 0};
+SleepEngineError SleepEngineError::binaryMissing(std::string path) {
+    return SleepEngineError{Case::binaryMissing, std::move(path), 0};
 }
 
 SleepEngineError SleepEngineError::childFailed(std::string words) {
     return SleepEngineError{Case::childFailed, std::move(words), 0};
+}
+
+std::string powerLockFailure(std::string_view type, IOReturn code) {
+    // The display is held by the screen saver; everything else by logind.
+    const bool display = type == assertion_type::kPreventUserIdleDisplaySleep;
+    const std::string service = display ? "the screen saver" : "logind";
+    std::string cause;
+    switch (code) {
+        case kIOReturnUnsupported:
+            cause = service + " is not running on this system";
+            break;
+        case kIOReturnNotPermitted:
+            cause = service + " denied it to this user";
+            break;
+        case kIOReturnNotReady:
+            cause = service + " did not answer";
+            break;
+        case kIOReturnBadArgument:
+            cause = "this system cannot hold that kind of lock";
+            break;
+        default:
+            cause = service + " refused it";
+            break;
+    }
+    char number[16];
+    std::snprintf(number, sizeof number, "%#x", static_cast<std::uint32_t>(code));
+    return std::string("Could not take ") +
+           (display ? "the screen saver's inhibit" : "a logind inhibitor lock") + ": " + cause +
+           " (error " + number + ").";
 }
 
 std::string SleepEngineError::localizedDescription() const {
@@ -34,11 +64,11 @@ std::string SleepEngineError::localizedDescription() const {
         case Case::launchFailed:
             return "Could not launch caffeinate: " + text;
         case Case::assertionFailed:
-            return "IOKit refused the power assertion (error " + std::to_string(code) + ").";
+            return powerLockFailure(text, code);
         case Case::unsupportedOption:
             return text + " is not supported by this engine.";
         case Case::binaryMissing:
-            return std::string(kCaffeinatePath) + " is missing or not executable.";
+            return text + " is missing or not executable.";
         case Case::childFailed:
             return "caffeinate failed: " + text;
     }
@@ -121,7 +151,7 @@ Result<void, SleepEngineError> CaffeinateEngine::start(const SleepOptions& optio
     stop();
     const std::uint64_t startNumber = ++startNumber_;
     if (!processes_.isExecutableFile(kCaffeinatePath)) {
-        return SleepEngineError::binaryMissing();
+        return SleepEngineError::binaryMissing(processes_.resolve(kCaffeinatePath));
     }
 
     // The handler runs on a thread of the platform's choosing: it only hands over to the main
@@ -205,24 +235,28 @@ Result<void, SleepEngineError> AssertionEngine::start(const SleepOptions& option
             assertions_.createWithName(type, kAssertionLevelOn, kAssertionName);
         if (created.status != kIOReturnSuccess) {
             stop();
-            return SleepEngineError::assertionFailed(created.status);
+            return SleepEngineError::assertionFailed(created.status, std::string(type));
         }
         ids_.push_back(created.id);
+        types_.emplace_back(type);
     }
 
     std::weak_ptr<AssertionEngine> weakSelf = weak_from_this();
     // A hold the system takes back later means nothing keeps the machine awake any more.
-    refusal_ = assertions_.assertionRefused.subscribe(
-        [weakSelf](const AssertionID& id, const IOReturn& code) {
-            auto self = weakSelf.lock();
-            if (!self || std::find(self->ids_.begin(), self->ids_.end(), id) == self->ids_.end()) {
-                return;
-            }
-            self->stop();
-            if (auto handler = self->onFailure) {
-                handler(SleepEngineError::assertionFailed(code));
-            }
-        });
+    refusal_ = assertions_.assertionRefused.subscribe([weakSelf](const AssertionID& id,
+                                                                 const IOReturn& code) {
+        auto self = weakSelf.lock();
+        const auto it = self ? std::find(self->ids_.begin(), self->ids_.end(), id)
+                             : std::vector<AssertionID>::iterator();
+        if (!self || it == self->ids_.end()) {
+            return;
+        }
+        const std::string type = self->types_[static_cast<std::size_t>(it - self->ids_.begin())];
+        self->stop();
+        if (auto handler = self->onFailure) {
+            handler(SleepEngineError::assertionFailed(code, type));
+        }
+    });
     if (options.declareUserActive) {
         AssertionID id = 0;
         assertions_.declareUserActivity(kAssertionName, kUserActiveLocal, id);
@@ -257,12 +291,14 @@ void AssertionEngine::stop() {
     refusal_.cancel();
     if (!Platform::isInstalled()) {  // the holds went with the platform
         ids_.clear();
+        types_.clear();
         return;
     }
     for (AssertionID id : ids_) {
         assertions_.release(id);
     }
     ids_.clear();
+    types_.clear();
 }
 
 }  // namespace orvel

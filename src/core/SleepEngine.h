@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/EngineKind.h"
@@ -28,20 +29,24 @@ struct SleepEngineError {
     };
 
     Case kind = Case::binaryMissing;
-    // launchFailed: the launch error; unsupportedOption: the option; childFailed: the child's last
-    // words, or how it ended.
+    // launchFailed: the launch error; assertionFailed: the assertion type; unsupportedOption: the
+    // option; binaryMissing: the program's path; childFailed: the child's last words, or how it
+    // ended.
     std::string text;
     std::int32_t code = 0;  // assertionFailed: the platform's return code
 
     static SleepEngineError launchFailed(std::string description);
-    static SleepEngineError assertionFailed(std::int32_t code);
+    static SleepEngineError assertionFailed(std::int32_t code, std::string type);
     static SleepEngineError unsupportedOption(std::string option);
-    static SleepEngineError binaryMissing();
+    static SleepEngineError binaryMissing(std::string path = kCaffeinatePath);
     static SleepEngineError childFailed(std::string words);
 
     std::string localizedDescription() const;
     bool operator==(const SleepEngineError&) const = default;
 };
+
+// Why a lock keeping `type` awake could not be had, in words, the code only as a detail.
+std::string powerLockFailure(std::string_view type, IOReturn code);
 
 // One way of keeping the machine awake. Engines are main-thread objects owned through
 // std::shared_ptr (their deferred callbacks hold them weakly). `onExit` runs on the main thread,
@@ -102,7 +107,7 @@ class AssertionEngine final : public SleepEngine,
     static std::shared_ptr<AssertionEngine> make(PowerAssertions& assertions);
     ~AssertionEngine() override;
 
-    std::string name() const override { return "IOKit power assertions"; }
+    std::string name() const override { return "logind inhibitor locks"; }
     EngineKind kind() const override { return EngineKind::assertions; }
     Result<void, SleepEngineError> start(const SleepOptions& options,
                                          std::function<void()> onExit) override;
@@ -117,6 +122,7 @@ class AssertionEngine final : public SleepEngine,
 
     PowerAssertions& assertions_;
     std::vector<AssertionID> ids_;
+    std::vector<std::string> types_;  // of ids_, in the same order
     Timer timeoutWork_;
     Timer userActiveTimer_;
     Subscription refusal_;

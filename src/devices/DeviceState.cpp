@@ -251,8 +251,7 @@ void DeviceState::sleepDisplaysNow() {
                 LaunchRequest{"/usr/bin/xset", {"dpms", "force", "off"}});
             return;
         case SystemInfo::WindowSystem::wayland:
-            kLog.notice(
-                "This Wayland compositor offers no known way to sleep the displays prefs_.");
+            kLog.notice("This Wayland compositor offers no known way to sleep the displays.");
             return;
         case SystemInfo::WindowSystem::none:
             kLog.notice("No graphical session, so no display to sleep.");

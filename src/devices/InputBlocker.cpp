@@ -128,7 +128,7 @@ std::uint16_t InputBlocker::permissionStatus() {
     const bool hidGranted = permissions.checkListenEventAccess() == ListenEventAccess::granted;
     if (inputMonitoring != hidGranted) {
         // The two checks disagree: the device list decides, as none is handed out without
-        // Input Monitoring.
+        // input device access.
         HidAccessScope access;
         inputMonitoring = !currentHIDDevices().empty();
     }
@@ -154,10 +154,10 @@ std::vector<std::string> InputBlocker::missingPermissions() {
         return missing;
     }
     if (!status->inputMonitoring) {
-        missing.emplace_back("Input Monitoring");
+        missing.emplace_back("Input device access");
     }
     if (!status->accessibility) {
-        missing.emplace_back("Accessibility");
+        missing.emplace_back("Input device control");
     }
     return missing;
 }
@@ -220,9 +220,9 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
         for (const auto& name : missing) {
             names += names.empty() ? name : " and " + name;
         }
-        lastFailure = "Needs " + names +
-                      ". Approve Orvel in System Settings \u203a Privacy & Security, then quit and "
-                      "relaunch.";
+        lastFailure =
+            "Needs " + names +
+            ". Enable in Settings installs Orvel's udev rule; see Input device access in Help.";
         Logger("input").notice("Not blocking built-in input: " + *lastFailure);
         return;
     }
@@ -255,7 +255,7 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
                               nameOf(failure.device) + ": " + failure.reason);
     }
     if (held.held.empty() || !held.hold) {
-        fail("No built-in keyboard or trackpad found on this Mac.");
+        fail("No built-in keyboard or trackpad found on this computer.");
         return;
     }
     if (perDevice) {
@@ -277,9 +277,8 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
         });
         if (!installTap(keyboard, trackpad)) {
             fail(
-                "Could not create the event tap. Accessibility permission may be stale \u2014 "
-                "remove Orvel from System Settings \u203a Privacy & Security \u203a "
-                "Accessibility, re-add it, then quit and relaunch.");
+                "Could not watch the event devices. Input device control may have been taken "
+                "back \u2014 see Input device access in Help, then quit and relaunch.");
             return;
         }
     }

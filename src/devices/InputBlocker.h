@@ -74,19 +74,19 @@ class InputBlocker {
     static bool externalKeyboardAttached();
     static bool externalPointerAttached();
 
-    // Probes both permissions, stores the answer in the cache and returns it (Input Monitoring
-    // in the low byte, Accessibility in the high one).
+    // Probes both permissions, stores the answer in the cache and returns it (input device
+    // access in the low byte, input device control in the high one).
     static std::uint16_t permissionStatus();
     // The cache as it stands; none while never checked. Reading it never probes.
     static std::optional<PermissionStatus> cachedPermissions();
-    // The permissions the cache says are missing, "Input Monitoring" first; empty while never
-    // checked.
+    // The permissions the cache says are missing, "Input device access" first; empty while
+    // never checked.
     static std::vector<std::string> missingPermissions();
-    // Asks for Input Monitoring: the system's prompt while undecided, else (still not granted)
+    // Asks for input device access: the system's prompt while undecided, else (still not granted)
     // asks the user (`UserAsker`) whether to go where it is granted by hand. True when the
     // refreshed cache says granted.
     static bool requestInputMonitoring();
-    // Asks for Accessibility; the answer of the request itself.
+    // Asks for input device control; the answer of the request itself.
     static bool requestAccessibility();
     // Opens where the user grants the permission by hand, where the system has such a place.
     static void openPrivacyPane(bool accessibility);

@@ -18,10 +18,10 @@ constexpr double kOffEnough = 0.02;
 constexpr double kReadBackTolerance = 0.05;
 constexpr int kProbedScales[] = {1, 100, 255};
 
-constexpr std::string_view kNotFound = "No controllable keyboard backlight found on this Mac.";
+constexpr std::string_view kNotFound = "No controllable keyboard backlight found on this computer.";
 constexpr std::string_view kNoResponse =
-    "The backlight did not respond. Every known route was tried; macOS on this model does not "
-    "expose a settable backlight to an unprivileged app.";
+    "The backlight did not respond. Every known route was tried; neither UPower's keyboard "
+    "backlight nor the kernel's LED device takes a new level on this model.";
 constexpr std::string_view kUnreadable =
     "The keyboard backlight level could not be read, so it was left as it is.";
 
@@ -128,7 +128,7 @@ bool KeyboardBacklight::setLevel(double target) {
     const std::optional<int> range = r.range();
     if (clientPasses(keyboard_backlight::kWriteSelector) && r.clientSetBrightness(t) &&
         proves(t, level(), range)) {
-        route_ = "CoreBrightness";
+        route_ = "UPower";
         return true;
     }
     // Only a backend that cannot tell its range has its scale found by trying.
@@ -150,7 +150,7 @@ bool KeyboardBacklight::setLevel(double target) {
             continue;
         }
         if (proves(t, reading, range)) {
-            route_ = "IOKit \u00d7" + std::to_string(scale);
+            route_ = "LED \u00d7" + std::to_string(scale);
             return true;
         }
     }
@@ -214,9 +214,9 @@ void KeyboardBacklight::reapply() {
 
 std::string KeyboardBacklight::diagnostics() {
     updateAvailability();
-    std::string line =
-        routes_.hasClient() ? "CoreBrightness available" : "CoreBrightness unavailable";
-    line += routes_.hasService() ? " \u00b7 IOKit driver found" : " \u00b7 IOKit driver not found";
+    std::string line = routes_.hasClient() ? "UPower keyboard backlight available"
+                                           : "UPower keyboard backlight unavailable";
+    line += routes_.hasService() ? " \u00b7 LED device found" : " \u00b7 LED device not found";
     if (const auto reading = level()) {
         line += " \u00b7 " + formatted("level %.2f", *reading);
     }

@@ -1,5 +1,6 @@
 #include "devices/ScreenSaverBlock.h"
 
+#include "core/SleepEngine.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 
@@ -26,8 +27,9 @@ void ScreenSaverBlock::set(bool on) {
         if (created.status == kIOReturnSuccess) {
             assertion_ = created.id;
         } else {
-            Logger("display").error("The screen saver could not be held off (code " +
-                                    std::to_string(created.status) + ").");
+            Logger("display").error(
+                "The screen saver could not be held off. " +
+                powerLockFailure(assertion_type::kPreventUserIdleDisplaySleep, created.status));
         }
     } else if (!on && assertion_) {
         assertions_.release(*assertion_);

@@ -25,7 +25,7 @@ class UserAsker {
     virtual bool keepInputDisabled(std::int64_t seconds) = 0;
     // Says that the built-in input was handed back because no external device was left.
     virtual void tellInputHandedBack() = 0;
-    // Input Monitoring was refused before: true when the user wants the place to grant it.
+    // Input device access was refused before: true when the user wants the place to grant it.
     virtual bool openInputMonitoringSettings() = 0;
     // Explains the two permissions that blocking built-in input needs: true to go on and ask.
     virtual bool explainPermissions() = 0;

@@ -16,12 +16,13 @@ namespace {
 
 constexpr const char* kPermissionsExplanation =
     "Disabling the built-in keyboard or trackpad is the only part of Orvel that needs permission. "
-    "macOS is about to ask twice.\n\nInput Monitoring lets Orvel tell which physical device an "
-    "event came from, so it can silence the built-in keyboard without touching your external "
-    "one.\n\nAccessibility lets it discard those events. Observing alone is not enough.\n\nOrvel "
-    "never reads what you type. It looks at which device reported, and at nothing else. Nothing "
-    "is stored, logged or sent anywhere, and quitting Orvel always restores normal input.\n\nYou "
-    "will see two system dialogs, one after the other.";
+    "It needs two things.\n\nInput device access lets Orvel tell which physical device an event "
+    "came from, so it can silence the built-in keyboard without touching your external "
+    "one.\n\nInput device control lets it switch those devices off. Observing alone is not "
+    "enough.\n\nOrvel never reads what you type. It looks at which device reported, and at "
+    "nothing else. Nothing is stored, logged or sent anywhere, and quitting Orvel always restores "
+    "normal input.\n\nOrvel's udev rule grants both; installing it asks for an administrator's "
+    "password. Membership of the input group grants them too.";
 
 std::string cancelTitle(std::int64_t secondsLeft) {
     return localizedFormat("Cancel (%llds)", {std::max<std::int64_t>(secondsLeft, 0)});
@@ -74,13 +75,12 @@ class AlertAsker final : public UserAsker {
 
     bool openInputMonitoringSettings() override {
         ui::AlertContent content;
-        content.messageText = localized("Turn on Input Monitoring for Orvel in System Settings");
+        content.messageText = localized("Give Orvel input device access");
         content.informativeText = localized(
-            "macOS has already recorded a decision for Orvel, so it will not show the Input "
-            "Monitoring prompt again. In System Settings \u203a Privacy & Security \u203a Input "
-            "Monitoring, switch Orvel ON. To make macOS ask fresh instead, run:  tccutil reset "
-            "ListenEvent <bundle id>  and relaunch Orvel.");
-        content.buttons = {localized("Open System Settings"), localized("Cancel")};
+            "Orvel has already asked once, so it will not ask again by itself. Orvel's udev rule "
+            "grants access to the built-in keyboard's and touch pad's event devices, and so does "
+            "membership of the input group; the guide shows how to give either.");
+        content.buttons = {localized("Show How"), localized("Cancel")};
         return ui::UiHost::current().makeAlert(std::move(content))->runModal() ==
                ui::kAlertFirstButtonReturn;
     }

@@ -24,13 +24,13 @@ class AppWindows : public WeakReferenceable {
     virtual void makeRuleFromWatchedApp() = 0;
     virtual void chooseAppToWatch() = 0;
 
-    // What the Settings window asks of the application after a change: the Dock icon shown or
-    // hidden, the global shortcut registered again, the login item registered or removed.
+    // What the Settings window asks of the application after a change: the task bar entry shown or
+    // hidden, the global shortcut registered again, start at login turned on or off.
     virtual void applyActivationPolicy() {}
     virtual void applyHotKeyStyle() {}
     virtual void setLaunchAtLogin(bool enabled) { (void)enabled; }
 
-    // After a reset of all settings: the Dock setting and the global shortcut as the reloaded
+    // After a reset of all settings: the task bar setting and the global shortcut as the reloaded
     // defaults have them.
     virtual void applyResetDefaults() {}
 };

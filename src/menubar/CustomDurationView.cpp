@@ -109,7 +109,7 @@ ui::View CustomDurationView::body() {
                                 : TextVerbatim("Ends at " + endTimeText() + ".");
     return VStack(HAlign::leading, 18,
                   {
-                      Text("Stay orvel for").font(Font::system(15, FontWeight::semibold)),
+                      Text("Stay awake for").font(Font::system(15, FontWeight::semibold)),
                       HStack(VAlign::center, 18,
                              {column(hours, 72, "hours"), column(minutes, 59, "minutes")}),
                       caption.font(Font::style(TextStyle::caption))

@@ -30,7 +30,7 @@ constexpr double kHeightWithoutScreen = 760;
 constexpr double kScreenMargin = 40;
 constexpr double kDimmed = 0.45;
 constexpr double kTomorrowMorning = 28800;
-constexpr const char* kLocksHelp = "Needs Input Monitoring and Accessibility";
+constexpr const char* kLocksHelp = "Needs Input device access and Input device control";
 
 const RGBA kRuleDot{0.69, 0.486, 0.31, 1.0};
 const RGBA kRuleText{0.788, 0.608, 0.431, 1.0};
@@ -188,7 +188,7 @@ View MenuView::body() {
     const bool onAC = c.isOnAC();
     sections.push_back(sleepRow("Prevent Display Sleep", "Screen stays on", "-d",
                                 &SleepOptions::preventDisplaySleep, true, s));
-    sections.push_back(sleepRow("Prevent Idle Sleep", "System stays orvel while idle", "-i",
+    sections.push_back(sleepRow("Prevent Idle Sleep", "System stays awake while idle", "-i",
                                 &SleepOptions::preventIdleSleep, true, s));
     sections.push_back(sleepRow("Prevent Disk Sleep", "Keeps disks spun up", "-m",
                                 &SleepOptions::preventDiskSleep, true, s));
@@ -243,9 +243,9 @@ View MenuView::header(double s) {
     if (!c.isActive()) {
         title = localized("Sleep allowed");
     } else if (c.secondsRemaining() > 0) {
-        title = localized("Orvel for ") + c.formatRemaining();
+        title = localized("Awake for ") + c.formatRemaining();
     } else {
-        title = localized("Orvel indefinitely");
+        title = localized("Awake indefinitely");
     }
     std::vector<View> lines{
         TextVerbatim(title).font(Font::system(15 * s, FontWeight::semibold)),
@@ -306,28 +306,30 @@ View MenuView::noticeRow(double s) {
 }
 
 View MenuView::footer(double s) {
-    auto hinted = [s](const std::string& title, const std::string& hint) {
+    // The hint is the row's own shortcut, written as the desktop writes it.
+    auto hinted = [s](const std::string& title, const KeyboardShortcut& shortcut) {
         return HStack(VAlign::center, std::nullopt,
                       {Text(title), Spacer(),
-                       TextVerbatim(hint)
+                       TextVerbatim(shortcutText(shortcut))
                            .font(Font::system(11 * s))
                            .foregroundStyle(Hierarchy::tertiary)})
             // The hint is not part of what the row is called.
             .accessibilityLabel(title);
     };
     const MenuRowStyle style{20, s};
+    const KeyboardShortcut settings{",", kModifierCommand};
+    const KeyboardShortcut quit{"q", kModifierCommand};
     return Group({
         sectionDivider(),
-        Button(hinted("Settings\u2026", "\u2318 ,"), [] { withWindows(&AppWindows::openSettings); })
+        Button(hinted("Settings\u2026", settings), [] { withWindows(&AppWindows::openSettings); })
             .buttonStyle(style)
-            .keyboardShortcut({",", kModifierCommand})
+            .keyboardShortcut(settings)
             .accessibilityLabel("Settings\u2026"),
         Button("Help\u2026", [] { withWindows(&AppWindows::showHelp); }).buttonStyle(style),
         Button("About Orvel", [] { withWindows(&AppWindows::showAbout); }).buttonStyle(style),
-        Button(hinted("Quit Orvel", "\u2318 Q"),
-               [] { UiHost::current().application().terminate(); })
+        Button(hinted("Quit Orvel", quit), [] { UiHost::current().application().terminate(); })
             .buttonStyle(style)
-            .keyboardShortcut({"q", kModifierCommand})
+            .keyboardShortcut(quit)
             .accessibilityLabel("Quit Orvel"),
     });
 }
@@ -471,13 +473,14 @@ View MenuView::builtInDevicesSection(double s) {
         if (const auto& failure = blocker_.lastFailure) {
             rows.push_back(note(TextVerbatim(*failure).fixedSize(false, true)));
         }
-        rows.push_back(note(Text("Turning the above two items on reaches a keyboard service, so "
-                                 "macOS may ask for Input Monitoring the first time.")
+        rows.push_back(note(Text("Turning the above two items on reads the event devices, so the "
+                                 "first time Orvel may install its udev rule (pkexec asks for an "
+                                 "administrator's password).")
                                 .fixedSize(false, true)));
         rows.push_back(deviceSwitchRow("Turn Off Keyboard Backlight", "Restored when Orvel stops",
                                        setting(&Preferences::keyboardBacklightOff), false, s));
     } else {
-        rows.push_back(Text("No built-in keyboard, trackpad, or backlight on this Mac \u2014 "
+        rows.push_back(Text("No built-in keyboard, trackpad, or backlight on this computer \u2014 "
                             "those switches live on laptops only.")
                            .font(Font::system(10 * s))
                            .foregroundStyle(Hierarchy::secondary)
@@ -508,9 +511,9 @@ View MenuView::builtInDevicesSection(double s) {
 
 View MenuView::commandBlock(double s) {
     const bool caffeinate = c_.engineKind() == EngineKind::caffeinate;
-    // The running command names the program that runs, which is not always the one at the
-    // equivalent command's path.
-    const std::string program = caffeinate ? processes_.resolve(kCaffeinatePath) : kCaffeinatePath;
+    // Orvel's own caffeinate, at the path that runs here: /usr/bin/caffeinate may be another
+    // program or none.
+    const std::string program = processes_.resolve(kCaffeinatePath);
     std::vector<View> lines{
         Text(caffeinate ? "RUNNING COMMAND" : "EQUIVALENT COMMAND")
             .font(Font::system(9 * s, FontWeight::semibold))
@@ -522,7 +525,7 @@ View MenuView::commandBlock(double s) {
             .fixedSize(false, true),
     };
     if (!caffeinate) {
-        lines.push_back(Text("Held as native power assertions \u2014 no subprocess.")
+        lines.push_back(Text("Held as logind inhibitor locks \u2014 no subprocess.")
                             .fixedSize(false, true)
                             .font(Font::system(9 * s))
                             .foregroundStyle(Hierarchy::tertiary));

@@ -61,7 +61,7 @@ class AppTriggerSource final : public OneOffWatch {
     // Without rules and without a one-off watch, stops observing and polling.
     void stopIfIdle();
 
-    // Whether the application runs in the background (no window or Dock icon): asked of a
+    // Whether the application runs in the background (no window or task bar entry): asked of a
     // running instance first, else of the bundle at `url`.
     static bool isBackgroundApp(Workspace& workspace, const std::string& bundleID,
                                 const std::optional<std::string>& url = std::nullopt);

@@ -167,7 +167,7 @@ void PowerTriggerCenter::evaluate() {
             endForBattery("Battery dropped below " + std::to_string(prefs_.lowBattPct()) + "%",
                           prefs_.battRecover());
             if (prefs_.battRecover()) {
-                addHold(kMacHold, "Mac battery");
+                addHold(kMacHold, "Computer battery");
             }
         }
     }
@@ -177,7 +177,7 @@ void PowerTriggerCenter::evaluate() {
             std::max<std::int64_t>(prefs_.lowBattPct() + 1, prefs_.battRecoverPct());
         if (percent && *percent >= target) {
             macTripped = false;
-            releaseHold(kMacHold, "Mac battery recovered above " +
+            releaseHold(kMacHold, "Computer battery recovered above " +
                                       std::to_string(prefs_.battRecoverPct()) + "%");
         }
     }
@@ -232,7 +232,7 @@ bool PowerTriggerCenter::endForBattery(const std::string& reason, bool resumable
 
 void PowerTriggerCenter::keepForResume(std::optional<std::int64_t> remaining) {
     pending = Pending{remaining};
-    addHold(kMacHold, "Mac battery");
+    addHold(kMacHold, "Computer battery");
 }
 
 void PowerTriggerCenter::sessionStarted() {

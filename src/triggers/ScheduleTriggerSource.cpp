@@ -4,6 +4,7 @@
 
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
+#include "core/SleepEngine.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Calendar.h"
 #include "foundation/DateFormatting.h"
@@ -193,7 +194,7 @@ void ScheduleTriggerSource::tick() {
                 ActivityLog::add(ActivityEntry::make(
                     ActivityEntry::Kind::info, "Missed \u2014 " + rule.name,
                     "Scheduled for " + templateDateText(occurrence, "MMMd jmm") +
-                        "; the Mac couldn't act within the 30-minute grace window"));
+                        "; the computer couldn't act within the 30-minute grace window"));
             } else {
                 const auto outcome = engine.handle(rule.id, true, false);
                 if (lateness > kLateNoteSeconds) {
@@ -248,8 +249,8 @@ void ScheduleTriggerSource::lockScreenUntilSignIn() {
                                    "Orvel \u2014 hold lock screen until sign-in");
     if (created.status != kIOReturnSuccess) {
         Logger("schedule")
-            .notice("The display is not held until sign-in: assertion refused (" +
-                    std::to_string(created.status) + ")");
+            .notice("The display is not held until sign-in. " +
+                    powerLockFailure(assertion_type::kPreventUserIdleDisplaySleep, created.status));
         return;
     }
     lockHold_ = created.id;

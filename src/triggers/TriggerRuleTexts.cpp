@@ -185,7 +185,7 @@ std::string TriggerRule::summaryLine() const {
                kDot + scheduleSummary();
     }
     if (wakeMac.value_or(false)) {
-        line += kDot + localized("wakes Mac");
+        line += kDot + localized("wakes computer");
     }
     if (lockAtFire.value_or(false)) {
         line += kDot + localized("locks");

@@ -262,6 +262,9 @@ struct KeyboardShortcut {
     static KeyboardShortcut cancelAction() { return {"escape", 0}; }
     bool operator==(const KeyboardShortcut&) const = default;
 };
+// The shortcut as this desktop writes it for people ("Ctrl+Alt+Meta+C"), the way the Qt host
+// binds it: Command is Ctrl, Option Alt, Control Meta.
+std::string shortcutText(const KeyboardShortcut& shortcut);
 
 // A two-way connection between a control and the value it edits: get reads the source of
 // truth, set writes straight to it (views never keep copies).

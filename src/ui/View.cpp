@@ -1,10 +1,39 @@
 #include "ui/View.h"
 
 #include <algorithm>
+#include <cctype>
+#include <string_view>
+#include <utility>
 
 #include <cstdlib>
 
 namespace orvel::ui {
+
+std::string shortcutText(const KeyboardShortcut& shortcut) {
+    std::string text;
+    for (const auto& [bit, name] :
+         {std::pair{kModifierCommand, "Ctrl"}, std::pair{kModifierOption, "Alt"},
+          std::pair{kModifierShift, "Shift"}, std::pair{kModifierControl, "Meta"}}) {
+        if ((shortcut.modifiers & bit) != 0) {
+            text += std::string(name) + "+";
+        }
+    }
+    static constexpr std::pair<std::string_view, std::string_view> kNamed[] = {
+        {"return", "Return"},
+        {"escape", "Esc"},
+        {"delete", "Backspace"},
+        {"tab", "Tab"},
+        {"space", "Space"}};
+    for (const auto& [key, name] : kNamed) {
+        if (shortcut.key == key) {
+            return text + std::string(name);
+        }
+    }
+    std::string key = shortcut.key;
+    std::transform(key.begin(), key.end(), key.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    return text + key;
+}
 
 Font Font::style(TextStyle textStyle) {
     switch (textStyle) {

@@ -377,8 +377,9 @@ TEST_F(AppDelegateTest, AFailedLoginItemChangeIsLoggedInOneLine) {
     delegate->setLaunchAtLogin(true);
     const auto lines = sim().log().messages("app");
     ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0],
-              "Orvel: login item change failed \u2014 The autostart folder is read-only.");
+    EXPECT_EQ(
+        lines[0],
+        "Orvel: start at login could not be changed \u2014 The autostart folder is read-only.");
     delegate->setLaunchAtLogin(true);
     EXPECT_EQ(sim().loginItems().status(), login_item_status::kEnabled);
 }

@@ -187,7 +187,7 @@ TEST_F(AppWindowsTest, TheChooserWatchesARunningApplicationWithoutASecondCopy) {
 
     ASSERT_EQ(host().openPanelsShown().size(), 1u);
     const ui::OpenPanelOptions& panel = host().openPanelsShown()[0];
-    EXPECT_EQ(panel.title, "Stay orvel until this app quits");
+    EXPECT_EQ(panel.title, "Stay awake until this app quits");
     EXPECT_EQ(panel.prompt, "Watch");
     EXPECT_EQ(panel.allowedExtensions, std::vector<std::string>{"desktop"});
     EXPECT_EQ(panel.directory, "/sim/applications");

@@ -28,7 +28,7 @@ TEST_F(OrvelControllerTest, StartsIdleWithTheDefaultPresetAndTheAssertionEngine)
     OrvelController& c = controller();
     EXPECT_FALSE(c.isActive());
     EXPECT_EQ(c.preset(), DurationPreset::h2);
-    EXPECT_EQ(c.engineName(), "IOKit power assertions");
+    EXPECT_EQ(c.engineName(), "logind inhibitor locks");
     EXPECT_TRUE(c.isOnAC());
     EXPECT_EQ(c.options(), SleepOptions{});
     EXPECT_EQ(c.formatRemaining(), "");
@@ -39,7 +39,7 @@ TEST_F(OrvelControllerTest, CaffeinateIsChosenOnlyWhenItsProgramIsExecutable) {
     EXPECT_EQ(controller().engineName(), "caffeinate");
     sim().processes().setExecutable("/usr/bin/caffeinate", false);
     prefs().engine = EngineKind::caffeinate;  // chosen again, now without its program
-    EXPECT_EQ(controller().engineName(), "IOKit power assertions");
+    EXPECT_EQ(controller().engineName(), "logind inhibitor locks");
     EXPECT_EQ(controller().lastError(), std::nullopt) << "a missing program is silent here";
 }
 
@@ -193,10 +193,10 @@ TEST_F(OrvelControllerTest, FormatsTheRemainingTime) {
 
 TEST_F(OrvelControllerTest, IdleStatusTextNamesThePresetOrTheBlock) {
     OrvelController& c = controller();
-    EXPECT_EQ(c.statusText(), "Your Mac will sleep on its normal schedule.");
+    EXPECT_EQ(c.statusText(), "Your computer will sleep on its normal schedule.");
     c.selectPreset(DurationPreset::h2);
     EXPECT_EQ(c.statusText(),
-              "Your Mac will sleep on its normal schedule. \u00B7 2 hours when started");
+              "Your computer will sleep on its normal schedule. \u00B7 2 hours when started");
     c.setPowerBlockReason(std::string(PowerTriggerCenter::kLowPowerModeReason));
     EXPECT_EQ(c.statusText(), kLowPowerModeText);
 }
@@ -208,9 +208,9 @@ TEST_F(OrvelControllerTest, AFailingCaffeinateFallsBackToAssertions) {
     OrvelController& c = controller();
     sim().processes().failNextLaunch("Resource temporarily unavailable");
     ASSERT_TRUE(c.start());
-    EXPECT_EQ(c.engineName(), "IOKit power assertions");
+    EXPECT_EQ(c.engineName(), "logind inhibitor locks");
     EXPECT_EQ(c.lastError(),
-              "Switched to IOKit power assertions: Could not launch caffeinate: "
+              "Switched to logind inhibitor locks: Could not launch caffeinate: "
               "Resource temporarily unavailable");
     EXPECT_EQ(held(), (std::vector<std::string>{"PreventUserIdleSystemSleep"}));
     EXPECT_EQ(prefs().engine(), EngineKind::caffeinate) << "the preference is not changed";
@@ -225,7 +225,8 @@ TEST_F(OrvelControllerTest, FailingAssertionsFallBackToCaffeinate) {
     ASSERT_TRUE(c.start());
     EXPECT_EQ(c.engineName(), "caffeinate");
     EXPECT_EQ(c.lastError(),
-              "Switched to caffeinate: IOKit refused the power assertion (error -536870174).");
+              "Switched to caffeinate: Could not take a logind inhibitor lock: logind denied it "
+              "to this user (error 0xe00002e2).");
     EXPECT_EQ(sim().processes().runningChildren().size(), 1u);
 }
 
@@ -236,7 +237,7 @@ TEST_F(OrvelControllerTest, WhenBothEnginesFailNothingRunsAndTheOldEngineStays) 
     EXPECT_FALSE(c.start());
     EXPECT_FALSE(c.isActive());
     EXPECT_EQ(c.lastError(), "/usr/bin/caffeinate is missing or not executable.");
-    EXPECT_EQ(c.engineName(), "IOKit power assertions");
+    EXPECT_EQ(c.engineName(), "logind inhibitor locks");
 }
 
 TEST_F(OrvelControllerTest, ARefusedStartLeavesNoPresetDeadlineForTheNextStart) {
@@ -276,7 +277,7 @@ TEST_F(OrvelControllerTest, EnginePreferenceChangeRestartsTheSessionWithoutTouch
     c.stop(true);
     prefs().engine = EngineKind::assertions;  // idle: only the engine changes
     EXPECT_FALSE(c.isActive());
-    EXPECT_EQ(c.engineName(), "IOKit power assertions");
+    EXPECT_EQ(c.engineName(), "logind inhibitor locks");
 }
 
 // Until an application quits -------------------------------------------------------------------
@@ -460,12 +461,14 @@ TEST_F(TakenBackHoldTest, AHoldTheSystemTakesBackHandsTheSessionToTheOtherEngine
     o.preventIdleSleep = true;
     c.options = o;
     ASSERT_TRUE(c.start());
-    const AssertionID first = sim().powerAssertions().held().front().id;
-    ASSERT_TRUE(sim().powerAssertions().refuseHeld(first, kIOReturnNotPermitted));
+    // The idle hold, taken after the display's: the error names the lock that was refused.
+    const AssertionID idle = sim().powerAssertions().held().back().id;
+    ASSERT_TRUE(sim().powerAssertions().refuseHeld(idle, kIOReturnNotPermitted));
     EXPECT_TRUE(c.isActive());
     EXPECT_EQ(c.engineName(), "caffeinate");
     EXPECT_EQ(c.lastError(),
-              "Switched to caffeinate: IOKit refused the power assertion (error -536870174).");
+              "Switched to caffeinate: Could not take a logind inhibitor lock: logind denied it "
+              "to this user (error 0xe00002e2).");
     EXPECT_TRUE(sim().powerAssertions().held().empty()) << "the rest of the hold is let go";
     ASSERT_EQ(sim().processes().runningChildren().size(), 1u);
     EXPECT_EQ(sim().processes().lastChild()->request().arguments,
@@ -496,7 +499,7 @@ TEST_F(TakenBackHoldTest, ARefusalAfterTheSessionMovedOnChangesNothing) {
     const auto foreign = sim().powerAssertions().createWithName("PreventSystemSleep", 255, "other");
     sim().powerAssertions().refuseHeld(foreign.id, kIOReturnNotPermitted);
     EXPECT_TRUE(c.isActive());
-    EXPECT_EQ(c.engineName(), "IOKit power assertions");
+    EXPECT_EQ(c.engineName(), "logind inhibitor locks");
     EXPECT_EQ(c.lastError(), std::nullopt);
 }
 

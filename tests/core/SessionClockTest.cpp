@@ -56,7 +56,7 @@ TEST_F(SessionClockTest, AFifteenMinuteSessionCountsDownAndEndsOnTheRightTick) {
     EXPECT_EQ(c.secondsRemaining(), 0);
     EXPECT_TRUE(held().empty());
     EXPECT_EQ(notificationTitles(), (std::vector<std::string>{"Orvel finished"}));
-    EXPECT_EQ(bodies(), (std::vector<std::string>{"Your Mac can sleep normally again."}));
+    EXPECT_EQ(bodies(), (std::vector<std::string>{"Your computer can sleep normally again."}));
     EXPECT_EQ(sim().notifications().lastRequestedOptions(), kNotificationAlert);
     EXPECT_FALSE(prefs().loadSession()->wasActive);
     EXPECT_EQ(statusItem().refreshCount() > 899, true) << "every tick refreshes the status item";
@@ -138,7 +138,7 @@ TEST_F(SessionClockTest, AnExitNoticeOfTheFailedEngineLeavesTheFallbackSession) 
     sim().processes().lastChild()->exit(0);  // its notice is queued
     sim().processes().failNextLaunch("Resource temporarily unavailable");
     ASSERT_TRUE(c.start());
-    ASSERT_EQ(c.engineName(), "IOKit power assertions");
+    ASSERT_EQ(c.engineName(), "logind inhibitor locks");
     loop().drain();
     EXPECT_TRUE(c.isActive());
 }
@@ -153,8 +153,9 @@ TEST_F(SessionClockTest, AManualTimedSessionEndsAtSleep) {
     sim().workspace().sleepFor(7200);
     EXPECT_FALSE(c.isActive());
     EXPECT_EQ(notificationTitles(), (std::vector<std::string>{"Orvel stopped"}));
-    EXPECT_EQ(bodies(),
-              (std::vector<std::string>{"The timed session ended when your Mac went to sleep."}));
+    EXPECT_EQ(
+        bodies(),
+        (std::vector<std::string>{"The timed session ended when your computer went to sleep."}));
 }
 
 TEST_F(SessionClockTest, ARulesTimedSessionIsFrozenOverSleepAndResumesWithItsRemainder) {
@@ -233,7 +234,8 @@ TEST_F(SessionClockTest, AFailedReapplyFallsBackToTheOtherEngine) {
     EXPECT_EQ(c.engineName(), "caffeinate");
     EXPECT_EQ(sim().processes().runningChildren().size(), 1u);
     EXPECT_EQ(c.lastError(),
-              "Switched to caffeinate: IOKit refused the power assertion (error -536870174).");
+              "Switched to caffeinate: Could not take a logind inhibitor lock: logind denied it "
+              "to this user (error 0xe00002e2).");
 }
 
 // Power rules ----------------------------------------------------------------------------------
@@ -262,7 +264,8 @@ TEST_F(SessionClockTest, UnpluggingWithDeactivateOnBatteryEndsAtOnceAndLogsIt) {
     loop().advance(5);
     EXPECT_FALSE(c.isActive());
     EXPECT_EQ(notificationTitles(), (std::vector<std::string>{"Orvel ended"}));
-    EXPECT_EQ(bodies(), (std::vector<std::string>{"Turned off \u2014 the Mac is on battery."}));
+    EXPECT_EQ(bodies(),
+              (std::vector<std::string>{"Turned off \u2014 the computer is on battery."}));
     loop().drain();
     const auto& entries = ActivityLog::shared().entries();
     ASSERT_EQ(entries.size(), 1u);
@@ -291,7 +294,7 @@ TEST_F(SessionClockTest, BatteryOffAfterADelayAndWithRecoveryKeepsTheRemainder) 
     // The remainder as the clock last published it, one tick before the timer fired.
     EXPECT_EQ(PowerTriggerCenter::shared().pending->remaining, 3600 - 604);
     ASSERT_EQ(PowerTriggerCenter::shared().holds().size(), 1u);
-    EXPECT_EQ(PowerTriggerCenter::shared().holds()[0].label, "Mac battery");
+    EXPECT_EQ(PowerTriggerCenter::shared().holds()[0].label, "Computer battery");
     EXPECT_EQ(PowerTriggerCenter::shared().notice()->text, "Waiting: battery above 50%");
     loop().drain();
     EXPECT_EQ(ActivityLog::shared().entries()[0].detail,

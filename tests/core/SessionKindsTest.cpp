@@ -32,10 +32,10 @@ TEST(SessionKindsTest, LabelsReadExactly) {
     EXPECT_EQ(label(DurationPreset::untilAppQuits), "Until an app quits\u2026");
     EXPECT_EQ(label(DurationPreset::custom).size(), std::string("Custom").size() + 3)
         << "one ellipsis character (three UTF-8 bytes), not three full stops";
-    EXPECT_EQ(label(EngineKind::assertions), "Power assertions (recommended)");
+    EXPECT_EQ(label(EngineKind::assertions), "logind inhibitor locks (recommended)");
     EXPECT_EQ(label(EngineKind::caffeinate), "caffeinate command (compatibility mode)");
-    EXPECT_EQ(label(HotKeyStyle::carbon), "\u2303\u2325\u2318C \u2014 no permission needed");
-    EXPECT_EQ(label(HotKeyStyle::monitor), "Custom shortcut \u2014 needs Accessibility");
+    EXPECT_EQ(label(HotKeyStyle::carbon), "Ctrl+Alt+Meta+C \u2014 no permission needed");
+    EXPECT_EQ(label(HotKeyStyle::monitor), "Custom shortcut \u2014 needs Input device control");
     EXPECT_EQ(label(HotKeyStyle::off), "No global shortcut");
 }
 

@@ -40,14 +40,46 @@ class SleepEngineTest : public test::OrvelTest {
 TEST(SleepEngineErrorTest, MessagesReadExactly) {
     EXPECT_EQ(SleepEngineError::launchFailed("Permission denied").localizedDescription(),
               "Could not launch caffeinate: Permission denied");
-    EXPECT_EQ(SleepEngineError::assertionFailed(static_cast<std::int32_t>(0xE00002C2))
-                  .localizedDescription(),
-              "IOKit refused the power assertion (error -536870206).");
     EXPECT_EQ(SleepEngineError::unsupportedOption("Waiting for a process to exit (-w)")
                   .localizedDescription(),
               "Waiting for a process to exit (-w) is not supported by this engine.");
-    EXPECT_EQ(SleepEngineError::binaryMissing().localizedDescription(),
-              "/usr/bin/caffeinate is missing or not executable.");
+    EXPECT_EQ(
+        SleepEngineError::binaryMissing("/usr/libexec/orvel/caffeinate").localizedDescription(),
+        "/usr/libexec/orvel/caffeinate is missing or not executable.");
+}
+
+// The lock that failed and why, in words; the number only as a detail.
+TEST(SleepEngineErrorTest, AFailedLockSaysWhichServiceAndWhy) {
+    struct Case {
+        std::string_view type;
+        IOReturn code;
+        const char* words;
+    };
+    const Case cases[] = {
+        {assertion_type::kPreventSystemSleep, kIOReturnUnsupported,
+         "Could not take a logind inhibitor lock: logind is not running on this system (error "
+         "0xe00002c7)."},
+        {assertion_type::kPreventUserIdleSystemSleep, kIOReturnNotPermitted,
+         "Could not take a logind inhibitor lock: logind denied it to this user (error "
+         "0xe00002e2)."},
+        {assertion_type::kPreventUserIdleDisplaySleep, kIOReturnUnsupported,
+         "Could not take the screen saver's inhibit: the screen saver is not running on this "
+         "system (error 0xe00002c7)."},
+        {assertion_type::kPreventUserIdleDisplaySleep, kIOReturnNotReady,
+         "Could not take the screen saver's inhibit: the screen saver did not answer (error "
+         "0xe00002d8)."},
+        {"Unheard", kIOReturnBadArgument,
+         "Could not take a logind inhibitor lock: this system cannot hold that kind of lock (error "
+         "0xe00002c2)."},
+        {assertion_type::kPreventSystemSleep, kIOReturnError,
+         "Could not take a logind inhibitor lock: logind refused it (error 0xe00002bc)."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(
+            SleepEngineError::assertionFailed(c.code, std::string(c.type)).localizedDescription(),
+            c.words)
+            << c.type;
+    }
 }
 
 // Assertion engine -----------------------------------------------------------------------------
@@ -98,8 +130,9 @@ TEST_F(SleepEngineTest, RefusedAssertionReleasesThePartialHoldAndLeavesNoTimers)
     sim().powerAssertions().refuseCreation(3, kIOReturnNotPermitted);
     auto result = engine->start(options(true, true, true, true, true, 60), countExits());
     ASSERT_FALSE(result.ok());
-    EXPECT_EQ(result.error().localizedDescription(),
-              "IOKit refused the power assertion (error -536870174).");
+    EXPECT_EQ(result.error(),
+              SleepEngineError::assertionFailed(kIOReturnNotPermitted,
+                                                std::string(assertion_type::kPreventSystemSleep)));
     EXPECT_TRUE(sim().powerAssertions().held().empty());
     EXPECT_EQ(sim().powerAssertions().events(Kind::Released).size(), 2u);
     EXPECT_FALSE(engine->hasTimeoutWork());
@@ -319,6 +352,13 @@ TEST_F(SleepEngineTest, CaffeinateMissingProgramOrFailedLaunch) {
               "Could not launch caffeinate: Resource temporarily unavailable");
     EXPECT_FALSE(engine->hasProcess());
     EXPECT_EQ(sim().processes().children().size(), 1u);
+
+    // Where Orvel's own caffeinate stands in, its path is the one named.
+    sim().processes().setStandIn(kCaffeinatePath, "/opt/orvel/libexec/caffeinate");
+    auto absent = engine->start(options(true, false, false, false, false), countExits());
+    ASSERT_FALSE(absent.ok());
+    EXPECT_EQ(absent.error().localizedDescription(),
+              "/opt/orvel/libexec/caffeinate is missing or not executable.");
 }
 
 TEST_F(SleepEngineTest, CaffeinateWatchPidIsPassedOn) {

@@ -21,7 +21,7 @@ constexpr std::uint32_t kKeyDown = 10;
 constexpr std::uint32_t kLeftMouseDown = 1;
 constexpr std::uint32_t kScroll = 22;
 constexpr std::uint32_t kMagnify = 30;
-constexpr const char* kNoDevice = "No built-in keyboard or trackpad found on this Mac.";
+constexpr const char* kNoDevice = "No built-in keyboard or trackpad found on this computer.";
 
 HidDevice device(const char* product, const char* transport, bool builtIn,
                  std::vector<HidUsage> usages) {
@@ -253,9 +253,8 @@ TEST_F(InputBlockerTest, AFailedApplyLeavesNothingBlockedAndTheFlagDown) {
         const char* failure;
     };
     const std::string staleTap =
-        "Could not create the event tap. Accessibility permission may be stale \u2014 remove "
-        "Orvel from System Settings \u203a Privacy & Security \u203a Accessibility, re-add it, "
-        "then quit and relaunch.";
+        "Could not watch the event devices. Input device control may have been taken back "
+        "\u2014 see Input device access in Help, then quit and relaunch.";
     const Case cases[] = {
         {"tap refused", BlockingWay::tapWithCorrelation, [this] { input().failTap(true); },
          staleTap.c_str()},
@@ -338,8 +337,8 @@ TEST_F(InputBlockerTest, AMissingPermissionKeepsOnlyWhatIsBlockedAsAsked) {
         grant(true, false);
         blocker().apply(c.keyboard, c.trackpad);
         EXPECT_EQ(blocker().lastFailure,
-                  std::string("Needs Accessibility. Approve Orvel in System Settings \u203a "
-                              "Privacy & Security, then quit and relaunch."));
+                  std::string("Needs Input device control. Enable in Settings installs Orvel's "
+                              "udev rule; see Input device access in Help."));
         EXPECT_EQ(blocker().isBlockingKeyboard(), c.stillBlocking);
         EXPECT_EQ(!input().silenced().empty(), c.stillBlocking);
         EXPECT_EQ(InputBlocker::hidAccess(), c.stillBlocking);
@@ -351,8 +350,8 @@ TEST_F(InputBlockerTest, NamesEveryMissingPermission) {
     grant(false, false);
     blocker().apply(true, true);
     EXPECT_EQ(blocker().lastFailure,
-              std::string("Needs Input Monitoring and Accessibility. Approve Orvel in System "
-                          "Settings \u203a Privacy & Security, then quit and relaunch."));
+              std::string("Needs Input device access and Input device control. Enable in Settings "
+                          "installs Orvel's udev rule; see Input device access in Help."));
     EXPECT_FALSE(InputBlocker::hidAccess());
 }
 

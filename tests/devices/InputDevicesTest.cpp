@@ -132,28 +132,28 @@ TEST_F(InputDevicesTest, ProbesBothPermissionsIntoTheCache) {
          true,
          false,
          0x0000,
-         {"Input Monitoring", "Accessibility"}},
+         {"Input device access", "Input device control"}},
         {"undecided counts as not granted",
          ListenEventAccess::undecided,
          std::nullopt,
          true,
          true,
          0x0100,
-         {"Input Monitoring"}},
+         {"Input device access"}},
         {"checks disagree, devices handed out",
          ListenEventAccess::denied,
          true,
          true,
          false,
          0x0001,
-         {"Accessibility"}},
+         {"Input device control"}},
         {"checks disagree, no device handed out",
          ListenEventAccess::denied,
          true,
          false,
          true,
          0x0100,
-         {"Input Monitoring"}},
+         {"Input device access"}},
     };
     sim().hidDevices().attach(device("AT Keyboard", "i8042", true, 1, {hid_usage::kKeyboard}));
     EXPECT_TRUE(InputBlocker::missingPermissions().empty()) << "never checked";
@@ -213,7 +213,7 @@ TEST_F(InputDevicesTest, RequestsInputMonitoringByPromptWhileUndecidedElseLeadsT
         ASSERT_EQ(host().alerts().size() - alertsBefore, c.answer ? 1u : 0u);
         if (c.answer) {
             EXPECT_EQ(host().alerts().back()->content().messageText,
-                      "Turn on Input Monitoring for Orvel in System Settings");
+                      "Give Orvel input device access");
         }
         const auto& urls = sim().workspace().openedURLs();
         EXPECT_EQ(std::vector<std::string>(urls.begin() + urlsBefore, urls.end()), c.opened);
@@ -226,7 +226,8 @@ TEST_F(InputDevicesTest, RequestsAccessibilityAndOpensItsSettingsOnlyWhenStillRe
     EXPECT_FALSE(InputBlocker::requestAccessibility());
     EXPECT_EQ(sim().workspace().openedURLs(),
               (std::vector<std::string>{"orvel-sim:permissions/accessibility"}));
-    EXPECT_EQ(InputBlocker::missingPermissions(), (std::vector<std::string>{"Accessibility"}));
+    EXPECT_EQ(InputBlocker::missingPermissions(),
+              (std::vector<std::string>{"Input device control"}));
 
     sim().permissions().setGrantsOnRequest(true);
     EXPECT_TRUE(InputBlocker::requestAccessibility());

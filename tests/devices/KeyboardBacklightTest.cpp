@@ -15,10 +15,10 @@ namespace {
 using Route = SimKeyboardBacklight::Route;
 namespace kb = keyboard_backlight;
 
-const std::string kNotFound = "No controllable keyboard backlight found on this Mac.";
+const std::string kNotFound = "No controllable keyboard backlight found on this computer.";
 const std::string kNoResponse =
-    "The backlight did not respond. Every known route was tried; macOS on this model does not "
-    "expose a settable backlight to an unprivileged app.";
+    "The backlight did not respond. Every known route was tried; neither UPower's keyboard "
+    "backlight nor the kernel's LED device takes a new level on this model.";
 const std::string kUnreadable =
     "The keyboard backlight level could not be read, so it was left as it is.";
 
@@ -80,17 +80,7 @@ TEST_F(KeyboardBacklightTest, ProvesEachWriteByReadingItBack) {
         double deviceAfter;
     };
     const Case cases[] = {
-        {"the client proves itself",
-         true,
-         true,
-         true,
-         1,
-         false,
-         {0.5},
-         {},
-         true,
-         "CoreBrightness",
-         0.5},
+        {"the client proves itself", true, true, true, 1, false, {0.5}, {}, true, "UPower", 0.5},
         {"a client that says yes but changes nothing",
          true,
          false,
@@ -100,7 +90,7 @@ TEST_F(KeyboardBacklightTest, ProvesEachWriteByReadingItBack) {
          {0.5},
          {0.5},
          true,
-         "IOKit \u00d71",
+         "LED \u00d71",
          0.5},
         {"a driver of whole percent",
          false,
@@ -111,7 +101,7 @@ TEST_F(KeyboardBacklightTest, ProvesEachWriteByReadingItBack) {
          {},
          {0.5, 50},
          true,
-         "IOKit \u00d7100",
+         "LED \u00d7100",
          50},
         {"a driver that tells its 0-255 range",
          false,
@@ -122,7 +112,7 @@ TEST_F(KeyboardBacklightTest, ProvesEachWriteByReadingItBack) {
          {},
          {0.5},
          true,
-         "IOKit \u00d71",
+         "LED \u00d71",
          128},
         {"a driver that tells its 3 steps",
          false,
@@ -133,7 +123,7 @@ TEST_F(KeyboardBacklightTest, ProvesEachWriteByReadingItBack) {
          {},
          {0.5},
          true,
-         "IOKit \u00d71",
+         "LED \u00d71",
          2},
         {"a driver that keeps nothing",
          false,
@@ -186,7 +176,7 @@ TEST_F(KeyboardBacklightTest, ChecksTheClientsMethodsBeforeCallingThem) {
         sim().log().clear();
         EXPECT_TRUE(backlight().setLevel(0.3));
         EXPECT_EQ(writesBy(Route::Client).size(), c.clientCalled ? 1u : 0u);
-        EXPECT_EQ(backlight().route(), c.clientCalled ? "CoreBrightness" : "IOKit \u00d71");
+        EXPECT_EQ(backlight().route(), c.clientCalled ? "UPower" : "LED \u00d71");
         const auto lines = logLines();
         if (c.logged) {
             EXPECT_NE(std::find(lines.begin(), lines.end(), *c.logged), lines.end());
@@ -269,7 +259,7 @@ TEST_F(KeyboardBacklightTest, ARefusedReplyIsRecordedAndTheNextTickReadsTheTrueL
     EXPECT_EQ(device().deviceValue(), 0.8);
     loop().advance(0.5);
     EXPECT_EQ(device().deviceValue(), 0.0);
-    EXPECT_EQ(backlight().route(), "IOKit \u00d71");
+    EXPECT_EQ(backlight().route(), "LED \u00d71");
     backlight().setOff(false);
     EXPECT_DOUBLE_EQ(device().deviceValue(), 0.5);
 }
@@ -278,12 +268,14 @@ TEST_F(KeyboardBacklightTest, DiagnosticsNameTheRoutesTheLevelAndTheLastRoute) {
     device().setHasClient(false);
     device().setDevice(255, false);
     device().setDeviceValue(128);
-    EXPECT_EQ(backlight().diagnostics(),
-              "CoreBrightness unavailable \u00b7 IOKit driver found \u00b7 level 0.50 \u00b7 "
-              "route: none");
+    EXPECT_EQ(
+        backlight().diagnostics(),
+        "UPower keyboard backlight unavailable \u00b7 LED device found \u00b7 level 0.50 \u00b7 "
+        "route: none");
     device().setHasService(false);
-    EXPECT_EQ(backlight().diagnostics(),
-              "CoreBrightness unavailable \u00b7 IOKit driver not found \u00b7 route: none");
+    EXPECT_EQ(
+        backlight().diagnostics(),
+        "UPower keyboard backlight unavailable \u00b7 LED device not found \u00b7 route: none");
     EXPECT_EQ(backlight().isAvailable(), KeyboardBacklight::Availability::Unavailable);
 }
 

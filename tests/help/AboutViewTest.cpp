@@ -57,7 +57,7 @@ TEST_F(AboutViewTest, EngineRowFollowsTheEngineInUse) {
     EXPECT_TRUE(window.inspect().contains("caffeinate"));
     prefs().engine = EngineKind::assertions;
     loop().drain();
-    EXPECT_TRUE(window.inspect().contains("IOKit power assertions"));
+    EXPECT_TRUE(window.inspect().contains("logind inhibitor locks"));
     EXPECT_FALSE(window.inspect().contains("caffeinate"));
 }
 

@@ -32,8 +32,8 @@ const DBusObject kUPowerMock{"org.freedesktop.UPower", "/org/freedesktop/UPower/
 constexpr const char* kSession = "c7";
 constexpr const char* kRefusal = "org.freedesktop.DBus.Error.AccessDenied";
 const std::string kNoResponse =
-    "The backlight did not respond. Every known route was tried; macOS on this model does not "
-    "expose a settable backlight to an unprivileged app.";
+    "The backlight did not respond. Every known route was tried; neither UPower's keyboard "
+    "backlight nor the kernel's LED device takes a new level on this model.";
 
 // The simulated machine with the panel and keyboard backlight of a sysfs tree, on the bus.
 class BrightnessMachine final : public SimBackedPlatform {
@@ -151,7 +151,7 @@ TEST_F(LinuxBrightnessBusTest, FilesThisUserMayNotWriteAreWrittenThroughLogind) 
     BuiltInDisplay::shared().setDark(true);
     ASSERT_TRUE(waitFor(
         [&] { return firstLine(root_ + kLed) == "0" && firstLine(root_ + kPanel) == "0"; }));
-    EXPECT_EQ(KeyboardBacklight::shared().route(), "IOKit \u00d71");
+    EXPECT_EQ(KeyboardBacklight::shared().route(), "LED \u00d71");
     KeyboardBacklight::shared().setOff(false);
     BuiltInDisplay::shared().setDark(false);
     ASSERT_TRUE(waitFor(
@@ -178,7 +178,7 @@ TEST_F(LinuxBrightnessBusTest, ARefusalFromLogindIsReportedAndTheTrueLevelReadAg
     EXPECT_TRUE(keyboard.setLevel(0));
     BuiltInDisplay::shared().setBrightness(0);
     // In flight, each reads the level asked for.
-    EXPECT_EQ(keyboard.route(), "IOKit \u00d71");
+    EXPECT_EQ(keyboard.route(), "LED \u00d71");
     EXPECT_EQ(BuiltInDisplay::shared().level(), 0.0);
 
     ASSERT_TRUE(waitFor([&] { return keyboard.route() == "none" && !refusedDisplays.empty(); }));
@@ -210,7 +210,7 @@ TEST_F(LinuxBrightnessBusTest, UPowersKeyboardBacklightIsTheClientRouteAndItsLev
     KeyboardBacklight& keyboard = KeyboardBacklight::shared();
     keyboard.setOff(true);
     EXPECT_EQ(keyboard.savedLevel(), 2.0 / 3);
-    EXPECT_EQ(keyboard.route(), "CoreBrightness");
+    EXPECT_EQ(keyboard.route(), "UPower");
     // The user's keys bring it back; the next tick switches it off again.
     ASSERT_TRUE(waitFor([&] { return upowerCalls() == std::vector<std::int32_t>{0}; }));
     test::callAndWait(*probe, kUPowerMock, "Press",

@@ -72,7 +72,7 @@ TEST_F(LinuxKeyboardBacklightTest, WritesLevelsInTheDevicesOwnRange) {
         KeyboardBacklight& backlight = KeyboardBacklight::shared();
 
         EXPECT_TRUE(backlight.setLevel(0.5));
-        EXPECT_EQ(backlight.route(), "IOKit \u00d71");
+        EXPECT_EQ(backlight.route(), "LED \u00d71");
         EXPECT_EQ(brightness(m), c.half);
 
         backlight.setLevel(std::stod(c.found) / c.range);
@@ -92,7 +92,7 @@ TEST_F(LinuxKeyboardBacklightTest, AMachineWithoutAKeyboardBacklightHasNoRoute) 
     EXPECT_EQ(KeyboardBacklight::shared().isAvailable(),
               KeyboardBacklight::Availability::Unavailable);
     EXPECT_EQ(KeyboardBacklight::shared().lastFailure(),
-              "No controllable keyboard backlight found on this Mac.");
+              "No controllable keyboard backlight found on this computer.");
 }
 
 }  // namespace

@@ -80,11 +80,11 @@ TEST_F(PowerTriggerCenterTest, NoticesDescribeWhatHoldsAResumeBack) {
     center.addHold("bt-2", "Keyboard below 10%");
     center.refreshNotice();
     EXPECT_EQ(center.notice()->text, "Waiting to re-enable: 2 device batteries");
-    center.addHold("mac", "Mac battery");
+    center.addHold("mac", "Computer battery");
     center.macBatteryPercent = 31;
     center.refreshNotice();
     EXPECT_EQ(center.notice()->text, "Waiting: battery above 50% \u2014 now 31% (+2 more)");
-    center.addHold("mac", "Mac battery");
+    center.addHold("mac", "Computer battery");
     EXPECT_EQ(center.holds().size(), 3u) << "a hold with the same id is replaced";
 
     int published = 0;
@@ -112,7 +112,7 @@ TEST_F(PowerTriggerCenterTest, TheUPSNoticeNeedsATrippedFloorAndSymmetricReactio
     const PowerTriggerCenter::Notice upsNotice{"Battery floor is holding UPS Symmetric back", 3};
     const PowerTriggerCenter::Notice blocked{kReason, 3};
     const std::vector<PowerTriggerCenter::Hold> mouse{{"bt-1", "Mouse below 10%"}};
-    const std::vector<PowerTriggerCenter::Hold> mac{{"mac", "Mac battery"}};
+    const std::vector<PowerTriggerCenter::Hold> mac{{"mac", "Computer battery"}};
     const Case cases[] = {
         {"symmetric on UPS power", Ups::powering, true, true, false, false, {}, false, upsNotice},
         {"floor not tripped", Ups::powering, false, true, false, false, {}, false, std::nullopt},
@@ -124,7 +124,7 @@ TEST_F(PowerTriggerCenterTest, TheUPSNoticeNeedsATrippedFloorAndSymmetricReactio
         {"holds without pending", Ups::powering, true, true, false, false, mouse, false, upsNotice},
         {"device hold first", Ups::powering, true, true, false, true, mouse, false,
          PowerTriggerCenter::Notice{"Waiting to re-enable: Mouse below 10%", 1}},
-        {"Mac battery hold first", Ups::powering, true, true, false, true, mac, false,
+        {"Computer battery hold first", Ups::powering, true, true, false, true, mac, false,
          PowerTriggerCenter::Notice{"Waiting: battery above 50%", 3}},
         {"Low Power Mode block first", Ups::powering, true, true, false, false, {}, true, blocked},
     };
@@ -231,7 +231,7 @@ TEST_F(PowerCentreRunTest, TheFloorEndsTheSessionAndRecoveryResumesIt) {
     sim().powerSources().setBatteryPercent(50);
     tick();
     EXPECT_TRUE(controller().isActive());
-    EXPECT_TRUE(has("info|Mac battery recovered above 50%|"));
+    EXPECT_TRUE(has("info|Computer battery recovered above 50%|"));
     EXPECT_TRUE(
         has("started|Orvel re-enabled \u2014 battery recovered|Resumed the "
             "battery-ended session \u2014 with 59 min remaining"));
@@ -292,8 +292,9 @@ TEST_F(PowerCentreRunTest, FloorEdgeCases) {
         tick();
         EXPECT_FALSE(center().macTripped);
         EXPECT_EQ(controller().isActive(), c.resumed);
-        EXPECT_EQ(has("info|Mac battery recovered above " + std::to_string(c.recoverPct) + "%|"),
-                  c.battRecover);
+        EXPECT_EQ(
+            has("info|Computer battery recovered above " + std::to_string(c.recoverPct) + "%|"),
+            c.battRecover);
     }
 }
 
@@ -306,7 +307,7 @@ TEST_F(PowerCentreRunTest, ASimulatedLowBatteryTripsEvenOnWallPower) {
     EXPECT_FALSE(controller().isActive());
     EXPECT_EQ(center().notice()->text, "Waiting: battery above 50% \u2014 now 15%");
     EXPECT_EQ(center().reportLines(),
-              (std::vector<std::string>{"Resume pending \u2014 waiting for: Mac battery",
+              (std::vector<std::string>{"Resume pending \u2014 waiting for: Computer battery",
                                         "Power simulation active (Troubleshooting)"}));
     center().simulate(PowerTriggerCenter::SimulationKind::batteryRecovery);
     EXPECT_TRUE(controller().isActive());
@@ -439,8 +440,8 @@ TEST_F(PowerCentreRunTest, ARefusedResumeKeepsThePendingSession) {
     sim().powerAssertions().refuseAll(kIOReturnNotReady);
     sim().processes().setExecutable("/usr/bin/caffeinate", false);
     center().pending = PowerTriggerCenter::Pending{300};
-    center().addHold("mac", "Mac battery");
-    center().releaseHold("mac", "Mac battery recovered above 50%");
+    center().addHold("mac", "Computer battery");
+    center().releaseHold("mac", "Computer battery recovered above 50%");
     EXPECT_FALSE(controller().isActive());
     EXPECT_EQ(center().pending, (PowerTriggerCenter::Pending{300}));
     EXPECT_TRUE(

@@ -165,7 +165,7 @@ TEST_F(RuleTextsTest, SummaryLinesInUSEnglish) {
     const std::pair<TriggerRule, std::string> cases[] = {
         {headphones,
          "Connect \u2192 start (1 h) \u00B7 Disconnect \u2192 end \u00B7 AC only \u00B7 batt <20%"},
-        {wakeUp, "At 7:30 AM \u2192 start (Indefinitely) \u00B7 Weekdays \u00B7 wakes Mac"},
+        {wakeUp, "At 7:30 AM \u2192 start (Indefinitely) \u00B7 Weekdays \u00B7 wakes computer"},
         {office,
          "9:00 AM \u2192 start (Indefinitely) \u00B7 5:00 PM \u2192 end \u00B7 Every day \u00B7 "
          "locks \u00B7 ends manual \u00B7 AC only"},

@@ -202,7 +202,8 @@ TEST_F(ScheduleTriggerSourceTest, LatenessDecidesBetweenFiringNotingAndMissing) 
         {1800.0, true, {"info|Standup fired late|Caught up within the 30-minute grace window"}},
         {1800.5,
          false,
-         {"info|Missed \u2014 Standup|Scheduled for Jun 10, 9:00 AM; the Mac couldn't act within "
+         {"info|Missed \u2014 Standup|Scheduled for Jun 10, 9:00 AM; the computer couldn't act "
+          "within "
           "the 30-minute grace window"}},
     };
     for (const auto& c : cases) {
@@ -222,7 +223,7 @@ TEST_F(ScheduleTriggerSourceTest, DaysMissedWhileNotRunningEachGetTheirOwnEntry)
     storeLastTick(ny(2026, 6, 8, 19, 0));
     loop().setNow(ny(2026, 6, 11, 10, 0));
     TriggerEngine::shared().add(fireAt("Morning", 540));
-    const std::string tail = "; the Mac couldn't act within the 30-minute grace window";
+    const std::string tail = "; the computer couldn't act within the 30-minute grace window";
     EXPECT_EQ(catchUpEntries(),
               (std::vector<std::string>{
                   "info|Missed \u2014 Morning|Scheduled for Jun 9, 9:00 AM" + tail,

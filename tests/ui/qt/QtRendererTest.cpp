@@ -619,11 +619,13 @@ TEST_F(QtRendererTest, LabelLevelsFadeAndNamedColoursFollowTheAppearance) {
 }
 
 TEST_F(QtRendererTest, AShortTextFixedOnlyVerticallyWrapsAndShowsEveryLine) {
-    const QString text = "Your Mac will sleep on its normal schedule.";  // short of the wrap length
+    const QString text =
+        "Your computer will sleep on its normal schedule.";  // short of the wrap length
     QtWindow& window = show([](Service&) {
-        return VStack(HAlign::leading, 0,
-                      {Text("Your Mac will sleep on its normal schedule.").fixedSize(false, true),
-                       Text("Your Mac will sleep on its normal schedule.")})
+        return VStack(
+                   HAlign::leading, 0,
+                   {Text("Your computer will sleep on its normal schedule.").fixedSize(false, true),
+                    Text("Your computer will sleep on its normal schedule.")})
             .frame(Frame::fixed(120));
     });
     QLabel* free = nullptr;

@@ -10,8 +10,13 @@
 #include <QScrollBar>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "QtUiTest.h"
 #include "platform/UserDefaults.h"
+#include "ui/qt/KeySequence.h"
 #include "ui/qt/SymbolSet.h"
 
 namespace orvel::ui {
@@ -306,6 +311,52 @@ TEST_F(QtWindowTest, SymbolsAreReadFromTheFolderTheEnvironmentNames) {
     qunsetenv("ORVEL_ICONS_DIR");
     EXPECT_TRUE(QFile::exists(SymbolSet::directory() + "/gear.svg"))
         << "without it, the build tree's own drawings";
+}
+
+// The parts of a shortcut's text, in order of appearance or sorted.
+std::vector<std::string> keyNames(const std::string& text, bool sorted) {
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    // "Ctrl++" is Ctrl with the plus key.
+    for (std::size_t plus = text.find('+', 1); plus != std::string::npos;
+         plus = text.find('+', start + 1)) {
+        names.push_back(text.substr(start, plus - start));
+        start = plus + 1;
+    }
+    names.push_back(text.substr(start));
+    if (sorted) {
+        std::sort(names.begin(), names.end());
+    }
+    return names;
+}
+
+// A shortcut written for people names the keys the Qt host binds as Qt names them; the
+// modifiers stand in one fixed order (Qt puts Meta first), the key last.
+TEST(ShortcutTextTest, NamesTheKeysQtBinds) {
+    const KeyboardShortcut cases[] = {
+        {",", kModifierCommand},
+        {"q", kModifierCommand},
+        {"c", kModifierControl | kModifierOption | kModifierCommand},
+        {"z", kModifierCommand | kModifierShift},
+        {"h", kModifierCommand | kModifierOption},
+        {"return", 0},
+        {"escape", 0},
+        {"delete", kModifierShift},
+        {"tab", kModifierControl},
+        {"space", kModifierOption},
+    };
+    for (const auto& shortcut : cases) {
+        const std::string text = shortcutText(shortcut);
+        const std::string qt =
+            keySequence(shortcut).toString(QKeySequence::NativeText).toStdString();
+        EXPECT_EQ(keyNames(text, true), keyNames(qt, true)) << text << " / " << qt;
+        EXPECT_EQ(keyNames(text, false).back(), keyNames(qt, false).back()) << text;
+    }
+    EXPECT_EQ(
+        shortcutText({"z", kModifierControl | kModifierShift | kModifierOption | kModifierCommand}),
+        "Ctrl+Alt+Shift+Meta+Z");
+    EXPECT_EQ(shortcutText({"c", kModifierControl | kModifierOption | kModifierCommand}),
+              "Ctrl+Alt+Meta+C");
 }
 
 }  // namespace
