@@ -286,7 +286,7 @@ TEST_F(InputBlockerTest, AFailedApplyLeavesNothingBlockedAndTheFlagDown) {
         c.arrange();
         blocker().apply(true, true);
         EXPECT_EQ(blocker().lastFailure, std::string(c.failure));
-        EXPECT_FALSE(InputBlocker::hidAccess());
+        EXPECT_FALSE(InputBlocker::shared().hidAccess());
         EXPECT_FALSE(blocker().isBlockingKeyboard() || blocker().isBlockingTrackpad());
         EXPECT_TRUE(input().silenced().empty());
         EXPECT_TRUE(input().observed().empty());
@@ -312,7 +312,7 @@ TEST_F(InputBlockerTest, OneDeviceThatCannotBeHeldIsLoggedAndTheOthersAreBlocked
                                }),
                   errors.end());
         blocker().stop();
-        EXPECT_FALSE(InputBlocker::hidAccess());
+        EXPECT_FALSE(InputBlocker::shared().hidAccess());
     }
 }
 
@@ -342,7 +342,7 @@ TEST_F(InputBlockerTest, AMissingPermissionKeepsOnlyWhatIsBlockedAsAsked) {
                               "Privacy & Security, then quit and relaunch."));
         EXPECT_EQ(blocker().isBlockingKeyboard(), c.stillBlocking);
         EXPECT_EQ(!input().silenced().empty(), c.stillBlocking);
-        EXPECT_EQ(InputBlocker::hidAccess(), c.stillBlocking);
+        EXPECT_EQ(InputBlocker::shared().hidAccess(), c.stillBlocking);
         blocker().stop();
     }
 }
@@ -353,7 +353,7 @@ TEST_F(InputBlockerTest, NamesEveryMissingPermission) {
     EXPECT_EQ(blocker().lastFailure,
               std::string("Needs Input Monitoring and Accessibility. Approve Orvel in System "
                           "Settings \u203a Privacy & Security, then quit and relaunch."));
-    EXPECT_FALSE(InputBlocker::hidAccess());
+    EXPECT_FALSE(InputBlocker::shared().hidAccess());
 }
 
 TEST_F(InputBlockerTest, TheBlockingLogNamesEachFlagTrueOrFalse) {
@@ -383,7 +383,7 @@ TEST_F(InputBlockerTest, ApplyingNothingStops) {
     blocker().apply(false, false);
     EXPECT_FALSE(blocker().isBlockingKeyboard() || blocker().isBlockingTrackpad());
     EXPECT_FALSE(input().tapInstalled());
-    EXPECT_FALSE(InputBlocker::hidAccess());
+    EXPECT_FALSE(InputBlocker::shared().hidAccess());
 }
 
 TEST_F(InputBlockerTest, FollowsExternalDevicesAsTheyComeAndGo) {
