@@ -76,17 +76,18 @@ int main() {
     constexpr int kRuns = 20;
     auto s = bench::installQuietSimulator();
     fillMachine(s);
-    InputBlocker::permissionStatus();
+    InputBlocker& blocker = InputBlocker::shared();
+    blocker.permissionStatus();
     std::vector<double> report;
     std::vector<double> selfTest;
     {
-        InputBlocker::HidAccessScope access;
+        InputBlocker::HidAccessScope access(blocker);
         std::printf("report %zu bytes, self-test %zu bytes\n",
                     DiagnosticReport::shared().diagnosticReport().size(),
                     SelfTest::shared().selfTest().size());
     }
     for (int run = 0; run < kRuns; ++run) {
-        InputBlocker::HidAccessScope access;
+        InputBlocker::HidAccessScope access(blocker);
         report.push_back(micros([] { (void)DiagnosticReport::shared().diagnosticReport(); }));
         selfTest.push_back(micros([] { (void)SelfTest::shared().selfTest(); }));
     }

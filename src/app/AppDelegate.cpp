@@ -291,8 +291,9 @@ void AppDelegate::openSettings() {
 void AppDelegate::showAbout() {
     closePanel();
     if (!aboutWindow) {
-        auto about = std::make_shared<AboutView>(
-            OrvelController::shared(), Platform::current().workspace(), LicenseAgreement::shared());
+        auto about =
+            std::make_shared<AboutView>(OrvelController::shared(), Platform::current().workspace(),
+                                        LicenseAgreement::shared(), InputBlocker::shared());
         about->diagnosticReport = [] {
             return DiagnosticReport::shared().forSupport(false, false).value_or(std::string());
         };

@@ -22,8 +22,8 @@ BuiltInDisplay& BuiltInDisplay::shared() {
 BuiltInDisplay::BuiltInDisplay(Displays& displays, Backlight& backlight)
     : displays_(displays), backlight_(backlight) {}
 
-std::optional<std::uint32_t> BuiltInDisplay::builtInDisplayID() {
-    return shared().panelID();
+std::optional<std::uint32_t> BuiltInDisplay::builtInDisplayID() const {
+    return panelID();
 }
 
 std::optional<std::uint32_t> BuiltInDisplay::panelID() const {

@@ -19,7 +19,7 @@ class BuiltInDisplay {
     static BuiltInDisplay& shared();
 
     // The built-in display's identifier while one is online.
-    static std::optional<std::uint32_t> builtInDisplayID();
+    std::optional<std::uint32_t> builtInDisplayID() const;
 
     // The built-in panel's level; nothing when no panel is online or its level cannot be read.
     std::optional<double> level();

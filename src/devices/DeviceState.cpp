@@ -76,14 +76,17 @@ void DeviceState::askForBlocking(Preferences::Setting<bool>& blockingSwitch) {
         return;
     }
     // On the next turn: the switch's assignment finishes (and is stored) before anyone is asked.
-    RunLoop::main().async([weakPrefs = weakRef(prefs_), revert = std::move(revert)] {
-        PermissionPrimer::explainIfNeeded(weakPrefs, revert);
-    });
+    RunLoop::main().async(
+        [weakSelf = weakRef(*this), weakPrefs = weakRef(prefs_), revert = std::move(revert)] {
+            if (DeviceState* self = weakSelf.get()) {
+                self->primer_.explainIfNeeded(weakPrefs, revert);
+            }
+        });
 }
 
-std::vector<std::string> DeviceState::externalInputCensus() {
+std::vector<std::string> DeviceState::externalInputCensus() const {
     std::vector<std::string> names;
-    for (const auto& device : InputBlocker::currentHIDDevices()) {
+    for (const auto& device : blocker_.currentHIDDevices()) {
         if (device.isInputDevice() && !InputBlocker::isInternal(device)) {
             names.push_back(InputBlocker::productName(device));
         }
@@ -92,8 +95,8 @@ std::vector<std::string> DeviceState::externalInputCensus() {
     return names;
 }
 
-std::size_t DeviceState::countExternalInput() {
-    InputBlocker::HidAccessScope access;
+std::size_t DeviceState::countExternalInput() const {
+    InputBlocker::HidAccessScope access(blocker_);
     return externalInputCensus().size();
 }
 
@@ -199,7 +202,7 @@ void DeviceState::followBlocking() {
             self->watchdogTick();
         }
         if (DeviceState* self = weakSelf.get()) {
-            InputBlocker::HidAccessScope access;
+            InputBlocker::HidAccessScope access(self->blocker_);
             self->blocker_.refreshExternalDevices();
         }
     });

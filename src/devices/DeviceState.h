@@ -72,7 +72,7 @@ class DeviceState final : public ObservableObject,
 
     // The names of the external input devices attached now, one per device, sorted. Needs the
     // HID-access flag raised.
-    static std::vector<std::string> externalInputCensus();
+    std::vector<std::string> externalInputCensus() const;
 
     // Whether this machine is a laptop: a model name beginning "MacBook", or a portable chassis.
     // Static so the diagnostics can ask without bringing the device state up.
@@ -99,7 +99,7 @@ class DeviceState final : public ObservableObject,
     void followBlocking();
     // Turns both block settings off; the reconciles their setters ask for run once, after both.
     void clearBlockSettings();
-    static std::size_t countExternalInput();
+    std::size_t countExternalInput() const;
 
     Preferences& prefs_;
     InputBlocker& blocker_;

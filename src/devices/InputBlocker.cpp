@@ -45,19 +45,20 @@ InputBlocker::InputBlocker(HidDevices& hid, InputBlocking& blocking, Permissions
       cursor_(cursor),
       eventTap_(eventTap) {}
 
-InputBlocker::HidAccessScope::HidAccessScope() : previous_(shared().hidAccess_) {
-    shared().hidAccess_ = true;
+InputBlocker::HidAccessScope::HidAccessScope(InputBlocker& blocker)
+    : blocker_(blocker), previous_(blocker.hidAccess_) {
+    blocker_.hidAccess_ = true;
 }
 
 InputBlocker::HidAccessScope::~HidAccessScope() {
-    shared().hidAccess_ = previous_;
+    blocker_.hidAccess_ = previous_;
 }
 
-std::vector<HidDevice> InputBlocker::currentHIDDevices() {
+std::vector<HidDevice> InputBlocker::currentHIDDevices() const {
     if (!hidAccess()) {
         return {};
     }
-    return shared().hid_.attachedDevices();
+    return hid_.attachedDevices();
 }
 
 bool InputBlocker::isInternal(const HidDevice& device) {
@@ -95,7 +96,7 @@ std::string InputBlocker::deviceDescription(const HidDevice& device) {
            vendor;
 }
 
-std::vector<std::string> InputBlocker::internalDeviceNames() {
+std::vector<std::string> InputBlocker::internalDeviceNames() const {
     std::vector<std::string> names;
     for (const auto& device : currentHIDDevices()) {
         if (device.isInputDevice() && isInternal(device)) {
@@ -106,14 +107,14 @@ std::vector<std::string> InputBlocker::internalDeviceNames() {
     return names;
 }
 
-bool InputBlocker::externalKeyboardAttached() {
+bool InputBlocker::externalKeyboardAttached() const {
     const auto devices = currentHIDDevices();
     return std::any_of(devices.begin(), devices.end(), [](const HidDevice& d) {
         return !isInternal(d) && d.conformsTo(hid_usage::kKeyboard);
     });
 }
 
-bool InputBlocker::externalPointerAttached() {
+bool InputBlocker::externalPointerAttached() const {
     const auto devices = currentHIDDevices();
     return std::any_of(devices.begin(), devices.end(), [](const HidDevice& d) {
         return !isInternal(d) &&
@@ -123,31 +124,31 @@ bool InputBlocker::externalPointerAttached() {
 }
 
 std::uint16_t InputBlocker::permissionStatus() {
-    auto& permissions = shared().permissionApi_;
+    auto& permissions = permissionApi_;
     bool inputMonitoring = permissions.preflightListenEvent();
     const bool hidGranted = permissions.checkListenEventAccess() == ListenEventAccess::granted;
     if (inputMonitoring != hidGranted) {
         // The two checks disagree: the device list decides, as none is handed out without
         // input device access.
-        HidAccessScope access;
+        HidAccessScope access(*this);
         inputMonitoring = !currentHIDDevices().empty();
     }
     const bool accessibility = permissions.isAccessibilityTrusted();
     const std::uint16_t status = static_cast<std::uint16_t>(
         (accessibility ? kAccessibilityBit : 0) | (inputMonitoring ? kInputMonitoringBit : 0));
-    shared().permissions_ = status;
+    permissions_ = status;
     return status;
 }
 
-std::optional<InputBlocker::PermissionStatus> InputBlocker::cachedPermissions() {
-    const std::uint16_t cache = shared().permissions_;
+std::optional<InputBlocker::PermissionStatus> InputBlocker::cachedPermissions() const {
+    const std::uint16_t cache = permissions_;
     if ((cache & 0xFF) == kNeverChecked) {
         return std::nullopt;
     }
     return PermissionStatus{(cache & kInputMonitoringBit) != 0, (cache & kAccessibilityBit) != 0};
 }
 
-std::vector<std::string> InputBlocker::missingPermissions() {
+std::vector<std::string> InputBlocker::missingPermissions() const {
     std::vector<std::string> missing;
     const auto status = cachedPermissions();
     if (!status) {
@@ -163,7 +164,7 @@ std::vector<std::string> InputBlocker::missingPermissions() {
 }
 
 bool InputBlocker::requestInputMonitoring() {
-    auto& permissions = shared().permissionApi_;
+    auto& permissions = permissionApi_;
     if (permissions.checkListenEventAccess() == ListenEventAccess::undecided) {
         permissions.requestListenEventAccess();
         permissionStatus();
@@ -172,11 +173,11 @@ bool InputBlocker::requestInputMonitoring() {
             openPrivacyPane(false);
         }
     }
-    return (shared().permissions_ & kInputMonitoringBit) != 0;
+    return (permissions_ & kInputMonitoringBit) != 0;
 }
 
 bool InputBlocker::requestAccessibility() {
-    const bool trusted = shared().permissionApi_.requestAccessibility();
+    const bool trusted = permissionApi_.requestAccessibility();
     if (!trusted && (permissionStatus() & kAccessibilityBit) == 0) {
         openPrivacyPane(true);
     }
@@ -184,13 +185,12 @@ bool InputBlocker::requestAccessibility() {
 }
 
 void InputBlocker::openPrivacyPane(bool accessibility) {
-    InputBlocker& self = shared();
-    const auto url = self.permissionApi_.settingsURL(accessibility);
+    const auto url = permissionApi_.settingsURL(accessibility);
     if (!url) {
         Logger("permissions").notice("There is no place to grant this permission by hand.");
         return;
     }
-    if (auto opened = self.workspace_.openURL(*url); !opened.ok()) {
+    if (auto opened = workspace_.openURL(*url); !opened.ok()) {
         Logger("permissions").error(opened.error().message);
     }
 }

@@ -43,12 +43,13 @@ class InputBlocker {
     // Raises the HID-access flag for its lifetime and puts the previous value back after.
     class HidAccessScope {
       public:
-        HidAccessScope();
+        explicit HidAccessScope(InputBlocker& blocker);
         ~HidAccessScope();
         HidAccessScope(const HidAccessScope&) = delete;
         HidAccessScope& operator=(const HidAccessScope&) = delete;
 
       private:
+        InputBlocker& blocker_;
         bool previous_;
     };
 
@@ -60,8 +61,8 @@ class InputBlocker {
     InputBlocker& operator=(const InputBlocker&) = delete;
 
     // Without the flag no device is listed and the platform is not asked.
-    static bool hidAccess() { return shared().hidAccess_; }
-    static std::vector<HidDevice> currentHIDDevices();
+    bool hidAccess() const { return hidAccess_; }
+    std::vector<HidDevice> currentHIDDevices() const;
     // The built-in classification: a Bluetooth device is never built in; then the device's own
     // built-in property; then, for the two keyboard makers' vendor ids, the transport or the
     // product name.
@@ -69,27 +70,27 @@ class InputBlocker {
     static std::string productName(const HidDevice& device);
     static std::string deviceDescription(const HidDevice& device);
     // The product names of the attached input devices classified built in, sorted.
-    static std::vector<std::string> internalDeviceNames();
+    std::vector<std::string> internalDeviceNames() const;
     // Whether an input device not classified built in is attached now (an enumeration).
-    static bool externalKeyboardAttached();
-    static bool externalPointerAttached();
+    bool externalKeyboardAttached() const;
+    bool externalPointerAttached() const;
 
     // Probes both permissions, stores the answer in the cache and returns it (input device
     // access in the low byte, input device control in the high one).
-    static std::uint16_t permissionStatus();
+    std::uint16_t permissionStatus();
     // The cache as it stands; none while never checked. Reading it never probes.
-    static std::optional<PermissionStatus> cachedPermissions();
+    std::optional<PermissionStatus> cachedPermissions() const;
     // The permissions the cache says are missing, "Input device access" first; empty while
     // never checked.
-    static std::vector<std::string> missingPermissions();
+    std::vector<std::string> missingPermissions() const;
     // Asks for input device access: the system's prompt while undecided, else (still not granted)
     // asks the user (`UserAsker`) whether to go where it is granted by hand. True when the
     // refreshed cache says granted.
-    static bool requestInputMonitoring();
+    bool requestInputMonitoring();
     // Asks for input device control; the answer of the request itself.
-    static bool requestAccessibility();
+    bool requestAccessibility();
     // Opens where the user grants the permission by hand, where the system has such a place.
-    static void openPrivacyPane(bool accessibility);
+    void openPrivacyPane(bool accessibility);
 
     // Why the last attempt to block built-in input failed, if it did.
     std::optional<std::string> lastFailure;

@@ -11,13 +11,13 @@ namespace orvel {
 
 namespace {
 
-bool cachedInputMonitoring() {
-    const auto status = InputBlocker::cachedPermissions();
+bool cachedInputMonitoring(const InputBlocker& blocker) {
+    const auto status = blocker.cachedPermissions();
     return status && status->inputMonitoring;
 }
 
-bool cachedAccessibility() {
-    const auto status = InputBlocker::cachedPermissions();
+bool cachedAccessibility(const InputBlocker& blocker) {
+    const auto status = blocker.cachedPermissions();
     return status && status->accessibility;
 }
 
@@ -27,16 +27,16 @@ PermissionPrimer& PermissionPrimer::shared() {
     return Registry::instance<PermissionPrimer>();
 }
 
-PermissionPrimer::PermissionPrimer(UserDefaults& defaults) : defaults_(defaults) {}
+PermissionPrimer::PermissionPrimer(UserDefaults& defaults, InputBlocker& blocker)
+    : defaults_(defaults), blocker_(blocker) {}
 
 bool PermissionPrimer::explainIfNeeded(WeakRef<Preferences> prefs, std::function<void()> revert) {
-    PermissionPrimer& primer = shared();
     Request request{prefs, std::move(revert)};
-    UserDefaults& defaults = primer.defaults_;
+    UserDefaults& defaults = defaults_;
     if (!defaults.boolForKey(kExplainedKey)) {
         bool goOn = false;
         if (UserAsker* asker = UserAsker::ready()) {
-            primer.willExplain.send();
+            willExplain.send();
             goOn = asker->explainPermissions();
         } else {
             Logger("permissions").notice("No window can explain the permissions; not asking.");
@@ -47,31 +47,31 @@ bool PermissionPrimer::explainIfNeeded(WeakRef<Preferences> prefs, std::function
         }
         defaults.setBool(kExplainedKey, true);
     }
-    primer.requestStage(std::move(request));
+    requestStage(std::move(request));
     return true;
 }
 
 void PermissionPrimer::requestStage(Request request) {
-    const std::uint16_t status = InputBlocker::permissionStatus();
+    const std::uint16_t status = blocker_.permissionStatus();
     const bool inputMonitoring = (status & InputBlocker::kInputMonitoringBit) != 0;
     const bool accessibility = (status & InputBlocker::kAccessibilityBit) != 0;
     if (inputMonitoring && accessibility) {
         finish(request);
     } else if (inputMonitoring) {
-        InputBlocker::requestAccessibility();
+        blocker_.requestAccessibility();
         pollAccessibility(std::move(request), 0);
     } else {
-        InputBlocker::requestInputMonitoring();
+        blocker_.requestInputMonitoring();
         pollInputMonitoring(std::move(request), 0);
     }
 }
 
 void PermissionPrimer::pollInputMonitoring(Request request, int attempt) {
     auto moveOn = [this](Request r) {
-        if (cachedAccessibility()) {
+        if (cachedAccessibility(blocker_)) {
             finish(r);
         } else {
-            InputBlocker::requestAccessibility();
+            blocker_.requestAccessibility();
             pollAccessibility(std::move(r), 0);
         }
     };
@@ -83,8 +83,8 @@ void PermissionPrimer::pollInputMonitoring(Request request, int attempt) {
         if (request.prefs.get() == nullptr) {
             return;  // the settings went away: nobody is left to answer
         }
-        InputBlocker::permissionStatus();
-        if (cachedInputMonitoring()) {
+        blocker_.permissionStatus();
+        if (cachedInputMonitoring(blocker_)) {
             moveOn(request);
         } else {
             pollInputMonitoring(request, attempt + 1);
@@ -101,8 +101,8 @@ void PermissionPrimer::pollAccessibility(Request request, int attempt) {
         if (request.prefs.get() == nullptr) {
             return;
         }
-        InputBlocker::permissionStatus();
-        if (cachedAccessibility()) {
+        blocker_.permissionStatus();
+        if (cachedAccessibility(blocker_)) {
             finish(request);
         } else {
             pollAccessibility(request, attempt + 1);
@@ -112,7 +112,7 @@ void PermissionPrimer::pollAccessibility(Request request, int attempt) {
 
 // Decided from a fresh probe: the switch stays on only with both permissions.
 void PermissionPrimer::finish(const Request& request) {
-    const std::uint16_t status = InputBlocker::permissionStatus();
+    const std::uint16_t status = blocker_.permissionStatus();
     const bool allowed = (status & InputBlocker::kInputMonitoringBit) != 0 &&
                          (status & InputBlocker::kAccessibilityBit) != 0;
     if (!allowed) {

@@ -8,6 +8,7 @@
 
 namespace orvel {
 
+class InputBlocker;
 class Preferences;
 class UserDefaults;
 
@@ -20,13 +21,13 @@ class PermissionPrimer {
     static constexpr const char* kExplainedKey = "firstRunPermissionsExplained";
     static constexpr int kChecksPerPermission = 45;
 
-    explicit PermissionPrimer(UserDefaults& defaults);
+    PermissionPrimer(UserDefaults& defaults, InputBlocker& blocker);
     static PermissionPrimer& shared();
 
     // Explains (the first time) and requests for the switch whose `revert` turns it back off.
     // False when the user chose "Not Now". The preferences are held weakly: the polls end
     // quietly with them.
-    static bool explainIfNeeded(WeakRef<Preferences> prefs, std::function<void()> revert);
+    bool explainIfNeeded(WeakRef<Preferences> prefs, std::function<void()> revert);
 
     // Sent before the explanation shows, so the menu-bar panel can close.
     Signal<> willExplain;
@@ -45,6 +46,7 @@ class PermissionPrimer {
     void finish(const Request& request);
 
     UserDefaults& defaults_;
+    InputBlocker& blocker_;
     Timer poll_;
 };
 

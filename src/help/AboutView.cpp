@@ -55,8 +55,9 @@ void openURL(Workspace& workspace, const std::string& url) {
 
 }  // namespace
 
-AboutView::AboutView(OrvelController& controller, Workspace& workspace, LicenseAgreement& agreement)
-    : c_(controller), workspace_(workspace), agreement_(agreement) {}
+AboutView::AboutView(OrvelController& controller, Workspace& workspace, LicenseAgreement& agreement,
+                     InputBlocker& blocker)
+    : c_(controller), workspace_(workspace), agreement_(agreement), blocker_(blocker) {}
 
 std::vector<ObservableObject*> AboutView::observedObjects() {
     return {&c_};
@@ -154,7 +155,7 @@ void AboutView::copyDiagnostics() {
         Logger("about").error("Copy Diagnostics: no diagnostic report is available yet");
         return;
     }
-    InputBlocker::permissionStatus();
+    blocker_.permissionStatus();
     const std::string report = diagnosticReport();
     if (report.empty()) {
         return;  // one is still being built

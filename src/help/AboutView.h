@@ -10,6 +10,7 @@
 
 namespace orvel {
 
+class InputBlocker;
 class LicenseAgreement;
 class OrvelController;
 class Workspace;
@@ -18,7 +19,8 @@ class Workspace;
 // the agreement, privacy and licence links, and Help, Copy Diagnostics and Feedback.
 class AboutView final : public ui::ViewComponent {
   public:
-    AboutView(OrvelController& controller, Workspace& workspace, LicenseAgreement& agreement);
+    AboutView(OrvelController& controller, Workspace& workspace, LicenseAgreement& agreement,
+              InputBlocker& blocker);
 
     ui::View body() override;
     std::vector<ObservableObject*> observedObjects() override;
@@ -44,6 +46,7 @@ class AboutView final : public ui::ViewComponent {
     OrvelController& c_;
     Workspace& workspace_;
     LicenseAgreement& agreement_;
+    InputBlocker& blocker_;
 };
 
 }  // namespace orvel

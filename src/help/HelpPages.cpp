@@ -42,8 +42,8 @@ constexpr std::size_t kMaxPageSize = 256 * 1024;
 
 // Rows 5 and 6 mark only once a probe has run in this process: before that nobody has looked,
 // and looking here would be a check the user did not ask for.
-std::optional<bool> builtInInputGranted() {
-    const auto cached = InputBlocker::cachedPermissions();
+std::optional<bool> builtInInputGranted(const InputBlocker& blocker) {
+    const auto cached = blocker.cachedPermissions();
     if (!cached) {
         return std::nullopt;
     }
@@ -209,11 +209,12 @@ namespace orvel {
 using namespace help;
 
 HelpPages::HelpPages(std::function<const WakeHelperClient&()> wakeHelper, Paths& paths,
-                     Processes& processes, LicenseAgreement& agreement)
+                     Processes& processes, LicenseAgreement& agreement, const InputBlocker& blocker)
     : wakeHelper_(std::move(wakeHelper)),
       paths_(paths),
       processes_(processes),
-      agreement_(agreement) {}
+      agreement_(agreement),
+      blocker_(blocker) {}
 
 HelpPages& HelpPages::shared() {
     return Registry::instance<HelpPages>();
@@ -240,7 +241,7 @@ View HelpPages::pageBody(HelpSection section) const {
             if (wakeHelper_().state() == WakeHelperClient::State::active) {
                 marks.wakeHelperGranted = true;
             }
-            marks.builtInInputGranted = builtInInputGranted();
+            marks.builtInInputGranted = builtInInputGranted(blocker_);
             return markdownPage(pagePath(section), section, kPageSpacing, values, marks);
         }
         default:

@@ -10,6 +10,7 @@
 #include "ui/View.h"
 
 namespace orvel {
+class InputBlocker;
 class LicenseAgreement;
 class Paths;
 class Processes;
@@ -71,7 +72,7 @@ class HelpPages {
     // The wake helper comes through an accessor: it reads its registration when it is built,
     // which belongs to the moment its page is shown.
     HelpPages(std::function<const WakeHelperClient&()> wakeHelper, Paths& paths,
-              Processes& processes, LicenseAgreement& agreement);
+              Processes& processes, LicenseAgreement& agreement, const InputBlocker& blocker);
     HelpPages(const HelpPages&) = delete;
     HelpPages& operator=(const HelpPages&) = delete;
     static HelpPages& shared();
@@ -86,6 +87,7 @@ class HelpPages {
     Paths& paths_;
     Processes& processes_;
     LicenseAgreement& agreement_;
+    const InputBlocker& blocker_;
 };
 
 }  // namespace orvel

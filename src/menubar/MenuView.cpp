@@ -66,6 +66,7 @@ MenuView::MenuView(const Services& services)
       prefs_(services.prefs),
       dev_(services.devices),
       blocker_(services.inputBlocker),
+      display_(services.display),
       triggers_(services.triggers),
       power_(services.power),
       a11y_(services.a11y),
@@ -110,7 +111,7 @@ View MenuView::gatedRowLabel(const std::string& title, bool gated,
     std::vector<View> parts{Text(title).font(Font::system(13 * s)).fixedSize(false, true)};
     if (gated) {
         // Only the cache is read: drawing the panel never starts a permission probe.
-        const auto status = InputBlocker::cachedPermissions();
+        const auto status = blocker_.cachedPermissions();
         const bool missing = status && (!status->inputMonitoring || !status->accessibility);
         const std::string symbol = status && !missing ? "lock.open" : "lock";
         parts.push_back(Image(symbol)
@@ -464,7 +465,7 @@ View MenuView::builtInDevicesSection(double s) {
         rows.push_back(deviceSwitchRow("Disable Built-In Trackpad",
                                        "External mice and trackpads unaffected",
                                        setting(&Preferences::blockBuiltInTrackpad), true, s));
-        const auto missing = InputBlocker::missingPermissions();
+        const auto missing = blocker_.missingPermissions();
         if (!missing.empty()) {
             rows.push_back(note(TextVerbatim("Needs " + joined(missing, " and ") +
                                              ". Turning either switch on will ask.")
@@ -490,7 +491,7 @@ View MenuView::builtInDevicesSection(double s) {
     rows.push_back(deviceSwitchRow("Disable Screen Saver", "Stops it starting while Orvel runs",
                                    setting(&Preferences::preventScreenSaver), false, s));
     // The battery list is asked first; the displays only on a machine without one.
-    if (!power_.internalBatteryDescriptions().empty() || BuiltInDisplay::builtInDisplayID()) {
+    if (!power_.internalBatteryDescriptions().empty() || display_.builtInDisplayID()) {
         rows.push_back(deviceSwitchRow("Turn Off Built-In Display",
                                        "Darkens the internal panel only",
                                        setting(&Preferences::builtInDisplayOff), false, s));

@@ -13,6 +13,7 @@ class OrvelController;
 class Preferences;
 class DeviceState;
 class InputBlocker;
+class BuiltInDisplay;
 class TriggerEngine;
 class PowerTriggerCenter;
 class SystemA11y;
@@ -32,6 +33,7 @@ class MenuView final : public ui::ViewComponent {
         Preferences& prefs;
         DeviceState& devices;
         InputBlocker& inputBlocker;
+        BuiltInDisplay& display;
         TriggerEngine& triggers;
         PowerTriggerCenter& power;
         SystemA11y& a11y;
@@ -88,6 +90,7 @@ class MenuView final : public ui::ViewComponent {
     Preferences& prefs_;
     DeviceState& dev_;
     InputBlocker& blocker_;
+    BuiltInDisplay& display_;
     TriggerEngine& triggers_;
     PowerTriggerCenter& power_;
     SystemA11y& a11y_;

@@ -137,7 +137,7 @@ std::vector<std::string> DiagnosticReport::systemLines() {
 
 std::vector<std::string> DiagnosticReport::permissionLines() {
     Permissions& permissions = n_.permissions;
-    const auto cached = InputBlocker::cachedPermissions();
+    const auto cached = n_.blocker.cachedPermissions();
     const bool inputMonitoring = cached && cached->inputMonitoring;
     const bool accessibility = cached && cached->accessibility;
     std::vector<std::string> lines;
@@ -158,7 +158,7 @@ std::vector<std::string> DiagnosticReport::permissionLines() {
         lines.push_back("  both granted \u2014 built-in keyboard and trackpad blocking available");
     } else {
         std::string missing;
-        for (const auto& name : InputBlocker::missingPermissions()) {
+        for (const auto& name : n_.blocker.missingPermissions()) {
             missing += (missing.empty() ? "" : ", ") + name;
         }
         lines.push_back("  MISSING \u2014 " + missing);
@@ -189,7 +189,7 @@ std::vector<std::string> DiagnosticReport::currentStateLines() {
 
 std::vector<std::string> DiagnosticReport::inputDevicesSection() {
     std::vector<std::string> lines = DeviceState::inputDeviceLines(
-        DeviceState::filterInputDevices(InputBlocker::currentHIDDevices()));
+        DeviceState::filterInputDevices(n_.blocker.currentHIDDevices()));
     sortComposed(lines);
     for (auto& line : lines) {
         line.insert(0, "  ");
@@ -201,7 +201,7 @@ std::vector<std::string> DiagnosticReport::inputDevicesSection() {
 }
 
 std::vector<std::string> DiagnosticReport::displayLines() {
-    const bool online = BuiltInDisplay::builtInDisplayID().has_value();
+    const bool online = n_.display.builtInDisplayID().has_value();
     std::vector<std::string> lines;
     // A laptop has a panel even with the lid closed.
     lines.push_back(std::string("  has built-in panel: ") +
@@ -282,10 +282,10 @@ std::optional<std::string> DiagnosticReport::forSupport(bool appendConflicts, bo
         return std::nullopt;
     }
     building = true;
-    InputBlocker::permissionStatus();
+    n_.blocker.permissionStatus();
     std::string text;
     {
-        InputBlocker::HidAccessScope access;
+        InputBlocker::HidAccessScope access(n_.blocker);
         text = diagnosticReport();
     }
     if (appendConflicts) {

@@ -31,7 +31,7 @@ class DiagnosticReport {
     struct Neighbours {
         const OrvelController& controller;
         const Preferences& preferences;
-        const InputBlocker& blocker;
+        InputBlocker& blocker;
         Processes& processes;
         BuiltInDisplay& display;
         KeyboardBacklight& backlight;
@@ -70,7 +70,7 @@ class DiagnosticReport {
     std::vector<std::string> powerAssertionLines();
     // The INPUT DEVICES section's lines: the attached input devices, built-in ones first, sorted
     // by their composed text; "  none found" without any.
-    static std::vector<std::string> inputDevicesSection();
+    std::vector<std::string> inputDevicesSection();
     // The machine's model as the system names it; "unknown" when it cannot be read.
     std::string hardwareModel();
     std::string architecture();

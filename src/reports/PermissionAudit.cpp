@@ -234,8 +234,8 @@ void PermissionAudit::showLocationHelp(bool decided) {
 std::string PermissionAudit::reportSections() {
     std::vector<std::string> lines;
     lines.push_back(DiagnosticReport::sectionHeader("PERMISSIONS"));
-    InputBlocker::permissionStatus();
-    const auto cached = InputBlocker::cachedPermissions();
+    n_.blocker.permissionStatus();
+    const auto cached = n_.blocker.cachedPermissions();
     const char* notGranted = "not granted \u00B7 built-in keyboard/trackpad blocking unavailable";
     const bool inputMonitoring = cached && cached->inputMonitoring;
     const bool accessibility = cached && cached->accessibility;

@@ -11,6 +11,7 @@ namespace orvel {
 
 class Bluetooth;
 class DriveKeepAlive;
+class InputBlocker;
 class LoginItems;
 class Network;
 class NetworkTriggerSource;
@@ -43,6 +44,7 @@ class PermissionAudit {
         // Through an accessor: the keep-alive starts scanning when it is built.
         std::function<const DriveKeepAlive&()> drives;
         const OrvelController& controller;
+        InputBlocker& blocker;
     };
 
     explicit PermissionAudit(Neighbours neighbours);

@@ -59,8 +59,7 @@ std::string SelfTest::selfTest() {
     DiagnosticReport::appendSection(lines, "BUILT-IN DISPLAY", displayLines());
     DiagnosticReport::appendSection(lines, "INPUT BLOCKING", inputBlockingLines());
     DiagnosticReport::appendSection(lines, "SLEEP ENGINE", sleepEngineLines());
-    DiagnosticReport::appendSection(lines, "INPUT DEVICES",
-                                    DiagnosticReport::inputDevicesSection());
+    DiagnosticReport::appendSection(lines, "INPUT DEVICES", n_.report.inputDevicesSection());
     DiagnosticReport::appendSection(lines, "POWER", powerLines());
     DiagnosticReport::appendSection(lines, "SYSTEM", n_.report.systemLines());
     return DiagnosticReport::joined(lines);
@@ -91,7 +90,7 @@ std::vector<std::string> SelfTest::backlightLines() {
 }
 
 std::vector<std::string> SelfTest::displayLines() {
-    if (!BuiltInDisplay::builtInDisplayID()) {
+    if (!n_.display.builtInDisplayID()) {
         return {DeviceState::isLaptop(n_.system)
                     ? "  SKIP \u2014 internal panel offline (lid closed)"
                     : "  SKIP \u2014 no internal panel on this computer"};
@@ -112,7 +111,7 @@ std::vector<std::string> SelfTest::displayLines() {
 
 std::vector<std::string> SelfTest::inputBlockingLines() {
     Permissions& permissions = n_.permissions;
-    const auto cached = InputBlocker::cachedPermissions();
+    const auto cached = n_.blocker.cachedPermissions();
     const bool inputMonitoring = cached && cached->inputMonitoring;
     const bool accessibility = cached && cached->accessibility;
     std::vector<std::string> lines;
@@ -129,7 +128,7 @@ std::vector<std::string> SelfTest::inputBlockingLines() {
                     (permissions.isAccessibilityTrusted() ? "true" : "false"));
     if (!(inputMonitoring && accessibility)) {
         std::string missing;
-        for (const auto& name : InputBlocker::missingPermissions()) {
+        for (const auto& name : n_.blocker.missingPermissions()) {
             missing += (missing.empty() ? "" : ", ") + name;
         }
         lines.push_back("  MISSING \u2014 " + missing);
@@ -137,9 +136,8 @@ std::vector<std::string> SelfTest::inputBlockingLines() {
         lines.push_back("  asks for an administrator's password. Membership of the input");
         lines.push_back("  group grants both too, once you log in again.");
     }
-    const std::vector<std::string> internal = InputBlocker::internalDeviceNames();
-    if (!DeviceState::isLaptop(n_.system) && !BuiltInDisplay::builtInDisplayID() &&
-        internal.empty()) {
+    const std::vector<std::string> internal = n_.blocker.internalDeviceNames();
+    if (!DeviceState::isLaptop(n_.system) && !n_.display.builtInDisplayID() && internal.empty()) {
         lines.push_back("  SKIP \u2014 desktop computer: no built-in keyboard or trackpad exists,");
         lines.push_back("  so there is nothing to block. The switches are moot here.");
     } else {
@@ -156,7 +154,7 @@ std::vector<std::string> SelfTest::inputBlockingLines() {
         }
     }
     const bool external =
-        InputBlocker::externalKeyboardAttached() || InputBlocker::externalPointerAttached();
+        n_.blocker.externalKeyboardAttached() || n_.blocker.externalPointerAttached();
     lines.push_back(verdict(external, "external input present (required for safety)"));
     if (const auto& failure = n_.blocker.lastFailure) {
         lines.push_back("  last failure: " + *failure);
@@ -226,10 +224,10 @@ std::optional<std::string> SelfTest::forSupport(bool redact) {
         return std::nullopt;
     }
     running = true;
-    InputBlocker::permissionStatus();
+    n_.blocker.permissionStatus();
     std::string text;
     {
-        InputBlocker::HidAccessScope access;
+        InputBlocker::HidAccessScope access(n_.blocker);
         text = selfTest();
     }
     text += "\n\n" + n_.audit.reportSections() + DiagnosticReport::conflictsSuffix();

@@ -31,7 +31,7 @@ class SelfTest {
         KeyboardBacklight& backlight;
         BuiltInDisplay& display;
         Permissions& permissions;
-        const InputBlocker& blocker;
+        InputBlocker& blocker;
         const OrvelController& controller;
         Processes& processes;
         PowerSources& powerSources;

@@ -40,12 +40,11 @@ View sectionHeader(const std::string& title, bool laptop) {
 }  // namespace
 
 bool SettingsView::canDarkenDisplay() const {
-    return !power_.internalBatteryDescriptions().empty() ||
-           BuiltInDisplay::builtInDisplayID().has_value();
+    return !power_.internalBatteryDescriptions().empty() || display_.builtInDisplayID().has_value();
 }
 
 void SettingsView::refreshPermissions() {
-    const std::uint16_t status = InputBlocker::permissionStatus();
+    const std::uint16_t status = inputBlocker_.permissionStatus();
     if (lastPermissions_ == status) {
         return;
     }
@@ -57,8 +56,8 @@ void SettingsView::refreshPermissions() {
 void SettingsView::scanDevices() {
     std::vector<HidDevice> devices;
     {
-        InputBlocker::HidAccessScope access;
-        devices = InputBlocker::currentHIDDevices();
+        InputBlocker::HidAccessScope access(inputBlocker_);
+        devices = inputBlocker_.currentHIDDevices();
     }
     auto lines = DeviceState::inputDeviceLines(DeviceState::filterInputDevices(devices));
     // As the report orders them: built-in ones first, then by name.
@@ -102,7 +101,7 @@ View SettingsView::backlightRow(bool laptop) {
 }
 
 View SettingsView::builtInInputSection(bool laptop) {
-    const auto cached = InputBlocker::cachedPermissions();
+    const auto cached = inputBlocker_.cachedPermissions();
     const bool inputMonitoring = cached && cached->inputMonitoring;
     const bool accessibility = cached && cached->accessibility;
     const auto& backlightFailure = backlight_.lastFailure();
@@ -128,9 +127,9 @@ View SettingsView::builtInInputSection(bool laptop) {
             If(backlightFailure.has_value(), [&] { return warning(*backlightFailure, true); }),
             Divider(),
             permissionRow("Input device access", inputMonitoring,
-                          [] { InputBlocker::requestInputMonitoring(); }),
+                          [this] { inputBlocker_.requestInputMonitoring(); }),
             permissionRow("Input device control", accessibility,
-                          [] { InputBlocker::requestAccessibility(); }),
+                          [this] { inputBlocker_.requestAccessibility(); }),
             If(cached && (!inputMonitoring || !accessibility),
                [] {
                    return warning(

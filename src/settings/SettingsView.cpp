@@ -46,6 +46,7 @@ SettingsView::SettingsView(const SettingsServices& services)
       engine_(services.automations.engine),
       backlight_(services.backlight),
       inputBlocker_(services.inputBlocker),
+      display_(services.display),
       defaults_(services.defaults),
       permissions_(services.permissions),
       loginItems_(services.loginItems),

@@ -22,6 +22,7 @@ class OrvelController;
 class Preferences;
 class DeviceState;
 class DriveKeepAlive;
+class BuiltInDisplay;
 class InputBlocker;
 class KeyboardBacklight;
 class LicenseAgreement;
@@ -43,6 +44,7 @@ struct SettingsServices {
     DriveKeepAlive& drives;
     KeyboardBacklight& backlight;
     InputBlocker& inputBlocker;
+    BuiltInDisplay& display;
     UserDefaults& defaults;
     Permissions& permissions;
     LoginItems& loginItems;
@@ -152,6 +154,7 @@ class SettingsView final : public ui::ViewComponent, public WeakReferenceable {
     TriggerEngine& engine_;
     KeyboardBacklight& backlight_;
     InputBlocker& inputBlocker_;
+    BuiltInDisplay& display_;
     UserDefaults& defaults_;
     Permissions& permissions_;
     LoginItems& loginItems_;

@@ -45,7 +45,7 @@ TEST_F(BuiltInDisplayTest, FindsTheBuiltInPanelWhereverItIsListed) {
         }
         displays().addDisplay({kPanel, "eDP-1", true, !c.monitorIsMain}, 0.4);
         displays().setOnline(kPanel, c.panelOnline);
-        EXPECT_EQ(BuiltInDisplay::builtInDisplayID(), c.found);
+        EXPECT_EQ(BuiltInDisplay::shared().builtInDisplayID(), c.found);
         EXPECT_EQ(display().level(), c.found ? std::optional<double>(0.4) : std::nullopt);
         EXPECT_DOUBLE_EQ(display().brightness(), c.found ? 0.4 : 0.5);
     }

@@ -285,7 +285,7 @@ TEST_F(InputBlockerTest, AFailedApplyLeavesNothingBlockedAndTheFlagDown) {
         c.arrange();
         blocker().apply(true, true);
         EXPECT_EQ(blocker().lastFailure, std::string(c.failure));
-        EXPECT_FALSE(InputBlocker::hidAccess());
+        EXPECT_FALSE(InputBlocker::shared().hidAccess());
         EXPECT_FALSE(blocker().isBlockingKeyboard() || blocker().isBlockingTrackpad());
         EXPECT_TRUE(input().silenced().empty());
         EXPECT_TRUE(input().observed().empty());
@@ -311,7 +311,7 @@ TEST_F(InputBlockerTest, OneDeviceThatCannotBeHeldIsLoggedAndTheOthersAreBlocked
                                }),
                   errors.end());
         blocker().stop();
-        EXPECT_FALSE(InputBlocker::hidAccess());
+        EXPECT_FALSE(InputBlocker::shared().hidAccess());
     }
 }
 
@@ -341,7 +341,7 @@ TEST_F(InputBlockerTest, AMissingPermissionKeepsOnlyWhatIsBlockedAsAsked) {
                               "udev rule; see Input device access in Help."));
         EXPECT_EQ(blocker().isBlockingKeyboard(), c.stillBlocking);
         EXPECT_EQ(!input().silenced().empty(), c.stillBlocking);
-        EXPECT_EQ(InputBlocker::hidAccess(), c.stillBlocking);
+        EXPECT_EQ(InputBlocker::shared().hidAccess(), c.stillBlocking);
         blocker().stop();
     }
 }
@@ -352,7 +352,7 @@ TEST_F(InputBlockerTest, NamesEveryMissingPermission) {
     EXPECT_EQ(blocker().lastFailure,
               std::string("Needs Input device access and Input device control. Enable in Settings "
                           "installs Orvel's udev rule; see Input device access in Help."));
-    EXPECT_FALSE(InputBlocker::hidAccess());
+    EXPECT_FALSE(InputBlocker::shared().hidAccess());
 }
 
 TEST_F(InputBlockerTest, TheBlockingLogNamesEachFlagTrueOrFalse) {
@@ -382,7 +382,7 @@ TEST_F(InputBlockerTest, ApplyingNothingStops) {
     blocker().apply(false, false);
     EXPECT_FALSE(blocker().isBlockingKeyboard() || blocker().isBlockingTrackpad());
     EXPECT_FALSE(input().tapInstalled());
-    EXPECT_FALSE(InputBlocker::hidAccess());
+    EXPECT_FALSE(InputBlocker::shared().hidAccess());
 }
 
 TEST_F(InputBlockerTest, FollowsExternalDevicesAsTheyComeAndGo) {

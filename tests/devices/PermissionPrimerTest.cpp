@@ -19,8 +19,8 @@ class PermissionPrimerTest : public test::UiTest {
     }
     // Asks as the keyboard switch does; `reverts` counts the switch turned back off.
     bool ask() {
-        return PermissionPrimer::explainIfNeeded(weakRef(Preferences::shared()),
-                                                 [this] { ++reverts; });
+        return PermissionPrimer::shared().explainIfNeeded(weakRef(Preferences::shared()),
+                                                          [this] { ++reverts; });
     }
     void grant(ListenEventAccess inputMonitoring, bool accessibility) {
         sim().permissions().setListenEvent(inputMonitoring);
@@ -123,7 +123,7 @@ TEST_F(PermissionPrimerTest, AppliesOnTheFirstCheckThatSeesBothGranted) {
 TEST_F(PermissionPrimerTest, PreferencesGoneMidPollEndQuietly) {
     explained();
     grant(ListenEventAccess::denied, false);
-    PermissionPrimer::explainIfNeeded(WeakRef<Preferences>(), [this] { ++reverts; });
+    PermissionPrimer::shared().explainIfNeeded(WeakRef<Preferences>(), [this] { ++reverts; });
     loop().advance(100);
     EXPECT_FALSE(PermissionPrimer::shared().isPolling());
     EXPECT_EQ(reverts, 0);

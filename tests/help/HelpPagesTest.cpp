@@ -471,7 +471,7 @@ TEST_F(HelpPagesTest, FeatureRowsMarkOnlyTheWakeHelperAndTheCachedInputPermissio
     }
     dump(permissions);
     EXPECT_EQ(sim.permissions().checkCount(), checks) << "the page probed";
-    EXPECT_FALSE(InputBlocker::cachedPermissions());
+    EXPECT_FALSE(InputBlocker::shared().cachedPermissions());
 
     struct Case {
         ListenEventAccess listen;
@@ -486,7 +486,7 @@ TEST_F(HelpPagesTest, FeatureRowsMarkOnlyTheWakeHelperAndTheCachedInputPermissio
         sim.permissions().setListenEvent(c.listen);
         sim.permissions().setPreflight(c.preflight);
         sim.permissions().setAccessibility(c.accessibility);
-        InputBlocker::permissionStatus();
+        InputBlocker::shared().permissionStatus();
         expectRows(std::nullopt, c.mark, "input permissions");
     }
 }
@@ -518,7 +518,7 @@ TEST_F(HelpPagesTest, StaticPagesReadTheSameWhateverTheMachineAndTheSettings) {
     sim().permissions().setListenEvent(ListenEventAccess::granted);
     sim().permissions().setPreflight(true);
     sim().permissions().setAccessibility(true);
-    InputBlocker::permissionStatus();
+    InputBlocker::shared().permissionStatus();
     WakeHelperClient::shared().state = WakeHelperClient::State::active;
     Preferences::shared().swapMenuButtons = true;
     loop().drain();

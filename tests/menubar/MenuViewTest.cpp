@@ -616,7 +616,7 @@ TEST_F(MenuViewTest, LocksAndThePermissionNoteFollowTheCachedPermissions) {
             sim().permissions().setListenEvent(
                 c.status->inputMonitoring ? ListenEventAccess::granted : ListenEventAccess::denied);
             sim().permissions().setAccessibility(c.status->accessibility);
-            InputBlocker::permissionStatus();
+            InputBlocker::shared().permissionStatus();
         }
         prefs().menuBold = false;
         int locks = 0;

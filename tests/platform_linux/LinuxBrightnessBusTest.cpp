@@ -183,7 +183,8 @@ TEST_F(LinuxBrightnessBusTest, ARefusalFromLogindIsReportedAndTheTrueLevelReadAg
 
     ASSERT_TRUE(waitFor([&] { return keyboard.route() == "none" && !refusedDisplays.empty(); }));
     EXPECT_EQ(keyboard.lastFailure(), kNoResponse);
-    EXPECT_EQ(refusedDisplays, std::vector<std::uint32_t>{*BuiltInDisplay::builtInDisplayID()});
+    EXPECT_EQ(refusedDisplays,
+              std::vector<std::uint32_t>{*BuiltInDisplay::shared().builtInDisplayID()});
     EXPECT_EQ(keyboard.level(), 0.5);
     EXPECT_EQ(BuiltInDisplay::shared().level(), 0.5);
     EXPECT_EQ(firstLine(root_ + kLed), "1");

@@ -179,7 +179,7 @@ TEST_F(LinuxScreensTest, AMonitorUnpluggedOrALidClosedIsSeenAsSoonAsTheScreensCh
     writeLine(root + "/class/drm/card0-eDP-1/enabled", "disabled");
     host.setScreens({});
     EXPECT_EQ(onlineNames(), std::vector<std::string>{});
-    EXPECT_FALSE(BuiltInDisplay::builtInDisplayID());
+    EXPECT_FALSE(BuiltInDisplay::shared().builtInDisplayID());
 }
 
 }  // namespace

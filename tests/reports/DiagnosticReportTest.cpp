@@ -77,7 +77,8 @@ TEST_F(DiagnosticReportTest, UnreadableValuesPrintTheirFixedWords) {
     sim().powerAssertions().setOtherHolders({{"PreventSystemSleep", 0}});
     EXPECT_EQ(DiagnosticReport::shared().powerAssertionLines(),
               std::vector<std::string>{"  none held"});
-    EXPECT_EQ(DiagnosticReport::inputDevicesSection(), std::vector<std::string>{"  none found"})
+    EXPECT_EQ(DiagnosticReport::shared().inputDevicesSection(),
+              std::vector<std::string>{"  none found"})
         << "without the HID-access flag nothing is listed";
 }
 
@@ -87,11 +88,11 @@ TEST_F(DiagnosticReportTest, TheCallerPutsTheHidFlagBackAndAppendsAndRedactsOnRe
     for (const bool raised : {false, true}) {
         std::optional<InputBlocker::HidAccessScope> outer;
         if (raised) {
-            outer.emplace();
+            outer.emplace(InputBlocker::shared());
         }
         const auto text = DiagnosticReport::shared().copyForSupport(true, true);
         ASSERT_TRUE(text);
-        EXPECT_EQ(InputBlocker::hidAccess(), raised);
+        EXPECT_EQ(InputBlocker::shared().hidAccess(), raised);
         EXPECT_NE(text->find("  INTERNAL \u2014 id-"), std::string::npos) << *text;
         EXPECT_TRUE(text->ends_with("\n\n" + ConflictsReport::shared().text())) << *text;
     }

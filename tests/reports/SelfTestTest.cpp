@@ -29,7 +29,7 @@ TEST_F(SelfTestTest, SelfTestsOfALaptopADesktopAndAClosedLidReadAsTheGoldenFiles
         const auto text = SelfTest::shared().copyForSupport(false);
         ASSERT_TRUE(text);
         EXPECT_EQ(host().pasteboard().string(), text);
-        EXPECT_FALSE(InputBlocker::hidAccess());
+        EXPECT_FALSE(InputBlocker::shared().hidAccess());
         test::expectGolden(std::string("selftest-") + test::machineName(machine) + ".txt", *text);
         // Everything dimmed was put back.
         EXPECT_FALSE(BuiltInDisplay::shared().savedLevel());

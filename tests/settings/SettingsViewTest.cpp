@@ -444,10 +444,10 @@ TEST_F(SettingsViewTest, AScanListsInputDevicesSortedAndLeavesTheHidFlagAsItWas)
     for (bool blocking : {false, true}) {
         std::optional<InputBlocker::HidAccessScope> running;
         if (blocking) {
-            running.emplace();
+            running.emplace(InputBlocker::shared());
         }
         ASSERT_TRUE(shown().click("Rescan"));
-        EXPECT_EQ(InputBlocker::hidAccess(), blocking);
+        EXPECT_EQ(InputBlocker::shared().hidAccess(), blocking);
         const auto& lines = *view->scannedDevices();
         ASSERT_EQ(lines.size(), 2u) << "the power button is not an input device";
         EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end()));
@@ -718,7 +718,7 @@ TEST_F(SettingsViewTest, CopyReportCopiesTheRealReportWithTheSettingsConflicts) 
         << "one conflicts section";
     EXPECT_NE(copied.find("Alex Example"), std::string::npos);
     EXPECT_TRUE(shown().contains("Copied to clipboard"));
-    EXPECT_FALSE(InputBlocker::hidAccess()) << "the flag is put back";
+    EXPECT_FALSE(InputBlocker::shared().hidAccess()) << "the flag is put back";
 
     ASSERT_TRUE(shown().setToggle("Obfuscate names", true));
     ASSERT_TRUE(shown().click("Copy Report"));
@@ -734,7 +734,7 @@ TEST_F(SettingsViewTest, RunSelfTestJoinsTheSelfTestTheAuditAndTheConflicts) {
         SCOPED_TRACE(blocking ? "blocking" : "not blocking");
         std::optional<InputBlocker::HidAccessScope> running;
         if (blocking) {
-            running.emplace();
+            running.emplace(InputBlocker::shared());
         }
         ASSERT_TRUE(shown().click("Run Self-Test"));
         const std::string copied = host().pasteboard().string().value_or("");
@@ -744,7 +744,7 @@ TEST_F(SettingsViewTest, RunSelfTestJoinsTheSelfTestTheAuditAndTheConflicts) {
                                      ConflictsReport::shared().text()));
         EXPECT_EQ(copied.find(ConflictsReport::shared().text()),
                   copied.rfind(ConflictsReport::shared().text()));
-        EXPECT_EQ(InputBlocker::hidAccess(), blocking);
+        EXPECT_EQ(InputBlocker::shared().hidAccess(), blocking);
     }
 }
 

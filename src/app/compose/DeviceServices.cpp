@@ -32,8 +32,10 @@ namespace {
                                               platform.permissions(), platform.workspace(),
                                               platform.cursor(), platform.eventTap());
     });
-    Registry::provide<PermissionPrimer>(
-        [] { return std::make_unique<PermissionPrimer>(Platform::current().userDefaults()); });
+    Registry::provide<PermissionPrimer>([] {
+        return std::make_unique<PermissionPrimer>(Platform::current().userDefaults(),
+                                                  InputBlocker::shared());
+    });
     Registry::provide<DeviceState>([] {
         Platform& platform = Platform::current();
         return std::make_unique<DeviceState>(

@@ -2,6 +2,7 @@
 
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "devices/BuiltInDisplay.h"
 #include "devices/DeviceState.h"
 #include "devices/InputBlocker.h"
 #include "devices/PermissionPrimer.h"
@@ -22,10 +23,11 @@ StatusItemController::Services statusItemServices() {
 
 MenuView::Services menuViewServices() {
     Platform& platform = Platform::current();
-    return MenuView::Services{
-        OrvelController::shared(), Preferences::shared(),   DeviceState::shared(),
-        InputBlocker::shared(),    TriggerEngine::shared(), PowerTriggerCenter::shared(),
-        SystemA11y::shared(),      platform.userDefaults(), platform.processes()};
+    return MenuView::Services{OrvelController::shared(),    Preferences::shared(),
+                              DeviceState::shared(),        InputBlocker::shared(),
+                              BuiltInDisplay::shared(),     TriggerEngine::shared(),
+                              PowerTriggerCenter::shared(), SystemA11y::shared(),
+                              platform.userDefaults(),      platform.processes()};
 }
 
 namespace {

@@ -62,6 +62,7 @@ const DriveKeepAlive& drives() {
             .engine = TriggerEngine::shared(),
             .drives = drives,
             .controller = OrvelController::shared(),
+            .blocker = InputBlocker::shared(),
         });
     });
     Registry::provide<SelfTest>([] {
@@ -97,7 +98,7 @@ const DriveKeepAlive& drives() {
         return std::make_unique<HelpPages>(
             []() -> const WakeHelperClient& { return WakeHelperClient::shared(); },
             Platform::current().paths(), Platform::current().processes(),
-            LicenseAgreement::shared());
+            LicenseAgreement::shared(), InputBlocker::shared());
     });
     return true;
 }();

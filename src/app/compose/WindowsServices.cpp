@@ -3,6 +3,7 @@
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "devices/BuiltInDisplay.h"
 #include "devices/DeviceState.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
@@ -33,8 +34,9 @@ DiagnosticsSources diagnosticsSources(SystemInfo& info) {
     // Not SelfTest::forSupport: it appends the audit and a conflicts section of its own, and
     // the page joins the pieces itself with the settings' conflicts report.
     sources.selfTest = []() -> std::optional<std::string> {
-        InputBlocker::permissionStatus();
-        InputBlocker::HidAccessScope access;
+        InputBlocker& blocker = InputBlocker::shared();
+        blocker.permissionStatus();
+        InputBlocker::HidAccessScope access(blocker);
         return SelfTest::shared().selfTest();
     };
     sources.auditSections = [] { return PermissionAudit::shared().reportSections(); };
@@ -98,6 +100,7 @@ SettingsServices settingsServices() {
                             drives,
                             KeyboardBacklight::shared(),
                             InputBlocker::shared(),
+                            BuiltInDisplay::shared(),
                             platform.userDefaults(),
                             platform.permissions(),
                             platform.loginItems(),
