@@ -22,7 +22,7 @@ struct RunningApplication {
     std::int32_t processIdentifier = 0;
     std::optional<std::string> bundleIdentifier;
     std::optional<std::string> localizedName;
-    // regular: shows a window or a Dock icon; the others run in the background.
+    // regular: shows a window or a task bar entry; the others run in the background.
     ActivationPolicy activationPolicy = ActivationPolicy::regular;
     // Where the application is installed (on Linux its desktop entry's path); nothing when it
     // was not started from one.

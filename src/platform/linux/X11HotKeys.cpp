@@ -12,7 +12,7 @@ namespace orvel {
 
 namespace {
 
-// The Mac key codes Orvel registers, as X keysyms.
+// The stored virtual key codes Orvel registers, as X keysyms.
 std::optional<std::uint32_t> keysymFor(std::uint32_t keyCode) {
     switch (keyCode) {
         case 8:
