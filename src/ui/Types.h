@@ -262,7 +262,7 @@ struct KeyboardShortcut {
     static KeyboardShortcut cancelAction() { return {"escape", 0}; }
     bool operator==(const KeyboardShortcut&) const = default;
 };
-// The shortcut as this desktop writes it for people ("Ctrl+Alt+Meta+C"), the way the Qt host
+// The shortcut as this desktop writes it for people ("Meta+Ctrl+Alt+C"), the way the Qt host
 // binds it: Command is Ctrl, Option Alt, Control Meta.
 std::string shortcutText(const KeyboardShortcut& shortcut);
 

@@ -12,8 +12,8 @@ namespace orvel::ui {
 std::string shortcutText(const KeyboardShortcut& shortcut) {
     std::string text;
     for (const auto& [bit, name] :
-         {std::pair{kModifierCommand, "Ctrl"}, std::pair{kModifierOption, "Alt"},
-          std::pair{kModifierShift, "Shift"}, std::pair{kModifierControl, "Meta"}}) {
+         {std::pair{kModifierControl, "Meta"}, std::pair{kModifierCommand, "Ctrl"},
+          std::pair{kModifierOption, "Alt"}, std::pair{kModifierShift, "Shift"}}) {
         if ((shortcut.modifiers & bit) != 0) {
             text += std::string(name) + "+";
         }

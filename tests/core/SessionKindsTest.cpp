@@ -34,7 +34,7 @@ TEST(SessionKindsTest, LabelsReadExactly) {
         << "one ellipsis character (three UTF-8 bytes), not three full stops";
     EXPECT_EQ(label(EngineKind::assertions), "logind inhibitor locks (recommended)");
     EXPECT_EQ(label(EngineKind::caffeinate), "caffeinate command (compatibility mode)");
-    EXPECT_EQ(label(HotKeyStyle::carbon), "Ctrl+Alt+Meta+C \u2014 no permission needed");
+    EXPECT_EQ(label(HotKeyStyle::carbon), "Meta+Ctrl+Alt+C \u2014 no permission needed");
     EXPECT_EQ(label(HotKeyStyle::monitor), "Custom shortcut \u2014 needs Input device control");
     EXPECT_EQ(label(HotKeyStyle::off), "No global shortcut");
 }

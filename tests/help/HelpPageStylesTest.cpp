@@ -87,7 +87,7 @@ TEST_F(HelpPageStylesTest, NamedSpansShowInTheirStyleWithoutMarkers) {
              Case{whatItDoes, "Native", Style::bold},
              Case{triggers, "shielded", Style::italic},
              Case{triggers, "Battery & UPS safety · ALWAYS FIRST", Style::bold},
-             Case{shortcuts, "Ctrl+Alt+Meta+C", Style::bold},
+             Case{shortcuts, "Meta+Ctrl+Alt+C", Style::bold},
              Case{shortcuts, "off by default", Style::bold},
              Case{shortcuts, "Left-click toggles Orvel immediately", Style::bold},
              Case{shortcuts, "Ctrl+,", Style::bold},

@@ -558,7 +558,7 @@ TEST_F(HelpPagesTest, StyledSpansShowWithoutTheirMarkers) {
     for (const auto& c : {
              Case{sleepSwitches, 1, "Prevent Display Sleep — -d"},
              Case{shortcuts, 1,
-                  "Ctrl+Alt+Meta+C (Meta is the Super or Windows key) toggles Orvel from anywhere "
+                  "Meta+Ctrl+Alt+C (Meta is the Super or Windows key) toggles Orvel from anywhere "
                   "— off by default. Turn it on in Settings › General. It is an X11 key grab, "
                   "which needs no permission; on Wayland no application may grab a key, so there "
                   "it does nothing yet."},
