@@ -47,7 +47,10 @@ class AppPicturesTest : public test::QtUiTest {
   protected:
     void SetUp() override {
         QtUiTest::SetUp();
-        root_ = ::testing::TempDir() + "orvel-pictures-" + std::to_string(::getpid());
+        // Beside the pictures and named by the test, so a path a page shows is the same each run.
+        root_ = (std::filesystem::path(ORVEL_PNG_DIR).parent_path() / "app-pictures" /
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name())
+                    .string();
         fs::remove_all(root_);
         sim().paths().setRoot(root_);
         fs::create_directories(sim().paths().resourcesDirectory());

@@ -10,8 +10,6 @@
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -48,7 +46,10 @@ class HelpPagesPicturesTest : public test::QtUiTest {
   protected:
     void SetUp() override {
         QtUiTest::SetUp();
-        root_ = ::testing::TempDir() + "orvel-help-pictures-" + std::to_string(::getpid());
+        // Beside the pictures and named by the test, so a path a page shows is the same each run.
+        root_ = (std::filesystem::path(ORVEL_PNG_DIR).parent_path() / "help-pictures" /
+                 ::testing::UnitTest::GetInstance()->current_test_info()->name())
+                    .string();
         std::filesystem::remove_all(root_);
         sim().paths().setRoot(root_);
         test::installHelpPages(sim().paths());
