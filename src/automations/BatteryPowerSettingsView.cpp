@@ -208,9 +208,9 @@ View BatteryPowerSettingsView::batterySection() {
                   "A manual off in between cancels the resume; with several device battery "
                   "rules, all must recover first."),
           conflictNote(PowerConflictSide::recover),
-          Toggle("End session when Low Power Mode turns on", bind(prefs_.lpmEnd)),
-          caption("Also blocks new sessions \u2014 the main toggle greys out while Low Power "
-                  "Mode is on."),
+          Toggle("End session when Power Saver turns on", bind(prefs_.lpmEnd)),
+          caption("Also blocks new sessions \u2014 the main toggle greys out while Power Saver "
+                  "is on."),
           conflictNote(PowerConflictSide::lpm)}) {
         rows.push_back(std::move(row));
     }

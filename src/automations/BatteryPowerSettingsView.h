@@ -18,14 +18,14 @@ class PowerTriggerCenter;
 class TriggerEngine;
 
 // The Battery sub-tab: starting on AC, turning off on battery, the battery floor and its
-// recovery level, Low Power Mode and the UPS reaction. Every control writes its setting at once;
+// recovery level, Power Saver and the UPS reaction. Every control writes its setting at once;
 // the view keeps nothing but the change handlers it holds while on screen. Main thread only.
 class BatteryPowerSettingsView final : public ui::ViewComponent, public WeakReferenceable {
   public:
     // The field accepts more than the stepper; beyond this the delay would mean nothing.
     static constexpr std::int64_t kMaxBatteryOffAmount = 999;
 
-    // `engine` and `powerSources` are read for the conflict notes and the Low Power Mode state.
+    // `engine` and `powerSources` are read for the conflict notes and the Power Saver state.
     BatteryPowerSettingsView(Preferences& prefs, PowerTriggerCenter& center, TriggerEngine& engine,
                              PowerSources& powerSources);
 

@@ -38,7 +38,7 @@ std::string TriggersSettingsView::safetySummary() const {
         parts.emplace_back("on-battery off");
     }
     if (prefs.lpmEnd()) {
-        parts.push_back(localized("Low Power Mode"));
+        parts.push_back(localized("Power Saver"));
     }
     if (prefs.upsReact()) {
         parts.push_back(localized("UPS"));

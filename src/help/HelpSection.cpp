@@ -44,9 +44,9 @@ constexpr std::array<PageWords, 16> kPages{{
      "drive keep-alive nas network share smb read-only f_nocache interval spin down unmount "
      "remount prevent disk sleep -m volumes always while orvel"},
     {"battery.75",
-     "battery ups low power mode threshold percent floor plugged into power source ac charger end "
-     "session resume simulate power events internal battery always first pinned safety priority "
-     "not ranked"},
+     "battery ups power saver low power mode threshold percent floor plugged into power source ac "
+     "charger end session resume simulate power events internal battery always first pinned "
+     "safety priority not ranked"},
     {"lock.shield",
      "input device access input device control udev rule input group pkexec bluetooth grants "
      "enable not granted prompt first-run explanation launch quit what you lose without wake "

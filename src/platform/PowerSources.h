@@ -7,7 +7,7 @@
 #include "foundation/PropertyList.h"
 #include "foundation/Signal.h"
 
-// The machine's power sources and Low Power Mode. Threading: main thread only; the signal is
+// The machine's power sources and Power Saver. Threading: main thread only; the signal is
 // sent on the main thread.
 
 namespace orvel {
@@ -45,7 +45,7 @@ class PowerSources {
     virtual std::optional<PowerSourcesSnapshot> snapshot() = 0;
     virtual bool isLowPowerModeEnabled() = 0;
 
-    // Low Power Mode was switched on or off.
+    // Power Saver was switched on or off.
     Signal<> powerStateDidChange;
 };
 

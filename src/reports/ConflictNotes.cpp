@@ -111,8 +111,8 @@ std::vector<std::string> powerMessages(const Preferences& prefs, const TriggerEn
             }
             if (symmetric && prefs.lpmEnd()) {
                 messages.emplace_back(
-                    "Conflicts with \u201cEnd session when Low Power Mode turns on\u201d: "
-                    "Symmetric UPS sessions are blocked while Low Power Mode is on and start once "
+                    "Conflicts with \u201cEnd session when Power Saver turns on\u201d: "
+                    "Symmetric UPS sessions are blocked while Power Saver is on and start once "
                     "it turns off.");
             }
             break;
@@ -120,7 +120,7 @@ std::vector<std::string> powerMessages(const Preferences& prefs, const TriggerEn
             if (prefs.lpmEnd() && symmetric) {
                 messages.emplace_back(
                     "Conflicts with \u201cReact when a UPS becomes the power source\u201d "
-                    "(Symmetric): Low Power Mode blocks UPS-started sessions until it turns off.");
+                    "(Symmetric): Power Saver blocks UPS-started sessions until it turns off.");
             }
             break;
     }

@@ -78,7 +78,7 @@ class BTRuleConflictNote final : public ui::ViewComponent {
     TriggerRule rule_;
 };
 
-// The battery, UPS and Low Power Mode settings against each other, under the setting `side`.
+// The battery, UPS and Power Saver settings against each other, under the setting `side`.
 class PowerConflictNote final : public ui::ViewComponent {
   public:
     PowerConflictNote(Preferences& prefs, TriggerEngine& engine, PowerConflictSide side)

@@ -45,7 +45,7 @@ std::vector<std::string> ConflictsReport::configuredConflicts() const {
         lines.emplace_back("On-battery switch \u21c4 UPS Symmetric (UPS counts as external power)");
     }
     if (prefs.lpmEnd() && symmetric) {
-        lines.emplace_back("Low Power Mode \u21c4 UPS Symmetric (LPM blocks starts)");
+        lines.emplace_back("Power Saver \u21c4 UPS Symmetric (Power Saver blocks starts)");
     }
     if (conflicts::recoveryWithoutEnd(prefs, engine)) {
         lines.emplace_back("Battery recovery enabled with nothing that ends on battery");

@@ -83,6 +83,7 @@ constexpr std::string_view kWords[] = {
     "SSID",
     "STATE",
     "SYSTEM",
+    "Saver",
     "Schedule",
     "See",
     "Settings",

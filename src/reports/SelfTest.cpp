@@ -182,7 +182,7 @@ std::vector<std::string> SelfTest::powerLines() {
     const auto snapshot = n_.powerSources.snapshot();
     const std::string onAC =
         std::string("  on AC ") + (isOnACPower(n_.powerSources) ? "yes" : "no") +
-        " \u00B7 Low Power Mode " + (n_.powerSources.isLowPowerModeEnabled() ? "on" : "off");
+        " \u00B7 Power Saver " + (n_.powerSources.isLowPowerModeEnabled() ? "on" : "off");
     if (!snapshot) {
         lines.push_back("  power source info unreadable");
         lines.push_back(onAC);

@@ -58,9 +58,9 @@ View SettingsView::powerSimulationBlock() {
             HStack(VAlign::center, 8,
                    {simulate("Low Battery", Kind::lowBattery),
                     simulate("Recovery", Kind::batteryRecovery),
-                    simulate("Low Power Mode On", Kind::lowPowerModeOn)}),
+                    simulate("Power Saver On", Kind::lowPowerModeOn)}),
             HStack(VAlign::center, 8,
-                   {simulate("Low Power Mode Off", Kind::lowPowerModeOff),
+                   {simulate("Power Saver Off", Kind::lowPowerModeOff),
                     simulate("UPS Takeover", Kind::upsTakeover),
                     simulate("Wall Power Returns", Kind::wallPowerReturns)}),
             HStack(

@@ -107,8 +107,8 @@ ui::View TroubleshootingView::diagnosticsSection() {
             "hardware actually responds, restores both, then audits every permission and "
             "capability \u2014 input blocking, Bluetooth, WiFi network name, notifications, volume "
             "access, triggers, drives, session state, and power: internal battery presence "
-            "and level, any attached UPS and whether it is providing, and Low Power Mode. "
-            "Report captures current state without changing anything. Obfuscate names "
+            "and level, any attached UPS and whether it is providing, and whether Power Saver "
+            "is on. Report captures current state without changing anything. Obfuscate names "
             "covers battery and UPS names too.")};
     if (!diagnosticText().empty()) {
         items.push_back(ScrollView(TextVerbatim(diagnosticText())

@@ -59,9 +59,9 @@ const char* label(PowerTriggerCenter::SimulationKind kind) {
         case K::batteryRecovery:
             return "Battery recovery";
         case K::lowPowerModeOn:
-            return "Low Power Mode on";
+            return "Power Saver on";
         case K::lowPowerModeOff:
-            return "Low Power Mode off";
+            return "Power Saver off";
         case K::upsTakeover:
             return "UPS takeover";
         case K::wallPowerReturns:
@@ -343,7 +343,7 @@ void PowerTriggerCenter::setLowPowerMode(bool on) {
     syncBlockReason();
     if (on) {
         if (prefs_.lpmEnd() && controller_().isActive()) {
-            endForBattery("Low Power Mode turned on", false);
+            endForBattery("Power Saver turned on", false);
         }
     } else {
         resume();

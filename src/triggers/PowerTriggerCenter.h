@@ -23,10 +23,10 @@ class Preferences;
 class SessionControl;
 class SystemInfo;
 
-// The battery, Low Power Mode and UPS safety centre: ends the running session when the internal
-// battery reaches its floor, Low Power Mode turns on or the UPS changes, keeps a session it ended
+// The battery, Power Saver and UPS safety centre: ends the running session when the internal
+// battery reaches its floor, Power Saver turns on or the UPS changes, keeps a session it ended
 // for later and resumes it once every hold has cleared, starts a session when a UPS takes over
-// (Symmetric mode), and blocks starts while Low Power Mode is on. Main thread only.
+// (Symmetric mode), and blocks starts while Power Saver is on. Main thread only.
 class PowerTriggerCenter final : public ObservableObject,
                                  public WeakReferenceable,
                                  public SessionParticipant,
@@ -61,7 +61,7 @@ class PowerTriggerCenter final : public ObservableObject,
     };
 
     static constexpr const char* kLowPowerModeReason =
-        "Low Power Mode is on \u2014 Orvel is blocked while it's on.";
+        "Power Saver is on \u2014 Orvel is blocked while it's on.";
 
     static PowerTriggerCenter& shared();
     // The controller is reached once the centre acts, not as it is built: the controller tells
@@ -87,7 +87,7 @@ class PowerTriggerCenter final : public ObservableObject,
     // Whether the machine was on wall power at the last evaluation (real readings only).
     std::optional<bool> lastRealOnAC;
 
-    // Follows Low Power Mode and the controller, evaluates every 10 s and once now. Called once
+    // Follows Power Saver and the controller, evaluates every 10 s and once now. Called once
     // by start-up.
     void start();
     // Reads the power state and applies the floors, the recovery and the UPS transitions.

@@ -225,18 +225,18 @@ TEST_F(BatteryPowerSettingsViewTest, HandlersRunOnlyWhileShownAndNothingHappensO
 TEST_F(BatteryPowerSettingsViewTest, TheLowPowerModeSwitchTakesEffectOrClearsASimulation) {
     center().simulate(PowerTriggerCenter::SimulationKind::lowPowerModeOn);
     ASSERT_TRUE(center().lpmOn());
-    ASSERT_TRUE(view().setToggle("End session when Low Power Mode turns on", true));
+    ASSERT_TRUE(view().setToggle("End session when Power Saver turns on", true));
     EXPECT_FALSE(center().simulationActive());
     EXPECT_FALSE(center().lpmOn()) << "the real state, read again";
 
-    ASSERT_TRUE(view().setToggle("End session when Low Power Mode turns on", false));
+    ASSERT_TRUE(view().setToggle("End session when Power Saver turns on", false));
     sim().powerSources().setLowPowerMode(true);
     controller().startForSeconds(std::nullopt);
     ASSERT_TRUE(controller().isActive());
-    ASSERT_TRUE(view().setToggle("End session when Low Power Mode turns on", true));
-    EXPECT_FALSE(controller().isActive()) << "on while Low Power Mode is on ends the session";
+    ASSERT_TRUE(view().setToggle("End session when Power Saver turns on", true));
+    EXPECT_FALSE(controller().isActive()) << "on while Power Saver is on ends the session";
     EXPECT_TRUE(center().blockReason());
-    ASSERT_TRUE(view().setToggle("End session when Low Power Mode turns on", false));
+    ASSERT_TRUE(view().setToggle("End session when Power Saver turns on", false));
     EXPECT_FALSE(center().blockReason());
     controller().startForSeconds(std::nullopt);
     EXPECT_TRUE(controller().isActive()) << "the block is lifted";
@@ -301,7 +301,7 @@ TEST_F(BatteryPowerSettingsViewTest, TheAmountFieldStoresWholeNumbersUpTo999) {
 TEST_F(BatteryPowerSettingsViewTest, OnlyWhatIsAttachedCanBeEdited) {
     const char* onBatteryControls[] = {
         "Disable Orvel while on battery", "End session when battery drops below",
-        "Re-enable when battery recovers above", "End session when Low Power Mode turns on"};
+        "Re-enable when battery recovers above", "End session when Power Saver turns on"};
     EXPECT_FALSE(enabled("React when a UPS becomes the power source")) << "no UPS";
     EXPECT_FALSE(enabled("Mode:"));
     for (const char* control : onBatteryControls) {

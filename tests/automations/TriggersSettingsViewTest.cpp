@@ -188,10 +188,10 @@ TEST_F(TriggersSettingsViewTest, SafetySummaryListsTheSwitchesThatAreOn) {
     const Case cases[] = {
         {false, false, false, false, "nothing enabled \u00B7 quiet"},
         {false, false, false, true, "UPS"},
-        {true, false, true, false, "battery floor \u00B7 Low Power Mode"},
-        {false, false, true, true, "Low Power Mode \u00B7 UPS"},
+        {true, false, true, false, "battery floor \u00B7 Power Saver"},
+        {false, false, true, true, "Power Saver \u00B7 UPS"},
         {true, true, true, true,
-         "battery floor \u00B7 on-battery off \u00B7 Low Power Mode \u00B7 UPS"},
+         "battery floor \u00B7 on-battery off \u00B7 Power Saver \u00B7 UPS"},
     };
     Preferences& prefs = Preferences::shared();
     for (const Case& c : cases) {

@@ -18,7 +18,7 @@ using Kind = SimPowerAssertions::EventKind;
 
 class OrvelControllerTest : public test::SessionTest {};
 
-const std::string kLowPowerModeText = "Low Power Mode is on \u2014 Orvel is blocked while it's on.";
+const std::string kLowPowerModeText = "Power Saver is on \u2014 Orvel is blocked while it's on.";
 
 // Creation and engine choice --------------------------------------------------------------------
 

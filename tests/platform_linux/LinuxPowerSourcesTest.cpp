@@ -123,7 +123,7 @@ TEST_F(LinuxPowerSourcesBusTest, LowPowerModeFollowsThePowerSaverProfile) {
         EXPECT_EQ(changes, step.changes);
     }
 
-    // The daemon goes away: Low Power Mode is off.
+    // The daemon goes away: Power Saver is off.
     stopService("power_profiles_daemon");
     EXPECT_TRUE(waitFor([&] { return changes == 4; }));
     EXPECT_FALSE(sources.isLowPowerModeEnabled());

@@ -123,7 +123,7 @@ TEST_F(SafetyOnTheBusTest, ThePowerSaverProfileEndsTheSessionAndBlocksTheNext) {
          });
     ASSERT_TRUE(waitFor([&] { return !controller().isActive(); }));
     EXPECT_TRUE(
-        logged("ended|Low Power Mode turned on|Ended session \u2014 Battery/Power safety "
+        logged("ended|Power Saver turned on|Ended session \u2014 Battery/Power safety "
                "trigger"));
     EXPECT_EQ(controller().powerBlockReason(),
               std::optional<std::string>(PowerTriggerCenter::kLowPowerModeReason));

@@ -172,8 +172,8 @@ TEST_F(ConflictNotesTest, PowerNotesShowOnTheirSidesOnlyInSymmetricMode) {
         {PowerConflictSide::lowBatt, {"this floor wins \u2014 below 20% the session ends"}},
         {PowerConflictSide::onBattery, {"counts as external power"}},
         {PowerConflictSide::ups,
-         {"\u201cEnd session when battery drops below 20%\u201d", "Low Power Mode turns on"}},
-        {PowerConflictSide::lpm, {"Low Power Mode blocks UPS-started sessions"}},
+         {"\u201cEnd session when battery drops below 20%\u201d", "Power Saver turns on"}},
+        {PowerConflictSide::lpm, {"Power Saver blocks UPS-started sessions"}},
         {PowerConflictSide::recover, {}},
     };
     for (const auto& c : cases) {

@@ -129,7 +129,7 @@ TEST_F(SelfTestTest, PowerLinesDescribeEachSource) {
         const auto lines = SelfTest::shared().powerLines();
         ASSERT_EQ(lines.size(), c.lines.size() + 2) << c.name;
         EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end() - 1), c.lines) << c.name;
-        EXPECT_EQ(lines.back(), "  on AC yes \u00B7 Low Power Mode off") << c.name;
+        EXPECT_EQ(lines.back(), "  on AC yes \u00B7 Power Saver off") << c.name;
     }
 }
 

@@ -582,7 +582,7 @@ TEST_F(SettingsViewTest, ASimulatedPowerEventShowsUntilClearedAndOutlivesTheWind
     auto ui = shown();
     EXPECT_FALSE(ui.isEnabled(*ui.control("Clear Simulation")));
     EXPECT_FALSE(ui.contains(status));
-    for (const char* event : {"Low Battery", "Recovery", "Low Power Mode On", "Low Power Mode Off",
+    for (const char* event : {"Low Battery", "Recovery", "Power Saver On", "Power Saver Off",
                               "UPS Takeover", "Wall Power Returns"}) {
         SCOPED_TRACE(event);
         ASSERT_TRUE(shown().click(event));

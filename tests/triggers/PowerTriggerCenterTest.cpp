@@ -15,7 +15,7 @@ using namespace power_source;
 class PowerTriggerCenterTest : public test::SessionTest {};
 
 // Character for character: an em dash, and a plain apostrophe.
-const std::string kReason = "Low Power Mode is on \u2014 Orvel is blocked while it's on.";
+const std::string kReason = "Power Saver is on \u2014 Orvel is blocked while it's on.";
 
 TEST_F(PowerTriggerCenterTest, TheFirstBatteryThatReportsAStateDecides) {
     struct Case {
@@ -126,7 +126,7 @@ TEST_F(PowerTriggerCenterTest, TheUPSNoticeNeedsATrippedFloorAndSymmetricReactio
          PowerTriggerCenter::Notice{"Waiting to re-enable: Mouse below 10%", 1}},
         {"Computer battery hold first", Ups::powering, true, true, false, true, mac, false,
          PowerTriggerCenter::Notice{"Waiting: battery above 50%", 3}},
-        {"Low Power Mode block first", Ups::powering, true, true, false, false, {}, true, blocked},
+        {"Power Saver block first", Ups::powering, true, true, false, false, {}, true, blocked},
     };
     PowerTriggerCenter& center = PowerTriggerCenter::shared();
     for (const Case& c : cases) {

@@ -367,13 +367,13 @@ TEST_F(TriggerEvaluationTest, AStartTheControllerRefusesIsNotAnnouncedAndLeavesT
         std::string detail;
     };
     const Case cases[] = {
-        {"Low Power Mode blocks starts",
+        {"Power Saver blocks starts",
          [&] {
              prefs().lpmEnd = true;
              PowerTriggerCenter::shared().lpmOn = true;
              PowerTriggerCenter::shared().syncBlockReason();
          },
-         "Ignored \u2014 the session could not start: Low Power Mode is on \u2014 Orvel is "
+         "Ignored \u2014 the session could not start: Power Saver is on \u2014 Orvel is "
          "blocked while it's on."},
         {"both engines refuse",
          [&] {

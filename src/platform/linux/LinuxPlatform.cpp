@@ -81,7 +81,7 @@ std::unique_ptr<LinuxPlatform> LinuxPlatform::make() {
     installLogSink(config.logSink);
     config.systemBus = openOrSay(DBusConnection::Bus::system,
                                  "Sleep prevention through logind, sleep and wake notices and "
-                                 "Low Power Mode are off.");
+                                 "Power Saver tracking are off.");
     config.sessionBus = openOrSay(DBusConnection::Bus::session,
                                   "Keeping the display awake and notifications are off.");
     return std::make_unique<LinuxPlatform>(std::move(config));

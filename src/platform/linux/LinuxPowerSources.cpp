@@ -256,7 +256,7 @@ void LinuxPowerSources::followProfiles() {
     if (changes) {
         changes_ = std::move(changes.value());
     } else {
-        log_.error("Low Power Mode changes will not be noticed: " + changes.error().message);
+        log_.error("Power Saver changes will not be noticed: " + changes.error().message);
     }
     auto query = bus_->call(
         DBusObject{daemon.service, daemon.path, kProperties}, "Get",

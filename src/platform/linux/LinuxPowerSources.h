@@ -23,7 +23,7 @@ namespace orvel {
 // never waits on the bus; a UPS that discharges (State 2) powers the machine while no mains
 // supply is online.
 //
-// Low Power Mode is power-profiles-daemon's "power-saver" profile, watched on the system bus
+// Power Saver is power-profiles-daemon's "power-saver" profile, watched on the system bus
 // under either of the daemon's names; without the daemon it is off.
 class LinuxPowerSources final : public PowerSources {
   public:

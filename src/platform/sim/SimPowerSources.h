@@ -22,7 +22,7 @@ class SimPowerSources final : public PowerSources {
     void setUPS(bool present, bool powering);
     void setSources(PowerSourcesSnapshot snapshot) { snapshot_ = std::move(snapshot); }
     void setUnreadable(bool unreadable) { unreadable_ = unreadable; }
-    // Switches Low Power Mode and sends powerStateDidChange.
+    // Switches Power Saver on or off and sends powerStateDidChange.
     void setLowPowerMode(bool on);
 
   private:

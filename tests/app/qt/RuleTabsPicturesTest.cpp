@@ -104,7 +104,7 @@ TEST_F(RuleTabsPicturesTest, BatteryOnADesktopWithoutBatteryOrUPS) {
     ASSERT_NE(noBattery, nullptr);
     QWidget* noUPS = shown(page, "Disabled \u2014 no UPS attached");
     ASSERT_NE(noUPS, nullptr);
-    QWidget* lpm = shown(page, "End session when Low Power Mode turns on");
+    QWidget* lpm = shown(page, "End session when Power Saver turns on");
     ASSERT_NE(lpm, nullptr);
     EXPECT_FALSE(lpm->isEnabled());
     QWidget* ac = shown(page, "Turn on Orvel automatically while charging");
