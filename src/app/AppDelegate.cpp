@@ -259,7 +259,7 @@ void AppDelegate::showHelpSection(HelpSection section) {
 void AppDelegate::showHelpWindow(std::optional<HelpSection> section) {
     closePanel();
     if (!helpWindow) {
-        helpWindow = makeWindow(localized("Orvel Help"), kStandardStyle,
+        helpWindow = makeWindow(localized("Orvel Help"), kStandardStyle | ui::kWindowClosesOnEscape,
                                 std::make_shared<HelpView>(HelpPages::shared()));
         helpWindow->setContentSize(900, 620);
         helpWindow->center();
@@ -302,9 +302,10 @@ void AppDelegate::showAbout() {
                 section ? windows->showHelpSection(*section) : windows->showHelp();
             }
         };
-        aboutWindow = makeWindow(
-            "About Orvel", ui::kWindowTitled | ui::kWindowClosable | ui::kWindowFullSizeContentView,
-            std::move(about));
+        aboutWindow = makeWindow("About Orvel",
+                                 ui::kWindowTitled | ui::kWindowClosable |
+                                     ui::kWindowFullSizeContentView | ui::kWindowClosesOnEscape,
+                                 std::move(about));
         aboutWindow->setTitlebarAppearsTransparent(true);
         aboutWindow->setTitleHidden(true);
         aboutWindow->setMovableByWindowBackground(true);
@@ -325,8 +326,9 @@ void AppDelegate::showCustomDuration() {
                                                      self->closeCustomDuration();
                                                  }
                                              });
-    customDurationWindow =
-        makeWindow("Custom Duration", ui::kWindowTitled | ui::kWindowClosable, std::move(view));
+    customDurationWindow = makeWindow(
+        "Custom Duration", ui::kWindowTitled | ui::kWindowClosable | ui::kWindowClosesOnEscape,
+        std::move(view));
     customDurationWindow->center();
     bringToFront(*customDurationWindow);
 }

@@ -63,6 +63,8 @@ enum WindowStyle : unsigned {
     kWindowResizable = 8,
     // The content reaches under the title bar.
     kWindowFullSizeContentView = 0x8000,
+    // Escape closes the window when none of its controls takes the key.
+    kWindowClosesOnEscape = 0x10000,
 };
 
 enum class WindowLevel { normal, floating };

@@ -40,13 +40,7 @@ class AppDelegateTest : public test::UiTest {
         delegate.reset();
         UiTest::TearDown();
     }
-    void assentGiven() {
-        const std::string folder = sim().paths().applicationSupportDirectory();
-        fs::create_directories(folder);
-        std::ofstream(folder + "/eula-assent.json")
-            << R"({"version":"1.0-draft","sha256":"x","timestamp":1,"appVersion":"0.1.0",)"
-               R"("build":"1","scrolledToEnd":true})";
-    }
+    void assentGiven() { test::acceptAgreement(sim().paths()); }
     void launch() {
         delegate = std::make_unique<AppDelegate>();
         delegate->applicationDidFinishLaunching();

@@ -47,7 +47,7 @@ TEST_F(AppWindowsTest, HelpAtAPageWhileOpenSwitchesThePageAndKeepsTheWindow) {
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->section(), HelpSection::whatItDoes);
     EXPECT_EQ(window.contentSize(), (ui::Rect{0, 0, 900, 620}));
-    EXPECT_EQ(window.style(), 15u);
+    EXPECT_EQ(window.style(), 15u | ui::kWindowClosesOnEscape);
     view->query = "pmset";
 
     delegate->showHelpSection(HelpSection::troubleshooting);
@@ -96,7 +96,7 @@ TEST_F(AppWindowsTest, AboutHasAHiddenTransparentTitleBarAndMovesByItsBackground
     delegate->showAbout();
     ui::HeadlessWindow& window = headless(delegate->aboutWindow);
     EXPECT_EQ(window.title(), "About Orvel");
-    EXPECT_EQ(window.style(), 0x8003u);
+    EXPECT_EQ(window.style(), 0x8003u | ui::kWindowClosesOnEscape);
     EXPECT_TRUE(window.titlebarAppearsTransparent());
     EXPECT_TRUE(window.titleHidden());
     EXPECT_TRUE(window.movableByWindowBackground());
@@ -116,7 +116,7 @@ TEST_F(AppWindowsTest, CustomDurationTwiceLeavesOneVisibleWindowTheSecond) {
     const auto shown = visible("Custom Duration");
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0], delegate->customDurationWindow.get());
-    EXPECT_EQ(shown[0]->style(), 3u);
+    EXPECT_EQ(shown[0]->style(), 3u | ui::kWindowClosesOnEscape);
     auto* view = dynamic_cast<CustomDurationView*>(shown[0]->content().get());
     ASSERT_NE(view, nullptr);
     EXPECT_EQ(view->hours(), 1);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 
 namespace orvel::test {
 
@@ -15,6 +16,14 @@ void installHelpPages(SimPaths& paths) {
     std::filesystem::create_directories(paths.resourcesDirectory());
     std::filesystem::create_directory_symlink(std::string(ORVEL_RESOURCES) + "/help",
                                               paths.resourcesDirectory() + "/help");
+}
+
+void acceptAgreement(SimPaths& paths) {
+    const std::string folder = paths.applicationSupportDirectory();
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/eula-assent.json")
+        << R"({"version":"1.0-draft","sha256":"x","timestamp":1,"appVersion":"0.1.0",)"
+           R"("build":"1","scrolledToEnd":true})";
 }
 
 void OrvelTest::SetUp() {

@@ -12,6 +12,8 @@ namespace orvel::test {
 
 // Puts the program's help pages among the simulated machine's resources, as installed.
 void installHelpPages(SimPaths& paths);
+// Records that the user accepted the current agreement, so a launch opens no gate.
+void acceptAgreement(SimPaths& paths);
 
 // Every test case starts on a fresh simulated machine: a new virtual-time main loop, a new
 // simulated platform and no shared instances. Teardown destroys the shared instances first, while

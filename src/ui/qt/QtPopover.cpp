@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
@@ -34,6 +35,15 @@ class QtPopover::Panel final : public QWidget {
         fill.setAlpha(252);
         p.fillPath(outline, fill);
         p.strokePath(outline, QPen(dark ? QColor(255, 255, 255, 40) : QColor(0, 0, 0, 50), 1));
+    }
+    // A popup closes on Escape by itself; a panel that stays open until dismissed does too.
+    void keyPressEvent(QKeyEvent* event) override {
+        if (QKeySequence(event->keyCombination()) == QKeySequence(Qt::Key_Escape)) {
+            event->accept();
+            owner_.close();
+            return;
+        }
+        QWidget::keyPressEvent(event);
     }
     void hideEvent(QHideEvent* event) override {
         QWidget::hideEvent(event);

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QScreen>
@@ -35,6 +36,18 @@ class QtWindow::Frame final : public QWidget {
         // The window manager's close button hides the window like close() does.
         event->ignore();
         owner_.userClosed();
+    }
+    // Keys no control took: with the menu bar hidden (no task-bar entry) its Close shortcut
+    // does not fire, so every window answers Ctrl+W itself.
+    void keyPressEvent(QKeyEvent* event) override {
+        const QKeySequence pressed(event->keyCombination());
+        if (pressed == QKeySequence(Qt::CTRL | Qt::Key_W) ||
+            (pressed == QKeySequence(Qt::Key_Escape) && (owner_.style_ & kWindowClosesOnEscape))) {
+            event->accept();
+            owner_.userClosed();
+            return;
+        }
+        QWidget::keyPressEvent(event);
     }
     void moveEvent(QMoveEvent* event) override {
         QWidget::moveEvent(event);

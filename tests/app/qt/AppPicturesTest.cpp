@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -75,6 +76,16 @@ class AppPicturesTest : public test::QtUiTest {
         return nullptr;
     }
 
+    // The visible window with this title, if any.
+    ui::QtWindow* shown(const std::string& title) {
+        for (ui::QtWindow* window : host().windows()) {
+            if (window->title() == title && window->isVisible()) {
+                return window;
+            }
+        }
+        return nullptr;
+    }
+
     std::string root_;
 };
 
@@ -113,11 +124,7 @@ TEST_F(AppPicturesTest, TheAgreementWindowEnablesAgreeOnlyAtTheEndOfTheText) {
 // The application as it runs in the Dock: each window from its row of the panel and from the
 // menu bar every window carries, drawn for a person to look at.
 TEST_F(AppPicturesTest, EveryWindowOpensFromThePanelAndTheMenuBar) {
-    const std::string support = sim().paths().applicationSupportDirectory();
-    fs::create_directories(support);
-    std::ofstream(support + "/eula-assent.json")
-        << R"({"version":"1.0-draft","sha256":"x","timestamp":1,"appVersion":"0.1.0",)"
-           R"("build":"1","scrolledToEnd":true})";
+    test::acceptAgreement(sim().paths());
     Preferences::shared().showInDock = true;
     Preferences::shared().customSeconds = 5400;
     AppDelegate delegate;
@@ -125,14 +132,6 @@ TEST_F(AppPicturesTest, EveryWindowOpensFromThePanelAndTheMenuBar) {
     settle();
     StatusItemController* item = StatusItemController::current();
     ASSERT_NE(item, nullptr);
-    const auto shown = [this](const std::string& title) -> ui::QtWindow* {
-        for (ui::QtWindow* window : host().windows()) {
-            if (window->title() == title && window->isVisible()) {
-                return window;
-            }
-        }
-        return nullptr;
-    };
     const auto closeAll = [this] {
         for (ui::QtWindow* window : host().windows()) {
             window->close();
@@ -266,6 +265,78 @@ int differingPixels(const QImage& image, const QImage& reference) {
 
 bool matches(const QImage& image, const QImage& reference) {
     return differingPixels(image, reference) <= kStrayShare * image.width() * image.height();
+}
+
+// Esc closes Help, About, Custom Duration and the panel; Ctrl+W closes every window. Both keys go
+// to the control that has the focus, with and without a task-bar entry (the menu bar shown or not).
+TEST_F(AppPicturesTest, EscapeAndCtrlWCloseTheWindowsWithAndWithoutATaskBarEntry) {
+    test::acceptAgreement(sim().paths());
+    const auto press = [](QWidget& window, QKeyCombination key) {
+        QWidget* target = window.focusWidget() != nullptr ? window.focusWidget() : &window;
+        QKeyEvent event(QEvent::KeyPress, key.key(), key.keyboardModifiers());
+        QApplication::sendEvent(target, &event);
+    };
+    using Show = void (AppDelegate::*)();
+    struct Case {
+        const char* title;
+        Show show;
+        QKeyCombination key;
+        bool closes;
+    };
+    const QKeyCombination esc(Qt::Key_Escape), ctrlW(Qt::CTRL | Qt::Key_W);
+    const Case cases[] = {
+        {"Orvel Help", &AppDelegate::showHelp, esc, true},
+        {"Orvel Help", &AppDelegate::showHelp, ctrlW, true},
+        {"About Orvel", &AppDelegate::showAbout, esc, true},
+        {"About Orvel", &AppDelegate::showAbout, ctrlW, true},
+        {"Custom Duration", &AppDelegate::showCustomDuration, esc, true},
+        {"Custom Duration", &AppDelegate::showCustomDuration, ctrlW, true},
+        {"Orvel Settings", &AppDelegate::openSettings, ctrlW, true},
+        // Settings keeps Escape for its own controls.
+        {"Orvel Settings", &AppDelegate::openSettings, esc, false},
+    };
+    for (const bool inTaskBar : {true, false}) {
+        SCOPED_TRACE(inTaskBar ? "in the task bar" : "without a task-bar entry");
+        Preferences::shared().showInDock = inTaskBar;
+        {
+            AppDelegate delegate;
+            delegate.applicationDidFinishLaunching();
+            settle();
+            ASSERT_EQ(host().application().activationPolicy(),
+                      inTaskBar ? ActivationPolicy::regular : ActivationPolicy::accessory);
+            for (const Case& c : cases) {
+                SCOPED_TRACE(std::string(c.title) + (c.key == esc ? ", Esc" : ", Ctrl+W"));
+                (delegate.*c.show)();
+                settle();
+                // Custom Duration is made anew each time and goes once closed: found by title.
+                ui::QtWindow* window = shown(c.title);
+                ASSERT_NE(window, nullptr);
+                press(*window->widget(), c.key);
+                settle();
+                EXPECT_EQ(shown(c.title) == nullptr, c.closes);
+                if (ui::QtWindow* left = shown(c.title)) {
+                    left->close();
+                }
+            }
+
+            StatusItemController* item = StatusItemController::current();
+            ASSERT_NE(item, nullptr);
+            auto* popover = dynamic_cast<ui::QtPopover*>(&item->popover());
+            ASSERT_NE(popover, nullptr);
+            for (const bool transient : {true, false}) {
+                SCOPED_TRACE(transient ? "a transient panel" : "a panel that stays");
+                popover->setTransient(transient);
+                popover->showAt(ui::Rect{900, 0, 24, 24});
+                settle();
+                ASSERT_TRUE(popover->isShown());
+                press(*popover->widget(), esc);
+                settle();
+                EXPECT_FALSE(popover->isShown());
+            }
+        }
+        Registry::reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
 }
 
 TEST_F(AppPicturesTest, TheCustomDurationAndAboutWindows) {
