@@ -13,9 +13,13 @@ namespace {
 std::uint64_t holdingTests = 0;
 }  // namespace
 
-bool RuleRow::isHolding(const TriggerEngine& engine, const TriggerRule& rule) {
+TriggerEngine::Standing RuleRow::standing(const TriggerEngine& engine, const TriggerRule& rule) {
     ++holdingTests;
-    return engine.isHolding(rule);
+    return engine.standing(rule);
+}
+
+bool RuleRow::isHolding(const TriggerEngine& engine, const TriggerRule& rule) {
+    return standing(engine, rule) == TriggerEngine::Standing::holding;
 }
 
 std::uint64_t RuleRow::holdingTestCount() {
@@ -34,8 +38,30 @@ std::optional<RuleRow::Badge> RuleRow::firstBadge() const {
     if (rule.unavailableHere) {
         return Badge{"UNAVAILABLE ON THIS COMPUTER", Color::orange()};
     }
-    if (rule.enabled && isHolding(engine, rule)) {
-        return Badge{"HOLDING", Color::green()};
+    using Standing = TriggerEngine::Standing;
+    // Checked before the switch: a rule that cannot fire says so also while it is off.
+    if (const auto missing = TriggerEngine::missingChoice(rule)) {
+        return *missing == Standing::needsDevice
+                   ? Badge{"CHOOSE A DEVICE", Color::orange(),
+                           "No device is chosen: this rule starts and ends nothing until one is."}
+                   : Badge{"CHOOSE AN APPLICATION", Color::orange(),
+                           "No application is chosen: this rule starts and ends nothing until "
+                           "one is."};
+    }
+    if (!rule.enabled) {
+        return std::nullopt;
+    }
+    switch (standing(engine, rule)) {
+        case Standing::holding:
+            return Badge{"HOLDING", Color::green(), {}};
+        case Standing::waitsForNextOpening:
+            return Badge{"STARTS AT NEXT OPENING", Color::named(NamedColor::blue),
+                         "The window is open but started no session; it starts one the next "
+                         "time it opens."};
+        case Standing::quiet:
+        case Standing::needsDevice:
+        case Standing::needsApplication:
+            break;
     }
     return std::nullopt;
 }
@@ -67,7 +93,11 @@ View RuleRow::body() const {
     std::vector<View> title{TextVerbatim(rule.name).font(Font::system(13, FontWeight::semibold))};
     for (const auto& slot : {firstBadge(), secondBadge()}) {
         if (slot) {
-            title.push_back(badge(slot->text, slot->color));
+            View shown = badge(slot->text, slot->color);
+            if (!slot->help.empty()) {
+                shown = shown.help(slot->help);
+            }
+            title.push_back(std::move(shown));
         }
     }
     const RuleRow self = *this;

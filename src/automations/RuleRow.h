@@ -7,6 +7,7 @@
 #include <string>
 
 #include "foundation/UUID.h"
+#include "triggers/TriggerEngine.h"
 #include "triggers/TriggerRule.h"
 #include "ui/View.h"
 
@@ -28,6 +29,8 @@ struct RuleRow {
     struct Badge {
         std::string text;  // localisation key
         ui::Color color;
+        // What the badge means, in a sentence, for a badge that asks something of the user.
+        std::string help;
         bool operator==(const Badge&) const = default;
     };
 
@@ -45,8 +48,9 @@ struct RuleRow {
     // The enable switch, written through the row's engine.
     void setEnabled(bool on) const;
 
-    // "UNAVAILABLE ON THIS COMPUTER" before "HOLDING"; the holding test is made only for a rule
-    // that is available and enabled.
+    // "UNAVAILABLE ON THIS COMPUTER" first, then a missing device or application, then "HOLDING"
+    // or an open window that starts nothing before its next opening; the holding test is made
+    // only for a rule that is available and enabled.
     std::optional<Badge> firstBadge() const;
     // "NEEDS LOCATION": an SSID rule while Location is not always allowed.
     std::optional<Badge> secondBadge() const;
@@ -55,6 +59,7 @@ struct RuleRow {
     static ui::View badge(const std::string& textKey, ui::Color color);
     // Whether a rule's condition holds now, counted for the benchmarks.
     static bool isHolding(const TriggerEngine& engine, const TriggerRule& rule);
+    static TriggerEngine::Standing standing(const TriggerEngine& engine, const TriggerRule& rule);
     static std::uint64_t holdingTestCount();
 };
 

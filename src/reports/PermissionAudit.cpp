@@ -1,6 +1,8 @@
 #include "reports/PermissionAudit.h"
 
+#include <algorithm>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "core/OrvelController.h"
@@ -70,7 +72,7 @@ bool PermissionAudit::holdsForReport(const TriggerRule& rule) {
         n_.bluetooth.authorization() != BluetoothAuthorization::allowedAlways) {
         return false;
     }
-    return n_.engine.isHolding(rule);
+    return n_.engine.standing(rule) == TriggerEngine::Standing::holding;
 }
 
 std::string PermissionAudit::statusWord(int raw) {
@@ -302,6 +304,8 @@ std::string PermissionAudit::reportSections() {
     int networkRules = 0;
     int unavailable = 0;
     std::string holding;
+    // Rules that look armed but cannot start a session now, by what keeps them, in rule order.
+    std::vector<std::pair<std::string, std::string>> notFiring;
     for (const TriggerRule& rule : engine.rules()) {
         bluetoothRules += rule.source == TriggerSource::bluetooth;
         wifiRules += rule.source == TriggerSource::wifiSSID;
@@ -310,11 +314,27 @@ std::string PermissionAudit::reportSections() {
         if (holdsForReport(rule)) {
             holding += (holding.empty() ? "" : ", ") + rule.name;
         }
+        const std::string note = rule.enabled && !rule.unavailableHere
+                                     ? TriggerEngine::standingNote(engine.standing(rule))
+                                     : std::string();
+        if (note.empty()) {
+            continue;
+        }
+        auto same = std::find_if(notFiring.begin(), notFiring.end(),
+                                 [&](const auto& entry) { return entry.first == note; });
+        if (same == notFiring.end()) {
+            notFiring.emplace_back(note, rule.name);
+        } else {
+            same->second += ", " + rule.name;
+        }
     }
     lines.push_back("  rules: Bluetooth " + std::to_string(bluetoothRules) + " \u00B7 WiFi " +
                     std::to_string(wifiRules) + " \u00B7 Network " + std::to_string(networkRules) +
                     " \u00B7 unavailable here " + std::to_string(unavailable));
     lines.push_back("  holding now: " + (holding.empty() ? std::string("none") : holding));
+    for (const auto& [note, names] : notFiring) {
+        lines.push_back("  " + note + ": " + names);
+    }
 
     const DriveKeepAlive& keeper = n_.drives();
     lines.emplace_back();

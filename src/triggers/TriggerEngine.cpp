@@ -635,6 +635,47 @@ bool TriggerEngine::isHolding(const TriggerRule& rule) const {
     return false;
 }
 
+std::optional<TriggerEngine::Standing> TriggerEngine::missingChoice(const TriggerRule& rule) {
+    if (rule.source == TriggerSource::bluetooth && rule.btAddress.value_or("").empty()) {
+        return Standing::needsDevice;
+    }
+    if (rule.source == TriggerSource::app && rule.appBundleID.value_or("").empty()) {
+        return Standing::needsApplication;
+    }
+    return std::nullopt;
+}
+
+TriggerEngine::Standing TriggerEngine::standing(const TriggerRule& rule) const {
+    if (const auto missing = missingChoice(rule)) {
+        return *missing;
+    }
+    if (!rule.enabled || rule.unavailableHere || !isHolding(rule)) {
+        return Standing::quiet;
+    }
+    if (rule.source == TriggerSource::schedule && rule.onAppear == TriggerAction::startSession) {
+        const OrvelController& controller = n_.controller();
+        if (!controller.isActive() || !controller.triggerOwnedRuleID()) {
+            return Standing::waitsForNextOpening;
+        }
+    }
+    return Standing::holding;
+}
+
+std::string TriggerEngine::standingNote(Standing standing) {
+    switch (standing) {
+        case Standing::needsDevice:
+            return "cannot fire until a device is chosen";
+        case Standing::needsApplication:
+            return "cannot fire until an application is chosen";
+        case Standing::waitsForNextOpening:
+            return "window open, starts a session at its next opening";
+        case Standing::quiet:
+        case Standing::holding:
+            break;
+    }
+    return {};
+}
+
 void TriggerEngine::sessionEnded(std::optional<UUID> owner, bool manual) {
     if (owner && manual) {
         if (const TriggerRule* found = find(*owner)) {
@@ -698,6 +739,8 @@ std::string TriggerEngine::diagnosticSection(bool redact) const {
         }
         if (rule.unavailableHere) {
             text += " \u00B7 UNAVAILABLE HERE";
+        } else if (const std::string note = standingNote(standing(rule)); !note.empty()) {
+            text += " \u00B7 " + note;
         }
         if (rule.source == TriggerSource::bluetooth && rule.btBattEnd && rule.btBattRecover &&
             *rule.btBattRecover <= *rule.btBattEnd) {

@@ -127,6 +127,16 @@ class TriggerEngine final : public ObservableObject,
     std::optional<TriggerRule> shieldingRule(const TriggerRule& rule) const;
     // Whether the rule's condition holds now.
     bool isHolding(const TriggerRule& rule) const;
+    // What a rule does now, as the rule lists and the reports say it. A rule without its device
+    // or application cannot fire; a window that is open while no rule-started session runs
+    // started nothing and starts nothing until it opens again (also when it was already open as
+    // it was taken up), so only a session a rule started counts as held by it.
+    enum class Standing { quiet, holding, waitsForNextOpening, needsDevice, needsApplication };
+    Standing standing(const TriggerRule& rule) const;
+    // needsDevice or needsApplication for a rule that lacks its choice, whether on or off.
+    static std::optional<Standing> missingChoice(const TriggerRule& rule);
+    // The reports' words for a standing that keeps a rule from firing now; empty for the others.
+    static std::string standingNote(Standing standing);
     // The session that `owner` (if any) started has ended, by hand or by its own course.
     void sessionEnded(std::optional<UUID> owner, bool manual);
     void sessionStopped(const SessionEnd& end) override { sessionEnded(end.owner, end.manual); }

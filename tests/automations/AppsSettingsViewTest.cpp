@@ -258,6 +258,8 @@ TEST_F(AppsSettingsViewTest, TwoAddsMakeTwoOpenRulesThatWatchNothingYet) {
     EXPECT_EQ(page->expanded(), ids);
     const auto texts = view().texts();
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "Choose\u2026"), 2) << "both editors open";
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "CHOOSE AN APPLICATION"), 2)
+        << "both rows say they wait for an application";
 }
 
 TEST_F(AppsSettingsViewTest, APendingExpandIsConsumedOnlyWhenItNamesAnId) {

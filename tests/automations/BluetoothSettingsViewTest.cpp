@@ -148,6 +148,8 @@ TEST_F(BluetoothSettingsViewTest, AddTakesTheFirstPairedDeviceByNameOrANamelessR
         EXPECT_EQ(page->expanded(), std::set<UUID>{rule.id});
         EXPECT_EQ(view().selection("Device"), c.address.value_or(""));
         EXPECT_TRUE(view().contains("Delete Rule"));
+        EXPECT_EQ(view().contains("CHOOSE A DEVICE"), !c.paired)
+            << "a rule without a device says so";
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -13,6 +14,7 @@
 #include "automations/EditorFooter.h"
 #include "core/ActivityLog.h"
 #include "platform/Platform.h"
+#include "reports/PermissionAudit.h"
 #include "support/UiTest.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/Inspector.h"
@@ -170,6 +172,58 @@ TEST_F(RuleWidgetsTest, BadgesFollowAvailabilityHoldingAndLocation) {
         if (c.unavailable || !c.enabled) {
             EXPECT_EQ(RuleRow::holdingTestCount(), testsBefore) << "no holding test was made";
         }
+    }
+}
+
+// A rule made before its device or application is chosen stays on, as it was made, but cannot
+// fire: whatever is connected or running, its row and the reports say what it waits for and it
+// never counts as holding, also while it is off; choosing one lets its condition hold.
+TEST_F(RuleWidgetsTest, ARuleWithoutItsDeviceOrApplicationSaysItCannotFireUntilOneIsChosen) {
+    struct Case {
+        TriggerSource source;
+        const char* badge;
+        const char* note;
+        std::function<void(TriggerRule&)> choose;
+    };
+    const Case cases[] = {
+        {TriggerSource::bluetooth, "CHOOSE A DEVICE", "cannot fire until a device is chosen",
+         [](TriggerRule& rule) { rule.btAddress = kHeadphones; }},
+        {TriggerSource::app, "CHOOSE AN APPLICATION", "cannot fire until an application is chosen",
+         [](TriggerRule& rule) { rule.appBundleID = "org.example.Editor"; }},
+    };
+    sim().bluetooth().setAuthorization(BluetoothAuthorization::allowedAlways);
+    sim().bluetooth().setConnectedSilently(kHeadphones, true);
+    sim().workspace().launch(std::string("org.example.Editor"), std::string("Editor"));
+    const auto report = [] { return PermissionAudit::shared().reportSections(); };
+    const auto has = [](const std::string& text, const std::string& part) {
+        return text.find(part) != std::string::npos;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.badge);
+        engine().rules = {};
+        TriggerRule rule;
+        rule.name = "Waiting";
+        rule.source = c.source;
+        engine().add(rule);
+        EXPECT_TRUE(view().contains(c.badge));
+        EXPECT_FALSE(view().contains("HOLDING"));
+        EXPECT_TRUE(has(report(), "\n  holding now: none\n"));
+        EXPECT_TRUE(has(report(), "\n  " + std::string(c.note) + ": Waiting\n"));
+        EXPECT_TRUE(has(engine().diagnosticSection(false),
+                        "clear\u2192endSession \u00B7 " + std::string(c.note) + "\n"));
+
+        rule.enabled = false;
+        engine().update(rule);
+        EXPECT_TRUE(view().contains(c.badge)) << "still says so while off";
+        EXPECT_FALSE(has(report(), c.note)) << "an off rule is not among those that look armed";
+
+        rule.enabled = true;
+        c.choose(rule);
+        engine().update(rule);
+        EXPECT_FALSE(view().contains(c.badge));
+        EXPECT_TRUE(view().contains("HOLDING"));
+        EXPECT_TRUE(has(report(), "\n  holding now: Waiting\n"));
+        EXPECT_FALSE(has(report(), c.note));
     }
 }
 

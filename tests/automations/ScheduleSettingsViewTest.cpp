@@ -20,6 +20,7 @@
 #include "foundation/DateFormatting.h"
 #include "platform/HelperService.h"
 #include "platform/Permissions.h"
+#include "reports/PermissionAudit.h"
 #include "triggers/TriggerEngine.h"
 #include "triggers/WakeHelperClient.h"
 #include "ui/Inspector.h"
@@ -199,6 +200,78 @@ TEST_F(ScheduleSettingsViewTest, ANewOneTimeRuleFiresAnHourLaterAndHoldsTheSessi
     EXPECT_FALSE(held().empty());
     loop().advance(3 * 3600);
     EXPECT_TRUE(controller().isActive()) << "its end edge does nothing";
+}
+
+// A window that is open while no rule-started session runs starts nothing until it opens again,
+// however it came to be open: added while open, opened during a manual session that then ended,
+// or open at the next launch. The row and the report say so rather than "HOLDING", and the next
+// opening starts the session.
+TEST_F(ScheduleSettingsViewTest, AnOpenWindowThatStartedNothingSaysItStartsAtItsNextOpening) {
+    // June 2026, when the 10th, 17th and 24th are Wednesdays; noon UTC is the same day in New York.
+    const auto wednesday = [](int day, int hour, int minute, int second = 0) {
+        const Date noon = addingDays(Date::fromUnix(1781092800.0), day - 10);
+        return *dateBySettingTime(noon, hour, minute) + second;
+    };
+    struct Case {
+        const char* how;
+        int day;
+        std::function<void(const TriggerRule&, int day)> open;
+    };
+    const Case cases[] = {
+        {"added while open", 10,
+         [&](const TriggerRule& rule, int day) {
+             loop().setNow(wednesday(day, 21, 30));
+             engine().add(rule);
+         }},
+        {"opened during a manual session that then ended", 17,
+         [&](const TriggerRule& rule, int day) {
+             loop().setNow(wednesday(day, 20, 59, 50));
+             engine().add(rule);
+             ASSERT_TRUE(controller().start());
+             loop().advance(20);
+             controller().stop(true);
+         }},
+        {"open at the next launch", 24,
+         [&](const TriggerRule& rule, int day) {
+             loop().setNow(wednesday(day, 20, 0));
+             engine().add(rule);
+             pageHost.reset();
+             page.reset();
+             restartProcess();
+             loop().setNow(wednesday(day, 21, 30));
+             engine().start();
+             show();
+         }},
+    };
+    const auto report = [] { return PermissionAudit::shared().reportSections(); };
+    const auto has = [](const std::string& text, const std::string& part) {
+        return text.find(part) != std::string::npos;
+    };
+    const std::string waiting = "  window open, starts a session at its next opening: Nights\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        const TriggerRule rule = window("Nights");
+        c.open(rule, c.day);
+        loop().advance(60);
+        EXPECT_FALSE(controller().isActive());
+        EXPECT_TRUE(view().contains("STARTS AT NEXT OPENING"));
+        EXPECT_FALSE(view().contains("HOLDING"));
+        EXPECT_TRUE(has(report(), "\n  holding now: none\n"));
+        EXPECT_TRUE(has(report(), "\n" + waiting));
+
+        loop().advance(wednesday(c.day + 1, 7, 0, 30).timeIntervalSince(loop().now()));
+        EXPECT_FALSE(controller().isActive());
+        EXPECT_FALSE(view().contains("STARTS AT NEXT OPENING")) << "the window closed";
+        loop().advance(wednesday(c.day + 1, 21, 0, 30).timeIntervalSince(loop().now()));
+        EXPECT_TRUE(controller().isActive()) << "its next opening starts the session";
+        EXPECT_TRUE(view().contains("HOLDING"));
+        EXPECT_FALSE(view().contains("STARTS AT NEXT OPENING"));
+        EXPECT_TRUE(has(report(), "\n  holding now: Nights\n"));
+        EXPECT_FALSE(has(report(), waiting));
+
+        controller().stop(false);
+        engine().deleteAll();
+    }
 }
 
 TEST_F(ScheduleSettingsViewTest, DisabledRulesAreListedInTheEnginesOrder) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/DateFormatting.h"
 #include "foundation/Registry.h"
@@ -166,6 +167,8 @@ TEST_F(TriggersSettingsViewTest, HoldingMarkerNamesTheFirstStartingRuleWhoseCond
                       window,
                       app};
     ScheduleTriggerSource::shared().activeNow.insert(window.id);
+    EXPECT_FALSE(page->holdingRule(S::schedule)) << "an open window holds only a rule's session";
+    OrvelController::shared().startFromTrigger("Headphones", engine().rules()[3].id, 0);
     const std::pair<S, const char*> holding[] = {{S::bluetooth, "Headphones"},
                                                  {S::wifiSSID, "Office WiFi"},
                                                  {S::network, "Office router"},

@@ -219,7 +219,12 @@ TEST_F(PermissionAuditTest, SectionsFollowTheEngineTheDrivesAndTheSession) {
     EXPECT_TRUE(hasLine("  master on \u00B7 live \u00B7 priority Schedule \u203A Apps"));
     EXPECT_TRUE(
         hasLine("  rules: Bluetooth 2 \u00B7 WiFi 0 \u00B7 Network 1 \u00B7 unavailable here 1"));
+    EXPECT_TRUE(hasLine("  holding now: none")) << "no session runs for the open windows";
+    EXPECT_TRUE(hasLine("  window open, starts a session at its next opening: Mornings, Evenings"));
+    OrvelController::shared().startFromTrigger("Mornings", engine.rules()[3].id, 0);
     EXPECT_TRUE(hasLine("  holding now: Mornings, Evenings")) << "Bluetooth is not allowed";
+    EXPECT_FALSE(
+        hasLine("  window open, starts a session at its next opening: Mornings, Evenings"));
     EXPECT_TRUE(hasLine("  keep-alive on 2 of 3 volumes \u00B7 global interval 180s"));
     EXPECT_TRUE(hasLine("  \u00B7 Backup: always \u00B7 last read 90s ago \u00B7 OFFLINE"));
     EXPECT_TRUE(hasLine("  \u00B7 Photos: with session \u00B7 no read yet"));
@@ -232,7 +237,6 @@ TEST_F(PermissionAuditTest, SectionsFollowTheEngineTheDrivesAndTheSession) {
         hasLine("  master off \u00B7 idle \u2014 master off \u00B7 priority Schedule "
                 "\u203A Apps"));
 
-    OrvelController::shared().startFromTrigger("Mornings", engine.rules()[3].id, 0);
     EXPECT_NE(PermissionAudit::shared().reportSections().find(" \u00B7 started by Mornings\n"),
               std::string::npos);
 }

@@ -190,14 +190,26 @@ TEST_F(AutomationsPicturesTest, ARuleListWithEveryBadgeAndOneRowOpen) {
     cafe.name = "Cafe";
     cafe.matcher = NetworkMatcher::ssid("Cafe");
     cafe.durationSeconds = 5400;
-    for (const auto& rule : {holding, away, cafe}) {
+    TriggerRule noDevice;
+    noDevice.name = "New device rule";
+    TriggerRule noApp;
+    noApp.source = TriggerSource::app;
+    noApp.name = "New app rule";
+    // Open all day, so it is open as it is taken up and has started nothing.
+    TriggerRule allDay;
+    allDay.source = TriggerSource::schedule;
+    allDay.name = "All day";
+    allDay.schedStartMin = 0;
+    allDay.schedEndMin = 0;
+    for (const auto& rule : {holding, away, cafe, noDevice, noApp, allDay}) {
         TriggerEngine::shared().add(rule);
     }
     auto list = std::make_shared<RuleList>();
     list->expanded = {cafe.id};
     QWidget& window = show(list);
     for (const char* text :
-         {"HOLDING", "UNAVAILABLE ON THIS COMPUTER", "NEEDS LOCATION", "Delete Rule"}) {
+         {"HOLDING", "UNAVAILABLE ON THIS COMPUTER", "NEEDS LOCATION", "CHOOSE A DEVICE",
+          "CHOOSE AN APPLICATION", "STARTS AT NEXT OPENING", "Delete Rule"}) {
         EXPECT_TRUE(shows(window, text)) << text;
     }
     savePng(window, "rule-list");
