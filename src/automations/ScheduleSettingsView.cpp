@@ -114,10 +114,10 @@ View ScheduleSettingsView::rulesSection() {
                        .frame(120));
     rows.push_back(caption(
         "Windows hold like any condition \u2014 shield, priority and re-arm apply; a window "
-        "active at login counts as a live event. One-shots disable themselves after firing "
-        "(FIRED badge) \u2014 edit the date and re-enable to reuse. Missed fires catch up within "
-        "30 minutes, otherwise they're logged as missed. Every start also reads keep-alive drives "
-        "and remounts vanished shares."));
+        "already open at login starts a session at its next opening. One-shots disable themselves "
+        "after firing (FIRED badge) \u2014 edit the date and re-enable to reuse. Missed fires "
+        "catch up within 30 minutes, otherwise they're logged as missed. Every start also reads "
+        "keep-alive drives and remounts vanished shares."));
     return Section(Text("Schedule rules"), std::move(rows));
 }
 
