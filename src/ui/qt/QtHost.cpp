@@ -17,6 +17,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <filesystem>
 #include <utility>
 
 #include "foundation/Log.h"
@@ -304,8 +306,7 @@ std::optional<std::optional<std::vector<std::string>>> QtHost::askPortal(
     if (!portalMissingLogged_) {
         portalMissingLogged_ = true;
         Logger("desktop").info(
-            "File dialogs are Qt's own: the desktop's file chooser did not "
-            "answer (" +
+            "File dialogs are Qt's own: the desktop's file chooser did not answer (" +
             answer->reason + ").");
     }
     return std::nullopt;
@@ -327,7 +328,15 @@ std::optional<std::string> QtHost::runSavePanel(const SavePanelOptions& request)
         if (!*chosen || (*chosen)->empty()) {
             return std::nullopt;
         }
-        const std::string path = (*chosen)->front();
+        std::string path = (*chosen)->front();
+        // As Qt's dialog does: a name typed without one of the allowed extensions gets the first.
+        const std::string extension = std::filesystem::path(path).extension().string();
+        const auto& allowed = request.allowedExtensions;
+        if (!allowed.empty() &&
+            (extension.empty() ||
+             std::find(allowed.begin(), allowed.end(), extension.substr(1)) == allowed.end())) {
+            path += "." + allowed.front();
+        }
         if (request.accessory && !runAccessoryDialog(request, path)) {
             return std::nullopt;
         }

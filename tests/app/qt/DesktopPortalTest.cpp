@@ -153,6 +153,13 @@ TEST_F(DesktopPortalTest, TheExportAsksTheDesktopsChooserThenItsOptionsAndACance
         << "the passphrase is asked after the file is chosen";
     EXPECT_TRUE(encryptOffered);
     EXPECT_TRUE(waitUntil([&] { return std::filesystem::exists(target); }));
+
+    // A name typed without the extension gets it, as in Qt's dialog.
+    answerWith(
+        0, {QUrl::fromLocalFile(QString::fromStdString(path("Plain"))).toString().toStdString()});
+    SettingsTransfer::runExportPanel(settingsTransferOwners());
+    EXPECT_TRUE(std::filesystem::exists(path("Plain.orvelconfig")));
+    EXPECT_FALSE(std::filesystem::exists(path("Plain")));
 }
 
 TEST_F(DesktopPortalTest, AnOpenPanelTakesThePortalsChoiceAndWithoutAPortalIsQtsDialog) {
