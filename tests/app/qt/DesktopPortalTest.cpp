@@ -209,19 +209,28 @@ TEST_F(DesktopPortalTest, OpenWindowsTakeTheColourSchemeTheDesktopAnnounces) {
     startPortal("portal_settings", R"({"color_scheme": 2})");
     PortalDesktopSettings settings(session);
     ASSERT_TRUE(waitUntil([&] { return settings.colorScheme() == ColorScheme::light; }));
+    // The palette Qt had from the desktop's theme, before any scheme was told.
+    QPalette own = ui::Appearance::lightPalette();
+    own.setColor(QPalette::Window, QColor(0xD0, 0xE0, 0xF0));
+    QApplication::setPalette(own);
     ui::QtHost followed(ui::HostCapabilities{nullptr, nullptr, &settings});
+    EXPECT_EQ(QApplication::palette().color(QPalette::Window),
+              ui::Appearance::lightPalette().color(QPalette::Window))
+        << "the scheme told before the host was made";
     auto window = host().makeWindow();
     window->setTitle("Scheme");
     window->setContent(std::make_shared<Words>());
     window->makeKeyAndOrderFront();
     QWidget& widget = *static_cast<ui::QtWindow&>(*window).widget();
-    for (const std::uint32_t value : {1u, 2u}) {
+    // Dark, light, then no preference: the desktop's own palette again.
+    for (const std::uint32_t value : {1u, 2u, 0u}) {
         test::Reply reply = test::callAndWait(
             *probe, kSettingsMock, "SetColorScheme",
             [value](sd_bus_message* m) { return sd_bus_message_append(m, "u", value); });
         ASSERT_TRUE(reply && !DBusConnection::errorOf(reply.get()));
-        const QPalette wanted =
-            value == 1 ? ui::Appearance::darkPalette() : ui::Appearance::lightPalette();
+        const QPalette wanted = value == 1   ? ui::Appearance::darkPalette()
+                                : value == 2 ? ui::Appearance::lightPalette()
+                                             : own;
         ASSERT_TRUE(waitUntil([&] {
             return QApplication::palette().color(QPalette::Window) ==
                    wanted.color(QPalette::Window);
