@@ -60,17 +60,13 @@ void MainMenu::install(AppWindows& delegate, const std::string& name) {
 }
 
 MenuBarItem MainMenu::applicationMenu(const std::string& name, AppWindows& delegate) {
-    return menu(name, {toDelegate("About " + name, delegate, &AppWindows::showAbout),
-                       MenuBarItem::divider(),
-                       toDelegate("Settings\u2026", delegate, &AppWindows::openSettings, key(",")),
-                       MenuBarItem::divider(),
-                       // The desktop offers no services to the application: the menu stays empty.
-                       menu("Services", {}, ui::MenuRole::services), MenuBarItem::divider(),
-                       standard("Hide " + name, StandardAction::hide, key("h")),
-                       standard("Hide Others", StandardAction::hideOthers,
-                                key("h", kCommand | ui::kModifierOption)),
-                       standard("Show All", StandardAction::showAll), MenuBarItem::divider(),
-                       standard("Quit " + name, StandardAction::quit, key("q"))});
+    // Services, and hiding or showing other applications, are the desktop's: no item for them.
+    return menu(
+        name,
+        {toDelegate("About " + name, delegate, &AppWindows::showAbout), MenuBarItem::divider(),
+         toDelegate("Settings\u2026", delegate, &AppWindows::openSettings, key(",")),
+         MenuBarItem::divider(), standard("Hide " + name, StandardAction::hide, key("h")),
+         MenuBarItem::divider(), standard("Quit " + name, StandardAction::quit, key("q"))});
 }
 
 MenuBarItem MainMenu::editMenu() {
@@ -88,8 +84,8 @@ MenuBarItem MainMenu::windowMenu() {
     return menu("Window",
                 {standard("Minimize", StandardAction::minimize, key("m")),
                  standard("Zoom", StandardAction::zoom), MenuBarItem::divider(),
-                 standard("Close", StandardAction::close, key("w")), MenuBarItem::divider(),
-                 standard("Bring All to Front", StandardAction::bringAllToFront)},
+                 // Raising all of an application's windows at once is the desktop's too.
+                 standard("Close", StandardAction::close, key("w"))},
                 ui::MenuRole::windows);
 }
 

@@ -218,7 +218,7 @@ class ExportAccessory final : public ui::ViewComponent {
                       {Toggle("Encrypt with a passphrase", encrypt),
                        SecureField("Passphrase", passphrase).frame(220, 24)})
             .padding(8)
-            .frame(260, 64);
+            .frame(260);
     }
 
     bool encrypt() const { return encrypt_(); }

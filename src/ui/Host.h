@@ -33,7 +33,7 @@ struct HostCapabilities {
     UserDefaults* defaults = nullptr;
     // Opens the links a user follows in a text.
     Workspace* workspace = nullptr;
-    // The colour scheme the tray's picture follows.
+    // The colour scheme the tray's picture and the windows follow.
     DesktopSettings* desktopSettings = nullptr;
 
     // All of them from one machine.

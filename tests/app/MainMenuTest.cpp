@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "app/AppDelegate.h"
 #include "support/SessionTest.h"
 
@@ -64,15 +67,14 @@ TEST_F(MainMenuTest, FourMenusTitledWithTheProcessName) {
     const auto& menus = host().mainMenu();
     EXPECT_EQ(titles(menus), (std::vector<std::string>{"Orvel", "Edit", "Window", "Help"}));
     ASSERT_EQ(menus.size(), 4u);
-    EXPECT_EQ(
-        titles(menus[0].submenu),
-        (std::vector<std::string>{"About Orvel", "-", "Settings\u2026", "-", "Services", "-",
-                                  "Hide Orvel", "Hide Others", "Show All", "-", "Quit Orvel"}));
+    EXPECT_EQ(titles(menus[0].submenu),
+              (std::vector<std::string>{"About Orvel", "-", "Settings\u2026", "-", "Hide Orvel",
+                                        "-", "Quit Orvel"}));
     EXPECT_EQ(titles(menus[1].submenu),
               (std::vector<std::string>{"Undo", "Redo", "-", "Cut", "Copy", "Paste", "Delete",
                                         "Select All"}));
-    EXPECT_EQ(titles(menus[2].submenu), (std::vector<std::string>{"Minimize", "Zoom", "-", "Close",
-                                                                  "-", "Bring All to Front"}));
+    EXPECT_EQ(titles(menus[2].submenu),
+              (std::vector<std::string>{"Minimize", "Zoom", "-", "Close"}));
     EXPECT_EQ(titles(menus[3].submenu), (std::vector<std::string>{"Orvel Help"}));
 
     // The name is read at each installation.
@@ -82,7 +84,20 @@ TEST_F(MainMenuTest, FourMenusTitledWithTheProcessName) {
     EXPECT_TRUE(item({"Orvel Nightly", "About Orvel Nightly"}));
     EXPECT_TRUE(item({"Orvel Nightly", "Quit Orvel Nightly"}));
     EXPECT_TRUE(item({"Help", "Orvel Nightly Help"}));
-    EXPECT_TRUE(item({"Orvel Nightly", "Hide Others"})) << "carries no name";
+    EXPECT_TRUE(item({"Orvel Nightly", "Hide Orvel Nightly"}));
+
+    // What only another desktop's menu bar offers is nowhere in the menu.
+    std::vector<std::string> all;
+    const std::function<void(const std::vector<MenuBarItem>&)> walk = [&](const auto& items) {
+        for (const auto& i : items) {
+            all.push_back(i.title);
+            walk(i.submenu);
+        }
+    };
+    walk(host().mainMenu());
+    for (const char* absent : {"Services", "Hide Others", "Show All", "Bring All to Front"}) {
+        EXPECT_EQ(std::count(all.begin(), all.end(), absent), 0) << absent;
+    }
 }
 
 TEST_F(MainMenuTest, KeyEquivalentsAndWhatEachItemDoes) {
@@ -94,17 +109,12 @@ TEST_F(MainMenuTest, KeyEquivalentsAndWhatEachItemDoes) {
         const char* window;
     };
     const auto none = StandardAction::none;
-    const auto shift = ui::kModifierShift, option = ui::kModifierOption;
+    const auto shift = ui::kModifierShift;
     const Case cases[] = {
         {{"Orvel", "About Orvel"}, std::nullopt, none, "About Orvel"},
         {{"Orvel", "Settings\u2026"}, KeyboardShortcut{",", kCommand}, none, "Orvel Settings"},
         {{"Help", "Orvel Help"}, KeyboardShortcut{"?", kCommand}, none, "Orvel Help"},
         {{"Orvel", "Hide Orvel"}, KeyboardShortcut{"h", kCommand}, StandardAction::hide, nullptr},
-        {{"Orvel", "Hide Others"},
-         KeyboardShortcut{"h", kCommand | option},
-         StandardAction::hideOthers,
-         nullptr},
-        {{"Orvel", "Show All"}, std::nullopt, StandardAction::showAll, nullptr},
         {{"Edit", "Undo"}, KeyboardShortcut{"z", kCommand}, StandardAction::undo, nullptr},
         {{"Edit", "Redo"}, KeyboardShortcut{"z", kCommand | shift}, StandardAction::redo, nullptr},
         {{"Edit", "Cut"}, KeyboardShortcut{"x", kCommand}, StandardAction::cut, nullptr},
@@ -120,7 +130,6 @@ TEST_F(MainMenuTest, KeyEquivalentsAndWhatEachItemDoes) {
          StandardAction::minimize,
          nullptr},
         {{"Window", "Zoom"}, std::nullopt, StandardAction::zoom, nullptr},
-        {{"Window", "Bring All to Front"}, std::nullopt, StandardAction::bringAllToFront, nullptr},
         {{"Window", "Close"}, KeyboardShortcut{"w", kCommand}, StandardAction::close, nullptr},
     };
     for (const auto& c : cases) {
@@ -155,12 +164,7 @@ TEST_F(MainMenuTest, InstalledTwiceIsOneMenuWithOneOfEachRole) {
     install();
     EXPECT_EQ(host().mainMenuInstalls(), 2);
     ASSERT_EQ(host().mainMenu().size(), 4u);
-    const MenuBarItem* services = host().menuWithRole(ui::MenuRole::services);
-    ASSERT_NE(services, nullptr);
-    EXPECT_EQ(services->title, "Services");
-    EXPECT_TRUE(services->submenu.empty()) << "nothing is added to the services";
-    EXPECT_FALSE(services->action);
-    EXPECT_FALSE(host().performMenuItem({"Orvel", "Services"})) << "does nothing";
+    EXPECT_EQ(host().menuWithRole(ui::MenuRole::services), nullptr);
     ASSERT_NE(host().menuWithRole(ui::MenuRole::windows), nullptr);
     EXPECT_EQ(host().menuWithRole(ui::MenuRole::windows)->title, "Window");
     ASSERT_NE(host().menuWithRole(ui::MenuRole::help), nullptr);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFontDatabase>
 
+#include <algorithm>
 #include <cmath>
 
 namespace orvel::ui {
@@ -58,9 +59,9 @@ QPalette Appearance::darkPalette() {
     setBoth(p, QPalette::Base, QColor(0x1E, 0x1E, 0x20));
     setBoth(p, QPalette::AlternateBase, QColor(0x33, 0x33, 0x36));
     setBoth(p, QPalette::Text, QColor(0xE8, 0xE8, 0xEA));
-    setBoth(p, QPalette::Button, QColor(0x48, 0x48, 0x4B));
+    setBoth(p, QPalette::Button, QColor(0x40, 0x40, 0x43));
     setBoth(p, QPalette::ButtonText, QColor(0xE8, 0xE8, 0xEA));
-    setBoth(p, QPalette::Highlight, QColor(0x3A, 0x7B, 0xF0));
+    setBoth(p, QPalette::Highlight, QColor(0x2F, 0x6A, 0xD8));
     setBoth(p, QPalette::HighlightedText, Qt::white);
     setBoth(p, QPalette::Link, QColor(0x5A, 0x9B, 0xFF));
     setBoth(p, QPalette::ToolTipBase, QColor(0x3A, 0x3A, 0x3C));
@@ -152,14 +153,15 @@ QColor Appearance::color(const Color& c, const QPalette& p) {
 QColor Appearance::hierarchy(Hierarchy level, const QPalette& p) {
     const QColor text = p.color(QPalette::WindowText);
     const QColor window = p.color(QPalette::Window);
-    // Opaque blends: rich text and some styles ignore the alpha of a palette colour.
+    // Opaque blends: rich text and some styles ignore the alpha of a palette colour. The levels
+    // that carry words keep 4.5:1 against the window in both palettes.
     switch (level) {
         case Hierarchy::primary:
             return text;
         case Hierarchy::secondary:
-            return mix(text, window, 0.42);
+            return mix(text, window, 0.25);
         case Hierarchy::tertiary:
-            return mix(text, window, 0.62);
+            return mix(text, window, 0.36);
         case Hierarchy::quaternary:
             return mix(text, window, 0.78);
     }
@@ -170,7 +172,16 @@ QColor Appearance::foreground(const ForegroundStyle& style, const QPalette& p) {
     if (const auto* level = std::get_if<Hierarchy>(&style)) {
         return hierarchy(*level, p);
     }
-    return color(std::get<Color>(style), p);
+    const Color& c = std::get<Color>(style);
+    const auto* name = std::get_if<NamedColor>(&c.light);
+    if (name != nullptr && *name == NamedColor::accent && !c.dark) {
+        // Words in the accent: the link shade, which reads on the window where the selection's
+        // shade (under white words) would not.
+        QColor link = p.color(QPalette::Link);
+        link.setAlphaF(static_cast<float>(std::clamp(c.opacity, 0.0, 1.0)));
+        return link;
+    }
+    return color(c, p);
 }
 
 QColor Appearance::material(Material material, const QPalette& p) {

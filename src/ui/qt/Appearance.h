@@ -23,6 +23,7 @@ class Appearance {
     static QColor color(const Color& color, const QPalette& palette);
     // Label levels: decreasing contrast against the window.
     static QColor hierarchy(Hierarchy level, const QPalette& palette);
+    // The colour of words and symbols in a style (the accent in its shade for words).
     static QColor foreground(const ForegroundStyle& style, const QPalette& palette);
     // The translucent panel colour that stands for a material.
     static QColor material(Material material, const QPalette& palette);

@@ -3,17 +3,28 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScreen>
 #include <QTextEdit>
 #include <QUrl>
+#include <QVBoxLayout>
 
+#include <algorithm>
+#include <filesystem>
+#include <utility>
+
+#include "foundation/Log.h"
 #include "foundation/RunLoop.h"
+#include "platform/DesktopSettings.h"
+#include "platform/linux/PortalFileChooser.h"
 #include "ui/ViewHost.h"
 #include "ui/qt/Appearance.h"
 #include "ui/qt/KeySequence.h"
@@ -39,34 +50,113 @@ QStringList nameFilters(const std::vector<std::string>& extensions) {
     return {patterns.join(' ')};
 }
 
-// Runs a file dialog in the main loop's modal mode, with an accessory view under its controls.
-std::optional<QStringList> runFileDialog(QFileDialog& dialog,
-                                         const std::shared_ptr<ViewComponent>& accessory) {
-    std::unique_ptr<ViewHost> view;
-    std::unique_ptr<QtRenderer> renderer;
-    if (accessory) {
-        dialog.setOption(QFileDialog::DontUseNativeDialog);
-        if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
-            auto* area = new QWidget;
-            view = std::make_unique<ViewHost>(accessory);
-            renderer = std::make_unique<QtRenderer>(*view, *area);
-            grid->addWidget(area, grid->rowCount(), 0, 1, grid->columnCount());
+// Marks a file dialog as running for as long as it lives.
+class PanelRunning {
+  public:
+    explicit PanelRunning(bool& running) : running_(running) { running_ = true; }
+    ~PanelRunning() { running_ = false; }
+    PanelRunning(const PanelRunning&) = delete;
+    PanelRunning& operator=(const PanelRunning&) = delete;
+
+  private:
+    bool& running_;
+};
+
+// An accessory view drawn into `area` for as long as this lives.
+class AccessoryView {
+  public:
+    AccessoryView(const std::shared_ptr<ViewComponent>& accessory, QWidget& area) {
+        if (accessory) {
+            view_ = std::make_unique<ViewHost>(accessory);
+            renderer_ = std::make_unique<QtRenderer>(*view_, area);
         }
     }
+    ~AccessoryView() {
+        if (view_) {
+            view_->setShown(false);
+        }
+        renderer_.reset();
+    }
+    void shown() {
+        if (view_) {
+            view_->setShown(true);
+        }
+    }
+
+  private:
+    std::unique_ptr<ViewHost> view_;
+    std::unique_ptr<QtRenderer> renderer_;
+};
+
+// Shows a dialog in the main loop's modal mode until it is done; whether it was accepted.
+bool runDialog(QDialog& dialog, AccessoryView* accessory) {
     std::optional<int> result;
     QObject::connect(&dialog, &QDialog::finished, &dialog, [&result](int code) { result = code; });
     dialog.setWindowModality(Qt::ApplicationModal);
     dialog.show();
-    if (view)
-        view->setShown(true);
+    if (accessory != nullptr) {
+        accessory->shown();
+    }
     RunLoop::main().runModal([&result] { return result.has_value(); });
-    if (view)
-        view->setShown(false);
-    renderer.reset();
-    if (result != QDialog::Accepted) {
+    return result == QDialog::Accepted;
+}
+
+// Runs Qt's file dialog, with an accessory view under its controls.
+std::optional<QStringList> runFileDialog(QFileDialog& dialog,
+                                         const std::shared_ptr<ViewComponent>& accessory) {
+    std::optional<AccessoryView> view;
+    if (accessory) {
+        dialog.setOption(QFileDialog::DontUseNativeDialog);
+        if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
+            // Set off from the buttons above and the window's edge below.
+            auto* area = new QWidget;
+            area->setContentsMargins(0, 6, 0, 10);
+            view.emplace(accessory, *area);
+            grid->addWidget(area, grid->rowCount(), 0, 1, grid->columnCount());
+        }
+    }
+    if (!runDialog(dialog, view ? &*view : nullptr)) {
         return std::nullopt;
     }
     return dialog.selectedFiles();
+}
+
+// The accessory of a panel the desktop's chooser drew, asked after the file was chosen.
+bool runAccessoryDialog(const SavePanelOptions& request, const std::string& path) {
+    QDialog dialog;
+    dialog.setWindowTitle(QString::fromStdString(request.title));
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->setContentsMargins(20, 16, 20, 16);
+    layout->setSpacing(12);
+    auto* file = new QLabel(QString::fromStdString(path));
+    file->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(file);
+    auto* area = new QWidget;
+    layout->addWidget(area, 0, Qt::AlignLeft);
+    AccessoryView view(request.accessory, *area);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
+    QPushButton* accept =
+        buttons->addButton(QString::fromStdString(request.prompt.empty() ? "Save" : request.prompt),
+                           QDialogButtonBox::AcceptRole);
+    accept->setDefault(true);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    layout->addWidget(buttons);
+    return runDialog(dialog, &view);
+}
+
+std::vector<std::pair<std::string, std::vector<std::string>>> portalFilters(
+    const std::vector<std::string>& extensions) {
+    if (extensions.empty()) {
+        return {};
+    }
+    std::vector<std::string> patterns;
+    std::string name;
+    for (const auto& extension : extensions) {
+        patterns.push_back("*." + extension);
+        name += (name.empty() ? "" : ", ") + patterns.back();
+    }
+    return {{name, patterns}};
 }
 
 template <class Target>
@@ -115,6 +205,32 @@ QtHost::QtHost(HostCapabilities capabilities)
     });
     QObject::connect(qApp, &QGuiApplication::screenRemoved, screenWatch_.get(),
                      [this](QScreen*) { screensChanged.send(); });
+    if (DesktopSettings* desktop = capabilities.desktopSettings) {
+        schemeChanges_ =
+            desktop->colorSchemeChanged.subscribe([this](ColorScheme) { followColorScheme(); });
+        followColorScheme();
+    }
+}
+
+void QtHost::followColorScheme() {
+    const ColorScheme scheme = capabilities().desktopSettings->colorScheme();
+    if (scheme != ColorScheme::unknown && !desktopPalette_) {
+        desktopPalette_ = std::make_unique<QPalette>(QApplication::palette());
+    }
+    switch (scheme) {
+        case ColorScheme::dark:
+            Appearance::apply(true);
+            break;
+        case ColorScheme::light:
+            Appearance::apply(false);
+            break;
+        case ColorScheme::unknown:
+            // The desktop said nothing (or took it back): its own palette, as Qt found it.
+            if (desktopPalette_) {
+                QApplication::setPalette(*desktopPalette_);
+            }
+            break;
+    }
 }
 
 QtHost::~QtHost() = default;
@@ -153,7 +269,80 @@ std::shared_ptr<Alert> QtHost::makeAlert(AlertContent request) {
     return std::make_shared<QtAlert>(std::move(request));
 }
 
+void QtHost::useFileChooserPortal(std::shared_ptr<DBusConnection> sessionBus) {
+    portalBus_ = std::move(sessionBus);
+}
+
+std::string QtHost::parentWindow() const {
+    // The portal takes X11 windows by id; a Wayland window would have to be exported first.
+    if (QGuiApplication::platformName() != "xcb") {
+        return {};
+    }
+    QWidget* active = QApplication::activeWindow();
+    if (active == nullptr && key_ != nullptr && key_->isVisible()) {
+        active = key_->widget();
+    }
+    return active != nullptr ? "x11:" + QString::number(active->winId(), 16).toStdString() : "";
+}
+
+std::optional<std::optional<std::vector<std::string>>> QtHost::askPortal(
+    FileChooserRequest request) {
+    if (!portalBus_) {
+        return std::nullopt;
+    }
+    request.parentWindow = parentWindow();
+    std::optional<FileChooserAnswer> answer;
+    PortalFileChooser chooser(portalBus_, request,
+                              [&answer](FileChooserAnswer a) { answer = std::move(a); });
+    RunLoop::main().runModal([&answer] { return answer.has_value(); });
+    switch (answer->outcome) {
+        case FileChooserAnswer::Outcome::chosen:
+            return answer->paths;
+        case FileChooserAnswer::Outcome::cancelled:
+            return std::optional<std::vector<std::string>>();
+        case FileChooserAnswer::Outcome::unavailable:
+            break;
+    }
+    if (!portalMissingLogged_) {
+        portalMissingLogged_ = true;
+        Logger("desktop").info(
+            "File dialogs are Qt's own: the desktop's file chooser did not answer (" +
+            answer->reason + ").");
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> QtHost::runSavePanel(const SavePanelOptions& request) {
+    if (panelRunning_) {
+        return std::nullopt;  // one file dialog at a time
+    }
+    const PanelRunning running(panelRunning_);
+    FileChooserRequest portal;
+    portal.kind = FileChooserRequest::Kind::save;
+    portal.title = request.title;
+    portal.acceptLabel = request.prompt;
+    portal.filters = portalFilters(request.allowedExtensions);
+    portal.currentName = request.nameFieldValue;
+    portal.currentFolder = request.directory;
+    if (auto chosen = askPortal(portal)) {
+        if (!*chosen || (*chosen)->empty()) {
+            return std::nullopt;
+        }
+        std::string path = (*chosen)->front();
+        // As Qt's dialog does: a name typed without one of the allowed extensions gets the first.
+        const std::string extension = std::filesystem::path(path).extension().string();
+        const auto& allowed = request.allowedExtensions;
+        if (!allowed.empty() &&
+            (extension.empty() ||
+             std::find(allowed.begin(), allowed.end(), extension.substr(1)) == allowed.end())) {
+            path += "." + allowed.front();
+        }
+        if (request.accessory && !runAccessoryDialog(request, path)) {
+            return std::nullopt;
+        }
+        return path;
+    }
+
     QFileDialog dialog;
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
@@ -175,6 +364,24 @@ std::optional<std::string> QtHost::runSavePanel(const SavePanelOptions& request)
 }
 
 std::optional<std::vector<std::string>> QtHost::runOpenPanel(const OpenPanelOptions& request) {
+    if (panelRunning_) {
+        return std::nullopt;  // one file dialog at a time
+    }
+    const PanelRunning running(panelRunning_);
+    // The portal's chooser has no room for an accessory view; it has places of its own.
+    if (!request.accessory) {
+        FileChooserRequest portal;
+        portal.title = request.title;
+        portal.acceptLabel = request.prompt;
+        portal.multiple = request.allowsMultipleSelection;
+        portal.directory = request.canChooseDirectories && !request.canChooseFiles;
+        portal.filters = portalFilters(request.allowedExtensions);
+        portal.currentFolder = request.directory;
+        if (auto chosen = askPortal(portal)) {
+            return *chosen;
+        }
+    }
+
     QFileDialog dialog;
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (request.canChooseDirectories && !request.canChooseFiles) {

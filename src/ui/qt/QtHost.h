@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "foundation/Signal.h"
 #include "ui/Host.h"
 #include "ui/qt/QtApplication.h"
 #include "ui/qt/QtPasteboard.h"
@@ -11,14 +12,23 @@
 class QMenu;
 class QMenuBar;
 class QObject;
+class QPalette;
 class QScreen;
+
+namespace orvel {
+class DBusConnection;
+struct FileChooserRequest;
+}  // namespace orvel
 
 namespace orvel::ui {
 
 class QtWindow;
 
 // The host that draws with Qt Widgets. Needs a QApplication (and, to run, a QtRunLoop installed
-// as the main loop). Main thread only.
+// as the main loop). Windows take the desktop's colour scheme when it tells one, also while they
+// are open. File panels go to the desktop's file chooser portal when one answers on the session
+// bus given, else they are Qt's own dialog; either way the main loop turns while the user
+// chooses. Main thread only.
 class QtHost final : public UiHost {
   public:
     explicit QtHost(HostCapabilities capabilities = {});
@@ -38,6 +48,9 @@ class QtHost final : public UiHost {
     std::vector<ScreenInfo> screens() const override;
     bool isDarkAppearance() const override;
 
+    // The session bus whose file chooser portal the file panels ask first; none: Qt's dialog.
+    void useFileChooserPortal(std::shared_ptr<DBusConnection> sessionBus);
+
     const std::vector<MenuBarItem>& mainMenu() const { return menus_; }
     const std::vector<QtWindow*>& windows() const { return windows_; }
     QtWindow* keyWindow() const { return key_; }
@@ -53,6 +66,11 @@ class QtHost final : public UiHost {
     void windowDestroyed(QtWindow* window);
     void setKeyWindow(QtWindow* window) { key_ = window; }
     void watchScreen(QScreen* screen);
+    void followColorScheme();
+    // The portal's answer: the paths chosen, or none when cancelled; nothing at all when no
+    // portal answered, so Qt's dialog is to be shown.
+    std::optional<std::optional<std::vector<std::string>>> askPortal(FileChooserRequest request);
+    std::string parentWindow() const;
 
     QtApplication application_{*this};
     QtPasteboard pasteboard_;
@@ -61,6 +79,12 @@ class QtHost final : public UiHost {
     QtWindow* key_ = nullptr;
     // The context of the screen connections, so none outlives the host.
     std::unique_ptr<QObject> screenWatch_;
+    Subscription schemeChanges_;
+    // Qt's palette before the desktop's scheme replaced it.
+    std::unique_ptr<QPalette> desktopPalette_;
+    std::shared_ptr<DBusConnection> portalBus_;
+    bool portalMissingLogged_ = false;
+    bool panelRunning_ = false;
 };
 
 }  // namespace orvel::ui

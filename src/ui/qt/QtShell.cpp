@@ -11,7 +11,9 @@
 #include <unistd.h>
 #include <xcb/xcb.h>
 
+#include "foundation/Log.h"
 #include "foundation/RunLoop.h"
+#include "platform/linux/DBusConnection.h"
 #include "ui/qt/QtEnvironment.h"
 #include "ui/qt/QtHost.h"
 #include "ui/qt/QtRunLoop.h"
@@ -33,7 +35,13 @@ QtShell::QtShell(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
 }
 
 void QtShell::installHost(HostCapabilities capabilities) {
-    UiHost::install(std::make_unique<QtHost>(capabilities));
+    auto host = std::make_unique<QtHost>(capabilities);
+    if (auto bus = DBusConnection::open(DBusConnection::Bus::session)) {
+        host->useFileChooserPortal(std::move(bus.value()));
+    } else {
+        Logger("desktop").info("File dialogs are Qt's own: " + bus.error().message);
+    }
+    UiHost::install(std::move(host));
 }
 
 QtShell::~QtShell() {

@@ -1,5 +1,7 @@
 #include "support/PrivateBus.h"
 
+#include <cstdlib>
+
 #include "platform/linux/UniqueFd.h"
 
 #include <fcntl.h>
@@ -11,6 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -132,6 +135,17 @@ int waitForExit(pid_t pid) {
         return -1;
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+Result<std::unique_ptr<PrivateBus>> PrivateBus::startForMocks() {
+    auto bus = start();
+    if (!bus) {
+        return Error{"no private D-Bus: " + bus.error().message};
+    }
+    if (std::system("/usr/bin/python3 -c 'import dbusmock' >/dev/null 2>&1") != 0) {
+        return Error{"python3-dbusmock is not installed for /usr/bin/python3"};
+    }
+    return bus;
 }
 
 Result<std::unique_ptr<PrivateBus>> PrivateBus::start(const std::string& extraConfig) {

@@ -87,7 +87,7 @@ void updateText(RenderCore& core, RenderNode& rn, QLabel* label, const Node& n, 
     const QColor color = core.foregroundOf(env);
     QString shown;
     Qt::TextFormat format = Qt::PlainText;
-    const QColor link = Appearance::named(NamedColor::accent, core.palette());
+    const QColor link = Appearance::foreground(Color::accent(), core.palette());
     const std::string cacheKey = raw + (n.verbatim ? "\x1fv" : "\x1fm") +
                                  std::to_string(font.pixelSize()) + "\x1f" +
                                  std::to_string(env.lineSpacing);
