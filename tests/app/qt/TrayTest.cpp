@@ -1,6 +1,7 @@
 // The tray as a desktop's StatusNotifierItem host sees it: the application's status item on a
 // private session bus with a watcher of our own, driven through the item's methods.
 
+#include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -337,8 +338,14 @@ TEST_F(TrayTest, TheMenuReachesThePanelAndItsToggleSaysWhatTheSessionIs) {
         EXPECT_FALSE(popover().isShown()) << c.what;
     }
 
-    // As Xfce's tray asks: the menu about to show, then the click in a group of events.
+    // As Xfce's tray asks: the menu about to show, then the click in a group of events. The
+    // menu opens where the pointer is, at the item, whatever point the host gave a click before.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    callItem(item, "ContextMenu", screen.right() - 30, screen.bottom() - 5);
+    ASSERT_TRUE(waitUntil([&] { return popover().isShown(); }));
     popover().close();
+    const QPoint pointer(screen.left() + 30, screen.top() + 5);
+    QCursor::setPos(pointer);
     Reply shown = test::callAndWait(
         *probe, {service.c_str(), test::kMenuPath, test::kMenuInterface}, "AboutToShowGroup",
         [](sd_bus_message* m) { return sd_bus_message_append(m, "ai", 1, 0); });
@@ -351,8 +358,11 @@ TEST_F(TrayTest, TheMenuReachesThePanelAndItsToggleSaysWhatTheSessionIs) {
         });
     ASSERT_TRUE(chosen);
     EXPECT_FALSE(DBusConnection::errorOf(chosen.get()));
-    EXPECT_TRUE(waitUntil([&] { return popover().isShown(); }));
+    ASSERT_TRUE(waitUntil([&] { return popover().isShown(); }));
     EXPECT_FALSE(controller.isActive());
+    const QRect panel = popover().widget()->window()->geometry();
+    EXPECT_GE(panel.top(), pointer.y());
+    EXPECT_LE(std::abs(panel.center().x() - pointer.x()), panel.width());
 }
 
 }  // namespace
