@@ -164,10 +164,10 @@ std::vector<ui::StatusMenuEntry> StatusItemController::currentMenu() {
     return {
         entry(kMenuOpen, localized("Open Orvel\u2026"), withSelf(&StatusItemController::openPanel)),
         entry(kMenuToggle, toggle, withSelf(&StatusItemController::toggleSession)),
-        separator(kMenuQuit + 1),
+        separator(kMenuWindowsSeparator),
         entry(kMenuSettings, localized("Settings\u2026"), withWindows(&AppWindows::openSettings)),
         entry(kMenuHelp, localized("Help\u2026"), withWindows(&AppWindows::showHelp)),
-        separator(kMenuQuit + 2),
+        separator(kMenuQuitSeparator),
         entry(kMenuQuit, localized("Quit Orvel"),
               [] { ui::UiHost::current().application().terminate(); }),
     };

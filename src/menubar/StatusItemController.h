@@ -65,7 +65,15 @@ class StatusItemController final : public WeakReferenceable {
     static constexpr ui::RGBA kRuleTint{0.69, 0.486, 0.31, 1.0};
     static constexpr double kPanelHeight = 520;
     // The menu's entries, by id.
-    enum MenuEntry : int { kMenuOpen = 1, kMenuToggle, kMenuSettings, kMenuHelp, kMenuQuit };
+    enum MenuEntry : int {
+        kMenuOpen = 1,
+        kMenuToggle,
+        kMenuSettings,
+        kMenuHelp,
+        kMenuQuit,
+        kMenuWindowsSeparator,
+        kMenuQuitSeparator,
+    };
 
   private:
     explicit StatusItemController(Services services);

@@ -238,7 +238,7 @@ TEST_F(StatusItemControllerTest, TheMenuSaysWhatEachEntryDoesAndDoesIt) {
         loop().drain();
         EXPECT_EQ(state(), c.after) << c.entry;
     }
-    EXPECT_FALSE(item().chooseMenuEntry(StatusItemController::kMenuQuit + 1)) << "a separator";
+    EXPECT_FALSE(item().chooseMenuEntry(StatusItemController::kMenuQuitSeparator)) << "a separator";
 
     // A session started elsewhere retitles the entry on the next turn.
     controller().startForSeconds(600);
