@@ -3,8 +3,10 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "devices/PermissionPrimer.h"
+#include "foundation/Localization.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
+#include "menubar/AppWindows.h"
 #include "menubar/MenuView.h"
 #include "triggers/TriggerEngine.h"
 
@@ -77,6 +79,7 @@ void StatusItemController::refresh() {
     ++refreshCount_;
     if (item_->hasButton()) {
         item_->setLook(currentLook());
+        item_->setMenu(currentMenu());
     }
     refreshed.send();
 }
@@ -124,6 +127,50 @@ ui::StatusItemLook StatusItemController::currentLook() {
         look.accessibilityActions = {toggle, open};
     }
     return look;
+}
+
+std::vector<ui::StatusMenuEntry> StatusItemController::currentMenu() {
+    const WeakRef<StatusItemController> weakSelf = weakRef(*this);
+    auto withSelf = [weakSelf](void (StatusItemController::*operation)()) {
+        return [weakSelf, operation] {
+            if (auto* self = weakSelf.get()) {
+                (self->*operation)();
+            }
+        };
+    };
+    auto withWindows = [](void (AppWindows::*operation)()) {
+        return [operation] {
+            if (AppWindows* windows = AppWindows::current()) {
+                (windows->*operation)();
+            }
+        };
+    };
+    auto entry = [](int id, std::string title, std::function<void()> action) {
+        ui::StatusMenuEntry made;
+        made.id = id;
+        made.title = std::move(title);
+        made.action = std::move(action);
+        return made;
+    };
+    auto separator = [](int id) {
+        ui::StatusMenuEntry made;
+        made.id = id;
+        made.separator = true;
+        return made;
+    };
+    // The entry says what choosing it does, as the session stands.
+    const std::string toggle =
+        localized(controller_.isActive() ? "Turn Orvel Off" : "Turn Orvel On");
+    return {
+        entry(kMenuOpen, localized("Open Orvel\u2026"), withSelf(&StatusItemController::openPanel)),
+        entry(kMenuToggle, toggle, withSelf(&StatusItemController::toggleSession)),
+        separator(kMenuWindowsSeparator),
+        entry(kMenuSettings, localized("Settings\u2026"), withWindows(&AppWindows::openSettings)),
+        entry(kMenuHelp, localized("Help\u2026"), withWindows(&AppWindows::showHelp)),
+        separator(kMenuQuitSeparator),
+        entry(kMenuQuit, localized("Quit Orvel"),
+              [] { ui::UiHost::current().application().terminate(); }),
+    };
 }
 
 void StatusItemController::toggleSession() {

@@ -46,6 +46,8 @@ class StatusItemController final : public WeakReferenceable {
     void refresh();
     // What the item shows for the current session state.
     ui::StatusItemLook currentLook();
+    // The item's menu for the current session state, for trays that show only a menu.
+    std::vector<ui::StatusMenuEntry> currentMenu();
     // A click on the item; none for an action sent by program (it counts as primary).
     void handleClick(std::optional<ui::StatusItemClick> click);
     // Shows the panel under the item, building its content the first time.
@@ -62,6 +64,16 @@ class StatusItemController final : public WeakReferenceable {
 
     static constexpr ui::RGBA kRuleTint{0.69, 0.486, 0.31, 1.0};
     static constexpr double kPanelHeight = 520;
+    // The menu's entries, by id.
+    enum MenuEntry : int {
+        kMenuOpen = 1,
+        kMenuToggle,
+        kMenuSettings,
+        kMenuHelp,
+        kMenuQuit,
+        kMenuWindowsSeparator,
+        kMenuQuitSeparator,
+    };
 
   private:
     explicit StatusItemController(Services services);

@@ -20,6 +20,18 @@ HostCapabilities HostCapabilities::of(Platform& platform) {
                             &platform.desktopSettings()};
 }
 
+bool StatusItem::chooseMenuEntry(int id) const {
+    for (const auto& entry : menu_) {
+        if (entry.id == id && !entry.separator && entry.enabled && entry.action) {
+            // The action may give the item a new menu.
+            auto action = entry.action;
+            action();
+            return true;
+        }
+    }
+    return false;
+}
+
 Result<void> UiHost::openLink(std::string_view url) {
     if (capabilities_.workspace == nullptr) {
         return Error{"This window cannot open links: it was shown without the desktop's help."};

@@ -128,6 +128,19 @@ struct StatusItemLook {
     std::vector<AccessibilityAction> accessibilityActions;
 };
 
+// An entry of the menu that trays which show only a menu give the item.
+struct StatusMenuEntry {
+    // Above zero and the same while the entry stays, so a choice made on an older copy of the
+    // menu reaches the entry it was made on.
+    int id = 0;
+    std::string title;
+    std::function<void()> action;
+    bool enabled = true;
+    // A check mark, on or off; none for a plain entry.
+    std::optional<bool> checked;
+    bool separator = false;
+};
+
 class StatusItem {
   public:
     virtual ~StatusItem() = default;
@@ -138,9 +151,19 @@ class StatusItem {
     // The button's place on screen, for anchoring the popover.
     virtual Rect anchorRect() const = 0;
 
+    // The item's menu, for trays that show a menu rather than send clicks; others keep it
+    // unused.
+    virtual void setMenu(std::vector<StatusMenuEntry> entries) { menu_ = std::move(entries); }
+    const std::vector<StatusMenuEntry>& menu() const { return menu_; }
+    // Runs the action of the entry with this id, if it is there and enabled; whether it ran.
+    bool chooseMenuEntry(int id) const;
+
     // A click released on the button; without an event (an action sent by program) the click
     // is given as none.
     std::function<void(std::optional<StatusItemClick>)> onClick;
+
+  private:
+    std::vector<StatusMenuEntry> menu_;
 };
 
 class Popover {

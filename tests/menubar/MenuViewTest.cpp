@@ -13,6 +13,7 @@
 #include "foundation/Calendar.h"
 #include "menubar/AppWindows.h"
 #include "menubar/SystemA11y.h"
+#include "support/RecordingWindows.h"
 #include "support/SessionTest.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
@@ -24,26 +25,7 @@ using ui::Inspector;
 using ui::Node;
 using ui::NodeKind;
 
-// Records the window operations the panel asks for.
-class RecordingWindows final : public AppWindows {
-  public:
-    std::vector<std::string> calls;
-    std::function<void()> onSettings;
-    void showHelp() override { calls.emplace_back("help"); }
-    void showHelpSection(HelpSection section) override {
-        calls.emplace_back("help " + std::string(rawValue(section)));
-    }
-    void openSettings() override {
-        calls.emplace_back("settings");
-        if (onSettings) {
-            onSettings();
-        }
-    }
-    void showAbout() override { calls.emplace_back("about"); }
-    void showCustomDuration() override { calls.emplace_back("custom"); }
-    void makeRuleFromWatchedApp() override { calls.emplace_back("makeRule"); }
-    void chooseAppToWatch() override { calls.emplace_back("chooseApp"); }
-};
+using test::RecordingWindows;
 
 // Pins the process's time zone for one case and puts UTC back afterwards.
 class TimeZone {

@@ -6,6 +6,7 @@
 
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "support/RecordingWindows.h"
 #include "support/SessionTest.h"
 
 namespace orvel {
@@ -193,6 +194,57 @@ TEST_F(StatusItemControllerTest, ThePanelClosesBeforeThePermissionExplanationSho
     ASSERT_TRUE(panelShownAtAlert);
     EXPECT_FALSE(*panelShownAtAlert) << "the panel must be gone when the alert shows";
     EXPECT_FALSE(popover().isShown());
+}
+
+TEST_F(StatusItemControllerTest, TheMenuSaysWhatEachEntryDoesAndDoesIt) {
+    test::RecordingWindows windows;
+    AppWindows::current() = &windows;
+    // The state in words: the session, the toggle's title, the panel, the windows asked for.
+    auto state = [&] {
+        std::string text = controller().isActive() ? "on" : "off";
+        for (const auto& entry : item().menu()) {
+            if (entry.id == StatusItemController::kMenuToggle) {
+                text += ", " + entry.title;
+            }
+        }
+        text += popover().isShown() ? ", panel" : "";
+        for (const auto& call : windows.calls) {
+            text += ", " + call;
+        }
+        return text + (host().application().terminated() ? ", quit" : "");
+    };
+    std::vector<std::string> titles;
+    for (const auto& entry : item().menu()) {
+        titles.push_back(entry.separator ? "-" : entry.title);
+    }
+    EXPECT_EQ(titles,
+              (std::vector<std::string>{"Open Orvel\u2026", "Turn Orvel On", "-", "Settings\u2026",
+                                        "Help\u2026", "-", "Quit Orvel"}));
+    struct Case {
+        int entry;
+        std::string after;
+    };
+    const std::vector<Case> cases = {
+        {StatusItemController::kMenuToggle, "on, Turn Orvel Off"},
+        {StatusItemController::kMenuToggle, "off, Turn Orvel On"},
+        {StatusItemController::kMenuOpen, "off, Turn Orvel On, panel"},
+        {StatusItemController::kMenuOpen, "off, Turn Orvel On, panel"},  // stays open
+        {StatusItemController::kMenuSettings, "off, Turn Orvel On, panel, settings"},
+        {StatusItemController::kMenuHelp, "off, Turn Orvel On, panel, settings, help"},
+        {StatusItemController::kMenuQuit, "off, Turn Orvel On, panel, settings, help, quit"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_TRUE(item().chooseMenuEntry(c.entry)) << c.entry;
+        loop().drain();
+        EXPECT_EQ(state(), c.after) << c.entry;
+    }
+    EXPECT_FALSE(item().chooseMenuEntry(StatusItemController::kMenuQuitSeparator)) << "a separator";
+
+    // A session started elsewhere retitles the entry on the next turn.
+    controller().startForSeconds(600);
+    loop().drain();
+    EXPECT_EQ(state(), "on, Turn Orvel Off, panel, settings, help, quit");
+    AppWindows::current() = nullptr;
 }
 
 }  // namespace

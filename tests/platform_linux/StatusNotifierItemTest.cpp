@@ -10,6 +10,7 @@
 #include <set>
 
 #include "support/BusTest.h"
+#include "support/DBusMenuReader.h"
 
 namespace orvel {
 namespace {
@@ -69,13 +70,17 @@ std::string readPixmaps(sd_bus_message* m) {
 }
 
 std::string readValue(sd_bus_message* m, const std::string& signature) {
-    if (signature == "s") {
+    if (signature == "s" || signature == "o") {
         const char* s = nullptr;
-        return sd_bus_message_read(m, "s", &s) > 0 ? std::string("'") + s + "'" : "?";
+        return sd_bus_message_read(m, signature.c_str(), &s) > 0 ? std::string("'") + s + "'" : "?";
     }
     if (signature == "i") {
         std::int32_t i = 0;
         return sd_bus_message_read(m, "i", &i) > 0 ? std::to_string(i) : "?";
+    }
+    if (signature == "u") {
+        std::uint32_t u = 0;
+        return sd_bus_message_read(m, "u", &u) > 0 ? std::to_string(u) : "?";
     }
     if (signature == "b") {
         int b = 0;
@@ -118,12 +123,17 @@ class StatusNotifierItemTest : public BusTest {
     }
 
     // The property's type on the wire and its value in words.
-    std::pair<std::string, std::string> property(const StatusNotifierItem& item, const char* name) {
-        Reply reply = callAndWait(*probe, itemObject(item, "org.freedesktop.DBus.Properties"),
-                                  "Get", [name](sd_bus_message* m) {
-                                      return sd_bus_message_append(
-                                          m, "ss", StatusNotifierItem::kInterface, name);
-                                  });
+    std::pair<std::string, std::string> property(
+        const StatusNotifierItem& item, const char* name,
+        const char* interface = StatusNotifierItem::kInterface) {
+        const DBusObject object{item.busName().c_str(),
+                                interface == StatusNotifierItem::kInterface
+                                    ? StatusNotifierItem::kPath
+                                    : StatusNotifierItem::kMenuPath,
+                                "org.freedesktop.DBus.Properties"};
+        Reply reply = callAndWait(*probe, object, "Get", [name, interface](sd_bus_message* m) {
+            return sd_bus_message_append(m, "ss", interface, name);
+        });
         if (!reply || DBusConnection::errorOf(reply.get())) {
             return {"error", reply ? *DBusConnection::errorOf(reply.get()) : "no reply"};
         }
@@ -231,6 +241,7 @@ TEST_F(StatusNotifierItemTest, EveryPropertyReadsBackInTheProtocolsTypes) {
         {"ToolTip", "(sa(iiay)ss)",
          "('' [] 'Orvel \u2014 Active' '/usr/bin/caffeinate -di -t 5399')"},
         {"ItemIsMenu", "b", "false"},
+        {"Menu", "o", "'/MenuBar'"},
         {"XAyatanaLabel", "s", "'1:29:59'"},
         {"XAyatanaLabelGuide", "s", "'0:00:00'"},
     };
@@ -240,7 +251,7 @@ TEST_F(StatusNotifierItemTest, EveryPropertyReadsBackInTheProtocolsTypes) {
         EXPECT_EQ(value, c.value) << c.name;
     }
 
-    // GetAll lists the same properties, and no menu: hosts send the context click instead.
+    // GetAll lists the same properties.
     Reply all =
         callAndWait(*probe, itemObject(*item, "org.freedesktop.DBus.Properties"), "GetAll",
                     [](sd_bus_message* m) {
@@ -262,7 +273,6 @@ TEST_F(StatusNotifierItemTest, EveryPropertyReadsBackInTheProtocolsTypes) {
         expected.insert(c.name);
     }
     EXPECT_EQ(names, expected);
-    EXPECT_EQ(names.count("Menu"), 0u);
 }
 
 TEST_F(StatusNotifierItemTest, ANewSignalGoesOutOnlyForThePartThatChanged) {
@@ -432,6 +442,283 @@ TEST_F(StatusNotifierItemTest, TheWatcherForgetsAnItemThatIsGone) {
     ASSERT_TRUE(waitFor([&] { return item->isRegistered(); }));
     item.reset();
     EXPECT_TRUE(eventually([&] { return registeredItems().empty(); }));
+}
+
+std::vector<StatusNotifierMenuItem> sampleMenu() {
+    return {
+        {1, "Open Orvel\u2026"},  {2, "Keep_Awake", true, true},
+        {3, "Mute", true, false}, {4, "", true, std::nullopt, true},
+        {5, "Gone", false},
+    };
+}
+
+class StatusNotifierMenuTest : public StatusNotifierItemTest {
+  protected:
+    void SetUp() override {
+        StatusNotifierItemTest::SetUp();
+        if (IsSkipped()) {
+            return;
+        }
+        item = makeItem();
+        ASSERT_TRUE(item);
+        item->setMenu(sampleMenu());
+        item->onMenuItem = [this](int id) { chosen.push_back(id); };
+        item->onMenuOpening = [this] { ++openings; };
+    }
+
+    void TearDown() override {
+        item.reset();  // before the bus goes
+        StatusNotifierItemTest::TearDown();
+    }
+
+    DBusObject menuObject() const {
+        return {item->busName().c_str(), StatusNotifierItem::kMenuPath,
+                StatusNotifierItem::kMenuInterface};
+    }
+
+    std::unique_ptr<StatusNotifierItem> item;
+    std::vector<int> chosen;
+    int openings = 0;
+};
+
+TEST_F(StatusNotifierMenuTest, TheHostReadsTheEntriesWithTheirLabelsAndStates) {
+    const auto layout = test::readMenuLayout(*probe, item->busName());
+    ASSERT_TRUE(layout);
+    // An underscore of the label is written twice, or the host would take it for an access key.
+    EXPECT_EQ(test::describeMenu(*layout),
+              (std::vector<std::string>{"Open Orvel\u2026", "Keep__Awake [x]", "Mute [ ]", "-",
+                                        "Gone (disabled)"}));
+    EXPECT_EQ(layout->root, (test::MenuProperties{{"children-display", "'submenu'"}}));
+    std::vector<std::int32_t> ids;
+    for (const auto& entry : layout->entries) {
+        ids.push_back(entry.id);
+    }
+    EXPECT_EQ(ids, (std::vector<std::int32_t>{1, 2, 3, 4, 5}));
+
+    // Only the properties asked for.
+    const auto labels = test::readMenuLayout(*probe, item->busName(), {"label"});
+    ASSERT_TRUE(labels);
+    ASSERT_EQ(labels->entries.size(), 5u);
+    EXPECT_EQ(labels->entries[0].properties,
+              (test::MenuProperties{{"label", "'Open Orvel\u2026'"}}));
+    EXPECT_TRUE(labels->entries[3].properties.empty()) << "a separator has no label";
+
+    struct Read {
+        std::int32_t id;
+        const char* name;
+        std::string value;  // empty: the call fails
+    };
+    const std::vector<Read> reads = {
+        {1, "toggle-state", "-1"},
+        {2, "toggle-state", "1"},
+        {3, "toggle-state", "0"},
+        {2, "toggle-type", "'checkmark'"},
+        {1, "toggle-type", "''"},
+        {5, "enabled", "false"},
+        {1, "enabled", "true"},
+        {4, "type", "'separator'"},
+        {0, "children-display", "'submenu'"},
+        {9, "label", ""},
+        {1, "icon-data", ""},
+    };
+    for (const auto& read : reads) {
+        Reply reply = callAndWait(*probe, menuObject(), "GetProperty", [&read](sd_bus_message* m) {
+            return sd_bus_message_append(m, "is", read.id, read.name);
+        });
+        ASSERT_TRUE(reply) << read.id << " " << read.name;
+        if (read.value.empty()) {
+            EXPECT_TRUE(DBusConnection::errorOf(reply.get())) << read.id << " " << read.name;
+            continue;
+        }
+        char type = 0;
+        const char* contents = nullptr;
+        ASSERT_GT(sd_bus_message_peek_type(reply.get(), &type, &contents), 0);
+        ASSERT_GE(sd_bus_message_enter_container(reply.get(), 'v', contents), 0);
+        EXPECT_EQ(readValue(reply.get(), contents), read.value) << read.id << " " << read.name;
+    }
+
+    // A group read skips the ids the menu does not have.
+    Reply group = callAndWait(*probe, menuObject(), "GetGroupProperties", [](sd_bus_message* m) {
+        int r = sd_bus_message_append(m, "ai", 3, 2, 5, 9);
+        return r < 0 ? r : sd_bus_message_append(m, "as", 1, "enabled");
+    });
+    ASSERT_TRUE(group);
+    ASSERT_FALSE(DBusConnection::errorOf(group.get()));
+    std::vector<std::string> read;
+    ASSERT_GE(sd_bus_message_enter_container(group.get(), 'a', "(ia{sv})"), 0);
+    while (sd_bus_message_enter_container(group.get(), 'r', "ia{sv}") > 0) {
+        std::int32_t id = 0;
+        sd_bus_message_read(group.get(), "i", &id);
+        for (const auto& [name, value] : test::readMenuProperties(group.get())) {
+            read.push_back(std::to_string(id) + " " + name + "=" + value);
+        }
+        sd_bus_message_exit_container(group.get());
+    }
+    EXPECT_EQ(read, (std::vector<std::string>{"2 enabled=true", "5 enabled=false"}));
+
+    const std::vector<PropertyCase> properties = {
+        {"Version", "u", "3"},
+        {"TextDirection", "s", "'ltr'"},
+        {"Status", "s", "'normal'"},
+    };
+    for (const auto& c : properties) {
+        EXPECT_EQ(property(*item, c.name, StatusNotifierItem::kMenuInterface),
+                  std::make_pair(std::string(c.signature), c.value))
+            << c.name;
+    }
+}
+
+TEST_F(StatusNotifierMenuTest, AClickChoosesAnEnabledEntryAndNothingElseDoes) {
+    struct Call {
+        const char* what;
+        const char* member;
+        DBusConnection::Append append;
+        bool fails;
+    };
+    auto event = [](std::int32_t id, const char* name) {
+        return [id, name](sd_bus_message* m) {
+            return sd_bus_message_append(m, "isvu", id, name, "i", 0, 0u);
+        };
+    };
+    const std::vector<Call> calls = {
+        {"a click", "Event", event(1, "clicked"), false},
+        {"a disabled entry", "Event", event(5, "clicked"), false},
+        {"a separator", "Event", event(4, "clicked"), false},
+        {"a hover", "Event", event(3, "hovered"), false},
+        {"an unknown entry", "Event", event(9, "clicked"), true},
+        {"a group", "EventGroup",
+         [](sd_bus_message* m) {
+             return sd_bus_message_append(m, "a(isvu)", 3, 3, "clicked", "i", 0, 0u, 9, "clicked",
+                                          "i", 0, 0u, 2, "clicked", "i", 0, 0u);
+         },
+         false},
+        {"the root shown", "AboutToShow",
+         [](sd_bus_message* m) { return sd_bus_message_append(m, "i", 0); }, false},
+        {"an unknown entry shown", "AboutToShow",
+         [](sd_bus_message* m) { return sd_bus_message_append(m, "i", 9); }, true},
+        {"a group shown", "AboutToShowGroup",
+         [](sd_bus_message* m) { return sd_bus_message_append(m, "ai", 2, 0, 9); }, false},
+    };
+    std::vector<std::string> answers;
+    for (const auto& call : calls) {
+        Reply reply = callAndWait(*probe, menuObject(), call.member, call.append);
+        ASSERT_TRUE(reply) << call.what;
+        EXPECT_EQ(DBusConnection::errorOf(reply.get()).has_value(), call.fails) << call.what;
+        const std::string member = call.member;
+        if (call.fails) {
+            continue;
+        }
+        if (member == "EventGroup" || member == "AboutToShowGroup") {
+            // The ids the menu does not have come back; no entry ever needs an update.
+            const int arrays = member == "EventGroup" ? 1 : 2;
+            std::string text;
+            for (int i = 0; i < arrays; ++i) {
+                const void* data = nullptr;
+                size_t size = 0;
+                ASSERT_GE(sd_bus_message_read_array(reply.get(), 'i', &data, &size), 0);
+                text += "[";
+                for (size_t k = 0; k < size / sizeof(std::int32_t); ++k) {
+                    text += std::to_string(static_cast<const std::int32_t*>(data)[k]);
+                }
+                text += "]";
+            }
+            answers.push_back(call.what + std::string(" ") + text);
+        } else if (member == "AboutToShow") {
+            int update = 1;
+            ASSERT_GT(sd_bus_message_read(reply.get(), "b", &update), 0);
+            answers.push_back(call.what + std::string(update ? " update" : " as is"));
+        }
+    }
+    EXPECT_EQ(answers, (std::vector<std::string>{"a group [9]", "the root shown as is",
+                                                 "a group shown [][9]"}));
+    ASSERT_TRUE(waitFor([&] { return chosen.size() >= 3 && openings >= 2; }));
+    EXPECT_EQ(chosen, (std::vector<int>{1, 3, 2}));
+    EXPECT_EQ(openings, 2) << "the root shown, once alone and once in a group";
+}
+
+TEST_F(StatusNotifierMenuTest, AChangeTellsTheHostTheNewLabelsOrTheNewLayout) {
+    std::vector<std::string> seen;
+    auto match = probe->matchSignal(
+        nullptr, StatusNotifierItem::kMenuPath, StatusNotifierItem::kMenuInterface, nullptr,
+        [&seen](sd_bus_message* m) {
+            std::string text = sd_bus_message_get_member(m);
+            if (text == "LayoutUpdated") {
+                std::uint32_t revision = 0;
+                std::int32_t parent = -1;
+                sd_bus_message_read(m, "ui", &revision, &parent);
+                text += " " + std::to_string(revision) + " " + std::to_string(parent);
+            } else if (sd_bus_message_enter_container(m, 'a', "(ia{sv})") >= 0) {
+                while (sd_bus_message_enter_container(m, 'r', "ia{sv}") > 0) {
+                    test::MenuEntry entry;
+                    sd_bus_message_read(m, "i", &entry.id);
+                    entry.properties = test::readMenuProperties(m);
+                    text += " " + std::to_string(entry.id) + ":" + test::describeMenuEntry(entry);
+                    sd_bus_message_exit_container(m);
+                }
+            }
+            seen.push_back(text);
+        });
+    ASSERT_TRUE(match.ok());
+    const std::uint32_t first = test::readMenuLayout(*probe, item->busName())->revision;
+
+    struct Change {
+        const char* what;
+        std::function<void(std::vector<StatusNotifierMenuItem>&)> change;
+        std::string expected;  // the signal, "LayoutUpdated" with the new revision
+    };
+    const std::vector<Change> changes = {
+        {"nothing", [](auto&) {}, ""},
+        {"a label", [](auto& m) { m[0].label = "Open"; }, "ItemsPropertiesUpdated 1:Open"},
+        {"a check mark and a state",
+         [](auto& m) {
+             m[2].toggled = true;
+             m[4].enabled = true;
+         },
+         "ItemsPropertiesUpdated 3:Mute [x] 5:Gone"},
+        {"a check mark gone", [](auto& m) { m[1].toggled.reset(); },
+         "ItemsPropertiesUpdated 2:Keep__Awake"},
+        {"an entry more",
+         [](auto& m) {
+             m.push_back({6, "Quit"});
+         },
+         "LayoutUpdated"},
+        {"an entry less", [](auto& m) { m.erase(m.begin()); }, "LayoutUpdated"},
+        {"an entry for a separator",
+         [](auto& m) {
+             m[3] = {4, "Here"};
+         },
+         "LayoutUpdated"},
+    };
+    std::uint32_t revision = first;
+    for (const auto& c : changes) {
+        item->setMenu(sampleMenu());
+        test::readMenuLayout(*probe, item->busName());  // after every signal sent before it
+        seen.clear();
+        auto menu = sampleMenu();
+        c.change(menu);
+        item->setMenu(menu);
+        const auto layout = test::readMenuLayout(*probe, item->busName());
+        ASSERT_TRUE(layout) << c.what;
+        std::vector<std::string> expected;
+        if (std::string(c.expected) == "LayoutUpdated") {
+            expected.push_back("LayoutUpdated " + std::to_string(layout->revision) + " 0");
+        } else if (!c.expected.empty()) {
+            expected.push_back(c.expected);
+        }
+        EXPECT_EQ(seen, expected) << c.what;
+        std::vector<int> ids;
+        std::vector<int> served;
+        for (size_t i = 0; i < menu.size() && i < layout->entries.size(); ++i) {
+            ids.push_back(menu[i].id);
+            served.push_back(layout->entries[i].id);
+        }
+        EXPECT_EQ(layout->entries.size(), menu.size()) << c.what;
+        EXPECT_EQ(served, ids) << c.what << ": the host reads the new entries";
+        if (!c.expected.empty()) {
+            EXPECT_GT(layout->revision, revision) << c.what << ": a new revision";
+        }
+        revision = layout->revision;
+    }
 }
 
 TEST(StatusNotifierLabelGuideTest, TheGuideIsTheWidestTextOfTheSameForm) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,19 @@ struct StatusNotifierLook {
     bool operator==(const StatusNotifierLook&) const = default;
 };
 
+// One entry of the item's menu, as hosts that show a menu (com.canonical.dbusmenu) read it.
+struct StatusNotifierMenuItem {
+    // Above zero, and the same for an entry while it stays in the menu.
+    int id = 0;
+    std::string label;
+    bool enabled = true;
+    // A check mark, on or off; none for a plain entry.
+    std::optional<bool> toggled;
+    bool separator = false;
+
+    bool operator==(const StatusNotifierMenuItem&) const = default;
+};
+
 class StatusNotifierItem final : public WeakReferenceable {
   public:
     // Serves the item on `bus` under a name of its own and registers it with the watcher
@@ -57,6 +71,11 @@ class StatusNotifierItem final : public WeakReferenceable {
     void setLook(StatusNotifierLook look);
     const StatusNotifierLook& look() const { return look_; }
 
+    // The entries of the item's menu, top to bottom. The host learns of a change: new labels
+    // and states as such, a new set of entries as a new layout.
+    void setMenu(std::vector<StatusNotifierMenuItem> items);
+    const std::vector<StatusNotifierMenuItem>& menu() const { return menu_; }
+
     const std::string& busName() const { return busName_; }
     // Whether a watcher is on the bus (unknown until the bus has answered).
     BusNameState watcher() const { return watcher_->state(); }
@@ -66,6 +85,10 @@ class StatusNotifierItem final : public WeakReferenceable {
     // The host's clicks: the primary button, and the context button, at a point on screen.
     std::function<void(int x, int y)> onActivate;
     std::function<void(int x, int y)> onContextMenu;
+    // An entry of the menu chosen, by its id.
+    std::function<void(int id)> onMenuItem;
+    // The host is about to show the menu, which it does at the item.
+    std::function<void()> onMenuOpening;
 
     // Sent when the watcher comes or goes, with its new state.
     Signal<BusNameState> watcherChanged;
@@ -76,23 +99,33 @@ class StatusNotifierItem final : public WeakReferenceable {
     static constexpr const char* kWatcherName = "org.kde.StatusNotifierWatcher";
     static constexpr const char* kPath = "/StatusNotifierItem";
     static constexpr const char* kInterface = "org.kde.StatusNotifierItem";
+    static constexpr const char* kMenuPath = "/MenuBar";
+    static constexpr const char* kMenuInterface = "com.canonical.dbusmenu";
 
   private:
     explicit StatusNotifierItem(std::shared_ptr<DBusConnection> bus);
     Result<void> serve();
+    Result<void> serveMenu();
+    const StatusNotifierMenuItem* menuItem(int id) const;
+    // Hands a call's work to the loop's next turn, while the item lives.
+    void later(std::function<void(StatusNotifierItem&)> work);
     void registerWithWatcher();
     void setRegistered(bool registered);
-    void emit(const char* member, const DBusConnection::Append& append = nullptr);
+    void emit(const char* member, const DBusConnection::Append& append = nullptr,
+              const char* path = kPath, const char* interface = kInterface);
 
     std::shared_ptr<DBusConnection> bus_;
     std::string busName_;
     StatusNotifierLook look_;
+    std::vector<StatusNotifierMenuItem> menu_;
+    std::uint32_t menuRevision_ = 1;
     bool nameOwned_ = false;
     bool registered_ = false;
     std::shared_ptr<BusName> watcher_;
     Subscription watcherSubscription_;
     Subscription ownerSubscription_;
     DBusSlot object_;
+    DBusSlot menuObject_;
     DBusSlot nameRequest_;
     DBusSlot registration_;
     Logger log_{"tray"};

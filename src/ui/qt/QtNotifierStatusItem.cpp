@@ -55,11 +55,32 @@ QtNotifierStatusItem::QtNotifierStatusItem(std::unique_ptr<StatusNotifierItem> s
     : service_(std::move(service)) {
     service_->onActivate = [this](int x, int y) { clicked(false, x, y); };
     service_->onContextMenu = [this](int x, int y) { clicked(true, x, y); };
+    service_->onMenuItem = [this](int id) { chooseMenuEntry(id); };
+    // The host shows the menu at the item, where the pointer is as it opens: a panel opened
+    // from the menu shows there too.
+    service_->onMenuOpening = [this] { clickedAt_ = QCursor::pos(); };
 }
 
 QtNotifierStatusItem::~QtNotifierStatusItem() {
     service_->onActivate = nullptr;
     service_->onContextMenu = nullptr;
+    service_->onMenuItem = nullptr;
+    service_->onMenuOpening = nullptr;
+}
+
+std::vector<StatusNotifierMenuItem> QtNotifierStatusItem::notifierMenu(
+    const std::vector<StatusMenuEntry>& entries) {
+    std::vector<StatusNotifierMenuItem> items;
+    items.reserve(entries.size());
+    for (const auto& entry : entries) {
+        items.push_back({entry.id, entry.title, entry.enabled, entry.checked, entry.separator});
+    }
+    return items;
+}
+
+void QtNotifierStatusItem::setMenu(std::vector<StatusMenuEntry> entries) {
+    service_->setMenu(notifierMenu(entries));
+    StatusItem::setMenu(std::move(entries));
 }
 
 void QtNotifierStatusItem::clicked(bool contextButton, int x, int y) {

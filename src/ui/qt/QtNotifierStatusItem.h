@@ -22,12 +22,17 @@ class QtNotifierStatusItem final : public StatusItem {
 
     bool hasButton() const override { return true; }
     void setLook(StatusItemLook look) override;
+    // Served as the item's menu.
+    void setMenu(std::vector<StatusMenuEntry> entries) override;
     const StatusItemLook& look() const override { return look_; }
     // A point: where the host says the click happened (under the pointer when it does not say).
     Rect anchorRect() const override;
 
     StatusNotifierItem& service() { return *service_; }
 
+    // What the host is given for a menu.
+    static std::vector<StatusNotifierMenuItem> notifierMenu(
+        const std::vector<StatusMenuEntry>& entries);
     // What the host is given for a look.
     static StatusNotifierLook notifierLook(const StatusItemLook& look);
     // The symbol drawn for hosts without our theme: a light glyph (or the tint) with a dark

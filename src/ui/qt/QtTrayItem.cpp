@@ -58,6 +58,14 @@ void QtTrayItem::show(StatusItem* item) {
     if (hasLook_ && item->hasButton()) {
         item->setLook(look_);
     }
+    item->setMenu(menu());
+}
+
+void QtTrayItem::setMenu(std::vector<StatusMenuEntry> entries) {
+    StatusItem::setMenu(std::move(entries));
+    if (chosen_ != nullptr) {
+        chosen_->setMenu(menu());
+    }
 }
 
 bool QtTrayItem::hasButton() const {

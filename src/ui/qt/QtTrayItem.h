@@ -30,6 +30,8 @@ class QtTrayItem final : public StatusItem {
 
     bool hasButton() const override;
     void setLook(StatusItemLook look) override;
+    // Kept for the item to come, like the look.
+    void setMenu(std::vector<StatusMenuEntry> entries) override;
     const StatusItemLook& look() const override { return look_; }
     Rect anchorRect() const override;
 

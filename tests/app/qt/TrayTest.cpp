@@ -1,6 +1,7 @@
 // The tray as a desktop's StatusNotifierItem host sees it: the application's status item on a
 // private session bus with a watcher of our own, driven through the item's methods.
 
+#include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QWidget>
@@ -15,6 +16,7 @@
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
 #include "menubar/StatusItemController.h"
+#include "support/DBusMenuReader.h"
 #include "support/PrivateBus.h"
 #include "ui/qt/QtNotifierStatusItem.h"
 #include "ui/qt/QtPopover.h"
@@ -273,6 +275,94 @@ TEST_F(TrayTest, ThePanelOpensAtThePointTheHostGaveAgainstItsEdgeOfTheScreen) {
         }
         EXPECT_LE(std::abs(panel.center().x() - c.point.x()), panel.width()) << c.where;
     }
+}
+
+TEST_F(TrayTest, TheMenuReachesThePanelAndItsToggleSaysWhatTheSessionIs) {
+    ui::QtNotifierStatusItem& item = notifierTray();
+    const std::string service = item.service().busName();
+    auto& controller = OrvelController::shared();
+    // What the host is told of changes: each entry sent again, in words.
+    std::vector<std::string> updates;
+    auto match =
+        probe->matchSignal(nullptr, test::kMenuPath, test::kMenuInterface, "ItemsPropertiesUpdated",
+                           [&updates](sd_bus_message* m) {
+                               if (sd_bus_message_enter_container(m, 'a', "(ia{sv})") < 0) {
+                                   return;
+                               }
+                               while (sd_bus_message_enter_container(m, 'r', "ia{sv}") > 0) {
+                                   test::MenuEntry entry;
+                                   sd_bus_message_read(m, "i", &entry.id);
+                                   entry.properties = test::readMenuProperties(m);
+                                   updates.push_back(test::describeMenuEntry(entry));
+                                   sd_bus_message_exit_container(m);
+                               }
+                           });
+    ASSERT_TRUE(match.ok());
+
+    const auto menu = test::readMenuLayout(*probe, service);
+    ASSERT_TRUE(menu);
+    EXPECT_EQ(test::describeMenu(*menu),
+              (std::vector<std::string>{"Open Orvel\u2026", "Turn Orvel On", "-", "Settings\u2026",
+                                        "Help\u2026", "-", "Quit Orvel"}));
+    ASSERT_EQ(menu->entries.size(), 7u);
+    const std::int32_t open = menu->entries[0].id;
+    const std::int32_t toggle = menu->entries[1].id;
+    auto click = [&](std::int32_t id) {
+        Reply reply = test::sendMenuEvent(*probe, service, id);
+        ASSERT_TRUE(reply);
+        EXPECT_FALSE(DBusConnection::errorOf(reply.get()));
+    };
+
+    struct Case {
+        const char* what;
+        std::function<void()> act;
+        bool active;
+        std::string title;
+    };
+    const std::vector<Case> cases = {
+        {"a click on the entry", [&] { click(toggle); }, true, "Turn Orvel Off"},
+        {"a session ended elsewhere", [&] { controller.stop(true); }, false, "Turn Orvel On"},
+        {"a session started elsewhere", [&] { controller.startForSeconds(600); }, true,
+         "Turn Orvel Off"},
+        {"a click on the entry again", [&] { click(toggle); }, false, "Turn Orvel On"},
+    };
+    for (const auto& c : cases) {
+        updates.clear();
+        c.act();
+        EXPECT_TRUE(waitUntil([&] { return controller.isActive() == c.active; })) << c.what;
+        EXPECT_TRUE(waitUntil([&] { return !updates.empty(); })) << c.what;
+        EXPECT_EQ(updates, std::vector<std::string>{c.title}) << c.what;
+        const auto now = test::readMenuLayout(*probe, service);
+        ASSERT_TRUE(now) << c.what;
+        EXPECT_EQ(test::describeMenuEntry(now->entries[1]), c.title) << c.what;
+        EXPECT_FALSE(popover().isShown()) << c.what;
+    }
+
+    // As Xfce's tray asks: the menu about to show, then the click in a group of events. The
+    // menu opens where the pointer is, at the item, whatever point the host gave a click before.
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    callItem(item, "ContextMenu", screen.right() - 30, screen.bottom() - 5);
+    ASSERT_TRUE(waitUntil([&] { return popover().isShown(); }));
+    popover().close();
+    const QPoint pointer(screen.left() + 30, screen.top() + 5);
+    QCursor::setPos(pointer);
+    Reply shown = test::callAndWait(
+        *probe, {service.c_str(), test::kMenuPath, test::kMenuInterface}, "AboutToShowGroup",
+        [](sd_bus_message* m) { return sd_bus_message_append(m, "ai", 1, 0); });
+    ASSERT_TRUE(shown);
+    EXPECT_FALSE(DBusConnection::errorOf(shown.get()));
+    Reply chosen = test::callAndWait(
+        *probe, {service.c_str(), test::kMenuPath, test::kMenuInterface}, "EventGroup",
+        [open](sd_bus_message* m) {
+            return sd_bus_message_append(m, "a(isvu)", 1, open, "clicked", "i", 0, 0u);
+        });
+    ASSERT_TRUE(chosen);
+    EXPECT_FALSE(DBusConnection::errorOf(chosen.get()));
+    ASSERT_TRUE(waitUntil([&] { return popover().isShown(); }));
+    EXPECT_FALSE(controller.isActive());
+    const QRect panel = popover().widget()->window()->geometry();
+    EXPECT_GE(panel.top(), pointer.y());
+    EXPECT_LE(std::abs(panel.center().x() - pointer.x()), panel.width());
 }
 
 }  // namespace

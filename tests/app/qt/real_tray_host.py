@@ -10,8 +10,11 @@ held), past the agreement through an assent record written beforehand.
 Checks: the icon appears and reads on the panel (enough pixels at 4.5:1 against the panel's
 colour, idle and during a session); on tint2-light the desktop portal (our mock, where
 python-dbusmock is there) says it prefers light surfaces, and the cup is drawn dark; a left
-click toggles the session (the saved session says so); a middle click does nothing; a right
-click opens the panel beside the icon and a second one closes it; a double click is two clicks. Screenshots go to <png>/realhost-<host>-*.png.
+click toggles the session (the saved session says so); a middle click does nothing; on tint2 a
+right click opens the panel beside the icon and a second one closes it, and a double click is
+two clicks; on xfce4-panel a right click shows the item's menu, whose toggle starts and stops
+the session and whose "Open Orvel…" opens the panel under the icon. Screenshots go to
+<png>/realhost-<host>-*.png.
 Every wait has a limit of seconds. Exits 77 (skipped) with the reason where a program is
 missing or cannot start.'''
 
@@ -465,6 +468,79 @@ def close_panel(session, centre, icon, what):
                 raise
 
 
+def text_lines(screen, box):
+    '''The vertical middles of the lines of dark text inside a box, top to bottom.'''
+    width, _, pixels = screen
+    x0, y0, w, h = box
+    rows = [y for y in range(y0, y0 + h)
+            if any(luminance(tuple(pixels[(y * width + x) * 3:(y * width + x) * 3 + 3])) < 0.1
+                   for x in range(x0, x0 + w))]
+    bands = []
+    for y in rows:
+        if bands and y - bands[-1][1] <= 2:
+            bands[-1][1] = y
+        else:
+            bands.append([y, y])
+    return [(top + bottom) // 2 for top, bottom in bands]
+
+
+def open_item_menu(session, panel, icon, centre, name):
+    '''Opens the item's menu with a right click on the icon, as a user would; the menu's box
+    and the middles of its entries' lines, once the host has drawn it (screenshot <name>).'''
+    below = (0, panel[1] + panel[3], panel[2], 600 - panel[1] - panel[3])
+    before = session.grab()
+    session.click(centre, 3)
+    seen = {}
+
+    def drawn():
+        box = Session.changed_box(before, session.grab(), below)
+        settled = box is not None and box == seen.get('box') and box[3] > 40
+        seen['box'] = box
+        return box if settled else None
+
+    box = wait_for('a right click to show the item\'s menu', drawn)
+    screen = session.grab(name)
+    lines = text_lines(screen, box)
+    if len(lines) != 5:
+        raise Failure(f'the menu at {box} shows {len(lines)} lines of text, not the five '
+                      'entries (Open Orvel…, the toggle, Settings…, Help…, Quit Orvel)')
+    if abs((box[0] + box[2] // 2) - centre[0]) > box[2] or box[1] > icon[1] + icon[3] + 8:
+        raise Failure(f'the menu at {box} is not under the icon at {icon}')
+    return box, lines
+
+
+def check_item_menu(session, panel, icon, centre, state_is):
+    '''xfce4-panel shows the item's menu on a right click: its toggle starts and stops the
+    session, and "Open Orvel…" opens the panel under the icon.'''
+    report = []
+    box, lines = open_item_menu(session, panel, icon, centre, 'menu')
+    entry = lambda line: (box[0] + box[2] // 3, line)
+    session.click(entry(lines[1]), 1)
+    wait_for('"Turn Orvel On" in the menu to start a session', state_is(True))
+    box, lines = open_item_menu(session, panel, icon, centre, 'menu-active')
+    session.click(entry(lines[1]), 1)
+    wait_for('"Turn Orvel Off" in the menu to stop the session', state_is(False))
+    report.append(f'{session.host}: the item\'s menu at {box}; its toggle started and stopped '
+                  'the session')
+
+    box, lines = open_item_menu(session, panel, icon, centre, 'menu-again')
+    session.click(entry(lines[0]), 1)
+    panels = wait_for('"Open Orvel…" in the menu to open the panel',
+                      lambda: session.orvel_panels(icon))
+    session.grab('menu-panel')
+    x, y, w, h = panels[0]
+    gap = y - (icon[1] + icon[3])
+    # Under the icon, where the menu opened, not down by the entry the pointer left it at.
+    if not x - 8 <= centre[0] <= x + w + 8 or not -4 <= gap <= 16:
+        raise Failure(f'the panel opened from the menu at {panels[0]} is not under the icon at '
+                      f'{icon}')
+    if session.saved_session()[0]:
+        raise Failure('opening the panel from the menu changed the session')
+    report.append(f'{session.host}: "Open Orvel…" opened the panel at {panels[0]}, {gap} px '
+                  'under the icon')
+    return report
+
+
 def check(session, panel):
     report = []
     # On the light panel the desktop says it prefers light surfaces: the symbol is drawn dark.
@@ -519,11 +595,7 @@ def check(session, panel):
     session.click(centre, 1)
     wait_for('a second left click to stop it', state_is(False))
 
-    # xfce4-panel keeps the right click for its own plugin menu and never sends an item
-    # ContextMenu, so the panel is not checked there.
     if route == 'StatusNotifierItem':
-        report.append(f'{session.host}: Orvel\'s own StatusNotifierItem; right clicks go to the '
-                      'host, the panel is not checked')
         # A middle click does nothing: after it, a left click starts the session and the next
         # one stops it (had the middle click started it, they would stop and start it again).
         session.click(centre, 2)
@@ -531,6 +603,7 @@ def check(session, panel):
         wait_for('a left click after a middle click to start a session', state_is(True))
         session.click(centre, 1)
         wait_for('the next left click to stop it', state_is(False))
+        report += check_item_menu(session, panel, icon, centre, state_is)
         return report
 
     # A middle click does nothing: the right click after it opens the panel (so Orvel has
