@@ -341,10 +341,13 @@ void RenderCore::updateCommon(RenderNode& rn, const Node& n, const Env& env) {
     if (w->toolTip() != tip) {
         w->setToolTip(tip);
     }
+    // A labelled control is read by its working part (the field, the switch), not by the box
+    // that holds it beside its label.
+    QWidget* named = rn.control != nullptr && n.kind != NodeKind::labeledContent ? rn.control : w;
     if (n.accessibilityLabel) {
         const QString name = qs(localized(*n.accessibilityLabel));
-        if (w->accessibleName() != name)
-            w->setAccessibleName(name);
+        if (named->accessibleName() != name)
+            named->setAccessibleName(name);
     }
     QString description;
     if (n.accessibilityHint)
@@ -353,8 +356,8 @@ void RenderCore::updateCommon(RenderNode& rn, const Node& n, const Env& env) {
         const QString value = qs(localized(*n.accessibilityValue));
         description = description.isEmpty() ? value : value + ". " + description;
     }
-    if (w->accessibleDescription() != description) {
-        w->setAccessibleDescription(description);
+    if (named->accessibleDescription() != description) {
+        named->setAccessibleDescription(description);
     }
     if (w->testAttribute(Qt::WA_ForceDisabled) != env.disabled) {
         w->setEnabled(!env.disabled);
