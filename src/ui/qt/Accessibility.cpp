@@ -1,9 +1,11 @@
 #include "ui/qt/Accessibility.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleObject>
 #include <QAccessibleWidget>
 #include <QApplication>
+#include <QComboBox>
 #include <QPointer>
 #include <QRadioButton>
 #include <QWindow>
@@ -47,12 +49,34 @@ class AccessibleApplication final : public QAccessibleApplication {
     }
 };
 
+// A widget with actions of its own, offered before the focus action every widget has; they do
+// nothing while the widget is disabled.
+class ActingWidget : public QAccessibleWidget {
+  public:
+    using QAccessibleWidget::QAccessibleWidget;
+
+    QStringList actionNames() const override {
+        return ownActions() << QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (!ownActions().contains(name)) {
+            QAccessibleWidget::doAction(name);
+        } else if (widget()->isEnabled()) {
+            act(name);
+        }
+    }
+
+  protected:
+    virtual QStringList ownActions() const = 0;
+    virtual void act(const QString& name) = 0;
+};
+
 // A switch (a check box to a reader) or a radio button of a picker: on or off, named by its
 // title where the view gives no name, toggled by its press action. A picker's radio buttons are
 // not exclusive by themselves (the selection decides), so Qt would read them as check boxes.
-class AccessibleCheckable final : public QAccessibleWidget {
+class AccessibleCheckable final : public ActingWidget {
   public:
-    AccessibleCheckable(QAbstractButton* w, QAccessible::Role role) : QAccessibleWidget(w, role) {}
+    AccessibleCheckable(QAbstractButton* w, QAccessible::Role role) : ActingWidget(w, role) {}
 
     QString text(QAccessible::Text t) const override {
         QString text = QAccessibleWidget::text(t);
@@ -66,21 +90,59 @@ class AccessibleCheckable final : public QAccessibleWidget {
         s.checked = button()->isChecked();
         return s;
     }
-    QStringList actionNames() const override {
-        return QStringList{role() == QAccessible::CheckBox ? toggleAction() : pressAction()}
-               << QAccessibleWidget::actionNames();
+
+  protected:
+    QStringList ownActions() const override {
+        return {role() == QAccessible::CheckBox ? toggleAction() : pressAction()};
     }
-    void doAction(const QString& name) override {
-        if (name == toggleAction() || name == pressAction()) {
-            if (button()->isEnabled())
-                button()->click();
-            return;
-        }
-        QAccessibleWidget::doAction(name);
-    }
+    void act(const QString&) override { button()->click(); }
 
   private:
     QAbstractButton* button() const { return static_cast<QAbstractButton*>(widget()); }
+};
+
+// A menu picker. As on the rest of the desktop, a combo box is named by its current item and
+// labelled by the label beside it (the relation a reader follows), which Qt finds only for a
+// QLabel made its buddy; the renderer names that label in the control's `kLabelledBy` property.
+class AccessibleComboBox final : public ActingWidget {
+  public:
+    explicit AccessibleComboBox(QComboBox* w) : ActingWidget(w, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name || t == QAccessible::Value)
+            return combo()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+    QList<QPair<QAccessibleInterface*, QAccessible::Relation>> relations(
+        QAccessible::Relation match) const override {
+        auto found = QAccessibleWidget::relations(match);
+        const auto label = combo()->property(kLabelledBy).value<QPointer<QWidget>>();
+        if ((match & QAccessible::Label) && label != nullptr) {
+            if (QAccessibleInterface* labelInterface = QAccessible::queryAccessibleInterface(label))
+                found.append({labelInterface, QAccessible::Label});
+        }
+        return found;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.expandable = true;
+        s.expanded = combo()->view()->isVisible();
+        return s;
+    }
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override {
+        return index == 0 ? QAccessible::queryAccessibleInterface(combo()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child != nullptr && child->object() == combo()->view() ? 0 : -1;
+    }
+
+  protected:
+    QStringList ownActions() const override { return {showMenuAction(), pressAction()}; }
+    void act(const QString&) override { combo()->showPopup(); }
+
+  private:
+    QComboBox* combo() const { return static_cast<QComboBox*>(widget()); }
 };
 
 // A plain box: a window while it stands alone (the panel, a window's frame, named by its title),
@@ -99,14 +161,14 @@ class AccessibleBox final : public QAccessibleWidget {
 };
 
 // The arrows of a stepper: a spin button that reads the value it steps, within its range.
-class AccessibleStepper final : public QAccessibleWidget, public QAccessibleValueInterface {
+class AccessibleStepper final : public ActingWidget, public QAccessibleValueInterface {
   public:
-    explicit AccessibleStepper(StepperArrows* w) : QAccessibleWidget(w, QAccessible::SpinBox) {}
+    explicit AccessibleStepper(StepperArrows* w) : ActingWidget(w, QAccessible::SpinBox) {}
 
     void* interface_cast(QAccessible::InterfaceType type) override {
         if (type == QAccessible::ValueInterface)
             return static_cast<QAccessibleValueInterface*>(this);
-        return QAccessibleWidget::interface_cast(type);
+        return ActingWidget::interface_cast(type);
     }
     QVariant currentValue() const override { return arrows()->value(); }
     // The value is the view's: a reader steps it with the actions.
@@ -115,17 +177,9 @@ class AccessibleStepper final : public QAccessibleWidget, public QAccessibleValu
     QVariant minimumValue() const override { return arrows()->minimum(); }
     QVariant minimumStepSize() const override { return arrows()->stepSize(); }
 
-    QStringList actionNames() const override {
-        return QStringList{increaseAction(), decreaseAction()} << QAccessibleWidget::actionNames();
-    }
-    void doAction(const QString& name) override {
-        if (name == increaseAction() || name == decreaseAction()) {
-            if (arrows()->isEnabled())
-                arrows()->stepBy(name == increaseAction() ? 1 : -1);
-            return;
-        }
-        QAccessibleWidget::doAction(name);
-    }
+  protected:
+    QStringList ownActions() const override { return {increaseAction(), decreaseAction()}; }
+    void act(const QString& name) override { arrows()->stepBy(name == increaseAction() ? 1 : -1); }
 
   private:
     StepperArrows* arrows() const { return static_cast<StepperArrows*>(widget()); }
@@ -257,6 +311,9 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
     if (auto* radio = qobject_cast<QRadioButton*>(widget);
         radio && className == QLatin1String("QRadioButton"))
         return new AccessibleCheckable(radio, QAccessible::RadioButton);
+    if (auto* combo = qobject_cast<QComboBox*>(widget);
+        combo && className == QLatin1String("QComboBox") && !combo->isEditable())
+        return new AccessibleComboBox(combo);
     if (auto* arrows = qobject_cast<StepperArrows*>(widget);
         arrows && className == arrows->metaObject()->className())
         return new AccessibleStepper(arrows);

@@ -8,4 +8,8 @@ namespace orvel::ui {
 // the application exists, before any widget is shown; calling it again does nothing.
 void installAccessibility();
 
+// A control's property holding a QPointer<QWidget> to the label shown beside it, for controls a
+// reader names by their value and labels through a relation (menu pickers).
+inline constexpr const char* kLabelledBy = "orvelLabelledBy";
+
 }  // namespace orvel::ui

@@ -5,8 +5,8 @@ Each run has its own X display, session bus and accessibility bus (at-spi-bus-la
 starts the registry on it); Orvel runs on its simulated machine, past the agreement. The tree is
 read with pyatspi, the way a screen reader reads it, and worked through the controls' own
 actions: the panel (opened by a second launch), Custom Duration (opened from the panel's row)
-and the General and Advanced pages of Settings. Checks roles, names, checked, selected and
-enabled states and values, and that they follow a change. Every wait has a limit of seconds.
+and the General and Advanced pages of Settings. Checks roles, names, labels, checked, selected
+and enabled states and values, and that they follow a change. Every wait has a limit of seconds.
 Exits 77 (skipped) with the reason where a program or pyatspi is missing or cannot start.'''
 
 import argparse
@@ -118,6 +118,12 @@ class Reader:
         value = node.queryValue() if 'Value' in self.pyatspi.listInterfaces(node) else None
         return f' value {value.currentValue:g}' if value else ''
 
+    def labels(self, node):
+        '''The names of the nodes a node is labelled by.'''
+        return [relation.getTarget(i).name for relation in node.getRelationSet()
+                if relation.getRelationType() == self.pyatspi.RELATION_LABELLED_BY
+                for i in range(relation.getNTargets())]
+
     def press(self, node, action='Press'):
         actions = node.queryAction()
         names = [actions.getName(i) for i in range(actions.nActions)]
@@ -202,6 +208,15 @@ def check_settings(reader, report, rows):
     switch = reader.control(window, 'check box', 'Show remaining time next to the icon')
     report.append('General: "Show remaining time next to the icon" reads as a check box, '
                   f'checked {"checked" in reader.states(switch)}')
+    appears = reader.control(window, 'panel', 'Appears as:')
+    segments = {n.name: 'checked' in reader.states(n) for n in reader.nodes(appears)
+                if n.getRoleName() == 'radio button'}
+    expect(report, 'General: the segmented "Appears as:" picker', segments,
+           {'Tray only': True, 'Tray + task bar': False})
+    # A combo box reads its item and is labelled by the label beside it, as on the desktop.
+    durations = reader.control(window, 'combo box', 'Indefinitely')
+    expect(report, 'General: the "Indefinitely" menu is labelled by', reader.labels(durations),
+           ['Default duration:'])
     advanced = reader.control(tabs, 'page tab', 'Advanced')
     reader.press(advanced)
     reader.wait_state(advanced, 'selected', True, 'the Advanced tab to read as chosen')
