@@ -79,7 +79,7 @@ void CustomDurationView::setAndStart() {
 }
 
 ui::View CustomDurationView::column(Published<std::int64_t>& value, double maximum,
-                                    const std::string& unit) {
+                                    const std::string& unit, const std::string& name) {
     using namespace ui;
     Published<std::int64_t>* v = &value;
     // A typed negative number counts as 0; larger numbers than the stepper's range are kept.
@@ -93,10 +93,10 @@ ui::View CustomDurationView::column(Published<std::int64_t>& value, double maxim
             HStack(VAlign::center, 4,
                    {
                        IntegerField("", typed)
-                           .accessibilityLabel(unit)
+                           .accessibilityLabel(name)
                            .multilineTextAlignment(TextAlignment::trailing)
                            .frame(58),
-                       Stepper(Text(unit), stepped, 0, maximum, 1).labelsHidden(),
+                       Stepper(Text(name), stepped, 0, maximum, 1).labelsHidden(),
                    }),
             Text(unit).font(Font::style(TextStyle::caption)).foregroundStyle(Hierarchy::secondary),
         });
@@ -111,7 +111,8 @@ ui::View CustomDurationView::body() {
                   {
                       Text("Stay awake for").font(Font::system(15, FontWeight::semibold)),
                       HStack(VAlign::center, 18,
-                             {column(hours, 72, "hours"), column(minutes, 59, "minutes")}),
+                             {column(hours, 72, "hours", "Hours"),
+                              column(minutes, 59, "minutes", "Minutes")}),
                       caption.font(Font::style(TextStyle::caption))
                           .foregroundStyle(Hierarchy::secondary),
                       HStack({

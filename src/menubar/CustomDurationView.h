@@ -41,7 +41,9 @@ class CustomDurationView final : public ui::ViewComponent {
     Published<std::int64_t> minutes;
 
   private:
-    ui::View column(Published<std::int64_t>& value, double maximum, const std::string& unit);
+    // `unit` is the caption under the field, `name` what a screen reader calls the field.
+    ui::View column(Published<std::int64_t>& value, double maximum, const std::string& unit,
+                    const std::string& name);
 
     OrvelController& c_;
     Preferences& prefs_;

@@ -349,8 +349,7 @@ View MenuView::durationRow(DurationPreset preset, double s) {
                            .font(Font::system(10 * s).withMonospaced())
                            .foregroundStyle(Hierarchy::tertiary)});
     OrvelController* c = &c_;
-    return Button(std::move(row),
-                  [c, preset] {
+    View button = Button(std::move(row), [c, preset] {
                       switch (preset) {
                           case DurationPreset::custom:
                               withWindows(&AppWindows::showCustomDuration);
@@ -361,8 +360,9 @@ View MenuView::durationRow(DurationPreset preset, double s) {
                           default:
                               c->selectPreset(preset);
                       }
-                  })
-        .buttonStyle(MenuRowStyle{0, s});
+                  }).buttonStyle(MenuRowStyle{0, s});
+    // The tick is drawn only: a screen reader hears which duration is chosen from the value.
+    return ticked ? button.accessibilityValue("selected") : button;
 }
 
 View MenuView::makeRuleRow(const std::string& appName, double s) {

@@ -78,8 +78,8 @@ TEST_F(CustomDurationViewTest, CaptionSaysWhenTheSessionWouldEnd) {
     for (const auto& c : cases) {
         prefs().customSeconds = 0;
         open();
-        ASSERT_TRUE(shown().type("hours", c.hours)) << shown().lastFailure();
-        ASSERT_TRUE(shown().type("minutes", c.minutes)) << shown().lastFailure();
+        ASSERT_TRUE(shown().type("Hours", c.hours)) << shown().lastFailure();
+        ASSERT_TRUE(shown().type("Minutes", c.minutes)) << shown().lastFailure();
         EXPECT_EQ(caption(), c.caption) << c.hours << " h " << c.minutes << " min";
         EXPECT_EQ(view->total(), c.total) << c.hours << " h " << c.minutes << " min";
     }
@@ -96,8 +96,8 @@ TEST_F(CustomDurationViewTest, CaptionMovesOnWithTheClock) {
 
 TEST_F(CustomDurationViewTest, HugeValuesSaturateInsteadOfOverflowing) {
     open();
-    ASSERT_TRUE(shown().type("hours", "9223372036854775807"));
-    ASSERT_TRUE(shown().type("minutes", "9223372036854775807"));
+    ASSERT_TRUE(shown().type("Hours", "9223372036854775807"));
+    ASSERT_TRUE(shown().type("Minutes", "9223372036854775807"));
     EXPECT_EQ(view->total(), kMax);
     EXPECT_FALSE(caption().empty()) << "a caption, whatever the clock says";
     ASSERT_TRUE(shown().click("Set"));
@@ -117,7 +117,7 @@ TEST_F(CustomDurationViewTest, SetStoresAndSelectsTheCustomDuration) {
             controller().stop(true);
         }
         open();
-        ASSERT_TRUE(shown().type("minutes", "45"));
+        ASSERT_TRUE(shown().type("Minutes", "45"));
         ASSERT_TRUE(shown().click("Set"));
         EXPECT_EQ(prefs().customSeconds(), 6300);
         EXPECT_EQ(controller().preset(), DurationPreset::custom);
@@ -143,8 +143,8 @@ TEST_F(CustomDurationViewTest, SetAndStartStartsASessionUnderTheNewDuration) {
         controller().stop(true);
         prefs().customSeconds = 3600;
         open();
-        ASSERT_TRUE(shown().type("hours", c.remaining ? "1" : "0"));
-        ASSERT_TRUE(shown().type("minutes", c.minutes));
+        ASSERT_TRUE(shown().type("Hours", c.remaining ? "1" : "0"));
+        ASSERT_TRUE(shown().type("Minutes", c.minutes));
         ASSERT_TRUE(shown().click("Set and Start"));
         EXPECT_TRUE(controller().isActive());
         EXPECT_EQ(controller().preset(), DurationPreset::custom);
@@ -166,7 +166,7 @@ TEST_F(CustomDurationViewTest, CancelStoresNothing) {
     prefs().customSeconds = 5400;
     controller().preset = DurationPreset::h2;
     open();
-    ASSERT_TRUE(shown().type("hours", "7"));
+    ASSERT_TRUE(shown().type("Hours", "7"));
     ASSERT_TRUE(shown().click("Cancel"));
     EXPECT_EQ(prefs().customSeconds(), 5400);
     EXPECT_EQ(controller().preset(), DurationPreset::h2);
@@ -207,7 +207,7 @@ TEST_F(CustomDurationViewTest, SteppersKeepToTheirRangesAndTheFieldsDoNot) {
     EXPECT_EQ(minutes.maximum, 59);
     minutes.numberBinding.set(59);
     EXPECT_EQ(view->minutes(), 59);
-    ASSERT_TRUE(shown().type("minutes", "90"));
+    ASSERT_TRUE(shown().type("Minutes", "90"));
     EXPECT_EQ(view->minutes(), 90) << "a typed value counts as typed";
 }
 

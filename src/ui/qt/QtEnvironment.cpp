@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+#include "ui/qt/Accessibility.h"
+
 #include <cstdlib>
 
 namespace orvel::ui {
@@ -19,6 +21,7 @@ QtEnvironment::QtEnvironment(int& argc, char** argv, bool offscreen)
     QApplication::setApplicationName("Orvel");
     QApplication::setOrganizationName("Orvel");
     impl_->app = std::make_unique<QApplication>(argc, argv);
+    installAccessibility();
     // A tray program lives on with its windows closed.
     QApplication::setQuitOnLastWindowClosed(false);
 }

@@ -56,6 +56,8 @@ class QtPopover::Panel final : public QWidget {
 };
 
 QtPopover::QtPopover() : panel_(std::make_unique<Panel>(*this)) {
+    // What a screen reader calls the panel's window.
+    panel_->setWindowTitle(QStringLiteral("Orvel"));
     auto* layout = new QVBoxLayout(panel_.get());
     layout->setContentsMargins(1, 1, 1, 1);
     content_ = new QWidget;

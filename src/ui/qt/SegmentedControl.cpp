@@ -1,5 +1,6 @@
 #include "ui/qt/SegmentedControl.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -29,9 +30,30 @@ void SegmentedControl::setSegments(std::vector<Segment> segments) {
 }
 
 void SegmentedControl::setSelectedIndex(int index) {
-    if (index != selected_) {
-        selected_ = index;
-        update();
+    if (index == selected_) {
+        return;
+    }
+    const int was = std::exchange(selected_, index);
+    update();
+    // A reader hears which segment lost the choice and which took it.
+    for (int segment : {was, index}) {
+        if (segment < 0 || segment >= static_cast<int>(segments_.size())) {
+            continue;
+        }
+        QAccessible::State changed;
+        changed.checked = !tabBar_;
+        changed.selected = tabBar_;
+        QAccessibleStateChangeEvent event(this, changed);
+        event.setChild(segment);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+void SegmentedControl::activate(int index) {
+    if (index >= 0 && index < static_cast<int>(segments_.size()) &&
+        segments_[static_cast<std::size_t>(index)].enabled && onActivated) {
+        auto handler = onActivated;
+        handler(index);
     }
 }
 

@@ -26,8 +26,15 @@ class SegmentedControl final : public QWidget {
     explicit SegmentedControl(QWidget* parent = nullptr);
 
     void setSegments(std::vector<Segment> segments);
+    const std::vector<Segment>& segments() const { return segments_; }
     void setSelectedIndex(int index);
     int selectedIndex() const { return selected_; }
+    // A tab view's bar reads as page tabs, a picker as radio buttons.
+    void setTabBar(bool tabBar) { tabBar_ = tabBar; }
+    bool isTabBar() const { return tabBar_; }
+    // Picks an enabled segment as a click on it would.
+    void activate(int index);
+    QRectF segmentRect(int index) const;
     void setControlSize(ControlSize size);
     // Called when the user picks a segment.
     std::function<void(int)> onActivated;
@@ -43,13 +50,13 @@ class SegmentedControl final : public QWidget {
 
   private:
     int segmentAt(QPoint point) const;
-    QRectF segmentRect(int index) const;
     int segmentWidth(int index) const;
 
     std::vector<Segment> segments_;
     int selected_ = -1;
     int pressed_ = -1;
     ControlSize size_ = ControlSize::regular;
+    bool tabBar_ = false;
 };
 
 }  // namespace orvel::ui

@@ -1,5 +1,6 @@
 #include "ui/qt/StepperArrows.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -19,6 +20,17 @@ void StepperArrows::setLimits(bool canStepUp, bool canStepDown) {
         up_ = canStepUp;
         down_ = canStepDown;
         update();
+    }
+}
+
+void StepperArrows::setValue(double value, double minimum, double maximum, double stepSize) {
+    minimum_ = minimum;
+    maximum_ = maximum;
+    stepSize_ = stepSize;
+    if (value != value_) {
+        value_ = value;
+        QAccessibleValueChangeEvent event(this, value);
+        QAccessible::updateAccessibility(&event);
     }
 }
 

@@ -19,6 +19,14 @@ class StepperArrows final : public QWidget {
     bool canStepUp() const { return up_; }
     bool canStepDown() const { return down_; }
     void setControlSize(ControlSize size);
+    // What assistive technology reads: the value the arrows step, its range and step.
+    void setValue(double value, double minimum, double maximum, double stepSize);
+    double value() const { return value_; }
+    double minimum() const { return minimum_; }
+    double maximum() const { return maximum_; }
+    double stepSize() const { return stepSize_; }
+    // +1 or -1, as a click on an arrow would step.
+    void stepBy(int direction) { step(direction); }
     // +1 or -1.
     std::function<void(int)> onStep;
 
@@ -35,6 +43,7 @@ class StepperArrows final : public QWidget {
     void step(int direction);
     bool up_ = true, down_ = true;
     int pressed_ = 0;
+    double value_ = 0, minimum_ = 0, maximum_ = 0, stepSize_ = 1;
     ControlSize size_ = ControlSize::regular;
 };
 

@@ -215,7 +215,7 @@ void updatePicker(RenderCore& core, RenderNode& rn, const Node& n, const Env& en
     }
     rn.signature = signature;
     const QString name = qs(localized(n.text));
-    if (rn.control->accessibleName() != name)
+    if (rn.control->accessibleName() != name && !n.accessibilityLabel)
         rn.control->setAccessibleName(name);
     rn.control->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     core.composeLabelled(
@@ -320,6 +320,7 @@ void updateStepper(RenderCore& core, RenderNode& rn, const Node& n, const Env& e
     const bool canStepUp = value < n.maximum;
     const bool canStepDown = value > n.minimum;
     arrows->setLimits(canStepUp, canStepDown);
+    arrows->setValue(value, n.minimum, n.maximum, n.step);
     arrows->setControlSize(env.controlSize);
     std::optional<View> label =
         n.children.empty() ? std::nullopt : std::optional<View>(n.children[0]);
@@ -347,7 +348,7 @@ void updateDatePicker(RenderCore& core, RenderNode& rn, const Node& n, const Env
     }
     rn.updating = false;
     const QString name = qs(localized(n.text));
-    if (edit->accessibleName() != name)
+    if (edit->accessibleName() != name && !n.accessibilityLabel)
         edit->setAccessibleName(name);
     core.composeLabelled(rn, core.ownLabel(n), edit, env);
 }

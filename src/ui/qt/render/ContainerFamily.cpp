@@ -450,6 +450,7 @@ QWidget* makeTabView(RenderNode& rn) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(kTabBarSpacing);
     auto* bar = new SegmentedControl;
+    bar->setTabBar(true);
     layout->addWidget(bar, 0, Qt::AlignHCenter);
     auto* panel = new BoxWidget;
     auto* panelLayout = new QVBoxLayout(panel);

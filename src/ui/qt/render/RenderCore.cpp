@@ -2,6 +2,7 @@
 
 #include "foundation/Localization.h"
 #include "ui/ViewHost.h"
+#include "ui/qt/Accessibility.h"
 #include "ui/qt/Appearance.h"
 #include "ui/qt/BoxWidget.h"
 
@@ -10,6 +11,7 @@
 #include <QEvent>
 #include <QGraphicsOpacityEffect>
 #include <QMouseEvent>
+#include <QPointer>
 
 #include <cmath>
 
@@ -40,6 +42,13 @@ class TapFilter final : public QObject {
   private:
     std::function<void()> onTap_;
 };
+
+// Names the label shown beside a control for assistive technology (see kLabelledBy).
+void setLabelledBy(QWidget* control, QWidget* label) {
+    if (control->property(kLabelledBy).value<QPointer<QWidget>>() != label) {
+        control->setProperty(kLabelledBy, QVariant::fromValue(QPointer<QWidget>(label)));
+    }
+}
 
 // A node that goes stops hearing from its widgets before they are hidden: hiding a focused
 // field finishes its edit, and that edit belongs to nothing any more.
@@ -341,10 +350,13 @@ void RenderCore::updateCommon(RenderNode& rn, const Node& n, const Env& env) {
     if (w->toolTip() != tip) {
         w->setToolTip(tip);
     }
+    // A labelled control is read by its working part (the field, the switch), not by the box
+    // that holds it beside its label.
+    QWidget* named = rn.control != nullptr && n.kind != NodeKind::labeledContent ? rn.control : w;
     if (n.accessibilityLabel) {
         const QString name = qs(localized(*n.accessibilityLabel));
-        if (w->accessibleName() != name)
-            w->setAccessibleName(name);
+        if (named->accessibleName() != name)
+            named->setAccessibleName(name);
     }
     QString description;
     if (n.accessibilityHint)
@@ -353,8 +365,8 @@ void RenderCore::updateCommon(RenderNode& rn, const Node& n, const Env& env) {
         const QString value = qs(localized(*n.accessibilityValue));
         description = description.isEmpty() ? value : value + ". " + description;
     }
-    if (w->accessibleDescription() != description) {
-        w->setAccessibleDescription(description);
+    if (named->accessibleDescription() != description) {
+        named->setAccessibleDescription(description);
     }
     if (w->testAttribute(Qt::WA_ForceDisabled) != env.disabled) {
         w->setEnabled(!env.disabled);
@@ -464,6 +476,9 @@ void RenderCore::updateRow(RenderNode& rn, const Node& n, const Env& env, Role r
         rn.widget->show();
         rn.rowLabelled = labelled;
     }
+    if (labelled && rn.control != nullptr) {
+        setLabelledBy(rn.control, rn.rowLabel->placedWidget());
+    }
     if (labelled) {
         // The control keeps its own width on the right; a field's frame decides it.
         QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
@@ -497,6 +512,7 @@ void RenderCore::composeLabelled(RenderNode& rn, std::optional<View> label, QWid
             discard(*child);
         rn.children.clear();
     }
+    setLabelledBy(control, showLabel ? rn.children[0]->placedWidget() : nullptr);
     std::vector<QWidget*> want;
     if (showLabel)
         want.push_back(rn.children[0]->placedWidget());

@@ -1,0 +1,338 @@
+#include "ui/qt/Accessibility.h"
+
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QAccessibleObject>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QComboBox>
+#include <QPointer>
+#include <QRadioButton>
+#include <QWindow>
+
+#include <map>
+
+#include "ui/qt/SegmentedControl.h"
+#include "ui/qt/StepperArrows.h"
+#include "ui/qt/SwitchWidget.h"
+
+namespace orvel::ui {
+
+namespace {
+
+// Qt leaves popup windows out of the application's children, so a reader never finds the panel
+// (a popup while it closes on a click elsewhere). A shown popup is listed like any window.
+class AccessibleApplication final : public QAccessibleApplication {
+  public:
+    int childCount() const override { return static_cast<int>(windows().size()); }
+    QAccessibleInterface* child(int index) const override {
+        const QObjectList list = windows();
+        return index >= 0 && index < list.size()
+                   ? QAccessible::queryAccessibleInterface(list[index])
+                   : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child != nullptr ? static_cast<int>(windows().indexOf(child->object())) : -1;
+    }
+
+  private:
+    static QObjectList windows() {
+        QObjectList list;
+        for (QWindow* window : QGuiApplication::topLevelWindows()) {
+            if (window->type() == Qt::Desktop ||
+                (window->type() == Qt::Popup && !window->isVisible()))
+                continue;
+            if (QAccessibleInterface* root = window->accessibleRoot(); root && root->object())
+                list.append(root->object());
+        }
+        return list;
+    }
+};
+
+// A widget with actions of its own, offered before the focus action every widget has; they do
+// nothing while the widget is disabled.
+class ActingWidget : public QAccessibleWidget {
+  public:
+    using QAccessibleWidget::QAccessibleWidget;
+
+    QStringList actionNames() const override {
+        return ownActions() << QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (!ownActions().contains(name)) {
+            QAccessibleWidget::doAction(name);
+        } else if (widget()->isEnabled()) {
+            act(name);
+        }
+    }
+
+  protected:
+    virtual QStringList ownActions() const = 0;
+    virtual void act(const QString& name) = 0;
+};
+
+// A switch (a check box to a reader) or a radio button of a picker: on or off, named by its
+// title where the view gives no name, toggled by its press action. A picker's radio buttons are
+// not exclusive by themselves (the selection decides), so Qt would read them as check boxes.
+class AccessibleCheckable final : public ActingWidget {
+  public:
+    AccessibleCheckable(QAbstractButton* w, QAccessible::Role role) : ActingWidget(w, role) {}
+
+    QString text(QAccessible::Text t) const override {
+        QString text = QAccessibleWidget::text(t);
+        if (t == QAccessible::Name && text.isEmpty())
+            text = button()->text();
+        return text;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = true;
+        s.checked = button()->isChecked();
+        return s;
+    }
+
+  protected:
+    QStringList ownActions() const override {
+        return {role() == QAccessible::CheckBox ? toggleAction() : pressAction()};
+    }
+    void act(const QString&) override { button()->click(); }
+
+  private:
+    QAbstractButton* button() const { return static_cast<QAbstractButton*>(widget()); }
+};
+
+// A menu picker. As on the rest of the desktop, a combo box is named by its current item and
+// labelled by the label beside it (the relation a reader follows), which Qt finds only for a
+// QLabel made its buddy; the renderer names that label in the control's `kLabelledBy` property.
+class AccessibleComboBox final : public ActingWidget {
+  public:
+    explicit AccessibleComboBox(QComboBox* w) : ActingWidget(w, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text t) const override {
+        if (t == QAccessible::Name || t == QAccessible::Value)
+            return combo()->currentText();
+        return QAccessibleWidget::text(t);
+    }
+    QList<QPair<QAccessibleInterface*, QAccessible::Relation>> relations(
+        QAccessible::Relation match) const override {
+        auto found = QAccessibleWidget::relations(match);
+        const auto label = combo()->property(kLabelledBy).value<QPointer<QWidget>>();
+        if ((match & QAccessible::Label) && label != nullptr) {
+            if (QAccessibleInterface* labelInterface = QAccessible::queryAccessibleInterface(label))
+                found.append({labelInterface, QAccessible::Label});
+        }
+        return found;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.expandable = true;
+        s.expanded = combo()->view()->isVisible();
+        return s;
+    }
+    int childCount() const override { return 1; }
+    QAccessibleInterface* child(int index) const override {
+        return index == 0 ? QAccessible::queryAccessibleInterface(combo()->view()) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child != nullptr && child->object() == combo()->view() ? 0 : -1;
+    }
+
+  protected:
+    QStringList ownActions() const override { return {showMenuAction(), pressAction()}; }
+    void act(const QString&) override { combo()->showPopup(); }
+
+  private:
+    QComboBox* combo() const { return static_cast<QComboBox*>(widget()); }
+};
+
+// A plain box: a window while it stands alone (the panel, a window's frame, named by its title),
+// a group while it holds a picker's radio buttons, else a filler. Asked each time, since a box
+// is often named before it is placed in its parent.
+class AccessibleBox final : public QAccessibleWidget {
+  public:
+    explicit AccessibleBox(QWidget* w) : QAccessibleWidget(w) {}
+
+    QAccessible::Role role() const override {
+        if (widget()->isWindow())
+            return QAccessible::Window;
+        return widget()->property("radioGroup").toBool() ? QAccessible::Grouping
+                                                         : QAccessible::Client;
+    }
+};
+
+// The arrows of a stepper: a spin button that reads the value it steps, within its range.
+class AccessibleStepper final : public ActingWidget, public QAccessibleValueInterface {
+  public:
+    explicit AccessibleStepper(StepperArrows* w) : ActingWidget(w, QAccessible::SpinBox) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::ValueInterface)
+            return static_cast<QAccessibleValueInterface*>(this);
+        return ActingWidget::interface_cast(type);
+    }
+    QVariant currentValue() const override { return arrows()->value(); }
+    // The value is the view's: a reader steps it with the actions.
+    void setCurrentValue(const QVariant&) override {}
+    QVariant maximumValue() const override { return arrows()->maximum(); }
+    QVariant minimumValue() const override { return arrows()->minimum(); }
+    QVariant minimumStepSize() const override { return arrows()->stepSize(); }
+
+  protected:
+    QStringList ownActions() const override { return {increaseAction(), decreaseAction()}; }
+    void act(const QString& name) override { arrows()->stepBy(name == increaseAction() ? 1 : -1); }
+
+  private:
+    StepperArrows* arrows() const { return static_cast<StepperArrows*>(widget()); }
+};
+
+// One segment of a segmented control: a radio button of a picker, or a page tab of a tab bar.
+class AccessibleSegment final : public QAccessibleInterface, public QAccessibleActionInterface {
+  public:
+    AccessibleSegment(SegmentedControl* control, int index) : control_(control), index_(index) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this)
+                                                    : nullptr;
+    }
+    bool isValid() const override {
+        return control_ != nullptr && index_ < static_cast<int>(control_->segments().size());
+    }
+    QObject* object() const override { return nullptr; }
+    QWindow* window() const override {
+        QAccessibleInterface* control = parent();
+        return control != nullptr ? control->window() : nullptr;
+    }
+    QAccessibleInterface* parent() const override {
+        return QAccessible::queryAccessibleInterface(control_);
+    }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Name && isValid() ? segment().title : QString();
+    }
+    void setText(QAccessible::Text, const QString&) override {}
+    QRect rect() const override {
+        if (!isValid())
+            return {};
+        const QRect local = control_->segmentRect(index_).toAlignedRect();
+        return QRect(control_->mapToGlobal(local.topLeft()), local.size());
+    }
+    QAccessible::Role role() const override {
+        return control_ && control_->isTabBar() ? QAccessible::PageTab : QAccessible::RadioButton;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s;
+        if (!isValid()) {
+            s.invalid = true;
+            return s;
+        }
+        const bool chosen = control_->selectedIndex() == index_;
+        s.disabled = !control_->isEnabled() || !segment().enabled;
+        s.invisible = !control_->isVisible();
+        if (control_->isTabBar()) {
+            s.selectable = true;
+            s.selected = chosen;
+        } else {
+            s.checkable = true;
+            s.checked = chosen;
+        }
+        return s;
+    }
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& name) override {
+        if (name == pressAction() && isValid() && control_->isEnabled())
+            control_->activate(index_);
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+  private:
+    const SegmentedControl::Segment& segment() const {
+        return control_->segments()[static_cast<std::size_t>(index_)];
+    }
+    QPointer<SegmentedControl> control_;
+    int index_;
+};
+
+// A segmented control: a page tab list over a tab view's pages, else a group of radio buttons.
+class AccessibleSegmentedControl final : public QAccessibleWidget {
+  public:
+    explicit AccessibleSegmentedControl(SegmentedControl* w)
+        : QAccessibleWidget(w, QAccessible::Grouping) {}
+    ~AccessibleSegmentedControl() override {
+        for (const auto& [index, id] : segments_)
+            QAccessible::deleteAccessibleInterface(id);
+    }
+
+    QAccessible::Role role() const override {
+        return control()->isTabBar() ? QAccessible::PageTabList : QAccessible::Grouping;
+    }
+    int childCount() const override { return static_cast<int>(control()->segments().size()); }
+    QAccessibleInterface* child(int index) const override {
+        if (index < 0 || index >= childCount())
+            return nullptr;
+        if (auto found = segments_.find(index); found != segments_.end())
+            return QAccessible::accessibleInterface(found->second);
+        auto* segment = new AccessibleSegment(control(), index);
+        segments_[index] = QAccessible::registerAccessibleInterface(segment);
+        return segment;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        for (const auto& [index, id] : segments_) {
+            if (QAccessible::accessibleInterface(id) == child)
+                return index < childCount() ? index : -1;
+        }
+        return -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override {
+        for (int i = 0; i < childCount(); ++i) {
+            QAccessibleInterface* segment = child(i);
+            if (segment->rect().contains(x, y))
+                return segment;
+        }
+        return nullptr;
+    }
+
+  private:
+    SegmentedControl* control() const { return static_cast<SegmentedControl*>(widget()); }
+    mutable std::map<int, QAccessible::Id> segments_;
+};
+
+QAccessibleInterface* factory(const QString& className, QObject* object) {
+    if (object == qApp && className == QLatin1String("QApplication"))
+        return new AccessibleApplication;
+    if (!object->isWidgetType())
+        return nullptr;
+    auto* widget = static_cast<QWidget*>(object);
+    if (auto* sw = qobject_cast<SwitchWidget*>(widget);
+        sw && className == sw->metaObject()->className())
+        return new AccessibleCheckable(sw, QAccessible::CheckBox);
+    if (auto* radio = qobject_cast<QRadioButton*>(widget);
+        radio && className == QLatin1String("QRadioButton"))
+        return new AccessibleCheckable(radio, QAccessible::RadioButton);
+    if (auto* combo = qobject_cast<QComboBox*>(widget);
+        combo && className == QLatin1String("QComboBox") && !combo->isEditable())
+        return new AccessibleComboBox(combo);
+    if (auto* arrows = qobject_cast<StepperArrows*>(widget);
+        arrows && className == arrows->metaObject()->className())
+        return new AccessibleStepper(arrows);
+    if (auto* segments = qobject_cast<SegmentedControl*>(widget);
+        segments && className == segments->metaObject()->className())
+        return new AccessibleSegmentedControl(segments);
+    if (className == QLatin1String("QWidget"))
+        return new AccessibleBox(widget);
+    return nullptr;
+}
+
+}  // namespace
+
+void installAccessibility() {
+    static bool installed = false;
+    if (!installed) {
+        installed = true;
+        QAccessible::installFactory(factory);
+    }
+}
+
+}  // namespace orvel::ui

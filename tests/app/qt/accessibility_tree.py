@@ -1,0 +1,302 @@
+#!/usr/bin/python3
+'''Orvel's panel and windows as a screen reader reads them: through AT-SPI, under Xvfb.
+
+Each run has its own X display, session bus and accessibility bus (at-spi-bus-launcher, which
+starts the registry on it); Orvel runs on its simulated machine, past the agreement. The tree is
+read with pyatspi, the way a screen reader reads it, and worked through the controls' own
+actions: the panel (opened by a second launch), Custom Duration (opened from the panel's row)
+and the General and Advanced pages of Settings. Checks roles, names, labels, checked, selected
+and enabled states and values, and that they follow a change. Every wait has a limit of seconds.
+Exits 77 (skipped) with the reason where a program or pyatspi is missing or cannot start.'''
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+
+from real_tray_host import LIMIT, SKIP, Failure, Session, Skip, wait_for
+
+BUS_LAUNCHERS = ['/usr/libexec/at-spi-bus-launcher', '/usr/lib/at-spi2-core/at-spi-bus-launcher']
+
+
+class Reader:
+    '''The accessibility tree of the running Orvel, read afresh at every question.'''
+
+    def __init__(self, session):
+        os.environ.update(session.env)
+        # Imported once the display and buses are there: the library finds its bus at import.
+        import gi
+        gi.require_version('Atspi', '2.0')
+        from gi.repository import Atspi
+        import pyatspi
+        self.atspi = Atspi
+        self.pyatspi = pyatspi
+        self.session = session
+        self.app = None
+
+    def application(self):
+        def found():
+            if self.session.orvel.poll() is not None:
+                raise Failure(f'Orvel ended with status {self.session.orvel.returncode}:\n'
+                              + self.session.orvel_log())
+            desktop = self.pyatspi.Registry.getDesktop(0)
+            for i in range(desktop.childCount):
+                app = desktop.getChildAtIndex(i)
+                if app is not None and app.name == 'Orvel':
+                    return app
+            return None
+        self.app = wait_for('Orvel on the accessibility bus', found)
+        # Nothing here runs the library's event loop, so nothing it caches would ever be
+        # brought up to date: every question goes to Orvel.
+        self.app.set_cache_mask(self.atspi.Cache.NONE)
+        return self.app
+
+    def states(self, node):
+        return {self.pyatspi.stateToString(s) for s in node.getState().getStates()}
+
+    def nodes(self, node, depth=0):
+        '''Every node under node, depth first; a node that went away mid-walk is passed over.'''
+        if depth > 60:
+            return
+        yield node
+        try:
+            count = node.childCount
+        except Exception:  # pylint: disable=broad-except
+            return
+        for i in range(count):
+            try:
+                child = node.getChildAtIndex(i)
+            except Exception:  # pylint: disable=broad-except
+                continue
+            if child is not None:
+                yield from self.nodes(child, depth + 1)
+
+    def window(self, name):
+        '''A shown top-level window of Orvel, by name, within the limit.'''
+        def shown():
+            for i in range(self.app.childCount):
+                window = self.app.getChildAtIndex(i)
+                if window is not None and window.name == name and \
+                        'showing' in self.states(window):
+                    return window
+            return None
+        try:
+            return wait_for(f'the window "{name}" to be read', shown)
+        except Failure as failure:
+            raise Failure(f'{failure}\nOrvel\'s windows: {self.windows()}') from failure
+
+    def windows(self):
+        return [(w.getRoleName(), w.name, sorted(self.states(w)))
+                for w in (self.app.getChildAtIndex(i) for i in range(self.app.childCount)) if w]
+
+    def find(self, root, role, name, showing=True):
+        for node in self.nodes(root):
+            if node.getRoleName() == role and node.name == name and \
+                    (not showing or 'showing' in self.states(node)):
+                return node
+        return None
+
+    def control(self, root, role, name):
+        node = self.find(root, role, name)
+        if node is None:
+            raise Failure(f'no {role} named "{name}" in "{root.name}"; it reads:\n'
+                          + self.dump(root))
+        return node
+
+    def dump(self, root):
+        lines = []
+        for node in self.nodes(root):
+            if node.getRoleName() in ('filler', 'panel') and not node.name:
+                continue
+            states = self.states(node) & {'checked', 'selected', 'focusable', 'enabled'}
+            lines.append(f'  {node.getRoleName()} "{node.name}" {sorted(states)}'
+                         f'{self.value_text(node)}')
+        return '\n'.join(lines[:400])
+
+    def value_text(self, node):
+        value = node.queryValue() if 'Value' in self.pyatspi.listInterfaces(node) else None
+        return f' value {value.currentValue:g}' if value else ''
+
+    def labels(self, node):
+        '''The names of the nodes a node is labelled by.'''
+        return [relation.getTarget(i).name for relation in node.getRelationSet()
+                if relation.getRelationType() == self.pyatspi.RELATION_LABELLED_BY
+                for i in range(relation.getNTargets())]
+
+    def press(self, node, action='Press'):
+        actions = node.queryAction()
+        names = [actions.getName(i) for i in range(actions.nActions)]
+        if action not in names:
+            raise Failure(f'the {node.getRoleName()} "{node.name}" has no action "{action}" '
+                          f'(only {names})')
+        actions.doAction(names.index(action))
+
+    def wait_state(self, node, state, present, what):
+        wait_for(what, lambda: (state in self.states(node)) == present)
+
+
+def expect(report, what, found, wanted):
+    if found != wanted:
+        raise Failure(f'{what}: read {found!r}, expected {wanted!r}')
+    report.append(f'{what}: {found!r}')
+
+
+def check_panel(reader, report):
+    panel = reader.window('Orvel')
+    expect(report, 'the panel', panel.getRoleName(), 'frame')
+    session = reader.control(panel, 'check box', 'Orvel')
+    expect(report, 'the session switch reads off', 'checked' in reader.states(session), False)
+    display = reader.control(panel, 'check box', 'Prevent Display Sleep')
+    expect(report, 'a sleep switch carries its caption', display.description, 'Screen stays on')
+    was = 'checked' in reader.states(display)
+    reader.press(display, 'Toggle')
+    reader.wait_state(display, 'checked', not was, 'the switch to read its new state')
+    report.append(f'"Prevent Display Sleep" toggled through AT-SPI: checked {not was}')
+    reader.press(display, 'Toggle')
+    reader.wait_state(display, 'checked', was, 'the switch to read its state again')
+    rows = [n for n in reader.nodes(panel) if n.getRoleName() == 'push button']
+    names = [row.name for row in rows]
+    for wanted in ('15 minutes', 'Custom\u2026', 'Settings\u2026', 'Quit Orvel'):
+        if not any(name.startswith(wanted) for name in names):
+            raise Failure(f'no row named "{wanted}" among the panel\'s buttons {names}')
+    report.append(f'the panel\'s rows read as push buttons: {names}')
+    chosen = [row.name for row in rows if row.description == 'selected']
+    expect(report, 'one duration row reads as chosen', len(chosen), 1)
+    fifteen = next(row for row in rows if row.name.startswith('15 minutes'))
+    if chosen[0] == fifteen.name:
+        raise Failure('15 minutes is chosen already; the test needs another start value')
+    reader.press(fifteen)
+    wait_for('15 minutes to read as chosen', lambda: (
+        [row.name for row in rows if row.description == 'selected'] == [fifteen.name]))
+    report.append(f'choosing 15 minutes through AT-SPI moves "selected" from {chosen[0]!r}')
+    return panel, rows
+
+
+def check_custom_duration(reader, report, rows):
+    reader.press(next(row for row in rows if row.name.startswith('Custom\u2026')))
+    window = reader.window('Custom Duration')
+    for name, text, maximum in (('Hours', '1', 72), ('Minutes', '30', 59)):
+        field = reader.control(window, 'text', name)
+        expect(report, f'the {name} field\'s text', field.queryText().getText(0, -1), text)
+        expect(report, f'the {name} field is enabled', 'enabled' in reader.states(field), True)
+        spin = reader.control(window, 'spin button', name)
+        value = spin.queryValue()
+        expect(report, f'the {name} stepper\'s value and range',
+               (value.currentValue, value.minimumValue, value.maximumValue),
+               (float(text), 0.0, float(maximum)))
+    minutes = reader.control(window, 'spin button', 'Minutes')
+    reader.press(minutes, 'Increase')
+    field = reader.control(window, 'text', 'Minutes')
+    wait_for('the stepped minutes to be read', lambda: (
+        minutes.queryValue().currentValue == 31 and field.queryText().getText(0, -1) == '31'))
+    report.append('one step up through AT-SPI reads 31 minutes in the stepper and the field')
+    for name in ('Cancel', 'Set', 'Set and Start'):
+        reader.control(window, 'push button', name)
+    reader.press(reader.control(window, 'push button', 'Cancel'))
+    reader.wait_state(window, 'showing', False, 'Cancel to close Custom Duration')
+
+
+def check_settings(reader, report, rows):
+    reader.press(next(row for row in rows if row.name.startswith('Settings\u2026')))
+    window = reader.window('Orvel Settings')
+    tabs = reader.control(window, 'page tab list', '')
+    names = [tabs.getChildAtIndex(i).name for i in range(tabs.childCount)]
+    expect(report, 'the Settings tabs', names[:2], ['General', 'Automations & Triggers'])
+    general = reader.control(tabs, 'page tab', 'General')
+    expect(report, 'General is the chosen tab', 'selected' in reader.states(general), True)
+    switch = reader.control(window, 'check box', 'Show remaining time next to the icon')
+    report.append('General: "Show remaining time next to the icon" reads as a check box, '
+                  f'checked {"checked" in reader.states(switch)}')
+    appears = reader.control(window, 'panel', 'Appears as:')
+    segments = {n.name: 'checked' in reader.states(n) for n in reader.nodes(appears)
+                if n.getRoleName() == 'radio button'}
+    expect(report, 'General: the segmented "Appears as:" picker', segments,
+           {'Tray only': True, 'Tray + task bar': False})
+    # A combo box reads its item and is labelled by the label beside it, as on the desktop.
+    durations = reader.control(window, 'combo box', 'Indefinitely')
+    expect(report, 'General: the "Indefinitely" menu is labelled by', reader.labels(durations),
+           ['Default duration:'])
+    advanced = reader.control(tabs, 'page tab', 'Advanced')
+    reader.press(advanced)
+    reader.wait_state(advanced, 'selected', True, 'the Advanced tab to read as chosen')
+    expect(report, 'General is no longer chosen', 'selected' in reader.states(general), False)
+    engines = reader.control(window, 'panel', 'Engine:')
+    radios = {n.name: 'checked' in reader.states(n) for n in reader.nodes(engines)
+              if n.getRoleName() == 'radio button'}
+    expect(report, 'Advanced: the engine picker\'s radio buttons', radios,
+           {'logind inhibitor locks (recommended)': True,
+            'caffeinate command (compatibility mode)': False})
+    clear = reader.control(window, 'push button', 'Clear Simulation')
+    expect(report, 'Advanced: "Clear Simulation" is disabled with nothing simulated',
+           'enabled' in reader.states(clear), False)
+
+
+def check(session):
+    report = []
+    session.start_display()
+    launcher = next((path for path in BUS_LAUNCHERS if os.access(path, os.X_OK)), None)
+    if launcher is None:
+        raise Skip(f'no at-spi-bus-launcher in {BUS_LAUNCHERS} (scripts/install-deps installs '
+                   'at-spi2-core)')
+    bus = session.start([launcher, '--launch-immediately'], 'at-spi-bus-launcher',
+                        stdout=subprocess.DEVNULL, stderr=session.output_file('launcher'))
+    wait_for('the accessibility bus', lambda: (
+        session.alive(bus, 'at-spi-bus-launcher') or
+        'org.a11y.Bus' in session.run('dbus-send', '--session', '--print-reply',
+                                      '--dest=org.freedesktop.DBus', '/org/freedesktop/DBus',
+                                      'org.freedesktop.DBus.ListNames').stdout))
+    # Qt serves the tree only when a reader says it runs, unless told always to.
+    session.env.update(QT_ACCESSIBILITY='1', QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1')
+    session.start_orvel()
+    wait_for('Orvel to start', lambda: (
+        session.orvel.poll() is not None or 'ready: tray item drawn' in session.orvel_log()))
+    reader = Reader(session)
+    # No tray runs here: a second launch asks the first to open its panel.
+    second = session.run(session.args.orvel, '--simulate')
+    if 'panel was opened' not in second.stderr + second.stdout:
+        raise Failure(f'a second launch did not open the panel: {second.stderr.strip()}')
+    reader.application()
+    _, rows = check_panel(reader, report)
+    check_custom_duration(reader, report, rows)
+    check_settings(reader, report, rows)
+    return report
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument('--orvel', required=True)
+    args = parser.parse_args()
+    args.host, args.png, args.grab = 'accessibility', None, None
+
+    missing = [p for p in ('Xvfb', 'dbus-daemon', 'dbus-send') if shutil.which(p) is None]
+    if missing:
+        print(f'SKIP: needs {", ".join(missing)} (scripts/install-deps installs them)')
+        return SKIP
+    probe = subprocess.run(['/usr/bin/python3', '-c', 'import gi; gi.require_version("Atspi", '
+                            '"2.0"); import pyatspi'], capture_output=True, text=True,
+                           check=False)
+    if probe.returncode != 0:
+        print('SKIP: /usr/bin/python3 cannot import pyatspi (scripts/install-deps installs '
+              f'python3-pyatspi and gir1.2-atspi-2.0): {probe.stderr.strip()[-300:]}')
+        return SKIP
+
+    session = Session(args)
+    try:
+        for line in check(session):
+            print(line)
+        return 0
+    except Skip as skip:
+        print(f'SKIP: {skip}')
+        return SKIP
+    except Failure as failure:
+        print(f'FAIL: {failure}')
+        if getattr(session, 'log', None):
+            print("Orvel's output:\n" + session.orvel_log()[-3000:])
+        return 1
+    finally:
+        session.close()
+
+
+if __name__ == '__main__':
+    sys.exit(main())
