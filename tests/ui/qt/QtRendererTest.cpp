@@ -332,6 +332,13 @@ TEST_F(QtRendererTest, TabFollowsTheTreeWhateverOrderItsControlsWereMadeIn) {
     press(*window.widget(), QKeyCombination(Qt::Key_Down));
     press(*window.widget(), QKeyCombination(Qt::Key_Down));
     EXPECT_EQ(service.minutes(), 41);
+    // Typed beyond the stepper's range: Up keeps it, Down brings it into the range.
+    field->selectAll();
+    type(field, "99");
+    press(*window.widget(), QKeyCombination(Qt::Key_Up));
+    EXPECT_EQ(service.minutes(), 99);
+    press(*window.widget(), QKeyCombination(Qt::Key_Down));
+    EXPECT_EQ(service.minutes(), 60);
 }
 
 TEST_F(QtRendererTest, APickerReadsAndWritesItsSelectionInEveryStyle) {

@@ -494,7 +494,8 @@ QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
                 const double current = binding.get();
                 const double next =
                     std::clamp(current + direction * node.step, node.minimum, node.maximum);
-                if (next != current)
+                // A value typed beyond the range is not pulled back by a step away from it.
+                if (direction > 0 ? next > current : next < current)
                     binding.set(next);
             };
             rn.control = arrows;
