@@ -16,6 +16,7 @@
 #include "foundation/Registry.h"
 #include "menubar/StatusItemController.h"
 #include "support/OrvelTest.h"
+#include "ui/qt/Appearance.h"
 #include "ui/qt/QtPopover.h"
 #include "ui/qt/QtWindow.h"
 
@@ -149,6 +150,8 @@ TEST_F(PanelKeyboardTest, TheFocusLandsInThePanelAndMovesDownItsRowsAndSwitchesI
         back << tab[i];
     EXPECT_EQ(focusOrder(panel, kBacktab), back);
     EXPECT_EQ(focusOrder(panel, kUp), back) << "Up goes as Shift+Tab does";
+    press(panel, QKeyCombination(Qt::Key_Escape));
+    EXPECT_FALSE(panel.isVisible()) << "Escape on a switch still closes the panel";
 }
 
 TEST_F(PanelKeyboardTest, SpaceAndReturnWorkTheFocusedSwitchAndRow) {
@@ -177,6 +180,10 @@ TEST_F(PanelKeyboardTest, SpaceAndReturnWorkTheFocusedSwitchAndRow) {
 
     // The row the keyboard is on is drawn so: it looks different once the keyboard leaves it.
     savePng(panel, "panel-keyboard-focus");
+    ui::Appearance::apply(true);
+    savePng(panel, "panel-keyboard-focus-dark");
+    ui::Appearance::apply(false);
+    settle();
     const QImage rowFocused = row->grab().toImage();
     press(panel, kDown);
     settle();
