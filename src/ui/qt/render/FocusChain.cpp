@@ -5,7 +5,6 @@
 #include <QWidget>
 
 #include <algorithm>
-#include <unordered_map>
 #include <vector>
 
 namespace orvel::ui::render {
@@ -26,18 +25,29 @@ void addLaidOut(QLayout& layout, std::vector<QWidget*>& out) {
 // A widget's children as they read: those of its layout in the layout's order, then the others
 // (a scroll area's viewport, a stack's hidden pages) in the order they were made.
 void collect(QWidget& parent, std::vector<QWidget*>& out) {
+    const QObjectList& objects = parent.children();
+    if (objects.isEmpty()) {
+        return;
+    }
     std::vector<QWidget*> children;
     if (QLayout* layout = parent.layout()) {
         addLaidOut(*layout, children);
     }
-    std::vector<QWidget*> laidOut(children);
-    std::sort(laidOut.begin(), laidOut.end());
-    for (QObject* object : parent.children()) {
-        if (!object->isWidgetType())
-            continue;
-        auto* child = static_cast<QWidget*>(object);
-        if (!child->isWindow() && !std::binary_search(laidOut.begin(), laidOut.end(), child)) {
-            children.push_back(child);
+    const auto isChildWidget = [](const QObject* object) {
+        return object->isWidgetType() && !static_cast<const QWidget*>(object)->isWindow();
+    };
+    // Most boxes hold only what their layout does.
+    const auto widgets =
+        static_cast<std::size_t>(std::count_if(objects.begin(), objects.end(), isChildWidget));
+    if (widgets > children.size()) {
+        std::vector<QWidget*> laidOut(children);
+        std::sort(laidOut.begin(), laidOut.end());
+        for (QObject* object : objects) {
+            auto* child = static_cast<QWidget*>(object);
+            if (isChildWidget(object) &&
+                !std::binary_search(laidOut.begin(), laidOut.end(), child)) {
+                children.push_back(child);
+            }
         }
     }
     for (QWidget* child : children) {
@@ -66,29 +76,7 @@ void collect(QWidget& parent, std::vector<QWidget*>& out) {
 void orderFocusChain(QWidget& container) {
     std::vector<QWidget*> order;
     collect(container, order);
-    if (order.size() < 2) {
-        return;
-    }
-    std::unordered_map<QWidget*, std::size_t> place;
-    place.reserve(order.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-        place.emplace(order[i], i);
-    }
-    // Most renders change no structure: a chain already in order is left alone.
-    std::size_t next = 0;
-    QWidget* start = order.front();
-    QWidget* w = start;
-    do {
-        if (auto found = place.find(w); found != place.end()) {
-            if (found->second != next)
-                break;
-            ++next;
-        }
-        w = w->nextInFocusChain();
-    } while (w != start && next < order.size());
-    if (next == order.size()) {
-        return;
-    }
+    // Each step costs little when the pair is in order already, as after most renders.
     for (std::size_t i = 1; i < order.size(); ++i) {
         QWidget::setTabOrder(order[i - 1], order[i]);
     }
