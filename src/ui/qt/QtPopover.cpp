@@ -1,11 +1,14 @@
 #include "ui/qt/QtPopover.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QGuiApplication>
 #include <QHideEvent>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QScreen>
+#include <QShowEvent>
 #include <QVBoxLayout>
 #include <QWidget>
 
@@ -17,6 +20,51 @@ namespace orvel::ui {
 namespace {
 constexpr int kRadius = 10;
 constexpr int kGap = 4;
+
+bool plainKey(const QKeyEvent& key) {
+    return (key.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+
+// The panel's rows and switches answer the keys of a menu: Up and Down go from one to the next
+// as Shift+Tab and Tab do, Return and Enter press the focused one as Space does. Watched for the
+// whole application while the panel is shown, so that no scroll view on the way takes the arrows.
+class PanelKeys final : public QObject {
+  public:
+    explicit PanelKeys(QWidget& panel) : panel_(panel) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+            return false;
+        auto* control = qobject_cast<QAbstractButton*>(watched);
+        const auto& key = static_cast<const QKeyEvent&>(*event);
+        if (control == nullptr || control->window() != &panel_ || !plainKey(key))
+            return false;
+        switch (key.key()) {
+            case Qt::Key_Up:
+            case Qt::Key_Down: {
+                // Through the control, so that a scroll view around it brings the next one into
+                // sight as it does for Tab.
+                QKeyEvent tab(QEvent::KeyPress,
+                              key.key() == Qt::Key_Up ? Qt::Key_Backtab : Qt::Key_Tab,
+                              key.key() == Qt::Key_Up ? Qt::ShiftModifier : Qt::NoModifier);
+                QCoreApplication::sendEvent(control, &tab);
+                return true;
+            }
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+                if (control->isEnabled())
+                    control->click();
+                return true;
+            default:
+                return false;
+        }
+    }
+
+  private:
+    QWidget& panel_;
+};
+
 }  // namespace
 
 class QtPopover::Panel final : public QWidget {
@@ -45,7 +93,12 @@ class QtPopover::Panel final : public QWidget {
         }
         QWidget::keyPressEvent(event);
     }
+    void showEvent(QShowEvent* event) override {
+        QWidget::showEvent(event);
+        QApplication::instance()->installEventFilter(&keys_);
+    }
     void hideEvent(QHideEvent* event) override {
+        QApplication::instance()->removeEventFilter(&keys_);
         QWidget::hideEvent(event);
         // A popup closes by itself on a click elsewhere; the view hears of it here.
         owner_.hidden();
@@ -53,6 +106,7 @@ class QtPopover::Panel final : public QWidget {
 
   private:
     QtPopover& owner_;
+    PanelKeys keys_{*this};
 };
 
 QtPopover::QtPopover() : panel_(std::make_unique<Panel>(*this)) {
@@ -135,6 +189,19 @@ void QtPopover::showAt(const Rect& anchor) {
     panel_->raise();
     if (view_) {
         view_->setShown(true);
+    }
+    focusFirstControl();
+}
+
+void QtPopover::focusFirstControl() {
+    // The panel is worked from the keyboard as soon as it opens, from its first control.
+    QWidget* panel = panel_.get();
+    for (QWidget* w = panel->nextInFocusChain(); w != panel; w = w->nextInFocusChain()) {
+        if ((w->focusPolicy() & Qt::TabFocus) && w->focusProxy() == nullptr && w->isEnabled() &&
+            w->isVisibleTo(panel)) {
+            w->setFocus(Qt::TabFocusReason);
+            return;
+        }
     }
 }
 

@@ -36,6 +36,7 @@ class QtPopover final : public Popover {
     class Panel;
     friend class Panel;
     void hidden();
+    void focusFirstControl();
 
     std::unique_ptr<Panel> panel_;
     QWidget* content_ = nullptr;

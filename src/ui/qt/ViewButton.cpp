@@ -1,5 +1,6 @@
 #include "ui/qt/ViewButton.h"
 
+#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QStyleOptionButton>
@@ -26,7 +27,8 @@ void ViewButton::setLook(Look look, double indent, double scale) {
         case Look::menuRow:
             box->setContentsMargins(static_cast<int>(10 + indent), static_cast<int>(3 * scale), 10,
                                     static_cast<int>(3 * scale));
-            setFocusPolicy(Qt::NoFocus);
+            // Reached with Tab and the arrows, as a menu's items are; a click does not keep it.
+            setFocusPolicy(Qt::TabFocus);
             setCursor(Qt::ArrowCursor);
             break;
         case Look::link:
@@ -131,14 +133,24 @@ void ViewButton::paintEvent(QPaintEvent*) {
             }
             break;
         }
-        case Look::menuRow:
+        case Look::menuRow: {
             // The accent shows only while the row is held down; rows do not react to hovering.
+            // The row the keyboard is on has a tint of it and the ring every focused control has.
+            const QRectF row = QRectF(rect()).adjusted(5, 0, -5, 0);
             if (isDown()) {
                 p.setPen(Qt::NoPen);
                 p.setBrush(pal.color(QPalette::Active, QPalette::Highlight));
-                p.drawRoundedRect(QRectF(rect()).adjusted(5, 0, -5, 0), 4, 4);
+                p.drawRoundedRect(row, 4, 4);
+            } else if (focusShown()) {
+                QColor tint = pal.color(QPalette::Active, QPalette::Highlight);
+                tint.setAlpha(36);
+                p.setPen(Qt::NoPen);
+                p.setBrush(tint);
+                p.drawRoundedRect(row, 4, 4);
+                drawFocusRing(p, row.adjusted(1, 1, -1, -1), 4);
             }
             break;
+        }
         case Look::borderless:
             if (hovered_ && isEnabled()) {
                 QColor wash = pal.color(QPalette::WindowText);
@@ -152,6 +164,42 @@ void ViewButton::paintEvent(QPaintEvent*) {
         case Look::link:
             break;
     }
+    // Buttons without a bezel show the keyboard's place with a ring of their own.
+    const bool bezelless = look_ == Look::plain || look_ == Look::link || look_ == Look::borderless;
+    if (bezelless && focusShown()) {
+        drawFocusRing(p, QRectF(rect()).adjusted(1, 1, -1, -1), 4);
+    }
+}
+
+void ViewButton::focusInEvent(QFocusEvent* event) {
+    // Shown once the keyboard moves onto the button, not when a window opens on it or a click
+    // lands on it; a window or menu that comes back leaves it as it was.
+    switch (event->reason()) {
+        case Qt::TabFocusReason:
+        case Qt::BacktabFocusReason:
+        case Qt::ShortcutFocusReason:
+            keyboardFocus_ = true;
+            break;
+        case Qt::ActiveWindowFocusReason:
+        case Qt::PopupFocusReason:
+            break;
+        default:
+            keyboardFocus_ = false;
+            break;
+    }
+    QAbstractButton::focusInEvent(event);
+}
+
+bool ViewButton::focusShown() const {
+    return keyboardFocus_ && hasFocus();
+}
+
+void ViewButton::drawFocusRing(QPainter& p, const QRectF& area, double radius) const {
+    QColor ring = palette().color(QPalette::Active, QPalette::Highlight);
+    ring.setAlpha(110);
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(ring, 2));
+    p.drawRoundedRect(area, radius, radius);
 }
 
 }  // namespace orvel::ui

@@ -2,6 +2,8 @@
 
 #include <QAbstractButton>
 
+class QPainter;
+
 namespace orvel::ui {
 
 // A button whose label is any rendered view: the label's widgets sit in its layout and let the
@@ -26,12 +28,18 @@ class ViewButton final : public QAbstractButton {
     void paintEvent(QPaintEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
 
   private:
+    // Whether the keyboard brought the focus here: only then is it drawn.
+    bool focusShown() const;
+    void drawFocusRing(QPainter& p, const QRectF& area, double radius) const;
+
     Look look_ = Look::bordered;
     bool default_ = false;
     bool destructive_ = false;
     bool hovered_ = false;
+    bool keyboardFocus_ = false;
     double scale_ = 1;
 };
 

@@ -3,7 +3,10 @@
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QDateTimeEdit>
 #include <QLabel>
+#include <QTest>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -155,6 +158,71 @@ TEST_F(SchedulePicturesTest, AnOpenFiredOneTimeRuleAndAnUnstoredStart) {
     ASSERT_TRUE(shows(page, "Set"));
     ASSERT_TRUE(shows(page, "Every day"));
     savePng(page, "schedule-oneshot-fired-and-not-set");
+}
+
+// A time typed into From or To reaches the rule when the field is left or Return is pressed,
+// never half typed; what is no time of day is refused in words and the stored time stays.
+TEST_F(SchedulePicturesTest, TimesTypedIntoFromAndToReachTheRule) {
+    sim().helperService().setStatus(status::kEnabled);
+    const TriggerRule rule = window("Nights");
+    TriggerEngine::shared().add(rule);
+    QWidget& page = show(1100);
+    page_->expanded = {rule.id};
+    ASSERT_TRUE(shows(page, "next day"));
+    page.activateWindow();
+    using Field = std::optional<std::int64_t> TriggerRule::*;
+    const auto stored = [&rule](Field field) {
+        for (const TriggerRule& r : TriggerEngine::shared().rules()) {
+            if (r.id == rule.id)
+                return (r.*field).value_or(-1);
+        }
+        return std::int64_t{-1};
+    };
+    const auto timeField = [&page](const QString& name) -> QDateTimeEdit* {
+        for (auto* edit : page.findChildren<QDateTimeEdit*>()) {
+            if (edit->accessibleName() == name && edit->isVisibleTo(&page))
+                return edit;
+        }
+        return nullptr;
+    };
+    struct Case {
+        const char* name;
+        Field field;
+        const char* typed;
+        Qt::Key leave;
+        std::int64_t expected;
+    };
+    const Case cases[] = {
+        {"From", &TriggerRule::schedStartMin, "9:30", Qt::Key_Return, 570},
+        {"To", &TriggerRule::schedEndMin, "21:45", Qt::Key_Tab, 1305},
+        {"From", &TriggerRule::schedStartMin, "0745", Qt::Key_Tab, 465},
+        {"To", &TriggerRule::schedEndMin, "6", Qt::Key_Return, 360},
+        {"From", &TriggerRule::schedStartMin, "7.5", Qt::Key_Return, 425},
+        // Refused: the stored time stays.
+        {"From", &TriggerRule::schedStartMin, "25:99", Qt::Key_Return, 425},
+        {"To", &TriggerRule::schedEndMin, "9:75", Qt::Key_Tab, 360},
+        {"To", &TriggerRule::schedEndMin, "12345", Qt::Key_Return, 360},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + c.typed);
+        QDateTimeEdit* edit = timeField(c.name);
+        ASSERT_NE(edit, nullptr);
+        edit->clearFocus();
+        edit->setFocus(Qt::TabFocusReason);
+        const std::int64_t before = stored(c.field);
+        QTest::keyClicks(edit, c.typed);
+        EXPECT_EQ(stored(c.field), before) << "nothing is written while the time is typed";
+        QTest::keyClick(edit, c.leave);
+        EXPECT_EQ(stored(c.field), c.expected);
+        const QTime shown(static_cast<int>(c.expected / 60), static_cast<int>(c.expected % 60));
+        EXPECT_TRUE(waitUntil([&] { return timeField(c.name)->time() == shown; }))
+            << "the field shows the stored time";
+        if (c.expected == before) {
+            EXPECT_TRUE(QToolTip::text().contains("is not a time of day"))
+                << QToolTip::text().toStdString();
+        }
+        QToolTip::hideText();
+    }
 }
 
 }  // namespace

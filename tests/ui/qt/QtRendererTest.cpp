@@ -284,6 +284,63 @@ TEST_F(QtRendererTest, AStepperDisablesTheArrowThatWouldLeaveItsRange) {
     EXPECT_TRUE(arrows->canStepUp()) << "and comes back below it";
 }
 
+// Tab goes in the order the tree reads, also through controls made later than those around
+// them; a stepper beside a whole-number field is worked from the field, so Tab passes it by.
+TEST_F(QtRendererTest, TabFollowsTheTreeWhateverOrderItsControlsWereMadeIn) {
+    QtWindow& window = show([](Service& s) {
+        const Binding<double> minutes{
+            [&s] { return static_cast<double>(s.minutes()); },
+            [&s](const double& v) { s.minutes = static_cast<std::int64_t>(v); }};
+        const auto row = [](const std::string& title) {
+            return TextField(title, Binding<std::string>{[] { return std::string(); },
+                                                         [](const std::string&) {}});
+        };
+        // Identified, so that what was there keeps its widgets when the new ones come.
+        std::vector<View> rows;
+        if (s.awake())
+            rows.push_back(TextField("Name", bind(s.name)).id("name"));
+        rows.push_back(Button("Save", [] {}).id("save"));
+        rows.push_back(VStack({ForEach<std::string>(
+                                  s.rows(), [](const std::string& r) { return r; }, row)})
+                           .id("rows"));
+        if (s.awake()) {
+            rows.push_back(HStack({IntegerField("Minutes", bind(s.minutes)).frame(60),
+                                   Stepper(Text("Minutes"), minutes, 0, 60)})
+                               .id("minutes"));
+        }
+        rows.push_back(Stepper(Text("Again"), minutes, 0, 60).id("again"));
+        rows.push_back(Toggle("Locked", bind(s.locked)).id("locked"));
+        return VStack(std::move(rows));
+    });
+    // Keyed rows move with their widgets.
+    service.rows = {"d", "c", "b", "a"};
+    service.awake = true;
+    turn(window);
+    auto* name = find<QLineEdit>(window, "Name");
+    ASSERT_NE(name, nullptr);
+    name->setFocus(Qt::OtherFocusReason);
+    const QStringList order{"Name", "Save", "d", "c", "b", "a", "Minutes", "Again", "Locked"};
+    EXPECT_EQ(focusOrder(*window.widget(), QKeyCombination(Qt::Key_Tab)), order);
+
+    // The field's arrow keys step it, from what was typed.
+    auto* field = find<QLineEdit>(window, "Minutes");
+    ASSERT_NE(field, nullptr);
+    field->setFocus(Qt::TabFocusReason);
+    type(field, "42");
+    press(*window.widget(), QKeyCombination(Qt::Key_Up));
+    EXPECT_EQ(service.minutes(), 43);
+    press(*window.widget(), QKeyCombination(Qt::Key_Down));
+    press(*window.widget(), QKeyCombination(Qt::Key_Down));
+    EXPECT_EQ(service.minutes(), 41);
+    // Typed beyond the stepper's range: Up keeps it, Down brings it into the range.
+    field->selectAll();
+    type(field, "99");
+    press(*window.widget(), QKeyCombination(Qt::Key_Up));
+    EXPECT_EQ(service.minutes(), 99);
+    press(*window.widget(), QKeyCombination(Qt::Key_Down));
+    EXPECT_EQ(service.minutes(), 60);
+}
+
 TEST_F(QtRendererTest, APickerReadsAndWritesItsSelectionInEveryStyle) {
     // What the picker's widget shows as chosen, and a user's choice of option `index`.
     struct Style {

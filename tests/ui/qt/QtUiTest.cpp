@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QPainter>
 #include <QStyleFactory>
+#include <QTest>
 
 #include "foundation/Registry.h"
 #include "ui/qt/Appearance.h"
@@ -63,6 +64,35 @@ void QtUiTest::settle() {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         QCoreApplication::processEvents();
     }
+}
+
+void QtUiTest::press(QWidget& window, QKeyCombination key) {
+    QWidget* target = window.focusWidget() != nullptr ? window.focusWidget() : &window;
+    QTest::keyClick(target, key.key(), key.keyboardModifiers());
+}
+
+QString QtUiTest::nameOf(const QWidget& control) {
+    for (const QWidget* w = &control; w != nullptr && !w->isWindow(); w = w->parentWidget()) {
+        if (!w->accessibleName().isEmpty())
+            return w->accessibleName();
+    }
+    return control.metaObject()->className();
+}
+
+QStringList QtUiTest::focusOrder(QWidget& window, QKeyCombination key) {
+    QStringList names;
+    QWidget* first = window.focusWidget();
+    QWidget* at = first;
+    // A chain longer than any window's means the focus is going round without reaching the start.
+    while (at != nullptr && names.size() < 200) {
+        names << nameOf(*at);
+        press(window, key);
+        QWidget* next = window.focusWidget();
+        if (next == first || next == at)
+            break;
+        at = next;
+    }
+    return names;
 }
 
 QImage QtUiTest::savePng(QWidget& widget, const std::string& name) {

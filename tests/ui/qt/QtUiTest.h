@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QImage>
+#include <QStringList>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "platform/sim/SimPlatform.h"
@@ -45,6 +47,15 @@ class QtUiTest : public ::testing::Test {
     static double legibleContrast(const QImage& picture, const QColor& strip);
     static double contrast(const QColor& a, const QColor& b);
 
+    // Presses and releases a key as the keyboard does, on the window's focused control.
+    static void press(QWidget& window, QKeyCombination key);
+    // What a control is called: its accessible name, else that of the nearest named box around
+    // it (a field inside its labelled box), else its kind.
+    static QString nameOf(const QWidget& control);
+    // The names of the controls `key` (Tab, Shift+Tab, an arrow) visits, from the focused one
+    // until the focus comes back to it or stays where it is.
+    static QStringList focusOrder(QWidget& window, QKeyCombination key);
+
     // Far beyond what a loaded machine needs to draw a change, and no bound on how fast it is.
     static constexpr double kLimit = 10.0;
 
@@ -56,3 +67,8 @@ class QtUiTest : public ::testing::Test {
 };
 
 }  // namespace orvel::test
+
+// Test failures show texts as texts.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}

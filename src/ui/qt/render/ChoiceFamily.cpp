@@ -12,11 +12,16 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateTimeEdit>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QStandardItemModel>
+#include <QToolTip>
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -329,6 +334,124 @@ void updateStepper(RenderCore& core, RenderNode& rn, const Node& n, const Env& e
     core.composeLabelled(rn, label, arrows, env);
 }
 
+// "9", "9:30", "9:5", "930", "21.45", "2145": a time of day on the 24-hour clock.
+std::optional<QTime> parseTypedTime(const QString& typed) {
+    static const QRegularExpression form(
+        QStringLiteral("^(\\d{1,2})(?:[:.](\\d{1,2})|(\\d{2}))?$"));
+    const QRegularExpressionMatch match = form.match(typed);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const int hours = match.captured(1).toInt();
+    const int minutes = (match.captured(2) + match.captured(3)).toInt();
+    if (hours > 23 || minutes > 59)
+        return std::nullopt;
+    return QTime(hours, minutes);
+}
+
+// A time field takes a time typed whole ("9:30", "21:45") over what it shows, not only the
+// arrows and one part at a time: typing starts over from the first digit, unless the user went
+// to the minutes to type them alone. The time is taken when the field is left, on Return or
+// before an arrow steps it; until then nothing is written, and what is no time is refused in
+// words, the field showing the stored time again.
+class TypedTimeFilter final : public QObject {
+  public:
+    explicit TypedTimeFilter(QDateTimeEdit* edit) : QObject(edit), edit_(edit) {}
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::FocusOut) {
+            finish(true);
+            return false;
+        }
+        if (event->type() != QEvent::KeyPress)
+            return false;
+        const auto& key = static_cast<const QKeyEvent&>(*event);
+        const QString text = key.text();
+        const bool plain = !(key.modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+        const bool digit = plain && text.size() == 1 && text[0].isDigit();
+        if (!typing_) {
+            if (!digit || !startsOver())
+                return false;
+            typing_ = true;
+            typed_.clear();
+        }
+        switch (key.key()) {
+            case Qt::Key_Return:
+            case Qt::Key_Enter:
+                finish(true);
+                return true;
+            case Qt::Key_Escape:
+                finish(false);
+                return true;
+            case Qt::Key_Backspace:
+                typed_.chop(1);
+                show();
+                return true;
+            case Qt::Key_Tab:
+            case Qt::Key_Backtab:
+            case Qt::Key_Up:
+            case Qt::Key_Down:
+                finish(true);
+                return false;
+            default:
+                break;
+        }
+        if (plain && text.size() == 1 && (text[0].isDigit() || text == ":" || text == ".")) {
+            if (typed_.size() < 5) {
+                typed_ += text;
+                show();
+            }
+            return true;
+        }
+        // Letters and the rest cannot be part of a time.
+        return plain && !text.isEmpty() && text[0].isPrint();
+    }
+
+  private:
+    QLineEdit* line() const { return edit_->findChild<QLineEdit*>(); }
+
+    // Typing starts over unless a later part than the first is chosen on its own.
+    bool startsOver() const {
+        QLineEdit* field = line();
+        return field != nullptr && (!field->hasSelectedText() || field->selectionStart() == 0);
+    }
+
+    // Shown in the field without the field reading it as its value on the way.
+    void show() {
+        if (QLineEdit* field = line()) {
+            const QSignalBlocker quiet(field);
+            field->setText(typed_);
+            field->setCursorPosition(static_cast<int>(typed_.size()));
+        }
+    }
+
+    void finish(bool take) {
+        if (!typing_)
+            return;
+        typing_ = false;
+        const QString typed = typed_.trimmed();
+        const std::optional<QTime> time = take ? parseTypedTime(typed) : std::nullopt;
+        // The field shows the stored time again before anything is written.
+        if (QLineEdit* field = line()) {
+            const QSignalBlocker quiet(field);
+            field->setText(edit_->dateTime().toString(edit_->displayFormat()));
+        }
+        if (time) {
+            edit_->setTime(*time);
+        } else if (take && !typed.isEmpty()) {
+            QToolTip::showText(edit_->mapToGlobal(QPoint(0, edit_->height())),
+                               qs(localizedFormat("\u201c%@\u201d is not a time of day \u2014 type "
+                                                  "hours and minutes, such as 9:30 or 21:45.",
+                                                  {typed.toStdString()})),
+                               edit_);
+        }
+    }
+
+    QDateTimeEdit* edit_;
+    QString typed_;
+    bool typing_ = false;
+};
+
 void updateDatePicker(RenderCore& core, RenderNode& rn, const Node& n, const Env& env) {
     auto* edit = static_cast<QDateTimeEdit*>(rn.control);
     QString format;
@@ -372,7 +495,8 @@ QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
                 const double current = binding.get();
                 const double next =
                     std::clamp(current + direction * node.step, node.minimum, node.maximum);
-                if (next != current)
+                // A value typed beyond the range is not pulled back by a step away from it.
+                if (direction > 0 ? next > current : next < current)
                     binding.set(next);
             };
             rn.control = arrows;
@@ -382,6 +506,11 @@ QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
             QWidget* box = core.makeLabelled();
             auto* edit = new QDateTimeEdit;
             edit->setTimeSpec(Qt::LocalTime);
+            // What is typed is taken when the field is left or Return is pressed, whole: a time
+            // half typed ("2" on the way to "21:45") is never written.
+            edit->setKeyboardTracking(false);
+            if (n.dateComponents == kDateComponentHourMinute)
+                edit->installEventFilter(new TypedTimeFilter(edit));
             QObject::connect(
                 edit, &QDateTimeEdit::dateTimeChanged, edit, [guard, self](const QDateTime& value) {
                     if (!guard || self->updating)

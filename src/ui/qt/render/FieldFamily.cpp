@@ -5,7 +5,9 @@
 #include "ui/qt/BoxWidget.h"
 
 #include <QBoxLayout>
+#include <QCoreApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 
 #include <algorithm>
@@ -52,6 +54,34 @@ void commitInteger(RenderNode& rn, QLineEdit* field) {
         field->setText(shown);
     }
 }
+
+// Up and Down in a whole-number field work the stepper beside it, from what was typed.
+class StepKeysFilter final : public QObject {
+  public:
+    StepKeysFilter(QLineEdit* field, WeakRef<RenderNode> node, RenderNode* self)
+        : QObject(field), field_(field), node_(std::move(node)), self_(self) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress || !node_)
+            return QObject::eventFilter(watched, event);
+        auto* key = static_cast<QKeyEvent*>(event);
+        RenderNode* stepper = self_->stepper.get();
+        const bool arrow = key->key() == Qt::Key_Up || key->key() == Qt::Key_Down;
+        if (!arrow || stepper == nullptr || stepper->control == nullptr ||
+            (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+            return QObject::eventFilter(watched, event);
+        }
+        commitInteger(*self_, field_);
+        QKeyEvent step(QEvent::KeyPress, key->key(), Qt::NoModifier);
+        QCoreApplication::sendEvent(stepper->control, &step);
+        return true;
+    }
+
+  private:
+    QLineEdit* field_;
+    WeakRef<RenderNode> node_;
+    RenderNode* self_;
+};
 
 void updateTextField(RenderCore& core, RenderNode& rn, const Node& n, const Env& env) {
     auto* field = static_cast<QLineEdit*>(rn.control);
@@ -139,6 +169,7 @@ QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
                 if (guard)
                     commitInteger(*self, field);
             });
+            field->installEventFilter(new StepKeysFilter(field, guard, self));
             field->installEventFilter(new FocusLostFilter(field, [guard, self] {
                 if (!guard)
                     return;

@@ -5,6 +5,7 @@
 #include "ui/qt/Accessibility.h"
 #include "ui/qt/Appearance.h"
 #include "ui/qt/BoxWidget.h"
+#include "ui/qt/render/FocusChain.h"
 
 #include <QApplication>
 #include <QBoxLayout>
@@ -64,6 +65,33 @@ void retire(RenderNode& rn) {
     }
 }
 
+// The whole-number field at the end of a chain of wrappers, if any.
+RenderNode* integerFieldIn(RenderNode& rn) {
+    RenderNode* at = &rn;
+    while (isWrapper(at->kind) && at->children.size() == 1) {
+        at = at->children[0].get();
+    }
+    return at->kind == NodeKind::textField && at->node().isInteger ? at : nullptr;
+}
+
+// A stepper right after a whole-number field steps that field: the field takes the arrow keys,
+// so the stepper is left out of the Tab order and only the mouse works it.
+void pairSteppers(const std::vector<std::shared_ptr<RenderNode>>& children) {
+    RenderNode* field = nullptr;
+    for (const auto& child : children) {
+        if (child->kind == NodeKind::stepper && child->control != nullptr) {
+            const Qt::FocusPolicy policy = field ? Qt::ClickFocus : Qt::StrongFocus;
+            if (child->control->focusPolicy() != policy)
+                child->control->setFocusPolicy(policy);
+            if (field)
+                field->stepper = weakRef(*child);
+        }
+        field = integerFieldIn(*child);
+        if (field)
+            field->stepper = {};
+    }
+}
+
 }  // namespace
 
 RenderCore::RenderCore(QWidget& container, FamilyOf familyOf)
@@ -105,6 +133,7 @@ void RenderCore::render(const View& tree) {
     for (auto& cache : flexCache_) {
         cache.clear();
     }
+    orderFocusChain(container_);
 }
 
 QWidget* RenderCore::create(RenderNode& rn, const Node& n, Axis axis) {
@@ -234,6 +263,7 @@ void RenderCore::reconcile(RenderNode& parent, std::vector<Entry> entries, Axis 
         for (std::size_t i = 0; i < entries.size(); ++i) {
             update(*parent.children[i], entries[i].view, entries[i].env, axis, role);
         }
+        pairSteppers(parent.children);
         return;
     }
     std::unordered_map<std::string, std::shared_ptr<RenderNode>> old;
@@ -266,6 +296,7 @@ void RenderCore::reconcile(RenderNode& parent, std::vector<Entry> entries, Axis 
         }
     }
     parent.children = std::move(next);
+    pairSteppers(parent.children);
 }
 
 void RenderCore::discard(RenderNode& rn) {

@@ -74,6 +74,7 @@ struct RenderNode : WeakReferenceable {
     std::vector<std::shared_ptr<RenderNode>> children;
     std::shared_ptr<RenderNode> rowLabel;  // a form row's label, shown on the left
     std::shared_ptr<RenderNode> inner;     // a labelled value, a toggle button's title, a header
+    WeakRef<RenderNode> stepper;           // a whole-number field's stepper beside it
     std::vector<QWidget*> placed;          // what the node's layout holds now, in order
     std::vector<Qt::Alignment> placedFlags;
     std::vector<QWidget*> extras;  // separators and indicators the node owns
