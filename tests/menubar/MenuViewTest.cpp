@@ -745,6 +745,62 @@ TEST_F(MenuViewTest, SessionSwitchTurnsTheSessionOverAndIsDisabledWhileBlocked) 
     EXPECT_EQ(toggle->node->help, std::optional<std::string>(""));
 }
 
+// Without logind (no system bus, or none on it) no lock can be had: the default engine is
+// refused at once and Orvel's caffeinate, which holds the same locks, fails as it starts.
+TEST_F(MenuViewTest, AClickThatCannotStartASessionSaysWhyInTheHeaderAndANotification) {
+    const std::string noLogind =
+        "Could not take a logind inhibitor lock: logind is not running on this system (error "
+        "0xe00002c7).";
+    struct Case {
+        const char* name;
+        bool caffeinateRuns;
+        std::string why;
+    };
+    const Case cases[] = {
+        {"caffeinate fails as it starts", true, "caffeinate failed: " + noLogind},
+        // The first case left caffeinate as the engine: the fallback is the one refused last.
+        {"no caffeinate either", false, noLogind},
+    };
+    const auto notified = [this] {
+        std::vector<std::string> shown;
+        for (const auto& posted : sim().notifications().posted()) {
+            shown.push_back(posted.title + ": " + posted.body);
+        }
+        return shown;
+    };
+    sim().powerAssertions().refuseAll(kIOReturnUnsupported);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim().processes().setExecutable(kCaffeinatePath, c.caffeinateRuns);
+        // Each click is answered.
+        for (int click = 0; click < 2; ++click) {
+            const std::size_t before = sim().notifications().posted().size();
+            panel().control("Orvel")->node->boolBinding.set(true);
+            if (c.caffeinateRuns) {
+                ASSERT_TRUE(controller().isActive());
+                sim().processes().lastChild()->exit(1, "caffeinate: " + noLogind + "\n");
+            }
+            loop().drain();
+            EXPECT_FALSE(controller().isActive());
+            EXPECT_EQ(indexOf("Sleep allowed") + 1, indexOf(c.why)) << panel().dump();
+            EXPECT_EQ(panel().control("Orvel")->node->accessibilityValue,
+                      std::optional<std::string>("off"));
+            const auto all = notified();
+            EXPECT_EQ(
+                std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(before),
+                                         all.end()),
+                std::vector<std::string>{"Orvel could not keep this computer awake: " + c.why});
+        }
+    }
+    // Once a session holds, the header is the session's again.
+    sim().powerAssertions().allowAll();
+    panel().control("Orvel")->node->boolBinding.set(true);
+    EXPECT_TRUE(controller().isActive());
+    panel().control("Orvel")->node->boolBinding.set(true);
+    EXPECT_EQ(indexOf("Sleep allowed") + 1,
+              indexOf("Your computer will sleep on its normal schedule."));
+}
+
 TEST_F(MenuViewTest, NoticeOpensTheSettingBehindIt) {
     PowerTriggerCenter::shared().notice = PowerTriggerCenter::Notice{"Waiting for AC power.", 5};
     Inspector p = panel();
