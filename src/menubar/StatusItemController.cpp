@@ -6,6 +6,7 @@
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "menubar/MenuView.h"
+#include "platform/Processes.h"
 #include "triggers/TriggerEngine.h"
 
 namespace orvel {
@@ -32,6 +33,7 @@ StatusItemController::StatusItemController(Services services)
     : popover_(ui::UiHost::current().makePopover()),
       controller_(services.controller),
       prefs_(services.prefs),
+      processes_(services.processes),
       panelServices_(std::move(services.panel)),
       item_(ui::UiHost::current().makeStatusItem()) {
     popover_->setTransient(true);
@@ -93,9 +95,8 @@ ui::StatusItemLook StatusItemController::currentLook() {
     }
     look.title = prefs_.showTimer() && active ? " " + controller_.formatRemaining() : "";
     look.font = ui::Font::system(11, ui::FontWeight::regular).withMonospacedDigits();
-    look.toolTip =
-        active ? controller_.locksGone().value_or(controller_.effectiveOptions().commandLine())
-               : std::string("Orvel \u2014 sleep allowed");
+    look.toolTip = active ? controller_.locksGone().value_or(activeToolTip())
+                          : std::string("Orvel \u2014 sleep allowed");
     look.accessibilityLabel = "Orvel";
     if (!active) {
         look.accessibilityValue = "Inactive";
@@ -124,6 +125,14 @@ ui::StatusItemLook StatusItemController::currentLook() {
         look.accessibilityActions = {toggle, open};
     }
     return look;
+}
+
+// The command that runs, at the path it runs from; a hold that is no process names none.
+std::string StatusItemController::activeToolTip() const {
+    if (controller_.engineKind() == EngineKind::caffeinate) {
+        return controller_.effectiveOptions().commandLine(processes_.resolve(kCaffeinatePath));
+    }
+    return "Orvel \u2014 " + controller_.statusText() + " (" + controller_.engineName() + ")";
 }
 
 void StatusItemController::toggleSession() {

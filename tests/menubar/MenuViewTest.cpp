@@ -849,11 +849,13 @@ TEST_F(MenuViewTest, FooterRowsCallTheirWindowsAndQuit) {
 
 // Command block ---------------------------------------------------------------------------------
 
-TEST_F(MenuViewTest, CommandBlockShowsWhatTheEngineGets) {
+TEST_F(MenuViewTest, CommandBlockShowsWhatTheEngineGetsAndRunsOnlyWhatRuns) {
     SleepOptions all{true, true, true, true, true, 0, std::nullopt};
     controller().options = all;
     // Where Orvel's own caffeinate runs in the place of /usr/bin/caffeinate.
     const std::string ours = "/opt/orvel/libexec/caffeinate";
+    const std::string locks = "Held as logind inhibitor locks \u2014 no subprocess.";
+    const std::string idle = "Not running \u2014 Orvel runs it while a session is on.";
     struct Case {
         const char* name;
         EngineKind engine;
@@ -862,20 +864,22 @@ TEST_F(MenuViewTest, CommandBlockShowsWhatTheEngineGets) {
         bool standIn;
         const char* title;
         std::string line;
-        bool note;
+        std::string note;  // empty: none
     };
     const Case cases[] = {
-        {"caffeinate, idle", EngineKind::caffeinate, true, std::nullopt, false, "RUNNING COMMAND",
-         "/usr/bin/caffeinate -dimsu", false},
+        {"caffeinate, idle", EngineKind::caffeinate, true, std::nullopt, false,
+         "EQUIVALENT COMMAND", "/usr/bin/caffeinate -dimsu", idle},
         {"assertions, idle", EngineKind::assertions, true, std::nullopt, false,
-         "EQUIVALENT COMMAND", "/usr/bin/caffeinate -dimsu", true},
+         "EQUIVALENT COMMAND", "/usr/bin/caffeinate -dimsu", locks},
         {"timed on battery", EngineKind::assertions, false, 600, false, "EQUIVALENT COMMAND",
-         "/usr/bin/caffeinate -dimu -t 600", true},
+         "/usr/bin/caffeinate -dimu -t 600", locks},
         {"Orvel's caffeinate runs", EngineKind::caffeinate, true, 600, true, "RUNNING COMMAND",
-         ours + " -dimsu -t 600", false},
+         ours + " -dimsu -t 600", ""},
         // The equivalent command runs as shown: Orvel's caffeinate, where it is.
         {"Orvel's caffeinate stands by", EngineKind::assertions, true, std::nullopt, true,
-         "EQUIVALENT COMMAND", ours + " -dimsu", true},
+         "EQUIVALENT COMMAND", ours + " -dimsu", locks},
+        {"Orvel's caffeinate, idle", EngineKind::caffeinate, true, std::nullopt, true,
+         "EQUIVALENT COMMAND", ours + " -dimsu", idle},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -892,13 +896,24 @@ TEST_F(MenuViewTest, CommandBlockShowsWhatTheEngineGets) {
         }
         Inspector p = panel();
         EXPECT_TRUE(p.contains(c.title));
+        EXPECT_FALSE(p.contains(std::string(c.title) == "RUNNING COMMAND" ? "EQUIVALENT COMMAND"
+                                                                          : "RUNNING COMMAND"));
         EXPECT_TRUE(p.contains(c.line)) << p.dump();
-        EXPECT_EQ(p.contains("Held as logind inhibitor locks \u2014 no subprocess."), c.note);
+        for (const auto& note : {locks, idle}) {
+            EXPECT_EQ(p.contains(note), note == c.note) << note;
+        }
         if (c.engine == EngineKind::caffeinate && controller().isActive()) {
             EXPECT_EQ(sim().log().messages("caffeinate").back(), "started: " + c.line)
                 << "the log names the program that runs";
         }
     }
+    // A session whose caffeinate failed runs nothing any more.
+    controller().startForSeconds(600);
+    ASSERT_TRUE(shown("RUNNING COMMAND"));
+    sim().processes().lastChild()->exit(1, "caffeinate: gone\n");
+    loop().drain();
+    EXPECT_FALSE(panel().contains("RUNNING COMMAND"));
+    EXPECT_TRUE(shown(idle));
     controller().stop(true);
     controller().options = SleepOptions{};
     EXPECT_TRUE(shown(ours));
