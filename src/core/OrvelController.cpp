@@ -187,11 +187,18 @@ void OrvelController::engineFailed(const SleepEngineError& error) {
         ActivityLog::add(ActivityEntry::make(ActivityEntry::Kind::ended,
                                              error.localizedDescription(),
                                              "Ended session \u2014 caffeinate engine"));
+        failed(error.localizedDescription());
         return;
     }
     if (!startOtherEngine(effectiveOptions(), error)) {
         endNaturally();
+        failed(lastError().value_or(error.localizedDescription()));
     }
+}
+
+void OrvelController::failed(const std::string& why) {
+    failure = why;
+    notifyUser(notifications_, localized("Orvel could not keep this computer awake"), why);
 }
 
 SessionRequest OrvelController::currentRequest() const {
@@ -220,6 +227,7 @@ bool OrvelController::start() {
 
 bool OrvelController::start(const SessionRequest& request) {
     lastError = std::nullopt;
+    failure = std::nullopt;
     batteryOffTimer_.cancel();
     if (neighbours_.powerSafety) {
         if (auto reason = neighbours_.powerSafety().blockReason()) {
@@ -246,6 +254,7 @@ bool OrvelController::start(const SessionRequest& request) {
         if (isActive()) {
             endNaturally();
         }
+        failed(lastError().value_or(""));
         return false;
     }
     // The engine holds: from here on the session is the one asked for.
@@ -394,6 +403,7 @@ void OrvelController::reapplyOptions() {
     if (!startEngine(effectiveOptions())) {
         // Nothing holds the machine awake any more: say why and end the session.
         endNaturally();
+        failed(lastError().value_or(""));
         return;
     }
     refreshLocks();
@@ -479,6 +489,9 @@ std::string OrvelController::statusText() const {
     }
     if (powerBlockReason()) {
         return *powerBlockReason();
+    }
+    if (failure()) {
+        return *failure();
     }
     const std::string normal = localized("Your computer will sleep on its normal schedule.");
     if (preset() == DurationPreset::indefinite) {

@@ -46,6 +46,9 @@ class OrvelController final : public ObservableObject,
     ReadOnlyPublished<bool, OrvelController> isActive{*this, false};
     ReadOnlyPublished<std::int64_t, OrvelController> secondsRemaining{*this, 0};
     ReadOnlyPublished<std::optional<std::string>, OrvelController> lastError{*this, std::nullopt};
+    // Why no session holds although one was asked for: the last start was refused by both
+    // engines, or the session it started failed and ended. Cleared by the next start.
+    ReadOnlyPublished<std::optional<std::string>, OrvelController> failure{*this, std::nullopt};
     ReadOnlyPublished<std::optional<std::string>, OrvelController> powerBlockReason{*this,
                                                                                     std::nullopt};
     ReadOnlyPublished<bool, OrvelController> isOnAC;
@@ -134,6 +137,9 @@ class OrvelController final : public ObservableObject,
     void engineFailed(const SleepEngineError& error);
     // Ends the session by its own course, without the end-of-session notification.
     void endNaturally();
+    // No session holds because of `why` (the error's words): published in `failure` and posted
+    // as a notification, since the switch alone would only read "sleep allowed".
+    void failed(const std::string& why);
 
     // The clock, sleep and wake, power rules and restoration.
     void updateRemaining();

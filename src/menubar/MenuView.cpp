@@ -512,11 +512,13 @@ View MenuView::builtInDevicesSection(double s) {
 
 View MenuView::commandBlock(double s) {
     const bool caffeinate = c_.engineKind() == EngineKind::caffeinate;
+    // Only a session of the caffeinate engine has a program running.
+    const bool running = caffeinate && c_.isActive();
     // Orvel's own caffeinate, at the path that runs here: /usr/bin/caffeinate may be another
     // program or none.
     const std::string program = processes_.resolve(kCaffeinatePath);
     std::vector<View> lines{
-        Text(caffeinate ? "RUNNING COMMAND" : "EQUIVALENT COMMAND")
+        Text(running ? "RUNNING COMMAND" : "EQUIVALENT COMMAND")
             .font(Font::system(9 * s, FontWeight::semibold))
             .foregroundStyle(Hierarchy::secondary),
         TextVerbatim(c_.effectiveOptions().commandLine(program))
@@ -525,8 +527,9 @@ View MenuView::commandBlock(double s) {
             .textSelection()
             .fixedSize(false, true),
     };
-    if (!caffeinate) {
-        lines.push_back(Text("Held as logind inhibitor locks \u2014 no subprocess.")
+    if (!running) {
+        lines.push_back(Text(caffeinate ? "Not running \u2014 Orvel runs it while a session is on."
+                                        : "Held as logind inhibitor locks \u2014 no subprocess.")
                             .fixedSize(false, true)
                             .font(Font::system(9 * s))
                             .foregroundStyle(Hierarchy::tertiary));

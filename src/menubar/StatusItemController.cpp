@@ -8,6 +8,7 @@
 #include "foundation/RunLoop.h"
 #include "menubar/AppWindows.h"
 #include "menubar/MenuView.h"
+#include "platform/Processes.h"
 #include "triggers/TriggerEngine.h"
 
 namespace orvel {
@@ -34,6 +35,7 @@ StatusItemController::StatusItemController(Services services)
     : popover_(ui::UiHost::current().makePopover()),
       controller_(services.controller),
       prefs_(services.prefs),
+      processes_(services.processes),
       panelServices_(std::move(services.panel)),
       item_(ui::UiHost::current().makeStatusItem()) {
     popover_->setTransient(true);
@@ -96,9 +98,8 @@ ui::StatusItemLook StatusItemController::currentLook() {
     }
     look.title = prefs_.showTimer() && active ? " " + controller_.formatRemaining() : "";
     look.font = ui::Font::system(11, ui::FontWeight::regular).withMonospacedDigits();
-    look.toolTip =
-        active ? controller_.locksGone().value_or(controller_.effectiveOptions().commandLine())
-               : std::string("Orvel \u2014 sleep allowed");
+    look.toolTip = active ? controller_.locksGone().value_or(activeToolTip())
+                          : std::string("Orvel \u2014 sleep allowed");
     look.accessibilityLabel = "Orvel";
     if (!active) {
         look.accessibilityValue = "Inactive";
@@ -171,6 +172,14 @@ std::vector<ui::StatusMenuEntry> StatusItemController::currentMenu() {
         entry(kMenuQuit, localized("Quit Orvel"),
               [] { ui::UiHost::current().application().terminate(); }),
     };
+}
+
+// The command that runs, at the path it runs from; a hold that is no process names none.
+std::string StatusItemController::activeToolTip() const {
+    if (controller_.engineKind() == EngineKind::caffeinate) {
+        return controller_.effectiveOptions().commandLine(processes_.resolve(kCaffeinatePath));
+    }
+    return "Orvel \u2014 " + controller_.statusText() + " (" + controller_.engineName() + ")";
 }
 
 void StatusItemController::toggleSession() {

@@ -14,6 +14,7 @@ namespace orvel {
 
 class OrvelController;
 class PermissionPrimer;
+class Processes;
 class Preferences;
 class TriggerEngine;
 
@@ -28,6 +29,8 @@ class StatusItemController final : public WeakReferenceable {
         Preferences& prefs;
         TriggerEngine& triggers;
         PermissionPrimer& primer;
+        // Where the caffeinate the tool tip names really is.
+        Processes& processes;
         // Asked for when the panel is first shown: the devices and the power centre it shows are
         // not brought up with the tray.
         std::function<MenuView::Services()> panel;
@@ -76,6 +79,8 @@ class StatusItemController final : public WeakReferenceable {
     };
 
   private:
+    // The tool tip while a session runs and its locks are held.
+    std::string activeToolTip() const;
     explicit StatusItemController(Services services);
     void toggleSession();
     void presentPopover();
@@ -85,6 +90,7 @@ class StatusItemController final : public WeakReferenceable {
     std::unique_ptr<ui::Popover> popover_;
     OrvelController& controller_;
     Preferences& prefs_;
+    Processes& processes_;
     std::function<MenuView::Services()> panelServices_;
     std::shared_ptr<MenuView> panel_;
     std::unique_ptr<ui::StatusItem> item_;

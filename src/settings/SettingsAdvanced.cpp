@@ -80,6 +80,39 @@ View SettingsView::powerSimulationBlock() {
         });
 }
 
+// The transfer buttons, and under them what the last export or import came to. A sealed file
+// finishes on a later turn, when this window may have closed.
+View SettingsView::transferRow() {
+    const auto told = [weakSelf = weakRef(*this)](const SettingsTransfer::Outcome& outcome) {
+        if (auto* self = weakSelf.get()) {
+            self->transferOutcome = outcome;
+        }
+    };
+    std::vector<View> rows{HStack(
+        VAlign::center, std::nullopt,
+        {Button("Export Settings\u2026",
+                [this, told] {
+                    transferOutcome = std::nullopt;
+                    SettingsTransfer::runExportPanel(transfer_, told);
+                }),
+         Button("Import\u2026",
+                [this, told] {
+                    transferOutcome = std::nullopt;
+                    SettingsTransfer::runImportPanel(transfer_, told);
+                }),
+         Button(
+             "Delete All Rules\u2026", [this] { deleteAllRules(); }, ButtonRole::destructive)})};
+    if (const auto& outcome = transferOutcome()) {
+        rows.push_back(outcome->failed ? settings_style::warning(outcome->text, true)
+                                       : TextVerbatim(outcome->text)
+                                             .font(Font::style(TextStyle::caption))
+                                             .foregroundStyle(Hierarchy::secondary)
+                                             .fixedSize(false, true)
+                                             .textSelection());
+    }
+    return VStack(HAlign::leading, 6, std::move(rows));
+}
+
 View SettingsView::advancedPage() {
     Preferences& p = prefs_;
     Binding<std::string> engine{[&p] { return std::string(rawValue(p.engine())); },
@@ -113,14 +146,7 @@ View SettingsView::advancedPage() {
         Section(
             Text("Settings transfer"),
             {
-                HStack(VAlign::center, std::nullopt,
-                       {Button("Export Settings\u2026",
-                               [owners = transfer_] { SettingsTransfer::runExportPanel(owners); }),
-                        Button("Import\u2026",
-                               [owners = transfer_] { SettingsTransfer::runImportPanel(owners); }),
-                        Button(
-                            "Delete All Rules\u2026", [this] { deleteAllRules(); },
-                            ButtonRole::destructive)}),
+                transferRow(),
                 caption("Export writes rules, priority, and every preference to one file "
                         "\u2014 optional passphrase encrypts it. Safety confirmations never "
                         "travel; imported rules for hardware this computer lacks arrive disabled "

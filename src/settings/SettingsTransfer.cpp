@@ -114,7 +114,8 @@ std::optional<DefaultsValue> importedValue(const Preferences::SettingBase& setti
     return std::nullopt;
 }
 
-void applyPreferences(const Owners& owners, const std::map<std::string, std::string>& values) {
+// The number of values taken.
+int applyPreferences(const Owners& owners, const std::map<std::string, std::string>& values) {
     auto& prefs = owners.prefs();
     std::map<std::string, Preferences::SettingBase*> importable;
     for (auto* setting : prefs.settings()) {
@@ -159,6 +160,29 @@ void applyPreferences(const Owners& owners, const std::map<std::string, std::str
         logger().notice("Settings import skipped " + std::to_string(skipped.size()) +
                         " preference value(s) it may not set or that do not fit: " + names);
     }
+    return static_cast<int>(accepted.size()) + (master ? 1 : 0);
+}
+
+std::string counted(int count, const std::string& noun) {
+    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+// The text with a full stop, unless it ends a sentence already.
+std::string sentence(std::string text) {
+    if (!text.empty() && text.back() != '.' && text.back() != '!' && text.back() != '?') {
+        text += '.';
+    }
+    return text;
+}
+
+void tell(const Told& told, std::string text, bool failed) {
+    if (told) {
+        told(Outcome{std::move(text), failed});
+    }
+}
+
+void tellNothingTaken(const Told& told, const std::string& why) {
+    tell(told, "Nothing was imported. " + sentence(why), true);
 }
 
 std::string normalizedAddress(std::string_view address) {
@@ -229,22 +253,39 @@ class ExportAccessory final : public ui::ViewComponent {
     Published<std::string> passphrase_{*this, std::string()};
 };
 
-void writeExport(const std::string& path, const Result<Data>& bytes) {
+void writeExport(const std::string& path, const Result<Data>& bytes, const Told& told) {
     if (!bytes) {
         logger().error("Settings export failed: " + bytes.error().message);
         showAlert("The settings could not be exported.", bytes.error().message);
+        tell(told, "Nothing was saved. " + sentence(bytes.error().message), true);
         return;
     }
     auto written = writeFileAtomically(path, *bytes);
     if (!written) {
         logger().error("Settings export could not write " + path + ": " + written.error().message);
         showAlert("The settings file could not be written.", written.error().message);
+        tell(told, "Nothing was saved. " + sentence(written.error().message), true);
+        return;
     }
+    logger().info("Settings exported to " + path);
+    tell(told, "Saved to " + path + ".", false);
 }
 
-void showImportError(ImportError error) {
+void showImportError(ImportError error, const Told& told) {
     logger().notice("Settings import refused: " + description(error));
     showAlert(description(error));
+    tellNothingTaken(told, description(error));
+}
+
+void tellImported(const std::string& path, const Result<ImportResult, ImportError>& imported,
+                  const Told& told) {
+    if (!imported) {
+        showImportError(imported.error(), told);
+        return;
+    }
+    const std::string report = importReport(*imported);
+    logger().info("Settings imported from " + path + ": " + report);
+    tell(told, report, false);
 }
 
 }  // namespace
@@ -265,6 +306,19 @@ std::string importSummary(const ImportResult& result) {
     std::string text = std::to_string(result.rulesInstalled) + " rules";
     if (result.unavailable > 0) {
         text += " \u00B7 " + std::to_string(result.unavailable) + " unavailable on this computer";
+    }
+    return text;
+}
+
+std::string importReport(const ImportResult& result) {
+    std::string text = "Imported " + counted(result.rulesInstalled, "rule") + ", " +
+                       counted(result.drivesApplied, "drive") + " and " +
+                       counted(result.settingsApplied, "setting") + ".";
+    if (result.unavailable > 0) {
+        text += " " + counted(result.unavailable, "rule") +
+                (result.unavailable == 1
+                     ? " is off: its Bluetooth device is not paired with this computer."
+                     : " are off: their Bluetooth devices are not paired with this computer.");
     }
     return text;
 }
@@ -324,6 +378,7 @@ ImportResult applyDocument(const Owners& owners, const ExportFile& document) {
     };
     if (inRange(document.globalDriveInterval)) {
         drives.globalIntervalSeconds = document.globalDriveInterval;
+        ++result.settingsApplied;
     } else {
         logger().notice("Settings import kept the drive interval: " +
                         std::to_string(document.globalDriveInterval) +
@@ -344,9 +399,10 @@ ImportResult applyDocument(const Owners& owners, const ExportFile& document) {
             copy.intervalOverride.reset();
         }
         drives.update(copy);
+        ++result.drivesApplied;
     }
 
-    applyPreferences(owners, document.preferences);
+    result.settingsApplied += applyPreferences(owners, document.preferences);
 
     ActivityLog::add(
         ActivityEntry::make(ActivityEntry::Kind::info, "Settings imported", importSummary(result)));
@@ -371,7 +427,7 @@ Result<ImportResult, ImportError> importDataWithKey(const Owners& owners, const 
     return applyDocument(owners, *document);
 }
 
-void runExportPanel(const Owners& owners) {
+void runExportPanel(const Owners& owners, Told told) {
     auto accessory = std::make_shared<ExportAccessory>();
     ui::SavePanelOptions options;
     options.title = "Export Orvel Settings";
@@ -383,7 +439,7 @@ void runExportPanel(const Owners& owners) {
         return;
     }
     if (!accessory->encrypt()) {
-        writeExport(*path, encodeFileWithKey(exportDocument(owners), std::nullopt));
+        writeExport(*path, encodeFileWithKey(exportDocument(owners), std::nullopt), told);
         return;
     }
     const std::string passphrase = accessory->passphrase();
@@ -392,6 +448,10 @@ void runExportPanel(const Owners& owners) {
         showAlert("Enter a passphrase",
                   "\u201CEncrypt with a passphrase\u201D is ticked but the passphrase is empty. "
                   "Nothing was written.");
+        tell(told,
+             "Nothing was saved. \u201CEncrypt with a passphrase\u201D is ticked but the "
+             "passphrase is empty.",
+             true);
         return;
     }
     // The document is taken now, as the user saw it; only the key is made on the worker.
@@ -403,10 +463,10 @@ void runExportPanel(const Owners& owners) {
             }
             return encodeFileWithKey(document, *key);
         },
-        [path = *path](const Result<Data>& bytes) { writeExport(path, bytes); });
+        [path = *path, told](const Result<Data>& bytes) { writeExport(path, bytes, told); });
 }
 
-void runImportPanel(const Owners& owners) {
+void runImportPanel(const Owners& owners, Told told) {
     ui::OpenPanelOptions options;
     options.title = "Import Orvel Settings";
     options.canChooseFiles = true;
@@ -421,18 +481,16 @@ void runImportPanel(const Owners& owners) {
     if (!bytes) {
         logger().error("Settings import could not read " + path + ": " + bytes.error().message);
         showAlert("The file could not be read.", bytes.error().message);
+        tellNothingTaken(told, bytes.error().message);
         return;
     }
     auto derivation = sealedKeyDerivation(*bytes);
     if (!derivation) {
-        showImportError(derivation.error());
+        showImportError(derivation.error(), told);
         return;
     }
     if (!*derivation) {
-        auto imported = importDataWithKey(owners, *bytes, std::nullopt);
-        if (!imported) {
-            showImportError(imported.error());
-        }
+        tellImported(path, importDataWithKey(owners, *bytes, std::nullopt), told);
         return;
     }
 
@@ -448,21 +506,18 @@ void runImportPanel(const Owners& owners) {
     }
     const std::string passphrase = alert->secureText();
     if (passphrase.empty()) {
-        showImportError(ImportError::needsPassphrase);
+        showImportError(ImportError::needsPassphrase, told);
         return;
     }
     offMainThread<Result<Data>>(
         [derivation = **derivation, passphrase] { return deriveKey(passphrase, derivation); },
-        [owners, file = std::move(*bytes)](const Result<Data>& key) {
+        [owners, path, told, file = std::move(*bytes)](const Result<Data>& key) {
             if (!key) {
                 logger().error("Settings import could not derive the key: " + key.error().message);
-                showImportError(ImportError::wrongPassphrase);
+                showImportError(ImportError::wrongPassphrase, told);
                 return;
             }
-            auto imported = importDataWithKey(owners, file, *key);
-            if (!imported) {
-                showImportError(imported.error());
-            }
+            tellImported(path, importDataWithKey(owners, file, *key), told);
         });
 }
 

@@ -41,11 +41,18 @@ std::vector<std::string> exportedPreferenceKeys(Preferences& prefs);
 struct ImportResult {
     int rulesInstalled = 0;
     int unavailable = 0;
+    // The drives of the file this machine lists, and the setting values taken (the drive
+    // interval and the triggers' master switch included).
+    int drivesApplied = 0;
+    int settingsApplied = 0;
     bool operator==(const ImportResult&) const = default;
 };
 
 // "<n> rules", then " · <u> unavailable on this computer" when some are.
 std::string importSummary(const ImportResult& result);
+// What the user is told: "Imported 4 rules, 2 drives and 12 settings.", each word made singular
+// for one.
+std::string importReport(const ImportResult& result);
 
 // This machine's settings as a document.
 ExportFile exportDocument(const Owners& owners);
@@ -70,11 +77,20 @@ bool sameBluetoothAddress(std::string_view a, std::string_view b);
 // 1 KiB of the file, so thousands of them take a few MiB: a larger file is not an export.
 inline constexpr std::uint64_t kMaxFileSize = 16ull << 20;
 
+// What an export or import came to, in words for the line beside its buttons: where the file
+// was saved, what was imported, or why nothing was. A cancelled panel or prompt tells nothing.
+struct Outcome {
+    std::string text;
+    bool failed = false;
+    bool operator==(const Outcome&) const = default;
+};
+using Told = std::function<void(const Outcome&)>;
+
 // The save panel with its accessory (encrypt, passphrase), then the write. A sealed export
-// derives its key on a worker and writes when it is back on the main loop.
-void runExportPanel(const Owners& owners);
+// derives its key on a worker and writes when it is back on the main loop, then tells `told`.
+void runExportPanel(const Owners& owners, Told told = {});
 // The open panel, the passphrase prompt for a sealed file (one try), then the import. A sealed
-// file's key is derived on a worker; the import finishes on the main loop.
-void runImportPanel(const Owners& owners);
+// file's key is derived on a worker; the import finishes on the main loop, then tells `told`.
+void runImportPanel(const Owners& owners, Told told = {});
 
 }  // namespace orvel::SettingsTransfer

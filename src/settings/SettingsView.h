@@ -133,6 +133,8 @@ class SettingsView final : public ui::ViewComponent, public WeakReferenceable {
     Published<std::optional<std::vector<std::string>>> scannedDevices{*this, std::nullopt};
     Published<bool> inputMonitoringGranted{*this, false};
     Published<bool> accessibilityGranted{*this, false};
+    // What the last export or import came to, shown beside their buttons until the next one.
+    Published<std::optional<SettingsTransfer::Outcome>> transferOutcome{*this, std::nullopt};
 
   private:
     ui::View generalPage();
@@ -143,6 +145,7 @@ class SettingsView final : public ui::ViewComponent, public WeakReferenceable {
     ui::View backlightRow(bool laptop);
     ui::View advancedPage();
     ui::View powerSimulationBlock();
+    ui::View transferRow();
     // Reads both permissions; redraws only when the answer differs from the last one.
     void refreshPermissions();
     void loginItemChanged(bool enabled);

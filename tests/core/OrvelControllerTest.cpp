@@ -358,10 +358,11 @@ TEST_F(OrvelControllerTest, ACaffeinateChildThatFailsEndsItsSessionAsAFailure) {
         EXPECT_FALSE(c.isActive());
         EXPECT_EQ(c.lastError(), test.error);
         EXPECT_EQ(child->wasTerminated(), test.status < 0) << "Orvel ends only what it must";
+        EXPECT_EQ(c.failure(), test.error);
         const auto titles = notificationTitles();
-        EXPECT_EQ(
-            std::vector<std::string>(titles.begin() + notified, titles.end()),
-            test.error ? std::vector<std::string>{} : std::vector<std::string>{"Orvel finished"});
+        EXPECT_EQ(std::vector<std::string>(titles.begin() + notified, titles.end()),
+                  std::vector<std::string>{test.error ? "Orvel could not keep this computer awake"
+                                                      : "Orvel finished"});
         const auto entries = ActivityLog::shared().entries();
         ASSERT_EQ(entries.size(), test.error ? 1u : 0u);
         std::size_t errors = 0;
@@ -484,7 +485,9 @@ TEST_F(TakenBackHoldTest, WithoutAnotherEngineTheSessionEndsAndSaysWhy) {
                                        kIOReturnNotPermitted);
     EXPECT_FALSE(c.isActive());
     EXPECT_EQ(c.lastError(), "/usr/bin/caffeinate is missing or not executable.");
-    EXPECT_TRUE(sim().notifications().posted().empty()) << "not announced as a finished session";
+    EXPECT_EQ(notificationTitles(),
+              std::vector<std::string>{"Orvel could not keep this computer awake"})
+        << "told as a failure, not announced as a finished session";
     EXPECT_FALSE(prefs().loadSession()->wasActive);
 }
 

@@ -222,7 +222,9 @@ TEST_F(SessionClockTest, AFailedReapplyAtWakeEndsTheSessionAndSaysWhy) {
     sim().workspace().sleepFor(60);
     EXPECT_FALSE(c.isActive()) << "nothing holds the machine, so no session may show";
     EXPECT_EQ(c.lastError(), "/usr/bin/caffeinate is missing or not executable.");
-    EXPECT_TRUE(sim().notifications().posted().empty());
+    EXPECT_EQ(c.failure(), c.lastError());
+    EXPECT_EQ(notificationTitles(),
+              std::vector<std::string>{"Orvel could not keep this computer awake"});
 }
 
 TEST_F(SessionClockTest, AFailedReapplyFallsBackToTheOtherEngine) {

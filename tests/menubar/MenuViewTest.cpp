@@ -727,6 +727,62 @@ TEST_F(MenuViewTest, SessionSwitchTurnsTheSessionOverAndIsDisabledWhileBlocked) 
     EXPECT_EQ(toggle->node->help, std::optional<std::string>(""));
 }
 
+// Without logind (no system bus, or none on it) no lock can be had: the default engine is
+// refused at once and Orvel's caffeinate, which holds the same locks, fails as it starts.
+TEST_F(MenuViewTest, AClickThatCannotStartASessionSaysWhyInTheHeaderAndANotification) {
+    const std::string noLogind =
+        "Could not take a logind inhibitor lock: logind is not running on this system (error "
+        "0xe00002c7).";
+    struct Case {
+        const char* name;
+        bool caffeinateRuns;
+        std::string why;
+    };
+    const Case cases[] = {
+        {"caffeinate fails as it starts", true, "caffeinate failed: " + noLogind},
+        // The first case left caffeinate as the engine: the fallback is the one refused last.
+        {"no caffeinate either", false, noLogind},
+    };
+    const auto notified = [this] {
+        std::vector<std::string> shown;
+        for (const auto& posted : sim().notifications().posted()) {
+            shown.push_back(posted.title + ": " + posted.body);
+        }
+        return shown;
+    };
+    sim().powerAssertions().refuseAll(kIOReturnUnsupported);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim().processes().setExecutable(kCaffeinatePath, c.caffeinateRuns);
+        // Each click is answered.
+        for (int click = 0; click < 2; ++click) {
+            const std::size_t before = sim().notifications().posted().size();
+            panel().control("Orvel")->node->boolBinding.set(true);
+            if (c.caffeinateRuns) {
+                ASSERT_TRUE(controller().isActive());
+                sim().processes().lastChild()->exit(1, "caffeinate: " + noLogind + "\n");
+            }
+            loop().drain();
+            EXPECT_FALSE(controller().isActive());
+            EXPECT_EQ(indexOf("Sleep allowed") + 1, indexOf(c.why)) << panel().dump();
+            EXPECT_EQ(panel().control("Orvel")->node->accessibilityValue,
+                      std::optional<std::string>("off"));
+            const auto all = notified();
+            EXPECT_EQ(
+                std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(before),
+                                         all.end()),
+                std::vector<std::string>{"Orvel could not keep this computer awake: " + c.why});
+        }
+    }
+    // Once a session holds, the header is the session's again.
+    sim().powerAssertions().allowAll();
+    panel().control("Orvel")->node->boolBinding.set(true);
+    EXPECT_TRUE(controller().isActive());
+    panel().control("Orvel")->node->boolBinding.set(true);
+    EXPECT_EQ(indexOf("Sleep allowed") + 1,
+              indexOf("Your computer will sleep on its normal schedule."));
+}
+
 TEST_F(MenuViewTest, NoticeOpensTheSettingBehindIt) {
     PowerTriggerCenter::shared().notice = PowerTriggerCenter::Notice{"Waiting for AC power.", 5};
     Inspector p = panel();
@@ -775,11 +831,13 @@ TEST_F(MenuViewTest, FooterRowsCallTheirWindowsAndQuit) {
 
 // Command block ---------------------------------------------------------------------------------
 
-TEST_F(MenuViewTest, CommandBlockShowsWhatTheEngineGets) {
+TEST_F(MenuViewTest, CommandBlockShowsWhatTheEngineGetsAndRunsOnlyWhatRuns) {
     SleepOptions all{true, true, true, true, true, 0, std::nullopt};
     controller().options = all;
     // Where Orvel's own caffeinate runs in the place of /usr/bin/caffeinate.
     const std::string ours = "/opt/orvel/libexec/caffeinate";
+    const std::string locks = "Held as logind inhibitor locks \u2014 no subprocess.";
+    const std::string idle = "Not running \u2014 Orvel runs it while a session is on.";
     struct Case {
         const char* name;
         EngineKind engine;
@@ -788,20 +846,22 @@ TEST_F(MenuViewTest, CommandBlockShowsWhatTheEngineGets) {
         bool standIn;
         const char* title;
         std::string line;
-        bool note;
+        std::string note;  // empty: none
     };
     const Case cases[] = {
-        {"caffeinate, idle", EngineKind::caffeinate, true, std::nullopt, false, "RUNNING COMMAND",
-         "/usr/bin/caffeinate -dimsu", false},
+        {"caffeinate, idle", EngineKind::caffeinate, true, std::nullopt, false,
+         "EQUIVALENT COMMAND", "/usr/bin/caffeinate -dimsu", idle},
         {"assertions, idle", EngineKind::assertions, true, std::nullopt, false,
-         "EQUIVALENT COMMAND", "/usr/bin/caffeinate -dimsu", true},
+         "EQUIVALENT COMMAND", "/usr/bin/caffeinate -dimsu", locks},
         {"timed on battery", EngineKind::assertions, false, 600, false, "EQUIVALENT COMMAND",
-         "/usr/bin/caffeinate -dimu -t 600", true},
+         "/usr/bin/caffeinate -dimu -t 600", locks},
         {"Orvel's caffeinate runs", EngineKind::caffeinate, true, 600, true, "RUNNING COMMAND",
-         ours + " -dimsu -t 600", false},
+         ours + " -dimsu -t 600", ""},
         // The equivalent command runs as shown: Orvel's caffeinate, where it is.
         {"Orvel's caffeinate stands by", EngineKind::assertions, true, std::nullopt, true,
-         "EQUIVALENT COMMAND", ours + " -dimsu", true},
+         "EQUIVALENT COMMAND", ours + " -dimsu", locks},
+        {"Orvel's caffeinate, idle", EngineKind::caffeinate, true, std::nullopt, true,
+         "EQUIVALENT COMMAND", ours + " -dimsu", idle},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -818,13 +878,24 @@ TEST_F(MenuViewTest, CommandBlockShowsWhatTheEngineGets) {
         }
         Inspector p = panel();
         EXPECT_TRUE(p.contains(c.title));
+        EXPECT_FALSE(p.contains(std::string(c.title) == "RUNNING COMMAND" ? "EQUIVALENT COMMAND"
+                                                                          : "RUNNING COMMAND"));
         EXPECT_TRUE(p.contains(c.line)) << p.dump();
-        EXPECT_EQ(p.contains("Held as logind inhibitor locks \u2014 no subprocess."), c.note);
+        for (const auto& note : {locks, idle}) {
+            EXPECT_EQ(p.contains(note), note == c.note) << note;
+        }
         if (c.engine == EngineKind::caffeinate && controller().isActive()) {
             EXPECT_EQ(sim().log().messages("caffeinate").back(), "started: " + c.line)
                 << "the log names the program that runs";
         }
     }
+    // A session whose caffeinate failed runs nothing any more.
+    controller().startForSeconds(600);
+    ASSERT_TRUE(shown("RUNNING COMMAND"));
+    sim().processes().lastChild()->exit(1, "caffeinate: gone\n");
+    loop().drain();
+    EXPECT_FALSE(panel().contains("RUNNING COMMAND"));
+    EXPECT_TRUE(shown(idle));
     controller().stop(true);
     controller().options = SleepOptions{};
     EXPECT_TRUE(shown(ours));

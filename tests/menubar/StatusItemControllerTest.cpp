@@ -30,6 +30,10 @@ class StatusItemControllerTest : public test::SessionTest {
 };
 
 TEST_F(StatusItemControllerTest, LooksFollowTheSession) {
+    // The tool tip names the caffeinate that runs, Orvel's own, not the one at the usual path.
+    prefs().engine = EngineKind::caffeinate;
+    sim().processes().setStandIn(kCaffeinatePath, "/opt/orvel/libexec/caffeinate");
+    sim().processes().setExecutable("/opt/orvel/libexec/caffeinate", true);
     const auto& look = item().look();
     EXPECT_EQ(look.symbol, "cup.and.saucer");
     EXPECT_EQ(look.symbolDescription, "Orvel");
@@ -47,17 +51,17 @@ TEST_F(StatusItemControllerTest, LooksFollowTheSession) {
     loop().drain();
     EXPECT_EQ(item().look().symbol, "cup.and.saucer.fill");
     EXPECT_EQ(item().look().title, " \u221E");
-    EXPECT_EQ(item().look().toolTip, "/usr/bin/caffeinate");
+    EXPECT_EQ(item().look().toolTip, "/opt/orvel/libexec/caffeinate");
     EXPECT_EQ(item().look().accessibilityValue, "Active");
     controller().stop(true);
 
     controller().startForSeconds(5399);
     loop().drain();
     EXPECT_EQ(item().look().title, " 1:29:59");
-    EXPECT_EQ(item().look().toolTip, "/usr/bin/caffeinate -t 5399");
+    EXPECT_EQ(item().look().toolTip, "/opt/orvel/libexec/caffeinate -t 5399");
     loop().advance(1);
     EXPECT_EQ(item().look().title, " 1:29:58") << "every tick redraws";
-    EXPECT_EQ(item().look().toolTip, "/usr/bin/caffeinate -t 5398");
+    EXPECT_EQ(item().look().toolTip, "/opt/orvel/libexec/caffeinate -t 5398");
     controller().stop(true);
 
     controller().startForSeconds(3599);
@@ -66,6 +70,35 @@ TEST_F(StatusItemControllerTest, LooksFollowTheSession) {
     prefs().showTimer = false;
     loop().drain();
     EXPECT_EQ(item().look().title, "") << "a setting's change redraws too";
+}
+
+TEST_F(StatusItemControllerTest, WhileLocksHoldWithoutAProgramTheToolTipNamesNone) {
+    SleepOptions display;
+    display.preventDisplaySleep = true;
+    controller().options = display;
+    struct Case {
+        const char* name;
+        EngineKind engine;
+        bool caffeinateLaunches;
+    };
+    const Case cases[] = {
+        {"the lock engine", EngineKind::assertions, true},
+        {"caffeinate fell back to locks", EngineKind::caffeinate, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        prefs().engine = c.engine;
+        if (!c.caffeinateLaunches) {
+            sim().processes().failNextLaunch("Resource temporarily unavailable");
+        }
+        controller().startForSeconds(600);
+        loop().drain();
+        ASSERT_TRUE(controller().isActive());
+        EXPECT_TRUE(sim().processes().runningChildren().empty());
+        EXPECT_EQ(item().look().toolTip,
+                  "Orvel \u2014 display sleep prevented (logind inhibitor locks)");
+        controller().stop(true);
+    }
 }
 
 TEST_F(StatusItemControllerTest, ChangesRedrawOnceOnTheNextLoopTurn) {

@@ -13,6 +13,13 @@
 #include <fstream>
 
 namespace orvel {
+
+namespace SettingsTransfer {
+void PrintTo(const Outcome& outcome, std::ostream* out) {
+    *out << (outcome.failed ? "failed: " : "") << outcome.text;
+}
+}  // namespace SettingsTransfer
+
 namespace {
 
 using namespace SettingsTransfer;
@@ -47,6 +54,12 @@ class SettingsPanelsTest : public test::UiTest {
                 << accessory.lastFailure();
             EXPECT_TRUE(accessory.type("Passphrase", passphrase)) << accessory.lastFailure();
         };
+    }
+
+    // Keeps what a panel tells; a panel that tells nothing leaves it empty.
+    Told recordTo(std::optional<Outcome>& told) {
+        told.reset();
+        return [&told](const Outcome& outcome) { told = outcome; };
     }
 
     std::vector<std::string> alertMessages() const {
@@ -116,9 +129,16 @@ TEST_F(SettingsPanelsTest, ExportWritesPlainSealedOrNothingAsTheAccessorySays) {
         if (c.outcome == Case::nothing) {
             host().scriptAlert(ui::HeadlessHost::answer(ui::kAlertFirstButtonReturn));
         }
-        runExportPanel(owners());
+        std::optional<Outcome> told;
+        runExportPanel(owners(), recordTo(told));
         loop().drain();
         auto bytes = readFile(file);
+        EXPECT_EQ(told,
+                  (c.outcome == Case::nothing
+                       ? Outcome{"Nothing was saved. \u201CEncrypt with a passphrase\u201D is "
+                                 "ticked but the passphrase is empty.",
+                                 true}
+                       : Outcome{"Saved to " + file + ".", false}));
         switch (c.outcome) {
             case Case::plain:
                 ASSERT_TRUE(bytes.ok());
@@ -158,8 +178,12 @@ TEST_F(SettingsPanelsTest, AnExportThatCannotBeWrittenSaysWhyAndLeavesTheOldFile
         const auto alertsBefore = host().alerts().size();
         host().scriptSavePanel(target);
         host().scriptAlert(ui::HeadlessHost::answer(ui::kAlertFirstButtonReturn));
-        runExportPanel(owners());
+        std::optional<Outcome> told;
+        runExportPanel(owners(), recordTo(told));
         loop().drain();
+        ASSERT_TRUE(told);
+        EXPECT_TRUE(told->failed);
+        EXPECT_EQ(told->text.rfind("Nothing was saved. Could not ", 0), 0u) << told->text;
         ASSERT_EQ(host().alerts().size(), alertsBefore + 1);
         EXPECT_EQ(host().alerts().back()->content().messageText,
                   "The settings file could not be written.");
@@ -169,11 +193,19 @@ TEST_F(SettingsPanelsTest, AnExportThatCannotBeWrittenSaysWhyAndLeavesTheOldFile
     EXPECT_EQ(stringFromData(*readFile(path("blocker"))), "a file");
 }
 
-TEST_F(SettingsPanelsTest, TheImportPanelImportsAPlainFileWithoutAWord) {
+TEST_F(SettingsPanelsTest, TheImportPanelImportsAPlainFileWithoutAnAlertAndTellsWhatItTook) {
+    // One of the file's two drives is listed here; of its 29 values, all but the three nothing
+    // reads back are taken, and the drive interval.
+    DriveKeepAlive::shared().drives = {test::goldenDrives()[0]};
     writeData("plain.orvelconfig", test::readSettingsData("plain.orvelconfig"));
     host().scriptOpenPanel(std::vector<std::string>{path("plain.orvelconfig")});
-    runImportPanel(owners());
+    std::optional<Outcome> told;
+    runImportPanel(owners(), recordTo(told));
     loop().drain();
+    EXPECT_EQ(told, (Outcome{"Imported 3 rules, 1 drive and 27 settings.", false}));
+    EXPECT_EQ(sim().log().messages("settings").back(),
+              "Settings imported from " + path("plain.orvelconfig") +
+                  ": Imported 3 rules, 1 drive and 27 settings.");
     ASSERT_EQ(host().openPanelsShown().size(), 1u);
     EXPECT_EQ(host().openPanelsShown()[0].title, "Import Orvel Settings");
     EXPECT_FALSE(host().openPanelsShown()[0].allowsMultipleSelection);
@@ -193,28 +225,44 @@ TEST_F(SettingsPanelsTest, FilesThatDoNotImportChangeNothingAndSayWhy) {
         std::optional<std::string> file;
         std::vector<ui::AlertScript> answers;
         std::vector<std::string> messages;
+        // The line beside the buttons; a cancelled panel or prompt tells nothing.
+        std::optional<std::string> told;
     };
     const auto press = [](int response) { return ui::HeadlessHost::answer(response); };
     const std::vector<Case> cases = {
-        {"panel cancelled", std::nullopt, {}, {}},
-        {"missing file", "missing.orvelconfig", {press(1000)}, {"The file could not be read."}},
-        {"over 16 MiB", "huge.orvelconfig", {press(1000)}, {"The file could not be read."}},
+        {"panel cancelled", std::nullopt, {}, {}, std::nullopt},
+        {"missing file",
+         "missing.orvelconfig",
+         {press(1000)},
+         {"The file could not be read."},
+         "Nothing was imported. Could not open " + path("missing.orvelconfig") +
+             ": No such file or directory."},
+        {"over 16 MiB",
+         "huge.orvelconfig",
+         {press(1000)},
+         {"The file could not be read."},
+         "Nothing was imported. The file is too large for a settings file (" +
+             std::to_string(kMaxFileSize + 1) + " bytes, over the limit of 16 MiB)."},
         {"not a settings file",
          "garbage.orvelconfig",
          {press(1000)},
-         {"This is not an Orvel settings file."}},
+         {"This is not an Orvel settings file."},
+         "Nothing was imported. This is not an Orvel settings file."},
         {"prompt cancelled",
          "sealed.orvelconfig",
          {typeAndPress("orvel golden passphrase", 1001)},
-         {prompt}},
+         {prompt},
+         std::nullopt},
         {"wrong passphrase",
          "sealed.orvelconfig",
          {typeAndPress("guess", 1000), press(1000)},
-         {prompt, "That passphrase does not decrypt this file."}},
+         {prompt, "That passphrase does not decrypt this file."},
+         "Nothing was imported. That passphrase does not decrypt this file."},
         {"empty passphrase",
          "sealed.orvelconfig",
          {typeAndPress("", 1000), press(1000)},
-         {prompt, "This file is encrypted \u2014 enter its passphrase."}},
+         {prompt, "This file is encrypted \u2014 enter its passphrase."},
+         "Nothing was imported. This file is encrypted \u2014 enter its passphrase."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -228,8 +276,10 @@ TEST_F(SettingsPanelsTest, FilesThatDoNotImportChangeNothingAndSayWhy) {
         for (const auto& answer : c.answers) {
             host().scriptAlert(answer);
         }
-        runImportPanel(owners());
+        std::optional<Outcome> told;
+        runImportPanel(owners(), recordTo(told));
         EXPECT_EQ(snapshot(), before);
+        EXPECT_EQ(told, c.told ? std::optional(Outcome{*c.told, true}) : std::nullopt);
         std::vector<std::string> shown = alertMessages();
         shown.erase(shown.begin(), shown.begin() + static_cast<std::ptrdiff_t>(alertsBefore));
         EXPECT_EQ(shown, c.messages);
@@ -253,18 +303,22 @@ TEST_F(SettingsPanelsTest, ThePassphrasePromptAsksOnceAndTheKeyIsMadeOffTheMainT
     writeData("sealed.orvelconfig", test::readSettingsData("sealed-v1.orvelconfig"));
     host().scriptOpenPanel(std::vector<std::string>{path("sealed.orvelconfig")});
     host().scriptAlert(typeAndPress("orvel golden passphrase", ui::kAlertFirstButtonReturn));
-    runImportPanel(owners());
+    std::optional<Outcome> told;
+    runImportPanel(owners(), recordTo(told));
     ASSERT_EQ(host().alerts().size(), 1u);
     const auto& content = host().alerts()[0]->content();
     EXPECT_EQ(content.messageText, "Encrypted settings file");
     EXPECT_EQ(content.informativeText, "Enter the passphrase it was exported with.");
     EXPECT_EQ(content.buttons, (std::vector<std::string>{"Import", "Cancel"}));
     EXPECT_EQ(content.secureFieldPlaceholder, std::optional<std::string>(""));
-    // Nothing is applied until the worker's key is back on the main loop.
+    // Nothing is applied, nor told, until the worker's key is back on the main loop.
     EXPECT_TRUE(TriggerEngine::shared().rules().empty());
+    EXPECT_FALSE(told);
     loop().drain();
     EXPECT_EQ(TriggerEngine::shared().rules(), test::goldenRules());
     EXPECT_EQ(host().alerts().size(), 1u);
+    ASSERT_TRUE(told);
+    EXPECT_EQ(told->text.rfind("Imported 3 rules, 0 drives and ", 0), 0u) << told->text;
 }
 
 TEST_F(SettingsPanelsTest, ASealedExportImportsWithItsPassphraseAndNotWithout) {

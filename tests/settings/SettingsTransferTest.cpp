@@ -122,7 +122,10 @@ TEST_F(SettingsTransferTest, ImportSetsOnlyTheKeysItMayEachByItsType) {
         Preferences::shared().reload();
         defaults.removeObject(c.key);
         const auto before = defaults.persistentDomain();
-        ASSERT_TRUE(importData(owners(), filePreferences({{c.key, c.text}}), std::nullopt).ok());
+        auto result = importData(owners(), filePreferences({{c.key, c.text}}), std::nullopt);
+        ASSERT_TRUE(result.ok());
+        // The file's drive interval of 180 s is taken too.
+        EXPECT_EQ(result->settingsApplied, c.stored ? 2 : 1);
         auto after = defaults.persistentDomain();
         EXPECT_EQ(after.count(c.key) ? std::optional(after.at(c.key)) : std::nullopt, c.stored);
         // Nothing else among the preferences moved.
@@ -252,7 +255,7 @@ TEST_F(SettingsTransferTest, BluetoothRulesForDevicesThisMachineHasNotPairedArri
     }
     auto result = importData(owners(), fileWith(rules, {}, 180, {}), std::nullopt);
     ASSERT_TRUE(result.ok());
-    EXPECT_EQ(*result, (ImportResult{7, 1}));
+    EXPECT_EQ(*result, (ImportResult{7, 1, 0, 1}));
     const auto installed = TriggerEngine::shared().rules();
     ASSERT_EQ(installed.size(), cases.size());
     for (std::size_t i = 0; i < cases.size(); ++i) {
@@ -300,6 +303,27 @@ TEST_F(SettingsTransferTest, ImportReplacesEveryRuleAndSummarisesInTheActivityLo
     }
 }
 
+TEST(ImportReport, CountsEachKindInTheRightNumber) {
+    struct Case {
+        ImportResult result;
+        const char* text;
+    };
+    const std::vector<Case> cases = {
+        {{4, 0, 2, 12}, "Imported 4 rules, 2 drives and 12 settings."},
+        {{1, 0, 1, 1}, "Imported 1 rule, 1 drive and 1 setting."},
+        {{0, 0, 0, 0}, "Imported 0 rules, 0 drives and 0 settings."},
+        {{3, 1, 0, 5},
+         "Imported 3 rules, 0 drives and 5 settings. 1 rule is off: its Bluetooth device is not "
+         "paired with this computer."},
+        {{2, 2, 0, 1},
+         "Imported 2 rules, 0 drives and 1 setting. 2 rules are off: their Bluetooth devices are "
+         "not paired with this computer."},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(importReport(c.result), c.text);
+    }
+}
+
 TEST_F(SettingsTransferTest, DrivesApplyOnlyToDrivesThisMachineListsWithinTheIntervalRange) {
     auto& keepAlive = DriveKeepAlive::shared();
     auto here = test::goldenDrives();
@@ -331,8 +355,10 @@ TEST_F(SettingsTransferTest, DrivesApplyOnlyToDrivesThisMachineListsWithinTheInt
     for (const auto& c : cases) {
         SCOPED_TRACE(c.interval);
         incoming[0].intervalOverride = c.override;
-        ASSERT_TRUE(
-            importData(owners(), fileWith({}, incoming, c.interval, {}), std::nullopt).ok());
+        auto result = importData(owners(), fileWith({}, incoming, c.interval, {}), std::nullopt);
+        ASSERT_TRUE(result.ok());
+        EXPECT_EQ(result->drivesApplied, 1);
+        EXPECT_EQ(result->settingsApplied, c.expectedInterval == c.interval ? 1 : 0);
         const auto drives = keepAlive.drives();
         ASSERT_EQ(drives.size(), 1u);
         EXPECT_EQ(drives[0].name, "Backup");
@@ -346,8 +372,9 @@ TEST_F(SettingsTransferTest, DrivesApplyOnlyToDrivesThisMachineListsWithinTheInt
 TEST_F(SettingsTransferTest, OnAnEmptyDriveListNoDriveOfTheFileIsTaken) {
     auto& keepAlive = DriveKeepAlive::shared();
     keepAlive.drives = {};
-    ASSERT_TRUE(
-        importData(owners(), fileWith({}, test::goldenDrives(), 180, {}), std::nullopt).ok());
+    auto result = importData(owners(), fileWith({}, test::goldenDrives(), 180, {}), std::nullopt);
+    ASSERT_TRUE(result.ok());
+    EXPECT_EQ(result->drivesApplied, 0);
     EXPECT_TRUE(keepAlive.drives().empty());
 }
 

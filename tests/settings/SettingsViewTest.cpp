@@ -24,6 +24,7 @@
 #include "settings/TroubleshootingView.h"
 #include "settings/UpdateCheckSection.h"
 #include "support/SessionTest.h"
+#include "support/SettingsFixture.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
 #include "triggers/TriggerTestSupport.h"
@@ -524,6 +525,49 @@ TEST_F(SettingsViewTest, TheEquivalentCommandNamesOrvelsOwnCaffeinateAndFollowsT
     controller().preset = DurationPreset::h1;
     controller().start();
     EXPECT_TRUE(shown().contains("/opt/orvel/libexec/caffeinate -di -t 3600"));
+}
+
+TEST_F(SettingsViewTest, TheTransferButtonsSayBesideThemWhatTheLastExportOrImportDid) {
+    test::setGoldenState();
+    const std::string file = scratch() + "/moved.orvelconfig";
+    std::filesystem::create_directories(scratch());
+    ASSERT_TRUE(writeFileAtomically(scratch() + "/notes.txt", dataFromString("notes")).ok());
+    openOn(SettingsView::kAdvancedTab);
+    const auto line = [&](const std::string& text) -> std::optional<ui::ForegroundStyle> {
+        auto found = shown().find(text);
+        return found ? std::optional(found->node->foreground) : std::nullopt;
+    };
+    const ui::ForegroundStyle secondary(ui::Hierarchy::secondary);
+    const ui::ForegroundStyle orange(ui::Color::orange());
+
+    host().scriptSavePanel(file);
+    ASSERT_TRUE(shown().click("Export Settings\u2026"));
+    EXPECT_EQ(line("Saved to " + file + "."), secondary);
+
+    // The headphones of one rule are not paired here; of the two drives only one is listed.
+    TriggerEngine::shared().deleteAll();
+    ASSERT_EQ(DriveKeepAlive::shared().drives().size(), 1u);
+    host().scriptOpenPanel(std::vector<std::string>{file});
+    ASSERT_TRUE(shown().click("Import\u2026"));
+    EXPECT_EQ(TriggerEngine::shared().rules().size(), 3u);
+    const std::string imported =
+        "Imported 3 rules, 1 drive and 27 settings. 1 rule is off: its Bluetooth device is not "
+        "paired with this computer.";
+    EXPECT_EQ(line(imported), secondary) << shown().dump();
+    EXPECT_TRUE(host().alerts().empty()) << "success shows no alert";
+
+    // The alert stays, and the line keeps its reason after it is answered.
+    host().scriptOpenPanel(std::vector<std::string>{scratch() + "/notes.txt"});
+    host().scriptAlert(HeadlessHost::answer(ui::kAlertFirstButtonReturn));
+    ASSERT_TRUE(shown().click("Import\u2026"));
+    EXPECT_EQ(line("Nothing was imported. This is not an Orvel settings file."), orange);
+    EXPECT_FALSE(line(imported));
+
+    host().scriptOpenPanel(std::nullopt);
+    ASSERT_TRUE(shown().click("Import\u2026"));
+    EXPECT_FALSE(line("Nothing was imported. This is not an Orvel settings file."))
+        << "a cancelled panel leaves no old news";
+    EXPECT_EQ(host().unscriptedAlerts(), 0);
 }
 
 TEST_F(SettingsViewTest, DeletingAllRulesAsksTwiceAndOnlyDeleteAllDeletes) {

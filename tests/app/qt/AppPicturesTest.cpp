@@ -660,6 +660,20 @@ TEST_F(AppPicturesTest, ThePanelInItsStates) {
          }},
         {"scale-0.5", [] { Preferences::shared().menuScale = 0.5; }},
         {"scale-2.0", [] { Preferences::shared().menuScale = 2.0; }},
+        // Without logind: the locks are refused and Orvel's caffeinate fails as it starts. Last,
+        // as the machine keeps refusing.
+        {"failed-start",
+         [&] {
+             Preferences::shared().menuScale = 1.0;
+             sim().powerSources().setOnAC(true);
+             sim().powerAssertions().refuseAll(kIOReturnUnsupported);
+             ASSERT_TRUE(c()->start());
+             sim().processes().lastChild()->exit(
+                 1,
+                 "caffeinate: Could not take a logind inhibitor lock: logind is not running on "
+                 "this system (error 0xe00002c7).\n");
+             ASSERT_TRUE(waitUntil([&] { return c()->failure().has_value(); }));
+         }},
     };
     for (const auto& entry : cases) {
         for (const bool dark : {false, true}) {

@@ -2,8 +2,11 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -11,10 +14,12 @@
 #include "app/AppDelegate.h"
 #include "core/Preferences.h"
 #include "drives/DriveKeepAlive.h"
+#include "foundation/FileIO.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "platform/UserDefaults.h"
 #include "settings/SettingsView.h"
+#include "support/SettingsFixture.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "ui/qt/QtWindow.h"
 
@@ -102,6 +107,58 @@ TEST_F(SettingsPicturesTest, TheAdvancedPageWithASimulationActive) {
     settle();
     savePng(widget, "settings-advanced-simulation");
     EXPECT_TRUE(button(widget, "Clear Simulation")->isEnabled());
+}
+
+// A real import through the file dialog: the line beside the buttons says what it took, or why
+// it took nothing once the error's alert is answered.
+TEST_F(SettingsPicturesTest, TheAdvancedPageSaysWhatAnImportDid) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString good = folder.filePath("Orvel Settings.orvelconfig");
+    const QString bad = folder.filePath("notes.txt");
+    ASSERT_TRUE(
+        writeFileAtomically(good.toStdString(), test::readSettingsData("plain.orvelconfig")).ok());
+    ASSERT_TRUE(writeFileAtomically(bad.toStdString(), dataFromString("notes")).ok());
+    QWidget& widget = openOn(SettingsView::kAdvancedTab);
+    QString chosen;
+    // Answers the file dialog with `chosen` and the alert with its only button.
+    Timer answer = loop().every(
+        0.05,
+        [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (!w->isVisible() || w == widget.window()) {
+                    continue;
+                }
+                if (auto* dialog = qobject_cast<QFileDialog*>(w)) {
+                    // The name typed as a person would: the dialog's list may still be loading.
+                    if (auto* name = dialog->findChild<QLineEdit*>("fileNameEdit")) {
+                        name->setText(chosen);
+                    }
+                    QMetaObject::invokeMethod(dialog, "accept");
+                } else if (auto* ok = button(*w, "OK")) {
+                    ok->click();
+                }
+            }
+        },
+        TimerMode::Common);
+    const struct {
+        QString file;
+        QString said;
+        const char* picture;
+    } cases[] = {
+        {good, "Imported 3 rules, 0 drives and 27 settings.", "settings-advanced-imported"},
+        {bad, "Nothing was imported. This is not an Orvel settings file.",
+         "settings-advanced-not-imported"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.picture);
+        chosen = c.file;
+        ASSERT_NE(button(widget, "Import\u2026"), nullptr);
+        button(widget, "Import\u2026")->click();
+        ASSERT_TRUE(waitUntil([&] { return showsText(widget, c.said); }));
+        settle();
+        savePng(widget, c.picture);
+    }
 }
 
 TEST_F(SettingsPicturesTest, TheWindowAtItsSmallestSize) {
