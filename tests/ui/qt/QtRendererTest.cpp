@@ -13,8 +13,11 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
 
 #include <algorithm>
+#include <map>
 
 #include "QtUiTest.h"
 #include "foundation/DateFormatting.h"
@@ -982,6 +985,36 @@ TEST_F(QtRendererTest, APageSwitchedInAShownWindowShowsEveryNewBlockInOrderAndHi
     EXPECT_EQ(order, (std::vector<std::string>{"Paragraph 0", "Heading 1", "Paragraph 1",
                                                "Paragraph 2", "Heading 3", "Paragraph 3",
                                                "Paragraph 4", "Heading 5", "Paragraph 5"}));
+}
+
+// A section header is drawn in capitals: its words only, not the markup they are drawn with.
+TEST_F(QtRendererTest, ASectionHeaderInCapitalsKeepsItsLinksAddressAndItsSymbols) {
+    QtWindow& window = show([](Service&) {
+        return Form(
+            {Section(Text("Read [the Guide](https://example.org/Guide)"),
+                     {TextVerbatim("first row")}),
+             Section(TextVerbatim("Tom & <Jerry>").lineSpacing(2), {TextVerbatim("second row")})});
+    });
+    std::map<std::string, std::string> links;  // the words a reader sees, and where each goes
+    for (auto* label : window.widget()->findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(window.widget()) || label->text().contains("row"))
+            continue;
+        QTextDocument document;
+        if (label->textFormat() == Qt::RichText)
+            document.setHtml(label->text());
+        else
+            document.setPlainText(label->text());
+        QString target;
+        for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                if (it.fragment().charFormat().isAnchor())
+                    target = it.fragment().charFormat().anchorHref();
+            }
+        }
+        links[document.toPlainText().toStdString()] = target.toStdString();
+    }
+    EXPECT_EQ(links, (std::map<std::string, std::string>{
+                         {"READ THE GUIDE", "https://example.org/Guide"}, {"TOM & <JERRY>", ""}}));
 }
 
 }  // namespace

@@ -89,16 +89,21 @@ void updateText(RenderCore& core, RenderNode& rn, QLabel* label, const Node& n, 
     Qt::TextFormat format = Qt::PlainText;
     const QColor link = Appearance::named(NamedColor::accent, core.palette());
     const std::string cacheKey = raw + (n.verbatim ? "\x1fv" : "\x1fm") +
-                                 std::to_string(font.pixelSize()) + "\x1f" +
-                                 std::to_string(env.lineSpacing);
+                                 (env.uppercase ? "u" : "") + std::to_string(font.pixelSize()) +
+                                 "\x1f" + std::to_string(env.lineSpacing);
+    // Capitals are the words' own, before any markup: a link's address and an entity keep their
+    // case.
+    const auto cased = [&env](QString text) { return env.uppercase ? text.toUpper() : text; };
     if (cacheKey == rn.lastRaw && link == rn.lastLink && !rn.lastShown.isNull()) {
         shown = rn.lastShown;
         format = label->textFormat();
     } else if (n.verbatim) {
-        shown = qs(raw);
+        shown = cased(qs(raw));
         rn.lastLength = readCharacters(shown);
     } else {
-        const std::vector<TextRun> runs = parseInlineMarkdown(raw);
+        std::vector<TextRun> runs = parseInlineMarkdown(raw);
+        for (TextRun& run : runs)
+            run.text = cased(qs(run.text)).toStdString();
         shown = qs(plainText(runs));
         rn.lastLength = readCharacters(shown);
         if (!plainRuns(runs)) {
@@ -119,9 +124,6 @@ void updateText(RenderCore& core, RenderNode& rn, QLabel* label, const Node& n, 
     rn.lastRaw = cacheKey;
     rn.lastLink = link;
     rn.lastShown = shown;
-    if (env.uppercase) {
-        shown = shown.toUpper();
-    }
     if (label->textFormat() != format)
         label->setTextFormat(format);
     updateLabelText(label, shown, font, color);
