@@ -25,6 +25,7 @@
 #include "ui/qt/Appearance.h"
 #include "ui/qt/QtWindow.h"
 #include "ui/qt/SegmentedControl.h"
+#include "ui/qt/SeparatorLine.h"
 #include "ui/qt/StepperArrows.h"
 #include "ui/qt/SwitchWidget.h"
 #include "ui/qt/TextLabel.h"
@@ -1015,6 +1016,29 @@ TEST_F(QtRendererTest, ASectionHeaderInCapitalsKeepsItsLinksAddressAndItsSymbols
     }
     EXPECT_EQ(links, (std::map<std::string, std::string>{
                          {"READ THE GUIDE", "https://example.org/Guide"}, {"TOM & <JERRY>", ""}}));
+}
+
+// A divider among a section's rows parts two groups of them: a line across the whole panel, not a
+// row of its own that shows a dash, and no row lines doubling it.
+TEST_F(QtRendererTest, ADividerAmongASectionsRowsIsOneLineAcrossThePanel) {
+    QtWindow& window = show([](Service& s) {
+        return Form({Section(TextVerbatim("Group"), {Toggle("Before", bind(s.awake)), Divider(),
+                                                     Toggle("After", bind(s.awake))})});
+    });
+    window.widget()->resize(480, 300);
+    settle();
+    std::vector<SeparatorLine*> lines;
+    for (auto* line : window.widget()->findChildren<SeparatorLine*>()) {
+        if (line->isVisibleTo(window.widget()))
+            lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), 1u) << "the divider alone parts the two rows";
+    auto* before = find<QAbstractButton>(window, "Before");
+    ASSERT_NE(before, nullptr);
+    const int rowWidth = before->mapTo(window.widget(), QPoint(before->width(), 0)).x() -
+                         lines[0]->mapTo(window.widget(), QPoint(0, 0)).x();
+    EXPECT_GE(lines[0]->width(), rowWidth) << "the line spans the rows it parts";
+    EXPECT_LE(lines[0]->height(), 2);
 }
 
 }  // namespace

@@ -206,8 +206,11 @@ void updateSection(RenderCore& core, RenderNode& rn, const Node& n, const Env& c
             rn.extras[i]->deleteLater();
         }
         rn.extras.resize(1);
+        const auto divides = [&rn](std::size_t i) {
+            return rn.children[i]->node().kind == NodeKind::divider;
+        };
         for (std::size_t i = 0; i < order.size(); ++i) {
-            if (i > 0) {
+            if (i > 0 && !divides(i) && !divides(i - 1)) {
                 auto* line = new SeparatorLine(Qt::Horizontal);
                 rows->addWidget(line);
                 rn.extras.push_back(line);
