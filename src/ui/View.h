@@ -136,6 +136,9 @@ class View {
     View tag(std::string value) const;
     // Called when a scroll view has been scrolled to its end.
     View onScrolledToEnd(std::function<void()> action) const;
+    // A form or scroll view that never scrolls: its content takes the height it needs. Decided
+    // when the view is first shown in its place.
+    View scrollDisabled(bool disabled = true) const;
 
     // Layout wrappers: each wraps the view so far, in order, as in a declarative toolkit.
     View padding(double amount = 8) const;
@@ -229,6 +232,7 @@ struct Node {
     // Scroll views.
     bool horizontalScroll = false;
     bool showsIndicators = true;
+    bool scrollDisabled = false;
     std::function<void()> onScrolledToEnd;
 
     // Wrappers.

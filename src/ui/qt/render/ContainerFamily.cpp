@@ -57,17 +57,26 @@ void checkScrolledToEndLater(RenderNode& rn, QScrollArea* area) {
         Qt::QueuedConnection);
 }
 
+// What a scroll view or form holds its content in: the scroll area's widget, or the box itself
+// when it never scrolls.
+QWidget* contentOf(QWidget* widget) {
+    auto* area = qobject_cast<QScrollArea*>(widget);
+    return area != nullptr ? area->widget() : widget;
+}
+
 void updateScroll(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv) {
-    auto* area = static_cast<QScrollArea*>(rn.widget);
+    auto* area = qobject_cast<QScrollArea*>(rn.widget);
     const Qt::ScrollBarPolicy shown =
         n.showsIndicators ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
-    area->setVerticalScrollBarPolicy(n.horizontalScroll ? Qt::ScrollBarAlwaysOff : shown);
-    area->setHorizontalScrollBarPolicy(n.horizontalScroll ? shown : Qt::ScrollBarAlwaysOff);
+    if (area != nullptr) {
+        area->setVerticalScrollBarPolicy(n.horizontalScroll ? Qt::ScrollBarAlwaysOff : shown);
+        area->setHorizontalScrollBarPolicy(n.horizontalScroll ? shown : Qt::ScrollBarAlwaysOff);
+    }
     const Axis axis = n.horizontalScroll ? Axis::horizontal : Axis::vertical;
     std::vector<Entry> entries;
     core.flatten(n.children, "", childEnv, entries);
     core.reconcile(rn, std::move(entries), axis, Role::plain);
-    auto* layout = static_cast<QVBoxLayout*>(area->widget()->layout());
+    auto* layout = static_cast<QVBoxLayout*>(contentOf(rn.widget)->layout());
     std::vector<Qt::Alignment> flags;
     for (auto& child : rn.children) {
         const Flex f = core.flex(child->node(), Axis::none);
@@ -76,15 +85,15 @@ void updateScroll(RenderCore& core, RenderNode& rn, const Node& n, const Env& ch
                         (f.v ? Qt::Alignment() : Qt::AlignTop));
     }
     core.place(rn, layout, flags);
-    checkScrolledToEndLater(rn, area);
+    if (area != nullptr)
+        checkScrolledToEndLater(rn, area);
 }
 
 void updateForm(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv) {
-    auto* area = static_cast<QScrollArea*>(rn.widget);
     std::vector<Entry> entries;
     core.flatten(n.children, "", childEnv, entries);
     core.reconcile(rn, std::move(entries), Axis::vertical, Role::sectionRow);
-    auto* layout = static_cast<QVBoxLayout*>(area->widget()->layout());
+    auto* layout = static_cast<QVBoxLayout*>(contentOf(rn.widget)->layout());
     std::vector<Qt::Alignment> flags;
     bool fills = false;
     for (auto& child : rn.children) {
@@ -392,10 +401,6 @@ void updateTabs(RenderCore& core, RenderNode& rn, const Node& n, const Env& chil
 QWidget* makeScrollArea(RenderNode& rn, const Node& n) {
     WeakRef<RenderNode> guard = weakRef(rn);
     RenderNode* self = &rn;
-    auto* area = new QScrollArea;
-    area->setFrameShape(QFrame::NoFrame);
-    area->setWidgetResizable(true);
-    area->viewport()->setAutoFillBackground(false);
     auto* content = new BoxWidget;
     content->setAutoFillBackground(false);
     auto* layout = new QVBoxLayout(content);
@@ -404,6 +409,15 @@ QWidget* makeScrollArea(RenderNode& rn, const Node& n) {
     if (n.kind == NodeKind::form) {
         layout->setContentsMargins(kFormMargins);
         layout->setSpacing(kFormSectionSpacing);
+    }
+    if (n.scrollDisabled && n.kind != NodeKind::list) {
+        return content;
+    }
+    auto* area = new QScrollArea;
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->viewport()->setAutoFillBackground(false);
+    if (n.kind == NodeKind::form) {
         area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     }
     if (n.kind == NodeKind::list) {

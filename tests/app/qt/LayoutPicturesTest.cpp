@@ -1,0 +1,106 @@
+// How the windows use their room, seen through the Qt host's widgets at a screen 800 pixels high,
+// with PNGs for a person to look at.
+
+#include <QAbstractButton>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QScrollArea>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "QtUiTest.h"
+#include "app/AppDelegate.h"
+#include "automations/AutomationsAndTriggersView.h"
+#include "foundation/Registry.h"
+#include "settings/SettingsView.h"
+#include "ui/qt/QtWindow.h"
+
+namespace orvel {
+namespace {
+
+constexpr int kScreenHeight = 800;
+
+class LayoutPicturesTest : public test::QtUiTest {
+  protected:
+    void TearDown() override {
+        closeAll();
+        QtUiTest::TearDown();
+    }
+    void closeAll() {
+        delegate_.reset();
+        Registry::reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    AppDelegate& delegate() {
+        if (!delegate_)
+            delegate_ = std::make_unique<AppDelegate>();
+        return *delegate_;
+    }
+    // Opens Settings as the application does, on a page (and a sub-tab of Automations), as tall
+    // as the screen allows.
+    QWidget& settingsOn(std::int64_t tab, std::int64_t subTab = 0) {
+        sim().userDefaults().setInteger(SettingsView::kTabKey, tab);
+        sim().userDefaults().setInteger(AutomationsAndTriggersView::kSubTabKey, subTab);
+        delegate().openSettings();
+        auto* window = dynamic_cast<ui::QtWindow*>(delegate().settingsWindow.get());
+        EXPECT_NE(window, nullptr);
+        window->widget()->resize(900, kScreenHeight);
+        settle();
+        return *window->widget();
+    }
+    static std::vector<QScrollArea*> scrollAreas(QWidget& window) {
+        std::vector<QScrollArea*> areas;
+        for (auto* area : window.findChildren<QScrollArea*>()) {
+            if (area->isVisibleTo(&window))
+                areas.push_back(area);
+        }
+        return areas;
+    }
+    static QRect rectIn(QWidget& window, QWidget& widget) {
+        return {widget.mapTo(&window, QPoint(0, 0)), widget.size()};
+    }
+
+  private:
+    std::unique_ptr<AppDelegate> delegate_;
+};
+
+// Every page of Settings, and every sub-tab of Automations & Triggers, scrolls in one area that
+// reaches down to the window's bottom: nothing scrolls inside something that scrolls.
+TEST_F(LayoutPicturesTest, EverySettingsPageScrollsInOneAreaAsTallAsTheWindow) {
+    struct Page {
+        std::int64_t tab, subTab;
+        const char* name;
+    };
+    const Page pages[] = {
+        {SettingsView::kGeneralTab, 0, "general"},
+        {SettingsView::kDevicesTab, 0, "devices"},
+        {SettingsView::kDrivesTab, 0, "drives"},
+        {SettingsView::kAdvancedTab, 0, "advanced"},
+        {SettingsView::kTroubleshootingTab, 0, "troubleshooting"},
+        {SettingsView::kAutomationsTab, AutomationsAndTriggersView::kTriggers, "triggers"},
+        {SettingsView::kAutomationsTab, AutomationsAndTriggersView::kSchedule, "schedule"},
+        {SettingsView::kAutomationsTab, AutomationsAndTriggersView::kBluetooth, "bluetooth"},
+        {SettingsView::kAutomationsTab, AutomationsAndTriggersView::kNetwork, "network"},
+        {SettingsView::kAutomationsTab, AutomationsAndTriggersView::kApps, "apps"},
+        {SettingsView::kAutomationsTab, AutomationsAndTriggersView::kBattery, "battery"},
+    };
+    for (const Page& page : pages) {
+        SCOPED_TRACE(page.name);
+        QWidget& window = settingsOn(page.tab, page.subTab);
+        if (page.tab == SettingsView::kAutomationsTab) {
+            savePng(window, std::string("layout-automations-") + page.name);
+        }
+        const auto areas = scrollAreas(window);
+        ASSERT_EQ(areas.size(), 1u);
+        const QRect area = rectIn(window, *areas[0]);
+        EXPECT_GE(area.bottom(), kScreenHeight - 40) << "the page fills the window's height";
+        EXPECT_GE(area.height(), kScreenHeight / 2);
+        closeAll();
+    }
+}
+
+}  // namespace
+}  // namespace orvel
