@@ -452,10 +452,11 @@ View SecureField(std::string placeholderKey, Binding<std::string> text,
     return View(node);
 }
 
-View SearchField(std::string promptKey, Binding<std::string> text) {
+View SearchField(std::string promptKey, Binding<std::string> text, std::function<void()> onSubmit) {
     auto node = make(NodeKind::searchField);
     node->text = std::move(promptKey);
     node->textBinding = std::move(text);
+    node->onSubmit = std::move(onSubmit);
     return View(node);
 }
 

@@ -321,8 +321,10 @@ View TextField(std::string placeholderKey, Binding<std::string> text,
 View IntegerField(std::string placeholderKey, Binding<std::int64_t> value);
 View SecureField(std::string placeholderKey, Binding<std::string> text,
                  std::function<void()> onSubmit = nullptr);
-// A search field with a prompt; every keystroke writes the text as typed.
-View SearchField(std::string promptKey, Binding<std::string> text);
+// A search field with a prompt; every keystroke writes the text as typed, and Return calls
+// `onSubmit`.
+View SearchField(std::string promptKey, Binding<std::string> text,
+                 std::function<void()> onSubmit = nullptr);
 // A minimum above the maximum collapses the range to the maximum; a step that would not change
 // the value writes nothing.
 View Stepper(View label, Binding<double> value, double minimum, double maximum, double step = 1);

@@ -2,12 +2,16 @@
 // with PNGs for a person to look at.
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QScrollArea>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,8 +19,11 @@
 #include "app/AppDelegate.h"
 #include "automations/AutomationsAndTriggersView.h"
 #include "foundation/Registry.h"
+#include "help/HelpSection.h"
 #include "settings/SettingsView.h"
+#include "support/OrvelTest.h"
 #include "ui/qt/QtWindow.h"
+#include "ui/qt/TextLabel.h"
 
 namespace orvel {
 namespace {
@@ -100,6 +107,62 @@ TEST_F(LayoutPicturesTest, EverySettingsPageScrollsInOneAreaAsTallAsTheWindow) {
         EXPECT_GE(area.height(), kScreenHeight / 2);
         closeAll();
     }
+}
+
+// Every title in the Help window's sidebar is shown whole, on as many lines as it needs; Return in
+// the search opens the first page found, with its row highlighted.
+TEST_F(LayoutPicturesTest, HelpShowsEveryTitleWholeAndReturnOpensTheFirstPageFound) {
+    // The pages' files in a folder of this test's own.
+    const auto root = std::filesystem::path(ORVEL_PNG_DIR).parent_path() / "layout-pictures";
+    std::filesystem::remove_all(root);
+    sim().paths().setRoot(root.string());
+    test::installHelpPages(sim().paths());
+    delegate().showHelpSection(HelpSection::whatItDoes);
+    auto* window = dynamic_cast<ui::QtWindow*>(delegate().helpWindow.get());
+    ASSERT_NE(window, nullptr);
+    window->setContentSize(900, 620);
+    settle();
+    QWidget& widget = *window->widget();
+    QLineEdit* search = nullptr;
+    for (auto* field : widget.findChildren<QLineEdit*>()) {
+        if (field->placeholderText() == "Search Help")
+            search = field;
+    }
+    ASSERT_NE(search, nullptr);
+    const int sidebarRight = search->mapTo(&widget, QPoint(search->width(), 0)).x() + 8;
+    int titles = 0;
+    for (auto* label : widget.findChildren<ui::TextLabel*>()) {
+        if (!label->isVisibleTo(&widget) || label->mapTo(&widget, QPoint(0, 0)).x() > sidebarRight)
+            continue;
+        ++titles;
+        SCOPED_TRACE(label->text().toStdString());
+        EXPECT_EQ(label->shownText().toStdString(), label->text().toStdString()) << "not cut short";
+        EXPECT_LE(label->mapTo(&widget, QPoint(label->width(), 0)).x(), sidebarRight);
+        EXPECT_GE(label->height(), label->heightForWidth(label->width())) << "every line shows";
+    }
+    EXPECT_EQ(titles, 16);
+    savePng(widget, "layout-help-sidebar");
+
+    search->setFocus();
+    search->setText("systemd-inhibit");
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(search, &press);
+    const QString heading = QString::fromStdString(title(HelpSection::commandLine));
+    const QColor highlighted = QApplication::palette().color(QPalette::HighlightedText);
+    ASSERT_TRUE(waitUntil([&] {
+        int seen = 0;
+        for (auto* label : widget.findChildren<QLabel*>()) {
+            if (label->isVisibleTo(&widget) && label->text() == heading) {
+                ++seen;  // the highlighted row and the page's heading
+                if (label->mapTo(&widget, QPoint(0, 0)).x() < sidebarRight &&
+                    label->palette().color(QPalette::WindowText) != highlighted)
+                    return false;
+            }
+        }
+        return seen == 2;
+    }));
+    settle();
+    savePng(widget, "layout-help-search");
 }
 
 }  // namespace

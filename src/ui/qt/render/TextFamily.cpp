@@ -235,7 +235,10 @@ void update(RenderCore& core, RenderNode& rn, const Node& n, const Env& env, con
         case NodeKind::label: {
             auto* symbol = static_cast<SymbolWidget*>(rn.extras[0]);
             auto* text = static_cast<TextLabel*>(rn.extras[1]);
-            text->setTruncates(env.truncates);
+            // A title that may wrap takes the lines it needs rather than ending in "…".
+            if (text->wordWrap() != env.wrapsToWidth)
+                text->setWordWrap(env.wrapsToWidth);
+            text->setTruncates(env.truncates && !env.wrapsToWidth);
             const QFont font = core.fontOf(env);
             symbol->setSymbol(n.systemImage, core.symbolSide(env), core.foregroundOf(env), 0, 1);
             updateLabelText(text, qs(shownText(n)), font, core.foregroundOf(env));
