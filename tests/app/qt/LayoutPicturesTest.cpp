@@ -70,6 +70,14 @@ class LayoutPicturesTest : public test::QtUiTest {
         return {widget.mapTo(&window, QPoint(0, 0)), widget.size()};
     }
 
+    // The pages' files in a folder of this test's own.
+    void installHelpPages() {
+        const auto root = std::filesystem::path(ORVEL_PNG_DIR).parent_path() / "layout-pictures";
+        std::filesystem::remove_all(root);
+        sim().paths().setRoot(root.string());
+        test::installHelpPages(sim().paths());
+    }
+
   private:
     std::unique_ptr<AppDelegate> delegate_;
 };
@@ -109,14 +117,32 @@ TEST_F(LayoutPicturesTest, EverySettingsPageScrollsInOneAreaAsTallAsTheWindow) {
     }
 }
 
+// Every page in the Help window shows every line of its texts as soon as it is drawn: a feature's
+// name wrapping in its fixed column beside its permission, paragraphs with spaced lines.
+TEST_F(LayoutPicturesTest, EveryHelpPageShowsEveryLineOfItsTexts) {
+    installHelpPages();
+    for (const HelpSection section : allCases<HelpSection>()) {
+        SCOPED_TRACE(std::string(rawValue(section)));
+        delegate().showHelpSection(section);
+        auto* window = dynamic_cast<ui::QtWindow*>(delegate().helpWindow.get());
+        ASSERT_NE(window, nullptr);
+        settle();
+        QWidget& widget = *window->widget();
+        for (auto* label : widget.findChildren<ui::TextLabel*>()) {
+            if (label->wordWrap() && label->isVisibleTo(&widget)) {
+                EXPECT_GE(label->height(), label->heightForWidth(label->width()))
+                    << label->text().left(60).toStdString();
+            }
+        }
+        if (section == HelpSection::permissions)
+            savePng(widget, "layout-help-permissions");
+    }
+}
+
 // Every title in the Help window's sidebar is shown whole, on as many lines as it needs; Return in
 // the search opens the first page found, with its row highlighted.
 TEST_F(LayoutPicturesTest, HelpShowsEveryTitleWholeAndReturnOpensTheFirstPageFound) {
-    // The pages' files in a folder of this test's own.
-    const auto root = std::filesystem::path(ORVEL_PNG_DIR).parent_path() / "layout-pictures";
-    std::filesystem::remove_all(root);
-    sim().paths().setRoot(root.string());
-    test::installHelpPages(sim().paths());
+    installHelpPages();
     delegate().showHelpSection(HelpSection::whatItDoes);
     auto* window = dynamic_cast<ui::QtWindow*>(delegate().helpWindow.get());
     ASSERT_NE(window, nullptr);

@@ -12,6 +12,7 @@
 
 #include <QBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QProgressBar>
 
 #include <algorithm>
@@ -64,9 +65,24 @@ bool plainRuns(const std::vector<TextRun>& runs) {
     return true;
 }
 
+// A text that takes other lines or another size makes every box above it measure again at once.
+// Qt passes the change up one box per turn of the loop, and only through boxes already shown, so
+// the boxes above a new page kept heights taken before its texts had their fonts and cut lines.
+void remeasureAbove(QWidget* label) {
+    for (QWidget* box = label->parentWidget(); box != nullptr && !box->isWindow();
+         box = box->parentWidget()) {
+        if (QLayout* layout = box->layout())
+            layout->invalidate();
+        box->updateGeometry();
+    }
+}
+
 void updateLabelText(QLabel* label, const QString& text, const QFont& font, const QColor& color) {
-    if (label->font() != font)
+    bool remeasure = false;
+    if (label->font() != font) {
         label->setFont(font);
+        remeasure = true;
+    }
     QPalette pal = label->palette();
     if (pal.color(QPalette::Active, QPalette::WindowText) != color ||
         !(label->palette().resolveMask() & (1ull << QPalette::WindowText))) {
@@ -77,8 +93,12 @@ void updateLabelText(QLabel* label, const QString& text, const QFont& font, cons
         pal.setColor(QPalette::Disabled, QPalette::WindowText, disabled);
         label->setPalette(pal);
     }
-    if (label->text() != text)
+    if (label->text() != text) {
         label->setText(text);
+        remeasure = true;
+    }
+    if (remeasure)
+        remeasureAbove(label);
 }
 
 void updateText(RenderCore& core, RenderNode& rn, QLabel* label, const Node& n, const Env& env) {
@@ -129,8 +149,10 @@ void updateText(RenderCore& core, RenderNode& rn, QLabel* label, const Node& n, 
     updateLabelText(label, shown, font, color);
     const bool wraps = env.lineLimit ? *env.lineLimit > 1
                                      : env.wrapsToWidth || rn.lastLength > kWrapAfterCharacters;
-    if (label->wordWrap() != wraps)
+    if (label->wordWrap() != wraps) {
         label->setWordWrap(wraps);
+        remeasureAbove(label);
+    }
     static_cast<TextLabel*>(label)->setTruncates(env.truncates && !wraps);
     const int maxHeight = env.lineLimit && *env.lineLimit > 1
                               ? *env.lineLimit * QFontMetrics(font).lineSpacing() + kLineLimitSlack
