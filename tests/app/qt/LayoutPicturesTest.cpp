@@ -4,10 +4,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 
 #include <gtest/gtest.h>
 
@@ -17,11 +20,15 @@
 
 #include "QtUiTest.h"
 #include "app/AppDelegate.h"
+#include "app/compose/MenuBarServices.h"
 #include "automations/AutomationsAndTriggersView.h"
 #include "foundation/Registry.h"
 #include "help/HelpSection.h"
+#include "menubar/MenuView.h"
+#include "menubar/StatusItemController.h"
 #include "settings/SettingsView.h"
 #include "support/OrvelTest.h"
+#include "ui/qt/QtPopover.h"
 #include "ui/qt/QtWindow.h"
 #include "ui/qt/TextLabel.h"
 
@@ -189,6 +196,56 @@ TEST_F(LayoutPicturesTest, HelpShowsEveryTitleWholeAndReturnOpensTheFirstPageFou
     }));
     settle();
     savePng(widget, "layout-help-search");
+}
+
+// The panel opens 520 pixels high on a screen 800 high, too low for all it holds: a fade with a
+// chevron along its bottom says more lies below until the footer's last row is in view.
+TEST_F(LayoutPicturesTest, ThePanelShowsThatMoreLiesBelowUntilItsFooterIsInView) {
+    test::acceptAgreement(sim().paths());
+    ASSERT_LE(QGuiApplication::primaryScreen()->availableGeometry().height(), kScreenHeight);
+    delegate().applicationDidFinishLaunching();
+    StatusItemController* item = StatusItemController::current();
+    ASSERT_NE(item, nullptr);
+    auto* popover = dynamic_cast<ui::QtPopover*>(&item->popover());
+    ASSERT_NE(popover, nullptr);
+    // The offscreen screen has no tray: the panel opens where the icon would be, at the size the
+    // tray's click gives it.
+    const auto menu = std::make_shared<MenuView>(menuViewServices());
+    popover->setContent(menu);
+    popover->setContentSize(MenuView::width(menu->scale()), StatusItemController::kPanelHeight);
+    popover->showAt(ui::Rect{900, 0, 24, 24});
+    settle();
+    QWidget& panel = *popover->widget();
+    QScrollArea* area = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (area = panel.findChild<QScrollArea*>()) != nullptr; }));
+    settle();
+    QAbstractButton* quit = nullptr;
+    for (auto* b : panel.findChildren<QAbstractButton*>()) {
+        if (b->isVisibleTo(&panel) && b->accessibleName() == "Quit Orvel")
+            quit = b;
+    }
+    ASSERT_NE(quit, nullptr);
+    const auto inView = [&] {
+        const QRect port(area->viewport()->mapTo(&panel, QPoint(0, 0)), area->viewport()->size());
+        return port.contains(QRect(quit->mapTo(&panel, QPoint(0, 0)), quit->size()));
+    };
+    const auto hint = [&] {
+        auto* more = area->viewport()->findChild<QWidget*>("moreBelow");
+        return more != nullptr && more->isVisibleTo(&panel) ? more : nullptr;
+    };
+    ASSERT_FALSE(inView()) << "the footer is below the fold";
+    ASSERT_NE(hint(), nullptr);
+    EXPECT_EQ(hint()->mapTo(area->viewport(), QPoint(0, hint()->height())).y(),
+              area->viewport()->height())
+        << "along the bottom edge";
+    savePng(panel, "layout-panel-800");
+
+    area->verticalScrollBar()->setValue(area->verticalScrollBar()->maximum());
+    settle();
+    EXPECT_TRUE(inView());
+    EXPECT_EQ(hint(), nullptr) << "nothing more below";
+    savePng(panel, "layout-panel-800-end");
+    popover->close();
 }
 
 }  // namespace

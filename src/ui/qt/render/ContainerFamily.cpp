@@ -9,6 +9,9 @@
 
 #include <QBoxLayout>
 #include <QEvent>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
@@ -28,6 +31,61 @@ void paintPanel(BoxWidget* panel, const PanelTone& tone) {
     panel->setBackground(tone.fill, Shape::rounded(kPanelCornerRadius));
     panel->setOverlay(tone.border, kPanelBorderWidth, Shape::rounded(kPanelCornerRadius));
 }
+
+// A fade with a chevron along the bottom of a scroll view while more lies below: a thin
+// scroll bar alone is easily missed, and what is below may be a window's last commands.
+class MoreBelow final : public QWidget {
+  public:
+    explicit MoreBelow(QScrollArea* area) : QWidget(area->viewport()), area_(area) {
+        setObjectName(kMoreBelowName);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        area->viewport()->installEventFilter(this);
+        QScrollBar* bar = area->verticalScrollBar();
+        QObject::connect(bar, &QScrollBar::valueChanged, this, [this] { follow(); });
+        QObject::connect(bar, &QScrollBar::rangeChanged, this, [this] { follow(); });
+        follow();
+    }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Resize)
+            follow();
+        return false;
+    }
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QPalette pal = RenderCore::palette();
+        QColor ground = pal.color(QPalette::Window);
+        QLinearGradient fade(0, 0, 0, height());
+        ground.setAlpha(0);
+        fade.setColorAt(0, ground);
+        ground.setAlpha(235);
+        fade.setColorAt(0.6, ground);
+        fade.setColorAt(1, ground);
+        p.fillRect(rect(), fade);
+        const QPointF tip(width() / 2.0, height() - kMoreBelowChevronBottom);
+        QPainterPath chevron;
+        chevron.moveTo(tip + QPointF(-kMoreBelowChevronHalfWidth, -kMoreBelowChevronHeight));
+        chevron.lineTo(tip);
+        chevron.lineTo(tip + QPointF(kMoreBelowChevronHalfWidth, -kMoreBelowChevronHeight));
+        p.strokePath(chevron, QPen(Appearance::named(NamedColor::secondaryLabel, pal), 2,
+                                   Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    }
+
+  private:
+    void follow() {
+        const QWidget* port = area_->viewport();
+        setGeometry(0, port->height() - kMoreBelowHeight, port->width(), kMoreBelowHeight);
+        const QScrollBar* bar = area_->verticalScrollBar();
+        const bool more = bar->value() < bar->maximum() - kScrolledToEndTolerance;
+        if (more == isHidden())
+            setVisible(more);
+        raise();
+    }
+
+    QScrollArea* area_;
+};
 
 void checkScrolledToEnd(RenderNode& rn, QScrollArea* area) {
     if (rn.kind != NodeKind::scroll && rn.kind != NodeKind::list) {
@@ -441,6 +499,9 @@ QWidget* makeScrollArea(RenderNode& rn, const Node& n) {
     for (QScrollBar* bar : {area->verticalScrollBar(), area->horizontalScrollBar()}) {
         QObject::connect(bar, &QScrollBar::valueChanged, area, check);
         QObject::connect(bar, &QScrollBar::rangeChanged, area, check);
+    }
+    if (n.kind == NodeKind::scroll && !n.horizontalScroll && n.showsIndicators) {
+        new MoreBelow(area);
     }
     return area;
 }
