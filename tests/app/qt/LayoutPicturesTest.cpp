@@ -30,6 +30,7 @@
 #include "support/OrvelTest.h"
 #include "ui/qt/QtPopover.h"
 #include "ui/qt/QtWindow.h"
+#include "ui/qt/SeparatorLine.h"
 #include "ui/qt/TextLabel.h"
 
 namespace orvel {
@@ -246,6 +247,48 @@ TEST_F(LayoutPicturesTest, ThePanelShowsThatMoreLiesBelowUntilItsFooterIsInView)
     EXPECT_EQ(hint(), nullptr) << "nothing more below";
     savePng(panel, "layout-panel-800-end");
     popover->close();
+}
+
+// A machine with nothing to list: the Devices page says it found no input devices and parts its
+// groups of rows with lines across the panel, never a row showing only a dash; Drives shows its
+// Rescan button alone.
+TEST_F(LayoutPicturesTest, TheDevicesAndDrivesPagesOfAMachineWithNothingToList) {
+    QWidget& devices = settingsOn(SettingsView::kDevicesTab);
+    QAbstractButton* scan = nullptr;
+    for (auto* b : devices.findChildren<QAbstractButton*>()) {
+        if (b->isVisibleTo(&devices) && (b->text() == "Scan" || b->accessibleName() == "Scan"))
+            scan = b;
+    }
+    ASSERT_NE(scan, nullptr);
+    scan->click();
+    ASSERT_TRUE(waitUntil([&] {
+        for (auto* label : devices.findChildren<QLabel*>()) {
+            if (label->isVisibleTo(&devices) &&
+                label->text() == "No keyboards or pointing devices found.")
+                return true;
+        }
+        return false;
+    }));
+    settle();
+    int lines = 0;
+    for (auto* line : devices.findChildren<ui::SeparatorLine*>()) {
+        if (line->isVisibleTo(&devices) && line->width() >= line->height()) {
+            ++lines;
+            EXPECT_GE(line->width(), devices.width() / 2) << "a line across the panel";
+        }
+    }
+    EXPECT_GT(lines, 0);
+    savePng(devices, "layout-settings-devices-empty");
+    closeAll();
+
+    QWidget& drives = settingsOn(SettingsView::kDrivesTab);
+    bool rescan = false;
+    for (auto* b : drives.findChildren<QAbstractButton*>()) {
+        rescan = rescan || (b->isVisibleTo(&drives) && (b->text() == "Rescan Volumes" ||
+                                                        b->accessibleName() == "Rescan Volumes"));
+    }
+    EXPECT_TRUE(rescan);
+    savePng(drives, "layout-settings-drives-empty");
 }
 
 }  // namespace
