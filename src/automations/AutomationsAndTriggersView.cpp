@@ -132,6 +132,7 @@ View AutomationsAndTriggersView::automationsForm() {
                             Toggle("Notify me when a timed session ends",
                                    settingBinding(prefs_.notifyOnEnd)),
                         })})
+        .scrollDisabled()
         .frame(std::nullopt, kFormHeight);
 }
 

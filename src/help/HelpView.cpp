@@ -48,13 +48,25 @@ View HelpView::sidebar() {
     rows.reserve(shown.size());
     for (const HelpSection s : shown) {
         const std::string raw(rawValue(s));
-        rows.push_back(Label(titleKey(s), std::string(symbol(s))).tag(raw).id(raw));
+        // A long title wraps in the column rather than losing its end.
+        rows.push_back(
+            Label(titleKey(s), std::string(symbol(s))).fixedSize(false, true).tag(raw).id(raw));
     }
     Binding<std::string> search{[this] { return query(); },
                                 [this](const std::string& text) { query = text; }};
+    // Return opens the first page found, as a click on its row would; an empty search finds
+    // nothing to open.
+    auto openFirst = [this] {
+        if (query().find_first_not_of(" \t") == std::string::npos) {
+            return;
+        }
+        if (const auto found = filterHelpSections(query()); !found.empty()) {
+            section = found.front();
+        }
+    };
     return VStack(HAlign::leading, 0,
                   {
-                      SearchField("Search Help", search).padding(8),
+                      SearchField("Search Help", search, openFirst).padding(8),
                       ZStack(Alignment::center(),
                              {
                                  List(selection, std::move(rows)),

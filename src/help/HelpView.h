@@ -12,8 +12,9 @@ namespace orvel {
 
 // The Help window's content: the pages' list with its search on the left, the chosen page on
 // the right. The page and the search text live as long as the view (the window keeps it while
-// hidden); "orvelOpenHelpSection" with a HelpSection value turns to that page. Searching never
-// changes the page: one the search hides stays shown, with no row highlighted.
+// hidden); "orvelOpenHelpSection" with a HelpSection value turns to that page. Typing a search
+// never changes the page: one the search hides stays shown, with no row highlighted; Return in the
+// search field opens the first page found.
 class HelpView final : public ui::ViewComponent {
   public:
     explicit HelpView(const HelpPages& pages, HelpSection section = HelpSection::whatItDoes,

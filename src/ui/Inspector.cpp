@@ -464,9 +464,12 @@ bool Inspector::type(std::string_view label, std::string_view text) {
 }
 
 bool Inspector::submit(std::string_view label) {
-    auto found = enabledControl(label, NodeKind::textField);
+    auto found = enabledControl(label, NodeKind::empty);
     if (!found) {
         return false;
+    }
+    if (!isTextInput(*found->node)) {
+        return fail("\"" + std::string(label) + "\" is not a text field");
     }
     if (auto action = found->node->onSubmit) {
         action();

@@ -194,6 +194,7 @@ ORVEL_MODIFIER(menuIndicatorHidden(bool value), n.menuIndicatorHidden = value)
 ORVEL_MODIFIER(id(std::string value), n.id = std::move(value))
 ORVEL_MODIFIER(tag(std::string value), n.tag = std::move(value))
 ORVEL_MODIFIER(onScrolledToEnd(std::function<void()> value), n.onScrolledToEnd = std::move(value))
+ORVEL_MODIFIER(scrollDisabled(bool value), n.scrollDisabled = value)
 
 #undef ORVEL_MODIFIER
 
@@ -451,10 +452,11 @@ View SecureField(std::string placeholderKey, Binding<std::string> text,
     return View(node);
 }
 
-View SearchField(std::string promptKey, Binding<std::string> text) {
+View SearchField(std::string promptKey, Binding<std::string> text, std::function<void()> onSubmit) {
     auto node = make(NodeKind::searchField);
     node->text = std::move(promptKey);
     node->textBinding = std::move(text);
+    node->onSubmit = std::move(onSubmit);
     return View(node);
 }
 

@@ -136,6 +136,9 @@ class View {
     View tag(std::string value) const;
     // Called when a scroll view has been scrolled to its end.
     View onScrolledToEnd(std::function<void()> action) const;
+    // A form or scroll view that never scrolls: its content takes the height it needs. Decided
+    // when the view is first shown in its place.
+    View scrollDisabled(bool disabled = true) const;
 
     // Layout wrappers: each wraps the view so far, in order, as in a declarative toolkit.
     View padding(double amount = 8) const;
@@ -229,6 +232,7 @@ struct Node {
     // Scroll views.
     bool horizontalScroll = false;
     bool showsIndicators = true;
+    bool scrollDisabled = false;
     std::function<void()> onScrolledToEnd;
 
     // Wrappers.
@@ -317,8 +321,10 @@ View TextField(std::string placeholderKey, Binding<std::string> text,
 View IntegerField(std::string placeholderKey, Binding<std::int64_t> value);
 View SecureField(std::string placeholderKey, Binding<std::string> text,
                  std::function<void()> onSubmit = nullptr);
-// A search field with a prompt; every keystroke writes the text as typed.
-View SearchField(std::string promptKey, Binding<std::string> text);
+// A search field with a prompt; every keystroke writes the text as typed, and Return calls
+// `onSubmit`.
+View SearchField(std::string promptKey, Binding<std::string> text,
+                 std::function<void()> onSubmit = nullptr);
 // A minimum above the maximum collapses the range to the maximum; a step that would not change
 // the value writes nothing.
 View Stepper(View label, Binding<double> value, double minimum, double maximum, double step = 1);

@@ -104,6 +104,34 @@ TEST_F(HelpViewTest, SearchingFiltersTheRowsAndNeverChangesThePage) {
     EXPECT_EQ(ui().listRows(), allTitles());
 }
 
+// Return in the search field opens the first page found, highlighted; with nothing found the
+// page stays.
+TEST_F(HelpViewTest, ReturnInTheSearchOpensTheFirstPageFound) {
+    post(drives);
+    struct Case {
+        const char* query;
+        HelpSection shown;
+    };
+    const Case cases[] = {
+        {"systemd-inhibit", commandLine},
+        {" ups ", triggers},
+        {"wake sleep", triggers},
+        {" \t ", triggers},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        ASSERT_TRUE(ui().clearText("Search Help"));
+        ASSERT_TRUE(ui().type("Search Help", c.query));
+        ASSERT_TRUE(ui().submit("Search Help"));
+        loop().drain();
+        EXPECT_EQ(view().section(), c.shown);
+        EXPECT_TRUE(headed(c.shown));
+        if (!ui().listRows().empty()) {
+            EXPECT_EQ(ui().selectedRow(), title(c.shown));
+        }
+    }
+}
+
 TEST_F(HelpViewTest, APageOpenedWhileTheSearchHidesItShowsWithoutAHighlight) {
     ASSERT_TRUE(ui().type("Search Help", "systemd-inhibit"));
     post(acknowledgments);

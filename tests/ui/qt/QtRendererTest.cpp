@@ -13,8 +13,11 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextDocument>
 
 #include <algorithm>
+#include <map>
 
 #include "QtUiTest.h"
 #include "foundation/DateFormatting.h"
@@ -22,6 +25,7 @@
 #include "ui/qt/Appearance.h"
 #include "ui/qt/QtWindow.h"
 #include "ui/qt/SegmentedControl.h"
+#include "ui/qt/SeparatorLine.h"
 #include "ui/qt/StepperArrows.h"
 #include "ui/qt/SwitchWidget.h"
 #include "ui/qt/TextLabel.h"
@@ -1039,6 +1043,59 @@ TEST_F(QtRendererTest, APageSwitchedInAShownWindowShowsEveryNewBlockInOrderAndHi
     EXPECT_EQ(order, (std::vector<std::string>{"Paragraph 0", "Heading 1", "Paragraph 1",
                                                "Paragraph 2", "Heading 3", "Paragraph 3",
                                                "Paragraph 4", "Heading 5", "Paragraph 5"}));
+}
+
+// A section header is drawn in capitals: its words only, not the markup they are drawn with.
+TEST_F(QtRendererTest, ASectionHeaderInCapitalsKeepsItsLinksAddressAndItsSymbols) {
+    QtWindow& window = show([](Service&) {
+        return Form(
+            {Section(Text("Read [the Guide](https://example.org/Guide)"),
+                     {TextVerbatim("first row")}),
+             Section(TextVerbatim("Tom & <Jerry>").lineSpacing(2), {TextVerbatim("second row")})});
+    });
+    std::map<std::string, std::string> links;  // the words a reader sees, and where each goes
+    for (auto* label : window.widget()->findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(window.widget()) || label->text().contains("row"))
+            continue;
+        QTextDocument document;
+        if (label->textFormat() == Qt::RichText)
+            document.setHtml(label->text());
+        else
+            document.setPlainText(label->text());
+        QString target;
+        for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+            for (auto it = block.begin(); !it.atEnd(); ++it) {
+                if (it.fragment().charFormat().isAnchor())
+                    target = it.fragment().charFormat().anchorHref();
+            }
+        }
+        links[document.toPlainText().toStdString()] = target.toStdString();
+    }
+    EXPECT_EQ(links, (std::map<std::string, std::string>{
+                         {"READ THE GUIDE", "https://example.org/Guide"}, {"TOM & <JERRY>", ""}}));
+}
+
+// A divider among a section's rows parts two groups of them: a line across the whole panel, not a
+// row of its own that shows a dash, and no row lines doubling it.
+TEST_F(QtRendererTest, ADividerAmongASectionsRowsIsOneLineAcrossThePanel) {
+    QtWindow& window = show([](Service& s) {
+        return Form({Section(TextVerbatim("Group"), {Toggle("Before", bind(s.awake)), Divider(),
+                                                     Toggle("After", bind(s.awake))})});
+    });
+    window.widget()->resize(480, 300);
+    settle();
+    std::vector<SeparatorLine*> lines;
+    for (auto* line : window.widget()->findChildren<SeparatorLine*>()) {
+        if (line->isVisibleTo(window.widget()))
+            lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), 1u) << "the divider alone parts the two rows";
+    auto* before = find<QAbstractButton>(window, "Before");
+    ASSERT_NE(before, nullptr);
+    const int rowWidth = before->mapTo(window.widget(), QPoint(before->width(), 0)).x() -
+                         lines[0]->mapTo(window.widget(), QPoint(0, 0)).x();
+    EXPECT_GE(lines[0]->width(), rowWidth) << "the line spans the rows it parts";
+    EXPECT_LE(lines[0]->height(), 2);
 }
 
 }  // namespace

@@ -9,6 +9,9 @@
 
 #include <QBoxLayout>
 #include <QEvent>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QStackedWidget>
@@ -28,6 +31,61 @@ void paintPanel(BoxWidget* panel, const PanelTone& tone) {
     panel->setBackground(tone.fill, Shape::rounded(kPanelCornerRadius));
     panel->setOverlay(tone.border, kPanelBorderWidth, Shape::rounded(kPanelCornerRadius));
 }
+
+// A fade with a chevron along the bottom of a scroll view while more lies below: a thin
+// scroll bar alone is easily missed, and what is below may be a window's last commands.
+class MoreBelow final : public QWidget {
+  public:
+    explicit MoreBelow(QScrollArea* area) : QWidget(area->viewport()), area_(area) {
+        setObjectName(kMoreBelowName);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        area->viewport()->installEventFilter(this);
+        QScrollBar* bar = area->verticalScrollBar();
+        QObject::connect(bar, &QScrollBar::valueChanged, this, [this] { follow(); });
+        QObject::connect(bar, &QScrollBar::rangeChanged, this, [this] { follow(); });
+        follow();
+    }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Resize)
+            follow();
+        return false;
+    }
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QPalette pal = RenderCore::palette();
+        QColor ground = pal.color(QPalette::Window);
+        QLinearGradient fade(0, 0, 0, height());
+        ground.setAlpha(0);
+        fade.setColorAt(0, ground);
+        ground.setAlpha(235);
+        fade.setColorAt(0.6, ground);
+        fade.setColorAt(1, ground);
+        p.fillRect(rect(), fade);
+        const QPointF tip(width() / 2.0, height() - kMoreBelowChevronBottom);
+        QPainterPath chevron;
+        chevron.moveTo(tip + QPointF(-kMoreBelowChevronHalfWidth, -kMoreBelowChevronHeight));
+        chevron.lineTo(tip);
+        chevron.lineTo(tip + QPointF(kMoreBelowChevronHalfWidth, -kMoreBelowChevronHeight));
+        p.strokePath(chevron, QPen(Appearance::named(NamedColor::secondaryLabel, pal), 2,
+                                   Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    }
+
+  private:
+    void follow() {
+        const QWidget* port = area_->viewport();
+        setGeometry(0, port->height() - kMoreBelowHeight, port->width(), kMoreBelowHeight);
+        const QScrollBar* bar = area_->verticalScrollBar();
+        const bool more = bar->value() < bar->maximum() - kScrolledToEndTolerance;
+        if (more == isHidden())
+            setVisible(more);
+        raise();
+    }
+
+    QScrollArea* area_;
+};
 
 void checkScrolledToEnd(RenderNode& rn, QScrollArea* area) {
     if (rn.kind != NodeKind::scroll && rn.kind != NodeKind::list) {
@@ -57,17 +115,26 @@ void checkScrolledToEndLater(RenderNode& rn, QScrollArea* area) {
         Qt::QueuedConnection);
 }
 
+// What a scroll view or form holds its content in: the scroll area's widget, or the box itself
+// when it never scrolls.
+QWidget* contentOf(QWidget* widget) {
+    auto* area = qobject_cast<QScrollArea*>(widget);
+    return area != nullptr ? area->widget() : widget;
+}
+
 void updateScroll(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv) {
-    auto* area = static_cast<QScrollArea*>(rn.widget);
+    auto* area = qobject_cast<QScrollArea*>(rn.widget);
     const Qt::ScrollBarPolicy shown =
         n.showsIndicators ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
-    area->setVerticalScrollBarPolicy(n.horizontalScroll ? Qt::ScrollBarAlwaysOff : shown);
-    area->setHorizontalScrollBarPolicy(n.horizontalScroll ? shown : Qt::ScrollBarAlwaysOff);
+    if (area != nullptr) {
+        area->setVerticalScrollBarPolicy(n.horizontalScroll ? Qt::ScrollBarAlwaysOff : shown);
+        area->setHorizontalScrollBarPolicy(n.horizontalScroll ? shown : Qt::ScrollBarAlwaysOff);
+    }
     const Axis axis = n.horizontalScroll ? Axis::horizontal : Axis::vertical;
     std::vector<Entry> entries;
     core.flatten(n.children, "", childEnv, entries);
     core.reconcile(rn, std::move(entries), axis, Role::plain);
-    auto* layout = static_cast<QVBoxLayout*>(area->widget()->layout());
+    auto* layout = static_cast<QVBoxLayout*>(contentOf(rn.widget)->layout());
     std::vector<Qt::Alignment> flags;
     for (auto& child : rn.children) {
         const Flex f = core.flex(child->node(), Axis::none);
@@ -76,15 +143,15 @@ void updateScroll(RenderCore& core, RenderNode& rn, const Node& n, const Env& ch
                         (f.v ? Qt::Alignment() : Qt::AlignTop));
     }
     core.place(rn, layout, flags);
-    checkScrolledToEndLater(rn, area);
+    if (area != nullptr)
+        checkScrolledToEndLater(rn, area);
 }
 
 void updateForm(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv) {
-    auto* area = static_cast<QScrollArea*>(rn.widget);
     std::vector<Entry> entries;
     core.flatten(n.children, "", childEnv, entries);
     core.reconcile(rn, std::move(entries), Axis::vertical, Role::sectionRow);
-    auto* layout = static_cast<QVBoxLayout*>(area->widget()->layout());
+    auto* layout = static_cast<QVBoxLayout*>(contentOf(rn.widget)->layout());
     std::vector<Qt::Alignment> flags;
     bool fills = false;
     for (auto& child : rn.children) {
@@ -206,8 +273,11 @@ void updateSection(RenderCore& core, RenderNode& rn, const Node& n, const Env& c
             rn.extras[i]->deleteLater();
         }
         rn.extras.resize(1);
+        const auto divides = [&rn](std::size_t i) {
+            return rn.children[i]->node().kind == NodeKind::divider;
+        };
         for (std::size_t i = 0; i < order.size(); ++i) {
-            if (i > 0) {
+            if (i > 0 && !divides(i) && !divides(i - 1)) {
                 auto* line = new SeparatorLine(Qt::Horizontal);
                 rows->addWidget(line);
                 rn.extras.push_back(line);
@@ -389,10 +459,6 @@ void updateTabs(RenderCore& core, RenderNode& rn, const Node& n, const Env& chil
 QWidget* makeScrollArea(RenderNode& rn, const Node& n) {
     WeakRef<RenderNode> guard = weakRef(rn);
     RenderNode* self = &rn;
-    auto* area = new QScrollArea;
-    area->setFrameShape(QFrame::NoFrame);
-    area->setWidgetResizable(true);
-    area->viewport()->setAutoFillBackground(false);
     auto* content = new BoxWidget;
     content->setAutoFillBackground(false);
     auto* layout = new QVBoxLayout(content);
@@ -401,6 +467,15 @@ QWidget* makeScrollArea(RenderNode& rn, const Node& n) {
     if (n.kind == NodeKind::form) {
         layout->setContentsMargins(kFormMargins);
         layout->setSpacing(kFormSectionSpacing);
+    }
+    if (n.scrollDisabled && n.kind != NodeKind::list) {
+        return content;
+    }
+    auto* area = new QScrollArea;
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidgetResizable(true);
+    area->viewport()->setAutoFillBackground(false);
+    if (n.kind == NodeKind::form) {
         area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     }
     if (n.kind == NodeKind::list) {
@@ -424,6 +499,9 @@ QWidget* makeScrollArea(RenderNode& rn, const Node& n) {
     for (QScrollBar* bar : {area->verticalScrollBar(), area->horizontalScrollBar()}) {
         QObject::connect(bar, &QScrollBar::valueChanged, area, check);
         QObject::connect(bar, &QScrollBar::rangeChanged, area, check);
+    }
+    if (n.kind == NodeKind::scroll && !n.horizontalScroll && n.showsIndicators) {
+        new MoreBelow(area);
     }
     return area;
 }

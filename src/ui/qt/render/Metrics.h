@@ -44,6 +44,12 @@ inline constexpr double kPanelCornerRadius = 7;
 inline constexpr double kPanelBorderWidth = 1;
 // Within this distance of the end counts as the end: the last line is fully in view.
 inline constexpr int kScrolledToEndTolerance = 6;
+// The fade and chevron along a scroll view's bottom while more lies below.
+inline constexpr const char* kMoreBelowName = "moreBelow";
+inline constexpr int kMoreBelowHeight = 26;
+inline constexpr double kMoreBelowChevronBottom = 6;
+inline constexpr double kMoreBelowChevronHalfWidth = 6;
+inline constexpr double kMoreBelowChevronHeight = 4;
 
 // Buttons, menus and pickers.
 inline constexpr int kMenuDropOffset = 2;  // a pull-down menu opens this far below its button

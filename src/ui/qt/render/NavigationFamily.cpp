@@ -142,6 +142,12 @@ QWidget* create(RenderCore&, RenderNode& rn, const Node& n, Axis) {
                                      binding.set(text.toStdString());
                                  }
                              });
+            QObject::connect(field, &QLineEdit::returnPressed, field, [guard, self] {
+                if (!guard)
+                    return;
+                if (auto submit = self->node().onSubmit)
+                    submit();
+            });
             return field;
         }
         default:

@@ -452,11 +452,15 @@ void RenderCore::updateRow(RenderNode& rn, const Node& n, const Env& env, Role r
         return;
     }
     const bool fresh = rn.outer == nullptr;
+    // A divider among a section's rows is no row: it parts two groups of them across the panel.
+    const bool parts = role == Role::sectionRow && n.kind == NodeKind::divider;
     if (fresh) {
         auto* row = new BoxWidget;
         auto* layout = new QHBoxLayout(row);
         layout->setSpacing(kRowSpacing);
-        if (role == Role::sectionRow) {
+        if (parts) {
+            layout->setContentsMargins(0, 0, 0, 0);
+        } else if (role == Role::sectionRow) {
             layout->setContentsMargins(kSectionRowMargins);
             row->setMinimumHeight(kSectionRowMinHeight);
         } else {
@@ -484,7 +488,7 @@ void RenderCore::updateRow(RenderNode& rn, const Node& n, const Env& env, Role r
         rn.rowLabel.reset();
     }
     const bool labelled = label.has_value();
-    const Flex f = flex(n, Axis::horizontal);
+    const Flex f = parts ? Flex{true, false} : flex(n, Axis::horizontal);
     const std::vector<QWidget*> want =
         labelled ? std::vector<QWidget*>{rn.rowLabel->placedWidget(), nullptr, rn.widget}
                  : std::vector<QWidget*>{rn.widget};

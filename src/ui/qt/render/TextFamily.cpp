@@ -12,6 +12,7 @@
 
 #include <QBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QProgressBar>
 
 #include <algorithm>
@@ -64,9 +65,24 @@ bool plainRuns(const std::vector<TextRun>& runs) {
     return true;
 }
 
+// A text that takes other lines or another size makes every box above it measure again at once.
+// Qt passes the change up one box per turn of the loop, and only through boxes already shown, so
+// the boxes above a new page kept heights taken before its texts had their fonts and cut lines.
+void remeasureAbove(QWidget* label) {
+    for (QWidget* box = label->parentWidget(); box != nullptr && !box->isWindow();
+         box = box->parentWidget()) {
+        if (QLayout* layout = box->layout())
+            layout->invalidate();
+        box->updateGeometry();
+    }
+}
+
 void updateLabelText(QLabel* label, const QString& text, const QFont& font, const QColor& color) {
-    if (label->font() != font)
+    bool remeasure = false;
+    if (label->font() != font) {
         label->setFont(font);
+        remeasure = true;
+    }
     QPalette pal = label->palette();
     if (pal.color(QPalette::Active, QPalette::WindowText) != color ||
         !(label->palette().resolveMask() & (1ull << QPalette::WindowText))) {
@@ -77,8 +93,12 @@ void updateLabelText(QLabel* label, const QString& text, const QFont& font, cons
         pal.setColor(QPalette::Disabled, QPalette::WindowText, disabled);
         label->setPalette(pal);
     }
-    if (label->text() != text)
+    if (label->text() != text) {
         label->setText(text);
+        remeasure = true;
+    }
+    if (remeasure)
+        remeasureAbove(label);
 }
 
 void updateText(RenderCore& core, RenderNode& rn, QLabel* label, const Node& n, const Env& env) {
@@ -89,16 +109,21 @@ void updateText(RenderCore& core, RenderNode& rn, QLabel* label, const Node& n, 
     Qt::TextFormat format = Qt::PlainText;
     const QColor link = Appearance::foreground(Color::accent(), core.palette());
     const std::string cacheKey = raw + (n.verbatim ? "\x1fv" : "\x1fm") +
-                                 std::to_string(font.pixelSize()) + "\x1f" +
-                                 std::to_string(env.lineSpacing);
+                                 (env.uppercase ? "u" : "") + std::to_string(font.pixelSize()) +
+                                 "\x1f" + std::to_string(env.lineSpacing);
+    // Capitals are the words' own, before any markup: a link's address and an entity keep their
+    // case.
+    const auto cased = [&env](QString text) { return env.uppercase ? text.toUpper() : text; };
     if (cacheKey == rn.lastRaw && link == rn.lastLink && !rn.lastShown.isNull()) {
         shown = rn.lastShown;
         format = label->textFormat();
     } else if (n.verbatim) {
-        shown = qs(raw);
+        shown = cased(qs(raw));
         rn.lastLength = readCharacters(shown);
     } else {
-        const std::vector<TextRun> runs = parseInlineMarkdown(raw);
+        std::vector<TextRun> runs = parseInlineMarkdown(raw);
+        for (TextRun& run : runs)
+            run.text = cased(qs(run.text)).toStdString();
         shown = qs(plainText(runs));
         rn.lastLength = readCharacters(shown);
         if (!plainRuns(runs)) {
@@ -119,16 +144,15 @@ void updateText(RenderCore& core, RenderNode& rn, QLabel* label, const Node& n, 
     rn.lastRaw = cacheKey;
     rn.lastLink = link;
     rn.lastShown = shown;
-    if (env.uppercase) {
-        shown = shown.toUpper();
-    }
     if (label->textFormat() != format)
         label->setTextFormat(format);
     updateLabelText(label, shown, font, color);
     const bool wraps = env.lineLimit ? *env.lineLimit > 1
                                      : env.wrapsToWidth || rn.lastLength > kWrapAfterCharacters;
-    if (label->wordWrap() != wraps)
+    if (label->wordWrap() != wraps) {
         label->setWordWrap(wraps);
+        remeasureAbove(label);
+    }
     static_cast<TextLabel*>(label)->setTruncates(env.truncates && !wraps);
     const int maxHeight = env.lineLimit && *env.lineLimit > 1
                               ? *env.lineLimit * QFontMetrics(font).lineSpacing() + kLineLimitSlack
@@ -233,7 +257,10 @@ void update(RenderCore& core, RenderNode& rn, const Node& n, const Env& env, con
         case NodeKind::label: {
             auto* symbol = static_cast<SymbolWidget*>(rn.extras[0]);
             auto* text = static_cast<TextLabel*>(rn.extras[1]);
-            text->setTruncates(env.truncates);
+            // A title that may wrap takes the lines it needs rather than ending in "…".
+            if (text->wordWrap() != env.wrapsToWidth)
+                text->setWordWrap(env.wrapsToWidth);
+            text->setTruncates(env.truncates && !env.wrapsToWidth);
             const QFont font = core.fontOf(env);
             symbol->setSymbol(n.systemImage, core.symbolSide(env), core.foregroundOf(env), 0, 1);
             updateLabelText(text, qs(shownText(n)), font, core.foregroundOf(env));
