@@ -59,7 +59,9 @@ std::optional<ApplicationBundle> SimWorkspace::bundle(std::string_view url) {
 void SimWorkspace::installedApplications(ApplicationsCompletion completion) {
     std::vector<InstalledApplication> apps;
     for (const auto& [url, app] : installed_) {
-        apps.push_back({url, app.bundleIdentifier, app.localizedName, app.iconName, {}});
+        const bool file = !app.icon.empty() && app.icon.front() == '/';
+        apps.push_back({url, app.bundleIdentifier, app.localizedName, file ? "" : app.icon,
+                        file ? app.icon : ""});
     }
     auto slot = opening_.emplace(opening_.end());
     *slot = RunLoop::main().after(
@@ -93,9 +95,9 @@ Result<void> SimWorkspace::openSettingsPanel(std::string_view anchor) {
 }
 
 void SimWorkspace::install(std::string url, std::string bundleIdentifier, std::string localizedName,
-                           std::string iconName) {
+                           std::string icon) {
     installed_[std::move(url)] =
-        Installed{std::move(bundleIdentifier), std::move(localizedName), std::move(iconName)};
+        Installed{std::move(bundleIdentifier), std::move(localizedName), std::move(icon)};
 }
 
 void SimWorkspace::openApplication(std::string_view url, OpenCompletion completion) {

@@ -44,9 +44,9 @@ class SimWorkspace final : public Workspace {
                       notice);
     }
     // An application that the installed applications list and that openApplication() can start
-    // from this path.
+    // from this path. Its icon is a theme's name, or a picture file's path.
     void install(std::string url, std::string bundleIdentifier, std::string localizedName,
-                 std::string iconName = {});
+                 std::string icon = {});
     // The next openApplication() fails with this message.
     void failNextOpenApplication(std::string message) {
         nextOpenApplicationFailure_ = std::move(message);
@@ -86,7 +86,7 @@ class SimWorkspace final : public Workspace {
     struct Installed {
         std::string bundleIdentifier;
         std::string localizedName;
-        std::string iconName;
+        std::string icon;
     };
     std::map<std::string, Installed, std::less<>> installed_;
     std::optional<std::string> nextOpenApplicationFailure_;
