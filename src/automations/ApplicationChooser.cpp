@@ -66,7 +66,11 @@ std::vector<ApplicationChooser::Entry> ApplicationChooser::ordered(
     std::vector<Entry> entries;
     entries.reserve(apps.size());
     for (const auto& app : apps) {
-        entries.push_back({app, runningURLs.count(app.url) != 0});
+        const bool runs = runningURLs.count(app.url) != 0;
+        // Orvel opens no terminal to start one in.
+        if (runs || !app.runsInTerminal) {
+            entries.push_back({app, runs});
+        }
     }
     std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
         if (a.running != b.running) {

@@ -41,7 +41,8 @@ class ApplicationChooser final : public ui::ViewComponent, public WeakReferencea
     static ui::OpenPanelOptions filePanel(Workspace& workspace);
 
     // Running ones first (those whose entry a running application's bundleURL is), each part
-    // in the user's language's order of names, ignoring case.
+    // in the user's language's order of names, ignoring case. One that runs in a terminal is
+    // offered only while it runs.
     static std::vector<Entry> ordered(const std::vector<InstalledApplication>& apps,
                                       const std::vector<RunningApplication>& running);
 

@@ -49,6 +49,9 @@ struct InstalledApplication {
     std::string iconName;
     // A picture file of its icon; empty when none was found.
     std::string iconFile;
+    // It runs in a terminal, which openApplication() does not open: it can be watched while it
+    // runs, not started.
+    bool runsInTerminal = false;
 
     bool operator==(const InstalledApplication&) const = default;
 };
@@ -76,9 +79,10 @@ class Workspace {
     // runs, or with why it could not be started, in words.
     using OpenCompletion = std::function<void(Result<RunningApplication>)>;
     virtual void openApplication(std::string_view url, OpenCompletion completion) = 0;
-    // The installed applications the desktop's menus offer, in no particular order; each can be
-    // started by openApplication() and opened by bundle(). The completion runs once, on the main
-    // loop and never before this returns; the reading does not hold up the main loop.
+    // The installed applications the desktop's menus offer, in no particular order; each opens
+    // by bundle() and, unless it runs in a terminal, can be started by openApplication(). The
+    // completion runs once, on the main loop and never before this returns; the reading does not
+    // hold up the main loop.
     using ApplicationsCompletion = std::function<void(std::vector<InstalledApplication>)>;
     virtual void installedApplications(ApplicationsCompletion completion) = 0;
     // The bundle at this URL; nothing when it cannot be opened.

@@ -58,6 +58,11 @@ TEST_F(ApplicationChooserTest, RunningApplicationsComeFirstThenTheLanguagesOrder
          }) {
         install(id, name);
     }
+    // Programs that run in a terminal: offered only while one runs.
+    for (const char* id : {"top", "vim"}) {
+        sim().workspace().install(kApps + id + ".desktop", id, id, {}, true);
+    }
+    run("vim", "vim");
     run("zebra", "Zebra");
     run("mail", "Mail");
     // Another copy of an installed application, and one with no entry: neither marks it.
@@ -65,9 +70,9 @@ TEST_F(ApplicationChooserTest, RunningApplicationsComeFirstThenTheLanguagesOrder
                              std::string("/elsewhere/copy.desktop"));
     sim().workspace().launch(std::string("tool"), std::string("Tool"));
     present();
-    EXPECT_EQ(view().listRows(),
-              (std::vector<std::string>{"Mail Running", "Zebra Running", "\u00C4pfel", "Apple",
-                                        "banana", "Copy", "\u00C9clair", "zulu"}));
+    EXPECT_EQ(view().listRows(), (std::vector<std::string>{
+                                     "Mail Running", "vim Running", "Zebra Running", "\u00C4pfel",
+                                     "Apple", "banana", "Copy", "\u00C9clair", "zulu"}));
 }
 
 TEST_F(ApplicationChooserTest, TheSearchKeepsTheNamesThatHoldItAndSaysWhenNoneDoes) {

@@ -77,6 +77,7 @@ TEST_F(DesktopApplicationsTest, ListsWhatADesktopMenuShows) {
          ""},
         {system() / "nameless.desktop", app, "", ""},
         {system() / "vendor/sub.desktop", app + "Name=Sub\n", "vendor-sub", "Sub"},
+        {system() / "console.desktop", app + "Name=Console\nTerminal=true\n", "console", "Console"},
         {system() / "files.desktop",
          app + "Name=Files\nName[de]=Dateien\nName[de_DE]=Dateien (DE)\nName[fr]=Fichiers\n",
          "files", "Dateien (DE)"},
@@ -94,6 +95,7 @@ TEST_F(DesktopApplicationsTest, ListsWhatADesktopMenuShows) {
     for (const auto& a : xdg::listApplications(listing())) {
         EXPECT_TRUE(listed.emplace(a.bundleIdentifier, std::pair(a.localizedName, a.url)).second)
             << a.bundleIdentifier << " listed twice";
+        EXPECT_EQ(a.runsInTerminal, a.bundleIdentifier == "console") << a.bundleIdentifier;
     }
     EXPECT_EQ(listed, expected);
 }

@@ -213,6 +213,7 @@ std::vector<InstalledApplication> listApplications(const ApplicationListing& lis
                 app.iconName = icon;
             }
             app.iconFile = findIconFile(icon, listing.iconFolders);
+            app.runsInTerminal = value("Terminal") == "true";
             apps.push_back(std::move(app));
         }
     }

@@ -61,7 +61,7 @@ void SimWorkspace::installedApplications(ApplicationsCompletion completion) {
     for (const auto& [url, app] : installed_) {
         const bool file = !app.icon.empty() && app.icon.front() == '/';
         apps.push_back({url, app.bundleIdentifier, app.localizedName, file ? "" : app.icon,
-                        file ? app.icon : ""});
+                        file ? app.icon : "", app.runsInTerminal});
     }
     auto slot = opening_.emplace(opening_.end());
     *slot = RunLoop::main().after(
@@ -95,9 +95,9 @@ Result<void> SimWorkspace::openSettingsPanel(std::string_view anchor) {
 }
 
 void SimWorkspace::install(std::string url, std::string bundleIdentifier, std::string localizedName,
-                           std::string icon) {
-    installed_[std::move(url)] =
-        Installed{std::move(bundleIdentifier), std::move(localizedName), std::move(icon)};
+                           std::string icon, bool runsInTerminal) {
+    installed_[std::move(url)] = Installed{std::move(bundleIdentifier), std::move(localizedName),
+                                           std::move(icon), runsInTerminal};
 }
 
 void SimWorkspace::openApplication(std::string_view url, OpenCompletion completion) {

@@ -44,9 +44,10 @@ class SimWorkspace final : public Workspace {
                       notice);
     }
     // An application that the installed applications list and that openApplication() can start
-    // from this path. Its icon is a theme's name, or a picture file's path.
+    // from this path (unless it runs in a terminal). Its icon is a theme's name, or a picture
+    // file's path.
     void install(std::string url, std::string bundleIdentifier, std::string localizedName,
-                 std::string icon = {});
+                 std::string icon = {}, bool runsInTerminal = false);
     // The next openApplication() fails with this message.
     void failNextOpenApplication(std::string message) {
         nextOpenApplicationFailure_ = std::move(message);
@@ -87,6 +88,7 @@ class SimWorkspace final : public Workspace {
         std::string bundleIdentifier;
         std::string localizedName;
         std::string icon;
+        bool runsInTerminal = false;
     };
     std::map<std::string, Installed, std::less<>> installed_;
     std::optional<std::string> nextOpenApplicationFailure_;
