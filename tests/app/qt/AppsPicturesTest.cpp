@@ -21,6 +21,7 @@
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
 #include "triggers/TriggerEngine.h"
+#include "ui/qt/Appearance.h"
 #include "ui/qt/QtWindow.h"
 
 namespace orvel {
@@ -215,6 +216,13 @@ TEST_F(AppsPicturesTest, TheApplicationChooserWithRunningApplicationsFirstAndASe
     }));
     ASSERT_TRUE(shows(widget, "Text Editor"));
     savePng(widget, "app-chooser-search");
+
+    chooser->query = "";
+    ASSERT_TRUE(shows(widget, "Mail"));
+    ui::Appearance::apply(true);
+    settle();
+    savePng(widget, "app-chooser-dark");
+    ui::Appearance::apply(false);
     window.reset();
     std::filesystem::remove_all(folder);
     EXPECT_TRUE(chosen.empty());
