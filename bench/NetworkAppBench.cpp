@@ -58,6 +58,9 @@ class CountingWorkspace final : public Workspace {
     void openApplication(std::string_view url, OpenCompletion completion) override {
         inner_.openApplication(url, std::move(completion));
     }
+    void installedApplications(ApplicationsCompletion completion) override {
+        inner_.installedApplications(std::move(completion));
+    }
     int scans = 0;
 
   private:

@@ -2,7 +2,7 @@
 
 #include "app/compose/MenuBarServices.h"
 #include "app/compose/WindowsServices.h"
-#include "automations/AppRuleEditor.h"
+#include "automations/ApplicationChooser.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "devices/BuiltInDisplay.h"
@@ -243,6 +243,26 @@ void showLaunchFailure(const std::string& url, const std::string& reason) {
     ui::UiHost::current().makeAlert(std::move(content))->runModal();
 }
 
+// A running application started from the entry is watched as it runs; else the entry is started
+// and watched once it runs.
+void watchChosenApp(const std::string& url) {
+    Workspace& workspace = Platform::current().workspace();
+    for (const RunningApplication& app : workspace.runningApplications()) {
+        if (app.bundleURL == url) {
+            OrvelController::shared().watchApp(app);
+            return;
+        }
+    }
+    workspace.openApplication(url, [url](Result<RunningApplication> opened) {
+        if (opened) {
+            RunLoop::main().async(
+                [app = opened.value()] { OrvelController::shared().watchApp(app); });
+            return;
+        }
+        showLaunchFailure(url, opened.error().message);
+    });
+}
+
 constexpr unsigned kStandardStyle =
     ui::kWindowTitled | ui::kWindowClosable | ui::kWindowMiniaturizable | ui::kWindowResizable;
 
@@ -375,31 +395,13 @@ void AppDelegate::makeRuleFromWatchedApp() {
 
 void AppDelegate::chooseAppToWatch() {
     closePanel();
-    ui::UiHost& host = ui::UiHost::current();
     Workspace& workspace = Platform::current().workspace();
-    ui::OpenPanelOptions options = AppRuleEditor::applicationPanel(workspace);
-    options.title = "Stay awake until this app quits";
-    options.prompt = "Watch";
-    host.application().activate(true);
-    const auto chosen = host.runOpenPanel(options);
-    if (!chosen || chosen->empty()) {
-        return;
-    }
-    const std::string url = chosen->front();
-    for (const RunningApplication& app : workspace.runningApplications()) {
-        if (app.bundleURL == url) {
-            OrvelController::shared().watchApp(app);
-            return;
-        }
-    }
-    workspace.openApplication(url, [url](Result<RunningApplication> opened) {
-        if (opened) {
-            RunLoop::main().async(
-                [app = opened.value()] { OrvelController::shared().watchApp(app); });
-            return;
-        }
-        showLaunchFailure(url, opened.error().message);
-    });
+    ui::OpenPanelOptions other = ApplicationChooser::filePanel(workspace);
+    other.title = "Stay awake until this app quits";
+    other.prompt = "Watch";
+    ApplicationChooser::present(appChooserWindow, workspace, localized(other.title),
+                                localized(other.prompt), other,
+                                [](const std::string& url) { watchChosenApp(url); });
 }
 
 }  // namespace orvel

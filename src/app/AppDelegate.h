@@ -75,6 +75,8 @@ class AppDelegate final : public AppWindows {
     std::unique_ptr<ui::Window> customDurationWindow;
     std::unique_ptr<ui::Window> helpWindow;
     std::unique_ptr<ui::Window> aboutWindow;
+    // The application chooser of "Until an app quits…", made anew each time.
+    std::unique_ptr<ui::Window> appChooserWindow;
     std::unique_ptr<HotKeyBackend> hotKey;
 
   private:

@@ -41,6 +41,8 @@ class SimulatedMachine final : public SimBackedPlatform {
     };
 
   private:
+    void installApplications();
+
     SimulationPaths paths_;
     std::unique_ptr<FileUserDefaults> defaults_;
     std::shared_ptr<LogSink> log_;

@@ -5,6 +5,7 @@
 
 #include "automations/ACOnlyToggle.h"
 #include "automations/ActionPicker.h"
+#include "automations/ApplicationChooser.h"
 #include "automations/DurationPicker.h"
 #include "automations/EditorFooter.h"
 #include "automations/RuleWrite.h"
@@ -33,19 +34,6 @@ std::string applicationName(const ApplicationBundle& bundle, const std::string& 
 
 }  // namespace
 
-OpenPanelOptions AppRuleEditor::applicationPanel(Workspace& workspace) {
-    OpenPanelOptions options;
-    options.allowedExtensions = {"desktop"};
-    options.places = workspace.applicationFolders();
-    if (!options.places.empty()) {
-        options.directory = options.places.front();
-    }
-    options.canChooseFiles = true;
-    options.canChooseDirectories = false;
-    options.allowsMultipleSelection = false;
-    return options;
-}
-
 void AppRuleEditor::setApp(const std::string& name, const std::string& bundleID,
                            const std::optional<std::string>& url) const {
     writeRule(engine, rule.id, [&](TriggerRule& stored) {
@@ -64,11 +52,16 @@ void AppRuleEditor::setApp(const std::string& name, const std::string& bundleID,
 }
 
 void AppRuleEditor::chooseApp() const {
-    const auto chosen = UiHost::current().runOpenPanel(applicationPanel(workspace));
-    if (!chosen || chosen->empty()) {
+    if (chooserWindow == nullptr) {
         return;
     }
-    const std::string& url = chosen->front();
+    const AppRuleEditor self = *this;
+    ApplicationChooser::present(*chooserWindow, workspace, localized("Choose an Application"),
+                                localized("Choose"), ApplicationChooser::filePanel(workspace),
+                                [self](const std::string& url) { self.applyChosen(url); });
+}
+
+void AppRuleEditor::applyChosen(const std::string& url) const {
     const auto bundle = workspace.bundle(url);
     if (!bundle) {
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,8 +16,8 @@ class TriggerEngine;
 class Workspace;
 
 // The editor of one app rule, below its row: the application it watches (a running one from a
-// menu, or any installed one from a panel), what its launch and quit do, and whether background
-// processes are polled. Every control writes at once through `writeRule`.
+// menu, or any installed one from the application chooser), what its launch and quit do, and
+// whether background processes are polled. Every control writes at once through `writeRule`.
 struct AppRuleEditor {
     static constexpr const char* kDefaultName = "New app rule";
 
@@ -24,6 +25,8 @@ struct AppRuleEditor {
     ExpandedRules expanded;
     TriggerEngine& engine;
     Workspace& workspace;
+    // Where "Browse…" shows its chooser; kept by the page that builds the editor.
+    std::unique_ptr<ui::Window>* chooserWindow = nullptr;
 
     ui::View body() const;
 
@@ -32,13 +35,13 @@ struct AppRuleEditor {
     // A background application turns polling on; nothing here turns it off.
     void setApp(const std::string& name, const std::string& bundleID,
                 const std::optional<std::string>& url) const;
-    // "Browse…": an installed application's desktop entry, chosen in a panel. A cancelled
-    // panel, or an entry that does not open or has no id, changes nothing.
+    // "Browse…": an installed application, chosen in the application chooser.
     void chooseApp() const;
+    // An application's entry (or a file) chosen there: a cancelled chooser, or an entry that does
+    // not open as a bundle or has no id, changes nothing.
+    void applyChosen(const std::string& url) const;
     // The running applications' items, asked of the system only as the menu opens.
     std::vector<ui::MenuItem> runningAppItems() const;
-    // The panel that offers the installed applications.
-    static ui::OpenPanelOptions applicationPanel(Workspace& workspace);
 };
 
 }  // namespace orvel

@@ -128,9 +128,9 @@ View AppsSettingsView::oneOffSection() {
 View AppsSettingsView::rulesSection() {
     ExpandedRules open{[this] { return expanded(); },
                        [this](const std::set<UUID>& ids) { expanded = ids; }};
-    RuleEditor editor = [open, engine = &engine_,
-                         workspace = &workspace_](const TriggerRule& rule) {
-        return AppRuleEditor{rule, open, *engine, *workspace}.body();
+    RuleEditor editor = [open, engine = &engine_, workspace = &workspace_,
+                         chooser = &chooserWindow_](const TriggerRule& rule) {
+        return AppRuleEditor{rule, open, *engine, *workspace, chooser}.body();
     };
     std::vector<View> rows;
     for (const TriggerRule& rule : appRules()) {

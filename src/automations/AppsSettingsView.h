@@ -1,11 +1,13 @@
 #pragma once
 
+#include <memory>
 #include <set>
 #include <vector>
 
 #include "foundation/Published.h"
 #include "foundation/UUID.h"
 #include "triggers/TriggerRule.h"
+#include "ui/Host.h"
 #include "ui/ViewComponent.h"
 
 namespace orvel {
@@ -50,6 +52,8 @@ class AppsSettingsView final : public ui::ViewComponent {
     UserDefaults& defaults_;
     Workspace& workspace_;
     Network& network_;
+    // The application chooser of the editors' "Browse…".
+    std::unique_ptr<ui::Window> chooserWindow_;
 };
 
 }  // namespace orvel

@@ -11,8 +11,8 @@
 #include "foundation/Result.h"
 #include "foundation/Signal.h"
 
-// Running applications and the system's sleep and wake. Threading: main thread only; the
-// signals are sent on the main thread.
+// Running and installed applications and the system's sleep and wake. Threading: main thread
+// only; the signals and completions are sent on the main thread.
 
 namespace orvel {
 
@@ -38,6 +38,24 @@ struct ApplicationBundle {
     PropertyDictionary info;
 };
 
+// An application the desktop's menus offer.
+struct InstalledApplication {
+    // Where it is installed, as bundleURL gives it (on Linux its desktop entry's path).
+    std::string url;
+    std::string bundleIdentifier;
+    // In the user's language where the entry has it.
+    std::string localizedName;
+    // The icon theme's name for its icon; empty when it names a file or none.
+    std::string iconName;
+    // A picture file of its icon; empty when none was found.
+    std::string iconFile;
+    // It runs in a terminal, which openApplication() does not open: it can be watched while it
+    // runs, not started.
+    bool runsInTerminal = false;
+
+    bool operator==(const InstalledApplication&) const = default;
+};
+
 class Workspace {
   public:
     virtual ~Workspace() = default;
@@ -61,6 +79,12 @@ class Workspace {
     // runs, or with why it could not be started, in words.
     using OpenCompletion = std::function<void(Result<RunningApplication>)>;
     virtual void openApplication(std::string_view url, OpenCompletion completion) = 0;
+    // The installed applications the desktop's menus offer, in no particular order; each opens
+    // by bundle() and, unless it runs in a terminal, can be started by openApplication(). The
+    // completion runs once, on the main loop and never before this returns; the reading does not
+    // hold up the main loop.
+    using ApplicationsCompletion = std::function<void(std::vector<InstalledApplication>)>;
+    virtual void installedApplications(ApplicationsCompletion completion) = 0;
     // The bundle at this URL; nothing when it cannot be opened.
     virtual std::optional<ApplicationBundle> bundle(std::string_view url) = 0;
 

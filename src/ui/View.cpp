@@ -369,6 +369,14 @@ View Image(std::string systemName, double rotationDegrees) {
     return View(node);
 }
 
+View ApplicationIcon(std::string iconName, std::string iconFile) {
+    auto node = make(NodeKind::image);
+    node->systemImage = "app";
+    node->iconName = std::move(iconName);
+    node->iconFile = std::move(iconFile);
+    return View(node);
+}
+
 View ShapeFill(Shape shape, Color color) {
     auto node = make(NodeKind::shape);
     node->shape = shape;

@@ -201,6 +201,10 @@ struct Node {
     bool verbatim = false;  // shown as is, not looked up as a localisation key
     std::string systemImage;
     double rotationDegrees = 0;
+    // An application's icon, drawn in place of the symbol when the host finds it: by the icon
+    // theme's name, else from its picture file.
+    std::string iconName;
+    std::string iconFile;
 
     // Shapes.
     Shape shape;
@@ -301,6 +305,8 @@ View Text(std::string key);
 View TextVerbatim(std::string text);
 View Label(std::string titleKey, std::string systemImage);
 View Image(std::string systemName, double rotationDegrees = 0);
+// An application's icon (see Node::iconName), or the generic application symbol without one.
+View ApplicationIcon(std::string iconName, std::string iconFile);
 View ShapeFill(Shape shape, Color color);
 View ShapeStroke(Shape shape, Color color, double lineWidth = 1);
 

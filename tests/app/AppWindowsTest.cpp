@@ -35,6 +35,16 @@ class AppWindowsTest : public test::SessionTest {
         return found;
     }
 
+    // "Until an app quits…" shows the application chooser, where "Other…" runs the file panel
+    // the test scripted.
+    void chooseThroughOther() {
+        delegate->chooseAppToWatch();
+        loop().drain();
+        ASSERT_TRUE(delegate->appChooserWindow);
+        ASSERT_TRUE(headless(delegate->appChooserWindow).inspect().click("Other\u2026"));
+        loop().drain();
+    }
+
     std::unique_ptr<AppDelegate> delegate = std::make_unique<AppDelegate>();
 };
 
@@ -182,8 +192,7 @@ TEST_F(AppWindowsTest, TheChooserWatchesARunningApplicationWithoutASecondCopy) {
         std::string("org.example.Editor"), std::string("Editor"), ActivationPolicy::regular, path);
     sim().workspace().install(path, "org.example.Editor", "Editor");
     host().scriptOpenPanel(std::vector<std::string>{path});
-    delegate->chooseAppToWatch();
-    loop().drain();
+    chooseThroughOther();
 
     ASSERT_EQ(host().openPanelsShown().size(), 1u);
     const ui::OpenPanelOptions& panel = host().openPanelsShown()[0];
@@ -210,8 +219,7 @@ TEST_F(AppWindowsTest, TheChooserLaunchesAnApplicationThatIsNotRunningThenWatche
     sim().workspace().install(path, "org.example.Editor", "Editor");
     sim().workspace().setOpenApplicationDelay(4);
     host().scriptOpenPanel(std::vector<std::string>{path});
-    delegate->chooseAppToWatch();
-    loop().drain();
+    chooseThroughOther();
     EXPECT_EQ(sim().workspace().openedApplications(), std::vector<std::string>{path});
     EXPECT_FALSE(controller().isActive()) << "not before it runs";
 
@@ -249,8 +257,7 @@ TEST_F(AppWindowsTest, AnApplicationThatCannotBeLaunchedIsExplainedInAnAlert) {
         const std::size_t shown = host().alerts().size();
         host().scriptOpenPanel(std::vector<std::string>{path});
         host().scriptAlert(ui::HeadlessHost::answer(ui::kAlertFirstButtonReturn));
-        delegate->chooseAppToWatch();
-        loop().drain();
+        chooseThroughOther();
         ASSERT_EQ(host().alerts().size(), shown + 1);
         const ui::AlertContent& alert = host().alerts().back()->content();
         EXPECT_EQ(alert.messageText, "\u201Corg.example.Editor\u201D could not be opened");
@@ -265,13 +272,57 @@ TEST_F(AppWindowsTest, ACancelledChooserChangesNothing) {
     statusItem().showPopover();
     ASSERT_TRUE(host().popovers().back()->isShown());
     host().scriptOpenPanel(std::nullopt);
-    delegate->chooseAppToWatch();
-    loop().drain();
+    chooseThroughOther();
     EXPECT_FALSE(host().popovers().back()->isShown()) << "the panel closes first";
+    ASSERT_TRUE(headless(delegate->appChooserWindow).inspect().click("Cancel"));
+    loop().drain();
+    EXPECT_FALSE(delegate->appChooserWindow->isVisible());
     EXPECT_EQ(host().openPanelsShown().size(), 1u);
     EXPECT_TRUE(sim().workspace().openedApplications().empty());
     EXPECT_TRUE(host().alerts().empty());
     EXPECT_FALSE(controller().isActive());
+}
+
+// The chooser offers only what a start accepts: each application it lists, running or not, starts
+// a session that watches it.
+TEST_F(AppWindowsTest, EveryApplicationTheChooserListsStartsASessionWatchingIt) {
+    const std::string editor = "/sim/applications/org.example.Editor.desktop";
+    const std::string mail = "/sim/applications/org.example.Mail.desktop";
+    sim().workspace().install(editor, "org.example.Editor", "Editor");
+    sim().workspace().install(mail, "org.example.Mail", "Mail");
+    const RunningApplication running = sim().workspace().launch(
+        std::string("org.example.Mail"), std::string("Mail"), ActivationPolicy::regular, mail);
+    const struct {
+        const char* row;
+        const char* name;
+        std::vector<std::string> launched;
+    } picks[] = {
+        {"Mail Running", "Mail", {}},
+        {"Editor", "Editor", {editor}},
+    };
+    for (const auto& pick : picks) {
+        SCOPED_TRACE(pick.row);
+        delegate->chooseAppToWatch();
+        loop().drain();
+        ui::HeadlessWindow& chooser = headless(delegate->appChooserWindow);
+        EXPECT_EQ(chooser.title(), "Stay awake until this app quits");
+        EXPECT_EQ(chooser.inspect().listRows(),
+                  (std::vector<std::string>{"Mail Running", "Editor"}));
+        ASSERT_TRUE(chooser.inspect().selectRow(pick.row));
+        loop().drain();
+        ASSERT_TRUE(chooser.inspect().click("Watch"));
+        loop().drain();
+        EXPECT_FALSE(chooser.isVisible());
+        EXPECT_EQ(sim().workspace().openedApplications(), pick.launched);
+        EXPECT_TRUE(controller().isActive());
+        EXPECT_EQ(controller().watchedAppName(), pick.name);
+        EXPECT_EQ(controller().preset(), DurationPreset::untilAppQuits);
+    }
+    EXPECT_TRUE(host().alerts().empty());
+    EXPECT_TRUE(host().openPanelsShown().empty());
+    sim().workspace().quit(running.processIdentifier);
+    loop().drain();
+    EXPECT_TRUE(controller().isActive()) << "Mail is no longer the one watched";
 }
 
 TEST_F(AppWindowsTest, MakeThisARuleWithoutAWatchedApplicationDoesNothing) {

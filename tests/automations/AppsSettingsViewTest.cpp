@@ -89,6 +89,21 @@ class AppsSettingsViewTest : public test::RuleTabTest<AppsSettingsView> {
         info["LSUIElement"] = noDisplay;
         sim().workspace().setBundle(kApplications + id + ".desktop", info);
     }
+    // Clicks `button`, then "Other…" in the application chooser it opens (the window titled
+    // `title`): what the scripted file panel answers is chosen.
+    bool throughOther(const std::string& button, const std::string& title) {
+        if (!view().click(button)) {
+            return false;
+        }
+        loop().drain();
+        ui::HeadlessWindow* chooser = host().window(title);
+        if (chooser == nullptr || !chooser->isVisible() ||
+            !chooser->inspect().click("Other\u2026")) {
+            return false;
+        }
+        loop().drain();
+        return true;
+    }
     RunningApplication watch(const std::string& id, const std::string& name) {
         const RunningApplication app = sim().workspace().launch(id, name);
         controller().watchApp(app);
@@ -167,16 +182,14 @@ TEST_F(AppsSettingsViewTest, ChooseAppAndStartWatchesTheChosenApplication) {
     const std::string path = kApplications + "org.example.Editor.desktop";
     sim().workspace().install(path, "org.example.Editor", "Editor");
     host().scriptOpenPanel(std::vector<std::string>{path});
-    ASSERT_TRUE(view().click("Choose App & Start\u2026"));
-    loop().drain();
+    ASSERT_TRUE(throughOther("Choose App & Start\u2026", "Stay awake until this app quits"));
     EXPECT_TRUE(controller().isActive());
     EXPECT_TRUE(view().contains("Watching Editor"));
 
     const std::string other = kApplications + "org.example.Viewer.desktop";
     sim().workspace().install(other, "org.example.Viewer", "Viewer");
     host().scriptOpenPanel(std::vector<std::string>{other});
-    ASSERT_TRUE(view().click("Change App\u2026"));
-    loop().drain();
+    ASSERT_TRUE(throughOther("Change App\u2026", "Stay awake until this app quits"));
     EXPECT_TRUE(view().contains("Watching Viewer"));
     EXPECT_EQ(host().openPanelsShown().size(), 2u);
 }
@@ -187,8 +200,7 @@ TEST_F(AppsSettingsViewTest, ALaunchThatFailsIsExplainedInAnAlertAndNothingStart
     sim().workspace().failNextOpenApplication("Editor did not start within 10 seconds.");
     host().scriptOpenPanel(std::vector<std::string>{path});
     host().scriptAlert(ui::HeadlessHost::answer(ui::kAlertFirstButtonReturn));
-    ASSERT_TRUE(view().click("Choose App & Start\u2026"));
-    loop().drain();
+    ASSERT_TRUE(throughOther("Choose App & Start\u2026", "Stay awake until this app quits"));
     ASSERT_EQ(host().alerts().size(), 1u);
     EXPECT_EQ(host().alerts().back()->content().informativeText,
               "Editor did not start within 10 seconds.");
@@ -422,8 +434,7 @@ TEST_F(AppsSettingsViewTest, BrowseTakesAnInstalledEntryAndNeverTurnsBackgroundW
             host().scriptOpenPanel(std::nullopt);
         }
         const int before = updates;
-        ASSERT_TRUE(view().click("Browse\u2026"));
-        loop().drain();
+        ASSERT_TRUE(throughOther("Browse\u2026", "Choose an Application"));
         EXPECT_EQ(updates - before, s.bundleID ? 1 : 0);
         const TriggerRule* stored = storedRule(rule.id);
         ASSERT_TRUE(stored);
@@ -440,6 +451,45 @@ TEST_F(AppsSettingsViewTest, BrowseTakesAnInstalledEntryAndNeverTurnsBackgroundW
     EXPECT_FALSE(panel.canChooseDirectories);
 }
 
+// Whatever the chooser lists, the rule takes: its name and id as listed.
+TEST_F(AppsSettingsViewTest, EveryApplicationTheChooserListsFillsTheRule) {
+    sim().workspace().install(kApplications + "org.example.Editor.desktop", "org.example.Editor",
+                              "Editor");
+    sim().workspace().install(kApplications + "org.example.Mail.desktop", "org.example.Mail",
+                              "Mail");
+    sim().workspace().launch(std::string("org.example.Mail"), std::string("Mail"),
+                             ActivationPolicy::regular, kApplications + "org.example.Mail.desktop");
+    const TriggerRule rule = open(appRule("New app rule"));
+    const struct {
+        const char* row;
+        const char* name;
+        const char* id;
+    } picks[] = {
+        {"Mail Running", "Mail", "org.example.Mail"},
+        {"Editor", "Editor", "org.example.Editor"},
+    };
+    for (const auto& pick : picks) {
+        SCOPED_TRACE(pick.row);
+        ASSERT_TRUE(view().click("Browse\u2026"));
+        loop().drain();
+        ui::HeadlessWindow* chooser = host().window("Choose an Application");
+        ASSERT_TRUE(chooser && chooser->isVisible());
+        EXPECT_EQ(chooser->inspect().listRows(),
+                  (std::vector<std::string>{"Mail Running", "Editor"}));
+        ASSERT_TRUE(chooser->inspect().selectRow(pick.row));
+        loop().drain();
+        ASSERT_TRUE(chooser->inspect().click("Choose"));
+        loop().drain();
+        EXPECT_FALSE(chooser->isVisible());
+        const TriggerRule* stored = storedRule(rule.id);
+        ASSERT_TRUE(stored);
+        EXPECT_EQ(stored->appName, pick.name);
+        EXPECT_EQ(stored->appBundleID, pick.id);
+        EXPECT_EQ(stored->name, pick.name);
+    }
+    EXPECT_TRUE(host().openPanelsShown().empty());
+}
+
 TEST_F(AppsSettingsViewTest, AnEntryWithoutAnIdChangesNothing) {
     PropertyDictionary info;
     info["CFBundleName"] = std::string("Broken");
@@ -452,8 +502,7 @@ TEST_F(AppsSettingsViewTest, AnEntryWithoutAnIdChangesNothing) {
     for (const char* file : {"broken.desktop", "empty-id.desktop"}) {
         SCOPED_TRACE(file);
         host().scriptOpenPanel(std::vector<std::string>{kApplications + file});
-        ASSERT_TRUE(view().click("Browse\u2026"));
-        loop().drain();
+        ASSERT_TRUE(throughOther("Browse\u2026", "Choose an Application"));
         EXPECT_EQ(updates, 0);
         EXPECT_EQ(*storedRule(rule.id), rule);
     }

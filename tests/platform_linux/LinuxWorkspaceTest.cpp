@@ -250,7 +250,15 @@ TEST_F(LinuxWorkspaceTest, OpeningAnApplicationRunsItsEntryAndCompletesWithItsPr
     Subscription subscription = workspace.didTerminateApplication.subscribe(
         [&](const RunningApplication& app) { terminated.push_back(app); });
 
-    const std::string path = (folder / "applications/org.example.Napper.desktop").string();
+    // Started as the installed applications list it, read on a worker thread.
+    std::optional<std::vector<InstalledApplication>> listed;
+    workspace.installedApplications(
+        [&](std::vector<InstalledApplication> apps) { listed = std::move(apps); });
+    EXPECT_FALSE(listed) << "never before it returns";
+    ASSERT_TRUE(waitFor([&] { return listed.has_value(); }));
+    ASSERT_EQ(listed->size(), 1u);
+    const std::string path = listed->front().url;
+    EXPECT_EQ(path, (folder / "applications/org.example.Napper.desktop").string());
     std::optional<Result<RunningApplication>> opened;
     workspace.openApplication(path, [&](Result<RunningApplication> r) { opened = std::move(r); });
     EXPECT_FALSE(opened) << "never completes before it returns";

@@ -14,6 +14,7 @@
 #include <set>
 
 #include "foundation/TextCompare.h"
+#include "platform/linux/DesktopApplications.h"
 #include "platform/linux/Inhibitor.h"
 #include "platform/linux/LinuxFiles.h"
 #include "platform/linux/ProcFiles.h"
@@ -77,53 +78,16 @@ std::string execProgram(const std::string& exec) {
     return i < words.size() ? baseName(words[i]) : "";
 }
 
-// The words an Exec line runs: field codes (%f, %U, %i…) dropped, "%%" kept as "%".
-std::vector<std::string> launchWords(const std::string& exec) {
-    std::vector<std::string> words;
-    for (const std::string& word : xdg::execWords(exec)) {
-        std::string kept;
-        bool hadCode = false;
-        for (std::size_t i = 0; i < word.size(); ++i) {
-            if (word[i] == '%' && i + 1 < word.size()) {
-                if (word[i + 1] == '%') {
-                    kept += '%';
-                } else {
-                    hadCode = true;
-                }
-                ++i;
-            } else {
-                kept += word[i];
-            }
-        }
-        if (!kept.empty() || !hadCode) {
-            words.push_back(std::move(kept));
-        }
-    }
-    return words;
+std::string programPath() {
+    const char* path = std::getenv("PATH");
+    return path != nullptr ? path : "";
 }
 
-// The program a command word names: itself when it has a slash, else the first executable of
-// that name on the PATH; empty when there is none.
+// The program a command word names, as starting an entry looks for it.
 std::string findProgram(const std::string& word, Processes& processes) {
-    if (word.find('/') != std::string::npos) {
-        return processes.isExecutableFile(word) ? word : std::string();
-    }
-    const char* path = std::getenv("PATH");
-    std::string_view folders =
-        path != nullptr && *path != '\0' ? path : "/usr/local/bin:/usr/bin:/bin";
-    while (!folders.empty()) {
-        const auto colon = folders.find(':');
-        const std::string_view folder = folders.substr(0, colon);
-        folders = colon == std::string_view::npos ? std::string_view() : folders.substr(colon + 1);
-        if (folder.empty() || folder.front() != '/') {
-            continue;
-        }
-        const std::string candidate = std::string(folder) + "/" + word;
-        if (processes.isExecutableFile(candidate)) {
-            return candidate;
-        }
-    }
-    return {};
+    return xdg::findProgram(word, programPath(), [&processes](const std::string& file) {
+        return processes.isExecutableFile(file);
+    });
 }
 
 std::string formatSeconds(double seconds) {
@@ -226,24 +190,9 @@ std::optional<std::string> launchedEntryId(const fs::path& folder, pid_t pid) {
 
 // Whether a TryExec program is installed: an absolute path, or a name found on PATH.
 bool programInstalled(const std::string& program) {
-    if (program.find('/') != std::string::npos) {
-        return ::access(program.c_str(), X_OK) == 0;
-    }
-    const char* path = std::getenv("PATH");
-    std::string folders = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= folders.size()) {
-        std::size_t end = folders.find(':', start);
-        if (end == std::string::npos) {
-            end = folders.size();
-        }
-        if (end > start &&
-            ::access((folders.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0) {
-            return true;
-        }
-        start = end + 1;
-    }
-    return false;
+    return !xdg::findProgram(program, programPath(), [](const std::string& file) {
+                return ::access(file.c_str(), X_OK) == 0;
+            }).empty();
 }
 
 // The application a process of the user's stands for, if any. `parentExecutable` is the
@@ -316,6 +265,23 @@ LinuxWorkspace::LinuxWorkspace(std::shared_ptr<DBusConnection> systemBus, Proces
         for (const auto& folder : xdg::dataFolders(xdg::processEnvironment())) {
             options_.applicationFolders.push_back(folder + "/applications");
         }
+    }
+    if (options_.iconFolders.empty()) {
+        const auto env = xdg::processEnvironment();
+        options_.iconFolders.push_back(xdg::home(env) + "/.icons");
+        for (const auto& folder : xdg::dataFolders(env)) {
+            options_.iconFolders.push_back(folder + "/icons");
+        }
+        for (const auto& folder : xdg::dataFolders(env)) {
+            options_.iconFolders.push_back(folder + "/pixmaps");
+        }
+    }
+    if (!options_.locales) {
+        options_.locales = xdg::entryLocales(xdg::processEnvironment());
+    }
+    if (options_.desktop.empty()) {
+        const char* current = std::getenv("XDG_CURRENT_DESKTOP");
+        options_.desktop = current != nullptr ? current : "";
     }
     didLaunchApplication.setSubscribersChanged([this] { launchListenersChanged(); });
     willSleep.setSubscribersChanged([this] { sleepListenersChanged(); });
@@ -404,41 +370,22 @@ void LinuxWorkspace::loadDesktopEntries() {
     }
     std::set<std::string> ids;
     for (const auto& listed : options_.applicationFolders) {
-        // Paths compare as a file chooser gives them: no doubled or trailing slashes.
-        std::string folder = fs::path(listed).lexically_normal().string();
-        if (folder.size() > 1 && folder.back() == '/') {
-            folder.pop_back();
-        }
+        const std::string folder = xdg::normalFolder(listed);
         if (!watchEntryFolder(folder)) {
             missingFolders_.push_back(folder);
             continue;
         }
-        std::error_code error;
-        std::vector<fs::path> files;
-        for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end;
-             it.increment(error)) {
-            // Subfolders the walk enters; it does not follow links.
-            std::error_code typeError;
-            if (fs::is_directory(it->symlink_status(typeError))) {
-                watchEntryFolder(it->path().string());
-            } else if (it->path().extension() == ".desktop") {
-                files.push_back(it->path());
-            }
-        }
-        std::sort(files.begin(), files.end());
-        for (const auto& file : files) {
-            // The id is the path below applications/, its slashes turned into dashes.
-            std::string id = file.lexically_relative(folder).replace_extension().string();
-            std::replace(id.begin(), id.end(), '/', '-');
+        for (const auto& [id, file] : xdg::entryFiles(
+                 folder, [this](const std::string& subfolder) { watchEntryFolder(subfolder); })) {
             if (!ids.insert(id).second) {
                 continue;  // a more preferred folder has this id
             }
-            const auto keys = xdg::readDesktopEntry(file.string());
+            const auto keys = xdg::readDesktopEntry(file);
             const auto value = [&keys](const char* key) {
                 auto it = keys.find(key);
                 return it == keys.end() ? std::string() : it->second;
             };
-            DesktopEntry entry{id, value("Name"), value("NoDisplay") == "true", file.string()};
+            DesktopEntry entry{id, value("Name"), value("NoDisplay") == "true", file};
             const std::string exec = value("Exec");
             const std::string type = value("Type");
             const bool hidden = value("Hidden") == "true";
@@ -644,6 +591,24 @@ std::vector<std::string> LinuxWorkspace::applicationFolders() {
     return folders;
 }
 
+void LinuxWorkspace::installedApplications(ApplicationsCompletion completion) {
+    xdg::ApplicationListing listing{options_.applicationFolders, options_.iconFolders,
+                                    options_.desktop, *options_.locales, programPath()};
+    if (!listingQueue_) {
+        listingQueue_ = RunLoop::main().makeSerialQueue("orvel.applications");
+    }
+    listingQueue_->post([listing = std::move(listing), completion = std::move(completion),
+                         alive = weakRef(*this)]() mutable {
+        auto apps = xdg::listApplications(listing);
+        RunLoop::main().async(
+            [alive, apps = std::move(apps), completion = std::move(completion)]() mutable {
+                if (alive.get() != nullptr) {
+                    completion(std::move(apps));
+                }
+            });
+    });
+}
+
 std::string LinuxWorkspace::entryID(const std::string& path) const {
     const fs::path file(path);
     for (const auto& listed : options_.applicationFolders) {
@@ -678,7 +643,7 @@ void LinuxWorkspace::openApplication(std::string_view url, OpenCompletion comple
     if (keys.empty()) {
         return fail("No application is installed at " + path + ".");
     }
-    const std::vector<std::string> words = launchWords(value("Exec"));
+    const std::vector<std::string> words = xdg::launchWords(value("Exec"));
     if (words.empty() || words.front().empty()) {
         return fail(name + " cannot be started: its desktop entry has no command to run.");
     }
@@ -794,11 +759,7 @@ bool desktopIs(std::string_view desktops, std::string_view name) {
 }  // namespace
 
 Result<void> LinuxWorkspace::openSettingsPanel(std::string_view anchor) {
-    std::string desktop = options_.desktop;
-    if (desktop.empty()) {
-        const char* current = std::getenv("XDG_CURRENT_DESKTOP");
-        desktop = current != nullptr ? current : "";
-    }
+    const std::string& desktop = options_.desktop;
     const auto* panel = std::find_if(std::begin(kSettingsPanels), std::end(kSettingsPanels),
                                      [&](const SettingsPanel& p) { return p.anchor == anchor; });
     std::vector<std::string> programs;
@@ -856,8 +817,12 @@ std::optional<ApplicationBundle> LinuxWorkspace::bundle(std::string_view url) {
         if (value("Type") != "Application") {
             return std::nullopt;
         }
-        found.info["CFBundleIdentifier"] = file.stem().string();
+        found.info["CFBundleIdentifier"] = entryID(path);
         found.info["CFBundleName"] = value("Name");
+        if (auto name = xdg::localizedValue(keys, "Name", *options_.locales);
+            !name.empty() && name != value("Name")) {
+            found.info["CFBundleDisplayName"] = name;
+        }
         found.info["LSUIElement"] = value("NoDisplay") == "true";
         return found;
     }

@@ -12,6 +12,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
+#include "foundation/SerialQueue.h"
 #include "foundation/WeakRef.h"
 #include "platform/Processes.h"
 #include "platform/Workspace.h"
@@ -24,6 +25,11 @@ struct LinuxWorkspaceOptions {
     std::string procRoot = "/proc";
     // applications/ folders, most preferred first; empty: those of the XDG data folders.
     std::vector<std::string> applicationFolders;
+    // Folders of icon themes and loose pictures, most preferred first; empty: ~/.icons and the
+    // XDG data folders' icons/ and pixmaps/.
+    std::vector<std::string> iconFolders;
+    // The locales of entries' names (xdg::entryLocales); nothing: from the environment.
+    std::optional<std::vector<std::string>> locales;
     // Whose processes count; -1: the user running Orvel.
     long user = -1;
     std::string opener = "/usr/bin/xdg-open";
@@ -72,11 +78,14 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     // PATH; other desktops, and anchors these have no panel for, have none.
     Result<void> openSettingsPanel(std::string_view anchor) override;
     void openApplication(std::string_view url, OpenCompletion completion) override;
+    // Read on a worker thread of its own (xdg::listApplications).
+    void installedApplications(ApplicationsCompletion completion) override;
     // Those of the entry folders that exist, the least preferred (the system's own) first.
     std::vector<std::string> applicationFolders() override;
     // A desktop entry (a path or file: URL of a .desktop file) or a bare executable. An entry
     // with NoDisplay=true is "LSUIElement"; a bare executable, which shows no entry at all,
-    // "LSBackgroundOnly".
+    // "LSBackgroundOnly". An entry's identifier is its desktop id, and its name in the user's
+    // language its "CFBundleDisplayName".
     std::optional<ApplicationBundle> bundle(std::string_view url) override;
 
     // Whether the delay lock is held now (it is, between sleeps, while logind runs).
@@ -140,6 +149,7 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     bool launchBaseline_ = false;
     Timer launchTimer_;
     std::list<std::unique_ptr<Opening>> openings_;
+    std::shared_ptr<SerialQueue> listingQueue_;
 
     std::shared_ptr<BusName> logind_;
     Subscription logindWatch_;

@@ -72,6 +72,85 @@ std::vector<std::string> dataFolders(const Environment& env) {
     return folders;
 }
 
+namespace {
+
+// "de_DE.UTF-8@euro" as de_DE@euro, de_DE, de@euro, de.
+void addLocaleVariants(std::string locale, std::vector<std::string>& into) {
+    std::string modifier;
+    if (const auto at = locale.find('@'); at != std::string::npos) {
+        modifier = locale.substr(at);
+        locale.erase(at);
+    }
+    if (const auto dot = locale.find('.'); dot != std::string::npos) {
+        locale.erase(dot);
+    }
+    std::string language = locale;
+    std::string country;
+    if (const auto underscore = locale.find('_'); underscore != std::string::npos) {
+        language = locale.substr(0, underscore);
+        country = locale.substr(underscore);
+    }
+    if (language.empty()) {
+        return;
+    }
+    std::vector<std::string> variants;
+    if (!country.empty() && !modifier.empty()) {
+        variants.push_back(language + country + modifier);
+    }
+    if (!country.empty()) {
+        variants.push_back(language + country);
+    }
+    if (!modifier.empty()) {
+        variants.push_back(language + modifier);
+    }
+    variants.push_back(language);
+    for (auto& variant : variants) {
+        if (std::find(into.begin(), into.end(), variant) == into.end()) {
+            into.push_back(std::move(variant));
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<std::string> entryLocales(const Environment& env) {
+    std::string messages;
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        if (auto value = env(name); value && !value->empty()) {
+            messages = *value;
+            break;
+        }
+    }
+    std::vector<std::string> locales;
+    // gettext passes $LANGUAGE over in the C locale, and so do desktop menus.
+    if (messages.empty() || messages == "C" || messages.rfind("C.", 0) == 0 ||
+        messages == "POSIX") {
+        return locales;
+    }
+    if (auto language = env("LANGUAGE")) {
+        std::size_t start = 0;
+        while (start <= language->size()) {
+            const std::size_t end = std::min(language->find(':', start), language->size());
+            addLocaleVariants(language->substr(start, end - start), locales);
+            start = end + 1;
+        }
+    }
+    addLocaleVariants(messages, locales);
+    return locales;
+}
+
+std::string localizedValue(const std::map<std::string, std::string>& keys, const std::string& key,
+                           const std::vector<std::string>& locales) {
+    for (const auto& locale : locales) {
+        if (auto it = keys.find(key + "[" + locale + "]");
+            it != keys.end() && !it->second.empty()) {
+            return it->second;
+        }
+    }
+    auto it = keys.find(key);
+    return it == keys.end() ? std::string() : it->second;
+}
+
 std::vector<std::string> execWords(const std::string& value) {
     // Desktop entry string escapes first.
     std::string text;

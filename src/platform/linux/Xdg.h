@@ -36,6 +36,15 @@ std::map<std::string, std::string> readDesktopEntry(const std::string& path);
 // The same, from the text of an entry.
 std::map<std::string, std::string> parseDesktopEntry(std::string_view text);
 
+// The locales a desktop entry's localized keys are looked up under, most wanted first: those of
+// $LANGUAGE, then the messages locale ($LC_ALL, $LC_MESSAGES, $LANG), each as ll_CC@mod, ll_CC,
+// ll@mod, ll. None for the C and POSIX locales.
+std::vector<std::string> entryLocales(const Environment& env);
+// A localized key's value: key[locale] for the first of the locales the entry has, else key;
+// empty when it has neither.
+std::string localizedValue(const std::map<std::string, std::string>& keys, const std::string& key,
+                           const std::vector<std::string>& locales);
+
 // The words of a desktop entry's Exec value: string escapes undone, then quoting ("…" with
 // backslash escapes) applied. Field codes (%u, %F…) stay as words.
 std::vector<std::string> execWords(const std::string& value);

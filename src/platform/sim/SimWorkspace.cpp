@@ -44,11 +44,33 @@ void SimWorkspace::setBundle(const std::string& url, std::optional<PropertyDicti
 }
 
 std::optional<ApplicationBundle> SimWorkspace::bundle(std::string_view url) {
-    auto it = bundles_.find(url);
-    if (it == bundles_.end()) {
-        return std::nullopt;
+    if (auto it = bundles_.find(url); it != bundles_.end()) {
+        return ApplicationBundle{it->first, it->second};
     }
-    return ApplicationBundle{it->first, it->second};
+    if (auto it = installed_.find(url); it != installed_.end()) {
+        return ApplicationBundle{it->first,
+                                 {{"CFBundleIdentifier", it->second.bundleIdentifier},
+                                  {"CFBundleName", it->second.localizedName},
+                                  {"LSUIElement", false}}};
+    }
+    return std::nullopt;
+}
+
+void SimWorkspace::installedApplications(ApplicationsCompletion completion) {
+    std::vector<InstalledApplication> apps;
+    for (const auto& [url, app] : installed_) {
+        const bool file = !app.icon.empty() && app.icon.front() == '/';
+        apps.push_back({url, app.bundleIdentifier, app.localizedName, file ? "" : app.icon,
+                        file ? app.icon : "", app.runsInTerminal});
+    }
+    auto slot = opening_.emplace(opening_.end());
+    *slot = RunLoop::main().after(
+        0,
+        [this, slot, apps = std::move(apps), completion = std::move(completion)] {
+            opening_.erase(slot);
+            completion(apps);
+        },
+        TimerMode::Common);
 }
 
 Result<void> SimWorkspace::openURL(std::string_view url) {
@@ -72,9 +94,10 @@ Result<void> SimWorkspace::openSettingsPanel(std::string_view anchor) {
     return {};
 }
 
-void SimWorkspace::install(std::string url, std::string bundleIdentifier,
-                           std::string localizedName) {
-    installed_[std::move(url)] = Installed{std::move(bundleIdentifier), std::move(localizedName)};
+void SimWorkspace::install(std::string url, std::string bundleIdentifier, std::string localizedName,
+                           std::string icon, bool runsInTerminal) {
+    installed_[std::move(url)] = Installed{std::move(bundleIdentifier), std::move(localizedName),
+                                           std::move(icon), runsInTerminal};
 }
 
 void SimWorkspace::openApplication(std::string_view url, OpenCompletion completion) {

@@ -24,6 +24,9 @@ class SimWorkspace final : public Workspace {
     // earliest on the next turn) or fails as scripted; a path with nothing installed fails.
     void openApplication(std::string_view url, OpenCompletion completion) override;
     std::vector<std::string> applicationFolders() override { return {"/sim/applications"}; }
+    // What install() installed, on the next turn.
+    void installedApplications(ApplicationsCompletion completion) override;
+    // A bundle set with setBundle(), else that of an installed application.
     std::optional<ApplicationBundle> bundle(std::string_view url) override;
 
     // Control surface for tests.
@@ -40,8 +43,11 @@ class SimWorkspace final : public Workspace {
         return launch(std::move(bundleIdentifier), std::move(localizedName), policy, std::nullopt,
                       notice);
     }
-    // An application that openApplication() can start from this path.
-    void install(std::string url, std::string bundleIdentifier, std::string localizedName);
+    // An application that the installed applications list and that openApplication() can start
+    // from this path (unless it runs in a terminal). Its icon is a theme's name, or a picture
+    // file's path.
+    void install(std::string url, std::string bundleIdentifier, std::string localizedName,
+                 std::string icon = {}, bool runsInTerminal = false);
     // The next openApplication() fails with this message.
     void failNextOpenApplication(std::string message) {
         nextOpenApplicationFailure_ = std::move(message);
@@ -81,12 +87,14 @@ class SimWorkspace final : public Workspace {
     struct Installed {
         std::string bundleIdentifier;
         std::string localizedName;
+        std::string icon;
+        bool runsInTerminal = false;
     };
     std::map<std::string, Installed, std::less<>> installed_;
     std::optional<std::string> nextOpenApplicationFailure_;
     double openDelay_ = 0;
     std::vector<std::string> openedApplications_;
-    std::list<Timer> opening_;
+    std::list<Timer> opening_;  // and listings
     std::int32_t nextPid_ = 501;
     std::size_t scans_ = 0;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QIcon>
 #include <QWidget>
 
 #include <string>
@@ -16,6 +17,9 @@ class SymbolWidget final : public QWidget {
 
     void setSymbol(const std::string& name, int side, QColor color, double rotation,
                    double opacity);
+    // An application's icon drawn in place of the symbol: the icon theme's by name, else the
+    // picture file's; the symbol when neither is found.
+    void setApplicationIcon(const std::string& iconName, const std::string& iconFile);
     QSize sizeHint() const override { return {side_, side_}; }
     QSize minimumSizeHint() const override { return sizeHint(); }
 
@@ -28,6 +32,9 @@ class SymbolWidget final : public QWidget {
     QColor color_;
     double rotation_ = 0;
     double opacity_ = 1;
+    std::string iconName_;
+    std::string iconFile_;
+    QIcon picture_;
 };
 
 }  // namespace orvel::ui

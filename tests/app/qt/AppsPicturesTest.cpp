@@ -1,21 +1,27 @@
 // The Apps sub-tab and its rule editor drawn by the Qt host, checked through their widgets and
 // written to PNG for a person to look at.
 
+#include <unistd.h>
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
+#include <QPainter>
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 #include <string>
 
 #include "QtUiTest.h"
+#include "automations/ApplicationChooser.h"
 #include "automations/AppsSettingsView.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
 #include "triggers/TriggerEngine.h"
+#include "ui/qt/Appearance.h"
 #include "ui/qt/QtWindow.h"
 
 namespace orvel {
@@ -133,6 +139,93 @@ TEST_F(AppsPicturesTest, TheApplicationMenuListsWhatRunsWhenItOpens) {
         return TriggerEngine::shared().rules().front().appBundleID == "org.example.Editor";
     }));
     EXPECT_TRUE(shows(page, "Text Editor"));
+}
+
+// An application's picture: a rounded square of its colour with its initial.
+std::string drawIcon(const std::string& folder, const std::string& id, const QString& name,
+                     QColor colour) {
+    QImage image(64, 64, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(colour);
+    painter.setPen(Qt::NoPen);
+    painter.drawRoundedRect(QRectF(4, 4, 56, 56), 12, 12);
+    painter.setPen(Qt::white);
+    QFont font = painter.font();
+    font.setPixelSize(34);
+    font.setBold(true);
+    painter.setFont(font);
+    painter.drawText(QRectF(4, 4, 56, 56), Qt::AlignCenter, name.left(1));
+    painter.end();
+    const std::string file = folder + "/" + id + ".png";
+    image.save(QString::fromStdString(file));
+    return file;
+}
+
+TEST_F(AppsPicturesTest, TheApplicationChooserWithRunningApplicationsFirstAndASearch) {
+    const std::string folder =
+        ::testing::TempDir() + "orvel-chooser-icons-" + std::to_string(getpid());
+    std::filesystem::create_directories(folder);
+    const struct {
+        const char* id;
+        const char* name;
+        QColor colour;  // invalid: no picture
+        bool running;
+    } apps[] = {
+        {"org.example.Terminal", "Terminal", QColor(0x30, 0x30, 0x30), false},
+        {"org.example.Editor", "Text Editor", QColor(0x2a, 0x7a, 0xd5), true},
+        {"org.example.Browser", "Web Browser", QColor(0xe0, 0x6c, 0x1b), false},
+        {"org.example.Calculator", "Calculator", QColor(0x4c, 0xa0, 0x4c), false},
+        {"org.example.Eclair", "\u00C9clair Notes", QColor(0x9b, 0x4d, 0xca), false},
+        {"org.example.Mail", "Mail", QColor(0xc0, 0x39, 0x2b), true},
+        {"org.example.Legacy", "archive tool", QColor(), false},
+    };
+    for (const auto& app : apps) {
+        const std::string url = "/sim/applications/" + std::string(app.id) + ".desktop";
+        sim().workspace().install(
+            url, app.id, app.name,
+            app.colour.isValid() ? drawIcon(folder, app.id, QString::fromUtf8(app.name), app.colour)
+                                 : "");
+        if (app.running) {
+            sim().workspace().launch(std::string(app.id), std::string(app.name),
+                                     ActivationPolicy::regular, url);
+        }
+    }
+    std::unique_ptr<ui::Window> window;
+    std::vector<std::string> chosen;
+    ApplicationChooser::present(window, sim().workspace(), "Stay awake until this app quits",
+                                "Watch", ApplicationChooser::filePanel(sim().workspace()),
+                                [&](const std::string& url) { chosen.push_back(url); });
+    QWidget& widget = *static_cast<ui::QtWindow&>(*window).widget();
+    ASSERT_TRUE(shows(widget, "Mail"));
+    ASSERT_TRUE(shows(widget, "archive tool"));
+    ASSERT_TRUE(shows(widget, "Running"));
+    ASSERT_TRUE(shows(widget, "Other\u2026"));
+    savePng(widget, "app-chooser");
+
+    auto* chooser = dynamic_cast<ApplicationChooser*>(window->content().get());
+    ASSERT_TRUE(chooser);
+    chooser->query = "ed";
+    ASSERT_TRUE(waitUntil([&] {
+        for (auto* label : widget.findChildren<QLabel*>()) {
+            if (label->text() == "Mail" && label->isVisibleTo(&widget))
+                return false;
+        }
+        return true;
+    }));
+    ASSERT_TRUE(shows(widget, "Text Editor"));
+    savePng(widget, "app-chooser-search");
+
+    chooser->query = "";
+    ASSERT_TRUE(shows(widget, "Mail"));
+    ui::Appearance::apply(true);
+    settle();
+    savePng(widget, "app-chooser-dark");
+    ui::Appearance::apply(false);
+    window.reset();
+    std::filesystem::remove_all(folder);
+    EXPECT_TRUE(chosen.empty());
 }
 
 }  // namespace

@@ -266,11 +266,13 @@ void update(RenderCore& core, RenderNode& rn, const Node& n, const Env& env, con
             updateLabelText(text, qs(shownText(n)), font, core.foregroundOf(env));
             break;
         }
-        case NodeKind::image:
-            static_cast<SymbolWidget*>(rn.widget)->setSymbol(n.systemImage, core.symbolSide(env),
-                                                             core.foregroundOf(env),
-                                                             n.rotationDegrees, env.opacity);
+        case NodeKind::image: {
+            auto* symbol = static_cast<SymbolWidget*>(rn.widget);
+            symbol->setSymbol(n.systemImage, core.symbolSide(env), core.foregroundOf(env),
+                              n.rotationDegrees, env.opacity);
+            symbol->setApplicationIcon(n.iconName, n.iconFile);
             break;
+        }
         case NodeKind::shape: {
             const QPalette pal = core.palette();
             static_cast<ShapeWidget*>(rn.widget)->setLook(
