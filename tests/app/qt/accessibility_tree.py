@@ -15,7 +15,7 @@ import shutil
 import subprocess
 import sys
 
-from real_tray_host import LIMIT, SKIP, Failure, Session, Skip, wait_for
+from real_tray_host import LIMIT, SKIP, Failure, Session, Skip, outcome, wait_for
 
 BUS_LAUNCHERS = ['/usr/libexec/at-spi-bus-launcher', '/usr/lib/at-spi2-core/at-spi-bus-launcher']
 
@@ -282,21 +282,7 @@ def main():
         return SKIP
 
     session = Session(args)
-    try:
-        for line in check(session):
-            print(line)
-        return 0
-    except Skip as skip:
-        print(f'SKIP: {skip}')
-        return SKIP
-    except Failure as failure:
-        print(f'FAIL: {failure}')
-        if getattr(session, 'log', None):
-            print("Orvel's output:\n" + session.orvel_log()[-3000:])
-        return 1
-    finally:
-        session.close()
-
+    return outcome(session, args.host, lambda: check(session))
 
 if __name__ == '__main__':
     sys.exit(main())

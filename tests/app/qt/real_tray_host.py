@@ -72,6 +72,8 @@ def read_line(stream, limit, what):
 class Session:
     '''The programs of one run, ended (each by its own id) when the run ends.'''
 
+    platform = 'xcb'
+
     def __init__(self, args):
         self.args = args
         self.host = args.host
@@ -82,7 +84,7 @@ class Session:
 
     def start(self, command, name, **kwargs):
         try:
-            child = subprocess.Popen(command, env=self.env, **kwargs)
+            child = subprocess.Popen(self.command(command), env=self.env, **kwargs)
         except OSError as error:
             raise Skip(f'{name} cannot start: {error}') from error
         self.children.append((name, child))
@@ -119,8 +121,15 @@ class Session:
         except OSError:
             return ''
 
+    def command(self, command):
+        '''The command line that runs a program as the session's user.'''
+        return list(command)
+
+    def hand_over(self):
+        '''Gives the session's user the files written for it.'''
+
     def run(self, *command):
-        return subprocess.run(command, env=self.env, capture_output=True, text=True,
+        return subprocess.run(self.command(command), env=self.env, capture_output=True, text=True,
                               timeout=LIMIT, check=False)
 
     # --- the display, the bus and the host -------------------------------------------------
@@ -343,9 +352,10 @@ systray_icon_asb = 100 0 0
         self.defaults = os.path.join(self.env['XDG_CONFIG_HOME'], 'orvel', 'simulation',
                                      'defaults.json')
         self.log = os.path.join(self.root, 'orvel.log')
-        env = dict(self.env, QT_QPA_PLATFORM='xcb')
+        self.hand_over()
+        env = dict(self.env, QT_QPA_PLATFORM=self.platform)
         with open(self.log, 'w', encoding='utf-8') as log:
-            self.orvel = subprocess.Popen([self.args.orvel, '--simulate'], env=env,
+            self.orvel = subprocess.Popen(self.command([self.args.orvel, '--simulate']), env=env,
                                           stdout=log, stderr=subprocess.STDOUT)
         self.children.append(('Orvel', self.orvel))
 
@@ -365,18 +375,22 @@ systray_icon_asb = 100 0 0
         active = bool(session and json.loads(base64.b64decode(session)).get('wasActive'))
         return active, (stat.st_ino, stat.st_mtime_ns)
 
-    def item_id(self):
-        '''The Id of the first StatusNotifierItem the watcher lists; nothing without one.'''
+    def item(self):
+        '''The bus name and path of the first StatusNotifierItem the watcher lists, if any.'''
         listed = self.run('dbus-send', '--session', '--print-reply',
                           '--dest=org.kde.StatusNotifierWatcher', '/StatusNotifierWatcher',
                           'org.freedesktop.DBus.Properties.Get',
                           'string:org.kde.StatusNotifierWatcher',
                           'string:RegisteredStatusNotifierItems').stdout
         match = re.search(r'string "([^"/]+)(/[^"]*)?"', listed)
-        if not match:
+        return (match.group(1), match.group(2) or '/StatusNotifierItem') if match else None
+
+    def item_id(self):
+        '''The Id of the first StatusNotifierItem the watcher lists; nothing without one.'''
+        item = self.item()
+        if not item:
             return None
-        reply = self.run('dbus-send', '--session', '--print-reply', f'--dest={match.group(1)}',
-                         match.group(2) or '/StatusNotifierItem',
+        reply = self.run('dbus-send', '--session', '--print-reply', f'--dest={item[0]}', item[1],
                          'org.freedesktop.DBus.Properties.Get',
                          'string:org.kde.StatusNotifierItem', 'string:Id').stdout
         found = re.search(r'string "([^"]*)"', reply)
@@ -637,6 +651,29 @@ def check(session, panel):
     return report
 
 
+def outcome(session, name, checks):
+    '''Runs the checks of one run, printing what they found; 0, SKIP or 1. Ends the run.'''
+    try:
+        for line in checks():
+            print(line)
+        return 0
+    except Skip as skip:
+        print(f'SKIP: {name}: {skip}')
+        return SKIP
+    except Failure as failure:
+        print(f'FAIL: {name}: {failure}')
+        if getattr(session, 'log', None):
+            print("Orvel's output:\n" + session.orvel_log()[-3000:])
+        if session.args.png:
+            try:
+                session.grab('failure')
+            except Failure:
+                pass
+        return 1
+    finally:
+        session.close()
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--host', required=True,
@@ -656,32 +693,17 @@ def main():
     os.makedirs(args.png, exist_ok=True)
 
     session = Session(args)
-    try:
+
+    def checks():
         session.start_display()
         session.start_window_manager()
         if args.host == 'xfce4-panel':
             panel = session.start_xfce4_panel()
         else:
             panel = session.start_tint2('#000000' if args.host == 'tint2-dark' else '#ffffff')
-        for line in check(session, panel):
-            print(line)
-        print(f'screenshots: {args.png}/realhost-{args.host}-*.png')
-        return 0
-    except Skip as skip:
-        print(f'SKIP: {args.host}: {skip}')
-        return SKIP
-    except Failure as failure:
-        print(f'FAIL: {args.host}: {failure}')
-        if getattr(session, 'log', None):
-            print("Orvel's output:\n" + session.orvel_log()[-3000:])
-        try:
-            session.grab('failure')
-        except Failure:
-            pass
-        return 1
-    finally:
-        session.close()
+        return check(session, panel) + [f'screenshots: {args.png}/realhost-{args.host}-*.png']
 
+    return outcome(session, args.host, checks)
 
 if __name__ == '__main__':
     sys.exit(main())

@@ -1,0 +1,495 @@
+#!/usr/bin/python3
+'''Orvel on a real Wayland desktop: a headless sway with waybar's tray, driven over D-Bus.
+
+sway runs headless (no GPU, no input devices) on a private runtime folder, with waybar showing
+only its tray (a StatusNotifierItem host with its own watcher); Orvel runs on its simulated
+machine (nothing on this system is held) as a native Wayland client, past the agreement through
+an assent record. sway refuses to run as root: as root, every program of the run runs as the
+unprivileged user "cloudsdk" (setpriv, else runuser); elsewhere as the user running the test.
+
+The item is driven as waybar drives it (Activate and ContextMenu with the widget-local point
+waybar sends, the com.canonical.dbusmenu menu's entries) and the windows are read with swaymsg:
+the icon shows in the bar and reads on it (4.5:1, idle and during a session); Activate starts
+and stops a session (the saved session says so); ContextMenu and "Open Orvel…" show the panel
+(whether it floats, its size and place against the output and the icon are printed), which
+closes when the focus goes to another workspace; the menu's toggle starts and stops a session;
+"Settings…" and "Help…" open their windows, and closing them with swaymsg leaves Orvel running;
+"Quit Orvel" ends Orvel and its item leaves the tray.
+What the desktop should do but may not yet is in EXPECTATIONS: each is printed as met or not,
+and asserted only with ORVEL_WAYLAND_STRICT=1. Screenshots (grim) go to <png>/realwayland-*.png.
+Every wait has a limit of seconds. Exits 77 (skipped) with the reason where a program is
+missing or cannot start.'''
+
+import argparse
+import grp
+import json
+import os
+import pwd
+import re
+import shutil
+import subprocess
+import sys
+
+from real_tray_host import (LIMIT, SKIP, Failure, Session, Skip, check_legible, outcome,
+                            read_line, wait_for)
+
+USER = 'cloudsdk'
+BAR_HEIGHT = 30
+# Where waybar says a click on its tray icon was: inside the icon's own widget, not on screen.
+WIDGET_POINT = (10, 17)
+
+# What the desktop should see and does not everywhere yet: name → why it matters.
+EXPECTATIONS = {
+    'panel floats': 'sway tiles a window it does not float over the whole workspace',
+    'panel is smaller than the output': 'a panel as wide as the screen halves the user\'s '
+                                        'other windows',
+    'panel is near the icon': 'the panel opens where the user clicked',
+    'panel has its own title': 'the panel and About must not share the title "Orvel"',
+    'Activate while the panel is open only closes it': 'a left click on the icon closes the '
+                                                       'open panel, as on X11',
+    'Settings floats or spans its window': 'Settings laid out to the window\'s size, or a fixed '
+                                           'size sway floats',
+}
+
+
+def user_command():
+    '''The prefix that runs a program as the session's user; Skip where none can.'''
+    if os.geteuid() != 0:
+        return []
+    try:
+        pwd.getpwnam(USER)
+    except KeyError as error:
+        raise Skip(f'sway refuses to run as root and there is no user "{USER}" to run it as') \
+            from error
+    for prefix in (['setpriv', f'--reuid={USER}', f'--regid={USER}', '--init-groups', '--'],
+                   ['runuser', '-m', '-u', USER, '--']):
+        if shutil.which(prefix[0]) and subprocess.run(
+                prefix + ['true'], capture_output=True, timeout=LIMIT,
+                check=False).returncode == 0:
+            return prefix
+    raise Skip(f'sway refuses to run as root and this machine lets no program switch to "{USER}"')
+
+
+class WaylandSession(Session):
+    '''A headless sway with waybar, a private session bus and home, run as one user.'''
+
+    platform = 'wayland'
+
+    def __init__(self, args, prefix):
+        self.prefix = prefix
+        args.host = 'sway'
+        super().__init__(args)
+        self.output = None
+
+    def command(self, command):
+        return self.prefix + list(command)
+
+    def hand_over(self):
+        if not self.prefix:
+            return
+        user = pwd.getpwnam(USER)
+        group = grp.getgrgid(user.pw_gid).gr_gid
+        for folder, dirs, files in os.walk(self.root):
+            os.chown(folder, user.pw_uid, group)
+            for name in dirs + files:
+                os.chown(os.path.join(folder, name), user.pw_uid, group, follow_symlinks=False)
+
+    def start_display(self):
+        home = os.path.join(self.root, 'home')
+        runtime = os.path.join(self.root, 'runtime')
+        for folder in (home, runtime):
+            os.makedirs(folder, mode=0o700)
+        config = os.path.join(home, 'config')
+        os.makedirs(os.path.join(config, 'waybar'))
+        with open(os.path.join(self.root, 'sway.conf'), 'w', encoding='utf-8') as out:
+            out.write('xwayland disable\n')
+        with open(os.path.join(config, 'waybar', 'config'), 'w', encoding='utf-8') as out:
+            json.dump({'layer': 'top', 'position': 'top', 'height': BAR_HEIGHT,
+                       'modules-right': ['tray'], 'tray': {'icon-size': 22, 'spacing': 6}},
+                      out)
+        with open(os.path.join(config, 'waybar', 'style.css'), 'w', encoding='utf-8') as out:
+            out.write('* { font-family: sans-serif; font-size: 13px; }\n'
+                      'window#waybar { background: #202020; color: #ffffff; }\n'
+                      # Room right of the icon, where the bar's own colour is read.
+                      '#tray { padding: 0 16px; }\n')
+        self.hand_over()
+        self.env = {
+            'PATH': os.environ.get('PATH', '/usr/bin:/bin'),
+            'HOME': home,
+            'USER': USER if self.prefix else os.environ.get('USER', ''),
+            'XDG_RUNTIME_DIR': runtime,
+            'XDG_CONFIG_HOME': config,
+            'XDG_DATA_HOME': os.path.join(home, 'data'),
+            'XDG_CACHE_HOME': os.path.join(home, 'cache'),
+            'LANG': 'C.UTF-8',
+            'WLR_BACKENDS': 'headless',
+            'WLR_LIBINPUT_NO_DEVICES': '1',
+            # Drawn in memory: the machine needs no GPU.
+            'WLR_RENDERER': 'pixman',
+            # No accessibility bus for waybar to start and leave behind.
+            'NO_AT_BRIDGE': '1',
+        }
+        bus = self.start(['dbus-daemon', '--session', '--nofork', '--print-address=1'],
+                         'dbus-daemon', stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.env['DBUS_SESSION_BUS_ADDRESS'] = read_line(bus.stdout, LIMIT, 'dbus-daemon')
+
+        sway = self.start(['sway', '-c', os.path.join(self.root, 'sway.conf')], 'sway',
+                          stdout=subprocess.DEVNULL, stderr=self.output_file('sway'),
+                          cwd=self.root)
+
+        def sockets():
+            if sway.poll() is not None:
+                raise Skip(f'sway ended at start-up with status {sway.returncode}:\n'
+                           + self.output_of('sway'))
+            names = os.listdir(runtime)
+            ipc = [n for n in names if n.startswith('sway-ipc.') and n.endswith('.sock')]
+            wayland = [n for n in names if re.fullmatch(r'wayland-\d+', n)]
+            return (ipc[0], wayland[0]) if ipc and wayland else None
+
+        ipc, wayland = wait_for('sway to open its sockets', sockets)
+        self.env['SWAYSOCK'] = os.path.join(runtime, ipc)
+        self.env['WAYLAND_DISPLAY'] = wayland
+
+        def output():
+            found = self.run('swaymsg', '-r', '-t', 'get_outputs')
+            active = [o for o in json.loads(found.stdout or '[]') if o.get('active')] \
+                if found.returncode == 0 else []
+            return active[0]['rect'] if active else None
+
+        self.output = wait_for('sway to show an output', output)
+
+    def start_waybar(self):
+        bar = self.start(['waybar'], 'waybar', stdout=self.output_file('waybar'),
+                         stderr=subprocess.STDOUT, cwd=self.root)
+        try:
+            wait_for('waybar\'s tray to run its watcher', lambda: (
+                self.alive(bar, 'waybar') or
+                'org.kde.StatusNotifierWatcher' in self.run(
+                    'dbus-send', '--session', '--print-reply', '--dest=org.freedesktop.DBus',
+                    '/org/freedesktop/DBus', 'org.freedesktop.DBus.ListNames').stdout))
+        except Skip as skip:
+            raise Skip(f'{skip}:\n{self.output_of("waybar")}') from skip
+
+    # --- looking at the screen -------------------------------------------------------------
+
+    def grab(self, name=None, zoom=None):
+        '''The screen's pixels (width, height, bytes); saved as PNG under the name, if given.'''
+        def grim(kind, *extra):
+            result = subprocess.run(self.command(['grim', '-t', kind, *extra, '-']),
+                                    env=self.env, capture_output=True, timeout=LIMIT,
+                                    check=False)
+            if result.returncode != 0:
+                raise Failure('grim could not grab the screen: '
+                              + result.stderr.decode(errors='replace').strip())
+            return result.stdout
+
+        if name:
+            with open(os.path.join(self.args.png, f'realwayland-{name}.png'), 'wb') as out:
+                out.write(grim('png'))
+            if zoom:
+                x, y, w, h = zoom
+                with open(os.path.join(self.args.png, f'realwayland-{name}-zoom.png'),
+                          'wb') as out:
+                    out.write(grim('png', '-s', '6', '-g', f'{x},{y} {w}x{h}'))
+        raw = grim('ppm')
+        match = re.match(rb'P6\s+(\d+)\s+(\d+)\s+255\s', raw)
+        if not match:
+            raise Failure('grim\'s picture is not a PPM')
+        return int(match.group(1)), int(match.group(2)), raw[match.end():]
+
+    def windows(self):
+        '''Orvel's windows as sway holds them: title, whether floating, rect on the output.'''
+        found = self.run('swaymsg', '-r', '-t', 'get_tree')
+        if found.returncode != 0:
+            raise Failure(f'swaymsg could not read the tree: {found.stderr.strip()}')
+        views = []
+
+        def walk(node):
+            app = (node.get('app_id') or '').lower()
+            if node.get('pid') == self.orvel.pid or app.startswith('orvel'):
+                if node.get('type') in ('con', 'floating_con') and not node.get('nodes'):
+                    views.append({'id': node['id'], 'title': node.get('name') or '',
+                                  'floating': node['type'] == 'floating_con',
+                                  'rect': (node['rect']['x'] - self.output['x'],
+                                           node['rect']['y'] - self.output['y'],
+                                           node['rect']['width'], node['rect']['height']),
+                                  'focused': node.get('focused', False)})
+            for child in node.get('nodes', []) + node.get('floating_nodes', []):
+                walk(child)
+
+        walk(json.loads(found.stdout))
+        return views
+
+    def swaymsg(self, *command):
+        result = self.run('swaymsg', *command)
+        if result.returncode != 0:
+            raise Failure(f'swaymsg {" ".join(command)} failed: {result.stdout.strip()} '
+                          f'{result.stderr.strip()}')
+
+    # --- the item, as waybar drives it --------------------------------------------------------
+
+    def call(self, path, method, *arguments):
+        '''A method of Orvel's item; its reply as gdbus prints it.'''
+        name, _ = self.item()
+        result = self.run('gdbus', 'call', '--session', '--dest', name, '--object-path', path,
+                          '--method', method, '--', *arguments)
+        if result.returncode != 0:
+            raise Failure(f'{method} failed: {result.stderr.strip()}')
+        return result.stdout
+
+    def click(self, method, point=WIDGET_POINT):
+        _, path = self.item()
+        self.call(path, f'org.kde.StatusNotifierItem.{method}', *map(str, point))
+
+    def menu(self):
+        '''The item's menu entries: label → id.'''
+        layout = self.call('/MenuBar', 'com.canonical.dbusmenu.GetLayout', '0', '-1', '@as []')
+        return {label: int(number) for number, label in
+                re.findall(r"\((\d+), \{[^}]*'label': <'([^']*)'>", layout)}
+
+    def choose(self, label):
+        '''Chooses a menu entry as waybar does: the menu is about to show, then the click.'''
+        entries = self.menu()
+        if label not in entries:
+            raise Failure(f'the item\'s menu has no "{label}": {sorted(entries)}')
+        self.call('/MenuBar', 'com.canonical.dbusmenu.AboutToShow', '0')
+        self.call('/MenuBar', 'com.canonical.dbusmenu.Event', str(entries[label]), 'clicked',
+                  '<"">', '0')
+
+
+class Expectations:
+    '''What should hold and may not yet: printed; asserted only when strict.'''
+
+    def __init__(self, strict):
+        self.strict = strict
+        self.unmet = []
+
+    def see(self, name, met, evidence):
+        print(f'expectation "{name}": {"met" if met else "NOT MET"} ({evidence})')
+        if not met:
+            self.unmet.append(f'{name}: {evidence} ({EXPECTATIONS[name]})')
+
+    def settle(self):
+        if self.strict and self.unmet:
+            raise Failure('expectations not met:\n  ' + '\n  '.join(self.unmet))
+
+
+def is_near(panel, icon, output):
+    '''A panel beside the bar's icon: over it, narrower than half the output, by the bar.'''
+    x, y, w, _ = panel
+    centre = icon[0] + icon[2] // 2
+    return x - 48 <= centre <= x + w + 48 and w < output['width'] // 2 and \
+        -4 <= y - (icon[1] + icon[3]) <= 48
+
+
+def content_reach(screen, rect):
+    '''How far right, as a share of the window's width, its pixels differ from its background.'''
+    width, _, pixels = screen
+    x0, y0, w, h = rect
+    at = lambda x, y: pixels[(y * width + x) * 3:(y * width + x) * 3 + 3]
+    background = at(x0 + w - 8, y0 + h - 8)
+    right = x0
+    for y in range(y0 + 40, y0 + h - 4, 3):
+        for x in range(x0 + w - 8, right, -1):
+            if at(x, y) != background:
+                right = x
+                break
+    return (right - x0) / w
+
+
+def soon(probe):
+    '''Whether something that should happen, and may not yet, happens within a few seconds.'''
+    try:
+        return bool(wait_for('an expectation', probe, limit=5))
+    except Failure:
+        return False
+
+
+def wait_windows(session, what, probe):
+    return wait_for(what, lambda: probe(session.windows()))
+
+
+def check(session, expect):
+    report = []
+    baseline = session.grab()
+    session.start_orvel()
+    bar = (0, 0, session.output['width'], BAR_HEIGHT)
+    last = {}
+
+    def appeared():
+        if session.orvel.poll() is not None:
+            if 'Could not find the Qt platform plugin' in session.orvel_log():
+                raise Skip('Qt has no Wayland platform plugin (Debian\'s qt6-wayland)')
+            raise Failure(f'Orvel ended with status {session.orvel.returncode}:\n'
+                          + session.orvel_log())
+        if 'ready: tray item drawn' not in session.orvel_log() or session.item_id() != 'orvel':
+            return None
+        # waybar may still be drawing: take the box once two grabs in a row agree on it.
+        box = Session.changed_box(baseline, session.grab(), bar)
+        settled = box is not None and box == last.get('box')
+        last['box'] = box
+        return box if settled else None
+
+    icon = wait_for('the icon to show in waybar\'s tray', appeared)
+    zoom = (max(0, icon[0] - 12), 0, icon[2] + 24, BAR_HEIGHT)
+    report.append(f'icon in waybar at {icon} on an output of {session.output}')
+    report.append(check_legible(session, 'tray', icon, zoom))
+    if session.windows():
+        raise Failure(f'Orvel opened a window at start-up: {session.windows()}')
+
+    def state_is(active):
+        return lambda: session.saved_session()[0] == active
+
+    session.click('Activate')
+    wait_for('Activate to start a session', state_is(True))
+    report.append(check_legible(session, 'tray-active', icon, zoom))
+    session.click('Activate')
+    wait_for('a second Activate to stop it', state_is(False))
+    report.append(f'Activate{WIDGET_POINT} started and stopped a session')
+
+    # The panel, from the icon's context click, with the pointer where the user clicked.
+    session.swaymsg('seat', '-', 'cursor', 'set', str(icon[0] + icon[2] // 2),
+                    str(icon[1] + icon[3] // 2))
+    session.click('ContextMenu')
+    panel = wait_windows(session, 'ContextMenu to show the panel', lambda w: w and w[0])
+    session.grab('panel')
+    report.append(f'ContextMenu{WIDGET_POINT}: panel "{panel["title"]}" '
+                  f'{"floating" if panel["floating"] else "tiled"} at {panel["rect"]}')
+    expect.see('panel floats', panel['floating'], f'sway holds it as '
+               f'{"floating" if panel["floating"] else "tiled"}')
+    expect.see('panel is smaller than the output',
+               panel['rect'][2] < session.output['width'] and
+               panel['rect'][3] < session.output['height'] - BAR_HEIGHT,
+               f'{panel["rect"][2]}x{panel["rect"][3]} on {session.output["width"]}x'
+               f'{session.output["height"]}')
+    expect.see('panel is near the icon', is_near(panel['rect'], icon, session.output),
+               f'panel at {panel["rect"]}, icon at {icon}')
+    expect.see('panel has its own title', panel['title'] not in ('', 'Orvel'),
+               f'titled "{panel["title"]}"')
+
+    # A click elsewhere: the focus goes to another workspace, and the panel closes.
+    session.swaymsg('workspace', '2')
+    wait_windows(session, 'the panel to close when the focus leaves it', lambda w: not w)
+    session.swaymsg('workspace', '1')
+    report.append('the panel closed when the focus went to another workspace')
+    session.click('ContextMenu')
+    wait_windows(session, 'ContextMenu to show the panel again', lambda w: w)
+    _, identity = session.saved_session()
+    session.click('Activate')
+    gone = soon(lambda: not session.windows())
+    toggled = session.saved_session() != (False, identity)
+    expect.see('Activate while the panel is open only closes it', gone and not toggled,
+               f'the panel {"closed" if gone else "stayed open"}, the session '
+               f'{"changed" if toggled else "did not change"}')
+    if session.saved_session()[0]:
+        session.click('Activate')
+        wait_for('Activate to stop the session again', state_is(False))
+    if session.windows():
+        session.click('ContextMenu')
+        wait_windows(session, 'a second ContextMenu to close the panel', lambda w: not w)
+        report.append('a second ContextMenu closed the panel')
+
+    # The item's menu, as waybar shows it.
+    entries = session.menu()
+    wanted = ['Open Orvel…', 'Turn Orvel On', 'Settings…', 'Help…', 'Quit Orvel']
+    if [label for label in entries if label in wanted] != wanted:
+        raise Failure(f'the item\'s menu reads {list(entries)}, not {wanted}')
+    session.choose('Turn Orvel On')
+    wait_for('"Turn Orvel On" to start a session', state_is(True))
+    wait_for('the menu to offer "Turn Orvel Off"', lambda: 'Turn Orvel Off' in session.menu())
+    session.choose('Turn Orvel Off')
+    wait_for('"Turn Orvel Off" to stop the session', state_is(False))
+    report.append('the menu\'s toggle started and stopped a session')
+
+    session.choose('Open Orvel…')
+    panel = wait_windows(session, '"Open Orvel…" to show the panel', lambda w: w and w[0])
+    session.grab('menu-panel')
+    if session.saved_session()[0]:
+        raise Failure('"Open Orvel…" changed the session')
+    report.append(f'"Open Orvel…": panel {"floating" if panel["floating"] else "tiled"} at '
+                  f'{panel["rect"]}')
+    session.click('ContextMenu')
+    wait_windows(session, 'ContextMenu to close the panel', lambda w: not w)
+
+    # Settings, and closing it as sway's users do (no close button: the kill binding).
+    session.choose('Settings…')
+    settings = wait_windows(session, '"Settings…" to open Settings', lambda w: w and w[0])
+    # Two grabs in a row that agree: Settings has drawn.
+    seen = {}
+
+    def drawn():
+        screen = session.grab()
+        same = screen == seen.get('screen')
+        seen['screen'] = screen
+        return same
+
+    wait_for('Settings to be drawn', drawn)
+    session.grab('settings')
+    reach = content_reach(seen['screen'], settings['rect'])
+    report.append(f'Settings "{settings["title"]}" '
+                  f'{"floating" if settings["floating"] else "tiled"} at {settings["rect"]}, '
+                  f'its content reaching {reach:.0%} of its width')
+    expect.see('Settings floats or spans its window', settings['floating'] or reach > 0.9,
+               f'{"floating" if settings["floating"] else "tiled"} at {settings["rect"]}, '
+               f'content to {reach:.0%} of the width')
+    session.swaymsg(f'[con_id={settings["id"]}]', 'kill')
+    wait_windows(session, 'Settings to close', lambda w: not w)
+    if session.orvel.poll() is not None:
+        raise Failure(f'closing Settings ended Orvel (status {session.orvel.returncode})')
+    report.append('swaymsg kill closed Settings; Orvel runs on')
+
+    session.choose('Help…')
+    help_window = wait_windows(session, '"Help…" to open Help', lambda w: w and w[0])
+    wait_for('Help to be drawn', drawn)
+    session.grab('help')
+    report.append(f'Help "{help_window["title"]}" '
+                  f'{"floating" if help_window["floating"] else "tiled"} at '
+                  f'{help_window["rect"]}')
+    session.swaymsg(f'[con_id={help_window["id"]}]', 'kill')
+    wait_windows(session, 'Help to close', lambda w: not w)
+
+    session.choose('Quit Orvel')
+    try:
+        session.orvel.wait(timeout=LIMIT)
+    except subprocess.TimeoutExpired as expired:
+        raise Failure(f'"Quit Orvel" left Orvel running after {LIMIT:.0f} s') from expired
+    if session.orvel.returncode != 0:
+        raise Failure(f'"Quit Orvel" ended Orvel with status {session.orvel.returncode}')
+    wait_for('the item to leave waybar\'s tray', lambda: session.item() is None)
+    report.append('"Quit Orvel" ended Orvel and its item left the tray')
+    return report
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument('--orvel', required=True)
+    parser.add_argument('--png', required=True)
+    args = parser.parse_args()
+
+    missing = [p for p in ('sway', 'swaymsg', 'waybar', 'grim', 'dbus-daemon', 'dbus-send',
+                           'gdbus') if shutil.which(p) is None]
+    if missing:
+        print(f'SKIP: needs {", ".join(missing)} (scripts/install-deps installs them)')
+        return SKIP
+    os.makedirs(args.png, exist_ok=True)
+    expect = Expectations(os.environ.get('ORVEL_WAYLAND_STRICT') == '1')
+
+    try:
+        prefix = user_command()
+    except Skip as skip:
+        print(f'SKIP: sway: {skip}')
+        return SKIP
+    session = WaylandSession(args, prefix)
+
+    def checks():
+        session.start_display()
+        session.start_waybar()
+        for line in check(session, expect):
+            print(line)
+        expect.settle()
+        return [f'screenshots: {args.png}/realwayland-*.png']
+
+    return outcome(session, 'sway', checks)
+
+if __name__ == '__main__':
+    sys.exit(main())
