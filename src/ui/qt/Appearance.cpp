@@ -20,6 +20,47 @@ void setBoth(QPalette& p, QPalette::ColorRole role, const QColor& color) {
     p.setColor(QPalette::Inactive, role, color);
 }
 
+bool isHue(NamedColor name) {
+    switch (name) {
+        case NamedColor::red:
+        case NamedColor::orange:
+        case NamedColor::yellow:
+        case NamedColor::green:
+        case NamedColor::blue:
+        case NamedColor::purple:
+        case NamedColor::gray:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Words sit on the window, on grouped boxes and on buttons. The one closest to them in lightness
+// is a button's face (the style lightens its colour) in the dark palette and a box a shade below
+// the window in the light one.
+QColor hardestGround(const QPalette& p) {
+    return Appearance::isDark(p) ? p.color(QPalette::Button).lighter(135)
+                                 : p.color(QPalette::Window).darker(105);
+}
+
+// The colour, of the same hue, darkened (lightened in the dark palette) just enough that words in
+// it read at 4.5:1 on any of their grounds: the hues as drawn in shapes, and the grey levels, are
+// too faint for small text.
+QColor readable(const QColor& c, const QPalette& p) {
+    const QColor ground = hardestGround(p);
+    const float towards = Appearance::isDark(p) ? 0.025f : -0.025f;
+    float hue = 0, saturation = 0, lightness = 0, alpha = 1;
+    c.getHslF(&hue, &saturation, &lightness, &alpha);
+    hue = std::max(hue, 0.0f);  // a grey has none
+    QColor shade = c;
+    for (int step = 1; step <= 40 && Appearance::contrast(shade, ground) < 4.5; ++step) {
+        shade = QColor::fromHslF(
+            hue, saturation, std::clamp(lightness + towards * static_cast<float>(step), 0.0f, 1.0f),
+            alpha);
+    }
+    return shade;
+}
+
 }  // namespace
 
 QPalette Appearance::lightPalette() {
@@ -90,6 +131,19 @@ bool Appearance::isDark(const QPalette& palette) {
     return palette.color(QPalette::Window).lightness() < 128;
 }
 
+double Appearance::luminance(const QColor& c) {
+    const auto linear = [](double v) {
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+}
+
+double Appearance::contrast(const QColor& a, const QColor& b) {
+    const double x = luminance(a);
+    const double y = luminance(b);
+    return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
 QColor Appearance::mix(const QColor& a, const QColor& b, double t) {
     const auto lerp = [t](float x, float y) { return static_cast<float>(x + (y - x) * t); };
     return QColor::fromRgbF(lerp(a.redF(), b.redF()), lerp(a.greenF(), b.greenF()),
@@ -154,14 +208,19 @@ QColor Appearance::hierarchy(Hierarchy level, const QPalette& p) {
     const QColor text = p.color(QPalette::WindowText);
     const QColor window = p.color(QPalette::Window);
     // Opaque blends: rich text and some styles ignore the alpha of a palette colour. The levels
-    // that carry words keep 4.5:1 against the window in both palettes.
+    // that carry words keep 4.5:1 on every ground words sit on, in both palettes.
     switch (level) {
         case Hierarchy::primary:
             return text;
-        case Hierarchy::secondary:
-            return mix(text, window, 0.25);
+        case Hierarchy::secondary: {
+            // Still a step above the tertiary level, however far that had to move to be read.
+            const QColor own = readable(mix(text, window, 0.25), p);
+            const QColor below = hierarchy(Hierarchy::tertiary, p);
+            return contrast(own, window) > contrast(below, window) + 0.5 ? own
+                                                                         : mix(below, text, 0.3);
+        }
         case Hierarchy::tertiary:
-            return mix(text, window, 0.36);
+            return readable(mix(text, window, 0.36), p);
         case Hierarchy::quaternary:
             return mix(text, window, 0.78);
     }
@@ -174,6 +233,9 @@ QColor Appearance::foreground(const ForegroundStyle& style, const QPalette& p) {
     }
     const Color& c = std::get<Color>(style);
     const auto* name = std::get_if<NamedColor>(&c.light);
+    if (name != nullptr && !c.dark && isHue(*name)) {
+        return readable(color(c, p), p);
+    }
     if (name != nullptr && *name == NamedColor::accent && !c.dark) {
         // Words in the accent: the link shade, which reads on the window where the selection's
         // shade (under white words) would not.

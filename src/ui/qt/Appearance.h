@@ -30,6 +30,9 @@ class Appearance {
     // A font of the view tree in the application's families; `imposed` overrides the weight.
     static QFont font(const Font& font, std::optional<FontWeight> imposed = std::nullopt);
     static QColor mix(const QColor& a, const QColor& b, double amountOfB);
+    // Relative luminance and the contrast ratio between two colours, as WCAG reckons them.
+    static double luminance(const QColor& color);
+    static double contrast(const QColor& a, const QColor& b);
 };
 
 }  // namespace orvel::ui

@@ -111,11 +111,15 @@ void QtAlert::build() {
         if (i == 0) {
             // The default answer is drawn in the accent, as Return will choose it.
             button->setDefault(true);
-            QPalette accent = button->palette();
-            accent.setColor(QPalette::Button, accent.color(QPalette::Active, QPalette::Highlight));
-            accent.setColor(QPalette::ButtonText,
-                            accent.color(QPalette::Active, QPalette::HighlightedText));
-            button->setPalette(accent);
+            // Drawn flat: the style would lighten the accent until white words no longer read.
+            const QColor accent = pal.color(QPalette::Active, QPalette::Highlight);
+            button->setStyleSheet(
+                QStringLiteral("QPushButton { background: %1; color: %2; border: 1px solid %3;"
+                               " border-radius: 4px; padding: 4px 12px; }"
+                               " QPushButton:pressed { background: %3; }")
+                    .arg(accent.name(),
+                         pal.color(QPalette::Active, QPalette::HighlightedText).name(),
+                         accent.darker(125).name()));
         }
         const int response = kAlertFirstButtonReturn + static_cast<int>(i);
         QObject::connect(button, &QPushButton::clicked, button, [this, response] {

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "platform/DesktopSettings.h"
+#include "ui/qt/Appearance.h"
 #include "ui/qt/KeySequence.h"
 #include "ui/qt/SymbolSet.h"
 
@@ -22,14 +23,6 @@ const QColor kLight(0xF2, 0xF2, 0xF2);
 // Sizes trays ask for; each gets a picture of its own so nothing is scaled.
 constexpr int kTraySizes[] = {16, 22, 24, 32, 48, 64};
 constexpr int kCommonSize = 22;
-
-double channel(double c) {
-    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-}
-
-double luminance(const QColor& c) {
-    return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
-}
 
 // What the tray's picture is drawn from.
 bool drawsTheSame(const StatusItemLook& a, const StatusItemLook& b) {
@@ -135,7 +128,7 @@ QtStatusItem::Colors QtStatusItem::colors(const StatusItemLook& look, ColorSchem
     }
     // A fill this bright reads on black, and the dark outline on white; a darker one the
     // other way round.
-    out.outline = luminance(out.fill) >= 0.18 ? kDark : kLight;
+    out.outline = Appearance::luminance(out.fill) >= 0.18 ? kDark : kLight;
     return out;
 }
 

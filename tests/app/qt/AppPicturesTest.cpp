@@ -4,12 +4,14 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +23,10 @@
 #include "QtUiTest.h"
 #include "app/AppDelegate.h"
 #include "app/compose/MenuBarServices.h"
+#include "app/compose/WindowsServices.h"
+#include "automations/ApplicationChooser.h"
+#include "automations/AutomationsAndTriggersView.h"
+#include "automations/ScheduleSettingsView.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -29,13 +35,18 @@
 #include "help/HelpView.h"
 #include "menubar/MenuView.h"
 #include "menubar/StatusItemController.h"
+#include "platform/Platform.h"
+#include "settings/SettingsTransfer.h"
+#include "settings/SettingsView.h"
 #include "support/OrvelTest.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
+#include "triggers/WakeHelperClient.h"
 #include "ui/Host.h"
 #include "ui/Inspector.h"
 #include "ui/ViewComponent.h"
 #include "ui/qt/Appearance.h"
+#include "ui/qt/QtAlert.h"
 #include "ui/qt/QtPopover.h"
 #include "ui/qt/QtStatusItem.h"
 #include "ui/qt/QtWindow.h"
@@ -360,26 +371,168 @@ TEST_F(AppPicturesTest, TheCustomDurationAndAboutWindows) {
     EXPECT_NE(start, nullptr);
 }
 
-// The panel and the windows take the desktop's colour scheme, also while they are open, and
-// every text stands out from what is drawn behind it.
+// Every window and page takes the desktop's colour scheme, also while it is open, and every text
+// stands out from what is drawn behind it.
 TEST_F(AppPicturesTest, ThePanelAndTheWindowsFollowTheDesktopsColourScheme) {
     Preferences::shared().customSeconds = 5400;
     AppDelegate delegate;
     sim().desktopSettings().setColorScheme(ColorScheme::dark);
-    delegate.openSettings();
-    delegate.showHelp();
-    delegate.showAbout();
-    delegate.showCustomDuration();
     auto panelWindow = host().makeWindow();
-    const auto panel = std::make_shared<MenuView>(menuViewServices());
-    panelWindow->setContent(panel);
+    panelWindow->setContent(std::make_shared<MenuView>(menuViewServices()));
     panelWindow->makeKeyAndOrderFront();
-    const std::pair<ui::Window*, const char*> windows[] = {
-        {panelWindow.get(), "panel"},
-        {delegate.settingsWindow.get(), "settings"},
-        {delegate.helpWindow.get(), "help"},
-        {delegate.aboutWindow.get(), "about"},
-        {delegate.customDurationWindow.get(), "custom-duration"},
+    TriggerRule nights;
+    nights.name = "Nights";
+    nights.source = TriggerSource::schedule;
+    nights.schedKind = "window";
+    nights.schedDays = std::vector<std::int64_t>{2, 3, 4, 5, 6};
+    nights.schedStartMin = 1260;
+    nights.schedEndMin = 420;
+    TriggerEngine::shared().add(nights);
+    auto schedule = std::make_shared<ScheduleSettingsView>(
+        TriggerEngine::shared(), WakeHelperClient::shared(), Preferences::shared(),
+        Platform::current().network());
+    schedule->expanded = {nights.id};
+    auto scheduleWindow = host().makeWindow();
+    scheduleWindow->setContentSize(680, 620);
+    scheduleWindow->setContent(schedule);
+    std::unique_ptr<ui::Window> chooser;
+    auto gate = std::make_shared<EULAGate>(LicenseAgreement::shared());
+
+    using Look = std::function<void(QWidget&)>;
+    const auto widgetOf = [](ui::Window* window) -> QWidget& {
+        return *dynamic_cast<ui::QtWindow&>(*window).widget();
+    };
+    const auto front = [&](ui::Window* window, const Look& look) {
+        window->makeKeyAndOrderFront();
+        settle();
+        look(widgetOf(window));
+    };
+    // A modal dialog is looked at from inside its own loop, then dismissed.
+    const auto inModal = [](std::function<QWidget*()> dialog, std::function<void()> dismiss,
+                            const Look& look) {
+        QTimer::singleShot(0, [=] {
+            if (QWidget* shown = dialog()) {
+                look(*shown);
+            } else {
+                ADD_FAILURE() << "no dialog shown";
+            }
+            dismiss();
+        });
+    };
+    const auto settings = [&](std::int64_t tab, std::int64_t subTab = 0) {
+        return [&, tab, subTab](const Look& look) {
+            sim().userDefaults().setInteger(SettingsView::kTabKey, tab);
+            sim().userDefaults().setInteger(SettingsView::kSubTabKey, subTab);
+            delegate.openSettings();
+            front(delegate.settingsWindow.get(), look);
+        };
+    };
+    const auto help = [&](std::string query) {
+        return [&, query](const Look& look) {
+            delegate.showHelp();
+            dynamic_cast<HelpView&>(*delegate.helpWindow->content()).query = query;
+            front(delegate.helpWindow.get(), look);
+        };
+    };
+    using AT = AutomationsAndTriggersView;
+    const struct {
+        const char* name;
+        std::function<void(const Look&)> show;
+    } windows[] = {
+        {"panel",
+         [&](const Look& look) {
+             OrvelController::shared().stop(true);
+             front(panelWindow.get(), look);
+         }},
+        {"panel-session",
+         [&](const Look& look) {
+             OrvelController::shared().startForSeconds(900);
+             front(panelWindow.get(), look);
+             OrvelController::shared().stop(true);
+         }},
+        {"settings-general", settings(SettingsView::kGeneralTab)},
+        {"settings-triggers", settings(SettingsView::kAutomationsTab, AT::kTriggers)},
+        {"settings-bluetooth", settings(SettingsView::kAutomationsTab, AT::kBluetooth)},
+        {"settings-network", settings(SettingsView::kAutomationsTab, AT::kNetwork)},
+        {"settings-battery", settings(SettingsView::kAutomationsTab, AT::kBattery)},
+        {"settings-schedule", settings(SettingsView::kAutomationsTab, AT::kSchedule)},
+        {"settings-apps", settings(SettingsView::kAutomationsTab, AT::kApps)},
+        {"settings-devices", settings(SettingsView::kDevicesTab)},
+        {"settings-drives", settings(SettingsView::kDrivesTab)},
+        {"settings-advanced", settings(SettingsView::kAdvancedTab)},
+        {"settings-troubleshooting", settings(SettingsView::kTroubleshootingTab)},
+        {"help", help("")},
+        {"help-search", help("sleep")},
+        {"about",
+         [&](const Look& look) {
+             delegate.showAbout();
+             front(delegate.aboutWindow.get(), look);
+         }},
+        {"custom-duration",
+         [&](const Look& look) {
+             delegate.showCustomDuration();
+             front(delegate.customDurationWindow.get(), look);
+         }},
+        {"app-chooser",
+         [&](const Look& look) {
+             ApplicationChooser::present(
+                 chooser, sim().workspace(), "Stay awake until this app quits", "Watch",
+                 ApplicationChooser::filePanel(sim().workspace()), [](const std::string&) {});
+             front(chooser.get(), look);
+         }},
+        {"agreement",
+         [&](const Look& look) {
+             gate->show();
+             front(gate->window(), look);
+         }},
+        {"schedule-editor", [&](const Look& look) { front(scheduleWindow.get(), look); }},
+        {"export",
+         [&](const Look& look) {
+             const auto fileDialog = [] {
+                 QWidget* found = nullptr;
+                 for (QWidget* top : QApplication::topLevelWidgets()) {
+                     if (qobject_cast<QFileDialog*>(top) && top->isVisible())
+                         found = top;
+                 }
+                 return found;
+             };
+             inModal(
+                 [&, fileDialog] {
+                     if (QWidget* dialog = fileDialog()) {
+                         if (QAbstractButton* encrypt =
+                                 button(*dialog, "Encrypt with a passphrase"))
+                             encrypt->click();
+                         settle();
+                     }
+                     return fileDialog();
+                 },
+                 [fileDialog] {
+                     if (auto* dialog = qobject_cast<QDialog*>(fileDialog()))
+                         dialog->reject();
+                 },
+                 look);
+             SettingsTransfer::runExportPanel(settingsTransferOwners());
+         }},
+        {"alert",
+         [&](const Look& look) {
+             ui::AlertContent content;
+             content.messageText = "Enter a passphrase";
+             content.informativeText =
+                 "\u201CEncrypt with a passphrase\u201D is ticked but the passphrase is empty. "
+                 "Nothing was written.";
+             content.buttons = {"OK", "Cancel"};
+             content.checkbox = std::pair<std::string, bool>{"Do not ask again", false};
+             const auto alert = host().makeAlert(content);
+             auto* qt = dynamic_cast<ui::QtAlert*>(alert.get());
+             ASSERT_NE(qt, nullptr);
+             inModal(
+                 [&, qt]() -> QWidget* {
+                     settle();
+                     return qt->dialog();
+                 },
+                 [qt] { qt->stopModal(ui::kAlertSecondButtonReturn); }, look);
+             alert->runModal();
+         }},
     };
     // The scheme changes while the windows are open.
     for (const ColorScheme scheme : {ColorScheme::dark, ColorScheme::light}) {
@@ -387,39 +540,58 @@ TEST_F(AppPicturesTest, ThePanelAndTheWindowsFollowTheDesktopsColourScheme) {
         sim().desktopSettings().setColorScheme(scheme);
         settle();
         EXPECT_EQ(host().isDarkAppearance(), dark);
-        for (const auto& [window, name] : windows) {
+        for (const auto& [name, show] : windows) {
             const std::string picture = std::string("scheme-") + name + (dark ? "-dark" : "-light");
             SCOPED_TRACE(picture);
-            auto* qt = dynamic_cast<ui::QtWindow*>(window);
-            ASSERT_NE(qt, nullptr);
-            QWidget& widget = *qt->widget();
-            const QImage image = savePng(widget, picture);
-            EXPECT_EQ(image.pixelColor(1, 1).lightness() < 128, dark) << "the window's ground";
-            int labels = 0;
-            for (QLabel* label : widget.findChildren<QLabel*>()) {
-                const QRect area(label->mapTo(&widget, QPoint(0, 0)), label->size());
-                if (label->text().isEmpty() || !label->isVisibleTo(&widget) ||
-                    !label->isEnabled() || !image.rect().contains(area)) {
-                    continue;
-                }
-                // What is behind a text is what most of its box shows.
-                std::map<QRgb, int> seen;
-                for (int y = area.top(); y <= area.bottom(); ++y) {
-                    for (int x = area.left(); x <= area.right(); ++x) {
-                        ++seen[image.pixel(x, y)];
+            bool looked = false;
+            show([&](QWidget& widget) {
+                looked = true;
+                const QImage image = savePng(widget, picture);
+                EXPECT_EQ(image.pixelColor(1, 1).lightness() < 128, dark) << "the window's ground";
+                int labels = 0;
+                for (QWidget* label : widget.findChildren<QWidget*>()) {
+                    // The words of labels and of buttons, check boxes included.
+                    QString words;
+                    if (auto* text = qobject_cast<QLabel*>(label)) {
+                        words = text->text();
+                    } else if (auto* button = qobject_cast<QAbstractButton*>(label)) {
+                        words = button->text();
                     }
+                    const QRect area(label->mapTo(&widget, QPoint(0, 0)), label->size());
+                    if (words.isEmpty() || !label->isVisibleTo(&widget) || !label->isEnabled() ||
+                        !image.rect().contains(area)) {
+                        continue;
+                    }
+                    // What is behind a text is what most of its box shows, the shades of a
+                    // button's gradient taken together.
+                    std::map<QRgb, std::vector<QRgb>> seen;
+                    for (int y = area.top(); y <= area.bottom(); ++y) {
+                        for (int x = area.left(); x <= area.right(); ++x) {
+                            seen[image.pixel(x, y) & 0xFFF0F0F0].push_back(image.pixel(x, y));
+                        }
+                    }
+                    const auto& most =
+                        std::max_element(seen.begin(), seen.end(), [](auto& a, auto& b) {
+                            return a.second.size() < b.second.size();
+                        })->second;
+                    long r = 0, g = 0, b = 0;
+                    for (const QRgb pixel : most) {
+                        r += qRed(pixel);
+                        g += qGreen(pixel);
+                        b += qBlue(pixel);
+                    }
+                    const auto n = static_cast<long>(most.size());
+                    const QColor ground(static_cast<int>(r / n), static_cast<int>(g / n),
+                                        static_cast<int>(b / n));
+                    const QColor text = label->palette().color(label->foregroundRole());
+                    EXPECT_GE(contrast(text, ground), 4.5)
+                        << words.left(40).toStdString() << ": " << text.name().toStdString()
+                        << " on " << ground.name().toStdString();
+                    ++labels;
                 }
-                const QColor ground(
-                    std::max_element(seen.begin(), seen.end(), [](auto& a, auto& b) {
-                        return a.second < b.second;
-                    })->first);
-                const QColor text = label->palette().color(label->foregroundRole());
-                EXPECT_GE(contrast(text, ground), 4.5)
-                    << label->text().left(40).toStdString() << ": " << text.name().toStdString()
-                    << " on " << ground.name().toStdString();
-                ++labels;
-            }
-            EXPECT_GT(labels, 0);
+                EXPECT_GT(labels, 0);
+            });
+            EXPECT_TRUE(looked);
         }
     }
 }
