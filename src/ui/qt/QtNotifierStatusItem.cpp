@@ -100,8 +100,26 @@ void QtNotifierStatusItem::clicked(bool contextButton, int x, int y) {
     handler(click);
 }
 
+QPoint QtNotifierStatusItem::anchorFor(std::optional<QPoint> host, QPoint pointer,
+                                       const QString& platform) {
+    // A Wayland client knows no place on the screen: hosts there send the point within their
+    // own bar, and the pointer is all there is.
+    if (!host || platform.startsWith(QLatin1String("wayland"))) {
+        return pointer;
+    }
+    // A host on Wayland sends the same bar-local point to an X client (waybar: (10, 17) for a
+    // click at the right end of the screen). A point that close to the origin is a place on the
+    // screen only if the pointer is there too.
+    constexpr int kBarLocal = 64;
+    const bool nearOrigin = host->x() < kBarLocal && host->y() < kBarLocal;
+    if (nearOrigin && (pointer - *host).manhattanLength() > kBarLocal) {
+        return pointer;
+    }
+    return *host;
+}
+
 Rect QtNotifierStatusItem::anchorRect() const {
-    const QPoint at = clickedAt_.value_or(QCursor::pos());
+    const QPoint at = anchorFor(clickedAt_, QCursor::pos(), QGuiApplication::platformName());
     return Rect{double(at.x()), double(at.y()), 0, 0};
 }
 
