@@ -58,7 +58,10 @@ QtNotifierStatusItem::QtNotifierStatusItem(std::unique_ptr<StatusNotifierItem> s
     service_->onMenuItem = [this](int id) { chooseMenuEntry(id); };
     // The host shows the menu at the item, where the pointer is as it opens: a panel opened
     // from the menu shows there too.
-    service_->onMenuOpening = [this] { clickedAt_ = QCursor::pos(); };
+    service_->onMenuOpening = [this] {
+        clickedAt_ = QCursor::pos();
+        pointerAtMenu_ = true;
+    };
 }
 
 QtNotifierStatusItem::~QtNotifierStatusItem() {
@@ -85,6 +88,7 @@ void QtNotifierStatusItem::setMenu(std::vector<StatusMenuEntry> entries) {
 
 void QtNotifierStatusItem::clicked(bool contextButton, int x, int y) {
     // Hosts that cannot tell where the item is send the origin.
+    pointerAtMenu_ = false;
     if (x != 0 || y != 0) {
         clickedAt_ = QPoint(x, y);
     } else {
@@ -119,7 +123,10 @@ QPoint QtNotifierStatusItem::anchorFor(std::optional<QPoint> host, QPoint pointe
 }
 
 Rect QtNotifierStatusItem::anchorRect() const {
-    const QPoint at = anchorFor(clickedAt_, QCursor::pos(), QGuiApplication::platformName());
+    // Where the pointer was as the menu opened is a place on the screen.
+    const QPoint at = pointerAtMenu_ && clickedAt_
+                          ? *clickedAt_
+                          : anchorFor(clickedAt_, QCursor::pos(), QGuiApplication::platformName());
     return Rect{double(at.x()), double(at.y()), 0, 0};
 }
 

@@ -55,6 +55,7 @@ class QtNotifierStatusItem final : public StatusItem {
     std::unique_ptr<StatusNotifierItem> service_;
     StatusItemLook look_;
     std::optional<QPoint> clickedAt_;
+    bool pointerAtMenu_ = false;  // clickedAt_ is the pointer as the host's menu opened
 };
 
 }  // namespace orvel::ui

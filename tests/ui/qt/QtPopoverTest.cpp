@@ -75,8 +75,10 @@ TEST_F(QtPopoverTest, OnWaylandThePanelIsAFloatingWindowOfItsOwnThatClosesOnLosi
         EXPECT_TRUE(waitUntil([&] { return !popover.isShown(); })) << what;
         // The click was on the tray icon, which asks for the panel as it comes: it only closes.
         popover.showAt(Rect{100, 10, 0, 0});
+        popover.makeKey();
         settle();
         EXPECT_FALSE(popover.isShown()) << what;
+        EXPECT_EQ(QApplication::activeWindow(), &other) << what;
     }
 }
 
