@@ -58,7 +58,10 @@ QtNotifierStatusItem::QtNotifierStatusItem(std::unique_ptr<StatusNotifierItem> s
     service_->onMenuItem = [this](int id) { chooseMenuEntry(id); };
     // The host shows the menu at the item, where the pointer is as it opens: a panel opened
     // from the menu shows there too.
-    service_->onMenuOpening = [this] { clickedAt_ = QCursor::pos(); };
+    service_->onMenuOpening = [this] {
+        clickedAt_ = QCursor::pos();
+        pointerAtMenu_ = true;
+    };
 }
 
 QtNotifierStatusItem::~QtNotifierStatusItem() {
@@ -85,6 +88,7 @@ void QtNotifierStatusItem::setMenu(std::vector<StatusMenuEntry> entries) {
 
 void QtNotifierStatusItem::clicked(bool contextButton, int x, int y) {
     // Hosts that cannot tell where the item is send the origin.
+    pointerAtMenu_ = false;
     if (x != 0 || y != 0) {
         clickedAt_ = QPoint(x, y);
     } else {
@@ -100,8 +104,29 @@ void QtNotifierStatusItem::clicked(bool contextButton, int x, int y) {
     handler(click);
 }
 
+QPoint QtNotifierStatusItem::anchorFor(std::optional<QPoint> host, QPoint pointer,
+                                       const QString& platform) {
+    // A Wayland client knows no place on the screen: hosts there send the point within their
+    // own bar, and the pointer is all there is.
+    if (!host || platform.startsWith(QLatin1String("wayland"))) {
+        return pointer;
+    }
+    // A host on Wayland sends the same bar-local point to an X client (waybar: (10, 17) for a
+    // click at the right end of the screen). A point that close to the origin is a place on the
+    // screen only if the pointer is there too.
+    constexpr int kBarLocal = 64;
+    const bool nearOrigin = host->x() < kBarLocal && host->y() < kBarLocal;
+    if (nearOrigin && (pointer - *host).manhattanLength() > kBarLocal) {
+        return pointer;
+    }
+    return *host;
+}
+
 Rect QtNotifierStatusItem::anchorRect() const {
-    const QPoint at = clickedAt_.value_or(QCursor::pos());
+    // Where the pointer was as the menu opened is a place on the screen.
+    const QPoint at = pointerAtMenu_ && clickedAt_
+                          ? *clickedAt_
+                          : anchorFor(clickedAt_, QCursor::pos(), QGuiApplication::platformName());
     return Rect{double(at.x()), double(at.y()), 0, 0};
 }
 

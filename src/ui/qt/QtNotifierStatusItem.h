@@ -25,8 +25,12 @@ class QtNotifierStatusItem final : public StatusItem {
     // Served as the item's menu.
     void setMenu(std::vector<StatusMenuEntry> entries) override;
     const StatusItemLook& look() const override { return look_; }
-    // A point: where the host says the click happened (under the pointer when it does not say).
+    // A point: where the host says the click happened, where that is a place on the screen;
+    // under the pointer otherwise.
     Rect anchorRect() const override;
+    // Where a panel opened by a click goes, from the point the host gave (none: it gave none),
+    // the pointer and the Qt platform Orvel runs on.
+    static QPoint anchorFor(std::optional<QPoint> host, QPoint pointer, const QString& platform);
 
     StatusNotifierItem& service() { return *service_; }
 
@@ -51,6 +55,7 @@ class QtNotifierStatusItem final : public StatusItem {
     std::unique_ptr<StatusNotifierItem> service_;
     StatusItemLook look_;
     std::optional<QPoint> clickedAt_;
+    bool pointerAtMenu_ = false;  // clickedAt_ is the pointer as the host's menu opened
 };
 
 }  // namespace orvel::ui

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include "foundation/RunLoop.h"
 #include "ui/qt/Appearance.h"
 #include "ui/qt/QtRenderer.h"
 
@@ -20,6 +21,9 @@ namespace orvel::ui {
 namespace {
 constexpr int kRadius = 10;
 constexpr int kGap = 4;
+// A click on the tray icon that took the focus from the panel (and so closed it) comes this soon
+// after; it only closes the panel, as the press that closes a popup does.
+constexpr double kClosingClick = 0.5;
 
 bool plainKey(const QKeyEvent& key) {
     return (key.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
@@ -97,6 +101,12 @@ class QtPopover::Panel final : public QWidget {
         QWidget::showEvent(event);
         QApplication::instance()->installEventFilter(&keys_);
     }
+    void changeEvent(QEvent* event) override {
+        QWidget::changeEvent(event);
+        if (event->type() == QEvent::ActivationChange && !isActiveWindow()) {
+            owner_.deactivated();
+        }
+    }
     void hideEvent(QHideEvent* event) override {
         QApplication::instance()->removeEventFilter(&keys_);
         QWidget::hideEvent(event);
@@ -109,9 +119,16 @@ class QtPopover::Panel final : public QWidget {
     PanelKeys keys_{*this};
 };
 
-QtPopover::QtPopover() : panel_(std::make_unique<Panel>(*this)) {
-    // What a screen reader calls the panel's window.
-    panel_->setWindowTitle(QStringLiteral("Orvel"));
+QString QtPopover::defaultPlatform() {
+    return QGuiApplication::platformName();
+}
+
+QtPopover::QtPopover(const QString& platform)
+    : panel_(std::make_unique<Panel>(*this)),
+      ownWindow_(platform.startsWith(QLatin1String("wayland"))) {
+    // What a screen reader and the compositor call the panel's window; not the application's
+    // name alone, which the About window goes by.
+    panel_->setWindowTitle(QStringLiteral("Orvel Panel"));
     auto* layout = new QVBoxLayout(panel_.get());
     layout->setContentsMargins(1, 1, 1, 1);
     content_ = new QWidget;
@@ -144,13 +161,13 @@ void QtPopover::setContent(std::shared_ptr<ViewComponent> content) {
 void QtPopover::setContentSize(double width, double height) {
     width_ = width;
     height_ = height;
-    panel_->resize(static_cast<int>(width) + 2, static_cast<int>(height) + 2);
+    panel_->setFixedSize(static_cast<int>(width) + 2, static_cast<int>(height) + 2);
 }
 
 void QtPopover::setTransient(bool transient) {
     transient_ = transient;
-    const Qt::WindowFlags flags =
-        (transient ? Qt::Popup : Qt::Tool) | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint;
+    const Qt::WindowFlags flags = (transient && !ownWindow_ ? Qt::Popup : Qt::Tool) |
+                                  Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint;
     if (panel_->windowFlags() != flags) {
         const bool shown = panel_->isVisible();
         panel_->setWindowFlags(flags);
@@ -164,9 +181,13 @@ void QtPopover::show(StatusItem& anchor) {
 }
 
 void QtPopover::showAt(const Rect& anchor) {
+    if (ownWindow_ && transient_ && lostFocusAt_ >= 0 &&
+        RunLoop::main().uptime() - lostFocusAt_ < kClosingClick) {
+        return;
+    }
     QSize size = panel_->size();
     if (width_ <= 0 || height_ <= 0) {
-        panel_->resize(panel_->sizeHint());
+        panel_->setFixedSize(panel_->sizeHint());
         size = panel_->size();
     }
     const QPoint centre(static_cast<int>(anchor.x + anchor.width / 2),
@@ -207,6 +228,13 @@ void QtPopover::focusFirstControl() {
 
 void QtPopover::close() {
     panel_->hide();
+}
+
+void QtPopover::deactivated() {
+    if (ownWindow_ && transient_ && panel_->isVisible()) {
+        lostFocusAt_ = RunLoop::main().uptime();
+        close();
+    }
 }
 
 void QtPopover::hidden() {

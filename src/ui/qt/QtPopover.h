@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include <QString>
+
 #include "ui/Host.h"
 #include "ui/ViewHost.h"
 
@@ -12,10 +14,15 @@ namespace orvel::ui {
 class QtRenderer;
 
 // A borderless panel that opens under (or over) the tray icon, or at the pointer when the tray
-// does not tell where it is. A transient one closes when the user clicks elsewhere.
+// does not tell where it is. A transient one closes when the user clicks elsewhere: on X11 it is
+// a popup that does so by itself. On Wayland a popup is drawn inside the window that had the
+// input last, so there the panel is a window of its own, of a fixed size so that tiling
+// compositors float it, and a transient one closes when it loses the focus.
 class QtPopover final : public Popover {
   public:
-    QtPopover();
+    // `platform`: the Qt platform whose windows the panel is made for.
+    explicit QtPopover(const QString& platform = defaultPlatform());
+    static QString defaultPlatform();
     ~QtPopover() override;
 
     void setContent(std::shared_ptr<ViewComponent> content) override;
@@ -36,6 +43,7 @@ class QtPopover final : public Popover {
     class Panel;
     friend class Panel;
     void hidden();
+    void deactivated();
     void focusFirstControl();
 
     std::unique_ptr<Panel> panel_;
@@ -43,6 +51,9 @@ class QtPopover final : public Popover {
     std::unique_ptr<ViewHost> view_;
     std::unique_ptr<QtRenderer> renderer_;
     bool transient_ = false;
+    bool ownWindow_ = false;  // a window of its own rather than a popup
+    // When a transient panel last closed on losing the focus (uptime; negative: never).
+    double lostFocusAt_ = -1;
     double width_ = 0, height_ = 0;
 };
 

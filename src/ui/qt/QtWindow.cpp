@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -20,6 +21,9 @@
 namespace orvel::ui {
 
 namespace {
+
+// Far above the stretches beside the content: they get room only once it is at its largest.
+constexpr int kContentStretch = 10000;
 
 std::string frameKey(const std::string& name) {
     return "NSWindow Frame " + name;
@@ -77,7 +81,15 @@ QtWindow::QtWindow(QtHost& host) : host_(host), frame_(std::make_unique<Frame>(*
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     contentArea_ = new QWidget;
-    layout->addWidget(contentArea_, 1);
+    // Content with a largest size stands in the middle of a window made wider, as a tiling
+    // compositor makes every window; the stretches beside it take only what it cannot.
+    auto* row = new QHBoxLayout;
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    row->addStretch(1);
+    row->addWidget(contentArea_, kContentStretch);
+    row->addStretch(1);
+    layout->addLayout(row, 1);
     host_.windowCreated(this);
     applyFlags();
     installMenuBar();

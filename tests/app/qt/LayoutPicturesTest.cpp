@@ -30,6 +30,7 @@
 #include "support/OrvelTest.h"
 #include "ui/qt/QtPopover.h"
 #include "ui/qt/QtWindow.h"
+#include "ui/qt/SegmentedControl.h"
 #include "ui/qt/SeparatorLine.h"
 #include "ui/qt/TextLabel.h"
 
@@ -289,6 +290,45 @@ TEST_F(LayoutPicturesTest, TheDevicesAndDrivesPagesOfAMachineWithNothingToList) 
     }
     EXPECT_TRUE(rescan);
     savePng(drives, "layout-settings-drives-empty");
+}
+
+// A tiling compositor gives Settings and Help the whole of a 1280 by 800 screen: Settings' pages,
+// no wider than the window is made, stand in the middle under a tab bar in the middle; Help's
+// sidebar and page fill the window.
+TEST_F(LayoutPicturesTest, SettingsAndHelpUseTheWholeOfAWindowATilingCompositorMakesWider) {
+    installHelpPages();
+    const QSize tiled(1280, kScreenHeight);
+    QWidget& settings = settingsOn(SettingsView::kGeneralTab);
+    settings.resize(tiled);
+    settle();
+    ASSERT_EQ(settings.size(), tiled);
+    const std::vector<QScrollArea*> areas = scrollAreas(settings);
+    ASSERT_EQ(areas.size(), 1u);
+    const QRect page = rectIn(settings, *areas.front());
+    EXPECT_LE(page.width(), 900);
+    EXPECT_NEAR(page.left(), tiled.width() - 1 - page.right(), 2) << "the page in the middle";
+    // The tab bar: the topmost segmented control.
+    QRect tabs;
+    for (auto* bar : settings.findChildren<ui::SegmentedControl*>()) {
+        const QRect r = rectIn(settings, *bar);
+        if (bar->isVisibleTo(&settings) && (tabs.isNull() || r.top() < tabs.top()))
+            tabs = r;
+    }
+    ASSERT_FALSE(tabs.isNull());
+    EXPECT_NEAR(tabs.center().x(), tiled.width() / 2, 2) << "the tab bar in the middle";
+    savePng(settings, "layout-settings-tiled");
+
+    delegate().showHelpSection(HelpSection::whatItDoes);
+    auto* help = dynamic_cast<ui::QtWindow*>(delegate().helpWindow.get());
+    ASSERT_NE(help, nullptr);
+    QWidget& helpWidget = *help->widget();
+    helpWidget.resize(tiled);
+    settle();
+    int right = 0;
+    for (auto* area : scrollAreas(helpWidget))
+        right = std::max(right, rectIn(helpWidget, *area).right());
+    EXPECT_GE(right, tiled.width() - 2) << "the page reaches the window's right edge";
+    savePng(helpWidget, "layout-help-tiled");
 }
 
 }  // namespace

@@ -264,6 +264,8 @@ TEST_F(TrayTest, ThePanelOpensAtThePointTheHostGaveAgainstItsEdgeOfTheScreen) {
     };
     for (const auto& c : cases) {
         popover().close();
+        // The pointer is where the click was.
+        QCursor::setPos(c.point);
         callItem(item, "ContextMenu", c.point.x(), c.point.y());
         ASSERT_TRUE(waitUntil([&] { return popover().isShown(); })) << c.where;
         const QRect panel = popover().widget()->window()->geometry();

@@ -143,7 +143,7 @@ def expect(report, what, found, wanted):
 
 
 def check_panel(reader, report):
-    panel = reader.window('Orvel')
+    panel = reader.window('Orvel Panel')
     expect(report, 'the panel', panel.getRoleName(), 'frame')
     session = reader.control(panel, 'check box', 'Orvel')
     expect(report, 'the session switch reads off', 'checked' in reader.states(session), False)

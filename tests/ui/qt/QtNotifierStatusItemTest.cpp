@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <vector>
+
 #include "QtUiTest.h"
 
 namespace orvel::ui {
@@ -127,6 +130,35 @@ TEST_F(QtNotifierStatusItemTest, TheHostIsGivenTheLookInItsOwnTerms) {
             << c.what;
         EXPECT_EQ(out.toolTipText, "/usr/bin/caffeinate -di") << c.what;
         EXPECT_EQ(out.pixmaps.size(), 4u) << c.what;
+    }
+}
+
+TEST_F(QtNotifierStatusItemTest, APanelGoesToTheHostsPointOnlyWhereThatIsAPlaceOnTheScreen) {
+    struct Case {
+        const char* what;
+        std::optional<QPoint> host;
+        QPoint pointer;
+        const char* platform;
+        QPoint expected;
+    };
+    const std::vector<Case> cases = {
+        {"an X11 host at the bottom right", QPoint(1250, 790), QPoint(1251, 788), "xcb",
+         QPoint(1250, 790)},
+        {"an X11 host whose pointer has moved on", QPoint(1250, 790), QPoint(400, 300), "xcb",
+         QPoint(1250, 790)},
+        {"a tray in the top left corner, clicked there", QPoint(30, 5), QPoint(31, 7), "xcb",
+         QPoint(30, 5)},
+        {"waybar's bar-local point, under XWayland", QPoint(10, 17), QPoint(1260, 17), "xcb",
+         QPoint(1260, 17)},
+        {"waybar's bar-local point, on Wayland", QPoint(10, 17), QPoint(1260, 17), "wayland",
+         QPoint(1260, 17)},
+        {"any point, on Wayland", QPoint(900, 700), QPoint(1260, 17), "wayland-egl",
+         QPoint(1260, 17)},
+        {"a host that gave no point", std::nullopt, QPoint(640, 400), "xcb", QPoint(640, 400)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(QtNotifierStatusItem::anchorFor(c.host, c.pointer, c.platform), c.expected)
+            << c.what;
     }
 }
 
