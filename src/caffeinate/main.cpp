@@ -25,7 +25,9 @@
 #include "foundation/PollRunLoop.h"
 #include "platform/linux/DBusConnection.h"
 #include "platform/linux/JournalLogSink.h"
+#include "platform/linux/LinuxLocalDisks.h"
 #include "platform/linux/LinuxPowerAssertions.h"
+#include "platform/linux/LinuxUncachedReader.h"
 #include "platform/linux/UniqueFd.h"
 
 namespace orvel {
@@ -160,7 +162,10 @@ int run(const Options& options) {
     {
         auto systemBus = openBus(DBusConnection::Bus::system);
         auto sessionBus = openBus(DBusConnection::Bus::session);
-        LinuxPowerAssertions assertions(systemBus, sessionBus);
+        LinuxPowerAssertions assertions(
+            systemBus, sessionBus,
+            std::make_unique<DiskSpinKeeper>(std::make_shared<LinuxLocalDisks>(),
+                                             std::make_shared<LinuxUncachedReader>()));
         mainLoop.runFor(kServicesLimit, [&] {
             return (!systemBus || systemBus->namesKnown()) &&
                    (!sessionBus || sessionBus->namesKnown());

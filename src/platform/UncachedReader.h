@@ -18,6 +18,8 @@ inline constexpr std::uint64_t kUncachedBlockSize = 4096;
 struct DirectoryEntry {
     std::string name;
     bool regularFile = false;  // as the entry itself is (links are not followed)
+    bool folder = false;       // likewise
+    std::uint64_t size = 0;    // of a regular file
     bool operator==(const DirectoryEntry&) const = default;
 };
 

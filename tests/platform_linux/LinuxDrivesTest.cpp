@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
 #include <optional>
 #include <string>
 #include <thread>
@@ -19,7 +20,10 @@
 #include "foundation/Data.h"
 #include "foundation/FileIO.h"
 #include "foundation/PollRunLoop.h"
+#include "platform/DiskSpinKeeper.h"
+#include "platform/linux/LinuxLocalDisks.h"
 #include "platform/linux/LinuxNetworkShares.h"
+#include "platform/linux/LinuxPowerAssertions.h"
 #include "platform/linux/LinuxProcesses.h"
 #include "platform/linux/LinuxUncachedReader.h"
 #include "platform/linux/LinuxVolumes.h"
@@ -251,12 +255,14 @@ TEST_F(LinuxUncachedReaderTest, ListsEntriesWithoutFollowingLinksAndFailsOnAFold
     LinuxUncachedReader reader;
     auto entries = reader.listDirectory(folder_);
     ASSERT_TRUE(entries.ok());
-    std::map<std::string, bool> regular;
+    std::map<std::string, DirectoryEntry> byName;
     for (const DirectoryEntry& e : *entries) {
-        regular[e.name] = e.regularFile;
+        byName[e.name] = e;
     }
-    EXPECT_EQ(regular,
-              (std::map<std::string, bool>{{"data.bin", true}, {"link", false}, {"sub", false}}));
+    EXPECT_EQ(byName,
+              (std::map<std::string, DirectoryEntry>{{"data.bin", {"data.bin", true, false, kSize}},
+                                                     {"link", {"link", false, false, 0}},
+                                                     {"sub", {"sub", false, true, 0}}}));
     EXPECT_FALSE(reader.readBlock(folder_ + "/sub").ok());
     EXPECT_FALSE(reader.readBlock(folder_ + "/missing").ok());
     EXPECT_FALSE(reader.listDirectory(folder_ + "/missing").ok());
@@ -440,6 +446,167 @@ TEST_F(LinuxNetworkSharesTest, ARequestLeftWhenTheMounterGoesCallsBackOnceAndSta
     EXPECT_EQ(calls, 1);
     EXPECT_NE(message.find("abandoned"), std::string::npos) << message;
     EXPECT_FALSE(fs::exists(options.gioProgram + ".args"));
+}
+
+}  // namespace
+}  // namespace orvel
+
+namespace orvel {
+namespace {
+
+// A machine's /sys/block, /dev and mount table, written from a table of disks.
+class LinuxLocalDisksTest : public ::testing::Test {
+  protected:
+    struct Block {
+        std::string name;
+        bool hardware;                    // a "device" link
+        std::optional<std::string> type;  // the SCSI type
+        std::string rotational;
+        std::string removable;
+        std::string number;
+        std::vector<std::pair<std::string, std::string>> partitions;  // name, number
+        std::vector<std::pair<std::string, std::string>> holders;     // of a partition, by name
+    };
+
+    void SetUp() override { root_ = scratchFolder("disks"); }
+    void TearDown() override { fs::remove_all(root_); }
+
+    void write(const std::vector<Block>& blocks, const std::string& mountInfo) {
+        const std::string block = root_ + "/sys/block";
+        for (const Block& b : blocks) {
+            const std::string folder = block + "/" + b.name;
+            fs::create_directories(folder + "/queue");
+            fs::create_directories(folder + "/holders");
+            if (b.hardware) {
+                fs::create_directories(folder + "/device");
+            }
+            if (b.type) {
+                writeText(folder + "/device/type", *b.type + "\n");
+            }
+            writeText(folder + "/queue/rotational", b.rotational + "\n");
+            writeText(folder + "/removable", b.removable + "\n");
+            writeText(folder + "/dev", b.number + "\n");
+            for (const auto& [part, number] : b.partitions) {
+                fs::create_directories(folder + "/" + part + "/holders");
+                writeText(folder + "/" + part + "/partition", "1\n");
+                writeText(folder + "/" + part + "/dev", number + "\n");
+            }
+            for (const auto& [part, holder] : b.holders) {
+                fs::create_directories(folder + "/" + part + "/holders/" + holder);
+            }
+        }
+        fs::create_directories(root_ + "/dev/mapper");
+        fs::create_symlink("../dm-0", root_ + "/dev/mapper/home");
+        writeText(root_ + "/mountinfo", mountInfo);
+    }
+
+    LinuxLocalDisks disks() {
+        return LinuxLocalDisks({root_ + "/sys", root_ + "/dev", root_ + "/mountinfo"});
+    }
+
+    std::string root_;
+};
+
+TEST_F(LinuxLocalDisksTest, OnlyTheSpinningDisksOfTheMachineAreKeptWithEveryMountOnThem) {
+    write(
+        {
+            {"dm-0", false, {}, "1", "0", "254:0", {}, {}},  // LUKS on sda2
+            {"loop0", false, {}, "1", "0", "7:0", {}, {}},
+            {"mmcblk0", true, {}, "0", "1", "179:0", {}, {}},  // an SD card
+            {"nvme0n1", true, {}, "0", "0", "259:0", {{"nvme0n1p1", "259:1"}}, {}},
+            {"sda",
+             true,
+             "0",
+             "1",
+             "0",
+             "8:0",
+             {{"sda1", "8:1"}, {"sda2", "8:2"}},
+             {{"sda2", "dm-0"}}},
+            {"sdb", true, "0", "1", "1", "8:16", {{"sdb1", "8:17"}}, {}},  // a USB card reader
+            {"sdc", true, "0", "1", "0", "8:32", {{"sdc1", "8:33"}}, {}},
+            {"sr0", true, "5", "1", "1", "11:0", {}, {}},  // an optical drive
+            {"vda", true, {}, "1", "0", "253:0", {}, {}},  // virtio: no SCSI type
+            {"zram0", false, {}, "0", "0", "252:0", {}, {}},
+        },
+        "20 1 259:1 / / rw - ext4 /dev/nvme0n1p1 rw\n"
+        "21 20 0:22 / /proc rw - proc proc rw\n"
+        "22 20 8:1 / /data rw - ext4 /dev/sda1 rw\n"
+        // btrfs gives its mounts numbers of their own: the source tells the device.
+        "23 20 0:46 / /home rw - btrfs /dev/mapper/home rw\n"
+        "24 20 0:47 / /srv rw - btrfs /dev/sdc1 rw\n"
+        "25 20 8:17 / /media/card rw - vfat /dev/sdb1 rw\n"
+        "26 20 0:50 / /mnt/nas rw - nfs4 nas.local:/export rw\n"
+        "27 20 7:0 / /snap/core rw - squashfs /dev/loop0 ro\n");
+    auto listing = disks().localDisks();
+    ASSERT_TRUE(listing.ok()) << listing.error().message;
+    std::vector<std::string> kept;
+    std::map<std::string, std::vector<std::string>> mounts;
+    for (const LocalDisk& disk : listing->disks) {
+        mounts[disk.name] = disk.mountPoints;
+        if (spinsDown(disk)) {
+            kept.push_back(disk.name);
+            EXPECT_EQ(disk.devicePath, root_ + "/dev/" + disk.name);
+        }
+    }
+    EXPECT_EQ(kept, (std::vector<std::string>{"sda", "sdc", "vda"}));
+    EXPECT_EQ(mounts, (std::map<std::string, std::vector<std::string>>{
+                          {"mmcblk0", {}},
+                          {"nvme0n1", {"/"}},
+                          {"sda", {"/data", "/home"}},
+                          {"sdb", {"/media/card"}},
+                          {"sdc", {"/srv"}},
+                          {"vda", {}},
+                      }))
+        << "no virtual device or optical drive is listed";
+    EXPECT_EQ(listing->allMountPoints.size(), 8u);
+}
+
+TEST_F(LinuxLocalDisksTest, WithoutABlockFolderTheListingSaysWhy) {
+    auto listing = disks().localDisks();
+    ASSERT_FALSE(listing.ok());
+    EXPECT_NE(listing.error().message.find("No such file or directory"), std::string::npos)
+        << listing.error().message;
+}
+
+// The real reader through the power assertion: files stand in for the device nodes, and the
+// kernel's access notices show which were read.
+TEST_F(LinuxLocalDisksTest, ADiskIdleAssertionReadsTheSpinningDiskAndNotTheSsd) {
+    RunLoop::install(std::make_unique<PollRunLoop>());
+    // Listed in name order: an SSD read would come before the spinning disk's read.
+    write(
+        {{"sda", true, "0", "0", "0", "8:0", {}, {}}, {"sdb", true, "0", "1", "0", "8:16", {}, {}}},
+        "");
+    for (const char* node : {"sda", "sdb"}) {
+        writeText(root_ + "/dev/" + node, std::string(1 << 20, 'x'));
+    }
+    UniqueFd notices(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    ASSERT_TRUE(notices);
+    ASSERT_GE(::inotify_add_watch(notices.get(), (root_ + "/dev").c_str(), IN_ACCESS), 0);
+    std::vector<std::string> accessed;
+    FdWatch watch = RunLoop::main().watchFd(notices.get(), kFdReadable, [&](unsigned) {
+        alignas(inotify_event) char buffer[4096];
+        const ssize_t n = ::read(notices.get(), buffer, sizeof buffer);
+        for (char* p = buffer; n > 0 && p < buffer + n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(p);
+            accessed.emplace_back(event->len > 0 ? event->name : "");
+            p += sizeof(inotify_event) + event->len;
+        }
+    });
+    {
+        LinuxPowerAssertions assertions(
+            nullptr, nullptr,
+            std::make_unique<DiskSpinKeeper>(std::make_shared<LinuxLocalDisks>(disks()),
+                                             std::make_shared<LinuxUncachedReader>()));
+        const auto created =
+            assertions.createWithName(assertion_type::kPreventDiskIdle, kAssertionLevelOn, "Orvel");
+        ASSERT_EQ(created.status, kIOReturnSuccess);
+        auto& loop = static_cast<PollRunLoop&>(RunLoop::main());
+        EXPECT_TRUE(loop.runFor(30, [&] { return !accessed.empty(); }));
+        EXPECT_EQ(accessed, std::vector<std::string>{"sdb"});
+        EXPECT_EQ(assertions.release(created.id), kIOReturnSuccess);
+    }
+    watch.cancel();
+    RunLoop::install(nullptr);
 }
 
 }  // namespace

@@ -46,7 +46,11 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
       processes_(std::move(config.standIns)),
       defaults_(paths_->configDirectory()),
       systemInfo_(config.root),
-      powerAssertions_(systemBus_, sessionBus_),
+      powerAssertions_(systemBus_, sessionBus_,
+                       std::make_unique<DiskSpinKeeper>(
+                           std::make_shared<LinuxLocalDisks>(LinuxLocalDisksOptions{
+                               config.sysRoot, config.volumes.devRoot, config.volumes.mountInfo}),
+                           std::make_shared<LinuxUncachedReader>())),
       powerSources_(config.sysRoot, systemBus_),
       workspace_(systemBus_, processes_, std::move(config.workspace)),
       notifications_(sessionBus_),

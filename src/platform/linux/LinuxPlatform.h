@@ -14,6 +14,7 @@
 #include "platform/linux/LinuxInputAccess.h"
 #include "platform/linux/LinuxInputBlocking.h"
 #include "platform/linux/LinuxKeyboardBacklight.h"
+#include "platform/linux/LinuxLocalDisks.h"
 #include "platform/linux/LinuxNetwork.h"
 #include "platform/linux/LinuxNetworkShares.h"
 #include "platform/linux/LinuxNotifications.h"
@@ -44,7 +45,7 @@ struct LinuxPlatformConfig {
     std::string program;          // what login starts; empty: the running executable
     std::vector<ProgramStandIn> standIns = LinuxProcesses::defaultStandIns();
     std::shared_ptr<LogSink> logSink;  // null: the journal when there is one, else stderr
-    LinuxVolumesOptions volumes;
+    LinuxVolumesOptions volumes;  // also the device nodes and mounts of the disks kept spinning
     LinuxNetworkSharesOptions networkShares;
     LinuxNetworkOptions network;
     std::string sessionID;  // the login session to lock; empty: $XDG_SESSION_ID

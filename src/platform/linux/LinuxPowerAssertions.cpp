@@ -94,7 +94,7 @@ const std::vector<TypeInfo>& typeTable() {
         {assertion_type::kPreventSystemSleep,
          "keeps the system from sleeping",
          {{Lock::logindSleep, true}}},
-        // No Linux service keeps disks spinning; the assertion is only recorded.
+        // No Linux service keeps disks spinning: the disk keeper's reads do, without a lock.
         {assertion_type::kPreventDiskIdle, "keeps the disks spinning", {}},
     };
     return table;
@@ -229,9 +229,11 @@ struct LinuxPowerAssertions::Assertion {
 };
 
 LinuxPowerAssertions::LinuxPowerAssertions(std::shared_ptr<DBusConnection> systemBus,
-                                           std::shared_ptr<DBusConnection> sessionBus)
+                                           std::shared_ptr<DBusConnection> sessionBus,
+                                           std::unique_ptr<DiskSpinKeeper> disks)
     : system_(std::move(systemBus)),
       session_(std::move(sessionBus)),
+      disks_(std::move(disks)),
       pid_(static_cast<std::uint32_t>(::getpid())) {
     for (int service = 0; service < kServiceCount; ++service) {
         const ServiceInfo& info = kServices[service];
@@ -326,6 +328,9 @@ AssertionCreation LinuxPowerAssertions::createWithName(std::string_view type, st
         log_.notice(std::string(type) + " waits for its service to return.");
     }
     const AssertionID id = assertion->id;
+    if (disks_ && type == assertion_type::kPreventDiskIdle) {
+        disks_->hold();
+    }
     live_.emplace(id, std::move(assertion));
     return {kIOReturnSuccess, id};
 }
@@ -440,6 +445,9 @@ IOReturn LinuxPowerAssertions::release(AssertionID id) {
     std::unique_ptr<Assertion> assertion = std::move(it->second);
     live_.erase(it);
     assertion->released = true;
+    if (disks_ && assertion->type == assertion_type::kPreventDiskIdle) {
+        disks_->release();
+    }
     bool waiting = false;
     for (auto& hold : assertion->holds) {
         hold->inhibitor.reset();

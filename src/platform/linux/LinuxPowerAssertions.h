@@ -7,6 +7,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/WeakRef.h"
+#include "platform/DiskSpinKeeper.h"
 #include "platform/PowerAssertions.h"
 #include "platform/linux/DBusConnection.h"
 #include "platform/linux/Inhibitor.h"
@@ -20,8 +21,9 @@ namespace orvel {
 //   PreventUserIdleSystemSleep   a logind "idle" block and GNOME's session manager with the
 //                                suspend and idle flags, where each exists (one is needed)
 //   PreventSystemSleep           a logind "sleep" block (needed)
-//   PreventDiskIdle              nothing: Linux has no inhibitor for disk spin-down. It is
-//                                accepted and recorded, so status() lists it.
+//   PreventDiskIdle              the disk keeper's reads, where one is given: Linux has no
+//                                inhibitor for disk spin-down. Always accepted and recorded,
+//                                so status() lists it.
 //
 // Requests are asynchronous. createWithName() succeeds only when a service it needs is known
 // to be on the bus, sends the requests and returns; when a request is refused later, one line
@@ -50,9 +52,11 @@ namespace orvel {
 // Without logind, status() is ownStatus().
 class LinuxPowerAssertions final : public PowerAssertions, public WeakReferenceable {
   public:
-    // Either bus may be missing (null): what needs it is then unavailable.
+    // Either bus may be missing (null): what needs it is then unavailable. Without a disk
+    // keeper, PreventDiskIdle holds nothing.
     LinuxPowerAssertions(std::shared_ptr<DBusConnection> systemBus,
-                         std::shared_ptr<DBusConnection> sessionBus);
+                         std::shared_ptr<DBusConnection> sessionBus,
+                         std::unique_ptr<DiskSpinKeeper> disks = nullptr);
     ~LinuxPowerAssertions() override;
 
     AssertionCreation createWithName(std::string_view type, std::uint32_t level,
@@ -83,6 +87,7 @@ class LinuxPowerAssertions final : public PowerAssertions, public WeakReferencea
 
     std::shared_ptr<DBusConnection> system_;
     std::shared_ptr<DBusConnection> session_;
+    std::unique_ptr<DiskSpinKeeper> disks_;
     // By the service's index: its name, the owner last seen, whether it stopped since it ran.
     std::vector<std::shared_ptr<BusName>> services_;
     std::vector<std::string> owners_;

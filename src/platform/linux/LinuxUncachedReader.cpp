@@ -69,10 +69,11 @@ Result<std::vector<DirectoryEntry>> LinuxUncachedReader::listDirectory(std::stri
     std::vector<DirectoryEntry> entries;
     for (std::string& name : listing.names) {
         struct stat info {};
-        const bool regular =
-            ::fstatat(AT_FDCWD, (folder + "/" + name).c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
-            S_ISREG(info.st_mode);
-        entries.push_back(DirectoryEntry{std::move(name), regular});
+        const bool known =
+            ::fstatat(AT_FDCWD, (folder + "/" + name).c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
+        const bool regular = known && S_ISREG(info.st_mode);
+        entries.push_back(DirectoryEntry{std::move(name), regular, known && S_ISDIR(info.st_mode),
+                                         regular ? static_cast<std::uint64_t>(info.st_size) : 0});
     }
     return entries;
 }

@@ -5,7 +5,10 @@
 
 namespace orvel {
 
-SimPlatform::SimPlatform() {
+SimPlatform::SimPlatform()
+    : powerAssertions_(std::make_unique<DiskSpinKeeper>(
+          localDisks_,
+          std::shared_ptr<UncachedReader>(std::shared_ptr<void>(), &uncachedReader_))) {
     // The simulated machine ships the compatibility engine's program.
     processes_.setExecutable("/usr/bin/caffeinate", true);
 }

@@ -15,6 +15,7 @@
 #include "platform/sim/SimHotKeys.h"
 #include "platform/sim/SimInput.h"
 #include "platform/sim/SimKeyboardBacklight.h"
+#include "platform/sim/SimLocalDisks.h"
 #include "platform/sim/SimLoginItems.h"
 #include "platform/sim/SimNetwork.h"
 #include "platform/sim/SimNetworkShares.h"
@@ -55,6 +56,8 @@ class SimPlatform final : public Platform {
     SimBluetooth& bluetooth() override { return bluetooth_; }
     SimVolumes& volumes() override { return volumes_; }
     SimUncachedReader& uncachedReader() override { return uncachedReader_; }
+    // The disks a PreventDiskIdle assertion keeps spinning, read through uncachedReader().
+    SimLocalDisks& localDisks() { return *localDisks_; }
     SimNetworkShares& networkShares() override { return networkShares_; }
     SimHidDevices& hidDevices() override { return hidDevices_; }
     SimPermissions& permissions() override { return permissions_; }
@@ -75,6 +78,9 @@ class SimPlatform final : public Platform {
     RecordingLogSink& log() { return *log_; }
 
   private:
+    // Before the power assertions, whose disk keeper reads through them.
+    std::shared_ptr<SimLocalDisks> localDisks_ = std::make_shared<SimLocalDisks>();
+    SimUncachedReader uncachedReader_;
     SimPowerAssertions powerAssertions_;
     SimProcesses processes_;
     MemoryUserDefaults defaults_;
@@ -88,7 +94,6 @@ class SimPlatform final : public Platform {
     SimAccessibilityDisplay accessibilityDisplay_;
     SimBluetooth bluetooth_;
     SimVolumes volumes_;
-    SimUncachedReader uncachedReader_;
     SimNetworkShares networkShares_;
     SimHidDevices hidDevices_;
     SimPermissions permissions_;

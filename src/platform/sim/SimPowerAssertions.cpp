@@ -24,10 +24,21 @@ AssertionCreation SimPowerAssertions::createWithName(std::string_view type, std:
         lost_.push_back(std::move(created));
     }
     history_.push_back(Event{EventKind::Created, std::string(type), id, std::string(name)});
+    if (disks_ && type == assertion_type::kPreventDiskIdle) {
+        diskHolds_.insert(id);
+        disks_->hold();
+    }
     return AssertionCreation{kIOReturnSuccess, id};
 }
 
+void SimPowerAssertions::releaseDisks(AssertionID id) {
+    if (diskHolds_.erase(id) > 0) {
+        disks_->release();
+    }
+}
+
 IOReturn SimPowerAssertions::release(AssertionID id) {
+    releaseDisks(id);
     auto it = std::find_if(held_.begin(), held_.end(), [&](const Held& h) { return h.id == id; });
     if (it == held_.end()) {
         const bool waiting = std::erase_if(lost_, [&](const Held& h) { return h.id == id; }) > 0;
@@ -91,6 +102,7 @@ bool SimPowerAssertions::refuseHeld(AssertionID id, IOReturn code) {
     }
     history_.push_back(Event{EventKind::Refused, it->type, id, it->name, code});
     held_.erase(it);
+    releaseDisks(id);
     refused_.push_back(id);
     assertionRefused.send(id, code);
     return true;

@@ -2,17 +2,25 @@
 
 #include <deque>
 #include <map>
+#include <memory>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/DiskSpinKeeper.h"
 #include "platform/PowerAssertions.h"
 
 namespace orvel {
 
-// Simulated power management: keeps the assertions held and a history of every effect.
+// Simulated power management: keeps the assertions held and a history of every effect. With a
+// disk keeper, PreventDiskIdle keeps the simulated disks spinning as on Linux, from its creation
+// until its release or refusal.
 class SimPowerAssertions final : public PowerAssertions {
   public:
+    SimPowerAssertions() = default;
+    explicit SimPowerAssertions(std::unique_ptr<DiskSpinKeeper> disks) : disks_(std::move(disks)) {}
+
     struct Held {
         AssertionID id;
         std::string type;
@@ -64,6 +72,10 @@ class SimPowerAssertions final : public PowerAssertions {
     void startService(const std::string& name);
 
   private:
+    void releaseDisks(AssertionID id);
+
+    std::unique_ptr<DiskSpinKeeper> disks_;
+    std::set<AssertionID> diskHolds_;
     std::vector<Held> held_;
     std::vector<AssertionID> refused_;  // refused by the system, not yet released by the owner
     std::vector<Held> lost_;            // created, waiting for a stopped service
