@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <memory>
 
 #include "ui/Host.h"
@@ -26,6 +28,11 @@ class QtPopover final : public Popover {
     void close() override;
     bool isShown() const override;
     void makeKey() override;
+    void setWindowed(bool windowed) override;
+    bool isWindowed() const { return windowed_; }
+
+    // The title of the panel's own window.
+    static constexpr const char* kWindowTitle = "Orvel Panel";
 
     // Shows the panel at a place on screen (anchor rect) — what show() does with the item's.
     void showAt(const Rect& anchor);
@@ -37,12 +44,15 @@ class QtPopover final : public Popover {
     friend class Panel;
     void hidden();
     void focusFirstControl();
+    void applyWindowFlags();
 
     std::unique_ptr<Panel> panel_;
     QWidget* content_ = nullptr;
     std::unique_ptr<ViewHost> view_;
     std::unique_ptr<QtRenderer> renderer_;
     bool transient_ = false;
+    bool windowed_ = false;
+    QString panelTitle_;
     double width_ = 0, height_ = 0;
 };
 
