@@ -248,10 +248,6 @@ void StatusItemController::presentPopover() {
     });
 }
 
-}  // namespace orvel
-
-namespace orvel {
-
 void StatusItemController::setTrayGrace(double seconds) {
     trayGrace_ = seconds;
     trayWait_.cancel();
