@@ -2,8 +2,10 @@
 
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "core/UserNotification.h"
 #include "devices/PermissionPrimer.h"
 #include "foundation/Localization.h"
+#include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "menubar/AppWindows.h"
@@ -36,6 +38,7 @@ StatusItemController::StatusItemController(Services services)
       controller_(services.controller),
       prefs_(services.prefs),
       processes_(services.processes),
+      notifications_(services.notifications),
       panelServices_(std::move(services.panel)),
       item_(ui::UiHost::current().makeStatusItem()) {
     popover_->setTransient(true);
@@ -44,6 +47,15 @@ StatusItemController::StatusItemController(Services services)
             self->handleClick(click);
         }
     };
+    item_->onTrayChanged = [weakSelf = weakRef(*this)] {
+        if (auto* self = weakSelf.get()) {
+            self->trayChanged();
+        }
+    };
+    // An item that knows at once that it is in no tray says so only now.
+    if (item_->isInTray() == false) {
+        trayChanged();
+    }
     observations_.push_back(controller_.objectWillChange.subscribe([this] { scheduleRefresh(); }));
     observations_.push_back(prefs_.objectWillChange.subscribe([this] { scheduleRefresh(); }));
     // Pausing and resuming the triggers redraws the item too.
@@ -234,6 +246,56 @@ void StatusItemController::presentPopover() {
             self->popover_->makeKey();
         }
     });
+}
+
+void StatusItemController::setTrayGrace(double seconds) {
+    trayGrace_ = seconds;
+    trayWait_.cancel();
+    trayChanged();
+}
+
+void StatusItemController::trayChanged() {
+    const std::optional<bool> inTray = item_->isInTray();
+    if (!inTray) {
+        return;
+    }
+    if (*inTray) {
+        trayWait_.cancel();
+        if (withoutTray_) {
+            withoutTray_ = false;
+            popover_->close();
+            popover_->setWindowed(false);
+            Logger("tray").info("A tray shows Orvel's icon again; the panel opens from it.");
+        }
+        // An icon that has just found its tray is drawn for the first time.
+        scheduleRefresh();
+        return;
+    }
+    if (withoutTray_ || trayWait_) {
+        return;
+    }
+    trayWait_ = RunLoop::main().after(trayGrace_, [weakSelf = weakRef(*this)] {
+        if (auto* self = weakSelf.get()) {
+            self->openWithoutTray();
+        }
+    });
+}
+
+void StatusItemController::openWithoutTray() {
+    if (item_->isInTray() != false) {
+        return;
+    }
+    withoutTray_ = true;
+    Logger("tray").notice(
+        "No tray shows Orvel's icon: the desktop has neither a StatusNotifierItem host (a "
+        "panel's tray, or the AppIndicator extension on GNOME) nor an XEmbed system tray. The "
+        "panel opens as a window; launching Orvel again opens it again.");
+    notifyUser(notifications_, localized("Orvel has no tray icon here"),
+               localized("This desktop has no tray to show Orvel's icon in, so its panel opens "
+                         "as a window. Launch Orvel again to open it after closing it. A panel "
+                         "with a tray, or the AppIndicator extension on GNOME, shows the icon."));
+    popover_->setWindowed(true);
+    presentPopover();
 }
 
 }  // namespace orvel

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "foundation/RunLoop.h"
 #include "foundation/Signal.h"
 #include "foundation/WeakRef.h"
 #include "menubar/MenuView.h"
@@ -12,6 +13,7 @@
 
 namespace orvel {
 
+class Notifications;
 class OrvelController;
 class PermissionPrimer;
 class Processes;
@@ -20,7 +22,10 @@ class TriggerEngine;
 
 // The tray item: its symbol, title, tooltip and accessibility follow the session; a click
 // toggles the session or opens the panel. It observes the session controller and the settings
-// and redraws once on the next loop turn after any of them changed. Main thread only.
+// and redraws once on the next loop turn after any of them changed. Where no tray shows the item
+// for a while, the user is told once and the panel opens as a window of its own until a tray is
+// back; a tray that is gone only for a moment (a panel that restarts) is not told of. Main thread
+// only.
 class StatusItemController final : public WeakReferenceable {
   public:
     // What the item follows, and what its panel is built with.
@@ -31,6 +36,8 @@ class StatusItemController final : public WeakReferenceable {
         PermissionPrimer& primer;
         // Where the caffeinate the tool tip names really is.
         Processes& processes;
+        // Where the user is told that no tray shows the item.
+        Notifications& notifications;
         // Asked for when the panel is first shown: the devices and the power centre it shows are
         // not brought up with the tray.
         std::function<MenuView::Services()> panel;
@@ -59,6 +66,12 @@ class StatusItemController final : public WeakReferenceable {
     // shows by the pointer where the desktop gives the item no place.
     void openPanel();
 
+    // How long the item may be out of a tray before the user is told (a panel restarting comes
+    // back sooner). Changing it starts the wait again.
+    void setTrayGrace(double seconds);
+    // Whether the panel is a window of its own because no tray shows the item.
+    bool isWithoutTray() const { return withoutTray_; }
+
     ui::StatusItem& item() { return *item_; }
     ui::Popover& popover() { return *popover_; }
 
@@ -67,6 +80,7 @@ class StatusItemController final : public WeakReferenceable {
 
     static constexpr ui::RGBA kRuleTint{0.69, 0.486, 0.31, 1.0};
     static constexpr double kPanelHeight = 520;
+    static constexpr double kTrayGraceSeconds = 5;
     // The menu's entries, by id.
     enum MenuEntry : int {
         kMenuOpen = 1,
@@ -84,6 +98,8 @@ class StatusItemController final : public WeakReferenceable {
     explicit StatusItemController(Services services);
     void toggleSession();
     void presentPopover();
+    void trayChanged();
+    void openWithoutTray();
     // Redraws on the next loop turn, once however many changes come before it.
     void scheduleRefresh();
 
@@ -91,11 +107,15 @@ class StatusItemController final : public WeakReferenceable {
     OrvelController& controller_;
     Preferences& prefs_;
     Processes& processes_;
+    Notifications& notifications_;
     std::function<MenuView::Services()> panelServices_;
     std::shared_ptr<MenuView> panel_;
     std::unique_ptr<ui::StatusItem> item_;
     std::uint64_t refreshCount_ = 0;
     bool refreshScheduled_ = false;
+    bool withoutTray_ = false;
+    double trayGrace_ = kTrayGraceSeconds;
+    Timer trayWait_;
     SubscriptionBag observations_;
 };
 

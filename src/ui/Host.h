@@ -162,6 +162,12 @@ class StatusItem {
     // is given as none.
     std::function<void(std::optional<StatusItemClick>)> onClick;
 
+    // Whether a tray on the desktop shows the item; unknown until the desktop has said. Where
+    // the host cannot tell, it is taken as shown.
+    virtual std::optional<bool> isInTray() const { return true; }
+    // Told when isInTray() changes.
+    std::function<void()> onTrayChanged;
+
   private:
     std::vector<StatusMenuEntry> menu_;
 };
@@ -179,6 +185,9 @@ class Popover {
     virtual bool isShown() const = 0;
     // Makes the popover's window the key window.
     virtual void makeKey() = 0;
+    // A window of its own (titled, in the task bar, closed by the user) for a desktop where no
+    // tray shows the item; else a panel at the item.
+    virtual void setWindowed(bool) {}
 };
 
 // Alerts

@@ -435,6 +435,38 @@ TEST_F(StatusNotifierItemTest, SaysSoWhenNoWatcherIsThere) {
     EXPECT_FALSE(item->isRegistered());
 }
 
+TEST_F(StatusNotifierItemTest, KnowsWhetherAHostShowsTheItemsAsHostsComeAndGo) {
+    auto item = makeItem();
+    ASSERT_TRUE(item);
+    int told = 0;
+    Subscription subscription = item->hostChanged.subscribe([&] { ++told; });
+    ASSERT_TRUE(waitFor([&] { return item->hasHost().has_value(); }));
+    EXPECT_EQ(item->hasHost(), false) << "no watcher";
+
+    startService("status_notifier_watcher", R"({"host": false})");
+    ASSERT_TRUE(waitFor([&] { return item->isRegistered(); }));
+    EXPECT_EQ(item->hasHost(), false);
+    for (const bool present : {true, false, true}) {
+        Reply reply = callAndWait(*probe, kWatcherMock, "SetHost", [present](sd_bus_message* m) {
+            return sd_bus_message_append(m, "b", present ? 1 : 0);
+        });
+        ASSERT_TRUE(reply);
+        EXPECT_TRUE(waitFor([&] { return item->hasHost() == present; })) << present;
+    }
+    stopService("status_notifier_watcher");
+    EXPECT_TRUE(waitFor([&] { return item->hasHost() == false; })) << "the watcher went";
+    EXPECT_EQ(told, 5) << "once for each change";
+}
+
+// A watcher without the property (or one that cannot say) is taken at its word.
+TEST_F(StatusNotifierItemTest, AWatcherThatCannotSayIsTakenAsOneWithAHost) {
+    FakeWatcher watcher;
+    ASSERT_TRUE(watcher.start(*bus, 1));
+    auto item = makeItem();
+    ASSERT_TRUE(item);
+    EXPECT_TRUE(waitFor([&] { return item->hasHost() == true; }));
+}
+
 TEST_F(StatusNotifierItemTest, TheWatcherForgetsAnItemThatIsGone) {
     startService("status_notifier_watcher");
     auto item = makeItem();

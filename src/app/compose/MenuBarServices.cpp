@@ -16,9 +16,13 @@ namespace orvel {
 
 // Braced lists build their members in order: the services come up as the views asked for them.
 StatusItemController::Services statusItemServices() {
-    return StatusItemController::Services{
-        OrvelController::shared(),  Preferences::shared(),           TriggerEngine::shared(),
-        PermissionPrimer::shared(), Platform::current().processes(), menuViewServices};
+    return StatusItemController::Services{OrvelController::shared(),
+                                          Preferences::shared(),
+                                          TriggerEngine::shared(),
+                                          PermissionPrimer::shared(),
+                                          Platform::current().processes(),
+                                          Platform::current().notifications(),
+                                          menuViewServices};
 }
 
 MenuView::Services menuViewServices() {

@@ -194,6 +194,8 @@ StatusNotifierItem::~StatusNotifierItem() {
     watcherSubscription_.cancel();
     ownerSubscription_.cancel();
     registration_.reset();
+    hostRead_.reset();
+    hostSignals_.reset();
     nameRequest_.reset();
     object_.reset();
     menuObject_.reset();
@@ -311,9 +313,13 @@ Result<void> StatusNotifierItem::serve() {
         if (state != BusNameState::present) {
             registration_.reset();
             setRegistered(false);
+            hostRead_.reset();
+            setHost(state == BusNameState::absent ? std::optional<bool>(false) : std::nullopt);
         } else if (watcher_->owner().empty()) {
             // A watcher the bus starts on demand: the registration starts it.
             registerWithWatcher();
+        } else {
+            readHost();
         }
         watcherChanged.send(state);
     });
@@ -322,9 +328,63 @@ Result<void> StatusNotifierItem::serve() {
     ownerSubscription_ = watcher_->ownerChanged.subscribe([this](const std::string& owner) {
         if (!owner.empty()) {
             registerWithWatcher();
+            readHost();
         }
     });
+    // The signals say that some host came or went; whether any is left, the property says.
+    auto hostSignals = bus_->matchSignal(
+        kWatcherName, kWatcher.path, kWatcherName, nullptr, [this](sd_bus_message* m) {
+            if (sd_bus_message_is_signal(m, kWatcherName, "StatusNotifierHostRegistered") > 0 ||
+                sd_bus_message_is_signal(m, kWatcherName, "StatusNotifierHostUnregistered") > 0) {
+                readHost();
+            }
+        });
+    if (!hostSignals) {
+        return hostSignals.error();
+    }
+    hostSignals_ = std::move(hostSignals.value());
     return {};
+}
+
+void StatusNotifierItem::readHost() {
+    if (watcher_->state() != BusNameState::present) {
+        return;
+    }
+    const DBusObject properties{kWatcherName, kWatcher.path, "org.freedesktop.DBus.Properties"};
+    auto call = bus_->call(
+        properties, "Get",
+        [](sd_bus_message* m) {
+            return sd_bus_message_append(m, "ss", kWatcherName, "IsStatusNotifierHostRegistered");
+        },
+        [this](sd_bus_message* reply) {
+            hostRead_.reset();
+            int registered = 1;
+            if (auto error = DBusConnection::errorOf(reply)) {
+                // A watcher that cannot say is taken at its word that it shows items.
+                log_.notice("The tray's watcher does not say whether a host shows items (" +
+                            *error + "); taken as one that does.");
+            } else if (sd_bus_message_enter_container(reply, 'v', "b") < 0 ||
+                       sd_bus_message_read(reply, "b", &registered) < 0) {
+                log_.notice(
+                    "The tray's watcher said in a form unknown whether a host shows "
+                    "items; taken as one that does.");
+                registered = 1;
+            }
+            setHost(registered != 0);
+        });
+    if (!call) {
+        log_.error(call.error().message);
+        return;
+    }
+    hostRead_ = std::move(call.value());
+}
+
+void StatusNotifierItem::setHost(std::optional<bool> hasHost) {
+    if (hasHost_ == hasHost) {
+        return;
+    }
+    hasHost_ = hasHost;
+    hostChanged.send();
 }
 
 void StatusNotifierItem::registerWithWatcher() {

@@ -81,6 +81,9 @@ class StatusNotifierItem final : public WeakReferenceable {
     BusNameState watcher() const { return watcher_->state(); }
     // Whether the present watcher accepted the item.
     bool isRegistered() const { return registered_; }
+    // Whether a host (a panel's tray) shows the watcher's items: false without a watcher,
+    // unknown until the watcher has said.
+    std::optional<bool> hasHost() const { return hasHost_; }
 
     // The host's clicks: the primary button, and the context button, at a point on screen.
     std::function<void(int x, int y)> onActivate;
@@ -92,6 +95,8 @@ class StatusNotifierItem final : public WeakReferenceable {
 
     // Sent when the watcher comes or goes, with its new state.
     Signal<BusNameState> watcherChanged;
+    // Sent when hasHost() changes.
+    Signal<> hostChanged;
 
     // The widest text of the same form as `label`: every digit a zero.
     static std::string guideFor(const std::string& label);
@@ -111,6 +116,8 @@ class StatusNotifierItem final : public WeakReferenceable {
     void later(std::function<void(StatusNotifierItem&)> work);
     void registerWithWatcher();
     void setRegistered(bool registered);
+    void readHost();
+    void setHost(std::optional<bool> hasHost);
     void emit(const char* member, const DBusConnection::Append& append = nullptr,
               const char* path = kPath, const char* interface = kInterface);
 
@@ -121,6 +128,7 @@ class StatusNotifierItem final : public WeakReferenceable {
     std::uint32_t menuRevision_ = 1;
     bool nameOwned_ = false;
     bool registered_ = false;
+    std::optional<bool> hasHost_;
     std::shared_ptr<BusName> watcher_;
     Subscription watcherSubscription_;
     Subscription ownerSubscription_;
@@ -128,6 +136,8 @@ class StatusNotifierItem final : public WeakReferenceable {
     DBusSlot menuObject_;
     DBusSlot nameRequest_;
     DBusSlot registration_;
+    DBusSlot hostRead_;
+    DBusSlot hostSignals_;
     Logger log_{"tray"};
 };
 

@@ -81,9 +81,14 @@ class QtPopover::Panel final : public QWidget {
         p.setRenderHint(QPainter::Antialiasing);
         const QPalette& pal = palette();
         const bool dark = Appearance::isDark(pal);
+        QColor fill = Appearance::material(Material::popover, pal);
+        // A window of its own has the frame the desktop draws around it.
+        if (owner_.windowed_) {
+            p.fillRect(rect(), fill);
+            return;
+        }
         QPainterPath outline;
         outline.addRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kRadius, kRadius);
-        QColor fill = Appearance::material(Material::popover, pal);
         fill.setAlpha(252);
         p.fillPath(outline, fill);
         p.strokePath(outline, QPen(dark ? QColor(255, 255, 255, 40) : QColor(0, 0, 0, 50), 1));
@@ -166,8 +171,28 @@ void QtPopover::setContentSize(double width, double height) {
 
 void QtPopover::setTransient(bool transient) {
     transient_ = transient;
-    const Qt::WindowFlags flags = (transient && !ownWindow_ ? Qt::Popup : Qt::Tool) |
-                                  Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint;
+    applyWindowFlags();
+}
+
+void QtPopover::setWindowed(bool windowed) {
+    if (windowed == windowed_) {
+        return;
+    }
+    windowed_ = windowed;
+    if (windowed) {
+        panelTitle_ = panel_->windowTitle();
+        panel_->setWindowTitle(QString::fromUtf8(kWindowTitle));
+    } else {
+        panel_->setWindowTitle(panelTitle_);
+    }
+    applyWindowFlags();
+}
+
+void QtPopover::applyWindowFlags() {
+    const Qt::WindowFlags flags = windowed_
+                                      ? Qt::WindowFlags(Qt::Window)
+                                      : (transient_ && !ownWindow_ ? Qt::Popup : Qt::Tool) |
+                                            Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint;
     if (panel_->windowFlags() != flags) {
         const bool shown = panel_->isVisible();
         panel_->setWindowFlags(flags);
@@ -181,7 +206,7 @@ void QtPopover::show(StatusItem& anchor) {
 }
 
 void QtPopover::showAt(const Rect& anchor) {
-    if (ownWindow_ && transient_ && lostFocusAt_ >= 0 &&
+    if (ownWindow_ && transient_ && !windowed_ && lostFocusAt_ >= 0 &&
         RunLoop::main().uptime() - lostFocusAt_ < kClosingClick) {
         return;
     }
@@ -190,6 +215,7 @@ void QtPopover::showAt(const Rect& anchor) {
         panel_->setFixedSize(panel_->sizeHint());
         size = panel_->size();
     }
+
     const QPoint centre(static_cast<int>(anchor.x + anchor.width / 2),
                         static_cast<int>(anchor.y + anchor.height / 2));
     QScreen* screen = QGuiApplication::screenAt(centre);
@@ -205,7 +231,10 @@ void QtPopover::showAt(const Rect& anchor) {
     x = std::clamp(x, area.left() + kGap,
                    std::max(area.left() + kGap, area.right() - size.width() - kGap));
     y = std::clamp(y, area.top(), std::max(area.top(), area.bottom() - size.height()));
-    panel_->move(x, y);
+    // A window of its own has no item to stand by: the desktop places it, as any other.
+    if (!windowed_) {
+        panel_->move(x, y);
+    }
     panel_->show();
     panel_->raise();
     if (view_) {
@@ -231,7 +260,8 @@ void QtPopover::close() {
 }
 
 void QtPopover::deactivated() {
-    if (ownWindow_ && transient_ && panel_->isVisible()) {
+    // The window that stands in for a missing tray stays open as any other window does.
+    if (ownWindow_ && transient_ && !windowed_ && panel_->isVisible()) {
         lostFocusAt_ = RunLoop::main().uptime();
         close();
     }

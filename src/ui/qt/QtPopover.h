@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <memory>
 
 #include <QString>
@@ -33,6 +35,11 @@ class QtPopover final : public Popover {
     void close() override;
     bool isShown() const override;
     void makeKey() override;
+    void setWindowed(bool windowed) override;
+    bool isWindowed() const { return windowed_; }
+
+    // The title of the panel's own window.
+    static constexpr const char* kWindowTitle = "Orvel Panel";
 
     // Shows the panel at a place on screen (anchor rect) — what show() does with the item's.
     void showAt(const Rect& anchor);
@@ -45,6 +52,7 @@ class QtPopover final : public Popover {
     void hidden();
     void deactivated();
     void focusFirstControl();
+    void applyWindowFlags();
 
     std::unique_ptr<Panel> panel_;
     QWidget* content_ = nullptr;
@@ -54,6 +62,8 @@ class QtPopover final : public Popover {
     bool ownWindow_ = false;  // a window of its own rather than a popup
     // When a transient panel last closed on losing the focus (uptime; negative: never).
     double lostFocusAt_ = -1;
+    bool windowed_ = false;
+    QString panelTitle_;
     double width_ = 0, height_ = 0;
 };
 

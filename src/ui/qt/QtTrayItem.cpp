@@ -14,6 +14,8 @@ QtTrayItem::QtTrayItem(std::shared_ptr<DBusConnection> bus, Factory makeXEmbedIt
             notifier_ = std::make_unique<QtNotifierStatusItem>(std::move(service.value()));
             watcherSubscription_ =
                 notifier_->service().watcherChanged.subscribe([this](BusNameState) { choose(); });
+            hostSubscription_ =
+                notifier_->service().hostChanged.subscribe([this] { trayMaybeChanged(); });
         } else {
             log_.error(service.error().message + " The tray uses the XEmbed icon.");
         }
@@ -38,12 +40,36 @@ void QtTrayItem::choose() {
         if (chosen_ != notifier_.get()) {
             show(notifier_.get());
             xembed_.reset();
+            xembedCheck_.cancel();
         }
-        return;
-    }
-    if (watcher == BusNameState::absent && chosen_ == nullptr) {
+    } else if (watcher == BusNameState::absent && chosen_ == nullptr) {
         xembed_ = makeXEmbedItem_();
         show(xembed_.get());
+        xembedCheck_ = RunLoop::main().every(kXEmbedCheckSeconds, [this] { trayMaybeChanged(); });
+    }
+    trayMaybeChanged();
+}
+
+std::optional<bool> QtTrayItem::isInTray() const {
+    if (chosen_ == nullptr) {
+        return std::nullopt;
+    }
+    if (chosen_ == xembed_.get()) {
+        return xembed_->hasButton();
+    }
+    // Waiting for a watcher that went away, the item is in no tray.
+    return notifier_->service().hasHost();
+}
+
+void QtTrayItem::trayMaybeChanged() {
+    const std::optional<bool> inTray = isInTray();
+    if (inTray == toldInTray_) {
+        return;
+    }
+    toldInTray_ = inTray;
+    if (onTrayChanged) {
+        auto handler = onTrayChanged;
+        handler();
     }
 }
 

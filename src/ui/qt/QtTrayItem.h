@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "foundation/Log.h"
+#include "foundation/RunLoop.h"
 #include "foundation/Signal.h"
 #include "platform/linux/DBusConnection.h"
 #include "ui/Host.h"
@@ -17,7 +18,8 @@ class QtNotifierStatusItem;
 // bus has answered nothing is shown and the look is kept; a watcher that appears later takes the
 // item over, and one that goes away keeps it (the item registers again when it is back). The
 // XEmbed icon is made only once no watcher is there: Qt's own tray icon would register a second
-// item with the watcher.
+// item with the watcher. The item is in a tray while the watcher says a host shows its items, or
+// while the XEmbed icon has a system tray (looked for every few seconds: Qt tells of none).
 class QtTrayItem final : public StatusItem {
   public:
     using Factory = std::function<std::unique_ptr<StatusItem>()>;
@@ -34,14 +36,19 @@ class QtTrayItem final : public StatusItem {
     void setMenu(std::vector<StatusMenuEntry> entries) override;
     const StatusItemLook& look() const override { return look_; }
     Rect anchorRect() const override;
+    std::optional<bool> isInTray() const override;
 
     // The item that shows the look now; none until the bus has answered.
     StatusItem* chosen() const { return chosen_; }
     QtNotifierStatusItem* notifier() const { return notifier_.get(); }
 
+    static constexpr double kXEmbedCheckSeconds = 5;
+
   private:
     void choose();
     void show(StatusItem* item);
+    // Tells onTrayChanged when isInTray() gave another answer than last told.
+    void trayMaybeChanged();
 
     Factory makeXEmbedItem_;
     std::unique_ptr<QtNotifierStatusItem> notifier_;
@@ -50,6 +57,9 @@ class QtTrayItem final : public StatusItem {
     StatusItemLook look_;
     bool hasLook_ = false;
     Subscription watcherSubscription_;
+    Subscription hostSubscription_;
+    Timer xembedCheck_;
+    std::optional<bool> toldInTray_;
     Logger log_{"tray"};
 };
 

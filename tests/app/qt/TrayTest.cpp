@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "QtUiTest.h"
@@ -16,6 +17,7 @@
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
 #include "menubar/StatusItemController.h"
+#include "platform/sim/RecordingLogSink.h"
 #include "support/DBusMenuReader.h"
 #include "support/PrivateBus.h"
 #include "ui/qt/QtNotifierStatusItem.h"
@@ -49,9 +51,13 @@ class TrayTest : public test::QtUiTest {
         setenv("DBUS_SESSION_BUS_ADDRESS", bus->address().c_str(), 1);
         probe = bus->connect("probe");
         ASSERT_TRUE(probe);
+        previousSink = installLogSink(log);
     }
 
     void TearDown() override {
+        if (previousSink) {
+            installLogSink(previousSink);
+        }
         // The item leaves the bus before the bus goes.
         Registry::reset();
         probe.reset();
@@ -61,14 +67,25 @@ class TrayTest : public test::QtUiTest {
         QtUiTest::TearDown();
     }
 
-    void startWatcher() {
+    // `parameters`: the watcher's, as JSON.
+    void startWatcher(const std::string& parameters = "") {
         auto pid =
             bus->startTemplate(std::string(ORVEL_LINUX_MOCKS) + "/status_notifier_watcher.py",
-                               StatusNotifierItem::kWatcherName);
+                               StatusNotifierItem::kWatcherName, parameters);
         ASSERT_TRUE(pid.ok()) << (pid.ok() ? "" : pid.error().message);
         watcherPid_ = pid.value();
     }
     void stopWatcher() { bus->stopService(watcherPid_, StatusNotifierItem::kWatcherName); }
+    // A panel's tray comes to the watcher, or goes.
+    void setHost(bool present) {
+        const DBusObject mock{StatusNotifierItem::kWatcherName, "/StatusNotifierWatcher",
+                              "org.freedesktop.DBus.Mock"};
+        Reply reply = test::callAndWait(*probe, mock, "SetHost", [present](sd_bus_message* m) {
+            return sd_bus_message_append(m, "b", present ? 1 : 0);
+        });
+        ASSERT_TRUE(reply);
+        EXPECT_FALSE(DBusConnection::errorOf(reply.get()));
+    }
 
     // The application's status item, once it has chosen how to show itself.
     ui::QtTrayItem& makeTray() {
@@ -119,6 +136,8 @@ class TrayTest : public test::QtUiTest {
 
     std::unique_ptr<PrivateBus> bus;
     std::shared_ptr<DBusConnection> probe;
+    std::shared_ptr<RecordingLogSink> log = std::make_shared<RecordingLogSink>();
+    std::shared_ptr<LogSink> previousSink;
 
   private:
     pid_t watcherPid_ = -1;
@@ -168,6 +187,74 @@ TEST_F(TrayTest, AWatcherThatComesLaterTakesTheTrayOverAndOneThatComesBackGetsTh
     EXPECT_EQ(tray.chosen(), tray.notifier()) << "the item waits for the watcher";
     startWatcher();
     EXPECT_TRUE(waitUntil([&] { return service.isRegistered(); }));
+}
+
+// The offscreen platform has no XEmbed system tray: without a host, nothing shows the item.
+TEST_F(TrayTest, WithNoTrayTheUserIsToldOnceAndGetsThePanelAsAWindowUntilAHostShowsTheItem) {
+    ui::QtTrayItem& tray = makeTray();
+    auto& controller = *StatusItemController::current();
+    controller.setTrayGrace(0);
+    ASSERT_TRUE(waitUntil([&] { return popover().isShown(); })) << "no window";
+    QWidget& window = *popover().widget();
+    EXPECT_EQ(window.windowTitle(), "Orvel Panel");
+    EXPECT_EQ(window.windowType(), Qt::Window) << "a window with a task-bar entry";
+    EXPECT_FALSE(window.windowFlags() & Qt::FramelessWindowHint) << "the desktop's close button";
+    const auto told = [&] { return sim().notifications().posted(); };
+    ASSERT_EQ(told().size(), 1u);
+    EXPECT_EQ(told()[0].title, "Orvel has no tray icon here");
+    const auto logged = [&] {
+        const std::vector<LogRecord> records = log->records();
+        return std::count_if(records.begin(), records.end(), [](const LogRecord& r) {
+            return r.message.find("StatusNotifierItem host") != std::string::npos &&
+                   r.message.find("XEmbed system tray") != std::string::npos;
+        });
+    };
+    EXPECT_EQ(logged(), 1);
+
+    // Closed, it opens again for another launch of Orvel.
+    window.close();
+    ASSERT_FALSE(popover().isShown());
+    controller.openPanel();
+    EXPECT_TRUE(popover().isShown());
+    EXPECT_EQ(window.windowType(), Qt::Window);
+
+    // A watcher that no host reads shows nothing either, and is not told of again.
+    startWatcher(R"({"host": false})");
+    StatusNotifierItem& service = tray.notifier()->service();
+    ASSERT_TRUE(waitUntil([&] { return service.isRegistered() && service.hasHost() == false; }));
+    EXPECT_TRUE(popover().isShown());
+
+    // A panel's tray comes: the window goes, and a click on the item opens the panel there.
+    setHost(true);
+    ASSERT_TRUE(waitUntil([&] { return !popover().isShown(); })) << "the window stays";
+    EXPECT_FALSE(controller.isWithoutTray());
+    EXPECT_TRUE(service.isRegistered());
+    callItem(*tray.notifier(), "ContextMenu", 600, 20);
+    ASSERT_TRUE(waitUntil([&] { return popover().isShown(); }));
+    EXPECT_NE(window.windowType(), Qt::Window);
+    EXPECT_NE(window.windowTitle(), "Orvel Panel");
+    popover().close();
+
+    // It goes for good: told again, once.
+    setHost(false);
+    ASSERT_TRUE(waitUntil([&] { return popover().isShown(); }));
+    EXPECT_EQ(window.windowType(), Qt::Window);
+    EXPECT_EQ(told().size(), 2u);
+    EXPECT_EQ(logged(), 2);
+}
+
+// A panel that restarts leaves the watcher without a host for a moment.
+TEST_F(TrayTest, ATrayGoneForAMomentIsNotToldOf) {
+    startWatcher();
+    ui::QtTrayItem& tray = makeTray();
+    ASSERT_TRUE(waitUntil([&] { return tray.isInTray() == true; }));
+    StatusItemController::current()->setTrayGrace(60);
+    setHost(false);
+    ASSERT_TRUE(waitUntil([&] { return tray.isInTray() == false; }));
+    setHost(true);
+    ASSERT_TRUE(waitUntil([&] { return tray.isInTray() == true; }));
+    EXPECT_FALSE(popover().isShown());
+    EXPECT_TRUE(sim().notifications().posted().empty());
 }
 
 TEST_F(TrayTest, TheLabelCountsDownEachSecondOnlyWhileATimedSessionShowsTheTimer) {

@@ -1,7 +1,9 @@
 '''org.kde.StatusNotifierWatcher as the desktops' trays serve it: items register by bus name
 (or, from their own connection, by object path), are listed in RegisteredStatusNotifierItems
 and announced, and are forgotten when their name leaves the bus. A mock method counts the
-registrations, so tests can tell an item that registered again from one that never left.'''
+registrations, so tests can tell an item that registered again from one that never left. The
+parameter "host" (true unless given) says whether a host shows the items at first; the mock method
+SetHost makes one come or go as a panel's tray does.'''
 
 import dbus
 
@@ -18,7 +20,7 @@ def load(mock, parameters):  # pylint: disable=unused-argument
     mock.registrations = 0
     mock.AddProperties(MAIN_IFACE, dbus.Dictionary({
         'RegisteredStatusNotifierItems': dbus.Array([], signature='s'),
-        'IsStatusNotifierHostRegistered': True,
+        'IsStatusNotifierHostRegistered': bool(parameters.get('host', True)),
         'ProtocolVersion': dbus.Int32(0),
     }, signature='sv'))
 
@@ -62,7 +64,18 @@ def RegisterStatusNotifierItem(self, service, sender=None):
 
 @dbus.service.method(MAIN_IFACE, in_signature='s', out_signature='')
 def RegisterStatusNotifierHost(self, service):  # pylint: disable=unused-argument
-    self.EmitSignal(MAIN_IFACE, 'StatusNotifierHostRegistered', '', [])
+    set_host(self, True)
+
+
+def set_host(mock, present):
+    mock.UpdateProperties(MAIN_IFACE, {'IsStatusNotifierHostRegistered': dbus.Boolean(present)})
+    mock.EmitSignal(MAIN_IFACE, 'StatusNotifierHost' + ('Registered' if present else 'Unregistered'),
+                    '', [])
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='b', out_signature='')
+def SetHost(self, present):
+    set_host(self, present)
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='u')
