@@ -61,6 +61,14 @@ OrvelController::OrvelController(Preferences& prefs, Workspace& workspace,
     bag_.push_back(workspace_.didTerminateApplication.subscribe(
         [this](const RunningApplication& app) { appTerminated(app); }));
     bag_.push_back(powerAssertions_.servicesChanged.subscribe([this] { refreshLocks(); }));
+    const auto readShortfall = [this] {
+        auto words = powerAssertions_.shortfall(assertion_type::kPreventUserIdleDisplaySleep);
+        if (words != displayShortfall()) {
+            displayShortfall = std::move(words);
+        }
+    };
+    readShortfall();
+    bag_.push_back(powerAssertions_.shortfallChanged.subscribe(readShortfall));
 
     // Later values only: the current engine was just configured.
     bag_.push_back(
