@@ -180,6 +180,13 @@ void OrvelController::watchFailures(SleepEngine& watched) {
             self->engineFailed(error);
         }
     };
+    watched.onDisplayLost = [weakSelf = weakRef(*this),
+                             run = engineRun_ + 1](const SleepEngineError& error) {
+        if (auto* self = weakSelf.get(); self != nullptr && self->engineRun_ == run) {
+            self->lastError = "The display is not held awake; the rest of the session holds. " +
+                              error.localizedDescription();
+        }
+    };
 }
 
 // The system took back a hold of the running session: go on with the other engine, or end the
