@@ -61,6 +61,14 @@ OrvelController::OrvelController(Preferences& prefs, Workspace& workspace,
     bag_.push_back(workspace_.didTerminateApplication.subscribe(
         [this](const RunningApplication& app) { appTerminated(app); }));
     bag_.push_back(powerAssertions_.servicesChanged.subscribe([this] { refreshLocks(); }));
+    const auto readShortfall = [this] {
+        auto words = powerAssertions_.shortfall(assertion_type::kPreventUserIdleDisplaySleep);
+        if (words != displayShortfall()) {
+            displayShortfall = std::move(words);
+        }
+    };
+    readShortfall();
+    bag_.push_back(powerAssertions_.shortfallChanged.subscribe(readShortfall));
 
     // Later values only: the current engine was just configured.
     bag_.push_back(
@@ -170,6 +178,13 @@ void OrvelController::watchFailures(SleepEngine& watched) {
         // Only a failure of the running start counts; an earlier run has been stopped already.
         if (auto* self = weakSelf.get(); self != nullptr && self->engineRun_ == run) {
             self->engineFailed(error);
+        }
+    };
+    watched.onDisplayLost = [weakSelf = weakRef(*this),
+                             run = engineRun_ + 1](const SleepEngineError& error) {
+        if (auto* self = weakSelf.get(); self != nullptr && self->engineRun_ == run) {
+            self->lastError = "The display is not held awake; the rest of the session holds. " +
+                              error.localizedDescription();
         }
     };
 }

@@ -64,6 +64,10 @@ class OrvelController final : public ObservableObject,
     // While a service that keeps the running session's locks is not running, what that means in
     // words: its locks are gone (with either engine) and are taken again when it returns.
     ReadOnlyPublished<std::optional<std::string>, OrvelController> locksGone{*this, std::nullopt};
+    // What this desktop cannot hold of the display (and so of the screen saver), in words, asked
+    // of the platform whether or not a session holds it; nothing where it can be held fully.
+    ReadOnlyPublished<std::optional<std::string>, OrvelController> displayShortfall{*this,
+                                                                                    std::nullopt};
 
     // The rule that owns the running session; none for a session the user started.
     const std::optional<UUID>& triggerOwnedRuleID() const { return triggerOwnedRuleID_; }

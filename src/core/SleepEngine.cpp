@@ -230,33 +230,52 @@ Result<void, SleepEngineError> AssertionEngine::start(const SleepOptions& option
     }
     stop();
 
+    std::optional<SleepEngineError> displayLost;
     for (std::string_view type : options.assertionTypes()) {
         const AssertionCreation created =
             assertions_.createWithName(type, kAssertionLevelOn, kAssertionName);
         if (created.status != kIOReturnSuccess) {
+            auto error = SleepEngineError::assertionFailed(created.status, std::string(type));
+            if (type == assertion_type::kPreventUserIdleDisplaySleep) {
+                displayLost = std::move(error);
+                continue;
+            }
             stop();
-            return SleepEngineError::assertionFailed(created.status, std::string(type));
+            return error;
         }
         ids_.push_back(created.id);
         types_.emplace_back(type);
     }
+    if (displayLost && ids_.empty()) {
+        return *displayLost;
+    }
 
     std::weak_ptr<AssertionEngine> weakSelf = weak_from_this();
     // A hold the system takes back later means nothing keeps the machine awake any more.
-    refusal_ = assertions_.assertionRefused.subscribe([weakSelf](const AssertionID& id,
-                                                                 const IOReturn& code) {
-        auto self = weakSelf.lock();
-        const auto it = self ? std::find(self->ids_.begin(), self->ids_.end(), id)
-                             : std::vector<AssertionID>::iterator();
-        if (!self || it == self->ids_.end()) {
-            return;
-        }
-        const std::string type = self->types_[static_cast<std::size_t>(it - self->ids_.begin())];
-        self->stop();
-        if (auto handler = self->onFailure) {
-            handler(SleepEngineError::assertionFailed(code, type));
-        }
-    });
+    refusal_ = assertions_.assertionRefused.subscribe(
+        [weakSelf](const AssertionID& id, const IOReturn& code) {
+            auto self = weakSelf.lock();
+            const auto it = self ? std::find(self->ids_.begin(), self->ids_.end(), id)
+                                 : std::vector<AssertionID>::iterator();
+            if (!self || it == self->ids_.end()) {
+                return;
+            }
+            const auto index = it - self->ids_.begin();
+            const std::string type = self->types_[static_cast<std::size_t>(index)];
+            if (type == assertion_type::kPreventUserIdleDisplaySleep && self->ids_.size() > 1) {
+                self->assertions_.release(id);
+                self->ids_.erase(it);
+                self->types_.erase(self->types_.begin() + index);
+                if (auto handler = self->onDisplayLost) {
+                    handler(SleepEngineError::assertionFailed(code, type));
+                }
+                return;
+            }
+            self->stop();
+            if (auto handler = self->onFailure) {
+                handler(SleepEngineError::assertionFailed(code, type));
+            }
+        });
     if (options.declareUserActive) {
         AssertionID id = 0;
         assertions_.declareUserActivity(kAssertionName, kUserActiveLocal, id);
@@ -266,6 +285,10 @@ Result<void, SleepEngineError> AssertionEngine::start(const SleepOptions& option
                 self->assertions_.declareUserActivity(kAssertionName, kUserActiveLocal, again);
             }
         });
+    }
+
+    if (displayLost && onDisplayLost) {
+        onDisplayLost(*displayLost);
     }
 
     if (options.timeout > 0) {

@@ -67,6 +67,9 @@ class SleepEngine {
     // back a hold it had granted, the caffeinate child fails); the engine has already let go of
     // the rest of it. It is called instead of `onExit`, never as well.
     std::function<void(const SleepEngineError&)> onFailure;
+    // Called on the main thread when the display's hold could not be had, or was taken back,
+    // while the rest of the prevention holds: the session goes on without it.
+    std::function<void(const SleepEngineError&)> onDisplayLost;
 };
 
 // Runs the caffeinate program as a child process. The child's exit with status 0 is the
@@ -97,7 +100,8 @@ class CaffeinateEngine final : public SleepEngine,
     std::uint64_t startNumber_ = 0;
 };
 
-// Holds power assertions inside the application.
+// Holds power assertions inside the application. The display's hold is an extra: one the
+// desktop refuses is left out while anything else holds.
 class AssertionEngine final : public SleepEngine,
                               public std::enable_shared_from_this<AssertionEngine> {
   public:

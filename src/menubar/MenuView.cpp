@@ -48,6 +48,13 @@ void withWindows(void (AppWindows::*operation)()) {
     }
 }
 
+// An orange caveat under a row, wrapped onto as many lines as it needs.
+View note(View text, double s) {
+    return text.font(Font::system(10 * s))
+        .foregroundStyle(Color::orange())
+        .padding(kEdgeHorizontal, 12);
+}
+
 std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
     std::string out;
     for (const auto& part : parts) {
@@ -189,6 +196,10 @@ View MenuView::body() {
     const bool onAC = c.isOnAC();
     sections.push_back(sleepRow("Prevent Display Sleep", "Screen stays on", "-d",
                                 &SleepOptions::preventDisplaySleep, true, s));
+    // Told whether the switch is on or off, so it is known before it is flipped.
+    if (const auto& shortfall = c.displayShortfall()) {
+        sections.push_back(note(TextVerbatim(*shortfall).fixedSize(false, true), s));
+    }
     sections.push_back(sleepRow("Prevent Idle Sleep", "System stays awake while idle", "-i",
                                 &SleepOptions::preventIdleSleep, true, s));
     sections.push_back(sleepRow("Prevent Disk Sleep", "Keeps disks spun up", "-m",
@@ -452,11 +463,7 @@ View MenuView::builtInDevicesSection(double s) {
         return Binding<bool>{[prefs, member] { return (prefs->*member)(); },
                              [prefs, member](const bool& on) { prefs->*member = on; }};
     };
-    auto note = [s](View text) {
-        return text.font(Font::system(10 * s))
-            .foregroundStyle(Color::orange())
-            .padding(kEdgeHorizontal, 12);
-    };
+    const auto note = [s](View text) { return orvel::note(std::move(text), s); };
     std::vector<View> rows;
     if (dev_.isLaptop()) {
         rows.push_back(deviceSwitchRow("Disable Built-In Keyboard",
@@ -490,6 +497,10 @@ View MenuView::builtInDevicesSection(double s) {
     }
     rows.push_back(deviceSwitchRow("Disable Screen Saver", "Stops it starting while Orvel runs",
                                    setting(&Preferences::preventScreenSaver), false, s));
+    // The screen saver is held off through the display's hold, so it has the same limits.
+    if (const auto& shortfall = c_.displayShortfall()) {
+        rows.push_back(note(TextVerbatim(*shortfall).fixedSize(false, true)));
+    }
     // The battery list is asked first; the displays only on a machine without one.
     if (!power_.internalBatteryDescriptions().empty() || display_.builtInDisplayID()) {
         rows.push_back(deviceSwitchRow("Turn Off Built-In Display",

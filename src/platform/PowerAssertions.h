@@ -72,6 +72,11 @@ class PowerAssertions {
     // those that hold nothing, and the backend asks for every lock again when it returns.
     virtual std::vector<std::string> stoppedServices(std::string_view type) const = 0;
 
+    // What of `type` this desktop cannot hold, in words, where the service that holds it is not
+    // offered here: that it is held through a lesser means only, or not at all. Nothing while
+    // it can be held fully, and before the services have answered.
+    virtual std::optional<std::string> shortfall(std::string_view type) const = 0;
+
     // The system took back, or never granted, an assertion that createWithName() reported as
     // created (a backend whose requests complete later learns of a refusal only then). The
     // assertion holds nothing from then on; its owner still releases it.
@@ -79,6 +84,8 @@ class PowerAssertions {
     // A service that keeps something awake stopped or returned, so stoppedServices() changed.
     // At a return, the locks of every live assertion have been asked for again.
     Signal<> servicesChanged;
+    // A service appeared or went, so shortfall() may have changed.
+    Signal<> shortfallChanged;
 };
 
 }  // namespace orvel

@@ -476,6 +476,57 @@ TEST_F(TakenBackHoldTest, AHoldTheSystemTakesBackHandsTheSessionToTheOtherEngine
               (std::vector<std::string>{"-di"}));
 }
 
+TEST_F(TakenBackHoldTest, ADisplayHoldTheDesktopWillNotGiveLeavesTheRestOfTheSessionHolding) {
+    struct Case {
+        const char* name;
+        bool atStart;  // refused as it is asked for, else taken back later
+        IOReturn code;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"refused at the start", true, kIOReturnUnsupported,
+         "The display is not held awake; the rest of the session holds. Could not take the "
+         "screen saver's inhibit: the screen saver is not running on this system (error "
+         "0xe00002c7)."},
+        {"taken back while it runs", false, kIOReturnNotPermitted,
+         "The display is not held awake; the rest of the session holds. Could not take the "
+         "screen saver's inhibit: the screen saver denied it to this user (error 0xe00002e2)."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        OrvelController& controller = this->controller();
+        SleepOptions o;
+        o.preventDisplaySleep = true;
+        o.preventSystemSleep = true;
+        controller.options = o;
+        if (c.atStart) {
+            sim().powerAssertions().refuseCreation(1, c.code);
+        }
+        ASSERT_TRUE(controller.start());
+        if (!c.atStart) {
+            ASSERT_EQ(
+                sim().powerAssertions().heldTypes(),
+                (std::vector<std::string>{"PreventUserIdleDisplaySleep", "PreventSystemSleep"}));
+            sim().powerAssertions().refuseHeld(sim().powerAssertions().held().front().id, c.code);
+        }
+        EXPECT_TRUE(controller.isActive());
+        EXPECT_EQ(controller.engineName(), "logind inhibitor locks");
+        EXPECT_EQ(sim().powerAssertions().heldTypes(),
+                  std::vector<std::string>{"PreventSystemSleep"});
+        EXPECT_EQ(controller.lastError(), std::optional<std::string>(c.error));
+        EXPECT_EQ(controller.failure(), std::nullopt);
+        controller.stop(true);
+        EXPECT_TRUE(sim().powerAssertions().held().empty());
+    }
+    // Alone, it is the whole session: refused, the start goes to the other engine.
+    SleepOptions displayOnly;
+    displayOnly.preventDisplaySleep = true;
+    controller().options = displayOnly;
+    sim().powerAssertions().refuseCreation(1, kIOReturnUnsupported);
+    ASSERT_TRUE(controller().start());
+    EXPECT_EQ(controller().engineName(), "caffeinate");
+}
+
 TEST_F(TakenBackHoldTest, WithoutAnotherEngineTheSessionEndsAndSaysWhy) {
     OrvelController& c = controller();
     sim().processes().setExecutable("/usr/bin/caffeinate", false);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <functional>
@@ -417,6 +418,34 @@ TEST_F(MenuViewTest, SystemSleepRowIsDimmedAndDisabledOnBatteryAndKeepsTheStored
         Inspector p = panel();
         EXPECT_TRUE(p.isEnabled(*p.control(other))) << other;
     }
+}
+
+TEST_F(MenuViewTest, WhatTheDesktopCannotHoldOfTheDisplayIsToldUnderBothRowsWhetherOnOrOff) {
+    const std::string words = "Cannot be held here: no screen-saver inhibit on this desktop.";
+    // Whether the note is the first text after a row's caption, its flag and its switch.
+    const auto noteAfter = [&](const std::string& caption) {
+        const auto all = texts();
+        auto it = std::find(all.begin(), all.end(), caption);
+        while (it != all.end() && (*it == caption || it->empty() || it->starts_with("-"))) {
+            ++it;
+        }
+        return it != all.end() && *it == words;
+    };
+    EXPECT_FALSE(shown(words));
+    sim().powerAssertions().setShortfall("PreventUserIdleDisplaySleep", words);
+    controller().start();
+    EXPECT_TRUE(noteAfter("Screen stays on")) << "before either switch is flipped";
+    EXPECT_TRUE(noteAfter("Stops it starting while Orvel runs"));
+    for (const bool on : {true, false}) {
+        SCOPED_TRACE(on ? "switched on" : "switched off");
+        ASSERT_TRUE(panel().setToggle("Prevent Display Sleep", on));
+        ASSERT_TRUE(panel().setToggle("Disable Screen Saver", on));
+        EXPECT_TRUE(noteAfter("Screen stays on"));
+        EXPECT_TRUE(noteAfter("Stops it starting while Orvel runs"));
+        EXPECT_TRUE(controller().isActive());
+    }
+    sim().powerAssertions().setShortfall("PreventUserIdleDisplaySleep", std::nullopt);
+    EXPECT_FALSE(shown(words)) << "gone once the desktop offers it";
 }
 
 TEST_F(MenuViewTest, ASleepSwitchSavesAndRestartsARunningSessionOnce) {

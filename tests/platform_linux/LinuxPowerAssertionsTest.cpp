@@ -167,8 +167,8 @@ TEST_F(LinuxPowerAssertionsTest, UnavailableServicesFailAtOnceWithNegativeCodes)
         {"", assertion_type::kPreventSystemSleep, kIOReturnUnsupported},
         {"", assertion_type::kPreventDiskIdle, kIOReturnSuccess},
         {"", "PreventNothingInParticular", kIOReturnBadArgument},
-        // logind's idle lock alone does not keep a display lit.
-        {"logind", assertion_type::kPreventUserIdleDisplaySleep, kIOReturnUnsupported},
+        // Where the desktop offers no screen-saver inhibit, logind's idle lock holds the display.
+        {"logind", assertion_type::kPreventUserIdleDisplaySleep, kIOReturnSuccess},
         {"logind", assertion_type::kPreventUserIdleSystemSleep, kIOReturnSuccess},
         {"screensaver", assertion_type::kPreventUserIdleDisplaySleep, kIOReturnSuccess},
         {"screensaver", assertion_type::kPreventSystemSleep, kIOReturnUnsupported},
@@ -193,6 +193,63 @@ TEST_F(LinuxPowerAssertionsTest, UnavailableServicesFailAtOnceWithNegativeCodes)
         EXPECT_EQ(created.status, c.status);
         EXPECT_EQ(created.status == kIOReturnSuccess, created.id != 0);
     }
+}
+
+TEST_F(LinuxPowerAssertionsTest, ADesktopWithoutAScreenSaverInhibitHasTheDisplayHeldByLogind) {
+    const std::string display(assertion_type::kPreventUserIdleDisplaySleep);
+    const std::string lesser =
+        "This desktop offers no screen-saver inhibit: held through logind's idle lock only, which "
+        "swayidle and other idle daemons honour.";
+    const std::string none =
+        "Cannot be held here: this desktop offers no screen-saver inhibit and logind is not "
+        "running.";
+    struct Case {
+        std::vector<const char*> services;  // which mocks run
+        std::optional<std::string> shortfall;
+        IOReturn status;
+        std::vector<LogindInhibitor> logind;  // what the display's assertion holds there
+    };
+    const std::vector<LogindInhibitor> idleLock{
+        {"idle", "Orvel", "Orvel session keeps the display awake", "block"}};
+    const Case cases[] = {
+        {{"logind"}, lesser, kIOReturnSuccess, idleLock},
+        {{}, none, kIOReturnUnsupported, {}},
+        {{"logind", "screensaver"}, std::nullopt, kIOReturnSuccess, idleLock},
+        {{"logind", "gnome_session"}, std::nullopt, kIOReturnSuccess, idleLock},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.services.empty() ? "no services" : c.services.back());
+        for (const char* service : c.services) {
+            startService(service);
+        }
+        auto& backend = makeAssertions();
+        EXPECT_EQ(backend.shortfall(display), c.shortfall);
+        EXPECT_EQ(backend.shortfall(assertion_type::kPreventSystemSleep), std::nullopt);
+        const auto created = backend.createWithName(display, kAssertionLevelOn, "Orvel");
+        EXPECT_EQ(created.status, c.status);
+        ASSERT_TRUE(repliesArrived());
+        EXPECT_EQ(logindInhibitors(), c.logind);
+        if (created.status == kIOReturnSuccess) {
+            EXPECT_EQ(backend.ownStatus(), (std::map<std::string, std::int64_t>{{display, 1}}))
+                << "held, not refused";
+            EXPECT_EQ(backend.release(created.id), kIOReturnSuccess);
+        }
+        EXPECT_TRUE(waitUntilNothingHeld());
+        assertions.reset();
+        for (const char* service : c.services) {
+            stopService(service);
+        }
+    }
+
+    // A screen saver that comes later is told, and the shortfall goes.
+    startService("logind");
+    auto& backend = makeAssertions();
+    int changes = 0;
+    Subscription subscription = backend.shortfallChanged.subscribe([&] { ++changes; });
+    ASSERT_EQ(backend.shortfall(display), lesser);
+    startService("screensaver");
+    EXPECT_TRUE(waitFor([&] { return changes > 0 && !backend.shortfall(display); }));
+    EXPECT_EQ(backend.shortfall(display), std::nullopt);
 }
 
 TEST_F(LinuxPowerAssertionsTest, WithoutBusesOrAnswersNothingSucceedsThatWouldHoldSomething) {

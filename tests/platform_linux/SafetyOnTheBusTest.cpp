@@ -4,14 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <ctime>
-#include <filesystem>
 
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
-#include "foundation/Registry.h"
 #include "platform/linux/LinuxBluetooth.h"
 #include "platform/linux/LinuxPowerSources.h"
 #include "platform/sim/SimBackedPlatform.h"
@@ -47,31 +43,11 @@ class BusMachine final : public SimBackedPlatform {
     LinuxBluetooth bluetooth_;
 };
 
-class SafetyOnTheBusTest : public test::BusTest {
+class SafetyOnTheBusTest : public test::ServicesOnTheBusTest {
   protected:
-    void SetUp() override {
-        BusTest::SetUp();
-        if (IsSkipped() || HasFatalFailure()) {
-            return;
-        }
-        setenv("TZ", "UTC", 1);
-        tzset();
-        Registry::reset();
-        folder_ = ::testing::TempDir() + "orvel-bus-" + std::to_string(::getpid());
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override {
-        Registry::reset();
-        if (Platform::isInstalled()) {
-            Platform::install(nullptr);
-        }
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-        BusTest::TearDown();
-    }
     // Installs the machine and waits until its backends have read the bus.
     BusMachine& install(const std::string& machine) {
-        auto owned = std::make_unique<BusMachine>(system, kSysfs + machine, folder_);
+        auto owned = std::make_unique<BusMachine>(system, kSysfs + machine, folder());
         BusMachine& m = *owned;
         Platform::install(std::move(owned));
         EXPECT_TRUE(
@@ -102,9 +78,6 @@ class SafetyOnTheBusTest : public test::BusTest {
 
     OrvelController& controller() { return OrvelController::shared(); }
     PowerTriggerCenter& center() { return PowerTriggerCenter::shared(); }
-
-  private:
-    std::string folder_;
 };
 
 TEST_F(SafetyOnTheBusTest, ThePowerSaverProfileEndsTheSessionAndBlocksTheNext) {

@@ -72,9 +72,16 @@ Service serviceOf(Lock lock) {
     return kLogind;
 }
 
+enum class Role {
+    sufficient,  // keeps the machine awake for this type by itself
+    // Sufficient only on a desktop that offers none of the sufficient ones: the lesser hold it
+    // honours is better than none.
+    fallback,
+};
+
 struct Part {
     Lock lock;
-    bool sufficient;  // keeps the machine awake for this type by itself
+    Role role;
 };
 
 struct TypeInfo {
@@ -87,13 +94,17 @@ const std::vector<TypeInfo>& typeTable() {
     static const std::vector<TypeInfo> table = {
         {assertion_type::kPreventUserIdleDisplaySleep,
          "keeps the display awake",
-         {{Lock::screenSaver, true}, {Lock::gnomeIdle, true}, {Lock::logindIdle, false}}},
+         // wlroots compositors and bare X sessions offer no screen-saver inhibit, but their idle
+         // daemons (swayidle, xss-lock, xidlehook) read logind's idle lock.
+         {{Lock::screenSaver, Role::sufficient},
+          {Lock::gnomeIdle, Role::sufficient},
+          {Lock::logindIdle, Role::fallback}}},
         {assertion_type::kPreventUserIdleSystemSleep,
          "keeps the system from idle sleep",
-         {{Lock::logindIdle, true}, {Lock::gnomeSuspendAndIdle, true}}},
+         {{Lock::logindIdle, Role::sufficient}, {Lock::gnomeSuspendAndIdle, Role::sufficient}}},
         {assertion_type::kPreventSystemSleep,
          "keeps the system from sleeping",
-         {{Lock::logindSleep, true}}},
+         {{Lock::logindSleep, Role::sufficient}}},
         // No Linux service keeps disks spinning: the disk keeper's reads do, without a lock.
         {assertion_type::kPreventDiskIdle, "keeps the disks spinning", {}},
     };
@@ -244,6 +255,14 @@ LinuxPowerAssertions::LinuxPowerAssertions(std::shared_ptr<DBusConnection> syste
         if (name) {
             ownerWatches_.push_back(name->ownerChanged.subscribe(
                 [this, service](const std::string&) { ownerChanged(service); }));
+            // Sent from the loop, once the owner's change has been followed too.
+            ownerWatches_.push_back(name->changed.subscribe([this](BusNameState) {
+                RunLoop::main().async([this, alive = weakRef(*this)] {
+                    if (alive) {
+                        shortfallChanged.send();
+                    }
+                });
+            }));
         }
         services_.push_back(std::move(name));
     }
@@ -273,6 +292,43 @@ bool LinuxPowerAssertions::present(int service) const {
     return stateOf(service) == BusNameState::present;
 }
 
+bool LinuxPowerAssertions::onlyFallbackOffered(std::string_view type) const {
+    const TypeInfo* info = findType(type);
+    if (info == nullptr) {
+        return false;
+    }
+    bool anyFallback = false;
+    for (const Part& part : info->parts) {
+        const Service service = serviceOf(part.lock);
+        if (part.role == Role::fallback) {
+            anyFallback = true;
+        } else if (stateOf(service) != BusNameState::absent || stopped_[service]) {
+            return false;
+        }
+    }
+    return anyFallback;
+}
+
+std::optional<std::string> LinuxPowerAssertions::shortfall(std::string_view type) const {
+    if (!onlyFallbackOffered(type)) {
+        return std::nullopt;
+    }
+    switch (stateOf(kLogind)) {
+        case BusNameState::unknown:
+            return std::nullopt;
+        case BusNameState::present:
+            break;
+        case BusNameState::absent:
+            if (!stopped_[kLogind]) {
+                return "Cannot be held here: this desktop offers no screen-saver inhibit and "
+                       "logind is not running.";
+            }
+            break;
+    }
+    return "This desktop offers no screen-saver inhibit: held through logind's idle lock only, "
+           "which swayidle and other idle daemons honour.";
+}
+
 AssertionCreation LinuxPowerAssertions::createWithName(std::string_view type, std::uint32_t,
                                                        std::string_view name) {
     const TypeInfo* info = findType(type);
@@ -284,12 +340,16 @@ AssertionCreation LinuxPowerAssertions::createWithName(std::string_view type, st
     assertion->type = std::string(type);
     assertion->reason = std::string(name) + " session " + info->purpose;
 
+    const bool lesser = onlyFallbackOffered(type);
+    const auto counts = [lesser](const Part& part) {
+        return part.role == Role::sufficient || lesser;
+    };
     bool anyPresent = false;
     bool anyUnknown = false;
     // A service that stopped is on this system and expected back: the assertion waits for it.
     bool anyStopped = false;
     for (const Part& part : info->parts) {
-        if (!part.sufficient) {
+        if (!counts(part)) {
             continue;
         }
         const Service service = serviceOf(part.lock);
@@ -310,7 +370,7 @@ AssertionCreation LinuxPowerAssertions::createWithName(std::string_view type, st
     for (const Part& part : info->parts) {
         auto hold = std::make_unique<Hold>();
         hold->lock = part.lock;
-        hold->sufficient = part.sufficient;
+        hold->sufficient = counts(part);
         assertion->holds.push_back(std::move(hold));
         if (present(serviceOf(part.lock))) {
             request(*assertion, *assertion->holds.back());
@@ -326,6 +386,10 @@ AssertionCreation LinuxPowerAssertions::createWithName(std::string_view type, st
     }
     if (!anySent && anyStopped) {
         log_.notice(std::string(type) + " waits for its service to return.");
+    }
+    if (lesser) {
+        log_.notice(std::string(type) + " is held through logind's idle lock only: " +
+                    "this desktop offers no screen-saver inhibit.");
     }
     const AssertionID id = assertion->id;
     if (disks_ && type == assertion_type::kPreventDiskIdle) {

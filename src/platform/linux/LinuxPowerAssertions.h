@@ -17,7 +17,9 @@ namespace orvel {
 // Power assertions as the inhibitors Linux offers, each held for as long as its assertion:
 //   PreventUserIdleDisplaySleep  the screen saver's Inhibit (session bus) and GNOME's session
 //                                manager with the idle flag, where each exists (one is
-//                                needed); plus a logind "idle" block where logind runs
+//                                needed); plus a logind "idle" block where logind runs, which
+//                                alone is enough on a desktop that offers neither of the
+//                                others (shortfall() then says so)
 //   PreventUserIdleSystemSleep   a logind "idle" block and GNOME's session manager with the
 //                                suspend and idle flags, where each exists (one is needed)
 //   PreventSystemSleep           a logind "sleep" block (needed)
@@ -66,6 +68,7 @@ class LinuxPowerAssertions final : public PowerAssertions, public WeakReferencea
     std::optional<std::map<std::string, std::int64_t>> status() override;
     std::map<std::string, std::int64_t> ownStatus() const override;
     std::vector<std::string> stoppedServices(std::string_view type) const override;
+    std::optional<std::string> shortfall(std::string_view type) const override;
 
     // Requests sent whose reply has not come yet, released assertions' included.
     std::size_t pendingReplies() const;
@@ -79,6 +82,9 @@ class LinuxPowerAssertions final : public PowerAssertions, public WeakReferencea
     void dropIfDone(Assertion& assertion);
     void reportIfEmpty(Assertion& assertion, IOReturn code);
     bool present(int service) const;
+    // Whether this desktop offers none of the services that hold `type` fully (each is known to
+    // be absent and never ran), only a lesser one.
+    bool onlyFallbackOffered(std::string_view type) const;
     BusNameState stateOf(int service) const;
     void followLogind();
     void ownerChanged(int service);

@@ -133,6 +133,20 @@ std::vector<std::string> SimPowerAssertions::stoppedServices(std::string_view ty
     return names;
 }
 
+std::optional<std::string> SimPowerAssertions::shortfall(std::string_view type) const {
+    const auto it = shortfalls_.find(type);
+    return it != shortfalls_.end() ? std::optional<std::string>(it->second) : std::nullopt;
+}
+
+void SimPowerAssertions::setShortfall(const std::string& type, std::optional<std::string> words) {
+    if (words) {
+        shortfalls_[type] = std::move(*words);
+    } else {
+        shortfalls_.erase(type);
+    }
+    shortfallChanged.send();
+}
+
 void SimPowerAssertions::stopService(std::string name, std::vector<std::string> types) {
     stopped_[std::move(name)] = std::move(types);
     auto gone = std::stable_partition(

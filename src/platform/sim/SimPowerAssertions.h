@@ -43,6 +43,7 @@ class SimPowerAssertions final : public PowerAssertions {
     std::optional<std::map<std::string, std::int64_t>> status() override;
     std::map<std::string, std::int64_t> ownStatus() const override;
     std::vector<std::string> stoppedServices(std::string_view type) const override;
+    std::optional<std::string> shortfall(std::string_view type) const override;
 
     // Control surface for tests.
     const std::vector<Held>& held() const { return held_; }
@@ -70,6 +71,8 @@ class SimPowerAssertions final : public PowerAssertions {
     // servicesChanged.
     void stopService(std::string name, std::vector<std::string> types);
     void startService(const std::string& name);
+    // What this desktop cannot hold of `type` (nothing: all of it); sends shortfallChanged.
+    void setShortfall(const std::string& type, std::optional<std::string> words);
 
   private:
     void releaseDisks(AssertionID id);
@@ -79,7 +82,8 @@ class SimPowerAssertions final : public PowerAssertions {
     std::vector<Held> held_;
     std::vector<AssertionID> refused_;  // refused by the system, not yet released by the owner
     std::vector<Held> lost_;            // created, waiting for a stopped service
-    std::map<std::string, std::vector<std::string>> stopped_;  // service: the types it keeps
+    std::map<std::string, std::vector<std::string>> stopped_;
+    std::map<std::string, std::string, std::less<>> shortfalls_;  // service: the types it keeps
     std::vector<Event> history_;
     std::deque<std::pair<int, IOReturn>> refusals_;  // countdowns
     std::optional<IOReturn> refuseAll_;

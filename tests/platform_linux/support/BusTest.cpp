@@ -1,6 +1,13 @@
 #include "support/BusTest.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
+
+#include "foundation/Registry.h"
+#include "platform/Platform.h"
 
 namespace orvel::test {
 
@@ -177,6 +184,30 @@ bool BusTest::waitUntilNothingHeld() {
 std::vector<std::string> BusTest::busEnvironment() const {
     return {"DBUS_SYSTEM_BUS_ADDRESS=" + bus->address(),
             "DBUS_SESSION_BUS_ADDRESS=" + bus->address()};
+}
+
+void ServicesOnTheBusTest::SetUp() {
+    BusTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) {
+        return;
+    }
+    setenv("TZ", "UTC", 1);
+    tzset();
+    Registry::reset();
+    folder_ = ::testing::TempDir() + "orvel-bus-" + std::to_string(::getpid());
+    std::filesystem::create_directories(folder_);
+}
+
+void ServicesOnTheBusTest::TearDown() {
+    Registry::reset();
+    if (Platform::isInstalled()) {
+        Platform::install(nullptr);
+    }
+    if (!folder_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    BusTest::TearDown();
 }
 
 }  // namespace orvel::test

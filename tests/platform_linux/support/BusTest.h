@@ -64,4 +64,17 @@ class BusTest : public ::testing::Test {
     std::map<std::string, pid_t> services_;
 };
 
+// A case whose services are built in the registry on a platform the case installs, in UTC,
+// with a folder of its own; the registry and the platform go before the bus.
+class ServicesOnTheBusTest : public BusTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    const std::string& folder() const { return folder_; }
+
+  private:
+    std::string folder_;
+};
+
 }  // namespace orvel::test
