@@ -62,7 +62,7 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
       permissions_(hidDevices_, processes_, paths_->resourcesDirectory() + "/orvel-input-access",
                    paths_->resourcesDirectory() + "/input-access.html"),
       inputBlocking_(hidDevices_, paths_->runtimeDirectory()),
-      desktopSettings_(sessionBus_),
+      desktopSettings_(sessionBus_, xdg::configHome(xdg::processEnvironment())),
       network_(systemBus_, std::move(config.network)),
       screenLock_(systemBus_, config.sessionID),
       helperService_(processes_, std::move(config.helperService)),
