@@ -67,7 +67,8 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
       screenLock_(systemBus_, config.sessionID),
       helperService_(processes_, std::move(config.helperService)),
       helperConnection_(std::move(config.helperSocket)),
-      displays_(config.sysRoot, systemBus_, config.sessionID),
+      displays_(config.sysRoot, systemBus_, config.sessionID, sessionBus_,
+                xdg::processEnvironment()("SWAYSOCK").value_or("")),
       keyboardBacklight_(config.sysRoot, systemBus_, config.sessionID) {
     // A run that ended without stopping (a crash, SIGKILL) may have left devices switched off.
     inputBlocking_.releaseRecorded();
