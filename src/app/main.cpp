@@ -71,6 +71,12 @@ std::optional<int> parse(int argc, char** argv, Options& options) {
     return std::nullopt;
 }
 
+void releaseServices() {
+    orvel::Registry::reset();
+    // Every setting written so far reaches the disk before the program ends.
+    orvel::Platform::current().userDefaults().synchronize();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,6 +145,12 @@ int main(int argc, char** argv) {
                 return running != nullptr ? running->reopen() : std::string();
             });
         }
+        // Logging out ends the display before it ends Orvel: that is a quit, not a crash.
+        shell.onDisplayLost([&delegate] {
+            delegate.applicationWillTerminate();
+            releaseServices();
+            Platform::install(nullptr);
+        });
         RunLoop::main().async([&] {
             delegate.applicationDidFinishLaunching();
             if (StatusItemController::current() != nullptr) {
@@ -155,9 +167,7 @@ int main(int argc, char** argv) {
                  " timer firings in " +
                  std::to_string(static_cast<long>(RunLoop::main().uptime() - started)) + " s");
     }
-    Registry::reset();
-    // Every setting written so far reaches the disk before the program ends.
-    Platform::current().userDefaults().synchronize();
+    releaseServices();
     ui::UiHost::install(nullptr);
     Platform::install(nullptr);
     return 0;
