@@ -167,8 +167,21 @@ int main(int argc, char** argv) {
                  " timer firings in " +
                  std::to_string(static_cast<long>(RunLoop::main().uptime() - started)) + " s");
     }
-    releaseServices();
-    ui::UiHost::install(nullptr);
-    Platform::install(nullptr);
+    // Each step's time is logged, so that a quit that keeps a logout waiting shows where.
+    double mark = RunLoop::main().uptime();
+    std::string steps;
+    auto step = [&](const char* name, auto&& run) {
+        run();
+        const double now = RunLoop::main().uptime();
+        char took[48];
+        std::snprintf(took, sizeof took, "%s%s %.3f s", steps.empty() ? "" : ", ", name,
+                      now - mark);
+        steps += took;
+        mark = now;
+    };
+    step("services", releaseServices);
+    step("windows", [] { ui::UiHost::install(nullptr); });
+    step("platform", [] { Platform::install(nullptr); });
+    log.info("quit: " + steps);
     return 0;
 }
