@@ -27,7 +27,7 @@ constexpr char kIpcMagic[] = {'i', '3', '-', 'i', 'p', 'c'};
 constexpr std::uint32_t kRunCommand = 0;
 constexpr std::size_t kIpcHeader = sizeof kIpcMagic + 2 * sizeof(std::uint32_t);
 constexpr const char* kPowerOff = "output * power off";
-constexpr const char* kDpmsOff = "output * dpms off";  // before sway 1.7
+constexpr const char* kDpmsOff = "output * dpms off";  // sway 1.7 and older
 constexpr double kSwayAnswerSeconds = 5.0;
 
 bool isSocket(const std::string& path) {
@@ -169,7 +169,9 @@ void CompositorDisplaySleep::sendToSway(const char* command, bool fallBack) {
             sway_.reset();  // ends this watch and its captures: only locals are used below
             if (retry) {
                 sendToSway(kDpmsOff, false);
-            } else if (refused || payload.empty()) {
+            } else if (!refused && !payload.empty()) {
+                log_.info("sway put every display to sleep (\"" + asked + "\").");
+            } else {
                 log_.error("sway did not sleep the displays (\"" + asked + "\"): " +
                            (payload.empty() ? std::string("it closed the connection unanswered")
                                             : payload));

@@ -13,10 +13,10 @@ namespace orvel {
 
 // Puts every display to sleep through what the Wayland compositor offers, chosen by what is
 // there when asked: sway's IPC socket (`swaySocket`, from $SWAYSOCK) with "output * power off"
-// (or "dpms off" for a sway older than 1.7); GNOME's org.gnome.Mutter.DisplayConfig, whose
-// PowerSaveMode is set to 3 (off); or KDE's power management, whose "Turn Off Screen" shortcut
-// is invoked through org.kde.kglobalaccel while org.kde.Solid.PowerManagement runs. Nothing
-// waits for an answer. Threading: main thread only.
+// (or "dpms off", which sway 1.7 and older take instead); GNOME's org.gnome.Mutter.DisplayConfig,
+// whose PowerSaveMode is set to 3 (off); or KDE's power management, whose "Turn Off Screen"
+// shortcut is invoked through org.kde.kglobalaccel while org.kde.Solid.PowerManagement runs.
+// Nothing waits for an answer; sway's is logged. Threading: main thread only.
 class CompositorDisplaySleep {
   public:
     CompositorDisplaySleep(std::shared_ptr<DBusConnection> sessionBus, std::string swaySocket);
