@@ -71,6 +71,12 @@ std::optional<int> parse(int argc, char** argv, Options& options) {
     return std::nullopt;
 }
 
+void releaseServices() {
+    orvel::Registry::reset();
+    // Every setting written so far reaches the disk before the program ends.
+    orvel::Platform::current().userDefaults().synchronize();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -139,6 +145,12 @@ int main(int argc, char** argv) {
                 return running != nullptr ? running->reopen() : std::string();
             });
         }
+        // Logging out ends the display before it ends Orvel: that is a quit, not a crash.
+        shell.onDisplayLost([&delegate] {
+            delegate.applicationWillTerminate();
+            releaseServices();
+            Platform::install(nullptr);
+        });
         RunLoop::main().async([&] {
             delegate.applicationDidFinishLaunching();
             if (StatusItemController::current() != nullptr) {
@@ -155,10 +167,21 @@ int main(int argc, char** argv) {
                  " timer firings in " +
                  std::to_string(static_cast<long>(RunLoop::main().uptime() - started)) + " s");
     }
-    Registry::reset();
-    // Every setting written so far reaches the disk before the program ends.
-    Platform::current().userDefaults().synchronize();
-    ui::UiHost::install(nullptr);
-    Platform::install(nullptr);
+    // Each step's time is logged, so that a quit that keeps a logout waiting shows where.
+    double mark = RunLoop::main().uptime();
+    std::string steps;
+    auto step = [&](const char* name, auto&& run) {
+        run();
+        const double now = RunLoop::main().uptime();
+        char took[48];
+        std::snprintf(took, sizeof took, "%s%s %.3f s", steps.empty() ? "" : ", ", name,
+                      now - mark);
+        steps += took;
+        mark = now;
+    };
+    step("services", releaseServices);
+    step("windows", [] { ui::UiHost::install(nullptr); });
+    step("platform", [] { Platform::install(nullptr); });
+    log.info("quit: " + steps);
     return 0;
 }

@@ -254,12 +254,30 @@ void DeviceState::sleepDisplaysNow() {
                 LaunchRequest{"/usr/bin/xset", {"dpms", "force", "off"}});
             return;
         case SystemInfo::WindowSystem::wayland:
-            kLog.notice("This Wayland compositor offers no known way to sleep the displays.");
-            return;
         case SystemInfo::WindowSystem::none:
-            kLog.notice("No graphical session, so no display to sleep.");
+            if (auto why = displaySleepUnavailable()) {
+                kLog.notice(*why);
+            } else {
+                machine_.displays.sleepAll();
+            }
             return;
     }
+}
+
+std::optional<std::string> DeviceState::displaySleepUnavailable() const {
+    switch (machine_.systemInfo.windowSystem()) {
+        case SystemInfo::WindowSystem::x11:
+            return std::nullopt;
+        case SystemInfo::WindowSystem::wayland:
+            if (machine_.displays.compositorSleep() != CompositorSleep::none) {
+                return std::nullopt;
+            }
+            return "This Wayland compositor offers no known way to sleep the displays (GNOME, KDE "
+                   "Plasma and sway do).";
+        case SystemInfo::WindowSystem::none:
+            break;
+    }
+    return "No graphical session, so no display to sleep.";
 }
 
 std::vector<HidDevice> DeviceState::filterInputDevices(const std::vector<HidDevice>& devices) {

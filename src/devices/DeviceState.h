@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,8 @@ class DeviceState final : public ObservableObject,
     static std::vector<std::string> inputDeviceLines(const std::vector<HidDevice>& devices);
     // Asks the window system to put every display to sleep now, without waiting.
     void sleepDisplaysNow();
+    // Why sleepDisplaysNow() can do nothing on this desktop, in words; nothing when it can.
+    std::optional<std::string> displaySleepUnavailable() const;
     std::uint64_t sleepDisplaysCount() const { return sleepDisplaysCount_; }
 
     // Sent at every reconcile(), for observers that follow the device state.

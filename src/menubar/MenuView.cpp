@@ -508,9 +508,13 @@ View MenuView::builtInDevicesSection(double s) {
                                        setting(&Preferences::builtInDisplayOff), false, s));
     }
     DeviceState* devices = &dev_;
-    rows.push_back(Button("Sleep all displays now", [devices] {
-                       devices->sleepDisplaysNow();
-                   }).buttonStyle(MenuRowStyle{2, s}));
+    const auto cannotSleep = dev_.displaySleepUnavailable();
+    rows.push_back(Button("Sleep all displays now", [devices] { devices->sleepDisplaysNow(); })
+                       .buttonStyle(MenuRowStyle{2, s})
+                       .disabled(cannotSleep.has_value()));
+    if (cannotSleep) {
+        rows.push_back(note(Text(*cannotSleep)));
+    }
     const bool heldOff = !dev_.hasExternalInput() &&
                          (prefs_.blockBuiltInKeyboard() || prefs_.blockBuiltInTrackpad());
     if (heldOff) {

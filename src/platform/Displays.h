@@ -19,6 +19,9 @@ struct DisplayDescription {
     bool isMain = false;
 };
 
+// The compositor's own way of putting every display to sleep at once, where it offers one.
+enum class CompositorSleep { none, gnome, kde, sway };
+
 class Displays {
   public:
     virtual ~Displays() = default;
@@ -28,6 +31,13 @@ class Displays {
     // The screens changed: a backend that keeps what it read for a while reads it again on the
     // next question.
     virtual void refresh() {}
+
+    // How sleepAll() would reach the compositor; none where it offers no way known here (an X
+    // server's displays are slept by the caller, not through this).
+    virtual CompositorSleep compositorSleep() { return CompositorSleep::none; }
+    // Asks the compositor to put every display to sleep; nothing waits for it, and a refusal
+    // leaves one log line.
+    virtual void sleepAll() {}
 
     // A display came, went or was switched on or off.
     Signal<> displaysChanged;

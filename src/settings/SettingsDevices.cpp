@@ -199,6 +199,7 @@ View SettingsView::safetySection(bool laptop) {
 
 View SettingsView::displaySection() {
     const bool canDarken = canDarkenDisplay();
+    const auto cannotSleep = dev_.displaySleepUnavailable();
     return Section(
         Text("Display and screen saver"),
         {
@@ -214,7 +215,9 @@ View SettingsView::displaySection() {
             Divider(),
             Toggle("Prevent the screen saver from starting",
                    settingBinding(prefs_.preventScreenSaver)),
-            Button("Sleep all displays now", [this] { dev_.sleepDisplaysNow(); }),
+            Button("Sleep all displays now", [this] { dev_.sleepDisplaysNow(); })
+                .disabled(cannotSleep.has_value()),
+            If(cannotSleep.has_value(), [&] { return caption(*cannotSleep); }),
             caption("Different switch: sleeps every display, including external ones. Any key "
                     "press or mouse movement wakes them."),
         });

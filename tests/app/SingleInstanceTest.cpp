@@ -18,8 +18,11 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/Data.h"
+#include "foundation/Json.h"
 #include "foundation/PollRunLoop.h"
 #include "support/RealThings.h"
+#include "support/Xvfb.h"
 
 extern char** environ;
 
@@ -224,8 +227,9 @@ TEST_F(SingleInstanceTest, ALockThatCannotBeTakenNorAskedLeavesTheLaunchUnguarde
 // a case says so) with a home of its own, reaching no D-Bus, its standard error in a file.
 class OrvelProcess {
   public:
+    // `display`: an X server to draw on instead of offscreen.
     OrvelProcess(const fs::path& home, const fs::path& runtime, bool simulate,
-                 const std::string& name)
+                 const std::string& name, const std::string& display = "")
         : log_(home / (name + ".log")) {
         const fs::path data = home / "data" / "Orvel" / (simulate ? "simulation" : "");
         fs::create_directories(data);
@@ -238,7 +242,7 @@ class OrvelProcess {
             "XDG_CONFIG_HOME=" + (home / "config").string(),
             "XDG_DATA_HOME=" + (home / "data").string(),
             "XDG_RUNTIME_DIR=" + runtime.string(),
-            "QT_QPA_PLATFORM=offscreen",
+            display.empty() ? "QT_QPA_PLATFORM=offscreen" : "DISPLAY=" + display,
             "DBUS_SESSION_BUS_ADDRESS=unix:path=" + (home / "no-bus").string(),
             "DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + (home / "no-bus").string(),
         };
@@ -291,6 +295,39 @@ class OrvelProcess {
         return WIFEXITED(*status_) ? WEXITSTATUS(*status_) : 128 + WTERMSIG(*status_);
     }
     void signal(int number) { ::kill(pid_, number); }
+    // The saved session of a simulated run says a session was running.
+    static std::optional<bool> savedSessionWasActive(const fs::path& home) {
+        auto defaults = parseJson(readText(home / "config/orvel/simulation/defaults.json"));
+        const Json::json_pointer where("/session/$data");
+        Data bytes;
+        if (!defaults || !defaults.value().contains(where) ||
+            !defaults.value()[where].is_string() ||
+            !base64Decode(defaults.value()[where].get<std::string>(), bytes)) {
+            return std::nullopt;
+        }
+        auto session = parseJson(std::string(bytes.begin(), bytes.end()));
+        if (!session || !session.value().contains("wasActive") ||
+            !session.value()["wasActive"].is_boolean()) {
+            return std::nullopt;
+        }
+        return session.value()["wasActive"].get<bool>();
+    }
+    // Leaves a running session saved, as a run that was still holding left it.
+    static void saveRunningSession(const fs::path& home) {
+        Json session = {{"wasActive", true},
+                        {"options",
+                         {{"preventDisplaySleep", false},
+                          {"preventIdleSleep", true},
+                          {"preventDiskSleep", false},
+                          {"preventSystemSleep", false},
+                          {"declareUserActive", false},
+                          {"timeout", 0}}},
+                        {"preset", "indefinite"}};
+        const std::string text = session.dump();
+        Json defaults = {{"session", {{"$data", base64Encode(Data(text.begin(), text.end()))}}}};
+        fs::create_directories(home / "config/orvel/simulation");
+        std::ofstream(home / "config/orvel/simulation/defaults.json") << defaults.dump();
+    }
 
   private:
     bool exitedWithin(double limitSeconds) {
@@ -397,6 +434,41 @@ TEST_F(TwoInstancesTest, AKilledInstanceDoesNotStopTheNextStart) {
         << next.log();
     next.signal(SIGTERM);
     EXPECT_EQ(next.exitStatus(), 0) << next.log();
+}
+
+TEST_F(TwoInstancesTest, ASignalOrTheLostDisplayQuitsPromptlyWithTheSessionSavedAsEnded) {
+    struct Case {
+        std::string name;
+        bool endDisplay;
+    };
+    const Case cases[] = {{"SIGTERM", false}, {"the X server ends", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::Xvfb xvfb;
+        if (xvfb.display().empty()) {
+            GTEST_SKIP() << "Xvfb is not installed or did not start";
+        }
+        const fs::path folder = home(c.endDisplay ? "lost" : "term");
+        OrvelProcess::saveRunningSession(folder);
+        OrvelProcess orvel(folder, runtime(), true, "orvel", xvfb.display());
+        ASSERT_TRUE(waitUntil([&] { return orvel.ready() || !orvel.running(); }) && orvel.running())
+            << orvel.log();
+        // Resuming rewrites the record, so it reads as running once the session is back.
+        ASSERT_TRUE(waitUntil([&] { return OrvelProcess::savedSessionWasActive(folder) == true; }))
+            << orvel.log();
+        const auto asked = std::chrono::steady_clock::now();
+        if (c.endDisplay) {
+            xvfb.end();
+        } else {
+            orvel.signal(SIGTERM);
+        }
+        EXPECT_EQ(orvel.exitStatus(), 0) << orvel.log();
+        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - asked;
+        std::printf("%s: Orvel ended %.3f s after\n", c.name.c_str(), took.count());
+        EXPECT_EQ(OrvelProcess::savedSessionWasActive(folder), false)
+            << "the next start must not resume it unasked\n"
+            << orvel.log();
+    }
 }
 
 }  // namespace

@@ -320,20 +320,44 @@ TEST_F(DeviceStateTest, TellsALaptopByItsModelOrChassis) {
     }
 }
 
-TEST_F(DeviceStateTest, SleepsTheDisplaysWithXsetOnlyOnX11) {
+TEST_F(DeviceStateTest, SleepsTheDisplaysWithXsetOnX11AndThroughTheCompositorOnWayland) {
     using WS = SystemInfo::WindowSystem;
-    for (WS system : {WS::x11, WS::wayland, WS::none}) {
-        sim().systemInfo().setWindowSystem(system);
+    const std::string noCompositorWay =
+        "This Wayland compositor offers no known way to sleep the displays (GNOME, KDE Plasma and "
+        "sway do).";
+    struct Case {
+        WS system;
+        CompositorSleep compositor;
+        std::optional<std::string> unavailable;
+        std::size_t xsetRuns;
+        int compositorAsks;
+    };
+    const Case cases[] = {
+        {WS::x11, CompositorSleep::none, std::nullopt, 1, 0},
+        {WS::x11, CompositorSleep::sway, std::nullopt, 1, 0},
+        {WS::wayland, CompositorSleep::none, noCompositorWay, 0, 0},
+        {WS::wayland, CompositorSleep::gnome, std::nullopt, 0, 1},
+        {WS::wayland, CompositorSleep::kde, std::nullopt, 0, 1},
+        {WS::wayland, CompositorSleep::sway, std::nullopt, 0, 1},
+        {WS::none, CompositorSleep::none, "No graphical session, so no display to sleep.", 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.system) * 10 + static_cast<int>(c.compositor));
+        sim().systemInfo().setWindowSystem(c.system);
+        sim().displays().setCompositorSleep(c.compositor);
         const auto logged = sim().log().messages("devices").size();
+        const auto launches = sim().processes().detachedLaunches().size();
+        const int asks = sim().displays().sleepAllCount();
+        EXPECT_EQ(state().displaySleepUnavailable(), c.unavailable) << "known before the click";
         state().sleepDisplaysNow();
-        EXPECT_EQ(sim().log().messages("devices").size(), logged + (system == WS::x11 ? 0 : 1));
-        if (system == WS::wayland) {
-            EXPECT_EQ(sim().log().messages("devices").back(),
-                      "This Wayland compositor offers no known way to sleep the displays.");
+        EXPECT_EQ(sim().processes().detachedLaunches().size(), launches + c.xsetRuns);
+        EXPECT_EQ(sim().displays().sleepAllCount(), asks + c.compositorAsks);
+        ASSERT_EQ(sim().log().messages("devices").size(), logged + (c.unavailable ? 1 : 0));
+        if (c.unavailable) {
+            EXPECT_EQ(sim().log().messages("devices").back(), *c.unavailable);
         }
     }
-    ASSERT_EQ(sim().processes().detachedLaunches().size(), 1u);
-    const auto& launch = sim().processes().detachedLaunches()[0];
+    const auto& launch = sim().processes().detachedLaunches().at(0);
     EXPECT_EQ(launch.executable, "/usr/bin/xset");
     EXPECT_EQ(launch.arguments, (std::vector<std::string>{"dpms", "force", "off"}));
 }

@@ -597,6 +597,25 @@ TEST_F(MenuViewTest, DevicesSectionFollowsTheMachine) {
     Inspector p = panel();
     ASSERT_TRUE(p.click("Sleep all displays now"));
     EXPECT_EQ(DeviceState::shared().sleepDisplaysCount(), 1U);
+    {
+        // A compositor with no way to sleep its displays: the row says so before any click.
+        sim().systemInfo().setWindowSystem(SystemInfo::WindowSystem::wayland);
+        prefs().menuBold = true;
+        Inspector wayland = panel();
+        const auto row = wayland.control("Sleep all displays now");
+        ASSERT_TRUE(row);
+        EXPECT_FALSE(wayland.isEnabled(*row));
+        const char* why =
+            "This Wayland compositor offers no known way to sleep the displays (GNOME, KDE Plasma "
+            "and sway do).";
+        EXPECT_TRUE(wayland.contains(why));
+        sim().displays().setCompositorSleep(CompositorSleep::sway);
+        prefs().menuBold = false;
+        Inspector sway = panel();
+        EXPECT_TRUE(sway.isEnabled(*sway.control("Sleep all displays now")));
+        EXPECT_FALSE(sway.contains(why));
+        sim().systemInfo().setWindowSystem(SystemInfo::WindowSystem::x11);
+    }
     ASSERT_TRUE(p.setToggle("Disable Screen Saver", true));
     EXPECT_TRUE(prefs().preventScreenSaver());
     EXPECT_EQ(sim().userDefaults().boolForKey("noSaver"), true);

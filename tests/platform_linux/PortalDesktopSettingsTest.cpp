@@ -1,6 +1,10 @@
 #include "platform/linux/PortalDesktopSettings.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include "support/BusTest.h"
 
@@ -14,11 +18,32 @@ const DBusObject kPortalMock{"org.freedesktop.portal.Desktop", "/org/freedesktop
                              "org.freedesktop.DBus.Mock"};
 
 class PortalDesktopSettingsTest : public BusTest {
+  private:
+    int homes_ = 0;
+    std::vector<std::filesystem::path> folders_;
+
   protected:
     // Asks the mock to change a setting and waits for its answer (the signal goes out first).
     void announce(const char* member, const DBusConnection::Append& append) {
         test::Reply reply = test::callAndWait(*probe, kPortalMock, member, append);
         ASSERT_TRUE(reply && !DBusConnection::errorOf(reply.get())) << member;
+    }
+    // A config home whose GTK 3 (or GTK 4) settings.ini holds `text`; removed after the case.
+    std::string gtkHome(const std::string& text, const char* version = "gtk-3.0") {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        const std::filesystem::path home = std::filesystem::path(::testing::TempDir()) /
+                                           ("orvel-gtk-" + std::to_string(::getpid()) + "-" +
+                                            info->name() + "-" + std::to_string(homes_++));
+        std::filesystem::create_directories(home / version);
+        std::ofstream(home / version / "settings.ini") << text;
+        folders_.push_back(home);
+        return home.string();
+    }
+    void TearDown() override {
+        for (const auto& folder : folders_) {
+            std::filesystem::remove_all(folder);
+        }
+        BusTest::TearDown();
     }
     void setScheme(std::uint32_t value) {
         announce("SetColorScheme",
@@ -85,6 +110,57 @@ TEST_F(PortalDesktopSettingsTest, WithoutAPortalOrABusTheSchemeStaysUnknown) {
     }
     PortalDesktopSettings none(nullptr);
     EXPECT_EQ(none.colorScheme(), ColorScheme::unknown);
+}
+
+TEST_F(PortalDesktopSettingsTest, GtkSettingsSayDarkOrLightOnlyWhenTheyHoldTheKeys) {
+    struct Case {
+        const char* ini;
+        const char* version;
+        ColorScheme expected;
+    };
+    const Case cases[] = {
+        {"[Settings]\ngtk-application-prefer-dark-theme=1\n", "gtk-3.0", ColorScheme::dark},
+        {"[Settings]\n gtk-application-prefer-dark-theme = true \n", "gtk-3.0", ColorScheme::dark},
+        {"[Settings]\ngtk-theme-name=Adwaita-dark\n", "gtk-3.0", ColorScheme::dark},
+        {"[Settings]\ngtk-theme-name=Adwaita:dark\n", "gtk-3.0", ColorScheme::dark},
+        {"[Settings]\ngtk-theme-name=Arc-Dark\n", "gtk-4.0", ColorScheme::dark},
+        {"[Settings]\ngtk-theme-name=Adwaita\ngtk-application-prefer-dark-theme=0\n", "gtk-3.0",
+         ColorScheme::light},
+        {"[Settings]\ngtk-theme-name=Darkish\n", "gtk-3.0", ColorScheme::light},
+        {"[Settings]\ngtk-font-name=Cantarell 11\n", "gtk-3.0", ColorScheme::unknown},
+        {"[Other]\ngtk-application-prefer-dark-theme=1\n", "gtk-3.0", ColorScheme::unknown},
+        {"#gtk-application-prefer-dark-theme=1\n", "gtk-3.0", ColorScheme::unknown},
+        {"", "gtk-3.0", ColorScheme::unknown},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.version) + ": " + c.ini);
+        EXPECT_EQ(PortalDesktopSettings::gtkColorScheme(gtkHome(c.ini, c.version)), c.expected);
+    }
+    EXPECT_EQ(PortalDesktopSettings::gtkColorScheme(::testing::TempDir() + "/orvel-no-such-home"),
+              ColorScheme::unknown);
+}
+
+TEST_F(PortalDesktopSettingsTest, WithoutASettingsPortalTheGtkSettingsDecide) {
+    const std::string dark = gtkHome("[Settings]\ngtk-application-prefer-dark-theme=1\n");
+    {
+        PortalDesktopSettings settings(session, dark);
+        EXPECT_TRUE(waitFor([&] { return settings.colorScheme() == ColorScheme::dark; }));
+    }
+    PortalDesktopSettings busless(nullptr, dark);
+    EXPECT_EQ(busless.colorScheme(), ColorScheme::dark);
+
+    // A portal that says dark or light is the desktop's own word; its "no preference" is not.
+    struct Case {
+        int portal;
+        ColorScheme expected;
+    };
+    for (const Case c : {Case{2, ColorScheme::light}, Case{0, ColorScheme::dark}}) {
+        SCOPED_TRACE("portal says " + std::to_string(c.portal));
+        startService("portal_settings", "{\"color_scheme\": " + std::to_string(c.portal) + "}");
+        PortalDesktopSettings settings(session, dark);
+        EXPECT_TRUE(waitFor([&] { return settings.colorScheme() == c.expected; }));
+        stopService("portal_settings");
+    }
 }
 
 }  // namespace

@@ -12,31 +12,13 @@
 #include <vector>
 
 #include "support/OrvelTest.h"
+#include "support/Xvfb.h"
 
 namespace orvel {
 namespace {
 
 bool executable(const char* path) {
     return ::access(path, X_OK) == 0;
-}
-
-pid_t spawn(const std::vector<std::string>& words, int keepFd = -1) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (const auto& w : words) {
-            argv.push_back(const_cast<char*>(w.c_str()));
-        }
-        argv.push_back(nullptr);
-        const int null = ::open("/dev/null", O_RDWR);
-        ::dup2(null, 0);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        (void)keepFd;
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    return pid;
 }
 
 // A private X server for one test; skips when Xvfb cannot start.
@@ -47,28 +29,13 @@ class X11HotKeysTest : public test::OrvelTest {
         if (!executable("/usr/bin/Xvfb") || !executable("/usr/bin/xdotool")) {
             GTEST_SKIP() << "Xvfb or xdotool is not installed";
         }
-        int fds[2];
-        ASSERT_EQ(::pipe(fds), 0);
-        xvfb_ = spawn({"/usr/bin/Xvfb", "-displayfd", std::to_string(fds[1]), "-nolisten", "tcp",
-                       "-screen", "0", "640x480x24"},
-                      fds[1]);
-        ::close(fds[1]);
-        std::string number;
-        char c = 0;
-        while (::read(fds[0], &c, 1) == 1 && c != '\n') {
-            number += c;
-        }
-        ::close(fds[0]);
-        if (number.empty()) {
+        if (xvfb_.display().empty()) {
             GTEST_SKIP() << "Xvfb did not start";
         }
-        display_ = ":" + number;
+        display_ = xvfb_.display();
     }
     void TearDown() override {
-        if (xvfb_ > 0) {
-            ::kill(xvfb_, SIGTERM);
-            ::waitpid(xvfb_, nullptr, 0);
-        }
+        xvfb_.end();
         OrvelTest::TearDown();
     }
 
@@ -94,7 +61,7 @@ class X11HotKeysTest : public test::OrvelTest {
         return done();
     }
 
-    pid_t xvfb_ = -1;
+    test::Xvfb xvfb_;
     std::string display_;
 };
 

@@ -8,6 +8,7 @@
 
 #include "platform/Backlight.h"
 #include "platform/Displays.h"
+#include "platform/linux/CompositorDisplaySleep.h"
 #include "platform/linux/LogindBrightness.h"
 
 namespace orvel {
@@ -20,11 +21,14 @@ namespace orvel {
 // refresh() (a display change); the level itself, brightness ÷ max_brightness, is read each
 // time. A write goes to the brightness file, or, when this user may not write it, to logind
 // without waiting for the answer (see LogindBrightness). Identifiers are a hash of the
-// connector's name, so they stay the same while it is plugged in.
+// connector's name, so they stay the same while it is plugged in. Every display is put to sleep
+// through the compositor (see CompositorDisplaySleep).
 class LinuxDisplays final : public Displays, public Backlight {
   public:
     explicit LinuxDisplays(std::string sysRoot, std::shared_ptr<DBusConnection> systemBus = nullptr,
-                           std::string sessionID = "");
+                           std::string sessionID = "",
+                           std::shared_ptr<DBusConnection> sessionBus = nullptr,
+                           std::string swaySocket = "");
 
     std::vector<DisplayDescription> onlineDisplays() override;
     std::optional<double> level(std::uint32_t display) override;
@@ -34,6 +38,8 @@ class LinuxDisplays final : public Displays, public Backlight {
     std::optional<std::string> backlightOf(std::uint32_t display);
     // The next question reads the connectors again.
     void refresh() override { scannedAt_.reset(); }
+    CompositorSleep compositorSleep() override { return compositor_.route(); }
+    void sleepAll() override { compositor_.sleepAll(); }
 
   private:
     struct Panel {
@@ -55,6 +61,7 @@ class LinuxDisplays final : public Displays, public Backlight {
     std::optional<double> scannedAt_;  // run-loop uptime of the last reading
     LogindBrightness logind_;
     Subscription refusals_;
+    CompositorDisplaySleep compositor_;
     std::map<std::string, std::uint32_t>
         askedBy_;  // the display of each backlight asked over the bus
 };

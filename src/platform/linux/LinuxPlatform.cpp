@@ -66,12 +66,13 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
       permissions_(hidDevices_, processes_, paths_->resourcesDirectory() + "/orvel-input-access",
                    paths_->resourcesDirectory() + "/input-access.html"),
       inputBlocking_(hidDevices_, paths_->runtimeDirectory()),
-      desktopSettings_(sessionBus_),
+      desktopSettings_(sessionBus_, xdg::configHome(xdg::processEnvironment())),
       network_(systemBus_, std::move(config.network)),
       screenLock_(systemBus_, config.sessionID),
       helperService_(processes_, std::move(config.helperService)),
       helperConnection_(std::move(config.helperSocket)),
-      displays_(config.sysRoot, systemBus_, config.sessionID),
+      displays_(config.sysRoot, systemBus_, config.sessionID, sessionBus_,
+                xdg::processEnvironment()("SWAYSOCK").value_or("")),
       keyboardBacklight_(config.sysRoot, systemBus_, config.sessionID) {
     // A run that ended without stopping (a crash, SIGKILL) may have left devices switched off.
     inputBlocking_.releaseRecorded();

@@ -29,8 +29,13 @@ class SimDisplays final : public Displays, public Backlight, public WeakReferenc
     std::vector<DisplayDescription> onlineDisplays() override;
     std::optional<double> level(std::uint32_t display) override;
     bool setLevel(std::uint32_t display, double level) override;
+    CompositorSleep compositorSleep() override { return compositorSleep_; }
+    void sleepAll() override { ++sleepAllCount_; }
 
     // Control surface for tests.
+    // The compositor's way of sleeping every display (none at first).
+    void setCompositorSleep(CompositorSleep way) { compositorSleep_ = way; }
+    int sleepAllCount() const { return sleepAllCount_; }
     // Adds a display that is online at once; a main display takes the role from any other.
     void addDisplay(DisplayDescription display, std::optional<double> level);
     void removeDisplay(std::uint32_t display);
@@ -50,6 +55,8 @@ class SimDisplays final : public Displays, public Backlight, public WeakReferenc
     void clearWrites() { writes_.clear(); }
 
   private:
+    CompositorSleep compositorSleep_ = CompositorSleep::none;
+    int sleepAllCount_ = 0;
     struct Panel {
         DisplayDescription description;
         std::optional<double> level;  // none: no backlight

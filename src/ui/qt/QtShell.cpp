@@ -1,10 +1,14 @@
 #include "ui/qt/QtShell.h"
 
 #include <QApplication>
+#include <QThread>
 
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -42,6 +46,61 @@ void QtShell::installHost(HostCapabilities capabilities) {
         Logger("desktop").info("File dialogs are Qt's own: " + bus.error().message);
     }
     UiHost::install(std::move(host));
+}
+
+namespace {
+
+std::function<void()>& displayLostQuit() {
+    static std::function<void()> quit;
+    return quit;
+}
+QtMessageHandler previousHandler = nullptr;
+
+// Qt's own words just before it ends the process on a lost display (xcb, then Wayland).
+bool saysDisplayLost(std::string_view message) {
+    for (std::string_view start : {"The X11 connection broke", "The Wayland connection broke",
+                                   "The Wayland connection experienced a fatal error"}) {
+        if (message.substr(0, start.size()) == start) {
+            return true;
+        }
+    }
+    return false;
+}
+
+[[noreturn]] void quitForLostDisplay() {
+    if (auto quit = std::exchange(displayLostQuit(), nullptr)) {
+        quit();
+    }
+    std::fflush(nullptr);
+    // The display's connection is broken: Qt's own teardown would only fail on it.
+    ::_exit(0);
+}
+
+void watchForLostDisplay(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (previousHandler != nullptr) {
+        previousHandler(type, context, text);
+    }
+    static std::atomic<bool> seen{false};
+    if (!saysDisplayLost(text.toStdString()) || seen.exchange(true)) {
+        return;
+    }
+    Logger("app").notice("The display went away; Orvel quits.");
+    if (QThread::currentThread() == qApp->thread()) {
+        quitForLostDisplay();
+    }
+    // Said on one of Qt's own threads: the quit runs on the main thread while this one waits,
+    // for a while, before Qt ends the process.
+    RunLoop::main().async([] { quitForLostDisplay(); });
+    QThread::sleep(2);
+}
+
+}  // namespace
+
+void QtShell::onDisplayLost(std::function<void()> quit) {
+    displayLostQuit() = std::move(quit);
+    if (previousHandler == nullptr) {
+        previousHandler = qInstallMessageHandler(watchForLostDisplay);
+    }
 }
 
 QtShell::~QtShell() {

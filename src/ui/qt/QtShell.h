@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 
 #include "ui/Host.h"
@@ -22,6 +23,11 @@ class QtShell {
     // Whether windows can be shown: a display that answers (an X server or a Wayland compositor),
     // or a Qt platform chosen explicitly.
     static bool canShowWindows();
+
+    // Qt ends the process at once when its display goes away (the X server or the compositor
+    // ends, as at logout); `quit` runs first, on the main thread, so that this is a quit and not
+    // a crash, and the process then exits with status 0.
+    void onDisplayLost(std::function<void()> quit);
 
   private:
     struct Impl;

@@ -34,6 +34,9 @@ const std::map<std::string, ServiceInfo>& serviceTable() {
         {"bluez5", {"bluez5", "org.bluez", false}},
         {"upower", {"upower", "org.freedesktop.UPower", false}},
         {"upower_kbd_backlight", {"upower_kbd_backlight.py", "org.freedesktop.UPower", true}},
+        {"mutter_display_config",
+         {"mutter_display_config.py", "org.gnome.Mutter.DisplayConfig", true}},
+        {"kde_power", {"kde_power.py", "org.kde.kglobalaccel", true}},
     };
     return table;
 }

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "foundation/Log.h"
+#include "foundation/RunLoop.h"
+#include "platform/Displays.h"
+#include "platform/linux/DBusConnection.h"
+#include "platform/linux/UniqueFd.h"
+
+namespace orvel {
+
+// Puts every display to sleep through what the Wayland compositor offers, chosen by what is
+// there when asked: sway's IPC socket (`swaySocket`, from $SWAYSOCK) with "output * power off"
+// (or "dpms off", which sway 1.7 and older take instead); GNOME's org.gnome.Mutter.DisplayConfig,
+// whose PowerSaveMode is set to 3 (off); or KDE's power management, whose "Turn Off Screen"
+// shortcut is invoked through org.kde.kglobalaccel while org.kde.Solid.PowerManagement runs.
+// Nothing waits for an answer; sway's is logged. Threading: main thread only.
+class CompositorDisplaySleep {
+  public:
+    CompositorDisplaySleep(std::shared_ptr<DBusConnection> sessionBus, std::string swaySocket);
+    ~CompositorDisplaySleep();
+    CompositorDisplaySleep(const CompositorDisplaySleep&) = delete;
+    CompositorDisplaySleep& operator=(const CompositorDisplaySleep&) = delete;
+
+    CompositorSleep route() const;
+    void sleepAll();
+
+  private:
+    struct SwayCommand;
+    void sendToSway(const char* command, bool fallBack);
+    void callBus(const DBusObject& object, const char* member, const DBusConnection::Append& append,
+                 const std::string& what);
+
+    std::shared_ptr<DBusConnection> bus_;
+    std::string swaySocket_;
+    std::shared_ptr<BusName> mutter_;
+    std::shared_ptr<BusName> kdePower_;
+    std::shared_ptr<BusName> kdeShortcuts_;
+    std::unique_ptr<SwayCommand> sway_;
+    Logger log_{"devices"};
+};
+
+}  // namespace orvel
