@@ -166,6 +166,8 @@ void AppDelegate::applicationWillTerminate() {
         return;
     }
     terminated_ = true;
+    // A desktop keeps a portal's shortcut session until it is closed.
+    hotKey.reset();
     if (auto* controller = Registry::existing<OrvelController>()) {
         controller->stop(true);
     }

@@ -70,6 +70,15 @@ TEST_F(HotKeyStyleTest, EachStyleGivesItsShortcutAndOnlyIt) {
     }
 }
 
+TEST_F(HotKeyStyleTest, QuittingUnregistersTheShortcut) {
+    Preferences::shared().hotKeyStyle = HotKeyStyle::carbon;
+    delegate->applyHotKeyStyle();
+    ASSERT_EQ(sim().hotKeys().registeredIds().size(), 1u);
+    delegate->applicationWillTerminate();
+    EXPECT_TRUE(sim().hotKeys().registeredIds().empty());
+    EXPECT_EQ(sim().hotKeys().handlerCount(), 0u);
+}
+
 TEST_F(HotKeyStyleTest, AddedModifiersDoNotFireTheMonitor) {
     grant(true);
     Preferences::shared().hotKeyStyle = HotKeyStyle::monitor;

@@ -1,6 +1,9 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#include <cstdlib>
+
 #include "platform/linux/JournalLogSink.h"
+#include "platform/linux/PortalHotKeys.h"
 
 namespace orvel {
 
@@ -69,6 +72,12 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
       helperConnection_(std::move(config.helperSocket)),
       displays_(config.sysRoot, systemBus_, config.sessionID),
       keyboardBacklight_(config.sysRoot, systemBus_, config.sessionID) {
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (wayland != nullptr && *wayland != '\0') {
+        hotKeys_ = std::make_unique<PortalHotKeys>(sessionBus_);
+    } else {
+        hotKeys_ = std::make_unique<X11HotKeys>();
+    }
     // A run that ended without stopping (a crash, SIGKILL) may have left devices switched off.
     inputBlocking_.releaseRecorded();
 }

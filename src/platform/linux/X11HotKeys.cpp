@@ -210,8 +210,8 @@ std::optional<std::string> X11HotKeys::unavailableReason() {
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
         if (wayland != nullptr && *wayland != '\0') {
             return std::string(
-                "Global shortcuts on Wayland need the desktop's GlobalShortcuts "
-                "portal, which Orvel does not use yet.");
+                "On Wayland, global shortcuts go through the desktop's GlobalShortcuts "
+                "portal, not X11 key grabs.");
         }
     }
     if (connect()) {
