@@ -49,6 +49,9 @@ class HotKeys {
     virtual std::unique_ptr<HotKeyToken> addGlobalMonitor(std::function<void(const KeyPress&)>) = 0;
     // Key downs typed in Orvel's own windows; the monitor returns true to consume the key.
     virtual std::unique_ptr<HotKeyToken> addLocalMonitor(std::function<bool(const KeyPress&)>) = 0;
+    // A key down in one of Orvel's windows, handed over by the UI toolkit; true when a local
+    // monitor consumed it (the window must not get it then).
+    virtual bool deliverLocalKey(const KeyPress&) { return false; }
 };
 
 }  // namespace orvel
