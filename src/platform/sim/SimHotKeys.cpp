@@ -106,13 +106,17 @@ SimHotKeys::Outcome SimHotKeys::press(std::uint16_t keyCode, std::uint64_t modif
         }
         return Outcome::delivered;
     }
-    auto monitors = state_->local;
+    return deliverLocalKey(pressed) ? Outcome::consumed : Outcome::delivered;
+}
+
+bool SimHotKeys::deliverLocalKey(const KeyPress& press) {
+    auto monitors = state_->local;  // a monitor may remove itself
     for (auto& [key, monitor] : monitors) {
-        if (monitor(pressed)) {
-            return Outcome::consumed;
+        if (monitor(press)) {
+            return true;
         }
     }
-    return Outcome::delivered;
+    return false;
 }
 
 void SimHotKeys::sendHotKeyEvent(std::uint32_t id) {

@@ -29,6 +29,7 @@ class SimHotKeys final : public HotKeys {
                                                 std::uint32_t id) override;
     std::unique_ptr<HotKeyToken> addGlobalMonitor(std::function<void(const KeyPress&)>) override;
     std::unique_ptr<HotKeyToken> addLocalMonitor(std::function<bool(const KeyPress&)>) override;
+    bool deliverLocalKey(const KeyPress& press) override;
 
     // Control surface for tests.
     void setUnavailable(std::optional<std::string> reason) {
