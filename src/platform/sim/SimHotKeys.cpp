@@ -81,6 +81,9 @@ std::unique_ptr<HotKeyToken> SimHotKeys::registerHotKey(std::uint32_t keyCode,
 
 std::unique_ptr<HotKeyToken> SimHotKeys::addGlobalMonitor(
     std::function<void(const KeyPress&)> monitor) {
+    if (monitorsRefused_) {
+        return nullptr;
+    }
     return add(state_, &State::global, std::move(monitor));
 }
 

@@ -36,6 +36,8 @@ class SimHotKeys final : public HotKeys {
         unavailable_ = std::move(reason);
         changed.send();
     }
+    // Global monitors refused, as on Wayland.
+    void setGlobalMonitorsRefused(bool refused) { monitorsRefused_ = refused; }
     // The keys the desktop says it bound, as a portal reports them.
     void setBoundTrigger(std::optional<std::string> trigger) {
         bound_ = std::move(trigger);
@@ -56,6 +58,7 @@ class SimHotKeys final : public HotKeys {
     std::shared_ptr<State> state_;
     std::optional<std::string> unavailable_;
     std::optional<std::string> bound_;
+    bool monitorsRefused_ = false;
 };
 
 }  // namespace orvel
