@@ -133,9 +133,15 @@ void AppDelegate::applyHotKeyStyle() {
         case HotKeyStyle::monitor:
             if (Permissions& permissions = Platform::current().permissions();
                 permissions.isAccessibilityTrusted() && permissions.preflightListenEvent()) {
-                hotKey = std::make_unique<MonitorHotKey>(Platform::current().hotKeys(), kHotKeyCode,
-                                                         kHotKeyMonitorFlags, hotKeyAction());
-                return;
+                auto monitor =
+                    std::make_unique<MonitorHotKey>(Platform::current().hotKeys(), kHotKeyCode,
+                                                    kHotKeyMonitorFlags, hotKeyAction());
+                if (monitor->watchesOtherApplications()) {
+                    hotKey = std::move(monitor);
+                    return;
+                }
+                // Where no program may watch the keys typed in others (Wayland), the
+                // registered shortcut stands in, as it does without the permissions.
             }
             break;
         case HotKeyStyle::carbon:
@@ -166,6 +172,8 @@ void AppDelegate::applicationWillTerminate() {
         return;
     }
     terminated_ = true;
+    // A desktop keeps a portal's shortcut session until it is closed.
+    hotKey.reset();
     if (auto* controller = Registry::existing<OrvelController>()) {
         controller->stop(true);
     }

@@ -52,6 +52,9 @@ class MonitorHotKey final : public HotKeyBackend {
     MonitorHotKey(HotKeys& hotKeys, std::uint16_t keyCode, std::uint64_t modifierFlags,
                   std::function<void()> action);
 
+    // False where the system lets no program watch keys typed in others (Wayland).
+    bool watchesOtherApplications() const { return monitor_ != nullptr; }
+
   private:
     std::unique_ptr<HotKeyToken> monitor_;
     std::unique_ptr<HotKeyToken> local_;

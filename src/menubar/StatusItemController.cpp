@@ -204,17 +204,19 @@ void StatusItemController::toggleSession() {
 }
 
 void StatusItemController::handleClick(std::optional<ui::StatusItemClick> click) {
+    // A click on the icon while the panel is open only closes it, as the popup's own click
+    // elsewhere does on X11; a panel that is a window of its own hears of the click here.
+    if (popover_->isShown()) {
+        popover_->close();
+        return;
+    }
     const bool secondary =
         click && (click->rightButton || (click->modifiers & ui::kModifierControl) != 0);
     if (secondary == prefs_.swapMenuButtons()) {
         toggleSession();
         return;
     }
-    if (popover_->isShown()) {
-        popover_->close();
-    } else {
-        showPopover();
-    }
+    showPopover();
 }
 
 void StatusItemController::showPopover() {

@@ -9,6 +9,7 @@
 #include "foundation/RunLoop.h"
 #include "menubar/AppWindows.h"
 #include "menubar/StatusItemController.h"
+#include "platform/HotKeys.h"
 #include "platform/LoginItems.h"
 #include "platform/Permissions.h"
 #include "reports/ConflictNotes.h"
@@ -72,6 +73,38 @@ Binding<bool> boolBinding(Preferences::Setting<bool>& setting,
 bool monitorPermissionsGranted(Permissions& permissions) {
     return permissions.isAccessibilityTrusted() && permissions.preflightListenEvent();
 }
+
+// What the desktop made of the shortcut: the keys it bound, or why there is none. The desktop
+// answers after the style is picked, so the note follows it.
+class ShortcutStatusNote final : public ViewComponent {
+  public:
+    ShortcutStatusNote(HotKeys& hotKeys, Preferences& prefs)
+        : hotKeys_(hotKeys),
+          prefs_(prefs),
+          changed_(hotKeys.changed.subscribe([this] { answers = answers() + 1; })) {}
+
+    View body() override {
+        if (prefs_.hotKeyStyle() == HotKeyStyle::off) {
+            return EmptyView();
+        }
+        if (auto reason = hotKeys_.unavailableReason()) {
+            return settings_style::warning(*reason, true);
+        }
+        if (auto trigger = hotKeys_.boundTrigger()) {
+            return caption("The desktop runs the shortcut on " + *trigger +
+                           "; its keyboard settings can change it.");
+        }
+        return EmptyView();
+    }
+    std::vector<ObservableObject*> observedObjects() override { return {&prefs_}; }
+
+    Published<int> answers{*this, 0};
+
+  private:
+    HotKeys& hotKeys_;
+    Preferences& prefs_;
+    Subscription changed_;
+};
 
 }  // namespace
 
@@ -206,12 +239,14 @@ View SettingsView::generalPage() {
             Picker("Global shortcut:", hotKeyStyle, optionsOf<HotKeyStyle>())
                 .pickerStyle(PickerStyle::menu),
             Embed(std::make_shared<HotkeyKeyboardConflictNote>(p, false)),
+            Embed(std::make_shared<ShortcutStatusNote>(hotKeys_, p)),
             If(style == HotKeyStyle::off,
                [] {
                    return caption(
                        "No global shortcut is registered. Orvel asks for no permissions at "
                        "launch; turning a shortcut on grabs the key system-wide (an X11 key "
-                       "grab), which asks for no approval.");
+                       "grab, or on Wayland the desktop's shortcut portal, which may ask you "
+                       "to confirm the keys).");
                }),
             If(style == HotKeyStyle::monitor && !monitorPermissionsGranted(permissions_),
                [] {

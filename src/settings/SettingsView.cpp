@@ -49,6 +49,7 @@ SettingsView::SettingsView(const SettingsServices& services)
       display_(services.display),
       defaults_(services.defaults),
       permissions_(services.permissions),
+      hotKeys_(services.hotKeys),
       loginItems_(services.loginItems),
       processes_(services.processes),
       transfer_{

@@ -28,6 +28,7 @@ class KeyboardBacklight;
 class LicenseAgreement;
 class LoginItems;
 class Permissions;
+class HotKeys;
 class PowerTriggerCenter;
 class Processes;
 class UpdateCheckSection;
@@ -47,6 +48,7 @@ struct SettingsServices {
     BuiltInDisplay& display;
     UserDefaults& defaults;
     Permissions& permissions;
+    HotKeys& hotKeys;
     LoginItems& loginItems;
     Processes& processes;
     AutomationServices automations;
@@ -160,6 +162,7 @@ class SettingsView final : public ui::ViewComponent, public WeakReferenceable {
     BuiltInDisplay& display_;
     UserDefaults& defaults_;
     Permissions& permissions_;
+    HotKeys& hotKeys_;
     LoginItems& loginItems_;
     Processes& processes_;
     SettingsTransfer::Owners transfer_;

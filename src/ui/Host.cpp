@@ -17,7 +17,7 @@ std::unique_ptr<UiHost>& installed() {
 
 HostCapabilities HostCapabilities::of(Platform& platform) {
     return HostCapabilities{&platform.userDefaults(), &platform.workspace(),
-                            &platform.desktopSettings()};
+                            &platform.desktopSettings(), &platform.hotKeys()};
 }
 
 bool StatusItem::chooseMenuEntry(int id) const {

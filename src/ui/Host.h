@@ -19,6 +19,7 @@
 
 namespace orvel {
 class DesktopSettings;
+class HotKeys;
 class Platform;
 class UserDefaults;
 }  // namespace orvel
@@ -35,6 +36,8 @@ struct HostCapabilities {
     Workspace* workspace = nullptr;
     // The colour scheme the tray's picture and the windows follow.
     DesktopSettings* desktopSettings = nullptr;
+    // Hears the keys typed in the host's windows first (the shortcut's local monitors).
+    HotKeys* hotKeys = nullptr;
 
     // All of them from one machine.
     static HostCapabilities of(Platform& platform);

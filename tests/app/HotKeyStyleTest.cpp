@@ -70,6 +70,26 @@ TEST_F(HotKeyStyleTest, EachStyleGivesItsShortcutAndOnlyIt) {
     }
 }
 
+TEST_F(HotKeyStyleTest, WhereKeysInOtherApplicationsCannotBeWatchedTheMonitorStyleRegistersTheKey) {
+    grant(true);
+    sim().hotKeys().setGlobalMonitorsRefused(true);
+    Preferences::shared().hotKeyStyle = HotKeyStyle::monitor;
+    delegate->applyHotKeyStyle();
+    EXPECT_EQ(sim().hotKeys().registeredIds().size(), 1u);
+    EXPECT_EQ(sim().hotKeys().monitorCount(), 0u) << "no half monitor is left behind";
+    EXPECT_EQ(sim().hotKeys().press(8, kControlOptionCommand, false), Outcome::hotKey);
+    EXPECT_TRUE(active());
+}
+
+TEST_F(HotKeyStyleTest, QuittingUnregistersTheShortcut) {
+    Preferences::shared().hotKeyStyle = HotKeyStyle::carbon;
+    delegate->applyHotKeyStyle();
+    ASSERT_EQ(sim().hotKeys().registeredIds().size(), 1u);
+    delegate->applicationWillTerminate();
+    EXPECT_TRUE(sim().hotKeys().registeredIds().empty());
+    EXPECT_EQ(sim().hotKeys().handlerCount(), 0u);
+}
+
 TEST_F(HotKeyStyleTest, AddedModifiersDoNotFireTheMonitor) {
     grant(true);
     Preferences::shared().hotKeyStyle = HotKeyStyle::monitor;

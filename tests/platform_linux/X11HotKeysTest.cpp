@@ -87,6 +87,51 @@ TEST_F(X11HotKeysTest, GrabsControlAltSuperCOnTheRootWindowAndNothingElse) {
     EXPECT_EQ(pressed, (std::vector<std::uint32_t>{42, 43})) << "released keys are not grabbed";
 }
 
+TEST_F(X11HotKeysTest, AMonitorSeesPressesWithTheirModifiersAndGrabsNothing) {
+    X11HotKeys watcher(display_);
+    std::vector<std::pair<std::uint16_t, std::uint64_t>> seen;
+    auto monitor = watcher.addGlobalMonitor(
+        [&](const KeyPress& press) { seen.emplace_back(press.keyCode, press.modifierFlags); });
+    ASSERT_NE(monitor, nullptr);
+    // Another client grabs the same combination: it could not, and would get nothing, if the
+    // monitor had taken the key.
+    X11HotKeys other(display_);
+    std::vector<std::uint32_t> otherGot;
+    auto handler = other.installHandler([&](std::uint32_t id) { otherGot.push_back(id); });
+    auto grab = other.registerHotKey(8, 0x1900, 5);
+    ASSERT_NE(grab, nullptr);
+
+    press("ctrl+alt+super+c");
+    press("shift+ctrl+c");
+    press("x");
+    ASSERT_TRUE(turnUntil([&] { return seen.size() >= 3 && !otherGot.empty(); }));
+    const std::vector<std::pair<std::uint16_t, std::uint64_t>> expected = {
+        {8, 0x1C0000}, {8, 0x60000}, {0xFFFF, 0}};
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(otherGot, std::vector<std::uint32_t>{5});
+
+    monitor.reset();
+    press("ctrl+alt+super+c");
+    ASSERT_TRUE(turnUntil([&] { return otherGot.size() == 2; }));
+    EXPECT_EQ(seen.size(), 3u) << "a removed monitor hears nothing";
+}
+
+TEST_F(X11HotKeysTest, KeysInOrvelsWindowsGoToTheLocalMonitorsWhichMayConsumeThem) {
+    X11HotKeys hotKeys(display_);
+    EXPECT_FALSE(hotKeys.deliverLocalKey({8, 0x1C0000})) << "no monitor: the window gets it";
+    std::vector<std::uint16_t> seen;
+    auto local = hotKeys.addLocalMonitor([&](const KeyPress& press) {
+        seen.push_back(press.keyCode);
+        return press.keyCode == 8;
+    });
+    ASSERT_NE(local, nullptr);
+    EXPECT_TRUE(hotKeys.deliverLocalKey({8, 0x1C0000}));
+    EXPECT_FALSE(hotKeys.deliverLocalKey({9, 0x1C0000}));
+    local.reset();
+    EXPECT_FALSE(hotKeys.deliverLocalKey({8, 0x1C0000}));
+    EXPECT_EQ(seen, (std::vector<std::uint16_t>{8, 9}));
+}
+
 class X11HotKeysWithoutDisplay : public test::OrvelTest {};
 
 TEST_F(X11HotKeysWithoutDisplay, SaysWhyNothingIsAvailable) {

@@ -262,7 +262,8 @@ TEST_F(SettingsViewTest, ShortcutPickerRegistersTheStyleAndRepickingRegistersNot
         EXPECT_EQ(sim().hotKeys().monitorCount(), c.monitors) << c.pick;
         EXPECT_EQ(shown().contains("No global shortcut is registered. Orvel asks for no "
                                    "permissions at launch; turning a shortcut on grabs the key "
-                                   "system-wide (an X11 key grab), which asks for no approval."),
+                                   "system-wide (an X11 key grab, or on Wayland the desktop's "
+                                   "shortcut portal, which may ask you to confirm the keys)."),
                   c.offCaption);
     }
     // Without the permissions the monitor style is kept, warns and falls back to the hot key;
@@ -279,6 +280,26 @@ TEST_F(SettingsViewTest, ShortcutPickerRegistersTheStyleAndRepickingRegistersNot
     const HotKeyBackend* before = delegate.hotKey.get();
     ASSERT_TRUE(shown().pick("Global shortcut:", "monitor"));
     EXPECT_EQ(delegate.hotKey.get(), before);
+}
+
+TEST_F(SettingsViewTest, TheShortcutRowSaysWhatTheDesktopBoundOrWhyNothingIs) {
+    open();
+    const std::string bound =
+        "The desktop runs the shortcut on Ctrl+Alt+Super+C; its keyboard settings can change it.";
+    const std::string refused = "This desktop offers no global shortcuts here.";
+    ASSERT_TRUE(shown().pick("Global shortcut:", "carbon"));
+    EXPECT_FALSE(shown().contains(bound));
+    // The desktop answers after the pick; the row follows it.
+    sim().hotKeys().setBoundTrigger("Ctrl+Alt+Super+C");
+    EXPECT_TRUE(shown().contains(bound));
+    ASSERT_TRUE(shown().pick("Global shortcut:", "off"));
+    EXPECT_FALSE(shown().contains(bound));
+
+    sim().hotKeys().setBoundTrigger(std::nullopt);
+    sim().hotKeys().setUnavailable(refused);
+    ASSERT_TRUE(shown().pick("Global shortcut:", "carbon"));
+    EXPECT_TRUE(shown().contains(refused));
+    EXPECT_TRUE(sim().hotKeys().registeredIds().empty()) << "nothing is registered";
 }
 
 TEST_F(SettingsViewTest, ARefusedLoginItemChangeSpringsBackNextTurn) {

@@ -103,6 +103,7 @@ SettingsServices settingsServices() {
                             BuiltInDisplay::shared(),
                             platform.userDefaults(),
                             platform.permissions(),
+                            platform.hotKeys(),
                             platform.loginItems(),
                             platform.processes(),
                             automationServices(),

@@ -1,6 +1,9 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#include <cstdlib>
+
 #include "platform/linux/JournalLogSink.h"
+#include "platform/linux/PortalHotKeys.h"
 
 namespace orvel {
 
@@ -74,6 +77,12 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
       displays_(config.sysRoot, systemBus_, config.sessionID, sessionBus_,
                 xdg::processEnvironment()("SWAYSOCK").value_or("")),
       keyboardBacklight_(config.sysRoot, systemBus_, config.sessionID) {
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (wayland != nullptr && *wayland != '\0') {
+        hotKeys_ = std::make_unique<PortalHotKeys>(sessionBus_);
+    } else {
+        hotKeys_ = std::make_unique<X11HotKeys>();
+    }
     // A run that ended without stopping (a crash, SIGKILL) may have left devices switched off.
     inputBlocking_.releaseRecorded();
 }

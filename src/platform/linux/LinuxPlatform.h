@@ -95,7 +95,7 @@ class LinuxPlatform final : public Platform {
     LinuxInputBlocking& inputBlocking() override { return inputBlocking_; }
     LinuxEventTap& eventTap() override { return eventTap_; }
     LinuxCursor& cursor() override { return cursor_; }
-    X11HotKeys& hotKeys() override { return hotKeys_; }
+    HotKeys& hotKeys() override { return *hotKeys_; }
     LinuxDisplays& displays() override { return displays_; }
     LinuxDisplays& backlight() override { return displays_; }
     LinuxKeyboardBacklight& keyboardBacklightRoutes() override { return keyboardBacklight_; }
@@ -125,7 +125,8 @@ class LinuxPlatform final : public Platform {
     LinuxInputBlocking inputBlocking_;
     LinuxEventTap eventTap_;
     LinuxCursor cursor_;
-    X11HotKeys hotKeys_;
+    // The desktop portal's global shortcuts on Wayland, X11 key grabs elsewhere.
+    std::unique_ptr<HotKeys> hotKeys_;
     PortalDesktopSettings desktopSettings_;
     LinuxNetwork network_;
     LinuxScreenLock screenLock_;

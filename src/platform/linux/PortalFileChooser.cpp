@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "foundation/Numbers.h"
+#include "platform/linux/PortalPaths.h"
 
 namespace orvel {
 
@@ -18,21 +19,8 @@ constexpr const char* kSaveFile = "SaveFile";
 constexpr const char* kRequestInterface = "org.freedesktop.portal.Request";
 constexpr const char* kResponse = "Response";
 constexpr const char* kClose = "Close";
-constexpr const char* kRequestPathPrefix = "/org/freedesktop/portal/desktop/request/";
 // The Response codes: 0 chosen, 1 cancelled by the user, 2 ended some other way.
 constexpr std::uint32_t kChosen = 0;
-
-// The path the portal gives a request made with `token`, so the Response is followed before
-// the call is even sent.
-std::string expectedHandle(const std::string& uniqueName, const std::string& token) {
-    std::string sender = uniqueName.starts_with(':') ? uniqueName.substr(1) : uniqueName;
-    for (char& c : sender) {
-        if (c == '.') {
-            c = '_';
-        }
-    }
-    return kRequestPathPrefix + sender + "/" + token;
-}
 
 // Appends one {sv} entry whose value `appendValue` writes as `signature`.
 template <class AppendValue>
@@ -130,7 +118,7 @@ PortalFileChooser::PortalFileChooser(std::shared_ptr<DBusConnection> sessionBus,
     });
     static unsigned requests = 0;
     const std::string token = "orvel" + std::to_string(++requests);
-    follow(expectedHandle(bus_->uniqueName(), token));
+    follow(portalHandle(bus_->uniqueName(), "request", token));
     const char* method = request.kind == FileChooserRequest::Kind::save ? kSaveFile : kOpenFile;
     auto call = bus_->call(
         kChooser, method,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/Log.h"
+#include "platform/linux/X11KeyMonitor.h"
 
 namespace orvel {
 
@@ -52,8 +53,20 @@ struct X11HotKeys::State {
         std::uint32_t id;
     };
     std::map<std::uint64_t, Grab> grabs;
+    std::map<std::uint64_t, std::function<void(const KeyPress&)>> monitors;
+    std::map<std::uint64_t, std::function<bool(const KeyPress&)>> local;
+    // Opened with the first monitor and kept: watching costs nothing while no key is typed.
+    std::unique_ptr<X11KeyMonitor> keyMonitor;
+
+    void pressed(std::uint16_t keyCode, std::uint64_t flags) {
+        auto all = monitors;  // a monitor may remove itself
+        for (auto& [key, monitor] : all) {
+            monitor(KeyPress{keyCode, flags});
+        }
+    }
 
     ~State() {
+        keyMonitor.reset();
         watch.cancel();
         if (connection != nullptr) {
             xcb_disconnect(connection);
@@ -137,18 +150,29 @@ struct X11HotKeys::State {
 
 namespace {
 
+enum class Kind { handler, grab, monitor, local };
+
 class X11Token final : public HotKeyToken {
   public:
-    X11Token(std::weak_ptr<X11HotKeys::State> state, std::uint64_t key, bool grab)
-        : state_(std::move(state)), key_(key), grab_(grab) {}
+    X11Token(std::weak_ptr<X11HotKeys::State> state, std::uint64_t key, Kind kind)
+        : state_(std::move(state)), key_(key), kind_(kind) {}
     ~X11Token() override {
         auto state = state_.lock();
         if (!state) {
             return;
         }
-        if (!grab_) {
-            state->handlers.erase(key_);
-            return;
+        switch (kind_) {
+            case Kind::handler:
+                state->handlers.erase(key_);
+                return;
+            case Kind::monitor:
+                state->monitors.erase(key_);
+                return;
+            case Kind::local:
+                state->local.erase(key_);
+                return;
+            case Kind::grab:
+                break;
         }
         if (auto it = state->grabs.find(key_); it != state->grabs.end()) {
             const auto grab = it->second;
@@ -160,7 +184,7 @@ class X11Token final : public HotKeyToken {
   private:
     std::weak_ptr<X11HotKeys::State> state_;
     std::uint64_t key_;
-    bool grab_;
+    Kind kind_;
 };
 
 }  // namespace
@@ -210,8 +234,8 @@ std::optional<std::string> X11HotKeys::unavailableReason() {
         const char* wayland = std::getenv("WAYLAND_DISPLAY");
         if (wayland != nullptr && *wayland != '\0') {
             return std::string(
-                "Global shortcuts on Wayland need the desktop's GlobalShortcuts "
-                "portal, which Orvel does not use yet.");
+                "On Wayland, global shortcuts go through the desktop's GlobalShortcuts "
+                "portal, not X11 key grabs.");
         }
     }
     if (connect()) {
@@ -227,7 +251,7 @@ std::unique_ptr<HotKeyToken> X11HotKeys::installHandler(
     }
     const std::uint64_t key = state_->next++;
     state_->handlers.emplace(key, std::move(handler));
-    return std::make_unique<X11Token>(state_, key, false);
+    return std::make_unique<X11Token>(state_, key, Kind::handler);
 }
 
 std::unique_ptr<HotKeyToken> X11HotKeys::registerHotKey(std::uint32_t keyCode,
@@ -250,16 +274,53 @@ std::unique_ptr<HotKeyToken> X11HotKeys::registerHotKey(std::uint32_t keyCode,
     const std::uint64_t key = state_->next++;
     state_->grabs.emplace(key, grab);
     state_->setGrab(grab, true);
-    return std::make_unique<X11Token>(state_, key, true);
+    return std::make_unique<X11Token>(state_, key, Kind::grab);
 }
 
-std::unique_ptr<HotKeyToken> X11HotKeys::addGlobalMonitor(std::function<void(const KeyPress&)>) {
-    Logger("hotkey").notice("Watching keys in other applications is not available here.");
-    return nullptr;
+std::unique_ptr<HotKeyToken> X11HotKeys::addGlobalMonitor(
+    std::function<void(const KeyPress&)> monitor) {
+    if (unavailableReason()) {
+        Logger("hotkey").notice("Watching keys in other applications needs an X11 display.");
+        return nullptr;
+    }
+    if (!state_->keyMonitor) {
+        std::weak_ptr<State> weak = state_;
+        state_->keyMonitor =
+            X11KeyMonitor::open(display_, [weak](std::uint16_t keyCode, std::uint64_t flags) {
+                if (auto state = weak.lock()) {
+                    state->pressed(keyCode, flags);
+                }
+            });
+        if (!state_->keyMonitor) {
+            return nullptr;
+        }
+    }
+    const std::uint64_t key = state_->next++;
+    state_->monitors.emplace(key, std::move(monitor));
+    return std::make_unique<X11Token>(state_, key, Kind::monitor);
 }
 
-std::unique_ptr<HotKeyToken> X11HotKeys::addLocalMonitor(std::function<bool(const KeyPress&)>) {
-    return nullptr;
+std::unique_ptr<HotKeyToken> X11HotKeys::addLocalMonitor(
+    std::function<bool(const KeyPress&)> monitor) {
+    if (unavailableReason()) {
+        return nullptr;
+    }
+    const std::uint64_t key = state_->next++;
+    state_->local.emplace(key, std::move(monitor));
+    return std::make_unique<X11Token>(state_, key, Kind::local);
+}
+
+bool X11HotKeys::deliverLocalKey(const KeyPress& press) {
+    if (!state_) {
+        return false;
+    }
+    auto all = state_->local;  // a monitor may remove itself
+    for (auto& [key, monitor] : all) {
+        if (monitor(press)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace orvel

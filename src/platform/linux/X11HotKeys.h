@@ -16,8 +16,9 @@ namespace orvel {
 
 // Hot keys on X11: XGrabKey on the root window over a connection of our own (also grabbed with
 // Caps Lock and Num Lock held, which X counts as modifiers), its events read on the main loop.
-// Key monitors need XInput 2, which is not used yet: they are refused. In a Wayland session, or
-// without an X display, nothing is available, said once in the log.
+// Monitors of keys typed elsewhere watch XInput 2 raw events (X11KeyMonitor), grabbing nothing;
+// keys typed in Orvel's own windows come from the toolkit through deliverLocalKey(). In a Wayland
+// session, or without an X display, nothing is available, said once in the log.
 class X11HotKeys final : public HotKeys {
   public:
     // `display` none: $DISPLAY.
@@ -30,6 +31,7 @@ class X11HotKeys final : public HotKeys {
                                                 std::uint32_t id) override;
     std::unique_ptr<HotKeyToken> addGlobalMonitor(std::function<void(const KeyPress&)>) override;
     std::unique_ptr<HotKeyToken> addLocalMonitor(std::function<bool(const KeyPress&)>) override;
+    bool deliverLocalKey(const KeyPress& press) override;
 
     struct State;
 

@@ -81,6 +81,9 @@ std::unique_ptr<HotKeyToken> SimHotKeys::registerHotKey(std::uint32_t keyCode,
 
 std::unique_ptr<HotKeyToken> SimHotKeys::addGlobalMonitor(
     std::function<void(const KeyPress&)> monitor) {
+    if (monitorsRefused_) {
+        return nullptr;
+    }
     return add(state_, &State::global, std::move(monitor));
 }
 
@@ -106,13 +109,17 @@ SimHotKeys::Outcome SimHotKeys::press(std::uint16_t keyCode, std::uint64_t modif
         }
         return Outcome::delivered;
     }
-    auto monitors = state_->local;
+    return deliverLocalKey(pressed) ? Outcome::consumed : Outcome::delivered;
+}
+
+bool SimHotKeys::deliverLocalKey(const KeyPress& press) {
+    auto monitors = state_->local;  // a monitor may remove itself
     for (auto& [key, monitor] : monitors) {
-        if (monitor(pressed)) {
-            return Outcome::consumed;
+        if (monitor(press)) {
+            return true;
         }
     }
-    return Outcome::delivered;
+    return false;
 }
 
 void SimHotKeys::sendHotKeyEvent(std::uint32_t id) {

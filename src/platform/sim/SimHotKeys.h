@@ -23,14 +23,26 @@ class SimHotKeys final : public HotKeys {
     ~SimHotKeys() override;
 
     std::optional<std::string> unavailableReason() override { return unavailable_; }
+    std::optional<std::string> boundTrigger() override { return bound_; }
     std::unique_ptr<HotKeyToken> installHandler(std::function<void(std::uint32_t)>) override;
     std::unique_ptr<HotKeyToken> registerHotKey(std::uint32_t keyCode, std::uint32_t modifiers,
                                                 std::uint32_t id) override;
     std::unique_ptr<HotKeyToken> addGlobalMonitor(std::function<void(const KeyPress&)>) override;
     std::unique_ptr<HotKeyToken> addLocalMonitor(std::function<bool(const KeyPress&)>) override;
+    bool deliverLocalKey(const KeyPress& press) override;
 
     // Control surface for tests.
-    void setUnavailable(std::optional<std::string> reason) { unavailable_ = std::move(reason); }
+    void setUnavailable(std::optional<std::string> reason) {
+        unavailable_ = std::move(reason);
+        changed.send();
+    }
+    // Global monitors refused, as on Wayland.
+    void setGlobalMonitorsRefused(bool refused) { monitorsRefused_ = refused; }
+    // The keys the desktop says it bound, as a portal reports them.
+    void setBoundTrigger(std::optional<std::string> trigger) {
+        bound_ = std::move(trigger);
+        changed.send();
+    }
     // A key down with monitor-style flags, in another application or in Orvel.
     Outcome press(std::uint16_t keyCode, std::uint64_t modifierFlags, bool inOrvel);
     // A hot-key event for `id`, whether or not it is registered.
@@ -45,6 +57,8 @@ class SimHotKeys final : public HotKeys {
   private:
     std::shared_ptr<State> state_;
     std::optional<std::string> unavailable_;
+    std::optional<std::string> bound_;
+    bool monitorsRefused_ = false;
 };
 
 }  // namespace orvel

@@ -6,6 +6,7 @@
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -24,6 +25,7 @@
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
 #include "platform/DesktopSettings.h"
+#include "platform/HotKeys.h"
 #include "platform/linux/PortalFileChooser.h"
 #include "ui/ViewHost.h"
 #include "ui/qt/Appearance.h"
@@ -190,9 +192,50 @@ void addItems(Target& target, const std::vector<MenuBarItem>& items) {
     }
 }
 
+// Key downs in Orvel's windows go to the shortcut's local monitors before the focused control;
+// a key a monitor takes goes no further.
+class LocalKeyFilter final : public QObject {
+  public:
+    explicit LocalKeyFilter(HotKeys& hotKeys) : hotKeys_(hotKeys) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) {
+            return false;
+        }
+        // Asked once per key: where the key is first delivered, not again as it propagates.
+        QWidget* target = QApplication::focusWidget();
+        if (target == nullptr) {
+            target = QApplication::activeWindow();
+        }
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (watched != target || key->isAutoRepeat()) {
+            return false;
+        }
+        return hotKeys_.deliverLocalKey(QtHost::keyPressOf(*key));
+    }
+
+  private:
+    HotKeys& hotKeys_;
+};
+
 }  // namespace
 
 // Host -----------------------------------------------------------------------------------------
+
+KeyPress QtHost::keyPressOf(const QKeyEvent& event) {
+    const Qt::KeyboardModifiers held = event.modifiers();
+    std::uint64_t flags = 0;
+    if (held & Qt::ShiftModifier)
+        flags |= 0x20000;
+    if (held & Qt::ControlModifier)
+        flags |= 0x40000;
+    if (held & Qt::AltModifier)
+        flags |= 0x80000;
+    if (held & Qt::MetaModifier)
+        flags |= 0x100000;  // Super on X11
+    // The C key is the only one a shortcut names; any other reads as none.
+    return KeyPress{static_cast<std::uint16_t>(event.key() == Qt::Key_C ? 8 : 0xFFFF), flags};
+}
 
 QtHost::QtHost(HostCapabilities capabilities)
     : UiHost(capabilities), screenWatch_(std::make_unique<QObject>()) {
@@ -205,6 +248,10 @@ QtHost::QtHost(HostCapabilities capabilities)
     });
     QObject::connect(qApp, &QGuiApplication::screenRemoved, screenWatch_.get(),
                      [this](QScreen*) { screensChanged.send(); });
+    if (HotKeys* hotKeys = capabilities.hotKeys) {
+        keyFilter_ = std::make_unique<LocalKeyFilter>(*hotKeys);
+        qApp->installEventFilter(keyFilter_.get());
+    }
     if (DesktopSettings* desktop = capabilities.desktopSettings) {
         schemeChanges_ =
             desktop->colorSchemeChanged.subscribe([this](ColorScheme) { followColorScheme(); });

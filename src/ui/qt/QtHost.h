@@ -5,10 +5,12 @@
 #include <vector>
 
 #include "foundation/Signal.h"
+#include "platform/HotKeys.h"
 #include "ui/Host.h"
 #include "ui/qt/QtApplication.h"
 #include "ui/qt/QtPasteboard.h"
 
+class QKeyEvent;
 class QMenu;
 class QMenuBar;
 class QObject;
@@ -33,6 +35,10 @@ class QtHost final : public UiHost {
   public:
     explicit QtHost(HostCapabilities capabilities = {});
     ~QtHost() override;
+
+    // A key down as the shortcut's monitors read it: the C key as 8, any other as 0xFFFF, with
+    // monitor flags for Shift, Control, Alt and Super.
+    static KeyPress keyPressOf(const QKeyEvent& event);
 
     QtApplication& application() override { return application_; }
     std::unique_ptr<Window> makeWindow() override;
@@ -79,6 +85,8 @@ class QtHost final : public UiHost {
     QtWindow* key_ = nullptr;
     // The context of the screen connections, so none outlives the host.
     std::unique_ptr<QObject> screenWatch_;
+    // Hands key downs in Orvel's windows to the shortcut's local monitors.
+    std::unique_ptr<QObject> keyFilter_;
     Subscription schemeChanges_;
     // Qt's palette before the desktop's scheme replaced it.
     std::unique_ptr<QPalette> desktopPalette_;

@@ -15,8 +15,9 @@ and stops a session (the saved session says so); ContextMenu and "Open Orvel…"
 closes when the focus goes to another workspace; the menu's toggle starts and stops a session;
 "Settings…" and "Help…" open their windows, and closing them with swaymsg leaves Orvel running;
 "Quit Orvel" ends Orvel and its item leaves the tray.
-What the desktop should do but may not yet is in EXPECTATIONS: each is printed as met or not,
-and asserted only with ORVEL_WAYLAND_STRICT=1. Screenshots (grim) go to <png>/realwayland-*.png.
+What the desktop should do is in EXPECTATIONS: each is printed as met or not and asserted,
+but for what a Wayland client cannot do (NOT_ON_WAYLAND), asserted only with
+ORVEL_WAYLAND_STRICT=1. Screenshots (grim) go to <png>/realwayland-*.png.
 Every wait has a limit of seconds. Exits 77 (skipped) with the reason where a program is
 missing or cannot start.'''
 
@@ -29,6 +30,7 @@ import re
 import shutil
 import subprocess
 import sys
+import time
 
 from real_tray_host import (LIMIT, SKIP, Failure, Session, Skip, check_legible, outcome,
                             read_line, wait_for)
@@ -47,7 +49,7 @@ EXPECTATIONS = {
     'panel has its own title': 'the panel and About must not share the title "Orvel"',
     'Activate while the panel is open only closes it': 'a left click on the icon closes the '
                                                        'open panel, as on X11',
-    'Settings floats or spans its window': 'Settings laid out to the window\'s size, or a fixed '
+    'Settings floats, spans or centres in its window': 'Settings laid out to the window\'s size, or a fixed '
                                            'size sway floats',
 }
 
@@ -257,8 +259,12 @@ class WaylandSession(Session):
                   '<"">', '0')
 
 
+# A Wayland client cannot place its own window: the compositor does.
+NOT_ON_WAYLAND = {'panel is near the icon'}
+
+
 class Expectations:
-    '''What should hold and may not yet: printed; asserted only when strict.'''
+    '''What should hold: printed, and asserted but for NOT_ON_WAYLAND unless strict.'''
 
     def __init__(self, strict):
         self.strict = strict
@@ -266,11 +272,11 @@ class Expectations:
 
     def see(self, name, met, evidence):
         print(f'expectation "{name}": {"met" if met else "NOT MET"} ({evidence})')
-        if not met:
+        if not met and (self.strict or name not in NOT_ON_WAYLAND):
             self.unmet.append(f'{name}: {evidence} ({EXPECTATIONS[name]})')
 
     def settle(self):
-        if self.strict and self.unmet:
+        if self.unmet:
             raise Failure('expectations not met:\n  ' + '\n  '.join(self.unmet))
 
 
@@ -282,19 +288,24 @@ def is_near(panel, icon, output):
         -4 <= y - (icon[1] + icon[3]) <= 48
 
 
-def content_reach(screen, rect):
-    '''How far right, as a share of the window's width, its pixels differ from its background.'''
+def content_span(screen, rect):
+    '''Where, as shares of the window's width, its pixels first and last differ from its
+    background.'''
     width, _, pixels = screen
     x0, y0, w, h = rect
     at = lambda x, y: pixels[(y * width + x) * 3:(y * width + x) * 3 + 3]
     background = at(x0 + w - 8, y0 + h - 8)
-    right = x0
+    left, right = x0 + w - 8, x0
     for y in range(y0 + 40, y0 + h - 4, 3):
         for x in range(x0 + w - 8, right, -1):
             if at(x, y) != background:
                 right = x
                 break
-    return (right - x0) / w
+        for x in range(x0 + 8, left):
+            if at(x, y) != background:
+                left = x
+                break
+    return (left - x0) / w, (right - x0) / w
 
 
 def soon(probe):
@@ -372,6 +383,8 @@ def check(session, expect):
     wait_windows(session, 'the panel to close when the focus leaves it', lambda w: not w)
     session.swaymsg('workspace', '1')
     report.append('the panel closed when the focus went to another workspace')
+    # A request just after the panel lost the focus is taken for the click that took it.
+    time.sleep(0.6)
     session.click('ContextMenu')
     wait_windows(session, 'ContextMenu to show the panel again', lambda w: w)
     _, identity = session.saved_session()
@@ -425,13 +438,15 @@ def check(session, expect):
 
     wait_for('Settings to be drawn', drawn)
     session.grab('settings')
-    reach = content_reach(seen['screen'], settings['rect'])
+    left, right = content_span(seen['screen'], settings['rect'])
+    centred = abs(left - (1 - right)) < 0.05
     report.append(f'Settings "{settings["title"]}" '
                   f'{"floating" if settings["floating"] else "tiled"} at {settings["rect"]}, '
-                  f'its content reaching {reach:.0%} of its width')
-    expect.see('Settings floats or spans its window', settings['floating'] or reach > 0.9,
+                  f'its content from {left:.0%} to {right:.0%} of its width')
+    expect.see('Settings floats, spans or centres in its window',
+               settings['floating'] or right - left > 0.9 or centred,
                f'{"floating" if settings["floating"] else "tiled"} at {settings["rect"]}, '
-               f'content to {reach:.0%} of the width')
+               f'content from {left:.0%} to {right:.0%} of the width')
     session.swaymsg(f'[con_id={settings["id"]}]', 'kill')
     wait_windows(session, 'Settings to close', lambda w: not w)
     if session.orvel.poll() is not None:

@@ -26,6 +26,8 @@ const std::map<std::string, ServiceInfo>& serviceTable() {
         {"gnome_session", {"gnome_session.py", "org.gnome.SessionManager", true}},
         {"portal_settings", {"portal_settings.py", "org.freedesktop.portal.Desktop", true}},
         {"portal_file_chooser", {"portal_file_chooser.py", "org.freedesktop.portal.Desktop", true}},
+        {"portal_global_shortcuts",
+         {"portal_global_shortcuts.py", "org.freedesktop.portal.Desktop", true}},
         {"atspi_status", {"atspi_status.py", "org.a11y.Bus", true}},
         {"status_notifier_watcher",
          {"status_notifier_watcher.py", "org.kde.StatusNotifierWatcher", true}},

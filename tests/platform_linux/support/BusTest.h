@@ -33,9 +33,9 @@ class BusTest : public ::testing::Test {
     void TearDown() override;
 
     // Starts one of the services by its short name: "logind", "screensaver", "gnome_session",
-    // "portal_settings", "portal_file_chooser", "notification_daemon", "power_profiles_daemon",
-    // "bluez5", "upower", "upower_kbd_backlight", "mutter_display_config", "kde_power"; fails the
-    // test when it cannot.
+    // "portal_settings", "portal_file_chooser", "portal_global_shortcuts", "notification_daemon",
+    // "power_profiles_daemon", "bluez5", "upower", "upower_kbd_backlight", "mutter_display_config",
+    // "kde_power"; fails the test when it cannot.
     pid_t startService(const std::string& name, const std::string& parametersJson = "");
     void stopService(const std::string& name);
 

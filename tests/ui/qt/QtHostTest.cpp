@@ -259,6 +259,29 @@ TEST_F(QtHostTest, ReturnAndEscapePressTheDefaultAndCancelButtons) {
     }
 }
 
+TEST_F(QtHostTest, KeysTypedInOrvelReachTheShortcutsLocalMonitorOnceAndATakenKeyGoesNoFurther) {
+    std::vector<std::pair<std::uint16_t, std::uint64_t>> heard;
+    auto monitor = sim().hotKeys().addLocalMonitor([&](const KeyPress& press) {
+        heard.emplace_back(press.keyCode, press.modifierFlags);
+        return press.keyCode == 8 && press.modifierFlags == 0x1C0000;
+    });
+    QLineEdit field;
+    field.show();
+    QApplication::setActiveWindow(&field);
+    field.setFocus();
+    ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() == &field; }));
+    const Qt::KeyboardModifiers shortcut = Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier;
+    QKeyEvent taken(QEvent::KeyPress, Qt::Key_C, shortcut, "c");
+    QApplication::sendEvent(&field, &taken);
+    EXPECT_EQ(field.text(), "") << "the shortcut's key never reaches the field";
+    QKeyEvent typed(QEvent::KeyPress, Qt::Key_C, Qt::ShiftModifier, "C");
+    QApplication::sendEvent(&field, &typed);
+    EXPECT_EQ(field.text(), "C");
+    const std::vector<std::pair<std::uint16_t, std::uint64_t>> expected = {{8, 0x1C0000},
+                                                                           {8, 0x20000}};
+    EXPECT_EQ(heard, expected);
+}
+
 class Accessory final : public ViewComponent {
   public:
     Published<bool> seal{*this, true};
