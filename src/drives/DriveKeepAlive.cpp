@@ -72,7 +72,9 @@ DriveKeepAlive::DriveKeepAlive(Volumes& volumes, UncachedReader& reader, Network
       shares_(shares),
       defaults_(defaults),
       controller_(std::move(controller)) {
-    io_->post([reader = &reader_] { reader->lowerThreadPriority(); });
+    io_->post([reader = &reader_, gate = gate_] {
+        gate->run([reader] { reader->lowerThreadPriority(); });
+    });
     load();
     rescan();
     scheduler_ = RunLoop::main().every(kSchedulerPeriod, [weakSelf = weakRef(*this)] {
@@ -83,10 +85,13 @@ DriveKeepAlive::DriveKeepAlive(Volumes& volumes, UncachedReader& reader, Network
 }
 
 DriveKeepAlive::~DriveKeepAlive() {
-    // Queued work that has not started yet never reaches the platform, which goes next.
-    stopped_->store(true);
-    // A read can hang on a share that stopped answering; the queue is let go on a thread of its
-    // own so that quitting never waits for it. What it posts back finds the service gone.
+    // Queued work that has not started yet never reaches the platform, which goes next; a read
+    // under way is waited for, but not for long: one can hang on a share that stopped answering.
+    if (!gate_->close(std::chrono::seconds(2))) {
+        log_.notice("A drive read was still under way as Orvel stopped.");
+    }
+    // The queue is let go on a thread of its own so that quitting never waits for such a read.
+    // What it posts back finds the service gone.
     std::thread([io = std::move(io_)]() mutable { io.reset(); }).detach();
 }
 
@@ -234,12 +239,9 @@ void DriveKeepAlive::read(const Drive& drive, bool manual) {
 }
 
 void DriveKeepAlive::queueRead(const Drive& drive, bool manual) {
-    io_->post([weakSelf = weakRef(*this), drive, manual, volumes = &volumes_, reader = &reader_,
-               stopped = stopped_] {
-        if (!stopped->load()) {
-            probe(weakSelf, drive, manual, *volumes, *reader);
-        }
-    });
+    io_->post(
+        [weakSelf = weakRef(*this), drive, manual, volumes = &volumes_, reader = &reader_,
+         gate = gate_] { gate->run([&] { probe(weakSelf, drive, manual, *volumes, *reader); }); });
 }
 
 void DriveKeepAlive::probe(const WeakRef<DriveKeepAlive>& weakSelf, const Drive& drive, bool manual,
@@ -297,15 +299,14 @@ void DriveKeepAlive::readFinished(const Drive& drive, bool manual,
 }
 
 void DriveKeepAlive::rescan() {
-    io_->post([weakSelf = weakRef(*this), volumes = &volumes_, stopped = stopped_] {
-        if (stopped->load()) {
-            return;
-        }
-        auto scan = scanVolumes(*volumes);
-        RunLoop::main().async([weakSelf, scan = std::move(scan)] {
-            if (auto* self = weakSelf.get()) {
-                self->applyScan(scan);
-            }
+    io_->post([weakSelf = weakRef(*this), volumes = &volumes_, gate = gate_] {
+        gate->run([&] {
+            auto scan = scanVolumes(*volumes);
+            RunLoop::main().async([weakSelf, scan = std::move(scan)] {
+                if (auto* self = weakSelf.get()) {
+                    self->applyScan(scan);
+                }
+            });
         });
     });
 }

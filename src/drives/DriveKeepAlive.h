@@ -1,5 +1,9 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -146,7 +150,40 @@ class DriveKeepAlive final : public ObservableObject,
     };
 
     std::shared_ptr<SerialQueue> io_;
-    std::shared_ptr<std::atomic<bool>> stopped_ = std::make_shared<std::atomic<bool>>(false);
+    // The worker's tasks use the platform's pieces, which go right after this service: a task
+    // runs only while the gate is open, and closing it waits for the one inside.
+    class Gate {
+      public:
+        template <class Work>
+        void run(Work&& work) {
+            {
+                std::lock_guard lock(mutex_);
+                if (closed_) {
+                    return;
+                }
+                ++running_;
+            }
+            work();
+            {
+                std::lock_guard lock(mutex_);
+                --running_;
+            }
+            left_.notify_all();
+        }
+        // False when the task inside did not end within the limit.
+        bool close(std::chrono::milliseconds limit) {
+            std::unique_lock lock(mutex_);
+            closed_ = true;
+            return left_.wait_for(lock, limit, [this] { return running_ == 0; });
+        }
+
+      private:
+        std::mutex mutex_;
+        std::condition_variable left_;
+        int running_ = 0;
+        bool closed_ = false;
+    };
+    std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
     Timer scheduler_;
     std::set<std::string> remountsInFlight_;
     std::map<std::string, RemountAttempt> remounts_;
