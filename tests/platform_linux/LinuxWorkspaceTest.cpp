@@ -43,16 +43,25 @@ class LinuxWorkspaceTest : public ::testing::Test {
         installLogSink(previousSink);
         RunLoop::install(nullptr);
     }
-    // A desktop entry for /bin/sleep, so sleeping children count as applications.
+    // A copy of sleep of this test's own, so that no other test's sleep is taken for it.
+    std::string sleeper() {
+        const fs::path copy = folder / "orvel-sleeper";
+        if (!fs::exists(copy)) {
+            fs::copy_file("/bin/sleep", copy);
+            fs::permissions(copy, fs::perms::owner_all);
+        }
+        return copy.string();
+    }
+    // A desktop entry for that sleep, so sleeping children count as applications.
     LinuxWorkspaceOptions sleepIsAnApplication() {
         std::ofstream(folder / "applications/org.example.Sleeper.desktop")
-            << "[Desktop Entry]\nType=Application\nName=Sleeper\nExec=sleep 600\n";
+            << "[Desktop Entry]\nType=Application\nName=Sleeper\nExec=" << sleeper() << " 600\n";
         LinuxWorkspaceOptions options;
         options.applicationFolders = {(folder / "applications").string()};
         return options;
     }
     pid_t startSleeper() {
-        const pid_t pid = test::spawn({"/bin/sleep", "600"}, {}, "");
+        const pid_t pid = test::spawn({sleeper(), "600"}, {}, "");
         children.push_back(pid);
         return pid;
     }
@@ -239,10 +248,11 @@ TEST_F(LinuxWorkspaceTest, PrivacyAnchorsOpenTheDesktopsOwnSettingsPanel) {
 }
 
 TEST_F(LinuxWorkspaceTest, OpeningAnApplicationRunsItsEntryAndCompletesWithItsProcess) {
-    // A length of its own, so that no other sleep of the machine is taken for this one; the
-    // field codes go.
+    // The test's own copy of sleep, so that no other sleep of the machine is taken for this one;
+    // the field codes go.
     std::ofstream(folder / "applications/org.example.Napper.desktop")
-        << "[Desktop Entry]\nType=Application\nName=Napper\nExec=/bin/sleep %U 613.25 %f\n";
+        << "[Desktop Entry]\nType=Application\nName=Napper\nExec=" << sleeper()
+        << " %U 613.25 %f\n";
     LinuxWorkspaceOptions options;
     options.applicationFolders = {(folder / "applications").string()};
     LinuxWorkspace workspace(nullptr, processes, options);
@@ -272,7 +282,7 @@ TEST_F(LinuxWorkspaceTest, OpeningAnApplicationRunsItsEntryAndCompletesWithItsPr
     std::ifstream cmdline("/proc/" + std::to_string(app.processIdentifier) + "/cmdline");
     const std::string arguments((std::istreambuf_iterator<char>(cmdline)),
                                 std::istreambuf_iterator<char>());
-    EXPECT_EQ(arguments, std::string("/bin/sleep") + '\0' + "613.25" + '\0');
+    EXPECT_EQ(arguments, sleeper() + '\0' + "613.25" + '\0');
 
     ::kill(app.processIdentifier, SIGTERM);
     ASSERT_TRUE(waitFor([&] {
