@@ -11,12 +11,9 @@ namespace orvel {
 
 namespace {
 
-constexpr const char* kPortalName = "org.freedesktop.portal.Desktop";
-const DBusObject kChooser{kPortalName, "/org/freedesktop/portal/desktop",
-                          "org.freedesktop.portal.FileChooser"};
+const DBusObject kChooser{kPortalName, kPortalPath, "org.freedesktop.portal.FileChooser"};
 constexpr const char* kOpenFile = "OpenFile";
 constexpr const char* kSaveFile = "SaveFile";
-constexpr const char* kRequestInterface = "org.freedesktop.portal.Request";
 constexpr const char* kResponse = "Response";
 constexpr const char* kClose = "Close";
 // The Response codes: 0 chosen, 1 cancelled by the user, 2 ended some other way.
@@ -146,14 +143,14 @@ PortalFileChooser::PortalFileChooser(std::shared_ptr<DBusConnection> sessionBus,
 PortalFileChooser::~PortalFileChooser() {
     if (!finished_ && bus_ && bus_->isOpen() && !handle_.empty()) {
         // The dialog goes with the one who asked for it.
-        const DBusObject request{kPortalName, handle_.c_str(), kRequestInterface};
+        const DBusObject request{kPortalName, handle_.c_str(), kPortalRequestInterface};
         (void)bus_->send(request, kClose, nullptr);
     }
 }
 
 void PortalFileChooser::follow(const std::string& handle) {
     handle_ = handle;
-    auto match = bus_->matchSignal(nullptr, handle_.c_str(), kRequestInterface, kResponse,
+    auto match = bus_->matchSignal(nullptr, handle_.c_str(), kPortalRequestInterface, kResponse,
                                    [this](sd_bus_message* m) { responded(m); });
     if (match) {
         response_ = std::move(match.value());

@@ -10,12 +10,9 @@ namespace orvel {
 
 namespace {
 
-constexpr const char* kPortalName = "org.freedesktop.portal.Desktop";
-constexpr const char* kPortalPath = "/org/freedesktop/portal/desktop";
 constexpr const char* kInterface = "org.freedesktop.portal.GlobalShortcuts";
 const DBusObject kShortcuts{kPortalName, kPortalPath, kInterface};
 const DBusObject kProperties{kPortalName, kPortalPath, "org.freedesktop.DBus.Properties"};
-constexpr const char* kRequestInterface = "org.freedesktop.portal.Request";
 constexpr const char* kSessionInterface = "org.freedesktop.portal.Session";
 
 constexpr const char* kNotOffered =
@@ -164,8 +161,8 @@ struct PortalHotKeys::Session : std::enable_shared_from_this<Session> {
              std::function<void(std::uint32_t code, sd_bus_message* results)> onResponse) {
         std::weak_ptr<Session> weak = weak_from_this();
         request = portalHandle(bus->uniqueName(), "request", requestToken);
-        auto followed = bus->matchSignal(nullptr, request.c_str(), kRequestInterface, "Response",
-                                         [weak, onResponse](sd_bus_message* m) {
+        auto followed = bus->matchSignal(nullptr, request.c_str(), kPortalRequestInterface,
+                                         "Response", [weak, onResponse](sd_bus_message* m) {
                                              auto self = weak.lock();
                                              std::uint32_t code = 0;
                                              if (!self || sd_bus_message_read(m, "u", &code) < 0) {
