@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -280,6 +281,16 @@ class HeadlessSway {
     }
     const std::string& socket() const { return socket_; }
     const std::string& whyNot() const { return why_; }
+    // Its Wayland socket, an absolute path, or empty.
+    std::string waylandDisplay() const {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(runtime_, error)) {
+            if (entry.path().filename().string().rfind("wayland-", 0) == 0 && entry.is_socket()) {
+                return entry.path().string();
+            }
+        }
+        return "";
+    }
 
   private:
     pid_t pid_ = -1;
@@ -300,6 +311,56 @@ TEST_F(SwayIpcTest, ARealHeadlessSwayTakesTheRequest) {
     ASSERT_TRUE(waitFor([&] { return !log->messages("devices").empty(); }));
     EXPECT_EQ(log->messages("devices").front().rfind("sway put every display to sleep", 0), 0u)
         << log->messages("devices").front();
+}
+
+TEST_F(SwayIpcTest, AWaylandDisplayThatIsNotThereOffersNothingAndSaysWhy) {
+    const std::string missing = ::testing::TempDir() + "/orvel-no-wayland-here";
+    CompositorDisplaySleep sleep(nullptr, "", missing);
+    EXPECT_EQ(sleep.route(), CompositorSleep::none);
+    ASSERT_EQ(log->messages("devices").size(), 1u);
+    EXPECT_NE(log->messages("devices").front().find(missing), std::string::npos)
+        << log->messages("devices").front();
+}
+
+// What sway itself says of its outputs' power ("dpms": true while on), output by output.
+std::string swayOutputPower(const std::string& socket) {
+    std::string answer;
+    FILE* pipe = ::popen(("timeout 5 swaymsg -r -s '" + socket + "' -t get_outputs").c_str(), "r");
+    if (pipe == nullptr) {
+        return answer;
+    }
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        answer.append(buffer, got);
+    }
+    ::pclose(pipe);
+    return answer;
+}
+
+TEST_F(SwayIpcTest, ARealWlrootsCompositorIsAskedThroughItsOutputPowerManager) {
+    HeadlessSway sway;
+    if (!sway.whyNot().empty()) {
+        GTEST_SKIP() << sway.whyNot();
+    }
+    // Without sway's IPC socket only the Wayland protocol is left, as on river or labwc.
+    CompositorDisplaySleep sleep(nullptr, "", sway.waylandDisplay());
+    ASSERT_TRUE(waitFor([&] { return sleep.route() == CompositorSleep::wlroots; }))
+        << (log->messages("devices").empty() ? "" : log->messages("devices").front());
+    sleep.sleepAll();
+    ASSERT_TRUE(waitFor([&] { return !log->messages("devices").empty(); }));
+    const std::string logged = log->messages("devices").front();
+    const std::string outputs = swayOutputPower(sway.socket());
+    ASSERT_NE(outputs.find("HEADLESS-1"), std::string::npos) << outputs;
+    // sway 1.7's headless outputs cannot be switched off; whatever sway did, what is logged
+    // must be what sway reports, never a sleep that did not happen.
+    if (outputs.find("\"dpms\": true") != std::string::npos ||
+        outputs.find("\"power\": true") != std::string::npos) {
+        EXPECT_EQ(
+            logged,
+            "The Wayland compositor did not switch every output off: HEADLESS-1 is still on.");
+    } else {
+        EXPECT_EQ(logged, "The Wayland compositor switched every output off (HEADLESS-1).");
+    }
 }
 
 }  // namespace
