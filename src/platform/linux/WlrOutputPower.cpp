@@ -247,12 +247,12 @@ void WlrOutputPower::finish(Exchange& exchange) {
     std::string off;
     std::string notOff;
     for (const auto& o : done->outputs) {
-        std::string& list = !o->failed && o->mode == ZWLR_OUTPUT_POWER_V1_MODE_OFF ? off : notOff;
-        list += (list.empty() ? "" : ", ") + o->name;
-        if (o->failed) {
-            list += " refused (another program controls its power, or it has none)";
-        } else if (o->mode != ZWLR_OUTPUT_POWER_V1_MODE_OFF) {
-            list += " is still on";
+        if (!o->failed && o->mode == ZWLR_OUTPUT_POWER_V1_MODE_OFF) {
+            off += (off.empty() ? "" : ", ") + o->name;
+        } else {
+            notOff += (notOff.empty() ? "" : "; ") + o->name +
+                      (o->failed ? " refused (another program controls its power, or it has none)"
+                                 : " is still on");
         }
     }
     if (notOff.empty()) {
