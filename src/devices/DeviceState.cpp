@@ -273,7 +273,7 @@ std::optional<std::string> DeviceState::displaySleepUnavailable() const {
                 return std::nullopt;
             }
             return "This Wayland compositor offers no known way to sleep the displays (GNOME, KDE "
-                   "Plasma and sway do).";
+                   "Plasma, sway and most wlroots compositors do).";
         case SystemInfo::WindowSystem::none:
             break;
     }

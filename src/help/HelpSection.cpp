@@ -73,9 +73,8 @@ constexpr std::array<PageWords, 16> kPages{{
      "corrections"},
     // The components and licences the Acknowledgments page lists (resources/licenses).
     {"text.badge.checkmark",
-     "qt 6 openssl 3 nlohmann-json libsystemd icu libxcb libx11 libxi lgpl-3.0 apache-2.0 mit "
-     "lgpl-2.1 license "
-     "open source acknowledgments credits eula"},
+     "qt 6 openssl 3 nlohmann-json libsystemd icu libxcb libx11 libxi wayland lgpl-3.0 apache-2.0 "
+     "mit lgpl-2.1 license open source acknowledgments credits eula"},
 }};
 
 const PageWords& page(HelpSection section) {

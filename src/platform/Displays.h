@@ -20,7 +20,7 @@ struct DisplayDescription {
 };
 
 // The compositor's own way of putting every display to sleep at once, where it offers one.
-enum class CompositorSleep { none, gnome, kde, sway };
+enum class CompositorSleep { none, gnome, kde, sway, wlroots };
 
 class Displays {
   public:

@@ -323,8 +323,8 @@ TEST_F(DeviceStateTest, TellsALaptopByItsModelOrChassis) {
 TEST_F(DeviceStateTest, SleepsTheDisplaysWithXsetOnX11AndThroughTheCompositorOnWayland) {
     using WS = SystemInfo::WindowSystem;
     const std::string noCompositorWay =
-        "This Wayland compositor offers no known way to sleep the displays (GNOME, KDE Plasma and "
-        "sway do).";
+        "This Wayland compositor offers no known way to sleep the displays (GNOME, KDE Plasma, "
+        "sway and most wlroots compositors do).";
     struct Case {
         WS system;
         CompositorSleep compositor;
@@ -339,6 +339,7 @@ TEST_F(DeviceStateTest, SleepsTheDisplaysWithXsetOnX11AndThroughTheCompositorOnW
         {WS::wayland, CompositorSleep::gnome, std::nullopt, 0, 1},
         {WS::wayland, CompositorSleep::kde, std::nullopt, 0, 1},
         {WS::wayland, CompositorSleep::sway, std::nullopt, 0, 1},
+        {WS::wayland, CompositorSleep::wlroots, std::nullopt, 0, 1},
         {WS::none, CompositorSleep::none, "No graphical session, so no display to sleep.", 0, 0},
     };
     for (const Case& c : cases) {

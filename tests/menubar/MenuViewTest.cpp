@@ -606,8 +606,8 @@ TEST_F(MenuViewTest, DevicesSectionFollowsTheMachine) {
         ASSERT_TRUE(row);
         EXPECT_FALSE(wayland.isEnabled(*row));
         const char* why =
-            "This Wayland compositor offers no known way to sleep the displays (GNOME, KDE Plasma "
-            "and sway do).";
+            "This Wayland compositor offers no known way to sleep the displays (GNOME, KDE Plasma, "
+            "sway and most wlroots compositors do).";
         EXPECT_TRUE(wayland.contains(why));
         sim().displays().setCompositorSleep(CompositorSleep::sway);
         prefs().menuBold = false;

@@ -9,7 +9,9 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <wayland-server.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -18,6 +20,7 @@
 #include "platform/linux/UniqueFd.h"
 #include "support/BusTest.h"
 #include "support/RealThings.h"
+#include "wlr-output-power-management-unstable-v1-server-protocol.h"
 
 namespace orvel {
 namespace {
@@ -280,6 +283,16 @@ class HeadlessSway {
     }
     const std::string& socket() const { return socket_; }
     const std::string& whyNot() const { return why_; }
+    // Its Wayland socket, an absolute path, or empty.
+    std::string waylandDisplay() const {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(runtime_, error)) {
+            if (entry.path().filename().string().rfind("wayland-", 0) == 0 && entry.is_socket()) {
+                return entry.path().string();
+            }
+        }
+        return "";
+    }
 
   private:
     pid_t pid_ = -1;
@@ -300,6 +313,228 @@ TEST_F(SwayIpcTest, ARealHeadlessSwayTakesTheRequest) {
     ASSERT_TRUE(waitFor([&] { return !log->messages("devices").empty(); }));
     EXPECT_EQ(log->messages("devices").front().rfind("sway put every display to sleep", 0), 0u)
         << log->messages("devices").front();
+}
+
+// How an output of FakeCompositor takes set_mode.
+enum class Takes { mode, refusal, nothing };
+
+// A Wayland compositor of the test's own on the test's loop: it lists its outputs (wl_output 4,
+// with their names) and, where told, the output power manager, whose outputs answer set_mode
+// by switching (a mode event), refusing (failed) or not at all.
+class FakeCompositor {
+  public:
+    struct Output {
+        FakeCompositor* compositor = nullptr;
+        std::string name;
+        Takes takes = Takes::mode;
+        bool on = true;
+    };
+
+    FakeCompositor(const std::vector<std::pair<std::string, Takes>>& outputs, bool offersPower)
+        : display_(wl_display_create()),
+          socket_(::testing::TempDir() + "/orvel-wl-" + std::to_string(::getpid()) + "-" +
+                  std::to_string(++count_)) {
+        ::unlink(socket_.c_str());
+        if (wl_display_add_socket(display_, socket_.c_str()) != 0) {
+            socket_.clear();
+        }
+        for (const auto& [name, takes] : outputs) {
+            outputs_.push_back(std::make_unique<Output>(Output{this, name, takes}));
+            wl_global_create(display_, &wl_output_interface, 4, outputs_.back().get(), bindOutput);
+        }
+        if (offersPower) {
+            wl_global_create(display_, &zwlr_output_power_manager_v1_interface, 1, this,
+                             bindManager);
+        }
+        // Each client's end is counted through a listener of its own.
+        created_.notify = [](wl_listener* listener, void* data) {
+            FakeCompositor* self = wl_container_of(listener, self, created_);
+            auto* gone = new ClientGone{{}, self};
+            gone->listener.notify = [](wl_listener* l, void*) {
+                ClientGone* end = wl_container_of(l, end, listener);
+                ++end->compositor->clientsGone;
+                delete end;
+            };
+            wl_client_add_destroy_listener(static_cast<wl_client*>(data), &gone->listener);
+        };
+        wl_display_add_client_created_listener(display_, &created_);
+        wl_event_loop* loop = wl_display_get_event_loop(display_);
+        watch_ = RunLoop::main().watchFd(wl_event_loop_get_fd(loop), kFdReadable,
+                                         [this, loop](unsigned) {
+                                             wl_event_loop_dispatch(loop, 0);
+                                             wl_display_flush_clients(display_);
+                                         });
+    }
+    ~FakeCompositor() {
+        watch_.cancel();
+        wl_display_destroy_clients(display_);
+        wl_display_destroy(display_);
+    }
+
+    const std::string& socket() const { return socket_; }
+    std::vector<bool> powers() const {
+        std::vector<bool> on;
+        for (const auto& o : outputs_) {
+            on.push_back(o->on);
+        }
+        return on;
+    }
+    int clientsGone = 0;  // connections the client closed
+
+  private:
+    static void bindOutput(wl_client* client, void* data, std::uint32_t version, std::uint32_t id) {
+        static const struct wl_output_interface implementation {
+            .release = [](wl_client*, wl_resource* resource) { wl_resource_destroy(resource); },
+        };
+        auto* output = static_cast<Output*>(data);
+        wl_resource* resource = wl_resource_create(client, &wl_output_interface, version, id);
+        wl_resource_set_implementation(resource, &implementation, output, nullptr);
+        if (version >= WL_OUTPUT_NAME_SINCE_VERSION) {
+            wl_output_send_name(resource, output->name.c_str());
+        }
+        wl_output_send_done(resource);
+    }
+    static void bindManager(wl_client* client, void*, std::uint32_t version, std::uint32_t id) {
+        static const struct zwlr_output_power_manager_v1_interface implementation {
+            .get_output_power =
+                [](wl_client* c, wl_resource* manager, std::uint32_t powerId,
+                   wl_resource* outputResource) {
+                    static const struct zwlr_output_power_v1_interface power {
+                        .set_mode =
+                            [](wl_client*, wl_resource* r, std::uint32_t mode) {
+                                auto* o = static_cast<Output*>(wl_resource_get_user_data(r));
+                                if (o->takes == Takes::mode) {
+                                    o->on = mode == ZWLR_OUTPUT_POWER_V1_MODE_ON;
+                                    zwlr_output_power_v1_send_mode(r, mode);
+                                } else if (o->takes == Takes::refusal) {
+                                    zwlr_output_power_v1_send_failed(r);
+                                }
+                            },
+                        .destroy = [](wl_client*, wl_resource* r) { wl_resource_destroy(r); },
+                    };
+                    auto* output = static_cast<Output*>(wl_resource_get_user_data(outputResource));
+                    wl_resource* resource =
+                        wl_resource_create(c, &zwlr_output_power_v1_interface,
+                                           wl_resource_get_version(manager), powerId);
+                    wl_resource_set_implementation(resource, &power, output, nullptr);
+                    zwlr_output_power_v1_send_mode(resource, output->on
+                                                                 ? ZWLR_OUTPUT_POWER_V1_MODE_ON
+                                                                 : ZWLR_OUTPUT_POWER_V1_MODE_OFF);
+                },
+            .destroy = [](wl_client*, wl_resource* r) { wl_resource_destroy(r); },
+        };
+        wl_resource* resource =
+            wl_resource_create(client, &zwlr_output_power_manager_v1_interface, version, id);
+        wl_resource_set_implementation(resource, &implementation, nullptr, nullptr);
+    }
+
+    struct ClientGone {
+        wl_listener listener;
+        FakeCompositor* compositor;
+    };
+
+    static inline int count_ = 0;
+    wl_display* display_;
+    std::string socket_;
+    std::vector<std::unique_ptr<Output>> outputs_;
+    wl_listener created_{};
+    FdWatch watch_;
+};
+
+TEST_F(SwayIpcTest, EveryOutputIsSwitchedOffThroughTheOutputPowerManagerAndTheOutcomeLogged) {
+    const std::string refused = "refused (another program controls its power, or it has none)";
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, Takes>> outputs;
+        bool offersPower;
+        std::vector<bool> powersAfter;
+        std::string logged;  // empty: nothing to ask, so nothing asked
+    };
+    const std::vector<Case> cases = {
+        {"two outputs off",
+         {{"DP-1", Takes::mode}, {"HDMI-A-1", Takes::mode}},
+         true,
+         {false, false},
+         "The Wayland compositor switched every output off (DP-1, HDMI-A-1)."},
+        {"one refused, one unanswered",
+         {{"DP-1", Takes::refusal}, {"HDMI-A-1", Takes::nothing}, {"eDP-1", Takes::mode}},
+         true,
+         {true, true, false},
+         "The Wayland compositor did not switch every output off: DP-1 " + refused +
+             "; HDMI-A-1 is still on."},
+        {"no output", {}, true, {}, "The Wayland compositor has no output to switch off."},
+        {"no power manager", {{"DP-1", Takes::mode}}, false, {true}, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeCompositor compositor(c.outputs, c.offersPower);
+        ASSERT_FALSE(compositor.socket().empty());
+        CompositorDisplaySleep sleep(nullptr, "", compositor.socket());
+        // The question at start is asked on a connection of its own, closed once answered.
+        ASSERT_TRUE(waitFor([&] { return compositor.clientsGone == 1; }));
+        const auto logged = log->messages("devices").size();
+        if (c.logged.empty()) {
+            EXPECT_EQ(sleep.route(), CompositorSleep::none);
+            continue;
+        }
+        ASSERT_EQ(sleep.route(), CompositorSleep::wlroots);
+        sleep.sleepAll();
+        ASSERT_TRUE(waitFor([&] { return log->messages("devices").size() > logged; }));
+        EXPECT_EQ(log->messages("devices").back(), c.logged);
+        EXPECT_EQ(compositor.powers(), c.powersAfter);
+        EXPECT_TRUE(waitFor([&] { return compositor.clientsGone == 2; }))
+            << "the connection is closed after the request";
+    }
+}
+
+TEST_F(SwayIpcTest, AWaylandDisplayThatIsNotThereOffersNothingAndSaysWhy) {
+    const std::string missing = ::testing::TempDir() + "/orvel-no-wayland-here";
+    CompositorDisplaySleep sleep(nullptr, "", missing);
+    EXPECT_EQ(sleep.route(), CompositorSleep::none);
+    ASSERT_EQ(log->messages("devices").size(), 1u);
+    EXPECT_NE(log->messages("devices").front().find(missing), std::string::npos)
+        << log->messages("devices").front();
+}
+
+// What sway itself says of its outputs' power ("dpms": true while on), output by output.
+std::string swayOutputPower(const std::string& socket) {
+    std::string answer;
+    FILE* pipe = ::popen(("timeout 5 swaymsg -r -s '" + socket + "' -t get_outputs").c_str(), "r");
+    if (pipe == nullptr) {
+        return answer;
+    }
+    char buffer[4096];
+    for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        answer.append(buffer, got);
+    }
+    ::pclose(pipe);
+    return answer;
+}
+
+TEST_F(SwayIpcTest, ARealWlrootsCompositorIsAskedThroughItsOutputPowerManager) {
+    HeadlessSway sway;
+    if (!sway.whyNot().empty()) {
+        GTEST_SKIP() << sway.whyNot();
+    }
+    // Without sway's IPC socket only the Wayland protocol is left, as on river or labwc.
+    CompositorDisplaySleep sleep(nullptr, "", sway.waylandDisplay());
+    ASSERT_TRUE(waitFor([&] { return sleep.route() == CompositorSleep::wlroots; }))
+        << (log->messages("devices").empty() ? "" : log->messages("devices").front());
+    sleep.sleepAll();
+    ASSERT_TRUE(waitFor([&] { return !log->messages("devices").empty(); }));
+    const std::string logged = log->messages("devices").front();
+    const std::string outputs = swayOutputPower(sway.socket());
+    ASSERT_NE(outputs.find("HEADLESS-1"), std::string::npos) << outputs;
+    // sway 1.7's headless outputs cannot be switched off; whatever sway did, what is logged
+    // must be what sway reports, never a sleep that did not happen.
+    if (outputs.find("\"dpms\": true") != std::string::npos ||
+        outputs.find("\"power\": true") != std::string::npos) {
+        EXPECT_EQ(
+            logged,
+            "The Wayland compositor did not switch every output off: HEADLESS-1 is still on.");
+    } else {
+        EXPECT_EQ(logged, "The Wayland compositor switched every output off (HEADLESS-1).");
+    }
 }
 
 }  // namespace

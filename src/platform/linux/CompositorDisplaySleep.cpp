@@ -46,8 +46,10 @@ struct CompositorDisplaySleep::SwayCommand {
 };
 
 CompositorDisplaySleep::CompositorDisplaySleep(std::shared_ptr<DBusConnection> sessionBus,
-                                               std::string swaySocket)
-    : bus_(std::move(sessionBus)), swaySocket_(std::move(swaySocket)) {
+                                               std::string swaySocket, std::string waylandDisplay)
+    : bus_(std::move(sessionBus)),
+      swaySocket_(std::move(swaySocket)),
+      wlroots_(std::move(waylandDisplay)) {
     if (bus_) {
         mutter_ = bus_->watchName(kMutterProperties.service);
         kdePower_ = bus_->watchName(kKdePowerName);
@@ -66,6 +68,9 @@ CompositorSleep CompositorDisplaySleep::route() const {
     }
     if (kdePower_ && kdePower_->isPresent() && kdeShortcuts_ && kdeShortcuts_->isPresent()) {
         return CompositorSleep::kde;
+    }
+    if (wlroots_.offered()) {
+        return CompositorSleep::wlroots;
     }
     return CompositorSleep::none;
 }
@@ -89,6 +94,9 @@ void CompositorDisplaySleep::sleepAll() {
                 kKdeShortcuts, "invokeShortcut",
                 [](sd_bus_message* m) { return sd_bus_message_append(m, "s", kTurnOffScreen); },
                 "KDE's power management");
+            return;
+        case CompositorSleep::wlroots:
+            wlroots_.sleepAll();
             return;
         case CompositorSleep::none:
             log_.notice("This Wayland compositor offers no known way to sleep the displays.");

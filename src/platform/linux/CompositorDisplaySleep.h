@@ -8,6 +8,7 @@
 #include "platform/Displays.h"
 #include "platform/linux/DBusConnection.h"
 #include "platform/linux/UniqueFd.h"
+#include "platform/linux/WlrOutputPower.h"
 
 namespace orvel {
 
@@ -15,11 +16,14 @@ namespace orvel {
 // there when asked: sway's IPC socket (`swaySocket`, from $SWAYSOCK) with "output * power off"
 // (or "dpms off", which sway 1.7 and older take instead); GNOME's org.gnome.Mutter.DisplayConfig,
 // whose PowerSaveMode is set to 3 (off); or KDE's power management, whose "Turn Off Screen"
-// shortcut is invoked through org.kde.kglobalaccel while org.kde.Solid.PowerManagement runs.
+// shortcut is invoked through org.kde.kglobalaccel while org.kde.Solid.PowerManagement runs;
+// or, on other wlroots compositors on `waylandDisplay`, the output power manager (see
+// WlrOutputPower).
 // Nothing waits for an answer; sway's is logged. Threading: main thread only.
 class CompositorDisplaySleep {
   public:
-    CompositorDisplaySleep(std::shared_ptr<DBusConnection> sessionBus, std::string swaySocket);
+    CompositorDisplaySleep(std::shared_ptr<DBusConnection> sessionBus, std::string swaySocket,
+                           std::string waylandDisplay = "");
     ~CompositorDisplaySleep();
     CompositorDisplaySleep(const CompositorDisplaySleep&) = delete;
     CompositorDisplaySleep& operator=(const CompositorDisplaySleep&) = delete;
@@ -39,6 +43,7 @@ class CompositorDisplaySleep {
     std::shared_ptr<BusName> kdePower_;
     std::shared_ptr<BusName> kdeShortcuts_;
     std::unique_ptr<SwayCommand> sway_;
+    WlrOutputPower wlroots_;
     Logger log_{"devices"};
 };
 

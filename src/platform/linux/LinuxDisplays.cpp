@@ -51,10 +51,10 @@ std::vector<fs::path> sortedEntries(const fs::path& folder) {
 
 LinuxDisplays::LinuxDisplays(std::string sysRoot, std::shared_ptr<DBusConnection> systemBus,
                              std::string sessionID, std::shared_ptr<DBusConnection> sessionBus,
-                             std::string swaySocket)
+                             std::string swaySocket, std::string waylandDisplay)
     : sysRoot_(std::move(sysRoot)),
       logind_(std::move(systemBus), std::move(sessionID), "display"),
-      compositor_(std::move(sessionBus), std::move(swaySocket)) {
+      compositor_(std::move(sessionBus), std::move(swaySocket), std::move(waylandDisplay)) {
     refusals_ = logind_.refused.subscribe([this](const std::string& name) {
         if (const auto it = askedBy_.find(name); it != askedBy_.end()) {
             writeRefused.send(it->second);

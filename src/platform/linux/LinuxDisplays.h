@@ -28,7 +28,7 @@ class LinuxDisplays final : public Displays, public Backlight {
     explicit LinuxDisplays(std::string sysRoot, std::shared_ptr<DBusConnection> systemBus = nullptr,
                            std::string sessionID = "",
                            std::shared_ptr<DBusConnection> sessionBus = nullptr,
-                           std::string swaySocket = "");
+                           std::string swaySocket = "", std::string waylandDisplay = "");
 
     std::vector<DisplayDescription> onlineDisplays() override;
     std::optional<double> level(std::uint32_t display) override;

@@ -75,7 +75,8 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
       helperService_(processes_, std::move(config.helperService)),
       helperConnection_(std::move(config.helperSocket)),
       displays_(config.sysRoot, systemBus_, config.sessionID, sessionBus_,
-                xdg::processEnvironment()("SWAYSOCK").value_or("")),
+                xdg::processEnvironment()("SWAYSOCK").value_or(""),
+                xdg::processEnvironment()("WAYLAND_DISPLAY").value_or("")),
       keyboardBacklight_(config.sysRoot, systemBus_, config.sessionID) {
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     if (wayland != nullptr && *wayland != '\0') {
