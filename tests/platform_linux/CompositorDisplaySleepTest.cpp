@@ -17,12 +17,15 @@
 #include "foundation/PollRunLoop.h"
 #include "platform/linux/UniqueFd.h"
 #include "support/BusTest.h"
+#include "support/FakeSway.h"
 #include "support/RealThings.h"
 
 namespace orvel {
 namespace {
 
 using test::BusTest;
+using test::FakeSway;
+using test::SwayIpcTest;
 using test::waitFor;
 
 const DBusObject kMutterProperties{"org.gnome.Mutter.DisplayConfig",
@@ -90,76 +93,6 @@ TEST_F(CompositorDisplaySleepTest, GnomeAndKdeAreAskedThroughWhatTheyServe) {
     EXPECT_EQ(log->messages("devices").size(), 2u) << "only the two asks without a way logged";
 }
 
-// A stand-in for sway's IPC socket: reads each request in i3's framing and answers it as told.
-class FakeSway {
-  public:
-    explicit FakeSway(std::string path) : path_(std::move(path)) {
-        ::unlink(path_.c_str());
-        listener_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
-        listening_ =
-            listener_ &&
-            ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::listen(listener_.get(), 4) == 0;
-    }
-    ~FakeSway() { ::unlink(path_.c_str()); }
-    bool isListening() const { return listening_; }
-
-    // Takes one request if one is waiting and answers it (nothing: closes unanswered); false
-    // while none has come.
-    bool serveOne(const std::optional<std::string>& answer) {
-        UniqueFd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        if (!client) {
-            return false;
-        }
-        char header[14];
-        std::uint32_t length = 0, type = 99;
-        if (::recv(client.get(), header, sizeof header, MSG_WAITALL) != sizeof header) {
-            return true;
-        }
-        std::memcpy(&length, header + 6, 4);
-        std::memcpy(&type, header + 10, 4);
-        std::string payload(length, '\0');
-        (void)::recv(client.get(), payload.data(), length, MSG_WAITALL);
-        requests.push_back(std::string(header, 6) + " " + std::to_string(type) + " " + payload);
-        if (answer) {
-            std::string reply(header, 6);
-            const auto size = static_cast<std::uint32_t>(answer->size());
-            reply.append(reinterpret_cast<const char*>(&size), 4);
-            reply.append(reinterpret_cast<const char*>(&type), 4);
-            reply += *answer;
-            (void)::send(client.get(), reply.data(), reply.size(), MSG_NOSIGNAL);
-        }
-        return true;
-    }
-
-    std::vector<std::string> requests;  // "i3-ipc <type> <command>" each
-
-  private:
-    std::string path_;
-    UniqueFd listener_;
-    bool listening_ = false;
-};
-
-// sway's IPC needs no bus: only a loop and the log.
-class SwayIpcTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        RunLoop::install(std::make_unique<PollRunLoop>());
-        previous_ = installLogSink(log);
-    }
-    void TearDown() override {
-        installLogSink(previous_);
-        RunLoop::install(nullptr);
-    }
-    std::shared_ptr<RecordingLogSink> log = std::make_shared<RecordingLogSink>();
-
-  private:
-    std::shared_ptr<LogSink> previous_;
-};
-
 TEST_F(SwayIpcTest, SwayIsToldOverItsIpcSocketAndARefusalIsLogged) {
     const std::string ok = R"([ { "success": true } ])";
     const std::string refused = R"([ { "success": false, "error": "Invalid output subcommand" } ])";
@@ -190,8 +123,7 @@ TEST_F(SwayIpcTest, SwayIsToldOverItsIpcSocketAndARefusalIsLogged) {
          "sway did not sleep the displays (\"output * power off\"): it closed the connection "
          "unanswered"},
     };
-    const std::string path =
-        ::testing::TempDir() + "/orvel-sway-" + std::to_string(::getpid()) + ".sock";
+    const std::string path = socketPath();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakeSway sway(path);
