@@ -19,6 +19,8 @@
 #include "foundation/PollRunLoop.h"
 #include "platform/linux/UniqueFd.h"
 #include "support/BusTest.h"
+#include "support/FakeSway.h"
+#include "support/HeadlessSway.h"
 #include "support/RealThings.h"
 #include "wlr-output-power-management-unstable-v1-server-protocol.h"
 
@@ -26,6 +28,8 @@ namespace orvel {
 namespace {
 
 using test::BusTest;
+using test::FakeSway;
+using test::SwayIpcTest;
 using test::waitFor;
 
 const DBusObject kMutterProperties{"org.gnome.Mutter.DisplayConfig",
@@ -93,76 +97,6 @@ TEST_F(CompositorDisplaySleepTest, GnomeAndKdeAreAskedThroughWhatTheyServe) {
     EXPECT_EQ(log->messages("devices").size(), 2u) << "only the two asks without a way logged";
 }
 
-// A stand-in for sway's IPC socket: reads each request in i3's framing and answers it as told.
-class FakeSway {
-  public:
-    explicit FakeSway(std::string path) : path_(std::move(path)) {
-        ::unlink(path_.c_str());
-        listener_.reset(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
-        listening_ =
-            listener_ &&
-            ::bind(listener_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::listen(listener_.get(), 4) == 0;
-    }
-    ~FakeSway() { ::unlink(path_.c_str()); }
-    bool isListening() const { return listening_; }
-
-    // Takes one request if one is waiting and answers it (nothing: closes unanswered); false
-    // while none has come.
-    bool serveOne(const std::optional<std::string>& answer) {
-        UniqueFd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-        if (!client) {
-            return false;
-        }
-        char header[14];
-        std::uint32_t length = 0, type = 99;
-        if (::recv(client.get(), header, sizeof header, MSG_WAITALL) != sizeof header) {
-            return true;
-        }
-        std::memcpy(&length, header + 6, 4);
-        std::memcpy(&type, header + 10, 4);
-        std::string payload(length, '\0');
-        (void)::recv(client.get(), payload.data(), length, MSG_WAITALL);
-        requests.push_back(std::string(header, 6) + " " + std::to_string(type) + " " + payload);
-        if (answer) {
-            std::string reply(header, 6);
-            const auto size = static_cast<std::uint32_t>(answer->size());
-            reply.append(reinterpret_cast<const char*>(&size), 4);
-            reply.append(reinterpret_cast<const char*>(&type), 4);
-            reply += *answer;
-            (void)::send(client.get(), reply.data(), reply.size(), MSG_NOSIGNAL);
-        }
-        return true;
-    }
-
-    std::vector<std::string> requests;  // "i3-ipc <type> <command>" each
-
-  private:
-    std::string path_;
-    UniqueFd listener_;
-    bool listening_ = false;
-};
-
-// sway's IPC needs no bus: only a loop and the log.
-class SwayIpcTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        RunLoop::install(std::make_unique<PollRunLoop>());
-        previous_ = installLogSink(log);
-    }
-    void TearDown() override {
-        installLogSink(previous_);
-        RunLoop::install(nullptr);
-    }
-    std::shared_ptr<RecordingLogSink> log = std::make_shared<RecordingLogSink>();
-
-  private:
-    std::shared_ptr<LogSink> previous_;
-};
-
 TEST_F(SwayIpcTest, SwayIsToldOverItsIpcSocketAndARefusalIsLogged) {
     const std::string ok = R"([ { "success": true } ])";
     const std::string refused = R"([ { "success": false, "error": "Invalid output subcommand" } ])";
@@ -193,8 +127,7 @@ TEST_F(SwayIpcTest, SwayIsToldOverItsIpcSocketAndARefusalIsLogged) {
          "sway did not sleep the displays (\"output * power off\"): it closed the connection "
          "unanswered"},
     };
-    const std::string path =
-        ::testing::TempDir() + "/orvel-sway-" + std::to_string(::getpid()) + ".sock";
+    const std::string path = socketPath();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         FakeSway sway(path);
@@ -214,95 +147,8 @@ TEST_F(SwayIpcTest, SwayIsToldOverItsIpcSocketAndARefusalIsLogged) {
     EXPECT_EQ(gone.route(), CompositorSleep::none) << "a socket that is not there offers nothing";
 }
 
-// A headless sway 1.7 or later, run as an unprivileged user when the test runs as root (sway
-// refuses root); its IPC socket once it is up, else empty.
-class HeadlessSway {
-  public:
-    HeadlessSway() {
-        if (::access("/usr/bin/sway", X_OK) != 0) {
-            why_ = "sway is not installed";
-            return;
-        }
-        const passwd* user = ::geteuid() == 0 ? ::getpwnam("cloudsdk") : nullptr;
-        if (::geteuid() == 0 && (user == nullptr || ::access("/usr/sbin/runuser", X_OK) != 0)) {
-            why_ = "running as root, with no unprivileged user to run sway as";
-            return;
-        }
-        runtime_ = ::testing::TempDir() + "/orvel-sway-run-" + std::to_string(::getpid());
-        std::filesystem::create_directories(runtime_);
-        std::filesystem::permissions(runtime_, std::filesystem::perms::owner_all);
-        if (user != nullptr && ::chown(runtime_.c_str(), user->pw_uid, user->pw_gid) != 0) {
-            why_ = "the runtime folder could not be handed to " + std::string(user->pw_name);
-            return;
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::setpgid(0, 0);
-            const int null = ::open("/dev/null", O_RDWR);
-            ::dup2(null, 0);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            const std::string runtime = "XDG_RUNTIME_DIR=" + runtime_;
-            const std::string home = "HOME=" + runtime_;
-            const char* env = "/usr/bin/env";
-            if (user != nullptr) {
-                ::execl("/usr/sbin/runuser", "runuser", "-u", user->pw_name, "--", env, "-i",
-                        runtime.c_str(), home.c_str(), "WLR_BACKENDS=headless",
-                        "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1", "/usr/bin/sway", "-c",
-                        "/dev/null", nullptr);
-            } else {
-                ::execl(env, "env", "-i", runtime.c_str(), home.c_str(), "WLR_BACKENDS=headless",
-                        "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1", "/usr/bin/sway", "-c",
-                        "/dev/null", nullptr);
-            }
-            ::_exit(127);
-        }
-        // Nothing wakes the loop while sway starts, so the folder is looked at until it is up.
-        const bool up = test::waitUntil([&] {
-            std::error_code error;
-            for (const auto& entry : std::filesystem::directory_iterator(runtime_, error)) {
-                const std::string name = entry.path().filename().string();
-                if (name.rfind("sway-ipc.", 0) == 0 && entry.is_socket()) {
-                    socket_ = entry.path().string();
-                    return true;
-                }
-            }
-            return ::waitpid(pid_, nullptr, WNOHANG) == pid_;
-        });
-        if (!up || socket_.empty()) {
-            why_ = "sway did not start here (headless, pixman renderer)";
-        }
-    }
-    ~HeadlessSway() {
-        if (pid_ > 0) {
-            ::kill(-pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        std::error_code error;
-        std::filesystem::remove_all(runtime_, error);
-    }
-    const std::string& socket() const { return socket_; }
-    const std::string& whyNot() const { return why_; }
-    // Its Wayland socket, an absolute path, or empty.
-    std::string waylandDisplay() const {
-        std::error_code error;
-        for (const auto& entry : std::filesystem::directory_iterator(runtime_, error)) {
-            if (entry.path().filename().string().rfind("wayland-", 0) == 0 && entry.is_socket()) {
-                return entry.path().string();
-            }
-        }
-        return "";
-    }
-
-  private:
-    pid_t pid_ = -1;
-    std::string runtime_;
-    std::string socket_;
-    std::string why_;
-};
-
 TEST_F(SwayIpcTest, ARealHeadlessSwayTakesTheRequest) {
-    HeadlessSway sway;
+    test::HeadlessSway sway;
     if (!sway.whyNot().empty()) {
         GTEST_SKIP() << sway.whyNot();
     }
@@ -512,7 +358,7 @@ std::string swayOutputPower(const std::string& socket) {
 }
 
 TEST_F(SwayIpcTest, ARealWlrootsCompositorIsAskedThroughItsOutputPowerManager) {
-    HeadlessSway sway;
+    test::HeadlessSway sway;
     if (!sway.whyNot().empty()) {
         GTEST_SKIP() << sway.whyNot();
     }

@@ -3,8 +3,11 @@
 // against logind's mock on a private bus; everything else is simulated.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
@@ -13,6 +16,7 @@
 #include "platform/linux/LinuxPowerAssertions.h"
 #include "platform/sim/SimBackedPlatform.h"
 #include "support/BusTest.h"
+#include "support/HeadlessSway.h"
 
 namespace orvel {
 namespace {
@@ -118,6 +122,49 @@ TEST_F(DisplayHoldOnTheBusTest, DisableScreenSaverHoldsLogindsIdleLockWhileTheSe
                         "idle: Orvel \u2014 screen saver session keeps the display awake"}));
     Preferences::shared().preventScreenSaver = false;
     EXPECT_TRUE(blocks({"idle: Orvel session keeps the system from idle sleep"}));
+}
+
+// swayidle (1.8) reads logind's BlockInhibited: while it names "idle" no timeout of swayidle's
+// runs, so on a live sway the display hold really keeps the idle daemon from blanking.
+TEST_F(DisplayHoldOnTheBusTest, SwayidleOnALiveSwayWaitsWhileTheDisplayHoldIsHeld) {
+    if (::access("/usr/bin/swayidle", X_OK) != 0) {
+        GTEST_SKIP() << "swayidle is not installed";
+    }
+    test::HeadlessSway sway;
+    if (!sway.whyNot().empty()) {
+        GTEST_SKIP() << sway.whyNot();
+    }
+    SleepOptions options;
+    options.preventDisplaySleep = true;
+    controller().options = options;
+    ASSERT_TRUE(controller().start());
+    ASSERT_TRUE(blocks({"idle: Orvel session keeps the display awake"}));
+
+    const std::string fired = folder() + "/swayidle-fired";
+    std::vector<std::string> environment = busEnvironment();
+    environment.push_back("WAYLAND_DISPLAY=" + sway.waylandDisplay());
+    // "before-sleep" makes swayidle take logind's delay lock: a sign it is up and on this bus.
+    const pid_t swayidle = test::spawn(
+        {"/usr/bin/swayidle", "-w", "timeout", "1", "touch " + fired, "before-sleep", "true"},
+        environment, folder() + "/swayidle.log");
+    ASSERT_GT(swayidle, 0);
+    const bool up = eventually([&] {
+        const auto held = logindInhibitors();
+        return std::any_of(held.begin(), held.end(),
+                           [](const LogindInhibitor& i) { return i.who == "swayidle"; });
+    });
+    // Three of its one-second timeouts go by without it firing.
+    const bool firedWhileHeld =
+        up && test::loop().runFor(3, [&] { return std::filesystem::exists(fired); });
+
+    controller().stop(true);
+    const bool firedAfter =
+        up && test::loop().runFor(10, [&] { return std::filesystem::exists(fired); });
+    ::kill(swayidle, SIGTERM);
+    test::waitForExit(swayidle);
+    ASSERT_TRUE(up) << "swayidle did not come up on the private bus";
+    EXPECT_FALSE(firedWhileHeld) << "swayidle blanked while the display hold was held";
+    EXPECT_TRUE(firedAfter) << "swayidle never fired once the hold was released";
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 #include "foundation/RunLoop.h"
 #include "platform/Displays.h"
 #include "platform/linux/DBusConnection.h"
-#include "platform/linux/UniqueFd.h"
+#include "platform/linux/SwayIpc.h"
 #include "platform/linux/WlrOutputPower.h"
 
 namespace orvel {
@@ -32,7 +32,6 @@ class CompositorDisplaySleep {
     void sleepAll();
 
   private:
-    struct SwayCommand;
     void sendToSway(const char* command, bool fallBack);
     void callBus(const DBusObject& object, const char* member, const DBusConnection::Append& append,
                  const std::string& what);
@@ -42,7 +41,7 @@ class CompositorDisplaySleep {
     std::shared_ptr<BusName> mutter_;
     std::shared_ptr<BusName> kdePower_;
     std::shared_ptr<BusName> kdeShortcuts_;
-    std::unique_ptr<SwayCommand> sway_;
+    std::unique_ptr<SwayRequest> sway_;
     WlrOutputPower wlroots_;
     Logger log_{"devices"};
 };

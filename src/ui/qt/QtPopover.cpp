@@ -12,7 +12,12 @@
 #include <QVBoxLayout>
 #include <QWidget>
 
+#include <unistd.h>
+
+#include <cstdlib>
+
 #include "foundation/RunLoop.h"
+#include "platform/linux/SwayWindowPlacement.h"
 #include "ui/qt/Appearance.h"
 #include "ui/qt/QtRenderer.h"
 
@@ -24,6 +29,18 @@ constexpr int kGap = 4;
 // A click on the tray icon that took the focus from the panel (and so closed it) comes this soon
 // after; it only closes the panel, as the press that closes a popup does.
 constexpr double kClosingClick = 0.5;
+
+// sway's IPC where Orvel's windows are sway's: natively or through its X server.
+std::unique_ptr<SwayWindowPlacement> swayFor(const QString& platform) {
+    const char* socket = std::getenv("SWAYSOCK");
+    const bool onWayland = platform.startsWith(QLatin1String("wayland")) ||
+                           (platform == QLatin1String("xcb") && std::getenv("WAYLAND_DISPLAY"));
+    if (socket == nullptr || !onWayland) {
+        return nullptr;
+    }
+    auto sway = std::make_unique<SwayWindowPlacement>(socket, static_cast<int>(::getpid()));
+    return sway->isAvailable() ? std::move(sway) : nullptr;
+}
 
 bool plainKey(const QKeyEvent& key) {
     return (key.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
@@ -129,8 +146,8 @@ QString QtPopover::defaultPlatform() {
 }
 
 QtPopover::QtPopover(const QString& platform)
-    : panel_(std::make_unique<Panel>(*this)),
-      ownWindow_(platform.startsWith(QLatin1String("wayland"))) {
+    : panel_(std::make_unique<Panel>(*this)), sway_(swayFor(platform)) {
+    ownWindow_ = platform.startsWith(QLatin1String("wayland")) || sway_ != nullptr;
     // What a screen reader and the compositor call the panel's window; not the application's
     // name alone, which the About window goes by.
     panel_->setWindowTitle(QStringLiteral("Orvel Panel"));
@@ -142,6 +159,7 @@ QtPopover::QtPopover(const QString& platform)
 }
 
 QtPopover::~QtPopover() {
+    sway_.reset();  // before the panel, whose hiding cancels it
     renderer_.reset();
     view_.reset();
 }
@@ -237,6 +255,9 @@ void QtPopover::showAt(const Rect& anchor) {
     }
     panel_->show();
     panel_->raise();
+    if (sway_ && !windowed_) {
+        sway_->placeByPointer(kWindowTitle, kGap);
+    }
     if (view_) {
         view_->setShown(true);
     }
@@ -256,18 +277,25 @@ void QtPopover::focusFirstControl() {
 }
 
 void QtPopover::close() {
+    // Hiding the window takes its focus away as it goes (on X11, before it counts as hidden):
+    // that is no click elsewhere.
+    closing_ = true;
     panel_->hide();
+    closing_ = false;
 }
 
 void QtPopover::deactivated() {
     // The window that stands in for a missing tray stays open as any other window does.
-    if (ownWindow_ && transient_ && !windowed_ && panel_->isVisible()) {
+    if (ownWindow_ && transient_ && !windowed_ && !closing_ && panel_->isVisible()) {
         lostFocusAt_ = RunLoop::main().uptime();
         close();
     }
 }
 
 void QtPopover::hidden() {
+    if (sway_) {
+        sway_->cancel();
+    }
     if (view_) {
         view_->setShown(false);
     }

@@ -11,6 +11,10 @@
 
 class QWidget;
 
+namespace orvel {
+class SwayWindowPlacement;
+}
+
 namespace orvel::ui {
 
 class QtRenderer;
@@ -19,7 +23,9 @@ class QtRenderer;
 // does not tell where it is. A transient one closes when the user clicks elsewhere: on X11 it is
 // a popup that does so by itself. On Wayland a popup is drawn inside the window that had the
 // input last, so there the panel is a window of its own, of a fixed size so that tiling
-// compositors float it, and a transient one closes when it loses the focus.
+// compositors float it, and a transient one closes when it loses the focus. Orvel's X11 windows
+// under sway are the same: an X popup would not see a click on the bar. On sway, which places
+// no client's window where asked, sway's IPC puts the panel by the pointer.
 class QtPopover final : public Popover {
   public:
     // `platform`: the Qt platform whose windows the panel is made for.
@@ -63,8 +69,10 @@ class QtPopover final : public Popover {
     // When a transient panel last closed on losing the focus (uptime; negative: never).
     double lostFocusAt_ = -1;
     bool windowed_ = false;
+    bool closing_ = false;  // close() is hiding the panel
     QString panelTitle_;
     double width_ = 0, height_ = 0;
+    std::unique_ptr<SwayWindowPlacement> sway_;
 };
 
 }  // namespace orvel::ui

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "foundation/Json.h"
+#include "foundation/Log.h"
+#include "foundation/RunLoop.h"
+#include "platform/linux/SwayIpc.h"
+
+namespace orvel {
+
+// Puts a window of this process by the pointer on sway, which lets no client place its own
+// window: sway floats it and centres it on the pointer, then it is moved to stand below the
+// pointer (above it near the bottom), inside the usable area of the pointer's output. The window
+// is known by its process and title; until sway holds it (it maps a moment after it is shown),
+// it is asked for again, for a short while. Threading: main thread only.
+class SwayWindowPlacement {
+  public:
+    struct Box {
+        int x = 0, y = 0, width = 0, height = 0;
+        bool operator==(const Box&) const = default;
+    };
+    // The window and the area it may stand in, as sway's tree holds them.
+    struct Found {
+        long long id = 0;
+        Box window;
+        Box area;
+    };
+
+    SwayWindowPlacement(std::string swaySocket, int pid);
+    ~SwayWindowPlacement();
+    SwayWindowPlacement(const SwayWindowPlacement&) = delete;
+    SwayWindowPlacement& operator=(const SwayWindowPlacement&) = delete;
+
+    // Whether sway answers on the socket named at construction ($SWAYSOCK).
+    bool isAvailable() const;
+    // Places the window titled `title` by the pointer, `gap` pixels off it; drops any earlier ask.
+    void placeByPointer(const std::string& title, int gap);
+    void cancel();
+
+    // The window of `pid` titled `title` in sway's tree and the usable area of its workspace.
+    static std::optional<Found> find(const Json& tree, int pid, const std::string& title);
+    // Where a window centred on the pointer goes: below the pointer, or above where there is no
+    // room below, and inside `area`.
+    static Box placed(const Box& centred, const Box& area, int gap);
+
+  private:
+    void ask();
+    void askAgainOrGiveUp(const std::string& why);
+    void readTree();
+    void moveTo(const Found& found);
+    void send(std::uint32_t type, const std::string& payload, SwayRequest::Done done);
+
+    std::string socket_;
+    int pid_;
+    std::string title_;
+    int gap_ = 0;
+    double deadline_ = 0;
+    std::unique_ptr<SwayRequest> request_;
+    Timer retry_;
+    Logger log_{"ui"};
+};
+
+}  // namespace orvel

@@ -1,0 +1,94 @@
+#include "platform/linux/SwayWindowPlacement.h"
+
+#include <gtest/gtest.h>
+
+#include "support/FakeSway.h"
+#include "support/PrivateBus.h"
+
+namespace orvel {
+namespace {
+
+using Box = SwayWindowPlacement::Box;
+using test::FakeSway;
+using test::SwayIpcTest;
+using test::waitFor;
+
+TEST(SwayWindowPlacement, ThePanelStandsByThePointerInsideTheUsableArea) {
+    struct Case {
+        const char* name;
+        int pointerX, pointerY;
+        Box area;
+        int expectedX, expectedY;
+    };
+    // A 322×522 panel, 4 px off the pointer; a 1280×720 output with a 30 px bar on top.
+    const Box topBar{0, 30, 1280, 690};
+    const std::vector<Case> cases = {
+        {"icon at the right end of a top bar", 1252, 15, topBar, 958, 30},
+        {"icon at the left end of a top bar", 10, 15, topBar, 0, 30},
+        {"pointer in the middle", 640, 100, topBar, 479, 104},
+        {"icon on a bottom bar", 1252, 705, {0, 0, 1280, 690}, 958, 168},
+        {"pointer low in the area", 640, 600, topBar, 479, 74},
+        {"second output right of the first", 1300, 15, {1280, 30, 1920, 1050}, 1280, 30},
+        {"area smaller than the panel", 100, 100, {0, 0, 200, 300}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Box centred{c.pointerX - 161, c.pointerY - 261, 322, 522};
+        EXPECT_EQ(SwayWindowPlacement::placed(centred, c.area, 4),
+                  (Box{c.expectedX, c.expectedY, 322, 522}));
+    }
+}
+
+// sway's tree, trimmed: an output with a bar, another Orvel's panel, a container sway leaves
+// untitled (null) and this Orvel's floating panel, centred on the pointer at (1252, 15).
+constexpr const char* kTree = R"({"id": 1, "type": "root", "name": "root", "rect": {"x": 0,
+  "y": 0, "width": 1280, "height": 720}, "nodes": [{"id": 3, "type": "output",
+  "name": "HEADLESS-1", "rect": {"x": 0, "y": 0, "width": 1280, "height": 720},
+  "nodes": [{"id": 4, "type": "workspace", "name": "1", "rect": {"x": 0, "y": 30,
+  "width": 1280, "height": 690}, "nodes": [{"id": 5, "type": "con", "name": null, "pid": null,
+  "rect": {"x": 0, "y": 30, "width": 1280, "height": 690}, "nodes": [{"id": 6, "type": "con",
+  "name": "Orvel Panel", "pid": 99, "rect": {"x": 0, "y": 30, "width": 640, "height": 690},
+  "nodes": []}]}], "floating_nodes": [{"id": 7, "type": "floating_con", "name": "Orvel Panel",
+  "pid": 4242, "rect": {"x": 1091, "y": -246, "width": 322, "height": 522}, "nodes": []}]}]}]})";
+
+TEST_F(SwayIpcTest, ThePanelIsPutByThePointerOnceSwayHoldsIt) {
+    FakeSway sway(socketPath());
+    ASSERT_TRUE(sway.isListening());
+    SwayWindowPlacement placement(socketPath(), 4242);
+    ASSERT_TRUE(placement.isAvailable());
+    placement.placeByPointer("Orvel Panel", 4);
+
+    const std::string ok = R"([ { "success": true } ])";
+    const std::string unmapped = R"([ { "success": false, "error": "No matching node." } ])";
+    const std::string ask =
+        "i3-ipc 0 [pid=4242 title=\"^Orvel Panel$\"] floating enable, move position cursor";
+    // Not in the tree yet; then it is, and goes below the bar at the right end.
+    for (const std::string& answer : {unmapped, ok, std::string(kTree), ok}) {
+        ASSERT_TRUE(waitFor([&] { return sway.serveOne(answer); }));
+    }
+    EXPECT_EQ(sway.requests,
+              (std::vector<std::string>{ask, ask, "i3-ipc 4 ",
+                                        "i3-ipc 0 [con_id=7] move absolute position 958 30"}));
+    EXPECT_TRUE(log->messages("ui").empty());
+
+    // A panel that closes before sway answers is not looked for again.
+    placement.placeByPointer("Orvel Panel", 4);
+    placement.cancel();
+    ASSERT_TRUE(waitFor([&] { return sway.serveOne(unmapped); }));
+    EXPECT_FALSE(test::loop().runFor(0.3, [&] { return sway.serveOne(ok); }))
+        << "asked again after the panel closed";
+}
+
+TEST(SwayWindowPlacement, FindsOnlyThisProcesssWindowWithThatTitle) {
+    auto tree = parseJson(kTree);
+    ASSERT_TRUE(tree);
+    auto found = SwayWindowPlacement::find(*tree, 4242, "Orvel Panel");
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->id, 7);
+    EXPECT_EQ(found->area, (Box{0, 30, 1280, 690}));
+    EXPECT_EQ(SwayWindowPlacement::find(*tree, 4242, "Orvel"), std::nullopt);
+    EXPECT_EQ(SwayWindowPlacement::find(*tree, 1, "Orvel Panel"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace orvel
