@@ -11,14 +11,15 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/AppDelegate.h"
 #include "app/SimulatedMachine.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
-#include "ui/qt/QtEnvironment.h"
 #include "ui/qt/QtShell.h"
 
 using namespace orvel;
@@ -50,12 +51,31 @@ void print(const char* what, const Resident& r, const Resident& base) {
                 (r.file - base.file) / 1024.0);
 }
 
-// Lets the loop run what showing or closing a window queued: layouts, paints, deferred deletes.
-void settle() {
-    for (int i = 0; i < 20; ++i) {
-        ui::QtEnvironment::processEvents();
+// Steps run by the program's own loop, a little apart, as a user's clicks are: what showing or
+// closing a window queued (layouts, paints, widgets deleted later) runs in between.
+class Steps {
+  public:
+    void add(std::function<void()> step) { steps_.push_back(std::move(step)); }
+    void run() {
+        next();
+        RunLoop::main().run();
     }
-}
+
+  private:
+    void next() {
+        timer_ = RunLoop::main().after(0.02, [this] {
+            if (index_ == steps_.size()) {
+                RunLoop::main().quit();
+                return;
+            }
+            steps_[index_++]();
+            next();
+        });
+    }
+    std::vector<std::function<void()>> steps_;
+    std::size_t index_ = 0;
+    Timer timer_;
+};
 
 }  // namespace
 
@@ -79,23 +99,24 @@ int main(int argc, char** argv) {
         shell.installHost(ui::HostCapabilities::of(Platform::current()));
         {
             AppDelegate delegate;
-            delegate.applicationDidFinishLaunching();
-            settle();
-            before = Resident::now();
+            Steps steps;
+            steps.add([&] { delegate.applicationDidFinishLaunching(); });
+            steps.add([] {});
+            steps.add([&] { before = Resident::now(); });
             for (int i = 0; i < cycles; ++i) {
-                delegate.openSettings();
-                settle();
-                delegate.settingsWindow->close();
-                settle();
-                delegate.showHelp();
-                settle();
-                delegate.helpWindow->close();
-                settle();
-                if (i == 0) {
-                    afterFirst = Resident::now();
-                }
+                steps.add([&] { delegate.openSettings(); });
+                steps.add([&] { delegate.settingsWindow->close(); });
+                steps.add([&] { delegate.showHelp(); });
+                steps.add([&] { delegate.helpWindow->close(); });
+                steps.add([] {});
+                steps.add([&, i] {
+                    if (i == 0) {
+                        afterFirst = Resident::now();
+                    }
+                    afterAll = Resident::now();
+                });
             }
-            afterAll = Resident::now();
+            steps.run();
             delegate.applicationWillTerminate();
         }
         Registry::reset();
