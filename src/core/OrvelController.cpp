@@ -1,6 +1,7 @@
 #include "core/OrvelController.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "core/ActivityLog.h"
@@ -17,8 +18,9 @@ namespace orvel {
 
 namespace {
 
-constexpr double kClockInterval = 1.0;
 constexpr double kPowerTickInterval = 5.0;
+// How long the wall clock may go unread while a session runs to a deadline.
+constexpr double kDeadlineCheckInterval = 60.0;
 
 // "logind", "logind and the screen saver", "a, b and c".
 std::string joinedNames(const std::vector<std::string>& names) {
@@ -320,7 +322,7 @@ void OrvelController::stop(bool persist) {
     startedByRuleName = std::nullopt;
     triggerOwnedRuleID_.reset();
     frozenTriggerRemaining_.reset();
-    ticker_.cancel();
+    stopClock();
     refreshLocks();
     if (persist) {
         saveSession();
@@ -549,14 +551,90 @@ void OrvelController::updateRemaining() {
     }
 }
 
-void OrvelController::startTicker() {
-    ticker_.cancel();
+void OrvelController::refreshRemaining() {
     if (!deadline_) {
         return;
     }
-    ticker_ = RunLoop::main().every(kClockInterval, [weakSelf = weakRef(*this)] {
+    // Unchanged, it is not published again: nothing shown needs redrawing.
+    const auto r = std::max<std::int64_t>(roundedSeconds(deadline_->timeIntervalSince(now())), 0);
+    if (r != secondsRemaining()) {
+        secondsRemaining = r;
+    }
+}
+
+void OrvelController::stopClock() {
+    ticker_.cancel();
+    deadlineTimer_.cancel();
+}
+
+void OrvelController::startTicker() {
+    stopClock();
+    armDeadline();
+    armTick();
+}
+
+void OrvelController::armDeadline() {
+    if (!deadline_) {
+        return;
+    }
+    const double left = std::max(0.0, deadline_->timeIntervalSince(now()));
+    // The deadline is wall-clock time and the timer runs on the monotonic clock: a clock set
+    // forward is caught at the next check, at most a minute away. A check before the deadline
+    // publishes nothing, so that nothing is redrawn.
+    deadlineTimer_ =
+        RunLoop::main().after(std::min(left, kDeadlineCheckInterval), [weakSelf = weakRef(*this)] {
+            auto* self = weakSelf.get();
+            if (self == nullptr || !self->deadline_) {
+                return;
+            }
+            if (roundedSeconds(self->deadline_->timeIntervalSince(now())) <= 0) {
+                self->updateRemaining();
+            } else {
+                self->armDeadline();
+            }
+        });
+}
+
+void OrvelController::armTick() {
+    if (!deadline_ || countdowns_.empty()) {
+        return;
+    }
+    // Ticks fall where the shown value changes: on whole intervals before the deadline.
+    const double left = std::max(0.0, deadline_->timeIntervalSince(now()));
+    const double interval = *countdowns_.begin();
+    double next = std::fmod(left, interval);
+    if (next < 1e-6) {
+        next = interval;
+    }
+    ticker_ = RunLoop::main().after(std::min(next, left), [weakSelf = weakRef(*this)] {
         if (auto* self = weakSelf.get()) {
             self->updateRemaining();
+            if (self->isActive()) {
+                self->armTick();
+            }
+        }
+    });
+}
+
+Subscription OrvelController::showCountdown(double interval) {
+    const auto it = countdowns_.insert(std::max(interval, 1.0));
+    const bool faster = it == countdowns_.begin();
+    refreshRemaining();
+    if (faster && isActive()) {
+        ticker_.cancel();
+        armTick();
+    }
+    return Subscription([weakSelf = weakRef(*this), interval = *it] {
+        auto* self = weakSelf.get();
+        if (self == nullptr) {
+            return;
+        }
+        self->countdowns_.erase(self->countdowns_.find(interval));
+        if (self->countdowns_.empty() || *self->countdowns_.begin() > interval) {
+            self->ticker_.cancel();
+            if (self->isActive()) {
+                self->armTick();
+            }
         }
     });
 }
@@ -587,9 +665,10 @@ void OrvelController::willSleep() {
     if (triggerOwnedRuleID_) {
         if (deadline_) {
             // The rule's session keeps its remainder over sleep.
+            refreshRemaining();
             frozenTriggerRemaining_ = secondsRemaining();
             deadline_.reset();
-            ticker_.cancel();
+            stopClock();
         }
         return;
     }
@@ -600,7 +679,15 @@ void OrvelController::willSleep() {
 }
 
 void OrvelController::didWake() {
-    if (!isActive() || deadline_) {
+    if (!isActive()) {
+        return;
+    }
+    if (deadline_) {
+        // The wall clock went on while the machine slept; the timers did not.
+        updateRemaining();
+        if (isActive()) {
+            startTicker();
+        }
         return;
     }
     if (prefs_.reassertOnWake() || triggerOwnedRuleID_) {
@@ -674,6 +761,7 @@ void OrvelController::powerTick() {
 
 void OrvelController::batteryOffFired() {
     batteryOffTimer_ = Timer();
+    refreshRemaining();
     PowerSafety* safety = neighbours_.powerSafety ? &neighbours_.powerSafety() : nullptr;
     if (isOnACPower(powerSources_) || !isActive() || (safety != nullptr && safety->runsOnUPS())) {
         return;

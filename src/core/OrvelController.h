@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "core/DurationPreset.h"
@@ -116,7 +117,14 @@ class OrvelController final : public ObservableObject,
     std::string statusText() const;
     std::string formatRemaining() const;
 
+    // Keeps `secondsRemaining` current to within `interval` seconds while the handle lives: a
+    // countdown on screen. It is brought up to date at once. With no countdown shown nothing
+    // ticks; the session still ends at its deadline.
+    Subscription showCountdown(double interval);
+
+    // Whether the countdown ticks (only while one is shown).
     bool hasTicker() const { return ticker_.isValid(); }
+    bool hasDeadlineTimer() const { return deadlineTimer_.isValid(); }
     bool hasBatteryOffTimer() const { return batteryOffTimer_.isValid(); }
 
   private:
@@ -147,7 +155,13 @@ class OrvelController final : public ObservableObject,
 
     // The clock, sleep and wake, power rules and restoration.
     void updateRemaining();
+    // `secondsRemaining` as of now, without ending the session.
+    void refreshRemaining();
+    // Arms the deadline and, while a countdown is shown, the next tick; or neither.
     void startTicker();
+    void armDeadline();
+    void armTick();
+    void stopClock();
     void endSession();
     void willSleep();
     void didWake();
@@ -173,6 +187,9 @@ class OrvelController final : public ObservableObject,
     bool endingNaturally_ = false;
     bool endedBySleep_ = false;
     Timer ticker_;
+    Timer deadlineTimer_;
+    // The intervals of the countdowns shown.
+    std::multiset<double> countdowns_;
     Timer powerTicker_;
     Timer batteryOffTimer_;
     SubscriptionBag bag_;

@@ -296,7 +296,10 @@ View MenuView::header(double s) {
                        .disabled(blocked.has_value())
                        .help(blocked.value_or(""))})
         .padding(kEdgeHorizontal, 12)
-        .padding(kEdgeTop, 8);
+        .padding(kEdgeTop, 8)
+        // The time left ticks by the second only while the panel shows it.
+        .onAppear([this] { countdown_ = c_.showCountdown(1); })
+        .onDisappear([this] { countdown_.cancel(); });
 }
 
 View MenuView::noticeRow(double s) {

@@ -96,6 +96,7 @@ class MenuView final : public ui::ViewComponent {
     SystemA11y& a11y_;
     UserDefaults& defaults_;
     Processes& processes_;
+    Subscription countdown_;  // while the header is shown
 };
 
 }  // namespace orvel

@@ -91,6 +91,13 @@ StatusItemController* StatusItemController::current() {
 
 void StatusItemController::refresh() {
     ++refreshCount_;
+    // The title counts down in seconds; nothing need tick while no tray shows it.
+    const bool countdownShown = item_->hasButton() && item_->isInTray() != false &&
+                                prefs_.showTimer() && controller_.isActive() &&
+                                controller_.deadline().has_value();
+    if (countdownShown != countdown_.isActive()) {
+        countdown_ = countdownShown ? controller_.showCountdown(1) : Subscription();
+    }
     if (item_->hasButton()) {
         item_->setLook(currentLook());
         item_->setMenu(currentMenu());

@@ -117,6 +117,7 @@ class StatusItemController final : public WeakReferenceable {
     double trayGrace_ = kTrayGraceSeconds;
     Timer trayWait_;
     SubscriptionBag observations_;
+    Subscription countdown_;  // while the title shows the time left
 };
 
 }  // namespace orvel

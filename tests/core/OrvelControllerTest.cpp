@@ -149,7 +149,7 @@ TEST_F(OrvelControllerTest, APresetChosenDuringASessionCountsFromTheChoice) {
     loop().advance(600);
     c.selectPreset(DurationPreset::h1);
     EXPECT_DOUBLE_EQ(c.deadline()->timeIntervalSince(now()), 3600);
-    EXPECT_TRUE(c.hasTicker());
+    EXPECT_TRUE(c.hasDeadlineTimer());
     loop().advance(1);
     EXPECT_EQ(c.formatRemaining(), "59:59");
     EXPECT_EQ(prefs().loadSession()->preset, DurationPreset::h1);

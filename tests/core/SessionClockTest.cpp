@@ -62,6 +62,45 @@ TEST_F(SessionClockTest, AFifteenMinuteSessionCountsDownAndEndsOnTheRightTick) {
     EXPECT_EQ(statusItem().refreshCount() > 899, true) << "every tick refreshes the status item";
 }
 
+TEST_F(SessionClockTest, WithNoCountdownShownNothingTicksAndTheSessionEndsAtItsDeadline) {
+    prefs().showTimer = false;
+    OrvelController& c = controller();
+    c.selectPreset(DurationPreset::m15);
+    c.start();
+    loop().drain();
+    const auto redraws = statusItem().refreshCount();
+    loop().advance(899.5);
+    EXPECT_TRUE(c.isActive());
+    EXPECT_FALSE(c.hasTicker());
+    EXPECT_EQ(statusItem().refreshCount(), redraws) << "nothing shown changed";
+    loop().advance(0.5);
+    EXPECT_FALSE(c.isActive());
+    EXPECT_EQ(notificationTitles(), (std::vector<std::string>{"Orvel finished"}));
+
+    // The title shows the time left: it counts down by the second from the moment it shows.
+    c.start();
+    loop().advance(10);
+    prefs().showTimer = true;
+    loop().drain();
+    EXPECT_TRUE(c.hasTicker());
+    EXPECT_EQ(statusItem().item().look().title, " 14:50");
+    loop().advance(1);
+    EXPECT_EQ(statusItem().item().look().title, " 14:49");
+    prefs().showTimer = false;
+    loop().drain();
+    EXPECT_FALSE(c.hasTicker());
+}
+
+TEST_F(SessionClockTest, AClockSetPastTheDeadlineEndsTheSessionWithinAMinute) {
+    prefs().showTimer = false;
+    OrvelController& c = controller();
+    c.startForSeconds(3600);
+    loop().drain();
+    loop().setNow(now() + 7200.0);
+    loop().advance(60);
+    EXPECT_FALSE(c.isActive());
+}
+
 TEST_F(SessionClockTest, NoNotificationWhenSwitchedOffOrRefused) {
     OrvelController& c = controller();
     prefs().notifyOnEnd = false;
@@ -293,8 +332,8 @@ TEST_F(SessionClockTest, BatteryOffAfterADelayAndWithRecoveryKeepsTheRemainder) 
     loop().advance(1);
     EXPECT_FALSE(c.isActive());
     ASSERT_TRUE(PowerTriggerCenter::shared().pending);
-    // The remainder as the clock last published it, one tick before the timer fired.
-    EXPECT_EQ(PowerTriggerCenter::shared().pending->remaining, 3600 - 604);
+    // The remainder when the timer fired, 605 s into the hour.
+    EXPECT_EQ(PowerTriggerCenter::shared().pending->remaining, 3600 - 605);
     ASSERT_EQ(PowerTriggerCenter::shared().holds().size(), 1u);
     EXPECT_EQ(PowerTriggerCenter::shared().holds()[0].label, "Computer battery");
     EXPECT_EQ(PowerTriggerCenter::shared().notice()->text, "Waiting: battery above 50%");

@@ -540,6 +540,21 @@ TEST_F(MenuViewTest, ChoosingTheTickedTimedRowAgainRestartsTheCountdown) {
     EXPECT_TRUE(shown("-t 900")) << "the row's own flag";
 }
 
+TEST_F(MenuViewTest, ThePanelShowsTheTimeLeftTheMomentItOpensAndTicksOnlyWhileOpen) {
+    prefs().showTimer = false;
+    controller().startForSeconds(900);
+    loop().advance(100);
+    EXPECT_FALSE(controller().hasTicker()) << "closed, nothing shows the time";
+    EXPECT_TRUE(shown("Awake for 13:20"));
+    loop().advance(1);
+    EXPECT_TRUE(shown("Awake for 13:19"));
+    popover().close();
+    loop().drain();
+    EXPECT_FALSE(controller().hasTicker());
+    loop().advance(59);
+    EXPECT_TRUE(shown("Awake for 12:20")) << "right again when it opens again";
+}
+
 TEST_F(MenuViewTest, MakeThisARuleShowsOnlyWhileWaitingForANamedApplication) {
     EXPECT_FALSE(panel().control("Make this a rule\u2026"));
     const RunningApplication editor =

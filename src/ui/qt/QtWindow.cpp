@@ -7,13 +7,17 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPixmapCache>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <QWindow>
 
+#include <malloc.h>
+
 #include <sstream>
 
+#include "foundation/RunLoop.h"
 #include "platform/UserDefaults.h"
 #include "ui/qt/QtHost.h"
 #include "ui/qt/QtRenderer.h"
@@ -69,6 +73,10 @@ class QtWindow::Frame final : public QWidget {
         }
         QWidget::mousePressEvent(event);
     }
+
+  public:
+    // The native window and its backing store go; showing again makes them anew.
+    void releaseNative() { destroy(); }
 
   private:
     QtWindow& owner_;
@@ -181,6 +189,26 @@ std::shared_ptr<ViewComponent> QtWindow::content() const {
     return view_ ? view_->root() : nullptr;
 }
 
+void QtWindow::park() {
+    if (!renderer_) {
+        return;
+    }
+    renderer_.reset();
+    frame_->releaseNative();
+    // Freed blocks go back to the system only when the allocator is asked to; widgets deleted
+    // later in this turn are freed by then.
+    RunLoop::main().async([] {
+        QPixmapCache::clear();
+        malloc_trim(0);
+    });
+}
+
+void QtWindow::unpark() {
+    if (view_ && !renderer_) {
+        renderer_ = std::make_unique<QtRenderer>(*view_, *contentArea_);
+    }
+}
+
 void QtWindow::setContentSize(double width, double height) {
     sized_ = true;
     const int extra =
@@ -281,6 +309,7 @@ void QtWindow::frameChanged() {
 
 void QtWindow::makeKeyAndOrderFront() {
     const bool wasVisible = frame_->isVisible();
+    unpark();
     if (!sized_) {
         // A window nobody sized fits its content.
         fitToContent();
@@ -310,6 +339,7 @@ void QtWindow::close() {
     if (view_) {
         view_->setShown(false);
     }
+    park();
     if (onClose) {
         auto handler = onClose;
         handler();

@@ -57,6 +57,11 @@ class QtWindow final : public Window {
     void applyFlags();
     void applyResizable();
     void fitToContent();
+    // A closed window keeps its content and view tree, and with them what the user chose, but
+    // gives back what drawing it built: its widgets and its native window, made again when it
+    // shows.
+    void park();
+    void unpark();
 
     QtHost& host_;
     std::unique_ptr<Frame> frame_;

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
@@ -86,6 +87,35 @@ TEST_F(QtWindowTest, TheWindowManagersCloseHidesTheWindowAndCallsOnCloseOnce) {
     EXPECT_EQ(closes, 1);
     window->makeKeyAndOrderFront();
     EXPECT_TRUE(window->isVisible()) << "the window is kept for reuse";
+}
+
+TEST_F(QtWindowTest, AClosedWindowGivesBackItsWidgetsAndShowsTheSameContentAgain) {
+    int evaluations = 0;
+    auto content = std::make_shared<Static>([&evaluations] {
+        ++evaluations;
+        return VStack({Text("Hello"), Text("again")}).padding(20);
+    });
+    auto window = makeWindow(content);
+    window->setContentSize(300, 200);
+    window->makeKeyAndOrderFront();
+    settle();
+    auto& qt = static_cast<QtWindow&>(*window);
+    const auto labels = [&qt] { return qt.widget()->findChildren<QLabel*>().size(); };
+    ASSERT_GE(labels(), 2);
+    const QRect frame = qt.widget()->geometry();
+
+    window->close();
+    settle();
+    EXPECT_EQ(labels(), 0) << "the widgets are gone";
+    EXPECT_EQ(qt.widget()->windowHandle(), nullptr) << "and the native window";
+    EXPECT_EQ(window->content(), content);
+
+    const int before = evaluations;
+    window->makeKeyAndOrderFront();
+    settle();
+    EXPECT_GE(labels(), 2);
+    EXPECT_EQ(evaluations, before) << "the view tree was kept";
+    EXPECT_EQ(qt.widget()->geometry(), frame);
 }
 
 TEST_F(QtWindowTest, AFixedSizeWindowKeepsItsContentSizeWhenCentred) {
