@@ -121,13 +121,15 @@ void LinuxPowerSources::watchUevents(std::optional<UniqueFd> socket) {
         sockaddr_nl address{};
         address.nl_family = AF_NETLINK;
         address.nl_groups = 1;  // the kernel's own uevents
+        int error = uevents_ ? 0 : errno;
         if (uevents_ &&
             ::bind(uevents_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            error = errno;
             uevents_.reset();
         }
         if (!uevents_) {
             log_.error(std::string("Could not follow the kernel's power supply events: ") +
-                       std::strerror(errno));
+                       std::strerror(error));
             return;
         }
     }
