@@ -257,6 +257,10 @@ TEST_F(SessionClockTest, PowerChangesAreNoticedWithinFiveSecondsAndOnlyOnChange)
     loop().advance(0.1);
     EXPECT_FALSE(c.isActive());
     EXPECT_FALSE(c.isOnAC());
+    EXPECT_EQ(sim().log().messages("power"),
+              std::vector<std::string>{
+                  "This system does not announce power changes: looking for one every 5 seconds"})
+        << "said once";
 }
 
 TEST_F(SessionClockTest, AnAnnouncedPowerChangeActsAtOnceWithNoTimerWhileIdle) {
@@ -271,6 +275,7 @@ TEST_F(SessionClockTest, AnAnnouncedPowerChangeActsAtOnceWithNoTimerWhileIdle) {
     EXPECT_FALSE(c.isOnAC());
     sim().powerSources().setOnAC(true);
     EXPECT_TRUE(c.isOnAC());
+    EXPECT_TRUE(sim().log().messages("power").empty());
 }
 
 TEST_F(SessionClockTest, UnpluggingWithDeactivateOnBatteryEndsAtOnceAndLogsIt) {
