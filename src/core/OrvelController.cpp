@@ -9,8 +9,10 @@
 #include "core/Preferences.h"
 #include "core/UserNotification.h"
 #include "foundation/Localization.h"
+#include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "platform/PowerAssertions.h"
+#include "platform/PowerSources.h"
 #include "platform/Processes.h"
 #include "platform/Workspace.h"
 
@@ -77,11 +79,16 @@ OrvelController::OrvelController(Preferences& prefs, Workspace& workspace,
         prefs_.engine.subscribe([this](const EngineKind& kind) { engineChanged(kind); }));
 
     WeakRef<OrvelController> weakSelf = weakRef(*this);
-    powerTicker_ = RunLoop::main().every(kPowerTickInterval, [weakSelf] {
-        if (auto* self = weakSelf.get()) {
-            self->powerTick();
-        }
-    });
+    bag_.push_back(powerSources_.powerStateDidChange.subscribe([this] { powerTick(); }));
+    if (!powerSources_.announcesChanges()) {
+        Logger("power").notice(
+            "This system does not announce power changes: looking for one every 5 seconds");
+        powerTicker_ = RunLoop::main().every(kPowerTickInterval, [weakSelf] {
+            if (auto* self = weakSelf.get()) {
+                self->powerTick();
+            }
+        });
+    }
     RunLoop::main().async([weakSelf] {
         if (auto* self = weakSelf.get()) {
             self->restoreSession();

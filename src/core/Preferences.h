@@ -87,7 +87,7 @@ class Preferences final : public ObservableObject, public WeakReferenceable {
             }
         }
         // Called with each later value (not the current one).
-        Subscription subscribe(std::function<void(const T&)> handler) {
+        Subscription subscribe(std::function<void(const T&)> handler) const {
             return value_.subscribe(std::move(handler));
         }
         void reload() override { set((owner_.*reader_)(key(), registered_)); }

@@ -77,11 +77,21 @@ DriveKeepAlive::DriveKeepAlive(Volumes& volumes, UncachedReader& reader, Network
     });
     load();
     rescan();
-    scheduler_ = RunLoop::main().every(kSchedulerPeriod, [weakSelf = weakRef(*this)] {
-        if (auto* self = weakSelf.get()) {
-            self->tick();
-        }
-    });
+    // The scheduler runs only while some drive is switched on: with none, no tick can read.
+    drivesWatch_ = drives.subscribe([this](const std::vector<Drive>&) { armScheduler(); });
+    armScheduler();
+}
+
+void DriveKeepAlive::armScheduler() {
+    if (!anyDriveEnabled()) {
+        scheduler_.cancel();
+    } else if (!scheduler_) {
+        scheduler_ = RunLoop::main().every(kSchedulerPeriod, [weakSelf = weakRef(*this)] {
+            if (auto* self = weakSelf.get()) {
+                self->tick();
+            }
+        });
+    }
 }
 
 DriveKeepAlive::~DriveKeepAlive() {

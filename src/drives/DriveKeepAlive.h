@@ -130,6 +130,7 @@ class DriveKeepAlive final : public ObservableObject,
     static Result<UncachedRead> readOneFile(UncachedReader& reader, const std::string& path);
 
   private:
+    void armScheduler();
     void load();
     void read(const Drive& drive, bool manual);
     void queueRead(const Drive& drive, bool manual);
@@ -185,6 +186,7 @@ class DriveKeepAlive final : public ObservableObject,
     };
     std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
     Timer scheduler_;
+    Subscription drivesWatch_;
     std::set<std::string> remountsInFlight_;
     std::map<std::string, RemountAttempt> remounts_;
     // Captured on the main thread: worker tasks never ask the platform for them.

@@ -51,7 +51,7 @@ class Published {
     }
 
     // Called with each later value; the current value is not replayed.
-    Subscription subscribe(std::function<void(const T&)> handler) {
+    Subscription subscribe(std::function<void(const T&)> handler) const {
         ORVEL_ASSERT_MAIN_THREAD("Published::subscribe");
         return changed_.subscribe(std::move(handler));
     }

@@ -56,7 +56,8 @@ class Signal {
         }
     }
 
-    Subscription subscribe(std::function<void(const Args&...)> handler) {
+    // Const: following an object does not change it.
+    Subscription subscribe(std::function<void(const Args&...)> handler) const {
         auto slot = std::make_shared<Slot>(Slot{std::move(handler), true});
         state_->slots.push_back(slot);
         std::weak_ptr<State> weakState = state_;

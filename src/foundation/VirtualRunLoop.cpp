@@ -44,6 +44,14 @@ std::shared_ptr<SerialQueue> VirtualRunLoop::makeSerialQueue(std::string name) {
     return std::make_shared<InlineSerialQueue>(*this, std::move(name));
 }
 
+std::optional<double> VirtualRunLoop::nextTimerIn() const {
+    const double due = nextTimerDue();
+    if (due < 0) {
+        return std::nullopt;
+    }
+    return std::max(0.0, due - uptime());
+}
+
 void VirtualRunLoop::drain() {
     for (;;) {
         runPending();

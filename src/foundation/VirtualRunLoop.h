@@ -1,6 +1,7 @@
 #pragma once
 
 #include <mutex>
+#include <optional>
 
 #include "foundation/RunLoop.h"
 
@@ -29,6 +30,9 @@ class VirtualRunLoop final : public RunLoop {
     void sleepMachine(double seconds);
     // Moves the wall clock (a user changing the clock); the monotonic clock is untouched.
     void setNow(Date date);
+
+    // Seconds until the next timer falls due; nothing when no timer is armed (an idle program).
+    std::optional<double> nextTimerIn() const;
 
     // Advances to each next timer in turn until quit(); returns at once when nothing is left.
     void run() override;

@@ -20,11 +20,14 @@ SystemA11y& SystemA11y::shared() {
 SystemA11y::SystemA11y(AccessibilityDisplay& display) : display_(display) {
     refresh();
     changes_ = display_.displayOptionsDidChange.subscribe([this] { changed(); });
-    timer_ = RunLoop::main().every(kRefreshInterval, [weakSelf = weakRef(*this)] {
-        if (auto* self = weakSelf.get()) {
-            self->refresh();
-        }
-    });
+    // The text size may change unannounced: look for it now and then.
+    if (!display_.announcesTextSizeChanges()) {
+        timer_ = RunLoop::main().every(kRefreshInterval, [weakSelf = weakRef(*this)] {
+            if (auto* self = weakSelf.get()) {
+                self->refresh();
+            }
+        });
+    }
 }
 
 void SystemA11y::changed() {

@@ -22,6 +22,10 @@ class AccessibilityDisplay {
     // Whether a screen reader is running for this session.
     virtual bool screenReaderEnabled() = 0;
 
+    // Whether displayOptionsDidChange tells of text size changes too; when false, callers must
+    // look again now and then to notice one.
+    virtual bool announcesTextSizeChanges() const { return false; }
+
     // One of the three settings changed. A change of the text size alone may go unannounced.
     Signal<> displayOptionsDidChange;
 };

@@ -41,11 +41,15 @@ class PowerSources {
   public:
     virtual ~PowerSources() = default;
 
-    // A fresh reading; nothing when the power sources cannot be read at all.
+    // A reading taken after the last change announced (those who look at one change may share
+    // it); nothing when the power sources cannot be read at all.
     virtual std::optional<PowerSourcesSnapshot> snapshot() = 0;
     virtual bool isLowPowerModeEnabled() = 0;
+    // Whether powerStateDidChange is sent for every change of the sources; when false, callers
+    // must look again now and then to notice one.
+    virtual bool announcesChanges() const { return false; }
 
-    // Power Saver was switched on or off.
+    // Power Saver was switched on or off, or (where announcesChanges()) a source changed.
     Signal<> powerStateDidChange;
 };
 

@@ -73,16 +73,22 @@ const char* label(PowerTriggerCenter::SimulationKind kind) {
 }  // namespace
 
 void PowerTriggerCenter::start() {
+    lastLowPower_ = sources_.isLowPowerModeEnabled();
     powerStateSubscription_ = sources_.powerStateDidChange.subscribe([weakSelf = weakRef(*this)] {
         auto* self = weakSelf.get();
         if (self == nullptr) {
             return;
         }
-        if (self->simulationActive()) {
+        const bool lowPower = self->sources_.isLowPowerModeEnabled();
+        if (self->sources_.announcesChanges() && lowPower == self->lastLowPower_) {
+            // A source changed, not Power Saver.
+            self->evaluate();
+        } else if (self->simulationActive()) {
             self->clearSimulation();
         } else {
-            self->setLowPowerMode(self->sources_.isLowPowerModeEnabled());
+            self->setLowPowerMode(lowPower);
         }
+        self->lastLowPower_ = lowPower;
     });
     // A stale UPS mark would let wall power end a later manual session.
     sessionSubscription_ =
@@ -91,14 +97,35 @@ void PowerTriggerCenter::start() {
                 self->upsStartedSession = false;
             }
         });
-    ticker_ = RunLoop::main().every(kTickSeconds, [weakSelf = weakRef(*this)] {
-        if (auto* self = weakSelf.get()) {
-            self->evaluate();
-        }
-    });
+    if (!sources_.announcesChanges()) {
+        ticker_ = RunLoop::main().every(kTickSeconds, [weakSelf = weakRef(*this)] {
+            if (auto* self = weakSelf.get()) {
+                self->evaluate();
+            }
+        });
+    }
+    // Without the tick a new floor would wait for the battery's next change.
+    for (const auto* floor : {&prefs_.lowBattPct, &prefs_.battRecoverPct}) {
+        floorSubscriptions_.push_back(floor->subscribe([this](std::int64_t) { evaluateSoon(); }));
+    }
+    floorSubscriptions_.push_back(prefs_.lowBattEnd.subscribe([this](bool) { evaluateSoon(); }));
     started_ = true;
     started.send();
     evaluate();
+}
+
+void PowerTriggerCenter::evaluateSoon() {
+    // A later turn: settings are stored and reloaded several at a time.
+    if (evaluationQueued_) {
+        return;
+    }
+    evaluationQueued_ = true;
+    RunLoop::main().async([weakSelf = weakRef(*this)] {
+        if (auto* self = weakSelf.get()) {
+            self->evaluationQueued_ = false;
+            self->evaluate();
+        }
+    });
 }
 
 void PowerTriggerCenter::readPowerState() {

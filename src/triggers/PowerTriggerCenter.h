@@ -87,8 +87,9 @@ class PowerTriggerCenter final : public ObservableObject,
     // Whether the machine was on wall power at the last evaluation (real readings only).
     std::optional<bool> lastRealOnAC;
 
-    // Follows Power Saver and the controller, evaluates every 10 s and once now. Called once
-    // by start-up.
+    // Follows Power Saver, the power sources, the battery floors and the controller, and
+    // evaluates once now: on every announced change, or every 10 s where the platform announces
+    // none. Called once by start-up.
     void start();
     // Reads the power state and applies the floors, the recovery and the UPS transitions.
     void evaluate();
@@ -139,6 +140,7 @@ class PowerTriggerCenter final : public ObservableObject,
   private:
     std::optional<std::int64_t> currentPercent() const;
     bool hasHold(const std::string& id) const;
+    void evaluateSoon();
 
     PowerSources& sources_;
     Notifications& notifications_;
@@ -149,6 +151,9 @@ class PowerTriggerCenter final : public ObservableObject,
     Timer ticker_;
     Subscription powerStateSubscription_;
     Subscription sessionSubscription_;
+    SubscriptionBag floorSubscriptions_;
+    bool lastLowPower_ = false;
+    bool evaluationQueued_ = false;
 };
 
 // The operating system's version as "major.minor.patch" ("12.0.0").

@@ -129,6 +129,15 @@ TEST_F(AppDelegateTest, WithAssentStartUpContinuesAtOnceInOrder) {
     EXPECT_EQ(host().mainMenuInstalls(), 1) << "installed on the next loop turn";
 }
 
+TEST_F(AppDelegateTest, IdleWithNoSessionNoRuleAndNoWindowNothingIsScheduled) {
+    // A desktop that announces what it changes, as the Linux one does.
+    sim().accessibilityDisplay().setAnnouncesTextSizeChanges(true);
+    assentGiven();
+    launch();
+    loop().advance(60);  // start-up's own waits run out
+    EXPECT_EQ(loop().nextTimerIn(), std::nullopt);
+}
+
 TEST_F(AppDelegateTest, EveryWindowOperationFirstClosesThePanel) {
     assentGiven();
     launch();

@@ -426,6 +426,24 @@ TEST_F(DriveKeepAliveTest, SwitchingADriveOnReadsItAtOnceButOtherEditsDoNot) {
     EXPECT_EQ(activityTitles().size(), 0u);  // an automatic read is not logged
 }
 
+TEST_F(DriveKeepAliveTest, TheSchedulerRunsOnlyWhileADriveIsOn) {
+    sim().volumes().setVolumes({disk("U1", "One", "/media/one")});
+    sim().uncachedReader().setDirectory("/media/one", {{"data.bin", true}});
+    start();
+    EXPECT_FALSE(loop().nextTimerIn()) << "no drive on: nothing to tick for";
+    edit("U1", [](Drive& d) {
+        d.enabled = true;
+        d.lifecycle = Lifecycle::always;
+        d.intervalOverride = 30;
+    });
+    EXPECT_EQ(loop().nextTimerIn(), DriveKeepAlive::kSchedulerPeriod);
+    loop().advance(45);
+    EXPECT_EQ(readTargets().size(), 2u) << "read when switched on and again once due";
+    edit("U1", [](Drive& d) { d.enabled = false; });
+    loop().drain();
+    EXPECT_FALSE(loop().nextTimerIn());
+}
+
 TEST_F(DriveKeepAliveTest, TicksReadDrivesThatAreDue) {
     // The first tick comes 15 s after creation; lastRead is given as an age at that tick.
     struct Case {

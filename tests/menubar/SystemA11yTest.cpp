@@ -73,5 +73,14 @@ TEST_F(SystemA11yTest, AnnouncedChangesAreMirroredOnTheNextTurnAndTextSizeWithin
     EXPECT_DOUBLE_EQ(a11y().textFactor(), 1.5);
 }
 
+TEST_F(SystemA11yTest, ADesktopThatAnnouncesTextSizeIsNeverPolled) {
+    display().setAnnouncesTextSizeChanges(true);
+    a11y();
+    EXPECT_FALSE(loop().nextTimerIn());
+    display().setBodyFontSize(19.5);
+    loop().drain();
+    EXPECT_DOUBLE_EQ(a11y().textFactor(), 1.5);
+}
+
 }  // namespace
 }  // namespace orvel

@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string_view>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "support/BusTest.h"
 #include "support/PropertyValuePrinter.h"
 
@@ -91,7 +97,7 @@ class LinuxPowerSourcesBusTest : public BusTest {
 
 TEST_F(LinuxPowerSourcesBusTest, LowPowerModeFollowsThePowerSaverProfile) {
     startService("power_profiles_daemon");
-    LinuxPowerSources sources(kSysfs + "laptop-on-ac", system);
+    LinuxPowerSources sources(kSysfs + "laptop-on-ac", system, UniqueFd());
     int changes = 0;
     Subscription subscription = sources.powerStateDidChange.subscribe([&] { ++changes; });
     ASSERT_TRUE(waitFor([&] { return system->namesKnown(); }));
@@ -158,7 +164,9 @@ TEST_F(LinuxPowerSourcesBusTest, UPowerUPSDevicesAreListedAndPowerTheMachineWith
     const char* ups = "/org/freedesktop/UPower/devices/ups0";
     setDevice(ups, 3, 4);  // a UPS, fully charged
 
-    LinuxPowerSources sources(kSysfs + "desktop", system);
+    LinuxPowerSources sources(kSysfs + "desktop", system, UniqueFd());
+    int changes = 0;
+    Subscription subscription = sources.powerStateDidChange.subscribe([&] { ++changes; });
     const auto upsSource = [](const char* state, bool charging) {
         return PropertyDictionary{{kType, kUPS},           {kName, "Back room UPS"},
                                   {kIsCharging, charging}, {kPowerSourceState, state},
@@ -172,7 +180,9 @@ TEST_F(LinuxPowerSourcesBusTest, UPowerUPSDevicesAreListedAndPowerTheMachineWith
     EXPECT_TRUE(waitFor([&] { return matches({upsSource(kACPower, false)}, kACPower); }))
         << "read once at start";
 
+    const int before = changes;
     setDevice(ups, 3, 2);  // discharging, while the mains supply is still online
+    EXPECT_TRUE(waitFor([&] { return changes > before; })) << "UPower's change is announced";
     EXPECT_TRUE(waitFor([&] { return matches({upsSource(kBatteryPower, false)}, kACPower); }));
 
     add("RemoveDevice", "o", "/org/freedesktop/UPower/devices/mains");
@@ -184,6 +194,49 @@ TEST_F(LinuxPowerSourcesBusTest, UPowerUPSDevicesAreListedAndPowerTheMachineWith
 
     add("RemoveDevice", "o", ups);
     EXPECT_TRUE(waitFor([&] { return matches({}, kACPower); }));
+}
+
+TEST_F(LinuxPowerSourcesBusTest, KernelPowerSupplyEventsAreAnnouncedOnceAndReadAfresh) {
+    // The supplies' folder swaps from mains to battery the way the kernel's files change.
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("orvel-uevents-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root);
+    std::filesystem::create_directory_symlink(kSysfs + "laptop-on-ac/class", root / "class");
+    int ends[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, ends), 0);
+    UniqueFd kernel(ends[0]);
+    LinuxPowerSources sources(root.string(), nullptr, UniqueFd(ends[1]));
+    EXPECT_TRUE(sources.announcesChanges());
+    int changes = 0;
+    std::optional<std::string> providing;
+    Subscription subscription = sources.powerStateDidChange.subscribe([&] {
+        ++changes;
+        providing = sources.snapshot()->providingPowerSourceType;
+    });
+    EXPECT_EQ(sources.snapshot()->providingPowerSourceType, std::string(kACPower));
+
+    const auto send = [&](std::string_view event) {
+        ASSERT_EQ(::send(kernel.get(), event.data(), event.size(), 0),
+                  static_cast<ssize_t>(event.size()));
+    };
+    using namespace std::string_view_literals;
+    send("change@/devices/platform/usb/input7\0ACTION=change\0SUBSYSTEM=input\0"sv);
+    std::filesystem::remove(root / "class");
+    std::filesystem::create_directory_symlink(kSysfs + "laptop-on-battery/class", root / "class");
+    // One unplug: the mains supply and the battery each tell of it.
+    send(
+        "change@/devices/LNXSYSTM:00/ACPI0003:00/power_supply/AC\0ACTION=change\0"
+        "SUBSYSTEM=power_supply\0POWER_SUPPLY_ONLINE=0\0"sv);
+    send(
+        "change@/devices/LNXSYSTM:00/PNP0C0A:00/power_supply/BAT0\0ACTION=change\0"
+        "SUBSYSTEM=power_supply\0POWER_SUPPLY_STATUS=Discharging\0"sv);
+    // All three were waiting before the loop ran: anything they announce has been sent once
+    // the first announcement is seen.
+    ASSERT_TRUE(waitFor([&] { return changes > 0; }));
+    EXPECT_EQ(changes, 1) << "a burst is one change; other subsystems none";
+    EXPECT_EQ(providing, std::string(kBatteryPower)) << "read afresh, not the earlier reading";
+    std::filesystem::remove_all(root);
 }
 
 }  // namespace

@@ -182,9 +182,11 @@ class PowerCentreRunTest : public PowerTriggerCenterTest {
         prefs().battRecover = true;
     }
     PowerTriggerCenter& center() { return PowerTriggerCenter::shared(); }
+    // The level first: each change is announced, and a level the test does not mean must not
+    // be seen on battery.
     void onBattery(int percent) {
-        sim().powerSources().setOnAC(false);
         sim().powerSources().setBatteryPercent(percent);
+        sim().powerSources().setOnAC(false);
     }
     void tick() { loop().advance(10); }
     // Whether the activity log holds this "kind|title|detail" line (entries land on the next turn).
@@ -234,10 +236,31 @@ TEST_F(PowerCentreRunTest, TheFloorEndsTheSessionAndRecoveryResumesIt) {
     EXPECT_TRUE(has("info|Computer battery recovered above 50%|"));
     EXPECT_TRUE(
         has("started|Orvel re-enabled \u2014 battery recovered|Resumed the "
-            "battery-ended session \u2014 with 59 min remaining"));
+            "battery-ended session \u2014 with 60 min remaining"));
     loop().drain();
     EXPECT_EQ(notificationTitles(), (std::vector<std::string>{"Orvel ended", "Orvel re-enabled"}));
     EXPECT_FALSE(center().notice());
+}
+
+TEST_F(PowerCentreRunTest, AnAnnouncedDropEndsTheSessionWithNoTimerOfItsOwn) {
+    prefs().lowBattEnd = true;
+    center().start();
+    loop().drain();
+    EXPECT_FALSE(loop().nextTimerIn()) << "idle: nothing to look at until the machine tells";
+    onBattery(50);
+    controller().startForSeconds(std::nullopt);
+    sim().powerSources().setBatteryPercent(20);
+    EXPECT_FALSE(controller().isActive());
+    EXPECT_TRUE(center().macTripped);
+}
+
+TEST_F(PowerCentreRunTest, AFloorSetBelowTheLevelActsWithoutWaitingForTheNextChange) {
+    onBattery(15);
+    center().start();
+    controller().startForSeconds(std::nullopt);
+    prefs().lowBattEnd = true;
+    loop().drain();
+    EXPECT_FALSE(controller().isActive());
 }
 
 TEST_F(PowerCentreRunTest, FloorEdgeCases) {

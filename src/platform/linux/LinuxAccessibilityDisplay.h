@@ -22,6 +22,8 @@ class LinuxAccessibilityDisplay final : public AccessibilityDisplay {
     bool shouldIncreaseContrast() override;
     bool shouldDifferentiateWithoutColor() override { return false; }
     double bodyFontSize() override;
+    // The portal tells of every setting it mirrors.
+    bool announcesTextSizeChanges() const override { return true; }
     // org.a11y.Status's ScreenReaderEnabled on the AT-SPI bus launcher, mirrored from its
     // PropertiesChanged; off until it answers and where there is none.
     bool screenReaderEnabled() override;

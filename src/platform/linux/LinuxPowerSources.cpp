@@ -6,8 +6,11 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 
 #include <fcntl.h>
+#include <linux/netlink.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 namespace orvel {
@@ -32,6 +35,9 @@ constexpr std::uint32_t kUPowerCharging = 1;
 constexpr std::uint32_t kUPowerDischarging = 2;
 constexpr const char* kActiveProfile = "ActiveProfile";
 constexpr const char* kPowerSaver = "power-saver";
+// Long enough for everyone who looks at one change, short enough for a battery level that
+// changes unannounced.
+constexpr double kReadingReuseSeconds = 1.0;
 
 std::optional<std::string> readAttribute(const std::string& folder, const char* name) {
     return readSysfsAttribute(folder + "/" + name);
@@ -67,8 +73,10 @@ struct Supply {
 
 }  // namespace
 
-LinuxPowerSources::LinuxPowerSources(std::string sysRoot, std::shared_ptr<DBusConnection> systemBus)
+LinuxPowerSources::LinuxPowerSources(std::string sysRoot, std::shared_ptr<DBusConnection> systemBus,
+                                     std::optional<UniqueFd> uevents)
     : root_(std::move(sysRoot)), bus_(std::move(systemBus)) {
+    watchUevents(std::move(uevents));
     if (!bus_) {
         return;
     }
@@ -86,6 +94,96 @@ LinuxPowerSources::LinuxPowerSources(std::string sysRoot, std::shared_ptr<DBusCo
 LinuxPowerSources::~LinuxPowerSources() = default;
 
 std::optional<PowerSourcesSnapshot> LinuxPowerSources::snapshot() {
+    const double now = RunLoop::hasMain() ? RunLoop::main().uptime() : 0.0;
+    if (reading_ && now - readAt_ < kReadingReuseSeconds) {
+        return *reading_;
+    }
+    auto fresh = read();
+    if (RunLoop::hasMain()) {
+        reading_ = fresh;
+        readAt_ = now;
+    }
+    return fresh;
+}
+
+void LinuxPowerSources::watchUevents(std::optional<UniqueFd> socket) {
+    if (!RunLoop::hasMain()) {
+        return;
+    }
+    if (socket) {
+        uevents_ = std::move(*socket);
+        if (!uevents_) {
+            return;
+        }
+    } else {
+        uevents_.reset(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                                NETLINK_KOBJECT_UEVENT));
+        sockaddr_nl address{};
+        address.nl_family = AF_NETLINK;
+        address.nl_groups = 1;  // the kernel's own uevents
+        int error = uevents_ ? 0 : errno;
+        if (uevents_ &&
+            ::bind(uevents_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            error = errno;
+            uevents_.reset();
+        }
+        if (!uevents_) {
+            log_.error(std::string("Could not follow the kernel's power supply events: ") +
+                       std::strerror(error));
+            return;
+        }
+    }
+    ueventWatch_ = RunLoop::main().watchFd(uevents_.get(), kFdReadable, [this](unsigned events) {
+        readUevents();
+        if ((events & kFdHangUp) != 0) {
+            ueventWatch_.cancel();
+        }
+    });
+}
+
+void LinuxPowerSources::readUevents() {
+    bool powerSupply = false;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t length = ::recv(uevents_.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+        if (length < 0 && (errno == EINTR || errno == ENOBUFS)) {
+            // Events were lost when the socket overflowed: any of them may have been ours.
+            powerSupply = powerSupply || errno == ENOBUFS;
+            continue;
+        }
+        if (length <= 0) {
+            break;
+        }
+        // "action@devpath", then KEY=value fields, each ended by a NUL.
+        const std::string_view message(buffer, static_cast<std::size_t>(length));
+        for (std::size_t at = 0; at < message.size();) {
+            const std::size_t end = std::min(message.find('\0', at), message.size());
+            if (message.substr(at, end - at) == "SUBSYSTEM=power_supply") {
+                powerSupply = true;
+            }
+            at = end + 1;
+        }
+    }
+    if (powerSupply) {
+        sourcesChanged();
+    }
+}
+
+void LinuxPowerSources::sourcesChanged() {
+    reading_.reset();
+    if (announcing_ || !RunLoop::hasMain()) {
+        return;
+    }
+    announcing_ = true;
+    RunLoop::main().async([weakSelf = weakRef(*this)] {
+        if (auto* self = weakSelf.get()) {
+            self->announcing_ = false;
+            self->powerStateDidChange.send();
+        }
+    });
+}
+
+std::optional<PowerSourcesSnapshot> LinuxPowerSources::read() {
     const std::string folder = root_ + "/class/power_supply";
     const FolderNames listing = listFolder(folder);
     if (!listing.opened) {
@@ -286,7 +384,10 @@ void LinuxPowerSources::followUPower() {
         upowerChanged_.reset();
         upowerQuery_.reset();
         upowerReads_.clear();
-        upowerDevices_.clear();
+        if (!upowerDevices_.empty()) {
+            upowerDevices_.clear();
+            sourcesChanged();
+        }
         return;
     }
     if (upowerAdded_.isActive()) {
@@ -311,18 +412,26 @@ void LinuxPowerSources::followUPower() {
                                          if (auto path = devicePath(m)) {
                                              upowerReads_.erase(*path);
                                              upowerDevices_.erase(*path);
+                                             sourcesChanged();
                                          }
                                      });
     auto changed = bus_->matchSignal(
         kUPower, nullptr, kProperties, "PropertiesChanged", [this](sd_bus_message* m) {
             const char* interface = nullptr;
             const char* path = sd_bus_message_get_path(m);
-            if (path == nullptr || sd_bus_message_read(m, "s", &interface) < 0 ||
-                std::string_view(interface) != kUPowerDevice) {
+            if (path == nullptr || sd_bus_message_read(m, "s", &interface) < 0) {
+                return;
+            }
+            if (std::string_view(interface) == kUPower) {
+                sourcesChanged();  // OnBattery
+                return;
+            }
+            if (std::string_view(interface) != kUPowerDevice) {
                 return;
             }
             if (auto found = upowerDevices_.find(path); found != upowerDevices_.end()) {
                 readUPowerProperties(m, found->second);
+                sourcesChanged();
             }
         });
     if (!added || !removed || !changed) {
@@ -374,6 +483,7 @@ void LinuxPowerSources::readUPowerDevice(const std::string& path) {
                 UPowerDevice device;
                 readUPowerProperties(reply, device);
                 upowerDevices_[path] = device;
+                sourcesChanged();
             }
             upowerReads_.erase(path);
         });

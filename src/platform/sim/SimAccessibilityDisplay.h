@@ -5,7 +5,7 @@
 namespace orvel {
 
 // Accessibility display settings that tests set. Setting a flag announces the change, as the
-// desktop does; setting the text size does not.
+// desktop does; setting the text size does not, unless the test asks for a desktop that does.
 class SimAccessibilityDisplay final : public AccessibilityDisplay {
   public:
     bool shouldReduceTransparency() override { return reduceTransparency_; }
@@ -26,7 +26,15 @@ class SimAccessibilityDisplay final : public AccessibilityDisplay {
         differentiateWithoutColor_ = on;
         displayOptionsDidChange.send();
     }
-    void setBodyFontSize(double points) { bodySize_ = points; }
+    void setBodyFontSize(double points) {
+        bodySize_ = points;
+        if (announcesTextSize_) {
+            displayOptionsDidChange.send();
+        }
+    }
+    // A desktop that announces text size changes too.
+    void setAnnouncesTextSizeChanges(bool announces) { announcesTextSize_ = announces; }
+    bool announcesTextSizeChanges() const override { return announcesTextSize_; }
     void setScreenReaderEnabled(bool on) { screenReader_ = on; }
 
   private:
@@ -35,6 +43,7 @@ class SimAccessibilityDisplay final : public AccessibilityDisplay {
     bool differentiateWithoutColor_ = false;
     double bodySize_ = kStandardBodySize;
     bool screenReader_ = false;
+    bool announcesTextSize_ = false;
 };
 
 }  // namespace orvel

@@ -34,6 +34,22 @@ std::optional<PowerSourcesSnapshot> SimPowerSources::snapshot() {
     return snapshot_;
 }
 
+void SimPowerSources::changed() {
+    if (announces_) {
+        powerStateDidChange.send();
+    }
+}
+
+void SimPowerSources::setSources(PowerSourcesSnapshot snapshot) {
+    snapshot_ = std::move(snapshot);
+    changed();
+}
+
+void SimPowerSources::setUnreadable(bool unreadable) {
+    unreadable_ = unreadable;
+    changed();
+}
+
 void SimPowerSources::setOnAC(bool onAC) {
     for (auto& source : snapshot_.sources) {
         if (isType(source, kInternalBattery)) {
@@ -44,6 +60,7 @@ void SimPowerSources::setOnAC(bool onAC) {
     if (snapshot_.providingPowerSourceType != kUPSPower) {
         snapshot_.providingPowerSourceType = onAC ? kACPower : kBatteryPower;
     }
+    changed();
 }
 
 void SimPowerSources::setBatteryPercent(int percent) {
@@ -53,12 +70,14 @@ void SimPowerSources::setBatteryPercent(int percent) {
             source.insert_or_assign(kMaxCapacity, 100);
         }
     }
+    changed();
 }
 
 void SimPowerSources::removeBatteries() {
     std::erase_if(snapshot_.sources,
                   [](const PropertyDictionary& s) { return isType(s, kInternalBattery); });
     snapshot_.providingPowerSourceType = kACPower;
+    changed();
 }
 
 void SimPowerSources::setUPS(bool present, bool powering) {
@@ -74,6 +93,7 @@ void SimPowerSources::setUPS(bool present, bool powering) {
     } else if (snapshot_.providingPowerSourceType == kUPSPower) {
         snapshot_.providingPowerSourceType = kACPower;
     }
+    changed();
 }
 
 void SimPowerSources::setLowPowerMode(bool on) {
