@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/syscall.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -271,6 +272,7 @@ LinuxWorkspace::LinuxWorkspace(std::shared_ptr<DBusConnection> systemBus, Proces
     didLaunchApplication.setSubscribersChanged([this] { launchListenersChanged(); });
     willSleep.setSubscribersChanged([this] { sleepListenersChanged(); });
     didWake.setSubscribersChanged([this] { sleepListenersChanged(); });
+    clockDidChange.setSubscribersChanged([this] { clockListenersChanged(); });
     if (bus_) {
         logind_ = bus_->watchName(kLogindManager.service);
         logindWatch_ = logind_->changed.subscribe([this](BusNameState) { followLogind(); });
@@ -285,6 +287,7 @@ LinuxWorkspace::~LinuxWorkspace() {
     didLaunchApplication.setSubscribersChanged(nullptr);
     willSleep.setSubscribersChanged(nullptr);
     didWake.setSubscribersChanged(nullptr);
+    clockDidChange.setSubscribersChanged(nullptr);
 }
 
 // Desktop entries ------------------------------------------------------------------------------
@@ -848,6 +851,42 @@ std::optional<ApplicationBundle> LinuxWorkspace::bundle(std::string_view url) {
 
 // Sleep is followed, and logind's delay lock held, only while someone listens for sleep or wake:
 // nothing of Orvel shows in logind's list before a service wants to hear of sleep.
+void LinuxWorkspace::clockListenersChanged() {
+    if (clockDidChange.subscriberCount() == 0) {
+        clockWatch_ = FdWatch();
+        clockTimer_ = UniqueFd();
+        return;
+    }
+    if (clockTimer_) {
+        return;
+    }
+    clockTimer_ = UniqueFd(::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC));
+    if (!clockTimer_ || !armClockWatch()) {
+        log_.error(std::string("Changes of the clock are not noticed (") + std::strerror(errno) +
+                   ").");
+        clockTimer_ = UniqueFd();
+        return;
+    }
+    clockWatch_ = RunLoop::main().watchFd(clockTimer_.get(), kFdReadable, [this](unsigned) {
+        std::uint64_t expirations = 0;
+        const bool set =
+            ::read(clockTimer_.get(), &expirations, sizeof expirations) < 0 && errno == ECANCELED;
+        // A cancelled timer stays cancelled until it is armed again.
+        armClockWatch();
+        if (set) {
+            clockDidChange.send();
+        }
+    });
+}
+
+bool LinuxWorkspace::armClockWatch() {
+    itimerspec when{};
+    when.it_value.tv_sec =
+        static_cast<time_t>(RunLoop::main().now().unixTime()) + 100L * 365 * 86400;
+    return ::timerfd_settime(clockTimer_.get(), TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &when,
+                             nullptr) == 0;
+}
+
 void LinuxWorkspace::sleepListenersChanged() {
     const bool listening = willSleep.subscriberCount() + didWake.subscriberCount() > 0;
     if (listening == followingSleep_) {

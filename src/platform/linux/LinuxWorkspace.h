@@ -64,6 +64,9 @@ struct LinuxWorkspaceOptions {
 // first reading after subscribing is the baseline).
 // Desktop entries are indexed once, and again only after their folders change.
 //
+// Clock changes come from a timerfd on the wall clock that the kernel cancels whenever the clock
+// is set (also on waking), followed only while clockDidChange has listeners.
+//
 // openApplication() runs a desktop entry's Exec line (field codes dropped) as a detached child and
 // completes once a new process of the user's runs the entry's program, or after openTimeout.
 class LinuxWorkspace final : public Workspace, public WeakReferenceable {
@@ -130,6 +133,8 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     void followLogind();
     void takeDelayLock();
     void sleepListenersChanged();
+    void clockListenersChanged();
+    bool armClockWatch();
     void prepareForSleep(bool sleeping);
     void lookForOpened(Opening* opening);
     void finishOpening(Opening* opening, Result<RunningApplication> result);
@@ -180,6 +185,10 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     bool sleeping_ = false;
     bool followingSleep_ = false;
     bool logindReported_ = false;
+    // A wall-clock timer far ahead that the kernel cancels when the clock is set, while someone
+    // listens for clock changes.
+    UniqueFd clockTimer_;
+    FdWatch clockWatch_;
     Logger log_{"workspace"};
 };
 
