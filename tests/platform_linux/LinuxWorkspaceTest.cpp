@@ -789,11 +789,13 @@ TEST_F(LinuxWorkspaceReadingTest, AReadingOpensOnlyProcessesItHasNotSeenBefore) 
     loop->advance(1);
     EXPECT_TRUE(listed(editor)) << "known: taken from the last reading";
     EXPECT_TRUE(listed(viewer)) << "new: read";
-    reading();
+    loop->drain();
     EXPECT_EQ(launched, (std::vector<RunningApplication>{{viewer, "org.example.Viewer", "Viewer",
                                                           ActivationPolicy::regular,
                                                           entry("org.example.Viewer")}}))
-        << "a launch the listing found first is still reported";
+        << "a launch the listing found is told at once, not at the launch watch's next look";
+    reading();
+    EXPECT_EQ(launched.size(), 1U) << "and only once";
 
     // Long after, with no reading since, another process holds the editor's pid.
     listening.cancel();

@@ -499,8 +499,25 @@ void LinuxWorkspace::readProcesses() {
     }
     const bool report = launchBaseline_;
     launchBaseline_ = didLaunchApplication.subscriberCount() > 0;
-    if (report && launchBaseline_) {
+    if (report && launchBaseline_ && !launched.empty()) {
+        // Told on the next turn, after whoever asked for the reading has had its list.
+        if (pendingLaunches_.empty()) {
+            const auto alive = weakRef(*this);
+            RunLoop::main().async([this, alive] {
+                if (alive) {
+                    sendLaunches();
+                }
+            });
+        }
         pendingLaunches_.insert(pendingLaunches_.end(), launched.begin(), launched.end());
+    }
+}
+
+void LinuxWorkspace::sendLaunches() {
+    const std::vector<RunningApplication> launched = std::move(pendingLaunches_);
+    pendingLaunches_.clear();
+    for (const auto& app : launched) {
+        didLaunchApplication.send(app);
     }
 }
 
@@ -571,13 +588,11 @@ void LinuxWorkspace::scheduleLaunchCheck() {
 }
 
 void LinuxWorkspace::checkLaunches() {
-    readProcesses();
-    // Also those that a reading for runningApplications() found since the last look.
-    const std::vector<RunningApplication> launched = std::move(pendingLaunches_);
-    pendingLaunches_.clear();
-    for (const auto& app : launched) {
-        didLaunchApplication.send(app);
+    // A reading for runningApplications() since the last look has found the launches already.
+    if (RunLoop::main().uptime() - lastReading_ >= options_.launchInterval) {
+        readProcesses();
     }
+    sendLaunches();
 }
 
 // Opening applications -------------------------------------------------------------------------

@@ -60,8 +60,9 @@ struct LinuxWorkspaceOptions {
 // Every application returned (by runningApplications() or the launch watch) is watched through
 // a pidfd, and its exit sends didTerminateApplication. Every reading lists /proc and opens only
 // the processes it has not seen before (known by pid and start time). Launches are those new
-// processes, sent every launchInterval seconds while didLaunchApplication has subscribers (the
-// first reading after subscribing is the baseline).
+// processes, told while didLaunchApplication has subscribers (the first reading after
+// subscribing is the baseline): on the turn after the reading that found them, by a reading every
+// launchInterval seconds unless runningApplications() has read more recently.
 // Desktop entries are indexed once, and again only after their folders change.
 //
 // Clock changes come from a timerfd on the wall clock that the kernel cancels whenever the clock
@@ -130,6 +131,7 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     void launchListenersChanged();
     void scheduleLaunchCheck();
     void checkLaunches();
+    void sendLaunches();
     void followLogind();
     void takeDelayLock();
     void sleepListenersChanged();
@@ -170,7 +172,7 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     static constexpr double kTrustedReadingSeconds = 30;
     std::map<pid_t, KnownProcess> known_;
     double lastReading_ = -kTrustedReadingSeconds - 1;
-    // Launches found since the last look of the launch watch, and whether its baseline is taken.
+    // Launches found and not told yet, and whether the launch watch's baseline is taken.
     std::vector<RunningApplication> pendingLaunches_;
     bool launchBaseline_ = false;
     Timer launchTimer_;
