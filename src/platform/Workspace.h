@@ -92,6 +92,9 @@ class Workspace {
     Signal<> willSleep;
     // The machine has woken.
     Signal<> didWake;
+    // The wall clock was set (by hand, by time synchronisation, or on waking): a time reached by
+    // a timer on the monotonic clock no longer tells where the wall clock stands.
+    Signal<> clockDidChange;
     // An application has launched or terminated.
     Signal<RunningApplication> didLaunchApplication;
     Signal<RunningApplication> didTerminateApplication;

@@ -29,6 +29,16 @@ bool onRuleDays(const TriggerRule& rule, Date day) {
            rule.schedDays->end();
 }
 
+// A window's length in elapsed time: across a daylight-saving change the wall-clock end moves by
+// the change. An end at or before the start spans midnight.
+double windowSeconds(const TriggerRule& rule) {
+    std::int64_t length = *rule.schedEndMin - *rule.schedStartMin;
+    if (length <= 0) {
+        length += 1440;
+    }
+    return static_cast<double>(length) * 60.0;
+}
+
 }  // namespace
 
 ScheduleTriggerSource& ScheduleTriggerSource::shared() {
@@ -56,12 +66,7 @@ bool ScheduleTriggerSource::isActive(const TriggerRule& rule, Date date) {
     if (!rule.enabled || rule.isOneShot() || !rule.schedStartMin || !rule.schedEndMin) {
         return false;
     }
-    std::int64_t length = *rule.schedEndMin - *rule.schedStartMin;
-    if (length <= 0) {
-        length += 1440;
-    }
-    // Elapsed time: across a daylight-saving change the wall-clock end moves by the change.
-    const double seconds = static_cast<double>(length) * 60.0;
+    const double seconds = windowSeconds(rule);
     for (int k = 0; k <= 1; ++k) {
         const Date day = addingDays(date, -k);
         if (!onRuleDays(rule, day)) {
@@ -124,9 +129,10 @@ void ScheduleTriggerSource::start(const std::vector<TriggerRule>& rules) {
     }
     if (!running_) {
         running_ = true;
-        timer_ = RunLoop::main().every(
-            kTickSeconds, [this] { tick(); }, TimerMode::Common);
         wakeObserver_ = workspace_.didWake.subscribe([this] { tick(); });
+        clockObserver_ = workspace_.clockDidChange.subscribe([this] { step(false); });
+    } else if (lastTick_) {
+        lastTick_ = std::max(*lastTick_, now() - kTickSeconds);
     }
     activeNow.clear();
     for (const auto& rule : rules_) {
@@ -142,6 +148,7 @@ void ScheduleTriggerSource::stop() {
     running_ = false;
     timer_.cancel();
     wakeObserver_.cancel();
+    clockObserver_.cancel();
     rules_.clear();
     activeNow.clear();
     WakeHelperClient& client = neighbours_.wakeHelper();
@@ -153,14 +160,33 @@ void ScheduleTriggerSource::stop() {
 }
 
 void ScheduleTriggerSource::tick() {
+    step(true);
+}
+
+void ScheduleTriggerSource::step(bool store) {
     const Date current = now();
     const double stored = defaults_.doubleForKey(kLastTickKey);
-    const Date last = stored > 0 ? Date::fromUnix(stored) : current - 1.0;
-    // Stored before anything is reported: a tick nested in this one starts from here.
-    defaults_.setDouble(kLastTickKey, current.unixTime());
+    Date last = stored > 0 ? Date::fromUnix(stored) : current - 1.0;
+    if (lastTick_ && *lastTick_ > last) {
+        last = *lastTick_;
+    }
+    // A tick nested in this one starts from here.
+    lastTick_ = current;
 
     // A copy: marking a one-shot re-synchronises the sources, which replaces the rules.
     const std::vector<TriggerRule> rules = rules_;
+    const bool paused = neighbours_.engine().isPaused();
+    const auto catchUpFrom = [&](const TriggerRule& rule) {
+        return rule.isOneShot() ? Date{-Date::kDistantFutureSeconds} : last;
+    };
+    const bool due = std::any_of(rules.begin(), rules.end(), [&](const TriggerRule& rule) {
+        return !(rule.isOneShot() && paused) &&
+               !dueOccurrences(rule, catchUpFrom(rule), current).empty();
+    });
+    // Stored before anything is reported.
+    if (store || due) {
+        defaults_.setDouble(kLastTickKey, current.unixTime());
+    }
     std::set<UUID> nowActive;
     for (const auto& rule : rules) {
         if (isActive(rule, current)) {
@@ -180,15 +206,13 @@ void ScheduleTriggerSource::tick() {
     }
     activeNow = nowActive;
 
-    const bool paused = engine.isPaused();
     for (const auto& rule : rules) {
         // A pause leaves one-time dates pending; they are looked for from the distant past so
         // one that fell due during the pause, or before it was switched on, is still found.
         if (rule.isOneShot() && paused) {
             continue;
         }
-        const Date from = rule.isOneShot() ? Date{-Date::kDistantFutureSeconds} : last;
-        for (const Date occurrence : dueOccurrences(rule, from, current)) {
+        for (const Date occurrence : dueOccurrences(rule, catchUpFrom(rule), current)) {
             const double lateness = current.timeIntervalSince(occurrence);
             if (lateness > kGraceSeconds) {
                 ActivityLog::add(ActivityEntry::make(
@@ -210,6 +234,69 @@ void ScheduleTriggerSource::tick() {
         }
     }
     syncWakes();
+    armTimer();
+}
+
+std::optional<Date> ScheduleTriggerSource::nextBoundary(Date date) const {
+    std::optional<Date> next;
+    const auto consider = [&](Date candidate) {
+        if (candidate > date && (!next || candidate < *next)) {
+            next = candidate;
+        }
+    };
+    bool wakes = false;
+    for (const auto& rule : rules_) {
+        if (!rule.enabled) {
+            continue;
+        }
+        wakes = wakes || rule.wakeMac == true;
+        if (rule.isOneShot()) {
+            if (!rule.firedAt && rule.schedDate) {
+                consider(*rule.schedDate);
+            }
+            continue;
+        }
+        // From yesterday's start, whose window may still be open, to a week ahead: every weekday.
+        for (int k = -1; k <= 7 && rule.schedStartMin; ++k) {
+            const Date day = addingDays(date, k);
+            const auto start = onRuleDays(rule, day) ? startOn(rule, day) : std::nullopt;
+            if (!start) {
+                continue;
+            }
+            consider(*start);
+            if (rule.schedEndMin) {
+                consider(*start + windowSeconds(rule));
+            }
+        }
+    }
+    if (wakes) {
+        // The wake dates reach over the days from today's: a new day brings a new date in.
+        consider(startOfDay(addingDays(date, 1)));
+    }
+    return next;
+}
+
+void ScheduleTriggerSource::armTimer() {
+    timer_.cancel();
+    if (!running_) {
+        return;
+    }
+    const Date current = now();
+    const auto next = nextBoundary(current);
+    std::optional<double> wait;
+    if (next) {
+        wait = next->timeIntervalSince(current);
+    }
+    // Wake dates waiting for a helper that is not active: its state is looked at as often as
+    // before, so that an approval given outside Orvel is acted on as soon.
+    const WakeHelperClient& client = neighbours_.wakeHelper();
+    if (!client.lastSynced.empty() && client.state() != WakeHelperClient::State::active) {
+        wait = std::min(wait.value_or(kTickSeconds), kTickSeconds);
+    }
+    if (wait) {
+        timer_ = RunLoop::main().after(
+            *wait, [this] { step(false); }, TimerMode::Common);
+    }
 }
 
 void ScheduleTriggerSource::fired(const TriggerRule& rule, TriggerEngine::EdgeOutcome outcome) {

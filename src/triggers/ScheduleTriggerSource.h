@@ -34,13 +34,24 @@ struct ScheduleNeighbours {
 // Turns the clock into rule events for schedule rules: windows (edges when they open and
 // close), fire-at times and one-time dates (each occurrence reported once as appeared).
 //
-// A tick runs every 20 s and at every wake: it stores its time under "sched.lastTick" before
-// reporting anything, reports window edges, then catches up the occurrences that fell due since
-// the previous tick, firing those within the grace period and logging the older ones as missed.
-// Every tick ends by handing the upcoming wake dates to the wake helper. Main thread only.
+// A tick runs at the next boundary (a window opening or closing, an occurrence falling due), at
+// every wake and whenever the wall clock is set: it reports window edges, then catches up the
+// occurrences that fell due since the previous tick, firing those within the grace period and
+// logging the older ones as missed. Every tick ends by handing the upcoming wake dates to the
+// wake helper and arming the timer for the next boundary (or sooner, while wake dates wait for
+// a helper that is not active). Main thread only.
+//
+// The time of the tick is stored under "sched.lastTick", before anything is reported, when an
+// occurrence is due, when rules are handed over and at a wake; the ticks in between only reach
+// a window edge or nothing. So the stored time may be older than the last tick, but no
+// occurrence of the rules lies between the two, and after a crash the next start catches up
+// exactly what the crashed run had not.
 class ScheduleTriggerSource {
   public:
     static constexpr const char* kLastTickKey = "sched.lastTick";
+    // How far back a rule handed over while running is caught up (as far as a tick every 20 s
+    // would have reached), and how often a helper that is not active is looked at while wake
+    // dates wait for it.
     static constexpr double kTickSeconds = 20.0;
     // An occurrence found later than this is missed, not fired.
     static constexpr double kGraceSeconds = 1800.0;
@@ -59,7 +70,11 @@ class ScheduleTriggerSource {
     // Drops the rules and the open windows without closing events, and clears the helper's
     // wakes; the stored last tick stays.
     void stop();
+    // Ticks now and stores its time.
     void tick();
+    // The next moment after `date` at which a window opens or closes, an occurrence falls due or
+    // (with wake rules) the days of the wake dates move on; nothing when none of the rules has any.
+    std::optional<Date> nextBoundary(Date date) const;
 
     // Whether a window rule's window holds at `date`.
     static bool isActive(const TriggerRule& rule, Date date);
@@ -86,6 +101,8 @@ class ScheduleTriggerSource {
     const std::vector<TriggerRule>& rules() const { return rules_; }
 
   private:
+    void step(bool store);
+    void armTimer();
     void fired(const TriggerRule& rule, TriggerEngine::EdgeOutcome outcome);
     void signedIn();
 
@@ -97,7 +114,10 @@ class ScheduleTriggerSource {
     std::vector<TriggerRule> rules_;
     bool running_ = false;
     Timer timer_;
+    // The previous tick of this run, which the store may lag behind.
+    std::optional<Date> lastTick_;
     Subscription wakeObserver_;
+    Subscription clockObserver_;
     std::optional<AssertionID> lockHold_;
     Subscription unlockObserver_;
 };

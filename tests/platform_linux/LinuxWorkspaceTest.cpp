@@ -359,6 +359,7 @@ class LinuxWorkspaceReadingTest : public ::testing::Test {
         long uid = kUser;
         bool graphical = false;
         int tty = 0;
+        std::uint64_t startTime = 0;  // 0: the pid
     };
 
     void SetUp() override {
@@ -418,7 +419,8 @@ class LinuxWorkspaceReadingTest : public ::testing::Test {
         const std::string name = fs::path(p.executable).filename().string();
         std::ofstream(folder / "stat")
             << pid << " (" << name << ") S " << p.parent << " " << pid << " " << pid << " " << p.tty
-            << " -1 4194304 0 0 0 0 0 0 0 0 20 0 1 0 " << pid << " 0 0\n";
+            << " -1 4194304 0 0 0 0 0 0 0 0 20 0 1 0 "
+            << (p.startTime != 0 ? p.startTime : static_cast<std::uint64_t>(pid)) << " 0 0\n";
         std::ofstream(folder / "status") << "Name:\t" << name << "\nUid:\t" << p.uid << "\t"
                                          << p.uid << "\t" << p.uid << "\t" << p.uid << "\n";
         std::ofstream cmdline(folder / "cmdline", std::ios::binary);
@@ -769,6 +771,41 @@ TEST_F(LinuxWorkspaceReadingTest, AnApplicationWhosePidIsTakenAgainIsReportedAga
     // No real process stands behind the second one, so it is seen to end at once.
     EXPECT_EQ(events, (std::vector<std::string>{"launched Editor", "ended Editor",
                                                 "launched Viewer", "ended Viewer"}));
+}
+
+// A reading opens only the processes it has not seen: what it knows stands as last read (here a
+// process whose files have become unreadable), until a later reading finds its pid started anew.
+TEST_F(LinuxWorkspaceReadingTest, AReadingOpensOnlyProcessesItHasNotSeenBefore) {
+    writeEntry(root / "applications/org.example.Editor.desktop", "Editor", "editor %F");
+    writeEntry(root / "applications/org.example.Viewer.desktop", "Viewer", "viewer");
+    const pid_t editor = addProcess(program("/usr/bin/editor"));
+    makeWorkspace();
+    listen();
+    ASSERT_TRUE(listed(editor));
+    for (const char* file : {"stat", "status", "cmdline", "environ", "exe"}) {
+        fs::remove(root / "proc" / std::to_string(editor) / file);
+    }
+    const pid_t viewer = addProcess(program("/usr/bin/viewer"));
+    loop->advance(1);
+    EXPECT_TRUE(listed(editor)) << "known: taken from the last reading";
+    EXPECT_TRUE(listed(viewer)) << "new: read";
+    loop->drain();
+    EXPECT_EQ(launched, (std::vector<RunningApplication>{{viewer, "org.example.Viewer", "Viewer",
+                                                          ActivationPolicy::regular,
+                                                          entry("org.example.Viewer")}}))
+        << "a launch the listing found is told at once, not at the launch watch's next look";
+    reading();
+    EXPECT_EQ(launched.size(), 1U) << "and only once";
+
+    // Long after, with no reading since, another process holds the editor's pid.
+    listening.cancel();
+    loop->advance(60);
+    Process later = program("/usr/bin/viewer");
+    later.startTime = 99;
+    addProcess(later, editor);
+    const auto again = listed(editor);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->localizedName, "Viewer");
 }
 
 class LinuxWorkspaceSleepTest : public BusTest {

@@ -6,8 +6,11 @@
 #include <ctime>
 
 #include "core/ActivityLog.h"
+#include "core/OrvelController.h"
+#include "drives/DriveKeepAlive.h"
 #include "foundation/Calendar.h"
 #include "foundation/DateFormatting.h"
+#include "platform/HelperService.h"
 #include "support/SessionTest.h"
 #include "triggers/TriggerEngine.h"
 #include "triggers/TriggerTestSupport.h"
@@ -363,6 +366,79 @@ TEST_F(ScheduleTriggerSourceTest, AOneShotEnabledOrResumedAfterItsDateIsStillCau
         ASSERT_NE(stored(rule.id), nullptr);
         EXPECT_TRUE(stored(rule.id)->firedAt.has_value()) << c.what;
     }
+}
+
+// Between boundaries nothing ticks (no list sent to the helper) and nothing is stored; each
+// boundary is seen at its very second, and only a due occurrence stores its tick.
+TEST_F(ScheduleTriggerSourceTest, TicksComeAtTheBoundariesAndOnlyDueOccurrencesStoreTheirTime) {
+    sim().helperService().setStatus(helper_service_status::kEnabled);
+    const Date eight = ny(2026, 6, 10, 8, 0);
+    loop().setNow(eight);
+    TriggerRule work = window("Work", 540, 545);
+    TriggerEngine::shared().add(work);
+    TriggerEngine::shared().add(fireAt("Standup", 630));
+    loop().drain();
+    const auto sends = [this] { return sim().helperConnection().sent().size(); };
+    const std::size_t atStart = sends();
+    struct Step {
+        Date at;
+        bool sessionActive;
+        std::size_t ticks;  // since the start
+        Date stored;
+    };
+    const Step steps[] = {
+        {ny(2026, 6, 10, 8, 59, 59), false, 0, eight},
+        {ny(2026, 6, 10, 9, 0), true, 1, eight},
+        {ny(2026, 6, 10, 9, 4, 59), true, 1, eight},
+        {ny(2026, 6, 10, 9, 5), false, 2, eight},
+        {ny(2026, 6, 10, 10, 29, 59), false, 2, eight},
+        {ny(2026, 6, 10, 10, 30), true, 3, ny(2026, 6, 10, 10, 30)},
+    };
+    for (const auto& step : steps) {
+        loop().advance(step.at.timeIntervalSince(now()));
+        SCOPED_TRACE(templateDateText(step.at, "jmmss"));
+        EXPECT_EQ(controller().isActive(), step.sessionActive);
+        EXPECT_EQ(sends() - atStart, step.ticks);
+        EXPECT_EQ(storedLastTick(), step.stored.unixTime());
+    }
+    EXPECT_TRUE(catchUpEntries().empty()) << "nothing late";
+}
+
+// A run that ends without a word (a crash) between two boundaries leaves the time of its last
+// stored tick; the next start catches up what fell due since.
+TEST_F(ScheduleTriggerSourceTest, ACrashBetweenBoundariesStillCatchesUpOnTheNextStart) {
+    loop().setNow(ny(2026, 6, 10, 8, 0));
+    const TriggerRule standup = fireAt("Standup", 540);
+    TriggerEngine::shared().add(standup);
+    loop().advance(50 * 60);
+    // The crashed run's source goes quiet; the time passes; a new run's source starts.
+    source().stop();
+    loop().setNow(ny(2026, 6, 10, 9, 10));
+    ScheduleTriggerSource restarted(
+        sim().workspace(), sim().userDefaults(), sim().screenLock(), sim().powerAssertions(),
+        ScheduleNeighbours{
+            .engine = []() -> TriggerEngine& { return TriggerEngine::shared(); },
+            .wakeHelper = []() -> WakeHelperClient& { return WakeHelperClient::shared(); },
+            .controller = []() -> OrvelController& { return OrvelController::shared(); },
+            .drives = []() -> DriveKeepAlive& { return DriveKeepAlive::shared(); },
+        });
+    restarted.start(TriggerEngine::shared().rules());
+    EXPECT_TRUE(controller().isActive());
+    EXPECT_EQ(catchUpEntries(),
+              std::vector<std::string>{
+                  "info|Standup fired late|Caught up within the 30-minute grace window"});
+    restarted.stop();
+}
+
+// A clock set ahead past a boundary is seen at once, not when the monotonic timer comes due.
+TEST_F(ScheduleTriggerSourceTest, AClockSetPastABoundaryTicksAtOnce) {
+    loop().setNow(ny(2026, 6, 10, 8, 0));
+    TriggerRule work = window("Work", 540, 600);
+    TriggerEngine::shared().add(work);
+    sim().workspace().setClock(ny(2026, 6, 10, 9, 30));
+    loop().drain();
+    EXPECT_TRUE(source().activeNow.count(work.id));
+    EXPECT_TRUE(controller().isActive());
 }
 
 }  // namespace

@@ -67,6 +67,9 @@ TEST_F(WakeHelperClientTest, WakeDatesAreSentAtEveryTickOnlyWhileTheHelperIsActi
     ASSERT_EQ(helper().sent().size(), 1u);
     EXPECT_EQ(helper().sent().back(), client().lastSynced);
     loop().advance(20);
+    EXPECT_EQ(helper().sent().size(), 1u) << "no boundary passed: nothing new to send";
+    ScheduleTriggerSource& schedule = ScheduleTriggerSource::shared();
+    loop().advance(schedule.nextBoundary(now())->timeIntervalSince(now()));
     EXPECT_EQ(helper().sent().size(), 2u) << "the whole list goes at every tick";
 
     // Stopping the schedule clears the helper's wakes.

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/inotify.h>
 #include <sys/syscall.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -96,15 +97,7 @@ std::string formatSeconds(double seconds) {
     return text;
 }
 
-struct ProcessInfo {
-    pid_t pid = 0;
-    pid_t parent = 0;
-    int tty = 0;
-    std::uint64_t startTime = 0;
-    uid_t uid = 0;
-    std::string executable;  // base name
-    std::vector<std::string> arguments;
-};
+using ProcessInfo = LinuxWorkspace::ProcessInfo;
 
 // The program a process runs now, by its base name; nothing when it cannot be read.
 std::optional<std::string> executableName(const fs::path& folder) {
@@ -142,15 +135,6 @@ std::optional<ProcessInfo> readProcess(const fs::path& folder, pid_t pid) {
     return info;
 }
 
-bool inGraphicalSession(const fs::path& folder) {
-    for (const auto& variable : proc::splitNul(readFile(folder / "environ"))) {
-        if (variable.rfind("DISPLAY=", 0) == 0 || variable.rfind("WAYLAND_DISPLAY=", 0) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 // The processes a /proc folder lists, ascending; nothing in them is opened.
 std::vector<pid_t> listProcesses(const std::string& procRoot) {
     std::vector<pid_t> pids;
@@ -165,27 +149,30 @@ std::vector<pid_t> listProcesses(const std::string& procRoot) {
 
 using EntriesByProgram = std::map<std::string, LinuxWorkspace::DesktopEntry>;
 
-// The desktop entry a launcher named in the process's environment: GIO's launchers set the
-// entry's file and the pid they started (children inherit both, so the pid must be this one).
-std::optional<std::string> launchedEntryId(const fs::path& folder, pid_t pid) {
+// Whether the process runs in the graphical session, and the desktop entry a launcher named:
+// GIO's launchers set the entry's file and the pid they started (children inherit both, so the
+// pid must be this one).
+void readEnvironment(const fs::path& folder, ProcessInfo& info) {
     std::string file;
     bool samePid = false;
     for (const auto& variable : proc::splitNul(readFile(folder / "environ"))) {
-        if (variable.rfind("GIO_LAUNCHED_DESKTOP_FILE=", 0) == 0) {
+        if (variable.rfind("DISPLAY=", 0) == 0 || variable.rfind("WAYLAND_DISPLAY=", 0) == 0) {
+            info.graphical = true;
+        } else if (variable.rfind("GIO_LAUNCHED_DESKTOP_FILE=", 0) == 0) {
             file = variable.substr(std::strlen("GIO_LAUNCHED_DESKTOP_FILE="));
         } else if (variable.rfind("GIO_LAUNCHED_DESKTOP_FILE_PID=", 0) == 0) {
             samePid = variable.substr(std::strlen("GIO_LAUNCHED_DESKTOP_FILE_PID=")) ==
-                      std::to_string(pid);
+                      std::to_string(info.pid);
         }
     }
     const auto below = file.rfind("/applications/");
     if (!samePid || below == std::string::npos || !file.ends_with(".desktop")) {
-        return std::nullopt;
+        return;
     }
     std::string id = file.substr(below + std::strlen("/applications/"));
     id.erase(id.size() - std::strlen(".desktop"));
     std::replace(id.begin(), id.end(), '/', '-');
-    return id;
+    info.launchedEntry = std::move(id);
 }
 
 // Whether a TryExec program is installed: an absolute path, or a name found on PATH.
@@ -200,8 +187,7 @@ bool programInstalled(const std::string& program) {
 std::optional<RunningApplication> applicationOf(const ProcessInfo& info,
                                                 const std::string* parentExecutable,
                                                 const EntriesByProgram& entries,
-                                                const EntriesByProgram& entriesById,
-                                                const std::string& procRoot) {
+                                                const EntriesByProgram& entriesById) {
     if (parentExecutable != nullptr && *parentExecutable == info.executable) {
         return std::nullopt;  // a helper of the same application
     }
@@ -213,8 +199,8 @@ std::optional<RunningApplication> applicationOf(const ProcessInfo& info,
     app.processIdentifier = info.pid;
     // What the launcher says beats guessing from the program.
     const LinuxWorkspace::DesktopEntry* found = nullptr;
-    if (auto id = launchedEntryId(fs::path(procRoot) / std::to_string(info.pid), info.pid)) {
-        if (auto byId = entriesById.find(*id); byId != entriesById.end()) {
+    if (info.launchedEntry) {
+        if (auto byId = entriesById.find(*info.launchedEntry); byId != entriesById.end()) {
             found = &byId->second;
         }
     }
@@ -230,7 +216,7 @@ std::optional<RunningApplication> applicationOf(const ProcessInfo& info,
         app.activationPolicy =
             entry->noDisplay ? ActivationPolicy::accessory : ActivationPolicy::regular;
         app.bundleURL = entry->path;
-    } else if (info.tty == 0 && inGraphicalSession(fs::path(procRoot) / std::to_string(info.pid))) {
+    } else if (info.tty == 0 && info.graphical) {
         app.bundleIdentifier = program;
         app.localizedName = program;
         app.activationPolicy = ActivationPolicy::accessory;
@@ -286,6 +272,7 @@ LinuxWorkspace::LinuxWorkspace(std::shared_ptr<DBusConnection> systemBus, Proces
     didLaunchApplication.setSubscribersChanged([this] { launchListenersChanged(); });
     willSleep.setSubscribersChanged([this] { sleepListenersChanged(); });
     didWake.setSubscribersChanged([this] { sleepListenersChanged(); });
+    clockDidChange.setSubscribersChanged([this] { clockListenersChanged(); });
     if (bus_) {
         logind_ = bus_->watchName(kLogindManager.service);
         logindWatch_ = logind_->changed.subscribe([this](BusNameState) { followLogind(); });
@@ -300,14 +287,17 @@ LinuxWorkspace::~LinuxWorkspace() {
     didLaunchApplication.setSubscribersChanged(nullptr);
     willSleep.setSubscribersChanged(nullptr);
     didWake.setSubscribersChanged(nullptr);
+    clockDidChange.setSubscribersChanged(nullptr);
 }
 
 // Desktop entries ------------------------------------------------------------------------------
 
-void LinuxWorkspace::refreshDesktopEntries() {
+bool LinuxWorkspace::refreshDesktopEntries() {
     if (!entriesIndexed_ || desktopEntriesChanged()) {
         loadDesktopEntries();
+        return true;
     }
+    return false;
 }
 
 bool LinuxWorkspace::desktopEntriesChanged() {
@@ -412,7 +402,13 @@ void LinuxWorkspace::loadDesktopEntries() {
 
 std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
     if (!turnReading_) {
-        turnReading_ = readApplications();
+        readProcesses();
+        turnReading_.emplace();
+        for (const auto& [pid, known] : known_) {
+            if (known.app) {
+                turnReading_->push_back(*known.app);
+            }
+        }
         const auto alive = weakRef(*this);
         RunLoop::main().async([this, alive] {
             if (alive) {
@@ -423,27 +419,106 @@ std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
     return *turnReading_;
 }
 
-std::vector<RunningApplication> LinuxWorkspace::readApplications() {
-    refreshDesktopEntries();
-    std::map<pid_t, ProcessInfo> processes;
-    for (const pid_t pid : listProcesses(options_.procRoot)) {
-        auto info = readProcess(fs::path(options_.procRoot) / std::to_string(pid), pid);
-        if (info && info->uid == user_) {
-            processes.emplace(pid, std::move(*info));
+void LinuxWorkspace::readProcesses() {
+    const bool reindexed = refreshDesktopEntries();
+    const std::vector<pid_t> listed = listProcesses(options_.procRoot);
+    std::erase_if(known_, [&](const auto& known) {
+        return !std::binary_search(listed.begin(), listed.end(), known.first);
+    });
+    const double now = RunLoop::main().uptime();
+    // After a long pause a known pid may have been taken again: its start time tells.
+    const bool verify = now - lastReading_ > kTrustedReadingSeconds;
+    lastReading_ = now;
+    // Only the processes not seen before are opened; the others are taken from the last reading.
+    std::vector<pid_t> fresh;
+    for (const pid_t pid : listed) {
+        const fs::path folder = fs::path(options_.procRoot) / std::to_string(pid);
+        if (const auto found = known_.find(pid); found != known_.end()) {
+            const KnownProcess& seen = found->second;
+            // A process caught between fork and exec (or a wrapper script that execs its
+            // program) is read again once it runs another program, while it is young.
+            const bool execed =
+                seen.ours && !seen.app && now - seen.firstSeen <= kExecGraceSeconds &&
+                executableName(folder).value_or(seen.info.executable) != seen.info.executable;
+            const auto stat =
+                verify && !execed ? proc::parseStat(readFile(folder / "stat")) : std::nullopt;
+            if (!execed && (!verify || !stat || stat->startTime == seen.info.startTime)) {
+                continue;
+            }
+            if (!execed) {
+                known_.erase(found);  // another process under the same pid
+            }
+        }
+        KnownProcess& known = known_[pid];
+        if (known.firstSeen == 0) {
+            known.firstSeen = now;
+        }
+        auto info = readProcess(folder, pid);
+        known.ours = info && info->uid == user_;
+        if (known.ours) {
+            readEnvironment(folder, *info);
+        }
+        if (info) {
+            known.info = std::move(*info);
+        }
+        fresh.push_back(pid);
+    }
+    // Parents are read before their children are taken for applications or helpers.
+    std::vector<RunningApplication> launched;
+    const auto classify = [&](KnownProcess& known) {
+        if (!known.ours) {
+            known.app.reset();
+            return;
+        }
+        const auto parent = known_.find(known.info.parent);
+        const bool parentIsOurs = parent != known_.end() && parent->second.ours;
+        known.app =
+            applicationOf(known.info, parentIsOurs ? &parent->second.info.executable : nullptr,
+                          entriesByProgram_, entriesById_);
+        if (known.app) {
+            watchExit(*known.app, known.info.startTime);
+        }
+    };
+    if (reindexed) {
+        // Other entries may make other applications of what runs; none of it is a launch.
+        for (auto& [pid, known] : known_) {
+            if (!std::binary_search(fresh.begin(), fresh.end(), pid)) {
+                classify(known);
+            }
         }
     }
-    std::vector<RunningApplication> apps;
-    for (const auto& [pid, info] : processes) {
-        const auto parent = processes.find(info.parent);
-        auto app =
-            applicationOf(info, parent != processes.end() ? &parent->second.executable : nullptr,
-                          entriesByProgram_, entriesById_, options_.procRoot);
-        if (app) {
-            watchExit(*app, info.startTime);
-            apps.push_back(std::move(*app));
+    for (const pid_t pid : fresh) {
+        KnownProcess& known = known_[pid];
+        classify(known);
+        if (known.app) {
+            launched.push_back(*known.app);
         }
     }
-    return apps;
+    if (!launched.empty()) {
+        turnReading_.reset();
+    }
+    const bool report = launchBaseline_;
+    launchBaseline_ = didLaunchApplication.subscriberCount() > 0;
+    if (report && launchBaseline_ && !launched.empty()) {
+        // Told on the next turn, after whoever asked for the reading has had its list.
+        if (pendingLaunches_.empty()) {
+            const auto alive = weakRef(*this);
+            RunLoop::main().async([this, alive] {
+                if (alive) {
+                    sendLaunches();
+                }
+            });
+        }
+        pendingLaunches_.insert(pendingLaunches_.end(), launched.begin(), launched.end());
+    }
+}
+
+void LinuxWorkspace::sendLaunches() {
+    const std::vector<RunningApplication> launched = std::move(pendingLaunches_);
+    pendingLaunches_.clear();
+    for (const auto& app : launched) {
+        didLaunchApplication.send(app);
+    }
 }
 
 void LinuxWorkspace::watchExit(const RunningApplication& app, std::uint64_t startTime) {
@@ -464,6 +539,7 @@ void LinuxWorkspace::watchExit(const RunningApplication& app, std::uint64_t star
             const auto alive = weakRef(*this);
             RunLoop::main().async([this, alive, app] {
                 if (alive) {
+                    known_.erase(app.processIdentifier);
                     didTerminateApplication.send(app);
                 }
             });
@@ -480,7 +556,7 @@ void LinuxWorkspace::watchExit(const RunningApplication& app, std::uint64_t star
         }
         const RunningApplication ended = it->second->app;
         watched_.erase(it);
-        // A process that takes the pid later is new to the launch watch.
+        // A process that takes the pid later is new.
         known_.erase(pid);
         turnReading_.reset();
         didTerminateApplication.send(ended);
@@ -495,7 +571,7 @@ void LinuxWorkspace::launchListenersChanged() {
         launchTimer_.cancel();
         // The next listener starts from a baseline of its own.
         launchBaseline_ = false;
-        known_.clear();
+        pendingLaunches_.clear();
     } else if (!launchTimer_.isValid()) {
         scheduleLaunchCheck();
     }
@@ -512,60 +588,11 @@ void LinuxWorkspace::scheduleLaunchCheck() {
 }
 
 void LinuxWorkspace::checkLaunches() {
-    refreshDesktopEntries();
-    const std::vector<pid_t> listed = listProcesses(options_.procRoot);
-    std::erase_if(known_, [&](const auto& known) {
-        return !std::binary_search(listed.begin(), listed.end(), known.first);
-    });
-    // Only the processes not seen before are opened. A pid that is reused between two readings
-    // would be missed; the kernel hands pids out in turn, so that takes a whole cycle of them
-    // within one interval (an application's own exit is seen through its pidfd).
-    const double now = RunLoop::main().uptime();
-    std::map<pid_t, ProcessInfo> fresh;
-    for (const pid_t pid : listed) {
-        const fs::path folder = fs::path(options_.procRoot) / std::to_string(pid);
-        if (const auto found = known_.find(pid); found != known_.end()) {
-            // A process caught between fork and exec (or a wrapper script that execs its
-            // program) is read again once it runs another program, while it is young.
-            const KnownProcess& seen = found->second;
-            if (!seen.ours || seen.application || now - seen.firstSeen > kExecGraceSeconds ||
-                executableName(folder).value_or(seen.executable) == seen.executable) {
-                continue;
-            }
-        }
-        KnownProcess& known = known_[pid];
-        if (known.firstSeen == 0) {
-            known.firstSeen = now;
-        }
-        auto info = readProcess(folder, pid);
-        if (info && info->uid == user_) {
-            known.ours = true;
-            known.executable = info->executable;
-            fresh.emplace(pid, std::move(*info));
-        }
+    // A reading for runningApplications() since the last look has found the launches already.
+    if (RunLoop::main().uptime() - lastReading_ >= options_.launchInterval) {
+        readProcesses();
     }
-    std::vector<RunningApplication> launched;
-    for (const auto& [pid, info] : fresh) {
-        const auto parent = known_.find(info.parent);
-        const bool parentIsOurs = parent != known_.end() && parent->second.ours;
-        auto app = applicationOf(info, parentIsOurs ? &parent->second.executable : nullptr,
-                                 entriesByProgram_, entriesById_, options_.procRoot);
-        if (app) {
-            known_[pid].application = true;
-            watchExit(*app, info.startTime);
-            launched.push_back(std::move(*app));
-        }
-    }
-    if (!launched.empty()) {
-        turnReading_.reset();
-    }
-    const bool report = launchBaseline_;
-    launchBaseline_ = true;
-    if (report) {
-        for (const auto& app : launched) {
-            didLaunchApplication.send(app);
-        }
-    }
+    sendLaunches();
 }
 
 // Opening applications -------------------------------------------------------------------------
@@ -839,6 +866,42 @@ std::optional<ApplicationBundle> LinuxWorkspace::bundle(std::string_view url) {
 
 // Sleep is followed, and logind's delay lock held, only while someone listens for sleep or wake:
 // nothing of Orvel shows in logind's list before a service wants to hear of sleep.
+void LinuxWorkspace::clockListenersChanged() {
+    if (clockDidChange.subscriberCount() == 0) {
+        clockWatch_ = FdWatch();
+        clockTimer_ = UniqueFd();
+        return;
+    }
+    if (clockTimer_) {
+        return;
+    }
+    clockTimer_ = UniqueFd(::timerfd_create(CLOCK_REALTIME, TFD_NONBLOCK | TFD_CLOEXEC));
+    if (!clockTimer_ || !armClockWatch()) {
+        log_.error(std::string("Changes of the clock are not noticed (") + std::strerror(errno) +
+                   ").");
+        clockTimer_ = UniqueFd();
+        return;
+    }
+    clockWatch_ = RunLoop::main().watchFd(clockTimer_.get(), kFdReadable, [this](unsigned) {
+        std::uint64_t expirations = 0;
+        const bool set =
+            ::read(clockTimer_.get(), &expirations, sizeof expirations) < 0 && errno == ECANCELED;
+        // A cancelled timer stays cancelled until it is armed again.
+        armClockWatch();
+        if (set) {
+            clockDidChange.send();
+        }
+    });
+}
+
+bool LinuxWorkspace::armClockWatch() {
+    itimerspec when{};
+    when.it_value.tv_sec =
+        static_cast<time_t>(RunLoop::main().now().unixTime()) + 100L * 365 * 86400;
+    return ::timerfd_settime(clockTimer_.get(), TFD_TIMER_ABSTIME | TFD_TIMER_CANCEL_ON_SET, &when,
+                             nullptr) == 0;
+}
+
 void LinuxWorkspace::sleepListenersChanged() {
     const bool listening = willSleep.subscriberCount() + didWake.subscriberCount() > 0;
     if (listening == followingSleep_) {

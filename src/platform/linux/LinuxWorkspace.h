@@ -58,10 +58,15 @@ struct LinuxWorkspaceOptions {
 // (python, perl, sh…) are known by their script.
 //
 // Every application returned (by runningApplications() or the launch watch) is watched through
-// a pidfd, and its exit sends didTerminateApplication. Launches are found by a reading every
-// launchInterval seconds while didLaunchApplication has subscribers: it lists /proc and opens only
-// the processes it has not seen before (the first reading after subscribing is the baseline).
+// a pidfd, and its exit sends didTerminateApplication. Every reading lists /proc and opens only
+// the processes it has not seen before (known by pid and start time). Launches are those new
+// processes, told while didLaunchApplication has subscribers (the first reading after
+// subscribing is the baseline): on the turn after the reading that found them, by a reading every
+// launchInterval seconds unless runningApplications() has read more recently.
 // Desktop entries are indexed once, and again only after their folders change.
+//
+// Clock changes come from a timerfd on the wall clock that the kernel cancels whenever the clock
+// is set (also on waking), followed only while clockDidChange has listeners.
 //
 // openApplication() runs a desktop entry's Exec line (field codes dropped) as a detached child and
 // completes once a new process of the user's runs the entry's program, or after openTimeout.
@@ -97,13 +102,27 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
         bool noDisplay = false;
         std::string path;
     };
+    // What a reading takes from a process's /proc files.
+    struct ProcessInfo {
+        pid_t pid = 0;
+        pid_t parent = 0;
+        int tty = 0;
+        std::uint64_t startTime = 0;
+        uid_t uid = 0;
+        std::string executable;  // base name
+        std::vector<std::string> arguments;
+        // From its environment, read once: a display of the session, and the entry a launcher
+        // named.
+        bool graphical = false;
+        std::optional<std::string> launchedEntry;
+    };
 
   private:
     struct Watched;
     struct Opening;
 
-    std::vector<RunningApplication> readApplications();
-    void refreshDesktopEntries();
+    void readProcesses();
+    bool refreshDesktopEntries();
     bool desktopEntriesChanged();
     void loadDesktopEntries();
     bool watchEntryFolder(const std::string& folder);
@@ -112,9 +131,12 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     void launchListenersChanged();
     void scheduleLaunchCheck();
     void checkLaunches();
+    void sendLaunches();
     void followLogind();
     void takeDelayLock();
     void sleepListenersChanged();
+    void clockListenersChanged();
+    bool armClockWatch();
     void prepareForSleep(bool sleeping);
     void lookForOpened(Opening* opening);
     void finishOpening(Opening* opening, Result<RunningApplication> result);
@@ -137,15 +159,21 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     std::vector<std::string> missingFolders_;  // looked for at each reading
 
     std::map<pid_t, std::unique_ptr<Watched>> watched_;
-    // Every process the launch watch has seen since its baseline, by pid; the executable of the
-    // user's own, to tell a new helper from a new application.
+    // Every process of the last reading, by pid, with what was read of it when first seen: a
+    // reading opens only the processes it has not seen before.
     struct KnownProcess {
         bool ours = false;
-        bool application = false;
-        std::string executable;
+        ProcessInfo info;
+        std::optional<RunningApplication> app;
         double firstSeen = 0;  // on the run loop's uptime clock
     };
-    std::unordered_map<pid_t, KnownProcess> known_;
+    // A reading this soon after the last one trusts that a known pid is still the same process
+    // (taking a pid again takes a whole cycle of them); a later one checks start times.
+    static constexpr double kTrustedReadingSeconds = 30;
+    std::map<pid_t, KnownProcess> known_;
+    double lastReading_ = -kTrustedReadingSeconds - 1;
+    // Launches found and not told yet, and whether the launch watch's baseline is taken.
+    std::vector<RunningApplication> pendingLaunches_;
     bool launchBaseline_ = false;
     Timer launchTimer_;
     std::list<std::unique_ptr<Opening>> openings_;
@@ -159,6 +187,10 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     bool sleeping_ = false;
     bool followingSleep_ = false;
     bool logindReported_ = false;
+    // A wall-clock timer far ahead that the kernel cancels when the clock is set, while someone
+    // listens for clock changes.
+    UniqueFd clockTimer_;
+    FdWatch clockWatch_;
     Logger log_{"workspace"};
 };
 

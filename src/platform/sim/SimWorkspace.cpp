@@ -135,4 +135,11 @@ void SimWorkspace::sleepFor(double seconds) {
     didWake.send();
 }
 
+void SimWorkspace::setClock(Date date) {
+    if (auto* loop = dynamic_cast<VirtualRunLoop*>(&RunLoop::main())) {
+        loop->setNow(date);
+    }
+    clockDidChange.send();
+}
+
 }  // namespace orvel

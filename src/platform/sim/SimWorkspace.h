@@ -65,6 +65,8 @@ class SimWorkspace final : public Workspace {
     // Sends will-sleep, lets `seconds` of wall time pass with the timers standing still, then
     // sends did-wake.
     void sleepFor(double seconds);
+    // Sets the wall clock, the timers standing where they are, and sends clock-did-change.
+    void setClock(Date date);
     // The URLs opened so far, in order.
     const std::vector<std::string>& openedURLs() const { return openedURLs_; }
     // The next openURL() fails with this message.
