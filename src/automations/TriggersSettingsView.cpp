@@ -165,7 +165,8 @@ View TriggersSettingsView::priorityRow(TriggerSource source, std::size_t index, 
             TextVerbatim("\u25CF holding \u2014 " + holding->name).foregroundStyle(Color::green());
     } else {
         const std::int64_t n = ruleCount(source);
-        status = TextVerbatim(std::to_string(n) + " rule" + (n == 1 ? "" : "s") + " \u00B7 quiet")
+        status = TextVerbatim(
+                     localizedPlural("%lld rule \u00B7 quiet", "%lld rules \u00B7 quiet", n, {n}))
                      .foregroundStyle(Hierarchy::secondary);
     }
     TriggerEngine* engine = &engine_;

@@ -66,7 +66,14 @@ void Localization::setTable(std::unordered_map<std::string, std::string> table) 
     table_ = std::move(table);
 }
 
+void Localization::setLookupObserver(std::function<void(std::string_view key)> observer) {
+    observer_ = std::move(observer);
+}
+
 std::string Localization::lookup(std::string_view key) const {
+    if (observer_) {
+        observer_(key);
+    }
     auto it = table_.find(std::string(key));
     return it == table_.end() ? std::string(key) : it->second;
 }
@@ -140,6 +147,11 @@ std::string localized(std::string_view key) {
 
 std::string localizedFormat(std::string_view key, std::initializer_list<FormatArg> args) {
     return formatText(Localization::shared().lookup(key), args);
+}
+
+std::string localizedPlural(std::string_view singular, std::string_view plural, std::int64_t count,
+                            std::initializer_list<FormatArg> args) {
+    return formatText(Localization::shared().lookup(count == 1 ? singular : plural), args);
 }
 
 std::string messagesLanguage(const std::function<const char*(const char*)>& variable) {

@@ -30,11 +30,15 @@ class Localization {
 
     std::string lookup(std::string_view key) const;
 
+    // Told every key looked up, for checks that list the keys a program shows.
+    void setLookupObserver(std::function<void(std::string_view key)> observer);
+
   private:
     Localization() = default;
     Result<void> useTable(const std::string& path, const Data& bytes);
 
     std::unordered_map<std::string, std::string> table_;
+    std::function<void(std::string_view)> observer_;
 };
 
 using FormatArg = std::variant<std::string, std::int64_t>;
@@ -44,9 +48,18 @@ using FormatArg = std::variant<std::string, std::int64_t>;
 // placeholder without an argument is left out.
 std::string formatText(std::string_view format, std::initializer_list<FormatArg> args);
 
+// Marks a key written away from the call that shows it, for scripts/update-po; the key as is.
+constexpr const char* textKey(const char* key) {
+    return key;
+}
+
 // The localised text of a key, and of a format key filled with arguments.
 std::string localized(std::string_view key);
 std::string localizedFormat(std::string_view key, std::initializer_list<FormatArg> args);
+// The singular or plural key as the language counts `count`, filled with arguments; "%lld" in
+// either key is usually the count itself, passed again among the arguments.
+std::string localizedPlural(std::string_view singular, std::string_view plural, std::int64_t count,
+                            std::initializer_list<FormatArg> args);
 
 // The language messages are read in: the first of LANGUAGE (its first entry), LC_ALL,
 // LC_MESSAGES and LANG that is set, without territory, codeset and modifier ("de" for

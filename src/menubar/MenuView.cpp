@@ -205,9 +205,10 @@ View MenuView::body() {
     sections.push_back(sleepRow("Prevent Disk Sleep", "Keeps disks spun up", "-m",
                                 &SleepOptions::preventDiskSleep, true, s));
     // The stored choice stays as it is on battery; the effective options leave it out there.
-    sections.push_back(sleepRow("Prevent System Sleep",
-                                onAC ? "Only while on power" : "Ignored \u2014 running on battery",
-                                "-s", &SleepOptions::preventSystemSleep, onAC, s));
+    sections.push_back(sleepRow(
+        "Prevent System Sleep",
+        onAC ? textKey("Only while on power") : textKey("Ignored \u2014 running on battery"), "-s",
+        &SleepOptions::preventSystemSleep, onAC, s));
     sections.push_back(sleepRow("Declare User Active", "Wakes the display if asleep", "-u",
                                 &SleepOptions::declareUserActive, true, s));
     sections.push_back(sectionDivider());

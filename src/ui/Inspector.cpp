@@ -45,7 +45,7 @@ bool walk(const View& view, std::vector<const Node*>& ancestors, const Visitor& 
 }
 
 std::string shownText(const Node& node) {
-    const std::string raw = node.verbatim ? node.text : localized(node.text);
+    const std::string raw = rawText(node);
     return node.verbatim ? raw : plainText(parseInlineMarkdown(raw));
 }
 
@@ -321,7 +321,7 @@ bool Inspector::clickLink(std::string_view target) {
         if (node.kind != NodeKind::text || node.verbatim) {
             return false;
         }
-        for (const TextRun& run : parseInlineMarkdown(localized(node.text))) {
+        for (const TextRun& run : parseInlineMarkdown(rawText(node))) {
             if (!run.link.empty() && (run.link == target || run.text == target)) {
                 found = Found{&node, path};
                 url = run.link;

@@ -1,5 +1,7 @@
 #include "ui/View.h"
 
+#include "foundation/Localization.h"
+
 #include <algorithm>
 #include <cctype>
 #include <string_view>
@@ -353,6 +355,17 @@ View TextVerbatim(std::string text) {
     node->text = std::move(text);
     node->verbatim = true;
     return View(node);
+}
+
+View TextMarkdown(std::string words) {
+    auto node = make(NodeKind::text);
+    node->text = std::move(words);
+    node->wordsGiven = true;
+    return View(node);
+}
+
+std::string rawText(const Node& node) {
+    return node.verbatim || node.wordsGiven ? node.text : localized(node.text);
 }
 
 View Label(std::string titleKey, std::string systemImage) {

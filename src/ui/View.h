@@ -199,6 +199,8 @@ struct Node {
     // Text, label, image, menus and fields.
     std::string text;       // text content, label title, menu title, field placeholder
     bool verbatim = false;  // shown as is, not looked up as a localisation key
+    // Markdown words already in the reader's language (a help page), drawn but not looked up.
+    bool wordsGiven = false;
     std::string systemImage;
     double rotationDegrees = 0;
     // An application's icon, drawn in place of the symbol when the host finds it: by the icon
@@ -303,6 +305,11 @@ View Spacer(std::optional<double> minLength = std::nullopt);
 View Text(std::string key);
 // Text shown exactly as given (data: names, command lines, error texts).
 View TextVerbatim(std::string text);
+// Words in the reader's language with inline Markdown, drawn as Text draws a key's text.
+View TextMarkdown(std::string words);
+// A text node's words before its Markdown is drawn: the key's text in the current language, or
+// the words it was given.
+std::string rawText(const Node& node);
 View Label(std::string titleKey, std::string systemImage);
 View Image(std::string systemName, double rotationDegrees = 0);
 // An application's icon (see Node::iconName), or the generic application symbol without one.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
@@ -95,8 +97,8 @@ class ShownTexts {
             case NodeKind::text:
             case NodeKind::label:
             case NodeKind::labeledContent:
-                add(where, n.verbatim ? n.text
-                                      : ui::plainText(ui::parseInlineMarkdown(localized(n.text))));
+                add(where,
+                    n.verbatim ? n.text : ui::plainText(ui::parseInlineMarkdown(ui::rawText(n))));
                 break;
             default:
                 if (!n.text.empty()) {
@@ -207,10 +209,58 @@ TEST(MacWordsTest, WholeWordsWithTheirCapitalAndPhrasesInAnyCase) {
     }
 }
 
+// Every key looked up while the guard's places are built: the keys the program shows. With
+// ORVEL_SHOWN_KEYS set, they are written there, one C-escaped key a line, for scripts/update-po.
+class ShownKeys : public ::testing::Environment {
+  public:
+    // Each test's registry is new: its fixture tells the new Localization.
+    static void observe() {
+        Localization::shared().setLookupObserver([](std::string_view key) { keys_.emplace(key); });
+    }
+    void TearDown() override {
+        const char* path = std::getenv("ORVEL_SHOWN_KEYS");
+        if (path == nullptr || *path == '\0') {
+            return;
+        }
+        std::ofstream out(path);
+        for (const auto& key : keys_) {
+            out << escaped(key) << '\n';
+        }
+    }
+    static std::string escaped(const std::string& key) {
+        std::string out;
+        for (const char c : key) {
+            switch (c) {
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
+                case '"':
+                    out += "\\\"";
+                    break;
+                case '\\':
+                    out += "\\\\";
+                    break;
+                default:
+                    out += c;
+            }
+        }
+        return out;
+    }
+
+  private:
+    static inline std::set<std::string> keys_;
+};
+
+const auto* const kShownKeys = ::testing::AddGlobalTestEnvironment(new ShownKeys);
+
 class WordingGuardTest : public test::SessionTest {
   protected:
     void SetUp() override {
         SessionTest::SetUp();
+        ShownKeys::observe();
         AppWindows::current() = delegate.get();
         sim().powerSources().setOnAC(true);
     }
