@@ -128,8 +128,8 @@ int main(int argc, char** argv) {
     }
     shell.installHost(ui::HostCapabilities::of(Platform::current()));
     Logger log("app");
-    log.info("texts in " + Localization::shared().useEnvironmentLanguage(
-                               LinuxPaths::defaultLocaleDirectory()));
+    log.info("texts in " +
+             Localization::shared().useEnvironmentLanguage(LinuxPaths::defaultLocaleDirectory()));
     if (!instance.message.empty()) {
         log.notice(instance.message);
     }
