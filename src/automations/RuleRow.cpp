@@ -109,7 +109,7 @@ View RuleRow::body() const {
                       .toggleStyle(ToggleStyle::switchStyle)
                       .controlSize(ControlSize::small)
                       .disabled(rule.unavailableHere)
-                      .accessibilityLabel(localizedFormat("Enable %@", {rule.name}));
+                      .accessibilityLabelVerbatim(localizedFormat("Enable %@", {rule.name}));
     View header = HStack(VAlign::center, 10,
                          {
                              Image("chevron.right", open ? 90 : 0)

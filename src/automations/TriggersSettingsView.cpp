@@ -184,11 +184,11 @@ View TriggersSettingsView::priorityRow(TriggerSource source, std::size_t index, 
             Button(Image("chevron.up"), [engine, source] { engine->movePriority(source, true); })
                 .controlSize(ControlSize::small)
                 .disabled(index == 0)
-                .accessibilityLabel(localizedFormat("Move %@ up", {name})),
+                .accessibilityLabelVerbatim(localizedFormat("Move %@ up", {name})),
             Button(Image("chevron.down"), [engine, source] { engine->movePriority(source, false); })
                 .controlSize(ControlSize::small)
                 .disabled(index + 1 == count)
-                .accessibilityLabel(localizedFormat("Move %@ down", {name})),
+                .accessibilityLabelVerbatim(localizedFormat("Move %@ down", {name})),
         });
 }
 

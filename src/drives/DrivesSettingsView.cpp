@@ -194,29 +194,30 @@ ui::View DrivesSettingsView::driveRow(const Drive& drive) {
                               copy.enabled = on;
                               keeper_.update(copy);
                           }};
-    auto header = HStack(VAlign::center, 10,
-                         {Image("chevron.right", open ? 90 : 0)
-                              .font(Font::system(9, FontWeight::semibold))
-                              .foregroundStyle(Hierarchy::tertiary),
-                          VStack(HAlign::leading, std::nullopt,
-                                 {HStack(VAlign::center, 6, std::move(titleLine)),
-                                  TextVerbatim(summary(drive))
-                                      .font(Font::system(10.5))
-                                      .foregroundStyle(Hierarchy::secondary)}),
-                          Spacer(),
-                          Toggle(TextVerbatim(drive.name), enabled)
-                              .labelsHidden()
-                              .accessibilityLabel(localizedFormat("Keep %@ alive", {drive.name}))
-                              .toggleStyle(ToggleStyle::switchStyle)
-                              .controlSize(ControlSize::small)})
-                      .accessibilityLabel(drive.name)
-                      .onTapGesture([this, id = drive.id] {
-                          auto ids = expanded();
-                          if (!ids.erase(id)) {
-                              ids.insert(id);
-                          }
-                          expanded = std::move(ids);
-                      });
+    auto header =
+        HStack(VAlign::center, 10,
+               {Image("chevron.right", open ? 90 : 0)
+                    .font(Font::system(9, FontWeight::semibold))
+                    .foregroundStyle(Hierarchy::tertiary),
+                VStack(HAlign::leading, std::nullopt,
+                       {HStack(VAlign::center, 6, std::move(titleLine)),
+                        TextVerbatim(summary(drive))
+                            .font(Font::system(10.5))
+                            .foregroundStyle(Hierarchy::secondary)}),
+                Spacer(),
+                Toggle(TextVerbatim(drive.name), enabled)
+                    .labelsHidden()
+                    .accessibilityLabelVerbatim(localizedFormat("Keep %@ alive", {drive.name}))
+                    .toggleStyle(ToggleStyle::switchStyle)
+                    .controlSize(ControlSize::small)})
+            .accessibilityLabel(drive.name)
+            .onTapGesture([this, id = drive.id] {
+                auto ids = expanded();
+                if (!ids.erase(id)) {
+                    ids.insert(id);
+                }
+                expanded = std::move(ids);
+            });
     std::vector<View> rows = {header};
     if (open) {
         rows.push_back(detailPanel(drive));

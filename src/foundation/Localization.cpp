@@ -20,6 +20,7 @@ Localization& Localization::shared() {
 
 void Localization::useCatalogues(const std::string& localeDirectory, const std::string& language) {
     language_ = language;
+    localeDirectory_ = localeDirectory;
     if (language == "en") {
         return;
     }

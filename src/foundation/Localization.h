@@ -29,6 +29,7 @@ class Localization {
     // (catalogueLanguage), and says which.
     std::string useEnvironmentLanguage(const std::string& localeDirectory);
     const std::string& language() const { return language_; }
+    const std::string& localeDirectory() const { return localeDirectory_; }
 
     // Texts set in memory, ahead of the catalogue (tests, tools).
     void setTable(std::unordered_map<std::string, std::string> table);
@@ -45,6 +46,7 @@ class Localization {
     Localization() = default;
 
     std::string language_ = "en";
+    std::string localeDirectory_;
     int englishScopes_ = 0;
     std::unordered_map<std::string, std::string> table_;
     std::function<void(std::string_view)> observer_;

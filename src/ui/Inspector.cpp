@@ -89,7 +89,7 @@ bool isControl(const Node& node) {
 }
 
 bool controlMatches(const Node& node, std::string_view text) {
-    if (node.accessibilityLabel && localized(*node.accessibilityLabel) == text) {
+    if (node.accessibilityLabel && accessibilityLabelOf(node) == text) {
         return true;
     }
     if (node.kind == NodeKind::tabView) {
@@ -219,7 +219,7 @@ std::optional<Found> Inspector::find(std::string_view text) const {
     std::vector<const Node*> ancestors;
     walk(host_->tree(), ancestors, [&](const Node& node, const auto& path) {
         auto own = ownText(node);
-        const bool byLabel = node.accessibilityLabel && localized(*node.accessibilityLabel) == text;
+        const bool byLabel = node.accessibilityLabel && accessibilityLabelOf(node) == text;
         if ((own && *own == text) || byLabel) {
             result = Found{&node, path};
             return true;

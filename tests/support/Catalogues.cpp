@@ -12,20 +12,22 @@ namespace orvel::test {
 
 ScopedLanguage::ScopedLanguage(const std::string& localeDirectory, const std::string& language) {
     if (const char* value = std::getenv("LANGUAGE")) {
-        language_ = value;
+        variable_ = value;
     }
     messages_ = std::setlocale(LC_MESSAGES, nullptr);
+    language_ = Localization::shared().language();
+    localeDirectory_ = Localization::shared().localeDirectory();
     Localization::shared().useCatalogues(localeDirectory, language);
 }
 
 ScopedLanguage::~ScopedLanguage() {
-    Localization::shared().useCatalogues({}, "en");
-    if (language_) {
-        ::setenv("LANGUAGE", language_->c_str(), 1);
+    std::setlocale(LC_MESSAGES, messages_.c_str());
+    Localization::shared().useCatalogues(localeDirectory_, language_);
+    if (variable_) {
+        ::setenv("LANGUAGE", variable_->c_str(), 1);
     } else {
         ::unsetenv("LANGUAGE");
     }
-    std::setlocale(LC_MESSAGES, messages_.c_str());
 }
 
 namespace {
@@ -97,6 +99,18 @@ Result<std::map<std::string, PoEntry>> readPo(const std::string& path) {
     }
     finish();
     return entries;
+}
+
+void writeTranslatedHelpPage(const std::string& resources, const std::string& language,
+                             const std::string& page, const std::string& markdown) {
+    namespace fs = std::filesystem;
+    const std::string folder = resources + "/help";
+    if (fs::is_symlink(folder)) {
+        fs::remove(folder);
+        fs::copy(std::string(ORVEL_RESOURCES) + "/help", folder);
+    }
+    fs::create_directories(folder + "/" + language);
+    std::ofstream(folder + "/" + language + "/" + page + ".md", std::ios::binary) << markdown;
 }
 
 std::vector<std::string> poLanguages(const std::string& poDirectory) {

@@ -10,7 +10,7 @@
 namespace orvel::test {
 
 // Reads texts in `language` from the catalogues under `localeDirectory` while it lives, then
-// puts back English, LANGUAGE and LC_MESSAGES as they were.
+// puts back the language, LANGUAGE and LC_MESSAGES as they were.
 class ScopedLanguage {
   public:
     ScopedLanguage(const std::string& localeDirectory, const std::string& language);
@@ -19,8 +19,10 @@ class ScopedLanguage {
     ScopedLanguage& operator=(const ScopedLanguage&) = delete;
 
   private:
-    std::optional<std::string> language_;
+    std::optional<std::string> variable_;  // LANGUAGE
     std::string messages_;
+    std::string language_;
+    std::string localeDirectory_;
 };
 
 // One entry of a .po file; fuzzy entries and the header are left out when read.
@@ -33,6 +35,11 @@ struct PoEntry {
 
 // The entries of a .po file by msgid, or why it could not be read.
 Result<std::map<std::string, PoEntry>> readPo(const std::string& path);
+
+// Writes a translated help page, resources/help/<language>/<page>.md, into a test's own copy of
+// the English pages (the resources folder otherwise links to the source tree's).
+void writeTranslatedHelpPage(const std::string& resources, const std::string& language,
+                             const std::string& page, const std::string& markdown);
 
 // The codes of the catalogues under po/ ("de", "es_419" …), sorted.
 std::vector<std::string> poLanguages(const std::string& poDirectory);
