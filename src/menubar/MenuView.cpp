@@ -55,17 +55,6 @@ View note(View text, double s) {
         .padding(kEdgeHorizontal, 12);
 }
 
-std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
-    std::string out;
-    for (const auto& part : parts) {
-        if (!out.empty()) {
-            out += separator;
-        }
-        out += part;
-    }
-    return out;
-}
-
 }  // namespace
 
 MenuView::MenuView(const Services& services)
@@ -475,9 +464,13 @@ View MenuView::builtInDevicesSection(double s) {
                                        setting(&Preferences::blockBuiltInTrackpad), true, s));
         const auto missing = blocker_.missingPermissions();
         if (!missing.empty()) {
-            rows.push_back(note(TextVerbatim("Needs " + joined(missing, " and ") +
-                                             ". Turning either switch on will ask.")
-                                    .fixedSize(false, true)));
+            const std::string needs =
+                missing.size() == 1
+                    ? localizedFormat("Needs %@. Turning either switch on will ask.",
+                                      {localized(missing[0])})
+                    : localizedFormat("Needs %1$@ and %2$@. Turning either switch on will ask.",
+                                      {localized(missing[0]), localized(missing[1])});
+            rows.push_back(note(TextVerbatim(needs).fixedSize(false, true)));
         }
         if (const auto& failure = blocker_.lastFailure) {
             rows.push_back(note(TextVerbatim(*failure).fixedSize(false, true)));
