@@ -245,25 +245,27 @@ View MenuView::header(double s) {
     if (!c.isActive()) {
         title = localized("Sleep allowed");
     } else if (c.secondsRemaining() > 0) {
-        title = localized("Awake for ") + c.formatRemaining();
+        title = localizedFormat("Awake for %@", {c.formatRemaining()});
     } else {
         title = localized("Awake indefinitely");
     }
     std::vector<View> lines{
-        TextVerbatim(title).font(Font::system(15 * s, FontWeight::semibold)),
+        // A long word of another language wraps rather than push the switch aside.
+        TextVerbatim(title).font(Font::system(15 * s, FontWeight::semibold)).fixedSize(false, true),
         TextVerbatim(c.statusText())
             .font(Font::system(11 * s))
             .foregroundStyle(Hierarchy::secondary)
             .fixedSize(false, true),
     };
     if (c.startedByRuleName()) {
-        lines.push_back(HStack(VAlign::center, 5,
-                               {ShapeFill(Shape::circle(), Color{kRuleDot, std::nullopt, 1.0})
-                                    .frame(Frame::fixed(7, 7)),
-                                TextVerbatim(localized("Started by: ") + *c.startedByRuleName())
-                                    .font(Font::system(11 * s))
-                                    .foregroundStyle(Color{kRuleText, std::nullopt, 1.0})})
-                            .padding(kEdgeTop, 1));
+        lines.push_back(
+            HStack(VAlign::center, 5,
+                   {ShapeFill(Shape::circle(), Color{kRuleDot, std::nullopt, 1.0})
+                        .frame(Frame::fixed(7, 7)),
+                    TextVerbatim(localizedFormat("Started by: %@", {*c.startedByRuleName()}))
+                        .font(Font::system(11 * s))
+                        .foregroundStyle(Color{kRuleText, std::nullopt, 1.0})})
+                .padding(kEdgeTop, 1));
     }
     // The switch never looks at the value it is given: it turns the session over.
     const Binding<bool> session{[&c] { return c.isActive(); },

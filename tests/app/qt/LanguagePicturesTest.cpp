@@ -2,8 +2,10 @@
 // words, another script), drawn by the Qt host for a person to look at: build/<preset>/png.
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QCoreApplication>
 #include <QLabel>
+#include <QScrollBar>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -21,6 +23,7 @@
 #include "settings/SettingsView.h"
 #include "support/Catalogues.h"
 #include "ui/qt/QtWindow.h"
+#include "ui/qt/SegmentedControl.h"
 
 namespace orvel {
 namespace {
@@ -36,7 +39,8 @@ class LanguagePicturesTest : public test::QtUiTest,
         QtUiTest::TearDown();
     }
 
-    // The labels drawn narrower than their one line of words: a text cut short.
+    // The labels drawn narrower than their one line of words, and the segments of a bar too
+    // narrow for them: texts cut short.
     static std::vector<std::string> cutLabels(QWidget& window) {
         std::vector<std::string> cut;
         for (auto* label : window.findChildren<QLabel*>()) {
@@ -45,7 +49,43 @@ class LanguagePicturesTest : public test::QtUiTest,
                 cut.push_back(label->text().toStdString());
             }
         }
+        // A segmented bar narrower than its titles elides them.
+        for (auto* bar : window.findChildren<ui::SegmentedControl*>()) {
+            if (bar->isVisibleTo(&window) && bar->width() + 1 < bar->sizeHint().width()) {
+                for (const auto& segment : bar->segments()) {
+                    cut.push_back(segment.title.toStdString());
+                }
+            }
+        }
         return cut;
+    }
+    // The controls and texts that reach past the window's right edge, where no one can see or
+    // scroll to them (a box that scrolls sideways keeps what it scrolls).
+    static std::vector<std::string> pastTheEdge(QWidget& window) {
+        std::vector<std::string> out;
+        for (auto* widget : window.findChildren<QWidget*>()) {
+            if (!widget->isVisibleTo(&window) || scrollsSideways(widget, window)) {
+                continue;
+            }
+            const int right = widget->mapTo(&window, QPoint(widget->width(), 0)).x();
+            if (right > window.width() + 1) {
+                const auto* label = qobject_cast<QLabel*>(widget);
+                out.push_back(
+                    std::string(widget->metaObject()->className()) + " " +
+                    (label ? label->text().toStdString() : widget->accessibleName().toStdString()));
+            }
+        }
+        return out;
+    }
+    static bool scrollsSideways(QWidget* widget, QWidget& window) {
+        for (QWidget* up = widget->parentWidget(); up != nullptr && up != &window;
+             up = up->parentWidget()) {
+            if (auto* area = qobject_cast<QAbstractScrollArea*>(up);
+                area != nullptr && area->horizontalScrollBar()->isVisibleTo(&window)) {
+                return true;
+            }
+        }
+        return false;
     }
     static bool hasButton(QWidget& window, const std::string& text) {
         for (auto* b : window.findChildren<QAbstractButton*>()) {
@@ -87,6 +127,7 @@ TEST_P(LanguagePicturesTest, ThePanelTheGeneralTabAndTheTriggersSubTab) {
     savePng(panelWidget, "language-" + code + "-panel");
     EXPECT_TRUE(hasButton(panelWidget, quit));
     EXPECT_EQ(cutLabels(panelWidget), std::vector<std::string>{});
+    EXPECT_EQ(pastTheEdge(panelWidget), std::vector<std::string>{});
 
     delegate = std::make_unique<AppDelegate>();
     sim().userDefaults().setInteger(SettingsView::kTabKey, SettingsView::kGeneralTab);
@@ -95,6 +136,7 @@ TEST_P(LanguagePicturesTest, ThePanelTheGeneralTabAndTheTriggersSubTab) {
     savePng(settings, "language-" + code + "-settings-general");
     EXPECT_EQ(delegate->settingsWindow->title(), localized("Orvel Settings"));
     EXPECT_EQ(cutLabels(settings), std::vector<std::string>{});
+    EXPECT_EQ(pastTheEdge(settings), std::vector<std::string>{});
 
     sim().userDefaults().setInteger(AutomationsAndTriggersView::kSubTabKey,
                                     AutomationsAndTriggersView::kTriggers);
@@ -105,6 +147,7 @@ TEST_P(LanguagePicturesTest, ThePanelTheGeneralTabAndTheTriggersSubTab) {
                 hasButton(settings, localized("Pause Triggers")))
         << "the Triggers sub-tab shows";
     EXPECT_EQ(cutLabels(settings), std::vector<std::string>{});
+    EXPECT_EQ(pastTheEdge(settings), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(LongWordsAndOtherScripts, LanguagePicturesTest,
