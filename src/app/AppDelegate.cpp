@@ -405,11 +405,10 @@ void AppDelegate::chooseAppToWatch() {
     closePanel();
     Workspace& workspace = Platform::current().workspace();
     ui::OpenPanelOptions other = ApplicationChooser::filePanel(workspace);
-    other.title = "Stay awake until this app quits";
-    other.prompt = "Watch";
-    ApplicationChooser::present(appChooserWindow, workspace, localized(other.title),
-                                localized(other.prompt), other,
-                                [](const std::string& url) { watchChosenApp(url); });
+    other.title = localized("Stay awake until this app quits");
+    other.prompt = localized("Watch");
+    ApplicationChooser::present(appChooserWindow, workspace, other.title, localized(other.prompt),
+                                other, [](const std::string& url) { watchChosenApp(url); });
 }
 
 }  // namespace orvel

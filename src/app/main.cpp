@@ -128,11 +128,8 @@ int main(int argc, char** argv) {
     }
     shell.installHost(ui::HostCapabilities::of(Platform::current()));
     Logger log("app");
-    const std::string tables = Platform::current().paths().resourcesDirectory() + "/strings";
-    if (auto loaded = Localization::shared().loadLanguage(tables, messagesLanguage()); !loaded) {
-        // The texts are written in English in the code, so they still read right without it.
-        log.error(loaded.error().message);
-    }
+    log.info("texts in " +
+             Localization::shared().useEnvironmentLanguage(LinuxPaths::defaultLocaleDirectory()));
     if (!instance.message.empty()) {
         log.notice(instance.message);
     }

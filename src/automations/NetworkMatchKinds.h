@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "foundation/Localization.h"
 #include "triggers/TriggerRule.h"
 
 // The match kinds of the network rule editor. A kind is named by a plain English string, which
@@ -12,7 +13,8 @@ namespace orvel::network_kinds {
 
 // Every kind name, in the picker's order.
 inline constexpr std::array<std::string_view, 6> kNames{
-    "WiFi SSID", "IPv4 range", "Gateway IP", "Search domain", "Interface type", "VPN connected"};
+    textKey("WiFi SSID"),     textKey("IPv4 range"),     textKey("Gateway IP"),
+    textKey("Search domain"), textKey("Interface type"), textKey("VPN connected")};
 
 // The kind name of a matcher: the picker's selection for a rule.
 std::string_view kindName(NetworkMatcher::Kind kind);

@@ -106,7 +106,7 @@ View NetworkRuleEditor::clearRow(bool ssid) const {
     for (TriggerAction action : allCases<TriggerAction>()) {
         options.push_back(TextVerbatim(label(action)).tag(std::string(rawValue(action))));
     }
-    const char* title = ssid ? "On leaving" : "On gone";
+    const char* title = ssid ? textKey("On leaving") : textKey("On gone");
     Binding<std::string> selection{[value = rule.onClear] { return std::string(rawValue(value)); },
                                    [self](const std::string& tag) {
                                        if (auto action = fromRaw<TriggerAction>(tag)) {
@@ -144,9 +144,9 @@ View NetworkRuleEditor::body() const {
     if (kind != kVPN) {
         rows.push_back(valueRow(kind));
     }
-    rows.push_back(
-        ActionPicker{engine, localized(ssid ? "On join" : "On seen"), rule, &TriggerRule::onAppear}
-            .body());
+    rows.push_back(ActionPicker{engine, localized(ssid ? textKey("On join") : textKey("On seen")),
+                                rule, &TriggerRule::onAppear}
+                       .body());
     rows.push_back(DurationPicker{engine, rule}.body());
     rows.push_back(clearRow(ssid));
     rows.push_back(ACOnlyToggle{engine, rule}.body());

@@ -36,28 +36,29 @@ View RuleRow::badge(const std::string& textKey, Color color) {
 
 std::optional<RuleRow::Badge> RuleRow::firstBadge() const {
     if (rule.unavailableHere) {
-        return Badge{"UNAVAILABLE ON THIS COMPUTER", Color::orange()};
+        return Badge{textKey("UNAVAILABLE ON THIS COMPUTER"), Color::orange()};
     }
     using Standing = TriggerEngine::Standing;
     // Checked before the switch: a rule that cannot fire says so also while it is off.
     if (const auto missing = TriggerEngine::missingChoice(rule)) {
         return *missing == Standing::needsDevice
-                   ? Badge{"CHOOSE A DEVICE", Color::orange(),
-                           "No device is chosen: this rule starts and ends nothing until one is."}
-                   : Badge{"CHOOSE AN APPLICATION", Color::orange(),
-                           "No application is chosen: this rule starts and ends nothing until "
-                           "one is."};
+                   ? Badge{textKey("CHOOSE A DEVICE"), Color::orange(),
+                           textKey("No device is chosen: this rule starts and ends nothing until "
+                                   "one is.")}
+                   : Badge{textKey("CHOOSE AN APPLICATION"), Color::orange(),
+                           textKey("No application is chosen: this rule starts and ends nothing "
+                                   "until one is.")};
     }
     if (!rule.enabled) {
         return std::nullopt;
     }
     switch (standing(engine, rule)) {
         case Standing::holding:
-            return Badge{"HOLDING", Color::green(), {}};
+            return Badge{textKey("HOLDING"), Color::green(), {}};
         case Standing::waitsForNextOpening:
-            return Badge{"STARTS AT NEXT OPENING", Color::named(NamedColor::blue),
-                         "The window is open but started no session; it starts one the next "
-                         "time it opens."};
+            return Badge{textKey("STARTS AT NEXT OPENING"), Color::named(NamedColor::blue),
+                         textKey("The window is open but started no session; it starts one the "
+                                 "next time it opens.")};
         case Standing::quiet:
         case Standing::needsDevice:
         case Standing::needsApplication:
@@ -73,7 +74,7 @@ std::optional<RuleRow::Badge> RuleRow::secondBadge() const {
     if (network.locationAuthorization() == LocationAuthorization::authorizedAlways) {
         return std::nullopt;
     }
-    return Badge{"NEEDS LOCATION", Color::orange()};
+    return Badge{textKey("NEEDS LOCATION"), Color::orange()};
 }
 
 void RuleRow::toggleExpanded() const {
@@ -108,7 +109,7 @@ View RuleRow::body() const {
                       .toggleStyle(ToggleStyle::switchStyle)
                       .controlSize(ControlSize::small)
                       .disabled(rule.unavailableHere)
-                      .accessibilityLabel(localizedFormat("Enable %@", {rule.name}));
+                      .accessibilityLabelVerbatim(localizedFormat("Enable %@", {rule.name}));
     View header = HStack(VAlign::center, 10,
                          {
                              Image("chevron.right", open ? 90 : 0)

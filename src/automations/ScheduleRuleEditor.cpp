@@ -144,11 +144,12 @@ void ScheduleRuleEditor::setFireDate() const {
 
 View ScheduleRuleEditor::notSet(std::string label, std::function<void()> set) const {
     return LabeledContent(
-        label, HStack(VAlign::center, 8,
-                      {Text("Not set").foregroundStyle(Hierarchy::secondary),
-                       Button("Set", std::move(set))
-                           .controlSize(ControlSize::small)
-                           .accessibilityLabel(localizedFormat("Set %@", {localized(label)}))}));
+        label,
+        HStack(VAlign::center, 8,
+               {Text("Not set").foregroundStyle(Hierarchy::secondary),
+                Button("Set", std::move(set))
+                    .controlSize(ControlSize::small)
+                    .accessibilityLabelVerbatim(localizedFormat("Set %@", {localized(label)}))}));
 }
 
 View ScheduleRuleEditor::oneShotRows() const {

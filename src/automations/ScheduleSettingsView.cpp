@@ -39,7 +39,7 @@ std::vector<TriggerRule> ScheduleSettingsView::scheduleRules() const {
 
 void ScheduleSettingsView::addRule(const std::string& kind) {
     TriggerRule rule;
-    rule.name = localized(kind == "window" ? "New window" : "One-time");
+    rule.name = localized(kind == "window" ? textKey("New window") : textKey("One-time"));
     rule.source = TriggerSource::schedule;
     rule.onAppear = TriggerAction::startSession;
     rule.onClear = TriggerAction::endSession;

@@ -165,7 +165,8 @@ View TriggersSettingsView::priorityRow(TriggerSource source, std::size_t index, 
             TextVerbatim("\u25CF holding \u2014 " + holding->name).foregroundStyle(Color::green());
     } else {
         const std::int64_t n = ruleCount(source);
-        status = TextVerbatim(std::to_string(n) + " rule" + (n == 1 ? "" : "s") + " \u00B7 quiet")
+        status = TextVerbatim(
+                     localizedPlural("%lld rule \u00B7 quiet", "%lld rules \u00B7 quiet", n, {n}))
                      .foregroundStyle(Hierarchy::secondary);
     }
     TriggerEngine* engine = &engine_;
@@ -183,11 +184,11 @@ View TriggersSettingsView::priorityRow(TriggerSource source, std::size_t index, 
             Button(Image("chevron.up"), [engine, source] { engine->movePriority(source, true); })
                 .controlSize(ControlSize::small)
                 .disabled(index == 0)
-                .accessibilityLabel(localizedFormat("Move %@ up", {name})),
+                .accessibilityLabelVerbatim(localizedFormat("Move %@ up", {name})),
             Button(Image("chevron.down"), [engine, source] { engine->movePriority(source, false); })
                 .controlSize(ControlSize::small)
                 .disabled(index + 1 == count)
-                .accessibilityLabel(localizedFormat("Move %@ down", {name})),
+                .accessibilityLabelVerbatim(localizedFormat("Move %@ down", {name})),
         });
 }
 

@@ -14,14 +14,14 @@ enum class DurationPreset { indefinite, m15, m30, h1, h2, h5, custom, untilAppQu
 template <>
 struct EnumTraits<DurationPreset> {
     static constexpr std::array<EnumCase<DurationPreset>, 8> cases{{
-        {DurationPreset::indefinite, "indefinite", "Indefinitely"},
-        {DurationPreset::m15, "m15", "15 minutes"},
-        {DurationPreset::m30, "m30", "30 minutes"},
-        {DurationPreset::h1, "h1", "1 hour"},
-        {DurationPreset::h2, "h2", "2 hours"},
-        {DurationPreset::h5, "h5", "5 hours"},
-        {DurationPreset::custom, "custom", "Custom\u2026"},
-        {DurationPreset::untilAppQuits, "untilAppQuits", "Until an app quits\u2026"},
+        {DurationPreset::indefinite, "indefinite", textKey("Indefinitely")},
+        {DurationPreset::m15, "m15", textKey("15 minutes")},
+        {DurationPreset::m30, "m30", textKey("30 minutes")},
+        {DurationPreset::h1, "h1", textKey("1 hour")},
+        {DurationPreset::h2, "h2", textKey("2 hours")},
+        {DurationPreset::h5, "h5", textKey("5 hours")},
+        {DurationPreset::custom, "custom", textKey("Custom\u2026")},
+        {DurationPreset::untilAppQuits, "untilAppQuits", textKey("Until an app quits\u2026")},
     }};
 };
 

@@ -12,8 +12,8 @@ enum class EngineKind { assertions, caffeinate };
 template <>
 struct EnumTraits<EngineKind> {
     static constexpr std::array<EnumCase<EngineKind>, 2> cases{{
-        {EngineKind::assertions, "assertions", "logind inhibitor locks (recommended)"},
-        {EngineKind::caffeinate, "caffeinate", "caffeinate command (compatibility mode)"},
+        {EngineKind::assertions, "assertions", textKey("logind inhibitor locks (recommended)")},
+        {EngineKind::caffeinate, "caffeinate", textKey("caffeinate command (compatibility mode)")},
     }};
 };
 

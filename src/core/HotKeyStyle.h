@@ -13,9 +13,10 @@ template <>
 struct EnumTraits<HotKeyStyle> {
     static constexpr std::array<EnumCase<HotKeyStyle>, 3> cases{{
         // The key is written as ui::shortcutText writes AppDelegate's hot key.
-        {HotKeyStyle::carbon, "carbon", "Meta+Ctrl+Alt+C \u2014 no permission needed"},
-        {HotKeyStyle::monitor, "monitor", "Custom shortcut \u2014 needs Input device control"},
-        {HotKeyStyle::off, "off", "No global shortcut"},
+        {HotKeyStyle::carbon, "carbon", textKey("Meta+Ctrl+Alt+C \u2014 no permission needed")},
+        {HotKeyStyle::monitor, "monitor",
+         textKey("Custom shortcut \u2014 needs Input device control")},
+        {HotKeyStyle::off, "off", textKey("No global shortcut")},
     }};
 };
 

@@ -467,11 +467,10 @@ void OrvelController::refreshLocks() {
     if (stopped.empty()) {
         locksGone = std::nullopt;
     } else {
-        locksGone = localizedFormat(
-            stopped.size() == 1
-                ? "Sleep locks gone: %@ is not running; they are taken again when it returns."
-                : "Sleep locks gone: %@ are not running; they are taken again when they return.",
-            {joinedNames(stopped)});
+        locksGone = localizedPlural(
+            "Sleep locks gone: %@ is not running; they are taken again when it returns.",
+            "Sleep locks gone: %@ are not running; they are taken again when they return.",
+            static_cast<std::int64_t>(stopped.size()), {joinedNames(stopped)});
     }
     // A session that ends takes its locks with it: nothing to tell.
     if (!isActive()) {

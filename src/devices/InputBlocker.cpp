@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "devices/UserAsker.h"
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
@@ -155,10 +156,10 @@ std::vector<std::string> InputBlocker::missingPermissions() const {
         return missing;
     }
     if (!status->inputMonitoring) {
-        missing.emplace_back("Input device access");
+        missing.emplace_back(textKey("Input device access"));
     }
     if (!status->accessibility) {
-        missing.emplace_back("Input device control");
+        missing.emplace_back(textKey("Input device control"));
     }
     return missing;
 }

@@ -203,8 +203,8 @@ template <>
 struct EnumTraits<DriveKeepAlive::Lifecycle> {
     using L = DriveKeepAlive::Lifecycle;
     static constexpr std::array<EnumCase<L>, 2> cases{{
-        {L::always, "always", "Always"},
-        {L::whileOrvelSessionActive, "whileOrvelSessionActive", "Only while Orvel is on"},
+        {L::always, "always", textKey("Always")},
+        {L::whileOrvelSessionActive, "whileOrvelSessionActive", textKey("Only while Orvel is on")},
     }};
 };
 

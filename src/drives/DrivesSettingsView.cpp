@@ -19,17 +19,17 @@ struct Choice {
     std::int64_t seconds;
 };
 
-constexpr Choice kGlobalChoices[] = {{"Every 60 seconds", 60},
-                                     {"Every 90 seconds", 90},
-                                     {"Every 3 minutes", 180},
-                                     {"Every 5 minutes", 300},
-                                     {"Every 10 minutes", 600}};
+constexpr Choice kGlobalChoices[] = {{textKey("Every 60 seconds"), 60},
+                                     {textKey("Every 90 seconds"), 90},
+                                     {textKey("Every 3 minutes"), 180},
+                                     {textKey("Every 5 minutes"), 300},
+                                     {textKey("Every 10 minutes"), 600}};
 // No five-minute choice per drive; 0 follows the global interval.
-constexpr Choice kDriveChoices[] = {{"Global", 0},
-                                    {"Every 60 seconds", 60},
-                                    {"Every 90 seconds", 90},
-                                    {"Every 3 minutes", 180},
-                                    {"Every 10 minutes", 600}};
+constexpr Choice kDriveChoices[] = {{textKey("Global"), 0},
+                                    {textKey("Every 60 seconds"), 60},
+                                    {textKey("Every 90 seconds"), 90},
+                                    {textKey("Every 3 minutes"), 180},
+                                    {textKey("Every 10 minutes"), 600}};
 
 template <std::size_t N>
 std::vector<ui::View> options(const Choice (&choices)[N]) {
@@ -101,7 +101,7 @@ std::optional<std::string> DrivesSettingsView::badgeText(const Drive& drive, Dat
 }
 
 std::string DrivesSettingsView::summary(const Drive& drive) {
-    std::string text = localized(drive.isNetwork ? "Network (SMB)" : "Local");
+    std::string text = localized(drive.isNetwork ? textKey("Network (SMB)") : textKey("Local"));
     text += " \u00b7 " + lowered(label(drive.lifecycle));
     if (drive.intervalOverride) {
         text += " \u00b7 " + localizedFormat("every %llds", {*drive.intervalOverride});
@@ -194,29 +194,30 @@ ui::View DrivesSettingsView::driveRow(const Drive& drive) {
                               copy.enabled = on;
                               keeper_.update(copy);
                           }};
-    auto header = HStack(VAlign::center, 10,
-                         {Image("chevron.right", open ? 90 : 0)
-                              .font(Font::system(9, FontWeight::semibold))
-                              .foregroundStyle(Hierarchy::tertiary),
-                          VStack(HAlign::leading, std::nullopt,
-                                 {HStack(VAlign::center, 6, std::move(titleLine)),
-                                  TextVerbatim(summary(drive))
-                                      .font(Font::system(10.5))
-                                      .foregroundStyle(Hierarchy::secondary)}),
-                          Spacer(),
-                          Toggle(TextVerbatim(drive.name), enabled)
-                              .labelsHidden()
-                              .accessibilityLabel(localizedFormat("Keep %@ alive", {drive.name}))
-                              .toggleStyle(ToggleStyle::switchStyle)
-                              .controlSize(ControlSize::small)})
-                      .accessibilityLabel(drive.name)
-                      .onTapGesture([this, id = drive.id] {
-                          auto ids = expanded();
-                          if (!ids.erase(id)) {
-                              ids.insert(id);
-                          }
-                          expanded = std::move(ids);
-                      });
+    auto header =
+        HStack(VAlign::center, 10,
+               {Image("chevron.right", open ? 90 : 0)
+                    .font(Font::system(9, FontWeight::semibold))
+                    .foregroundStyle(Hierarchy::tertiary),
+                VStack(HAlign::leading, std::nullopt,
+                       {HStack(VAlign::center, 6, std::move(titleLine)),
+                        TextVerbatim(summary(drive))
+                            .font(Font::system(10.5))
+                            .foregroundStyle(Hierarchy::secondary)}),
+                Spacer(),
+                Toggle(TextVerbatim(drive.name), enabled)
+                    .labelsHidden()
+                    .accessibilityLabelVerbatim(localizedFormat("Keep %@ alive", {drive.name}))
+                    .toggleStyle(ToggleStyle::switchStyle)
+                    .controlSize(ControlSize::small)})
+            .accessibilityLabel(drive.name)
+            .onTapGesture([this, id = drive.id] {
+                auto ids = expanded();
+                if (!ids.erase(id)) {
+                    ids.insert(id);
+                }
+                expanded = std::move(ids);
+            });
     std::vector<View> rows = {header};
     if (open) {
         rows.push_back(detailPanel(drive));
@@ -257,8 +258,9 @@ ui::View DrivesSettingsView::detailPanel(const Drive& drive) {
                                    .labelsHidden()
                                    .frame(180)),
                 HStack({caption(drive.isNetwork
-                                    ? "Network share \u00b7 unmounts are remounted automatically"
-                                    : "Local volume"),
+                                    ? textKey("Network share \u00b7 unmounts are remounted "
+                                              "automatically")
+                                    : textKey("Local volume")),
                         Button("Read now", [this, id = drive.id] { keeper_.readNow(id); })
                             .controlSize(ControlSize::small)})})
         .padding(EdgeInsets{6, 19, 0, 0});

@@ -1,7 +1,14 @@
 #include "foundation/Localization.h"
 
-#include "foundation/FileIO.h"
-#include "foundation/Json.h"
+#include <libintl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <clocale>
+#include <cstring>
+#include <iterator>
+#include <vector>
+
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 
@@ -11,64 +18,82 @@ Localization& Localization::shared() {
     return ORVEL_SHARED_INSTANCE(Localization);
 }
 
-namespace {
-
-// Some thousands of short texts take a few hundred KiB.
-constexpr std::size_t kMaxTableSize = 4u << 20;
-
-}  // namespace
-
-Result<void> Localization::loadTable(const std::string& path) {
-    auto bytes = readFile(path, kMaxTableSize);
-    if (!bytes) {
-        return Error{"Could not load the string table: " + bytes.error().message + "."};
-    }
-    return useTable(path, *bytes);
-}
-
-Result<void> Localization::loadLanguage(const std::string& folder, std::string_view language) {
+void Localization::useCatalogues(const std::string& localeDirectory, const std::string& language) {
+    language_ = language;
+    localeDirectory_ = localeDirectory;
     if (language == "en") {
-        table_.clear();
-        return {};
+        return;
     }
-    const std::string path = folder + "/" + std::string(language) + ".json";
-    auto bytes = readFileIfPresent(path, kMaxTableSize);
-    if (!bytes) {
-        return Error{"Could not load the string table: " + bytes.error().message + "."};
-    }
-    if (!*bytes) {
-        Logger("localization").debug("No string table at " + path + "; texts show in English.");
-        table_.clear();
-        return {};
-    }
-    return useTable(path, **bytes);
-}
-
-Result<void> Localization::useTable(const std::string& path, const Data& bytes) {
-    auto parsed = parseJson(viewOfData(bytes));
-    if (!parsed) {
-        return Error{"The string table " + path + " is not valid JSON: " + parsed.error().message};
-    }
-    if (!parsed->is_object()) {
-        return Error{"The string table " + path + " is not a JSON object."};
-    }
-    std::unordered_map<std::string, std::string> table;
-    for (const auto& [key, value] : parsed->items()) {
-        if (value.is_string()) {
-            table.emplace(key, value.get<std::string>());
+    const char* messages = std::setlocale(LC_MESSAGES, nullptr);
+    if (messages == nullptr || std::strcmp(messages, "C") == 0 ||
+        std::strcmp(messages, "POSIX") == 0) {
+        if (std::setlocale(LC_MESSAGES, "C.UTF-8") == nullptr) {
+            Logger("localization").error("No C.UTF-8 locale for messages; texts show in English.");
+            language_ = "en";
+            return;
         }
     }
-    table_ = std::move(table);
-    return {};
+    ::setenv("LANGUAGE", language.c_str(), 1);
+    ::bindtextdomain(kTextDomain, localeDirectory.c_str());
+    ::bind_textdomain_codeset(kTextDomain, "UTF-8");
+    // Setting the default domain, even to itself, makes gettext drop the texts it cached in the
+    // language before.
+    ::textdomain(::textdomain(nullptr));
+}
+
+std::string Localization::useEnvironmentLanguage(const std::string& localeDirectory) {
+    const std::string language = catalogueLanguage([&localeDirectory](const std::string& code) {
+        const std::string path =
+            localeDirectory + "/" + code + "/LC_MESSAGES/" + kTextDomain + ".mo";
+        return ::access(path.c_str(), R_OK) == 0;
+    });
+    useCatalogues(localeDirectory, language);
+    return language_;
 }
 
 void Localization::setTable(std::unordered_map<std::string, std::string> table) {
     table_ = std::move(table);
 }
 
+void Localization::setLookupObserver(std::function<void(std::string_view key)> observer) {
+    observer_ = std::move(observer);
+}
+
 std::string Localization::lookup(std::string_view key) const {
-    auto it = table_.find(std::string(key));
-    return it == table_.end() ? std::string(key) : it->second;
+    if (englishScopes_ > 0) {
+        return std::string(key);
+    }
+    if (observer_) {
+        observer_(key);
+    }
+    if (auto it = table_.find(std::string(key)); it != table_.end()) {
+        return it->second;
+    }
+    // The empty msgid is the catalogue's header.
+    if (language_ == "en" || key.empty()) {
+        return std::string(key);
+    }
+    return ::dgettext(kTextDomain, std::string(key).c_str());
+}
+
+std::string Localization::lookupPlural(std::string_view singular, std::string_view plural,
+                                       std::int64_t count) const {
+    if (englishScopes_ > 0) {
+        return std::string(count == 1 ? singular : plural);
+    }
+    if (observer_) {
+        observer_(singular);
+    }
+    const std::string_view english = count == 1 ? singular : plural;
+    if (auto it = table_.find(std::string(english)); it != table_.end()) {
+        return it->second;
+    }
+    if (language_ == "en") {
+        return std::string(english);
+    }
+    // gettext counts in unsigned long; a negative count reads as its size.
+    const auto n = static_cast<unsigned long>(count < 0 ? -count : count);
+    return ::dngettext(kTextDomain, std::string(singular).c_str(), std::string(plural).c_str(), n);
 }
 
 namespace {
@@ -142,18 +167,72 @@ std::string localizedFormat(std::string_view key, std::initializer_list<FormatAr
     return formatText(Localization::shared().lookup(key), args);
 }
 
-std::string messagesLanguage(const std::function<const char*(const char*)>& variable) {
-    for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char* value = variable(name);
-        if (value == nullptr || *value == '\0') {
-            continue;
+std::string localizedPlural(std::string_view singular, std::string_view plural, std::int64_t count,
+                            std::initializer_list<FormatArg> args) {
+    return formatText(Localization::shared().lookupPlural(singular, plural, count), args);
+}
+
+namespace {
+
+bool latinAmerican(std::string_view territory) {
+    static constexpr std::string_view kTerritories[] = {"419", "AR", "BO", "BZ", "CL", "CO", "CR",
+                                                        "CU",  "DO", "EC", "GT", "HN", "MX", "NI",
+                                                        "PA",  "PE", "PR", "PY", "SV", "UY", "VE"};
+    return std::find(std::begin(kTerritories), std::end(kTerritories), territory) !=
+           std::end(kTerritories);
+}
+
+}  // namespace
+
+std::string catalogueCode(std::string_view locale) {
+    locale = locale.substr(0, locale.find_first_of(".@"));
+    if (locale.empty() || locale == "C" || locale == "POSIX") {
+        return "en";
+    }
+    const auto underscore = locale.find('_');
+    const std::string_view language = locale.substr(0, underscore);
+    const std::string_view territory =
+        underscore == std::string_view::npos ? std::string_view() : locale.substr(underscore + 1);
+    if (language == "es") {
+        return latinAmerican(territory) ? "es_419" : territory == "US" ? "es_US" : "es";
+    }
+    if (language == "pt") {
+        return territory == "BR" ? "pt_BR" : "pt_PT";
+    }
+    if (language == "nb" || language == "no") {
+        return "nb";
+    }
+    if (language == "zh") {
+        return territory.empty() || territory == "CN" || territory == "SG" ? "zh_CN"
+                                                                           : std::string(locale);
+    }
+    return std::string(language);
+}
+
+std::string catalogueLanguage(const std::function<bool(const std::string& code)>& available,
+                              const std::function<const char*(const char*)>& variable) {
+    std::vector<std::string> candidates;
+    if (const char* list = variable("LANGUAGE"); list != nullptr) {
+        std::string_view rest(list);
+        while (!rest.empty()) {
+            const auto colon = rest.find(':');
+            if (colon != 0) {
+                candidates.emplace_back(rest.substr(0, colon));
+            }
+            rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
         }
-        const std::string_view locale(value);
-        const std::string_view language = locale.substr(0, locale.find_first_of(":_.@"));
-        if (language.empty() || language == "C" || language == "POSIX") {
-            return "en";
+    }
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        if (const char* value = variable(name); value != nullptr && *value != '\0') {
+            candidates.emplace_back(value);
+            break;
         }
-        return std::string(language);
+    }
+    for (const auto& candidate : candidates) {
+        const std::string code = catalogueCode(candidate);
+        if (code == "en" || available(code)) {
+            return code;
+        }
     }
     return "en";
 }

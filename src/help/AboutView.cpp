@@ -75,7 +75,7 @@ View AboutView::infoRow(const char* label, std::string value, std::optional<std:
                      : TextVerbatim(value);
     return HStack(VAlign::firstTextBaseline, 8,
                   {
-                      TextVerbatim(label)
+                      Text(label)
                           .font(Font::system(11))
                           .foregroundStyle(Hierarchy::secondary)
                           .frame(Frame::fixed(62).withAlignment(Alignment::trailing())),

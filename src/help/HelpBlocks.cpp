@@ -43,13 +43,14 @@ View textBox(View content) {
 }
 
 View H::body() const {
-    return Text(text)
+    return TextMarkdown(text)
         .font(Font::system(kHeadingSize, FontWeight::semibold))
         .padding(kEdgeTop, kHeadingTopSpace);
 }
 
 View P::body() const {
-    return column(wrapping(Text(text).font(Font::system(kBodySize)).lineSpacing(kBodyLineSpacing)));
+    return column(
+        wrapping(TextMarkdown(text).font(Font::system(kBodySize)).lineSpacing(kBodyLineSpacing)));
 }
 
 void Cmd::copy() const {
@@ -106,7 +107,7 @@ View LossRow::body() const {
                    wrapping(TextVerbatim(localizedFormat("Without %@", {permission}))
                                 .font(Font::system(kBodySize, FontWeight::medium)))
                        .frame(Frame::fixed(kLossColumnWidth).withAlignment(Alignment::leading())),
-                   wrapping(Text(loss)
+                   wrapping(TextMarkdown(loss)
                                 .font(Font::system(kBodySize))
                                 .lineSpacing(kBodyLineSpacing)
                                 .foregroundStyle(Hierarchy::secondary)),

@@ -1,5 +1,7 @@
 #include "help/HelpPages.h"
 
+#include <unistd.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -221,7 +223,17 @@ HelpPages& HelpPages::shared() {
 }
 
 std::string HelpPages::pagePath(HelpSection section) const {
-    return paths_.resourcesDirectory() + "/help/" + std::string(rawValue(section)) + ".md";
+    const std::string folder = paths_.resourcesDirectory() + "/help/";
+    const std::string name = std::string(rawValue(section)) + ".md";
+    // A page not translated yet reads in English, as a key without a translation does.
+    const std::string& language = Localization::shared().language();
+    if (language != "en") {
+        const std::string translated = folder + language + "/" + name;
+        if (::access(translated.c_str(), R_OK) == 0) {
+            return translated;
+        }
+    }
+    return folder + name;
 }
 
 View HelpPages::pageBody(HelpSection section) const {

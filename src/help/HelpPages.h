@@ -77,7 +77,7 @@ class HelpPages {
     HelpPages& operator=(const HelpPages&) = delete;
     static HelpPages& shared();
 
-    // Where the page's file is.
+    // Where the page's file is: its translation for the language texts read in, else English.
     std::string pagePath(HelpSection section) const;
     // The page of a section.
     ui::View pageBody(HelpSection section) const;

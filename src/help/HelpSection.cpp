@@ -69,7 +69,7 @@ constexpr std::array<PageWords, 16> kPages{{
      "increase wcag"},
     {"globe",
      "language localization spanish french german portuguese italian japanese chinese swedish "
-     "norwegian danish finnish dutch translate translation region english fallback "
+     "norwegian danish finnish dutch translate translation region english fallback locale lang "
      "corrections"},
     // The components and licences the Acknowledgments page lists (resources/licenses).
     {"text.badge.checkmark",

@@ -32,22 +32,22 @@ enum class HelpSection {
 template <>
 struct EnumTraits<HelpSection> {
     static constexpr std::array<EnumCase<HelpSection>, 16> cases{{
-        {HelpSection::whatItDoes, "whatItDoes", "What Orvel does"},
-        {HelpSection::theMenu, "theMenu", "The panel, and Settings"},
-        {HelpSection::sleepSwitches, "sleepSwitches", "Sleep switches"},
-        {HelpSection::deviceSwitches, "deviceSwitches", "Device switches"},
-        {HelpSection::durations, "durations", "Durations"},
-        {HelpSection::triggers, "triggers", "Triggers"},
-        {HelpSection::drives, "drives", "Drive keep-alive"},
-        {HelpSection::batteryPower, "batteryPower", "Battery & UPS"},
-        {HelpSection::permissions, "permissions", "Permissions"},
-        {HelpSection::commandLine, "commandLine", "Command line equivalents"},
-        {HelpSection::persistence, "persistence", "Sleep, wake and restart"},
-        {HelpSection::shortcuts, "shortcuts", "Keyboard shortcuts"},
-        {HelpSection::troubleshooting, "troubleshooting", "Troubleshooting"},
-        {HelpSection::accessibility, "accessibility", "Accessibility"},
-        {HelpSection::languages, "languages", "Languages"},
-        {HelpSection::acknowledgments, "acknowledgments", "Acknowledgments"},
+        {HelpSection::whatItDoes, "whatItDoes", textKey("What Orvel does")},
+        {HelpSection::theMenu, "theMenu", textKey("The panel, and Settings")},
+        {HelpSection::sleepSwitches, "sleepSwitches", textKey("Sleep switches")},
+        {HelpSection::deviceSwitches, "deviceSwitches", textKey("Device switches")},
+        {HelpSection::durations, "durations", textKey("Durations")},
+        {HelpSection::triggers, "triggers", textKey("Triggers")},
+        {HelpSection::drives, "drives", textKey("Drive keep-alive")},
+        {HelpSection::batteryPower, "batteryPower", textKey("Battery & UPS")},
+        {HelpSection::permissions, "permissions", textKey("Permissions")},
+        {HelpSection::commandLine, "commandLine", textKey("Command line equivalents")},
+        {HelpSection::persistence, "persistence", textKey("Sleep, wake and restart")},
+        {HelpSection::shortcuts, "shortcuts", textKey("Keyboard shortcuts")},
+        {HelpSection::troubleshooting, "troubleshooting", textKey("Troubleshooting")},
+        {HelpSection::accessibility, "accessibility", textKey("Accessibility")},
+        {HelpSection::languages, "languages", textKey("Languages")},
+        {HelpSection::acknowledgments, "acknowledgments", textKey("Acknowledgments")},
     }};
 };
 

@@ -14,7 +14,7 @@ namespace orvel {
 
 namespace {
 
-constexpr const char* kPermissionsExplanation =
+constexpr const char* kPermissionsExplanation = textKey(
     "Disabling the built-in keyboard or trackpad is the only part of Orvel that needs permission. "
     "It needs two things.\n\nInput device access lets Orvel tell which physical device an event "
     "came from, so it can silence the built-in keyboard without touching your external "
@@ -22,7 +22,7 @@ constexpr const char* kPermissionsExplanation =
     "enough.\n\nOrvel never reads what you type. It looks at which device reported, and at "
     "nothing else. Nothing is stored, logged or sent anywhere, and quitting Orvel always restores "
     "normal input.\n\nOrvel's udev rule grants both; installing it asks for an administrator's "
-    "password. Membership of the input group grants them too.";
+    "password. Membership of the input group grants them too.");
 
 std::string cancelTitle(std::int64_t secondsLeft) {
     return localizedFormat("Cancel (%llds)", {std::max<std::int64_t>(secondsLeft, 0)});
@@ -63,11 +63,11 @@ class AlertAsker final : public UserAsker {
     void tellInputHandedBack() override {
         ui::AlertContent content;
         content.style = ui::AlertStyle::informational;
-        content.messageText = "Built-in keyboard and trackpad re-enabled";
-        content.informativeText =
-            "Your external keyboard or mouse disconnected, so Orvel handed the built-in input "
-            "back.";
-        content.buttons = {"OK"};
+        content.messageText = localized("Built-in keyboard and trackpad re-enabled");
+        content.informativeText = localized(
+            "Your external keyboard or mouse disconnected, so Orvel handed the built-in "
+            "input back.");
+        content.buttons = {localized("OK")};
         ui::UiHost& host = ui::UiHost::current();
         host.application().activate(true);
         host.makeAlert(std::move(content))->runModal();
@@ -91,9 +91,9 @@ class AlertAsker final : public UserAsker {
         ui::AlertContent content;
         content.style = ui::AlertStyle::informational;
         content.floating = true;
-        content.messageText = "Orvel needs two permissions for this";
-        content.informativeText = kPermissionsExplanation;
-        content.buttons = {"Continue", "Not Now"};
+        content.messageText = localized("Orvel needs two permissions for this");
+        content.informativeText = localized(kPermissionsExplanation);
+        content.buttons = {localized("Continue"), localized("Not Now")};
         return host.makeAlert(std::move(content))->runModal() == ui::kAlertFirstButtonReturn;
     }
 };

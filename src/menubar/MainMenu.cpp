@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/Localization.h"
 #include "foundation/WeakRef.h"
 #include "menubar/AppWindows.h"
 
@@ -63,35 +64,41 @@ MenuBarItem MainMenu::applicationMenu(const std::string& name, AppWindows& deleg
     // Services, and hiding or showing other applications, are the desktop's: no item for them.
     return menu(
         name,
-        {toDelegate("About " + name, delegate, &AppWindows::showAbout), MenuBarItem::divider(),
-         toDelegate("Settings\u2026", delegate, &AppWindows::openSettings, key(",")),
-         MenuBarItem::divider(), standard("Hide " + name, StandardAction::hide, key("h")),
-         MenuBarItem::divider(), standard("Quit " + name, StandardAction::quit, key("q"))});
+        {toDelegate(localizedFormat("About %@", {name}), delegate, &AppWindows::showAbout),
+         MenuBarItem::divider(),
+         toDelegate(localized("Settings\u2026"), delegate, &AppWindows::openSettings, key(",")),
+         MenuBarItem::divider(),
+         standard(localizedFormat("Hide %@", {name}), StandardAction::hide, key("h")),
+         MenuBarItem::divider(),
+         standard(localizedFormat("Quit %@", {name}), StandardAction::quit, key("q"))});
 }
 
 MenuBarItem MainMenu::editMenu() {
-    return menu("Edit",
-                {standard("Undo", StandardAction::undo, key("z")),
-                 standard("Redo", StandardAction::redo, key("z", kCommand | ui::kModifierShift)),
-                 MenuBarItem::divider(), standard("Cut", StandardAction::cut, key("x")),
-                 standard("Copy", StandardAction::copy, key("c")),
-                 standard("Paste", StandardAction::paste, key("v")),
-                 standard("Delete", StandardAction::deleteSelection),
-                 standard("Select All", StandardAction::selectAll, key("a"))});
+    return menu(
+        localized("Edit"),
+        {standard(localized("Undo"), StandardAction::undo, key("z")),
+         standard(localized("Redo"), StandardAction::redo, key("z", kCommand | ui::kModifierShift)),
+         MenuBarItem::divider(), standard(localized("Cut"), StandardAction::cut, key("x")),
+         standard(localized("Copy"), StandardAction::copy, key("c")),
+         standard(localized("Paste"), StandardAction::paste, key("v")),
+         standard(localized("Delete"), StandardAction::deleteSelection),
+         standard(localized("Select All"), StandardAction::selectAll, key("a"))});
 }
 
 MenuBarItem MainMenu::windowMenu() {
-    return menu("Window",
-                {standard("Minimize", StandardAction::minimize, key("m")),
-                 standard("Zoom", StandardAction::zoom), MenuBarItem::divider(),
+    return menu(localized("Window"),
+                {standard(localized("Minimize"), StandardAction::minimize, key("m")),
+                 standard(localized("Zoom"), StandardAction::zoom), MenuBarItem::divider(),
                  // Raising all of an application's windows at once is the desktop's too.
-                 standard("Close", StandardAction::close, key("w"))},
+                 standard(localized("Close"), StandardAction::close, key("w"))},
                 ui::MenuRole::windows);
 }
 
 MenuBarItem MainMenu::helpMenu(const std::string& name, AppWindows& delegate) {
-    return menu("Help", {toDelegate(name + " Help", delegate, &AppWindows::showHelp, key("?"))},
-                ui::MenuRole::help);
+    return menu(
+        localized("Help"),
+        {toDelegate(localizedFormat("%@ Help", {name}), delegate, &AppWindows::showHelp, key("?"))},
+        ui::MenuRole::help);
 }
 
 }  // namespace orvel

@@ -55,17 +55,6 @@ View note(View text, double s) {
         .padding(kEdgeHorizontal, 12);
 }
 
-std::string joined(const std::vector<std::string>& parts, const std::string& separator) {
-    std::string out;
-    for (const auto& part : parts) {
-        if (!out.empty()) {
-            out += separator;
-        }
-        out += part;
-    }
-    return out;
-}
-
 }  // namespace
 
 MenuView::MenuView(const Services& services)
@@ -205,9 +194,10 @@ View MenuView::body() {
     sections.push_back(sleepRow("Prevent Disk Sleep", "Keeps disks spun up", "-m",
                                 &SleepOptions::preventDiskSleep, true, s));
     // The stored choice stays as it is on battery; the effective options leave it out there.
-    sections.push_back(sleepRow("Prevent System Sleep",
-                                onAC ? "Only while on power" : "Ignored \u2014 running on battery",
-                                "-s", &SleepOptions::preventSystemSleep, onAC, s));
+    sections.push_back(sleepRow(
+        "Prevent System Sleep",
+        onAC ? textKey("Only while on power") : textKey("Ignored \u2014 running on battery"), "-s",
+        &SleepOptions::preventSystemSleep, onAC, s));
     sections.push_back(sleepRow("Declare User Active", "Wakes the display if asleep", "-u",
                                 &SleepOptions::declareUserActive, true, s));
     sections.push_back(sectionDivider());
@@ -255,25 +245,27 @@ View MenuView::header(double s) {
     if (!c.isActive()) {
         title = localized("Sleep allowed");
     } else if (c.secondsRemaining() > 0) {
-        title = localized("Awake for ") + c.formatRemaining();
+        title = localizedFormat("Awake for %@", {c.formatRemaining()});
     } else {
         title = localized("Awake indefinitely");
     }
     std::vector<View> lines{
-        TextVerbatim(title).font(Font::system(15 * s, FontWeight::semibold)),
+        // A long word of another language wraps rather than push the switch aside.
+        TextVerbatim(title).font(Font::system(15 * s, FontWeight::semibold)).fixedSize(false, true),
         TextVerbatim(c.statusText())
             .font(Font::system(11 * s))
             .foregroundStyle(Hierarchy::secondary)
             .fixedSize(false, true),
     };
     if (c.startedByRuleName()) {
-        lines.push_back(HStack(VAlign::center, 5,
-                               {ShapeFill(Shape::circle(), Color{kRuleDot, std::nullopt, 1.0})
-                                    .frame(Frame::fixed(7, 7)),
-                                TextVerbatim(localized("Started by: ") + *c.startedByRuleName())
-                                    .font(Font::system(11 * s))
-                                    .foregroundStyle(Color{kRuleText, std::nullopt, 1.0})})
-                            .padding(kEdgeTop, 1));
+        lines.push_back(
+            HStack(VAlign::center, 5,
+                   {ShapeFill(Shape::circle(), Color{kRuleDot, std::nullopt, 1.0})
+                        .frame(Frame::fixed(7, 7)),
+                    TextVerbatim(localizedFormat("Started by: %@", {*c.startedByRuleName()}))
+                        .font(Font::system(11 * s))
+                        .foregroundStyle(Color{kRuleText, std::nullopt, 1.0})})
+                .padding(kEdgeTop, 1));
     }
     // The switch never looks at the value it is given: it turns the session over.
     const Binding<bool> session{[&c] { return c.isActive(); },
@@ -477,9 +469,13 @@ View MenuView::builtInDevicesSection(double s) {
                                        setting(&Preferences::blockBuiltInTrackpad), true, s));
         const auto missing = blocker_.missingPermissions();
         if (!missing.empty()) {
-            rows.push_back(note(TextVerbatim("Needs " + joined(missing, " and ") +
-                                             ". Turning either switch on will ask.")
-                                    .fixedSize(false, true)));
+            const std::string needs =
+                missing.size() == 1
+                    ? localizedFormat("Needs %@. Turning either switch on will ask.",
+                                      {localized(missing[0])})
+                    : localizedFormat("Needs %1$@ and %2$@. Turning either switch on will ask.",
+                                      {localized(missing[0]), localized(missing[1])});
+            rows.push_back(note(TextVerbatim(needs).fixedSize(false, true)));
         }
         if (const auto& failure = blocker_.lastFailure) {
             rows.push_back(note(TextVerbatim(*failure).fixedSize(false, true)));

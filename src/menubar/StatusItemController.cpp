@@ -118,23 +118,24 @@ ui::StatusItemLook StatusItemController::currentLook() {
     look.title = prefs_.showTimer() && active ? " " + controller_.formatRemaining() : "";
     look.font = ui::Font::system(11, ui::FontWeight::regular).withMonospacedDigits();
     look.toolTip = active ? controller_.locksGone().value_or(activeToolTip())
-                          : std::string("Orvel \u2014 sleep allowed");
+                          : localized("Orvel \u2014 sleep allowed");
     look.accessibilityLabel = "Orvel";
     if (!active) {
-        look.accessibilityValue = "Inactive";
+        look.accessibilityValue = localized("Inactive");
     } else if (controller_.startedByRuleName()) {
-        look.accessibilityValue = "Active \u2014 started by " + *controller_.startedByRuleName();
+        look.accessibilityValue =
+            localizedFormat("Active \u2014 started by %@", {*controller_.startedByRuleName()});
     } else {
-        look.accessibilityValue = "Active";
+        look.accessibilityValue = localized("Active");
     }
     WeakRef<StatusItemController> weakSelf = weakRef(*this);
-    ui::AccessibilityAction toggle{"Toggle Orvel", [weakSelf] {
+    ui::AccessibilityAction toggle{localized("Toggle Orvel"), [weakSelf] {
                                        if (auto* self = weakSelf.get()) {
                                            self->toggleSession();
                                        }
                                        return true;
                                    }};
-    ui::AccessibilityAction open{"Open Menu", [weakSelf] {
+    ui::AccessibilityAction open{localized("Open Menu"), [weakSelf] {
                                      if (auto* self = weakSelf.get()) {
                                          self->showPopover();
                                      }

@@ -15,7 +15,7 @@ class Paths {
     virtual std::string applicationSupportDirectory() = 0;
     // Settings (the user defaults file lives here).
     virtual std::string configDirectory() = 0;
-    // Read-only files shipped with Orvel (string tables, texts, icons).
+    // Read-only files shipped with Orvel (help pages, texts, icons).
     virtual std::string resourcesDirectory() = 0;
     // What concerns this login session (a record of devices Orvel switched off), in a folder no
     // other user may write to.

@@ -5,6 +5,7 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "drives/DriveKeepAlive.h"
+#include "foundation/Localization.h"
 #include "foundation/Registry.h"
 #include "reports/ConflictNotes.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -72,6 +73,7 @@ std::vector<std::string> ConflictsReport::configuredConflicts() const {
 }
 
 std::string ConflictsReport::text() const {
+    const EnglishTexts english;  // read by support
     std::string out = "\u2500\u2500 CONFLICTS ";
     for (int i = 0; i < 42; ++i) {
         out += "\u2500";

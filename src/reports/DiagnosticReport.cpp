@@ -13,6 +13,7 @@
 #include "devices/KeyboardBacklight.h"
 #include "foundation/AppInfo.h"
 #include "foundation/Iso8601.h"
+#include "foundation/Localization.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "foundation/TextCompare.h"
@@ -277,6 +278,7 @@ std::string DiagnosticReport::conflictsSuffix() {
 }
 
 std::optional<std::string> DiagnosticReport::forSupport(bool appendConflicts, bool redact) {
+    const EnglishTexts english;  // read by support
     static bool building = false;
     if (building) {
         return std::nullopt;

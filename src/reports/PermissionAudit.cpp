@@ -234,6 +234,7 @@ void PermissionAudit::showLocationHelp(bool decided) {
 }
 
 std::string PermissionAudit::reportSections() {
+    const EnglishTexts english;  // read by support
     std::vector<std::string> lines;
     lines.push_back(DiagnosticReport::sectionHeader("PERMISSIONS"));
     n_.blocker.permissionStatus();

@@ -7,6 +7,7 @@
 #include "devices/DeviceState.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
+#include "foundation/Localization.h"
 #include "foundation/Registry.h"
 #include "platform/Permissions.h"
 #include "platform/PowerSources.h"
@@ -54,6 +55,7 @@ SelfTest& SelfTest::shared() {
 }
 
 std::string SelfTest::selfTest() {
+    const EnglishTexts english;  // read by support
     std::vector<std::string> lines{"ORVEL SELF-TEST", DiagnosticReport::timestamp()};
     DiagnosticReport::appendSection(lines, "BACKLIGHT", backlightLines());
     DiagnosticReport::appendSection(lines, "BUILT-IN DISPLAY", displayLines());
@@ -219,6 +221,7 @@ std::vector<std::string> SelfTest::powerLines() {
 }
 
 std::optional<std::string> SelfTest::forSupport(bool redact) {
+    const EnglishTexts english;  // read by support
     static bool running = false;
     if (running) {
         return std::nullopt;

@@ -7,6 +7,7 @@
 #include "devices/DeviceState.h"
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
+#include "foundation/Localization.h"
 #include "foundation/TextCompare.h"
 #include "reports/ConflictNotes.h"
 #include "settings/SettingsView.h"
@@ -22,7 +23,7 @@ using settings_style::warning;
 namespace {
 
 constexpr const char* kNoBuiltInInput =
-    "Disabled \u2014 no built-in keyboard or trackpad on this computer";
+    textKey("Disabled \u2014 no built-in keyboard or trackpad on this computer");
 
 Binding<bool> settingBinding(Preferences::Setting<bool>& setting) {
     return Binding<bool>{[&setting] { return setting(); },
@@ -181,9 +182,10 @@ View SettingsView::safetySection(bool laptop) {
             If(laptop,
                [&] {
                    return LabeledContent(
-                       "Right now", Text(dev_.hasExternalInput()
-                                             ? "External input connected"
-                                             : "No external input \u2014 blocking is held off"));
+                       "Right now",
+                       Text(dev_.hasExternalInput()
+                                ? textKey("External input connected")
+                                : textKey("No external input \u2014 blocking is held off")));
                }),
             HStack(VAlign::center, std::nullopt,
                    {Text("Attached input devices")

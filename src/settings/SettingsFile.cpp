@@ -2,6 +2,7 @@
 
 #include "foundation/Iso8601.h"
 #include "foundation/Json.h"
+#include "foundation/Localization.h"
 
 #include <nlohmann/json.hpp>
 
@@ -205,11 +206,11 @@ std::string_view textOf(const Data& bytes) {
 std::string description(ImportError error) {
     switch (error) {
         case ImportError::badFormat:
-            return "This is not an Orvel settings file.";
+            return textKey("This is not an Orvel settings file.");
         case ImportError::needsPassphrase:
-            return "This file is encrypted \u2014 enter its passphrase.";
+            return textKey("This file is encrypted \u2014 enter its passphrase.");
         case ImportError::wrongPassphrase:
-            return "That passphrase does not decrypt this file.";
+            return textKey("That passphrase does not decrypt this file.");
     }
     return {};
 }

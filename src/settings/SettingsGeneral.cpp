@@ -200,7 +200,7 @@ View SettingsView::generalPage() {
                 .font(Font::style(TextStyle::body).withMonospacedDigits())
                 .frame(46)
                 .accessibilityLabel("Menu text size")
-                .accessibilityValue(percent),
+                .accessibilityValueVerbatim(percent),
             Button(TextVerbatim("+"), [&p] { p.menuScale = steppedMenuScale(p.menuScale(), true); })
                 .accessibilityLabel("Increase menu text size")
                 .disabled(scale >= 1.999),

@@ -5,6 +5,7 @@
 #include "core/Preferences.h"
 #include "devices/PermissionPrimer.h"
 #include "drives/DriveKeepAlive.h"
+#include "foundation/Localization.h"
 #include "foundation/Registry.h"
 #include "menubar/AppWindows.h"
 #include "menubar/StatusItemController.h"
@@ -152,13 +153,14 @@ void resetAllSettings(const ResetOwners& owners, const std::function<void()>& cl
     for (;;) {
         ui::AlertContent first;
         first.style = ui::AlertStyle::warning;
-        first.messageText = "Reset all settings? (1 of 2)";
-        first.informativeText =
+        first.messageText = localized("Reset all settings? (1 of 2)");
+        first.informativeText = localized(
             "Every preference on every tab \u2014 General, Automations & Triggers (Triggers, "
             "Bluetooth, Network, Battery/Power), Devices, Drives, Advanced \u2014 goes back to "
             "defaults. ALL trigger rules are deleted, including imported ones, along with drive "
-            "keep-alive configuration and the activity log.";
-        first.buttons = {"Continue", "Export Settings First\u2026", "Cancel"};
+            "keep-alive configuration and the activity log.");
+        first.buttons = {localized("Continue"), localized("Export Settings First\u2026"),
+                         localized("Cancel")};
         const int answer = host.makeAlert(std::move(first))->runModal();
         if (answer == ui::kAlertSecondButtonReturn) {
             SettingsTransfer::runExportPanel(owners.transfer);
@@ -171,15 +173,15 @@ void resetAllSettings(const ResetOwners& owners, const std::function<void()>& cl
     }
     ui::AlertContent second;
     second.style = ui::AlertStyle::critical;
-    second.messageText = "Really reset everything? (2 of 2)";
-    second.informativeText =
+    second.messageText = localized("Really reset everything? (2 of 2)");
+    second.informativeText = localized(
         "This cannot be undone. Launch at login is system-side and survives. The first-run "
-        "explanation will appear again. The app keeps running.";
+        "explanation will appear again. The app keeps running.");
     second.checkbox = std::make_pair(
-        std::string("Also clear Orvel's permission grants (removes its udev rule for input device "
-                    "access and control)"),
+        localized("Also clear Orvel's permission grants (removes its udev rule for input device "
+                  "access and control)"),
         false);
-    second.buttons = {"Reset Everything", "Cancel"};
+    second.buttons = {localized("Reset Everything"), localized("Cancel")};
     auto alert = host.makeAlert(std::move(second));
     if (alert->runModal() != ui::kAlertFirstButtonReturn) {
         return;

@@ -4,6 +4,7 @@
 #include "core/Preferences.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/FileIO.h"
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/Numbers.h"
 #include "foundation/Published.h"
@@ -163,10 +164,6 @@ int applyPreferences(const Owners& owners, const std::map<std::string, std::stri
     return static_cast<int>(accepted.size()) + (master ? 1 : 0);
 }
 
-std::string counted(int count, const std::string& noun) {
-    return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
-}
-
 // The text with a full stop, unless it ends a sentence already.
 std::string sentence(std::string text) {
     if (!text.empty() && text.back() != '.' && text.back() != '!' && text.back() != '?') {
@@ -197,9 +194,9 @@ std::string normalizedAddress(std::string_view address) {
 void showAlert(const std::string& message, const std::string& informative = {}) {
     ui::AlertContent content;
     content.style = ui::AlertStyle::warning;
-    content.messageText = message;
+    content.messageText = localized(message);
     content.informativeText = informative;
-    content.buttons = {"OK"};
+    content.buttons = {localized("OK")};
     ui::UiHost::current().makeAlert(std::move(content))->runModal();
 }
 
@@ -311,14 +308,20 @@ std::string importSummary(const ImportResult& result) {
 }
 
 std::string importReport(const ImportResult& result) {
-    std::string text = "Imported " + counted(result.rulesInstalled, "rule") + ", " +
-                       counted(result.drivesApplied, "drive") + " and " +
-                       counted(result.settingsApplied, "setting") + ".";
-    if (result.unavailable > 0) {
-        text += " " + counted(result.unavailable, "rule") +
-                (result.unavailable == 1
-                     ? " is off: its Bluetooth device is not paired with this computer."
-                     : " are off: their Bluetooth devices are not paired with this computer.");
+    const std::int64_t rules = result.rulesInstalled, drives = result.drivesApplied,
+                       settings = result.settingsApplied, off = result.unavailable;
+    std::string text =
+        localizedFormat("Imported %1$@, %2$@ and %3$@.",
+                        {localizedPlural("%lld rule", "%lld rules", rules, {rules}),
+                         localizedPlural("%lld drive", "%lld drives", drives, {drives}),
+                         localizedPlural("%lld setting", "%lld settings", settings, {settings})});
+    if (off > 0) {
+        text +=
+            " " + localizedPlural(
+                      "%lld rule is off: its Bluetooth device is not paired with this computer.",
+                      "%lld rules are off: their Bluetooth devices are not paired with this "
+                      "computer.",
+                      off, {off});
     }
     return text;
 }
@@ -430,7 +433,7 @@ Result<ImportResult, ImportError> importDataWithKey(const Owners& owners, const 
 void runExportPanel(const Owners& owners, Told told) {
     auto accessory = std::make_shared<ExportAccessory>();
     ui::SavePanelOptions options;
-    options.title = "Export Orvel Settings";
+    options.title = localized("Export Orvel Settings");
     options.nameFieldValue = "Orvel Settings.orvelconfig";
     options.allowedExtensions = {"orvelconfig", "json"};
     options.accessory = accessory;
@@ -446,8 +449,8 @@ void runExportPanel(const Owners& owners, Told told) {
     if (passphrase.empty()) {
         logger().notice("Settings export stopped: encryption was asked for without a passphrase");
         showAlert("Enter a passphrase",
-                  "\u201CEncrypt with a passphrase\u201D is ticked but the passphrase is empty. "
-                  "Nothing was written.");
+                  localized("\u201CEncrypt with a passphrase\u201D is ticked but the passphrase "
+                            "is empty. Nothing was written."));
         tell(told,
              "Nothing was saved. \u201CEncrypt with a passphrase\u201D is ticked but the "
              "passphrase is empty.",
@@ -468,7 +471,7 @@ void runExportPanel(const Owners& owners, Told told) {
 
 void runImportPanel(const Owners& owners, Told told) {
     ui::OpenPanelOptions options;
-    options.title = "Import Orvel Settings";
+    options.title = localized("Import Orvel Settings");
     options.canChooseFiles = true;
     options.canChooseDirectories = false;
     options.allowsMultipleSelection = false;
@@ -496,9 +499,9 @@ void runImportPanel(const Owners& owners, Told told) {
 
     ui::AlertContent prompt;
     prompt.style = ui::AlertStyle::informational;
-    prompt.messageText = "Encrypted settings file";
-    prompt.informativeText = "Enter the passphrase it was exported with.";
-    prompt.buttons = {"Import", "Cancel"};
+    prompt.messageText = localized("Encrypted settings file");
+    prompt.informativeText = localized("Enter the passphrase it was exported with.");
+    prompt.buttons = {localized("Import"), localized("Cancel")};
     prompt.secureFieldPlaceholder = "";
     auto alert = ui::UiHost::current().makeAlert(std::move(prompt));
     if (alert->runModal() != ui::kAlertFirstButtonReturn) {

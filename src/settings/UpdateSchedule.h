@@ -15,10 +15,10 @@ enum class UpdateSchedule { off, weekly, biweekly, monthly };
 template <>
 struct EnumTraits<UpdateSchedule> {
     static constexpr std::array<EnumCase<UpdateSchedule>, 4> cases{{
-        {UpdateSchedule::off, "off", "Off"},
-        {UpdateSchedule::weekly, "weekly", "Weekly"},
-        {UpdateSchedule::biweekly, "biweekly", "Every two weeks"},
-        {UpdateSchedule::monthly, "monthly", "Monthly"},
+        {UpdateSchedule::off, "off", textKey("Off")},
+        {UpdateSchedule::weekly, "weekly", textKey("Weekly")},
+        {UpdateSchedule::biweekly, "biweekly", textKey("Every two weeks")},
+        {UpdateSchedule::monthly, "monthly", textKey("Monthly")},
     }};
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/OrvelController.h"
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "platform/Platform.h"
@@ -223,7 +224,10 @@ void BluetoothTriggerSource::batteryBelowFloor(const std::string& key, const std
                               std::to_string(floor) + "% floor";
     PowerTriggerCenter& center = powerCenter_();
     if (controller_().isActive()) {
-        center.endForBattery(label, hasRecovery);
+        center.endForBattery(
+            label, hasRecovery,
+            localizedFormat("%1$@ battery %2$lld%% \u2014 below its %3$lld%% floor",
+                            {name, level, floor}));
     }
     if (hasRecovery) {
         center.addHold(holdID(key), label);

@@ -192,7 +192,8 @@ void PowerTriggerCenter::evaluate() {
         if (!skip && *percent <= prefs_.lowBattPct() && !macTripped) {
             macTripped = true;
             endForBattery("Battery dropped below " + std::to_string(prefs_.lowBattPct()) + "%",
-                          prefs_.battRecover());
+                          prefs_.battRecover(),
+                          localizedFormat("Battery dropped below %lld%%", {prefs_.lowBattPct()}));
             if (prefs_.battRecover()) {
                 addHold(kMacHold, "Computer battery");
             }
@@ -232,7 +233,8 @@ void PowerTriggerCenter::syncBlockReason() {
     session_().setPowerBlockReason(std::move(reason));
 }
 
-bool PowerTriggerCenter::endForBattery(const std::string& reason, bool resumable) {
+bool PowerTriggerCenter::endForBattery(const std::string& reason, bool resumable,
+                                       const std::string& shown) {
     OrvelController& controller = controller_();
     if (!controller.isActive()) {
         return false;
@@ -253,7 +255,7 @@ bool PowerTriggerCenter::endForBattery(const std::string& reason, bool resumable
     }
     controller.endForSafety();
     log(Kind::ended, reason, "Ended session \u2014 Battery/Power safety trigger");
-    notifyUser(notifications_, localized("Orvel ended"), reason + ".");
+    notifyUser(notifications_, localized("Orvel ended"), shown + ".");
     return true;
 }
 
@@ -332,14 +334,15 @@ void PowerTriggerCenter::upsTransition(bool nowOnUPS) {
     OrvelController& controller = controller_();
     if (!nowOnUPS) {
         if (!prefs_.upsInverted() && upsStartedSession && controller.isActive()) {
-            endForBattery("Wall power returned", false);
+            endForBattery("Wall power returned", false, localized("Wall power returned"));
         }
         upsStartedSession = false;
         return;
     }
     if (prefs_.upsInverted()) {
         if (controller.isActive()) {
-            endForBattery("UPS became the power source", false);
+            endForBattery("UPS became the power source", false,
+                          localized("UPS became the power source"));
         }
         return;
     }
@@ -370,7 +373,7 @@ void PowerTriggerCenter::setLowPowerMode(bool on) {
     syncBlockReason();
     if (on) {
         if (prefs_.lpmEnd() && controller_().isActive()) {
-            endForBattery("Power Saver turned on", false);
+            endForBattery("Power Saver turned on", false, localized("Power Saver turned on"));
         }
     } else {
         resume();

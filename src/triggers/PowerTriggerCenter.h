@@ -109,7 +109,9 @@ class PowerTriggerCenter final : public ObservableObject,
     void syncBlockReason();
     // Ends the running session for `reason`; when `resumable`, keeps it for a later resume.
     // True when a session was ended.
-    bool endForBattery(const std::string& reason, bool resumable);
+    // `reason` is logged; `shown`, the reason in the user's language, is what the notification
+    // says.
+    bool endForBattery(const std::string& reason, bool resumable, const std::string& shown);
     // Adds a hold unless one with this id exists (the first label stays).
     void addHold(const std::string& id, const std::string& label);
     // Releases the hold with this id, logs `text` and tries to resume; an unknown id does

@@ -588,7 +588,8 @@ void TriggerEngine::endEdge(const TriggerRule& rule, bool simulated, const std::
     controller.stop(true);
     record(Kind::ended,
            "Ended MANUAL session \u2014 this rule has \u201CAlso end manual sessions\u201D on");
-    notifyUser(n_.notifications, "Orvel ended", rule.name + " ended the manual session.");
+    notifyUser(n_.notifications, localized("Orvel ended"),
+               localizedFormat("%@ ended the manual session.", {rule.name}));
 }
 
 std::optional<TriggerRule> TriggerEngine::shieldingRule(const TriggerRule& rule) const {

@@ -22,11 +22,11 @@ template <>
 struct EnumTraits<TriggerSource> {
     using K = TriggerSource;
     static constexpr std::array<EnumCase<K>, 5> cases{{
-        {K::bluetooth, "bluetooth", "Bluetooth"},
-        {K::wifiSSID, "wifiSSID", "WiFi (SSID)"},
-        {K::network, "network", "Network"},
-        {K::schedule, "schedule", "Schedule"},
-        {K::app, "app", "Apps"},
+        {K::bluetooth, "bluetooth", textKey("Bluetooth")},
+        {K::wifiSSID, "wifiSSID", textKey("WiFi (SSID)")},
+        {K::network, "network", textKey("Network")},
+        {K::schedule, "schedule", textKey("Schedule")},
+        {K::app, "app", textKey("Apps")},
     }};
 };
 
@@ -37,9 +37,9 @@ template <>
 struct EnumTraits<TriggerAction> {
     using K = TriggerAction;
     static constexpr std::array<EnumCase<K>, 3> cases{{
-        {K::startSession, "startSession", "Start session"},
-        {K::endSession, "endSession", "End session"},
-        {K::nothing, "nothing", "Do nothing"},
+        {K::startSession, "startSession", textKey("Start session")},
+        {K::endSession, "endSession", textKey("End session")},
+        {K::nothing, "nothing", textKey("Do nothing")},
     }};
 };
 
@@ -84,12 +84,12 @@ template <>
 struct EnumTraits<NetworkMatcher::Kind> {
     using K = NetworkMatcher::Kind;
     static constexpr std::array<EnumCase<K>, 6> cases{{
-        {K::ssid, "ssid", "WiFi SSID"},
-        {K::ipv4Range, "ipv4Range", "IPv4 range"},
-        {K::gateway, "gateway", "Gateway IP"},
-        {K::searchDomain, "searchDomain", "Search domain"},
-        {K::interfaceType, "interfaceType", "Interface type"},
-        {K::vpnConnected, "vpnConnected", "VPN connected"},
+        {K::ssid, "ssid", textKey("WiFi SSID")},
+        {K::ipv4Range, "ipv4Range", textKey("IPv4 range")},
+        {K::gateway, "gateway", textKey("Gateway IP")},
+        {K::searchDomain, "searchDomain", textKey("Search domain")},
+        {K::interfaceType, "interfaceType", textKey("Interface type")},
+        {K::vpnConnected, "vpnConnected", textKey("VPN connected")},
     }};
 };
 

@@ -74,10 +74,10 @@ template <>
 struct EnumTraits<WakeHelperClient::State> {
     using K = WakeHelperClient::State;
     static constexpr std::array<EnumCase<K>, 4> cases{{
-        {K::active, "active", "Installed & approved"},
-        {K::requiresApproval, "requiresApproval", "Awaiting approval"},
-        {K::notInstalled, "notInstalled", "Not installed"},
-        {K::missingFromBundle, "missingFromBundle", "Helper missing from this build"},
+        {K::active, "active", textKey("Installed & approved")},
+        {K::requiresApproval, "requiresApproval", textKey("Awaiting approval")},
+        {K::notInstalled, "notInstalled", textKey("Not installed")},
+        {K::missingFromBundle, "missingFromBundle", textKey("Helper missing from this build")},
     }};
 };
 

@@ -45,7 +45,7 @@ bool walk(const View& view, std::vector<const Node*>& ancestors, const Visitor& 
 }
 
 std::string shownText(const Node& node) {
-    const std::string raw = node.verbatim ? node.text : localized(node.text);
+    const std::string raw = rawText(node);
     return node.verbatim ? raw : plainText(parseInlineMarkdown(raw));
 }
 
@@ -89,7 +89,7 @@ bool isControl(const Node& node) {
 }
 
 bool controlMatches(const Node& node, std::string_view text) {
-    if (node.accessibilityLabel && localized(*node.accessibilityLabel) == text) {
+    if (node.accessibilityLabel && accessibilityLabelOf(node) == text) {
         return true;
     }
     if (node.kind == NodeKind::tabView) {
@@ -219,7 +219,7 @@ std::optional<Found> Inspector::find(std::string_view text) const {
     std::vector<const Node*> ancestors;
     walk(host_->tree(), ancestors, [&](const Node& node, const auto& path) {
         auto own = ownText(node);
-        const bool byLabel = node.accessibilityLabel && localized(*node.accessibilityLabel) == text;
+        const bool byLabel = node.accessibilityLabel && accessibilityLabelOf(node) == text;
         if ((own && *own == text) || byLabel) {
             result = Found{&node, path};
             return true;
@@ -321,7 +321,7 @@ bool Inspector::clickLink(std::string_view target) {
         if (node.kind != NodeKind::text || node.verbatim) {
             return false;
         }
-        for (const TextRun& run : parseInlineMarkdown(localized(node.text))) {
+        for (const TextRun& run : parseInlineMarkdown(rawText(node))) {
             if (!run.link.empty() && (run.link == target || run.text == target)) {
                 found = Found{&node, path};
                 url = run.link;

@@ -1,5 +1,7 @@
 #include "ui/View.h"
 
+#include "foundation/Localization.h"
+
 #include <algorithm>
 #include <cctype>
 #include <string_view>
@@ -174,6 +176,14 @@ ORVEL_MODIFIER(help(std::string value), n.help = std::move(value))
 ORVEL_MODIFIER(accessibilityLabel(std::string value), n.accessibilityLabel = std::move(value))
 ORVEL_MODIFIER(accessibilityHint(std::string value), n.accessibilityHint = std::move(value))
 ORVEL_MODIFIER(accessibilityValue(std::string value), n.accessibilityValue = std::move(value))
+ORVEL_MODIFIER(accessibilityLabelVerbatim(std::string value), {
+    n.accessibilityLabel = std::move(value);
+    n.accessibilityLabelVerbatim = true;
+})
+ORVEL_MODIFIER(accessibilityValueVerbatim(std::string value), {
+    n.accessibilityValue = std::move(value);
+    n.accessibilityValueVerbatim = true;
+})
 ORVEL_MODIFIER(onTapGesture(std::function<void()> value), n.onTap = std::move(value))
 ORVEL_MODIFIER(onAppear(std::function<void()> value), n.onAppear = std::move(value))
 ORVEL_MODIFIER(onDisappear(std::function<void()> value), n.onDisappear = std::move(value))
@@ -353,6 +363,33 @@ View TextVerbatim(std::string text) {
     node->text = std::move(text);
     node->verbatim = true;
     return View(node);
+}
+
+View TextMarkdown(std::string words) {
+    auto node = make(NodeKind::text);
+    node->text = std::move(words);
+    node->wordsGiven = true;
+    return View(node);
+}
+
+std::string rawText(const Node& node) {
+    return node.verbatim || node.wordsGiven ? node.text : localized(node.text);
+}
+
+std::string accessibilityLabelOf(const Node& node) {
+    if (!node.accessibilityLabel) {
+        return {};
+    }
+    return node.accessibilityLabelVerbatim ? *node.accessibilityLabel
+                                           : localized(*node.accessibilityLabel);
+}
+
+std::string accessibilityValueOf(const Node& node) {
+    if (!node.accessibilityValue) {
+        return {};
+    }
+    return node.accessibilityValueVerbatim ? *node.accessibilityValue
+                                           : localized(*node.accessibilityValue);
 }
 
 View Label(std::string titleKey, std::string systemImage) {

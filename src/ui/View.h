@@ -111,6 +111,9 @@ class View {
     View accessibilityLabel(std::string text) const;
     View accessibilityHint(std::string text) const;
     View accessibilityValue(std::string text) const;
+    // A label or value made of data or already in the reader's language, read as it stands.
+    View accessibilityLabelVerbatim(std::string text) const;
+    View accessibilityValueVerbatim(std::string text) const;
     View onTapGesture(std::function<void()> action) const;
     View onAppear(std::function<void()> action) const;
     View onDisappear(std::function<void()> action) const;
@@ -184,6 +187,8 @@ struct Node {
     std::optional<std::string> accessibilityLabel;
     std::optional<std::string> accessibilityHint;
     std::optional<std::string> accessibilityValue;
+    bool accessibilityLabelVerbatim = false;
+    bool accessibilityValueVerbatim = false;
     std::function<void()> onTap;
     std::function<void()> onAppear;
     std::function<void()> onDisappear;
@@ -199,6 +204,8 @@ struct Node {
     // Text, label, image, menus and fields.
     std::string text;       // text content, label title, menu title, field placeholder
     bool verbatim = false;  // shown as is, not looked up as a localisation key
+    // Markdown words already in the reader's language (a help page), drawn but not looked up.
+    bool wordsGiven = false;
     std::string systemImage;
     double rotationDegrees = 0;
     // An application's icon, drawn in place of the symbol when the host finds it: by the icon
@@ -303,6 +310,15 @@ View Spacer(std::optional<double> minLength = std::nullopt);
 View Text(std::string key);
 // Text shown exactly as given (data: names, command lines, error texts).
 View TextVerbatim(std::string text);
+// Words in the reader's language with inline Markdown, drawn as Text draws a key's text.
+View TextMarkdown(std::string words);
+// A text node's words before its Markdown is drawn: the key's text in the current language, or
+// the words it was given.
+std::string rawText(const Node& node);
+// The accessibility label and value as read out: looked up unless given verbatim; empty when
+// there is none.
+std::string accessibilityLabelOf(const Node& node);
+std::string accessibilityValueOf(const Node& node);
 View Label(std::string titleKey, std::string systemImage);
 View Image(std::string systemName, double rotationDegrees = 0);
 // An application's icon (see Node::iconName), or the generic application symbol without one.

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <clocale>
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
@@ -18,6 +22,7 @@
 #include "reports/PermissionAudit.h"
 #include "reports/SelfTest.h"
 #include "settings/SettingsView.h"
+#include "support/Catalogues.h"
 #include "support/SessionTest.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerTestSupport.h"
@@ -95,20 +100,21 @@ class ShownTexts {
             case NodeKind::text:
             case NodeKind::label:
             case NodeKind::labeledContent:
-                add(where, n.verbatim ? n.text
-                                      : ui::plainText(ui::parseInlineMarkdown(localized(n.text))));
+                add(where,
+                    n.verbatim ? n.text : ui::plainText(ui::parseInlineMarkdown(ui::rawText(n))));
                 break;
             default:
                 if (!n.text.empty()) {
                     add(where, n.verbatim ? n.text : localized(n.text));
                 }
         }
-        for (const auto* key :
-             {&n.help, &n.accessibilityLabel, &n.accessibilityHint, &n.accessibilityValue}) {
+        for (const auto* key : {&n.help, &n.accessibilityHint}) {
             if (*key) {
                 addKey(where, **key);
             }
         }
+        add(where, ui::accessibilityLabelOf(n));
+        add(where, ui::accessibilityValueOf(n));
         auto items = n.menuItems;
         if (n.menuContent) {
             const auto more = n.menuContent();
@@ -133,6 +139,14 @@ class ShownTexts {
         if (n.footer) {
             addTree(where, *n.footer);
         }
+    }
+
+    std::vector<std::string> all() const {
+        std::vector<std::string> out;
+        for (const auto& [where, text] : texts_) {
+            out.push_back(text);
+        }
+        return out;
     }
 
     // How many texts (repeats included) a place showed.
@@ -207,10 +221,64 @@ TEST(MacWordsTest, WholeWordsWithTheirCapitalAndPhrasesInAnyCase) {
     }
 }
 
+// Every key looked up while the guard's places are built: the keys the program shows. With
+// ORVEL_SHOWN_KEYS set, they are written there, one C-escaped key a line, for scripts/update-po.
+class ShownKeys : public ::testing::Environment {
+  public:
+    // Each test's registry is new: its fixture tells the new Localization, and keeps the
+    // test's own keys in `test`.
+    static void observe(std::set<std::string>& test) {
+        Localization::shared().setLookupObserver([&test](std::string_view key) {
+            if (!key.empty()) {  // an empty text, not a key
+                keys_.emplace(key);
+                test.emplace(key);
+            }
+        });
+    }
+    void TearDown() override {
+        const char* path = std::getenv("ORVEL_SHOWN_KEYS");
+        if (path == nullptr || *path == '\0') {
+            return;
+        }
+        std::ofstream out(path);
+        for (const auto& key : keys_) {
+            out << escaped(key) << '\n';
+        }
+    }
+    static std::string escaped(const std::string& key) {
+        std::string out;
+        for (const char c : key) {
+            switch (c) {
+                case '\n':
+                    out += "\\n";
+                    break;
+                case '\t':
+                    out += "\\t";
+                    break;
+                case '"':
+                    out += "\\\"";
+                    break;
+                case '\\':
+                    out += "\\\\";
+                    break;
+                default:
+                    out += c;
+            }
+        }
+        return out;
+    }
+
+  private:
+    static inline std::set<std::string> keys_;
+};
+
+const auto* const kShownKeys = ::testing::AddGlobalTestEnvironment(new ShownKeys);
+
 class WordingGuardTest : public test::SessionTest {
   protected:
     void SetUp() override {
         SessionTest::SetUp();
+        ShownKeys::observe(keys);
         AppWindows::current() = delegate.get();
         sim().powerSources().setOnAC(true);
     }
@@ -322,7 +390,43 @@ class WordingGuardTest : public test::SessionTest {
 
     std::unique_ptr<AppDelegate> delegate = std::make_unique<AppDelegate>();
     ShownTexts shown;
+    std::set<std::string> keys;  // looked up in this test
 };
+
+// Keys shown that no catalogue needs: the product's name.
+const std::set<std::string> kEnglishOnly{"Orvel"};
+
+// Every key shown is in po/orvel.pot (else scripts/update-po was not run after it was written)
+// and translated in each catalogue under po/.
+void expectEveryKeyInEachCatalogue(const std::set<std::string>& keys) {
+    ASSERT_FALSE(keys.empty());
+    const auto pot = test::readPo(ORVEL_PO "/orvel.pot");
+    ASSERT_TRUE(pot) << pot.error().message;
+    std::string missing;
+    for (const auto& key : keys) {
+        if (!pot->contains(key) && !kEnglishOnly.contains(key)) {
+            missing += "  \"" + key + "\"\n";
+        }
+    }
+    EXPECT_TRUE(missing.empty()) << "not in po/orvel.pot (run scripts/update-po):\n" << missing;
+    for (const auto& language : test::poLanguages(ORVEL_PO)) {
+        const auto catalogue = test::readPo(ORVEL_PO "/" + language + ".po");
+        ASSERT_TRUE(catalogue) << catalogue.error().message;
+        std::string untranslated;
+        for (const auto& key : keys) {
+            const auto it = catalogue->find(key);
+            const bool translated =
+                it != catalogue->end() &&
+                std::none_of(it->second.msgstr.begin(), it->second.msgstr.end(),
+                             [](const std::string& text) { return text.empty(); });
+            if (!translated && !kEnglishOnly.contains(key)) {
+                untranslated += "  \"" + key + "\"\n";
+            }
+        }
+        EXPECT_TRUE(untranslated.empty()) << "untranslated in po/" << language << ".po:\n"
+                                          << untranslated;
+    }
+}
 
 TEST_F(WordingGuardTest, WindowsAndThePanelSpeakOfThisSystem) {
     addOneRuleOfEachKind();
@@ -357,6 +461,7 @@ TEST_F(WordingGuardTest, WindowsAndThePanelSpeakOfThisSystem) {
         EXPECT_GT(shown.countAt(place), 0) << place << " showed nothing";
     }
     expectNoMacWords(shown);
+    expectEveryKeyInEachCatalogue(keys);
 }
 
 TEST_F(WordingGuardTest, AlertsNotificationsAndTheActivityLogSpeakOfThisSystem) {
@@ -404,6 +509,27 @@ TEST_F(WordingGuardTest, AlertsNotificationsAndTheActivityLogSpeakOfThisSystem) 
     EXPECT_GT(shown.countAt("activity log"), 0);
     EXPECT_GT(shown.countAt("notification"), 0);
     expectNoMacWords(shown);
+    expectEveryKeyInEachCatalogue(keys);
+}
+
+// As `LANGUAGE=de Orvel` starts, on a machine without a locale of its own.
+TEST_F(WordingGuardTest, TheLanguageOfTheEnvironmentShowsInThePanel) {
+    const test::ScopedLanguage restore(ORVEL_TEST_LOCALE, "en");
+    ::setenv("LANGUAGE", "de", 1);
+    std::setlocale(LC_MESSAGES, "C");
+    ASSERT_EQ(Localization::shared().useEnvironmentLanguage(ORVEL_TEST_LOCALE), "de");
+    addPanel("panel");
+    MainMenu::install(*delegate, "Orvel");
+    addMenuBar("main menu", host().mainMenu());
+    std::vector<std::string> texts;
+    for (const auto& text : shown.all()) {
+        texts.push_back(text);
+    }
+    for (const auto* german :
+         {"Ruhezustand des Bildschirms verhindern", "Ruhezustand erlaubt", "Orvel beenden"}) {
+        EXPECT_NE(std::find(texts.begin(), texts.end(), german), texts.end()) << german;
+    }
+    EXPECT_EQ(std::find(texts.begin(), texts.end(), "Prevent Display Sleep"), texts.end());
 }
 
 TEST_F(WordingGuardTest, ReportsSpeakOfThisSystemInTheMachinesCommonStates) {

@@ -80,6 +80,11 @@ std::string LinuxPaths::defaultResourcesDirectory() {
     return isInBuildTree(*self) ? ORVEL_SOURCE_RESOURCES : ORVEL_INSTALL_DATADIR;
 }
 
+std::string LinuxPaths::defaultLocaleDirectory() {
+    const auto self = executablePath();
+    return self && isInBuildTree(*self) ? ORVEL_BUILD_ROOT "/locale" : ORVEL_INSTALL_LOCALEDIR;
+}
+
 bool LinuxPaths::isInBuildTree(std::string_view program) {
     return program.starts_with(ORVEL_BUILD_ROOT "/");
 }

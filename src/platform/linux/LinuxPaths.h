@@ -25,6 +25,9 @@ class LinuxPaths final : public Paths {
 
     // The source tree's resources/ for a program in the build tree, else the installed ones.
     static std::string defaultResourcesDirectory();
+    // The compiled catalogues: the build tree's locale/ for a program in it, else the installed
+    // <prefix>/share/locale.
+    static std::string defaultLocaleDirectory();
     // The absolute path of the running program, as the kernel knows it.
     static Result<std::string> executablePath();
     // Whether a program is one of this build tree's rather than an installed one.

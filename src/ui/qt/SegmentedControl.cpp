@@ -64,7 +64,7 @@ void SegmentedControl::setControlSize(ControlSize size) {
     }
 }
 
-int SegmentedControl::segmentWidth(int index) const {
+int SegmentedControl::naturalWidth(int index) const {
     const Segment& s = segments_[static_cast<std::size_t>(index)];
     int w = fontMetrics().horizontalAdvance(s.title) + 2 * kPadding;
     if (!s.symbol.empty()) {
@@ -73,10 +73,24 @@ int SegmentedControl::segmentWidth(int index) const {
     return std::max(w, 44);
 }
 
+double SegmentedControl::segmentWidth(int index) const {
+    int natural = 0;
+    for (std::size_t i = 0; i < segments_.size(); ++i) {
+        natural += naturalWidth(static_cast<int>(i));
+    }
+    const double room = width() - 2;
+    const double scale = natural > room && room > 0 ? room / natural : 1.0;
+    return naturalWidth(index) * scale;
+}
+
+QSize SegmentedControl::minimumSizeHint() const {
+    return {2 + 44 * static_cast<int>(segments_.size()), sizeHint().height()};
+}
+
 QSize SegmentedControl::sizeHint() const {
     int width = 2;
     for (std::size_t i = 0; i < segments_.size(); ++i) {
-        width += segmentWidth(static_cast<int>(i));
+        width += naturalWidth(static_cast<int>(i));
     }
     const int height = size_ == ControlSize::mini    ? 16
                        : size_ == ControlSize::small ? 19
@@ -151,14 +165,16 @@ void SegmentedControl::paintEvent(QPaintEvent*) {
         }
         p.setPen(text);
         QRectF content = r;
+        const int room = static_cast<int>(r.width()) - 2 * kPadding - (s.symbol.empty() ? 0 : 18);
+        const QString title = fontMetrics().elidedText(s.title, Qt::ElideRight, std::max(room, 0));
         if (!s.symbol.empty()) {
-            const int textWidth = fontMetrics().horizontalAdvance(s.title);
+            const int textWidth = fontMetrics().horizontalAdvance(title);
             const double left = r.center().x() - (textWidth + 18) / 2.0;
             SymbolSet::shared().paint(p, QRectF(left, r.center().y() - 7, 14, 14), s.symbol, text);
             content.setLeft(left + 18);
-            p.drawText(content, Qt::AlignVCenter | Qt::AlignLeft, s.title);
+            p.drawText(content, Qt::AlignVCenter | Qt::AlignLeft, title);
         } else {
-            p.drawText(content, Qt::AlignCenter, s.title);
+            p.drawText(content, Qt::AlignCenter, title);
         }
     }
     if (hasFocus()) {

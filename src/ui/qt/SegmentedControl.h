@@ -40,7 +40,9 @@ class SegmentedControl final : public QWidget {
     std::function<void(int)> onActivated;
 
     QSize sizeHint() const override;
-    QSize minimumSizeHint() const override { return sizeHint(); }
+    // Narrower than its titles (a long word of another language), the segments share the width
+    // and their titles are elided.
+    QSize minimumSizeHint() const override;
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -50,7 +52,8 @@ class SegmentedControl final : public QWidget {
 
   private:
     int segmentAt(QPoint point) const;
-    int segmentWidth(int index) const;
+    int naturalWidth(int index) const;
+    double segmentWidth(int index) const;
 
     std::vector<Segment> segments_;
     int selected_ = -1;

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFontInfo>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include "QtUiTest.h"
 #include "support/Gallery.h"
@@ -292,6 +294,31 @@ class Accessory final : public ViewComponent {
             .padding(8);
     }
 };
+
+// Titles longer than the window has room for (a long word of another language): the bar stays
+// inside its window, every segment in the bar and still clickable, its title elided.
+TEST_F(QtHostTest, ASegmentedBarNarrowerThanItsTitlesSharesItsWidth) {
+    QWidget window;
+    window.setFixedWidth(300);
+    auto* layout = new QHBoxLayout(&window);
+    auto* bar = new SegmentedControl;
+    layout->addWidget(bar);
+    std::vector<SegmentedControl::Segment> segments;
+    for (const char* title : {"Automatisierungen und Ausloeser", "Fehlerbehebung", "Laufwerke"}) {
+        segments.push_back({title, {}, true});
+    }
+    bar->setSegments(segments);
+    int picked = -1;
+    bar->onActivated = [&picked](int index) { picked = index; };
+    window.show();
+    settle();
+    ASSERT_GT(bar->sizeHint().width(), 300) << "the titles need more than the window";
+    EXPECT_LE(bar->mapTo(&window, QPoint(bar->width(), 0)).x(), window.width());
+    const QRectF last = bar->segmentRect(2);
+    EXPECT_LE(last.right(), bar->width());
+    QTest::mouseClick(bar, Qt::LeftButton, {}, last.center().toPoint());
+    EXPECT_EQ(picked, 2);
+}
 
 TEST_F(QtHostTest, ASavePanelShowsItsTitlePromptTypesAndAccessory) {
     auto accessory = std::make_shared<Accessory>();

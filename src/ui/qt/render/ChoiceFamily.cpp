@@ -283,7 +283,7 @@ void updateToggle(RenderCore& core, RenderNode& rn, const Node& n, const Env& en
     }
     QString name = label ? textOf(label->node()) : QString();
     if (n.accessibilityLabel)
-        name = qs(localized(*n.accessibilityLabel));
+        name = qs(accessibilityLabelOf(n));
     if (button->accessibleName() != name)
         button->setAccessibleName(name);
     if (wantCheckbox) {

@@ -385,7 +385,7 @@ void RenderCore::updateCommon(RenderNode& rn, const Node& n, const Env& env) {
     // that holds it beside its label.
     QWidget* named = rn.control != nullptr && n.kind != NodeKind::labeledContent ? rn.control : w;
     if (n.accessibilityLabel) {
-        const QString name = qs(localized(*n.accessibilityLabel));
+        const QString name = qs(accessibilityLabelOf(n));
         if (named->accessibleName() != name)
             named->setAccessibleName(name);
     }
@@ -393,7 +393,7 @@ void RenderCore::updateCommon(RenderNode& rn, const Node& n, const Env& env) {
     if (n.accessibilityHint)
         description = qs(localized(*n.accessibilityHint));
     if (n.accessibilityValue) {
-        const QString value = qs(localized(*n.accessibilityValue));
+        const QString value = qs(accessibilityValueOf(n));
         description = description.isEmpty() ? value : value + ". " + description;
     }
     if (named->accessibleDescription() != description) {

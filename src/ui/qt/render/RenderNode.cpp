@@ -80,7 +80,7 @@ QString qs(const std::string& text) {
 }
 
 std::string shownText(const Node& n) {
-    return n.verbatim ? n.text : localized(n.text);
+    return rawText(n);
 }
 
 QString textOf(const Node& n) {
