@@ -6,6 +6,7 @@
 #include "core/HotKeyStyle.h"
 #include "core/Preferences.h"
 #include "foundation/DateFormatting.h"
+#include "foundation/Localization.h"
 #include "foundation/RunLoop.h"
 #include "menubar/AppWindows.h"
 #include "menubar/StatusItemController.h"
@@ -91,8 +92,11 @@ class ShortcutStatusNote final : public ViewComponent {
             return settings_style::warning(*reason, true);
         }
         if (auto trigger = hotKeys_.boundTrigger()) {
-            return caption("The desktop runs the shortcut on " + *trigger +
-                           "; its keyboard settings can change it.");
+            return caption(
+                localizedFormat(
+                    "The desktop runs the shortcut on %@; its keyboard settings can change it.",
+                    {*trigger}),
+                true);
         }
         return EmptyView();
     }

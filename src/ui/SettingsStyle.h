@@ -9,8 +9,8 @@
 namespace orvel::settings_style {
 
 // An explanation under a control: caption font, secondary colour.
-inline ui::View caption(std::string key) {
-    return ui::Text(std::move(key))
+inline ui::View caption(std::string text, bool verbatim = false) {
+    return (verbatim ? ui::TextVerbatim(std::move(text)) : ui::Text(std::move(text)))
         .font(ui::Font::style(ui::TextStyle::caption))
         .foregroundStyle(ui::Hierarchy::secondary)
         .fixedSize(false, true);

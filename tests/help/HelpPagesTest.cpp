@@ -166,6 +166,43 @@ TEST_F(HelpPagesTest, PagesReadInTheTextsLanguageWhereTranslatedAndInEnglishElse
     EXPECT_EQ(filterHelpSections("translation"), std::vector<HelpSection>{languages});
 }
 
+// Every language shipped has every page, and each reads as a page, not as the line that says it
+// could not be shown.
+TEST_F(HelpPagesTest, EveryShippedTranslationHasEveryPageAndEachReads) {
+    namespace fs = std::filesystem;
+    const std::string help = std::string(ORVEL_RESOURCES) + "/help";
+    std::vector<std::string> english;
+    for (const auto& entry : fs::directory_iterator(help)) {
+        if (entry.is_regular_file()) {
+            english.push_back(entry.path().filename().string());
+        }
+    }
+    std::sort(english.begin(), english.end());
+    int languagesSeen = 0;
+    for (const auto& folder : fs::directory_iterator(help)) {
+        if (!folder.is_directory()) {
+            continue;
+        }
+        const std::string language = folder.path().filename().string();
+        SCOPED_TRACE(language);
+        ++languagesSeen;
+        std::vector<std::string> pages;
+        for (const auto& entry : fs::directory_iterator(folder.path())) {
+            pages.push_back(entry.path().filename().string());
+        }
+        std::sort(pages.begin(), pages.end());
+        EXPECT_EQ(pages, english);
+        const test::ScopedLanguage scoped(ORVEL_TEST_LOCALE, language);
+        for (const HelpSection section : kTextPages) {
+            const auto texts = shownTexts(section);
+            ASSERT_GT(texts.size(), 2u) << rawValue(section);
+            EXPECT_EQ(texts.front().rfind("This page could not be shown", 0), std::string::npos)
+                << rawValue(section) << ": " << texts.front();
+        }
+    }
+    EXPECT_GT(languagesSeen, 0);
+}
+
 // The page in place of a file that is missing, unreadable or not understood: one line in words,
 // the reason logged, and the other pages unharmed.
 TEST_F(HelpPagesTest, APageWhoseFileCannotBeUsedSaysWhyInOneLine) {
@@ -195,8 +232,8 @@ TEST_F(HelpPagesTest, APageWhoseFileCannotBeUsedSaysWhyInOneLine) {
          "Could not read ", ": Is a directory"},
         {shortcuts, write(std::string(300 * 1024, 'a')), "Could not read ",
          ": it is too large (300 KiB, over the limit of 256 KiB)"},
-        {languages, write("Text\n\n| Name | Value |\n|---|---|\n| a | b |\n"), "",
-         ": a table must be headed “Feature | Permission | Granted” or “Without | …”"},
+        {languages, write("Text\n\n| Name | Value | Unit | Note |\n|-|-|-|-|\n| a | b | c | d |\n"),
+         "", ": a table must have 3 columns (feature, permission, granted) or 2 (without, loss)"},
         {permissions, write("| Feature | Permission | Granted |\n|-|-|-|\n| a | b | {{x}} |\n"), "",
          ": no mark is called “{{x}}”"},
         {permissions, write("| Feature | Permission | Granted |\n|-|-|-|\n| a | b |\n"), "",
