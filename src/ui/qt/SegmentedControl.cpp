@@ -1,6 +1,11 @@
 #include "ui/qt/SegmentedControl.h"
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
 #include <QAccessible>
+#include <QFontMetricsF>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -66,7 +71,10 @@ void SegmentedControl::setControlSize(ControlSize size) {
 
 int SegmentedControl::naturalWidth(int index) const {
     const Segment& s = segments_[static_cast<std::size_t>(index)];
-    int w = fontMetrics().horizontalAdvance(s.title) + 2 * kPadding;
+    // Rounded up: eliding measures the title to the fraction of a pixel, and a title measured a
+    // fraction short would lose its end.
+    int w = static_cast<int>(std::ceil(QFontMetricsF(font()).horizontalAdvance(s.title))) +
+            2 * kPadding;
     if (!s.symbol.empty()) {
         w += 18;
     }
@@ -74,13 +82,31 @@ int SegmentedControl::naturalWidth(int index) const {
 }
 
 double SegmentedControl::segmentWidth(int index) const {
-    int natural = 0;
+    std::vector<double> natural;
+    double total = 0;
     for (std::size_t i = 0; i < segments_.size(); ++i) {
-        natural += naturalWidth(static_cast<int>(i));
+        natural.push_back(naturalWidth(static_cast<int>(i)));
+        total += natural.back();
     }
     const double room = width() - 2;
-    const double scale = natural > room && room > 0 ? room / natural : 1.0;
-    return naturalWidth(index) * scale;
+    const double own = natural[static_cast<std::size_t>(index)];
+    if (total <= room || room <= 0) {
+        return own;
+    }
+    // The widest titles give way first, so that a short one is never elided beside a long one.
+    std::vector<double> sorted = natural;
+    std::sort(sorted.begin(), sorted.end());
+    double left = room;
+    double cap = 0;
+    for (std::size_t k = 0; k < sorted.size(); ++k) {
+        const double sharing = static_cast<double>(sorted.size() - k);
+        if (sorted[k] * sharing >= left) {
+            cap = left / sharing;
+            break;
+        }
+        left -= sorted[k];
+    }
+    return std::min(own, cap);
 }
 
 QSize SegmentedControl::minimumSizeHint() const {

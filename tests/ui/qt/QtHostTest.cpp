@@ -316,6 +316,10 @@ TEST_F(QtHostTest, ASegmentedBarNarrowerThanItsTitlesSharesItsWidth) {
     EXPECT_LE(bar->mapTo(&window, QPoint(bar->width(), 0)).x(), window.width());
     const QRectF last = bar->segmentRect(2);
     EXPECT_LE(last.right(), bar->width());
+    SegmentedControl alone;
+    alone.setSegments({segments[2]});
+    EXPECT_DOUBLE_EQ(last.width(), alone.sizeHint().width() - 2)
+        << "the long titles give way, the short one stays whole";
     QTest::mouseClick(bar, Qt::LeftButton, {}, last.center().toPoint());
     EXPECT_EQ(picked, 2);
 }
