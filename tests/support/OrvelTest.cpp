@@ -5,6 +5,7 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -56,6 +57,14 @@ void OrvelTest::TearDown() {
     loop_ = nullptr;
     std::error_code ignored;
     std::filesystem::remove_all(scratch_, ignored);
+}
+
+bool OrvelTest::drainUntil(const std::function<bool()>& done) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done() && std::chrono::steady_clock::now() < limit) {
+        loop().drain();
+    }
+    return done();
 }
 
 }  // namespace orvel::test

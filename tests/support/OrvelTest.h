@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 
 #include "foundation/VirtualRunLoop.h"
@@ -25,6 +26,9 @@ class OrvelTest : public ::testing::Test {
 
     VirtualRunLoop& loop() { return *loop_; }
     SimPlatform& sim() { return *sim_; }
+    // Turns the loop without letting virtual time pass until `done`, or until 20 s of real time
+    // have gone by (a real server's events awaited); returns done().
+    bool drainUntil(const std::function<bool()>& done);
     // A fresh folder for this test case; the simulated machine's folders live under it.
     const std::string& scratch() const { return scratch_; }
 

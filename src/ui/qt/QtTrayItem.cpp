@@ -3,6 +3,7 @@
 #include "ui/qt/QtNotifierStatusItem.h"
 
 #include <QCursor>
+#include <QGuiApplication>
 
 namespace orvel::ui {
 
@@ -40,14 +41,32 @@ void QtTrayItem::choose() {
         if (chosen_ != notifier_.get()) {
             show(notifier_.get());
             xembed_.reset();
+            traySelectionSubscription_.cancel();
+            traySelection_.reset();
             xembedCheck_.cancel();
         }
     } else if (watcher == BusNameState::absent && chosen_ == nullptr) {
         xembed_ = makeXEmbedItem_();
         show(xembed_.get());
-        xembedCheck_ = RunLoop::main().every(kXEmbedCheckSeconds, [this] { trayMaybeChanged(); });
+        watchXEmbedTray();
     }
     trayMaybeChanged();
+}
+
+// Only X has XEmbed trays: elsewhere Qt's tray icon never finds one, and nothing changes that.
+void QtTrayItem::watchXEmbedTray() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) {
+        return;
+    }
+    traySelection_ = X11TraySelection::open();
+    if (traySelection_) {
+        traySelectionSubscription_ =
+            traySelection_->changed.subscribe([this](bool) { trayMaybeChanged(); });
+        return;
+    }
+    log_.notice("The system tray cannot be watched on this X display; it is looked for every " +
+                std::to_string(int(kXEmbedCheckSeconds)) + " seconds.");
+    xembedCheck_ = RunLoop::main().every(kXEmbedCheckSeconds, [this] { trayMaybeChanged(); });
 }
 
 std::optional<bool> QtTrayItem::isInTray() const {
@@ -55,7 +74,8 @@ std::optional<bool> QtTrayItem::isInTray() const {
         return std::nullopt;
     }
     if (chosen_ == xembed_.get()) {
-        return xembed_->hasButton();
+        // Qt learns of the tray from the same X events, maybe after us.
+        return traySelection_ ? traySelection_->hasTray() : xembed_->hasButton();
     }
     // Waiting for a watcher that went away, the item is in no tray.
     return notifier_->service().hasHost();

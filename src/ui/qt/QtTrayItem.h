@@ -7,6 +7,7 @@
 #include "foundation/RunLoop.h"
 #include "foundation/Signal.h"
 #include "platform/linux/DBusConnection.h"
+#include "platform/linux/X11TraySelection.h"
 #include "ui/Host.h"
 
 namespace orvel::ui {
@@ -19,7 +20,8 @@ class QtNotifierStatusItem;
 // item over, and one that goes away keeps it (the item registers again when it is back). The
 // XEmbed icon is made only once no watcher is there: Qt's own tray icon would register a second
 // item with the watcher. The item is in a tray while the watcher says a host shows its items, or
-// while the XEmbed icon has a system tray (looked for every few seconds: Qt tells of none).
+// while the XEmbed icon has a system tray (its X selection watched; on X without a connection of
+// our own, looked for every few seconds).
 class QtTrayItem final : public StatusItem {
   public:
     using Factory = std::function<std::unique_ptr<StatusItem>()>;
@@ -42,6 +44,10 @@ class QtTrayItem final : public StatusItem {
     StatusItem* chosen() const { return chosen_; }
     QtNotifierStatusItem* notifier() const { return notifier_.get(); }
 
+    // Whether the XEmbed tray is looked for every kXEmbedCheckSeconds (X, and its selection
+    // could not be watched).
+    bool pollsForTray() const { return xembedCheck_.isValid(); }
+
     static constexpr double kXEmbedCheckSeconds = 5;
 
   private:
@@ -58,6 +64,10 @@ class QtTrayItem final : public StatusItem {
     bool hasLook_ = false;
     Subscription watcherSubscription_;
     Subscription hostSubscription_;
+    void watchXEmbedTray();
+
+    std::unique_ptr<X11TraySelection> traySelection_;
+    Subscription traySelectionSubscription_;
     Timer xembedCheck_;
     std::optional<bool> toldInTray_;
     Logger log_{"tray"};

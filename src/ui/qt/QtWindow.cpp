@@ -175,6 +175,7 @@ void QtWindow::applyPolicy() {
 void QtWindow::setContent(std::shared_ptr<ViewComponent> content) {
     renderer_.reset();
     view_.reset();
+    parked_.reset();
     if (!content) {
         return;
     }
@@ -186,7 +187,7 @@ void QtWindow::setContent(std::shared_ptr<ViewComponent> content) {
 }
 
 std::shared_ptr<ViewComponent> QtWindow::content() const {
-    return view_ ? view_->root() : nullptr;
+    return view_ ? view_->root() : parked_;
 }
 
 void QtWindow::park() {
@@ -194,6 +195,8 @@ void QtWindow::park() {
         return;
     }
     renderer_.reset();
+    parked_ = view_->root();
+    view_.reset();
     frame_->releaseNative();
     // Freed blocks go back to the system only when the allocator is asked to; widgets deleted
     // later in this turn are freed by then.
@@ -204,6 +207,10 @@ void QtWindow::park() {
 }
 
 void QtWindow::unpark() {
+    if (parked_) {
+        view_ = std::make_unique<ViewHost>(std::move(parked_));
+        parked_.reset();
+    }
     if (view_ && !renderer_) {
         renderer_ = std::make_unique<QtRenderer>(*view_, *contentArea_);
     }

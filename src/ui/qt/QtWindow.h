@@ -57,9 +57,9 @@ class QtWindow final : public Window {
     void applyFlags();
     void applyResizable();
     void fitToContent();
-    // A closed window keeps its content and view tree, and with them what the user chose, but
-    // gives back what drawing it built: its widgets and its native window, made again when it
-    // shows.
+    // A closed window keeps its content, and with it what the user chose, but gives back what
+    // showing it built: its view tree, its widgets and its native window, made again when it
+    // shows. A closed window's tree would also be evaluated again on every change it observes.
     void park();
     void unpark();
 
@@ -68,6 +68,7 @@ class QtWindow final : public Window {
     QWidget* contentArea_ = nullptr;
     QMenuBar* menuBar_ = nullptr;
     std::unique_ptr<ViewHost> view_;
+    std::shared_ptr<ViewComponent> parked_;  // the content while the window is closed
     std::unique_ptr<QtRenderer> renderer_;
     unsigned style_ = kWindowTitled | kWindowClosable | kWindowMiniaturizable | kWindowResizable;
     WindowLevel level_ = WindowLevel::normal;

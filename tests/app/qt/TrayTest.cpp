@@ -164,6 +164,7 @@ TEST_F(TrayTest, TheXEmbedIconIsChosenWhenNoWatcherOrNoBusIsThere) {
     ui::QtTrayItem& tray = makeTray();
     EXPECT_NE(dynamic_cast<ui::QtStatusItem*>(tray.chosen()), nullptr);
     EXPECT_FALSE(tray.notifier()->service().isRegistered());
+    EXPECT_FALSE(tray.pollsForTray()) << "no XEmbed tray can come off X: nothing to look for";
     Registry::reset();
 
     setenv("DBUS_SESSION_BUS_ADDRESS", kNoBus, 1);
