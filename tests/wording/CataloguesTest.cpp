@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
+#include <regex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -114,6 +119,34 @@ TEST(CataloguesTest, EveryTranslationKeepsItsKeysPlaceholders) {
             }
         }
     }
+}
+
+// The languages the Languages page names are the ones shipped: a catalogue and the help pages for
+// each, and nothing more.
+TEST(CataloguesTest, TheLanguagesPageNamesExactlyTheLanguagesShipped) {
+    std::ifstream page(ORVEL_RESOURCES "/help/languages.md");
+    ASSERT_TRUE(page);
+    const std::string text{std::istreambuf_iterator<char>(page), {}};
+    const auto from = text.find("Their codes:");
+    ASSERT_NE(from, std::string::npos);
+    const auto to = text.find("Anything untranslated", from);
+    // The codes named, without the other codes in brackets that reach the same catalogue.
+    const std::string codes =
+        std::regex_replace(text.substr(from, to - from), std::regex("\\([^)]*\\)"), "");
+    std::set<std::string> named;
+    const std::regex code("`([a-z]{2}(_[A-Z0-9]+)?)`");
+    for (std::sregex_iterator it(codes.begin(), codes.end(), code), end; it != end; ++it) {
+        named.insert((*it)[1]);
+    }
+    const auto po = test::poLanguages(ORVEL_PO);
+    EXPECT_EQ(std::set<std::string>(po.begin(), po.end()), named);
+    std::set<std::string> help;
+    for (const auto& entry : std::filesystem::directory_iterator(ORVEL_RESOURCES "/help")) {
+        if (entry.is_directory()) {
+            help.insert(entry.path().filename().string());
+        }
+    }
+    EXPECT_EQ(help, named);
 }
 
 }  // namespace
