@@ -41,11 +41,14 @@ struct SleepEngineError {
     static SleepEngineError binaryMissing(std::string path = kCaffeinatePath);
     static SleepEngineError childFailed(std::string words);
 
+    // In the reader's language, for the user; description() in English, for logs and records.
     std::string localizedDescription() const;
+    std::string description() const;
     bool operator==(const SleepEngineError&) const = default;
 };
 
-// Why a lock keeping `type` awake could not be had, in words, the code only as a detail.
+// Why a lock keeping `type` awake could not be had, in words, the code only as a detail; in
+// the reader's language.
 std::string powerLockFailure(std::string_view type, IOReturn code);
 
 // One way of keeping the machine awake. Engines are main-thread objects owned through

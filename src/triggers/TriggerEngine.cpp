@@ -525,8 +525,8 @@ TriggerEngine::EdgeOutcome TriggerEngine::startEdge(const TriggerRule& rule, boo
     if (!controller.isActive()) {
         // Nothing started, so nothing is owned, announced or latched.
         std::string detail = "Ignored \u2014 the session could not start";
-        const auto& reason =
-            controller.powerBlockReason() ? controller.powerBlockReason() : controller.lastError();
+        const auto& reason = controller.powerBlockReason() ? controller.powerBlockReason()
+                                                           : controller.lastErrorInEnglish();
         if (reason) {
             detail += ": " + *reason;
         }
