@@ -254,10 +254,7 @@ SessionRequest OrvelController::currentRequest() const {
 }
 
 void OrvelController::setLastError(const std::function<std::string()>& words) {
-    {
-        const EnglishTexts english;
-        lastErrorInEnglish_ = words();
-    }
+    lastErrorInEnglish_ = inEnglish(words);
     lastError = words();
 }
 

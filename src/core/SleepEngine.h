@@ -9,6 +9,7 @@
 
 #include "core/EngineKind.h"
 #include "core/SleepOptions.h"
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/Result.h"
 #include "foundation/RunLoop.h"
@@ -114,7 +115,7 @@ class AssertionEngine final : public SleepEngine,
     static std::shared_ptr<AssertionEngine> make(PowerAssertions& assertions);
     ~AssertionEngine() override;
 
-    std::string name() const override { return "logind inhibitor locks"; }
+    std::string name() const override { return textKey("logind inhibitor locks"); }
     EngineKind kind() const override { return EngineKind::assertions; }
     Result<void, SleepEngineError> start(const SleepOptions& options,
                                          std::function<void()> onExit) override;

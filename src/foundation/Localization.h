@@ -72,6 +72,13 @@ class EnglishTexts {
     EnglishTexts& operator=(const EnglishTexts&) = delete;
 };
 
+// What `words` says built in English, whatever the language: for records and logs.
+template <class Words>
+std::string inEnglish(Words&& words) {
+    const EnglishTexts english;
+    return words();
+}
+
 using FormatArg = std::variant<std::string, std::int64_t>;
 
 // Fills the placeholders of a format text: "%@" takes the next argument as text, "%lld" as a
