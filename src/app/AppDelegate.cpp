@@ -330,7 +330,7 @@ void AppDelegate::showAbout() {
                 section ? windows->showHelpSection(*section) : windows->showHelp();
             }
         };
-        aboutWindow = makeWindow("About Orvel",
+        aboutWindow = makeWindow(localized("About Orvel"),
                                  ui::kWindowTitled | ui::kWindowClosable |
                                      ui::kWindowFullSizeContentView | ui::kWindowClosesOnEscape,
                                  std::move(about));
@@ -355,8 +355,8 @@ void AppDelegate::showCustomDuration() {
                                                  }
                                              });
     customDurationWindow = makeWindow(
-        "Custom Duration", ui::kWindowTitled | ui::kWindowClosable | ui::kWindowClosesOnEscape,
-        std::move(view));
+        localized("Custom Duration"),
+        ui::kWindowTitled | ui::kWindowClosable | ui::kWindowClosesOnEscape, std::move(view));
     customDurationWindow->center();
     bringToFront(*customDurationWindow);
 }

@@ -172,12 +172,18 @@ bool OrvelController::startOtherEngine(const SleepOptions& effective,
     withoutWatch.watchPID.reset();
     auto second = other->start(withoutWatch, exitHandler());
     if (!second.ok()) {
-        lastError = second.error().localizedDescription();
+        setLastError([&] { return second.error().localizedDescription(); });
         return false;
     }
     engine_ = std::move(other);
     engineName = engine_->name();
-    lastError = "Switched to " + engine_->name() + ": " + firstError.localizedDescription();
+    setLastError([&] {
+        return engine_->kind() == EngineKind::caffeinate
+                   ? localizedFormat("Switched to caffeinate: %@",
+                                     {firstError.localizedDescription()})
+                   : localizedFormat("Switched to logind inhibitor locks: %@",
+                                     {firstError.localizedDescription()});
+    });
     return true;
 }
 
@@ -192,8 +198,11 @@ void OrvelController::watchFailures(SleepEngine& watched) {
     watched.onDisplayLost = [weakSelf = weakRef(*this),
                              run = engineRun_ + 1](const SleepEngineError& error) {
         if (auto* self = weakSelf.get(); self != nullptr && self->engineRun_ == run) {
-            self->lastError = "The display is not held awake; the rest of the session holds. " +
-                              error.localizedDescription();
+            self->setLastError([&] {
+                return localizedFormat(
+                    "The display is not held awake; the rest of the session holds. %@",
+                    {error.localizedDescription()});
+            });
         }
     };
 }
@@ -206,10 +215,9 @@ void OrvelController::engineFailed(const SleepEngineError& error) {
         return;
     }
     if (error.kind == SleepEngineError::Case::childFailed) {
-        lastError = error.localizedDescription();
+        setLastError([&] { return error.localizedDescription(); });
         endNaturally();
-        ActivityLog::add(ActivityEntry::make(ActivityEntry::Kind::ended,
-                                             error.localizedDescription(),
+        ActivityLog::add(ActivityEntry::make(ActivityEntry::Kind::ended, error.description(),
                                              "Ended session \u2014 caffeinate engine"));
         failed(error.localizedDescription());
         return;
@@ -245,17 +253,27 @@ SessionRequest OrvelController::currentRequest() const {
     return request;
 }
 
+void OrvelController::setLastError(const std::function<std::string()>& words) {
+    lastErrorInEnglish_ = inEnglish(words);
+    lastError = words();
+}
+
+void OrvelController::clearLastError() {
+    lastErrorInEnglish_.reset();
+    lastError = std::nullopt;
+}
+
 bool OrvelController::start() {
     return start(currentRequest());
 }
 
 bool OrvelController::start(const SessionRequest& request) {
-    lastError = std::nullopt;
+    clearLastError();
     failure = std::nullopt;
     batteryOffTimer_.cancel();
     if (neighbours_.powerSafety) {
         if (auto reason = neighbours_.powerSafety().blockReason()) {
-            lastError = *reason;
+            setLastError([&] { return localized(*reason); });
             return false;
         }
     }

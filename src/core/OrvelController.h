@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -47,6 +48,8 @@ class OrvelController final : public ObservableObject,
     ReadOnlyPublished<bool, OrvelController> isActive{*this, false};
     ReadOnlyPublished<std::int64_t, OrvelController> secondsRemaining{*this, 0};
     ReadOnlyPublished<std::optional<std::string>, OrvelController> lastError{*this, std::nullopt};
+    // lastError in English, for records that stay English (the activity log).
+    const std::optional<std::string>& lastErrorInEnglish() const { return lastErrorInEnglish_; }
     // Why no session holds although one was asked for: the last start was refused by both
     // engines, or the session it started failed and ended. Cleared by the next start.
     ReadOnlyPublished<std::optional<std::string>, OrvelController> failure{*this, std::nullopt};
@@ -128,6 +131,10 @@ class OrvelController final : public ObservableObject,
     bool hasBatteryOffTimer() const { return batteryOffTimer_.isValid(); }
 
   private:
+    // Sets lastError from words built in the reader's language, keeping them in English too.
+    void setLastError(const std::function<std::string()>& words);
+    void clearLastError();
+    std::optional<std::string> lastErrorInEnglish_;
     void configureEngine(std::optional<EngineKind> kind);
     void engineChanged(EngineKind kind);
     SleepOptions effectiveOptionsFor(const std::optional<Date>& until,

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "foundation/Data.h"
+#include "foundation/Localization.h"
 #include "platform/Platform.h"
 
 namespace orvel {
@@ -31,48 +32,83 @@ SleepEngineError SleepEngineError::childFailed(std::string words) {
 }
 
 std::string powerLockFailure(std::string_view type, IOReturn code) {
-    // The display is held by the screen saver; everything else by logind.
-    const bool display = type == assertion_type::kPreventUserIdleDisplaySleep;
-    const std::string service = display ? "the screen saver" : "logind";
-    std::string cause;
-    switch (code) {
-        case kIOReturnUnsupported:
-            cause = service + " is not running on this system";
-            break;
-        case kIOReturnNotPermitted:
-            cause = service + " denied it to this user";
-            break;
-        case kIOReturnNotReady:
-            cause = service + " did not answer";
-            break;
-        case kIOReturnBadArgument:
-            cause = "this system cannot hold that kind of lock";
-            break;
-        default:
-            cause = service + " refused it";
-            break;
-    }
     char number[16];
     std::snprintf(number, sizeof number, "%#x", static_cast<std::uint32_t>(code));
-    return std::string("Could not take ") +
-           (display ? "the screen saver's inhibit" : "a logind inhibitor lock") + ": " + cause +
-           " (error " + number + ").";
+    // The display is held by the screen saver; everything else by logind. Whole sentences, so
+    // each language words the service and its answer together.
+    if (type == assertion_type::kPreventUserIdleDisplaySleep) {
+        switch (code) {
+            case kIOReturnUnsupported:
+                return localizedFormat(
+                    "Could not take the screen saver's inhibit: the screen "
+                    "saver is not running on this system (error %@).",
+                    {number});
+            case kIOReturnNotPermitted:
+                return localizedFormat(
+                    "Could not take the screen saver's inhibit: the screen "
+                    "saver denied it to this user (error %@).",
+                    {number});
+            case kIOReturnNotReady:
+                return localizedFormat(
+                    "Could not take the screen saver's inhibit: the screen "
+                    "saver did not answer (error %@).",
+                    {number});
+            case kIOReturnBadArgument:
+                return localizedFormat(
+                    "Could not take the screen saver's inhibit: this system "
+                    "cannot hold that kind of lock (error %@).",
+                    {number});
+            default:
+                return localizedFormat(
+                    "Could not take the screen saver's inhibit: the screen "
+                    "saver refused it (error %@).",
+                    {number});
+        }
+    }
+    switch (code) {
+        case kIOReturnUnsupported:
+            return localizedFormat(
+                "Could not take a logind inhibitor lock: logind is not running "
+                "on this system (error %@).",
+                {number});
+        case kIOReturnNotPermitted:
+            return localizedFormat(
+                "Could not take a logind inhibitor lock: logind denied it to this user (error %@).",
+                {number});
+        case kIOReturnNotReady:
+            return localizedFormat(
+                "Could not take a logind inhibitor lock: logind did not answer (error %@).",
+                {number});
+        case kIOReturnBadArgument:
+            return localizedFormat(
+                "Could not take a logind inhibitor lock: this system cannot "
+                "hold that kind of lock (error %@).",
+                {number});
+        default:
+            return localizedFormat(
+                "Could not take a logind inhibitor lock: logind refused it (error %@).", {number});
+    }
 }
 
 std::string SleepEngineError::localizedDescription() const {
     switch (kind) {
         case Case::launchFailed:
-            return "Could not launch caffeinate: " + text;
+            return localizedFormat("Could not launch caffeinate: %@", {text});
         case Case::assertionFailed:
             return powerLockFailure(text, code);
         case Case::unsupportedOption:
-            return text + " is not supported by this engine.";
+            return localizedFormat("%@ is not supported by this engine.", {text});
         case Case::binaryMissing:
-            return text + " is missing or not executable.";
+            return localizedFormat("%@ is missing or not executable.", {text});
         case Case::childFailed:
-            return "caffeinate failed: " + text;
+            return localizedFormat("caffeinate failed: %@", {text});
     }
     return {};
+}
+
+std::string SleepEngineError::description() const {
+    EnglishTexts english;
+    return localizedDescription();
 }
 
 // CaffeinateEngine ----------------------------------------------------------------------------
@@ -195,7 +231,7 @@ void CaffeinateEngine::childExited(std::uint64_t startNumber, int status,
     }
     const SleepEngineError error =
         SleepEngineError::childFailed(failureWords(child ? child->standardError() : "", status));
-    log_.error(error.localizedDescription());
+    log_.error(error.description());
     if (onFailure) {
         onFailure(error);
     } else if (onExit) {

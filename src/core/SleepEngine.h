@@ -9,6 +9,7 @@
 
 #include "core/EngineKind.h"
 #include "core/SleepOptions.h"
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/Result.h"
 #include "foundation/RunLoop.h"
@@ -41,11 +42,14 @@ struct SleepEngineError {
     static SleepEngineError binaryMissing(std::string path = kCaffeinatePath);
     static SleepEngineError childFailed(std::string words);
 
+    // In the reader's language, for the user; description() in English, for logs and records.
     std::string localizedDescription() const;
+    std::string description() const;
     bool operator==(const SleepEngineError&) const = default;
 };
 
-// Why a lock keeping `type` awake could not be had, in words, the code only as a detail.
+// Why a lock keeping `type` awake could not be had, in words, the code only as a detail; in
+// the reader's language.
 std::string powerLockFailure(std::string_view type, IOReturn code);
 
 // One way of keeping the machine awake. Engines are main-thread objects owned through
@@ -111,7 +115,7 @@ class AssertionEngine final : public SleepEngine,
     static std::shared_ptr<AssertionEngine> make(PowerAssertions& assertions);
     ~AssertionEngine() override;
 
-    std::string name() const override { return "logind inhibitor locks"; }
+    std::string name() const override { return textKey("logind inhibitor locks"); }
     EngineKind kind() const override { return EngineKind::assertions; }
     Result<void, SleepEngineError> start(const SleepOptions& options,
                                          std::function<void()> onExit) override;

@@ -1,6 +1,7 @@
 #include "devices/ScreenSaverBlock.h"
 
 #include "core/SleepEngine.h"
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 
@@ -27,6 +28,7 @@ void ScreenSaverBlock::set(bool on) {
         if (created.status == kIOReturnSuccess) {
             assertion_ = created.id;
         } else {
+            const EnglishTexts english;  // a log line
             Logger("display").error(
                 "The screen saver could not be held off. " +
                 powerLockFailure(assertion_type::kPreventUserIdleDisplaySleep, created.status));

@@ -33,7 +33,12 @@ void Localization::useCatalogues(const std::string& localeDirectory, const std::
             return;
         }
     }
+    const char* before = std::getenv("LANGUAGE");
+    if (!setLanguage_ || before == nullptr || *setLanguage_ != before) {
+        userLanguage_ = before ? std::optional<std::string>(before) : std::nullopt;
+    }
     ::setenv("LANGUAGE", language.c_str(), 1);
+    setLanguage_ = language;
     ::bindtextdomain(kTextDomain, localeDirectory.c_str());
     ::bind_textdomain_codeset(kTextDomain, "UTF-8");
     // Setting the default domain, even to itself, makes gettext drop the texts it cached in the
@@ -49,6 +54,22 @@ std::string Localization::useEnvironmentLanguage(const std::string& localeDirect
     });
     useCatalogues(localeDirectory, language);
     return language_;
+}
+
+std::vector<std::string> Localization::userEnvironment() const {
+    const char* current = std::getenv("LANGUAGE");
+    const bool ours = setLanguage_ && current != nullptr && *setLanguage_ == current;
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (ours && std::string_view(*entry).starts_with("LANGUAGE=")) {
+            continue;
+        }
+        entries.emplace_back(*entry);
+    }
+    if (ours && userLanguage_) {
+        entries.push_back("LANGUAGE=" + *userLanguage_);
+    }
+    return entries;
 }
 
 void Localization::setTable(std::unordered_map<std::string, std::string> table) {

@@ -4,10 +4,12 @@
 #include <cstdlib>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <variant>
+#include <vector>
 
 namespace orvel {
 
@@ -41,12 +43,19 @@ class Localization {
     // Told every key looked up, for checks that list the keys a program shows.
     void setLookupObserver(std::function<void(std::string_view key)> observer);
 
+    // The environment for a program Orvel starts: Orvel's own, with LANGUAGE as the user had it
+    // (or unset) where Orvel set it for its catalogues; "NAME=value" entries.
+    std::vector<std::string> userEnvironment() const;
+
   private:
     friend class EnglishTexts;
     Localization() = default;
 
     std::string language_ = "en";
     std::string localeDirectory_;
+    // What LANGUAGE held before Orvel set it to setLanguage_.
+    std::optional<std::string> userLanguage_;
+    std::optional<std::string> setLanguage_;
     int englishScopes_ = 0;
     std::unordered_map<std::string, std::string> table_;
     std::function<void(std::string_view)> observer_;
@@ -62,6 +71,13 @@ class EnglishTexts {
     EnglishTexts(const EnglishTexts&) = delete;
     EnglishTexts& operator=(const EnglishTexts&) = delete;
 };
+
+// What `words` says built in English, whatever the language: for records and logs.
+template <class Words>
+std::string inEnglish(Words&& words) {
+    const EnglishTexts english;
+    return words();
+}
 
 using FormatArg = std::variant<std::string, std::int64_t>;
 

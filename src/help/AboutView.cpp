@@ -119,7 +119,7 @@ View AboutView::body() {
                               infoRow("Author", kAuthorName, std::nullopt),
                               infoRow("Contact", kSupportAddress,
                                       std::string("mailto:") + kSupportAddress),
-                              infoRow("Engine", c_.engineName(), std::nullopt),
+                              infoRow("Engine", localized(c_.engineName()), std::nullopt),
                           })
                        .padding(kEdgeTop, 16),
                    HStack(VAlign::center, 14,

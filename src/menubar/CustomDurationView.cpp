@@ -7,6 +7,7 @@
 #include "core/Preferences.h"
 #include "core/SessionRequest.h"
 #include "foundation/DateFormatting.h"
+#include "foundation/Localization.h"
 #include "foundation/RunLoop.h"
 
 namespace orvel {
@@ -106,7 +107,7 @@ ui::View CustomDurationView::body() {
     using namespace ui;
     const std::int64_t seconds = total();
     View caption = seconds == 0 ? Text("Zero is the same as Indefinitely.")
-                                : TextVerbatim("Ends at " + endTimeText() + ".");
+                                : TextVerbatim(localizedFormat("Ends at %@.", {endTimeText()}));
     return VStack(HAlign::leading, 18,
                   {
                       Text("Stay awake for").font(Font::system(15, FontWeight::semibold)),

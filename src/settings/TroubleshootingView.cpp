@@ -1,6 +1,7 @@
 #include "settings/TroubleshootingView.h"
 
 #include "core/OrvelController.h"
+#include "foundation/Localization.h"
 #include "ui/Host.h"
 
 namespace orvel {
@@ -132,29 +133,30 @@ ui::View TroubleshootingView::body() {
             clearViewState_();
         }
     };
-    return VStack(HAlign::leading, 14,
-                  {header("THIS COMPUTER"),
-                   LabeledContent("System version", TextVerbatim(call(sources_.osVersion))),
-                   LabeledContent("Architecture",
-                                  TextVerbatim(architectureText(call(sources_.machine)))),
-                   LabeledContent("Engine in use", TextVerbatim(controller_.engineName())),
-                   LabeledContent("Power",
-                                  Text(controller_.isOnAC() ? "Connected to power" : "On battery")),
-                   Divider(), header("KNOWN LIMITS"),
-                   limitationRow("\u2212s is ignored on battery",
-                                 "True on every computer. Orvel greys the option out while "
-                                 "unplugged rather than pretending it works."),
-                   limitationRow("Closing the lid can still sleep the computer",
-                                 "No caffeinate flag or inhibitor lock Orvel takes stops logind's "
-                                 "lid switch handling. Clamshell operation needs an external "
-                                 "display and power."),
-                   limitationRow("\u2212u is a pulse, not a held state",
-                                 "With the recommended engine Orvel re-issues it every 30 seconds; "
-                                 "caffeinate handles this itself."),
-                   limitationRow("A timed session ends when the computer sleeps",
-                                 "System sleep only \u2014 display sleep and screen lock don't "
-                                 "count. Indefinite sessions survive sleep, wake and restart."),
-                   Divider(), diagnosticsSection(), Divider(), ResetSection(reset_, clearText)})
+    return VStack(
+               HAlign::leading, 14,
+               {header("THIS COMPUTER"),
+                LabeledContent("System version", TextVerbatim(call(sources_.osVersion))),
+                LabeledContent("Architecture",
+                               TextVerbatim(architectureText(call(sources_.machine)))),
+                LabeledContent("Engine in use", TextVerbatim(localized(controller_.engineName()))),
+                LabeledContent("Power",
+                               Text(controller_.isOnAC() ? "Connected to power" : "On battery")),
+                Divider(), header("KNOWN LIMITS"),
+                limitationRow("\u2212s is ignored on battery",
+                              "True on every computer. Orvel greys the option out while "
+                              "unplugged rather than pretending it works."),
+                limitationRow("Closing the lid can still sleep the computer",
+                              "No caffeinate flag or inhibitor lock Orvel takes stops logind's "
+                              "lid switch handling. Clamshell operation needs an external "
+                              "display and power."),
+                limitationRow("\u2212u is a pulse, not a held state",
+                              "With the recommended engine Orvel re-issues it every 30 seconds; "
+                              "caffeinate handles this itself."),
+                limitationRow("A timed session ends when the computer sleeps",
+                              "System sleep only \u2014 display sleep and screen lock don't "
+                              "count. Indefinite sessions survive sleep, wake and restart."),
+                Divider(), diagnosticsSection(), Divider(), ResetSection(reset_, clearText)})
         .padding(24)
         .frame(Frame().withMaxWidth(kInfinity).withAlignment(Alignment::leading()));
 }

@@ -223,14 +223,13 @@ void BluetoothTriggerSource::batteryBelowFloor(const std::string& key, const std
     const std::string label = name + " battery " + std::to_string(level) + "% \u2014 below its " +
                               std::to_string(floor) + "% floor";
     PowerTriggerCenter& center = powerCenter_();
+    const std::string shown = localizedFormat(
+        "%1$@ battery %2$lld%% \u2014 below its %3$lld%% floor", {name, level, floor});
     if (controller_().isActive()) {
-        center.endForBattery(
-            label, hasRecovery,
-            localizedFormat("%1$@ battery %2$lld%% \u2014 below its %3$lld%% floor",
-                            {name, level, floor}));
+        center.endForBattery(label, hasRecovery, shown);
     }
     if (hasRecovery) {
-        center.addHold(holdID(key), label);
+        center.addHold(holdID(key), label, shown);
     }
 }
 

@@ -276,12 +276,13 @@ void PowerTriggerCenter::sessionStopped(const SessionEnd& end) {
     refreshNotice();
 }
 
-void PowerTriggerCenter::addHold(const std::string& id, const std::string& label) {
+void PowerTriggerCenter::addHold(const std::string& id, const std::string& label,
+                                 const std::string& shown) {
     if (hasHold(id)) {
         return;
     }
     auto list = holds();
-    list.push_back(Hold{id, label});
+    list.push_back(Hold{id, label, shown == label ? std::string() : shown});
     holds = std::move(list);
 }
 
@@ -461,24 +462,38 @@ void PowerTriggerCenter::refreshNotice() {
 
     std::optional<Notice> next;
     if (auto reason = blockReason()) {
-        next = Notice{*reason, 3};
+        next = Notice{localized(*reason), 3};
     } else if (pending && !list.empty() && macHold) {
-        std::string text =
-            "Waiting: battery above " + std::to_string(prefs_.battRecoverPct()) + "%";
-        if (const auto percent = currentPercent()) {
-            text += " \u2014 now " + std::to_string(*percent) + "%";
-        }
-        if (list.size() >= 2) {
-            text += " (+" + std::to_string(list.size() - 1) + " more)";
+        const std::int64_t above = prefs_.battRecoverPct();
+        const auto more = static_cast<std::int64_t>(list.size()) - 1;
+        const auto percent = currentPercent();
+        std::string text;
+        if (percent && more > 0) {
+            text = localizedFormat(
+                "Waiting: battery above %1$lld%% \u2014 now %2$lld%% (+%3$lld more)",
+                {above, std::int64_t{*percent}, more});
+        } else if (percent) {
+            text = localizedFormat("Waiting: battery above %1$lld%% \u2014 now %2$lld%%",
+                                   {above, std::int64_t{*percent}});
+        } else if (more > 0) {
+            text = localizedFormat("Waiting: battery above %1$lld%% (+%2$lld more)", {above, more});
+        } else {
+            text = localizedFormat("Waiting: battery above %lld%%", {above});
         }
         next = Notice{text, 3};
     } else if (pending && list.size() == 1) {
-        next = Notice{"Waiting to re-enable: " + list.front().label, 1};
+        const Hold& hold = list.front();
+        next = Notice{localizedFormat("Waiting to re-enable: %@",
+                                      {hold.shown.empty() ? hold.label : hold.shown}),
+                      1};
     } else if (pending && list.size() >= 2) {
+        const auto count = static_cast<std::int64_t>(list.size());
         next =
-            Notice{"Waiting to re-enable: " + std::to_string(list.size()) + " device batteries", 1};
+            Notice{localizedPlural("Waiting to re-enable: %lld device battery",
+                                   "Waiting to re-enable: %lld device batteries", count, {count}),
+                   1};
     } else if (macTripped && prefs_.upsReact() && !prefs_.upsInverted() && onUPS) {
-        next = Notice{"Battery floor is holding UPS Symmetric back", 3};
+        next = Notice{localized("Battery floor is holding UPS Symmetric back"), 3};
     }
     if (next != notice()) {
         notice = std::move(next);

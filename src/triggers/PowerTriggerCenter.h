@@ -8,6 +8,7 @@
 
 #include "core/PowerReadings.h"
 #include "core/ServiceNeighbours.h"
+#include "foundation/Localization.h"
 #include "foundation/PropertyList.h"
 #include "foundation/Published.h"
 #include "foundation/RunLoop.h"
@@ -35,7 +36,8 @@ class PowerTriggerCenter final : public ObservableObject,
     // A reason that still holds back the resumption of a session ended for safety.
     struct Hold {
         std::string id;
-        std::string label;
+        std::string label;  // English, for the report and the activity log
+        std::string shown;  // the label in the reader's language, when it differs
         bool operator==(const Hold&) const = default;
     };
     // The one-line notice shown to the user.
@@ -61,7 +63,7 @@ class PowerTriggerCenter final : public ObservableObject,
     };
 
     static constexpr const char* kLowPowerModeReason =
-        "Power Saver is on \u2014 Orvel is blocked while it's on.";
+        textKey("Power Saver is on \u2014 Orvel is blocked while it's on.");
 
     static PowerTriggerCenter& shared();
     // The controller is reached once the centre acts, not as it is built: the controller tells
@@ -113,7 +115,7 @@ class PowerTriggerCenter final : public ObservableObject,
     // says.
     bool endForBattery(const std::string& reason, bool resumable, const std::string& shown);
     // Adds a hold unless one with this id exists (the first label stays).
-    void addHold(const std::string& id, const std::string& label);
+    void addHold(const std::string& id, const std::string& label, const std::string& shown = {});
     // Releases the hold with this id, logs `text` and tries to resume; an unknown id does
     // nothing.
     void releaseHold(const std::string& id, const std::string& text);

@@ -8,6 +8,7 @@
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Calendar.h"
 #include "foundation/DateFormatting.h"
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "platform/ScreenLock.h"
@@ -335,6 +336,7 @@ void ScheduleTriggerSource::lockScreenUntilSignIn() {
         assertions_.createWithName(assertion_type::kPreventUserIdleDisplaySleep, kAssertionLevelOn,
                                    "Orvel \u2014 hold lock screen until sign-in");
     if (created.status != kIOReturnSuccess) {
+        const EnglishTexts english;  // a log line
         Logger("schedule")
             .notice("The display is not held until sign-in. " +
                     powerLockFailure(assertion_type::kPreventUserIdleDisplaySleep, created.status));

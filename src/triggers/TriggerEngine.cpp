@@ -465,7 +465,8 @@ TriggerEngine::EdgeOutcome TriggerEngine::handle(const UUID& ruleID, bool appear
         rearmOnClear();
         return EdgeOutcome::ignored;
     }
-    const std::string eventTitle = rule.eventText(appeared);
+    // Records stay English whatever the language: they go into the diagnostic report.
+    const std::string eventTitle = inEnglish([&] { return rule.eventText(appeared); });
     const std::string title = simulated ? "Test \u2014 " + eventTitle : eventTitle;
     const auto record = [&](Kind kind, std::string detail) {
         ActivityLog::add(
@@ -525,8 +526,8 @@ TriggerEngine::EdgeOutcome TriggerEngine::startEdge(const TriggerRule& rule, boo
     if (!controller.isActive()) {
         // Nothing started, so nothing is owned, announced or latched.
         std::string detail = "Ignored \u2014 the session could not start";
-        const auto& reason =
-            controller.powerBlockReason() ? controller.powerBlockReason() : controller.lastError();
+        const auto& reason = controller.powerBlockReason() ? controller.powerBlockReason()
+                                                           : controller.lastErrorInEnglish();
         if (reason) {
             detail += ": " + *reason;
         }
@@ -538,9 +539,11 @@ TriggerEngine::EdgeOutcome TriggerEngine::startEdge(const TriggerRule& rule, boo
     const auto& order = priority();
     const auto at = std::find(order.begin(), order.end(), rule.source);
     const std::int64_t rank = at == order.end() ? 1 : (at - order.begin()) + 1;
-    record(Kind::started,
-           localizedFormat("Started session \u2014 %@ \u00B7 %@, priority %@",
-                           {rule.durationLabel(), displayName(rule.source), std::to_string(rank)}));
+    record(Kind::started, inEnglish([&] {
+               return localizedFormat(
+                   "Started session \u2014 %@ \u00B7 %@, priority %@",
+                   {rule.durationLabel(), displayName(rule.source), std::to_string(rank)});
+           }));
     notifyUser(n_.notifications, localized("Orvel started"),
                localizedFormat("%@ started a session (%@).", {rule.name, rule.durationLabel()}));
     return EdgeOutcome::started;
@@ -554,9 +557,11 @@ void TriggerEngine::endEdge(const TriggerRule& rule, bool simulated, const std::
     const auto shielded = [&] {
         auto shield = shieldingRule(rule);
         if (shield) {
-            record(Kind::shielded,
-                   localizedFormat("Ignored \u2014 shielded by %@ (higher priority still holding)",
-                                   {shield->name}));
+            record(Kind::shielded, inEnglish([&] {
+                       return localizedFormat(
+                           "Ignored \u2014 shielded by %@ (higher priority still holding)",
+                           {shield->name});
+                   }));
         }
         return shield.has_value();
     };
@@ -569,8 +574,9 @@ void TriggerEngine::endEdge(const TriggerRule& rule, bool simulated, const std::
         // Read before ending: the owner's name is what the entry is about.
         const std::string ownerName = ruleName(*owner);
         n_.session().endFromTrigger();
-        record(Kind::ended,
-               localizedFormat("Ended session \u2014 it was started by %@", {ownerName}));
+        record(Kind::ended, inEnglish([&] {
+                   return localizedFormat("Ended session \u2014 it was started by %@", {ownerName});
+               }));
         notifyUser(n_.notifications, localized("Orvel ended"),
                    localizedFormat("%@ ended the session.", {rule.name}));
         return;
@@ -696,8 +702,9 @@ void TriggerEngine::sessionEnded(std::optional<UUID> owner, bool manual) {
 }
 
 void TriggerEngine::simulate(const TriggerRule& rule) {
-    ActivityLog::add(ActivityEntry::make(Kind::simulated, "Test \u2014 " + rule.name,
-                                         "Simulated " + rule.eventText(true)));
+    ActivityLog::add(
+        ActivityEntry::make(Kind::simulated, "Test \u2014 " + rule.name,
+                            inEnglish([&] { return "Simulated " + rule.eventText(true); })));
     handle(rule.id, true, true);
 }
 

@@ -6,6 +6,7 @@
 #include "devices/DeviceState.h"
 #include "drives/DriveKeepAlive.h"
 #include "platform/Workspace.h"
+#include "support/Catalogues.h"
 #include "support/SessionJournal.h"
 #include "support/SessionTest.h"
 #include "triggers/AppTriggerSource.h"
@@ -540,6 +541,33 @@ TEST_F(TakenBackHoldTest, WithoutAnotherEngineTheSessionEndsAndSaysWhy) {
               std::vector<std::string>{"Orvel could not keep this computer awake"})
         << "told as a failure, not announced as a finished session";
     EXPECT_FALSE(prefs().loadSession()->wasActive);
+}
+
+// What went wrong reads in the reader's language where it is shown, and in English where it is
+// kept (the activity log).
+TEST_F(TakenBackHoldTest, ErrorsReadInTheReadersLanguageAndStayEnglishForRecords) {
+    const test::ScopedLanguage german(ORVEL_LOCALE, "de");
+    OrvelController& c = controller();
+    sim().powerAssertions().refuseCreation(1, kIOReturnNotPermitted);
+    ASSERT_TRUE(c.start());
+    EXPECT_EQ(c.lastError(),
+              "Zu caffeinate gewechselt: Keine logind-Inhibitor-Sperre erhalten: logind verweigert "
+              "sie diesem Benutzer (Fehler 0xe00002e2).");
+    EXPECT_EQ(c.lastErrorInEnglish(),
+              "Switched to caffeinate: Could not take a logind inhibitor lock: logind denied it "
+              "to this user (error 0xe00002e2).");
+    c.stop(false);
+
+    sim().processes().setExecutable("/usr/bin/caffeinate", false);
+    ASSERT_TRUE(c.start());
+    sim().powerAssertions().refuseHeld(sim().powerAssertions().held().front().id,
+                                       kIOReturnNotPermitted);
+    ASSERT_FALSE(c.isActive());
+    const std::string said = "/usr/bin/caffeinate fehlt oder ist nicht ausführbar.";
+    EXPECT_EQ(c.lastError(), said);
+    EXPECT_EQ(c.lastErrorInEnglish(), "/usr/bin/caffeinate is missing or not executable.");
+    ASSERT_FALSE(sim().notifications().posted().empty());
+    EXPECT_EQ(sim().notifications().posted().back().body, said);
 }
 
 TEST_F(TakenBackHoldTest, ARefusalAfterTheSessionMovedOnChangesNothing) {

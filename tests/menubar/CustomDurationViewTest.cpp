@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <limits>
 
+#include "support/Catalogues.h"
 #include "support/SessionTest.h"
 #include "ui/Inspector.h"
 
@@ -92,6 +94,14 @@ TEST_F(CustomDurationViewTest, CaptionMovesOnWithTheClock) {
     view->hours = view->hours();  // the next evaluation
     EXPECT_NE(caption(), before);
     EXPECT_EQ(caption(), "Ends at 10:40 AM.");
+}
+
+TEST_F(CustomDurationViewTest, TheCaptionReadsInTheReadersLanguage) {
+    const test::ScopedLanguage german(ORVEL_LOCALE, "de");
+    open();
+    const auto texts = shown().texts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Endet um 10:30 AM."), texts.end())
+        << ::testing::PrintToString(texts);
 }
 
 TEST_F(CustomDurationViewTest, HugeValuesSaturateInsteadOfOverflowing) {

@@ -6,12 +6,16 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <clocale>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <sstream>
 #include <thread>
 
+#include "foundation/Localization.h"
+#include "foundation/Registry.h"
 #include "platform/sim/RecordingLogSink.h"
 #include "support/BusTest.h"
 
@@ -38,6 +42,19 @@ pid_t waitForPidIn(const std::string& path) {
         std::this_thread::yield();
     }
     return 0;
+}
+
+// The first line a child wrote to `path`, once it has (empty when none came within the limit).
+std::string waitForLineIn(const std::string& path) {
+    const auto deadline = std::chrono::steady_clock::now() + kLimit;
+    while (std::chrono::steady_clock::now() < deadline) {
+        std::string line;
+        if (std::ifstream in(path); std::getline(in, line)) {
+            return line;
+        }
+        std::this_thread::yield();
+    }
+    return {};
 }
 
 struct Exit {
@@ -119,6 +136,52 @@ TEST_F(LinuxProcessesTest, KeepsTheLastOfStandardErrorWhenAskedWhateverStillHold
         ::kill(grandchild, SIGKILL);
     }
     std::remove(pidFile.c_str());
+}
+
+// Orvel sets LANGUAGE to the catalogue it reads; its children get the user's own.
+TEST_F(LinuxProcessesTest, ChildrenSeeLanguageAsTheUserHadIt) {
+    const char* saved = std::getenv("LANGUAGE");
+    const std::optional<std::string> restore =
+        saved ? std::optional<std::string>(saved) : std::nullopt;
+    const std::string locale = std::setlocale(LC_MESSAGES, nullptr);
+    const std::string marker =
+        ::testing::TempDir() + "orvel-language-" + std::to_string(::getpid());
+    struct Case {
+        std::optional<std::string> user;
+        std::string seen;  // by the child
+    };
+    const Case cases[] = {{std::nullopt, "unset"}, {"fr:it", "fr:it"}, {"de", "de"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.seen);
+        Registry::reset();
+        if (c.user) {
+            ::setenv("LANGUAGE", c.user->c_str(), 1);
+        } else {
+            ::unsetenv("LANGUAGE");
+        }
+        Localization::shared().useCatalogues(ORVEL_TEST_LOCALE, "de");
+        ASSERT_STREQ(std::getenv("LANGUAGE"), "de");
+        for (const bool detached : {false, true}) {
+            std::remove(marker.c_str());
+            const LaunchRequest request{"/bin/sh",
+                                        {"-c", "echo \"${LANGUAGE-unset}\" > " + marker +
+                                                   ".new; mv " + marker + ".new " + marker}};
+            if (detached) {
+                ASSERT_TRUE(processes.launchDetached(request).ok());
+            } else {
+                ASSERT_TRUE(processes.launch(request, [](int) {}).ok());
+            }
+            EXPECT_EQ(waitForLineIn(marker), c.seen) << (detached ? "detached" : "launched");
+        }
+    }
+    Registry::reset();
+    if (restore) {
+        ::setenv("LANGUAGE", restore->c_str(), 1);
+    } else {
+        ::unsetenv("LANGUAGE");
+    }
+    std::setlocale(LC_MESSAGES, locale.c_str());
+    std::remove(marker.c_str());
 }
 
 TEST_F(LinuxProcessesTest, TerminateEndsARunningChildWithSigterm) {

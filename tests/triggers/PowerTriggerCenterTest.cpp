@@ -4,6 +4,7 @@
 
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "support/Catalogues.h"
 #include "support/SessionTest.h"
 #include "triggers/TriggerTestSupport.h"
 
@@ -94,6 +95,48 @@ TEST_F(PowerTriggerCenterTest, NoticesDescribeWhatHoldsAResumeBack) {
     center.pending.reset();
     center.refreshNotice();
     EXPECT_FALSE(center.notice());
+}
+
+// The panel's notice line reads in the reader's language, numbers in their places.
+TEST_F(PowerTriggerCenterTest, NoticesReadInTheReadersLanguage) {
+    const test::ScopedLanguage german(ORVEL_LOCALE, "de");
+    PowerTriggerCenter& center = PowerTriggerCenter::shared();
+    struct Case {
+        std::vector<PowerTriggerCenter::Hold> holds;
+        std::optional<std::int64_t> percent;
+        bool lowPowerMode;
+        std::string text;
+    };
+    const PowerTriggerCenter::Hold mac{"mac", "Computer battery", ""};
+    const PowerTriggerCenter::Hold mouse{"bt-1", "Mouse battery 8% \u2014 below its 10% floor",
+                                         "Akku von Mouse bei 8% \u2013 unter der Grenze von 10%"};
+    const PowerTriggerCenter::Hold keys{"bt-2", "Keys", ""};
+    const Case cases[] = {
+        {{mac}, std::nullopt, false, "Warten: Akku über 50 %"},
+        {{mac}, 31, false, "Warten: Akku über 50 % \u2014 jetzt 31 %"},
+        {{mac, mouse, keys}, std::nullopt, false, "Warten: Akku über 50 % (+2 weitere)"},
+        {{mac, mouse}, 31, false, "Warten: Akku über 50 % \u2014 jetzt 31 % (+1 weitere)"},
+        {{mouse},
+         std::nullopt,
+         false,
+         "Warten auf Wiedereinschalten: Akku von Mouse bei 8% \u2013 unter der Grenze von 10%"},
+        {{mouse, keys}, std::nullopt, false, "Warten auf Wiedereinschalten: 2 Geräteakkus"},
+        {{},
+         std::nullopt,
+         true,
+         "Energiesparmodus ist an \u2014 Orvel ist gesperrt, solange er an ist."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        center.pending = PowerTriggerCenter::Pending{300};
+        center.holds = c.holds;
+        center.macBatteryPercent = c.percent;
+        prefs().lpmEnd = c.lowPowerMode;
+        center.lpmOn = c.lowPowerMode;
+        center.refreshNotice();
+        ASSERT_TRUE(center.notice());
+        EXPECT_EQ(center.notice()->text, c.text);
+    }
 }
 
 TEST_F(PowerTriggerCenterTest, TheUPSNoticeNeedsATrippedFloorAndSymmetricReactionOnUPSPower) {

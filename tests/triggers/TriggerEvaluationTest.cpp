@@ -6,6 +6,7 @@
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "platform/PowerAssertions.h"
+#include "support/Catalogues.h"
 #include "support/SessionTest.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
@@ -403,6 +404,33 @@ TEST_F(TriggerEvaluationTest, AStartTheControllerRefusesIsNotAnnouncedAndLeavesT
         EXPECT_FALSE(engine().owningRule()) << c.what;
         EXPECT_EQ(notifications(), c.told) << c.what;
     }
+}
+
+// The activity log is a record that goes into the diagnostic report: English whatever the
+// language, while what the user is told reads in theirs.
+TEST_F(TriggerEvaluationTest, ActivityRecordsStayEnglishInAnotherLanguage) {
+    const test::ScopedLanguage german(ORVEL_LOCALE, "de");
+    const TriggerRule rule = added(headphones());
+    newEntries();
+    engine().simulate(rule);
+    ASSERT_TRUE(controller().isActive());
+    EXPECT_EQ(newEntries(),
+              (std::vector<std::string>{
+                  "simulated|Test \u2014 Desk|Simulated Headphones connected",
+                  "simulated|Test \u2014 Headphones connected|Started session \u2014 1 h \u00B7 "
+                  "Bluetooth, priority 2"}));
+    ASSERT_FALSE(notifications().empty());
+    EXPECT_EQ(notifications().front().rfind("Orvel gestartet|", 0), 0u) << notifications().front();
+
+    controller().stop(false);
+    sim().powerAssertions().refuseAll(kIOReturnNotPermitted);
+    sim().processes().setExecutable("/usr/bin/caffeinate", false);
+    engine().simulate(rule);
+    ASSERT_FALSE(controller().isActive());
+    EXPECT_EQ(
+        newEntries().back(),
+        "simulated|Test \u2014 Headphones connected|Ignored \u2014 the session could not start: "
+        "/usr/bin/caffeinate is missing or not executable.");
 }
 
 TEST_F(TriggerEvaluationTest, DeniedNotificationsPostNothing) {

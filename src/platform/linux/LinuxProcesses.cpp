@@ -1,5 +1,6 @@
 #include "platform/linux/LinuxProcesses.h"
 
+#include "foundation/Localization.h"
 #include "foundation/RunLoop.h"
 #include "platform/linux/LinuxPaths.h"
 
@@ -18,8 +19,6 @@
 #include <mutex>
 #include <optional>
 #include <thread>
-
-extern char** environ;
 
 namespace orvel {
 
@@ -220,6 +219,13 @@ Result<pid_t> spawn(const LaunchRequest& request, Lifetime lifetime, int standar
         argv.push_back(const_cast<char*>(argument.c_str()));
     }
     argv.push_back(nullptr);
+    // Orvel's LANGUAGE names its own catalogue; the programs it starts speak as the user chose.
+    const std::vector<std::string> environment = Localization::shared().userEnvironment();
+    std::vector<char*> envp;
+    for (const auto& entry : environment) {
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    }
+    envp.push_back(nullptr);
     const auto failed = [&](int error) {
         return Error{std::string(std::strerror(error)) + " (" + request.executable + ")"};
     };
@@ -237,7 +243,8 @@ Result<pid_t> spawn(const LaunchRequest& request, Lifetime lifetime, int standar
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::close(errorPipe[0]);
-        becomeChild(argv[0], argv.data(), environ, lifetime, parent, errorPipe[1], standardError);
+        becomeChild(argv[0], argv.data(), envp.data(), lifetime, parent, errorPipe[1],
+                    standardError);
     }
     const int forkError = errno;
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
