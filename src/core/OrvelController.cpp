@@ -519,10 +519,10 @@ std::string OrvelController::statusText() const {
                 parts += (parts.empty() ? "" : ", ") + localized(part);
             }
         };
-        add(effective.preventDisplaySleep, "display sleep");
-        add(effective.preventIdleSleep, "idle sleep");
-        add(effective.preventDiskSleep, "disk sleep");
-        add(effective.preventSystemSleep, "system sleep");
+        add(effective.preventDisplaySleep, textKey("display sleep"));
+        add(effective.preventIdleSleep, textKey("idle sleep"));
+        add(effective.preventDiskSleep, textKey("disk sleep"));
+        add(effective.preventSystemSleep, textKey("system sleep"));
         if (parts.empty()) {
             return localized("Idle sleep prevented");
         }
