@@ -77,12 +77,23 @@ std::string LinuxPaths::defaultResourcesDirectory() {
         Logger("platform").error(self.error().message + "; using the installed resources.");
         return ORVEL_INSTALL_DATADIR;
     }
-    return isInBuildTree(*self) ? ORVEL_SOURCE_RESOURCES : ORVEL_INSTALL_DATADIR;
+    return isInBuildTree(*self) ? ORVEL_SOURCE_RESOURCES
+                                : besideProgram(*self, ORVEL_BINDIR_TO_DATADIR);
 }
 
 std::string LinuxPaths::defaultLocaleDirectory() {
     const auto self = executablePath();
-    return self && isInBuildTree(*self) ? ORVEL_BUILD_ROOT "/locale" : ORVEL_INSTALL_LOCALEDIR;
+    if (!self) {
+        return ORVEL_INSTALL_LOCALEDIR;
+    }
+    return isInBuildTree(*self) ? ORVEL_BUILD_ROOT "/locale"
+                                : besideProgram(*self, ORVEL_BINDIR_TO_LOCALEDIR);
+}
+
+std::string LinuxPaths::besideProgram(std::string_view program, std::string_view relative) {
+    const auto slash = program.rfind('/');
+    std::string folder(program.substr(0, slash == std::string_view::npos ? 0 : slash));
+    return folder + "/" + std::string(relative);
 }
 
 bool LinuxPaths::isInBuildTree(std::string_view program) {
