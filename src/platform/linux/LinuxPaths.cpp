@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace orvel {
 
@@ -91,9 +92,8 @@ std::string LinuxPaths::defaultLocaleDirectory() {
 }
 
 std::string LinuxPaths::besideProgram(std::string_view program, std::string_view relative) {
-    const auto slash = program.rfind('/');
-    std::string folder(program.substr(0, slash == std::string_view::npos ? 0 : slash));
-    return folder + "/" + std::string(relative);
+    // Shown in texts and logs: /usr/share/orvel rather than /usr/bin/../share/orvel.
+    return (std::filesystem::path(program).parent_path() / relative).lexically_normal().string();
 }
 
 bool LinuxPaths::isInBuildTree(std::string_view program) {
