@@ -3,13 +3,15 @@
 --version, and a start on the offscreen platform past the agreement (an assent record written
 beforehand) until its panel opens without a tray. Every resource must be found where it was
 installed: no log line of a missing file or drawing, the texts in an installed language. The
-desktop entry and the AppStream metadata are validated where the validators are installed.'''
+application icon must be in the theme at every size, and the desktop entry and the AppStream
+metadata are validated where the validators are installed.'''
 
 import argparse
 import os
 import re
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -53,6 +55,23 @@ def check_version(prefix, version):
     releases = [r.get('version') for r in ElementTree.parse(metainfo).iter('release')]
     if not releases or releases[0] != version:
         raise Failure(f'the metadata\'s newest release is {releases[:1]}, the program is {version}')
+
+
+def check_icons(prefix):
+    '''The icon the desktop entry names, in the hicolor theme as a drawing and at each size.'''
+    hicolor = os.path.join(prefix, 'share', 'icons', 'hicolor')
+    if not os.path.isfile(os.path.join(hicolor, 'scalable', 'apps', f'{APP_ID}.svg')):
+        raise Failure('no scalable application icon')
+    for size in (48, 64, 128, 256):
+        path = os.path.join(hicolor, f'{size}x{size}', 'apps', f'{APP_ID}.png')
+        try:
+            with open(path, 'rb') as png:
+                header = png.read(24)
+        except OSError as error:
+            raise Failure(f'no {size} px application icon: {error}') from error
+        width, height = struct.unpack('>II', header[16:24])
+        if header[:8] != b'\x89PNG\r\n\x1a\n' or (width, height) != (size, size):
+            raise Failure(f'{path} is not a {size}×{size} PNG ({width}×{height})')
 
 
 def installed_language(prefix):
@@ -132,6 +151,7 @@ def main():
         install(args.build, prefix)
         check_version(prefix, args.version)
         validate(prefix)
+        check_icons(prefix)
         check_start(prefix, os.path.join(root, 'home'))
     except (Failure, subprocess.TimeoutExpired) as failure:
         print(f'FAILED: {failure}', file=sys.stderr)
