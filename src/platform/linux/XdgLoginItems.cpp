@@ -1,6 +1,7 @@
 #include "platform/linux/XdgLoginItems.h"
 
 #include "foundation/FileIO.h"
+#include "foundation/Log.h"
 
 #include <unistd.h>
 
@@ -45,10 +46,18 @@ void XdgLoginItems::adoptLegacyEntry() {
     // The old entry keeps the user's choice (switched off or not) under the new name; with both
     // present, the new one is what Orvel wrote last.
     std::error_code error;
-    if (::access(entryPath_.c_str(), F_OK) != 0) {
+    const bool move = ::access(entryPath_.c_str(), F_OK) != 0;
+    if (move) {
         fs::rename(legacy, entryPath_, error);
     } else {
         fs::remove(legacy, error);
+    }
+    if (error) {
+        Logger("platform")
+            .error(std::string("Could not ") +
+                   (move ? "rename the login item " + legacy + " to " + entryPath_
+                         : "remove the old login item " + legacy) +
+                   ": " + describe(error) + ".");
     }
 }
 
