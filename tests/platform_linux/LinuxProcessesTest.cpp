@@ -445,14 +445,23 @@ TEST(LinuxProcessesStandInTest, CaffeinateIsLookedForBesideABuiltProgramThenInLi
         << standIns[0].candidates[1];
 
     // An installed Orvel shares its folder with other programs: /usr/bin/caffeinate beside
-    // /usr/bin/Orvel may be anyone's.
-    for (const auto& installed :
-         {std::optional<std::string>("/usr/bin/Orvel"),
-          std::optional<std::string>("/usr/local/bin/Orvel"), std::optional<std::string>()}) {
+    // /usr/bin/Orvel may be anyone's. Its own is in libexec/orvel of the prefix it runs from.
+    for (const auto& [installed, expected] :
+         {std::pair{std::optional<std::string>("/usr/bin/Orvel"),
+                    std::string("/usr/libexec/orvel/caffeinate")},
+          std::pair{std::optional<std::string>("/opt/o/bin/Orvel"),
+                    std::string("/opt/o/libexec/orvel/caffeinate")},
+          std::pair{std::optional<std::string>(), std::string()}}) {
         SCOPED_TRACE(installed.value_or("unknown"));
         const auto found = LinuxProcesses::standInsFor(installed);
         ASSERT_EQ(found.size(), 1u);
-        EXPECT_EQ(found[0].candidates, std::vector<std::string>{standIns[0].candidates[1]});
+        ASSERT_EQ(found[0].candidates.size(), 1u);
+        if (installed) {
+            EXPECT_EQ(found[0].candidates[0], expected);
+        } else {
+            EXPECT_TRUE(found[0].candidates[0].ends_with("/libexec/orvel/caffeinate"))
+                << "where this build installs it";
+        }
     }
 }
 

@@ -7,6 +7,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <optional>
 
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/XdgLoginItems.h"
@@ -192,7 +193,7 @@ TEST_F(XdgLoginItemsTest, RegisteringWritesTheAutostartEntryAndUnregisteringRemo
     EXPECT_EQ(missingProgram.status(), kNotRegistered);
     ASSERT_TRUE(missingProgram.registerItem().ok());
     EXPECT_EQ(readAll(missingProgram.entryPath()),
-              readAll(std::string(ORVEL_TEST_DATA) + "/autostart/orvel.desktop"));
+              readAll(std::string(ORVEL_TEST_DATA) + "/autostart/org.orvel.Orvel.desktop"));
     EXPECT_EQ(missingProgram.status(), kNotFound) << "the program it names is not there";
 
     XdgLoginItems items((root / "config/autostart").string(), "/bin/sh");
@@ -247,17 +248,68 @@ TEST_F(XdgLoginItemsTest, FailuresSayWhatWentWrongInWords) {
                   "Could not add Orvel to the programs that start at login: ", 0),
               0u)
         << registered.error().message;
-    EXPECT_NE(registered.error().message.find((root / "file/autostart/orvel.desktop").string()),
-              std::string::npos);
+    EXPECT_NE(
+        registered.error().message.find((root / "file/autostart/org.orvel.Orvel.desktop").string()),
+        std::string::npos);
 
     // A folder where the entry should be cannot be removed as an entry.
     XdgLoginItems blocked((root / "blocked").string(), "/bin/sh");
-    fs::create_directories(root / "blocked/orvel.desktop/inside");
+    fs::create_directories(root / "blocked/org.orvel.Orvel.desktop/inside");
     const auto removed = blocked.unregisterItem();
     ASSERT_FALSE(removed.ok());
     EXPECT_EQ(removed.error().message.rfind(
                   "Could not remove Orvel from the programs that start at login: ", 0),
               0u);
+}
+
+TEST_F(XdgLoginItemsTest, AnOrvelDesktopEarlierVersionsWroteBecomesTheOneLoginItem) {
+    const fs::path program = root / "bin/Orvel";
+    fs::create_directories(program.parent_path());
+    std::ofstream(program) << "#!/bin/sh\n";
+    fs::permissions(program, fs::perms::owner_all);
+    const auto entry = [](const std::string& exec, const std::string& extra) {
+        return "[Desktop Entry]\nType=Application\nName=Orvel\nExec=" + exec + "\n" + extra;
+    };
+    struct Case {
+        const char* name;
+        std::string legacy;                  // orvel.desktop as found
+        std::optional<std::string> current;  // org.orvel.Orvel.desktop as found
+        int status;
+        bool legacyLeft;
+    };
+    const Case cases[] = {
+        {"ours, switched off: moved with the user's choice",
+         entry(program.string(), "Hidden=true\n"), std::nullopt, kRequiresApproval, false},
+        {"ours, beside the new entry: removed", entry(program.string(), "Hidden=true\n"),
+         entry(program.string(), ""), kEnabled, false},
+        {"another program's: left alone", entry("/usr/bin/other-orvel", ""), std::nullopt,
+         kNotRegistered, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path folder = root / "autostart";
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+        std::ofstream(folder / "orvel.desktop") << c.legacy;
+        if (c.current) {
+            std::ofstream(folder / "org.orvel.Orvel.desktop") << *c.current;
+        }
+        XdgLoginItems items(folder.string(), program.string());
+        EXPECT_EQ(items.status(), c.status);
+        EXPECT_EQ(fs::exists(folder / "orvel.desktop"), c.legacyLeft);
+    }
+
+    // Registered again or removed, an old entry does not survive as a second login item.
+    for (const bool registering : {true, false}) {
+        SCOPED_TRACE(registering);
+        const fs::path folder = root / "again";
+        fs::create_directories(folder);
+        std::ofstream(folder / "orvel.desktop") << entry(program.string(), "");
+        XdgLoginItems items(folder.string(), program.string());
+        ASSERT_TRUE((registering ? items.registerItem() : items.unregisterItem()).ok());
+        EXPECT_FALSE(fs::exists(folder / "orvel.desktop"));
+        EXPECT_EQ(items.status(), registering ? kEnabled : kNotRegistered);
+    }
 }
 
 TEST(XdgLoginItemsFolderTest, TheAutostartFolderIsUnderTheConfigHome) {

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace orvel {
 
@@ -77,12 +78,22 @@ std::string LinuxPaths::defaultResourcesDirectory() {
         Logger("platform").error(self.error().message + "; using the installed resources.");
         return ORVEL_INSTALL_DATADIR;
     }
-    return isInBuildTree(*self) ? ORVEL_SOURCE_RESOURCES : ORVEL_INSTALL_DATADIR;
+    return isInBuildTree(*self) ? ORVEL_SOURCE_RESOURCES
+                                : besideProgram(*self, ORVEL_BINDIR_TO_DATADIR);
 }
 
 std::string LinuxPaths::defaultLocaleDirectory() {
     const auto self = executablePath();
-    return self && isInBuildTree(*self) ? ORVEL_BUILD_ROOT "/locale" : ORVEL_INSTALL_LOCALEDIR;
+    if (!self) {
+        return ORVEL_INSTALL_LOCALEDIR;
+    }
+    return isInBuildTree(*self) ? ORVEL_BUILD_ROOT "/locale"
+                                : besideProgram(*self, ORVEL_BINDIR_TO_LOCALEDIR);
+}
+
+std::string LinuxPaths::besideProgram(std::string_view program, std::string_view relative) {
+    // Shown in texts and logs: /usr/share/orvel rather than /usr/bin/../share/orvel.
+    return (std::filesystem::path(program).parent_path() / relative).lexically_normal().string();
 }
 
 bool LinuxPaths::isInBuildTree(std::string_view program) {

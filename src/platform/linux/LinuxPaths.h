@@ -15,8 +15,8 @@ namespace orvel {
 
 // XDG folders: data in $XDG_DATA_HOME/Orvel (else ~/.local/share/Orvel), settings in
 // $XDG_CONFIG_HOME/orvel (else ~/.config/orvel), runtime files in a folder of `owner`'s alone.
-// Resources are in <prefix>/share/orvel once installed, or in the source tree's resources/ when
-// Orvel runs from its build tree.
+// Resources are in share/orvel beside an installed program's bin/ (wherever the prefix is), or in
+// the source tree's resources/ when Orvel runs from its build tree.
 class LinuxPaths final : public Paths {
   public:
     explicit LinuxPaths(const xdg::Environment& env = xdg::processEnvironment(),
@@ -30,6 +30,8 @@ class LinuxPaths final : public Paths {
     static std::string defaultLocaleDirectory();
     // The absolute path of the running program, as the kernel knows it.
     static Result<std::string> executablePath();
+    // `relative` (a path from the installed bin/) from the folder `program` is in.
+    static std::string besideProgram(std::string_view program, std::string_view relative);
     // Whether a program is one of this build tree's rather than an installed one.
     static bool isInBuildTree(std::string_view program);
 

@@ -296,7 +296,11 @@ std::vector<ProgramStandIn> LinuxProcesses::standInsFor(
     if (runningProgram && LinuxPaths::isInBuildTree(*runningProgram)) {
         caffeinate.push_back(runningProgram->substr(0, runningProgram->rfind('/')) + "/caffeinate");
     }
-    caffeinate.push_back(ORVEL_INSTALL_LIBEXECDIR "/caffeinate");
+    // Installed, in libexec/orvel of the program's own prefix, wherever that was put.
+    caffeinate.push_back(
+        runningProgram
+            ? LinuxPaths::besideProgram(*runningProgram, ORVEL_BINDIR_TO_LIBEXECDIR) + "/caffeinate"
+            : ORVEL_INSTALL_LIBEXECDIR "/caffeinate");
     return {{"/usr/bin/caffeinate", std::move(caffeinate)}};
 }
 

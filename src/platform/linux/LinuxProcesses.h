@@ -24,7 +24,8 @@ struct ProgramStandIn {
 // A path with a stand-in (by default "/usr/bin/caffeinate") always runs one of Orvel's own
 // programs, never what is installed at that path: the first executable candidate, Orvel's
 // caffeinate next to the running executable when that is in the build tree, else the one in
-// <prefix>/libexec/orvel. With none, it names the last candidate, which does not run.
+// libexec/orvel of the running program's prefix. With none, it names the last candidate, which does
+// not run.
 class LinuxProcesses final : public Processes {
   public:
     explicit LinuxProcesses(std::vector<ProgramStandIn> standIns = defaultStandIns());

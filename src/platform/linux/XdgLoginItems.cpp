@@ -1,6 +1,7 @@
 #include "platform/linux/XdgLoginItems.h"
 
 #include "foundation/FileIO.h"
+#include "foundation/Log.h"
 
 #include <unistd.h>
 
@@ -13,7 +14,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr const char* kEntryName = "orvel.desktop";
+// Named by the application's id, like its entry in the application menu.
+constexpr const char* kEntryName = "org.orvel.Orvel.desktop";
+// The name earlier versions wrote.
+constexpr const char* kLegacyEntryName = "orvel.desktop";
 
 std::string describe(const std::error_code& error) {
     std::string text = error.message();
@@ -27,11 +31,42 @@ XdgLoginItems::XdgLoginItems(std::string autostartFolder, std::string program)
       entryPath_(folder_ + "/" + kEntryName),
       program_(std::move(program)) {}
 
+void XdgLoginItems::adoptLegacyEntry() {
+    const std::string legacy = folder_ + "/" + kLegacyEntryName;
+    if (::access(legacy.c_str(), F_OK) != 0) {
+        return;
+    }
+    // Another program's entry of that name is not ours to move.
+    const auto keys = xdg::readDesktopEntry(legacy);
+    const auto exec = keys.find("Exec");
+    const auto words = xdg::execWords(exec == keys.end() ? std::string() : exec->second);
+    if (words.empty() || fs::path(words[0]).filename() != "Orvel") {
+        return;
+    }
+    // The old entry keeps the user's choice (switched off or not) under the new name; with both
+    // present, the new one is what Orvel wrote last.
+    std::error_code error;
+    const bool move = ::access(entryPath_.c_str(), F_OK) != 0;
+    if (move) {
+        fs::rename(legacy, entryPath_, error);
+    } else {
+        fs::remove(legacy, error);
+    }
+    if (error) {
+        Logger("platform")
+            .error(std::string("Could not ") +
+                   (move ? "rename the login item " + legacy + " to " + entryPath_
+                         : "remove the old login item " + legacy) +
+                   ": " + describe(error) + ".");
+    }
+}
+
 std::string XdgLoginItems::defaultAutostartFolder(const xdg::Environment& env) {
     return xdg::configHome(env) + "/autostart";
 }
 
 int XdgLoginItems::status() {
+    adoptLegacyEntry();
     if (::access(entryPath_.c_str(), F_OK) != 0) {
         return login_item_status::kNotRegistered;
     }
@@ -55,6 +90,7 @@ int XdgLoginItems::status() {
 }
 
 Result<void> XdgLoginItems::registerItem() {
+    adoptLegacyEntry();
     auto failed = [&](const std::string& reason) {
         return Error{"Could not add Orvel to the programs that start at login: " + reason + " (" +
                      entryPath_ + ")."};
@@ -65,7 +101,7 @@ Result<void> XdgLoginItems::registerItem() {
           << "Name=Orvel\n"
           << "Comment=Keeps your computer awake\n"
           << "Exec=" << xdg::execValue(program_) << "\n"
-          << "Icon=orvel\n"
+          << "Icon=org.orvel.Orvel\n"
           << "Terminal=false\n"
           << "X-GNOME-Autostart-enabled=true\n";
     // Replaced whole, so a desktop never reads half an entry.
@@ -76,6 +112,7 @@ Result<void> XdgLoginItems::registerItem() {
 }
 
 Result<void> XdgLoginItems::unregisterItem() {
+    adoptLegacyEntry();
     std::error_code error;
     fs::remove(entryPath_, error);
     if (error) {

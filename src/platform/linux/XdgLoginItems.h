@@ -7,8 +7,8 @@
 
 namespace orvel {
 
-// Login items as an XDG autostart entry, orvel.desktop in $XDG_CONFIG_HOME/autostart: desktops
-// start what it names at every login. The user can switch it off in the desktop's settings
+// Login items as an XDG autostart entry, org.orvel.Orvel.desktop in $XDG_CONFIG_HOME/autostart:
+// desktops start what it names at every login. The user can switch it off in the desktop's settings
 // (Hidden=true, or X-GNOME-Autostart-enabled=false): that reads as requiresApproval. An entry
 // whose program cannot be found reads as notFound.
 class XdgLoginItems final : public LoginItems {
@@ -26,6 +26,9 @@ class XdgLoginItems final : public LoginItems {
     const std::string& entryPath() const { return entryPath_; }
 
   private:
+    // An orvel.desktop an earlier Orvel wrote becomes this entry, so a user keeps one login item.
+    void adoptLegacyEntry();
+
     std::string folder_;
     std::string entryPath_;
     std::string program_;

@@ -1,13 +1,12 @@
 #include "ui/qt/SymbolSet.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSvgRenderer>
 
 #include "foundation/Log.h"
+#include "platform/linux/LinuxPaths.h"
 
 namespace orvel::ui {
 
@@ -21,14 +20,9 @@ QString SymbolSet::directory() {
     if (!fromEnvironment.isEmpty()) {
         return QString::fromLocal8Bit(fromEnvironment);
     }
-    if (QCoreApplication::instance() != nullptr) {
-        const QString installed =
-            QDir(QCoreApplication::applicationDirPath()).filePath("../share/orvel/icons");
-        if (QFileInfo(installed).isDir()) {
-            return QDir(installed).absolutePath();
-        }
-    }
-    return QStringLiteral(ORVEL_SOURCE_ICONS_DIR);
+    static const QString resources =
+        QString::fromStdString(LinuxPaths::defaultResourcesDirectory() + "/icons");
+    return resources;
 }
 
 QSvgRenderer* SymbolSet::renderer(const std::string& name) {

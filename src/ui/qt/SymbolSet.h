@@ -21,8 +21,8 @@ class SymbolSet {
   public:
     static SymbolSet& shared();
 
-    // Where the drawings are read from: $ORVEL_ICONS_DIR, else share/orvel/icons beside the
-    // installed program, else the source tree's resources/icons.
+    // Where the drawings are read from: $ORVEL_ICONS_DIR, else the resources' icons/ (installed
+    // beside the program, or the source tree's for a program in the build tree).
     static QString directory();
 
     bool has(const std::string& name);
