@@ -128,6 +128,12 @@ def check_start(prefix, home):
 
 def validate(prefix):
     desktop = os.path.join(prefix, 'share', 'applications', f'{APP_ID}.desktop')
+    # Every language installed also describes Orvel in the application menu.
+    with open(desktop, encoding='utf-8') as entry:
+        lines = entry.read().splitlines()
+    for code in sorted(os.listdir(os.path.join(prefix, 'share', 'locale'))):
+        if not any(line.startswith(f'Comment[{code}]=') for line in lines):
+            raise Failure(f'the desktop entry has no Comment[{code}]')
     metainfo = os.path.join(prefix, 'share', 'metainfo', f'{APP_ID}.metainfo.xml')
     for tool, command in (('desktop-file-validate', ['desktop-file-validate', desktop]),
                           ('appstreamcli', ['appstreamcli', 'validate', '--no-net', '--explain',

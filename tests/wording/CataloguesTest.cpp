@@ -147,6 +147,13 @@ TEST(CataloguesTest, TheLanguagesPageNamesExactlyTheLanguagesShipped) {
         }
     }
     EXPECT_EQ(help, named);
+    // The languages the desktop entry is translated into.
+    std::ifstream linguas(ORVEL_PO "/LINGUAS");
+    std::set<std::string> listed;
+    for (std::string line; std::getline(linguas, line);) {
+        listed.insert(line);
+    }
+    EXPECT_EQ(listed, named);
 }
 
 }  // namespace
