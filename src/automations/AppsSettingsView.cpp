@@ -94,7 +94,7 @@ View AppsSettingsView::oneOffSection() {
         rows.push_back(HStack(
             VAlign::center, 10,
             {
-                TextVerbatim(localized("Watching ") + *name),
+                TextVerbatim(localizedFormat("Watching %@", {*name})),
                 Spacer(),
                 Button("Change App\u2026", [] { withWindows(&AppWindows::chooseAppToWatch); })
                     .controlSize(ControlSize::small),
@@ -102,12 +102,15 @@ View AppsSettingsView::oneOffSection() {
                        [] { withWindows(&AppWindows::makeRuleFromWatchedApp); })
                     .controlSize(ControlSize::small),
             }));
-        rows.push_back(TextVerbatim(localized("The running session ends when ") + *name +
-                                    localized(" quits. It's a MANUAL session \u2014 started by "
-                                              "you \u2014 so rules never end it. Same watcher "
-                                              "underneath as app rules."))
-                           .font(Font::style(TextStyle::caption))
-                           .foregroundStyle(Hierarchy::secondary));
+        rows.push_back(
+            TextVerbatim(
+                localizedFormat(
+                    "The running session ends when %@ quits. It's a MANUAL session \u2014 "
+                    "started by you \u2014 so rules never end it. Same watcher underneath as app "
+                    "rules.",
+                    {*name}))
+                .font(Font::style(TextStyle::caption))
+                .foregroundStyle(Hierarchy::secondary));
     } else {
         rows.push_back(HStack(VAlign::center, 10,
                               {

@@ -165,9 +165,9 @@ View ScheduleRuleEditor::oneShotRows() const {
     }
     if (rule.firedAt) {
         rows.push_back(
-            TextVerbatim(localized("Fired ") + TriggerRule::oneShotDateText(rule.firedAt) +
-                         localized(" \u2014 set a future date and switch the rule back on to "
-                                   "reuse it."))
+            TextVerbatim(localizedFormat("Fired %@ \u2014 set a future date and switch the rule "
+                                         "back on to reuse it.",
+                                         {TriggerRule::oneShotDateText(rule.firedAt)}))
                 .font(Font::style(TextStyle::caption))
                 .foregroundStyle(Hierarchy::secondary));
     }

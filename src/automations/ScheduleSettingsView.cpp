@@ -39,7 +39,8 @@ std::vector<TriggerRule> ScheduleSettingsView::scheduleRules() const {
 
 void ScheduleSettingsView::addRule(const std::string& kind) {
     TriggerRule rule;
-    rule.name = localized(kind == "window" ? textKey("New window") : textKey("One-time"));
+    const char* name = kind == "window" ? textKey("New window") : textKey("One-time");
+    rule.name = localized(name);
     rule.source = TriggerSource::schedule;
     rule.onAppear = TriggerAction::startSession;
     rule.onClear = TriggerAction::endSession;

@@ -102,7 +102,8 @@ View AboutView::body() {
                    TextVerbatim(kAppName)
                        .font(Font::system(24, FontWeight::semibold))
                        .padding(kEdgeTop, 26),
-                   TextVerbatim(localized("Version ") + versionString(appVersion(), appBuild()))
+                   TextVerbatim(
+                       localizedFormat("Version %@", {versionString(appVersion(), appBuild())}))
                        .font(Font::system(11))
                        .foregroundStyle(Hierarchy::secondary)
                        .padding(kEdgeTop, 3),

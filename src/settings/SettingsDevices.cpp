@@ -140,7 +140,8 @@ View SettingsView::builtInInputSection(bool laptop) {
                }),
             If(blockFailure.has_value(),
                [&] {
-                   return warning(localized("Last attempt failed \u2014 ") + *blockFailure, true);
+                   return warning(localizedFormat("Last attempt failed \u2014 %@", {*blockFailure}),
+                                  true);
                }),
         });
 }
