@@ -55,9 +55,9 @@ TEST_F(ActivityLanguageTest, EntriesAreRecordedInTheUserLanguage) {
              controller().stop(false);
              prefs().engine = EngineKind::caffeinate;
              ASSERT_TRUE(controller().start());
-             sim().processes().lastChild()->exit(1, "no bus\n");
+             sim().processes().lastChild()->exit(2);
          },
-         "ended|caffeinate ist fehlgeschlagen: no bus|Sitzung beendet \u2014 "
+         "ended|caffeinate ist fehlgeschlagen: mit Status 2 beendet|Sitzung beendet \u2014 "
          "caffeinate-Engine"},
     };
     for (const auto& c : cases) {
