@@ -217,8 +217,9 @@ void OrvelController::engineFailed(const SleepEngineError& error) {
     if (error.kind == SleepEngineError::Case::childFailed) {
         setLastError([&] { return error.localizedDescription(); });
         endNaturally();
-        ActivityLog::add(ActivityEntry::make(ActivityEntry::Kind::ended, error.description(),
-                                             "Ended session \u2014 caffeinate engine"));
+        ActivityLog::add(ActivityEntry::make(ActivityEntry::Kind::ended,
+                                             error.localizedDescription(),
+                                             localized("Ended session \u2014 caffeinate engine")));
         failed(error.localizedDescription());
         return;
     }
@@ -495,12 +496,13 @@ void OrvelController::refreshLocks() {
         return;
     }
     if (before.empty()) {
-        ActivityLog::add(
-            ActivityEntry::make(ActivityEntry::Kind::info, "Sleep locks gone", *locksGone()));
+        ActivityLog::add(ActivityEntry::make(ActivityEntry::Kind::info,
+                                             localized("Sleep locks gone"), *locksGone()));
     } else if (stopped.empty()) {
         ActivityLog::add(ActivityEntry::make(
-            ActivityEntry::Kind::info, "Sleep locks taken again",
-            joinedNames(before) + (before.size() == 1 ? " is" : " are") + " running again."));
+            ActivityEntry::Kind::info, localized("Sleep locks taken again"),
+            localizedPlural("%@ is running again.", "%@ are running again.",
+                            static_cast<std::int64_t>(before.size()), {joinedNames(before)})));
     }
 }
 
@@ -801,11 +803,11 @@ void OrvelController::batteryOffFired() {
     }
     notifyUser(notifications_, localized("Orvel ended"),
                localized("Turned off \u2014 the computer is on battery."));
-    ActivityLog::add(
-        ActivityEntry::make(ActivityEntry::Kind::info, "Turned off \u2014 on battery",
-                            prefs_.batteryOffAfterEnabled()
-                                ? "Battery/Power trigger, after the configured time on battery"
-                                : "Battery/Power trigger"));
+    ActivityLog::add(ActivityEntry::make(
+        ActivityEntry::Kind::info, localized("Turned off \u2014 on battery"),
+        prefs_.batteryOffAfterEnabled()
+            ? localized("Battery/Power trigger, after the configured time on battery")
+            : localized("Battery/Power trigger")));
 }
 
 // Saved session --------------------------------------------------------------------------------

@@ -27,8 +27,8 @@ SleepEngineError SleepEngineError::binaryMissing(std::string path) {
     return SleepEngineError{Case::binaryMissing, std::move(path), 0};
 }
 
-SleepEngineError SleepEngineError::childFailed(std::string words) {
-    return SleepEngineError{Case::childFailed, std::move(words), 0};
+SleepEngineError SleepEngineError::childFailed(std::string words, std::int32_t status) {
+    return SleepEngineError{Case::childFailed, std::move(words), status};
 }
 
 std::string powerLockFailure(std::string_view type, IOReturn code) {
@@ -90,6 +90,21 @@ std::string powerLockFailure(std::string_view type, IOReturn code) {
     }
 }
 
+namespace {
+
+// How a child that said nothing ended.
+std::string childEnding(std::int32_t status) {
+    if (status > 128) {
+        return localizedFormat("ended by signal %lld", {std::int64_t{status - 128}});
+    }
+    if (status < 0) {
+        return localized("ended, and the system did not say how");
+    }
+    return localizedFormat("exited with status %lld", {std::int64_t{status}});
+}
+
+}  // namespace
+
 std::string SleepEngineError::localizedDescription() const {
     switch (kind) {
         case Case::launchFailed:
@@ -101,7 +116,8 @@ std::string SleepEngineError::localizedDescription() const {
         case Case::binaryMissing:
             return localizedFormat("%@ is missing or not executable.", {text});
         case Case::childFailed:
-            return localizedFormat("caffeinate failed: %@", {text});
+            return localizedFormat("caffeinate failed: %@",
+                                   {text.empty() ? childEnding(code) : text});
     }
     return {};
 }
@@ -128,8 +144,8 @@ void trim(std::string_view& text) {
 }
 
 // What a failed child said last: its last line on standard error that is not blank, without
-// the program's own "caffeinate: " in front, made safe to show; else how it ended.
-std::string failureWords(std::string_view said, int status) {
+// the program's own "caffeinate: " in front, made safe to show; empty when it said nothing.
+std::string failureWords(std::string_view said) {
     std::string text = replacingInvalidUTF8(said);
     // Control characters (tabs, a terminal's colours) become spaces.
     for (char& c : text) {
@@ -159,13 +175,7 @@ std::string failureWords(std::string_view said, int status) {
         }
         return std::string(line.substr(0, cut)) + "\u2026";
     }
-    if (status > 128) {
-        return "ended by signal " + std::to_string(status - 128);
-    }
-    if (status < 0) {
-        return "ended, and the system did not say how";
-    }
-    return "exited with status " + std::to_string(status);
+    return {};
 }
 
 }  // namespace
@@ -230,7 +240,7 @@ void CaffeinateEngine::childExited(std::uint64_t startNumber, int status,
         return;
     }
     const SleepEngineError error =
-        SleepEngineError::childFailed(failureWords(child ? child->standardError() : "", status));
+        SleepEngineError::childFailed(failureWords(child ? child->standardError() : ""), status);
     log_.error(error.description());
     if (onFailure) {
         onFailure(error);

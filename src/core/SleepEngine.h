@@ -31,16 +31,17 @@ struct SleepEngineError {
 
     Case kind = Case::binaryMissing;
     // launchFailed: the launch error; assertionFailed: the assertion type; unsupportedOption: the
-    // option; binaryMissing: the program's path; childFailed: the child's last words, or how it
-    // ended.
+    // option; binaryMissing: the program's path; childFailed: the child's last words, if any.
     std::string text;
-    std::int32_t code = 0;  // assertionFailed: the platform's return code
+    // assertionFailed: the platform's return code; childFailed: the exit status (above 128: a
+    // signal; below 0: not known), told when the child said nothing.
+    std::int32_t code = 0;
 
     static SleepEngineError launchFailed(std::string description);
     static SleepEngineError assertionFailed(std::int32_t code, std::string type);
     static SleepEngineError unsupportedOption(std::string option);
     static SleepEngineError binaryMissing(std::string path = kCaffeinatePath);
-    static SleepEngineError childFailed(std::string words);
+    static SleepEngineError childFailed(std::string words, std::int32_t status);
 
     // In the reader's language, for the user; description() in English, for logs and records.
     std::string localizedDescription() const;

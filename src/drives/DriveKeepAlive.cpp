@@ -3,6 +3,7 @@
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "foundation/Data.h"
+#include "foundation/Localization.h"
 #include "foundation/Registry.h"
 #include "foundation/SerialQueue.h"
 #include "platform/NetworkShares.h"
@@ -188,7 +189,8 @@ void DriveKeepAlive::update(const Drive& edited) {
     // The global flag keeps every disk up; once a drive is chosen, only the chosen ones should be.
     if (!wasAny && anyDriveEnabled()) {
         if (controller_().stopPreventingDiskSleep()) {
-            logActivity("Prevent Disk Sleep turned off", "Per-drive keep-alive is replacing it");
+            logActivity(localized("Prevent Disk Sleep turned off"),
+                        localized("Per-drive keep-alive is replacing it"));
         }
     }
 }
@@ -301,9 +303,10 @@ void DriveKeepAlive::readFinished(const Drive& drive, bool manual,
                     " read nothing: " + outcome.error().message);
     }
     if (manual) {
-        logActivity("Read " + drive.name,
-                    outcome ? "Manual keep-alive read"
-                            : "Manual keep-alive read failed: " + outcome.error().message);
+        logActivity(localizedFormat("Read %@", {drive.name}),
+                    outcome ? localized("Manual keep-alive read")
+                            : localizedFormat("Manual keep-alive read failed: %@",
+                                              {outcome.error().message}));
     }
     save();
 }
@@ -381,7 +384,8 @@ void DriveKeepAlive::applyScan(const Result<std::vector<Found>>& scan) {
             known->name = f.name;
             if (known->offline) {
                 known->offline = false;
-                logActivity(f.name + " back online", "Keep-alive resumed");
+                logActivity(localizedFormat("%@ back online", {f.name}),
+                            localized("Keep-alive resumed"));
             }
         } else {
             Drive added;
@@ -425,7 +429,8 @@ void DriveKeepAlive::remount(const Drive& drive) {
                     "offline until it is mounted again");
         return;
     }
-    logActivity(drive.name + " unmounted", "Remounting automatically");
+    logActivity(localizedFormat("%@ unmounted", {drive.name}),
+                localized("Remounting automatically"));
     auto weakSelf = weakRef(*this);
     RemountAttempt& attempt = remounts_[drive.id];
     attempt.request = shares_.mountAsync(

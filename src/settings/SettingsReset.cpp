@@ -21,29 +21,38 @@ namespace orvel {
 
 namespace {
 
-constexpr const char* kGrantsUnaffected = "permission grants unaffected";
-constexpr const char* kGrantsCleared =
-    "permission grants cleared \u2014 Orvel's udev rule is removed; Enable installs it again when "
-    "a feature needs it (membership of the input group is left as it is)";
+std::string grantsUnaffected() {
+    return localized("permission grants unaffected");
+}
+
+std::string grantsCleared() {
+    return localized(
+        "permission grants cleared \u2014 Orvel's udev rule is removed; Enable installs it again "
+        "when a feature needs it (membership of the input group is left as it is)");
+}
 
 // pkexec's own statuses say why nothing ran; any other is the remover's.
 std::string removalFailure(int status) {
-    const std::string number = " (exit " + std::to_string(status) + ")";
+    const std::int64_t code = status;
     switch (status) {
         case 126:
-            return "the administrator's password was not given" + number;
+            return localizedFormat("the administrator's password was not given (exit %lld)",
+                                   {code});
         case 127:
-            return "not authorized to remove Orvel's udev rule" + number;
+            return localizedFormat("not authorized to remove Orvel's udev rule (exit %lld)",
+                                   {code});
         default:
-            return "removing Orvel's udev rule failed" + number;
+            return localizedFormat("removing Orvel's udev rule failed (exit %lld)", {code});
     }
 }
 
 }  // namespace
 
 std::string permissionClearingFailedText(const std::string& reason) {
-    return "permission grant clearing FAILED (" + reason +
-           ") \u2014 use the terminal lines in Help \u203a Command line";
+    return localizedFormat(
+        "permission grant clearing FAILED (%@) \u2014 use the terminal lines in Help \u203a "
+        "Command line",
+        {reason});
 }
 
 SettingsReset& SettingsReset::shared() {
@@ -83,18 +92,18 @@ bool SettingsReset::perform(bool clearPermissions, const std::function<void()>& 
     n_.prefs.reload();
     defaults.removeObject(PermissionPrimer::kExplainedKey);
 
-    std::optional<std::string> permissionText;
+    std::optional<Words> permissionText;
     if (!clearPermissions) {
-        permissionText = kGrantsUnaffected;
+        permissionText = grantsUnaffected;
     } else if (auto command = n_.permissions.grantClearingCommand(); !command) {
-        permissionText = kGrantsCleared;  // nothing of Orvel's is installed
+        permissionText = grantsCleared;  // nothing of Orvel's is installed
     } else {
         auto launched = n_.processes.launch(*command, [weakSelf = weakRef(*this)](int status) {
             RunLoop::main().async([weakSelf, status] {
                 if (auto* self = weakSelf.get()) {
-                    self->clearingEnded(status == 0
-                                            ? std::string(kGrantsCleared)
-                                            : permissionClearingFailedText(removalFailure(status)));
+                    self->clearingEnded(status == 0 ? Words(grantsCleared) : Words([status] {
+                        return permissionClearingFailedText(removalFailure(status));
+                    }));
                 }
             });
         });
@@ -105,12 +114,16 @@ bool SettingsReset::perform(bool clearPermissions, const std::function<void()>& 
                 auto child = std::move(child_);
                 child->clearTerminationHandler();
                 child->terminate();
-                clearingEnded(permissionClearingFailedText("no answer within 120 s"));
+                clearingEnded([] {
+                    return permissionClearingFailedText(localized("no answer within 120 s"));
+                });
             });
         } else {
             log_.error("Could not clear the permission grants: " + launched.error().message);
-            permissionText =
-                permissionClearingFailedText("could not start: " + launched.error().message);
+            permissionText = [message = launched.error().message] {
+                return permissionClearingFailedText(
+                    localizedFormat("could not start: %@", {message}));
+            };
         }
     }
 
@@ -133,17 +146,23 @@ bool SettingsReset::perform(bool clearPermissions, const std::function<void()>& 
     return true;
 }
 
-void SettingsReset::clearingEnded(const std::string& permissionText) {
+void SettingsReset::clearingEnded(const Words& permissionText) {
     timeout_.cancel();
     child_.reset();
     finish(permissionText);
 }
 
-void SettingsReset::finish(const std::string& permissionText) {
-    const std::string summary = "Defaults restored \u00b7 " + std::to_string(ruleCount_) +
-                                " rules deleted \u00b7 " + permissionText;
-    ActivityLog::add(ActivityEntry::make(ActivityEntry::Kind::info, "All settings reset", summary));
-    log_.notice("All settings reset: " + summary);
+void SettingsReset::finish(const Words& permissionText) {
+    const auto words = [&] {
+        const std::int64_t rules = ruleCount_;
+        return localizedPlural("Defaults restored \u00b7 %lld rule deleted \u00b7 %@",
+                               "Defaults restored \u00b7 %lld rules deleted \u00b7 %@", rules,
+                               {rules, permissionText()});
+    };
+    const std::string summary = words();
+    ActivityLog::add(
+        ActivityEntry::make(ActivityEntry::Kind::info, localized("All settings reset"), summary));
+    log_.notice("All settings reset: " + inEnglish(words));
     running = false;
     finished.send(summary);
 }

@@ -64,8 +64,10 @@ class SettingsReset final : public ObservableObject, public WeakReferenceable {
     Signal<std::string> finished;
 
   private:
-    void clearingEnded(const std::string& permissionText);
-    void finish(const std::string& permissionText);
+    // The permission outcome as words, built again in English for the log.
+    using Words = std::function<std::string()>;
+    void clearingEnded(const Words& permissionText);
+    void finish(const Words& permissionText);
 
     const SettingsResetNeighbours n_;
     std::size_t ruleCount_ = 0;

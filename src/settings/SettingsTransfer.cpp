@@ -300,9 +300,10 @@ std::vector<std::string> exportedPreferenceKeys(Preferences& prefs) {
 }
 
 std::string importSummary(const ImportResult& result) {
-    std::string text = std::to_string(result.rulesInstalled) + " rules";
-    if (result.unavailable > 0) {
-        text += " \u00B7 " + std::to_string(result.unavailable) + " unavailable on this computer";
+    const std::int64_t rules = result.rulesInstalled, off = result.unavailable;
+    std::string text = localizedPlural("%lld rule", "%lld rules", rules, {rules});
+    if (off > 0) {
+        text = localizedFormat("%1$@ \u00B7 %2$lld unavailable on this computer", {text, off});
     }
     return text;
 }
@@ -407,8 +408,8 @@ ImportResult applyDocument(const Owners& owners, const ExportFile& document) {
 
     result.settingsApplied += applyPreferences(owners, document.preferences);
 
-    ActivityLog::add(
-        ActivityEntry::make(ActivityEntry::Kind::info, "Settings imported", importSummary(result)));
+    ActivityLog::add(ActivityEntry::make(ActivityEntry::Kind::info, localized("Settings imported"),
+                                         importSummary(result)));
     return result;
 }
 

@@ -226,7 +226,7 @@ void BluetoothTriggerSource::batteryBelowFloor(const std::string& key, const std
     const std::string shown = localizedFormat(
         "%1$@ battery %2$lld%% \u2014 below its %3$lld%% floor", {name, level, floor});
     if (controller_().isActive()) {
-        center.endForBattery(label, hasRecovery, shown);
+        center.endForBattery(hasRecovery, shown);
     }
     if (hasRecovery) {
         center.addHold(holdID(key), label, shown);
@@ -235,8 +235,8 @@ void BluetoothTriggerSource::batteryBelowFloor(const std::string& key, const std
 
 void BluetoothTriggerSource::batteryRecovered(const std::string& key, const std::string& name,
                                               std::int64_t level) {
-    powerCenter_().releaseHold(holdID(key),
-                               name + " battery recovered \u2014 " + std::to_string(level) + "%");
+    powerCenter_().releaseHold(
+        holdID(key), localizedFormat("%1$@ battery recovered \u2014 %2$lld%%", {name, level}));
 }
 
 void BluetoothTriggerSource::releaseUnwatchedHolds(const std::vector<TriggerRule>& previous) {
@@ -254,8 +254,8 @@ void BluetoothTriggerSource::releaseUnwatchedHolds(const std::vector<TriggerRule
                 })) {
                 return;
             }
-            self->powerCenter_().releaseHold(holdID(key),
-                                             name + " battery floor no longer watched");
+            self->powerCenter_().releaseHold(
+                holdID(key), localizedFormat("%@ battery floor no longer watched", {name}));
         });
     }
 }

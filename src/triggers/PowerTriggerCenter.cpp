@@ -43,6 +43,15 @@ void log(Kind kind, std::string title, std::string detail) {
     ActivityLog::add(ActivityEntry::make(kind, std::move(title), std::move(detail)));
 }
 
+// The holds as the reader reads them.
+std::string joinedShown(const std::vector<PowerTriggerCenter::Hold>& holds) {
+    std::string text;
+    for (const auto& hold : holds) {
+        text += (text.empty() ? "" : ", ") + (hold.shown.empty() ? hold.label : hold.shown);
+    }
+    return text;
+}
+
 std::string joinedLabels(const std::vector<PowerTriggerCenter::Hold>& holds) {
     std::string text;
     for (const auto& hold : holds) {
@@ -55,17 +64,17 @@ const char* label(PowerTriggerCenter::SimulationKind kind) {
     using K = PowerTriggerCenter::SimulationKind;
     switch (kind) {
         case K::lowBattery:
-            return "Low battery";
+            return textKey("Low battery");
         case K::batteryRecovery:
-            return "Battery recovery";
+            return textKey("Battery recovery");
         case K::lowPowerModeOn:
-            return "Power Saver on";
+            return textKey("Power Saver on");
         case K::lowPowerModeOff:
-            return "Power Saver off";
+            return textKey("Power Saver off");
         case K::upsTakeover:
-            return "UPS takeover";
+            return textKey("UPS takeover");
         case K::wallPowerReturns:
-            return "Wall power returns";
+            return textKey("Wall power returns");
     }
     return "";
 }
@@ -184,18 +193,17 @@ void PowerTriggerCenter::evaluate() {
     // The controller's on-battery turn-off holds the session back without a floor: wall power
     // is what it waits for.
     if (realOnAC && !macTripped && hasHold(kMacHold)) {
-        releaseHold(kMacHold, "Wall power returned");
+        releaseHold(kMacHold, localized("Wall power returned"));
     }
     if (prefs_.lowBattEnd()) {
         const auto percent = currentPercent();
         const bool skip = !percent || (!simBattery && realOnAC);
         if (!skip && *percent <= prefs_.lowBattPct() && !macTripped) {
             macTripped = true;
-            endForBattery("Battery dropped below " + std::to_string(prefs_.lowBattPct()) + "%",
-                          prefs_.battRecover(),
+            endForBattery(prefs_.battRecover(),
                           localizedFormat("Battery dropped below %lld%%", {prefs_.lowBattPct()}));
             if (prefs_.battRecover()) {
-                addHold(kMacHold, "Computer battery");
+                addHold(kMacHold, "Computer battery", localized("Computer battery"));
             }
         }
     }
@@ -205,8 +213,8 @@ void PowerTriggerCenter::evaluate() {
             std::max<std::int64_t>(prefs_.lowBattPct() + 1, prefs_.battRecoverPct());
         if (percent && *percent >= target) {
             macTripped = false;
-            releaseHold(kMacHold, "Computer battery recovered above " +
-                                      std::to_string(prefs_.battRecoverPct()) + "%");
+            releaseHold(kMacHold, localizedFormat("Computer battery recovered above %lld%%",
+                                                  {prefs_.battRecoverPct()}));
         }
     }
     refreshNotice();
@@ -233,8 +241,7 @@ void PowerTriggerCenter::syncBlockReason() {
     session_().setPowerBlockReason(std::move(reason));
 }
 
-bool PowerTriggerCenter::endForBattery(const std::string& reason, bool resumable,
-                                       const std::string& shown) {
+bool PowerTriggerCenter::endForBattery(bool resumable, const std::string& shown) {
     OrvelController& controller = controller_();
     if (!controller.isActive()) {
         return false;
@@ -254,14 +261,14 @@ bool PowerTriggerCenter::endForBattery(const std::string& reason, bool resumable
         }
     }
     controller.endForSafety();
-    log(Kind::ended, reason, "Ended session \u2014 Battery/Power safety trigger");
+    log(Kind::ended, shown, localized("Ended session \u2014 Battery/Power safety trigger"));
     notifyUser(notifications_, localized("Orvel ended"), shown + ".");
     return true;
 }
 
 void PowerTriggerCenter::keepForResume(std::optional<std::int64_t> remaining) {
     pending = Pending{remaining};
-    addHold(kMacHold, "Computer battery");
+    addHold(kMacHold, "Computer battery", localized("Computer battery"));
 }
 
 void PowerTriggerCenter::sessionStarted() {
@@ -293,7 +300,8 @@ void PowerTriggerCenter::releaseHold(const std::string& id, const std::string& t
     auto list = holds();
     std::erase_if(list, [&](const Hold& h) { return h.id == id; });
     holds = list;
-    log(Kind::info, text, list.empty() ? "" : "Still waiting for: " + joinedLabels(list));
+    log(Kind::info, text,
+        list.empty() ? "" : localizedFormat("Still waiting for: %@", {joinedShown(list)}));
     resume();
 }
 
@@ -314,16 +322,16 @@ void PowerTriggerCenter::resume() {
     session_().startForSeconds(remaining);
     if (!controller.isActive()) {
         pending = kept;
-        log(Kind::info, "Orvel re-enabled \u2014 battery recovered",
-            "Ignored \u2014 the session could not start");
+        log(Kind::info, localized("Orvel re-enabled \u2014 battery recovered"),
+            localized("Ignored \u2014 the session could not start"));
         return;
     }
     const std::string duration =
-        !remaining
-            ? "Indefinitely"
-            : "with " + std::to_string(*remaining > 59 ? *remaining / 60 : 1) + " min remaining";
-    log(Kind::started, "Orvel re-enabled \u2014 battery recovered",
-        "Resumed the battery-ended session \u2014 " + duration);
+        !remaining ? localized("Indefinitely")
+                   : localizedFormat("with %lld min remaining",
+                                     {std::int64_t{*remaining > 59 ? *remaining / 60 : 1}});
+    log(Kind::started, localized("Orvel re-enabled \u2014 battery recovered"),
+        localizedFormat("Resumed the battery-ended session \u2014 %@", {duration}));
     notifyUser(notifications_, localized("Orvel re-enabled"),
                localized("Battery recovered \u2014 the session resumed."));
 }
@@ -335,15 +343,14 @@ void PowerTriggerCenter::upsTransition(bool nowOnUPS) {
     OrvelController& controller = controller_();
     if (!nowOnUPS) {
         if (!prefs_.upsInverted() && upsStartedSession && controller.isActive()) {
-            endForBattery("Wall power returned", false, localized("Wall power returned"));
+            endForBattery(false, localized("Wall power returned"));
         }
         upsStartedSession = false;
         return;
     }
     if (prefs_.upsInverted()) {
         if (controller.isActive()) {
-            endForBattery("UPS became the power source", false,
-                          localized("UPS became the power source"));
+            endForBattery(false, localized("UPS became the power source"));
         }
         return;
     }
@@ -351,20 +358,21 @@ void PowerTriggerCenter::upsTransition(bool nowOnUPS) {
         return;
     }
     if (macTripped || !holds().empty()) {
-        log(Kind::info, "UPS became the power source",
-            "Ignored \u2014 a battery floor is tripped; Symmetric resumes after recovery");
+        log(Kind::info, localized("UPS became the power source"),
+            localized("Ignored \u2014 a battery floor is tripped; Symmetric resumes after "
+                      "recovery"));
         return;
     }
     SessionRequest request;
     request.end = SessionRequest::End::never;
     if (!controller.start(request) || !controller.isActive()) {
-        log(Kind::info, "UPS became the power source",
-            "Ignored \u2014 the session could not start");
+        log(Kind::info, localized("UPS became the power source"),
+            localized("Ignored \u2014 the session could not start"));
         return;
     }
     upsStartedSession = true;
-    log(Kind::started, "UPS became the power source",
-        "Started session \u2014 Indefinitely \u00b7 Battery/Power");
+    log(Kind::started, localized("UPS became the power source"),
+        localized("Started session \u2014 Indefinitely \u00b7 Battery/Power"));
     notifyUser(notifications_, localized("Orvel started"),
                localized("UPS became the power source."));
 }
@@ -374,7 +382,7 @@ void PowerTriggerCenter::setLowPowerMode(bool on) {
     syncBlockReason();
     if (on) {
         if (prefs_.lpmEnd() && controller_().isActive()) {
-            endForBattery("Power Saver turned on", false, localized("Power Saver turned on"));
+            endForBattery(false, localized("Power Saver turned on"));
         }
     } else {
         resume();
@@ -385,8 +393,8 @@ void PowerTriggerCenter::setLowPowerMode(bool on) {
 
 void PowerTriggerCenter::simulate(SimulationKind kind) {
     simulationActive = true;
-    log(Kind::info, std::string("Simulated: ") + label(kind),
-        "Troubleshooting \u2014 drives the real engine");
+    log(Kind::info, localizedFormat("Simulated: %@", {localized(label(kind))}),
+        localized("Troubleshooting \u2014 drives the real engine"));
     switch (kind) {
         case SimulationKind::lowBattery:
             simBattery = std::max<std::int64_t>(prefs_.lowBattPct() - 5, 1);
@@ -434,7 +442,7 @@ void PowerTriggerCenter::clearSimulation() {
     simUPS = false;
     setLowPowerMode(sources_.isLowPowerModeEnabled());
     evaluate();
-    log(Kind::info, "Simulation cleared", "Real power state re-read");
+    log(Kind::info, localized("Simulation cleared"), localized("Real power state re-read"));
 }
 
 std::vector<std::string> PowerTriggerCenter::reportLines() const {

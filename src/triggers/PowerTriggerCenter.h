@@ -36,7 +36,7 @@ class PowerTriggerCenter final : public ObservableObject,
     // A reason that still holds back the resumption of a session ended for safety.
     struct Hold {
         std::string id;
-        std::string label;  // English, for the report and the activity log
+        std::string label;  // English, for the report
         std::string shown;  // the label in the reader's language, when it differs
         bool operator==(const Hold&) const = default;
     };
@@ -113,7 +113,7 @@ class PowerTriggerCenter final : public ObservableObject,
     // True when a session was ended.
     // `reason` is logged; `shown`, the reason in the user's language, is what the notification
     // says.
-    bool endForBattery(const std::string& reason, bool resumable, const std::string& shown);
+    bool endForBattery(bool resumable, const std::string& shown);
     // Adds a hold unless one with this id exists (the first label stays).
     void addHold(const std::string& id, const std::string& label, const std::string& shown = {});
     // Releases the hold with this id, logs `text` and tries to resume; an unknown id does

@@ -217,15 +217,16 @@ void ScheduleTriggerSource::step(bool store) {
             const double lateness = current.timeIntervalSince(occurrence);
             if (lateness > kGraceSeconds) {
                 ActivityLog::add(ActivityEntry::make(
-                    ActivityEntry::Kind::info, "Missed \u2014 " + rule.name,
-                    "Scheduled for " + templateDateText(occurrence, "MMMd jmm") +
-                        "; the computer couldn't act within the 30-minute grace window"));
+                    ActivityEntry::Kind::info, localizedFormat("Missed \u2014 %@", {rule.name}),
+                    localizedFormat("Scheduled for %@; the computer couldn't act within the "
+                                    "30-minute grace window",
+                                    {templateDateText(occurrence, "MMMd jmm")})));
             } else {
                 const auto outcome = engine.handle(rule.id, true, false);
                 if (lateness > kLateNoteSeconds) {
-                    ActivityLog::add(
-                        ActivityEntry::make(ActivityEntry::Kind::info, rule.name + " fired late",
-                                            "Caught up within the 30-minute grace window"));
+                    ActivityLog::add(ActivityEntry::make(
+                        ActivityEntry::Kind::info, localizedFormat("%@ fired late", {rule.name}),
+                        localized("Caught up within the 30-minute grace window")));
                 }
                 fired(rule, outcome);
             }

@@ -257,7 +257,7 @@ void TriggerEngine::deleteAll() {
     owningRule = std::nullopt;
     save();
     syncSources();
-    ActivityLog::add(ActivityEntry::make(Kind::info, "All rules deleted"));
+    ActivityLog::add(ActivityEntry::make(Kind::info, localized("All rules deleted")));
 }
 
 void TriggerEngine::replaceAll(std::vector<TriggerRule> newRules,
@@ -300,15 +300,15 @@ void TriggerEngine::pause(std::optional<double> seconds) {
         // An earlier timed pause must not end this one.
         pauseTimer_.cancel();
     }
-    std::string detail = "Paused ";
+    std::string detail;
     if (!seconds) {
-        detail += "until re-enabled";
+        detail = localized("Paused until re-enabled");
     } else if (*seconds >= 28800.0) {  // "until tomorrow" runs to 08:00: never under 8 hours
-        detail += "until tomorrow";
+        detail = localized("Paused until tomorrow");
     } else {
-        detail += "for 1 hour";
+        detail = localized("Paused for 1 hour");
     }
-    ActivityLog::add(ActivityEntry::make(Kind::info, "Triggers paused", detail));
+    ActivityLog::add(ActivityEntry::make(Kind::info, localized("Triggers paused"), detail));
 }
 
 void TriggerEngine::schedulePauseTimer(Date date) {
@@ -332,7 +332,7 @@ void TriggerEngine::resume() {
     pausedUntil = std::nullopt;
     save();
     syncSources();
-    ActivityLog::add(ActivityEntry::make(Kind::info, "Triggers resumed"));
+    ActivityLog::add(ActivityEntry::make(Kind::info, localized("Triggers resumed")));
 }
 
 bool TriggerEngine::isPaused() const {
@@ -444,7 +444,7 @@ bool TriggerEngine::isArmed(const UUID& id) const {
 
 std::string TriggerEngine::ruleName(const UUID& id) const {
     const TriggerRule* rule = find(id);
-    return rule != nullptr ? rule->name : "a rule";
+    return rule != nullptr ? rule->name : localized("a rule");
 }
 
 TriggerEngine::EdgeOutcome TriggerEngine::handle(const UUID& ruleID, bool appeared,
@@ -465,15 +465,15 @@ TriggerEngine::EdgeOutcome TriggerEngine::handle(const UUID& ruleID, bool appear
         rearmOnClear();
         return EdgeOutcome::ignored;
     }
-    // Records stay English whatever the language: they go into the diagnostic report.
-    const std::string eventTitle = inEnglish([&] { return rule.eventText(appeared); });
-    const std::string title = simulated ? "Test \u2014 " + eventTitle : eventTitle;
+    const std::string eventTitle = rule.eventText(appeared);
+    const std::string title =
+        simulated ? localizedFormat("Test \u2014 %@", {eventTitle}) : eventTitle;
     const auto record = [&](Kind kind, std::string detail) {
         ActivityLog::add(
             ActivityEntry::make(simulated ? Kind::simulated : kind, title, std::move(detail)));
     };
     if (isPaused()) {
-        record(Kind::info, "Suppressed \u2014 triggers are paused");
+        record(Kind::info, localized("Suppressed \u2014 triggers are paused"));
         rearmOnClear();
         return EdgeOutcome::ignored;
     }
@@ -484,15 +484,16 @@ TriggerEngine::EdgeOutcome TriggerEngine::handle(const UUID& ruleID, bool appear
     const TriggerAction action = appeared ? rule.onAppear : rule.onClear;
     if (action == TriggerAction::nothing) {
         if (simulated) {
-            ActivityLog::add(ActivityEntry::make(Kind::simulated, "Test \u2014 " + rule.name,
-                                                 "This event is set to do nothing"));
+            ActivityLog::add(ActivityEntry::make(Kind::simulated,
+                                                 localizedFormat("Test \u2014 %@", {rule.name}),
+                                                 localized("This event is set to do nothing")));
         }
         rearmOnClear();
         return EdgeOutcome::ignored;
     }
     // The power source is asked only for rules that care.
     if (rule.acOnly && !isOnACPower(n_.powerSources)) {
-        record(Kind::info, "Ignored \u2014 rule runs only on AC power");
+        record(Kind::info, localized("Ignored \u2014 rule runs only on AC power"));
         rearmOnClear();
         return EdgeOutcome::ignored;
     }
@@ -515,23 +516,22 @@ TriggerEngine::EdgeOutcome TriggerEngine::startEdge(const TriggerRule& rule, boo
     OrvelController& controller = n_.controller();
     // The Test button plays the edge whatever the arming.
     if (!simulated && !isArmed(rule.id)) {
-        record(Kind::info, "Ignored \u2014 awaiting re-arm (condition must clear first)");
+        record(Kind::info,
+               localized("Ignored \u2014 awaiting re-arm (condition must clear first)"));
         return EdgeOutcome::ignored;
     }
     if (controller.isActive()) {
-        record(Kind::info, "Ignored \u2014 a session is already running; rule re-armed");
+        record(Kind::info, localized("Ignored \u2014 a session is already running; rule re-armed"));
         return EdgeOutcome::sessionAlreadyRunning;
     }
     n_.session().startFromTrigger(rule.name, rule.id, rule.durationSeconds);
     if (!controller.isActive()) {
         // Nothing started, so nothing is owned, announced or latched.
-        std::string detail = "Ignored \u2014 the session could not start";
-        const auto& reason = controller.powerBlockReason() ? controller.powerBlockReason()
-                                                           : controller.lastErrorInEnglish();
-        if (reason) {
-            detail += ": " + *reason;
-        }
-        record(Kind::info, std::move(detail));
+        const auto& reason =
+            controller.powerBlockReason() ? controller.powerBlockReason() : controller.lastError();
+        record(Kind::info,
+               reason ? localizedFormat("Ignored \u2014 the session could not start: %@", {*reason})
+                      : localized("Ignored \u2014 the session could not start"));
         return EdgeOutcome::ignored;
     }
     armed[rule.id] = false;
@@ -539,11 +539,9 @@ TriggerEngine::EdgeOutcome TriggerEngine::startEdge(const TriggerRule& rule, boo
     const auto& order = priority();
     const auto at = std::find(order.begin(), order.end(), rule.source);
     const std::int64_t rank = at == order.end() ? 1 : (at - order.begin()) + 1;
-    record(Kind::started, inEnglish([&] {
-               return localizedFormat(
-                   "Started session \u2014 %@ \u00B7 %@, priority %@",
-                   {rule.durationLabel(), displayName(rule.source), std::to_string(rank)});
-           }));
+    record(Kind::started,
+           localizedFormat("Started session \u2014 %@ \u00B7 %@, priority %@",
+                           {rule.durationLabel(), displayName(rule.source), std::to_string(rank)}));
     notifyUser(n_.notifications, localized("Orvel started"),
                localizedFormat("%@ started a session (%@).", {rule.name, rule.durationLabel()}));
     return EdgeOutcome::started;
@@ -557,11 +555,9 @@ void TriggerEngine::endEdge(const TriggerRule& rule, bool simulated, const std::
     const auto shielded = [&] {
         auto shield = shieldingRule(rule);
         if (shield) {
-            record(Kind::shielded, inEnglish([&] {
-                       return localizedFormat(
-                           "Ignored \u2014 shielded by %@ (higher priority still holding)",
-                           {shield->name});
-                   }));
+            record(Kind::shielded,
+                   localizedFormat("Ignored \u2014 shielded by %@ (higher priority still holding)",
+                                   {shield->name}));
         }
         return shield.has_value();
     };
@@ -574,9 +570,8 @@ void TriggerEngine::endEdge(const TriggerRule& rule, bool simulated, const std::
         // Read before ending: the owner's name is what the entry is about.
         const std::string ownerName = ruleName(*owner);
         n_.session().endFromTrigger();
-        record(Kind::ended, inEnglish([&] {
-                   return localizedFormat("Ended session \u2014 it was started by %@", {ownerName});
-               }));
+        record(Kind::ended,
+               localizedFormat("Ended session \u2014 it was started by %@", {ownerName}));
         notifyUser(n_.notifications, localized("Orvel ended"),
                    localizedFormat("%@ ended the session.", {rule.name}));
         return;
@@ -585,15 +580,16 @@ void TriggerEngine::endEdge(const TriggerRule& rule, bool simulated, const std::
         return;
     }
     if (!rule.endsManual.value_or(false)) {
-        record(Kind::info, "Ignored \u2014 the running session is manual and untouchable");
+        record(Kind::info,
+               localized("Ignored \u2014 the running session is manual and untouchable"));
         return;
     }
     if (shielded()) {
         return;
     }
     controller.stop(true);
-    record(Kind::ended,
-           "Ended MANUAL session \u2014 this rule has \u201CAlso end manual sessions\u201D on");
+    record(Kind::ended, localized("Ended MANUAL session \u2014 this rule has \u201CAlso end "
+                                  "manual sessions\u201D on"));
     notifyUser(n_.notifications, localized("Orvel ended"),
                localizedFormat("%@ ended the manual session.", {rule.name}));
 }
@@ -691,9 +687,10 @@ void TriggerEngine::sessionEnded(std::optional<UUID> owner, bool manual) {
             if (isHolding(rule)) {
                 armed[rule.id] = false;
                 ActivityLog::add(ActivityEntry::make(
-                    Kind::rearmed, "Manual off",
-                    rule.name + " rule re-armed \u2014 fires again after its condition clears and "
-                                "returns"));
+                    Kind::rearmed, localized("Manual off"),
+                    localizedFormat("%@ rule re-armed \u2014 fires again after its condition "
+                                    "clears and returns",
+                                    {rule.name})));
             }
         }
     }
@@ -702,9 +699,9 @@ void TriggerEngine::sessionEnded(std::optional<UUID> owner, bool manual) {
 }
 
 void TriggerEngine::simulate(const TriggerRule& rule) {
-    ActivityLog::add(
-        ActivityEntry::make(Kind::simulated, "Test \u2014 " + rule.name,
-                            inEnglish([&] { return "Simulated " + rule.eventText(true); })));
+    ActivityLog::add(ActivityEntry::make(Kind::simulated,
+                                         localizedFormat("Test \u2014 %@", {rule.name}),
+                                         localizedFormat("Simulated %@", {rule.eventText(true)})));
     handle(rule.id, true, true);
 }
 

@@ -278,7 +278,7 @@ TEST_F(SettingsTransferTest, ImportReplacesEveryRuleAndSummarisesInTheActivityLo
     };
     const std::vector<Case> cases = {
         {3, 1, "3 rules \u00B7 1 unavailable on this computer"},
-        {1, 0, "1 rules"},
+        {1, 0, "1 rule"},
         {0, 0, "0 rules"},
         {2, 2, "2 rules \u00B7 2 unavailable on this computer"},
     };

@@ -406,9 +406,8 @@ TEST_F(TriggerEvaluationTest, AStartTheControllerRefusesIsNotAnnouncedAndLeavesT
     }
 }
 
-// The activity log is a record that goes into the diagnostic report: English whatever the
-// language, while what the user is told reads in theirs.
-TEST_F(TriggerEvaluationTest, ActivityRecordsStayEnglishInAnotherLanguage) {
+// The activity log reads in the user's language, the refusal's reason included.
+TEST_F(TriggerEvaluationTest, ActivityRecordsReadInTheUserLanguage) {
     const test::ScopedLanguage german(ORVEL_LOCALE, "de");
     const TriggerRule rule = added(headphones());
     newEntries();
@@ -416,9 +415,9 @@ TEST_F(TriggerEvaluationTest, ActivityRecordsStayEnglishInAnotherLanguage) {
     ASSERT_TRUE(controller().isActive());
     EXPECT_EQ(newEntries(),
               (std::vector<std::string>{
-                  "simulated|Test \u2014 Desk|Simulated Headphones connected",
-                  "simulated|Test \u2014 Headphones connected|Started session \u2014 1 h \u00B7 "
-                  "Bluetooth, priority 2"}));
+                  "simulated|Test \u2014 Desk|Simuliert: Headphones verbunden",
+                  "simulated|Test \u2014 Headphones verbunden|Sitzung gestartet \u2014 1 h \u00B7 "
+                  "Bluetooth, Rang 2"}));
     ASSERT_FALSE(notifications().empty());
     EXPECT_EQ(notifications().front().rfind("Orvel gestartet|", 0), 0u) << notifications().front();
 
@@ -427,10 +426,10 @@ TEST_F(TriggerEvaluationTest, ActivityRecordsStayEnglishInAnotherLanguage) {
     sim().processes().setExecutable("/usr/bin/caffeinate", false);
     engine().simulate(rule);
     ASSERT_FALSE(controller().isActive());
-    EXPECT_EQ(
-        newEntries().back(),
-        "simulated|Test \u2014 Headphones connected|Ignored \u2014 the session could not start: "
-        "/usr/bin/caffeinate is missing or not executable.");
+    EXPECT_EQ(newEntries().back(),
+              "simulated|Test \u2014 Headphones verbunden|Ignoriert \u2014 die Sitzung konnte "
+              "nicht starten: "
+              "/usr/bin/caffeinate fehlt oder ist nicht ausführbar.");
 }
 
 TEST_F(TriggerEvaluationTest, DeniedNotificationsPostNothing) {
