@@ -256,7 +256,7 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
                               nameOf(failure.device) + ": " + failure.reason);
     }
     if (held.held.empty() || !held.hold) {
-        fail("No built-in keyboard or trackpad found on this computer.");
+        fail(textKey("No built-in keyboard or trackpad found on this computer."));
         return;
     }
     if (perDevice) {
@@ -278,8 +278,9 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
         });
         if (!installTap(keyboard, trackpad)) {
             fail(
-                "Could not watch the event devices. Input device control may have been taken "
-                "back \u2014 see Input device access in Help, then quit and relaunch.");
+                textKey("Could not watch the event devices. Input device control may have been "
+                        "taken back \u2014 see Input device access in Help, then quit and "
+                        "relaunch."));
             return;
         }
     }

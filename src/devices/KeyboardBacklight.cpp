@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "platform/KeyboardBacklightRoutes.h"
@@ -18,12 +19,14 @@ constexpr double kOffEnough = 0.02;
 constexpr double kReadBackTolerance = 0.05;
 constexpr int kProbedScales[] = {1, 100, 255};
 
-constexpr std::string_view kNotFound = "No controllable keyboard backlight found on this computer.";
-constexpr std::string_view kNoResponse =
+// Kept in English, as the report shows them; the Devices tab reads them in the user's language.
+constexpr std::string_view kNotFound =
+    textKey("No controllable keyboard backlight found on this computer.");
+constexpr std::string_view kNoResponse = textKey(
     "The backlight did not respond. Every known route was tried; neither UPower's keyboard "
-    "backlight nor the kernel's LED device takes a new level on this model.";
+    "backlight nor the kernel's LED device takes a new level on this model.");
 constexpr std::string_view kUnreadable =
-    "The keyboard backlight level could not be read, so it was left as it is.";
+    textKey("The keyboard backlight level could not be read, so it was left as it is.");
 
 Logger logger() {
     return Logger("backlight");

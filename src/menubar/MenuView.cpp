@@ -478,7 +478,7 @@ View MenuView::builtInDevicesSection(double s) {
             rows.push_back(note(TextVerbatim(needs).fixedSize(false, true)));
         }
         if (const auto& failure = blocker_.lastFailure) {
-            rows.push_back(note(TextVerbatim(*failure).fixedSize(false, true)));
+            rows.push_back(note(Text(*failure).fixedSize(false, true)));
         }
         rows.push_back(note(Text("Turning the above two items on reads the event devices, so the "
                                  "first time Orvel may install its udev rule (pkexec asks for an "

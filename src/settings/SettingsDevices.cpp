@@ -125,7 +125,7 @@ View SettingsView::builtInInputSection(bool laptop) {
                 .disabled(!laptop),
             caption("Saves the current level and puts it back when Orvel stops or quits."),
             backlightRow(laptop),
-            If(backlightFailure.has_value(), [&] { return warning(*backlightFailure, true); }),
+            If(backlightFailure.has_value(), [&] { return warning(*backlightFailure); }),
             Divider(),
             permissionRow("Input device access", inputMonitoring,
                           [this] { inputBlocker_.requestInputMonitoring(); }),
@@ -140,8 +140,9 @@ View SettingsView::builtInInputSection(bool laptop) {
                }),
             If(blockFailure.has_value(),
                [&] {
-                   return warning(localizedFormat("Last attempt failed \u2014 %@", {*blockFailure}),
-                                  true);
+                   return warning(
+                       localizedFormat("Last attempt failed \u2014 %@", {localized(*blockFailure)}),
+                       true);
                }),
         });
 }

@@ -14,6 +14,7 @@
 #include "foundation/Calendar.h"
 #include "menubar/AppWindows.h"
 #include "menubar/SystemA11y.h"
+#include "support/Catalogues.h"
 #include "support/RecordingWindows.h"
 #include "support/SessionTest.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -700,6 +701,10 @@ TEST_F(MenuViewTest, LocksAndThePermissionNoteFollowTheCachedPermissions) {
     prefs().menuBold = false;
     EXPECT_LT(indexOf("No built-in keyboard or trackpad found on this computer."),
               indexOf(service));
+    // Kept in English for the report, read in the user's language here.
+    const test::ScopedLanguage german(ORVEL_LOCALE, "de");
+    EXPECT_TRUE(panel().contains(
+        "Keine eingebaute Tastatur und kein eingebautes Touchpad auf diesem Computer gefunden."));
 }
 
 TEST_F(MenuViewTest, HeldOffNoteFollowsExternalInputAndTheBlockingSwitches) {
