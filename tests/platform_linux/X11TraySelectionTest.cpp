@@ -14,7 +14,7 @@
 namespace orvel {
 namespace {
 
-// A system tray as the XEmbed spec has one come: a window of its own connection takes the
+// A system tray coming as XEmbed trays do: a window of its own connection takes the
 // screen's tray selection and says so on the root window.
 class TrayOwner {
   public:

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/Log.h"
+#include "platform/linux/X11Connection.h"
 #include "platform/linux/X11KeyMonitor.h"
 
 namespace orvel {
@@ -204,20 +205,14 @@ bool X11HotKeys::connect() {
             return false;
         }
     }
-    int screenIndex = 0;
-    xcb_connection_t* connection =
-        xcb_connect(display_ ? display_->c_str() : nullptr, &screenIndex);
-    if (xcb_connection_has_error(connection) != 0) {
-        xcb_disconnect(connection);
+    const auto connected = x11::connect(display_);
+    if (!connected) {
         return false;
     }
-    auto iter = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    for (int i = 0; i < screenIndex && iter.rem > 0; ++i) {
-        xcb_screen_next(&iter);
-    }
+    xcb_connection_t* connection = connected->connection;
     state_ = std::make_shared<State>();
     state_->connection = connection;
-    state_->root = iter.data->root;
+    state_->root = connected->root;
     std::weak_ptr<State> weak = state_;
     state_->watch =
         RunLoop::main().watchFd(xcb_get_file_descriptor(connection), kFdReadable, [weak](unsigned) {

@@ -8,6 +8,7 @@
 
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
+#include "platform/linux/X11Connection.h"
 
 namespace orvel {
 
@@ -95,21 +96,16 @@ struct X11TraySelection::State {
 };
 
 std::unique_ptr<X11TraySelection> X11TraySelection::open(std::optional<std::string> display) {
-    int screenIndex = 0;
-    xcb_connection_t* connection = xcb_connect(display ? display->c_str() : nullptr, &screenIndex);
-    if (xcb_connection_has_error(connection) != 0) {
-        xcb_disconnect(connection);
+    const auto connected = x11::connect(display);
+    if (!connected) {
         return nullptr;
     }
-    auto iter = xcb_setup_roots_iterator(xcb_get_setup(connection));
-    for (int i = 0; i < screenIndex && iter.rem > 0; ++i) {
-        xcb_screen_next(&iter);
-    }
+    xcb_connection_t* connection = connected->connection;
     std::unique_ptr<X11TraySelection> watcher(new X11TraySelection);
     auto state = std::make_shared<State>();
     state->connection = connection;
-    state->root = iter.data->root;
-    state->selection = intern(connection, "_NET_SYSTEM_TRAY_S" + std::to_string(screenIndex));
+    state->root = connected->root;
+    state->selection = intern(connection, "_NET_SYSTEM_TRAY_S" + std::to_string(connected->screen));
     state->manager = intern(connection, "MANAGER");
     // A tray's MANAGER message goes to the root window's structure listeners.
     const std::uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
