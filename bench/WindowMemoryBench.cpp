@@ -2,7 +2,10 @@
 // `Orvel --simulate` runs on, with the Qt host under the offscreen platform, in a home of its
 // own. Prints the resident memory before the first opening, after the first closing and after
 // the last of N openings and closings of both windows.
-// Usage: orvel_bench_window_memory [CYCLES]   (default 50)
+// The baseline is Orvel once it has started and its panel has been opened and closed, since
+// Settings and Help are opened from the panel; the figure with nothing drawn yet comes first.
+// Usage: orvel_bench_window_memory [CYCLES] [--mappings]   (default 50; --mappings: the mappings
+// that grew the most)
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -12,6 +15,8 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +26,7 @@
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "menubar/StatusItemController.h"
+#include "ui/qt/MemoryGiveBack.h"
 #include "ui/qt/QtShell.h"
 
 using namespace orvel;
@@ -39,12 +45,51 @@ long statusKiB(const std::string& field) {
     return -1;
 }
 
+// Resident KiB by what is mapped (a file's path, "[heap]", "[anon]" for nameless mappings),
+// anonymous and file-backed apart.
+struct Mapped {
+    long anon = 0, file = 0;
+};
+using Mappings = std::map<std::string, Mapped>;
+
+Mappings mappings() {
+    std::ifstream file("/proc/self/smaps");
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    Mappings out;
+    for (const ui::SmapsMapping& m : ui::parseSmaps(text)) {
+        Mapped& entry = out[m.name.empty() ? "[anon]" : m.name];
+        entry.anon += static_cast<long>(m.anonymousKiB);
+        entry.file += static_cast<long>(m.residentKiB - m.anonymousKiB);
+    }
+    return out;
+}
+
 struct Resident {
     long total = 0, anon = 0, file = 0;
+    Mappings mapped;
     static Resident now() {
-        return {statusKiB("VmRSS"), statusKiB("RssAnon"), statusKiB("RssFile")};
+        return {statusKiB("VmRSS"), statusKiB("RssAnon"), statusKiB("RssFile"), mappings()};
     }
 };
+
+// The mappings whose resident memory grew the most, for finding what a window keeps.
+void printGrowth(const Resident& r, const Resident& base, std::size_t most) {
+    std::vector<std::pair<long, std::string>> rows;
+    for (const auto& [name, now] : r.mapped) {
+        const auto old = base.mapped.find(name);
+        const Mapped was = old == base.mapped.end() ? Mapped{} : old->second;
+        const long growth = now.anon + now.file - was.anon - was.file;
+        if (growth != 0) {
+            rows.emplace_back(growth, name);
+        }
+    }
+    std::sort(rows.rbegin(), rows.rend());
+    for (std::size_t i = 0; i < rows.size() && i < most; ++i) {
+        const auto& now = r.mapped.at(rows[i].second);
+        std::printf("    %+7ld KiB (anonymous %6ld, file-backed %6ld)  %s\n", rows[i].first,
+                    now.anon, now.file, rows[i].second.c_str());
+    }
+}
 
 void print(const char* what, const Resident& r, const Resident& base) {
     std::printf("  RSS %-28s %6.1f MiB (%+5.1f; anonymous %+5.1f, file-backed %+5.1f)\n", what,
@@ -81,6 +126,10 @@ class Steps {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const bool detail = argc > 1 && std::string(argv[argc - 1]) == "--mappings";
+    if (detail) {
+        --argc;
+    }
     const int cycles = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
     const std::string home = "/tmp/orvel-window-memory-" + std::to_string(::getpid());
     setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
@@ -93,7 +142,8 @@ int main(int argc, char** argv) {
         << R"({"version":"1.0-draft","sha256":"","timestamp":0,"appVersion":"bench","build":"0",)"
            R"("scrolledToEnd":true})";
 
-    Resident before, afterFirst, afterAll;
+    Resident undrawn, before, afterFirst, afterAll;
+    double giveBackMs = 0;
     {
         ui::QtShell shell(argc, argv);
         Platform::install(std::make_unique<SimulatedMachine>());
@@ -107,6 +157,18 @@ int main(int argc, char** argv) {
                 // window in the middle of the cycles and be counted as what they keep.
                 StatusItemController::current()->setTrayGrace(1e9);
             });
+            // As the program does once it has started.
+            steps.add([&] {
+                const double started = RunLoop::main().uptime();
+                ui::giveBackMemory();
+                giveBackMs = (RunLoop::main().uptime() - started) * 1000;
+            });
+            steps.add([] {});
+            steps.add([&] { undrawn = Resident::now(); });
+            // Settings and Help are opened from the panel, so a user has seen it first.
+            steps.add([] { StatusItemController::current()->openPanel(); });
+            steps.add([] {});
+            steps.add([] { StatusItemController::current()->handleClick(std::nullopt); });
             steps.add([] {});
             steps.add([&] { before = Resident::now(); });
             for (int i = 0; i < cycles; ++i) {
@@ -132,8 +194,14 @@ int main(int argc, char** argv) {
     std::filesystem::remove_all(home);
 
     std::printf("== Settings and Help opened and closed %d times (offscreen Qt)\n", cycles);
+    print("nothing drawn yet:", undrawn, before);
     print("before the first opening:", before, before);
     print("after the first closing:", afterFirst, before);
     print("after the last closing:", afterAll, before);
+    std::printf("  giving back after start-up took %.1f ms\n", giveBackMs);
+    if (detail) {
+        std::printf("  grown the most since before the first opening:\n");
+        printGrowth(afterAll, before, 15);
+    }
     return 0;
 }

@@ -19,6 +19,7 @@
 #include "platform/Paths.h"
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/LinuxPlatform.h"
+#include "ui/qt/MemoryGiveBack.h"
 #include "ui/qt/QtShell.h"
 
 namespace {
@@ -156,6 +157,8 @@ int main(int argc, char** argv) {
                 std::snprintf(when, sizeof when, "%.3f", RunLoop::main().now().unixTime());
                 log.info(std::string("ready: tray item drawn at unix time ") + when);
             }
+            // Start-up touched much that a running Orvel never needs again.
+            ui::giveBackMemorySoon();
         });
         RunLoop::main().run();
         // Quitting by any road ends here after the delegate's shutdown has run.

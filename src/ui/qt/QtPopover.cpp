@@ -19,6 +19,7 @@
 #include "foundation/RunLoop.h"
 #include "platform/linux/SwayWindowPlacement.h"
 #include "ui/qt/Appearance.h"
+#include "ui/qt/MemoryGiveBack.h"
 #include "ui/qt/QtRenderer.h"
 
 namespace orvel::ui {
@@ -299,6 +300,8 @@ void QtPopover::hidden() {
     if (view_) {
         view_->setShown(false);
     }
+    // The panel keeps its widgets for the next opening; the pages drawing touched can go.
+    giveBackMemorySoon();
 }
 
 bool QtPopover::isShown() const {

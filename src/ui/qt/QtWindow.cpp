@@ -7,18 +7,16 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMouseEvent>
-#include <QPixmapCache>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <QWindow>
 
-#include <malloc.h>
-
 #include <sstream>
 
 #include "foundation/RunLoop.h"
 #include "platform/UserDefaults.h"
+#include "ui/qt/MemoryGiveBack.h"
 #include "ui/qt/QtHost.h"
 #include "ui/qt/QtRenderer.h"
 
@@ -198,12 +196,7 @@ void QtWindow::park() {
     parked_ = view_->root();
     view_.reset();
     frame_->releaseNative();
-    // Freed blocks go back to the system only when the allocator is asked to; widgets deleted
-    // later in this turn are freed by then.
-    RunLoop::main().async([] {
-        QPixmapCache::clear();
-        malloc_trim(0);
-    });
+    giveBackMemorySoon();
 }
 
 void QtWindow::unpark() {
