@@ -52,6 +52,13 @@ StatusItemController::StatusItemController(Services services)
             self->trayChanged();
         }
     };
+    item_->onToolTip = [weakSelf = weakRef(*this)] {
+        if (auto* self = weakSelf.get()) {
+            // A glance: the time left as of now, for the tool tip about to show.
+            const Subscription glance = self->controller_.showCountdown(1);
+            self->refresh();
+        }
+    };
     // An item that knows at once that it is in no tray says so only now.
     if (item_->isInTray() == false) {
         trayChanged();
@@ -91,10 +98,11 @@ StatusItemController* StatusItemController::current() {
 
 void StatusItemController::refresh() {
     ++refreshCount_;
-    // The title counts down in seconds; nothing need tick while no tray shows it.
+    // The title counts down in seconds; nothing need tick while no tray shows it, nor where it
+    // is shown only in a tool tip made as it shows.
     const bool countdownShown = item_->hasButton() && item_->isInTray() != false &&
-                                prefs_.showTimer() && controller_.isActive() &&
-                                controller_.deadline().has_value();
+                                !item_->asksForToolTip() && prefs_.showTimer() &&
+                                controller_.isActive() && controller_.deadline().has_value();
     if (countdownShown != countdown_.isActive()) {
         countdown_ = countdownShown ? controller_.showCountdown(1) : Subscription();
     }

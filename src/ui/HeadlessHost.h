@@ -89,9 +89,18 @@ class HeadlessStatusItem final : public StatusItem {
     }
     const StatusItemLook& look() const override { return look_; }
     Rect anchorRect() const override { return {1200, 0, 24, 24}; }
+    bool asksForToolTip() const override { return asksForToolTip_; }
 
     // For tests.
     void setHasButton(bool has) { hasButton_ = has; }
+    void setAsksForToolTip(bool asks) { asksForToolTip_ = asks; }
+    // The pointer resting on the item: its tool tip about to show.
+    void hover() {
+        if (onToolTip) {
+            auto handler = onToolTip;
+            handler();
+        }
+    }
     void click(std::optional<StatusItemClick> click = StatusItemClick{});
     int lookChanges() const { return lookChanges_; }
 
@@ -99,6 +108,7 @@ class HeadlessStatusItem final : public StatusItem {
     HeadlessHost& host_;
     StatusItemLook look_;
     bool hasButton_ = true;
+    bool asksForToolTip_ = false;
     int lookChanges_ = 0;
 };
 

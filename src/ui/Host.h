@@ -168,8 +168,14 @@ class StatusItem {
     // Whether a tray on the desktop shows the item; unknown until the desktop has said. Where
     // the host cannot tell, it is taken as shown.
     virtual std::optional<bool> isInTray() const { return true; }
-    // Told when isInTray() changes.
+    // Told when isInTray() or asksForToolTip() changes.
     std::function<void()> onTrayChanged;
+
+    // Whether the item shows a look's title only in a tool tip that it asks for just before
+    // showing it (onToolTip): a title that changes need not be set while nobody looks.
+    virtual bool asksForToolTip() const { return false; }
+    // Asked as the tool tip is about to show; the look set meanwhile is the one it shows.
+    std::function<void()> onToolTip;
 
   private:
     std::vector<StatusMenuEntry> menu_;

@@ -72,6 +72,32 @@ TEST_F(StatusItemControllerTest, LooksFollowTheSession) {
     EXPECT_EQ(item().look().title, "") << "a setting's change redraws too";
 }
 
+TEST_F(StatusItemControllerTest, AnItemThatAsksForItsToolTipGetsTheTimeLeftAsItShowsAndNoTicks) {
+    item().setAsksForToolTip(true);
+    statusItem().refresh();
+    controller().startForSeconds(5399);
+    loop().drain();
+    EXPECT_EQ(item().look().title, " 1:29:59");
+    EXPECT_FALSE(controller().hasTicker()) << "nothing ticks while nobody looks";
+    const int drawn = item().lookChanges();
+    loop().advance(61);
+    EXPECT_EQ(item().lookChanges(), drawn);
+
+    item().hover();
+    EXPECT_EQ(item().look().title, " 1:28:58") << "the time left as the tool tip shows";
+    EXPECT_FALSE(controller().hasTicker()) << "and the glance ends with it";
+    loop().advance(2);
+    item().hover();
+    EXPECT_EQ(item().look().title, " 1:28:56");
+
+    // An item that shows the title beside its symbol needs it redrawn as it changes.
+    item().setAsksForToolTip(false);
+    statusItem().refresh();
+    EXPECT_TRUE(controller().hasTicker());
+    loop().advance(1);
+    EXPECT_EQ(item().look().title, " 1:28:55");
+}
+
 TEST_F(StatusItemControllerTest, WhileLocksHoldWithoutAProgramTheToolTipNamesNone) {
     SleepOptions display;
     display.preventDisplaySleep = true;

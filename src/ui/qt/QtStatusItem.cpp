@@ -2,11 +2,13 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QEvent>
 #include <QPainter>
 #include <QSystemTrayIcon>
 #include <QWidget>
 
 #include <cmath>
+#include <functional>
 
 #include "platform/DesktopSettings.h"
 #include "ui/qt/Appearance.h"
@@ -32,6 +34,21 @@ bool drawsTheSame(const StatusItemLook& a, const StatusItemLook& b) {
 ColorScheme schemeOf(DesktopSettings* desktop) {
     return desktop != nullptr ? desktop->colorScheme() : ColorScheme::unknown;
 }
+
+// Qt's X11 tray window hands its tool tip event to the tray icon before it shows the tip.
+class ToolTipWatch final : public QObject {
+  public:
+    explicit ToolTipWatch(std::function<void()> showing) : showing_(std::move(showing)) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::ToolTip) {
+            showing_();
+        }
+        return false;
+    }
+
+  private:
+    std::function<void()> showing_;
+};
 
 }  // namespace
 
@@ -68,6 +85,13 @@ QtStatusItem::QtStatusItem(DesktopSettings* desktop)
             },
             Qt::QueuedConnection);
     };
+    toolTipWatch_ = std::make_unique<ToolTipWatch>([this] {
+        if (onToolTip) {
+            auto handler = onToolTip;
+            handler();
+        }
+    });
+    tray_->installEventFilter(toolTipWatch_.get());
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         buttons_.install();
         filtering_ = true;
@@ -82,6 +106,7 @@ QtStatusItem::QtStatusItem(DesktopSettings* desktop)
 }
 
 QtStatusItem::~QtStatusItem() {
+    tray_->removeEventFilter(toolTipWatch_.get());
     tray_->hide();
 }
 

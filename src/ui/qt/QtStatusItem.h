@@ -21,7 +21,8 @@ namespace orvel::ui {
 // so it reads on a dark panel and on a light one, whatever the desktop's colour scheme says:
 // panels often ignore it. On X11 a click is the release of the left or right button on the
 // icon's own window; a middle click does nothing. Without a system tray the item has no button
-// and shows nothing.
+// and shows nothing. Qt's X11 tray window shows the tool tip itself, from Orvel's own process:
+// there the look is asked for as the tool tip shows, so a changing title need not be set before.
 class QtStatusItem final : public StatusItem {
   public:
     // The picture follows the desktop's colour scheme, when there is one to follow.
@@ -32,6 +33,7 @@ class QtStatusItem final : public StatusItem {
     void setLook(StatusItemLook look) override;
     const StatusItemLook& look() const override { return look_; }
     Rect anchorRect() const override;
+    bool asksForToolTip() const override { return filtering_; }
 
     // The colours a look is drawn in: the symbol's fill and its outline.
     struct Colors {
@@ -62,7 +64,8 @@ class QtStatusItem final : public StatusItem {
     DesktopSettings* desktop_;
     std::unique_ptr<QSystemTrayIcon> tray_;
     TrayButtonFilter buttons_;
-    bool filtering_ = false;  // on X11, where the tray window gives releases
+    bool filtering_ = false;  // on X11, where the tray window gives releases and tool tips
+    std::unique_ptr<QObject> toolTipWatch_;
     QPointer<QWidget> trayWindow_;
     StatusItemLook look_;
     QImage image_;

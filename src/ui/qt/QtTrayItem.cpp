@@ -87,13 +87,11 @@ void QtTrayItem::trayMaybeChanged() {
         return;
     }
     toldInTray_ = inTray;
-    if (onTrayChanged) {
-        auto handler = onTrayChanged;
-        handler();
-    }
+    tell();
 }
 
 void QtTrayItem::show(StatusItem* item) {
+    const bool asked = asksForToolTip();
     chosen_ = item;
     item->onClick = [this](std::optional<StatusItemClick> click) {
         if (onClick) {
@@ -101,10 +99,26 @@ void QtTrayItem::show(StatusItem* item) {
             handler(click);
         }
     };
+    item->onToolTip = [this, item] {
+        if (chosen_ == item && onToolTip) {
+            auto handler = onToolTip;
+            handler();
+        }
+    };
     if (hasLook_ && item->hasButton()) {
         item->setLook(look_);
     }
     item->setMenu(menu());
+    if (asksForToolTip() != asked) {
+        tell();
+    }
+}
+
+void QtTrayItem::tell() {
+    if (onTrayChanged) {
+        auto handler = onTrayChanged;
+        handler();
+    }
 }
 
 void QtTrayItem::setMenu(std::vector<StatusMenuEntry> entries) {

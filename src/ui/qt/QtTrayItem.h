@@ -39,6 +39,7 @@ class QtTrayItem final : public StatusItem {
     const StatusItemLook& look() const override { return look_; }
     Rect anchorRect() const override;
     std::optional<bool> isInTray() const override;
+    bool asksForToolTip() const override { return chosen_ != nullptr && chosen_->asksForToolTip(); }
 
     // The item that shows the look now; none until the bus has answered.
     StatusItem* chosen() const { return chosen_; }
@@ -55,6 +56,7 @@ class QtTrayItem final : public StatusItem {
     void show(StatusItem* item);
     // Tells onTrayChanged when isInTray() gave another answer than last told.
     void trayMaybeChanged();
+    void tell();
 
     Factory makeXEmbedItem_;
     std::unique_ptr<QtNotifierStatusItem> notifier_;

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QGuiApplication>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
@@ -52,6 +53,16 @@ const char* schemeName(ColorScheme scheme) {
             break;
     }
     return "unknown";
+}
+
+// A timed session's look with 59:59 left.
+StatusItemLook timedLook(const std::string& toolTip) {
+    StatusItemLook look;
+    look.symbol = "cup.and.saucer.fill";
+    look.accessibilityLabel = "Orvel";
+    look.title = " 59:59";
+    look.toolTip = toolTip;
+    return look;
 }
 
 // The columns and rows of opaque pixels: how much of the square the symbol spans.
@@ -141,11 +152,7 @@ TEST_F(QtTrayTest, WithoutASystemTrayTheItemHasNoButtonButKeepsItsLook) {
 
 TEST_F(QtTrayTest, ThePictureIsDrawnAgainOnlyWhenWhatItShowsChanges) {
     QtStatusItem item(&sim().desktopSettings());
-    StatusItemLook look;
-    look.symbol = "cup.and.saucer.fill";
-    look.accessibilityLabel = "Orvel";
-    look.title = " 59:59";
-    look.toolTip = "/usr/bin/caffeinate -t 3599";
+    StatusItemLook look = timedLook("/usr/bin/caffeinate -t 3599");
     item.setLook(look);
     EXPECT_EQ(item.redraws(), 1);
     const QImage first = item.image();
@@ -190,6 +197,29 @@ TEST_F(QtTrayTest, ThePictureIsDrawnAgainOnlyWhenWhatItShowsChanges) {
     EXPECT_EQ(item.redraws(), drawn + 1);
     EXPECT_NE(item.image(), before);
     EXPECT_EQ(item.image(), QtStatusItem::render(look, ColorScheme::light, 22));
+}
+
+TEST_F(QtTrayTest, AToolTipAboutToShowAsksForTheTimeLeftFirst) {
+    QtStatusItem item(&sim().desktopSettings());
+    StatusItemLook look = timedLook("Orvel \u2014 idle sleep prevented");
+    item.setLook(look);
+    EXPECT_FALSE(item.asksForToolTip()) << "the offscreen platform has no X11 tray window";
+
+    int asked = 0;
+    item.onToolTip = [&] {
+        ++asked;
+        look.title = " 58:40";
+        item.setLook(look);
+    };
+    // What Qt's X11 tray window sends the tray icon before it shows the tip.
+    QEvent enter(QEvent::Enter);
+    QApplication::sendEvent(&item.trayIcon(), &enter);
+    EXPECT_EQ(asked, 0) << "only a tool tip asks";
+    QHelpEvent tip(QEvent::ToolTip, QPoint(4, 4), QPoint(4, 4));
+    QApplication::sendEvent(&item.trayIcon(), &tip);
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(item.toolTip().toStdString(), "Orvel \u2014 58:40\nOrvel \u2014 idle sleep prevented")
+        << "the tool tip Qt then shows has the time asked for";
 }
 
 // A button event of the X server on a window, as the X11 platform hands it to native filters.
