@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -30,6 +31,7 @@ struct QtShell::Impl {
 
 QtShell::QtShell(int& argc, char** argv) : impl_(std::make_unique<Impl>()) {
     impl_->environment = std::make_unique<QtEnvironment>(argc, argv);
+    releaseDisplayCheck();
     RunLoop::install(std::make_unique<QtRunLoop>());
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, [] {
         if (UiHost::isInstalled()) {
@@ -118,11 +120,20 @@ std::string environment(const char* name) {
     return value != nullptr ? value : "";
 }
 
-// Connects as Qt's X11 platform would (same display name, same authority), then lets go.
+xcb_connection_t*& displayCheck() {
+    static xcb_connection_t* connection = nullptr;
+    return connection;
+}
+
+// Connects as Qt's X11 platform would (same display name, same authority); an answer keeps the
+// connection until the shell lets go of it.
 bool xServerAnswers(const std::string& display) {
+    QtShell::releaseDisplayCheck();
     xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
     const bool answers = connection != nullptr && xcb_connection_has_error(connection) == 0;
-    if (connection != nullptr) {
+    if (answers) {
+        displayCheck() = connection;
+    } else if (connection != nullptr) {
         xcb_disconnect(connection);
     }
     return answers;
@@ -155,6 +166,12 @@ bool compositorAnswers(const std::string& name) {
 }
 
 }  // namespace
+
+void QtShell::releaseDisplayCheck() {
+    if (xcb_connection_t* connection = std::exchange(displayCheck(), nullptr)) {
+        xcb_disconnect(connection);
+    }
+}
 
 bool QtShell::canShowWindows() {
     // A platform chosen by hand is the user's call (offscreen, vnc …).

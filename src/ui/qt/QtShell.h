@@ -21,8 +21,12 @@ class QtShell {
     QtShell& operator=(const QtShell&) = delete;
 
     // Whether windows can be shown: a display that answers (an X server or a Wayland compositor),
-    // or a Qt platform chosen explicitly.
+    // or a Qt platform chosen explicitly. An X server that answered is kept connected until
+    // releaseDisplayCheck() (which making the shell calls once Qt has its own connection): a
+    // server whose last client leaves resets and refuses clients meanwhile, and a bare one
+    // (xvfb-run, xinit) may have no other.
     static bool canShowWindows();
+    static void releaseDisplayCheck();
 
     // Qt ends the process at once when its display goes away (the X server or the compositor
     // ends, as at logout); `quit` runs first, on the main thread, so that this is a quit and not

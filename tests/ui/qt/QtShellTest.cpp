@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -11,6 +12,9 @@
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
+
+#include "support/Xvfb.h"
 
 namespace orvel::ui {
 namespace {
@@ -106,6 +110,57 @@ TEST(QtShellTest, WindowsCanBeShownOnlyOnADisplayThatAnswersOrAPlatformChosenByH
         DisplayEnvironment environment(c.environment);
         EXPECT_EQ(QtShell::canShowWindows(), c.canShow) << c.what;
     }
+}
+
+// Whether an atom one client makes outlives that client: atoms last until the X server resets,
+// which it does as its last client leaves.
+bool anAtomOutlivesItsClient(const std::string& display) {
+    static const char kName[] = "ORVEL_RESET_MARK";
+    auto intern = [&](bool onlyIfExists) -> std::optional<xcb_atom_t> {
+        xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+        std::optional<xcb_atom_t> atom;
+        if (xcb_connection_has_error(c) == 0) {
+            auto* reply = xcb_intern_atom_reply(
+                c, xcb_intern_atom(c, onlyIfExists ? 1 : 0, sizeof kName - 1, kName), nullptr);
+            if (reply != nullptr) {
+                atom = reply->atom;
+                std::free(reply);
+            }
+        }
+        xcb_disconnect(c);
+        return atom;
+    };
+    // A client that comes while the server resets is let go: it comes again.
+    auto retrying = [&](bool onlyIfExists) -> std::optional<xcb_atom_t> {
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (std::chrono::steady_clock::now() < limit) {
+            if (const auto atom = intern(onlyIfExists)) {
+                return atom;
+            }
+            ::usleep(20 * 1000);
+        }
+        ADD_FAILURE() << "the server did not take a client within 10 s";
+        return std::nullopt;
+    };
+    if (!retrying(false)) {
+        return false;
+    }
+    const auto atom = retrying(true);
+    return atom && *atom != XCB_ATOM_NONE;
+}
+
+TEST(QtShellTest, AnXServerThatAnsweredIsNotLeftToResetBeforeQtConnects) {
+    test::Xvfb xvfb;
+    if (xvfb.display().empty()) {
+        GTEST_SKIP() << "Xvfb is not installed or did not start";
+    }
+    DisplayEnvironment environment({{"DISPLAY", xvfb.display()}});
+    ASSERT_TRUE(QtShell::canShowWindows());
+    EXPECT_TRUE(anAtomOutlivesItsClient(xvfb.display()))
+        << "the check stays connected, so the server has a client left";
+    QtShell::releaseDisplayCheck();
+    EXPECT_FALSE(anAtomOutlivesItsClient(xvfb.display()))
+        << "let go, the server resets when its last client leaves";
 }
 
 }  // namespace
