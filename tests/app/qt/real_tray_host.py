@@ -502,7 +502,17 @@ def open_item_menu(session, panel, icon, centre, name):
     '''Opens the item's menu with a right click on the icon, as a user would; the menu's box
     and the middles of its entries' lines, once the host has drawn it (screenshot <name>).'''
     below = (0, panel[1] + panel[3], panel[2], 600 - panel[1] - panel[3])
-    before = session.grab()
+    # A tool tip the host shows for the item would count as part of the menu: the pointer leaves
+    # the item first, and the picture is taken once the area under the panel holds still.
+    session.run('xdotool', 'mousemove', str(centre[0]), '500')
+
+    def still():
+        first = session.grab()
+        time.sleep(0.3)
+        second = session.grab()
+        return second if Session.changed_box(first, second, below) is None else None
+
+    before = wait_for('the area under the panel to hold still', still)
     session.click(centre, 3)
     seen = {}
 
