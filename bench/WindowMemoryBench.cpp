@@ -1,11 +1,12 @@
 // What the Settings and Help windows keep after they close: the whole program on the machine that
 // `Orvel --simulate` runs on, with the Qt host under the offscreen platform, in a home of its
 // own. Prints the resident memory before the first opening, after the first closing and after
-// the last of N openings and closings of both windows.
-// The baseline is Orvel once it has started and its panel has been opened and closed, since
-// Settings and Help are opened from the panel; the figure with nothing drawn yet comes first.
-// Usage: orvel_bench_window_memory [CYCLES] [--mappings]   (default 50; --mappings: the mappings
-// that grew the most)
+// the last of N openings and closings of both windows, each measured once the give-back after a
+// closing has run.
+// The baseline is Orvel once it has started, with nothing drawn yet: the tray's menu opens
+// Settings and Help without the panel. --panel-first opens and closes the panel before it.
+// Usage: orvel_bench_window_memory [CYCLES] [--panel-first] [--mappings]   (default 50;
+// --mappings: the mappings that grew the most)
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -101,7 +102,10 @@ void print(const char* what, const Resident& r, const Resident& base) {
 // closing a window queued (layouts, paints, widgets deleted later) runs in between.
 class Steps {
   public:
-    void add(std::function<void()> step) { steps_.push_back(std::move(step)); }
+    // A step a little after the one before, or `wait` seconds after it.
+    void add(std::function<void()> step, double wait = 0.02) {
+        steps_.push_back({std::move(step), wait});
+    }
     void run() {
         next();
         RunLoop::main().run();
@@ -109,16 +113,21 @@ class Steps {
 
   private:
     void next() {
-        timer_ = RunLoop::main().after(0.02, [this] {
+        const double wait = index_ < steps_.size() ? steps_[index_].wait : 0.02;
+        timer_ = RunLoop::main().after(wait, [this] {
             if (index_ == steps_.size()) {
                 RunLoop::main().quit();
                 return;
             }
-            steps_[index_++]();
+            steps_[index_++].run();
             next();
         });
     }
-    std::vector<std::function<void()>> steps_;
+    struct Step {
+        std::function<void()> run;
+        double wait;
+    };
+    std::vector<Step> steps_;
     std::size_t index_ = 0;
     Timer timer_;
 };
@@ -126,11 +135,21 @@ class Steps {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const bool detail = argc > 1 && std::string(argv[argc - 1]) == "--mappings";
-    if (detail) {
-        --argc;
+    bool detail = false;
+    bool panelFirst = false;
+    int cycles = 50;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--mappings") {
+            detail = true;
+        } else if (arg == "--panel-first") {
+            panelFirst = true;
+        } else {
+            cycles = std::max(1, std::atoi(argv[i]));
+        }
     }
-    const int cycles = argc > 1 ? std::max(1, std::atoi(argv[1])) : 50;
+    // What a closing queued, then the give-back that follows it.
+    const double settled = ui::kGiveBackDelaySeconds + 0.5;
     const std::string home = "/tmp/orvel-window-memory-" + std::to_string(::getpid());
     setenv("XDG_CONFIG_HOME", (home + "/config").c_str(), 1);
     setenv("XDG_DATA_HOME", (home + "/data").c_str(), 1);
@@ -142,7 +161,7 @@ int main(int argc, char** argv) {
         << R"({"version":"1.0-draft","sha256":"","timestamp":0,"appVersion":"bench","build":"0",)"
            R"("scrolledToEnd":true})";
 
-    Resident undrawn, before, afterFirst, afterAll;
+    Resident before, afterFirst, afterAll;
     double giveBackMs = 0;
     {
         ui::QtShell shell(argc, argv);
@@ -158,32 +177,27 @@ int main(int argc, char** argv) {
                 StatusItemController::current()->setTrayGrace(1e9);
             });
             // As the program does once it has started.
-            steps.add([&] {
-                const double started = RunLoop::main().uptime();
-                ui::giveBackMemory();
-                giveBackMs = (RunLoop::main().uptime() - started) * 1000;
-            });
-            steps.add([] {});
-            steps.add([&] { undrawn = Resident::now(); });
-            // Settings and Help are opened from the panel, so a user has seen it first.
-            steps.add([] { StatusItemController::current()->openPanel(); });
-            steps.add([] {});
-            steps.add([] { StatusItemController::current()->handleClick(std::nullopt); });
-            steps.add([] {});
-            steps.add([&] { before = Resident::now(); });
+            steps.add([] { ui::giveBackMemorySoon(); });
+            if (panelFirst) {
+                steps.add([] { StatusItemController::current()->openPanel(); });
+                steps.add([] { StatusItemController::current()->handleClick(std::nullopt); });
+            }
+            steps.add([&] { before = Resident::now(); }, settled);
             for (int i = 0; i < cycles; ++i) {
                 steps.add([&] { delegate.openSettings(); });
                 steps.add([&] { delegate.settingsWindow->close(); });
                 steps.add([&] { delegate.showHelp(); });
                 steps.add([&] { delegate.helpWindow->close(); });
-                steps.add([] {});
-                steps.add([&, i] {
-                    if (i == 0) {
-                        afterFirst = Resident::now();
-                    }
-                    afterAll = Resident::now();
-                });
+                if (i == 0) {
+                    steps.add([&] { afterFirst = Resident::now(); }, settled);
+                }
             }
+            steps.add([&] { afterAll = Resident::now(); }, settled);
+            steps.add([&] {
+                const double started = RunLoop::main().uptime();
+                ui::giveBackMemory();
+                giveBackMs = (RunLoop::main().uptime() - started) * 1000;
+            });
             steps.run();
             delegate.applicationWillTerminate();
         }
@@ -193,12 +207,12 @@ int main(int argc, char** argv) {
     }
     std::filesystem::remove_all(home);
 
-    std::printf("== Settings and Help opened and closed %d times (offscreen Qt)\n", cycles);
-    print("nothing drawn yet:", undrawn, before);
+    std::printf("== Settings and Help opened and closed %d times (offscreen Qt), %s\n", cycles,
+                panelFirst ? "the panel seen first" : "nothing drawn first");
     print("before the first opening:", before, before);
     print("after the first closing:", afterFirst, before);
     print("after the last closing:", afterAll, before);
-    std::printf("  giving back after start-up took %.1f ms\n", giveBackMs);
+    std::printf("  one give-back took %.1f ms\n", giveBackMs);
     if (detail) {
         std::printf("  grown the most since before the first opening:\n");
         printGrowth(afterAll, before, 15);

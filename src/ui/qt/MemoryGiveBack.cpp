@@ -101,6 +101,7 @@ std::vector<SmapsMapping> parseSmaps(std::string_view text) {
                         [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); })) {
             // address perms offset device inode [name]
             std::string_view rest = line.substr(space);
+            const bool writable = rest.size() > 2 && rest[2] == 'w';
             for (int field = 0; field < 4; ++field) {
                 rest.remove_prefix(std::min(rest.find_first_not_of(' '), rest.size()));
                 rest.remove_prefix(std::min(rest.find(' '), rest.size()));
@@ -108,7 +109,7 @@ std::vector<SmapsMapping> parseSmaps(std::string_view text) {
             rest.remove_prefix(std::min(rest.find_first_not_of(' '), rest.size()));
             mappings.push_back({hexValue(line.substr(0, dash)),
                                 hexValue(line.substr(dash + 1, space - dash - 1)),
-                                std::string(rest), 0, 0});
+                                std::string(rest), 0, 0, writable});
         } else if (!mappings.empty() && line.rfind("Rss:", 0) == 0) {
             mappings.back().residentKiB = kibField(line, "Rss:");
         } else if (!mappings.empty() && line.rfind("Anonymous:", 0) == 0) {
@@ -155,7 +156,73 @@ CleanRanges cleanRanges(const std::vector<AddressRange>& ranges,
     return clean;
 }
 
-std::size_t dropCleanLibraryPages() {
+std::vector<SmapsMapping> ownMappings() {
+    std::ifstream file("/proc/self/smaps");
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    if (text.empty()) {
+        log().notice("/proc/self/smaps could not be read; no clean pages are dropped");
+    }
+    return parseSmaps(text);
+}
+
+namespace {
+
+std::size_t dropRanges(const CleanRanges& clean, const char* what) {
+    std::size_t failed = 0;
+    for (const AddressRange& range : clean.ranges) {
+        if (::madvise(reinterpret_cast<void*>(range.start), range.end - range.start,
+                      MADV_DONTNEED) != 0) {
+            ++failed;
+        }
+    }
+    if (failed != 0) {
+        log().notice(std::to_string(failed) + " " + what + " could not be dropped");
+    }
+    return clean.residentKiB;
+}
+
+bool endsWithNoCase(std::string_view text, std::string_view end) {
+    return text.size() >= end.size() &&
+           std::equal(end.begin(), end.end(), text.end() - static_cast<std::ptrdiff_t>(end.size()),
+                      [](char a, char b) {
+                          return std::tolower(static_cast<unsigned char>(a)) ==
+                                 std::tolower(static_cast<unsigned char>(b));
+                      });
+}
+
+}  // namespace
+
+bool isFontData(std::string_view path) {
+    static constexpr std::string_view kFonts[] = {".ttf", ".ttc", ".otf",  ".otc",  ".pfb",
+                                                  ".pfa", ".pcf", ".woff", ".woff2"};
+    if (path.empty() || path.front() != '/') {
+        return false;
+    }
+    const std::string_view file = path.substr(path.rfind('/') + 1);
+    if (std::any_of(std::begin(kFonts), std::end(kFonts),
+                    [&](std::string_view end) { return endsWithNoCase(file, end); })) {
+        return true;
+    }
+    // fontconfig's caches: <hash>-le64.cache-<version>, in a folder named for it.
+    return path.find("fontconfig/") != std::string_view::npos &&
+           file.find(".cache-") != std::string_view::npos;
+}
+
+CleanRanges cleanFontRanges(const std::vector<SmapsMapping>& mappings) {
+    std::vector<AddressRange> ranges;
+    for (const SmapsMapping& m : mappings) {
+        if (!m.writable && m.residentKiB != 0 && isFontData(m.name)) {
+            ranges.push_back({m.start, m.end});
+        }
+    }
+    return cleanRanges(ranges, mappings);
+}
+
+std::size_t dropCleanFontPages(const std::vector<SmapsMapping>& mappings) {
+    return dropRanges(cleanFontRanges(mappings), "font mappings");
+}
+
+std::size_t dropCleanLibraryPages(const std::vector<SmapsMapping>& mappings) {
     std::vector<LoadedObject> objects;
     dl_iterate_phdr(collectObject, &objects);
 
@@ -174,43 +241,33 @@ std::size_t dropCleanLibraryPages() {
         ranges.insert(ranges.end(), object.readOnly.begin(), object.readOnly.end());
     }
 
-    std::ifstream file("/proc/self/smaps");
-    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-    const CleanRanges clean = cleanRanges(ranges, parseSmaps(text));
-    std::size_t failed = 0;
-    for (const AddressRange& range : clean.ranges) {
-        if (::madvise(reinterpret_cast<void*>(range.start), range.end - range.start,
-                      MADV_DONTNEED) != 0) {
-            ++failed;
-        }
-    }
+    const std::size_t dropped = dropRanges(cleanRanges(ranges, mappings), "library segments");
     for (void* handle : handles) {
         ::dlclose(handle);
     }
-    if (text.empty()) {
-        log().notice("/proc/self/smaps could not be read; the libraries' pages stay mapped");
-    } else if (failed != 0) {
-        log().notice(std::to_string(failed) + " library segments could not be dropped");
-    }
-    return clean.residentKiB;
+    return dropped;
 }
 
 void giveBackMemory() {
     const double started = RunLoop::main().uptime();
     QPixmapCache::clear();
-    const std::size_t dropped = dropCleanLibraryPages();
+    const std::vector<SmapsMapping> mappings = ownMappings();
+    const std::size_t dropped = dropCleanLibraryPages(mappings) + dropCleanFontPages(mappings);
     // Last, so that what the steps before freed goes back too.
     malloc_trim(0);
     if (log().isEnabled(LogLevel::Debug)) {
         char took[32];
         std::snprintf(took, sizeof took, "%.1f", (RunLoop::main().uptime() - started) * 1000);
-        log().debug("gave back " + std::to_string(dropped) + " KiB of library pages in " + took +
-                    " ms");
+        log().debug("gave back " + std::to_string(dropped) + " KiB of library and font pages in " +
+                    took + " ms");
     }
 }
 
 void giveBackMemorySoon() {
-    RunLoop::main().async([] { giveBackMemory(); });
+    // One give-back for closings in a row, once what they queued (deleting widgets, a last
+    // paint) has run and touched what it needs.
+    static Timer pending;
+    pending = RunLoop::main().after(kGiveBackDelaySeconds, [] { giveBackMemory(); });
 }
 
 }  // namespace orvel::ui
