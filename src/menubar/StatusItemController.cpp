@@ -99,12 +99,15 @@ StatusItemController* StatusItemController::current() {
 void StatusItemController::refresh() {
     ++refreshCount_;
     // The title counts down in seconds; nothing need tick while no tray shows it, nor where it
-    // is shown only in a tool tip made as it shows.
+    // is shown only in a tool tip made as it shows. A tray that keeps it in its tool tip alone
+    // shows it to the minute.
     const bool countdownShown = item_->hasButton() && item_->isInTray() != false &&
                                 !item_->asksForToolTip() && prefs_.showTimer() &&
                                 controller_.isActive() && controller_.deadline().has_value();
-    if (countdownShown != countdown_.isActive()) {
-        countdown_ = countdownShown ? controller_.showCountdown(1) : Subscription();
+    const double interval = !countdownShown ? 0 : item_->showsTitle() ? 1 : 60;
+    if (interval != countdownInterval_) {
+        countdown_ = interval > 0 ? controller_.showCountdown(interval) : Subscription();
+        countdownInterval_ = interval;
     }
     if (item_->hasButton()) {
         item_->setLook(currentLook());
@@ -124,6 +127,10 @@ ui::StatusItemLook StatusItemController::currentLook() {
         look.tint = kRuleTint;
     }
     look.title = prefs_.showTimer() && active ? " " + controller_.formatRemaining() : "";
+    if (prefs_.showTimer() && active && controller_.deadline() &&
+        controller_.secondsRemaining() > 0) {
+        look.coarseTitle = " " + minutesLeftText(controller_.secondsRemaining());
+    }
     look.font = ui::Font::system(11, ui::FontWeight::regular).withMonospacedDigits();
     look.toolTip = active ? controller_.locksGone().value_or(activeToolTip())
                           : localized("Orvel \u2014 sleep allowed");
@@ -203,6 +210,18 @@ std::vector<ui::StatusMenuEntry> StatusItemController::currentMenu() {
 }
 
 // The command that runs, at the path it runs from; a hold that is no process names none.
+std::string StatusItemController::minutesLeftText(std::int64_t seconds) {
+    // Whole minutes begun: "1 min" to the end.
+    const long long minutes = (std::max<std::int64_t>(seconds, 0) + 59) / 60;
+    if (minutes < 60) {
+        return localizedFormat("%lld min", {minutes});
+    }
+    if (minutes % 60 == 0) {
+        return localizedFormat("%lld h", {minutes / 60});
+    }
+    return localizedFormat("%lld h %lld min", {minutes / 60, minutes % 60});
+}
+
 std::string StatusItemController::activeToolTip() const {
     if (controller_.engineKind() == EngineKind::caffeinate) {
         return controller_.effectiveOptions().commandLine(processes_.resolve(kCaffeinatePath));

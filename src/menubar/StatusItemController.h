@@ -56,6 +56,8 @@ class StatusItemController final : public WeakReferenceable {
     void refresh();
     // What the item shows for the current session state.
     ui::StatusItemLook currentLook();
+    // The time left to the minute begun, as a coarse title gives it: "59 min", "1 h 30 min".
+    static std::string minutesLeftText(std::int64_t seconds);
     // The item's menu for the current session state, for trays that show only a menu.
     std::vector<ui::StatusMenuEntry> currentMenu();
     // A click on the item; none for an action sent by program (it counts as primary).
@@ -118,6 +120,7 @@ class StatusItemController final : public WeakReferenceable {
     Timer trayWait_;
     SubscriptionBag observations_;
     Subscription countdown_;  // while the title shows the time left
+    double countdownInterval_ = 0;
 };
 
 }  // namespace orvel

@@ -90,10 +90,12 @@ class HeadlessStatusItem final : public StatusItem {
     const StatusItemLook& look() const override { return look_; }
     Rect anchorRect() const override { return {1200, 0, 24, 24}; }
     bool asksForToolTip() const override { return asksForToolTip_; }
+    bool showsTitle() const override { return showsTitle_; }
 
     // For tests.
     void setHasButton(bool has) { hasButton_ = has; }
     void setAsksForToolTip(bool asks) { asksForToolTip_ = asks; }
+    void setShowsTitle(bool shows) { showsTitle_ = shows; }
     // The pointer resting on the item: its tool tip about to show.
     void hover() {
         if (onToolTip) {
@@ -109,6 +111,7 @@ class HeadlessStatusItem final : public StatusItem {
     StatusItemLook look_;
     bool hasButton_ = true;
     bool asksForToolTip_ = false;
+    bool showsTitle_ = true;
     int lookChanges_ = 0;
 };
 

@@ -124,6 +124,9 @@ struct StatusItemLook {
     double symbolPointSize = 15;
     std::optional<RGBA> tint;
     std::string title;
+    // The title as it reads to the minute, for a tray that keeps it where it cannot tick each
+    // second unseen (empty: the title as it is).
+    std::string coarseTitle;
     Font font = Font::system(11).withMonospacedDigits();
     std::string toolTip;
     std::string accessibilityLabel;
@@ -168,12 +171,16 @@ class StatusItem {
     // Whether a tray on the desktop shows the item; unknown until the desktop has said. Where
     // the host cannot tell, it is taken as shown.
     virtual std::optional<bool> isInTray() const { return true; }
-    // Told when isInTray() or asksForToolTip() changes.
+    // Told when isInTray(), asksForToolTip() or showsTitle() changes.
     std::function<void()> onTrayChanged;
 
     // Whether the item shows a look's title only in a tool tip that it asks for just before
     // showing it (onToolTip): a title that changes need not be set while nobody looks.
     virtual bool asksForToolTip() const { return false; }
+    // Whether the tray is taken to draw the title beside the symbol. One known to draw none
+    // shows it only in a tool tip it keeps, and there the coarse title: nothing need tick each
+    // second for it.
+    virtual bool showsTitle() const { return true; }
     // Asked as the tool tip is about to show; the look set meanwhile is the one it shows.
     std::function<void()> onToolTip;
 

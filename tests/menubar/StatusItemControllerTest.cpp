@@ -98,6 +98,48 @@ TEST_F(StatusItemControllerTest, AnItemThatAsksForItsToolTipGetsTheTimeLeftAsItS
     EXPECT_EQ(item().look().title, " 1:28:55");
 }
 
+TEST_F(StatusItemControllerTest, ATrayThatDrawsNoTitleGetsTheTimeLeftToTheMinuteOnceAMinute) {
+    item().setShowsTitle(false);
+    statusItem().refresh();
+    controller().startForSeconds(5399);
+    loop().drain();
+    EXPECT_EQ(item().look().title, " 1:29:59") << "the title itself stays as it is";
+    EXPECT_EQ(item().look().coarseTitle, " 1 h 30 min");
+    const int drawn = item().lookChanges();
+    loop().advance(58);
+    EXPECT_EQ(item().lookChanges(), drawn) << "nothing is redrawn within the minute";
+    loop().advance(1);
+    loop().drain();
+    EXPECT_EQ(item().look().coarseTitle, " 1 h 29 min") << "at 1:29:00 left";
+    EXPECT_EQ(item().lookChanges(), drawn + 1);
+    loop().advance(60 * 29);
+    loop().drain();
+    EXPECT_EQ(item().look().coarseTitle, " 1 h");
+    loop().advance(60);
+    loop().drain();
+    EXPECT_EQ(item().look().coarseTitle, " 59 min");
+    EXPECT_EQ(item().lookChanges(), drawn + 31) << "once a minute";
+
+    // A tray that draws the title beside the symbol ticks each second again.
+    item().setShowsTitle(true);
+    statusItem().refresh();
+    loop().advance(1);
+    loop().drain();
+    EXPECT_EQ(item().look().title, " 58:59");
+    controller().stop(true);
+    loop().drain();
+    EXPECT_EQ(item().look().coarseTitle, "");
+
+    struct Left {
+        std::int64_t seconds;
+        const char* text;
+    };
+    for (const Left& l : {Left{1, "1 min"}, Left{60, "1 min"}, Left{61, "2 min"}, Left{3600, "1 h"},
+                          Left{3601, "1 h 1 min"}, Left{0, "0 min"}}) {
+        EXPECT_EQ(StatusItemController::minutesLeftText(l.seconds), l.text) << l.seconds;
+    }
+}
+
 TEST_F(StatusItemControllerTest, WhileLocksHoldWithoutAProgramTheToolTipNamesNone) {
     SleepOptions display;
     display.preventDisplaySleep = true;

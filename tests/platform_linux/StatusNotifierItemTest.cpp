@@ -438,8 +438,13 @@ TEST_F(StatusNotifierItemTest, SaysSoWhenNoWatcherIsThere) {
 TEST_F(StatusNotifierItemTest, KnowsWhetherAHostShowsTheItemsAsHostsComeAndGo) {
     auto item = makeItem();
     ASSERT_TRUE(item);
+    // Told also of the label's changes: counted are those of hasHost().
     int told = 0;
-    Subscription subscription = item->hostChanged.subscribe([&] { ++told; });
+    std::optional<bool> last;
+    Subscription subscription = item->hostChanged.subscribe([&] {
+        told += item->hasHost() != last;
+        last = item->hasHost();
+    });
     ASSERT_TRUE(waitFor([&] { return item->hasHost().has_value(); }));
     EXPECT_EQ(item->hasHost(), false) << "no watcher";
 
@@ -456,6 +461,63 @@ TEST_F(StatusNotifierItemTest, KnowsWhetherAHostShowsTheItemsAsHostsComeAndGo) {
     stopService("status_notifier_watcher");
     EXPECT_TRUE(waitFor([&] { return item->hasHost() == false; })) << "the watcher went";
     EXPECT_EQ(told, 5) << "once for each change";
+}
+
+TEST_F(StatusNotifierItemTest, KnowsATrayThatDrawsNoLabelByItsProcessesAndTakesOthersAsOnesThatDo) {
+    auto item = makeItem();
+    ASSERT_TRUE(item);
+    // The watcher runs in another process than the host this test plays.
+    const auto self = static_cast<std::uint32_t>(::getpid());
+    std::vector<std::string> watcherProgram = {
+        "/usr/lib/x86_64-linux-gnu/xfce4/panel/wrapper-2.0",
+        "/usr/lib/x86_64-linux-gnu/xfce4/panel/plugins/libsystray.so", "6", "systray"};
+    std::vector<std::string> hostProgram = {"/usr/bin/gnome-shell"};
+    item->processArguments = [&](std::uint32_t pid) {
+        return pid == self ? hostProgram : watcherProgram;
+    };
+    startService("status_notifier_watcher", "{}");
+    ASSERT_TRUE(waitFor([&] { return item->hostShowsLabel().has_value(); }));
+    EXPECT_EQ(item->hostShowsLabel(), false) << "Xfce's status tray is its own host";
+
+    const auto setHost = [&](bool present) {
+        Reply reply = callAndWait(*probe, kWatcherMock, "SetHost", [present](sd_bus_message* m) {
+            return sd_bus_message_append(m, "b", present ? 1 : 0);
+        });
+        ASSERT_TRUE(reply);
+    };
+    const std::string hostName = "org.kde.StatusNotifierHost-" + std::to_string(self);
+    bool named = false;
+    auto request = probe->requestName(hostName, [&](std::optional<std::string>) { named = true; });
+    ASSERT_TRUE(request.ok());
+    ASSERT_TRUE(waitFor([&] { return named; }));
+    setHost(true);
+    EXPECT_TRUE(waitFor([&] { return item->hostShowsLabel() == true; }))
+        << "a host of another kind may draw labels";
+
+    hostProgram = {"waybar"};
+    setHost(true);
+    EXPECT_TRUE(waitFor([&] { return item->hostShowsLabel() == false; }))
+        << "waybar's tray draws none either";
+
+    watcherProgram = {"/usr/bin/kded6"};
+    setHost(true);
+    EXPECT_TRUE(waitFor([&] { return item->hostShowsLabel() == true; }))
+        << "nor is a watcher of another kind taken as one that draws none";
+
+    setHost(false);
+    EXPECT_TRUE(waitFor([&] { return !item->hostShowsLabel().has_value(); }))
+        << "with no host, nothing is known";
+
+    for (const auto& [arguments, none] : std::vector<std::pair<std::vector<std::string>, bool>>{
+             {{"/usr/bin/waybar", "-c", "/etc/xdg/waybar/config"}, true},
+             {{"xfce4-panel"}, true},
+             {{"/usr/lib/x86_64-linux-gnu/xfce4/panel/wrapper-2.0", "/p/libclock.so"}, false},
+             {{"/usr/bin/plasmashell"}, false},
+             {{"/usr/bin/libsystray.so"}, false},
+             {{}, false}}) {
+        EXPECT_EQ(StatusNotifierItem::drawsNoLabel(arguments), none)
+            << (arguments.empty() ? "nothing" : arguments.front());
+    }
 }
 
 // A watcher without the property (or one that cannot say) is taken at its word.

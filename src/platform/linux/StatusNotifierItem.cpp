@@ -4,6 +4,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
 #include <set>
 #include <utility>
 #include <variant>
@@ -184,7 +186,29 @@ Result<std::unique_ptr<StatusNotifierItem>> StatusNotifierItem::make(
     return item;
 }
 
-StatusNotifierItem::StatusNotifierItem(std::shared_ptr<DBusConnection> bus) : bus_(std::move(bus)) {
+namespace {
+
+constexpr DBusObject kBusDriver{"org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                "org.freedesktop.DBus"};
+
+std::string baseName(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+std::vector<std::string> procArguments(std::uint32_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::vector<std::string> arguments;
+    std::string argument;
+    while (std::getline(file, argument, '\0')) {
+        arguments.push_back(argument);
+    }
+    return arguments;
+}
+
+}  // namespace
+
+StatusNotifierItem::StatusNotifierItem(std::shared_ptr<DBusConnection> bus)
+    : processArguments(procArguments), bus_(std::move(bus)) {
     static int made = 0;
     busName_ =
         "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-" + std::to_string(++made);
@@ -315,6 +339,7 @@ Result<void> StatusNotifierItem::serve() {
             setRegistered(false);
             hostRead_.reset();
             setHost(state == BusNameState::absent ? std::optional<bool>(false) : std::nullopt);
+            setShowsLabel(std::nullopt);
         } else if (watcher_->owner().empty()) {
             // A watcher the bus starts on demand: the registration starts it.
             registerWithWatcher();
@@ -371,6 +396,12 @@ void StatusNotifierItem::readHost() {
                 registered = 1;
             }
             setHost(registered != 0);
+            if (registered != 0) {
+                // A host that came may be of another kind.
+                readTrays();
+            } else {
+                setShowsLabel(std::nullopt);
+            }
         });
     if (!call) {
         log_.error(call.error().message);
@@ -384,6 +415,87 @@ void StatusNotifierItem::setHost(std::optional<bool> hasHost) {
         return;
     }
     hasHost_ = hasHost;
+    hostChanged.send();
+}
+
+bool StatusNotifierItem::drawsNoLabel(const std::vector<std::string>& arguments) {
+    if (arguments.empty()) {
+        return false;
+    }
+    const std::string program = baseName(arguments.front());
+    if (program == "waybar" || program == "xfce4-panel") {
+        return true;
+    }
+    // Xfce runs its tray plugin in a wrapper process of its own.
+    return program.rfind("wrapper-", 0) == 0 &&
+           std::any_of(arguments.begin() + 1, arguments.end(),
+                       [](const std::string& a) { return baseName(a) == "libsystray.so"; });
+}
+
+// The watcher, and every host that took the name hosts take, each by its process.
+void StatusNotifierItem::readTrays() {
+    const std::uint64_t reading = ++traysReading_;
+    trayProcesses_.clear();
+    auto names = bus_->call(kBusDriver, "ListNames", nullptr, [this, reading](sd_bus_message* m) {
+        if (reading != traysReading_) {
+            return;
+        }
+        std::vector<std::string> trays{kWatcherName};
+        if (!DBusConnection::errorOf(m) && sd_bus_message_enter_container(m, 'a', "s") > 0) {
+            const char* name = nullptr;
+            while (sd_bus_message_read(m, "s", &name) > 0) {
+                const std::string_view n = name;
+                if (n.rfind("org.kde.StatusNotifierHost-", 0) == 0 ||
+                    n.rfind("org.freedesktop.StatusNotifierHost-", 0) == 0) {
+                    trays.emplace_back(n);
+                }
+            }
+        }
+        auto left = std::make_shared<std::size_t>(trays.size());
+        auto labelless = std::make_shared<bool>(true);
+        for (const std::string& tray : trays) {
+            auto process = bus_->call(
+                kBusDriver, "GetConnectionUnixProcessID",
+                [tray](sd_bus_message* call) { return appendString(call, tray); },
+                [this, reading, left, labelless](sd_bus_message* reply) {
+                    if (reading != traysReading_) {
+                        return;
+                    }
+                    std::uint32_t pid = 0;
+                    // One that cannot be told (gone, or in a sandbox) may draw labels.
+                    if (DBusConnection::errorOf(reply) ||
+                        sd_bus_message_read(reply, "u", &pid) <= 0 || pid == 0 ||
+                        !drawsNoLabel(processArguments(pid))) {
+                        *labelless = false;
+                    }
+                    if (--*left == 0) {
+                        setShowsLabel(!*labelless);
+                    }
+                });
+            if (!process) {
+                setShowsLabel(true);
+                return;
+            }
+            trayProcesses_.push_back(std::move(process.value()));
+        }
+    });
+    if (!names) {
+        setShowsLabel(true);
+        return;
+    }
+    trayNames_ = std::move(names.value());
+}
+
+void StatusNotifierItem::setShowsLabel(std::optional<bool> shows) {
+    if (hostShowsLabel_ == shows) {
+        return;
+    }
+    hostShowsLabel_ = shows;
+    if (shows == false) {
+        log_.info(
+            "The tray draws no label beside its icons: its tool tip gives the time left to the "
+            "minute.");
+    }
     hostChanged.send();
 }
 

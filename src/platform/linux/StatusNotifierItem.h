@@ -84,6 +84,14 @@ class StatusNotifierItem final : public WeakReferenceable {
     // Whether a host (a panel's tray) shows the watcher's items: false without a watcher,
     // unknown until the watcher has said.
     std::optional<bool> hasHost() const { return hasHost_; }
+    // Whether the host draws the label beside the icon: false only while the watcher and every
+    // host on the bus are trays known to draw none (Xfce's status tray, waybar's); unknown
+    // until they are known. No host says so itself.
+    std::optional<bool> hostShowsLabel() const { return hostShowsLabel_; }
+    // A process's arguments by its id, read from /proc (tests give others).
+    std::function<std::vector<std::string>(std::uint32_t pid)> processArguments;
+    // Whether a program, by its arguments, is a tray known to draw no item's label.
+    static bool drawsNoLabel(const std::vector<std::string>& arguments);
 
     // The host's clicks: the primary button, and the context button, at a point on screen.
     std::function<void(int x, int y)> onActivate;
@@ -95,7 +103,7 @@ class StatusNotifierItem final : public WeakReferenceable {
 
     // Sent when the watcher comes or goes, with its new state.
     Signal<BusNameState> watcherChanged;
-    // Sent when hasHost() changes.
+    // Sent when hasHost() or hostShowsLabel() changes.
     Signal<> hostChanged;
 
     // The widest text of the same form as `label`: every digit a zero.
@@ -118,6 +126,8 @@ class StatusNotifierItem final : public WeakReferenceable {
     void setRegistered(bool registered);
     void readHost();
     void setHost(std::optional<bool> hasHost);
+    void readTrays();
+    void setShowsLabel(std::optional<bool> shows);
     void emit(const char* member, const DBusConnection::Append& append = nullptr,
               const char* path = kPath, const char* interface = kInterface);
 
@@ -129,6 +139,9 @@ class StatusNotifierItem final : public WeakReferenceable {
     bool nameOwned_ = false;
     bool registered_ = false;
     std::optional<bool> hasHost_;
+    std::optional<bool> hostShowsLabel_;
+    // Each reading of the trays is newer than the last; answers to an older one are dropped.
+    std::uint64_t traysReading_ = 0;
     std::shared_ptr<BusName> watcher_;
     Subscription watcherSubscription_;
     Subscription ownerSubscription_;
@@ -138,6 +151,8 @@ class StatusNotifierItem final : public WeakReferenceable {
     DBusSlot registration_;
     DBusSlot hostRead_;
     DBusSlot hostSignals_;
+    DBusSlot trayNames_;
+    std::vector<DBusSlot> trayProcesses_;
     Logger log_{"tray"};
 };
 

@@ -175,22 +175,26 @@ QImage QtNotifierStatusItem::render(const StatusItemLook& look, int side) {
     return image;
 }
 
-StatusNotifierLook QtNotifierStatusItem::notifierLook(const StatusItemLook& look) {
+StatusNotifierLook QtNotifierStatusItem::notifierLook(const StatusItemLook& look,
+                                                      bool hostShowsLabel) {
     StatusNotifierLook out;
     out.title = look.accessibilityLabel.empty() ? "Orvel" : look.accessibilityLabel;
     out.iconName = iconName(look);
     out.iconThemePath = iconThemePath();
     out.pixmaps = pixmapsFor(look);
-    // The host sets the label apart from the icon itself.
-    const auto start = look.title.find_first_not_of(' ');
-    out.label = start == std::string::npos ? std::string() : look.title.substr(start);
+    // The host sets the label apart from the icon itself. One known to draw none keeps the
+    // coarse title in its tool tip, and in the label too in case it does draw it after all.
+    const std::string& title =
+        hostShowsLabel || look.coarseTitle.empty() ? look.title : look.coarseTitle;
+    const auto start = title.find_first_not_of(' ');
+    out.label = start == std::string::npos ? std::string() : title.substr(start);
     out.labelGuide = StatusNotifierItem::guideFor(out.label);
     out.toolTipTitle = out.title;
     if (!look.accessibilityValue.empty()) {
         out.toolTipTitle += " \u2014 " + look.accessibilityValue;
     }
     // Many hosts (Plasma, Xfce's status tray) show no label: the time left is in the tool tip
-    // too, which changes with each tick anyway (the command line's -t).
+    // too.
     if (!out.label.empty()) {
         out.toolTipTitle += " \u2014 " + out.label;
     }
@@ -200,7 +204,7 @@ StatusNotifierLook QtNotifierStatusItem::notifierLook(const StatusItemLook& look
 
 void QtNotifierStatusItem::setLook(StatusItemLook look) {
     look_ = std::move(look);
-    service_->setLook(notifierLook(look_));
+    service_->setLook(notifierLook(look_, showsTitle()));
 }
 
 }  // namespace orvel::ui

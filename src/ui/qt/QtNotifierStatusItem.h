@@ -25,6 +25,7 @@ class QtNotifierStatusItem final : public StatusItem {
     // Served as the item's menu.
     void setMenu(std::vector<StatusMenuEntry> entries) override;
     const StatusItemLook& look() const override { return look_; }
+    bool showsTitle() const override { return service_->hostShowsLabel() != false; }
     // A point: where the host says the click happened, where that is a place on the screen;
     // under the pointer otherwise.
     Rect anchorRect() const override;
@@ -37,8 +38,8 @@ class QtNotifierStatusItem final : public StatusItem {
     // What the host is given for a menu.
     static std::vector<StatusNotifierMenuItem> notifierMenu(
         const std::vector<StatusMenuEntry>& entries);
-    // What the host is given for a look.
-    static StatusNotifierLook notifierLook(const StatusItemLook& look);
+    // What the host is given for a look; one that draws no label gets the coarse title.
+    static StatusNotifierLook notifierLook(const StatusItemLook& look, bool hostShowsLabel = true);
     // The symbol drawn for hosts without our theme: a light glyph (or the tint) with a dark
     // rim, so it reads on dark and light panels alike; premultiplied ARGB.
     static QImage render(const StatusItemLook& look, int side);

@@ -83,10 +83,11 @@ std::optional<bool> QtTrayItem::isInTray() const {
 
 void QtTrayItem::trayMaybeChanged() {
     const std::optional<bool> inTray = isInTray();
-    if (inTray == toldInTray_) {
+    if (inTray == toldInTray_ && showsTitle() == toldShowsTitle_) {
         return;
     }
     toldInTray_ = inTray;
+    toldShowsTitle_ = showsTitle();
     tell();
 }
 

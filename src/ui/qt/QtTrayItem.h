@@ -40,6 +40,7 @@ class QtTrayItem final : public StatusItem {
     Rect anchorRect() const override;
     std::optional<bool> isInTray() const override;
     bool asksForToolTip() const override { return chosen_ != nullptr && chosen_->asksForToolTip(); }
+    bool showsTitle() const override { return chosen_ == nullptr || chosen_->showsTitle(); }
 
     // The item that shows the look now; none until the bus has answered.
     StatusItem* chosen() const { return chosen_; }
@@ -54,7 +55,7 @@ class QtTrayItem final : public StatusItem {
   private:
     void choose();
     void show(StatusItem* item);
-    // Tells onTrayChanged when isInTray() gave another answer than last told.
+    // Tells onTrayChanged when isInTray() or showsTitle() gave another answer than last told.
     void trayMaybeChanged();
     void tell();
 
@@ -72,6 +73,7 @@ class QtTrayItem final : public StatusItem {
     Subscription traySelectionSubscription_;
     Timer xembedCheck_;
     std::optional<bool> toldInTray_;
+    bool toldShowsTitle_ = true;
     Logger log_{"tray"};
 };
 

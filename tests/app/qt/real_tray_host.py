@@ -12,7 +12,8 @@ colour, idle and during a session); on tint2-light the desktop portal (our mock,
 python-dbusmock is there) says it prefers light surfaces, and the cup is drawn dark; a left
 click toggles the session (the saved session says so); a middle click does nothing; on tint2 a
 right click opens the panel beside the icon and a second one closes it, and a double click is
-two clicks; on xfce4-panel a right click shows the item's menu, whose toggle starts and stops
+two clicks; on xfce4-panel Orvel knows that the tray draws no label, a right click shows the
+item's menu, whose toggle starts and stops
 the session and whose "Open Orvel…" opens the panel under the icon. Screenshots go to
 <png>/realhost-<host>-*.png.
 Every wait has a limit of seconds. Exits 77 (skipped) with the reason where a program is
@@ -630,6 +631,9 @@ def check(session, panel):
     wait_for('a second left click to stop it', state_is(False))
 
     if route == 'StatusNotifierItem':
+        # Xfce's status tray draws no label, so the time left is kept to the minute for it.
+        wait_for('Orvel to know that the tray draws no label',
+                 lambda: 'draws no label' in session.orvel_log())
         # A middle click does nothing: after it, a left click starts the session and the next
         # one stops it (had the middle click started it, they would stop and start it again).
         session.click(centre, 2)

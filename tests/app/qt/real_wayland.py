@@ -9,7 +9,8 @@ unprivileged user "cloudsdk" (setpriv, else runuser); elsewhere as the user runn
 
 The item is driven as waybar drives it (Activate and ContextMenu with the widget-local point
 waybar sends, the com.canonical.dbusmenu menu's entries) and the windows are read with swaymsg:
-the icon shows in the bar and reads on it (4.5:1, idle and during a session); Activate starts
+the icon shows in the bar and reads on it (4.5:1, idle and during a session); Orvel knows that
+the tray draws no label; Activate starts
 and stops a session (the saved session says so); ContextMenu and "Open Orvel…" show the panel
 (it floats, is smaller than the output and stands by the icon, where the pointer is), which
 closes when the focus goes to another workspace; the menu's toggle starts and stops a session;
@@ -369,6 +370,9 @@ def check(session, expect):
         return box if settled else None
 
     icon = wait_for('the icon to show in waybar\'s tray', appeared)
+    # waybar's tray draws no label, so the time left is kept to the minute for it.
+    wait_for('Orvel to know that waybar\'s tray draws no label',
+             lambda: 'draws no label' in session.orvel_log())
     zoom = (max(0, icon[0] - 12), 0, icon[2] + 24, BAR_HEIGHT)
     report.append(f'icon in waybar at {icon} on an output of {session.output}')
     report.append(check_legible(session, 'tray', icon, zoom))

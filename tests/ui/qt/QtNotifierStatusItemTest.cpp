@@ -101,6 +101,8 @@ TEST_F(QtNotifierStatusItemTest, TheHostIsGivenTheLookInItsOwnTerms) {
         std::string iconName;
         std::string label;
         std::string guide;
+        std::string coarseTitle = {};
+        bool hostShowsLabel = true;
     };
     const RGBA tint{0.69, 0.486, 0.31, 1.0};
     const std::vector<Case> cases = {
@@ -111,16 +113,24 @@ TEST_F(QtNotifierStatusItemTest, TheHostIsGivenTheLookInItsOwnTerms) {
          "\u221E", "\u221E"},
         // A tint would be lost to the host's recolouring: the pictures alone.
         {"a rule's", "cup.and.saucer.fill", tint, " 59:59", "", "59:59", "00:00"},
+        // A host known to draw no label keeps it in its tool tip, to the minute.
+        {"timed, on a host without labels", "cup.and.saucer.fill", std::nullopt, " 1:29:59",
+         "orvel-cup-fill-symbolic", "1 h 30 min", "0 h 00 min", " 1 h 30 min", false},
+        {"timed, coarse, on a host with labels", "cup.and.saucer.fill", std::nullopt, " 1:29:59",
+         "orvel-cup-fill-symbolic", "1:29:59", "0:00:00", " 1 h 30 min", true},
+        {"endless, on a host without labels", "cup.and.saucer.fill", std::nullopt, " \u221E",
+         "orvel-cup-fill-symbolic", "\u221E", "\u221E", "", false},
     };
     for (const auto& c : cases) {
         StatusItemLook look;
         look.symbol = c.symbol;
         look.tint = c.tint;
         look.title = c.title;
+        look.coarseTitle = c.coarseTitle;
         look.toolTip = "/usr/bin/caffeinate -di";
         look.accessibilityLabel = "Orvel";
         look.accessibilityValue = "Active";
-        const StatusNotifierLook out = QtNotifierStatusItem::notifierLook(look);
+        const StatusNotifierLook out = QtNotifierStatusItem::notifierLook(look, c.hostShowsLabel);
         EXPECT_EQ(out.iconName, c.iconName) << c.what;
         EXPECT_EQ(out.label, c.label) << c.what;
         EXPECT_EQ(out.labelGuide, c.guide) << c.what;
