@@ -499,23 +499,39 @@ TEST_F(StatusNotifierItemTest, KnowsATrayThatDrawsNoLabelByItsProcessesAndTakesO
     EXPECT_TRUE(waitFor([&] { return item->hostShowsLabel() == false; }))
         << "waybar's tray draws none either";
 
+    // Plasma: KDE's daemon is the watcher, the shell the host.
     watcherProgram = {"/usr/bin/kded6"};
+    hostProgram = {"/usr/bin/plasmashell", "--no-respawn"};
+    setHost(true);
+    EXPECT_TRUE(waitFor([&] { return item->hostShowsLabel() == false; }));
+
+    watcherProgram = {"/usr/bin/python3", "-m", "some_watcher"};
     setHost(true);
     EXPECT_TRUE(waitFor([&] { return item->hostShowsLabel() == true; }))
         << "nor is a watcher of another kind taken as one that draws none";
+
+    watcherProgram = {"/usr/bin/kded6"};
+    setHost(true);
+    ASSERT_TRUE(waitFor([&] { return item->hostShowsLabel() == false; }));
+    ASSERT_TRUE(probe->releaseName(hostName).ok());
+    setHost(true);
+    EXPECT_TRUE(waitFor([&] { return item->hostShowsLabel() == true; }))
+        << "a watcher alone says nothing of the host";
 
     setHost(false);
     EXPECT_TRUE(waitFor([&] { return !item->hostShowsLabel().has_value(); }))
         << "with no host, nothing is known";
 
-    for (const auto& [arguments, none] : std::vector<std::pair<std::vector<std::string>, bool>>{
-             {{"/usr/bin/waybar", "-c", "/etc/xdg/waybar/config"}, true},
-             {{"xfce4-panel"}, true},
-             {{"/usr/lib/x86_64-linux-gnu/xfce4/panel/wrapper-2.0", "/p/libclock.so"}, false},
-             {{"/usr/bin/plasmashell"}, false},
-             {{"/usr/bin/libsystray.so"}, false},
-             {{}, false}}) {
-        EXPECT_EQ(StatusNotifierItem::drawsNoLabel(arguments), none)
+    using Kind = StatusNotifierItem::TrayKind;
+    for (const auto& [arguments, kind] : std::vector<std::pair<std::vector<std::string>, Kind>>{
+             {{"/usr/bin/waybar", "-c", "/etc/xdg/waybar/config"}, Kind::drawsNoLabel},
+             {{"xfce4-panel"}, Kind::drawsNoLabel},
+             {{"/usr/lib/x86_64-linux-gnu/xfce4/panel/wrapper-2.0", "/p/libclock.so"}, Kind::other},
+             {{"kded5"}, Kind::watcherAlone},
+             {{"/usr/bin/gnome-shell"}, Kind::other},
+             {{"/usr/bin/libsystray.so"}, Kind::other},
+             {{}, Kind::other}}) {
+        EXPECT_EQ(StatusNotifierItem::trayKind(arguments), kind)
             << (arguments.empty() ? "nothing" : arguments.front());
     }
 }

@@ -418,18 +418,26 @@ void StatusNotifierItem::setHost(std::optional<bool> hasHost) {
     hostChanged.send();
 }
 
-bool StatusNotifierItem::drawsNoLabel(const std::vector<std::string>& arguments) {
+StatusNotifierItem::TrayKind StatusNotifierItem::trayKind(
+    const std::vector<std::string>& arguments) {
     if (arguments.empty()) {
-        return false;
+        return TrayKind::other;
     }
     const std::string program = baseName(arguments.front());
-    if (program == "waybar" || program == "xfce4-panel") {
-        return true;
+    if (program == "plasmashell" || program == "waybar" || program == "xfce4-panel") {
+        return TrayKind::drawsNoLabel;
     }
     // Xfce runs its tray plugin in a wrapper process of its own.
-    return program.rfind("wrapper-", 0) == 0 &&
-           std::any_of(arguments.begin() + 1, arguments.end(),
-                       [](const std::string& a) { return baseName(a) == "libsystray.so"; });
+    if (program.rfind("wrapper-", 0) == 0 &&
+        std::any_of(arguments.begin() + 1, arguments.end(),
+                    [](const std::string& a) { return baseName(a) == "libsystray.so"; })) {
+        return TrayKind::drawsNoLabel;
+    }
+    // Plasma's watcher runs in KDE's daemon, apart from the tray.
+    if (program == "kded5" || program == "kded6") {
+        return TrayKind::watcherAlone;
+    }
+    return TrayKind::other;
 }
 
 // The watcher, and every host that took the name hosts take, each by its process.
@@ -451,25 +459,32 @@ void StatusNotifierItem::readTrays() {
                 }
             }
         }
-        auto left = std::make_shared<std::size_t>(trays.size());
-        auto labelless = std::make_shared<bool>(true);
+        struct Tally {
+            std::size_t left = 0;
+            bool other = false;
+            bool labelless = false;
+        };
+        auto tally = std::make_shared<Tally>();
+        tally->left = trays.size();
         for (const std::string& tray : trays) {
             auto process = bus_->call(
                 kBusDriver, "GetConnectionUnixProcessID",
                 [tray](sd_bus_message* call) { return appendString(call, tray); },
-                [this, reading, left, labelless](sd_bus_message* reply) {
+                [this, reading, tally](sd_bus_message* reply) {
                     if (reading != traysReading_) {
                         return;
                     }
                     std::uint32_t pid = 0;
                     // One that cannot be told (gone, or in a sandbox) may draw labels.
-                    if (DBusConnection::errorOf(reply) ||
-                        sd_bus_message_read(reply, "u", &pid) <= 0 || pid == 0 ||
-                        !drawsNoLabel(processArguments(pid))) {
-                        *labelless = false;
-                    }
-                    if (--*left == 0) {
-                        setShowsLabel(!*labelless);
+                    const TrayKind kind = !DBusConnection::errorOf(reply) &&
+                                                  sd_bus_message_read(reply, "u", &pid) > 0 &&
+                                                  pid != 0
+                                              ? trayKind(processArguments(pid))
+                                              : TrayKind::other;
+                    tally->other = tally->other || kind == TrayKind::other;
+                    tally->labelless = tally->labelless || kind == TrayKind::drawsNoLabel;
+                    if (--tally->left == 0) {
+                        setShowsLabel(tally->other || !tally->labelless);
                     }
                 });
             if (!process) {

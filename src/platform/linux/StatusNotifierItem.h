@@ -84,14 +84,15 @@ class StatusNotifierItem final : public WeakReferenceable {
     // Whether a host (a panel's tray) shows the watcher's items: false without a watcher,
     // unknown until the watcher has said.
     std::optional<bool> hasHost() const { return hasHost_; }
-    // Whether the host draws the label beside the icon: false only while the watcher and every
-    // host on the bus are trays known to draw none (Xfce's status tray, waybar's); unknown
-    // until they are known. No host says so itself.
+    // Whether the host draws the label beside the icon: false only while every host on the bus
+    // is a tray known to draw none (Plasma's, Xfce's status tray, waybar's) and the watcher is
+    // one of them or a watcher alone; unknown until they are known. No host says so itself.
     std::optional<bool> hostShowsLabel() const { return hostShowsLabel_; }
     // A process's arguments by its id, read from /proc (tests give others).
     std::function<std::vector<std::string>(std::uint32_t pid)> processArguments;
-    // Whether a program, by its arguments, is a tray known to draw no item's label.
-    static bool drawsNoLabel(const std::vector<std::string>& arguments);
+    // What a program on the bus is, by its arguments, as far as labels go.
+    enum class TrayKind { drawsNoLabel, watcherAlone, other };
+    static TrayKind trayKind(const std::vector<std::string>& arguments);
 
     // The host's clicks: the primary button, and the context button, at a point on screen.
     std::function<void(int x, int y)> onActivate;
