@@ -606,19 +606,23 @@ void OrvelController::armDeadline() {
     const double left = std::max(0.0, deadline_->timeIntervalSince(now()));
     // The deadline is wall-clock time and the timer runs on the monotonic clock: a clock set
     // forward is caught at the next check, at most a minute away. A check before the deadline
-    // publishes nothing, so that nothing is redrawn.
-    deadlineTimer_ =
-        RunLoop::main().after(std::min(left, kDeadlineCheckInterval), [weakSelf = weakRef(*this)] {
-            auto* self = weakSelf.get();
-            if (self == nullptr || !self->deadline_) {
-                return;
-            }
-            if (roundedSeconds(self->deadline_->timeIntervalSince(now())) <= 0) {
-                self->updateRemaining();
-            } else {
-                self->armDeadline();
-            }
-        });
+    // publishes nothing, so that nothing is redrawn. Checks fall on whole minutes before the
+    // deadline, where a countdown to the minute ticks too: one wake-up for both.
+    double wait = std::fmod(left, kDeadlineCheckInterval);
+    if (wait < 1e-6 && left > 0) {
+        wait = kDeadlineCheckInterval;
+    }
+    deadlineTimer_ = RunLoop::main().after(wait, [weakSelf = weakRef(*this)] {
+        auto* self = weakSelf.get();
+        if (self == nullptr || !self->deadline_) {
+            return;
+        }
+        if (roundedSeconds(self->deadline_->timeIntervalSince(now())) <= 0) {
+            self->updateRemaining();
+        } else {
+            self->armDeadline();
+        }
+    });
 }
 
 void OrvelController::armTick() {
