@@ -339,7 +339,7 @@ Result<void> StatusNotifierItem::serve() {
             setRegistered(false);
             hostRead_.reset();
             setHost(state == BusNameState::absent ? std::optional<bool>(false) : std::nullopt);
-            setShowsLabel(std::nullopt);
+            forgetTrays();
         } else if (watcher_->owner().empty()) {
             // A watcher the bus starts on demand: the registration starts it.
             registerWithWatcher();
@@ -400,7 +400,7 @@ void StatusNotifierItem::readHost() {
                 // A host that came may be of another kind.
                 readTrays();
             } else {
-                setShowsLabel(std::nullopt);
+                forgetTrays();
             }
         });
     if (!call) {
@@ -499,6 +499,14 @@ void StatusNotifierItem::readTrays() {
         return;
     }
     trayNames_ = std::move(names.value());
+}
+
+// No host, or no watcher: a reading still under way would answer for trays that are gone.
+void StatusNotifierItem::forgetTrays() {
+    ++traysReading_;
+    trayNames_.reset();
+    trayProcesses_.clear();
+    setShowsLabel(std::nullopt);
 }
 
 void StatusNotifierItem::setShowsLabel(std::optional<bool> shows) {

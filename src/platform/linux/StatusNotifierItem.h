@@ -128,6 +128,7 @@ class StatusNotifierItem final : public WeakReferenceable {
     void readHost();
     void setHost(std::optional<bool> hasHost);
     void readTrays();
+    void forgetTrays();
     void setShowsLabel(std::optional<bool> shows);
     void emit(const char* member, const DBusConnection::Append& append = nullptr,
               const char* path = kPath, const char* interface = kInterface);
