@@ -91,11 +91,8 @@ void AppDelegate::finishLaunching() {
     finished_ = true;
     applyActivationPolicy();
     statusItem = StatusItemController::make(statusItemServices());
-    hotKey.reset();
-    if (Preferences::shared().hotKeyStyle() == HotKeyStyle::carbon) {
-        hotKey = std::make_unique<CarbonHotKey>(Platform::current().hotKeys(), kHotKeyCode,
-                                                kHotKeyModifiers, hotKeyAction());
-    }
+    // The stored style, whichever it is, works from the start as it did when it was chosen.
+    applyHotKeyStyle();
     TriggerEngine::shared().start();
     PowerTriggerCenter::shared().start();
     DriveKeepAlive::shared();

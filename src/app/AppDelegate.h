@@ -39,8 +39,8 @@ class AppDelegate final : public AppWindows {
     void finishLaunching();
     void applyActivationPolicy() override;
     void hotKeyPressed();
-    // The settings window's rule, after the style changed: the old shortcut goes first; the
-    // monitor style needs both input permissions, else the registered hot key stands in.
+    // Start-up's and the settings window's rule for the stored style: the old shortcut goes first;
+    // the monitor style needs both input permissions, else the registered hot key stands in.
     void applyHotKeyStyle() override;
     // The application is quitting, by any road.
     void applicationWillTerminate();

@@ -149,13 +149,29 @@ int main(int argc, char** argv) {
             releaseServices();
             Platform::install(nullptr);
         });
+        // The wall time lets a benchmark measure from the moment it started the process.
+        const auto now = [] {
+            char when[64];
+            std::snprintf(when, sizeof when, "%.3f", RunLoop::main().now().unixTime());
+            return std::string(when);
+        };
+        Subscription trayWatch;
         RunLoop::main().async([&] {
             delegate.applicationDidFinishLaunching();
-            if (StatusItemController::current() != nullptr) {
-                // The wall time lets a benchmark measure from the moment it started the process.
-                char when[64];
-                std::snprintf(when, sizeof when, "%.3f", RunLoop::main().now().unixTime());
-                log.info(std::string("ready: tray item drawn at unix time ") + when);
+            if (StatusItemController* status = StatusItemController::current()) {
+                if (status->item().isInTray() == true) {
+                    log.info("ready: tray item drawn at unix time " + now());
+                } else {
+                    log.info("ready: no tray shows the item yet (unix time " + now() +
+                             "); it is drawn once one does");
+                    trayWatch = status->trayToldItem.subscribe([&log, &trayWatch, now] {
+                        auto* shown = StatusItemController::current();
+                        if (shown != nullptr && shown->item().isInTray() == true) {
+                            log.info("tray item drawn at unix time " + now());
+                            trayWatch.cancel();
+                        }
+                    });
+                }
             }
             // Start-up touched much that a running Orvel never needs again.
             ui::giveBackMemorySoon();

@@ -293,6 +293,7 @@ void StatusItemController::setTrayGrace(double seconds) {
 }
 
 void StatusItemController::trayChanged() {
+    trayToldItem.send();
     const std::optional<bool> inTray = item_->isInTray();
     if (!inTray) {
         return;

@@ -79,6 +79,9 @@ class StatusItemController final : public WeakReferenceable {
 
     Signal<> refreshed;
     std::uint64_t refreshCount() const { return refreshCount_; }
+    // Sent whenever the desktop tells the item anew whether a tray shows it
+    // (item().isInTray()).
+    Signal<> trayToldItem;
 
     static constexpr ui::RGBA kRuleTint{0.69, 0.486, 0.31, 1.0};
     static constexpr double kPanelHeight = 520;

@@ -113,11 +113,15 @@ void PowerTriggerCenter::start() {
             }
         });
     }
-    // Without the tick a new floor would wait for the battery's next change.
+    // Without the tick a new floor would wait for the battery's next change, and a block or a
+    // notice its setting no longer asks for (after a reset or an import) would stay.
     for (const auto* floor : {&prefs_.lowBattPct, &prefs_.battRecoverPct}) {
-        floorSubscriptions_.push_back(floor->subscribe([this](std::int64_t) { evaluateSoon(); }));
+        settingSubscriptions_.push_back(floor->subscribe([this](std::int64_t) { evaluateSoon(); }));
     }
-    floorSubscriptions_.push_back(prefs_.lowBattEnd.subscribe([this](bool) { evaluateSoon(); }));
+    for (const auto* rule :
+         {&prefs_.lowBattEnd, &prefs_.lpmEnd, &prefs_.upsReact, &prefs_.upsInverted}) {
+        settingSubscriptions_.push_back(rule->subscribe([this](bool) { evaluateSoon(); }));
+    }
     started_ = true;
     started.send();
     evaluate();
@@ -291,6 +295,8 @@ void PowerTriggerCenter::addHold(const std::string& id, const std::string& label
     auto list = holds();
     list.push_back(Hold{id, label, shown == label ? std::string() : shown});
     holds = std::move(list);
+    // Holds come from the Bluetooth poll and the controller too, between power changes.
+    refreshNotice();
 }
 
 void PowerTriggerCenter::releaseHold(const std::string& id, const std::string& text) {
@@ -303,6 +309,7 @@ void PowerTriggerCenter::releaseHold(const std::string& id, const std::string& t
     log(Kind::info, text,
         list.empty() ? "" : localizedFormat("Still waiting for: %@", {joinedShown(list)}));
     resume();
+    refreshNotice();
 }
 
 void PowerTriggerCenter::resume() {

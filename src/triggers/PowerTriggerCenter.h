@@ -89,7 +89,7 @@ class PowerTriggerCenter final : public ObservableObject,
     // Whether the machine was on wall power at the last evaluation (real readings only).
     std::optional<bool> lastRealOnAC;
 
-    // Follows Power Saver, the power sources, the battery floors and the controller, and
+    // Follows Power Saver, the power sources, the power settings and the controller, and
     // evaluates once now: on every announced change, or every 10 s where the platform announces
     // none. Called once by start-up.
     void start();
@@ -114,10 +114,10 @@ class PowerTriggerCenter final : public ObservableObject,
     // `reason` is logged; `shown`, the reason in the user's language, is what the notification
     // says.
     bool endForBattery(bool resumable, const std::string& shown);
-    // Adds a hold unless one with this id exists (the first label stays).
+    // Adds a hold unless one with this id exists (the first label stays); the notice follows.
     void addHold(const std::string& id, const std::string& label, const std::string& shown = {});
-    // Releases the hold with this id, logs `text` and tries to resume; an unknown id does
-    // nothing.
+    // Releases the hold with this id, logs `text`, tries to resume and refreshes the notice; an
+    // unknown id does nothing.
     void releaseHold(const std::string& id, const std::string& text);
     // Starts the pending session again when nothing holds it back.
     void resume();
@@ -155,7 +155,7 @@ class PowerTriggerCenter final : public ObservableObject,
     Timer ticker_;
     Subscription powerStateSubscription_;
     Subscription sessionSubscription_;
-    SubscriptionBag floorSubscriptions_;
+    SubscriptionBag settingSubscriptions_;
     bool lastLowPower_ = false;
     bool evaluationQueued_ = false;
 };

@@ -255,17 +255,38 @@ TEST_F(AppDelegateTest, ShowInDockMakesARegularApplicationThatActivates) {
     EXPECT_EQ(host().mainMenuInstalls(), 1);
 }
 
+// Whichever style was stored, its shortcut works from start-up on.
 TEST_F(AppDelegateTest, TheHotKeyTogglesTheSession) {
+    using Outcome = SimHotKeys::Outcome;
+    struct Case {
+        const char* name;
+        const char* stored;
+        bool permissions;
+        Outcome elsewhere;  // a press typed in another application
+    };
+    const Case cases[] = {
+        {"registered", "carbon", false, Outcome::hotKey},
+        {"watched: the key still reaches the focused window", "monitor", true, Outcome::delivered},
+        {"watched without the permissions: registered instead", "monitor", false, Outcome::hotKey},
+    };
     assentGiven();
-    Preferences::shared().hotKeyStyle = HotKeyStyle::carbon;
-    launch();
-    ASSERT_NE(dynamic_cast<CarbonHotKey*>(delegate->hotKey.get()), nullptr);
-    const std::uint64_t controlOptionCommand = 0x1C0000;
-    EXPECT_EQ(sim().hotKeys().press(8, controlOptionCommand, false), SimHotKeys::Outcome::hotKey);
-    EXPECT_TRUE(OrvelController::shared().isActive());
-    sim().hotKeys().press(8, controlOptionCommand, true);
-    EXPECT_FALSE(OrvelController::shared().isActive());
-    EXPECT_FALSE(Preferences::shared().loadSession()->wasActive) << "the stop was saved";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        delegate.reset();
+        Registry::reset();
+        sim().userDefaults().setString("hotKeyStyle", c.stored);
+        sim().permissions().setListenEvent(c.permissions ? ListenEventAccess::granted
+                                                         : ListenEventAccess::denied);
+        sim().permissions().setAccessibility(c.permissions);
+        launch();
+        ASSERT_NE(delegate->hotKey, nullptr);
+        const std::uint64_t controlOptionCommand = 0x1C0000;
+        EXPECT_EQ(sim().hotKeys().press(8, controlOptionCommand, false), c.elsewhere);
+        EXPECT_TRUE(OrvelController::shared().isActive());
+        sim().hotKeys().press(8, controlOptionCommand, true);
+        EXPECT_FALSE(OrvelController::shared().isActive());
+        EXPECT_FALSE(Preferences::shared().loadSession()->wasActive) << "the stop was saved";
+    }
 }
 
 TEST_F(AppDelegateTest, QuittingAtTheAgreementCreatesNothingAndKeepsTheSavedSession) {

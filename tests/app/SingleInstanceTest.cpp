@@ -284,8 +284,8 @@ class OrvelProcess {
 
     std::string log() const { return readText(log_); }
     bool running() { return pid_ > 0 && !status_ && !exitedWithin(0); }
-    // Whether it has reached its tray.
-    bool ready() const { return log().find("ready: tray item drawn") != std::string::npos; }
+    // Whether its start-up has run through, tray or none.
+    bool ready() const { return log().find("[app] info: ready: ") != std::string::npos; }
     // Waits for the end; its exit status, or nothing when it did not end within the limit.
     std::optional<int> exitStatus(double limitSeconds = kLimit) {
         exitedWithin(limitSeconds);
@@ -412,6 +412,9 @@ TEST_F(TwoInstancesTest, TwoSimulatedHomesRunSideBySide) {
         << one.log() << other.log();
     EXPECT_TRUE(one.running());
     EXPECT_TRUE(other.running());
+    // Offscreen, with no bus, nothing shows the item: the log says so and claims no tray.
+    EXPECT_NE(one.log().find("ready: no tray shows the item yet"), std::string::npos) << one.log();
+    EXPECT_EQ(one.log().find("tray item drawn"), std::string::npos) << one.log();
     for (OrvelProcess* orvel : {&one, &other}) {
         orvel->signal(SIGTERM);
         EXPECT_EQ(orvel->exitStatus(), 0) << orvel->log();

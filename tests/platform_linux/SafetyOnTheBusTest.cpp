@@ -203,6 +203,15 @@ TEST_F(SafetyOnTheBusTest, ABlueZDeviceStartsAndEndsItsRuleAndItsBatteryFloorEnd
                   {"bt-aa-bb-cc-dd-ee-01",
                    "Headphones battery battery 15% \u2014 below its 20% floor"}}));
     EXPECT_TRUE(center().pending.has_value());
+    // Power changes are announced here: nothing but the hold itself shows the notice.
+    ASSERT_TRUE(Platform::current().powerSources().announcesChanges());
+    EXPECT_TRUE(waitFor([&] {
+        return center().notice() ==
+               PowerTriggerCenter::Notice{
+                   "Waiting to re-enable: Headphones battery battery 15% \u2014 below its 20% "
+                   "floor",
+                   1};
+    }));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "core/OrvelController.h"
 #include "support/SessionTest.h"
@@ -316,6 +317,50 @@ TEST_F(BluetoothTriggerSourceTest, DeviceFloorsEndHoldAndResume) {
         EXPECT_EQ(entries, c.entries);
         EXPECT_EQ(controller().isActive(), c.activeAtEnd);
         EXPECT_TRUE(center().holds().empty());
+    }
+}
+
+// On a machine that announces its power changes nothing else refreshes the notice: each hold the
+// poll adds or releases must show at once.
+TEST_F(BluetoothTriggerSourceTest, TheNoticeFollowsEachDeviceHoldAtOnce) {
+    prefs().lowBattEnd = true;
+    prefs().battRecover = true;
+    center().start();
+    controller().startForSeconds(std::nullopt);
+    added(floorRule(kHeadphones, 20, 30, "Headphones"));
+    added(floorRule(kMouse, 20, 30));
+    const std::string headphones = "Headphones battery 20% \u2014 below its 20% floor";
+    struct Step {
+        const char* name;
+        std::function<void()> act;
+        std::string notice;  // its text and the sub-tab it opens; empty: none
+    };
+    const Step steps[] = {
+        {"a device reaches its floor", [&] { bt().setBatteryLevel(kHeadphones, 20); },
+         "Waiting to re-enable: " + headphones + " @1"},
+        {"a second one does", [&] { bt().setBatteryLevel(kMouse, 15); },
+         "Waiting to re-enable: 2 device batteries @1"},
+        {"one recovers", [&] { bt().setBatteryLevel(kMouse, 30); },
+         "Waiting to re-enable: " + headphones + " @1"},
+        {"the other recovers and the session resumes",
+         [&] { bt().setBatteryLevel(kHeadphones, 30); }, ""},
+        {"the computer's own floor",
+         [&] {
+             sim().powerSources().setBatteryPercent(15);
+             sim().powerSources().setOnAC(false);
+         },
+         "Waiting: battery above 50% \u2014 now 15% @3"},
+        {"a device joins it", [&] { bt().setBatteryLevel(kHeadphones, 20); },
+         "Waiting: battery above 50% \u2014 now 15% (+1 more) @3"},
+        {"the device recovers first", [&] { bt().setBatteryLevel(kHeadphones, 30); },
+         "Waiting: battery above 50% \u2014 now 15% @3"},
+    };
+    for (const auto& step : steps) {
+        step.act();
+        poll();
+        const auto& notice = center().notice();
+        EXPECT_EQ(notice ? notice->text + " @" + std::to_string(notice->subTab) : "", step.notice)
+            << step.name;
     }
 }
 

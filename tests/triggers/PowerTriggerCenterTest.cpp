@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "support/Catalogues.h"
@@ -304,6 +306,38 @@ TEST_F(PowerCentreRunTest, AFloorSetBelowTheLevelActsWithoutWaitingForTheNextCha
     prefs().lowBattEnd = true;
     loop().drain();
     EXPECT_FALSE(controller().isActive());
+}
+
+// A reset, an import or the Battery tab changes them between power changes.
+TEST_F(PowerCentreRunTest, TheBlockAndTheNoticeFollowTheirSettingsWithoutWaitingForAChange) {
+    prefs().lowBattEnd = true;
+    sim().powerSources().setLowPowerMode(true);
+    onBattery(15);
+    sim().powerSources().setUPS(true, true);
+    center().start();
+    ASSERT_TRUE(center().macTripped);
+    const std::string upsHeld = "Battery floor is holding UPS Symmetric back";
+    struct Step {
+        const char* name;
+        std::function<void()> change;
+        bool blocked;
+        std::string notice;  // empty: none
+    };
+    const Step steps[] = {
+        {"Power Saver's rule on", [&] { prefs().lpmEnd = true; }, true, kReason},
+        {"and off again", [&] { prefs().lpmEnd = false; }, false, ""},
+        {"UPS reaction on", [&] { prefs().upsReact = true; }, false, upsHeld},
+        {"inverted", [&] { prefs().upsInverted = true; }, false, ""},
+        {"symmetric again", [&] { prefs().upsInverted = false; }, false, upsHeld},
+        {"UPS reaction off", [&] { prefs().upsReact = false; }, false, ""},
+    };
+    for (const auto& step : steps) {
+        step.change();
+        loop().drain();
+        EXPECT_EQ(controller().powerBlockReason().has_value(), step.blocked) << step.name;
+        EXPECT_EQ(center().notice() ? center().notice()->text : "", step.notice) << step.name;
+    }
+    EXPECT_TRUE(controller().start()) << "no block is left behind";
 }
 
 TEST_F(PowerCentreRunTest, FloorEdgeCases) {

@@ -18,6 +18,12 @@ constexpr const char* kSessionInterface = "org.freedesktop.portal.Session";
 constexpr const char* kNotOffered =
     "This desktop offers no global shortcuts: its portal (xdg-desktop-portal) has no "
     "GlobalShortcuts interface, so no shortcut is registered.";
+constexpr const char* kNotRunning =
+    "There are no global shortcuts yet: the desktop portal (xdg-desktop-portal) is not running. "
+    "Orvel asks it for the shortcut as soon as it starts.";
+constexpr const char* kGone =
+    "The desktop portal (xdg-desktop-portal) stopped, and the shortcut with it. Orvel asks for "
+    "it again as soon as the portal is back.";
 
 Logger log() {
     return Logger("hotkey");
@@ -70,12 +76,21 @@ struct PortalHotKeys::State {
     std::uint64_t next = 1;
     std::map<std::uint64_t, std::function<void(std::uint32_t)>> handlers;
     std::optional<std::string> reason;
+    // The portal process whose answer is the reason ("" for none running); none when the reason
+    // is not the portal's lasting answer.
+    std::optional<std::string> reasonFrom;
     std::optional<std::string> trigger;
     unsigned tokens = 0;
     // Sessions let go of while the portal was still making them, closed once it has.
     std::vector<std::shared_ptr<Session>> closing;
+    // Every registration's session, asked again when the portal comes (back).
+    std::vector<std::weak_ptr<Session>> sessions;
+    std::shared_ptr<BusName> portal;
+    Subscription portalFollowed;
 
-    void set(std::optional<std::string> newReason, std::optional<std::string> newTrigger) {
+    void set(std::optional<std::string> newReason, std::optional<std::string> newTrigger,
+             std::optional<std::string> from = std::nullopt) {
+        reasonFrom = newReason ? std::move(from) : std::nullopt;
         if (newReason == reason && newTrigger == trigger) {
             return;
         }
@@ -83,6 +98,9 @@ struct PortalHotKeys::State {
         trigger = std::move(newTrigger);
         owner->changed.send();
     }
+
+    // The portal's name has a new owner, or none.
+    void portalMoved(const std::string& now);
 
     void fire(std::uint32_t id) {
         if (!handlers.empty()) {
@@ -106,6 +124,9 @@ struct PortalHotKeys::Session : std::enable_shared_from_this<Session> {
     DBusSlot shortcutsChanged;
     bool closed = false;
     bool making = false;  // CreateSession is waiting for its Response
+    // The portal process that answered the version asked ("" for none running); none while the
+    // question is on its way.
+    std::optional<std::string> answeredBy;
 
     std::string token() {
         auto s = state.lock();
@@ -131,24 +152,48 @@ struct PortalHotKeys::Session : std::enable_shared_from_this<Session> {
         }
     }
 
-    void setState(std::optional<std::string> reason, std::optional<std::string> bound) {
+    void setState(std::optional<std::string> reason, std::optional<std::string> bound,
+                  std::optional<std::string> from = std::nullopt) {
         if (auto s = state.lock()) {
-            s->set(std::move(reason), std::move(bound));
+            s->set(std::move(reason), std::move(bound), std::move(from));
         }
+    }
+
+    // Forgets what a portal made for this registration, which goes with it.
+    void forget() {
+        call.reset();
+        response.reset();
+        activated.reset();
+        shortcutsChanged.reset();
+        request.clear();
+        handle.clear();
+        making = false;
+        answeredBy.reset();
     }
 
     void versionKnown(sd_bus_message* reply) {
         std::uint32_t version = 0;
+        bool running = true;
         if (auto error = DBusConnection::errorOf(reply)) {
-            log().notice("No global shortcuts portal: " + *error);
+            const std::string name = DBusConnection::errorName(reply);
+            running = name != "org.freedesktop.DBus.Error.ServiceUnknown" &&
+                      name != "org.freedesktop.DBus.Error.NameHasNoOwner";
+            log().notice(running ? "No global shortcuts portal: " + *error
+                                 : "The desktop portal is not running: " + *error);
         } else if (sd_bus_message_enter_container(reply, 'v', "u") > 0) {
             (void)sd_bus_message_read(reply, "u", &version);
         }
+        const char* sender = sd_bus_message_get_sender(reply);
+        answeredBy = running && sender != nullptr ? sender : "";
         if (closed) {
             return;
         }
+        if (!running) {
+            setState(std::string(kNotRunning), std::nullopt, answeredBy);
+            return;
+        }
         if (version < 1) {
-            setState(std::string(kNotOffered), std::nullopt);
+            setState(std::string(kNotOffered), std::nullopt, answeredBy);
             return;
         }
         setState(std::nullopt, std::nullopt);
@@ -358,6 +403,45 @@ struct PortalHotKeys::Session : std::enable_shared_from_this<Session> {
     }
 };
 
+void PortalHotKeys::State::portalMoved(const std::string& now) {
+    std::vector<std::shared_ptr<Session>> live;
+    for (const auto& weak : sessions) {
+        if (auto session = weak.lock(); session && !session->closed) {
+            live.push_back(std::move(session));
+        }
+    }
+    std::erase_if(sessions, [](const std::weak_ptr<Session>& weak) {
+        auto session = weak.lock();
+        return !session || session->closed;
+    });
+    if (now.empty()) {
+        // Its sessions ended with it: there is nothing to close.
+        closing.clear();
+        for (const auto& session : live) {
+            session->forget();
+            session->answeredBy = "";
+        }
+        if (!live.empty()) {
+            log().notice("The desktop portal left the bus; the global shortcut waits for it.");
+            set(std::string(kGone), std::nullopt, std::string());
+        }
+        return;
+    }
+    bool told = false;
+    for (const auto& session : live) {
+        if (session->answeredBy == now) {
+            continue;
+        }
+        // A question still on its way is asked again quietly: whoever answers it now is new.
+        if (session->answeredBy && !told) {
+            told = true;
+            log().info("The desktop portal is on the bus: asking it for the global shortcut.");
+        }
+        session->forget();
+        session->start();
+    }
+}
+
 namespace {
 
 class HandlerToken final : public HotKeyToken {
@@ -408,6 +492,15 @@ PortalHotKeys::PortalHotKeys(std::shared_ptr<DBusConnection> sessionBus)
     : state_(std::make_shared<State>()) {
     state_->owner = this;
     state_->bus = std::move(sessionBus);
+    if (state_->bus && state_->bus->isOpen()) {
+        state_->portal = state_->bus->watchName(kPortalName);
+        state_->portalFollowed = state_->portal->ownerChanged.subscribe(
+            [weak = std::weak_ptr<State>(state_)](const std::string& now) {
+                if (auto s = weak.lock()) {
+                    s->portalMoved(now);
+                }
+            });
+    }
 }
 
 PortalHotKeys::~PortalHotKeys() = default;
@@ -435,8 +528,8 @@ std::unique_ptr<HotKeyToken> PortalHotKeys::installHandler(
 std::unique_ptr<HotKeyToken> PortalHotKeys::registerHotKey(std::uint32_t keyCode,
                                                            std::uint32_t modifiers,
                                                            std::uint32_t id) {
-    if (auto reason = unavailableReason()) {
-        log().notice(*reason);
+    if (!state_->bus || !state_->bus->isOpen()) {
+        log().notice(*unavailableReason());
         return nullptr;
     }
     auto trigger = triggerFor(keyCode, modifiers);
@@ -449,7 +542,15 @@ std::unique_ptr<HotKeyToken> PortalHotKeys::registerHotKey(std::uint32_t keyCode
     session->bus = state_->bus;
     session->id = id;
     session->trigger = *trigger;
-    session->start();
+    state_->sessions.push_back(session);
+    if (state_->reason && state_->reasonFrom == state_->portal->owner()) {
+        // The portal running now has answered already: it is asked again only once another
+        // one runs.
+        log().notice(*state_->reason);
+        session->answeredBy = state_->reasonFrom;
+    } else {
+        session->start();
+    }
     return std::make_unique<SessionToken>(std::move(session));
 }
 

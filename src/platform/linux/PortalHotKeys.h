@@ -16,9 +16,11 @@ namespace orvel {
 // the way Wayland desktops offer them. Each registration is a portal session of its own with one
 // shortcut, asked for with the combination as its preferred trigger; the desktop may bind other
 // keys or ask the user, and the keys it reports are boundTrigger(). Destroying the registration
-// closes the session. Where the portal has no such interface, nothing is registered and
-// unavailableReason() says so once the portal has answered. Key monitors are refused: a Wayland
-// desktop shows no client the keys typed in another. Main thread only.
+// closes the session. Where the portal is not running or has no such interface,
+// unavailableReason() says so once it is known, and the registrations wait: the portal's name is
+// followed on the bus, and each portal that takes it (one started later, or restarted) is asked
+// again. Key monitors are refused: a Wayland desktop shows no client the keys typed in another.
+// Main thread only.
 class PortalHotKeys final : public HotKeys {
   public:
     // The id the shortcut carries in the portal.

@@ -250,7 +250,7 @@ def check(session):
     session.env.update(QT_ACCESSIBILITY='1', QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1')
     session.start_orvel()
     wait_for('Orvel to start', lambda: (
-        session.orvel.poll() is not None or 'ready: tray item drawn' in session.orvel_log()))
+        session.orvel.poll() is not None or 'info: ready: ' in session.orvel_log()))
     reader = Reader(session)
     # No tray runs here: a second launch asks the first to open its panel.
     second = session.run(session.args.orvel, '--simulate')

@@ -589,7 +589,7 @@ def check(session, panel):
         if session.orvel.poll() is not None:
             raise Failure(f'Orvel ended with status {session.orvel.returncode}:\n'
                           + session.orvel_log())
-        if 'ready: tray item drawn' not in session.orvel_log():
+        if 'tray item drawn' not in session.orvel_log():
             return None
         if session.host != 'xfce4-panel':
             # tint2 runs no StatusNotifierWatcher: the icon is an embedded window.

@@ -361,7 +361,7 @@ def check(session, expect):
                 raise Skip('Qt has no Wayland platform plugin (Debian\'s qt6-wayland)')
             raise Failure(f'Orvel ended with status {session.orvel.returncode}:\n'
                           + session.orvel_log())
-        if 'ready: tray item drawn' not in session.orvel_log() or session.item_id() != 'orvel':
+        if 'tray item drawn' not in session.orvel_log() or session.item_id() != 'orvel':
             return None
         # waybar may still be drawing: take the box once two grabs in a row agree on it.
         box = Session.changed_box(baseline, session.grab(), bar)
