@@ -33,6 +33,16 @@ std::string joinedNames(const std::vector<std::string>& names) {
     return text;
 }
 
+// The duration while no application is watched: "until an app quits" then waits for nothing and
+// gives way to the default duration, or to no end when the default is that too.
+DurationPreset unwatched(DurationPreset wanted, DurationPreset defaultPreset) {
+    if (wanted != DurationPreset::untilAppQuits) {
+        return wanted;
+    }
+    return defaultPreset != DurationPreset::untilAppQuits ? defaultPreset
+                                                          : DurationPreset::indefinite;
+}
+
 }  // namespace
 
 OrvelController& OrvelController::shared() {
@@ -49,7 +59,8 @@ OrvelController::OrvelController(Preferences& prefs, Workspace& workspace,
                   saveSession();
                   reapplyOptions();
               }),
-      preset(*this, prefs.defaultPreset(), [this] { saveSession(); }),
+      preset(*this, unwatched(prefs.defaultPreset(), prefs.defaultPreset()),
+             [this] { saveSession(); }),
       prefs_(prefs),
       workspace_(workspace),
       powerAssertions_(powerAssertions),
@@ -112,10 +123,15 @@ void OrvelController::configureEngine(std::optional<EngineKind> kind) {
 
 void OrvelController::engineChanged(EngineKind kind) {
     const bool wasActive = isActive();
+    // A session that waits for an application goes on waiting for it on the new engine.
+    const SessionRequest before = currentRequest();
     stop(false);
     configureEngine(kind);
     if (wasActive) {
-        start();
+        SessionRequest request = currentRequest();
+        request.watchedApp = before.watchedApp;
+        request.oneOffBundleID = before.oneOffBundleID;
+        start(request);
     }
 }
 
@@ -350,7 +366,9 @@ void OrvelController::stop(bool persist) {
     frozenTriggerRemaining_.reset();
     stopClock();
     refreshLocks();
-    if (persist) {
+    if (persist && preset() == DurationPreset::untilAppQuits) {
+        preset = unwatched(preset(), prefs_.defaultPreset());  // saved as it is set
+    } else if (persist) {
         saveSession();
     }
     const SessionEnd end{owner, !natural};
@@ -426,6 +444,7 @@ void OrvelController::selectPreset(DurationPreset newPreset) {
 }
 
 void OrvelController::watchApp(const RunningApplication& app) {
+    const DurationPreset before = preset();
     preset = DurationPreset::untilAppQuits;
     SessionRequest request = currentRequest();
     request.end = SessionRequest::End::preset;
@@ -435,7 +454,9 @@ void OrvelController::watchApp(const RunningApplication& app) {
     if (app.bundleIdentifier) {
         request.oneOffBundleID = app.bundleIdentifier;
     }
-    start(request);
+    if (!start(request) && !isActive()) {
+        preset = unwatched(before, prefs_.defaultPreset());
+    }
 }
 
 void OrvelController::reapplyOptions() {
@@ -831,28 +852,27 @@ void OrvelController::restoreSession() {
         return;
     }
     options = saved->options;
-    preset = saved->preset;
-    if (!saved->wasActive) {
-        return;
-    }
     // The saved deadline is never used: the preset gives a fresh one from now.
     SessionRequest request;
-    if (preset() == DurationPreset::untilAppQuits) {
-        if (!saved->watchBundleID) {
-            prefs_.saveSession(std::nullopt);
-            return;
-        }
+    const bool waits = saved->preset == DurationPreset::untilAppQuits;
+    if (waits && saved->wasActive && saved->watchBundleID) {
         const auto apps = workspace_.runningApplications();
         auto it = std::find_if(apps.begin(), apps.end(), [&](const RunningApplication& app) {
             return app.bundleIdentifier == saved->watchBundleID;
         });
-        if (it == apps.end()) {
-            prefs_.saveSession(std::nullopt);
-            return;
+        if (it != apps.end()) {
+            request.watchedApp =
+                WatchedApplication{it->processIdentifier, saved->watchBundleID, it->localizedName};
+            request.oneOffBundleID = saved->watchBundleID;
         }
-        request.watchedApp =
-            WatchedApplication{it->processIdentifier, saved->watchBundleID, it->localizedName};
-        request.oneOffBundleID = saved->watchBundleID;
+    }
+    preset = request.watchedApp ? saved->preset : unwatched(saved->preset, prefs_.defaultPreset());
+    if (!saved->wasActive) {
+        return;
+    }
+    if (waits && !request.watchedApp) {
+        prefs_.saveSession(std::nullopt);
+        return;
     }
     start(request);
 }

@@ -110,14 +110,21 @@ std::string DrivesSettingsView::summary(const Drive& drive) {
 }
 
 void DrivesSettingsView::checkAccess() {
-    access_.schedule([probe = access_.probe, weakSelf = weakRef(*this)] {
+    access_.schedule([probe = access_.probe, weakSelf = weakRef(*this), shown = shownCount_] {
         VolumeProbe result = probe();
-        RunLoop::main().async([weakSelf, result] {
-            if (auto* self = weakSelf.get()) {
+        RunLoop::main().async([weakSelf, result, shown] {
+            if (auto* self = weakSelf.get(); self && self->shownCount_ == shown) {
                 self->netProbe = result;
             }
         });
     });
+}
+
+void DrivesSettingsView::pageLeft() {
+    ++shownCount_;
+    if (netProbe()) {
+        netProbe = std::nullopt;
+    }
 }
 
 ui::View DrivesSettingsView::body() {
@@ -174,7 +181,13 @@ ui::View DrivesSettingsView::body() {
                                checkAccess();
                            }).controlSize(ControlSize::small)})});
 
-    return Form({general, volumes, permissions});
+    // A check tells of the moment it was made: the page shown again starts unchecked, and a
+    // check still under way when it went answers nothing.
+    return Form({general, volumes, permissions}).onDisappear([weakSelf = weakRef(*this)] {
+        if (auto* self = weakSelf.get()) {
+            self->pageLeft();
+        }
+    });
 }
 
 ui::View DrivesSettingsView::driveRow(const Drive& drive) {

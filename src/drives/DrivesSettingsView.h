@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <set>
@@ -40,7 +41,7 @@ class DrivesSettingsView final : public ui::ViewComponent, public WeakReferencea
 
     // Drives whose detail panel is open.
     Published<std::set<std::string>> expanded;
-    // The last check's result, as results arrive.
+    // The last check's result, as results arrive, while the page stays shown.
     Published<std::optional<VolumeProbe>> netProbe;
 
     ui::View body() override;
@@ -58,10 +59,13 @@ class DrivesSettingsView final : public ui::ViewComponent, public WeakReferencea
   private:
     ui::View driveRow(const DriveKeepAlive::Drive& drive);
     ui::View detailPanel(const DriveKeepAlive::Drive& drive);
+    void pageLeft();
 
     DriveKeepAlive& keeper_;
     OrvelController& controller_;
     VolumeAccess access_;
+    // Counts the times the page went; a check answers only the showing it was asked in.
+    std::uint64_t shownCount_ = 0;
 };
 
 }  // namespace orvel

@@ -225,7 +225,7 @@ struct Node {
     Binding<bool> boolBinding;
     Binding<std::string> textBinding;  // text fields, picker and tab selections
     Binding<std::int64_t> integerBinding;
-    bool isInteger = false;  // an integer field: edits are committed, not per keystroke
+    bool isInteger = false;  // an integer field: the text is reformatted when the edit ends
     bool secure = false;
     std::function<void()> onSubmit;
     std::function<void()> onFocusLost;
@@ -338,8 +338,9 @@ View Menu(View label, std::vector<MenuItem> items);
 View MenuOnOpen(View label, std::function<std::vector<MenuItem>()> items);
 View TextField(std::string placeholderKey, Binding<std::string> text,
                std::function<void()> onSubmit = nullptr);
-// An integer field: typing edits the text; the value is committed on Return or when the field
-// loses focus, and text that is not a whole number is discarded.
+// An integer field: each edit that leaves a whole number writes it, and text that is none
+// stands for the value from before the typing; on Return or when the field loses focus it shows
+// the value again in the locale's form.
 View IntegerField(std::string placeholderKey, Binding<std::int64_t> value);
 View SecureField(std::string placeholderKey, Binding<std::string> text,
                  std::function<void()> onSubmit = nullptr);

@@ -308,6 +308,67 @@ TEST_F(OrvelControllerTest, QuittingTheWatchedAppEndsTheSessionWithANotification
     EXPECT_FALSE(AppTriggerSource::shared().oneOffBundleID);
 }
 
+// "Until an app quits" is the duration only while an application is watched: once the watch
+// ends, or is refused, the next plain start (a click on the icon, the hot key) runs the default
+// duration, never a session that waits for nothing.
+TEST_F(OrvelControllerTest, TheDurationIsUntilAnAppQuitsOnlyWhileAnAppIsWatched) {
+    struct Case {
+        const char* name;
+        DurationPreset defaultPreset;
+        std::function<void(OrvelController&, const RunningApplication&)> end;
+        DurationPreset after;
+    };
+    const Case cases[] = {
+        {"the app quits", DurationPreset::h2,
+         [this](OrvelController&, const RunningApplication& app) {
+             sim().workspace().quit(app.processIdentifier);
+         },
+         DurationPreset::h2},
+        {"stopped by hand", DurationPreset::h2,
+         [](OrvelController& c, const RunningApplication&) { c.stop(true); }, DurationPreset::h2},
+        {"the default waits for an app", DurationPreset::untilAppQuits,
+         [](OrvelController& c, const RunningApplication&) { c.stop(true); },
+         DurationPreset::indefinite},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        prefs().defaultPreset = c.defaultPreset;
+        OrvelController& session = controller();
+        session.selectPreset(DurationPreset::m15);
+        auto app = sim().workspace().launch("org.example.Render", "Render");
+        session.watchApp(app);
+        ASSERT_EQ(session.preset(), DurationPreset::untilAppQuits);
+        c.end(session, app);
+        ASSERT_FALSE(session.isActive());
+        EXPECT_EQ(session.preset(), c.after);
+        EXPECT_EQ(prefs().loadSession()->preset, c.after);
+        ASSERT_TRUE(session.start());
+        EXPECT_EQ(session.deadline(), session.deadlineForPreset(c.after));
+        session.stop(true);
+    }
+
+    // Refused: the duration chosen before stays.
+    OrvelController& c = controller();
+    c.selectPreset(DurationPreset::m30);
+    prefs().lpmEnd = true;
+    PowerTriggerCenter::shared().lpmOn = true;
+    c.watchApp(sim().workspace().launch("org.example.Edit", "Edit"));
+    EXPECT_FALSE(c.isActive());
+    EXPECT_EQ(c.preset(), DurationPreset::m30);
+    PowerTriggerCenter::shared().lpmOn = false;
+
+    // Another engine goes on waiting for the same application.
+    auto app = sim().workspace().launch("org.example.Mail", "Mail");
+    c.watchApp(app);
+    prefs().engine = EngineKind::caffeinate;
+    EXPECT_TRUE(c.isActive());
+    EXPECT_EQ(c.preset(), DurationPreset::untilAppQuits);
+    EXPECT_EQ(c.watchedAppName(), "Mail");
+    EXPECT_EQ(AppTriggerSource::shared().oneOffBundleID, "org.example.Mail");
+    sim().workspace().quit(app.processIdentifier);
+    EXPECT_FALSE(c.isActive());
+}
+
 TEST_F(OrvelControllerTest, AnAppWithoutBundleIdentifierMatchesOnlyByProcess) {
     auto watched = sim().workspace().launch(std::nullopt, "script");
     auto other = sim().workspace().launch(std::nullopt, "other script");

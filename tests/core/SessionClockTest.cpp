@@ -527,6 +527,11 @@ TEST_F(SessionClockTest, AnUntilAppQuitsSessionComesBackOnlyWhileItsAppRuns) {
     sim().workspace().quit(app.processIdentifier);
     EXPECT_FALSE(relaunch().isActive());
     EXPECT_FALSE(sim().userDefaults().persistentValue("session")) << "the saved session is removed";
+    EXPECT_EQ(controller().preset(), DurationPreset::indefinite) << "and nothing is waited for";
+
+    // Nor does a process that starts with a default duration that waits for an app.
+    prefs().defaultPreset = DurationPreset::untilAppQuits;
+    EXPECT_EQ(relaunch().preset(), DurationPreset::indefinite);
 }
 
 TEST_F(SessionClockTest, AnUntilAppQuitsSessionWithoutBundleIdentifierIsForgottenAtRelaunch) {

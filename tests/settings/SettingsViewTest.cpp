@@ -735,6 +735,13 @@ TEST_F(SettingsViewTest, TheDrivesPageListsTheKeptDrivesAndChecksTheMountedShare
     EXPECT_LE(loop().now().timeIntervalSince(pressed), PermissionAudit::kVolumeWait);
     sim().volumes().releaseHungListings(true);
     loop().drain();
+
+    // A check is of the moment it was made: the page comes back unchecked, as it first opened.
+    ASSERT_TRUE(shown().pick("General", "0"));
+    ASSERT_TRUE(shown().pick("General", "3"));
+    EXPECT_TRUE(shown().contains("Not checked"));
+    EXPECT_TRUE(shown().contains("Check Access"));
+    EXPECT_FALSE(shown().contains("Volume not responding"));
 }
 
 TEST_F(SettingsViewTest, AResetTakesBackTheDockIconAndTheShortcutOfTheOldSettings) {

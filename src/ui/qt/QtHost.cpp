@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QKeyEvent>
@@ -359,6 +360,22 @@ std::optional<std::optional<std::vector<std::string>>> QtHost::askPortal(
     return std::nullopt;
 }
 
+std::string QtHost::startFolder(const std::string& asked) const {
+    std::error_code error;
+    for (const std::string& folder : {asked, lastFolder_}) {
+        if (!folder.empty() && std::filesystem::is_directory(folder, error)) {
+            return folder;
+        }
+    }
+    return QDir::homePath().toStdString();
+}
+
+void QtHost::chosen(const std::vector<std::string>& paths) {
+    if (!paths.empty()) {
+        lastFolder_ = std::filesystem::path(paths.front()).parent_path().string();
+    }
+}
+
 std::optional<std::string> QtHost::runSavePanel(const SavePanelOptions& request) {
     if (panelRunning_) {
         return std::nullopt;  // one file dialog at a time
@@ -370,12 +387,13 @@ std::optional<std::string> QtHost::runSavePanel(const SavePanelOptions& request)
     portal.acceptLabel = request.prompt;
     portal.filters = portalFilters(request.allowedExtensions);
     portal.currentName = request.nameFieldValue;
-    portal.currentFolder = request.directory;
-    if (auto chosen = askPortal(portal)) {
-        if (!*chosen || (*chosen)->empty()) {
+    portal.currentFolder = startFolder(request.directory);
+    if (auto answer = askPortal(portal)) {
+        if (!*answer || (*answer)->empty()) {
             return std::nullopt;
         }
-        std::string path = (*chosen)->front();
+        chosen(**answer);
+        std::string path = (*answer)->front();
         // As Qt's dialog does: a name typed without one of the allowed extensions gets the first.
         const std::string extension = std::filesystem::path(path).extension().string();
         const auto& allowed = request.allowedExtensions;
@@ -396,8 +414,7 @@ std::optional<std::string> QtHost::runSavePanel(const SavePanelOptions& request)
     dialog.setWindowTitle(QString::fromStdString(request.title));
     if (!request.prompt.empty())
         dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(request.prompt));
-    if (!request.directory.empty())
-        dialog.setDirectory(QString::fromStdString(request.directory));
+    dialog.setDirectory(QString::fromStdString(startFolder(request.directory)));
     dialog.setNameFilters(nameFilters(request.allowedExtensions));
     if (!request.allowedExtensions.empty())
         dialog.setDefaultSuffix(QString::fromStdString(request.allowedExtensions.front()));
@@ -407,6 +424,7 @@ std::optional<std::string> QtHost::runSavePanel(const SavePanelOptions& request)
     if (!files || files->isEmpty()) {
         return std::nullopt;
     }
+    chosen({files->front().toStdString()});
     return files->front().toStdString();
 }
 
@@ -423,9 +441,12 @@ std::optional<std::vector<std::string>> QtHost::runOpenPanel(const OpenPanelOpti
         portal.multiple = request.allowsMultipleSelection;
         portal.directory = request.canChooseDirectories && !request.canChooseFiles;
         portal.filters = portalFilters(request.allowedExtensions);
-        portal.currentFolder = request.directory;
-        if (auto chosen = askPortal(portal)) {
-            return *chosen;
+        portal.currentFolder = startFolder(request.directory);
+        if (auto answer = askPortal(portal)) {
+            if (*answer) {
+                chosen(**answer);
+            }
+            return *answer;
         }
     }
 
@@ -440,8 +461,7 @@ std::optional<std::vector<std::string>> QtHost::runOpenPanel(const OpenPanelOpti
     dialog.setWindowTitle(QString::fromStdString(request.title));
     if (!request.prompt.empty())
         dialog.setLabelText(QFileDialog::Accept, QString::fromStdString(request.prompt));
-    if (!request.directory.empty())
-        dialog.setDirectory(QString::fromStdString(request.directory));
+    dialog.setDirectory(QString::fromStdString(startFolder(request.directory)));
     dialog.setNameFilters(nameFilters(request.allowedExtensions));
     if (!request.places.empty()) {
         QList<QUrl> places = dialog.sidebarUrls();
@@ -458,6 +478,7 @@ std::optional<std::vector<std::string>> QtHost::runOpenPanel(const OpenPanelOpti
     for (const QString& file : *files) {
         paths.push_back(file.toStdString());
     }
+    chosen(paths);
     return paths;
 }
 

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "foundation/Signal.h"
@@ -77,6 +78,11 @@ class QtHost final : public UiHost {
     // portal answered, so Qt's dialog is to be shown.
     std::optional<std::optional<std::vector<std::string>>> askPortal(FileChooserRequest request);
     std::string parentWindow() const;
+    // Where a panel opens: the folder asked for where it is one, else the folder the last panel
+    // chose in, else home; never the program's working folder.
+    std::string startFolder(const std::string& asked) const;
+    // Keeps the folder of the first path chosen for the next panel.
+    void chosen(const std::vector<std::string>& paths);
 
     QtApplication application_{*this};
     QtPasteboard pasteboard_;
@@ -93,6 +99,7 @@ class QtHost final : public UiHost {
     std::shared_ptr<DBusConnection> portalBus_;
     bool portalMissingLogged_ = false;
     bool panelRunning_ = false;
+    std::string lastFolder_;
 };
 
 }  // namespace orvel::ui

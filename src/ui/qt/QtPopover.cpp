@@ -111,9 +111,12 @@ class QtPopover::Panel final : public QWidget {
         p.fillPath(outline, fill);
         p.strokePath(outline, QPen(dark ? QColor(255, 255, 255, 40) : QColor(0, 0, 0, 50), 1));
     }
-    // A popup closes on Escape by itself; a panel that stays open until dismissed does too.
+    // A popup closes on Escape by itself; a panel that stays open until dismissed does too, and
+    // both close on Ctrl+W as a window does.
     void keyPressEvent(QKeyEvent* event) override {
-        if (QKeySequence(event->keyCombination()) == QKeySequence(Qt::Key_Escape)) {
+        const QKeySequence pressed(event->keyCombination());
+        if (pressed == QKeySequence(Qt::Key_Escape) ||
+            pressed == QKeySequence(Qt::CTRL | Qt::Key_W)) {
             event->accept();
             owner_.close();
             return;

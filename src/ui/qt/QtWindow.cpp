@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <QWindow>
@@ -96,6 +97,9 @@ QtWindow::QtWindow(QtHost& host) : host_(host), frame_(std::make_unique<Frame>(*
     row->addWidget(contentArea_, kContentStretch);
     row->addStretch(1);
     layout->addLayout(row, 1);
+    closeShortcut_ = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_W), frame_.get());
+    closeShortcut_->setContext(Qt::WindowShortcut);
+    QObject::connect(closeShortcut_, &QShortcut::activated, frame_.get(), [this] { userClosed(); });
     host_.windowCreated(this);
     applyFlags();
     installMenuBar();
@@ -363,6 +367,8 @@ bool QtWindow::isKey() const {
 void QtWindow::installMenuBar() {
     const bool wanted = host_.application().activationPolicy() == ActivationPolicy::regular &&
                         (style_ & kWindowTitled) && !host_.mainMenu().empty();
+    // One shortcut per key: the menu bar's Close takes Ctrl+W while it is shown.
+    closeShortcut_->setEnabled(!wanted);
     if (!wanted) {
         if (menuBar_) {
             menuBar_->hide();

@@ -7,6 +7,7 @@
 #include "ui/ViewHost.h"
 
 class QMenuBar;
+class QShortcut;
 class QWidget;
 
 namespace orvel::ui {
@@ -67,6 +68,9 @@ class QtWindow final : public Window {
     std::unique_ptr<Frame> frame_;
     QWidget* contentArea_ = nullptr;
     QMenuBar* menuBar_ = nullptr;
+    // Ctrl+W while no menu bar carries it: before the focused control, which may take it as
+    // typing (a menu picker searches its items for the character).
+    QShortcut* closeShortcut_ = nullptr;
     std::unique_ptr<ViewHost> view_;
     std::shared_ptr<ViewComponent> parked_;  // the content while the window is closed
     std::unique_ptr<QtRenderer> renderer_;

@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -280,13 +281,17 @@ bool matches(const QImage& image, const QImage& reference) {
     return differingPixels(image, reference) <= kStrayShare * image.width() * image.height();
 }
 
-// Esc closes Help, About, Custom Duration and the panel; Ctrl+W closes every window. Both keys go
-// to the control that has the focus, with and without a task-bar entry (the menu bar shown or not).
+// Esc closes Help, About, Custom Duration and the panel; Ctrl+W closes every window and the
+// panel. Both keys go to the control that has the focus, with and without a task-bar entry (the
+// menu bar shown or not).
 TEST_F(AppPicturesTest, EscapeAndCtrlWCloseTheWindowsWithAndWithoutATaskBarEntry) {
     test::acceptAgreement(sim().paths());
-    const auto press = [](QWidget& window, QKeyCombination key) {
+    const QKeyCombination esc(Qt::Key_Escape), ctrlW(Qt::CTRL | Qt::Key_W);
+    const auto press = [ctrlW](QWidget& window, QKeyCombination key) {
         QWidget* target = window.focusWidget() != nullptr ? window.focusWidget() : &window;
-        QKeyEvent event(QEvent::KeyPress, key.key(), key.keyboardModifiers());
+        // With the character X11 gives Ctrl+W, which a control may take as typing.
+        QKeyEvent event(QEvent::KeyPress, key.key(), key.keyboardModifiers(),
+                        key == ctrlW ? QStringLiteral("\x17") : QString());
         QApplication::sendEvent(target, &event);
     };
     using Show = void (AppDelegate::*)();
@@ -295,8 +300,8 @@ TEST_F(AppPicturesTest, EscapeAndCtrlWCloseTheWindowsWithAndWithoutATaskBarEntry
         Show show;
         QKeyCombination key;
         bool closes;
+        bool onComboBox = false;  // the focus left on a menu picker, as a choice in it leaves it
     };
-    const QKeyCombination esc(Qt::Key_Escape), ctrlW(Qt::CTRL | Qt::Key_W);
     const Case cases[] = {
         {"Orvel Help", &AppDelegate::showHelp, esc, true},
         {"Orvel Help", &AppDelegate::showHelp, ctrlW, true},
@@ -305,6 +310,7 @@ TEST_F(AppPicturesTest, EscapeAndCtrlWCloseTheWindowsWithAndWithoutATaskBarEntry
         {"Custom Duration", &AppDelegate::showCustomDuration, esc, true},
         {"Custom Duration", &AppDelegate::showCustomDuration, ctrlW, true},
         {"Orvel Settings", &AppDelegate::openSettings, ctrlW, true},
+        {"Orvel Settings", &AppDelegate::openSettings, ctrlW, true, true},
         // Settings keeps Escape for its own controls.
         {"Orvel Settings", &AppDelegate::openSettings, esc, false},
     };
@@ -324,6 +330,12 @@ TEST_F(AppPicturesTest, EscapeAndCtrlWCloseTheWindowsWithAndWithoutATaskBarEntry
                 // Custom Duration is made anew each time and goes once closed: found by title.
                 ui::QtWindow* window = shown(c.title);
                 ASSERT_NE(window, nullptr);
+                if (c.onComboBox) {
+                    auto* combo = window->widget()->findChild<QComboBox*>();
+                    ASSERT_NE(combo, nullptr);
+                    combo->setFocus(Qt::PopupFocusReason);
+                    ASSERT_EQ(window->widget()->focusWidget(), combo);
+                }
                 press(*window->widget(), c.key);
                 settle();
                 EXPECT_EQ(shown(c.title) == nullptr, c.closes);
@@ -337,14 +349,18 @@ TEST_F(AppPicturesTest, EscapeAndCtrlWCloseTheWindowsWithAndWithoutATaskBarEntry
             auto* popover = dynamic_cast<ui::QtPopover*>(&item->popover());
             ASSERT_NE(popover, nullptr);
             for (const bool transient : {true, false}) {
-                SCOPED_TRACE(transient ? "a transient panel" : "a panel that stays");
-                popover->setTransient(transient);
-                popover->showAt(ui::Rect{900, 0, 24, 24});
-                settle();
-                ASSERT_TRUE(popover->isShown());
-                press(*popover->widget(), esc);
-                settle();
-                EXPECT_FALSE(popover->isShown());
+                for (const QKeyCombination key : {esc, ctrlW}) {
+                    SCOPED_TRACE(
+                        std::string(transient ? "a transient panel" : "a panel that stays") +
+                        (key == esc ? ", Esc" : ", Ctrl+W"));
+                    popover->setTransient(transient);
+                    popover->showAt(ui::Rect{900, 0, 24, 24});
+                    settle();
+                    ASSERT_TRUE(popover->isShown());
+                    press(*popover->widget(), key);
+                    settle();
+                    EXPECT_FALSE(popover->isShown());
+                }
             }
         }
         Registry::reset();

@@ -1,5 +1,6 @@
 // The application's windows and panel worked from the keyboard alone, through the Qt host.
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QTest>
@@ -13,12 +14,16 @@
 #include "core/DurationPreset.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "foundation/DateFormatting.h"
+#include "foundation/Localization.h"
 #include "foundation/Registry.h"
+#include "foundation/RunLoop.h"
 #include "menubar/StatusItemController.h"
 #include "support/OrvelTest.h"
 #include "ui/qt/Appearance.h"
 #include "ui/qt/QtPopover.h"
 #include "ui/qt/QtWindow.h"
+#include "ui/qt/TextLabel.h"
 
 namespace orvel {
 namespace {
@@ -86,6 +91,52 @@ TEST_F(KeyboardTest, CustomDurationTabsFromHoursToMinutesToTheButtonsAndItsField
     ASSERT_EQ(nameOf(*w.focusWidget()), "Set");
     press(w, kSpace);
     EXPECT_EQ(Preferences::shared().customSeconds(), 3 * 3600 + 4 * 60);
+}
+
+// Typed and then Return at once, with no step between: what the fields show is what counts, in
+// the caption as it is typed and in the session that Return starts.
+TEST_F(KeyboardTest, CustomDurationCountsWhatIsTypedInTheCaptionAndOnReturn) {
+    struct Case {
+        const char* hours;
+        const char* minutes;
+        std::int64_t seconds;
+    };
+    AppDelegate delegate;
+    for (const Case c : {Case{"2", "15", 8100}, Case{"0", "45", 2700}}) {
+        SCOPED_TRACE(c.hours + std::string(" h ") + c.minutes + " min");
+        Preferences::shared().customSeconds = 5400;
+        OrvelController::shared().stop(true);
+        delegate.showCustomDuration();
+        auto* window = dynamic_cast<ui::QtWindow*>(delegate.customDurationWindow.get());
+        ASSERT_NE(window, nullptr);
+        QWidget& w = *window->widget();
+        QApplication::setActiveWindow(&w);
+        ASSERT_TRUE(waitUntil([&] { return w.focusWidget() != nullptr; }));
+        auto* hours = qobject_cast<QLineEdit*>(w.focusWidget());
+        ASSERT_NE(hours, nullptr);
+        hours->selectAll();
+        QTest::keyClicks(hours, c.hours);
+        press(w, kTab);
+        QTest::keyClicks(w.focusWidget(), c.minutes);
+        const Date now = RunLoop::main().now();
+        const auto caption = [&w] {
+            for (auto* label : w.findChildren<ui::TextLabel*>()) {
+                if (label->isVisibleTo(&w) && label->text().startsWith("Ends at"))
+                    return label->text().toStdString();
+            }
+            return std::string();
+        };
+        const std::string ends =
+            localizedFormat("Ends at %@.", {shortTimeText(now + static_cast<double>(c.seconds))});
+        EXPECT_TRUE(waitUntil([&] { return caption() == ends; })) << caption();
+        press(w, kReturn);
+        EXPECT_EQ(Preferences::shared().customSeconds(), c.seconds);
+        ASSERT_TRUE(OrvelController::shared().isActive());
+        // Counted from the press: a minute's slack for a slow machine, far less than the fault's.
+        const std::int64_t left = OrvelController::shared().effectiveOptions().timeout;
+        EXPECT_LE(left, c.seconds);
+        EXPECT_GT(left, c.seconds - 60);
+    }
 }
 
 class PanelKeyboardTest : public KeyboardTest {

@@ -378,21 +378,37 @@ TEST_F(QtHostTest, AnOpenPanelChoosesFilesOrFoldersAndCancelsWithNothing) {
     QTemporaryDir folder;
     ASSERT_TRUE(folder.isValid());
     QDir(folder.path()).mkdir("Archive");
-    QFile file(folder.filePath("Backup.orvelconfig"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.close();
+    for (const char* name : {"Backup.orvelconfig", "Archive/Old.orvelconfig"}) {
+        QFile file(folder.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
     struct Case {
         bool directories;
         QString choose;  // empty: cancel
         QFileDialog::FileMode mode;
+        std::string asked;  // the folder asked for
+        QString opensIn;
     };
+    const std::string there = folder.path().toStdString();
+    // Where nothing or no folder that exists is asked: the home folder, then the last one used,
+    // never the program's working folder.
+    const std::string nowhere = folder.filePath("gone").toStdString();
     const Case cases[] = {
-        {false, folder.filePath("Backup.orvelconfig"), QFileDialog::ExistingFile},
-        {true, folder.filePath("Archive"), QFileDialog::Directory},
-        {false, QString(), QFileDialog::ExistingFile},
+        {false, QString(), QFileDialog::ExistingFile, "", QDir::homePath()},
+        {false, QString(), QFileDialog::ExistingFile, nowhere, QDir::homePath()},
+        {false, folder.filePath("Backup.orvelconfig"), QFileDialog::ExistingFile, there,
+         folder.path()},
+        {true, folder.filePath("Archive"), QFileDialog::Directory, there, folder.path()},
+        {false, QString(), QFileDialog::ExistingFile, there, folder.path()},
+        {false, folder.filePath("Archive/Old.orvelconfig"), QFileDialog::ExistingFile, "",
+         folder.path()},
+        {false, QString(), QFileDialog::ExistingFile, "", folder.filePath("Archive")},
+        {false, QString(), QFileDialog::ExistingFile, nowhere, folder.filePath("Archive")},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.asked + " " + c.choose.toStdString());
         QFileDialog::FileMode seenMode = QFileDialog::AnyFile;
+        QString seenFolder;
         Timer answer = loop().after(
             0,
             [&] {
@@ -401,6 +417,7 @@ TEST_F(QtHostTest, AnOpenPanelChoosesFilesOrFoldersAndCancelsWithNothing) {
                     if (dialog == nullptr || !dialog->isVisible())
                         continue;
                     seenMode = dialog->fileMode();
+                    seenFolder = dialog->directory().absolutePath();
                     if (c.choose.isEmpty()) {
                         QMetaObject::invokeMethod(dialog, "reject");
                     } else {
@@ -412,11 +429,12 @@ TEST_F(QtHostTest, AnOpenPanelChoosesFilesOrFoldersAndCancelsWithNothing) {
             TimerMode::Common);
         OpenPanelOptions request;
         request.title = "Import Settings";
-        request.directory = folder.path().toStdString();
+        request.directory = c.asked;
         request.canChooseFiles = !c.directories;
         request.canChooseDirectories = c.directories;
         const auto chosen = host().runOpenPanel(request);
         EXPECT_EQ(seenMode, c.mode);
+        EXPECT_EQ(seenFolder, QDir(c.opensIn).absolutePath());
         if (c.choose.isEmpty()) {
             EXPECT_EQ(chosen, std::nullopt);
         } else {

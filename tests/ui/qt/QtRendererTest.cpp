@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTimeEdit>
 #include <QFontInfo>
 #include <QGraphicsOpacityEffect>
 #include <QKeyEvent>
@@ -13,6 +14,7 @@
 #include <QRadioButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTest>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -412,14 +414,14 @@ TEST_F(QtRendererTest, AKeyedListKeepsARowsWidgetsWhenAnEarlierRowIsRemoved) {
     ASSERT_NE(third, nullptr);
     third->setFocus();
     third->selectAll();
-    type(third, "12");  // typed, not committed: the text lives only in the widget
+    type(third, "12x");  // no whole number: the text lives only in the widget
     EXPECT_EQ(service.minutes(), 5);
 
     service.rows = {"b", "c", "d"};
     turn(window);
     EXPECT_EQ(find<QLineEdit>(window, "Minutes a"), nullptr);
     EXPECT_EQ(find<QLineEdit>(window, "Minutes c"), third) << "the row's widget moved up";
-    EXPECT_EQ(third->text(), "12") << "and kept what was typed into it";
+    EXPECT_EQ(third->text(), "12x") << "and kept what was typed into it";
     EXPECT_TRUE(third->hasFocus());
     // On screen the rows keep their order.
     auto* b = find<QLineEdit>(window, "Minutes b");
@@ -444,6 +446,8 @@ TEST_F(QtRendererTest, ARowRemovedWhileItsFieldIsBeingEditedDropsTheEdit) {
     first->setFocus();
     first->selectAll();
     type(first, "7");
+    EXPECT_EQ(service.minutes(), 7);
+    service.minutes = 5;  // from elsewhere, while the field still shows what was typed
     service.rows = {"b", "c", "d"};
     turn(window);  // the field goes while it has focus: it finishes editing on its way out
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -470,7 +474,7 @@ TEST_F(QtRendererTest, AnIntegerFieldCommitsWholeNumbersAndDiscardsTheRest) {
         QKeyEvent erase(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
         QApplication::sendEvent(field, &erase);
         type(field, c.typed);
-        EXPECT_EQ(service.minutes(), 5) << "nothing is written while typing: " << c.typed;
+        EXPECT_EQ(service.minutes(), c.expected) << "what is typed counts at once: " << c.typed;
         QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
         QApplication::sendEvent(field, &enter);
         EXPECT_EQ(service.minutes(), c.expected) << c.typed;
@@ -537,6 +541,59 @@ TEST_F(QtRendererTest, AnIntegerFieldKeepsAnEditInProgressWhenItsValueChanges) {
     QApplication::sendEvent(field, &enter);
     EXPECT_EQ(service.minutes(), 7000) << "\"3.0\" is no whole number in German";
     EXPECT_EQ(field->text().toStdString(), "7.000");
+}
+
+// Return works the default button while a field still holds what was typed: the button's action
+// finds what the field shows.
+TEST_F(QtRendererTest, ADefaultButtonActsOnWhatTheFocusedFieldShows) {
+    const QDateTime start(QDate(2024, 3, 15), QTime(10, 0));
+    Date at = Date::fromUnix(static_cast<double>(start.toSecsSinceEpoch()));
+    Date on = at;
+    std::optional<std::int64_t> savedMinutes;
+    QDateTime savedAt, savedOn;
+    QtWindow& window = show([&](Service& s) {
+        const auto bindDate = [](Date& date) {
+            return Binding<Date>{[&date] { return date; }, [&date](const Date& d) { date = d; }};
+        };
+        const auto qt = [](const Date& date) {
+            return QDateTime::fromSecsSinceEpoch(static_cast<qint64>(date.unixTime()));
+        };
+        return VStack(
+            {IntegerField("Minutes", bind(s.minutes)),
+             DatePicker("At", bindDate(at), kDateComponentHourMinute),
+             DatePicker("On", bindDate(on), kDateComponentDate | kDateComponentHourMinute),
+             Button("Save", [&, qt] {
+                 savedMinutes = s.minutes();
+                 savedAt = qt(at);
+                 savedOn = qt(on);
+             }).keyboardShortcut(KeyboardShortcut::defaultAction())});
+    });
+    QApplication::setActiveWindow(window.widget());
+    struct Case {
+        const char* field;
+        const char* typed;
+        std::function<bool()> saved;
+    };
+    const Case cases[] = {
+        {"Minutes", "15", [&] { return savedMinutes == 15; }},
+        {"At", "21:45", [&] { return savedAt.time() == QTime(21, 45); }},
+        {"On", "9", [&] { return savedOn.date() == QDate(2024, 3, 9); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.field);
+        QWidget* field = find<QLineEdit>(window, c.field);
+        if (field == nullptr)
+            field = find<QDateTimeEdit>(window, c.field);
+        ASSERT_NE(field, nullptr);
+        field->setFocus(Qt::TabFocusReason);
+        if (auto* line = qobject_cast<QLineEdit*>(field))
+            line->selectAll();
+        QTest::keyClicks(field, c.typed);
+        savedMinutes.reset();
+        QTest::keyClick(field, Qt::Key_Return);
+        ASSERT_TRUE(savedMinutes.has_value()) << "Return pressed the default button";
+        EXPECT_TRUE(c.saved());
+    }
 }
 
 TEST_F(QtRendererTest, AMenuRowShowsTheAccentOnlyWhileHeldDown) {

@@ -238,7 +238,10 @@ QWidget* create(RenderCore&, RenderNode& rn, const Node& n, Axis) {
     switch (n.kind) {
         case NodeKind::button: {
             auto* button = new ViewButton;
-            QObject::connect(button, &QAbstractButton::clicked, button, [guard, self] {
+            QObject::connect(button, &QAbstractButton::clicked, button, [guard, self, button] {
+                if (!guard)
+                    return;
+                commitPendingEdit(*button);
                 if (!guard)
                     return;
                 if (auto action = self->node().action) {

@@ -351,15 +351,15 @@ std::optional<QTime> parseTypedTime(const QString& typed) {
 // A time field takes a time typed whole ("9:30", "21:45") over what it shows, not only the
 // arrows and one part at a time: typing starts over from the first digit, unless the user went
 // to the minutes to type them alone. The time is taken when the field is left, on Return or
-// before an arrow steps it; until then nothing is written, and what is no time is refused in
-// words, the field showing the stored time again.
+// before an arrow steps it or a button acts; until then nothing is written, and what is no time is
+// refused in words, the field showing the stored time again.
 class TypedTimeFilter final : public QObject {
   public:
     explicit TypedTimeFilter(QDateTimeEdit* edit) : QObject(edit), edit_(edit) {}
 
   protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::FocusOut) {
+        if (event->type() == QEvent::FocusOut || event->type() == commitEditEvent()) {
             finish(true);
             return false;
         }
@@ -506,9 +506,10 @@ QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
             QWidget* box = core.makeLabelled();
             auto* edit = new QDateTimeEdit;
             edit->setTimeSpec(Qt::LocalTime);
-            // What is typed is taken when the field is left or Return is pressed, whole: a time
-            // half typed ("2" on the way to "21:45") is never written.
+            // What is typed is taken when the field is left, Return is pressed or a button acts,
+            // whole: a time half typed ("2" on the way to "21:45") is never written.
             edit->setKeyboardTracking(false);
+            onCommitEdit(edit, [edit] { edit->interpretText(); });
             if (n.dateComponents == kDateComponentHourMinute)
                 edit->installEventFilter(new TypedTimeFilter(edit));
             QObject::connect(

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,20 +37,44 @@ class FocusLostFilter final : public QObject {
     std::function<void()> action_;
 };
 
-// An integer field writes what was typed when the edit ends, if it is a whole number of the
-// locale.
+// What an integer field shows counts at once: each edit writes the whole number of the locale
+// it reads, and text that is none puts back the value from before the typing (unless something
+// else changed it meanwhile). The text stays as typed until the edit ends.
+void writeTyped(RenderNode& rn, const QString& text) {
+    auto binding = rn.node().integerBinding;
+    if (!binding.get || !binding.set) {
+        return;
+    }
+    const std::int64_t held = binding.get();
+    std::optional<std::int64_t> value = parseInteger(text.toStdString());
+    if (!value && rn.editWritten == held) {
+        value = rn.editStart;
+    }
+    if (value && *value != held) {
+        binding.set(*value);
+        rn.editWritten = binding.get();
+    }
+}
+
+void typedInteger(RenderNode& rn, const QString& text) {
+    if (!rn.dirty) {
+        rn.dirty = true;
+        rn.editStart = rn.node().integerBinding.get ? rn.node().integerBinding.get() : 0;
+        rn.editWritten = rn.editStart;
+    }
+    writeTyped(rn, text);
+}
+
+// When the edit ends the field shows the value the binding holds, in the locale's form.
 void commitInteger(RenderNode& rn, QLineEdit* field) {
     const Node& node = rn.node();
     if (!node.isInteger || !rn.dirty) {
         return;
     }
+    writeTyped(rn, field->text());
     rn.dirty = false;
-    auto binding = node.integerBinding;
-    if (const auto value = parseInteger(field->text().toStdString())) {
-        binding.set(*value);
-    }
-    // Whatever was typed, the field shows the value the binding holds now.
-    const QString shown = qs(integerText(binding.get()));
+    rn.editWritten.reset();
+    const QString shown = qs(integerText(node.integerBinding.get()));
     if (field->text() != shown) {
         field->setText(shown);
     }
@@ -159,16 +184,18 @@ QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
                                      return;
                                  const Node& node = self->node();
                                  if (node.isInteger) {
-                                     self->dirty = true;
+                                     typedInteger(*self, text);
                                  } else if (node.textBinding.set) {
                                      auto binding = node.textBinding;
                                      binding.set(text.toStdString());
                                  }
                              });
-            QObject::connect(field, &QLineEdit::editingFinished, field, [guard, self, field] {
+            const auto commit = [guard, self, field] {
                 if (guard)
                     commitInteger(*self, field);
-            });
+            };
+            QObject::connect(field, &QLineEdit::editingFinished, field, commit);
+            onCommitEdit(field, commit);
             field->installEventFilter(new StepKeysFilter(field, guard, self));
             field->installEventFilter(new FocusLostFilter(field, [guard, self] {
                 if (!guard)

@@ -3,7 +3,9 @@
 #include "foundation/Localization.h"
 #include "ui/Markdown.h"
 
+#include <QCoreApplication>
 #include <QLayout>
+#include <QWidget>
 
 namespace orvel::ui::render {
 
@@ -39,7 +41,41 @@ void collectText(const Node& n, std::string& out) {
     }
 }
 
+class CommitEditFilter final : public QObject {
+  public:
+    CommitEditFilter(QObject* parent, std::function<void()> commit)
+        : QObject(parent), commit_(std::move(commit)) {}
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == commitEditEvent()) {
+            commit_();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+  private:
+    std::function<void()> commit_;
+};
+
 }  // namespace
+
+QEvent::Type commitEditEvent() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+void commitPendingEdit(QWidget& button) {
+    QWidget* focused = button.window()->focusWidget();
+    if (focused == nullptr || focused == &button) {
+        return;
+    }
+    QEvent commit(commitEditEvent());
+    QCoreApplication::sendEvent(focused, &commit);
+}
+
+void onCommitEdit(QWidget* control, std::function<void()> commit) {
+    control->installEventFilter(new CommitEditFilter(control, std::move(commit)));
+}
 
 Env Env::applying(const Node& n) const {
     Env e = *this;

@@ -5,7 +5,10 @@
 #include "ui/qt/render/Metrics.h"
 
 #include <QColor>
+#include <QEvent>
 #include <QString>
+
+#include <cstdint>
 
 #include <functional>
 #include <memory>
@@ -83,8 +86,10 @@ struct RenderNode : WeakReferenceable {
     QMenu* menu = nullptr;
     std::vector<std::string> signature;  // items of pickers and menus, to rebuild only on change
     std::vector<std::string> tags;
-    bool updating = false;  // writes to widgets from the tree, not from the user
-    bool dirty = false;     // an integer field holds uncommitted text
+    bool updating = false;       // writes to widgets from the tree, not from the user
+    bool dirty = false;          // an integer field shows typed text, not yet in the locale's form
+    std::int64_t editStart = 0;  // an integer field's value when typing began
+    std::optional<std::int64_t> editWritten;  // what its typing last left in the binding
     bool atEnd = false;
     bool tapInstalled = false;
     bool rowLabelled = false;
@@ -125,6 +130,14 @@ bool isWrapper(NodeKind kind);
 
 // Containers paint their opacity themselves or hand it down; the rest take an effect.
 bool passesOpacityDown(NodeKind kind);
+
+// What a control holds but has not written yet (a time being typed, a part of a date) is
+// written when this event reaches it. A button sends it to the focused control of its window
+// before it acts, as Return sends a default button's press past the field it is typed in.
+QEvent::Type commitEditEvent();
+void commitPendingEdit(QWidget& button);
+// Runs `commit` each time the event reaches `control`.
+void onCommitEdit(QWidget* control, std::function<void()> commit);
 
 // The labelled control at the end of a chain of wrappers, if any.
 const Node* labelledControl(const Node& n);
