@@ -1,6 +1,7 @@
 #include "ui/qt/Accessibility.h"
 
 #include <QAbstractItemView>
+#include <QAbstractScrollArea>
 #include <QAccessible>
 #include <QAccessibleObject>
 #include <QAccessibleWidget>
@@ -8,6 +9,7 @@
 #include <QComboBox>
 #include <QPointer>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QWindow>
 
 #include <map>
@@ -20,19 +22,26 @@ namespace orvel::ui {
 
 namespace {
 
+// A child of an interface whose children are a list of objects made afresh at each question: a
+// reader may ask by an index it read before the list changed.
+template <typename List>
+QAccessibleInterface* childIn(const List& list, int index) {
+    return index >= 0 && index < list.size() ? QAccessible::queryAccessibleInterface(list[index])
+                                             : nullptr;
+}
+template <typename List>
+int indexIn(const List& list, const QAccessibleInterface* child) {
+    return child != nullptr ? static_cast<int>(list.indexOf(child->object())) : -1;
+}
+
 // Qt leaves popup windows out of the application's children, so a reader never finds the panel
 // (a popup while it closes on a click elsewhere). A shown popup is listed like any window.
 class AccessibleApplication final : public QAccessibleApplication {
   public:
     int childCount() const override { return static_cast<int>(windows().size()); }
-    QAccessibleInterface* child(int index) const override {
-        const QObjectList list = windows();
-        return index >= 0 && index < list.size()
-                   ? QAccessible::queryAccessibleInterface(list[index])
-                   : nullptr;
-    }
+    QAccessibleInterface* child(int index) const override { return childIn(windows(), index); }
     int indexOfChild(const QAccessibleInterface* child) const override {
-        return child != nullptr ? static_cast<int>(windows().indexOf(child->object())) : -1;
+        return indexIn(windows(), child);
     }
 
   private:
@@ -299,6 +308,45 @@ class AccessibleSegmentedControl final : public QAccessibleWidget {
     mutable std::map<int, QAccessible::Id> segments_;
 };
 
+// A scroll view: its viewport, then each scroll bar and the corner while shown, as Qt lists them.
+// Those come and go with every change of size and with the window's showing, so an index a
+// reader took a moment ago may be past the end, where Qt's own interface reads past its list.
+class AccessibleScrollArea final : public QAccessibleWidget {
+  public:
+    explicit AccessibleScrollArea(QAbstractScrollArea* w)
+        : QAccessibleWidget(w, QAccessible::Client) {}
+
+    int childCount() const override { return static_cast<int>(parts().size()); }
+    QAccessibleInterface* child(int index) const override { return childIn(parts(), index); }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return indexIn(parts(), child);
+    }
+    QAccessibleInterface* childAt(int x, int y) const override {
+        if (!area()->isVisible())
+            return nullptr;
+        for (QWidget* part : parts()) {
+            if (QRect(part->mapToGlobal(QPoint(0, 0)), part->size()).contains(x, y))
+                return QAccessible::queryAccessibleInterface(part);
+        }
+        return nullptr;
+    }
+
+  private:
+    QAbstractScrollArea* area() const { return static_cast<QAbstractScrollArea*>(widget()); }
+    QWidgetList parts() const {
+        QWidgetList list;
+        if (QWidget* viewport = area()->viewport())
+            list.append(viewport);
+        for (QScrollBar* bar : {area()->horizontalScrollBar(), area()->verticalScrollBar()}) {
+            if (bar != nullptr && bar->isVisible() && bar->parentWidget() != nullptr)
+                list.append(bar->parentWidget());
+        }
+        if (QWidget* corner = area()->cornerWidget(); corner && corner->isVisible())
+            list.append(corner);
+        return list;
+    }
+};
+
 QAccessibleInterface* factory(const QString& className, QObject* object) {
     if (object == qApp && className == QLatin1String("QApplication"))
         return new AccessibleApplication;
@@ -320,6 +368,10 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
     if (auto* segments = qobject_cast<SegmentedControl*>(widget);
         segments && className == segments->metaObject()->className())
         return new AccessibleSegmentedControl(segments);
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(widget);
+        area && (className == QLatin1String("QScrollArea") ||
+                 className == QLatin1String("QAbstractScrollArea")))
+        return new AccessibleScrollArea(area);
     if (className == QLatin1String("QWidget"))
         return new AccessibleBox(widget);
     return nullptr;

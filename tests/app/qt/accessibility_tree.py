@@ -6,17 +6,25 @@ starts the registry on it); Orvel runs on its simulated machine, past the agreem
 read with pyatspi, the way a screen reader reads it, and worked through the controls' own
 actions: the panel (opened by a second launch), Custom Duration (opened from the panel's row)
 and the General and Advanced pages of Settings. Checks roles, names, labels, checked, selected
-and enabled states and values, and that they follow a change. Every wait has a limit of seconds.
-Exits 77 (skipped) with the reason where a program or pyatspi is missing or cannot start.'''
+and enabled states and values, and that they follow a change. Meanwhile a second reader walks
+the whole tree over and over, as a screen reader does, while windows open, draw again and close
+(the panel and its rows, Custom Duration, every tab of Settings), and Orvel must outlive it.
+Every wait has a limit of seconds. Exits 77 (skipped) with the reason where a program or
+pyatspi is missing or cannot start.'''
 
 import argparse
 import os
+import select
 import shutil
+import signal
 import subprocess
 import sys
+import time
 
 from real_tray_host import LIMIT, SKIP, Failure, Session, Skip, outcome, wait_for
 
+# How often the walker meets every window opening, drawing again and closing.
+ROUNDS = 4
 BUS_LAUNCHERS = ['/usr/libexec/at-spi-bus-launcher', '/usr/lib/at-spi2-core/at-spi-bus-launcher']
 
 
@@ -24,7 +32,8 @@ class Reader:
     '''The accessibility tree of the running Orvel, read afresh at every question.'''
 
     def __init__(self, session):
-        os.environ.update(session.env)
+        if session is not None:
+            os.environ.update(session.env)
         # Imported once the display and buses are there: the library finds its bus at import.
         import gi
         gi.require_version('Atspi', '2.0')
@@ -35,18 +44,29 @@ class Reader:
         self.session = session
         self.app = None
 
+    def alive(self):
+        status = self.session.orvel.poll()
+        if status is not None:
+            how = f'on {signal.Signals(-status).name}' if status < 0 else f'with status {status}'
+            raise Failure(f'Orvel ended {how} while read through AT-SPI')
+
+    def wait(self, what, probe):
+        '''wait_for, failing at once where Orvel has ended.'''
+        def answered():
+            self.alive()
+            return probe()
+        return wait_for(what, answered)
+
     def application(self):
         def found():
-            if self.session.orvel.poll() is not None:
-                raise Failure(f'Orvel ended with status {self.session.orvel.returncode}:\n'
-                              + self.session.orvel_log())
+            self.alive()
             desktop = self.pyatspi.Registry.getDesktop(0)
             for i in range(desktop.childCount):
                 app = desktop.getChildAtIndex(i)
                 if app is not None and app.name == 'Orvel':
                     return app
             return None
-        self.app = wait_for('Orvel on the accessibility bus', found)
+        self.app = self.wait('Orvel on the accessibility bus', found)
         # Nothing here runs the library's event loop, so nothing it caches would ever be
         # brought up to date: every question goes to Orvel.
         self.app.set_cache_mask(self.atspi.Cache.NONE)
@@ -82,7 +102,7 @@ class Reader:
                     return window
             return None
         try:
-            return wait_for(f'the window "{name}" to be read', shown)
+            return self.wait(f'the window "{name}" to be read', shown)
         except Failure as failure:
             raise Failure(f'{failure}\nOrvel\'s windows: {self.windows()}') from failure
 
@@ -133,7 +153,7 @@ class Reader:
         actions.doAction(names.index(action))
 
     def wait_state(self, node, state, present, what):
-        wait_for(what, lambda: (state in self.states(node)) == present)
+        self.wait(what, lambda: (state in self.states(node)) == present)
 
 
 def expect(report, what, found, wanted):
@@ -167,7 +187,7 @@ def check_panel(reader, report):
     if chosen[0] == fifteen.name:
         raise Failure('15 minutes is chosen already; the test needs another start value')
     reader.press(fifteen)
-    wait_for('15 minutes to read as chosen', lambda: (
+    reader.wait('15 minutes to read as chosen', lambda: (
         [row.name for row in rows if row.description == 'selected'] == [fifteen.name]))
     report.append(f'choosing 15 minutes through AT-SPI moves "selected" from {chosen[0]!r}')
     return panel, rows
@@ -188,7 +208,7 @@ def check_custom_duration(reader, report, rows):
     minutes = reader.control(window, 'spin button', 'Minutes')
     reader.press(minutes, 'Increase')
     field = reader.control(window, 'text', 'Minutes')
-    wait_for('the stepped minutes to be read', lambda: (
+    reader.wait('the stepped minutes to be read', lambda: (
         minutes.queryValue().currentValue == 31 and field.queryText().getText(0, -1) == '31'))
     report.append('one step up through AT-SPI reads 31 minutes in the stepper and the field')
     for name in ('Cancel', 'Set', 'Set and Start'):
@@ -232,6 +252,81 @@ def check_settings(reader, report, rows):
            'enabled' in reader.states(clear), False)
 
 
+def open_panel(session, reader):
+    # No tray runs here: a second launch asks the first to open its panel.
+    second = session.run(session.args.orvel, '--simulate')
+    if 'panel was opened' not in second.stderr + second.stdout:
+        reader.alive()
+        raise Failure(f'a second launch did not open the panel: {second.stderr.strip()}')
+    panel = reader.window('Orvel Panel')
+    return panel, [n for n in reader.nodes(panel) if n.getRoleName() == 'push button']
+
+
+def row(rows, name):
+    return next(r for r in rows if r.name.startswith(name))
+
+
+def churn(session, reader, report, rounds):
+    '''Opens, draws again and closes every window a few times over, for the walker to meet.'''
+    for turn in range(rounds):
+        panel, rows = open_panel(session, reader)
+        chosen = row(rows, ('30 minutes', '1 hour')[turn % 2])
+        reader.press(chosen)
+        reader.wait(f'"{chosen.name}" to read as chosen', lambda: any(
+            r.description == 'selected' and r.name == chosen.name for r in reader.nodes(panel)
+            if r.getRoleName() == 'push button'))
+        reader.press(row(rows, 'Custom\u2026'))
+        window = reader.window('Custom Duration')
+        minutes = reader.control(window, 'spin button', 'Minutes')
+        value = minutes.queryValue().currentValue
+        reader.press(minutes, 'Increase')
+        reader.wait('the stepped minutes', lambda: minutes.queryValue().currentValue == value + 1)
+        reader.press(reader.control(window, 'push button', 'Cancel'))
+        reader.wait_state(window, 'showing', False, 'Cancel to close Custom Duration')
+        _, rows = open_panel(session, reader)
+        reader.press(row(rows, 'Settings\u2026'))
+        window = reader.window('Orvel Settings')
+        count = reader.control(window, 'page tab list', '').childCount
+        for index in range(count):
+            tab = reader.control(window, 'page tab list', '').getChildAtIndex(index)
+            reader.press(tab)
+            reader.wait_state(tab, 'selected', True, f'the tab "{tab.name}" to read as chosen')
+        found = session.run('xdotool', 'search', '--name', '^Orvel Settings$').stdout.split()
+        for command in (['windowfocus'] + found[:1], ['key', 'ctrl+w']):
+            session.run('xdotool', *command)
+        reader.wait_state(window, 'showing', False, 'Ctrl+W to close Settings')
+    reader.alive()
+    report.append(f'{rounds} times over: the panel, a row chosen, Custom Duration stepped and '
+                  f'cancelled, {count} tabs of Settings chosen and the window closed')
+
+
+def walk():
+    '''The walker\'s process: reads every node of Orvel\'s tree, name, role and states, over
+    and over until its input ends; prints how many walks and nodes it read.'''
+    reader = Reader(None)
+    walks = nodes = 0
+    deadline = time.monotonic() + 4 * LIMIT
+    while time.monotonic() < deadline and not select.select([sys.stdin], [], [], 0)[0]:
+        desktop = reader.pyatspi.Registry.getDesktop(0)
+        for index in range(desktop.childCount):
+            try:
+                app = desktop.getChildAtIndex(index)
+                if app is None or app.name != 'Orvel':
+                    continue
+                app.set_cache_mask(reader.atspi.Cache.NONE)
+            except Exception:  # pylint: disable=broad-except
+                continue
+            for node in reader.nodes(app):
+                try:
+                    node.name, node.getRoleName(), node.getState()
+                except Exception:  # pylint: disable=broad-except
+                    continue
+                nodes += 1
+            walks += 1
+    print(walks, nodes)
+    return 0
+
+
 def check(session):
     report = []
     session.start_display()
@@ -252,24 +347,46 @@ def check(session):
     wait_for('Orvel to start', lambda: (
         session.orvel.poll() is not None or 'info: ready: ' in session.orvel_log()))
     reader = Reader(session)
-    # No tray runs here: a second launch asks the first to open its panel.
-    second = session.run(session.args.orvel, '--simulate')
-    if 'panel was opened' not in second.stderr + second.stdout:
-        raise Failure(f'a second launch did not open the panel: {second.stderr.strip()}')
     reader.application()
-    _, rows = check_panel(reader, report)
-    check_custom_duration(reader, report, rows)
-    check_settings(reader, report, rows)
+    walker = session.start([sys.executable, os.path.abspath(__file__), '--walk'], 'the walker',
+                           stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                           stderr=session.output_file('walker'), text=True)
+    try:
+        open_panel(session, reader)
+        _, rows = check_panel(reader, report)
+        check_custom_duration(reader, report, rows)
+        check_settings(reader, report, rows)
+        churn(session, reader, report, ROUNDS)
+    except Exception:
+        # A question to an Orvel that has ended fails in the library's words; say what ended.
+        reader.alive()
+        raise
+    try:
+        walked, _ = walker.communicate(timeout=LIMIT)
+    except subprocess.TimeoutExpired as expired:
+        raise Failure('the walker did not end within the limit') from expired
+    reader.alive()
+    walks, nodes = (walked.split() + ['0', '0'])[:2]
+    if walker.returncode != 0 or int(walks) == 0:
+        raise Failure(f'the walker ended with status {walker.returncode} after {walks} walks:\n'
+                      + session.output_of('walker'))
+    report.append(f'Orvel outlived a reader walking its whole tree {walks} times ({nodes} nodes)')
     return report
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument('--orvel', required=True)
+    parser.add_argument('--orvel')
+    parser.add_argument('--walk', action='store_true', help='be the walker (run by the test)')
     args = parser.parse_args()
+    if args.walk:
+        return walk()
+    if not args.orvel:
+        parser.error('--orvel is required')
     args.host, args.png, args.grab = 'accessibility', None, None
 
-    missing = [p for p in ('Xvfb', 'dbus-daemon', 'dbus-send') if shutil.which(p) is None]
+    missing = [p for p in ('Xvfb', 'dbus-daemon', 'dbus-send', 'xdotool')
+               if shutil.which(p) is None]
     if missing:
         print(f'SKIP: needs {", ".join(missing)} (scripts/install-deps installs them)')
         return SKIP
