@@ -52,6 +52,9 @@ EXPECTATIONS = {
     'panel has its own title': 'the panel and About must not share the title "Orvel"',
     'Activate while the panel is open only closes it': 'a left click on the icon closes the '
                                                        'open panel, as on X11',
+    'a right click toggles with the buttons swapped': 'waybar shows an item\'s menu on the right '
+                                                      'button instead of sending ContextMenu',
+    'a left click opens the panel with the buttons swapped': 'the setting swaps the two buttons',
     'Settings floats, spans or centres in its window': 'Settings laid out to the window\'s size, or a fixed '
                                            'size sway floats',
 }
@@ -245,6 +248,20 @@ class WaylandSession(Session):
 
         walk(json.loads(found.stdout))
         return views
+
+    def restart_orvel(self, **settings):
+        '''Orvel again, on the settings it saved and these.'''
+        with open(self.defaults, encoding='utf-8') as stored:
+            saved = json.load(stored)
+        saved.update(settings)
+        with open(self.defaults, 'w', encoding='utf-8') as out:
+            json.dump(saved, out)
+        self.hand_over()
+        env = dict(self.env, QT_QPA_PLATFORM=self.platform)
+        with open(self.log, 'a', encoding='utf-8') as log:
+            self.orvel = subprocess.Popen(self.command([self.args.orvel, '--simulate']), env=env,
+                                          stdout=log, stderr=subprocess.STDOUT)
+        self.children.append(('Orvel', self.orvel))
 
     def swaymsg(self, *command):
         result = self.run('swaymsg', *command)
@@ -511,6 +528,31 @@ def check(session, expect):
         raise Failure(f'"Quit Orvel" ended Orvel with status {session.orvel.returncode}')
     wait_for('the item to leave waybar\'s tray', lambda: session.item() is None)
     report.append('"Quit Orvel" ended Orvel and its item left the tray')
+
+    # The buttons swapped: waybar shows an item's menu on its right button, and sends
+    # ContextMenu only for an item without one, so the item offers none while they are.
+    session.restart_orvel(swapMenuButtons=True)
+    wait_for('Orvel to come back to waybar\'s tray',
+             lambda: session.orvel_log().count('ready: tray item drawn') >= 2 and session.item())
+    name, path = session.item()
+    offered = session.run('gdbus', 'call', '--session', '--dest', name, '--object-path', path,
+                          '--method', 'org.freedesktop.DBus.Properties.Get',
+                          'org.kde.StatusNotifierItem', 'Menu').returncode == 0
+    session.click('ContextMenu')
+    toggled = soon(state_is(True))
+    expect.see('a right click toggles with the buttons swapped',
+               not offered and toggled and not session.windows(),
+               f'the item {"offers" if offered else "offers no"} menu, ContextMenu '
+               f'{"started" if toggled else "did not start"} a session')
+    session.click('Activate')
+    opened = soon(lambda: session.windows())
+    expect.see('a left click opens the panel with the buttons swapped', opened,
+               f'Activate {"opened" if opened else "did not open"} the panel')
+    if opened:
+        see_near(session, expect, 'panel is near the icon', icon)
+        session.grab('swapped-panel')
+    report.append('with the buttons swapped the item offered no menu; ContextMenu toggled and '
+                  'Activate opened the panel')
     return report
 
 
