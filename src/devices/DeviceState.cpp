@@ -10,6 +10,7 @@
 #include "devices/PermissionPrimer.h"
 #include "devices/ScreenSaverBlock.h"
 #include "devices/UserAsker.h"
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "platform/AccessibilityDisplay.h"
@@ -247,21 +248,47 @@ bool DeviceState::isLaptop(SystemInfo& info) {
 
 void DeviceState::sleepDisplaysNow() {
     ++sleepDisplaysCount_;
+    lastDisplaySleep = std::nullopt;
     switch (machine_.systemInfo.windowSystem()) {
         case SystemInfo::WindowSystem::x11:
-            // A failure to start is logged by the platform and otherwise ignored.
-            (void)machine_.processes.launchDetached(
-                LaunchRequest{"/usr/bin/xset", {"dpms", "force", "off"}});
+            // A failure to start is logged by the platform; the X server does not answer.
+            if (!machine_.processes.launchDetached(
+                    LaunchRequest{"/usr/bin/xset", {"dpms", "force", "off"}})) {
+                lastDisplaySleep = DisplaySleepOutcome{{}, true};
+            }
             return;
         case SystemInfo::WindowSystem::wayland:
         case SystemInfo::WindowSystem::none:
             if (auto why = displaySleepUnavailable()) {
                 kLog.notice(*why);
             } else {
-                machine_.displays.sleepAll();
+                const std::uint64_t asked = sleepDisplaysCount_;
+                machine_.displays.sleepAll([weakSelf = weakRef(*this),
+                                            asked](const DisplaySleepOutcome& outcome) {
+                    // An answer to an earlier request than the last is out of date.
+                    if (auto* self = weakSelf.get(); self && self->sleepDisplaysCount_ == asked) {
+                        self->lastDisplaySleep = outcome;
+                    }
+                });
             }
             return;
     }
+}
+
+std::optional<std::string> DeviceState::displaySleepProblem(const DisplaySleepOutcome& outcome) {
+    if (outcome.failed) {
+        return localized("The desktop did not put the displays to sleep.");
+    }
+    if (outcome.stillOn.empty()) {
+        return std::nullopt;
+    }
+    std::string names;
+    for (const auto& name : outcome.stillOn) {
+        names += (names.empty() ? "" : ", ") + name;
+    }
+    return localizedPlural("%@ is still on: the desktop did not put it to sleep.",
+                           "%@ are still on: the desktop did not put them to sleep.",
+                           static_cast<std::int64_t>(outcome.stillOn.size()), {names});
 }
 
 std::optional<std::string> DeviceState::displaySleepUnavailable() const {

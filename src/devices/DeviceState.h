@@ -12,13 +12,13 @@
 #include "foundation/RunLoop.h"
 #include "foundation/Signal.h"
 #include "foundation/WeakRef.h"
+#include "platform/Displays.h"
 #include "platform/HidDevices.h"
 
 namespace orvel {
 
 class AccessibilityDisplay;
 class BuiltInDisplay;
-class Displays;
 class InputBlocker;
 class KeyboardBacklight;
 class PermissionPrimer;
@@ -86,6 +86,12 @@ class DeviceState final : public ObservableObject,
     static std::vector<std::string> inputDeviceLines(const std::vector<HidDevice>& devices);
     // Asks the window system to put every display to sleep now, without waiting.
     void sleepDisplaysNow();
+    // What came of the last sleepDisplaysNow() once the desktop answered; nothing before the
+    // first or while one waits for its answer.
+    ReadOnlyPublished<std::optional<DisplaySleepOutcome>, DeviceState> lastDisplaySleep{
+        *this, std::nullopt};
+    // In words, what an outcome left awake; nothing when every display went to sleep.
+    static std::optional<std::string> displaySleepProblem(const DisplaySleepOutcome& outcome);
     // Why sleepDisplaysNow() can do nothing on this desktop, in words; nothing when it can.
     std::optional<std::string> displaySleepUnavailable() const;
     std::uint64_t sleepDisplaysCount() const { return sleepDisplaysCount_; }

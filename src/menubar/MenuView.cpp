@@ -514,6 +514,11 @@ View MenuView::builtInDevicesSection(double s) {
     if (cannotSleep) {
         rows.push_back(note(Text(*cannotSleep)));
     }
+    if (const auto& slept = dev_.lastDisplaySleep()) {
+        if (auto problem = DeviceState::displaySleepProblem(*slept)) {
+            rows.push_back(note(TextVerbatim(*problem).fixedSize(false, true)));
+        }
+    }
     const bool heldOff = !dev_.hasExternalInput() &&
                          (prefs_.blockBuiltInKeyboard() || prefs_.blockBuiltInTrackpad());
     if (heldOff) {

@@ -194,6 +194,11 @@ std::vector<ui::StatusMenuEntry> StatusItemController::currentMenu() {
         made.separator = true;
         return made;
     };
+    // Trays that show an item's menu do so on the right button, which toggles while the buttons
+    // are swapped: then there is none, and the click comes as one (the panel has the entries).
+    if (prefs_.swapMenuButtons()) {
+        return {};
+    }
     // The entry says what choosing it does, as the session stands.
     const std::string toggle =
         localized(controller_.isActive() ? "Turn Orvel Off" : "Turn Orvel On");

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,17 @@ struct DisplayDescription {
     bool isMain = false;
 };
 
+// What came of a request to put every display to sleep, once the compositor has answered.
+struct DisplaySleepOutcome {
+    // The displays still on after it, by the compositor's names for them.
+    std::vector<std::string> stillOn;
+    // The request went unanswered, could not be made or was refused as a whole.
+    bool failed = false;
+    bool slept() const { return stillOn.empty() && !failed; }
+    bool operator==(const DisplaySleepOutcome&) const = default;
+};
+using DisplaySleepDone = std::function<void(const DisplaySleepOutcome&)>;
+
 // The compositor's own way of putting every display to sleep at once, where it offers one.
 enum class CompositorSleep { none, gnome, kde, sway, wlroots };
 
@@ -35,9 +47,10 @@ class Displays {
     // How sleepAll() would reach the compositor; none where it offers no way known here (an X
     // server's displays are slept by the caller, not through this).
     virtual CompositorSleep compositorSleep() { return CompositorSleep::none; }
-    // Asks the compositor to put every display to sleep; nothing waits for it, and a refusal
-    // leaves one log line.
-    virtual void sleepAll() {}
+    // Asks the compositor to put every display to sleep; nothing waits for it. `done` hears on
+    // the main loop what came of it, read back from the compositor where it can tell; the
+    // outcome also leaves one log line.
+    virtual void sleepAll(DisplaySleepDone done) { (void)done; }
 
     // A display came, went or was switched on or off.
     Signal<> displaysChanged;

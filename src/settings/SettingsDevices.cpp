@@ -204,6 +204,8 @@ View SettingsView::safetySection(bool laptop) {
 View SettingsView::displaySection() {
     const bool canDarken = canDarkenDisplay();
     const auto cannotSleep = dev_.displaySleepUnavailable();
+    const auto& slept = dev_.lastDisplaySleep();
+    const auto sleepProblem = slept ? DeviceState::displaySleepProblem(*slept) : std::nullopt;
     return Section(
         Text("Display and screen saver"),
         {
@@ -222,6 +224,12 @@ View SettingsView::displaySection() {
             Button("Sleep all displays now", [this] { dev_.sleepDisplaysNow(); })
                 .disabled(cannotSleep.has_value()),
             If(cannotSleep.has_value(), [&] { return caption(*cannotSleep); }),
+            If(sleepProblem.has_value(),
+               [&] {
+                   return TextVerbatim(*sleepProblem)
+                       .font(Font::style(TextStyle::caption))
+                       .foregroundStyle(Color::orange());
+               }),
             caption("Different switch: sleeps every display, including external ones. Any key "
                     "press or mouse movement wakes them."),
         });

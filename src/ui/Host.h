@@ -158,7 +158,7 @@ class StatusItem {
     virtual Rect anchorRect() const = 0;
 
     // The item's menu, for trays that show a menu rather than send clicks; others keep it
-    // unused.
+    // unused. With no entries the item offers no menu, and such trays send the click.
     virtual void setMenu(std::vector<StatusMenuEntry> entries) { menu_ = std::move(entries); }
     const std::vector<StatusMenuEntry>& menu() const { return menu_; }
     // Runs the action of the entry with this id, if it is there and enabled; whether it ran.

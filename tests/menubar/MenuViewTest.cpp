@@ -630,6 +630,35 @@ TEST_F(MenuViewTest, DevicesSectionFollowsTheMachine) {
         Inspector sway = panel();
         EXPECT_TRUE(sway.isEnabled(*sway.control("Sleep all displays now")));
         EXPECT_FALSE(sway.contains(why));
+        // What the compositor read back after the request shows under the row, in words, until
+        // the next request.
+        struct Outcome {
+            DisplaySleepOutcome answered;
+            const char* shown;  // nothing: every display slept
+        };
+        const Outcome outcomes[] = {
+            {{{"HEADLESS-1"}, false},
+             "HEADLESS-1 is still on: the desktop did not put it to sleep."},
+            {{{"DP-1", "HDMI-A-1"}, false},
+             "DP-1, HDMI-A-1 are still on: the desktop did not put them to sleep."},
+            {{{}, true}, "The desktop did not put the displays to sleep."},
+            {{}, nullptr},
+        };
+        const char* before = nullptr;
+        for (const Outcome& o : outcomes) {
+            sim().displays().setSleepOutcome(o.answered);
+            ASSERT_TRUE(panel().click("Sleep all displays now"));
+            EXPECT_EQ(DeviceState::shared().lastDisplaySleep(), std::nullopt)
+                << "nothing to say while the next waits";
+            Inspector answered = panel();
+            EXPECT_EQ(DeviceState::shared().lastDisplaySleep(), o.answered);
+            if (o.shown != nullptr) {
+                EXPECT_TRUE(answered.contains(o.shown)) << o.shown;
+            } else {
+                EXPECT_FALSE(answered.contains(before)) << before;
+            }
+            before = o.shown;
+        }
         sim().systemInfo().setWindowSystem(SystemInfo::WindowSystem::x11);
     }
     ASSERT_TRUE(p.setToggle("Disable Screen Saver", true));

@@ -102,30 +102,55 @@ TEST_F(SwayIpcTest, SwayIsToldOverItsIpcSocketAndARefusalIsLogged) {
     const std::string refused = R"([ { "success": false, "error": "Invalid output subcommand" } ])";
     const std::string power = "i3-ipc 0 output * power off";
     const std::string dpms = "i3-ipc 0 output * dpms off";
+    const std::string outputs = "i3-ipc 3 ";
+    // sway 1.8 says "power", 1.7 "dpms" alone; an output switched off in the settings is not
+    // active.
+    const std::string allOff =
+        R"([{"name": "DP-1", "active": true, "dpms": false, "power": false},
+            {"name": "HDMI-A-1", "active": false, "dpms": true, "power": null}])";
+    const std::string oneOn = R"([{"name": "HEADLESS-1", "active": true, "dpms": true},
+                                  {"name": "DP-2", "active": true, "dpms": false}])";
     struct Case {
         const char* name;
         std::vector<std::optional<std::string>> answers;
         std::vector<std::string> requests;
         std::string logged;
+        DisplaySleepOutcome outcome;
     };
     const std::vector<Case> cases = {
         {"sway 1.8 and later",
-         {ok},
-         {power},
-         "sway put every display to sleep (\"output * power off\")."},
+         {ok, allOff},
+         {power, outputs},
+         "sway put every display to sleep (\"output * power off\").",
+         {}},
         {"sway 1.7 and older",
-         {refused, ok},
-         {power, dpms},
-         "sway put every display to sleep (\"output * dpms off\")."},
+         {refused, ok, allOff},
+         {power, dpms, outputs},
+         "sway put every display to sleep (\"output * dpms off\").",
+         {}},
+        {"taken, but an output stayed on",
+         {refused, ok, oneOn},
+         {power, dpms, outputs},
+         "sway took \"output * dpms off\", but did not switch every output off: HEADLESS-1 is "
+         "still on.",
+         {{"HEADLESS-1"}, false}},
+        {"taken, and the outputs not told",
+         {ok, std::nullopt},
+         {power, outputs},
+         "sway took \"output * power off\", but did not tell whether its outputs went off: it "
+         "closed the connection unanswered",
+         {}},
         {"refused both ways",
          {refused, refused},
          {power, dpms},
-         "sway did not sleep the displays (\"output * dpms off\"): " + refused},
+         "sway did not sleep the displays (\"output * dpms off\"): " + refused,
+         {{}, true}},
         {"no answer",
          {std::nullopt},
          {power},
          "sway did not sleep the displays (\"output * power off\"): it closed the connection "
-         "unanswered"},
+         "unanswered",
+         {{}, true}},
     };
     const std::string path = socketPath();
     for (const Case& c : cases) {
@@ -135,17 +160,22 @@ TEST_F(SwayIpcTest, SwayIsToldOverItsIpcSocketAndARefusalIsLogged) {
         CompositorDisplaySleep sleep(nullptr, path);
         ASSERT_EQ(sleep.route(), CompositorSleep::sway);
         const auto logged = log->messages("devices").size();
-        sleep.sleepAll();
+        std::optional<DisplaySleepOutcome> outcome;
+        sleep.sleepAll([&](const DisplaySleepOutcome& o) { outcome = o; });
         for (const auto& answer : c.answers) {
             ASSERT_TRUE(waitFor([&] { return sway.serveOne(answer); }));
         }
         EXPECT_EQ(sway.requests, c.requests);
         ASSERT_TRUE(waitFor([&] { return log->messages("devices").size() == logged + 1; }));
         EXPECT_EQ(log->messages("devices").back(), c.logged);
+        ASSERT_TRUE(waitFor([&] { return outcome.has_value(); }));
+        EXPECT_EQ(outcome, c.outcome);
     }
     CompositorDisplaySleep gone(nullptr, path);
     EXPECT_EQ(gone.route(), CompositorSleep::none) << "a socket that is not there offers nothing";
 }
+
+std::string swayOutputPower(const std::string& socket);
 
 TEST_F(SwayIpcTest, ARealHeadlessSwayTakesTheRequest) {
     test::HeadlessSway sway;
@@ -154,11 +184,25 @@ TEST_F(SwayIpcTest, ARealHeadlessSwayTakesTheRequest) {
     }
     CompositorDisplaySleep sleep(nullptr, sway.socket());
     ASSERT_EQ(sleep.route(), CompositorSleep::sway);
-    sleep.sleepAll();
-    // A headless output reports no power state, so sway's own answer is what shows.
-    ASSERT_TRUE(waitFor([&] { return !log->messages("devices").empty(); }));
-    EXPECT_EQ(log->messages("devices").front().rfind("sway put every display to sleep", 0), 0u)
-        << log->messages("devices").front();
+    std::optional<DisplaySleepOutcome> outcome;
+    sleep.sleepAll([&](const DisplaySleepOutcome& o) { outcome = o; });
+    ASSERT_TRUE(waitFor([&] { return outcome.has_value(); }));
+    ASSERT_FALSE(log->messages("devices").empty());
+    const std::string logged = log->messages("devices").front();
+    // sway 1.7 takes "dpms off" and answers that it succeeded also where it could not switch
+    // a headless output off: what is logged and handed back must be what sway then reports.
+    const std::string outputs = swayOutputPower(sway.socket());
+    ASSERT_NE(outputs.find("HEADLESS-1"), std::string::npos) << outputs;
+    if (outputs.find("\"dpms\": true") != std::string::npos ||
+        outputs.find("\"power\": true") != std::string::npos) {
+        EXPECT_EQ(outcome, (DisplaySleepOutcome{{"HEADLESS-1"}, false}));
+        EXPECT_NE(logged.find("did not switch every output off: HEADLESS-1 is still on."),
+                  std::string::npos)
+            << logged;
+    } else {
+        EXPECT_EQ(outcome, DisplaySleepOutcome{});
+        EXPECT_EQ(logged.rfind("sway put every display to sleep", 0), 0u) << logged;
+    }
 }
 
 // How an output of FakeCompositor takes set_mode.
@@ -295,6 +339,7 @@ TEST_F(SwayIpcTest, EveryOutputIsSwitchedOffThroughTheOutputPowerManagerAndTheOu
         bool offersPower;
         std::vector<bool> powersAfter;
         std::string logged;  // empty: nothing to ask, so nothing asked
+        DisplaySleepOutcome outcome = {};
     };
     const std::vector<Case> cases = {
         {"two outputs off",
@@ -307,7 +352,8 @@ TEST_F(SwayIpcTest, EveryOutputIsSwitchedOffThroughTheOutputPowerManagerAndTheOu
          true,
          {true, true, false},
          "The Wayland compositor did not switch every output off: DP-1 " + refused +
-             "; HDMI-A-1 is still on."},
+             "; HDMI-A-1 is still on.",
+         {{"DP-1", "HDMI-A-1"}, false}},
         {"no output", {}, true, {}, "The Wayland compositor has no output to switch off."},
         {"no power manager", {{"DP-1", Takes::mode}}, false, {true}, ""},
     };
@@ -324,9 +370,12 @@ TEST_F(SwayIpcTest, EveryOutputIsSwitchedOffThroughTheOutputPowerManagerAndTheOu
             continue;
         }
         ASSERT_EQ(sleep.route(), CompositorSleep::wlroots);
-        sleep.sleepAll();
-        ASSERT_TRUE(waitFor([&] { return log->messages("devices").size() > logged; }));
+        std::optional<DisplaySleepOutcome> outcome;
+        sleep.sleepAll([&](const DisplaySleepOutcome& o) { outcome = o; });
+        ASSERT_TRUE(waitFor([&] { return outcome.has_value(); }));
+        ASSERT_GT(log->messages("devices").size(), logged);
         EXPECT_EQ(log->messages("devices").back(), c.logged);
+        EXPECT_EQ(outcome, c.outcome);
         EXPECT_EQ(compositor.powers(), c.powersAfter);
         EXPECT_TRUE(waitFor([&] { return compositor.clientsGone == 2; }))
             << "the connection is closed after the request";
@@ -366,8 +415,10 @@ TEST_F(SwayIpcTest, ARealWlrootsCompositorIsAskedThroughItsOutputPowerManager) {
     CompositorDisplaySleep sleep(nullptr, "", sway.waylandDisplay());
     ASSERT_TRUE(waitFor([&] { return sleep.route() == CompositorSleep::wlroots; }))
         << (log->messages("devices").empty() ? "" : log->messages("devices").front());
-    sleep.sleepAll();
-    ASSERT_TRUE(waitFor([&] { return !log->messages("devices").empty(); }));
+    std::optional<DisplaySleepOutcome> outcome;
+    sleep.sleepAll([&](const DisplaySleepOutcome& o) { outcome = o; });
+    ASSERT_TRUE(waitFor([&] { return outcome.has_value(); }));
+    ASSERT_FALSE(log->messages("devices").empty());
     const std::string logged = log->messages("devices").front();
     const std::string outputs = swayOutputPower(sway.socket());
     ASSERT_NE(outputs.find("HEADLESS-1"), std::string::npos) << outputs;
@@ -378,8 +429,10 @@ TEST_F(SwayIpcTest, ARealWlrootsCompositorIsAskedThroughItsOutputPowerManager) {
         EXPECT_EQ(
             logged,
             "The Wayland compositor did not switch every output off: HEADLESS-1 is still on.");
+        EXPECT_EQ(outcome, (DisplaySleepOutcome{{"HEADLESS-1"}, false}));
     } else {
         EXPECT_EQ(logged, "The Wayland compositor switched every output off (HEADLESS-1).");
+        EXPECT_EQ(outcome, DisplaySleepOutcome{});
     }
 }
 

@@ -215,6 +215,26 @@ TEST_F(StatusNotifierItemTest, RegistersWithTheWatcherUnderANameOfItsOwn) {
     auto second = StatusNotifierItem::make(other).value();
     ASSERT_TRUE(waitFor([&] { return second->isRegistered(); }));
     EXPECT_NE(second->busName(), item->busName()) << "two items, two names";
+
+    // An item that stops or starts offering its menu comes to the watcher as a new item: hosts
+    // read the menu only as an item comes.
+    const std::string before = item->busName();
+    for (const bool offers : {false, true}) {
+        SCOPED_TRACE(offers);
+        const std::string last = item->busName();
+        item->setOffersMenu(offers);
+        ASSERT_TRUE(waitFor([&] { return item->isRegistered(); }));
+        EXPECT_NE(item->busName(), last);
+        EXPECT_TRUE(waitFor([&] {
+            const auto items = registeredItems();
+            return std::count(items.begin(), items.end(),
+                              item->busName() + "/StatusNotifierItem") == 1 &&
+                   std::count(items.begin(), items.end(), last + "/StatusNotifierItem") == 0;
+        })) << "the new name is registered and the last one forgotten";
+        EXPECT_EQ(property(*item, "Menu").first, offers ? "o" : "error");
+        EXPECT_EQ(property(*item, "Id").second, "'orvel'");
+    }
+    EXPECT_NE(item->busName(), before);
 }
 
 TEST_F(StatusNotifierItemTest, EveryPropertyReadsBackInTheProtocolsTypes) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "support/FakeSway.h"
 #include "support/PrivateBus.h"
 
@@ -19,37 +21,64 @@ TEST(SwayWindowPlacement, ThePanelStandsByThePointerInsideTheUsableArea) {
         int pointerX, pointerY;
         Box area;
         int expectedX, expectedY;
+        Box output = {0, 0, 1280, 800};
     };
-    // A 322×522 panel, 4 px off the pointer; a 1280×720 output with a 30 px bar on top.
-    const Box topBar{0, 30, 1280, 690};
+    // A 322×522 panel, 4 px off the pointer; a 1280×800 output with a 30 px bar on top, at the
+    // bottom, on the left or none.
+    const Box topBar{0, 30, 1280, 770};
+    const Box bottomBar{0, 0, 1280, 770};
     const std::vector<Case> cases = {
         {"icon at the right end of a top bar", 1252, 15, topBar, 958, 30},
         {"icon at the left end of a top bar", 10, 15, topBar, 0, 30},
-        {"pointer in the middle", 640, 100, topBar, 479, 104},
-        {"icon on a bottom bar", 1252, 705, {0, 0, 1280, 690}, 958, 168},
-        {"pointer low in the area", 640, 600, topBar, 479, 74},
-        {"second output right of the first", 1300, 15, {1280, 30, 1920, 1050}, 1280, 30},
-        {"area smaller than the panel", 100, 100, {0, 0, 200, 300}, 0, 0},
+        {"icon on a top bar of a 1280×720 output",
+         1252,
+         15,
+         {0, 30, 1280, 690},
+         958,
+         30,
+         {0, 0, 1280, 720}},
+        {"pointer in the middle", 640, 270, topBar, 479, 274},
+        {"icon on a bottom bar", 1252, 785, bottomBar, 958, 248},
+        {"icon at the left end of a bottom bar", 10, 785, bottomBar, 0, 248},
+        {"icon on a bar on the left", 15, 400, {30, 0, 1250, 800}, 30, 0},
+        // Where sway had to move the panel and no bar is there, it stays over the pointer.
+        {"pointer low in the area", 640, 600, topBar, 479, 278},
+        {"pointer at the top edge, no bar", 1252, 2, {0, 0, 1280, 800}, 958, 0},
+        {"second output right of the first",
+         1300,
+         15,
+         {1280, 30, 1920, 1050},
+         1280,
+         30,
+         {1280, 0, 1920, 1080}},
+        {"area smaller than the panel", 100, 100, {0, 0, 200, 300}, 0, 0, {0, 0, 200, 300}},
+    };
+    // What sway's tree shows after "move position cursor": centred on the pointer, then moved
+    // inside the output.
+    auto keptInside = [](int start, int size, int outputStart, int outputSize) {
+        return std::max(outputStart, std::min(start, outputStart + outputSize - size));
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Box centred{c.pointerX - 161, c.pointerY - 261, 322, 522};
-        EXPECT_EQ(SwayWindowPlacement::placed(centred, c.area, 4),
+        const Box centred{keptInside(c.pointerX - 161, 322, c.output.x, c.output.width),
+                          keptInside(c.pointerY - 261, 522, c.output.y, c.output.height), 322, 522};
+        EXPECT_EQ(SwayWindowPlacement::placed({7, centred, c.area, c.output}, 4),
                   (Box{c.expectedX, c.expectedY, 322, 522}));
     }
 }
 
-// sway's tree, trimmed: an output with a bar, another Orvel's panel, a container sway leaves
-// untitled (null) and this Orvel's floating panel, centred on the pointer at (1252, 15).
+// sway's tree, trimmed: a 1280×800 output with a bar, another Orvel's panel, a container sway
+// leaves untitled (null) and this Orvel's floating panel, centred on the pointer at (1252, 15)
+// and kept inside the output by sway.
 constexpr const char* kTree = R"({"id": 1, "type": "root", "name": "root", "rect": {"x": 0,
-  "y": 0, "width": 1280, "height": 720}, "nodes": [{"id": 3, "type": "output",
-  "name": "HEADLESS-1", "rect": {"x": 0, "y": 0, "width": 1280, "height": 720},
+  "y": 0, "width": 1280, "height": 800}, "nodes": [{"id": 3, "type": "output",
+  "name": "HEADLESS-1", "rect": {"x": 0, "y": 0, "width": 1280, "height": 800},
   "nodes": [{"id": 4, "type": "workspace", "name": "1", "rect": {"x": 0, "y": 30,
-  "width": 1280, "height": 690}, "nodes": [{"id": 5, "type": "con", "name": null, "pid": null,
-  "rect": {"x": 0, "y": 30, "width": 1280, "height": 690}, "nodes": [{"id": 6, "type": "con",
-  "name": "Orvel Panel", "pid": 99, "rect": {"x": 0, "y": 30, "width": 640, "height": 690},
+  "width": 1280, "height": 770}, "nodes": [{"id": 5, "type": "con", "name": null, "pid": null,
+  "rect": {"x": 0, "y": 30, "width": 1280, "height": 770}, "nodes": [{"id": 6, "type": "con",
+  "name": "Orvel Panel", "pid": 99, "rect": {"x": 0, "y": 30, "width": 640, "height": 770},
   "nodes": []}]}], "floating_nodes": [{"id": 7, "type": "floating_con", "name": "Orvel Panel",
-  "pid": 4242, "rect": {"x": 1091, "y": -246, "width": 322, "height": 522}, "nodes": []}]}]}]})";
+  "pid": 4242, "rect": {"x": 958, "y": 0, "width": 322, "height": 522}, "nodes": []}]}]}]})";
 
 TEST_F(SwayIpcTest, ThePanelIsPutByThePointerOnceSwayHoldsIt) {
     FakeSway sway(socketPath());
@@ -85,7 +114,8 @@ TEST(SwayWindowPlacement, FindsOnlyThisProcesssWindowWithThatTitle) {
     auto found = SwayWindowPlacement::find(*tree, 4242, "Orvel Panel");
     ASSERT_TRUE(found);
     EXPECT_EQ(found->id, 7);
-    EXPECT_EQ(found->area, (Box{0, 30, 1280, 690}));
+    EXPECT_EQ(found->area, (Box{0, 30, 1280, 770}));
+    EXPECT_EQ(found->output, (Box{0, 0, 1280, 800}));
     EXPECT_EQ(SwayWindowPlacement::find(*tree, 4242, "Orvel"), std::nullopt);
     EXPECT_EQ(SwayWindowPlacement::find(*tree, 1, "Orvel Panel"), std::nullopt);
 }

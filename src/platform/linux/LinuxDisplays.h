@@ -39,7 +39,7 @@ class LinuxDisplays final : public Displays, public Backlight {
     // The next question reads the connectors again.
     void refresh() override { scannedAt_.reset(); }
     CompositorSleep compositorSleep() override { return compositor_.route(); }
-    void sleepAll() override { compositor_.sleepAll(); }
+    void sleepAll(DisplaySleepDone done) override { compositor_.sleepAll(std::move(done)); }
 
   private:
     struct Panel {

@@ -205,16 +205,35 @@ std::vector<std::string> procArguments(std::uint32_t pid) {
     return arguments;
 }
 
+std::string nextBusName() {
+    static int made = 0;
+    return "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-" +
+           std::to_string(++made);
+}
+
 }  // namespace
 
 StatusNotifierItem::StatusNotifierItem(std::shared_ptr<DBusConnection> bus)
-    : processArguments(procArguments), bus_(std::move(bus)) {
-    static int made = 0;
-    busName_ =
-        "org.kde.StatusNotifierItem-" + std::to_string(::getpid()) + "-" + std::to_string(++made);
-}
+    : processArguments(procArguments), bus_(std::move(bus)), busName_(nextBusName()) {}
 
 StatusNotifierItem::~StatusNotifierItem() {
+    withdraw();
+}
+
+void StatusNotifierItem::setOffersMenu(bool offers) {
+    if (offers == offersMenu_) {
+        return;
+    }
+    offersMenu_ = offers;
+    withdraw();
+    busName_ = nextBusName();
+    setRegistered(false);
+    if (auto served = serve(); !served) {
+        log_.error("The tray item could not be served again: " + served.error().message);
+    }
+}
+
+void StatusNotifierItem::withdraw() {
     watcherSubscription_.cancel();
     ownerSubscription_.cancel();
     registration_.reset();
@@ -229,6 +248,7 @@ StatusNotifierItem::~StatusNotifierItem() {
             log_.error(released.error().message);
         }
     }
+    nameOwned_ = false;
 }
 
 Result<void> StatusNotifierItem::serve() {
@@ -299,10 +319,14 @@ Result<void> StatusNotifierItem::serve() {
          }},
         // The clicks keep their roles; hosts that only show menus show ours.
         {"ItemIsMenu", "b", [](sd_bus_message* m) { return sd_bus_message_append(m, "b", 0); }},
-        {"Menu", "o", [](sd_bus_message* m) { return sd_bus_message_append(m, "o", kMenuPath); }},
         {"XAyatanaLabel", "s", text(&StatusNotifierLook::label)},
         {"XAyatanaLabelGuide", "s", text(&StatusNotifierLook::labelGuide)},
     };
+    if (offersMenu_) {
+        item.properties.push_back({"Menu", "o", [](sd_bus_message* m) {
+                                       return sd_bus_message_append(m, "o", kMenuPath);
+                                   }});
+    }
     item.emits = {
         {"NewTitle", ""},   {"NewIcon", ""},    {"NewAttentionIcon", ""},   {"NewOverlayIcon", ""},
         {"NewToolTip", ""}, {"NewStatus", "s"}, {"XAyatanaNewLabel", "ss"},
@@ -312,7 +336,7 @@ Result<void> StatusNotifierItem::serve() {
         return exported.error();
     }
     object_ = std::move(exported.value());
-    if (auto menu = serveMenu(); !menu) {
+    if (auto menu = offersMenu_ ? serveMenu() : Result<void>{}; !menu) {
         return menu.error();
     }
 

@@ -75,6 +75,11 @@ class StatusNotifierItem final : public WeakReferenceable {
     // and states as such, a new set of entries as a new layout.
     void setMenu(std::vector<StatusNotifierMenuItem> items);
     const std::vector<StatusNotifierMenuItem>& menu() const { return menu_; }
+    // Whether the item offers its menu (the Menu property and /MenuBar). Hosts show an item's
+    // menu on the right button instead of sending ContextMenu, and read whether there is one
+    // only as the item comes: a change goes to them as a new item, under a new bus name.
+    void setOffersMenu(bool offers);
+    bool offersMenu() const { return offersMenu_; }
 
     const std::string& busName() const { return busName_; }
     // Whether a watcher is on the bus (unknown until the bus has answered).
@@ -119,6 +124,8 @@ class StatusNotifierItem final : public WeakReferenceable {
   private:
     explicit StatusNotifierItem(std::shared_ptr<DBusConnection> bus);
     Result<void> serve();
+    // Stops serving and releases the bus name, as an item that leaves does.
+    void withdraw();
     Result<void> serveMenu();
     const StatusNotifierMenuItem* menuItem(int id) const;
     // Hands a call's work to the loop's next turn, while the item lives.
@@ -138,6 +145,7 @@ class StatusNotifierItem final : public WeakReferenceable {
     StatusNotifierLook look_;
     std::vector<StatusNotifierMenuItem> menu_;
     std::uint32_t menuRevision_ = 1;
+    bool offersMenu_ = true;
     bool nameOwned_ = false;
     bool registered_ = false;
     std::optional<bool> hasHost_;

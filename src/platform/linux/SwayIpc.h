@@ -19,6 +19,7 @@ namespace orvel {
 class SwayRequest {
   public:
     static constexpr std::uint32_t kRunCommand = 0;
+    static constexpr std::uint32_t kGetOutputs = 3;
     static constexpr std::uint32_t kGetTree = 4;
     using Done = std::function<void(Result<std::string>)>;
 

@@ -34,27 +34,48 @@ SwayWindowPlacement::Box boxOf(const Json& node) {
 
 std::optional<SwayWindowPlacement::Found> findIn(const Json& node, int pid,
                                                  const std::string& title,
-                                                 const SwayWindowPlacement::Box& area) {
+                                                 const SwayWindowPlacement::Box& area,
+                                                 const SwayWindowPlacement::Box& output) {
     if (!node.is_object()) {
         return std::nullopt;
     }
     const std::string type = member<std::string>(node, "type").value_or("");
     const SwayWindowPlacement::Box here = type == "workspace" ? boxOf(node) : area;
+    const SwayWindowPlacement::Box screen = type == "output" ? boxOf(node) : output;
     const bool leaf = !node.contains("nodes") || node["nodes"].empty();
     if ((type == "con" || type == "floating_con") && leaf && member<int>(node, "pid") == pid &&
         member<std::string>(node, "name") == title) {
         return SwayWindowPlacement::Found{member<long long>(node, "id").value_or(0), boxOf(node),
-                                          here};
+                                          here, screen};
     }
     for (const char* children : {"nodes", "floating_nodes"}) {
         if (!node.contains(children) || !node[children].is_array()) {
             continue;
         }
         for (const Json& child : node[children]) {
-            if (auto found = findIn(child, pid, title, here)) {
+            if (auto found = findIn(child, pid, title, here, screen)) {
                 return found;
             }
         }
+    }
+    return std::nullopt;
+}
+
+// Where the pointer is along one axis, from where sway put a window of `size` centred on it
+// inside the output: exactly there where sway did not have to move it; where it did, on the bar
+// along that edge (what lies outside the usable area), or not known without one.
+std::optional<int> pointerAlong(int start, int size, int outputStart, int outputSize, int areaStart,
+                                int areaSize) {
+    const int outputEnd = outputStart + outputSize;
+    const int areaEnd = areaStart + areaSize;
+    if (start > outputStart && start + size < outputEnd) {
+        return start + size / 2;
+    }
+    if (start <= outputStart && areaStart > outputStart) {
+        return (outputStart + areaStart) / 2;
+    }
+    if (start + size >= outputEnd && areaEnd < outputEnd) {
+        return (areaEnd + outputEnd) / 2;
     }
     return std::nullopt;
 }
@@ -97,15 +118,23 @@ void SwayWindowPlacement::cancel() {
 
 std::optional<SwayWindowPlacement::Found> SwayWindowPlacement::find(const Json& tree, int pid,
                                                                     const std::string& title) {
-    return findIn(tree, pid, title, boxOf(tree));
+    return findIn(tree, pid, title, boxOf(tree), boxOf(tree));
 }
 
-SwayWindowPlacement::Box SwayWindowPlacement::placed(const Box& centred, const Box& area, int gap) {
-    const int pointerY = centred.y + centred.height / 2;
-    Box box = centred;
-    box.y = pointerY + gap;
-    if (box.y + box.height > area.y + area.height) {
-        box.y = pointerY - gap - box.height;
+SwayWindowPlacement::Box SwayWindowPlacement::placed(const Found& centred, int gap) {
+    const Box& area = centred.area;
+    const Box& output = centred.output;
+    Box box = centred.window;
+    // Where the pointer is not known, the window stays where sway put it: over the pointer.
+    if (const auto x = pointerAlong(box.x, box.width, output.x, output.width, area.x, area.width)) {
+        box.x = *x - box.width / 2;
+    }
+    if (const auto y =
+            pointerAlong(box.y, box.height, output.y, output.height, area.y, area.height)) {
+        box.y = *y + gap;
+        if (box.y + box.height > area.y + area.height) {
+            box.y = *y - gap - box.height;
+        }
     }
     box.x = std::clamp(box.x, area.x, std::max(area.x, area.x + area.width - box.width));
     box.y = std::clamp(box.y, area.y, std::max(area.y, area.y + area.height - box.height));
@@ -162,7 +191,7 @@ void SwayWindowPlacement::readTree() {
 }
 
 void SwayWindowPlacement::moveTo(const Found& found) {
-    const Box to = placed(found.window, found.area, gap_);
+    const Box to = placed(found, gap_);
     const std::string command = "[con_id=" + std::to_string(found.id) +
                                 "] move absolute position " + std::to_string(to.x) + " " +
                                 std::to_string(to.y);

@@ -13,20 +13,24 @@ namespace orvel {
 
 // Puts a window of this process by the pointer on sway, which lets no client place its own
 // window: sway floats it and centres it on the pointer, then it is moved to stand below the
-// pointer (above it near the bottom), inside the usable area of the pointer's output. The window
-// is known by its process and title; until sway holds it (it maps a moment after it is shown),
-// it is asked for again, for a short while. Threading: main thread only.
+// pointer (above it near the bottom), inside the usable area of the pointer's output. sway tells
+// no client where its pointer is, and keeps the centred window inside the output: where that
+// moved it off the pointer, the pointer is on the bar along that edge (a tray's click), and the
+// window hangs from that bar. The window is known by its process and title; until sway holds it
+// (it maps a moment after it is shown), it is asked for again, for a short while. Threading: main
+// thread only.
 class SwayWindowPlacement {
   public:
     struct Box {
         int x = 0, y = 0, width = 0, height = 0;
         bool operator==(const Box&) const = default;
     };
-    // The window and the area it may stand in, as sway's tree holds them.
+    // The window, the area it may stand in and its output, as sway's tree holds them.
     struct Found {
         long long id = 0;
         Box window;
         Box area;
+        Box output;
     };
 
     SwayWindowPlacement(std::string swaySocket, int pid);
@@ -42,9 +46,9 @@ class SwayWindowPlacement {
 
     // The window of `pid` titled `title` in sway's tree and the usable area of its workspace.
     static std::optional<Found> find(const Json& tree, int pid, const std::string& title);
-    // Where a window centred on the pointer goes: below the pointer, or above where there is no
-    // room below, and inside `area`.
-    static Box placed(const Box& centred, const Box& area, int gap);
+    // Where a window that sway centred on the pointer (inside the output) goes: below the
+    // pointer, or above where there is no room below, and inside the usable area.
+    static Box placed(const Found& centred, int gap);
 
   private:
     void ask();

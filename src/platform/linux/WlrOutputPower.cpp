@@ -79,6 +79,7 @@ struct WlrOutputPower::Exchange {
     bool answered = false;  // and answered
     bool over = false;
     std::string error;  // why the exchange broke off
+    DisplaySleepDone done;
     FdWatch watch;
     Timer limit;
 };
@@ -180,14 +181,15 @@ WlrOutputPower::WlrOutputPower(std::string display) : display_(std::move(display
 
 WlrOutputPower::~WlrOutputPower() = default;
 
-void WlrOutputPower::sleepAll() {
-    start(true);
+void WlrOutputPower::sleepAll(DisplaySleepDone done) {
+    start(true, std::move(done));
 }
 
-void WlrOutputPower::start(bool sleep) {
+void WlrOutputPower::start(bool sleep, DisplaySleepDone done) {
     auto& slot = sleep ? sleep_ : probe_;
     slot = std::make_unique<Exchange>(sleep);
     Exchange* raw = slot.get();
+    raw->done = std::move(done);
     if (display_.empty() || (raw->display = wl_display_connect(display_.c_str())) == nullptr) {
         raw->error = display_.empty() ? std::string("no Wayland display is set")
                                       : display_ + ": " + std::strerror(errno);
@@ -231,17 +233,28 @@ void WlrOutputPower::finish(Exchange& exchange) {
         }
         return;
     }
+    DisplaySleepOutcome outcome;
+    auto tell = [&] {
+        if (done->done) {
+            done->done(outcome);
+        }
+    };
     if (!done->error.empty()) {
         log_.error("The Wayland compositor could not be asked to switch its outputs off: " +
                    done->error);
+        outcome.failed = true;
+        tell();
         return;
     }
     if (done->manager == nullptr) {
         log_.error("The Wayland compositor no longer offers to switch its outputs off.");
+        outcome.failed = true;
+        tell();
         return;
     }
     if (done->outputs.empty()) {
         log_.notice("The Wayland compositor has no output to switch off.");
+        tell();
         return;
     }
     std::string off;
@@ -250,6 +263,7 @@ void WlrOutputPower::finish(Exchange& exchange) {
         if (!o->failed && o->mode == ZWLR_OUTPUT_POWER_V1_MODE_OFF) {
             off += (off.empty() ? "" : ", ") + o->name;
         } else {
+            outcome.stillOn.push_back(o->name);
             notOff += (notOff.empty() ? "" : "; ") + o->name +
                       (o->failed ? " refused (another program controls its power, or it has none)"
                                  : " is still on");
@@ -260,6 +274,7 @@ void WlrOutputPower::finish(Exchange& exchange) {
     } else {
         log_.error("The Wayland compositor did not switch every output off: " + notOff + ".");
     }
+    tell();
 }
 
 }  // namespace orvel

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "foundation/Log.h"
+#include "platform/Displays.h"
 
 namespace orvel {
 
@@ -22,13 +23,14 @@ class WlrOutputPower {
 
     // Whether the compositor listed the manager; false until it has answered.
     bool offered() const { return offered_; }
-    // Asks for every output to be switched off; the outcome, output by output, is logged.
-    void sleepAll();
+    // Asks for every output to be switched off; the outcome, output by output (as the mode
+    // events read it back), is logged and handed to `done`. A later request drops this one.
+    void sleepAll(DisplaySleepDone done = {});
 
     struct Exchange;
 
   private:
-    void start(bool sleep);
+    void start(bool sleep, DisplaySleepDone done = {});
     void finish(Exchange& exchange);
 
     std::string display_;

@@ -20,6 +20,15 @@ std::vector<DisplayDescription> SimDisplays::onlineDisplays() {
     return online;
 }
 
+void SimDisplays::sleepAll(DisplaySleepDone done) {
+    ++sleepAllCount_;
+    RunLoop::main().async([outcome = sleepOutcome_, done = std::move(done)] {
+        if (done) {
+            done(outcome);
+        }
+    });
+}
+
 std::optional<double> SimDisplays::level(std::uint32_t display) {
     const Panel* panel = find(display);
     if (panel == nullptr || !panel->online || !panel->readable) {

@@ -30,12 +30,15 @@ class SimDisplays final : public Displays, public Backlight, public WeakReferenc
     std::optional<double> level(std::uint32_t display) override;
     bool setLevel(std::uint32_t display, double level) override;
     CompositorSleep compositorSleep() override { return compositorSleep_; }
-    void sleepAll() override { ++sleepAllCount_; }
+    void sleepAll(DisplaySleepDone done) override;
 
     // Control surface for tests.
     // The compositor's way of sleeping every display (none at first).
     void setCompositorSleep(CompositorSleep way) { compositorSleep_ = way; }
     int sleepAllCount() const { return sleepAllCount_; }
+    // What the compositor answers the next requests to sleep, on the loop's next turn (all
+    // slept at first).
+    void setSleepOutcome(DisplaySleepOutcome outcome) { sleepOutcome_ = std::move(outcome); }
     // Adds a display that is online at once; a main display takes the role from any other.
     void addDisplay(DisplayDescription display, std::optional<double> level);
     void removeDisplay(std::uint32_t display);
@@ -57,6 +60,7 @@ class SimDisplays final : public Displays, public Backlight, public WeakReferenc
   private:
     CompositorSleep compositorSleep_ = CompositorSleep::none;
     int sleepAllCount_ = 0;
+    DisplaySleepOutcome sleepOutcome_;
     struct Panel {
         DisplayDescription description;
         std::optional<double> level;  // none: no backlight

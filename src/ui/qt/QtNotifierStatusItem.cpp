@@ -83,6 +83,7 @@ std::vector<StatusNotifierMenuItem> QtNotifierStatusItem::notifierMenu(
 
 void QtNotifierStatusItem::setMenu(std::vector<StatusMenuEntry> entries) {
     service_->setMenu(notifierMenu(entries));
+    service_->setOffersMenu(!entries.empty());
     StatusItem::setMenu(std::move(entries));
 }
 

@@ -30,6 +30,7 @@
 #include "automations/ScheduleSettingsView.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
+#include "devices/DeviceState.h"
 #include "foundation/Registry.h"
 #include "help/EULAGate.h"
 #include "help/HelpBlocks.h"
@@ -861,6 +862,16 @@ TEST_F(AppPicturesTest, ThePanelInItsStates) {
                  "caffeinate: Could not take a logind inhibitor lock: logind is not running on "
                  "this system (error 0xe00002c7).\n");
              ASSERT_TRUE(waitUntil([&] { return c()->failure().has_value(); }));
+         }},
+        // sway took the request and one output stayed on.
+        {"display-still-on",
+         [&] {
+             sim().systemInfo().setWindowSystem(SystemInfo::WindowSystem::wayland);
+             sim().displays().setCompositorSleep(CompositorSleep::sway);
+             sim().displays().setSleepOutcome({{"HEADLESS-1"}, false});
+             DeviceState::shared().sleepDisplaysNow();
+             ASSERT_TRUE(
+                 waitUntil([&] { return DeviceState::shared().lastDisplaySleep().has_value(); }));
          }},
     };
     for (const auto& entry : cases) {

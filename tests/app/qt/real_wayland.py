@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 '''Orvel on a real Wayland desktop: a headless sway with waybar's tray, driven over D-Bus.
 
-sway runs headless (no GPU, no input devices) on a private runtime folder, with waybar showing
-only its tray (a StatusNotifierItem host with its own watcher); Orvel runs on its simulated
+sway runs headless (no GPU, no input devices) on a private runtime folder, its output 1280 × 800,
+with waybar along its top (--bar bottom: its bottom) showing only its tray (a StatusNotifierItem host with its own watcher); Orvel runs on its simulated
 machine (nothing on this system is held) as a native Wayland client, past the agreement through
 an assent record; with --platform xcb it is an X client of sway's XWayland instead. sway refuses to run as root: as root, every program of the run runs as the
 unprivileged user "cloudsdk" (setpriv, else runuser); elsewhere as the user running the test.
@@ -17,7 +17,8 @@ closes when the focus goes to another workspace; the menu's toggle starts and st
 "Settings…" and "Help…" open their windows, and closing them with swaymsg leaves Orvel running;
 "Quit Orvel" ends Orvel and its item leaves the tray.
 What the desktop should do is in EXPECTATIONS: each is printed as met or not and asserted.
-Screenshots (grim) go to <png>/realwayland-*.png (realxwayland-*.png for xcb).
+Screenshots (grim) go to <png>/realwayland-*.png (realxwayland-*.png for xcb; -bottom- after
+either with the bar at the bottom).
 Every wait has a limit of seconds. Exits 77 (skipped) with the reason where a program is
 missing or cannot start.'''
 
@@ -37,6 +38,7 @@ from real_tray_host import (LIMIT, SKIP, Failure, Session, Skip, check_legible, 
 
 USER = 'cloudsdk'
 BAR_HEIGHT = 30
+OUTPUT_SIZE = '1280x800'
 # Where waybar says a click on its tray icon was: inside the icon's own widget, not on screen.
 WIDGET_POINT = (10, 17)
 
@@ -50,6 +52,9 @@ EXPECTATIONS = {
     'panel has its own title': 'the panel and About must not share the title "Orvel"',
     'Activate while the panel is open only closes it': 'a left click on the icon closes the '
                                                        'open panel, as on X11',
+    'a right click toggles with the buttons swapped': 'waybar shows an item\'s menu on the right '
+                                                      'button instead of sending ContextMenu',
+    'a left click opens the panel with the buttons swapped': 'the setting swaps the two buttons',
     'Settings floats, spans or centres in its window': 'Settings laid out to the window\'s size, or a fixed '
                                            'size sway floats',
 }
@@ -81,7 +86,9 @@ class WaylandSession(Session):
         args.host = 'sway'
         super().__init__(args)
         self.platform = args.platform
-        self.shots = 'realwayland' if self.platform == 'wayland' else 'realxwayland'
+        self.bar_at = args.bar
+        self.shots = ('realwayland' if self.platform == 'wayland' else 'realxwayland') + \
+            ('-bottom' if self.bar_at == 'bottom' else '')
         self.output = None
 
     def command(self, command):
@@ -106,6 +113,8 @@ class WaylandSession(Session):
         os.makedirs(os.path.join(config, 'waybar'))
         display = os.path.join(self.root, 'display')
         with open(os.path.join(self.root, 'sway.conf'), 'w', encoding='utf-8') as out:
+            # Tall enough for the panel to fit under the pointer's half of it.
+            out.write(f'output * mode {OUTPUT_SIZE}\n')
             if self.platform == 'xcb':
                 # sway names its X server to the programs it starts.
                 out.write(f'xwayland enable\nexec printenv DISPLAY > {display}.new && '
@@ -113,7 +122,7 @@ class WaylandSession(Session):
             else:
                 out.write('xwayland disable\n')
         with open(os.path.join(config, 'waybar', 'config'), 'w', encoding='utf-8') as out:
-            json.dump({'layer': 'top', 'position': 'top', 'height': BAR_HEIGHT,
+            json.dump({'layer': 'top', 'position': self.bar_at, 'height': BAR_HEIGHT,
                        'modules-right': ['tray'], 'tray': {'icon-size': 22, 'spacing': 6}},
                       out)
         with open(os.path.join(config, 'waybar', 'style.css'), 'w', encoding='utf-8') as out:
@@ -240,6 +249,20 @@ class WaylandSession(Session):
         walk(json.loads(found.stdout))
         return views
 
+    def restart_orvel(self, **settings):
+        '''Orvel again, on the settings it saved and these.'''
+        with open(self.defaults, encoding='utf-8') as stored:
+            saved = json.load(stored)
+        saved.update(settings)
+        with open(self.defaults, 'w', encoding='utf-8') as out:
+            json.dump(saved, out)
+        self.hand_over()
+        env = dict(self.env, QT_QPA_PLATFORM=self.platform)
+        with open(self.log, 'a', encoding='utf-8') as log:
+            self.orvel = subprocess.Popen(self.command([self.args.orvel, '--simulate']), env=env,
+                                          stdout=log, stderr=subprocess.STDOUT)
+        self.children.append(('Orvel', self.orvel))
+
     def swaymsg(self, *command):
         result = self.run('swaymsg', *command)
         if result.returncode != 0:
@@ -294,11 +317,12 @@ class Expectations:
 
 
 def is_near(panel, icon, output):
-    '''A panel beside the bar's icon: over it, narrower than half the output, by the bar.'''
-    x, y, w, _ = panel
+    '''A panel beside the bar's icon: over it, narrower than half the output, by the bar (under
+    one at the top, over one at the bottom).'''
+    x, y, w, h = panel
     centre = icon[0] + icon[2] // 2
-    return x - 48 <= centre <= x + w + 48 and w < output['width'] // 2 and \
-        -4 <= y - (icon[1] + icon[3]) <= 48
+    off_bar = y - (icon[1] + icon[3]) if icon[1] < output['height'] // 2 else icon[1] - (y + h)
+    return x - 48 <= centre <= x + w + 48 and w < output['width'] // 2 and -4 <= off_bar <= 48
 
 
 def content_span(screen, rect):
@@ -352,7 +376,8 @@ def check(session, expect):
     report = []
     baseline = session.grab()
     session.start_orvel()
-    bar = (0, 0, session.output['width'], BAR_HEIGHT)
+    top = 0 if session.bar_at == 'top' else session.output['height'] - BAR_HEIGHT
+    bar = (0, top, session.output['width'], BAR_HEIGHT)
     last = {}
 
     def appeared():
@@ -373,7 +398,7 @@ def check(session, expect):
     # waybar's tray draws no label, so the time left is kept to the minute for it.
     wait_for('Orvel to know that waybar\'s tray draws no label',
              lambda: 'draws no label' in session.orvel_log())
-    zoom = (max(0, icon[0] - 12), 0, icon[2] + 24, BAR_HEIGHT)
+    zoom = (max(0, icon[0] - 12), top, icon[2] + 24, BAR_HEIGHT)
     report.append(f'icon in waybar at {icon} on an output of {session.output}')
     report.append(check_legible(session, 'tray', icon, zoom))
     if session.windows():
@@ -503,6 +528,31 @@ def check(session, expect):
         raise Failure(f'"Quit Orvel" ended Orvel with status {session.orvel.returncode}')
     wait_for('the item to leave waybar\'s tray', lambda: session.item() is None)
     report.append('"Quit Orvel" ended Orvel and its item left the tray')
+
+    # The buttons swapped: waybar shows an item's menu on its right button, and sends
+    # ContextMenu only for an item without one, so the item offers none while they are.
+    session.restart_orvel(swapMenuButtons=True)
+    wait_for('Orvel to come back to waybar\'s tray',
+             lambda: session.orvel_log().count('ready: tray item drawn') >= 2 and session.item())
+    name, path = session.item()
+    offered = session.run('gdbus', 'call', '--session', '--dest', name, '--object-path', path,
+                          '--method', 'org.freedesktop.DBus.Properties.Get',
+                          'org.kde.StatusNotifierItem', 'Menu').returncode == 0
+    session.click('ContextMenu')
+    toggled = soon(state_is(True))
+    expect.see('a right click toggles with the buttons swapped',
+               not offered and toggled and not session.windows(),
+               f'the item {"offers" if offered else "offers no"} menu, ContextMenu '
+               f'{"started" if toggled else "did not start"} a session')
+    session.click('Activate')
+    opened = soon(lambda: session.windows())
+    expect.see('a left click opens the panel with the buttons swapped', opened,
+               f'Activate {"opened" if opened else "did not open"} the panel')
+    if opened:
+        see_near(session, expect, 'panel is near the icon', icon)
+        session.grab('swapped-panel')
+    report.append('with the buttons swapped the item offered no menu; ContextMenu toggled and '
+                  'Activate opened the panel')
     return report
 
 
@@ -510,6 +560,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument('--orvel', required=True)
     parser.add_argument('--png', required=True)
+    parser.add_argument('--bar', choices=['top', 'bottom'], default='top',
+                        help='the edge of the output waybar stands along')
     parser.add_argument('--platform', choices=['wayland', 'xcb'], default='wayland',
                         help='Qt\'s platform for Orvel: a Wayland client, or an X client of '
                         'sway\'s XWayland')
@@ -539,7 +591,8 @@ def main():
         expect.settle()
         return [f'screenshots: {args.png}/{session.shots}-*.png']
 
-    return outcome(session, 'sway' if args.platform == 'wayland' else 'sway (XWayland)', checks)
+    return outcome(session, ('sway' if args.platform == 'wayland' else 'sway (XWayland)') +
+                   f', waybar at the {args.bar}', checks)
 
 if __name__ == '__main__':
     sys.exit(main())
