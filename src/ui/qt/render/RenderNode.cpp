@@ -4,6 +4,7 @@
 #include "ui/Markdown.h"
 
 #include <QLayout>
+#include <QWidget>
 
 namespace orvel::ui::render {
 
@@ -112,6 +113,15 @@ Qt::Alignment textFlag(TextAlignment a) {
 void clearLayout(QLayout* layout) {
     while (QLayoutItem* item = layout->takeAt(0)) {
         delete item;
+    }
+}
+
+void remeasureAbove(QWidget* widget) {
+    for (QWidget* box = widget->parentWidget(); box != nullptr && !box->isWindow();
+         box = box->parentWidget()) {
+        if (QLayout* layout = box->layout())
+            layout->invalidate();
+        box->updateGeometry();
     }
 }
 
