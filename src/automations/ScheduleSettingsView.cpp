@@ -112,7 +112,7 @@ View ScheduleSettingsView::rulesSection() {
                             MenuItem{"One-time", [this] { addRule("oneshot"); }},
                         })
                        .buttonStyle(StandardButtonStyle::borderless)
-                       .frame(120));
+                       .frame(Frame().withMinWidth(120)));
     rows.push_back(caption(
         "Windows hold like any condition \u2014 shield, priority and re-arm apply; a window "
         "already open at login starts a session at its next opening. One-shots disable themselves "

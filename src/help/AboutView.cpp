@@ -20,6 +20,9 @@ using namespace ui;
 namespace {
 
 constexpr const char* kFeedbackSubject = "Orvel%20App%20Feedback/Requests/Suggestions";
+// Where the links, the buttons and the notice stop short of the window's sides, flowing on to
+// another row rather than touching them.
+constexpr double kRowMargin = 20;
 
 // A scheme of letters, a colon and something after it, with nothing that needs escaping.
 bool formsURL(std::string_view url) {
@@ -68,17 +71,18 @@ std::string AboutView::versionString(std::string_view version, std::string_view 
 }
 
 View AboutView::infoRow(const char* label, std::string value, std::optional<std::string> link) {
+    // A long value takes more lines in its column, never more width.
     View shown = link && formsURL(*link)
                      ? Button(TextVerbatim(value),
                               [&workspace = workspace_, url = *link] { openURL(workspace, url); })
                            .buttonStyle(StandardButtonStyle::link)
-                     : TextVerbatim(value);
+                     : TextVerbatim(value).fixedSize(false, true);
     return HStack(VAlign::firstTextBaseline, 8,
                   {
                       Text(label)
                           .font(Font::system(11))
                           .foregroundStyle(Hierarchy::secondary)
-                          .frame(Frame::fixed(62).withAlignment(Alignment::trailing())),
+                          .frame(Frame().withMinWidth(62).withAlignment(Alignment::trailing())),
                       shown.font(Font::system(12)),
                   })
         .frame(Frame::fixed(250).withAlignment(Alignment::leading()));
@@ -122,6 +126,7 @@ View AboutView::body() {
                                       std::string("mailto:") + kSupportAddress),
                               infoRow("Engine", localized(c_.engineName()), std::nullopt),
                           })
+                       .alignsColumns()
                        .padding(kEdgeTop, 16),
                    HStack(VAlign::center, 14,
                           {
@@ -134,6 +139,7 @@ View AboutView::body() {
                               link("Open Source Licenses",
                                    [openHelp] { openHelp(HelpSection::acknowledgments); }),
                           })
+                       .padding(kEdgeHorizontal, kRowMargin)
                        .padding(kEdgeTop, 14),
                    HStack(VAlign::center, 10,
                           {
@@ -141,11 +147,14 @@ View AboutView::body() {
                               Button("Copy Diagnostics", [this] { copyDiagnostics(); }),
                               Button("Feedback…", [this] { sendFeedback(); }),
                           })
+                       .padding(kEdgeHorizontal, kRowMargin)
                        .padding(kEdgeTop, 14),
-                   TextVerbatim(kLegalNotice)
+                   TextVerbatim(localizedFormat("© 2026 %@. Provided without warranty.",
+                                                {std::string(kAuthorName)}))
                        .font(Font::system(10))
                        .foregroundStyle(Hierarchy::tertiary)
-                       .padding(EdgeInsets{18, 0, 22, 0}),
+                       .multilineTextAlignment(TextAlignment::center)
+                       .padding(EdgeInsets{18, kRowMargin, 22, kRowMargin}),
                })
         .textSelection()
         .frame(360);

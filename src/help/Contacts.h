@@ -8,6 +8,5 @@ inline constexpr const char* kAuthorName = "Orvel Developers";
 inline constexpr const char* kSupportAddress = "support@orvel.example";
 inline constexpr const char* kFeedbackAddress = "feedback@orvel.example";
 inline constexpr const char* kPrivacyPolicyURL = "https://orvel.example/privacy";
-inline constexpr const char* kLegalNotice = "© 2026 Orvel Developers. Provided without warranty.";
 
 }  // namespace orvel

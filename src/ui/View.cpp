@@ -205,6 +205,7 @@ ORVEL_MODIFIER(id(std::string value), n.id = std::move(value))
 ORVEL_MODIFIER(tag(std::string value), n.tag = std::move(value))
 ORVEL_MODIFIER(onScrolledToEnd(std::function<void()> value), n.onScrolledToEnd = std::move(value))
 ORVEL_MODIFIER(scrollDisabled(bool value), n.scrollDisabled = value)
+ORVEL_MODIFIER(alignsColumns(bool value), n.alignsColumns = value)
 
 #undef ORVEL_MODIFIER
 

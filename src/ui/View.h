@@ -142,6 +142,9 @@ class View {
     // A form or scroll view that never scrolls: its content takes the height it needs. Decided
     // when the view is first shown in its place.
     View scrollDisabled(bool disabled = true) const;
+    // A vertical stack of rows (horizontal stacks, framed or padded) whose cells line up: each
+    // cell but a row's last is as wide as the widest in its place, whatever the words' length.
+    View alignsColumns(bool aligns = true) const;
 
     // Layout wrappers: each wraps the view so far, in order, as in a declarative toolkit.
     View padding(double amount = 8) const;
@@ -200,6 +203,7 @@ struct Node {
     VAlign vAlign = VAlign::center;
     Alignment alignment;  // zstack
     std::optional<double> spacing;
+    bool alignsColumns = false;  // vstack
 
     // Text, label, image, menus and fields.
     std::string text;       // text content, label title, menu title, field placeholder

@@ -45,7 +45,8 @@ TEST_F(AboutViewTest, ShowsNameRowsLinksButtonsAndNotice) {
           std::string("Contact"), std::string(kSupportAddress), std::string("Engine"),
           std::string("License Agreement"), std::string("Privacy Policy"),
           std::string("Open Source Licenses"), std::string("Help"), std::string("Copy Diagnostics"),
-          std::string("Feedback…"), std::string(kLegalNotice)}) {
+          std::string("Feedback…"),
+          std::string("© 2026 Orvel Developers. Provided without warranty.")}) {
         EXPECT_TRUE(texts.contains(text)) << text;
     }
 }

@@ -118,7 +118,7 @@ QWidget* QtWindow::widget() const {
 
 void QtWindow::setTitle(std::string title) {
     title_ = std::move(title);
-    frame_->setWindowTitle(QString::fromStdString(titleHidden_ ? std::string() : title_));
+    frame_->setWindowTitle(QString::fromStdString(title_));
 }
 
 std::string QtWindow::title() const {
@@ -290,8 +290,9 @@ void QtWindow::setTitlebarAppearsTransparent(bool transparent) {
 }
 
 void QtWindow::setTitleHidden(bool hidden) {
-    titleHidden_ = hidden;
-    frame_->setWindowTitle(QString::fromStdString(hidden ? std::string() : title_));
+    // The window manager draws the title bar all the same: blank, it would name the window
+    // nowhere, neither there nor in the task bar, the window switcher or a screen reader.
+    (void)hidden;
 }
 
 void QtWindow::setMovableByWindowBackground(bool movable) {

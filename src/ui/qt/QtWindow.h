@@ -78,7 +78,6 @@ class QtWindow final : public Window {
     WindowLevel level_ = WindowLevel::normal;
     std::string autosaveName_;
     std::string title_;
-    bool titleHidden_ = false;
     bool movableByBackground_ = false;
     bool restoring_ = false;
     bool sized_ = false;

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "QtUiTest.h"
+#include "SettingsPages.h"
 #include "app/AppDelegate.h"
 #include "app/compose/MenuBarServices.h"
 #include "automations/AutomationsAndTriggersView.h"
@@ -94,24 +95,7 @@ class LayoutPicturesTest : public test::QtUiTest {
 // Every page of Settings, and every sub-tab of Automations & Triggers, scrolls in one area that
 // reaches down to the window's bottom: nothing scrolls inside something that scrolls.
 TEST_F(LayoutPicturesTest, EverySettingsPageScrollsInOneAreaAsTallAsTheWindow) {
-    struct Page {
-        std::int64_t tab, subTab;
-        const char* name;
-    };
-    const Page pages[] = {
-        {SettingsView::kGeneralTab, 0, "general"},
-        {SettingsView::kDevicesTab, 0, "devices"},
-        {SettingsView::kDrivesTab, 0, "drives"},
-        {SettingsView::kAdvancedTab, 0, "advanced"},
-        {SettingsView::kTroubleshootingTab, 0, "troubleshooting"},
-        {SettingsView::kAutomationsTab, AutomationsAndTriggersView::kTriggers, "triggers"},
-        {SettingsView::kAutomationsTab, AutomationsAndTriggersView::kSchedule, "schedule"},
-        {SettingsView::kAutomationsTab, AutomationsAndTriggersView::kBluetooth, "bluetooth"},
-        {SettingsView::kAutomationsTab, AutomationsAndTriggersView::kNetwork, "network"},
-        {SettingsView::kAutomationsTab, AutomationsAndTriggersView::kApps, "apps"},
-        {SettingsView::kAutomationsTab, AutomationsAndTriggersView::kBattery, "battery"},
-    };
-    for (const Page& page : pages) {
+    for (const test::SettingsPage& page : test::kSettingsPages) {
         SCOPED_TRACE(page.name);
         QWidget& window = settingsOn(page.tab, page.subTab);
         if (page.tab == SettingsView::kAutomationsTab) {

@@ -763,8 +763,15 @@ TEST_F(QtRendererTest, AShortTextFixedOnlyVerticallyWrapsAndShowsEveryLine) {
 }
 
 // A text without a line limit stays on one line up to 48 characters as the reader sees them,
-// whatever markup or spacing it is drawn with.
+// whatever markup or spacing it is drawn with; a character of Chinese, Japanese or Korean is drawn
+// as wide as two, and those scripts put no spaces between words to wait for.
 TEST_F(QtRendererTest, ATextWrapsOnlyPastFortyEightCharacters) {
+    const auto repeated = [](const std::string& character, int times) {
+        std::string text;
+        for (int i = 0; i < times; ++i)
+            text += character;
+        return text;
+    };
     const std::string words48 = "Orvel keeps this machine awake until you stop it";
     ASSERT_EQ(words48.size(), 48u);
     struct Case {
@@ -793,6 +800,9 @@ TEST_F(QtRendererTest, ATextWrapsOnlyPastFortyEightCharacters) {
         {"48 with spaced lines", [&] { return TextVerbatim(words48).lineSpacing(4); }, false},
         {"48 with a character outside the basic plane",
          [&] { return TextVerbatim(words48.substr(0, 47) + "\U0001F600"); }, false},
+        {"24 Chinese characters", [&] { return TextVerbatim(repeated("\u5B57", 24)); }, false},
+        {"25 Japanese characters", [&] { return TextVerbatim(repeated("\u30B9", 24) + "\u3002"); },
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -15,7 +15,7 @@ inline constexpr double kTabFontSize = 12;
 inline constexpr double kDefaultStrokeWidth = 1;   // a shape's, when the view gives none
 inline constexpr double kSymbolToFontRatio = 1.2;  // a symbol stands a little taller than its text
 inline constexpr int kLabelSymbolGap = 5;          // between a label's symbol and its title
-inline constexpr int kWrapAfterCharacters = 48;    // longer texts without a line limit wrap
+inline constexpr int kWrapAfterCharacters = 48;    // wider texts without a line limit wrap
 inline constexpr int kLineLimitSlack = 2;          // keeps the last allowed line's descenders
 inline constexpr float kDisabledTextAlpha = 0.45f;
 

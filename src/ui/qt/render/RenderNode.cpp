@@ -151,6 +151,15 @@ void clearLayout(QLayout* layout) {
     }
 }
 
+void remeasureAbove(QWidget* widget) {
+    for (QWidget* box = widget->parentWidget(); box != nullptr && !box->isWindow();
+         box = box->parentWidget()) {
+        if (QLayout* layout = box->layout())
+            layout->invalidate();
+        box->updateGeometry();
+    }
+}
+
 bool isWrapper(NodeKind kind) {
     switch (kind) {
         case NodeKind::padding:

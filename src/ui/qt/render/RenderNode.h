@@ -97,7 +97,8 @@ struct RenderNode : WeakReferenceable {
     std::string lastRaw;            // a text's source, to skip parsing when it is unchanged
     QColor lastLink;
     QString lastShown;
-    int lastLength = 0;  // the characters a reader sees in it
+    int lastLength = 0;   // how wide it runs, in characters of a Latin script
+    int columnWidth = 0;  // a cell's least width, its column's, in a stack that lines them up
 
     QWidget* placedWidget() const { return outer ? outer : widget; }
     const Node& node() const { return view.node(); }
@@ -125,6 +126,11 @@ Qt::Alignment textFlag(TextAlignment a);
 
 // Empties a layout without deleting the widgets it held.
 void clearLayout(QLayout* layout);
+
+// A widget that takes other lines or another size makes every box above it measure again at once.
+// Qt passes the change up one box per turn of the loop, and only through boxes already shown, so
+// the boxes above a new page kept heights taken before its texts had their fonts and cut lines.
+void remeasureAbove(QWidget* widget);
 
 bool isWrapper(NodeKind kind);
 

@@ -17,18 +17,56 @@ namespace {
 
 // A column asks each row for its height at the column's own width, but lays a narrower row out
 // at the row's greatest width, where its wrapped texts take more lines: a box answers for the
-// width it will really get.
+// width it will really get. A row of buttons too wide for its place flows on to more rows.
 class BoundedBoxLayout final : public QBoxLayout {
   public:
     BoundedBoxLayout(Direction direction, QWidget* parent) : QBoxLayout(direction, parent) {
         setContentsMargins(0, 0, 0, 0);
     }
 
+    void setFlows(bool flows) {
+        if (flows_ != flows) {
+            flows_ = flows;
+            invalidate();
+            if (parentWidget() != nullptr)
+                remeasureAbove(parentWidget());
+        }
+    }
+
+    bool hasHeightForWidth() const override { return flows_ || QBoxLayout::hasHeightForWidth(); }
     int heightForWidth(int width) const override {
+        if (flows_) {
+            return flowRows(bounded(width), nullptr);
+        }
         return QBoxLayout::heightForWidth(bounded(width));
     }
     int minimumHeightForWidth(int width) const override {
+        if (flows_) {
+            return heightForWidth(width);
+        }
         return QBoxLayout::minimumHeightForWidth(bounded(width));
+    }
+    // Flowing, a row is as narrow as its widest button.
+    QSize minimumSize() const override {
+        if (!flows_) {
+            return QBoxLayout::minimumSize();
+        }
+        int width = 0, height = 0;
+        for (int i = 0; i < count(); ++i) {
+            const QSize least = itemAt(i)->minimumSize();
+            width = std::max(width, least.width());
+            height = std::max(height, least.height());
+        }
+        const QMargins m = contentsMargins();
+        return {width + m.left() + m.right(), height + m.top() + m.bottom()};
+    }
+    void setGeometry(const QRect& rect) override {
+        if (!flows_ || rect.width() >= QBoxLayout::sizeHint().width()) {
+            QBoxLayout::setGeometry(rect);
+            return;
+        }
+        QLayout::setGeometry(rect);
+        flowRows(rect.width(), &rect);
     }
 
   private:
@@ -42,7 +80,134 @@ class BoundedBoxLayout final : public QBoxLayout {
         return std::clamp(width, box->minimumWidth() - side,
                           std::max(box->minimumWidth(), box->maximumWidth()) - side);
     }
+
+    // Where the row stands in what holds it, through the boxes that hold only it.
+    Qt::Alignment rowAlignment() const {
+        for (QWidget* box = parentWidget(); box != nullptr && box->parentWidget() != nullptr;
+             box = box->parentWidget()) {
+            QLayout* holder = box->parentWidget()->layout();
+            const int index = holder != nullptr ? holder->indexOf(box) : -1;
+            if (index < 0) {
+                break;
+            }
+            const Qt::Alignment a = holder->itemAt(index)->alignment() & Qt::AlignHorizontal_Mask;
+            if (a != Qt::Alignment() || holder->count() != 1) {
+                return a;
+            }
+        }
+        return Qt::AlignLeft;
+    }
+
+    // The height of the rows at `width`; with `rect`, the items placed in them.
+    int flowRows(int width, const QRect* rect) const {
+        const QMargins m = contentsMargins();
+        const int room = width - m.left() - m.right();
+        const int gap = spacing();
+        const int rowGap = std::min(gap, static_cast<int>(kDefaultStackSpacing));
+        std::vector<std::vector<QLayoutItem*>> rows(1);
+        int used = 0;
+        for (int i = 0; i < count(); ++i) {
+            QLayoutItem* item = itemAt(i);
+            if (item->isEmpty()) {
+                continue;
+            }
+            const int w = item->sizeHint().width();
+            if (!rows.back().empty() && used + gap + w > room) {
+                rows.emplace_back();
+                used = 0;
+            }
+            used += (rows.back().empty() ? 0 : gap) + w;
+            rows.back().push_back(item);
+        }
+        const Qt::Alignment placing = rect != nullptr ? rowAlignment() : Qt::Alignment();
+        int y = m.top();
+        for (const auto& row : rows) {
+            int rowWidth = 0, rowHeight = 0;
+            for (QLayoutItem* item : row) {
+                rowWidth += (rowWidth == 0 ? 0 : gap) + item->sizeHint().width();
+                rowHeight = std::max(rowHeight, item->sizeHint().height());
+            }
+            if (rect != nullptr) {
+                int x = m.left() + (placing & Qt::AlignRight     ? room - rowWidth
+                                    : placing & Qt::AlignHCenter ? (room - rowWidth) / 2
+                                                                 : 0);
+                for (QLayoutItem* item : row) {
+                    const QSize size = item->sizeHint();
+                    const Qt::Alignment v = item->alignment();
+                    const int top = v & Qt::AlignTop      ? 0
+                                    : v & Qt::AlignBottom ? rowHeight - size.height()
+                                                          : (rowHeight - size.height()) / 2;
+                    item->setGeometry(QRect(rect->x() + std::min(x, room), rect->y() + y + top,
+                                            std::min(size.width(), room), size.height()));
+                    x += size.width() + gap;
+                }
+            }
+            y += rowHeight + rowGap;
+        }
+        return y - rowGap + m.bottom();
+    }
+
+    bool flows_ = false;
 };
+
+// Only buttons flow: texts wrap instead, and spacers or fields would have no row to stand in.
+bool flowable(const RenderNode& stack) {
+    if (stack.kind != NodeKind::hstack || stack.children.size() < 2) {
+        return false;
+    }
+    return std::all_of(stack.children.begin(), stack.children.end(), [](const auto& child) {
+        return child->kind == NodeKind::button || child->kind == NodeKind::menu;
+    });
+}
+
+// The least width a cell's frame gives it.
+int framedWidth(const RenderNode& cell) {
+    if (cell.kind != NodeKind::frame) {
+        return 0;
+    }
+    const Frame& f = cell.node().frameValue;
+    const auto least = f.width ? f.width : f.minWidth;
+    return least ? static_cast<int>(std::min<double>(*least, QWIDGETSIZE_MAX)) : 0;
+}
+
+// What a cell asks for of its own: its content's width, or more where its frame says so.
+int ownWidth(const RenderNode& cell) {
+    return std::max(cell.placedWidget()->sizeHint().width(), framedWidth(cell));
+}
+
+// Each cell but a row's last takes the width of the widest cell in its place.
+void alignColumns(RenderNode& stack) {
+    std::vector<std::vector<RenderNode*>> rows;
+    std::vector<int> widths;
+    for (auto& child : stack.children) {
+        RenderNode* row = child.get();
+        while (isWrapper(row->kind) && row->children.size() == 1) {
+            row = row->children[0].get();
+        }
+        if (row->kind != NodeKind::hstack) {
+            continue;
+        }
+        std::vector<RenderNode*>& cells = rows.emplace_back();
+        for (std::size_t i = 0; i < row->children.size(); ++i) {
+            cells.push_back(row->children[i].get());
+            if (i + 1 < row->children.size()) {
+                widths.resize(std::max(widths.size(), i + 1), 0);
+                widths[i] = std::max(widths[i], ownWidth(*row->children[i]));
+            }
+        }
+    }
+    for (const auto& cells : rows) {
+        for (std::size_t i = 0; i + 1 < cells.size(); ++i) {
+            cells[i]->columnWidth = widths[i];
+            QWidget* cell = cells[i]->placedWidget();
+            const int least = std::max(widths[i], framedWidth(*cells[i]));
+            if (cell->minimumWidth() != least) {
+                cell->setMinimumWidth(least);
+                remeasureAbove(cell);
+            }
+        }
+    }
+}
 
 void updateStack(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv) {
     const bool vertical = n.kind != NodeKind::hstack;
@@ -66,6 +231,9 @@ void updateStack(RenderCore& core, RenderNode& rn, const Node& n, const Env& chi
         }
     }
     core.place(rn, layout, flags);
+    static_cast<BoundedBoxLayout*>(layout)->setFlows(flowable(rn));
+    if (vertical && n.alignsColumns)
+        alignColumns(rn);
 }
 
 void updateZStack(RenderCore& core, RenderNode& rn, const Node& n, const Env& childEnv) {
@@ -137,8 +305,13 @@ void updateWrapper(RenderCore& core, RenderNode& rn, const Node& n, const Env& c
             return std::isinf(v) ? QWIDGETSIZE_MAX
                                  : static_cast<int>(std::min<double>(v, QWIDGETSIZE_MAX));
         };
-        const int minW = f.width ? px(*f.width) : f.minWidth ? px(*f.minWidth) : 0;
-        const int maxW = f.width ? px(*f.width) : f.maxWidth ? px(*f.maxWidth) : QWIDGETSIZE_MAX;
+        const int minW = std::max(f.width      ? px(*f.width)
+                                  : f.minWidth ? px(*f.minWidth)
+                                               : 0,
+                                  rn.columnWidth);
+        const int maxW = std::max(minW, f.width      ? px(*f.width)
+                                        : f.maxWidth ? px(*f.maxWidth)
+                                                     : QWIDGETSIZE_MAX);
         const int minH = f.height ? px(*f.height) : f.minHeight ? px(*f.minHeight) : 0;
         const int maxH = f.height      ? px(*f.height)
                          : f.maxHeight ? px(*f.maxHeight)

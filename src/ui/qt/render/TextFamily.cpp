@@ -48,12 +48,21 @@ QString htmlOf(const std::vector<TextRun>& runs, const QFont& font, const QColor
     return html;
 }
 
-// What a reader counts: markup is not shown, and a character outside the basic plane is one.
-int readCharacters(const QString& text) {
-    int count = 0;
-    for (const QChar c : text)
-        count += c.isLowSurrogate() ? 0 : 1;
-    return count;
+// How wide a text runs, in characters of a Latin script: markup is not shown, a character outside
+// the basic plane is one, and one of the scripts drawn on a square (Chinese, Japanese, Korean) is
+// as wide as two. Qt breaks their lines between characters by their own rules once a label wraps.
+bool squareWide(char32_t c) {
+    return (c >= 0x1100 && c <= 0x115F) || (c >= 0x2E80 && c <= 0xA4CF) ||
+           (c >= 0xAC00 && c <= 0xD7A3) || (c >= 0xF900 && c <= 0xFAFF) ||
+           (c >= 0xFE30 && c <= 0xFE4F) || (c >= 0xFF00 && c <= 0xFF60) ||
+           (c >= 0xFFE0 && c <= 0xFFE6) || (c >= 0x20000 && c <= 0x3FFFD);
+}
+
+int latinWidth(const QString& text) {
+    int width = 0;
+    for (const char32_t c : text.toUcs4())
+        width += squareWide(c) ? 2 : 1;
+    return width;
 }
 
 bool plainRuns(const std::vector<TextRun>& runs) {
@@ -63,18 +72,6 @@ bool plainRuns(const std::vector<TextRun>& runs) {
         }
     }
     return true;
-}
-
-// A text that takes other lines or another size makes every box above it measure again at once.
-// Qt passes the change up one box per turn of the loop, and only through boxes already shown, so
-// the boxes above a new page kept heights taken before its texts had their fonts and cut lines.
-void remeasureAbove(QWidget* label) {
-    for (QWidget* box = label->parentWidget(); box != nullptr && !box->isWindow();
-         box = box->parentWidget()) {
-        if (QLayout* layout = box->layout())
-            layout->invalidate();
-        box->updateGeometry();
-    }
 }
 
 void updateLabelText(QLabel* label, const QString& text, const QFont& font, const QColor& color) {
@@ -119,13 +116,13 @@ void updateText(RenderCore& core, RenderNode& rn, QLabel* label, const Node& n, 
         format = label->textFormat();
     } else if (n.verbatim) {
         shown = cased(qs(raw));
-        rn.lastLength = readCharacters(shown);
+        rn.lastLength = latinWidth(shown);
     } else {
         std::vector<TextRun> runs = parseInlineMarkdown(raw);
         for (TextRun& run : runs)
             run.text = cased(qs(run.text)).toStdString();
         shown = qs(plainText(runs));
-        rn.lastLength = readCharacters(shown);
+        rn.lastLength = latinWidth(shown);
         if (!plainRuns(runs)) {
             shown = htmlOf(runs, font, link);
             format = Qt::RichText;
