@@ -533,7 +533,7 @@ def check(session, expect):
     # ContextMenu only for an item without one, so the item offers none while they are.
     session.restart_orvel(swapMenuButtons=True)
     wait_for('Orvel to come back to waybar\'s tray',
-             lambda: session.orvel_log().count('ready: tray item drawn') >= 2 and session.item())
+             lambda: session.orvel_log().count('tray item drawn') >= 2 and session.item())
     name, path = session.item()
     offered = session.run('gdbus', 'call', '--session', '--dest', name, '--object-path', path,
                           '--method', 'org.freedesktop.DBus.Properties.Get',
