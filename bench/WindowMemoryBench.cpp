@@ -7,8 +7,11 @@
 // give-back, and the time one give-back takes.
 // The baseline is Orvel once it has started, with nothing drawn yet: the tray's menu opens
 // Settings and Help without the panel. --panel-first opens and closes the panel before it.
-// Usage: orvel_bench_window_memory [CYCLES] [--panel-first] [--mappings]   (default 50;
-// --mappings: the mappings that grew the most)
+// With --stored-log N the settings file holds an activity log of N entries, as one of an older
+// build or one edited by hand may: the baseline then shows what start-up keeps of it, and the
+// CPU time of start-up and of a Settings tab switch (the settings write included) is printed.
+// Usage: orvel_bench_window_memory [CYCLES] [--panel-first] [--mappings] [--stored-log N]
+//   (default 50 cycles; --mappings: the mappings that grew the most)
 
 #include <malloc.h>
 #include <stdlib.h>
@@ -28,9 +31,12 @@
 
 #include "app/AppDelegate.h"
 #include "app/SimulatedMachine.h"
+#include "core/ActivityLog.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "menubar/StatusItemController.h"
+#include "platform/linux/FileUserDefaults.h"
+#include "settings/SettingsView.h"
 #include "ui/qt/MemoryGiveBack.h"
 #include "ui/qt/QtShell.h"
 
@@ -183,11 +189,30 @@ class Steps {
     Timer timer_;
 };
 
+// A settings file holding only an activity log of `count` entries, newest first, built as text
+// so that the bench's own memory stays out of what it measures.
+void writeStoredLog(const std::string& folder, long count) {
+    std::string list = "[";
+    for (long i = 0; i < count; ++i) {
+        const ActivityEntry entry{
+            UUID::random(), Date{800000000.0 - static_cast<double>(i) * 60.5},
+            ActivityEntry::Kind::started,
+            "Rule Office Wi-Fi " + std::to_string(i % 97) + " started a session",
+            i % 3 != 0 ? "on AC power" : ""};
+        list += (i == 0 ? "" : ",") + dumpJson(entry.toJson()).value();
+    }
+    list += "]";
+    std::filesystem::create_directories(folder);
+    std::ofstream(folder + "/defaults.json") << FileUserDefaults::encode(
+        {{ActivityLog::kDefaultsKey, DefaultsValue(dataFromString(list))}});
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     bool detail = false;
     bool panelFirst = false;
+    long storedLog = -1;  // not given
     int cycles = 50;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -195,10 +220,14 @@ int main(int argc, char** argv) {
             detail = true;
         } else if (arg == "--panel-first") {
             panelFirst = true;
+        } else if (arg == "--stored-log" && i + 1 < argc) {
+            storedLog = std::max(0L, std::atol(argv[++i]));
         } else {
             cycles = std::max(1, std::atoi(argv[i]));
         }
     }
+    // As the program does first.
+    ui::returnLargeBlocksWhenFreed();
     // What a closing queued, then the give-back that follows it.
     const double settled = ui::kGiveBackDelaySeconds + 0.5;
     const std::string home = "/tmp/orvel-window-memory-" + std::to_string(::getpid());
@@ -212,6 +241,10 @@ int main(int argc, char** argv) {
         << R"({"version":"1.0-draft","sha256":"","timestamp":0,"appVersion":"bench","build":"0",)"
            R"("scrolledToEnd":true})";
 
+    if (storedLog > 0) {
+        writeStoredLog(home + "/config/orvel/simulation", storedLog);
+    }
+
     // Memory after the cycle of the same index (0 before the first).
     std::map<int, Memory> after;
     const int early = std::min(cycles, 11);
@@ -221,15 +254,21 @@ int main(int argc, char** argv) {
     }
     Usage panelBefore, panelAfter;
     double giveBackMs = 0;
+    double startCpuMs = 0;
+    std::vector<double> switches;
     {
         ui::QtShell shell(argc, argv);
-        Platform::install(std::make_unique<SimulatedMachine>());
+        Usage launch = Usage::now();
+        Platform::install(std::make_unique<SimulatedMachine>());  // reads the settings file
+        startCpuMs = Usage::now().cpuMs - launch.cpuMs;
         shell.installHost(ui::HostCapabilities::of(Platform::current()));
         {
             AppDelegate delegate;
             Steps steps;
             steps.add([&] {
+                launch = Usage::now();
                 delegate.applicationDidFinishLaunching();
+                startCpuMs += Usage::now().cpuMs - launch.cpuMs;
                 // The offscreen platform has no tray: after the grace the panel would open as a
                 // window in the middle of the cycles and be counted as what they keep.
                 StatusItemController::current()->setTrayGrace(1e9);
@@ -253,6 +292,25 @@ int main(int argc, char** argv) {
                 if (i == 1 || i == early || i == late || i == cycles) {
                     steps.add([&, i] { after[i] = Memory::now(detail); }, settled);
                 }
+            }
+            if (storedLog >= 0) {
+                steps.add([&] { delegate.openSettings(); });
+                auto switchStarted = std::make_shared<Usage>();
+                for (std::int64_t tab : {SettingsView::kAutomationsTab, SettingsView::kDevicesTab,
+                                         SettingsView::kAdvancedTab, SettingsView::kGeneralTab}) {
+                    steps.add(
+                        [switchStarted, tab] {
+                            *switchStarted = Usage::now();
+                            Platform::current().userDefaults().setInteger(SettingsView::kTabKey,
+                                                                          tab);
+                        },
+                        0.3);
+                    steps.add([&switches, switchStarted] {
+                        Platform::current().userDefaults().synchronize();
+                        switches.push_back(Usage::now().cpuMs - switchStarted->cpuMs);
+                    });
+                }
+                steps.add([&] { delegate.settingsWindow->close(); });
             }
             // The panel drawn once, then opened again after the give-back that its closing
             // brings, as a user opens it after a pause.
@@ -293,6 +351,13 @@ int main(int argc, char** argv) {
     printPerCycle(
         ("cycles " + std::to_string(late + 1) + " to " + std::to_string(cycles) + ":").c_str(),
         after[late], after[cycles], cycles - late);
+    if (storedLog >= 0) {
+        std::sort(switches.begin(), switches.end());
+        std::printf(
+            "  stored activity log of %ld entries: start-up %.0f ms CPU, a Settings tab "
+            "switch %.1f ms CPU (median, its settings write included)\n",
+            storedLog, startCpuMs, switches.empty() ? 0.0 : switches[switches.size() / 2]);
+    }
     std::printf("  panel opened after a give-back: %ld minor page faults, %.1f ms CPU\n",
                 panelAfter.minorFaults - panelBefore.minorFaults,
                 panelAfter.cpuMs - panelBefore.cpuMs);

@@ -12,6 +12,11 @@
 
 namespace orvel::ui {
 
+void returnLargeBlocksWhenFreed() {
+    mallopt(M_MMAP_THRESHOLD, kLargeBlockBytes);
+    mallopt(M_TRIM_THRESHOLD, kLargeBlockBytes);
+}
+
 void giveBackMemory() {
     static const Logger log("Memory");
     const double started = RunLoop::main().uptime();

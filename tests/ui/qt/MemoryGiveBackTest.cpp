@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <string>
 
@@ -64,6 +66,35 @@ TEST_F(MemoryGiveBackTest, LeavesLibrariesUnloadableAndMappedFilesResident) {
     ::dlclose(library);
     EXPECT_EQ(::dlopen(ORVEL_UNLOADABLE_LIBRARY, RTLD_NOW | RTLD_NOLOAD), nullptr)
         << "a library closed after a give-back is unloaded";
+}
+
+// This process's private (anonymous) memory in KiB.
+long privateKiB() {
+    std::ifstream rollup("/proc/self/smaps_rollup");
+    std::string line;
+    while (std::getline(rollup, line)) {
+        if (line.rfind("Anonymous:", 0) == 0) {
+            return std::stol(line.substr(10));
+        }
+    }
+    return -1;
+}
+
+TEST_F(MemoryGiveBackTest, LargeBlocksGoBackToTheSystemWhenFreed) {
+    returnLargeBlocksWhenFreed();
+    constexpr std::size_t kSize = 8u << 20;
+    const long before = privateKiB();
+    // Twice: by default the first freeing raises the bounds past a block of this size, and the
+    // second block then stays with the allocator.
+    for (int i = 0; i < 2; ++i) {
+        auto* block = static_cast<char*>(std::malloc(kSize));
+        ASSERT_NE(block, nullptr);
+        std::memset(block, i + 1, kSize);
+        asm volatile("" : : "r"(block) : "memory");
+        EXPECT_GE(privateKiB(), before + 7 * 1024) << "the block is touched";
+        std::free(block);
+        EXPECT_LT(privateKiB(), before + 1024) << "freed block " << i;
+    }
 }
 
 }  // namespace
