@@ -82,6 +82,7 @@ void releaseServices() {
 
 int main(int argc, char** argv) {
     using namespace orvel;
+    ui::returnLargeBlocksWhenFreed();
     Options options;
     if (auto status = parse(argc, argv, options)) {
         return *status;

@@ -73,7 +73,7 @@ ActivityLog::ActivityLog(UserDefaults& defaults) : defaults_(defaults) {
     if (!data) {
         return;
     }
-    auto stored = decodeStored(stringFromData(*data));
+    auto stored = decodeStored(viewOfData(*data));
     if (!stored) {
         log_.error("The stored activity log could not be read; starting with an empty log.");
         return;
@@ -84,10 +84,19 @@ ActivityLog::ActivityLog(UserDefaults& defaults) : defaults_(defaults) {
         log_.error("Skipped " + std::to_string(stored->skipped) +
                    " unreadable entries of the stored activity log; they are kept as stored.");
     }
+    if (stored->dropped > 0) {
+        // Stored trimmed, so that the long list is neither read again nor kept in the settings.
+        log_.notice("The stored activity log held " +
+                    std::to_string(stored->dropped + stored_.size()) +
+                    " entries; kept the newest " + std::to_string(stored_.size()) +
+                    " and dropped " + std::to_string(stored->dropped) + " older ones.");
+        save();
+    }
 }
 
 Result<ActivityLog::Stored> ActivityLog::decodeStored(std::string_view text) {
-    auto json = parseJson(text);
+    std::size_t elements = 0;
+    auto json = parseJsonKeepingFirst(text, kCapacity, &elements);
     if (!json) {
         return json.error();
     }
@@ -97,6 +106,7 @@ Result<ActivityLog::Stored> ActivityLog::decodeStored(std::string_view text) {
     Stored stored;
     stored.list = std::move(json.value());
     stored.entries = decodeAll(stored.list, &stored.skipped);
+    stored.dropped = elements - stored.list.size();
     return stored;
 }
 
@@ -112,9 +122,13 @@ void ActivityLog::append(ActivityEntry entry) {
     }
     std::size_t skipped = 0;
     entries = decodeAll(stored_, &skipped);
+    save();
+}
+
+void ActivityLog::save() {
     auto text = dumpJson(stored_);
     if (!text) {
-        Logger("activity").error("The activity log was not saved: " + text.error().message);
+        log_.error("The activity log was not saved: " + text.error().message);
         return;
     }
     defaults_.setData(kDefaultsKey, dataFromString(*text));

@@ -67,16 +67,19 @@ class ActivityLog final : public ObservableObject {
     // pseudonyms and leaves details out.
     std::string exportText(bool redact) const;
 
-    // The stored text decoded: the list as stored, the entries that decode and how many did not.
+    // The stored text decoded: the newest `kCapacity` entries of the list as stored, those of
+    // them that decode, how many did not, and how many older ones were left out.
     struct Stored {
         Json list = Json::array();
         std::vector<ActivityEntry> entries;
         std::size_t skipped = 0;
+        std::size_t dropped = 0;
     };
     static Result<Stored> decodeStored(std::string_view text);
 
   private:
     void append(ActivityEntry entry);
+    void save();
 
     UserDefaults& defaults_;
 

@@ -12,6 +12,28 @@ Result<Json> parseJson(std::string_view text) {
     }
 }
 
+Result<Json> parseJsonKeepingFirst(std::string_view text, std::size_t keep, std::size_t* elements) {
+    *elements = 0;
+    bool array = false;
+    // Depth 0 is the document, depth 1 an element of a top-level array.
+    const auto callback = [&](int depth, Json::parse_event_t event, Json&) {
+        const bool starts = event == Json::parse_event_t::object_start ||
+                            event == Json::parse_event_t::array_start ||
+                            event == Json::parse_event_t::value;
+        if (depth == 0 && event == Json::parse_event_t::array_start) {
+            array = true;
+        } else if (depth == 1 && array && starts) {
+            return ++*elements <= keep;
+        }
+        return true;
+    };
+    try {
+        return Json::parse(text.begin(), text.end(), callback);
+    } catch (const Json::exception& e) {
+        return Error{e.what()};
+    }
+}
+
 namespace {
 
 // The JSON pointer of the first number that is not finite, if any.

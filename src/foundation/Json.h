@@ -19,6 +19,10 @@ using Json = nlohmann::ordered_json;
 
 // Parses text without throwing; the error names the position of the fault.
 Result<Json> parseJson(std::string_view text);
+// Parses text as parseJson does, but of a top-level array keeps only the first `keep` elements
+// (the others are read, never stored); `elements` gets how many the array held (0 for anything
+// else).
+Result<Json> parseJsonKeepingFirst(std::string_view text, std::size_t keep, std::size_t* elements);
 // The text of a document: compact, or indented by `indent` spaces. A number that is not finite has
 // no JSON spelling: such a document is refused (never written with null in its place), and the
 // error names where the number is.

@@ -140,10 +140,11 @@ std::optional<std::string> UserDefaults::stringForKey(std::string_view key) cons
 }
 
 std::optional<Data> UserDefaults::dataForKey(std::string_view key) const {
-    const auto value = object(key);
+    auto value = object(key);
     if (value) {
-        if (const auto* data = value->as<Data>())
-            return *data;
+        // Moved out of the copy object() made: a stored log or rule list runs to megabytes.
+        if (auto* data = std::get_if<Data>(&value->storage))
+            return std::move(*data);
     }
     return std::nullopt;
 }

@@ -61,18 +61,32 @@ TEST_F(ActivityLogTest, KeepsTheNewestFiftyAndStoresExactlyThem) {
     EXPECT_EQ(ActivityLog::shared().entries(), entries) << "survives a relaunch";
 }
 
-TEST_F(ActivityLogTest, AnOversizedStoredListLoadsWholeAndIsTrimmedByTheNextAppend) {
+TEST_F(ActivityLogTest, AnOversizedStoredListIsTrimmedToTheNewestFiftyWhenRead) {
     Json list = Json::array();
     for (int i = 0; i < 60; ++i) {
         list.push_back(entry("old " + std::to_string(i)).toJson());
     }
     storeJson(list);
     ActivityLog& log = ActivityLog::shared();
-    EXPECT_EQ(log.entries().size(), 60u);
-    EXPECT_EQ(log.exportText(false).rfind("\u2500\u2500 TRIGGER ACTIVITY (last 60) ", 0), 0u);
+    ASSERT_EQ(log.entries().size(), 50u);
+    EXPECT_EQ(log.entries().front().title, "old 0") << "the newest, stored first, are kept";
+    EXPECT_EQ(log.entries().back().title, "old 49");
+    EXPECT_EQ(log.exportText(false).rfind("\u2500\u2500 TRIGGER ACTIVITY (last 50) ", 0), 0u);
+    const Json stored = storedJson();
+    ASSERT_EQ(stored.size(), 50u) << "stored trimmed at once, before any append";
+    EXPECT_EQ(stored[49]["title"], "old 49");
+    const auto lines = sim().log().messages("activity");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("held 60 entries; kept the newest 50 and dropped 10 older ones"),
+              std::string::npos)
+        << lines[0];
+
+    Registry::reset();
+    EXPECT_EQ(ActivityLog::shared().entries().size(), 50u);
+    EXPECT_EQ(sim().log().messages("activity").size(), 1u) << "said once, not at every start";
     ActivityLog::add(entry("new"));
     loop().drain();
-    EXPECT_EQ(log.entries().size(), 50u);
+    EXPECT_EQ(ActivityLog::shared().entries().front().title, "new");
     EXPECT_EQ(storedJson().size(), 50u);
 }
 

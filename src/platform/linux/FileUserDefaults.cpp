@@ -86,7 +86,7 @@ std::optional<DefaultsValue> fromJson(const Json& json, bool* tooDeep, int depth
         const Json& inner = only.value();
         if (tag == "$data" && inner.is_string()) {
             Data data;
-            if (!base64Decode(inner.get<std::string>(), data))
+            if (!base64Decode(inner.get_ref<const std::string&>(), data))
                 return std::nullopt;
             return DefaultsValue(std::move(data));
         }

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPixmap>
 #include <QSvgRenderer>
 
 #include "foundation/Log.h"
@@ -59,6 +60,17 @@ QImage SymbolSet::image(const std::string& name, int side, const QColor& color, 
     }
     image.setDevicePixelRatio(dpr);
     return image;
+}
+
+QIcon SymbolSet::icon(const std::string& name, int side, const QColor& color, double dpr) {
+    auto key = std::make_tuple(name, side, color.rgba(), dpr);
+    auto found = icons_.find(key);
+    if (found == icons_.end()) {
+        found =
+            icons_.emplace(std::move(key), QIcon(QPixmap::fromImage(image(name, side, color, dpr))))
+                .first;
+    }
+    return found->second;
 }
 
 void SymbolSet::paint(QPainter& painter, const QRectF& rect, const std::string& name,

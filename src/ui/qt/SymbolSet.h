@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QIcon>
 #include <QImage>
 #include <QRectF>
 #include <QString>
@@ -9,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 
 class QPainter;
 class QSvgRenderer;
@@ -31,6 +33,9 @@ class SymbolSet {
                double rotationDegrees = 0);
     // The symbol as an image of `side` pixels square.
     QImage image(const std::string& name, int side, const QColor& color, double devicePixelRatio);
+    // That image as an icon, the same one for the same arguments: an icon made anew for each
+    // window opening would leave Qt's pixmap cache a key for good at each give-back.
+    QIcon icon(const std::string& name, int side, const QColor& color, double devicePixelRatio);
 
   private:
     SymbolSet() = default;
@@ -38,6 +43,7 @@ class SymbolSet {
 
     std::map<std::string, std::unique_ptr<QSvgRenderer>> renderers_;
     std::set<std::string> missing_;
+    std::map<std::tuple<std::string, int, QRgb, double>, QIcon> icons_;
 };
 
 }  // namespace orvel::ui

@@ -12,21 +12,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <vector>
 
 namespace orvel::test {
-
-long residentFileKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("RssFile:", 0) == 0) {
-            return std::stol(line.substr(8));
-        }
-    }
-    return -1;
-}
 
 void QtUiTest::SetUp() {
     gaveUp_ = false;

@@ -16,9 +16,6 @@
 
 namespace orvel::test {
 
-// This process's resident file-backed memory (RssFile), in KiB; -1 when it cannot be read.
-long residentFileKiB();
-
 // A simulated machine with the Qt host drawing under the offscreen platform. Each case gets a
 // fresh Qt-driven main loop, a fresh simulated platform, the light appearance and no shared
 // instances.

@@ -61,8 +61,7 @@ std::vector<Option> optionsOf(RenderCore& core, const Node& n) {
 QIcon iconOf(const std::string& symbol, const QColor& color) {
     if (symbol.empty())
         return QIcon();
-    return QIcon(QPixmap::fromImage(
-        SymbolSet::shared().image(symbol, kPickerIconSize, color, kPickerIconScale)));
+    return SymbolSet::shared().icon(symbol, kPickerIconSize, color, kPickerIconScale);
 }
 
 // Radio buttons are not exclusive by themselves: the selection alone decides which is on.

@@ -10,7 +10,6 @@
 #include <QBoxLayout>
 #include <QIcon>
 #include <QLineEdit>
-#include <QPixmap>
 #include <QSplitter>
 
 #include <algorithm>
@@ -95,11 +94,10 @@ void updateSearchField(RenderCore& core, RenderNode& rn, const Node& n, const En
     const QColor tint = Appearance::named(NamedColor::secondaryLabel, core.palette());
     if (rn.lastLink != tint) {
         rn.lastLink = tint;
-        const QImage symbol = SymbolSet::shared().image("magnifyingglass", kSearchSymbolSide, tint,
-                                                        field->devicePixelRatioF());
         // The search field's one action is the magnifying glass before the text.
         if (!field->actions().isEmpty())
-            field->actions().front()->setIcon(QIcon(QPixmap::fromImage(symbol)));
+            field->actions().front()->setIcon(SymbolSet::shared().icon(
+                "magnifyingglass", kSearchSymbolSide, tint, field->devicePixelRatioF()));
     }
 }
 
