@@ -20,6 +20,7 @@
 #include "foundation/Data.h"
 #include "foundation/FileIO.h"
 #include "foundation/PollRunLoop.h"
+#include "foundation/VirtualRunLoop.h"
 #include "platform/DiskSpinKeeper.h"
 #include "platform/linux/LinuxLocalDisks.h"
 #include "platform/linux/LinuxNetworkShares.h"
@@ -28,6 +29,7 @@
 #include "platform/linux/LinuxUncachedReader.h"
 #include "platform/linux/LinuxVolumes.h"
 #include "platform/linux/UniqueFd.h"
+#include "support/RealThings.h"
 
 namespace orvel {
 namespace {
@@ -426,6 +428,66 @@ TEST_F(LinuxNetworkSharesTest, ADroppedRequestStopsItsProgramAndNeverCallsBack) 
     LinuxNetworkShares other(processes_, quick);
     EXPECT_EQ(mount(other, "smb://nas.local/other").size(), 1u);
     EXPECT_EQ(calls, 0);
+}
+
+// A mounter deaf to SIGTERM, on virtual time: the grace and the limit pass only when the test
+// says so, while the processes are real.
+TEST_F(LinuxNetworkSharesTest, AMounterDeafToSigtermIsKilledAfterItsGraceAndNeverJoinedByAnother) {
+    auto owned = std::make_unique<VirtualRunLoop>();
+    VirtualRunLoop& loop = *owned;
+    RunLoop::install(std::move(owned));
+    const std::string starts = folder_ + "/starts";
+    LinuxNetworkSharesOptions options;
+    options.gioProgram =
+        program("gio", "trap '' TERM\necho $$ >> \"" + starts + "\"\nexec sleep 600");
+    options.fstab = kLaptop + "/fstab";
+    options.graceSeconds = 1;
+    auto shares = std::make_unique<LinuxNetworkShares>(processes_, options);
+    std::vector<std::string> results;
+    const auto mount = [&] {
+        auto request = shares->mountAsync(
+            "smb://nas.local/films", MountOptions{},
+            [&](Result<void> r) { results.push_back(r ? "ok" : r.error().message); });
+        loop.drain();
+        return request;
+    };
+    const auto started = [&] {
+        std::vector<pid_t> pids;
+        std::ifstream in(starts);
+        for (pid_t pid = 0; in >> pid;) {
+            pids.push_back(pid);
+        }
+        return pids;
+    };
+    const auto alive = [](pid_t pid) { return ::kill(pid, 0) == 0; };
+
+    auto first = mount();
+    ASSERT_TRUE(test::waitUntil([&] { return started().size() == 1; }));
+    const pid_t deaf = started()[0];
+    first.reset();  // as the keep-alive drops it at its limit
+    loop.advance(options.graceSeconds - 0.5);
+    auto second = mount();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_NE(results[0].find("is still running"), std::string::npos) << results[0];
+    EXPECT_TRUE(alive(deaf)) << "killed before its grace was over";
+    loop.advance(0.5);
+    EXPECT_TRUE(test::waitUntil([&] { return !alive(deaf); })) << "it outlived its grace";
+    EXPECT_EQ(started().size(), 1u) << "a second mounter ran beside the first";
+
+    // The mounter's own limit stops it the same way.
+    auto third = mount();
+    ASSERT_TRUE(test::waitUntil([&] { return started().size() == 2; }));
+    loop.advance(options.timeoutSeconds);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_NE(results[1].find("gave no answer within 60 s"), std::string::npos) << results[1];
+    loop.advance(options.graceSeconds);
+    EXPECT_TRUE(test::waitUntil([&] { return !alive(started()[1]); }));
+
+    // Quitting waits out the grace and kills what is left: nothing outlives Orvel.
+    auto fourth = mount();
+    ASSERT_TRUE(test::waitUntil([&] { return started().size() == 3; }));
+    shares.reset();
+    EXPECT_FALSE(alive(started()[2])) << "left running as Orvel quit";
 }
 
 TEST_F(LinuxNetworkSharesTest, ARequestLeftWhenTheMounterGoesCallsBackOnceAndStartsNothing) {
