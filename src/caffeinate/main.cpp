@@ -164,8 +164,9 @@ int run(const Options& options) {
         auto sessionBus = openBus(DBusConnection::Bus::session);
         LinuxPowerAssertions assertions(
             systemBus, sessionBus,
-            std::make_unique<DiskSpinKeeper>(std::make_shared<LinuxLocalDisks>(),
-                                             std::make_shared<LinuxUncachedReader>()));
+            std::make_unique<DiskSpinKeeper>(
+                std::make_shared<LinuxLocalDisks>(), std::make_shared<LinuxUncachedReader>(),
+                LinuxUncachedReader::ownFolder(xdg::processEnvironment())));
         mainLoop.runFor(kServicesLimit, [&] {
             return (!systemBus || systemBus->namesKnown()) &&
                    (!sessionBus || sessionBus->namesKnown());

@@ -81,6 +81,10 @@ OrvelController::OrvelController(Preferences& prefs, Workspace& workspace,
         if (words != displayShortfall()) {
             displayShortfall = std::move(words);
         }
+        auto disks = powerAssertions_.unkeptDisks();
+        if (disks != unkeptDisks()) {
+            unkeptDisks = std::move(disks);
+        }
     };
     readShortfall();
     bag_.push_back(powerAssertions_.shortfallChanged.subscribe(readShortfall));
@@ -113,12 +117,27 @@ OrvelController::~OrvelController() = default;
 
 void OrvelController::configureEngine(std::optional<EngineKind> kind) {
     const EngineKind chosen = kind.value_or(prefs_.engine());
-    if (chosen == EngineKind::caffeinate && processes_.isExecutableFile(kCaffeinatePath)) {
+    const bool caffeinate = chosen == EngineKind::caffeinate;
+    const bool runnable = caffeinate && processes_.isExecutableFile(kCaffeinatePath);
+    if (runnable) {
         engine_ = CaffeinateEngine::make(processes_);
     } else {
         engine_ = AssertionEngine::make(powerAssertions_);
     }
     engineName = engine_->name();
+    std::optional<std::string> missing;
+    if (caffeinate && !runnable) {
+        missing = processes_.resolve(kCaffeinatePath);
+    }
+    // Said once when it comes about, not at every session that then runs without it.
+    if (missing && missing != missingCaffeinate()) {
+        Logger("engine").notice(
+            "The caffeinate engine is chosen, but Orvel's caffeinate is not at " + *missing +
+            ": sessions run on logind inhibitor locks instead");
+    }
+    if (missing != missingCaffeinate()) {
+        missingCaffeinate = std::move(missing);
+    }
 }
 
 void OrvelController::engineChanged(EngineKind kind) {

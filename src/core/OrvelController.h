@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "core/DurationPreset.h"
 #include "core/EngineKind.h"
@@ -65,6 +66,10 @@ class OrvelController final : public ObservableObject,
     // The chosen duration; every assignment saves the session.
     Published<DurationPreset> preset;
     ReadOnlyPublished<std::string, OrvelController> engineName{*this, ""};
+    // While the compatibility engine is chosen and Orvel's caffeinate is not there to run, where
+    // it was looked for: sessions run on the native engine meanwhile.
+    ReadOnlyPublished<std::optional<std::string>, OrvelController> missingCaffeinate{*this,
+                                                                                     std::nullopt};
     // While a service that keeps the running session's locks is not running, what that means in
     // words: its locks are gone (with either engine) and are taken again when it returns.
     ReadOnlyPublished<std::optional<std::string>, OrvelController> locksGone{*this, std::nullopt};
@@ -72,6 +77,8 @@ class OrvelController final : public ObservableObject,
     // of the platform whether or not a session holds it; nothing where it can be held fully.
     ReadOnlyPublished<std::optional<std::string>, OrvelController> displayShortfall{*this,
                                                                                     std::nullopt};
+    // The spinning disks that the session's disk hold cannot keep spinning, by the kernel's names.
+    ReadOnlyPublished<std::vector<std::string>, OrvelController> unkeptDisks{*this, {}};
 
     // The rule that owns the running session; none for a session the user started.
     const std::optional<UUID>& triggerOwnedRuleID() const { return triggerOwnedRuleID_; }

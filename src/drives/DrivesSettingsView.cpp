@@ -73,6 +73,34 @@ VolumeAccess withDefaults(VolumeAccess access, PermissionAudit& audit) {
     return access;
 }
 
+// The disks that a session's disk hold cannot keep spinning, while it holds.
+class UnkeptDisksNote final : public ui::ViewComponent {
+  public:
+    explicit UnkeptDisksNote(OrvelController& controller) : controller_(controller) {}
+
+    ui::View body() override {
+        using namespace ui;
+        const auto& disks = controller_.unkeptDisks();
+        if (disks.empty()) {
+            return EmptyView();
+        }
+        std::vector<View> lines;
+        for (const std::string& disk : disks) {
+            lines.push_back(TextVerbatim(localizedFormat("%@ may spin down: Orvel cannot open the "
+                                                         "disk, and no file on it is safe to read.",
+                                                         {disk}))
+                                .font(Font::style(TextStyle::caption))
+                                .foregroundStyle(Color::orange())
+                                .fixedSize(false, true));
+        }
+        return VStack(HAlign::leading, 3, std::move(lines));
+    }
+    std::vector<ObservableObject*> observedObjects() override { return {&controller_}; }
+
+  private:
+    OrvelController& controller_;
+};
+
 }  // namespace
 
 DrivesSettingsView::DrivesSettingsView(DriveKeepAlive& keeper, OrvelController& controller,
@@ -135,6 +163,7 @@ ui::View DrivesSettingsView::body() {
     auto general = Section(
         std::nullopt,
         {Embed(std::make_shared<DiskSleepConflictNote>(keeper_, controller_)),
+         Embed(std::make_shared<UnkeptDisksNote>(controller_)),
          LabeledContent(
              "Keep-alive interval",
              Picker("Keep-alive interval", intTagBinding(interval), options(kGlobalChoices))

@@ -29,6 +29,8 @@ std::string describeStatus(std::int32_t status) {
             return "the request holds a member its operation does not take";
         case kStatusBusy:
             return "the helper is serving too many connections";
+        case kStatusTooManyUsers:
+            return "the helper already keeps wake dates for 16 other users";
         default:
             break;
     }

@@ -18,7 +18,8 @@
 //   {"version":"orvel-wake-helper 1.0"}
 //
 // A status of 0 is success, a negative one is the errno of a failed alarm write, and a positive
-// one is one of the codes below, after which the helper closes the connection.
+// one is one of the codes below, after which the helper closes the connection. Each user's
+// request replaces that user's dates only (the user is the socket peer's, from the kernel).
 
 namespace orvel::wake_protocol {
 
@@ -33,15 +34,16 @@ inline constexpr double kFrameSeconds = 5.0;
 inline constexpr std::size_t kMaxConnections = 8;
 
 // Positive reply statuses: why a request was refused.
-inline constexpr std::int32_t kStatusBadLength = 1;     // length 0 or over 4096
-inline constexpr std::int32_t kStatusTruncated = 2;     // the peer ended the frame early
-inline constexpr std::int32_t kStatusTimedOut = 3;      // no whole frame within 5 s
-inline constexpr std::int32_t kStatusNotJson = 4;       // not one JSON object
-inline constexpr std::int32_t kStatusUnknownOp = 5;     // "op" missing or not known
-inline constexpr std::int32_t kStatusBadDates = 6;      // dates missing, not numbers, out of range
-inline constexpr std::int32_t kStatusTooManyDates = 7;  // more than 64 dates
-inline constexpr std::int32_t kStatusExtraMember = 8;   // a member the operation does not take
-inline constexpr std::int32_t kStatusBusy = 9;          // already 8 connections
+inline constexpr std::int32_t kStatusBadLength = 1;      // length 0 or over 4096
+inline constexpr std::int32_t kStatusTruncated = 2;      // the peer ended the frame early
+inline constexpr std::int32_t kStatusTimedOut = 3;       // no whole frame within 5 s
+inline constexpr std::int32_t kStatusNotJson = 4;        // not one JSON object
+inline constexpr std::int32_t kStatusUnknownOp = 5;      // "op" missing or not known
+inline constexpr std::int32_t kStatusBadDates = 6;       // dates missing, not numbers, out of range
+inline constexpr std::int32_t kStatusTooManyDates = 7;   // more than 64 dates
+inline constexpr std::int32_t kStatusExtraMember = 8;    // a member the operation does not take
+inline constexpr std::int32_t kStatusBusy = 9;           // already 8 connections
+inline constexpr std::int32_t kStatusTooManyUsers = 10;  // dates kept for 16 other users
 
 // The words for a status, for logs and for the user.
 std::string describeStatus(std::int32_t status);

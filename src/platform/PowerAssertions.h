@@ -77,6 +77,11 @@ class PowerAssertions {
     // it can be held fully, and before the services have answered.
     virtual std::optional<std::string> shortfall(std::string_view type) const = 0;
 
+    // The spinning disks that a held PreventDiskIdle cannot keep from spinning down, by the
+    // kernel's names: nothing on them could be read (no access to the device, and no file there
+    // that is safe to read). Empty while none is held, and before the first reads.
+    virtual std::vector<std::string> unkeptDisks() const = 0;
+
     // The system took back, or never granted, an assertion that createWithName() reported as
     // created (a backend whose requests complete later learns of a refusal only then). The
     // assertion holds nothing from then on; its owner still releases it.
@@ -84,7 +89,8 @@ class PowerAssertions {
     // A service that keeps something awake stopped or returned, so stoppedServices() changed.
     // At a return, the locks of every live assertion have been asked for again.
     Signal<> servicesChanged;
-    // A service appeared or went, so shortfall() may have changed.
+    // A service appeared or went, or a disk could or could no longer be kept, so shortfall() or
+    // unkeptDisks() may have changed.
     Signal<> shortfallChanged;
 };
 

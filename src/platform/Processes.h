@@ -32,6 +32,12 @@ class ChildProcess {
     virtual bool isRunning() const = 0;
     // Asks the child to end (SIGTERM). Does nothing once it has exited.
     virtual void terminate() = 0;
+    // Ends the child without asking (SIGKILL), for one that did not end when asked. Does nothing
+    // once it has exited.
+    virtual void kill() = 0;
+    // Waits up to `seconds` for the child to have exited and been reaped; true when it has.
+    // Blocks the calling thread, so it is for quitting only, when no loop turns any more.
+    virtual bool waitForExit(double seconds) = 0;
     // Removes the termination handler: after this returns, the handler is not called (it may
     // still be running on its own thread if the child exited at this very moment).
     virtual void clearTerminationHandler() = 0;

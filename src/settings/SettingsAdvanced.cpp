@@ -131,6 +131,14 @@ View SettingsView::advancedPage() {
             std::nullopt,
             {
                 Picker("Engine:", engine, std::move(engines)).pickerStyle(PickerStyle::radioGroup),
+                If(c_.missingCaffeinate().has_value(),
+                   [this] {
+                       return settings_style::warning(
+                           localizedFormat("Orvel's caffeinate is not at %@, so sessions run on "
+                                           "logind inhibitor locks instead.",
+                                           {c_.missingCaffeinate().value_or("")}),
+                           true);
+                   }),
                 caffeinate
                     ? caption("Orvel launches its own caffeinate as a child process and "
                               "terminates it on quit. The inhibitor locks die with the process, "

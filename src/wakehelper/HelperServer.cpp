@@ -46,6 +46,9 @@ std::optional<std::string> executableOf(const std::string& procRoot, pid_t pid) 
 struct HelperServer::Connection {
     int fd = -1;
     pid_t pid = 0;
+    // Whose dates a request replaces: the kernel's word for the peer at its connect, which no
+    // program it runs can change.
+    uid_t uid = 0;
     // Taken at accept: the peer's process is still the one admitted while it has not exited.
     // Debian 12's kernel has no SO_PEERPIDFD, so a pid reused between the peer's connect and
     // this pidfd_open still slips through; the exe check narrows it, it cannot close it.
@@ -99,7 +102,8 @@ Result<void> HelperServer::start() {
     if (::bind(listenFd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
         return Error{systemError("cannot bind the helper's socket to " + staging)};
     }
-    // Anyone may connect; who is served is decided by what runs at the other end.
+    // Anyone may connect; what runs at the other end decides whether it is served, and its uid
+    // whose dates it may replace.
     if (::listen(listenFd_, 16) != 0 || ::chmod(staging.c_str(), 0666) != 0 ||
         ::rename(staging.c_str(), options_.socketPath.c_str()) != 0) {
         return Error{systemError("cannot listen on " + options_.socketPath)};
@@ -145,6 +149,7 @@ void HelperServer::acceptAll() {
             continue;
         }
         connection->pid = credentials.pid;
+        connection->uid = credentials.uid;
         connection->pidfd = static_cast<int>(::syscall(SYS_pidfd_open, credentials.pid, 0));
         if (connection->pidfd < 0 || !admitted(*connection, "at connection")) {
             continue;
@@ -215,7 +220,9 @@ void HelperServer::readFrom(int id) {
                     drop(id);
                     return;
                 }
-                const Helper::Answer answer = helper_.answer(connection.reader.payload());
+                const Helper::Answer answer = helper_.answer(
+                    connection.reader.payload(),
+                    Helper::Peer{static_cast<Helper::UserID>(connection.uid), connection.pid});
                 connection.reader.reset();
                 if (answer.close) {
                     log().notice("a request was refused: " +

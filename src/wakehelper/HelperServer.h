@@ -15,6 +15,7 @@ namespace orvel {
 struct HelperServerOptions {
     std::string socketPath;
     // The one program served: a peer whose /proc/<pid>/exe is anything else is closed unread.
+    // A first filter only: which dates a request may replace is decided by the peer's uid.
     std::string clientExecutable;
     std::string procRoot = "/proc";
 };
@@ -31,7 +32,7 @@ class HelperServer {
     HelperServer& operator=(const HelperServer&) = delete;
 
     // Binds the socket (replacing a stale one) so that any local user may connect, and starts
-    // serving and following the alarm's date.
+    // serving and following the alarm's date. Each peer's requests act on its own user's dates.
     Result<void> start();
 
     std::size_t connectionCount() const { return connections_.size(); }

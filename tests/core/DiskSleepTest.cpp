@@ -7,6 +7,7 @@
 
 #include "core/OrvelController.h"
 #include "platform/DiskSpinKeeper.h"
+#include "platform/sim/SimPlatform.h"
 #include "support/SessionTest.h"
 
 namespace orvel {
@@ -83,23 +84,116 @@ TEST_F(DiskSleepTest, DisksAreReadOnlyWhileTheOptionIsOnInARunningSession) {
     EXPECT_EQ(takeReads(), (std::map<std::string, int>{}));
 }
 
-TEST_F(DiskSleepTest, ADiskWhoseDeviceCannotBeOpenedIsReadThroughItsLargestFile) {
+// The file systems' entries as a listing gives them: on the disk's file system (or another),
+// with every block on it unless told.
+constexpr std::uint64_t kDataDevice = 0x801;
+constexpr std::uint32_t kUser = SimUncachedReader::kUser;
+
+DirectoryEntry file(std::string name, std::uint64_t size, std::uint32_t owner = kUser,
+                    std::uint64_t allocated = ~0ull) {
+    return {std::move(name), true,  false,      size, allocated == ~0ull ? size : allocated,
+            owner,           0644u, kDataDevice};
+}
+
+DirectoryEntry folder(std::string name, std::uint32_t owner, std::uint32_t mode,
+                      std::uint64_t device = kDataDevice) {
+    return {std::move(name), false, true, 0, 4096, owner, mode, device};
+}
+
+TEST_F(DiskSleepTest, ADiskWhoseDeviceCannotBeOpenedIsReadThroughTheLargestFileNobodyElsePutThere) {
     auto& reader = sim().uncachedReader();
     reader.failReads("/dev/sda", "opening /dev/sda failed: Permission denied");
     sim().localDisks().setDisks({{"sda", "/dev/sda", true, false, {"/data"}}},
                                 {"/", "/data", "/data/other", "/proc"});
-    reader.setDirectory("/data", {{".cache", false, false, 8ull << 30},
-                                  {"notes.txt", true, false, 900},
-                                  {"films", false, true, 0},
-                                  {"other", false, true, 0}});
-    reader.setDirectory("/data/films",
-                        {{"long.mkv", true, false, 3ull << 30}, {"link.mkv", false, false, 0}});
-    // Another file system mounted inside: its disk is not this one.
-    reader.setDirectory("/data/other", {{"huge.img", true, false, 40ull << 30}});
+    reader.setEntry("/data", folder("data", 0, 0755));
+    struct Case {
+        const char* what;
+        std::vector<DirectoryEntry> top;  // /data's entries beside films/ with long.mkv (3 GiB)
+        std::string read;
+    };
+    const Case cases[] = {
+        {"the user's largest", {file("notes.txt", 900)}, "/data/films/long.mkv"},
+        {"hidden ones are bookkeeping", {file(".cache", 8ull << 30)}, "/data/films/long.mkv"},
+        {"another user's larger file",
+         {file("theirs.iso", 8ull << 30, 1001)},
+         "/data/films/long.mkv"},
+        {"a larger sparse file, mostly holes",
+         {file("huge.img", 1ull << 40, kUser, 4096)},
+         "/data/films/long.mkv"},
+        {"a folder anyone may write to", {folder("tmp", 0, 01777)}, "/data/films/long.mkv"},
+        {"another file system mounted inside",
+         {folder("other", kUser, 0755)},
+         "/data/films/long.mkv"},
+        {"a folder of another file system",
+         {folder("snapshot", kUser, 0755, 0x802)},
+         "/data/films/long.mkv"},
+        {"root's file where only root may write", {folder("srv", 0, 0755)}, "/data/srv/base.img"},
+        {"root's file where others may write", {folder("shared", 0, 0775)}, "/data/films/long.mkv"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<DirectoryEntry> top = c.top;
+        top.push_back(folder("films", kUser, 0755));
+        reader.setDirectory("/data", top);
+        reader.setDirectory("/data/films",
+                            {file("long.mkv", 3ull << 30),
+                             {"link.mkv", false, false, 0, 0, kUser, 0777, kDataDevice}});
+        reader.setDirectory("/data/tmp", {file("mine.img", 8ull << 30)});
+        reader.setDirectory("/data/other", {file("huge.img", 40ull << 30)});
+        reader.setDirectory("/data/snapshot", {file("copy.img", 40ull << 30)});
+        reader.setDirectory("/data/srv", {file("base.img", 5ull << 30, 0)});
+        reader.setDirectory("/data/shared", {file("base.img", 5ull << 30, 0)});
+        setDiskSleep(true);
+        ASSERT_TRUE(controller().start());
+        runIntervals(3);
+        EXPECT_EQ(takeReads(), (std::map<std::string, int>{{c.read, 4}}));
+        const auto reads = reader.reads();
+        EXPECT_EQ(reads.back().trusted, (TrustedFile{kDataDevice, kUser}))
+            << "a file is read only as long as it is still what it was chosen as";
+        controller().stop(true);  // the next session chooses afresh
+        loop().drain();
+    }
+}
+
+TEST_F(DiskSleepTest, OrvelsOwnFileIsReadWhereTheCacheFolderIsOnTheDiskAndNoDiskIsLeftUnsaid) {
+    auto& reader = sim().uncachedReader();
+    reader.failReads("/dev/sda", "opening /dev/sda failed: Permission denied");
+    reader.failReads("/dev/sdb", "opening /dev/sdb failed: Permission denied");
+    sim().localDisks().setDisks(
+        {{"sda", "/dev/sda", true, false, {"/home"}}, {"sdb", "/dev/sdb", true, false, {"/srv"}}},
+        {"/", "/home", "/srv"});
+    reader.setEntry("/home", folder("home", 0, 0755));
+    reader.setEntry("/srv", folder("srv", 0, 0755));
+    reader.setDirectory("/home", {file("big.img", 8ull << 30)});
+    reader.setDirectory("/srv", {file("theirs.img", 8ull << 30, 1001), folder("tmp", 0, 01777)});
+    reader.setDirectory("/srv/tmp", {file("planted.img", 1ull << 40, 1001, 0)});
     setDiskSleep(true);
     ASSERT_TRUE(controller().start());
-    runIntervals(3);
-    EXPECT_EQ(takeReads(), (std::map<std::string, int>{{"/data/films/long.mkv", 4}}));
+    runIntervals(2);
+    const std::string own = std::string(SimPlatform::kCacheFolder) + "/disk-keep-alive";
+    EXPECT_EQ(reader.keptFiles(), std::vector<std::string>{own}) << "written once";
+    EXPECT_EQ(takeReads(), (std::map<std::string, int>{{own, 3}}))
+        << "nothing of another user's is read on sdb";
+    EXPECT_EQ(controller().unkeptDisks(), std::vector<std::string>{"sdb"});
+    const auto lines = sim().log().messages("disks");
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_NE(lines[0].find("sdb may spin down"), std::string::npos) << lines[0];
+    EXPECT_NE(lines[0].find("no file in /srv is Orvel's own or this user's (uid 1000) and safe "
+                            "to read"),
+              std::string::npos)
+        << lines[0];
+
+    // A file of the user's appears there: it is kept again, and said to be.
+    reader.setDirectory("/srv", {file("backup.tar", 2ull << 30)});
+    runIntervals(DiskSpinKeeper::kRetryRounds + 1);
+    EXPECT_GT(takeReads()["/srv/backup.tar"], 0);
+    EXPECT_EQ(controller().unkeptDisks(), std::vector<std::string>{});
+    reader.failReads("/srv/backup.tar", "reading /srv/backup.tar failed: Input/output error");
+    runIntervals(1);
+    EXPECT_EQ(controller().unkeptDisks(), std::vector<std::string>{"sdb"});
+    controller().stop(true);
+    loop().drain();
+    EXPECT_EQ(controller().unkeptDisks(), std::vector<std::string>{}) << "nothing is held";
 }
 
 TEST_F(DiskSleepTest, ADiskThatCannotBeReadAtAllIsNamedOnceAndTriedAgainLater) {

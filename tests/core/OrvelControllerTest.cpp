@@ -41,7 +41,22 @@ TEST_F(OrvelControllerTest, CaffeinateIsChosenOnlyWhenItsProgramIsExecutable) {
     sim().processes().setExecutable("/usr/bin/caffeinate", false);
     prefs().engine = EngineKind::caffeinate;  // chosen again, now without its program
     EXPECT_EQ(controller().engineName(), "logind inhibitor locks");
-    EXPECT_EQ(controller().lastError(), std::nullopt) << "a missing program is silent here";
+    EXPECT_EQ(controller().lastError(), std::nullopt) << "a missing program is no error";
+    // But it is said, once, in the log, and published for the Settings window.
+    EXPECT_EQ(controller().missingCaffeinate(), "/usr/bin/caffeinate");
+    prefs().engine = EngineKind::caffeinate;
+    ASSERT_TRUE(controller().start());
+    controller().stop(true);
+    EXPECT_EQ(sim().log().messages("engine"),
+              std::vector<std::string>{"The caffeinate engine is chosen, but Orvel's caffeinate is "
+                                       "not at /usr/bin/caffeinate: sessions run on logind "
+                                       "inhibitor locks instead"});
+    prefs().engine = EngineKind::assertions;
+    EXPECT_EQ(controller().missingCaffeinate(), std::nullopt);
+    sim().processes().setExecutable("/usr/bin/caffeinate", true);
+    prefs().engine = EngineKind::caffeinate;
+    EXPECT_EQ(controller().missingCaffeinate(), std::nullopt);
+    EXPECT_EQ(sim().log().messages("engine").size(), 1u);
 }
 
 // Starting and stopping ------------------------------------------------------------------------

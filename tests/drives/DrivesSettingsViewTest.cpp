@@ -116,6 +116,22 @@ TEST_F(DrivesSettingsViewTest, WithoutDrivesTheVolumesSectionHoldsOnlyTheRescanB
     EXPECT_TRUE(shown().contains("Check Access"));
 }
 
+TEST_F(DrivesSettingsViewTest, ADiskTheSessionCannotKeepSpinningIsNamedWhileItHolds) {
+    sim().localDisks().setDisks(
+        {{"sda", "/dev/sda", true, false, {}}, {"sdb", "/dev/sdb", true, false, {}}});
+    sim().uncachedReader().failReads("/dev/sdb", "opening /dev/sdb failed: Permission denied");
+    const std::string line =
+        "sdb may spin down: Orvel cannot open the disk, and no file on it is safe to read.";
+    open();
+    controller().setOption(&SleepOptions::preventDiskSleep, true);
+    ASSERT_TRUE(controller().start());
+    EXPECT_TRUE(shown().contains(line));
+    EXPECT_FALSE(shown().contains("sda may spin down"));
+    EXPECT_EQ(colourOf(line), ui::ForegroundStyle(ui::Color::orange()));
+    controller().stop(true);
+    EXPECT_FALSE(shown().contains(line));
+}
+
 TEST_F(DrivesSettingsViewTest, HeaderTapExpandsWhileTheSwitchOnlyTogglesAndShowsTheFooter) {
     auto options = controller().options();
     options.preventDiskSleep = true;

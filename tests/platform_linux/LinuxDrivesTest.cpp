@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@
 #include "foundation/Data.h"
 #include "foundation/FileIO.h"
 #include "foundation/PollRunLoop.h"
+#include "foundation/VirtualRunLoop.h"
 #include "platform/DiskSpinKeeper.h"
 #include "platform/linux/LinuxLocalDisks.h"
 #include "platform/linux/LinuxNetworkShares.h"
@@ -28,6 +30,7 @@
 #include "platform/linux/LinuxUncachedReader.h"
 #include "platform/linux/LinuxVolumes.h"
 #include "platform/linux/UniqueFd.h"
+#include "support/RealThings.h"
 
 namespace orvel {
 namespace {
@@ -259,13 +262,114 @@ TEST_F(LinuxUncachedReaderTest, ListsEntriesWithoutFollowingLinksAndFailsOnAFold
     for (const DirectoryEntry& e : *entries) {
         byName[e.name] = e;
     }
-    EXPECT_EQ(byName,
-              (std::map<std::string, DirectoryEntry>{{"data.bin", {"data.bin", true, false, kSize}},
-                                                     {"link", {"link", false, false, 0}},
-                                                     {"sub", {"sub", false, true, 0}}}));
+    struct stat info {};
+    ASSERT_EQ(::lstat(file_.c_str(), &info), 0);
+    const DirectoryEntry data{"data.bin",
+                              true,
+                              false,
+                              kSize,
+                              static_cast<std::uint64_t>(info.st_blocks) * 512,
+                              ::geteuid(),
+                              info.st_mode & 07777u,
+                              static_cast<std::uint64_t>(info.st_dev)};
+    ASSERT_EQ(byName.size(), 3u);
+    EXPECT_EQ(byName["data.bin"], data);
+    EXPECT_EQ(reader.inspect(file_).value(), data);
+    EXPECT_FALSE(byName["link"].regularFile || byName["link"].folder);
+    EXPECT_TRUE(byName["sub"].folder && !byName["sub"].regularFile);
+    EXPECT_EQ(byName["sub"].mode, reader.inspect(folder_ + "/sub")->mode);
+    EXPECT_FALSE(reader.inspect(folder_ + "/missing").ok());
     EXPECT_FALSE(reader.readBlock(folder_ + "/sub").ok());
     EXPECT_FALSE(reader.readBlock(folder_ + "/missing").ok());
     EXPECT_FALSE(reader.listDirectory(folder_ + "/missing").ok());
+}
+
+// Files that another user could have put where a keep-alive looks, read with and without the
+// trust a keep-alive gives them.
+TEST(LinuxTrustedReadTest, ATrustedReadRefusesLinksSparseFilesAndOtherUsersFiles) {
+    const std::string folder = scratchFolder("trust");
+    LinuxUncachedReader reader(false);
+    const std::string own = folder + "/own.bin";
+    writeText(own, std::string(64 * 1024, 'x'));
+    fs::create_symlink(own, folder + "/link");
+    {
+        UniqueFd sparse(::open((folder + "/sparse.img").c_str(), O_WRONLY | O_CREAT, 0600));
+        ASSERT_TRUE(sparse);
+        ASSERT_EQ(::ftruncate(sparse.get(), off_t{1} << 40), 0);  // 1 TiB of holes
+    }
+    ASSERT_EQ(::mkfifo((folder + "/fifo").c_str(), 0600), 0);
+    writeText(folder + "/theirs.bin", std::string(64 * 1024, 'y'));
+    const bool otherOwner =
+        ::geteuid() == 0 && ::chown((folder + "/theirs.bin").c_str(), 1000, 1000) == 0;
+    const TrustedFile trusted{reader.inspect(own)->device, reader.user()};
+    const TrustedFile elsewhere{trusted.device + 1, trusted.user};
+    struct Case {
+        std::string target;
+        const TrustedFile* trust;
+        std::string refusal;  // empty: read
+    };
+    std::vector<Case> cases = {
+        {own, &trusted, ""},
+        {own, nullptr, ""},
+        {folder + "/link", nullptr, ""},  // what an untrusted read does
+        {folder + "/link", &trusted, "Too many levels of symbolic links"},
+        {folder + "/sparse.img", &trusted, "is sparse"},
+        {folder + "/fifo", &trusted, "is no regular file"},
+        {own, &elsewhere, "is on another file system"},
+    };
+    if (otherOwner) {
+        cases.push_back({folder + "/theirs.bin", &trusted, "belongs to another user (uid 1000)"});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target + (c.trust ? " trusted" : ""));
+        auto read = reader.readBlock(c.target, c.trust);
+        if (c.refusal.empty()) {
+            ASSERT_TRUE(read.ok()) << read.error().message;
+            EXPECT_EQ(read->bytesRead, 4096u);
+        } else {
+            ASSERT_FALSE(read.ok());
+            EXPECT_NE(read.error().message.find(c.refusal), std::string::npos)
+                << read.error().message;
+        }
+    }
+    if (!otherOwner) {
+        std::cout << "Not tried: another owner's file (giving a file to uid 1000 needs root)\n";
+    }
+    fs::remove_all(folder);
+}
+
+TEST(LinuxTrustedReadTest, OrvelsOwnFileIsWrittenOnceWithEveryBlockOnTheDisk) {
+    const std::string folder = scratchFolder("own");
+    LinuxUncachedReader reader(false);
+    const std::string own = folder + "/cache/orvel/disk-keep-alive";
+    const auto facts = [&] {
+        struct stat info {};
+        EXPECT_EQ(::lstat(own.c_str(), &info), 0);
+        return info;
+    };
+    ASSERT_TRUE(reader.keepFile(own, 1 << 20).ok());
+    const struct stat first = facts();
+    EXPECT_TRUE(S_ISREG(first.st_mode));
+    EXPECT_EQ(first.st_size, 1 << 20);
+    EXPECT_EQ(first.st_mode & 0777, 0600u);
+    EXPECT_EQ(fs::status(folder + "/cache/orvel").permissions(), fs::perms::owner_all);
+    EXPECT_FALSE(isSparse(1 << 20, static_cast<std::uint64_t>(first.st_blocks) * 512));
+    const std::string bytes = test::readText(own);
+    EXPECT_NE(bytes.find_first_not_of('\0'), std::string::npos) << "bytes a file system keeps";
+
+    ASSERT_TRUE(reader.keepFile(own, 1 << 20).ok());
+    EXPECT_EQ(facts().st_ino, first.st_ino) << "written once";
+    EXPECT_EQ(test::readText(own), bytes);
+
+    // Anything else at its name is replaced, never written through: a link's target stays.
+    const std::string target = folder + "/target";
+    writeText(target, "kept");
+    fs::remove(own);
+    fs::create_symlink(target, own);
+    ASSERT_TRUE(reader.keepFile(own, 1 << 20).ok());
+    EXPECT_TRUE(S_ISREG(facts().st_mode));
+    EXPECT_EQ(test::readText(target), "kept");
+    fs::remove_all(folder);
 }
 
 TEST(LinuxUncachedReaderThreadTest, TheReadingThreadGetsTheIdleIoClassAndNoOtherThreadDoes) {
@@ -426,6 +530,66 @@ TEST_F(LinuxNetworkSharesTest, ADroppedRequestStopsItsProgramAndNeverCallsBack) 
     LinuxNetworkShares other(processes_, quick);
     EXPECT_EQ(mount(other, "smb://nas.local/other").size(), 1u);
     EXPECT_EQ(calls, 0);
+}
+
+// A mounter deaf to SIGTERM, on virtual time: the grace and the limit pass only when the test
+// says so, while the processes are real.
+TEST_F(LinuxNetworkSharesTest, AMounterDeafToSigtermIsKilledAfterItsGraceAndNeverJoinedByAnother) {
+    auto owned = std::make_unique<VirtualRunLoop>();
+    VirtualRunLoop& loop = *owned;
+    RunLoop::install(std::move(owned));
+    const std::string starts = folder_ + "/starts";
+    LinuxNetworkSharesOptions options;
+    options.gioProgram =
+        program("gio", "trap '' TERM\necho $$ >> \"" + starts + "\"\nexec sleep 600");
+    options.fstab = kLaptop + "/fstab";
+    options.graceSeconds = 1;
+    auto shares = std::make_unique<LinuxNetworkShares>(processes_, options);
+    std::vector<std::string> results;
+    const auto mount = [&] {
+        auto request = shares->mountAsync(
+            "smb://nas.local/films", MountOptions{},
+            [&](Result<void> r) { results.push_back(r ? "ok" : r.error().message); });
+        loop.drain();
+        return request;
+    };
+    const auto started = [&] {
+        std::vector<pid_t> pids;
+        std::ifstream in(starts);
+        for (pid_t pid = 0; in >> pid;) {
+            pids.push_back(pid);
+        }
+        return pids;
+    };
+    const auto alive = [](pid_t pid) { return ::kill(pid, 0) == 0; };
+
+    auto first = mount();
+    ASSERT_TRUE(test::waitUntil([&] { return started().size() == 1; }));
+    const pid_t deaf = started()[0];
+    first.reset();  // as the keep-alive drops it at its limit
+    loop.advance(options.graceSeconds - 0.5);
+    auto second = mount();
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_NE(results[0].find("is still running"), std::string::npos) << results[0];
+    EXPECT_TRUE(alive(deaf)) << "killed before its grace was over";
+    loop.advance(0.5);
+    EXPECT_TRUE(test::waitUntil([&] { return !alive(deaf); })) << "it outlived its grace";
+    EXPECT_EQ(started().size(), 1u) << "a second mounter ran beside the first";
+
+    // The mounter's own limit stops it the same way.
+    auto third = mount();
+    ASSERT_TRUE(test::waitUntil([&] { return started().size() == 2; }));
+    loop.advance(options.timeoutSeconds);
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_NE(results[1].find("gave no answer within 60 s"), std::string::npos) << results[1];
+    loop.advance(options.graceSeconds);
+    EXPECT_TRUE(test::waitUntil([&] { return !alive(started()[1]); }));
+
+    // Quitting waits out the grace and kills what is left: nothing outlives Orvel.
+    auto fourth = mount();
+    ASSERT_TRUE(test::waitUntil([&] { return started().size() == 3; }));
+    shares.reset();
+    EXPECT_FALSE(alive(started()[2])) << "left running as Orvel quit";
 }
 
 TEST_F(LinuxNetworkSharesTest, ARequestLeftWhenTheMounterGoesCallsBackOnceAndStartsNothing) {
@@ -604,6 +768,93 @@ TEST_F(LinuxLocalDisksTest, ADiskIdleAssertionReadsTheSpinningDiskAndNotTheSsd) 
         EXPECT_TRUE(loop.runFor(30, [&] { return !accessed.empty(); }));
         EXPECT_EQ(accessed, std::vector<std::string>{"sdb"});
         EXPECT_EQ(assertions.release(created.id), kIOReturnSuccess);
+    }
+    watch.cancel();
+    RunLoop::install(nullptr);
+}
+
+// A disk whose device this user may not open, with files another user planted on it: the
+// real reader through the power assertion reads Orvel's own file where the cache folder is on
+// the disk, and says the disk is unkept where it is not, never touching a planted file.
+TEST_F(LinuxLocalDisksTest, ADiskOpenToNoOneIsReadThroughOrvelsOwnFileOrSaidToBeUnkept) {
+    RunLoop::install(std::make_unique<PollRunLoop>());
+    const std::string mount = root_ + "/mnt";
+    write({{"sdb", true, "0", "1", "0", "8:16", {}, {}}},
+          "22 1 8:16 / " + mount + " rw - ext4 /dev/sdb rw\n");
+    fs::create_directories(mount + "/tmp");
+    fs::permissions(mount + "/tmp", fs::perms::all | fs::perms::sticky_bit);
+    {
+        UniqueFd sparse(::open((mount + "/tmp/huge.img").c_str(), O_WRONLY | O_CREAT, 0644));
+        ASSERT_TRUE(sparse);
+        ASSERT_EQ(::ftruncate(sparse.get(), off_t{1} << 40), 0);
+    }
+    writeText(mount + "/theirs.bin", std::string(1 << 20, 'y'));
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown((mount + "/theirs.bin").c_str(), 1000, 1000), 0);
+    } else {
+        fs::remove(mount + "/theirs.bin");  // only root can give a file away
+    }
+    fs::create_symlink(mount + "/tmp/huge.img", mount + "/link.img");
+
+    UniqueFd notices(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    ASSERT_TRUE(notices);
+    ASSERT_GE(::inotify_add_watch(notices.get(), mount.c_str(), IN_ACCESS | IN_OPEN), 0);
+    ASSERT_GE(::inotify_add_watch(notices.get(), (mount + "/tmp").c_str(), IN_ACCESS | IN_OPEN), 0);
+    std::vector<std::string> touched;
+    FdWatch watch = RunLoop::main().watchFd(notices.get(), kFdReadable, [&](unsigned) {
+        alignas(inotify_event) char buffer[4096];
+        const ssize_t n = ::read(notices.get(), buffer, sizeof buffer);
+        for (char* p = buffer; n > 0 && p < buffer + n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(p);
+            if (event->len > 0) {
+                touched.emplace_back(event->name);
+            }
+            p += sizeof(inotify_event) + event->len;
+        }
+    });
+    auto& loop = static_cast<PollRunLoop&>(RunLoop::main());
+    struct Case {
+        const char* what;
+        std::string ownFolder;
+        std::vector<std::string> unkept;
+    };
+    const Case cases[] = {
+        {"the cache folder on the disk", mount + "/home/user/.cache/orvel", {}},
+        {"the cache folder elsewhere", root_ + "/elsewhere/.cache/orvel", {"sdb"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        touched.clear();
+        const bool onDisk = c.unkept.empty();
+        if (onDisk) {
+            // Made here to be watched; the file in it is the keeper's to make.
+            fs::create_directories(c.ownFolder);
+            ASSERT_GE(::inotify_add_watch(notices.get(), c.ownFolder.c_str(), IN_ACCESS), 0);
+        }
+        const auto read = [&](const std::string& name) {
+            return std::find(touched.begin(), touched.end(), name) != touched.end();
+        };
+        LinuxPowerAssertions assertions(
+            nullptr, nullptr,
+            std::make_unique<DiskSpinKeeper>(std::make_shared<LinuxLocalDisks>(disks()),
+                                             std::make_shared<LinuxUncachedReader>(), c.ownFolder));
+        int told = 0;
+        auto subscription = assertions.shortfallChanged.subscribe([&] { ++told; });
+        const auto created =
+            assertions.createWithName(assertion_type::kPreventDiskIdle, kAssertionLevelOn, "Orvel");
+        ASSERT_EQ(created.status, kIOReturnSuccess);
+        const std::string own = c.ownFolder + "/" + DiskSpinKeeper::kOwnFileName;
+        if (onDisk) {
+            EXPECT_TRUE(loop.runFor(30, [&] { return read(DiskSpinKeeper::kOwnFileName); }));
+            EXPECT_EQ(fs::file_size(own), DiskSpinKeeper::kOwnFileSize);
+        } else {
+            EXPECT_TRUE(loop.runFor(30, [&] { return told > 0; }));
+            EXPECT_FALSE(fs::exists(own));
+        }
+        EXPECT_EQ(assertions.unkeptDisks(), c.unkept);
+        EXPECT_FALSE(read("huge.img") || read("theirs.bin") || read("link.img"));
+        EXPECT_EQ(assertions.release(created.id), kIOReturnSuccess);
+        EXPECT_EQ(assertions.unkeptDisks(), std::vector<std::string>{});
     }
     watch.cancel();
     RunLoop::install(nullptr);

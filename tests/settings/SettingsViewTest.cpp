@@ -529,6 +529,17 @@ TEST_F(SettingsViewTest, TheEngineRadioStoresTheRawValueAndSwapsTheCaption) {
     EXPECT_EQ(d().stringForKey("engine"), "assertions");
     EXPECT_TRUE(captionStarts("Orvel holds logind inhibitor locks"));
     EXPECT_FALSE(captionStarts("Orvel launches"));
+
+    // Chosen without Orvel's caffeinate there, the page says what runs instead.
+    const std::string missing =
+        "Orvel's caffeinate is not at /usr/bin/caffeinate, so sessions "
+        "run on logind inhibitor locks instead.";
+    sim().processes().setExecutable("/usr/bin/caffeinate", false);
+    EXPECT_FALSE(shown().contains(missing));
+    ASSERT_TRUE(shown().pick("Engine:", "caffeinate"));
+    EXPECT_TRUE(shown().contains(missing));
+    ASSERT_TRUE(shown().pick("Engine:", "assertions"));
+    EXPECT_FALSE(shown().contains(missing));
 }
 
 TEST_F(SettingsViewTest, TheEquivalentCommandNamesOrvelsOwnCaffeinateAndFollowsTheOptions) {

@@ -1,4 +1,7 @@
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <ctime>
@@ -175,9 +178,85 @@ TEST_F(HelperProcessTest, TwoClientsAtOnceLeaveOneRequestsDatesWhole) {
     b.join();
     auto kept = parseJson(readText(helper.state));
     ASSERT_TRUE(kept.ok());
-    const std::vector<double> final = kept->get<std::vector<double>>();
+    std::vector<double> final;
+    for (const auto& wake : kept.value()) {
+        final.push_back(wake.at("date").get<double>());
+    }
     ASSERT_TRUE(final == first || final == second) << readText(helper.state);
     EXPECT_EQ(readText(helper.wakealarm), alarmFor(final.front()));
+}
+
+// What the helper answers a process of another user: a child of this test that becomes `uid`
+// and sends `bytes`. Nothing when it could not connect or got no reply.
+std::optional<std::string> exchangeAs(uid_t uid, const HelperProcess& helper,
+                                      const std::string& bytes) {
+    int pipeFds[2];
+    if (::pipe(pipeFds) != 0) {
+        return std::nullopt;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(pipeFds[0]);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0) {
+            ::_exit(3);
+        }
+        const auto reply = helper.exchange(bytes);
+        if (reply) {
+            [[maybe_unused]] const ssize_t n = ::write(pipeFds[1], reply->data(), reply->size());
+        }
+        ::_exit(reply ? 0 : 1);
+    }
+    ::close(pipeFds[1]);
+    std::string reply;
+    char buffer[512];
+    ssize_t n;
+    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+        reply.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(pipeFds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return std::nullopt;
+    }
+    return reply;
+}
+
+TEST_F(HelperProcessTest, TwoUsersDatesAreKeptApartAndTheAlarmIsTheEarliestOfBoth) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "A client of another uid is a child that changes its uid, which needs "
+                        "root; CI runs the tests as root.";
+    }
+    constexpr uid_t kOther = 1000;
+    const double now = wallClock();
+    struct Step {
+        const char* what;
+        uid_t uid;
+        std::vector<double> dates;
+        std::string alarm;
+        std::size_t kept;
+    };
+    const Step steps[] = {
+        {"the other user asks for two hours ahead", kOther, {now + 7200}, alarmFor(now + 7200), 1},
+        {"root asks for one hour ahead", 0, {now + 3600}, alarmFor(now + 3600), 2},
+        {"root clears its own", 0, {}, alarmFor(now + 7200), 1},
+        {"root picks ten minutes ahead", 0, {now + 600}, alarmFor(now + 600), 2},
+        {"the other user clears its own", kOther, {}, alarmFor(now + 600), 1},
+        {"root clears", 0, {}, "0", 0},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.what);
+        const std::string frame = scheduleFrame(step.dates);
+        EXPECT_EQ(step.uid == 0 ? helper.exchange(frame) : exchangeAs(step.uid, helper, frame),
+                  R"({"status":0})");
+        EXPECT_EQ(readText(helper.wakealarm), step.alarm);
+        auto kept = parseJson(readText(helper.state));
+        ASSERT_TRUE(kept.ok());
+        EXPECT_EQ(kept->size(), step.kept) << readText(helper.state);
+    }
+    const std::string log = readText(helper.folder / "helper.log");
+    EXPECT_NE(log.find("uid 1000 (process "), std::string::npos) << log;
+    EXPECT_NE(log.find("uid 0 (process "), std::string::npos) << log;
 }
 
 TEST_F(HelperProcessTest, TheNextDateIsArmedOnceTheArmedOnePasses) {

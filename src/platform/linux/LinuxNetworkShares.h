@@ -16,15 +16,19 @@ struct LinuxNetworkSharesOptions {
     std::string gioProgram = "/usr/bin/gio";
     std::string fstab = "/etc/fstab";
     double timeoutSeconds = 60;
+    // How long a mounter told to end (SIGTERM) has before it is killed (SIGKILL).
+    double graceSeconds = 2;
 };
 
 // Mounts an SMB share with `mount <mount point>` when the fstab has a user-mountable entry for
 // it, else with `gio mount <url>`. The children read standard input from the null device, so a
 // missing password fails instead of prompting. The fstab entry or gvfs decides the mount's
 // options (cifs mounts are soft unless told otherwise). A child still running after the timeout
-// is terminated and the request fails; so is one whose request is dropped, and its caller hears
-// nothing. The fstab is read on a worker thread, never on the main one. Threading: main thread
-// only.
+// is stopped and the request fails; so is one whose request is dropped, and its caller hears
+// nothing. Stopping is SIGTERM, then SIGKILL after the grace for a child that ignores it; at
+// destruction (Orvel quitting) the same, waited for, so that no mounter outlives Orvel. While a
+// mounter of a share still runs, a request for that share starts no second one: it fails. The
+// fstab is read on a worker thread, never on the main one. Threading: main thread only.
 class LinuxNetworkShares final : public NetworkShares {
   public:
     LinuxNetworkShares(Processes& processes, LinuxNetworkSharesOptions options = {});
@@ -42,6 +46,8 @@ class LinuxNetworkShares final : public NetworkShares {
     struct Request;
 
   private:
+    void launch(const std::shared_ptr<Request>& request, const LaunchRequest& command);
+
     Processes& processes_;
     LinuxNetworkSharesOptions options_;
     std::vector<std::shared_ptr<Request>> requests_;

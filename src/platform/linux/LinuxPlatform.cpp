@@ -53,7 +53,8 @@ LinuxPlatform::LinuxPlatform(LinuxPlatformConfig config)
                        std::make_unique<DiskSpinKeeper>(
                            std::make_shared<LinuxLocalDisks>(LinuxLocalDisksOptions{
                                config.sysRoot, config.volumes.devRoot, config.volumes.mountInfo}),
-                           std::make_shared<LinuxUncachedReader>())),
+                           std::make_shared<LinuxUncachedReader>(),
+                           LinuxUncachedReader::ownFolder(xdg::processEnvironment()))),
       powerSources_(config.sysRoot, systemBus_),
       workspace_(systemBus_, processes_, std::move(config.workspace)),
       notifications_(sessionBus_),

@@ -246,6 +246,10 @@ LinuxPowerAssertions::LinuxPowerAssertions(std::shared_ptr<DBusConnection> syste
       session_(std::move(sessionBus)),
       disks_(std::move(disks)),
       pid_(static_cast<std::uint32_t>(::getpid())) {
+    if (disks_) {
+        // The keeper lives as long as this object, so its handler never outlives it.
+        disks_->setUnkeptHandler([this] { shortfallChanged.send(); });
+    }
     for (int service = 0; service < kServiceCount; ++service) {
         const ServiceInfo& info = kServices[service];
         auto& bus = info.bus == DBusConnection::Bus::system ? system_ : session_;
@@ -307,6 +311,10 @@ bool LinuxPowerAssertions::onlyFallbackOffered(std::string_view type) const {
         }
     }
     return anyFallback;
+}
+
+std::vector<std::string> LinuxPowerAssertions::unkeptDisks() const {
+    return disks_ ? disks_->unkeptDisks() : std::vector<std::string>{};
 }
 
 std::optional<std::string> LinuxPowerAssertions::shortfall(std::string_view type) const {

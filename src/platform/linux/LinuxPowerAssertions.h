@@ -69,6 +69,7 @@ class LinuxPowerAssertions final : public PowerAssertions, public WeakReferencea
     std::map<std::string, std::int64_t> ownStatus() const override;
     std::vector<std::string> stoppedServices(std::string_view type) const override;
     std::optional<std::string> shortfall(std::string_view type) const override;
+    std::vector<std::string> unkeptDisks() const override;
 
     // Requests sent whose reply has not come yet, released assertions' included.
     std::size_t pendingReplies() const;

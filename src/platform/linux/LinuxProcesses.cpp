@@ -15,6 +15,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -28,6 +30,7 @@ namespace {
 struct ChildState {
     pid_t pid = -1;
     std::mutex mutex;
+    std::condition_variable reaped;
     bool exited = false;
     int status = -1;
     std::string standardError;
@@ -120,6 +123,7 @@ void reap(const std::shared_ptr<ChildState>& state, int standardError, int exitF
         handler = std::move(state->handler);
         state->handler = nullptr;
     }
+    state->reaped.notify_all();
     if (handler) {
         handler(status);
     }
@@ -134,11 +138,12 @@ class LinuxChildProcess final : public ChildProcess {
         std::lock_guard lock(state_->mutex);
         return !state_->exited;
     }
-    void terminate() override {
-        std::lock_guard lock(state_->mutex);
-        if (!state_->exited) {
-            ::kill(state_->pid, SIGTERM);
-        }
+    void terminate() override { signal(SIGTERM); }
+    void kill() override { signal(SIGKILL); }
+    bool waitForExit(double seconds) override {
+        std::unique_lock lock(state_->mutex);
+        return state_->reaped.wait_for(lock, std::chrono::duration<double>(seconds),
+                                       [this] { return state_->exited; });
     }
     void clearTerminationHandler() override {
         std::lock_guard lock(state_->mutex);
@@ -154,6 +159,14 @@ class LinuxChildProcess final : public ChildProcess {
     }
 
   private:
+    // Under the lock the pid is not reaped yet, so it is still this child's.
+    void signal(int number) {
+        std::lock_guard lock(state_->mutex);
+        if (!state_->exited) {
+            ::kill(state_->pid, number);
+        }
+    }
+
     std::shared_ptr<ChildState> state_;
 };
 

@@ -1,5 +1,6 @@
 #include "platform/linux/LinuxUncachedReader.h"
 
+#include "foundation/FileIO.h"
 #include "foundation/Log.h"
 #include "platform/linux/LinuxFiles.h"
 #include "platform/linux/UniqueFd.h"
@@ -12,7 +13,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <system_error>
 
 namespace orvel {
@@ -39,6 +42,41 @@ struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
 
+DirectoryEntry entryOf(std::string name, const struct stat& info) {
+    const bool regular = S_ISREG(info.st_mode);
+    return DirectoryEntry{std::move(name),
+                          regular,
+                          S_ISDIR(info.st_mode),
+                          regular ? static_cast<std::uint64_t>(info.st_size) : 0,
+                          static_cast<std::uint64_t>(info.st_blocks) * 512,
+                          info.st_uid,
+                          info.st_mode & 07777u,
+                          static_cast<std::uint64_t>(info.st_dev)};
+}
+
+// Why the open file is not the trusted one it was chosen as; nothing when it is.
+std::optional<std::string> untrusted(int fd, const std::string& target,
+                                     const TrustedFile& trusted) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        return "looking at " + target + " failed: " + reason(errno);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return target + " is no regular file";
+    }
+    if (static_cast<std::uint64_t>(info.st_dev) != trusted.device) {
+        return target + " is on another file system";
+    }
+    if (info.st_uid != trusted.user && info.st_uid != 0) {
+        return target + " belongs to another user (uid " + std::to_string(info.st_uid) + ")";
+    }
+    if (isSparse(static_cast<std::uint64_t>(info.st_size),
+                 static_cast<std::uint64_t>(info.st_blocks) * 512)) {
+        return target + " is sparse: its holes are read from no disk";
+    }
+    return std::nullopt;
+}
+
 // Opens read-only without changing the access time where the owner allows it.
 UniqueFd openForReading(const std::string& target, int extra) {
     const int flags = O_RDONLY | O_NONBLOCK | O_CLOEXEC | extra;
@@ -59,6 +97,17 @@ void LinuxUncachedReader::lowerThreadPriority() {
     }
 }
 
+std::string LinuxUncachedReader::ownFolder(const xdg::Environment& env) {
+    const std::filesystem::path folder = xdg::cacheHome(env) + "/orvel";
+    std::error_code error;
+    const auto resolved = std::filesystem::weakly_canonical(folder, error);
+    return error ? folder.string() : resolved.string();
+}
+
+std::uint32_t LinuxUncachedReader::user() const {
+    return ::geteuid();
+}
+
 Result<std::vector<DirectoryEntry>> LinuxUncachedReader::listDirectory(std::string_view path) {
     const std::string folder(path);
     FolderNames listing = listFolder(folder);
@@ -71,19 +120,47 @@ Result<std::vector<DirectoryEntry>> LinuxUncachedReader::listDirectory(std::stri
         struct stat info {};
         const bool known =
             ::fstatat(AT_FDCWD, (folder + "/" + name).c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0;
-        const bool regular = known && S_ISREG(info.st_mode);
-        entries.push_back(DirectoryEntry{std::move(name), regular, known && S_ISDIR(info.st_mode),
-                                         regular ? static_cast<std::uint64_t>(info.st_size) : 0});
+        entries.push_back(known ? entryOf(std::move(name), info) : DirectoryEntry{std::move(name)});
     }
     return entries;
 }
 
-Result<UncachedRead> LinuxUncachedReader::readBlock(std::string_view targetView) {
+Result<DirectoryEntry> LinuxUncachedReader::inspect(std::string_view pathView) {
+    const std::string path(pathView);
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return Error{"looking at " + path + " failed: " + reason(errno)};
+    }
+    return entryOf(path.substr(path.rfind('/') + 1), info);
+}
+
+Result<void> LinuxUncachedReader::keepFile(std::string_view pathView, std::uint64_t size) {
+    const std::string path(pathView);
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == ::geteuid() &&
+        static_cast<std::uint64_t>(info.st_size) == size &&
+        !isSparse(size, static_cast<std::uint64_t>(info.st_blocks) * 512)) {
+        return {};
+    }
+    std::string bytes(size, '\0');
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = ::getrandom(bytes.data() + done, bytes.size() - done, 0);
+        if (n < 0 && errno != EINTR) {
+            return Error{"no random bytes for " + path + ": " + reason(errno)};
+        }
+        done += n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    return writeFileAtomically(path, bytes);
+}
+
+Result<UncachedRead> LinuxUncachedReader::readBlock(std::string_view targetView,
+                                                    const TrustedFile* trusted) {
     const std::string target(targetView);
+    const int noFollow = trusted != nullptr ? O_NOFOLLOW : 0;
     UncachedReadPath path = UncachedReadPath::dropBehind;
     UniqueFd fd;
     if (direct_) {
-        fd = openForReading(target, O_DIRECT);
+        fd = openForReading(target, O_DIRECT | noFollow);
         if (fd) {
             path = UncachedReadPath::direct;
         } else if (errno != EINVAL) {
@@ -91,9 +168,14 @@ Result<UncachedRead> LinuxUncachedReader::readBlock(std::string_view targetView)
         }
     }
     if (!fd) {
-        fd = openForReading(target, 0);
+        fd = openForReading(target, noFollow);
         if (!fd) {
             return Error{"opening " + target + " failed: " + reason(errno)};
+        }
+    }
+    if (trusted != nullptr) {
+        if (auto why = untrusted(fd.get(), target, *trusted)) {
+            return Error{*why};
         }
     }
     const off_t size = ::lseek(fd.get(), 0, SEEK_END);

@@ -7,8 +7,8 @@ namespace orvel {
 
 SimPlatform::SimPlatform()
     : powerAssertions_(std::make_unique<DiskSpinKeeper>(
-          localDisks_,
-          std::shared_ptr<UncachedReader>(std::shared_ptr<void>(), &uncachedReader_))) {
+          localDisks_, std::shared_ptr<UncachedReader>(std::shared_ptr<void>(), &uncachedReader_),
+          kCacheFolder)) {
     // The simulated machine ships the compatibility engine's program.
     processes_.setExecutable("/usr/bin/caffeinate", true);
 }

@@ -39,6 +39,9 @@ class SimPlatform final : public Platform {
   public:
     SimPlatform();
 
+    // The simulated user's cache folder of Orvel's, where the disk keep-alive keeps its file.
+    static constexpr const char* kCacheFolder = "/home/sim/.cache/orvel";
+
     // The installed platform as the simulated machine; aborts when another is installed.
     static SimPlatform& current();
 

@@ -133,6 +133,17 @@ std::vector<std::string> SimPowerAssertions::stoppedServices(std::string_view ty
     return names;
 }
 
+SimPowerAssertions::SimPowerAssertions(std::unique_ptr<DiskSpinKeeper> disks)
+    : disks_(std::move(disks)) {
+    if (disks_) {
+        disks_->setUnkeptHandler([this] { shortfallChanged.send(); });
+    }
+}
+
+std::vector<std::string> SimPowerAssertions::unkeptDisks() const {
+    return disks_ ? disks_->unkeptDisks() : std::vector<std::string>{};
+}
+
 std::optional<std::string> SimPowerAssertions::shortfall(std::string_view type) const {
     const auto it = shortfalls_.find(type);
     return it != shortfalls_.end() ? std::optional<std::string>(it->second) : std::nullopt;

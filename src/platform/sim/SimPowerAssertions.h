@@ -19,7 +19,7 @@ namespace orvel {
 class SimPowerAssertions final : public PowerAssertions {
   public:
     SimPowerAssertions() = default;
-    explicit SimPowerAssertions(std::unique_ptr<DiskSpinKeeper> disks) : disks_(std::move(disks)) {}
+    explicit SimPowerAssertions(std::unique_ptr<DiskSpinKeeper> disks);
 
     struct Held {
         AssertionID id;
@@ -44,6 +44,7 @@ class SimPowerAssertions final : public PowerAssertions {
     std::map<std::string, std::int64_t> ownStatus() const override;
     std::vector<std::string> stoppedServices(std::string_view type) const override;
     std::optional<std::string> shortfall(std::string_view type) const override;
+    std::vector<std::string> unkeptDisks() const override;
 
     // Control surface for tests.
     const std::vector<Held>& held() const { return held_; }

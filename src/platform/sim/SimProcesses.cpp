@@ -15,6 +15,10 @@ void SimChildProcess::terminate() {
     exit(SimProcesses::kSigTermStatus);
 }
 
+void SimChildProcess::kill() {
+    exit(SimProcesses::kSigKillStatus);
+}
+
 void SimChildProcess::exit(int status, std::string_view standardError) {
     if (!running_) {
         return;

@@ -21,6 +21,9 @@ class SimChildProcess final : public ChildProcess {
     int pid() const override { return pid_; }
     bool isRunning() const override { return running_; }
     void terminate() override;
+    void kill() override;
+    // A simulated child exits only when a test or a signal ends it: never while waited for.
+    bool waitForExit(double) override { return !running_; }
     void clearTerminationHandler() override { handler_ = nullptr; }
     int terminationStatus() const override { return running_ ? -1 : status_; }
     std::string standardError() const override { return standardError_; }
@@ -46,6 +49,7 @@ class SimChildProcess final : public ChildProcess {
 class SimProcesses final : public Processes {
   public:
     static constexpr int kSigTermStatus = 128 + 15;
+    static constexpr int kSigKillStatus = 128 + 9;
 
     bool isExecutableFile(std::string_view path) override;
     std::string resolve(std::string_view path) const override;
