@@ -14,6 +14,7 @@
 
 #include "app/AppDelegate.h"
 #include "core/ActivityLog.h"
+#include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
 #include "foundation/Localization.h"
 #include "foundation/RawEnum.h"
@@ -712,6 +713,292 @@ TEST_F(WordingGuardTest, ReportsSpeakOfThisSystemInTheMachinesCommonStates) {
         EXPECT_GT(shown.countAt(report), 0) << report << " was empty";
     }
     expectNoMacWords(shown, true);
+}
+
+}  // namespace
+}  // namespace orvel
+
+namespace orvel {
+namespace {
+
+// What the Settings window shows in one language: its title, each tab's title and texts, and
+// each Automations sub-tab's.
+struct SettingsTexts {
+    std::string root;
+    struct Page {
+        std::string title;
+        std::vector<std::string> texts;
+        std::vector<Page> pages;  // sub-tabs
+    };
+    std::vector<Page> tabs;
+};
+
+const Node* firstTabView(const Node& node) {
+    if (node.kind == NodeKind::tabView) {
+        return &node;
+    }
+    for (const auto& child : node.children) {
+        if (const Node* found = firstTabView(child.node())) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
+// The title and texts of a tab view's selected page.
+SettingsTexts::Page selectedPage(const Node& tabs) {
+    SettingsTexts::Page page;
+    for (std::size_t i = 0; i < tabs.tabs.size() && i < tabs.children.size(); ++i) {
+        if (tabs.tabs[i].tag == tabs.textBinding.get()) {
+            page.title = localized(tabs.tabs[i].title);
+            ShownTexts shown;
+            shown.addTree("page", tabs.children[i]);
+            page.texts = shown.all();
+        }
+    }
+    return page;
+}
+
+std::string withoutMarkers(std::string text) {
+    for (std::size_t at; (at = text.find('*')) != std::string::npos;) {
+        text.erase(at, 1);
+    }
+    return text;
+}
+
+// The paragraphs of a help page, each on one line.
+std::vector<std::string> paragraphs(const std::string& path) {
+    std::ifstream in(path);
+    std::vector<std::string> out(1);
+    bool code = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("```")) {
+            code = !code;
+        } else if (code || line.empty() || line.starts_with("#")) {
+            out.emplace_back();
+        } else {
+            out.back() +=
+                (out.back().empty() ? "" : " ") + (line.starts_with("> ") ? line.substr(2) : line);
+        }
+    }
+    return out;
+}
+
+bool startsAWord(unsigned char c) {
+    return std::isalnum(c) != 0;
+}
+
+// The longest of `texts` (its trailing colon aside) that `rest` starts with as whole words.
+std::optional<std::string> longestAtStart(std::string_view rest,
+                                          const std::vector<std::string>& texts) {
+    std::optional<std::string> best;
+    for (std::string text : texts) {
+        text = withoutMarkers(text);
+        // The label's colon, ASCII or full-width, and the space before it.
+        for (const std::string_view end : {":", "\uff1a", " ", "\u00a0", "\u202f"}) {
+            while (text.ends_with(end)) {
+                text.erase(text.size() - end.size());
+            }
+        }
+        if (text.empty() || !rest.starts_with(text) || (best && best->size() >= text.size())) {
+            continue;
+        }
+        if (rest.size() == text.size() || !startsAWord(rest[text.size()]) ||
+            !startsAWord(text.back())) {
+            best = text;
+        }
+    }
+    return best;
+}
+
+// The "Settings › Tab › Control" paths of a paragraph that the window does not show.
+std::vector<std::string> wrongPaths(const std::string& paragraph, const SettingsTexts& settings) {
+    std::vector<std::string> wrong;
+    const std::string text = withoutMarkers(paragraph);
+    const std::string start = settings.root + " \u203A ";
+    for (auto at = text.find(start); at != std::string::npos; at = text.find(start, at + 1)) {
+        std::string_view rest = std::string_view(text).substr(at + start.size());
+        const SettingsTexts::Page* tab = nullptr;
+        const SettingsTexts::Page* sub = nullptr;
+        for (int level = 2;; ++level) {
+            std::vector<std::string> candidates;
+            if (level == 2) {
+                for (const auto& t : settings.tabs) {
+                    candidates.push_back(t.title);
+                }
+            } else {
+                const auto& page = sub ? *sub : *tab;
+                candidates = page.texts;
+                for (const auto& p : page.pages) {
+                    candidates.push_back(p.title);
+                    candidates.insert(candidates.end(), p.texts.begin(), p.texts.end());
+                }
+            }
+            const auto found = longestAtStart(rest, candidates);
+            if (!found) {
+                wrong.push_back(std::string(text.substr(at, 90)));
+                break;
+            }
+            if (level == 2) {
+                for (const auto& t : settings.tabs) {
+                    tab = t.title == *found ? &t : tab;
+                }
+            } else if (!sub) {
+                for (const auto& p : tab->pages) {
+                    sub = p.title == *found ? &p : sub;
+                }
+            }
+            rest.remove_prefix(found->size());
+            if (!rest.starts_with(" \u203A ")) {
+                break;
+            }
+            rest.remove_prefix(std::string_view(" \u203A ").size());
+        }
+    }
+    return wrong;
+}
+
+// The single-asterisk spans of a paragraph: the texts it quotes.
+std::vector<std::string> quotes(const std::string& paragraph) {
+    std::vector<std::string> out;
+    std::string text = paragraph;
+    for (std::size_t at; (at = text.find("**")) != std::string::npos;) {
+        text.replace(at, 2, "\x01");
+    }
+    for (auto open = text.find('*'); open != std::string::npos;) {
+        const auto close = text.find('*', open + 1);
+        if (close == std::string::npos) {
+            break;
+        }
+        out.push_back(text.substr(open + 1, close - open - 1));
+        open = text.find('*', close + 1);
+    }
+    return out;
+}
+
+class HelpWordsTest : public WordingGuardTest {
+  protected:
+    SettingsTexts settingsTexts() {
+        SettingsTexts out;
+        delegate->openSettings();
+        loop().drain();
+        // As the tray menu names the window, without its ellipsis.
+        out.root = localized("Settings\u2026");
+        out.root.erase(out.root.rfind("\u2026"));
+        while (!out.root.empty() && out.root.back() == ' ') {
+            out.root.pop_back();
+        }
+        for (const std::int64_t tab :
+             {SettingsView::kGeneralTab, SettingsView::kAutomationsTab, SettingsView::kDevicesTab,
+              SettingsView::kDrivesTab, SettingsView::kAdvancedTab,
+              SettingsView::kTroubleshootingTab}) {
+            sim().userDefaults().setInteger(SettingsView::kTabKey, tab);
+            loop().drain();
+            const Node* tabs =
+                firstTabView(headless(delegate->settingsWindow).viewHost()->tree().node());
+            if (tabs == nullptr) {
+                ADD_FAILURE() << "no tabs";
+                return out;
+            }
+            out.tabs.push_back(selectedPage(*tabs));
+            if (tab != SettingsView::kAutomationsTab) {
+                continue;
+            }
+            for (std::int64_t sub = 0; sub <= 5; ++sub) {
+                sim().userDefaults().setInteger(SettingsView::kSubTabKey, sub);
+                loop().drain();
+                const Node* outer =
+                    firstTabView(headless(delegate->settingsWindow).viewHost()->tree().node());
+                std::optional<SettingsTexts::Page> page;
+                for (std::size_t i = 0; i < outer->children.size(); ++i) {
+                    if (outer->tabs[i].tag == outer->textBinding.get()) {
+                        if (const Node* inner = firstTabView(outer->children[i].node())) {
+                            page = selectedPage(*inner);
+                        }
+                    }
+                }
+                if (page) {
+                    out.tabs.back().pages.push_back(*page);
+                }
+            }
+        }
+        return out;
+    }
+    // What the reports print, in English in every language; a self-test line says PASS or FAIL.
+    std::vector<std::string> reportLines() {
+        std::istringstream in(SelfTest::shared().selfTest() + "\n" +
+                              DiagnosticReport::shared().forSupport(false, false).value_or(""));
+        // A machine without a keyboard backlight, and a built-in and an external device.
+        sim().keyboardBacklightRoutes().setHasClient(false);
+        sim().keyboardBacklightRoutes().setHasService(false);
+        std::vector<std::string> lines{KeyboardBacklight::shared().diagnostics()};
+        for (const bool builtIn : {true, false}) {
+            lines.push_back(InputBlocker::deviceDescription(
+                HidDevice{0, "Keyboard", "SPI", builtIn, 0x5ac, {hid_usage::kKeyboard}}));
+        }
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+            for (const auto& [from, to] : {std::pair{"[PASS]", "[FAIL]"}, {"[FAIL]", "[PASS]"}}) {
+                if (const auto at = line.find(from); at != std::string::npos) {
+                    lines.push_back(std::string(line).replace(at, 6, to));
+                }
+            }
+        }
+        return lines;
+    }
+};
+
+// A help page names each setting by the path the window shows, and quotes only what Orvel
+// really prints, in every language.
+TEST_F(HelpWordsTest, HelpPagesNameSettingsAndQuoteLinesAsOrvelShowsThem) {
+    addOneRuleOfEachKind();
+    const auto reports = reportLines();
+    std::vector<std::string> languages{"en"};
+    for (const auto& language : test::poLanguages(ORVEL_PO)) {
+        languages.push_back(language);
+    }
+    for (const auto& language : languages) {
+        SCOPED_TRACE(language);
+        const test::ScopedLanguage use(ORVEL_LOCALE, language);
+        const SettingsTexts settings = settingsTexts();
+        ASSERT_EQ(settings.tabs.size(), 6u);
+        // The texts a quote may come from: what the catalogue shows, and the reports.
+        std::vector<std::string> shownTexts = reports;
+        if (language != "en") {
+            const auto catalogue = test::readPo(ORVEL_PO "/" + language + ".po");
+            ASSERT_TRUE(catalogue);
+            for (const auto& [key, entry] : *catalogue) {
+                shownTexts.insert(shownTexts.end(), entry.msgstr.begin(), entry.msgstr.end());
+            }
+        } else {
+            const auto pot = test::readPo(ORVEL_PO "/orvel.pot");
+            ASSERT_TRUE(pot);
+            for (const auto& [key, entry] : *pot) {
+                shownTexts.push_back(key);
+            }
+        }
+        const std::string folder =
+            ORVEL_RESOURCES "/help" + (language == "en" ? std::string() : "/" + language);
+        std::string faults;
+        for (const HelpSection section : allCases<HelpSection>()) {
+            const std::string page = folder + "/" + std::string(rawValue(section)) + ".md";
+            for (const auto& paragraph : paragraphs(page)) {
+                for (const auto& path : wrongPaths(paragraph, settings)) {
+                    faults += "  " + page + ": no such setting: \"" + path + "\"\n";
+                }
+                for (const auto& quote : quotes(paragraph)) {
+                    const bool printed = std::any_of(
+                        shownTexts.begin(), shownTexts.end(),
+                        [&](const auto& text) { return text.find(quote) != std::string::npos; });
+                    if (!printed) {
+                        faults +=
+                            "  " + page + ": quotes what Orvel never shows: \"" + quote + "\"\n";
+                    }
+                }
+            }
+        }
+        EXPECT_TRUE(faults.empty()) << faults;
+    }
 }
 
 }  // namespace
