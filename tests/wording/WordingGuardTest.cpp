@@ -686,7 +686,7 @@ TEST_F(WordingGuardTest, TheLanguageOfTheEnvironmentShowsInThePanel) {
         texts.push_back(text);
     }
     for (const auto* german :
-         {"Ruhezustand des Bildschirms verhindern", "Ruhezustand erlaubt", "Orvel beenden"}) {
+         {"Bildschirmabschaltung verhindern", "Bereitschaft erlaubt", "Orvel beenden"}) {
         EXPECT_NE(std::find(texts.begin(), texts.end(), german), texts.end()) << german;
     }
     EXPECT_EQ(std::find(texts.begin(), texts.end(), "Prevent Display Sleep"), texts.end());
