@@ -200,6 +200,24 @@ std::string otherCase(const std::string& word) {
     return out;
 }
 
+// The word in capitals, as a section header writes it (ASCII and the two-byte Latin letters).
+std::string capitals(const std::string& word) {
+    std::string out = word;
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        const auto c = static_cast<unsigned char>(out[i]);
+        if (std::islower(c)) {
+            out[i] = static_cast<char>(std::toupper(c));
+        } else if (c == 0xC3 && i + 1 < out.size()) {
+            const auto next = static_cast<unsigned char>(out[i + 1]);
+            if (next >= 0xA0 && next <= 0xBE && next != 0xB7) {
+                out[i + 1] = static_cast<char>(next - 0x20);
+            }
+            ++i;
+        }
+    }
+    return out;
+}
+
 // What of the text a translator wrote: no placeholders, code spans, link targets or templates.
 std::string prose(std::string text) {
     for (const char* pattern :
@@ -223,9 +241,15 @@ std::vector<std::string> glossaryFaults(const Glossary& g, const std::string& or
         const bool wholeWord = word.ends_with('$');
         word =
             word.substr(exactCase ? 1 : 0, word.size() - (exactCase ? 1 : 0) - (wholeWord ? 1 : 0));
-        const std::string other = otherCase(word);
-        for (const auto& form :
-             other == word || exactCase ? std::vector{word} : std::vector{word, other}) {
+        std::vector<std::string> forms{word};
+        if (!exactCase) {
+            for (const auto& form : {otherCase(word), capitals(word)}) {
+                if (std::find(forms.begin(), forms.end(), form) == forms.end()) {
+                    forms.push_back(form);
+                }
+            }
+        }
+        for (const auto& form : forms) {
             for (std::size_t at = text.find(form); at != std::string::npos;
                  at = text.find(form, at + 1)) {
                 const auto letterAt = [&text](std::size_t i) {
@@ -310,6 +334,7 @@ TEST(CataloguesTest, AGlossaryFindsWhatAScriptCanSeeOfAWrongWord) {
         {0, "Ruhezustand verhindern", 1},
         {0, "Bildschirm-Ruhezustands", 1},  // a word's start, after a hyphen
         {0, "im ruhezustand", 1},           // the other case of its first letter
+        {0, "RUHEZUSTAND", 1},              // a section header's capitals
         {0, "Energieruhezustand", 0},       // not where a word starts
         {0, "Ruhezustand (Hibernate) erlaubt", 0},
         {0, "Bereitschaft verhindern", 0},
