@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,7 @@
 
 #include "foundation/Numbers.h"
 #include "foundation/PollRunLoop.h"
+#include "platform/PowerAssertionWords.h"
 #include "platform/linux/DBusConnection.h"
 #include "platform/linux/JournalLogSink.h"
 #include "platform/linux/LinuxLocalDisks.h"
@@ -114,12 +116,6 @@ std::variant<Options, std::string> parse(int argc, char** argv) {
     return options;
 }
 
-std::string hex(IOReturn code) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(code));
-    return text;
-}
-
 std::shared_ptr<DBusConnection> openBus(DBusConnection::Bus which) {
     auto bus = DBusConnection::open(which);
     if (!bus) {
@@ -181,22 +177,27 @@ int run(const Options& options) {
             types.push_back(assertion_type::kPreventDiskIdle);
         if (options.system)
             types.push_back(assertion_type::kPreventSystemSleep);
+        // The words are the ones Orvel shows for its own engine: it shows this program's last
+        // line, and finds that line in its catalogues.
+        std::map<AssertionID, std::string_view> held;
         for (std::string_view type : types) {
             const auto created = assertions.createWithName(type, kAssertionLevelOn, "Orvel");
             if (created.status != kIOReturnSuccess) {
-                std::fprintf(stderr, "caffeinate: could not take %.*s (error %s)\n",
-                             static_cast<int>(type.size()), type.data(),
-                             hex(created.status).c_str());
+                std::fprintf(stderr, "caffeinate: %s\n",
+                             powerLockFailure(type, created.status).c_str());
                 return 1;
             }
+            held.emplace(created.id, type);
         }
-        Subscription refused =
-            assertions.assertionRefused.subscribe([&](AssertionID, IOReturn code) {
-                std::fprintf(stderr, "caffeinate: the system refused an inhibitor (error %s)\n",
-                             hex(code).c_str());
-                status = 1;
-                mainLoop.quit();
-            });
+        Subscription refused = assertions.assertionRefused.subscribe([&](AssertionID id,
+                                                                         IOReturn code) {
+            const auto it = held.find(id);
+            std::fprintf(
+                stderr, "caffeinate: %s\n",
+                powerLockFailure(it != held.end() ? it->second : std::string_view(), code).c_str());
+            status = 1;
+            mainLoop.quit();
+        });
 
         Timer userActivity;
         if (options.userActive) {
@@ -205,9 +206,7 @@ int run(const Options& options) {
                 const IOReturn result =
                     assertions.declareUserActivity("Orvel", kUserActiveLocal, id);
                 if (result != kIOReturnSuccess) {
-                    std::fprintf(stderr,
-                                 "caffeinate: could not declare the user active (error %s)\n",
-                                 hex(result).c_str());
+                    std::fprintf(stderr, "caffeinate: %s\n", userActivityFailure(result).c_str());
                     status = 1;
                     mainLoop.quit();
                 }

@@ -6,6 +6,7 @@
 #include "foundation/Data.h"
 #include "foundation/Localization.h"
 #include "platform/Platform.h"
+#include "platform/PowerAssertionWords.h"
 
 namespace orvel {
 
@@ -29,65 +30,6 @@ SleepEngineError SleepEngineError::binaryMissing(std::string path) {
 
 SleepEngineError SleepEngineError::childFailed(std::string words, std::int32_t status) {
     return SleepEngineError{Case::childFailed, std::move(words), status};
-}
-
-std::string powerLockFailure(std::string_view type, IOReturn code) {
-    char number[16];
-    std::snprintf(number, sizeof number, "%#x", static_cast<std::uint32_t>(code));
-    // The display is held by the screen saver; everything else by logind. Whole sentences, so
-    // each language words the service and its answer together.
-    if (type == assertion_type::kPreventUserIdleDisplaySleep) {
-        switch (code) {
-            case kIOReturnUnsupported:
-                return localizedFormat(
-                    "Could not take the screen saver's inhibit: the screen "
-                    "saver is not running on this system (error %@).",
-                    {number});
-            case kIOReturnNotPermitted:
-                return localizedFormat(
-                    "Could not take the screen saver's inhibit: the screen "
-                    "saver denied it to this user (error %@).",
-                    {number});
-            case kIOReturnNotReady:
-                return localizedFormat(
-                    "Could not take the screen saver's inhibit: the screen "
-                    "saver did not answer (error %@).",
-                    {number});
-            case kIOReturnBadArgument:
-                return localizedFormat(
-                    "Could not take the screen saver's inhibit: this system "
-                    "cannot hold that kind of lock (error %@).",
-                    {number});
-            default:
-                return localizedFormat(
-                    "Could not take the screen saver's inhibit: the screen "
-                    "saver refused it (error %@).",
-                    {number});
-        }
-    }
-    switch (code) {
-        case kIOReturnUnsupported:
-            return localizedFormat(
-                "Could not take a logind inhibitor lock: logind is not running "
-                "on this system (error %@).",
-                {number});
-        case kIOReturnNotPermitted:
-            return localizedFormat(
-                "Could not take a logind inhibitor lock: logind denied it to this user (error %@).",
-                {number});
-        case kIOReturnNotReady:
-            return localizedFormat(
-                "Could not take a logind inhibitor lock: logind did not answer (error %@).",
-                {number});
-        case kIOReturnBadArgument:
-            return localizedFormat(
-                "Could not take a logind inhibitor lock: this system cannot "
-                "hold that kind of lock (error %@).",
-                {number});
-        default:
-            return localizedFormat(
-                "Could not take a logind inhibitor lock: logind refused it (error %@).", {number});
-    }
 }
 
 namespace {
@@ -116,8 +58,10 @@ std::string SleepEngineError::localizedDescription() const {
         case Case::binaryMissing:
             return localizedFormat("%@ is missing or not executable.", {text});
         case Case::childFailed:
+            // Orvel's own caffeinate says why in the words of this catalogue; another
+            // program's words are shown as it said them.
             return localizedFormat("caffeinate failed: %@",
-                                   {text.empty() ? childEnding(code) : text});
+                                   {text.empty() ? childEnding(code) : localized(text)});
     }
     return {};
 }

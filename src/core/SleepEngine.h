@@ -49,10 +49,6 @@ struct SleepEngineError {
     bool operator==(const SleepEngineError&) const = default;
 };
 
-// Why a lock keeping `type` awake could not be had, in words, the code only as a detail; in
-// the reader's language.
-std::string powerLockFailure(std::string_view type, IOReturn code);
-
 // One way of keeping the machine awake. Engines are main-thread objects owned through
 // std::shared_ptr (their deferred callbacks hold them weakly). `onExit` runs on the main thread,
 // at most once per start, and only when the prevention ends by itself; stop() never calls it.

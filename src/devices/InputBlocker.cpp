@@ -217,13 +217,19 @@ void InputBlocker::apply(bool keyboard, bool trackpad) {
             (keyboard != isBlockingKeyboard_ || trackpad != isBlockingTrackpad_)) {
             stop();
         }
-        std::string names;
-        for (const auto& name : missing) {
-            names += names.empty() ? name : " and " + name;
-        }
-        lastFailure =
-            "Needs " + names +
-            ". Enable in Settings installs Orvel's udev rule; see Input device access in Help.";
+        // A key each, shown in the reader's language where it is read.
+        lastFailure = missing.size() > 1
+                          ? textKey(
+                                "Needs Input device access and Input device control. Enable in "
+                                "Settings installs Orvel's udev rule; see Input device access "
+                                "in Help.")
+                      : missing.front() == "Input device access"
+                          ? textKey(
+                                "Needs Input device access. Enable in Settings installs "
+                                "Orvel's udev rule; see Input device access in Help.")
+                          : textKey(
+                                "Needs Input device control. Enable in Settings installs "
+                                "Orvel's udev rule; see Input device access in Help.");
         Logger("input").notice("Not blocking built-in input: " + *lastFailure);
         return;
     }

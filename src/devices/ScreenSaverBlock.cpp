@@ -4,6 +4,7 @@
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
+#include "platform/PowerAssertionWords.h"
 
 namespace orvel {
 

@@ -231,8 +231,8 @@ std::string StatusItemController::activeToolTip() const {
     if (controller_.engineKind() == EngineKind::caffeinate) {
         return controller_.effectiveOptions().commandLine(processes_.resolve(kCaffeinatePath));
     }
-    return "Orvel \u2014 " + controller_.statusText() + " (" + localized(controller_.engineName()) +
-           ")";
+    return localizedFormat("Orvel \u2014 %1$@ (%2$@)",
+                           {controller_.statusText(), localized(controller_.engineName())});
 }
 
 void StatusItemController::toggleSession() {

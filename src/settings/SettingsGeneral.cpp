@@ -221,8 +221,8 @@ View SettingsView::generalPage() {
                 .pickerStyle(PickerStyle::menu)
                 .frame(Frame().withMaxWidth(400)),
             caption("Applies to the tray panel. Standard size is 100%; the range is 50\u2013200% "
-                    "and the menu resizes to match. Opaque replaces the system's translucent "
-                    "material with a solid background."),
+                    "and the menu resizes to match. Opaque draws the panel in your theme's window "
+                    "color instead of a slightly see-through one."),
         });
 
     // Picking the style already chosen is no change and registers nothing.

@@ -49,7 +49,8 @@ std::string AgreementRow::agreedText(LicenseAgreement& agreement) {
     if (!record) {
         return localized("Not yet");
     }
-    return "v" + record->version + " on " + mediumDateShortTimeText(record->timestamp);
+    return localizedFormat("v%1$@ on %2$@",
+                           {record->version, mediumDateShortTimeText(record->timestamp)});
 }
 
 View AgreementRow::body() {

@@ -11,6 +11,7 @@
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
+#include "platform/PowerAssertionWords.h"
 #include "platform/ScreenLock.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"

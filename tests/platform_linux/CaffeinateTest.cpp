@@ -165,7 +165,9 @@ TEST_F(CaffeinateTest, WhatCannotBeHeldEndsItWithOneLineAndStatusOne) {
         std::string line;
     };
     const Case cases[] = {
-        {{"-s"}, "caffeinate: could not take PreventSystemSleep (error 0xe00002c7)\n"},
+        {{"-s"},
+         "caffeinate: Could not take a logind inhibitor lock: logind is not running on this "
+         "system.\n"},
         {{"-w", "2147483600"}, "caffeinate: no process with pid 2147483600\n"},
     };
     for (const auto& c : cases) {

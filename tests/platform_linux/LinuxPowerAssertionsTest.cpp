@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "support/BusTest.h"
+#include "support/Catalogues.h"
 
 namespace orvel {
 namespace {
@@ -250,6 +251,23 @@ TEST_F(LinuxPowerAssertionsTest, ADesktopWithoutAScreenSaverInhibitHasTheDisplay
     startService("screensaver");
     EXPECT_TRUE(waitFor([&] { return changes > 0 && !backend.shortfall(display); }));
     EXPECT_EQ(backend.shortfall(display), std::nullopt);
+
+    // The panel shows the shortfall and the stopped services as they are handed up: in the
+    // reader's language.
+    const test::ScopedLanguage german(ORVEL_LOCALE, "de");
+    const auto held = backend.createWithName(display, kAssertionLevelOn, "Orvel");
+    ASSERT_EQ(held.status, kIOReturnSuccess);
+    ASSERT_TRUE(repliesArrived());
+    stopService("screensaver");
+    EXPECT_TRUE(waitFor([&] { return !backend.stoppedServices(display).empty(); }));
+    EXPECT_EQ(backend.stoppedServices(display), std::vector<std::string>{"der Bildschirmschoner"});
+    EXPECT_EQ(backend.release(held.id), kIOReturnSuccess);
+    EXPECT_TRUE(waitUntilNothingHeld());
+    assertions.reset();
+    EXPECT_EQ(makeAssertions().shortfall(display),
+              "Diese Arbeitsumgebung bietet keine Bildschirmschoner-Sperre: gehalten nur durch die "
+              "Inaktivitätssperre von logind, die swayidle und andere Inaktivitätsdienste "
+              "beachten.");
 }
 
 TEST_F(LinuxPowerAssertionsTest, WithoutBusesOrAnswersNothingSucceedsThatWouldHoldSomething) {

@@ -11,6 +11,7 @@
 #include "platform/linux/LinuxProcesses.h"
 #include "platform/sim/SimProcesses.h"
 #include "support/BusTest.h"
+#include "support/Catalogues.h"
 #include "support/PropertyValuePrinter.h"
 
 namespace orvel {
@@ -326,6 +327,15 @@ TEST_F(LinuxWorkspaceTest, AnApplicationThatCannotBeOpenedSaysWhy) {
         ASSERT_FALSE(opened->ok());
         EXPECT_EQ(opened->error().message, c.error);
     }
+    // The alert that shows why reads in the reader's language.
+    const test::ScopedLanguage german(ORVEL_LOCALE, "de");
+    std::optional<Result<RunningApplication>> opened;
+    workspace.openApplication((folder / "applications/org.example.Missing.desktop").string(),
+                              [&](Result<RunningApplication> r) { opened = std::move(r); });
+    ASSERT_TRUE(waitFor([&] { return opened.has_value(); }));
+    ASSERT_FALSE(opened->ok());
+    EXPECT_EQ(opened->error().message,
+              "Missing lässt sich nicht starten: orvel-no-such-program ist nicht installiert.");
 }
 
 TEST_F(LinuxWorkspaceTest, AnApplicationWhoseProcessNeverShowsFailsAfterTheTimeout) {

@@ -58,7 +58,7 @@ TEST_F(ActivityLanguageTest, EntriesAreRecordedInTheUserLanguage) {
              sim().processes().lastChild()->exit(2);
          },
          "ended|caffeinate ist fehlgeschlagen: mit Status 2 beendet|Sitzung beendet \u2014 "
-         "caffeinate-Engine"},
+         "caffeinate-Verfahren"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

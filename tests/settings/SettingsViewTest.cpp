@@ -23,6 +23,7 @@
 #include "reports/PermissionAudit.h"
 #include "settings/TroubleshootingView.h"
 #include "settings/UpdateCheckSection.h"
+#include "support/Catalogues.h"
 #include "support/SessionTest.h"
 #include "support/SettingsFixture.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -385,6 +386,12 @@ TEST_F(SettingsViewTest, AgreementRowReadsTheRecordOrSaysNotYet) {
         }
         EXPECT_EQ(AgreementRow::agreedText(LicenseAgreement::shared()), expected)
             << content.value_or("(missing)");
+    }
+    {
+        // The words around the version and the date are the reader's.
+        const test::ScopedLanguage german(ORVEL_LOCALE, "de");
+        EXPECT_EQ(AgreementRow::agreedText(LicenseAgreement::shared()),
+                  "v1.0-draft am Dec 8, 2026 at 9:00 AM");
     }
     setCurrentLocaleIdentifier(std::nullopt);
     setenv("TZ", "UTC", 1);

@@ -8,6 +8,7 @@
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
 #include "drives/DriveKeepAlive.h"
+#include "foundation/Localization.h"
 #include "help/EULAGate.h"
 #include "platform/Platform.h"
 #include "platform/SystemInfo.h"
@@ -46,7 +47,7 @@ DiagnosticsSources diagnosticsSources(SystemInfo& info) {
     };
     sources.machine = [&info] { return info.architecture(); };
     sources.osVersion = [&info] {
-        return info.osName() + " \u00B7 kernel " + info.kernelRelease();
+        return info.osName() + " \u00B7 " + localizedFormat("kernel %@", {info.kernelRelease()});
     };
     sources.conflicts = [] { return ConflictsReport::shared().text(); };
     return sources;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
 
@@ -82,11 +83,18 @@ void LinuxHelperService::run(const char* verb, Completion done) {
         std::string message;
         if (status == kNotAuthorised || status == kAuthorisationFailed) {
             refused_ = refused_ || registering;
-            message =
-                "The administrator's authorisation to " + verb + " the wake helper was not given.";
+            message = registering ? localized(
+                                        "The administrator's authorisation to enable the wake "
+                                        "helper was not given.")
+                                  : localized(
+                                        "The administrator's authorisation to disable the wake "
+                                        "helper was not given.");
         } else {
-            message = "systemctl could not " + verb + " the wake helper (exit status " +
-                      std::to_string(status) + ").";
+            const char* failed =
+                registering
+                    ? textKey("systemctl could not enable the wake helper (exit status %lld).")
+                    : textKey("systemctl could not disable the wake helper (exit status %lld).");
+            message = localizedFormat(failed, {std::int64_t{status}});
         }
         log().error(message);
         (*shared)(Error{message});
@@ -96,7 +104,7 @@ void LinuxHelperService::run(const char* verb, Completion done) {
     });
     if (!child.ok()) {
         const std::string message =
-            "The wake helper could not be changed: " + child.error().message;
+            localizedFormat("The wake helper could not be changed: %@", {child.error().message});
         log().error(message);
         RunLoop::main().async([alive, shared, message] {
             if (alive) {

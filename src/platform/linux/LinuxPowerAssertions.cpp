@@ -1,5 +1,6 @@
 #include "platform/linux/LinuxPowerAssertions.h"
 
+#include "foundation/Localization.h"
 #include "foundation/RunLoop.h"
 
 #include <unistd.h>
@@ -33,11 +34,11 @@ const ServiceInfo kServices[kServiceCount] = {
     {DBusConnection::Bus::session,
      {"org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver", "org.freedesktop.ScreenSaver"},
      "UnInhibit",
-     "the screen saver"},
+     textKey("the screen saver")},
     {DBusConnection::Bus::session,
      {"org.gnome.SessionManager", "/org/gnome/SessionManager", "org.gnome.SessionManager"},
      "Uninhibit",
-     "GNOME's session manager"},
+     textKey("GNOME's session manager")},
 };
 constexpr const char* kInhibit = "Inhibit";
 constexpr const char* kSimulateUserActivity = "SimulateUserActivity";
@@ -328,13 +329,15 @@ std::optional<std::string> LinuxPowerAssertions::shortfall(std::string_view type
             break;
         case BusNameState::absent:
             if (!stopped_[kLogind]) {
-                return "Cannot be held here: this desktop offers no screen-saver inhibit and "
-                       "logind is not running.";
+                return localized(
+                    "Cannot be held here: this desktop offers no screen-saver inhibit and "
+                    "logind is not running.");
             }
             break;
     }
-    return "This desktop offers no screen-saver inhibit: held through logind's idle lock only, "
-           "which swayidle and other idle daemons honour.";
+    return localized(
+        "This desktop offers no screen-saver inhibit: held through logind's idle lock only, "
+        "which swayidle and other idle daemons honour.");
 }
 
 AssertionCreation LinuxPowerAssertions::createWithName(std::string_view type, std::uint32_t,
@@ -585,7 +588,7 @@ std::vector<std::string> LinuxPowerAssertions::stoppedServices(std::string_view 
     if (const TypeInfo* info = findType(type)) {
         for (const Part& part : info->parts) {
             const Service service = serviceOf(part.lock);
-            const std::string spoken = kServices[service].spoken;
+            const std::string spoken = localized(kServices[service].spoken);
             if (stopped_[service] && std::find(names.begin(), names.end(), spoken) == names.end()) {
                 names.push_back(spoken);
             }

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <set>
 
+#include "foundation/Localization.h"
 #include "foundation/TextCompare.h"
 #include "platform/linux/DesktopApplications.h"
 #include "platform/linux/Inhibitor.h"
@@ -668,15 +669,17 @@ void LinuxWorkspace::openApplication(std::string_view url, OpenCompletion comple
             0, [this, raw, message] { finishOpening(raw, Error{message}); }, TimerMode::Common);
     };
     if (keys.empty()) {
-        return fail("No application is installed at " + path + ".");
+        return fail(localizedFormat("No application is installed at %@.", {path}));
     }
     const std::vector<std::string> words = xdg::launchWords(value("Exec"));
     if (words.empty() || words.front().empty()) {
-        return fail(name + " cannot be started: its desktop entry has no command to run.");
+        return fail(localizedFormat(
+            "%@ cannot be started: its desktop entry has no command to run.", {name}));
     }
     const std::string executable = findProgram(words.front(), processes_);
     if (executable.empty()) {
-        return fail(name + " cannot be started: " + words.front() + " is not installed.");
+        return fail(localizedFormat("%1$@ cannot be started: %2$@ is not installed.",
+                                    {name, words.front()}));
     }
     raw->app.bundleIdentifier = entryID(path);
     raw->app.localizedName = name;
@@ -689,7 +692,8 @@ void LinuxWorkspace::openApplication(std::string_view url, OpenCompletion comple
     auto launched =
         processes_.launchDetached(LaunchRequest{executable, {words.begin() + 1, words.end()}});
     if (!launched) {
-        return fail(name + " cannot be started: " + launched.error().message + ".");
+        return fail(
+            localizedFormat("%1$@ cannot be started: %2$@.", {name, launched.error().message}));
     }
     raw->deadline = RunLoop::main().uptime() + options_.openTimeout;
     raw->timer = RunLoop::main().after(
@@ -719,8 +723,10 @@ void LinuxWorkspace::lookForOpened(Opening* opening) {
         }
     }
     if (RunLoop::main().uptime() >= opening->deadline) {
-        return finishOpening(opening, Error{*opening->app.localizedName + " did not start within " +
-                                            formatSeconds(options_.openTimeout) + " seconds."});
+        return finishOpening(
+            opening, Error{localizedFormat(
+                         "%1$@ did not start within %2$@ seconds.",
+                         {*opening->app.localizedName, formatSeconds(options_.openTimeout)})});
     }
     opening->timer = RunLoop::main().after(
         options_.openInterval, [this, opening] { lookForOpened(opening); }, TimerMode::Common);
@@ -743,11 +749,13 @@ Result<void> LinuxWorkspace::openURL(std::string_view url) {
     if (url.empty() || url.front() == '-' || std::any_of(url.begin(), url.end(), [](char c) {
             return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
         })) {
-        return Error{"“" + std::string(url) + "” is not an address that can be opened."};
+        return Error{localizedFormat("\u201c%@\u201d is not an address that can be opened.",
+                                     {std::string(url)})};
     }
     if (!processes_.isExecutableFile(options_.opener)) {
-        return Error{"Opening addresses is not available on this system (" + options_.opener +
-                     " is missing)."};
+        return Error{
+            localizedFormat("Opening addresses is not available on this system (%@ is missing).",
+                            {options_.opener})};
     }
     if (auto launched =
             processes_.launchDetached(LaunchRequest{options_.opener, {std::string(url)}});
@@ -792,7 +800,8 @@ Result<void> LinuxWorkspace::openSettingsPanel(std::string_view anchor) {
     std::vector<std::string> programs;
     std::string_view argument;
     if (panel == std::end(kSettingsPanels)) {
-        return Error{"This desktop has no settings for " + std::string(anchor) + "."};
+        return Error{
+            localizedFormat("This desktop has no settings for %@.", {std::string(anchor)})};
     }
     if (desktopIs(desktop, "GNOME") && !panel->gnome.empty()) {
         programs = {"gnome-control-center"};
@@ -801,8 +810,11 @@ Result<void> LinuxWorkspace::openSettingsPanel(std::string_view anchor) {
         programs = {"systemsettings", "systemsettings5"};
         argument = panel->kde;
     } else {
-        return Error{"This desktop (" + (desktop.empty() ? std::string("unknown") : desktop) +
-                     ") has no settings for " + std::string(anchor) + "."};
+        return Error{
+            desktop.empty()
+                ? localizedFormat("This desktop has no settings for %@.", {std::string(anchor)})
+                : localizedFormat("This desktop (%1$@) has no settings for %2$@.",
+                                  {desktop, std::string(anchor)})};
     }
     for (const std::string& program : programs) {
         const std::string path = findProgram(program, processes_);
@@ -815,7 +827,8 @@ Result<void> LinuxWorkspace::openSettingsPanel(std::string_view anchor) {
         }
         return {};
     }
-    return Error{"The desktop's settings program (" + programs.front() + ") is missing."};
+    return Error{
+        localizedFormat("The desktop's settings program (%@) is missing.", {programs.front()})};
 }
 
 // Bundles -------------------------------------------------------------------------------------

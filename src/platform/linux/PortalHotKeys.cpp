@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "platform/linux/PortalPaths.h"
 
@@ -15,15 +16,16 @@ const DBusObject kShortcuts{kPortalName, kPortalPath, kInterface};
 const DBusObject kProperties{kPortalName, kPortalPath, "org.freedesktop.DBus.Properties"};
 constexpr const char* kSessionInterface = "org.freedesktop.portal.Session";
 
-constexpr const char* kNotOffered =
+// Shown in Settings as the reader's language says them.
+constexpr const char* kNotOffered = textKey(
     "This desktop offers no global shortcuts: its portal (xdg-desktop-portal) has no "
-    "GlobalShortcuts interface, so no shortcut is registered.";
-constexpr const char* kNotRunning =
+    "GlobalShortcuts interface, so no shortcut is registered.");
+constexpr const char* kNotRunning = textKey(
     "There are no global shortcuts yet: the desktop portal (xdg-desktop-portal) is not running. "
-    "Orvel asks it for the shortcut as soon as it starts.";
-constexpr const char* kGone =
+    "Orvel asks it for the shortcut as soon as it starts.");
+constexpr const char* kGone = textKey(
     "The desktop portal (xdg-desktop-portal) stopped, and the shortcut with it. Orvel asks for "
-    "it again as soon as the portal is back.";
+    "it again as soon as the portal is back.");
 
 Logger log() {
     return Logger("hotkey");
@@ -148,7 +150,7 @@ struct PortalHotKeys::Session : std::enable_shared_from_this<Session> {
         } else {
             log().notice("The desktop portal cannot be asked for a global shortcut: " +
                          asked.error().message);
-            setState(std::string(kNotOffered), std::nullopt);
+            setState(localized(kNotOffered), std::nullopt);
         }
     }
 
@@ -189,11 +191,11 @@ struct PortalHotKeys::Session : std::enable_shared_from_this<Session> {
             return;
         }
         if (!running) {
-            setState(std::string(kNotRunning), std::nullopt, answeredBy);
+            setState(localized(kNotRunning), std::nullopt, answeredBy);
             return;
         }
         if (version < 1) {
-            setState(std::string(kNotOffered), std::nullopt, answeredBy);
+            setState(localized(kNotOffered), std::nullopt, answeredBy);
             return;
         }
         setState(std::nullopt, std::nullopt);
@@ -237,7 +239,9 @@ struct PortalHotKeys::Session : std::enable_shared_from_this<Session> {
                 if (self->closed) {
                     return;
                 }
-                self->setState("The desktop refused the global shortcut: " + *error, std::nullopt);
+                self->setState(
+                    localizedFormat("The desktop refused the global shortcut: %@", {*error}),
+                    std::nullopt);
             }
         });
         if (sent) {
@@ -282,7 +286,7 @@ struct PortalHotKeys::Session : std::enable_shared_from_this<Session> {
                 if (handle.empty()) {
                     log().error("The desktop made no global shortcuts session (response " +
                                 std::to_string(code) + ").");
-                    setState("The desktop did not let Orvel register a global shortcut.",
+                    setState(localized("The desktop did not let Orvel register a global shortcut."),
                              std::nullopt);
                     return;
                 }
@@ -366,7 +370,8 @@ struct PortalHotKeys::Session : std::enable_shared_from_this<Session> {
                 if (code != 0) {
                     log().notice("The desktop did not bind the global shortcut (response " +
                                  std::to_string(code) + ").");
-                    setState("The desktop did not bind the global shortcut.", std::nullopt);
+                    setState(localized("The desktop did not bind the global shortcut."),
+                             std::nullopt);
                     return;
                 }
                 readVardict(m, [&](const char* key, sd_bus_message* v) {
@@ -423,7 +428,7 @@ void PortalHotKeys::State::portalMoved(const std::string& now) {
         }
         if (!live.empty()) {
             log().notice("The desktop portal left the bus; the global shortcut waits for it.");
-            set(std::string(kGone), std::nullopt, std::string());
+            set(localized(kGone), std::nullopt, std::string());
         }
         return;
     }
@@ -507,7 +512,7 @@ PortalHotKeys::~PortalHotKeys() = default;
 
 std::optional<std::string> PortalHotKeys::unavailableReason() {
     if (!state_->bus || !state_->bus->isOpen()) {
-        return std::string(
+        return localized(
             "Global shortcuts on Wayland go through the desktop portal, and "
             "this session has no session bus to reach it.");
     }

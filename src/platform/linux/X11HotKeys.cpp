@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "platform/linux/X11Connection.h"
 #include "platform/linux/X11KeyMonitor.h"
@@ -236,7 +237,7 @@ std::optional<std::string> X11HotKeys::unavailableReason() {
     if (connect()) {
         return std::nullopt;
     }
-    return std::string("Global shortcuts need an X11 display; this session has none.");
+    return localized("Global shortcuts need an X11 display; this session has none.");
 }
 
 std::unique_ptr<HotKeyToken> X11HotKeys::installHandler(
