@@ -518,7 +518,6 @@ class WordingGuardTest : public test::SessionTest {
                                        "logind",
                                        kAuthorName,
                                        kSupportAddress,
-                                       kLegalNotice,
                                        sim().systemInfo().architecture(),
                                        sim().systemInfo().osName(),
                                        sim().systemInfo().kernelRelease()};
