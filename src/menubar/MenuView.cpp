@@ -372,11 +372,16 @@ View MenuView::durationRow(DurationPreset preset, double s) {
 }
 
 View MenuView::makeRuleRow(const std::string& appName, double s) {
-    return Button(HStack(VAlign::center, 8,
-                         {Text("Make this a rule\u2026").foregroundStyle(Color::accent()), Spacer(),
+    // The caption goes under the title, as a switch's does: beside it, a long name or language
+    // left it no room.
+    return Button(VStack(HAlign::leading, 1,
+                         {Text("Make this a rule\u2026")
+                              .foregroundStyle(Color::accent())
+                              .fixedSize(false, true),
                           TextVerbatim(localizedFormat("pre-fills %@ in Apps", {appName}))
                               .font(Font::system(10 * s))
-                              .foregroundStyle(Hierarchy::tertiary)}),
+                              .foregroundStyle(Hierarchy::tertiary)
+                              .fixedSize(false, true)}),
                   [] { withWindows(&AppWindows::makeRuleFromWatchedApp); })
         .buttonStyle(MenuRowStyle{20, s});
 }

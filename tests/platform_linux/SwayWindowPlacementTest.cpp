@@ -85,7 +85,11 @@ TEST_F(SwayIpcTest, ThePanelIsPutByThePointerOnceSwayHoldsIt) {
     ASSERT_TRUE(sway.isListening());
     SwayWindowPlacement placement(socketPath(), 4242);
     ASSERT_TRUE(placement.isAvailable());
-    placement.placeByPointer("Orvel Panel", 4);
+    std::vector<std::pair<Box, std::vector<LayoutOutput>>> placed;
+    placement.placeByPointer("Orvel Panel", 4,
+                             [&](const Box& window, const std::vector<LayoutOutput>& outputs) {
+                                 placed.emplace_back(window, outputs);
+                             });
 
     const std::string ok = R"([ { "success": true } ])";
     const std::string unmapped = R"([ { "success": false, "error": "No matching node." } ])";
@@ -99,6 +103,10 @@ TEST_F(SwayIpcTest, ThePanelIsPutByThePointerOnceSwayHoldsIt) {
               (std::vector<std::string>{ask, ask, "i3-ipc 4 ",
                                         "i3-ipc 0 [con_id=7] move absolute position 958 30"}));
     EXPECT_TRUE(log->messages("ui").empty());
+    // Where it went, told once sway has moved it: what a cover around it needs.
+    ASSERT_TRUE(waitFor([&] { return !placed.empty(); }));
+    EXPECT_EQ(placed, (std::vector<std::pair<Box, std::vector<LayoutOutput>>>{
+                          {{958, 30, 322, 522}, {{"HEADLESS-1", {0, 0, 1280, 800}}}}}));
 
     // A panel that closes before sway answers is not looked for again.
     placement.placeByPointer("Orvel Panel", 4);

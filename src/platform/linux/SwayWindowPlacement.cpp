@@ -103,10 +103,11 @@ bool SwayWindowPlacement::isAvailable() const {
     return SwayRequest::isSocket(socket_);
 }
 
-void SwayWindowPlacement::placeByPointer(const std::string& title, int gap) {
+void SwayWindowPlacement::placeByPointer(const std::string& title, int gap, Placed placed) {
     cancel();
     title_ = title;
     gap_ = gap;
+    placed_ = std::move(placed);
     deadline_ = RunLoop::main().uptime() + kMappedWithin;
     ask();
 }
@@ -119,6 +120,22 @@ void SwayWindowPlacement::cancel() {
 std::optional<SwayWindowPlacement::Found> SwayWindowPlacement::find(const Json& tree, int pid,
                                                                     const std::string& title) {
     return findIn(tree, pid, title, boxOf(tree), boxOf(tree));
+}
+
+std::vector<LayoutOutput> SwayWindowPlacement::outputs(const Json& tree) {
+    std::vector<LayoutOutput> found;
+    if (!tree.is_object() || !tree.contains("nodes") || !tree["nodes"].is_array()) {
+        return found;
+    }
+    for (const Json& node : tree["nodes"]) {
+        const auto name = member<std::string>(node, "name");
+        // sway keeps its scratchpad on an output of its own, "__i3", that no screen shows.
+        if (node.is_object() && member<std::string>(node, "type") == "output" && name &&
+            name->rfind("__", 0) != 0) {
+            found.push_back({*name, boxOf(node)});
+        }
+    }
+    return found;
 }
 
 SwayWindowPlacement::Box SwayWindowPlacement::placed(const Found& centred, int gap) {
@@ -186,22 +203,25 @@ void SwayWindowPlacement::readTree() {
                        (tree ? std::string("no window of it") : tree.error().message));
             return;
         }
-        moveTo(*found);
+        moveTo(*found, outputs(*tree));
     });
 }
 
-void SwayWindowPlacement::moveTo(const Found& found) {
+void SwayWindowPlacement::moveTo(const Found& found, std::vector<LayoutOutput> outputs) {
     const Box to = placed(found, gap_);
     const std::string command = "[con_id=" + std::to_string(found.id) +
                                 "] move absolute position " + std::to_string(to.x) + " " +
                                 std::to_string(to.y);
-    send(SwayRequest::kRunCommand, command, [this, command](Result<std::string> answer) {
-        request_.reset();
-        if (!answer || !SwayRequest::succeeded(*answer)) {
-            log_.error("sway did not move Orvel's panel (\"" + command +
-                       "\"): " + (answer ? *answer : answer.error().message));
-        }
-    });
+    send(SwayRequest::kRunCommand, command,
+         [this, command, to, outputs = std::move(outputs)](Result<std::string> answer) {
+             request_.reset();
+             if (!answer || !SwayRequest::succeeded(*answer)) {
+                 log_.error("sway did not move Orvel's panel (\"" + command +
+                            "\"): " + (answer ? *answer : answer.error().message));
+             } else if (placed_) {
+                 placed_(to, outputs);
+             }
+         });
 }
 
 }  // namespace orvel

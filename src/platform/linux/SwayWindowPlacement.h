@@ -1,12 +1,15 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "foundation/Json.h"
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
+#include "platform/linux/LayoutBox.h"
 #include "platform/linux/SwayIpc.h"
 
 namespace orvel {
@@ -21,10 +24,7 @@ namespace orvel {
 // thread only.
 class SwayWindowPlacement {
   public:
-    struct Box {
-        int x = 0, y = 0, width = 0, height = 0;
-        bool operator==(const Box&) const = default;
-    };
+    using Box = LayoutBox;
     // The window, the area it may stand in and its output, as sway's tree holds them.
     struct Found {
         long long id = 0;
@@ -40,12 +40,17 @@ class SwayWindowPlacement {
 
     // Whether sway answers on the socket named at construction ($SWAYSOCK).
     bool isAvailable() const;
-    // Places the window titled `title` by the pointer, `gap` pixels off it; drops any earlier ask.
-    void placeByPointer(const std::string& title, int gap);
+    // Where the window went, and where each output lies.
+    using Placed = std::function<void(const Box& window, const std::vector<LayoutOutput>& outputs)>;
+    // Places the window titled `title` by the pointer, `gap` pixels off it, and tells `placed`
+    // once sway has moved it; drops any earlier ask.
+    void placeByPointer(const std::string& title, int gap, Placed placed = {});
     void cancel();
 
     // The window of `pid` titled `title` in sway's tree and the usable area of its workspace.
     static std::optional<Found> find(const Json& tree, int pid, const std::string& title);
+    // The outputs in sway's tree.
+    static std::vector<LayoutOutput> outputs(const Json& tree);
     // Where a window that sway centred on the pointer (inside the output) goes: below the
     // pointer, or above where there is no room below, and inside the usable area.
     static Box placed(const Found& centred, int gap);
@@ -54,13 +59,14 @@ class SwayWindowPlacement {
     void ask();
     void askAgainOrGiveUp(const std::string& why);
     void readTree();
-    void moveTo(const Found& found);
+    void moveTo(const Found& found, std::vector<LayoutOutput> outputs);
     void send(std::uint32_t type, const std::string& payload, SwayRequest::Done done);
 
     std::string socket_;
     int pid_;
     std::string title_;
     int gap_ = 0;
+    Placed placed_;
     double deadline_ = 0;
     std::unique_ptr<SwayRequest> request_;
     Timer retry_;

@@ -3,13 +3,13 @@
 #include <wayland-client.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <optional>
 #include <vector>
 
 #include "foundation/RunLoop.h"
+#include "platform/linux/WaylandConnection.h"
 #include "wlr-output-power-management-unstable-v1-client-protocol.h"
 
 namespace orvel {
@@ -17,49 +17,20 @@ namespace orvel {
 namespace {
 
 constexpr double kAnswerSeconds = 2.0;
-constexpr std::uint32_t kOutputVersion = 4;  // the first to tell the output's name
 
 }  // namespace
 
 struct WlrOutputPower::Exchange {
-    struct Output {
+    struct Output : WaylandOutput {
         Exchange* exchange = nullptr;
-        wl_output* output = nullptr;
-        std::uint32_t version = 1;
-        std::string name;
-        zwlr_output_power_v1* power = nullptr;
+        WaylandHandle<zwlr_output_power_v1, zwlr_output_power_v1_destroy> power;
         std::optional<std::uint32_t> mode;
         bool failed = false;
     };
 
     explicit Exchange(bool sleep) : sleeps(sleep) {}
-    ~Exchange() {
-        for (auto& o : outputs) {
-            if (o->power != nullptr) {
-                zwlr_output_power_v1_destroy(o->power);
-            }
-            if (o->output != nullptr) {
-                o->version >= WL_OUTPUT_RELEASE_SINCE_VERSION ? wl_output_release(o->output)
-                                                              : wl_output_destroy(o->output);
-            }
-        }
-        if (manager != nullptr) {
-            zwlr_output_power_manager_v1_destroy(manager);
-        }
-        if (sync != nullptr) {
-            wl_callback_destroy(sync);
-        }
-        if (registry != nullptr) {
-            wl_registry_destroy(registry);
-        }
-        if (display != nullptr) {
-            wl_display_disconnect(display);
-        }
-    }
-    Exchange(const Exchange&) = delete;
-    Exchange& operator=(const Exchange&) = delete;
 
-    void roundTrip();
+    void globalsListed();
     void switchOff();
     // Once the compositor has answered set_mode, the exchange is over when every output is off
     // or refused; one that turns off later than that is waited for until the limit.
@@ -70,17 +41,15 @@ struct WlrOutputPower::Exchange {
     }
 
     const bool sleeps;
-    wl_display* display = nullptr;
-    wl_registry* registry = nullptr;
-    zwlr_output_power_manager_v1* manager = nullptr;
+    // First made, last gone: what was made on it goes before it.
+    std::unique_ptr<WaylandConnection> connection;
+    WaylandHandle<zwlr_output_power_manager_v1, zwlr_output_power_manager_v1_destroy> manager;
     std::vector<std::unique_ptr<Output>> outputs;
-    wl_callback* sync = nullptr;
     bool switched = false;  // set_mode was sent
     bool answered = false;  // and answered
     bool over = false;
     std::string error;  // why the exchange broke off
     DisplaySleepDone done;
-    FdWatch watch;
     Timer limit;
 };
 
@@ -93,27 +62,13 @@ void onGlobal(void* data, wl_registry* registry, std::uint32_t name, const char*
     auto* exchange = static_cast<Exchange*>(data);
     if (std::strcmp(interface, zwlr_output_power_manager_v1_interface.name) == 0 &&
         exchange->manager == nullptr) {
-        exchange->manager = static_cast<zwlr_output_power_manager_v1*>(
-            wl_registry_bind(registry, name, &zwlr_output_power_manager_v1_interface, 1));
+        exchange->manager.reset(static_cast<zwlr_output_power_manager_v1*>(
+            wl_registry_bind(registry, name, &zwlr_output_power_manager_v1_interface, 1)));
     } else if (exchange->sleeps && std::strcmp(interface, wl_output_interface.name) == 0) {
-        static const wl_output_listener listener{
-            .geometry = [](void*, wl_output*, std::int32_t, std::int32_t, std::int32_t,
-                           std::int32_t, std::int32_t, const char*, const char*, std::int32_t) {},
-            .mode = [](void*, wl_output*, std::uint32_t, std::int32_t, std::int32_t,
-                       std::int32_t) {},
-            .done = [](void*, wl_output*) {},
-            .scale = [](void*, wl_output*, std::int32_t) {},
-            .name = [](void* out, wl_output*,
-                       const char* text) { static_cast<Exchange::Output*>(out)->name = text; },
-            .description = [](void*, wl_output*, const char*) {},
-        };
         auto output = std::make_unique<Exchange::Output>();
         output->exchange = exchange;
-        output->version = std::min(version, kOutputVersion);
+        output->bind(registry, name, version);
         output->name = "output " + std::to_string(name);
-        output->output = static_cast<wl_output*>(
-            wl_registry_bind(registry, name, &wl_output_interface, output->version));
-        wl_output_add_listener(output->output, &listener, output.get());
         exchange->outputs.push_back(std::move(output));
     }
 }
@@ -138,39 +93,27 @@ const zwlr_output_power_v1_listener kPowerListener{
         },
 };
 
-const wl_callback_listener kSyncListener{
-    .done =
-        [](void* data, wl_callback*, std::uint32_t) {
-            auto* exchange = static_cast<Exchange*>(data);
-            wl_callback_destroy(exchange->sync);
-            exchange->sync = nullptr;
-            if (exchange->sleeps && exchange->manager != nullptr && !exchange->switched) {
-                exchange->switchOff();
-            } else if (exchange->switched) {
-                exchange->answered = true;
-                exchange->settle();
-            } else {
-                exchange->over = true;
-            }
-        },
-};
-
 }  // namespace
 
-// Everything asked before it has been answered once the compositor answers the sync.
-void WlrOutputPower::Exchange::roundTrip() {
-    sync = wl_display_sync(display);
-    wl_callback_add_listener(sync, &kSyncListener, this);
+void WlrOutputPower::Exchange::globalsListed() {
+    if (sleeps && manager != nullptr) {
+        switchOff();
+    } else {
+        over = true;
+    }
 }
 
 void WlrOutputPower::Exchange::switchOff() {
     switched = true;
     for (auto& o : outputs) {
-        o->power = zwlr_output_power_manager_v1_get_output_power(manager, o->output);
-        zwlr_output_power_v1_add_listener(o->power, &kPowerListener, o.get());
-        zwlr_output_power_v1_set_mode(o->power, ZWLR_OUTPUT_POWER_V1_MODE_OFF);
+        o->power.reset(zwlr_output_power_manager_v1_get_output_power(manager.get(), o->output));
+        zwlr_output_power_v1_add_listener(o->power.get(), &kPowerListener, o.get());
+        zwlr_output_power_v1_set_mode(o->power.get(), ZWLR_OUTPUT_POWER_V1_MODE_OFF);
     }
-    roundTrip();
+    connection->roundTrip([this] {
+        answered = true;
+        settle();
+    });
 }
 
 WlrOutputPower::WlrOutputPower(std::string display) : display_(std::move(display)) {
@@ -190,28 +133,21 @@ void WlrOutputPower::start(bool sleep, DisplaySleepDone done) {
     slot = std::make_unique<Exchange>(sleep);
     Exchange* raw = slot.get();
     raw->done = std::move(done);
-    if (display_.empty() || (raw->display = wl_display_connect(display_.c_str())) == nullptr) {
-        raw->error = display_.empty() ? std::string("no Wayland display is set")
-                                      : display_ + ": " + std::strerror(errno);
+    raw->connection = WaylandConnection::open(display_, kRegistryListener, raw, raw->error);
+    if (raw->connection == nullptr) {
         finish(*raw);
         return;
     }
-    raw->registry = wl_display_get_registry(raw->display);
-    wl_registry_add_listener(raw->registry, &kRegistryListener, raw);
-    raw->roundTrip();
-    wl_display_flush(raw->display);
-    raw->watch = RunLoop::main().watchFd(
-        wl_display_get_fd(raw->display), kFdReadable, [this, raw](unsigned) {
-            if (wl_display_dispatch(raw->display) < 0) {
-                raw->error = std::strerror(wl_display_get_error(raw->display));
-                raw->over = true;
-            } else {
-                wl_display_flush(raw->display);
-            }
-            if (raw->over) {
-                finish(*raw);
-            }
-        });
+    raw->connection->roundTrip([raw] { raw->globalsListed(); });
+    raw->connection->watch([this, raw](const std::string& broke) {
+        if (!broke.empty()) {
+            raw->error = broke;
+            raw->over = true;
+        }
+        if (raw->over) {
+            finish(*raw);
+        }
+    });
     raw->limit = RunLoop::main().after(kAnswerSeconds, [this, raw] {
         if (!raw->answered) {
             raw->error = "it did not answer within 2 s";

@@ -18,6 +18,7 @@
 
 #include "foundation/RunLoop.h"
 #include "platform/linux/SwayWindowPlacement.h"
+#include "platform/linux/WlrClickCatcher.h"
 #include "ui/qt/Appearance.h"
 #include "ui/qt/MemoryGiveBack.h"
 #include "ui/qt/QtRenderer.h"
@@ -152,6 +153,10 @@ QString QtPopover::defaultPlatform() {
 QtPopover::QtPopover(const QString& platform)
     : panel_(std::make_unique<Panel>(*this)), sway_(swayFor(platform)) {
     ownWindow_ = platform.startsWith(QLatin1String("wayland")) || sway_ != nullptr;
+    if (sway_) {
+        const char* display = std::getenv("WAYLAND_DISPLAY");
+        outsideClicks_ = std::make_unique<WlrClickCatcher>(display != nullptr ? display : "");
+    }
     // What a screen reader and the compositor call the panel's window; not the application's
     // name alone, which the About window goes by.
     panel_->setWindowTitle(QStringLiteral("Orvel Panel"));
@@ -163,7 +168,8 @@ QtPopover::QtPopover(const QString& platform)
 }
 
 QtPopover::~QtPopover() {
-    sway_.reset();  // before the panel, whose hiding cancels it
+    sway_.reset();  // before the panel, whose hiding cancels them
+    outsideClicks_.reset();
     renderer_.reset();
     view_.reset();
 }
@@ -211,6 +217,9 @@ void QtPopover::setWindowed(bool windowed) {
 }
 
 void QtPopover::applyWindowFlags() {
+    if (outsideClicks_ && (windowed_ || !transient_)) {
+        outsideClicks_->uncover();
+    }
     const Qt::WindowFlags flags = windowed_
                                       ? Qt::WindowFlags(Qt::Window)
                                       : (transient_ && !ownWindow_ ? Qt::Popup : Qt::Tool) |
@@ -260,7 +269,13 @@ void QtPopover::showAt(const Rect& anchor) {
     panel_->show();
     panel_->raise();
     if (sway_ && !windowed_) {
-        sway_->placeByPointer(kWindowTitle, kGap);
+        sway_->placeByPointer(
+            kWindowTitle, kGap,
+            [this](const LayoutBox& placed, const std::vector<LayoutOutput>& outputs) {
+                if (transient_ && !windowed_ && panel_->isVisible()) {
+                    outsideClicks_->cover(outputs, placed, [this] { close(); });
+                }
+            });
     }
     if (view_) {
         view_->setShown(true);
@@ -299,6 +314,7 @@ void QtPopover::deactivated() {
 void QtPopover::hidden() {
     if (sway_) {
         sway_->cancel();
+        outsideClicks_->uncover();
     }
     if (view_) {
         view_->setShown(false);

@@ -13,7 +13,8 @@ class QWidget;
 
 namespace orvel {
 class SwayWindowPlacement;
-}
+class WlrClickCatcher;
+}  // namespace orvel
 
 namespace orvel::ui {
 
@@ -25,7 +26,8 @@ class QtRenderer;
 // input last, so there the panel is a window of its own, of a fixed size so that tiling
 // compositors float it, and a transient one closes when it loses the focus. Orvel's X11 windows
 // under sway are the same: an X popup would not see a click on the bar. On sway, which places
-// no client's window where asked, sway's IPC puts the panel by the pointer.
+// no client's window where asked, sway's IPC puts the panel by the pointer; and since a click on
+// a bar there moves no focus, a cover over everything but the panel hears it.
 class QtPopover final : public Popover {
   public:
     // `platform`: the Qt platform whose windows the panel is made for.
@@ -73,6 +75,7 @@ class QtPopover final : public Popover {
     QString panelTitle_;
     double width_ = 0, height_ = 0;
     std::unique_ptr<SwayWindowPlacement> sway_;
+    std::unique_ptr<WlrClickCatcher> outsideClicks_;
 };
 
 }  // namespace orvel::ui

@@ -847,6 +847,13 @@ TEST_F(AppPicturesTest, ThePanelInItsStates) {
              c()->options = options;
              ASSERT_TRUE(waitUntil([&] { return !c()->isOnAC(); })) << "the power tick reads it";
          }},
+        // A watch: "Make this a rule…" and its caption, for an application of a long name.
+        {"watching",
+         [&] {
+             c()->watchApp(sim().workspace().launch(std::string("org.libreoffice.Writer"),
+                                                    std::string("LibreOffice Writer")));
+             ASSERT_TRUE(c()->isActive());
+         }},
         {"scale-0.5", [] { Preferences::shared().menuScale = 0.5; }},
         {"scale-2.0", [] { Preferences::shared().menuScale = 2.0; }},
         // Without logind: the locks are refused and Orvel's caffeinate fails as it starts. Last,

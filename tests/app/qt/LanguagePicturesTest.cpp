@@ -225,6 +225,14 @@ TEST_P(LanguagePicturesTest, EveryWindowAndThePanelShowEachTextWhole) {
     settle();
     EXPECT_TRUE(hasButton(panelWidget, quit));
     look(panelWidget, "panel");
+    // While a watch runs: "Make this a rule…" and its caption with the application's name.
+    OrvelController::shared().watchApp(sim().workspace().launch(
+        std::string("org.libreoffice.Writer"), std::string("LibreOffice Writer")));
+    ASSERT_TRUE(OrvelController::shared().isActive());
+    settle();
+    EXPECT_TRUE(showsText(panelWidget, localized("Make this a rule\u2026")));
+    look(panelWidget, "panel-watching");
+    OrvelController::shared().stop(true);
     panel.reset();
 
     delegate = std::make_unique<AppDelegate>();

@@ -57,6 +57,12 @@ EXPECTATIONS = {
     'a left click opens the panel with the buttons swapped': 'the setting swaps the two buttons',
     'Settings floats, spans or centres in its window': 'Settings laid out to the window\'s size, or a fixed '
                                            'size sway floats',
+    'a click on the panel leaves it open': 'the panel is worked with the pointer',
+    'a click on the bar away from the icon closes the panel': 'the panel closes on a click '
+                                                              'anywhere outside it, as on X11 '
+                                                              'and as a popup does',
+    'the click after it reaches the bar': 'only the one dismissing click is kept from other '
+                                          'programs, as a popup keeps it',
 }
 
 
@@ -90,6 +96,7 @@ class WaylandSession(Session):
         self.shots = ('realwayland' if self.platform == 'wayland' else 'realxwayland') + \
             ('-bottom' if self.bar_at == 'bottom' else '')
         self.output = None
+        self.pointer = None
 
     def command(self, command):
         return self.prefix + list(command)
@@ -186,6 +193,28 @@ class WaylandSession(Session):
                     return named_display.read().strip() or None
 
             self.env['DISPLAY'] = wait_for('sway to name its X server', named)
+
+    def start_pointer(self):
+        '''A pointer of the test's own (the headless seat has none), there before the clients
+        that should see it.'''
+        if not self.args.pointer:
+            return
+        self.pointer = self.start([self.args.pointer], 'the test\'s pointer', stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        answer = read_line(self.pointer.stdout, LIMIT, 'the test\'s pointer')
+        if answer != 'ready':
+            raise Skip(f'the test\'s pointer cannot click on this sway: {answer}')
+
+    def click_at(self, x, y, verb='click'):
+        '''A left click at a point of the output (or the pointer moved there), once sway has
+        taken it.'''
+        self.pointer.stdin.write(f'{verb} {x} {y} {self.output["width"]} '
+                                 f'{self.output["height"]}\n'.encode())
+        self.pointer.stdin.flush()
+        answer = read_line(self.pointer.stdout, LIMIT, 'the test\'s pointer')
+        if answer != {'click': 'clicked', 'move': 'moved'}[verb]:
+            raise Failure(f'the test\'s pointer did not {verb} at ({x}, {y}): {answer}')
+        return True
 
     def start_waybar(self):
         bar = self.start(['waybar'], 'waybar', stdout=self.output_file('waybar'),
@@ -345,10 +374,10 @@ def content_span(screen, rect):
     return (left - x0) / w, (right - x0) / w
 
 
-def soon(probe):
+def soon(probe, limit=5):
     '''Whether something that should happen, and may not yet, happens within a few seconds.'''
     try:
-        return bool(wait_for('an expectation', probe, limit=5))
+        return bool(wait_for('an expectation', probe, limit=limit))
     except Failure:
         return False
 
@@ -370,6 +399,43 @@ def see_near(session, expect, name, icon):
     met = soon(near)
     expect.see(name, met, f'panel at {seen["panel"]["rect"]}, icon at {icon}')
     return seen['panel']
+
+
+def check_clicks(session, expect, panel, icon, top):
+    '''Clicks with the test's pointer: on the open panel it stays open; on the bar away from the
+    icon, where sway moves no focus, it closes, and only that click is kept from the bar.'''
+    x, y, _, _ = panel['rect']
+    on_panel = (x + session.output['x'] + 40, y + session.output['y'] + 45)  # its status line
+    away = (session.output['x'] + 40, session.output['y'] + top + BAR_HEIGHT // 2)
+    # What closes the panel comes a moment after it stands: the panel is clicked a while.
+    stayed = True
+    for _ in range(4):
+        session.click_at(*on_panel)
+        stayed = stayed and not soon(lambda: not session.windows(), limit=0.5)
+    expect.see('a click on the panel leaves it open', stayed,
+               f'clicked at {on_panel}: the panel {"stayed open" if stayed else "closed"}')
+    if not stayed:
+        session.click('ContextMenu')
+        wait_windows(session, 'ContextMenu to show the panel again', lambda w: w)
+    closed = soon(lambda: session.click_at(*away) and not session.windows())
+    expect.see('a click on the bar away from the icon closes the panel', closed,
+               f'clicked at {away}: the panel {"closed" if closed else "stayed open"}')
+    if not closed:
+        session.click('ContextMenu')
+        wait_windows(session, 'a second ContextMenu to close the panel', lambda w: not w)
+    # The icon, clicked: waybar sends Activate, which starts a session.
+    session.click_at(session.output['x'] + icon[0] + icon[2] // 2,
+                     session.output['y'] + icon[1] + icon[3] // 2)
+    # Off the icon, whose tool tip would stand over the windows that open next, and still on the
+    # bar by it, where the panels that open next expect the pointer.
+    session.click_at(session.output['x'] + icon[0] - 20, away[1], verb='move')
+    reached = soon(lambda: session.saved_session()[0])
+    expect.see('the click after it reaches the bar', reached,
+               f'a click on the icon {"started" if reached else "did not start"} a session')
+    if session.saved_session()[0]:
+        session.click('Activate')
+        wait_for('Activate to stop the session the click started',
+                 lambda: not session.saved_session()[0])
 
 
 def check(session, expect):
@@ -432,6 +498,13 @@ def check(session, expect):
                f'{session.output["height"]}')
     expect.see('panel has its own title', panel['title'] not in ('', 'Orvel'),
                f'titled "{panel["title"]}"')
+
+    if session.pointer:
+        check_clicks(session, expect, panel, icon, top)
+        session.click('ContextMenu')
+        wait_windows(session, 'ContextMenu to show the panel after the clicks', lambda w: w)
+        report.append('clicks: the panel stayed open on its own, closed on the bar, and the next '
+                      'click reached the bar')
 
     # A click elsewhere: the focus goes to another workspace, and the panel closes.
     session.swaymsg('workspace', '2')
@@ -562,6 +635,8 @@ def main():
     parser.add_argument('--png', required=True)
     parser.add_argument('--bar', choices=['top', 'bottom'], default='top',
                         help='the edge of the output waybar stands along')
+    parser.add_argument('--pointer', help='orvel_test_pointer, to click on the headless output '
+                        '(without it, no click is tried)')
     parser.add_argument('--platform', choices=['wayland', 'xcb'], default='wayland',
                         help='Qt\'s platform for Orvel: a Wayland client, or an X client of '
                         'sway\'s XWayland')
@@ -585,6 +660,7 @@ def main():
 
     def checks():
         session.start_display()
+        session.start_pointer()
         session.start_waybar()
         for line in check(session, expect):
             print(line)
