@@ -78,6 +78,44 @@ void releaseServices() {
     orvel::Platform::current().userDefaults().synchronize();
 }
 
+void sayWhyNoWindows() {
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* x11 = std::getenv("DISPLAY");
+    const char* named = wayland != nullptr && *wayland != '\0' ? wayland
+                        : x11 != nullptr && *x11 != '\0'       ? x11
+                                                               : nullptr;
+    if (named != nullptr) {
+        std::fprintf(stderr, "Orvel cannot reach the display \"%s\": ", named);
+    } else {
+        std::fputs("Orvel needs a display: ", stderr);
+    }
+    std::fputs(
+        "start it in a desktop session, under a virtual display (xvfb-run Orvel), or "
+        "with QT_QPA_PLATFORM=offscreen.\n",
+        stderr);
+}
+
+// The services, the windows and the platform, in that order. Each step's time is logged, so
+// that a quit that keeps a logout waiting shows where.
+void releaseEverything(const orvel::Logger& log) {
+    using namespace orvel;
+    double mark = RunLoop::main().uptime();
+    std::string steps;
+    auto step = [&](const char* name, auto&& run) {
+        run();
+        const double now = RunLoop::main().uptime();
+        char took[48];
+        std::snprintf(took, sizeof took, "%s%s %.3f s", steps.empty() ? "" : ", ", name,
+                      now - mark);
+        steps += took;
+        mark = now;
+    };
+    step("services", releaseServices);
+    step("windows", [] { ui::UiHost::install(nullptr); });
+    step("platform", [] { Platform::install(nullptr); });
+    log.info("quit: " + steps);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -101,20 +139,7 @@ int main(int argc, char** argv) {
             break;
     }
     if (!ui::QtShell::canShowWindows()) {
-        const char* wayland = std::getenv("WAYLAND_DISPLAY");
-        const char* x11 = std::getenv("DISPLAY");
-        const char* named = wayland != nullptr && *wayland != '\0' ? wayland
-                            : x11 != nullptr && *x11 != '\0'       ? x11
-                                                                   : nullptr;
-        if (named != nullptr) {
-            std::fprintf(stderr, "Orvel cannot reach the display \"%s\": ", named);
-        } else {
-            std::fputs("Orvel needs a display: ", stderr);
-        }
-        std::fputs(
-            "start it in a desktop session, under a virtual display (xvfb-run Orvel), or "
-            "with QT_QPA_PLATFORM=offscreen.\n",
-            stderr);
+        sayWhyNoWindows();
         return 1;
     }
 
@@ -184,21 +209,6 @@ int main(int argc, char** argv) {
                  " timer firings in " +
                  std::to_string(static_cast<long>(RunLoop::main().uptime() - started)) + " s");
     }
-    // Each step's time is logged, so that a quit that keeps a logout waiting shows where.
-    double mark = RunLoop::main().uptime();
-    std::string steps;
-    auto step = [&](const char* name, auto&& run) {
-        run();
-        const double now = RunLoop::main().uptime();
-        char took[48];
-        std::snprintf(took, sizeof took, "%s%s %.3f s", steps.empty() ? "" : ", ", name,
-                      now - mark);
-        steps += took;
-        mark = now;
-    };
-    step("services", releaseServices);
-    step("windows", [] { ui::UiHost::install(nullptr); });
-    step("platform", [] { Platform::install(nullptr); });
-    log.info("quit: " + steps);
+    releaseEverything(log);
     return 0;
 }

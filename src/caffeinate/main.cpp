@@ -125,6 +125,20 @@ std::shared_ptr<DBusConnection> openBus(DBusConnection::Bus which) {
     return bus.value();
 }
 
+// The holds the flags ask for; idle sleep when none is named.
+std::vector<std::string_view> assertionTypes(const Options& options) {
+    std::vector<std::string_view> types;
+    if (options.display)
+        types.push_back(assertion_type::kPreventUserIdleDisplaySleep);
+    if (options.idle || !(options.display || options.disk || options.system))
+        types.push_back(assertion_type::kPreventUserIdleSystemSleep);
+    if (options.disk)
+        types.push_back(assertion_type::kPreventDiskIdle);
+    if (options.system)
+        types.push_back(assertion_type::kPreventSystemSleep);
+    return types;
+}
+
 int run(const Options& options) {
     // Signals arrive through the loop, so the inhibitors are released on the way out.
     sigset_t signals;
@@ -168,19 +182,10 @@ int run(const Options& options) {
                    (!sessionBus || sessionBus->namesKnown());
         });
 
-        std::vector<std::string_view> types;
-        if (options.display)
-            types.push_back(assertion_type::kPreventUserIdleDisplaySleep);
-        if (options.idle || !(options.display || options.disk || options.system))
-            types.push_back(assertion_type::kPreventUserIdleSystemSleep);
-        if (options.disk)
-            types.push_back(assertion_type::kPreventDiskIdle);
-        if (options.system)
-            types.push_back(assertion_type::kPreventSystemSleep);
         // The words are the ones Orvel shows for its own engine: it shows this program's last
         // line, and finds that line in its catalogues.
         std::map<AssertionID, std::string_view> held;
-        for (std::string_view type : types) {
+        for (std::string_view type : assertionTypes(options)) {
             const auto created = assertions.createWithName(type, kAssertionLevelOn, "Orvel");
             if (created.status != kIOReturnSuccess) {
                 std::fprintf(stderr, "caffeinate: %s\n",

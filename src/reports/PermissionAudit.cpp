@@ -236,6 +236,14 @@ void PermissionAudit::showLocationHelp(bool decided) {
 std::string PermissionAudit::reportSections() {
     const EnglishTexts english;  // read by support
     std::vector<std::string> lines;
+    addPermissionLines(lines);
+    addTriggerLines(lines);
+    addDriveLines(lines);
+    addSessionLines(lines);
+    return DiagnosticReport::joined(lines);
+}
+
+void PermissionAudit::addPermissionLines(std::vector<std::string>& lines) {
     lines.push_back(DiagnosticReport::sectionHeader("PERMISSIONS"));
     n_.blocker.permissionStatus();
     const auto cached = n_.blocker.cachedPermissions();
@@ -283,7 +291,9 @@ std::string PermissionAudit::reportSections() {
     lines.push_back(lineWithMark(
         std::nullopt, "Removable Volumes",
         "no status API \u2014 Linux asks nothing; the drive's file permissions decide"));
+}
 
+void PermissionAudit::addTriggerLines(std::vector<std::string>& lines) {
     const TriggerEngine& engine = n_.engine;
     lines.emplace_back();
     lines.push_back(DiagnosticReport::sectionHeader("TRIGGERS"));
@@ -336,7 +346,9 @@ std::string PermissionAudit::reportSections() {
     for (const auto& [note, names] : notFiring) {
         lines.push_back("  " + note + ": " + names);
     }
+}
 
+void PermissionAudit::addDriveLines(std::vector<std::string>& lines) {
     const DriveKeepAlive& keeper = n_.drives();
     lines.emplace_back();
     lines.push_back(DiagnosticReport::sectionHeader("DRIVES"));
@@ -367,7 +379,9 @@ std::string PermissionAudit::reportSections() {
         }
         lines.push_back(std::move(line));
     }
+}
 
+void PermissionAudit::addSessionLines(std::vector<std::string>& lines) {
     const OrvelController& controller = n_.controller;
     lines.emplace_back();
     lines.push_back(DiagnosticReport::sectionHeader("SESSION"));
@@ -381,7 +395,6 @@ std::string PermissionAudit::reportSections() {
     lines.push_back(
         std::string("  start at login ") +
         (n_.loginItems.status() == login_item_status::kEnabled ? "enabled" : "disabled"));
-    return DiagnosticReport::joined(lines);
 }
 
 }  // namespace orvel

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "foundation/RunLoop.h"
 
@@ -89,6 +90,11 @@ class PermissionAudit {
 
   private:
     bool holdsForReport(const TriggerRule& rule);
+    // The report's sections, each after an empty line but the first.
+    void addPermissionLines(std::vector<std::string>& lines);
+    void addTriggerLines(std::vector<std::string>& lines);
+    void addDriveLines(std::vector<std::string>& lines);
+    void addSessionLines(std::vector<std::string>& lines);
 
     Neighbours n_;
     // The Location prompt's follow-up while it waits.

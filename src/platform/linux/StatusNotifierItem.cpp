@@ -1,14 +1,13 @@
 #include "platform/linux/StatusNotifierItem.h"
 
 #include "foundation/RunLoop.h"
+#include "platform/linux/DBusWriter.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
-#include <set>
 #include <utility>
-#include <variant>
 
 namespace orvel {
 
@@ -17,21 +16,20 @@ namespace {
 const DBusObject kWatcher{StatusNotifierItem::kWatcherName, "/StatusNotifierWatcher",
                           StatusNotifierItem::kWatcherName};
 
+DBusWriter& writePixmaps(DBusWriter& w, const std::vector<StatusNotifierPixmap>& pixmaps) {
+    return w.container('a', "(iiay)", [&pixmaps](DBusWriter& all) {
+        for (const auto& pixmap : pixmaps) {
+            all.container('r', "iiay", [&pixmap](DBusWriter& one) {
+                one.append("ii", pixmap.width, pixmap.height)
+                    .array('y', pixmap.argb.data(), pixmap.argb.size());
+            });
+        }
+    });
+}
+
 int appendPixmaps(sd_bus_message* m, const std::vector<StatusNotifierPixmap>& pixmaps) {
-    int r = sd_bus_message_open_container(m, 'a', "(iiay)");
-    for (const auto& pixmap : pixmaps) {
-        if (r >= 0)
-            r = sd_bus_message_open_container(m, 'r', "iiay");
-        if (r >= 0)
-            r = sd_bus_message_append(m, "ii", pixmap.width, pixmap.height);
-        if (r >= 0)
-            r = sd_bus_message_append_array(m, 'y', pixmap.argb.data(), pixmap.argb.size());
-        if (r >= 0)
-            r = sd_bus_message_close_container(m);
-    }
-    if (r >= 0)
-        r = sd_bus_message_close_container(m);
-    return r;
+    DBusWriter w(m);
+    return writePixmaps(w, pixmaps).result();
 }
 
 int appendString(sd_bus_message* m, const std::string& text) {
@@ -47,128 +45,6 @@ bool readPoint(sd_bus_message* call, int& x, int& y) {
     }
     x = px;
     y = py;
-    return true;
-}
-
-// Menu entries as com.canonical.dbusmenu describes them: each entry a map of named values, the
-// root (id 0) holding the others.
-using MenuValue = std::variant<std::string, bool, std::int32_t>;
-using MenuProperties = std::vector<std::pair<const char*, MenuValue>>;
-
-// Hosts read an underscore as the mark of an access key: a plain one is written twice.
-std::string menuLabel(const std::string& label) {
-    std::string out;
-    for (const char c : label) {
-        out += c;
-        if (c == '_') {
-            out += '_';
-        }
-    }
-    return out;
-}
-
-// Every property an entry has, defaults included, so an update never has to remove one.
-MenuProperties menuProperties(const StatusNotifierMenuItem* item) {
-    if (item == nullptr) {
-        return {{"children-display", std::string("submenu")}};
-    }
-    if (item->separator) {
-        return {{"type", std::string("separator")}, {"visible", true}, {"enabled", true}};
-    }
-    return {
-        {"type", std::string("standard")},
-        {"label", menuLabel(item->label)},
-        {"enabled", item->enabled},
-        {"visible", true},
-        {"toggle-type", std::string(item->toggled ? "checkmark" : "")},
-        {"toggle-state", std::int32_t(item->toggled ? (*item->toggled ? 1 : 0) : -1)},
-    };
-}
-
-int appendValue(sd_bus_message* m, const MenuValue& value) {
-    if (const auto* text = std::get_if<std::string>(&value)) {
-        return sd_bus_message_append(m, "v", "s", text->c_str());
-    }
-    if (const auto* flag = std::get_if<bool>(&value)) {
-        return sd_bus_message_append(m, "v", "b", int(*flag));
-    }
-    return sd_bus_message_append(m, "v", "i", std::get<std::int32_t>(value));
-}
-
-// The entry's properties as a{sv}, only those named when names are given.
-int appendMenuProperties(sd_bus_message* m, const StatusNotifierMenuItem* item,
-                         const std::set<std::string>& names) {
-    int r = sd_bus_message_open_container(m, 'a', "{sv}");
-    for (const auto& [name, value] : menuProperties(item)) {
-        if (!names.empty() && names.count(name) == 0) {
-            continue;
-        }
-        if (r >= 0)
-            r = sd_bus_message_open_container(m, 'e', "sv");
-        if (r >= 0)
-            r = sd_bus_message_append(m, "s", name);
-        if (r >= 0)
-            r = appendValue(m, value);
-        if (r >= 0)
-            r = sd_bus_message_close_container(m);
-    }
-    if (r >= 0)
-        r = sd_bus_message_close_container(m);
-    return r;
-}
-
-// An entry's id with its properties, as (ia{sv}).
-int appendMenuEntry(sd_bus_message* m, std::int32_t id, const StatusNotifierMenuItem* item,
-                    const std::set<std::string>& names) {
-    int r = sd_bus_message_open_container(m, 'r', "ia{sv}");
-    if (r >= 0)
-        r = sd_bus_message_append(m, "i", id);
-    if (r >= 0)
-        r = appendMenuProperties(m, item, names);
-    if (r >= 0)
-        r = sd_bus_message_close_container(m);
-    return r;
-}
-
-std::set<std::string> readNames(sd_bus_message* call) {
-    std::set<std::string> names;
-    char** list = nullptr;
-    if (sd_bus_message_read_strv(call, &list) >= 0 && list != nullptr) {
-        for (char** n = list; *n != nullptr; ++n) {
-            names.insert(*n);
-            std::free(*n);
-        }
-        std::free(list);
-    }
-    return names;
-}
-
-std::vector<std::int32_t> readIds(sd_bus_message* call, int& r) {
-    const void* data = nullptr;
-    size_t size = 0;
-    r = sd_bus_message_read_array(call, 'i', &data, &size);
-    std::vector<std::int32_t> ids;
-    if (r >= 0 && size > 0) {
-        const auto* first = static_cast<const std::int32_t*>(data);
-        ids.assign(first, first + size / sizeof(std::int32_t));
-    }
-    return ids;
-}
-
-int appendIds(sd_bus_message* m, const std::vector<std::int32_t>& ids) {
-    return sd_bus_message_append_array(m, 'i', ids.data(), ids.size() * sizeof(std::int32_t));
-}
-
-bool sameEntries(const std::vector<StatusNotifierMenuItem>& a,
-                 const std::vector<StatusNotifierMenuItem>& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i].id != b[i].id || a[i].separator != b[i].separator) {
-            return false;
-        }
-    }
     return true;
 }
 
@@ -214,7 +90,22 @@ std::string nextBusName() {
 }  // namespace
 
 StatusNotifierItem::StatusNotifierItem(std::shared_ptr<DBusConnection> bus)
-    : processArguments(procArguments), bus_(std::move(bus)), busName_(nextBusName()) {}
+    : processArguments(procArguments), bus_(std::move(bus)), busName_(nextBusName()), menu_(bus_) {
+    menu_.onClicked = [this](int id) {
+        later([id](StatusNotifierItem& self) {
+            if (auto handler = self.onMenuItem) {
+                handler(id);
+            }
+        });
+    };
+    menu_.onOpening = [this] {
+        later([](StatusNotifierItem& self) {
+            if (auto handler = self.onMenuOpening) {
+                handler();
+            }
+        });
+    };
+}
 
 StatusNotifierItem::~StatusNotifierItem() {
     withdraw();
@@ -241,7 +132,7 @@ void StatusNotifierItem::withdraw() {
     hostSignals_.reset();
     nameRequest_.reset();
     object_.reset();
-    menuObject_.reset();
+    menu_.withdraw();
     // The watcher forgets the item when its name leaves the bus.
     if (nameOwned_ && busName_.rfind("org.kde.", 0) == 0 && bus_->isOpen()) {
         if (auto released = bus_->releaseName(busName_); !released) {
@@ -251,25 +142,26 @@ void StatusNotifierItem::withdraw() {
     nameOwned_ = false;
 }
 
-Result<void> StatusNotifierItem::serve() {
-    // The handlers run inside the bus's processing; clicks go to the loop's next turn, so a
-    // window that runs a modal loop never holds the bus up.
-    auto click = [this](bool primary) {
-        return [this, primary](sd_bus_message* call, sd_bus_message*) {
-            int x = 0;
-            int y = 0;
-            if (!readPoint(call, x, y)) {
-                return -EINVAL;
-            }
-            later([primary, x, y](StatusNotifierItem& item) {
-                auto handler = primary ? item.onActivate : item.onContextMenu;
-                if (handler) {
-                    handler(x, y);
+// The handlers run inside the bus's processing; clicks go to the loop's next turn, so a window
+// that runs a modal loop never holds the bus up.
+DBusInterface::Method StatusNotifierItem::click(const char* member, bool primary) {
+    return {member, "ii", "", [this, primary](sd_bus_message* call, sd_bus_message*) {
+                int x = 0;
+                int y = 0;
+                if (!readPoint(call, x, y)) {
+                    return -EINVAL;
                 }
-            });
-            return 0;
-        };
-    };
+                later([primary, x, y](StatusNotifierItem& item) {
+                    auto handler = primary ? item.onActivate : item.onContextMenu;
+                    if (handler) {
+                        handler(x, y);
+                    }
+                });
+                return 0;
+            }};
+}
+
+DBusInterface StatusNotifierItem::itemInterface() {
     auto ignore = [](sd_bus_message*, sd_bus_message*) { return 0; };
     auto text = [this](std::string StatusNotifierLook::*field) {
         return [this, field](sd_bus_message* m) { return appendString(m, look_.*field); };
@@ -282,8 +174,8 @@ Result<void> StatusNotifierItem::serve() {
     DBusInterface item;
     item.name = kInterface;
     item.methods = {
-        {"Activate", "ii", "", click(true)},
-        {"ContextMenu", "ii", "", click(false)},
+        click("Activate", true),
+        click("ContextMenu", false),
         // The middle button and the wheel do nothing.
         {"SecondaryActivate", "ii", "", ignore},
         {"Scroll", "is", "", ignore},
@@ -305,17 +197,12 @@ Result<void> StatusNotifierItem::serve() {
         {"AttentionMovieName", "s", constant("")},
         {"ToolTip", "(sa(iiay)ss)",
          [this](sd_bus_message* m) {
-             int r = sd_bus_message_open_container(m, 'r', "sa(iiay)ss");
-             if (r >= 0)
-                 r = appendString(m, "");
-             if (r >= 0)
-                 r = appendPixmaps(m, {});
-             if (r >= 0)
-                 r = sd_bus_message_append(m, "ss", look_.toolTipTitle.c_str(),
-                                           look_.toolTipText.c_str());
-             if (r >= 0)
-                 r = sd_bus_message_close_container(m);
-             return r;
+             DBusWriter w(m);
+             w.container('r', "sa(iiay)ss", [this](DBusWriter& tip) {
+                 writePixmaps(tip.string(""), {});
+                 tip.append("ss", look_.toolTipTitle.c_str(), look_.toolTipText.c_str());
+             });
+             return w.result();
          }},
         // The clicks keep their roles; hosts that only show menus show ours.
         {"ItemIsMenu", "b", [](sd_bus_message* m) { return sd_bus_message_append(m, "b", 0); }},
@@ -331,12 +218,16 @@ Result<void> StatusNotifierItem::serve() {
         {"NewTitle", ""},   {"NewIcon", ""},    {"NewAttentionIcon", ""},   {"NewOverlayIcon", ""},
         {"NewToolTip", ""}, {"NewStatus", "s"}, {"XAyatanaNewLabel", "ss"},
     };
-    auto exported = bus_->exportObject(kPath, std::move(item));
+    return item;
+}
+
+Result<void> StatusNotifierItem::serve() {
+    auto exported = bus_->exportObject(kPath, itemInterface());
     if (!exported) {
         return exported.error();
     }
     object_ = std::move(exported.value());
-    if (auto menu = offersMenu_ ? serveMenu() : Result<void>{}; !menu) {
+    if (auto menu = offersMenu_ ? menu_.serve() : Result<void>{}; !menu) {
         return menu.error();
     }
 
@@ -355,7 +246,10 @@ Result<void> StatusNotifierItem::serve() {
         return request.error();
     }
     nameRequest_ = std::move(request.value());
+    return followWatcher();
+}
 
+Result<void> StatusNotifierItem::followWatcher() {
     watcher_ = bus_->watchName(kWatcherName);
     watcherSubscription_ = watcher_->changed.subscribe([this](BusNameState state) {
         if (state != BusNameState::present) {
@@ -581,271 +475,8 @@ void StatusNotifierItem::later(std::function<void(StatusNotifierItem&)> work) {
     });
 }
 
-const StatusNotifierMenuItem* StatusNotifierItem::menuItem(int id) const {
-    for (const auto& item : menu_) {
-        if (item.id == id) {
-            return &item;
-        }
-    }
-    return nullptr;
-}
-
-Result<void> StatusNotifierItem::serveMenu() {
-    auto known = [this](std::int32_t id) { return id == 0 || menuItem(id) != nullptr; };
-    // An entry with its children to `depth` levels (-1: all), as (ia{sv}av).
-    auto appendLayout = [this](sd_bus_message* m, std::int32_t id, std::int32_t depth,
-                               const std::set<std::string>& names) {
-        const StatusNotifierMenuItem* item = id == 0 ? nullptr : menuItem(id);
-        int r = sd_bus_message_open_container(m, 'r', "ia{sv}av");
-        if (r >= 0)
-            r = sd_bus_message_append(m, "i", id);
-        if (r >= 0)
-            r = appendMenuProperties(m, item, names);
-        if (r >= 0)
-            r = sd_bus_message_open_container(m, 'a', "v");
-        if (id == 0 && depth != 0) {
-            for (const auto& child : menu_) {
-                if (r >= 0)
-                    r = sd_bus_message_open_container(m, 'v', "(ia{sv}av)");
-                if (r >= 0)
-                    r = sd_bus_message_open_container(m, 'r', "ia{sv}av");
-                if (r >= 0)
-                    r = sd_bus_message_append(m, "i", child.id);
-                if (r >= 0)
-                    r = appendMenuProperties(m, &child, names);
-                if (r >= 0)
-                    r = sd_bus_message_append(m, "av", 0);
-                if (r >= 0)
-                    r = sd_bus_message_close_container(m);
-                if (r >= 0)
-                    r = sd_bus_message_close_container(m);
-            }
-        }
-        if (r >= 0)
-            r = sd_bus_message_close_container(m);
-        if (r >= 0)
-            r = sd_bus_message_close_container(m);
-        return r;
-    };
-    // One event: whether its entry is there. A click on an entry that can be chosen goes to
-    // the owner on the loop's next turn.
-    auto event = [this, known](std::int32_t id, const std::string& name) {
-        if (!known(id)) {
-            return false;
-        }
-        const StatusNotifierMenuItem* item = menuItem(id);
-        if (name == "clicked" && item != nullptr && item->enabled && !item->separator) {
-            later([id](StatusNotifierItem& self) {
-                if (auto handler = self.onMenuItem) {
-                    handler(id);
-                }
-            });
-        }
-        return true;
-    };
-    // The root is about to be shown: the menu opens at the item.
-    auto opening = [this](std::int32_t id) {
-        if (id == 0) {
-            later([](StatusNotifierItem& self) {
-                if (auto handler = self.onMenuOpening) {
-                    handler();
-                }
-            });
-        }
-    };
-
-    DBusInterface menu;
-    menu.name = kMenuInterface;
-    menu.methods = {
-        {"GetLayout", "iias", "u(ia{sv}av)",
-         [this, known, appendLayout](sd_bus_message* call, sd_bus_message* reply) {
-             std::int32_t parent = 0;
-             std::int32_t depth = -1;
-             int r = sd_bus_message_read(call, "ii", &parent, &depth);
-             const std::set<std::string> names = readNames(call);
-             if (r < 0 || !known(parent)) {
-                 return r < 0 ? r : -EINVAL;
-             }
-             r = sd_bus_message_append(reply, "u", menuRevision_);
-             return r < 0 ? r : appendLayout(reply, parent, depth, names);
-         }},
-        {"GetGroupProperties", "aias", "a(ia{sv})",
-         [this, known](sd_bus_message* call, sd_bus_message* reply) {
-             int r = 0;
-             std::vector<std::int32_t> ids = readIds(call, r);
-             const std::set<std::string> names = readNames(call);
-             if (r < 0) {
-                 return r;
-             }
-             // No ids: every entry.
-             if (ids.empty()) {
-                 ids.push_back(0);
-                 for (const auto& item : menu_) {
-                     ids.push_back(item.id);
-                 }
-             }
-             r = sd_bus_message_open_container(reply, 'a', "(ia{sv})");
-             for (const std::int32_t id : ids) {
-                 if (!known(id)) {
-                     continue;
-                 }
-                 if (r >= 0)
-                     r = appendMenuEntry(reply, id, id == 0 ? nullptr : menuItem(id), names);
-             }
-             if (r >= 0)
-                 r = sd_bus_message_close_container(reply);
-             return r;
-         }},
-        {"GetProperty", "is", "v",
-         [this, known](sd_bus_message* call, sd_bus_message* reply) {
-             std::int32_t id = 0;
-             const char* name = nullptr;
-             if (const int r = sd_bus_message_read(call, "is", &id, &name); r < 0) {
-                 return r;
-             }
-             if (!known(id)) {
-                 return -EINVAL;
-             }
-             for (const auto& [property, value] :
-                  menuProperties(id == 0 ? nullptr : menuItem(id))) {
-                 if (property == std::string(name)) {
-                     return appendValue(reply, value);
-                 }
-             }
-             return -EINVAL;
-         }},
-        {"Event", "isvu", "",
-         [event, opening](sd_bus_message* call, sd_bus_message*) {
-             std::int32_t id = 0;
-             const char* name = nullptr;
-             int r = sd_bus_message_read(call, "is", &id, &name);
-             if (r >= 0)
-                 r = sd_bus_message_skip(call, "vu");
-             if (r < 0) {
-                 return r;
-             }
-             if (std::string(name) == "opened") {
-                 opening(id);
-             }
-             return event(id, name) ? 0 : -EINVAL;
-         }},
-        {"EventGroup", "a(isvu)", "ai",
-         [event, opening](sd_bus_message* call, sd_bus_message* reply) {
-             std::vector<std::int32_t> unknown;
-             int r = sd_bus_message_enter_container(call, 'a', "(isvu)");
-             while (r >= 0 && (r = sd_bus_message_enter_container(call, 'r', "isvu")) > 0) {
-                 std::int32_t id = 0;
-                 const char* name = nullptr;
-                 r = sd_bus_message_read(call, "is", &id, &name);
-                 if (r >= 0)
-                     r = sd_bus_message_skip(call, "vu");
-                 if (r >= 0)
-                     r = sd_bus_message_exit_container(call);
-                 if (r >= 0) {
-                     if (std::string(name) == "opened") {
-                         opening(id);
-                     }
-                     if (!event(id, name)) {
-                         unknown.push_back(id);
-                     }
-                 }
-             }
-             if (r < 0) {
-                 return r;
-             }
-             return appendIds(reply, unknown);
-         }},
-        {"AboutToShow", "i", "b",
-         [known, opening](sd_bus_message* call, sd_bus_message* reply) {
-             std::int32_t id = 0;
-             if (const int r = sd_bus_message_read(call, "i", &id); r < 0) {
-                 return r;
-             }
-             if (!known(id)) {
-                 return -EINVAL;
-             }
-             opening(id);
-             // The layout is always up to date: the host is told of each change.
-             return sd_bus_message_append(reply, "b", 0);
-         }},
-        {"AboutToShowGroup", "ai", "aiai",
-         [known, opening](sd_bus_message* call, sd_bus_message* reply) {
-             int r = 0;
-             const std::vector<std::int32_t> ids = readIds(call, r);
-             if (r < 0) {
-                 return r;
-             }
-             std::vector<std::int32_t> unknown;
-             for (const std::int32_t id : ids) {
-                 if (known(id)) {
-                     opening(id);
-                 } else {
-                     unknown.push_back(id);
-                 }
-             }
-             r = appendIds(reply, {});
-             return r < 0 ? r : appendIds(reply, unknown);
-         }},
-    };
-    menu.properties = {
-        {"Version", "u", [](sd_bus_message* m) { return sd_bus_message_append(m, "u", 3u); }},
-        {"TextDirection", "s", [](sd_bus_message* m) { return appendString(m, "ltr"); }},
-        {"Status", "s", [](sd_bus_message* m) { return appendString(m, "normal"); }},
-        {"IconThemePath", "as",
-         [](sd_bus_message* m) { return sd_bus_message_append(m, "as", 0); }},
-    };
-    menu.emits = {
-        {"ItemsPropertiesUpdated", "a(ia{sv})a(ias)"},
-        {"LayoutUpdated", "ui"},
-        {"ItemActivationRequested", "iu"},
-    };
-    auto exported = bus_->exportObject(kMenuPath, std::move(menu));
-    if (!exported) {
-        return exported.error();
-    }
-    menuObject_ = std::move(exported.value());
-    return {};
-}
-
-void StatusNotifierItem::setMenu(std::vector<StatusNotifierMenuItem> items) {
-    if (items == menu_) {
-        return;
-    }
-    const std::vector<StatusNotifierMenuItem> before = std::exchange(menu_, std::move(items));
-    ++menuRevision_;
-    if (!sameEntries(before, menu_)) {
-        emit(
-            "LayoutUpdated",
-            [this](sd_bus_message* m) {
-                return sd_bus_message_append(m, "ui", menuRevision_, std::int32_t(0));
-            },
-            kMenuPath, kMenuInterface);
-        return;
-    }
-    // The same entries: only those that changed are sent, whole.
-    emit(
-        "ItemsPropertiesUpdated",
-        [this, &before](sd_bus_message* m) {
-            int r = sd_bus_message_open_container(m, 'a', "(ia{sv})");
-            for (size_t i = 0; i < menu_.size(); ++i) {
-                if (menu_[i] == before[i]) {
-                    continue;
-                }
-                if (r >= 0)
-                    r = appendMenuEntry(m, menu_[i].id, &menu_[i], {});
-            }
-            if (r >= 0)
-                r = sd_bus_message_close_container(m);
-            if (r >= 0)
-                r = sd_bus_message_append(m, "a(ias)", 0);
-            return r;
-        },
-        kMenuPath, kMenuInterface);
-}
-
-void StatusNotifierItem::emit(const char* member, const DBusConnection::Append& append,
-                              const char* path, const char* interface) {
-    if (auto sent = bus_->emitSignal(path, interface, member, append); !sent) {
+void StatusNotifierItem::emit(const char* member, const DBusConnection::Append& append) {
+    if (auto sent = bus_->emitSignal(kPath, kInterface, member, append); !sent) {
         log_.error(sent.error().message);
     }
 }

@@ -11,6 +11,7 @@
 #include "foundation/Signal.h"
 #include "foundation/WeakRef.h"
 #include "platform/linux/DBusConnection.h"
+#include "platform/linux/DBusMenu.h"
 
 // A tray item served on the session bus as a StatusNotifierItem: the desktop's tray (the host)
 // draws it, in its own colours when the icon is a themed symbolic one, shows its label beside it
@@ -44,19 +45,6 @@ struct StatusNotifierLook {
     bool operator==(const StatusNotifierLook&) const = default;
 };
 
-// One entry of the item's menu, as hosts that show a menu (com.canonical.dbusmenu) read it.
-struct StatusNotifierMenuItem {
-    // Above zero, and the same for an entry while it stays in the menu.
-    int id = 0;
-    std::string label;
-    bool enabled = true;
-    // A check mark, on or off; none for a plain entry.
-    std::optional<bool> toggled;
-    bool separator = false;
-
-    bool operator==(const StatusNotifierMenuItem&) const = default;
-};
-
 class StatusNotifierItem final : public WeakReferenceable {
   public:
     // Serves the item on `bus` under a name of its own and registers it with the watcher
@@ -73,8 +61,8 @@ class StatusNotifierItem final : public WeakReferenceable {
 
     // The entries of the item's menu, top to bottom. The host learns of a change: new labels
     // and states as such, a new set of entries as a new layout.
-    void setMenu(std::vector<StatusNotifierMenuItem> items);
-    const std::vector<StatusNotifierMenuItem>& menu() const { return menu_; }
+    void setMenu(std::vector<StatusNotifierMenuItem> items) { menu_.setItems(std::move(items)); }
+    const std::vector<StatusNotifierMenuItem>& menu() const { return menu_.items(); }
     // Whether the item offers its menu (the Menu property and /MenuBar). Hosts show an item's
     // menu on the right button instead of sending ContextMenu, and read whether there is one
     // only as the item comes: a change goes to them as a new item, under a new bus name.
@@ -118,16 +106,20 @@ class StatusNotifierItem final : public WeakReferenceable {
     static constexpr const char* kWatcherName = "org.kde.StatusNotifierWatcher";
     static constexpr const char* kPath = "/StatusNotifierItem";
     static constexpr const char* kInterface = "org.kde.StatusNotifierItem";
-    static constexpr const char* kMenuPath = "/MenuBar";
-    static constexpr const char* kMenuInterface = "com.canonical.dbusmenu";
+    static constexpr const char* kMenuPath = DBusMenu::kPath;
+    static constexpr const char* kMenuInterface = DBusMenu::kInterface;
 
   private:
     explicit StatusNotifierItem(std::shared_ptr<DBusConnection> bus);
     Result<void> serve();
+    // org.kde.StatusNotifierItem, its properties read from the look as the host asks.
+    DBusInterface itemInterface();
+    // A click of the primary or the context button, handed to the loop's next turn.
+    DBusInterface::Method click(const char* member, bool primary);
+    // Registers with each watcher that comes and follows whether a host shows the items.
+    Result<void> followWatcher();
     // Stops serving and releases the bus name, as an item that leaves does.
     void withdraw();
-    Result<void> serveMenu();
-    const StatusNotifierMenuItem* menuItem(int id) const;
     // Hands a call's work to the loop's next turn, while the item lives.
     void later(std::function<void(StatusNotifierItem&)> work);
     void registerWithWatcher();
@@ -137,14 +129,12 @@ class StatusNotifierItem final : public WeakReferenceable {
     void readTrays();
     void forgetTrays();
     void setShowsLabel(std::optional<bool> shows);
-    void emit(const char* member, const DBusConnection::Append& append = nullptr,
-              const char* path = kPath, const char* interface = kInterface);
+    void emit(const char* member, const DBusConnection::Append& append = nullptr);
 
     std::shared_ptr<DBusConnection> bus_;
     std::string busName_;
     StatusNotifierLook look_;
-    std::vector<StatusNotifierMenuItem> menu_;
-    std::uint32_t menuRevision_ = 1;
+    DBusMenu menu_;
     bool offersMenu_ = true;
     bool nameOwned_ = false;
     bool registered_ = false;
@@ -156,7 +146,6 @@ class StatusNotifierItem final : public WeakReferenceable {
     Subscription watcherSubscription_;
     Subscription ownerSubscription_;
     DBusSlot object_;
-    DBusSlot menuObject_;
     DBusSlot nameRequest_;
     DBusSlot registration_;
     DBusSlot hostRead_;

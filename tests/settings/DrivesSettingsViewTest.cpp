@@ -1,4 +1,4 @@
-#include "drives/DrivesSettingsView.h"
+#include "settings/DrivesSettingsView.h"
 
 #include <gtest/gtest.h>
 
