@@ -283,7 +283,7 @@ View MenuView::header(double s) {
                    Toggle(Text(""), session)
                        .labelsHidden()
                        .toggleStyle(ToggleStyle::switchStyle)
-                       .accessibilityLabel("Orvel")
+                       .accessibilityLabel("Keep Awake")
                        .accessibilityValue(c.isActive() ? "on" : "off")
                        .disabled(blocked.has_value())
                        .help(blocked.value_or(""))})
@@ -367,8 +367,8 @@ View MenuView::durationRow(DurationPreset preset, double s) {
                               c->selectPreset(preset);
                       }
                   }).buttonStyle(MenuRowStyle{0, s});
-    // The tick is drawn only: a screen reader hears which duration is chosen from the value.
-    return ticked ? button.accessibilityValue("selected") : button;
+    // A reader hears the duration, not its flag, and which one the tick marks.
+    return button.accessibilityLabelVerbatim(label(preset)).accessibilityChoice(ticked);
 }
 
 View MenuView::makeRuleRow(const std::string& appName, double s) {

@@ -184,6 +184,7 @@ ORVEL_MODIFIER(accessibilityValueVerbatim(std::string value), {
     n.accessibilityValue = std::move(value);
     n.accessibilityValueVerbatim = true;
 })
+ORVEL_MODIFIER(accessibilityChoice(bool chosen), n.accessibilityChosen = chosen)
 ORVEL_MODIFIER(onTapGesture(std::function<void()> value), n.onTap = std::move(value))
 ORVEL_MODIFIER(onAppear(std::function<void()> value), n.onAppear = std::move(value))
 ORVEL_MODIFIER(onDisappear(std::function<void()> value), n.onDisappear = std::move(value))

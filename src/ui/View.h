@@ -114,6 +114,8 @@ class View {
     // A label or value made of data or already in the reader's language, read as it stands.
     View accessibilityLabelVerbatim(std::string text) const;
     View accessibilityValueVerbatim(std::string text) const;
+    // Read as one of a set of choices (a radio item): the chosen one or not.
+    View accessibilityChoice(bool chosen) const;
     View onTapGesture(std::function<void()> action) const;
     View onAppear(std::function<void()> action) const;
     View onDisappear(std::function<void()> action) const;
@@ -192,6 +194,7 @@ struct Node {
     std::optional<std::string> accessibilityValue;
     bool accessibilityLabelVerbatim = false;
     bool accessibilityValueVerbatim = false;
+    std::optional<bool> accessibilityChosen;  // a radio item's state
     std::function<void()> onTap;
     std::function<void()> onAppear;
     std::function<void()> onDisappear;

@@ -509,9 +509,13 @@ TEST_F(MenuViewTest, ExactlyOneRowIsTickedAndChoosingATimedRowSelectsIt) {
             EXPECT_TRUE(row) << entry.raw;
             const Node* mark =
                 findNode(*row->node, [](const Node& n) { return n.kind == NodeKind::image; });
-            if (mark != nullptr && mark->opacity == 1.0) {
+            const bool tick = mark != nullptr && mark->opacity == 1.0;
+            if (tick) {
                 ticked.emplace_back(entry.raw);
             }
+            // A reader hears the duration alone, as a radio item checked where the tick is.
+            EXPECT_EQ(accessibilityLabelOf(*row->node), label(entry.value)) << entry.raw;
+            EXPECT_EQ(row->node->accessibilityChosen, std::optional<bool>(tick)) << entry.raw;
         }
         return ticked;
     };
@@ -801,25 +805,26 @@ TEST_F(MenuViewTest, StatusLineIsWholeAndMayWrap) {
 
 TEST_F(MenuViewTest, SessionSwitchTurnsTheSessionOverAndIsDisabledWhileBlocked) {
     Inspector p = panel();
-    auto toggle = p.control("Orvel");
+    auto toggle = p.control("Keep Awake");
     ASSERT_TRUE(toggle);
     EXPECT_EQ(toggle->node->accessibilityValue, std::optional<std::string>("off"));
     // The setter ignores the value it is given.
     toggle->node->boolBinding.set(false);
     EXPECT_TRUE(controller().isActive());
-    EXPECT_EQ(panel().control("Orvel")->node->accessibilityValue, std::optional<std::string>("on"));
-    panel().control("Orvel")->node->boolBinding.set(true);
+    EXPECT_EQ(panel().control("Keep Awake")->node->accessibilityValue,
+              std::optional<std::string>("on"));
+    panel().control("Keep Awake")->node->boolBinding.set(true);
     EXPECT_FALSE(controller().isActive());
 
     controller().setPowerBlockReason(std::string(PowerTriggerCenter::kLowPowerModeReason));
     p = panel();
-    toggle = p.control("Orvel");
+    toggle = p.control("Keep Awake");
     EXPECT_FALSE(p.isEnabled(*toggle));
     EXPECT_EQ(toggle->node->help,
               std::optional<std::string>(PowerTriggerCenter::kLowPowerModeReason));
     controller().setPowerBlockReason(std::nullopt);
     p = panel();
-    toggle = p.control("Orvel");
+    toggle = p.control("Keep Awake");
     EXPECT_TRUE(p.isEnabled(*toggle));
     EXPECT_EQ(toggle->node->help, std::optional<std::string>(""));
 }
@@ -853,7 +858,7 @@ TEST_F(MenuViewTest, AClickThatCannotStartASessionSaysWhyInTheHeaderAndANotifica
         // Each click is answered.
         for (int click = 0; click < 2; ++click) {
             const std::size_t before = sim().notifications().posted().size();
-            panel().control("Orvel")->node->boolBinding.set(true);
+            panel().control("Keep Awake")->node->boolBinding.set(true);
             if (c.caffeinateRuns) {
                 ASSERT_TRUE(controller().isActive());
                 sim().processes().lastChild()->exit(1, "caffeinate: " + noLogind + "\n");
@@ -861,7 +866,7 @@ TEST_F(MenuViewTest, AClickThatCannotStartASessionSaysWhyInTheHeaderAndANotifica
             loop().drain();
             EXPECT_FALSE(controller().isActive());
             EXPECT_EQ(indexOf("Sleep allowed") + 1, indexOf(c.why)) << panel().dump();
-            EXPECT_EQ(panel().control("Orvel")->node->accessibilityValue,
+            EXPECT_EQ(panel().control("Keep Awake")->node->accessibilityValue,
                       std::optional<std::string>("off"));
             const auto all = notified();
             EXPECT_EQ(
@@ -872,9 +877,9 @@ TEST_F(MenuViewTest, AClickThatCannotStartASessionSaysWhyInTheHeaderAndANotifica
     }
     // Once a session holds, the header is the session's again.
     sim().powerAssertions().allowAll();
-    panel().control("Orvel")->node->boolBinding.set(true);
+    panel().control("Keep Awake")->node->boolBinding.set(true);
     EXPECT_TRUE(controller().isActive());
-    panel().control("Orvel")->node->boolBinding.set(true);
+    panel().control("Keep Awake")->node->boolBinding.set(true);
     EXPECT_EQ(indexOf("Sleep allowed") + 1,
               indexOf("Your computer will sleep on its normal schedule."));
 }

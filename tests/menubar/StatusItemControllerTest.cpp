@@ -270,7 +270,7 @@ TEST_F(StatusItemControllerTest, ThePanelIsBuiltOnceAndMadeKeyOnTheNextTurn) {
     EXPECT_TRUE(popover().isTransient());
     EXPECT_EQ(popover().contentSize().width, 320);
     EXPECT_EQ(popover().contentSize().height, 520);
-    EXPECT_TRUE(popover().inspect().contains("Orvel"));
+    EXPECT_TRUE(popover().inspect().contains("Keep Awake"));
 }
 
 TEST_F(StatusItemControllerTest, WithoutAButtonNothingIsDrawnOrShown) {
@@ -285,11 +285,11 @@ TEST_F(StatusItemControllerTest, WithoutAButtonNothingIsDrawnOrShown) {
 TEST_F(StatusItemControllerTest, ThePanelsSwitchStartsAndStopsTheSession) {
     statusItem().showPopover();
     ui::Inspector panel = popover().inspect();
-    ASSERT_TRUE(panel.setToggle("Orvel", true)) << panel.lastFailure();
+    ASSERT_TRUE(panel.setToggle("Keep Awake", true)) << panel.lastFailure();
     EXPECT_TRUE(controller().isActive());
     loop().drain();
     EXPECT_TRUE(popover().inspect().contains("Idle sleep prevented"));
-    ASSERT_TRUE(popover().inspect().setToggle("Orvel", false));
+    ASSERT_TRUE(popover().inspect().setToggle("Keep Awake", false));
     EXPECT_FALSE(controller().isActive());
 }
 

@@ -17,6 +17,7 @@
 #include "ui/qt/SegmentedControl.h"
 #include "ui/qt/StepperArrows.h"
 #include "ui/qt/SwitchWidget.h"
+#include "ui/qt/ViewButton.h"
 
 namespace orvel::ui {
 
@@ -80,12 +81,26 @@ class ActingWidget : public QAccessibleWidget {
     virtual void act(const QString& name) = 0;
 };
 
-// A switch (a check box to a reader) or a radio button of a picker: on or off, named by its
-// title where the view gives no name, toggled by its press action. A picker's radio buttons are
-// not exclusive by themselves (the selection decides), so Qt would read them as check boxes.
-class AccessibleCheckable final : public ActingWidget {
+// A button to a reader: pressed by its press action, or toggled by its toggle action while it
+// reads as a check box.
+class AccessibleButton : public ActingWidget {
   public:
-    AccessibleCheckable(QAbstractButton* w, QAccessible::Role role) : ActingWidget(w, role) {}
+    using ActingWidget::ActingWidget;
+
+  protected:
+    QStringList ownActions() const override {
+        return {role() == QAccessible::CheckBox ? toggleAction() : pressAction()};
+    }
+    void act(const QString&) override { button()->click(); }
+    QAbstractButton* button() const { return static_cast<QAbstractButton*>(widget()); }
+};
+
+// A switch (a check box to a reader) or a radio button of a picker: on or off, named by its
+// title where the view gives no name. A picker's radio buttons are not exclusive by themselves
+// (the selection decides), so Qt would read them as check boxes.
+class AccessibleCheckable final : public AccessibleButton {
+  public:
+    AccessibleCheckable(QAbstractButton* w, QAccessible::Role role) : AccessibleButton(w, role) {}
 
     QString text(QAccessible::Text t) const override {
         QString text = QAccessibleWidget::text(t);
@@ -99,37 +114,30 @@ class AccessibleCheckable final : public ActingWidget {
         s.checked = button()->isChecked();
         return s;
     }
-
-  protected:
-    QStringList ownActions() const override {
-        return {role() == QAccessible::CheckBox ? toggleAction() : pressAction()};
-    }
-    void act(const QString&) override { button()->click(); }
-
-  private:
-    QAbstractButton* button() const { return static_cast<QAbstractButton*>(widget()); }
 };
 
-// A menu picker. As on the rest of the desktop, a combo box is named by its current item and
-// labelled by the label beside it (the relation a reader follows), which Qt finds only for a
-// QLabel made its buddy; the renderer names that label in the control's `kLabelledBy` property.
+// A menu picker: named by its own title, else by the label beside it, and labelled by that label
+// (the relation a reader follows), which Qt finds only for a QLabel made its buddy; the renderer
+// names that label in the control's `kLabelledBy` property. Its value is the current item.
 class AccessibleComboBox final : public ActingWidget {
   public:
     explicit AccessibleComboBox(QComboBox* w) : ActingWidget(w, QAccessible::ComboBox) {}
 
     QString text(QAccessible::Text t) const override {
-        if (t == QAccessible::Name || t == QAccessible::Value)
+        if (t == QAccessible::Value)
             return combo()->currentText();
-        return QAccessibleWidget::text(t);
+        QString text = QAccessibleWidget::text(t);
+        if (t != QAccessible::Name || !text.isEmpty())
+            return text;
+        QAccessibleInterface* label = labelInterface();
+        text = label != nullptr ? label->text(QAccessible::Name) : QString();
+        return text.isEmpty() ? combo()->currentText() : text;
     }
     QList<QPair<QAccessibleInterface*, QAccessible::Relation>> relations(
         QAccessible::Relation match) const override {
         auto found = QAccessibleWidget::relations(match);
-        const auto label = combo()->property(kLabelledBy).value<QPointer<QWidget>>();
-        if ((match & QAccessible::Label) && label != nullptr) {
-            if (QAccessibleInterface* labelInterface = QAccessible::queryAccessibleInterface(label))
-                found.append({labelInterface, QAccessible::Label});
-        }
+        if (QAccessibleInterface* label = labelInterface(); label && (match & QAccessible::Label))
+            found.append({label, QAccessible::Label});
         return found;
     }
     QAccessible::State state() const override {
@@ -152,6 +160,36 @@ class AccessibleComboBox final : public ActingWidget {
 
   private:
     QComboBox* combo() const { return static_cast<QComboBox*>(widget()); }
+    // Asked only while the label is there: the pointer clears as the label goes.
+    QAccessibleInterface* labelInterface() const {
+        const auto label = combo()->property(kLabelledBy).value<QPointer<QWidget>>();
+        return label != nullptr ? QAccessible::queryAccessibleInterface(label) : nullptr;
+    }
+};
+
+// A button whose label is a view: a push button; a check box while it toggles; a radio button
+// while it is one of a set of choices (its `kChosen` property), checked when it is the chosen one.
+// Asked each time, since a button becomes a choice after it is made.
+class AccessibleViewButton final : public AccessibleButton {
+  public:
+    explicit AccessibleViewButton(ViewButton* w) : AccessibleButton(w, QAccessible::PushButton) {}
+
+    QAccessible::Role role() const override {
+        if (chosen().isValid())
+            return QAccessible::RadioButton;
+        return button()->isCheckable() ? QAccessible::CheckBox : QAccessible::PushButton;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.pressed = button()->isDown();
+        const QVariant choice = chosen();
+        s.checkable = choice.isValid() || button()->isCheckable();
+        s.checked = choice.isValid() ? choice.toBool() : button()->isChecked();
+        return s;
+    }
+
+  private:
+    QVariant chosen() const { return button()->property(kChosen); }
 };
 
 // A plain box: a window while it stands alone (the panel, a window's frame, named by its title),
@@ -362,6 +400,9 @@ QAccessibleInterface* factory(const QString& className, QObject* object) {
     if (auto* combo = qobject_cast<QComboBox*>(widget);
         combo && className == QLatin1String("QComboBox") && !combo->isEditable())
         return new AccessibleComboBox(combo);
+    if (auto* button = qobject_cast<ViewButton*>(widget);
+        button && className == button->metaObject()->className())
+        return new AccessibleViewButton(button);
     if (auto* arrows = qobject_cast<StepperArrows*>(widget);
         arrows && className == arrows->metaObject()->className())
         return new AccessibleStepper(arrows);

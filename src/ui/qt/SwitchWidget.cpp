@@ -5,7 +5,30 @@
 
 #include "ui/qt/Appearance.h"
 
+#include <algorithm>
+
 namespace orvel::ui {
+
+namespace {
+
+// The track, on or off, is what shows a switch is there: moved off its ground (lighter on a dark
+// one, darker on a light one) until it stands at 3:1 against it, as any control's parts must.
+QColor standingOut(const QColor& colour, const QColor& ground, bool dark) {
+    constexpr double kRatio = 3.0;
+    float hue = 0, saturation = 0, lightness = 0, alpha = 1;
+    colour.getHslF(&hue, &saturation, &lightness, &alpha);
+    hue = std::max(hue, 0.0f);  // a grey has none
+    const float towards = dark ? 0.01f : -0.01f;
+    QColor shade = colour;
+    for (int step = 1; step <= 100 && Appearance::contrast(shade, ground) < kRatio; ++step) {
+        shade = QColor::fromHslF(
+            hue, saturation,
+            std::clamp(lightness + towards * static_cast<float>(step), 0.0f, 1.0f));
+    }
+    return shade;
+}
+
+}  // namespace
 
 SwitchWidget::SwitchWidget(QWidget* parent) : QAbstractButton(parent) {
     setCheckable(true);
@@ -44,11 +67,15 @@ void SwitchWidget::paintEvent(QPaintEvent*) {
     const double radius = track.height() / 2;
     const QPalette& pal = palette();
     const bool dark = Appearance::isDark(pal);
-    QColor off = dark ? QColor(255, 255, 255, 46) : QColor(0, 0, 0, 30);
-    QColor on = pal.color(QPalette::Active, QPalette::Highlight);
+    // The hardest of the grounds a switch sits on: grouped boxes, and boxes within those, stand a
+    // shade off the window.
+    const QColor ground =
+        dark ? pal.color(QPalette::Window).lighter(130) : pal.color(QPalette::Window).darker(108);
+    QColor off = standingOut(ground, ground, dark);
+    QColor on = standingOut(pal.color(QPalette::Active, QPalette::Highlight), ground, dark);
     if (isDown()) {
         on = on.darker(112);
-        off = dark ? QColor(255, 255, 255, 70) : QColor(0, 0, 0, 48);
+        off = dark ? off.lighter(115) : off.darker(112);
     }
     if (!isEnabled()) {
         p.setOpacity(0.45);

@@ -52,6 +52,8 @@
 #include "ui/qt/QtPopover.h"
 #include "ui/qt/QtStatusItem.h"
 #include "ui/qt/QtWindow.h"
+#include "ui/qt/SwitchWidget.h"
+#include "ui/qt/render/Metrics.h"
 
 namespace orvel {
 namespace {
@@ -551,6 +553,7 @@ TEST_F(AppPicturesTest, ThePanelAndTheWindowsFollowTheDesktopsColourScheme) {
              alert->runModal();
          }},
     };
+    int switches = 0;
     // The scheme changes while the windows are open.
     for (const ColorScheme scheme : {ColorScheme::dark, ColorScheme::light}) {
         const bool dark = scheme == ColorScheme::dark;
@@ -607,10 +610,36 @@ TEST_F(AppPicturesTest, ThePanelAndTheWindowsFollowTheDesktopsColourScheme) {
                     ++labels;
                 }
                 EXPECT_GT(labels, 0);
+                // A switch's track, on or off, stands at 3:1 against the ground around it, where
+                // the fade over a scroll view's foot leaves it whole.
+                QRegion faded;
+                for (auto* fade : widget.findChildren<QWidget*>(ui::render::kMoreBelowName)) {
+                    if (fade->isVisibleTo(&widget))
+                        faded += QRect(fade->mapTo(&widget, QPoint(0, 0)), fade->size());
+                }
+                for (auto* toggle : widget.findChildren<ui::SwitchWidget*>()) {
+                    const QRect area(toggle->mapTo(&widget, QPoint(0, 0)), toggle->size());
+                    const QPoint beside(area.right() + 3, area.center().y());
+                    if (!toggle->isVisibleTo(&widget) || !toggle->isEnabled() ||
+                        !image.rect().contains(area) || !image.rect().contains(beside) ||
+                        faded.intersects(area)) {
+                        continue;
+                    }
+                    // The knob sits at the end the switch is turned to.
+                    const QPoint track(toggle->isChecked() ? area.left() + 4 : area.right() - 4,
+                                       area.center().y());
+                    EXPECT_GE(contrast(image.pixelColor(track), image.pixelColor(beside)), 3.0)
+                        << nameOf(*toggle).toStdString()
+                        << (toggle->isChecked() ? " on: " : " off: ")
+                        << image.pixelColor(track).name().toStdString() << " on "
+                        << image.pixelColor(beside).name().toStdString();
+                    ++switches;
+                }
             });
             EXPECT_TRUE(looked);
         }
     }
+    EXPECT_GT(switches, 0);
 }
 
 TEST_F(AppPicturesTest, HelpOnAcknowledgmentsAndWithASearchThatFindsNothing) {

@@ -166,8 +166,7 @@ TEST_F(PanelKeyboardTest, TheFocusLandsInThePanelAndMovesDownItsRowsAndSwitchesI
     QWidget& panel = openPanel();
     ASSERT_NE(panel.focusWidget(), nullptr) << "the focus lands in the panel as it opens";
     const QStringList tab = focusOrder(panel, kTab);
-    // The names' beginnings: the rows' names may carry more words.
-    const QStringList expected{"Orvel",
+    const QStringList expected{"Keep Awake",
                                "Indefinitely",
                                "15 minutes",
                                "30 minutes",
@@ -191,10 +190,7 @@ TEST_F(PanelKeyboardTest, TheFocusLandsInThePanelAndMovesDownItsRowsAndSwitchesI
                                "Help\u2026",
                                "About Orvel",
                                "Quit Orvel"};
-    ASSERT_EQ(tab.size(), expected.size()) << tab.join(" | ").toStdString();
-    for (qsizetype i = 0; i < tab.size(); ++i) {
-        EXPECT_TRUE(tab[i].startsWith(expected[i])) << i << ": " << tab[i].toStdString();
-    }
+    ASSERT_EQ(tab, expected) << tab.join(" | ").toStdString();
     EXPECT_EQ(focusOrder(panel, kDown), tab) << "Down goes as Tab does";
     QStringList back{tab.front()};
     for (qsizetype i = tab.size() - 1; i > 0; --i)

@@ -5,8 +5,8 @@ Each run has its own X display, session bus and accessibility bus (at-spi-bus-la
 starts the registry on it); Orvel runs on its simulated machine, past the agreement. The tree is
 read with pyatspi, the way a screen reader reads it, and worked through the controls' own
 actions: the panel (opened by a second launch), Custom Duration (opened from the panel's row)
-and the General and Advanced pages of Settings. Checks roles, names, labels, checked, selected
-and enabled states and values, and that they follow a change. Meanwhile a second reader walks
+and the General, Drives, Schedule and Advanced pages of Settings. Checks roles, names, labels,
+checked, selected and enabled states and values, and that they follow a change. Meanwhile a second reader walks
 the whole tree over and over, as a screen reader does, while windows open, draw again and close
 (the panel and its rows, Custom Duration, every tab of Settings), and Orvel must outlive it.
 Every wait has a limit of seconds. Exits 77 (skipped) with the reason where a program or
@@ -162,11 +162,27 @@ def expect(report, what, found, wanted):
     report.append(f'{what}: {found!r}')
 
 
+DURATIONS = ['Indefinitely', '15 minutes', '30 minutes', '1 hour', '2 hours', '5 hours',
+             'Custom\u2026', 'Until an app quits\u2026']
+
+
+def durations(reader, panel):
+    return [n for n in reader.nodes(panel) if n.getRoleName() == 'radio button']
+
+
+def chosen(reader, rows):
+    return [row.name for row in rows if 'checked' in reader.states(row)]
+
+
 def check_panel(reader, report):
     panel = reader.window('Orvel Panel')
     expect(report, 'the panel', panel.getRoleName(), 'frame')
-    session = reader.control(panel, 'check box', 'Orvel')
+    # Each switch is named by what it does, not by the program.
+    session = reader.control(panel, 'check box', 'Keep Awake')
     expect(report, 'the session switch reads off', 'checked' in reader.states(session), False)
+    saver = reader.control(panel, 'check box', 'Disable Screen Saver')
+    expect(report, 'the screen saver switch carries its caption', saver.description,
+           'Stops it starting while Orvel runs')
     display = reader.control(panel, 'check box', 'Prevent Display Sleep')
     expect(report, 'a sleep switch carries its caption', display.description, 'Screen stays on')
     was = 'checked' in reader.states(display)
@@ -175,26 +191,28 @@ def check_panel(reader, report):
     report.append(f'"Prevent Display Sleep" toggled through AT-SPI: checked {not was}')
     reader.press(display, 'Toggle')
     reader.wait_state(display, 'checked', was, 'the switch to read its state again')
-    rows = [n for n in reader.nodes(panel) if n.getRoleName() == 'push button']
-    names = [row.name for row in rows]
-    for wanted in ('15 minutes', 'Custom\u2026', 'Settings\u2026', 'Quit Orvel'):
-        if not any(name.startswith(wanted) for name in names):
-            raise Failure(f'no row named "{wanted}" among the panel\'s buttons {names}')
-    report.append(f'the panel\'s rows read as push buttons: {names}')
-    chosen = [row.name for row in rows if row.description == 'selected']
-    expect(report, 'one duration row reads as chosen', len(chosen), 1)
-    fifteen = next(row for row in rows if row.name.startswith('15 minutes'))
-    if chosen[0] == fifteen.name:
+    # A duration is a radio button named as its row shows it, its flag left out.
+    rows = durations(reader, panel)
+    expect(report, 'the duration rows read as radio buttons', [row.name for row in rows],
+           DURATIONS)
+    buttons = [n.name for n in reader.nodes(panel) if n.getRoleName() == 'push button']
+    for wanted in ('Settings\u2026', 'Quit Orvel'):
+        if wanted not in buttons:
+            raise Failure(f'no row named "{wanted}" among the panel\'s buttons {buttons}')
+    first = chosen(reader, rows)
+    expect(report, 'one duration reads as checked', len(first), 1)
+    fifteen = rows[DURATIONS.index('15 minutes')]
+    if first == [fifteen.name]:
         raise Failure('15 minutes is chosen already; the test needs another start value')
     reader.press(fifteen)
-    reader.wait('15 minutes to read as chosen', lambda: (
-        [row.name for row in rows if row.description == 'selected'] == [fifteen.name]))
-    report.append(f'choosing 15 minutes through AT-SPI moves "selected" from {chosen[0]!r}')
-    return panel, rows
+    reader.wait('15 minutes to read as the one checked',
+                lambda: chosen(reader, rows) == ['15 minutes'])
+    report.append(f'choosing 15 minutes through AT-SPI moves "checked" from {first[0]!r}')
+    return panel, rows + [n for n in reader.nodes(panel) if n.getRoleName() == 'push button']
 
 
 def check_custom_duration(reader, report, rows):
-    reader.press(next(row for row in rows if row.name.startswith('Custom\u2026')))
+    reader.press(row(rows, 'Custom\u2026'))
     window = reader.window('Custom Duration')
     for name, text, maximum in (('Hours', '1', 72), ('Minutes', '30', 59)):
         field = reader.control(window, 'text', name)
@@ -218,7 +236,7 @@ def check_custom_duration(reader, report, rows):
 
 
 def check_settings(reader, report, rows):
-    reader.press(next(row for row in rows if row.name.startswith('Settings\u2026')))
+    reader.press(row(rows, 'Settings\u2026'))
     window = reader.window('Orvel Settings')
     tabs = reader.control(window, 'page tab list', '')
     names = [tabs.getChildAtIndex(i).name for i in range(tabs.childCount)]
@@ -233,10 +251,19 @@ def check_settings(reader, report, rows):
                 if n.getRoleName() == 'radio button'}
     expect(report, 'General: the segmented "Appears as:" picker', segments,
            {'Tray only': True, 'Tray + task bar': False})
-    # A combo box reads its item and is labelled by the label beside it, as on the desktop.
-    durations = reader.control(window, 'combo box', 'Indefinitely')
-    expect(report, 'General: the "Indefinitely" menu is labelled by', reader.labels(durations),
-           ['Default duration:'])
+    # A menu picker is named by its label and labelled by it, framed or not.
+    for label in ('Default duration:', 'Tray icon clicks:', 'Check in the background:'):
+        combo = reader.control(window, 'combo box', label)
+        expect(report, f'General: the menu "{label}" is labelled by', reader.labels(combo),
+               [label])
+    drives = reader.control(tabs, 'page tab', 'Drives')
+    reader.press(drives)
+    reader.wait_state(drives, 'selected', True, 'the Drives tab to read as chosen')
+    interval = reader.wait('the Drives page', lambda: reader.find(window, 'combo box',
+                                                                  'Keep-alive interval'))
+    expect(report, 'Drives: the menu "Keep-alive interval" is labelled by',
+           reader.labels(interval), ['Keep-alive interval'])
+    check_schedule(reader, report, window, tabs)
     advanced = reader.control(tabs, 'page tab', 'Advanced')
     reader.press(advanced)
     reader.wait_state(advanced, 'selected', True, 'the Advanced tab to read as chosen')
@@ -252,6 +279,43 @@ def check_settings(reader, report, rows):
            'enabled' in reader.states(clear), False)
 
 
+def check_schedule(reader, report, window, tabs):
+    '''A new repeating window\'s From and To read their times as minutes of the day.'''
+    reader.press(reader.control(tabs, 'page tab', 'Automations & Triggers'))
+    schedule = reader.wait('the Schedule segment', lambda: reader.find(window, 'radio button',
+                                                                       'Schedule'))
+    reader.press(schedule)
+    reader.wait_state(schedule, 'checked', True, 'the Schedule page to read as chosen')
+    reader.press(reader.wait('Add Rule', lambda: reader.find(window, 'push button',
+                                                             'Add Rule\u2026')))
+
+    def menu_item():
+        for i in range(reader.app.childCount):
+            menu = reader.app.getChildAtIndex(i)
+            found = menu and reader.find(menu, 'menu item', 'Repeating Window')
+            if found:
+                return found
+        return None
+    reader.press(reader.wait('the Add Rule menu to be read', menu_item))
+    for name, minutes, text in (('From', 21 * 60, '21:00'), ('To', 7 * 60, '07:00')):
+        field = reader.wait(f'the {name} field', lambda n=name: reader.find(window, 'spin button',
+                                                                             n))
+        value = field.queryValue()
+        expect(report, f'Schedule: the {name} field\'s value and range in minutes',
+               (value.currentValue, value.minimumValue, value.maximumValue),
+               (float(minutes), 0.0, 1439.0))
+        expect(report, f'Schedule: the {name} field\'s text', field.queryText().getText(0, -1),
+               text)
+    reader.control(window, 'spin button', 'From').queryValue().currentValue = 21 * 60 + 30
+
+    def written():
+        field = reader.find(window, 'spin button', 'From')
+        return field and field.queryValue().currentValue == 21 * 60 + 30 and \
+            field.queryText().getText(0, -1) == '21:30'
+    reader.wait('the From time a reader wrote to be read back', written)
+    report.append('Schedule: 21:30 written to From through AT-SPI reads back as 1290 minutes')
+
+
 def open_panel(session, reader):
     # No tray runs here: a second launch asks the first to open its panel.
     second = session.run(session.args.orvel, '--simulate')
@@ -259,22 +323,22 @@ def open_panel(session, reader):
         reader.alive()
         raise Failure(f'a second launch did not open the panel: {second.stderr.strip()}')
     panel = reader.window('Orvel Panel')
-    return panel, [n for n in reader.nodes(panel) if n.getRoleName() == 'push button']
+    return panel, [n for n in reader.nodes(panel)
+                   if n.getRoleName() in ('push button', 'radio button')]
 
 
 def row(rows, name):
-    return next(r for r in rows if r.name.startswith(name))
+    return next(r for r in rows if r.name == name)
 
 
 def churn(session, reader, report, rounds):
     '''Opens, draws again and closes every window a few times over, for the walker to meet.'''
     for turn in range(rounds):
         panel, rows = open_panel(session, reader)
-        chosen = row(rows, ('30 minutes', '1 hour')[turn % 2])
-        reader.press(chosen)
-        reader.wait(f'"{chosen.name}" to read as chosen', lambda: any(
-            r.description == 'selected' and r.name == chosen.name for r in reader.nodes(panel)
-            if r.getRoleName() == 'push button'))
+        pick = row(rows, ('30 minutes', '1 hour')[turn % 2])
+        reader.press(pick)
+        reader.wait(f'"{pick.name}" to read as chosen',
+                    lambda: chosen(reader, durations(reader, panel)) == [pick.name])
         reader.press(row(rows, 'Custom\u2026'))
         window = reader.window('Custom Duration')
         minutes = reader.control(window, 'spin button', 'Minutes')

@@ -1,10 +1,12 @@
 #include "ui/qt/render/Families.h"
 
 #include "foundation/Localization.h"
+#include "ui/qt/Accessibility.h"
 #include "ui/qt/KeySequence.h"
 #include "ui/qt/SymbolWidget.h"
 #include "ui/qt/ViewButton.h"
 
+#include <QAccessible>
 #include <QBoxLayout>
 #include <QMenu>
 #include <QShortcut>
@@ -43,6 +45,22 @@ void updateShortcuts(RenderNode& rn, const Node& n, QAbstractButton* button) {
     }
 }
 
+// A reader asks the button whether it is a choice and the chosen one; it is told when that
+// changes, as a radio button tells it.
+void updateChosen(QAbstractButton* button, const Node& n) {
+    const QVariant was = button->property(kChosen);
+    const QVariant chosen = n.accessibilityChosen ? QVariant(*n.accessibilityChosen) : QVariant();
+    if (was == chosen)
+        return;
+    button->setProperty(kChosen, chosen);
+    if (was.isValid() && chosen.isValid()) {
+        QAccessible::State changed;
+        changed.checked = true;
+        QAccessibleStateChangeEvent event(button, changed);
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
 void updateButton(RenderCore& core, RenderNode& rn, const Node& n, const Env& env,
                   const Env& childEnv) {
     auto* button = static_cast<ViewButton*>(rn.widget);
@@ -53,6 +71,7 @@ void updateButton(RenderCore& core, RenderNode& rn, const Node& n, const Env& en
             button->setAccessibleName(name);
         }
     }
+    updateChosen(button, n);
     const QPalette pal = core.palette();
     Env labelEnv = childEnv;
     labelEnv.inButton = true;

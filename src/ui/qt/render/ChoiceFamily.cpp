@@ -2,6 +2,7 @@
 
 #include "foundation/Localization.h"
 #include "ui/qt/BoxWidget.h"
+#include "ui/qt/DateTimeField.h"
 #include "ui/qt/SegmentedControl.h"
 #include "ui/qt/StepperArrows.h"
 #include "ui/qt/SwitchWidget.h"
@@ -503,7 +504,7 @@ QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {
         }
         case NodeKind::datePicker: {
             QWidget* box = core.makeLabelled();
-            auto* edit = new QDateTimeEdit;
+            auto* edit = new DateTimeField;
             edit->setTimeSpec(Qt::LocalTime);
             // What is typed is taken when the field is left, Return is pressed or a button acts,
             // whole: a time half typed ("2" on the way to "21:45") is never written.

@@ -169,6 +169,8 @@ void updateLabeledContent(RenderCore& core, RenderNode& rn, const Node& n, const
     std::vector<Qt::Alignment> flags(holder->children.size(), Qt::AlignVCenter);
     core.place(*holder, static_cast<QBoxLayout*>(rn.control->layout()), flags);
     core.composeLabelled(rn, core.ownLabel(n), rn.control, env);
+    if (!rn.children.empty())
+        core.labelControlIn(rn, rn.children[0]->placedWidget());
 }
 
 QWidget* create(RenderCore& core, RenderNode& rn, const Node& n, Axis) {

@@ -511,8 +511,8 @@ void RenderCore::updateRow(RenderNode& rn, const Node& n, const Env& env, Role r
         rn.widget->show();
         rn.rowLabelled = labelled;
     }
-    if (labelled && rn.control != nullptr) {
-        setLabelledBy(rn.control, rn.rowLabel->placedWidget());
+    if (labelled) {
+        labelControlIn(rn, rn.rowLabel->placedWidget());
     }
     if (labelled) {
         // The control keeps its own width on the right; a field's frame decides it.
@@ -522,6 +522,22 @@ void RenderCore::updateRow(RenderNode& rn, const Node& n, const Env& env, Role r
     } else {
         setPolicy(rn.widget, Flex{f.h, false});
     }
+}
+
+void RenderCore::labelControlIn(RenderNode& rn, QWidget* label) {
+    RenderNode* at = &rn;
+    for (;;) {
+        if (isWrapper(at->kind) && at->children.size() == 1) {
+            at = at->children[0].get();
+        } else if (at->kind == NodeKind::labeledContent && at->inner &&
+                   at->inner->children.size() == 1) {
+            at = at->inner->children[0].get();  // the one control that is the value
+        } else {
+            break;
+        }
+    }
+    if (at->control != nullptr)
+        setLabelledBy(at->control, label);
 }
 
 void RenderCore::composeLabelled(RenderNode& rn, std::optional<View> label, QWidget* control,
@@ -547,7 +563,10 @@ void RenderCore::composeLabelled(RenderNode& rn, std::optional<View> label, QWid
             discard(*child);
         rn.children.clear();
     }
-    setLabelledBy(control, showLabel ? rn.children[0]->placedWidget() : nullptr);
+    // A label hidden here may be shown by the row or the labelled content around: that one
+    // stays the control's.
+    if (showLabel)
+        setLabelledBy(control, rn.children[0]->placedWidget());
     std::vector<QWidget*> want;
     if (showLabel)
         want.push_back(rn.children[0]->placedWidget());

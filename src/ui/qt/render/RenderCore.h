@@ -86,6 +86,9 @@ class RenderCore {
     void composeLabelled(RenderNode& rn, std::optional<View> label, QWidget* control,
                          const Env& env, bool controlFirst = false);
     static std::optional<View> ownLabel(const Node& n);
+    // Names `label` to assistive technology as the label of the control `rn` ends in, through
+    // any wrappers (a framed picker), so that a reader follows the relation to it.
+    static void labelControlIn(RenderNode& rn, QWidget* label);
 
   private:
     Flex childrenFlex(const Node& n, Axis axis);
