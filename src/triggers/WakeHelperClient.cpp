@@ -1,5 +1,6 @@
 #include "triggers/WakeHelperClient.h"
 
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "platform/HelperConnection.h"
@@ -48,7 +49,7 @@ void WakeHelperClient::refresh() {
 }
 
 void WakeHelperClient::install() {
-    lastError = std::nullopt;
+    clearLastError();
     service_.registerService([weak = weakRef(*this)](Result<void> result) {
         WakeHelperClient* self = weak.get();
         if (self == nullptr) {
@@ -65,7 +66,7 @@ void WakeHelperClient::install() {
 }
 
 void WakeHelperClient::uninstall() {
-    lastError = std::nullopt;
+    clearLastError();
     refresh();
     if (state() == State::active) {
         // The wakes asked for so far are cleared before the helper goes.
@@ -85,7 +86,7 @@ void WakeHelperClient::unregister() {
 
 void WakeHelperClient::registrationAnswered(const Result<void>& result) {
     if (!result.ok()) {
-        lastError = result.error().message;
+        setLastError([message = result.error().message] { return message; });
     }
     refresh();
 }
@@ -112,10 +113,11 @@ void WakeHelperClient::received(int request, const Result<std::int32_t>& reply) 
     if (!reply.ok()) {
         recordUnreachable(reply.error().message);
     } else if (reply.value() != 0) {
-        const std::string text =
-            "helper could not schedule a wake (code " + std::to_string(reply.value()) + ")";
-        log().error(text);
-        lastError = text;
+        const std::int64_t code = reply.value();
+        setLastError([code] {
+            return localizedFormat("helper could not schedule a wake (code %lld)", {code});
+        });
+        log().error(lastErrorInEnglish_.value_or(""));
     }
     if (auto continuation = continuations_.extract(request)) {
         continuation.mapped()();
@@ -123,13 +125,24 @@ void WakeHelperClient::received(int request, const Result<std::int32_t>& reply) 
 }
 
 void WakeHelperClient::recordUnreachable(const std::string& description) {
-    lastError = "helper unreachable: " + description;
+    setLastError(
+        [&description] { return localizedFormat("helper unreachable: %@", {description}); });
+}
+
+void WakeHelperClient::setLastError(const std::function<std::string()>& words) {
+    lastErrorInEnglish_ = inEnglish(words);
+    lastError = words();
+}
+
+void WakeHelperClient::clearLastError() {
+    lastErrorInEnglish_.reset();
+    lastError = std::nullopt;
 }
 
 std::string WakeHelperClient::statusLine() const {
     std::string line = "wake helper: " + label(state());
-    if (lastError()) {
-        line += " \u00B7 last error: " + *lastError();
+    if (lastErrorInEnglish_) {
+        line += " \u00B7 last error: " + *lastErrorInEnglish_;
     }
     line += " \u00B7 next wakes queued: " + std::to_string(lastSynced.size());
     return line;

@@ -34,8 +34,8 @@ class WakeHelperClient final : public ObservableObject, public WeakReferenceable
     ~WakeHelperClient();
 
     Published<State> state{*this, State::notInstalled};
-    // The last registration, connection or scheduling error, in words; cleared only by install
-    // and uninstall.
+    // The last registration, connection or scheduling error, in the reader's words (the status
+    // line keeps it in English); cleared only by install and uninstall.
     Published<std::optional<std::string>> lastError{*this, std::nullopt};
     // The wake dates the schedule source computed last, sent or not.
     std::vector<Date> lastSynced;
@@ -57,6 +57,8 @@ class WakeHelperClient final : public ObservableObject, public WeakReferenceable
     std::size_t requestsInFlight() const { return inFlight_.size(); }
 
   private:
+    void setLastError(const std::function<std::string()>& words);
+    void clearLastError();
     void send(const std::vector<Date>& dates, std::function<void()> then);
     void received(int request, const Result<std::int32_t>& reply);
     void unregister();
@@ -68,6 +70,7 @@ class WakeHelperClient final : public ObservableObject, public WeakReferenceable
     int nextRequest_ = 0;
     std::map<int, std::unique_ptr<HelperRequest>> inFlight_;
     std::map<int, std::function<void()>> continuations_;
+    std::optional<std::string> lastErrorInEnglish_;
 };
 
 template <>

@@ -16,6 +16,7 @@
 #include "platform/linux/LinuxScreenLock.h"
 #include "platform/sim/SimPaths.h"
 #include "support/BusTest.h"
+#include "support/Catalogues.h"
 #include "triggers/WakeHelperClient.h"
 #include "wakehelper/HelperProcess.h"
 
@@ -223,6 +224,17 @@ TEST_F(LinuxHelperConnectionTest, TheClientArmsTheEarliestDateAndSaysWhenTheHelp
     EXPECT_TRUE(loop().runFor(30, [&] { return client.requestsInFlight() == 0; }));
     EXPECT_EQ(client.lastError(), "helper unreachable: cannot connect to " + helper.socket +
                                       ": No such file or directory");
+    {
+        // The Schedule tab shows it in the reader's language; the report keeps it English.
+        const test::ScopedLanguage german(ORVEL_TEST_LOCALE, "de");
+        client.sync({now + 900});
+        EXPECT_TRUE(loop().runFor(30, [&] { return client.requestsInFlight() == 0; }));
+        EXPECT_EQ(client.lastError(), "Aufweck-Helfer nicht erreichbar: cannot connect to " +
+                                          helper.socket + ": No such file or directory");
+        EXPECT_NE(client.statusLine().find("last error: helper unreachable: cannot connect"),
+                  std::string::npos)
+            << client.statusLine();
+    }
     Registry::reset();
     Platform::install(nullptr);
 }
