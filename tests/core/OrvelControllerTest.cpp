@@ -355,6 +355,7 @@ TEST_F(OrvelControllerTest, TheDurationIsUntilAnAppQuitsOnlyWhileAnAppIsWatched)
         ASSERT_EQ(session.preset(), DurationPreset::untilAppQuits);
         c.end(session, app);
         ASSERT_FALSE(session.isActive());
+        EXPECT_FALSE(AppTriggerSource::shared().oneOffBundleID) << "the watch ends with it";
         EXPECT_EQ(session.preset(), c.after);
         EXPECT_EQ(prefs().loadSession()->preset, c.after);
         ASSERT_TRUE(session.start());

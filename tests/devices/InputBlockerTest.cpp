@@ -139,9 +139,13 @@ TEST_F(InputBlockerTest, ABuiltInDeviceMadeAnewIsSwitchedOffAsSoonAsItShows) {
         device("Touchpad", "I2C", true, {hid_usage::kTouchPad, hid_usage::kMouse}));
     EXPECT_EQ(input().send(again, kLeftMouseDown), Verdict::silenced);
     EXPECT_EQ(input().send(mouse, kLeftMouseDown), Verdict::passed);
+    // External devices plugged in meanwhile, of the kind blocked or not, keep working.
     const auto usbKeyboard =
         sim().hidDevices().attach(device("USB Keyboard", "USB", false, {hid_usage::kKeyboard}));
     EXPECT_EQ(input().send(usbKeyboard, kKeyDown), Verdict::passed);
+    const auto usbMouse =
+        sim().hidDevices().attach(device("USB Trackball", "USB", false, {hid_usage::kMouse}));
+    EXPECT_EQ(input().send(usbMouse, kLeftMouseDown), Verdict::passed);
     blocker().stop();
     EXPECT_TRUE(input().silenced().empty());
 }

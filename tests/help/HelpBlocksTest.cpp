@@ -24,6 +24,11 @@ class Blocks final : public ui::ViewComponent {
 
 class HelpBlocksTest : public test::UiTest {
   protected:
+    // The window goes before the host it belongs to.
+    void TearDown() override {
+        window.reset();
+        UiTest::TearDown();
+    }
     ui::Inspector show(std::vector<ui::View> blocks) {
         window = host().makeWindow();
         window->setContent(std::make_shared<Blocks>(std::move(blocks)));

@@ -106,6 +106,11 @@ constexpr const char* kOwnCaffeinate = "/usr/libexec/orvel/caffeinate";
 
 class HelpPagesTest : public test::UiTest {
   protected:
+    // The window goes before the host it belongs to.
+    void TearDown() override {
+        window.reset();
+        UiTest::TearDown();
+    }
     void SetUp() override {
         test::UiTest::SetUp();
         sim().processes().setStandIn(kCaffeinatePath, kOwnCaffeinate);

@@ -17,6 +17,11 @@ constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
 
 class CustomDurationViewTest : public test::SessionTest {
   protected:
+    // The window goes before the host it belongs to.
+    void TearDown() override {
+        window.reset();
+        SessionTest::TearDown();
+    }
     void SetUp() override {
         SessionTest::SetUp();
         sim().powerSources().setOnAC(true);

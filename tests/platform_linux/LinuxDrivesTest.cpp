@@ -67,6 +67,8 @@ TEST(LinuxVolumesTest, ListsALaptopsVolumesAsAFileManagerShowsThem) {
     auto listed = volumes.mountedVolumes();
     ASSERT_TRUE(listed.ok()) << listed.error().message;
     const std::string gvfs = kLaptop + "/gvfs/";
+    // Not shown: pseudo file systems, a snap, and mounts hidden by x-gvfs-hide in fstab
+    // (/mnt/hidden) or in their own options (/mnt/backup) or super options (/mnt/archive).
     const std::vector<VolumeInfo> expected = {
         {"2b7e1c55-0d7a-4f3e-9a0c-5e8d2f4b6a11", std::nullopt, true, true, "/", "/dev/nvme0n1p2",
          true},

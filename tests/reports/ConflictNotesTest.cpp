@@ -21,6 +21,11 @@ using conflicts::powerMessages;
 
 class ConflictNotesTest : public test::SessionTest {
   protected:
+    // The window goes before the host it belongs to.
+    void TearDown() override {
+        window_.reset();
+        SessionTest::TearDown();
+    }
     TriggerEngine& engine() { return TriggerEngine::shared(); }
 
     static TriggerRule floorRule(std::string name, std::optional<std::string> btName,

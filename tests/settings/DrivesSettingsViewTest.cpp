@@ -27,6 +27,11 @@ Drive makeDrive(std::string id, bool enabled, bool network = false) {
 
 class DrivesSettingsViewTest : public test::SessionTest {
   protected:
+    // The window goes before the host it belongs to.
+    void TearDown() override {
+        window.reset();
+        SessionTest::TearDown();
+    }
     DriveKeepAlive& keeper() { return DriveKeepAlive::shared(); }
     // After the start-up scan, which drops drives that are not mounted.
     void setDrives(std::vector<Drive> drives) {

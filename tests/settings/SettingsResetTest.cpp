@@ -40,6 +40,11 @@ class SettingsResetTest : public test::SessionTest {
         window_->makeKeyAndOrderFront();
         loop().drain();
     }
+    // The window goes before the host it belongs to.
+    void TearDown() override {
+        window_.reset();
+        SessionTest::TearDown();
+    }
     bool clickReset() {
         auto inspector = static_cast<ui::HeadlessWindow&>(*window_).inspect();
         const bool clicked = inspector.click("Reset All Settings\u2026");

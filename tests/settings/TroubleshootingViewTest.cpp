@@ -12,6 +12,11 @@ namespace {
 
 class TroubleshootingViewTest : public test::SessionTest {
   protected:
+    // The window goes before the host it belongs to.
+    void TearDown() override {
+        window.reset();
+        SessionTest::TearDown();
+    }
     void open(std::string machineName = "x86_64") {
         machine = std::move(machineName);
         DiagnosticsSources sources;
