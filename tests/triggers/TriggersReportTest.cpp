@@ -71,7 +71,7 @@ TEST_F(TriggersReportTest, RuleLinesShowStateFamilyTargetActionsAndFlags) {
     e.replaceAll({bt, net}, {S::app});
     e.setMasterEnabled(false);
     e.pause(std::nullopt);
-    WakeHelperClient::shared().lastError = "helper unreachable: refused";
+    WakeHelperClient::shared().recordUnreachable("refused");
     WakeHelperClient::shared().lastSynced = {Date{1.0}, Date{2.0}};
     loop().drain();
 
