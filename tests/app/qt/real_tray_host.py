@@ -70,6 +70,45 @@ def read_line(stream, limit, what):
     return data.decode().strip()
 
 
+# What an installed Orvel puts in the system's data folders (its icons, desktop entry, metadata,
+# catalogues and resources) goes by these names.
+INSTALLED_NAME = re.compile(r'(org\.)?orvel', re.IGNORECASE)
+
+
+def mirror(source, target, left_out):
+    '''target made to hold what source holds, by links, less the paths in left_out.'''
+    os.makedirs(target)
+    for name in os.listdir(source):
+        path = os.path.join(source, name)
+        # A theme's cache would still name the icons left out.
+        if path in left_out or name == 'icon-theme.cache':
+            continue
+        if os.path.isdir(path) and not os.path.islink(path) and \
+                any(p.startswith(path + os.sep) for p in left_out):
+            mirror(path, os.path.join(target, name), left_out)
+        else:
+            os.symlink(path, os.path.join(target, name))
+
+
+def data_dirs(root):
+    '''XDG_DATA_DIRS for a run: the system's data folders less what an installed Orvel put there,
+    so that the hosts draw the Orvel under test (and its icons) whether or not one is installed.'''
+    kept = []
+    bases = os.environ.get('XDG_DATA_DIRS') or '/usr/local/share:/usr/share'
+    for number, base in enumerate(b for b in bases.split(':') if os.path.isdir(b)):
+        found = set()
+        for folder, dirs, files in os.walk(base):
+            found.update(os.path.join(folder, n) for n in dirs + files if INSTALLED_NAME.match(n))
+            dirs[:] = [d for d in dirs if not INSTALLED_NAME.match(d)]
+        if found:
+            view = os.path.join(root, f'data-{number}')
+            mirror(base, view, found)
+            kept.append(view)
+        else:
+            kept.append(base)
+    return ':'.join(kept)
+
+
 class Session:
     '''The programs of one run, ended (each by its own id) when the run ends.'''
 
@@ -152,6 +191,7 @@ class Session:
             'XDG_CONFIG_HOME': os.path.join(home, 'config'),
             'XDG_DATA_HOME': os.path.join(home, 'data'),
             'XDG_CACHE_HOME': os.path.join(home, 'cache'),
+            'XDG_DATA_DIRS': data_dirs(self.root),
             'LANG': 'C.UTF-8',
         }
         bus = self.start(['dbus-daemon', '--session', '--nofork', '--print-address=1'],

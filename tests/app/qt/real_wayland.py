@@ -35,8 +35,8 @@ import subprocess
 import sys
 import time
 
-from real_tray_host import (LIMIT, SKIP, Failure, Session, Skip, check_legible, outcome,
-                            read_line, wait_for)
+from real_tray_host import (LIMIT, SKIP, Failure, Session, Skip, check_legible, data_dirs,
+                            outcome, read_line, wait_for)
 
 # Who runs the session where the test runs as root and no user namespace can be made: the
 # unprivileged account every system has.
@@ -159,6 +159,7 @@ class WaylandSession(Session):
             'XDG_CONFIG_HOME': config,
             'XDG_DATA_HOME': os.path.join(home, 'data'),
             'XDG_CACHE_HOME': os.path.join(home, 'cache'),
+            'XDG_DATA_DIRS': data_dirs(self.root),
             'LANG': 'C.UTF-8',
             'WLR_BACKENDS': 'headless',
             'WLR_LIBINPUT_NO_DEVICES': '1',
@@ -672,11 +673,11 @@ def main():
     try:
         prefix, owner = user_command()
     except Skip as skip:
-        print(f'SKIP: sway: {skip}')
         # CI is there to prove the Wayland desktop works: a machine that cannot run it fails.
         if os.environ.get('CI') == 'true':
             print(f'FAIL: sway: {skip}')
             return 1
+        print(f'SKIP: sway: {skip}')
         return SKIP
     session = WaylandSession(args, prefix, owner)
 
