@@ -285,7 +285,8 @@ class WaylandSession(Session):
                                   'rect': (node['rect']['x'] - self.output['x'],
                                            node['rect']['y'] - self.output['y'],
                                            node['rect']['width'], node['rect']['height']),
-                                  'focused': node.get('focused', False)})
+                                  'focused': node.get('focused', False),
+                                  'x window': node.get('window')})
             for child in node.get('nodes', []) + node.get('floating_nodes', []):
                 walk(child)
 
@@ -305,6 +306,12 @@ class WaylandSession(Session):
             self.orvel = subprocess.Popen(self.command([self.args.orvel, '--simulate']), env=env,
                                           stdout=log, stderr=subprocess.STDOUT)
         self.children.append(('Orvel', self.orvel))
+
+    def x_focus(self):
+        '''The window the X server gives the focus to, for XWayland runs with xdotool.'''
+        if self.platform != 'xcb' or not shutil.which('xdotool'):
+            return 'no X window'
+        return self.run('xdotool', 'getwindowfocus').stdout.strip() or 'none'
 
     def swaymsg(self, *command):
         result = self.run('swaymsg', *command)
@@ -526,8 +533,14 @@ def check(session, expect):
                       'click reached the bar')
 
     # A click elsewhere: the focus goes to another workspace, and the panel closes.
+    x_focus = session.x_focus()
     session.swaymsg('workspace', '2')
-    wait_windows(session, 'the panel to close when the focus leaves it', lambda w: not w)
+    try:
+        wait_windows(session, 'the panel to close when the focus leaves it', lambda w: not w)
+    except Failure as failure:
+        # Which window had the X server's focus as the panel was left, where it had one.
+        raise Failure(f'{failure} (the X focus was on {x_focus} then, is on '
+                      f'{session.x_focus()} now; the panel: {session.windows()})') from failure
     session.swaymsg('workspace', '1')
     report.append('the panel closed when the focus went to another workspace')
     # A request just after the panel lost the focus is taken for the click that took it.
