@@ -199,13 +199,16 @@ class Session:
         self.env['DBUS_SESSION_BUS_ADDRESS'] = read_line(bus.stdout, LIMIT, 'dbus-daemon')
 
     def start_window_manager(self):
-        wm = self.start(['openbox', '--sm-disable'], 'openbox', stdout=subprocess.DEVNULL,
-                        stderr=subprocess.DEVNULL)
+        # openbox names itself the screen's window manager before it has taken the windows
+        # already there, and a panel mapped in between stays unmapped for good: the panel starts
+        # once openbox runs its start-up command, which it does when it manages the screen.
+        ready = os.path.join(self.root, 'openbox-ready')
+        wm = self.start(['openbox', '--sm-disable', '--startup', f'touch {ready}'], 'openbox',
+                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # A program that ends at start-up skips the host (alive() says so); one that runs but
         # never shows within the limit is a failure.
-        wait_for('openbox to manage the screen', lambda: (
-            self.alive(wm, 'openbox') or
-            'window id' in self.run('xprop', '-root', '_NET_SUPPORTING_WM_CHECK').stdout))
+        wait_for('openbox to manage the screen',
+                 lambda: self.alive(wm, 'openbox') or os.path.exists(ready))
 
     def start_tint2(self, background):
         rc = os.path.join(self.root, 'tint2rc')
