@@ -33,7 +33,7 @@ StatusNotifierPixmap solidPixmap(int side, std::uint8_t red) {
 
 StatusNotifierLook sampleLook() {
     StatusNotifierLook look;
-    look.iconName = "orvel-cup-fill-symbolic";
+    look.iconName = "orvel-cup-fill";
     look.iconThemePath = "/opt/orvel/icons";
     look.pixmaps = {solidPixmap(16, 0x10), solidPixmap(22, 0x11)};
     look.toolTipTitle = "Orvel \u2014 Active";
@@ -250,7 +250,7 @@ TEST_F(StatusNotifierItemTest, EveryPropertyReadsBackInTheProtocolsTypes) {
         {"Title", "s", "'Orvel'"},
         {"Status", "s", "'Active'"},
         {"WindowId", "i", "0"},
-        {"IconName", "s", "'orvel-cup-fill-symbolic'"},
+        {"IconName", "s", "'orvel-cup-fill'"},
         {"IconThemePath", "s", "'/opt/orvel/icons'"},
         {"IconPixmap", "a(iiay)", pixmaps},
         {"OverlayIconName", "s", "''"},
@@ -316,9 +316,7 @@ TEST_F(StatusNotifierItemTest, ANewSignalGoesOutOnlyForThePartThatChanged) {
         {"tool tip",
          [](StatusNotifierLook& l) { l.toolTipText = "Orvel \u2014 sleep allowed"; },
          {"NewToolTip"}},
-        {"icon name",
-         [](StatusNotifierLook& l) { l.iconName = "orvel-cup-symbolic"; },
-         {"NewIcon"}},
+        {"icon name", [](StatusNotifierLook& l) { l.iconName = "orvel-cup"; }, {"NewIcon"}},
         {"pixmaps",
          [](StatusNotifierLook& l) { l.pixmaps[1] = solidPixmap(22, 0x99); },
          {"NewIcon"}},

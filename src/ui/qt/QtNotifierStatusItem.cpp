@@ -132,16 +132,17 @@ Rect QtNotifierStatusItem::anchorRect() const {
 }
 
 std::string QtNotifierStatusItem::iconName(const StatusItemLook& look) {
-    // A host recolours a symbolic icon in its panel's text colour, which would wash out the tint
-    // a rule gives its session: tinted looks go by their pictures alone.
+    // The named icons are the pictures in full colour, a light cup with a dark rim: a host that
+    // finds the name in the desktop's theme draws that icon as it is, and hosts that recolour
+    // symbolic icons recolour none of these. Tinted looks go by their pictures alone.
     if (look.tint) {
         return {};
     }
     if (look.symbol == "cup.and.saucer") {
-        return "orvel-cup-symbolic";
+        return "orvel-cup";
     }
     if (look.symbol == "cup.and.saucer.fill") {
-        return "orvel-cup-fill-symbolic";
+        return "orvel-cup-fill";
     }
     return {};
 }

@@ -12,8 +12,8 @@
 
 namespace orvel::ui {
 
-// The status item as a StatusNotifierItem: the desktop's tray draws the symbol (the themed
-// symbolic icon in its own colours, else our pictures), shows the title as a label beside it and
+// The status item as a StatusNotifierItem: the desktop's tray draws the symbol (the themed icon,
+// drawn as our pictures are, or the pictures themselves), shows the title as a label beside it and
 // sends the clicks with the point they happened at.
 class QtNotifierStatusItem final : public StatusItem {
   public:

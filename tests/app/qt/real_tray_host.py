@@ -70,6 +70,45 @@ def read_line(stream, limit, what):
     return data.decode().strip()
 
 
+# What an installed Orvel puts in the system's data folders (its icons, desktop entry, metadata,
+# catalogues and resources) goes by these names.
+INSTALLED_NAME = re.compile(r'(org\.)?orvel', re.IGNORECASE)
+
+
+def mirror(source, target, left_out):
+    '''target made to hold what source holds, by links, less the paths in left_out.'''
+    os.makedirs(target)
+    for name in os.listdir(source):
+        path = os.path.join(source, name)
+        # A theme's cache would still name the icons left out.
+        if path in left_out or name == 'icon-theme.cache':
+            continue
+        if os.path.isdir(path) and not os.path.islink(path) and \
+                any(p.startswith(path + os.sep) for p in left_out):
+            mirror(path, os.path.join(target, name), left_out)
+        else:
+            os.symlink(path, os.path.join(target, name))
+
+
+def data_dirs(root):
+    '''XDG_DATA_DIRS for a run: the system's data folders less what an installed Orvel put there,
+    so that the hosts draw the Orvel under test (and its icons) whether or not one is installed.'''
+    kept = []
+    bases = os.environ.get('XDG_DATA_DIRS') or '/usr/local/share:/usr/share'
+    for number, base in enumerate(b for b in bases.split(':') if os.path.isdir(b)):
+        found = set()
+        for folder, dirs, files in os.walk(base):
+            found.update(os.path.join(folder, n) for n in dirs + files if INSTALLED_NAME.match(n))
+            dirs[:] = [d for d in dirs if not INSTALLED_NAME.match(d)]
+        if found:
+            view = os.path.join(root, f'data-{number}')
+            mirror(base, view, found)
+            kept.append(view)
+        else:
+            kept.append(base)
+    return ':'.join(kept)
+
+
 class Session:
     '''The programs of one run, ended (each by its own id) when the run ends.'''
 
@@ -152,6 +191,7 @@ class Session:
             'XDG_CONFIG_HOME': os.path.join(home, 'config'),
             'XDG_DATA_HOME': os.path.join(home, 'data'),
             'XDG_CACHE_HOME': os.path.join(home, 'cache'),
+            'XDG_DATA_DIRS': data_dirs(self.root),
             'LANG': 'C.UTF-8',
         }
         bus = self.start(['dbus-daemon', '--session', '--nofork', '--print-address=1'],
@@ -159,13 +199,16 @@ class Session:
         self.env['DBUS_SESSION_BUS_ADDRESS'] = read_line(bus.stdout, LIMIT, 'dbus-daemon')
 
     def start_window_manager(self):
-        wm = self.start(['openbox', '--sm-disable'], 'openbox', stdout=subprocess.DEVNULL,
-                        stderr=subprocess.DEVNULL)
+        # openbox names itself the screen's window manager before it has taken the windows
+        # already there, and a panel mapped in between stays unmapped for good: the panel starts
+        # once openbox runs its start-up command, which it does when it manages the screen.
+        ready = os.path.join(self.root, 'openbox-ready')
+        wm = self.start(['openbox', '--sm-disable', '--startup', f'touch {ready}'], 'openbox',
+                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # A program that ends at start-up skips the host (alive() says so); one that runs but
         # never shows within the limit is a failure.
-        wait_for('openbox to manage the screen', lambda: (
-            self.alive(wm, 'openbox') or
-            'window id' in self.run('xprop', '-root', '_NET_SUPPORTING_WM_CHECK').stdout))
+        wait_for('openbox to manage the screen',
+                 lambda: self.alive(wm, 'openbox') or os.path.exists(ready))
 
     def start_tint2(self, background):
         rc = os.path.join(self.root, 'tint2rc')

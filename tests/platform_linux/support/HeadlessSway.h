@@ -6,8 +6,8 @@
 
 namespace orvel::test {
 
-// A headless sway 1.7 or later, run as an unprivileged user when the test runs as root (sway
-// refuses root), with no configuration; whyNot() says why it is not there.
+// A headless sway 1.7 or later, run in a user namespace when the test runs as root (sway refuses
+// root), with no configuration; whyNot() says why it is not there.
 class HeadlessSway {
   public:
     HeadlessSway();
