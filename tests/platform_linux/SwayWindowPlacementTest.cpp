@@ -116,6 +116,63 @@ TEST_F(SwayIpcTest, ThePanelIsPutByThePointerOnceSwayHoldsIt) {
         << "asked again after the panel closed";
 }
 
+TEST_F(SwayIpcTest, TheFocusIsLostWhenSwayGivesItToAnotherWindowOrWorkspace) {
+    FakeSway sway(socketPath());
+    ASSERT_TRUE(sway.isListening());
+    SwayWindowPlacement placement(socketPath(), 4242);
+    placement.placeByPointer("Orvel Panel", 4);
+    const std::string ok = R"([ { "success": true } ])";
+    for (const std::string& answer : {ok, std::string(kTree), ok}) {
+        ASSERT_TRUE(waitFor([&] { return sway.serveOne(answer); }));
+    }
+    auto window = [](const char* change, int pid, const char* name) {
+        return std::string(R"({"change": ")") + change + R"(", "container": {"id": 9, "pid": )" +
+               std::to_string(pid) + R"(, "name": ")" + name + R"("}})";
+    };
+    constexpr auto kWindow = SwaySubscription::kWindowEvent;
+    constexpr auto kWorkspace = SwaySubscription::kWorkspaceEvent;
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::uint32_t, std::string>> events;
+        int lost;
+    };
+    const std::vector<Case> cases = {
+        {"the panel itself takes the focus", {{kWindow, window("focus", 4242, "Orvel Panel")}}, 0},
+        {"another window changes its title", {{kWindow, window("title", 77, "Terminal")}}, 0},
+        {"a window of Orvel's own of another title",
+         {{kWindow, window("focus", 4242, "Orvel Settings")}},
+         1},
+        {"another program's window", {{kWindow, window("focus", 77, "Orvel Panel")}}, 1},
+        {"another workspace, nothing on it", {{kWorkspace, R"({"change": "focus"})"}}, 1},
+        {"told once, however often it leaves",
+         {{kWindow, window("focus", 77, "Terminal")}, {kWorkspace, R"({"change": "focus"})"}},
+         1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        int lost = 0;
+        placement.watchFocus([&] { ++lost; });
+        ASSERT_TRUE(waitFor([&] { return sway.acceptSubscription(); }));
+        EXPECT_EQ(sway.requests.back(), R"(i3-ipc 2 ["window","workspace"])");
+        for (const auto& [type, payload] : c.events) {
+            sway.event(type, payload);
+        }
+        if (c.lost > 0) {
+            EXPECT_TRUE(waitFor([&] { return lost > 0; }));
+        }
+        test::loop().runFor(0.2, [] { return false; });
+        EXPECT_EQ(lost, c.lost);
+    }
+    // Once the panel closes, sway's word goes nowhere.
+    int lost = 0;
+    placement.watchFocus([&] { ++lost; });
+    ASSERT_TRUE(waitFor([&] { return sway.acceptSubscription(); }));
+    placement.cancel();
+    sway.event(kWorkspace, R"({"change": "focus"})");
+    test::loop().runFor(0.2, [] { return false; });
+    EXPECT_EQ(lost, 0);
+}
+
 TEST(SwayWindowPlacement, FindsOnlyThisProcesssWindowWithThatTitle) {
     auto tree = parseJson(kTree);
     ASSERT_TRUE(tree);

@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace orvel {
 
@@ -27,9 +29,11 @@ bool SwayRequest::succeeded(std::string_view answer) {
            answer.find("\"success\": false") == std::string_view::npos;
 }
 
-Result<std::unique_ptr<SwayRequest>> SwayRequest::send(const std::string& socketPath,
-                                                       std::uint32_t type, std::string_view payload,
-                                                       double limitSeconds, Done done) {
+namespace {
+
+// A connection to sway with one message sent on it.
+Result<UniqueFd> connectAndSend(const std::string& socketPath, std::uint32_t type,
+                                std::string_view payload) {
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
@@ -53,9 +57,21 @@ Result<std::unique_ptr<SwayRequest>> SwayRequest::send(const std::string& socket
         static_cast<ssize_t>(message.size())) {
         return Error{std::strerror(errno)};
     }
+    return fd;
+}
+
+}  // namespace
+
+Result<std::unique_ptr<SwayRequest>> SwayRequest::send(const std::string& socketPath,
+                                                       std::uint32_t type, std::string_view payload,
+                                                       double limitSeconds, Done done) {
+    auto fd = connectAndSend(socketPath, type, payload);
+    if (!fd) {
+        return fd.error();
+    }
     std::unique_ptr<SwayRequest> request(new SwayRequest);
     SwayRequest* raw = request.get();
-    raw->socket_ = std::move(fd);
+    raw->socket_ = std::move(*fd);
     raw->done_ = std::move(done);
     raw->watch_ = RunLoop::main().watchFd(raw->socket_.get(), kFdReadable,
                                           [raw](unsigned) { raw->readable(); });
@@ -96,6 +112,62 @@ void SwayRequest::finish(Result<std::string> outcome) {
     done_ = nullptr;
     if (done) {
         done(std::move(outcome));
+    }
+}
+
+Result<std::unique_ptr<SwaySubscription>> SwaySubscription::start(const std::string& socketPath,
+                                                                  std::string_view events,
+                                                                  Event event) {
+    auto fd = connectAndSend(socketPath, kSubscribe, events);
+    if (!fd) {
+        return fd.error();
+    }
+    std::unique_ptr<SwaySubscription> subscription(new SwaySubscription);
+    SwaySubscription* raw = subscription.get();
+    raw->socket_ = std::move(*fd);
+    raw->event_ = std::move(event);
+    raw->watch_ = RunLoop::main().watchFd(raw->socket_.get(), kFdReadable,
+                                          [raw](unsigned) { raw->readable(); });
+    return subscription;
+}
+
+SwaySubscription::~SwaySubscription() {
+    *alive_ = false;
+}
+
+void SwaySubscription::readable() {
+    char buffer[16384];
+    const ssize_t got = ::recv(socket_.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+    if (got < 0 && (errno == EAGAIN || errno == EINTR)) {
+        return;
+    }
+    if (got <= 0) {
+        watch_ = {};
+        return;
+    }
+    received_.append(buffer, static_cast<std::size_t>(got));
+    std::vector<std::pair<std::uint32_t, std::string>> messages;
+    while (received_.size() >= kIpcHeader) {
+        std::uint32_t length = 0, type = 0;
+        std::memcpy(&length, received_.data() + sizeof kIpcMagic, sizeof length);
+        std::memcpy(&type, received_.data() + sizeof kIpcMagic + sizeof length, sizeof type);
+        if (received_.size() < kIpcHeader + length) {
+            break;
+        }
+        messages.emplace_back(type, received_.substr(kIpcHeader, length));
+        received_.erase(0, kIpcHeader + length);
+    }
+    // `event` may destroy this subscription: what it needs is held here.
+    const Event event = event_;
+    const std::shared_ptr<bool> alive = alive_;
+    for (const auto& [type, payload] : messages) {
+        // The answer to the subscribing itself is no event.
+        if ((type & kWorkspaceEvent) != 0) {
+            event(type, payload);
+            if (!*alive) {
+                return;
+            }
+        }
     }
 }
 

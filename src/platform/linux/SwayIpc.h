@@ -47,4 +47,32 @@ class SwayRequest {
     Timer limit_;
 };
 
+// A subscription to sway's events, on a connection of its own: each event's type and payload go to
+// `event` on the main loop for as long as the subscription lives, which may be destroyed from
+// there. Where sway ends the connection, nothing more comes. Threading: main thread only.
+class SwaySubscription {
+  public:
+    static constexpr std::uint32_t kSubscribe = 2;
+    static constexpr std::uint32_t kWorkspaceEvent = 0x80000000;
+    static constexpr std::uint32_t kWindowEvent = 0x80000003;
+    using Event = std::function<void(std::uint32_t type, const std::string& payload)>;
+
+    // `events`: the JSON list of event names, as sway's subscribe takes it.
+    static Result<std::unique_ptr<SwaySubscription>> start(const std::string& socketPath,
+                                                           std::string_view events, Event event);
+    ~SwaySubscription();
+    SwaySubscription(const SwaySubscription&) = delete;
+    SwaySubscription& operator=(const SwaySubscription&) = delete;
+
+  private:
+    SwaySubscription() = default;
+    void readable();
+
+    UniqueFd socket_;
+    std::string received_;
+    Event event_;
+    FdWatch watch_;
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+};
+
 }  // namespace orvel

@@ -114,7 +114,33 @@ void SwayWindowPlacement::placeByPointer(const std::string& title, int gap, Plac
 
 void SwayWindowPlacement::cancel() {
     request_.reset();
+    focus_.reset();
     retry_ = {};
+}
+
+void SwayWindowPlacement::watchFocus(std::function<void()> lost) {
+    auto event = [this, lost = std::move(lost)](std::uint32_t type, const std::string& payload) {
+        const auto told = parseJson(payload);
+        if (!told || !told->is_object() || member<std::string>(*told, "change") != "focus") {
+            return;
+        }
+        if (type == SwaySubscription::kWindowEvent) {
+            const auto container = told->find("container");
+            if (container != told->end() && container->is_object() &&
+                member<int>(*container, "pid") == pid_ &&
+                member<std::string>(*container, "name") == title_) {
+                return;
+            }
+        }
+        focus_.reset();
+        lost();
+    };
+    auto subscribed = SwaySubscription::start(socket_, R"(["window","workspace"])", event);
+    if (!subscribed) {
+        log_.error("sway's focus is not followed: " + subscribed.error().message);
+        return;
+    }
+    focus_ = std::move(*subscribed);
 }
 
 std::optional<SwayWindowPlacement::Found> SwayWindowPlacement::find(const Json& tree, int pid,

@@ -45,6 +45,10 @@ class SwayWindowPlacement {
     // Places the window titled `title` by the pointer, `gap` pixels off it, and tells `placed`
     // once sway has moved it; drops any earlier ask.
     void placeByPointer(const std::string& title, int gap, Placed placed = {});
+    // Tells `lost` once sway gives the focus to another window or workspace than that of the
+    // window last placed. An X client's own activation is not always told it under XWayland, so
+    // sway's word is taken. Ends with cancel() and the next placing.
+    void watchFocus(std::function<void()> lost);
     void cancel();
 
     // The window of `pid` titled `title` in sway's tree and the usable area of its workspace.
@@ -69,6 +73,7 @@ class SwayWindowPlacement {
     Placed placed_;
     double deadline_ = 0;
     std::unique_ptr<SwayRequest> request_;
+    std::unique_ptr<SwaySubscription> focus_;
     Timer retry_;
     Logger log_{"ui"};
 };

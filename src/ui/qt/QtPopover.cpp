@@ -274,6 +274,7 @@ void QtPopover::showAt(const Rect& anchor) {
             [this](const LayoutBox& placed, const std::vector<LayoutOutput>& outputs) {
                 if (transient_ && !windowed_ && panel_->isVisible()) {
                     outsideClicks_->cover(outputs, placed, [this] { close(); });
+                    sway_->watchFocus([this] { deactivated(); });
                 }
             });
     }

@@ -26,15 +26,11 @@ FakeSway::~FakeSway() {
     ::unlink(path_.c_str());
 }
 
-bool FakeSway::serveOne(const std::optional<std::string>& answer) {
-    UniqueFd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!client) {
-        return false;
-    }
+std::optional<std::uint32_t> FakeSway::read(const UniqueFd& client) {
     char header[14];
     std::uint32_t length = 0, type = 99;
     if (::recv(client.get(), header, sizeof header, MSG_WAITALL) != sizeof header) {
-        return true;
+        return std::nullopt;
     }
     std::memcpy(&length, header + 6, 4);
     std::memcpy(&type, header + 10, 4);
@@ -43,15 +39,43 @@ bool FakeSway::serveOne(const std::optional<std::string>& answer) {
         (void)::recv(client.get(), payload.data(), length, MSG_WAITALL);
     }
     requests.push_back(std::string(header, 6) + " " + std::to_string(type) + " " + payload);
-    if (answer) {
-        std::string reply(header, 6);
-        const auto size = static_cast<std::uint32_t>(answer->size());
-        reply.append(reinterpret_cast<const char*>(&size), 4);
-        reply.append(reinterpret_cast<const char*>(&type), 4);
-        reply += *answer;
-        (void)::send(client.get(), reply.data(), reply.size(), MSG_NOSIGNAL);
+    return type;
+}
+
+void FakeSway::reply(const UniqueFd& client, std::uint32_t type, const std::string& payload) {
+    std::string message("i3-ipc");
+    const auto size = static_cast<std::uint32_t>(payload.size());
+    message.append(reinterpret_cast<const char*>(&size), 4);
+    message.append(reinterpret_cast<const char*>(&type), 4);
+    message += payload;
+    (void)::send(client.get(), message.data(), message.size(), MSG_NOSIGNAL);
+}
+
+bool FakeSway::serveOne(const std::optional<std::string>& answer) {
+    UniqueFd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!client) {
+        return false;
+    }
+    if (const auto type = read(client); type && answer) {
+        reply(client, *type, *answer);
     }
     return true;
+}
+
+bool FakeSway::acceptSubscription() {
+    UniqueFd client(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    if (!client) {
+        return false;
+    }
+    if (const auto type = read(client)) {
+        reply(client, *type, R"({"success": true})");
+    }
+    subscriber_ = std::move(client);
+    return true;
+}
+
+void FakeSway::event(std::uint32_t type, const std::string& payload) {
+    reply(subscriber_, type, payload);
 }
 
 void SwayIpcTest::SetUp() {

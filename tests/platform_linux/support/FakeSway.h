@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,10 +24,21 @@ class FakeSway {
     // while none has come.
     bool serveOne(const std::optional<std::string>& answer);
 
+    // Takes one subscription if one is waiting, answers it and keeps its connection for
+    // event(); false while none has come.
+    bool acceptSubscription();
+    // Sends an event of `type` to the subscription kept.
+    void event(std::uint32_t type, const std::string& payload);
+
     std::vector<std::string> requests;  // "i3-ipc <type> <payload>" each
 
   private:
+    // Reads a request from a client just taken: its type, or nothing where it came short.
+    std::optional<std::uint32_t> read(const UniqueFd& client);
+    void reply(const UniqueFd& client, std::uint32_t type, const std::string& payload);
+
     std::string path_;
+    UniqueFd subscriber_;
     UniqueFd listener_;
     bool listening_ = false;
 };
