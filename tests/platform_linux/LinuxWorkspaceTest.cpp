@@ -840,6 +840,39 @@ TEST_F(LinuxWorkspaceReadingTest, ANewProcessIsTakenForAnApplicationAsAFullReadi
     }
 }
 
+// Where the kernel tells the last pid it handed out, a reading looks only at those handed out since
+// the last one (a thread's is no process), until /proc is listed again a minute on.
+TEST_F(LinuxWorkspaceReadingTest, AReadingLooksOnlyAtThePidsHandedOutSinceTheLast) {
+    writeEntry(root / "applications/org.example.Editor.desktop", "Editor", "editor %F");
+    const auto handedOut = [&](pid_t last) {
+        std::ofstream(root / "proc/loadavg") << "0.10 0.20 0.30 1/400 " << last << "\n";
+    };
+    const pid_t started = addProcess(program("/usr/bin/editor"));
+    fs::remove_all(root / "proc" / std::to_string(started));
+    handedOut(started - 2);
+    makeWorkspace();
+    listen();
+    reading();
+
+    addProcess(program("/usr/bin/editor"), started);
+    const pid_t thread = addProcess(program("/usr/bin/editor"), started - 1);
+    std::ofstream(root / "proc" / std::to_string(thread) / "status", std::ios::app)
+        << "Tgid:\t" << started << "\n";
+    const pid_t unseen = addProcess(program("/usr/bin/editor"), 4300100);
+    handedOut(started);
+    reading();
+    const RunningApplication editor{0, "org.example.Editor", "Editor", ActivationPolicy::regular,
+                                    entry("org.example.Editor")};
+    auto expected = std::vector<RunningApplication>{editor};
+    expected[0].processIdentifier = started;
+    EXPECT_EQ(launched, expected);
+
+    loop->advance(60);
+    expected.push_back(editor);
+    expected[1].processIdentifier = unseen;
+    EXPECT_EQ(launched, expected) << "found by the next listing";
+}
+
 TEST_F(LinuxWorkspaceReadingTest, AHelperStartedWithItsApplicationIsLeftOut) {
     writeEntry(root / "applications/org.example.Editor.desktop", "Editor", "editor %F");
     makeWorkspace();

@@ -133,8 +133,11 @@ std::optional<ProcessInfo> readStat(const fs::path& folder, pid_t pid) {
 // The program the process runs and its arguments, after its uid, which tells whether it is worth
 // reading on; false when it is gone or a kernel thread.
 bool readProgram(const fs::path& folder, ProcessInfo& info, bool argumentsRead) {
-    const auto uid = proc::parseStatusUid(readFile(folder / "status"));
-    if (!uid) {
+    const std::string status = readFile(folder / "status");
+    const auto uid = proc::parseStatusUid(status);
+    // A thread's pid opens as well as its process's, but names only a thread.
+    if (const auto group = proc::parseStatusThreadGroup(status);
+        !uid || (group && *group != info.pid)) {
         return false;
     }
     info.uid = *uid;
@@ -501,8 +504,9 @@ std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
 std::vector<RunningApplication> LinuxWorkspace::runningApplicationsKnownAs(
     const std::set<std::string>& identifiers) {
     listOncePerTurn();
-    const Candidates candidates =
-        identifiers == launchInterest_ ? interestCandidates_ : candidatesFor(identifiers);
+    Candidates asked;
+    const Candidates& candidates =
+        identifiers == launchInterest_ ? interestCandidates_ : (asked = candidatesFor(identifiers));
     std::vector<pid_t> unread;
     for (auto& [pid, known] : known_) {
         if (!known.read && isCandidate(pid, known, candidates)) {
@@ -623,28 +627,61 @@ bool LinuxWorkspace::mayExec(const KnownProcess& known) const {
            (parent != known_.end() && parent->second.info.command == known.info.command);
 }
 
+// The last pid the kernel handed out, from loadavg's last field; nothing where it does not say.
+std::optional<long> newestPid(const std::string& procRoot) {
+    const std::string text = readFile(procRoot + "/loadavg");
+    const auto end = text.find_last_not_of(" \n");
+    const auto space = text.find_last_of(' ', end);
+    if (end == std::string::npos || space == std::string::npos) {
+        return std::nullopt;
+    }
+    return parseNumber<long>(text.substr(space + 1, end - space));
+}
+
 void LinuxWorkspace::readProcesses() {
     const bool reindexed = refreshDesktopEntries();
-    const std::vector<pid_t> listed = listProcesses(options_.procRoot);
-    std::erase_if(known_, [&](const auto& known) {
-        return !std::binary_search(listed.begin(), listed.end(), known.first);
-    });
     const double now = RunLoop::main().uptime();
     // After a long pause a known pid may have been taken again: its start time tells.
     const bool verify = now - lastReading_ > kTrustedReadingSeconds;
     lastReading_ = now;
+    // New processes have the pids handed out since the last reading: those are looked at, not
+    // the whole of /proc, which is listed now and then to forget the processes that have ended.
+    const std::optional<long> newest = newestPid(options_.procRoot);
+    const bool probe = !verify && newest && newestPid_ && *newest >= *newestPid_ &&
+                       *newest - *newestPid_ <= kProbedPids && now - lastListing_ < kListingSeconds;
+    std::vector<pid_t> looked;
+    const auto handedOut = [&](pid_t pid) { return probe && pid > *newestPid_ && pid <= *newest; };
+    if (probe) {
+        for (long pid = *newestPid_ + 1; pid <= *newest; ++pid) {
+            looked.push_back(static_cast<pid_t>(pid));
+        }
+        for (const auto& [pid, known] : known_) {
+            if (!handedOut(pid) && now - known.firstSeen <= kExecGraceSeconds && mayExec(known)) {
+                looked.push_back(pid);
+            }
+        }
+        std::sort(looked.begin(), looked.end());
+    } else {
+        looked = listProcesses(options_.procRoot);
+        std::erase_if(known_, [&](const auto& known) {
+            return !std::binary_search(looked.begin(), looked.end(), known.first);
+        });
+        lastListing_ = now;
+    }
+    newestPid_ = newest;
     // Only the processes not seen before are opened; the others are taken from the last reading.
     std::vector<pid_t> fresh;
-    for (const pid_t pid : listed) {
-        const fs::path folder = fs::path(options_.procRoot) / std::to_string(pid);
+    for (const pid_t pid : looked) {
         std::optional<ProcessInfo> stat;
+        const auto folder = [&] { return fs::path(options_.procRoot + "/" + std::to_string(pid)); };
         if (const auto found = known_.find(pid); found != known_.end()) {
             const KnownProcess& seen = found->second;
             const bool young = now - seen.firstSeen <= kExecGraceSeconds;
-            if (!verify && !(young && mayExec(seen))) {
+            // A pid handed out anew may be that of a process that has ended.
+            if (!verify && !handedOut(pid) && !(young && mayExec(seen))) {
                 continue;
             }
-            stat = readStat(folder, pid);
+            stat = readStat(folder(), pid);
             if (!stat) {
                 continue;  // unreadable now: it stands as last read
             }
@@ -654,7 +691,10 @@ void LinuxWorkspace::readProcesses() {
                 continue;
             }
         } else {
-            stat = readStat(folder, pid);
+            stat = readStat(folder(), pid);
+            if (!stat && probe) {
+                continue;  // ended already, or a pid not handed out to a process
+            }
         }
         KnownProcess& known = known_[pid];
         if (known.firstSeen == 0) {

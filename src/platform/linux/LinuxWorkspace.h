@@ -62,9 +62,10 @@ struct LinuxWorkspaceOptions {
 // others are its otherBundleIdentifiers.
 //
 // Every application returned (by runningApplications() or the launch watch) is watched through
-// a pidfd, and its exit sends didTerminateApplication. Every reading lists /proc (once a turn)
-// and opens only the processes it has not seen before (known by pid and start time), and of
-// those first only their stat: a process is read further (uid, command line, program,
+// a pidfd, and its exit sends didTerminateApplication. A reading (once a turn) looks at the pids
+// handed out since the last one (loadavg's last pid; where it does not say, or after a minute, it
+// lists /proc) and opens only the processes it has not seen before (known by pid and start time),
+// and of those first only their stat: a process is read further (uid, command line, program,
 // environment, unit) only when its name there could be one of the applications asked for (a
 // program one of their entries runs, or an interpreter whose script could be), or when all are
 // asked for. Launches are the new processes, told while didLaunchApplication has subscribers
@@ -212,6 +213,12 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     static constexpr double kTrustedReadingSeconds = 30;
     std::map<pid_t, KnownProcess> known_;
     double lastReading_ = -kTrustedReadingSeconds - 1;
+    // Readings look only at the pids handed out since the last one (at most kProbedPids, else
+    // they list /proc), and list /proc at least every kListingSeconds.
+    static constexpr long kProbedPids = 512;
+    static constexpr double kListingSeconds = 60;
+    std::optional<long> newestPid_;
+    double lastListing_ = 0;
     // Launches found and not told yet, and whether the launch watch's baseline is taken.
     std::vector<RunningApplication> pendingLaunches_;
     bool launchBaseline_ = false;

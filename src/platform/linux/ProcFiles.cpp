@@ -42,6 +42,16 @@ std::optional<uid_t> parseStatusUid(std::string_view text) {
     return std::nullopt;
 }
 
+std::optional<pid_t> parseStatusThreadGroup(std::string_view text) {
+    const auto line = text.find("\nTgid:");
+    if (line == std::string_view::npos) {
+        return std::nullopt;
+    }
+    pid_t group = 0;
+    std::istringstream(std::string(text.substr(line + 6, 16))) >> group;
+    return group;
+}
+
 namespace {
 
 // "\x2d" and the like back to their bytes.

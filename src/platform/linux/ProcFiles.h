@@ -32,6 +32,9 @@ std::optional<uid_t> parseStatusUid(std::string_view text);
 // "app[-<launcher>]-<id>[@<random>].service", the id escaped as systemd escapes unit names.
 // Nothing outside such a unit.
 std::optional<std::string> parseApplicationUnit(std::string_view cgroup);
+// The thread group (the process a thread belongs to) on the "Tgid:" line; nothing when there is
+// none.
+std::optional<pid_t> parseStatusThreadGroup(std::string_view text);
 // The NUL-separated words of /proc/<pid>/cmdline or environ.
 std::vector<std::string> splitNul(std::string_view text);
 
