@@ -58,7 +58,7 @@ struct LinuxWorkspaceOptions {
 // executable is a helper of that application and is left out. Programs run by an interpreter
 // (python, perl, sh…) are known by their script. Of several entries that run one program, the
 // one the system says the process was started from (the launcher's GIO_LAUNCHED_DESKTOP_FILE, the
-// desktop's systemd unit for it) names it, else the one whose Exec arguments it runs with; the
+// desktop's systemd unit for it) names it, else the one whose Exec options it runs with; the
 // others are its otherBundleIdentifiers.
 //
 // Every application returned (by runningApplications() or the launch watch) is watched through
