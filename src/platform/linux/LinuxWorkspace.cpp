@@ -650,9 +650,10 @@ void LinuxWorkspace::readProcesses() {
     const bool probe = !verify && newest && newestPid_ && *newest >= *newestPid_ &&
                        *newest - *newestPid_ <= kProbedPids && now - lastListing_ < kListingSeconds;
     std::vector<pid_t> looked;
-    const auto handedOut = [&](pid_t pid) { return probe && pid > *newestPid_ && pid <= *newest; };
+    const long since = probe ? *newestPid_ : 0;
+    const auto handedOut = [&](pid_t pid) { return probe && pid > since && pid <= *newest; };
     if (probe) {
-        for (long pid = *newestPid_ + 1; pid <= *newest; ++pid) {
+        for (long pid = since + 1; pid <= *newest; ++pid) {
             looked.push_back(static_cast<pid_t>(pid));
         }
         for (const auto& [pid, known] : known_) {
