@@ -656,6 +656,8 @@ void LinuxWorkspace::readProcesses() {
         for (long pid = since + 1; pid <= *newest; ++pid) {
             looked.push_back(static_cast<pid_t>(pid));
         }
+        // A pid is handed out a moment before its process shows in /proc: once more for those.
+        looked.insert(looked.end(), unshownPids_.begin(), unshownPids_.end());
         for (const auto& [pid, known] : known_) {
             if (!handedOut(pid) && now - known.firstSeen <= kExecGraceSeconds && mayExec(known)) {
                 looked.push_back(pid);
@@ -670,6 +672,7 @@ void LinuxWorkspace::readProcesses() {
         lastListing_ = now;
     }
     newestPid_ = newest;
+    std::vector<pid_t> unshown;
     // Only the processes not seen before are opened; the others are taken from the last reading.
     std::vector<pid_t> fresh;
     for (const pid_t pid : looked) {
@@ -694,7 +697,11 @@ void LinuxWorkspace::readProcesses() {
         } else {
             stat = readStat(folder(), pid);
             if (!stat && probe) {
-                continue;  // ended already, or a pid not handed out to a process
+                // Ended already, not shown yet, or a pid not handed out to a process.
+                if (handedOut(pid)) {
+                    unshown.push_back(pid);
+                }
+                continue;
             }
         }
         KnownProcess& known = known_[pid];
@@ -713,6 +720,7 @@ void LinuxWorkspace::readProcesses() {
         known.info = std::move(*stat);
         fresh.push_back(pid);
     }
+    unshownPids_ = std::move(unshown);
     if (reindexed) {
         candidatesById_.clear();
         if (launchInterest_) {

@@ -218,6 +218,7 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     static constexpr long kProbedPids = 512;
     static constexpr double kListingSeconds = 60;
     std::optional<long> newestPid_;
+    std::vector<pid_t> unshownPids_;  // handed out, but not readable yet at the last reading
     double lastListing_ = 0;
     // Launches found and not told yet, and whether the launch watch's baseline is taken.
     std::vector<RunningApplication> pendingLaunches_;
