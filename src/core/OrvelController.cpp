@@ -682,11 +682,8 @@ void OrvelController::restoreSession() {
     SessionRequest request;
     const bool waits = saved->preset == DurationPreset::untilAppQuits;
     if (waits && saved->wasActive && saved->watchBundleID) {
-        const auto apps = workspace_.runningApplications();
-        auto it = std::find_if(apps.begin(), apps.end(), [&](const RunningApplication& app) {
-            return app.bundleIdentifier == saved->watchBundleID;
-        });
-        if (it != apps.end()) {
+        const auto apps = workspace_.runningApplicationsKnownAs({*saved->watchBundleID});
+        if (const auto it = apps.begin(); it != apps.end()) {
             request.watchedApp =
                 WatchedApplication{it->processIdentifier, saved->watchBundleID, it->localizedName};
             request.oneOffBundleID = saved->watchBundleID;

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,7 +29,15 @@ struct RunningApplication {
     // Where the application is installed (on Linux its desktop entry's path); nothing when it
     // was not started from one.
     std::optional<std::string> bundleURL;
+    // Other identifiers it goes by: on Linux the other desktop entries that run the same program
+    // (a settings launcher, a "new window" entry), which a rule may have been made with.
+    std::vector<std::string> otherBundleIdentifiers;
 
+    bool isKnownAs(std::string_view identifier) const {
+        return bundleIdentifier == identifier ||
+               std::find(otherBundleIdentifiers.begin(), otherBundleIdentifiers.end(),
+                         identifier) != otherBundleIdentifiers.end();
+    }
     bool operator==(const RunningApplication&) const = default;
 };
 
@@ -62,6 +72,22 @@ class Workspace {
 
     // The running applications, in the system's order.
     virtual std::vector<RunningApplication> runningApplications() = 0;
+    // Those of the running applications known by one of these identifiers, as picked from
+    // runningApplications(); a backend may find them at less cost.
+    virtual std::vector<RunningApplication> runningApplicationsKnownAs(
+        const std::set<std::string>& identifiers) {
+        std::vector<RunningApplication> apps = runningApplications();
+        std::erase_if(apps, [&](const RunningApplication& app) {
+            return std::none_of(identifiers.begin(), identifiers.end(),
+                                [&](const std::string& id) { return app.isKnownAs(id); });
+        });
+        return apps;
+    }
+    // The applications whose launches didLaunchApplication must tell; others it may leave out.
+    // Nothing: every application (as at start).
+    virtual void setLaunchInterest(std::optional<std::set<std::string>> identifiers) {
+        (void)identifiers;
+    }
 
     // Opens a web address (or any URL) in the user's preferred application. Success means the
     // request was handed over, not that an application showed it.

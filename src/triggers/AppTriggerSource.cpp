@@ -13,19 +13,24 @@ namespace orvel {
 
 namespace {
 
-// The bundle identifiers running now, from one reading of the running applications.
-std::set<std::string> runningBundleIDs(Workspace& workspace) {
+// Every identifier the applications running now go by, of those asked for.
+std::set<std::string> runningBundleIDs(Workspace& workspace, const std::set<std::string>& wanted) {
     std::set<std::string> ids;
-    for (const auto& app : workspace.runningApplications()) {
-        if (app.bundleIdentifier) {
-            ids.insert(*app.bundleIdentifier);
+    if (wanted.empty()) {
+        return ids;
+    }
+    for (const auto& app : workspace.runningApplicationsKnownAs(wanted)) {
+        for (const auto& id : wanted) {
+            if (app.isKnownAs(id)) {
+                ids.insert(id);
+            }
         }
     }
     return ids;
 }
 
 bool isRunning(Workspace& workspace, const std::string& bundleID) {
-    return runningBundleIDs(workspace).count(bundleID) != 0;
+    return !workspace.runningApplicationsKnownAs({bundleID}).empty();
 }
 
 }  // namespace
@@ -47,7 +52,7 @@ void AppTriggerSource::setRules(const std::vector<TriggerRule>& appRules) {
     }
     active = true;
     startObserving();
-    const std::set<std::string> running = runningBundleIDs(workspace_);
+    const std::set<std::string> running = runningBundleIDs(workspace_, followedIDs());
     std::map<std::string, bool> state;
     pollState_.clear();
     for (const auto& rule : rules) {
@@ -74,9 +79,26 @@ void AppTriggerSource::clearRules() {
                   [this](const auto& entry) { return entry.first != oneOffBundleID; });
     stopIfIdle();
     updatePolling();
+    if (isObserving()) {
+        workspace_.setLaunchInterest(followedIDs());
+    }
+}
+
+std::set<std::string> AppTriggerSource::followedIDs() const {
+    std::set<std::string> ids;
+    for (const auto& rule : rules) {
+        if (rule.appBundleID) {
+            ids.insert(*rule.appBundleID);
+        }
+    }
+    if (oneOffBundleID) {
+        ids.insert(*oneOffBundleID);
+    }
+    return ids;
 }
 
 void AppTriggerSource::startObserving() {
+    workspace_.setLaunchInterest(followedIDs());
     if (launchObserver_.isActive()) {
         return;
     }
@@ -106,36 +128,40 @@ void AppTriggerSource::stopIfIdle() {
     }
     launchObserver_.cancel();
     quitObserver_.cancel();
+    workspace_.setLaunchInterest(std::nullopt);
     pollTimer_.cancel();
     runningState.clear();
     pollState_.clear();
 }
 
 void AppTriggerSource::handleWorkspaceNotification(const RunningApplication& app, bool launched) {
-    if (!app.bundleIdentifier) {
-        return;
+    // Each identifier it goes by counts: rules made with another entry of the same program too.
+    std::set<std::string> ids = followedIDs();
+    std::erase_if(ids, [&](const std::string& id) { return !app.isKnownAs(id); });
+    if (!launched) {
+        // The application is still there while another instance of it runs.
+        for (const auto& id : runningBundleIDs(workspace_, ids)) {
+            ids.erase(id);
+        }
     }
-    const std::string id = *app.bundleIdentifier;
-    // The application is still there while another instance of it runs.
-    if (!launched && isRunning(workspace_, id)) {
-        return;
+    for (const auto& id : ids) {
+        runningState[id] = launched;
     }
-    runningState[id] = launched;
     const std::vector<TriggerRule> walk = rules;  // an event may hand over new rules
     for (const auto& rule : walk) {
-        if (rule.appBundleID == id) {
+        if (rule.appBundleID && ids.count(*rule.appBundleID) != 0) {
             pollState_[rule.id] = launched;
             engine_().handle(rule.id, launched, false);
         }
     }
-    if (!launched && oneOffBundleID == id) {
+    if (!launched && oneOffBundleID && ids.count(*oneOffBundleID) != 0) {
         clearOneOff();
         controller_().endIfUntilAppQuits();
     }
 }
 
 void AppTriggerSource::poll() {
-    const std::set<std::string> running = runningBundleIDs(workspace_);
+    const std::set<std::string> running = runningBundleIDs(workspace_, followedIDs());
     const std::vector<TriggerRule> walk = rules;
     for (const auto& rule : walk) {
         if (!rule.watchBackground.value_or(false) || !rule.appBundleID) {
@@ -171,6 +197,7 @@ void AppTriggerSource::poll() {
 void AppTriggerSource::watchOneOff(const std::string& bundleID) {
     oneOffBundleID = bundleID;
     oneOffIsBackground = isBackgroundApp(workspace_, bundleID);
+    workspace_.setLaunchInterest(followedIDs());
     runningState[bundleID] = isRunning(workspace_, bundleID);
     startObserving();
     updatePolling();
@@ -184,14 +211,15 @@ void AppTriggerSource::clearOneOff() {
     oneOffIsBackground = false;
     updatePolling();
     stopIfIdle();
+    if (isObserving()) {
+        workspace_.setLaunchInterest(followedIDs());
+    }
 }
 
 bool AppTriggerSource::isBackgroundApp(Workspace& workspace, const std::string& bundleID,
                                        const std::optional<std::string>& url) {
-    for (const auto& app : workspace.runningApplications()) {
-        if (app.bundleIdentifier == bundleID) {
-            return app.activationPolicy != ActivationPolicy::regular;
-        }
+    if (const auto running = workspace.runningApplicationsKnownAs({bundleID}); !running.empty()) {
+        return running.front().activationPolicy != ActivationPolicy::regular;
     }
     if (!url) {
         return false;

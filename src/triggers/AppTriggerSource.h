@@ -3,6 +3,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -76,6 +77,8 @@ class AppTriggerSource final : public OneOffWatch {
     bool isPolling() const { return pollTimer_.isValid(); }
 
   private:
+    // The identifiers of the rules and the one-off watch: the launches the workspace must tell.
+    std::set<std::string> followedIDs() const;
     void startObserving();
     void handleWorkspaceNotification(const RunningApplication& app, bool launched);
     void poll();

@@ -627,12 +627,7 @@ bool TriggerEngine::isHolding(const TriggerRule& rule) const {
             if (!rule.appBundleID) {
                 return false;
             }
-            for (const auto& app : n_.workspace.runningApplications()) {
-                if (app.bundleIdentifier == rule.appBundleID) {
-                    return true;
-                }
-            }
-            return false;
+            return !n_.workspace.runningApplicationsKnownAs({*rule.appBundleID}).empty();
         }
     }
     return false;

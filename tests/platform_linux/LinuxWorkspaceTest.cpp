@@ -154,6 +154,51 @@ TEST_F(LinuxWorkspaceTest, LaunchesAreReportedWhileSomeoneListens) {
     EXPECT_EQ(it->bundleIdentifier, "org.example.Sleeper");
 }
 
+// An application and its settings launcher run one program: a launch goes by both entries, by the
+// one the launcher named first (or, unnamed, the one whose arguments it runs with), whichever
+// sorts first; so a rule made with either hears of it.
+TEST_F(LinuxWorkspaceTest, ALaunchGoesByEveryEntryThatRunsItsProgram) {
+    auto options = sleepIsAnApplication();
+    const fs::path settings = folder / "applications/org.example.Sleeper-settings.desktop";
+    std::ofstream(settings) << "[Desktop Entry]\nType=Application\nName=Sleeper Settings\nExec="
+                            << sleeper() << " --preferences\n";
+    options.launchInterval = 0.02;
+    LinuxWorkspace workspace(nullptr, processes, options);
+    workspace.setLaunchInterest(std::set<std::string>{"org.example.Sleeper"});
+    std::vector<RunningApplication> launched;
+    Subscription subscription = workspace.didLaunchApplication.subscribe(
+        [&](const RunningApplication& app) { launched.push_back(app); });
+    const auto fired = loop().timersFired();
+    ASSERT_TRUE(waitFor([&] { return loop().timersFired() > fired; }));
+
+    const pid_t plain = startSleeper();
+    // As a launcher starts the settings entry: naming the entry and the pid it starts.
+    const pid_t named =
+        test::spawn({"/bin/sh", "-c",
+                     "export GIO_LAUNCHED_DESKTOP_FILE=" + settings.string() +
+                         " GIO_LAUNCHED_DESKTOP_FILE_PID=$$; exec " + sleeper() + " 600"},
+                    {}, "");
+    children.push_back(named);
+    const auto find = [&](pid_t pid) {
+        return std::find_if(launched.begin(), launched.end(),
+                            [&](const auto& app) { return app.processIdentifier == pid; });
+    };
+    ASSERT_TRUE(
+        waitFor([&] { return find(plain) != launched.end() && find(named) != launched.end(); }));
+    EXPECT_EQ(find(plain)->bundleIdentifier, "org.example.Sleeper");
+    EXPECT_EQ(find(plain)->otherBundleIdentifiers,
+              std::vector<std::string>{"org.example.Sleeper-settings"});
+    EXPECT_EQ(find(named)->bundleIdentifier, "org.example.Sleeper-settings");
+    EXPECT_EQ(find(named)->otherBundleIdentifiers, std::vector<std::string>{"org.example.Sleeper"});
+    const auto known = workspace.runningApplicationsKnownAs({"org.example.Sleeper-settings"});
+    EXPECT_EQ(std::count_if(known.begin(), known.end(),
+                            [&](const auto& app) {
+                                return app.processIdentifier == plain ||
+                                       app.processIdentifier == named;
+                            }),
+              2);
+}
+
 TEST_F(LinuxWorkspaceTest, OpenURLHandsTheAddressToXdgOpen) {
     SimProcesses sim;
     LinuxWorkspaceOptions options;
@@ -370,6 +415,7 @@ class LinuxWorkspaceReadingTest : public ::testing::Test {
         bool graphical = false;
         int tty = 0;
         std::uint64_t startTime = 0;  // 0: the pid
+        std::string command;          // empty: the executable's name, cut as the kernel cuts it
     };
 
     void SetUp() override {
@@ -428,7 +474,8 @@ class LinuxWorkspaceReadingTest : public ::testing::Test {
         fs::create_directories(folder);
         const std::string name = fs::path(p.executable).filename().string();
         std::ofstream(folder / "stat")
-            << pid << " (" << name << ") S " << p.parent << " " << pid << " " << pid << " " << p.tty
+            << pid << " (" << (p.command.empty() ? name.substr(0, 15) : p.command) << ") S "
+            << p.parent << " " << pid << " " << pid << " " << p.tty
             << " -1 4194304 0 0 0 0 0 0 0 0 20 0 1 0 "
             << (p.startTime != 0 ? p.startTime : static_cast<std::uint64_t>(pid)) << " 0 0\n";
         std::ofstream(folder / "status") << "Name:\t" << name << "\nUid:\t" << p.uid << "\t"
@@ -517,10 +564,13 @@ TEST_F(LinuxWorkspaceReadingTest, TheQueriesOfOneTurnShareOneReading) {
     EXPECT_TRUE(listed(second)) << "the next turn reads again";
 }
 
-// A launcher's word (GIO_LAUNCHED_DESKTOP_FILE with this very pid) beats matching the program;
-// an entry whose TryExec is not installed is not shown, and one whose TryExec is names it too.
+// A launcher's word (GIO_LAUNCHED_DESKTOP_FILE with this very pid) beats matching the program, and
+// of the entries that run it, the desktop's systemd unit names one; an entry whose TryExec is not
+// installed is not shown, and one whose TryExec is names it too.
 TEST_F(LinuxWorkspaceReadingTest, TheLaunchersEntryBeatsExecAndTryExecCounts) {
     writeEntry(root / "applications/org.example.Viewer.desktop", "Viewer", "/usr/bin/viewer");
+    writeEntry(root / "applications/org.example.Viewer-settings.desktop", "Viewer Settings",
+               "/usr/bin/viewer --settings");
     writeEntry(root / "applications/org.example.Other.desktop", "Other", "/usr/bin/other");
     std::ofstream(root / "applications/org.example.Missing.desktop")
         << "[Desktop Entry]\nType=Application\nName=Missing\nExec=/usr/bin/missingtool\n"
@@ -540,6 +590,14 @@ TEST_F(LinuxWorkspaceReadingTest, TheLaunchersEntryBeatsExecAndTryExecCounts) {
     withLauncher(inherited, launchedOther);
     const pid_t missing = addProcess(program("/usr/bin/missingtool"), 4300013);
     const pid_t wrapped = addProcess(program("/bin/sleep"), 4300014);
+    const auto inUnit = [&](const char* unit) {
+        const pid_t pid = addProcess(program("/usr/bin/viewer"));
+        std::ofstream(root / "proc" / std::to_string(pid) / "cgroup")
+            << "0::/user.slice/user-1000.slice/user@1000.service/app.slice/" << unit << "\n";
+        return pid;
+    };
+    const pid_t settings =
+        addProcess(Process{"/usr/bin/viewer", {"/usr/bin/viewer", "--settings"}}, 4300015);
     struct Case {
         pid_t pid;
         std::optional<std::string> id;
@@ -549,6 +607,12 @@ TEST_F(LinuxWorkspaceReadingTest, TheLaunchersEntryBeatsExecAndTryExecCounts) {
         {inherited, "org.example.Viewer"},  // inherited from the launched one: not its own
         {missing, std::nullopt},
         {wrapped, "org.example.Wrapped"},
+        {settings, "org.example.Viewer-settings"},  // by its arguments
+        {inUnit("app-gnome-org.example.Viewer\\x2dsettings-4321.scope"),
+         "org.example.Viewer-settings"},
+        {inUnit("app-org.example.Viewer\\x2dsettings@5f0c.service"), "org.example.Viewer-settings"},
+        {inUnit("app-gnome-org.example.Other-99.scope"), "org.example.Viewer"},  // not its program
+        {inUnit("vte-spawn-0a1b.scope"), "org.example.Viewer"},
     };
     for (const auto& c : cases) {
         const auto app = listed(c.pid);
@@ -644,6 +708,12 @@ TEST_F(LinuxWorkspaceReadingTest, TheLaunchWatchRunsOnlyWhileSomeoneListens) {
     listen();
     reading();
     EXPECT_EQ(loop->timersFired(), idle + 1);
+    // Readings for queries put the watch's own look off: it does not wake up while they come.
+    for (int i = 0; i < 6; ++i) {
+        listed(0);
+        loop->advance(kInterval / 2);
+    }
+    EXPECT_EQ(loop->timersFired(), idle + 1);
     const pid_t first = addProcess(program("/usr/bin/editor"));
     reading();
     EXPECT_EQ(launched.size(), 1U);
@@ -693,54 +763,130 @@ TEST_F(LinuxWorkspaceReadingTest, ANewProcessAfterManyKnownOnesIsReportedOnce) {
                                                           entry("org.example.Editor")}}));
 }
 
+// With a launch interest, a new process is read beyond its stat only when its kernel name (cut to
+// 15 bytes, or an interpreter's) could be one of those applications; it is then taken as a full
+// reading takes it.
 TEST_F(LinuxWorkspaceReadingTest, ANewProcessIsTakenForAnApplicationAsAFullReadingTakesIt) {
     writeEntry(root / "applications/org.example.Editor.desktop", "Editor", "editor %F");
     writeEntry(root / "applications/org.example.Meld.desktop", "Meld", "meld");
+    writeEntry(root / "applications/org.example.Monitor.desktop", "Monitor",
+               "gnome-system-monitor-kde");
     std::ofstream(root / "applications/org.example.Tray.desktop")
         << "[Desktop Entry]\nType=Application\nName=Tray\nExec=tray\nNoDisplay=true\n";
     const pid_t editor = addProcess(program("/usr/bin/editor"));
-    makeWorkspace();
-    listen();
-    reading();
 
     using enum ActivationPolicy;
     struct Case {
         const char* what;
         Process process;
         std::optional<RunningApplication> expected;  // its pid filled in
+        bool passedOver = false;                     // left at its stat with an interest
     };
+    const RunningApplication editorApp{0, "org.example.Editor", "Editor", regular,
+                                       entry("org.example.Editor")};
+    const RunningApplication meldApp{0, "org.example.Meld", "Meld", regular,
+                                     entry("org.example.Meld")};
     const Case cases[] = {
-        {"a program an entry runs", program("/usr/bin/editor"),
-         RunningApplication{0, "org.example.Editor", "Editor", regular,
-                            entry("org.example.Editor")}},
+        {"a program an entry runs", program("/usr/bin/editor"), editorApp},
         {"a hidden entry's program", program("/usr/bin/tray"),
          RunningApplication{0, "org.example.Tray", "Tray", accessory, entry("org.example.Tray")}},
+        {"a program whose name the kernel cuts", program("/usr/bin/gnome-system-monitor-kde"),
+         RunningApplication{0, "org.example.Monitor", "Monitor", regular,
+                            entry("org.example.Monitor")}},
         {"a script run by an interpreter",
-         Process{"/usr/bin/python3.11", {"python3", "/usr/bin/meld"}},
-         RunningApplication{0, "org.example.Meld", "Meld", regular, entry("org.example.Meld")}},
+         Process{"/usr/bin/python3.11", {"python3", "/usr/bin/meld"}}, meldApp},
+        {"a script run by its #! line",
+         Process{"/usr/bin/python3.11",
+                 {"/usr/bin/python3", "/usr/bin/meld"},
+                 1,
+                 kUser,
+                 false,
+                 0,
+                 0,
+                 "meld"},
+         meldApp},
         {"a program in the graphical session",
          Process{"/opt/tool/tool-gui", {"tool-gui"}, 1, kUser, true},
          RunningApplication{0, "tool-gui", "tool-gui", accessory}},
+        {"a process whose kernel name is none of theirs",
+         Process{"/usr/bin/editor", {"editor"}, 1, kUser, false, 0, 0, "cc1plus"}, editorApp, true},
         {"a helper of a known application", program("/usr/bin/editor", editor), std::nullopt},
         {"a shell on a terminal", Process{"/usr/bin/bash", {"bash"}, 1, kUser, true, 34816},
          std::nullopt},
         {"another user's program", Process{"/usr/bin/editor", {"editor"}, 1, 1001}, std::nullopt},
         {"a kernel thread", Process{"", {}, 2, 0}, std::nullopt},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        launched.clear();
-        const pid_t pid = addProcess(c.process);
-        reading();
-        std::vector<RunningApplication> expected;
-        if (c.expected) {
-            expected.push_back(*c.expected);
-            expected.back().processIdentifier = pid;
+    const std::set<std::string> interest{"org.example.Editor", "org.example.Tray",
+                                         "org.example.Monitor", "org.example.Meld", "tool-gui"};
+    for (const bool withInterest : {false, true}) {
+        makeWorkspace();
+        if (withInterest) {
+            workspace->setLaunchInterest(interest);
         }
-        EXPECT_EQ(launched, expected);
-        EXPECT_EQ(listed(pid), c.expected ? std::optional(expected.back()) : std::nullopt)
-            << "the same as runningApplications() says";
+        listen();
+        reading();
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + (withInterest ? ", with an interest" : ""));
+            launched.clear();
+            const pid_t pid = addProcess(c.process);
+            reading();
+            std::vector<RunningApplication> expected;
+            if (c.expected && !(withInterest && c.passedOver)) {
+                expected.push_back(*c.expected);
+                expected.back().processIdentifier = pid;
+            }
+            EXPECT_EQ(launched, expected);
+            loop->drain();
+            const auto among = workspace->runningApplicationsKnownAs(interest);
+            EXPECT_EQ(std::count_if(among.begin(), among.end(),
+                                    [&](const auto& app) { return app.processIdentifier == pid; }),
+                      expected.size())
+                << "the same as asking for those applications says";
+        }
     }
+}
+
+// Where the kernel tells the last pid it handed out, a reading looks only at those handed out since
+// the last one (a thread's is no process), until /proc is listed again a minute on.
+TEST_F(LinuxWorkspaceReadingTest, AReadingLooksOnlyAtThePidsHandedOutSinceTheLast) {
+    writeEntry(root / "applications/org.example.Editor.desktop", "Editor", "editor %F");
+    const auto handedOut = [&](pid_t last) {
+        std::ofstream(root / "proc/loadavg") << "0.10 0.20 0.30 1/400 " << last << "\n";
+    };
+    const pid_t started = addProcess(program("/usr/bin/editor"));
+    const pid_t late = addProcess(program("/usr/bin/editor"));
+    fs::remove_all(root / "proc" / std::to_string(started));
+    fs::remove_all(root / "proc" / std::to_string(late));
+    handedOut(started - 2);
+    makeWorkspace();
+    listen();
+    reading();
+
+    addProcess(program("/usr/bin/editor"), started);
+    const pid_t thread = addProcess(program("/usr/bin/editor"), started - 1);
+    std::ofstream(root / "proc" / std::to_string(thread) / "status", std::ios::app)
+        << "Tgid:\t" << started << "\n";
+    const pid_t unseen = addProcess(program("/usr/bin/editor"), 4300100);
+    handedOut(started);
+    reading();
+    const RunningApplication editor{0, "org.example.Editor", "Editor", ActivationPolicy::regular,
+                                    entry("org.example.Editor")};
+    auto expected = std::vector<RunningApplication>{editor};
+    expected[0].processIdentifier = started;
+    EXPECT_EQ(launched, expected);
+
+    handedOut(late);
+    reading();
+    addProcess(program("/usr/bin/editor"), late);
+    reading();
+    expected.push_back(editor);
+    expected.back().processIdentifier = late;
+    EXPECT_EQ(launched, expected) << "handed out a moment before it showed: looked at once more";
+
+    loop->advance(60);
+    expected.push_back(editor);
+    expected.back().processIdentifier = unseen;
+    EXPECT_EQ(launched, expected) << "found by the next listing";
 }
 
 TEST_F(LinuxWorkspaceReadingTest, AHelperStartedWithItsApplicationIsLeftOut) {

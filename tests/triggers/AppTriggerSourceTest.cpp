@@ -240,6 +240,33 @@ TEST_F(AppTriggerSourceTest, TwoBackgroundRulesOfOneApplicationEachGetThePollsCh
     EXPECT_EQ(events(), (Events{"Sync launched", "Sync again launched"}));
 }
 
+// An application goes by every entry that runs its program: a rule made with another one than
+// the process is credited to fires on its launch and quit, notified or polled; the workspace is
+// asked to tell launches of the rules' and the one-off's applications only.
+TEST_F(AppTriggerSourceTest, ARuleFiresForAnApplicationKnownByItsIdentifierAmongOthers) {
+    TriggerEngine::shared().add(appRule("Mousepad", "org.xfce.mousepad"));
+    TriggerEngine::shared().add(appRule("Sync", "org.example.Sync", true));
+    source().watchOneOff("org.example.Render");
+    using Ids = std::set<std::string>;
+    EXPECT_EQ(workspace().launchInterest(),
+              (Ids{"org.example.Render", "org.example.Sync", "org.xfce.mousepad"}));
+    RunningApplication settings{0, "org.xfce.mousepad-settings", "Text Editor Settings"};
+    settings.otherBundleIdentifiers = {"org.xfce.mousepad"};
+    RunningApplication helper{0, "org.example.Sync-helper", "Sync", ActivationPolicy::accessory};
+    helper.otherBundleIdentifiers = {"org.example.Sync"};
+    settings = workspace().launch(settings);
+    helper = workspace().launch(helper, Notice::silent);
+    loop().advance(AppTriggerSource::kPollInterval);
+    EXPECT_EQ(events(), (Events{"Mousepad launched", "Sync launched"}));
+    workspace().quit(settings.processIdentifier);
+    workspace().quit(helper.processIdentifier, Notice::silent);
+    loop().advance(AppTriggerSource::kPollInterval);
+    EXPECT_EQ(events(),
+              (Events{"Mousepad launched", "Sync launched", "Mousepad quit", "Sync quit"}));
+    source().clearOneOff();
+    EXPECT_EQ(workspace().launchInterest(), (Ids{"org.example.Sync", "org.xfce.mousepad"}));
+}
+
 TEST_F(AppTriggerSourceTest, InfoListFlagsReadBooleansOneAndTrueText) {
     struct Case {
         const char* what;

@@ -115,24 +115,47 @@ std::optional<std::string> executableName(const fs::path& folder) {
     return name;
 }
 
-std::optional<ProcessInfo> readProcess(const fs::path& folder, pid_t pid) {
-    ProcessInfo info;
-    info.pid = pid;
+// The cheapest reading: one file, for what the kernel calls it, its parent, terminal and start.
+std::optional<ProcessInfo> readStat(const fs::path& folder, pid_t pid) {
     const auto stat = proc::parseStat(readFile(folder / "stat"));
     if (!stat) {
         return std::nullopt;
     }
+    ProcessInfo info;
+    info.pid = pid;
+    info.command = stat->command;
     info.parent = stat->parent;
     info.tty = stat->tty;
     info.startTime = stat->startTime;
-    const auto uid = proc::parseStatusUid(readFile(folder / "status"));
-    info.uid = uid.value_or(0);
-    const bool haveUid = uid.has_value();
-    info.arguments = proc::splitNul(readFile(folder / "cmdline"));
-    if (!haveUid || info.arguments.empty()) {
-        return std::nullopt;  // gone, or a kernel thread
+    return info;
+}
+
+// The program the process runs and its arguments, after its uid, which tells whether it is worth
+// reading on; false when it is gone or a kernel thread.
+bool readProgram(const fs::path& folder, ProcessInfo& info, bool argumentsRead) {
+    const std::string status = readFile(folder / "status");
+    const auto uid = proc::parseStatusUid(status);
+    // A thread's pid opens as well as its process's, but names only a thread.
+    if (const auto group = proc::parseStatusThreadGroup(status);
+        !uid || (group && *group != info.pid)) {
+        return false;
+    }
+    info.uid = *uid;
+    if (!argumentsRead) {
+        info.arguments = proc::splitNul(readFile(folder / "cmdline"));
+    }
+    if (info.arguments.empty()) {
+        return false;
     }
     info.executable = executableName(folder).value_or(baseName(info.arguments[0]));
+    return true;
+}
+
+std::optional<ProcessInfo> readProcess(const fs::path& folder, pid_t pid) {
+    auto info = readStat(folder, pid);
+    if (!info || !readProgram(folder, *info, false)) {
+        return std::nullopt;
+    }
     return info;
 }
 
@@ -148,7 +171,7 @@ std::vector<pid_t> listProcesses(const std::string& procRoot) {
     return pids;
 }
 
-using EntriesByProgram = std::map<std::string, LinuxWorkspace::DesktopEntry>;
+using EntriesByProgram = std::map<std::string, std::vector<LinuxWorkspace::DesktopEntry>>;
 
 // Whether the process runs in the graphical session, and the desktop entry a launcher named:
 // GIO's launchers set the entry's file and the pid they started (children inherit both, so the
@@ -183,40 +206,75 @@ bool programInstalled(const std::string& program) {
             }).empty();
 }
 
+// The program a process stands for: a script's, not its interpreter's.
+std::string programOf(const ProcessInfo& info) {
+    if (isInterpreter(info.executable) && info.arguments.size() > 1) {
+        return baseName(info.arguments[1]);
+    }
+    return info.executable;
+}
+
+// Of the entries that run its program, the one the process was started from: the one its
+// desktop's unit names, else the one with the most of its Exec options on the command line, else
+// the first.
+const LinuxWorkspace::DesktopEntry* startedFrom(
+    const ProcessInfo& info, const std::vector<LinuxWorkspace::DesktopEntry>& entries) {
+    for (const auto& entry : entries) {
+        if (entry.id == info.unitEntry) {
+            return &entry;
+        }
+    }
+    const LinuxWorkspace::DesktopEntry* best = nullptr;
+    std::size_t bestCount = 0;
+    const auto first = info.arguments.empty() ? info.arguments.end() : info.arguments.begin() + 1;
+    for (const auto& entry : entries) {
+        const bool all = std::all_of(
+            entry.arguments.begin(), entry.arguments.end(), [&](const std::string& argument) {
+                return std::find(first, info.arguments.end(), argument) != info.arguments.end();
+            });
+        if (all && (best == nullptr || entry.arguments.size() > bestCount)) {
+            best = &entry;
+            bestCount = entry.arguments.size();
+        }
+    }
+    return best != nullptr ? best : &entries.front();
+}
+
 // The application a process of the user's stands for, if any. `parentExecutable` is the
 // parent's executable when the parent is the user's too.
-std::optional<RunningApplication> applicationOf(const ProcessInfo& info,
-                                                const std::string* parentExecutable,
-                                                const EntriesByProgram& entries,
-                                                const EntriesByProgram& entriesById) {
+std::optional<RunningApplication> applicationOf(
+    const ProcessInfo& info, const std::string* parentExecutable, const EntriesByProgram& entries,
+    const std::map<std::string, LinuxWorkspace::DesktopEntry>& entriesById) {
     if (parentExecutable != nullptr && *parentExecutable == info.executable) {
         return std::nullopt;  // a helper of the same application
     }
-    std::string program = info.executable;
-    if (isInterpreter(program) && info.arguments.size() > 1) {
-        program = baseName(info.arguments[1]);
-    }
+    const std::string program = programOf(info);
     RunningApplication app;
     app.processIdentifier = info.pid;
-    // What the launcher says beats guessing from the program.
     const LinuxWorkspace::DesktopEntry* found = nullptr;
+    const auto byProgram = entries.find(program);
+    // What the launcher says beats guessing from the program.
     if (info.launchedEntry) {
         if (auto byId = entriesById.find(*info.launchedEntry); byId != entriesById.end()) {
             found = &byId->second;
         }
     }
-    if (found == nullptr) {
-        if (auto byProgram = entries.find(program); byProgram != entries.end()) {
-            found = &byProgram->second;
-        }
+    if (found == nullptr && byProgram != entries.end()) {
+        found = startedFrom(info, byProgram->second);
     }
     if (found != nullptr) {
-        const auto* entry = found;
-        app.bundleIdentifier = entry->id;
-        app.localizedName = entry->name;
+        app.bundleIdentifier = found->id;
+        app.localizedName = found->name;
         app.activationPolicy =
-            entry->noDisplay ? ActivationPolicy::accessory : ActivationPolicy::regular;
-        app.bundleURL = entry->path;
+            found->noDisplay ? ActivationPolicy::accessory : ActivationPolicy::regular;
+        app.bundleURL = found->path;
+        if (byProgram != entries.end()) {
+            for (const auto& other : byProgram->second) {
+                if (other.id != found->id) {
+                    app.otherBundleIdentifiers.push_back(other.id);
+                }
+            }
+        }
     } else if (info.tty == 0 && info.graphical) {
         app.bundleIdentifier = program;
         app.localizedName = program;
@@ -352,6 +410,7 @@ void LinuxWorkspace::loadDesktopEntries() {
     entriesIndexed_ = true;
     entriesByProgram_.clear();
     entriesById_.clear();
+    programsById_.clear();
     missingFolders_.clear();
     // A fresh set of watches for the folders as they are now: none left over from folders gone.
     entryChanges_ = UniqueFd(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
@@ -376,13 +435,18 @@ void LinuxWorkspace::loadDesktopEntries() {
                 auto it = keys.find(key);
                 return it == keys.end() ? std::string() : it->second;
             };
-            DesktopEntry entry{id, value("Name"), value("NoDisplay") == "true", file};
+            DesktopEntry entry{id, value("Name"), value("NoDisplay") == "true", file, {}};
             const std::string exec = value("Exec");
             const std::string type = value("Type");
             const bool hidden = value("Hidden") == "true";
             const std::string program = execProgram(exec);
             if (hidden || type != "Application" || program.empty() || entry.name.empty()) {
                 continue;
+            }
+            for (const std::string& word : xdg::launchWords(exec)) {
+                if (word.size() > 1 && word.front() == '-') {
+                    entry.arguments.push_back(word);
+                }
             }
             // An entry whose TryExec program is not installed is not shown; one that is also
             // names its program.
@@ -391,96 +455,277 @@ void LinuxWorkspace::loadDesktopEntries() {
                 if (!programInstalled(tryExec)) {
                     continue;
                 }
-                entriesByProgram_.emplace(baseName(tryExec), entry);
+                entriesByProgram_[baseName(tryExec)].push_back(entry);
+                programsById_[id].push_back(baseName(tryExec));
             }
+            programsById_[id].push_back(program);
             entriesById_.emplace(entry.id, entry);
-            entriesByProgram_.emplace(program, std::move(entry));
+            if (baseName(tryExec) != program) {
+                entriesByProgram_[program].push_back(std::move(entry));
+            }
         }
     }
 }
 
 // Running applications -------------------------------------------------------------------------
 
-std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
-    if (!turnReading_) {
-        readProcesses();
-        turnReading_.emplace();
-        for (const auto& [pid, known] : known_) {
-            if (known.app) {
-                turnReading_->push_back(*known.app);
-            }
-        }
-        const auto alive = weakRef(*this);
-        RunLoop::main().async([this, alive] {
-            if (alive) {
-                turnReading_.reset();
-            }
-        });
+void LinuxWorkspace::listOncePerTurn() {
+    if (listedThisTurn_) {
+        return;
     }
-    return *turnReading_;
+    readProcesses();
+    listedThisTurn_ = true;
+    const auto alive = weakRef(*this);
+    RunLoop::main().async([this, alive] {
+        if (alive) {
+            listedThisTurn_ = false;
+        }
+    });
+}
+
+std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
+    listOncePerTurn();
+    std::vector<pid_t> unread;
+    for (const auto& [pid, known] : known_) {
+        if (!known.read) {
+            unread.push_back(pid);
+        }
+    }
+    readInFull(unread);
+    std::vector<RunningApplication> apps;
+    for (const auto& [pid, known] : known_) {
+        if (known.app) {
+            apps.push_back(*known.app);
+        }
+    }
+    return apps;
+}
+
+std::vector<RunningApplication> LinuxWorkspace::runningApplicationsKnownAs(
+    const std::set<std::string>& identifiers) {
+    listOncePerTurn();
+    Candidates asked;
+    const Candidates& candidates =
+        identifiers == launchInterest_ ? interestCandidates_ : (asked = candidatesFor(identifiers));
+    std::vector<pid_t> unread;
+    for (auto& [pid, known] : known_) {
+        if (!known.read && isCandidate(pid, known, candidates)) {
+            unread.push_back(pid);
+        }
+    }
+    readInFull(unread);
+    std::vector<RunningApplication> apps;
+    for (const auto& [pid, known] : known_) {
+        if (known.app &&
+            std::any_of(identifiers.begin(), identifiers.end(),
+                        [&](const std::string& id) { return known.app->isKnownAs(id); })) {
+            apps.push_back(*known.app);
+        }
+    }
+    return apps;
+}
+
+void LinuxWorkspace::setLaunchInterest(std::optional<std::set<std::string>> identifiers) {
+    launchInterest_ = std::move(identifiers);
+    interestCandidates_ = launchInterest_ ? candidatesFor(*launchInterest_) : Candidates{};
+}
+
+LinuxWorkspace::Candidates LinuxWorkspace::candidatesFor(const std::set<std::string>& identifiers) {
+    Candidates candidates;
+    for (const auto& id : identifiers) {
+        auto cached = candidatesById_.find(id);
+        if (cached == candidatesById_.end()) {
+            cached = candidatesById_.emplace(id, candidatesOf(id)).first;
+        }
+        candidates.programs.insert(cached->second.programs.begin(), cached->second.programs.end());
+        candidates.commands.insert(cached->second.commands.begin(), cached->second.commands.end());
+    }
+    return candidates;
+}
+
+LinuxWorkspace::Candidates LinuxWorkspace::candidatesOf(const std::string& id) const {
+    Candidates candidates;
+    const auto add = [&candidates](const std::string& name) {
+        candidates.programs.insert(name);
+        candidates.commands.insert(name.substr(0, 15));
+    };
+    add(id);  // a program no entry runs goes by its own name
+    const auto programs = programsById_.find(id);
+    if (programs == programsById_.end()) {
+        return candidates;
+    }
+    for (const auto& program : programs->second) {
+        add(program);
+        // Started by a link's name the kernel knows it by that; the program it reads, by the
+        // file's own.
+        std::error_code error;
+        if (const fs::path real = fs::canonical(findProgram(program, processes_), error); !error) {
+            add(real.filename().string());
+        }
+    }
+    return candidates;
+}
+
+bool LinuxWorkspace::isCandidate(pid_t pid, KnownProcess& known, const Candidates& candidates) {
+    if (candidates.commands.count(known.info.command) != 0) {
+        return true;
+    }
+    if (!isInterpreter(known.info.command)) {
+        return false;
+    }
+    // Its script names the program; a script run by its #! line is known by its own name.
+    if (!known.argumentsRead) {
+        known.info.arguments =
+            proc::splitNul(readFile(fs::path(options_.procRoot) / std::to_string(pid) / "cmdline"));
+        known.argumentsRead = true;
+    }
+    return known.info.arguments.size() > 1 &&
+           candidates.programs.count(baseName(known.info.arguments[1])) != 0;
+}
+
+void LinuxWorkspace::readInFull(const std::vector<pid_t>& pids) {
+    for (const pid_t pid : pids) {
+        KnownProcess& known = known_[pid];
+        const fs::path folder = fs::path(options_.procRoot) / std::to_string(pid);
+        known.read = true;
+        known.ours =
+            readProgram(folder, known.info, known.argumentsRead) && known.info.uid == user_;
+        known.argumentsRead = true;
+        if (known.ours) {
+            readEnvironment(folder, known.info);
+            known.info.unitEntry = proc::parseApplicationUnit(readFile(folder / "cgroup"));
+        }
+    }
+    // Parents are read before their children are taken for applications or helpers.
+    for (const pid_t pid : pids) {
+        classify(known_[pid]);
+    }
+}
+
+void LinuxWorkspace::classify(KnownProcess& known) {
+    if (!known.read || !known.ours) {
+        known.app.reset();
+        return;
+    }
+    const auto parent = known_.find(known.info.parent);
+    const bool parentIsOurs = parent != known_.end() && parent->second.read && parent->second.ours;
+    known.app = applicationOf(known.info, parentIsOurs ? &parent->second.info.executable : nullptr,
+                              entriesByProgram_, entriesById_);
+    if (known.app) {
+        watchExit(*known.app, known.info.startTime);
+    }
+}
+
+// A young process may yet run another program: one caught between a launcher's fork and its exec
+// (it has its parent's name), or a wrapper script.
+bool LinuxWorkspace::mayExec(const KnownProcess& known) const {
+    if (known.app || (known.read && !known.ours)) {
+        return false;
+    }
+    const auto parent = known_.find(known.info.parent);
+    return isInterpreter(known.info.command) || known.info.command == "env" ||
+           (parent != known_.end() && parent->second.info.command == known.info.command);
+}
+
+// The last pid the kernel handed out, from loadavg's last field; nothing where it does not say.
+std::optional<long> newestPid(const std::string& procRoot) {
+    const std::string text = readFile(procRoot + "/loadavg");
+    const auto end = text.find_last_not_of(" \n");
+    const auto space = text.find_last_of(' ', end);
+    if (end == std::string::npos || space == std::string::npos) {
+        return std::nullopt;
+    }
+    return parseNumber<long>(text.substr(space + 1, end - space));
 }
 
 void LinuxWorkspace::readProcesses() {
     const bool reindexed = refreshDesktopEntries();
-    const std::vector<pid_t> listed = listProcesses(options_.procRoot);
-    std::erase_if(known_, [&](const auto& known) {
-        return !std::binary_search(listed.begin(), listed.end(), known.first);
-    });
     const double now = RunLoop::main().uptime();
     // After a long pause a known pid may have been taken again: its start time tells.
     const bool verify = now - lastReading_ > kTrustedReadingSeconds;
     lastReading_ = now;
+    // New processes have the pids handed out since the last reading: those are looked at, not
+    // the whole of /proc, which is listed now and then to forget the processes that have ended.
+    const std::optional<long> newest = newestPid(options_.procRoot);
+    const bool probe = !verify && newest && newestPid_ && *newest >= *newestPid_ &&
+                       *newest - *newestPid_ <= kProbedPids && now - lastListing_ < kListingSeconds;
+    std::vector<pid_t> looked;
+    const long since = probe ? *newestPid_ : 0;
+    const auto handedOut = [&](pid_t pid) { return probe && pid > since && pid <= *newest; };
+    if (probe) {
+        for (long pid = since + 1; pid <= *newest; ++pid) {
+            looked.push_back(static_cast<pid_t>(pid));
+        }
+        // A pid is handed out a moment before its process shows in /proc: once more for those.
+        looked.insert(looked.end(), unshownPids_.begin(), unshownPids_.end());
+        for (const auto& [pid, known] : known_) {
+            if (!handedOut(pid) && now - known.firstSeen <= kExecGraceSeconds && mayExec(known)) {
+                looked.push_back(pid);
+            }
+        }
+        std::sort(looked.begin(), looked.end());
+    } else {
+        looked = listProcesses(options_.procRoot);
+        std::erase_if(known_, [&](const auto& known) {
+            return !std::binary_search(looked.begin(), looked.end(), known.first);
+        });
+        lastListing_ = now;
+    }
+    newestPid_ = newest;
+    std::vector<pid_t> unshown;
     // Only the processes not seen before are opened; the others are taken from the last reading.
     std::vector<pid_t> fresh;
-    for (const pid_t pid : listed) {
-        const fs::path folder = fs::path(options_.procRoot) / std::to_string(pid);
+    for (const pid_t pid : looked) {
+        std::optional<ProcessInfo> stat;
+        const auto folder = [&] { return fs::path(options_.procRoot + "/" + std::to_string(pid)); };
         if (const auto found = known_.find(pid); found != known_.end()) {
             const KnownProcess& seen = found->second;
-            // A process caught between fork and exec (or a wrapper script that execs its
-            // program) is read again once it runs another program, while it is young.
-            const bool execed =
-                seen.ours && !seen.app && now - seen.firstSeen <= kExecGraceSeconds &&
-                executableName(folder).value_or(seen.info.executable) != seen.info.executable;
-            const auto stat =
-                verify && !execed ? proc::parseStat(readFile(folder / "stat")) : std::nullopt;
-            if (!execed && (!verify || !stat || stat->startTime == seen.info.startTime)) {
+            const bool young = now - seen.firstSeen <= kExecGraceSeconds;
+            // A pid handed out anew may be that of a process that has ended.
+            if (!verify && !handedOut(pid) && !(young && mayExec(seen))) {
                 continue;
             }
-            if (!execed) {
+            stat = readStat(folder(), pid);
+            if (!stat) {
+                continue;  // unreadable now: it stands as last read
+            }
+            if (stat->startTime != seen.info.startTime) {
                 known_.erase(found);  // another process under the same pid
+            } else if (!young || stat->command == seen.info.command) {
+                continue;
+            }
+        } else {
+            stat = readStat(folder(), pid);
+            if (!stat && probe) {
+                // Ended already, not shown yet, or a pid not handed out to a process.
+                if (handedOut(pid)) {
+                    unshown.push_back(pid);
+                }
+                continue;
             }
         }
         KnownProcess& known = known_[pid];
         if (known.firstSeen == 0) {
             known.firstSeen = now;
         }
-        auto info = readProcess(folder, pid);
-        known.ours = info && info->uid == user_;
-        if (known.ours) {
-            readEnvironment(folder, *info);
+        // Read afresh: it runs another program now.
+        known.read = false;
+        known.argumentsRead = false;
+        known.ours = false;
+        known.app.reset();
+        if (!stat) {
+            known.read = true;  // gone already, or a process that hides its files
+            continue;
         }
-        if (info) {
-            known.info = std::move(*info);
-        }
+        known.info = std::move(*stat);
         fresh.push_back(pid);
     }
-    // Parents are read before their children are taken for applications or helpers.
-    std::vector<RunningApplication> launched;
-    const auto classify = [&](KnownProcess& known) {
-        if (!known.ours) {
-            known.app.reset();
-            return;
-        }
-        const auto parent = known_.find(known.info.parent);
-        const bool parentIsOurs = parent != known_.end() && parent->second.ours;
-        known.app =
-            applicationOf(known.info, parentIsOurs ? &parent->second.info.executable : nullptr,
-                          entriesByProgram_, entriesById_);
-        if (known.app) {
-            watchExit(*known.app, known.info.startTime);
-        }
-    };
+    unshownPids_ = std::move(unshown);
     if (reindexed) {
+        candidatesById_.clear();
+        if (launchInterest_) {
+            interestCandidates_ = candidatesFor(*launchInterest_);
+        }
         // Other entries may make other applications of what runs; none of it is a launch.
         for (auto& [pid, known] : known_) {
             if (!std::binary_search(fresh.begin(), fresh.end(), pid)) {
@@ -488,15 +733,23 @@ void LinuxWorkspace::readProcesses() {
             }
         }
     }
+    // Read further are those that could be an application of the interest (without one, all).
+    std::vector<pid_t> candidates;
     for (const pid_t pid : fresh) {
         KnownProcess& known = known_[pid];
-        classify(known);
-        if (known.app) {
-            launched.push_back(*known.app);
+        if (!launchInterest_ || isCandidate(pid, known, interestCandidates_)) {
+            candidates.push_back(pid);
         }
     }
-    if (!launched.empty()) {
-        turnReading_.reset();
+    readInFull(candidates);
+    std::vector<RunningApplication> launched;
+    for (const pid_t pid : candidates) {
+        const auto& app = known_[pid].app;
+        if (app && (!launchInterest_ ||
+                    std::any_of(launchInterest_->begin(), launchInterest_->end(),
+                                [&](const std::string& id) { return app->isKnownAs(id); }))) {
+            launched.push_back(*app);
+        }
     }
     const bool report = launchBaseline_;
     launchBaseline_ = didLaunchApplication.subscriberCount() > 0;
@@ -511,6 +764,10 @@ void LinuxWorkspace::readProcesses() {
             });
         }
         pendingLaunches_.insert(pendingLaunches_.end(), launched.begin(), launched.end());
+    }
+    if (launchBaseline_) {
+        // The launch watch's next look is due an interval after this reading, not before.
+        scheduleLaunchCheck();
     }
 }
 
@@ -559,7 +816,6 @@ void LinuxWorkspace::watchExit(const RunningApplication& app, std::uint64_t star
         watched_.erase(it);
         // A process that takes the pid later is new.
         known_.erase(pid);
-        turnReading_.reset();
         didTerminateApplication.send(ended);
     });
     watched->pidfd = std::move(pidfd);
@@ -580,20 +836,17 @@ void LinuxWorkspace::launchListenersChanged() {
 
 void LinuxWorkspace::scheduleLaunchCheck() {
     // Counted from the end of a reading, so that a slow reading never keeps the loop busy.
-    launchTimer_ = RunLoop::main().after(options_.launchInterval, [this] {
-        checkLaunches();
-        if (didLaunchApplication.subscriberCount() > 0) {
-            scheduleLaunchCheck();
-        }
-    });
+    launchTimer_ = RunLoop::main().after(options_.launchInterval, [this] { checkLaunches(); });
 }
 
 void LinuxWorkspace::checkLaunches() {
-    // A reading for runningApplications() since the last look has found the launches already.
-    if (RunLoop::main().uptime() - lastReading_ >= options_.launchInterval) {
-        readProcesses();
-    }
+    // Reads again and schedules the next look unless listening has ended meanwhile.
+    listedThisTurn_ = false;
+    listOncePerTurn();
     sendLaunches();
+    if (didLaunchApplication.subscriberCount() > 0 && !launchTimer_.isValid()) {
+        scheduleLaunchCheck();
+    }
 }
 
 // Opening applications -------------------------------------------------------------------------

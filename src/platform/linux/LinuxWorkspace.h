@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -55,15 +56,22 @@ struct LinuxWorkspaceOptions {
 // graphical session (DISPLAY or WAYLAND_DISPLAY set) without a controlling terminal (identifier
 // and name are the executable's name; "accessory"). A process whose parent runs the same
 // executable is a helper of that application and is left out. Programs run by an interpreter
-// (python, perl, sh…) are known by their script.
+// (python, perl, sh…) are known by their script. Of several entries that run one program, the
+// one the system says the process was started from (the launcher's GIO_LAUNCHED_DESKTOP_FILE, the
+// desktop's systemd unit for it) names it, else the one whose Exec options it runs with; the
+// others are its otherBundleIdentifiers.
 //
 // Every application returned (by runningApplications() or the launch watch) is watched through
-// a pidfd, and its exit sends didTerminateApplication. Every reading lists /proc and opens only
-// the processes it has not seen before (known by pid and start time). Launches are those new
-// processes, told while didLaunchApplication has subscribers (the first reading after
-// subscribing is the baseline): on the turn after the reading that found them, by a reading every
-// launchInterval seconds unless runningApplications() has read more recently.
-// Desktop entries are indexed once, and again only after their folders change.
+// a pidfd, and its exit sends didTerminateApplication. A reading (once a turn) looks at the pids
+// handed out since the last one (loadavg's last pid; where it does not say, or after a minute, it
+// lists /proc) and opens only the processes it has not seen before (known by pid and start time),
+// and of those first only their stat: a process is read further (uid, command line, program,
+// environment, unit) only when its name there could be one of the applications asked for (a
+// program one of their entries runs, or an interpreter whose script could be), or when all are
+// asked for. Launches are the new processes, told while didLaunchApplication has subscribers
+// (the first reading after subscribing is the baseline), and only of the launch interest: on
+// the turn after the reading that found them, by a reading launchInterval seconds after the last
+// one. Desktop entries are indexed once, and again only after their folders change.
 //
 // Clock changes come from a timerfd on the wall clock that the kernel cancels whenever the clock
 // is set (also on waking), followed only while clockDidChange has listeners.
@@ -77,6 +85,9 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     ~LinuxWorkspace() override;
 
     std::vector<RunningApplication> runningApplications() override;
+    std::vector<RunningApplication> runningApplicationsKnownAs(
+        const std::set<std::string>& identifiers) override;
+    void setLaunchInterest(std::optional<std::set<std::string>> identifiers) override;
     // Hands the URL to xdg-open.
     Result<void> openURL(std::string_view url) override;
     // GNOME's gnome-control-center or KDE's systemsettings at the matching panel, found on the
@@ -101,6 +112,8 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
         std::string name;
         bool noDisplay = false;
         std::string path;
+        // The options its Exec line always passes ("--preferences").
+        std::vector<std::string> arguments;
     };
     // What a reading takes from a process's /proc files.
     struct ProcessInfo {
@@ -109,19 +122,38 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
         int tty = 0;
         std::uint64_t startTime = 0;
         uid_t uid = 0;
+        std::string command;     // the kernel's name for it, at most 15 bytes
         std::string executable;  // base name
         std::vector<std::string> arguments;
         // From its environment, read once: a display of the session, and the entry a launcher
         // named.
         bool graphical = false;
         std::optional<std::string> launchedEntry;
+        // The application id of the desktop's systemd unit it runs in.
+        std::optional<std::string> unitEntry;
+    };
+    // What a process's kernel name must be for it to be one of some applications: the programs
+    // their entries run (and the files those are links to), and their identifiers as bare
+    // programs, each as a full name and cut to the kernel's 15 bytes.
+    struct Candidates {
+        std::set<std::string> programs;
+        std::set<std::string> commands;
     };
 
   private:
     struct Watched;
     struct Opening;
+    struct KnownProcess;
 
     void readProcesses();
+    void listOncePerTurn();
+    Candidates candidatesFor(const std::set<std::string>& identifiers);
+    Candidates candidatesOf(const std::string& identifier) const;
+    bool isCandidate(pid_t pid, KnownProcess& known, const Candidates& candidates);
+    // Reads further and takes for an application each of these pids not read in full yet.
+    void readInFull(const std::vector<pid_t>& pids);
+    void classify(KnownProcess& known);
+    bool mayExec(const KnownProcess& known) const;
     bool refreshDesktopEntries();
     bool desktopEntriesChanged();
     void loadDesktopEntries();
@@ -146,10 +178,16 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     Processes& processes_;
     LinuxWorkspaceOptions options_;
     uid_t user_;
-    std::map<std::string, DesktopEntry> entriesByProgram_;
+    // Every entry that runs a program, most preferred first.
+    std::map<std::string, std::vector<DesktopEntry>> entriesByProgram_;
     std::map<std::string, DesktopEntry> entriesById_;
-    // The list of this turn of the loop: the queries of one turn share one /proc reading.
-    std::optional<std::vector<RunningApplication>> turnReading_;
+    // The programs each entry runs, by its id.
+    std::map<std::string, std::vector<std::string>> programsById_;
+    // The queries of one turn of the loop share one listing of /proc.
+    bool listedThisTurn_ = false;
+    std::optional<std::set<std::string>> launchInterest_;
+    Candidates interestCandidates_;
+    std::map<std::string, Candidates> candidatesById_;  // until the entries are indexed again
     bool entriesIndexed_ = false;
     // Changes in the indexed folders (inotify, made anew with each index); while a folder cannot
     // be watched, the entries are indexed at every reading.
@@ -162,6 +200,9 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     // Every process of the last reading, by pid, with what was read of it when first seen: a
     // reading opens only the processes it has not seen before.
     struct KnownProcess {
+        // Read beyond its stat (then `ours` and all of `info` hold), and its command line read.
+        bool read = false;
+        bool argumentsRead = false;
         bool ours = false;
         ProcessInfo info;
         std::optional<RunningApplication> app;
@@ -172,6 +213,13 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     static constexpr double kTrustedReadingSeconds = 30;
     std::map<pid_t, KnownProcess> known_;
     double lastReading_ = -kTrustedReadingSeconds - 1;
+    // Readings look only at the pids handed out since the last one (at most kProbedPids, else
+    // they list /proc), and list /proc at least every kListingSeconds.
+    static constexpr long kProbedPids = 512;
+    static constexpr double kListingSeconds = 60;
+    std::optional<long> newestPid_;
+    std::vector<pid_t> unshownPids_;  // handed out, but not readable yet at the last reading
+    double lastListing_ = 0;
     // Launches found and not told yet, and whether the launch watch's baseline is taken.
     std::vector<RunningApplication> pendingLaunches_;
     bool launchBaseline_ = false;

@@ -15,6 +15,8 @@ namespace orvel::proc {
 
 // The fields of /proc/<pid>/stat that Orvel uses.
 struct StatFields {
+    // The kernel's name for it (comm): the base name of the file it last ran, cut to 15 bytes.
+    std::string command;
     pid_t parent = 0;
     int tty = 0;
     std::uint64_t startTime = 0;
@@ -25,6 +27,14 @@ struct StatFields {
 std::optional<StatFields> parseStat(std::string_view text);
 // The real user id on the first "Uid:" line of /proc/<pid>/status; nothing when there is none.
 std::optional<uid_t> parseStatusUid(std::string_view text);
+// The application id of the systemd unit a process runs in, from /proc/<pid>/cgroup: desktops
+// start each application in "app[-<launcher>]-<id>-<random>.scope" or
+// "app[-<launcher>]-<id>[@<random>].service", the id escaped as systemd escapes unit names.
+// Nothing outside such a unit.
+std::optional<std::string> parseApplicationUnit(std::string_view cgroup);
+// The thread group (the process a thread belongs to) on the "Tgid:" line; nothing when there is
+// none.
+std::optional<pid_t> parseStatusThreadGroup(std::string_view text);
 // The NUL-separated words of /proc/<pid>/cmdline or environ.
 std::vector<std::string> splitNul(std::string_view text);
 

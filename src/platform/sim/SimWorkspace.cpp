@@ -11,10 +11,19 @@ RunningApplication SimWorkspace::launch(std::optional<std::string> bundleIdentif
                                         std::optional<std::string> localizedName,
                                         ActivationPolicy policy,
                                         std::optional<std::string> bundleURL, Notice notice) {
-    RunningApplication app{nextPid_++, std::move(bundleIdentifier), std::move(localizedName),
-                           policy, std::move(bundleURL)};
+    return launch(RunningApplication{0, std::move(bundleIdentifier), std::move(localizedName),
+                                     policy, std::move(bundleURL)},
+                  notice);
+}
+
+RunningApplication SimWorkspace::launch(RunningApplication app, Notice notice) {
+    app.processIdentifier = nextPid_++;
     apps_.push_back(app);
-    if (notice == Notice::sent) {
+    // Launches outside the interest are left out, as a backend that never reads them would.
+    const bool interesting =
+        !launchInterest_ || std::any_of(launchInterest_->begin(), launchInterest_->end(),
+                                        [&](const std::string& id) { return app.isKnownAs(id); });
+    if (notice == Notice::sent && interesting) {
         didLaunchApplication.send(app);
     }
     return app;

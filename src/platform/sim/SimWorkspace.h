@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <list>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,9 @@ class SimWorkspace final : public Workspace {
     std::vector<RunningApplication> runningApplications() override {
         ++scans_;
         return apps_;
+    }
+    void setLaunchInterest(std::optional<std::set<std::string>> identifiers) override {
+        launchInterest_ = std::move(identifiers);
     }
     Result<void> openURL(std::string_view url) override;
     // Launches the application installed at the path (after the scripted delay, at the
@@ -43,6 +48,10 @@ class SimWorkspace final : public Workspace {
         return launch(std::move(bundleIdentifier), std::move(localizedName), policy, std::nullopt,
                       notice);
     }
+    // This application under a process identifier of its own.
+    RunningApplication launch(RunningApplication app, Notice notice = Notice::sent);
+    // The identifiers of the last setLaunchInterest(); nothing: every application.
+    const std::optional<std::set<std::string>>& launchInterest() const { return launchInterest_; }
     // An application that the installed applications list and that openApplication() can start
     // from this path (unless it runs in a terminal). Its icon is a theme's name, or a picture
     // file's path.
@@ -80,6 +89,7 @@ class SimWorkspace final : public Workspace {
 
   private:
     std::vector<RunningApplication> apps_;
+    std::optional<std::set<std::string>> launchInterest_;
     std::map<std::string, PropertyDictionary, std::less<>> bundles_;
     std::vector<std::string> openedURLs_;
     std::optional<std::string> nextOpenFailure_;
