@@ -45,8 +45,13 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# Turning on the wake helper and the input rule asks for an administrator through pkexec.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS pkexec)
+# The programs Orvel runs, beside the libraries dpkg-shlibdeps adds. Needed: Qt's Wayland plugin
+# (without it no native Wayland client) and xdg-open (every address and file Orvel opens).
+# Recommended, each for one feature that says why where it is missing: xset (sleeping X11's
+# displays, greyed out without it), gio (mounting a dropped share again), pkexec (asking for an
+# administrator to turn on the wake helper or the input rule) and systemctl (the wake helper).
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-wayland, xdg-utils")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "x11-xserver-utils, libglib2.0-bin, pkexec, systemd")
 # Only for what a user enabled or allowed while it was installed; see the scripts.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/resources/debian/postinst
