@@ -24,14 +24,14 @@ namespace {
 std::atomic<long> allocations{0};
 }
 
-void* operator new(std::size_t size) {
+// None of them inlined: g++ would then take the malloc() and free() within for a mismatch.
+[[gnu::noinline]] void* operator new(std::size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);
     if (void* p = std::malloc(size == 0 ? 1 : size)) {
         return p;
     }
     throw std::bad_alloc();
 }
-// Not inlined: g++ would then take the free() of memory from the operator new above for a mismatch.
 [[gnu::noinline]] void operator delete(void* p) noexcept {
     std::free(p);
 }

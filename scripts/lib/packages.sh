@@ -19,6 +19,11 @@ packages_run=(
     dpkg-dev
 )
 
+# What CI's package stage adds: the checker of the package against Debian's policy.
+packages_package=(
+    lintian
+)
+
 # What the tests, checks and fuzzing add.
 packages_test=(
     # clang 14 with its libFuzzer and sanitizer runtimes for scripts/fuzz

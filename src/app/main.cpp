@@ -1,9 +1,11 @@
 // The Orvel program: the tray application on the real machine, or on a simulated one.
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/AppDelegate.h"
@@ -95,9 +97,9 @@ void sayWhyNoWindows() {
         stderr);
 }
 
-// The services, the windows and the platform, in that order. Each step's time is logged, so
+// The services, the windows, the platform and Qt, in that order. Each step's time is logged, so
 // that a quit that keeps a logout waiting shows where.
-void releaseEverything(const orvel::Logger& log) {
+void releaseEverything(const orvel::Logger& log, std::optional<orvel::ui::QtShell>& shell) {
     using namespace orvel;
     double mark = RunLoop::main().uptime();
     std::string steps;
@@ -113,7 +115,16 @@ void releaseEverything(const orvel::Logger& log) {
     step("services", releaseServices);
     step("windows", [] { ui::UiHost::install(nullptr); });
     step("platform", [] { Platform::install(nullptr); });
-    log.info("quit: " + steps);
+    // Qt's teardown takes the loop and its clock with it. Nothing is left to release: a display
+    // that goes away now only ends the teardown, which must not wait on Qt's thread for it.
+    shell->onDisplayLost(nullptr);
+    const auto qtStarted = std::chrono::steady_clock::now();
+    shell.reset();
+    char took[48];
+    std::snprintf(
+        took, sizeof took, ", Qt %.3f s",
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - qtStarted).count());
+    log.info("quit: " + steps + took);
 }
 
 }  // namespace
@@ -143,7 +154,7 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    ui::QtShell shell(argc, argv);
+    std::optional<ui::QtShell> shell(std::in_place, argc, argv);
     const double started = RunLoop::main().uptime();
     if (options.simulate) {
         Platform::install(std::make_unique<SimulatedMachine>());
@@ -153,7 +164,7 @@ int main(int argc, char** argv) {
         Platform::install(std::move(platform));
         real.waitForServices(2.0);
     }
-    shell.installHost(ui::HostCapabilities::of(Platform::current()));
+    shell->installHost(ui::HostCapabilities::of(Platform::current()));
     Logger log("app");
     log.info("texts in " +
              Localization::shared().useEnvironmentLanguage(LinuxPaths::defaultLocaleDirectory()));
@@ -170,7 +181,7 @@ int main(int argc, char** argv) {
             });
         }
         // Logging out ends the display before it ends Orvel: that is a quit, not a crash.
-        shell.onDisplayLost([&delegate] {
+        shell->onDisplayLost([&delegate] {
             delegate.applicationWillTerminate();
             releaseServices();
             Platform::install(nullptr);
@@ -209,6 +220,6 @@ int main(int argc, char** argv) {
                  " timer firings in " +
                  std::to_string(static_cast<long>(RunLoop::main().uptime() - started)) + " s");
     }
-    releaseEverything(log);
+    releaseEverything(log, shell);
     return 0;
 }

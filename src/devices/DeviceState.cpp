@@ -24,6 +24,8 @@ namespace orvel {
 namespace {
 
 const Logger kLog("devices");
+// Puts X11's displays to sleep (x11-xserver-utils, which the package only recommends).
+constexpr const char* kXset = "/usr/bin/xset";
 
 }  // namespace
 
@@ -249,30 +251,25 @@ bool DeviceState::isLaptop(SystemInfo& info) {
 void DeviceState::sleepDisplaysNow() {
     ++sleepDisplaysCount_;
     lastDisplaySleep = std::nullopt;
-    switch (machine_.systemInfo.windowSystem()) {
-        case SystemInfo::WindowSystem::x11:
-            // A failure to start is logged by the platform; the X server does not answer.
-            if (!machine_.processes.launchDetached(
-                    LaunchRequest{"/usr/bin/xset", {"dpms", "force", "off"}})) {
-                lastDisplaySleep = DisplaySleepOutcome{{}, true};
-            }
-            return;
-        case SystemInfo::WindowSystem::wayland:
-        case SystemInfo::WindowSystem::none:
-            if (auto why = displaySleepUnavailable()) {
-                kLog.notice(*why);
-            } else {
-                const std::uint64_t asked = sleepDisplaysCount_;
-                machine_.displays.sleepAll([weakSelf = weakRef(*this),
-                                            asked](const DisplaySleepOutcome& outcome) {
-                    // An answer to an earlier request than the last is out of date.
-                    if (auto* self = weakSelf.get(); self && self->sleepDisplaysCount_ == asked) {
-                        self->lastDisplaySleep = outcome;
-                    }
-                });
-            }
-            return;
+    if (auto why = displaySleepUnavailable()) {
+        kLog.notice(*why);
+        return;
     }
+    if (machine_.systemInfo.windowSystem() == SystemInfo::WindowSystem::x11) {
+        // A failure to start is logged by the platform; the X server does not answer.
+        if (!machine_.processes.launchDetached(LaunchRequest{kXset, {"dpms", "force", "off"}})) {
+            lastDisplaySleep = DisplaySleepOutcome{{}, true};
+        }
+        return;
+    }
+    const std::uint64_t asked = sleepDisplaysCount_;
+    machine_.displays.sleepAll(
+        [weakSelf = weakRef(*this), asked](const DisplaySleepOutcome& outcome) {
+            // An answer to an earlier request than the last is out of date.
+            if (auto* self = weakSelf.get(); self && self->sleepDisplaysCount_ == asked) {
+                self->lastDisplaySleep = outcome;
+            }
+        });
 }
 
 std::optional<std::string> DeviceState::displaySleepProblem(const DisplaySleepOutcome& outcome) {
@@ -294,7 +291,12 @@ std::optional<std::string> DeviceState::displaySleepProblem(const DisplaySleepOu
 std::optional<std::string> DeviceState::displaySleepUnavailable() const {
     switch (machine_.systemInfo.windowSystem()) {
         case SystemInfo::WindowSystem::x11:
-            return std::nullopt;
+            if (machine_.processes.isExecutableFile(kXset)) {
+                return std::nullopt;
+            }
+            return textKey(
+                "xset is not installed (package x11-xserver-utils), so the displays cannot be put "
+                "to sleep.");
         case SystemInfo::WindowSystem::wayland:
             if (machine_.displays.compositorSleep() != CompositorSleep::none) {
                 return std::nullopt;

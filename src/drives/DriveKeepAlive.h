@@ -93,6 +93,8 @@ class DriveKeepAlive final : public ObservableObject,
     static DriveKeepAlive& shared();
     ~DriveKeepAlive() override;
 
+    // Why a share that drops may not be mounted again here, as a catalogue key.
+    std::optional<std::string> remountUnavailable() const { return shares_.unavailableReason(); }
     // The drive list, in display order.
     Published<std::vector<Drive>> drives{*this, {}};
     // Seconds between reads of a drive without its own interval; every assignment saves.

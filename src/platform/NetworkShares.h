@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "foundation/Result.h"
@@ -29,6 +30,9 @@ class MountRequest {
 class NetworkShares {
   public:
     virtual ~NetworkShares() = default;
+
+    // Why most shares cannot be mounted here, as a catalogue key; nothing when they can.
+    virtual std::optional<std::string> unavailableReason() const = 0;
 
     // Mounts the share at `url` ("smb://server/share") where the system chooses, with stored
     // credentials only: never a prompt. The callback always comes on a later turn of the loop,

@@ -270,6 +270,7 @@ ui::View DrivesSettingsView::driveRow(const Drive& drive) {
 
 ui::View DrivesSettingsView::detailPanel(const Drive& drive) {
     using namespace ui;
+    const auto remountLimit = keeper_.remountUnavailable();
     std::vector<View> lifecycles;
     for (const auto& c : EnumTraits<DriveKeepAlive::Lifecycle>::cases) {
         lifecycles.push_back(Text(std::string(c.label)).tag(std::string(c.raw)));
@@ -299,10 +300,10 @@ ui::View DrivesSettingsView::detailPanel(const Drive& drive) {
                                Picker("Interval", intTagBinding(interval), options(kDriveChoices))
                                    .labelsHidden()
                                    .frame(180)),
-                HStack({caption(drive.isNetwork
-                                    ? textKey("Network share \u00b7 unmounts are remounted "
-                                              "automatically")
-                                    : textKey("Local volume")),
+                HStack({caption(!drive.isNetwork ? textKey("Local volume")
+                                : remountLimit   ? *remountLimit
+                                                 : textKey("Network share \u00b7 unmounts are "
+                                                             "remounted automatically")),
                         Button("Read now", [this, id = drive.id] { keeper_.readNow(id); })
                             .controlSize(ControlSize::small)})})
         .padding(EdgeInsets{6, 19, 0, 0});

@@ -325,27 +325,35 @@ TEST_F(DeviceStateTest, SleepsTheDisplaysWithXsetOnX11AndThroughTheCompositorOnW
     const std::string noCompositorWay =
         "This Wayland compositor offers no known way to sleep the displays (GNOME, KDE Plasma, "
         "sway and most wlroots compositors do).";
+    const std::string noXset =
+        "xset is not installed (package x11-xserver-utils), so the displays cannot be put to "
+        "sleep.";
     struct Case {
         WS system;
         CompositorSleep compositor;
+        bool xsetInstalled;
         std::optional<std::string> unavailable;
         std::size_t xsetRuns;
         int compositorAsks;
     };
     const Case cases[] = {
-        {WS::x11, CompositorSleep::none, std::nullopt, 1, 0},
-        {WS::x11, CompositorSleep::sway, std::nullopt, 1, 0},
-        {WS::wayland, CompositorSleep::none, noCompositorWay, 0, 0},
-        {WS::wayland, CompositorSleep::gnome, std::nullopt, 0, 1},
-        {WS::wayland, CompositorSleep::kde, std::nullopt, 0, 1},
-        {WS::wayland, CompositorSleep::sway, std::nullopt, 0, 1},
-        {WS::wayland, CompositorSleep::wlroots, std::nullopt, 0, 1},
-        {WS::none, CompositorSleep::none, "No graphical session, so no display to sleep.", 0, 0},
+        {WS::x11, CompositorSleep::none, true, std::nullopt, 1, 0},
+        {WS::x11, CompositorSleep::sway, true, std::nullopt, 1, 0},
+        {WS::x11, CompositorSleep::none, false, noXset, 0, 0},
+        {WS::wayland, CompositorSleep::none, true, noCompositorWay, 0, 0},
+        {WS::wayland, CompositorSleep::gnome, true, std::nullopt, 0, 1},
+        {WS::wayland, CompositorSleep::kde, true, std::nullopt, 0, 1},
+        {WS::wayland, CompositorSleep::sway, false, std::nullopt, 0, 1},
+        {WS::wayland, CompositorSleep::wlroots, true, std::nullopt, 0, 1},
+        {WS::none, CompositorSleep::none, true, "No graphical session, so no display to sleep.", 0,
+         0},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(static_cast<int>(c.system) * 10 + static_cast<int>(c.compositor));
+        SCOPED_TRACE(static_cast<int>(c.system) * 10 + static_cast<int>(c.compositor) +
+                     (c.xsetInstalled ? 0 : 100));
         sim().systemInfo().setWindowSystem(c.system);
         sim().displays().setCompositorSleep(c.compositor);
+        sim().processes().setExecutable("/usr/bin/xset", c.xsetInstalled);
         const auto logged = sim().log().messages("devices").size();
         const auto launches = sim().processes().detachedLaunches().size();
         const int asks = sim().displays().sleepAllCount();

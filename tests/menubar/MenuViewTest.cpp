@@ -664,6 +664,18 @@ TEST_F(MenuViewTest, DevicesSectionFollowsTheMachine) {
             before = o.shown;
         }
         sim().systemInfo().setWindowSystem(SystemInfo::WindowSystem::x11);
+        // On X11 without xset the row is greyed out too, naming the package that brings it.
+        sim().processes().setExecutable("/usr/bin/xset", false);
+        prefs().menuBold = true;
+        Inspector noXset = panel();
+        EXPECT_FALSE(noXset.isEnabled(*noXset.control("Sleep all displays now")));
+        EXPECT_TRUE(
+            noXset.contains("xset is not installed (package x11-xserver-utils), so the "
+                            "displays cannot be put to sleep."));
+        sim().processes().setExecutable("/usr/bin/xset", true);
+        prefs().menuBold = false;
+        Inspector restored = panel();
+        EXPECT_TRUE(restored.isEnabled(*restored.control("Sleep all displays now")));
     }
     ASSERT_TRUE(p.setToggle("Disable Screen Saver", true));
     EXPECT_TRUE(prefs().preventScreenSaver());

@@ -492,11 +492,16 @@ TEST_F(LinuxNetworkSharesTest, AUserMountableFstabEntryIsMountedByItsMountPoint)
     EXPECT_EQ(argumentsOf(options.mountProgram), "/mnt/music\n");
 }
 
-TEST_F(LinuxNetworkSharesTest, AProgramThatCannotStartCallsBackOnceOnALaterTurn) {
+TEST_F(LinuxNetworkSharesTest, AMissingGioIsNamedAndItsRequestCallsBackOnceOnALaterTurn) {
     LinuxNetworkSharesOptions options;
     options.gioProgram = folder_ + "/no-such-gio";
     options.fstab = kLaptop + "/fstab";
     LinuxNetworkShares shares(processes_, options);
+    EXPECT_EQ(shares.unavailableReason(),
+              "gio is not installed (package libglib2.0-bin): a share that drops is mounted again "
+              "only through a user entry in /etc/fstab.");
+    options.gioProgram = program("gio", "exit 0");
+    EXPECT_EQ(LinuxNetworkShares(processes_, options).unavailableReason(), std::nullopt);
     int calls = 0;
     auto request = shares.mountAsync("smb://nas.local/films", MountOptions{}, [&](Result<void> r) {
         ++calls;

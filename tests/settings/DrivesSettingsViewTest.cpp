@@ -181,6 +181,26 @@ TEST_F(DrivesSettingsViewTest, IntervalPickerKeepsAnUnlistedOverrideUntilTheUser
     EXPECT_EQ(keeper().globalIntervalSeconds(), 90);
 }
 
+TEST_F(DrivesSettingsViewTest, AShareSaysWhetherItCanBeMountedAgainWhenItDrops) {
+    setDrives({makeDrive("a", true), makeDrive("b", true, true)});
+    open();
+    ASSERT_TRUE(shown().click("Disk a"));
+    ASSERT_TRUE(shown().click("Disk b"));
+    const std::string remounted = "Network share \u00b7 unmounts are remounted automatically";
+    EXPECT_TRUE(shown().contains("Local volume"));
+    EXPECT_TRUE(shown().contains(remounted));
+    const std::string noGio =
+        "gio is not installed (package libglib2.0-bin): a share that drops is mounted again only "
+        "through a user entry in /etc/fstab.";
+    sim().networkShares().setUnavailableReason(noGio);
+    open();
+    ASSERT_TRUE(shown().click("Disk a"));
+    ASSERT_TRUE(shown().click("Disk b"));
+    EXPECT_TRUE(shown().contains(noGio));
+    EXPECT_FALSE(shown().contains(remounted));
+    EXPECT_TRUE(shown().contains("Local volume"));
+}
+
 TEST_F(DrivesSettingsViewTest, CheckResultsAreStoredInArrivalOrderAndDroppedAfterTheTabCloses) {
     open();
     answers = {{Kind::nothingMounted, "No shares mounted"}, {Kind::denied, {}}};

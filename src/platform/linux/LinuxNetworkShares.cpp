@@ -1,5 +1,6 @@
 #include "platform/linux/LinuxNetworkShares.h"
 
+#include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/RunLoop.h"
 #include "foundation/SerialQueue.h"
@@ -219,6 +220,15 @@ void LinuxNetworkShares::launch(const std::shared_ptr<Request>& request,
             }
         },
         TimerMode::Common);
+}
+
+std::optional<std::string> LinuxNetworkShares::unavailableReason() const {
+    if (processes_.isExecutableFile(options_.gioProgram)) {
+        return std::nullopt;
+    }
+    return textKey(
+        "gio is not installed (package libglib2.0-bin): a share that drops is mounted again only "
+        "through a user entry in /etc/fstab.");
 }
 
 std::unique_ptr<MountRequest> LinuxNetworkShares::mountAsync(const std::string& url,

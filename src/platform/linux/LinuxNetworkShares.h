@@ -36,6 +36,9 @@ class LinuxNetworkShares final : public NetworkShares {
 
     std::unique_ptr<MountRequest> mountAsync(const std::string& url, const MountOptions& options,
                                              MountCallback callback) override;
+    // gio missing (libglib2.0-bin, which the package only recommends) leaves the fstab's user
+    // entries alone.
+    std::optional<std::string> unavailableReason() const override;
 
     // The command that mounts `url`: the program and its arguments. Reads the fstab.
     static LaunchRequest commandFor(const LinuxNetworkSharesOptions& options,

@@ -9,8 +9,9 @@ SimPlatform::SimPlatform()
     : powerAssertions_(std::make_unique<DiskSpinKeeper>(
           localDisks_, std::shared_ptr<UncachedReader>(std::shared_ptr<void>(), &uncachedReader_),
           kCacheFolder)) {
-    // The simulated machine ships the compatibility engine's program.
+    // The simulated machine ships the compatibility engine's program and X11's display sleep.
     processes_.setExecutable("/usr/bin/caffeinate", true);
+    processes_.setExecutable("/usr/bin/xset", true);
 }
 
 SimPlatform& SimPlatform::current() {

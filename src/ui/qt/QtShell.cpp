@@ -56,6 +56,8 @@ std::function<void()>& displayLostQuit() {
     static std::function<void()> quit;
     return quit;
 }
+// Read on Qt's threads, which must not touch the quit itself.
+std::atomic<bool> displayLostArmed{false};
 QtMessageHandler previousHandler = nullptr;
 
 // Qt's own words just before it ends the process on a lost display (xcb, then Wayland).
@@ -83,7 +85,7 @@ void watchForLostDisplay(QtMsgType type, const QMessageLogContext& context, cons
         previousHandler(type, context, text);
     }
     static std::atomic<bool> seen{false};
-    if (!saysDisplayLost(text.toStdString()) || seen.exchange(true)) {
+    if (!displayLostArmed.load() || !saysDisplayLost(text.toStdString()) || seen.exchange(true)) {
         return;
     }
     Logger("app").notice("The display went away; Orvel quits.");
@@ -99,6 +101,7 @@ void watchForLostDisplay(QtMsgType type, const QMessageLogContext& context, cons
 }  // namespace
 
 void QtShell::onDisplayLost(std::function<void()> quit) {
+    displayLostArmed.store(static_cast<bool>(quit));
     displayLostQuit() = std::move(quit);
     if (previousHandler == nullptr) {
         previousHandler = qInstallMessageHandler(watchForLostDisplay);

@@ -30,7 +30,9 @@ class QtShell {
 
     // Qt ends the process at once when its display goes away (the X server or the compositor
     // ends, as at logout); `quit` runs first, on the main thread, so that this is a quit and not
-    // a crash, and the process then exits with status 0.
+    // a crash, and the process then exits with status 0. An empty `quit` disarms it: past the
+    // main loop a display that goes away only ends Qt's own teardown, and Qt's thread that says
+    // so must not wait for a quit that already ran.
     void onDisplayLost(std::function<void()> quit);
 
   private:
