@@ -301,12 +301,13 @@ std::optional<std::string> DeviceState::displaySleepUnavailable() const {
             if (machine_.displays.compositorSleep() != CompositorSleep::none) {
                 return std::nullopt;
             }
-            return "This Wayland compositor offers no known way to sleep the displays (GNOME, KDE "
-                   "Plasma, sway and most wlroots compositors do).";
+            return textKey(
+                "This Wayland compositor offers no known way to sleep the displays (GNOME, KDE "
+                "Plasma, sway and most wlroots compositors do).");
         case SystemInfo::WindowSystem::none:
             break;
     }
-    return "No graphical session, so no display to sleep.";
+    return textKey("No graphical session, so no display to sleep.");
 }
 
 std::vector<HidDevice> DeviceState::filterInputDevices(const std::vector<HidDevice>& devices) {

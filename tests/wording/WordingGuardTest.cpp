@@ -611,6 +611,14 @@ TEST_F(WordingGuardTest, WindowsAndThePanelSpeakOfThisSystem) {
     loop().drain();
     addPanel("panel, timed with device switches");
     addSettings("Settings, timed with device switches,");
+    // Where the displays cannot be slept, the row says why (the window system is no setting the
+    // panel follows, so a setting it does follow draws it again).
+    sim().systemInfo().setWindowSystem(SystemInfo::WindowSystem::wayland);
+    prefs().menuBold = !prefs().menuBold();
+    addPanel("panel, a Wayland compositor that cannot sleep the displays");
+    sim().systemInfo().setWindowSystem(SystemInfo::WindowSystem::none);
+    prefs().menuBold = !prefs().menuBold();
+    addPanel("panel, no graphical session");
 
     for (const auto* place : {"panel, idle", "panel, timed", "Settings, idle, tab 0",
                               "Settings, idle, automations sub-tab 5", "Help page whatItDoes",
