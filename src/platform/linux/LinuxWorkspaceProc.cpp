@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 
 #include "platform/linux/DesktopApplications.h"
 #include "platform/linux/LinuxFiles.h"
@@ -145,26 +144,9 @@ std::vector<pid_t> listProcesses(const std::string& procRoot) {
 }
 
 void readEnvironment(const fs::path& folder, ProcessInfo& info) {
-    std::string file;
-    bool samePid = false;
-    for (const auto& variable : proc::splitNul(readFile(folder / "environ"))) {
-        if (variable.rfind("DISPLAY=", 0) == 0 || variable.rfind("WAYLAND_DISPLAY=", 0) == 0) {
-            info.graphical = true;
-        } else if (variable.rfind("GIO_LAUNCHED_DESKTOP_FILE=", 0) == 0) {
-            file = variable.substr(std::strlen("GIO_LAUNCHED_DESKTOP_FILE="));
-        } else if (variable.rfind("GIO_LAUNCHED_DESKTOP_FILE_PID=", 0) == 0) {
-            samePid = variable.substr(std::strlen("GIO_LAUNCHED_DESKTOP_FILE_PID=")) ==
-                      std::to_string(info.pid);
-        }
-    }
-    const auto below = file.rfind("/applications/");
-    if (!samePid || below == std::string::npos || !file.ends_with(".desktop")) {
-        return;
-    }
-    std::string id = file.substr(below + std::strlen("/applications/"));
-    id.erase(id.size() - std::strlen(".desktop"));
-    std::replace(id.begin(), id.end(), '/', '-');
-    info.launchedEntry = std::move(id);
+    auto launch = proc::parseLaunchEnvironment(readFile(folder / "environ"), info.pid);
+    info.graphical = launch.graphical;
+    info.launchedEntry = std::move(launch.launchedEntry);
 }
 
 std::optional<long> newestPid(const std::string& procRoot) {

@@ -46,9 +46,8 @@ bool readProgram(const std::filesystem::path& folder, ProcessInfo& info, bool ar
 std::optional<ProcessInfo> readProcess(const std::filesystem::path& folder, pid_t pid);
 // The processes a /proc folder lists, ascending; nothing in them is opened.
 std::vector<pid_t> listProcesses(const std::string& procRoot);
-// Whether the process runs in the graphical session, and the desktop entry a launcher named:
-// GIO's launchers set the entry's file and the pid they started (children inherit both, so the
-// pid must be this one).
+// Whether the process runs in the graphical session, and the desktop entry a launcher named
+// (proc::parseLaunchEnvironment).
 void readEnvironment(const std::filesystem::path& folder, ProcessInfo& info);
 // The last pid the kernel handed out, from loadavg's last field; nothing where it does not say.
 std::optional<long> newestPid(const std::string& procRoot);
