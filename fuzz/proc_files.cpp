@@ -1,5 +1,5 @@
-// Another process's /proc files: stat, status and cmdline hold what that process chose (its
-// name, its arguments), so each reader takes the whole input.
+// Another process's /proc files: stat, status, cmdline and environ hold what that process chose
+// (its name, its arguments, its environment), so each reader takes the whole input.
 #include "platform/linux/ProcFiles.h"
 
 #include "FuzzSupport.h"
@@ -16,5 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         total += word.size() + 1;
     }
     fuzz::require(total <= input.size() + 1, "the words come from the input");
+    if (const auto entry = proc::parseLaunchEnvironment(input, 1).launchedEntry) {
+        fuzz::require(entry->find('/') == std::string::npos, "a desktop id holds no slash");
+    }
     return 0;
 }

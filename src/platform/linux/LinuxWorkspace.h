@@ -141,11 +141,20 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     };
 
   private:
-    struct Watched;
     struct Opening;
     struct KnownProcess;
+    struct Look;
 
     void readProcesses();
+    // The pids a reading looks at; a listing of all of /proc also forgets the processes that
+    // have ended.
+    std::vector<pid_t> pidsToLookAt(const Look& look);
+    // Takes the stat of each of these processes not seen before (or seen running another
+    // program); the pids read afresh, ascending.
+    std::vector<pid_t> readNewProcesses(const Look& look, const std::vector<pid_t>& pids);
+    // Holds the launches of the interest among these, to be told on the next turn, and times the
+    // launch watch's next look.
+    void noteLaunches(const std::vector<pid_t>& pids);
     void listOncePerTurn();
     Candidates candidatesFor(const std::set<std::string>& identifiers);
     Candidates candidatesOf(const std::string& identifier) const;
@@ -196,6 +205,13 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     bool entryWatchFailureLogged_ = false;
     std::vector<std::string> missingFolders_;  // looked for at each reading
 
+    // An application whose exit is watched.
+    struct Watched {
+        RunningApplication app;
+        std::uint64_t startTime = 0;
+        UniqueFd pidfd;
+        FdWatch watch;
+    };
     std::map<pid_t, std::unique_ptr<Watched>> watched_;
     // Every process of the last reading, by pid, with what was read of it when first seen: a
     // reading opens only the processes it has not seen before.
@@ -224,6 +240,15 @@ class LinuxWorkspace final : public Workspace, public WeakReferenceable {
     std::vector<RunningApplication> pendingLaunches_;
     bool launchBaseline_ = false;
     Timer launchTimer_;
+    // An application started by openApplication() and not found running yet.
+    struct Opening {
+        RunningApplication app;  // as it will be reported, its pid still unknown
+        std::string program;     // the base name its process runs
+        std::set<pid_t> before;  // the processes that ran when it was started
+        double deadline = 0;     // on the uptime clock
+        Timer timer;
+        OpenCompletion completion;
+    };
     std::list<std::unique_ptr<Opening>> openings_;
     std::shared_ptr<SerialQueue> listingQueue_;
 

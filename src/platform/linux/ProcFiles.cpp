@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <sstream>
 
 namespace orvel::proc {
@@ -123,6 +124,31 @@ std::vector<std::string> splitNul(std::string_view text) {
         start = end + 1;
     }
     return parts;
+}
+
+LaunchEnvironment parseLaunchEnvironment(std::string_view environ, pid_t pid) {
+    LaunchEnvironment launch;
+    std::string file;
+    bool samePid = false;
+    for (const auto& variable : splitNul(environ)) {
+        if (variable.rfind("DISPLAY=", 0) == 0 || variable.rfind("WAYLAND_DISPLAY=", 0) == 0) {
+            launch.graphical = true;
+        } else if (variable.rfind("GIO_LAUNCHED_DESKTOP_FILE=", 0) == 0) {
+            file = variable.substr(std::strlen("GIO_LAUNCHED_DESKTOP_FILE="));
+        } else if (variable.rfind("GIO_LAUNCHED_DESKTOP_FILE_PID=", 0) == 0) {
+            samePid = variable.substr(std::strlen("GIO_LAUNCHED_DESKTOP_FILE_PID=")) ==
+                      std::to_string(pid);
+        }
+    }
+    const auto below = file.rfind("/applications/");
+    if (!samePid || below == std::string::npos || !file.ends_with(".desktop")) {
+        return launch;
+    }
+    std::string id = file.substr(below + std::strlen("/applications/"));
+    id.erase(id.size() - std::strlen(".desktop"));
+    std::replace(id.begin(), id.end(), '/', '-');
+    launch.launchedEntry = std::move(id);
+    return launch;
 }
 
 }  // namespace orvel::proc

@@ -38,4 +38,14 @@ std::optional<pid_t> parseStatusThreadGroup(std::string_view text);
 // The NUL-separated words of /proc/<pid>/cmdline or environ.
 std::vector<std::string> splitNul(std::string_view text);
 
+// What a process's environment (/proc/<pid>/environ) tells of how it was started.
+struct LaunchEnvironment {
+    // DISPLAY or WAYLAND_DISPLAY is set: it runs in the graphical session.
+    bool graphical = false;
+    // The desktop id of the entry a GIO launcher started it from: launchers set the entry's file
+    // and the pid they started, and children inherit both, so the pid must be `pid`.
+    std::optional<std::string> launchedEntry;
+};
+LaunchEnvironment parseLaunchEnvironment(std::string_view environ, pid_t pid);
+
 }  // namespace orvel::proc
