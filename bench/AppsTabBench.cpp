@@ -13,6 +13,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
+#include "app/compose/Compose.h"
 #include "automations/AppsSettingsView.h"
 #include "automations/RuleRow.h"
 #include "core/OrvelController.h"
@@ -27,6 +28,7 @@ using bench::micros;
 using bench::summarise;
 
 int main(int argc, char** argv) {
+    orvel::composeServices();
     const int changes = argc > 1 ? std::atoi(argv[1]) : 400;
     auto [loop, sim] = bench::installQuietSimulator();
     TriggerEngine& engine = TriggerEngine::shared();

@@ -8,6 +8,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
+#include "app/compose/Compose.h"
 #include "automations/BatteryPowerSettingsView.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -19,6 +20,7 @@ using namespace orvel;
 using namespace orvel::bench;
 
 int main(int argc, char** argv) {
+    orvel::composeServices();
     const int runs = argc > 1 ? std::atoi(argv[1]) : 400;
     auto [loop, sim] = installQuietSimulator();
     Preferences& prefs = Preferences::shared();

@@ -10,6 +10,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
+#include "app/compose/Compose.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -41,6 +42,7 @@ std::string address(int i) {
 }  // namespace
 
 int main() {
+    orvel::composeServices();
     const bench::Simulator simulator = bench::installQuietSimulator();
     VirtualRunLoop& loop = simulator.loop;
     SimPlatform& sim = simulator.sim;

@@ -12,6 +12,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
+#include "app/compose/Compose.h"
 #include "automations/BluetoothSettingsView.h"
 #include "foundation/Registry.h"
 #include "reports/PermissionAudit.h"
@@ -23,6 +24,7 @@ using namespace orvel;
 using namespace orvel::bench;
 
 int main(int argc, char** argv) {
+    orvel::composeServices();
     const int minutes = argc > 1 ? std::atoi(argv[1]) : 30;
     const int evaluations = argc > 2 ? std::atoi(argv[2]) : 400;
     auto [loop, sim] = installQuietSimulator();

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Figures.h"
+#include "app/compose/Compose.h"
 #include "devices/BuiltInDisplay.h"
 #include "devices/KeyboardBacklight.h"
 #include "foundation/Registry.h"
@@ -63,6 +64,7 @@ void print(const char* what, const bench::Figures& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    orvel::composeServices();
     const int ticks = argc > 1 ? std::max(10, std::atoi(argv[1])) : 2000;
     const std::string root =
         fs::temp_directory_path().string() + "/orvel-bench-devices-" + std::to_string(::getpid());

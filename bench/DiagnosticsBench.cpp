@@ -9,6 +9,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
+#include "app/compose/Compose.h"
 #include "core/ActivityLog.h"
 #include "devices/InputBlocker.h"
 #include "drives/DriveKeepAlive.h"
@@ -73,6 +74,7 @@ std::string textOf(std::size_t bytes, const std::vector<std::string>& names) {
 }  // namespace
 
 int main() {
+    orvel::composeServices();
     constexpr int kRuns = 20;
     auto s = bench::installQuietSimulator();
     fillMachine(s);

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "Figures.h"
+#include "app/compose/Compose.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Data.h"
 #include "foundation/FileIO.h"
@@ -181,6 +182,7 @@ void readBenchmark(const std::string& folder, int reads) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    orvel::composeServices();
     const std::string folder = argc > 1 ? argv[1] : std::filesystem::current_path().string();
     const int reads = argc > 2 ? std::max(1, std::atoi(argv[2])) : 200;
     tickBenchmark();

@@ -15,6 +15,7 @@
 
 #include "Figures.h"
 #include "HelpBenchMachine.h"
+#include "app/compose/Compose.h"
 #include "foundation/DateFormatting.h"
 #include "foundation/Registry.h"
 #include "help/HelpPages.h"
@@ -86,6 +87,7 @@ Switch measureSwitch(HelpView& view, QtWindow& window, HelpSection from, HelpSec
 }  // namespace
 
 int main(int argc, char** argv) {
+    orvel::composeServices();
     bench::HelpBenchMachine machine(argc, argv, "help-pages-bench");
     QtHost& qtHost = machine.host();
     {

@@ -15,6 +15,7 @@
 
 #include "Figures.h"
 #include "HelpBenchMachine.h"
+#include "app/compose/Compose.h"
 #include "foundation/DateFormatting.h"
 #include "foundation/Registry.h"
 #include "help/HelpView.h"
@@ -42,6 +43,7 @@ double millisSince(Clock::time_point start) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    orvel::composeServices();
     bench::HelpBenchMachine machine(argc, argv, "help-bench");
     QtHost& qtHost = machine.host();
     {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Figures.h"
+#include "app/compose/Compose.h"
 #include "devices/InputBlocker.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -132,6 +133,7 @@ void benchDrain() {
 }  // namespace orvel
 
 int main() {
+    orvel::composeServices();
     orvel::benchFilter();
     orvel::benchDrain();
     return 0;

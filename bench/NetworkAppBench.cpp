@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Figures.h"
+#include "app/compose/Compose.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -158,6 +159,7 @@ TriggerRule networkRule(int i) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    orvel::composeServices();
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
     installLogSink(std::make_shared<QuietSink>());
     const fs::path data = fs::path(ORVEL_SOURCE_DIR) / "tests/data/net/desk";

@@ -12,6 +12,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
+#include "app/compose/Compose.h"
 #include "automations/NetworkSettingsView.h"
 #include "foundation/Registry.h"
 #include "reports/PermissionAudit.h"
@@ -47,6 +48,7 @@ std::vector<TriggerRule> makeRules() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    orvel::composeServices();
     const int values = argc > 1 ? std::atoi(argv[1]) : 40;
     auto [loop, sim] = installQuietSimulator();
     sim.network().setInterfaces({SimNetwork::ipv4("en0", "100.64.0.5")});

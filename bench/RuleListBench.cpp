@@ -13,6 +13,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
+#include "app/compose/Compose.h"
 #include "automations/ACOnlyToggle.h"
 #include "automations/ActionPicker.h"
 #include "automations/DurationPicker.h"
@@ -134,6 +135,7 @@ void measure(const char* what, ui::ViewHost& host, VirtualRunLoop& loop, int run
 }  // namespace
 
 int main(int argc, char** argv) {
+    orvel::composeServices();
     const int runs = argc > 1 ? std::atoi(argv[1]) : 400;
     auto [loop, sim] = bench::installQuietSimulator();
     TriggerEngine& engine = TriggerEngine::shared();

@@ -14,6 +14,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
+#include "app/compose/Compose.h"
 #include "automations/RuleTextEdits.h"
 #include "automations/ScheduleSettingsView.h"
 #include "core/Preferences.h"
@@ -69,6 +70,7 @@ struct Span {
 }  // namespace
 
 int main(int argc, char** argv) {
+    orvel::composeServices();
     const int names = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
     auto [loop, sim] = bench::installQuietSimulator();
     sim.helperService().setStatus(helper_service_status::kEnabled);

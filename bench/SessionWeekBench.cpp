@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "QuietSimulator.h"
+#include "app/compose/Compose.h"
 #include "app/compose/MenuBarServices.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
@@ -18,6 +19,7 @@
 using namespace orvel;
 
 int main() {
+    orvel::composeServices();
     const bench::Simulator simulator = bench::installQuietSimulator();
     VirtualRunLoop& loop = simulator.loop;
     SimPlatform& sim = simulator.sim;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Figures.h"
+#include "app/compose/Compose.h"
 #include "app/compose/WindowsServices.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
@@ -55,6 +56,7 @@ class OneText final : public ViewComponent {
 }  // namespace
 
 int main(int argc, char** argv) {
+    orvel::composeServices();
     QtEnvironment qt(argc, argv, /*offscreen=*/true);
     auto ownedLoop = std::make_unique<QtRunLoop>();
     QtRunLoop& loop = *ownedLoop;

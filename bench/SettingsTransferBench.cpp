@@ -11,6 +11,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
+#include "app/compose/Compose.h"
 #include "app/compose/WindowsServices.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
@@ -86,6 +87,7 @@ std::vector<DriveKeepAlive::Drive> makeDrives() {
 }  // namespace
 
 int main() {
+    orvel::composeServices();
     const bench::Simulator simulator = bench::installQuietSimulator();
     VirtualRunLoop& loop = simulator.loop;
     SimPlatform& sim = simulator.sim;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "Figures.h"
+#include "app/compose/Compose.h"
 #include "app/compose/MenuBarServices.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
@@ -71,6 +72,7 @@ void print(const char* what, const Figures& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    orvel::composeServices();
     const std::string sysRoot =
         argc > 1 ? argv[1] : std::string(ORVEL_SOURCE_DIR) + "/tests/data/sysfs/laptop-on-ac";
     const int ticks = argc > 2 ? std::max(10, std::atoi(argv[2])) : 2000;

@@ -11,6 +11,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
+#include "app/compose/Compose.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -70,6 +71,7 @@ std::vector<TriggerRule> makeRules(SimPlatform& sim) {
 }  // namespace
 
 int main() {
+    orvel::composeServices();
     const bench::Simulator simulator = bench::installQuietSimulator();
     VirtualRunLoop& loop = simulator.loop;
     SimPlatform& sim = simulator.sim;

@@ -9,6 +9,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
+#include "app/compose/Compose.h"
 #include "app/compose/WindowsServices.h"
 #include "core/OrvelController.h"
 #include "drives/DriveKeepAlive.h"
@@ -56,6 +57,7 @@ void addRules(int count) {
 }  // namespace
 
 int main() {
+    orvel::composeServices();
     auto simulator = bench::installQuietSimulator();
     auto& loop = simulator.loop;
     ui::UiHost::install(

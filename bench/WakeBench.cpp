@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Figures.h"
+#include "app/compose/Compose.h"
 #include "foundation/PollRunLoop.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -158,6 +159,7 @@ void helperRoundTrips() {
 }  // namespace
 
 int main() {
+    orvel::composeServices();
     tickWithHundredRules();
     helperRoundTrips();
     return 0;

@@ -11,6 +11,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
+#include "app/compose/Compose.h"
 #include "core/Preferences.h"
 #include "devices/DeviceState.h"
 #include "devices/InputBlocker.h"
@@ -40,6 +41,7 @@ double wakeupsPerMinute(VirtualRunLoop& loop, int minutes) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    orvel::composeServices();
     const int minutes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     const bench::Simulator simulator = bench::installQuietSimulator();
     VirtualRunLoop& loop = simulator.loop;

@@ -31,6 +31,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/SimulatedMachine.h"
+#include "app/compose/Compose.h"
 #include "core/ActivityLog.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
@@ -210,6 +211,7 @@ void writeStoredLog(const std::string& folder, long count) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    orvel::composeServices();
     bool detail = false;
     bool panelFirst = false;
     long storedLog = -1;  // not given

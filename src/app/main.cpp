@@ -12,6 +12,7 @@
 #include "app/SimulatedMachine.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
+#include "app/compose/Compose.h"
 #include "foundation/AppInfo.h"
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
@@ -131,6 +132,8 @@ void releaseEverything(const orvel::Logger& log, std::optional<orvel::ui::QtShel
 
 int main(int argc, char** argv) {
     using namespace orvel;
+    // The recipes first: nothing below may ask for a service before it can be built.
+    composeServices();
     ui::returnLargeBlocksWhenFreed();
     Options options;
     if (auto status = parse(argc, argv, options)) {

@@ -55,7 +55,8 @@ struct Registry::Recipes {
     std::map<std::type_index, std::function<Built()>> byType;
 };
 
-// Filled as the program loads, before any run loop exists, so not bound to the main thread.
+// Filled by the composition root at start, maybe before any run loop exists, so not bound to
+// the main thread.
 Registry::Recipes& Registry::recipes() {
     static Recipes r;
     return r;

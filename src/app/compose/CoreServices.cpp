@@ -1,3 +1,5 @@
+#include "app/compose/Compose.h"
+
 #include "app/ServiceWiring.h"
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
@@ -10,10 +12,9 @@
 #include "triggers/TriggerEngine.h"
 
 namespace orvel {
-namespace {
 
 // The session core: the settings, the log, notifications, the engine and the controller.
-[[maybe_unused]] const bool kProvided = [] {
+void provideCoreServices() {
     Registry::provide<Preferences>([] {
         Platform& platform = Platform::current();
         return std::make_unique<Preferences>(platform.userDefaults(), platform.systemInfo());
@@ -38,8 +39,6 @@ namespace {
             engine, controller, powerCenter, drives, Preferences::shared(), ActivityLog::shared(),
             platform.userDefaults(), platform.permissions(), platform.processes()});
     });
-    return true;
-}();
+}
 
-}  // namespace
 }  // namespace orvel

@@ -1,3 +1,5 @@
+#include "app/compose/Compose.h"
+
 #include <memory>
 
 #include "core/OrvelController.h"
@@ -13,10 +15,9 @@
 #include "platform/Platform.h"
 
 namespace orvel {
-namespace {
 
 // The devices the session quiets and the drives it keeps spinning.
-[[maybe_unused]] const bool kProvided = [] {
+void provideDeviceServices() {
     Registry::provide<ScreenSaverBlock>(
         [] { return std::make_unique<ScreenSaverBlock>(Platform::current().powerAssertions()); });
     Registry::provide<BuiltInDisplay>([] {
@@ -58,8 +59,6 @@ namespace {
             // restored session.
             []() -> OrvelController& { return OrvelController::shared(); });
     });
-    return true;
-}();
+}
 
-}  // namespace
 }  // namespace orvel

@@ -1,5 +1,6 @@
 #include "app/compose/MenuBarServices.h"
 
+#include "app/compose/Compose.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "devices/BuiltInDisplay.h"
@@ -34,14 +35,10 @@ MenuView::Services menuViewServices() {
                               platform.userDefaults(),      platform.processes()};
 }
 
-namespace {
-
 // The menu bar's own services.
-[[maybe_unused]] const bool kProvided = [] {
+void provideMenuBarServices() {
     Registry::provide<SystemA11y>(
         [] { return std::make_unique<SystemA11y>(Platform::current().accessibilityDisplay()); });
-    return true;
-}();
+}
 
-}  // namespace
 }  // namespace orvel

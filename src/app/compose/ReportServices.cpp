@@ -1,3 +1,5 @@
+#include "app/compose/Compose.h"
+
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "devices/BuiltInDisplay.h"
@@ -25,8 +27,10 @@ const DriveKeepAlive& drives() {
     return DriveKeepAlive::shared();
 }
 
+}  // namespace
+
 // The report builders, which read every service, and what the help and About windows show.
-[[maybe_unused]] const bool kProvided = [] {
+void provideReportServices() {
     Registry::provide<ReportRedaction>([] {
         return std::make_unique<ReportRedaction>(Platform::current().systemInfo(),
                                                  TriggerEngine::shared(), drives);
@@ -100,8 +104,6 @@ const DriveKeepAlive& drives() {
             Platform::current().paths(), Platform::current().processes(),
             LicenseAgreement::shared(), InputBlocker::shared());
     });
-    return true;
-}();
+}
 
-}  // namespace
 }  // namespace orvel

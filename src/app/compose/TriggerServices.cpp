@@ -1,3 +1,5 @@
+#include "app/compose/Compose.h"
+
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
@@ -40,10 +42,12 @@ DriveKeepAlive& drives() {
     return DriveKeepAlive::shared();
 }
 
+}  // namespace
+
 // The trigger sources, the rules engine and the power centre. A neighbour handed as an accessor
 // is one that would build the service asking for it (the engine builds its sources, the
 // controller the engine and the power centre) or one still built on first use, as before.
-[[maybe_unused]] const bool kProvided = [] {
+void provideTriggerServices() {
     Registry::provide<WakeHelperClient>([] {
         Platform& platform = Platform::current();
         return std::make_unique<WakeHelperClient>(platform.helperService(),
@@ -96,8 +100,6 @@ DriveKeepAlive& drives() {
                                                     platform.notifications(), Preferences::shared(),
                                                     controller, session);
     });
-    return true;
-}();
+}
 
-}  // namespace
 }  // namespace orvel
