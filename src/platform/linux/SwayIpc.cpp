@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -16,6 +17,29 @@ namespace {
 // Magic, payload length and message type in native order.
 constexpr char kIpcMagic[] = {'i', '3', '-', 'i', 'p', 'c'};
 constexpr std::size_t kIpcHeader = sizeof kIpcMagic + 2 * sizeof(std::uint32_t);
+
+struct IpcMessage {
+    std::uint32_t type = 0;
+    std::string payload;
+};
+
+// Takes the first whole message off `received`; nothing while it is still incomplete.
+std::optional<IpcMessage> takeMessage(std::string& received) {
+    if (received.size() < kIpcHeader) {
+        return std::nullopt;
+    }
+    std::uint32_t length = 0;
+    IpcMessage message;
+    std::memcpy(&length, received.data() + sizeof kIpcMagic, sizeof length);
+    std::memcpy(&message.type, received.data() + sizeof kIpcMagic + sizeof length,
+                sizeof message.type);
+    if (received.size() < kIpcHeader + length) {
+        return std::nullopt;
+    }
+    message.payload = received.substr(kIpcHeader, length);
+    received.erase(0, kIpcHeader + length);
+    return message;
+}
 
 }  // namespace
 
@@ -90,15 +114,9 @@ void SwayRequest::readable() {
     }
     if (got > 0) {
         answer_.append(buffer, static_cast<std::size_t>(got));
-        std::uint32_t length = 0;
-        if (answer_.size() < kIpcHeader) {
-            return;
+        if (auto answer = takeMessage(answer_)) {
+            finish(std::move(answer->payload));
         }
-        std::memcpy(&length, answer_.data() + sizeof kIpcMagic, sizeof length);
-        if (answer_.size() < kIpcHeader + length) {
-            return;
-        }
-        finish(answer_.substr(kIpcHeader, length));
         return;
     }
     finish(Error{got == 0 ? "it closed the connection unanswered" : std::strerror(errno)});
@@ -146,24 +164,17 @@ void SwaySubscription::readable() {
         return;
     }
     received_.append(buffer, static_cast<std::size_t>(got));
-    std::vector<std::pair<std::uint32_t, std::string>> messages;
-    while (received_.size() >= kIpcHeader) {
-        std::uint32_t length = 0, type = 0;
-        std::memcpy(&length, received_.data() + sizeof kIpcMagic, sizeof length);
-        std::memcpy(&type, received_.data() + sizeof kIpcMagic + sizeof length, sizeof type);
-        if (received_.size() < kIpcHeader + length) {
-            break;
-        }
-        messages.emplace_back(type, received_.substr(kIpcHeader, length));
-        received_.erase(0, kIpcHeader + length);
+    std::vector<IpcMessage> messages;
+    while (auto message = takeMessage(received_)) {
+        messages.push_back(std::move(*message));
     }
     // `event` may destroy this subscription: what it needs is held here.
     const Event event = event_;
     const std::shared_ptr<bool> alive = alive_;
-    for (const auto& [type, payload] : messages) {
+    for (const IpcMessage& message : messages) {
         // The answer to the subscribing itself is no event.
-        if ((type & kWorkspaceEvent) != 0) {
-            event(type, payload);
+        if ((message.type & kWorkspaceEvent) != 0) {
+            event(message.type, message.payload);
             if (!*alive) {
                 return;
             }
