@@ -27,7 +27,7 @@ using ui::Inspector;
 using Auth = BluetoothAuthorization;
 
 constexpr const char* kKeyboard = "F0:99:B6:00:00:01";
-constexpr const char* kHeadphones = "A4:83:E7:11:22:33";
+constexpr const char* kHeadphonesAddress = "A4:83:E7:11:22:33";
 constexpr const char* kFloorToggle = "End sessions when battery drops below";
 constexpr const char* kRecoveryToggle = "Re-enable when it recovers above";
 constexpr const char* kDeniedNote =
@@ -51,13 +51,13 @@ class BluetoothSettingsViewTest : public test::RuleTabTest<BluetoothSettingsView
     }
     void pairBoth() {
         sim().bluetooth().pair(BluetoothDevice{kKeyboard, "Keyboard", false});
-        sim().bluetooth().pair(BluetoothDevice{kHeadphones, "Headphones", false});
+        sim().bluetooth().pair(BluetoothDevice{kHeadphonesAddress, "Headphones", false});
     }
     std::optional<TriggerRule> stored(const UUID& id) {
         const TriggerRule* rule = storedRule(id);
         return rule ? std::optional<TriggerRule>(*rule) : std::nullopt;
     }
-    static TriggerRule btRule(const std::string& name, const char* address = kHeadphones) {
+    static TriggerRule btRule(const std::string& name, const char* address = kHeadphonesAddress) {
         TriggerRule rule;
         rule.name = name;
         rule.source = TriggerSource::bluetooth;
@@ -125,7 +125,7 @@ TEST_F(BluetoothSettingsViewTest, AddTakesTheFirstPairedDeviceByNameOrANamelessR
         std::optional<std::string> address;
     };
     for (const Case& c :
-         {Case{true, "Headphones", kHeadphones}, Case{false, "New device rule", std::nullopt}}) {
+         {Case{true, "Headphones", kHeadphonesAddress}, Case{false, "New device rule", std::nullopt}}) {
         SCOPED_TRACE(c.name);
         engine().rules = {};
         sim().bluetooth().unpairAll();
@@ -312,8 +312,8 @@ TEST_F(BluetoothSettingsViewTest, AnImportedFloorOfAHundredStillDrawsBothRows) {
 
 TEST_F(BluetoothSettingsViewTest, NowShowsTheSourcesLastReadingOnlyWhenItHasOne) {
     engine().start();
-    sim().bluetooth().pair(BluetoothDevice{kHeadphones, "Headphones", true});
-    sim().bluetooth().setBatteryLevel(kHeadphones, 42);
+    sim().bluetooth().pair(BluetoothDevice{kHeadphonesAddress, "Headphones", true});
+    sim().bluetooth().setBatteryLevel(kHeadphonesAddress, 42);
     TriggerRule floored = btRule("Headphones");
     floored.btBattEnd = 20;
     TriggerRule silent = btRule("Keyboard", kKeyboard);
@@ -325,7 +325,7 @@ TEST_F(BluetoothSettingsViewTest, NowShowsTheSourcesLastReadingOnlyWhenItHasOne)
     engine().syncSources();
     loop().drain();
     ASSERT_EQ(BluetoothTriggerSource::shared().lastLevels().count(
-                  BluetoothTriggerSource::deviceKey(kHeadphones)),
+                  BluetoothTriggerSource::deviceKey(kHeadphonesAddress)),
               1u);
     page->expanded = {floored.id, silent.id, nowhere.id};
     loop().advance(BluetoothSettingsView::kRefreshInterval);
@@ -336,7 +336,7 @@ TEST_F(BluetoothSettingsViewTest, NowShowsTheSourcesLastReadingOnlyWhenItHasOne)
     EXPECT_EQ(nows, std::vector<std::string>{"now 42%"});
 
     // A newer poll reaches the page with its next refresh.
-    sim().bluetooth().setBatteryLevel(kHeadphones, 38);
+    sim().bluetooth().setBatteryLevel(kHeadphonesAddress, 38);
     loop().advance(BluetoothTriggerSource::kBatteryPollSeconds);
     EXPECT_TRUE(view().contains("now 38%"));
 }

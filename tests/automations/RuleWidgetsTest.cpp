@@ -26,7 +26,7 @@ namespace {
 using ui::Inspector;
 using ui::View;
 
-constexpr const char* kHeadphones = "a4-83-e7-11-22-33";
+constexpr const char* kHeadphonesId = "a4-83-e7-11-22-33";
 
 // A rule list as the sub-tabs build theirs, with every shared widget in the editor.
 class RuleList final : public ui::ViewComponent {
@@ -64,9 +64,9 @@ class RuleWidgetsTest : public test::UiTest {
   protected:
     void SetUp() override {
         UiTest::SetUp();
-        sim().bluetooth().pair(BluetoothDevice{kHeadphones, "Headphones", false});
+        sim().bluetooth().pair(BluetoothDevice{kHeadphonesId, "Headphones", false});
         desk.name = "Desk";
-        desk.btAddress = kHeadphones;
+        desk.btAddress = kHeadphonesId;
         desk.durationSeconds = 3600;
         engine().add(desk);
         list = std::make_shared<RuleList>();
@@ -152,7 +152,7 @@ TEST_F(RuleWidgetsTest, BadgesFollowAvailabilityHoldingAndLocation) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        sim().bluetooth().setConnectedSilently(kHeadphones, c.connected);
+        sim().bluetooth().setConnectedSilently(kHeadphonesId, c.connected);
         sim().network().setLocationAuthorization(c.location);
         TriggerRule rule = desk;
         rule.unavailableHere = c.unavailable;
@@ -187,12 +187,12 @@ TEST_F(RuleWidgetsTest, ARuleWithoutItsDeviceOrApplicationSaysItCannotFireUntilO
     };
     const Case cases[] = {
         {TriggerSource::bluetooth, "CHOOSE A DEVICE", "cannot fire until a device is chosen",
-         [](TriggerRule& rule) { rule.btAddress = kHeadphones; }},
+         [](TriggerRule& rule) { rule.btAddress = kHeadphonesId; }},
         {TriggerSource::app, "CHOOSE AN APPLICATION", "cannot fire until an application is chosen",
          [](TriggerRule& rule) { rule.appBundleID = "org.example.Editor"; }},
     };
     sim().bluetooth().setAuthorization(BluetoothAuthorization::allowedAlways);
-    sim().bluetooth().setConnectedSilently(kHeadphones, true);
+    sim().bluetooth().setConnectedSilently(kHeadphonesId, true);
     sim().workspace().launch(std::string("org.example.Editor"), std::string("Editor"));
     const auto report = [] { return PermissionAudit::shared().reportSections(); };
     const auto has = [](const std::string& text, const std::string& part) {

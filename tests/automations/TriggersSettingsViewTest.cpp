@@ -24,7 +24,7 @@ namespace {
 using S = TriggerSource;
 using ui::Inspector;
 
-constexpr const char* kHeadphones = "a4-83-e7-11-22-33";
+constexpr const char* kHeadphonesRule = "a4-83-e7-11-22-33";
 
 class TriggersSettingsViewTest : public test::UiTest {
   protected:
@@ -32,7 +32,7 @@ class TriggersSettingsViewTest : public test::UiTest {
         UiTest::SetUp();
         setenv("TZ", "America/New_York", 1);
         tzset();
-        sim().bluetooth().pair(BluetoothDevice{kHeadphones, "Headphones", false});
+        sim().bluetooth().pair(BluetoothDevice{kHeadphonesRule, "Headphones", false});
         sim().network().setLocationAuthorization(LocationAuthorization::authorizedAlways);
         page = std::make_shared<TriggersSettingsView>(engine(), ActivityLog::shared(),
                                                       Preferences::shared());
@@ -136,13 +136,13 @@ TEST_F(TriggersSettingsViewTest, CountsEveryRuleOfItsOwnFamilyOnly) {
 }
 
 TEST_F(TriggersSettingsViewTest, HoldingMarkerNamesTheFirstStartingRuleWhoseConditionHolds) {
-    sim().bluetooth().setConnectedSilently(kHeadphones, true);
+    sim().bluetooth().setConnectedSilently(kHeadphonesRule, true);
     sim().network().setSSID("Office");
     sim().network().setRouter("10.0.0.1");
     (void)sim().workspace().launch("org.example.Editor", "Editor");
     auto bt = [](const std::string& name, bool enabled, TriggerAction appear) {
         TriggerRule r = rule(S::bluetooth, name);
-        r.btAddress = kHeadphones;
+        r.btAddress = kHeadphonesRule;
         r.enabled = enabled;
         r.onAppear = appear;
         return r;
@@ -179,7 +179,7 @@ TEST_F(TriggersSettingsViewTest, HoldingMarkerNamesTheFirstStartingRuleWhoseCond
         EXPECT_EQ(page->holdingRule(source)->name, name);
         EXPECT_TRUE(v.contains(std::string("\u25CF holding \u2014 ") + name)) << name;
     }
-    sim().bluetooth().setConnectedSilently(kHeadphones, false);
+    sim().bluetooth().setConnectedSilently(kHeadphonesRule, false);
     EXPECT_FALSE(page->holdingRule(S::bluetooth));
 }
 

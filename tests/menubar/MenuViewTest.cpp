@@ -636,11 +636,11 @@ TEST_F(MenuViewTest, DevicesSectionFollowsTheMachine) {
         EXPECT_FALSE(sway.contains(why));
         // What the compositor read back after the request shows under the row, in words, until
         // the next request.
-        struct Outcome {
+        struct Answer {
             DisplaySleepOutcome answered;
             const char* shown;  // nothing: every display slept
         };
-        const Outcome outcomes[] = {
+        const Answer outcomes[] = {
             {{{"HEADLESS-1"}, false},
              "HEADLESS-1 is still on: the desktop did not put it to sleep."},
             {{{"DP-1", "HDMI-A-1"}, false},
@@ -649,7 +649,7 @@ TEST_F(MenuViewTest, DevicesSectionFollowsTheMachine) {
             {{}, nullptr},
         };
         const char* before = nullptr;
-        for (const Outcome& o : outcomes) {
+        for (const Answer& o : outcomes) {
             sim().displays().setSleepOutcome(o.answered);
             ASSERT_TRUE(panel().click("Sleep all displays now"));
             EXPECT_EQ(DeviceState::shared().lastDisplaySleep(), std::nullopt)

@@ -17,16 +17,13 @@
 #include "foundation/VirtualRunLoop.h"
 #include "platform/sim/RecordingLogSink.h"
 #include "support/PropertyValuePrinter.h"
+#include "support/RealThings.h"
 
 namespace orvel {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 class FileUserDefaultsTest : public ::testing::Test {
   protected:
@@ -106,7 +103,7 @@ TEST_F(FileUserDefaultsTest, ANumberThatIsNotFiniteIsLeftOutNotWrittenAsNull) {
             })) << key;
         }
     }
-    EXPECT_EQ(readAll(file()).find("null"), std::string::npos);
+    EXPECT_EQ(test::readText(file()).find("null"), std::string::npos);
     FileUserDefaults again(folder.string());
     EXPECT_EQ(again.persistentDomain(), (DefaultsDictionary{{"scale", 1.5}}));
 }
@@ -136,7 +133,7 @@ TEST_F(FileUserDefaultsTest, ADamagedFileThatCannotBeMovedAsideIsNeverWrittenOve
         d.synchronize();
         EXPECT_FALSE(d.boolForKey("showTimer")) << "the change holds in memory";
     }
-    EXPECT_EQ(readAll(settings), content) << "the damaged file is left as it was";
+    EXPECT_EQ(test::readText(settings), content) << "the damaged file is left as it was";
 }
 
 TEST_F(FileUserDefaultsTest, RemovingTheDomainEmptiesTheFileButKeepsRegisteredValues) {
@@ -177,7 +174,7 @@ TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideAndTheStoreStartsEmpty) {
         EXPECT_TRUE(d.persistentDomain().empty()) << content;
         const auto aside = damaged();
         ASSERT_EQ(aside.size(), 1u) << content;
-        EXPECT_EQ(readAll(aside[0]), content) << "the damaged file is kept as it was";
+        EXPECT_EQ(test::readText(aside[0]), content) << "the damaged file is kept as it was";
         EXPECT_NE(aside[0].filename().string().find("defaults.json.damaged-20260105T090000Z"),
                   std::string::npos)
             << aside[0];
@@ -187,7 +184,7 @@ TEST_F(FileUserDefaultsTest, DamagedFilesAreSetAsideAndTheStoreStartsEmpty) {
 
         d.setBool("showTimer", false);
         d.synchronize();
-        EXPECT_EQ(readAll(aside[0]), content) << "never overwritten in place";
+        EXPECT_EQ(test::readText(aside[0]), content) << "never overwritten in place";
         EXPECT_EQ(FileUserDefaults(folder.string()).persistentValue("showTimer"),
                   DefaultsValue(false));
     }
@@ -265,7 +262,7 @@ TEST_F(FileUserDefaultsTest, AFileLargerThanAnySettingsIsSetAsideAndOneAtTheLimi
 TEST_F(FileUserDefaultsTest, NestingBeyondTheLimitIsRefusedInWords) {
     for (const char* name : {"deep-nesting.json", "deep-dictionaries.json"}) {
         SCOPED_TRACE(name);
-        const std::string text = readAll(fs::path(ORVEL_TEST_DATA) / "fuzz/defaults" / name);
+        const std::string text = test::readText(fs::path(ORVEL_TEST_DATA) / "fuzz/defaults" / name);
         ASSERT_FALSE(text.empty());
         std::string fault;
         EXPECT_FALSE(FileUserDefaults::decode(text, &fault).has_value());
@@ -307,7 +304,7 @@ TEST_F(FileUserDefaultsTest, AFileThatCannotBeReadIsNeverWrittenOver) {
     };
     const auto leftAsItWas = [this](Unreadable kind) {
         if (kind == Unreadable::folder) {
-            return fs::is_directory(file()) && readAll(file() / "inside/keep") == "kept";
+            return fs::is_directory(file()) && test::readText(file() / "inside/keep") == "kept";
         }
         return fs::is_symlink(file()) && fs::read_symlink(file()) == "defaults.json";
     };
@@ -392,7 +389,7 @@ TEST_F(FileUserDefaultsTest, AKillBetweenWriteAndRenameLeavesTheOldFileWhole) {
         FileUserDefaults d(folder.string());
         d.setString("engine", "assertions");
     }
-    const std::string before = readAll(file());
+    const std::string before = test::readText(file());
 
     const pid_t child = fork();
     ASSERT_GE(child, 0);
@@ -406,7 +403,7 @@ TEST_F(FileUserDefaultsTest, AKillBetweenWriteAndRenameLeavesTheOldFileWhole) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFSIGNALED(status));
 
-    EXPECT_EQ(readAll(file()), before);
+    EXPECT_EQ(test::readText(file()), before);
     bool leftover = false;
     for (const auto& entry : fs::directory_iterator(folder)) {
         leftover |= entry.path().filename().string().find(".tmp-") != std::string::npos;

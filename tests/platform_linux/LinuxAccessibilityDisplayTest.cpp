@@ -10,7 +10,7 @@
 namespace orvel {
 namespace {
 
-const DBusObject kPortalMock{"org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
+const DBusObject kSettingsPortal{"org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
                              "org.freedesktop.DBus.Mock"};
 
 class LinuxAccessibilityDisplayTest : public test::BusTest {};
@@ -32,7 +32,7 @@ TEST_F(LinuxAccessibilityDisplayTest, ReadsThePortalsSettingsAndFollowsTheirChan
     EXPECT_FALSE(display.shouldDifferentiateWithoutColor());
     EXPECT_EQ(changes, 1);
 
-    auto reply = test::callAndWait(*probe, kPortalMock, "Change", [](sd_bus_message* m) {
+    auto reply = test::callAndWait(*probe, kSettingsPortal, "Change", [](sd_bus_message* m) {
         return sd_bus_message_append(m, "ssv", "org.gnome.desktop.a11y.interface", "high-contrast",
                                      "b", 0);
     });
@@ -40,7 +40,7 @@ TEST_F(LinuxAccessibilityDisplayTest, ReadsThePortalsSettingsAndFollowsTheirChan
     ASSERT_TRUE(test::waitFor([&] { return !display.shouldIncreaseContrast(); }));
     EXPECT_EQ(changes, 2);
 
-    reply = test::callAndWait(*probe, kPortalMock, "Change", [](sd_bus_message* m) {
+    reply = test::callAndWait(*probe, kSettingsPortal, "Change", [](sd_bus_message* m) {
         return sd_bus_message_append(m, "ssv", "org.gnome.desktop.interface", "text-scaling-factor",
                                      "d", 1.5);
     });

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/BusTest.h"
+#include "support/RealThings.h"
 
 namespace orvel {
 namespace {
@@ -10,13 +11,12 @@ namespace {
 using test::BusTest;
 using test::waitFor;
 
-const std::string kSysfs = std::string(ORVEL_TEST_DATA) + "/sysfs/";
 constexpr const char* kAddress = "AA:BB:CC:DD:EE:01";
 constexpr const char* kDevicePath = "/org/bluez/hci0/dev_AA_BB_CC_DD_EE_01";
 const DBusObject kBluezMock{"org.bluez", "/", "org.bluez.Mock"};
 
 TEST(LinuxBluetoothTest, DeviceScopeSuppliesNamingAnAddressGiveLevels) {
-    LinuxBluetooth bluetooth(nullptr, kSysfs + "desktop-with-bluetooth-mouse");
+    LinuxBluetooth bluetooth(nullptr, test::kSysfs + "desktop-with-bluetooth-mouse");
     EXPECT_EQ(bluetooth.batteryLevels(), (std::vector<BluetoothBatteryLevel>{{kAddress, 42}}))
         << "a supply without an address in its name is left out";
     EXPECT_EQ(bluetooth.authorization(), BluetoothAuthorization::restricted);
@@ -56,7 +56,7 @@ class LinuxBluetoothBusTest : public BusTest {
 
 TEST_F(LinuxBluetoothBusTest, FollowsBlueZDevicesConnectionsAndBatteries) {
     startService("bluez5");
-    LinuxBluetooth bluetooth(system, kSysfs + "desktop");
+    LinuxBluetooth bluetooth(system, test::kSysfs + "desktop");
     int authorizationChanges = 0;
     Subscription s = bluetooth.authorizationChanged.subscribe([&] { ++authorizationChanges; });
     ASSERT_TRUE(waitFor([&] { return bluetooth.isSettled(); }));
@@ -143,7 +143,7 @@ TEST_F(LinuxBluetoothBusTest, DevicesConnectedAtStartAreAStateAndBlueZLeavingDis
     });
     bluez("ConnectDevice");
 
-    LinuxBluetooth bluetooth(system, kSysfs + "desktop");
+    LinuxBluetooth bluetooth(system, test::kSysfs + "desktop");
     std::vector<std::string> events;
     const auto connects = bluetooth.registerForConnects(
         [&](const BluetoothDevice& d) { events.push_back("connect " + d.address); });
@@ -175,7 +175,7 @@ TEST_F(LinuxBluetoothBusTest, DevicesConnectedAtStartAreAStateAndBlueZLeavingDis
 
 TEST_F(LinuxBluetoothBusTest, ARequestReadsBlueZAgainAndTellsOnlyAChangedAnswer) {
     startService("bluez5");
-    LinuxBluetooth bluetooth(system, kSysfs + "desktop");
+    LinuxBluetooth bluetooth(system, test::kSysfs + "desktop");
     int authorizationChanges = 0;
     Subscription s = bluetooth.authorizationChanged.subscribe([&] { ++authorizationChanges; });
     ASSERT_TRUE(waitFor([&] { return bluetooth.isSettled(); }));

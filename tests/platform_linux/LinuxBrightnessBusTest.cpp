@@ -17,6 +17,7 @@
 #include "platform/linux/LinuxKeyboardBacklight.h"
 #include "platform/sim/SimBackedPlatform.h"
 #include "support/BusTest.h"
+#include "support/RealThings.h"
 
 namespace orvel {
 namespace {
@@ -24,7 +25,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::waitFor;
 
-const std::string kSysfs = std::string(ORVEL_TEST_DATA) + "/sysfs/";
 const DBusObject kLogindMock{"org.freedesktop.login1", "/org/freedesktop/login1",
                              "org.freedesktop.DBus.Mock"};
 const DBusObject kUPowerMock{"org.freedesktop.UPower", "/org/freedesktop/UPower/KbdBacklight",
@@ -54,12 +54,6 @@ class BrightnessMachine final : public SimBackedPlatform {
     std::shared_ptr<LogSink> log_;
 };
 
-std::string firstLine(const std::string& path) {
-    std::ifstream in(path);
-    std::string text;
-    std::getline(in, text);
-    return text;
-}
 
 class LinuxBrightnessBusTest : public test::BusTest {
   protected:
@@ -72,7 +66,7 @@ class LinuxBrightnessBusTest : public test::BusTest {
         root_ = ::testing::TempDir() + "orvel-brightness-" + std::to_string(::getpid());
         fs::remove_all(root_);
         for (const char* fixture : {"display-intel", "kbd-leds-max2"}) {
-            fs::copy(kSysfs + fixture, root_,
+            fs::copy(test::kSysfs + fixture, root_,
                      fs::copy_options::recursive | fs::copy_options::copy_symlinks);
         }
     }
@@ -150,12 +144,12 @@ TEST_F(LinuxBrightnessBusTest, FilesThisUserMayNotWriteAreWrittenThroughLogind) 
     KeyboardBacklight::shared().setOff(true);
     BuiltInDisplay::shared().setDark(true);
     ASSERT_TRUE(waitFor(
-        [&] { return firstLine(root_ + kLed) == "0" && firstLine(root_ + kPanel) == "0"; }));
+        [&] { return test::firstLine(root_ + kLed) == "0" && test::firstLine(root_ + kPanel) == "0"; }));
     EXPECT_EQ(KeyboardBacklight::shared().route(), "LED \u00d71");
     KeyboardBacklight::shared().setOff(false);
     BuiltInDisplay::shared().setDark(false);
     ASSERT_TRUE(waitFor(
-        [&] { return firstLine(root_ + kLed) == "1" && firstLine(root_ + kPanel) == "9600"; }));
+        [&] { return test::firstLine(root_ + kLed) == "1" && test::firstLine(root_ + kPanel) == "9600"; }));
     using Call = std::tuple<std::string, std::string, std::uint32_t>;
     EXPECT_EQ(logindCalls(), (std::vector<Call>{{"leds", "tpacpi::kbd_backlight", 0},
                                                 {"backlight", "intel_backlight", 0},
@@ -187,8 +181,8 @@ TEST_F(LinuxBrightnessBusTest, ARefusalFromLogindIsReportedAndTheTrueLevelReadAg
               std::vector<std::uint32_t>{*BuiltInDisplay::shared().builtInDisplayID()});
     EXPECT_EQ(keyboard.level(), 0.5);
     EXPECT_EQ(BuiltInDisplay::shared().level(), 0.5);
-    EXPECT_EQ(firstLine(root_ + kLed), "1");
-    EXPECT_EQ(firstLine(root_ + kPanel), "9600");
+    EXPECT_EQ(test::firstLine(root_ + kLed), "1");
+    EXPECT_EQ(test::firstLine(root_ + kPanel), "9600");
     for (const char* category : {"display", "backlight"}) {
         const auto lines = log->messages(category);
         EXPECT_EQ(std::count_if(lines.begin(), lines.end(),

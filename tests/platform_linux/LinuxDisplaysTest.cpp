@@ -12,6 +12,7 @@
 #include "foundation/Registry.h"
 #include "platform/sim/SimBackedPlatform.h"
 #include "support/OrvelTest.h"
+#include "support/RealThings.h"
 #include "ui/HeadlessHost.h"
 
 namespace orvel {
@@ -19,7 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kSysfs = std::string(ORVEL_TEST_DATA) + "/sysfs/";
 
 // The simulated machine with the displays of a sysfs tree.
 class DrmMachine final : public SimBackedPlatform {
@@ -32,12 +32,6 @@ class DrmMachine final : public SimBackedPlatform {
     LinuxDisplays displays_;
 };
 
-std::string firstLine(const std::string& path) {
-    std::ifstream in(path);
-    std::string text;
-    std::getline(in, text);
-    return text;
-}
 
 void writeLine(const std::string& path, const std::string& text) {
     std::ofstream(path) << text << "\n";
@@ -49,7 +43,7 @@ class LinuxDisplaysTest : public test::OrvelTest {
     std::string copy(const std::string& fixture) {
         const std::string root = scratch() + "/" + fixture;
         fs::remove_all(root);
-        fs::copy(kSysfs + fixture, root, fs::copy_options::recursive);
+        fs::copy(test::kSysfs + fixture, root, fs::copy_options::recursive);
         return root;
     }
 };
@@ -69,7 +63,7 @@ TEST_F(LinuxDisplaysTest, FindsTheBuiltInPanelAndItsOwnBacklight) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fixture);
-        LinuxDisplays displays(kSysfs + c.fixture);
+        LinuxDisplays displays(test::kSysfs + c.fixture);
         std::vector<std::string> online;
         std::optional<DisplayDescription> builtIn;
         for (const auto& d : displays.onlineDisplays()) {
@@ -101,13 +95,13 @@ TEST_F(LinuxDisplaysTest, DarkensThePanelNeverTheMonitorAndRestoresItsLevel) {
     const std::string monitor = root + "/class/backlight/ddcci5/brightness";
 
     BuiltInDisplay::shared().setDark(true);
-    EXPECT_EQ(firstLine(panel), "0");
+    EXPECT_EQ(test::firstLine(panel), "0");
     writeLine(panel, "19200");  // the brightness keys
     loop().advance(0.5);
-    EXPECT_EQ(firstLine(panel), "0");
+    EXPECT_EQ(test::firstLine(panel), "0");
     BuiltInDisplay::shared().setDark(false);
-    EXPECT_EQ(firstLine(panel), "9600");
-    EXPECT_EQ(firstLine(monitor), "80");
+    EXPECT_EQ(test::firstLine(panel), "9600");
+    EXPECT_EQ(test::firstLine(monitor), "80");
 }
 
 TEST_F(LinuxDisplaysTest, AClosedLidTakesThePanelOffline) {

@@ -10,13 +10,13 @@
 #include "foundation/Registry.h"
 #include "platform/sim/SimBackedPlatform.h"
 #include "support/OrvelTest.h"
+#include "support/RealThings.h"
 
 namespace orvel {
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kSysfs = std::string(ORVEL_TEST_DATA) + "/sysfs/";
 
 // The simulated machine with the keyboard backlight of a sysfs tree.
 class LedMachine final : public SimBackedPlatform {
@@ -36,7 +36,7 @@ class LinuxKeyboardBacklightTest : public test::OrvelTest {
         Registry::reset();
         const std::string root = scratch() + "/" + fixture;
         fs::remove_all(root);
-        fs::copy(kSysfs + fixture, root, fs::copy_options::recursive);
+        fs::copy(test::kSysfs + fixture, root, fs::copy_options::recursive);
         auto machine = std::make_unique<LedMachine>(root);
         LedMachine& m = *machine;
         Platform::install(std::move(machine));

@@ -13,6 +13,7 @@
 #include "platform/linux/LinuxPaths.h"
 #include "platform/sim/SimPaths.h"
 #include "support/BusTest.h"
+#include "support/RealThings.h"
 
 namespace orvel {
 namespace {
@@ -25,10 +26,6 @@ using test::waitFor;
 // program: the file that program writes when it runs.
 constexpr const char* kForeignCaffeinateRan = "ORVEL_TEST_FOREIGN_CAFFEINATE_RAN";
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // The Linux platform installed as the program installs it, with the sleep engines on top.
 class LinuxPlatformTest : public BusTest {
@@ -197,11 +194,11 @@ TEST_F(LinuxPlatformTest, TheCompatibilityEngineRunsOrvelsCaffeinateUntilStopped
     std::error_code ignored;
     fs::permissions(foreign / "work/work", fs::perms::owner_all, ignored);
     if (status == 77) {
-        GTEST_SKIP() << "no mount namespace with an overlay here: " << readAll(output);
+        GTEST_SKIP() << "no mount namespace with an overlay here: " << test::readText(output);
     }
-    EXPECT_EQ(status, 0) << readAll(output);
+    EXPECT_EQ(status, 0) << test::readText(output);
     EXPECT_FALSE(fs::exists(ran)) << "Orvel ran the foreign /usr/bin/caffeinate with: "
-                                  << readAll(ran.string());
+                                  << test::readText(ran.string());
 }
 
 TEST_F(LinuxPlatformTest, ACaffeinateThatFailsAtOnceIsAFailureInItsOwnWords) {

@@ -10,6 +10,7 @@
 
 #include "support/BusTest.h"
 #include "support/PropertyValuePrinter.h"
+#include "support/RealThings.h"
 
 namespace orvel {
 namespace {
@@ -18,7 +19,6 @@ using namespace power_source;
 using test::BusTest;
 using test::waitFor;
 
-const std::string kSysfs = std::string(ORVEL_TEST_DATA) + "/sysfs/";
 
 PropertyDictionary battery(const char* name, const char* state, int percent, bool charging) {
     return {{kType, kInternalBattery},   {kName, name},       {kPowerSourceState, state},
@@ -65,7 +65,7 @@ TEST(LinuxPowerSourcesTest, DescribesEachMachineFromItsSupplies) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.machine);
-        LinuxPowerSources sources(kSysfs + c.machine);
+        LinuxPowerSources sources(test::kSysfs + c.machine);
         const auto snapshot = sources.snapshot();
         ASSERT_TRUE(snapshot);
         EXPECT_EQ(snapshot->sources, c.sources);
@@ -75,7 +75,7 @@ TEST(LinuxPowerSourcesTest, DescribesEachMachineFromItsSupplies) {
 }
 
 TEST(LinuxPowerSourcesTest, NothingWhenThePowerSupplyClassCannotBeRead) {
-    LinuxPowerSources sources(kSysfs + "no-such-machine");
+    LinuxPowerSources sources(test::kSysfs + "no-such-machine");
     EXPECT_FALSE(sources.snapshot());
 }
 
@@ -97,7 +97,7 @@ class LinuxPowerSourcesBusTest : public BusTest {
 
 TEST_F(LinuxPowerSourcesBusTest, LowPowerModeFollowsThePowerSaverProfile) {
     startService("power_profiles_daemon");
-    LinuxPowerSources sources(kSysfs + "laptop-on-ac", system, UniqueFd());
+    LinuxPowerSources sources(test::kSysfs + "laptop-on-ac", system, UniqueFd());
     int changes = 0;
     Subscription subscription = sources.powerStateDidChange.subscribe([&] { ++changes; });
     ASSERT_TRUE(waitFor([&] { return system->namesKnown(); }));
@@ -137,7 +137,7 @@ TEST_F(LinuxPowerSourcesBusTest, LowPowerModeFollowsThePowerSaverProfile) {
 
 TEST_F(LinuxPowerSourcesBusTest, AProfileAlreadyInPowerSaverIsReadAtStart) {
     startService("power_profiles_daemon", R"({"ActiveProfile": "power-saver"})");
-    LinuxPowerSources sources(kSysfs + "laptop-on-battery", system);
+    LinuxPowerSources sources(test::kSysfs + "laptop-on-battery", system);
     int changes = 0;
     Subscription subscription = sources.powerStateDidChange.subscribe([&] { ++changes; });
     EXPECT_TRUE(waitFor([&] { return sources.isLowPowerModeEnabled(); }));
@@ -164,7 +164,7 @@ TEST_F(LinuxPowerSourcesBusTest, UPowerUPSDevicesAreListedAndPowerTheMachineWith
     const char* ups = "/org/freedesktop/UPower/devices/ups0";
     setDevice(ups, 3, 4);  // a UPS, fully charged
 
-    LinuxPowerSources sources(kSysfs + "desktop", system, UniqueFd());
+    LinuxPowerSources sources(test::kSysfs + "desktop", system, UniqueFd());
     int changes = 0;
     Subscription subscription = sources.powerStateDidChange.subscribe([&] { ++changes; });
     const auto upsSource = [](const char* state, bool charging) {
@@ -202,7 +202,7 @@ TEST_F(LinuxPowerSourcesBusTest, KernelPowerSupplyEventsAreAnnouncedOnceAndReadA
         std::filesystem::temp_directory_path() / ("orvel-uevents-" + std::to_string(::getpid()));
     std::filesystem::remove_all(root);
     std::filesystem::create_directories(root);
-    std::filesystem::create_directory_symlink(kSysfs + "laptop-on-ac/class", root / "class");
+    std::filesystem::create_directory_symlink(test::kSysfs + "laptop-on-ac/class", root / "class");
     int ends[2];
     ASSERT_EQ(::socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, ends), 0);
     UniqueFd kernel(ends[0]);
@@ -223,7 +223,7 @@ TEST_F(LinuxPowerSourcesBusTest, KernelPowerSupplyEventsAreAnnouncedOnceAndReadA
     using namespace std::string_view_literals;
     send("change@/devices/platform/usb/input7\0ACTION=change\0SUBSYSTEM=input\0"sv);
     std::filesystem::remove(root / "class");
-    std::filesystem::create_directory_symlink(kSysfs + "laptop-on-battery/class", root / "class");
+    std::filesystem::create_directory_symlink(test::kSysfs + "laptop-on-battery/class", root / "class");
     // One unplug: the mains supply and the battery each tell of it.
     send(
         "change@/devices/LNXSYSTM:00/ACPI0003:00/power_supply/AC\0ACTION=change\0"

@@ -18,6 +18,7 @@
 #include "foundation/Registry.h"
 #include "platform/sim/RecordingLogSink.h"
 #include "support/BusTest.h"
+#include "support/RealThings.h"
 
 namespace orvel {
 namespace {
@@ -26,10 +27,6 @@ namespace {
 // comes near, never on the passing of time.
 constexpr auto kLimit = std::chrono::seconds(30);
 
-std::string readAll(const std::string& path) {
-    std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 // The pid a child wrote to `path`, once it has (0 when none came within the limit).
 pid_t waitForPidIn(const std::string& path) {
@@ -294,7 +291,7 @@ TEST_F(LinuxProcessesTest, DetachedChildrenAreReapedAndTheirPidIsTold) {
 
 // Whether a signal was sent to a process and waits, blocked, to be handled.
 bool isPending(pid_t pid, int signal) {
-    std::istringstream status(readAll("/proc/" + std::to_string(pid) + "/status"));
+    std::istringstream status(test::readText("/proc/" + std::to_string(pid) + "/status"));
     unsigned long long pending = 0;
     for (std::string line; std::getline(status, line);) {
         if (line.rfind("SigPnd:", 0) == 0 || line.rfind("ShdPnd:", 0) == 0) {
@@ -357,8 +354,8 @@ TEST_F(LinuxProcessesOnBusTest, CaffeinateLetsItsInhibitorsGoWhenItsLauncherIsKi
 
     // A caffeinate left behind (when this fails) would go on holding after the test.
     pid_t caffeinate = 0;
-    if (std::istringstream(readAll(output)) >> caffeinate &&
-        readAll("/proc/" + std::to_string(caffeinate) + "/cmdline").find("caffeinate") !=
+    if (std::istringstream(test::readText(output)) >> caffeinate &&
+        test::readText("/proc/" + std::to_string(caffeinate) + "/cmdline").find("caffeinate") !=
             std::string::npos) {
         ::kill(caffeinate, SIGKILL);
     }

@@ -1,4 +1,5 @@
 #include "platform/linux/LinuxSystemInfo.h"
+#include "support/RealThings.h"
 
 #include <gtest/gtest.h>
 #include <pwd.h>
@@ -8,7 +9,6 @@
 namespace orvel {
 namespace {
 
-const std::string kData = ORVEL_TEST_DATA;
 
 TEST(LinuxSystemInfoTest, ReadsMachineIdAndReleaseMajor) {
     struct Case {
@@ -22,7 +22,7 @@ TEST(LinuxSystemInfoTest, ReadsMachineIdAndReleaseMajor) {
         {"/os/bare", std::nullopt, 0},
     };
     for (const auto& c : cases) {
-        LinuxSystemInfo info(kData + c.root);
+        LinuxSystemInfo info(test::kTestData + c.root);
         EXPECT_EQ(info.platformUUID(), c.uuid) << c.root;
         EXPECT_EQ(info.osMajorVersion(), c.major) << c.root;
     }
@@ -40,7 +40,7 @@ TEST(LinuxSystemInfoTest, ReleaseNumbersGiveTheSystemVersion) {
         {"/os/bare", {0, 0, 0}, "Linux"},
     };
     for (const auto& c : cases) {
-        LinuxSystemInfo info(kData + c.root);
+        LinuxSystemInfo info(test::kTestData + c.root);
         const auto v = info.osVersion();
         EXPECT_EQ(v, c.version) << c.root << " read " << v.major << "." << v.minor << "."
                                 << v.patch;
@@ -60,7 +60,7 @@ TEST(LinuxSystemInfoTest, DmiIdsGiveTheModelAndChassis) {
         {"/os/bare", std::nullopt, std::nullopt},
     };
     for (const auto& c : cases) {
-        LinuxSystemInfo info(kData + c.root);
+        LinuxSystemInfo info(test::kTestData + c.root);
         EXPECT_EQ(info.hardwareModel(), c.model) << c.root;
         EXPECT_EQ(info.chassisType(), c.chassis) << c.root;
     }
@@ -83,7 +83,7 @@ TEST(LinuxSystemInfoTest, TheComputersNameIsThePrettyHostNameElseTheHostName) {
         {"/os/bare", hostName()},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(LinuxSystemInfo(kData + c.root).localizedHostName(), c.name) << c.root;
+        EXPECT_EQ(LinuxSystemInfo(test::kTestData + c.root).localizedHostName(), c.name) << c.root;
     }
 }
 

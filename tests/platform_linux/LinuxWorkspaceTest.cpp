@@ -13,6 +13,7 @@
 #include "support/BusTest.h"
 #include "support/Catalogues.h"
 #include "support/PropertyValuePrinter.h"
+#include "support/RealThings.h"
 
 namespace orvel {
 namespace {
@@ -22,7 +23,6 @@ using test::BusTest;
 using test::loop;
 using test::waitFor;
 
-const std::string kData = ORVEL_TEST_DATA;
 
 class LinuxWorkspaceTest : public ::testing::Test {
   protected:
@@ -76,14 +76,14 @@ class LinuxWorkspaceTest : public ::testing::Test {
 
 TEST_F(LinuxWorkspaceTest, ListsTheUsersApplicationsByTheirDesktopEntries) {
     LinuxWorkspaceOptions options;
-    options.procRoot = kData + "/proc";
-    options.applicationFolders = {kData + "/xdg/local/applications",
-                                  kData + "/xdg/system/applications"};
+    options.procRoot = test::kTestData + "/proc";
+    options.applicationFolders = {test::kTestData + "/xdg/local/applications",
+                                  test::kTestData + "/xdg/system/applications"};
     options.user = 1000;
     LinuxWorkspace workspace(nullptr, processes, options);
     using enum ActivationPolicy;
-    const std::string local = kData + "/xdg/local/applications/";
-    const std::string system = kData + "/xdg/system/applications/";
+    const std::string local = test::kTestData + "/xdg/local/applications/";
+    const std::string system = test::kTestData + "/xdg/system/applications/";
     const std::vector<RunningApplication> expected = {
         // The local entry wins over the system one with the same id; "env VAR=…" is skipped.
         {4200001, "firefox-esr", "My Firefox", regular, local + "firefox-esr.desktop"},

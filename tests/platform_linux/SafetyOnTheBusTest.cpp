@@ -12,6 +12,7 @@
 #include "platform/linux/LinuxPowerSources.h"
 #include "platform/sim/SimBackedPlatform.h"
 #include "support/BusTest.h"
+#include "support/RealThings.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
 
@@ -20,9 +21,8 @@ namespace {
 
 using test::waitFor;
 
-const std::string kSysfs = std::string(ORVEL_TEST_DATA) + "/sysfs/";
-constexpr const char* kAddress = "AA:BB:CC:DD:EE:01";
-constexpr const char* kDevicePath = "/org/bluez/hci0/dev_AA_BB_CC_DD_EE_01";
+constexpr const char* kHeadsetAddress = "AA:BB:CC:DD:EE:01";
+constexpr const char* kHeadsetPath = "/org/bluez/hci0/dev_AA_BB_CC_DD_EE_01";
 
 // The simulated machine with the real power sources and Bluetooth on the test's bus.
 class BusMachine final : public SimBackedPlatform {
@@ -47,7 +47,7 @@ class SafetyOnTheBusTest : public test::ServicesOnTheBusTest {
   protected:
     // Installs the machine and waits until its backends have read the bus.
     BusMachine& install(const std::string& machine) {
-        auto owned = std::make_unique<BusMachine>(system, kSysfs + machine, folder());
+        auto owned = std::make_unique<BusMachine>(system, test::kSysfs + machine, folder());
         BusMachine& m = *owned;
         Platform::install(std::move(owned));
         EXPECT_TRUE(
@@ -151,8 +151,8 @@ TEST_F(SafetyOnTheBusTest, AUPSThatTakesOverStartsASessionAndWallPowerEndsIt) {
 TEST_F(SafetyOnTheBusTest, ABlueZDeviceStartsAndEndsItsRuleAndItsBatteryFloorEndsTheSession) {
     startService("bluez5");
     bluez("AddAdapter", "ss", "hci0", "desk");
-    bluez("AddDevice", "sss", "hci0", kAddress, "Headphones");
-    bluez("PairDevice", "ssi", "hci0", kAddress, 0x240404);
+    bluez("AddDevice", "sss", "hci0", kHeadsetAddress, "Headphones");
+    bluez("PairDevice", "ssi", "hci0", kHeadsetAddress, 0x240404);
     install("desktop");
     ASSERT_EQ(Platform::current().bluetooth().authorization(),
               BluetoothAuthorization::allowedAlways);
@@ -162,17 +162,17 @@ TEST_F(SafetyOnTheBusTest, ABlueZDeviceStartsAndEndsItsRuleAndItsBatteryFloorEnd
     TriggerRule rule;
     rule.source = TriggerSource::bluetooth;
     rule.name = "Desk";
-    rule.btAddress = kAddress;
+    rule.btAddress = kHeadsetAddress;
     engine.add(rule);
 
-    bluez("ConnectDevice", "ss", "hci0", kAddress);
+    bluez("ConnectDevice", "ss", "hci0", kHeadsetAddress);
     ASSERT_TRUE(waitFor([&] { return controller().isActive(); }));
     EXPECT_EQ(controller().startedByRuleName(), "Desk");
-    bluez("DisconnectDevice", "ss", "hci0", kAddress);
+    bluez("DisconnectDevice", "ss", "hci0", kHeadsetAddress);
     ASSERT_TRUE(waitFor([&] { return !controller().isActive(); }));
 
     // The device reports a low battery; a floor rule added now checks at once.
-    call(DBusObject{"org.bluez", kDevicePath, "org.freedesktop.DBus.Mock"}, "AddProperties",
+    call(DBusObject{"org.bluez", kHeadsetPath, "org.freedesktop.DBus.Mock"}, "AddProperties",
          [](sd_bus_message* m) {
              return sd_bus_message_append(m, "sa{sv}", "org.bluez.Battery1", 1, "Percentage", "y",
                                           std::uint8_t{15});
@@ -180,18 +180,18 @@ TEST_F(SafetyOnTheBusTest, ABlueZDeviceStartsAndEndsItsRuleAndItsBatteryFloorEnd
     call(DBusObject{"org.bluez", "/", "org.freedesktop.DBus.Mock"}, "EmitSignal",
          [](sd_bus_message* m) {
              return sd_bus_message_append(m, "sssav", "org.freedesktop.DBus.ObjectManager",
-                                          "InterfacesAdded", "oa{sa{sv}}", 2, "o", kDevicePath,
+                                          "InterfacesAdded", "oa{sa{sv}}", 2, "o", kHeadsetPath,
                                           "a{sa{sv}}", 1, "org.bluez.Battery1", 1, "Percentage",
                                           "y", std::uint8_t{15});
          });
-    bluez("ConnectDevice", "ss", "hci0", kAddress);
+    bluez("ConnectDevice", "ss", "hci0", kHeadsetAddress);
     ASSERT_TRUE(waitFor([&] {
         return controller().isActive() && !Platform::current().bluetooth().batteryLevels().empty();
     }));
     TriggerRule floor;
     floor.source = TriggerSource::bluetooth;
     floor.name = "Headphones battery";
-    floor.btAddress = kAddress;
+    floor.btAddress = kHeadsetAddress;
     floor.onAppear = TriggerAction::nothing;
     floor.onClear = TriggerAction::nothing;
     floor.btBattEnd = 20;

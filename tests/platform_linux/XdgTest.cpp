@@ -12,6 +12,7 @@
 #include "platform/linux/LinuxPaths.h"
 #include "platform/linux/XdgLoginItems.h"
 #include "support/OrvelTest.h"
+#include "support/RealThings.h"
 
 namespace orvel {
 namespace {
@@ -26,10 +27,6 @@ xdg::Environment environment(std::map<std::string, std::string> variables) {
     };
 }
 
-std::string readAll(const fs::path& path) {
-    std::ifstream in(path);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
 
 TEST(LinuxPathsTest, FoldersFollowTheXdgVariablesAndIgnoreRelativeOnes) {
     struct Case {
@@ -144,7 +141,7 @@ TEST(XdgTest, ExecValuesOfProgramsWithEscapesReadBackAsTheProgram) {
     const fs::path folder = fs::path(ORVEL_TEST_DATA) / "fuzz/exec-programs";
     ASSERT_TRUE(fs::is_directory(folder));
     for (const auto& file : fs::directory_iterator(folder)) {
-        const std::string program = readAll(file.path());
+        const std::string program = test::readText(file.path());
         SCOPED_TRACE(file.path().filename().string());
         const std::string value = xdg::execValue(program);
         EXPECT_EQ(value.find('\n'), std::string::npos) << "an Exec value is one line";
@@ -192,8 +189,8 @@ TEST_F(XdgLoginItemsTest, RegisteringWritesTheAutostartEntryAndUnregisteringRemo
     XdgLoginItems missingProgram((root / "config/autostart").string(), "/opt/Orvel Test/bin/Orvel");
     EXPECT_EQ(missingProgram.status(), kNotRegistered);
     ASSERT_TRUE(missingProgram.registerItem().ok());
-    EXPECT_EQ(readAll(missingProgram.entryPath()),
-              readAll(std::string(ORVEL_TEST_DATA) + "/autostart/org.orvel.Orvel.desktop"));
+    EXPECT_EQ(test::readText(missingProgram.entryPath()),
+              test::readText(std::string(ORVEL_TEST_DATA) + "/autostart/org.orvel.Orvel.desktop"));
     EXPECT_EQ(missingProgram.status(), kNotFound) << "the program it names is not there";
 
     XdgLoginItems items((root / "config/autostart").string(), "/bin/sh");

@@ -31,4 +31,15 @@ inline std::string readText(const std::filesystem::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+inline std::string firstLine(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    std::string text;
+    std::getline(in, text);
+    return text;
+}
+
+// The fixture trees the Linux readers are pointed at.
+inline const std::string kTestData = ORVEL_TEST_DATA;
+inline const std::string kSysfs = kTestData + "/sysfs/";
+
 }  // namespace orvel::test

@@ -12,7 +12,6 @@ namespace {
 using Notice = SimWorkspace::Notice;
 using test::activity;
 
-constexpr const char* kIgnoredOffAC = "Ignored \u2014 rule runs only on AC power";
 
 // Rules run only on AC power while the machine is on battery, so every event the source
 // reports leaves one activity line with its title and starts nothing.
@@ -46,7 +45,7 @@ class AppTriggerSourceTest : public test::SessionTest {
         for (const auto& line : activity()) {
             const auto first = line.find('|');
             const auto second = line.find('|', first + 1);
-            if (line.substr(second + 1) == kIgnoredOffAC) {
+            if (line.substr(second + 1) == test::kIgnoredOffAC) {
                 titles.push_back(line.substr(first + 1, second - first - 1));
             }
         }

@@ -13,7 +13,6 @@ using test::activity;
 using Events = std::vector<std::string>;
 using Type = NetworkInterfaceType;
 
-constexpr const char* kIgnoredOffAC = "Ignored \u2014 rule runs only on AC power";
 
 // Rules run only on AC power while the machine is on battery: every event the source reports
 // leaves one activity line with its title and starts nothing.
@@ -45,7 +44,7 @@ class NetworkTriggerSourceTest : public test::SessionTest {
         for (const auto& line : activity()) {
             const auto first = line.find('|');
             const auto second = line.find('|', first + 1);
-            if (line.substr(second + 1) == kIgnoredOffAC) {
+            if (line.substr(second + 1) == test::kIgnoredOffAC) {
                 titles.push_back(line.substr(first + 1, second - first - 1));
             }
         }

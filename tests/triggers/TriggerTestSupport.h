@@ -11,6 +11,9 @@
 
 namespace orvel::test {
 
+// What the log says of a rule that may fire only on AC power.
+constexpr const char* kIgnoredOffAC = "Ignored \u2014 rule runs only on AC power";
+
 inline TriggerRule makeRule(TriggerSource source, std::string name) {
     TriggerRule rule;
     rule.source = source;

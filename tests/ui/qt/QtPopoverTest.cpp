@@ -12,7 +12,7 @@ namespace {
 
 class QtPopoverTest : public test::QtUiTest {};
 
-class Static final : public ViewComponent {
+class PanelContent final : public ViewComponent {
   public:
     View body() override {
         return VStack({Toggle("Orvel", Binding<bool>::constant(false)), Text("Panel")}).padding(10);
@@ -42,7 +42,7 @@ TEST_F(QtPopoverTest, OnWaylandThePanelIsAFloatingWindowOfItsOwnThatClosesOnLosi
         ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &other; })) << what;
 
         QtPopover popover{QString::fromLatin1(c.platform)};
-        popover.setContent(std::make_shared<Static>());
+        popover.setContent(std::make_shared<PanelContent>());
         popover.setTransient(c.transient);
         popover.setContentSize(320, 240);
         QWidget& panel = *popover.widget();
@@ -84,7 +84,7 @@ TEST_F(QtPopoverTest, OnWaylandThePanelIsAFloatingWindowOfItsOwnThatClosesOnLosi
 
 TEST_F(QtPopoverTest, APanelClosedWithoutLosingTheFocusOpensAgainAtOnce) {
     QtPopover popover{QStringLiteral("wayland")};
-    popover.setContent(std::make_shared<Static>());
+    popover.setContent(std::make_shared<PanelContent>());
     popover.setTransient(true);
     popover.setContentSize(320, 240);
     for (int round = 0; round < 2; ++round) {
