@@ -124,8 +124,8 @@ TEST_F(BluetoothSettingsViewTest, AddTakesTheFirstPairedDeviceByNameOrANamelessR
         const char* name;
         std::optional<std::string> address;
     };
-    for (const Case& c :
-         {Case{true, "Headphones", kHeadphonesAddress}, Case{false, "New device rule", std::nullopt}}) {
+    for (const Case& c : {Case{true, "Headphones", kHeadphonesAddress},
+                          Case{false, "New device rule", std::nullopt}}) {
         SCOPED_TRACE(c.name);
         engine().rules = {};
         sim().bluetooth().unpairAll();

@@ -24,7 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 class FileUserDefaultsTest : public ::testing::Test {
   protected:
     void SetUp() override {

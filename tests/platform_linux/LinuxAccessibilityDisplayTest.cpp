@@ -10,8 +10,8 @@
 namespace orvel {
 namespace {
 
-const DBusObject kSettingsPortal{"org.freedesktop.portal.Desktop", "/org/freedesktop/portal/desktop",
-                             "org.freedesktop.DBus.Mock"};
+const DBusObject kSettingsPortal{"org.freedesktop.portal.Desktop",
+                                 "/org/freedesktop/portal/desktop", "org.freedesktop.DBus.Mock"};
 
 class LinuxAccessibilityDisplayTest : public test::BusTest {};
 

@@ -54,7 +54,6 @@ class BrightnessMachine final : public SimBackedPlatform {
     std::shared_ptr<LogSink> log_;
 };
 
-
 class LinuxBrightnessBusTest : public test::BusTest {
   protected:
     void SetUp() override {
@@ -143,13 +142,15 @@ TEST_F(LinuxBrightnessBusTest, FilesThisUserMayNotWriteAreWrittenThroughLogind) 
     }
     KeyboardBacklight::shared().setOff(true);
     BuiltInDisplay::shared().setDark(true);
-    ASSERT_TRUE(waitFor(
-        [&] { return test::firstLine(root_ + kLed) == "0" && test::firstLine(root_ + kPanel) == "0"; }));
+    ASSERT_TRUE(waitFor([&] {
+        return test::firstLine(root_ + kLed) == "0" && test::firstLine(root_ + kPanel) == "0";
+    }));
     EXPECT_EQ(KeyboardBacklight::shared().route(), "LED \u00d71");
     KeyboardBacklight::shared().setOff(false);
     BuiltInDisplay::shared().setDark(false);
-    ASSERT_TRUE(waitFor(
-        [&] { return test::firstLine(root_ + kLed) == "1" && test::firstLine(root_ + kPanel) == "9600"; }));
+    ASSERT_TRUE(waitFor([&] {
+        return test::firstLine(root_ + kLed) == "1" && test::firstLine(root_ + kPanel) == "9600";
+    }));
     using Call = std::tuple<std::string, std::string, std::uint32_t>;
     EXPECT_EQ(logindCalls(), (std::vector<Call>{{"leds", "tpacpi::kbd_backlight", 0},
                                                 {"backlight", "intel_backlight", 0},

@@ -20,7 +20,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 // The simulated machine with the displays of a sysfs tree.
 class DrmMachine final : public SimBackedPlatform {
   public:
@@ -31,7 +30,6 @@ class DrmMachine final : public SimBackedPlatform {
   private:
     LinuxDisplays displays_;
 };
-
 
 void writeLine(const std::string& path, const std::string& text) {
     std::ofstream(path) << text << "\n";

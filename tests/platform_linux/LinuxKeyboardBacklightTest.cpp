@@ -17,7 +17,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-
 // The simulated machine with the keyboard backlight of a sysfs tree.
 class LedMachine final : public SimBackedPlatform {
   public:

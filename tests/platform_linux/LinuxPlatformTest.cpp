@@ -26,7 +26,6 @@ using test::waitFor;
 // program: the file that program writes when it runs.
 constexpr const char* kForeignCaffeinateRan = "ORVEL_TEST_FOREIGN_CAFFEINATE_RAN";
 
-
 // The Linux platform installed as the program installs it, with the sleep engines on top.
 class LinuxPlatformTest : public BusTest {
   protected:

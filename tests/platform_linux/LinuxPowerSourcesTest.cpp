@@ -19,7 +19,6 @@ using namespace power_source;
 using test::BusTest;
 using test::waitFor;
 
-
 PropertyDictionary battery(const char* name, const char* state, int percent, bool charging) {
     return {{kType, kInternalBattery},   {kName, name},       {kPowerSourceState, state},
             {kCurrentCapacity, percent}, {kMaxCapacity, 100}, {kIsCharging, charging}};
@@ -223,7 +222,8 @@ TEST_F(LinuxPowerSourcesBusTest, KernelPowerSupplyEventsAreAnnouncedOnceAndReadA
     using namespace std::string_view_literals;
     send("change@/devices/platform/usb/input7\0ACTION=change\0SUBSYSTEM=input\0"sv);
     std::filesystem::remove(root / "class");
-    std::filesystem::create_directory_symlink(test::kSysfs + "laptop-on-battery/class", root / "class");
+    std::filesystem::create_directory_symlink(test::kSysfs + "laptop-on-battery/class",
+                                              root / "class");
     // One unplug: the mains supply and the battery each tell of it.
     send(
         "change@/devices/LNXSYSTM:00/ACPI0003:00/power_supply/AC\0ACTION=change\0"

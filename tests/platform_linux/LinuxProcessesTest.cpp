@@ -27,7 +27,6 @@ namespace {
 // comes near, never on the passing of time.
 constexpr auto kLimit = std::chrono::seconds(30);
 
-
 // The pid a child wrote to `path`, once it has (0 when none came within the limit).
 pid_t waitForPidIn(const std::string& path) {
     const auto deadline = std::chrono::steady_clock::now() + kLimit;

@@ -9,7 +9,6 @@
 namespace orvel {
 namespace {
 
-
 TEST(LinuxSystemInfoTest, ReadsMachineIdAndReleaseMajor) {
     struct Case {
         const char* root;

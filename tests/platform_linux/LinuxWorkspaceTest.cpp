@@ -23,7 +23,6 @@ using test::BusTest;
 using test::loop;
 using test::waitFor;
 
-
 class LinuxWorkspaceTest : public ::testing::Test {
   protected:
     void SetUp() override {

@@ -27,7 +27,6 @@ xdg::Environment environment(std::map<std::string, std::string> variables) {
     };
 }
 
-
 TEST(LinuxPathsTest, FoldersFollowTheXdgVariablesAndIgnoreRelativeOnes) {
     struct Case {
         std::map<std::string, std::string> env;

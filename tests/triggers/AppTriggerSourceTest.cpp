@@ -12,7 +12,6 @@ namespace {
 using Notice = SimWorkspace::Notice;
 using test::activity;
 
-
 // Rules run only on AC power while the machine is on battery, so every event the source
 // reports leaves one activity line with its title and starts nothing.
 class AppTriggerSourceTest : public test::SessionTest {

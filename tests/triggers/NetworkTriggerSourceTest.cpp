@@ -13,7 +13,6 @@ using test::activity;
 using Events = std::vector<std::string>;
 using Type = NetworkInterfaceType;
 
-
 // Rules run only on AC power while the machine is on battery: every event the source reports
 // leaves one activity line with its title and starts nothing.
 class NetworkTriggerSourceTest : public test::SessionTest {
