@@ -13,7 +13,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "automations/AppsSettingsView.h"
 #include "automations/RuleRow.h"
 #include "core/OrvelController.h"

@@ -8,7 +8,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "automations/BatteryPowerSettingsView.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "Figures.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "devices/BuiltInDisplay.h"
 #include "devices/KeyboardBacklight.h"
 #include "foundation/Registry.h"

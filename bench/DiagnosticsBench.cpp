@@ -9,7 +9,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "core/ActivityLog.h"
 #include "devices/InputBlocker.h"
 #include "drives/DriveKeepAlive.h"

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "Figures.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Data.h"
 #include "foundation/FileIO.h"

@@ -15,7 +15,7 @@
 
 #include "Figures.h"
 #include "HelpBenchMachine.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "foundation/DateFormatting.h"
 #include "foundation/Registry.h"
 #include "help/HelpPages.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "Figures.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "devices/InputBlocker.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"

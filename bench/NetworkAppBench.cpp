@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "Figures.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"

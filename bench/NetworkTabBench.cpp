@@ -12,7 +12,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "automations/NetworkSettingsView.h"
 #include "foundation/Registry.h"
 #include "reports/PermissionAudit.h"

@@ -13,7 +13,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "automations/ACOnlyToggle.h"
 #include "automations/ActionPicker.h"
 #include "automations/DurationPicker.h"

@@ -14,7 +14,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "automations/RuleTextEdits.h"
 #include "automations/ScheduleSettingsView.h"
 #include "core/Preferences.h"

@@ -6,8 +6,7 @@
 #include <cstdio>
 
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
-#include "app/compose/MenuBarServices.h"
+#include "app/compose/Services.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -28,7 +27,8 @@ int main() {
 
     const auto wallStart = std::chrono::steady_clock::now();
     {
-        StatusItemController& statusItem = *StatusItemController::make(statusItemServices());
+        StatusItemController& statusItem =
+            *StatusItemController::make(Services(Platform::current()).statusItemServices());
         Preferences& prefs = Preferences::shared();
         prefs.deactivateOnBattery = true;
         prefs.batteryOffAfterEnabled = true;

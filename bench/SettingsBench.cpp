@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "Figures.h"
-#include "app/compose/Compose.h"
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
 #include "platform/UserDefaults.h"
@@ -82,7 +81,8 @@ int main(int argc, char** argv) {
         const double processStart = msSince(start);
         sim.userDefaults().setInteger(SettingsView::kTabKey, SettingsView::kGeneralTab);
         start = Clock::now();
-        auto view = std::make_shared<SettingsView>(settingsServices());
+        auto view =
+            std::make_shared<SettingsView>(Services(Platform::current()).settingsServices());
         auto window = host.makeWindow();
         window->setContent(view);
         window->setContentSize(SettingsView::kIdealWidth, SettingsView::kIdealHeight);

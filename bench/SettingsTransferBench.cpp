@@ -11,8 +11,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -118,7 +117,7 @@ int main() {
         loop.drain();
 
         const auto key = *SettingsTransfer::makeSealingKey("correct horse battery staple");
-        const auto owners = settingsTransferOwners();
+        const auto owners = Services(Platform::current()).settingsTransferOwners();
         std::vector<double> exportPlain;
         std::vector<double> exportSealed;
         Data plain;

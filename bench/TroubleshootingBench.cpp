@@ -9,8 +9,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "core/OrvelController.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
@@ -86,8 +85,9 @@ int main() {
         return out;
     };
     sources.conflicts = [] { return ConflictsReport::shared().text(); };
-    auto view = std::make_shared<TroubleshootingView>(
-        OrvelController::shared(), sources, resetOwners(), [] { return std::string("x86_64"); });
+    auto view = std::make_shared<TroubleshootingView>(OrvelController::shared(), sources,
+                                                      Services(Platform::current()).resetOwners(),
+                                                      [] { return std::string("x86_64"); });
     view->redactIdentifiers = true;
     auto window = ui::UiHost::current().makeWindow();
     window->setContent(view);

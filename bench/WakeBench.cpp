@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "Figures.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "foundation/PollRunLoop.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "automations/RuleTextEdits.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -76,7 +76,7 @@ class AutomationsAndTriggersViewTest : public test::UiTest {
             ui::Binding<std::int64_t>{
                 [this] { return d().integerForKey(Page::kSubTabKey); },
                 [this](const std::int64_t& tag) { d().setInteger(Page::kSubTabKey, tag); }},
-            automationServices(), std::move(makePage));
+            Services(sim()).automationServices(), std::move(makePage));
         pageHost = std::make_unique<ui::ViewHost>(page);
         pageHost->setShown(true);
     }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "automations/AutomationsAndTriggersView.h"
 #include "automations/RuleTabTest.h"
 #include "core/ActivityLog.h"
@@ -480,7 +480,7 @@ TEST_F(NetworkPermissionTest, AnIdlePageIsNotRedrawnAndStopsReadingWhenHidden) {
 }
 
 TEST_F(NetworkPermissionTest, TheAutomationsPageShowsThisSubTabForItsTag) {
-    auto shown = AutomationsAndTriggersView::subTabPage(automationServices(),
+    auto shown = AutomationsAndTriggersView::subTabPage(Services(sim()).automationServices(),
                                                         AutomationsAndTriggersView::kNetwork);
     ASSERT_TRUE(std::dynamic_pointer_cast<NetworkSettingsView>(shown));
 }

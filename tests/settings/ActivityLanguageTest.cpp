@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
@@ -42,7 +42,7 @@ TEST_F(ActivityLanguageTest, EntriesAreRecordedInTheUserLanguage) {
              SettingsTransfer::ExportFile file;
              file.rules = {rule};
              ASSERT_TRUE(SettingsTransfer::importData(
-                             settingsTransferOwners(),
+                             Services(sim()).settingsTransferOwners(),
                              *SettingsTransfer::encodeFileWithKey(file, std::nullopt), std::nullopt)
                              .ok());
          },

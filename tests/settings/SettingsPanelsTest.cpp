@@ -1,6 +1,6 @@
 #include "settings/SettingsTransfer.h"
 
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "core/ActivityLog.h"
 #include "foundation/PollRunLoop.h"
 #include "foundation/Registry.h"
@@ -32,7 +32,7 @@ class SettingsPanelsTest : public test::UiTest {
         sim().bluetooth().pair({"AA:BB:CC:DD:EE:FF", "Phones", false});
     }
 
-    static Owners owners() { return settingsTransferOwners(); }
+    Owners owners() { return Services(sim()).settingsTransferOwners(); }
     std::string path(const std::string& name) const { return scratch() + "/" + name; }
 
     void writeData(const std::string& name, const Data& bytes) {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <set>
 
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "core/ActivityLog.h"
 #include "devices/DeviceState.h"
 #include "devices/PermissionPrimer.h"
@@ -24,7 +24,7 @@ const LaunchRequest kRemoveRule{"/usr/bin/pkexec", {"/opt/orvel/orvel-input-acce
 class ResetBlock final : public ui::ViewComponent {
   public:
     ui::View body() override {
-        return ResetSection(resetOwners(), [this] { ++cleared; });
+        return ResetSection(Services(Platform::current()).resetOwners(), [this] { ++cleared; });
     }
     int cleared = 0;
 };

@@ -1,6 +1,6 @@
 #include "settings/SettingsTransfer.h"
 
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
@@ -31,7 +31,7 @@ class SettingsTransferTest : public test::OrvelTest {
     static Data filePreferences(std::map<std::string, std::string> preferences) {
         return fileWith({}, {}, 180, std::move(preferences));
     }
-    static Owners owners() { return settingsTransferOwners(); }
+    Owners owners() { return Services(sim()).settingsTransferOwners(); }
     std::vector<ActivityEntry> activity() {
         loop().drain();
         return ActivityLog::shared().entries();

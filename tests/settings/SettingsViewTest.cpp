@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "app/AppDelegate.h"
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "core/ActivityLog.h"
 #include "devices/HotKeyBackend.h"
 #include "devices/InputBlocker.h"
@@ -54,7 +54,7 @@ class SettingsViewTest : public test::SessionTest {
     // Opens the window as the application does: made once, shown again after closing.
     void open() {
         if (!window) {
-            view = std::make_shared<SettingsView>(settingsServices());
+            view = std::make_shared<SettingsView>(Services(sim()).settingsServices());
             window = host().makeWindow();
             window->setContent(view);
         }
@@ -166,7 +166,7 @@ TEST_F(SettingsViewTest, DevicesReadsPermissionsOnAppearanceAndEveryTwoSecondsWh
     window.reset();
     view.reset();
     open();
-    EXPECT_FALSE(SettingsView(settingsServices()).inputMonitoringGranted());
+    EXPECT_FALSE(SettingsView(Services(sim()).settingsServices()).inputMonitoringGranted());
 }
 
 // General ----------------------------------------------------------------------------------------

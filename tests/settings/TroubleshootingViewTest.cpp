@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "reports/ConflictsReport.h"
 #include "settings/SettingsReset.h"
 #include "support/SessionTest.h"
@@ -32,7 +32,8 @@ class TroubleshootingViewTest : public test::SessionTest {
         };
         sources.machine = [this] { return machine; };
         sources.conflicts = [] { return ConflictsReport::shared().text(); };
-        view = std::make_shared<TroubleshootingView>(controller(), sources, resetOwners());
+        view = std::make_shared<TroubleshootingView>(controller(), sources,
+                                                     Services(sim()).resetOwners());
         window = host().makeWindow();
         window->setContent(view);
         window->makeKeyAndOrderFront();

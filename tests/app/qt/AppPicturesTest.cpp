@@ -23,8 +23,7 @@
 
 #include "QtUiTest.h"
 #include "app/AppDelegate.h"
-#include "app/compose/MenuBarServices.h"
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "automations/ApplicationChooser.h"
 #include "automations/AutomationsAndTriggersView.h"
 #include "automations/ScheduleSettingsView.h"
@@ -167,7 +166,7 @@ TEST_F(AppPicturesTest, EveryWindowOpensFromThePanelAndTheMenuBar) {
     };
     auto* popover = dynamic_cast<ui::QtPopover*>(&item->popover());
     ASSERT_NE(popover, nullptr);
-    const auto panel = std::make_shared<MenuView>(menuViewServices());
+    const auto panel = std::make_shared<MenuView>(Services(sim()).menuViewServices());
     for (const auto& r : rows) {
         SCOPED_TRACE(r.row);
         // The offscreen screen has no tray: the panel opens where the icon would be.
@@ -397,7 +396,7 @@ TEST_F(AppPicturesTest, ThePanelAndTheWindowsFollowTheDesktopsColourScheme) {
     AppDelegate delegate;
     sim().desktopSettings().setColorScheme(ColorScheme::dark);
     auto panelWindow = host().makeWindow();
-    panelWindow->setContent(std::make_shared<MenuView>(menuViewServices()));
+    panelWindow->setContent(std::make_shared<MenuView>(Services(sim()).menuViewServices()));
     panelWindow->makeKeyAndOrderFront();
     TriggerRule nights;
     nights.name = "Nights";
@@ -530,7 +529,7 @@ TEST_F(AppPicturesTest, ThePanelAndTheWindowsFollowTheDesktopsColourScheme) {
                          dialog->reject();
                  },
                  look);
-             SettingsTransfer::runExportPanel(settingsTransferOwners());
+             SettingsTransfer::runExportPanel(Services(sim()).settingsTransferOwners());
          }},
         {"alert",
          [&](const Look& look) {
@@ -746,7 +745,7 @@ TEST_F(AppPicturesTest, AHelpPageWithEveryBlockLinesUpItsTableColumns) {
 }
 
 TEST_F(AppPicturesTest, TheTrayIconInItsStates) {
-    auto item = StatusItemController::make(statusItemServices());
+    auto item = StatusItemController::make(Services(sim()).statusItemServices());
     OrvelController& c = OrvelController::shared();
     struct Case {
         const char* name;
@@ -842,7 +841,7 @@ TEST_F(AppPicturesTest, TheTrayIconInItsStates) {
 TEST_F(AppPicturesTest, ThePanelDrawsTheSession) {
     OrvelController::shared().startForSeconds(900);
     auto window = host().makeWindow();
-    window->setContent(std::make_shared<MenuView>(menuViewServices()));
+    window->setContent(std::make_shared<MenuView>(Services(sim()).menuViewServices()));
     window->makeKeyAndOrderFront();
     auto* qt = dynamic_cast<ui::QtWindow*>(window.get());
     ASSERT_NE(qt, nullptr);
@@ -917,7 +916,7 @@ TEST_F(AppPicturesTest, ThePanelInItsStates) {
             ui::Appearance::apply(dark);
             entry.setUp();
             auto window = host().makeWindow();
-            const auto panel = std::make_shared<MenuView>(menuViewServices());
+            const auto panel = std::make_shared<MenuView>(Services(sim()).menuViewServices());
             window->setContent(panel);
             window->makeKeyAndOrderFront();
             auto* qt = dynamic_cast<ui::QtWindow*>(window.get());

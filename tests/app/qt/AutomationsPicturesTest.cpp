@@ -11,7 +11,7 @@
 #include <set>
 
 #include "QtUiTest.h"
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "automations/ACOnlyToggle.h"
 #include "automations/ActionPicker.h"
 #include "automations/AutomationsAndTriggersView.h"
@@ -153,7 +153,7 @@ TEST_F(AutomationsPicturesTest, TheWholeTabOnTriggersFreshBusyPausedAndOnAStrayV
             [&d](const std::int64_t& tag) {
                 d.setInteger(AutomationsAndTriggersView::kSubTabKey, tag);
             }},
-        automationServices());
+        Services(sim()).automationServices());
     // The Settings window's content size.
     QWidget& window = show(tab, 900, 560);
     ASSERT_TRUE(shows(window, "Re-apply after waking from sleep"));

@@ -20,7 +20,7 @@
 #include "QtUiTest.h"
 #include "SettingsPages.h"
 #include "app/AppDelegate.h"
-#include "app/compose/MenuBarServices.h"
+#include "app/compose/Services.h"
 #include "automations/AutomationsAndTriggersView.h"
 #include "core/OrvelController.h"
 #include "foundation/Localization.h"
@@ -216,7 +216,7 @@ TEST_P(LanguagePicturesTest, EveryWindowAndThePanelShowEachTextWhole) {
                                sim().paths().resourcesDirectory() + "/eula-1.0-draft.md");
 
     panel = host().makeWindow();
-    const auto menu = std::make_shared<MenuView>(menuViewServices());
+    const auto menu = std::make_shared<MenuView>(Services(sim()).menuViewServices());
     panel->setContent(menu);
     panel->makeKeyAndOrderFront();
     QWidget& panelWidget = show(panel.get());

@@ -12,7 +12,7 @@
 #include <cstdlib>
 
 #include "QtUiTest.h"
-#include "app/compose/MenuBarServices.h"
+#include "app/compose/Services.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -89,7 +89,7 @@ class TrayTest : public test::QtUiTest {
 
     // The application's status item, once it has chosen how to show itself.
     ui::QtTrayItem& makeTray() {
-        StatusItemController::make(statusItemServices());
+        StatusItemController::make(Services(sim()).statusItemServices());
         auto* tray = dynamic_cast<ui::QtTrayItem*>(&StatusItemController::current()->item());
         EXPECT_NE(tray, nullptr);
         EXPECT_TRUE(waitUntil([&] { return tray->chosen() != nullptr; }));
@@ -168,7 +168,7 @@ TEST_F(TrayTest, TheXEmbedIconIsChosenWhenNoWatcherOrNoBusIsThere) {
     Registry::reset();
 
     setenv("DBUS_SESSION_BUS_ADDRESS", kNoBus, 1);
-    StatusItemController::make(statusItemServices());
+    StatusItemController::make(Services(sim()).statusItemServices());
     auto& without = static_cast<ui::QtTrayItem&>(StatusItemController::current()->item());
     EXPECT_NE(dynamic_cast<ui::QtStatusItem*>(without.chosen()), nullptr) << "at once";
     EXPECT_EQ(without.notifier(), nullptr);
