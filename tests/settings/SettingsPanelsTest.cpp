@@ -105,7 +105,7 @@ TEST_F(SettingsPanelsTest, TheExportPanelOffersTheFileNameAndTheEncryptionAccess
 }
 
 TEST_F(SettingsPanelsTest, ExportWritesPlainSealedOrNothingAsTheAccessorySays) {
-    test::setGoldenState();
+    test::setGoldenState(services());
     loop().drain();
     const Data expected = *exportData(owners(), std::nullopt);
     struct Case {
@@ -322,7 +322,7 @@ TEST_F(SettingsPanelsTest, ThePassphrasePromptAsksOnceAndTheKeyIsMadeOffTheMainT
 }
 
 TEST_F(SettingsPanelsTest, ASealedExportImportsWithItsPassphraseAndNotWithout) {
-    test::setGoldenState();
+    test::setGoldenState(services());
     host().scriptSavePanel(path("moved.orvelconfig"), encrypt(true, "two machines"));
     runExportPanel(owners());
     loop().drain();

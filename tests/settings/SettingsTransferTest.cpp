@@ -39,7 +39,7 @@ class SettingsTransferTest : public test::OrvelTest {
 };
 
 TEST_F(SettingsTransferTest, ExportOfTheFixedStateIsTheGoldenPlainFile) {
-    test::setGoldenState();
+    test::setGoldenState(services());
     auto bytes = exportData(owners(), std::nullopt);
     ASSERT_TRUE(bytes.ok()) << bytes.error().message;
     const Data golden = test::readSettingsData("plain.orvelconfig");
@@ -379,7 +379,7 @@ TEST_F(SettingsTransferTest, OnAnEmptyDriveListNoDriveOfTheFileIsTaken) {
 }
 
 TEST_F(SettingsTransferTest, AFileThatDoesNotReadChangesNothingAtAll) {
-    test::setGoldenState();
+    test::setGoldenState(services());
     loop().drain();
     const Data sealed = test::readSettingsData("sealed-v1.orvelconfig");
     struct Case {
@@ -410,7 +410,7 @@ TEST_F(SettingsTransferTest, AFileThatDoesNotReadChangesNothingAtAll) {
 }
 
 TEST_F(SettingsTransferTest, TheGoldenFileImportsBackToTheSameState) {
-    test::setGoldenState();
+    test::setGoldenState(services());
     sim().bluetooth().pair({"AA:BB:CC:DD:EE:FF", "Phones", false});
     auto bytes = exportData(owners(), std::nullopt);
     ASSERT_TRUE(bytes.ok());

@@ -567,7 +567,7 @@ TEST_F(SettingsViewTest, TheEquivalentCommandNamesOrvelsOwnCaffeinateAndFollowsT
 }
 
 TEST_F(SettingsViewTest, TheTransferButtonsSayBesideThemWhatTheLastExportOrImportDid) {
-    test::setGoldenState();
+    test::setGoldenState(services());
     const std::string file = scratch() + "/moved.orvelconfig";
     std::filesystem::create_directories(scratch());
     ASSERT_TRUE(writeFileAtomically(scratch() + "/notes.txt", dataFromString("notes")).ok());
