@@ -79,7 +79,7 @@ class RuleWidgetsTest : public test::UiTest {
         list.reset();
         UiTest::TearDown();
     }
-    TriggerEngine& engine() { return TriggerEngine::shared(); }
+    TriggerEngine& engine() { return services().triggerEngine(); }
     const TriggerRule& stored() { return engine().rules().front(); }
     Inspector view() {
         loop().drain();
@@ -298,11 +298,11 @@ TEST_F(RuleWidgetsTest, TestStartsASessionAndOnADisabledRuleOnlyLogsTheSimulatio
         TriggerRule rule = stored();
         rule.enabled = enabled;
         engine().update(rule);
-        ActivityLog::shared().clear();
+        services().activityLog().clear();
         open();
         ASSERT_TRUE(view().click("Test"));
         loop().drain();
-        const auto& entries = ActivityLog::shared().entries();
+        const auto& entries = services().activityLog().entries();
         ASSERT_FALSE(entries.empty());
         EXPECT_EQ(entries.back().kind, ActivityEntry::Kind::simulated);
         EXPECT_EQ(entries.back().title, "Test \u2014 Desk");
