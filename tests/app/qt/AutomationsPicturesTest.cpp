@@ -124,23 +124,23 @@ class AutomationsPicturesTest : public test::QtUiTest {
 
 TEST_F(AutomationsPicturesTest, TheTriggersPageFreshBusyAndPaused) {
     QWidget& page = show(std::make_shared<TriggersSettingsView>(
-        TriggerEngine::shared(), ActivityLog::shared(), Preferences::shared()));
+        services().triggerEngine(), services().activityLog(), services().preferences()));
     ASSERT_TRUE(shows(page, "ALWAYS FIRST"));
     ASSERT_TRUE(shows(page, "No trigger activity yet."));
     savePng(page, "triggers-fresh");
 
-    Preferences& prefs = Preferences::shared();
+    Preferences& prefs = services().preferences();
     prefs.lowBattEnd = true;
     prefs.deactivateOnBattery = true;
     prefs.lpmEnd = true;
     prefs.upsReact = true;
-    TriggerEngine::shared().add(headphonesRule());
+    services().triggerEngine().add(headphonesRule());
     logEveryKind();
     ASSERT_TRUE(shows(page, "\u25CF holding \u2014 Headphones"));
     ASSERT_TRUE(shows(page, "Headphones rearmed"));
     savePng(page, "triggers-busy");
 
-    TriggerEngine::shared().pause(std::nullopt);
+    services().triggerEngine().pause(std::nullopt);
     ASSERT_TRUE(shows(page, "Resume"));
     savePng(page, "triggers-paused");
 }
@@ -153,21 +153,21 @@ TEST_F(AutomationsPicturesTest, TheWholeTabOnTriggersFreshBusyPausedAndOnAStrayV
             [&d](const std::int64_t& tag) {
                 d.setInteger(AutomationsAndTriggersView::kSubTabKey, tag);
             }},
-        Services(sim()).automationServices());
+        services().automationServices());
     // The Settings window's content size.
     QWidget& window = show(tab, 900, 560);
     ASSERT_TRUE(shows(window, "Re-apply after waking from sleep"));
     ASSERT_TRUE(shows(window, "No trigger activity yet."));
     savePng(window, "automations-fresh");
 
-    Preferences::shared().lowBattEnd = true;
-    Preferences::shared().upsReact = true;
-    TriggerEngine::shared().add(headphonesRule());
+    services().preferences().lowBattEnd = true;
+    services().preferences().upsReact = true;
+    services().triggerEngine().add(headphonesRule());
     logEveryKind();
     ASSERT_TRUE(shows(window, "\u25CF holding \u2014 Headphones"));
     savePng(window, "automations-busy");
 
-    TriggerEngine::shared().pause(std::nullopt);
+    services().triggerEngine().pause(std::nullopt);
     ASSERT_TRUE(shows(window, "Resume"));
     savePng(window, "automations-paused");
 
@@ -202,7 +202,7 @@ TEST_F(AutomationsPicturesTest, ARuleListWithEveryBadgeAndOneRowOpen) {
     allDay.schedStartMin = 0;
     allDay.schedEndMin = 0;
     for (const auto& rule : {holding, away, cafe, noDevice, noApp, allDay}) {
-        TriggerEngine::shared().add(rule);
+        services().triggerEngine().add(rule);
     }
     auto list = std::make_shared<RuleList>();
     list->expanded = {cafe.id};
