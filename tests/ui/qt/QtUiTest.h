@@ -27,9 +27,10 @@ class QtUiTest : public ::testing::Test {
 
     ui::QtRunLoop& loop() { return *loop_; }
     SimPlatform& sim() { return *sim_; }
-    // The simulated machine's services, built through the application's root as each is first
-    // asked for (binaries over the services only).
-    Services services() { return Services(*sim_); }
+    // The services of the installed machine (the simulated one unless a case installs its own),
+    // built through the application's root as each is first asked for (binaries over the
+    // services only).
+    static Services services() { return Services(Platform::current()); }
     ui::QtHost& host() { return *host_; }
 
     // Turns the loop until `done` holds. A wait that outlasts the limit fails the case, and every
