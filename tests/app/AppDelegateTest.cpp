@@ -65,7 +65,7 @@ class AppDelegateTest : public test::UiTest {
             {"assertions released", [this] { return sim().powerAssertions().held().empty(); }},
             {"saved as ended",
              [] {
-                 const auto saved = Preferences::shared().loadSession();
+                 const auto saved = services().preferences().loadSession();
                  return saved && !saved->wasActive;
              }},
             {"drives told", [this] { return drivesToldOff_ > 0; }},

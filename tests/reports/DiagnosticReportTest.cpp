@@ -84,7 +84,7 @@ TEST_F(DiagnosticReportTest, UnreadableValuesPrintTheirFixedWords) {
 
 TEST_F(DiagnosticReportTest, TheCallerPutsTheHidFlagBackAndAppendsAndRedactsOnRequest) {
     test::buildMachine(sim(), host(), Machine::laptop);
-    DiagnosticReport::setConflictsSection([] { return ConflictsReport::shared().text(); });
+    DiagnosticReport::setConflictsSection([] { return services().conflictsReport().text(); });
     for (const bool raised : {false, true}) {
         std::optional<InputBlocker::HidAccessScope> outer;
         if (raised) {

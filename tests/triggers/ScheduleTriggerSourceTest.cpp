@@ -417,10 +417,10 @@ TEST_F(ScheduleTriggerSourceTest, ACrashBetweenBoundariesStillCatchesUpOnTheNext
     ScheduleTriggerSource restarted(
         sim().workspace(), sim().userDefaults(), sim().screenLock(), sim().powerAssertions(),
         ScheduleNeighbours{
-            .engine = []() -> TriggerEngine& { return TriggerEngine::shared(); },
-            .wakeHelper = []() -> WakeHelperClient& { return WakeHelperClient::shared(); },
-            .controller = []() -> OrvelController& { return OrvelController::shared(); },
-            .drives = []() -> DriveKeepAlive& { return DriveKeepAlive::shared(); },
+            .engine = []() -> TriggerEngine& { return services().triggerEngine(); },
+            .wakeHelper = []() -> WakeHelperClient& { return services().wakeHelper(); },
+            .controller = []() -> OrvelController& { return services().controller(); },
+            .drives = []() -> DriveKeepAlive& { return services().driveKeepAlive(); },
         });
     restarted.start(services().triggerEngine().rules());
     EXPECT_TRUE(controller().isActive());

@@ -47,13 +47,13 @@ TEST_F(TriggerEngineStoreTest, EachTriggerServiceBuildsFirstWithoutTheServicesIt
         std::function<void()> build;
     };
     const std::vector<Case> cases{
-        {"engine", [] { TriggerEngine::shared(); }},
-        {"power centre", [] { PowerTriggerCenter::shared(); }},
-        {"app source", [] { AppTriggerSource::shared(); }},
-        {"bluetooth source", [] { BluetoothTriggerSource::shared(); }},
-        {"network source", [] { NetworkTriggerSource::shared(); }},
-        {"schedule source", [] { ScheduleTriggerSource::shared(); }},
-        {"wake helper", [] { WakeHelperClient::shared(); }},
+        {"engine", [] { services().triggerEngine(); }},
+        {"power centre", [] { services().powerCenter(); }},
+        {"app source", [] { services().appSource(); }},
+        {"bluetooth source", [] { services().bluetoothSource(); }},
+        {"network source", [] { services().networkSource(); }},
+        {"schedule source", [] { services().scheduleSource(); }},
+        {"wake helper", [] { services().wakeHelper(); }},
     };
     for (const auto& c : cases) {
         Registry::reset();

@@ -853,7 +853,7 @@ TEST_F(AppPicturesTest, ThePanelDrawsTheSession) {
 // The whole panel in the states a person should look at, light and dark.
 TEST_F(AppPicturesTest, ThePanelInItsStates) {
     // The services are made anew for every picture: reach them afresh each time.
-    auto c = [] { return &OrvelController::shared(); };
+    auto c = [] { return &services().controller(); };
     struct Case {
         const char* name;
         std::function<void()> setUp;
@@ -882,8 +882,8 @@ TEST_F(AppPicturesTest, ThePanelInItsStates) {
                                                     std::string("LibreOffice Writer")));
              ASSERT_TRUE(c()->isActive());
          }},
-        {"scale-0.5", [] { Preferences::shared().menuScale = 0.5; }},
-        {"scale-2.0", [] { Preferences::shared().menuScale = 2.0; }},
+        {"scale-0.5", [] { services().preferences().menuScale = 0.5; }},
+        {"scale-2.0", [] { services().preferences().menuScale = 2.0; }},
         // Without logind: the locks are refused and Orvel's caffeinate fails as it starts. Last,
         // as the machine keeps refusing.
         {"failed-start",

@@ -38,7 +38,7 @@ class RuleList final : public ui::ViewComponent {
         ExpandedRules open{[this] { return expanded(); },
                            [this](const std::set<UUID>& ids) { expanded = ids; }};
         RuleEditor editor = [open](const TriggerRule& rule) {
-            TriggerEngine& engine = TriggerEngine::shared();
+            TriggerEngine& engine = Services(Platform::current()).triggerEngine();
             return ui::VStack(
                 ui::HAlign::leading, 8,
                 {DurationPicker{engine, rule}.body(),
@@ -47,16 +47,16 @@ class RuleList final : public ui::ViewComponent {
                  ACOnlyToggle{engine, rule}.body(), EditorFooter{engine, rule, open}.body()});
         };
         std::vector<ui::View> rows;
-        for (const TriggerRule& rule : TriggerEngine::shared().rules()) {
-            rows.push_back(
-                RuleRow{TriggerEngine::shared(), Platform::current().network(), rule, open, editor}
-                    .body()
-                    .id(rule.id.uuidString()));
+        for (const TriggerRule& rule : Services(Platform::current()).triggerEngine().rules()) {
+            rows.push_back(RuleRow{Services(Platform::current()).triggerEngine(),
+                                   Platform::current().network(), rule, open, editor}
+                               .body()
+                               .id(rule.id.uuidString()));
         }
         return ui::Form({ui::Section(std::nullopt, std::move(rows))});
     }
     std::vector<ObservableObject*> observedObjects() override {
-        return {&TriggerEngine::shared(), this};
+        return {&Services(Platform::current()).triggerEngine(), this};
     }
 };
 
@@ -108,7 +108,7 @@ class AutomationsPicturesTest : public test::QtUiTest {
             entries.push_back(ActivityEntry::make(kind, "Headphones " + std::string(rawValue(kind)),
                                                   kind == K::info ? "" : "Started session — 1 h"));
         }
-        ActivityLog::shared().entries = entries;
+        services().activityLog().entries = entries;
     }
     static TriggerRule headphonesRule() {
         TriggerRule rule;

@@ -63,7 +63,7 @@ class RuleTabsPicturesTest : public test::QtUiTest {
     }
     static std::shared_ptr<BatteryPowerSettingsView> batteryPage() {
         return std::make_shared<BatteryPowerSettingsView>(
-            Preferences::shared(), PowerTriggerCenter::shared(), TriggerEngine::shared(),
+            services().preferences(), services().powerCenter(), services().triggerEngine(),
             Platform::current().powerSources());
     }
 

@@ -172,7 +172,7 @@ TEST_F(SchedulePicturesTest, TimesTypedIntoFromAndToReachTheRule) {
     page.activateWindow();
     using Field = std::optional<std::int64_t> TriggerRule::*;
     const auto stored = [&rule](Field field) {
-        for (const TriggerRule& r : TriggerEngine::shared().rules()) {
+        for (const TriggerRule& r : services().triggerEngine().rules()) {
             if (r.id == rule.id)
                 return (r.*field).value_or(-1);
         }
