@@ -29,11 +29,11 @@ int main() {
     {
         StatusItemController& statusItem =
             *StatusItemController::make(Services(Platform::current()).statusItemServices());
-        Preferences& prefs = Preferences::shared();
+        Preferences& prefs = Services(Platform::current()).preferences();
         prefs.deactivateOnBattery = true;
         prefs.batteryOffAfterEnabled = true;
         prefs.batteryOffValue = 15;
-        OrvelController& c = OrvelController::shared();
+        OrvelController& c = Services(Platform::current()).controller();
         loop.drain();
         const auto firedAtStart = loop.timersFired();
         const auto writesAtStart = sim.userDefaults().writeCount();

@@ -111,8 +111,8 @@ int main() {
     print("key derivation (the thread's CPU time)", derivationsCpu, "ms", 1000);
 
     {
-        TriggerEngine::shared().replaceAll(makeRules(sim), {});
-        auto& drives = DriveKeepAlive::shared();
+        Services(Platform::current()).triggerEngine().replaceAll(makeRules(sim), {});
+        auto& drives = Services(Platform::current()).driveKeepAlive();
         drives.drives = makeDrives();
         loop.drain();
 

@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     {
         auto statusItem =
             StatusItemController::make(Services(Platform::current()).statusItemServices());
-        OrvelController& controller = OrvelController::shared();
+        OrvelController& controller = Services(Platform::current()).controller();
         loop.drain();
 
         std::printf("Periodic work per tick, %d ticks, power supplies read from %s\n", ticks,
