@@ -13,7 +13,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "automations/AppsSettingsView.h"
 #include "automations/RuleRow.h"
 #include "core/OrvelController.h"
@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     orvel::composeServices();
     const int changes = argc > 1 ? std::atoi(argv[1]) : 400;
     auto [loop, sim] = bench::installQuietSimulator();
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = Services(Platform::current()).triggerEngine();
     std::vector<TriggerRule> rules;
     for (int i = 0; i < 100; ++i) {
         TriggerRule rule;
@@ -49,8 +49,9 @@ int main(int argc, char** argv) {
     engine.start();
     loop.drain();
 
-    auto page = std::make_shared<AppsSettingsView>(
-        engine, OrvelController::shared(), sim.userDefaults(), sim.workspace(), sim.network());
+    auto page =
+        std::make_shared<AppsSettingsView>(engine, Services(Platform::current()).controller(),
+                                           sim.userDefaults(), sim.workspace(), sim.network());
     std::set<UUID> open;
     for (std::size_t i = 0; i < 100; i += 10) {
         open.insert(engine.rules()[i].id);

@@ -8,7 +8,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "automations/BatteryPowerSettingsView.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -23,11 +23,12 @@ int main(int argc, char** argv) {
     orvel::composeServices();
     const int runs = argc > 1 ? std::atoi(argv[1]) : 400;
     auto [loop, sim] = installQuietSimulator();
-    Preferences& prefs = Preferences::shared();
+    Preferences& prefs = Services(Platform::current()).preferences();
     prefs.lowBattEnd = true;
     prefs.battRecover = true;
     ui::ViewHost host(std::make_shared<BatteryPowerSettingsView>(
-        prefs, PowerTriggerCenter::shared(), TriggerEngine::shared(), sim.powerSources()));
+        prefs, Services(Platform::current()).powerCenter(),
+        Services(Platform::current()).triggerEngine(), sim.powerSources()));
     host.setShown(true);
     host.evaluate();
 

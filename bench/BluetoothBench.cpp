@@ -10,7 +10,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -62,10 +62,10 @@ int main() {
     }
     sim.bluetooth().setBatteryLevels(levels);
     {
-        TriggerEngine& engine = TriggerEngine::shared();
-        OrvelController& controller = OrvelController::shared();
-        PowerTriggerCenter& center = PowerTriggerCenter::shared();
-        BluetoothTriggerSource& source = BluetoothTriggerSource::shared();
+        TriggerEngine& engine = Services(Platform::current()).triggerEngine();
+        OrvelController& controller = Services(Platform::current()).controller();
+        PowerTriggerCenter& center = Services(Platform::current()).powerCenter();
+        BluetoothTriggerSource& source = Services(Platform::current()).bluetoothSource();
         engine.replaceAll(rules, {});
         engine.start();
         center.start();

@@ -12,7 +12,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "automations/BluetoothSettingsView.h"
 #include "foundation/Registry.h"
 #include "reports/PermissionAudit.h"
@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
     const int minutes = argc > 1 ? std::atoi(argv[1]) : 30;
     const int evaluations = argc > 2 ? std::atoi(argv[2]) : 400;
     auto [loop, sim] = installQuietSimulator();
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = Services(Platform::current()).triggerEngine();
     engine.start();
     std::vector<TriggerRule> rules;
     for (int i = 0; i < 20; ++i) {
@@ -51,8 +51,8 @@ int main(int argc, char** argv) {
     loop.drain();
 
     auto page = std::make_shared<BluetoothSettingsView>(
-        makePermissionTab(engine), BluetoothTriggerSource::shared(), sim.bluetooth(), sim.network(),
-        PermissionAudit::shared());
+        makePermissionTab(engine), Services(Platform::current()).bluetoothSource(), sim.bluetooth(),
+        sim.network(), Services(Platform::current()).permissionAudit());
     std::set<UUID> open;
     for (int i = 0; i < 5; ++i) {
         open.insert(rules[static_cast<std::size_t>(i) * 4].id);

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "Figures.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "devices/BuiltInDisplay.h"
 #include "devices/KeyboardBacklight.h"
 #include "foundation/Registry.h"
@@ -80,10 +80,10 @@ int main(int argc, char** argv) {
 
     std::printf("Per 0.5 s tick, %d ticks, fixtures copied to %s:\n", ticks, root.c_str());
     print("built-in display held dark", bench::summarise(perTick(loop, ticks, [](bool on) {
-              BuiltInDisplay::shared().setDark(on);
+              Services(Platform::current()).builtInDisplay().setDark(on);
           })));
     print("keyboard backlight held off", bench::summarise(perTick(loop, ticks, [](bool on) {
-              KeyboardBacklight::shared().setOff(on);
+              Services(Platform::current()).keyboardBacklight().setOff(on);
           })));
 
     Registry::reset();

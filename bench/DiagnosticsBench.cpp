@@ -9,7 +9,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "core/ActivityLog.h"
 #include "devices/InputBlocker.h"
 #include "drives/DriveKeepAlive.h"
@@ -43,7 +43,7 @@ void fillMachine(bench::Simulator& s) {
         if (i % 2 == 0) {
             rule.matcher = NetworkMatcher::ssid("Network " + std::to_string(i));
         }
-        TriggerEngine::shared().add(rule);
+        Services(Platform::current()).triggerEngine().add(rule);
     }
     std::vector<DriveKeepAlive::Drive> drives;
     for (int i = 0; i < 20; ++i) {
@@ -52,7 +52,7 @@ void fillMachine(bench::Simulator& s) {
         drive.enabled = true;
         drives.push_back(drive);
     }
-    DriveKeepAlive::shared().drives = drives;
+    Services(Platform::current()).driveKeepAlive().drives = drives;
     for (int i = 0; i < 50; ++i) {
         ActivityLog::add(
             ActivityEntry::make(ActivityEntry::Kind::info, "Entry " + std::to_string(i), "detail"));
@@ -78,20 +78,22 @@ int main() {
     constexpr int kRuns = 20;
     auto s = bench::installQuietSimulator();
     fillMachine(s);
-    InputBlocker& blocker = InputBlocker::shared();
+    InputBlocker& blocker = Services(Platform::current()).inputBlocker();
     blocker.permissionStatus();
     std::vector<double> report;
     std::vector<double> selfTest;
     {
         InputBlocker::HidAccessScope access(blocker);
         std::printf("report %zu bytes, self-test %zu bytes\n",
-                    DiagnosticReport::shared().diagnosticReport().size(),
-                    SelfTest::shared().selfTest().size());
+                    Services(Platform::current()).diagnosticReport().diagnosticReport().size(),
+                    Services(Platform::current()).selfTest().selfTest().size());
     }
     for (int run = 0; run < kRuns; ++run) {
         InputBlocker::HidAccessScope access(blocker);
-        report.push_back(micros([] { (void)DiagnosticReport::shared().diagnosticReport(); }));
-        selfTest.push_back(micros([] { (void)SelfTest::shared().selfTest(); }));
+        report.push_back(micros(
+            [] { (void)Services(Platform::current()).diagnosticReport().diagnosticReport(); }));
+        selfTest.push_back(
+            micros([] { (void)Services(Platform::current()).selfTest().selfTest(); }));
     }
     print("report (50 entries, 30 rules, 40 devices)", report);
     print("self-test (40 devices)", selfTest);

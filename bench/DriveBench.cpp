@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "Figures.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Data.h"
 #include "foundation/FileIO.h"
@@ -68,7 +68,7 @@ void tickBenchmark() {
             VolumeInfo{"UUID-" + n, "Disk " + n, true, true, "/media/disk" + n, "/dev/sd" + n});
     }
     sim.volumes().setVolumes(volumes);
-    DriveKeepAlive& keepAlive = DriveKeepAlive::shared();
+    DriveKeepAlive& keepAlive = Services(Platform::current()).driveKeepAlive();
     loop.runFor(30, [&] { return keepAlive.drives().size() == kDrives; });
     for (const auto& d : std::vector<DriveKeepAlive::Drive>(keepAlive.drives())) {
         DriveKeepAlive::Drive on = d;
@@ -114,7 +114,7 @@ void resultsBenchmark() {
             VolumeInfo{"UUID-" + n, "Disk " + n, true, true, "/media/disk" + n, "/dev/sd" + n});
     }
     sim.volumes().setVolumes(volumes);
-    DriveKeepAlive& keepAlive = DriveKeepAlive::shared();
+    DriveKeepAlive& keepAlive = Services(Platform::current()).driveKeepAlive();
     loop.drain();
     for (const auto& d : std::vector<DriveKeepAlive::Drive>(keepAlive.drives())) {
         DriveKeepAlive::Drive on = d;

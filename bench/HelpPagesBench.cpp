@@ -15,7 +15,7 @@
 
 #include "Figures.h"
 #include "HelpBenchMachine.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "foundation/DateFormatting.h"
 #include "foundation/Registry.h"
 #include "help/HelpPages.h"
@@ -99,13 +99,17 @@ int main(int argc, char** argv) {
             std::vector<double> body;
             for (int i = 0; i < kBodyRuns; ++i) {
                 body.push_back(micros([&] {
-                    blocks += HelpPages::shared().pageBody(c.value).node().children.size();
+                    blocks += Services(Platform::current())
+                                  .helpPages()
+                                  .pageBody(c.value)
+                                  .node()
+                                  .children.size();
                 }));
             }
             bodies.push_back(summarise(body));
         }
 
-        auto view = std::make_shared<HelpView>(HelpPages::shared());
+        auto view = std::make_shared<HelpView>(Services(Platform::current()).helpPages());
         auto window = qtHost.makeWindow();
         window->setContent(view);
         window->setContentSize(900, 620);

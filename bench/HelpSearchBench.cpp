@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "Figures.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "foundation/DateFormatting.h"
 #include "help/HelpSection.h"
 

@@ -15,7 +15,7 @@
 
 #include "Figures.h"
 #include "HelpBenchMachine.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "foundation/DateFormatting.h"
 #include "foundation/Registry.h"
 #include "help/HelpView.h"
@@ -51,8 +51,8 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 5; ++i) {
             const auto start = Clock::now();
             auto window = qtHost.makeWindow();
-            window->setContent(
-                std::make_shared<HelpView>(HelpPages::shared(), HelpSection::acknowledgments));
+            window->setContent(std::make_shared<HelpView>(Services(Platform::current()).helpPages(),
+                                                          HelpSection::acknowledgments));
             window->setContentSize(900, 620);
             window->makeKeyAndOrderFront();
             QtEnvironment::processEvents();
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
             reshow.push_back(millisSince(again));
         }
 
-        auto view = std::make_shared<HelpView>(HelpPages::shared());
+        auto view = std::make_shared<HelpView>(Services(Platform::current()).helpPages());
         auto window = qtHost.makeWindow();
         window->setContent(view);
         window->setContentSize(900, 620);

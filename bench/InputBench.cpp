@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "Figures.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "devices/InputBlocker.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -62,7 +62,7 @@ void benchFilter() {
     keyboard.builtIn = true;
     keyboard.usages = {hid_usage::kKeyboard, hid_usage::kTouchPad};
     const auto id = sim.hidDevices().attach(keyboard);
-    InputBlocker& blocker = InputBlocker::shared();
+    InputBlocker& blocker = Services(Platform::current()).inputBlocker();
     blocker.apply(true, true);
 
     constexpr int kRounds = 20;

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "Figures.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "foundation/Log.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -187,7 +187,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 50; ++i) {
         rules.push_back(networkRule(i));
     }
-    NetworkTriggerSource& source = NetworkTriggerSource::shared();
+    NetworkTriggerSource& source = Services(Platform::current()).networkSource();
     source.start(rules);
     const long callsBefore = readWriteCalls();
     print("evaluate, 50 network rules (fixture roots)",
@@ -226,7 +226,7 @@ int main(int argc, char** argv) {
     }
 
     // The background poll: ten rules, one scan per poll.
-    AppTriggerSource& apps = AppTriggerSource::shared();
+    AppTriggerSource& apps = Services(Platform::current()).appSource();
     std::vector<TriggerRule> appRules;
     for (int i = 0; i < 10; ++i) {
         TriggerRule rule;

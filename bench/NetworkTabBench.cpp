@@ -12,7 +12,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "automations/NetworkSettingsView.h"
 #include "foundation/Registry.h"
 #include "reports/PermissionAudit.h"
@@ -53,14 +53,14 @@ int main(int argc, char** argv) {
     auto [loop, sim] = installQuietSimulator();
     sim.network().setInterfaces({SimNetwork::ipv4("en0", "100.64.0.5")});
     sim.network().setLocationAuthorization(LocationAuthorization::authorizedAlways);
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = Services(Platform::current()).triggerEngine();
     engine.rules = makeRules();
     engine.start();
     loop.drain();
 
-    auto page = std::make_shared<NetworkSettingsView>(makePermissionTab(engine),
-                                                      NetworkTriggerSource::shared(), sim.network(),
-                                                      PermissionAudit::shared());
+    auto page = std::make_shared<NetworkSettingsView>(
+        makePermissionTab(engine), Services(Platform::current()).networkSource(), sim.network(),
+        Services(Platform::current()).permissionAudit());
     // The first range rule open; nine more open further down.
     const UUID typedInto = engine.rules()[1].id;
     std::set<UUID> open{typedInto};

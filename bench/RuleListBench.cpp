@@ -13,7 +13,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "automations/ACOnlyToggle.h"
 #include "automations/ActionPicker.h"
 #include "automations/DurationPicker.h"
@@ -43,7 +43,7 @@ class RuleList final : public ui::ViewComponent {
         ExpandedRules open{[this] { return expanded(); },
                            [this](const std::set<UUID>& ids) { expanded = ids; }};
         RuleEditor editor = [open](const TriggerRule& rule) {
-            TriggerEngine& engine = TriggerEngine::shared();
+            TriggerEngine& engine = Services(Platform::current()).triggerEngine();
             return ui::VStack(
                 {DurationPicker{engine, rule}.body(),
                  ActionPicker{engine, "When it appears", rule, &TriggerRule::onAppear}.body(),
@@ -51,16 +51,16 @@ class RuleList final : public ui::ViewComponent {
                  ACOnlyToggle{engine, rule}.body(), EditorFooter{engine, rule, open}.body()});
         };
         std::vector<ui::View> rows;
-        for (const TriggerRule& rule : TriggerEngine::shared().rules()) {
-            rows.push_back(
-                RuleRow{TriggerEngine::shared(), Platform::current().network(), rule, open, editor}
-                    .body()
-                    .id(rule.id.uuidString()));
+        for (const TriggerRule& rule : Services(Platform::current()).triggerEngine().rules()) {
+            rows.push_back(RuleRow{Services(Platform::current()).triggerEngine(),
+                                   Platform::current().network(), rule, open, editor}
+                               .body()
+                               .id(rule.id.uuidString()));
         }
         return ui::VStack(std::move(rows));
     }
     std::vector<ObservableObject*> observedObjects() override {
-        return {&TriggerEngine::shared(), this};
+        return {&Services(Platform::current()).triggerEngine(), this};
     }
 };
 
@@ -89,7 +89,7 @@ std::vector<TriggerRule> makeRules(SimPlatform& sim) {
         schedule.source = S::schedule;
         schedule.name = "Window " + n;
         if (holds) {
-            ScheduleTriggerSource::shared().activeNow.insert(schedule.id);
+            Services(Platform::current()).scheduleSource().activeNow.insert(schedule.id);
         }
         TriggerRule app;
         app.source = S::app;
@@ -110,7 +110,7 @@ std::vector<TriggerRule> makeRules(SimPlatform& sim) {
 
 // Flips one rule's switch `runs` times and measures each flip up to the re-evaluated tree.
 void measure(const char* what, ui::ViewHost& host, VirtualRunLoop& loop, int runs) {
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = Services(Platform::current()).triggerEngine();
     std::vector<double> samples;
     const auto testsBefore = RuleRow::holdingTestCount();
     const auto evaluationsBefore = host.evaluationCount();
@@ -138,13 +138,13 @@ int main(int argc, char** argv) {
     orvel::composeServices();
     const int runs = argc > 1 ? std::atoi(argv[1]) : 400;
     auto [loop, sim] = bench::installQuietSimulator();
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = Services(Platform::current()).triggerEngine();
     engine.rules = makeRules(sim);
     std::vector<ActivityEntry> entries;
     for (int i = 0; i < 50; ++i) {
         entries.push_back(ActivityEntry::make(ActivityEntry::Kind::started, "Entry", "detail"));
     }
-    ActivityLog::shared().entries = entries;
+    Services(Platform::current()).activityLog().entries = entries;
 
     auto list = std::make_shared<RuleList>();
     std::set<UUID> open;
@@ -159,8 +159,9 @@ int main(int argc, char** argv) {
         measure("rule list", host, loop, runs);
     }
     {
-        ui::ViewHost host(std::make_shared<TriggersSettingsView>(engine, ActivityLog::shared(),
-                                                                 Preferences::shared()));
+        ui::ViewHost host(std::make_shared<TriggersSettingsView>(
+            engine, Services(Platform::current()).activityLog(),
+            Services(Platform::current()).preferences()));
         host.setShown(true);
         host.evaluate();
         measure("Triggers page", host, loop, runs);

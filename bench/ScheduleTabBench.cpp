@@ -14,7 +14,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "automations/RuleTextEdits.h"
 #include "automations/ScheduleSettingsView.h"
 #include "core/Preferences.h"
@@ -74,16 +74,16 @@ int main(int argc, char** argv) {
     const int names = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
     auto [loop, sim] = bench::installQuietSimulator();
     sim.helperService().setStatus(helper_service_status::kEnabled);
-    TriggerEngine& engine = TriggerEngine::shared();
-    WakeHelperClient& helper = WakeHelperClient::shared();
+    TriggerEngine& engine = Services(Platform::current()).triggerEngine();
+    WakeHelperClient& helper = Services(Platform::current()).wakeHelper();
     engine.start();
     engine.rules = makeRules();
     engine.save();
     engine.syncSources();
     loop.drain();
 
-    auto page = std::make_shared<ScheduleSettingsView>(engine, helper, Preferences::shared(),
-                                                       sim.network());
+    auto page = std::make_shared<ScheduleSettingsView>(
+        engine, helper, Services(Platform::current()).preferences(), sim.network());
     ui::ViewHost host(page);
     host.setShown(true);
     host.evaluate();

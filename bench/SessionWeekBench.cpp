@@ -6,8 +6,7 @@
 #include <cstdio>
 
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
-#include "app/compose/MenuBarServices.h"
+#include "app/compose/Services.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -28,12 +27,13 @@ int main() {
 
     const auto wallStart = std::chrono::steady_clock::now();
     {
-        StatusItemController& statusItem = *StatusItemController::make(statusItemServices());
-        Preferences& prefs = Preferences::shared();
+        StatusItemController& statusItem =
+            *StatusItemController::make(Services(Platform::current()).statusItemServices());
+        Preferences& prefs = Services(Platform::current()).preferences();
         prefs.deactivateOnBattery = true;
         prefs.batteryOffAfterEnabled = true;
         prefs.batteryOffValue = 15;
-        OrvelController& c = OrvelController::shared();
+        OrvelController& c = Services(Platform::current()).controller();
         loop.drain();
         const auto firedAtStart = loop.timersFired();
         const auto writesAtStart = sim.userDefaults().writeCount();

@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "Figures.h"
-#include "app/compose/Compose.h"
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
 #include "platform/UserDefaults.h"
@@ -82,7 +81,8 @@ int main(int argc, char** argv) {
         const double processStart = msSince(start);
         sim.userDefaults().setInteger(SettingsView::kTabKey, SettingsView::kGeneralTab);
         start = Clock::now();
-        auto view = std::make_shared<SettingsView>(settingsServices());
+        auto view =
+            std::make_shared<SettingsView>(Services(Platform::current()).settingsServices());
         auto window = host.makeWindow();
         window->setContent(view);
         window->setContentSize(SettingsView::kIdealWidth, SettingsView::kIdealHeight);
@@ -128,9 +128,9 @@ int main(int argc, char** argv) {
 
         SleepOptions options;
         options.preventIdleSleep = true;
-        OrvelController::shared().options = options;
-        OrvelController::shared().preset = DurationPreset::h1;
-        OrvelController::shared().start();
+        Services(Platform::current()).controller().options = options;
+        Services(Platform::current()).controller().preset = DurationPreset::h1;
+        Services(Platform::current()).controller().start();
         std::printf("  one evaluation and reconciliation in a timed session, per page:\n");
         for (std::int64_t tab : {0, 1, 2, 3, 4, 6}) {
             sim.userDefaults().setInteger(SettingsView::kTabKey, tab);
@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
         loop.runFor(5.0, [] { return false; });
         std::printf("  closed window on Devices, 5 s: permission checks %llu\n",
                     static_cast<unsigned long long>(sim.permissions().checkCount() - checks));
-        OrvelController::shared().stop(false);
+        Services(Platform::current()).controller().stop(false);
     }
     UiHost::install(nullptr);
     Registry::reset();

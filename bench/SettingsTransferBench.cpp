@@ -11,8 +11,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -112,13 +111,13 @@ int main() {
     print("key derivation (the thread's CPU time)", derivationsCpu, "ms", 1000);
 
     {
-        TriggerEngine::shared().replaceAll(makeRules(sim), {});
-        auto& drives = DriveKeepAlive::shared();
+        Services(Platform::current()).triggerEngine().replaceAll(makeRules(sim), {});
+        auto& drives = Services(Platform::current()).driveKeepAlive();
         drives.drives = makeDrives();
         loop.drain();
 
         const auto key = *SettingsTransfer::makeSealingKey("correct horse battery staple");
-        const auto owners = settingsTransferOwners();
+        const auto owners = Services(Platform::current()).settingsTransferOwners();
         std::vector<double> exportPlain;
         std::vector<double> exportSealed;
         Data plain;

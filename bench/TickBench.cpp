@@ -17,8 +17,7 @@
 #include <vector>
 
 #include "Figures.h"
-#include "app/compose/Compose.h"
-#include "app/compose/MenuBarServices.h"
+#include "app/compose/Services.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -87,8 +86,9 @@ int main(int argc, char** argv) {
     ui::UiHost::install(
         std::make_unique<ui::QtHost>(ui::HostCapabilities::of(Platform::current())));
     {
-        auto statusItem = StatusItemController::make(statusItemServices());
-        OrvelController& controller = OrvelController::shared();
+        auto statusItem =
+            StatusItemController::make(Services(Platform::current()).statusItemServices());
+        OrvelController& controller = Services(Platform::current()).controller();
         loop.drain();
 
         std::printf("Periodic work per tick, %d ticks, power supplies read from %s\n", ticks,

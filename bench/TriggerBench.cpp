@@ -11,7 +11,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -82,10 +82,10 @@ int main() {
 
     const std::vector<TriggerRule> rules = makeRules(sim);
     {
-        TriggerEngine& engine = TriggerEngine::shared();
+        TriggerEngine& engine = Services(Platform::current()).triggerEngine();
         engine.replaceAll(rules, {});
         engine.start();
-        OrvelController& controller = OrvelController::shared();
+        OrvelController& controller = Services(Platform::current()).controller();
         loop.drain();
 
         // The last app rule's end edge: every rule of the four higher families is a candidate and
@@ -152,13 +152,13 @@ int main() {
     std::vector<double> loads;
     for (int i = 0; i < 200; ++i) {
         Registry::reset();
-        loads.push_back(micros([&] { (void)TriggerEngine::shared(); }));
+        loads.push_back(micros([&] { (void)Services(Platform::current()).triggerEngine(); }));
     }
     print("load of the four keys into a new engine (200 rules)", loads);
 
     std::vector<double> reports;
     {
-        TriggerEngine& engine = TriggerEngine::shared();
+        TriggerEngine& engine = Services(Platform::current()).triggerEngine();
         for (int i = 0; i < 200; ++i) {
             reports.push_back(micros([&] { (void)engine.diagnosticSection(true); }));
         }

@@ -9,8 +9,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "core/OrvelController.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Registry.h"
@@ -50,7 +49,7 @@ void addRules(int count) {
         rule.btName = "Headset " + std::to_string(i);
         rule.btBattEnd = 20;
         rule.onClear = i % 2 == 0 ? TriggerAction::startSession : TriggerAction::endSession;
-        TriggerEngine::shared().add(rule);
+        Services(Platform::current()).triggerEngine().add(rule);
     }
 }
 
@@ -63,12 +62,13 @@ int main() {
     ui::UiHost::install(
         std::make_unique<ui::HeadlessHost>(ui::HostCapabilities::of(Platform::current())));
     addRules(200);
-    TriggerEngine::shared().setMasterEnabled(false);
+    Services(Platform::current()).triggerEngine().setMasterEnabled(false);
     loop.drain();
 
     std::vector<double> samples;
     for (int i = 0; i < 200; ++i) {
-        samples.push_back(micros([] { (void)ConflictsReport::shared().text(); }));
+        samples.push_back(
+            micros([] { (void)Services(Platform::current()).conflictsReport().text(); }));
     }
     print("conflictsReport, 200 rules", samples);
 
@@ -85,9 +85,10 @@ int main() {
         }
         return out;
     };
-    sources.conflicts = [] { return ConflictsReport::shared().text(); };
+    sources.conflicts = [] { return Services(Platform::current()).conflictsReport().text(); };
     auto view = std::make_shared<TroubleshootingView>(
-        OrvelController::shared(), sources, resetOwners(), [] { return std::string("x86_64"); });
+        Services(Platform::current()).controller(), sources,
+        Services(Platform::current()).resetOwners(), [] { return std::string("x86_64"); });
     view->redactIdentifiers = true;
     auto window = ui::UiHost::current().makeWindow();
     window->setContent(view);
@@ -116,11 +117,12 @@ int main() {
         drive.enabled = true;
         drives.push_back(drive);
     }
-    DriveKeepAlive& keeper = DriveKeepAlive::shared();
+    DriveKeepAlive& keeper = Services(Platform::current()).driveKeepAlive();
     loop.drain();  // the start-up scan, which drops drives that are not mounted
     keeper.drives = drives;
-    auto page = std::make_shared<DrivesSettingsView>(keeper, OrvelController::shared(),
-                                                     PermissionAudit::shared());
+    auto page =
+        std::make_shared<DrivesSettingsView>(keeper, Services(Platform::current()).controller(),
+                                             Services(Platform::current()).permissionAudit());
     auto drivesWindow = ui::UiHost::current().makeWindow();
     drivesWindow->setContent(page);
     drivesWindow->makeKeyAndOrderFront();
@@ -141,7 +143,7 @@ int main() {
         keeper.drives = drives;
         loop.drain();
         samples.push_back(micros([&] {
-            SettingsReset::shared().perform(false);
+            Services(Platform::current()).settingsReset().perform(false);
             loop.drain();
         }));
     }

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "Figures.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "foundation/PollRunLoop.h"
 #include "foundation/Registry.h"
 #include "foundation/VirtualRunLoop.h"
@@ -50,7 +50,7 @@ void tickWithHundredRules() {
     loop.setNow(Date::fromUnix(1781085600));
     sim.helperService().setStatus(helper_service_status::kEnabled);
 
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = Services(Platform::current()).triggerEngine();
     engine.start();
     for (int i = 0; i < 100; ++i) {
         TriggerRule rule;
@@ -75,7 +75,7 @@ void tickWithHundredRules() {
     for (int i = 0; i < 300; ++i) {
         loop.setNow(loop.now() + 20);
         const double start = threadMicros();
-        ScheduleTriggerSource::shared().tick();
+        Services(Platform::current()).scheduleSource().tick();
         samples.push_back(threadMicros() - start);
         loop.drain();
     }

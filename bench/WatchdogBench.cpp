@@ -11,7 +11,7 @@
 
 #include "Figures.h"
 #include "QuietSimulator.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "core/Preferences.h"
 #include "devices/DeviceState.h"
 #include "devices/InputBlocker.h"
@@ -54,16 +54,16 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 4; ++i) {
         sim.hidDevices().attach(device("USB Mouse", false, hid_usage::kMouse));
     }
-    Preferences& prefs = Preferences::shared();
+    Preferences& prefs = Services(Platform::current()).preferences();
     prefs.tieDevicesToSession = false;
     prefs.hasConfirmedBlocking = true;
-    DeviceState::shared().reconcile();
+    Services(Platform::current()).deviceState().reconcile();
     const double baseline = wakeupsPerMinute(loop, minutes);
 
     prefs.blockBuiltInKeyboard = true;
     prefs.blockBuiltInTrackpad = true;
     loop.drain();
-    const bool blocking = InputBlocker::shared().isBlockingKeyboard();
+    const bool blocking = Services(Platform::current()).inputBlocker().isBlockingKeyboard();
     const double held = wakeupsPerMinute(loop, minutes);
     std::vector<double> ticks;
     for (int i = 0; i < 200; ++i) {

@@ -31,7 +31,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/SimulatedMachine.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "core/ActivityLog.h"
 #include "foundation/Registry.h"
 #include "foundation/RunLoop.h"

@@ -1,7 +1,6 @@
 #include "app/AppDelegate.h"
 
-#include "app/compose/MenuBarServices.h"
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "automations/ApplicationChooser.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
@@ -44,6 +43,11 @@ AppDelegate*& sharedDelegate() {
     static AppDelegate* delegate = nullptr;
     return delegate;
 }
+
+// The services of the installed platform, each built as it is first asked for.
+Services services() {
+    return Services(Platform::current());
+}
 }  // namespace
 
 AppDelegate::AppDelegate() {
@@ -67,14 +71,14 @@ void AppDelegate::launch() {
     sharedDelegate() = this;
     AppWindows::current() = this;
     // The support texts report rule and setting conflicts, which the device layer cannot see.
-    DiagnosticReport::setConflictsSection([] { return ConflictsReport::shared().text(); });
+    DiagnosticReport::setConflictsSection([] { return services().conflictsReport().text(); });
     willTerminate_ =
         ui::UiHost::current().willTerminate.subscribe([this] { applicationWillTerminate(); });
-    if (LicenseAgreement::shared().hasCurrentAssent()) {
+    if (services().licenseAgreement().hasCurrentAssent()) {
         finishLaunching();
         return;
     }
-    auto gate = std::make_shared<EULAGate>(LicenseAgreement::shared());
+    auto gate = std::make_shared<EULAGate>(services().licenseAgreement());
     EULAGate::current() = gate;
     gate->onAgree = [weakSelf = weakRef(*this)] {
         if (auto* self = weakSelf.get()) {
@@ -90,18 +94,18 @@ void AppDelegate::finishLaunching() {
     }
     finished_ = true;
     applyActivationPolicy();
-    statusItem = StatusItemController::make(statusItemServices());
+    statusItem = StatusItemController::make(services().statusItemServices());
     // The stored style, whichever it is, works from the start as it did when it was chosen.
     applyHotKeyStyle();
-    TriggerEngine::shared().start();
-    PowerTriggerCenter::shared().start();
-    DriveKeepAlive::shared();
-    DeviceState::shared();
+    services().triggerEngine().start();
+    services().powerCenter().start();
+    services().driveKeepAlive();
+    services().deviceState();
 }
 
 void AppDelegate::applyActivationPolicy() {
     ui::UiHost& host = ui::UiHost::current();
-    const bool inDock = Preferences::shared().showInDock();
+    const bool inDock = services().preferences().showInDock();
     host.application().setActivationPolicy(inDock ? ActivationPolicy::regular
                                                   : ActivationPolicy::accessory);
     RunLoop::main().async([weakSelf = weakRef(*this)] {
@@ -124,7 +128,7 @@ std::function<void()> AppDelegate::hotKeyAction() {
 
 void AppDelegate::applyHotKeyStyle() {
     hotKey.reset();
-    switch (Preferences::shared().hotKeyStyle()) {
+    switch (services().preferences().hotKeyStyle()) {
         case HotKeyStyle::off:
             return;
         case HotKeyStyle::monitor:
@@ -154,7 +158,7 @@ void AppDelegate::applyResetDefaults() {
 }
 
 void AppDelegate::hotKeyPressed() {
-    OrvelController& controller = OrvelController::shared();
+    OrvelController& controller = services().controller();
     if (controller.isActive()) {
         controller.stop(true);
     } else {
@@ -254,14 +258,14 @@ void watchChosenApp(const std::string& url) {
     Workspace& workspace = Platform::current().workspace();
     for (const RunningApplication& app : workspace.runningApplications()) {
         if (app.bundleURL == url) {
-            OrvelController::shared().watchApp(app);
+            services().controller().watchApp(app);
             return;
         }
     }
     workspace.openApplication(url, [url](Result<RunningApplication> opened) {
         if (opened) {
             RunLoop::main().async(
-                [app = opened.value()] { OrvelController::shared().watchApp(app); });
+                [app = opened.value()] { services().controller().watchApp(app); });
             return;
         }
         showLaunchFailure(url, opened.error().message);
@@ -285,7 +289,7 @@ void AppDelegate::showHelpWindow(std::optional<HelpSection> section) {
     closePanel();
     if (!helpWindow) {
         helpWindow = makeWindow(localized("Orvel Help"), kStandardStyle | ui::kWindowClosesOnEscape,
-                                std::make_shared<HelpView>(HelpPages::shared()));
+                                std::make_shared<HelpView>(services().helpPages()));
         helpWindow->setContentSize(900, 620);
         helpWindow->center();
     }
@@ -302,7 +306,7 @@ void AppDelegate::openSettings() {
     closePanel();
     if (!settingsWindow) {
         settingsWindow = makeWindow(localized("Orvel Settings"), kStandardStyle,
-                                    std::make_shared<SettingsView>(settingsServices()));
+                                    std::make_shared<SettingsView>(services().settingsServices()));
         settingsWindow->setContentSize(900, 560);
         settingsWindow->setContentMinSize(675, 280);
         settingsWindow->setContentMaxSize(900, std::numeric_limits<double>::max());
@@ -317,10 +321,10 @@ void AppDelegate::showAbout() {
     closePanel();
     if (!aboutWindow) {
         auto about =
-            std::make_shared<AboutView>(OrvelController::shared(), Platform::current().workspace(),
-                                        LicenseAgreement::shared(), InputBlocker::shared());
+            std::make_shared<AboutView>(services().controller(), Platform::current().workspace(),
+                                        services().licenseAgreement(), services().inputBlocker());
         about->diagnosticReport = [] {
-            return DiagnosticReport::shared().forSupport(false, false).value_or(std::string());
+            return services().diagnosticReport().forSupport(false, false).value_or(std::string());
         };
         about->showHelp = [](std::optional<HelpSection> section) {
             if (auto* windows = AppWindows::current()) {
@@ -343,9 +347,9 @@ void AppDelegate::showCustomDuration() {
     closePanel();
     closeCustomDuration();
     const auto [hours, minutes] =
-        CustomDurationView::startValues(Preferences::shared().customSeconds());
+        CustomDurationView::startValues(services().preferences().customSeconds());
     auto view =
-        std::make_shared<CustomDurationView>(OrvelController::shared(), Preferences::shared(),
+        std::make_shared<CustomDurationView>(services().controller(), services().preferences(),
                                              hours, minutes, [weakSelf = weakRef(*this)] {
                                                  if (auto* self = weakSelf.get()) {
                                                      self->closeCustomDuration();
@@ -369,7 +373,7 @@ void AppDelegate::closeCustomDuration() {
 }
 
 void AppDelegate::makeRuleFromWatchedApp() {
-    OrvelController& controller = OrvelController::shared();
+    OrvelController& controller = services().controller();
     const std::optional<std::string> appName = controller.watchedAppName();
     if (!appName) {
         return;
@@ -390,7 +394,7 @@ void AppDelegate::makeRuleFromWatchedApp() {
         rule.watchBackground = true;
     }
     const std::string id = rule.id.uuidString();
-    TriggerEngine::shared().add(std::move(rule));
+    services().triggerEngine().add(std::move(rule));
     UserDefaults& defaults = Platform::current().userDefaults();
     defaults.setString("apps.pendingExpand", id);
     defaults.setInteger("atSubTab", 5);

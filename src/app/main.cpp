@@ -12,7 +12,7 @@
 #include "app/SimulatedMachine.h"
 #include "app/SingleInstance.h"
 #include "app/TerminationSignals.h"
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "foundation/AppInfo.h"
 #include "foundation/Localization.h"
 #include "foundation/Log.h"

@@ -52,7 +52,7 @@ void Registry::adopt(std::type_index type, void* instance, void (*destroy)(void*
 }
 
 struct Registry::Recipes {
-    std::map<std::type_index, std::function<Built()>> byType;
+    std::map<std::type_index, std::function<void*()>> byType;
 };
 
 // Filled by the composition root at start, maybe before any run loop exists, so not bound to
@@ -62,11 +62,11 @@ Registry::Recipes& Registry::recipes() {
     return r;
 }
 
-void Registry::setRecipe(std::type_index type, std::function<Built()> make) {
-    recipes().byType[type] = std::move(make);
+void Registry::setRecipe(std::type_index type, std::function<void*()> reach) {
+    recipes().byType[type] = std::move(reach);
 }
 
-const std::function<Registry::Built()>& Registry::recipe(std::type_index type) {
+const std::function<void*()>& Registry::recipe(std::type_index type) {
     const auto found = recipes().byType.find(type);
     if (found == recipes().byType.end()) {
         std::fprintf(

@@ -28,16 +28,15 @@ class Registry {
         return ref;
     }
 
-    // The composition root names how T is built, handing it its neighbours. Providing again
-    // replaces the recipe; an instance already built stays.
+    // The composition root names where T is reached: reach() returns the instance, building it
+    // (through instance(make)) and its neighbours when there is none. Providing again replaces
+    // the recipe; an instance already built stays.
     template <class T>
-    static void provide(std::function<std::unique_ptr<T>()> make) {
-        setRecipe(typeid(T), [make = std::move(make)]() -> Built {
-            return Built{make().release(), [](void* p) { delete static_cast<T*>(p); }};
-        });
+    static void provide(T& (*reach)()) {
+        setRecipe(typeid(T), [reach]() -> void* { return &reach(); });
     }
 
-    // Returns the instance of T, building it with the recipe the composition root provided.
+    // Returns the instance of T, reached through the recipe the composition root provided.
     // Aborts with a message when none was provided.
     template <class T>
     static T& instance() {
@@ -45,10 +44,7 @@ class Registry {
         if (existing != nullptr) {
             return *static_cast<T*>(existing);
         }
-        beginCreation(typeid(T));
-        Built built = recipe(typeid(T))();
-        adopt(typeid(T), built.instance, built.destroy);
-        return *static_cast<T*>(built.instance);
+        return *static_cast<T*>(recipe(typeid(T))());
     }
 
     // Whether an instance of T exists now (without creating one).
@@ -64,15 +60,11 @@ class Registry {
     static std::size_t count();
 
   private:
-    struct Built {
-        void* instance;
-        void (*destroy)(void*);
-    };
     struct Recipes;
     static Recipes& recipes();
-    static void setRecipe(std::type_index type, std::function<Built()> make);
+    static void setRecipe(std::type_index type, std::function<void*()> reach);
     // Aborts with a message when the type has no recipe.
-    static const std::function<Built()>& recipe(std::type_index type);
+    static const std::function<void*()>& recipe(std::type_index type);
     static void* find(std::type_index type);
     static void beginCreation(std::type_index type);
     static void adopt(std::type_index type, void* instance, void (*destroy)(void*));

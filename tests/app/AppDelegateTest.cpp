@@ -59,13 +59,13 @@ class AppDelegateTest : public test::UiTest {
     // the drive keep-alive and the keyboard backlight.
     std::vector<test::EffectJournal::Effect> shutdownEffects() {
         drivesToldOff_ = 0;
-        drivesSubscription_ = DriveKeepAlive::shared().sessionActive.subscribe(
+        drivesSubscription_ = services().driveKeepAlive().sessionActive.subscribe(
             [this](const bool& on) { drivesToldOff_ += on ? 0 : 1; });
         return {
             {"assertions released", [this] { return sim().powerAssertions().held().empty(); }},
             {"saved as ended",
              [] {
-                 const auto saved = Preferences::shared().loadSession();
+                 const auto saved = services().preferences().loadSession();
                  return saved && !saved->wasActive;
              }},
             {"drives told", [this] { return drivesToldOff_ > 0; }},
@@ -97,7 +97,7 @@ TEST_F(AppDelegateTest, WithoutAssentOnlyTheAgreementWindowRuns) {
 }
 
 TEST_F(AppDelegateTest, AgreeingStartsEverythingOnce) {
-    Preferences::shared().hotKeyStyle = HotKeyStyle::carbon;
+    services().preferences().hotKeyStyle = HotKeyStyle::carbon;
     launch();
     ui::HeadlessWindow* window = agreementWindow();
     ASSERT_TRUE(window->inspect().scrollToEnd());
@@ -106,13 +106,13 @@ TEST_F(AppDelegateTest, AgreeingStartsEverythingOnce) {
     loop().drain();
     EXPECT_TRUE(delegate->hasFinishedLaunching());
     ASSERT_NE(StatusItemController::current(), nullptr);
-    EXPECT_TRUE(TriggerEngine::shared().isStarted());
-    EXPECT_TRUE(PowerTriggerCenter::shared().isStarted());
+    EXPECT_TRUE(services().triggerEngine().isStarted());
+    EXPECT_TRUE(services().powerCenter().isStarted());
     auto* hotKey = dynamic_cast<CarbonHotKey*>(delegate->hotKey.get());
     ASSERT_NE(hotKey, nullptr);
     EXPECT_EQ(hotKey->keyCode(), 8u);
     EXPECT_EQ(hotKey->modifiers(), 0x1900u);
-    EXPECT_TRUE(LicenseAgreement::shared().hasCurrentAssent());
+    EXPECT_TRUE(services().licenseAgreement().hasCurrentAssent());
 
     delegate->finishLaunching();
     EXPECT_EQ(host().statusItems().size(), 1u) << "start-up runs once";
@@ -211,11 +211,11 @@ TEST_F(AppDelegateTest, StartUpBringsTheServicesUpInOrderAndTheMenuOnTheNextTurn
     for (const Case& c : cases) {
         delegate.reset();
         Registry::reset();
-        Preferences::shared().showInDock = c.inDock;
-        Preferences::shared().hotKeyStyle = HotKeyStyle::carbon;
+        services().preferences().showInDock = c.inDock;
+        services().preferences().hotKeyStyle = HotKeyStyle::carbon;
         // Created before start-up, so that their start is what the journal sees.
-        TriggerEngine& triggers = TriggerEngine::shared();
-        PowerTriggerCenter& power = PowerTriggerCenter::shared();
+        TriggerEngine& triggers = services().triggerEngine();
+        PowerTriggerCenter& power = services().powerCenter();
         test::EffectJournal journal(startUpEffects());
         journal.followText(host().requested);
         journal.follow(triggers.started, "triggers started");
@@ -233,9 +233,9 @@ TEST_F(AppDelegateTest, StartUpBringsTheServicesUpInOrderAndTheMenuOnTheNextTurn
 // takes effect though nothing else has asked for the device state yet.
 TEST_F(AppDelegateTest, ADeviceSwitchTakesEffectRightAfterStartUp) {
     assentGiven();
-    Preferences::shared().tieDevicesToSession = false;
+    services().preferences().tieDevicesToSession = false;
     launch();
-    Preferences::shared().preventScreenSaver = true;
+    services().preferences().preventScreenSaver = true;
     const auto types = sim().powerAssertions().heldTypes();
     EXPECT_EQ(std::count(types.begin(), types.end(),
                          std::string(assertion_type::kPreventUserIdleDisplaySleep)),
@@ -245,7 +245,7 @@ TEST_F(AppDelegateTest, ADeviceSwitchTakesEffectRightAfterStartUp) {
 
 TEST_F(AppDelegateTest, ShowInDockMakesARegularApplicationThatActivates) {
     assentGiven();
-    Preferences::shared().showInDock = true;
+    services().preferences().showInDock = true;
     delegate = std::make_unique<AppDelegate>();
     delegate->applicationDidFinishLaunching();
     EXPECT_EQ(host().mainMenuInstalls(), 0);
@@ -282,10 +282,10 @@ TEST_F(AppDelegateTest, TheHotKeyTogglesTheSession) {
         ASSERT_NE(delegate->hotKey, nullptr);
         const std::uint64_t controlOptionCommand = 0x1C0000;
         EXPECT_EQ(sim().hotKeys().press(8, controlOptionCommand, false), c.elsewhere);
-        EXPECT_TRUE(OrvelController::shared().isActive());
+        EXPECT_TRUE(services().controller().isActive());
         sim().hotKeys().press(8, controlOptionCommand, true);
-        EXPECT_FALSE(OrvelController::shared().isActive());
-        EXPECT_FALSE(Preferences::shared().loadSession()->wasActive) << "the stop was saved";
+        EXPECT_FALSE(services().controller().isActive());
+        EXPECT_FALSE(services().preferences().loadSession()->wasActive) << "the stop was saved";
     }
 }
 
@@ -307,16 +307,17 @@ TEST_F(AppDelegateTest, QuittingAtTheAgreementCreatesNothingAndKeepsTheSavedSess
 TEST_F(AppDelegateTest, ShutdownStopsTheSessionAndUndoesWhatItChanged) {
     assentGiven();
     launch();
-    OrvelController::shared().start();
-    InputBlocker::shared();
-    KeyboardBacklight::shared().setOff(true);
+    services().controller().start();
+    services().inputBlocker();
+    services().keyboardBacklight().setOff(true);
     ASSERT_FALSE(sim().powerAssertions().held().empty());
-    const auto stops = InputBlocker::shared().stopCount();
+    const auto stops = services().inputBlocker().stopCount();
     host().application().terminate();
     EXPECT_TRUE(sim().powerAssertions().held().empty());
-    EXPECT_FALSE(Preferences::shared().loadSession()->wasActive);
-    EXPECT_EQ(InputBlocker::shared().stopCount(), stops + 2) << "the session's end, then quitting";
-    EXPECT_FALSE(KeyboardBacklight::shared().isOff());
+    EXPECT_FALSE(services().preferences().loadSession()->wasActive);
+    EXPECT_EQ(services().inputBlocker().stopCount(), stops + 2)
+        << "the session's end, then quitting";
+    EXPECT_FALSE(services().keyboardBacklight().isOff());
 }
 
 // With the devices not tied to the session, the session's end leaves the panel dark; quitting
@@ -326,12 +327,12 @@ TEST_F(AppDelegateTest, ShutdownPutsTheBuiltInPanelBackAtItsLevel) {
     launch();
     auto& displays = sim().displays();
     displays.changeLevelFromOutside(SimDisplays::kBuiltInID, 0.6);
-    BuiltInDisplay::shared().setDark(true);
+    services().builtInDisplay().setDark(true);
     ASSERT_EQ(displays.trueLevel(SimDisplays::kBuiltInID), 0.0);
     host().application().terminate();
     EXPECT_EQ(displays.trueLevel(SimDisplays::kBuiltInID), 0.6);
-    EXPECT_FALSE(BuiltInDisplay::shared().savedLevel());
-    EXPECT_FALSE(BuiltInDisplay::shared().isReasserting());
+    EXPECT_FALSE(services().builtInDisplay().savedLevel());
+    EXPECT_FALSE(services().builtInDisplay().isReasserting());
 }
 
 TEST_F(AppDelegateTest, ShutdownEndsTheSessionThenStopsInputBlockingThenRestoresTheBacklight) {
@@ -359,12 +360,12 @@ TEST_F(AppDelegateTest, ShutdownEndsTheSessionThenStopsInputBlockingThenRestores
         sim().userDefaults().removeObject("session");
         launch();
         if (c.sessionRuns) {
-            OrvelController::shared().start();
+            services().controller().start();
         }
         ASSERT_EQ(sim().powerAssertions().held().empty(), !c.sessionRuns) << c.name;
-        KeyboardBacklight::shared().setOff(true);
+        services().keyboardBacklight().setOff(true);
         test::EffectJournal journal(shutdownEffects());
-        journal.follow(InputBlocker::shared().stopped, "input blocker stopped");
+        journal.follow(services().inputBlocker().stopped, "input blocker stopped");
 
         delegate->applicationWillTerminate();
         journal.mark();
@@ -380,14 +381,14 @@ TEST_F(AppDelegateTest, ATerminationSignalRunsTheSameShutdown) {
         received.push_back(signal);
         host().application().terminate();
     });
-    OrvelController::shared().start();
+    services().controller().start();
     ASSERT_FALSE(sim().powerAssertions().held().empty());
     ASSERT_EQ(::raise(SIGTERM), 0);
     EXPECT_FALSE(sim().powerAssertions().held().empty()) << "nothing runs inside the handler";
     loop().drain();
     EXPECT_EQ(received, (std::vector<int>{SIGTERM}));
     EXPECT_TRUE(sim().powerAssertions().held().empty());
-    EXPECT_FALSE(Preferences::shared().loadSession()->wasActive);
+    EXPECT_FALSE(services().preferences().loadSession()->wasActive);
     ASSERT_EQ(::raise(SIGINT), 0);
     ASSERT_EQ(::raise(SIGHUP), 0);
     loop().drain();

@@ -38,7 +38,7 @@ class AppHelpTest : public test::SessionTest {
     // The texts the page shows on its own, rendered apart from the window.
     std::vector<std::string> pageTexts(HelpSection section) {
         auto alone = host().makeWindow();
-        alone->setContent(std::make_shared<test::ShownPage>(section));
+        alone->setContent(std::make_shared<test::ShownPage>(services(), section));
         alone->makeKeyAndOrderFront();
         loop().drain();
         auto texts = static_cast<ui::HeadlessWindow&>(*alone).inspect().texts();

@@ -161,7 +161,7 @@ TEST_F(AppWindowsTest, MakeThisARuleStagesADisabledAppRuleAndOpensSettings) {
                   "apps.pendingExpand", "atSubTab", "settingsTabSelection",
                   "apps.pendingExpand (Settings made)", "apps.pendingExpand (Settings made)",
                   "atSubTab (Settings made)", "settingsTabSelection (Settings made)"}));
-    const auto& rules = TriggerEngine::shared().rules();
+    const auto& rules = services().triggerEngine().rules();
     ASSERT_EQ(rules.size(), 2u);
     EXPECT_NE(rules[0].id, rules[1].id);
     for (const auto& rule : rules) {
@@ -327,7 +327,7 @@ TEST_F(AppWindowsTest, EveryApplicationTheChooserListsStartsASessionWatchingIt) 
 
 TEST_F(AppWindowsTest, MakeThisARuleWithoutAWatchedApplicationDoesNothing) {
     delegate->makeRuleFromWatchedApp();
-    EXPECT_TRUE(TriggerEngine::shared().rules().empty());
+    EXPECT_TRUE(services().triggerEngine().rules().empty());
     EXPECT_FALSE(sim().userDefaults().persistentValue("apps.pendingExpand"));
     EXPECT_FALSE(sim().userDefaults().persistentValue("settingsTabSelection"));
     EXPECT_FALSE(delegate->settingsWindow);

@@ -23,7 +23,7 @@ class HotKeyStyleTest : public test::UiTest {
         delegate.reset();
         UiTest::TearDown();
     }
-    bool active() { return OrvelController::shared().isActive(); }
+    bool active() { return services().controller().isActive(); }
     void grant(bool both) {
         sim().permissions().setListenEvent(both ? ListenEventAccess::granted
                                                 : ListenEventAccess::denied);
@@ -50,7 +50,7 @@ TEST_F(HotKeyStyleTest, EachStyleGivesItsShortcutAndOnlyIt) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         grant(c.permissions);
-        Preferences::shared().hotKeyStyle = c.style;
+        services().preferences().hotKeyStyle = c.style;
         delegate->applyHotKeyStyle();
         EXPECT_EQ(sim().hotKeys().registeredIds().size(), c.registered ? 1u : 0u);
         EXPECT_EQ(sim().hotKeys().monitorCount(), c.monitors ? 2u : 0u);
@@ -65,7 +65,7 @@ TEST_F(HotKeyStyleTest, EachStyleGivesItsShortcutAndOnlyIt) {
                           : c.monitors ? Outcome::consumed
                                        : Outcome::delivered);
         if (active()) {
-            OrvelController::shared().stop(true);
+            services().controller().stop(true);
         }
     }
 }
@@ -73,7 +73,7 @@ TEST_F(HotKeyStyleTest, EachStyleGivesItsShortcutAndOnlyIt) {
 TEST_F(HotKeyStyleTest, WhereKeysInOtherApplicationsCannotBeWatchedTheMonitorStyleRegistersTheKey) {
     grant(true);
     sim().hotKeys().setGlobalMonitorsRefused(true);
-    Preferences::shared().hotKeyStyle = HotKeyStyle::monitor;
+    services().preferences().hotKeyStyle = HotKeyStyle::monitor;
     delegate->applyHotKeyStyle();
     EXPECT_EQ(sim().hotKeys().registeredIds().size(), 1u);
     EXPECT_EQ(sim().hotKeys().monitorCount(), 0u) << "no half monitor is left behind";
@@ -82,7 +82,7 @@ TEST_F(HotKeyStyleTest, WhereKeysInOtherApplicationsCannotBeWatchedTheMonitorSty
 }
 
 TEST_F(HotKeyStyleTest, QuittingUnregistersTheShortcut) {
-    Preferences::shared().hotKeyStyle = HotKeyStyle::carbon;
+    services().preferences().hotKeyStyle = HotKeyStyle::carbon;
     delegate->applyHotKeyStyle();
     ASSERT_EQ(sim().hotKeys().registeredIds().size(), 1u);
     delegate->applicationWillTerminate();
@@ -92,7 +92,7 @@ TEST_F(HotKeyStyleTest, QuittingUnregistersTheShortcut) {
 
 TEST_F(HotKeyStyleTest, AddedModifiersDoNotFireTheMonitor) {
     grant(true);
-    Preferences::shared().hotKeyStyle = HotKeyStyle::monitor;
+    services().preferences().hotKeyStyle = HotKeyStyle::monitor;
     delegate->applyHotKeyStyle();
     for (std::uint64_t extra : {kShift, kCapsLock}) {
         EXPECT_EQ(sim().hotKeys().press(8, kControlOptionCommand | extra, true),
@@ -105,14 +105,14 @@ TEST_F(HotKeyStyleTest, AddedModifiersDoNotFireTheMonitor) {
 }
 
 TEST_F(HotKeyStyleTest, CarbonOffCarbonRegistersAFreshIdAndTheOldOneIsGone) {
-    Preferences::shared().hotKeyStyle = HotKeyStyle::carbon;
+    services().preferences().hotKeyStyle = HotKeyStyle::carbon;
     delegate->applyHotKeyStyle();
     const auto first = dynamic_cast<CarbonHotKey&>(*delegate->hotKey).id();
-    Preferences::shared().hotKeyStyle = HotKeyStyle::off;
+    services().preferences().hotKeyStyle = HotKeyStyle::off;
     delegate->applyHotKeyStyle();
     EXPECT_TRUE(sim().hotKeys().registeredIds().empty());
     EXPECT_EQ(sim().hotKeys().handlerCount(), 0u);
-    Preferences::shared().hotKeyStyle = HotKeyStyle::carbon;
+    services().preferences().hotKeyStyle = HotKeyStyle::carbon;
     delegate->applyHotKeyStyle();
     const auto second = dynamic_cast<CarbonHotKey&>(*delegate->hotKey).id();
     EXPECT_NE(second, first);

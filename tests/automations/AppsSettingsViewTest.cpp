@@ -544,7 +544,7 @@ TEST_F(AppsSettingsViewTest, CreatedEditedTestedAndDeletedThroughTheControls) {
     ASSERT_TRUE(view().click("Test"));
     loop().drain();
     EXPECT_TRUE(controller().isActive());
-    EXPECT_EQ(ActivityLog::shared().entries().back().title, "Test \u2014 Editor");
+    EXPECT_EQ(services().activityLog().entries().back().title, "Test \u2014 Editor");
     ASSERT_TRUE(view().click("Collapse"));
     EXPECT_FALSE(view().contains("Browse\u2026"));
     ASSERT_TRUE(view().click("Editor"));

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "automations/RuleTextEdits.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -27,23 +27,25 @@ using Page = AutomationsAndTriggersView;
 // A rule page with view state of its own and the name field of every rule.
 class StatefulPage final : public ui::ViewComponent {
   public:
-    StatefulPage() : edits(TriggerEngine::shared()) {}
+    explicit StatefulPage(TriggerEngine& engine) : engine_(engine), edits(engine) {}
 
+  private:
+    TriggerEngine& engine_;
+
+  public:
     Published<bool> editorOpen{*this, false};
     RuleTextEdits edits;
 
     View body() override {
         std::vector<View> rows{ui::TextVerbatim(editorOpen() ? "editor open" : "nothing open")};
-        for (const TriggerRule& rule : TriggerEngine::shared().rules()) {
+        for (const TriggerRule& rule : engine_.rules()) {
             rows.push_back(edits.field(
                 "Name", rule, "name", [](const TriggerRule& r) { return r.name; },
                 [](TriggerRule& r, const std::string& text) { r.name = text; }));
         }
         return ui::VStack(std::move(rows));
     }
-    std::vector<ObservableObject*> observedObjects() override {
-        return {&TriggerEngine::shared(), &edits};
-    }
+    std::vector<ObservableObject*> observedObjects() override { return {&engine_, &edits}; }
 };
 
 // The identity of every node, in tree order.
@@ -76,7 +78,7 @@ class AutomationsAndTriggersViewTest : public test::UiTest {
             ui::Binding<std::int64_t>{
                 [this] { return d().integerForKey(Page::kSubTabKey); },
                 [this](const std::int64_t& tag) { d().setInteger(Page::kSubTabKey, tag); }},
-            automationServices(), std::move(makePage));
+            services().automationServices(), std::move(makePage));
         pageHost = std::make_unique<ui::ViewHost>(page);
         pageHost->setShown(true);
     }
@@ -199,12 +201,12 @@ TEST_F(AutomationsAndTriggersViewTest, TheTogglesWriteTheirSettingsAndFollowChan
     ASSERT_TRUE(shown().setToggle("Notify me when a timed session ends", false));
     EXPECT_TRUE(d().persistentValue("notifyOnEnd").has_value()) << "stored, not just shown";
     EXPECT_FALSE(d().boolForKey("notifyOnEnd"));
-    EXPECT_FALSE(Preferences::shared().notifyOnEnd());
+    EXPECT_FALSE(services().preferences().notifyOnEnd());
     open();
     EXPECT_EQ(shown().toggleValue("Notify me when a timed session ends"), false);
 
     ASSERT_EQ(shown().toggleValue("Re-apply after waking from sleep"), true);
-    Preferences::shared().reassertOnWake = false;
+    services().preferences().reassertOnWake = false;
     EXPECT_EQ(shown().toggleValue("Re-apply after waking from sleep"), false);
     EXPECT_EQ(shown().toggleValue("Notify me when a timed session ends"), false)
         << "one toggle's change leaves the other";
@@ -213,7 +215,7 @@ TEST_F(AutomationsAndTriggersViewTest, TheTogglesWriteTheirSettingsAndFollowChan
 TEST_F(AutomationsAndTriggersViewTest, ASubTabStartsFreshEachTimeItIsShown) {
     std::vector<std::weak_ptr<StatefulPage>> made;
     open([&made](std::int64_t) {
-        auto p = std::make_shared<StatefulPage>();
+        auto p = std::make_shared<StatefulPage>(services().triggerEngine());
         made.push_back(p);
         return p;
     });
@@ -233,16 +235,16 @@ TEST_F(AutomationsAndTriggersViewTest, ASubTabStartsFreshEachTimeItIsShown) {
 TEST_F(AutomationsAndTriggersViewTest, TextStillWaitingIsWrittenWhenItsSubTabGoesAway) {
     TriggerRule desk;
     desk.name = "Desk";
-    TriggerEngine::shared().add(desk);
+    services().triggerEngine().add(desk);
     d().setInteger(Page::kSubTabKey, Page::kBluetooth);
-    open([](std::int64_t) { return std::make_shared<StatefulPage>(); });
+    open([](std::int64_t) { return std::make_shared<StatefulPage>(services().triggerEngine()); });
     ASSERT_TRUE(shown().type("Name", " left"));
     loop().drain();
-    ASSERT_EQ(TriggerEngine::shared().rules().front().name, "Desk") << "still waiting";
+    ASSERT_EQ(services().triggerEngine().rules().front().name, "Desk") << "still waiting";
 
     ASSERT_TRUE(pick("4"));
     loop().drain();
-    EXPECT_EQ(TriggerEngine::shared().rules().front().name, "Desk left")
+    EXPECT_EQ(services().triggerEngine().rules().front().name, "Desk left")
         << "written without waiting for the delay";
 }
 

@@ -39,7 +39,7 @@ class BatteryPowerSettingsViewTest : public test::RuleTabTest<BatteryPowerSettin
         return std::make_shared<BatteryPowerSettingsView>(prefs(), center(), engine(),
                                                           sim().powerSources());
     }
-    PowerTriggerCenter& center() { return PowerTriggerCenter::shared(); }
+    PowerTriggerCenter& center() { return services().powerCenter(); }
     bool enabled(std::string_view text) {
         Inspector shown = view();
         auto found = shown.control(text);

@@ -46,8 +46,8 @@ class BluetoothSettingsViewTest : public test::RuleTabTest<BluetoothSettingsView
     }
     std::shared_ptr<BluetoothSettingsView> makePage() override {
         return std::make_shared<BluetoothSettingsView>(
-            makePermissionTab(engine()), BluetoothTriggerSource::shared(), sim().bluetooth(),
-            sim().network(), PermissionAudit::shared());
+            makePermissionTab(engine()), services().bluetoothSource(), sim().bluetooth(),
+            sim().network(), services().permissionAudit());
     }
     void pairBoth() {
         sim().bluetooth().pair(BluetoothDevice{kKeyboard, "Keyboard", false});
@@ -324,7 +324,7 @@ TEST_F(BluetoothSettingsViewTest, NowShowsTheSourcesLastReadingOnlyWhenItHasOne)
     engine().rules = {floored, silent, nowhere};
     engine().syncSources();
     loop().drain();
-    ASSERT_EQ(BluetoothTriggerSource::shared().lastLevels().count(
+    ASSERT_EQ(services().bluetoothSource().lastLevels().count(
                   BluetoothTriggerSource::deviceKey(kHeadphonesAddress)),
               1u);
     page->expanded = {floored.id, silent.id, nowhere.id};
@@ -408,7 +408,7 @@ TEST_F(BluetoothSettingsViewTest, SourcesAreResyncedOnlyWhenThePermissionTurnsGr
     TriggerRule rule = btRule("Headphones");
     sim().bluetooth().setAuthorization(Auth::denied);
     engine().add(rule);
-    BluetoothTriggerSource& source = BluetoothTriggerSource::shared();
+    BluetoothTriggerSource& source = services().bluetoothSource();
     ASSERT_FALSE(source.isRunning());
     show();
     view();
@@ -530,7 +530,7 @@ TEST_F(BluetoothSettingsViewTest, ARuleIsCreatedEditedTestedAndDeletedThroughThe
     loop().drain();
     EXPECT_TRUE(controller().isActive());
     EXPECT_FALSE(held().empty()) << "the simulated machine holds the session";
-    const auto& entries = ActivityLog::shared().entries();
+    const auto& entries = services().activityLog().entries();
     EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [](const ActivityEntry& e) {
         return e.kind == ActivityEntry::Kind::simulated && e.title == "Test \u2014 Keyboard";
     }));

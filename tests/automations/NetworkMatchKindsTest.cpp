@@ -95,8 +95,8 @@ TEST_F(NetworkMatchKindsTest, EveryMatcherKindNamesThePickerTagThatMakesIt) {
 
 TEST_F(NetworkMatchKindsTest, AFreshRuleTabIsGrantedCheckingAndHasNothingOpen) {
     inFrench();
-    const RuleTabState state = makePermissionTab(TriggerEngine::shared());
-    EXPECT_EQ(state.engine, &TriggerEngine::shared());
+    const RuleTabState state = makePermissionTab(services().triggerEngine());
+    EXPECT_EQ(state.engine, &services().triggerEngine());
     EXPECT_TRUE(state.expanded.empty());
     EXPECT_TRUE(state.granted);
     EXPECT_EQ(state.status, "Vérification\u2026");

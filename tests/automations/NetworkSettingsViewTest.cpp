@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "automations/AutomationsAndTriggersView.h"
 #include "automations/RuleTabTest.h"
 #include "core/ActivityLog.h"
@@ -41,8 +41,8 @@ class NetworkSettingsViewTest : public test::RuleTabTest<NetworkSettingsView> {
     }
     std::shared_ptr<NetworkSettingsView> makePage() override {
         return std::make_shared<NetworkSettingsView>(makePermissionTab(engine()),
-                                                     NetworkTriggerSource::shared(),
-                                                     sim().network(), PermissionAudit::shared());
+                                                     services().networkSource(), sim().network(),
+                                                     services().permissionAudit());
     }
     // Stores the rule, shows the page with its editor open; nothing counted yet.
     void open(const TriggerRule& rule) {
@@ -289,10 +289,10 @@ TEST_F(NetworkSettingsViewTest, AHalfTypedRangeNeverReachesTheSourceOrStartsASes
     sim().network().setInterfaces({SimNetwork::ipv4("en0", "100.64.0.5")});
     open(network("IPv4 range", NetworkMatcher::ipv4Range("")));
     loop().drain();
-    const std::size_t logged = ActivityLog::shared().entries().size();
+    const std::size_t logged = services().activityLog().entries().size();
     std::vector<std::string> seen;
     auto record = [&] {
-        for (const TriggerRule& rule : NetworkTriggerSource::shared().rules()) {
+        for (const TriggerRule& rule : services().networkSource().rules()) {
             if (rule.matcher) {
                 seen.push_back(rule.matcher->value);
             }
@@ -313,7 +313,7 @@ TEST_F(NetworkSettingsViewTest, AHalfTypedRangeNeverReachesTheSourceOrStartsASes
     EXPECT_EQ(seen.back(), "10.0.0.0/16");
     EXPECT_FALSE(controller().isActive());
     EXPECT_TRUE(held().empty());
-    EXPECT_EQ(ActivityLog::shared().entries().size(), logged);
+    EXPECT_EQ(services().activityLog().entries().size(), logged);
 }
 
 TEST_F(NetworkSettingsViewTest, AValueStillBeingTypedIsWrittenBeforeTheKindChanges) {
@@ -361,7 +361,7 @@ TEST_F(NetworkSettingsViewTest, CreatedEditedTestedAndDeletedThroughTheControls)
     loop().drain();
     EXPECT_TRUE(controller().isActive());
     EXPECT_FALSE(held().empty());
-    EXPECT_EQ(ActivityLog::shared().entries().back().title, "Test \u2014 Gateway IP 10.0.1.1");
+    EXPECT_EQ(services().activityLog().entries().back().title, "Test \u2014 Gateway IP 10.0.1.1");
 
     ASSERT_TRUE(view().click("Delete Rule"));
     EXPECT_TRUE(engine().rules().empty());
@@ -373,8 +373,8 @@ class NetworkPermissionTest : public NetworkSettingsViewTest {};
 
 TEST_F(NetworkPermissionTest, AFreshPageCountsAsGrantedAndCheckingUntilItAppears) {
     sim().network().setLocationAuthorization(LocationAuthorization::denied);
-    NetworkSettingsView fresh(makePermissionTab(engine()), NetworkTriggerSource::shared(),
-                              sim().network(), PermissionAudit::shared());
+    NetworkSettingsView fresh(makePermissionTab(engine()), services().networkSource(),
+                              sim().network(), services().permissionAudit());
     EXPECT_TRUE(fresh.locGranted());
     EXPECT_EQ(fresh.locStatus(), "Checking\u2026");
     EXPECT_TRUE(fresh.expanded().empty());
@@ -480,7 +480,7 @@ TEST_F(NetworkPermissionTest, AnIdlePageIsNotRedrawnAndStopsReadingWhenHidden) {
 }
 
 TEST_F(NetworkPermissionTest, TheAutomationsPageShowsThisSubTabForItsTag) {
-    auto shown = AutomationsAndTriggersView::subTabPage(automationServices(),
+    auto shown = AutomationsAndTriggersView::subTabPage(services().automationServices(),
                                                         AutomationsAndTriggersView::kNetwork);
     ASSERT_TRUE(std::dynamic_pointer_cast<NetworkSettingsView>(shown));
 }

@@ -26,7 +26,7 @@ class RuleTabTest : public SessionTest {
     }
     virtual std::shared_ptr<Page> makePage() = 0;
 
-    TriggerEngine& engine() { return TriggerEngine::shared(); }
+    TriggerEngine& engine() { return services().triggerEngine(); }
     // The sub-tab as the page builds it each time it is chosen: nothing open.
     void show() {
         pageHost.reset();

@@ -40,23 +40,23 @@ class RuleList final : public ui::ViewComponent {
     View body() override {
         std::vector<View> rows;
         RuleEditor editor = [this](const TriggerRule& rule) {
-            TriggerEngine& engine = TriggerEngine::shared();
+            TriggerEngine& engine = Services(Platform::current()).triggerEngine();
             return ui::VStack(
                 {DurationPicker{engine, rule}.body(),
                  ActionPicker{engine, "When it appears", rule, &TriggerRule::onAppear}.body(),
                  ActionPicker{engine, "When it clears", rule, &TriggerRule::onClear}.body(),
                  ACOnlyToggle{engine, rule}.body(), EditorFooter{engine, rule, binding()}.body()});
         };
-        for (const TriggerRule& rule : TriggerEngine::shared().rules()) {
-            rows.push_back(RuleRow{TriggerEngine::shared(), Platform::current().network(), rule,
-                                   binding(), editor}
+        for (const TriggerRule& rule : Services(Platform::current()).triggerEngine().rules()) {
+            rows.push_back(RuleRow{Services(Platform::current()).triggerEngine(),
+                                   Platform::current().network(), rule, binding(), editor}
                                .body()
                                .id(rule.id.uuidString()));
         }
         return ui::VStack(std::move(rows));
     }
     std::vector<ObservableObject*> observedObjects() override {
-        return {&TriggerEngine::shared(), this};
+        return {&Services(Platform::current()).triggerEngine(), this};
     }
 };
 
@@ -79,7 +79,7 @@ class RuleWidgetsTest : public test::UiTest {
         list.reset();
         UiTest::TearDown();
     }
-    TriggerEngine& engine() { return TriggerEngine::shared(); }
+    TriggerEngine& engine() { return services().triggerEngine(); }
     const TriggerRule& stored() { return engine().rules().front(); }
     Inspector view() {
         loop().drain();
@@ -194,7 +194,7 @@ TEST_F(RuleWidgetsTest, ARuleWithoutItsDeviceOrApplicationSaysItCannotFireUntilO
     sim().bluetooth().setAuthorization(BluetoothAuthorization::allowedAlways);
     sim().bluetooth().setConnectedSilently(kHeadphonesId, true);
     sim().workspace().launch(std::string("org.example.Editor"), std::string("Editor"));
-    const auto report = [] { return PermissionAudit::shared().reportSections(); };
+    const auto report = [] { return services().permissionAudit().reportSections(); };
     const auto has = [](const std::string& text, const std::string& part) {
         return text.find(part) != std::string::npos;
     };
@@ -298,11 +298,11 @@ TEST_F(RuleWidgetsTest, TestStartsASessionAndOnADisabledRuleOnlyLogsTheSimulatio
         TriggerRule rule = stored();
         rule.enabled = enabled;
         engine().update(rule);
-        ActivityLog::shared().clear();
+        services().activityLog().clear();
         open();
         ASSERT_TRUE(view().click("Test"));
         loop().drain();
-        const auto& entries = ActivityLog::shared().entries();
+        const auto& entries = services().activityLog().entries();
         ASSERT_FALSE(entries.empty());
         EXPECT_EQ(entries.back().kind, ActivityEntry::Kind::simulated);
         EXPECT_EQ(entries.back().title, "Test \u2014 Desk");

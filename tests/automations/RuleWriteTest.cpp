@@ -55,7 +55,7 @@ class RuleWriteTest : public test::UiTest {
         id = first.id;
         counting = engine().rules.subscribe([this](const auto&) { ++updates; });
     }
-    TriggerEngine& engine() { return TriggerEngine::shared(); }
+    TriggerEngine& engine() { return services().triggerEngine(); }
     const TriggerRule& stored() { return engine().rules().front(); }
     // The page, shown, with a few keys typed and nothing written yet.
     std::unique_ptr<ui::ViewHost> showTyped(std::shared_ptr<NamePage>& page,

@@ -54,7 +54,7 @@ class ScheduleSettingsViewTest : public test::RuleTabTest<ScheduleSettingsView> 
     std::shared_ptr<ScheduleSettingsView> makePage() override {
         return std::make_shared<ScheduleSettingsView>(engine(), helper(), prefs(), sim().network());
     }
-    WakeHelperClient& helper() { return WakeHelperClient::shared(); }
+    WakeHelperClient& helper() { return services().wakeHelper(); }
     std::optional<ui::ForegroundStyle> colourOf(const std::string& text) {
         Inspector v = view();
         auto found = v.find(text);
@@ -243,7 +243,7 @@ TEST_F(ScheduleSettingsViewTest, AnOpenWindowThatStartedNothingSaysItStartsAtIts
              show();
          }},
     };
-    const auto report = [] { return PermissionAudit::shared().reportSections(); };
+    const auto report = [] { return services().permissionAudit().reportSections(); };
     const auto has = [](const std::string& text, const std::string& part) {
         return text.find(part) != std::string::npos;
     };
@@ -804,7 +804,7 @@ TEST_F(ScheduleRuleEditorTest, CreatedEditedTestedAndDeletedThroughTheControls) 
     ASSERT_TRUE(view().click("Test"));
     loop().drain();
     EXPECT_TRUE(controller().isActive());
-    EXPECT_EQ(ActivityLog::shared().entries().back().title, "Test \u2014 One-time backup");
+    EXPECT_EQ(services().activityLog().entries().back().title, "Test \u2014 One-time backup");
     ASSERT_TRUE(view().click("Delete Rule"));
     EXPECT_TRUE(engine().rules().empty());
     EXPECT_FALSE(view().contains("One-time backup"));

@@ -34,8 +34,8 @@ class TriggersSettingsViewTest : public test::UiTest {
         tzset();
         sim().bluetooth().pair(BluetoothDevice{kHeadphonesRule, "Headphones", false});
         sim().network().setLocationAuthorization(LocationAuthorization::authorizedAlways);
-        page = std::make_shared<TriggersSettingsView>(engine(), ActivityLog::shared(),
-                                                      Preferences::shared());
+        page = std::make_shared<TriggersSettingsView>(engine(), services().activityLog(),
+                                                      services().preferences());
         pageHost = std::make_unique<ui::ViewHost>(page);
         pageHost->setShown(true);
     }
@@ -46,7 +46,7 @@ class TriggersSettingsViewTest : public test::UiTest {
         setenv("TZ", "UTC", 1);
         tzset();
     }
-    TriggerEngine& engine() { return TriggerEngine::shared(); }
+    TriggerEngine& engine() { return services().triggerEngine(); }
     Inspector view() {
         loop().drain();
         pageHost->evaluate();
@@ -166,9 +166,9 @@ TEST_F(TriggersSettingsViewTest, HoldingMarkerNamesTheFirstStartingRuleWhoseCond
                       gateway,
                       window,
                       app};
-    ScheduleTriggerSource::shared().activeNow.insert(window.id);
+    services().scheduleSource().activeNow.insert(window.id);
     EXPECT_FALSE(page->holdingRule(S::schedule)) << "an open window holds only a rule's session";
-    OrvelController::shared().startFromTrigger("Headphones", engine().rules()[3].id, 0);
+    services().controller().startFromTrigger("Headphones", engine().rules()[3].id, 0);
     const std::pair<S, const char*> holding[] = {{S::bluetooth, "Headphones"},
                                                  {S::wifiSSID, "Office WiFi"},
                                                  {S::network, "Office router"},
@@ -196,7 +196,7 @@ TEST_F(TriggersSettingsViewTest, SafetySummaryListsTheSwitchesThatAreOn) {
         {true, true, true, true,
          "battery floor \u00B7 on-battery off \u00B7 Power Saver \u00B7 UPS"},
     };
-    Preferences& prefs = Preferences::shared();
+    Preferences& prefs = services().preferences();
     for (const Case& c : cases) {
         prefs.lowBattEnd = c.floor;
         prefs.deactivateOnBattery = c.onBattery;
@@ -267,7 +267,7 @@ TEST_F(TriggersSettingsViewTest, ShowsTheTwelveNewestEntriesWithTheirDots) {
         entries.push_back(ActivityEntry::make(ActivityEntry::Kind::started,
                                               "Entry " + std::to_string(i), i == 0 ? "" : "why"));
     }
-    ActivityLog::shared().entries = entries;
+    services().activityLog().entries = entries;
     const auto texts = view().texts();
     EXPECT_FALSE(view().contains("No trigger activity yet."));
     EXPECT_TRUE(view().contains("Entry 11"));
@@ -293,7 +293,7 @@ TEST_F(TriggersSettingsViewTest, ClearOnAnEmptyLogRemovesTheStoredKeyAndLogsNoth
     ASSERT_TRUE(view().click("Clear"));
     loop().drain();
     EXPECT_FALSE(sim().userDefaults().persistentValue(ActivityLog::kDefaultsKey));
-    EXPECT_TRUE(ActivityLog::shared().entries().empty());
+    EXPECT_TRUE(services().activityLog().entries().empty());
     EXPECT_TRUE(host().alerts().empty());
     EXPECT_TRUE(view().contains("No trigger activity yet."));
 }

@@ -25,7 +25,7 @@ class ActivityLogTest : public test::OrvelTest {
 };
 
 TEST_F(ActivityLogTest, AddTakesEffectOnTheNextLoopTurnInOrder) {
-    ActivityLog& log = ActivityLog::shared();
+    ActivityLog& log = services().activityLog();
     ActivityLog::add(entry("first"));
     ActivityLog::add(entry("second"));
     EXPECT_TRUE(log.entries().empty());
@@ -39,7 +39,7 @@ TEST_F(ActivityLogTest, AddFromAnotherThreadLandsOnTheMainLoop) {
     std::thread writer([&] { ActivityLog::add(entry("from a worker")); });
     writer.join();
     loop().drain();
-    EXPECT_EQ(ActivityLog::shared().entries().at(0).title, "from a worker");
+    EXPECT_EQ(services().activityLog().entries().at(0).title, "from a worker");
 }
 
 TEST_F(ActivityLogTest, KeepsTheNewestFiftyAndStoresExactlyThem) {
@@ -48,7 +48,7 @@ TEST_F(ActivityLogTest, KeepsTheNewestFiftyAndStoresExactlyThem) {
     }
     loop().drain();
     // A copy: the relaunch below destroys the log this came from.
-    const std::vector<ActivityEntry> entries = ActivityLog::shared().entries();
+    const std::vector<ActivityEntry> entries = services().activityLog().entries();
     ASSERT_EQ(entries.size(), 50u);
     EXPECT_EQ(entries.front().title, "event 51");
     EXPECT_EQ(entries.back().title, "event 2");
@@ -58,7 +58,7 @@ TEST_F(ActivityLogTest, KeepsTheNewestFiftyAndStoresExactlyThem) {
     EXPECT_EQ(stored[0]["id"], entries[0].id.uuidString());
 
     Registry::reset();
-    EXPECT_EQ(ActivityLog::shared().entries(), entries) << "survives a relaunch";
+    EXPECT_EQ(services().activityLog().entries(), entries) << "survives a relaunch";
 }
 
 TEST_F(ActivityLogTest, AnOversizedStoredListIsTrimmedToTheNewestFiftyWhenRead) {
@@ -67,7 +67,7 @@ TEST_F(ActivityLogTest, AnOversizedStoredListIsTrimmedToTheNewestFiftyWhenRead) 
         list.push_back(entry("old " + std::to_string(i)).toJson());
     }
     storeJson(list);
-    ActivityLog& log = ActivityLog::shared();
+    ActivityLog& log = services().activityLog();
     ASSERT_EQ(log.entries().size(), 50u);
     EXPECT_EQ(log.entries().front().title, "old 0") << "the newest, stored first, are kept";
     EXPECT_EQ(log.entries().back().title, "old 49");
@@ -82,11 +82,11 @@ TEST_F(ActivityLogTest, AnOversizedStoredListIsTrimmedToTheNewestFiftyWhenRead) 
         << lines[0];
 
     Registry::reset();
-    EXPECT_EQ(ActivityLog::shared().entries().size(), 50u);
+    EXPECT_EQ(services().activityLog().entries().size(), 50u);
     EXPECT_EQ(sim().log().messages("activity").size(), 1u) << "said once, not at every start";
     ActivityLog::add(entry("new"));
     loop().drain();
-    EXPECT_EQ(ActivityLog::shared().entries().front().title, "new");
+    EXPECT_EQ(services().activityLog().entries().front().title, "new");
     EXPECT_EQ(storedJson().size(), 50u);
 }
 
@@ -99,7 +99,7 @@ TEST_F(ActivityLogTest, AnUnreadableEntryIsSkippedKeptAndCounted) {
     list.push_back(entry("good two").toJson());
     storeJson(list);
 
-    ActivityLog& log = ActivityLog::shared();
+    ActivityLog& log = services().activityLog();
     ASSERT_EQ(log.entries().size(), 2u);
     EXPECT_EQ(log.entries()[1].title, "good two");
     const auto lines = sim().log().messages("activity");
@@ -116,22 +116,22 @@ TEST_F(ActivityLogTest, AnUnreadableEntryIsSkippedKeptAndCounted) {
 
 TEST_F(ActivityLogTest, DataThatIsNotAListStartsEmptyAndIsLeftUntilTheNextAppend) {
     sim().userDefaults().setData("trigger.log", dataFromString("{\"not\":\"a list\"}"));
-    EXPECT_TRUE(ActivityLog::shared().entries().empty());
+    EXPECT_TRUE(services().activityLog().entries().empty());
     EXPECT_TRUE(sim().userDefaults().persistentValue("trigger.log"));
 }
 
 TEST_F(ActivityLogTest, ClearRemovesTheStoredKey) {
     ActivityLog::add(entry("x"));
     loop().drain();
-    ActivityLog::shared().clear();
-    EXPECT_TRUE(ActivityLog::shared().entries().empty());
+    services().activityLog().clear();
+    EXPECT_TRUE(services().activityLog().entries().empty());
     EXPECT_FALSE(sim().userDefaults().persistentValue("trigger.log"));
     Registry::reset();
-    EXPECT_TRUE(ActivityLog::shared().entries().empty());
+    EXPECT_TRUE(services().activityLog().entries().empty());
 }
 
 TEST_F(ActivityLogTest, ExportsTheTextBlockCharacterForCharacter) {
-    ActivityLog& log = ActivityLog::shared();
+    ActivityLog& log = services().activityLog();
     const std::string header0 =
         "\u2500\u2500 TRIGGER ACTIVITY (last 0) "
         "\u2500\u2500\u2500\u2500\u2500\u2500\u2500\u2500\u2500\u2500\u2500\u2500\u2500\u2500"
@@ -158,7 +158,7 @@ TEST_F(ActivityLogTest, RedactedExportShowsPseudonymsAndNoDetails) {
     ActivityLog::add(entry("Home", "secret detail"));
     ActivityLog::add(entry("Home", "other secret"));
     loop().drain();
-    const std::string text = ActivityLog::shared().exportText(true);
+    const std::string text = services().activityLog().exportText(true);
     EXPECT_EQ(text.find("Home"), std::string::npos);
     EXPECT_EQ(text.find("secret"), std::string::npos);
     EXPECT_EQ(text.find(" \u2014 "), std::string::npos);

@@ -68,7 +68,7 @@ TEST_F(OrvelControllerTest, StartWithNoSwitchPreventsIdleSleepAndStopReleasesIt)
     EXPECT_EQ(held(), (std::vector<std::string>{"PreventUserIdleSystemSleep"}));
     EXPECT_EQ(c.statusText(), "Idle sleep prevented");
     EXPECT_EQ(c.formatRemaining(), "\u221E");
-    EXPECT_TRUE(DriveKeepAlive::shared().sessionActive());
+    EXPECT_TRUE(services().driveKeepAlive().sessionActive());
     auto saved = prefs().loadSession();
     ASSERT_TRUE(saved);
     EXPECT_TRUE(saved->wasActive);
@@ -76,14 +76,14 @@ TEST_F(OrvelControllerTest, StartWithNoSwitchPreventsIdleSleepAndStopReleasesIt)
     c.stop(true);
     EXPECT_FALSE(c.isActive());
     EXPECT_TRUE(held().empty());
-    EXPECT_FALSE(DriveKeepAlive::shared().sessionActive());
+    EXPECT_FALSE(services().driveKeepAlive().sessionActive());
     EXPECT_FALSE(prefs().loadSession()->wasActive);
 }
 
 TEST_F(OrvelControllerTest, NeighboursAreToldInOrderAfterStartAndStop) {
     OrvelController& c = controller();
     loop().drain();
-    test::SessionJournal journal;
+    test::SessionJournal journal(services());
     c.start();
     EXPECT_EQ(journal.take(), (std::vector<std::string>{"drives on", "devices", "power notice"}));
     loop().drain();
@@ -100,7 +100,7 @@ TEST_F(OrvelControllerTest, NeighboursAreToldInOrderAfterStartAndStop) {
 TEST_F(OrvelControllerTest, StopTellsTheTriggerEngineTheOwnerAndWhetherTheEndWasManual) {
     OrvelController& c = controller();
     loop().drain();
-    test::SessionJournal journal;
+    test::SessionJournal journal(services());
     c.startFromTrigger("Office WiFi", UUID::random(), 0);
     EXPECT_EQ(c.startedByRuleName(), "Office WiFi");
     journal.take();
@@ -274,7 +274,7 @@ TEST_F(OrvelControllerTest, EnginePreferenceChangeRestartsTheSessionWithoutTouch
     c.selectPreset(DurationPreset::h1);
     c.start();
     loop().advance(100);
-    test::SessionJournal journal;
+    test::SessionJournal journal(services());
     const auto writes = sim().userDefaults().writeCount();
 
     prefs().engine = EngineKind::caffeinate;
@@ -306,7 +306,7 @@ TEST_F(OrvelControllerTest, WatchingAnAppPassesItsProcessToCaffeinateOnly) {
     EXPECT_EQ(c.statusText(), "Until Render quits");
     EXPECT_EQ(sim().processes().lastChild()->request().arguments,
               (std::vector<std::string>{"-w", std::to_string(app.processIdentifier)}));
-    EXPECT_EQ(AppTriggerSource::shared().oneOffBundleID, "org.example.Render");
+    EXPECT_EQ(services().appSource().oneOffBundleID, "org.example.Render");
 
     prefs().engine = EngineKind::assertions;
     EXPECT_EQ(c.effectiveOptions().watchPID, std::nullopt);
@@ -320,7 +320,7 @@ TEST_F(OrvelControllerTest, QuittingTheWatchedAppEndsTheSessionWithANotification
     sim().workspace().quit(app.processIdentifier);
     EXPECT_FALSE(c.isActive());
     EXPECT_EQ(notificationTitles(), (std::vector<std::string>{"Orvel finished"}));
-    EXPECT_FALSE(AppTriggerSource::shared().oneOffBundleID);
+    EXPECT_FALSE(services().appSource().oneOffBundleID);
 }
 
 // "Until an app quits" is the duration only while an application is watched: once the watch
@@ -355,7 +355,7 @@ TEST_F(OrvelControllerTest, TheDurationIsUntilAnAppQuitsOnlyWhileAnAppIsWatched)
         ASSERT_EQ(session.preset(), DurationPreset::untilAppQuits);
         c.end(session, app);
         ASSERT_FALSE(session.isActive());
-        EXPECT_FALSE(AppTriggerSource::shared().oneOffBundleID) << "the watch ends with it";
+        EXPECT_FALSE(services().appSource().oneOffBundleID) << "the watch ends with it";
         EXPECT_EQ(session.preset(), c.after);
         EXPECT_EQ(prefs().loadSession()->preset, c.after);
         ASSERT_TRUE(session.start());
@@ -367,11 +367,11 @@ TEST_F(OrvelControllerTest, TheDurationIsUntilAnAppQuitsOnlyWhileAnAppIsWatched)
     OrvelController& c = controller();
     c.selectPreset(DurationPreset::m30);
     prefs().lpmEnd = true;
-    PowerTriggerCenter::shared().lpmOn = true;
+    services().powerCenter().lpmOn = true;
     c.watchApp(sim().workspace().launch("org.example.Edit", "Edit"));
     EXPECT_FALSE(c.isActive());
     EXPECT_EQ(c.preset(), DurationPreset::m30);
-    PowerTriggerCenter::shared().lpmOn = false;
+    services().powerCenter().lpmOn = false;
 
     // Another engine goes on waiting for the same application.
     auto app = sim().workspace().launch("org.example.Mail", "Mail");
@@ -380,7 +380,7 @@ TEST_F(OrvelControllerTest, TheDurationIsUntilAnAppQuitsOnlyWhileAnAppIsWatched)
     EXPECT_TRUE(c.isActive());
     EXPECT_EQ(c.preset(), DurationPreset::untilAppQuits);
     EXPECT_EQ(c.watchedAppName(), "Mail");
-    EXPECT_EQ(AppTriggerSource::shared().oneOffBundleID, "org.example.Mail");
+    EXPECT_EQ(services().appSource().oneOffBundleID, "org.example.Mail");
     sim().workspace().quit(app.processIdentifier);
     EXPECT_FALSE(c.isActive());
 }
@@ -425,7 +425,7 @@ TEST_F(OrvelControllerTest, ACaffeinateChildThatFailsEndsItsSessionAsAFailure) {
     c.selectPreset(DurationPreset::h1);
     for (const auto& test : cases) {
         SCOPED_TRACE(test.name);
-        ActivityLog::shared().clear();
+        services().activityLog().clear();
         sim().log().clear();
         const std::size_t notified = notificationTitles().size();
         ASSERT_TRUE(c.start());
@@ -444,7 +444,7 @@ TEST_F(OrvelControllerTest, ACaffeinateChildThatFailsEndsItsSessionAsAFailure) {
         EXPECT_EQ(std::vector<std::string>(titles.begin() + notified, titles.end()),
                   std::vector<std::string>{test.error ? "Orvel could not keep this computer awake"
                                                       : "Orvel finished"});
-        const auto entries = ActivityLog::shared().entries();
+        const auto entries = services().activityLog().entries();
         ASSERT_EQ(entries.size(), test.error ? 1u : 0u);
         std::size_t errors = 0;
         for (const auto& record : sim().log().records()) {
@@ -464,7 +464,7 @@ TEST_F(OrvelControllerTest, ACaffeinateChildThatFailsEndsItsSessionAsAFailure) {
 TEST_F(OrvelControllerTest, LowPowerModeBlocksStartsAndARefusedStartClearsItsCallersFields) {
     prefs().lpmEnd = true;
     sim().powerSources().setLowPowerMode(true);
-    PowerTriggerCenter::shared().lpmOn = true;
+    services().powerCenter().lpmOn = true;
     OrvelController& c = controller();
 
     c.startFromTrigger("Office", UUID::random(), 600);
@@ -478,9 +478,9 @@ TEST_F(OrvelControllerTest, LowPowerModeBlocksStartsAndARefusedStartClearsItsCal
     c.watchApp(app);
     EXPECT_FALSE(c.watchedPID());
     EXPECT_FALSE(c.watchedAppName());
-    EXPECT_FALSE(AppTriggerSource::shared().oneOffBundleID);
+    EXPECT_FALSE(services().appSource().oneOffBundleID);
 
-    PowerTriggerCenter::shared().lpmOn = false;
+    services().powerCenter().lpmOn = false;
     c.selectPreset(DurationPreset::m15);
     ASSERT_TRUE(c.start());
     EXPECT_FALSE(c.triggerOwnedRuleID()) << "the manual start inherits no rule";
@@ -493,7 +493,7 @@ TEST_F(OrvelControllerTest, ARefusedStartDuringASessionLeavesThatSessionAsItWas)
     c.watchApp(app);
     ASSERT_TRUE(c.isActive());
     prefs().lpmEnd = true;
-    PowerTriggerCenter::shared().lpmOn = true;
+    services().powerCenter().lpmOn = true;
 
     c.startFromTrigger("Office", UUID::random(), 600);
     EXPECT_EQ(c.lastError(), kLowPowerModeText);
@@ -503,7 +503,7 @@ TEST_F(OrvelControllerTest, ARefusedStartDuringASessionLeavesThatSessionAsItWas)
     EXPECT_FALSE(c.deadline());
     EXPECT_EQ(c.watchedPID(), app.processIdentifier);
     EXPECT_EQ(c.watchedAppName(), "App");
-    EXPECT_EQ(AppTriggerSource::shared().oneOffBundleID, "org.example.App");
+    EXPECT_EQ(services().appSource().oneOffBundleID, "org.example.App");
 }
 
 TEST_F(OrvelControllerTest, ANegativeOrZeroResumeStartsNothing) {
@@ -707,7 +707,7 @@ TEST_F(StoppedServiceTest, WhileAServiceOfTheSessionIsAwayTheSessionSaysSoUntilI
         const std::string running = c.statusText();
         const std::string tip = statusItem().currentLook().toolTip;
         loop().drain();
-        const auto entries = [] { return ActivityLog::shared().entries(); };
+        const auto entries = [] { return services().activityLog().entries(); };
         const std::size_t logged = entries().size();
 
         // A service the session does not use changes nothing.

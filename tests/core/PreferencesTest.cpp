@@ -23,11 +23,11 @@ class PreferencesTest : public test::OrvelTest {
             return domain;
         }());
     }
-    std::uint64_t reconciles() { return DeviceState::shared().reconcileCount(); }
+    std::uint64_t reconciles() { return services().deviceState().reconcileCount(); }
 };
 
 TEST_F(PreferencesTest, FirstLaunchReadsEveryRegisteredDefaultAndWritesNothing) {
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     EXPECT_EQ(p.engine(), EngineKind::assertions);
     EXPECT_EQ(p.hotKeyStyle(), HotKeyStyle::off);
     EXPECT_FALSE(p.showInDock());
@@ -74,7 +74,7 @@ TEST_F(PreferencesTest, UnknownRawStringsFallBackAndTheStoredTextStays) {
     store("engine", "Caffeinate");
     store("hotKeyStyle", "hyper");
     store("defaultPreset", "h3");
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     EXPECT_EQ(p.engine(), EngineKind::assertions);
     EXPECT_EQ(p.hotKeyStyle(), HotKeyStyle::off);
     EXPECT_EQ(p.defaultPreset(), DurationPreset::indefinite);
@@ -93,7 +93,7 @@ TEST_F(PreferencesTest, KnownRawStringsAndWronglyTypedValuesReadWithTheDefaultsC
     store("customSeconds", "90 seconds");
     store("lowBattPct", 12.7);
     store("acAutoSeconds", true);
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     EXPECT_EQ(p.engine(), EngineKind::caffeinate);
     EXPECT_EQ(p.hotKeyStyle(), HotKeyStyle::carbon);
     EXPECT_FALSE(p.showTimer());
@@ -112,9 +112,9 @@ TEST_F(PreferencesTest, MenuScaleIsClampedOnReadOnly) {
     for (const auto& c : cases) {
         store("menuScale", c.storedValue);
         Registry::reset();
-        EXPECT_DOUBLE_EQ(Preferences::shared().menuScale(), c.read);
+        EXPECT_DOUBLE_EQ(services().preferences().menuScale(), c.read);
     }
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     std::vector<double> published;
     Subscription s = p.menuScale.subscribe([&](const double& v) { published.push_back(v); });
     p.menuScale = 3.0;
@@ -125,7 +125,7 @@ TEST_F(PreferencesTest, MenuScaleIsClampedOnReadOnly) {
 TEST_F(PreferencesTest, BlockingSwitchesStartOffWhateverIsStored) {
     store("blockKB", true);
     store("blockTP", true);
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     EXPECT_FALSE(p.blockBuiltInKeyboard());
     EXPECT_FALSE(p.blockBuiltInTrackpad());
     EXPECT_TRUE(stored().boolForKey("blockKB"));
@@ -158,12 +158,12 @@ TEST_F(PreferencesTest, ConfirmationCountsOnlyOnTheSameMachineAndMajorVersion) {
         sim().systemInfo().setPlatformUUID(c.uuid);
         sim().systemInfo().setOSMajorVersion(c.major);
         Registry::reset();
-        EXPECT_EQ(Preferences::shared().hasConfirmedBlocking(), c.confirmed) << c.name;
+        EXPECT_EQ(services().preferences().hasConfirmedBlocking(), c.confirmed) << c.name;
     }
 }
 
 TEST_F(PreferencesTest, ConfirmingRecordsTheMachineAndUnconfirmingKeepsIt) {
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     p.hasConfirmedBlocking = true;
     EXPECT_EQ(stored().stringForKey("confirmedOn"),
               Preferences::machineIdentity(sim().systemInfo()));
@@ -186,7 +186,7 @@ TEST_F(PreferencesTest, BatteryOffSecondsUsesAtLeastOneUnitAndSaturates) {
                           {-7, true, 3600},
                           {INT64_MAX, false, INT64_MAX},
                           {INT64_MAX / 3600 + 1, true, INT64_MAX}};
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     for (const auto& c : cases) {
         p.batteryOffValue = c.value;
         p.batteryOffUnitHours = c.hours;
@@ -195,8 +195,8 @@ TEST_F(PreferencesTest, BatteryOffSecondsUsesAtLeastOneUnitAndSaturates) {
 }
 
 TEST_F(PreferencesTest, EveryAssignmentPublishesWritesAndRunsItsActionEvenUnchanged) {
-    DeviceState::shared();  // follows the device settings, as at launch
-    Preferences& p = Preferences::shared();
+    services().deviceState();  // follows the device settings, as at launch
+    Preferences& p = services().preferences();
     int published = 0;
     Subscription s = p.preventScreenSaver.subscribe([&](const bool&) { ++published; });
     const auto writes = stored().writeCount();
@@ -222,14 +222,14 @@ class BlockingGateTest : public PreferencesTest {
   protected:
     void SetUp() override {
         PreferencesTest::SetUp();
-        DeviceState::shared();  // follows the blocking switches, as at launch
+        services().deviceState();  // follows the blocking switches, as at launch
         // Explained before; nothing is granted, so a request polls for 90 s.
         sim().userDefaults().setBool(PermissionPrimer::kExplainedKey, true);
     }
 };
 
 TEST_F(BlockingGateTest, TurningASwitchOnTwiceStartsOneRequestOnTheNextLoopTurn) {
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     p.blockBuiltInKeyboard = true;
     EXPECT_TRUE(p.requestingPermissions);
     EXPECT_EQ(sim().permissions().listenEventRequests(), 0u) << "deferred to the next turn";
@@ -240,11 +240,11 @@ TEST_F(BlockingGateTest, TurningASwitchOnTwiceStartsOneRequestOnTheNextLoopTurn)
 }
 
 TEST_F(BlockingGateTest, RefusalRevertsOnlyTheSwitchThatAsked) {
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     p.blockBuiltInKeyboard = true;
     p.blockBuiltInTrackpad = true;  // while the keyboard's request is in flight
     loop().drain();
-    EXPECT_TRUE(PermissionPrimer::shared().isPolling());
+    EXPECT_TRUE(services().permissionPrimer().isPolling());
     EXPECT_TRUE(p.blockBuiltInTrackpad());
 
     loop().advance(91);  // both permissions' checks run out
@@ -257,7 +257,7 @@ TEST_F(BlockingGateTest, RefusalRevertsOnlyTheSwitchThatAsked) {
 }
 
 TEST_F(BlockingGateTest, GrantReconcilesAndKeepsTheSwitchOn) {
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     p.blockBuiltInTrackpad = true;
     loop().drain();
     sim().permissions().setListenEvent(ListenEventAccess::granted);
@@ -269,7 +269,7 @@ TEST_F(BlockingGateTest, GrantReconcilesAndKeepsTheSwitchOn) {
 }
 
 TEST_F(BlockingGateTest, TurningASwitchOffReconcilesAtOnceWithoutARequest) {
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     p.blockBuiltInKeyboard = true;
     loop().drain();
     p.blockBuiltInTrackpad = false;
@@ -279,7 +279,7 @@ TEST_F(BlockingGateTest, TurningASwitchOffReconcilesAtOnceWithoutARequest) {
 }
 
 TEST_F(BlockingGateTest, ACompletionAfterTheStoreIsGoneStillReverts) {
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     int reverted = 0;
     Preferences::permissionRequestFinished(false, WeakRef<Preferences>(), [&] { ++reverted; });
     EXPECT_EQ(reverted, 1);
@@ -293,7 +293,7 @@ TEST_F(PreferencesTest, ReloadWritesAllKeysPublishesEachOnceAndTurnsBlockingOff)
     store("menuScale", 9.0);
     store("confirmedBlock", true);
     store("confirmedOn", Preferences::machineIdentity(sim().systemInfo()));
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     sim().userDefaults().setBool(PermissionPrimer::kExplainedKey, true);
     sim().permissions().setListenEvent(ListenEventAccess::granted);
     sim().permissions().setAccessibility(true);
@@ -328,7 +328,7 @@ TEST_F(PreferencesTest, ReloadWritesAllKeysPublishesEachOnceAndTurnsBlockingOff)
 TEST_F(PreferencesTest, ReloadRewritesConfirmedOnWhileTheConfirmationHolds) {
     store("confirmedBlock", true);
     store("confirmedOn", Preferences::machineIdentity(sim().systemInfo()));
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     const auto writes = stored().writeCount();
     p.reload();
     EXPECT_TRUE(p.hasConfirmedBlocking());
@@ -338,7 +338,7 @@ TEST_F(PreferencesTest, ReloadRewritesConfirmedOnWhileTheConfirmationHolds) {
 // Saved session --------------------------------------------------------------------------------
 
 TEST_F(PreferencesTest, SavedSessionRoundTripsAsData) {
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     SavedSession session;
     session.wasActive = true;
     session.options.preventDisplaySleep = true;
@@ -375,7 +375,7 @@ TEST_F(PreferencesTest, UndecodableSavedSessionsLoadAsNoneAndStayStored) {
         {R"({"wasActive":true,"options":{},"preset":"m15"})", false},
         {"not json at all", false},
     };
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     for (const auto& c : cases) {
         store("session", dataFromString(c.json));
         sim().log().clear();
@@ -388,7 +388,7 @@ TEST_F(PreferencesTest, UndecodableSavedSessionsLoadAsNoneAndStayStored) {
 }
 
 TEST_F(PreferencesTest, ASessionThatCannotBeEncodedRemovesTheOldRecord) {
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     SavedSession session;
     session.wasActive = true;
     p.saveSession(session);
@@ -407,7 +407,7 @@ TEST_F(PreferencesTest, ASessionThatCannotBeEncodedRemovesTheOldRecord) {
 }
 
 TEST_F(PreferencesTest, SavingNoneWithNothingStoredChangesNothing) {
-    Preferences& p = Preferences::shared();
+    Preferences& p = services().preferences();
     p.saveSession(std::nullopt);
     EXPECT_TRUE(stored().persistentDomain().empty());
 }

@@ -145,7 +145,7 @@ TEST_F(SessionClockTest, AnExitNoticeThatArrivesAfterTheSessionEndedEndsNothingM
     OrvelController& c = controller();
     loop().drain();
     c.watchApp(app);
-    test::SessionJournal journal;
+    test::SessionJournal journal(services());
     // The child watching the application exits with it; its notice is still on its way when
     // the workspace reports the same quit.
     sim().processes().lastChild()->exit(0);
@@ -330,12 +330,12 @@ TEST_F(SessionClockTest, UnpluggingWithDeactivateOnBatteryEndsAtOnceAndLogsIt) {
     EXPECT_EQ(bodies(),
               (std::vector<std::string>{"Turned off \u2014 the computer is on battery."}));
     loop().drain();
-    const auto& entries = ActivityLog::shared().entries();
+    const auto& entries = services().activityLog().entries();
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].title, "Turned off \u2014 on battery");
     EXPECT_EQ(entries[0].detail, "Battery/Power trigger");
     EXPECT_EQ(entries[0].kind, ActivityEntry::Kind::info);
-    EXPECT_FALSE(PowerTriggerCenter::shared().pending) << "battRecover is off";
+    EXPECT_FALSE(services().powerCenter().pending) << "battRecover is off";
 }
 
 TEST_F(SessionClockTest, BatteryOffAfterADelayAndWithRecoveryKeepsTheRemainder) {
@@ -352,14 +352,14 @@ TEST_F(SessionClockTest, BatteryOffAfterADelayAndWithRecoveryKeepsTheRemainder) 
     EXPECT_TRUE(c.isActive());
     loop().advance(1);
     EXPECT_FALSE(c.isActive());
-    ASSERT_TRUE(PowerTriggerCenter::shared().pending);
+    ASSERT_TRUE(services().powerCenter().pending);
     // The remainder when the timer fired, 600 s into the hour.
-    EXPECT_EQ(PowerTriggerCenter::shared().pending->remaining, 3600 - 600);
-    ASSERT_EQ(PowerTriggerCenter::shared().holds().size(), 1u);
-    EXPECT_EQ(PowerTriggerCenter::shared().holds()[0].label, "Computer battery");
-    EXPECT_EQ(PowerTriggerCenter::shared().notice()->text, "Waiting: battery above 50%");
+    EXPECT_EQ(services().powerCenter().pending->remaining, 3600 - 600);
+    ASSERT_EQ(services().powerCenter().holds().size(), 1u);
+    EXPECT_EQ(services().powerCenter().holds()[0].label, "Computer battery");
+    EXPECT_EQ(services().powerCenter().notice()->text, "Waiting: battery above 50%");
     loop().drain();
-    EXPECT_EQ(ActivityLog::shared().entries()[0].detail,
+    EXPECT_EQ(services().activityLog().entries()[0].detail,
               "Battery/Power trigger, after the configured time on battery");
 }
 
@@ -396,12 +396,12 @@ TEST_F(SessionClockTest, TheBatteryOffTimerEndsNothingOnUPSOrOnceThePowerIsBack)
     sim().powerSources().setOnAC(false);
     loop().advance(5);
     ASSERT_TRUE(c.hasBatteryOffTimer());
-    PowerTriggerCenter::shared().onUPS = true;
+    services().powerCenter().onUPS = true;
     loop().advance(60);
     EXPECT_FALSE(c.hasBatteryOffTimer()) << "it fired";
     EXPECT_TRUE(c.isActive()) << "UPS power keeps the session";
 
-    PowerTriggerCenter::shared().onUPS = false;
+    services().powerCenter().onUPS = false;
     sim().powerSources().setOnAC(true);
     loop().advance(5);
     sim().powerSources().setOnAC(false);
@@ -417,7 +417,7 @@ TEST_F(SessionClockTest, TheBatteryOffTimerEndsNothingOnUPSOrOnceThePowerIsBack)
 
 TEST_F(SessionClockTest, OnlyAManualEndOrAStartForgetsThePendingResume) {
     OrvelController& c = controller();
-    PowerTriggerCenter& center = PowerTriggerCenter::shared();
+    PowerTriggerCenter& center = services().powerCenter();
     center.pending = PowerTriggerCenter::Pending{300};
     c.startForSeconds(10);
     EXPECT_FALSE(center.pending) << "a start clears it";
@@ -521,7 +521,7 @@ TEST_F(SessionClockTest, AnUntilAppQuitsSessionComesBackOnlyWhileItsAppRuns) {
     EXPECT_TRUE(controller().isActive());
     EXPECT_EQ(controller().watchedAppName(), "Render");
     EXPECT_EQ(controller().watchedPID(), app.processIdentifier);
-    EXPECT_EQ(AppTriggerSource::shared().oneOffBundleID, "org.example.Render");
+    EXPECT_EQ(services().appSource().oneOffBundleID, "org.example.Render");
 
     restartProcess();
     sim().workspace().quit(app.processIdentifier);

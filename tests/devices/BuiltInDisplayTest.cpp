@@ -17,7 +17,7 @@ constexpr std::uint32_t kMonitor = 7;
 class BuiltInDisplayTest : public test::OrvelTest {
   protected:
     SimDisplays& displays() { return sim().displays(); }
-    BuiltInDisplay& display() { return BuiltInDisplay::shared(); }
+    BuiltInDisplay& display() { return services().builtInDisplay(); }
     void plugMonitor(bool isMain) {
         displays().addDisplay({kMonitor, "HDMI-A-1", false, isMain}, 0.9);
     }
@@ -45,7 +45,7 @@ TEST_F(BuiltInDisplayTest, FindsTheBuiltInPanelWhereverItIsListed) {
         }
         displays().addDisplay({kPanel, "eDP-1", true, !c.monitorIsMain}, 0.4);
         displays().setOnline(kPanel, c.panelOnline);
-        EXPECT_EQ(BuiltInDisplay::shared().builtInDisplayID(), c.found);
+        EXPECT_EQ(services().builtInDisplay().builtInDisplayID(), c.found);
         EXPECT_EQ(display().level(), c.found ? std::optional<double>(0.4) : std::nullopt);
         EXPECT_DOUBLE_EQ(display().brightness(), c.found ? 0.4 : 0.5);
     }
@@ -176,14 +176,14 @@ class ScreenSaverBlockTest : public test::OrvelTest {};
 
 TEST_F(ScreenSaverBlockTest, HoldsOneAssertionAndReleasesItOnce) {
     auto& assertions = sim().powerAssertions();
-    ScreenSaverBlock::shared().set(true);
-    ScreenSaverBlock::shared().set(true);
+    services().screenSaverBlock().set(true);
+    services().screenSaverBlock().set(true);
     ASSERT_EQ(assertions.held().size(), 1u);
     EXPECT_EQ(assertions.held()[0].type, "PreventUserIdleDisplaySleep");
     EXPECT_EQ(assertions.held()[0].level, 255u);
     EXPECT_EQ(assertions.held()[0].name, "Orvel \u2014 screen saver");
-    ScreenSaverBlock::shared().set(false);
-    ScreenSaverBlock::shared().set(false);
+    services().screenSaverBlock().set(false);
+    services().screenSaverBlock().set(false);
     EXPECT_TRUE(assertions.held().empty());
     EXPECT_EQ(assertions.events(SimPowerAssertions::EventKind::Released).size(), 1u);
 }
@@ -191,15 +191,15 @@ TEST_F(ScreenSaverBlockTest, HoldsOneAssertionAndReleasesItOnce) {
 TEST_F(ScreenSaverBlockTest, AFailedOrTakenBackAssertionIsTriedAgainOnTheNextRequest) {
     auto& assertions = sim().powerAssertions();
     assertions.refuseCreation(1, kIOReturnNotPermitted);
-    ScreenSaverBlock::shared().set(true);
-    EXPECT_FALSE(ScreenSaverBlock::shared().assertion());
-    ScreenSaverBlock::shared().set(true);
-    ASSERT_TRUE(ScreenSaverBlock::shared().assertion());
+    services().screenSaverBlock().set(true);
+    EXPECT_FALSE(services().screenSaverBlock().assertion());
+    services().screenSaverBlock().set(true);
+    ASSERT_TRUE(services().screenSaverBlock().assertion());
 
-    assertions.refuseHeld(*ScreenSaverBlock::shared().assertion(), kIOReturnNotPermitted);
+    assertions.refuseHeld(*services().screenSaverBlock().assertion(), kIOReturnNotPermitted);
     loop().drain();
-    EXPECT_FALSE(ScreenSaverBlock::shared().assertion());
-    ScreenSaverBlock::shared().set(true);
+    EXPECT_FALSE(services().screenSaverBlock().assertion());
+    services().screenSaverBlock().set(true);
     EXPECT_EQ(assertions.held().size(), 1u);
 }
 

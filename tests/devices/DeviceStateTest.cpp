@@ -47,9 +47,9 @@ class DeviceStateTest : public test::UiTest {
         prefs().tieDevicesToSession = false;
     }
 
-    Preferences& prefs() { return Preferences::shared(); }
-    DeviceState& state() { return DeviceState::shared(); }
-    InputBlocker& blocker() { return InputBlocker::shared(); }
+    Preferences& prefs() { return services().preferences(); }
+    DeviceState& state() { return services().deviceState(); }
+    InputBlocker& blocker() { return services().inputBlocker(); }
     bool blocking() { return blocker().isBlockingKeyboard() || blocker().isBlockingTrackpad(); }
     // As the settings window does: the switch asks for permissions, then reconciles.
     void turnOnBlocking() {
@@ -80,17 +80,17 @@ TEST_F(DeviceStateTest, NotWantedReleasesEverythingAndLeavesTheSettingsAlone) {
     prefs().keyboardBacklightOff = true;
     turnOnBlocking();
     ASSERT_TRUE(blocking());
-    ASSERT_TRUE(ScreenSaverBlock::shared().assertion());
-    ASSERT_TRUE(BuiltInDisplay::shared().savedLevel());
-    ASSERT_TRUE(KeyboardBacklight::shared().isOff());
+    ASSERT_TRUE(services().screenSaverBlock().assertion());
+    ASSERT_TRUE(services().builtInDisplay().savedLevel());
+    ASSERT_TRUE(services().keyboardBacklight().isOff());
 
     prefs().tieDevicesToSession = true;  // takes effect at the next reconcile; no session runs
     EXPECT_TRUE(blocking());
     state().reconcile();
     EXPECT_FALSE(blocking());
-    EXPECT_FALSE(ScreenSaverBlock::shared().assertion());
-    EXPECT_FALSE(BuiltInDisplay::shared().savedLevel());
-    EXPECT_FALSE(KeyboardBacklight::shared().isOff());
+    EXPECT_FALSE(services().screenSaverBlock().assertion());
+    EXPECT_FALSE(services().builtInDisplay().savedLevel());
+    EXPECT_FALSE(services().keyboardBacklight().isOff());
     EXPECT_FALSE(state().autoReleased());
     EXPECT_TRUE(prefs().blockBuiltInKeyboard() && prefs().preventScreenSaver());
     EXPECT_TRUE(host().alerts().empty());
@@ -127,7 +127,7 @@ TEST_F(DeviceStateTest, BlockingFollowsTheExternalDevicesAndTheRecordedConfirmat
         EXPECT_EQ(blocking(), c.blocks);
         EXPECT_EQ(state().autoReleased(), c.autoReleased);
         EXPECT_TRUE(prefs().hasConfirmedBlocking() || !c.blocks);
-        EXPECT_TRUE(ScreenSaverBlock::shared().assertion()) << "the other settings still apply";
+        EXPECT_TRUE(services().screenSaverBlock().assertion()) << "the other settings still apply";
     }
 }
 
@@ -287,14 +287,14 @@ TEST_F(DeviceStateTest, APanelThatComesBackGetsTheLevelItMissedWhileAway) {
     displays.setOnline(SimDisplays::kBuiltInID, false);  // lid closed, monitor in use
     host().setScreens({{{0, 0, 2560, 1440}, "HDMI-A-1"}});
     prefs().builtInDisplayOff = false;  // no panel to restore yet
-    EXPECT_TRUE(BuiltInDisplay::shared().savedLevel());
+    EXPECT_TRUE(services().builtInDisplay().savedLevel());
 
     const auto before = state().reconcileCount();
     displays.setOnline(SimDisplays::kBuiltInID, true);
     host().setScreens({{{0, 0, 1440, 900}, "eDP-1"}, {{1440, 0, 2560, 1440}, "HDMI-A-1"}});
     EXPECT_EQ(state().reconcileCount(), before + 1);
     EXPECT_EQ(displays.level(SimDisplays::kBuiltInID), 0.7);
-    EXPECT_FALSE(BuiltInDisplay::shared().savedLevel());
+    EXPECT_FALSE(services().builtInDisplay().savedLevel());
 }
 
 TEST_F(DeviceStateTest, TellsALaptopByItsModelOrChassis) {

@@ -56,7 +56,7 @@ class InputBlockerTest : public test::OrvelTest {
     }
 
     SimInput& input() { return sim().input(); }
-    InputBlocker& blocker() { return InputBlocker::shared(); }
+    InputBlocker& blocker() { return services().inputBlocker(); }
 
     std::uint64_t keyboard = 0;
     std::uint64_t touchpad = 0;
@@ -289,7 +289,7 @@ TEST_F(InputBlockerTest, AFailedApplyLeavesNothingBlockedAndTheFlagDown) {
         c.arrange();
         blocker().apply(true, true);
         EXPECT_EQ(blocker().lastFailure, std::string(c.failure));
-        EXPECT_FALSE(InputBlocker::shared().hidAccess());
+        EXPECT_FALSE(services().inputBlocker().hidAccess());
         EXPECT_FALSE(blocker().isBlockingKeyboard() || blocker().isBlockingTrackpad());
         EXPECT_TRUE(input().silenced().empty());
         EXPECT_TRUE(input().observed().empty());
@@ -315,7 +315,7 @@ TEST_F(InputBlockerTest, OneDeviceThatCannotBeHeldIsLoggedAndTheOthersAreBlocked
                                }),
                   errors.end());
         blocker().stop();
-        EXPECT_FALSE(InputBlocker::shared().hidAccess());
+        EXPECT_FALSE(services().inputBlocker().hidAccess());
     }
 }
 
@@ -345,7 +345,7 @@ TEST_F(InputBlockerTest, AMissingPermissionKeepsOnlyWhatIsBlockedAsAsked) {
                               "udev rule; see Input device access in Help."));
         EXPECT_EQ(blocker().isBlockingKeyboard(), c.stillBlocking);
         EXPECT_EQ(!input().silenced().empty(), c.stillBlocking);
-        EXPECT_EQ(InputBlocker::shared().hidAccess(), c.stillBlocking);
+        EXPECT_EQ(services().inputBlocker().hidAccess(), c.stillBlocking);
         blocker().stop();
     }
 }
@@ -356,7 +356,7 @@ TEST_F(InputBlockerTest, NamesEveryMissingPermission) {
     EXPECT_EQ(blocker().lastFailure,
               std::string("Needs Input device access and Input device control. Enable in Settings "
                           "installs Orvel's udev rule; see Input device access in Help."));
-    EXPECT_FALSE(InputBlocker::shared().hidAccess());
+    EXPECT_FALSE(services().inputBlocker().hidAccess());
 }
 
 TEST_F(InputBlockerTest, TheBlockingLogNamesEachFlagTrueOrFalse) {
@@ -386,7 +386,7 @@ TEST_F(InputBlockerTest, ApplyingNothingStops) {
     blocker().apply(false, false);
     EXPECT_FALSE(blocker().isBlockingKeyboard() || blocker().isBlockingTrackpad());
     EXPECT_FALSE(input().tapInstalled());
-    EXPECT_FALSE(InputBlocker::shared().hidAccess());
+    EXPECT_FALSE(services().inputBlocker().hidAccess());
 }
 
 TEST_F(InputBlockerTest, FollowsExternalDevicesAsTheyComeAndGo) {

@@ -74,18 +74,18 @@ TEST_F(InputDevicesTest, DescribesADeviceOnOneLine) {
 
 TEST_F(InputDevicesTest, ListsNoDeviceWhileTheHidAccessFlagIsDown) {
     sim().hidDevices().attach(device("AT Keyboard", "i8042", true, 1, {hid_usage::kKeyboard}));
-    EXPECT_TRUE(InputBlocker::shared().currentHIDDevices().empty());
-    EXPECT_FALSE(InputBlocker::shared().externalPointerAttached());
-    EXPECT_TRUE(InputBlocker::shared().internalDeviceNames().empty());
+    EXPECT_TRUE(services().inputBlocker().currentHIDDevices().empty());
+    EXPECT_FALSE(services().inputBlocker().externalPointerAttached());
+    EXPECT_TRUE(services().inputBlocker().internalDeviceNames().empty());
     EXPECT_EQ(sim().hidDevices().enumerationCount(), 0u) << "the platform is not asked";
     {
-        InputBlocker::HidAccessScope outer(InputBlocker::shared());
-        EXPECT_EQ(InputBlocker::shared().currentHIDDevices().size(), 1u);
-        { InputBlocker::HidAccessScope inner(InputBlocker::shared()); }
-        EXPECT_TRUE(InputBlocker::shared().hidAccess())
+        InputBlocker::HidAccessScope outer(services().inputBlocker());
+        EXPECT_EQ(services().inputBlocker().currentHIDDevices().size(), 1u);
+        { InputBlocker::HidAccessScope inner(services().inputBlocker()); }
+        EXPECT_TRUE(services().inputBlocker().hidAccess())
             << "an inner scope puts back the raised flag";
     }
-    EXPECT_FALSE(InputBlocker::shared().hidAccess());
+    EXPECT_FALSE(services().inputBlocker().hidAccess());
 }
 
 TEST_F(InputDevicesTest, NamesBuiltInInputDevicesAndFindsExternalOnesAsTheyComeAndGo) {
@@ -94,25 +94,25 @@ TEST_F(InputDevicesTest, NamesBuiltInInputDevicesAndFindsExternalOnesAsTheyComeA
     hid.attach(device("AT Keyboard", "i8042", true, 1, {hid_usage::kKeyboard}));
     hid.attach(device("Power Button", "Host", true, 0));  // no input usage
     hid.attach(device(std::nullopt, "i8042", true, 1, {hid_usage::kPointer}));
-    InputBlocker::HidAccessScope access(InputBlocker::shared());
+    InputBlocker::HidAccessScope access(services().inputBlocker());
 
-    EXPECT_EQ(InputBlocker::shared().internalDeviceNames(),
+    EXPECT_EQ(services().inputBlocker().internalDeviceNames(),
               (std::vector<std::string>{"AT Keyboard", "Touchpad", "unnamed device"}));
-    EXPECT_FALSE(InputBlocker::shared().externalKeyboardAttached());
-    EXPECT_FALSE(InputBlocker::shared().externalPointerAttached());
+    EXPECT_FALSE(services().inputBlocker().externalKeyboardAttached());
+    EXPECT_FALSE(services().inputBlocker().externalPointerAttached());
 
     const auto mouse = hid.attach(device("USB Mouse", "USB", false, 0x46d, {hid_usage::kMouse}));
-    EXPECT_FALSE(InputBlocker::shared().externalKeyboardAttached());
-    EXPECT_TRUE(InputBlocker::shared().externalPointerAttached());
+    EXPECT_FALSE(services().inputBlocker().externalKeyboardAttached());
+    EXPECT_TRUE(services().inputBlocker().externalPointerAttached());
 
     const auto keyboard =
         hid.attach(device("Keyboard", "Bluetooth", true, 76, {hid_usage::kKeyboard}));
-    EXPECT_TRUE(InputBlocker::shared().externalKeyboardAttached());
+    EXPECT_TRUE(services().inputBlocker().externalKeyboardAttached());
 
     hid.detach(keyboard);
     hid.detach(mouse);
-    EXPECT_FALSE(InputBlocker::shared().externalKeyboardAttached());
-    EXPECT_FALSE(InputBlocker::shared().externalPointerAttached());
+    EXPECT_FALSE(services().inputBlocker().externalKeyboardAttached());
+    EXPECT_FALSE(services().inputBlocker().externalPointerAttached());
 }
 
 TEST_F(InputDevicesTest, ProbesBothPermissionsIntoTheCache) {
@@ -157,17 +157,17 @@ TEST_F(InputDevicesTest, ProbesBothPermissionsIntoTheCache) {
          {"Input device access"}},
     };
     sim().hidDevices().attach(device("AT Keyboard", "i8042", true, 1, {hid_usage::kKeyboard}));
-    EXPECT_TRUE(InputBlocker::shared().missingPermissions().empty()) << "never checked";
-    EXPECT_FALSE(InputBlocker::shared().cachedPermissions());
+    EXPECT_TRUE(services().inputBlocker().missingPermissions().empty()) << "never checked";
+    EXPECT_FALSE(services().inputBlocker().cachedPermissions());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         sim().permissions().setListenEvent(c.access);
         sim().permissions().setPreflight(c.preflight);
         sim().permissions().setAccessibility(c.accessibility);
         sim().hidDevices().setHandsOutDevices(c.handsOutDevices);
-        EXPECT_EQ(InputBlocker::shared().permissionStatus(), c.status);
-        EXPECT_EQ(InputBlocker::shared().missingPermissions(), c.missing);
-        EXPECT_FALSE(InputBlocker::shared().hidAccess()) << "the probe puts the flag back";
+        EXPECT_EQ(services().inputBlocker().permissionStatus(), c.status);
+        EXPECT_EQ(services().inputBlocker().missingPermissions(), c.missing);
+        EXPECT_FALSE(services().inputBlocker().hidAccess()) << "the probe puts the flag back";
     }
 }
 
@@ -208,7 +208,7 @@ TEST_F(InputDevicesTest, RequestsInputMonitoringByPromptWhileUndecidedElseLeadsT
         if (c.answer) {
             host().scriptAlert(HeadlessHost::answer(*c.answer));
         }
-        EXPECT_EQ(InputBlocker::shared().requestInputMonitoring(), c.granted);
+        EXPECT_EQ(services().inputBlocker().requestInputMonitoring(), c.granted);
         EXPECT_EQ(sim().permissions().listenEventRequests() - promptsBefore,
                   c.access == ListenEventAccess::undecided ? 1u : 0u);
         ASSERT_EQ(host().alerts().size() - alertsBefore, c.answer ? 1u : 0u);
@@ -224,23 +224,23 @@ TEST_F(InputDevicesTest, RequestsInputMonitoringByPromptWhileUndecidedElseLeadsT
 
 TEST_F(InputDevicesTest, RequestsAccessibilityAndOpensItsSettingsOnlyWhenStillRefused) {
     sim().permissions().setListenEvent(ListenEventAccess::granted);
-    EXPECT_FALSE(InputBlocker::shared().requestAccessibility());
+    EXPECT_FALSE(services().inputBlocker().requestAccessibility());
     EXPECT_EQ(sim().workspace().openedURLs(),
               (std::vector<std::string>{"orvel-sim:permissions/accessibility"}));
-    EXPECT_EQ(InputBlocker::shared().missingPermissions(),
+    EXPECT_EQ(services().inputBlocker().missingPermissions(),
               (std::vector<std::string>{"Input device control"}));
 
     sim().permissions().setGrantsOnRequest(true);
-    EXPECT_TRUE(InputBlocker::shared().requestAccessibility());
+    EXPECT_TRUE(services().inputBlocker().requestAccessibility());
     EXPECT_EQ(sim().workspace().openedURLs().size(), 1u);
     EXPECT_EQ(sim().permissions().accessibilityRequests(), 2u);
 }
 
 TEST_F(InputDevicesTest, StopLowersTheHidAccessFlagAScopeRaised) {
     std::optional<InputBlocker::HidAccessScope> scope;
-    scope.emplace(InputBlocker::shared());
-    InputBlocker::shared().stop();
-    EXPECT_FALSE(InputBlocker::shared().hidAccess());
+    scope.emplace(services().inputBlocker());
+    services().inputBlocker().stop();
+    EXPECT_FALSE(services().inputBlocker().hidAccess());
 }
 
 }  // namespace

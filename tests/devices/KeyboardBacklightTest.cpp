@@ -25,7 +25,7 @@ const std::string kUnreadable =
 class KeyboardBacklightTest : public test::OrvelTest {
   protected:
     SimKeyboardBacklight& device() { return sim().keyboardBacklightRoutes(); }
-    KeyboardBacklight& backlight() { return KeyboardBacklight::shared(); }
+    KeyboardBacklight& backlight() { return services().keyboardBacklight(); }
     std::vector<std::string> logLines() { return sim().log().messages("backlight"); }
     std::vector<double> writesBy(Route route) {
         std::vector<double> values;

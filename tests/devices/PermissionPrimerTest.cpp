@@ -15,19 +15,19 @@ class PermissionPrimerTest : public test::UiTest {
   protected:
     void SetUp() override {
         UiTest::SetUp();
-        DeviceState::shared();  // applies a granted switch, as at launch
+        services().deviceState();  // applies a granted switch, as at launch
     }
     // Asks as the keyboard switch does; `reverts` counts the switch turned back off.
     bool ask() {
-        return PermissionPrimer::shared().explainIfNeeded(weakRef(Preferences::shared()),
-                                                          [this] { ++reverts; });
+        return services().permissionPrimer().explainIfNeeded(weakRef(services().preferences()),
+                                                             [this] { ++reverts; });
     }
     void grant(ListenEventAccess inputMonitoring, bool accessibility) {
         sim().permissions().setListenEvent(inputMonitoring);
         sim().permissions().setAccessibility(accessibility);
     }
     void explained() { sim().userDefaults().setBool(PermissionPrimer::kExplainedKey, true); }
-    std::uint64_t reconciles() { return DeviceState::shared().reconcileCount(); }
+    std::uint64_t reconciles() { return services().deviceState().reconcileCount(); }
 
     int reverts = 0;
 };
@@ -59,7 +59,7 @@ TEST_F(PermissionPrimerTest, NotNowTurnsTheSwitchBackAndExplainsAgainNextTime) {
     EXPECT_EQ(reverts, 1);
     EXPECT_FALSE(sim().userDefaults().boolForKey(PermissionPrimer::kExplainedKey));
     EXPECT_EQ(reconciles(), 0u);
-    EXPECT_FALSE(Preferences::shared().requestingPermissions);
+    EXPECT_FALSE(services().preferences().requestingPermissions);
 
     host().scriptAlert(HeadlessHost::answer(ui::kAlertSecondButtonReturn));
     ask();
@@ -93,11 +93,11 @@ TEST_F(PermissionPrimerTest, PollsEachPermissionFortyFiveTimesAndKeepsTheSwitchO
         ask();
         loop().advance(c.decidedAfter - 0.5);
         EXPECT_EQ(reverts, 0) << "still polling";
-        EXPECT_TRUE(PermissionPrimer::shared().isPolling());
+        EXPECT_TRUE(services().permissionPrimer().isPolling());
         loop().advance(1);
         EXPECT_EQ(reverts, c.kept ? 0 : 1);
         EXPECT_EQ(reconciles(), c.kept ? 1u : 0u);
-        EXPECT_FALSE(PermissionPrimer::shared().isPolling());
+        EXPECT_FALSE(services().permissionPrimer().isPolling());
         EXPECT_EQ(sim().permissions().accessibilityRequests(), c.accessibilityRequests);
         EXPECT_EQ(host().unscriptedAlerts(), 0);
     }
@@ -117,15 +117,15 @@ TEST_F(PermissionPrimerTest, AppliesOnTheFirstCheckThatSeesBothGranted) {
     loop().advance(1);
     EXPECT_EQ(reconciles(), 1u);
     EXPECT_EQ(reverts, 0);
-    EXPECT_FALSE(Preferences::shared().requestingPermissions);
+    EXPECT_FALSE(services().preferences().requestingPermissions);
 }
 
 TEST_F(PermissionPrimerTest, PreferencesGoneMidPollEndQuietly) {
     explained();
     grant(ListenEventAccess::denied, false);
-    PermissionPrimer::shared().explainIfNeeded(WeakRef<Preferences>(), [this] { ++reverts; });
+    services().permissionPrimer().explainIfNeeded(WeakRef<Preferences>(), [this] { ++reverts; });
     loop().advance(100);
-    EXPECT_FALSE(PermissionPrimer::shared().isPolling());
+    EXPECT_FALSE(services().permissionPrimer().isPolling());
     EXPECT_EQ(reverts, 0);
     EXPECT_EQ(reconciles(), 0u);
 }

@@ -37,7 +37,7 @@ class DriveKeepAliveTest : public test::OrvelTest {
   protected:
     // The service as the application creates it, with its first scan merged.
     DriveKeepAlive& start() {
-        DriveKeepAlive& keepAlive = DriveKeepAlive::shared();
+        DriveKeepAlive& keepAlive = services().driveKeepAlive();
         loop().drain();
         return keepAlive;
     }
@@ -56,7 +56,7 @@ class DriveKeepAliveTest : public test::OrvelTest {
     }
 
     const Drive* find(const std::string& id) {
-        for (const Drive& d : DriveKeepAlive::shared().drives()) {
+        for (const Drive& d : services().driveKeepAlive().drives()) {
             if (d.id == id) {
                 return &d;
             }
@@ -68,13 +68,13 @@ class DriveKeepAliveTest : public test::OrvelTest {
     void edit(const std::string& id, const std::function<void(Drive&)>& change) {
         Drive copy = *find(id);
         change(copy);
-        DriveKeepAlive::shared().update(copy);
+        services().driveKeepAlive().update(copy);
     }
 
     std::vector<std::string> activityTitles() {
         loop().drain();
         std::vector<std::string> titles;
-        for (const ActivityEntry& e : ActivityLog::shared().entries()) {
+        for (const ActivityEntry& e : services().activityLog().entries()) {
             titles.insert(titles.begin(), e.title + " | " + e.detail);
         }
         return titles;
@@ -170,7 +170,7 @@ TEST_F(DriveKeepAliveTest, LoadDecodesEachDriveStrictlyAndKeepsTheReadableOnes) 
         sim().log().clear();
         const std::string stored = "[" + c.element + "," + good + "]";
         storeList(stored);
-        DriveKeepAlive& keepAlive = DriveKeepAlive::shared();
+        DriveKeepAlive& keepAlive = services().driveKeepAlive();
         EXPECT_EQ(keepAlive.drives().size(), c.decodes ? 2u : 1u);
         auto copy = sim().userDefaults().dataForKey(DriveKeepAlive::kUnreadableListKey);
         if (c.decodes) {
@@ -187,7 +187,7 @@ TEST_F(DriveKeepAliveTest, LoadDecodesEachDriveStrictlyAndKeepsTheReadableOnes) 
 
 TEST_F(DriveKeepAliveTest, AListThatIsNotJsonIsKeptAsideAndTheDrivesStartEmpty) {
     storeList("not json");
-    DriveKeepAlive& keepAlive = DriveKeepAlive::shared();
+    DriveKeepAlive& keepAlive = services().driveKeepAlive();
     EXPECT_TRUE(keepAlive.drives().empty());
     EXPECT_EQ(stringFromData(*sim().userDefaults().dataForKey(DriveKeepAlive::kUnreadableListKey)),
               "not json");
@@ -211,7 +211,7 @@ TEST_F(DriveKeepAliveTest, OnlyAPositiveStoredIntervalIsTakenAndSavedBackAtOnce)
             sim().userDefaults().setInteger(DriveKeepAlive::kIntervalKey, *c.stored);
         }
         const auto writes = sim().userDefaults().writeCount();
-        DriveKeepAlive& keepAlive = DriveKeepAlive::shared();  // load, before the first scan
+        DriveKeepAlive& keepAlive = services().driveKeepAlive();  // load, before the first scan
         EXPECT_EQ(keepAlive.globalIntervalSeconds(), c.expected);
         EXPECT_EQ(sim().userDefaults().writeCount() > writes, c.savedDuringLoad);
         EXPECT_EQ(sim().userDefaults().dataForKey(DriveKeepAlive::kListKey).has_value(),
@@ -392,7 +392,7 @@ TEST_F(DriveKeepAliveTest, SwitchingOnTheFirstDriveTurnsPreventDiskSleepOffOnce)
         Registry::reset();
         sim().userDefaults().replacePersistentDomain({});
         sim().volumes().setVolumes({disk("U1", "One", "/media/one"), disk("U2", "Two", "/t")});
-        OrvelController& controller = OrvelController::shared();
+        OrvelController& controller = services().controller();
         SleepOptions options = controller.options();
         options.preventDiskSleep = c.diskSleepOption;
         controller.options = options;
@@ -406,7 +406,7 @@ TEST_F(DriveKeepAliveTest, SwitchingOnTheFirstDriveTurnsPreventDiskSleepOffOnce)
             logs += t == "Prevent Disk Sleep turned off | Per-drive keep-alive is replacing it";
         }
         EXPECT_EQ(logs, c.expectedLogs);
-        EXPECT_FALSE(OrvelController::shared().options().preventDiskSleep);
+        EXPECT_FALSE(services().controller().options().preventDiskSleep);
     }
 }
 
@@ -605,7 +605,7 @@ TEST_F(DriveKeepAliveTest, ManualReadsAreLoggedWithTheirOutcomeAndAlwaysStampedA
         EXPECT_EQ(activityTitles(), std::vector<std::string>{c.expected});
         EXPECT_EQ(keepAlive.drives()[0].lastRead, loop().now());
         EXPECT_EQ(storedList()[0]["lastRead"], loop().now().secondsSinceReferenceDate);
-        ActivityLog::shared().clear();
+        services().activityLog().clear();
     }
 }
 
@@ -797,7 +797,7 @@ TEST(DriveKeepAliveThreadTest, DestroyingTheServiceDoesNotWaitForAStuckRead) {
         released.wait();
     });
     auto& poll = static_cast<PollRunLoop&>(RunLoop::main());
-    DriveKeepAlive& keepAlive = DriveKeepAlive::shared();
+    DriveKeepAlive& keepAlive = Services(sim).driveKeepAlive();
     poll.runFor(30, [&] { return !keepAlive.drives().empty(); });
     ASSERT_EQ(keepAlive.drives().size(), 1u);
     keepAlive.readNow("U1");

@@ -43,7 +43,7 @@ class Loop {
     Loop() { Loop::shared(); }
 };
 
-// Built by a recipe that hands it its neighbour, as the application does.
+// Reached through a recipe that builds it with its neighbour, as the application does.
 class Panel {
   public:
     Panel(Store& neighbour, std::string title) : store(neighbour), name(std::move(title)) {
@@ -88,10 +88,16 @@ TEST_F(RegistryTest, ResetGivesFreshInstances) {
 }
 
 TEST_F(RegistryTest, ProvidedRecipesBuildWithTheirNeighboursAndTheLatestRecipeWins) {
-    Registry::provide<Panel>([] { return std::make_unique<Panel>(Store::shared(), "first"); });
+    Registry::provide<Panel>(+[]() -> Panel& {
+        return Registry::instance<Panel>(
+            [] { return std::make_unique<Panel>(Store::shared(), "first"); });
+    });
     Panel& panel = Panel::shared();
     EXPECT_EQ(&panel.store, &Store::shared());
-    Registry::provide<Panel>([] { return std::make_unique<Panel>(Store::shared(), "second"); });
+    Registry::provide<Panel>(+[]() -> Panel& {
+        return Registry::instance<Panel>(
+            [] { return std::make_unique<Panel>(Store::shared(), "second"); });
+    });
     EXPECT_EQ(Panel::shared().name, "first");  // an instance already built stays
     Registry::reset();
     EXPECT_EQ(Panel::shared().name, "second");

@@ -40,7 +40,7 @@ class EULAGateTest : public test::UiTest {
         std::ofstream(folder + "/eula-assent.json") << json;
     }
     std::shared_ptr<EULAGate> shownGate() {
-        auto gate = std::make_shared<EULAGate>(LicenseAgreement::shared());
+        auto gate = std::make_shared<EULAGate>(services().licenseAgreement());
         EULAGate::current() = gate;
         gate->show();
         loop().drain();
@@ -88,7 +88,7 @@ TEST_F(EULAGateTest, OnlyAnExactCurrentVersionCountsAsAssent) {
         if (c.file) {
             writeAssent(*c.file);
         }
-        EXPECT_EQ(LicenseAgreement::shared().hasCurrentAssent(), c.assent) << c.name;
+        EXPECT_EQ(services().licenseAgreement().hasCurrentAssent(), c.assent) << c.name;
     }
     EXPECT_TRUE(fs::is_directory(sim().paths().applicationSupportDirectory()))
         << "asking for the file's place creates its folder";
@@ -127,7 +127,7 @@ TEST_F(EULAGateTest, RendersTheLightMarkup) {
 
 TEST_F(EULAGateTest, LoadsTheShippedAgreementWithTheDigestOfItsBytes) {
     installShippedAgreement();
-    auto agreement = LicenseAgreement::shared().loadAgreement();
+    auto agreement = services().licenseAgreement().loadAgreement();
     ASSERT_TRUE(agreement);
     const auto bytes = readFile(std::string(ORVEL_RESOURCES) + "/eula-1.0-draft.md");
     EXPECT_EQ(agreement->sha256, sha256Hex(*bytes));
@@ -137,7 +137,7 @@ TEST_F(EULAGateTest, LoadsTheShippedAgreementWithTheDigestOfItsBytes) {
     EXPECT_EQ(lines[0], (Line{"Orvel End User License Agreement", Style::heading}));
 
     installAgreement("bad \xC3\x28 bytes");
-    EXPECT_FALSE(LicenseAgreement::shared().loadAgreement()) << "not UTF-8";
+    EXPECT_FALSE(services().licenseAgreement().loadAgreement()) << "not UTF-8";
 }
 
 TEST_F(EULAGateTest, AgreeIsEnabledOnlyOnceTheTextWasScrolledToItsEnd) {
@@ -176,8 +176,8 @@ TEST_F(EULAGateTest, AgreeRecordsTheAssentClosesTheWindowAndRunsOnAgreeLast) {
     auto gate = shownGate();
     std::vector<std::string> order;
     gate->onAgree = [&] {
-        order.push_back(LicenseAgreement::shared().hasCurrentAssent() ? "after write"
-                                                                      : "before write");
+        order.push_back(services().licenseAgreement().hasCurrentAssent() ? "after write"
+                                                                         : "before write");
         order.push_back(sim().userDefaults().stringForKey("eulaAcceptedVersion")
                             ? "after version"
                             : "before version");
@@ -195,7 +195,7 @@ TEST_F(EULAGateTest, AgreeRecordsTheAssentClosesTheWindowAndRunsOnAgreeLast) {
     EXPECT_FALSE(EULAGate::current());
     EXPECT_FALSE(host().application().terminated()) << "the close made by Agree does not quit";
 
-    const auto bytes = readFile(LicenseAgreement::shared().assentFileURL());
+    const auto bytes = readFile(services().licenseAgreement().assentFileURL());
     ASSERT_TRUE(bytes);
     auto json = parseJson(stringFromData(*bytes));
     ASSERT_TRUE(json);
@@ -226,7 +226,7 @@ TEST_F(EULAGateTest, ARecordThatCannotBeWrittenIsLoggedAndStartUpGoesOn) {
 
     EXPECT_TRUE(started);
     EXPECT_FALSE(gate->window());
-    EXPECT_FALSE(LicenseAgreement::shared().hasCurrentAssent())
+    EXPECT_FALSE(services().licenseAgreement().hasCurrentAssent())
         << "the gate shows again at the next start";
     const auto lines = log->messages("agreement");
     ASSERT_EQ(lines.size(), 1u);
@@ -300,7 +300,7 @@ TEST_F(EULAGateTest, BlankLinesOfTheAgreementAreParagraphGapsInBothWindows) {
     auto gate = shownGate();
     EXPECT_EQ(agreementRows(window(*gate).inspect()), expected) << "the agreement window";
 
-    LicenseAgreement::shared().showAgreementText();
+    services().licenseAgreement().showAgreementText();
     loop().drain();
     const auto copies = host().windows();
     const auto copy = std::find_if(copies.begin(), copies.end(), [](ui::HeadlessWindow* w) {
@@ -312,8 +312,8 @@ TEST_F(EULAGateTest, BlankLinesOfTheAgreementAreParagraphGapsInBothWindows) {
 
 TEST_F(EULAGateTest, TheReadOnlyAgreementWindowIsBuiltOnce) {
     installShippedAgreement();
-    LicenseAgreement::shared().showAgreementText();
-    LicenseAgreement::shared().showAgreementText();
+    services().licenseAgreement().showAgreementText();
+    services().licenseAgreement().showAgreementText();
     int count = 0;
     for (auto* w : host().windows()) {
         if (w->title() == "License Agreement \u2014 v1.0-draft") {

@@ -56,7 +56,7 @@ class HelpPageStylesTest : public test::UiTest {
     }
     ui::HeadlessWindow& show(HelpSection section) {
         window = host().makeWindow();
-        window->setContent(std::make_shared<test::ShownPage>(section));
+        window->setContent(std::make_shared<test::ShownPage>(services(), section));
         window->makeKeyAndOrderFront();
         loop().drain();
         return static_cast<ui::HeadlessWindow&>(*window);

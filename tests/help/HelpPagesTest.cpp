@@ -41,10 +41,11 @@ std::string machine() {
 
 class Page final : public ui::ViewComponent {
   public:
-    explicit Page(HelpSection section) : section_(section) {}
-    ui::View body() override { return HelpPages::shared().pageBody(section_); }
+    Page(Services services, HelpSection section) : services_(services), section_(section) {}
+    ui::View body() override { return services_.helpPages().pageBody(section_); }
 
   private:
+    Services services_;
     HelpSection section_;
 };
 
@@ -117,12 +118,12 @@ class HelpPagesTest : public test::UiTest {
     }
     std::string resources() { return sim().paths().resourcesDirectory(); }
     std::vector<ui::View> blocks(HelpSection section) {
-        const ui::View page = HelpPages::shared().pageBody(section);
+        const ui::View page = services().helpPages().pageBody(section);
         return page.node().children;
     }
     std::string dump(HelpSection section) {
         window = host().makeWindow();
-        window->setContent(std::make_shared<Page>(section));
+        window->setContent(std::make_shared<Page>(services(), section));
         window->makeKeyAndOrderFront();
         loop().drain();
         return static_cast<ui::HeadlessWindow&>(*window).inspect().dump();
@@ -252,7 +253,7 @@ TEST_F(HelpPagesTest, APageWhoseFileCannotBeUsedSaysWhyInOneLine) {
         {batteryPower, write("\n \n"), "", ": the page is empty"},
     };
     for (const auto& c : cases) {
-        const std::string path = HelpPages::shared().pagePath(c.section);
+        const std::string path = services().helpPages().pagePath(c.section);
         SCOPED_TRACE(path);
         fs::copy_file(
             std::string(ORVEL_RESOURCES) + "/help/" + std::string(rawValue(c.section)) + ".md",
@@ -287,7 +288,7 @@ TEST_F(HelpPagesTest, EveryPageIsOneLeadingStackOfItsBlocksAtItsSpacing) {
           Case{drives, 9, 14}, Case{batteryPower, 14, 14}, Case{permissions, 19, 14},
           Case{commandLine, 27, 14}, Case{persistence, 15, 14}, Case{shortcuts, 9, 14},
           Case{troubleshooting, 63, 16}, Case{accessibility, 9, 14}, Case{languages, 6, 14}}) {
-        const ui::View page = HelpPages::shared().pageBody(c.section);
+        const ui::View page = services().helpPages().pageBody(c.section);
         EXPECT_EQ(page.node().kind, ui::NodeKind::vstack) << rawValue(c.section);
         EXPECT_EQ(page.node().hAlign, ui::HAlign::leading) << rawValue(c.section);
         EXPECT_EQ(page.node().spacing, c.spacing) << rawValue(c.section);
@@ -501,7 +502,7 @@ TEST_F(HelpPagesTest, FeatureRowsMarkOnlyTheWakeHelperAndTheCachedInputPermissio
     const std::string granted = "checkmark.circle.fill";
     const std::string refused = "exclamationmark.circle.fill";
     auto& sim = this->sim();
-    auto& client = WakeHelperClient::shared();
+    auto& client = services().wakeHelper();
 
     const auto expectRows = [&](const std::optional<std::string>& row4,
                                 const std::optional<std::string>& rows56, const char* label) {
@@ -529,11 +530,11 @@ TEST_F(HelpPagesTest, FeatureRowsMarkOnlyTheWakeHelperAndTheCachedInputPermissio
 
     const auto checks = sim.permissions().checkCount();
     for (int i = 0; i < 10; ++i) {
-        (void)HelpPages::shared().pageBody(permissions);
+        (void)services().helpPages().pageBody(permissions);
     }
     dump(permissions);
     EXPECT_EQ(sim.permissions().checkCount(), checks) << "the page probed";
-    EXPECT_FALSE(InputBlocker::shared().cachedPermissions());
+    EXPECT_FALSE(services().inputBlocker().cachedPermissions());
 
     struct Case {
         ListenEventAccess listen;
@@ -548,14 +549,14 @@ TEST_F(HelpPagesTest, FeatureRowsMarkOnlyTheWakeHelperAndTheCachedInputPermissio
         sim.permissions().setListenEvent(c.listen);
         sim.permissions().setPreflight(c.preflight);
         sim.permissions().setAccessibility(c.accessibility);
-        InputBlocker::shared().permissionStatus();
+        services().inputBlocker().permissionStatus();
         expectRows(std::nullopt, c.mark, "input permissions");
     }
 }
 
 TEST_F(HelpPagesTest, PermissionMarksAreASnapshotTakenWhenTheBodyIsEvaluated) {
     dump(permissions);
-    WakeHelperClient::shared().state = WakeHelperClient::State::active;
+    services().wakeHelper().state = WakeHelperClient::State::active;
     loop().drain();
     // Nothing observed the change: the hosted page keeps what it read.
     EXPECT_EQ(
@@ -580,9 +581,9 @@ TEST_F(HelpPagesTest, StaticPagesReadTheSameWhateverTheMachineAndTheSettings) {
     sim().permissions().setListenEvent(ListenEventAccess::granted);
     sim().permissions().setPreflight(true);
     sim().permissions().setAccessibility(true);
-    InputBlocker::shared().permissionStatus();
-    WakeHelperClient::shared().state = WakeHelperClient::State::active;
-    Preferences::shared().swapMenuButtons = true;
+    services().inputBlocker().permissionStatus();
+    services().wakeHelper().state = WakeHelperClient::State::active;
+    services().preferences().swapMenuButtons = true;
     loop().drain();
     for (std::size_t i = 0; i < kTextPages.size(); ++i) {
         const std::string after = dump(kTextPages[i]);

@@ -162,7 +162,7 @@ TEST_F(HelpSectionTest, EmptyTextShowsTheQueryAsTyped) {
 }
 
 TEST_F(HelpSectionTest, OnlyAHelpSectionValueOpensAPage) {
-    HelpView view(HelpPages::shared());
+    HelpView view(services().helpPages());
     struct Case {
         std::any object;
         HelpSection expected;

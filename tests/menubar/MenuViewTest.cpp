@@ -122,7 +122,7 @@ class MenuViewTest : public test::SessionTest {
     void setTextFactor(double menuScale, double bodySize) {
         prefs().menuScale = menuScale;
         sim().accessibilityDisplay().setBodyFontSize(bodySize);
-        SystemA11y::shared().refresh();
+        services().systemA11y().refresh();
     }
     TriggerRule rule(const std::string& name) {
         TriggerRule r;
@@ -179,11 +179,11 @@ TEST_F(MenuViewTest, ThePopoverTakesThePanelsWidthEachTimeItIsShown) {
 TEST_F(MenuViewTest, PausingAndResumingTriggersRedrawsTheStatusItemOnTheNextTurn) {
     loop().drain();
     const auto before = statusItem().refreshCount();
-    TriggerEngine::shared().pause(3600.0);
+    services().triggerEngine().pause(3600.0);
     EXPECT_EQ(statusItem().refreshCount(), before);
     loop().drain();
     EXPECT_EQ(statusItem().refreshCount(), before + 1);
-    TriggerEngine::shared().resume();
+    services().triggerEngine().resume();
     loop().drain();
     EXPECT_EQ(statusItem().refreshCount(), before + 2);
 }
@@ -283,7 +283,7 @@ TEST_F(MenuViewTest, TriggersSectionHasThreeForms) {
         {"rules, paused", true, true, true, true, false},
         {"no rules, paused", false, true, true, true, false},
     };
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = services().triggerEngine();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         engine.resume();
@@ -308,7 +308,7 @@ TEST_F(MenuViewTest, TriggersSectionHasThreeForms) {
 }
 
 TEST_F(MenuViewTest, PauseItemsPauseForTheirLengths) {
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = services().triggerEngine();
     engine.rules = std::vector<TriggerRule>{rule("Office")};
     const TimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
     struct Case {
@@ -369,7 +369,7 @@ TEST_F(MenuViewTest, UntilTomorrowIsTomorrowsStartPlusEightHoursAcrossDaylightSa
 }
 
 TEST_F(MenuViewTest, ATimedPauseRunningOutShowsThePauseMenuAgain) {
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = services().triggerEngine();
     engine.rules = std::vector<TriggerRule>{rule("Office")};
     Inspector p = panel();
     ASSERT_TRUE(p.chooseMenuItem("Pause Triggers", "For 1 Hour")) << p.lastFailure();
@@ -616,7 +616,7 @@ TEST_F(MenuViewTest, DevicesSectionFollowsTheMachine) {
     }
     Inspector p = panel();
     ASSERT_TRUE(p.click("Sleep all displays now"));
-    EXPECT_EQ(DeviceState::shared().sleepDisplaysCount(), 1U);
+    EXPECT_EQ(services().deviceState().sleepDisplaysCount(), 1U);
     {
         // A compositor with no way to sleep its displays: the row says so before any click.
         sim().systemInfo().setWindowSystem(SystemInfo::WindowSystem::wayland);
@@ -652,10 +652,10 @@ TEST_F(MenuViewTest, DevicesSectionFollowsTheMachine) {
         for (const Answer& o : outcomes) {
             sim().displays().setSleepOutcome(o.answered);
             ASSERT_TRUE(panel().click("Sleep all displays now"));
-            EXPECT_EQ(DeviceState::shared().lastDisplaySleep(), std::nullopt)
+            EXPECT_EQ(services().deviceState().lastDisplaySleep(), std::nullopt)
                 << "nothing to say while the next waits";
             Inspector answered = panel();
-            EXPECT_EQ(DeviceState::shared().lastDisplaySleep(), o.answered);
+            EXPECT_EQ(services().deviceState().lastDisplaySleep(), o.answered);
             if (o.shown != nullptr) {
                 EXPECT_TRUE(answered.contains(o.shown)) << o.shown;
             } else {
@@ -707,7 +707,7 @@ TEST_F(MenuViewTest, LocksAndThePermissionNoteFollowTheCachedPermissions) {
             sim().permissions().setListenEvent(
                 c.status->inputMonitoring ? ListenEventAccess::granted : ListenEventAccess::denied);
             sim().permissions().setAccessibility(c.status->accessibility);
-            InputBlocker::shared().permissionStatus();
+            services().inputBlocker().permissionStatus();
         }
         prefs().menuBold = false;
         int locks = 0;
@@ -742,7 +742,8 @@ TEST_F(MenuViewTest, LocksAndThePermissionNoteFollowTheCachedPermissions) {
         }
         EXPECT_TRUE(p.contains(service));
     }
-    InputBlocker::shared().lastFailure = "No built-in keyboard or trackpad found on this computer.";
+    services().inputBlocker().lastFailure =
+        "No built-in keyboard or trackpad found on this computer.";
     prefs().menuBold = false;
     EXPECT_LT(indexOf("No built-in keyboard or trackpad found on this computer."),
               indexOf(service));
@@ -765,7 +766,7 @@ TEST_F(MenuViewTest, HeldOffNoteFollowsExternalInputAndTheBlockingSwitches) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.external << c.keyboard << c.trackpad);
-        DeviceState::shared().hasExternalInput = c.external;
+        services().deviceState().hasExternalInput = c.external;
         prefs().blockBuiltInKeyboard = c.keyboard;
         prefs().blockBuiltInTrackpad = c.trackpad;
         EXPECT_EQ(shown(note), c.note);
@@ -897,7 +898,7 @@ TEST_F(MenuViewTest, AClickThatCannotStartASessionSaysWhyInTheHeaderAndANotifica
 }
 
 TEST_F(MenuViewTest, NoticeOpensTheSettingBehindIt) {
-    PowerTriggerCenter::shared().notice = PowerTriggerCenter::Notice{"Waiting for AC power.", 5};
+    services().powerCenter().notice = PowerTriggerCenter::Notice{"Waiting for AC power.", 5};
     Inspector p = panel();
     EXPECT_LT(indexOf(controller().statusText()), indexOf("Waiting for AC power."));
     EXPECT_EQ(indexOf("Waiting for AC power.") + 1, indexOf("DURATION"));
@@ -914,7 +915,7 @@ TEST_F(MenuViewTest, NoticeOpensTheSettingBehindIt) {
     EXPECT_EQ(sim().userDefaults().integerForKey("settingsTabSelection"), 1);
     EXPECT_EQ(windows.calls, std::vector<std::string>{"settings"});
     AppWindows::current() = nullptr;
-    PowerTriggerCenter::shared().notice = PowerTriggerCenter::Notice{"Held back.", 3};
+    services().powerCenter().notice = PowerTriggerCenter::Notice{"Held back.", 3};
     ASSERT_TRUE(panel().click("Held back."));
     EXPECT_EQ(sim().userDefaults().integerForKey("atSubTab"), 3) << "written without a window too";
 }

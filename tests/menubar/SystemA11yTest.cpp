@@ -10,7 +10,7 @@ namespace {
 class SystemA11yTest : public test::OrvelTest {
   protected:
     SimAccessibilityDisplay& display() { return sim().accessibilityDisplay(); }
-    SystemA11y& a11y() { return SystemA11y::shared(); }
+    SystemA11y& a11y() { return services().systemA11y(); }
 };
 
 TEST_F(SystemA11yTest, TextFactorIsTheBodySizeOverThirteenWithinLimits) {

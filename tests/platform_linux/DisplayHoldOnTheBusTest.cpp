@@ -58,7 +58,7 @@ class DisplayHoldOnTheBusTest : public test::ServicesOnTheBusTest {
         }));
     }
 
-    OrvelController& controller() { return OrvelController::shared(); }
+    OrvelController& controller() { return services().controller(); }
     // logind's blocking locks, by what they hold and why (the workspace's delay lock aside),
     // sorted.
     std::vector<std::string> blocking() {
@@ -114,13 +114,13 @@ TEST_F(DisplayHoldOnTheBusTest, AStartWithTheDisplayHoldTakesLogindsLocksAndSays
 }
 
 TEST_F(DisplayHoldOnTheBusTest, DisableScreenSaverHoldsLogindsIdleLockWhileTheSessionRuns) {
-    DeviceState::shared();
-    Preferences::shared().preventScreenSaver = true;
+    services().deviceState();
+    services().preferences().preventScreenSaver = true;
     ASSERT_TRUE(controller().start());
-    EXPECT_TRUE(ScreenSaverBlock::shared().assertion());
+    EXPECT_TRUE(services().screenSaverBlock().assertion());
     EXPECT_TRUE(blocks({"idle: Orvel session keeps the system from idle sleep",
                         "idle: Orvel \u2014 screen saver session keeps the display awake"}));
-    Preferences::shared().preventScreenSaver = false;
+    services().preferences().preventScreenSaver = false;
     EXPECT_TRUE(blocks({"idle: Orvel session keeps the system from idle sleep"}));
 }
 

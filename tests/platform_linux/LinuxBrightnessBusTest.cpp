@@ -140,14 +140,14 @@ TEST_F(LinuxBrightnessBusTest, FilesThisUserMayNotWriteAreWrittenThroughLogind) 
     if (!loseWriteAccess()) {
         GTEST_SKIP() << "cannot act as another user here";
     }
-    KeyboardBacklight::shared().setOff(true);
-    BuiltInDisplay::shared().setDark(true);
+    services().keyboardBacklight().setOff(true);
+    services().builtInDisplay().setDark(true);
     ASSERT_TRUE(waitFor([&] {
         return test::firstLine(root_ + kLed) == "0" && test::firstLine(root_ + kPanel) == "0";
     }));
-    EXPECT_EQ(KeyboardBacklight::shared().route(), "LED \u00d71");
-    KeyboardBacklight::shared().setOff(false);
-    BuiltInDisplay::shared().setDark(false);
+    EXPECT_EQ(services().keyboardBacklight().route(), "LED \u00d71");
+    services().keyboardBacklight().setOff(false);
+    services().builtInDisplay().setDark(false);
     ASSERT_TRUE(waitFor([&] {
         return test::firstLine(root_ + kLed) == "1" && test::firstLine(root_ + kPanel) == "9600";
     }));
@@ -169,19 +169,19 @@ TEST_F(LinuxBrightnessBusTest, ARefusalFromLogindIsReportedAndTheTrueLevelReadAg
     if (!loseWriteAccess()) {
         GTEST_SKIP() << "cannot act as another user here";
     }
-    KeyboardBacklight& keyboard = KeyboardBacklight::shared();
+    KeyboardBacklight& keyboard = services().keyboardBacklight();
     EXPECT_TRUE(keyboard.setLevel(0));
-    BuiltInDisplay::shared().setBrightness(0);
+    services().builtInDisplay().setBrightness(0);
     // In flight, each reads the level asked for.
     EXPECT_EQ(keyboard.route(), "LED \u00d71");
-    EXPECT_EQ(BuiltInDisplay::shared().level(), 0.0);
+    EXPECT_EQ(services().builtInDisplay().level(), 0.0);
 
     ASSERT_TRUE(waitFor([&] { return keyboard.route() == "none" && !refusedDisplays.empty(); }));
     EXPECT_EQ(keyboard.lastFailure(), kNoResponse);
     EXPECT_EQ(refusedDisplays,
-              std::vector<std::uint32_t>{*BuiltInDisplay::shared().builtInDisplayID()});
+              std::vector<std::uint32_t>{*services().builtInDisplay().builtInDisplayID()});
     EXPECT_EQ(keyboard.level(), 0.5);
-    EXPECT_EQ(BuiltInDisplay::shared().level(), 0.5);
+    EXPECT_EQ(services().builtInDisplay().level(), 0.5);
     EXPECT_EQ(test::firstLine(root_ + kLed), "1");
     EXPECT_EQ(test::firstLine(root_ + kPanel), "9600");
     for (const char* category : {"display", "backlight"}) {
@@ -203,7 +203,7 @@ TEST_F(LinuxBrightnessBusTest, UPowersKeyboardBacklightIsTheClientRouteAndItsLev
     ASSERT_TRUE(waitFor([&] { return routes.hasClient(); }));
     EXPECT_EQ(routes.range(), 3);
 
-    KeyboardBacklight& keyboard = KeyboardBacklight::shared();
+    KeyboardBacklight& keyboard = services().keyboardBacklight();
     keyboard.setOff(true);
     EXPECT_EQ(keyboard.savedLevel(), 2.0 / 3);
     EXPECT_EQ(keyboard.route(), "UPower");
@@ -244,7 +244,7 @@ TEST_F(LinuxBrightnessBusTest, UPowerIsNotCalledWhenItsSetterChangedOrRefusesWhe
         startService("upower_kbd_backlight", c.parameters);
         BrightnessMachine& m = install();
         ASSERT_TRUE(waitFor([&] { return m.keyboardBacklightRoutes().hasClient(); }));
-        KeyboardBacklight& keyboard = KeyboardBacklight::shared();
+        KeyboardBacklight& keyboard = services().keyboardBacklight();
         keyboard.setLevel(0);
         ASSERT_TRUE(
             waitFor([&] { return keyboard.route() == "none" && upowerCalls() == c.calls; }));

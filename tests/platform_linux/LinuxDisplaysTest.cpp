@@ -92,12 +92,12 @@ TEST_F(LinuxDisplaysTest, DarkensThePanelNeverTheMonitorAndRestoresItsLevel) {
     const std::string panel = root + "/class/drm/card0-eDP-1/intel_backlight/brightness";
     const std::string monitor = root + "/class/backlight/ddcci5/brightness";
 
-    BuiltInDisplay::shared().setDark(true);
+    services().builtInDisplay().setDark(true);
     EXPECT_EQ(test::firstLine(panel), "0");
     writeLine(panel, "19200");  // the brightness keys
     loop().advance(0.5);
     EXPECT_EQ(test::firstLine(panel), "0");
-    BuiltInDisplay::shared().setDark(false);
+    services().builtInDisplay().setDark(false);
     EXPECT_EQ(test::firstLine(panel), "9600");
     EXPECT_EQ(test::firstLine(monitor), "80");
 }
@@ -161,7 +161,7 @@ TEST_F(LinuxScreensTest, AMonitorUnpluggedOrALidClosedIsSeenAsSoonAsTheScreensCh
     Registry::reset();
     Platform::install(std::make_unique<DrmMachine>(root));
     ui::HeadlessHost& host = installHost();
-    (void)DeviceState::shared();
+    (void)services().deviceState();
     ASSERT_EQ(onlineNames(), (std::vector<std::string>{"HDMI-A-1", "eDP-1"}));
 
     writeLine(root + "/class/drm/card0-HDMI-A-1/status", "disconnected");
@@ -171,7 +171,7 @@ TEST_F(LinuxScreensTest, AMonitorUnpluggedOrALidClosedIsSeenAsSoonAsTheScreensCh
     writeLine(root + "/class/drm/card0-eDP-1/enabled", "disabled");
     host.setScreens({});
     EXPECT_EQ(onlineNames(), std::vector<std::string>{});
-    EXPECT_FALSE(BuiltInDisplay::shared().builtInDisplayID());
+    EXPECT_FALSE(services().builtInDisplay().builtInDisplayID());
 }
 
 }  // namespace

@@ -68,7 +68,7 @@ TEST_F(LinuxKeyboardBacklightTest, WritesLevelsInTheDevicesOwnRange) {
         SCOPED_TRACE(c.fixture);
         LedMachine& m = install(c.fixture);
         EXPECT_EQ(m.leds().range(), c.range);
-        KeyboardBacklight& backlight = KeyboardBacklight::shared();
+        KeyboardBacklight& backlight = services().keyboardBacklight();
 
         EXPECT_TRUE(backlight.setLevel(0.5));
         EXPECT_EQ(backlight.route(), "LED \u00d71");
@@ -87,10 +87,10 @@ TEST_F(LinuxKeyboardBacklightTest, AMachineWithoutAKeyboardBacklightHasNoRoute) 
     LedMachine& m = install("desktop");
     EXPECT_FALSE(m.leds().hasService());
     EXPECT_FALSE(m.leds().range());
-    KeyboardBacklight::shared().setOff(true);
-    EXPECT_EQ(KeyboardBacklight::shared().isAvailable(),
+    services().keyboardBacklight().setOff(true);
+    EXPECT_EQ(services().keyboardBacklight().isAvailable(),
               KeyboardBacklight::Availability::Unavailable);
-    EXPECT_EQ(KeyboardBacklight::shared().lastFailure(),
+    EXPECT_EQ(services().keyboardBacklight().lastFailure(),
               "No controllable keyboard backlight found on this computer.");
 }
 

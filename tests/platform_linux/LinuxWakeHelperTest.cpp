@@ -204,7 +204,7 @@ TEST_F(LinuxHelperConnectionTest, TheClientArmsTheEarliestDateAndSaysWhenTheHelp
     config.helperSocket = helper.socket;
     Platform::install(std::make_unique<LinuxPlatform>(std::move(config)));
 
-    WakeHelperClient& client = WakeHelperClient::shared();
+    WakeHelperClient& client = Services(Platform::current()).wakeHelper();
     EXPECT_EQ(client.state(), WakeHelperClient::State::active);
     const Date now = RunLoop::main().now();
     client.sync({now + 7200, now + 900});

@@ -68,7 +68,7 @@ class SafetyOnTheBusTest : public test::ServicesOnTheBusTest {
     // turn of the loop).
     bool logged(const std::string& line) {
         return waitFor([&] {
-            const auto& entries = ActivityLog::shared().entries();
+            const auto& entries = services().activityLog().entries();
             return std::any_of(entries.begin(), entries.end(), [&](const ActivityEntry& entry) {
                 return std::string(rawValue(entry.kind)) + "|" + entry.title + "|" + entry.detail ==
                        line;
@@ -76,14 +76,14 @@ class SafetyOnTheBusTest : public test::ServicesOnTheBusTest {
         });
     }
 
-    OrvelController& controller() { return OrvelController::shared(); }
-    PowerTriggerCenter& center() { return PowerTriggerCenter::shared(); }
+    OrvelController& controller() { return services().controller(); }
+    PowerTriggerCenter& center() { return services().powerCenter(); }
 };
 
 TEST_F(SafetyOnTheBusTest, ThePowerSaverProfileEndsTheSessionAndBlocksTheNext) {
     startService("power_profiles_daemon");
     install("laptop-on-ac");
-    Preferences::shared().lpmEnd = true;
+    services().preferences().lpmEnd = true;
     center().start();
     controller().startForSeconds(std::nullopt);
     ASSERT_TRUE(controller().isActive());
@@ -119,7 +119,7 @@ TEST_F(SafetyOnTheBusTest, AUPSThatTakesOverStartsASessionAndWallPowerEndsIt) {
     });
     setState(4);
     install("desktop");
-    Preferences::shared().upsReact = true;
+    services().preferences().upsReact = true;
     center().start();
     // Once the backend's mirror shows the change, the centre's next evaluation acts on it (run
     // here at once rather than waiting for its 10 s timer).
@@ -156,7 +156,7 @@ TEST_F(SafetyOnTheBusTest, ABlueZDeviceStartsAndEndsItsRuleAndItsBatteryFloorEnd
     install("desktop");
     ASSERT_EQ(Platform::current().bluetooth().authorization(),
               BluetoothAuthorization::allowedAlways);
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = services().triggerEngine();
     center().start();
     engine.start();
     TriggerRule rule;

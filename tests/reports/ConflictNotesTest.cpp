@@ -26,7 +26,7 @@ class ConflictNotesTest : public test::SessionTest {
         window_.reset();
         SessionTest::TearDown();
     }
-    TriggerEngine& engine() { return TriggerEngine::shared(); }
+    TriggerEngine& engine() { return services().triggerEngine(); }
 
     static TriggerRule floorRule(std::string name, std::optional<std::string> btName,
                                  TriggerAction onClear, bool enabled = true) {
@@ -52,9 +52,9 @@ class ConflictNotesTest : public test::SessionTest {
         drive.id = "disk-1";
         drive.name = "Archive";
         drive.enabled = true;
-        DriveKeepAlive::shared();
+        services().driveKeepAlive();
         loop().drain();  // the start-up scan drops drives that are not mounted
-        DriveKeepAlive::shared().drives = {drive};
+        services().driveKeepAlive().drives = {drive};
     }
     void preventDiskSleep(bool on) {
         auto options = controller().options();
@@ -63,7 +63,7 @@ class ConflictNotesTest : public test::SessionTest {
     }
     std::vector<std::string> reportLines() {
         std::vector<std::string> lines;
-        std::istringstream in(ConflictsReport::shared().text());
+        std::istringstream in(services().conflictsReport().text());
         for (std::string line; std::getline(in, line);) {
             lines.push_back(line);
         }
@@ -121,7 +121,7 @@ TEST_F(ConflictNotesTest, NoteFollowsTheSettingsItObservesAndTakesNoSpaceWhenEmp
 }
 
 TEST_F(ConflictNotesTest, DiskSleepNoteNeedsBothTheGlobalFlagAndAnEnabledDrive) {
-    auto note = std::make_shared<DiskSleepConflictNote>(DriveKeepAlive::shared(), controller());
+    auto note = std::make_shared<DiskSleepConflictNote>(services().driveKeepAlive(), controller());
     EXPECT_TRUE(shown(note).empty());
     enableOneDrive();  // switching a drive on through the model is what turns −m off
     preventDiskSleep(true);
@@ -216,14 +216,14 @@ TEST_F(ConflictNotesTest, ReportWithNothingToSayIsThreeLines) {
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[1], "  configured (0): none");
     EXPECT_EQ(lines[2], "  active now (0): none");
-    EXPECT_EQ(ConflictsReport::shared().text(), lines[0] + "\n" + lines[1] + "\n" + lines[2]);
+    EXPECT_EQ(services().conflictsReport().text(), lines[0] + "\n" + lines[1] + "\n" + lines[2]);
 }
 
 TEST_F(ConflictNotesTest, TheReportStartsTheDriveKeepAliveOnlyToCheckTheGlobalDiskFlag) {
-    (void)ConflictsReport::shared().text();
+    (void)services().conflictsReport().text();
     EXPECT_EQ(Registry::existing<DriveKeepAlive>(), nullptr) << "built without the flag";
     preventDiskSleep(true);
-    (void)ConflictsReport::shared().text();
+    (void)services().conflictsReport().text();
     EXPECT_NE(Registry::existing<DriveKeepAlive>(), nullptr) << "the flag asks for the drives";
 }
 
@@ -263,10 +263,10 @@ TEST_F(ConflictNotesTest, ReportMatchesTheGoldenSectionWithEveryConditionAndAPow
     engine().setMasterEnabled(false);
     enableOneDrive();
     preventDiskSleep(true);
-    PowerTriggerCenter::shared().simulate(PowerTriggerCenter::SimulationKind::upsTakeover);
+    services().powerCenter().simulate(PowerTriggerCenter::SimulationKind::upsTakeover);
     loop().drain();
 
-    const std::string text = ConflictsReport::shared().text();
+    const std::string text = services().conflictsReport().text();
     std::ifstream golden(std::string(ORVEL_TEST_DATA) + "/settings/conflicts-section.txt");
     ASSERT_TRUE(golden.good());
     std::stringstream expected;

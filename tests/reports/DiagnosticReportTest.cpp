@@ -33,7 +33,7 @@ TEST_F(DiagnosticReportTest, ReportsOfALaptopADesktopAndAClosedLidReadAsTheGolde
         TearDown();
         SetUp();
         test::buildMachine(sim(), host(), machine);
-        const auto text = DiagnosticReport::shared().copyForSupport(false, false);
+        const auto text = services().diagnosticReport().copyForSupport(false, false);
         ASSERT_TRUE(text);
         EXPECT_EQ(host().pasteboard().string(), text);
         test::expectGolden(std::string("report-") + test::machineName(machine) + ".txt", *text);
@@ -60,51 +60,53 @@ TEST_F(DiagnosticReportTest, HeadersAreFiftySixWideUpToFiftyTwoCharactersOfName)
             }
             return rule;
         }());
-    const std::string triggers = TriggerEngine::shared().diagnosticSection(false);
+    const std::string triggers = services().triggerEngine().diagnosticSection(false);
     EXPECT_EQ(codePoints(triggers.substr(0, triggers.find('\n'))), 55u);
 }
 
 TEST_F(DiagnosticReportTest, UnreadableValuesPrintTheirFixedWords) {
     sim().displays().setReadable(SimDisplays::kBuiltInID, false);
     sim().powerAssertions().setStatusUnreadable(true);
-    const auto display = DiagnosticReport::shared().displayLines();
+    const auto display = services().diagnosticReport().displayLines();
     EXPECT_EQ(display[2], "  built-in brightness: unreadable");
     const double start = loop().uptime();
-    EXPECT_EQ(DiagnosticReport::shared().powerAssertionLines(),
+    EXPECT_EQ(services().diagnosticReport().powerAssertionLines(),
               std::vector<std::string>{"  unreadable"});
     EXPECT_DOUBLE_EQ(loop().uptime() - start, DiagnosticReport::kAssertionListingWait);
     sim().powerAssertions().setStatusUnreadable(false);
     sim().powerAssertions().setOtherHolders({{"PreventSystemSleep", 0}});
-    EXPECT_EQ(DiagnosticReport::shared().powerAssertionLines(),
+    EXPECT_EQ(services().diagnosticReport().powerAssertionLines(),
               std::vector<std::string>{"  none held"});
-    EXPECT_EQ(DiagnosticReport::shared().inputDevicesSection(),
+    EXPECT_EQ(services().diagnosticReport().inputDevicesSection(),
               std::vector<std::string>{"  none found"})
         << "without the HID-access flag nothing is listed";
 }
 
 TEST_F(DiagnosticReportTest, TheCallerPutsTheHidFlagBackAndAppendsAndRedactsOnRequest) {
     test::buildMachine(sim(), host(), Machine::laptop);
-    DiagnosticReport::setConflictsSection([] { return ConflictsReport::shared().text(); });
+    DiagnosticReport::setConflictsSection([] { return services().conflictsReport().text(); });
     for (const bool raised : {false, true}) {
         std::optional<InputBlocker::HidAccessScope> outer;
         if (raised) {
-            outer.emplace(InputBlocker::shared());
+            outer.emplace(services().inputBlocker());
         }
-        const auto text = DiagnosticReport::shared().copyForSupport(true, true);
+        const auto text = services().diagnosticReport().copyForSupport(true, true);
         ASSERT_TRUE(text);
-        EXPECT_EQ(InputBlocker::shared().hidAccess(), raised);
+        EXPECT_EQ(services().inputBlocker().hidAccess(), raised);
         EXPECT_NE(text->find("  INTERNAL \u2014 id-"), std::string::npos) << *text;
-        EXPECT_TRUE(text->ends_with("\n\n" + ConflictsReport::shared().text())) << *text;
+        EXPECT_TRUE(text->ends_with("\n\n" + services().conflictsReport().text())) << *text;
     }
 }
 
 TEST_F(DiagnosticReportTest, TheConflictsSectionIsAppendedOnlyWhenAskedAndWhenTheAppHandedItOver) {
-    const auto bare = DiagnosticReport::shared().forSupport(false, false);
+    const auto bare = services().diagnosticReport().forSupport(false, false);
     ASSERT_TRUE(bare);
-    EXPECT_EQ(DiagnosticReport::shared().forSupport(true, false), bare) << "no builder handed over";
+    EXPECT_EQ(services().diagnosticReport().forSupport(true, false), bare)
+        << "no builder handed over";
     DiagnosticReport::setConflictsSection([] { return std::string("CONFLICTS\n  two"); });
-    EXPECT_EQ(DiagnosticReport::shared().forSupport(false, false), bare);
-    EXPECT_EQ(DiagnosticReport::shared().forSupport(true, false), *bare + "\n\nCONFLICTS\n  two");
+    EXPECT_EQ(services().diagnosticReport().forSupport(false, false), bare);
+    EXPECT_EQ(services().diagnosticReport().forSupport(true, false),
+              *bare + "\n\nCONFLICTS\n  two");
 }
 
 TEST_F(DiagnosticReportTest, TheModelIsTheSystemsOrUnknown) {
@@ -115,7 +117,7 @@ TEST_F(DiagnosticReportTest, TheModelIsTheSystemsOrUnknown) {
     };
     for (const auto& [model, line] : cases) {
         sim().systemInfo().setHardwareModel(model);
-        EXPECT_EQ(DiagnosticReport::shared().systemLines().at(1), line);
+        EXPECT_EQ(services().diagnosticReport().systemLines().at(1), line);
     }
 }
 
@@ -143,16 +145,16 @@ TEST_F(DiagnosticReportTest, DisplayLinesFollowTheHostsScreensAndTheLaptopRule) 
             sim().powerSources().removeBatteries();
         }
         sim().displays().setOnline(SimDisplays::kBuiltInID, c.panelOnline);
-        EXPECT_EQ(DiagnosticReport::shared().displayLines().at(0),
+        EXPECT_EQ(services().diagnosticReport().displayLines().at(0),
                   std::string("  has built-in panel: ") + c.hasPanel);
     }
     host().setScreens({{{0, 0, 1440.7, 900.2}, "eDP-1"}, {{1440, 0, 3840, 2160}, "DP-2"}});
-    auto lines = DiagnosticReport::shared().displayLines();
+    auto lines = services().diagnosticReport().displayLines();
     EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.end()),
               (std::vector<std::string>{"  screen 1440\u00D7900 \u2014 eDP-1",
                                         "  screen 3840\u00D72160 \u2014 DP-2"}));
     host().setScreens({});
-    EXPECT_EQ(DiagnosticReport::shared().displayLines().size(), 3u)
+    EXPECT_EQ(services().diagnosticReport().displayLines().size(), 3u)
         << "no screens, no screen lines";
 }
 
@@ -164,11 +166,11 @@ TEST_F(DiagnosticReportTest, APressWhileTheReportWaitsForTheAssertionListingDoes
     const Timer press = loop().after(
         0.5,
         [&] {
-            second = DiagnosticReport::shared().copyForSupport(true, false);
+            second = services().diagnosticReport().copyForSupport(true, false);
             pasteboardThen = host().pasteboard().string();
         },
         TimerMode::Common);
-    const auto first = DiagnosticReport::shared().copyForSupport(true, false);
+    const auto first = services().diagnosticReport().copyForSupport(true, false);
     ASSERT_TRUE(second.has_value()) << "the second press came during the wait";
     EXPECT_FALSE(*second);
     EXPECT_EQ(pasteboardThen, "before");

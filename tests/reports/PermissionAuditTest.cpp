@@ -27,7 +27,7 @@ class PermissionAuditTest : public test::UiTest {
     }
     std::vector<std::string> sectionLines() {
         std::vector<std::string> lines;
-        std::istringstream in(PermissionAudit::shared().reportSections());
+        std::istringstream in(services().permissionAudit().reportSections());
         for (std::string line; std::getline(in, line);) {
             lines.push_back(line);
         }
@@ -44,7 +44,7 @@ const VolumeInfo kStick{{}, "STICK", true, true, "/media/stick", "/dev/sdb1", fa
 const VolumeInfo kRoot{{}, {}, true, true, "/", "/dev/nvme0n1p2", true};
 
 TEST_F(PermissionAuditTest, AFreshInstallationShowsItsSectionsExactly) {
-    test::expectGolden("audit-fresh.txt", PermissionAudit::shared().reportSections());
+    test::expectGolden("audit-fresh.txt", services().permissionAudit().reportSections());
 }
 
 TEST_F(PermissionAuditTest, NotificationAnswersMapToAVerdictWithinOneSecond) {
@@ -68,8 +68,8 @@ TEST_F(PermissionAuditTest, NotificationAnswersMapToAVerdictWithinOneSecond) {
         sim().notifications().setAuthorizationStatus(c.status);
         sim().notifications().setStatusDelay(c.delay);
         PermissionAudit::NotificationStatus status;
-        EXPECT_DOUBLE_EQ(elapsed([&] { status = PermissionAudit::shared().notificationStatus(); }),
-                         c.waited);
+        EXPECT_DOUBLE_EQ(
+            elapsed([&] { status = services().permissionAudit().notificationStatus(); }), c.waited);
         EXPECT_EQ(status, c.expected) << static_cast<int>(c.status);
         loop().advance(5);  // a late answer finds its slot alive
     }
@@ -109,7 +109,8 @@ TEST_F(PermissionAuditTest, VolumeProbesListTheFirstMatchingVolumeAndGiveUpAfter
         }
         PermissionAudit::Probe probe;
         EXPECT_DOUBLE_EQ(
-            elapsed([&] { probe = PermissionAudit::shared().probeVolumes(c.network); }), c.waited)
+            elapsed([&] { probe = services().permissionAudit().probeVolumes(c.network); }),
+            c.waited)
             << c.name;
         EXPECT_EQ(probe, c.expected) << c.name;
     }
@@ -125,7 +126,7 @@ TEST_F(PermissionAuditTest, AHungShareFailsTheNetworkLineWithoutDelayingTheNextP
     EXPECT_TRUE(
         hasLine("  [FAIL] Network Volumes \u2014 Volume not responding \u00B7 "
                 "network-share keep-alive"));
-    EXPECT_EQ(PermissionAudit::shared().probeVolumes(false).kind, Kind::granted);
+    EXPECT_EQ(services().permissionAudit().probeVolumes(false).kind, Kind::granted);
 }
 
 TEST_F(PermissionAuditTest, VolumeStatusTexts) {
@@ -143,16 +144,16 @@ TEST_F(PermissionAuditTest, VolumeStatusTexts) {
 
 TEST_F(PermissionAuditTest, PrivacySettingsOpenTheDesktopPanelElseTheGuidePageElseALogLine) {
     sim().workspace().setSettingsPanels({"Privacy_Bluetooth"});
-    PermissionAudit::shared().openPrivacySettings("Privacy_Bluetooth");
+    services().permissionAudit().openPrivacySettings("Privacy_Bluetooth");
     EXPECT_EQ(sim().workspace().openedPanels(), std::vector<std::string>{"Privacy_Bluetooth"});
     EXPECT_TRUE(sim().workspace().openedURLs().empty());
 
-    PermissionAudit::shared().openPrivacySettings("Privacy_LocationServices");
+    services().permissionAudit().openPrivacySettings("Privacy_LocationServices");
     EXPECT_EQ(sim().workspace().openedURLs(),
               std::vector<std::string>{"orvel-sim:permissions/input-monitoring"});
 
     sim().workspace().setOpensFail(true);
-    PermissionAudit::shared().openPrivacySettings("Privacy_LocationServices");
+    services().permissionAudit().openPrivacySettings("Privacy_LocationServices");
     EXPECT_EQ(sim().workspace().openedURLs().size(), 1u);
     EXPECT_EQ(sim().log().messages("diagnostics").size(), 1u);
 }
@@ -161,7 +162,7 @@ TEST_F(PermissionAuditTest, LocationHelpExplainsADecisionAtOnceAndAMissingPrompt
     sim().workspace().setSettingsPanels({"Privacy_LocationServices"});
     sim().network().setLocationAuthorization(LocationAuthorization::denied);
     host().scriptAlert(ui::HeadlessHost::answer(1000));
-    PermissionAudit::shared().requestLocation();
+    services().permissionAudit().requestLocation();
     ASSERT_EQ(host().alerts().size(), 1u);
     EXPECT_NE(host().alerts()[0]->content().informativeText.find("Linux asks no permission"),
               std::string::npos);
@@ -170,7 +171,7 @@ TEST_F(PermissionAuditTest, LocationHelpExplainsADecisionAtOnceAndAMissingPrompt
 
     sim().network().setLocationAuthorization(LocationAuthorization::notDetermined);
     host().scriptAlert(ui::HeadlessHost::answer(1001));
-    PermissionAudit::shared().requestLocation();
+    services().permissionAudit().requestLocation();
     loop().advance(1.9);
     EXPECT_EQ(host().alerts().size(), 1u);
     loop().advance(0.2);
@@ -181,7 +182,7 @@ TEST_F(PermissionAuditTest, LocationHelpExplainsADecisionAtOnceAndAMissingPrompt
 }
 
 TEST_F(PermissionAuditTest, SectionsFollowTheEngineTheDrivesAndTheSession) {
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = services().triggerEngine();
     const auto rule = [](const char* name, TriggerSource source, bool enabled, bool unavailable) {
         TriggerRule r;
         r.name = name;
@@ -201,9 +202,9 @@ TEST_F(PermissionAuditTest, SectionsFollowTheEngineTheDrivesAndTheSession) {
     sim().bluetooth().setConnectedSilently("AA:Desk", true);
     sim().bluetooth().setAuthorization(BluetoothAuthorization::denied);
     engine.replaceAll(engine.rules(), {TriggerSource::schedule, TriggerSource::app});
-    ScheduleTriggerSource::shared().activeNow = {engine.rules()[3].id, engine.rules()[4].id};
+    services().scheduleSource().activeNow = {engine.rules()[3].id, engine.rules()[4].id};
 
-    DriveKeepAlive::shared();
+    services().driveKeepAlive();
     loop().drain();  // its first scan is over before the list is set
     DriveKeepAlive::Drive read{"U1", "Backup", "/media/backup"};
     read.enabled = true;
@@ -213,7 +214,7 @@ TEST_F(PermissionAuditTest, SectionsFollowTheEngineTheDrivesAndTheSession) {
     DriveKeepAlive::Drive never{"U2", "Photos", "/media/photos"};
     never.enabled = true;
     DriveKeepAlive::Drive off{"U3", "Old", "/media/old"};
-    DriveKeepAlive::shared().drives = {read, never, off};
+    services().driveKeepAlive().drives = {read, never, off};
     sim().loginItems().setStatus(login_item_status::kRequiresApproval);
 
     EXPECT_TRUE(hasLine("  master on \u00B7 live \u00B7 priority Schedule \u203A Apps"));
@@ -221,7 +222,7 @@ TEST_F(PermissionAuditTest, SectionsFollowTheEngineTheDrivesAndTheSession) {
         hasLine("  rules: Bluetooth 2 \u00B7 WiFi 0 \u00B7 Network 1 \u00B7 unavailable here 1"));
     EXPECT_TRUE(hasLine("  holding now: none")) << "no session runs for the open windows";
     EXPECT_TRUE(hasLine("  window open, starts a session at its next opening: Mornings, Evenings"));
-    OrvelController::shared().startFromTrigger("Mornings", engine.rules()[3].id, 0);
+    services().controller().startFromTrigger("Mornings", engine.rules()[3].id, 0);
     EXPECT_TRUE(hasLine("  holding now: Mornings, Evenings")) << "Bluetooth is not allowed";
     EXPECT_FALSE(
         hasLine("  window open, starts a session at its next opening: Mornings, Evenings"));
@@ -237,7 +238,7 @@ TEST_F(PermissionAuditTest, SectionsFollowTheEngineTheDrivesAndTheSession) {
         hasLine("  master off \u00B7 idle \u2014 master off \u00B7 priority Schedule "
                 "\u203A Apps"));
 
-    EXPECT_NE(PermissionAudit::shared().reportSections().find(" \u00B7 started by Mornings\n"),
+    EXPECT_NE(services().permissionAudit().reportSections().find(" \u00B7 started by Mornings\n"),
               std::string::npos);
 }
 

@@ -100,23 +100,23 @@ TEST_F(ReportRedactionTest, GathersNamesFromTheSystemTheRulesAndTheDrivesOnce) {
     rule.source = TriggerSource::bluetooth;
     rule.btName = "MX Keys";
     rule.btAddress = "AA-BB-CC";
-    TriggerEngine::shared().add(rule);
+    services().triggerEngine().add(rule);
     TriggerRule net;
     net.name = "Office";
     net.source = TriggerSource::wifiSSID;
     net.matcher = NetworkMatcher::ssid("CorpNet");
-    TriggerEngine::shared().add(net);
+    services().triggerEngine().add(net);
     DriveKeepAlive::Drive drive;
     drive.id = "U1";
     drive.name = "Backup";
     drive.remountURL = "smb://nas/backup";
-    DriveKeepAlive::shared().drives = {drive};
+    services().driveKeepAlive().drives = {drive};
 
     const std::vector<std::string> expected = {
         "AA-BB-CC", "Alex Example", "Backup",   "CorpNet", "Desk Machine",
         "MX Keys",  "Office",       "alexhome", "ax",      "smb://nas/backup"};
-    EXPECT_EQ(ReportRedaction::shared().gatheredNames(), expected);
-    EXPECT_EQ(ReportRedaction::shared().obfuscate("ax: Alex Example on Desk Machine, Backup"),
+    EXPECT_EQ(services().reportRedaction().gatheredNames(), expected);
+    EXPECT_EQ(services().reportRedaction().obfuscate("ax: Alex Example on Desk Machine, Backup"),
               "ax: " + id("Alex Example") + " on " + id("Desk Machine") + ", " + id("Backup"));
 }
 

@@ -25,30 +25,30 @@ TEST_F(SelfTestTest, SelfTestsOfALaptopADesktopAndAClosedLidReadAsTheGoldenFiles
         TearDown();
         SetUp();
         test::buildMachine(sim(), host(), machine);
-        DiagnosticReport::setConflictsSection([] { return ConflictsReport::shared().text(); });
-        const auto text = SelfTest::shared().copyForSupport(false);
+        DiagnosticReport::setConflictsSection([] { return services().conflictsReport().text(); });
+        const auto text = services().selfTest().copyForSupport(false);
         ASSERT_TRUE(text);
         EXPECT_EQ(host().pasteboard().string(), text);
-        EXPECT_FALSE(InputBlocker::shared().hidAccess());
+        EXPECT_FALSE(services().inputBlocker().hidAccess());
         test::expectGolden(std::string("selftest-") + test::machineName(machine) + ".txt", *text);
         // Everything dimmed was put back.
-        EXPECT_FALSE(BuiltInDisplay::shared().savedLevel());
-        EXPECT_FALSE(KeyboardBacklight::shared().isOff());
+        EXPECT_FALSE(services().builtInDisplay().savedLevel());
+        EXPECT_FALSE(services().keyboardBacklight().isOff());
     }
 }
 
 TEST_F(SelfTestTest, AHoldOrvelKeepsIsNeitherDimmedNorUndone) {
-    BuiltInDisplay::shared().setDark(true);
-    KeyboardBacklight::shared().setOff(true);
-    const auto displayLines = SelfTest::shared().displayLines();
-    const auto backlightLines = SelfTest::shared().backlightLines();
+    services().builtInDisplay().setDark(true);
+    services().keyboardBacklight().setOff(true);
+    const auto displayLines = services().selfTest().displayLines();
+    const auto backlightLines = services().selfTest().backlightLines();
     EXPECT_EQ(displayLines, std::vector<std::string>{"  INCONCLUSIVE \u2014 held dark by Orvel's "
                                                      "display setting; turn it off and re-run."});
     EXPECT_EQ(backlightLines.at(0), "  INCONCLUSIVE \u2014 backlight already off before the test");
-    EXPECT_EQ(BuiltInDisplay::shared().savedLevel(), 0.75);
-    EXPECT_TRUE(BuiltInDisplay::shared().isReasserting());
-    EXPECT_EQ(BuiltInDisplay::shared().level(), 0.0);
-    EXPECT_TRUE(KeyboardBacklight::shared().isOff());
+    EXPECT_EQ(services().builtInDisplay().savedLevel(), 0.75);
+    EXPECT_TRUE(services().builtInDisplay().isReasserting());
+    EXPECT_EQ(services().builtInDisplay().level(), 0.0);
+    EXPECT_TRUE(services().keyboardBacklight().isOff());
 }
 
 TEST_F(SelfTestTest, TheLaptopRuleDecidesTheDesktopSkips) {
@@ -76,21 +76,21 @@ TEST_F(SelfTestTest, TheLaptopRuleDecidesTheDesktopSkips) {
             sim().powerSources().removeBatteries();
         }
         sim().displays().setOnline(SimDisplays::kBuiltInID, false);
-        EXPECT_EQ(SelfTest::shared().displayLines(), std::vector<std::string>{c.display});
-        const auto blocking = SelfTest::shared().inputBlockingLines();
+        EXPECT_EQ(services().selfTest().displayLines(), std::vector<std::string>{c.display});
+        const auto blocking = services().selfTest().inputBlockingLines();
         EXPECT_NE(std::find(blocking.begin(), blocking.end(), c.blocking), blocking.end());
     }
 }
 
 TEST_F(SelfTestTest, AnUnreadLevelNeverPasses) {
     sim().displays().setReadable(SimDisplays::kBuiltInID, false);
-    EXPECT_EQ(SelfTest::shared().displayLines(),
+    EXPECT_EQ(services().selfTest().displayLines(),
               (std::vector<std::string>{
                   "  [FAIL] darkens", "  [FAIL] restores",
                   "  levels: before unreadable \u00B7 during unreadable \u00B7 after unreadable"}));
     sim().displays().setReadable(SimDisplays::kBuiltInID, true);
     sim().displays().setAppliesWrites(SimDisplays::kBuiltInID, false);
-    EXPECT_EQ(SelfTest::shared().displayLines().at(0), "  [FAIL] darkens")
+    EXPECT_EQ(services().selfTest().displayLines().at(0), "  [FAIL] darkens")
         << "a panel that stays lit";
 }
 
@@ -126,7 +126,7 @@ TEST_F(SelfTestTest, PowerLinesDescribeEachSource) {
         } else {
             sim().powerSources().setUnreadable(true);
         }
-        const auto lines = SelfTest::shared().powerLines();
+        const auto lines = services().selfTest().powerLines();
         ASSERT_EQ(lines.size(), c.lines.size() + 2) << c.name;
         EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end() - 1), c.lines) << c.name;
         EXPECT_EQ(lines.back(), "  on AC yes \u00B7 Power Saver off") << c.name;

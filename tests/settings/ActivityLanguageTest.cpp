@@ -2,7 +2,7 @@
 
 #include <functional>
 
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
@@ -22,7 +22,7 @@ using ActivityLanguageTest = test::SessionTest;
 // records one.
 TEST_F(ActivityLanguageTest, EntriesAreRecordedInTheUserLanguage) {
     const test::ScopedLanguage german(ORVEL_LOCALE, "de");
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = services().triggerEngine();
     engine.start();
     TriggerRule rule = test::makeRule(TriggerSource::bluetooth, "Schreibtisch");
     rule.btAddress = "a4-83-e7-11-22-33";
@@ -42,12 +42,12 @@ TEST_F(ActivityLanguageTest, EntriesAreRecordedInTheUserLanguage) {
              SettingsTransfer::ExportFile file;
              file.rules = {rule};
              ASSERT_TRUE(SettingsTransfer::importData(
-                             settingsTransferOwners(),
+                             services().settingsTransferOwners(),
                              *SettingsTransfer::encodeFileWithKey(file, std::nullopt), std::nullopt)
                              .ok());
          },
          "info|Einstellungen importiert|1 Regel \u00B7 1 auf diesem Computer nicht verfügbar"},
-        {"a settings reset", [&] { ASSERT_TRUE(SettingsReset::shared().perform(false)); },
+        {"a settings reset", [&] { ASSERT_TRUE(services().settingsReset().perform(false)); },
          "info|Alle Einstellungen zurückgesetzt|Standardwerte wiederhergestellt \u00B7 1 Regel "
          "gelöscht \u00B7 Zugriffsrechte unverändert"},
         {"a controller error",

@@ -32,7 +32,7 @@ class DrivesSettingsViewTest : public test::SessionTest {
         window.reset();
         SessionTest::TearDown();
     }
-    DriveKeepAlive& keeper() { return DriveKeepAlive::shared(); }
+    DriveKeepAlive& keeper() { return services().driveKeepAlive(); }
     // After the start-up scan, which drops drives that are not mounted.
     void setDrives(std::vector<Drive> drives) {
         keeper();
@@ -51,8 +51,8 @@ class DrivesSettingsViewTest : public test::SessionTest {
             opened.push_back(anchor);
         };
         access.schedule = [this](std::function<void()> task) { pending.push_back(task); };
-        view = std::make_shared<DrivesSettingsView>(keeper(), OrvelController::shared(),
-                                                    PermissionAudit::shared(),
+        view = std::make_shared<DrivesSettingsView>(keeper(), services().controller(),
+                                                    services().permissionAudit(),
                                                     std::set<std::string>{}, std::nullopt, access);
         window = host().makeWindow();
         window->setContent(view);

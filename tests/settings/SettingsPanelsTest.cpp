@@ -1,6 +1,6 @@
 #include "settings/SettingsTransfer.h"
 
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "core/ActivityLog.h"
 #include "foundation/PollRunLoop.h"
 #include "foundation/Registry.h"
@@ -32,7 +32,7 @@ class SettingsPanelsTest : public test::UiTest {
         sim().bluetooth().pair({"AA:BB:CC:DD:EE:FF", "Phones", false});
     }
 
-    static Owners owners() { return settingsTransferOwners(); }
+    Owners owners() { return services().settingsTransferOwners(); }
     std::string path(const std::string& name) const { return scratch() + "/" + name; }
 
     void writeData(const std::string& name, const Data& bytes) {
@@ -79,8 +79,8 @@ class SettingsPanelsTest : public test::UiTest {
     };
     Snapshot snapshot() {
         loop().drain();
-        return {sim().userDefaults().persistentDomain(), TriggerEngine::shared().rules(),
-                ActivityLog::shared().entries()};
+        return {sim().userDefaults().persistentDomain(), services().triggerEngine().rules(),
+                services().activityLog().entries()};
     }
 };
 
@@ -105,7 +105,7 @@ TEST_F(SettingsPanelsTest, TheExportPanelOffersTheFileNameAndTheEncryptionAccess
 }
 
 TEST_F(SettingsPanelsTest, ExportWritesPlainSealedOrNothingAsTheAccessorySays) {
-    test::setGoldenState();
+    test::setGoldenState(services());
     loop().drain();
     const Data expected = *exportData(owners(), std::nullopt);
     struct Case {
@@ -196,7 +196,7 @@ TEST_F(SettingsPanelsTest, AnExportThatCannotBeWrittenSaysWhyAndLeavesTheOldFile
 TEST_F(SettingsPanelsTest, TheImportPanelImportsAPlainFileWithoutAnAlertAndTellsWhatItTook) {
     // One of the file's two drives is listed here; of its 29 values, all but the three nothing
     // reads back are taken, and the drive interval.
-    DriveKeepAlive::shared().drives = {test::goldenDrives()[0]};
+    services().driveKeepAlive().drives = {test::goldenDrives()[0]};
     writeData("plain.orvelconfig", test::readSettingsData("plain.orvelconfig"));
     host().scriptOpenPanel(std::vector<std::string>{path("plain.orvelconfig")});
     std::optional<Outcome> told;
@@ -210,8 +210,8 @@ TEST_F(SettingsPanelsTest, TheImportPanelImportsAPlainFileWithoutAnAlertAndTells
     EXPECT_EQ(host().openPanelsShown()[0].title, "Import Orvel Settings");
     EXPECT_FALSE(host().openPanelsShown()[0].allowsMultipleSelection);
     EXPECT_TRUE(host().alerts().empty());
-    EXPECT_EQ(TriggerEngine::shared().rules(), test::goldenRules());
-    EXPECT_EQ(ActivityLog::shared().entries().front().title, "Settings imported");
+    EXPECT_EQ(services().triggerEngine().rules(), test::goldenRules());
+    EXPECT_EQ(services().activityLog().entries().front().title, "Settings imported");
 }
 
 TEST_F(SettingsPanelsTest, FilesThatDoNotImportChangeNothingAndSayWhy) {
@@ -312,24 +312,24 @@ TEST_F(SettingsPanelsTest, ThePassphrasePromptAsksOnceAndTheKeyIsMadeOffTheMainT
     EXPECT_EQ(content.buttons, (std::vector<std::string>{"Import", "Cancel"}));
     EXPECT_EQ(content.secureFieldPlaceholder, std::optional<std::string>(""));
     // Nothing is applied, nor told, until the worker's key is back on the main loop.
-    EXPECT_TRUE(TriggerEngine::shared().rules().empty());
+    EXPECT_TRUE(services().triggerEngine().rules().empty());
     EXPECT_FALSE(told);
     loop().drain();
-    EXPECT_EQ(TriggerEngine::shared().rules(), test::goldenRules());
+    EXPECT_EQ(services().triggerEngine().rules(), test::goldenRules());
     EXPECT_EQ(host().alerts().size(), 1u);
     ASSERT_TRUE(told);
     EXPECT_EQ(told->text.rfind("Imported 3 rules, 0 drives and ", 0), 0u) << told->text;
 }
 
 TEST_F(SettingsPanelsTest, ASealedExportImportsWithItsPassphraseAndNotWithout) {
-    test::setGoldenState();
+    test::setGoldenState(services());
     host().scriptSavePanel(path("moved.orvelconfig"), encrypt(true, "two machines"));
     runExportPanel(owners());
     loop().drain();
     const auto exported = exportDocument(owners());
 
-    TriggerEngine::shared().deleteAll();
-    Preferences::shared().lowBattPct = 50;
+    services().triggerEngine().deleteAll();
+    services().preferences().lowBattPct = 50;
     const auto before = snapshot();
     host().scriptOpenPanel(std::vector<std::string>{path("moved.orvelconfig")});
     host().scriptAlert(typeAndPress("", ui::kAlertSecondButtonReturn));
@@ -340,8 +340,8 @@ TEST_F(SettingsPanelsTest, ASealedExportImportsWithItsPassphraseAndNotWithout) {
     host().scriptAlert(typeAndPress("two machines", ui::kAlertFirstButtonReturn));
     runImportPanel(owners());
     loop().drain();
-    EXPECT_EQ(TriggerEngine::shared().rules(), exported.rules);
-    EXPECT_EQ(Preferences::shared().lowBattPct(), 15);
+    EXPECT_EQ(services().triggerEngine().rules(), exported.rules);
+    EXPECT_EQ(services().preferences().lowBattPct(), 15);
     EXPECT_EQ(host().unscriptedAlerts(), 0);
 }
 
@@ -354,8 +354,8 @@ TEST_F(SettingsPanelsTest, OnTheRealLoopASealedImportFinishesOnTheMainLoop) {
     host().scriptOpenPanel(std::vector<std::string>{path("sealed.orvelconfig")});
     host().scriptAlert(typeAndPress("orvel golden passphrase", ui::kAlertFirstButtonReturn));
     runImportPanel(owners());
-    EXPECT_TRUE(poll.runFor(30, [] { return !TriggerEngine::shared().rules().empty(); }));
-    EXPECT_EQ(TriggerEngine::shared().rules(), test::goldenRules());
+    EXPECT_TRUE(poll.runFor(30, [] { return !services().triggerEngine().rules().empty(); }));
+    EXPECT_EQ(services().triggerEngine().rules(), test::goldenRules());
     EXPECT_EQ(host().alerts().size(), 1u);
 }
 

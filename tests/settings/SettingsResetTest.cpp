@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <set>
 
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "core/ActivityLog.h"
 #include "devices/DeviceState.h"
 #include "devices/PermissionPrimer.h"
@@ -24,7 +24,7 @@ const LaunchRequest kRemoveRule{"/usr/bin/pkexec", {"/opt/orvel/orvel-input-acce
 class ResetBlock final : public ui::ViewComponent {
   public:
     ui::View body() override {
-        return ResetSection(resetOwners(), [this] { ++cleared; });
+        return ResetSection(Services(Platform::current()).resetOwners(), [this] { ++cleared; });
     }
     int cleared = 0;
 };
@@ -33,7 +33,7 @@ class SettingsResetTest : public test::SessionTest {
   protected:
     void SetUp() override {
         SessionTest::SetUp();
-        TriggerEngine::shared().start();
+        services().triggerEngine().start();
         block_ = std::make_shared<ResetBlock>();
         window_ = host().makeWindow();
         window_->setContent(block_);
@@ -55,7 +55,7 @@ class SettingsResetTest : public test::SessionTest {
         for (int i = 0; i < count; ++i) {
             TriggerRule rule;
             rule.name = "Rule " + std::to_string(i);
-            TriggerEngine::shared().add(rule);
+            services().triggerEngine().add(rule);
         }
     }
     std::vector<std::string> alertMessages() {
@@ -68,7 +68,7 @@ class SettingsResetTest : public test::SessionTest {
     // The newest entry of the log once the loop has turned.
     ActivityEntry newestEntry() {
         loop().drain();
-        const auto& entries = ActivityLog::shared().entries();
+        const auto& entries = services().activityLog().entries();
         return entries.empty() ? ActivityEntry{} : entries.front();
     }
     static ui::AlertScript resetWithCheckbox(bool on) {
@@ -95,7 +95,7 @@ TEST_F(SettingsResetTest, ExportFirstThenCancellingLeavesTheDomainByteIdentical)
     EXPECT_EQ(alertMessages(), (std::vector<std::string>{"Reset all settings? (1 of 2)",
                                                          "Reset all settings? (1 of 2)"}));
     EXPECT_EQ(sim().userDefaults().persistentDomain(), before);
-    EXPECT_EQ(TriggerEngine::shared().rules().size(), 2u);
+    EXPECT_EQ(services().triggerEngine().rules().size(), 2u);
 }
 
 TEST_F(SettingsResetTest, OnlyResetEverythingActsAndItsCheckboxStartsOff) {
@@ -109,7 +109,7 @@ TEST_F(SettingsResetTest, OnlyResetEverythingActsAndItsCheckboxStartsOff) {
     ASSERT_TRUE(second.checkbox.has_value());
     EXPECT_FALSE(second.checkbox->second);
     EXPECT_EQ(second.buttons, (std::vector<std::string>{"Reset Everything", "Cancel"}));
-    EXPECT_EQ(TriggerEngine::shared().rules().size(), 3u);
+    EXPECT_EQ(services().triggerEngine().rules().size(), 3u);
 
     host().scriptAlert(ui::HeadlessHost::answer(ui::kAlertFirstButtonReturn));
     host().scriptAlert(ui::HeadlessHost::answer(ui::kAlertFirstButtonReturn));
@@ -118,7 +118,7 @@ TEST_F(SettingsResetTest, OnlyResetEverythingActsAndItsCheckboxStartsOff) {
     EXPECT_EQ(entry.title, "All settings reset");
     EXPECT_EQ(entry.detail,
               std::string("Defaults restored \u00b7 3 rules deleted \u00b7 ") + kUnaffected);
-    EXPECT_TRUE(TriggerEngine::shared().rules().empty());
+    EXPECT_TRUE(services().triggerEngine().rules().empty());
     EXPECT_EQ(block_->cleared, 1);
     EXPECT_TRUE(sim().processes().children().empty());
 }
@@ -138,7 +138,7 @@ TEST_F(SettingsResetTest, ClearingTheGrantsRunsWithoutBlockingAndReportsHowItEnd
         {End::noLaunch, 0, "FAILED (could not start: No such file or directory)"},
         {End::nothingInstalled, 0, "permission grants cleared \u2014 Orvel's udev rule is removed"},
     };
-    SettingsReset& reset = SettingsReset::shared();
+    SettingsReset& reset = services().settingsReset();
     sim().processes().setExecutable(kRemoveRule.executable, true);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.tail);
@@ -181,15 +181,15 @@ TEST_F(SettingsResetTest, ClearingTheGrantsRunsWithoutBlockingAndReportsHowItEnd
 
 TEST_F(SettingsResetTest, LeavesDefaultsNoRulesNoDrivesAndNothingSilenced) {
     addRules(1);
-    TriggerEngine::shared().pause(std::nullopt);
-    TriggerEngine::shared().setMasterEnabled(false);
+    services().triggerEngine().pause(std::nullopt);
+    services().triggerEngine().setMasterEnabled(false);
     DriveKeepAlive::Drive drive;
     drive.id = "disk-1";
     drive.name = "Archive";
-    DriveKeepAlive::shared();
+    services().driveKeepAlive();
     loop().drain();
-    DriveKeepAlive::shared().drives = {drive};
-    DriveKeepAlive::shared().globalIntervalSeconds = 600;
+    services().driveKeepAlive().drives = {drive};
+    services().driveKeepAlive().globalIntervalSeconds = 600;
     prefs().tieDevicesToSession = false;
     prefs().preventScreenSaver = true;
     prefs().keyboardBacklightOff = true;
@@ -199,13 +199,13 @@ TEST_F(SettingsResetTest, LeavesDefaultsNoRulesNoDrivesAndNothingSilenced) {
     loop().drain();
     ASSERT_TRUE(controller().isActive());
     bool lastReconcileHeldNothing = false;
-    auto watch = DeviceState::shared().reconciled.subscribe([&] {
+    auto watch = services().deviceState().reconciled.subscribe([&] {
         lastReconcileHeldNothing = !prefs().preventScreenSaver() &&
                                    !prefs().keyboardBacklightOff() &&
                                    !prefs().builtInDisplayOff() && !prefs().blockBuiltInKeyboard();
     });
 
-    ASSERT_TRUE(SettingsReset::shared().perform(false));
+    ASSERT_TRUE(services().settingsReset().perform(false));
     // Until the rescan merges and saves, the domain holds only what reload wrote and the tab.
     std::set<std::string> allowed = {SettingsReset::kTabSelectionKey};
     for (const auto* setting : prefs().settings()) {
@@ -217,16 +217,16 @@ TEST_F(SettingsResetTest, LeavesDefaultsNoRulesNoDrivesAndNothingSilenced) {
     loop().drain();
 
     EXPECT_FALSE(controller().isActive());
-    EXPECT_FALSE(TriggerEngine::shared().isPaused());
-    EXPECT_TRUE(TriggerEngine::shared().masterEnabled());
-    EXPECT_TRUE(TriggerEngine::shared().rules().empty());
-    EXPECT_TRUE(DriveKeepAlive::shared().drives().empty());
-    EXPECT_EQ(DriveKeepAlive::shared().globalIntervalSeconds(), 180);
+    EXPECT_FALSE(services().triggerEngine().isPaused());
+    EXPECT_TRUE(services().triggerEngine().masterEnabled());
+    EXPECT_TRUE(services().triggerEngine().rules().empty());
+    EXPECT_TRUE(services().driveKeepAlive().drives().empty());
+    EXPECT_EQ(services().driveKeepAlive().globalIntervalSeconds(), 180);
     EXPECT_TRUE(lastReconcileHeldNothing);
     EXPECT_TRUE(prefs().tieDevicesToSession());
     EXPECT_FALSE(sim().userDefaults().persistentValue(PermissionPrimer::kExplainedKey));
     // The log holds what the reset's own steps recorded, then the result, newest first.
-    const auto& entries = ActivityLog::shared().entries();
+    const auto& entries = services().activityLog().entries();
     ASSERT_GE(entries.size(), 2u);
     EXPECT_EQ(entries.front().title, "All settings reset");
     std::vector<std::string> titles;

@@ -1,6 +1,6 @@
 #include "settings/SettingsTransfer.h"
 
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "foundation/Registry.h"
@@ -31,15 +31,15 @@ class SettingsTransferTest : public test::OrvelTest {
     static Data filePreferences(std::map<std::string, std::string> preferences) {
         return fileWith({}, {}, 180, std::move(preferences));
     }
-    static Owners owners() { return settingsTransferOwners(); }
+    Owners owners() { return services().settingsTransferOwners(); }
     std::vector<ActivityEntry> activity() {
         loop().drain();
-        return ActivityLog::shared().entries();
+        return services().activityLog().entries();
     }
 };
 
 TEST_F(SettingsTransferTest, ExportOfTheFixedStateIsTheGoldenPlainFile) {
-    test::setGoldenState();
+    test::setGoldenState(services());
     auto bytes = exportData(owners(), std::nullopt);
     ASSERT_TRUE(bytes.ok()) << bytes.error().message;
     const Data golden = test::readSettingsData("plain.orvelconfig");
@@ -67,7 +67,7 @@ TEST_F(SettingsTransferTest, ExportWritesEveryListedKeyThatHasAValueAsText) {
     EXPECT_FALSE(file->preferences.count("autoUnblock"));
     EXPECT_FALSE(file->preferences.count("showInDock"));
 
-    TriggerEngine::shared().setMasterEnabled(false);
+    services().triggerEngine().setMasterEnabled(false);
     sim().userDefaults().setString("dockMode", "left");
     sim().userDefaults().setDouble("loginItem", 2.5);
     sim().userDefaults().setData("autoUnblockNoExternal", Data{1, 2});
@@ -119,7 +119,7 @@ TEST_F(SettingsTransferTest, ImportSetsOnlyTheKeysItMayEachByItsType) {
         SCOPED_TRACE(std::string(c.key) + " = \"" + c.text + "\"");
         auto& defaults = sim().userDefaults();
         defaults.removePersistentDomain();
-        Preferences::shared().reload();
+        services().preferences().reload();
         defaults.removeObject(c.key);
         const auto before = defaults.persistentDomain();
         auto result = importData(owners(), filePreferences({{c.key, c.text}}), std::nullopt);
@@ -195,14 +195,14 @@ TEST_F(SettingsTransferTest, AFileSetsEverySettingItMayCarryAndNothingElse) {
                            filePreferences({{"battRecoverPct", "101"}, {"lowBattPct", "-1"}}),
                            std::nullopt)
                     .ok());
-    EXPECT_EQ(Preferences::shared().battRecoverPct(), 100);
-    EXPECT_EQ(Preferences::shared().lowBattPct(), 0);
+    EXPECT_EQ(services().preferences().battRecoverPct(), 100);
+    EXPECT_EQ(services().preferences().lowBattPct(), 0);
 }
 
 TEST_F(SettingsTransferTest, ImportedValuesTakeEffectAtOnce) {
-    auto& controller = OrvelController::shared();
+    auto& controller = services().controller();
     ASSERT_EQ(controller.engineKind(), EngineKind::assertions);
-    auto& engine = TriggerEngine::shared();
+    auto& engine = services().triggerEngine();
     ASSERT_TRUE(engine.masterEnabled());
     ASSERT_TRUE(
         importData(owners(),
@@ -211,7 +211,7 @@ TEST_F(SettingsTransferTest, ImportedValuesTakeEffectAtOnce) {
                    std::nullopt)
             .ok());
     EXPECT_EQ(controller.engineKind(), EngineKind::caffeinate);
-    EXPECT_EQ(Preferences::shared().lowBattPct(), 1);
+    EXPECT_EQ(services().preferences().lowBattPct(), 1);
     EXPECT_FALSE(engine.masterEnabled());
     // The engine's next save keeps the imported switch.
     engine.save();
@@ -256,7 +256,7 @@ TEST_F(SettingsTransferTest, BluetoothRulesForDevicesThisMachineHasNotPairedArri
     auto result = importData(owners(), fileWith(rules, {}, 180, {}), std::nullopt);
     ASSERT_TRUE(result.ok());
     EXPECT_EQ(*result, (ImportResult{7, 1, 0, 1}));
-    const auto installed = TriggerEngine::shared().rules();
+    const auto installed = services().triggerEngine().rules();
     ASSERT_EQ(installed.size(), cases.size());
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(cases[i].name);
@@ -270,7 +270,7 @@ TEST_F(SettingsTransferTest, ImportReplacesEveryRuleAndSummarisesInTheActivityLo
     TriggerRule mine;
     mine.name = "only here";
     mine.source = TriggerSource::app;
-    TriggerEngine::shared().add(mine);
+    services().triggerEngine().add(mine);
     struct Case {
         int rules;
         int unpaired;
@@ -294,7 +294,7 @@ TEST_F(SettingsTransferTest, ImportReplacesEveryRuleAndSummarisesInTheActivityLo
             rules.push_back(rule);
         }
         ASSERT_TRUE(importData(owners(), fileWith(rules, {}, 180, {}), std::nullopt).ok());
-        EXPECT_EQ(TriggerEngine::shared().rules().size(), static_cast<std::size_t>(c.rules));
+        EXPECT_EQ(services().triggerEngine().rules().size(), static_cast<std::size_t>(c.rules));
         const auto entries = activity();
         ASSERT_FALSE(entries.empty());
         EXPECT_EQ(entries.front().title, "Settings imported");
@@ -325,7 +325,7 @@ TEST(ImportReport, CountsEachKindInTheRightNumber) {
 }
 
 TEST_F(SettingsTransferTest, DrivesApplyOnlyToDrivesThisMachineListsWithinTheIntervalRange) {
-    auto& keepAlive = DriveKeepAlive::shared();
+    auto& keepAlive = services().driveKeepAlive();
     auto here = test::goldenDrives();
     here[0].name = "Old name";
     here[0].intervalOverride = std::nullopt;
@@ -370,7 +370,7 @@ TEST_F(SettingsTransferTest, DrivesApplyOnlyToDrivesThisMachineListsWithinTheInt
 }
 
 TEST_F(SettingsTransferTest, OnAnEmptyDriveListNoDriveOfTheFileIsTaken) {
-    auto& keepAlive = DriveKeepAlive::shared();
+    auto& keepAlive = services().driveKeepAlive();
     keepAlive.drives = {};
     auto result = importData(owners(), fileWith({}, test::goldenDrives(), 180, {}), std::nullopt);
     ASSERT_TRUE(result.ok());
@@ -379,7 +379,7 @@ TEST_F(SettingsTransferTest, OnAnEmptyDriveListNoDriveOfTheFileIsTaken) {
 }
 
 TEST_F(SettingsTransferTest, AFileThatDoesNotReadChangesNothingAtAll) {
-    test::setGoldenState();
+    test::setGoldenState(services());
     loop().drain();
     const Data sealed = test::readSettingsData("sealed-v1.orvelconfig");
     struct Case {
@@ -398,27 +398,27 @@ TEST_F(SettingsTransferTest, AFileThatDoesNotReadChangesNothingAtAll) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         const auto before = sim().userDefaults().persistentDomain();
-        const auto rules = TriggerEngine::shared().rules();
+        const auto rules = services().triggerEngine().rules();
         const auto entries = activity();
         auto result = importData(owners(), c.bytes, c.passphrase);
         ASSERT_FALSE(result.ok());
         EXPECT_EQ(result.error(), c.error);
         EXPECT_EQ(activity(), entries);
         EXPECT_EQ(sim().userDefaults().persistentDomain(), before);
-        EXPECT_EQ(TriggerEngine::shared().rules(), rules);
+        EXPECT_EQ(services().triggerEngine().rules(), rules);
     }
 }
 
 TEST_F(SettingsTransferTest, TheGoldenFileImportsBackToTheSameState) {
-    test::setGoldenState();
+    test::setGoldenState(services());
     sim().bluetooth().pair({"AA:BB:CC:DD:EE:FF", "Phones", false});
     auto bytes = exportData(owners(), std::nullopt);
     ASSERT_TRUE(bytes.ok());
     const auto before = sim().userDefaults().persistentDomain();
-    TriggerEngine::shared().deleteAll();
-    Preferences::shared().lowBattPct = 50;
+    services().triggerEngine().deleteAll();
+    services().preferences().lowBattPct = 50;
     ASSERT_TRUE(importData(owners(), *bytes, std::nullopt).ok());
-    EXPECT_EQ(TriggerEngine::shared().rules(), test::goldenRules());
+    EXPECT_EQ(services().triggerEngine().rules(), test::goldenRules());
     // Every value reads as before (values that were only registered are now stored); the drives
     // come back without their last read.
     auto after = sim().userDefaults().persistentDomain();

@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "app/AppDelegate.h"
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "core/ActivityLog.h"
 #include "devices/HotKeyBackend.h"
 #include "devices/InputBlocker.h"
@@ -54,7 +54,7 @@ class SettingsViewTest : public test::SessionTest {
     // Opens the window as the application does: made once, shown again after closing.
     void open() {
         if (!window) {
-            view = std::make_shared<SettingsView>(settingsServices());
+            view = std::make_shared<SettingsView>(services().settingsServices());
             window = host().makeWindow();
             window->setContent(view);
         }
@@ -166,7 +166,7 @@ TEST_F(SettingsViewTest, DevicesReadsPermissionsOnAppearanceAndEveryTwoSecondsWh
     window.reset();
     view.reset();
     open();
-    EXPECT_FALSE(SettingsView(settingsServices()).inputMonitoringGranted());
+    EXPECT_FALSE(SettingsView(services().settingsServices()).inputMonitoringGranted());
 }
 
 // General ----------------------------------------------------------------------------------------
@@ -366,7 +366,7 @@ TEST_F(SettingsViewTest, AgreementRowReadsTheRecordOrSaysNotYet) {
     setenv("TZ", "America/New_York", 1);
     tzset();
     setCurrentLocaleIdentifier("en_US");
-    const std::string path = LicenseAgreement::shared().assentFileURL();
+    const std::string path = services().licenseAgreement().assentFileURL();
     EULAGate::AssentRecord record;
     record.version = "1.0-draft";
     record.timestamp = Date::fromUnix(1796738400);  // 2026-12-08 14:00 UTC
@@ -384,13 +384,13 @@ TEST_F(SettingsViewTest, AgreementRowReadsTheRecordOrSaysNotYet) {
         if (content) {
             std::ofstream(path) << *content;
         }
-        EXPECT_EQ(AgreementRow::agreedText(LicenseAgreement::shared()), expected)
+        EXPECT_EQ(AgreementRow::agreedText(services().licenseAgreement()), expected)
             << content.value_or("(missing)");
     }
     {
         // The words around the version and the date are the reader's.
         const test::ScopedLanguage german(ORVEL_LOCALE, "de");
-        EXPECT_EQ(AgreementRow::agreedText(LicenseAgreement::shared()),
+        EXPECT_EQ(AgreementRow::agreedText(services().licenseAgreement()),
                   "v1.0-draft am Dec 8, 2026 at 9:00 AM");
     }
     setCurrentLocaleIdentifier(std::nullopt);
@@ -473,10 +473,10 @@ TEST_F(SettingsViewTest, AScanListsInputDevicesSortedAndLeavesTheHidFlagAsItWas)
     for (bool blocking : {false, true}) {
         std::optional<InputBlocker::HidAccessScope> running;
         if (blocking) {
-            running.emplace(InputBlocker::shared());
+            running.emplace(services().inputBlocker());
         }
         ASSERT_TRUE(shown().click("Rescan"));
-        EXPECT_EQ(InputBlocker::shared().hidAccess(), blocking);
+        EXPECT_EQ(services().inputBlocker().hidAccess(), blocking);
         const auto& lines = *view->scannedDevices();
         ASSERT_EQ(lines.size(), 2u) << "the power button is not an input device";
         EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end()));
@@ -567,7 +567,7 @@ TEST_F(SettingsViewTest, TheEquivalentCommandNamesOrvelsOwnCaffeinateAndFollowsT
 }
 
 TEST_F(SettingsViewTest, TheTransferButtonsSayBesideThemWhatTheLastExportOrImportDid) {
-    test::setGoldenState();
+    test::setGoldenState(services());
     const std::string file = scratch() + "/moved.orvelconfig";
     std::filesystem::create_directories(scratch());
     ASSERT_TRUE(writeFileAtomically(scratch() + "/notes.txt", dataFromString("notes")).ok());
@@ -584,11 +584,11 @@ TEST_F(SettingsViewTest, TheTransferButtonsSayBesideThemWhatTheLastExportOrImpor
     EXPECT_EQ(line("Saved to " + file + "."), secondary);
 
     // The headphones of one rule are not paired here; of the two drives only one is listed.
-    TriggerEngine::shared().deleteAll();
-    ASSERT_EQ(DriveKeepAlive::shared().drives().size(), 1u);
+    services().triggerEngine().deleteAll();
+    ASSERT_EQ(services().driveKeepAlive().drives().size(), 1u);
     host().scriptOpenPanel(std::vector<std::string>{file});
     ASSERT_TRUE(shown().click("Import\u2026"));
-    EXPECT_EQ(TriggerEngine::shared().rules().size(), 3u);
+    EXPECT_EQ(services().triggerEngine().rules().size(), 3u);
     const std::string imported =
         "Imported 3 rules, 1 drive and 27 settings. 1 rule is off: its Bluetooth device is not "
         "paired with this computer.";
@@ -631,7 +631,7 @@ TEST_F(SettingsViewTest, DeletingAllRulesAsksTwiceAndOnlyDeleteAllDeletes) {
     openOn(SettingsView::kAdvancedTab);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TriggerEngine& engine = TriggerEngine::shared();
+        TriggerEngine& engine = services().triggerEngine();
         engine.replaceAll({}, {});
         for (int i = 0; i < c.rules; ++i) {
             engine.add(test::makeRule(TriggerSource::bluetooth, "Rule " + std::to_string(i)));
@@ -651,10 +651,10 @@ TEST_F(SettingsViewTest, DeletingAllRulesAsksTwiceAndOnlyDeleteAllDeletes) {
             EXPECT_EQ(alerts.back()->content().style, ui::AlertStyle::critical);
         }
         EXPECT_EQ(engine.rules().empty(), c.deleted || c.rules == 0);
-        EXPECT_EQ(!ActivityLog::shared().entries().empty() &&
-                      ActivityLog::shared().entries().front().title == "All rules deleted",
+        EXPECT_EQ(!services().activityLog().entries().empty() &&
+                      services().activityLog().entries().front().title == "All rules deleted",
                   c.deleted);
-        ActivityLog::shared().entries = {};
+        services().activityLog().entries = {};
     }
 }
 
@@ -673,19 +673,19 @@ TEST_F(SettingsViewTest, ASimulatedPowerEventShowsUntilClearedAndOutlivesTheWind
         ui = shown();
         EXPECT_TRUE(ui.isEnabled(*ui.control("Clear Simulation")));
         EXPECT_TRUE(ui.contains(status));
-        ASSERT_FALSE(ActivityLog::shared().entries().empty());
-        EXPECT_EQ(ActivityLog::shared().entries().front().title.rfind("Simulated: ", 0), 0u);
+        ASSERT_FALSE(services().activityLog().entries().empty());
+        EXPECT_EQ(services().activityLog().entries().front().title.rfind("Simulated: ", 0), 0u);
     }
     window->close();
     loop().drain();
-    EXPECT_TRUE(PowerTriggerCenter::shared().simulationActive()) << "closing keeps it";
+    EXPECT_TRUE(services().powerCenter().simulationActive()) << "closing keeps it";
     open();
     ASSERT_TRUE(shown().click("Clear Simulation"));
     loop().drain();
     ui = shown();
     EXPECT_FALSE(ui.isEnabled(*ui.control("Clear Simulation")));
     EXPECT_FALSE(ui.contains(status));
-    EXPECT_EQ(ActivityLog::shared().entries().front().title, "Simulation cleared");
+    EXPECT_EQ(services().activityLog().entries().front().title, "Simulation cleared");
 }
 
 // Conflict notes --------------------------------------------------------------------------------
@@ -802,13 +802,13 @@ TEST_F(SettingsViewTest, CopyReportCopiesTheRealReportWithTheSettingsConflicts) 
     const std::string copied = host().pasteboard().string().value_or("");
     EXPECT_EQ(copied, view->troubleshooting().diagnosticText());
     EXPECT_EQ(copied.rfind("ORVEL DIAGNOSTIC REPORT\n", 0), 0u) << copied.substr(0, 80);
-    EXPECT_TRUE(copied.ends_with("\n\n" + ConflictsReport::shared().text()));
-    EXPECT_EQ(copied.find(ConflictsReport::shared().text()),
-              copied.rfind(ConflictsReport::shared().text()))
+    EXPECT_TRUE(copied.ends_with("\n\n" + services().conflictsReport().text()));
+    EXPECT_EQ(copied.find(services().conflictsReport().text()),
+              copied.rfind(services().conflictsReport().text()))
         << "one conflicts section";
     EXPECT_NE(copied.find("Alex Example"), std::string::npos);
     EXPECT_TRUE(shown().contains("Copied to clipboard"));
-    EXPECT_FALSE(InputBlocker::shared().hidAccess()) << "the flag is put back";
+    EXPECT_FALSE(services().inputBlocker().hidAccess()) << "the flag is put back";
 
     ASSERT_TRUE(shown().setToggle("Obfuscate names", true));
     ASSERT_TRUE(shown().click("Copy Report"));
@@ -824,17 +824,17 @@ TEST_F(SettingsViewTest, RunSelfTestJoinsTheSelfTestTheAuditAndTheConflicts) {
         SCOPED_TRACE(blocking ? "blocking" : "not blocking");
         std::optional<InputBlocker::HidAccessScope> running;
         if (blocking) {
-            running.emplace(InputBlocker::shared());
+            running.emplace(services().inputBlocker());
         }
         ASSERT_TRUE(shown().click("Run Self-Test"));
         const std::string copied = host().pasteboard().string().value_or("");
         EXPECT_EQ(copied, view->troubleshooting().diagnosticText());
         EXPECT_EQ(copied.rfind("ORVEL SELF-TEST\n", 0), 0u) << copied.substr(0, 80);
-        EXPECT_TRUE(copied.ends_with("\n\n" + PermissionAudit::shared().reportSections() + "\n\n" +
-                                     ConflictsReport::shared().text()));
-        EXPECT_EQ(copied.find(ConflictsReport::shared().text()),
-                  copied.rfind(ConflictsReport::shared().text()));
-        EXPECT_EQ(InputBlocker::shared().hidAccess(), blocking);
+        EXPECT_TRUE(copied.ends_with("\n\n" + services().permissionAudit().reportSections() +
+                                     "\n\n" + services().conflictsReport().text()));
+        EXPECT_EQ(copied.find(services().conflictsReport().text()),
+                  copied.rfind(services().conflictsReport().text()));
+        EXPECT_EQ(services().inputBlocker().hidAccess(), blocking);
     }
 }
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "reports/ConflictsReport.h"
 #include "settings/SettingsReset.h"
 #include "support/SessionTest.h"
@@ -31,8 +31,9 @@ class TroubleshootingViewTest : public test::SessionTest {
             return out;
         };
         sources.machine = [this] { return machine; };
-        sources.conflicts = [] { return ConflictsReport::shared().text(); };
-        view = std::make_shared<TroubleshootingView>(controller(), sources, resetOwners());
+        sources.conflicts = [] { return services().conflictsReport().text(); };
+        view =
+            std::make_shared<TroubleshootingView>(controller(), sources, services().resetOwners());
         window = host().makeWindow();
         window->setContent(view);
         window->makeKeyAndOrderFront();
@@ -81,7 +82,7 @@ TEST_F(TroubleshootingViewTest, CopyReportJoinsReportAndConflictsAndRedactsTheWh
     open();
     EXPECT_FALSE(shown().contains("Copied to clipboard"));
     ASSERT_TRUE(shown().click("Copy Report"));
-    const std::string plain = "REPORT Ada and Ada\n\n" + ConflictsReport::shared().text();
+    const std::string plain = "REPORT Ada and Ada\n\n" + services().conflictsReport().text();
     EXPECT_EQ(host().pasteboard().string(), plain);
     EXPECT_TRUE(shown().contains(plain));
     EXPECT_TRUE(shown().contains("Copied to clipboard"));
@@ -89,7 +90,7 @@ TEST_F(TroubleshootingViewTest, CopyReportJoinsReportAndConflictsAndRedactsTheWh
     ASSERT_TRUE(shown().setToggle("Obfuscate names", true));
     ASSERT_TRUE(shown().click("Run Self-Test"));
     const std::string redacted =
-        "SELF-TEST id-7f3a\n\nAUDIT id-7f3a\n\n" + ConflictsReport::shared().text();
+        "SELF-TEST id-7f3a\n\nAUDIT id-7f3a\n\n" + services().conflictsReport().text();
     EXPECT_EQ(host().pasteboard().string(), redacted);
     EXPECT_EQ(view->diagnosticText(), redacted);
 }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "app/compose/Services.h"
 #include "foundation/VirtualRunLoop.h"
 #include "platform/sim/SimPlatform.h"
 #include "support/PropertyValuePrinter.h"
@@ -26,6 +27,10 @@ class OrvelTest : public ::testing::Test {
 
     VirtualRunLoop& loop() { return *loop_; }
     SimPlatform& sim() { return *sim_; }
+    // The services of the installed machine (the simulated one unless a case installs its own),
+    // built through the application's root as each is first asked for (binaries over the
+    // services only).
+    static Services services() { return Services(Platform::current()); }
     // Turns the loop without letting virtual time pass until `done`, or until 20 s of real time
     // have gone by (a real server's events awaited); returns done().
     bool drainUntil(const std::function<bool()>& done);

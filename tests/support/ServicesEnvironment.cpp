@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/compose/Compose.h"
+#include "app/compose/Services.h"
 #include "menubar/AlertAsker.h"
 
 namespace {

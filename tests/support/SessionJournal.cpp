@@ -8,20 +8,20 @@
 
 namespace orvel::test {
 
-SessionJournal::SessionJournal() {
-    subscriptions_.push_back(DriveKeepAlive::shared().sessionActive.subscribe(
+SessionJournal::SessionJournal(Services services) {
+    subscriptions_.push_back(services.driveKeepAlive().sessionActive.subscribe(
         [this](const bool& on) { lines_.push_back(on ? "drives on" : "drives off"); }));
     subscriptions_.push_back(
-        DeviceState::shared().reconciled.subscribe([this] { lines_.push_back("devices"); }));
+        services.deviceState().reconciled.subscribe([this] { lines_.push_back("devices"); }));
     if (StatusItemController* item = StatusItemController::current()) {
         subscriptions_.push_back(item->refreshed.subscribe([this] { lines_.push_back("status"); }));
     }
-    subscriptions_.push_back(TriggerEngine::shared().sessionEndReported.subscribe(
+    subscriptions_.push_back(services.triggerEngine().sessionEndReported.subscribe(
         [this](const std::optional<UUID>& owner, const bool& manual) {
             lines_.push_back(std::string("triggers ") + (owner ? "owned" : "unowned") +
                              (manual ? " manual" : " natural"));
         }));
-    subscriptions_.push_back(PowerTriggerCenter::shared().noticeRefreshed.subscribe(
+    subscriptions_.push_back(services.powerCenter().noticeRefreshed.subscribe(
         [this] { lines_.push_back("power notice"); }));
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/compose/Services.h"
 #include "foundation/Signal.h"
 
 namespace orvel::test {
@@ -11,7 +12,7 @@ namespace orvel::test {
 // the device state, the status item, the trigger engine and the power centre.
 class SessionJournal {
   public:
-    SessionJournal();
+    explicit SessionJournal(Services services);
     std::vector<std::string> take();
 
   private:

@@ -1,13 +1,13 @@
 #include "support/SessionTest.h"
 
-#include "app/compose/MenuBarServices.h"
+#include "app/compose/Services.h"
 #include "foundation/Registry.h"
 
 namespace orvel::test {
 
 void SessionTest::SetUp() {
     UiTest::SetUp();
-    statusItem_ = StatusItemController::make(statusItemServices());
+    statusItem_ = StatusItemController::make(services().statusItemServices());
 }
 
 void SessionTest::TearDown() {
@@ -18,7 +18,7 @@ void SessionTest::TearDown() {
 void SessionTest::restartProcess() {
     statusItem_.reset();
     Registry::reset();
-    statusItem_ = StatusItemController::make(statusItemServices());
+    statusItem_ = StatusItemController::make(services().statusItemServices());
 }
 
 std::vector<std::string> SessionTest::notificationTitles() {

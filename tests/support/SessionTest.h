@@ -18,8 +18,8 @@ class SessionTest : public UiTest {
     void SetUp() override;
     void TearDown() override;
 
-    OrvelController& controller() { return OrvelController::shared(); }
-    Preferences& prefs() { return Preferences::shared(); }
+    OrvelController& controller() { return services().controller(); }
+    Preferences& prefs() { return services().preferences(); }
     StatusItemController& statusItem() { return *statusItem_; }
     // Ends the services as a process exit would and builds a fresh status item, which must not
     // outlive the controller it observes.

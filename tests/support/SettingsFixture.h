@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "app/compose/Services.h"
 #include "core/Preferences.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/FileIO.h"
@@ -78,8 +79,8 @@ inline std::vector<DriveKeepAlive::Drive> goldenDrives() {
 
 // Every exported preference with a value other than its default, the three keys nothing writes
 // included.
-inline void setGoldenPreferences() {
-    auto& prefs = Preferences::shared();
+inline void setGoldenPreferences(Services services) {
+    auto& prefs = services.preferences();
     prefs.defaultPreset = DurationPreset::h2;
     prefs.customSeconds = 2700;
     prefs.hotKeyStyle = HotKeyStyle::carbon;
@@ -107,14 +108,14 @@ inline void setGoldenPreferences() {
     defaults.setInteger("dockMode", 2);
 }
 
-inline void setGoldenState() {
-    setGoldenPreferences();
-    auto& engine = TriggerEngine::shared();
+inline void setGoldenState(Services services) {
+    setGoldenPreferences(services);
+    auto& engine = services.triggerEngine();
     engine.replaceAll(goldenRules(),
                       {TriggerSource::schedule, TriggerSource::bluetooth, TriggerSource::wifiSSID,
                        TriggerSource::network, TriggerSource::app});
     engine.setMasterEnabled(false);
-    auto& drives = DriveKeepAlive::shared();
+    auto& drives = services.driveKeepAlive();
     drives.drives = goldenDrives();
     drives.globalIntervalSeconds = 300;
 }

@@ -19,11 +19,11 @@ class AppTriggerSourceTest : public test::SessionTest {
     void SetUp() override {
         SessionTest::SetUp();
         sim().powerSources().setOnAC(false);
-        TriggerEngine::shared().start();
+        services().triggerEngine().start();
         loop().drain();
     }
 
-    AppTriggerSource& source() { return AppTriggerSource::shared(); }
+    AppTriggerSource& source() { return services().appSource(); }
     SimWorkspace& workspace() { return sim().workspace(); }
 
     static TriggerRule appRule(const char* name, const char* bundleID, bool background = false) {
@@ -56,7 +56,7 @@ using Events = std::vector<std::string>;
 
 TEST_F(AppTriggerSourceTest, InstallingRulesRecordsTheRunningAppSilentlyAndReportsItsLaterQuit) {
     auto editor = workspace().launch("org.example.Editor", "Editor");
-    TriggerEngine::shared().add(appRule("Editor", "org.example.Editor"));
+    services().triggerEngine().add(appRule("Editor", "org.example.Editor"));
     EXPECT_EQ(events(), Events{});
     EXPECT_EQ(source().runningState, (std::map<std::string, bool>{{"org.example.Editor", true}}));
     workspace().quit(editor.processIdentifier);
@@ -83,9 +83,9 @@ TEST_F(AppTriggerSourceTest, NotificationAndPollOfOneLaunchReportAsTheyArrive) {
          {"Editor launched", "Editor launched"}},
     };
     for (const auto& c : cases) {
-        ActivityLog::shared().clear();
-        TriggerEngine::shared().deleteAll();
-        TriggerEngine::shared().add(appRule("Editor", "org.example.Editor", true));
+        services().activityLog().clear();
+        services().triggerEngine().deleteAll();
+        services().triggerEngine().add(appRule("Editor", "org.example.Editor", true));
         ASSERT_TRUE(source().isPolling()) << c.what;
         auto app = workspace().launch("org.example.Editor", "Editor", ActivationPolicy::regular,
                                       Notice::silent);
@@ -137,7 +137,7 @@ TEST_F(AppTriggerSourceTest, OnlyAnEnabledBackgroundRuleOrABackgroundOneOffKeeps
 }
 
 TEST_F(AppTriggerSourceTest, TheBackgroundPollReportsLaunchAndQuitWithinOneInterval) {
-    TriggerEngine::shared().add(appRule("Sync", "org.example.Sync", true));
+    services().triggerEngine().add(appRule("Sync", "org.example.Sync", true));
     auto sync =
         workspace().launch("org.example.Sync", "Sync", ActivationPolicy::accessory, Notice::silent);
     loop().advance(AppTriggerSource::kPollInterval);
@@ -174,9 +174,9 @@ TEST_F(AppTriggerSourceTest, ABackgroundOneOffEndsTheSessionOnlyOnceSeenRunning)
 TEST_F(AppTriggerSourceTest, ClearingRulesKeepsTheOneOffWatchAndOnlyItsState) {
     workspace().launch("org.example.Sync", "Sync", ActivationPolicy::accessory, Notice::silent);
     workspace().launch("org.example.Editor", "Editor");
-    TriggerEngine::shared().add(appRule("Editor", "org.example.Editor", true));
+    services().triggerEngine().add(appRule("Editor", "org.example.Editor", true));
     source().watchOneOff("org.example.Sync");
-    TriggerEngine::shared().deleteAll();
+    services().triggerEngine().deleteAll();
     EXPECT_FALSE(source().active);
     EXPECT_TRUE(source().isObserving());
     EXPECT_TRUE(source().isPolling()) << "the one-off application runs in the background";
@@ -208,7 +208,7 @@ TEST_F(AppTriggerSourceTest, TheOneOffQuitClearsTheWatchBeforeTheSessionEnds) {
 // Two instances of one application: launches are reported each time, but the application has
 // quit only when its last instance has.
 TEST_F(AppTriggerSourceTest, AQuitCountsOnlyWhenTheLastInstanceEnds) {
-    TriggerEngine::shared().add(appRule("Editor", "org.example.Editor"));
+    services().triggerEngine().add(appRule("Editor", "org.example.Editor"));
     auto first = workspace().launch("org.example.Editor", "Editor");
     auto second = workspace().launch("org.example.Editor", "Editor");
     EXPECT_EQ(events(), (Events{"Editor launched", "Editor launched"}));
@@ -231,8 +231,8 @@ TEST_F(AppTriggerSourceTest, TwoBackgroundRulesOfOneApplicationEachGetThePollsCh
     TriggerRule start = appRule("Sync", "org.example.Sync", true);
     TriggerRule other = appRule("Sync again", "org.example.Sync", true);
     other.appName = "Sync again";
-    TriggerEngine::shared().add(start);
-    TriggerEngine::shared().add(other);
+    services().triggerEngine().add(start);
+    services().triggerEngine().add(other);
     workspace().launch("org.example.Sync", "Sync", ActivationPolicy::accessory, Notice::silent);
     loop().advance(AppTriggerSource::kPollInterval);
     EXPECT_EQ(events(), (Events{"Sync launched", "Sync again launched"}));
@@ -242,8 +242,8 @@ TEST_F(AppTriggerSourceTest, TwoBackgroundRulesOfOneApplicationEachGetThePollsCh
 // the process is credited to fires on its launch and quit, notified or polled; the workspace is
 // asked to tell launches of the rules' and the one-off's applications only.
 TEST_F(AppTriggerSourceTest, ARuleFiresForAnApplicationKnownByItsIdentifierAmongOthers) {
-    TriggerEngine::shared().add(appRule("Mousepad", "org.xfce.mousepad"));
-    TriggerEngine::shared().add(appRule("Sync", "org.example.Sync", true));
+    services().triggerEngine().add(appRule("Mousepad", "org.xfce.mousepad"));
+    services().triggerEngine().add(appRule("Sync", "org.example.Sync", true));
     source().watchOneOff("org.example.Render");
     using Ids = std::set<std::string>;
     EXPECT_EQ(workspace().launchInterest(),

@@ -34,9 +34,9 @@ class BluetoothTriggerSourceTest : public test::SessionTest {
         seen_ = activity().size();
     }
 
-    TriggerEngine& engine() { return TriggerEngine::shared(); }
-    BluetoothTriggerSource& source() { return BluetoothTriggerSource::shared(); }
-    PowerTriggerCenter& center() { return PowerTriggerCenter::shared(); }
+    TriggerEngine& engine() { return services().triggerEngine(); }
+    BluetoothTriggerSource& source() { return services().bluetoothSource(); }
+    PowerTriggerCenter& center() { return services().powerCenter(); }
     SimBluetooth& bt() { return sim().bluetooth(); }
 
     // A rule that starts an indefinite session while the device is connected.

@@ -20,11 +20,11 @@ class NetworkTriggerSourceTest : public test::SessionTest {
     void SetUp() override {
         SessionTest::SetUp();
         sim().powerSources().setOnAC(false);
-        TriggerEngine::shared().start();
+        services().triggerEngine().start();
         loop().drain();
     }
 
-    NetworkTriggerSource& source() { return NetworkTriggerSource::shared(); }
+    NetworkTriggerSource& source() { return services().networkSource(); }
     SimNetwork& net() { return sim().network(); }
 
     static TriggerRule rule(const char* name, NetworkMatcher matcher) {
@@ -61,13 +61,13 @@ class NetworkTriggerSourceTest : public test::SessionTest {
 
 TEST_F(NetworkTriggerSourceTest, TheFirstStartRecordsAndOnlyLaterFlipsReport) {
     net().setRouter("10.0.1.1");
-    TriggerEngine::shared().add(rule("Office", NetworkMatcher::gateway("10.0.1.1")));
+    services().triggerEngine().add(rule("Office", NetworkMatcher::gateway("10.0.1.1")));
     EXPECT_EQ(events(), Events{}) << "already matching at the first start";
     EXPECT_EQ(source().lastState().size(), 1u);
 
     // Handed over while running: recorded by its start, reported from its next flip.
     net().setSearchDomains({"corp.example.com"});
-    TriggerEngine::shared().add(rule("Corp", NetworkMatcher::searchDomain("corp.example.com")));
+    services().triggerEngine().add(rule("Corp", NetworkMatcher::searchDomain("corp.example.com")));
     EXPECT_EQ(events(), Events{});
 
     net().setRouter(std::nullopt);
@@ -82,17 +82,17 @@ TEST_F(NetworkTriggerSourceTest, TheFirstStartRecordsAndOnlyLaterFlipsReport) {
 TEST_F(NetworkTriggerSourceTest, ARuleHandedOverAgainComparesWithItsStateBeforeItLeft) {
     net().setRouter("10.0.1.1");
     TriggerRule office = rule("Office", NetworkMatcher::gateway("10.0.1.1"));
-    TriggerEngine::shared().add(rule("VPN", NetworkMatcher::vpnConnected()));
-    TriggerEngine::shared().add(office);
-    TriggerEngine::shared().deleteRule(office.id);
+    services().triggerEngine().add(rule("VPN", NetworkMatcher::vpnConnected()));
+    services().triggerEngine().add(office);
+    services().triggerEngine().deleteRule(office.id);
     ASSERT_TRUE(source().isRunning());
     net().setRouter(std::nullopt);
-    TriggerEngine::shared().add(office);
+    services().triggerEngine().add(office);
     EXPECT_EQ(events(), Events{"Gateway IP 10.0.1.1 gone"});
 }
 
 TEST_F(NetworkTriggerSourceTest, EachPathUpdateOfABurstEvaluatesOnceAndTheEdgeReportsOnce) {
-    TriggerEngine::shared().add(rule("Office", NetworkMatcher::gateway("10.0.1.1")));
+    services().triggerEngine().add(rule("Office", NetworkMatcher::gateway("10.0.1.1")));
     net().setRouter("10.0.1.1");
     const auto before = loop().timersFired();
     net().sendPathUpdates(3);
@@ -105,20 +105,20 @@ TEST_F(NetworkTriggerSourceTest, EachPathUpdateOfABurstEvaluatesOnceAndTheEdgeRe
 
 TEST_F(NetworkTriggerSourceTest, StopForgetsAndEvaluationsQueuedBeforeItFindNoRules) {
     net().setRouter("10.0.1.1");
-    TriggerEngine::shared().add(rule("Office", NetworkMatcher::gateway("10.0.1.1")));
+    services().triggerEngine().add(rule("Office", NetworkMatcher::gateway("10.0.1.1")));
     net().setRouter(std::nullopt);
     net().sendPathUpdates();
     source().stop();
     loop().advance(NetworkTriggerSource::kEvaluationDelay);
     EXPECT_EQ(events(), Events{});
     EXPECT_TRUE(source().lastState().empty());
-    source().start(TriggerEngine::shared().rules());
+    source().start(services().triggerEngine().rules());
     EXPECT_EQ(events(), Events{}) << "the next start records again";
 }
 
 TEST_F(NetworkTriggerSourceTest, GrantingLocationReportsTheCurrentNetworkWithoutAPathChange) {
     net().setSSID("homenet");
-    TriggerEngine::shared().add(rule("Home", NetworkMatcher::ssid("HomeNet")));
+    services().triggerEngine().add(rule("Home", NetworkMatcher::ssid("HomeNet")));
     EXPECT_FALSE(matches(NetworkMatcher::ssid("HomeNet"))) << "no Location, no name";
     source().requestLocationAuthorization();
     EXPECT_EQ(net().locationRequests(), 1);
@@ -168,7 +168,7 @@ TEST_F(NetworkTriggerSourceTest, MatchersCompareTheirFactsAsEachCaseSays) {
 TEST_F(NetworkTriggerSourceTest, InterfaceTypeReadsTheRunningMonitorsPath) {
     net().setPath({true, {Type::wiredEthernet}});
     EXPECT_FALSE(matches(NetworkMatcher::interfaceType("ethernet"))) << "stopped";
-    TriggerEngine::shared().add(rule("Desk", NetworkMatcher::interfaceType("ethernet")));
+    services().triggerEngine().add(rule("Desk", NetworkMatcher::interfaceType("ethernet")));
     struct Case {
         const char* payload;
         NetworkPath path;

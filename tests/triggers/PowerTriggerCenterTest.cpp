@@ -53,16 +53,16 @@ TEST_F(PowerTriggerCenterTest, TheFirstBatteryThatReportsAStateDecides) {
 }
 
 TEST_F(PowerTriggerCenterTest, BlockReasonFollowsLowPowerModeAndTheSetting) {
-    PowerTriggerCenter& center = PowerTriggerCenter::shared();
+    PowerTriggerCenter& center = services().powerCenter();
     center.lpmOn = true;
     EXPECT_FALSE(center.blockReason());
-    Preferences::shared().lpmEnd = true;
+    services().preferences().lpmEnd = true;
     EXPECT_EQ(center.blockReason(), kReason);
 
     loop().drain();
     const auto refreshes = statusItem().refreshCount();
     center.syncBlockReason();
-    EXPECT_EQ(OrvelController::shared().powerBlockReason(), kReason);
+    EXPECT_EQ(services().controller().powerBlockReason(), kReason);
     loop().drain();
     EXPECT_EQ(statusItem().refreshCount(), refreshes + 1);
     center.syncBlockReason();
@@ -74,7 +74,7 @@ TEST_F(PowerTriggerCenterTest, BlockReasonFollowsLowPowerModeAndTheSetting) {
 }
 
 TEST_F(PowerTriggerCenterTest, NoticesDescribeWhatHoldsAResumeBack) {
-    PowerTriggerCenter& center = PowerTriggerCenter::shared();
+    PowerTriggerCenter& center = services().powerCenter();
     center.pending = PowerTriggerCenter::Pending{300};
     center.addHold("bt-1", "Mouse below 10%");
     center.refreshNotice();
@@ -102,7 +102,7 @@ TEST_F(PowerTriggerCenterTest, NoticesDescribeWhatHoldsAResumeBack) {
 // The panel's notice line reads in the reader's language, numbers in their places.
 TEST_F(PowerTriggerCenterTest, NoticesReadInTheReadersLanguage) {
     const test::ScopedLanguage german(ORVEL_LOCALE, "de");
-    PowerTriggerCenter& center = PowerTriggerCenter::shared();
+    PowerTriggerCenter& center = services().powerCenter();
     struct Case {
         std::vector<PowerTriggerCenter::Hold> holds;
         std::optional<std::int64_t> percent;
@@ -173,7 +173,7 @@ TEST_F(PowerTriggerCenterTest, TheUPSNoticeNeedsATrippedFloorAndSymmetricReactio
          PowerTriggerCenter::Notice{"Waiting: battery above 50%", 3}},
         {"Power Saver block first", Ups::powering, true, true, false, false, {}, true, blocked},
     };
-    PowerTriggerCenter& center = PowerTriggerCenter::shared();
+    PowerTriggerCenter& center = services().powerCenter();
     for (const Case& c : cases) {
         sim().powerSources().setUPS(c.ups != Ups::none, c.ups == Ups::powering);
         // The centre's own reading of the power sources is not built yet: the flag it keeps
@@ -226,7 +226,7 @@ class PowerCentreRunTest : public PowerTriggerCenterTest {
         PowerTriggerCenterTest::SetUp();
         prefs().battRecover = true;
     }
-    PowerTriggerCenter& center() { return PowerTriggerCenter::shared(); }
+    PowerTriggerCenter& center() { return services().powerCenter(); }
     // The level first: each change is announced, and a level the test does not mean must not
     // be seen on battery.
     void onBattery(int percent) {

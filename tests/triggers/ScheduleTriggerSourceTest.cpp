@@ -41,7 +41,7 @@ class ScheduleTriggerSourceTest : public test::SessionTest {
         setenv("TZ", "America/New_York", 1);
         tzset();
         setCurrentLocaleIdentifier("en_US");
-        TriggerEngine::shared().start();
+        services().triggerEngine().start();
         loop().drain();
     }
     void TearDown() override {
@@ -51,7 +51,7 @@ class ScheduleTriggerSourceTest : public test::SessionTest {
         tzset();
     }
 
-    ScheduleTriggerSource& source() { return ScheduleTriggerSource::shared(); }
+    ScheduleTriggerSource& source() { return services().scheduleSource(); }
 
     static TriggerRule window(const char* name, int startMin, int endMin,
                               std::vector<std::int64_t> days = {}) {
@@ -92,7 +92,7 @@ class ScheduleTriggerSourceTest : public test::SessionTest {
         return found;
     }
     const TriggerRule* stored(const UUID& id) {
-        for (const auto& rule : TriggerEngine::shared().rules()) {
+        for (const auto& rule : services().triggerEngine().rules()) {
             if (rule.id == id) {
                 return &rule;
             }
@@ -173,7 +173,7 @@ TEST_F(ScheduleTriggerSourceTest, DueOccurrencesAreTheStartsInTheHalfOpenInterva
 TEST_F(ScheduleTriggerSourceTest, WindowEdgesStartAndEndTheSessionAtTheRuleTimes) {
     loop().setNow(ny(2026, 6, 10, 8, 59, 50));
     TriggerRule rule = window("Work", 540, 545);
-    TriggerEngine::shared().add(rule);
+    services().triggerEngine().add(rule);
     loop().drain();
     EXPECT_FALSE(controller().isActive());
     loop().advance(20);
@@ -187,7 +187,7 @@ TEST_F(ScheduleTriggerSourceTest, WindowEdgesStartAndEndTheSessionAtTheRuleTimes
 TEST_F(ScheduleTriggerSourceTest, AWindowAlreadyOpenAtStartGivesNoOpeningEdge) {
     loop().setNow(ny(2026, 6, 10, 9, 1));
     TriggerRule rule = window("Work", 540, 545);
-    TriggerEngine::shared().add(rule);
+    services().triggerEngine().add(rule);
     loop().advance(40);
     EXPECT_TRUE(source().activeNow.count(rule.id));
     EXPECT_FALSE(controller().isActive());
@@ -215,7 +215,7 @@ TEST_F(ScheduleTriggerSourceTest, LatenessDecidesBetweenFiringNotingAndMissing) 
         const Date nine = ny(2026, 6, 10, 9, 0);
         storeLastTick(nine - 3600);
         loop().setNow(nine + c.lateness);
-        TriggerEngine::shared().add(fireAt("Standup", 540));
+        services().triggerEngine().add(fireAt("Standup", 540));
         EXPECT_EQ(controller().isActive(), c.fires) << c.lateness;
         EXPECT_EQ(catchUpEntries(), c.entries) << c.lateness;
     }
@@ -225,7 +225,7 @@ TEST_F(ScheduleTriggerSourceTest, DaysMissedWhileNotRunningEachGetTheirOwnEntry)
     // Monday evening to Thursday 10:00.
     storeLastTick(ny(2026, 6, 8, 19, 0));
     loop().setNow(ny(2026, 6, 11, 10, 0));
-    TriggerEngine::shared().add(fireAt("Morning", 540));
+    services().triggerEngine().add(fireAt("Morning", 540));
     const std::string tail = "; the computer couldn't act within the 30-minute grace window";
     EXPECT_EQ(catchUpEntries(),
               (std::vector<std::string>{
@@ -238,7 +238,7 @@ TEST_F(ScheduleTriggerSourceTest, DaysMissedWhileNotRunningEachGetTheirOwnEntry)
 
 TEST_F(ScheduleTriggerSourceTest, TheFirstTickCatchesUpNothingFromThePast) {
     loop().setNow(ny(2026, 6, 10, 9, 0, 10));
-    TriggerEngine::shared().add(fireAt("Standup", 540));
+    services().triggerEngine().add(fireAt("Standup", 540));
     EXPECT_TRUE(catchUpEntries().empty());
     EXPECT_FALSE(controller().isActive());
     EXPECT_EQ(storedLastTick(), ny(2026, 6, 10, 9, 0, 10).unixTime());
@@ -255,7 +255,7 @@ TEST_F(ScheduleTriggerSourceTest, OneShotsAreMarkedFiredAndDisabledWhetherFiredO
         const Date when = ny(2026, 6, 10, 14, 0);
         loop().setNow(when - 30);
         const TriggerRule rule = oneShot("Once", when);
-        TriggerEngine::shared().add(rule);
+        services().triggerEngine().add(rule);
         loop().setNow(when + c.lateness);
         source().tick();
         EXPECT_EQ(controller().isActive(), c.fires) << c.lateness;
@@ -270,7 +270,7 @@ TEST_F(ScheduleTriggerSourceTest, OneShotsAreMarkedFiredAndDisabledWhetherFiredO
 TEST_F(ScheduleTriggerSourceTest, AWakeTicksAtOnce) {
     loop().setNow(ny(2026, 6, 10, 8, 0));
     TriggerRule rule = window("Work", 540, 600);
-    TriggerEngine::shared().add(rule);
+    services().triggerEngine().add(rule);
     // The timers stand still while asleep; only the did-wake tick can see the window.
     sim().workspace().sleepFor(3600 + 60);
     EXPECT_TRUE(source().activeNow.count(rule.id));
@@ -279,10 +279,10 @@ TEST_F(ScheduleTriggerSourceTest, AWakeTicksAtOnce) {
 
 TEST_F(ScheduleTriggerSourceTest, EveryTickStoresItsTimeAndSyncsWakesEvenWithoutRules) {
     loop().setNow(ny(2026, 6, 10, 8, 0));
-    WakeHelperClient::shared().lastSynced = {ny(2026, 1, 1, 0, 0)};
+    services().wakeHelper().lastSynced = {ny(2026, 1, 1, 0, 0)};
     source().tick();
     EXPECT_EQ(storedLastTick(), ny(2026, 6, 10, 8, 0).unixTime());
-    EXPECT_TRUE(WakeHelperClient::shared().lastSynced.empty());
+    EXPECT_TRUE(services().wakeHelper().lastSynced.empty());
 }
 
 TEST_F(ScheduleTriggerSourceTest, UpcomingWakeDatesAreTheEarliestStartsOfWakeRules) {
@@ -314,7 +314,7 @@ TEST_F(ScheduleTriggerSourceTest, UpcomingWakeDatesAreTheEarliestStartsOfWakeRul
     EXPECT_EQ(dates[3], ny(2026, 6, 11, 7, 0));
     EXPECT_EQ(dates[4], ny(2026, 6, 11, 11, 0));
     EXPECT_EQ(dates[15], ny(2026, 6, 15, 7, 0));
-    EXPECT_EQ(WakeHelperClient::shared().lastSynced, dates);
+    EXPECT_EQ(services().wakeHelper().lastSynced, dates);
 }
 
 TEST_F(ScheduleTriggerSourceTest, AWeeklyWakeAfterTodaysStartIsNextWeeksOnly) {
@@ -325,7 +325,7 @@ TEST_F(ScheduleTriggerSourceTest, AWeeklyWakeAfterTodaysStartIsNextWeeksOnly) {
     source().start({rule});
     EXPECT_EQ(source().upcomingWakeDates(), std::vector<Date>{ny(2026, 6, 15, 8, 0)});
     source().stop();
-    EXPECT_TRUE(WakeHelperClient::shared().lastSynced.empty());
+    EXPECT_TRUE(services().wakeHelper().lastSynced.empty());
 }
 
 }  // namespace
@@ -352,12 +352,12 @@ TEST_F(ScheduleTriggerSourceTest, AOneShotEnabledOrResumedAfterItsDateIsStillCau
         const TriggerRule rule = oneShot("Once", when);
         if (c.pauseSeconds > 0) {
             loop().setNow(when - 60);
-            TriggerEngine::shared().add(rule);
-            TriggerEngine::shared().pause(c.pauseSeconds);
+            services().triggerEngine().add(rule);
+            services().triggerEngine().pause(c.pauseSeconds);
             loop().advance(c.pauseSeconds + 1);
         } else {
             loop().setNow(when + 120);
-            TriggerEngine::shared().add(rule);
+            services().triggerEngine().add(rule);
         }
         EXPECT_EQ(controller().isActive(), c.fires) << c.what;
         const auto entries = catchUpEntries();
@@ -375,8 +375,8 @@ TEST_F(ScheduleTriggerSourceTest, TicksComeAtTheBoundariesAndOnlyDueOccurrencesS
     const Date eight = ny(2026, 6, 10, 8, 0);
     loop().setNow(eight);
     TriggerRule work = window("Work", 540, 545);
-    TriggerEngine::shared().add(work);
-    TriggerEngine::shared().add(fireAt("Standup", 630));
+    services().triggerEngine().add(work);
+    services().triggerEngine().add(fireAt("Standup", 630));
     loop().drain();
     const auto sends = [this] { return sim().helperConnection().sent().size(); };
     const std::size_t atStart = sends();
@@ -409,7 +409,7 @@ TEST_F(ScheduleTriggerSourceTest, TicksComeAtTheBoundariesAndOnlyDueOccurrencesS
 TEST_F(ScheduleTriggerSourceTest, ACrashBetweenBoundariesStillCatchesUpOnTheNextStart) {
     loop().setNow(ny(2026, 6, 10, 8, 0));
     const TriggerRule standup = fireAt("Standup", 540);
-    TriggerEngine::shared().add(standup);
+    services().triggerEngine().add(standup);
     loop().advance(50 * 60);
     // The crashed run's source goes quiet; the time passes; a new run's source starts.
     source().stop();
@@ -417,12 +417,12 @@ TEST_F(ScheduleTriggerSourceTest, ACrashBetweenBoundariesStillCatchesUpOnTheNext
     ScheduleTriggerSource restarted(
         sim().workspace(), sim().userDefaults(), sim().screenLock(), sim().powerAssertions(),
         ScheduleNeighbours{
-            .engine = []() -> TriggerEngine& { return TriggerEngine::shared(); },
-            .wakeHelper = []() -> WakeHelperClient& { return WakeHelperClient::shared(); },
-            .controller = []() -> OrvelController& { return OrvelController::shared(); },
-            .drives = []() -> DriveKeepAlive& { return DriveKeepAlive::shared(); },
+            .engine = []() -> TriggerEngine& { return services().triggerEngine(); },
+            .wakeHelper = []() -> WakeHelperClient& { return services().wakeHelper(); },
+            .controller = []() -> OrvelController& { return services().controller(); },
+            .drives = []() -> DriveKeepAlive& { return services().driveKeepAlive(); },
         });
-    restarted.start(TriggerEngine::shared().rules());
+    restarted.start(services().triggerEngine().rules());
     EXPECT_TRUE(controller().isActive());
     EXPECT_EQ(catchUpEntries(),
               std::vector<std::string>{
@@ -434,7 +434,7 @@ TEST_F(ScheduleTriggerSourceTest, ACrashBetweenBoundariesStillCatchesUpOnTheNext
 TEST_F(ScheduleTriggerSourceTest, AClockSetPastABoundaryTicksAtOnce) {
     loop().setNow(ny(2026, 6, 10, 8, 0));
     TriggerRule work = window("Work", 540, 600);
-    TriggerEngine::shared().add(work);
+    services().triggerEngine().add(work);
     sim().workspace().setClock(ny(2026, 6, 10, 9, 30));
     loop().drain();
     EXPECT_TRUE(source().activeNow.count(work.id));
@@ -467,7 +467,7 @@ class ScheduleLockTest : public ScheduleTriggerSourceTest {
         const Date nine = ny(2026, 6, 10, 9, 0);
         storeLastTick(nine - 10);
         loop().setNow(nine + 10);
-        TriggerEngine::shared().add(rule);
+        services().triggerEngine().add(rule);
         loop().drain();
     }
 };
@@ -514,7 +514,7 @@ TEST_F(ScheduleLockTest, ASuppressedOrIgnoredFiringHasNoFollowUpWhileAnotherSess
         SetUp();
         controller().startForSeconds(std::nullopt);
         if (c.pause) {
-            TriggerEngine::shared().pause(std::nullopt);
+            services().triggerEngine().pause(std::nullopt);
         }
         if (c.acOnlyOnBattery) {
             sim().powerSources().setOnAC(false);
@@ -527,7 +527,7 @@ TEST_F(ScheduleLockTest, ASuppressedOrIgnoredFiringHasNoFollowUpWhileAnotherSess
             // A pause stops the source; a tick that still runs (one already under way when the
             // pause began) reaches the engine, which suppresses the edge.
             storeLastTick(ny(2026, 6, 10, 9, 0) - 10);
-            source().start(TriggerEngine::shared().rules());
+            source().start(services().triggerEngine().rules());
             loop().drain();
         }
         ASSERT_TRUE(controller().isActive()) << c.what;

@@ -26,12 +26,12 @@ using S = TriggerSource;
 
 class TriggerEngineStoreTest : public test::OrvelTest {
   protected:
-    TriggerEngine& engine() { return TriggerEngine::shared(); }
+    TriggerEngine& engine() { return services().triggerEngine(); }
     MemoryUserDefaults& d() { return sim().userDefaults(); }
     // A new engine over the same stored values, as at the next launch.
     TriggerEngine& relaunch() {
         Registry::reset();
-        return TriggerEngine::shared();
+        return services().triggerEngine();
     }
 };
 
@@ -47,13 +47,13 @@ TEST_F(TriggerEngineStoreTest, EachTriggerServiceBuildsFirstWithoutTheServicesIt
         std::function<void()> build;
     };
     const std::vector<Case> cases{
-        {"engine", [] { TriggerEngine::shared(); }},
-        {"power centre", [] { PowerTriggerCenter::shared(); }},
-        {"app source", [] { AppTriggerSource::shared(); }},
-        {"bluetooth source", [] { BluetoothTriggerSource::shared(); }},
-        {"network source", [] { NetworkTriggerSource::shared(); }},
-        {"schedule source", [] { ScheduleTriggerSource::shared(); }},
-        {"wake helper", [] { WakeHelperClient::shared(); }},
+        {"engine", [] { services().triggerEngine(); }},
+        {"power centre", [] { services().powerCenter(); }},
+        {"app source", [] { services().appSource(); }},
+        {"bluetooth source", [] { services().bluetoothSource(); }},
+        {"network source", [] { services().networkSource(); }},
+        {"schedule source", [] { services().scheduleSource(); }},
+        {"wake helper", [] { services().wakeHelper(); }},
     };
     for (const auto& c : cases) {
         Registry::reset();
@@ -75,10 +75,10 @@ TEST_F(TriggerEngineStoreTest, AFirstLaunchHasNoRulesTheDefaultOrderAndStopsEver
     EXPECT_FALSE(e.pausedUntil());
     EXPECT_FALSE(e.isPaused());
     e.start();
-    EXPECT_FALSE(BluetoothTriggerSource::shared().isRunning());
-    EXPECT_FALSE(NetworkTriggerSource::shared().isRunning());
-    EXPECT_FALSE(ScheduleTriggerSource::shared().isRunning());
-    EXPECT_FALSE(AppTriggerSource::shared().active);
+    EXPECT_FALSE(services().bluetoothSource().isRunning());
+    EXPECT_FALSE(services().networkSource().isRunning());
+    EXPECT_FALSE(services().scheduleSource().isRunning());
+    EXPECT_FALSE(services().appSource().active);
     EXPECT_EQ(d().writeCount(), 0u) << "loading writes nothing";
 }
 
@@ -214,7 +214,7 @@ TEST_F(TriggerEngineStoreTest, EachMutatorSavesAndSynchronisesAsItShould) {
     e.start();
     TriggerRule editor = makeRule(S::app, "Editor");
     e.add(editor);
-    EXPECT_EQ(namesOf(AppTriggerSource::shared().rules), std::vector<std::string>{"Editor"});
+    EXPECT_EQ(namesOf(services().appSource().rules), std::vector<std::string>{"Editor"});
     EXPECT_TRUE(e.isArmed(editor.id));
 
     // An unknown id changes nothing: no save, no sync.
@@ -224,7 +224,7 @@ TEST_F(TriggerEngineStoreTest, EachMutatorSavesAndSynchronisesAsItShould) {
 
     editor.name = "Editor 2";
     e.update(editor);
-    EXPECT_EQ(namesOf(AppTriggerSource::shared().rules), std::vector<std::string>{"Editor 2"});
+    EXPECT_EQ(namesOf(services().appSource().rules), std::vector<std::string>{"Editor 2"});
 
     // A rule assigned straight to the list (a view binding) reaches the sources only with the
     // next synchronisation, which moving a family does not make.
@@ -234,20 +234,20 @@ TEST_F(TriggerEngineStoreTest, EachMutatorSavesAndSynchronisesAsItShould) {
     writes = d().writeCount();
     e.movePriority(S::app, true);
     EXPECT_GT(d().writeCount(), writes);
-    EXPECT_EQ(namesOf(AppTriggerSource::shared().rules), std::vector<std::string>{"Editor 2"});
+    EXPECT_EQ(namesOf(services().appSource().rules), std::vector<std::string>{"Editor 2"});
 
     // Deleting an id that no rule has still saves and synchronises.
     writes = d().writeCount();
     e.deleteRule(UUID::random());
     EXPECT_GT(d().writeCount(), writes);
-    EXPECT_EQ(namesOf(AppTriggerSource::shared().rules),
+    EXPECT_EQ(namesOf(services().appSource().rules),
               (std::vector<std::string>{"Editor 2", "Terminal"}));
 
     e.deleteRule(editor.id);
     EXPECT_EQ(namesOf(e.rules()), std::vector<std::string>{"Terminal"});
     e.deleteAll();
     EXPECT_TRUE(e.rules().empty());
-    EXPECT_FALSE(AppTriggerSource::shared().active);
+    EXPECT_FALSE(services().appSource().active);
     loop().drain();
     EXPECT_EQ(activity().back(), "info|All rules deleted|");
 }
@@ -328,14 +328,14 @@ TEST_F(TriggerEngineStoreTest, EachSourceGetsItsEnabledAvailableRules) {
     for (const auto& c : cases) {
         TriggerEngine& e = relaunch();
         e.replaceAll(c.rules, {});
-        EXPECT_EQ(namesOf(BluetoothTriggerSource::shared().rules()), c.bluetooth) << c.what;
-        EXPECT_EQ(BluetoothTriggerSource::shared().isRunning(), !c.bluetooth.empty()) << c.what;
-        EXPECT_EQ(namesOf(NetworkTriggerSource::shared().rules()), c.network) << c.what;
-        EXPECT_EQ(NetworkTriggerSource::shared().isRunning(), !c.network.empty()) << c.what;
-        EXPECT_EQ(namesOf(ScheduleTriggerSource::shared().rules()), c.schedule) << c.what;
-        EXPECT_EQ(ScheduleTriggerSource::shared().isRunning(), !c.schedule.empty()) << c.what;
-        EXPECT_EQ(namesOf(AppTriggerSource::shared().rules), c.apps) << c.what;
-        EXPECT_EQ(AppTriggerSource::shared().active, !c.apps.empty()) << c.what;
+        EXPECT_EQ(namesOf(services().bluetoothSource().rules()), c.bluetooth) << c.what;
+        EXPECT_EQ(services().bluetoothSource().isRunning(), !c.bluetooth.empty()) << c.what;
+        EXPECT_EQ(namesOf(services().networkSource().rules()), c.network) << c.what;
+        EXPECT_EQ(services().networkSource().isRunning(), !c.network.empty()) << c.what;
+        EXPECT_EQ(namesOf(services().scheduleSource().rules()), c.schedule) << c.what;
+        EXPECT_EQ(services().scheduleSource().isRunning(), !c.schedule.empty()) << c.what;
+        EXPECT_EQ(namesOf(services().appSource().rules), c.apps) << c.what;
+        EXPECT_EQ(services().appSource().active, !c.apps.empty()) << c.what;
     }
 }
 
@@ -347,10 +347,10 @@ TEST_F(TriggerEngineStoreTest, BluetoothRunsOnlyWhileAllowedAlways) {
         sim().bluetooth().setAuthorization(authorization);
         TriggerEngine& e = relaunch();
         e.replaceAll({makeRule(S::bluetooth, "bt"), makeRule(S::app, "app")}, {});
-        EXPECT_EQ(BluetoothTriggerSource::shared().isRunning(),
+        EXPECT_EQ(services().bluetoothSource().isRunning(),
                   authorization == BluetoothAuthorization::allowedAlways)
             << static_cast<int>(authorization);
-        EXPECT_TRUE(AppTriggerSource::shared().active) << "other sources still start";
+        EXPECT_TRUE(services().appSource().active) << "other sources still start";
         EXPECT_EQ(e.rules().size(), 2u) << "Bluetooth rules stay stored";
     }
 }
@@ -359,19 +359,19 @@ TEST_F(TriggerEngineStoreTest, TheMasterSwitchAndThePauseStopEverySourceAtTheNex
     TriggerEngine& e = engine();
     e.replaceAll({makeRule(S::network, "net"), makeRule(S::app, "app")}, {});
     e.setMasterEnabled(false);
-    EXPECT_FALSE(NetworkTriggerSource::shared().isRunning());
-    EXPECT_FALSE(AppTriggerSource::shared().active);
+    EXPECT_FALSE(services().networkSource().isRunning());
+    EXPECT_FALSE(services().appSource().active);
     e.setMasterEnabled(true);
-    EXPECT_TRUE(NetworkTriggerSource::shared().isRunning());
+    EXPECT_TRUE(services().networkSource().isRunning());
 
     e.pause(3600);
-    EXPECT_TRUE(NetworkTriggerSource::shared().isRunning()) << "a pause alone does not sync";
+    EXPECT_TRUE(services().networkSource().isRunning()) << "a pause alone does not sync";
     e.add(makeRule(S::schedule, "sched"));
-    EXPECT_FALSE(NetworkTriggerSource::shared().isRunning());
-    EXPECT_FALSE(ScheduleTriggerSource::shared().isRunning());
+    EXPECT_FALSE(services().networkSource().isRunning());
+    EXPECT_FALSE(services().scheduleSource().isRunning());
     e.resume();
-    EXPECT_TRUE(NetworkTriggerSource::shared().isRunning());
-    EXPECT_TRUE(ScheduleTriggerSource::shared().isRunning());
+    EXPECT_TRUE(services().networkSource().isRunning());
+    EXPECT_TRUE(services().scheduleSource().isRunning());
 }
 
 TEST_F(TriggerEngineStoreTest, PausesAreLoggedByLength) {
@@ -503,8 +503,7 @@ TEST_F(TriggerEngineStoreTest, AvailabilityIsClearedForRulesWhoseDeviceIsPaired)
         flags.push_back(r.unavailableHere);
     }
     EXPECT_EQ(flags, (std::vector<bool>{false, true, true, false}));
-    EXPECT_EQ(namesOf(BluetoothTriggerSource::shared().rules()),
-              std::vector<std::string>{"paired"});
+    EXPECT_EQ(namesOf(services().bluetoothSource().rules()), std::vector<std::string>{"paired"});
 
     writes = d().writeCount();
     e.refreshAvailability();
@@ -515,7 +514,7 @@ TEST_F(TriggerEngineStoreTest, RemovingTheLastAppRuleKeepsTheOneOffWatch) {
     TriggerEngine& e = engine();
     TriggerRule app = makeRule(S::app, "app");
     e.add(app);
-    AppTriggerSource& source = AppTriggerSource::shared();
+    AppTriggerSource& source = services().appSource();
     source.watchOneOff("org.example.Render");
     e.deleteRule(app.id);
     EXPECT_FALSE(source.active);

@@ -32,7 +32,7 @@ class TriggerEvaluationTest : public test::SessionTest {
         loop().drain();
     }
 
-    TriggerEngine& engine() { return TriggerEngine::shared(); }
+    TriggerEngine& engine() { return services().triggerEngine(); }
 
     // A Bluetooth rule for the headphones: a one-hour session on connect, ended on disconnect.
     TriggerRule headphones(const char* name = "Desk") {
@@ -373,8 +373,8 @@ TEST_F(TriggerEvaluationTest, AStartTheControllerRefusesIsNotAnnouncedAndLeavesT
         {"Power Saver blocks starts",
          [&] {
              prefs().lpmEnd = true;
-             PowerTriggerCenter::shared().lpmOn = true;
-             PowerTriggerCenter::shared().syncBlockReason();
+             services().powerCenter().lpmOn = true;
+             services().powerCenter().syncBlockReason();
          },
          "Ignored \u2014 the session could not start: Power Saver is on \u2014 Orvel is "
          "blocked while it's on.",

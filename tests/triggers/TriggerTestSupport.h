@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/compose/Services.h"
 #include "core/ActivityLog.h"
 #include "foundation/Json.h"
 #include "foundation/Log.h"
@@ -34,7 +35,7 @@ inline void storeText(SimPlatform& sim, const char* key, const std::string& text
 // "kind|title|detail" of each activity entry, oldest first.
 inline std::vector<std::string> activity() {
     std::vector<std::string> lines;
-    const auto& entries = ActivityLog::shared().entries();
+    const auto& entries = Services(Platform::current()).activityLog().entries();
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
         lines.push_back(std::string(rawValue(it->kind)) + "|" + it->title + "|" + it->detail);
     }

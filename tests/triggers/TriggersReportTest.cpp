@@ -46,8 +46,8 @@ std::size_t characters(const std::string& text) {
 
 TEST_F(TriggersReportTest, AFreshInstallationReadsAsExpected) {
     EXPECT_EQ(characters(kHeader), 55u);
-    const std::string section = TriggerEngine::shared().diagnosticSection(false);
-    const std::string activity = ActivityLog::shared().exportText(false);
+    const std::string section = services().triggerEngine().diagnosticSection(false);
+    const std::string activity = services().activityLog().exportText(false);
     EXPECT_EQ(section,
               kHeader +
                   "\n  master on \u00B7 paused no \u00B7 priority Schedule \u203A Bluetooth \u203A "
@@ -67,12 +67,12 @@ TEST_F(TriggersReportTest, RuleLinesShowStateFamilyTargetActionsAndFlags) {
     TriggerRule net = test::makeRule(S::network, "Office");
     net.matcher = NetworkMatcher::gateway("10.0.1.1");
     net.onClear = TriggerAction::nothing;
-    TriggerEngine& e = TriggerEngine::shared();
+    TriggerEngine& e = services().triggerEngine();
     e.replaceAll({bt, net}, {S::app});
     e.setMasterEnabled(false);
     e.pause(std::nullopt);
-    WakeHelperClient::shared().recordUnreachable("refused");
-    WakeHelperClient::shared().lastSynced = {Date{1.0}, Date{2.0}};
+    services().wakeHelper().recordUnreachable("refused");
+    services().wakeHelper().lastSynced = {Date{1.0}, Date{2.0}};
     loop().drain();
 
     const auto plain = lines(e.diagnosticSection(false));
@@ -103,14 +103,14 @@ TEST_F(TriggersReportTest, RuleLinesShowStateFamilyTargetActionsAndFlags) {
 }
 
 TEST_F(TriggersReportTest, ATimedPauseThatHasPassedReadsAsNotPaused) {
-    TriggerEngine& e = TriggerEngine::shared();
+    TriggerEngine& e = services().triggerEngine();
     e.pausedUntil = loop().now() - 10;  // passed, not yet cleared
     EXPECT_TRUE(e.pausedUntil());
     EXPECT_NE(e.diagnosticSection(false).find("paused no"), std::string::npos);
 }
 
 TEST_F(TriggersReportTest, TheWakeHelperStatusLineNamesEachState) {
-    WakeHelperClient& client = WakeHelperClient::shared();
+    WakeHelperClient& client = services().wakeHelper();
     const std::pair<WakeHelperClient::State, const char*> cases[] = {
         {WakeHelperClient::State::active, "Installed & approved"},
         {WakeHelperClient::State::requiresApproval, "Awaiting approval"},

@@ -14,7 +14,7 @@ namespace status = helper_service_status;
 
 class WakeHelperClientTest : public test::SessionTest {
   protected:
-    WakeHelperClient& client() { return WakeHelperClient::shared(); }
+    WakeHelperClient& client() { return services().wakeHelper(); }
     SimHelperConnection& helper() { return sim().helperConnection(); }
     void activate() {
         sim().helperService().setStatus(status::kEnabled);
@@ -53,8 +53,8 @@ TEST_F(WakeHelperClientTest, WakeDatesAreSentAtEveryTickOnlyWhileTheHelperIsActi
     rule.schedStartMin = 7 * 60;
     rule.wakeMac = true;
     sim().helperService().setStatus(status::kRequiresApproval);
-    TriggerEngine::shared().start();
-    TriggerEngine::shared().add(rule);
+    services().triggerEngine().start();
+    services().triggerEngine().add(rule);
     loop().drain();
     EXPECT_TRUE(helper().sent().empty());
     const std::size_t queued = client().lastSynced.size();
@@ -68,12 +68,12 @@ TEST_F(WakeHelperClientTest, WakeDatesAreSentAtEveryTickOnlyWhileTheHelperIsActi
     EXPECT_EQ(helper().sent().back(), client().lastSynced);
     loop().advance(20);
     EXPECT_EQ(helper().sent().size(), 1u) << "no boundary passed: nothing new to send";
-    ScheduleTriggerSource& schedule = ScheduleTriggerSource::shared();
+    ScheduleTriggerSource& schedule = services().scheduleSource();
     loop().advance(schedule.nextBoundary(now())->timeIntervalSince(now()));
     EXPECT_EQ(helper().sent().size(), 2u) << "the whole list goes at every tick";
 
     // Stopping the schedule clears the helper's wakes.
-    TriggerEngine::shared().deleteRule(rule.id);
+    services().triggerEngine().deleteRule(rule.id);
     loop().drain();
     EXPECT_EQ(helper().sent().back(), std::vector<Date>{});
     EXPECT_TRUE(client().lastSynced.empty());
@@ -85,12 +85,12 @@ TEST_F(WakeHelperClientTest, ARuleEditSendsTheWakeDatesOnce) {
     rule.schedStartMin = 7 * 60;
     rule.wakeMac = true;
     sim().helperService().setStatus(status::kEnabled);
-    TriggerEngine::shared().start();
-    TriggerEngine::shared().add(rule);
+    services().triggerEngine().start();
+    services().triggerEngine().add(rule);
     loop().drain();
     const std::size_t before = helper().sent().size();
     rule.name = "Wake early";
-    TriggerEngine::shared().update(rule);
+    services().triggerEngine().update(rule);
     loop().drain();
     EXPECT_EQ(helper().sent().size(), before + 1) << "one re-sync, one list";
 }

@@ -30,7 +30,7 @@ class LocaleIntegerFieldTest : public test::RuleTabTest<BatteryPowerSettingsView
         setCurrentLocaleIdentifier(std::nullopt);
     }
     std::shared_ptr<BatteryPowerSettingsView> makePage() override {
-        return std::make_shared<BatteryPowerSettingsView>(prefs(), PowerTriggerCenter::shared(),
+        return std::make_shared<BatteryPowerSettingsView>(prefs(), services().powerCenter(),
                                                           engine(), sim().powerSources());
     }
     // True when the amount field itself, not some other text, reads `text`.

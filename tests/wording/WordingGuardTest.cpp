@@ -451,15 +451,15 @@ class WordingGuardTest : public test::SessionTest {
         }
     }
     void addReports(const std::string& state) {
-        const auto report = DiagnosticReport::shared().forSupport(false, false);
+        const auto report = services().diagnosticReport().forSupport(false, false);
         ASSERT_TRUE(report) << state;
         shown.addLines("diagnostic report, " + state, *report);
-        const auto redacted = DiagnosticReport::shared().forSupport(false, true);
+        const auto redacted = services().diagnosticReport().forSupport(false, true);
         ASSERT_TRUE(redacted) << state;
         shown.addLines("redacted diagnostic report, " + state, *redacted);
-        shown.addLines("permission audit, " + state, PermissionAudit::shared().reportSections());
-        shown.addLines("self-test, " + state, SelfTest::shared().selfTest());
-        shown.addLines("conflicts report, " + state, ConflictsReport::shared().text());
+        shown.addLines("permission audit, " + state, services().permissionAudit().reportSections());
+        shown.addLines("self-test, " + state, services().selfTest().selfTest());
+        shown.addLines("conflicts report, " + state, services().conflictsReport().text());
     }
     void addMenuBar(const std::string& where, const std::vector<ui::MenuBarItem>& items) {
         for (const auto& item : items) {
@@ -487,7 +487,7 @@ class WordingGuardTest : public test::SessionTest {
             shown.add("notification", posted.title);
             shown.add("notification \"" + posted.title + "\"", posted.body);
         }
-        for (const auto& entry : ActivityLog::shared().entries()) {
+        for (const auto& entry : services().activityLog().entries()) {
             shown.add("activity log", entry.title);
             shown.add("activity log \"" + entry.title + "\"", entry.detail);
         }
@@ -506,7 +506,7 @@ class WordingGuardTest : public test::SessionTest {
     // One rule of each kind, added as the rule editors add them.
     void addOneRuleOfEachKind() {
         for (const TriggerSource source : allCases<TriggerSource>()) {
-            TriggerEngine::shared().add(
+            services().triggerEngine().add(
                 test::makeRule(source, std::string(rawValue(source)) + " rule"));
         }
         loop().drain();
@@ -522,8 +522,8 @@ class WordingGuardTest : public test::SessionTest {
                                        sim().systemInfo().osName(),
                                        sim().systemInfo().kernelRelease()};
         // The keyboard backlight's diagnostic line, which the help pages quote as it stands.
-        names.push_back(KeyboardBacklight::shared().diagnostics());
-        for (const auto& rule : TriggerEngine::shared().rules()) {
+        names.push_back(services().keyboardBacklight().diagnostics());
+        for (const auto& rule : services().triggerEngine().rules()) {
             names.push_back(rule.name);
         }
         return names;
@@ -634,7 +634,7 @@ TEST_F(WordingGuardTest, AlertsNotificationsAndTheActivityLogSpeakOfThisSystem) 
     addOneRuleOfEachKind();
     MainMenu::install(*delegate, "Orvel");
     addMenuBar("main menu", host().mainMenu());
-    auto& engine = TriggerEngine::shared();
+    auto& engine = services().triggerEngine();
     ASSERT_EQ(engine.rules().size(), allCases<TriggerSource>().size());
     for (const auto& rule : engine.rules()) {
         engine.simulate(rule);
@@ -648,7 +648,7 @@ TEST_F(WordingGuardTest, AlertsNotificationsAndTheActivityLogSpeakOfThisSystem) 
                             PowerTriggerCenter::SimulationKind::lowPowerModeOff,
                             PowerTriggerCenter::SimulationKind::upsTakeover,
                             PowerTriggerCenter::SimulationKind::wallPowerReturns}) {
-        PowerTriggerCenter::shared().simulate(kind);
+        services().powerCenter().simulate(kind);
         loop().drain();
     }
     controller().stop(false);
@@ -933,12 +933,12 @@ class HelpWordsTest : public WordingGuardTest {
     }
     // What the reports print, in English in every language; a self-test line says PASS or FAIL.
     std::vector<std::string> reportLines() {
-        std::istringstream in(SelfTest::shared().selfTest() + "\n" +
-                              DiagnosticReport::shared().forSupport(false, false).value_or(""));
+        std::istringstream in(services().selfTest().selfTest() + "\n" +
+                              services().diagnosticReport().forSupport(false, false).value_or(""));
         // A machine without a keyboard backlight, and a built-in and an external device.
         sim().keyboardBacklightRoutes().setHasClient(false);
         sim().keyboardBacklightRoutes().setHasService(false);
-        std::vector<std::string> lines{KeyboardBacklight::shared().diagnostics()};
+        std::vector<std::string> lines{services().keyboardBacklight().diagnostics()};
         for (const bool builtIn : {true, false}) {
             lines.push_back(InputBlocker::deviceDescription(
                 HidDevice{0, "Keyboard", "SPI", builtIn, 0x5ac, {hid_usage::kKeyboard}}));

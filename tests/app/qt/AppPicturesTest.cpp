@@ -23,8 +23,7 @@
 
 #include "QtUiTest.h"
 #include "app/AppDelegate.h"
-#include "app/compose/MenuBarServices.h"
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "automations/ApplicationChooser.h"
 #include "automations/AutomationsAndTriggersView.h"
 #include "automations/ScheduleSettingsView.h"
@@ -106,7 +105,7 @@ class AppPicturesTest : public test::QtUiTest {
 };
 
 TEST_F(AppPicturesTest, TheAgreementWindowEnablesAgreeOnlyAtTheEndOfTheText) {
-    auto gate = std::make_shared<EULAGate>(LicenseAgreement::shared());
+    auto gate = std::make_shared<EULAGate>(services().licenseAgreement());
     EULAGate::current() = gate;
     gate->show();
     auto* window = dynamic_cast<ui::QtWindow*>(gate->window());
@@ -141,8 +140,8 @@ TEST_F(AppPicturesTest, TheAgreementWindowEnablesAgreeOnlyAtTheEndOfTheText) {
 // menu bar every window carries, drawn for a person to look at.
 TEST_F(AppPicturesTest, EveryWindowOpensFromThePanelAndTheMenuBar) {
     test::acceptAgreement(sim().paths());
-    Preferences::shared().showInDock = true;
-    Preferences::shared().customSeconds = 5400;
+    services().preferences().showInDock = true;
+    services().preferences().customSeconds = 5400;
     AppDelegate delegate;
     delegate.applicationDidFinishLaunching();
     settle();
@@ -167,7 +166,7 @@ TEST_F(AppPicturesTest, EveryWindowOpensFromThePanelAndTheMenuBar) {
     };
     auto* popover = dynamic_cast<ui::QtPopover*>(&item->popover());
     ASSERT_NE(popover, nullptr);
-    const auto panel = std::make_shared<MenuView>(menuViewServices());
+    const auto panel = std::make_shared<MenuView>(services().menuViewServices());
     for (const auto& r : rows) {
         SCOPED_TRACE(r.row);
         // The offscreen screen has no tray: the panel opens where the icon would be.
@@ -319,7 +318,7 @@ TEST_F(AppPicturesTest, EscapeAndCtrlWCloseTheWindowsWithAndWithoutATaskBarEntry
     };
     for (const bool inTaskBar : {true, false}) {
         SCOPED_TRACE(inTaskBar ? "in the task bar" : "without a task-bar entry");
-        Preferences::shared().showInDock = inTaskBar;
+        services().preferences().showInDock = inTaskBar;
         {
             AppDelegate delegate;
             delegate.applicationDidFinishLaunching();
@@ -372,7 +371,7 @@ TEST_F(AppPicturesTest, EscapeAndCtrlWCloseTheWindowsWithAndWithoutATaskBarEntry
 }
 
 TEST_F(AppPicturesTest, TheCustomDurationAndAboutWindows) {
-    Preferences::shared().customSeconds = 5400;
+    services().preferences().customSeconds = 5400;
     AppDelegate delegate;
     delegate.showCustomDuration();
     delegate.showAbout();
@@ -393,11 +392,11 @@ TEST_F(AppPicturesTest, TheCustomDurationAndAboutWindows) {
 // Every window and page takes the desktop's colour scheme, also while it is open, and every text
 // stands out from what is drawn behind it.
 TEST_F(AppPicturesTest, ThePanelAndTheWindowsFollowTheDesktopsColourScheme) {
-    Preferences::shared().customSeconds = 5400;
+    services().preferences().customSeconds = 5400;
     AppDelegate delegate;
     sim().desktopSettings().setColorScheme(ColorScheme::dark);
     auto panelWindow = host().makeWindow();
-    panelWindow->setContent(std::make_shared<MenuView>(menuViewServices()));
+    panelWindow->setContent(std::make_shared<MenuView>(services().menuViewServices()));
     panelWindow->makeKeyAndOrderFront();
     TriggerRule nights;
     nights.name = "Nights";
@@ -406,16 +405,16 @@ TEST_F(AppPicturesTest, ThePanelAndTheWindowsFollowTheDesktopsColourScheme) {
     nights.schedDays = std::vector<std::int64_t>{2, 3, 4, 5, 6};
     nights.schedStartMin = 1260;
     nights.schedEndMin = 420;
-    TriggerEngine::shared().add(nights);
+    services().triggerEngine().add(nights);
     auto schedule = std::make_shared<ScheduleSettingsView>(
-        TriggerEngine::shared(), WakeHelperClient::shared(), Preferences::shared(),
+        services().triggerEngine(), services().wakeHelper(), services().preferences(),
         Platform::current().network());
     schedule->expanded = {nights.id};
     auto scheduleWindow = host().makeWindow();
     scheduleWindow->setContentSize(680, 620);
     scheduleWindow->setContent(schedule);
     std::unique_ptr<ui::Window> chooser;
-    auto gate = std::make_shared<EULAGate>(LicenseAgreement::shared());
+    auto gate = std::make_shared<EULAGate>(services().licenseAgreement());
 
     using Look = std::function<void(QWidget&)>;
     const auto widgetOf = [](ui::Window* window) -> QWidget& {
@@ -460,14 +459,14 @@ TEST_F(AppPicturesTest, ThePanelAndTheWindowsFollowTheDesktopsColourScheme) {
     } windows[] = {
         {"panel",
          [&](const Look& look) {
-             OrvelController::shared().stop(true);
+             services().controller().stop(true);
              front(panelWindow.get(), look);
          }},
         {"panel-session",
          [&](const Look& look) {
-             OrvelController::shared().startForSeconds(900);
+             services().controller().startForSeconds(900);
              front(panelWindow.get(), look);
-             OrvelController::shared().stop(true);
+             services().controller().stop(true);
          }},
         {"settings-general", settings(SettingsView::kGeneralTab)},
         {"settings-triggers", settings(SettingsView::kAutomationsTab, AT::kTriggers)},
@@ -530,7 +529,7 @@ TEST_F(AppPicturesTest, ThePanelAndTheWindowsFollowTheDesktopsColourScheme) {
                          dialog->reject();
                  },
                  look);
-             SettingsTransfer::runExportPanel(settingsTransferOwners());
+             SettingsTransfer::runExportPanel(services().settingsTransferOwners());
          }},
         {"alert",
          [&](const Look& look) {
@@ -746,8 +745,8 @@ TEST_F(AppPicturesTest, AHelpPageWithEveryBlockLinesUpItsTableColumns) {
 }
 
 TEST_F(AppPicturesTest, TheTrayIconInItsStates) {
-    auto item = StatusItemController::make(statusItemServices());
-    OrvelController& c = OrvelController::shared();
+    auto item = StatusItemController::make(services().statusItemServices());
+    OrvelController& c = services().controller();
     struct Case {
         const char* name;
         std::function<void()> setUp;
@@ -840,9 +839,9 @@ TEST_F(AppPicturesTest, TheTrayIconInItsStates) {
 }
 
 TEST_F(AppPicturesTest, ThePanelDrawsTheSession) {
-    OrvelController::shared().startForSeconds(900);
+    services().controller().startForSeconds(900);
     auto window = host().makeWindow();
-    window->setContent(std::make_shared<MenuView>(menuViewServices()));
+    window->setContent(std::make_shared<MenuView>(services().menuViewServices()));
     window->makeKeyAndOrderFront();
     auto* qt = dynamic_cast<ui::QtWindow*>(window.get());
     ASSERT_NE(qt, nullptr);
@@ -854,7 +853,7 @@ TEST_F(AppPicturesTest, ThePanelDrawsTheSession) {
 // The whole panel in the states a person should look at, light and dark.
 TEST_F(AppPicturesTest, ThePanelInItsStates) {
     // The services are made anew for every picture: reach them afresh each time.
-    auto c = [] { return &OrvelController::shared(); };
+    auto c = [] { return &services().controller(); };
     struct Case {
         const char* name;
         std::function<void()> setUp;
@@ -863,9 +862,9 @@ TEST_F(AppPicturesTest, ThePanelInItsStates) {
         {"idle", [] {}},
         {"rule",
          [&] {
-             TriggerEngine::shared().rules = std::vector<TriggerRule>{TriggerRule{}};
+             services().triggerEngine().rules = std::vector<TriggerRule>{TriggerRule{}};
              c()->startFromTrigger("Office WiFi", UUID::random(), 3600);
-             PowerTriggerCenter::shared().notice =
+             services().powerCenter().notice =
                  PowerTriggerCenter::Notice{"Resumes when the battery is back above 50 %.", 3};
          }},
         {"battery",
@@ -883,13 +882,13 @@ TEST_F(AppPicturesTest, ThePanelInItsStates) {
                                                     std::string("LibreOffice Writer")));
              ASSERT_TRUE(c()->isActive());
          }},
-        {"scale-0.5", [] { Preferences::shared().menuScale = 0.5; }},
-        {"scale-2.0", [] { Preferences::shared().menuScale = 2.0; }},
+        {"scale-0.5", [] { services().preferences().menuScale = 0.5; }},
+        {"scale-2.0", [] { services().preferences().menuScale = 2.0; }},
         // Without logind: the locks are refused and Orvel's caffeinate fails as it starts. Last,
         // as the machine keeps refusing.
         {"failed-start",
          [&] {
-             Preferences::shared().menuScale = 1.0;
+             services().preferences().menuScale = 1.0;
              sim().powerSources().setOnAC(true);
              sim().powerAssertions().refuseAll(kIOReturnUnsupported);
              ASSERT_TRUE(c()->start());
@@ -905,9 +904,9 @@ TEST_F(AppPicturesTest, ThePanelInItsStates) {
              sim().systemInfo().setWindowSystem(SystemInfo::WindowSystem::wayland);
              sim().displays().setCompositorSleep(CompositorSleep::sway);
              sim().displays().setSleepOutcome({{"HEADLESS-1"}, false});
-             DeviceState::shared().sleepDisplaysNow();
-             ASSERT_TRUE(
-                 waitUntil([&] { return DeviceState::shared().lastDisplaySleep().has_value(); }));
+             services().deviceState().sleepDisplaysNow();
+             ASSERT_TRUE(waitUntil(
+                 [&] { return services().deviceState().lastDisplaySleep().has_value(); }));
          }},
     };
     for (const auto& entry : cases) {
@@ -917,7 +916,7 @@ TEST_F(AppPicturesTest, ThePanelInItsStates) {
             ui::Appearance::apply(dark);
             entry.setUp();
             auto window = host().makeWindow();
-            const auto panel = std::make_shared<MenuView>(menuViewServices());
+            const auto panel = std::make_shared<MenuView>(services().menuViewServices());
             window->setContent(panel);
             window->makeKeyAndOrderFront();
             auto* qt = dynamic_cast<ui::QtWindow*>(window.get());
@@ -932,7 +931,7 @@ TEST_F(AppPicturesTest, ThePanelInItsStates) {
             EXPECT_NEAR(widget.width(), MenuView::width(panel->scale()), 1);
             EXPECT_NE(button(widget, "Quit Orvel"), nullptr);
             // The status line is whole: inside the panel and as tall as its lines.
-            const QString status = QString::fromStdString(OrvelController::shared().statusText());
+            const QString status = QString::fromStdString(services().controller().statusText());
             QLabel* statusLine = nullptr;
             for (auto* label : widget.findChildren<QLabel*>()) {
                 if (label->text() == status && label->isVisibleTo(&widget)) {

@@ -37,8 +37,8 @@ class AppsPicturesTest : public test::QtUiTest {
         QtUiTest::TearDown();
     }
     QWidget& show(double height = 420) {
-        page_ = std::make_shared<AppsSettingsView>(TriggerEngine::shared(),
-                                                   OrvelController::shared(), sim().userDefaults(),
+        page_ = std::make_shared<AppsSettingsView>(services().triggerEngine(),
+                                                   services().controller(), sim().userDefaults(),
                                                    sim().workspace(), sim().network());
         window_ = host().makeWindow();
         window_->setTitle("Apps");
@@ -78,7 +78,7 @@ class AppsPicturesTest : public test::QtUiTest {
 };
 
 TEST_F(AppsPicturesTest, TheOneOffSectionIdleAndWatching) {
-    TriggerEngine::shared().add(appRule("Editor"));
+    services().triggerEngine().add(appRule("Editor"));
     QWidget& idle = show();
     ASSERT_TRUE(shows(idle, "Not running"));
     ASSERT_TRUE(shows(idle, "Choose App & Start\u2026"));
@@ -86,7 +86,7 @@ TEST_F(AppsPicturesTest, TheOneOffSectionIdleAndWatching) {
 
     const RunningApplication editor =
         sim().workspace().launch(std::string("org.example.Editor"), std::string("Text Editor"));
-    OrvelController::shared().watchApp(editor);
+    services().controller().watchApp(editor);
     QWidget& watching = show();
     ASSERT_TRUE(shows(watching, "Watching Text Editor"));
     ASSERT_TRUE(shows(watching, "Make This a Rule\u2026"));
@@ -101,8 +101,8 @@ TEST_F(AppsPicturesTest, AnOpenNewRuleAndAnOpenRuleWatchingABackgroundApplicatio
     tray.watchBackground = true;
     tray.onAppear = TriggerAction::endSession;
     tray.acOnly = true;
-    TriggerEngine::shared().add(fresh);
-    TriggerEngine::shared().add(tray);
+    services().triggerEngine().add(fresh);
+    services().triggerEngine().add(tray);
     QWidget& page = show(1000);
     page_->expanded = {fresh.id, tray.id};
     ASSERT_TRUE(shows(page, "Choose\u2026"));
@@ -113,7 +113,7 @@ TEST_F(AppsPicturesTest, AnOpenNewRuleAndAnOpenRuleWatchingABackgroundApplicatio
 
 TEST_F(AppsPicturesTest, TheApplicationMenuListsWhatRunsWhenItOpens) {
     const TriggerRule rule = appRule("New app rule");
-    TriggerEngine::shared().add(rule);
+    services().triggerEngine().add(rule);
     QWidget& page = show(700);
     page_->expanded = {rule.id};
     ASSERT_TRUE(shows(page, "Choose\u2026"));
@@ -136,7 +136,7 @@ TEST_F(AppsPicturesTest, TheApplicationMenuListsWhatRunsWhenItOpens) {
     menu->actions()[0]->trigger();
     menu->close();
     ASSERT_TRUE(waitUntil([&] {
-        return TriggerEngine::shared().rules().front().appBundleID == "org.example.Editor";
+        return services().triggerEngine().rules().front().appBundleID == "org.example.Editor";
     }));
     EXPECT_TRUE(shows(page, "Text Editor"));
 }

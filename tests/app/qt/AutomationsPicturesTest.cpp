@@ -11,7 +11,7 @@
 #include <set>
 
 #include "QtUiTest.h"
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "automations/ACOnlyToggle.h"
 #include "automations/ActionPicker.h"
 #include "automations/AutomationsAndTriggersView.h"
@@ -38,7 +38,7 @@ class RuleList final : public ui::ViewComponent {
         ExpandedRules open{[this] { return expanded(); },
                            [this](const std::set<UUID>& ids) { expanded = ids; }};
         RuleEditor editor = [open](const TriggerRule& rule) {
-            TriggerEngine& engine = TriggerEngine::shared();
+            TriggerEngine& engine = Services(Platform::current()).triggerEngine();
             return ui::VStack(
                 ui::HAlign::leading, 8,
                 {DurationPicker{engine, rule}.body(),
@@ -47,16 +47,16 @@ class RuleList final : public ui::ViewComponent {
                  ACOnlyToggle{engine, rule}.body(), EditorFooter{engine, rule, open}.body()});
         };
         std::vector<ui::View> rows;
-        for (const TriggerRule& rule : TriggerEngine::shared().rules()) {
-            rows.push_back(
-                RuleRow{TriggerEngine::shared(), Platform::current().network(), rule, open, editor}
-                    .body()
-                    .id(rule.id.uuidString()));
+        for (const TriggerRule& rule : Services(Platform::current()).triggerEngine().rules()) {
+            rows.push_back(RuleRow{Services(Platform::current()).triggerEngine(),
+                                   Platform::current().network(), rule, open, editor}
+                               .body()
+                               .id(rule.id.uuidString()));
         }
         return ui::Form({ui::Section(std::nullopt, std::move(rows))});
     }
     std::vector<ObservableObject*> observedObjects() override {
-        return {&TriggerEngine::shared(), this};
+        return {&Services(Platform::current()).triggerEngine(), this};
     }
 };
 
@@ -108,7 +108,7 @@ class AutomationsPicturesTest : public test::QtUiTest {
             entries.push_back(ActivityEntry::make(kind, "Headphones " + std::string(rawValue(kind)),
                                                   kind == K::info ? "" : "Started session — 1 h"));
         }
-        ActivityLog::shared().entries = entries;
+        services().activityLog().entries = entries;
     }
     static TriggerRule headphonesRule() {
         TriggerRule rule;
@@ -124,23 +124,23 @@ class AutomationsPicturesTest : public test::QtUiTest {
 
 TEST_F(AutomationsPicturesTest, TheTriggersPageFreshBusyAndPaused) {
     QWidget& page = show(std::make_shared<TriggersSettingsView>(
-        TriggerEngine::shared(), ActivityLog::shared(), Preferences::shared()));
+        services().triggerEngine(), services().activityLog(), services().preferences()));
     ASSERT_TRUE(shows(page, "ALWAYS FIRST"));
     ASSERT_TRUE(shows(page, "No trigger activity yet."));
     savePng(page, "triggers-fresh");
 
-    Preferences& prefs = Preferences::shared();
+    Preferences& prefs = services().preferences();
     prefs.lowBattEnd = true;
     prefs.deactivateOnBattery = true;
     prefs.lpmEnd = true;
     prefs.upsReact = true;
-    TriggerEngine::shared().add(headphonesRule());
+    services().triggerEngine().add(headphonesRule());
     logEveryKind();
     ASSERT_TRUE(shows(page, "\u25CF holding \u2014 Headphones"));
     ASSERT_TRUE(shows(page, "Headphones rearmed"));
     savePng(page, "triggers-busy");
 
-    TriggerEngine::shared().pause(std::nullopt);
+    services().triggerEngine().pause(std::nullopt);
     ASSERT_TRUE(shows(page, "Resume"));
     savePng(page, "triggers-paused");
 }
@@ -153,21 +153,21 @@ TEST_F(AutomationsPicturesTest, TheWholeTabOnTriggersFreshBusyPausedAndOnAStrayV
             [&d](const std::int64_t& tag) {
                 d.setInteger(AutomationsAndTriggersView::kSubTabKey, tag);
             }},
-        automationServices());
+        services().automationServices());
     // The Settings window's content size.
     QWidget& window = show(tab, 900, 560);
     ASSERT_TRUE(shows(window, "Re-apply after waking from sleep"));
     ASSERT_TRUE(shows(window, "No trigger activity yet."));
     savePng(window, "automations-fresh");
 
-    Preferences::shared().lowBattEnd = true;
-    Preferences::shared().upsReact = true;
-    TriggerEngine::shared().add(headphonesRule());
+    services().preferences().lowBattEnd = true;
+    services().preferences().upsReact = true;
+    services().triggerEngine().add(headphonesRule());
     logEveryKind();
     ASSERT_TRUE(shows(window, "\u25CF holding \u2014 Headphones"));
     savePng(window, "automations-busy");
 
-    TriggerEngine::shared().pause(std::nullopt);
+    services().triggerEngine().pause(std::nullopt);
     ASSERT_TRUE(shows(window, "Resume"));
     savePng(window, "automations-paused");
 
@@ -202,7 +202,7 @@ TEST_F(AutomationsPicturesTest, ARuleListWithEveryBadgeAndOneRowOpen) {
     allDay.schedStartMin = 0;
     allDay.schedEndMin = 0;
     for (const auto& rule : {holding, away, cafe, noDevice, noApp, allDay}) {
-        TriggerEngine::shared().add(rule);
+        services().triggerEngine().add(rule);
     }
     auto list = std::make_shared<RuleList>();
     list->expanded = {cafe.id};

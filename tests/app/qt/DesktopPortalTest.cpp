@@ -14,7 +14,7 @@
 #include <filesystem>
 
 #include "QtUiTest.h"
-#include "app/compose/WindowsServices.h"
+#include "app/compose/Services.h"
 #include "foundation/Registry.h"
 #include "platform/linux/PortalDesktopSettings.h"
 #include "settings/SettingsTransfer.h"
@@ -134,7 +134,7 @@ TEST_F(DesktopPortalTest, TheExportAsksTheDesktopsChooserThenItsOptionsAndACance
     });
 
     answerWith(1, {});
-    SettingsTransfer::runExportPanel(settingsTransferOwners());
+    SettingsTransfer::runExportPanel(services().settingsTransferOwners());
     EXPECT_TRUE(dialogs.empty()) << "a cancelled chooser asks nothing more";
     EXPECT_FALSE(std::filesystem::exists(target));
     const Json seen = lastRequest();
@@ -148,7 +148,7 @@ TEST_F(DesktopPortalTest, TheExportAsksTheDesktopsChooserThenItsOptionsAndACance
     answerWith(0, {QUrl::fromLocalFile(QString::fromStdString(target))
                        .toString(QUrl::FullyEncoded)
                        .toStdString()});
-    SettingsTransfer::runExportPanel(settingsTransferOwners());
+    SettingsTransfer::runExportPanel(services().settingsTransferOwners());
     EXPECT_EQ(dialogs, std::vector<std::string>{"Export Orvel Settings"})
         << "the passphrase is asked after the file is chosen";
     EXPECT_TRUE(encryptOffered);
@@ -157,7 +157,7 @@ TEST_F(DesktopPortalTest, TheExportAsksTheDesktopsChooserThenItsOptionsAndACance
     // A name typed without the extension gets it, as in Qt's dialog.
     answerWith(
         0, {QUrl::fromLocalFile(QString::fromStdString(path("Plain"))).toString().toStdString()});
-    SettingsTransfer::runExportPanel(settingsTransferOwners());
+    SettingsTransfer::runExportPanel(services().settingsTransferOwners());
     EXPECT_TRUE(std::filesystem::exists(path("Plain.orvelconfig")));
     EXPECT_FALSE(std::filesystem::exists(path("Plain")));
 }
@@ -199,7 +199,7 @@ TEST_F(DesktopPortalTest, AnOpenPanelTakesThePortalsChoiceAndWithoutAPortalIsQts
     EXPECT_EQ(qtDialogs, 1) << "Qt's own dialog stands in";
 
     // The export's options sit in Qt's dialog, clear of its edge.
-    SettingsTransfer::runExportPanel(settingsTransferOwners());
+    SettingsTransfer::runExportPanel(services().settingsTransferOwners());
     EXPECT_EQ(qtDialogs, 2);
     ASSERT_TRUE(passphraseRoom);
     EXPECT_GE(*passphraseRoom, 12);

@@ -57,8 +57,8 @@ TEST_F(DeviceAlertsTest, TheConfirmationCountsDownAndTheWatchdogAlertsAfterIt) {
     hid.attach(device("AT Keyboard", true, hid_usage::kKeyboard));
     hid.attach(device("Touchpad", true, hid_usage::kTouchPad));
     const auto mouse = hid.attach(device("USB Mouse", false, hid_usage::kMouse));
-    DeviceState::shared();  // follows the device settings, as at launch
-    Preferences& prefs = Preferences::shared();
+    services().deviceState();  // follows the device settings, as at launch
+    Preferences& prefs = services().preferences();
     prefs.tieDevicesToSession = false;
 
     int released = 0;
@@ -93,8 +93,8 @@ TEST_F(DeviceAlertsTest, TheConfirmationCountsDownAndTheWatchdogAlertsAfterIt) {
     ASSERT_TRUE(waitUntil([&] { return prefs.hasConfirmedBlocking(); }));
     EXPECT_EQ(released, 0) << "the watchdog waits while the confirmation is up";
     ASSERT_TRUE(waitUntil([&] { return released > 0 && !prefs.blockBuiltInKeyboard(); }));
-    EXPECT_TRUE(DeviceState::shared().autoReleased());
-    EXPECT_FALSE(InputBlocker::shared().isBlockingKeyboard());
+    EXPECT_TRUE(services().deviceState().autoReleased());
+    EXPECT_FALSE(services().inputBlocker().isBlockingKeyboard());
     EXPECT_EQ(released, 1);
 }
 

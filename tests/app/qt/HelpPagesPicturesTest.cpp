@@ -36,7 +36,9 @@ constexpr int kRounding = 2;
 class WholePage final : public ui::ViewComponent {
   public:
     explicit WholePage(HelpSection section) : section_(section) {}
-    ui::View body() override { return HelpPages::shared().pageBody(section_).padding(24); }
+    ui::View body() override {
+        return Services(Platform::current()).helpPages().pageBody(section_).padding(24);
+    }
 
   private:
     HelpSection section_;

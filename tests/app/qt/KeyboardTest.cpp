@@ -60,7 +60,7 @@ const QKeyCombination kTab(Qt::Key_Tab), kBacktab(Qt::SHIFT | Qt::Key_Backtab), 
     kDown(Qt::Key_Down), kSpace(Qt::Key_Space), kReturn(Qt::Key_Return);
 
 TEST_F(KeyboardTest, CustomDurationTabsFromHoursToMinutesToTheButtonsAndItsFieldsTakeTheArrows) {
-    Preferences::shared().customSeconds = 5400;
+    services().preferences().customSeconds = 5400;
     AppDelegate delegate;
     delegate.showCustomDuration();
     auto* window = dynamic_cast<ui::QtWindow*>(delegate.customDurationWindow.get());
@@ -90,7 +90,7 @@ TEST_F(KeyboardTest, CustomDurationTabsFromHoursToMinutesToTheButtonsAndItsField
     press(w, kTab);
     ASSERT_EQ(nameOf(*w.focusWidget()), "Set");
     press(w, kSpace);
-    EXPECT_EQ(Preferences::shared().customSeconds(), 3 * 3600 + 4 * 60);
+    EXPECT_EQ(services().preferences().customSeconds(), 3 * 3600 + 4 * 60);
 }
 
 // Typed and then Return at once, with no step between: what the fields show is what counts, in
@@ -104,8 +104,8 @@ TEST_F(KeyboardTest, CustomDurationCountsWhatIsTypedInTheCaptionAndOnReturn) {
     AppDelegate delegate;
     for (const Case c : {Case{"2", "15", 8100}, Case{"0", "45", 2700}}) {
         SCOPED_TRACE(c.hours + std::string(" h ") + c.minutes + " min");
-        Preferences::shared().customSeconds = 5400;
-        OrvelController::shared().stop(true);
+        services().preferences().customSeconds = 5400;
+        services().controller().stop(true);
         delegate.showCustomDuration();
         auto* window = dynamic_cast<ui::QtWindow*>(delegate.customDurationWindow.get());
         ASSERT_NE(window, nullptr);
@@ -130,10 +130,10 @@ TEST_F(KeyboardTest, CustomDurationCountsWhatIsTypedInTheCaptionAndOnReturn) {
             localizedFormat("Ends at %@.", {shortTimeText(now + static_cast<double>(c.seconds))});
         EXPECT_TRUE(waitUntil([&] { return caption() == ends; })) << caption();
         press(w, kReturn);
-        EXPECT_EQ(Preferences::shared().customSeconds(), c.seconds);
-        ASSERT_TRUE(OrvelController::shared().isActive());
+        EXPECT_EQ(services().preferences().customSeconds(), c.seconds);
+        ASSERT_TRUE(services().controller().isActive());
         // Counted from the press: a minute's slack for a slow machine, far less than the fault's.
-        const std::int64_t left = OrvelController::shared().effectiveOptions().timeout;
+        const std::int64_t left = services().controller().effectiveOptions().timeout;
         EXPECT_LE(left, c.seconds);
         EXPECT_GT(left, c.seconds - 60);
     }
@@ -203,7 +203,7 @@ TEST_F(PanelKeyboardTest, TheFocusLandsInThePanelAndMovesDownItsRowsAndSwitchesI
 
 TEST_F(PanelKeyboardTest, SpaceAndReturnWorkTheFocusedSwitchAndRow) {
     QWidget& panel = openPanel();
-    OrvelController& controller = OrvelController::shared();
+    OrvelController& controller = services().controller();
     ASSERT_TRUE(focusOn(panel, "Prevent Display Sleep"));
     const bool before = controller.options().preventDisplaySleep;
     press(panel, kSpace);
@@ -212,9 +212,9 @@ TEST_F(PanelKeyboardTest, SpaceAndReturnWorkTheFocusedSwitchAndRow) {
     EXPECT_EQ(controller.options().preventDisplaySleep, before) << "and so does Return";
 
     ASSERT_TRUE(focusOn(panel, "Turn Off Keyboard Backlight"));
-    const bool backlight = Preferences::shared().keyboardBacklightOff();
+    const bool backlight = services().preferences().keyboardBacklightOff();
     press(panel, kReturn);
-    EXPECT_NE(Preferences::shared().keyboardBacklightOff(), backlight);
+    EXPECT_NE(services().preferences().keyboardBacklightOff(), backlight);
 
     // Up from the switches to a duration row, which Return chooses.
     for (int i = 0; i < 40 && !nameOf(*panel.focusWidget()).startsWith("2 hours"); ++i)

@@ -20,7 +20,7 @@
 #include "QtUiTest.h"
 #include "SettingsPages.h"
 #include "app/AppDelegate.h"
-#include "app/compose/MenuBarServices.h"
+#include "app/compose/Services.h"
 #include "automations/AutomationsAndTriggersView.h"
 #include "core/OrvelController.h"
 #include "foundation/Localization.h"
@@ -216,7 +216,7 @@ TEST_P(LanguagePicturesTest, EveryWindowAndThePanelShowEachTextWhole) {
                                sim().paths().resourcesDirectory() + "/eula-1.0-draft.md");
 
     panel = host().makeWindow();
-    const auto menu = std::make_shared<MenuView>(menuViewServices());
+    const auto menu = std::make_shared<MenuView>(services().menuViewServices());
     panel->setContent(menu);
     panel->makeKeyAndOrderFront();
     QWidget& panelWidget = show(panel.get());
@@ -226,13 +226,13 @@ TEST_P(LanguagePicturesTest, EveryWindowAndThePanelShowEachTextWhole) {
     EXPECT_TRUE(hasButton(panelWidget, quit));
     look(panelWidget, "panel");
     // While a watch runs: "Make this a rule…" and its caption with the application's name.
-    OrvelController::shared().watchApp(sim().workspace().launch(
-        std::string("org.libreoffice.Writer"), std::string("LibreOffice Writer")));
-    ASSERT_TRUE(OrvelController::shared().isActive());
+    services().controller().watchApp(sim().workspace().launch(std::string("org.libreoffice.Writer"),
+                                                              std::string("LibreOffice Writer")));
+    ASSERT_TRUE(services().controller().isActive());
     settle();
     EXPECT_TRUE(showsText(panelWidget, localized("Make this a rule\u2026")));
     look(panelWidget, "panel-watching");
-    OrvelController::shared().stop(true);
+    services().controller().stop(true);
     panel.reset();
 
     delegate = std::make_unique<AppDelegate>();
@@ -253,7 +253,7 @@ TEST_P(LanguagePicturesTest, EveryWindowAndThePanelShowEachTextWhole) {
     EXPECT_TRUE(hasButton(about, localized("Copy Diagnostics")));
     EXPECT_FALSE(showsText(about, "© 2026 Orvel Developers. Provided without warranty."));
     EXPECT_EQ(leftOf(about, kAuthorName),
-              leftOf(about, localized(OrvelController::shared().engineName())))
+              leftOf(about, localized(services().controller().engineName())))
         << "the values stand in one column, whatever their labels' length";
     EXPECT_EQ(leftOf(about, kAuthorName), leftOf(about, kSupportAddress));
     look(about, "about");
@@ -271,7 +271,7 @@ TEST_P(LanguagePicturesTest, EveryWindowAndThePanelShowEachTextWhole) {
     settle();
     look(chooser, "app-chooser");
 
-    auto gate = std::make_shared<EULAGate>(LicenseAgreement::shared());
+    auto gate = std::make_shared<EULAGate>(services().licenseAgreement());
     EULAGate::current() = gate;
     gate->show();
     look(show(gate->window()), "agreement");

@@ -21,7 +21,7 @@
 #include "QtUiTest.h"
 #include "SettingsPages.h"
 #include "app/AppDelegate.h"
-#include "app/compose/MenuBarServices.h"
+#include "app/compose/Services.h"
 #include "automations/AutomationsAndTriggersView.h"
 #include "foundation/Registry.h"
 #include "help/HelpSection.h"
@@ -196,7 +196,7 @@ TEST_F(LayoutPicturesTest, ThePanelShowsThatMoreLiesBelowUntilItsFooterIsInView)
     ASSERT_NE(popover, nullptr);
     // The offscreen screen has no tray: the panel opens where the icon would be, at the size the
     // tray's click gives it.
-    const auto menu = std::make_shared<MenuView>(menuViewServices());
+    const auto menu = std::make_shared<MenuView>(services().menuViewServices());
     popover->setContent(menu);
     popover->setContentSize(MenuView::width(menu->scale()), StatusItemController::kPanelHeight);
     popover->showAt(ui::Rect{900, 0, 24, 24});

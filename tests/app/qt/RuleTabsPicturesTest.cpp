@@ -63,7 +63,7 @@ class RuleTabsPicturesTest : public test::QtUiTest {
     }
     static std::shared_ptr<BatteryPowerSettingsView> batteryPage() {
         return std::make_shared<BatteryPowerSettingsView>(
-            Preferences::shared(), PowerTriggerCenter::shared(), TriggerEngine::shared(),
+            services().preferences(), services().powerCenter(), services().triggerEngine(),
             Platform::current().powerSources());
     }
 
@@ -74,8 +74,8 @@ class RuleTabsPicturesTest : public test::QtUiTest {
 TEST_F(RuleTabsPicturesTest, BatteryOnALaptopWithAUPSAndEverythingOn) {
     sim().powerSources().setUPS(true, false);
     sim().powerSources().setBatteryPercent(64);
-    PowerTriggerCenter::shared().readPowerState();
-    Preferences& prefs = Preferences::shared();
+    services().powerCenter().readPowerState();
+    Preferences& prefs = services().preferences();
     for (auto* setting :
          {&prefs.activateOnAC, &prefs.deactivateOnBattery, &prefs.batteryOffAfterEnabled,
           &prefs.lowBattEnd, &prefs.battRecover, &prefs.lpmEnd, &prefs.upsReact}) {
@@ -97,7 +97,7 @@ TEST_F(RuleTabsPicturesTest, BatteryOnALaptopWithAUPSAndEverythingOn) {
 
 TEST_F(RuleTabsPicturesTest, BatteryOnADesktopWithoutBatteryOrUPS) {
     sim().powerSources().removeBatteries();
-    PowerTriggerCenter::shared().readPowerState();
+    services().powerCenter().readPowerState();
     QWidget& page = show(batteryPage(), 900);
     // Section headers are drawn in capitals.
     QWidget* noBattery = shown(page, "DISABLED \u2014 NO INTERNAL BATTERY DETECTED");
@@ -115,7 +115,7 @@ TEST_F(RuleTabsPicturesTest, BatteryOnADesktopWithoutBatteryOrUPS) {
 
 TEST_F(RuleTabsPicturesTest, NetworkWithThreeOpenRulesAndTheLocationNote) {
     sim().network().setLocationAuthorization(LocationAuthorization::denied);
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = services().triggerEngine();
     TriggerRule home;
     home.name = "WiFi SSID HomeNet";
     home.source = TriggerSource::wifiSSID;
@@ -134,9 +134,9 @@ TEST_F(RuleTabsPicturesTest, NetworkWithThreeOpenRulesAndTheLocationNote) {
     for (const TriggerRule& rule : {home, office, docked}) {
         engine.add(rule);
     }
-    auto page = std::make_shared<NetworkSettingsView>(makePermissionTab(engine),
-                                                      NetworkTriggerSource::shared(),
-                                                      sim().network(), PermissionAudit::shared());
+    auto page =
+        std::make_shared<NetworkSettingsView>(makePermissionTab(engine), services().networkSource(),
+                                              sim().network(), services().permissionAudit());
     page->expanded = {home.id, office.id, docked.id};
     QWidget& window = show(page, 1000);
     for (const char* text :
@@ -173,15 +173,15 @@ TEST_F(RuleTabsPicturesTest, BluetoothWithThreeRulesOneOpenAndPermissionDenied) 
     gone.unavailableHere = true;
     TriggerRule keyboard = rule("Keyboard", "F0:99:B6:00:00:01");
     keyboard.acOnly = true;
-    TriggerEngine& engine = TriggerEngine::shared();
+    TriggerEngine& engine = services().triggerEngine();
     engine.rules = {open, gone, keyboard};
     // The source reads the levels while it may; the permission is withdrawn afterwards.
     engine.syncSources();
-    ASSERT_FALSE(BluetoothTriggerSource::shared().lastLevels().empty());
+    ASSERT_FALSE(services().bluetoothSource().lastLevels().empty());
     sim().bluetooth().setAuthorization(BluetoothAuthorization::denied);
     auto page = std::make_shared<BluetoothSettingsView>(
-        makePermissionTab(engine), BluetoothTriggerSource::shared(), sim().bluetooth(),
-        sim().network(), PermissionAudit::shared());
+        makePermissionTab(engine), services().bluetoothSource(), sim().bluetooth(), sim().network(),
+        services().permissionAudit());
     page->expanded = {open.id};
     QWidget& window = show(page, 900);
     for (const char* text : {"now 42%", "20%", "35%", "Denied", "UNAVAILABLE ON THIS COMPUTER",

@@ -52,7 +52,7 @@ class SchedulePicturesTest : public test::QtUiTest {
     }
     QWidget& show(double height = 620) {
         page_ = std::make_shared<ScheduleSettingsView>(
-            TriggerEngine::shared(), WakeHelperClient::shared(), Preferences::shared(),
+            services().triggerEngine(), services().wakeHelper(), services().preferences(),
             Platform::current().network());
         window_ = host().makeWindow();
         window_->setTitle("Schedule");
@@ -95,11 +95,11 @@ class SchedulePicturesTest : public test::QtUiTest {
 
 TEST_F(SchedulePicturesTest, TheSubTabWithTheHelperActiveAndAwaitingApprovalWithAnError) {
     sim().helperService().setStatus(status::kEnabled);
-    TriggerEngine::shared().add(window("Nights"));
+    services().triggerEngine().add(window("Nights"));
     TriggerRule off = window("Weekend backup");
     off.enabled = false;
     off.schedDays = std::vector<std::int64_t>{1, 7};
-    TriggerEngine::shared().add(off);
+    services().triggerEngine().add(off);
     QWidget& active = show();
     ASSERT_TRUE(shows(active, "Installed & approved"));
     ASSERT_TRUE(shows(active, "Remove\u2026"));
@@ -108,7 +108,7 @@ TEST_F(SchedulePicturesTest, TheSubTabWithTheHelperActiveAndAwaitingApprovalWith
     sim().helperService().setStatus(status::kNotRegistered);
     sim().helperService().failNext("The operation couldn't be completed. (approval required)",
                                    status::kRequiresApproval);
-    WakeHelperClient::shared().install();
+    services().wakeHelper().install();
     QWidget& waiting = show();
     ASSERT_TRUE(shows(waiting, "Awaiting approval"));
     ASSERT_TRUE(shows(waiting, "The operation couldn't be completed. (approval required)"));
@@ -120,17 +120,17 @@ TEST_F(SchedulePicturesTest, AnOpenWindowWithEveryWarning) {
     sim().permissions().setListenEvent(ListenEventAccess::granted);
     sim().permissions().setAccessibility(true);
     sim().userDefaults().setBool(PermissionPrimer::kExplainedKey, true);
-    Preferences::shared().hasConfirmedBlocking = true;
-    Preferences::shared().autoUnblockNoExternal = false;
-    Preferences::shared().blockBuiltInKeyboard = true;
-    Preferences::shared().deactivateOnBattery = true;
+    services().preferences().hasConfirmedBlocking = true;
+    services().preferences().autoUnblockNoExternal = false;
+    services().preferences().blockBuiltInKeyboard = true;
+    services().preferences().deactivateOnBattery = true;
     TriggerRule rule = window("Nights");
     rule.schedDays = std::vector<std::int64_t>{2, 4, 6};
     rule.wakeMac = true;
     rule.acOnly = true;
     rule.lockAtFire = true;
     rule.endsManual = true;
-    TriggerEngine::shared().add(rule);
+    services().triggerEngine().add(rule);
     QWidget& page = show(1100);
     page_->expanded = {rule.id};
     ASSERT_TRUE(shows(page, "next day"));
@@ -150,8 +150,8 @@ TEST_F(SchedulePicturesTest, AnOpenFiredOneTimeRuleAndAnUnstoredStart) {
     unset.schedStartMin.reset();
     unset.schedEndMin.reset();
     unset.schedDays.reset();
-    TriggerEngine::shared().add(fired);
-    TriggerEngine::shared().add(unset);
+    services().triggerEngine().add(fired);
+    services().triggerEngine().add(unset);
     QWidget& page = show(1300);
     page_->expanded = {fired.id, unset.id};
     ASSERT_TRUE(shows(page, "Not set"));
@@ -165,14 +165,14 @@ TEST_F(SchedulePicturesTest, AnOpenFiredOneTimeRuleAndAnUnstoredStart) {
 TEST_F(SchedulePicturesTest, TimesTypedIntoFromAndToReachTheRule) {
     sim().helperService().setStatus(status::kEnabled);
     const TriggerRule rule = window("Nights");
-    TriggerEngine::shared().add(rule);
+    services().triggerEngine().add(rule);
     QWidget& page = show(1100);
     page_->expanded = {rule.id};
     ASSERT_TRUE(shows(page, "next day"));
     page.activateWindow();
     using Field = std::optional<std::int64_t> TriggerRule::*;
     const auto stored = [&rule](Field field) {
-        for (const TriggerRule& r : TriggerEngine::shared().rules()) {
+        for (const TriggerRule& r : services().triggerEngine().rules()) {
             if (r.id == rule.id)
                 return (r.*field).value_or(-1);
         }

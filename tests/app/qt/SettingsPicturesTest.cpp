@@ -70,8 +70,8 @@ TEST_F(SettingsPicturesTest, TheGeneralPage) {
     EXPECT_FALSE(button(widget, "Check for Updates\u2026")->isEnabled());
     EXPECT_TRUE(showsText(widget, "100%"));
 
-    Preferences::shared().defaultPreset = DurationPreset::custom;
-    Preferences::shared().hotKeyStyle = HotKeyStyle::monitor;
+    services().preferences().defaultPreset = DurationPreset::custom;
+    services().preferences().hotKeyStyle = HotKeyStyle::monitor;
     settle();
     savePng(widget, "settings-general-custom-monitor");
     EXPECT_NE(button(widget, "Change\u2026"), nullptr);
@@ -188,7 +188,7 @@ TEST_F(SettingsPicturesTest, TheDrivesPageWithThreeDrivesAndEmpty) {
     ASSERT_NE(button(empty, "Rescan Volumes"), nullptr);
     EXPECT_FALSE(showsText(empty, "Per-drive keep-alive is on"));
 
-    DriveKeepAlive& keeper = DriveKeepAlive::shared();
+    DriveKeepAlive& keeper = services().driveKeepAlive();
     const Date now = RunLoop::main().now();
     auto drive = [](std::string id, std::string name, bool network) {
         DriveKeepAlive::Drive d;

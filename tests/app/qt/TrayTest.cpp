@@ -12,7 +12,7 @@
 #include <cstdlib>
 
 #include "QtUiTest.h"
-#include "app/compose/MenuBarServices.h"
+#include "app/compose/Services.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/Registry.h"
@@ -89,7 +89,7 @@ class TrayTest : public test::QtUiTest {
 
     // The application's status item, once it has chosen how to show itself.
     ui::QtTrayItem& makeTray() {
-        StatusItemController::make(statusItemServices());
+        StatusItemController::make(services().statusItemServices());
         auto* tray = dynamic_cast<ui::QtTrayItem*>(&StatusItemController::current()->item());
         EXPECT_NE(tray, nullptr);
         EXPECT_TRUE(waitUntil([&] { return tray->chosen() != nullptr; }));
@@ -168,7 +168,7 @@ TEST_F(TrayTest, TheXEmbedIconIsChosenWhenNoWatcherOrNoBusIsThere) {
     Registry::reset();
 
     setenv("DBUS_SESSION_BUS_ADDRESS", kNoBus, 1);
-    StatusItemController::make(statusItemServices());
+    StatusItemController::make(services().statusItemServices());
     auto& without = static_cast<ui::QtTrayItem&>(StatusItemController::current()->item());
     EXPECT_NE(dynamic_cast<ui::QtStatusItem*>(without.chosen()), nullptr) << "at once";
     EXPECT_EQ(without.notifier(), nullptr);
@@ -272,7 +272,7 @@ TEST_F(TrayTest, TheLabelCountsDownEachSecondOnlyWhileATimedSessionShowsTheTimer
     ASSERT_TRUE(match.ok());
     EXPECT_EQ(label(item), "");
 
-    OrvelController::shared().startForSeconds(5399);
+    services().controller().startForSeconds(5399);
     ASSERT_TRUE(waitUntil([&] { return labels.size() >= 3; }));
     for (size_t i = 0; i < labels.size(); ++i) {
         EXPECT_TRUE(labels[i].first.rfind("1:29:", 0) == 0 || labels[i].first == "1:30:00" ||
@@ -285,28 +285,28 @@ TEST_F(TrayTest, TheLabelCountsDownEachSecondOnlyWhileATimedSessionShowsTheTimer
     }
 
     // The timer hidden: the label empties once, and nothing ticks while nothing shows the time.
-    Preferences::shared().showTimer = false;
+    services().preferences().showTimer = false;
     ASSERT_TRUE(waitUntil([&] { return labels.back().first.empty(); }));
     const size_t sent = labels.size();
     auto& controller = *StatusItemController::current();
-    EXPECT_FALSE(OrvelController::shared().hasTicker());
-    EXPECT_TRUE(OrvelController::shared().isActive());
+    EXPECT_FALSE(services().controller().hasTicker());
+    EXPECT_TRUE(services().controller().isActive());
     EXPECT_EQ(label(item), "");  // a reply comes after every signal sent before it
     EXPECT_EQ(labels.size(), sent);
 
     // Stopped: nothing to count.
-    Preferences::shared().showTimer = true;
-    OrvelController::shared().stop(true);
+    services().preferences().showTimer = true;
+    services().controller().stop(true);
     const auto beforeStop = controller.refreshCount();
     ASSERT_TRUE(waitUntil([&] { return controller.refreshCount() > beforeStop; }));
-    ASSERT_FALSE(OrvelController::shared().isActive());
+    ASSERT_FALSE(services().controller().isActive());
     EXPECT_EQ(label(item), "");
     EXPECT_EQ(labels.size(), sent);
 }
 
 TEST_F(TrayTest, TheHostsClicksFollowTheSwapSettingAndTheMiddleButtonDoesNothing) {
     ui::QtNotifierStatusItem& item = notifierTray();
-    auto& controller = OrvelController::shared();
+    auto& controller = services().controller();
     struct Case {
         bool swap;
         const char* member;
@@ -319,7 +319,7 @@ TEST_F(TrayTest, TheHostsClicksFollowTheSwapSettingAndTheMiddleButtonDoesNothing
         {true, "ContextMenu", true},
     };
     for (const auto& c : cases) {
-        Preferences::shared().swapMenuButtons = c.swap;
+        services().preferences().swapMenuButtons = c.swap;
         popover().close();
         const bool wasActive = controller.isActive();
         // The middle button first: had it done anything, it would show before the click after it.
@@ -369,7 +369,7 @@ TEST_F(TrayTest, ThePanelOpensAtThePointTheHostGaveAgainstItsEdgeOfTheScreen) {
 TEST_F(TrayTest, TheMenuReachesThePanelAndItsToggleSaysWhatTheSessionIs) {
     ui::QtNotifierStatusItem& item = notifierTray();
     const std::string service = item.service().busName();
-    auto& controller = OrvelController::shared();
+    auto& controller = services().controller();
     // What the host is told of changes: each entry sent again, in words.
     std::vector<std::string> updates;
     auto match =

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/compose/Services.h"
+#include "platform/Platform.h"
 #include "platform/sim/RecordingLogSink.h"
 #include "support/PrivateBus.h"
 
@@ -31,6 +33,10 @@ class BusTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
+
+    // The services of the machine a case installed, built through the application's root as
+    // each is first asked for (binaries over the services only).
+    static Services services() { return Services(Platform::current()); }
 
     // Starts one of the services by its short name: "logind", "screensaver", "gnome_session",
     // "portal_settings", "portal_file_chooser", "portal_global_shortcuts", "notification_daemon",

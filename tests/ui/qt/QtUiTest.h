@@ -10,6 +10,7 @@
 #include <ostream>
 #include <string>
 
+#include "app/compose/Services.h"
 #include "platform/sim/SimPlatform.h"
 #include "ui/qt/QtHost.h"
 #include "ui/qt/QtRunLoop.h"
@@ -26,6 +27,10 @@ class QtUiTest : public ::testing::Test {
 
     ui::QtRunLoop& loop() { return *loop_; }
     SimPlatform& sim() { return *sim_; }
+    // The services of the installed machine (the simulated one unless a case installs its own),
+    // built through the application's root as each is first asked for (binaries over the
+    // services only).
+    static Services services() { return Services(Platform::current()); }
     ui::QtHost& host() { return *host_; }
 
     // Turns the loop until `done` holds. A wait that outlasts the limit fails the case, and every

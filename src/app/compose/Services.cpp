@@ -1,0 +1,489 @@
+#include "app/compose/Services.h"
+
+#include <memory>
+
+#include "core/ActivityLog.h"
+#include "core/OrvelController.h"
+#include "core/Preferences.h"
+#include "core/SessionControl.h"
+#include "devices/BuiltInDisplay.h"
+#include "devices/DeviceState.h"
+#include "devices/InputBlocker.h"
+#include "devices/KeyboardBacklight.h"
+#include "devices/PermissionPrimer.h"
+#include "devices/ScreenSaverBlock.h"
+#include "drives/DriveKeepAlive.h"
+#include "foundation/Localization.h"
+#include "foundation/Registry.h"
+#include "help/EULAGate.h"
+#include "help/HelpPages.h"
+#include "menubar/SystemA11y.h"
+#include "platform/Platform.h"
+#include "platform/SystemInfo.h"
+#include "reports/ConflictsReport.h"
+#include "reports/DiagnosticReport.h"
+#include "reports/PermissionAudit.h"
+#include "reports/ReportRedaction.h"
+#include "reports/SelfTest.h"
+#include "settings/UpdateSchedule.h"
+#include "triggers/AppTriggerSource.h"
+#include "triggers/BluetoothTriggerSource.h"
+#include "triggers/NetworkTriggerSource.h"
+#include "triggers/PowerTriggerCenter.h"
+#include "triggers/ScheduleTriggerSource.h"
+#include "triggers/TriggerEngine.h"
+#include "triggers/WakeHelperClient.h"
+
+namespace orvel {
+namespace {
+
+// Builds T once, into the registry.
+template <class T>
+T& build(const std::function<std::unique_ptr<T>()>& make) {
+    return Registry::instance<T>(make);
+}
+
+// An accessor for a neighbour that is reached on first use rather than built now, seen as `As`.
+template <class As, auto get>
+std::function<As&()> later(Platform* platform) {
+    return [platform]() -> As& { return (Services(*platform).*get)(); };
+}
+
+}  // namespace
+
+// The session core: the settings, the log and the controller.
+
+Preferences& Services::preferences() {
+    return build<Preferences>([this] {
+        return std::make_unique<Preferences>(platform_->userDefaults(), platform_->systemInfo());
+    });
+}
+
+ActivityLog& Services::activityLog() {
+    return build<ActivityLog>(
+        [this] { return std::make_unique<ActivityLog>(platform_->userDefaults()); });
+}
+
+OrvelController& Services::controller() {
+    return build<OrvelController>([this] {
+        ServiceNeighbours neighbours;
+        // Each takes the controller back, so each is reached once the controller stands: it
+        // restores a saved session on its next turn. A session's end reaches the devices before
+        // the drives; its start reaches the drives first, as soon as the engine holds (their
+        // sessionHolding), and the devices once it is in place.
+        neighbours.participants = {
+            later<SessionParticipant, &Services::deviceState>(platform_),
+            later<SessionParticipant, &Services::driveKeepAlive>(platform_),
+            later<SessionParticipant, &Services::triggerEngine>(platform_),
+            later<SessionParticipant, &Services::powerCenter>(platform_),
+        };
+        neighbours.oneOffWatch = later<OneOffWatch, &Services::appSource>(platform_);
+        neighbours.powerSafety = later<PowerSafety, &Services::powerCenter>(platform_);
+        Platform& platform = *platform_;
+        return std::make_unique<OrvelController>(
+            preferences(), platform.workspace(), platform.powerAssertions(), platform.processes(),
+            platform.powerSources(), platform.notifications(), std::move(neighbours));
+    });
+}
+
+// The devices the session quiets and the drives it keeps spinning.
+
+ScreenSaverBlock& Services::screenSaverBlock() {
+    return build<ScreenSaverBlock>(
+        [this] { return std::make_unique<ScreenSaverBlock>(platform_->powerAssertions()); });
+}
+
+BuiltInDisplay& Services::builtInDisplay() {
+    return build<BuiltInDisplay>([this] {
+        return std::make_unique<BuiltInDisplay>(platform_->displays(), platform_->backlight());
+    });
+}
+
+KeyboardBacklight& Services::keyboardBacklight() {
+    return build<KeyboardBacklight>([this] {
+        return std::make_unique<KeyboardBacklight>(platform_->keyboardBacklightRoutes());
+    });
+}
+
+InputBlocker& Services::inputBlocker() {
+    return build<InputBlocker>([this] {
+        Platform& platform = *platform_;
+        return std::make_unique<InputBlocker>(platform.hidDevices(), platform.inputBlocking(),
+                                              platform.permissions(), platform.workspace(),
+                                              platform.cursor(), platform.eventTap());
+    });
+}
+
+PermissionPrimer& Services::permissionPrimer() {
+    return build<PermissionPrimer>([this] {
+        return std::make_unique<PermissionPrimer>(platform_->userDefaults(), inputBlocker());
+    });
+}
+
+DeviceState& Services::deviceState() {
+    return build<DeviceState>([this] {
+        Platform& platform = *platform_;
+        return std::make_unique<DeviceState>(
+            preferences(), inputBlocker(), screenSaverBlock(), builtInDisplay(),
+            keyboardBacklight(), permissionPrimer(),
+            DeviceState::Machine{platform.displays(), platform.accessibilityDisplay(),
+                                 platform.systemInfo(), platform.processes()},
+            // The controller tells the device state of its sessions: asked without building it,
+            // none yet means no session.
+            [] {
+                const auto* controller = Registry::existing<OrvelController>();
+                return controller != nullptr && controller->isActive();
+            });
+    });
+}
+
+DriveKeepAlive& Services::driveKeepAlive() {
+    return build<DriveKeepAlive>([this] {
+        Platform& platform = *platform_;
+        return std::make_unique<DriveKeepAlive>(
+            platform.volumes(), platform.uncachedReader(), platform.networkShares(),
+            platform.userDefaults(), later<OrvelController, &Services::controller>(platform_));
+    });
+}
+
+// The trigger sources, the rules engine and the power centre. The sources are built before the
+// engine, which they reach back on first use; the controller, whose participants the engine and
+// the power centre are, and the wake helper, which reads its registration as it is built, are
+// reached on first use too.
+
+WakeHelperClient& Services::wakeHelper() {
+    return build<WakeHelperClient>([this] {
+        return std::make_unique<WakeHelperClient>(platform_->helperService(),
+                                                  platform_->helperConnection());
+    });
+}
+
+NetworkTriggerSource& Services::networkSource() {
+    return build<NetworkTriggerSource>([this] {
+        return std::make_unique<NetworkTriggerSource>(
+            platform_->network(), later<TriggerEngine, &Services::triggerEngine>(platform_));
+    });
+}
+
+AppTriggerSource& Services::appSource() {
+    return build<AppTriggerSource>([this] {
+        return std::make_unique<AppTriggerSource>(
+            platform_->workspace(), later<TriggerEngine, &Services::triggerEngine>(platform_),
+            later<OrvelController, &Services::controller>(platform_));
+    });
+}
+
+BluetoothTriggerSource& Services::bluetoothSource() {
+    return build<BluetoothTriggerSource>([this] {
+        return std::make_unique<BluetoothTriggerSource>(
+            platform_->bluetooth(), later<TriggerEngine, &Services::triggerEngine>(platform_),
+            later<PowerTriggerCenter, &Services::powerCenter>(platform_),
+            later<OrvelController, &Services::controller>(platform_));
+    });
+}
+
+ScheduleTriggerSource& Services::scheduleSource() {
+    return build<ScheduleTriggerSource>([this] {
+        Platform& platform = *platform_;
+        return std::make_unique<ScheduleTriggerSource>(
+            platform.workspace(), platform.userDefaults(), platform.screenLock(),
+            platform.powerAssertions(),
+            ScheduleNeighbours{
+                .engine = later<TriggerEngine, &Services::triggerEngine>(platform_),
+                .wakeHelper = later<WakeHelperClient, &Services::wakeHelper>(platform_),
+                .controller = later<OrvelController, &Services::controller>(platform_),
+                .drives = later<DriveKeepAlive, &Services::driveKeepAlive>(platform_),
+            });
+    });
+}
+
+TriggerEngine& Services::triggerEngine() {
+    return build<TriggerEngine>([this] {
+        Platform& platform = *platform_;
+        return std::make_unique<TriggerEngine>(TriggerEngineNeighbours{
+            .defaults = platform.userDefaults(),
+            .bluetooth = platform.bluetooth(),
+            .workspace = platform.workspace(),
+            .powerSources = platform.powerSources(),
+            .notifications = platform.notifications(),
+            .activityLog = activityLog(),
+            .bluetoothSource = bluetoothSource(),
+            .networkSource = networkSource(),
+            .scheduleSource = scheduleSource(),
+            .appSource = appSource(),
+            .wakeHelper = later<WakeHelperClient, &Services::wakeHelper>(platform_),
+            .controller = later<OrvelController, &Services::controller>(platform_),
+            .session = later<SessionControl, &Services::controller>(platform_),
+        });
+    });
+}
+
+PowerTriggerCenter& Services::powerCenter() {
+    return build<PowerTriggerCenter>([this] {
+        Platform& platform = *platform_;
+        return std::make_unique<PowerTriggerCenter>(
+            platform.powerSources(), platform.notifications(), preferences(),
+            later<OrvelController, &Services::controller>(platform_),
+            later<SessionControl, &Services::controller>(platform_));
+    });
+}
+
+SystemA11y& Services::systemA11y() {
+    return build<SystemA11y>(
+        [this] { return std::make_unique<SystemA11y>(platform_->accessibilityDisplay()); });
+}
+
+// The report builders, which read every service, and what the help and About windows show. The
+// drive keep-alive is reached only when a report is written.
+
+ReportRedaction& Services::reportRedaction() {
+    return build<ReportRedaction>([this] {
+        return std::make_unique<ReportRedaction>(
+            platform_->systemInfo(), triggerEngine(),
+            later<const DriveKeepAlive, &Services::driveKeepAlive>(platform_));
+    });
+}
+
+DiagnosticReport& Services::diagnosticReport() {
+    return build<DiagnosticReport>([this] {
+        Platform& platform = *platform_;
+        return std::make_unique<DiagnosticReport>(DiagnosticReport::Neighbours{
+            .controller = controller(),
+            .preferences = preferences(),
+            .blocker = inputBlocker(),
+            .processes = platform.processes(),
+            .display = builtInDisplay(),
+            .backlight = keyboardBacklight(),
+            .engine = triggerEngine(),
+            .permissions = platform.permissions(),
+            .assertions = platform.powerAssertions(),
+            .powerSources = platform.powerSources(),
+            .system = platform.systemInfo(),
+            .redaction = reportRedaction(),
+        });
+    });
+}
+
+PermissionAudit& Services::permissionAudit() {
+    return build<PermissionAudit>([this] {
+        Platform& platform = *platform_;
+        return std::make_unique<PermissionAudit>(PermissionAudit::Neighbours{
+            .bluetooth = platform.bluetooth(),
+            .network = platform.network(),
+            .notifications = platform.notifications(),
+            .volumes = platform.volumes(),
+            .workspace = platform.workspace(),
+            .permissions = platform.permissions(),
+            .loginItems = platform.loginItems(),
+            .networkSource = networkSource(),
+            .engine = triggerEngine(),
+            .drives = later<const DriveKeepAlive, &Services::driveKeepAlive>(platform_),
+            .controller = controller(),
+            .blocker = inputBlocker(),
+        });
+    });
+}
+
+SelfTest& Services::selfTest() {
+    return build<SelfTest>([this] {
+        Platform& platform = *platform_;
+        return std::make_unique<SelfTest>(SelfTest::Neighbours{
+            .backlight = keyboardBacklight(),
+            .display = builtInDisplay(),
+            .permissions = platform.permissions(),
+            .blocker = inputBlocker(),
+            .controller = controller(),
+            .processes = platform.processes(),
+            .powerSources = platform.powerSources(),
+            .system = platform.systemInfo(),
+            .report = diagnosticReport(),
+            .audit = permissionAudit(),
+            .redaction = reportRedaction(),
+        });
+    });
+}
+
+ConflictsReport& Services::conflictsReport() {
+    return build<ConflictsReport>([this] {
+        return std::make_unique<ConflictsReport>(ConflictsReport::Neighbours{
+            .preferences = preferences(),
+            .engine = triggerEngine(),
+            .controller = controller(),
+            .drives = later<const DriveKeepAlive, &Services::driveKeepAlive>(platform_),
+            .power = powerCenter(),
+        });
+    });
+}
+
+LicenseAgreement& Services::licenseAgreement() {
+    return build<LicenseAgreement>([this] {
+        return std::make_unique<LicenseAgreement>(platform_->paths(), platform_->userDefaults());
+    });
+}
+
+HelpPages& Services::helpPages() {
+    return build<HelpPages>([this] {
+        return std::make_unique<HelpPages>(
+            later<const WakeHelperClient, &Services::wakeHelper>(platform_), platform_->paths(),
+            platform_->processes(), licenseAgreement(), inputBlocker());
+    });
+}
+
+// Built in the order a reset first used them.
+SettingsReset& Services::settingsReset() {
+    return build<SettingsReset>([this] {
+        TriggerEngine& engine = triggerEngine();
+        OrvelController& control = controller();
+        PowerTriggerCenter& power = powerCenter();
+        DriveKeepAlive& drives = driveKeepAlive();
+        Platform& platform = *platform_;
+        return std::make_unique<SettingsReset>(SettingsResetNeighbours{
+            engine, control, power, drives, preferences(), activityLog(), platform.userDefaults(),
+            platform.permissions(), platform.processes()});
+    });
+}
+
+StatusItemController::Services Services::statusItemServices() {
+    Platform* platform = platform_;
+    return StatusItemController::Services{
+        controller(),
+        preferences(),
+        triggerEngine(),
+        permissionPrimer(),
+        platform->processes(),
+        platform->notifications(),
+        [platform] { return Services(*platform).menuViewServices(); }};
+}
+
+MenuView::Services Services::menuViewServices() {
+    Platform& platform = *platform_;
+    return MenuView::Services{controller(),        preferences(),    deviceState(),
+                              inputBlocker(),      builtInDisplay(), triggerEngine(),
+                              powerCenter(),       systemA11y(),     platform.userDefaults(),
+                              platform.processes()};
+}
+
+AutomationServices Services::automationServices() {
+    Platform& platform = *platform_;
+    return AutomationServices{
+        preferences(),           triggerEngine(),      activityLog(),      controller(),
+        powerCenter(),           wakeHelper(),         bluetoothSource(),  networkSource(),
+        platform.userDefaults(), platform.bluetooth(), platform.network(), platform.workspace(),
+        platform.powerSources(), permissionAudit()};
+}
+
+SettingsTransfer::Owners Services::settingsTransferOwners() {
+    Platform* platform = platform_;
+    return SettingsTransfer::Owners{later<TriggerEngine, &Services::triggerEngine>(platform),
+                                    later<DriveKeepAlive, &Services::driveKeepAlive>(platform),
+                                    later<Preferences, &Services::preferences>(platform),
+                                    [platform]() -> Bluetooth& { return platform->bluetooth(); }};
+}
+
+ResetOwners Services::resetOwners() {
+    return ResetOwners{settingsTransferOwners(),
+                       later<SettingsReset, &Services::settingsReset>(platform_)};
+}
+
+// The self-test and the report built with the HID-access flag raised and the permission status
+// fresh, the audit's sections, the redaction of the gathered names and the machine's facts. The
+// builders are reached only when a button is pressed.
+DiagnosticsSources Services::diagnosticsSources() {
+    Platform* platform = platform_;
+    SystemInfo& info = platform->systemInfo();
+    DiagnosticsSources sources;
+    // Not SelfTest::forSupport: it appends the audit and a conflicts section of its own, and
+    // the page joins the pieces itself with the settings' conflicts report.
+    sources.selfTest = [platform]() -> std::optional<std::string> {
+        Services services(*platform);
+        InputBlocker& blocker = services.inputBlocker();
+        blocker.permissionStatus();
+        InputBlocker::HidAccessScope access(blocker);
+        return services.selfTest().selfTest();
+    };
+    sources.auditSections = [platform] {
+        return Services(*platform).permissionAudit().reportSections();
+    };
+    sources.report = [platform] {
+        return Services(*platform).diagnosticReport().forSupport(false, false);
+    };
+    sources.redact = [platform](const std::string& text) {
+        return Services(*platform).reportRedaction().obfuscate(text);
+    };
+    sources.machine = [&info] { return info.architecture(); };
+    sources.osVersion = [&info] {
+        return info.osName() + " \u00B7 " + localizedFormat("kernel %@", {info.kernelRelease()});
+    };
+    sources.conflicts = [platform] { return Services(*platform).conflictsReport().text(); };
+    return sources;
+}
+
+// Built in the order the window used to reach them, the first page's first.
+SettingsServices Services::settingsServices() {
+    Platform& platform = *platform_;
+    OrvelController& control = controller();
+    Preferences& prefs = preferences();
+    PowerTriggerCenter& power = powerCenter();
+    DeviceState& devices = deviceState();
+    DriveKeepAlive& drives = driveKeepAlive();
+    return SettingsServices{control,
+                            prefs,
+                            power,
+                            devices,
+                            drives,
+                            keyboardBacklight(),
+                            inputBlocker(),
+                            builtInDisplay(),
+                            platform.userDefaults(),
+                            platform.permissions(),
+                            platform.hotKeys(),
+                            platform.loginItems(),
+                            platform.processes(),
+                            automationServices(),
+                            licenseAgreement(),
+                            diagnosticsSources(),
+                            resetOwners(),
+                            [] { UpdaterBridge::shared(); }};
+}
+
+namespace {
+
+template <class T, T& (Services::*get)()>
+void reachThroughGraph() {
+    Registry::provide<T>(+[]() -> T& { return (Services(Platform::current()).*get)(); });
+}
+
+}  // namespace
+
+// Names a recipe for each service and builds nothing; the order follows the layers so that every
+// program reads the same root.
+void composeServices() {
+    reachThroughGraph<Preferences, &Services::preferences>();
+    reachThroughGraph<ActivityLog, &Services::activityLog>();
+    reachThroughGraph<OrvelController, &Services::controller>();
+    reachThroughGraph<ScreenSaverBlock, &Services::screenSaverBlock>();
+    reachThroughGraph<BuiltInDisplay, &Services::builtInDisplay>();
+    reachThroughGraph<KeyboardBacklight, &Services::keyboardBacklight>();
+    reachThroughGraph<InputBlocker, &Services::inputBlocker>();
+    reachThroughGraph<PermissionPrimer, &Services::permissionPrimer>();
+    reachThroughGraph<DeviceState, &Services::deviceState>();
+    reachThroughGraph<DriveKeepAlive, &Services::driveKeepAlive>();
+    reachThroughGraph<WakeHelperClient, &Services::wakeHelper>();
+    reachThroughGraph<NetworkTriggerSource, &Services::networkSource>();
+    reachThroughGraph<AppTriggerSource, &Services::appSource>();
+    reachThroughGraph<BluetoothTriggerSource, &Services::bluetoothSource>();
+    reachThroughGraph<ScheduleTriggerSource, &Services::scheduleSource>();
+    reachThroughGraph<TriggerEngine, &Services::triggerEngine>();
+    reachThroughGraph<PowerTriggerCenter, &Services::powerCenter>();
+    reachThroughGraph<SystemA11y, &Services::systemA11y>();
+    reachThroughGraph<ReportRedaction, &Services::reportRedaction>();
+    reachThroughGraph<DiagnosticReport, &Services::diagnosticReport>();
+    reachThroughGraph<PermissionAudit, &Services::permissionAudit>();
+    reachThroughGraph<SelfTest, &Services::selfTest>();
+    reachThroughGraph<ConflictsReport, &Services::conflictsReport>();
+    reachThroughGraph<LicenseAgreement, &Services::licenseAgreement>();
+    reachThroughGraph<HelpPages, &Services::helpPages>();
+    reachThroughGraph<SettingsReset, &Services::settingsReset>();
+}
+
+}  // namespace orvel

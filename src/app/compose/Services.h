@@ -1,0 +1,103 @@
+#pragma once
+
+#include "automations/AutomationsAndTriggersView.h"
+#include "menubar/MenuView.h"
+#include "menubar/StatusItemController.h"
+#include "settings/SettingsReset.h"
+#include "settings/SettingsTransfer.h"
+#include "settings/SettingsView.h"
+
+namespace orvel {
+
+class ActivityLog;
+class AppTriggerSource;
+class BluetoothTriggerSource;
+class BuiltInDisplay;
+class ConflictsReport;
+class DeviceState;
+class DiagnosticReport;
+class DriveKeepAlive;
+class HelpPages;
+class InputBlocker;
+class KeyboardBacklight;
+class LicenseAgreement;
+class NetworkTriggerSource;
+class OrvelController;
+class PermissionAudit;
+class PermissionPrimer;
+class Platform;
+class PowerTriggerCenter;
+class Preferences;
+class ReportRedaction;
+class ScheduleTriggerSource;
+class ScreenSaverBlock;
+class SelfTest;
+class SettingsReset;
+class SystemA11y;
+class TriggerEngine;
+class WakeHelperClient;
+
+// The composition root: the graph of services on one platform. Each service is built on first use
+// from the platform's capabilities and its neighbours, which the graph hands it by reference after
+// building them first; the process-wide registry keeps what is built and destroys it newest
+// first. A neighbour that would close a cycle or start work early is handed as an accessor
+// instead (docs/architecture.md names each one and why). The graph holds nothing but the
+// platform, so a copy reaches the same services. Main thread only.
+class Services {
+  public:
+    explicit Services(Platform& platform) : platform_(&platform) {}
+
+    // The session core.
+    Preferences& preferences();
+    ActivityLog& activityLog();
+    OrvelController& controller();
+    // The devices the session quiets and the drives it keeps spinning.
+    ScreenSaverBlock& screenSaverBlock();
+    BuiltInDisplay& builtInDisplay();
+    KeyboardBacklight& keyboardBacklight();
+    InputBlocker& inputBlocker();
+    PermissionPrimer& permissionPrimer();
+    DeviceState& deviceState();
+    DriveKeepAlive& driveKeepAlive();
+    // The trigger sources, the rules engine and the power centre.
+    WakeHelperClient& wakeHelper();
+    NetworkTriggerSource& networkSource();
+    AppTriggerSource& appSource();
+    BluetoothTriggerSource& bluetoothSource();
+    ScheduleTriggerSource& scheduleSource();
+    TriggerEngine& triggerEngine();
+    PowerTriggerCenter& powerCenter();
+    // The menu bar's own service.
+    SystemA11y& systemA11y();
+    // The report builders, which read every service, the agreement and the help pages.
+    ReportRedaction& reportRedaction();
+    DiagnosticReport& diagnosticReport();
+    PermissionAudit& permissionAudit();
+    SelfTest& selfTest();
+    ConflictsReport& conflictsReport();
+    LicenseAgreement& licenseAgreement();
+    HelpPages& helpPages();
+    SettingsReset& settingsReset();
+
+    // What the windows are handed. Braced lists build their members in order: the services come
+    // up as the views ask for them.
+    StatusItemController::Services statusItemServices();
+    MenuView::Services menuViewServices();
+    AutomationServices automationServices();
+    SettingsServices settingsServices();
+    // Lazy: a cancelled export or import panel must build no service.
+    SettingsTransfer::Owners settingsTransferOwners();
+    // Lazy as well: the reset is built only once both alerts are confirmed.
+    ResetOwners resetOwners();
+
+  private:
+    DiagnosticsSources diagnosticsSources();
+
+    Platform* platform_;
+};
+
+// Names, for each service's shared(), the graph on the installed platform that builds it. A
+// program built on the services calls it once at start, before anything asks for a service.
+void composeServices();
+
+}  // namespace orvel
