@@ -3,7 +3,6 @@
 #include "core/RedactedIdentifier.h"
 #include "foundation/Calendar.h"
 #include "foundation/Log.h"
-#include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "platform/UserDefaults.h"
 
@@ -64,10 +63,6 @@ std::vector<ActivityEntry> decodeAll(const Json& stored, std::size_t* skipped) {
 
 }  // namespace
 
-ActivityLog& ActivityLog::shared() {
-    return Registry::instance<ActivityLog>();
-}
-
 ActivityLog::ActivityLog(UserDefaults& defaults) : defaults_(defaults) {
     const auto data = defaults_.dataForKey(kDefaultsKey);
     if (!data) {
@@ -110,9 +105,23 @@ Result<ActivityLog::Stored> ActivityLog::decodeStored(std::string_view text) {
     return stored;
 }
 
+namespace {
+
+// Set before any run loop turns and read only on the main thread.
+std::function<ActivityLog&()>& installedLog() {
+    static std::function<ActivityLog&()> reach;
+    return reach;
+}
+
+}  // namespace
+
+void ActivityLog::setInstalled(std::function<ActivityLog&()> reach) {
+    installedLog() = std::move(reach);
+}
+
 void ActivityLog::add(ActivityEntry entry) {
     RunLoop::main().async(
-        [entry = std::move(entry)]() mutable { ActivityLog::shared().append(std::move(entry)); });
+        [entry = std::move(entry)]() mutable { installedLog()().append(std::move(entry)); });
 }
 
 void ActivityLog::append(ActivityEntry entry) {

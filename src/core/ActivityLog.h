@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,14 +54,15 @@ class ActivityLog final : public ObservableObject {
     static constexpr std::size_t kCapacity = 50;
     static constexpr const char* kDefaultsKey = "trigger.log";
 
-    static ActivityLog& shared();
     // Reads the stored log.
     explicit ActivityLog(UserDefaults& defaults);
 
     Published<std::vector<ActivityEntry>> entries{*this, {}};
 
-    // Records an entry on the next turn of the main loop (also when called there).
+    // Records an entry on the next turn of the main loop (also when called there), in the log
+    // `reach` returns then: the composition root names it once at start.
     static void add(ActivityEntry entry);
+    static void setInstalled(std::function<ActivityLog&()> reach);
     // Empties the log and removes its stored copy.
     void clear();
     // The log as a text block for the diagnostic report; `redact` replaces titles with

@@ -8,7 +8,6 @@
 #include "core/UserNotification.h"
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
-#include "foundation/Registry.h"
 #include "platform/PowerAssertions.h"
 #include "platform/PowerSources.h"
 #include "platform/Processes.h"
@@ -40,10 +39,6 @@ DurationPreset unwatched(DurationPreset wanted, DurationPreset defaultPreset) {
 }
 
 }  // namespace
-
-OrvelController& OrvelController::shared() {
-    return Registry::instance<OrvelController>();
-}
 
 OrvelController::OrvelController(Preferences& prefs, Workspace& workspace,
                                  PowerAssertions& powerAssertions, Processes& processes,

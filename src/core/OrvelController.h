@@ -39,7 +39,6 @@ class OrvelController final : public ObservableObject,
                               public WeakReferenceable,
                               public SessionControl {
   public:
-    static OrvelController& shared();
     // The platform capabilities the session uses, and the participants it tells, in order.
     OrvelController(Preferences& prefs, Workspace& workspace, PowerAssertions& powerAssertions,
                     Processes& processes, PowerSources& powerSources, Notifications& notifications,

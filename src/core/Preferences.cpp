@@ -6,7 +6,6 @@
 
 #include "foundation/Json.h"
 #include "foundation/Log.h"
-#include "foundation/Registry.h"
 #include "platform/SystemInfo.h"
 
 namespace orvel {
@@ -17,10 +16,6 @@ constexpr const char* kConfirmedOnKey = "confirmedOn";
 constexpr const char* kSessionKey = "session";
 
 }  // namespace
-
-Preferences& Preferences::shared() {
-    return Registry::instance<Preferences>();
-}
 
 // Each setting registers its default and reads its stored value as it is built, in table order.
 Preferences::Preferences(UserDefaults& defaults, SystemInfo& systemInfo)

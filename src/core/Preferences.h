@@ -147,7 +147,6 @@ class Preferences final : public ObservableObject, public WeakReferenceable {
         std::function<void()> action_;
     };
 
-    static Preferences& shared();
     // Each setting registers its default and reads its stored value as it is built.
     Preferences(UserDefaults& defaults, SystemInfo& systemInfo);
 

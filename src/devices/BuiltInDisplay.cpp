@@ -1,7 +1,6 @@
 #include "devices/BuiltInDisplay.h"
 
 #include "foundation/Log.h"
-#include "foundation/Registry.h"
 #include "platform/Backlight.h"
 #include "platform/Displays.h"
 
@@ -14,10 +13,6 @@ constexpr double kReassertInterval = 0.5;
 constexpr double kDarkEnough = 0.01;
 
 }  // namespace
-
-BuiltInDisplay& BuiltInDisplay::shared() {
-    return Registry::instance<BuiltInDisplay>();
-}
 
 BuiltInDisplay::BuiltInDisplay(Displays& displays, Backlight& backlight)
     : displays_(displays), backlight_(backlight) {}

@@ -16,7 +16,6 @@ class Displays;
 class BuiltInDisplay {
   public:
     BuiltInDisplay(Displays& displays, Backlight& backlight);
-    static BuiltInDisplay& shared();
 
     // The built-in display's identifier while one is online.
     std::optional<std::uint32_t> builtInDisplayID() const;

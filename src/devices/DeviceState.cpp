@@ -12,7 +12,6 @@
 #include "devices/UserAsker.h"
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
-#include "foundation/Registry.h"
 #include "platform/AccessibilityDisplay.h"
 #include "platform/Displays.h"
 #include "platform/Processes.h"
@@ -28,10 +27,6 @@ const Logger kLog("devices");
 constexpr const char* kXset = "/usr/bin/xset";
 
 }  // namespace
-
-DeviceState& DeviceState::shared() {
-    return Registry::instance<DeviceState>();
-}
 
 DeviceState::DeviceState(Preferences& prefs, InputBlocker& blocker, ScreenSaverBlock& screenSaver,
                          BuiltInDisplay& display, KeyboardBacklight& keyboardBacklight,

@@ -54,7 +54,6 @@ class DeviceState final : public ObservableObject,
                 BuiltInDisplay& display, KeyboardBacklight& keyboardBacklight,
                 PermissionPrimer& primer, const Machine& machine,
                 std::function<bool()> sessionActive);
-    static DeviceState& shared();
 
     // At the last watchdog count an external keyboard or pointing device was attached.
     Published<bool> hasExternalInput{*this, true};

@@ -8,7 +8,6 @@
 #include "devices/UserAsker.h"
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
-#include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "platform/InputBlocking.h"
 #include "platform/Permissions.h"
@@ -32,10 +31,6 @@ bool contains(const std::string& text, const char* part) {
 }
 
 }  // namespace
-
-InputBlocker& InputBlocker::shared() {
-    return Registry::instance<InputBlocker>();
-}
 
 InputBlocker::InputBlocker(HidDevices& hid, InputBlocking& blocking, Permissions& permissions,
                            Workspace& workspace, Cursor& cursor, EventTap& eventTap)

@@ -55,7 +55,6 @@ class InputBlocker {
 
     InputBlocker(HidDevices& hid, InputBlocking& blocking, Permissions& permissions,
                  Workspace& workspace, Cursor& cursor, EventTap& eventTap);
-    static InputBlocker& shared();
     ~InputBlocker();
     InputBlocker(const InputBlocker&) = delete;
     InputBlocker& operator=(const InputBlocker&) = delete;

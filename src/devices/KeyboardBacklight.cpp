@@ -6,7 +6,6 @@
 
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
-#include "foundation/Registry.h"
 #include "platform/KeyboardBacklightRoutes.h"
 
 namespace orvel {
@@ -51,10 +50,6 @@ std::string formatted(const char* format, double value) {
 }
 
 }  // namespace
-
-KeyboardBacklight& KeyboardBacklight::shared() {
-    return Registry::instance<KeyboardBacklight>();
-}
 
 KeyboardBacklight::KeyboardBacklight(KeyboardBacklightRoutes& routes) : routes_(routes) {
     refused_ = routes_.writeRefused.subscribe([this] {

@@ -20,7 +20,6 @@ class KeyboardBacklight {
     enum class Availability { Unknown, Available, Unavailable };
 
     explicit KeyboardBacklight(KeyboardBacklightRoutes& routes);
-    static KeyboardBacklight& shared();
 
     // true saves the level and switches the backlight off; false puts the saved level back.
     void setOff(bool off);

@@ -4,7 +4,6 @@
 #include "devices/InputBlocker.h"
 #include "devices/UserAsker.h"
 #include "foundation/Log.h"
-#include "foundation/Registry.h"
 #include "platform/UserDefaults.h"
 
 namespace orvel {
@@ -22,10 +21,6 @@ bool cachedAccessibility(const InputBlocker& blocker) {
 }
 
 }  // namespace
-
-PermissionPrimer& PermissionPrimer::shared() {
-    return Registry::instance<PermissionPrimer>();
-}
 
 PermissionPrimer::PermissionPrimer(UserDefaults& defaults, InputBlocker& blocker)
     : defaults_(defaults), blocker_(blocker) {}

@@ -22,7 +22,6 @@ class PermissionPrimer {
     static constexpr int kChecksPerPermission = 45;
 
     PermissionPrimer(UserDefaults& defaults, InputBlocker& blocker);
-    static PermissionPrimer& shared();
 
     // Explains (the first time) and requests for the switch whose `revert` turns it back off.
     // False when the user chose "Not Now". The preferences are held weakly: the polls end

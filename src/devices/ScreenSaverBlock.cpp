@@ -3,14 +3,9 @@
 #include "core/SleepEngine.h"
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
-#include "foundation/Registry.h"
 #include "platform/PowerAssertionWords.h"
 
 namespace orvel {
-
-ScreenSaverBlock& ScreenSaverBlock::shared() {
-    return Registry::instance<ScreenSaverBlock>();
-}
 
 ScreenSaverBlock::ScreenSaverBlock(PowerAssertions& assertions) : assertions_(assertions) {
     refused_ = assertions_.assertionRefused.subscribe([this](AssertionID id, IOReturn) {

@@ -12,7 +12,6 @@ namespace orvel {
 class ScreenSaverBlock {
   public:
     explicit ScreenSaverBlock(PowerAssertions& assertions);
-    static ScreenSaverBlock& shared();
 
     // true holds the assertion (once), false releases it.
     void set(bool on);

@@ -4,7 +4,6 @@
 #include "core/OrvelController.h"
 #include "foundation/Data.h"
 #include "foundation/Localization.h"
-#include "foundation/Registry.h"
 #include "foundation/SerialQueue.h"
 #include "platform/NetworkShares.h"
 #include "platform/UserDefaults.h"
@@ -59,10 +58,6 @@ void logActivity(std::string title, std::string detail) {
 }
 
 }  // namespace
-
-DriveKeepAlive& DriveKeepAlive::shared() {
-    return Registry::instance<DriveKeepAlive>();
-}
 
 DriveKeepAlive::DriveKeepAlive(Volumes& volumes, UncachedReader& reader, NetworkShares& shares,
                                UserDefaults& defaults, std::function<OrvelController&()> controller)

@@ -90,7 +90,6 @@ class DriveKeepAlive final : public ObservableObject,
 
     DriveKeepAlive(Volumes& volumes, UncachedReader& reader, NetworkShares& shares,
                    UserDefaults& defaults, std::function<OrvelController&()> controller);
-    static DriveKeepAlive& shared();
     ~DriveKeepAlive() override;
 
     // Why a share that drops may not be mounted again here, as a catalogue key.

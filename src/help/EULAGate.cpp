@@ -170,10 +170,6 @@ Result<EULAGate::AssentRecord> EULAGate::AssentRecord::decode(std::string_view t
 LicenseAgreement::LicenseAgreement(Paths& paths, UserDefaults& defaults)
     : paths_(paths), defaults_(defaults) {}
 
-LicenseAgreement& LicenseAgreement::shared() {
-    return Registry::instance<LicenseAgreement>();
-}
-
 std::string LicenseAgreement::assentFileURL() {
     const std::string folder = paths_.applicationSupportDirectory();
     // A failure shows up as a missing record; the write after Agree says why.

@@ -104,7 +104,6 @@ class LicenseAgreement {
     LicenseAgreement(Paths& paths, UserDefaults& defaults);
     LicenseAgreement(const LicenseAgreement&) = delete;
     LicenseAgreement& operator=(const LicenseAgreement&) = delete;
-    static LicenseAgreement& shared();
 
     // "eula-assent.json" in the application's data folder, which this creates when missing.
     std::string assentFileURL();

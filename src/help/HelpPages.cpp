@@ -15,7 +15,6 @@
 #include "foundation/FileIO.h"
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
-#include "foundation/Registry.h"
 #include "foundation/Result.h"
 #include "help/Acknowledgments.h"
 #include "help/Contacts.h"
@@ -218,10 +217,6 @@ HelpPages::HelpPages(std::function<const WakeHelperClient&()> wakeHelper, Paths&
       processes_(processes),
       agreement_(agreement),
       blocker_(blocker) {}
-
-HelpPages& HelpPages::shared() {
-    return Registry::instance<HelpPages>();
-}
 
 std::string HelpPages::pagePath(HelpSection section) const {
     const std::string folder = paths_.resourcesDirectory() + "/help/";

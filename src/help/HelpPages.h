@@ -75,7 +75,6 @@ class HelpPages {
               Processes& processes, LicenseAgreement& agreement, const InputBlocker& blocker);
     HelpPages(const HelpPages&) = delete;
     HelpPages& operator=(const HelpPages&) = delete;
-    static HelpPages& shared();
 
     // Where the page's file is: its translation for the language texts read in, else English.
     std::string pagePath(HelpSection section) const;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "foundation/Registry.h"
 #include "platform/AccessibilityDisplay.h"
 
 namespace orvel {
@@ -12,10 +11,6 @@ namespace {
 // A text factor closer than this to the published one is not worth redrawing the panel for.
 constexpr double kFactorTolerance = 0.01;
 }  // namespace
-
-SystemA11y& SystemA11y::shared() {
-    return Registry::instance<SystemA11y>();
-}
 
 SystemA11y::SystemA11y(AccessibilityDisplay& display) : display_(display) {
     refresh();

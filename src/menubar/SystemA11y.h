@@ -13,7 +13,6 @@ class AccessibilityDisplay;
 // so a refresh that finds nothing new disturbs no view. Main thread only.
 class SystemA11y final : public ObservableObject, public WeakReferenceable {
   public:
-    static SystemA11y& shared();
     explicit SystemA11y(AccessibilityDisplay& display);
 
     Published<bool> reduceTransparency{*this, false};

@@ -6,7 +6,6 @@
 #include "core/Preferences.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Localization.h"
-#include "foundation/Registry.h"
 #include "reports/ConflictNotes.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
@@ -29,10 +28,6 @@ void appendList(std::string& out, const std::string& heading,
 }  // namespace
 
 ConflictsReport::ConflictsReport(Neighbours neighbours) : n_(std::move(neighbours)) {}
-
-ConflictsReport& ConflictsReport::shared() {
-    return Registry::instance<ConflictsReport>();
-}
 
 std::vector<std::string> ConflictsReport::configuredConflicts() const {
     const Preferences& prefs = n_.preferences;

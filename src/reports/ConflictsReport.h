@@ -31,7 +31,6 @@ class ConflictsReport {
     explicit ConflictsReport(Neighbours neighbours);
     ConflictsReport(const ConflictsReport&) = delete;
     ConflictsReport& operator=(const ConflictsReport&) = delete;
-    static ConflictsReport& shared();
 
     std::string text() const;
 

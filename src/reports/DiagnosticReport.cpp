@@ -73,10 +73,6 @@ ConflictsSectionSource& conflictsSource() {
 
 DiagnosticReport::DiagnosticReport(Neighbours neighbours) : n_(neighbours) {}
 
-DiagnosticReport& DiagnosticReport::shared() {
-    return Registry::instance<DiagnosticReport>();
-}
-
 std::string DiagnosticReport::sectionHeader(std::string_view name) {
     std::string header = "\u2500\u2500 " + std::string(name) + " ";
     const auto length = static_cast<int>(codePoints(name));

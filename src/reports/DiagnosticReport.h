@@ -46,7 +46,6 @@ class DiagnosticReport {
     explicit DiagnosticReport(Neighbours neighbours);
     DiagnosticReport(const DiagnosticReport&) = delete;
     DiagnosticReport& operator=(const DiagnosticReport&) = delete;
-    static DiagnosticReport& shared();
 
     // "── " + name + " " + "─" × max(0, 52 − code points).
     static std::string sectionHeader(std::string_view name);

@@ -10,7 +10,6 @@
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
-#include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "platform/Bluetooth.h"
 #include "platform/LoginItems.h"
@@ -59,10 +58,6 @@ std::string lineWithMark(std::optional<bool> verdict, std::string_view title,
 }  // namespace
 
 PermissionAudit::PermissionAudit(Neighbours neighbours) : n_(std::move(neighbours)) {}
-
-PermissionAudit& PermissionAudit::shared() {
-    return Registry::instance<PermissionAudit>();
-}
 
 bool PermissionAudit::holdsForReport(const TriggerRule& rule) {
     if (!rule.enabled || rule.unavailableHere || rule.onAppear != TriggerAction::startSession) {

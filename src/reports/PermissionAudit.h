@@ -51,7 +51,6 @@ class PermissionAudit {
     explicit PermissionAudit(Neighbours neighbours);
     PermissionAudit(const PermissionAudit&) = delete;
     PermissionAudit& operator=(const PermissionAudit&) = delete;
-    static PermissionAudit& shared();
 
     // A volume probe's answer; a probe not made yet is an absent one.
     struct Probe {

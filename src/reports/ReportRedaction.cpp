@@ -10,7 +10,6 @@
 #include "core/RedactedIdentifier.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Log.h"
-#include "foundation/Registry.h"
 #include "foundation/RegularExpression.h"
 #include "platform/SystemInfo.h"
 #include "reports/ReportWords.h"
@@ -181,10 +180,6 @@ struct Redacting {
 ReportRedaction::ReportRedaction(SystemInfo& system, const TriggerEngine& engine,
                                  std::function<const DriveKeepAlive&()> drives)
     : system_(system), engine_(engine), drives_(std::move(drives)) {}
-
-ReportRedaction& ReportRedaction::shared() {
-    return Registry::instance<ReportRedaction>();
-}
 
 std::vector<std::string> ReportRedaction::gatheredNames() const {
     std::vector<std::string> names;

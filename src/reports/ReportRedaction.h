@@ -24,7 +24,6 @@ class ReportRedaction {
                     std::function<const DriveKeepAlive&()> drives);
     ReportRedaction(const ReportRedaction&) = delete;
     ReportRedaction& operator=(const ReportRedaction&) = delete;
-    static ReportRedaction& shared();
 
     // The device and power-source line pattern (group 2 is the name), then MAC and UUID shapes,
     // in ICU's syntax.

@@ -8,7 +8,6 @@
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
 #include "foundation/Localization.h"
-#include "foundation/Registry.h"
 #include "platform/Permissions.h"
 #include "platform/PowerSources.h"
 #include "platform/Processes.h"
@@ -49,10 +48,6 @@ std::string levelsLine(const std::optional<double>& before, const std::optional<
 }  // namespace
 
 SelfTest::SelfTest(Neighbours neighbours) : n_(neighbours) {}
-
-SelfTest& SelfTest::shared() {
-    return Registry::instance<SelfTest>();
-}
 
 std::string SelfTest::selfTest() {
     const EnglishTexts english;  // read by support

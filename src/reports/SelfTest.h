@@ -44,7 +44,6 @@ class SelfTest {
     explicit SelfTest(Neighbours neighbours);
     SelfTest(const SelfTest&) = delete;
     SelfTest& operator=(const SelfTest&) = delete;
-    static SelfTest& shared();
 
     // Levels on the 0…1 scale, compared as 32-bit floats, strictly.
     static constexpr float kBacklightAlreadyOff = 0.02f;

@@ -6,7 +6,6 @@
 #include "devices/PermissionPrimer.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/Localization.h"
-#include "foundation/Registry.h"
 #include "menubar/AppWindows.h"
 #include "menubar/StatusItemController.h"
 #include "platform/Permissions.h"
@@ -53,10 +52,6 @@ std::string permissionClearingFailedText(const std::string& reason) {
         "permission grant clearing FAILED (%@) \u2014 use the terminal lines in Help \u203a "
         "Command line",
         {reason});
-}
-
-SettingsReset& SettingsReset::shared() {
-    return Registry::instance<SettingsReset>();
 }
 
 SettingsReset::~SettingsReset() {

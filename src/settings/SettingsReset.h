@@ -49,7 +49,6 @@ class SettingsReset final : public ObservableObject, public WeakReferenceable {
     static constexpr std::int64_t kTroubleshootingTab = 6;
     static constexpr const char* kTabSelectionKey = "settingsTabSelection";
 
-    static SettingsReset& shared();
     explicit SettingsReset(SettingsResetNeighbours neighbours) : n_(neighbours) {}
     ~SettingsReset() override;
 

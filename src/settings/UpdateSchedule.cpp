@@ -1,6 +1,5 @@
 #include "settings/UpdateSchedule.h"
 
-#include "foundation/Registry.h"
 #include "platform/UserDefaults.h"
 
 namespace orvel {
@@ -23,9 +22,5 @@ void save(UserDefaults& defaults, UpdateSchedule schedule) {
 }
 
 }  // namespace update_schedule
-
-UpdaterBridge& UpdaterBridge::shared() {
-    return ORVEL_SHARED_INSTANCE(UpdaterBridge);
-}
 
 }  // namespace orvel

@@ -34,12 +34,6 @@ void save(UserDefaults& defaults, UpdateSchedule schedule);
 
 // Where an update mechanism would be attached. There is none: the object exists so the
 // disabled "Check for Updates…" button has something to ask for. Main thread only.
-class UpdaterBridge {
-  public:
-    static UpdaterBridge& shared();
-
-  private:
-    UpdaterBridge() = default;
-};
+class UpdaterBridge {};
 
 }  // namespace orvel

@@ -4,7 +4,6 @@
 #include <set>
 
 #include "core/OrvelController.h"
-#include "foundation/Registry.h"
 #include "foundation/TextCompare.h"
 #include "platform/Workspace.h"
 #include "triggers/TriggerEngine.h"
@@ -34,10 +33,6 @@ bool isRunning(Workspace& workspace, const std::string& bundleID) {
 }
 
 }  // namespace
-
-AppTriggerSource& AppTriggerSource::shared() {
-    return Registry::instance<AppTriggerSource>();
-}
 
 AppTriggerSource::AppTriggerSource(Workspace& workspace, std::function<TriggerEngine&()> engine,
                                    std::function<OrvelController&()> controller)

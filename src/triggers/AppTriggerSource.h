@@ -29,7 +29,6 @@ class TriggerEngine;
 // on only once no instance of that application runs any more.
 class AppTriggerSource final : public OneOffWatch {
   public:
-    static AppTriggerSource& shared();
     // The engine and the controller are reached on events only: both build this source.
     AppTriggerSource(Workspace& workspace, std::function<TriggerEngine&()> engine,
                      std::function<OrvelController&()> controller);

@@ -5,7 +5,6 @@
 #include "core/OrvelController.h"
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
-#include "foundation/Registry.h"
 #include "platform/Platform.h"
 #include "triggers/PowerTriggerCenter.h"
 #include "triggers/TriggerEngine.h"
@@ -33,10 +32,6 @@ bool watchesRecovery(const TriggerRule& rule) {
 }
 
 }  // namespace
-
-BluetoothTriggerSource& BluetoothTriggerSource::shared() {
-    return Registry::instance<BluetoothTriggerSource>();
-}
 
 BluetoothTriggerSource::BluetoothTriggerSource(Bluetooth& bluetooth,
                                                std::function<TriggerEngine&()> engine,

@@ -33,7 +33,6 @@ class BluetoothTriggerSource final : public WeakReferenceable {
 
     static constexpr double kBatteryPollSeconds = 60.0;
 
-    static BluetoothTriggerSource& shared();
     // The engine, the power centre and the controller are reached on events only: the engine
     // builds this source, and the power centre reads the power state as it is built.
     BluetoothTriggerSource(Bluetooth& bluetooth, std::function<TriggerEngine&()> engine,

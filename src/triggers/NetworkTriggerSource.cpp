@@ -1,7 +1,6 @@
 #include "triggers/NetworkTriggerSource.h"
 
 #include "foundation/Numbers.h"
-#include "foundation/Registry.h"
 #include "foundation/TextCompare.h"
 #include "platform/Network.h"
 #include "triggers/TriggerEngine.h"
@@ -37,10 +36,6 @@ std::optional<T> decimal(std::string_view digits) {
 }
 
 }  // namespace
-
-NetworkTriggerSource& NetworkTriggerSource::shared() {
-    return Registry::instance<NetworkTriggerSource>();
-}
 
 NetworkTriggerSource::NetworkTriggerSource(Network& network, std::function<TriggerEngine&()> engine)
     : network_(network), engine_(std::move(engine)) {}

@@ -27,7 +27,6 @@ class TriggerEngine;
 // records; stop forgets. Nothing is cached: every match reads its fact anew.
 class NetworkTriggerSource : public WeakReferenceable {
   public:
-    static NetworkTriggerSource& shared();
     // The engine is reached when a rule flips, not before: it builds this source.
     NetworkTriggerSource(Network& network, std::function<TriggerEngine&()> engine);
 

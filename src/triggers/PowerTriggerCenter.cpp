@@ -9,17 +9,12 @@
 #include "core/SessionControl.h"
 #include "core/UserNotification.h"
 #include "foundation/Localization.h"
-#include "foundation/Registry.h"
 #include "platform/PowerSources.h"
 #include "platform/SystemInfo.h"
 
 namespace orvel {
 
 using namespace power_source;
-
-PowerTriggerCenter& PowerTriggerCenter::shared() {
-    return Registry::instance<PowerTriggerCenter>();
-}
 
 PowerTriggerCenter::PowerTriggerCenter(PowerSources& sources, Notifications& notifications,
                                        const Preferences& prefs,

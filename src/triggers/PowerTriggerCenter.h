@@ -65,7 +65,6 @@ class PowerTriggerCenter final : public ObservableObject,
     static constexpr const char* kLowPowerModeReason =
         textKey("Power Saver is on \u2014 Orvel is blocked while it's on.");
 
-    static PowerTriggerCenter& shared();
     // The controller is reached once the centre acts, not as it is built: the controller tells
     // the centre of its sessions, and may build it.
     PowerTriggerCenter(PowerSources& sources, Notifications& notifications,

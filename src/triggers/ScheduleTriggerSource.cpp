@@ -10,7 +10,6 @@
 #include "foundation/DateFormatting.h"
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
-#include "foundation/Registry.h"
 #include "platform/PowerAssertionWords.h"
 #include "platform/ScreenLock.h"
 #include "platform/UserDefaults.h"
@@ -42,10 +41,6 @@ double windowSeconds(const TriggerRule& rule) {
 }
 
 }  // namespace
-
-ScheduleTriggerSource& ScheduleTriggerSource::shared() {
-    return Registry::instance<ScheduleTriggerSource>();
-}
 
 ScheduleTriggerSource::ScheduleTriggerSource(Workspace& workspace, UserDefaults& defaults,
                                              ScreenLock& screenLock, PowerAssertions& assertions,

@@ -60,7 +60,6 @@ class ScheduleTriggerSource {
     // How many wake dates the helper is given at most.
     static constexpr std::size_t kMaxWakeDates = 16;
 
-    static ScheduleTriggerSource& shared();
     ScheduleTriggerSource(Workspace& workspace, UserDefaults& defaults, ScreenLock& screenLock,
                           PowerAssertions& assertions, ScheduleNeighbours neighbours);
 

@@ -10,7 +10,6 @@
 #include "core/SessionControl.h"
 #include "core/UserNotification.h"
 #include "foundation/Localization.h"
-#include "foundation/Registry.h"
 #include "platform/Bluetooth.h"
 #include "platform/UserDefaults.h"
 #include "platform/Workspace.h"
@@ -36,10 +35,6 @@ bool isNetworkFamily(TriggerSource source) {
 std::vector<TriggerSource> TriggerEngine::defaultPriority() {
     return {TriggerSource::schedule, TriggerSource::bluetooth, TriggerSource::wifiSSID,
             TriggerSource::network, TriggerSource::app};
-}
-
-TriggerEngine& TriggerEngine::shared() {
-    return Registry::instance<TriggerEngine>();
 }
 
 TriggerEngine::TriggerEngine(TriggerEngineNeighbours neighbours) : n_(std::move(neighbours)) {

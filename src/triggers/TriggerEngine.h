@@ -70,7 +70,6 @@ class TriggerEngine final : public ObservableObject,
 
     static std::vector<TriggerSource> defaultPriority();
 
-    static TriggerEngine& shared();
     explicit TriggerEngine(TriggerEngineNeighbours neighbours);
 
     // Every rule in the order the user made them; the order breaks ties between shields.

@@ -2,7 +2,6 @@
 
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
-#include "foundation/Registry.h"
 #include "platform/HelperConnection.h"
 #include "platform/HelperService.h"
 
@@ -29,10 +28,6 @@ WakeHelperClient::State stateFor(int status) {
 }
 
 }  // namespace
-
-WakeHelperClient& WakeHelperClient::shared() {
-    return Registry::instance<WakeHelperClient>();
-}
 
 WakeHelperClient::WakeHelperClient(HelperService& service, HelperConnection& connection)
     : service_(service), connection_(connection) {

@@ -29,7 +29,6 @@ class WakeHelperClient final : public ObservableObject, public WeakReferenceable
   public:
     enum class State { active, requiresApproval, notInstalled, missingFromBundle };
 
-    static WakeHelperClient& shared();
     WakeHelperClient(HelperService& service, HelperConnection& connection);
     ~WakeHelperClient();
 

@@ -329,6 +329,10 @@ HelpPages& Services::helpPages() {
     });
 }
 
+UpdaterBridge& Services::updaterBridge() {
+    return build<UpdaterBridge>([] { return std::make_unique<UpdaterBridge>(); });
+}
+
 // Built in the order a reset first used them.
 SettingsReset& Services::settingsReset() {
     return build<SettingsReset>([this] {
@@ -443,47 +447,14 @@ SettingsServices Services::settingsServices() {
                             licenseAgreement(),
                             diagnosticsSources(),
                             resetOwners(),
-                            [] { UpdaterBridge::shared(); }};
+                            [platform = platform_] { Services(*platform).updaterBridge(); }};
 }
 
-namespace {
-
-template <class T, T& (Services::*get)()>
-void reachThroughGraph() {
-    Registry::provide<T>(+[]() -> T& { return (Services(Platform::current()).*get)(); });
-}
-
-}  // namespace
-
-// Names a recipe for each service and builds nothing; the order follows the layers so that every
-// program reads the same root.
+// Names the log that ActivityLog::add appends to, from any thread, and builds nothing: the graph on
+// the installed platform, which builds the log when an entry comes first.
 void composeServices() {
-    reachThroughGraph<Preferences, &Services::preferences>();
-    reachThroughGraph<ActivityLog, &Services::activityLog>();
-    reachThroughGraph<OrvelController, &Services::controller>();
-    reachThroughGraph<ScreenSaverBlock, &Services::screenSaverBlock>();
-    reachThroughGraph<BuiltInDisplay, &Services::builtInDisplay>();
-    reachThroughGraph<KeyboardBacklight, &Services::keyboardBacklight>();
-    reachThroughGraph<InputBlocker, &Services::inputBlocker>();
-    reachThroughGraph<PermissionPrimer, &Services::permissionPrimer>();
-    reachThroughGraph<DeviceState, &Services::deviceState>();
-    reachThroughGraph<DriveKeepAlive, &Services::driveKeepAlive>();
-    reachThroughGraph<WakeHelperClient, &Services::wakeHelper>();
-    reachThroughGraph<NetworkTriggerSource, &Services::networkSource>();
-    reachThroughGraph<AppTriggerSource, &Services::appSource>();
-    reachThroughGraph<BluetoothTriggerSource, &Services::bluetoothSource>();
-    reachThroughGraph<ScheduleTriggerSource, &Services::scheduleSource>();
-    reachThroughGraph<TriggerEngine, &Services::triggerEngine>();
-    reachThroughGraph<PowerTriggerCenter, &Services::powerCenter>();
-    reachThroughGraph<SystemA11y, &Services::systemA11y>();
-    reachThroughGraph<ReportRedaction, &Services::reportRedaction>();
-    reachThroughGraph<DiagnosticReport, &Services::diagnosticReport>();
-    reachThroughGraph<PermissionAudit, &Services::permissionAudit>();
-    reachThroughGraph<SelfTest, &Services::selfTest>();
-    reachThroughGraph<ConflictsReport, &Services::conflictsReport>();
-    reachThroughGraph<LicenseAgreement, &Services::licenseAgreement>();
-    reachThroughGraph<HelpPages, &Services::helpPages>();
-    reachThroughGraph<SettingsReset, &Services::settingsReset>();
+    ActivityLog::setInstalled(
+        []() -> ActivityLog& { return Services(Platform::current()).activityLog(); });
 }
 
 }  // namespace orvel

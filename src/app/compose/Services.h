@@ -35,6 +35,7 @@ class SelfTest;
 class SettingsReset;
 class SystemA11y;
 class TriggerEngine;
+class UpdaterBridge;
 class WakeHelperClient;
 
 // The composition root: the graph of services on one platform. Each service is built on first use
@@ -78,6 +79,8 @@ class Services {
     LicenseAgreement& licenseAgreement();
     HelpPages& helpPages();
     SettingsReset& settingsReset();
+    // Made when "Check for Updates…" is first asked.
+    UpdaterBridge& updaterBridge();
 
     // What the windows are handed. Braced lists build their members in order: the services come
     // up as the views ask for them.
@@ -96,8 +99,8 @@ class Services {
     Platform* platform_;
 };
 
-// Names, for each service's shared(), the graph on the installed platform that builds it. A
-// program built on the services calls it once at start, before anything asks for a service.
+// Names the log entries added from any thread go to. A program built on the services calls it once
+// at start, before anything asks for a service.
 void composeServices();
 
 }  // namespace orvel
