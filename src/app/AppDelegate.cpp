@@ -12,7 +12,6 @@
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
 #include "foundation/NotificationCenter.h"
-#include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "help/AboutView.h"
 #include "help/EULAGate.h"
@@ -175,17 +174,17 @@ void AppDelegate::applicationWillTerminate() {
     terminated_ = true;
     // A desktop keeps a portal's shortcut session until it is closed.
     hotKey.reset();
-    if (auto* controller = Registry::existing<OrvelController>()) {
+    if (auto* controller = services().existing<OrvelController>()) {
         controller->stop(true);
     }
-    if (auto* blocker = Registry::existing<InputBlocker>()) {
+    if (auto* blocker = services().existing<InputBlocker>()) {
         blocker->stop();
     }
-    if (auto* backlight = Registry::existing<KeyboardBacklight>()) {
+    if (auto* backlight = services().existing<KeyboardBacklight>()) {
         backlight->setOff(false);
     }
     // Without tieDevicesToSession the session's end leaves the panel dark; quitting must not.
-    if (auto* display = Registry::existing<BuiltInDisplay>()) {
+    if (auto* display = services().existing<BuiltInDisplay>()) {
         display->setDark(false);
     }
 }

@@ -52,7 +52,7 @@ class AppDelegateTest : public test::UiTest {
     std::vector<test::EffectJournal::Effect> startUpEffects() {
         return {
             {"hot key", [this] { return delegate && delegate->hotKey != nullptr; }},
-            {"drive keep-alive", [] { return Registry::existing<DriveKeepAlive>() != nullptr; }},
+            {"drive keep-alive", [] { return services().existing<DriveKeepAlive>() != nullptr; }},
         };
     }
     // What shutdown does, each seen from outside: in the simulated machine, the saved session,
@@ -71,7 +71,7 @@ class AppDelegateTest : public test::UiTest {
             {"drives told", [this] { return drivesToldOff_ > 0; }},
             {"backlight restored",
              [] {
-                 auto* backlight = Registry::existing<KeyboardBacklight>();
+                 auto* backlight = services().existing<KeyboardBacklight>();
                  return backlight != nullptr && !backlight->isOff();
              }},
         };
@@ -89,9 +89,9 @@ TEST_F(AppDelegateTest, WithoutAssentOnlyTheAgreementWindowRuns) {
     ASSERT_NE(agreementWindow(), nullptr);
     EXPECT_TRUE(agreementWindow()->isVisible());
     EXPECT_EQ(StatusItemController::current(), nullptr);
-    EXPECT_EQ(Registry::existing<OrvelController>(), nullptr);
-    EXPECT_EQ(Registry::existing<TriggerEngine>(), nullptr);
-    EXPECT_EQ(Registry::existing<PowerTriggerCenter>(), nullptr);
+    EXPECT_EQ(services().existing<OrvelController>(), nullptr);
+    EXPECT_EQ(services().existing<TriggerEngine>(), nullptr);
+    EXPECT_EQ(services().existing<PowerTriggerCenter>(), nullptr);
     EXPECT_FALSE(delegate->hotKey);
     EXPECT_EQ(AppDelegate::shared(), delegate.get());
 }
@@ -298,9 +298,9 @@ TEST_F(AppDelegateTest, QuittingAtTheAgreementCreatesNothingAndKeepsTheSavedSess
     launch();
     ASSERT_TRUE(agreementWindow()->inspect().click("Quit"));
     EXPECT_TRUE(host().application().terminated());
-    EXPECT_EQ(Registry::existing<OrvelController>(), nullptr);
-    EXPECT_EQ(Registry::existing<Preferences>(), nullptr);
-    EXPECT_EQ(Registry::existing<InputBlocker>(), nullptr);
+    EXPECT_EQ(services().existing<OrvelController>(), nullptr);
+    EXPECT_EQ(services().existing<Preferences>(), nullptr);
+    EXPECT_EQ(services().existing<InputBlocker>(), nullptr);
     EXPECT_EQ(sim().userDefaults().persistentValue("session"), before);
 }
 

@@ -776,7 +776,7 @@ TEST_F(DriveKeepAliveTest, NothingRunsAfterTheServiceIsDestroyedWithAReadPending
     EXPECT_EQ(sim().userDefaults().writeCount(), writes);
     EXPECT_TRUE(activityTitles().empty());
     EXPECT_TRUE(sim().uncachedReader().reads().empty());
-    EXPECT_EQ(Registry::existing<DriveKeepAlive>(), nullptr);
+    EXPECT_EQ(services().existing<DriveKeepAlive>(), nullptr);
 }
 
 // On the real worker thread: a read stuck on its disk holds neither the service's end nor the

@@ -8,7 +8,6 @@
 #include "core/OrvelController.h"
 #include "devices/PermissionPrimer.h"
 #include "drives/DriveKeepAlive.h"
-#include "foundation/Registry.h"
 #include "reports/ConflictsReport.h"
 #include "support/SessionTest.h"
 #include "triggers/PowerTriggerCenter.h"
@@ -221,10 +220,10 @@ TEST_F(ConflictNotesTest, ReportWithNothingToSayIsThreeLines) {
 
 TEST_F(ConflictNotesTest, TheReportStartsTheDriveKeepAliveOnlyToCheckTheGlobalDiskFlag) {
     (void)services().conflictsReport().text();
-    EXPECT_EQ(Registry::existing<DriveKeepAlive>(), nullptr) << "built without the flag";
+    EXPECT_EQ(services().existing<DriveKeepAlive>(), nullptr) << "built without the flag";
     preventDiskSleep(true);
     (void)services().conflictsReport().text();
-    EXPECT_NE(Registry::existing<DriveKeepAlive>(), nullptr) << "the flag asks for the drives";
+    EXPECT_NE(services().existing<DriveKeepAlive>(), nullptr) << "the flag asks for the drives";
 }
 
 TEST_F(ConflictNotesTest, ReportListsRuleLinesInRuleOrderAndKeepsDisabledFloorsOutOfRecovery) {

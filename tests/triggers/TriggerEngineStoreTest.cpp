@@ -59,11 +59,12 @@ TEST_F(TriggerEngineStoreTest, EachTriggerServiceBuildsFirstWithoutTheServicesIt
         Registry::reset();
         c.build();
         const std::string name = c.name;
-        EXPECT_EQ(Registry::existing<OrvelController>(), nullptr) << name;
-        EXPECT_EQ(Registry::existing<DriveKeepAlive>(), nullptr) << name;
-        EXPECT_EQ(Registry::existing<PowerTriggerCenter>() != nullptr, name == "power centre")
+        EXPECT_EQ(services().existing<OrvelController>(), nullptr) << name;
+        EXPECT_EQ(services().existing<DriveKeepAlive>(), nullptr) << name;
+        EXPECT_EQ(services().existing<PowerTriggerCenter>() != nullptr, name == "power centre")
             << name;
-        EXPECT_EQ(Registry::existing<WakeHelperClient>() != nullptr, name == "wake helper") << name;
+        EXPECT_EQ(services().existing<WakeHelperClient>() != nullptr, name == "wake helper")
+            << name;
     }
 }
 

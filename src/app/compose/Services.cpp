@@ -130,8 +130,8 @@ DeviceState& Services::deviceState() {
                                  platform.systemInfo(), platform.processes()},
             // The controller tells the device state of its sessions: asked without building it,
             // none yet means no session.
-            [] {
-                const auto* controller = Registry::existing<OrvelController>();
+            [graph = *this] {
+                const auto* controller = graph.existing<OrvelController>();
                 return controller != nullptr && controller->isActive();
             });
     });

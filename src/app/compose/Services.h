@@ -1,6 +1,7 @@
 #pragma once
 
 #include "automations/AutomationsAndTriggersView.h"
+#include "foundation/Registry.h"
 #include "menubar/MenuView.h"
 #include "menubar/StatusItemController.h"
 #include "settings/SettingsReset.h"
@@ -47,6 +48,12 @@ class WakeHelperClient;
 class Services {
   public:
     explicit Services(Platform& platform) : platform_(&platform) {}
+
+    // The service T if it has been built, else null; builds nothing.
+    template <class T>
+    T* existing() const {
+        return Registry::existing<T>();
+    }
 
     // The session core.
     Preferences& preferences();
