@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <set>
 #include <vector>
 
@@ -49,33 +48,6 @@ void Registry::beginCreation(std::type_index type) {
 void Registry::adopt(std::type_index type, void* instance, void (*destroy)(void*)) {
     state().creating.erase(type);
     state().entries.push_back(Entry{type, instance, destroy});
-}
-
-struct Registry::Recipes {
-    std::map<std::type_index, std::function<void*()>> byType;
-};
-
-// Filled by the composition root at start, maybe before any run loop exists, so not bound to
-// the main thread.
-Registry::Recipes& Registry::recipes() {
-    static Recipes r;
-    return r;
-}
-
-void Registry::setRecipe(std::type_index type, std::function<void*()> reach) {
-    recipes().byType[type] = std::move(reach);
-}
-
-const std::function<void*()>& Registry::recipe(std::type_index type) {
-    const auto found = recipes().byType.find(type);
-    if (found == recipes().byType.end()) {
-        std::fprintf(
-            stderr,
-            "Registry: nothing provides %s; the application names how each service is built\n",
-            type.name());
-        std::abort();
-    }
-    return found->second;
 }
 
 void Registry::reset() {

@@ -3,14 +3,13 @@
 #include <functional>
 #include <memory>
 #include <typeindex>
-#include <utility>
 
 namespace orvel {
 
-// The process-wide home of shared service instances. Each instance is created on first use
-// and lives until reset() (or the end of the process), which destroys instances in the reverse
-// order of their creation, so a service outlives every service created after it.
-// Main-thread only.
+// The process-wide home of shared instances: the services the graph builds and the small
+// singletons without neighbours. Each instance is created on first use and lives until reset()
+// (or the end of the process), which destroys instances in the reverse order of their creation,
+// so a service outlives every service created after it. Main-thread only.
 class Registry {
   public:
     // Returns the instance of T, creating it with make() when there is none. Asking for T
@@ -28,25 +27,6 @@ class Registry {
         return ref;
     }
 
-    // The composition root names where T is reached: reach() returns the instance, building it
-    // (through instance(make)) and its neighbours when there is none. Providing again replaces
-    // the recipe; an instance already built stays.
-    template <class T>
-    static void provide(T& (*reach)()) {
-        setRecipe(typeid(T), [reach]() -> void* { return &reach(); });
-    }
-
-    // Returns the instance of T, reached through the recipe the composition root provided.
-    // Aborts with a message when none was provided.
-    template <class T>
-    static T& instance() {
-        void* existing = find(typeid(T));
-        if (existing != nullptr) {
-            return *static_cast<T*>(existing);
-        }
-        return *static_cast<T*>(recipe(typeid(T))());
-    }
-
     // Whether an instance of T exists now (without creating one).
     template <class T>
     static T* existing() {
@@ -60,11 +40,6 @@ class Registry {
     static std::size_t count();
 
   private:
-    struct Recipes;
-    static Recipes& recipes();
-    static void setRecipe(std::type_index type, std::function<void*()> reach);
-    // Aborts with a message when the type has no recipe.
-    static const std::function<void*()>& recipe(std::type_index type);
     static void* find(std::type_index type);
     static void beginCreation(std::type_index type);
     static void adopt(std::type_index type, void* instance, void (*destroy)(void*));

@@ -43,22 +43,6 @@ class Loop {
     Loop() { Loop::shared(); }
 };
 
-// Reached through a recipe that builds it with its neighbour, as the application does.
-class Panel {
-  public:
-    Panel(Store& neighbour, std::string title) : store(neighbour), name(std::move(title)) {
-        journal().push_back("Panel " + name);
-    }
-    static Panel& shared() { return Registry::instance<Panel>(); }
-    Store& store;
-    std::string name;
-};
-
-class Unprovided {
-  public:
-    static Unprovided& shared() { return Registry::instance<Unprovided>(); }
-};
-
 class RegistryTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -87,30 +71,8 @@ TEST_F(RegistryTest, ResetGivesFreshInstances) {
     EXPECT_EQ(journal(), (std::vector<std::string>{"Store", "~Store", "Store"}));
 }
 
-TEST_F(RegistryTest, ProvidedRecipesBuildWithTheirNeighboursAndTheLatestRecipeWins) {
-    Registry::provide<Panel>(+[]() -> Panel& {
-        return Registry::instance<Panel>(
-            [] { return std::make_unique<Panel>(Store::shared(), "first"); });
-    });
-    Panel& panel = Panel::shared();
-    EXPECT_EQ(&panel.store, &Store::shared());
-    Registry::provide<Panel>(+[]() -> Panel& {
-        return Registry::instance<Panel>(
-            [] { return std::make_unique<Panel>(Store::shared(), "second"); });
-    });
-    EXPECT_EQ(Panel::shared().name, "first");  // an instance already built stays
-    Registry::reset();
-    EXPECT_EQ(Panel::shared().name, "second");
-    EXPECT_EQ(journal(), (std::vector<std::string>{"Store", "Panel first", "~Store", "Store",
-                                                   "Panel second"}));
-}
-
 TEST(RegistryDeathTest, AskingForItselfDuringCreationAborts) {
     EXPECT_DEATH(Loop::shared(), "asked for itself");
-}
-
-TEST(RegistryDeathTest, AServiceNobodyProvidedAbortsWithItsName) {
-    EXPECT_DEATH(Unprovided::shared(), "nothing provides .*Unprovided");
 }
 
 }  // namespace
