@@ -28,10 +28,11 @@ using bench::micros;
 using bench::summarise;
 
 int main(int argc, char** argv) {
-    orvel::composeServices();
     const int changes = argc > 1 ? std::atoi(argv[1]) : 400;
     auto [loop, sim] = bench::installQuietSimulator();
-    TriggerEngine& engine = Services(Platform::current()).triggerEngine();
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
+    TriggerEngine& engine = graph->triggerEngine();
     std::vector<TriggerRule> rules;
     for (int i = 0; i < 100; ++i) {
         TriggerRule rule;
@@ -49,9 +50,8 @@ int main(int argc, char** argv) {
     engine.start();
     loop.drain();
 
-    auto page =
-        std::make_shared<AppsSettingsView>(engine, Services(Platform::current()).controller(),
-                                           sim.userDefaults(), sim.workspace(), sim.network());
+    auto page = std::make_shared<AppsSettingsView>(engine, graph->controller(), sim.userDefaults(),
+                                                   sim.workspace(), sim.network());
     std::set<UUID> open;
     for (std::size_t i = 0; i < 100; i += 10) {
         open.insert(engine.rules()[i].id);
@@ -109,6 +109,7 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(sim.workspace().scans() - scans),
                 items ? items->size() : 0u);
     std::printf("(100 app rules, 10 open; %d changes)\n", changes);
+    graph.reset();
     Registry::reset();
     return 0;
 }

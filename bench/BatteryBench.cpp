@@ -20,15 +20,15 @@ using namespace orvel;
 using namespace orvel::bench;
 
 int main(int argc, char** argv) {
-    orvel::composeServices();
     const int runs = argc > 1 ? std::atoi(argv[1]) : 400;
     auto [loop, sim] = installQuietSimulator();
-    Preferences& prefs = Services(Platform::current()).preferences();
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
+    Preferences& prefs = graph->preferences();
     prefs.lowBattEnd = true;
     prefs.battRecover = true;
     ui::ViewHost host(std::make_shared<BatteryPowerSettingsView>(
-        prefs, Services(Platform::current()).powerCenter(),
-        Services(Platform::current()).triggerEngine(), sim.powerSources()));
+        prefs, graph->powerCenter(), graph->triggerEngine(), sim.powerSources()));
     host.setShown(true);
     host.evaluate();
 
@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
     std::printf("(%d steps; %llu writes and %llu evaluations in all, set-up included)\n", runs,
                 static_cast<unsigned long long>(sim.userDefaults().writeCount() - writesBefore),
                 static_cast<unsigned long long>(host.evaluationCount() - evaluationsBefore));
+    graph.reset();
     Registry::reset();
     return 0;
 }

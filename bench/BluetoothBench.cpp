@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 #include "Figures.h"
@@ -42,8 +43,9 @@ std::string address(int i) {
 }  // namespace
 
 int main() {
-    orvel::composeServices();
     const bench::Simulator simulator = bench::installQuietSimulator();
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
     VirtualRunLoop& loop = simulator.loop;
     SimPlatform& sim = simulator.sim;
 
@@ -62,10 +64,10 @@ int main() {
     }
     sim.bluetooth().setBatteryLevels(levels);
     {
-        TriggerEngine& engine = Services(Platform::current()).triggerEngine();
-        OrvelController& controller = Services(Platform::current()).controller();
-        PowerTriggerCenter& center = Services(Platform::current()).powerCenter();
-        BluetoothTriggerSource& source = Services(Platform::current()).bluetoothSource();
+        TriggerEngine& engine = graph->triggerEngine();
+        OrvelController& controller = graph->controller();
+        PowerTriggerCenter& center = graph->powerCenter();
+        BluetoothTriggerSource& source = graph->bluetoothSource();
         engine.replaceAll(rules, {});
         engine.start();
         center.start();
@@ -115,6 +117,7 @@ int main() {
     }
     print("Linux battery levels (mirror + 2 device supplies)", read);
 
+    graph.reset();
     Registry::reset();
     Platform::install(nullptr);
     RunLoop::install(nullptr);

@@ -24,11 +24,12 @@ using namespace orvel;
 using namespace orvel::bench;
 
 int main(int argc, char** argv) {
-    orvel::composeServices();
     const int minutes = argc > 1 ? std::atoi(argv[1]) : 30;
     const int evaluations = argc > 2 ? std::atoi(argv[2]) : 400;
     auto [loop, sim] = installQuietSimulator();
-    TriggerEngine& engine = Services(Platform::current()).triggerEngine();
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
+    TriggerEngine& engine = graph->triggerEngine();
     engine.start();
     std::vector<TriggerRule> rules;
     for (int i = 0; i < 20; ++i) {
@@ -50,9 +51,9 @@ int main(int argc, char** argv) {
     engine.syncSources();
     loop.drain();
 
-    auto page = std::make_shared<BluetoothSettingsView>(
-        makePermissionTab(engine), Services(Platform::current()).bluetoothSource(), sim.bluetooth(),
-        sim.network(), Services(Platform::current()).permissionAudit());
+    auto page = std::make_shared<BluetoothSettingsView>(makePermissionTab(engine),
+                                                        graph->bluetoothSource(), sim.bluetooth(),
+                                                        sim.network(), graph->permissionAudit());
     std::set<UUID> open;
     for (int i = 0; i < 5; ++i) {
         open.insert(rules[static_cast<std::size_t>(i) * 4].id);
@@ -90,6 +91,7 @@ int main(int argc, char** argv) {
     const Figures f = summarise(samples);
     std::printf("body evaluation, 20 rules, 5 open: median %8.1f us  p95 %8.1f us  max %8.1f us\n",
                 f.median, f.p95, f.max);
+    graph.reset();
     Registry::reset();
     return 0;
 }

@@ -64,7 +64,6 @@ void print(const char* what, const bench::Figures& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    orvel::composeServices();
     const int ticks = argc > 1 ? std::max(10, std::atoi(argv[1])) : 2000;
     const std::string root =
         fs::temp_directory_path().string() + "/orvel-bench-devices-" + std::to_string(::getpid());
@@ -77,15 +76,18 @@ int main(int argc, char** argv) {
     VirtualRunLoop& loop = *ownedLoop;
     RunLoop::install(std::move(ownedLoop));
     Platform::install(std::make_unique<BenchPlatform>(root));
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
 
     std::printf("Per 0.5 s tick, %d ticks, fixtures copied to %s:\n", ticks, root.c_str());
-    print("built-in display held dark", bench::summarise(perTick(loop, ticks, [](bool on) {
-              Services(Platform::current()).builtInDisplay().setDark(on);
+    print("built-in display held dark", bench::summarise(perTick(loop, ticks, [&](bool on) {
+              graph->builtInDisplay().setDark(on);
           })));
-    print("keyboard backlight held off", bench::summarise(perTick(loop, ticks, [](bool on) {
-              Services(Platform::current()).keyboardBacklight().setOff(on);
+    print("keyboard backlight held off", bench::summarise(perTick(loop, ticks, [&](bool on) {
+              graph->keyboardBacklight().setOff(on);
           })));
 
+    graph.reset();
     Registry::reset();
     Platform::install(nullptr);
     RunLoop::install(nullptr);

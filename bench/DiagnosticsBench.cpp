@@ -4,6 +4,7 @@
 // main thread's CPU time, median and 95th percentile of the runs.
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,7 @@ void print(const char* what, const std::vector<double>& samples) {
     std::printf("%-52s median %9.2f ms   p95 %9.2f ms\n", what, f.median / 1000, f.p95 / 1000);
 }
 
-void fillMachine(bench::Simulator& s) {
+void fillMachine(bench::Simulator& s, Services& graph) {
     for (int i = 0; i < 40; ++i) {
         s.sim.hidDevices().attach(HidDevice{
             0, "Device " + std::to_string(i), "USB", i < 2, 0x05AC, {hid_usage::kKeyboard}});
@@ -43,7 +44,7 @@ void fillMachine(bench::Simulator& s) {
         if (i % 2 == 0) {
             rule.matcher = NetworkMatcher::ssid("Network " + std::to_string(i));
         }
-        Services(Platform::current()).triggerEngine().add(rule);
+        graph.triggerEngine().add(rule);
     }
     std::vector<DriveKeepAlive::Drive> drives;
     for (int i = 0; i < 20; ++i) {
@@ -52,7 +53,7 @@ void fillMachine(bench::Simulator& s) {
         drive.enabled = true;
         drives.push_back(drive);
     }
-    Services(Platform::current()).driveKeepAlive().drives = drives;
+    graph.driveKeepAlive().drives = drives;
     for (int i = 0; i < 50; ++i) {
         ActivityLog::add(
             ActivityEntry::make(ActivityEntry::Kind::info, "Entry " + std::to_string(i), "detail"));
@@ -74,26 +75,25 @@ std::string textOf(std::size_t bytes, const std::vector<std::string>& names) {
 }  // namespace
 
 int main() {
-    orvel::composeServices();
     constexpr int kRuns = 20;
     auto s = bench::installQuietSimulator();
-    fillMachine(s);
-    InputBlocker& blocker = Services(Platform::current()).inputBlocker();
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
+    fillMachine(s, *graph);
+    InputBlocker& blocker = graph->inputBlocker();
     blocker.permissionStatus();
     std::vector<double> report;
     std::vector<double> selfTest;
     {
         InputBlocker::HidAccessScope access(blocker);
         std::printf("report %zu bytes, self-test %zu bytes\n",
-                    Services(Platform::current()).diagnosticReport().diagnosticReport().size(),
-                    Services(Platform::current()).selfTest().selfTest().size());
+                    graph->diagnosticReport().diagnosticReport().size(),
+                    graph->selfTest().selfTest().size());
     }
     for (int run = 0; run < kRuns; ++run) {
         InputBlocker::HidAccessScope access(blocker);
-        report.push_back(micros(
-            [] { (void)Services(Platform::current()).diagnosticReport().diagnosticReport(); }));
-        selfTest.push_back(
-            micros([] { (void)Services(Platform::current()).selfTest().selfTest(); }));
+        report.push_back(micros([&] { (void)graph->diagnosticReport().diagnosticReport(); }));
+        selfTest.push_back(micros([&] { (void)graph->selfTest().selfTest(); }));
     }
     print("report (50 entries, 30 rules, 40 devices)", report);
     print("self-test (40 devices)", selfTest);
@@ -111,6 +111,7 @@ int main() {
         const std::string what = "redaction of " + std::to_string(bytes / 1024) + " KB, 200 names";
         print(what.c_str(), samples);
     }
+    graph.reset();
     Registry::reset();
     return 0;
 }

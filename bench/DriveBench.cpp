@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,8 @@ void tickBenchmark() {
     SimPlatform& sim = *owned;
     Platform::install(std::move(owned));
     sim.log().setMinimumLevel(LogLevel::Error);
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
     auto& loop = static_cast<PollRunLoop&>(RunLoop::main());
 
     constexpr int kDrives = 50;
@@ -68,7 +71,7 @@ void tickBenchmark() {
             VolumeInfo{"UUID-" + n, "Disk " + n, true, true, "/media/disk" + n, "/dev/sd" + n});
     }
     sim.volumes().setVolumes(volumes);
-    DriveKeepAlive& keepAlive = Services(Platform::current()).driveKeepAlive();
+    DriveKeepAlive& keepAlive = graph->driveKeepAlive();
     loop.runFor(30, [&] { return keepAlive.drives().size() == kDrives; });
     for (const auto& d : std::vector<DriveKeepAlive::Drive>(keepAlive.drives())) {
         DriveKeepAlive::Drive on = d;
@@ -91,6 +94,7 @@ void tickBenchmark() {
     const Figures f = summarise(samples);
     std::printf("tick with %d due drives, main thread: median %.1f us, p95 %.1f us\n", kDrives,
                 f.median, f.p95);
+    graph.reset();
     Registry::reset();
     Platform::install(nullptr);
     RunLoop::install(nullptr);
@@ -106,6 +110,8 @@ void resultsBenchmark() {
     SimPlatform& sim = *owned;
     Platform::install(std::move(owned));
     sim.log().setMinimumLevel(LogLevel::Error);
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
     constexpr int kDrives = 50;
     std::vector<VolumeInfo> volumes;
     for (int i = 0; i < kDrives; ++i) {
@@ -114,7 +120,7 @@ void resultsBenchmark() {
             VolumeInfo{"UUID-" + n, "Disk " + n, true, true, "/media/disk" + n, "/dev/sd" + n});
     }
     sim.volumes().setVolumes(volumes);
-    DriveKeepAlive& keepAlive = Services(Platform::current()).driveKeepAlive();
+    DriveKeepAlive& keepAlive = graph->driveKeepAlive();
     loop.drain();
     for (const auto& d : std::vector<DriveKeepAlive::Drive>(keepAlive.drives())) {
         DriveKeepAlive::Drive on = d;
@@ -134,6 +140,7 @@ void resultsBenchmark() {
     const Figures f = summarise(samples);
     std::printf("results of %d reads coming back, main thread: median %.1f us, p95 %.1f us\n",
                 kDrives, f.median, f.p95);
+    graph.reset();
     Registry::reset();
     Platform::install(nullptr);
     RunLoop::install(nullptr);
@@ -182,7 +189,6 @@ void readBenchmark(const std::string& folder, int reads) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    orvel::composeServices();
     const std::string folder = argc > 1 ? argv[1] : std::filesystem::current_path().string();
     const int reads = argc > 2 ? std::max(1, std::atoi(argv[2])) : 200;
     tickBenchmark();

@@ -2,7 +2,8 @@
 
 // The simulated machine the Help window's benches draw on: the Qt host under the offscreen
 // platform, its run loop, the licences and help pages in the machine's resources (the pages read
-// them) and US English. Everything is torn down, and the folder removed, when it goes.
+// them), US English and the graph of services on it. Everything is torn down, and the folder
+// removed, when it goes.
 
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "app/compose/Services.h"
 #include "foundation/DateFormatting.h"
 #include "foundation/Registry.h"
 #include "platform/sim/SimPlatform.h"
@@ -29,6 +31,8 @@ class HelpBenchMachine {
         sim_ = owned.get();
         Platform::install(std::move(owned));
         sim_->log().setMinimumLevel(LogLevel::Error);
+        services_ = std::make_unique<Services>(Platform::current());
+        services_->receiveActivityEntries();
         sim_->paths().setRoot(root_);
         std::filesystem::create_directories(sim_->paths().resourcesDirectory());
         std::filesystem::copy(ORVEL_LICENSES, sim_->paths().resourcesDirectory() + "/licenses");
@@ -40,6 +44,7 @@ class HelpBenchMachine {
     }
     ~HelpBenchMachine() {
         ui::UiHost::install(nullptr);
+        services_.reset();
         Registry::reset();
         Platform::install(nullptr);
         RunLoop::install(nullptr);
@@ -50,12 +55,14 @@ class HelpBenchMachine {
 
     SimPlatform& sim() { return *sim_; }
     ui::QtHost& host() { return *host_; }
+    Services& services() { return *services_; }
 
   private:
     ui::QtEnvironment qt_;
     std::string root_;
     SimPlatform* sim_ = nullptr;
     ui::QtHost* host_ = nullptr;
+    std::unique_ptr<Services> services_;
 };
 
 }  // namespace orvel::bench

@@ -87,7 +87,6 @@ Switch measureSwitch(HelpView& view, QtWindow& window, HelpSection from, HelpSec
 }  // namespace
 
 int main(int argc, char** argv) {
-    orvel::composeServices();
     bench::HelpBenchMachine machine(argc, argv, "help-pages-bench");
     QtHost& qtHost = machine.host();
     {
@@ -99,17 +98,14 @@ int main(int argc, char** argv) {
             std::vector<double> body;
             for (int i = 0; i < kBodyRuns; ++i) {
                 body.push_back(micros([&] {
-                    blocks += Services(Platform::current())
-                                  .helpPages()
-                                  .pageBody(c.value)
-                                  .node()
-                                  .children.size();
+                    blocks +=
+                        machine.services().helpPages().pageBody(c.value).node().children.size();
                 }));
             }
             bodies.push_back(summarise(body));
         }
 
-        auto view = std::make_shared<HelpView>(Services(Platform::current()).helpPages());
+        auto view = std::make_shared<HelpView>(machine.services().helpPages());
         auto window = qtHost.makeWindow();
         window->setContent(view);
         window->setContentSize(900, 620);

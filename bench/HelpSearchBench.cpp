@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "Figures.h"
-#include "app/compose/Services.h"
 #include "foundation/DateFormatting.h"
 #include "help/HelpSection.h"
 
@@ -16,7 +15,6 @@ using bench::micros;
 using bench::summarise;
 
 int main() {
-    orvel::composeServices();
     setCurrentLocaleIdentifier("en_US");
     std::size_t found = 0;
     for (const std::string query : {"", "  UPS ", "sleep", "wake sleep", "dépannage", "⌘"}) {

@@ -43,7 +43,6 @@ double millisSince(Clock::time_point start) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    orvel::composeServices();
     bench::HelpBenchMachine machine(argc, argv, "help-bench");
     QtHost& qtHost = machine.host();
     {
@@ -51,7 +50,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < 5; ++i) {
             const auto start = Clock::now();
             auto window = qtHost.makeWindow();
-            window->setContent(std::make_shared<HelpView>(Services(Platform::current()).helpPages(),
+            window->setContent(std::make_shared<HelpView>(machine.services().helpPages(),
                                                           HelpSection::acknowledgments));
             window->setContentSize(900, 620);
             window->makeKeyAndOrderFront();
@@ -65,7 +64,7 @@ int main(int argc, char** argv) {
             reshow.push_back(millisSince(again));
         }
 
-        auto view = std::make_shared<HelpView>(Services(Platform::current()).helpPages());
+        auto view = std::make_shared<HelpView>(machine.services().helpPages());
         auto window = qtHost.makeWindow();
         window->setContent(view);
         window->setContentSize(900, 620);

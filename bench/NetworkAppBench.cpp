@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -159,7 +160,6 @@ TriggerRule networkRule(int i) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    orvel::composeServices();
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
     installLogSink(std::make_shared<QuietSink>());
     const fs::path data = fs::path(ORVEL_SOURCE_DIR) / "tests/data/net/desk";
@@ -181,13 +181,15 @@ int main(int argc, char** argv) {
     auto owned = std::make_unique<BenchPlatform>(network, real);
     BenchPlatform& platform = *owned;
     Platform::install(std::move(owned));
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
 
     // Network rules.
     std::vector<TriggerRule> rules;
     for (int i = 0; i < 50; ++i) {
         rules.push_back(networkRule(i));
     }
-    NetworkTriggerSource& source = Services(Platform::current()).networkSource();
+    NetworkTriggerSource& source = graph->networkSource();
     source.start(rules);
     const long callsBefore = readWriteCalls();
     print("evaluate, 50 network rules (fixture roots)",
@@ -226,7 +228,7 @@ int main(int argc, char** argv) {
     }
 
     // The background poll: ten rules, one scan per poll.
-    AppTriggerSource& apps = Services(Platform::current()).appSource();
+    AppTriggerSource& apps = graph->appSource();
     std::vector<TriggerRule> appRules;
     for (int i = 0; i < 10; ++i) {
         TriggerRule rule;
@@ -255,6 +257,7 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(loop.timersFired() - fired));
     apps.clearRules();
 
+    graph.reset();
     Registry::reset();
     Platform::install(nullptr);
     RunLoop::install(nullptr);

@@ -48,19 +48,19 @@ std::vector<TriggerRule> makeRules() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    orvel::composeServices();
     const int values = argc > 1 ? std::atoi(argv[1]) : 40;
     auto [loop, sim] = installQuietSimulator();
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
     sim.network().setInterfaces({SimNetwork::ipv4("en0", "100.64.0.5")});
     sim.network().setLocationAuthorization(LocationAuthorization::authorizedAlways);
-    TriggerEngine& engine = Services(Platform::current()).triggerEngine();
+    TriggerEngine& engine = graph->triggerEngine();
     engine.rules = makeRules();
     engine.start();
     loop.drain();
 
     auto page = std::make_shared<NetworkSettingsView>(
-        makePermissionTab(engine), Services(Platform::current()).networkSource(), sim.network(),
-        Services(Platform::current()).permissionAudit());
+        makePermissionTab(engine), graph->networkSource(), sim.network(), graph->permissionAudit());
     // The first range rule open; nine more open further down.
     const UUID typedInto = engine.rules()[1].id;
     std::set<UUID> open{typedInto};
@@ -115,6 +115,7 @@ int main(int argc, char** argv) {
                 least, most);
     std::printf("(100 network rules, 10 open; %d values of up to 12 keys, %zu keystrokes)\n",
                 values, keystrokes.size());
+    graph.reset();
     Registry::reset();
     return 0;
 }

@@ -37,13 +37,15 @@ namespace {
 
 class RuleList final : public ui::ViewComponent {
   public:
+    explicit RuleList(Services& services) : services_(services) {}
+
     Published<std::set<UUID>> expanded{*this, {}};
 
     ui::View body() override {
         ExpandedRules open{[this] { return expanded(); },
                            [this](const std::set<UUID>& ids) { expanded = ids; }};
-        RuleEditor editor = [open](const TriggerRule& rule) {
-            TriggerEngine& engine = Services(Platform::current()).triggerEngine();
+        RuleEditor editor = [this, open](const TriggerRule& rule) {
+            TriggerEngine& engine = services_.triggerEngine();
             return ui::VStack(
                 {DurationPicker{engine, rule}.body(),
                  ActionPicker{engine, "When it appears", rule, &TriggerRule::onAppear}.body(),
@@ -51,20 +53,23 @@ class RuleList final : public ui::ViewComponent {
                  ACOnlyToggle{engine, rule}.body(), EditorFooter{engine, rule, open}.body()});
         };
         std::vector<ui::View> rows;
-        for (const TriggerRule& rule : Services(Platform::current()).triggerEngine().rules()) {
-            rows.push_back(RuleRow{Services(Platform::current()).triggerEngine(),
-                                   Platform::current().network(), rule, open, editor}
+        for (const TriggerRule& rule : services_.triggerEngine().rules()) {
+            rows.push_back(RuleRow{services_.triggerEngine(), Platform::current().network(), rule,
+                                   open, editor}
                                .body()
                                .id(rule.id.uuidString()));
         }
         return ui::VStack(std::move(rows));
     }
     std::vector<ObservableObject*> observedObjects() override {
-        return {&Services(Platform::current()).triggerEngine(), this};
+        return {&services_.triggerEngine(), this};
     }
+
+  private:
+    Services& services_;
 };
 
-std::vector<TriggerRule> makeRules(SimPlatform& sim) {
+std::vector<TriggerRule> makeRules(SimPlatform& sim, Services& services) {
     using S = TriggerSource;
     std::vector<TriggerRule> rules;
     for (int i = 0; i < 20; ++i) {
@@ -89,7 +94,7 @@ std::vector<TriggerRule> makeRules(SimPlatform& sim) {
         schedule.source = S::schedule;
         schedule.name = "Window " + n;
         if (holds) {
-            Services(Platform::current()).scheduleSource().activeNow.insert(schedule.id);
+            services.scheduleSource().activeNow.insert(schedule.id);
         }
         TriggerRule app;
         app.source = S::app;
@@ -109,8 +114,8 @@ std::vector<TriggerRule> makeRules(SimPlatform& sim) {
 }
 
 // Flips one rule's switch `runs` times and measures each flip up to the re-evaluated tree.
-void measure(const char* what, ui::ViewHost& host, VirtualRunLoop& loop, int runs) {
-    TriggerEngine& engine = Services(Platform::current()).triggerEngine();
+void measure(const char* what, ui::ViewHost& host, VirtualRunLoop& loop, TriggerEngine& engine,
+             int runs) {
     std::vector<double> samples;
     const auto testsBefore = RuleRow::holdingTestCount();
     const auto evaluationsBefore = host.evaluationCount();
@@ -135,18 +140,19 @@ void measure(const char* what, ui::ViewHost& host, VirtualRunLoop& loop, int run
 }  // namespace
 
 int main(int argc, char** argv) {
-    orvel::composeServices();
     const int runs = argc > 1 ? std::atoi(argv[1]) : 400;
     auto [loop, sim] = bench::installQuietSimulator();
-    TriggerEngine& engine = Services(Platform::current()).triggerEngine();
-    engine.rules = makeRules(sim);
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
+    TriggerEngine& engine = graph->triggerEngine();
+    engine.rules = makeRules(sim, *graph);
     std::vector<ActivityEntry> entries;
     for (int i = 0; i < 50; ++i) {
         entries.push_back(ActivityEntry::make(ActivityEntry::Kind::started, "Entry", "detail"));
     }
-    Services(Platform::current()).activityLog().entries = entries;
+    graph->activityLog().entries = entries;
 
-    auto list = std::make_shared<RuleList>();
+    auto list = std::make_shared<RuleList>(*graph);
     std::set<UUID> open;
     for (std::size_t i = 0; i < 100; i += 10) {
         open.insert(engine.rules()[i].id);
@@ -156,17 +162,17 @@ int main(int argc, char** argv) {
         ui::ViewHost host(list);
         host.setShown(true);
         host.evaluate();
-        measure("rule list", host, loop, runs);
+        measure("rule list", host, loop, engine, runs);
     }
     {
-        ui::ViewHost host(std::make_shared<TriggersSettingsView>(
-            engine, Services(Platform::current()).activityLog(),
-            Services(Platform::current()).preferences()));
+        ui::ViewHost host(std::make_shared<TriggersSettingsView>(engine, graph->activityLog(),
+                                                                 graph->preferences()));
         host.setShown(true);
         host.evaluate();
-        measure("Triggers page", host, loop, runs);
+        measure("Triggers page", host, loop, engine, runs);
     }
     std::printf("(100 rules, 10 open, 50 entries; %d flips each)\n", runs);
+    graph.reset();
     Registry::reset();
     return 0;
 }

@@ -70,20 +70,21 @@ struct Span {
 }  // namespace
 
 int main(int argc, char** argv) {
-    orvel::composeServices();
     const int names = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20;
     auto [loop, sim] = bench::installQuietSimulator();
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
     sim.helperService().setStatus(helper_service_status::kEnabled);
-    TriggerEngine& engine = Services(Platform::current()).triggerEngine();
-    WakeHelperClient& helper = Services(Platform::current()).wakeHelper();
+    TriggerEngine& engine = graph->triggerEngine();
+    WakeHelperClient& helper = graph->wakeHelper();
     engine.start();
     engine.rules = makeRules();
     engine.save();
     engine.syncSources();
     loop.drain();
 
-    auto page = std::make_shared<ScheduleSettingsView>(
-        engine, helper, Services(Platform::current()).preferences(), sim.network());
+    auto page =
+        std::make_shared<ScheduleSettingsView>(engine, helper, graph->preferences(), sim.network());
     ui::ViewHost host(page);
     host.setShown(true);
     host.evaluate();
@@ -172,6 +173,7 @@ int main(int argc, char** argv) {
                 static_cast<unsigned long long>(missedEvaluations));
     std::printf("(100 schedule rules, 10 waking, one editor open, %zu-character names)\n",
                 kNameLength);
+    graph.reset();
     Registry::reset();
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "Figures.h"
@@ -55,7 +56,6 @@ class OneText final : public ViewComponent {
 }  // namespace
 
 int main(int argc, char** argv) {
-    orvel::composeServices();
     QtEnvironment qt(argc, argv, /*offscreen=*/true);
     auto ownedLoop = std::make_unique<QtRunLoop>();
     QtRunLoop& loop = *ownedLoop;
@@ -64,6 +64,8 @@ int main(int argc, char** argv) {
     SimPlatform& sim = *ownedSim;
     Platform::install(std::move(ownedSim));
     sim.log().setMinimumLevel(LogLevel::Error);
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
     auto ownedHost = std::make_unique<QtHost>(HostCapabilities::of(Platform::current()));
     QtHost& host = *ownedHost;
     UiHost::install(std::move(ownedHost));
@@ -81,8 +83,7 @@ int main(int argc, char** argv) {
         const double processStart = msSince(start);
         sim.userDefaults().setInteger(SettingsView::kTabKey, SettingsView::kGeneralTab);
         start = Clock::now();
-        auto view =
-            std::make_shared<SettingsView>(Services(Platform::current()).settingsServices());
+        auto view = std::make_shared<SettingsView>(graph->settingsServices());
         auto window = host.makeWindow();
         window->setContent(view);
         window->setContentSize(SettingsView::kIdealWidth, SettingsView::kIdealHeight);
@@ -128,9 +129,9 @@ int main(int argc, char** argv) {
 
         SleepOptions options;
         options.preventIdleSleep = true;
-        Services(Platform::current()).controller().options = options;
-        Services(Platform::current()).controller().preset = DurationPreset::h1;
-        Services(Platform::current()).controller().start();
+        graph->controller().options = options;
+        graph->controller().preset = DurationPreset::h1;
+        graph->controller().start();
         std::printf("  one evaluation and reconciliation in a timed session, per page:\n");
         for (std::int64_t tab : {0, 1, 2, 3, 4, 6}) {
             sim.userDefaults().setInteger(SettingsView::kTabKey, tab);
@@ -152,9 +153,10 @@ int main(int argc, char** argv) {
         loop.runFor(5.0, [] { return false; });
         std::printf("  closed window on Devices, 5 s: permission checks %llu\n",
                     static_cast<unsigned long long>(sim.permissions().checkCount() - checks));
-        Services(Platform::current()).controller().stop(false);
+        graph->controller().stop(false);
     }
     UiHost::install(nullptr);
+    graph.reset();
     Registry::reset();
     Platform::install(nullptr);
     RunLoop::install(nullptr);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <memory>
 #include <vector>
 
 #include "Figures.h"
@@ -86,8 +87,9 @@ std::vector<DriveKeepAlive::Drive> makeDrives() {
 }  // namespace
 
 int main() {
-    orvel::composeServices();
     const bench::Simulator simulator = bench::installQuietSimulator();
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
     VirtualRunLoop& loop = simulator.loop;
     SimPlatform& sim = simulator.sim;
 
@@ -111,13 +113,13 @@ int main() {
     print("key derivation (the thread's CPU time)", derivationsCpu, "ms", 1000);
 
     {
-        Services(Platform::current()).triggerEngine().replaceAll(makeRules(sim), {});
-        auto& drives = Services(Platform::current()).driveKeepAlive();
+        graph->triggerEngine().replaceAll(makeRules(sim), {});
+        auto& drives = graph->driveKeepAlive();
         drives.drives = makeDrives();
         loop.drain();
 
         const auto key = *SettingsTransfer::makeSealingKey("correct horse battery staple");
-        const auto owners = Services(Platform::current()).settingsTransferOwners();
+        const auto owners = graph->settingsTransferOwners();
         std::vector<double> exportPlain;
         std::vector<double> exportSealed;
         Data plain;
@@ -149,6 +151,7 @@ int main() {
         print("import, sealed with a derived key (apply included)", importSealed);
     }
 
+    graph.reset();
     Registry::reset();
     Platform::install(nullptr);
     RunLoop::install(nullptr);

@@ -71,7 +71,6 @@ void print(const char* what, const Figures& f) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    orvel::composeServices();
     const std::string sysRoot =
         argc > 1 ? argv[1] : std::string(ORVEL_SOURCE_DIR) + "/tests/data/sysfs/laptop-on-ac";
     const int ticks = argc > 2 ? std::max(10, std::atoi(argv[2])) : 2000;
@@ -83,12 +82,13 @@ int main(int argc, char** argv) {
     VirtualRunLoop& loop = *installed;
     RunLoop::install(std::move(installed));
     Platform::install(std::make_unique<BenchPlatform>(sysRoot));
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
     ui::UiHost::install(
         std::make_unique<ui::QtHost>(ui::HostCapabilities::of(Platform::current())));
     {
-        auto statusItem =
-            StatusItemController::make(Services(Platform::current()).statusItemServices());
-        OrvelController& controller = Services(Platform::current()).controller();
+        auto statusItem = StatusItemController::make(graph->statusItemServices());
+        OrvelController& controller = graph->controller();
         loop.drain();
 
         std::printf("Periodic work per tick, %d ticks, power supplies read from %s\n", ticks,
@@ -131,6 +131,7 @@ int main(int argc, char** argv) {
               })));
         controller.stop(true);
     }
+    graph.reset();
     Registry::reset();
     ui::UiHost::install(nullptr);
     Platform::install(nullptr);

@@ -4,6 +4,7 @@
 // a reset of all settings. Prints microseconds of the thread's CPU time (median, 95th percentile).
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,33 +43,33 @@ std::string lines(const char* prefix, int count) {
     return text;
 }
 
-void addRules(int count) {
+void addRules(Services& services, int count) {
     for (int i = 0; i < count; ++i) {
         TriggerRule rule;
         rule.name = "Rule " + std::to_string(i);
         rule.btName = "Headset " + std::to_string(i);
         rule.btBattEnd = 20;
         rule.onClear = i % 2 == 0 ? TriggerAction::startSession : TriggerAction::endSession;
-        Services(Platform::current()).triggerEngine().add(rule);
+        services.triggerEngine().add(rule);
     }
 }
 
 }  // namespace
 
 int main() {
-    orvel::composeServices();
     auto simulator = bench::installQuietSimulator();
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
     auto& loop = simulator.loop;
     ui::UiHost::install(
         std::make_unique<ui::HeadlessHost>(ui::HostCapabilities::of(Platform::current())));
-    addRules(200);
-    Services(Platform::current()).triggerEngine().setMasterEnabled(false);
+    addRules(*graph, 200);
+    graph->triggerEngine().setMasterEnabled(false);
     loop.drain();
 
     std::vector<double> samples;
     for (int i = 0; i < 200; ++i) {
-        samples.push_back(
-            micros([] { (void)Services(Platform::current()).conflictsReport().text(); }));
+        samples.push_back(micros([&] { (void)graph->conflictsReport().text(); }));
     }
     print("conflictsReport, 200 rules", samples);
 
@@ -85,10 +86,9 @@ int main() {
         }
         return out;
     };
-    sources.conflicts = [] { return Services(Platform::current()).conflictsReport().text(); };
+    sources.conflicts = [&graph] { return graph->conflictsReport().text(); };
     auto view = std::make_shared<TroubleshootingView>(
-        Services(Platform::current()).controller(), sources,
-        Services(Platform::current()).resetOwners(), [] { return std::string("x86_64"); });
+        graph->controller(), sources, graph->resetOwners(), [] { return std::string("x86_64"); });
     view->redactIdentifiers = true;
     auto window = ui::UiHost::current().makeWindow();
     window->setContent(view);
@@ -117,12 +117,11 @@ int main() {
         drive.enabled = true;
         drives.push_back(drive);
     }
-    DriveKeepAlive& keeper = Services(Platform::current()).driveKeepAlive();
+    DriveKeepAlive& keeper = graph->driveKeepAlive();
     loop.drain();  // the start-up scan, which drops drives that are not mounted
     keeper.drives = drives;
     auto page =
-        std::make_shared<DrivesSettingsView>(keeper, Services(Platform::current()).controller(),
-                                             Services(Platform::current()).permissionAudit());
+        std::make_shared<DrivesSettingsView>(keeper, graph->controller(), graph->permissionAudit());
     auto drivesWindow = ui::UiHost::current().makeWindow();
     drivesWindow->setContent(page);
     drivesWindow->makeKeyAndOrderFront();
@@ -139,15 +138,16 @@ int main() {
 
     samples.clear();
     for (int i = 0; i < 20; ++i) {
-        addRules(10);
+        addRules(*graph, 10);
         keeper.drives = drives;
         loop.drain();
         samples.push_back(micros([&] {
-            Services(Platform::current()).settingsReset().perform(false);
+            graph->settingsReset().perform(false);
             loop.drain();
         }));
     }
     print("performReset (10 rules, 50 drives)", samples);
+    graph.reset();
     Registry::reset();
     return 0;
 }

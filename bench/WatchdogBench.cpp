@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "Figures.h"
@@ -41,9 +42,10 @@ double wakeupsPerMinute(VirtualRunLoop& loop, int minutes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    orvel::composeServices();
     const int minutes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
     const bench::Simulator simulator = bench::installQuietSimulator();
+    auto graph = std::make_unique<Services>(Platform::current());
+    graph->receiveActivityEntries();
     VirtualRunLoop& loop = simulator.loop;
     SimPlatform& sim = simulator.sim;
     sim.permissions().setListenEvent(ListenEventAccess::granted);
@@ -54,16 +56,16 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 4; ++i) {
         sim.hidDevices().attach(device("USB Mouse", false, hid_usage::kMouse));
     }
-    Preferences& prefs = Services(Platform::current()).preferences();
+    Preferences& prefs = graph->preferences();
     prefs.tieDevicesToSession = false;
     prefs.hasConfirmedBlocking = true;
-    Services(Platform::current()).deviceState().reconcile();
+    graph->deviceState().reconcile();
     const double baseline = wakeupsPerMinute(loop, minutes);
 
     prefs.blockBuiltInKeyboard = true;
     prefs.blockBuiltInTrackpad = true;
     loop.drain();
-    const bool blocking = Services(Platform::current()).inputBlocker().isBlockingKeyboard();
+    const bool blocking = graph->inputBlocker().isBlockingKeyboard();
     const double held = wakeupsPerMinute(loop, minutes);
     std::vector<double> ticks;
     for (int i = 0; i < 200; ++i) {
@@ -77,6 +79,7 @@ int main(int argc, char** argv) {
     std::printf("  one recount          median %6.1f us   p95 %6.1f us   max %6.1f us\n", f.median,
                 f.p95, f.max);
 
+    graph.reset();
     Registry::reset();
     Platform::install(nullptr);
     RunLoop::install(nullptr);

@@ -211,7 +211,6 @@ void writeStoredLog(const std::string& folder, long count) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    orvel::composeServices();
     bool detail = false;
     bool panelFirst = false;
     long storedLog = -1;  // not given
@@ -263,9 +262,11 @@ int main(int argc, char** argv) {
         Usage launch = Usage::now();
         Platform::install(std::make_unique<SimulatedMachine>());  // reads the settings file
         startCpuMs = Usage::now().cpuMs - launch.cpuMs;
+        auto graph = std::make_unique<Services>(Platform::current());
+        graph->receiveActivityEntries();
         shell.installHost(ui::HostCapabilities::of(Platform::current()));
         {
-            AppDelegate delegate;
+            AppDelegate delegate(*graph);
             Steps steps;
             steps.add([&] {
                 launch = Usage::now();
@@ -336,6 +337,7 @@ int main(int argc, char** argv) {
             steps.run();
             delegate.applicationWillTerminate();
         }
+        graph.reset();
         Registry::reset();
         ui::UiHost::install(nullptr);
         Platform::install(nullptr);

@@ -42,14 +42,9 @@ AppDelegate*& sharedDelegate() {
     static AppDelegate* delegate = nullptr;
     return delegate;
 }
-
-// The services of the installed platform, each built as it is first asked for.
-Services services() {
-    return Services(Platform::current());
-}
 }  // namespace
 
-AppDelegate::AppDelegate() {
+AppDelegate::AppDelegate(Services& services) : services_(services) {
     installAlertAsker();
 }
 
@@ -69,15 +64,13 @@ AppDelegate* AppDelegate::shared() {
 void AppDelegate::launch() {
     sharedDelegate() = this;
     AppWindows::current() = this;
-    // The support texts report rule and setting conflicts, which the device layer cannot see.
-    DiagnosticReport::setConflictsSection([] { return services().conflictsReport().text(); });
     willTerminate_ =
         ui::UiHost::current().willTerminate.subscribe([this] { applicationWillTerminate(); });
-    if (services().licenseAgreement().hasCurrentAssent()) {
+    if (services_.licenseAgreement().hasCurrentAssent()) {
         finishLaunching();
         return;
     }
-    auto gate = std::make_shared<EULAGate>(services().licenseAgreement());
+    auto gate = std::make_shared<EULAGate>(services_.licenseAgreement());
     EULAGate::current() = gate;
     gate->onAgree = [weakSelf = weakRef(*this)] {
         if (auto* self = weakSelf.get()) {
@@ -93,18 +86,18 @@ void AppDelegate::finishLaunching() {
     }
     finished_ = true;
     applyActivationPolicy();
-    statusItem = StatusItemController::make(services().statusItemServices());
+    statusItem = StatusItemController::make(services_.statusItemServices());
     // The stored style, whichever it is, works from the start as it did when it was chosen.
     applyHotKeyStyle();
-    services().triggerEngine().start();
-    services().powerCenter().start();
-    services().driveKeepAlive();
-    services().deviceState();
+    services_.triggerEngine().start();
+    services_.powerCenter().start();
+    services_.driveKeepAlive();
+    services_.deviceState();
 }
 
 void AppDelegate::applyActivationPolicy() {
     ui::UiHost& host = ui::UiHost::current();
-    const bool inDock = services().preferences().showInDock();
+    const bool inDock = services_.preferences().showInDock();
     host.application().setActivationPolicy(inDock ? ActivationPolicy::regular
                                                   : ActivationPolicy::accessory);
     RunLoop::main().async([weakSelf = weakRef(*this)] {
@@ -127,7 +120,7 @@ std::function<void()> AppDelegate::hotKeyAction() {
 
 void AppDelegate::applyHotKeyStyle() {
     hotKey.reset();
-    switch (services().preferences().hotKeyStyle()) {
+    switch (services_.preferences().hotKeyStyle()) {
         case HotKeyStyle::off:
             return;
         case HotKeyStyle::monitor:
@@ -157,7 +150,7 @@ void AppDelegate::applyResetDefaults() {
 }
 
 void AppDelegate::hotKeyPressed() {
-    OrvelController& controller = services().controller();
+    OrvelController& controller = services_.controller();
     if (controller.isActive()) {
         controller.stop(true);
     } else {
@@ -174,17 +167,17 @@ void AppDelegate::applicationWillTerminate() {
     terminated_ = true;
     // A desktop keeps a portal's shortcut session until it is closed.
     hotKey.reset();
-    if (auto* controller = services().existing<OrvelController>()) {
+    if (auto* controller = services_.existing<OrvelController>()) {
         controller->stop(true);
     }
-    if (auto* blocker = services().existing<InputBlocker>()) {
+    if (auto* blocker = services_.existing<InputBlocker>()) {
         blocker->stop();
     }
-    if (auto* backlight = services().existing<KeyboardBacklight>()) {
+    if (auto* backlight = services_.existing<KeyboardBacklight>()) {
         backlight->setOff(false);
     }
     // Without tieDevicesToSession the session's end leaves the panel dark; quitting must not.
-    if (auto* display = services().existing<BuiltInDisplay>()) {
+    if (auto* display = services_.existing<BuiltInDisplay>()) {
         display->setDark(false);
     }
 }
@@ -253,18 +246,17 @@ void showLaunchFailure(const std::string& url, const std::string& reason) {
 
 // A running application started from the entry is watched as it runs; else the entry is started
 // and watched once it runs.
-void watchChosenApp(const std::string& url) {
-    Workspace& workspace = Platform::current().workspace();
+void watchChosenApp(const std::string& url, Workspace& workspace, OrvelController& controller) {
     for (const RunningApplication& app : workspace.runningApplications()) {
         if (app.bundleURL == url) {
-            services().controller().watchApp(app);
+            controller.watchApp(app);
             return;
         }
     }
-    workspace.openApplication(url, [url](Result<RunningApplication> opened) {
+    workspace.openApplication(url, [url, &controller](Result<RunningApplication> opened) {
         if (opened) {
             RunLoop::main().async(
-                [app = opened.value()] { services().controller().watchApp(app); });
+                [app = opened.value(), &controller] { controller.watchApp(app); });
             return;
         }
         showLaunchFailure(url, opened.error().message);
@@ -288,7 +280,7 @@ void AppDelegate::showHelpWindow(std::optional<HelpSection> section) {
     closePanel();
     if (!helpWindow) {
         helpWindow = makeWindow(localized("Orvel Help"), kStandardStyle | ui::kWindowClosesOnEscape,
-                                std::make_shared<HelpView>(services().helpPages()));
+                                std::make_shared<HelpView>(services_.helpPages()));
         helpWindow->setContentSize(900, 620);
         helpWindow->center();
     }
@@ -305,7 +297,7 @@ void AppDelegate::openSettings() {
     closePanel();
     if (!settingsWindow) {
         settingsWindow = makeWindow(localized("Orvel Settings"), kStandardStyle,
-                                    std::make_shared<SettingsView>(services().settingsServices()));
+                                    std::make_shared<SettingsView>(services_.settingsServices()));
         settingsWindow->setContentSize(900, 560);
         settingsWindow->setContentMinSize(675, 280);
         settingsWindow->setContentMaxSize(900, std::numeric_limits<double>::max());
@@ -320,10 +312,10 @@ void AppDelegate::showAbout() {
     closePanel();
     if (!aboutWindow) {
         auto about =
-            std::make_shared<AboutView>(services().controller(), Platform::current().workspace(),
-                                        services().licenseAgreement(), services().inputBlocker());
-        about->diagnosticReport = [] {
-            return services().diagnosticReport().forSupport(false, false).value_or(std::string());
+            std::make_shared<AboutView>(services_.controller(), Platform::current().workspace(),
+                                        services_.licenseAgreement(), services_.inputBlocker());
+        about->diagnosticReport = [&services = services_] {
+            return services.diagnosticReport().forSupport(false, false).value_or(std::string());
         };
         about->showHelp = [](std::optional<HelpSection> section) {
             if (auto* windows = AppWindows::current()) {
@@ -346,10 +338,10 @@ void AppDelegate::showCustomDuration() {
     closePanel();
     closeCustomDuration();
     const auto [hours, minutes] =
-        CustomDurationView::startValues(services().preferences().customSeconds());
+        CustomDurationView::startValues(services_.preferences().customSeconds());
     auto view =
-        std::make_shared<CustomDurationView>(services().controller(), services().preferences(),
-                                             hours, minutes, [weakSelf = weakRef(*this)] {
+        std::make_shared<CustomDurationView>(services_.controller(), services_.preferences(), hours,
+                                             minutes, [weakSelf = weakRef(*this)] {
                                                  if (auto* self = weakSelf.get()) {
                                                      self->closeCustomDuration();
                                                  }
@@ -372,7 +364,7 @@ void AppDelegate::closeCustomDuration() {
 }
 
 void AppDelegate::makeRuleFromWatchedApp() {
-    OrvelController& controller = services().controller();
+    OrvelController& controller = services_.controller();
     const std::optional<std::string> appName = controller.watchedAppName();
     if (!appName) {
         return;
@@ -393,7 +385,7 @@ void AppDelegate::makeRuleFromWatchedApp() {
         rule.watchBackground = true;
     }
     const std::string id = rule.id.uuidString();
-    services().triggerEngine().add(std::move(rule));
+    services_.triggerEngine().add(std::move(rule));
     UserDefaults& defaults = Platform::current().userDefaults();
     defaults.setString("apps.pendingExpand", id);
     defaults.setInteger("atSubTab", 5);
@@ -408,7 +400,9 @@ void AppDelegate::chooseAppToWatch() {
     other.title = localized("Stay awake until this app quits");
     other.prompt = localized("Watch");
     ApplicationChooser::present(appChooserWindow, workspace, other.title, localized(other.prompt),
-                                other, [](const std::string& url) { watchChosenApp(url); });
+                                other, [&workspace, &services = services_](const std::string& url) {
+                                    watchChosenApp(url, workspace, services.controller());
+                                });
 }
 
 }  // namespace orvel

@@ -13,6 +13,7 @@
 
 namespace orvel {
 
+class Services;
 class StatusItemController;
 
 // The application delegate: holds start-up behind the agreement, brings the services up in
@@ -26,7 +27,8 @@ class AppDelegate final : public AppWindows {
     // Where the Settings window's frame is remembered.
     static constexpr const char* kSettingsFrameName = "OrvelSettingsWindow";
 
-    AppDelegate();
+    // The services come from `services`, which outlives the delegate.
+    explicit AppDelegate(Services& services);
     ~AppDelegate();
 
     // The delegate of this process, set by launch(); views reach its window operations through
@@ -84,6 +86,7 @@ class AppDelegate final : public AppWindows {
     void showHelpWindow(std::optional<HelpSection> section);
     void closeCustomDuration();
 
+    Services& services_;
     Subscription willTerminate_;
     bool finished_ = false;
     bool terminated_ = false;

@@ -75,7 +75,9 @@ std::optional<int> parse(int argc, char** argv, Options& options) {
     return std::nullopt;
 }
 
-void releaseServices() {
+// The services newest first, then the small singletons they used.
+void releaseServices(std::unique_ptr<orvel::Services>& services) {
+    services.reset();
     orvel::Registry::reset();
     // Every setting written so far reaches the disk before the program ends.
     orvel::Platform::current().userDefaults().synchronize();
@@ -100,7 +102,8 @@ void sayWhyNoWindows() {
 
 // The services, the windows, the platform and Qt, in that order. Each step's time is logged, so
 // that a quit that keeps a logout waiting shows where.
-void releaseEverything(const orvel::Logger& log, std::optional<orvel::ui::QtShell>& shell) {
+void releaseEverything(const orvel::Logger& log, std::unique_ptr<orvel::Services>& services,
+                       std::optional<orvel::ui::QtShell>& shell) {
     using namespace orvel;
     double mark = RunLoop::main().uptime();
     std::string steps;
@@ -113,7 +116,7 @@ void releaseEverything(const orvel::Logger& log, std::optional<orvel::ui::QtShel
         steps += took;
         mark = now;
     };
-    step("services", releaseServices);
+    step("services", [&] { releaseServices(services); });
     step("windows", [] { ui::UiHost::install(nullptr); });
     step("platform", [] { Platform::install(nullptr); });
     // Qt's teardown takes the loop and its clock with it. Nothing is left to release: a display
@@ -132,8 +135,6 @@ void releaseEverything(const orvel::Logger& log, std::optional<orvel::ui::QtShel
 
 int main(int argc, char** argv) {
     using namespace orvel;
-    // The recipes first: nothing below may ask for a service before it can be built.
-    composeServices();
     ui::returnLargeBlocksWhenFreed();
     Options options;
     if (auto status = parse(argc, argv, options)) {
@@ -167,6 +168,10 @@ int main(int argc, char** argv) {
         Platform::install(std::move(platform));
         real.waitForServices(2.0);
     }
+    // The graph of services on it, each built as it is first asked for; log entries from any
+    // thread go to its log.
+    auto services = std::make_unique<Services>(Platform::current());
+    services->receiveActivityEntries();
     shell->installHost(ui::HostCapabilities::of(Platform::current()));
     Logger log("app");
     log.info("texts in " +
@@ -175,7 +180,7 @@ int main(int argc, char** argv) {
         log.notice(instance.message);
     }
     {
-        AppDelegate delegate;
+        AppDelegate delegate(*services);
         TerminationSignals signals([](int) { ui::UiHost::current().application().terminate(); });
         if (instance.instance) {
             instance.instance->serve([weakDelegate = weakRef(delegate)] {
@@ -184,9 +189,9 @@ int main(int argc, char** argv) {
             });
         }
         // Logging out ends the display before it ends Orvel: that is a quit, not a crash.
-        shell->onDisplayLost([&delegate] {
+        shell->onDisplayLost([&delegate, &services] {
             delegate.applicationWillTerminate();
-            releaseServices();
+            releaseServices(services);
             Platform::install(nullptr);
         });
         // The wall time lets a benchmark measure from the moment it started the process.
@@ -223,6 +228,6 @@ int main(int argc, char** argv) {
                  " timer firings in " +
                  std::to_string(static_cast<long>(RunLoop::main().uptime() - started)) + " s");
     }
-    releaseEverything(log, shell);
+    releaseEverything(log, services, shell);
     return 0;
 }

@@ -6,6 +6,8 @@
 #include "foundation/RunLoop.h"
 #include "platform/UserDefaults.h"
 
+#include <utility>
+
 namespace orvel {
 
 // ActivityEntry --------------------------------------------------------------------------------
@@ -115,13 +117,17 @@ std::function<ActivityLog&()>& installedLog() {
 
 }  // namespace
 
-void ActivityLog::setInstalled(std::function<ActivityLog&()> reach) {
-    installedLog() = std::move(reach);
+std::function<ActivityLog&()> ActivityLog::setInstalled(std::function<ActivityLog&()> reach) {
+    return std::exchange(installedLog(), std::move(reach));
 }
 
 void ActivityLog::add(ActivityEntry entry) {
-    RunLoop::main().async(
-        [entry = std::move(entry)]() mutable { installedLog()().append(std::move(entry)); });
+    RunLoop::main().async([entry = std::move(entry)]() mutable {
+        // Once the services are gone, an entry has no log to go to.
+        if (const auto& reach = installedLog()) {
+            reach().append(std::move(entry));
+        }
+    });
 }
 
 void ActivityLog::append(ActivityEntry entry) {

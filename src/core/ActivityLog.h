@@ -60,9 +60,11 @@ class ActivityLog final : public ObservableObject {
     Published<std::vector<ActivityEntry>> entries{*this, {}};
 
     // Records an entry on the next turn of the main loop (also when called there), in the log
-    // `reach` returns then: the composition root names it once at start.
+    // `reach` returns then: the graph of services names its own and puts the one before back as
+    // it goes. With none named, the entry is dropped.
     static void add(ActivityEntry entry);
-    static void setInstalled(std::function<ActivityLog&()> reach);
+    // Returns the reach named before.
+    static std::function<ActivityLog&()> setInstalled(std::function<ActivityLog&()> reach);
     // Empties the log and removes its stored copy.
     void clear();
     // The log as a text block for the diagnostic report; `redact` replaces titles with

@@ -4,33 +4,12 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <set>
-#include <vector>
 
 namespace orvel {
-namespace {
 
-struct Entry {
-    std::type_index type;
-    void* instance;
-    void (*destroy)(void*);
-};
-
-struct State {
-    std::vector<Entry> entries;  // creation order
-    std::set<std::type_index> creating;
-};
-
-State& state() {
-    static State s;
-    return s;
-}
-
-}  // namespace
-
-void* Registry::find(std::type_index type) {
-    ORVEL_ASSERT_MAIN_THREAD("Registry shared-instance access");
-    for (const auto& entry : state().entries) {
+void* InstanceStore::find(std::type_index type) const {
+    ORVEL_ASSERT_MAIN_THREAD("shared-instance access");
+    for (const auto& entry : entries_) {
         if (entry.type == type) {
             return entry.instance;
         }
@@ -38,31 +17,33 @@ void* Registry::find(std::type_index type) {
     return nullptr;
 }
 
-void Registry::beginCreation(std::type_index type) {
-    if (!state().creating.insert(type).second) {
+void InstanceStore::beginCreation(std::type_index type) {
+    if (!creating_.insert(type).second) {
         std::fprintf(stderr, "Registry: %s asked for itself while being created\n", type.name());
         std::abort();
     }
 }
 
-void Registry::adopt(std::type_index type, void* instance, void (*destroy)(void*)) {
-    state().creating.erase(type);
-    state().entries.push_back(Entry{type, instance, destroy});
+void InstanceStore::adopt(std::type_index type, void* instance, void (*destroy)(void*)) {
+    creating_.erase(type);
+    entries_.push_back(Entry{type, instance, destroy});
 }
 
-void Registry::reset() {
-    ORVEL_ASSERT_MAIN_THREAD("Registry::reset");
-    auto& entries = state().entries;
-    while (!entries.empty()) {
-        Entry last = entries.back();
-        entries.pop_back();
+void InstanceStore::reset() {
+    ORVEL_ASSERT_MAIN_THREAD("shared-instance reset");
+    while (!entries_.empty()) {
+        Entry last = entries_.back();
+        entries_.pop_back();
         last.destroy(last.instance);
     }
-    state().creating.clear();
+    creating_.clear();
 }
 
-std::size_t Registry::count() {
-    return state().entries.size();
+InstanceStore& Registry::store() {
+    // Never destroyed: what is left at exit goes with the process, after every static that
+    // might still reach it.
+    static auto* store = new InstanceStore;
+    return *store;
 }
 
 }  // namespace orvel

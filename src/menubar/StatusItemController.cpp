@@ -6,7 +6,6 @@
 #include "devices/PermissionPrimer.h"
 #include "foundation/Localization.h"
 #include "foundation/Log.h"
-#include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "menubar/AppWindows.h"
 #include "menubar/MenuView.h"
@@ -17,19 +16,18 @@ namespace orvel {
 
 namespace {
 
-// Keeps the current status item alive and is reset with the other shared instances.
-struct CurrentStatusItem {
-    std::shared_ptr<StatusItemController> item;
-};
+// The item made last, for as long as its owner keeps it.
+std::weak_ptr<StatusItemController>& currentItem() {
+    static std::weak_ptr<StatusItemController> item;
+    return item;
+}
 
 }  // namespace
 
 std::shared_ptr<StatusItemController> StatusItemController::make(Services services) {
     std::shared_ptr<StatusItemController> made(new StatusItemController(std::move(services)));
     made->refresh();
-    Registry::instance<CurrentStatusItem>([] {
-        return std::make_unique<CurrentStatusItem>();
-    }).item = made;
+    currentItem() = made;
     return made;
 }
 
@@ -92,8 +90,8 @@ void StatusItemController::scheduleRefresh() {
 StatusItemController::~StatusItemController() = default;
 
 StatusItemController* StatusItemController::current() {
-    auto* holder = Registry::existing<CurrentStatusItem>();
-    return holder != nullptr ? holder->item.get() : nullptr;
+    // Alive while locked means another owner holds it: the pointer outlives the lock.
+    return currentItem().lock().get();
 }
 
 void StatusItemController::refresh() {

@@ -49,7 +49,8 @@ class StatusItemController final : public WeakReferenceable {
     StatusItemController(const StatusItemController&) = delete;
     StatusItemController& operator=(const StatusItemController&) = delete;
 
-    // The most recently made status item, if any; callers do nothing without one.
+    // The most recently made status item while its owner keeps it, if any; callers do nothing
+    // without one.
     static StatusItemController* current();
 
     // Redraws the item from the current session state.

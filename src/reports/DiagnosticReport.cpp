@@ -14,7 +14,6 @@
 #include "foundation/AppInfo.h"
 #include "foundation/Iso8601.h"
 #include "foundation/Localization.h"
-#include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "foundation/TextCompare.h"
 #include "platform/Permissions.h"
@@ -58,15 +57,6 @@ void sortComposed(std::vector<std::string>& lines) {
     for (auto& [key, line] : keyed) {
         lines.push_back(std::move(line));
     }
-}
-
-// Where the app put the CONFLICTS section's builder; reset with the shared instances.
-struct ConflictsSectionSource {
-    std::function<std::string()> section;
-};
-
-ConflictsSectionSource& conflictsSource() {
-    return ORVEL_SHARED_INSTANCE(ConflictsSectionSource);
 }
 
 }  // namespace
@@ -264,13 +254,8 @@ std::string DiagnosticReport::architecture() {
     return n_.system.architecture();
 }
 
-void DiagnosticReport::setConflictsSection(std::function<std::string()> section) {
-    conflictsSource().section = std::move(section);
-}
-
 std::string DiagnosticReport::conflictsSuffix() {
-    const auto& section = conflictsSource().section;
-    return section ? "\n\n" + section() : std::string();
+    return n_.conflicts ? "\n\n" + n_.conflicts() : std::string();
 }
 
 std::optional<std::string> DiagnosticReport::forSupport(bool appendConflicts, bool redact) {

@@ -41,6 +41,9 @@ class DiagnosticReport {
         PowerSources& powerSources;
         SystemInfo& system;
         const ReportRedaction& redaction;
+        // The CONFLICTS section, built from the rules and settings the device layer cannot see,
+        // only when a support text asks for it. Without one, nothing is appended.
+        std::function<std::string()> conflicts = {};
     };
 
     explicit DiagnosticReport(Neighbours neighbours);
@@ -82,11 +85,8 @@ class DiagnosticReport {
     // forSupport, then onto the pasteboard.
     std::optional<std::string> copyForSupport(bool appendConflicts, bool redact);
 
-    // The app hands the CONFLICTS section's builder over as it launches, before the report (and
-    // the services it reads) need exist. Without one, nothing is appended.
-    static void setConflictsSection(std::function<std::string()> section);
-    // "\n\n" + the CONFLICTS section, or nothing when no builder was handed over.
-    static std::string conflictsSuffix();
+    // "\n\n" + the CONFLICTS section, or nothing without a builder.
+    std::string conflictsSuffix();
 
     static constexpr double kAssertionListingWait = 1.0;
 

@@ -228,7 +228,7 @@ std::optional<std::string> SelfTest::forSupport(bool redact) {
         InputBlocker::HidAccessScope access(n_.blocker);
         text = selfTest();
     }
-    text += "\n\n" + n_.audit.reportSections() + DiagnosticReport::conflictsSuffix();
+    text += "\n\n" + n_.audit.reportSections() + n_.report.conflictsSuffix();
     if (redact) {
         text = n_.redaction.obfuscate(text);
     }

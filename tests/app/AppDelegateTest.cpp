@@ -14,7 +14,6 @@
 #include "devices/InputBlocker.h"
 #include "devices/KeyboardBacklight.h"
 #include "drives/DriveKeepAlive.h"
-#include "foundation/Registry.h"
 #include "help/EULAGate.h"
 #include "menubar/AppWindows.h"
 #include "menubar/StatusItemController.h"
@@ -42,7 +41,7 @@ class AppDelegateTest : public test::UiTest {
     }
     void assentGiven() { test::acceptAgreement(sim().paths()); }
     void launch() {
-        delegate = std::make_unique<AppDelegate>();
+        delegate = std::make_unique<AppDelegate>(services());
         delegate->applicationDidFinishLaunching();
         loop().drain();
     }
@@ -52,7 +51,8 @@ class AppDelegateTest : public test::UiTest {
     std::vector<test::EffectJournal::Effect> startUpEffects() {
         return {
             {"hot key", [this] { return delegate && delegate->hotKey != nullptr; }},
-            {"drive keep-alive", [] { return services().existing<DriveKeepAlive>() != nullptr; }},
+            {"drive keep-alive",
+             [this] { return services().existing<DriveKeepAlive>() != nullptr; }},
         };
     }
     // What shutdown does, each seen from outside: in the simulated machine, the saved session,
@@ -64,13 +64,13 @@ class AppDelegateTest : public test::UiTest {
         return {
             {"assertions released", [this] { return sim().powerAssertions().held().empty(); }},
             {"saved as ended",
-             [] {
+             [this] {
                  const auto saved = services().preferences().loadSession();
                  return saved && !saved->wasActive;
              }},
             {"drives told", [this] { return drivesToldOff_ > 0; }},
             {"backlight restored",
-             [] {
+             [this] {
                  auto* backlight = services().existing<KeyboardBacklight>();
                  return backlight != nullptr && !backlight->isOff();
              }},
@@ -210,7 +210,7 @@ TEST_F(AppDelegateTest, StartUpBringsTheServicesUpInOrderAndTheMenuOnTheNextTurn
     assentGiven();
     for (const Case& c : cases) {
         delegate.reset();
-        Registry::reset();
+        releaseServices();
         services().preferences().showInDock = c.inDock;
         services().preferences().hotKeyStyle = HotKeyStyle::carbon;
         // Created before start-up, so that their start is what the journal sees.
@@ -221,7 +221,7 @@ TEST_F(AppDelegateTest, StartUpBringsTheServicesUpInOrderAndTheMenuOnTheNextTurn
         journal.follow(triggers.started, "triggers started");
         journal.follow(power.started, "power centre started");
 
-        delegate = std::make_unique<AppDelegate>();
+        delegate = std::make_unique<AppDelegate>(services());
         delegate->applicationDidFinishLaunching();
         journal.mark();
         loop().drain();
@@ -246,7 +246,7 @@ TEST_F(AppDelegateTest, ADeviceSwitchTakesEffectRightAfterStartUp) {
 TEST_F(AppDelegateTest, ShowInDockMakesARegularApplicationThatActivates) {
     assentGiven();
     services().preferences().showInDock = true;
-    delegate = std::make_unique<AppDelegate>();
+    delegate = std::make_unique<AppDelegate>(services());
     delegate->applicationDidFinishLaunching();
     EXPECT_EQ(host().mainMenuInstalls(), 0);
     loop().drain();
@@ -273,7 +273,7 @@ TEST_F(AppDelegateTest, TheHotKeyTogglesTheSession) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         delegate.reset();
-        Registry::reset();
+        releaseServices();
         sim().userDefaults().setString("hotKeyStyle", c.stored);
         sim().permissions().setListenEvent(c.permissions ? ListenEventAccess::granted
                                                          : ListenEventAccess::denied);
@@ -356,7 +356,7 @@ TEST_F(AppDelegateTest, ShutdownEndsTheSessionThenStopsInputBlockingThenRestores
     assentGiven();
     for (const Case& c : cases) {
         delegate.reset();
-        Registry::reset();
+        releaseServices();
         sim().userDefaults().removeObject("session");
         launch();
         if (c.sessionRuns) {

@@ -23,6 +23,7 @@ class AppHelpTest : public test::SessionTest {
   protected:
     void SetUp() override {
         SessionTest::SetUp();
+        delegate = std::make_unique<AppDelegate>(services());
         // The Acknowledgments page reads the licences beside the program.
         const std::string resources = sim().paths().resourcesDirectory();
         fs::create_directories(resources);
@@ -68,14 +69,14 @@ class AppHelpTest : public test::SessionTest {
         EXPECT_EQ(shown[shown.size() - page.size() - 1], title(section));
     }
 
-    std::unique_ptr<AppDelegate> delegate = std::make_unique<AppDelegate>();
+    std::unique_ptr<AppDelegate> delegate;
 };
 
 TEST_F(AppHelpTest, EachSectionAskedForOpensTheHelpWindowOnThatPage) {
     // A window made by the request, then the same window asked again for each page in turn,
     // backwards so that every page is reached from another one.
     for (const HelpSection s : allCases<HelpSection>()) {
-        delegate = std::make_unique<AppDelegate>();
+        delegate = std::make_unique<AppDelegate>(services());
         delegate->showHelpSection(s);
         loop().drain();
         expectShown(s);

@@ -16,6 +16,7 @@ class AppWindowsTest : public test::SessionTest {
   protected:
     void SetUp() override {
         SessionTest::SetUp();
+        delegate = std::make_unique<AppDelegate>(services());
         sim().powerSources().setOnAC(true);
     }
     void TearDown() override {
@@ -45,7 +46,7 @@ class AppWindowsTest : public test::SessionTest {
         loop().drain();
     }
 
-    std::unique_ptr<AppDelegate> delegate = std::make_unique<AppDelegate>();
+    std::unique_ptr<AppDelegate> delegate;
 };
 
 TEST_F(AppWindowsTest, HelpAtAPageWhileOpenSwitchesThePageAndKeepsTheWindow) {
@@ -82,7 +83,7 @@ TEST_F(AppWindowsTest, SettingsIsOneWindowCentredOnlyWithoutASavedFrame) {
         int centred;
     };
     for (const auto c : {Case{false, 1}, Case{true, 0}}) {
-        delegate = std::make_unique<AppDelegate>();
+        delegate = std::make_unique<AppDelegate>(services());
         sim().userDefaults().removeObject("NSWindow Frame OrvelSettingsWindow");
         if (c.savedFrame) {
             sim().userDefaults().setString("NSWindow Frame OrvelSettingsWindow", "100 120 800 500");

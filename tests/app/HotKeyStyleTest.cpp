@@ -19,6 +19,10 @@ constexpr std::uint64_t kCapsLock = 0x10000;
 
 class HotKeyStyleTest : public test::UiTest {
   protected:
+    void SetUp() override {
+        test::UiTest::SetUp();
+        delegate = std::make_unique<AppDelegate>(services());
+    }
     void TearDown() override {
         delegate.reset();
         UiTest::TearDown();
@@ -30,7 +34,7 @@ class HotKeyStyleTest : public test::UiTest {
         sim().permissions().setAccessibility(both);
     }
 
-    std::unique_ptr<AppDelegate> delegate = std::make_unique<AppDelegate>();
+    std::unique_ptr<AppDelegate> delegate;
 };
 
 TEST_F(HotKeyStyleTest, EachStyleGivesItsShortcutAndOnlyIt) {

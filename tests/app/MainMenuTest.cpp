@@ -17,6 +17,10 @@ using ui::StandardAction;
 
 class MainMenuTest : public test::SessionTest {
   protected:
+    void SetUp() override {
+        test::SessionTest::SetUp();
+        delegate = std::make_unique<AppDelegate>(services());
+    }
     void TearDown() override {
         delegate.reset();
         SessionTest::TearDown();
@@ -57,7 +61,7 @@ class MainMenuTest : public test::SessionTest {
         return out;
     }
 
-    std::unique_ptr<AppDelegate> delegate = std::make_unique<AppDelegate>();
+    std::unique_ptr<AppDelegate> delegate;
 };
 
 constexpr unsigned kCommand = ui::kModifierCommand;

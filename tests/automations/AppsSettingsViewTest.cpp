@@ -33,6 +33,7 @@ class AppsSettingsViewTest : public test::RuleTabTest<AppsSettingsView> {
   protected:
     void SetUp() override {
         RuleTabTest::SetUp();
+        delegate = std::make_unique<AppDelegate>(services());
         sim().powerSources().setOnAC(true);
         engine().start();
         AppWindows::current() = delegate.get();
@@ -111,7 +112,7 @@ class AppsSettingsViewTest : public test::RuleTabTest<AppsSettingsView> {
         return app;
     }
 
-    std::unique_ptr<AppDelegate> delegate = std::make_unique<AppDelegate>();
+    std::unique_ptr<AppDelegate> delegate;
     int updates = 0;
     Subscription counting;
 };

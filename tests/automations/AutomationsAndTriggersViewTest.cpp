@@ -214,7 +214,7 @@ TEST_F(AutomationsAndTriggersViewTest, TheTogglesWriteTheirSettingsAndFollowChan
 
 TEST_F(AutomationsAndTriggersViewTest, ASubTabStartsFreshEachTimeItIsShown) {
     std::vector<std::weak_ptr<StatefulPage>> made;
-    open([&made](std::int64_t) {
+    open([&made, this](std::int64_t) {
         auto p = std::make_shared<StatefulPage>(services().triggerEngine());
         made.push_back(p);
         return p;
@@ -237,7 +237,9 @@ TEST_F(AutomationsAndTriggersViewTest, TextStillWaitingIsWrittenWhenItsSubTabGoe
     desk.name = "Desk";
     services().triggerEngine().add(desk);
     d().setInteger(Page::kSubTabKey, Page::kBluetooth);
-    open([](std::int64_t) { return std::make_shared<StatefulPage>(services().triggerEngine()); });
+    open([this](std::int64_t) {
+        return std::make_shared<StatefulPage>(services().triggerEngine());
+    });
     ASSERT_TRUE(shown().type("Name", " left"));
     loop().drain();
     ASSERT_EQ(services().triggerEngine().rules().front().name, "Desk") << "still waiting";

@@ -31,6 +31,7 @@ constexpr const char* kHeadphonesId = "a4-83-e7-11-22-33";
 // A rule list as the sub-tabs build theirs, with every shared widget in the editor.
 class RuleList final : public ui::ViewComponent {
   public:
+    explicit RuleList(TriggerEngine& engine) : engine_(engine) {}
     Published<std::set<UUID>> expanded{*this, {}};
 
     ExpandedRules binding() {
@@ -40,24 +41,24 @@ class RuleList final : public ui::ViewComponent {
     View body() override {
         std::vector<View> rows;
         RuleEditor editor = [this](const TriggerRule& rule) {
-            TriggerEngine& engine = Services(Platform::current()).triggerEngine();
+            TriggerEngine& engine = engine_;
             return ui::VStack(
                 {DurationPicker{engine, rule}.body(),
                  ActionPicker{engine, "When it appears", rule, &TriggerRule::onAppear}.body(),
                  ActionPicker{engine, "When it clears", rule, &TriggerRule::onClear}.body(),
                  ACOnlyToggle{engine, rule}.body(), EditorFooter{engine, rule, binding()}.body()});
         };
-        for (const TriggerRule& rule : Services(Platform::current()).triggerEngine().rules()) {
-            rows.push_back(RuleRow{Services(Platform::current()).triggerEngine(),
-                                   Platform::current().network(), rule, binding(), editor}
-                               .body()
-                               .id(rule.id.uuidString()));
+        for (const TriggerRule& rule : engine_.rules()) {
+            rows.push_back(
+                RuleRow{engine_, Platform::current().network(), rule, binding(), editor}.body().id(
+                    rule.id.uuidString()));
         }
         return ui::VStack(std::move(rows));
     }
-    std::vector<ObservableObject*> observedObjects() override {
-        return {&Services(Platform::current()).triggerEngine(), this};
-    }
+    std::vector<ObservableObject*> observedObjects() override { return {&engine_, this}; }
+
+  private:
+    TriggerEngine& engine_;
 };
 
 class RuleWidgetsTest : public test::UiTest {
@@ -69,7 +70,7 @@ class RuleWidgetsTest : public test::UiTest {
         desk.btAddress = kHeadphonesId;
         desk.durationSeconds = 3600;
         engine().add(desk);
-        list = std::make_shared<RuleList>();
+        list = std::make_shared<RuleList>(services().triggerEngine());
         pageHost = std::make_unique<ui::ViewHost>(list);
         pageHost->setShown(true);
         counting = engine().rules.subscribe([this](const auto&) { ++updates; });
@@ -194,7 +195,7 @@ TEST_F(RuleWidgetsTest, ARuleWithoutItsDeviceOrApplicationSaysItCannotFireUntilO
     sim().bluetooth().setAuthorization(BluetoothAuthorization::allowedAlways);
     sim().bluetooth().setConnectedSilently(kHeadphonesId, true);
     sim().workspace().launch(std::string("org.example.Editor"), std::string("Editor"));
-    const auto report = [] { return services().permissionAudit().reportSections(); };
+    const auto report = [this] { return services().permissionAudit().reportSections(); };
     const auto has = [](const std::string& text, const std::string& part) {
         return text.find(part) != std::string::npos;
     };

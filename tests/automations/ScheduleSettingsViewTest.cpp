@@ -243,7 +243,7 @@ TEST_F(ScheduleSettingsViewTest, AnOpenWindowThatStartedNothingSaysItStartsAtIts
              show();
          }},
     };
-    const auto report = [] { return services().permissionAudit().reportSections(); };
+    const auto report = [this] { return services().permissionAudit().reportSections(); };
     const auto has = [](const std::string& text, const std::string& part) {
         return text.find(part) != std::string::npos;
     };

@@ -11,7 +11,6 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "foundation/DateFormatting.h"
-#include "foundation/Registry.h"
 #include "support/UiTest.h"
 #include "triggers/ScheduleTriggerSource.h"
 #include "triggers/TriggerEngine.h"
@@ -108,7 +107,7 @@ TEST_F(TriggersSettingsViewTest, MovingTheSecondRowDownSwapsRenumbersAndIsKept) 
     EXPECT_EQ(texts[7], "Bluetooth");
     pageHost.reset();
     page.reset();
-    Registry::reset();
+    releaseServices();
     EXPECT_EQ(engine().priority(),
               (std::vector<S>{S::schedule, S::wifiSSID, S::bluetooth, S::network, S::app}));
 }

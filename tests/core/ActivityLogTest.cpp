@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "foundation/Registry.h"
 #include "support/OrvelTest.h"
 
 namespace orvel {
@@ -57,7 +56,7 @@ TEST_F(ActivityLogTest, KeepsTheNewestFiftyAndStoresExactlyThem) {
     EXPECT_EQ(stored[0]["title"], "event 51");
     EXPECT_EQ(stored[0]["id"], entries[0].id.uuidString());
 
-    Registry::reset();
+    releaseServices();
     EXPECT_EQ(services().activityLog().entries(), entries) << "survives a relaunch";
 }
 
@@ -81,7 +80,7 @@ TEST_F(ActivityLogTest, AnOversizedStoredListIsTrimmedToTheNewestFiftyWhenRead) 
               std::string::npos)
         << lines[0];
 
-    Registry::reset();
+    releaseServices();
     EXPECT_EQ(services().activityLog().entries().size(), 50u);
     EXPECT_EQ(sim().log().messages("activity").size(), 1u) << "said once, not at every start";
     ActivityLog::add(entry("new"));
@@ -126,7 +125,7 @@ TEST_F(ActivityLogTest, ClearRemovesTheStoredKey) {
     services().activityLog().clear();
     EXPECT_TRUE(services().activityLog().entries().empty());
     EXPECT_FALSE(sim().userDefaults().persistentValue("trigger.log"));
-    Registry::reset();
+    releaseServices();
     EXPECT_TRUE(services().activityLog().entries().empty());
 }
 

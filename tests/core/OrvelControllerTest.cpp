@@ -707,7 +707,7 @@ TEST_F(StoppedServiceTest, WhileAServiceOfTheSessionIsAwayTheSessionSaysSoUntilI
         const std::string running = c.statusText();
         const std::string tip = statusItem().currentLook().toolTip;
         loop().drain();
-        const auto entries = [] { return services().activityLog().entries(); };
+        const auto entries = [this] { return services().activityLog().entries(); };
         const std::size_t logged = entries().size();
 
         // A service the session does not use changes nothing.

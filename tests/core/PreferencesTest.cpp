@@ -7,7 +7,6 @@
 
 #include "devices/DeviceState.h"
 #include "devices/PermissionPrimer.h"
-#include "foundation/Registry.h"
 #include "support/OrvelTest.h"
 
 namespace orvel {
@@ -111,7 +110,7 @@ TEST_F(PreferencesTest, MenuScaleIsClampedOnReadOnly) {
     const Case cases[] = {{3.0, 2.0}, {0.1, 0.5}, {1.25, 1.25}, {"nan", 1.0}, {"1.5", 1.5}};
     for (const auto& c : cases) {
         store("menuScale", c.storedValue);
-        Registry::reset();
+        releaseServices();
         EXPECT_DOUBLE_EQ(services().preferences().menuScale(), c.read);
     }
     Preferences& p = services().preferences();
@@ -157,7 +156,7 @@ TEST_F(PreferencesTest, ConfirmationCountsOnlyOnTheSameMachineAndMajorVersion) {
         }
         sim().systemInfo().setPlatformUUID(c.uuid);
         sim().systemInfo().setOSMajorVersion(c.major);
-        Registry::reset();
+        releaseServices();
         EXPECT_EQ(services().preferences().hasConfirmedBlocking(), c.confirmed) << c.name;
     }
 }

@@ -165,7 +165,7 @@ TEST_F(DriveKeepAliveTest, LoadDecodesEachDriveStrictlyAndKeepsTheReadableOnes) 
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Registry::reset();
+        releaseServices();
         sim().userDefaults().replacePersistentDomain({});
         sim().log().clear();
         const std::string stored = "[" + c.element + "," + good + "]";
@@ -205,7 +205,7 @@ TEST_F(DriveKeepAliveTest, OnlyAPositiveStoredIntervalIsTakenAndSavedBackAtOnce)
         {std::nullopt, 180, false}, {0, 180, false}, {-30, 180, false}, {240, 240, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stored.value_or(-999));
-        Registry::reset();
+        releaseServices();
         sim().userDefaults().replacePersistentDomain({});
         if (c.stored) {
             sim().userDefaults().setInteger(DriveKeepAlive::kIntervalKey, *c.stored);
@@ -389,7 +389,7 @@ TEST_F(DriveKeepAliveTest, SwitchingOnTheFirstDriveTurnsPreventDiskSleepOffOnce)
                           {"option already off", false, 1, 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Registry::reset();
+        releaseServices();
         sim().userDefaults().replacePersistentDomain({});
         sim().volumes().setVolumes({disk("U1", "One", "/media/one"), disk("U2", "Two", "/t")});
         OrvelController& controller = services().controller();
@@ -479,7 +479,7 @@ TEST_F(DriveKeepAliveTest, TicksReadDrivesThatAreDue) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Registry::reset();
+        releaseServices();
         sim().userDefaults().replacePersistentDomain({});
         sim().volumes().setVolumes({disk("U1", "One", "/media/one")});
         const Date tickAt = loop().now() + DriveKeepAlive::kSchedulerPeriod;
@@ -594,7 +594,7 @@ TEST_F(DriveKeepAliveTest, ManualReadsAreLoggedWithTheirOutcomeAndAlwaysStampedA
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Registry::reset();
+        releaseServices();
         sim().userDefaults().replacePersistentDomain({});
         sim().volumes().setVolumes({disk("U1", "One", "/media/one")});
         sim().uncachedReader().failReads("/media/one", c.failure);
@@ -770,7 +770,7 @@ TEST_F(DriveKeepAliveTest, NothingRunsAfterTheServiceIsDestroyedWithAReadPending
     sim().volumes().setVolumes({disk("U1", "One", "/media/one")});
     DriveKeepAlive& keepAlive = start();
     keepAlive.readNow("U1");  // queued, not yet run
-    Registry::reset();
+    releaseServices();
     const auto writes = sim().userDefaults().writeCount();
     loop().advance(60);
     EXPECT_EQ(sim().userDefaults().writeCount(), writes);
@@ -797,7 +797,8 @@ TEST(DriveKeepAliveThreadTest, DestroyingTheServiceDoesNotWaitForAStuckRead) {
         released.wait();
     });
     auto& poll = static_cast<PollRunLoop&>(RunLoop::main());
-    DriveKeepAlive& keepAlive = Services(sim).driveKeepAlive();
+    auto graph = std::make_unique<Services>(sim);
+    DriveKeepAlive& keepAlive = graph->driveKeepAlive();
     poll.runFor(30, [&] { return !keepAlive.drives().empty(); });
     ASSERT_EQ(keepAlive.drives().size(), 1u);
     keepAlive.readNow("U1");
@@ -814,7 +815,7 @@ TEST(DriveKeepAliveThreadTest, DestroyingTheServiceDoesNotWaitForAStuckRead) {
             release.set_value();
         }
     });
-    Registry::reset();  // returns while the read is still stuck
+    graph.reset();  // returns while the read is still stuck
     resetReturned.set_value();
     watchdog.join();
     ASSERT_FALSE(freedByWatchdog);

@@ -131,8 +131,8 @@ TEST_F(MainThreadChecksTest, MainThreadOnlyOperationsAbortOnAnotherThread) {
         {"VirtualRunLoop::advance", [this] { loop->advance(1); }},
         {"Published assignment", [&] { counter.value = 1; }},
         {"Published::subscribe", [&] { Subscription s = counter.value.subscribe([](int) {}); }},
-        {"Registry shared-instance access", [] { Registry::existing<Counter>(); }},
-        {"Registry::reset", [] { Registry::reset(); }},
+        {"shared-instance access", [] { Registry::existing<Counter>(); }},
+        {"shared-instance reset", [] { Registry::reset(); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.operation);

@@ -17,6 +17,10 @@ namespace {
 
 class AboutViewTest : public test::SessionTest {
   protected:
+    void SetUp() override {
+        test::SessionTest::SetUp();
+        delegate = std::make_unique<AppDelegate>(services());
+    }
     void TearDown() override {
         delegate.reset();
         SessionTest::TearDown();
@@ -28,7 +32,7 @@ class AboutViewTest : public test::SessionTest {
     }
     AboutView& view() { return dynamic_cast<AboutView&>(*about().content()); }
 
-    std::unique_ptr<AppDelegate> delegate = std::make_unique<AppDelegate>();
+    std::unique_ptr<AppDelegate> delegate;
 };
 
 TEST_F(AboutViewTest, VersionLineIsTheVersionAndBuildThatDashDashVersionPrints) {

@@ -41,11 +41,11 @@ std::string machine() {
 
 class Page final : public ui::ViewComponent {
   public:
-    Page(Services services, HelpSection section) : services_(services), section_(section) {}
+    Page(Services& services, HelpSection section) : services_(services), section_(section) {}
     ui::View body() override { return services_.helpPages().pageBody(section_); }
 
   private:
-    Services services_;
+    Services& services_;
     HelpSection section_;
 };
 

@@ -31,6 +31,10 @@ std::vector<std::string> allTitles() {
 
 class HelpViewTest : public test::SessionTest {
   protected:
+    void SetUp() override {
+        test::SessionTest::SetUp();
+        delegate = std::make_unique<AppDelegate>(services());
+    }
     void TearDown() override {
         delegate.reset();
         SessionTest::TearDown();
@@ -52,7 +56,7 @@ class HelpViewTest : public test::SessionTest {
         loop().drain();
     }
 
-    std::unique_ptr<AppDelegate> delegate = std::make_unique<AppDelegate>();
+    std::unique_ptr<AppDelegate> delegate;
 };
 
 TEST_F(HelpViewTest, FirstOpensOnWhatOrvelDoesWithEveryPageListed) {

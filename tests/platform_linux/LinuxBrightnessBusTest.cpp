@@ -12,7 +12,6 @@
 
 #include "devices/BuiltInDisplay.h"
 #include "devices/KeyboardBacklight.h"
-#include "foundation/Registry.h"
 #include "platform/linux/LinuxDisplays.h"
 #include "platform/linux/LinuxKeyboardBacklight.h"
 #include "platform/sim/SimBackedPlatform.h"
@@ -61,7 +60,7 @@ class LinuxBrightnessBusTest : public test::BusTest {
         if (IsSkipped() || HasFatalFailure()) {
             return;
         }
-        Registry::reset();
+        releaseServices();
         root_ = ::testing::TempDir() + "orvel-brightness-" + std::to_string(::getpid());
         fs::remove_all(root_);
         for (const char* fixture : {"display-intel", "kbd-leds-max2"}) {
@@ -73,7 +72,7 @@ class LinuxBrightnessBusTest : public test::BusTest {
         if (::geteuid() != ::getuid()) {
             EXPECT_EQ(::seteuid(::getuid()), 0);
         }
-        Registry::reset();
+        releaseServices();
         if (Platform::isInstalled()) {
             Platform::install(nullptr);
         }
@@ -255,7 +254,7 @@ TEST_F(LinuxBrightnessBusTest, UPowerIsNotCalledWhenItsSetterChangedOrRefusesWhe
         EXPECT_EQ(keyboard.lastFailure(), c.failure);
         EXPECT_EQ(keyboard.level(), 1.0 / 3);
 
-        Registry::reset();
+        releaseServices();
         Platform::install(nullptr);
         stopService("upower_kbd_backlight");
         log->clear();

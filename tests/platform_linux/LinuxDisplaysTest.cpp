@@ -9,7 +9,6 @@
 
 #include "devices/BuiltInDisplay.h"
 #include "devices/DeviceState.h"
-#include "foundation/Registry.h"
 #include "platform/sim/SimBackedPlatform.h"
 #include "support/OrvelTest.h"
 #include "support/RealThings.h"
@@ -87,7 +86,7 @@ TEST_F(LinuxDisplaysTest, FindsTheBuiltInPanelAndItsOwnBacklight) {
 
 TEST_F(LinuxDisplaysTest, DarkensThePanelNeverTheMonitorAndRestoresItsLevel) {
     const std::string root = copy("display-intel");
-    Registry::reset();
+    releaseServices();
     Platform::install(std::make_unique<DrmMachine>(root));
     const std::string panel = root + "/class/drm/card0-eDP-1/intel_backlight/brightness";
     const std::string monitor = root + "/class/backlight/ddcci5/brightness";
@@ -158,7 +157,7 @@ std::vector<std::string> onlineNames() {
 
 TEST_F(LinuxScreensTest, AMonitorUnpluggedOrALidClosedIsSeenAsSoonAsTheScreensChange) {
     const std::string root = copy("display-intel");
-    Registry::reset();
+    releaseServices();
     Platform::install(std::make_unique<DrmMachine>(root));
     ui::HeadlessHost& host = installHost();
     (void)services().deviceState();

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "devices/KeyboardBacklight.h"
-#include "foundation/Registry.h"
 #include "platform/sim/SimBackedPlatform.h"
 #include "support/OrvelTest.h"
 #include "support/RealThings.h"
@@ -32,7 +31,7 @@ class LinuxKeyboardBacklightTest : public test::OrvelTest {
   protected:
     // A writable copy of the fixture tree, on a machine of its own.
     LedMachine& install(const std::string& fixture) {
-        Registry::reset();
+        releaseServices();
         const std::string root = scratch() + "/" + fixture;
         fs::remove_all(root);
         fs::copy(test::kSysfs + fixture, root, fs::copy_options::recursive);

@@ -8,7 +8,6 @@
 #include <fstream>
 
 #include "foundation/PollRunLoop.h"
-#include "foundation/Registry.h"
 #include "platform/linux/LinuxHelperConnection.h"
 #include "platform/linux/LinuxHelperService.h"
 #include "platform/linux/LinuxPlatform.h"
@@ -204,7 +203,8 @@ TEST_F(LinuxHelperConnectionTest, TheClientArmsTheEarliestDateAndSaysWhenTheHelp
     config.helperSocket = helper.socket;
     Platform::install(std::make_unique<LinuxPlatform>(std::move(config)));
 
-    WakeHelperClient& client = Services(Platform::current()).wakeHelper();
+    auto graph = std::make_unique<Services>(Platform::current());
+    WakeHelperClient& client = graph->wakeHelper();
     EXPECT_EQ(client.state(), WakeHelperClient::State::active);
     const Date now = RunLoop::main().now();
     client.sync({now + 7200, now + 900});
@@ -237,6 +237,7 @@ TEST_F(LinuxHelperConnectionTest, TheClientArmsTheEarliestDateAndSaysWhenTheHelp
                   std::string::npos)
             << client.statusLine();
     }
+    graph.reset();
     Registry::reset();
     Platform::install(nullptr);
 }

@@ -25,7 +25,6 @@ TEST_F(SelfTestTest, SelfTestsOfALaptopADesktopAndAClosedLidReadAsTheGoldenFiles
         TearDown();
         SetUp();
         test::buildMachine(sim(), host(), machine);
-        DiagnosticReport::setConflictsSection([] { return services().conflictsReport().text(); });
         const auto text = services().selfTest().copyForSupport(false);
         ASSERT_TRUE(text);
         EXPECT_EQ(host().pasteboard().string(), text);

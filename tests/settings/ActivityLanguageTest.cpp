@@ -64,7 +64,7 @@ TEST_F(ActivityLanguageTest, EntriesAreRecordedInTheUserLanguage) {
         SCOPED_TRACE(c.name);
         c.act();
         loop().drain();
-        const auto lines = test::activity();
+        const auto lines = test::activity(services().activityLog());
         ASSERT_FALSE(lines.empty());
         EXPECT_EQ(lines.back(), c.newest);
     }

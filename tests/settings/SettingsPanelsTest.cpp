@@ -354,7 +354,7 @@ TEST_F(SettingsPanelsTest, OnTheRealLoopASealedImportFinishesOnTheMainLoop) {
     host().scriptOpenPanel(std::vector<std::string>{path("sealed.orvelconfig")});
     host().scriptAlert(typeAndPress("orvel golden passphrase", ui::kAlertFirstButtonReturn));
     runImportPanel(owners());
-    EXPECT_TRUE(poll.runFor(30, [] { return !services().triggerEngine().rules().empty(); }));
+    EXPECT_TRUE(poll.runFor(30, [this] { return !services().triggerEngine().rules().empty(); }));
     EXPECT_EQ(services().triggerEngine().rules(), test::goldenRules());
     EXPECT_EQ(host().alerts().size(), 1u);
 }

@@ -23,10 +23,14 @@ const LaunchRequest kRemoveRule{"/usr/bin/pkexec", {"/opt/orvel/orvel-input-acce
 // The RESET block in a window of its own.
 class ResetBlock final : public ui::ViewComponent {
   public:
+    explicit ResetBlock(Services& services) : services_(services) {}
     ui::View body() override {
-        return ResetSection(Services(Platform::current()).resetOwners(), [this] { ++cleared; });
+        return ResetSection(services_.resetOwners(), [this] { ++cleared; });
     }
     int cleared = 0;
+
+  private:
+    Services& services_;
 };
 
 class SettingsResetTest : public test::SessionTest {
@@ -34,7 +38,7 @@ class SettingsResetTest : public test::SessionTest {
     void SetUp() override {
         SessionTest::SetUp();
         services().triggerEngine().start();
-        block_ = std::make_shared<ResetBlock>();
+        block_ = std::make_shared<ResetBlock>(services());
         window_ = host().makeWindow();
         window_->setContent(block_);
         window_->makeKeyAndOrderFront();

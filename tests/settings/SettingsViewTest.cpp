@@ -7,6 +7,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
 #include "app/AppDelegate.h"
 #include "app/compose/Services.h"
@@ -41,14 +42,15 @@ class SettingsViewTest : public test::SessionTest {
   protected:
     void SetUp() override {
         SessionTest::SetUp();
-        AppWindows::current() = &delegate;
+        delegate.emplace(services());
+        AppWindows::current() = &*delegate;
         sim().powerSources().setOnAC(true);
     }
     void TearDown() override {
         window.reset();
         view.reset();
         AppWindows::current() = nullptr;
-        delegate.hotKey.reset();
+        delegate.reset();
         SessionTest::TearDown();
     }
     // Opens the window as the application does: made once, shown again after closing.
@@ -72,7 +74,7 @@ class SettingsViewTest : public test::SessionTest {
         open();
     }
 
-    AppDelegate delegate;
+    std::optional<AppDelegate> delegate;
     std::shared_ptr<SettingsView> view;
     std::unique_ptr<ui::Window> window;
 };
@@ -278,9 +280,9 @@ TEST_F(SettingsViewTest, ShortcutPickerRegistersTheStyleAndRepickingRegistersNot
         shown().contains("Orvel needs input device access and control for this option: Orvel's "
                          "udev rule or membership of the input group. See Input device access "
                          "in Help."));
-    const HotKeyBackend* before = delegate.hotKey.get();
+    const HotKeyBackend* before = delegate->hotKey.get();
     ASSERT_TRUE(shown().pick("Global shortcut:", "monitor"));
-    EXPECT_EQ(delegate.hotKey.get(), before);
+    EXPECT_EQ(delegate->hotKey.get(), before);
 }
 
 TEST_F(SettingsViewTest, TheShortcutRowSaysWhatTheDesktopBoundOrWhyNothingIs) {
@@ -765,8 +767,8 @@ TEST_F(SettingsViewTest, TheDrivesPageListsTheKeptDrivesAndChecksTheMountedShare
 TEST_F(SettingsViewTest, AResetTakesBackTheDockIconAndTheShortcutOfTheOldSettings) {
     prefs().showInDock = true;
     prefs().hotKeyStyle = HotKeyStyle::carbon;
-    delegate.applyActivationPolicy();
-    delegate.applyHotKeyStyle();
+    delegate->applyActivationPolicy();
+    delegate->applyHotKeyStyle();
     ASSERT_EQ(host().application().activationPolicy(), ActivationPolicy::regular);
     ASSERT_EQ(sim().hotKeys().registeredIds().size(), 1u);
 
@@ -778,7 +780,7 @@ TEST_F(SettingsViewTest, AResetTakesBackTheDockIconAndTheShortcutOfTheOldSetting
     EXPECT_EQ(host().application().activationPolicy(), ActivationPolicy::accessory);
     EXPECT_TRUE(sim().hotKeys().registeredIds().empty());
     EXPECT_EQ(sim().hotKeys().handlerCount(), 0u);
-    EXPECT_FALSE(delegate.hotKey);
+    EXPECT_FALSE(delegate->hotKey);
 }
 
 // Troubleshooting -------------------------------------------------------------------------------

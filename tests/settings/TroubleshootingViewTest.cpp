@@ -31,7 +31,7 @@ class TroubleshootingViewTest : public test::SessionTest {
             return out;
         };
         sources.machine = [this] { return machine; };
-        sources.conflicts = [] { return services().conflictsReport().text(); };
+        sources.conflicts = [this] { return services().conflictsReport().text(); };
         view =
             std::make_shared<TroubleshootingView>(controller(), sources, services().resetOwners());
         window = host().makeWindow();

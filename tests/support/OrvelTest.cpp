@@ -1,7 +1,6 @@
 #include "support/OrvelTest.h"
 
 #include "foundation/DateFormatting.h"
-#include "foundation/Registry.h"
 
 #include <unistd.h>
 
@@ -32,7 +31,7 @@ void OrvelTest::SetUp() {
     setenv("TZ", "UTC", 1);
     tzset();
     setCurrentLocaleIdentifier("en_US");
-    Registry::reset();
+    releaseServices();
     auto loop = std::make_unique<VirtualRunLoop>();
     loop_ = loop.get();
     RunLoop::install(std::move(loop));
@@ -50,7 +49,7 @@ void OrvelTest::SetUp() {
 }
 
 void OrvelTest::TearDown() {
-    Registry::reset();
+    releaseServices();
     Platform::install(nullptr);
     RunLoop::install(nullptr);
     sim_ = nullptr;

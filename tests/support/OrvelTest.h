@@ -5,9 +5,9 @@
 #include <functional>
 #include <string>
 
-#include "app/compose/Services.h"
 #include "foundation/VirtualRunLoop.h"
 #include "platform/sim/SimPlatform.h"
+#include "support/MachineServices.h"
 #include "support/PropertyValuePrinter.h"
 
 namespace orvel::test {
@@ -30,7 +30,10 @@ class OrvelTest : public ::testing::Test {
     // The services of the installed machine (the simulated one unless a case installs its own),
     // built through the application's root as each is first asked for (binaries over the
     // services only).
-    static Services services() { return Services(Platform::current()); }
+    Services& services() { return machine_.get(); }
+    // Destroys the services newest first, then the small singletons, as the end of the process
+    // does; the next services() builds anew on the machine installed then.
+    void releaseServices() { machine_.release(); }
     // Turns the loop without letting virtual time pass until `done`, or until 20 s of real time
     // have gone by (a real server's events awaited); returns done().
     bool drainUntil(const std::function<bool()>& done);
@@ -38,6 +41,7 @@ class OrvelTest : public ::testing::Test {
     const std::string& scratch() const { return scratch_; }
 
   private:
+    MachineServices machine_;
     std::string scratch_;
     VirtualRunLoop* loop_ = nullptr;
     SimPlatform* sim_ = nullptr;

@@ -1,16 +1,27 @@
 #include <gtest/gtest.h>
 
-#include "app/compose/Services.h"
+#include <cstdio>
+#include <cstdlib>
+
+#include "core/ActivityLog.h"
 #include "menubar/AlertAsker.h"
+#include "support/MachineServices.h"
 
 namespace {
 
-// Test binaries over the services build them from the application's recipes and have them ask
-// the user as the application does. Registry::reset() between cases keeps the recipes.
+// Test binaries over the services have them ask the user as the application does, and log
+// entries added from any thread reach the running case's services.
 class ServicesEnvironment final : public ::testing::Environment {
   public:
     void SetUp() override {
-        orvel::composeServices();
+        orvel::ActivityLog::setInstalled([]() -> orvel::ActivityLog& {
+            auto* machine = orvel::test::MachineServices::ofThisCase();
+            if (machine == nullptr) {
+                std::fputs("test: a log entry came outside a test case\n", stderr);
+                std::abort();
+            }
+            return machine->get().activityLog();
+        });
         orvel::installAlertAsker();
     }
 };

@@ -8,7 +8,7 @@
 
 namespace orvel::test {
 
-SessionJournal::SessionJournal(Services services) {
+SessionJournal::SessionJournal(Services& services) {
     subscriptions_.push_back(services.driveKeepAlive().sessionActive.subscribe(
         [this](const bool& on) { lines_.push_back(on ? "drives on" : "drives off"); }));
     subscriptions_.push_back(

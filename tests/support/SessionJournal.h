@@ -12,7 +12,7 @@ namespace orvel::test {
 // the device state, the status item, the trigger engine and the power centre.
 class SessionJournal {
   public:
-    explicit SessionJournal(Services services);
+    explicit SessionJournal(Services& services);
     std::vector<std::string> take();
 
   private:

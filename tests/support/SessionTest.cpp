@@ -1,7 +1,6 @@
 #include "support/SessionTest.h"
 
 #include "app/compose/Services.h"
-#include "foundation/Registry.h"
 
 namespace orvel::test {
 
@@ -17,7 +16,7 @@ void SessionTest::TearDown() {
 
 void SessionTest::restartProcess() {
     statusItem_.reset();
-    Registry::reset();
+    releaseServices();
     statusItem_ = StatusItemController::make(services().statusItemServices());
 }
 

@@ -79,7 +79,7 @@ inline std::vector<DriveKeepAlive::Drive> goldenDrives() {
 
 // Every exported preference with a value other than its default, the three keys nothing writes
 // included.
-inline void setGoldenPreferences(Services services) {
+inline void setGoldenPreferences(Services& services) {
     auto& prefs = services.preferences();
     prefs.defaultPreset = DurationPreset::h2;
     prefs.customSeconds = 2700;
@@ -108,7 +108,7 @@ inline void setGoldenPreferences(Services services) {
     defaults.setInteger("dockMode", 2);
 }
 
-inline void setGoldenState(Services services) {
+inline void setGoldenState(Services& services) {
     setGoldenPreferences(services);
     auto& engine = services.triggerEngine();
     engine.replaceAll(goldenRules(),

@@ -41,7 +41,7 @@ class AppTriggerSourceTest : public test::SessionTest {
     std::vector<std::string> events() {
         loop().drain();  // the log takes entries on the next turn
         std::vector<std::string> titles;
-        for (const auto& line : activity()) {
+        for (const auto& line : activity(services().activityLog())) {
             const auto first = line.find('|');
             const auto second = line.find('|', first + 1);
             if (line.substr(second + 1) == test::kIgnoredOffAC) {

@@ -31,7 +31,7 @@ class BluetoothTriggerSourceTest : public test::SessionTest {
         sim().bluetooth().pair({kSpeaker, "Speaker", false});
         engine().start();
         loop().drain();
-        seen_ = activity().size();
+        seen_ = activity(services().activityLog()).size();
     }
 
     TriggerEngine& engine() { return services().triggerEngine(); }
@@ -63,7 +63,7 @@ class BluetoothTriggerSourceTest : public test::SessionTest {
     // Entries written since the last call, as "kind|title|detail".
     std::vector<std::string> newEntries() {
         loop().drain();
-        auto all = activity();
+        auto all = activity(services().activityLog());
         std::vector<std::string> fresh(all.begin() + static_cast<std::ptrdiff_t>(seen_), all.end());
         seen_ = all.size();
         return fresh;

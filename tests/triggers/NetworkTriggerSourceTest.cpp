@@ -40,7 +40,7 @@ class NetworkTriggerSourceTest : public test::SessionTest {
     std::vector<std::string> events() {
         loop().drain();
         std::vector<std::string> titles;
-        for (const auto& line : activity()) {
+        for (const auto& line : activity(services().activityLog())) {
             const auto first = line.find('|');
             const auto second = line.find('|', first + 1);
             if (line.substr(second + 1) == test::kIgnoredOffAC) {

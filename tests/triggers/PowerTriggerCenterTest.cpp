@@ -237,7 +237,7 @@ class PowerCentreRunTest : public PowerTriggerCenterTest {
     // Whether the activity log holds this "kind|title|detail" line (entries land on the next turn).
     bool has(const std::string& line) {
         loop().drain();
-        const auto lines = test::activity();
+        const auto lines = test::activity(services().activityLog());
         return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
 };
@@ -448,7 +448,7 @@ TEST_F(PowerCentreRunTest, ReleasingAnUnknownHoldDoesNothing) {
     EXPECT_FALSE(controller().isActive());
     loop().drain();
     EXPECT_EQ(
-        test::activity(),
+        test::activity(services().activityLog()),
         (std::vector<std::string>{"info|Mouse recovered|Still waiting for: Keyboard below 10%"}));
 }
 
@@ -604,7 +604,7 @@ TEST_F(PowerCentreRunTest, AWallPowerChangeClearsTheSimulationOnceInsideEvaluate
     onBattery(15);
     tick();
     EXPECT_FALSE(center().simulationActive());
-    const auto lines = test::activity();
+    const auto lines = test::activity(services().activityLog());
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) { return l.rfind("ended|", 0) == 0; }),
               1);

@@ -83,7 +83,7 @@ class ScheduleTriggerSourceTest : public test::SessionTest {
     std::vector<std::string> catchUpEntries() {
         loop().drain();
         std::vector<std::string> found;
-        for (const auto& line : activity()) {
+        for (const auto& line : activity(services().activityLog())) {
             if (line.find("Missed") != std::string::npos ||
                 line.find("fired late") != std::string::npos) {
                 found.push_back(line);
@@ -417,10 +417,10 @@ TEST_F(ScheduleTriggerSourceTest, ACrashBetweenBoundariesStillCatchesUpOnTheNext
     ScheduleTriggerSource restarted(
         sim().workspace(), sim().userDefaults(), sim().screenLock(), sim().powerAssertions(),
         ScheduleNeighbours{
-            .engine = []() -> TriggerEngine& { return services().triggerEngine(); },
-            .wakeHelper = []() -> WakeHelperClient& { return services().wakeHelper(); },
-            .controller = []() -> OrvelController& { return services().controller(); },
-            .drives = []() -> DriveKeepAlive& { return services().driveKeepAlive(); },
+            .engine = [this]() -> TriggerEngine& { return services().triggerEngine(); },
+            .wakeHelper = [this]() -> WakeHelperClient& { return services().wakeHelper(); },
+            .controller = [this]() -> OrvelController& { return services().controller(); },
+            .drives = [this]() -> DriveKeepAlive& { return services().driveKeepAlive(); },
         });
     restarted.start(services().triggerEngine().rules());
     EXPECT_TRUE(controller().isActive());

@@ -5,7 +5,6 @@
 #include "core/ActivityLog.h"
 #include "core/OrvelController.h"
 #include "drives/DriveKeepAlive.h"
-#include "foundation/Registry.h"
 #include "support/OrvelTest.h"
 #include "triggers/AppTriggerSource.h"
 #include "triggers/BluetoothTriggerSource.h"
@@ -30,7 +29,7 @@ class TriggerEngineStoreTest : public test::OrvelTest {
     MemoryUserDefaults& d() { return sim().userDefaults(); }
     // A new engine over the same stored values, as at the next launch.
     TriggerEngine& relaunch() {
-        Registry::reset();
+        releaseServices();
         return services().triggerEngine();
     }
 };
@@ -47,16 +46,16 @@ TEST_F(TriggerEngineStoreTest, EachTriggerServiceBuildsFirstWithoutTheServicesIt
         std::function<void()> build;
     };
     const std::vector<Case> cases{
-        {"engine", [] { services().triggerEngine(); }},
-        {"power centre", [] { services().powerCenter(); }},
-        {"app source", [] { services().appSource(); }},
-        {"bluetooth source", [] { services().bluetoothSource(); }},
-        {"network source", [] { services().networkSource(); }},
-        {"schedule source", [] { services().scheduleSource(); }},
-        {"wake helper", [] { services().wakeHelper(); }},
+        {"engine", [this] { services().triggerEngine(); }},
+        {"power centre", [this] { services().powerCenter(); }},
+        {"app source", [this] { services().appSource(); }},
+        {"bluetooth source", [this] { services().bluetoothSource(); }},
+        {"network source", [this] { services().networkSource(); }},
+        {"schedule source", [this] { services().scheduleSource(); }},
+        {"wake helper", [this] { services().wakeHelper(); }},
     };
     for (const auto& c : cases) {
-        Registry::reset();
+        releaseServices();
         c.build();
         const std::string name = c.name;
         EXPECT_EQ(services().existing<OrvelController>(), nullptr) << name;
@@ -173,7 +172,7 @@ TEST_F(TriggerEngineStoreTest, ANewEngineRestoresATimedPauseThatEndsOnTime) {
     loop().drain();
     EXPECT_FALSE(e.isPaused());
     EXPECT_FALSE(e.pausedUntil());
-    EXPECT_EQ(activity().back(), "info|Triggers resumed|");
+    EXPECT_EQ(activity(services().activityLog()).back(), "info|Triggers resumed|");
     EXPECT_EQ(d().doubleForKey(TriggerEngine::kPausedUntilKey), 0.0);
 }
 
@@ -250,7 +249,7 @@ TEST_F(TriggerEngineStoreTest, EachMutatorSavesAndSynchronisesAsItShould) {
     EXPECT_TRUE(e.rules().empty());
     EXPECT_FALSE(services().appSource().active);
     loop().drain();
-    EXPECT_EQ(activity().back(), "info|All rules deleted|");
+    EXPECT_EQ(activity(services().activityLog()).back(), "info|All rules deleted|");
 }
 
 TEST_F(TriggerEngineStoreTest, MovingAFamilyStopsAtTheEnds) {
@@ -392,7 +391,8 @@ TEST_F(TriggerEngineStoreTest, PausesAreLoggedByLength) {
         TriggerEngine& e = relaunch();
         e.pause(c.seconds);
         loop().drain();
-        EXPECT_EQ(activity().back(), std::string("info|Triggers paused|") + c.detail);
+        EXPECT_EQ(activity(services().activityLog()).back(),
+                  std::string("info|Triggers paused|") + c.detail);
         EXPECT_EQ(e.hasPauseTimer(), c.timer) << c.detail;
         EXPECT_TRUE(e.isPaused());
     }
@@ -420,7 +420,7 @@ TEST_F(TriggerEngineStoreTest, PausingUntilReEnabledAfterATimedPauseOutlastsTheO
     loop().advance(7200);
     loop().drain();
     EXPECT_TRUE(e.isPaused());
-    for (const auto& line : activity()) {
+    for (const auto& line : activity(services().activityLog())) {
         EXPECT_NE(line, "info|Triggers resumed|");
     }
 }
@@ -429,11 +429,11 @@ TEST_F(TriggerEngineStoreTest, ResumingWhenNotPausedOnlyKillsAStrayTimer) {
     TriggerEngine& e = engine();
     loop().drain();
     const auto writes = d().writeCount();
-    const auto entries = activity().size();
+    const auto entries = activity(services().activityLog()).size();
     e.resume();
     loop().drain();
     EXPECT_EQ(d().writeCount(), writes);
-    EXPECT_EQ(activity().size(), entries);
+    EXPECT_EQ(activity(services().activityLog()).size(), entries);
 }
 
 TEST_F(TriggerEngineStoreTest, ADamagedStoredRuleIsSkippedAndTheListKeptAside) {

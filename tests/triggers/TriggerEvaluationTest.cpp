@@ -51,7 +51,7 @@ class TriggerEvaluationTest : public test::SessionTest {
     // Entries written since the last call.
     std::vector<std::string> newEntries() {
         loop().drain();
-        auto all = activity();
+        auto all = activity(services().activityLog());
         std::vector<std::string> fresh(all.begin() + static_cast<std::ptrdiff_t>(seen_), all.end());
         seen_ = all.size();
         return fresh;

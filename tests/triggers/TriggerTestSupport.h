@@ -33,9 +33,9 @@ inline void storeText(SimPlatform& sim, const char* key, const std::string& text
 }
 
 // "kind|title|detail" of each activity entry, oldest first.
-inline std::vector<std::string> activity() {
+inline std::vector<std::string> activity(const ActivityLog& log) {
     std::vector<std::string> lines;
-    const auto& entries = Services(Platform::current()).activityLog().entries();
+    const auto& entries = log.entries();
     for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
         lines.push_back(std::string(rawValue(it->kind)) + "|" + it->title + "|" + it->detail);
     }

@@ -402,6 +402,7 @@ class WordingGuardTest : public test::SessionTest {
   protected:
     void SetUp() override {
         SessionTest::SetUp();
+        delegate = std::make_unique<AppDelegate>(services());
         ShownKeys::observe(keys);
         AppWindows::current() = delegate.get();
         sim().powerSources().setOnAC(true);
@@ -529,7 +530,7 @@ class WordingGuardTest : public test::SessionTest {
         return names;
     }
 
-    std::unique_ptr<AppDelegate> delegate = std::make_unique<AppDelegate>();
+    std::unique_ptr<AppDelegate> delegate;
     ShownTexts shown;
     std::set<std::string> keys;  // looked up in this test
 };

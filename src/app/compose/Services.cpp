@@ -35,21 +35,21 @@
 #include "triggers/WakeHelperClient.h"
 
 namespace orvel {
-namespace {
 
-// Builds T once, into the registry.
-template <class T>
-T& build(const std::function<std::unique_ptr<T>()>& make) {
-    return Registry::instance<T>(make);
+Services::~Services() {
+    if (receivesEntries_) {
+        ActivityLog::setInstalled(std::move(previousReceiver_));
+    }
+    built_.reset();
 }
 
-// An accessor for a neighbour that is reached on first use rather than built now, seen as `As`.
-template <class As, auto get>
-std::function<As&()> later(Platform* platform) {
-    return [platform]() -> As& { return (Services(*platform).*get)(); };
+void Services::receiveActivityEntries() {
+    auto previous = ActivityLog::setInstalled([this]() -> ActivityLog& { return activityLog(); });
+    if (!receivesEntries_) {
+        previousReceiver_ = std::move(previous);
+        receivesEntries_ = true;
+    }
 }
-
-}  // namespace
 
 // The session core: the settings, the log and the controller.
 
@@ -72,13 +72,13 @@ OrvelController& Services::controller() {
         // the drives; its start reaches the drives first, as soon as the engine holds (their
         // sessionHolding), and the devices once it is in place.
         neighbours.participants = {
-            later<SessionParticipant, &Services::deviceState>(platform_),
-            later<SessionParticipant, &Services::driveKeepAlive>(platform_),
-            later<SessionParticipant, &Services::triggerEngine>(platform_),
-            later<SessionParticipant, &Services::powerCenter>(platform_),
+            later<SessionParticipant, &Services::deviceState>(),
+            later<SessionParticipant, &Services::driveKeepAlive>(),
+            later<SessionParticipant, &Services::triggerEngine>(),
+            later<SessionParticipant, &Services::powerCenter>(),
         };
-        neighbours.oneOffWatch = later<OneOffWatch, &Services::appSource>(platform_);
-        neighbours.powerSafety = later<PowerSafety, &Services::powerCenter>(platform_);
+        neighbours.oneOffWatch = later<OneOffWatch, &Services::appSource>();
+        neighbours.powerSafety = later<PowerSafety, &Services::powerCenter>();
         Platform& platform = *platform_;
         return std::make_unique<OrvelController>(
             preferences(), platform.workspace(), platform.powerAssertions(), platform.processes(),
@@ -130,8 +130,8 @@ DeviceState& Services::deviceState() {
                                  platform.systemInfo(), platform.processes()},
             // The controller tells the device state of its sessions: asked without building it,
             // none yet means no session.
-            [graph = *this] {
-                const auto* controller = graph.existing<OrvelController>();
+            [this] {
+                const auto* controller = existing<OrvelController>();
                 return controller != nullptr && controller->isActive();
             });
     });
@@ -140,9 +140,9 @@ DeviceState& Services::deviceState() {
 DriveKeepAlive& Services::driveKeepAlive() {
     return build<DriveKeepAlive>([this] {
         Platform& platform = *platform_;
-        return std::make_unique<DriveKeepAlive>(
-            platform.volumes(), platform.uncachedReader(), platform.networkShares(),
-            platform.userDefaults(), later<OrvelController, &Services::controller>(platform_));
+        return std::make_unique<DriveKeepAlive>(platform.volumes(), platform.uncachedReader(),
+                                                platform.networkShares(), platform.userDefaults(),
+                                                later<OrvelController, &Services::controller>());
     });
 }
 
@@ -161,24 +161,24 @@ WakeHelperClient& Services::wakeHelper() {
 NetworkTriggerSource& Services::networkSource() {
     return build<NetworkTriggerSource>([this] {
         return std::make_unique<NetworkTriggerSource>(
-            platform_->network(), later<TriggerEngine, &Services::triggerEngine>(platform_));
+            platform_->network(), later<TriggerEngine, &Services::triggerEngine>());
     });
 }
 
 AppTriggerSource& Services::appSource() {
     return build<AppTriggerSource>([this] {
-        return std::make_unique<AppTriggerSource>(
-            platform_->workspace(), later<TriggerEngine, &Services::triggerEngine>(platform_),
-            later<OrvelController, &Services::controller>(platform_));
+        return std::make_unique<AppTriggerSource>(platform_->workspace(),
+                                                  later<TriggerEngine, &Services::triggerEngine>(),
+                                                  later<OrvelController, &Services::controller>());
     });
 }
 
 BluetoothTriggerSource& Services::bluetoothSource() {
     return build<BluetoothTriggerSource>([this] {
         return std::make_unique<BluetoothTriggerSource>(
-            platform_->bluetooth(), later<TriggerEngine, &Services::triggerEngine>(platform_),
-            later<PowerTriggerCenter, &Services::powerCenter>(platform_),
-            later<OrvelController, &Services::controller>(platform_));
+            platform_->bluetooth(), later<TriggerEngine, &Services::triggerEngine>(),
+            later<PowerTriggerCenter, &Services::powerCenter>(),
+            later<OrvelController, &Services::controller>());
     });
 }
 
@@ -189,10 +189,10 @@ ScheduleTriggerSource& Services::scheduleSource() {
             platform.workspace(), platform.userDefaults(), platform.screenLock(),
             platform.powerAssertions(),
             ScheduleNeighbours{
-                .engine = later<TriggerEngine, &Services::triggerEngine>(platform_),
-                .wakeHelper = later<WakeHelperClient, &Services::wakeHelper>(platform_),
-                .controller = later<OrvelController, &Services::controller>(platform_),
-                .drives = later<DriveKeepAlive, &Services::driveKeepAlive>(platform_),
+                .engine = later<TriggerEngine, &Services::triggerEngine>(),
+                .wakeHelper = later<WakeHelperClient, &Services::wakeHelper>(),
+                .controller = later<OrvelController, &Services::controller>(),
+                .drives = later<DriveKeepAlive, &Services::driveKeepAlive>(),
             });
     });
 }
@@ -211,9 +211,9 @@ TriggerEngine& Services::triggerEngine() {
             .networkSource = networkSource(),
             .scheduleSource = scheduleSource(),
             .appSource = appSource(),
-            .wakeHelper = later<WakeHelperClient, &Services::wakeHelper>(platform_),
-            .controller = later<OrvelController, &Services::controller>(platform_),
-            .session = later<SessionControl, &Services::controller>(platform_),
+            .wakeHelper = later<WakeHelperClient, &Services::wakeHelper>(),
+            .controller = later<OrvelController, &Services::controller>(),
+            .session = later<SessionControl, &Services::controller>(),
         });
     });
 }
@@ -221,10 +221,10 @@ TriggerEngine& Services::triggerEngine() {
 PowerTriggerCenter& Services::powerCenter() {
     return build<PowerTriggerCenter>([this] {
         Platform& platform = *platform_;
-        return std::make_unique<PowerTriggerCenter>(
-            platform.powerSources(), platform.notifications(), preferences(),
-            later<OrvelController, &Services::controller>(platform_),
-            later<SessionControl, &Services::controller>(platform_));
+        return std::make_unique<PowerTriggerCenter>(platform.powerSources(),
+                                                    platform.notifications(), preferences(),
+                                                    later<OrvelController, &Services::controller>(),
+                                                    later<SessionControl, &Services::controller>());
     });
 }
 
@@ -240,7 +240,7 @@ ReportRedaction& Services::reportRedaction() {
     return build<ReportRedaction>([this] {
         return std::make_unique<ReportRedaction>(
             platform_->systemInfo(), triggerEngine(),
-            later<const DriveKeepAlive, &Services::driveKeepAlive>(platform_));
+            later<const DriveKeepAlive, &Services::driveKeepAlive>());
     });
 }
 
@@ -260,6 +260,7 @@ DiagnosticReport& Services::diagnosticReport() {
             .powerSources = platform.powerSources(),
             .system = platform.systemInfo(),
             .redaction = reportRedaction(),
+            .conflicts = [this] { return conflictsReport().text(); },
         });
     });
 }
@@ -277,7 +278,7 @@ PermissionAudit& Services::permissionAudit() {
             .loginItems = platform.loginItems(),
             .networkSource = networkSource(),
             .engine = triggerEngine(),
-            .drives = later<const DriveKeepAlive, &Services::driveKeepAlive>(platform_),
+            .drives = later<const DriveKeepAlive, &Services::driveKeepAlive>(),
             .controller = controller(),
             .blocker = inputBlocker(),
         });
@@ -309,7 +310,7 @@ ConflictsReport& Services::conflictsReport() {
             .preferences = preferences(),
             .engine = triggerEngine(),
             .controller = controller(),
-            .drives = later<const DriveKeepAlive, &Services::driveKeepAlive>(platform_),
+            .drives = later<const DriveKeepAlive, &Services::driveKeepAlive>(),
             .power = powerCenter(),
         });
     });
@@ -323,9 +324,9 @@ LicenseAgreement& Services::licenseAgreement() {
 
 HelpPages& Services::helpPages() {
     return build<HelpPages>([this] {
-        return std::make_unique<HelpPages>(
-            later<const WakeHelperClient, &Services::wakeHelper>(platform_), platform_->paths(),
-            platform_->processes(), licenseAgreement(), inputBlocker());
+        return std::make_unique<HelpPages>(later<const WakeHelperClient, &Services::wakeHelper>(),
+                                           platform_->paths(), platform_->processes(),
+                                           licenseAgreement(), inputBlocker());
     });
 }
 
@@ -349,14 +350,13 @@ SettingsReset& Services::settingsReset() {
 
 StatusItemController::Services Services::statusItemServices() {
     Platform* platform = platform_;
-    return StatusItemController::Services{
-        controller(),
-        preferences(),
-        triggerEngine(),
-        permissionPrimer(),
-        platform->processes(),
-        platform->notifications(),
-        [platform] { return Services(*platform).menuViewServices(); }};
+    return StatusItemController::Services{controller(),
+                                          preferences(),
+                                          triggerEngine(),
+                                          permissionPrimer(),
+                                          platform->processes(),
+                                          platform->notifications(),
+                                          [this] { return menuViewServices(); }};
 }
 
 MenuView::Services Services::menuViewServices() {
@@ -378,15 +378,14 @@ AutomationServices Services::automationServices() {
 
 SettingsTransfer::Owners Services::settingsTransferOwners() {
     Platform* platform = platform_;
-    return SettingsTransfer::Owners{later<TriggerEngine, &Services::triggerEngine>(platform),
-                                    later<DriveKeepAlive, &Services::driveKeepAlive>(platform),
-                                    later<Preferences, &Services::preferences>(platform),
+    return SettingsTransfer::Owners{later<TriggerEngine, &Services::triggerEngine>(),
+                                    later<DriveKeepAlive, &Services::driveKeepAlive>(),
+                                    later<Preferences, &Services::preferences>(),
                                     [platform]() -> Bluetooth& { return platform->bluetooth(); }};
 }
 
 ResetOwners Services::resetOwners() {
-    return ResetOwners{settingsTransferOwners(),
-                       later<SettingsReset, &Services::settingsReset>(platform_)};
+    return ResetOwners{settingsTransferOwners(), later<SettingsReset, &Services::settingsReset>()};
 }
 
 // The self-test and the report built with the HID-access flag raised and the permission status
@@ -398,27 +397,20 @@ DiagnosticsSources Services::diagnosticsSources() {
     DiagnosticsSources sources;
     // Not SelfTest::forSupport: it appends the audit and a conflicts section of its own, and
     // the page joins the pieces itself with the settings' conflicts report.
-    sources.selfTest = [platform]() -> std::optional<std::string> {
-        Services services(*platform);
-        InputBlocker& blocker = services.inputBlocker();
+    sources.selfTest = [this]() -> std::optional<std::string> {
+        InputBlocker& blocker = inputBlocker();
         blocker.permissionStatus();
         InputBlocker::HidAccessScope access(blocker);
-        return services.selfTest().selfTest();
+        return selfTest().selfTest();
     };
-    sources.auditSections = [platform] {
-        return Services(*platform).permissionAudit().reportSections();
-    };
-    sources.report = [platform] {
-        return Services(*platform).diagnosticReport().forSupport(false, false);
-    };
-    sources.redact = [platform](const std::string& text) {
-        return Services(*platform).reportRedaction().obfuscate(text);
-    };
+    sources.auditSections = [this] { return permissionAudit().reportSections(); };
+    sources.report = [this] { return diagnosticReport().forSupport(false, false); };
+    sources.redact = [this](const std::string& text) { return reportRedaction().obfuscate(text); };
     sources.machine = [&info] { return info.architecture(); };
     sources.osVersion = [&info] {
         return info.osName() + " \u00B7 " + localizedFormat("kernel %@", {info.kernelRelease()});
     };
-    sources.conflicts = [platform] { return Services(*platform).conflictsReport().text(); };
+    sources.conflicts = [this] { return conflictsReport().text(); };
     return sources;
 }
 
@@ -447,14 +439,7 @@ SettingsServices Services::settingsServices() {
                             licenseAgreement(),
                             diagnosticsSources(),
                             resetOwners(),
-                            [platform = platform_] { Services(*platform).updaterBridge(); }};
-}
-
-// Names the log that ActivityLog::add appends to, from any thread, and builds nothing: the graph on
-// the installed platform, which builds the log when an entry comes first.
-void composeServices() {
-    ActivityLog::setInstalled(
-        []() -> ActivityLog& { return Services(Platform::current()).activityLog(); });
+                            [this] { updaterBridge(); }};
 }
 
 }  // namespace orvel

@@ -41,19 +41,32 @@ class WakeHelperClient;
 
 // The composition root: the graph of services on one platform. Each service is built on first use
 // from the platform's capabilities and its neighbours, which the graph hands it by reference after
-// building them first; the process-wide registry keeps what is built and destroys it newest
-// first. A neighbour that would close a cycle or start work early is handed as an accessor
-// instead (docs/architecture.md names each one and why). The graph holds nothing but the
-// platform, so a copy reaches the same services. Main thread only.
+// building them first. The graph owns what it builds and destroys it newest first, so a service
+// outlives every service built after it. A neighbour that would close a cycle or start work early
+// is handed as an accessor into the graph instead (docs/architecture.md names each one and why).
+// Main thread only; the platform outlives the graph.
 class Services {
   public:
     explicit Services(Platform& platform) : platform_(&platform) {}
+    ~Services();
+    Services(const Services&) = delete;
+    Services& operator=(const Services&) = delete;
+
+    Platform& platform() const { return *platform_; }
 
     // The service T if it has been built, else null; builds nothing.
     template <class T>
     T* existing() const {
-        return Registry::existing<T>();
+        return built_.existing<T>();
     }
+
+    // Destroys every service built, newest first, as the graph's end does; the next use builds
+    // anew.
+    void release() { built_.reset(); }
+
+    // Log entries added from any thread (ActivityLog::add) go to this graph's log from now on;
+    // when the graph goes, they go where they went before.
+    void receiveActivityEntries();
 
     // The session core.
     Preferences& preferences();
@@ -101,13 +114,21 @@ class Services {
     ResetOwners resetOwners();
 
   private:
+    template <class T>
+    T& build(const std::function<std::unique_ptr<T>()>& make) {
+        return built_.instance<T>(make);
+    }
+    // An accessor for a neighbour reached on first use rather than built now, seen as `As`.
+    template <class As, auto get>
+    std::function<As&()> later() {
+        return [this]() -> As& { return (this->*get)(); };
+    }
     DiagnosticsSources diagnosticsSources();
 
     Platform* platform_;
+    InstanceStore built_;
+    bool receivesEntries_ = false;
+    std::function<ActivityLog&()> previousReceiver_;
 };
-
-// Names the log entries added from any thread go to. A program built on the services calls it once
-// at start, before anything asks for a service.
-void composeServices();
 
 }  // namespace orvel

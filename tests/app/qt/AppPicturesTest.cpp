@@ -30,7 +30,6 @@
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
 #include "devices/DeviceState.h"
-#include "foundation/Registry.h"
 #include "help/EULAGate.h"
 #include "help/HelpBlocks.h"
 #include "help/HelpView.h"
@@ -76,7 +75,7 @@ class AppPicturesTest : public test::QtUiTest {
     }
     void TearDown() override {
         // The services' windows and items go while the host they belong to still exists.
-        Registry::reset();
+        releaseServices();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QtUiTest::TearDown();
         fs::remove_all(root_);
@@ -142,7 +141,7 @@ TEST_F(AppPicturesTest, EveryWindowOpensFromThePanelAndTheMenuBar) {
     test::acceptAgreement(sim().paths());
     services().preferences().showInDock = true;
     services().preferences().customSeconds = 5400;
-    AppDelegate delegate;
+    AppDelegate delegate{services()};
     delegate.applicationDidFinishLaunching();
     settle();
     StatusItemController* item = StatusItemController::current();
@@ -320,7 +319,7 @@ TEST_F(AppPicturesTest, EscapeAndCtrlWCloseTheWindowsWithAndWithoutATaskBarEntry
         SCOPED_TRACE(inTaskBar ? "in the task bar" : "without a task-bar entry");
         services().preferences().showInDock = inTaskBar;
         {
-            AppDelegate delegate;
+            AppDelegate delegate{services()};
             delegate.applicationDidFinishLaunching();
             settle();
             ASSERT_EQ(host().application().activationPolicy(),
@@ -365,14 +364,14 @@ TEST_F(AppPicturesTest, EscapeAndCtrlWCloseTheWindowsWithAndWithoutATaskBarEntry
                 }
             }
         }
-        Registry::reset();
+        releaseServices();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 }
 
 TEST_F(AppPicturesTest, TheCustomDurationAndAboutWindows) {
     services().preferences().customSeconds = 5400;
-    AppDelegate delegate;
+    AppDelegate delegate{services()};
     delegate.showCustomDuration();
     delegate.showAbout();
     settle();
@@ -393,7 +392,7 @@ TEST_F(AppPicturesTest, TheCustomDurationAndAboutWindows) {
 // stands out from what is drawn behind it.
 TEST_F(AppPicturesTest, ThePanelAndTheWindowsFollowTheDesktopsColourScheme) {
     services().preferences().customSeconds = 5400;
-    AppDelegate delegate;
+    AppDelegate delegate{services()};
     sim().desktopSettings().setColorScheme(ColorScheme::dark);
     auto panelWindow = host().makeWindow();
     panelWindow->setContent(std::make_shared<MenuView>(services().menuViewServices()));
@@ -644,7 +643,7 @@ TEST_F(AppPicturesTest, ThePanelAndTheWindowsFollowTheDesktopsColourScheme) {
 TEST_F(AppPicturesTest, HelpOnAcknowledgmentsAndWithASearchThatFindsNothing) {
     fs::copy(std::string(ORVEL_RESOURCES) + "/licenses",
              sim().paths().resourcesDirectory() + "/licenses");
-    AppDelegate delegate;
+    AppDelegate delegate{services()};
     delegate.showHelpSection(HelpSection::acknowledgments);
     auto* window = dynamic_cast<ui::QtWindow*>(delegate.helpWindow.get());
     ASSERT_NE(window, nullptr);
@@ -853,7 +852,7 @@ TEST_F(AppPicturesTest, ThePanelDrawsTheSession) {
 // The whole panel in the states a person should look at, light and dark.
 TEST_F(AppPicturesTest, ThePanelInItsStates) {
     // The services are made anew for every picture: reach them afresh each time.
-    auto c = [] { return &services().controller(); };
+    auto c = [this] { return &services().controller(); };
     struct Case {
         const char* name;
         std::function<void()> setUp;
@@ -882,8 +881,8 @@ TEST_F(AppPicturesTest, ThePanelInItsStates) {
                                                     std::string("LibreOffice Writer")));
              ASSERT_TRUE(c()->isActive());
          }},
-        {"scale-0.5", [] { services().preferences().menuScale = 0.5; }},
-        {"scale-2.0", [] { services().preferences().menuScale = 2.0; }},
+        {"scale-0.5", [this] { services().preferences().menuScale = 0.5; }},
+        {"scale-2.0", [this] { services().preferences().menuScale = 2.0; }},
         // Without logind: the locks are refused and Orvel's caffeinate fails as it starts. Last,
         // as the machine keeps refusing.
         {"failed-start",
@@ -912,7 +911,7 @@ TEST_F(AppPicturesTest, ThePanelInItsStates) {
     for (const auto& entry : cases) {
         for (const bool dark : {false, true}) {
             SCOPED_TRACE(std::string(entry.name) + (dark ? " dark" : " light"));
-            Registry::reset();
+            releaseServices();
             ui::Appearance::apply(dark);
             entry.setUp();
             auto window = host().makeWindow();

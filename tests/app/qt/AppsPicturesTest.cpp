@@ -19,7 +19,6 @@
 #include "automations/ApplicationChooser.h"
 #include "automations/AppsSettingsView.h"
 #include "core/OrvelController.h"
-#include "foundation/Registry.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/qt/Appearance.h"
 #include "ui/qt/QtWindow.h"
@@ -32,7 +31,7 @@ class AppsPicturesTest : public test::QtUiTest {
     void TearDown() override {
         window_.reset();
         page_.reset();
-        Registry::reset();
+        releaseServices();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QtUiTest::TearDown();
     }

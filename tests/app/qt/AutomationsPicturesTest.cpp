@@ -20,7 +20,6 @@
 #include "automations/RuleRow.h"
 #include "automations/TriggersSettingsView.h"
 #include "core/Preferences.h"
-#include "foundation/Registry.h"
 #include "platform/Platform.h"
 #include "triggers/TriggerEngine.h"
 #include "ui/qt/QtWindow.h"
@@ -32,13 +31,14 @@ constexpr const char* kHeadphones = "a4-83-e7-11-22-33";
 
 class RuleList final : public ui::ViewComponent {
   public:
+    explicit RuleList(TriggerEngine& engine) : engine_(engine) {}
     Published<std::set<UUID>> expanded{*this, {}};
 
     ui::View body() override {
         ExpandedRules open{[this] { return expanded(); },
                            [this](const std::set<UUID>& ids) { expanded = ids; }};
-        RuleEditor editor = [open](const TriggerRule& rule) {
-            TriggerEngine& engine = Services(Platform::current()).triggerEngine();
+        RuleEditor editor = [this, open](const TriggerRule& rule) {
+            TriggerEngine& engine = engine_;
             return ui::VStack(
                 ui::HAlign::leading, 8,
                 {DurationPicker{engine, rule}.body(),
@@ -47,17 +47,17 @@ class RuleList final : public ui::ViewComponent {
                  ACOnlyToggle{engine, rule}.body(), EditorFooter{engine, rule, open}.body()});
         };
         std::vector<ui::View> rows;
-        for (const TriggerRule& rule : Services(Platform::current()).triggerEngine().rules()) {
-            rows.push_back(RuleRow{Services(Platform::current()).triggerEngine(),
-                                   Platform::current().network(), rule, open, editor}
-                               .body()
-                               .id(rule.id.uuidString()));
+        for (const TriggerRule& rule : engine_.rules()) {
+            rows.push_back(
+                RuleRow{engine_, Platform::current().network(), rule, open, editor}.body().id(
+                    rule.id.uuidString()));
         }
         return ui::Form({ui::Section(std::nullopt, std::move(rows))});
     }
-    std::vector<ObservableObject*> observedObjects() override {
-        return {&Services(Platform::current()).triggerEngine(), this};
-    }
+    std::vector<ObservableObject*> observedObjects() override { return {&engine_, this}; }
+
+  private:
+    TriggerEngine& engine_;
 };
 
 class AutomationsPicturesTest : public test::QtUiTest {
@@ -68,7 +68,7 @@ class AutomationsPicturesTest : public test::QtUiTest {
     }
     void TearDown() override {
         window_.reset();
-        Registry::reset();
+        releaseServices();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QtUiTest::TearDown();
     }
@@ -101,7 +101,7 @@ class AutomationsPicturesTest : public test::QtUiTest {
         return waitUntil([&] { return !visible(window, text); });
     }
     // One entry of each kind, the last without a detail.
-    static void logEveryKind() {
+    void logEveryKind() {
         using K = ActivityEntry::Kind;
         std::vector<ActivityEntry> entries;
         for (K kind : {K::started, K::ended, K::shielded, K::rearmed, K::simulated, K::info}) {
@@ -204,7 +204,7 @@ TEST_F(AutomationsPicturesTest, ARuleListWithEveryBadgeAndOneRowOpen) {
     for (const auto& rule : {holding, away, cafe, noDevice, noApp, allDay}) {
         services().triggerEngine().add(rule);
     }
-    auto list = std::make_shared<RuleList>();
+    auto list = std::make_shared<RuleList>(services().triggerEngine());
     list->expanded = {cafe.id};
     QWidget& window = show(list);
     for (const char* text :

@@ -15,7 +15,6 @@
 
 #include "QtUiTest.h"
 #include "app/compose/Services.h"
-#include "foundation/Registry.h"
 #include "platform/linux/PortalDesktopSettings.h"
 #include "settings/SettingsTransfer.h"
 #include "support/FileChooserMock.h"
@@ -79,7 +78,7 @@ class DesktopPortalTest : public test::QtUiTest {
         ASSERT_TRUE(folder.isValid());
     }
     void TearDown() override {
-        Registry::reset();
+        releaseServices();
         session.reset();
         probe.reset();
         bus.reset();

@@ -14,7 +14,6 @@
 #include "devices/DeviceState.h"
 #include "devices/InputBlocker.h"
 #include "devices/PermissionPrimer.h"
-#include "foundation/Registry.h"
 
 namespace orvel {
 namespace {
@@ -41,7 +40,7 @@ QAbstractButton* buttonStartingWith(QWidget& dialog, const QString& text) {
 class DeviceAlertsTest : public test::QtUiTest {
   protected:
     void TearDown() override {
-        Registry::reset();
+        releaseServices();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QtUiTest::TearDown();
     }

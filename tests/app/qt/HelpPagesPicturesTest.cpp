@@ -17,7 +17,6 @@
 #include "QtUiTest.h"
 #include "app/AppDelegate.h"
 #include "core/SleepOptions.h"
-#include "foundation/Registry.h"
 #include "help/HelpPages.h"
 #include "help/HelpSection.h"
 #include "help/HelpView.h"
@@ -35,12 +34,11 @@ constexpr int kRounding = 2;
 
 class WholePage final : public ui::ViewComponent {
   public:
-    explicit WholePage(HelpSection section) : section_(section) {}
-    ui::View body() override {
-        return Services(Platform::current()).helpPages().pageBody(section_).padding(24);
-    }
+    WholePage(HelpPages& pages, HelpSection section) : pages_(pages), section_(section) {}
+    ui::View body() override { return pages_.pageBody(section_).padding(24); }
 
   private:
+    HelpPages& pages_;
     HelpSection section_;
 };
 
@@ -58,7 +56,7 @@ class HelpPagesPicturesTest : public test::QtUiTest {
         sim().processes().setStandIn(kCaffeinatePath, "/usr/libexec/orvel/caffeinate");
     }
     void TearDown() override {
-        Registry::reset();
+        releaseServices();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QtUiTest::TearDown();
         std::filesystem::remove_all(root_);
@@ -80,7 +78,7 @@ bool drawsAll(const QLabel& label, const QString& glyphs) {
 }
 
 TEST_F(HelpPagesPicturesTest, EveryPageInTheHelpWindowAndWhole) {
-    AppDelegate delegate;
+    AppDelegate delegate{services()};
     const QString glyphs = QString::fromUtf8("›−·—…“”");
     for (const HelpSection section : allCases<HelpSection>()) {
         if (section == HelpSection::acknowledgments) {
@@ -97,7 +95,7 @@ TEST_F(HelpPagesPicturesTest, EveryPageInTheHelpWindowAndWhole) {
         savePng(*window->widget(), "help-page-" + name);
 
         auto page = ui::UiHost::current().makeWindow();
-        page->setContent(std::make_shared<WholePage>(section));
+        page->setContent(std::make_shared<WholePage>(services().helpPages(), section));
         page->setContentSize(kDetailWidth, 400);
         page->makeKeyAndOrderFront();
         settle();
@@ -128,7 +126,7 @@ TEST_F(HelpPagesPicturesTest, EveryPageInTheHelpWindowAndWhole) {
 }
 
 TEST_F(HelpPagesPicturesTest, ALongQueryWithNoPagesWrapsInsideTheSidebar) {
-    AppDelegate delegate;
+    AppDelegate delegate{services()};
     delegate.showHelpSection(HelpSection::troubleshooting);
     auto* window = dynamic_cast<ui::QtWindow*>(delegate.helpWindow.get());
     ASSERT_NE(window, nullptr);

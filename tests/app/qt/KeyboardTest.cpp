@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include <optional>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -16,7 +18,6 @@
 #include "core/Preferences.h"
 #include "foundation/DateFormatting.h"
 #include "foundation/Localization.h"
-#include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "menubar/StatusItemController.h"
 #include "support/OrvelTest.h"
@@ -42,7 +43,7 @@ class KeyboardTest : public test::QtUiTest {
         test::acceptAgreement(sim().paths());
     }
     void TearDown() override {
-        Registry::reset();
+        releaseServices();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QtUiTest::TearDown();
         fs::remove_all(root_);
@@ -61,7 +62,7 @@ const QKeyCombination kTab(Qt::Key_Tab), kBacktab(Qt::SHIFT | Qt::Key_Backtab), 
 
 TEST_F(KeyboardTest, CustomDurationTabsFromHoursToMinutesToTheButtonsAndItsFieldsTakeTheArrows) {
     services().preferences().customSeconds = 5400;
-    AppDelegate delegate;
+    AppDelegate delegate{services()};
     delegate.showCustomDuration();
     auto* window = dynamic_cast<ui::QtWindow*>(delegate.customDurationWindow.get());
     ASSERT_NE(window, nullptr);
@@ -101,7 +102,7 @@ TEST_F(KeyboardTest, CustomDurationCountsWhatIsTypedInTheCaptionAndOnReturn) {
         const char* minutes;
         std::int64_t seconds;
     };
-    AppDelegate delegate;
+    AppDelegate delegate{services()};
     for (const Case c : {Case{"2", "15", 8100}, Case{"0", "45", 2700}}) {
         SCOPED_TRACE(c.hours + std::string(" h ") + c.minutes + " min");
         services().preferences().customSeconds = 5400;
@@ -142,7 +143,8 @@ TEST_F(KeyboardTest, CustomDurationCountsWhatIsTypedInTheCaptionAndOnReturn) {
 class PanelKeyboardTest : public KeyboardTest {
   protected:
     QWidget& openPanel() {
-        delegate_.applicationDidFinishLaunching();
+        delegate_.emplace(services());
+        delegate_->applicationDidFinishLaunching();
         settle();
         StatusItemController::current()->openPanel();
         settle();
@@ -159,7 +161,12 @@ class PanelKeyboardTest : public KeyboardTest {
         }
         return false;
     }
-    AppDelegate delegate_;
+    // The delegate and its status item go before the services they use.
+    void TearDown() override {
+        delegate_.reset();
+        KeyboardTest::TearDown();
+    }
+    std::optional<AppDelegate> delegate_;
 };
 
 TEST_F(PanelKeyboardTest, TheFocusLandsInThePanelAndMovesDownItsRowsAndSwitchesInReadingOrder) {

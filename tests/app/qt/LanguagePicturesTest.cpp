@@ -24,7 +24,6 @@
 #include "automations/AutomationsAndTriggersView.h"
 #include "core/OrvelController.h"
 #include "foundation/Localization.h"
-#include "foundation/Registry.h"
 #include "help/Contacts.h"
 #include "help/EULAGate.h"
 #include "menubar/MenuView.h"
@@ -74,7 +73,7 @@ class LanguagePicturesTest : public test::QtUiTest,
     void closeAll() {
         delegate.reset();
         EULAGate::current().reset();
-        Registry::reset();
+        releaseServices();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
@@ -235,7 +234,7 @@ TEST_P(LanguagePicturesTest, EveryWindowAndThePanelShowEachTextWhole) {
     services().controller().stop(true);
     panel.reset();
 
-    delegate = std::make_unique<AppDelegate>();
+    delegate = std::make_unique<AppDelegate>(services());
     for (const test::SettingsPage& page : test::kSettingsPages) {
         sim().userDefaults().setInteger(AutomationsAndTriggersView::kSubTabKey, page.subTab);
         sim().userDefaults().setInteger(SettingsView::kTabKey, page.tab);

@@ -23,7 +23,6 @@
 #include "app/AppDelegate.h"
 #include "app/compose/Services.h"
 #include "automations/AutomationsAndTriggersView.h"
-#include "foundation/Registry.h"
 #include "help/HelpSection.h"
 #include "menubar/MenuView.h"
 #include "menubar/StatusItemController.h"
@@ -48,12 +47,12 @@ class LayoutPicturesTest : public test::QtUiTest {
     }
     void closeAll() {
         delegate_.reset();
-        Registry::reset();
+        releaseServices();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     AppDelegate& delegate() {
         if (!delegate_)
-            delegate_ = std::make_unique<AppDelegate>();
+            delegate_ = std::make_unique<AppDelegate>(services());
         return *delegate_;
     }
     // Opens Settings as the application does, on a page (and a sub-tab of Automations), as tall

@@ -14,7 +14,6 @@
 #include "automations/BluetoothSettingsView.h"
 #include "automations/NetworkSettingsView.h"
 #include "core/Preferences.h"
-#include "foundation/Registry.h"
 #include "platform/Platform.h"
 #include "reports/PermissionAudit.h"
 #include "triggers/BluetoothTriggerSource.h"
@@ -30,7 +29,7 @@ class RuleTabsPicturesTest : public test::QtUiTest {
   protected:
     void TearDown() override {
         window_.reset();
-        Registry::reset();
+        releaseServices();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QtUiTest::TearDown();
     }
@@ -61,7 +60,7 @@ class RuleTabsPicturesTest : public test::QtUiTest {
         waitUntil([&] { return (found = visible(window, text)) != nullptr; });
         return found;
     }
-    static std::shared_ptr<BatteryPowerSettingsView> batteryPage() {
+    std::shared_ptr<BatteryPowerSettingsView> batteryPage() {
         return std::make_shared<BatteryPowerSettingsView>(
             services().preferences(), services().powerCenter(), services().triggerEngine(),
             Platform::current().powerSources());

@@ -19,7 +19,6 @@
 #include "core/Preferences.h"
 #include "devices/PermissionPrimer.h"
 #include "foundation/DateFormatting.h"
-#include "foundation/Registry.h"
 #include "platform/HelperService.h"
 #include "platform/Permissions.h"
 #include "platform/Platform.h"
@@ -43,7 +42,7 @@ class SchedulePicturesTest : public test::QtUiTest {
     void TearDown() override {
         window_.reset();
         page_.reset();
-        Registry::reset();
+        releaseServices();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QtUiTest::TearDown();
         setCurrentLocaleIdentifier(std::nullopt);
@@ -171,7 +170,7 @@ TEST_F(SchedulePicturesTest, TimesTypedIntoFromAndToReachTheRule) {
     ASSERT_TRUE(shows(page, "next day"));
     page.activateWindow();
     using Field = std::optional<std::int64_t> TriggerRule::*;
-    const auto stored = [&rule](Field field) {
+    const auto stored = [&rule, this](Field field) {
         for (const TriggerRule& r : services().triggerEngine().rules()) {
             if (r.id == rule.id)
                 return (r.*field).value_or(-1);

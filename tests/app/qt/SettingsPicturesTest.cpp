@@ -15,7 +15,6 @@
 #include "core/Preferences.h"
 #include "drives/DriveKeepAlive.h"
 #include "foundation/FileIO.h"
-#include "foundation/Registry.h"
 #include "foundation/RunLoop.h"
 #include "platform/UserDefaults.h"
 #include "settings/SettingsView.h"
@@ -28,18 +27,22 @@ namespace {
 
 class SettingsPicturesTest : public test::QtUiTest {
   protected:
+    void SetUp() override {
+        QtUiTest::SetUp();
+        delegate.emplace(services());
+    }
     void TearDown() override {
-        delegate.settingsWindow.reset();
-        Registry::reset();
+        delegate.reset();
+        releaseServices();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QtUiTest::TearDown();
     }
     // Opens Settings on a page as the application does and returns its widget.
     QWidget& openOn(std::int64_t tab) {
         sim().userDefaults().setInteger(SettingsView::kTabKey, tab);
-        delegate.openSettings();
+        delegate->openSettings();
         settle();
-        auto* window = dynamic_cast<ui::QtWindow*>(delegate.settingsWindow.get());
+        auto* window = dynamic_cast<ui::QtWindow*>(delegate->settingsWindow.get());
         EXPECT_NE(window, nullptr);
         return *window->widget();
     }
@@ -60,7 +63,7 @@ class SettingsPicturesTest : public test::QtUiTest {
         return false;
     }
 
-    AppDelegate delegate;
+    std::optional<AppDelegate> delegate;
 };
 
 TEST_F(SettingsPicturesTest, TheGeneralPage) {
@@ -87,8 +90,8 @@ TEST_F(SettingsPicturesTest, TheDevicesPageOnALaptopAndOnADesktop) {
     EXPECT_NE(button(widget, "Rescan"), nullptr);
     EXPECT_TRUE(showsText(widget, "Not granted"));
 
-    delegate.settingsWindow.reset();
-    Registry::reset();
+    delegate->settingsWindow.reset();
+    releaseServices();
     sim().powerSources().removeBatteries();
     sim().systemInfo().setChassisType(3);  // desktop
     sim().displays().removeDisplay(1);

@@ -15,7 +15,6 @@
 #include "app/compose/Services.h"
 #include "core/OrvelController.h"
 #include "core/Preferences.h"
-#include "foundation/Registry.h"
 #include "menubar/StatusItemController.h"
 #include "platform/sim/RecordingLogSink.h"
 #include "support/DBusMenuReader.h"
@@ -59,7 +58,8 @@ class TrayTest : public test::QtUiTest {
             installLogSink(previousSink);
         }
         // The item leaves the bus before the bus goes.
-        Registry::reset();
+        item_.reset();
+        releaseServices();
         probe.reset();
         bus.reset();
         setenv("DBUS_SESSION_BUS_ADDRESS", kNoBus, 1);
@@ -89,7 +89,7 @@ class TrayTest : public test::QtUiTest {
 
     // The application's status item, once it has chosen how to show itself.
     ui::QtTrayItem& makeTray() {
-        StatusItemController::make(services().statusItemServices());
+        item_ = StatusItemController::make(services().statusItemServices());
         auto* tray = dynamic_cast<ui::QtTrayItem*>(&StatusItemController::current()->item());
         EXPECT_NE(tray, nullptr);
         EXPECT_TRUE(waitUntil([&] { return tray->chosen() != nullptr; }));
@@ -139,6 +139,9 @@ class TrayTest : public test::QtUiTest {
     std::shared_ptr<RecordingLogSink> log = std::make_shared<RecordingLogSink>();
     std::shared_ptr<LogSink> previousSink;
 
+    // The application's status item, as its delegate keeps it.
+    std::shared_ptr<StatusItemController> item_;
+
   private:
     pid_t watcherPid_ = -1;
 };
@@ -165,10 +168,11 @@ TEST_F(TrayTest, TheXEmbedIconIsChosenWhenNoWatcherOrNoBusIsThere) {
     EXPECT_NE(dynamic_cast<ui::QtStatusItem*>(tray.chosen()), nullptr);
     EXPECT_FALSE(tray.notifier()->service().isRegistered());
     EXPECT_FALSE(tray.pollsForTray()) << "no XEmbed tray can come off X: nothing to look for";
-    Registry::reset();
+    item_.reset();
+    releaseServices();
 
     setenv("DBUS_SESSION_BUS_ADDRESS", kNoBus, 1);
-    StatusItemController::make(services().statusItemServices());
+    auto item = StatusItemController::make(services().statusItemServices());
     auto& without = static_cast<ui::QtTrayItem&>(StatusItemController::current()->item());
     EXPECT_NE(dynamic_cast<ui::QtStatusItem*>(without.chosen()), nullptr) << "at once";
     EXPECT_EQ(without.notifier(), nullptr);

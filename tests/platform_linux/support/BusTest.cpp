@@ -6,7 +6,6 @@
 #include <ctime>
 #include <filesystem>
 
-#include "foundation/Registry.h"
 #include "platform/Platform.h"
 
 namespace orvel::test {
@@ -198,13 +197,13 @@ void ServicesOnTheBusTest::SetUp() {
     }
     setenv("TZ", "UTC", 1);
     tzset();
-    Registry::reset();
+    releaseServices();
     folder_ = ::testing::TempDir() + "orvel-bus-" + std::to_string(::getpid());
     std::filesystem::create_directories(folder_);
 }
 
 void ServicesOnTheBusTest::TearDown() {
-    Registry::reset();
+    releaseServices();
     if (Platform::isInstalled()) {
         Platform::install(nullptr);
     }

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/compose/Services.h"
 #include "platform/Platform.h"
 #include "platform/sim/RecordingLogSink.h"
+#include "support/MachineServices.h"
 #include "support/PrivateBus.h"
 
 namespace orvel::test {
@@ -36,7 +36,10 @@ class BusTest : public ::testing::Test {
 
     // The services of the machine a case installed, built through the application's root as
     // each is first asked for (binaries over the services only).
-    static Services services() { return Services(Platform::current()); }
+    Services& services() { return machine_.get(); }
+    // Destroys the services newest first, then the small singletons, as the end of the process
+    // does; the next services() builds anew on the machine installed then.
+    void releaseServices() { machine_.release(); }
 
     // Starts one of the services by its short name: "logind", "screensaver", "gnome_session",
     // "portal_settings", "portal_file_chooser", "portal_global_shortcuts", "notification_daemon",
@@ -67,6 +70,7 @@ class BusTest : public ::testing::Test {
     std::shared_ptr<RecordingLogSink> log = std::make_shared<RecordingLogSink>();
 
   private:
+    MachineServices machine_;
     std::shared_ptr<LogSink> previousSink_;
     std::map<std::string, pid_t> services_;
 };

@@ -6,7 +6,6 @@
 #include <QStyleFactory>
 #include <QTest>
 
-#include "foundation/Registry.h"
 #include "ui/qt/Appearance.h"
 
 #include <algorithm>
@@ -18,7 +17,7 @@ namespace orvel::test {
 
 void QtUiTest::SetUp() {
     gaveUp_ = false;
-    Registry::reset();
+    releaseServices();
     QApplication::setStyle(QStyleFactory::create("Fusion"));
     QFont font("DejaVu Sans");
     font.setPixelSize(13);
@@ -37,7 +36,7 @@ void QtUiTest::SetUp() {
 
 void QtUiTest::TearDown() {
     ui::UiHost::install(nullptr);
-    Registry::reset();
+    releaseServices();
     // Widgets scheduled for deletion go while the loop they may call into still exists.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     Platform::install(nullptr);

@@ -10,8 +10,8 @@
 #include <ostream>
 #include <string>
 
-#include "app/compose/Services.h"
 #include "platform/sim/SimPlatform.h"
+#include "support/MachineServices.h"
 #include "ui/qt/QtHost.h"
 #include "ui/qt/QtRunLoop.h"
 
@@ -30,7 +30,10 @@ class QtUiTest : public ::testing::Test {
     // The services of the installed machine (the simulated one unless a case installs its own),
     // built through the application's root as each is first asked for (binaries over the
     // services only).
-    static Services services() { return Services(Platform::current()); }
+    Services& services() { return machine_.get(); }
+    // Destroys the services newest first, then the small singletons, as the end of the process
+    // does; the next services() builds anew on the machine installed then.
+    void releaseServices() { machine_.release(); }
     ui::QtHost& host() { return *host_; }
 
     // Turns the loop until `done` holds. A wait that outlasts the limit fails the case, and every
@@ -65,6 +68,7 @@ class QtUiTest : public ::testing::Test {
     static constexpr double kLimit = 10.0;
 
   private:
+    MachineServices machine_;
     bool gaveUp_ = false;
     ui::QtRunLoop* loop_ = nullptr;
     SimPlatform* sim_ = nullptr;
