@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/compose/Services.h"
 #include "support/OrvelTest.h"
 
 namespace orvel {
@@ -32,6 +33,22 @@ TEST_F(ActivityLogTest, AddTakesEffectOnTheNextLoopTurnInOrder) {
     ASSERT_EQ(log.entries().size(), 2u);
     EXPECT_EQ(log.entries()[0].title, "second") << "newest first";
     EXPECT_EQ(log.entries()[1].title, "first");
+}
+
+TEST_F(ActivityLogTest, EntriesGoToTheGraphThatNamedItselfLastThenBackToTheOneBefore) {
+    ActivityLog& cases = services().activityLog();
+    {
+        Services other(sim());
+        other.receiveActivityEntries();
+        ActivityLog::add(entry("while the other graph stands"));
+        loop().drain();
+        ASSERT_EQ(other.activityLog().entries().size(), 1u);
+        EXPECT_TRUE(cases.entries().empty());
+    }
+    ActivityLog::add(entry("after it went"));
+    loop().drain();
+    ASSERT_EQ(cases.entries().size(), 1u);
+    EXPECT_EQ(cases.entries()[0].title, "after it went");
 }
 
 TEST_F(ActivityLogTest, AddFromAnotherThreadLandsOnTheMainLoop) {
