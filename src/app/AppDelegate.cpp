@@ -102,7 +102,7 @@ void AppDelegate::applyActivationPolicy() {
                                                   : ActivationPolicy::accessory);
     RunLoop::main().async([weakSelf = weakRef(*this)] {
         if (auto* self = weakSelf.get()) {
-            MainMenu::install(*self, Platform::current().systemInfo().processName());
+            MainMenu::install(*self, self->services_.platform().systemInfo().processName());
         }
     });
     if (inDock) {
@@ -124,10 +124,10 @@ void AppDelegate::applyHotKeyStyle() {
         case HotKeyStyle::off:
             return;
         case HotKeyStyle::monitor:
-            if (Permissions& permissions = Platform::current().permissions();
+            if (Permissions& permissions = services_.platform().permissions();
                 permissions.isAccessibilityTrusted() && permissions.preflightListenEvent()) {
                 auto monitor =
-                    std::make_unique<MonitorHotKey>(Platform::current().hotKeys(), kHotKeyCode,
+                    std::make_unique<MonitorHotKey>(services_.platform().hotKeys(), kHotKeyCode,
                                                     kHotKeyMonitorFlags, hotKeyAction());
                 if (monitor->watchesOtherApplications()) {
                     hotKey = std::move(monitor);
@@ -140,7 +140,7 @@ void AppDelegate::applyHotKeyStyle() {
         case HotKeyStyle::carbon:
             break;
     }
-    hotKey = std::make_unique<CarbonHotKey>(Platform::current().hotKeys(), kHotKeyCode,
+    hotKey = std::make_unique<CarbonHotKey>(services_.platform().hotKeys(), kHotKeyCode,
                                             kHotKeyModifiers, hotKeyAction());
 }
 
@@ -199,7 +199,7 @@ std::string AppDelegate::reopen() {
 }
 
 void AppDelegate::setLaunchAtLogin(bool enabled) {
-    LoginItems& items = Platform::current().loginItems();
+    LoginItems& items = services_.platform().loginItems();
     auto result = enabled ? items.registerItem() : items.unregisterItem();
     if (!result) {
         Logger("app").error("Orvel: start at login could not be changed \u2014 " +
@@ -312,7 +312,7 @@ void AppDelegate::showAbout() {
     closePanel();
     if (!aboutWindow) {
         auto about =
-            std::make_shared<AboutView>(services_.controller(), Platform::current().workspace(),
+            std::make_shared<AboutView>(services_.controller(), services_.platform().workspace(),
                                         services_.licenseAgreement(), services_.inputBlocker());
         about->diagnosticReport = [&services = services_] {
             return services.diagnosticReport().forSupport(false, false).value_or(std::string());
@@ -381,12 +381,12 @@ void AppDelegate::makeRuleFromWatchedApp() {
     rule.appBundleID = controller.watchedBundleID();
     rule.appName = *appName;
     if (rule.appBundleID &&
-        AppTriggerSource::isBackgroundApp(Platform::current().workspace(), *rule.appBundleID)) {
+        AppTriggerSource::isBackgroundApp(services_.platform().workspace(), *rule.appBundleID)) {
         rule.watchBackground = true;
     }
     const std::string id = rule.id.uuidString();
     services_.triggerEngine().add(std::move(rule));
-    UserDefaults& defaults = Platform::current().userDefaults();
+    UserDefaults& defaults = services_.platform().userDefaults();
     defaults.setString("apps.pendingExpand", id);
     defaults.setInteger("atSubTab", 5);
     defaults.setInteger("settingsTabSelection", 1);
@@ -395,7 +395,7 @@ void AppDelegate::makeRuleFromWatchedApp() {
 
 void AppDelegate::chooseAppToWatch() {
     closePanel();
-    Workspace& workspace = Platform::current().workspace();
+    Workspace& workspace = services_.platform().workspace();
     ui::OpenPanelOptions other = ApplicationChooser::filePanel(workspace);
     other.title = localized("Stay awake until this app quits");
     other.prompt = localized("Watch");
