@@ -79,9 +79,10 @@ class LayoutPicturesTest : public test::QtUiTest {
         return {widget.mapTo(&window, QPoint(0, 0)), widget.size()};
     }
 
-    // The pages' files in a folder of this test's own.
+    // The pages' files in a folder of this case's own: the cases may run side by side.
     void installHelpPages() {
-        const auto root = std::filesystem::path(ORVEL_PNG_DIR).parent_path() / "layout-pictures";
+        const auto root = std::filesystem::path(ORVEL_PNG_DIR).parent_path() / "layout-pictures" /
+                          ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::filesystem::remove_all(root);
         sim().paths().setRoot(root.string());
         test::installHelpPages(sim().paths());
