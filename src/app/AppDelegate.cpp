@@ -245,18 +245,19 @@ void showLaunchFailure(const std::string& url, const std::string& reason) {
 }
 
 // A running application started from the entry is watched as it runs; else the entry is started
-// and watched once it runs.
-void watchChosenApp(const std::string& url, Workspace& workspace, OrvelController& controller) {
+// and watched once it runs, by the controller there is then.
+void watchChosenApp(const std::string& url, Services& services) {
+    Workspace& workspace = services.platform().workspace();
     for (const RunningApplication& app : workspace.runningApplications()) {
         if (app.bundleURL == url) {
-            controller.watchApp(app);
+            services.controller().watchApp(app);
             return;
         }
     }
-    workspace.openApplication(url, [url, &controller](Result<RunningApplication> opened) {
+    workspace.openApplication(url, [url, &services](Result<RunningApplication> opened) {
         if (opened) {
             RunLoop::main().async(
-                [app = opened.value(), &controller] { controller.watchApp(app); });
+                [app = opened.value(), &services] { services.controller().watchApp(app); });
             return;
         }
         showLaunchFailure(url, opened.error().message);
@@ -399,10 +400,9 @@ void AppDelegate::chooseAppToWatch() {
     ui::OpenPanelOptions other = ApplicationChooser::filePanel(workspace);
     other.title = localized("Stay awake until this app quits");
     other.prompt = localized("Watch");
-    ApplicationChooser::present(appChooserWindow, workspace, other.title, localized(other.prompt),
-                                other, [&workspace, &services = services_](const std::string& url) {
-                                    watchChosenApp(url, workspace, services.controller());
-                                });
+    ApplicationChooser::present(
+        appChooserWindow, workspace, other.title, localized(other.prompt), other,
+        [&services = services_](const std::string& url) { watchChosenApp(url, services); });
 }
 
 }  // namespace orvel
